@@ -1,0 +1,115 @@
+#include "Platform/AtomicFile.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace quib {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { if (fd_ >= 0) ::close(fd_); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+Error errnoError(const std::string& what, const fs::path& path) {
+    return fail(what + " " + path.string() + ": " + std::strerror(errno));
+}
+
+Result<void> makeFolders(const fs::path& folder, unsigned mode) {
+    if (folder.empty()) return {};
+    std::error_code ec;
+    if (fs::is_directory(folder, ec)) return {};
+    if (auto parent = folder.parent_path(); parent != folder) {
+        if (auto made = makeFolders(parent, mode); !made) return made;
+    }
+    if (::mkdir(folder.c_str(), mode) != 0 && errno != EEXIST) return errnoError("Cannot make folder", folder);
+    if (!fs::is_directory(folder, ec)) return fail("Not a folder: " + folder.string());
+    return {};
+}
+
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+Result<void> writeFileAtomically(const fs::path& path, std::string_view contents, unsigned mode, unsigned folderMode) {
+    const fs::path folder = path.parent_path();
+    if (auto made = makeFolders(folder, folderMode); !made) return made;
+    std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    FileDescriptor fd(::mkstemp(temp.data()));
+    if (fd.get() < 0) return errnoError("Cannot create a temporary file in", folder);
+    const bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), contents) && ::fsync(fd.get()) == 0;
+    const int closed = ::close(fd.release());
+    if (!written || closed != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+        Error error = errnoError("Cannot write", path);
+        ::unlink(temp.c_str());
+        return error;
+    }
+    FileDescriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+    return {};
+}
+
+Result<std::optional<std::string>> readWholeFile(const fs::path& path) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) return std::optional<std::string>{};
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return errnoError("Cannot read", path);
+    std::ostringstream out;
+    out << in.rdbuf();
+    if (in.bad()) return errnoError("Cannot read", path);
+    return std::optional<std::string>(out.str());
+}
+
+Result<fs::path> setFileAside(const fs::path& path) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    fs::path aside = path;
+    aside += ".unreadable-" + std::to_string(seconds);
+    for (int n = 1; fs::exists(aside); ++n) {
+        aside = path;
+        aside += ".unreadable-" + std::to_string(seconds) + "-" + std::to_string(n);
+    }
+    if (::rename(path.c_str(), aside.c_str()) != 0) return errnoError("Cannot set aside", path);
+    return aside;
+}
+
+namespace {
+fs::path xdgFolder(const char* variable, const char* fallbackBelowHome) {
+    if (const char* value = std::getenv(variable); value && *value == '/') return value;
+    const char* home = std::getenv("HOME");
+    return fs::path(home && *home ? home : "/") / fallbackBelowHome;
+}
+}  // namespace
+
+fs::path xdgConfigHome() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
+fs::path xdgDataHome() { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
+
+}  // namespace quib

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace quib {
+
+using Duration = std::chrono::nanoseconds;
+// Monotonic time since an arbitrary start (for the system clock: since boot).
+using MonoTime = std::chrono::time_point<struct MonoClockTag, Duration>;
+using WallTime = std::chrono::system_clock::time_point;
+
+// Cancels work scheduled for later. Dropping the handle does not cancel.
+class Cancellable {
+public:
+    Cancellable() = default;
+    explicit Cancellable(std::shared_ptr<std::atomic<bool>> flag) : cancelled_(std::move(flag)) {}
+    void cancel() const { if (cancelled_) cancelled_->store(true); }
+    bool isCancelled() const { return cancelled_ && cancelled_->load(); }
+
+private:
+    std::shared_ptr<std::atomic<bool>> cancelled_;
+};
+
+// The source of time for everything that waits: deadlines, lock-outs, expiries, pacing.
+// Tests inject a FakeClock so that all of these run instantly and deterministically.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual MonoTime now() const = 0;
+    virtual WallTime wallNow() const = 0;
+    // Calls `fire` once `deadline` has passed, on a thread of the clock's choosing; it must only
+    // hand work on (post it to a queue). Cancelled timers never fire.
+    virtual Cancellable schedule(MonoTime deadline, std::function<void()> fire) = 0;
+
+    Cancellable scheduleAfter(Duration delay, std::function<void()> fire) { return schedule(now() + delay, std::move(fire)); }
+};
+
+// Real time: CLOCK_MONOTONIC and the system clock, timers on one background thread.
+class SystemClock final : public Clock {
+public:
+    SystemClock();
+    ~SystemClock() override;
+    SystemClock(const SystemClock&) = delete;
+    SystemClock& operator=(const SystemClock&) = delete;
+
+    MonoTime now() const override;
+    WallTime wallNow() const override;
+    Cancellable schedule(MonoTime deadline, std::function<void()> fire) override;
+
+    // The process-wide real clock.
+    static std::shared_ptr<SystemClock> shared();
+
+private:
+    struct Timer { std::function<void()> fire; std::shared_ptr<std::atomic<bool>> cancelled; };
+    void run();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::multimap<MonoTime, Timer> timers_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// Time that moves only when a test says so. `advance` fires every due timer, in deadline order,
+// on the calling thread.
+class FakeClock final : public Clock {
+public:
+    explicit FakeClock(MonoTime start = MonoTime(std::chrono::hours(1)),
+                       WallTime wallStart = WallTime(std::chrono::seconds(1'800'000'000)));
+
+    MonoTime now() const override;
+    WallTime wallNow() const override;
+    Cancellable schedule(MonoTime deadline, std::function<void()> fire) override;
+
+    void advance(Duration by);
+    void setWallTime(WallTime wall);
+    std::size_t pendingTimers() const;
+
+private:
+    struct Timer { std::function<void()> fire; std::shared_ptr<std::atomic<bool>> cancelled; };
+    mutable std::mutex mutex_;
+    MonoTime now_;
+    WallTime wall_;
+    std::multimap<MonoTime, Timer> timers_;
+};
+
+// Seconds since 2001-01-01 00:00:00 UTC, the epoch of dates in stored records.
+double secondsSince2001(WallTime time);
+WallTime wallTimeFromSecondsSince2001(double seconds);
+
+}  // namespace quib

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <concepts>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quib {
+
+enum class LogLevel { debug, info, error };
+
+// One finished log line, with private values already redacted.
+struct LogRecord {
+    std::string subsystem;
+    std::string category;
+    LogLevel level;
+    std::string text;
+};
+
+// Where log lines go. Sinks are called from any thread.
+class LogSink {
+public:
+    virtual ~LogSink() = default;
+    virtual void write(const LogRecord& record) = 0;
+};
+
+// Writes "<time> [<subsystem>:<category>] <text>" lines to standard error.
+class StderrLogSink final : public LogSink {
+public:
+    void write(const LogRecord& record) override;
+
+private:
+    std::mutex mutex_;
+};
+
+// Keeps every line, for tests.
+class CapturingLogSink final : public LogSink {
+public:
+    void write(const LogRecord& record) override;
+    std::vector<LogRecord> records() const;
+    std::vector<std::string> lines() const;
+    bool contains(std::string_view text) const;
+    void clear();
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<LogRecord> records_;
+};
+
+// A value that may be shown in the log (names, states, errors, local peer addresses).
+template <class T>
+struct LogPublic { const T& value; };
+// A value that must not be shown (device identifiers, addresses of peers from away): prints "<private>".
+template <class T>
+struct LogPrivate { const T& value; };
+
+template <class T> LogPublic<T> pub(const T& value) { return {value}; }
+template <class T> LogPrivate<T> priv(const T& value) { return {value}; }
+
+namespace logdetail {
+inline void put(std::ostringstream& out, const char* literal) { out << literal; }
+template <class T> requires std::is_arithmetic_v<T>
+void put(std::ostringstream& out, T number) {
+    if constexpr (std::is_same_v<T, bool>) out << (number ? "true" : "false");
+    else out << +number;
+}
+template <class T> void put(std::ostringstream& out, LogPublic<T> v) { out << v.value; }
+template <class T> void put(std::ostringstream& out, LogPrivate<T>) { out << "<private>"; }
+}  // namespace logdetail
+
+// A named log: subsystem and category on every line. Text pieces are string literals; other
+// strings must say whether they are public (`pub`) or private (`priv`); numbers print as they are.
+class Logger {
+public:
+    Logger(std::string subsystem, std::string category) : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
+
+    template <class... Parts> void info(const Parts&... parts) const { log(LogLevel::info, parts...); }
+    template <class... Parts> void debug(const Parts&... parts) const { log(LogLevel::debug, parts...); }
+    template <class... Parts> void error(const Parts&... parts) const { log(LogLevel::error, parts...); }
+
+    template <class... Parts>
+    void log(LogLevel level, const Parts&... parts) const {
+        std::ostringstream out;
+        (logdetail::put(out, parts), ...);
+        emit(level, out.str());
+    }
+
+    // Writes already composed public text.
+    void emit(LogLevel level, std::string text) const;
+
+    const std::string& subsystem() const { return subsystem_; }
+    const std::string& category() const { return category_; }
+
+    // Replaces the process-wide sink; returns the previous one.
+    static std::shared_ptr<LogSink> setSink(std::shared_ptr<LogSink> sink);
+    static std::shared_ptr<LogSink> sink();
+
+private:
+    std::string subsystem_;
+    std::string category_;
+};
+
+inline constexpr const char* kLogSubsystem = "com.brenmoor.quib";
+
+// The host's one logger: category "host".
+const Logger& quibLog();
+// The timing samples' default logger: category "perf".
+const Logger& perfLog();
+
+}  // namespace quib

@@ -1,0 +1,51 @@
+#include "Platform/SerialQueue.hpp"
+
+#include <future>
+
+namespace quib {
+
+SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock)
+    : label_(std::move(label)),
+      clock_(clock ? std::move(clock) : SystemClock::shared()),
+      tasks_(std::make_shared<TaskQueue>()) {
+    worker_ = std::thread([tasks = tasks_] {
+        while (auto task = tasks->take()) (*task)();
+    });
+}
+
+SerialQueue::~SerialQueue() {
+    tasks_->close();
+    if (worker_.joinable()) worker_.join();
+}
+
+void SerialQueue::post(Task task) { tasks_->push(std::move(task)); }
+
+Cancellable SerialQueue::postAfter(Duration delay, Task task) {
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    // The timer holds only the task list, so a timer that fires after the queue is gone does nothing.
+    std::weak_ptr<TaskQueue> weak = tasks_;
+    clock_->scheduleAfter(delay, [weak, cancelled, task = std::move(task)]() mutable {
+        if (cancelled->load()) return;
+        if (auto tasks = weak.lock()) {
+            tasks->push([cancelled, task = std::move(task)] {
+                if (!cancelled->load()) task();
+            });
+        }
+    });
+    return Cancellable(cancelled);
+}
+
+bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == worker_.get_id(); }
+
+bool SerialQueue::sync(const Task& task) {
+    if (isCurrent()) return false;
+    std::promise<void> done;
+    post([&] {
+        task();
+        done.set_value();
+    });
+    done.get_future().wait();
+    return true;
+}
+
+}  // namespace quib

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "Platform/Executor.hpp"
+#include "Platform/TaskQueue.hpp"
+
+namespace quib {
+
+// One worker thread that runs posted tasks in order. Destroying the queue runs what is
+// already queued, then joins the worker.
+class SerialQueue final : public Executor {
+public:
+    explicit SerialQueue(std::string label, std::shared_ptr<Clock> clock = nullptr);
+    ~SerialQueue() override;
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+
+    void post(Task task) override;
+    Cancellable postAfter(Duration delay, Task task) override;
+    bool isCurrent() const override;
+
+    // Runs `task` on the queue and waits for it. Refuses (returns false, runs nothing) when
+    // called from the queue's own thread, where waiting would deadlock.
+    [[nodiscard]] bool sync(const Task& task);
+
+    const std::string& label() const { return label_; }
+
+private:
+    std::string label_;
+    std::shared_ptr<Clock> clock_;
+    std::shared_ptr<TaskQueue> tasks_;
+    std::thread worker_;
+};
+
+}  // namespace quib

@@ -1,0 +1,109 @@
+#include "Platform/Settings.hpp"
+
+#include "Platform/AtomicFile.hpp"
+#include "Platform/Base64.hpp"
+#include "Platform/Logger.hpp"
+
+namespace quib {
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+std::shared_ptr<Settings> Settings::inMemory() { return std::shared_ptr<Settings>(new Settings({})); }
+
+std::shared_ptr<Settings> Settings::atPath(fs::path path) {
+    std::shared_ptr<Settings> settings(new Settings(std::move(path)));
+    settings->load();
+    return settings;
+}
+
+fs::path Settings::defaultPath() { return xdgConfigHome() / "Quib" / "defaults.json"; }
+
+Settings::Settings(fs::path path) : path_(std::move(path)) {}
+
+void Settings::load() {
+    auto contents = readWholeFile(path_);
+    if (!contents) {
+        quibLog().error("Settings: ", pub(contents.error().message));
+        return;
+    }
+    if (!contents->has_value()) return;
+    Json parsed = Json::parse(**contents, nullptr, false);
+    if (!parsed.is_discarded() && parsed.is_object()) {
+        values_ = std::move(parsed);
+        return;
+    }
+    auto aside = setFileAside(path_);
+    if (aside) quibLog().error("Settings file was unreadable; kept it as ", pub(aside->string()));
+    else quibLog().error("Settings file was unreadable and could not be kept aside: ", pub(aside.error().message));
+}
+
+void Settings::save() const {
+    if (path_.empty()) return;
+    std::string text = values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    if (auto written = writeFileAtomically(path_, text); !written) quibLog().error("Settings: ", pub(written.error().message));
+}
+
+std::optional<nlohmann::json> Settings::raw(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return nlohmann::json(*it);
+}
+
+std::optional<std::string> Settings::string(std::string_view key) const {
+    auto v = raw(key);
+    if (!v || !v->is_string()) return std::nullopt;
+    return v->get<std::string>();
+}
+
+std::optional<bool> Settings::boolean(std::string_view key) const {
+    auto v = raw(key);
+    if (!v || !v->is_boolean()) return std::nullopt;
+    return v->get<bool>();
+}
+
+std::optional<std::int64_t> Settings::integer(std::string_view key) const {
+    auto v = raw(key);
+    if (!v) return std::nullopt;
+    if (v->is_number_integer() && !v->is_number_unsigned()) return v->get<std::int64_t>();
+    if (v->is_number_unsigned() && v->get<std::uint64_t>() <= static_cast<std::uint64_t>(INT64_MAX))
+        return static_cast<std::int64_t>(v->get<std::uint64_t>());
+    return std::nullopt;
+}
+
+std::optional<double> Settings::real(std::string_view key) const {
+    auto v = raw(key);
+    if (!v || !v->is_number()) return std::nullopt;
+    return v->get<double>();
+}
+
+std::optional<Bytes> Settings::bytes(std::string_view key) const {
+    auto v = raw(key);
+    if (!v || !v->is_object() || v->size() != 1 || !v->contains("data") || !(*v)["data"].is_string()) return std::nullopt;
+    return base64Decode((*v)["data"].get<std::string>());
+}
+
+bool Settings::contains(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    return values_.contains(key);
+}
+
+void Settings::set(std::string_view key, SettingValue value) {
+    Json json = std::visit(
+        [](const auto& v) -> Json {
+            using V = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<V, Bytes>) return Json{{"data", base64Encode(v)}};
+            else return Json(v);
+        },
+        value);
+    std::lock_guard lock(mutex_);
+    values_[std::string(key)] = std::move(json);
+    save();
+}
+
+void Settings::remove(std::string_view key) {
+    std::lock_guard lock(mutex_);
+    if (values_.erase(std::string(key)) > 0) save();
+}
+
+}  // namespace quib

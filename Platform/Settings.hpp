@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Platform/Bytes.hpp"
+
+namespace quib {
+
+using SettingValue = std::variant<Bytes, std::string, bool, std::int64_t, double>;
+
+// The user-defaults store: typed values by key, safe to use from any thread. A value of
+// another type than the one asked for reads as absent.
+//
+// On disk it is one flat JSON object that a person can read and edit: strings, numbers and
+// booleans as themselves, byte values as {"data": "<standard Base64>"}. Every change rewrites the
+// file atomically; a file that cannot be read is set aside, never overwritten.
+class Settings {
+public:
+    // A store that lives in memory only (tests).
+    static std::shared_ptr<Settings> inMemory();
+    // A store kept in the file at `path`.
+    static std::shared_ptr<Settings> atPath(std::filesystem::path path);
+    // $XDG_CONFIG_HOME/Quib/defaults.json
+    static std::filesystem::path defaultPath();
+
+    std::optional<std::string> string(std::string_view key) const;
+    std::optional<bool> boolean(std::string_view key) const;
+    // Whole numbers only.
+    std::optional<std::int64_t> integer(std::string_view key) const;
+    // Any number.
+    std::optional<double> real(std::string_view key) const;
+    std::optional<Bytes> bytes(std::string_view key) const;
+    bool contains(std::string_view key) const;
+
+    void set(std::string_view key, SettingValue value);
+    void setString(std::string_view key, std::string value) { set(key, SettingValue(std::move(value))); }
+    void setBool(std::string_view key, bool value) { set(key, SettingValue(value)); }
+    void setInteger(std::string_view key, std::int64_t value) { set(key, SettingValue(value)); }
+    void setReal(std::string_view key, double value) { set(key, SettingValue(value)); }
+    void setBytes(std::string_view key, Bytes value) { set(key, SettingValue(std::move(value))); }
+    void remove(std::string_view key);
+
+    // Where a file-backed store keeps its values; empty for one in memory.
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    explicit Settings(std::filesystem::path path);
+    void load();
+    void save() const;  // with mutex_ held
+    std::optional<nlohmann::json> raw(std::string_view key) const;
+
+    std::filesystem::path path_;
+    mutable std::mutex mutex_;
+    nlohmann::ordered_json values_ = nlohmann::ordered_json::object();
+};
+
+}  // namespace quib

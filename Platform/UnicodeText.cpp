@@ -1,0 +1,92 @@
+#include "Platform/UnicodeText.hpp"
+
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+
+namespace quib::unicode {
+
+std::string upper(std::string_view utf8) {
+    icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    text.toUpper(icu::Locale::getRoot());
+    std::string out;
+    text.toUTF8String(out);
+    return out;
+}
+
+bool isWhiteSpace(char32_t codePoint) { return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_WHITE_SPACE); }
+
+namespace {
+
+// Calls `visit(begin, end)` with the UTF-16 offsets of each grapheme cluster until it returns false.
+template <class Visit>
+void forEachCluster(const icu::UnicodeString& text, Visit visit) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status)) return;
+    it->setText(text);
+    int32_t start = it->first();
+    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next()) {
+        if (!visit(start, end)) return;
+    }
+}
+
+icu::UnicodeString fromUtf8(std::string_view utf8) {
+    return icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+}
+
+}  // namespace
+
+std::size_t graphemeCount(std::string_view utf8) {
+    std::size_t count = 0;
+    forEachCluster(fromUtf8(utf8), [&](int32_t, int32_t) { ++count; return true; });
+    return count;
+}
+
+std::string prefixGraphemes(std::string_view utf8, std::size_t maxClusters) {
+    const icu::UnicodeString text = fromUtf8(utf8);
+    int32_t cut = 0;
+    std::size_t count = 0;
+    forEachCluster(text, [&](int32_t, int32_t end) {
+        if (count == maxClusters) return false;
+        ++count;
+        cut = end;
+        return true;
+    });
+    std::string out;
+    text.tempSubString(0, cut).toUTF8String(out);
+    return out;
+}
+
+std::u32string codePoints(std::string_view utf8) {
+    std::u32string out;
+    const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+    const int32_t length = static_cast<int32_t>(utf8.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        out += c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
+    }
+    return out;
+}
+
+std::string toUtf8(char32_t codePoint) {
+    char buffer[4];
+    int32_t length = 0;
+    UBool error = false;
+    U8_APPEND(reinterpret_cast<uint8_t*>(buffer), length, 4, static_cast<UChar32>(codePoint), error);
+    if (error) return "\xEF\xBF\xBD";
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::string sanitizeUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char32_t c : codePoints(bytes)) out += toUtf8(c);
+    return out;
+}
+
+}  // namespace quib::unicode

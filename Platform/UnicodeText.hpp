@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quib::unicode {
+
+// Upper-cases UTF-8 text by the Unicode rules (full case mapping, root locale).
+std::string upper(std::string_view utf8);
+
+// True for code points with the Unicode White_Space property.
+bool isWhiteSpace(char32_t codePoint);
+
+// Number of extended grapheme clusters (user-perceived characters).
+std::size_t graphemeCount(std::string_view utf8);
+
+// The first `maxClusters` grapheme clusters of the text, never splitting a cluster.
+std::string prefixGraphemes(std::string_view utf8, std::size_t maxClusters);
+
+// Replaces every ill-formed UTF-8 sequence with U+FFFD.
+std::string sanitizeUtf8(std::string_view bytes);
+
+// Splits well-formed UTF-8 into code points; ill-formed sequences yield U+FFFD.
+std::u32string codePoints(std::string_view utf8);
+
+// Encodes one code point as UTF-8.
+std::string toUtf8(char32_t codePoint);
+
+}  // namespace quib::unicode

@@ -1,0 +1,65 @@
+#include "Shared/LineFramer.hpp"
+
+namespace quib {
+
+LineFramer::LineFramer(std::int64_t maxLineBytes) : maxLineBytes_(maxLineBytes) {}
+
+std::vector<std::string> LineFramer::append(std::string_view chunk) {
+    feed(chunk);
+    std::vector<std::string> lines;
+    while (auto line = nextLine()) lines.push_back(std::move(*line));
+    return lines;
+}
+
+void LineFramer::feed(std::string_view chunk) {
+    if (start_ > 0) {
+        buffer_.erase(0, start_);
+        start_ = 0;
+    }
+    buffer_.append(chunk);
+}
+
+std::optional<std::string> LineFramer::nextLine() {
+    for (;;) {
+        if (resynchronising_) {
+            const auto end = buffer_.find('\n', start_);
+            if (end == std::string::npos) {
+                buffer_.clear();
+                start_ = 0;
+                return std::nullopt;
+            }
+            start_ = end + 1;
+            resynchronising_ = false;
+        }
+        const auto end = buffer_.find('\n', start_);
+        if (end == std::string::npos) {
+            limitRemainder();
+            if (resynchronising_) continue;
+            return std::nullopt;
+        }
+        std::string line = buffer_.substr(start_, end - start_);
+        start_ = end + 1;
+        if (!line.empty()) return line;
+    }
+}
+
+void LineFramer::limitRemainder() {
+    const auto remainder = static_cast<std::int64_t>(buffer_.size() - start_);
+    if (start_ > 0) {
+        buffer_.erase(0, start_);
+        start_ = 0;
+    }
+    if (remainder <= maxLineBytes_) return;
+    buffer_.clear();
+    resynchronising_ = true;
+    ++droppedLines_;
+}
+
+std::string LineFramer::drain() {
+    std::string rest = buffer_.substr(start_);
+    buffer_.clear();
+    start_ = 0;
+    return rest;
+}
+
+}  // namespace quib

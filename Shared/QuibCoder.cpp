@@ -1,0 +1,12 @@
+#include "Shared/QuibCoder.hpp"
+
+namespace quib {
+
+std::mutex& QuibCoder::lock() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::string QuibCoder::dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+}  // namespace quib
