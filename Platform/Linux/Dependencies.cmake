@@ -1,0 +1,3 @@
+# The Linux backends' system libraries.
+pkg_check_modules(AVAHI_CLIENT REQUIRED IMPORTED_TARGET avahi-client)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::AVAHI_CLIENT)
