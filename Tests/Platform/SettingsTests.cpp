@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+
+#include "Platform/AtomicFile.hpp"
+#include "Platform/Settings.hpp"
+
+using namespace quib;
+namespace fs = std::filesystem;
+
+namespace {
+fs::path freshFolder(const std::string& name) {
+    fs::path folder = fs::temp_directory_path() / ("quib-settings-" + name + "-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    return folder;
+}
+std::string fileText(const fs::path& path) { return **readWholeFile(path); }
+}  // namespace
+
+TEST(Settings, ValuesOfTheWrongTypeReadAsAbsent) {
+    auto s = Settings::inMemory();
+    s->setString("quib.name", "desk");
+    s->setInteger("quib.port", 61413);
+    s->setBool("quib.away.enabled", true);
+    s->setReal("quib.ratio", 0.5);
+    s->setBytes("quib.blob", Bytes{1, 2, 3});
+    EXPECT_EQ(s->string("quib.name"), "desk");
+    EXPECT_EQ(s->integer("quib.name"), std::nullopt);
+    EXPECT_EQ(s->integer("quib.port"), 61413);
+    EXPECT_EQ(s->real("quib.port"), 61413.0);
+    EXPECT_EQ(s->string("quib.port"), std::nullopt);
+    EXPECT_EQ(s->boolean("quib.away.enabled"), true);
+    EXPECT_EQ(s->integer("quib.away.enabled"), std::nullopt);
+    EXPECT_EQ(s->integer("quib.ratio"), std::nullopt);
+    EXPECT_EQ(s->bytes("quib.blob"), (Bytes{1, 2, 3}));
+    EXPECT_EQ(s->string("quib.blob"), std::nullopt);
+    s->remove("quib.name");
+    EXPECT_FALSE(s->contains("quib.name"));
+}
+
+TEST(Settings, FileIsReadableJsonAndSurvivesReopening) {
+    const fs::path folder = freshFolder("reopen");
+    const fs::path path = folder / "Quib" / "defaults.json";
+    {
+        auto s = Settings::atPath(path);
+        s->setString("quib.serviceName", "Desk");
+        s->setBytes("quib.devices.approved.v1", bytesOf("[]\n"));
+        s->setInteger("quib.port", 5000);
+    }
+    const auto json = nlohmann::json::parse(fileText(path));
+    EXPECT_EQ(json["quib.serviceName"], "Desk");
+    EXPECT_EQ(json["quib.devices.approved.v1"]["data"], "W10K");
+    struct stat info{};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    auto reopened = Settings::atPath(path);
+    EXPECT_EQ(reopened->string("quib.serviceName"), "Desk");
+    EXPECT_EQ(reopened->bytes("quib.devices.approved.v1"), bytesOf("[]\n"));
+    EXPECT_EQ(reopened->integer("quib.port"), 5000);
+    fs::remove_all(folder);
+}
+
+TEST(Settings, UnreadableFileIsSetAsideNeverOverwritten) {
+    const fs::path folder = freshFolder("unreadable");
+    fs::create_directories(folder);
+    const fs::path path = folder / "defaults.json";
+    std::ofstream(path) << "{ not json";
+    auto s = Settings::atPath(path);
+    EXPECT_FALSE(s->contains("anything"));
+    s->setBool("quib.listening", true);
+
+    int asideCount = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().starts_with("defaults.json.unreadable-")) {
+            ++asideCount;
+            EXPECT_EQ(fileText(entry.path()), "{ not json");
+        }
+    }
+    EXPECT_EQ(asideCount, 1);
+    EXPECT_EQ(Settings::atPath(path)->boolean("quib.listening"), true);
+    fs::remove_all(folder);
+}
+
+TEST(Settings, ConcurrentWritersLoseNothing) {
+    const fs::path folder = freshFolder("threads");
+    const fs::path path = folder / "defaults.json";
+    auto s = Settings::atPath(path);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < 20; ++i) s->setInteger("k" + std::to_string(t) + "." + std::to_string(i), i);
+        });
+    for (auto& w : writers) w.join();
+    auto reopened = Settings::atPath(path);
+    for (int t = 0; t < 4; ++t)
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(reopened->integer("k" + std::to_string(t) + "." + std::to_string(i)), i);
+    fs::remove_all(folder);
+}

@@ -1,0 +1,32 @@
+#include <gtest/gtest.h>
+
+#include "Platform/UnicodeText.hpp"
+
+using namespace quib;
+
+TEST(UnicodeText, UpperCasesByUnicodeRules) {
+    EXPECT_EQ(unicode::upper("abc-ß"), "ABC-SS");
+    EXPECT_EQ(unicode::upper("ǆ"), "Ǆ");
+}
+
+TEST(UnicodeText, WhiteSpaceProperty) {
+    EXPECT_TRUE(unicode::isWhiteSpace(U' '));
+    EXPECT_TRUE(unicode::isWhiteSpace(U'\u3000'));
+    EXPECT_TRUE(unicode::isWhiteSpace(U'\u00A0'));
+    EXPECT_FALSE(unicode::isWhiteSpace(U'a'));
+    EXPECT_FALSE(unicode::isWhiteSpace(U'\u200B'));
+}
+
+TEST(UnicodeText, GraphemeClustersAreNeverSplit) {
+    const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // one cluster
+    EXPECT_EQ(unicode::graphemeCount(family + "ab"), 3u);
+    EXPECT_EQ(unicode::prefixGraphemes(family + "ab", 1), family);
+    EXPECT_EQ(unicode::prefixGraphemes("e\xCC\x81x", 1), "e\xCC\x81");
+    EXPECT_EQ(unicode::prefixGraphemes("abc", 10), "abc");
+    EXPECT_EQ(unicode::graphemeCount(""), 0u);
+}
+
+TEST(UnicodeText, IllFormedBytesBecomeReplacementCharacters) {
+    EXPECT_EQ(unicode::sanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(unicode::sanitizeUtf8("h\xC3\xA9"), "h\xC3\xA9");
+}
