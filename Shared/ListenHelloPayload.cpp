@@ -1,0 +1,24 @@
+#include "Shared/ListenHelloPayload.hpp"
+
+namespace quib {
+
+ListenHelloPayload ListenHelloPayload::fromJson(const Json& json) {
+    const JsonReader r(json);
+    ListenHelloPayload hello;
+    hello.protocolVersion = r.required<std::int64_t>("protocolVersion");
+    hello.deviceName = r.required<std::string>("deviceName");
+    hello.deviceID = r.required<std::string>("deviceID");
+    hello.paused = r.optional<bool>("paused");
+    return hello;
+}
+
+Json ListenHelloPayload::toJson() const {
+    return JsonWriter()
+        .put("protocolVersion", protocolVersion)
+        .put("deviceName", deviceName)
+        .put("deviceID", deviceID)
+        .put("paused", paused)
+        .take();
+}
+
+}  // namespace quib
