@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "Shared/DeliveryReceipt.hpp"
+#include "Shared/HostStatus.hpp"
+#include "Shared/MenuProfilePayload.hpp"
+#include "Shared/QuibCoder.hpp"
+#include "Shared/VocabularyPayload.hpp"
+
+using namespace quib;
+
+TEST(HostStatus, EmptyObjectTakesDefaultsAndReencodesEightKeys) {
+    auto status = QuibCoder::decode<HostStatus>("{}");
+    ASSERT_TRUE(status.ok());
+    EXPECT_EQ(*status, HostStatus{});
+    EXPECT_EQ(status->hostName, "Mac");
+    EXPECT_EQ(status->protocolVersion, 4);
+    EXPECT_TRUE(status->deviceApproved);
+    EXPECT_FALSE(status->accessibilityGranted || status->injectionPaused || status->tmuxAvailable ||
+                 status->screenRecordingGranted);
+    EXPECT_FALSE(status->activeTargetID);
+    EXPECT_FALSE(status->pushRelayConfigured);
+    EXPECT_EQ(*QuibCoder::encode(*status),
+              R"({"hostName":"Mac","protocolVersion":4,"accessibilityGranted":false,"injectionPaused":false,)"
+              R"("deviceApproved":true,"tmuxAvailable":false,"screenRecordingGranted":false,"unresolvedTargetIDs":[]})");
+}
+
+TEST(HostStatus, WrongTypeFailsAndNullTakesDefault) {
+    EXPECT_FALSE(QuibCoder::decode<HostStatus>(R"({"protocolVersion":"23"})").ok());
+    EXPECT_FALSE(QuibCoder::decode<HostStatus>(R"({"unresolvedTargetIDs":[1]})").ok());
+    EXPECT_EQ(QuibCoder::decode<HostStatus>(R"({"hostName":null})")->hostName, "Mac");
+}
+
+TEST(HostStatus, PushRelayConfiguredKeepsThreeStates) {
+    EXPECT_EQ(QuibCoder::decode<HostStatus>(R"({"pushRelayConfigured":false})")->pushRelayConfigured, false);
+    EXPECT_EQ(QuibCoder::decode<HostStatus>(R"({"pushRelayConfigured":true})")->pushRelayConfigured, true);
+    HostStatus status;
+    status.pushRelayConfigured = false;
+    status.activeTargetID = "T";
+    const auto text = *QuibCoder::encode(status);
+    EXPECT_NE(text.find(R"("pushRelayConfigured":false)"), std::string::npos);
+    EXPECT_EQ(QuibCoder::decode<HostStatus>(text).valueOr({}), status);
+}
+
+TEST(DeliveryReceipt, StrictExceptTargetID) {
+    auto receipt = QuibCoder::decode<DeliveryReceipt>(
+        R"({"ok":false,"targetName":"Mac","characters":0,"submitted":false,"message":"No target is selected on the Mac"})");
+    ASSERT_TRUE(receipt.ok());
+    EXPECT_FALSE(receipt->targetID);
+    EXPECT_FALSE(QuibCoder::decode<DeliveryReceipt>(
+                     R"({"ok":true,"targetID":"T","targetName":"A","characters":3,"submitted":true})")
+                     .ok());
+    const DeliveryReceipt sent{true, std::string("T"), "Editor", 5, true, "Sent."};
+    EXPECT_EQ(QuibCoder::decode<DeliveryReceipt>(*QuibCoder::encode(sent)).valueOr(*receipt), sent);
+}
+
+TEST(MenuProfilePayload, UnknownOutcomeTextReadsAsUnreadable) {
+    EXPECT_EQ(QuibCoder::decode<MenuProfilePayload>(R"({"outcome":"Read"})")->outcome,
+              MenuProfilePayload::Outcome::unreadable);
+    EXPECT_EQ(QuibCoder::decode<MenuProfilePayload>(R"({"outcome":"sideways"})")->outcome,
+              MenuProfilePayload::Outcome::unreadable);
+    EXPECT_EQ(QuibCoder::decode<MenuProfilePayload>(R"({"outcome":"nothingUseful"})")->outcome,
+              MenuProfilePayload::Outcome::nothingUseful);
+    EXPECT_FALSE(QuibCoder::decode<MenuProfilePayload>(R"({"outcome":0})").ok());
+}
+
+TEST(MenuProfilePayload, EmptyObjectAndProfileRoundTrip) {
+    auto empty = QuibCoder::decode<MenuProfilePayload>("{}");
+    ASSERT_TRUE(empty.ok());
+    EXPECT_EQ(*empty, MenuProfilePayload{});
+    EXPECT_EQ(empty->outcome, MenuProfilePayload::Outcome::unreadable);
+    EXPECT_EQ(*QuibCoder::encode(*empty), R"({"bundleID":"","outcome":"unreadable","note":""})");
+
+    ShortcutProfile profile;
+    profile.id = "menu:com.example.editor";
+    profile.actions.push_back({"save", "Save", "square.and.arrow.down", ShortcutAction::Kind::key,
+                               KeyChord("s", false, false, false, true), std::nullopt, false});
+    const MenuProfilePayload read{"com.example.editor", MenuProfilePayload::Outcome::read, profile, "Read 1 command."};
+    EXPECT_EQ(QuibCoder::decode<MenuProfilePayload>(*QuibCoder::encode(read)).valueOr({}), read);
+    EXPECT_FALSE(QuibCoder::decode<MenuProfilePayload>(R"({"profile":{"actions":[{"kind":"x"}]}})").ok());
+}
+
+TEST(VocabularyPayload, StrictWithEmptyTermsAllowed) {
+    auto payload = QuibCoder::decode<VocabularyPayload>(R"({"targetID":"T","terms":[],"sequence":0,"isFinal":true})");
+    ASSERT_TRUE(payload.ok());
+    EXPECT_TRUE(payload->terms.empty());
+    EXPECT_FALSE(QuibCoder::decode<VocabularyPayload>(R"({"targetID":"T","terms":[],"sequence":0})").ok());
+    const VocabularyPayload chunk{"T", {"main", "LineFramer"}, 2, false};
+    EXPECT_EQ(*QuibCoder::encode(chunk), R"({"targetID":"T","terms":["main","LineFramer"],"sequence":2,"isFinal":false})");
+}
