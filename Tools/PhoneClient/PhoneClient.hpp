@@ -1,0 +1,81 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Platform/Result.hpp"
+#include "Shared/Json.hpp"
+#include "Shared/QuibCoder.hpp"
+#include "Shared/QuibProtocol.hpp"
+#include "Shared/QuibTransport.hpp"
+
+namespace quib {
+
+// A stand-in phone: one connection to a host over the same TLS parameters a phone uses, driven
+// synchronously from one thread. Tests and the quib-phone tool use it to talk to a real host.
+//
+// All network work runs on the calling thread inside the calls, so nothing happens between
+// calls; lines the host sends meanwhile wait in the socket and are read on the next receive.
+class PhoneClient {
+public:
+    struct Options {
+        std::string host = "127.0.0.1";
+        std::uint16_t port = 61413;
+        std::string pairingCode;
+        // Offered instead of the key derived from the pairing code (an away key, or a wrong one).
+        std::optional<QuibTransport::Key> key;
+        // When not empty, the socket is bound to this local address before connecting, so tests
+        // can come from distinct loopback sources (127.0.0.2, 127.0.0.3, ...).
+        std::string localAddress;
+        // How long the TCP connect and the TLS handshake may take together.
+        std::chrono::seconds connectTimeout{10};
+    };
+
+    // Connects and completes the TLS handshake; fails with a readable reason otherwise.
+    static Result<std::unique_ptr<PhoneClient>> connect(const Options& options);
+
+    ~PhoneClient();
+    PhoneClient(const PhoneClient&) = delete;
+    PhoneClient& operator=(const PhoneClient&) = delete;
+
+    // The control connection's first line.
+    Result<void> sendHello(const std::string& deviceID, const std::string& deviceName,
+                           std::int64_t protocolVersion = QuibProtocol::version);
+    // Any message with a JSON coding (a ClientMessage), as one line.
+    template <JsonCodable T>
+    Result<void> send(const T& message) {
+        auto line = QuibCoder::line(message);
+        if (!line) return line.error();
+        return sendBytes(*line);
+    }
+    // One line of raw JSON (or anything else); a line feed is added when it lacks one.
+    Result<void> sendLine(std::string_view line);
+    // Bytes exactly as given (upload frames, partial lines).
+    Result<void> sendBytes(std::string_view bytes);
+
+    // The next line from the host, without its line feed. Fails with "Timed out" when none
+    // came within `timeout` (the connection stays usable) and "Connection closed" once the host
+    // has closed and every line before that was read.
+    Result<std::string> receiveLine(std::chrono::milliseconds timeout);
+    // The next host message of the given case (its name, e.g. "pong"), skipping other lines;
+    // returns the case's payload object.
+    Result<Json> receiveCase(std::string_view caseName, std::chrono::milliseconds timeout);
+    // Waits until the host closes the connection, dropping lines that arrive meanwhile.
+    Result<void> waitForClose(std::chrono::milliseconds timeout);
+
+    // True once the host has closed the connection or it failed.
+    bool isClosed() const;
+    // Ends the connection from this side (TLS close, then the socket). Safe to call twice.
+    void close();
+
+private:
+    struct Impl;
+    explicit PhoneClient(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quib

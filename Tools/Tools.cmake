@@ -1,0 +1,7 @@
+# The stand-in phone: a library for tests and the quib-phone command-line tool.
+add_library(quib_phone_client STATIC ${CMAKE_CURRENT_SOURCE_DIR}/PhoneClient/PhoneClient.cpp)
+target_include_directories(quib_phone_client PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(quib_phone_client PUBLIC quib_shared)
+
+add_executable(quib-phone ${CMAKE_CURRENT_SOURCE_DIR}/quib-phone/main.cpp)
+target_link_libraries(quib-phone PRIVATE quib_phone_client)
