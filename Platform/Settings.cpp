@@ -106,4 +106,15 @@ void Settings::remove(std::string_view key) {
     if (values_.erase(std::string(key)) > 0) save();
 }
 
+bool Settings::moveValue(std::string_view from, std::string_view to) {
+    std::lock_guard lock(mutex_);
+    auto source = values_.find(from);
+    if (source == values_.end() || values_.contains(to)) return false;
+    Json value = std::move(*source);
+    values_.erase(source);
+    values_[std::string(to)] = std::move(value);
+    save();
+    return true;
+}
+
 }  // namespace quib

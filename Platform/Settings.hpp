@@ -49,6 +49,10 @@ public:
     void setReal(std::string_view key, double value) { set(key, SettingValue(value)); }
     void setBytes(std::string_view key, Bytes value) { set(key, SettingValue(std::move(value))); }
     void remove(std::string_view key);
+    // Moves the value under `from`, whatever its type, to `to` (used to keep an unreadable value
+    // aside before it would be overwritten). False, changing nothing, when `from` holds no value
+    // or `to` already holds one.
+    bool moveValue(std::string_view from, std::string_view to);
 
     // Where a file-backed store keeps its values; empty for one in memory.
     const std::filesystem::path& path() const { return path_; }

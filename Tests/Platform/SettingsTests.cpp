@@ -100,3 +100,20 @@ TEST(Settings, ConcurrentWritersLoseNothing) {
         for (int i = 0; i < 20; ++i) EXPECT_EQ(reopened->integer("k" + std::to_string(t) + "." + std::to_string(i)), i);
     fs::remove_all(folder);
 }
+
+TEST(Settings, MoveValueKeepsAnyValueExactlyAndNeverOverwrites) {
+    const fs::path folder = freshFolder("move");
+    {
+        auto s = Settings::atPath(folder / "defaults.json");
+        s->setBytes("quib.list", Bytes{'[', '1'});
+        s->setString("quib.list.aside", "older");
+        EXPECT_FALSE(s->moveValue("quib.list", "quib.list.aside"));
+        EXPECT_FALSE(s->moveValue("quib.missing", "quib.elsewhere"));
+        EXPECT_TRUE(s->moveValue("quib.list", "quib.list.aside-2"));
+        EXPECT_FALSE(s->contains("quib.list"));
+    }
+    auto reopened = Settings::atPath(folder / "defaults.json");
+    EXPECT_EQ(reopened->bytes("quib.list.aside-2"), (Bytes{'[', '1'}));
+    EXPECT_EQ(reopened->string("quib.list.aside"), "older");
+    fs::remove_all(folder);
+}
