@@ -1,0 +1,184 @@
+#include "QuibHost/Server/DeviceRegistry.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "Platform/Logger.hpp"
+#include "Shared/QuibCoder.hpp"
+
+namespace quib {
+
+namespace {
+
+auto hasID(const std::string& deviceID) {
+    return [&deviceID](const DeviceRegistry::Device& device) { return device.id == deviceID; };
+}
+
+std::set<std::string> identifiers(const DeviceRegistry::DeviceList& devices) {
+    std::set<std::string> ids;
+    for (const auto& device : devices) ids.insert(device.id);
+    return ids;
+}
+
+}  // namespace
+
+DeviceRegistry::Device DeviceRegistry::Device::fromJson(const Json& json) {
+    const JsonReader r(json);
+    return Device{r.required<std::string>("id"), r.required<std::string>("name"), r.required<WallTime>("lastSeen")};
+}
+
+Json DeviceRegistry::Device::toJson() const {
+    return JsonWriter().put("id", id).put("name", name).put("lastSeen", lastSeen).take();
+}
+
+std::shared_ptr<DeviceRegistry> DeviceRegistry::create(std::shared_ptr<Executor> main, std::shared_ptr<Settings> settings,
+                                                       std::shared_ptr<Clock> clock) {
+    DeviceList approved = load(*settings, approvedKey);
+    DeviceList revoked = load(*settings, revokedKey);
+    return std::make_shared<DeviceRegistry>(Passkey{}, std::move(main), std::move(settings), std::move(clock),
+                                            std::move(approved), std::move(revoked));
+}
+
+DeviceRegistry::DeviceRegistry(Passkey, std::shared_ptr<Executor> main, std::shared_ptr<Settings> settings,
+                               std::shared_ptr<Clock> clock, DeviceList approved, DeviceList revoked)
+    : main_(std::move(main)),
+      settings_(std::move(settings)),
+      clock_(std::move(clock)),
+      approved_(main_, approved),
+      revoked_(main_, revoked),
+      approvedIDs_(identifiers(approved)),
+      revokedIDs_(identifiers(revoked)) {}
+
+bool DeviceRegistry::seen(const std::string& deviceID, const std::string& name) {
+    const bool approvedNow = isApproved(deviceID);
+    main_->post([weak = weak_from_this(), deviceID, name] {
+        if (auto self = weak.lock()) self->touch(deviceID, name);
+    });
+    return approvedNow;
+}
+
+void DeviceRegistry::approve(const std::string& deviceID, const std::string& name) {
+    if (!main_->isCurrent()) {
+        main_->post([self = shared_from_this(), deviceID, name] { self->approve(deviceID, name); });
+        return;
+    }
+    {
+        std::lock_guard guard(lock_);
+        revokedIDs_.erase(deviceID);
+        approvedIDs_.insert(deviceID);
+    }
+    DeviceList revoked = revoked_.value();
+    if (std::erase_if(revoked, hasID(deviceID)) > 0) revoked_.set(std::move(revoked));
+
+    DeviceList approved = approved_.value();
+    Device device{deviceID, name, clock_->wallNow()};
+    if (auto it = std::ranges::find_if(approved, hasID(deviceID)); it != approved.end()) *it = std::move(device);
+    else approved.push_back(std::move(device));
+    approved_.set(std::move(approved));
+    persist();
+}
+
+void DeviceRegistry::revoke(const std::string& deviceID) {
+    if (!main_->isCurrent()) {
+        main_->post([self = shared_from_this(), deviceID] { self->revoke(deviceID); });
+        return;
+    }
+    {
+        std::lock_guard guard(lock_);
+        approvedIDs_.erase(deviceID);
+        revokedIDs_.insert(deviceID);
+    }
+    DeviceList approved = approved_.value();
+    DeviceList revoked = revoked_.value();
+    std::string name(defaultName);
+    if (auto it = std::ranges::find_if(approved, hasID(deviceID)); it != approved.end()) name = it->name;
+    else if (auto it2 = std::ranges::find_if(revoked, hasID(deviceID)); it2 != revoked.end()) name = it2->name;
+
+    if (std::erase_if(approved, hasID(deviceID)) > 0) approved_.set(std::move(approved));
+    std::erase_if(revoked, hasID(deviceID));
+    revoked.push_back(Device{deviceID, std::move(name), clock_->wallNow()});
+    revoked_.set(std::move(revoked));
+    persist();
+}
+
+std::set<std::string> DeviceRegistry::approvedIDs() const {
+    std::lock_guard guard(lock_);
+    return approvedIDs_;
+}
+
+std::set<std::string> DeviceRegistry::revokedIDs() const {
+    std::lock_guard guard(lock_);
+    return revokedIDs_;
+}
+
+bool DeviceRegistry::isApproved(const std::string& deviceID) const {
+    std::lock_guard guard(lock_);
+    return approvedIDs_.contains(deviceID);
+}
+
+bool DeviceRegistry::isRevoked(const std::string& deviceID) const {
+    std::lock_guard guard(lock_);
+    return revokedIDs_.contains(deviceID);
+}
+
+// Refreshes the name and last-seen time of a device already in one of the lists; a device in
+// neither list is never added by being seen.
+void DeviceRegistry::touch(const std::string& deviceID, const std::string& name) {
+    auto restamp = [&](Published<DeviceList>& published) {
+        DeviceList list = published.value();
+        auto it = std::ranges::find_if(list, hasID(deviceID));
+        if (it == list.end()) return false;
+        it->name = name;
+        it->lastSeen = clock_->wallNow();
+        published.set(std::move(list));
+        return true;
+    };
+    if (restamp(approved_) || restamp(revoked_)) persist();
+}
+
+// Stores both lists; a list that cannot be encoded leaves its key as it was.
+void DeviceRegistry::persist() {
+    const std::pair<std::string_view, DeviceList> lists[] = {{approvedKey, approved_.value()},
+                                                             {revokedKey, revoked_.value()}};
+    for (const auto& [key, list] : lists) {
+        auto line = QuibCoder::line(list);
+        if (!line) continue;
+        settings_->setBytes(key, Bytes(line->begin(), line->end()));
+    }
+}
+
+DeviceRegistry::DeviceList DeviceRegistry::load(Settings& settings, std::string_view key) {
+    if (!settings.contains(key)) return {};
+    auto bytes = settings.bytes(key);
+    if (!bytes) {
+        setAside(settings, key, "it is not a data value");
+        return {};
+    }
+    const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    auto devices = QuibCoder::decode<DeviceList>(text);
+    if (devices) return std::move(*devices);
+    setAside(settings, key, "it does not decode as a device list");
+    return {};
+}
+
+// Moves an unreadable stored list to a side key before the next save could overwrite it, so a
+// damaged list costs the user nothing that cannot be recovered by hand.
+void DeviceRegistry::setAside(Settings& settings, std::string_view key, const std::string& reason) {
+    std::string side = std::string(key) + ".unreadable";
+    for (int n = 2; !settings.moveValue(key, side); ++n) {
+        if (!settings.contains(key)) return;
+        side = std::string(key) + ".unreadable-" + std::to_string(n);
+    }
+    quibLog().error("Stored device list ", pub(key), " was unreadable (", pub(reason), "); kept it as ", pub(side),
+                    " and started with an empty list");
+}
+
+}  // namespace quib
+
+std::size_t std::hash<quib::DeviceRegistry::Device>::operator()(const quib::DeviceRegistry::Device& device) const noexcept {
+    std::size_t seed = std::hash<std::string>{}(device.id);
+    auto mix = [&seed](std::size_t value) { seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); };
+    mix(std::hash<std::string>{}(device.name));
+    mix(std::hash<quib::WallTime::rep>{}(device.lastSeen.time_since_epoch().count()));
+    return seed;
+}

@@ -1,0 +1,213 @@
+#include "QuibHost/Server/DeviceRegistry.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "Platform/Logger.hpp"
+#include "Platform/MainLoop.hpp"
+#include "Shared/QuibCoder.hpp"
+
+// The fixture is named after the type under test, so the tests live outside namespace quib.
+namespace device_registry_tests {
+
+using namespace quib;
+using namespace std::chrono_literals;
+using Registry = quib::DeviceRegistry;
+using Device = Registry::Device;
+using DeviceList = Registry::DeviceList;
+
+Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+class DeviceRegistry : public ::testing::Test {
+protected:
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
+    std::shared_ptr<Settings> settings = Settings::inMemory();
+
+    std::shared_ptr<Registry> open() { return Registry::create(main, settings, clock); }
+
+    WallTime later(std::chrono::seconds by) {
+        clock->setWallTime(clock->wallNow() + by);
+        return clock->wallNow();
+    }
+
+    static std::vector<std::string> ids(const DeviceList& devices) {
+        std::vector<std::string> out;
+        for (const auto& d : devices) out.push_back(d.id);
+        return out;
+    }
+};
+
+TEST_F(DeviceRegistry, UnknownDeviceIsSeenButStaysInNeitherList) {
+    auto registry = open();
+    EXPECT_FALSE(registry->seen("NEW", "Pat's phone"));
+    main->runPending();
+
+    EXPECT_TRUE(registry->approved().value().empty());
+    EXPECT_TRUE(registry->revoked().value().empty());
+    EXPECT_FALSE(registry->isApproved("NEW"));
+    EXPECT_FALSE(registry->isRevoked("NEW"));
+    EXPECT_FALSE(settings->contains(Registry::approvedKey));
+}
+
+TEST_F(DeviceRegistry, SeenAnswersAtOnceAndRefreshesTheRecordLaterOnMain) {
+    auto registry = open();
+    registry->approve("A", "Old name");
+    main->runPending();
+    const WallTime approvedAt = clock->wallNow();
+
+    const WallTime seenAt = later(90s);
+    EXPECT_TRUE(registry->seen("A", "New name"));
+    EXPECT_EQ(registry->approved().value(), (DeviceList{{"A", "Old name", approvedAt}}));
+
+    main->runPending();
+    EXPECT_EQ(registry->approved().value(), (DeviceList{{"A", "New name", seenAt}}));
+    auto stored = QuibCoder::decode<DeviceList>(textOf(*settings->bytes(Registry::approvedKey)));
+    ASSERT_TRUE(stored.ok());
+    EXPECT_EQ(*stored, registry->approved().value());
+
+    // A revoked device is refreshed too, and is still not approved.
+    registry->revoke("A");
+    main->runPending();
+    EXPECT_FALSE(registry->seen("A", "Renamed"));
+    main->runPending();
+    EXPECT_EQ(registry->revoked().value().at(0).name, "Renamed");
+}
+
+TEST_F(DeviceRegistry, SeenAfterTheRegistryIsGoneDoesNothing) {
+    auto registry = open();
+    registry->seen("A", "Phone");
+    registry.reset();
+    EXPECT_EQ(main->runPending(), 1u);
+}
+
+TEST_F(DeviceRegistry, RevokingAnUnknownDeviceGivesItTheDefaultName) {
+    auto registry = open();
+    registry->revoke("X");
+    main->runPending();
+
+    EXPECT_EQ(registry->revoked().value(), (DeviceList{{"X", "iPhone", clock->wallNow()}}));
+    EXPECT_TRUE(registry->approved().value().empty());
+    EXPECT_EQ(registry->revokedIDs(), (std::set<std::string>{"X"}));
+    EXPECT_TRUE(registry->approvedIDs().empty());
+}
+
+TEST_F(DeviceRegistry, RevokingAgainMovesTheDeviceToTheEndKeepingItsName) {
+    auto registry = open();
+    registry->approve("A", "Ann");
+    registry->approve("B", "Bob");
+    registry->revoke("A");
+    registry->revoke("B");
+    main->runPending();
+    ASSERT_EQ(ids(registry->revoked().value()), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(registry->revoked().value().at(0).name, "Ann");
+
+    const WallTime again = later(60s);
+    registry->revoke("A");
+    main->runPending();
+    EXPECT_EQ(registry->revoked().value(),
+              (DeviceList{{"B", "Bob", again - 60s}, {"A", "Ann", again}}));
+    EXPECT_TRUE(registry->approved().value().empty());
+}
+
+TEST_F(DeviceRegistry, ApprovingARevokedDeviceMovesItAcross) {
+    auto registry = open();
+    registry->approve("A", "Ann");
+    registry->approve("B", "Bob");
+    registry->revoke("B");
+    registry->revoke("C");
+    main->runPending();
+
+    const WallTime now = later(30s);
+    registry->approve("B", "Bob again");
+    main->runPending();
+    EXPECT_EQ(ids(registry->approved().value()), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(registry->approved().value().at(1), (Device{"B", "Bob again", now}));
+    EXPECT_EQ(ids(registry->revoked().value()), (std::vector<std::string>{"C"}));
+    EXPECT_EQ(registry->approvedIDs(), (std::set<std::string>{"A", "B"}));
+    EXPECT_EQ(registry->revokedIDs(), (std::set<std::string>{"C"}));
+
+    // Approving an approved device re-stamps it in place.
+    registry->approve("A", "Ann 2");
+    main->runPending();
+    EXPECT_EQ(registry->approved().value().front(), (Device{"A", "Ann 2", now}));
+}
+
+TEST_F(DeviceRegistry, TrustSetsChangeNoLaterThanThePublishedLists) {
+    auto registry = open();
+    std::vector<bool> approvedWhenPublished;
+    auto subscription = registry->approved().subscribe(
+        [&](const DeviceList& list) { approvedWhenPublished.push_back(!list.empty() && registry->isApproved("A")); },
+        {.skipCurrent = true});
+    registry->approve("A", "Ann");
+    main->runPending();
+    EXPECT_EQ(approvedWhenPublished, (std::vector<bool>{true}));
+}
+
+TEST_F(DeviceRegistry, StoredBytesAreOneJsonLineAndReadBack) {
+    {
+        auto registry = open();
+        registry->approve("A", "Ann \"the\" phone\n");
+        registry->revoke("B");
+        main->runPending();
+    }
+    for (auto key : {Registry::approvedKey, Registry::revokedKey}) {
+        const std::string text = textOf(*settings->bytes(key));
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(text.back(), '\n');
+        EXPECT_EQ(std::ranges::count(text, '\n'), 1) << text;
+    }
+    // Dates are seconds since 2001-01-01: the fake clock's 1,800,000,000 Unix seconds.
+    EXPECT_EQ(textOf(*settings->bytes(Registry::revokedKey)),
+              "[{\"id\":\"B\",\"name\":\"iPhone\",\"lastSeen\":821692800.0}]\n");
+
+    auto reopened = open();
+    EXPECT_EQ(reopened->approved().value(), (DeviceList{{"A", "Ann \"the\" phone\n", clock->wallNow()}}));
+    EXPECT_EQ(ids(reopened->revoked().value()), (std::vector<std::string>{"B"}));
+    EXPECT_TRUE(reopened->isApproved("A"));
+    EXPECT_TRUE(reopened->isRevoked("B"));
+}
+
+TEST_F(DeviceRegistry, StoredListsToleratePlainIntegersAndUnknownKeys) {
+    settings->setBytes(Registry::approvedKey,
+                       bytesOf("[{\"lastSeen\":0,\"name\":\"N\",\"id\":\"A\",\"extra\":true}]\n"));
+    auto registry = open();
+    EXPECT_EQ(registry->approved().value(), (DeviceList{{"A", "N", wallTimeFromSecondsSince2001(0)}}));
+}
+
+TEST_F(DeviceRegistry, DamagedStoredListIsKeptAsideNotLost) {
+    auto sink = std::make_shared<CapturingLogSink>();
+    auto previousSink = Logger::setSink(sink);
+    const Bytes garbage = bytesOf("{not json");
+    const Bytes missingLastSeen = bytesOf("[{\"id\":\"R\",\"name\":\"Rob\"}]\n");
+    settings->setBytes(Registry::approvedKey, garbage);
+    settings->setBytes(Registry::revokedKey, missingLastSeen);
+
+    auto registry = open();
+    EXPECT_TRUE(registry->approved().value().empty());
+    EXPECT_TRUE(registry->revoked().value().empty());
+    EXPECT_EQ(sink->lines().size(), 2u);
+
+    registry->approve("A", "Ann");
+    main->runPending();
+    EXPECT_EQ(settings->bytes("quib.devices.approved.v1.unreadable"), garbage);
+    EXPECT_EQ(settings->bytes("quib.devices.revoked.v1.unreadable"), missingLastSeen);
+    EXPECT_EQ(ids(registry->approved().value()), (std::vector<std::string>{"A"}));
+
+    // A second damaged value does not push out the first; a value of the wrong type is kept too.
+    settings->setBytes(Registry::approvedKey, bytesOf("[1]"));
+    settings->setString(Registry::revokedKey, "a string");
+    sink->clear();
+    auto reopened = open();
+    EXPECT_EQ(settings->bytes("quib.devices.approved.v1.unreadable"), garbage);
+    EXPECT_EQ(settings->bytes("quib.devices.approved.v1.unreadable-2"), bytesOf("[1]"));
+    EXPECT_EQ(settings->string("quib.devices.revoked.v1.unreadable-2"), "a string");
+    EXPECT_FALSE(settings->contains(Registry::approvedKey));
+    EXPECT_EQ(sink->lines().size(), 2u);
+    Logger::setSink(previousSink);
+}
+
+}  // namespace device_registry_tests
