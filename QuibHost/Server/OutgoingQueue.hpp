@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+
+namespace quib {
+
+// The writes of one connection, in the order they were asked for. A TLS stream takes one write
+// at a time, so the connection writes the front item, pops it when done, and goes on with the
+// next. An item may ask for the connection to close once it has been written; items behind it
+// are then never written. Not thread-safe: the connection uses it on the network queue only.
+class OutgoingQueue {
+public:
+    struct Item {
+        std::string bytes;       // may be empty: a close with nothing more to write
+        bool closeAfter = false;
+    };
+
+    // Adds an item; true when nothing was being written, so the caller starts writing front().
+    bool push(Item item);
+
+    // The item being written. Its bytes stay put until pop(), whatever is pushed meanwhile.
+    const Item& front() const { return items_.front(); }
+
+    // Ends the write of the front item and returns it; the next item, if any, is front() now.
+    Item pop();
+
+    bool empty() const { return items_.empty(); }
+    std::size_t size() const { return items_.size(); }
+    std::size_t queuedBytes() const { return queuedBytes_; }
+    void clear();
+
+private:
+    std::deque<Item> items_;
+    std::size_t queuedBytes_ = 0;
+};
+
+}  // namespace quib

@@ -1,0 +1,151 @@
+#include "QuibHost/Server/TlsConnection.hpp"
+
+#include <asio/error.hpp>
+#include <asio/post.hpp>
+#include <asio/ssl/error.hpp>
+#include <asio/write.hpp>
+
+namespace quib {
+
+namespace {
+
+asio::ip::tcp::endpoint endpointOf(const asio::ip::tcp::socket& socket, bool remote) {
+    std::error_code error;
+    auto endpoint = remote ? socket.remote_endpoint(error) : socket.local_endpoint(error);
+    return error ? asio::ip::tcp::endpoint() : endpoint;
+}
+
+}  // namespace
+
+TlsConnection::TlsConnection(asio::ip::tcp::socket socket, std::shared_ptr<asio::ssl::context> context)
+    : context_(std::move(context)),
+      stream_(std::move(socket), *context_),
+      remote_(endpointOf(stream_.next_layer(), true)),
+      local_(endpointOf(stream_.next_layer(), false)) {}
+
+void TlsConnection::start() {
+    if (state_ != State::setup) return;
+    state_ = State::preparing;
+    stream_.async_handshake(asio::ssl::stream_base::server,
+                            [self = shared_from_this()](const std::error_code& error) { self->handshook(error); });
+}
+
+void TlsConnection::handshook(const std::error_code& error) {
+    if (isOver()) return;
+    if (error) {
+        state_ = State::failed;
+        waitingReceive_.reset();
+        outgoing_.clear();
+        closeSocket();
+        report(State::failed, error.message());
+        return;
+    }
+    state_ = State::ready;
+    report(State::ready, std::nullopt);
+    if (isOver()) return;
+    if (waitingReceive_) {
+        auto [maximum, handler] = std::move(*waitingReceive_);
+        waitingReceive_.reset();
+        read(maximum, std::move(handler));
+    }
+    if (!outgoing_.empty() && !writing_) writeFront();
+}
+
+void TlsConnection::receive(std::size_t maximum, ReceiveHandler handler) {
+    if (isOver()) return;
+    if (state_ != State::ready) {
+        waitingReceive_.emplace(maximum, std::move(handler));
+        return;
+    }
+    read(maximum, std::move(handler));
+}
+
+void TlsConnection::read(std::size_t maximum, ReceiveHandler handler) {
+    const std::size_t length = std::clamp<std::size_t>(maximum, 1, readBuffer_.size());
+    stream_.async_read_some(asio::buffer(readBuffer_.data(), length),
+                            [self = shared_from_this(), handler = std::move(handler)](const std::error_code& error, std::size_t count) {
+                                if (self->isOver()) return;
+                                if (!error) {
+                                    handler(std::string(self->readBuffer_.data(), count), false, std::nullopt);
+                                } else if (error == asio::error::eof || error == asio::ssl::error::stream_truncated) {
+                                    handler(std::string(), true, std::nullopt);
+                                } else {
+                                    handler(std::string(), false, error.message());
+                                }
+                            });
+}
+
+void TlsConnection::send(std::string bytes, bool thenClose) {
+    asio::post(stream_.get_executor(), [self = shared_from_this(), bytes = std::move(bytes), thenClose]() mutable {
+        self->enqueue({std::move(bytes), thenClose});
+    });
+}
+
+void TlsConnection::enqueue(OutgoingQueue::Item item) {
+    if (isOver()) return;
+    const bool idle = outgoing_.push(std::move(item));
+    if (idle && state_ == State::ready) writeFront();
+}
+
+void TlsConnection::writeFront() {
+    const OutgoingQueue::Item& item = outgoing_.front();
+    if (item.bytes.empty()) {
+        wrote();
+        return;
+    }
+    writing_ = true;
+    asio::async_write(stream_, asio::buffer(item.bytes),
+                      [self = shared_from_this()](const std::error_code&, std::size_t) {
+                          self->writing_ = false;
+                          if (!self->isOver()) self->wrote();
+                      });
+}
+
+void TlsConnection::wrote() {
+    const OutgoingQueue::Item done = outgoing_.pop();
+    if (done.closeAfter) {
+        cancelNow();
+        return;
+    }
+    if (!outgoing_.empty()) writeFront();
+}
+
+void TlsConnection::cancel() {
+    const auto* queue = stream_.get_executor().target<asio::io_context::executor_type>();
+    if (queue && queue->running_in_this_thread()) {
+        cancelNow();
+        return;
+    }
+    asio::post(stream_.get_executor(), [self = shared_from_this()] { self->cancelNow(); });
+}
+
+void TlsConnection::cancelNow() {
+    if (isOver()) return;
+    state_ = State::cancelled;
+    waitingReceive_.reset();
+    outgoing_.clear();
+    closeSocket();
+    // Reported from the queue, never from inside the caller: whoever cancels (a stop, a reply
+    // that closes) finishes its own work before the end is handled.
+    asio::post(stream_.get_executor(), [handler = std::exchange(stateHandler_, nullptr)] {
+        if (handler) handler(State::cancelled, std::nullopt);
+    });
+}
+
+void TlsConnection::closeSocket() {
+    std::error_code ignored;
+    stream_.lowest_layer().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    stream_.lowest_layer().close(ignored);
+}
+
+void TlsConnection::report(State state, std::optional<std::string> error) {
+    if (!stateHandler_) return;
+    if (state == State::failed || state == State::cancelled) {
+        auto handler = std::exchange(stateHandler_, nullptr);
+        handler(state, error);
+        return;
+    }
+    stateHandler_(state, error);
+}
+
+}  // namespace quib
