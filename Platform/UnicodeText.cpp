@@ -46,6 +46,18 @@ std::size_t graphemeCount(std::string_view utf8) {
     return count;
 }
 
+std::vector<std::string> graphemeClusters(std::string_view utf8) {
+    const icu::UnicodeString text = fromUtf8(utf8);
+    std::vector<std::string> out;
+    forEachCluster(text, [&](int32_t start, int32_t end) {
+        std::string cluster;
+        text.tempSubStringBetween(start, end).toUTF8String(cluster);
+        out.push_back(std::move(cluster));
+        return true;
+    });
+    return out;
+}
+
 std::string prefixGraphemes(std::string_view utf8, std::size_t maxClusters) {
     const icu::UnicodeString text = fromUtf8(utf8);
     int32_t cut = 0;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quib::unicode {
 
@@ -14,6 +15,9 @@ bool isWhiteSpace(char32_t codePoint);
 
 // Number of extended grapheme clusters (user-perceived characters).
 std::size_t graphemeCount(std::string_view utf8);
+
+// The text split into its grapheme clusters, each as UTF-8, in order.
+std::vector<std::string> graphemeClusters(std::string_view utf8);
 
 // The first `maxClusters` grapheme clusters of the text, never splitting a cluster.
 std::string prefixGraphemes(std::string_view utf8, std::size_t maxClusters);
