@@ -1,0 +1,15 @@
+#include "QuibHost/App/StoredPairingCode.hpp"
+
+#include "Shared/PairingCode.hpp"
+#include "Shared/QuibTransport.hpp"
+
+namespace quib {
+
+std::string StoredPairingCode::loadOrCreate(Settings& settings) {
+    if (auto stored = settings.string(key); stored && PairingCode::isValid(*stored)) return *stored;
+    std::string code = QuibTransport::newPairingCode();
+    settings.setString(key, code);
+    return code;
+}
+
+}  // namespace quib
