@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace quib {
+
+// What the desktop lets the host do. Each check is quick, never prompts, and may be called from
+// any thread.
+class Permissions {
+public:
+    virtual ~Permissions() = default;
+    // The host may post keyboard and mouse events.
+    virtual bool accessibilityTrusted() const = 0;
+    // The host may capture the screen and its windows.
+    virtual bool screenRecordingGranted() const = 0;
+    // A sentence for the log saying what the host lacks to post input, and what would give it.
+    virtual std::string accessibilityHelp() const = 0;
+};
+
+}  // namespace quib

@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "Platform/Clock.hpp"
+#include "Platform/Logger.hpp"
+#include "Platform/MainLoop.hpp"
+#include "Platform/SettablePermissions.hpp"
+#include "QuibHost/App/HostState.hpp"
+#include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
+#include "Shared/PairingCode.hpp"
+
+namespace quib {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A folder of its own for each test, removed at the end.
+struct ScratchFolder {
+    ScratchFolder() {
+        std::string pattern = (fs::temp_directory_path() / "quib-hoststate-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~ScratchFolder() { fs::remove_all(path); }
+    fs::path path;
+};
+
+class HostStateTest : public ::testing::Test {
+protected:
+    HostStateTest() {
+        links.startServer = [this](const std::string& code) { started.push_back(code); };
+        links.broadcastStatus = [this] { ++broadcasts; };
+        links.hasConnectedDevices = [this] { return connected; };
+        links.setInjectorPaused = [this](bool paused) { injectorPaused = paused; };
+        links.releaseAllButtons = [this] { injector->releaseAllButtons(); };
+        links.resetScrollPhase = [this] { injector->resetScrollPhase(); };
+        links.revalidateTrust = [this] { ++revalidations; return permissions->accessibilityTrusted(); };
+        links.refreshProvisional = [this] { ++provisionalRefreshes; };
+    }
+
+    std::shared_ptr<HostState> make() {
+        HostState::Config config{main, clock, settings, permissions, LoginItem(entry(), "/opt/quib/quib-host"), links};
+        std::shared_ptr<HostState> state;
+        onMain([&] { state = HostState::create(config); });
+        return state;
+    }
+
+    void onMain(const std::function<void()>& work) {
+        main->post(work);
+        main->runPending();
+    }
+
+    // One tick of the permission timer.
+    void tick() {
+        clock->advance(HostState::permissionInterval);
+        main->runPending();
+    }
+
+    fs::path entry() const { return scratch.path / "autostart" / "quib-host.desktop"; }
+
+    ScratchFolder scratch;
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
+    std::shared_ptr<Settings> settings = Settings::inMemory();
+    std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
+    std::shared_ptr<HeldButtonInjector> injector = std::make_shared<HeldButtonInjector>();
+    HostState::Links links;
+
+    std::vector<std::string> started;
+    int broadcasts = 0;
+    bool connected = false;
+    std::optional<bool> injectorPaused;
+    int revalidations = 0;
+    int provisionalRefreshes = 0;
+};
+
+TEST_F(HostStateTest, KeepsAValidStoredCodeByteForByteAndReplacesAnInvalidOne) {
+    settings->setString("quib.pairingCode.v1", " kx7-p2m ");
+    EXPECT_EQ(make()->pairingCode().value(), " kx7-p2m ");
+    EXPECT_EQ(settings->string("quib.pairingCode.v1"), " kx7-p2m ");
+
+    settings->setString("quib.pairingCode.v1", "KX7P2I");  // I is not in the alphabet
+    const std::string drawn = make()->pairingCode().value();
+    EXPECT_TRUE(PairingCode::isValid(drawn));
+    EXPECT_EQ(drawn.size(), 6u);
+    EXPECT_EQ(settings->string("quib.pairingCode.v1"), drawn);
+}
+
+TEST_F(HostStateTest, RotatingStoresANewCodeAndStartsTheServerWithIt) {
+    settings->setString("quib.pairingCode.v1", "KX7P2M");
+    auto state = make();
+    onMain([&] { state->rotatePairingCode(); });
+    const std::string code = state->pairingCode().value();
+    EXPECT_TRUE(PairingCode::isValid(code));
+    EXPECT_EQ(settings->string("quib.pairingCode.v1"), code);
+    EXPECT_EQ(started, std::vector<std::string>{code});
+}
+
+TEST_F(HostStateTest, PausingReleasesHeldButtonsClearsTheScrollGestureAndBroadcasts) {
+    auto state = make();
+    injector->press(MouseButton::left);
+    injector->press(MouseButton::right);
+    injector->setScrollPhase({ScrollGesturePhase::began, std::nullopt, true, clock->now()});
+
+    onMain([&] { state->setInjectionPaused(true); });
+    EXPECT_TRUE(state->injectionPaused().value());
+    EXPECT_EQ(injectorPaused, true);
+    EXPECT_TRUE(injector->heldButtons().empty());
+    EXPECT_EQ(injector->scrollPhase(), HeldButtonInjector::ScrollPhaseState{});
+    EXPECT_EQ(broadcasts, 1);
+
+    // Resuming only tells the injector and the phones.
+    injector->press(MouseButton::middle);
+    onMain([&] { state->setInjectionPaused(false); });
+    EXPECT_FALSE(state->injectionPaused().value());
+    EXPECT_EQ(injectorPaused, false);
+    EXPECT_EQ(injector->heldButtons(), std::set<MouseButton>{MouseButton::middle});
+    EXPECT_EQ(broadcasts, 2);
+    EXPECT_FALSE(settings->contains("quib.injectionPaused"));
+}
+
+TEST_F(HostStateTest, AudioAllowanceDefaultsToAllowedAndIsStored) {
+    auto state = make();
+    EXPECT_TRUE(state->audioAllowed().value());
+    onMain([&] { state->setAudioAllowed(false); });
+    EXPECT_EQ(settings->boolean("quib.listen.allowed"), false);
+    EXPECT_FALSE(make()->audioAllowed().value());
+}
+
+TEST_F(HostStateTest, TheTickBroadcastsOnlyWhenAPermissionFlagReallyChanges) {
+    auto state = make();
+    onMain([&] { state->beginWatchingAccessibility(); });
+    clock->advance(1400ms);
+    main->runPending();
+    EXPECT_EQ(broadcasts, 0);  // the first tick comes 1.5 s after starting
+
+    tick();
+    tick();
+    EXPECT_EQ(broadcasts, 0);
+
+    permissions->setAccessibilityTrusted(true);
+    tick();
+    EXPECT_TRUE(state->accessibilityGranted().value());
+    EXPECT_EQ(broadcasts, 1);
+    tick();
+    EXPECT_EQ(broadcasts, 1);
+
+    permissions->setScreenRecordingGranted(true);
+    tick();
+    EXPECT_TRUE(state->screenRecordingGranted().value());
+    EXPECT_EQ(broadcasts, 2);
+
+    // The login item changing behind the host's back is picked up without telling phones.
+    ASSERT_FALSE(LoginItem(entry(), "/opt/quib/quib-host").setEnabled(true));
+    tick();
+    EXPECT_TRUE(state->launchAtLogin().value());
+    EXPECT_EQ(broadcasts, 2);
+}
+
+TEST_F(HostStateTest, TheInjectorsDisabledApiCountsAgainstTrust) {
+    bool apiDisabled = true;
+    links.injectorApiDisabled = [&] { return apiDisabled; };
+    permissions->setAccessibilityTrusted(true);
+    auto state = make();
+    EXPECT_FALSE(state->accessibilityGranted().value());
+    onMain([&] { state->beginWatchingAccessibility(); });
+    apiDisabled = false;
+    tick();
+    EXPECT_TRUE(state->accessibilityGranted().value());
+    EXPECT_EQ(broadcasts, 1);
+}
+
+TEST_F(HostStateTest, RevalidatesTrustAndRefreshesProvisionalTargetsOnlyWhilePhonesAreConnected) {
+    auto state = make();
+    onMain([&] { state->beginWatchingAccessibility(); });
+    for (int i = 0; i < 10; ++i) tick();
+    EXPECT_EQ(revalidations, 0);
+    EXPECT_EQ(provisionalRefreshes, 0);  // the tenth tick found nobody connected
+
+    connected = true;
+    for (int i = 0; i < 9; ++i) tick();
+    EXPECT_EQ(revalidations, 9);
+    EXPECT_EQ(provisionalRefreshes, 0);
+    tick();
+    EXPECT_EQ(provisionalRefreshes, 1);
+    for (int i = 0; i < 10; ++i) tick();
+    EXPECT_EQ(provisionalRefreshes, 2);
+}
+
+TEST_F(HostStateTest, StartingTheTimerAgainReplacesItAndDestroyingTheStateStopsIt) {
+    auto state = make();
+    onMain([&] { state->beginWatchingAccessibility(); });
+    clock->advance(1s);
+    onMain([&] { state->beginWatchingAccessibility(); });
+    permissions->setAccessibilityTrusted(true);
+    clock->advance(1s);  // the first timer would have fired here
+    main->runPending();
+    EXPECT_EQ(broadcasts, 0);
+    clock->advance(500ms);
+    main->runPending();
+    EXPECT_EQ(broadcasts, 1);
+
+    state.reset();
+    permissions->setAccessibilityTrusted(false);
+    tick();
+    tick();
+    EXPECT_EQ(broadcasts, 1);
+}
+
+TEST_F(HostStateTest, LaunchAtLoginWritesTheEntryAndReportsAFailure) {
+    auto state = make();
+    EXPECT_FALSE(state->launchAtLogin().value());
+    onMain([&] { state->setLaunchAtLogin(true); });
+    EXPECT_TRUE(fs::exists(entry()));
+    EXPECT_TRUE(state->launchAtLogin().value());
+    EXPECT_EQ(state->loginItemError().value(), std::nullopt);
+    onMain([&] { state->setLaunchAtLogin(false); });
+    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_FALSE(state->launchAtLogin().value());
+
+    // The autostart folder cannot be made: a file stands where it should be.
+    fs::remove_all(scratch.path / "autostart");
+    std::ofstream(scratch.path / "autostart") << "in the way";
+    onMain([&] { state->setLaunchAtLogin(true); });
+    EXPECT_FALSE(state->launchAtLogin().value());
+    ASSERT_TRUE(state->loginItemError().value().has_value());
+    EXPECT_FALSE(state->loginItemError().value()->empty());
+}
+
+TEST_F(HostStateTest, SaysInTheLogWhatIsMissingForInput) {
+    auto sink = std::make_shared<CapturingLogSink>();
+    auto previous = Logger::setSink(sink);
+    auto state = make();
+    state->openAccessibilitySettings();
+    permissions->setAccessibilityTrusted(true);
+    state->promptForAccessibility();
+    Logger::setSink(previous);
+    ASSERT_EQ(sink->lines().size(), 1u);
+    EXPECT_NE(sink->lines()[0].find(permissions->accessibilityHelp()), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quib
