@@ -42,6 +42,7 @@ public:
 
     std::optional<Throttle> record(const std::string& source) const;
     std::size_t size() const { return records_.size(); }
+    const std::map<std::string, Throttle>& records() const { return records_; }
 
 private:
     void prune(MonoTime now);

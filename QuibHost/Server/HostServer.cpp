@@ -1,0 +1,206 @@
+#include "QuibHost/Server/HostServer.hpp"
+
+#include "Platform/Logger.hpp"
+#include "QuibHost/Server/HostServerClient.hpp"
+#include "QuibHost/Server/PeerAddress.hpp"
+
+namespace quib {
+
+using namespace std::chrono_literals;
+
+std::shared_ptr<HostServer> HostServer::create(Config config) {
+    auto server = std::make_shared<HostServer>(Passkey{}, std::move(config));
+    server->subscribe();
+    return server;
+}
+
+HostServer::HostServer(Passkey, Config config)
+    : main_(std::move(config.main)),
+      settings_(std::move(config.settings)),
+      clock_(std::move(config.clock)),
+      registry_(std::move(config.registry)),
+      advertiser_(std::move(config.advertiser)),
+      neighbours_(config.neighbours.completed(main_)),
+      listenAddress_(asio::ip::make_address(config.listenAddress)),
+      machineInfo_(std::move(config.machineInfo)),
+      isListening_(main_, false),
+      connectedDevices_(main_, {}),
+      lastError_(main_, std::nullopt),
+      lastActivity_(main_, std::nullopt),
+      gate_([this](const ClientMessage& message, Client& client) { return isPermitted(message, client); }),
+      network_(NetworkQueue::create("com.brenmoor.quib.host.net", clock_)),
+      injectionQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.inject", clock_)),
+      menuQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.menu", clock_)),
+      catalogQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.apps", clock_)) {}
+
+HostServer::~HostServer() {
+    subscriptions_.clear();
+    // Work still queued for deliveries, menus and the catalog may send replies: let it finish
+    // while the network queue still runs.
+    catalogQueue_.reset();
+    menuQueue_.reset();
+    injectionQueue_.reset();
+    (void)network_->sync([this] { closeEverything(); });
+    network_->shutdown();
+}
+
+void HostServer::onMain(std::function<void(HostServer&)> work) {
+    main_->post([weak = weak_from_this(), work = std::move(work)] {
+        if (auto server = weak.lock()) work(*server);
+    });
+}
+
+// Creation: each subscription holds the server weakly, skips the value current now and
+// delivers on the main executor.
+void HostServer::subscribe() {
+    std::weak_ptr<HostServer> weak = weak_from_this();
+    auto targets = [weak](const auto&) { if (auto s = weak.lock()) s->broadcastTargets(); };
+    auto status = [weak](const auto&) { if (auto s = weak.lock()) s->broadcastStatus(); };
+    auto& store = *neighbours_.targets;
+    subscriptions_.push_back(store.targets().subscribe(targets, {.skipCurrent = true, .debounce = 120ms}));
+    subscriptions_.push_back(store.provisionalTargets().subscribe(
+        targets, {.skipCurrent = true, .dropRepeats = true, .debounce = 200ms}));
+    subscriptions_.push_back(store.activeTargetID().subscribe(status, {.skipCurrent = true, .debounce = 120ms}));
+    subscriptions_.push_back(store.unresolvedTargetIDs().subscribe(
+        status, {.skipCurrent = true, .dropRepeats = true, .debounce = 120ms}));
+    subscriptions_.push_back(registry_->approved().subscribe(
+        [weak](const auto&) {
+            auto server = weak.lock();
+            if (!server) return;
+            server->broadcastStatus();
+            server->broadcastTargets();
+            server->publishDevices();
+            server->broadcastRemoteAccess();
+            server->startAway();
+        },
+        {.skipCurrent = true}));
+}
+
+void HostServer::start(const std::string& pairingCode) {
+    stop();
+    pairingCode_ = pairingCode;
+    const std::string name = hostDisplayName();
+    auto listener = makeListener(pairingCode);
+    if (!listener) return;
+    listener->setNewConnectionLimit(connectionBudget);
+    listener->setStateHandler([this, weak = std::weak_ptr<TlsListener>(listener), name](TlsListener::State state,
+                                                                                   const std::optional<std::string>& error) {
+        if (auto current = weak.lock()) listenerChanged(current, state, error, name);
+    });
+    listener->setNewConnectionHandler([this](std::shared_ptr<TlsConnection> connection) { accept(std::move(connection), false); });
+    network_->post([listener] { listener->start(); });
+    startAway();
+    network_->post([this, listener] {
+        listener_ = listener;
+        throttles_.clear();
+    });
+}
+
+std::shared_ptr<TlsListener> HostServer::makeListener(const std::string& pairingCode) {
+    const QuibTransport::Key key{std::string(QuibTransport::codeIdentity),
+                                 QuibTransport::pskData(pairingCode, QuibTransport::Derivation::current())};
+    const auto parameters = QuibTransport::parameters({key}, true);
+    const std::uint16_t port = ServerSettings::localPort(*settings_);
+    auto listener = TlsListener::create(network_->context(), parameters, listenAddress_, port);
+    if (!listener) {
+        onMain([message = listener.error().message](HostServer& server) { server.lastError_.set(message); });
+        return nullptr;
+    }
+    return *listener;
+}
+
+// Network queue. A report from a listener that was cancelled meanwhile (a stop overtook its
+// start) changes nothing.
+void HostServer::listenerChanged(const std::shared_ptr<TlsListener>& listener, TlsListener::State state,
+                                 const std::optional<std::string>& error, const std::string& name) {
+    switch (state) {
+        case TlsListener::State::ready:
+            if (listener->state() != TlsListener::State::ready) return;
+            if (advertiser_) advertiser_->advertise(name, listener->port(), ServiceAdvertiser::quibTxtRecord(name));
+            onMain([](HostServer& server) {
+                server.isListening_.set(true);
+                server.lastError_.set(std::nullopt);
+            });
+            break;
+        case TlsListener::State::failed:
+            if (advertiser_) advertiser_->withdraw();
+            onMain([message = error.value_or("")](HostServer& server) {
+                server.isListening_.set(false);
+                server.lastError_.set(message);
+            });
+            break;
+        case TlsListener::State::cancelled:
+            onMain([](HostServer& server) { server.isListening_.set(false); });
+            break;
+        case TlsListener::State::setup:
+            break;
+    }
+}
+
+void HostServer::stop() {
+    (void)network_->sync([this] { closeEverything(); });
+    neighbours_.injector->releaseAllButtons();
+    neighbours_.injector->resetScrollPhase();
+    onMain([](HostServer& server) {
+        server.isListening_.set(false);
+        server.connectedDevices_.set({});
+    });
+}
+
+// Network queue. The connections report their end later, after the tables were emptied, so
+// those ends count no failed handshake.
+void HostServer::closeEverything() {
+    if (listener_) {
+        listener_->cancel();
+        if (advertiser_) advertiser_->withdraw();
+    }
+    listener_.reset();
+    if (awayListener_) awayListener_->cancel();
+    awayListener_.reset();
+    for (auto& [key, client] : pending_) client->connection->cancel();
+    for (auto& [key, client] : clients_) client->connection->cancel();
+    pending_.clear();
+    clients_.clear();
+}
+
+void HostServer::publishDevices() {
+    network_->post([this] {
+        std::set<std::string> hearing;
+        for (const auto& [key, client] : clients_) {
+            if (client->isListenChannel && client->deviceID) hearing.insert(*client->deviceID);
+        }
+        std::vector<ConnectedDevice> devices;
+        for (const auto& [key, client] : clients_) {
+            if (!client->isControlConnection() || !client->deviceID) continue;
+            const std::string& id = *client->deviceID;
+            devices.push_back({id, client->name, registry_->isApproved(id), hearing.contains(id)});
+        }
+        std::stable_sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+        onMain([devices = std::move(devices)](HostServer& server) { server.connectedDevices_.set(devices); });
+    });
+}
+
+void HostServer::note(const std::string& text) {
+    quibLog().info(pub(text));
+    onMain([text](HostServer& server) { server.lastActivity_.set(text); });
+}
+
+std::string HostServer::hostDisplayName() const { return ServerSettings::hostDisplayName(*settings_, machineInfo_); }
+
+std::string HostServer::sourceKey(const asio::ip::tcp::endpoint& endpoint) { return PeerAddress::sourceKey(endpoint); }
+
+HostServer::Tables HostServer::inspect() {
+    Tables tables;
+    (void)network_->sync([&] {
+        tables.pending = pending_.size();
+        tables.clients = clients_.size();
+        if (listener_) {
+            tables.listenerLimit = listener_->newConnectionLimit();
+            tables.listenerPort = listener_->port();
+        }
+        for (const auto& [source, record] : throttles_.records()) tables.throttles.emplace(source, record);
+    });
+    return tables;
+}
+
+}  // namespace quib

@@ -1,0 +1,205 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <asio/ip/tcp.hpp>
+
+#include "Platform/Clock.hpp"
+#include "Platform/Executor.hpp"
+#include "Platform/Published.hpp"
+#include "Platform/SerialQueue.hpp"
+#include "Platform/Settings.hpp"
+#include "QuibHost/Server/DeviceRegistry.hpp"
+#include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
+#include "QuibHost/Server/NetworkQueue.hpp"
+#include "QuibHost/Server/ServerSettings.hpp"
+#include "QuibHost/Server/ServiceAdvertiser.hpp"
+#include "QuibHost/Server/ThrottleTable.hpp"
+#include "QuibHost/Server/TlsConnection.hpp"
+#include "QuibHost/Server/TlsListener.hpp"
+#include "Shared/ClientMessage.hpp"
+#include "Shared/HostMessage.hpp"
+
+namespace quib {
+
+// The one owner of every phone connection: the local TLS listener and its advertisement,
+// accepted connections under one budget of 8, the 10-second first-line deadline, the lock-out
+// of sources whose handshakes keep failing, the receive loop that turns bytes into lines, the
+// dispatch of each line, and the replies.
+//
+// Threads: start, stop and the published values belong to the main executor. Listeners,
+// connections and every table belong to the network queue (one thread). Deliveries, menus and
+// the catalog have serial queues of their own. Operations marked "any thread" post their work.
+class HostServer final : public std::enable_shared_from_this<HostServer> {
+public:
+    class Client;  // QuibHost/Server/HostServerClient.hpp
+    using ClientPtr = std::shared_ptr<Client>;
+
+    // One row of the menu-bar panel's device list.
+    struct ConnectedDevice {
+        std::string id;
+        std::string name;
+        bool approved = false;
+        bool isHearing = false;  // the device has a listen channel open
+        bool operator==(const ConnectedDevice&) const = default;
+    };
+
+    struct Config {
+        std::shared_ptr<Executor> main;
+        std::shared_ptr<Settings> settings;
+        std::shared_ptr<Clock> clock;
+        std::shared_ptr<DeviceRegistry> registry;
+        std::shared_ptr<ServiceAdvertiser> advertiser;
+        HostServerNeighbours neighbours;  // empty ones get stand-ins
+        // Where the local listener binds: "::" is dual-stack on every interface.
+        std::string listenAddress = "::";
+        std::filesystem::path machineInfo = ServerSettings::machineInfoPath;
+    };
+
+    // Decides whether a decoded message of a client is dispatched; it sends its own refusals.
+    using Gate = std::function<bool(const ClientMessage& message, Client& client)>;
+
+    static constexpr int connectionBudget = 8;
+    static constexpr std::chrono::seconds helloDeadline{10};
+    static constexpr std::int64_t maxLineBytes = 1 << 20;
+
+    static std::shared_ptr<HostServer> create(Config config);
+    ~HostServer();
+    HostServer(const HostServer&) = delete;
+    HostServer& operator=(const HostServer&) = delete;
+
+    // Published on the main executor.
+    Published<bool>& isListening() { return isListening_; }
+    Published<std::vector<ConnectedDevice>>& connectedDevices() { return connectedDevices_; }
+    Published<std::optional<std::string>>& lastError() { return lastError_; }
+    Published<std::optional<std::string>>& lastActivity() { return lastActivity_; }
+
+    // Main executor. start stops everything, then listens anew with the code's key. stop closes
+    // both listeners and every connection and returns once the network queue has done so; it
+    // must not be called from the network queue's tasks.
+    void start(const std::string& pairingCode);
+    void stop();
+    const std::string& pairingCode() const { return pairingCode_; }
+
+    // Network queue.
+    void accept(std::shared_ptr<TlsConnection> connection, bool away);
+    void refreshConnectionLimit();
+    void finish(const ClientPtr& client, const std::optional<std::string>& error);
+    void noteHandshakeFailure(const std::string& source, const std::optional<std::string>& error);
+    void receive(const ClientPtr& client);
+    void handle(const std::string& line, const ClientPtr& client);
+    void absorb(std::string_view data, const std::shared_ptr<UploadSession>& upload, const ClientPtr& client);
+
+    // Any thread.
+    void publishDevices();
+    void note(const std::string& text);
+    std::string hostDisplayName() const;
+    static std::string sourceKey(const asio::ip::tcp::endpoint& endpoint);
+
+    // Any thread: one host message as one line on the client's connection, after every earlier
+    // send to it; with `thenClose` the connection closes once the line is written. A message that
+    // cannot be encoded is dropped silently, but still closes the connection when asked to.
+    void send(const HostMessage& message, const Client& client, bool thenClose = false);
+    void sendRaw(std::string bytes, const Client& client, bool thenClose = false);
+
+    // Any thread; each posts its work to the network queue, in call order.
+    void broadcastStatus();
+    void broadcastTargets();
+    void broadcastRemoteAccess();
+    void startAway();
+    void stopAway();
+
+    // Main executor, once at launch.
+    void beginApprovals();
+    void beginSystemWatch();
+    void beginRemoteAccessWatch();
+
+    // Replaces the gate (network queue or before start).
+    void setGate(Gate gate) { gate_ = std::move(gate); }
+
+    NetworkQueue& networkQueue() { return *network_; }
+    SerialQueue& injectionQueue() { return *injectionQueue_; }
+    SerialQueue& menuQueue() { return *menuQueue_; }
+    SerialQueue& catalogQueue() { return *catalogQueue_; }
+    const HostServerNeighbours& neighbours() const { return neighbours_; }
+
+    // A consistent view of the connection tables, taken on the network queue (diagnostics, tests).
+    struct Tables {
+        std::size_t pending = 0;
+        std::size_t clients = 0;
+        std::optional<int> listenerLimit;
+        std::optional<std::uint16_t> listenerPort;
+        std::map<std::string, Throttle> throttles;
+    };
+    Tables inspect();
+
+private:
+    struct Passkey {};
+
+public:
+    HostServer(Passkey, Config config);
+
+private:
+    void subscribe();
+    std::shared_ptr<TlsListener> makeListener(const std::string& pairingCode);
+    void listenerChanged(const std::shared_ptr<TlsListener>& listener, TlsListener::State state,
+                         const std::optional<std::string>& error, const std::string& name);
+    void closeEverything();
+    void connectionChanged(const ClientPtr& client, TlsConnection::State state, const std::optional<std::string>& error);
+    void logReady(const Client& client);
+    void armHelloDeadline(const ClientPtr& client);
+    void take(const std::string& data, const ClientPtr& client);
+    void dispatch(ClientMessage& message, const ClientPtr& client);
+    void answerPing(const ClientMessage::Ping& ping, const Client& client);
+    bool isPermitted(const ClientMessage& message, Client& client);
+    void greet(const HelloPayload& hello, const ClientPtr& client);
+    void openUpload(const AttachmentManifest& manifest, const ClientPtr& client);
+    void admit(const ClientPtr& client);
+    void startAwayNow();
+    void onMain(std::function<void(HostServer&)> work);
+
+    std::shared_ptr<Executor> main_;
+    std::shared_ptr<Settings> settings_;
+    std::shared_ptr<Clock> clock_;
+    std::shared_ptr<DeviceRegistry> registry_;
+    std::shared_ptr<ServiceAdvertiser> advertiser_;
+    HostServerNeighbours neighbours_;
+    asio::ip::address listenAddress_;
+    std::filesystem::path machineInfo_;
+
+    Published<bool> isListening_;
+    Published<std::vector<ConnectedDevice>> connectedDevices_;
+    Published<std::optional<std::string>> lastError_;
+    Published<std::optional<std::string>> lastActivity_;
+
+    // Main executor.
+    std::string pairingCode_;
+    std::vector<Subscription> subscriptions_;
+
+    // Network queue.
+    std::shared_ptr<TlsListener> listener_;
+    std::shared_ptr<TlsListener> awayListener_;
+    std::vector<QuibTransport::Key> awayListenerKeys_;
+    std::optional<std::uint16_t> awayListenerPort_;
+    std::unordered_map<const Client*, ClientPtr> pending_;
+    std::unordered_map<const Client*, ClientPtr> clients_;
+    ThrottleTable throttles_;
+    Gate gate_;
+
+    // Declared last so they stop first; the network queue outlives the serial queues, whose
+    // tasks may still send.
+    std::shared_ptr<NetworkQueue> network_;
+    std::unique_ptr<SerialQueue> injectionQueue_;
+    std::unique_ptr<SerialQueue> menuQueue_;
+    std::unique_ptr<SerialQueue> catalogQueue_;
+};
+
+}  // namespace quib

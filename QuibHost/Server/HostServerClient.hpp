@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "Platform/Clock.hpp"
+#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Server/Neighbours/UploadSession.hpp"
+#include "QuibHost/Server/TlsConnection.hpp"
+#include "Shared/LineFramer.hpp"
+#include "Shared/MouseButton.hpp"
+
+namespace quib {
+
+// The server's record of one accepted connection, kept by identity in its pending or connected
+// table. Touched on the network queue only.
+class HostServer::Client {
+public:
+    Client(std::shared_ptr<TlsConnection> connection, std::string source, bool isAway)
+        : connection(std::move(connection)), source(std::move(source)), isAway(isAway) {}
+
+    const std::shared_ptr<TlsConnection> connection;
+    const std::string source;  // the peer's source key; keys the lock-out records
+    LineFramer framer{HostServer::maxLineBytes};
+    std::string name = "iPhone";
+    std::optional<std::string> deviceID;
+    bool didHello = false;
+    std::set<MouseButton> heldButtons;
+    MonoTime lastRefusal = MonoTime::min();
+    std::set<std::string> approvalIDs;
+    bool isViewChannel = false;
+    bool isListenChannel = false;
+    std::shared_ptr<UploadSession> upload;
+    bool isStillChannel = false;
+    const bool isAway;
+
+    // Not a view, listen or still channel, and no upload in progress.
+    bool isControlConnection() const { return !isViewChannel && !isListenChannel && !isStillChannel && !upload; }
+};
+
+}  // namespace quib

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Shared/MacApp.hpp"
+
+namespace quib {
+
+// What the dispatch asks of the app catalog. Called on the server's catalog queue.
+class AppCatalogService {
+public:
+    virtual ~AppCatalogService() = default;
+    // At most `limit` ranked apps; `refresh` asks for a fresh scan.
+    virtual std::vector<MacApp> suggestions(bool refresh, const std::set<std::string>& alreadyTargeted, std::size_t limit) = 0;
+};
+
+}  // namespace quib

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
+
+namespace quib {
+
+// Stands in for the app catalog until it exists: it knows no apps.
+class EmptyAppCatalog final : public AppCatalogService {
+public:
+    std::vector<MacApp> suggestions(bool, const std::set<std::string>&, std::size_t) override { return {}; }
+};
+
+}  // namespace quib

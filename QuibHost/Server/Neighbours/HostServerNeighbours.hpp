@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+
+#include "Platform/Executor.hpp"
+#include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
+#include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
+#include "QuibHost/Server/Neighbours/EventInjectorService.hpp"
+#include "QuibHost/Server/Neighbours/PushSenderService.hpp"
+#include "QuibHost/Server/Neighbours/RemoteReachService.hpp"
+#include "QuibHost/Server/Neighbours/StreamingService.hpp"
+#include "QuibHost/Server/Neighbours/TargetRouterService.hpp"
+#include "QuibHost/Server/Neighbours/TargetStoreService.hpp"
+#include "QuibHost/Server/Neighbours/UploadService.hpp"
+
+namespace quib {
+
+// The services of other subsystems that the connection server calls. Leave one empty and the
+// server uses a stand-in that does the least it can: no targets, nothing pending, nobody
+// streaming, away access off, uploads buffered but never delivered.
+struct HostServerNeighbours {
+    std::shared_ptr<TargetStoreService> targets;
+    std::shared_ptr<EventInjectorService> injector;
+    std::shared_ptr<TargetRouterService> router;
+    std::shared_ptr<AppCatalogService> catalog;
+    std::shared_ptr<ApprovalBrokerService> approvals;
+    std::shared_ptr<PushSenderService> push;
+    std::shared_ptr<StreamingService> streaming;
+    std::shared_ptr<RemoteReachService> reach;
+    std::shared_ptr<UploadService> uploads;
+
+    // These neighbours, with a stand-in for each one left empty.
+    HostServerNeighbours completed(const std::shared_ptr<Executor>& main) const;
+};
+
+}  // namespace quib

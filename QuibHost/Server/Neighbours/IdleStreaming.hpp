@@ -1,0 +1,14 @@
+#pragma once
+
+#include "QuibHost/Server/Neighbours/StreamingService.hpp"
+
+namespace quib {
+
+// Stands in for the streamers until they exist: nobody views or listens.
+class IdleStreaming final : public StreamingService {
+public:
+    void detachViewer(const TlsConnection&) override {}
+    void detachListener(const TlsConnection&) override {}
+};
+
+}  // namespace quib

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Shared/QuibTransport.hpp"
+#include "Shared/RemoteAccessPayload.hpp"
+
+namespace quib {
+
+// What the connection server asks of remote reach: the away switch, the away keys, and the
+// payload that tells a phone how to reach the host from away.
+class RemoteReachService {
+public:
+    virtual ~RemoteReachService() = default;
+    virtual bool isEnabled() const = 0;
+    // Network queue: the away key of every approved device that has one.
+    virtual std::vector<QuibTransport::Key> listenerKeys() = 0;
+    // Main executor.
+    virtual RemoteAccessPayload payload(const std::optional<std::string>& deviceID, bool isLocalPeer) = 0;
+};
+
+}  // namespace quib

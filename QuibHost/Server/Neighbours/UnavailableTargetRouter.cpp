@@ -1,0 +1,18 @@
+#include "QuibHost/Server/Neighbours/UnavailableTargetRouter.hpp"
+
+#include "Platform/UnicodeText.hpp"
+
+namespace quib {
+
+DeliveryReceipt UnavailableTargetRouter::deliver(const std::string& text, const QuibTarget& target, std::optional<bool>) {
+    DeliveryReceipt receipt;
+    receipt.ok = false;
+    receipt.targetID = target.id;
+    receipt.targetName = target.name;
+    receipt.characters = static_cast<decltype(receipt.characters)>(unicode::graphemeCount(text));
+    receipt.submitted = false;
+    receipt.message = message;
+    return receipt;
+}
+
+}  // namespace quib

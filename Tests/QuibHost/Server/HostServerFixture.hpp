@@ -1,0 +1,91 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
+#include "Platform/Logger.hpp"
+#include "Platform/MainLoop.hpp"
+#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Server/HostServerClient.hpp"
+#include "QuibHost/Server/Neighbours/BufferingUploadService.hpp"
+#include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+#include "TestPhone.hpp"
+
+namespace quib::testing {
+
+// The suite HostServer: a fresh server per test, listening dual-stack on a free port with a frozen clock, so
+// lock-out state never leaks between tests and deadlines move only when a test says so.
+class HostServer : public ::testing::Test {
+protected:
+    static constexpr const char* code = "ABCDEF";
+
+    void SetUp() override {
+        previousSink = Logger::setSink(log);
+        settings->setInteger(ServerSettings::portKey, freePort());
+        registry = DeviceRegistry::create(main, settings, clock);
+        quib::HostServer::Config config{main, settings, clock, registry, advertiser, {}, "::", "/nonexistent/machine-info"};
+        config.neighbours.uploads = uploads;
+        server = quib::HostServer::create(config);
+    }
+
+    void TearDown() override {
+        server.reset();
+        main->runPending();
+        Logger::setSink(previousSink);
+    }
+
+    static std::uint16_t freePort() {
+        asio::io_context io;
+        asio::ip::tcp::acceptor probe(io, {asio::ip::tcp::v6(), 0});
+        return probe.local_endpoint().port();
+    }
+
+    // Starts the server and waits until it listens.
+    std::uint16_t startServer() {
+        server->start(code);
+        EXPECT_TRUE(eventually([&] { return server->isListening().value(); })) << server->lastError().value().value_or("");
+        return server->inspect().listenerPort.value_or(0);
+    }
+
+    // Pumps the main loop until `condition` holds; real time only bounds the wait.
+    bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end) {
+            main->runPending();
+            if (condition()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        main->runPending();
+        return condition();
+    }
+
+    std::int64_t failuresOf(const std::string& source) {
+        const auto tables = server->inspect();
+        const auto found = tables.throttles.find(source);
+        return found == tables.throttles.end() ? 0 : found->second.failures;
+    }
+
+    void approve(const std::string& deviceID, const std::string& name) {
+        main->post([&] { registry->approve(deviceID, name); });
+        main->runPending();
+    }
+
+    std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>();
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<Settings> settings = Settings::inMemory();
+    std::shared_ptr<RecordingServiceAdvertiser> advertiser = std::make_shared<RecordingServiceAdvertiser>();
+    std::shared_ptr<BufferingUploadService> uploads = std::make_shared<BufferingUploadService>();
+    std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
+    std::shared_ptr<LogSink> previousSink;
+    std::shared_ptr<DeviceRegistry> registry;
+    std::shared_ptr<quib::HostServer> server;
+};
+
+}  // namespace quib::testing
