@@ -1,0 +1,102 @@
+// Decoding of client lines as a phone sends them, in lines per second and heap allocations per
+// line. Pointer moves dominate a real session; the mix below is one typical second of use.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "Shared/ClientMessage.hpp"
+#include "Shared/QuibCoder.hpp"
+
+namespace {
+
+std::atomic<std::int64_t> allocations{0};
+
+void* countedAllocation(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+// Every heap allocation of the process goes through these, so the benchmark can count them.
+void* operator new(std::size_t size) { return countedAllocation(size); }
+void* operator new[](std::size_t size) { return countedAllocation(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+// Share of each kind of line in a typical session, out of 100.
+std::vector<std::string> typicalMix() {
+    std::vector<std::string> lines;
+    auto add = [&](int count, const std::string& line) { lines.insert(lines.end(), count, line); };
+    add(72, R"({"move":{"dx":3.5,"dy":-1.25}})");
+    add(12, R"({"scroll":{"dx":0,"dy":-14.5}})");
+    add(2, R"({"scrollPhase":{"_0":"began"}})");
+    add(2, R"({"scrollPhase":{"_0":"ended"}})");
+    add(4, R"({"click":{"button":"left","phase":"click","clickCount":1}})");
+    add(1, R"({"pointAtPanel":{"x":0.4125,"y":0.73}})");
+    add(3, R"({"text":{"_0":{"text":"run the tests again and fix what fails","targetID":"6F1E5A3C-0B7D-4E2A-9C1F-2D3E4F5A6B7C","submit":true}}})");
+    add(2, R"({"key":{"_0":{"chord":{"key":"return","control":false,"option":false,"shift":false,"command":false,"repeatCount":1},"targetID":"6F1E5A3C-0B7D-4E2A-9C1F-2D3E4F5A6B7C"}}})");
+    add(1, R"({"ping":{"nonce":9007199254740993}})");
+    add(1, R"({"focus":{"targetID":"6F1E5A3C-0B7D-4E2A-9C1F-2D3E4F5A6B7C"}})");
+    // Interleave so consecutive lines differ, as on a real connection.
+    std::vector<std::string> mixed;
+    for (std::size_t stride = 0; stride < 7; ++stride)
+        for (std::size_t i = stride; i < lines.size(); i += 7) mixed.push_back(lines[i]);
+    return mixed;
+}
+
+void decodeLines(benchmark::State& state, const std::vector<std::string>& lines) {
+    std::int64_t decoded = 0;
+    std::int64_t failed = 0;
+    const std::int64_t before = allocations.load();
+    for (auto _ : state) {
+        for (const auto& line : lines) {
+            auto message = quib::QuibCoder::decode<quib::ClientMessage>(line);
+            failed += message.ok() ? 0 : 1;
+            benchmark::DoNotOptimize(message);
+            ++decoded;
+        }
+    }
+    const auto counted = static_cast<double>(allocations.load() - before);
+    if (failed) state.SkipWithError("a sample line failed to decode");
+    state.counters["lines/s"] = benchmark::Counter(static_cast<double>(decoded), benchmark::Counter::kIsRate);
+    state.counters["allocs/line"] = counted / static_cast<double>(decoded);
+}
+
+void BM_DecodeTypicalMix(benchmark::State& state) { decodeLines(state, typicalMix()); }
+BENCHMARK(BM_DecodeTypicalMix);
+
+void BM_DecodeMoveOnly(benchmark::State& state) { decodeLines(state, {R"({"move":{"dx":3.5,"dy":-1.25}})"}); }
+BENCHMARK(BM_DecodeMoveOnly);
+
+// The JSON parse alone, for comparison: what decoding adds on top of it.
+void BM_ParseMoveJsonOnly(benchmark::State& state) {
+    const std::string line = R"({"move":{"dx":3.5,"dy":-1.25}})";
+    std::int64_t parsed = 0;
+    const std::int64_t before = allocations.load();
+    for (auto _ : state) {
+        auto json = quib::Json::parse(line, nullptr, false);
+        benchmark::DoNotOptimize(json);
+        ++parsed;
+    }
+    const auto counted = static_cast<double>(allocations.load() - before);
+    state.counters["lines/s"] = benchmark::Counter(static_cast<double>(parsed), benchmark::Counter::kIsRate);
+    state.counters["allocs/line"] = counted / static_cast<double>(parsed);
+}
+BENCHMARK(BM_ParseMoveJsonOnly);
+
+}  // namespace
