@@ -1,0 +1,73 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "Platform/Result.hpp"
+#include "Shared/Json.hpp"
+
+namespace quib {
+
+namespace controlsocket { class Core; }
+
+// The local door through which `quibctl` stands in for the menu-bar panel: a Unix stream socket
+// that only the user running the host may use (the socket is 0600 in a folder of the user's own,
+// and every peer's uid is checked). A client writes one JSON request line; the host answers
+// with one or more JSON lines and closes, or keeps writing until the client leaves (`watch`).
+//
+// Connections are served on the socket's own thread. The handler is called there and must only
+// hand the request on (to the main loop); it answers through the Reply, from any thread.
+class ControlSocket {
+public:
+    // The answer side of one request. Safe from any thread; once the client has gone or the
+    // reply has finished, further lines are dropped.
+    class Reply {
+    public:
+        virtual ~Reply() = default;
+        // Writes one JSON line.
+        virtual void send(const Json& line) = 0;
+        // Writes the line queued so far, then closes the connection.
+        virtual void finish() = 0;
+        // Sends an error line and closes.
+        void fail(const std::string& message) {
+            send(Json{{"error", message}});
+            finish();
+        }
+        virtual bool isOpen() const = 0;
+        // Called once when the connection ends for any reason: on the socket's thread, or at once
+        // on the caller's when it has already ended.
+        virtual void setClosedHandler(std::function<void()> handler) = 0;
+    };
+    using Handler = std::function<void(const Json& request, std::shared_ptr<Reply> reply)>;
+
+    // The longest request line taken; a longer one is refused.
+    static constexpr std::size_t maxRequestBytes = 64 * 1024;
+
+    // Where the host listens: "quib-host.sock" in $XDG_RUNTIME_DIR, or, when that is unset, in a
+    // 0700 folder of the user's own under /tmp ("quib-<uid>"), made when missing. Fails when that
+    // folder belongs to someone else or others may enter it.
+    static Result<std::filesystem::path> defaultPath();
+
+    // Listens at `path`. A socket file left behind by a host that is gone is replaced; one that
+    // a running host answers on is not ("already running").
+    static Result<std::unique_ptr<ControlSocket>> open(const std::filesystem::path& path, Handler handler);
+
+    // Stops serving, closes every connection and removes the socket file.
+    ~ControlSocket();
+    ControlSocket(const ControlSocket&) = delete;
+    ControlSocket& operator=(const ControlSocket&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    ControlSocket(std::filesystem::path path, std::shared_ptr<controlsocket::Core> core);
+
+    std::filesystem::path path_;
+    std::shared_ptr<controlsocket::Core> core_;
+    std::thread thread_;
+};
+
+}  // namespace quib
