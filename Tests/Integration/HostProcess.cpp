@@ -1,0 +1,94 @@
+#include "Tests/Integration/HostProcess.hpp"
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ip/v6_only.hpp>
+#include <gtest/gtest.h>
+
+namespace quib::testing {
+
+TempHome::TempHome() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quib-integration-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+    std::filesystem::create_directories(configHome());
+    std::filesystem::create_directories(dataHome());
+}
+
+TempHome::~TempHome() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+std::uint16_t freePort() {
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor(io);
+    acceptor.open(asio::ip::tcp::v6());
+    acceptor.set_option(asio::ip::v6_only(false));
+    acceptor.bind(asio::ip::tcp::endpoint(asio::ip::tcp::v6(), 0));
+    return acceptor.local_endpoint().port();
+}
+
+namespace {
+
+// Takes the value of a "Label: value" line the host printed at start.
+bool valueOf(const std::string& line, std::string_view label, std::string& value) {
+    if (line.rfind(label, 0) != 0) return false;
+    value = line.substr(label.size());
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<HostProcess> HostProcess::start(TempHome& home) {
+    std::unique_ptr<HostProcess> host(new HostProcess());
+    host->logPath_ = home.root() / "host.log";
+    auto defaults = home.defaults();
+    if (!defaults->contains("quib.port")) defaults->setInteger("quib.port", freePort());
+    auto process = Subprocess::start({QUIB_HOST_PATH},
+                                     {{"XDG_CONFIG_HOME", home.configHome().string()},
+                                      {"XDG_DATA_HOME", home.dataHome().string()},
+                                      // keeps the test off any Avahi daemon of the machine
+                                      {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home.root() / "no-bus").string()}},
+                                     host->logPath_);
+    if (!process) {
+        ADD_FAILURE() << "could not start " << QUIB_HOST_PATH;
+        return nullptr;
+    }
+    host->process_.emplace(std::move(*process));
+    std::string port;
+    while (host->code_.empty() || port.empty() || host->name_.empty()) {
+        auto line = host->process_->readLine(std::chrono::seconds(15));
+        if (!line) {
+            ADD_FAILURE() << "quib-host printed no pairing code, port and name; log:\n" << host->log();
+            return nullptr;
+        }
+        valueOf(*line, "Pairing code: ", host->code_) || valueOf(*line, "Port: ", port) ||
+            valueOf(*line, "Name: ", host->name_);
+    }
+    host->port_ = static_cast<std::uint16_t>(std::stoi(port));
+    return host;
+}
+
+HostProcess::~HostProcess() {
+    if (process_) (void)stop();
+}
+
+std::string HostProcess::log() const {
+    std::ifstream file(logPath_);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::optional<int> HostProcess::stop() {
+    process_->signal(SIGTERM);
+    return process_->wait(std::chrono::seconds(10));
+}
+
+}  // namespace quib::testing

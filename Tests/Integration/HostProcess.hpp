@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Platform/Settings.hpp"
+#include "Tests/Integration/Subprocess.hpp"
+
+namespace quib::testing {
+
+// A private folder for one test: XDG_CONFIG_HOME and XDG_DATA_HOME of the processes it starts.
+// Removed again when the test ends.
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+    std::filesystem::path configHome() const { return root_ / "config"; }
+    std::filesystem::path dataHome() const { return root_ / "data"; }
+    // The host's defaults file in this home.
+    std::filesystem::path defaultsPath() const { return configHome() / "Quib" / "defaults.json"; }
+    std::shared_ptr<Settings> defaults() const { return Settings::atPath(defaultsPath()); }
+
+private:
+    std::filesystem::path root_;
+};
+
+// A TCP port nobody listens on now, on every local address.
+std::uint16_t freePort();
+
+// A running quib-host in its own home, started on a free port; stopped with SIGTERM at the end.
+class HostProcess {
+public:
+    // Starts the host and reads what it prints at start; fails the test when it does not start.
+    static std::unique_ptr<HostProcess> start(TempHome& home);
+
+    ~HostProcess();
+
+    const std::string& pairingCode() const { return code_; }
+    std::uint16_t port() const { return port_; }
+    const std::string& name() const { return name_; }
+    std::filesystem::path logPath() const { return logPath_; }
+    std::string log() const;
+    Subprocess& process() { return *process_; }
+
+    // SIGTERM, then the exit status (nothing when it did not end within 10 s).
+    std::optional<int> stop();
+
+private:
+    HostProcess() = default;
+    std::optional<Subprocess> process_;
+    std::filesystem::path logPath_;
+    std::string code_;
+    std::uint16_t port_ = 0;
+    std::string name_;
+};
+
+}  // namespace quib::testing

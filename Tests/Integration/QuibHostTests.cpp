@@ -1,0 +1,137 @@
+// The real quib-host binary, started in a private home on a free port and driven over TLS on
+// 127.0.0.1 by the stand-in phone, the quib-phone tool and OpenSSL's own client.
+
+#include <csignal>
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+#include "Shared/PairingCode.hpp"
+#include "Shared/QuibTransport.hpp"
+#include "Tests/Integration/HostProcess.hpp"
+#include "Tools/PhoneClient/PhoneClient.hpp"
+
+namespace quib {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HostProcess;
+using testing::Subprocess;
+using testing::TempHome;
+
+PhoneClient::Options phoneFor(const HostProcess& host, std::string code) {
+    PhoneClient::Options options;
+    options.host = "127.0.0.1";
+    options.port = host.port();
+    options.pairingCode = std::move(code);
+    return options;
+}
+
+std::string hex(const Bytes& bytes) {
+    std::string text;
+    char digits[3];
+    for (std::uint8_t byte : bytes) {
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        text += digits;
+    }
+    return text;
+}
+
+TEST(QuibHost, PrintsANewStoredCodeAndAnswersAPhonesPing) {
+    TempHome home;
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    EXPECT_TRUE(PairingCode::isValid(host->pairingCode())) << host->pairingCode();
+    EXPECT_EQ(host->port(), home.defaults()->integer("quib.port"));
+    EXPECT_FALSE(host->name().empty());
+    EXPECT_EQ(home.defaults()->string("quib.pairingCode.v1"), host->pairingCode());
+
+    auto phone = PhoneClient::connect(phoneFor(*host, host->pairingCode()));
+    ASSERT_TRUE(phone) << phone.error().message << "\nlog:\n" << host->log();
+    ASSERT_TRUE((*phone)->sendHello("INTEGRATION-PHONE", "Test Phone"));
+    ASSERT_TRUE((*phone)->sendLine(R"({"ping":{"nonce":18446744073709551615}})"));
+    auto pong = (*phone)->receiveCase("pong", 10s);
+    ASSERT_TRUE(pong) << pong.error().message << "\nlog:\n" << host->log();
+    EXPECT_EQ((*pong)["nonce"].get<std::uint64_t>(), 18446744073709551615ull);
+    EXPECT_GT((*pong)["hostTime"].get<std::uint64_t>(), 0u);
+    (*phone)->close();
+
+    EXPECT_EQ(host->stop(), 0);
+    EXPECT_EQ(host->log().find(host->pairingCode()), std::string::npos) << "the pairing code was logged";
+}
+
+TEST(QuibHost, KeepsAValidStoredCodeAndTurnsAwayAnotherCode) {
+    TempHome home;
+    home.defaults()->setString("quib.pairingCode.v1", "kx7-p2m");
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    EXPECT_EQ(host->pairingCode(), "kx7-p2m");
+    EXPECT_EQ(home.defaults()->string("quib.pairingCode.v1"), "kx7-p2m");
+
+    EXPECT_FALSE(PhoneClient::connect(phoneFor(*host, "ABCDEF")));
+    auto typedLoosely = PhoneClient::connect(phoneFor(*host, "KX7P2M"));
+    ASSERT_TRUE(typedLoosely) << typedLoosely.error().message;
+    ASSERT_TRUE((*typedLoosely)->sendLine(R"({"ping":{"nonce":3}})"));
+    EXPECT_TRUE((*typedLoosely)->receiveCase("pong", 10s));
+}
+
+TEST(QuibHost, ReplacesAnInvalidStoredCodeAndStopsOnSigint) {
+    TempHome home;
+    home.defaults()->setString("quib.pairingCode.v1", "OOO111");
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    EXPECT_TRUE(PairingCode::isValid(host->pairingCode())) << host->pairingCode();
+    EXPECT_EQ(home.defaults()->string("quib.pairingCode.v1"), host->pairingCode());
+
+    host->process().signal(SIGINT);
+    EXPECT_EQ(host->process().wait(10s), 0);
+}
+
+TEST(QuibHost, AnswersOpenSslsOwnClientWithAPong) {
+    TempHome home;
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    std::string key = hex(QuibTransport::pskData(host->pairingCode(), QuibTransport::Derivation::current()));
+
+    auto client = Subprocess::start({"openssl", "s_client", "-psk_identity", "quib", "-psk", key, "-ciphersuites",
+                                     "TLS_AES_128_GCM_SHA256", "-tls1_3", "-connect",
+                                     "127.0.0.1:" + std::to_string(host->port()), "-ign_eof", "-nocommands"},
+                                    {}, home.root() / "s_client.err");
+    ASSERT_TRUE(client) << "openssl is not installed";
+    ASSERT_TRUE(client->write("{\"ping\":{\"nonce\":7}}\n"));
+    EXPECT_TRUE(client->readUntil("{\"pong\":{\"nonce\":7,", 15s)) << client->output() << "\nlog:\n" << host->log();
+    EXPECT_NE(client->output().find("TLS_AES_128_GCM_SHA256"), std::string::npos) << client->output();
+}
+
+TEST(QuibPhone, SaysHelloSendsItsLinesAndPrintsTheHostsReplies) {
+    TempHome home;
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+
+    auto phone = Subprocess::start({QUIB_PHONE_PATH, "--host", "127.0.0.1", "--port", std::to_string(host->port()),
+                                    "--code", host->pairingCode(), "--device-id", "CLI-PHONE", "--name", "CLI",
+                                    "--send", R"({"ping":{"nonce":11}})", "--send", "not json", "--wait", "1"},
+                                   {}, home.root() / "phone.err");
+    ASSERT_TRUE(phone);
+    EXPECT_EQ(phone->wait(20s), 0);
+    while (phone->readLine(1s)) {
+    }
+    const std::string& printed = phone->output();
+    EXPECT_NE(printed.find("{\"pong\":{\"nonce\":11,"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("{\"error\":{\"_0\":\"Unreadable message\"}}"), std::string::npos) << printed;
+}
+
+TEST(QuibPhone, RefusesUnusableArguments) {
+    TempHome home;
+    for (std::vector<std::string> args : {std::vector<std::string>{QUIB_PHONE_PATH, "--port", "61413"},
+                                          {QUIB_PHONE_PATH, "--port", "99999", "--code", "KX7P2M"},
+                                          {QUIB_PHONE_PATH, "--code", "KX7P2M", "--port", "1", "--wait", "soon"},
+                                          {QUIB_PHONE_PATH, "--code"}}) {
+        auto phone = Subprocess::start(args, {}, home.root() / "phone.err");
+        ASSERT_TRUE(phone);
+        EXPECT_EQ(phone->wait(10s), 2) << args.back();
+    }
+}
+
+}  // namespace
+}  // namespace quib
