@@ -12,7 +12,7 @@
 #include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
 #include "Shared/PairingCode.hpp"
 
-namespace quib {
+namespace quib::apptests {
 namespace {
 
 namespace fs = std::filesystem;
@@ -28,9 +28,9 @@ struct ScratchFolder {
     fs::path path;
 };
 
-class HostStateTest : public ::testing::Test {
+class HostState : public ::testing::Test {
 protected:
-    HostStateTest() {
+    HostState() {
         links.startServer = [this](const std::string& code) { started.push_back(code); };
         links.broadcastStatus = [this] { ++broadcasts; };
         links.hasConnectedDevices = [this] { return connected; };
@@ -41,10 +41,10 @@ protected:
         links.refreshProvisional = [this] { ++provisionalRefreshes; };
     }
 
-    std::shared_ptr<HostState> make() {
-        HostState::Config config{main, clock, settings, permissions, LoginItem(entry(), "/opt/quib/quib-host"), links};
-        std::shared_ptr<HostState> state;
-        onMain([&] { state = HostState::create(config); });
+    std::shared_ptr<quib::HostState> make() {
+        quib::HostState::Config config{main, clock, settings, permissions, LoginItem(entry(), "/opt/quib/quib-host"), links};
+        std::shared_ptr<quib::HostState> state;
+        onMain([&] { state = quib::HostState::create(config); });
         return state;
     }
 
@@ -55,7 +55,7 @@ protected:
 
     // One tick of the permission timer.
     void tick() {
-        clock->advance(HostState::permissionInterval);
+        clock->advance(quib::HostState::permissionInterval);
         main->runPending();
     }
 
@@ -67,7 +67,7 @@ protected:
     std::shared_ptr<Settings> settings = Settings::inMemory();
     std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
     std::shared_ptr<HeldButtonInjector> injector = std::make_shared<HeldButtonInjector>();
-    HostState::Links links;
+    quib::HostState::Links links;
 
     std::vector<std::string> started;
     int broadcasts = 0;
@@ -77,7 +77,7 @@ protected:
     int provisionalRefreshes = 0;
 };
 
-TEST_F(HostStateTest, KeepsAValidStoredCodeByteForByteAndReplacesAnInvalidOne) {
+TEST_F(HostState, KeepsAValidStoredCodeByteForByteAndReplacesAnInvalidOne) {
     settings->setString("quib.pairingCode.v1", " kx7-p2m ");
     EXPECT_EQ(make()->pairingCode().value(), " kx7-p2m ");
     EXPECT_EQ(settings->string("quib.pairingCode.v1"), " kx7-p2m ");
@@ -89,7 +89,7 @@ TEST_F(HostStateTest, KeepsAValidStoredCodeByteForByteAndReplacesAnInvalidOne) {
     EXPECT_EQ(settings->string("quib.pairingCode.v1"), drawn);
 }
 
-TEST_F(HostStateTest, RotatingStoresANewCodeAndStartsTheServerWithIt) {
+TEST_F(HostState, RotatingStoresANewCodeAndStartsTheServerWithIt) {
     settings->setString("quib.pairingCode.v1", "KX7P2M");
     auto state = make();
     onMain([&] { state->rotatePairingCode(); });
@@ -99,7 +99,7 @@ TEST_F(HostStateTest, RotatingStoresANewCodeAndStartsTheServerWithIt) {
     EXPECT_EQ(started, std::vector<std::string>{code});
 }
 
-TEST_F(HostStateTest, PausingReleasesHeldButtonsClearsTheScrollGestureAndBroadcasts) {
+TEST_F(HostState, PausingReleasesHeldButtonsClearsTheScrollGestureAndBroadcasts) {
     auto state = make();
     injector->press(MouseButton::left);
     injector->press(MouseButton::right);
@@ -122,7 +122,7 @@ TEST_F(HostStateTest, PausingReleasesHeldButtonsClearsTheScrollGestureAndBroadca
     EXPECT_FALSE(settings->contains("quib.injectionPaused"));
 }
 
-TEST_F(HostStateTest, AudioAllowanceDefaultsToAllowedAndIsStored) {
+TEST_F(HostState, AudioAllowanceDefaultsToAllowedAndIsStored) {
     auto state = make();
     EXPECT_TRUE(state->audioAllowed().value());
     onMain([&] { state->setAudioAllowed(false); });
@@ -130,7 +130,7 @@ TEST_F(HostStateTest, AudioAllowanceDefaultsToAllowedAndIsStored) {
     EXPECT_FALSE(make()->audioAllowed().value());
 }
 
-TEST_F(HostStateTest, TheTickBroadcastsOnlyWhenAPermissionFlagReallyChanges) {
+TEST_F(HostState, TheTickBroadcastsOnlyWhenAPermissionFlagReallyChanges) {
     auto state = make();
     onMain([&] { state->beginWatchingAccessibility(); });
     clock->advance(1400ms);
@@ -160,7 +160,7 @@ TEST_F(HostStateTest, TheTickBroadcastsOnlyWhenAPermissionFlagReallyChanges) {
     EXPECT_EQ(broadcasts, 2);
 }
 
-TEST_F(HostStateTest, TheInjectorsDisabledApiCountsAgainstTrust) {
+TEST_F(HostState, TheInjectorsDisabledApiCountsAgainstTrust) {
     bool apiDisabled = true;
     links.injectorApiDisabled = [&] { return apiDisabled; };
     permissions->setAccessibilityTrusted(true);
@@ -173,7 +173,7 @@ TEST_F(HostStateTest, TheInjectorsDisabledApiCountsAgainstTrust) {
     EXPECT_EQ(broadcasts, 1);
 }
 
-TEST_F(HostStateTest, RevalidatesTrustAndRefreshesProvisionalTargetsOnlyWhilePhonesAreConnected) {
+TEST_F(HostState, RevalidatesTrustAndRefreshesProvisionalTargetsOnlyWhilePhonesAreConnected) {
     auto state = make();
     onMain([&] { state->beginWatchingAccessibility(); });
     for (int i = 0; i < 10; ++i) tick();
@@ -190,7 +190,7 @@ TEST_F(HostStateTest, RevalidatesTrustAndRefreshesProvisionalTargetsOnlyWhilePho
     EXPECT_EQ(provisionalRefreshes, 2);
 }
 
-TEST_F(HostStateTest, StartingTheTimerAgainReplacesItAndDestroyingTheStateStopsIt) {
+TEST_F(HostState, StartingTheTimerAgainReplacesItAndDestroyingTheStateStopsIt) {
     auto state = make();
     onMain([&] { state->beginWatchingAccessibility(); });
     clock->advance(1s);
@@ -210,7 +210,7 @@ TEST_F(HostStateTest, StartingTheTimerAgainReplacesItAndDestroyingTheStateStopsI
     EXPECT_EQ(broadcasts, 1);
 }
 
-TEST_F(HostStateTest, LaunchAtLoginWritesTheEntryAndReportsAFailure) {
+TEST_F(HostState, LaunchAtLoginWritesTheEntryAndReportsAFailure) {
     auto state = make();
     EXPECT_FALSE(state->launchAtLogin().value());
     onMain([&] { state->setLaunchAtLogin(true); });
@@ -230,7 +230,7 @@ TEST_F(HostStateTest, LaunchAtLoginWritesTheEntryAndReportsAFailure) {
     EXPECT_FALSE(state->loginItemError().value()->empty());
 }
 
-TEST_F(HostStateTest, SaysInTheLogWhatIsMissingForInput) {
+TEST_F(HostState, SaysInTheLogWhatIsMissingForInput) {
     auto sink = std::make_shared<CapturingLogSink>();
     auto previous = Logger::setSink(sink);
     auto state = make();
@@ -243,4 +243,4 @@ TEST_F(HostStateTest, SaysInTheLogWhatIsMissingForInput) {
 }
 
 }  // namespace
-}  // namespace quib
+}  // namespace quib::apptests

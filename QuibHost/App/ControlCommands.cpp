@@ -1,0 +1,166 @@
+#include "QuibHost/App/ControlCommands.hpp"
+
+#include <algorithm>
+
+namespace quib {
+namespace {
+
+std::string stringField(const Json& request, const char* key) {
+    const auto found = request.find(key);
+    return found != request.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+void answer(ControlSocket::Reply& reply, Json line) {
+    line["ok"] = true;
+    reply.send(line);
+    reply.finish();
+}
+
+void putIfSet(Json& object, const char* key, const std::optional<std::string>& value) {
+    if (value) object[key] = *value;
+}
+
+Json deviceRow(const std::string& id, const std::string& name, const char* state, bool connected, bool hearing) {
+    return Json{{"id", id}, {"name", name}, {"state", state}, {"connected", connected}, {"hearing", hearing}};
+}
+
+const DeviceRegistry::Device* findDevice(const DeviceRegistry::DeviceList& list, const std::string& id) {
+    const auto found = std::find_if(list.begin(), list.end(), [&](const auto& device) { return device.id == id; });
+    return found == list.end() ? nullptr : &*found;
+}
+
+std::string unknownDevice(const std::string& id) {
+    return "No phone with the identifier " + id + " is connected, approved or revoked.";
+}
+
+}  // namespace
+
+std::shared_ptr<ControlCommands> ControlCommands::create(Config config) {
+    return std::make_shared<ControlCommands>(Passkey{}, std::move(config));
+}
+
+ControlCommands::ControlCommands(Passkey, Config config) : config_(std::move(config)) {}
+
+void ControlCommands::handle(const Json& request, std::shared_ptr<ControlSocket::Reply> reply) {
+    config_.main->post([weak = weak_from_this(), request, reply = std::move(reply)] {
+        if (auto self = weak.lock()) self->run(request, reply);
+        else reply->fail("The host is shutting down.");
+    });
+}
+
+void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    const std::string command = stringField(request, "command");
+    const std::string device = stringField(request, "device");
+    if (command == "status") return answer(*reply, Json{{"status", status()}});
+    if (command == "devices") return answer(*reply, Json{{"devices", devices()}});
+    if ((command == "approve" || command == "revoke") && device.empty())
+        return reply->fail("Say which phone: " + command + " DEVICE-ID (quibctl devices lists them).");
+    if (command == "approve") return approve(device, *reply);
+    if (command == "revoke") return revoke(device, *reply);
+    if (command == "code") return code(request.value("rotate", Json(false)) == Json(true), *reply);
+    if (command == "pause" || command == "resume") return pause(command == "pause", *reply);
+    if (command == "watch") return watch(reply);
+    reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
+                "resume and watch.");
+}
+
+Json ControlCommands::status() const {
+    auto& server = *config_.server;
+    auto& state = *config_.state;
+    Json status{{"hostName", server.hostDisplayName()}, {"listening", server.isListening().value()}};
+    if (auto port = server.inspect().listenerPort) status["port"] = *port;
+    putIfSet(status, "lastError", server.lastError().value());
+    status["pairingCode"] = state.pairingCode().value();
+    status["injectionPaused"] = state.injectionPaused().value();
+    status["audioAllowed"] = state.audioAllowed().value();
+    status["accessibilityGranted"] = state.accessibilityGranted().value();
+    status["screenRecordingGranted"] = state.screenRecordingGranted().value();
+    status["launchAtLogin"] = state.launchAtLogin().value();
+    putIfSet(status, "loginItemError", state.loginItemError().value());
+    status["connectedDevices"] = server.connectedDevices().value().size();
+    putIfSet(status, "lastActivity", server.lastActivity().value());
+    return status;
+}
+
+// As the panel lists them: connected phones in the server's order, then approved phones that
+// are not connected and revoked phones, each in the registry's order.
+Json ControlCommands::devices() const {
+    Json rows = Json::array();
+    const auto connected = config_.server->connectedDevices().value();
+    for (const auto& device : connected)
+        rows.push_back(deviceRow(device.id, device.name, device.approved ? "approved" : "waiting", true, device.isHearing));
+    for (const auto& device : config_.registry->approved().value()) {
+        const bool online = std::any_of(connected.begin(), connected.end(), [&](const auto& c) { return c.id == device.id; });
+        if (!online) rows.push_back(deviceRow(device.id, device.name, "approved", false, false));
+    }
+    for (const auto& device : config_.registry->revoked().value())
+        rows.push_back(deviceRow(device.id, device.name, "revoked", false, false));
+    return rows;
+}
+
+// The name as the panel's rows show it: a connected phone's, else a revoked phone's, else (when
+// allowed) an approved phone's.
+std::optional<std::string> ControlCommands::nameOf(const std::string& deviceID, bool connectedOrRevokedOnly) const {
+    for (const auto& device : config_.server->connectedDevices().value())
+        if (device.id == deviceID) return device.name;
+    if (const auto* revoked = findDevice(config_.registry->revoked().value(), deviceID)) return revoked->name;
+    if (connectedOrRevokedOnly) return std::nullopt;
+    if (const auto* approved = findDevice(config_.registry->approved().value(), deviceID)) return approved->name;
+    return std::nullopt;
+}
+
+void ControlCommands::approve(const std::string& deviceID, ControlSocket::Reply& reply) {
+    if (config_.registry->isApproved(deviceID)) {
+        const auto name = nameOf(deviceID, false);
+        return answer(reply, Json{{"message", name.value_or(deviceID) + " is already approved"}});
+    }
+    const auto name = nameOf(deviceID, true);
+    if (!name) return reply.fail(unknownDevice(deviceID));
+    config_.registry->approve(deviceID, *name);
+    config_.server->note("Approved " + *name);
+    answer(reply, Json{{"message", "Approved " + *name}});
+}
+
+void ControlCommands::revoke(const std::string& deviceID, ControlSocket::Reply& reply) {
+    const auto name = nameOf(deviceID, false);
+    if (!name) return reply.fail(unknownDevice(deviceID));
+    if (config_.registry->isRevoked(deviceID)) return reply.fail(*name + " is already revoked.");
+    if (!config_.registry->isApproved(deviceID))
+        return reply.fail(*name + " is waiting for approval, not approved; there is nothing to revoke.");
+    if (config_.revoke) config_.revoke(deviceID);
+    answer(reply, Json{{"message", "Revoked " + *name}});
+}
+
+void ControlCommands::code(bool rotate, ControlSocket::Reply& reply) {
+    Json line;
+    if (rotate) {
+        config_.state->rotatePairingCode();
+        line["message"] = "New pairing code: " + config_.state->pairingCode().value() +
+                          " (every phone was disconnected and must use it; approvals stay)";
+    }
+    line["pairingCode"] = config_.state->pairingCode().value();
+    answer(reply, std::move(line));
+}
+
+void ControlCommands::pause(bool paused, ControlSocket::Reply& reply) {
+    config_.state->setInjectionPaused(paused);
+    answer(reply, Json{{"injectionPaused", paused},
+                       {"message", paused ? "Input from phones is paused" : "Input from phones is on again"}});
+}
+
+void ControlCommands::watch(const std::shared_ptr<ControlSocket::Reply>& reply) {
+    reply->send(Json{{"ok", true}, {"watching", true}});
+    const std::uint64_t id = nextWatcher_++;
+    watchers_.emplace(id, config_.server->lastActivity().subscribe(
+                              [reply](const std::optional<std::string>& text) {
+                                  if (text) reply->send(Json{{"activity", *text}});
+                              },
+                              {.skipCurrent = true}));
+    reply->setClosedHandler([weak = weak_from_this(), main = config_.main, id] {
+        main->post([weak, id] {
+            if (auto self = weak.lock()) self->watchers_.erase(id);
+        });
+    });
+}
+
+}  // namespace quib

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "Platform/Executor.hpp"
+#include "Platform/Published.hpp"
+#include "QuibHost/App/ControlSocket.hpp"
+#include "QuibHost/App/HostState.hpp"
+#include "QuibHost/Server/DeviceRegistry.hpp"
+#include "QuibHost/Server/HostServer.hpp"
+
+namespace quib {
+
+// The panel's actions as control-socket requests. Each request is carried out on the main
+// executor, as a button of the panel would be, and answered with JSON lines; the last line holds
+// "ok": true, or "error" with a sentence for the user.
+//
+//   {"command":"status"}                 the host's state
+//   {"command":"devices"}                connected phones (waiting or approved), approved phones
+//                                        not connected, revoked phones
+//   {"command":"approve","device":ID}    approve a waiting or revoked phone
+//   {"command":"revoke","device":ID}     revoke an approved phone
+//   {"command":"code"}                   the pairing code; with "rotate": true a new one
+//   {"command":"pause"} / {"command":"resume"}   the injection pause
+//   {"command":"watch"}                  then one {"activity": text} line per activity, until
+//                                        the client leaves
+class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
+public:
+    struct Config {
+        std::shared_ptr<Executor> main;
+        std::shared_ptr<HostState> state;
+        std::shared_ptr<DeviceRegistry> registry;
+        std::shared_ptr<HostServer> server;
+        // Revokes a device as the panel's button does: the registry, its keys, its connections.
+        std::function<void(const std::string& deviceID)> revoke;
+    };
+
+    static std::shared_ptr<ControlCommands> create(Config config);
+
+    // Socket thread: hands the request to the main executor.
+    void handle(const Json& request, std::shared_ptr<ControlSocket::Reply> reply);
+    // Main executor: carries the request out.
+    void run(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+
+    // How many clients are watching the activity now (main executor).
+    std::size_t watcherCount() const { return watchers_.size(); }
+
+private:
+    struct Passkey {};
+
+public:
+    ControlCommands(Passkey, Config config);
+
+private:
+    Json status() const;
+    Json devices() const;
+    void approve(const std::string& deviceID, ControlSocket::Reply& reply);
+    void revoke(const std::string& deviceID, ControlSocket::Reply& reply);
+    void code(bool rotate, ControlSocket::Reply& reply);
+    void pause(bool paused, ControlSocket::Reply& reply);
+    void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
+    std::optional<std::string> nameOf(const std::string& deviceID, bool connectedOrRevokedOnly) const;
+
+    Config config_;
+    std::map<std::uint64_t, Subscription> watchers_;
+    std::uint64_t nextWatcher_ = 0;
+};
+
+}  // namespace quib

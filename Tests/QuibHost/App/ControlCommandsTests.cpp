@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Platform/Clock.hpp"
+#include "Platform/MainLoop.hpp"
+#include "Platform/SettablePermissions.hpp"
+#include "QuibHost/App/ControlCommands.hpp"
+#include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+#include "Shared/PairingCode.hpp"
+
+namespace quib::apptests {
+namespace {
+
+using Device = HostServer::ConnectedDevice;
+
+// Keeps what the commands answer.
+class RecordedReply final : public ControlSocket::Reply {
+public:
+    void send(const Json& line) override {
+        if (!closed_) lines.push_back(line);
+    }
+    void finish() override { finished = true; }
+    bool isOpen() const override { return !closed_; }
+    void setClosedHandler(std::function<void()> handler) override { onClosed_ = std::move(handler); }
+
+    // The client goes away.
+    void hangUp() {
+        closed_ = true;
+        if (onClosed_) std::exchange(onClosed_, nullptr)();
+    }
+    const Json& last() const { return lines.back(); }
+
+    std::vector<Json> lines;
+    bool finished = false;
+
+private:
+    bool closed_ = false;
+    std::function<void()> onClosed_;
+};
+
+class ControlCommands : public ::testing::Test {
+protected:
+    ControlCommands() {
+        settings->setString("quib.pairingCode.v1", "KX7P2M");
+        settings->setString("quib.serviceName", "Test Host");
+        registry = DeviceRegistry::create(main, settings, clock);
+        server = HostServer::create({main, settings, clock, registry, std::make_shared<RecordingServiceAdvertiser>(), {}});
+        HostState::Links links;
+        links.startServer = [this](const std::string& code) { started.push_back(code); };
+        links.broadcastStatus = [this] { ++broadcasts; };
+        onMain([&] {
+            state = HostState::create({main, clock, settings, std::make_shared<SettablePermissions>(),
+                                       LoginItem(std::filesystem::path("/nonexistent/quib-host.desktop"), "/bin/true"), links});
+        });
+        commands = quib::ControlCommands::create({main, state, registry, server, [this](const std::string& id) {
+                                                revoked.push_back(id);
+                                                registry->revoke(id);
+                                            }});
+    }
+    ~ControlCommands() override {
+        commands.reset();
+        main->runPending();
+    }
+
+    void onMain(const std::function<void()>& work) {
+        main->post(work);
+        main->runPending();
+    }
+
+    std::shared_ptr<RecordedReply> run(const Json& request) {
+        auto reply = std::make_shared<RecordedReply>();
+        commands->handle(request, reply);
+        main->runPending();
+        return reply;
+    }
+
+    void connect(std::vector<Device> devices) {
+        server->connectedDevices().set(std::move(devices));
+        main->runPending();
+    }
+
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
+    std::shared_ptr<Settings> settings = Settings::inMemory();
+    std::shared_ptr<DeviceRegistry> registry;
+    std::shared_ptr<HostServer> server;
+    std::shared_ptr<HostState> state;
+    std::shared_ptr<quib::ControlCommands> commands;
+    std::vector<std::string> started;
+    std::vector<std::string> revoked;
+    int broadcasts = 0;
+};
+
+TEST_F(ControlCommands, ListsDevicesAsThePanelDoes) {
+    onMain([&] {
+        registry->approve("A-OFF", "Offline Phone");
+        registry->approve("A-ON", "Approved Phone");
+        registry->revoke("R-1");
+    });
+    connect({{"A-ON", "Approved Phone", true, true}, {"W-1", "Waiting Phone", false, false}});
+    const auto reply = run({{"command", "devices"}});
+    ASSERT_TRUE(reply->finished);
+    EXPECT_EQ(reply->last()["ok"], true);
+    EXPECT_EQ(reply->last()["devices"], Json::parse(R"([
+        {"id":"A-ON","name":"Approved Phone","state":"approved","connected":true,"hearing":true},
+        {"id":"W-1","name":"Waiting Phone","state":"waiting","connected":true,"hearing":false},
+        {"id":"A-OFF","name":"Offline Phone","state":"approved","connected":false,"hearing":false},
+        {"id":"R-1","name":"iPhone","state":"revoked","connected":false,"hearing":false}])"));
+}
+
+TEST_F(ControlCommands, ApprovesAWaitingOrRevokedPhoneUnderItsShownName) {
+    connect({{"W-1", "Ada's phone", false, false}});
+    auto reply = run({{"command", "approve"}, {"device", "W-1"}});
+    EXPECT_EQ(reply->last(), (Json{{"message", "Approved Ada's phone"}, {"ok", true}}));
+    EXPECT_TRUE(registry->isApproved("W-1"));
+    ASSERT_EQ(registry->approved().value().size(), 1u);
+    EXPECT_EQ(registry->approved().value()[0].name, "Ada's phone");
+    main->runPending();
+    EXPECT_EQ(server->lastActivity().value(), "Approved Ada's phone");
+
+    onMain([&] { registry->revoke("W-1"); });
+    connect({});
+    reply = run({{"command", "approve"}, {"device", "W-1"}});
+    EXPECT_EQ(reply->last()["message"], "Approved Ada's phone");
+    EXPECT_TRUE(registry->isApproved("W-1"));
+
+    reply = run({{"command", "approve"}, {"device", "W-1"}});
+    EXPECT_EQ(reply->last()["message"], "Ada's phone is already approved");
+}
+
+TEST_F(ControlCommands, RefusesUnknownDevicesMissingIdentifiersAndUnknownCommands) {
+    auto reply = run({{"command", "approve"}, {"device", "NOPE"}});
+    EXPECT_EQ(reply->last(), (Json{{"error", "No phone with the identifier NOPE is connected, approved or revoked."}}));
+    EXPECT_TRUE(reply->finished);
+    EXPECT_TRUE(registry->approved().value().empty());
+
+    reply = run({{"command", "revoke"}, {"device", "NOPE"}});
+    EXPECT_TRUE(reply->last().contains("error"));
+    reply = run({{"command", "approve"}});
+    EXPECT_EQ(reply->last()["error"], "Say which phone: approve DEVICE-ID (quibctl devices lists them).");
+    reply = run({{"command", "reboot"}});
+    EXPECT_NE(reply->last()["error"].get<std::string>().find("Unknown command \"reboot\""), std::string::npos);
+    reply = run({{"command", 7}});
+    EXPECT_TRUE(reply->last().contains("error"));
+    EXPECT_TRUE(revoked.empty());
+}
+
+TEST_F(ControlCommands, RevokesOnlyAnApprovedPhone) {
+    onMain([&] { registry->approve("A-1", "Grace's phone"); });
+    connect({{"W-1", "Waiting Phone", false, false}});
+    auto reply = run({{"command", "revoke"}, {"device", "W-1"}});
+    EXPECT_TRUE(reply->last().contains("error"));
+    reply = run({{"command", "revoke"}, {"device", "A-1"}});
+    EXPECT_EQ(reply->last()["message"], "Revoked Grace's phone");
+    EXPECT_EQ(revoked, std::vector<std::string>{"A-1"});
+    reply = run({{"command", "revoke"}, {"device", "A-1"}});
+    EXPECT_EQ(reply->last()["error"], "Grace's phone is already revoked.");
+}
+
+TEST_F(ControlCommands, ShowsAndRotatesTheCodeAndPausesInput) {
+    EXPECT_EQ(run({{"command", "code"}})->last(), (Json{{"pairingCode", "KX7P2M"}, {"ok", true}}));
+    const auto rotated = run({{"command", "code"}, {"rotate", true}})->last();
+    const std::string code = rotated["pairingCode"];
+    EXPECT_NE(code, "KX7P2M");
+    EXPECT_TRUE(PairingCode::isValid(code));
+    EXPECT_EQ(started, std::vector<std::string>{code});
+    EXPECT_EQ(settings->string("quib.pairingCode.v1"), code);
+
+    EXPECT_EQ(run({{"command", "pause"}})->last()["injectionPaused"], true);
+    EXPECT_TRUE(state->injectionPaused().value());
+    EXPECT_EQ(run({{"command", "resume"}})->last()["injectionPaused"], false);
+    EXPECT_FALSE(state->injectionPaused().value());
+    EXPECT_EQ(broadcasts, 2);
+
+    const Json status = run({{"command", "status"}})->last()["status"];
+    EXPECT_EQ(status["hostName"], "Test Host");
+    EXPECT_EQ(status["pairingCode"], code);
+    EXPECT_EQ(status["listening"], false);
+    EXPECT_EQ(status["injectionPaused"], false);
+    EXPECT_EQ(status["connectedDevices"], 0);
+}
+
+TEST_F(ControlCommands, WatchersReceiveEveryActivityUntilTheyLeave) {
+    server->note("before watching");
+    main->runPending();
+    auto watcher = run({{"command", "watch"}});
+    EXPECT_FALSE(watcher->finished);
+    EXPECT_EQ(watcher->lines, std::vector<Json>{(Json{{"ok", true}, {"watching", true}})});
+    EXPECT_EQ(commands->watcherCount(), 1u);
+
+    server->note("Approved Ada's phone");
+    server->note("Approved Ada's phone");
+    main->runPending();
+    ASSERT_EQ(watcher->lines.size(), 3u);
+    EXPECT_EQ(watcher->lines[1], (Json{{"activity", "Approved Ada's phone"}}));
+    EXPECT_EQ(watcher->lines[2], watcher->lines[1]);
+
+    watcher->hangUp();
+    main->runPending();
+    EXPECT_EQ(commands->watcherCount(), 0u);
+}
+
+}  // namespace
+}  // namespace quib::apptests
