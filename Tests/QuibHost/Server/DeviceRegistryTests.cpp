@@ -171,13 +171,6 @@ TEST_F(DeviceRegistry, StoredBytesAreOneJsonLineAndReadBack) {
     EXPECT_TRUE(reopened->isRevoked("B"));
 }
 
-TEST_F(DeviceRegistry, StoredListsToleratePlainIntegersAndUnknownKeys) {
-    settings->setBytes(Registry::approvedKey,
-                       bytesOf("[{\"lastSeen\":0,\"name\":\"N\",\"id\":\"A\",\"extra\":true}]\n"));
-    auto registry = open();
-    EXPECT_EQ(registry->approved().value(), (DeviceList{{"A", "N", wallTimeFromSecondsSince2001(0)}}));
-}
-
 TEST_F(DeviceRegistry, DamagedStoredListIsKeptAsideNotLost) {
     auto sink = std::make_shared<CapturingLogSink>();
     auto previousSink = Logger::setSink(sink);
