@@ -1,88 +1,69 @@
-// quib-host without a desktop: keeps the pairing code, starts the connection server and
-// prints what a person needs to pair a phone. Runs until SIGINT or SIGTERM.
+// quib-host: the host process. It runs on its own main loop, without a desktop toolkit, until
+// SIGINT or SIGTERM; the control socket and quibctl stand in for the menu-bar panel.
 
-#include <pthread.h>
 #include <signal.h>
 
 #include <iostream>
 #include <memory>
-#include <thread>
+#include <string>
+#include <vector>
 
 #include "Platform/Clock.hpp"
+#include "Platform/HeadlessPermissions.hpp"
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
 #include "Platform/MainLoop.hpp"
 #include "Platform/Settings.hpp"
-#include "QuibHost/App/StoredPairingCode.hpp"
-#include "QuibHost/Server/DeviceRegistry.hpp"
-#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/App/LoginItem.hpp"
+#include "QuibHost/App/QuibHostApp.hpp"
+#include "QuibHost/App/SignalWatcher.hpp"
 
 namespace {
 
-sigset_t stopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
-}
-
-// Waits for SIGINT or SIGTERM on its own thread and ends the main loop. The signals must be
-// blocked in every thread before this starts, so only this thread takes them.
-class StopSignalWatch {
-public:
-    explicit StopSignalWatch(quib::MainLoop& loop)
-        : thread_([&loop] {
-              sigset_t signals = stopSignals();
-              int number = 0;
-              sigwait(&signals, &number);
-              loop.quit();
-          }) {}
-    ~StopSignalWatch() {
-        pthread_kill(thread_.native_handle(), SIGTERM);  // wakes the watch if no signal came
-        thread_.join();
+// Prints what a person needs to pair a phone, on standard output only: the pairing code never
+// goes to the log. Without a listener, says why and ends the main loop.
+void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& app, quib::MainLoop& loop, int& status) {
+    if (!launched.port) {
+        // The listener's failure reaches the published last error in a task queued before this one.
+        loop.post([&app, &loop, &status] {
+            std::cerr << "quib-host: cannot listen: " << app.server().lastError().value().value_or("unknown error")
+                      << std::endl;
+            status = 1;
+            loop.quit();
+        });
+        return;
     }
-
-private:
-    std::thread thread_;
-};
+    std::cout << "Pairing code: " << launched.pairingCode << "\n"
+              << "Port: " << *launched.port << "\n"
+              << "Name: " << launched.name << std::endl;
+}
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     using namespace quib;
-    sigset_t signals = stopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread exists
+    // Before any thread exists, so that only the watcher ever takes these signals.
+    SignalWatcher::block({SIGINT, SIGTERM});
 
-    auto loop = std::make_shared<MainLoop>();
-    auto settings = Settings::atPath(Settings::defaultPath());
     auto clock = SystemClock::shared();
-    const std::string code = StoredPairingCode::loadOrCreate(*settings);
+    auto loop = std::make_shared<MainLoop>(clock);
+    QuibHostApp::Config config{loop,
+                               clock,
+                               Settings::atPath(Settings::defaultPath()),
+                               std::make_shared<HeadlessPermissions>(),
+                               std::make_shared<AvahiServiceAdvertiser>(),
+                               LoginItem::forThisProgram(),
+                               {},
+                               std::vector<std::string>(argv, argv + argc),
+                               std::nullopt};
+    auto app = QuibHostApp::create(std::move(config));
 
-    HostServer::Config config;
-    config.main = loop;
-    config.settings = settings;
-    config.clock = clock;
-    config.registry = DeviceRegistry::create(loop, settings, clock);
-    config.advertiser = std::make_shared<AvahiServiceAdvertiser>();
-    auto server = HostServer::create(std::move(config));
-    server->start(code);
-
-    auto port = server->inspect().listenerPort;
-    loop->runPending();  // publishes a listener failure
-    if (!port) {
-        std::cerr << "quib-host: cannot listen: " << server->lastError().value().value_or("unknown error") << std::endl;
-        return 1;
-    }
-    // Standard output only: the pairing code never goes to the log.
-    std::cout << "Pairing code: " << code << "\n"
-              << "Port: " << *port << "\n"
-              << "Name: " << server->hostDisplayName() << std::endl;
-
+    int status = 0;
+    loop->post([&] { announce(app->launch(), *app, *loop, status); });
     {
-        StopSignalWatch watch(*loop);
+        SignalWatcher watcher({SIGINT, SIGTERM}, [loop](int) { loop->quit(); });
         loop->run();
     }
-    server->stop();
+    loop->post([&] { app->terminate(); });
     loop->runPending();
-    return 0;
+    return status;
 }

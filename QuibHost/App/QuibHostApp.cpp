@@ -1,0 +1,107 @@
+#include "QuibHost/App/QuibHostApp.hpp"
+
+#include <algorithm>
+
+#include "Platform/Logger.hpp"
+#include "Shared/Instrumentation.hpp"
+
+namespace quib {
+
+std::unique_ptr<QuibHostApp> QuibHostApp::create(Config config) {
+    Instrumentation::configureShared(config.settings);
+    return std::unique_ptr<QuibHostApp>(new QuibHostApp(std::move(config)));
+}
+
+QuibHostApp::QuibHostApp(Config config) : config_(std::move(config)) {
+    registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
+    HostServer::Config server{config_.main, config_.settings, config_.clock, registry_, config_.advertiser,
+                              config_.neighbours};
+    server.listenAddress = config_.listenAddress;
+    server_ = HostServer::create(std::move(server));
+    state_ = HostState::create({config_.main, config_.clock, config_.settings, config_.permissions, config_.loginItem,
+                                stateLinks()});
+    // Until the server can cut a revoked phone's connections itself, revoking changes the
+    // registry, and the server reacts to the approved list as it always does.
+    commands_ = ControlCommands::create({config_.main, state_, registry_, server_,
+                                         [registry = registry_](const std::string& id) { registry->revoke(id); }});
+}
+
+QuibHostApp::~QuibHostApp() {
+    controlSocket_.reset();
+    commands_.reset();
+}
+
+HostState::Links QuibHostApp::stateLinks() {
+    std::weak_ptr<HostServer> weak = server_;
+    auto injector = server_->neighbours().injector;
+    HostState::Links links;
+    links.startServer = [weak](const std::string& code) { if (auto s = weak.lock()) s->start(code); };
+    links.broadcastStatus = [weak] { if (auto s = weak.lock()) s->broadcastStatus(); };
+    links.hasConnectedDevices = [weak] {
+        auto server = weak.lock();
+        return server && !server->connectedDevices().value().empty();
+    };
+    links.releaseAllButtons = [injector] { injector->releaseAllButtons(); };
+    links.resetScrollPhase = [injector] { injector->resetScrollPhase(); };
+    return links;
+}
+
+QuibHostApp::Launched QuibHostApp::launch() {
+    Instrumentation::shared().setLogger(quibLog());
+    state_->promptForAccessibility();
+    server_->beginApprovals();
+    server_->start(state_->pairingCode().value());
+    server_->beginSystemWatch();
+    // Remote reach (local addresses, path watch, away access) has nothing to start yet.
+    server_->beginRemoteAccessWatch();
+    state_->beginWatchingAccessibility();
+    logLaunch();
+    enableLoginItemWhenAsked();
+    openControlSocket();
+
+    return Launched{state_->pairingCode().value(), server_->inspect().listenerPort, server_->hostDisplayName()};
+}
+
+void QuibHostApp::logLaunch() const {
+    const std::string from = config_.loginItem.executable().string();
+    const std::string status(LoginItem::describe(state_->loginItem().status()));
+    quibLog().info("launched from ", pub(from), ", login item: ", pub(status));
+}
+
+void QuibHostApp::enableLoginItemWhenAsked() {
+    const auto& args = config_.arguments;
+    if (std::find(args.begin(), args.end(), enableLoginItemArgument) == args.end()) return;
+    state_->setLaunchAtLogin(true);
+    const std::string status(LoginItem::describe(state_->loginItem().status()));
+    const std::string error = state_->loginItemError().value().value_or("none");
+    quibLog().info("login item after register: ", pub(status), " error=", pub(error));
+}
+
+// A host that cannot open its control socket still serves phones; the log says why the
+// control tool cannot reach it.
+void QuibHostApp::openControlSocket() {
+    auto path = config_.controlSocketPath ? Result<std::filesystem::path>(*config_.controlSocketPath)
+                                          : ControlSocket::defaultPath();
+    if (!path) {
+        quibLog().error("control socket: ", pub(path.error().message));
+        return;
+    }
+    auto socket = ControlSocket::open(*path, [weak = std::weak_ptr<ControlCommands>(commands_)](const Json& request, auto reply) {
+        if (auto commands = weak.lock()) commands->handle(request, std::move(reply));
+        else reply->fail("The host is shutting down.");
+    });
+    if (!socket) {
+        quibLog().error("control socket: ", pub(socket.error().message));
+        return;
+    }
+    controlSocket_ = std::move(*socket);
+    quibLog().info("control socket: ", pub(controlSocket_->path().string()));
+}
+
+void QuibHostApp::terminate() {
+    controlSocket_.reset();
+    server_->neighbours().injector->releaseAllButtons();
+    server_->stop();
+}
+
+}  // namespace quib

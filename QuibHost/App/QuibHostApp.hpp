@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Platform/Clock.hpp"
+#include "Platform/MainLoop.hpp"
+#include "Platform/Permissions.hpp"
+#include "Platform/Result.hpp"
+#include "Platform/Settings.hpp"
+#include "QuibHost/App/ControlCommands.hpp"
+#include "QuibHost/App/ControlSocket.hpp"
+#include "QuibHost/App/HostState.hpp"
+#include "QuibHost/App/LoginItem.hpp"
+#include "QuibHost/Server/DeviceRegistry.hpp"
+#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Server/ServiceAdvertiser.hpp"
+
+namespace quib {
+
+// The host application: the connection server, the target store and the host state, each made
+// once, their start-up in order after launch, and their shut-down. Without a desktop panel, a
+// control socket stands in for the panel's buttons.
+class QuibHostApp {
+public:
+    // The one command-line argument the host understands; anything else is ignored.
+    static constexpr std::string_view enableLoginItemArgument = "--enable-login-item";
+
+    struct Config {
+        std::shared_ptr<MainLoop> main;
+        std::shared_ptr<Clock> clock;  // the main loop's clock
+        std::shared_ptr<Settings> settings;
+        std::shared_ptr<Permissions> permissions;
+        std::shared_ptr<ServiceAdvertiser> advertiser;
+        LoginItem loginItem;
+        HostServerNeighbours neighbours;  // empty ones get stand-ins
+        std::vector<std::string> arguments;  // the process's, program name first
+        // Where the control socket listens; none: ControlSocket::defaultPath().
+        std::optional<std::filesystem::path> controlSocketPath;
+        std::string listenAddress = "::";
+    };
+
+    // What a person needs to pair a phone. No port when the listener could not be made; the
+    // reason is then published as the server's last error (on the main loop, after this task).
+    struct Launched {
+        std::string pairingCode;
+        std::optional<std::uint16_t> port;
+        std::string name;
+    };
+
+    // Makes the shared objects (reading the stored pairing code), before the main loop runs.
+    static std::unique_ptr<QuibHostApp> create(Config config);
+    ~QuibHostApp();
+    QuibHostApp(const QuibHostApp&) = delete;
+    QuibHostApp& operator=(const QuibHostApp&) = delete;
+
+    // A task of the main loop: the start-up sequence.
+    Launched launch();
+    // A task of the main loop: lets go of held mouse buttons and stops the server.
+    void terminate();
+
+    HostServer& server() { return *server_; }
+    TargetStoreService& store() { return *server_->neighbours().targets; }
+    HostState& state() { return *state_; }
+    DeviceRegistry& registry() { return *registry_; }
+    // The control socket, while it is open.
+    const ControlSocket* controlSocket() const { return controlSocket_.get(); }
+
+private:
+    explicit QuibHostApp(Config config);
+    HostState::Links stateLinks();
+    void logLaunch() const;
+    void enableLoginItemWhenAsked();
+    void openControlSocket();
+
+    Config config_;
+    std::shared_ptr<DeviceRegistry> registry_;
+    std::shared_ptr<HostServer> server_;
+    std::shared_ptr<HostState> state_;
+    std::shared_ptr<ControlCommands> commands_;
+    std::unique_ptr<ControlSocket> controlSocket_;
+};
+
+}  // namespace quib

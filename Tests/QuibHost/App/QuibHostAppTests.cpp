@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
+#include "Platform/Logger.hpp"
+#include "Platform/SettablePermissions.hpp"
+#include "QuibHost/App/QuibHostApp.hpp"
+#include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
+#include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+
+namespace quib::apptests {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct ScratchFolder {
+    ScratchFolder() {
+        std::string pattern = (fs::temp_directory_path() / "quib-app-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~ScratchFolder() { fs::remove_all(path); }
+    fs::path path;
+};
+
+std::uint16_t freePort() {
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    return acceptor.local_endpoint().port();
+}
+
+// One request through the control socket, answered while the main loop is pumped.
+std::string ask(const fs::path& socketPath, const std::string& request, MainLoop& main) {
+    auto answer = std::async(std::launch::async, [&] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+        std::string text;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+            char chunk[1024];
+            for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
+        }
+        ::close(fd);
+        return text;
+    });
+    while (answer.wait_for(5ms) != std::future_status::ready) main.runPending();
+    return answer.get();
+}
+
+class QuibHostApp : public ::testing::Test {
+protected:
+    QuibHostApp() {
+        previousSink = Logger::setSink(log);
+        settings->setInteger("quib.port", freePort());
+        settings->setString("quib.serviceName", "Test Host");
+    }
+    ~QuibHostApp() override {
+        if (app) main->post([&] { app->terminate(); });
+        main->runPending();
+        app.reset();
+        main->runPending();
+        Logger::setSink(previousSink);
+    }
+
+    quib::QuibHostApp& make(std::vector<std::string> arguments) {
+        quib::QuibHostApp::Config config{main,
+                                         clock,
+                                         settings,
+                                         std::make_shared<SettablePermissions>(),
+                                         std::make_shared<RecordingServiceAdvertiser>(),
+                                         LoginItem(entry(), "/opt/quib/quib-host"),
+                                         {},
+                                         std::move(arguments),
+                                         scratch.path / "host.sock",
+                                         "127.0.0.1"};
+        config.neighbours.injector = injector;
+        app = quib::QuibHostApp::create(std::move(config));
+        return *app;
+    }
+
+    // The start-up sequence, as the main loop's task.
+    quib::QuibHostApp::Launched launch() {
+        quib::QuibHostApp::Launched launched;
+        main->post([&] { launched = app->launch(); });
+        main->runPending();
+        return launched;
+    }
+
+    // Pumps the main loop until `condition` holds, for at most 10 s.
+    bool eventually(const std::function<bool()>& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(2ms);
+            main->runPending();
+        }
+        return true;
+    }
+
+    fs::path entry() const { return scratch.path / "autostart" / "quib-host.desktop"; }
+
+    ScratchFolder scratch;
+    std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
+    std::shared_ptr<LogSink> previousSink;
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
+    std::shared_ptr<Settings> settings = Settings::inMemory();
+    std::shared_ptr<HeldButtonInjector> injector = std::make_shared<HeldButtonInjector>();
+    std::unique_ptr<quib::QuibHostApp> app;
+};
+
+TEST_F(QuibHostApp, EnableLoginItemWritesTheAutostartEntryAndLogsTheOutcome) {
+    make({"quib-host", "--enable-login-item"});
+    ASSERT_TRUE(launch().port);
+    EXPECT_TRUE(fs::exists(entry()));
+    EXPECT_TRUE(app->state().launchAtLogin().value());
+    EXPECT_TRUE(log->contains("launched from /opt/quib/quib-host, login item: notRegistered"));
+    EXPECT_TRUE(log->contains("login item after register: enabled error=none"));
+}
+
+TEST_F(QuibHostApp, OtherArgumentsLeaveTheLoginItemAlone) {
+    make({"quib-host", "--enable-login-items", "enable-login-item"});
+    ASSERT_TRUE(launch().port);
+    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_FALSE(log->contains("login item after register"));
+}
+
+TEST_F(QuibHostApp, LaunchesWithTheStoredCodeAndServesTheControlSocket) {
+    settings->setString("quib.pairingCode.v1", "KX7P2M");
+    make({"quib-host"});
+    const auto launched = launch();
+    EXPECT_EQ(launched.pairingCode, "KX7P2M");
+    EXPECT_EQ(launched.port, settings->integer("quib.port"));
+    EXPECT_EQ(launched.name, "Test Host");
+    EXPECT_FALSE(log->contains("KX7P2M"));
+
+    const Json answer = Json::parse(ask(scratch.path / "host.sock", R"({"command":"code"})" "\n", *main));
+    EXPECT_EQ(answer["pairingCode"], "KX7P2M");
+}
+
+TEST_F(QuibHostApp, ShutDownReleasesHeldButtonsStopsTheServerAndClosesTheSocket) {
+    make({"quib-host"});
+    ASSERT_TRUE(launch().port);
+    EXPECT_TRUE(eventually([&] { return app->server().isListening().value(); }));
+    injector->press(MouseButton::left);
+    main->post([&] { app->terminate(); });
+    main->runPending();
+    EXPECT_TRUE(injector->heldButtons().empty());
+    EXPECT_FALSE(app->server().isListening().value());
+    EXPECT_FALSE(app->server().inspect().listenerPort);
+    EXPECT_FALSE(fs::exists(scratch.path / "host.sock"));
+}
+
+TEST_F(QuibHostApp, FailsToLaunchWhenThePortIsTaken) {
+    asio::io_context io;
+    asio::ip::tcp::acceptor taken(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    settings->setInteger("quib.port", taken.local_endpoint().port());
+    make({"quib-host"});
+    EXPECT_FALSE(launch().port);
+    ASSERT_TRUE(eventually([&] { return app->server().lastError().value().has_value(); }));
+    EXPECT_FALSE(app->server().isListening().value());
+    EXPECT_FALSE(app->server().lastError().value()->empty());
+}
+
+}  // namespace
+}  // namespace quib::apptests

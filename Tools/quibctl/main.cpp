@@ -1,0 +1,208 @@
+// quibctl: drives a running Quib host through its local control socket, standing in for the
+// menu-bar panel where there is none.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "QuibHost/App/ControlSocket.hpp"
+#include "Shared/Json.hpp"
+
+namespace {
+
+using quib::Json;
+
+constexpr const char* usage =
+    "usage: quibctl COMMAND\n"
+    "  status               the host's state: listening, pairing code, permissions, pause\n"
+    "  devices              phones waiting for approval, approved and revoked\n"
+    "  approve DEVICE-ID    let a waiting or revoked phone drive this computer\n"
+    "  revoke DEVICE-ID     take an approved phone's permission away and disconnect it\n"
+    "  code [--rotate]      show the pairing code, or draw a new one (disconnects every phone)\n"
+    "  pause                stop posting input from phones\n"
+    "  resume               post input from phones again\n"
+    "  watch                print the host's activity as it happens (Ctrl-C ends)\n";
+
+// The request line for the command line, or none when it is not a command.
+std::optional<Json> requestFor(const std::vector<std::string>& args) {
+    if (args.empty()) return std::nullopt;
+    const std::string& command = args[0];
+    const bool simple = command == "status" || command == "devices" || command == "pause" ||
+                        command == "resume" || command == "watch";
+    if (simple && args.size() == 1) return Json{{"command", command}};
+    if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
+        return Json{{"command", command}, {"device", args[1]}};
+    if (command == "code" && args.size() == 1) return Json{{"command", "code"}};
+    if (command == "code" && args.size() == 2 && args[1] == "--rotate") return Json{{"command", "code"}, {"rotate", true}};
+    return std::nullopt;
+}
+
+// A connected control socket; closed on destruction.
+class Connection {
+public:
+    static std::optional<Connection> open(const std::string& path, std::string& error) {
+        Connection connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (connection.fd_ < 0 || path.size() >= sizeof address.sun_path) {
+            error = "cannot reach the host at " + path;
+            return std::nullopt;
+        }
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        if (::connect(connection.fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            error = "no Quib host is running (nothing answers at " + path + ")";
+            return std::nullopt;
+        }
+        return connection;
+    }
+    Connection(Connection&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    ~Connection() { if (fd_ >= 0) ::close(fd_); }
+
+    bool writeLine(const std::string& line) {
+        std::string_view rest = line;
+        while (!rest.empty()) {
+            const ssize_t n = ::write(fd_, rest.data(), rest.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            rest.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+    // The next line without its line feed; none at the end of the stream.
+    std::optional<std::string> readLine() {
+        for (;;) {
+            if (const auto end = buffer_.find('\n'); end != std::string::npos) {
+                std::string line = buffer_.substr(0, end);
+                buffer_.erase(0, end + 1);
+                return line;
+            }
+            char chunk[4096];
+            const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return std::nullopt;
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+
+private:
+    explicit Connection(int fd) : fd_(fd) {}
+    int fd_;
+    std::string buffer_;
+};
+
+std::string text(const Json& object, const char* key, const std::string& fallback = "") {
+    const auto found = object.find(key);
+    return found != object.end() && found->is_string() ? found->get<std::string>() : fallback;
+}
+
+bool flag(const Json& object, const char* key) {
+    const auto found = object.find(key);
+    return found != object.end() && found->is_boolean() && found->get<bool>();
+}
+
+void printStatus(const Json& status) {
+    std::cout << "Host: " << text(status, "hostName") << "\n";
+    if (flag(status, "listening")) std::cout << "Listening on port " << status.value("port", 0) << "\n";
+    else std::cout << "Not listening" << (status.contains("lastError") ? ": " + text(status, "lastError") : "") << "\n";
+    std::cout << "Pairing code: " << text(status, "pairingCode") << "\n"
+              << "Input from phones: " << (flag(status, "injectionPaused") ? "paused" : "on") << "\n"
+              << "Accessibility: " << (flag(status, "accessibilityGranted") ? "granted" : "not granted") << "\n"
+              << "Screen recording: " << (flag(status, "screenRecordingGranted") ? "granted" : "not granted") << "\n"
+              << "Phones may listen: " << (flag(status, "audioAllowed") ? "yes" : "no") << "\n"
+              << "Launch at login: " << (flag(status, "launchAtLogin") ? "on" : "off") << "\n";
+    if (status.contains("loginItemError")) std::cout << "Login item: " << text(status, "loginItemError") << "\n";
+    std::cout << "Phones connected: " << status.value("connectedDevices", 0) << "\n";
+    if (status.contains("lastActivity")) std::cout << "Last activity: " << text(status, "lastActivity") << "\n";
+}
+
+std::string stateText(const Json& device) {
+    const std::string state = text(device, "state");
+    if (state == "waiting") return "waiting for approval";
+    if (state == "revoked") return "revoked";
+    std::string line = flag(device, "connected") ? "approved, connected" : "approved, not connected";
+    if (flag(device, "hearing")) line += ", hearing this computer";
+    return line;
+}
+
+void printDevices(const Json& devices) {
+    if (!devices.is_array() || devices.empty()) {
+        std::cout << "No phone connected, approved or revoked\n";
+        return;
+    }
+    for (const Json& device : devices)
+        std::cout << text(device, "id") << "  " << text(device, "name") << "  (" << stateText(device) << ")\n";
+}
+
+// Prints one reply line; false when it was an error.
+bool printReply(const Json& reply, const std::string& command) {
+    if (reply.contains("error")) {
+        std::cerr << "quibctl: " << text(reply, "error", "the host refused the request") << "\n";
+        return false;
+    }
+    if (reply.contains("activity")) std::cout << text(reply, "activity") << std::endl;
+    else if (command == "status" && reply.contains("status")) printStatus(reply["status"]);
+    else if (command == "devices") printDevices(reply.value("devices", Json::array()));
+    else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
+    else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";
+    return true;
+}
+
+int converse(Connection& connection, const Json& request) {
+    if (!connection.writeLine(request.dump() + "\n")) {
+        std::cerr << "quibctl: the host closed the connection\n";
+        return 1;
+    }
+    const std::string command = request["command"].get<std::string>();
+    int status = 0;
+    bool answered = false;
+    while (auto line = connection.readLine()) {
+        const Json reply = Json::parse(*line, nullptr, false);
+        if (reply.is_discarded() || !reply.is_object()) continue;
+        answered = true;
+        if (!printReply(reply, command)) status = 1;
+    }
+    if (!answered) {
+        std::cerr << "quibctl: the host closed the connection without an answer\n";
+        return 1;
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const auto request = requestFor(args);
+    if (!request) {
+        if (!args.empty() && (args[0] == "help" || args[0] == "--help")) {
+            std::cout << usage;
+            return 0;
+        }
+        const bool known = !args.empty() && std::string_view(usage).find("  " + args[0] + " ") != std::string_view::npos;
+        if (args.empty()) std::cerr << "quibctl: no command given\n";
+        else if (known) std::cerr << "quibctl: wrong arguments for " << args[0] << "\n";
+        else std::cerr << "quibctl: unknown command: " << args[0] << "\n";
+        std::cerr << usage;
+        return 2;
+    }
+    auto path = quib::ControlSocket::defaultPath();
+    if (!path) {
+        std::cerr << "quibctl: " << path.error().message << "\n";
+        return 1;
+    }
+    std::string error;
+    auto connection = Connection::open(path->string(), error);
+    if (!connection) {
+        std::cerr << "quibctl: " << error << "\n";
+        return 1;
+    }
+    return converse(*connection, *request);
+}
