@@ -8,6 +8,17 @@ namespace quib {
 
 using namespace std::chrono_literals;
 
+namespace {
+
+// The configured bind address; one that does not parse means every interface, dual-stack.
+asio::ip::address bindAddress(const std::string& text) {
+    std::error_code error;
+    const auto address = asio::ip::make_address(text, error);
+    return error ? asio::ip::address(asio::ip::address_v6::any()) : address;
+}
+
+}  // namespace
+
 std::shared_ptr<HostServer> HostServer::create(Config config) {
     auto server = std::make_shared<HostServer>(Passkey{}, std::move(config));
     server->subscribe();
@@ -21,7 +32,7 @@ HostServer::HostServer(Passkey, Config config)
       registry_(std::move(config.registry)),
       advertiser_(std::move(config.advertiser)),
       neighbours_(config.neighbours.completed(main_)),
-      listenAddress_(asio::ip::make_address(config.listenAddress)),
+      listenAddress_(bindAddress(config.listenAddress)),
       machineInfo_(std::move(config.machineInfo)),
       isListening_(main_, false),
       connectedDevices_(main_, {}),

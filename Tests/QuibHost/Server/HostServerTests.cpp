@@ -255,4 +255,18 @@ TEST_F(HostServer, PortInUseLeavesTheErrorAndNoListener) {
     EXPECT_FALSE(advertiser->current().has_value());
 }
 
+TEST_F(HostServer, ApprovingAConnectedDeviceRepublishesTheDeviceList) {
+    const auto port = startServer();
+    TestPhone phone(code);
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(hello("D-7", "Phone"));
+    ASSERT_TRUE(eventually([&] { return server->connectedDevices().value().size() == 1; }));
+    EXPECT_FALSE(server->connectedDevices().value().front().approved);
+    approve("D-7", "Phone");
+    EXPECT_TRUE(eventually([&] {
+        const auto devices = server->connectedDevices().value();
+        return devices.size() == 1 && devices.front().approved;
+    }));
+}
+
 }  // namespace quib::testing
