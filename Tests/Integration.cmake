@@ -11,3 +11,9 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
   add_dependencies(quib_integration_tests quib-host quib-phone)
   gtest_discover_tests(quib_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endif()
+
+# The control tool, driven against the real host.
+if(TARGET quib_integration_tests AND TARGET quibctl)
+  target_compile_definitions(quib_integration_tests PRIVATE QUIB_CTL_PATH="$<TARGET_FILE:quibctl>")
+  add_dependencies(quib_integration_tests quibctl)
+endif()

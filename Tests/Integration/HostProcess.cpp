@@ -18,6 +18,8 @@ TempHome::TempHome() {
     root_ = pattern;
     std::filesystem::create_directories(configHome());
     std::filesystem::create_directories(dataHome());
+    std::filesystem::create_directories(runtimeDir());
+    std::filesystem::permissions(runtimeDir(), std::filesystem::perms::owner_all);
 }
 
 TempHome::~TempHome() {
@@ -53,6 +55,7 @@ std::unique_ptr<HostProcess> HostProcess::start(TempHome& home) {
     auto process = Subprocess::start({QUIB_HOST_PATH},
                                      {{"XDG_CONFIG_HOME", home.configHome().string()},
                                       {"XDG_DATA_HOME", home.dataHome().string()},
+                                      {"XDG_RUNTIME_DIR", home.runtimeDir().string()},
                                       // keeps the test off any Avahi daemon of the machine
                                       {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home.root() / "no-bus").string()}},
                                      host->logPath_);

@@ -11,7 +11,8 @@
 
 namespace quib::testing {
 
-// A private folder for one test: XDG_CONFIG_HOME and XDG_DATA_HOME of the processes it starts.
+// A private folder for one test: XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR of the
+// processes it starts.
 // Removed again when the test ends.
 class TempHome {
 public:
@@ -23,6 +24,8 @@ public:
     const std::filesystem::path& root() const { return root_; }
     std::filesystem::path configHome() const { return root_ / "config"; }
     std::filesystem::path dataHome() const { return root_ / "data"; }
+    // Where the host's control socket lives (0700).
+    std::filesystem::path runtimeDir() const { return root_ / "run"; }
     // The host's defaults file in this home.
     std::filesystem::path defaultsPath() const { return configHome() / "Quib" / "defaults.json"; }
     std::shared_ptr<Settings> defaults() const { return Settings::atPath(defaultsPath()); }
