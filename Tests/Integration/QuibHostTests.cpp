@@ -56,7 +56,7 @@ TEST(QuibHost, PrintsANewStoredCodeAndAnswersAPhonesPing) {
     EXPECT_GT((*pong)["hostTime"].get<std::uint64_t>(), 0u);
     (*phone)->close();
 
-    EXPECT_EQ(host->stop(), 0);
+    EXPECT_EQ(host->stop(), 0) << host->log();
     EXPECT_EQ(host->log().find(host->pairingCode()), std::string::npos) << "the pairing code was logged";
 }
 
