@@ -111,7 +111,8 @@ void TlsConnection::wrote() {
 }
 
 void TlsConnection::cancel() {
-    const auto* queue = stream_.get_executor().target<asio::io_context::executor_type>();
+    const auto executor = stream_.get_executor();
+    const auto* queue = executor.target<asio::io_context::executor_type>();
     if (queue && queue->running_in_this_thread()) {
         cancelNow();
         return;
