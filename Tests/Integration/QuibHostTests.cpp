@@ -73,6 +73,7 @@ TEST(QuibHost, KeepsAValidStoredCodeAndTurnsAwayAnotherCode) {
     ASSERT_TRUE(typedLoosely) << typedLoosely.error().message;
     ASSERT_TRUE((*typedLoosely)->sendLine(R"({"ping":{"nonce":3}})"));
     EXPECT_TRUE((*typedLoosely)->receiveCase("pong", 10s));
+    EXPECT_EQ(host->stop(), 0) << host->log();  // with the phone still connected
 }
 
 TEST(QuibHost, ReplacesAnInvalidStoredCodeAndStopsOnSigint) {
@@ -101,6 +102,7 @@ TEST(QuibHost, AnswersOpenSslsOwnClientWithAPong) {
     ASSERT_TRUE(client->write("{\"ping\":{\"nonce\":7}}\n"));
     EXPECT_TRUE(client->readUntil("{\"pong\":{\"nonce\":7,", 15s)) << client->output() << "\nlog:\n" << host->log();
     EXPECT_NE(client->output().find("TLS_AES_128_GCM_SHA256"), std::string::npos) << client->output();
+    EXPECT_EQ(host->stop(), 0) << host->log();
 }
 
 TEST(QuibPhone, SaysHelloSendsItsLinesAndPrintsTheHostsReplies) {
