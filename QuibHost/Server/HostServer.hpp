@@ -116,6 +116,8 @@ public:
     void broadcastRemoteAccess();
     void startAway();
     void stopAway();
+    // Network queue: tells one client how to reach the host from away.
+    void sendRemoteAccess(const ClientPtr& client);
 
     // Main executor, once at launch.
     void beginApprovals();

@@ -40,6 +40,8 @@ void HostServer::stopAway() {
     });
 }
 
+void HostServer::sendRemoteAccess(const ClientPtr&) {}
+
 void HostServer::beginApprovals() {}
 
 void HostServer::beginSystemWatch() {}
