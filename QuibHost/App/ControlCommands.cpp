@@ -24,9 +24,9 @@ Json deviceRow(const std::string& id, const std::string& name, const char* state
     return Json{{"id", id}, {"name", name}, {"state", state}, {"connected", connected}, {"hearing", hearing}};
 }
 
-const DeviceRegistry::Device* findDevice(const DeviceRegistry::DeviceList& list, const std::string& id) {
+std::optional<std::string> nameIn(const DeviceRegistry::DeviceList& list, const std::string& id) {
     const auto found = std::find_if(list.begin(), list.end(), [&](const auto& device) { return device.id == id; });
-    return found == list.end() ? nullptr : &*found;
+    return found == list.end() ? std::nullopt : std::optional<std::string>(found->name);
 }
 
 std::string unknownDevice(const std::string& id) {
@@ -103,10 +103,9 @@ Json ControlCommands::devices() const {
 std::optional<std::string> ControlCommands::nameOf(const std::string& deviceID, bool connectedOrRevokedOnly) const {
     for (const auto& device : config_.server->connectedDevices().value())
         if (device.id == deviceID) return device.name;
-    if (const auto* revoked = findDevice(config_.registry->revoked().value(), deviceID)) return revoked->name;
+    if (auto revoked = nameIn(config_.registry->revoked().value(), deviceID)) return revoked;
     if (connectedOrRevokedOnly) return std::nullopt;
-    if (const auto* approved = findDevice(config_.registry->approved().value(), deviceID)) return approved->name;
-    return std::nullopt;
+    return nameIn(config_.registry->approved().value(), deviceID);
 }
 
 void ControlCommands::approve(const std::string& deviceID, ControlSocket::Reply& reply) {

@@ -14,8 +14,13 @@ std::unique_ptr<QuibHostApp> QuibHostApp::create(Config config) {
 
 QuibHostApp::QuibHostApp(Config config) : config_(std::move(config)) {
     registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
-    HostServer::Config server{config_.main, config_.settings, config_.clock, registry_, config_.advertiser,
-                              config_.neighbours};
+    HostServer::Config server;
+    server.main = config_.main;
+    server.settings = config_.settings;
+    server.clock = config_.clock;
+    server.registry = registry_;
+    server.advertiser = config_.advertiser;
+    server.neighbours = config_.neighbours;
     server.listenAddress = config_.listenAddress;
     server_ = HostServer::create(std::move(server));
     state_ = HostState::create({config_.main, config_.clock, config_.settings, config_.permissions, config_.loginItem,

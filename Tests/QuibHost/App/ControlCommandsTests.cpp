@@ -45,7 +45,13 @@ protected:
         settings->setString("quib.pairingCode.v1", "KX7P2M");
         settings->setString("quib.serviceName", "Test Host");
         registry = DeviceRegistry::create(main, settings, clock);
-        server = HostServer::create({main, settings, clock, registry, std::make_shared<RecordingServiceAdvertiser>(), {}});
+        HostServer::Config serverConfig;
+        serverConfig.main = main;
+        serverConfig.settings = settings;
+        serverConfig.clock = clock;
+        serverConfig.registry = registry;
+        serverConfig.advertiser = std::make_shared<RecordingServiceAdvertiser>();
+        server = HostServer::create(std::move(serverConfig));
         HostState::Links links;
         links.startServer = [this](const std::string& code) { started.push_back(code); };
         links.broadcastStatus = [this] { ++broadcasts; };
