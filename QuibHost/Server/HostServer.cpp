@@ -1,5 +1,6 @@
 #include "QuibHost/Server/HostServer.hpp"
 
+#include "Platform/HeadlessPermissions.hpp"
 #include "Platform/Logger.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/PeerAddress.hpp"
@@ -31,9 +32,10 @@ HostServer::HostServer(Passkey, Config config)
       clock_(std::move(config.clock)),
       registry_(std::move(config.registry)),
       advertiser_(std::move(config.advertiser)),
-      neighbours_(config.neighbours.completed(main_)),
+      neighbours_(config.neighbours.completed(main_, settings_)),
       listenAddress_(bindAddress(config.listenAddress)),
       machineInfo_(std::move(config.machineInfo)),
+      permissions_(config.permissions ? std::move(config.permissions) : std::make_shared<HeadlessPermissions>()),
       isListening_(main_, false),
       connectedDevices_(main_, {}),
       lastError_(main_, std::nullopt),

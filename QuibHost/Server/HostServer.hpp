@@ -14,7 +14,9 @@
 
 #include "Platform/Clock.hpp"
 #include "Platform/Executor.hpp"
+#include "Platform/Permissions.hpp"
 #include "Platform/Published.hpp"
+#include "Platform/Result.hpp"
 #include "Platform/SerialQueue.hpp"
 #include "Platform/Settings.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
@@ -27,6 +29,7 @@
 #include "QuibHost/Server/TlsListener.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Shared/HostMessage.hpp"
+#include "Shared/HostStatus.hpp"
 
 namespace quib {
 
@@ -62,6 +65,8 @@ public:
         // Where the local listener binds: "::" is dual-stack on every interface.
         std::string listenAddress = "::";
         std::filesystem::path machineInfo = ServerSettings::machineInfoPath;
+        // What the desktop lets the host do, for the status phones are sent; none: nothing.
+        std::shared_ptr<Permissions> permissions = nullptr;
     };
 
     // Decides whether a decoded message of a client is dispatched; it sends its own refusals.
@@ -109,15 +114,32 @@ public:
     // cannot be encoded is dropped silently, but still closes the connection when asked to.
     void send(const HostMessage& message, const Client& client, bool thenClose = false);
     void sendRaw(std::string bytes, const Client& client, bool thenClose = false);
+    // Any thread: a line its caller encoded, or the failure to encode it, which writes nothing
+    // but closes all the same when asked to.
+    void sendEncoded(Result<std::string> line, const Client& client, bool thenClose = false);
 
-    // Any thread; each posts its work to the network queue, in call order.
+    // Any thread: encoded here once, then written on the network queue to every control
+    // connection of an approved device. A message that cannot be encoded is dropped silently.
+    void broadcast(const HostMessage& message);
+
+    // Any thread; each posts its work to the network queue, in call order. The status goes to
+    // every control connection past its hello, approved or not, built for its own device; the
+    // targets (saved, then provisional, read here) to those of approved devices.
     void broadcastStatus();
     void broadcastTargets();
     void broadcastRemoteAccess();
     void startAway();
     void stopAway();
-    // Network queue: tells one client how to reach the host from away.
+    // Network queue: tells one client how to reach the host from away. The payload is built on
+    // the main executor and sent from the network queue, after whatever was sent before.
     void sendRemoteAccess(const ClientPtr& client);
+
+    // Main executor: the device loses its approval and its away key and push subscription; its
+    // connections are cut without a word; everyone else is sent the new status.
+    void revoke(const std::string& deviceID);
+
+    // Any thread: what a phone is told about the host, built for one device (none: not approved).
+    HostStatus status(const std::optional<std::string>& deviceID) const;
 
     // Main executor, once at launch.
     void beginApprovals();
@@ -163,6 +185,9 @@ private:
     void answerPing(const ClientMessage::Ping& ping, const Client& client);
     bool isPermitted(const ClientMessage& message, Client& client);
     void greet(const HelloPayload& hello, const ClientPtr& client);
+    void welcome(const ClientPtr& client, bool approved);
+    void refuseUntilApproved(Client& client);
+    void writeToApproved(const std::string& line);
     void openUpload(const AttachmentManifest& manifest, const ClientPtr& client);
     void admit(const ClientPtr& client);
     void startAwayNow();
@@ -176,6 +201,7 @@ private:
     HostServerNeighbours neighbours_;
     asio::ip::address listenAddress_;
     std::filesystem::path machineInfo_;
+    std::shared_ptr<Permissions> permissions_;
 
     Published<bool> isListening_;
     Published<std::vector<ConnectedDevice>> connectedDevices_;

@@ -36,7 +36,10 @@ public:
     bool isStillChannel = false;
     const bool isAway;
 
-    // Not a view, listen or still channel, and no upload in progress.
+    // Not a view, listen or still channel, and no upload in progress. Every line the host sends
+    // to many connections at once (status, targets, events, approvals, remote access) goes to
+    // control connections only: after their hello, side channels carry binary frames that a
+    // JSON line would break.
     bool isControlConnection() const { return !isViewChannel && !isListenChannel && !isStillChannel && !upload; }
 };
 

@@ -42,9 +42,13 @@ void HostServer::answerPing(const ClientMessage::Ping& ping, const Client& clien
 }
 
 void HostServer::send(const HostMessage& message, const Client& client, bool thenClose) {
-    auto line = QuibCoder::line(message);
+    sendEncoded(QuibCoder::line(message), client, thenClose);
+}
+
+void HostServer::sendEncoded(Result<std::string> line, const Client& client, bool thenClose) {
     if (!line) {
-        // Nothing to write, but a reply that was to close its connection still closes it.
+        // Nothing to write, but a reply that was to close its connection still closes it, once
+        // the replies before it are written.
         if (thenClose) client.connection->send(std::string(), true);
         return;
     }

@@ -2,33 +2,117 @@
 #include "Platform/SecureRandom.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "QuibHost/Server/Neighbours/TmuxLocator.hpp"
+#include "Shared/QuibProtocol.hpp"
 
 namespace quib {
 
-// Hellos of every kind and pings always pass; anything else only from a connection whose hello
-// was accepted and whose device is approved. What a refused phone is told comes with the full
-// gate; until then a refusal is silent.
-bool HostServer::isPermitted(const ClientMessage& message, Client& client) {
-    const auto& value = message.value;
-    if (std::holds_alternative<ClientMessage::Hello>(value) || std::holds_alternative<ClientMessage::ViewHello>(value) ||
-        std::holds_alternative<ClientMessage::UploadHello>(value) ||
-        std::holds_alternative<ClientMessage::StillHello>(value) ||
-        std::holds_alternative<ClientMessage::ListenHello>(value) || std::holds_alternative<ClientMessage::Ping>(value)) {
-        return true;
-    }
-    return client.didHello && client.deviceID && registry_->isApproved(*client.deviceID);
+namespace {
+
+using namespace std::chrono_literals;
+
+// A refused phone is told to wait at most once in this long, per connection.
+constexpr auto refusalInterval = 1s;
+
+bool alwaysPasses(const ClientMessage::Value& value) {
+    return std::holds_alternative<ClientMessage::Hello>(value) || std::holds_alternative<ClientMessage::ViewHello>(value) ||
+           std::holds_alternative<ClientMessage::UploadHello>(value) ||
+           std::holds_alternative<ClientMessage::StillHello>(value) ||
+           std::holds_alternative<ClientMessage::ListenHello>(value) || std::holds_alternative<ClientMessage::Ping>(value);
 }
 
-// The part of the hello that the connection server depends on: the connection is recorded as
-// past its first line and its source's failed handshakes are forgotten. The version check,
-// the welcome and the status come with the full hello.
+std::string versionRefusal(std::int64_t version) {
+    return "This phone speaks protocol " + std::to_string(version) + "; this Mac speaks " +
+           std::to_string(QuibProtocol::minimumSupportedVersion) + " to " + std::to_string(QuibProtocol::version) +
+           ". Update whichever end is older.";
+}
+
+}  // namespace
+
+// Hellos of every kind and pings always pass; anything else only from a connection whose hello
+// was accepted and whose device is approved now (approval is read afresh for every message).
+bool HostServer::isPermitted(const ClientMessage& message, Client& client) {
+    if (alwaysPasses(message.value)) return true;
+    if (client.didHello && client.deviceID) {
+        if (registry_->isApproved(*client.deviceID)) return true;
+        refuseUntilApproved(client);
+        return false;
+    }
+    send(HostMessage{HostMessage::Error{"Send hello first"}}, client, true);
+    return false;
+}
+
+// The connection stays open; the phone is told at most once a second.
+void HostServer::refuseUntilApproved(Client& client) {
+    const MonoTime now = clock_->now();
+    if (now <= client.lastRefusal + refusalInterval) return;
+    client.lastRefusal = now;
+    send(HostMessage{HostMessage::Error{"Waiting for approval on " + hostDisplayName() +
+                                        " \u2014 open the Fennic menu bar item"}},
+         client);
+}
+
+// A hello of a supported version admits the connection and clears its source's failed
+// handshakes before anything else is decided, so even a revoked phone that knows the code stops
+// counting as a failing source.
 void HostServer::greet(const HelloPayload& hello, const ClientPtr& client) {
+    if (!QuibProtocol::supports(hello.protocolVersion)) {
+        // Still pending: its end counts as a failed handshake.
+        send(HostMessage{HostMessage::Error{versionRefusal(hello.protocolVersion)}}, *client, true);
+        return;
+    }
     client->name = hello.deviceName;
     client->deviceID = hello.deviceID;
     client->didHello = true;
     admit(client);
     throttles_.forget(client->source);
+
+    if (registry_->isRevoked(hello.deviceID)) {
+        note(hello.deviceName + " was revoked; refusing it");
+        send(HostMessage{HostMessage::Error{"This Mac has revoked this device. Approve it again in the Quib menu."}},
+             *client, true);
+        return;
+    }
+    const bool approved = registry_->seen(hello.deviceID, hello.deviceName);
+    if (!approved) note(hello.deviceName + " is waiting to be approved");
+    neighbours_.push->deviceArrived(hello.deviceID);
     publishDevices();
+    welcome(client, approved);
+}
+
+// A device not yet approved hears of no target; an approved one gets the saved targets in the
+// welcome, then every target, how to reach the host from away and the approvals waiting.
+void HostServer::welcome(const ClientPtr& client, bool approved) {
+    HostStatus hostStatus = status(client->deviceID);
+    std::vector<QuibTarget> saved;
+    if (approved) saved = neighbours_.targets->snapshot().saved;
+    send(HostMessage{HostMessage::Welcome{std::move(hostStatus), std::move(saved)}}, *client);
+    if (!approved) return;
+
+    auto [all, provisional] = neighbours_.targets->snapshot();
+    all.insert(all.end(), std::make_move_iterator(provisional.begin()), std::make_move_iterator(provisional.end()));
+    send(HostMessage{HostMessage::Targets{std::move(all)}}, *client);
+    sendRemoteAccess(client);
+    onMain([client](HostServer& server) {
+        auto pending = server.neighbours_.approvals->pending();
+        if (!pending.empty()) server.send(HostMessage{HostMessage::PendingApprovals{std::move(pending)}}, *client);
+    });
+}
+
+HostStatus HostServer::status(const std::optional<std::string>& deviceID) const {
+    HostStatus status;
+    status.hostName = hostDisplayName();
+    status.protocolVersion = QuibProtocol::version;
+    status.accessibilityGranted = permissions_->accessibilityTrusted() && !neighbours_.injector->apiDisabled();
+    status.injectionPaused = neighbours_.injector->isPaused();
+    status.activeTargetID = neighbours_.targets->activeSnapshot();
+    status.deviceApproved = deviceID && registry_->isApproved(*deviceID);
+    status.tmuxAvailable = TmuxLocator::isAvailable();
+    status.screenRecordingGranted = permissions_->screenRecordingGranted();
+    const auto unresolved = neighbours_.targets->unresolvedSnapshot();
+    status.unresolvedTargetIDs.assign(unresolved.begin(), unresolved.end());
+    status.pushRelayConfigured = neighbours_.push->isConfigured();
+    return status;
 }
 
 void HostServer::admit(const ClientPtr& client) {

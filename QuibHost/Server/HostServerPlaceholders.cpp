@@ -3,21 +3,8 @@
 
 namespace quib {
 
-// Broadcasts, the away listener, approvals and the system watch are not served yet. Each
-// operation keeps its shape (posting to the network queue where it will) so callers can rely
-// on it now.
-
-void HostServer::broadcastStatus() {
-    network_->post([] {});
-}
-
-void HostServer::broadcastTargets() {
-    network_->post([] {});
-}
-
-void HostServer::broadcastRemoteAccess() {
-    network_->post([] {});
-}
+// The away listener, approvals and the system watch are not served yet. Each operation keeps
+// its shape (posting to the network queue where it will) so callers can rely on it now.
 
 void HostServer::startAway() {
     network_->post([this] { startAwayNow(); });
@@ -39,8 +26,6 @@ void HostServer::stopAway() {
         refreshConnectionLimit();
     });
 }
-
-void HostServer::sendRemoteAccess(const ClientPtr&) {}
 
 void HostServer::beginApprovals() {}
 

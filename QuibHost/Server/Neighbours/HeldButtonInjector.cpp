@@ -17,6 +17,16 @@ void HeldButtonInjector::resetScrollPhase() {
     scrollPhase_ = ScrollPhaseState{};
 }
 
+bool HeldButtonInjector::isPaused() const {
+    std::lock_guard lock(stateLock_);
+    return paused_;
+}
+
+void HeldButtonInjector::setPaused(bool paused) {
+    std::lock_guard lock(stateLock_);
+    paused_ = paused;
+}
+
 void HeldButtonInjector::press(MouseButton button) {
     std::lock_guard lock(stateLock_);
     held_.insert(button);

@@ -11,7 +11,8 @@
 namespace quib {
 
 // Stands in for the event injector until it exists: it posts no events, but keeps the state the
-// server relies on, a held-button set and the scroll-gesture phase, under its state lock.
+// server relies on, a held-button set, the scroll-gesture phase and the pause flag, under its
+// state lock. Its input interface is never disabled.
 class HeldButtonInjector final : public EventInjectorService {
 public:
     struct ScrollPhaseState {
@@ -25,6 +26,9 @@ public:
     void releaseAllButtons() override;
     void release(const std::set<MouseButton>& buttons) override;
     void resetScrollPhase() override;
+    bool isPaused() const override;
+    void setPaused(bool paused) override;
+    bool apiDisabled() const override { return false; }
 
     // What a press and a phase change would record.
     void press(MouseButton button);
@@ -37,6 +41,7 @@ private:
     mutable std::mutex stateLock_;
     std::set<MouseButton> held_;
     ScrollPhaseState scrollPhase_;
+    bool paused_ = false;
 };
 
 }  // namespace quib

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "Platform/Executor.hpp"
+#include "Platform/Settings.hpp"
 #include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
 #include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
 #include "QuibHost/Server/Neighbours/EventInjectorService.hpp"
@@ -17,7 +18,8 @@ namespace quib {
 
 // The services of other subsystems that the connection server calls. Leave one empty and the
 // server uses a stand-in that does the least it can: no targets, nothing pending, nobody
-// streaming, away access off, uploads buffered but never delivered.
+// streaming, no way to reach the host from away (the away switch is read from the settings, as
+// is whether a push relay is configured), uploads buffered but never delivered.
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;
@@ -30,7 +32,7 @@ struct HostServerNeighbours {
     std::shared_ptr<UploadService> uploads;
 
     // These neighbours, with a stand-in for each one left empty.
-    HostServerNeighbours completed(const std::shared_ptr<Executor>& main) const;
+    HostServerNeighbours completed(const std::shared_ptr<Executor>& main, const std::shared_ptr<Settings>& settings) const;
 };
 
 }  // namespace quib

@@ -17,8 +17,13 @@ public:
     virtual bool isEnabled() const = 0;
     // Network queue: the away key of every approved device that has one.
     virtual std::vector<QuibTransport::Key> listenerKeys() = 0;
+    // Network queue: whether a peer at this source address is on the host's own network (only
+    // such a phone may be handed its away key).
+    virtual bool isOnSameNetwork(const std::string& source) = 0;
     // Main executor.
     virtual RemoteAccessPayload payload(const std::optional<std::string>& deviceID, bool isLocalPeer) = 0;
+    // Main executor: deletes the device's away key, if it has one.
+    virtual void forget(const std::string& deviceID) = 0;
 };
 
 }  // namespace quib

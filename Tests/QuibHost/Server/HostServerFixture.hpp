@@ -12,10 +12,13 @@
 
 #include "Platform/Logger.hpp"
 #include "Platform/MainLoop.hpp"
+#include "Platform/SettablePermissions.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/Neighbours/BufferingUploadService.hpp"
+#include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
 #include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+#include "HostServerFakes.hpp"
 #include "TestPhone.hpp"
 
 namespace quib::testing {
@@ -30,8 +33,14 @@ protected:
         previousSink = Logger::setSink(log);
         settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
-        quib::HostServer::Config config{main, settings, clock, registry, advertiser, {}, "::", "/nonexistent/machine-info"};
+        quib::HostServer::Config config{main, settings, clock, registry, advertiser, {}, "::", "/nonexistent/machine-info",
+                                        permissions};
         config.neighbours.uploads = uploads;
+        config.neighbours.targets = targets;
+        config.neighbours.injector = injector;
+        config.neighbours.approvals = approvals;
+        config.neighbours.push = push;
+        config.neighbours.reach = reach;
         server = quib::HostServer::create(config);
     }
 
@@ -66,6 +75,17 @@ protected:
         return condition();
     }
 
+    // The phone's next line, read while the main loop runs (some replies are built there);
+    // nothing when none came in time or the connection closed.
+    std::optional<std::string> nextLine(TestPhone& phone, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        do {
+            main->runPending();
+            if (auto line = phone.readLine(std::chrono::milliseconds(2))) return line;
+        } while (std::chrono::steady_clock::now() < end && !phone.isClosed());
+        return phone.readLine(std::chrono::milliseconds(0));
+    }
+
     std::int64_t failuresOf(const std::string& source) {
         const auto tables = server->inspect();
         const auto found = tables.throttles.find(source);
@@ -82,6 +102,12 @@ protected:
     std::shared_ptr<Settings> settings = Settings::inMemory();
     std::shared_ptr<RecordingServiceAdvertiser> advertiser = std::make_shared<RecordingServiceAdvertiser>();
     std::shared_ptr<BufferingUploadService> uploads = std::make_shared<BufferingUploadService>();
+    std::shared_ptr<FakeTargetStore> targets = std::make_shared<FakeTargetStore>(main);
+    std::shared_ptr<HeldButtonInjector> injector = std::make_shared<HeldButtonInjector>();
+    std::shared_ptr<FakeApprovalBroker> approvals = std::make_shared<FakeApprovalBroker>();
+    std::shared_ptr<RecordingPushSender> push = std::make_shared<RecordingPushSender>();
+    std::shared_ptr<RecordingRemoteReach> reach = std::make_shared<RecordingRemoteReach>(settings);
+    std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
     std::shared_ptr<LogSink> previousSink;
     std::shared_ptr<DeviceRegistry> registry;

@@ -120,6 +120,7 @@ TEST_F(HostServer, ConnectionPastItsHelloOutlivesTheDeadline) {
     ASSERT_FALSE(phone.connect(port));
     phone.write(hello("D-3", "Phone"));
     ASSERT_TRUE(eventually([&] { return server->inspect().clients == 1; }));
+    EXPECT_TRUE(parse(phone.readLine()).contains("welcome"));
     clock->advance(11s);
     phone.write(ping(7));
     EXPECT_EQ(parse(phone.readLine())["pong"]["nonce"], 7);

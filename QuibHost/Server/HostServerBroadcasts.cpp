@@ -1,0 +1,80 @@
+#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Server/HostServerClient.hpp"
+#include "Shared/QuibCoder.hpp"
+
+namespace quib {
+
+void HostServer::broadcast(const HostMessage& message) {
+    auto line = QuibCoder::line(message);
+    if (!line) return;
+    network_->post([this, line = std::move(*line)] { writeToApproved(line); });
+}
+
+// Network queue: the same bytes on every control connection of an approved device.
+void HostServer::writeToApproved(const std::string& line) {
+    for (const auto& [key, client] : clients_) {
+        if (!client->deviceID || !client->isControlConnection()) continue;
+        if (!registry_->isApproved(*client->deviceID)) continue;
+        sendRaw(line, *client);
+    }
+}
+
+// Each device's status differs, so each connection's is encoded on its own.
+void HostServer::broadcastStatus() {
+    network_->post([this] {
+        for (const auto& [key, client] : clients_) {
+            if (!client->isControlConnection()) continue;
+            send(HostMessage{HostMessage::Status{status(client->deviceID)}}, *client);
+        }
+    });
+}
+
+void HostServer::broadcastTargets() {
+    auto [all, provisional] = neighbours_.targets->snapshot();
+    all.insert(all.end(), std::make_move_iterator(provisional.begin()), std::make_move_iterator(provisional.end()));
+    network_->post([this, all = std::move(all)]() mutable { broadcast(HostMessage{HostMessage::Targets{std::move(all)}}); });
+}
+
+void HostServer::revoke(const std::string& deviceID) {
+    registry_->revoke(deviceID);
+    neighbours_.reach->forget(deviceID);
+    neighbours_.push->forget(deviceID);
+    network_->post([this, deviceID] {
+        for (const auto& [key, client] : clients_) {
+            if (client->deviceID != deviceID) continue;
+            neighbours_.streaming->detachListener(*client->connection);
+            client->connection->cancel();
+        }
+    });
+    startAway();
+    broadcastStatus();
+    publishDevices();
+}
+
+void HostServer::broadcastRemoteAccess() {
+    network_->post([this] {
+        for (const auto& [key, client] : clients_) {
+            if (!client->deviceID || !client->isControlConnection()) continue;
+            if (registry_->isApproved(*client->deviceID)) sendRemoteAccess(client);
+        }
+    });
+}
+
+// Whether the phone is on this network is decided here; the payload is built on the main
+// executor, where remote reach lives; it is sent back on the network queue. A key handed out
+// for the first time joins the away listener at once.
+void HostServer::sendRemoteAccess(const ClientPtr& client) {
+    const bool isLocalPeer = !client->isAway && neighbours_.reach->isOnSameNetwork(client->source);
+    onMain([client, deviceID = client->deviceID, isLocalPeer](HostServer& server) {
+        RemoteAccessPayload payload = server.neighbours_.reach->payload(deviceID, isLocalPeer);
+        const bool issuedKey = payload.issuedKey().has_value();
+        server.network_->post([weak = server.weak_from_this(), client, payload = std::move(payload), issuedKey]() mutable {
+            auto self = weak.lock();
+            if (!self) return;
+            self->send(HostMessage{HostMessage::RemoteAccess{std::move(payload)}}, *client);
+            if (issuedKey) self->startAwayNow();
+        });
+    });
+}
+
+}  // namespace quib

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
+#include "QuibHost/Server/Neighbours/PushSenderService.hpp"
+#include "QuibHost/Server/Neighbours/SwitchOnlyRemoteReach.hpp"
+#include "QuibHost/Server/Neighbours/TargetStoreService.hpp"
+
+namespace quib::testing {
+
+// Neighbours of the server that tests fill and read. Each keeps its state under its own lock,
+// since the server calls them from the network queue and the main loop.
+
+// Targets the test sets; the snapshots follow at once.
+class FakeTargetStore final : public TargetStoreService {
+public:
+    explicit FakeTargetStore(std::shared_ptr<Executor> main)
+        : targets_(main, {}), provisional_(main, {}), active_(main, std::nullopt), unresolved_(main, {}) {}
+
+    Published<std::vector<QuibTarget>>& targets() override { return targets_; }
+    Published<std::vector<QuibTarget>>& provisionalTargets() override { return provisional_; }
+    Published<std::optional<std::string>>& activeTargetID() override { return active_; }
+    Published<std::set<std::string>>& unresolvedTargetIDs() override { return unresolved_; }
+
+    Snapshot snapshot() const override {
+        std::lock_guard lock(mutex_);
+        return snapshot_;
+    }
+    std::optional<std::string> activeSnapshot() const override {
+        std::lock_guard lock(mutex_);
+        return active;
+    }
+    std::set<std::string> unresolvedSnapshot() const override {
+        std::lock_guard lock(mutex_);
+        return unresolved;
+    }
+    std::optional<QuibTarget> safeTarget(const std::string&) override { return std::nullopt; }
+    std::optional<QuibTarget> safeActiveTarget() override { return std::nullopt; }
+
+    void setSnapshot(Snapshot snapshot, std::optional<std::string> activeID = std::nullopt,
+                     std::set<std::string> unresolvedIDs = {}) {
+        std::lock_guard lock(mutex_);
+        snapshot_ = std::move(snapshot);
+        active = std::move(activeID);
+        unresolved = std::move(unresolvedIDs);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    Snapshot snapshot_;
+    std::optional<std::string> active;
+    std::set<std::string> unresolved;
+    Published<std::vector<QuibTarget>> targets_;
+    Published<std::vector<QuibTarget>> provisional_;
+    Published<std::optional<std::string>> active_;
+    Published<std::set<std::string>> unresolved_;
+};
+
+// Remembers which devices arrived and which were forgotten.
+class RecordingPushSender final : public PushSenderService {
+public:
+    bool isConfigured() const override { return false; }
+    void deviceArrived(const std::string& deviceID) override { add(arrived_, deviceID); }
+    void forget(const std::string& deviceID) override { add(forgotten_, deviceID); }
+    void resolved(const std::string&) override {}
+
+    std::vector<std::string> arrived() const { return copy(arrived_); }
+    std::vector<std::string> forgotten() const { return copy(forgotten_); }
+
+private:
+    void add(std::vector<std::string>& list, const std::string& id) {
+        std::lock_guard lock(mutex_);
+        list.push_back(id);
+    }
+    std::vector<std::string> copy(const std::vector<std::string>& list) const {
+        std::lock_guard lock(mutex_);
+        return list;
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> arrived_;
+    std::vector<std::string> forgotten_;
+};
+
+// The stand-in's away switch and payload, remembering which keys were forgotten.
+class RecordingRemoteReach final : public RemoteReachService {
+public:
+    explicit RecordingRemoteReach(std::shared_ptr<Settings> settings) : standIn_(std::move(settings)) {}
+
+    bool isEnabled() const override { return standIn_.isEnabled(); }
+    std::vector<QuibTransport::Key> listenerKeys() override { return {}; }
+    bool isOnSameNetwork(const std::string& source) override { return standIn_.isOnSameNetwork(source); }
+    RemoteAccessPayload payload(const std::optional<std::string>& deviceID, bool isLocalPeer) override {
+        return standIn_.payload(deviceID, isLocalPeer);
+    }
+    void forget(const std::string& deviceID) override {
+        std::lock_guard lock(mutex_);
+        forgotten_.push_back(deviceID);
+    }
+    std::vector<std::string> forgotten() const {
+        std::lock_guard lock(mutex_);
+        return forgotten_;
+    }
+
+private:
+    SwitchOnlyRemoteReach standIn_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> forgotten_;
+};
+
+// Requests the test says are waiting.
+class FakeApprovalBroker final : public ApprovalBrokerService {
+public:
+    std::vector<ApprovalRequest> pending() const override {
+        std::lock_guard lock(mutex_);
+        return pending_;
+    }
+    void withdraw(const std::set<std::string>&) override {}
+    void setOnAdded(std::function<void(const ApprovalRequest&)>) override {}
+    void setOnResolved(std::function<void(const ApprovalResolution&)>) override {}
+
+    void setPending(std::vector<ApprovalRequest> requests) {
+        std::lock_guard lock(mutex_);
+        pending_ = std::move(requests);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<ApprovalRequest> pending_;
+};
+
+}  // namespace quib::testing

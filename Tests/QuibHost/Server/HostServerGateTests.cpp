@@ -1,0 +1,288 @@
+// The hello, the approval gate, the host status, and what the host sends to one phone or many.
+
+#include "HostServerFixture.hpp"
+
+#include "QuibHost/Server/Neighbours/TmuxLocator.hpp"
+#include "Shared/Json.hpp"
+
+using namespace std::chrono_literals;
+
+namespace quib::testing {
+
+namespace {
+
+std::string hello(const std::string& deviceID, const std::string& name, int version = 23) {
+    return "{\"hello\":{\"_0\":{\"protocolVersion\":" + std::to_string(version) + ",\"deviceName\":\"" + name +
+           "\",\"deviceID\":\"" + deviceID + "\"}}}\n";
+}
+
+const std::string text = R"({"text":{"_0":{"text":"hi"}}})" "\n";
+const std::string ping = R"({"ping":{"nonce":1}})" "\n";
+
+Json parse(const std::optional<std::string>& line) { return line ? Json::parse(*line) : Json(); }
+
+std::string caseOf(const Json& message) { return message.is_object() && !message.empty() ? message.begin().key() : ""; }
+
+QuibTarget target(const std::string& id, bool provisional = false) {
+    QuibTarget target;
+    target.id = id;
+    target.name = "Target " + id;
+    target.isProvisional = provisional;
+    return target;
+}
+
+Json targetList(const std::vector<QuibTarget>& targets) {
+    Json list = Json::array();
+    for (const auto& target : targets) list.push_back(target.toJson());
+    return list;
+}
+
+}  // namespace
+
+// A phone connected with the right code, its hello sent.
+class GreetedPhone {
+public:
+    static constexpr const char* code = "ABCDEF";
+
+    GreetedPhone(std::uint16_t port, const std::string& line) : phone_(code) {
+        EXPECT_FALSE(phone_.connect(port));
+        phone_.write(line);
+    }
+    TestPhone& operator*() { return phone_; }
+    TestPhone* operator->() { return &phone_; }
+
+private:
+    TestPhone phone_;
+};
+
+TEST_F(HostServer, HelloOutsideTheVersionWindowIsRefusedWithTheVersionTextAndStaysPending) {
+    const auto port = startServer();
+    for (int version : {4, 24}) {
+        GreetedPhone phone(port, hello("D-V", "Phone", version));
+        EXPECT_EQ(parse(nextLine(*phone))["error"]["_0"],
+                  "This phone speaks protocol " + std::to_string(version) +
+                      "; this Mac speaks 5 to 23. Update whichever end is older.");
+        EXPECT_TRUE(phone->waitClosed());
+    }
+    EXPECT_TRUE(eventually([&] { return failuresOf("127.0.0.1") == 2; }));
+    EXPECT_TRUE(push->arrived().empty());
+
+    for (int version : {5, 23}) {
+        GreetedPhone phone(port, hello("D-V", "Phone", version));
+        EXPECT_EQ(caseOf(parse(nextLine(*phone))), "welcome") << version;
+    }
+    EXPECT_TRUE(server->inspect().throttles.empty());
+}
+
+TEST_F(HostServer, RevokedDeviceIsToldSoAndNeverWelcomed) {
+    main->post([&] { registry->revoke("D-R"); });
+    main->runPending();
+    const auto port = startServer();
+    GreetedPhone phone(port, hello("D-R", "Old phone"));
+    EXPECT_EQ(parse(nextLine(*phone)),
+              Json::parse(R"({"error":{"_0":"This Mac has revoked this device. Approve it again in the Quib menu."}})"));
+    EXPECT_TRUE(phone->waitClosed());
+    EXPECT_FALSE(phone->readLine(0ms));
+    EXPECT_TRUE(log->contains("Old phone was revoked; refusing it"));
+    EXPECT_TRUE(push->arrived().empty());
+    EXPECT_EQ(failuresOf("127.0.0.1"), 0);  // its hello was accepted before the check
+}
+
+TEST_F(HostServer, DeviceNotYetApprovedIsWelcomedWithoutTargetsAndToldToWaitAtMostOnceASecond) {
+    targets->setSnapshot({{target("A")}, {target("P", true)}});
+    const auto port = startServer();
+    GreetedPhone phone(port, hello("D-W", "New phone"));
+    const Json welcome = parse(nextLine(*phone));
+    EXPECT_EQ(welcome["welcome"]["status"]["deviceApproved"], false);
+    EXPECT_EQ(welcome["welcome"]["targets"], Json::array());
+    EXPECT_TRUE(eventually([&] { return log->contains("New phone is waiting to be approved"); }));
+    EXPECT_EQ(push->arrived(), std::vector<std::string>{"D-W"});
+
+    const std::string wait = "Waiting for approval on " + server->hostDisplayName() +
+                             " \u2014 open the Fennic menu bar item";
+    phone->write(text);
+    EXPECT_EQ(parse(nextLine(*phone))["error"]["_0"], wait);
+    // Within a second (a second exactly included) the refusal is silent; the ping behind each
+    // text proves nothing came before it.
+    phone->write(text + ping);
+    EXPECT_EQ(caseOf(parse(nextLine(*phone))), "pong");
+    clock->advance(1s);
+    phone->write(text + ping);
+    EXPECT_EQ(caseOf(parse(nextLine(*phone))), "pong");
+    clock->advance(1ms);
+    phone->write(text);
+    EXPECT_EQ(parse(nextLine(*phone))["error"]["_0"], wait);
+    EXPECT_FALSE(phone->isClosed());
+}
+
+TEST_F(HostServer, PingBeforeHelloIsAnsweredAndAnythingElseIsToldToSayHelloFirst) {
+    const auto port = startServer();
+    TestPhone phone(code);
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(ping);
+    EXPECT_EQ(caseOf(parse(phone.readLine())), "pong");
+    phone.write(text);
+    EXPECT_EQ(parse(phone.readLine()), Json::parse(R"({"error":{"_0":"Send hello first"}})"));
+    EXPECT_TRUE(phone.waitClosed());
+}
+
+TEST_F(HostServer, ApprovedDeviceGetsWelcomeThenEveryTargetThenRemoteAccessThenWaitingApprovals) {
+    settings->setBool("quib.away.enabled", true);
+    targets->setSnapshot({{target("A"), target("B")}, {target("P", true)}});
+    ApprovalRequest request;
+    request.id = "R-1";
+    approvals->setPending({request});
+    approve("D-A", "Phone");
+    const auto port = startServer();
+    GreetedPhone phone(port, hello("D-A", "Phone"));
+
+    const Json welcome = parse(nextLine(*phone));
+    EXPECT_EQ(welcome["welcome"]["status"]["deviceApproved"], true);
+    EXPECT_EQ(welcome["welcome"]["targets"], targetList({target("A"), target("B")}));
+    EXPECT_EQ(parse(nextLine(*phone))["targets"]["_0"], targetList({target("A"), target("B"), target("P", true)}));
+    // The hello also refreshes the device's stored record, and with it the approved list, whose
+    // broadcasts may come in between.
+    std::vector<Json> rest;
+    while (auto line = nextLine(*phone, 300ms)) rest.push_back(Json::parse(*line));
+    auto first = [&](const std::string& name) {
+        return std::find_if(rest.begin(), rest.end(), [&](const Json& m) { return caseOf(m) == name; });
+    };
+    ASSERT_NE(first("remoteAccess"), rest.end());
+    EXPECT_EQ((*first("remoteAccess"))["remoteAccess"]["_0"], Json::parse(R"({"isEnabled":true,"candidates":[]})"));
+    ASSERT_NE(first("pendingApprovals"), rest.end());
+    EXPECT_EQ((*first("pendingApprovals"))["pendingApprovals"]["_0"][0]["id"], "R-1");
+    EXPECT_EQ(push->arrived(), std::vector<std::string>{"D-A"});
+}
+
+TEST_F(HostServer, ApprovedDeviceWithNothingWaitingGetsNoPendingApprovals) {
+    approve("D-A", "Phone");
+    const auto port = startServer();
+    GreetedPhone phone(port, hello("D-A", "Phone"));
+    std::vector<std::string> cases;
+    while (auto line = nextLine(*phone, 300ms)) cases.push_back(caseOf(Json::parse(*line)));
+    ASSERT_GE(cases.size(), 3u);
+    EXPECT_EQ(cases[0], "welcome");
+    EXPECT_EQ(cases[1], "targets");
+    EXPECT_NE(std::find(cases.begin(), cases.end(), "remoteAccess"), cases.end());
+    EXPECT_EQ(std::find(cases.begin(), cases.end(), "pendingApprovals"), cases.end());
+}
+
+TEST_F(HostServer, ApprovingAWaitingDeviceSendsItStatusTargetsAndRemoteAccessAtOnce) {
+    targets->setSnapshot({{target("A")}, {target("P", true)}});
+    const auto port = startServer();
+    GreetedPhone phone(port, hello("D-W", "Phone"));
+    ASSERT_EQ(caseOf(parse(nextLine(*phone))), "welcome");
+    ASSERT_FALSE(nextLine(*phone, 100ms));
+
+    approve("D-W", "Phone");
+    const Json status = parse(nextLine(*phone));
+    EXPECT_EQ(status["status"]["_0"]["deviceApproved"], true);
+    EXPECT_EQ(parse(nextLine(*phone))["targets"]["_0"], targetList({target("A"), target("P", true)}));
+    EXPECT_EQ(caseOf(parse(nextLine(*phone))), "remoteAccess");
+    EXPECT_FALSE(nextLine(*phone, 100ms));
+    phone->write(text + ping);  // passes the gate now, without a new hello
+    EXPECT_EQ(caseOf(parse(nextLine(*phone))), "pong");
+}
+
+TEST_F(HostServer, RevokingCutsEveryConnectionOfTheDeviceAndTellsEveryoneElse) {
+    approve("D-R", "Revoked");
+    approve("D-O", "Other");
+    const auto port = startServer();
+    GreetedPhone first(port, hello("D-R", "Revoked"));
+    GreetedPhone second(port, hello("D-R", "Revoked"));
+    GreetedPhone other(port, hello("D-O", "Other"));
+    for (auto* phone : {&first, &second, &other}) {
+        ASSERT_EQ(caseOf(parse(nextLine(**phone))), "welcome");
+        while (nextLine(**phone, 200ms)) {
+        }
+    }
+
+    main->post([&] { server->revoke("D-R"); });
+    for (auto* phone : {&first, &second}) {
+        // At most the status that the change of the approved list sends everyone, then the close.
+        while (auto line = nextLine(**phone)) EXPECT_EQ(caseOf(Json::parse(*line)), "status");
+        EXPECT_TRUE((*phone)->isClosed());
+    }
+    const Json status = parse(nextLine(*other));
+    EXPECT_EQ(status["status"]["_0"]["deviceApproved"], true);
+    EXPECT_FALSE(other->isClosed());
+    EXPECT_TRUE(registry->isRevoked("D-R"));
+    EXPECT_EQ(reach->forgotten(), std::vector<std::string>{"D-R"});
+    EXPECT_EQ(push->forgotten(), std::vector<std::string>{"D-R"});
+    EXPECT_TRUE(eventually([&] {
+        return server->connectedDevices().value() ==
+               std::vector<quib::HostServer::ConnectedDevice>{{"D-O", "Other", true, false}};
+    }));
+}
+
+TEST_F(HostServer, UnencodableReplyIsDroppedButStillClosesWhenAskedTo) {
+    int texts = 0;
+    server->setGate([&](const ClientMessage& message, quib::HostServer::Client& client) {
+        if (!std::holds_alternative<ClientMessage::Text>(message.value)) return true;
+        server->sendEncoded(fail("cannot be encoded"), client, ++texts == 2);
+        return false;
+    });
+    const auto port = startServer();
+    TestPhone phone(code);
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(text + ping);
+    EXPECT_EQ(caseOf(parse(phone.readLine())), "pong");
+    phone.write(text);
+    EXPECT_TRUE(phone.waitClosed());
+    EXPECT_FALSE(phone.readLine(0ms));
+}
+
+TEST_F(HostServer, StatusReachesEveryControlConnectionButTargetsOnlyApprovedOnes) {
+    approve("D-A", "Approved");
+    const auto port = startServer();
+    GreetedPhone approved(port, hello("D-A", "Approved"));
+    GreetedPhone waiting(port, hello("D-W", "Waiting"));
+    TestPhone pending(code);
+    ASSERT_FALSE(pending.connect(port));
+    TestPhone upload(code);
+    ASSERT_FALSE(upload.connect(port));
+    upload.write(R"({"uploadHello":{"_0":{"deviceID":"D-A","deviceName":"Approved","targetIDs":["T"],"count":1}}})" "\n");
+    ASSERT_TRUE(upload.readLine().has_value());
+    for (auto* phone : {&approved, &waiting}) {
+        while (nextLine(**phone, 200ms)) {
+        }
+    }
+
+    server->broadcastStatus();
+    server->broadcastTargets();
+    EXPECT_EQ(parse(nextLine(*approved))["status"]["_0"]["deviceApproved"], true);
+    EXPECT_EQ(parse(nextLine(*approved))["targets"]["_0"], Json::array());
+    EXPECT_EQ(parse(nextLine(*waiting))["status"]["_0"]["deviceApproved"], false);
+    EXPECT_FALSE(nextLine(*waiting, 200ms));
+    EXPECT_FALSE(pending.readLine(50ms));
+    EXPECT_FALSE(upload.readLine(50ms));  // an upload in progress carries no lines
+}
+
+TEST_F(HostServer, StatusIsBuiltFromTheHostsStateForOneDevice) {
+    approve("D-A", "Phone");
+    targets->setSnapshot({}, "T-1", {"T-2", "T-3"});
+    permissions->setAccessibilityTrusted(true);
+    permissions->setScreenRecordingGranted(true);
+    injector->setPaused(true);
+    settings->setString("quib.serviceName", "Studio");
+
+    const HostStatus status = server->status("D-A");
+    EXPECT_EQ(status.hostName, "Studio");
+    EXPECT_EQ(status.protocolVersion, 23);
+    EXPECT_TRUE(status.accessibilityGranted);
+    EXPECT_TRUE(status.injectionPaused);
+    EXPECT_EQ(status.activeTargetID, "T-1");
+    EXPECT_TRUE(status.deviceApproved);
+    EXPECT_EQ(status.tmuxAvailable, TmuxLocator::isAvailable());
+    EXPECT_TRUE(status.screenRecordingGranted);
+    EXPECT_EQ(status.unresolvedTargetIDs, (std::vector<std::string>{"T-2", "T-3"}));
+    EXPECT_EQ(status.pushRelayConfigured, false);
+
+    const HostStatus nobody = server->status(std::nullopt);
+    EXPECT_FALSE(nobody.deviceApproved);
+    EXPECT_FALSE(server->status("D-X").deviceApproved);
+    permissions->setAccessibilityTrusted(false);
+    EXPECT_FALSE(server->status("D-A").accessibilityGranted);
+}
+
+}  // namespace quib::testing
