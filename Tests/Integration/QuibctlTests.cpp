@@ -161,7 +161,7 @@ TEST(Quibctl, RefusesUnknownDevicesAndCommandsAndSaysWhenNoHostRuns) {
 }
 
 // These need the hello gate: the welcome, and the status and target broadcasts after approval.
-TEST(Quibctl, DISABLED_AnApprovedPhoneAtOnceReceivesStatusAndTargetsAndIsWelcomedBack) {
+TEST(Quibctl, AnApprovedPhoneAtOnceReceivesStatusAndTargetsAndIsWelcomedBack) {
     TempHome home;
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
