@@ -126,7 +126,7 @@ void ControlCommands::revoke(const std::string& deviceID, ControlSocket::Reply& 
     if (config_.registry->isRevoked(deviceID)) return reply.fail(*name + " is already revoked.");
     if (!config_.registry->isApproved(deviceID))
         return reply.fail(*name + " is waiting for approval, not approved; there is nothing to revoke.");
-    if (config_.revoke) config_.revoke(deviceID);
+    config_.server->revoke(deviceID);
     answer(reply, Json{{"message", "Revoked " + *name}});
 }
 

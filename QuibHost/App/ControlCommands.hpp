@@ -35,8 +35,6 @@ public:
         std::shared_ptr<HostState> state;
         std::shared_ptr<DeviceRegistry> registry;
         std::shared_ptr<HostServer> server;
-        // Revokes a device as the panel's button does: the registry, its keys, its connections.
-        std::function<void(const std::string& deviceID)> revoke;
     };
 
     static std::shared_ptr<ControlCommands> create(Config config);

@@ -22,13 +22,11 @@ QuibHostApp::QuibHostApp(Config config) : config_(std::move(config)) {
     server.advertiser = config_.advertiser;
     server.neighbours = config_.neighbours;
     server.listenAddress = config_.listenAddress;
+    server.permissions = config_.permissions;
     server_ = HostServer::create(std::move(server));
     state_ = HostState::create({config_.main, config_.clock, config_.settings, config_.permissions, config_.loginItem,
                                 stateLinks()});
-    // Until the server can cut a revoked phone's connections itself, revoking changes the
-    // registry, and the server reacts to the approved list as it always does.
-    commands_ = ControlCommands::create({config_.main, state_, registry_, server_,
-                                         [registry = registry_](const std::string& id) { registry->revoke(id); }});
+    commands_ = ControlCommands::create({config_.main, state_, registry_, server_});
 }
 
 QuibHostApp::~QuibHostApp() {
@@ -46,8 +44,10 @@ HostState::Links QuibHostApp::stateLinks() {
         auto server = weak.lock();
         return server && !server->connectedDevices().value().empty();
     };
+    links.setInjectorPaused = [injector](bool paused) { injector->setPaused(paused); };
     links.releaseAllButtons = [injector] { injector->releaseAllButtons(); };
     links.resetScrollPhase = [injector] { injector->resetScrollPhase(); };
+    links.injectorApiDisabled = [injector] { return injector->apiDisabled(); };
     return links;
 }
 

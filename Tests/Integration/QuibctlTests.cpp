@@ -133,6 +133,32 @@ TEST(Quibctl, RotatingTheCodeDropsEveryPhoneWhileApprovalsStay) {
     EXPECT_EQ(host->log().find(newCode), std::string::npos) << "the pairing code was logged";
 }
 
+TEST(Quibctl, RevokingCutsThePhoneOffAndItsNextHelloIsRefused) {
+    TempHome home;
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    auto ada = phone(*host, host->pairingCode());
+    ASSERT_TRUE(ada);
+    ASSERT_TRUE(ada->sendHello("PHONE-1", "Ada's phone"));
+    ASSERT_TRUE(eventuallyShows(home, {"devices"}, "(waiting for approval)"));
+    const auto waiting = quibctl(home, {"revoke", "PHONE-1"});
+    EXPECT_EQ(waiting.status, 1) << "a waiting phone has no approval to lose";
+    ASSERT_EQ(quibctl(home, {"approve", "PHONE-1"}).status, 0);
+
+    const auto revoked = quibctl(home, {"revoke", "PHONE-1"});
+    EXPECT_EQ(revoked.status, 0) << revoked.err;
+    EXPECT_EQ(revoked.out, "Revoked Ada's phone\n");
+    EXPECT_TRUE(ada->waitForClose(10s)) << "the revoked phone stayed connected";
+    EXPECT_TRUE(eventuallyShows(home, {"devices"}, "PHONE-1  Ada's phone  (revoked)"));
+
+    auto back = phone(*host, host->pairingCode());
+    ASSERT_TRUE(back);
+    ASSERT_TRUE(back->sendHello("PHONE-1", "Ada's phone"));
+    auto refusal = back->receiveCase("error", 10s);
+    ASSERT_TRUE(refusal) << refusal.error().message;
+    EXPECT_EQ((*refusal)["_0"], "This Mac has revoked this device. Approve it again in the Quib menu.");
+}
+
 TEST(Quibctl, PausesAndResumesInput) {
     TempHome home;
     auto host = HostProcess::start(home);
@@ -160,7 +186,7 @@ TEST(Quibctl, RefusesUnknownDevicesAndCommandsAndSaysWhenNoHostRuns) {
     EXPECT_EQ(quibctl(home, {"revoke"}).status, 2);
 }
 
-// These need the hello gate: the welcome, and the status and target broadcasts after approval.
+// The whole round as a person makes it: wait, approval, status and targets at once, welcome back.
 TEST(Quibctl, AnApprovedPhoneAtOnceReceivesStatusAndTargetsAndIsWelcomedBack) {
     TempHome home;
     auto host = HostProcess::start(home);

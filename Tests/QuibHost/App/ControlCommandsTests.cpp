@@ -59,10 +59,7 @@ protected:
             state = HostState::create({main, clock, settings, std::make_shared<SettablePermissions>(),
                                        LoginItem(std::filesystem::path("/nonexistent/quib-host.desktop"), "/bin/true"), links});
         });
-        commands = quib::ControlCommands::create({main, state, registry, server, [this](const std::string& id) {
-                                                revoked.push_back(id);
-                                                registry->revoke(id);
-                                            }});
+        commands = quib::ControlCommands::create({main, state, registry, server});
     }
     ~ControlCommands() override {
         commands.reset();
@@ -94,7 +91,6 @@ protected:
     std::shared_ptr<HostState> state;
     std::shared_ptr<quib::ControlCommands> commands;
     std::vector<std::string> started;
-    std::vector<std::string> revoked;
     int broadcasts = 0;
 };
 
@@ -149,7 +145,7 @@ TEST_F(ControlCommands, RefusesUnknownDevicesMissingIdentifiersAndUnknownCommand
     EXPECT_NE(reply->last()["error"].get<std::string>().find("Unknown command \"reboot\""), std::string::npos);
     reply = run({{"command", 7}});
     EXPECT_TRUE(reply->last().contains("error"));
-    EXPECT_TRUE(revoked.empty());
+    EXPECT_TRUE(registry->revoked().value().empty());
 }
 
 TEST_F(ControlCommands, RevokesOnlyAnApprovedPhone) {
@@ -159,7 +155,8 @@ TEST_F(ControlCommands, RevokesOnlyAnApprovedPhone) {
     EXPECT_TRUE(reply->last().contains("error"));
     reply = run({{"command", "revoke"}, {"device", "A-1"}});
     EXPECT_EQ(reply->last()["message"], "Revoked Grace's phone");
-    EXPECT_EQ(revoked, std::vector<std::string>{"A-1"});
+    EXPECT_TRUE(registry->isRevoked("A-1"));
+    EXPECT_FALSE(registry->isApproved("A-1"));
     reply = run({{"command", "revoke"}, {"device", "A-1"}});
     EXPECT_EQ(reply->last()["error"], "Grace's phone is already revoked.");
 }

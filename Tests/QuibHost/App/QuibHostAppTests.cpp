@@ -150,6 +150,11 @@ TEST_F(QuibHostApp, LaunchesWithTheStoredCodeAndServesTheControlSocket) {
 
     const Json answer = Json::parse(ask(scratch.path / "host.sock", R"({"command":"code"})" "\n", *main));
     EXPECT_EQ(answer["pairingCode"], "KX7P2M");
+
+    // Pausing from the control tool reaches the injector, which phones' input goes through.
+    ask(scratch.path / "host.sock", R"({"command":"pause"})" "\n", *main);
+    EXPECT_TRUE(injector->isPaused());
+    EXPECT_TRUE(app->server().status(std::nullopt).injectionPaused);
 }
 
 TEST_F(QuibHostApp, ShutDownReleasesHeldButtonsStopsTheServerAndClosesTheSocket) {
