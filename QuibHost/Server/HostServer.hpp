@@ -187,6 +187,7 @@ private:
     void greet(const HelloPayload& hello, const ClientPtr& client);
     void welcome(const ClientPtr& client, bool approved);
     void refuseUntilApproved(Client& client);
+    std::string waitForApprovalText() const;
     void writeToApproved(const std::string& line);
     void openUpload(const AttachmentManifest& manifest, const ClientPtr& client);
     void admit(const ClientPtr& client);

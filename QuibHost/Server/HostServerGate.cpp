@@ -47,9 +47,11 @@ void HostServer::refuseUntilApproved(Client& client) {
     const MonoTime now = clock_->now();
     if (now <= client.lastRefusal + refusalInterval) return;
     client.lastRefusal = now;
-    send(HostMessage{HostMessage::Error{"Waiting for approval on " + hostDisplayName() +
-                                        " \u2014 open the Fennic menu bar item"}},
-         client);
+    send(HostMessage{HostMessage::Error{waitForApprovalText()}}, client);
+}
+
+std::string HostServer::waitForApprovalText() const {
+    return "Waiting for approval on " + hostDisplayName() + " \u2014 open the Fennic menu bar item";
 }
 
 // A hello of a supported version admits the connection and clears its source's failed
@@ -124,9 +126,7 @@ void HostServer::admit(const ClientPtr& client) {
 void HostServer::openUpload(const AttachmentManifest& manifest, const ClientPtr& client) {
     if (!registry_->isApproved(manifest.deviceID)) {
         note("refused an upload from " + manifest.deviceName + ": not approved");
-        send(HostMessage{HostMessage::Error{"Waiting for approval on " + hostDisplayName() +
-                                            " \u2014 open the Fennic menu bar item"}},
-             *client, true);
+        send(HostMessage{HostMessage::Error{waitForApprovalText()}}, *client, true);
         return;
     }
     if (auto refusal = neighbours_.uploads->refusal(manifest)) {
