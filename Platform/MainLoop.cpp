@@ -8,17 +8,7 @@ MainLoop::MainLoop(std::shared_ptr<Clock> clock)
 void MainLoop::post(Task task) { tasks_->push(std::move(task)); }
 
 Cancellable MainLoop::postAfter(Duration delay, Task task) {
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    std::weak_ptr<TaskQueue> weak = tasks_;
-    clock_->scheduleAfter(delay, [weak, cancelled, task = std::move(task)]() mutable {
-        if (cancelled->load()) return;
-        if (auto tasks = weak.lock()) {
-            tasks->push([cancelled, task = std::move(task)] {
-                if (!cancelled->load()) task();
-            });
-        }
-    });
-    return Cancellable(cancelled);
+    return quib::postAfter(tasks_, *clock_, delay, std::move(task));
 }
 
 bool MainLoop::isCurrent() const { return runner_.load() == std::this_thread::get_id(); }

@@ -21,18 +21,7 @@ SerialQueue::~SerialQueue() {
 void SerialQueue::post(Task task) { tasks_->push(std::move(task)); }
 
 Cancellable SerialQueue::postAfter(Duration delay, Task task) {
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    // The timer holds only the task list, so a timer that fires after the queue is gone does nothing.
-    std::weak_ptr<TaskQueue> weak = tasks_;
-    clock_->scheduleAfter(delay, [weak, cancelled, task = std::move(task)]() mutable {
-        if (cancelled->load()) return;
-        if (auto tasks = weak.lock()) {
-            tasks->push([cancelled, task = std::move(task)] {
-                if (!cancelled->load()) task();
-            });
-        }
-    });
-    return Cancellable(cancelled);
+    return quib::postAfter(tasks_, *clock_, delay, std::move(task));
 }
 
 bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == worker_.get_id(); }

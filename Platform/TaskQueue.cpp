@@ -36,4 +36,18 @@ void TaskQueue::close() {
     ready_.notify_all();
 }
 
+Cancellable postAfter(const std::shared_ptr<TaskQueue>& tasks, Clock& clock, Duration delay, Task task) {
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    std::weak_ptr<TaskQueue> weak = tasks;
+    clock.scheduleAfter(delay, [weak, cancelled, task = std::move(task)]() mutable {
+        if (cancelled->load()) return;
+        if (auto queue = weak.lock()) {
+            queue->push([cancelled, task = std::move(task)] {
+                if (!cancelled->load()) task();
+            });
+        }
+    });
+    return Cancellable(cancelled);
+}
+
 }  // namespace quib

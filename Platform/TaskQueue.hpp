@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -25,5 +26,9 @@ private:
     std::deque<Task> tasks_;
     bool closed_ = false;
 };
+
+// Queues `task` onto `tasks` once `delay` has passed on `clock`. The timer holds the queue only
+// weakly, so a timer that fires after its queue is gone does nothing.
+Cancellable postAfter(const std::shared_ptr<TaskQueue>& tasks, Clock& clock, Duration delay, Task task);
 
 }  // namespace quib
