@@ -7,17 +7,12 @@ namespace quib {
 std::vector<AppCatalogPayload> AppCatalogPayload::chunked(std::vector<MacApp> apps, Purpose purpose,
                                                           std::int64_t budget) {
     auto chunks = PayloadChunker::split(std::move(apps), &MacApp::icon, budget);
-    std::vector<AppCatalogPayload> payloads;
-    payloads.reserve(chunks.size());
-    for (std::size_t i = 0; i < chunks.size(); ++i) {
+    return PayloadChunker::numbered<AppCatalogPayload>(std::move(chunks), [purpose](std::vector<MacApp> items, std::size_t) {
         AppCatalogPayload payload;
         payload.purpose = purpose;
-        payload.apps = std::move(chunks[i]);
-        payload.sequence = static_cast<std::int64_t>(i);
-        payload.isFinal = i + 1 == chunks.size();
-        payloads.push_back(std::move(payload));
-    }
-    return payloads;
+        payload.apps = std::move(items);
+        return payload;
+    });
 }
 
 AppCatalogPayload AppCatalogPayload::fromJson(const Json& json) {

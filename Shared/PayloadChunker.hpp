@@ -52,6 +52,21 @@ struct PayloadChunker {
         if (!current.empty() || chunks.empty()) chunks.push_back(std::move(current));
         return chunks;
     }
+
+    // The chunks as payloads, in order: `make(items, index)` builds payload `index` around its
+    // items; each payload then gets its index as `sequence`, and the last one `isFinal`.
+    template <class Payload, class Item, class Make>
+    static std::vector<Payload> numbered(std::vector<std::vector<Item>> chunks, Make make) {
+        std::vector<Payload> payloads;
+        payloads.reserve(chunks.size());
+        for (std::size_t i = 0; i < chunks.size(); ++i) {
+            Payload payload = make(std::move(chunks[i]), i);
+            payload.sequence = static_cast<std::int64_t>(i);
+            payload.isFinal = i + 1 == chunks.size();
+            payloads.push_back(std::move(payload));
+        }
+        return payloads;
+    }
 };
 
 }  // namespace quib

@@ -5,18 +5,13 @@ namespace quib {
 std::vector<WindowListPayload> WindowListPayload::chunked(std::vector<MacWindow> windows, const std::string& targetID,
                                                           const std::optional<std::string>& note, std::int64_t budget) {
     auto chunks = PayloadChunker::split(std::move(windows), &MacWindow::preview, budget);
-    std::vector<WindowListPayload> payloads;
-    payloads.reserve(chunks.size());
-    for (std::size_t i = 0; i < chunks.size(); ++i) {
+    return PayloadChunker::numbered<WindowListPayload>(std::move(chunks), [&](std::vector<MacWindow> items, std::size_t i) {
         WindowListPayload payload;
         payload.targetID = targetID;
-        payload.windows = std::move(chunks[i]);
-        if (i == 0) payload.note = note;
-        payload.sequence = static_cast<std::int64_t>(i);
-        payload.isFinal = i + 1 == chunks.size();
-        payloads.push_back(std::move(payload));
-    }
-    return payloads;
+        payload.windows = std::move(items);
+        if (i == 0) payload.note = note;  // the note speaks for the whole list
+        return payload;
+    });
 }
 
 WindowListPayload WindowListPayload::fromJson(const Json& json) {
