@@ -1,5 +1,6 @@
 #include "Platform/Clock.hpp"
 
+#include <cmath>
 #include <ctime>
 
 namespace quib {
@@ -122,8 +123,16 @@ double secondsSince2001(WallTime time) {
 }
 
 WallTime wallTimeFromSecondsSince2001(double seconds) {
-    const auto sinceUnix = std::chrono::duration<double>(seconds + static_cast<double>(kReferenceDateUnix));
-    return WallTime(std::chrono::duration_cast<WallTime::duration>(sinceUnix));
+    // A stored or received date can be any JSON number; one beyond what a time point can hold
+    // becomes the nearest time it can, since converting it as it is would be undefined.
+    using Seconds = std::chrono::duration<double>;
+    const double earliest = std::chrono::duration_cast<Seconds>(WallTime::min().time_since_epoch()).count();
+    const double latest = std::chrono::duration_cast<Seconds>(WallTime::max().time_since_epoch()).count();
+    double sinceUnix = seconds + static_cast<double>(kReferenceDateUnix);
+    if (std::isnan(sinceUnix)) sinceUnix = static_cast<double>(kReferenceDateUnix);
+    if (!(sinceUnix > earliest)) return WallTime::min();
+    if (!(sinceUnix < latest)) return WallTime::max();
+    return WallTime(std::chrono::duration_cast<WallTime::duration>(Seconds(sinceUnix)));
 }
 
 }  // namespace quib

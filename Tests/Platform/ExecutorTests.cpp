@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <future>
+#include <limits>
 
 #include "Platform/MainLoop.hpp"
 #include "Platform/SerialQueue.hpp"
@@ -101,4 +102,12 @@ TEST(FakeClock, FiresTimersInDeadlineOrderWithTimeAtEachDeadline) {
 TEST(FakeClock, DatesCountFrom2001) {
     EXPECT_DOUBLE_EQ(secondsSince2001(WallTime(std::chrono::seconds(978'307'200))), 0.0);
     EXPECT_DOUBLE_EQ(secondsSince2001(wallTimeFromSecondsSince2001(12345.5)), 12345.5);
+}
+
+TEST(FakeClock, DatesBeyondRangeClampInsteadOfOverflowing) {
+    EXPECT_EQ(wallTimeFromSecondsSince2001(1e300), WallTime::max());
+    EXPECT_EQ(wallTimeFromSecondsSince2001(-1e300), WallTime::min());
+    EXPECT_EQ(wallTimeFromSecondsSince2001(std::numeric_limits<double>::infinity()), WallTime::max());
+    EXPECT_EQ(wallTimeFromSecondsSince2001(std::numeric_limits<double>::quiet_NaN()), WallTime(std::chrono::seconds(978'307'200)));
+    EXPECT_DOUBLE_EQ(secondsSince2001(wallTimeFromSecondsSince2001(-3.25e9)), -3.25e9);
 }
