@@ -15,7 +15,11 @@ SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock)
 
 SerialQueue::~SerialQueue() {
     tasks_->close();
-    if (worker_.joinable()) worker_.join();
+    // The last owner may let go from inside one of the queue's own tasks. The worker cannot
+    // join itself: it is let go instead, runs what is still queued and ends on its own (it
+    // holds the task list, not the queue).
+    if (isCurrent()) worker_.detach();
+    else if (worker_.joinable()) worker_.join();
 }
 
 void SerialQueue::post(Task task) { tasks_->push(std::move(task)); }

@@ -10,7 +10,7 @@
 namespace quib {
 
 // One worker thread that runs posted tasks in order. Destroying the queue runs what is
-// already queued, then joins the worker.
+// already queued, then joins the worker (from a task of its own, it lets the worker finish alone).
 class SerialQueue final : public Executor {
 public:
     explicit SerialQueue(std::string label, std::shared_ptr<Clock> clock = nullptr);

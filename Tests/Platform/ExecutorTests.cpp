@@ -35,6 +35,21 @@ TEST(SerialQueue, SyncRefusesOnItsOwnThread) {
     EXPECT_FALSE(inner);
 }
 
+TEST(SerialQueue, LastOwnerLettingGoInsideATaskDoesNotJoinItself) {
+    auto queue = std::make_shared<SerialQueue>("self-owned");
+    std::promise<void> go;
+    auto laterTaskRan = std::make_shared<std::promise<void>>();
+    queue->post([owner = queue, ready = go.get_future().share()]() mutable {
+        ready.wait();
+        owner.reset();  // the last reference: the queue is destroyed on its own worker
+    });
+    queue->post([laterTaskRan] { laterTaskRan->set_value(); });
+    queue.reset();
+    go.set_value();
+    // What was queued behind the task still runs on the worker once it is let go.
+    EXPECT_EQ(laterTaskRan->get_future().wait_for(10s), std::future_status::ready);
+}
+
 TEST(SerialQueue, PostAfterFollowsTheInjectedClockAndCanBeCancelled) {
     auto clock = std::make_shared<FakeClock>();
     SerialQueue queue("timers", clock);
