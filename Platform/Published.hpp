@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <concepts>
 #include <functional>
@@ -76,7 +77,7 @@ public:
     // Subscribes; unless `options.skipCurrent`, the current value is delivered first (on the
     // main executor: at once when called there, else posted).
     Subscription subscribe(Handler handler, SubscribeOptions options = {}) {
-        auto sub = std::make_shared<Subscriber>(Subscriber{std::move(handler), options, {}, {}, {}});
+        auto sub = std::make_shared<Subscriber>(std::move(handler), options);
         std::size_t id;
         {
             std::lock_guard lock(state_->mutex);
@@ -89,9 +90,10 @@ public:
             else main_->post(deliverCurrent);
         }
         std::weak_ptr<State> weak = state_;
+        // The subscription may end on any thread, while the main executor delivers.
         return Subscription([weak, id, sub] {
             sub->cancelled = true;
-            sub->pending.cancel();
+            sub->cancelPending();
             if (auto state = weak.lock()) {
                 std::lock_guard lock(state->mutex);
                 state->subscribers.erase(id);
@@ -101,11 +103,25 @@ public:
 
 private:
     struct Subscriber {
-        Handler handler;
-        SubscribeOptions options;
-        std::optional<T> lastDelivered;
+        Subscriber(Handler h, SubscribeOptions o) : handler(std::move(h)), options(o) {}
+
+        // Replaces the debounce timer (main executor).
+        void setPending(Cancellable next) {
+            std::lock_guard lock(pendingMutex);
+            pending.cancel();
+            pending = std::move(next);
+        }
+        void cancelPending() {
+            std::lock_guard lock(pendingMutex);
+            pending.cancel();
+        }
+
+        const Handler handler;
+        const SubscribeOptions options;
+        std::optional<T> lastDelivered;  // main executor only
+        std::atomic<bool> cancelled{false};
+        std::mutex pendingMutex;  // guards pending
         Cancellable pending;
-        bool cancelled = false;
     };
     struct State {
         std::mutex mutex;
@@ -133,8 +149,7 @@ private:
                         const std::shared_ptr<Subscriber>& sub, const T& v) {
         if (sub->cancelled) return;
         if (sub->options.debounce.count() > 0) {
-            sub->pending.cancel();
-            sub->pending = main->postAfter(sub->options.debounce, [state, sub] { emit(sub, currentValue(state)); });
+            sub->setPending(main->postAfter(sub->options.debounce, [state, sub] { emit(sub, currentValue(state)); }));
             return;
         }
         emit(sub, v);

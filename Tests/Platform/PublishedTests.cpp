@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "Platform/MainLoop.hpp"
 #include "Platform/Published.hpp"
 
@@ -58,4 +60,17 @@ TEST(Published, DebounceDeliversOnlyTheLastOfABurst) {
     f.clock->advance(20ms);
     f.main->runPending();
     EXPECT_EQ(seen, (std::vector<int>{3}));
+}
+
+TEST(Published, SubscriptionEndedOnAnotherThreadStopsAPendingDebounce) {
+    Fixture f;
+    Published<int> value(f.main, 0);
+    std::vector<int> seen;
+    auto sub = value.subscribe([&](int v) { seen.push_back(v); }, {.skipCurrent = true, .debounce = 120ms});
+    value.set(1);
+    f.main->runPending();  // the debounce timer is armed
+    std::thread([&sub] { sub.reset(); }).join();
+    f.clock->advance(200ms);
+    f.main->runPending();
+    EXPECT_TRUE(seen.empty());
 }
