@@ -22,23 +22,29 @@ Settings::Settings(fs::path path) : path_(std::move(path)) {}
 
 void Settings::load() {
     auto contents = readWholeFile(path_);
-    if (!contents) {
-        quibLog().error("Settings: ", pub(contents.error().message));
-        return;
+    if (contents && !contents->has_value()) return;
+    if (contents) {
+        Json parsed = Json::parse(**contents, nullptr, false);
+        if (!parsed.is_discarded() && parsed.is_object()) {
+            values_ = std::move(parsed);
+            return;
+        }
     }
-    if (!contents->has_value()) return;
-    Json parsed = Json::parse(**contents, nullptr, false);
-    if (!parsed.is_discarded() && parsed.is_object()) {
-        values_ = std::move(parsed);
-        return;
-    }
+    // A file that exists but cannot be read or parsed is moved aside before anything is saved,
+    // so that saving never replaces it. When even that fails, changes stay in memory.
+    const std::string problem = contents ? std::string("it is not a JSON object") : contents.error().message;
     auto aside = setFileAside(path_);
-    if (aside) quibLog().error("Settings file was unreadable; kept it as ", pub(aside->string()));
-    else quibLog().error("Settings file was unreadable and could not be kept aside: ", pub(aside.error().message));
+    if (aside) {
+        quibLog().error("Settings file was unreadable (", pub(problem), "); kept it as ", pub(aside->string()));
+        return;
+    }
+    saving_ = false;
+    quibLog().error("Settings file was unreadable (", pub(problem), ") and could not be kept aside (",
+                    pub(aside.error().message), "); changes will not be saved");
 }
 
 void Settings::save() const {
-    if (path_.empty()) return;
+    if (path_.empty() || !saving_) return;
     std::string text = values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     if (auto written = writeFileAtomically(path_, text); !written) quibLog().error("Settings: ", pub(written.error().message));
 }

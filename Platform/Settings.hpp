@@ -64,6 +64,7 @@ private:
     std::optional<nlohmann::json> raw(std::string_view key) const;
 
     std::filesystem::path path_;
+    bool saving_ = true;  // false when an unreadable file could not be moved out of the way
     mutable std::mutex mutex_;
     nlohmann::ordered_json values_ = nlohmann::ordered_json::object();
 };

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 
 #include "Platform/AtomicFile.hpp"
@@ -82,6 +83,27 @@ TEST(Settings, UnreadableFileIsSetAsideNeverOverwritten) {
     }
     EXPECT_EQ(asideCount, 1);
     EXPECT_EQ(Settings::atPath(path)->boolean("quib.listening"), true);
+    fs::remove_all(folder);
+}
+
+TEST(Settings, FileThatCannotBeOpenedIsSetAsideNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    const fs::path folder = freshFolder("no-permission");
+    fs::create_directories(folder);
+    const fs::path path = folder / "defaults.json";
+    std::ofstream(path) << R"({"quib.port": 5000})";
+    ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+    auto s = Settings::atPath(path);
+    s->setBool("quib.listening", true);
+
+    int asideCount = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (!entry.path().filename().string().starts_with("defaults.json.unreadable-")) continue;
+        ++asideCount;
+        ::chmod(entry.path().c_str(), 0600);
+        EXPECT_EQ(fileText(entry.path()), R"({"quib.port": 5000})");
+    }
+    EXPECT_EQ(asideCount, 1);
     fs::remove_all(folder);
 }
 
