@@ -18,21 +18,14 @@
 #include <vector>
 
 #include "QuibHost/App/ControlSocket.hpp"
+#include "QuibHost/App/ScratchFolder.hpp"
 
 namespace quib {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ScratchFolder;
 using namespace std::chrono_literals;
-
-struct ScratchFolder {
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "quib-control-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~ScratchFolder() { fs::remove_all(path); }
-    fs::path path;
-};
 
 // A blocking test client: connects, and reads with a 10 s limit per read.
 class Client {
@@ -87,7 +80,7 @@ ControlSocket::Handler echoHandler() {
 }
 
 TEST(ControlSocket, AnswersOneRequestWithItsLinesThenCloses) {
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-control"};
     auto socket = ControlSocket::open(scratch.path / "host.sock", echoHandler());
     ASSERT_TRUE(socket) << socket.error().message;
     Client client((*socket)->path());
@@ -100,7 +93,7 @@ TEST(ControlSocket, AnswersOneRequestWithItsLinesThenCloses) {
 }
 
 TEST(ControlSocket, RefusesARequestThatIsNoJsonObjectOrTooLong) {
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-control"};
     std::atomic<int> handled{0};
     auto socket = ControlSocket::open(scratch.path / "host.sock", [&](const Json&, auto reply) {
         ++handled;
@@ -123,7 +116,7 @@ TEST(ControlSocket, RefusesARequestThatIsNoJsonObjectOrTooLong) {
 }
 
 TEST(ControlSocket, IsPrivateAndRefusesASecondHostButReplacesAStaleSocket) {
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-control"};
     const fs::path path = scratch.path / "host.sock";
     {
         auto first = ControlSocket::open(path, echoHandler());
@@ -160,7 +153,7 @@ TEST(ControlSocket, IsPrivateAndRefusesASecondHostButReplacesAStaleSocket) {
 }
 
 TEST(ControlSocket, TellsWhenAWatchingClientLeavesAndClosesWatchersOnTheWayOut) {
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-control"};
     std::promise<void> closed;
     std::shared_ptr<ControlSocket::Reply> kept;
     std::promise<void> handled;
@@ -201,7 +194,7 @@ TEST(ControlSocket, TellsWhenAWatchingClientLeavesAndClosesWatchersOnTheWayOut) 
 
 TEST(ControlSocket, TurnsAwayAnotherUser) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-control"};
     ::chmod(scratch.path.c_str(), 0777);
     std::atomic<int> handled{0};
     auto socket = ControlSocket::open(scratch.path / "host.sock", [&](const Json&, auto reply) {

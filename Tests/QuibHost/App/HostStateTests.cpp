@@ -11,22 +11,14 @@
 #include "QuibHost/App/HostState.hpp"
 #include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
 #include "Shared/PairingCode.hpp"
+#include "QuibHost/App/ScratchFolder.hpp"
 
 namespace quib::apptests {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ScratchFolder;
 using namespace std::chrono_literals;
-
-// A folder of its own for each test, removed at the end.
-struct ScratchFolder {
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "quib-hoststate-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~ScratchFolder() { fs::remove_all(path); }
-    fs::path path;
-};
 
 class HostState : public ::testing::Test {
 protected:
@@ -61,7 +53,7 @@ protected:
 
     fs::path entry() const { return scratch.path / "autostart" / "quib-host.desktop"; }
 
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-hoststate"};
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
     std::shared_ptr<Settings> settings = Settings::inMemory();

@@ -6,20 +6,13 @@
 
 #include "Platform/AtomicFile.hpp"
 #include "QuibHost/App/LoginItem.hpp"
+#include "QuibHost/App/ScratchFolder.hpp"
 
 namespace quib {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ScratchFolder {
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "quib-loginitem-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~ScratchFolder() { fs::remove_all(path); }
-    fs::path path;
-};
+using testing::ScratchFolder;
 
 std::string execLine(const std::string& text) {
     const auto start = text.find("\nExec=");
@@ -28,7 +21,7 @@ std::string execLine(const std::string& text) {
 }
 
 TEST(LoginItem, EnablingWritesAnAutostartEntryAndDisablingRemovesIt) {
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-loginitem"};
     const LoginItem item(scratch.path / "autostart" / "quib-host.desktop", "/usr/local/bin/quib-host");
     EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
 
@@ -55,14 +48,14 @@ TEST(LoginItem, QuotesAPathTheSessionWouldOtherwiseSplitOrExpand) {
     EXPECT_EQ(execLine(*text), R"(Exec="/home/a b/100%% \\"q\\"/\\$x\\\\y/quib-host")");
     EXPECT_FALSE(LoginItem::entryText("/home/a\nb/quib-host"));
 
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-loginitem"};
     const LoginItem item(scratch.path / "quib-host.desktop", "/tmp/line\nbreak");
     ASSERT_TRUE(item.setEnabled(true).has_value());
     EXPECT_FALSE(fs::exists(item.entryPath()));
 }
 
 TEST(LoginItem, AnEntryTheSessionSkipsIsNotRegistered) {
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-loginitem"};
     const LoginItem item(scratch.path / "quib-host.desktop", "/usr/bin/quib-host");
     const auto statusOf = [&](const std::string& text) {
         std::ofstream(item.entryPath()) << text;
@@ -75,7 +68,7 @@ TEST(LoginItem, AnEntryTheSessionSkipsIsNotRegistered) {
 }
 
 TEST(LoginItem, TheProgramsItemLivesInTheUsersAutostartFolder) {
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-loginitem"};
     const char* previous = std::getenv("XDG_CONFIG_HOME");
     const std::string saved = previous ? previous : "";
     ::setenv("XDG_CONFIG_HOME", scratch.path.c_str(), 1);

@@ -19,21 +19,14 @@
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
 #include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+#include "QuibHost/App/ScratchFolder.hpp"
 
 namespace quib::apptests {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ScratchFolder;
 using namespace std::chrono_literals;
-
-struct ScratchFolder {
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "quib-app-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~ScratchFolder() { fs::remove_all(path); }
-    fs::path path;
-};
 
 std::uint16_t freePort() {
     asio::io_context io;
@@ -113,7 +106,7 @@ protected:
 
     fs::path entry() const { return scratch.path / "autostart" / "quib-host.desktop"; }
 
-    ScratchFolder scratch;
+    ScratchFolder scratch{"quib-app"};
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
     std::shared_ptr<LogSink> previousSink;
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace quib::testing {
+
+// A private folder under the system's temporary folder, made for one test and removed with
+// everything in it when the test ends. The name starts with `prefix`; keep it short, since
+// Unix socket paths inside it are limited to about a hundred bytes.
+struct ScratchFolder {
+    explicit ScratchFolder(const std::string& prefix) {
+        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            ADD_FAILURE() << "cannot make a scratch folder from " << pattern;
+            return;
+        }
+        path = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    std::filesystem::path path;
+};
+
+}  // namespace quib::testing
