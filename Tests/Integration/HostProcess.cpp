@@ -94,4 +94,12 @@ std::optional<int> HostProcess::stop() {
     return process_->wait(std::chrono::seconds(10));
 }
 
+PhoneClient::Options phoneOptions(const HostProcess& host, std::string pairingCode) {
+    PhoneClient::Options options;
+    options.host = "127.0.0.1";
+    options.port = host.port();
+    options.pairingCode = std::move(pairingCode);
+    return options;
+}
+
 }  // namespace quib::testing

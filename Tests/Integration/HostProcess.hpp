@@ -8,6 +8,7 @@
 
 #include "Platform/Settings.hpp"
 #include "Tests/Integration/Subprocess.hpp"
+#include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib::testing {
 
@@ -63,5 +64,8 @@ private:
     std::uint16_t port_ = 0;
     std::string name_;
 };
+
+// How the stand-in phone reaches this host on 127.0.0.1 with `pairingCode`.
+PhoneClient::Options phoneOptions(const HostProcess& host, std::string pairingCode);
 
 }  // namespace quib::testing

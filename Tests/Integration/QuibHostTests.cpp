@@ -19,14 +19,6 @@ using testing::HostProcess;
 using testing::Subprocess;
 using testing::TempHome;
 
-PhoneClient::Options phoneFor(const HostProcess& host, std::string code) {
-    PhoneClient::Options options;
-    options.host = "127.0.0.1";
-    options.port = host.port();
-    options.pairingCode = std::move(code);
-    return options;
-}
-
 std::string hex(const Bytes& bytes) {
     std::string text;
     char digits[3];
@@ -46,7 +38,7 @@ TEST(QuibHost, PrintsANewStoredCodeAndAnswersAPhonesPing) {
     EXPECT_FALSE(host->name().empty());
     EXPECT_EQ(home.defaults()->string("quib.pairingCode.v1"), host->pairingCode());
 
-    auto phone = PhoneClient::connect(phoneFor(*host, host->pairingCode()));
+    auto phone = PhoneClient::connect(phoneOptions(*host, host->pairingCode()));
     ASSERT_TRUE(phone) << phone.error().message << "\nlog:\n" << host->log();
     ASSERT_TRUE((*phone)->sendHello("INTEGRATION-PHONE", "Test Phone"));
     ASSERT_TRUE((*phone)->sendLine(R"({"ping":{"nonce":18446744073709551615}})"));
@@ -68,8 +60,8 @@ TEST(QuibHost, KeepsAValidStoredCodeAndTurnsAwayAnotherCode) {
     EXPECT_EQ(host->pairingCode(), "kx7-p2m");
     EXPECT_EQ(home.defaults()->string("quib.pairingCode.v1"), "kx7-p2m");
 
-    EXPECT_FALSE(PhoneClient::connect(phoneFor(*host, "ABCDEF")));
-    auto typedLoosely = PhoneClient::connect(phoneFor(*host, "KX7P2M"));
+    EXPECT_FALSE(PhoneClient::connect(phoneOptions(*host, "ABCDEF")));
+    auto typedLoosely = PhoneClient::connect(phoneOptions(*host, "KX7P2M"));
     ASSERT_TRUE(typedLoosely) << typedLoosely.error().message;
     ASSERT_TRUE((*typedLoosely)->sendLine(R"({"ping":{"nonce":3}})"));
     EXPECT_TRUE((*typedLoosely)->receiveCase("pong", 10s));

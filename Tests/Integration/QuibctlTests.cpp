@@ -57,15 +57,28 @@ bool eventuallyShows(const TempHome& home, const std::vector<std::string>& args,
 }
 
 std::unique_ptr<PhoneClient> phone(const HostProcess& host, const std::string& code) {
-    PhoneClient::Options options;
-    options.port = host.port();
-    options.pairingCode = code;
-    auto client = PhoneClient::connect(options);
+    auto client = PhoneClient::connect(phoneOptions(host, code));
     if (!client) {
         ADD_FAILURE() << client.error().message;
         return nullptr;
     }
     return std::move(*client);
+}
+
+// Ada's phone, connected with the host's code, its hello said, and listed by quibctl as waiting
+// for approval; nothing (and a failure) when any of that does not happen.
+std::unique_ptr<PhoneClient> waitingPhone(const TempHome& home, const HostProcess& host) {
+    auto ada = phone(host, host.pairingCode());
+    if (!ada) return nullptr;
+    if (!ada->sendHello("PHONE-1", "Ada's phone")) {
+        ADD_FAILURE() << "the hello was not sent";
+        return nullptr;
+    }
+    if (!eventuallyShows(home, {"devices"}, "PHONE-1  Ada's phone  (waiting for approval)")) {
+        ADD_FAILURE() << "quibctl never listed the phone as waiting\n" << host.log();
+        return nullptr;
+    }
+    return ada;
 }
 
 std::vector<std::string> approvedIDs(const TempHome& home) {
@@ -80,10 +93,8 @@ TEST(Quibctl, ListsAWaitingPhoneAndApprovesItUnderItsName) {
     TempHome home;
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
-    auto ada = phone(*host, host->pairingCode());
+    auto ada = waitingPhone(home, *host);
     ASSERT_TRUE(ada);
-    ASSERT_TRUE(ada->sendHello("PHONE-1", "Ada's phone"));
-    ASSERT_TRUE(eventuallyShows(home, {"devices"}, "PHONE-1  Ada's phone  (waiting for approval)")) << host->log();
 
     auto watcher = Subprocess::start({QUIB_CTL_PATH, "watch"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}},
                                      home.root() / "watch.err");
@@ -104,10 +115,8 @@ TEST(Quibctl, RotatingTheCodeDropsEveryPhoneWhileApprovalsStay) {
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
     const std::string oldCode = host->pairingCode();
-    auto ada = phone(*host, oldCode);
+    auto ada = waitingPhone(home, *host);
     ASSERT_TRUE(ada);
-    ASSERT_TRUE(ada->sendHello("PHONE-1", "Ada's phone"));
-    ASSERT_TRUE(eventuallyShows(home, {"devices"}, "(waiting for approval)"));
     ASSERT_EQ(quibctl(home, {"approve", "PHONE-1"}).status, 0);
 
     const auto rotated = quibctl(home, {"code", "--rotate"});
@@ -121,10 +130,7 @@ TEST(Quibctl, RotatingTheCodeDropsEveryPhoneWhileApprovalsStay) {
     EXPECT_EQ(home.defaults()->string("quib.pairingCode.v1"), newCode);
 
     EXPECT_TRUE(ada->waitForClose(10s)) << "the phone stayed connected";
-    PhoneClient::Options old;
-    old.port = host->port();
-    old.pairingCode = oldCode;
-    EXPECT_FALSE(PhoneClient::connect(old)) << "the old code still connects";
+    EXPECT_FALSE(PhoneClient::connect(phoneOptions(*host, oldCode))) << "the old code still connects";
     auto again = phone(*host, newCode);
     ASSERT_TRUE(again);
     ASSERT_TRUE(again->sendLine(R"({"ping":{"nonce":5}})"));
@@ -137,10 +143,8 @@ TEST(Quibctl, RevokingCutsThePhoneOffAndItsNextHelloIsRefused) {
     TempHome home;
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
-    auto ada = phone(*host, host->pairingCode());
+    auto ada = waitingPhone(home, *host);
     ASSERT_TRUE(ada);
-    ASSERT_TRUE(ada->sendHello("PHONE-1", "Ada's phone"));
-    ASSERT_TRUE(eventuallyShows(home, {"devices"}, "(waiting for approval)"));
     const auto waiting = quibctl(home, {"revoke", "PHONE-1"});
     EXPECT_EQ(waiting.status, 1) << "a waiting phone has no approval to lose";
     ASSERT_EQ(quibctl(home, {"approve", "PHONE-1"}).status, 0);
