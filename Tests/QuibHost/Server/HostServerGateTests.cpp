@@ -258,6 +258,36 @@ TEST_F(HostServer, StatusReachesEveryControlConnectionButTargetsOnlyApprovedOnes
     EXPECT_FALSE(upload.readLine(50ms));  // an upload in progress carries no lines
 }
 
+// The target store's saved and provisional lists reach approved phones as one target list, its
+// active and unresolved targets as the status; a provisional list equal to the last one sends
+// nothing.
+TEST_F(HostServer, TargetStoreChangesReachPhonesAsTargetsAndStatus) {
+    approve("D-A", "Phone");
+    const auto port = startServer();
+    GreetedPhone phone(port, hello("D-A", "Phone"));
+    while (nextLine(*phone, 300ms)) {
+    }
+    auto onMain = [&](std::function<void()> change) { main->post(std::move(change)); };
+
+    targets->setSnapshot({{target("A")}, {target("P", true)}});
+    onMain([&] { targets->targets().set({target("A")}); });
+    EXPECT_EQ(parse(nextLine(*phone))["targets"]["_0"], targetList({target("A"), target("P", true)}));
+
+    onMain([&] { targets->provisionalTargets().set({target("P", true)}); });
+    EXPECT_EQ(parse(nextLine(*phone))["targets"]["_0"], targetList({target("A"), target("P", true)}));
+    onMain([&] { targets->provisionalTargets().set({target("P", true)}); });
+    EXPECT_FALSE(nextLine(*phone, 400ms)) << "a repeated provisional list was broadcast";
+
+    targets->setSnapshot({{target("A")}, {target("P", true)}}, "A");
+    onMain([&] { targets->activeTargetID().set("A"); });
+    EXPECT_EQ(parse(nextLine(*phone))["status"]["_0"]["activeTargetID"], "A");
+
+    targets->setSnapshot({{target("A")}, {target("P", true)}}, "A", {"X"});
+    onMain([&] { targets->unresolvedTargetIDs().set({"X"}); });
+    EXPECT_EQ(parse(nextLine(*phone))["status"]["_0"]["unresolvedTargetIDs"], Json::array({"X"}));
+    EXPECT_FALSE(nextLine(*phone, 300ms));
+}
+
 TEST_F(HostServer, StatusIsBuiltFromTheHostsStateForOneDevice) {
     approve("D-A", "Phone");
     targets->setSnapshot({}, "T-1", {"T-2", "T-3"});
