@@ -48,6 +48,11 @@ HostState::Links QuibHostApp::stateLinks() {
     links.releaseAllButtons = [injector] { injector->releaseAllButtons(); };
     links.resetScrollPhase = [injector] { injector->resetScrollPhase(); };
     links.injectorApiDisabled = [injector] { return injector->apiDisabled(); };
+    // Left empty until the injector can re-validate its trust with a focused-element query and
+    // the target store can recompute provisional targets: meanwhile a tick with phones connected
+    // uses the quick check and refreshes nothing.
+    links.revalidateTrust = nullptr;
+    links.refreshProvisional = nullptr;
     return links;
 }
 
