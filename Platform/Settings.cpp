@@ -8,17 +8,17 @@ namespace quib {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-std::shared_ptr<Settings> Settings::inMemory() { return std::shared_ptr<Settings>(new Settings({})); }
+std::shared_ptr<Settings> Settings::inMemory() { return std::make_shared<Settings>(Passkey{}, std::filesystem::path{}); }
 
 std::shared_ptr<Settings> Settings::atPath(fs::path path) {
-    std::shared_ptr<Settings> settings(new Settings(std::move(path)));
+    auto settings = std::make_shared<Settings>(Passkey{}, std::move(path));
     settings->load();
     return settings;
 }
 
 fs::path Settings::defaultPath() { return xdgConfigHome() / "Quib" / "defaults.json"; }
 
-Settings::Settings(fs::path path) : path_(std::move(path)) {}
+Settings::Settings(Passkey, fs::path path) : path_(std::move(path)) {}
 
 void Settings::load() {
     auto contents = readWholeFile(path_);

@@ -25,7 +25,13 @@ using SettingValue = std::variant<Bytes, std::string, bool, std::int64_t, double
 // booleans as themselves, byte values as {"data": "<standard Base64>"}. Every change rewrites the
 // file atomically; a file that cannot be read is set aside, never overwritten.
 class Settings {
+    // Only the class's own factories can make this key, so construction goes through them.
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
 public:
+    Settings(Passkey, std::filesystem::path path);
     // A store that lives in memory only (tests).
     static std::shared_ptr<Settings> inMemory();
     // A store kept in the file at `path`.
@@ -58,7 +64,6 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    explicit Settings(std::filesystem::path path);
     void load();
     void save() const;  // with mutex_ held
     std::optional<nlohmann::json> raw(std::string_view key) const;

@@ -291,10 +291,10 @@ Result<std::unique_ptr<ControlSocket>> ControlSocket::open(const fs::path& path,
     auto core = std::make_shared<controlsocket::Core>(std::move(handler));
     if (auto listening = listenAt(core->acceptor(), path); !listening) return listening.error();
     core->accept();
-    return std::unique_ptr<ControlSocket>(new ControlSocket(path, std::move(core)));
+    return std::make_unique<ControlSocket>(Passkey{}, path, std::move(core));
 }
 
-ControlSocket::ControlSocket(fs::path path, std::shared_ptr<controlsocket::Core> core)
+ControlSocket::ControlSocket(Passkey, fs::path path, std::shared_ptr<controlsocket::Core> core)
     : path_(std::move(path)), core_(std::move(core)) {
     thread_ = std::thread([core = core_] { core->io().run(); });
 }

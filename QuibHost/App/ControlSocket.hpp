@@ -21,7 +21,13 @@ namespace controlsocket { class Core; }
 // Connections are served on the socket's own thread. The handler is called there and must only
 // hand the request on (to the main loop); it answers through the Reply, from any thread.
 class ControlSocket {
+    // Only the class's own factories can make this key, so construction goes through them.
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
 public:
+    ControlSocket(Passkey, std::filesystem::path path, std::shared_ptr<controlsocket::Core> core);
     // The answer side of one request. Safe from any thread; once the client has gone or the
     // reply has finished, further lines are dropped.
     class Reply {
@@ -63,7 +69,6 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    ControlSocket(std::filesystem::path path, std::shared_ptr<controlsocket::Core> core);
 
     std::filesystem::path path_;
     std::shared_ptr<controlsocket::Core> core_;

@@ -9,10 +9,10 @@ namespace quib {
 
 std::unique_ptr<QuibHostApp> QuibHostApp::create(Config config) {
     Instrumentation::configureShared(config.settings);
-    return std::unique_ptr<QuibHostApp>(new QuibHostApp(std::move(config)));
+    return std::make_unique<QuibHostApp>(Passkey{}, std::move(config));
 }
 
-QuibHostApp::QuibHostApp(Config config) : config_(std::move(config)) {
+QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
     HostServer::Config server;
     server.main = config_.main;

@@ -26,6 +26,11 @@ namespace quib {
 // once, their start-up in order after launch, and their shut-down. Without a desktop panel, a
 // control socket stands in for the panel's buttons.
 class QuibHostApp {
+    // Only the class's own factories can make this key, so construction goes through them.
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
 public:
     // The one command-line argument the host understands; anything else is ignored.
     static constexpr std::string_view enableLoginItemArgument = "--enable-login-item";
@@ -54,6 +59,7 @@ public:
 
     // Makes the shared objects (reading the stored pairing code), before the main loop runs.
     static std::unique_ptr<QuibHostApp> create(Config config);
+    QuibHostApp(Passkey, Config config);
     ~QuibHostApp();
     QuibHostApp(const QuibHostApp&) = delete;
     QuibHostApp& operator=(const QuibHostApp&) = delete;
@@ -71,7 +77,6 @@ public:
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
 private:
-    explicit QuibHostApp(Config config);
     HostState::Links stateLinks();
     void logLaunch() const;
     void enableLoginItemWhenAsked();

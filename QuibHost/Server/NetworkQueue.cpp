@@ -7,12 +7,12 @@
 namespace quib {
 
 std::shared_ptr<NetworkQueue> NetworkQueue::create(std::string label, std::shared_ptr<Clock> clock) {
-    std::shared_ptr<NetworkQueue> queue(new NetworkQueue(std::move(label), std::move(clock)));
+    auto queue = std::make_shared<NetworkQueue>(Passkey{}, std::move(label), std::move(clock));
     queue->begin();
     return queue;
 }
 
-NetworkQueue::NetworkQueue(std::string label, std::shared_ptr<Clock> clock)
+NetworkQueue::NetworkQueue(Passkey, std::string label, std::shared_ptr<Clock> clock)
     : label_(std::move(label)), clock_(std::move(clock)), io_(1) {}
 
 void NetworkQueue::begin() {

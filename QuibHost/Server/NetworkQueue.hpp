@@ -19,7 +19,13 @@ namespace quib {
 // completions run in order on it. Delayed tasks are timed by the injected clock, so tests move
 // deadlines with a FakeClock. After shutdown() nothing more runs and later posts are dropped.
 class NetworkQueue final : public Executor, public std::enable_shared_from_this<NetworkQueue> {
+    // Only the class's own factories can make this key, so construction goes through them.
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
 public:
+    NetworkQueue(Passkey, std::string label, std::shared_ptr<Clock> clock);
     static std::shared_ptr<NetworkQueue> create(std::string label, std::shared_ptr<Clock> clock);
     ~NetworkQueue() override;
     NetworkQueue(const NetworkQueue&) = delete;
@@ -41,7 +47,6 @@ public:
     const std::string& label() const { return label_; }
 
 private:
-    NetworkQueue(std::string label, std::shared_ptr<Clock> clock);
     void begin();
 
     std::string label_;

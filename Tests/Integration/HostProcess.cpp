@@ -48,7 +48,7 @@ bool valueOf(const std::string& line, std::string_view label, std::string& value
 }  // namespace
 
 std::unique_ptr<HostProcess> HostProcess::start(TempHome& home) {
-    std::unique_ptr<HostProcess> host(new HostProcess());
+    auto host = std::make_unique<HostProcess>(Passkey{});
     host->logPath_ = home.root() / "host.log";
     auto defaults = home.defaults();
     if (!defaults->contains("quib.port")) defaults->setInteger("quib.port", freePort());

@@ -40,7 +40,13 @@ std::uint16_t freePort();
 
 // A running quib-host in its own home, started on a free port; stopped with SIGTERM at the end.
 class HostProcess {
+    // Only the class's own factories can make this key, so construction goes through them.
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
 public:
+    explicit HostProcess(Passkey) {}
     // Starts the host and reads what it prints at start; fails the test when it does not start.
     static std::unique_ptr<HostProcess> start(TempHome& home);
 
@@ -57,7 +63,6 @@ public:
     std::optional<int> stop();
 
 private:
-    HostProcess() = default;
     std::optional<Subprocess> process_;
     std::filesystem::path logPath_;
     std::string code_;

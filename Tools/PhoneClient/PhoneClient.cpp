@@ -75,7 +75,7 @@ struct PhoneClient::Impl {
     }
 };
 
-PhoneClient::PhoneClient(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+PhoneClient::PhoneClient(Passkey, std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 PhoneClient::~PhoneClient() { close(); }
 
@@ -110,7 +110,7 @@ Result<std::unique_ptr<PhoneClient>> PhoneClient::connect(const Options& options
     if (*outcome) return fail("Could not connect to " + options.host + ":" + std::to_string(options.port) + ": " + outcome->message());
 
     impl->armRead();
-    return std::unique_ptr<PhoneClient>(new PhoneClient(std::move(impl)));
+    return std::make_unique<PhoneClient>(Passkey{}, std::move(impl));
 }
 
 Result<void> PhoneClient::sendHello(const std::string& deviceID, const std::string& deviceName,

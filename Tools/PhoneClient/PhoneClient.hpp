@@ -21,7 +21,14 @@ namespace quib {
 // All network work runs on the calling thread inside the calls, so nothing happens between
 // calls; lines the host sends meanwhile wait in the socket and are read on the next receive.
 class PhoneClient {
+    // Only the class's own factories can make this key, so construction goes through them.
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+    struct Impl;
+
 public:
+    PhoneClient(Passkey, std::unique_ptr<Impl> impl);
     struct Options {
         std::string host = "127.0.0.1";
         std::uint16_t port = 61413;
@@ -73,8 +80,6 @@ public:
     void close();
 
 private:
-    struct Impl;
-    explicit PhoneClient(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
 
