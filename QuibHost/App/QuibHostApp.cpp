@@ -48,11 +48,10 @@ HostState::Links QuibHostApp::stateLinks() {
     links.releaseAllButtons = [injector] { injector->releaseAllButtons(); };
     links.resetScrollPhase = [injector] { injector->resetScrollPhase(); };
     links.injectorApiDisabled = [injector] { return injector->apiDisabled(); };
-    // Left empty until the injector can re-validate its trust with a focused-element query and
-    // the target store can recompute provisional targets: meanwhile a tick with phones connected
-    // uses the quick check and refreshes nothing.
-    links.revalidateTrust = nullptr;
-    links.refreshProvisional = nullptr;
+    links.revalidateTrust = [injector, permissions = config_.permissions] {
+        return injector->revalidateTrust(permissions && permissions->accessibilityTrusted());
+    };
+    links.refreshProvisional = [targets = server_->neighbours().targets] { targets->refreshProvisional(); };
     return links;
 }
 
@@ -62,7 +61,7 @@ QuibHostApp::Launched QuibHostApp::launch() {
     server_->beginApprovals();
     server_->start(state_->pairingCode().value());
     server_->beginSystemWatch();
-    // Remote reach (local addresses, path watch, away access) has nothing to start yet.
+    startRemoteReach();
     server_->beginRemoteAccessWatch();
     state_->beginWatchingAccessibility();
     logLaunch();
@@ -70,6 +69,14 @@ QuibHostApp::Launched QuibHostApp::launch() {
     openControlSocket();
 
     return Launched{state_->pairingCode().value(), server_->inspect().listenerPort, server_->hostDisplayName()};
+}
+
+// The away listener itself is not started here: the server builds it when it has keys.
+void QuibHostApp::startRemoteReach() {
+    const auto& reach = server_->neighbours().reach;
+    reach->refreshLocal();
+    reach->watchPath();
+    if (config_.settings->boolean(RemoteReachService::enabledKey).value_or(false)) reach->start();
 }
 
 void QuibHostApp::logLaunch() const {

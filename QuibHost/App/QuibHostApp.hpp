@@ -78,6 +78,7 @@ public:
 
 private:
     HostState::Links stateLinks();
+    void startRemoteReach();
     void logLaunch() const;
     void enableLoginItemWhenAsked();
     void openControlSocket();

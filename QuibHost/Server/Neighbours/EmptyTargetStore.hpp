@@ -21,6 +21,7 @@ public:
     std::set<std::string> unresolvedSnapshot() const override { return {}; }
     std::optional<QuibTarget> safeTarget(const std::string&) override { return std::nullopt; }
     std::optional<QuibTarget> safeActiveTarget() override { return std::nullopt; }
+    void refreshProvisional() override {}
 
 private:
     Published<std::vector<QuibTarget>> targets_;

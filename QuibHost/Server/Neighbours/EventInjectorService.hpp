@@ -25,6 +25,9 @@ public:
     virtual void setPaused(bool paused) = 0;
     // The desktop's input interface refused the process at the last trust check.
     virtual bool apiDisabled() const = 0;
+    // Asks the desktop for its focused element, which refreshes `apiDisabled`; then answers whether
+    // input can be posted: the process is trusted (`processTrusted`) and the interface not disabled.
+    virtual bool revalidateTrust(bool processTrusted) = 0;
 };
 
 }  // namespace quib

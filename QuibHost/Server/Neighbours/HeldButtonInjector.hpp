@@ -29,6 +29,7 @@ public:
     bool isPaused() const override;
     void setPaused(bool paused) override;
     bool apiDisabled() const override { return false; }
+    bool revalidateTrust(bool processTrusted) override { return processTrusted; }
 
     // What a press and a phase change would record.
     void press(MouseButton button);

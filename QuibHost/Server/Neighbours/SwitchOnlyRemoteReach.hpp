@@ -11,8 +11,6 @@ namespace quib {
 // offers no way to reach the host, issues no key and treats no peer as local.
 class SwitchOnlyRemoteReach final : public RemoteReachService {
 public:
-    static constexpr std::string_view enabledKey = "quib.away.enabled";
-
     explicit SwitchOnlyRemoteReach(std::shared_ptr<Settings> settings) : settings_(std::move(settings)) {}
 
     bool isEnabled() const override { return settings_->boolean(enabledKey).value_or(false); }
@@ -24,6 +22,10 @@ public:
         return payload;
     }
     void forget(const std::string&) override {}
+    // Nothing to learn, watch or map yet.
+    void refreshLocal() override {}
+    void watchPath() override {}
+    void start() override {}
 
 private:
     std::shared_ptr<Settings> settings_;

@@ -33,6 +33,8 @@ public:
     // The saved target, else the provisional one (adopted into the saved list), with this id.
     virtual std::optional<QuibTarget> safeTarget(const std::string& id) = 0;
     virtual std::optional<QuibTarget> safeActiveTarget() = 0;
+    // Main executor: recomputes the targets the host proposes.
+    virtual void refreshProvisional() = 0;
 };
 
 }  // namespace quib

@@ -176,3 +176,48 @@ TEST_F(QuibHostApp, FailsToLaunchWhenThePortIsTaken) {
 
 }  // namespace
 }  // namespace quib::apptests
+
+namespace quib::apptests {
+namespace {
+
+// Remote reach that remembers what start-up asked of it.
+class StartRecordingReach final : public RemoteReachService {
+public:
+    bool isEnabled() const override { return false; }
+    std::vector<QuibTransport::Key> listenerKeys() override { return {}; }
+    bool isOnSameNetwork(const std::string&) override { return false; }
+    RemoteAccessPayload payload(const std::optional<std::string>&, bool) override { return {}; }
+    void forget(const std::string&) override {}
+    void refreshLocal() override { calls.push_back("refreshLocal"); }
+    void watchPath() override { calls.push_back("watchPath"); }
+    void start() override { calls.push_back("start"); }
+    std::vector<std::string> calls;
+};
+
+class QuibHostAppRemoteReach : public QuibHostApp {
+protected:
+    std::vector<std::string> launchWithAway(std::optional<bool> away) {
+        if (away) settings->setBool(RemoteReachService::enabledKey, *away);
+        auto reach = std::make_shared<StartRecordingReach>();
+        quib::QuibHostApp::Config config{main,     clock, settings, std::make_shared<SettablePermissions>(),
+                                         std::make_shared<RecordingServiceAdvertiser>(),
+                                         LoginItem(entry(), "/opt/quib/quib-host"), {}, {"quib-host"},
+                                         scratch.path / "host.sock", "127.0.0.1"};
+        config.neighbours.injector = injector;
+        config.neighbours.reach = reach;
+        app = quib::QuibHostApp::create(std::move(config));
+        EXPECT_TRUE(launch().port);
+        return reach->calls;
+    }
+};
+
+TEST_F(QuibHostAppRemoteReach, StartUpAsksRemoteReachForAddressesAndPathAndMappingOnlyWhenAwayIsOn) {
+    EXPECT_EQ(launchWithAway(true), (std::vector<std::string>{"refreshLocal", "watchPath", "start"}));
+}
+
+TEST_F(QuibHostAppRemoteReach, AwayOffOrUnsetStartsNoMapping) {
+    EXPECT_EQ(launchWithAway(std::nullopt), (std::vector<std::string>{"refreshLocal", "watchPath"}));
+}
+
+}  // namespace
+}  // namespace quib::apptests

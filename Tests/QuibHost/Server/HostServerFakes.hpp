@@ -42,6 +42,7 @@ public:
     }
     std::optional<QuibTarget> safeTarget(const std::string&) override { return std::nullopt; }
     std::optional<QuibTarget> safeActiveTarget() override { return std::nullopt; }
+    void refreshProvisional() override {}
 
     void setSnapshot(Snapshot snapshot, std::optional<std::string> activeID = std::nullopt,
                      std::set<std::string> unresolvedIDs = {}) {
@@ -98,6 +99,9 @@ public:
     RemoteAccessPayload payload(const std::optional<std::string>& deviceID, bool isLocalPeer) override {
         return standIn_.payload(deviceID, isLocalPeer);
     }
+    void refreshLocal() override {}
+    void watchPath() override {}
+    void start() override {}
     void forget(const std::string& deviceID) override {
         std::lock_guard lock(mutex_);
         forgotten_.push_back(deviceID);
