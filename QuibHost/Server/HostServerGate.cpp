@@ -95,9 +95,14 @@ void HostServer::welcome(const ClientPtr& client, bool approved) {
     all.insert(all.end(), std::make_move_iterator(provisional.begin()), std::make_move_iterator(provisional.end()));
     send(HostMessage{HostMessage::Targets{std::move(all)}}, *client);
     sendRemoteAccess(client);
+    // The broker lives on the main executor; the list goes back to the network queue to be sent,
+    // so it queues behind the welcome and the targets instead of overtaking them.
     onMain([client](HostServer& server) {
         auto pending = server.neighbours_.approvals->pending();
-        if (!pending.empty()) server.send(HostMessage{HostMessage::PendingApprovals{std::move(pending)}}, *client);
+        if (pending.empty()) return;
+        server.network_->post([weak = server.weak_from_this(), client, pending = std::move(pending)]() mutable {
+            if (auto self = weak.lock()) self->send(HostMessage{HostMessage::PendingApprovals{std::move(pending)}}, *client);
+        });
     });
 }
 
