@@ -1,6 +1,7 @@
 #include "QuibHost/Server/TlsConnection.hpp"
 
 #include <asio/error.hpp>
+#include <asio/dispatch.hpp>
 #include <asio/post.hpp>
 #include <asio/ssl/error.hpp>
 #include <asio/write.hpp>
@@ -75,8 +76,11 @@ void TlsConnection::read(std::size_t maximum, ReceiveHandler handler) {
                             });
 }
 
+// On the network queue the line joins the outgoing queue at once, so replies keep the order in
+// which they were sent even when another thread posts a reply while the current handler runs
+// (the io_context runs that cross-thread post before work posted from inside the handler).
 void TlsConnection::send(std::string bytes, bool thenClose) {
-    asio::post(stream_.get_executor(), [self = shared_from_this(), bytes = std::move(bytes), thenClose]() mutable {
+    asio::dispatch(stream_.get_executor(), [self = shared_from_this(), bytes = std::move(bytes), thenClose]() mutable {
         self->enqueue({std::move(bytes), thenClose});
     });
 }
