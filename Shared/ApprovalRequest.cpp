@@ -1,25 +1,15 @@
 #include "Shared/ApprovalRequest.hpp"
 
-#include <limits>
-
 #include "Platform/SecureRandom.hpp"
 #include "Platform/UnicodeText.hpp"
 #include "Shared/ApprovalClock.hpp"
+#include "Shared/EpochMillis.hpp"
 
 namespace quib {
 
 namespace {
 
 constexpr std::string_view kTruncationSuffix = "\n\u2026 (truncated)";
-
-// a + b, held at the int64 limits instead of overflowing: a creation time near the limit from
-// a peer must not wrap the expiry into the past.
-std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-    return sum;
-}
 
 }  // namespace
 
@@ -49,6 +39,15 @@ ApprovalRequest ApprovalRequest::fromJson(const Json& json) {
         expires ? *expires : saturatingAdd(request.createdAtEpochMillis, defaultTimeoutSeconds * 1000);
     request.onExpiry = readDecisionOrDeny(r, "onExpiry");
     return request;
+}
+
+bool ApprovalRequest::isExpired(std::int64_t now) const { return now >= expiresAtEpochMillis; }
+
+std::int64_t ApprovalRequest::secondsRemaining(std::int64_t now) const {
+    if (isExpired(now)) return 0;
+    // The two times may be farther apart than an int64 holds; their distance always fits unsigned.
+    const auto left = static_cast<std::uint64_t>(expiresAtEpochMillis) - static_cast<std::uint64_t>(now);
+    return static_cast<std::int64_t>(left / 1000);
 }
 
 Json ApprovalRequest::toJson() const {

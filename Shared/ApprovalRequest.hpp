@@ -40,6 +40,11 @@ struct ApprovalRequest {
     // text, a longer one cut there and followed by "\n… (truncated)".
     static std::string cutDetail(std::string detail);
 
+    // Whether the request has expired at `now` (epoch milliseconds): at its expiry or later.
+    bool isExpired(std::int64_t now) const;
+    // Whole seconds left until the expiry, rounded down; 0 once expired, never negative.
+    std::int64_t secondsRemaining(std::int64_t now) const;
+
     static ApprovalRequest fromJson(const Json& json);
     Json toJson() const;
     bool operator==(const ApprovalRequest&) const = default;

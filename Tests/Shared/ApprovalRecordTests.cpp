@@ -117,6 +117,19 @@ TEST(ApprovalRequest, EncodesEveryKeyAndLeavesOutAnAbsentTarget) {
     EXPECT_EQ(QuibCoder::decode<ApprovalRequest>(*QuibCoder::encode(request)).value(), request);
 }
 
+TEST(ApprovalRequest, ExpiresAtItsExpiryAndCountsWholeSecondsLeft) {
+    ApprovalRequest request;
+    request.expiresAtEpochMillis = kFakeNowMillis;
+    EXPECT_FALSE(request.isExpired(kFakeNowMillis - 1));
+    EXPECT_TRUE(request.isExpired(kFakeNowMillis));
+    EXPECT_EQ(request.secondsRemaining(kFakeNowMillis - 1999), 1);
+    EXPECT_EQ(request.secondsRemaining(kFakeNowMillis - 1), 0);
+    EXPECT_EQ(request.secondsRemaining(kFakeNowMillis + 5000), 0);
+    // Times from a peer may span the whole range; the distance must not overflow.
+    request.expiresAtEpochMillis = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(request.secondsRemaining(std::numeric_limits<std::int64_t>::min()), 18'446'744'073'709'551);
+}
+
 TEST(ApprovalResolution, UnknownWordsFallBackAndMissingTimeIsNow) {
     FakeApprovalClock fake;
     auto empty = QuibCoder::decode<ApprovalResolution>("{}");
