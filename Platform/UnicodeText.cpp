@@ -19,6 +19,27 @@ std::string upper(std::string_view utf8) {
 
 bool isWhiteSpace(char32_t codePoint) { return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_WHITE_SPACE); }
 
+std::string_view trimWhiteSpace(std::string_view utf8) {
+    const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+    int32_t begin = 0;
+    int32_t end = static_cast<int32_t>(utf8.size());
+    while (begin < end) {
+        int32_t next = begin;
+        UChar32 c;
+        U8_NEXT(s, next, end, c);
+        if (c < 0 || !isWhiteSpace(static_cast<char32_t>(c))) break;
+        begin = next;
+    }
+    while (end > begin) {
+        int32_t previous = end;
+        UChar32 c;
+        U8_PREV(s, begin, previous, c);
+        if (c < 0 || !isWhiteSpace(static_cast<char32_t>(c))) break;
+        end = previous;
+    }
+    return utf8.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+}
+
 namespace {
 
 // Calls `visit(begin, end)` with the UTF-16 offsets of each grapheme cluster until it returns false.

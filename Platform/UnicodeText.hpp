@@ -13,6 +13,9 @@ std::string upper(std::string_view utf8);
 // True for code points with the Unicode White_Space property.
 bool isWhiteSpace(char32_t codePoint);
 
+// The text without the White_Space code points (spaces, tabs, line breaks) at either end.
+std::string_view trimWhiteSpace(std::string_view utf8);
+
 // Number of extended grapheme clusters (user-perceived characters).
 std::size_t graphemeCount(std::string_view utf8);
 

@@ -17,6 +17,14 @@ TEST(UnicodeText, WhiteSpaceProperty) {
     EXPECT_FALSE(unicode::isWhiteSpace(U'\u200B'));
 }
 
+TEST(UnicodeText, TrimsWhiteSpaceAndLineBreaksAtBothEnds) {
+    EXPECT_EQ(unicode::trimWhiteSpace(" \t\r\n build ok\u3000\u2028\n"), "build ok");
+    EXPECT_EQ(unicode::trimWhiteSpace("\u00A0\n \u0085"), "");
+    EXPECT_EQ(unicode::trimWhiteSpace(""), "");
+    EXPECT_EQ(unicode::trimWhiteSpace("a\u200B"), "a\u200B");
+    EXPECT_EQ(unicode::trimWhiteSpace("\xFF x "), "\xFF x");  // ill-formed bytes are kept
+}
+
 TEST(UnicodeText, GraphemeClustersAreNeverSplit) {
     const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // one cluster
     EXPECT_EQ(unicode::graphemeCount(family + "ab"), 3u);
