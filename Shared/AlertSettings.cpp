@@ -1,13 +1,39 @@
 #include "Shared/AlertSettings.hpp"
 
+#include <utility>
 #include <vector>
 
 namespace quib {
+
+AlertSettings::AlertSettings(bool isEnabled, bool waiting, bool failed, bool done, bool approvals, bool playsSound,
+                             double quietSeconds, std::set<std::string> mutedTargetIDs)
+    : isEnabled(isEnabled),
+      waiting(waiting),
+      failed(failed),
+      done(done),
+      approvals(approvals),
+      playsSound(playsSound),
+      quietSeconds(clampedQuietSeconds(quietSeconds)),
+      mutedTargetIDs(std::move(mutedTargetIDs)) {}
 
 double AlertSettings::clampedQuietSeconds(double seconds) {
     if (seconds <= minQuietSeconds) return minQuietSeconds;
     if (seconds > maxQuietSeconds) return maxQuietSeconds;
     return seconds;
+}
+
+bool AlertSettings::allows(AgentEvent::Kind kind) const {
+    if (!isEnabled) return false;
+    switch (kind) {
+        case AgentEvent::Kind::done: return done;
+        case AgentEvent::Kind::waiting: return waiting;
+        case AgentEvent::Kind::failed: return failed;
+    }
+    return false;
+}
+
+bool AlertSettings::isMuted(const std::optional<std::string>& targetID) const {
+    return targetID && mutedTargetIDs.contains(*targetID);
 }
 
 AlertSettings AlertSettings::fromJson(const Json& json) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <set>
 #include <string>
 
+#include "Shared/AgentEvent.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {
@@ -24,8 +26,19 @@ struct AlertSettings {
     double quietSeconds = 30;
     std::set<std::string> mutedTargetIDs;  // targets that never cause an alert
 
+    AlertSettings() = default;
+    // `quietSeconds` is clamped as the decoder does.
+    AlertSettings(bool isEnabled, bool waiting, bool failed, bool done, bool approvals, bool playsSound,
+                  double quietSeconds, std::set<std::string> mutedTargetIDs);
+
     // `seconds` held within minQuietSeconds...maxQuietSeconds.
     static double clampedQuietSeconds(double seconds);
+
+    // Whether events of `kind` may alert: the master switch and that kind's flag are both on.
+    // Approvals are not an event kind; their flag is read by whoever handles them.
+    bool allows(AgentEvent::Kind kind) const;
+    // Whether `targetID` is muted; an absent target never is.
+    bool isMuted(const std::optional<std::string>& targetID) const;
 
     static AlertSettings fromJson(const Json& json);
     Json toJson() const;

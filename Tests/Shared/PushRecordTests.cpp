@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "Platform/UnicodeText.hpp"
+#include "Shared/AgentAlert.hpp"
 #include "Shared/AlertSettings.hpp"
 #include "Shared/PushRegistration.hpp"
 #include "Shared/QuibCoder.hpp"
@@ -52,4 +54,67 @@ TEST(PushRegistration, WrongTypesFailTheRegistration) {
     EXPECT_EQ(r->token, "");
     EXPECT_TRUE(r->usesSandbox);
     EXPECT_EQ(r->settings.quietSeconds, 300);
+}
+
+TEST(AlertSettings, InitialiserClampsTheQuietWindow) {
+    const auto quiet = [](double seconds) { return AlertSettings(true, true, true, false, true, true, seconds, {}).quietSeconds; };
+    EXPECT_EQ(quiet(-5), 0);
+    EXPECT_EQ(quiet(900), 300);
+    EXPECT_EQ(quiet(12.5), 12.5);
+}
+
+TEST(AlertSettings, AllowsNeedsTheMasterSwitchAndTheKindsFlag) {
+    const AlertSettings defaults;
+    EXPECT_TRUE(defaults.allows(AgentEvent::Kind::waiting));
+    EXPECT_TRUE(defaults.allows(AgentEvent::Kind::failed));
+    EXPECT_FALSE(defaults.allows(AgentEvent::Kind::done));
+    const AlertSettings off(false, true, true, true, true, true, 30, {});
+    for (auto kind : allCases<AgentEvent::Kind>()) EXPECT_FALSE(off.allows(kind));
+}
+
+TEST(AlertSettings, AnAbsentTargetIsNeverMuted) {
+    const AlertSettings s(true, true, true, false, true, true, 30, {"T1"});
+    EXPECT_TRUE(s.isMuted("T1"));
+    EXPECT_FALSE(s.isMuted("T2"));
+    EXPECT_FALSE(s.isMuted(std::nullopt));
+}
+
+TEST(AgentAlert, EmptyObjectTakesEveryDefault) {
+    auto a = QuibCoder::decode<AgentAlert>("{}");
+    auto b = QuibCoder::decode<AgentAlert>("{}");
+    ASSERT_TRUE(a.ok() && b.ok());
+    EXPECT_EQ(a->id.size(), 36u);
+    EXPECT_EQ(a->id, unicode::upper(a->id));
+    EXPECT_NE(a->id, b->id);
+    EXPECT_EQ(a->threadID, "target.unknown");
+    EXPECT_EQ(a->title, "Quib");
+    EXPECT_FALSE(a->subtitle || a->targetID || a->approvalID);
+    EXPECT_EQ(a->body, "Something needs you");
+    EXPECT_EQ(a->kind, AgentAlert::Kind::waiting);
+    EXPECT_FALSE(a->isSilent);
+    EXPECT_TRUE(a->isTimeSensitive);
+    EXPECT_EQ(a->relevance, 0.9);
+    EXPECT_EQ(a->badge, 0);
+}
+
+TEST(AgentAlert, AnUnknownKindReadsAsWaitingButAWrongTypeFails) {
+    EXPECT_EQ(QuibCoder::decode<AgentAlert>(R"({"kind":"other"})")->kind, AgentAlert::Kind::waiting);
+    EXPECT_EQ(QuibCoder::decode<AgentAlert>(R"({"kind":"approval"})")->kind, AgentAlert::Kind::approval);
+    EXPECT_FALSE(QuibCoder::decode<AgentAlert>(R"({"kind":3})").ok());
+    EXPECT_FALSE(QuibCoder::decode<AgentAlert>(R"({"badge":"1"})").ok());
+    EXPECT_FALSE(QuibCoder::decode<AgentAlert>(R"({"isSilent":1})").ok());
+}
+
+TEST(AgentAlert, EncodesInOrderAndLeavesOutAbsentOptionals) {
+    AgentAlert alert{.id = "A", .threadID = "target.unknown", .title = "Quib", .body = "b", .kind = AgentAlert::Kind::failed};
+    EXPECT_EQ(*QuibCoder::encode(alert),
+              R"({"id":"A","threadID":"target.unknown","title":"Quib","body":"b","kind":"failed",)"
+              R"("isSilent":false,"isTimeSensitive":true,"relevance":0.9,"badge":0})");
+    alert.subtitle = "s";
+    alert.targetID = "T";
+    alert.approvalID = "R";
+    const auto text = *QuibCoder::encode(alert);
+    EXPECT_NE(text.find(R"("title":"Quib","subtitle":"s","body":"b","kind":"failed","targetID":"T","approvalID":"R",)"),
+              std::string::npos);
+    EXPECT_EQ(QuibCoder::decode<AgentAlert>(text).value(), alert);
 }
