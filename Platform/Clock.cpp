@@ -135,4 +135,14 @@ WallTime wallTimeFromSecondsSince2001(double seconds) {
     return WallTime(std::chrono::duration_cast<WallTime::duration>(Seconds(sinceUnix)));
 }
 
+std::string internetDateTime(WallTime time) {
+    const std::time_t seconds =
+        std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return std::string(text, length);
+}
+
 }  // namespace quib

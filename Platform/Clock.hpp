@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace quib {
@@ -94,5 +95,8 @@ private:
 // Seconds since 2001-01-01 00:00:00 UTC, the epoch of dates in stored records.
 double secondsSince2001(WallTime time);
 WallTime wallTimeFromSecondsSince2001(double seconds);
+
+// The moment in UTC to the whole second, as "2026-12-08T02:43:39Z".
+std::string internetDateTime(WallTime time);
 
 }  // namespace quib

@@ -123,4 +123,13 @@ bool Settings::moveValue(std::string_view from, std::string_view to) {
     return true;
 }
 
+std::optional<std::string> Settings::setAside(std::string_view key) {
+    std::string side = std::string(key) + ".unreadable";
+    for (int n = 2; !moveValue(key, side); ++n) {
+        if (!contains(key)) return std::nullopt;
+        side = std::string(key) + ".unreadable-" + std::to_string(n);
+    }
+    return side;
+}
+
 }  // namespace quib

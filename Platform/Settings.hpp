@@ -59,6 +59,10 @@ public:
     // aside before it would be overwritten). False, changing nothing, when `from` holds no value
     // or `to` already holds one.
     bool moveValue(std::string_view from, std::string_view to);
+    // Keeps an unreadable value out of harm's way: moves it to the first free key of
+    // "<key>.unreadable", "<key>.unreadable-2", ... and returns that key; none when `key` holds
+    // no value.
+    std::optional<std::string> setAside(std::string_view key);
 
     // Where a file-backed store keeps its values; empty for one in memory.
     const std::filesystem::path& path() const { return path_; }

@@ -164,12 +164,9 @@ DeviceRegistry::DeviceList DeviceRegistry::load(Settings& settings, std::string_
 // Moves an unreadable stored list to a side key before the next save could overwrite it, so a
 // damaged list costs the user nothing that cannot be recovered by hand.
 void DeviceRegistry::setAside(Settings& settings, std::string_view key, const std::string& reason) {
-    std::string side = std::string(key) + ".unreadable";
-    for (int n = 2; !settings.moveValue(key, side); ++n) {
-        if (!settings.contains(key)) return;
-        side = std::string(key) + ".unreadable-" + std::to_string(n);
-    }
-    quibLog().error("Stored device list ", pub(key), " was unreadable (", pub(reason), "); kept it as ", pub(side),
+    const auto side = settings.setAside(key);
+    if (!side) return;
+    quibLog().error("Stored device list ", pub(key), " was unreadable (", pub(reason), "); kept it as ", pub(*side),
                     " and started with an empty list");
 }
 
