@@ -60,8 +60,11 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "code") return code(request.value("rotate", Json(false)) == Json(true), *reply);
     if (command == "pause" || command == "resume") return pause(command == "pause", *reply);
     if (command == "watch") return watch(reply);
+    if (command == "targets") return answer(*reply, Json{{"targets", targets()}});
+    if (command == "use") return use(stringField(request, "target"), *reply);
+    if (command == "reveal") return reveal(stringField(request, "item"), *reply);
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume and watch.");
+                "resume, watch, targets, use and reveal.");
 }
 
 Json ControlCommands::status() const {
@@ -160,6 +163,38 @@ void ControlCommands::watch(const std::shared_ptr<ControlSocket::Reply>& reply) 
             if (auto self = weak.lock()) self->watchers_.erase(id);
         });
     });
+}
+
+// As the panel's target section lists them: the saved targets in the user's order.
+Json ControlCommands::targets() const {
+    const auto saved = config_.store->snapshot().saved;
+    const auto active = config_.store->activeSnapshot();
+    const auto unresolved = config_.store->unresolvedSnapshot();
+    Json rows = Json::array();
+    for (const auto& target : saved) {
+        rows.push_back(Json{{"id", target.id},
+                            {"kind", std::string(enumName(target.kind))},
+                            {"name", target.name},
+                            {"active", target.id == active},
+                            {"unresolved", unresolved.contains(target.id)}});
+    }
+    return rows;
+}
+
+// The panel's picker offers saved targets only, so an id that names none is refused.
+void ControlCommands::use(const std::string& targetID, ControlSocket::Reply& reply) {
+    if (targetID.empty()) return reply.fail("Say which target: use TARGET-ID (quibctl targets lists them).");
+    const auto target = config_.store->target(targetID);
+    if (!target) return reply.fail("No saved target has the identifier " + targetID + " (quibctl targets lists them).");
+    config_.store->setActive(targetID);
+    answer(reply, Json{{"message", "Active target: " + target->name}});
+}
+
+void ControlCommands::reveal(const std::string& item, ControlSocket::Reply& reply) {
+    if (item != "log") return reply.fail("Say what to reveal: reveal log.");
+    const auto path = config_.log ? config_.log->reveal() : std::nullopt;
+    if (!path) return reply.fail("The delivery log has no folder to live in.");
+    answer(reply, Json{{"path", path->string()}});
 }
 
 }  // namespace quib

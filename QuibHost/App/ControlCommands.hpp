@@ -12,6 +12,8 @@
 #include "QuibHost/App/HostState.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Targets/DeliveryLog.hpp"
+#include "QuibHost/Targets/TargetStoreService.hpp"
 
 namespace quib {
 
@@ -28,6 +30,11 @@ namespace quib {
 //   {"command":"pause"} / {"command":"resume"}   the injection pause
 //   {"command":"watch"}                  then one {"activity": text} line per activity, until
 //                                        the client leaves
+//   {"command":"targets"}                the saved targets in order, the active and the
+//                                        unresolved ones marked
+//   {"command":"use","target":ID}        make a saved target the active one
+//   {"command":"reveal","item":"log"}    make the delivery log when missing, show it, and
+//                                        answer its path
 class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
 public:
     struct Config {
@@ -35,6 +42,8 @@ public:
         std::shared_ptr<HostState> state;
         std::shared_ptr<DeviceRegistry> registry;
         std::shared_ptr<HostServer> server;
+        std::shared_ptr<TargetStoreService> store;
+        std::shared_ptr<DeliveryLog> log;
     };
 
     static std::shared_ptr<ControlCommands> create(Config config);
@@ -61,6 +70,9 @@ private:
     void code(bool rotate, ControlSocket::Reply& reply);
     void pause(bool paused, ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
+    Json targets() const;
+    void use(const std::string& targetID, ControlSocket::Reply& reply);
+    void reveal(const std::string& item, ControlSocket::Reply& reply);
     std::optional<std::string> nameOf(const std::string& deviceID, bool connectedOrRevokedOnly) const;
 
     Config config_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Platform/AtomicFile.hpp"
 #include "Platform/Logger.hpp"
 #include "Shared/Instrumentation.hpp"
 
@@ -13,6 +14,10 @@ std::unique_ptr<QuibHostApp> QuibHostApp::create(Config config) {
 }
 
 QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
+    deliveryLog_ = std::make_shared<DeliveryLog>(
+        DeliveryLog::Config{config_.dataHome.value_or(xdgDataHome()), config_.clock, config_.revealer});
+    store_ = TargetStore::create({config_.main, config_.settings, config_.clock, deliveryLog_});
+    config_.neighbours.targets = store_;
     registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
     HostServer::Config server;
     server.main = config_.main;
@@ -26,7 +31,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     server_ = HostServer::create(std::move(server));
     state_ = HostState::create({config_.main, config_.clock, config_.settings, config_.permissions, config_.loginItem,
                                 stateLinks()});
-    commands_ = ControlCommands::create({config_.main, state_, registry_, server_});
+    commands_ = ControlCommands::create({config_.main, state_, registry_, server_, store_, deliveryLog_});
 }
 
 QuibHostApp::~QuibHostApp() {
@@ -51,7 +56,9 @@ HostState::Links QuibHostApp::stateLinks() {
     links.revalidateTrust = [injector, permissions = config_.permissions] {
         return injector->revalidateTrust(permissions && permissions->accessibilityTrusted());
     };
-    links.refreshProvisional = [targets = server_->neighbours().targets] { targets->refreshProvisional(); };
+    links.refreshProvisional = [weak = std::weak_ptr<TargetStore>(store_)] {
+        if (auto store = weak.lock()) store->refreshProvisional();
+    };
     return links;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Platform/Clock.hpp"
+#include "Platform/FileRevealer.hpp"
 #include "Platform/MainLoop.hpp"
 #include "Platform/Permissions.hpp"
 #include "Platform/Result.hpp"
@@ -19,6 +20,8 @@
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/ServiceAdvertiser.hpp"
+#include "QuibHost/Targets/DeliveryLog.hpp"
+#include "QuibHost/Targets/TargetStore.hpp"
 
 namespace quib {
 
@@ -42,11 +45,16 @@ public:
         std::shared_ptr<Permissions> permissions;
         std::shared_ptr<ServiceAdvertiser> advertiser;
         LoginItem loginItem;
-        HostServerNeighbours neighbours;  // empty ones get stand-ins
+        // Empty ones get stand-ins; the target store is always the application's own.
+        HostServerNeighbours neighbours;
         std::vector<std::string> arguments;  // the process's, program name first
         // Where the control socket listens; none: ControlSocket::defaultPath().
         std::optional<std::filesystem::path> controlSocketPath;
         std::string listenAddress = "::";
+        // Shows the delivery log to the user; none: it is only made.
+        std::shared_ptr<FileRevealer> revealer;
+        // The folder that holds the host's data folder; none: $XDG_DATA_HOME.
+        std::optional<std::filesystem::path> dataHome;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
@@ -70,7 +78,8 @@ public:
     void terminate();
 
     HostServer& server() { return *server_; }
-    TargetStoreService& store() { return *server_->neighbours().targets; }
+    TargetStore& store() { return *store_; }
+    DeliveryLog& deliveryLog() { return *deliveryLog_; }
     HostState& state() { return *state_; }
     DeviceRegistry& registry() { return *registry_; }
     // The control socket, while it is open.
@@ -84,6 +93,8 @@ private:
     void openControlSocket();
 
     Config config_;
+    std::shared_ptr<DeliveryLog> deliveryLog_;
+    std::shared_ptr<TargetStore> store_;
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<HostServer> server_;
     std::shared_ptr<HostState> state_;

@@ -11,6 +11,7 @@
 #include "Platform/Clock.hpp"
 #include "Platform/HeadlessPermissions.hpp"
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
+#include "Platform/Linux/XdgOpenRevealer.hpp"
 #include "Platform/MainLoop.hpp"
 #include "Platform/Settings.hpp"
 #include "QuibHost/App/LoginItem.hpp"
@@ -54,6 +55,9 @@ int main(int argc, char** argv) {
                                LoginItem::forThisProgram(),
                                {},
                                std::vector<std::string>(argv, argv + argc),
+                               std::nullopt,
+                               "::",
+                               std::make_shared<XdgOpenRevealer>(),
                                std::nullopt};
     auto app = QuibHostApp::create(std::move(config));
 

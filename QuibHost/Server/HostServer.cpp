@@ -32,7 +32,7 @@ HostServer::HostServer(Passkey, Config config)
       clock_(std::move(config.clock)),
       registry_(std::move(config.registry)),
       advertiser_(std::move(config.advertiser)),
-      neighbours_(config.neighbours.completed(main_, settings_)),
+      neighbours_(config.neighbours.completed(main_, settings_, clock_)),
       listenAddress_(bindAddress(config.listenAddress)),
       machineInfo_(std::move(config.machineInfo)),
       permissions_(config.permissions ? std::move(config.permissions) : std::make_shared<HeadlessPermissions>()),

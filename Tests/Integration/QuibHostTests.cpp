@@ -3,10 +3,14 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "Shared/PairingCode.hpp"
+#include "Shared/QuibCoder.hpp"
+#include "Shared/QuibTarget.hpp"
 #include "Shared/QuibTransport.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
@@ -95,6 +99,32 @@ TEST(QuibHost, AnswersOpenSslsOwnClientWithAPong) {
     EXPECT_TRUE(client->readUntil("{\"pong\":{\"nonce\":7,", 15s)) << client->output() << "\nlog:\n" << host->log();
     EXPECT_NE(client->output().find("TLS_AES_128_GCM_SHA256"), std::string::npos) << client->output();
     EXPECT_EQ(host->stop(), 0) << host->log();
+}
+
+TEST(QuibHost, CopiesUndecodableStoredTargetsToABackupBeforeStoringAList) {
+    TempHome home;
+    home.defaults()->setBytes("quib.targets.v1", bytesOf("not json\n"));
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+
+    std::vector<std::filesystem::path> backups;
+    for (const auto& entry : std::filesystem::directory_iterator(home.dataHome() / "Quib")) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("targets-") && name.ends_with(".json")) backups.push_back(entry.path());
+    }
+    ASSERT_EQ(backups.size(), 1u) << host->log();
+    std::ifstream in(backups[0], std::ios::binary);
+    std::ostringstream copied;
+    copied << in.rdbuf();
+    EXPECT_EQ(copied.str(), "not json\n");
+
+    const auto stored = home.defaults()->bytes("quib.targets.v1");
+    ASSERT_TRUE(stored);
+    const std::string text = textOf(*stored);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+    EXPECT_TRUE(QuibCoder::decode<std::vector<QuibTarget>>(text)) << text;
+    EXPECT_NE(host->log().find("saved targets did not decode"), std::string::npos) << host->log();
 }
 
 TEST(QuibPhone, SaysHelloSendsItsLinesAndPrintsTheHostsReplies) {

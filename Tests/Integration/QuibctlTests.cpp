@@ -1,6 +1,8 @@
 // quibctl against the real quib-host, as a person would use them on a machine without a
 // display: the host prints its code, a phone connects with it, and the control tool approves.
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -10,6 +12,8 @@
 #include "Platform/MainLoop.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Shared/PairingCode.hpp"
+#include "Shared/QuibCoder.hpp"
+#include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
@@ -232,6 +236,75 @@ TEST(Quibctl, AnApprovedPhoneAtOnceReceivesStatusAndTargetsAndIsWelcomedBack) {
     auto welcomeRotated = rotated->receiveCase("welcome", 10s);
     ASSERT_TRUE(welcomeRotated);
     EXPECT_EQ((*welcomeRotated)["status"]["deviceApproved"], true);
+}
+
+QuibTarget storedTarget(const std::string& id, QuibTarget::Kind kind, const std::string& name) {
+    QuibTarget target;
+    target.id = id;
+    target.kind = kind;
+    target.name = name;
+    if (kind == QuibTarget::Kind::tmux) target.tmuxTarget = "%1";
+    if (kind == QuibTarget::Kind::app) target.bundleID = "org.example.editor";
+    return target;
+}
+
+// Stored before the host starts: a tmux target, then an app target (the active one), and Ada's
+// phone as approved.
+TEST(Quibctl, StoredTargetsReachAnApprovedPhoneAndTheToolInTheirOrder) {
+    TempHome home;
+    const std::vector<QuibTarget> targets{storedTarget("T-1", QuibTarget::Kind::tmux, "Agent (work)"),
+                                          storedTarget("T-2", QuibTarget::Kind::app, "Editor")};
+    auto defaults = home.defaults();
+    defaults->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(targets)));
+    defaults->setString("quib.activeTarget.v1", "T-2");
+    const DeviceRegistry::DeviceList approved{{"PHONE-1", "Ada's phone", SystemClock::shared()->wallNow()}};
+    defaults->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+
+    auto ada = phone(*host, host->pairingCode());
+    ASSERT_TRUE(ada);
+    ASSERT_TRUE(ada->sendHello("PHONE-1", "Ada's phone"));
+    auto welcome = ada->receiveCase("welcome", 10s);
+    ASSERT_TRUE(welcome) << welcome.error().message << host->log();
+    const Json expected = JsonCoding<std::vector<QuibTarget>>::encode(targets);
+    EXPECT_EQ((*welcome)["targets"], expected);
+    EXPECT_EQ((*welcome)["status"]["activeTargetID"], "T-2");
+    auto all = ada->receiveCase("targets", 10s);
+    ASSERT_TRUE(all) << all.error().message;
+    EXPECT_EQ((*all)["_0"], expected);
+
+    const auto listed = quibctl(home, {"targets"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out, "  T-1  tmux  Agent (work)\n* T-2  app  Editor  (active)\n");
+
+    const auto used = quibctl(home, {"use", "T-1"});
+    EXPECT_EQ(used.out, "Active target: Agent (work)\n");
+    // Statuses sent before the change may come first.
+    bool told = false;
+    while (!told) {
+        auto status = ada->receiveCase("status", 10s);
+        if (!status) break;
+        told = (*status)["_0"]["activeTargetID"] == "T-1";
+    }
+    EXPECT_TRUE(told) << host->log();
+    const auto unknown = quibctl(home, {"use", "T-9"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "quibctl: No saved target has the identifier T-9 (quibctl targets lists them).\n");
+}
+
+TEST(Quibctl, RevealLogPrintsThePathOfAnOwnerOnlyLog) {
+    TempHome home;
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    const auto revealed = quibctl(home, {"reveal", "log"});
+    EXPECT_EQ(revealed.status, 0) << revealed.err;
+    const auto path = home.dataHome() / "Quib" / "deliveries.log";
+    EXPECT_EQ(revealed.out, path.string() + "\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 }  // namespace

@@ -29,17 +29,22 @@ constexpr const char* usage =
     "  code [--rotate]      show the pairing code, or draw a new one (disconnects every phone)\n"
     "  pause                stop posting input from phones\n"
     "  resume               post input from phones again\n"
-    "  watch                print the host's activity as it happens (Ctrl-C ends)\n";
+    "  watch                print the host's activity as it happens (Ctrl-C ends)\n"
+    "  targets              the saved targets in order, the active one marked\n"
+    "  use TARGET-ID        make a saved target the active one\n"
+    "  reveal log           show the delivery log and print its path\n";
 
 // The request line for the command line, or none when it is not a command.
 std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if (args.empty()) return std::nullopt;
     const std::string& command = args[0];
     const bool simple = command == "status" || command == "devices" || command == "pause" ||
-                        command == "resume" || command == "watch";
+                        command == "resume" || command == "watch" || command == "targets";
     if (simple && args.size() == 1) return Json{{"command", command}};
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
+    if (command == "use" && args.size() == 2 && !args[1].empty()) return Json{{"command", "use"}, {"target", args[1]}};
+    if (command == "reveal" && args.size() == 2 && args[1] == "log") return Json{{"command", "reveal"}, {"item", "log"}};
     if (command == "code" && args.size() == 1) return Json{{"command", "code"}};
     if (command == "code" && args.size() == 2 && args[1] == "--rotate") return Json{{"command", "code"}, {"rotate", true}};
     return std::nullopt;
@@ -141,6 +146,20 @@ void printDevices(const Json& devices) {
         std::cout << text(device, "id") << "  " << text(device, "name") << "  (" << stateText(device) << ")\n";
 }
 
+void printTargets(const Json& targets) {
+    if (!targets.is_array() || targets.empty()) {
+        std::cout << "No saved targets\n";
+        return;
+    }
+    for (const Json& target : targets) {
+        std::cout << (flag(target, "active") ? "* " : "  ") << text(target, "id") << "  " << text(target, "kind") << "  "
+                  << text(target, "name");
+        if (flag(target, "active")) std::cout << "  (active)";
+        if (flag(target, "unresolved")) std::cout << "  (no live pane)";
+        std::cout << "\n";
+    }
+}
+
 // Prints one reply line; false when it was an error.
 bool printReply(const Json& reply, const std::string& command) {
     if (reply.contains("error")) {
@@ -150,6 +169,8 @@ bool printReply(const Json& reply, const std::string& command) {
     if (reply.contains("activity")) std::cout << text(reply, "activity") << std::endl;
     else if (command == "status" && reply.contains("status")) printStatus(reply["status"]);
     else if (command == "devices") printDevices(reply.value("devices", Json::array()));
+    else if (command == "targets") printTargets(reply.value("targets", Json::array()));
+    else if (command == "reveal") std::cout << text(reply, "path") << "\n";
     else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";
     return true;

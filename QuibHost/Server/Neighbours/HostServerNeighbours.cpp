@@ -1,21 +1,26 @@
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 
+#include "Platform/AtomicFile.hpp"
 #include "QuibHost/Server/Neighbours/BufferingUploadService.hpp"
 #include "QuibHost/Server/Neighbours/EmptyAppCatalog.hpp"
 #include "QuibHost/Server/Neighbours/EmptyApprovalBroker.hpp"
-#include "QuibHost/Server/Neighbours/EmptyTargetStore.hpp"
 #include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
 #include "QuibHost/Server/Neighbours/IdlePushSender.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Server/Neighbours/SwitchOnlyRemoteReach.hpp"
 #include "QuibHost/Server/Neighbours/UnavailableTargetRouter.hpp"
+#include "QuibHost/Targets/TargetStore.hpp"
 
 namespace quib {
 
 HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Executor>& main,
-                                                     const std::shared_ptr<Settings>& settings) const {
+                                                     const std::shared_ptr<Settings>& settings,
+                                                     const std::shared_ptr<Clock>& clock) const {
     HostServerNeighbours all = *this;
-    if (!all.targets) all.targets = std::make_shared<EmptyTargetStore>(main);
+    if (!all.targets) {
+        auto log = std::make_shared<DeliveryLog>(DeliveryLog::Config{xdgDataHome(), clock, nullptr});
+        all.targets = TargetStore::create({main, settings, clock, std::move(log)});
+    }
     if (!all.injector) all.injector = std::make_shared<HeldButtonInjector>();
     if (!all.router) all.router = std::make_shared<UnavailableTargetRouter>();
     if (!all.catalog) all.catalog = std::make_shared<EmptyAppCatalog>();

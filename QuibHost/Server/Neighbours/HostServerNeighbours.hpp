@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "Platform/Clock.hpp"
 #include "Platform/Executor.hpp"
 #include "Platform/Settings.hpp"
 #include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
@@ -11,15 +12,16 @@
 #include "QuibHost/Server/Neighbours/RemoteReachService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
 #include "QuibHost/Server/Neighbours/TargetRouterService.hpp"
-#include "QuibHost/Server/Neighbours/TargetStoreService.hpp"
 #include "QuibHost/Server/Neighbours/UploadService.hpp"
+#include "QuibHost/Targets/TargetStoreService.hpp"
 
 namespace quib {
 
 // The services of other subsystems that the connection server calls. Leave one empty and the
-// server uses a stand-in that does the least it can: no targets, nothing pending, nobody
-// streaming, no way to reach the host from away (the away switch is read from the settings, as
-// is whether a push relay is configured), uploads buffered but never delivered.
+// server makes its own: a target store over the server's settings, and for the rest a stand-in
+// that does the least it can: nothing pending, nobody streaming, no way to reach the host from
+// away (the away switch is read from the settings, as is whether a push relay is configured),
+// uploads buffered but never delivered.
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;
@@ -32,7 +34,8 @@ struct HostServerNeighbours {
     std::shared_ptr<UploadService> uploads;
 
     // These neighbours, with a stand-in for each one left empty.
-    HostServerNeighbours completed(const std::shared_ptr<Executor>& main, const std::shared_ptr<Settings>& settings) const;
+    HostServerNeighbours completed(const std::shared_ptr<Executor>& main, const std::shared_ptr<Settings>& settings,
+                                   const std::shared_ptr<Clock>& clock) const;
 };
 
 }  // namespace quib

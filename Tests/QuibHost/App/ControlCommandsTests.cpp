@@ -6,7 +6,9 @@
 #include "Platform/MainLoop.hpp"
 #include "Platform/SettablePermissions.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
+#include "QuibHost/Targets/TargetStore.hpp"
 #include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+#include "QuibHost/App/ScratchFolder.hpp"
 #include "Shared/PairingCode.hpp"
 
 namespace quib::apptests {
@@ -39,6 +41,12 @@ private:
     std::function<void()> onClosed_;
 };
 
+class RecordingRevealer final : public FileRevealer {
+public:
+    void reveal(const std::filesystem::path& file) override { shown.push_back(file); }
+    std::vector<std::filesystem::path> shown;
+};
+
 class ControlCommands : public ::testing::Test {
 protected:
     ControlCommands() {
@@ -51,6 +59,7 @@ protected:
         serverConfig.clock = clock;
         serverConfig.registry = registry;
         serverConfig.advertiser = std::make_shared<RecordingServiceAdvertiser>();
+        serverConfig.neighbours.targets = store;
         server = HostServer::create(std::move(serverConfig));
         HostState::Links links;
         links.startServer = [this](const std::string& code) { started.push_back(code); };
@@ -59,7 +68,7 @@ protected:
             state = HostState::create({main, clock, settings, std::make_shared<SettablePermissions>(),
                                        LoginItem(std::filesystem::path("/nonexistent/quib-host.desktop"), "/bin/true"), links});
         });
-        commands = quib::ControlCommands::create({main, state, registry, server});
+        commands = quib::ControlCommands::create({main, state, registry, server, store, log});
     }
     ~ControlCommands() override {
         commands.reset();
@@ -86,6 +95,10 @@ protected:
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
     std::shared_ptr<Settings> settings = Settings::inMemory();
+    testing::ScratchFolder scratch{"commands"};
+    std::shared_ptr<RecordingRevealer> revealer = std::make_shared<RecordingRevealer>();
+    std::shared_ptr<DeliveryLog> log = std::make_shared<DeliveryLog>(DeliveryLog::Config{scratch.path, clock, revealer});
+    std::shared_ptr<TargetStore> store = TargetStore::create({main, settings, clock, log});
     std::shared_ptr<DeviceRegistry> registry;
     std::shared_ptr<HostServer> server;
     std::shared_ptr<HostState> state;
@@ -202,6 +215,57 @@ TEST_F(ControlCommands, WatchersReceiveEveryActivityUntilTheyLeave) {
     watcher->hangUp();
     main->runPending();
     EXPECT_EQ(commands->watcherCount(), 0u);
+}
+
+QuibTarget savedTarget(const std::string& id, QuibTarget::Kind kind, const std::string& name) {
+    QuibTarget target;
+    target.id = id;
+    target.kind = kind;
+    target.name = name;
+    return target;
+}
+
+TEST_F(ControlCommands, ListsSavedTargetsInOrderAndMakesOnlyASavedOneActive) {
+    onMain([&] {
+        store->upsert(savedTarget("T-1", QuibTarget::Kind::tmux, "Agent (work)"));
+        store->upsert(savedTarget("T-2", QuibTarget::Kind::app, "Editor"));
+        store->publishProvisional({savedTarget("pane:%9", QuibTarget::Kind::tmux, "Offered")});
+        store->setActive("T-2");
+    });
+    auto reply = run({{"command", "targets"}});
+    EXPECT_EQ(reply->last()["targets"], Json::parse(R"json([
+        {"id":"T-1","kind":"tmux","name":"Agent (work)","active":false,"unresolved":false},
+        {"id":"T-2","kind":"app","name":"Editor","active":true,"unresolved":false}])json"));
+
+    reply = run({{"command", "use"}, {"target", "T-1"}});
+    EXPECT_EQ(reply->last(), (Json{{"message", "Active target: Agent (work)"}, {"ok", true}}));
+    EXPECT_EQ(store->activeTargetID().value(), "T-1");
+    EXPECT_EQ(settings->string(TargetStore::activeKey), "T-1");
+
+    for (const char* unknown : {"NOPE", "pane:%9"}) {
+        reply = run({{"command", "use"}, {"target", unknown}});
+        EXPECT_EQ(reply->last()["error"],
+                  "No saved target has the identifier " + std::string(unknown) + " (quibctl targets lists them).");
+    }
+    reply = run({{"command", "use"}});
+    EXPECT_TRUE(reply->last().contains("error"));
+    EXPECT_EQ(store->activeTargetID().value(), "T-1");
+}
+
+TEST_F(ControlCommands, RevealingTheLogMakesItOnceShowsItAndAnswersItsPath) {
+    const auto path = scratch.path / "Quib" / "deliveries.log";
+    auto reply = run({{"command", "reveal"}, {"item", "log"}});
+    EXPECT_EQ(reply->last(), (Json{{"path", path.string()}, {"ok", true}}));
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    EXPECT_EQ(revealer->shown, std::vector<std::filesystem::path>{path});
+
+    log->record(DeliveryReceipt{true, "T-1", "Editor", 5, true, "Delivered"});
+    reply = run({{"command", "reveal"}, {"item", "log"}});
+    EXPECT_EQ(reply->last()["path"], path.string());
+    EXPECT_GT(std::filesystem::file_size(path), 0u);  // an existing log is left as it is
+
+    reply = run({{"command", "reveal"}, {"item", "inbox"}});
+    EXPECT_EQ(reply->last()["error"], "Say what to reveal: reveal log.");
 }
 
 }  // namespace

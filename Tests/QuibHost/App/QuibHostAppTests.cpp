@@ -79,7 +79,9 @@ protected:
                                          {},
                                          std::move(arguments),
                                          scratch.path / "host.sock",
-                                         "127.0.0.1"};
+                                         "127.0.0.1",
+                                         nullptr,
+                                         scratch.path / "data"};
         config.neighbours.injector = injector;
         app = quib::QuibHostApp::create(std::move(config));
         return *app;
@@ -202,7 +204,7 @@ protected:
         quib::QuibHostApp::Config config{main,     clock, settings, std::make_shared<SettablePermissions>(),
                                          std::make_shared<RecordingServiceAdvertiser>(),
                                          LoginItem(entry(), "/opt/quib/quib-host"), {}, {"quib-host"},
-                                         scratch.path / "host.sock", "127.0.0.1"};
+                                         scratch.path / "host.sock", "127.0.0.1", nullptr, scratch.path / "data"};
         config.neighbours.injector = injector;
         config.neighbours.reach = reach;
         app = quib::QuibHostApp::create(std::move(config));

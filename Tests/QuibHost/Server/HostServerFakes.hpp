@@ -10,7 +10,7 @@
 #include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/SwitchOnlyRemoteReach.hpp"
-#include "QuibHost/Server/Neighbours/TargetStoreService.hpp"
+#include "QuibHost/Targets/TargetStoreService.hpp"
 
 namespace quib::testing {
 
@@ -42,6 +42,12 @@ public:
     }
     std::optional<QuibTarget> safeTarget(const std::string&) override { return std::nullopt; }
     std::optional<QuibTarget> safeActiveTarget() override { return std::nullopt; }
+    // The server changes no target yet.
+    void setActive(std::optional<std::string>) override {}
+    std::optional<QuibTarget> target(const std::optional<std::string>&) const override { return std::nullopt; }
+    void remove(const std::set<std::string>&) override {}
+    void setOrder(const std::vector<std::string>&) override {}
+    void setPinnedWindow(std::optional<std::uint32_t>, std::optional<std::string>, const std::string&) override {}
     void refreshProvisional() override {}
 
     void setSnapshot(Snapshot snapshot, std::optional<std::string> activeID = std::nullopt,

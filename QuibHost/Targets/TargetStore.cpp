@@ -1,0 +1,240 @@
+#include "QuibHost/Targets/TargetStore.hpp"
+
+#include <algorithm>
+#include <map>
+
+#include "Platform/AtomicFile.hpp"
+#include "Platform/Logger.hpp"
+#include "Shared/QuibCoder.hpp"
+
+namespace quib {
+namespace {
+
+std::optional<QuibTarget> firstWithID(const std::vector<QuibTarget>& list, const std::string& id) {
+    const auto found = std::ranges::find(list, id, &QuibTarget::id);
+    return found == list.end() ? std::nullopt : std::optional<QuibTarget>(*found);
+}
+
+}  // namespace
+
+std::shared_ptr<TargetStore> TargetStore::create(Config config) {
+    Loaded loaded = load(config);
+    const bool firstRun = loaded.targets.empty();
+    // A stored id is taken even when no target has it; lookups of it simply find nothing.
+    std::optional<std::string> active = config.settings->string(activeKey);
+    if (!active && !loaded.targets.empty()) active = loaded.targets.front().id;
+    auto store = std::make_shared<TargetStore>(Passkey{}, std::move(config), std::move(loaded.targets), std::move(active));
+    // After a failed decode this replaces the undecodable bytes with an empty list.
+    store->persist();
+    store->seeding_ = store->decideSeeding(firstRun);
+    store->beginStartupSeeding();
+    return store;
+}
+
+TargetStore::TargetStore(Passkey, Config config, std::vector<QuibTarget> targets, std::optional<std::string> active)
+    : config_(std::move(config)),
+      targets_(config_.main, std::move(targets)),
+      activeTargetID_(config_.main, std::move(active)),
+      unresolvedTargetIDs_(config_.main, {}),
+      provisionalTargets_(config_.main, {}),
+      tmuxQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.tmux", config_.clock)) {}
+
+// A value of another type than bytes reads as nothing stored.
+TargetStore::Loaded TargetStore::load(const Config& config) {
+    const auto data = config.settings->bytes(defaultsKey);
+    if (!data) return {};
+    auto decoded = QuibCoder::decode<std::vector<QuibTarget>>(textOf(*data));
+    if (decoded) return {std::move(*decoded), true};
+    setUndecodableAside(config, *data, decoded.error().message);
+    return {{}, false};
+}
+
+// The list is about to be overwritten with an empty one, so its bytes go somewhere first: a
+// backup file, or when that cannot be written, a side setting.
+void TargetStore::setUndecodableAside(const Config& config, const Bytes& data, const std::string& reason) {
+    std::string where = "nowhere";
+    if (auto copy = backUp(config, data)) where = copy->string();
+    else if (auto side = config.settings->setAside(defaultsKey)) where = "the setting " + *side;
+    quibLog().error("saved targets did not decode (", pub(reason), "); raw JSON copied to ", pub(where),
+                    " before reseeding");
+}
+
+// "targets-<UTC time with '-' for ':'>.json" in the delivery log's folder.
+std::optional<std::filesystem::path> TargetStore::backUp(const Config& config, const Bytes& data) {
+    if (!config.log || !config.log->fileURL()) return std::nullopt;
+    std::string stamp = internetDateTime(config.clock->wallNow());
+    std::ranges::replace(stamp, ':', '-');
+    const auto path = config.log->fileURL()->parent_path() / ("targets-" + stamp + ".json");
+    if (!writeFileAtomically(path, textOf(data))) return std::nullopt;
+    return path;
+}
+
+// Panes are seeded on a first run, or when no saved target is a tmux one and seeding has never
+// been evaluated with tmux available.
+TargetStore::Seeding TargetStore::decideSeeding(bool firstRun) const {
+    const bool evaluated = config_.settings->boolean(seededPanesKey).value_or(false);
+    const auto list = targets_.value();
+    const bool hasTmux = std::ranges::any_of(list, [](const QuibTarget& t) { return t.kind == QuibTarget::Kind::tmux; });
+    return Seeding{firstRun, firstRun || (!hasTmux && !evaluated)};
+}
+
+// Nothing is seeded at start-up yet; the decision stays readable through startupSeeding().
+void TargetStore::beginStartupSeeding() {}
+
+TargetStoreService::Snapshot TargetStore::snapshot() const {
+    std::lock_guard guard(snapshotLock_);
+    return Snapshot{targetsSnapshot_, provisionalSnapshot_};
+}
+
+std::optional<std::string> TargetStore::activeSnapshot() const {
+    std::lock_guard guard(snapshotLock_);
+    return activeSnapshot_;
+}
+
+std::set<std::string> TargetStore::unresolvedSnapshot() const {
+    std::lock_guard guard(snapshotLock_);
+    return unresolvedSnapshot_;
+}
+
+// A provisional target is handed out as a saved one at once; saving it waits for the main executor.
+std::optional<QuibTarget> TargetStore::safeTarget(const std::string& id) {
+    std::optional<QuibTarget> saved;
+    std::optional<QuibTarget> provisional;
+    {
+        std::lock_guard guard(snapshotLock_);
+        saved = firstWithID(targetsSnapshot_, id);
+        if (!saved) provisional = firstWithID(provisionalSnapshot_, id);
+    }
+    if (saved || !provisional) return saved;
+    provisional->isProvisional = false;
+    config_.main->post([weak = weak_from_this(), id] {
+        if (auto store = weak.lock()) (void)store->promote(id);
+    });
+    return provisional;
+}
+
+std::optional<QuibTarget> TargetStore::safeActiveTarget() {
+    std::lock_guard guard(snapshotLock_);
+    if (!activeSnapshot_) return std::nullopt;
+    return firstWithID(targetsSnapshot_, *activeSnapshot_);
+}
+
+void TargetStore::setActive(std::optional<std::string> id) {
+    activeTargetID_.set(id);
+    {
+        std::lock_guard guard(snapshotLock_);
+        activeSnapshot_ = id;
+    }
+    if (id) config_.settings->setString(activeKey, *id);
+    else config_.settings->remove(activeKey);
+}
+
+std::optional<QuibTarget> TargetStore::target(const std::optional<std::string>& id) const {
+    if (!id) return std::nullopt;
+    return firstWithID(targets_.value(), *id);
+}
+
+void TargetStore::upsert(QuibTarget target) {
+    auto list = targets_.value();
+    auto unresolved = unresolvedTargetIDs_.value();
+    unresolved.erase(target.id);
+    if (auto found = std::ranges::find(list, target.id, &QuibTarget::id); found != list.end()) *found = std::move(target);
+    else list.push_back(std::move(target));
+    targets_.set(std::move(list));
+    unresolvedTargetIDs_.set(std::move(unresolved));
+    persist();
+}
+
+void TargetStore::remove(const std::set<std::string>& ids) {
+    auto list = targets_.value();
+    std::erase_if(list, [&](const QuibTarget& t) { return ids.contains(t.id); });
+    targets_.set(list);
+    auto unresolved = unresolvedTargetIDs_.value();
+    for (const auto& id : ids) unresolved.erase(id);
+    unresolvedTargetIDs_.set(std::move(unresolved));
+    if (const auto active = activeTargetID_.value(); active && ids.contains(*active))
+        setActive(list.empty() ? std::nullopt : std::optional<std::string>(list.front().id));
+    persist();
+}
+
+// When two saved targets share an id the later one stands for both, so the result comes out
+// short and nothing changes; so does an order that names an id twice.
+void TargetStore::setOrder(const std::vector<std::string>& ids) {
+    const auto list = targets_.value();
+    std::map<std::string, const QuibTarget*> byID;
+    for (const auto& t : list) byID.insert_or_assign(t.id, &t);
+    std::vector<QuibTarget> ordered;
+    std::set<std::string> collected;
+    for (const auto& id : ids) {
+        if (const auto found = byID.find(id); found != byID.end()) {
+            ordered.push_back(*found->second);
+            collected.insert(id);
+        }
+    }
+    for (const auto& t : list)
+        if (!collected.contains(t.id)) ordered.push_back(t);
+    if (ordered.size() != list.size()) return;
+    setTargets(std::move(ordered));
+}
+
+void TargetStore::setPinnedWindow(std::optional<std::uint32_t> windowID, std::optional<std::string> title,
+                                  const std::string& id) {
+    auto list = targets_.value();
+    const auto found = std::ranges::find(list, id, &QuibTarget::id);
+    if (found == list.end()) return;
+    found->pinnedWindowID = windowID;
+    found->pinnedWindowTitle = windowID ? std::move(title) : std::nullopt;
+    setTargets(std::move(list));
+}
+
+// Nothing is proposed yet: the provisional list keeps whatever it holds.
+void TargetStore::refreshProvisional() {}
+
+void TargetStore::persist() {
+    std::vector<QuibTarget> list;
+    {
+        std::lock_guard guard(snapshotLock_);
+        targetsSnapshot_ = list = targets_.value();
+        activeSnapshot_ = activeTargetID_.value();
+        unresolvedSnapshot_ = unresolvedTargetIDs_.value();
+    }
+    // A list that cannot be encoded leaves the stored one as it was.
+    auto line = QuibCoder::line(list);
+    if (!line) return;
+    config_.settings->setBytes(defaultsKey, bytesOf(*line));
+}
+
+// Promotion skips the checks that new targets from phones pass, and leaves the active and the
+// unresolved targets alone.
+std::optional<QuibTarget> TargetStore::promote(const std::string& id) {
+    auto list = targets_.value();
+    if (auto saved = firstWithID(list, id)) return saved;
+    auto provisional = provisionalTargets_.value();
+    auto adopted = firstWithID(provisional, id);
+    if (!adopted) return std::nullopt;
+    adopted->isProvisional = false;
+    list.push_back(*adopted);
+    targets_.set(std::move(list));
+    std::erase_if(provisional, [&](const QuibTarget& t) { return t.id == id; });
+    provisionalTargets_.set(provisional);
+    {
+        std::lock_guard guard(snapshotLock_);
+        provisionalSnapshot_ = std::move(provisional);
+    }
+    persist();
+    return adopted;
+}
+
+void TargetStore::publishProvisional(std::vector<QuibTarget> provisional) {
+    if (provisional == provisionalTargets_.value()) return;
+    provisionalTargets_.set(provisional);
+    std::lock_guard guard(snapshotLock_);
+    provisionalSnapshot_ = std::move(provisional);
+}
+
+void TargetStore::setTargets(std::vector<QuibTarget> targets) {
+    targets_.set(std::move(targets));
+    persist();
+}
+
+}  // namespace quib

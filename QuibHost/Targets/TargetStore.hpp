@@ -1,0 +1,131 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Platform/Clock.hpp"
+#include "Platform/Executor.hpp"
+#include "Platform/Published.hpp"
+#include "Platform/SerialQueue.hpp"
+#include "Platform/Settings.hpp"
+#include "QuibHost/Targets/DeliveryLog.hpp"
+#include "QuibHost/Targets/TargetStoreService.hpp"
+
+namespace quib {
+
+// The user's delivery targets: which apps, tmux panes and the frontmost-app target exist, in
+// which order, which one is active, which tmux targets point at no live pane, and which targets
+// the host offers without saving them (provisional ones).
+//
+// The list is loaded from the settings at creation and written back after every change. Its
+// published state changes on the main executor only; readers on other threads use copies kept
+// under one snapshot lock, which is held only while copying.
+class TargetStore final : public TargetStoreService, public std::enable_shared_from_this<TargetStore> {
+public:
+    // The saved list: bytes holding its one-line JSON and a line feed.
+    static constexpr std::string_view defaultsKey = "quib.targets.v1";
+    // The active target's id, as a string; removed when no target is active.
+    static constexpr std::string_view activeKey = "quib.activeTarget.v1";
+    // True once start-up pane seeding has been evaluated with tmux available.
+    static constexpr std::string_view seededPanesKey = "quib.seededPanes.v1";
+
+    struct Config {
+        std::shared_ptr<Executor> main;
+        std::shared_ptr<Settings> settings;
+        std::shared_ptr<Clock> clock;
+        // Its folder receives the backup of an undecodable saved list.
+        std::shared_ptr<DeliveryLog> log;
+    };
+
+    // What creation hands to start-up seeding.
+    struct Seeding {
+        bool firstRun = false;   // nothing usable was stored
+        bool seedPanes = false;  // agent panes should be offered as new targets
+        bool operator==(const Seeding&) const = default;
+    };
+
+    // Loads the saved list and the active id, stores the list back (an undecodable one is first
+    // copied to a backup file beside the delivery log, or failing that kept in the settings
+    // under "quib.targets.v1.unreadable") and decides on start-up seeding.
+    static std::shared_ptr<TargetStore> create(Config config);
+    TargetStore(const TargetStore&) = delete;
+    TargetStore& operator=(const TargetStore&) = delete;
+
+    Published<std::vector<QuibTarget>>& targets() override { return targets_; }
+    Published<std::vector<QuibTarget>>& provisionalTargets() override { return provisionalTargets_; }
+    Published<std::optional<std::string>>& activeTargetID() override { return activeTargetID_; }
+    Published<std::set<std::string>>& unresolvedTargetIDs() override { return unresolvedTargetIDs_; }
+
+    Snapshot snapshot() const override;
+    std::optional<std::string> activeSnapshot() const override;
+    std::set<std::string> unresolvedSnapshot() const override;
+    std::optional<QuibTarget> safeTarget(const std::string& id) override;
+    std::optional<QuibTarget> safeActiveTarget() override;
+
+    void setActive(std::optional<std::string> id) override;
+    std::optional<QuibTarget> target(const std::optional<std::string>& id) const override;
+    void remove(const std::set<std::string>& ids) override;
+    void setOrder(const std::vector<std::string>& ids) override;
+    void setPinnedWindow(std::optional<std::uint32_t> windowID, std::optional<std::string> title,
+                         const std::string& id) override;
+    void refreshProvisional() override;
+
+    // Main executor. Replaces the saved target with the same id in place, or appends it; no checks.
+    void upsert(QuibTarget target);
+    // Main executor. Refreshes the snapshots and stores the list (never the active id). The
+    // settings window calls it after reordering `targets` itself.
+    void persist();
+    // Main executor. Saves the provisional target with this id under the same id; the saved
+    // target, or none when the id is neither saved nor provisional.
+    std::optional<QuibTarget> promote(const std::string& id);
+    // Main executor. Publishes a new list of provisional targets and its snapshot, unless it
+    // equals the current one (observers are then not woken).
+    void publishProvisional(std::vector<QuibTarget> provisional);
+
+    // What creation decided about start-up seeding.
+    const Seeding& startupSeeding() const { return seeding_; }
+    // Runs the slow tmux and app queries; work queued here holds the store weakly.
+    SerialQueue& tmuxQueue() { return *tmuxQueue_; }
+
+private:
+    struct Passkey {};
+
+public:
+    TargetStore(Passkey, Config config, std::vector<QuibTarget> targets, std::optional<std::string> active);
+
+private:
+    struct Loaded {
+        std::vector<QuibTarget> targets;
+        bool decoded = true;
+    };
+    static Loaded load(const Config& config);
+    static void setUndecodableAside(const Config& config, const Bytes& data, const std::string& reason);
+    static std::optional<std::filesystem::path> backUp(const Config& config, const Bytes& data);
+    Seeding decideSeeding(bool firstRun) const;
+    void beginStartupSeeding();
+    void setTargets(std::vector<QuibTarget> targets);
+
+    Config config_;
+    Published<std::vector<QuibTarget>> targets_;
+    Published<std::optional<std::string>> activeTargetID_;
+    Published<std::set<std::string>> unresolvedTargetIDs_;
+    Published<std::vector<QuibTarget>> provisionalTargets_;
+
+    mutable std::mutex snapshotLock_;
+    std::vector<QuibTarget> targetsSnapshot_;
+    std::set<std::string> unresolvedSnapshot_;
+    std::optional<std::string> activeSnapshot_;
+    std::vector<QuibTarget> provisionalSnapshot_;
+
+    Seeding seeding_;
+    std::unique_ptr<SerialQueue> tmuxQueue_;
+};
+
+}  // namespace quib

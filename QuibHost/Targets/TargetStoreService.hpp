@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Platform/Published.hpp"
+#include "Shared/QuibTarget.hpp"
+
+namespace quib {
+
+// The target store as the connection server and the control tool use it: the published lists
+// they watch, the lock-guarded snapshots that readers off the main executor use, and the
+// operations that change the list on behalf of a phone or the panel.
+class TargetStoreService {
+public:
+    virtual ~TargetStoreService() = default;
+
+    // Main executor: each announces every new value to its subscribers.
+    virtual Published<std::vector<QuibTarget>>& targets() = 0;
+    virtual Published<std::vector<QuibTarget>>& provisionalTargets() = 0;
+    virtual Published<std::optional<std::string>>& activeTargetID() = 0;
+    virtual Published<std::set<std::string>>& unresolvedTargetIDs() = 0;
+
+    // Any thread: copies taken under the store's snapshot lock.
+    struct Snapshot {
+        std::vector<QuibTarget> saved;
+        std::vector<QuibTarget> provisional;
+    };
+    virtual Snapshot snapshot() const = 0;
+    virtual std::optional<std::string> activeSnapshot() const = 0;
+    virtual std::set<std::string> unresolvedSnapshot() const = 0;
+    // The saved target, else the provisional one (adopted into the saved list), with this id.
+    virtual std::optional<QuibTarget> safeTarget(const std::string& id) = 0;
+    // The active target when a saved target has the active id.
+    virtual std::optional<QuibTarget> safeActiveTarget() = 0;
+
+    // Main executor only; callers elsewhere post to it first. Each change is stored at once.
+    // Makes the id active (none: no target is active); the id is not checked against the list.
+    virtual void setActive(std::optional<std::string> id) = 0;
+    // The saved target with this id.
+    virtual std::optional<QuibTarget> target(const std::optional<std::string>& id) const = 0;
+    // Deletes these saved targets; when the active one goes, the first remaining one takes over.
+    virtual void remove(const std::set<std::string>& ids) = 0;
+    // Puts the named saved targets first, in this order, and the rest behind them as they were.
+    virtual void setOrder(const std::vector<std::string>& ids) = 0;
+    // Pins a window of the saved target, or with no window clears the pin and its title.
+    virtual void setPinnedWindow(std::optional<std::uint32_t> windowID, std::optional<std::string> title,
+                                 const std::string& id) = 0;
+    // Recomputes the targets the host proposes.
+    virtual void refreshProvisional() = 0;
+};
+
+}  // namespace quib

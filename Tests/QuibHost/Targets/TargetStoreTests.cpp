@@ -1,0 +1,307 @@
+#include "QuibHost/Targets/TargetStore.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "Platform/Logger.hpp"
+#include "Platform/MainLoop.hpp"
+#include "QuibHost/App/ScratchFolder.hpp"
+#include "Shared/QuibCoder.hpp"
+
+// The fixture is named after the type under test, so the tests live outside namespace quib.
+namespace target_store_tests {
+
+using namespace quib;
+namespace fs = std::filesystem;
+using Kind = QuibTarget::Kind;
+
+QuibTarget target(const std::string& id, Kind kind = Kind::app) {
+    QuibTarget t;
+    t.id = id;
+    t.name = "Target " + id;
+    t.kind = kind;
+    if (kind == Kind::app) t.bundleID = "org.example." + id;
+    if (kind == Kind::tmux) t.tmuxTarget = "%1";
+    return t;
+}
+
+QuibTarget provisional(const std::string& id) {
+    QuibTarget t = target(id, Kind::tmux);
+    t.isProvisional = true;
+    return t;
+}
+
+std::vector<std::string> ids(const std::vector<QuibTarget>& targets) {
+    std::vector<std::string> out;
+    for (const auto& t : targets) out.push_back(t.id);
+    return out;
+}
+
+std::string contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+class TargetStore : public ::testing::Test {
+protected:
+    TargetStore() { previousSink = Logger::setSink(log); }
+    ~TargetStore() override {
+        store.reset();
+        main->runPending();
+        Logger::setSink(previousSink);
+    }
+
+    // A store made over the settings as they are now, its data folder in the scratch folder.
+    quib::TargetStore& make(std::optional<fs::path> dataHome = std::nullopt) {
+        auto deliveries = std::make_shared<DeliveryLog>(DeliveryLog::Config{dataHome.value_or(scratch.path), clock, nullptr});
+        store = quib::TargetStore::create({main, settings, clock, deliveries});
+        return *store;
+    }
+    // A store that starts with these saved targets, the first one active.
+    quib::TargetStore& makeWith(const std::vector<QuibTarget>& targets) {
+        save(targets);
+        return make();
+    }
+
+    void save(const std::vector<QuibTarget>& targets) {
+        settings->setBytes(quib::TargetStore::defaultsKey, bytesOf(*QuibCoder::line(targets)));
+    }
+    std::optional<std::string> stored() const {
+        auto bytes = settings->bytes(quib::TargetStore::defaultsKey);
+        return bytes ? std::optional<std::string>(textOf(*bytes)) : std::nullopt;
+    }
+
+    void onMain(const std::function<void()>& work) {
+        main->post(work);
+        main->runPending();
+    }
+
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();  // 2027-01-15T08:00:00Z
+    std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
+    std::shared_ptr<Settings> settings = Settings::inMemory();
+    quib::testing::ScratchFolder scratch{"targets"};
+    std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
+    std::shared_ptr<LogSink> previousSink;
+    std::shared_ptr<quib::TargetStore> store;
+};
+
+TEST_F(TargetStore, LoadsTheSavedListAndTakesTheStoredActiveIdUnchecked) {
+    save({target("A"), target("B", Kind::tmux)});
+    settings->setString(quib::TargetStore::activeKey, "GONE");
+    auto& targets = make();
+    EXPECT_EQ(ids(targets.targets().value()), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(ids(targets.snapshot().saved), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(targets.activeTargetID().value(), "GONE");
+    EXPECT_EQ(targets.activeSnapshot(), "GONE");
+    // A stale active id finds nothing, and nothing clears it.
+    EXPECT_FALSE(targets.safeActiveTarget());
+    EXPECT_EQ(stored(), *QuibCoder::line(std::vector<QuibTarget>{target("A"), target("B", Kind::tmux)}));
+}
+
+TEST_F(TargetStore, WithoutAStoredActiveIdTheFirstTargetIsActiveButNotStoredAsSuch) {
+    auto& targets = makeWith({target("A"), target("B")});
+    EXPECT_EQ(targets.activeTargetID().value(), "A");
+    EXPECT_EQ(targets.safeActiveTarget(), target("A"));
+    EXPECT_FALSE(settings->contains(quib::TargetStore::activeKey));
+}
+
+// The list counts as a first run when nothing usable was stored; panes are also seeded when no
+// saved target is a tmux one and seeding was never evaluated.
+TEST_F(TargetStore, DecidesOnStartUpSeedingFromWhatWasStored) {
+    using Seeding = quib::TargetStore::Seeding;
+    EXPECT_EQ(make().startupSeeding(), (Seeding{true, true}));
+    EXPECT_EQ(stored(), "[]\n");
+
+    save({});
+    EXPECT_EQ(make().startupSeeding(), (Seeding{true, true}));
+
+    settings->setString(quib::TargetStore::defaultsKey, "[]");  // not a bytes value: nothing stored
+    EXPECT_EQ(make().startupSeeding(), (Seeding{true, true}));
+    EXPECT_EQ(stored(), "[]\n");
+
+    settings->setBool(quib::TargetStore::seededPanesKey, true);
+    EXPECT_EQ(makeWith({target("A")}).startupSeeding(), (Seeding{false, false}));
+    EXPECT_EQ(make().startupSeeding(), (Seeding{false, false}));  // reloads what was stored back
+
+    settings->setBool(quib::TargetStore::seededPanesKey, false);
+    EXPECT_EQ(makeWith({target("A")}).startupSeeding(), (Seeding{false, true}));
+    EXPECT_EQ(makeWith({target("A"), target("T", Kind::tmux)}).startupSeeding(), (Seeding{false, false}));
+}
+
+TEST_F(TargetStore, RemovingTheActiveTargetHandsOverToTheFirstRemainingOne) {
+    auto& targets = makeWith({target("A"), target("B"), target("C")});
+    onMain([&] { targets.setActive("B"); });
+    EXPECT_EQ(settings->string(quib::TargetStore::activeKey), "B");
+
+    onMain([&] { targets.remove({"B", "NOPE"}); });
+    EXPECT_EQ(ids(targets.targets().value()), (std::vector<std::string>{"A", "C"}));
+    EXPECT_EQ(targets.activeTargetID().value(), "A");
+    EXPECT_EQ(settings->string(quib::TargetStore::activeKey), "A");
+    EXPECT_EQ(stored(), *QuibCoder::line(std::vector<QuibTarget>{target("A"), target("C")}));
+
+    onMain([&] { targets.remove({"C"}); });  // not the active one
+    EXPECT_EQ(targets.activeTargetID().value(), "A");
+
+    onMain([&] { targets.remove({"A"}); });
+    EXPECT_EQ(targets.activeTargetID().value(), std::nullopt);
+    EXPECT_EQ(targets.activeSnapshot(), std::nullopt);
+    EXPECT_FALSE(settings->contains(quib::TargetStore::activeKey));
+    EXPECT_EQ(stored(), "[]\n");
+}
+
+TEST_F(TargetStore, SetOrderPutsTheNamedTargetsFirstAndRefusesARepeatedId) {
+    auto& targets = makeWith({target("A"), target("B"), target("C"), target("D")});
+    onMain([&] { targets.setOrder({"C", "NOPE", "A"}); });
+    const std::vector<std::string> reordered{"C", "A", "B", "D"};
+    EXPECT_EQ(ids(targets.targets().value()), reordered);
+    EXPECT_EQ(ids(targets.snapshot().saved), reordered);
+    EXPECT_EQ(stored(), *QuibCoder::line(std::vector<QuibTarget>{target("C"), target("A"), target("B"), target("D")}));
+
+    onMain([&] { targets.setOrder({"D", "D"}); });
+    EXPECT_EQ(ids(targets.targets().value()), reordered);
+}
+
+TEST_F(TargetStore, PinsAWindowAndClearingThePinAlwaysClearsItsTitle) {
+    auto& targets = makeWith({target("A"), target("B")});
+    onMain([&] { targets.setPinnedWindow(0x2a00007, "Inbox", "B"); });
+    EXPECT_EQ(targets.target("B")->pinnedWindowID, 0x2a00007u);
+    EXPECT_EQ(targets.target("B")->pinnedWindowTitle, "Inbox");
+    EXPECT_EQ(targets.safeTarget("B")->pinnedWindowTitle, "Inbox");
+
+    onMain([&] { targets.setPinnedWindow(std::nullopt, "Still passed", "B"); });
+    EXPECT_EQ(targets.target("B")->pinnedWindowID, std::nullopt);
+    EXPECT_EQ(targets.target("B")->pinnedWindowTitle, std::nullopt);
+
+    const auto before = stored();
+    onMain([&] { targets.setPinnedWindow(7, "Other", "NOPE"); });
+    EXPECT_EQ(stored(), before);
+    EXPECT_EQ(targets.target(std::nullopt), std::nullopt);
+}
+
+TEST_F(TargetStore, UpsertReplacesInPlaceOrAppends) {
+    auto& targets = makeWith({target("A"), target("B")});
+    QuibTarget renamed = target("A");
+    renamed.name = "  untrimmed  ";
+    onMain([&] {
+        targets.upsert(renamed);
+        targets.upsert(target("C"));
+    });
+    EXPECT_EQ(ids(targets.targets().value()), (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(targets.target("A")->name, "  untrimmed  ");
+    EXPECT_EQ(stored(), *QuibCoder::line(std::vector<QuibTarget>{renamed, target("B"), target("C")}));
+}
+
+// A phone's first use of a provisional target hands it out as saved at once and saves it once
+// the main executor has run.
+TEST_F(TargetStore, ProvisionalTargetsAreAdoptedUnderTheSameIdOnFirstUse) {
+    auto& targets = makeWith({target("A")});
+    onMain([&] { targets.publishProvisional({provisional("pane:%3"), provisional("pane:%4")}); });
+    EXPECT_EQ(ids(targets.snapshot().provisional), (std::vector<std::string>{"pane:%3", "pane:%4"}));
+
+    const auto found = targets.safeTarget("pane:%3");
+    ASSERT_TRUE(found);
+    EXPECT_FALSE(found->isProvisional);
+    EXPECT_EQ(found->name, "Target pane:%3");
+    EXPECT_EQ(ids(targets.targets().value()), std::vector<std::string>{"A"});  // not yet
+
+    main->runPending();
+    EXPECT_EQ(ids(targets.targets().value()), (std::vector<std::string>{"A", "pane:%3"}));
+    EXPECT_FALSE(targets.target("pane:%3")->isProvisional);
+    EXPECT_EQ(ids(targets.provisionalTargets().value()), std::vector<std::string>{"pane:%4"});
+    EXPECT_EQ(ids(targets.snapshot().provisional), std::vector<std::string>{"pane:%4"});
+    EXPECT_EQ(targets.safeTarget("pane:%3"), *targets.target("pane:%3"));
+    EXPECT_EQ(targets.activeTargetID().value(), "A");
+    EXPECT_EQ(stored(), *QuibCoder::line(targets.targets().value()));
+
+    // Withdrawn meanwhile, or never offered: nothing changes.
+    onMain([&] {
+        EXPECT_EQ(targets.promote("pane:%9"), std::nullopt);
+        EXPECT_EQ(targets.promote("A"), target("A"));
+    });
+    EXPECT_EQ(targets.targets().value().size(), 2u);
+    EXPECT_EQ(targets.safeTarget("NOPE"), std::nullopt);
+}
+
+TEST_F(TargetStore, AProvisionalListEqualToTheCurrentOneIsNotPublished) {
+    auto& targets = make();
+    int published = 0;
+    auto subscription = targets.provisionalTargets().subscribe([&](const auto&) { ++published; }, {.skipCurrent = true});
+    onMain([&] {
+        targets.publishProvisional({provisional("pane:%3")});
+        targets.publishProvisional({provisional("pane:%3")});
+    });
+    EXPECT_EQ(published, 1);
+}
+
+TEST_F(TargetStore, UndecodableSavedBytesAreCopiedBesideTheLogBeforeTheListStartsEmpty) {
+    settings->setBytes(quib::TargetStore::defaultsKey, bytesOf("not json\n"));
+    auto& targets = make();
+    const fs::path backup = scratch.path / "Quib" / "targets-2027-01-15T08-00-00Z.json";
+    EXPECT_EQ(contents(backup), "not json\n");
+    EXPECT_TRUE(targets.targets().value().empty());
+    EXPECT_EQ(stored(), "[]\n");
+    EXPECT_FALSE(settings->contains("quib.targets.v1.unreadable"));
+    EXPECT_EQ(targets.startupSeeding().firstRun, true);
+    EXPECT_TRUE(log->contains("saved targets did not decode (The given data was not valid JSON.); raw JSON copied to " +
+                              backup.string() + " before reseeding"));
+}
+
+// The data folder is a regular file, so no backup can be written: the bytes stay in the settings.
+TEST_F(TargetStore, UndecodableBytesThatCannotBeBackedUpAreKeptInASideSetting) {
+    const Bytes list = bytesOf("{\"not\": \"a list\"}\n");
+    settings->setBytes(quib::TargetStore::defaultsKey, list);
+    std::ofstream(scratch.path / "data") << "a file, not a folder";
+    auto& targets = make(scratch.path / "data");
+    EXPECT_TRUE(targets.targets().value().empty());
+    EXPECT_EQ(settings->bytes("quib.targets.v1.unreadable"), list);
+    EXPECT_EQ(stored(), "[]\n");
+    const auto lines = log->lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("raw JSON copied to the setting quib.targets.v1.unreadable before reseeding"),
+              std::string::npos)
+        << lines[0];
+}
+
+// Catches crashes and torn values under the sanitizers while the list changes on the main
+// executor; it says nothing about data races, which these sanitizers do not see.
+TEST_F(TargetStore, ReadersOnOtherThreadsSeeWholeTargetsWhileTheListChanges) {
+    auto& targets = makeWith({target("A"), target("B")});
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::vector<std::thread> readers;
+    for (int n = 0; n < 4; ++n) {
+        readers.emplace_back([&] {
+            while (!done) {
+                for (const char* id : {"A", "B", "C", "pane:%7"}) {
+                    auto found = targets.safeTarget(id);
+                    if (found && (found->id != id || found->name != "Target " + std::string(id) || found->isProvisional))
+                        ++torn;
+                }
+                if (auto active = targets.safeActiveTarget(); active && active->name != "Target " + active->id) ++torn;
+                (void)targets.snapshot();
+            }
+        });
+    }
+    for (int round = 0; round < 300; ++round) {
+        onMain([&] {
+            targets.upsert(target("C"));
+            targets.setOrder({"C", "B"});
+            targets.publishProvisional({provisional("pane:%7")});
+            targets.setActive(round % 2 ? "B" : "C");
+            targets.remove({"C"});
+            targets.remove({"pane:%7"});
+        });
+    }
+    done = true;
+    for (auto& reader : readers) reader.join();
+    main->runPending();
+    EXPECT_EQ(torn, 0);
+}
+
+}  // namespace target_store_tests
