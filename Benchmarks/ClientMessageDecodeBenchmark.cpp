@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -99,4 +100,64 @@ void BM_ParseMoveJsonOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseMoveJsonOnly);
 
+// Lines a hostile peer may send, each about as long as a line may be (1 MiB). Each must be
+// decoded or refused in well under 50 ms: the coder's lock is held meanwhile.
+std::string pingWithMembers(std::size_t count) {
+    std::string line = R"({"ping":{"nonce":1)";
+    for (std::size_t i = 0; i < count; ++i) line += ",\"a" + std::to_string(i) + "\":0";
+    return line + "}}";
+}
+
+std::string pingWithExtra(const std::string& value) { return R"({"ping":{"nonce":1,"x":)" + value + "}}"; }
+
+std::string repeated(std::string_view item, std::size_t bytes) {
+    std::string list;
+    list.reserve(bytes + item.size());
+    while (list.size() < bytes) list.append(list.empty() ? "" : ",").append(item);
+    return list;
+}
+
+std::string objectWithMembers(std::size_t count) {
+    std::string object = "{";
+    for (std::size_t i = 0; i < count; ++i) object += (i ? ",\"" : "\"") + std::to_string(i) + "\":0";
+    return object + "}";
+}
+
+constexpr std::size_t kMiB = 1 << 20;
+
+void hostileLine(benchmark::State& state, const std::string& line) {
+    std::int64_t refused = 0;
+    for (auto _ : state) {
+        auto message = quib::QuibCoder::decode<quib::ClientMessage>(line);
+        refused += message.ok() ? 0 : 1;
+        benchmark::DoNotOptimize(message);
+    }
+    state.counters["bytes"] = static_cast<double>(line.size());
+    state.counters["refused"] = static_cast<double>(refused) / static_cast<double>(state.iterations());
+}
+
 }  // namespace
+
+// 100,000 members in one object (about 800 KB): refused at the member limit.
+BENCHMARK_CAPTURE(hostileLine, ManyKeysInOneObject, pingWithMembers(100000))->Unit(benchmark::kMillisecond);
+// An array of 1 MiB of empty objects: refused at the element limit.
+BENCHMARK_CAPTURE(hostileLine, ArrayOfEmptyObjects, pingWithExtra("[" + repeated("{}", kMiB) + "]"))
+    ->Unit(benchmark::kMillisecond);
+// Objects at the member limit, as many as fit in 1 MiB: refused at the value limit.
+BENCHMARK_CAPTURE(hostileLine, ObjectsAtTheMemberLimit, pingWithExtra("[" + repeated(objectWithMembers(4096), kMiB) + "]"))
+    ->Unit(benchmark::kMillisecond);
+// Arrays at the element limit, as many as fit in 1 MiB: refused at the value limit.
+BENCHMARK_CAPTURE(hostileLine, ArraysAtTheElementLimit,
+                  pingWithExtra("[" + repeated("[" + repeated("0", 2 * 65535) + "]", kMiB) + "]"))
+    ->Unit(benchmark::kMillisecond);
+// Nesting 500,000 deep: refused at the depth limit.
+BENCHMARK_CAPTURE(hostileLine, DeepNesting, pingWithExtra(std::string(kMiB / 2, '[') + std::string(kMiB / 2, ']')))
+    ->Unit(benchmark::kMillisecond);
+// The most values a line may hold (100,000), in objects of two members, padded to 1 MiB.
+BENCHMARK_CAPTURE(hostileLine, ValuesAtTheValueLimit,
+                  pingWithExtra("[" + repeated(R"({"k":0,"l":0})", 33320 * 14) + "],\"y\":\"" +
+                                std::string(kMiB - 33320 * 15, 'x') + "\""))
+    ->Unit(benchmark::kMillisecond);
+// A ping carrying one 1 MiB string.
+BENCHMARK_CAPTURE(hostileLine, OneLongString, pingWithExtra("\"" + std::string(kMiB, 'x') + "\""))
+    ->Unit(benchmark::kMillisecond);

@@ -32,6 +32,18 @@ void BM_LineFramerAppend(benchmark::State& state) {
 }
 BENCHMARK(BM_LineFramerAppend);
 
+// A peer that sends a 1 MiB line one byte per TLS record: each byte must cost the same.
+void BM_LineFramerOneByteReads(benchmark::State& state) {
+    const std::string line(1 << 20, 'x');
+    for (auto _ : state) {
+        quib::LineFramer framer(1 << 20);
+        for (char c : line) benchmark::DoNotOptimize(framer.append(std::string_view(&c, 1)));
+        benchmark::DoNotOptimize(framer.append("\n"));
+    }
+    state.counters["bytes/s"] = benchmark::Counter(static_cast<double>(line.size()), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_LineFramerOneByteReads)->Unit(benchmark::kMillisecond);
+
 void BM_DecodeTargetLine(benchmark::State& state) {
     const std::string line =
         R"({"id":"6F1E5A3C-0B7D-4E2A-9C1F-2D3E4F5A6B7C","name":"Editor","kind":"app","bundleID":"com.example.editor","submitOnSend":true,"allowAutoSubmit":true,"symbol":"chevron.left.forwardslash.chevron.right","isProvisional":false})"

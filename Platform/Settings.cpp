@@ -2,6 +2,7 @@
 
 #include "Platform/AtomicFile.hpp"
 #include "Platform/Base64.hpp"
+#include "Platform/BoundedJson.hpp"
 #include "Platform/Logger.hpp"
 
 namespace quib {
@@ -24,9 +25,9 @@ void Settings::load() {
     auto contents = readWholeFile(path_);
     if (contents && !contents->has_value()) return;
     if (contents) {
-        Json parsed = Json::parse(**contents, nullptr, false);
-        if (!parsed.is_discarded() && parsed.is_object()) {
-            values_ = std::move(parsed);
+        auto parsed = BoundedJson::parse(**contents);
+        if (parsed && parsed->is_object()) {
+            values_ = std::move(*parsed);
             return;
         }
     }

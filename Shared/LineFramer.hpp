@@ -31,11 +31,14 @@ public:
     std::int64_t maxLineBytes() const { return maxLineBytes_; }
 
 private:
+    void discardHandedOut();
+    std::size_t findLineFeed();
     // Enforces the length limit on the unterminated remainder once no line is left.
     void limitRemainder();
 
     std::string buffer_;
-    std::size_t start_ = 0;  // bytes before this offset have been handed out already
+    std::size_t start_ = 0;    // bytes before this offset have been handed out already
+    std::size_t scanned_ = 0;  // no line feed lies between start_ and this offset
     std::int64_t maxLineBytes_;
     bool resynchronising_ = false;
     std::int64_t droppedLines_ = 0;

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "Platform/BoundedJson.hpp"
 #include "Platform/Result.hpp"
 #include "Shared/Json.hpp"
 
@@ -12,6 +13,9 @@ namespace quib {
 // The one JSON coder of the process. Every encode and decode holds one process-wide,
 // non-recursive lock while it runs, so converters never call QuibCoder themselves: only the
 // outermost encode or decode takes the lock.
+//
+// Text is read through BoundedJson, so a line nested too deep or holding too many members or
+// elements fails like one that is not JSON, before any record is built from it.
 //
 // Output is compact, keys in declared order, byte strings as standard Base64, dates as seconds
 // since 2001. A number that is not finite fails the encode; text that is not valid UTF-8 is
@@ -32,9 +36,9 @@ public:
     static Result<T> decode(std::string_view text) {
         std::lock_guard guard(lock());
         try {
-            Json json = Json::parse(text.begin(), text.end(), nullptr, false);
-            if (json.is_discarded()) return fail("The given data was not valid JSON.");
-            return JsonCoding<T>::decode(json);
+            auto json = BoundedJson::parse(text);
+            if (!json) return json.error();
+            return JsonCoding<T>::decode(*json);
         } catch (const std::exception& e) {
             return fail(e.what());
         }

@@ -8,6 +8,7 @@
 
 #include "Platform/AtomicFile.hpp"
 #include "Platform/Base64.hpp"
+#include "Platform/BoundedJson.hpp"
 #include "Platform/Logger.hpp"
 #include "Platform/Result.hpp"
 #include "Shared/Json.hpp"
@@ -74,10 +75,10 @@ Result<ServiceFile> loadServiceFile(const fs::path& path) {
     auto contents = readWholeFile(path);
     if (!contents) return contents.error();
     if (!contents->has_value()) return ServiceFile{};
-    Json parsed = Json::parse(**contents, nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) return ServiceFile{Json::object(), true};
-    auto accounts = parsed.find("accounts");
-    if (accounts == parsed.end() || !accounts->is_object()) return ServiceFile{Json::object(), true};
+    auto parsed = BoundedJson::parse(**contents);
+    if (!parsed || !parsed->is_object()) return ServiceFile{Json::object(), true};
+    auto accounts = parsed->find("accounts");
+    if (accounts == parsed->end() || !accounts->is_object()) return ServiceFile{Json::object(), true};
     return ServiceFile{std::move(*accounts), false};
 }
 

@@ -21,6 +21,7 @@
 #include <asio/streambuf.hpp>
 #include <asio/write.hpp>
 
+#include "Platform/BoundedJson.hpp"
 #include "Platform/Logger.hpp"
 
 namespace quib {
@@ -152,10 +153,10 @@ void Session::requestRead(const std::error_code& error, std::size_t length) {
     if (error) return close();
     std::string line(length, '\0');
     std::istream(&input_).read(line.data(), static_cast<std::streamsize>(length));
-    Json request = Json::parse(line, nullptr, false);
-    if (request.is_discarded() || !request.is_object()) return fail("The request is not a JSON object.");
+    auto request = BoundedJson::parse(line);
+    if (!request || !request->is_object()) return fail("The request is not a JSON object.");
     watchForHangUp();
-    core_->handler()(request, shared_from_this());
+    core_->handler()(*request, shared_from_this());
 }
 
 // Reads on after the request only to learn when the client goes away.

@@ -86,6 +86,22 @@ TEST(Settings, UnreadableFileIsSetAsideNeverOverwritten) {
     fs::remove_all(folder);
 }
 
+// Deep nesting once crashed every start; such a file is now unreadable like any other.
+TEST(Settings, FileNestedTooDeepIsSetAsideInsteadOfCrashing) {
+    const fs::path folder = freshFolder("deep");
+    fs::create_directories(folder);
+    const fs::path path = folder / "defaults.json";
+    const std::string deep = "{\"quib.a\":" + std::string(100000, '[') + std::string(100000, ']') + ",\"quib.b\":0}";
+    std::ofstream(path) << deep;
+    auto s = Settings::atPath(path);
+    EXPECT_FALSE(s->contains("quib.b"));
+    bool kept = false;
+    for (const auto& entry : fs::directory_iterator(folder))
+        kept = kept || entry.path().filename().string().starts_with("defaults.json.unreadable-");
+    EXPECT_TRUE(kept);
+    fs::remove_all(folder);
+}
+
 TEST(Settings, FileThatCannotBeOpenedIsSetAsideNotReplaced) {
     if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
     const fs::path folder = freshFolder("no-permission");

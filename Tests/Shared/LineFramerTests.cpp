@@ -76,3 +76,14 @@ TEST(LineFramer, OverLongRemainderFedInPiecesIsDroppedAndResynchronises) {
     EXPECT_TRUE(framer.append("more of it").empty());
     EXPECT_EQ(framer.append("end\nok\n"), (Lines{"ok"}));
 }
+
+// Bytes already searched are not searched again, however the line is cut into reads.
+TEST(LineFramer, LineFedOneByteAtATimeComesOutWhole) {
+    LineFramer framer(kMiB);
+    const std::string line(200000, 'x');
+    for (char c : line) ASSERT_TRUE(framer.append(std::string_view(&c, 1)).empty());
+    EXPECT_EQ(framer.append("\nab"), (Lines{line}));
+    EXPECT_EQ(framer.append("c\n\nd"), (Lines{"abc"}));
+    EXPECT_EQ(framer.append("\n"), (Lines{"d"}));
+    EXPECT_EQ(framer.drain(), "");
+}

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <atomic>
 #include <thread>
 
 #include "Shared/MessageShape.hpp"
@@ -108,18 +109,45 @@ TEST(QuibCoder, InvalidUtf8IsReplacedNotFatal) {
     EXPECT_EQ(*text, "{\"text\":\"ok \xEF\xBF\xBD\xEF\xBF\xBD end\"}");
 }
 
-TEST(QuibCoder, IsSafeFromManyThreads) {
-    std::vector<std::thread> threads;
-    std::atomic<int> failures{0};
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 500; ++i) {
-                auto line = QuibCoder::line(DemoMessage{"ping", static_cast<std::uint64_t>(t * 1000 + i)});
-                auto back = line ? QuibCoder::decode<DemoMessage>(*line) : Result<DemoMessage>(fail("encode"));
-                if (!back || back->nonce != static_cast<std::uint64_t>(t * 1000 + i)) ++failures;
+// A record that, while it is being converted, asks from another thread whether the coder's lock
+// is free: it must never be, or converters would run side by side.
+struct LockProbe {
+    static inline std::atomic<int> sawLockFree{0};
+
+    static void probe() {
+        std::thread([] {
+            if (QuibCoder::lock().try_lock()) {
+                ++sawLockFree;
+                QuibCoder::lock().unlock();
             }
-        });
+        }).join();
     }
-    for (auto& th : threads) th.join();
-    EXPECT_EQ(failures.load(), 0);
+    static LockProbe fromJson(const Json&) {
+        probe();
+        return {};
+    }
+    Json toJson() const {
+        probe();
+        return Json::object();
+    }
+};
+
+TEST(QuibCoder, EveryEncodeAndDecodeHoldsTheProcessWideLock) {
+    LockProbe::sawLockFree = 0;
+    EXPECT_TRUE(QuibCoder::encode(LockProbe{}).ok());
+    EXPECT_TRUE(QuibCoder::line(LockProbe{}).ok());
+    EXPECT_TRUE(QuibCoder::decode<LockProbe>("{}").ok());
+    EXPECT_EQ(LockProbe::sawLockFree.load(), 0);
+    // Released once the coder is done.
+    ASSERT_TRUE(QuibCoder::lock().try_lock());
+    QuibCoder::lock().unlock();
+}
+
+TEST(QuibCoder, HostileTextFailsAsUnreadableInsteadOfCrashing) {
+    const std::string deep = "{\"ping\":{\"nonce\":1,\"a\":" + std::string(70000, '[') + std::string(70000, ']') + ",\"b\":0}}";
+    EXPECT_FALSE(QuibCoder::decode<DemoMessage>(deep).ok());
+    std::string manyKeys = "{\"ping\":{\"nonce\":1";
+    for (int i = 0; i < 100000; ++i) manyKeys += ",\"a" + std::to_string(i) + "\":0";
+    manyKeys += "}}";
+    EXPECT_FALSE(QuibCoder::decode<DemoMessage>(manyKeys).ok());
 }

@@ -200,6 +200,12 @@ TEST_F(DeviceRegistry, DamagedStoredListIsKeptAsideNotLost) {
     EXPECT_EQ(settings->string("quib.devices.revoked.v1.unreadable-2"), "a string");
     EXPECT_FALSE(settings->contains(Registry::approvedKey));
     EXPECT_EQ(sink->lines().size(), 2u);
+
+    // So is a list nested too deep to read safely.
+    const Bytes deep = bytesOf("[{\"id\":" + std::string(70000, '[') + std::string(70000, ']') + ",\"name\":\"x\"}]\n");
+    settings->setBytes(Registry::approvedKey, deep);
+    EXPECT_TRUE(open()->approved().value().empty());
+    EXPECT_EQ(settings->bytes("quib.devices.approved.v1.unreadable-3"), deep);
     Logger::setSink(previousSink);
 }
 
