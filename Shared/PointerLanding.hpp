@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "Shared/Geometry.hpp"
+#include "Platform/Geometry.hpp"
 
 namespace quib {
 

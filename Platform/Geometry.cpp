@@ -1,4 +1,4 @@
-#include "Shared/Geometry.hpp"
+#include "Platform/Geometry.hpp"
 
 #include <algorithm>
 
