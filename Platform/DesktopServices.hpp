@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+
+#include "Platform/AccessibilityProbe.hpp"
+#include "Platform/DisplayList.hpp"
+#include "Platform/EventPoster.hpp"
+#include "Platform/Pasteboard.hpp"
+#include "Platform/PointerLocation.hpp"
+
+namespace quib {
+
+// What the host uses of the desktop it drives, one backend chosen at start for all of them:
+// input posting, the pointer's location, the displays, the accessibility probe and the
+// pasteboard.
+struct DesktopServices {
+    std::shared_ptr<EventPoster> events;
+    std::shared_ptr<PointerLocation> pointer;
+    std::shared_ptr<DisplayList> displays;
+    std::shared_ptr<AccessibilityProbe> accessibility;
+    std::shared_ptr<Pasteboard> pasteboard;
+
+    // These services, with the headless one in place of each that is missing.
+    DesktopServices completed() const;
+};
+
+}  // namespace quib

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "Platform/InputEvent.hpp"
+
+namespace quib {
+
+// Posts synthetic input system-wide, as if it came from the hardware: the pointer, the mouse
+// buttons, the scroll wheels and the keyboard. Posting never waits for the event to be handled,
+// and an event the desktop cannot take is dropped without a word. Safe on any thread; events
+// posted from one thread arrive in the order posted.
+class EventPoster {
+public:
+    virtual ~EventPoster() = default;
+    virtual void post(const InputEvent& event) = 0;
+};
+
+}  // namespace quib

@@ -1,0 +1,23 @@
+#include "Platform/HeadlessDesktop.hpp"
+
+#include "Platform/MemoryPasteboard.hpp"
+
+namespace quib {
+
+DesktopServices HeadlessDesktop::services() {
+    auto desktop = std::make_shared<HeadlessDesktop>();
+    return {desktop, desktop, desktop, desktop, std::make_shared<MemoryPasteboard>()};
+}
+
+DesktopServices DesktopServices::completed() const {
+    const DesktopServices headless = HeadlessDesktop::services();
+    DesktopServices all = *this;
+    if (!all.events) all.events = headless.events;
+    if (!all.pointer) all.pointer = headless.pointer;
+    if (!all.displays) all.displays = headless.displays;
+    if (!all.accessibility) all.accessibility = headless.accessibility;
+    if (!all.pasteboard) all.pasteboard = headless.pasteboard;
+    return all;
+}
+
+}  // namespace quib

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "Platform/DesktopServices.hpp"
+
+namespace quib {
+
+// A machine without a display. Input is accepted and dropped, the pointer rests at (0, 0),
+// there are no displays (and so no display changes), the accessibility interface has nothing
+// to answer, and the pasteboard lives in this process.
+class HeadlessDesktop final : public EventPoster,
+                              public PointerLocation,
+                              public DisplayList,
+                              public AccessibilityProbe {
+public:
+    // A fresh headless desktop with a pasteboard of its own.
+    static DesktopServices services();
+
+    void post(const InputEvent&) override {}
+    Point pointerLocation() override { return {}; }
+    std::optional<std::vector<Rect>> activeDisplayBounds() override { return std::vector<Rect>{}; }
+    Subscription onChange(std::function<void()>) override { return {}; }
+    std::int32_t focusedElementError() override { return cannotComplete; }
+};
+
+}  // namespace quib

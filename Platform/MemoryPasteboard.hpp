@@ -1,0 +1,24 @@
+#pragma once
+
+#include <mutex>
+
+#include "Platform/Pasteboard.hpp"
+
+namespace quib {
+
+// A pasteboard that lives in this process only: where no desktop is there to share one with,
+// and inside the simulated desktop.
+class MemoryPasteboard final : public Pasteboard {
+public:
+    std::int64_t changeCount() override;
+    std::vector<PasteboardItem> items() override;
+    void clear() override;
+    void write(std::vector<PasteboardItem> items) override;
+
+private:
+    std::mutex mutex_;
+    std::vector<PasteboardItem> items_;
+    std::int64_t changeCount_ = 0;
+};
+
+}  // namespace quib

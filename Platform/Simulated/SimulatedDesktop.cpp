@@ -1,0 +1,164 @@
+#include "Platform/Simulated/SimulatedDesktop.hpp"
+
+namespace quib {
+
+DesktopServices SimulatedDesktop::services() {
+    auto self = shared_from_this();
+    return {self, self, self, self, self};
+}
+
+void SimulatedDesktop::post(const InputEvent& event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(event);
+    apply(event);
+}
+
+// A mouse event puts the pointer where it says and presses or lets go of its button; a key
+// press lands in the focused app.
+void SimulatedDesktop::apply(const InputEvent& event) {
+    if (event.isMouse()) {
+        pointer_ = event.location;
+        switch (event.type) {
+            case EventType::leftMouseDown:
+            case EventType::rightMouseDown:
+            case EventType::otherMouseDown:
+                pressed_.insert(event.mouseButton);
+                break;
+            case EventType::leftMouseUp:
+            case EventType::rightMouseUp:
+            case EventType::otherMouseUp:
+                pressed_.erase(event.mouseButton);
+                break;
+            default:
+                break;
+        }
+    } else if (event.type == EventType::keyDown) {
+        land(event);
+    }
+}
+
+void SimulatedDesktop::land(const InputEvent& event) {
+    if (!focused_) return;
+    App& app = apps_[*focused_];
+    app.keys.push_back({event.keyCode, event.flags});
+    constexpr std::uint64_t modifiers = EventFlags::shift | EventFlags::control | EventFlags::option | EventFlags::command;
+    if (event.keyCode == pasteKeyCode && (event.flags & modifiers) == EventFlags::command) {
+        app.pastes.push_back(pasteboard_.items());
+    }
+}
+
+Point SimulatedDesktop::pointerLocation() {
+    std::lock_guard lock(mutex_);
+    return pointer_;
+}
+
+std::optional<std::vector<Rect>> SimulatedDesktop::activeDisplayBounds() {
+    std::lock_guard lock(mutex_);
+    ++displayQueries_;
+    return displays_;
+}
+
+Subscription SimulatedDesktop::onChange(std::function<void()> changed) {
+    std::lock_guard lock(mutex_);
+    const std::uint64_t id = nextWatcher_++;
+    displayWatchers_[id] = std::make_shared<std::function<void()>>(std::move(changed));
+    return Subscription([weak = weak_from_this(), id] {
+        if (auto desktop = weak.lock()) {
+            std::lock_guard lock(desktop->mutex_);
+            desktop->displayWatchers_.erase(id);
+        }
+    });
+}
+
+void SimulatedDesktop::setDisplays(std::optional<std::vector<Rect>> bounds) {
+    std::vector<std::shared_ptr<std::function<void()>>> watchers;
+    {
+        std::lock_guard lock(mutex_);
+        displays_ = std::move(bounds);
+        for (const auto& [id, watcher] : displayWatchers_) watchers.push_back(watcher);
+    }
+    // Outside the lock: a watcher may ask for the displays again.
+    for (const auto& watcher : watchers) (*watcher)();
+}
+
+std::size_t SimulatedDesktop::displayQueries() const {
+    std::lock_guard lock(mutex_);
+    return displayQueries_;
+}
+
+std::int32_t SimulatedDesktop::focusedElementError() {
+    std::lock_guard lock(mutex_);
+    return focusedElementError_;
+}
+
+bool SimulatedDesktop::accessibilityTrusted() const {
+    std::lock_guard lock(mutex_);
+    return trusted_;
+}
+
+bool SimulatedDesktop::screenRecordingGranted() const {
+    std::lock_guard lock(mutex_);
+    return screenRecording_;
+}
+
+std::string SimulatedDesktop::accessibilityHelp() const { return "The simulated desktop does not trust the host."; }
+
+void SimulatedDesktop::setPointer(Point location) {
+    std::lock_guard lock(mutex_);
+    pointer_ = location;
+}
+
+std::set<std::int64_t> SimulatedDesktop::pressedButtons() const {
+    std::lock_guard lock(mutex_);
+    return pressed_;
+}
+
+std::vector<InputEvent> SimulatedDesktop::events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+void SimulatedDesktop::clearEvents() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+}
+
+void SimulatedDesktop::setTrusted(bool trusted) {
+    std::lock_guard lock(mutex_);
+    trusted_ = trusted;
+}
+
+void SimulatedDesktop::setFocusedElementError(std::int32_t error) {
+    std::lock_guard lock(mutex_);
+    focusedElementError_ = error;
+}
+
+void SimulatedDesktop::setScreenRecordingGranted(bool granted) {
+    std::lock_guard lock(mutex_);
+    screenRecording_ = granted;
+}
+
+void SimulatedDesktop::launch(const std::string& bundleID) {
+    std::lock_guard lock(mutex_);
+    apps_.try_emplace(bundleID, App{bundleID, {}, {}});
+}
+
+void SimulatedDesktop::focus(const std::optional<std::string>& bundleID) {
+    std::lock_guard lock(mutex_);
+    if (bundleID && !apps_.contains(*bundleID)) return;
+    focused_ = bundleID;
+}
+
+std::optional<std::string> SimulatedDesktop::focusedApp() const {
+    std::lock_guard lock(mutex_);
+    return focused_;
+}
+
+std::optional<SimulatedDesktop::App> SimulatedDesktop::app(const std::string& bundleID) const {
+    std::lock_guard lock(mutex_);
+    const auto found = apps_.find(bundleID);
+    if (found == apps_.end()) return std::nullopt;
+    return found->second;
+}
+
+}  // namespace quib

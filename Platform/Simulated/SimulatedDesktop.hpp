@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Platform/DesktopServices.hpp"
+#include "Platform/MemoryPasteboard.hpp"
+#include "Platform/Permissions.hpp"
+
+namespace quib {
+
+// A desktop that lives in memory, for tests: a real model with state rather than a mock. It
+// keeps what a desktop keeps (the pointer in fractional points, the displays, the pressed
+// buttons, the pasteboard with its change count, the running apps and which one has focus,
+// the accessibility trust) and moves it as posted events say, recording every event with all
+// its fields. A Command-V makes the focused app read the pasteboard, and key presses land in
+// the focused app, so tests see what landed where. Safe on any thread.
+class SimulatedDesktop final : public EventPoster,
+                               public PointerLocation,
+                               public DisplayList,
+                               public AccessibilityProbe,
+                               public Pasteboard,
+                               public Permissions,
+                               public std::enable_shared_from_this<SimulatedDesktop> {
+public:
+    // The V key, which with Command alone pastes.
+    static constexpr std::uint16_t pasteKeyCode = 9;
+
+    struct KeyPress {
+        std::uint16_t keyCode = 0;
+        std::uint64_t flags = 0;
+        bool operator==(const KeyPress&) const = default;
+    };
+
+    // One running app and what reached it while it had focus.
+    struct App {
+        std::string bundleID;
+        std::vector<std::vector<PasteboardItem>> pastes;  // the pasteboard's items at each Command-V
+        std::vector<KeyPress> keys;                       // every key pressed down, Command-V included
+    };
+
+    // Every service of this desktop.
+    DesktopServices services();
+
+    // EventPoster: records the event, then applies it.
+    void post(const InputEvent& event) override;
+    // PointerLocation.
+    Point pointerLocation() override;
+    // DisplayList.
+    std::optional<std::vector<Rect>> activeDisplayBounds() override;
+    Subscription onChange(std::function<void()> changed) override;
+    // AccessibilityProbe.
+    std::int32_t focusedElementError() override;
+    // Pasteboard: another app's copy is a write too.
+    std::int64_t changeCount() override { return pasteboard_.changeCount(); }
+    std::vector<PasteboardItem> items() override { return pasteboard_.items(); }
+    void clear() override { pasteboard_.clear(); }
+    void write(std::vector<PasteboardItem> items) override { pasteboard_.write(std::move(items)); }
+    // Permissions: the trust switch, and screen recording (off unless switched on).
+    bool accessibilityTrusted() const override;
+    bool screenRecordingGranted() const override;
+    std::string accessibilityHelp() const override;
+
+    // The displays; a change is announced to every subscriber. None: the desktop cannot be
+    // asked for them.
+    void setDisplays(std::optional<std::vector<Rect>> bounds);
+    // How often the displays were asked for.
+    std::size_t displayQueries() const;
+
+    // Puts the pointer somewhere, as the user's own hand would.
+    void setPointer(Point location);
+    // The mouse buttons held down, as EventButton numbers.
+    std::set<std::int64_t> pressedButtons() const;
+    // Every event posted so far, in order.
+    std::vector<InputEvent> events() const;
+    void clearEvents();
+
+    void setTrusted(bool trusted);
+    void setFocusedElementError(std::int32_t error);
+    void setScreenRecordingGranted(bool granted);
+
+    // Starts an app (a second start changes nothing).
+    void launch(const std::string& bundleID);
+    // Gives focus to a running app, or to nothing.
+    void focus(const std::optional<std::string>& bundleID);
+    std::optional<std::string> focusedApp() const;
+    // The app as it is now; none when it was never started.
+    std::optional<App> app(const std::string& bundleID) const;
+
+private:
+    void apply(const InputEvent& event);  // with mutex_ held
+    void land(const InputEvent& event);   // with mutex_ held
+
+    mutable std::mutex mutex_;
+    Point pointer_;
+    std::optional<std::vector<Rect>> displays_ = std::vector<Rect>{};
+    std::size_t displayQueries_ = 0;
+    std::map<std::uint64_t, std::shared_ptr<std::function<void()>>> displayWatchers_;
+    std::uint64_t nextWatcher_ = 0;
+    std::set<std::int64_t> pressed_;
+    std::vector<InputEvent> events_;
+    bool trusted_ = false;
+    bool screenRecording_ = false;
+    std::int32_t focusedElementError_ = success;
+    std::map<std::string, App> apps_;
+    std::optional<std::string> focused_;
+    MemoryPasteboard pasteboard_;
+};
+
+}  // namespace quib

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include "Platform/Simulated/SimulatedDesktop.hpp"
+
+namespace quib {
+namespace {
+
+PasteboardItem textItem(std::string_view text) { return PasteboardItem{}.set(PasteboardType::string, bytesOf(text)); }
+
+TEST(SimulatedDesktop, MouseEventsMoveThePointerAndPressButtons) {
+    auto desktop = std::make_shared<SimulatedDesktop>();
+    desktop->setPointer({10.5, 20.25});
+    EXPECT_EQ(desktop->pointerLocation(), (Point{10.5, 20.25}));
+
+    auto down = InputEvent::mouse(EventType::rightMouseDown, {30.75, 40}, EventButton::right);
+    down.setField(EventField::mouseClickState, 2);
+    desktop->post(down);
+    desktop->post(InputEvent::mouse(EventType::otherMouseDown, {31, 41}, EventButton::middle));
+    EXPECT_EQ(desktop->pointerLocation(), (Point{31, 41}));
+    EXPECT_EQ(desktop->pressedButtons(), (std::set<std::int64_t>{EventButton::right, EventButton::middle}));
+
+    desktop->post(InputEvent::mouse(EventType::rightMouseUp, {32, 42}, EventButton::right));
+    EXPECT_EQ(desktop->pressedButtons(), std::set<std::int64_t>{EventButton::middle});
+
+    // Scrolls and keys leave the pointer where it is.
+    desktop->post(InputEvent::pixelScroll(-3, 4));
+    desktop->post(InputEvent::key(0, true, 0));
+    EXPECT_EQ(desktop->pointerLocation(), (Point{32, 42}));
+
+    const auto events = desktop->events();
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[0], down);
+    EXPECT_EQ(events[0].field(EventField::mouseClickState), 2);
+    EXPECT_EQ(events[3].wheels, (std::array<std::int32_t, 3>{-3, 4, 0}));
+    desktop->clearEvents();
+    EXPECT_TRUE(desktop->events().empty());
+}
+
+TEST(SimulatedDesktop, CommandVMakesTheFocusedAppReadThePasteboard) {
+    auto desktop = std::make_shared<SimulatedDesktop>();
+    desktop->launch("org.example.editor");
+    desktop->launch("org.example.terminal");
+    desktop->write({textItem("first")});
+
+    // Nothing has focus: the press lands nowhere.
+    desktop->post(InputEvent::key(SimulatedDesktop::pasteKeyCode, true, EventFlags::command));
+    EXPECT_TRUE(desktop->app("org.example.editor")->keys.empty());
+
+    desktop->focus("org.example.editor");
+    desktop->post(InputEvent::key(SimulatedDesktop::pasteKeyCode, true, EventFlags::command));
+    desktop->post(InputEvent::key(SimulatedDesktop::pasteKeyCode, false, EventFlags::command));
+    desktop->write({textItem("second")});
+    // Command-Shift-V and a plain V are key presses, not pastes.
+    desktop->post(InputEvent::key(SimulatedDesktop::pasteKeyCode, true, EventFlags::command | EventFlags::shift));
+    desktop->post(InputEvent::key(SimulatedDesktop::pasteKeyCode, true, 0));
+
+    const auto editor = desktop->app("org.example.editor");
+    ASSERT_TRUE(editor);
+    ASSERT_EQ(editor->pastes.size(), 1u);
+    EXPECT_EQ(editor->pastes[0], std::vector<PasteboardItem>{textItem("first")});
+    EXPECT_EQ(editor->keys, (std::vector<SimulatedDesktop::KeyPress>{
+                                {9, EventFlags::command}, {9, EventFlags::command | EventFlags::shift}, {9, 0}}));
+    EXPECT_TRUE(desktop->app("org.example.terminal")->pastes.empty());
+
+    // Only a running app can take focus.
+    desktop->focus("org.example.missing");
+    EXPECT_EQ(desktop->focusedApp(), "org.example.editor");
+    EXPECT_FALSE(desktop->app("org.example.missing"));
+}
+
+TEST(SimulatedDesktop, PasteboardCountsEachChangeOnceAndHandsOutCopies) {
+    auto desktop = std::make_shared<SimulatedDesktop>();
+    const std::int64_t start = desktop->changeCount();
+    desktop->write({textItem("a"), PasteboardItem{}.set(PasteboardType::png, {1, 2, 3})});
+    EXPECT_EQ(desktop->changeCount(), start + 1);
+
+    auto items = desktop->items();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(*items[1].data(PasteboardType::png), (Bytes{1, 2, 3}));
+    EXPECT_EQ(items[1].data(PasteboardType::string), nullptr);
+    items[0].set(PasteboardType::string, bytesOf("changed"));
+    EXPECT_EQ(textOf(*desktop->items()[0].data(PasteboardType::string)), "a");
+
+    desktop->clear();
+    EXPECT_EQ(desktop->changeCount(), start + 2);
+    EXPECT_TRUE(desktop->items().empty());
+}
+
+TEST(SimulatedDesktop, DisplayChangesReachSubscribersUntilTheyLetGo) {
+    auto desktop = std::make_shared<SimulatedDesktop>();
+    EXPECT_EQ(desktop->activeDisplayBounds(), std::vector<Rect>{});
+    int changes = 0;
+    auto watch = desktop->onChange([&] { ++changes; });
+    desktop->setDisplays(std::vector<Rect>{{0, 0, 1440, 900}, {1440, 0, 1920, 1080}});
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(desktop->activeDisplayBounds()->size(), 2u);
+    desktop->setDisplays(std::nullopt);
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(desktop->activeDisplayBounds(), std::nullopt);
+    EXPECT_EQ(desktop->displayQueries(), 3u);
+
+    watch.reset();
+    desktop->setDisplays(std::vector<Rect>{{0, 0, 800, 600}});
+    EXPECT_EQ(changes, 2);
+}
+
+TEST(SimulatedDesktop, TrustAndTheProbeAreSwitches) {
+    auto desktop = std::make_shared<SimulatedDesktop>();
+    EXPECT_FALSE(desktop->accessibilityTrusted());
+    EXPECT_FALSE(desktop->screenRecordingGranted());
+    EXPECT_EQ(desktop->focusedElementError(), AccessibilityProbe::success);
+    desktop->setTrusted(true);
+    desktop->setScreenRecordingGranted(true);
+    desktop->setFocusedElementError(AccessibilityProbe::apiDisabled);
+    EXPECT_TRUE(desktop->accessibilityTrusted());
+    EXPECT_TRUE(desktop->screenRecordingGranted());
+    EXPECT_EQ(desktop->focusedElementError(), -25211);
+
+    const DesktopServices services = desktop->services();
+    EXPECT_EQ(services.events.get(), static_cast<EventPoster*>(desktop.get()));
+    EXPECT_EQ(services.pasteboard.get(), static_cast<Pasteboard*>(desktop.get()));
+}
+
+}  // namespace
+}  // namespace quib
