@@ -40,6 +40,10 @@ std::string_view trimWhiteSpace(std::string_view utf8) {
     return utf8.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
 }
 
+bool isAlphanumeric(char32_t codePoint) {
+    return (U_GET_GC_MASK(static_cast<UChar32>(codePoint)) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
+}
+
 namespace {
 
 // Calls `visit(begin, end)` with the UTF-16 offsets of each grapheme cluster until it returns false.

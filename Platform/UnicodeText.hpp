@@ -16,6 +16,9 @@ bool isWhiteSpace(char32_t codePoint);
 // The text without the White_Space code points (spaces, tabs, line breaks) at either end.
 std::string_view trimWhiteSpace(std::string_view utf8);
 
+// True for letters, marks and numbers (the general categories L, M and N).
+bool isAlphanumeric(char32_t codePoint);
+
 // Number of extended grapheme clusters (user-perceived characters).
 std::size_t graphemeCount(std::string_view utf8);
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "Shared/Json.hpp"
 
@@ -11,7 +13,9 @@ namespace quib {
 
 // One key press: a key name, four modifier flags and a repeat count that is always 1 to 4.
 // Encoded with all six keys; decoded tolerantly (missing key name "escape", missing flags
-// false, missing repeat count 1, a present repeat count clamped to 1...4).
+// false, missing repeat count 1, a present repeat count clamped to 1...4). The names the host
+// can press are those of keyCodes(), lower case; any other name travels unchanged but cannot
+// be pressed.
 struct KeyChord {
     static constexpr std::int64_t minRepeatCount = 1;
     static constexpr std::int64_t maxRepeatCount = 4;
@@ -30,6 +34,22 @@ struct KeyChord {
                       bool command = false, std::int64_t repeatCount = 1);
 
     static std::int64_t clampedRepeatCount(std::int64_t count);
+
+    // Every key name the host can press, with its virtual key code: 73 names, no two sharing a
+    // code. Built once, on first use.
+    static const std::unordered_map<std::string, std::uint16_t>& keyCodes();
+    // The key name that has this virtual key code; none when no name has it.
+    static std::optional<std::string> keyForVirtualKey(std::uint16_t code);
+
+    // The virtual key code of this chord's key, looked up exactly as spelled.
+    std::optional<std::uint16_t> macVirtualKey() const;
+    // The name tmux's send-keys takes for this chord ("C-c", "M-Left", "BTab"); none with
+    // Command held or for a key tmux has no name for.
+    std::optional<std::string> tmuxName() const;
+    // The compact glyph form: "⌘C", "⌃⇧⇥", "esc ×2".
+    std::string display() const;
+    // The form read out in messages: "Control C", "Shift Tab", "Escape, twice".
+    std::string spoken() const;
 
     static KeyChord fromJson(const Json& json);
     Json toJson() const;
