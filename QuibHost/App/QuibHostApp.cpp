@@ -18,6 +18,12 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
         DeliveryLog::Config{config_.dataHome.value_or(xdgDataHome()), config_.clock, config_.revealer});
     store_ = TargetStore::create({config_.main, config_.settings, config_.clock, deliveryLog_});
     config_.neighbours.targets = store_;
+    EventInjector::Config injector;
+    injector.desktop = config_.desktop;
+    injector.permissions = config_.permissions;
+    injector.clock = config_.clock;
+    injector.settings = config_.settings;
+    injector_ = EventInjector::create(std::move(injector));
     registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
     HostServer::Config server;
     server.main = config_.main;
@@ -26,6 +32,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     server.registry = registry_;
     server.advertiser = config_.advertiser;
     server.neighbours = config_.neighbours;
+    server.neighbours.injector = injector_;
     server.listenAddress = config_.listenAddress;
     server.permissions = config_.permissions;
     server_ = HostServer::create(std::move(server));
@@ -41,7 +48,7 @@ QuibHostApp::~QuibHostApp() {
 
 HostState::Links QuibHostApp::stateLinks() {
     std::weak_ptr<HostServer> weak = server_;
-    auto injector = server_->neighbours().injector;
+    auto injector = injector_;
     HostState::Links links;
     links.startServer = [weak](const std::string& code) { if (auto s = weak.lock()) s->start(code); };
     links.broadcastStatus = [weak] { if (auto s = weak.lock()) s->broadcastStatus(); };
@@ -53,9 +60,7 @@ HostState::Links QuibHostApp::stateLinks() {
     links.releaseAllButtons = [injector] { injector->releaseAllButtons(); };
     links.resetScrollPhase = [injector] { injector->resetScrollPhase(); };
     links.injectorApiDisabled = [injector] { return injector->apiDisabled(); };
-    links.revalidateTrust = [injector, permissions = config_.permissions] {
-        return injector->revalidateTrust(permissions && permissions->accessibilityTrusted());
-    };
+    links.revalidateTrust = [injector] { return injector->revalidateTrust(); };
     links.refreshProvisional = [weak = std::weak_ptr<TargetStore>(store_)] {
         if (auto store = weak.lock()) store->refreshProvisional();
     };
@@ -124,7 +129,7 @@ void QuibHostApp::openControlSocket() {
 
 void QuibHostApp::terminate() {
     controlSocket_.reset();
-    server_->neighbours().injector->releaseAllButtons();
+    injector_->releaseAllButtons();
     server_->stop();
 }
 

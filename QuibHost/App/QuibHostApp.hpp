@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Platform/Clock.hpp"
+#include "Platform/DesktopServices.hpp"
 #include "Platform/FileRevealer.hpp"
 #include "Platform/MainLoop.hpp"
 #include "Platform/Permissions.hpp"
@@ -21,13 +22,14 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/ServiceAdvertiser.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
+#include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 
 namespace quib {
 
-// The host application: the connection server, the target store and the host state, each made
-// once, their start-up in order after launch, and their shut-down. Without a desktop panel, a
-// control socket stands in for the panel's buttons.
+// The host application: the connection server, the target store, the host state and the event
+// injector, each made once, their start-up in order after launch, and their shut-down. Without a
+// desktop panel, a control socket stands in for the panel's buttons.
 class QuibHostApp {
     // Only the class's own factories can make this key, so construction goes through them.
     struct Passkey {
@@ -45,7 +47,8 @@ public:
         std::shared_ptr<Permissions> permissions;
         std::shared_ptr<ServiceAdvertiser> advertiser;
         LoginItem loginItem;
-        // Empty ones get stand-ins; the target store is always the application's own.
+        // Empty ones get stand-ins; the target store and the injector are always the application's
+        // own.
         HostServerNeighbours neighbours;
         std::vector<std::string> arguments;  // the process's, program name first
         // Where the control socket listens; none: ControlSocket::defaultPath().
@@ -55,6 +58,8 @@ public:
         std::shared_ptr<FileRevealer> revealer;
         // The folder that holds the host's data folder; none: $XDG_DATA_HOME.
         std::optional<std::filesystem::path> dataHome;
+        // The desktop the injector drives; missing services are headless.
+        DesktopServices desktop = {};
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
@@ -95,6 +100,7 @@ private:
     Config config_;
     std::shared_ptr<DeliveryLog> deliveryLog_;
     std::shared_ptr<TargetStore> store_;
+    std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<HostServer> server_;
     std::shared_ptr<HostState> state_;

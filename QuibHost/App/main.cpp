@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Platform/Clock.hpp"
+#include "Platform/HeadlessDesktop.hpp"
 #include "Platform/HeadlessPermissions.hpp"
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
 #include "Platform/Linux/XdgOpenRevealer.hpp"
@@ -59,6 +60,8 @@ int main(int argc, char** argv) {
                                "::",
                                std::make_shared<XdgOpenRevealer>(),
                                std::nullopt};
+    // No display backend yet: input is built and dropped, and the pasteboard lives in the process.
+    config.desktop = HeadlessDesktop::services();
     auto app = QuibHostApp::create(std::move(config));
 
     int status = 0;

@@ -41,6 +41,7 @@ HostServer::HostServer(Passkey, Config config)
       lastError_(main_, std::nullopt),
       lastActivity_(main_, std::nullopt),
       gate_([this](const ClientMessage& message, Client& client) { return isPermitted(message, client); }),
+      moveWindowStart_(clock_->now()),
       network_(NetworkQueue::create("com.brenmoor.quib.host.net", clock_)),
       injectionQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.inject", clock_)),
       menuQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.menu", clock_)),

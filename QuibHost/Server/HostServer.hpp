@@ -183,6 +183,12 @@ private:
     void take(const std::string& data, const ClientPtr& client);
     void dispatch(ClientMessage& message, const ClientPtr& client);
     void answerPing(const ClientMessage::Ping& ping, const Client& client);
+    void movePointer(const ClientMessage::Move& move);
+    void countMove();
+    void pointAtPanel(double x, double y);
+    void clickButton(const ClientMessage::Click& click, Client& client);
+    // The desktop trusts the host and the injector's accessibility interface is not disabled.
+    bool accessibilityGranted() const;
     bool isPermitted(const ClientMessage& message, Client& client);
     void greet(const HelloPayload& hello, const ClientPtr& client);
     void welcome(const ClientPtr& client, bool approved);
@@ -222,6 +228,9 @@ private:
     std::unordered_map<const Client*, ClientPtr> clients_;
     ThrottleTable throttles_;
     Gate gate_;
+    // The pointer-move rate window, shared by every connection.
+    std::int64_t moveCount_ = 0;
+    MonoTime moveWindowStart_;
 
     // Declared last so they stop first; the network queue outlives the serial queues, whose
     // tasks may still send.

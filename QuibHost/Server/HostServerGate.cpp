@@ -106,11 +106,15 @@ void HostServer::welcome(const ClientPtr& client, bool approved) {
     });
 }
 
+bool HostServer::accessibilityGranted() const {
+    return permissions_->accessibilityTrusted() && !neighbours_.injector->apiDisabled();
+}
+
 HostStatus HostServer::status(const std::optional<std::string>& deviceID) const {
     HostStatus status;
     status.hostName = hostDisplayName();
     status.protocolVersion = QuibProtocol::version;
-    status.accessibilityGranted = permissions_->accessibilityTrusted() && !neighbours_.injector->apiDisabled();
+    status.accessibilityGranted = accessibilityGranted();
     status.injectionPaused = neighbours_.injector->isPaused();
     status.activeTargetID = neighbours_.targets->activeSnapshot();
     status.deviceApproved = deviceID && registry_->isApproved(*deviceID);

@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "Platform/MainLoop.hpp"
+#include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Shared/PairingCode.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
@@ -125,6 +128,62 @@ TEST(QuibHost, CopiesUndecodableStoredTargetsToABackupBeforeStoringAList) {
     EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
     EXPECT_TRUE(QuibCoder::decode<std::vector<QuibTarget>>(text)) << text;
     EXPECT_NE(host->log().find("saved targets did not decode"), std::string::npos) << host->log();
+}
+
+// Approves a phone in the home's stored settings, before the host starts.
+void approveBeforeStart(const TempHome& home, const std::string& deviceID) {
+    auto main = std::make_shared<MainLoop>();
+    auto registry = DeviceRegistry::create(main, home.defaults(), SystemClock::shared());
+    main->post([&] { registry->approve(deviceID, "Pointer phone"); });
+    main->runPending();
+}
+
+// Polls the host's log for `text`, for at most 10 s.
+bool logShows(const HostProcess& host, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (host.log().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+TEST(QuibHost, TimesPointerMovesAndOutlivesInputBeyondWhatEventsHold) {
+    TempHome home;
+    home.defaults()->setBool("quib.instrument", true);
+    approveBeforeStart(home, "POINTER-PHONE");
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    auto connected = PhoneClient::connect(phoneOptions(*host, host->pairingCode()));
+    ASSERT_TRUE(connected) << connected.error().message;
+    auto& phone = **connected;
+    ASSERT_TRUE(phone.sendHello("POINTER-PHONE", "Pointer phone"));
+    ASSERT_TRUE(phone.receiveCase("welcome", 10s));
+
+    // Thirty moves across more than a second, so that a report falls between them.
+    for (int i = 0; i < 30; ++i) {
+        if (i == 15) std::this_thread::sleep_for(1100ms);
+        ASSERT_TRUE(phone.sendLine(R"({"move":{"dx":3.5,"dy":-1}})"));
+    }
+    EXPECT_TRUE(logShows(*host, "[perf] 5_move_total n=")) << host->log();
+    EXPECT_TRUE(logShows(*host, "[perf] arrival_gap n=")) << host->log();
+
+    ASSERT_TRUE(phone.sendLine(R"({"move":{"dx":1e308,"dy":0}})"));
+    ASSERT_TRUE(phone.sendLine(R"({"move":{"dx":1e400,"dy":0}})"));
+    auto unreadable = phone.receiveCase("error", 10s);
+    ASSERT_TRUE(unreadable) << unreadable.error().message;
+    EXPECT_EQ((*unreadable)["_0"], "Unreadable message");
+    for (const char* line : {R"({"scroll":{"dx":0,"dy":1e300}})", R"({"scroll":{"dx":0,"dy":3e9}})",
+                             R"({"click":{"button":"left","phase":"click","clickCount":9223372036854775807}})",
+                             R"({"scrollPhase":{"_0":"ended"}})", R"({"ping":{"nonce":99}})"}) {
+        ASSERT_TRUE(phone.sendLine(line));
+    }
+    auto pong = phone.receiveCase("pong", 10s);
+    ASSERT_TRUE(pong) << pong.error().message << "\nlog:\n" << host->log();
+    EXPECT_EQ((*pong)["nonce"], 99);
+    EXPECT_FALSE(host->process().wait(0ms)) << "the host ended";
+    phone.close();
+    EXPECT_EQ(host->stop(), 0) << host->log();
 }
 
 TEST(QuibPhone, SaysHelloSendsItsLinesAndPrintsTheHostsReplies) {

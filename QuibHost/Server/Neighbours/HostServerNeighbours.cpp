@@ -4,11 +4,11 @@
 #include "QuibHost/Server/Neighbours/BufferingUploadService.hpp"
 #include "QuibHost/Server/Neighbours/EmptyAppCatalog.hpp"
 #include "QuibHost/Server/Neighbours/EmptyApprovalBroker.hpp"
-#include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
 #include "QuibHost/Server/Neighbours/IdlePushSender.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Server/Neighbours/SwitchOnlyRemoteReach.hpp"
 #include "QuibHost/Server/Neighbours/UnavailableTargetRouter.hpp"
+#include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 
 namespace quib {
@@ -21,7 +21,7 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
         auto log = std::make_shared<DeliveryLog>(DeliveryLog::Config{xdgDataHome(), clock, nullptr});
         all.targets = TargetStore::create({main, settings, clock, std::move(log)});
     }
-    if (!all.injector) all.injector = std::make_shared<HeldButtonInjector>();
+    if (!all.injector) all.injector = EventInjector::create({.clock = clock, .settings = settings});
     if (!all.router) all.router = std::make_shared<UnavailableTargetRouter>();
     if (!all.catalog) all.catalog = std::make_shared<EmptyAppCatalog>();
     if (!all.approvals) all.approvals = std::make_shared<EmptyApprovalBroker>();

@@ -7,21 +7,22 @@
 #include "Platform/Settings.hpp"
 #include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
 #include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
-#include "QuibHost/Server/Neighbours/EventInjectorService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/RemoteReachService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
 #include "QuibHost/Server/Neighbours/TargetRouterService.hpp"
 #include "QuibHost/Server/Neighbours/UploadService.hpp"
+#include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 
 namespace quib {
 
 // The services of other subsystems that the connection server calls. Leave one empty and the
-// server makes its own: a target store over the server's settings, and for the rest a stand-in
-// that does the least it can: nothing pending, nobody streaming, no way to reach the host from
-// away (the away switch is read from the settings, as is whether a push relay is configured),
-// uploads buffered but never delivered.
+// server makes its own: a target store over the server's settings, an injector on a headless
+// desktop, where input goes nowhere, and for the rest a stand-in that does the least it can:
+// nothing pending, nobody streaming, no way to reach the host from away (the away switch is read
+// from the settings, as is whether a push relay is configured), uploads buffered but never
+// delivered.
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "QuibHost/Targets/TargetOutcome.hpp"
 #include "Shared/DeliveryReceipt.hpp"
 #include "Shared/KeyChord.hpp"
 #include "Shared/QuibTarget.hpp"
@@ -12,10 +13,7 @@ namespace quib {
 // What the dispatch asks of the target router. Called on the server's injection queue.
 class TargetRouterService {
 public:
-    struct Outcome {
-        bool ok = false;
-        std::string message;
-    };
+    using Outcome = TargetOutcome;
 
     virtual ~TargetRouterService() = default;
     virtual DeliveryReceipt deliver(const std::string& text, const QuibTarget& target, std::optional<bool> submit) = 0;

@@ -9,7 +9,8 @@
 #include "Platform/MainLoop.hpp"
 #include "Platform/SettablePermissions.hpp"
 #include "QuibHost/App/HostState.hpp"
-#include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
+#include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "QuibHost/Targets/EventInjector.hpp"
 #include "Shared/PairingCode.hpp"
 #include "QuibHost/App/ScratchFolder.hpp"
 
@@ -58,7 +59,8 @@ protected:
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
     std::shared_ptr<Settings> settings = Settings::inMemory();
     std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
-    std::shared_ptr<HeldButtonInjector> injector = std::make_shared<HeldButtonInjector>();
+    std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>();
+    std::shared_ptr<EventInjector> injector = EventInjector::create({.desktop = desktop->services(), .clock = clock});
     quib::HostState::Links links;
 
     std::vector<std::string> started;
@@ -93,25 +95,29 @@ TEST_F(HostState, RotatingStoresANewCodeAndStartsTheServerWithIt) {
 
 TEST_F(HostState, PausingReleasesHeldButtonsClearsTheScrollGestureAndBroadcasts) {
     auto state = make();
-    injector->press(MouseButton::left);
-    injector->press(MouseButton::right);
-    injector->setScrollPhase({ScrollGesturePhase::began, std::nullopt, true, clock->now()});
+    injector->click(MouseButton::left, ClickPhase::down, 1);
+    injector->click(MouseButton::right, ClickPhase::down, 1);
+    injector->scroll(ScrollGesturePhase::began);
+    injector->scroll(0, 10);
 
     onMain([&] { state->setInjectionPaused(true); });
     EXPECT_TRUE(state->injectionPaused().value());
     EXPECT_EQ(injectorPaused, true);
-    EXPECT_TRUE(injector->heldButtons().empty());
-    EXPECT_EQ(injector->scrollPhase(), HeldButtonInjector::ScrollPhaseState{});
+    EXPECT_TRUE(desktop->pressedButtons().empty());
     EXPECT_EQ(broadcasts, 1);
 
     // Resuming only tells the injector and the phones.
-    injector->press(MouseButton::middle);
+    injector->click(MouseButton::middle, ClickPhase::down, 1);
     onMain([&] { state->setInjectionPaused(false); });
     EXPECT_FALSE(state->injectionPaused().value());
     EXPECT_EQ(injectorPaused, false);
-    EXPECT_EQ(injector->heldButtons(), std::set<MouseButton>{MouseButton::middle});
+    EXPECT_EQ(desktop->pressedButtons(), std::set<std::int64_t>{EventButton::middle});
     EXPECT_EQ(broadcasts, 2);
     EXPECT_FALSE(settings->contains("quib.injectionPaused"));
+
+    // The gesture that was open when pausing is gone: the next scroll begins a new one.
+    injector->scroll(0, 10);
+    EXPECT_EQ(desktop->events().back().field(EventField::scrollPhase), 1);
 }
 
 TEST_F(HostState, AudioAllowanceDefaultsToAllowedAndIsStored) {

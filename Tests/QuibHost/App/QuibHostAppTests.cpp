@@ -17,7 +17,7 @@
 #include "Platform/Logger.hpp"
 #include "Platform/SettablePermissions.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
-#include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
+#include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
 #include "QuibHost/App/ScratchFolder.hpp"
 
@@ -82,7 +82,7 @@ protected:
                                          "127.0.0.1",
                                          nullptr,
                                          scratch.path / "data"};
-        config.neighbours.injector = injector;
+        config.desktop = desktop->services();
         app = quib::QuibHostApp::create(std::move(config));
         return *app;
     }
@@ -114,7 +114,7 @@ protected:
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
     std::shared_ptr<Settings> settings = Settings::inMemory();
-    std::shared_ptr<HeldButtonInjector> injector = std::make_shared<HeldButtonInjector>();
+    std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>();
     std::unique_ptr<quib::QuibHostApp> app;
 };
 
@@ -146,9 +146,9 @@ TEST_F(QuibHostApp, LaunchesWithTheStoredCodeAndServesTheControlSocket) {
     const Json answer = Json::parse(ask(scratch.path / "host.sock", R"({"command":"code"})" "\n", *main));
     EXPECT_EQ(answer["pairingCode"], "KX7P2M");
 
-    // Pausing from the control tool reaches the injector, which phones' input goes through.
+    // Pausing from the control tool reaches the injector the server sends phones' input to.
     ask(scratch.path / "host.sock", R"({"command":"pause"})" "\n", *main);
-    EXPECT_TRUE(injector->isPaused());
+    EXPECT_TRUE(app->server().neighbours().injector->isPaused());
     EXPECT_TRUE(app->server().status(std::nullopt).injectionPaused);
 }
 
@@ -156,10 +156,11 @@ TEST_F(QuibHostApp, ShutDownReleasesHeldButtonsStopsTheServerAndClosesTheSocket)
     make({"quib-host"});
     ASSERT_TRUE(launch().port);
     EXPECT_TRUE(eventually([&] { return app->server().isListening().value(); }));
-    injector->press(MouseButton::left);
+    app->server().neighbours().injector->click(MouseButton::left, ClickPhase::down, 1);
+    ASSERT_EQ(desktop->pressedButtons(), std::set<std::int64_t>{EventButton::left});
     main->post([&] { app->terminate(); });
     main->runPending();
-    EXPECT_TRUE(injector->heldButtons().empty());
+    EXPECT_TRUE(desktop->pressedButtons().empty());
     EXPECT_FALSE(app->server().isListening().value());
     EXPECT_FALSE(app->server().inspect().listenerPort);
     EXPECT_FALSE(fs::exists(scratch.path / "host.sock"));
@@ -205,7 +206,7 @@ protected:
                                          std::make_shared<RecordingServiceAdvertiser>(),
                                          LoginItem(entry(), "/opt/quib/quib-host"), {}, {"quib-host"},
                                          scratch.path / "host.sock", "127.0.0.1", nullptr, scratch.path / "data"};
-        config.neighbours.injector = injector;
+        config.desktop = desktop->services();
         config.neighbours.reach = reach;
         app = quib::QuibHostApp::create(std::move(config));
         EXPECT_TRUE(launch().port);

@@ -9,6 +9,7 @@
 
 #include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
+#include "QuibHost/Server/Neighbours/StreamingService.hpp"
 #include "QuibHost/Server/Neighbours/SwitchOnlyRemoteReach.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 
@@ -142,6 +143,25 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<ApprovalRequest> pending_;
+};
+
+// A window the test says is being mirrored, or none.
+class MirroringStreaming final : public StreamingService {
+public:
+    void detachViewer(const TlsConnection&) override {}
+    void detachListener(const TlsConnection&) override {}
+    std::optional<Rect> pointableWindowFrame() override {
+        std::lock_guard lock(mutex_);
+        return frame_;
+    }
+    void mirror(std::optional<Rect> frame) {
+        std::lock_guard lock(mutex_);
+        frame_ = frame;
+    }
+
+private:
+    std::mutex mutex_;
+    std::optional<Rect> frame_;
 };
 
 }  // namespace quib::testing

@@ -16,8 +16,10 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/Neighbours/BufferingUploadService.hpp"
-#include "QuibHost/Server/Neighbours/HeldButtonInjector.hpp"
 #include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+#include "QuibHost/Targets/EventInjector.hpp"
+#include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Shared/Json.hpp"
 #include "HostServerFakes.hpp"
 #include "TestPhone.hpp"
 
@@ -41,6 +43,7 @@ protected:
         config.neighbours.approvals = approvals;
         config.neighbours.push = push;
         config.neighbours.reach = reach;
+        config.neighbours.streaming = streaming;
         server = quib::HostServer::create(config);
     }
 
@@ -97,21 +100,52 @@ protected:
         main->runPending();
     }
 
+    static std::string helloLine(const std::string& deviceID, const std::string& name = "Phone") {
+        return "{\"hello\":{\"_0\":{\"protocolVersion\":23,\"deviceName\":\"" + name + "\",\"deviceID\":\"" +
+               deviceID + "\"}}}\n";
+    }
+
+    // A phone of an approved device, connected and past its hello, with the lines of its welcome read.
+    std::unique_ptr<TestPhone> approvedPhone(std::uint16_t port, const std::string& deviceID) {
+        approve(deviceID, "Phone");
+        auto phone = std::make_unique<TestPhone>(code);
+        EXPECT_FALSE(phone->connect(port));
+        phone->write(helloLine(deviceID));
+        settle(*phone);
+        return phone;
+    }
+
+    // Sends a ping and reads up to its pong: every line sent before has then been handled.
+    bool settle(TestPhone& phone) {
+        const std::uint64_t nonce = ++pings;
+        phone.write("{\"ping\":{\"nonce\":" + std::to_string(nonce) + "}}\n");
+        while (auto line = nextLine(phone)) {
+            const Json message = Json::parse(*line, nullptr, false);
+            if (message.contains("pong") && message["pong"]["nonce"] == nonce) return true;
+        }
+        ADD_FAILURE() << "no pong came";
+        return false;
+    }
+
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>();
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<Settings> settings = Settings::inMemory();
     std::shared_ptr<RecordingServiceAdvertiser> advertiser = std::make_shared<RecordingServiceAdvertiser>();
     std::shared_ptr<BufferingUploadService> uploads = std::make_shared<BufferingUploadService>();
     std::shared_ptr<FakeTargetStore> targets = std::make_shared<FakeTargetStore>(main);
-    std::shared_ptr<HeldButtonInjector> injector = std::make_shared<HeldButtonInjector>();
+    std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>();
+    std::shared_ptr<EventInjector> injector =
+        EventInjector::create({.desktop = desktop->services(), .permissions = desktop, .clock = clock, .settings = settings});
     std::shared_ptr<FakeApprovalBroker> approvals = std::make_shared<FakeApprovalBroker>();
     std::shared_ptr<RecordingPushSender> push = std::make_shared<RecordingPushSender>();
     std::shared_ptr<RecordingRemoteReach> reach = std::make_shared<RecordingRemoteReach>(settings);
+    std::shared_ptr<MirroringStreaming> streaming = std::make_shared<MirroringStreaming>();
     std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
     std::shared_ptr<LogSink> previousSink;
     std::shared_ptr<DeviceRegistry> registry;
     std::shared_ptr<quib::HostServer> server;
+    std::uint64_t pings = 0;
 };
 
 }  // namespace quib::testing

@@ -1,0 +1,156 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Platform/Clock.hpp"
+#include "Platform/DesktopServices.hpp"
+#include "Platform/Executor.hpp"
+#include "Platform/Permissions.hpp"
+#include "Platform/Published.hpp"
+#include "Platform/Settings.hpp"
+#include "Platform/Sleeper.hpp"
+#include "QuibHost/Targets/EventInjectorService.hpp"
+#include "QuibHost/Targets/TargetOutcome.hpp"
+#include "Shared/AttachmentFrame.hpp"
+#include "Shared/Instrumentation.hpp"
+#include "Shared/KeyChord.hpp"
+
+namespace quib {
+
+// Turns the phone's input into system-wide events on the desktop: pointer moves kept on the
+// displays, clicks that remember which buttons are held (so moves become drags and nothing stays
+// pressed), trackpad-style scrolls framed by gesture and momentum phases, key chords, and pastes
+// through the pasteboard that put the user's own pasteboard back a moment later.
+//
+// One per process, made at start and handed to its users. Pointer input comes from the network
+// queue, pastes and keys from the injection queue, pausing from the main thread; restores run on
+// the injector's own pasteboard queue. The state lock and the display lock are never held while
+// an event is posted, and never together.
+class EventInjector final : public EventInjectorService, public std::enable_shared_from_this<EventInjector> {
+public:
+    static constexpr std::string_view followPointerKey = "quib.followPointer";
+    static constexpr Duration scrollPhaseTimeout = std::chrono::milliseconds(400);
+    static constexpr Duration pasteboardRestoreDelay = std::chrono::milliseconds(350);
+    // How long another app gets to take the pasteboard's new contents, and between repeated presses.
+    static constexpr Duration keyPause = std::chrono::milliseconds(40);
+    static constexpr std::uint16_t vKeyCode = 9;
+    static constexpr std::uint16_t returnKeyCode = 36;
+
+    struct Config {
+        DesktopServices desktop = {};                        // missing services are headless
+        std::shared_ptr<Permissions> permissions = nullptr;  // whether the desktop trusts the host; none: never
+        std::shared_ptr<Clock> clock = nullptr;              // none: the system clock
+        std::shared_ptr<Sleeper> sleeper = nullptr;          // none: really sleeps
+        std::shared_ptr<Settings> settings = nullptr;        // "quib.followPointer", read once, now
+        Instrumentation* instrumentation = nullptr;          // none: the shared one
+        // Where restores run; none: a serial queue of the injector's own.
+        std::shared_ptr<Executor> pasteboardQueue = nullptr;
+    };
+
+    static std::shared_ptr<EventInjector> create(Config config);
+    ~EventInjector() override;
+    EventInjector(const EventInjector&) = delete;
+    EventInjector& operator=(const EventInjector&) = delete;
+
+    // Pointer, click and scroll input (EventInjectorService).
+    void move(double dx, double dy) override;
+    void point(Point to) override;
+    void click(MouseButton button, ClickPhase phase, std::int64_t clickCount) override;
+    void scroll(double dx, double dy) override;
+    void scroll(ScrollGesturePhase phase) override;
+    void releaseAllButtons() override;
+    void release(const std::set<MouseButton>& buttons) override;
+    void resetScrollPhase() override;
+    void clearDisplayCache() override;
+
+    // Lands the pointer in the largest visible part of a window the host has just raised, unless
+    // the user switched that off, a button is held (a drag is never cut short), or it is there.
+    void follow(const Rect& window);
+
+    // The pause switch and the trust check (EventInjectorService).
+    bool isPaused() const override;
+    void setPaused(bool paused) override;
+    bool apiDisabled() const override;
+    bool revalidateTrust() override;
+    // The desktop trusts the host and its accessibility interface did not refuse it last time.
+    bool isTrusted() const;
+
+    // Puts text on the pasteboard and presses Command-V into whatever app has focus; the user's
+    // pasteboard comes back a moment later unless something else used it meanwhile. Does nothing
+    // while paused. Blocks the caller for a short wait.
+    void paste(const std::string& text);
+    // Pastes an image file with its file URL; false, doing nothing, when the file cannot be read.
+    bool paste(const std::filesystem::path& image, AttachmentFrame::Format format);
+
+    // Presses the chord `repeatCount` times into whatever app has focus; `name` names that app
+    // in the success text. Refuses when the host is not trusted or the key is not one it can press.
+    TargetOutcome postKey(const KeyChord& chord, const std::string& name);
+    // Posts one key-down and key-up pair with the modifier flags (Command-V, Return).
+    void postKeyEvents(std::uint16_t keyCode, std::uint64_t flags);
+
+private:
+    struct Passkey {};
+
+    enum class GesturePhase : std::int64_t { began = 1, changed = 2, ended = 4 };
+    enum class MomentumPhase : std::int64_t { begin = 1, moving = 2, end = 3 };
+    struct ScrollPhaseState {
+        std::optional<GesturePhase> gesture;
+        std::optional<MomentumPhase> momentum;
+        bool hasSentFirst = false;
+        MonoTime lastEventAt = MonoTime::min();
+    };
+    struct Stamp {
+        std::optional<GesturePhase> gesture;
+        std::optional<MomentumPhase> momentum;
+    };
+
+public:
+    EventInjector(Passkey, Config config);
+
+private:
+    void watchDisplays();
+    std::shared_ptr<const std::vector<Rect>> displayRects();
+    Point clampToDisplays(Point point);
+    InputEvent pointerEvent(Point location) const;
+    void post(MouseButton button, bool down, std::int64_t clickCount);
+    void postUps(const std::set<MouseButton>& buttons);
+    Stamp stampForScroll();
+    void postPhaseEnd(EventField field, std::int64_t value);
+    void pasteWriting(std::vector<PasteboardItem> items);
+    void scheduleRestore(std::int64_t generation, std::int64_t changeCount);
+    void restore(std::int64_t generation, std::int64_t changeCount);
+
+    DesktopServices desktop_;
+    std::shared_ptr<Permissions> permissions_;
+    std::shared_ptr<Clock> clock_;
+    std::shared_ptr<Sleeper> sleeper_;
+    Instrumentation& instrumentation_;
+    std::shared_ptr<Executor> pasteboardQueue_;
+    const bool followsWindows_;
+
+    mutable std::mutex stateLock_;  // guards the four below
+    bool paused_ = false;
+    std::set<MouseButton> heldButtons_;
+    bool apiDisabled_ = false;
+    ScrollPhaseState scrollPhase_;
+
+    std::mutex displayLock_;  // guards the two below
+    std::shared_ptr<const std::vector<Rect>> cachedDisplayRects_;  // none: ask the desktop
+    std::uint64_t displayGeneration_ = 0;  // bumped by every change, so a stale query is not cached
+
+    std::mutex pasteboardLock_;  // guards the two below
+    std::int64_t pasteGeneration_ = 0;
+    std::optional<std::vector<PasteboardItem>> savedItems_;
+
+    Subscription displayWatch_;
+};
+
+}  // namespace quib
