@@ -9,15 +9,4 @@ DesktopServices HeadlessDesktop::services() {
     return {desktop, desktop, desktop, desktop, std::make_shared<MemoryPasteboard>()};
 }
 
-DesktopServices DesktopServices::completed() const {
-    const DesktopServices headless = HeadlessDesktop::services();
-    DesktopServices all = *this;
-    if (!all.events) all.events = headless.events;
-    if (!all.pointer) all.pointer = headless.pointer;
-    if (!all.displays) all.displays = headless.displays;
-    if (!all.accessibility) all.accessibility = headless.accessibility;
-    if (!all.pasteboard) all.pasteboard = headless.pasteboard;
-    return all;
-}
-
 }  // namespace quib

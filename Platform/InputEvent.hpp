@@ -9,8 +9,8 @@
 
 namespace quib {
 
-// The kinds of synthetic event the host posts, numbered as the desktop event system of the
-// phone's own platform numbers them, so that every backend and every test speaks one language.
+// The kinds of synthetic event the host posts, numbered as Quartz numbers its event types, so
+// that every backend and every test speaks one language.
 enum class EventType : std::uint32_t {
     leftMouseDown = 1,
     leftMouseUp = 2,

@@ -1,0 +1,18 @@
+#include "Platform/DesktopServices.hpp"
+
+#include "Platform/HeadlessDesktop.hpp"
+
+namespace quib {
+
+DesktopServices DesktopServices::completed() const {
+    const DesktopServices headless = HeadlessDesktop::services();
+    DesktopServices all = *this;
+    if (!all.events) all.events = headless.events;
+    if (!all.pointer) all.pointer = headless.pointer;
+    if (!all.displays) all.displays = headless.displays;
+    if (!all.accessibility) all.accessibility = headless.accessibility;
+    if (!all.pasteboard) all.pasteboard = headless.pasteboard;
+    return all;
+}
+
+}  // namespace quib
