@@ -1,5 +1,6 @@
 // The pointer, click and scroll half of the event injector.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -68,14 +69,14 @@ struct MoveMarks {
 
 // A move while a button is held drags with the first of left, right, middle that is held.
 InputEvent EventInjector::pointerEvent(Point location) const {
-    std::set<MouseButton> held;
+    std::optional<MouseButton> dragging;
     {
         std::lock_guard lock(stateLock_);
-        held = heldButtons_;
+        const auto held = std::find_if(buttonOrder.begin(), buttonOrder.end(),
+                                       [this](MouseButton button) { return heldButtons_.contains(button); });
+        if (held != buttonOrder.end()) dragging = *held;
     }
-    for (MouseButton button : buttonOrder) {
-        if (held.contains(button)) return InputEvent::mouse(dragType(button), location, buttonNumber(button));
-    }
+    if (dragging) return InputEvent::mouse(dragType(*dragging), location, buttonNumber(*dragging));
     return InputEvent::mouse(EventType::mouseMoved, location, EventButton::left);
 }
 
