@@ -1,6 +1,7 @@
 #include "Platform/UnicodeText.hpp"
 
 #include <unicode/brkiter.h>
+#include <unicode/normlzr.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
@@ -18,6 +19,21 @@ std::string upper(std::string_view utf8) {
 }
 
 bool isWhiteSpace(char32_t codePoint) { return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_WHITE_SPACE); }
+
+bool isNumeric(char32_t codePoint) {
+    return u_getIntPropertyValue(static_cast<UChar32>(codePoint), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+    const int32_t length = static_cast<int32_t>(bytes.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
 
 std::string_view trimWhiteSpace(std::string_view utf8) {
     const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
@@ -64,6 +80,12 @@ icu::UnicodeString fromUtf8(std::string_view utf8) {
 }
 
 }  // namespace
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t order = icu::Normalizer::compare(fromUtf8(a), fromUtf8(b), U_COMPARE_IGNORE_CASE, status);
+    return U_SUCCESS(status) && order == 0;
+}
 
 std::size_t graphemeCount(std::string_view utf8) {
     std::size_t count = 0;

@@ -19,6 +19,17 @@ std::string_view trimWhiteSpace(std::string_view utf8);
 // True for letters, marks and numbers (the general categories L, M and N).
 bool isAlphanumeric(char32_t codePoint);
 
+// True for code points whose Unicode numeric type is not none: ASCII digits, other scripts'
+// digits, and numerals such as "Ⅻ" or "½".
+bool isNumeric(char32_t codePoint);
+
+// True when the bytes are well-formed UTF-8.
+bool isValidUtf8(std::string_view bytes);
+
+// True when the texts are the same ignoring letter case (full case folding), with composed and
+// decomposed forms of a character counting as the same.
+bool equalIgnoringCase(std::string_view a, std::string_view b);
+
 // Number of extended grapheme clusters (user-perceived characters).
 std::size_t graphemeCount(std::string_view utf8);
 

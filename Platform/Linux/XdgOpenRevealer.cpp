@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Platform/Logger.hpp"
+#include "Platform/Subprocess.hpp"
 
 extern char** environ;
 
@@ -26,21 +27,6 @@ bool hasDisplay() {
     return false;
 }
 
-// The first executable `name` on PATH.
-std::optional<std::string> onPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string_view rest = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
-    while (!rest.empty()) {
-        const auto end = rest.find(':');
-        const std::string folder(rest.substr(0, end));
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (folder.empty()) continue;
-        const std::string candidate = folder + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 // A shell that starts xdg-open in the background and ends at once: the host reaps the shell,
@@ -48,12 +34,12 @@ std::optional<std::string> onPath(const std::string& name) {
 // never as shell text.
 void XdgOpenRevealer::reveal(const std::filesystem::path& file) {
     if (!hasDisplay()) return;
-    const auto program = onPath("xdg-open");
+    const auto program = Subprocess::onPath("xdg-open", Subprocess::searchPath());
     if (!program) {
         quibLog().error("cannot show ", pub(file.string()), ": xdg-open is not installed");
         return;
     }
-    std::vector<std::string> args{"/bin/sh", "-c", "\"$0\" \"$1\" </dev/null >/dev/null 2>&1 &", *program,
+    std::vector<std::string> args{"/bin/sh", "-c", "\"$0\" \"$1\" </dev/null >/dev/null 2>&1 &", program->string(),
                                   file.parent_path().string()};
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());

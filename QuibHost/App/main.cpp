@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
     using namespace quib;
     // Before any thread exists, so that only the watcher ever takes these signals.
     SignalWatcher::block({SIGINT, SIGTERM});
+    // A peer or tool that goes away mid-write makes that write fail instead of ending the host.
+    ::signal(SIGPIPE, SIG_IGN);
 
     auto clock = SystemClock::shared();
     auto loop = std::make_shared<MainLoop>(clock);

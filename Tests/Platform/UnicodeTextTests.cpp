@@ -38,3 +38,23 @@ TEST(UnicodeText, IllFormedBytesBecomeReplacementCharacters) {
     EXPECT_EQ(unicode::sanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
     EXPECT_EQ(unicode::sanitizeUtf8("h\xC3\xA9"), "h\xC3\xA9");
 }
+
+TEST(UnicodeText, NumericCharactersOfEveryScript) {
+    for (char32_t c : {U'0', U'9', U'\u0663', U'\u2167', U'\u00BD', U'\uFF15'}) EXPECT_TRUE(unicode::isNumeric(c)) << static_cast<std::uint32_t>(c);
+    for (char32_t c : {U'a', U'-', U'.', U'\uFFFD'}) EXPECT_FALSE(unicode::isNumeric(c)) << static_cast<std::uint32_t>(c);
+}
+
+TEST(UnicodeText, TellsWellFormedUtf8) {
+    EXPECT_TRUE(unicode::isValidUtf8(""));
+    EXPECT_TRUE(unicode::isValidUtf8("caf\xC3\xA9 \xF0\x9F\x91\x8D"));
+    EXPECT_FALSE(unicode::isValidUtf8("\xFF"));
+    EXPECT_FALSE(unicode::isValidUtf8("caf\xC3"));
+    EXPECT_FALSE(unicode::isValidUtf8("\xED\xA0\x80"));  // a surrogate
+}
+
+TEST(UnicodeText, ComparesIgnoringCaseAndComposition) {
+    EXPECT_TRUE(unicode::equalIgnoringCase("Work", "wORK"));
+    EXPECT_TRUE(unicode::equalIgnoringCase("\xC3\x89t\xC3\xA9", "e\xCC\x81T\xC3\x89"));  // Été, composed or not
+    EXPECT_TRUE(unicode::equalIgnoringCase("Stra\xC3\x9F" "e", "STRASSE"));
+    EXPECT_FALSE(unicode::equalIgnoringCase("Work", "Work 2"));
+}

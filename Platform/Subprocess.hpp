@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quib {
+
+// Runs one command-line tool to its end and says whether it succeeded and what it printed. It
+// is the only way the host starts other programs (tmux, git). The call blocks its thread until
+// the tool ends or its time limit runs out, so it belongs on background queues, never on the
+// main loop.
+//
+// The tool inherits the host's environment (so TMUX_TMPDIR and TMUX choose the tmux server)
+// and no descriptor besides its standard input, output and error. It runs in a process group
+// of its own, with no signal blocked and SIGPIPE, SIGINT and SIGTERM at their defaults, so a
+// time-out can end it together with anything it started.
+class Subprocess {
+public:
+    struct Result {
+        // The tool started, ended within the limit, and its exit status was 0.
+        bool ok = false;
+        // After a normal end: standard output and standard error as written (one shared pipe),
+        // trimmed of white space at both ends, or "" when the bytes are not UTF-8. After a
+        // failed start: the system's description of the error. After a time-out:
+        // "<tool> timed out after <whole seconds>s".
+        std::string output;
+        bool operator==(const Result&) const = default;
+    };
+
+    Subprocess() = delete;
+
+    // Runs `executable` (a path) with `arguments` (without the tool's own name). With `input`,
+    // the tool reads exactly those bytes, then end-of-file; without, it reads the null device.
+    // Input and output move together, so a tool that echoes a large input cannot deadlock; a
+    // tool that stops reading simply loses the rest of its input.
+    //
+    // `timeout` bounds the whole run: the output's end and the exit that follows. When it runs
+    // out, the tool's process group gets SIGTERM, and SIGKILL at most a second later; the tool is
+    // reaped before the call returns.
+    static Result run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                      std::optional<std::string_view> input, std::chrono::duration<double> timeout);
+
+    // The first executable file called `name` in the folders of `searchPath` (":"-separated,
+    // empty folders skipped); a name holding "/" is taken as a path and only checked.
+    static std::optional<std::filesystem::path> onPath(std::string_view name, std::string_view searchPath);
+    // $PATH, or the usual folders when it is unset or empty.
+    static std::string searchPath();
+};
+
+}  // namespace quib

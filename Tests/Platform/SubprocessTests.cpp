@@ -1,0 +1,167 @@
+#include "Platform/Subprocess.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "QuibHost/App/ScratchFolder.hpp"
+
+namespace quib {
+namespace {
+
+using namespace std::chrono_literals;
+using Steady = std::chrono::steady_clock;
+
+const std::filesystem::path sh = "/bin/sh";
+
+Subprocess::Result shell(const std::string& script, std::chrono::duration<double> timeout = 10s,
+                         std::optional<std::string_view> input = std::nullopt) {
+    return Subprocess::run(sh, {"-c", script}, input, timeout);
+}
+
+double secondsSince(Steady::time_point start) { return std::chrono::duration<double>(Steady::now() - start).count(); }
+
+std::string contents(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Ended: gone, or a zombie waiting for whoever adopted it.
+bool hasEnded(pid_t pid) {
+    const std::string stat = contents("/proc/" + std::to_string(pid) + "/stat");
+    if (stat.empty()) return true;
+    const auto state = stat.find(") ");
+    return state != std::string::npos && (stat[state + 2] == 'Z' || stat[state + 2] == 'X');
+}
+
+bool eventuallyEnded(pid_t pid) {
+    const auto end = Steady::now() + 5s;
+    while (!hasEnded(pid) && Steady::now() < end) std::this_thread::sleep_for(10ms);
+    return hasEnded(pid);
+}
+
+TEST(Subprocess, AToolThatCannotStartFailsAtOnceWithTheReason) {
+    const auto start = Steady::now();
+    EXPECT_EQ(Subprocess::run("/nonexistent/tool", {}, std::nullopt, 30s),
+              (Subprocess::Result{false, "No such file or directory"}));
+    EXPECT_EQ(Subprocess::run("/etc/passwd", {}, std::nullopt, 30s), (Subprocess::Result{false, "Permission denied"}));
+    EXPECT_LT(secondsSince(start), 10.0);
+}
+
+TEST(Subprocess, OutputAndErrorShareOnePipeAndComeBackTrimmed) {
+    EXPECT_EQ(shell("echo '  one line  '"), (Subprocess::Result{true, "one line"}));
+    EXPECT_EQ(shell("echo 'no such pane' >&2; exit 1"), (Subprocess::Result{false, "no such pane"}));
+    EXPECT_EQ(shell("echo a; echo b >&2; echo c"), (Subprocess::Result{true, "a\nb\nc"}));
+    EXPECT_EQ(shell("printf 'caf\\303\\251'"), (Subprocess::Result{true, "caf\u00e9"}));
+    EXPECT_EQ(shell("printf 'ok\\377\\376'"), (Subprocess::Result{true, ""}));
+    EXPECT_EQ(shell("printf '\\377'; exit 3"), (Subprocess::Result{false, ""}));
+}
+
+TEST(Subprocess, WithoutInputTheToolReadsEndOfFileAtOnce) {
+    EXPECT_EQ(Subprocess::run("/bin/cat", {}, std::nullopt, 10s), (Subprocess::Result{true, ""}));
+}
+
+TEST(Subprocess, InputArrivesExactlyAndALargeEchoDoesNotDeadlock) {
+    EXPECT_EQ(shell("wc -c", 10s, std::string_view("  a\n\n")), (Subprocess::Result{true, "5"}));
+    EXPECT_EQ(shell("cat; echo end", 10s, std::string_view("")), (Subprocess::Result{true, "end"}));
+    std::string large(1 << 20, 'x');
+    for (std::size_t i = 0; i < large.size(); i += 997) large[i] = static_cast<char>('a' + i % 26);
+    const auto echoed = Subprocess::run("/bin/cat", {}, large, 30s);
+    EXPECT_TRUE(echoed.ok);
+    EXPECT_TRUE(echoed.output == large) << echoed.output.size() << " bytes came back";
+}
+
+// The write fails with a broken pipe; the process must not end with SIGPIPE.
+TEST(Subprocess, AToolThatStopsReadingLosesTheRestOfItsInput) {
+    const std::string input(4 << 20, 'x');
+    EXPECT_EQ(Subprocess::run("/bin/true", {}, input, 10s), (Subprocess::Result{true, ""}));
+    EXPECT_EQ(shell("head -c 3", 10s, input), (Subprocess::Result{true, "xxx"}));
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+}
+
+TEST(Subprocess, ATimeOutEndsTheToolAndNamesTheWholeSeconds) {
+    const auto start = Steady::now();
+    EXPECT_EQ(Subprocess::run("/bin/sleep", {"10"}, std::nullopt, 2.9s), (Subprocess::Result{false, "sleep timed out after 2s"}));
+    const double took = secondsSince(start);
+    EXPECT_GE(took, 2.9);
+    EXPECT_LT(took, 3.9);
+}
+
+// It ignores SIGTERM, and so does the sleep it runs; both are killed and the tool is reaped.
+TEST(Subprocess, AToolThatIgnoresTheRequestToStopIsKilled) {
+    testing::ScratchFolder scratch("spawn");
+    const auto pidFile = scratch.path / "pid";
+    const auto result = shell("trap '' TERM; echo $$ > '" + pidFile.string() + "'; sleep 30; echo late", 1s);
+    EXPECT_EQ(result, (Subprocess::Result{false, "sh timed out after 1s"}));
+    const pid_t pid = std::stoi(contents(pidFile));
+    EXPECT_EQ(::kill(pid, 0), -1) << "the tool was not reaped";
+    EXPECT_EQ(errno, ESRCH);
+}
+
+TEST(Subprocess, AGrandchildHoldingTheOutputEndsAtTheDeadline) {
+    testing::ScratchFolder scratch("spawn");
+    const auto pidFile = scratch.path / "pid";
+    const auto start = Steady::now();
+    EXPECT_EQ(shell("sleep 30 & echo $! > '" + pidFile.string() + "'; exit 0", 1s),
+              (Subprocess::Result{false, "sh timed out after 1s"}));
+    EXPECT_LT(secondsSince(start), 1.9);
+    EXPECT_TRUE(eventuallyEnded(std::stoi(contents(pidFile))));
+}
+
+TEST(Subprocess, AToolThatClosesItsOutputButRunsOnStillTimesOut) {
+    EXPECT_EQ(shell("exec >/dev/null 2>&1; sleep 30", 1s), (Subprocess::Result{false, "sh timed out after 1s"}));
+}
+
+// The host blocks SIGTERM in every thread for its signal watcher; the tool must not inherit that.
+TEST(Subprocess, TheToolStartsWithNoSignalBlocked) {
+    testing::ScratchFolder scratch("spawn");
+    const auto mark = scratch.path / "mark";
+    sigset_t term, previous;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, &previous);
+    const auto result = shell("trap 'echo stopped > \"" + mark.string() + "\"; exit 0' TERM; sleep 30 & wait", 1s);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(contents(mark), "stopped\n");
+}
+
+TEST(Subprocess, TheToolInheritsNoDescriptorButTheStandardThree) {
+    const int opened = ::open("/dev/null", O_RDONLY);  // without close-on-exec
+    ASSERT_GE(opened, 0);
+    const int high = ::dup2(opened, 203);
+    ASSERT_EQ(high, 203);
+    const auto listed = Subprocess::run("/bin/ls", {"/proc/self/fd"}, std::nullopt, 10s);
+    ::close(high);
+    ::close(opened);
+    ASSERT_TRUE(listed.ok) << listed.output;
+    // ls's own handle on the folder is the only one above 2.
+    std::istringstream lines(listed.output);
+    std::vector<std::string> fds;
+    for (std::string line; std::getline(lines, line);) fds.push_back(line);
+    EXPECT_LE(fds.size(), 4u) << listed.output;
+    EXPECT_EQ(std::ranges::count(fds, "203"), 0);
+}
+
+TEST(Subprocess, FindsAProgramOnTheSearchPath) {
+    EXPECT_EQ(Subprocess::onPath("sh", "/nonexistent::/bin"), std::filesystem::path("/bin/sh"));
+    EXPECT_EQ(Subprocess::onPath("/bin/sh", ""), std::filesystem::path("/bin/sh"));
+    EXPECT_EQ(Subprocess::onPath("passwd", "/etc"), std::nullopt);  // not executable
+    EXPECT_EQ(Subprocess::onPath("no-such-program", "/bin:/usr/bin"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace quib
