@@ -36,6 +36,7 @@ HostServer::HostServer(Passkey, Config config)
       listenAddress_(bindAddress(config.listenAddress)),
       machineInfo_(std::move(config.machineInfo)),
       permissions_(config.permissions ? std::move(config.permissions) : std::make_shared<HeadlessPermissions>()),
+      tmux_(std::move(config.tmux)),
       isListening_(main_, false),
       connectedDevices_(main_, {}),
       lastError_(main_, std::nullopt),

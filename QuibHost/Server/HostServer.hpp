@@ -27,6 +27,7 @@
 #include "QuibHost/Server/ThrottleTable.hpp"
 #include "QuibHost/Server/TlsConnection.hpp"
 #include "QuibHost/Server/TlsListener.hpp"
+#include "QuibHost/Targets/Tmux.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Shared/HostMessage.hpp"
 #include "Shared/HostStatus.hpp"
@@ -67,6 +68,8 @@ public:
         std::filesystem::path machineInfo = ServerSettings::machineInfoPath;
         // What the desktop lets the host do, for the status phones are sent; none: nothing.
         std::shared_ptr<Permissions> permissions = nullptr;
+        // Where the tmux program is looked for.
+        Tmux tmux = Tmux();
     };
 
     // Decides whether a decoded message of a client is dispatched; it sends its own refusals.
@@ -209,6 +212,7 @@ private:
     asio::ip::address listenAddress_;
     std::filesystem::path machineInfo_;
     std::shared_ptr<Permissions> permissions_;
+    Tmux tmux_;
 
     Published<bool> isListening_;
     Published<std::vector<ConnectedDevice>> connectedDevices_;

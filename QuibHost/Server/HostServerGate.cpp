@@ -2,7 +2,6 @@
 #include "Platform/SecureRandom.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
-#include "QuibHost/Server/Neighbours/TmuxLocator.hpp"
 #include "Shared/QuibProtocol.hpp"
 
 namespace quib {
@@ -118,7 +117,7 @@ HostStatus HostServer::status(const std::optional<std::string>& deviceID) const 
     status.injectionPaused = neighbours_.injector->isPaused();
     status.activeTargetID = neighbours_.targets->activeSnapshot();
     status.deviceApproved = deviceID && registry_->isApproved(*deviceID);
-    status.tmuxAvailable = TmuxLocator::isAvailable();
+    status.tmuxAvailable = tmux_.isAvailable();
     status.screenRecordingGranted = permissions_->screenRecordingGranted();
     const auto unresolved = neighbours_.targets->unresolvedSnapshot();
     status.unresolvedTargetIDs.assign(unresolved.begin(), unresolved.end());

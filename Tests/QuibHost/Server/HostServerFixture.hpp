@@ -44,6 +44,7 @@ protected:
         config.neighbours.push = push;
         config.neighbours.reach = reach;
         config.neighbours.streaming = streaming;
+        config.tmux = tmux;
         server = quib::HostServer::create(config);
     }
 
@@ -141,6 +142,8 @@ protected:
     std::shared_ptr<RecordingRemoteReach> reach = std::make_shared<RecordingRemoteReach>(settings);
     std::shared_ptr<MirroringStreaming> streaming = std::make_shared<MirroringStreaming>();
     std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
+    // Where the server looks for tmux; tests that need a server of their own start one first.
+    Tmux tmux;
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
     std::shared_ptr<LogSink> previousSink;
     std::shared_ptr<DeviceRegistry> registry;

@@ -2,7 +2,6 @@
 
 #include "HostServerFixture.hpp"
 
-#include "QuibHost/Server/Neighbours/TmuxLocator.hpp"
 #include "Shared/Json.hpp"
 
 using namespace std::chrono_literals;
@@ -303,7 +302,7 @@ TEST_F(HostServer, StatusIsBuiltFromTheHostsStateForOneDevice) {
     EXPECT_TRUE(status.injectionPaused);
     EXPECT_EQ(status.activeTargetID, "T-1");
     EXPECT_TRUE(status.deviceApproved);
-    EXPECT_EQ(status.tmuxAvailable, TmuxLocator::isAvailable());
+    EXPECT_EQ(status.tmuxAvailable, Tmux().isAvailable());
     EXPECT_TRUE(status.screenRecordingGranted);
     EXPECT_EQ(status.unresolvedTargetIDs, (std::vector<std::string>{"T-2", "T-3"}));
     EXPECT_EQ(status.pushRelayConfigured, false);

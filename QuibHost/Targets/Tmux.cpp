@@ -1,0 +1,138 @@
+#include "QuibHost/Targets/Tmux.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "Platform/Logger.hpp"
+#include "Platform/Subprocess.hpp"
+#include "Platform/UnicodeText.hpp"
+
+namespace quib {
+namespace {
+
+// One or more characters, all numeric (in any script).
+bool isNumeral(std::string_view text) {
+    if (text.empty()) return false;
+    const std::u32string points = unicode::codePoints(text);
+    return std::ranges::all_of(points, unicode::isNumeric);
+}
+
+// `text` cut at `separator`: at most `limit` pieces, the last one holding the rest.
+std::vector<std::string_view> split(std::string_view text, char separator, std::size_t limit) {
+    std::vector<std::string_view> pieces;
+    while (pieces.size() + 1 < limit) {
+        const auto at = text.find(separator);
+        if (at == std::string_view::npos) break;
+        pieces.push_back(text.substr(0, at));
+        text.remove_prefix(at + 1);
+    }
+    pieces.push_back(text);
+    return pieces;
+}
+
+}  // namespace
+
+Tmux::Tmux() : paths_(standardPaths.begin(), standardPaths.end()) {}
+
+Tmux::Tmux(std::vector<std::filesystem::path> paths) : paths_(std::move(paths)) {}
+
+std::optional<std::filesystem::path> Tmux::executableURL() const {
+    for (const auto& path : paths_) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error)) continue;
+        if (::access(path.c_str(), X_OK) == 0) return path;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> Tmux::output(const std::vector<std::string>& arguments) const {
+    const auto tmux = executableURL();
+    if (!tmux) return std::nullopt;
+    auto result = Subprocess::run(*tmux, arguments, std::nullopt, timeout);
+    if (!result.ok) return std::nullopt;
+    return std::move(result.output);
+}
+
+std::vector<Tmux::Pane> Tmux::listPanes() const {
+    const auto listing = output(listPanesArguments());
+    return listing ? parsePanes(*listing) : std::vector<Pane>{};
+}
+
+// An address is first checked with a pane listing: asked about a window or pane that does not
+// exist, display-message still succeeds and names the session's current pane, which would point
+// the target at the wrong pane.
+std::optional<std::string> Tmux::resolve(const std::string& spec) const {
+    if (spec.starts_with('%')) return paneExists(spec) ? std::optional(spec) : std::nullopt;
+    if (!output(paneCheckArguments(spec))) return std::nullopt;
+    auto id = output(paneIDArguments(spec));
+    if (!id || !id->starts_with('%')) return std::nullopt;
+    return id;
+}
+
+// An unknown identifier makes tmux print nothing (or fail).
+bool Tmux::paneExists(const std::string& id) const {
+    const auto found = output(paneIDArguments(id));
+    return found && *found == id;
+}
+
+std::optional<std::string> Tmux::currentPath(const std::string& pane) const {
+    auto path = output(currentPathArguments(pane));
+    if (!path || path->empty()) return std::nullopt;
+    return path;
+}
+
+std::vector<Tmux::Pane> Tmux::parsePanes(std::string_view output) {
+    std::vector<Pane> panes;
+    for (std::string_view line : split(output, '\n', std::string_view::npos)) {
+        if (line.empty()) continue;
+        if (auto pane = parsePane(line)) panes.push_back(std::move(*pane));
+        else quibLog().error("skipping unparseable tmux pane line: ", pub(line));
+    }
+    return panes;
+}
+
+std::optional<Tmux::Pane> Tmux::parsePane(std::string_view line) {
+    const auto fields = split(line, '|', 4);
+    if (fields.size() != 4 || !isPaneID(fields[0]) || !isPaneSpec(fields[1]) || fields[2].empty()) return std::nullopt;
+    return Pane{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]), std::string(fields[3])};
+}
+
+bool Tmux::isPaneSpec(std::string_view text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string_view::npos || colon == 0) return false;
+    const auto numbers = split(text.substr(colon + 1), '.', std::string_view::npos);
+    return numbers.size() == 2 && isNumeral(numbers[0]) && isNumeral(numbers[1]);
+}
+
+bool Tmux::isPaneID(std::string_view text) { return text.starts_with('%') && isNumeral(text.substr(1)); }
+
+std::vector<std::string> Tmux::listPanesArguments() { return {"list-panes", "-a", "-F", std::string(paneFormat)}; }
+
+std::vector<std::string> Tmux::paneIDArguments(const std::string& spec) {
+    return {"display-message", "-p", "-t", spec, "#{pane_id}"};
+}
+
+std::vector<std::string> Tmux::paneCheckArguments(const std::string& spec) {
+    return {"list-panes", "-t", spec, "-F", "#{pane_id}"};
+}
+
+std::vector<std::string> Tmux::currentPathArguments(const std::string& pane) {
+    return {"display-message", "-p", "-t", pane, "#{pane_current_path}"};
+}
+
+std::vector<std::string> Tmux::loadBufferArguments() { return {"load-buffer", "-b", std::string(bufferName), "-"}; }
+
+std::vector<std::string> Tmux::pasteBufferArguments(const std::string& pane) {
+    return {"paste-buffer", "-d", "-p", "-b", std::string(bufferName), "-t", pane};
+}
+
+std::vector<std::string> Tmux::submitArguments(const std::string& pane) { return {"send-keys", "-t", pane, "Enter"}; }
+
+std::vector<std::string> Tmux::sendKeyArguments(const std::string& pane, const std::string& key) {
+    return {"send-keys", "-t", pane, key};
+}
+
+std::vector<std::string> Tmux::selectPaneArguments(const std::string& pane) { return {"select-pane", "-t", pane}; }
+
+}  // namespace quib

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Platform/Subprocess.hpp"
+#include "QuibHost/Targets/Tmux.hpp"
+
+namespace quib::testing {
+
+// A tmux server of one test's own. A pane listing and the paste buffer belong to a whole
+// server, and tests run in parallel, so no two tests may share one.
+//
+// Made before the test starts any thread: it points TMUX_TMPDIR at a fresh folder below the
+// current one (the private folder of scripts/test, else the system's temporary folder) and
+// unsets TMUX, so tmux and every tool the host starts find this server. Its end kills the
+// server, removes the folder and puts the environment back.
+class TmuxServer {
+public:
+    TmuxServer() {
+        const char* outer = std::getenv("TMUX_TMPDIR");
+        if (outer) previous_ = outer;
+        if (const char* inside = std::getenv("TMUX")) previousTmux_ = inside;
+        const std::filesystem::path base = outer && *outer ? outer : std::filesystem::temp_directory_path().c_str();
+        std::string pattern = (base / "qt-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make " << pattern;
+        folder_ = pattern;
+        ::setenv("TMUX_TMPDIR", folder_.c_str(), 1);
+        ::unsetenv("TMUX");
+        if (!Tmux().isAvailable()) ADD_FAILURE() << "tmux is not installed";
+    }
+
+    ~TmuxServer() {
+        (void)run({"kill-server"});
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+        if (previous_) ::setenv("TMUX_TMPDIR", previous_->c_str(), 1);
+        else ::unsetenv("TMUX_TMPDIR");
+        if (previousTmux_) ::setenv("TMUX", previousTmux_->c_str(), 1);
+    }
+
+    TmuxServer(const TmuxServer&) = delete;
+    TmuxServer& operator=(const TmuxServer&) = delete;
+
+    // tmux's trimmed output, or none when the run failed.
+    std::optional<std::string> run(const std::vector<std::string>& arguments) const {
+        const auto tmux = Tmux().executableURL();
+        if (!tmux) return std::nullopt;
+        auto result = Subprocess::run(*tmux, arguments, std::nullopt, Tmux::timeout);
+        if (!result.ok) return std::nullopt;
+        return result.output;
+    }
+
+    // A detached session working in `folder`, with `panes` panes in its first window
+    // (session:0.0, session:0.1, ...).
+    bool startSession(const std::string& name, const std::filesystem::path& folder, int panes = 1) const {
+        if (!run({"new-session", "-d", "-s", name, "-c", folder.string(), "-x", "200", "-y", "60"})) return false;
+        for (int pane = 1; pane < panes; ++pane)
+            if (!run({"split-window", "-t", name + ":0", "-c", folder.string()})) return false;
+        return true;
+    }
+
+    // The identifier of the pane at this address.
+    std::string idOf(const std::string& spec) const {
+        return run({"display-message", "-p", "-t", spec, "#{pane_id}"}).value_or("");
+    }
+
+    const std::filesystem::path& folder() const { return folder_; }
+
+private:
+    std::filesystem::path folder_;
+    std::optional<std::string> previous_;
+    std::optional<std::string> previousTmux_;
+};
+
+}  // namespace quib::testing
