@@ -1,0 +1,128 @@
+#include "Platform/DesktopEntry.hpp"
+
+#include <algorithm>
+#include <map>
+
+namespace quib {
+namespace {
+
+constexpr std::string_view mainGroup = "[Desktop Entry]";
+
+std::string_view trimSpaces(std::string_view text) {
+    const auto begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) return {};
+    const auto end = text.find_last_not_of(" \t\r");
+    return text.substr(begin, end - begin + 1);
+}
+
+// A string value with \s, \n, \t, \r and \\ resolved; any other escape is kept as written, so
+// that the list and Exec rules can read their own.
+std::string unescape(std::string_view value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        switch (const char next = value[++i]) {
+            case 's': out += ' '; break;
+            case 'n': out += '\n'; break;
+            case 't': out += '\t'; break;
+            case 'r': out += '\r'; break;
+            case '\\': out += '\\'; break;
+            default: out += '\\', out += next;
+        }
+    }
+    return out;
+}
+
+// A ";"-separated list ("\;" is a literal semicolon); empty items are dropped.
+std::vector<std::string> listOf(std::string_view value) {
+    std::vector<std::string> items;
+    std::string item;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size() && value[i + 1] == ';') {
+            item += ';';
+            ++i;
+        } else if (value[i] == ';') {
+            if (!item.empty()) items.push_back(std::move(item));
+            item.clear();
+        } else {
+            item += value[i];
+        }
+    }
+    if (!item.empty()) items.push_back(std::move(item));
+    return items;
+}
+
+// The keys of the main group, the first value of each; other groups are skipped.
+std::map<std::string, std::string, std::less<>> mainGroupKeys(std::string_view text, bool& found) {
+    std::map<std::string, std::string, std::less<>> keys;
+    bool inMain = false;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = trimSpaces(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (line.empty() || line.front() == '#') continue;
+        if (line.front() == '[') {
+            inMain = line == mainGroup;
+            found = found || inMain;
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (!inMain || equals == std::string_view::npos) continue;
+        keys.emplace(std::string(trimSpaces(line.substr(0, equals))), std::string(trimSpaces(line.substr(equals + 1))));
+    }
+    return keys;
+}
+
+// The first word of an Exec line: quoted words keep their spaces, and inside quotes a backslash
+// escapes the next character.
+std::string firstWord(std::string_view exec) {
+    std::string word;
+    bool quoted = false;
+    for (std::size_t i = 0; i < exec.size(); ++i) {
+        const char c = exec[i];
+        if (quoted && c == '\\' && i + 1 < exec.size()) word += exec[++i];
+        else if (c == '"') quoted = !quoted;
+        else if (!quoted && (c == ' ' || c == '\t')) {
+            if (!word.empty()) break;
+        } else word += c;
+    }
+    return word;
+}
+
+}  // namespace
+
+std::optional<DesktopEntry> DesktopEntry::parse(std::string_view text, std::string id, std::filesystem::path file) {
+    bool found = false;
+    const auto keys = mainGroupKeys(text, found);
+    if (!found) return std::nullopt;
+    const auto value = [&](std::string_view key) {
+        const auto at = keys.find(key);
+        return at == keys.end() ? std::string() : unescape(at->second);
+    };
+    DesktopEntry entry;
+    entry.id = std::move(id);
+    entry.file = std::move(file);
+    entry.type = value("Type");
+    entry.name = value("Name");
+    entry.exec = value("Exec");
+    entry.tryExec = value("TryExec");
+    entry.icon = value("Icon");
+    entry.startupWMClass = value("StartupWMClass");
+    entry.categories = listOf(value("Categories"));
+    entry.noDisplay = value("NoDisplay") == "true";
+    entry.hidden = value("Hidden") == "true";
+    return entry;
+}
+
+std::string DesktopEntry::program() const {
+    const std::string word = firstWord(exec);
+    const auto slash = word.rfind('/');
+    return slash == std::string::npos ? word : word.substr(slash + 1);
+}
+
+bool DesktopEntry::isTerminalEmulator() const { return std::ranges::find(categories, "TerminalEmulator") != categories.end(); }
+
+}  // namespace quib

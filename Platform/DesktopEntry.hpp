@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quib {
+
+// One application as the desktop describes it in a ".desktop" file: the keys of its
+// "[Desktop Entry]" group that the host uses. Localised keys ("Name[de]") are not read.
+struct DesktopEntry {
+    // The desktop-file ID without ".desktop" ("org.gnome.Terminal", "kde-konsole" for
+    // kde/konsole.desktop): what the host calls the app's bundle identifier.
+    std::string id;
+    std::filesystem::path file;
+    std::string type;  // "Application", "Link", "Directory"
+    std::string name;
+    std::string exec;     // the command line, escapes resolved, quoting kept
+    std::string tryExec;  // a program that must exist for the entry to count
+    std::string icon;
+    std::string startupWMClass;  // the window class the app's windows carry
+    std::vector<std::string> categories;
+    bool noDisplay = false;  // installed but kept out of menus
+    bool hidden = false;     // as good as deleted
+
+    // The entry in `text`, or none when it has no "[Desktop Entry]" group.
+    static std::optional<DesktopEntry> parse(std::string_view text, std::string id, std::filesystem::path file);
+
+    // The base name of the program that Exec starts ("" without Exec).
+    std::string program() const;
+    // A terminal emulator: its categories hold "TerminalEmulator".
+    bool isTerminalEmulator() const;
+
+    bool operator==(const DesktopEntry&) const = default;
+};
+
+}  // namespace quib
