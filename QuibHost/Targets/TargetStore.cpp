@@ -5,6 +5,7 @@
 
 #include "Platform/AtomicFile.hpp"
 #include "Platform/Logger.hpp"
+#include "Platform/UnicodeText.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib {
@@ -37,7 +38,9 @@ TargetStore::TargetStore(Passkey, Config config, std::vector<QuibTarget> targets
       activeTargetID_(config_.main, std::move(active)),
       unresolvedTargetIDs_(config_.main, {}),
       provisionalTargets_(config_.main, {}),
-      tmuxQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.tmux", config_.clock)) {}
+      tmuxQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.tmux", config_.clock)) {
+    if (!config_.apps) config_.apps = std::make_shared<DesktopEntries>();
+}
 
 // A value of another type than bytes reads as nothing stored.
 TargetStore::Loaded TargetStore::load(const Config& config) {
@@ -189,6 +192,106 @@ void TargetStore::setPinnedWindow(std::optional<std::uint32_t> windowID, std::op
 
 // Nothing is proposed yet: the provisional list keeps whatever it holds.
 void TargetStore::refreshProvisional() {}
+
+TargetStore::AddOutcome TargetStore::add(QuibTarget target) {
+    target.name = std::string(unicode::trimWhiteSpace(target.name));
+    if (auto refusal = validate(target, std::nullopt)) return AddOutcome::refused(std::move(*refusal));
+    auto list = targets_.value();
+    list.push_back(target);
+    targets_.set(std::move(list));
+    auto unresolved = unresolvedTargetIDs_.value();
+    if (unresolved.erase(target.id) > 0) unresolvedTargetIDs_.set(std::move(unresolved));
+    persist();
+    return AddOutcome::added(std::move(target));
+}
+
+TargetStore::AddOutcome TargetStore::update(QuibTarget target) {
+    target.name = std::string(unicode::trimWhiteSpace(target.name));
+    const auto stored = this->target(target.id);
+    if (!stored) return AddOutcome::refused("That target no longer exists");
+    if (stored->kind != target.kind) return AddOutcome::refused("Change the kind on the Mac");
+    if (auto refusal = validate(target, target.id)) return AddOutcome::refused(std::move(*refusal));
+    upsert(target);
+    return AddOutcome::added(std::move(target));
+}
+
+// Provisional targets never take part: only saved ones hold names and panes.
+std::optional<std::string> TargetStore::validate(const QuibTarget& target, const std::optional<std::string>& excluding) const {
+    if (target.name.empty()) return "A target needs a name";
+    auto others = targets_.value();
+    if (excluding) std::erase_if(others, [&](const QuibTarget& t) { return t.id == *excluding; });
+    if (auto refusal = kindRefusal(target, others, !excluding)) return refusal;
+    const bool nameTaken =
+        std::ranges::any_of(others, [&](const QuibTarget& t) { return unicode::equalIgnoringCase(t.name, target.name); });
+    if (nameTaken) return "There is already a target called " + target.name;
+    return std::nullopt;
+}
+
+// Whether the pane still exists is not asked: the caller has already turned addresses that
+// tmux knows into identifiers, so an address left over names no pane.
+std::optional<std::string> TargetStore::kindRefusal(const QuibTarget& target, const std::vector<QuibTarget>& others,
+                                                    bool isAddition) const {
+    switch (target.kind) {
+        case QuibTarget::Kind::app:
+            if (!target.bundleID || target.bundleID->empty()) return "An app target needs a bundle identifier";
+            if (!config_.apps->application(*target.bundleID)) return *target.bundleID + " is not installed";
+            return std::nullopt;
+        case QuibTarget::Kind::tmux: {
+            if (!target.tmuxTarget || target.tmuxTarget->empty()) return "A tmux target needs a pane";
+            const std::string& pane = *target.tmuxTarget;
+            if (!pane.starts_with('%')) return "No tmux pane matches " + pane;
+            const auto holder = std::ranges::find_if(others, [&](const QuibTarget& t) {
+                return t.kind == QuibTarget::Kind::tmux && t.tmuxTarget == pane;
+            });
+            if (holder != others.end()) return holder->name + " already points at " + pane;
+            return std::nullopt;
+        }
+        case QuibTarget::Kind::frontmost:
+            if (isAddition) return "A frontmost target has to be added on the Mac";
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Pane addresses are rewritten in place to the identifiers they name now; identifiers are
+// never rewritten, so a target whose pane has gone keeps its identifier and shows as unresolved.
+void TargetStore::reconcile(const std::vector<Tmux::Pane>& panes, bool /*seeding*/, bool /*promoteActive*/,
+                            bool evaluatedSeeding) {
+    std::map<std::string, std::string> idByAddress;
+    std::set<std::string> live;
+    for (const auto& pane : panes) {
+        idByAddress.insert_or_assign(pane.spec, pane.id);
+        live.insert(pane.id);
+    }
+    auto list = targets_.value();
+    bool rewritten = false;
+    std::set<std::string> unresolved;
+    for (auto& target : list) {
+        if (target.kind != QuibTarget::Kind::tmux) continue;
+        const std::string pane = target.tmuxTarget.value_or("");
+        if (pane.starts_with('%') && live.contains(pane)) continue;
+        const auto address = pane.starts_with('%') ? idByAddress.end() : idByAddress.find(pane);
+        if (pane.empty() || address == idByAddress.end()) {
+            unresolved.insert(target.id);
+            continue;
+        }
+        target.tmuxTarget = address->second;
+        rewritten = true;
+    }
+    if (rewritten) targets_.set(std::move(list));
+    unresolvedTargetIDs_.set(std::move(unresolved));
+    if (evaluatedSeeding) config_.settings->setBool(seededPanesKey, true);
+    persist();
+}
+
+void TargetStore::refreshTmux() {
+    tmuxQueue_->post([weak = weak_from_this(), tmux = config_.tmux, main = config_.main] {
+        if (!tmux.isAvailable()) return;
+        main->post([weak, panes = tmux.listPanes()] {
+            if (auto store = weak.lock()) store->reconcile(panes, false, false, false);
+        });
+    });
+}
 
 void TargetStore::persist() {
     std::vector<QuibTarget> list;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Platform/Clock.hpp"
+#include "Platform/DesktopEntries.hpp"
 #include "Platform/Executor.hpp"
 #include "Platform/Published.hpp"
 #include "Platform/SerialQueue.hpp"
@@ -42,6 +43,10 @@ public:
         std::shared_ptr<Clock> clock;
         // Its folder receives the backup of an undecodable saved list.
         std::shared_ptr<DeliveryLog> log;
+        // Where the tmux program is looked for.
+        Tmux tmux = Tmux();
+        // Which apps are installed; none: the desktop's standard application folders.
+        std::shared_ptr<DesktopEntries> apps = nullptr;
     };
 
     // What creation hands to start-up seeding.
@@ -76,6 +81,16 @@ public:
     void setPinnedWindow(std::optional<std::uint32_t> windowID, std::optional<std::string> title,
                          const std::string& id) override;
     void refreshProvisional() override;
+    AddOutcome add(QuibTarget target) override;
+    AddOutcome update(QuibTarget target) override;
+    // Pane seeding is not built: `seeding` and `promoteActive` change nothing yet.
+    void reconcile(const std::vector<Tmux::Pane>& panes, bool seeding, bool promoteActive,
+                   bool evaluatedSeeding) override;
+    void refreshTmux() override;
+
+    // Main executor. Why the target may not be stored beside the saved targets other than the
+    // one with id `excluding` (the target being edited), or none when it may.
+    std::optional<std::string> validate(const QuibTarget& target, const std::optional<std::string>& excluding) const;
 
     // Main executor. Replaces the saved target with the same id in place, or appends it; no checks.
     void upsert(QuibTarget target);
@@ -111,6 +126,8 @@ private:
     Seeding decideSeeding(bool firstRun) const;
     void beginStartupSeeding();
     void setTargets(std::vector<QuibTarget> targets);
+    std::optional<std::string> kindRefusal(const QuibTarget& target, const std::vector<QuibTarget>& others,
+                                           bool isAddition) const;
 
     Config config_;
     Published<std::vector<QuibTarget>> targets_;

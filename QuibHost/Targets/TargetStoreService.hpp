@@ -4,9 +4,11 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "Platform/Published.hpp"
+#include "QuibHost/Targets/Tmux.hpp"
 #include "Shared/QuibTarget.hpp"
 
 namespace quib {
@@ -17,6 +19,18 @@ namespace quib {
 class TargetStoreService {
 public:
     virtual ~TargetStoreService() = default;
+
+    // What adding or editing a target for a phone gave: the target exactly as stored, or why
+    // it was refused (a sentence for the user, without a final full stop).
+    struct AddOutcome {
+        std::variant<QuibTarget, std::string> value;
+
+        static AddOutcome added(QuibTarget target) { return {std::move(target)}; }
+        static AddOutcome refused(std::string reason) { return {std::move(reason)}; }
+        const QuibTarget* target() const { return std::get_if<QuibTarget>(&value); }
+        const std::string* refusal() const { return std::get_if<std::string>(&value); }
+        bool operator==(const AddOutcome&) const = default;
+    };
 
     // Main executor: each announces every new value to its subscribers.
     virtual Published<std::vector<QuibTarget>>& targets() = 0;
@@ -51,6 +65,22 @@ public:
                                  const std::string& id) = 0;
     // Recomputes the targets the host proposes.
     virtual void refreshProvisional() = 0;
+
+    // A target from a phone, its name trimmed, appended when it passes the checks: a name no
+    // other saved target has (ignoring case); for an app, an installed app's bundle identifier;
+    // for a tmux pane, a pane identifier no other tmux target holds. A frontmost target cannot
+    // be added this way. A refusal changes nothing.
+    virtual AddOutcome add(QuibTarget target) = 0;
+    // The same checks for a saved target's new version, which keeps its kind.
+    virtual AddOutcome update(QuibTarget target) = 0;
+    // Given the complete pane listing: tmux targets holding a pane address that a listed pane
+    // has now hold that pane's identifier, and the tmux targets that name no listed pane become
+    // the unresolved ones. With `evaluatedSeeding`, records that pane seeding has been decided.
+    virtual void reconcile(const std::vector<Tmux::Pane>& panes, bool seeding, bool promoteActive,
+                           bool evaluatedSeeding) = 0;
+    // Returns at once; lists the panes on the store's tmux queue and reconciles with them on
+    // the main executor. Without tmux nothing changes.
+    virtual void refreshTmux() = 0;
 };
 
 }  // namespace quib

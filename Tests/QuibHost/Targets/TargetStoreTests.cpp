@@ -10,6 +10,7 @@
 #include "Platform/Logger.hpp"
 #include "Platform/MainLoop.hpp"
 #include "QuibHost/App/ScratchFolder.hpp"
+#include "TmuxServer.hpp"
 #include "Shared/QuibCoder.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
@@ -60,7 +61,7 @@ protected:
     // A store made over the settings as they are now, its data folder in the scratch folder.
     quib::TargetStore& make(std::optional<fs::path> dataHome = std::nullopt) {
         auto deliveries = std::make_shared<DeliveryLog>(DeliveryLog::Config{dataHome.value_or(scratch.path), clock, nullptr});
-        store = quib::TargetStore::create({main, settings, clock, deliveries});
+        store = quib::TargetStore::create({main, settings, clock, deliveries, tmux, apps});
         return *store;
     }
     // A store that starts with these saved targets, the first one active.
@@ -77,15 +78,25 @@ protected:
         return bytes ? std::optional<std::string>(textOf(*bytes)) : std::nullopt;
     }
 
+    // An installed application with this bundle identifier.
+    void installApp(const std::string& bundleID) {
+        fs::create_directories(scratch.path / "applications");
+        std::ofstream(scratch.path / "applications" / (bundleID + ".desktop")) << "[Desktop Entry]\nType=Application\n";
+    }
+
     void onMain(const std::function<void()>& work) {
         main->post(work);
         main->runPending();
     }
 
+    // First, so that it is made before any thread starts.
+    quib::testing::TmuxServer tmuxServer;
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();  // 2027-01-15T08:00:00Z
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
     std::shared_ptr<Settings> settings = Settings::inMemory();
     quib::testing::ScratchFolder scratch{"targets"};
+    quib::Tmux tmux;
+    std::shared_ptr<DesktopEntries> apps = std::make_shared<DesktopEntries>(std::vector<fs::path>{scratch.path / "applications"});
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
     std::shared_ptr<LogSink> previousSink;
     std::shared_ptr<quib::TargetStore> store;
@@ -302,6 +313,114 @@ TEST_F(TargetStore, ReadersOnOtherThreadsSeeWholeTargetsWhileTheListChanges) {
     for (auto& reader : readers) reader.join();
     main->runPending();
     EXPECT_EQ(torn, 0);
+}
+
+QuibTarget named(std::string id, std::string name, Kind kind) {
+    QuibTarget t;
+    t.id = std::move(id);
+    t.name = std::move(name);
+    t.kind = kind;
+    return t;
+}
+
+QuibTarget app(const std::string& id, const std::string& name, std::optional<std::string> bundleID) {
+    QuibTarget t = named(id, name, Kind::app);
+    t.bundleID = std::move(bundleID);
+    return t;
+}
+
+QuibTarget pane(const std::string& id, const std::string& name, std::optional<std::string> tmuxTarget) {
+    QuibTarget t = named(id, name, Kind::tmux);
+    t.tmuxTarget = std::move(tmuxTarget);
+    return t;
+}
+
+using Outcome = quib::TargetStore::AddOutcome;
+
+// Each attempt passes every check before the one it fails.
+TEST_F(TargetStore, RefusesWithTheFirstCheckThatFailsAndChangesNothing) {
+    installApp("org.example.editor");
+    auto& targets = makeWith({app("A", "Editor", "org.example.editor"), pane("P", "Agent", "%1")});
+    const auto before = stored();
+    onMain([&] {
+        EXPECT_EQ(targets.update(pane("GONE", "Other", "%5")), Outcome::refused("That target no longer exists"));
+        EXPECT_EQ(targets.update(app("P", "Agent", "org.example.editor")), Outcome::refused("Change the kind on the Mac"));
+        EXPECT_EQ(targets.add(pane("N", " \n\t", "%2")), Outcome::refused("A target needs a name"));
+        EXPECT_EQ(targets.add(app("N", "Mail", "")), Outcome::refused("An app target needs a bundle identifier"));
+        EXPECT_EQ(targets.add(app("N", "Mail", std::nullopt)), Outcome::refused("An app target needs a bundle identifier"));
+        EXPECT_EQ(targets.add(app("N", "Mail", "no.such.app")), Outcome::refused("no.such.app is not installed"));
+        EXPECT_EQ(targets.add(pane("N", "Shell", "")), Outcome::refused("A tmux target needs a pane"));
+        EXPECT_EQ(targets.add(pane("N", "Shell", "work:0.5")), Outcome::refused("No tmux pane matches work:0.5"));
+        EXPECT_EQ(targets.add(pane("N", "Shell", "%1")), Outcome::refused("Agent already points at %1"));
+        EXPECT_EQ(targets.add(named("N", "Desk", Kind::frontmost)), Outcome::refused("A frontmost target has to be added on the Mac"));
+        EXPECT_EQ(targets.add(pane("N", " AGENT ", "%2")), Outcome::refused("There is already a target called AGENT"));
+    });
+    EXPECT_EQ(ids(targets.targets().value()), (std::vector<std::string>{"A", "P"}));
+    EXPECT_EQ(stored(), before);
+}
+
+TEST_F(TargetStore, AddsAndEditsTargetsThatPassTheChecks) {
+    installApp("org.example.editor");
+    auto& targets = makeWith({named("F", "Focused", Kind::frontmost), pane("P", "Agent", "%9")});
+    onMain([&] { targets.reconcile({}, false, false, false); });
+    ASSERT_EQ(targets.unresolvedTargetIDs().value(), std::set<std::string>{"P"});
+
+    onMain([&] {
+        // Trimmed, and found by a bundle identifier in another case.
+        EXPECT_EQ(targets.add(app("N", "\n Editor  ", "ORG.EXAMPLE.EDITOR")),
+                  Outcome::added(app("N", "Editor", "ORG.EXAMPLE.EDITOR")));
+        // An edit keeping its own name; the frontmost target can be renamed, but not to a name in use.
+        EXPECT_EQ(targets.update(pane("P", "Agent", "%9")), Outcome::added(pane("P", "Agent", "%9")));
+        EXPECT_EQ(targets.update(named("F", "Desk", Kind::frontmost)), Outcome::added(named("F", "Desk", Kind::frontmost)));
+        EXPECT_EQ(targets.update(named("F", "editor", Kind::frontmost)),
+                  Outcome::refused("There is already a target called editor"));
+        // The caller's identifier is kept, even one already in use.
+        EXPECT_EQ(targets.add(pane("N", "Twin", "%8")), Outcome::added(pane("N", "Twin", "%8")));
+    });
+    EXPECT_TRUE(targets.unresolvedTargetIDs().value().empty());
+    EXPECT_TRUE(targets.unresolvedSnapshot().empty());
+    const std::vector<QuibTarget> expected{named("F", "Desk", Kind::frontmost), pane("P", "Agent", "%9"),
+                                           app("N", "Editor", "ORG.EXAMPLE.EDITOR"), pane("N", "Twin", "%8")};
+    EXPECT_EQ(targets.targets().value(), expected);
+    EXPECT_EQ(stored(), *QuibCoder::line(expected));
+}
+
+TEST_F(TargetStore, ReconcilingRewritesAddressesToIdentifiersAndMarksTheRest) {
+    auto& targets = makeWith({pane("A", "a", "work:0.1"), pane("B", "b", "%7"), pane("C", "c", "%3"),
+                              pane("D", "d", "work:9.9"), pane("E", "e", std::nullopt), target("X")});
+    const std::vector<quib::Tmux::Pane> panes{{"%3", "work:0.0", "zsh", "/"}, {"%4", "work:0.1", "vim", "/"},
+                                              {"%5", "work:0.1", "claude", "/"}};
+    onMain([&] { targets.reconcile(panes, false, false, false); });
+    EXPECT_EQ(targets.target("A")->tmuxTarget, "%5");  // the later pane at an address wins
+    EXPECT_EQ(targets.target("B")->tmuxTarget, "%7");
+    EXPECT_EQ(targets.target("D")->tmuxTarget, "work:9.9");
+    EXPECT_EQ(targets.unresolvedTargetIDs().value(), (std::set<std::string>{"B", "D", "E"}));
+    EXPECT_EQ(targets.unresolvedSnapshot(), (std::set<std::string>{"B", "D", "E"}));
+    EXPECT_EQ(stored(), *QuibCoder::line(targets.targets().value()));
+    EXPECT_FALSE(settings->contains(quib::TargetStore::seededPanesKey));
+
+    onMain([&] { targets.reconcile({}, false, false, true); });
+    EXPECT_EQ(targets.unresolvedTargetIDs().value(), (std::set<std::string>{"A", "B", "C", "D", "E"}));
+    EXPECT_EQ(settings->boolean(quib::TargetStore::seededPanesKey), true);
+}
+
+// Listing runs on the store's tmux queue; its result is applied on the main executor.
+TEST_F(TargetStore, RefreshingListsPanesAndReconcilesUnlessTmuxIsMissing) {
+    ASSERT_TRUE(tmuxServer.startSession("work", scratch.path, 2));
+    auto& targets = makeWith({pane("A", "a", "work:0.1"), pane("B", "b", "%999")});
+    onMain([&] { targets.refreshTmux(); });
+    ASSERT_TRUE(targets.tmuxQueue().sync([] {}));
+    main->runPending();
+    EXPECT_EQ(targets.target("A")->tmuxTarget, tmuxServer.idOf("work:0.1"));
+    EXPECT_EQ(targets.unresolvedTargetIDs().value(), std::set<std::string>{"B"});
+
+    tmux = quib::Tmux({"/nonexistent/tmux"});
+    auto& without = makeWith({pane("A", "a", "work:0.1")});
+    onMain([&] { without.refreshTmux(); });
+    ASSERT_TRUE(without.tmuxQueue().sync([] {}));
+    main->runPending();
+    EXPECT_EQ(without.target("A")->tmuxTarget, "work:0.1");
+    EXPECT_TRUE(without.unresolvedTargetIDs().value().empty());
 }
 
 }  // namespace target_store_tests
