@@ -144,6 +144,10 @@ public:
     // Any thread: what a phone is told about the host, built for one device (none: not approved).
     HostStatus status(const std::optional<std::string>& deviceID) const;
 
+    // Injection queue (it runs tmux): a tmux target whose pane tmux can name by its identifier
+    // holds that identifier instead; any other target comes back as it was.
+    static QuibTarget resolvingPane(QuibTarget target, const Tmux& tmux);
+
     // Main executor, once at launch.
     void beginApprovals();
     void beginSystemWatch();
@@ -192,6 +196,12 @@ private:
     void clickButton(const ClientMessage::Click& click, Client& client);
     // The desktop trusts the host and the injector's accessibility interface is not disabled.
     bool accessibilityGranted() const;
+    void addTarget(QuibTarget target, const ClientPtr& client);
+    void updateTarget(QuibTarget target, const ClientPtr& client);
+    void addTargets(std::vector<QuibTarget> targets, const ClientPtr& client);
+    void removeTarget(const std::string& id, const ClientPtr& client);
+    void reorderTargets(std::vector<std::string> ids);
+    void requestPanes(const ClientPtr& client);
     bool isPermitted(const ClientMessage& message, Client& client);
     void greet(const HelloPayload& hello, const ClientPtr& client);
     void welcome(const ClientPtr& client, bool approved);
@@ -202,6 +212,7 @@ private:
     void admit(const ClientPtr& client);
     void startAwayNow();
     void onMain(std::function<void(HostServer&)> work);
+    void onInjection(std::function<void(HostServer&)> work);
 
     std::shared_ptr<Executor> main_;
     std::shared_ptr<Settings> settings_;

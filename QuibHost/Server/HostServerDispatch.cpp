@@ -57,9 +57,21 @@ void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
                 pointAtPanel(payload.x, payload.y);
             } else if constexpr (std::is_same_v<Case, ClientMessage::Click>) {
                 clickButton(payload, *client);
+            } else if constexpr (std::is_same_v<Case, ClientMessage::AddTarget>) {
+                addTarget(std::move(payload._0), client);
+            } else if constexpr (std::is_same_v<Case, ClientMessage::UpdateTarget>) {
+                updateTarget(std::move(payload._0), client);
+            } else if constexpr (std::is_same_v<Case, ClientMessage::AddTargets>) {
+                addTargets(std::move(payload._0), client);
+            } else if constexpr (std::is_same_v<Case, ClientMessage::RemoveTarget>) {
+                removeTarget(payload.id, client);
+            } else if constexpr (std::is_same_v<Case, ClientMessage::ReorderTargets>) {
+                reorderTargets(std::move(payload.ids));
+            } else if constexpr (std::is_same_v<Case, ClientMessage::RequestPanes>) {
+                requestPanes(client);
             }
-            // Targets, windows, catalog, menus, approvals and the other side channels are not
-            // served yet: their messages pass the gate and are dropped here.
+            // Text, keys, focus, windows, catalog, menus, approvals and the other side channels
+            // are not served yet: their messages pass the gate and are dropped here.
         },
         message.value);
 }

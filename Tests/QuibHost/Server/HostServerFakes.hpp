@@ -18,7 +18,8 @@ namespace quib::testing {
 // Neighbours of the server that tests fill and read. Each keeps its state under its own lock,
 // since the server calls them from the network queue and the main loop.
 
-// Targets the test sets; the snapshots follow at once.
+// Targets the test sets; the snapshots follow at once. Changes a phone asks for are recorded;
+// additions and edits are accepted unless the test queues refusals.
 class FakeTargetStore final : public TargetStoreService {
 public:
     explicit FakeTargetStore(std::shared_ptr<Executor> main)
@@ -43,13 +44,39 @@ public:
     }
     std::optional<QuibTarget> safeTarget(const std::string&) override { return std::nullopt; }
     std::optional<QuibTarget> safeActiveTarget() override { return std::nullopt; }
-    // The server changes no target yet.
     void setActive(std::optional<std::string>) override {}
-    std::optional<QuibTarget> target(const std::optional<std::string>&) const override { return std::nullopt; }
-    void remove(const std::set<std::string>&) override {}
-    void setOrder(const std::vector<std::string>&) override {}
+    std::optional<QuibTarget> target(const std::optional<std::string>& id) const override {
+        std::lock_guard lock(mutex_);
+        for (const auto& t : snapshot_.saved)
+            if (t.id == id) return t;
+        return std::nullopt;
+    }
+    void remove(const std::set<std::string>& ids) override { record(calls.removed, ids); }
+    void setOrder(const std::vector<std::string>& ids) override { record(calls.ordered, ids); }
     void setPinnedWindow(std::optional<std::uint32_t>, std::optional<std::string>, const std::string&) override {}
     void refreshProvisional() override {}
+    AddOutcome add(QuibTarget t) override { return answer(calls.added, std::move(t)); }
+    AddOutcome update(QuibTarget t) override { return answer(calls.updated, std::move(t)); }
+    void reconcile(const std::vector<Tmux::Pane>& panes, bool, bool, bool) override { record(calls.reconciled, panes); }
+    void refreshTmux() override {}
+
+    // What the server asked of the store, in order.
+    struct Calls {
+        std::vector<QuibTarget> added;
+        std::vector<QuibTarget> updated;
+        std::vector<std::set<std::string>> removed;
+        std::vector<std::vector<std::string>> ordered;
+        std::vector<std::vector<Tmux::Pane>> reconciled;
+    };
+    Calls recorded() const {
+        std::lock_guard lock(mutex_);
+        return calls;
+    }
+    // The next additions or edits are refused with these texts, one each.
+    void refuseNext(std::vector<std::string> reasons) {
+        std::lock_guard lock(mutex_);
+        refusals_.insert(refusals_.end(), reasons.begin(), reasons.end());
+    }
 
     void setSnapshot(Snapshot snapshot, std::optional<std::string> activeID = std::nullopt,
                      std::set<std::string> unresolvedIDs = {}) {
@@ -60,7 +87,23 @@ public:
     }
 
 private:
+    template <class T>
+    void record(std::vector<T>& list, T value) {
+        std::lock_guard lock(mutex_);
+        list.push_back(std::move(value));
+    }
+    AddOutcome answer(std::vector<QuibTarget>& list, QuibTarget t) {
+        std::lock_guard lock(mutex_);
+        list.push_back(t);
+        if (refusals_.empty()) return AddOutcome::added(std::move(t));
+        auto reason = std::move(refusals_.front());
+        refusals_.erase(refusals_.begin());
+        return AddOutcome::refused(std::move(reason));
+    }
+
     mutable std::mutex mutex_;
+    Calls calls;
+    std::vector<std::string> refusals_;
     Snapshot snapshot_;
     std::optional<std::string> active;
     std::set<std::string> unresolved;

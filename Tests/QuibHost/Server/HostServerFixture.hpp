@@ -18,6 +18,7 @@
 #include "QuibHost/Server/Neighbours/BufferingUploadService.hpp"
 #include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "QuibHost/Targets/TmuxServer.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "Shared/Json.hpp"
 #include "HostServerFakes.hpp"
@@ -35,6 +36,11 @@ protected:
         previousSink = Logger::setSink(log);
         settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
+        makeServer();
+    }
+
+    // A server with the fixture's neighbours, looking for tmux where `tmux` says.
+    void makeServer() {
         quib::HostServer::Config config{main, settings, clock, registry, advertiser, {}, "::", "/nonexistent/machine-info",
                                         permissions};
         config.neighbours.uploads = uploads;
@@ -46,6 +52,14 @@ protected:
         config.neighbours.streaming = streaming;
         config.tmux = tmux;
         server = quib::HostServer::create(config);
+    }
+
+    // Replaces the server with one that looks for tmux in `where`.
+    void remakeServer(Tmux where) {
+        server.reset();
+        main->runPending();
+        tmux = std::move(where);
+        makeServer();
     }
 
     void TearDown() override {
@@ -128,6 +142,8 @@ protected:
         return false;
     }
 
+    // First, so that it is made before any thread starts.
+    TmuxServer tmuxServer;
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>();
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<Settings> settings = Settings::inMemory();
@@ -142,7 +158,7 @@ protected:
     std::shared_ptr<RecordingRemoteReach> reach = std::make_shared<RecordingRemoteReach>(settings);
     std::shared_ptr<MirroringStreaming> streaming = std::make_shared<MirroringStreaming>();
     std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
-    // Where the server looks for tmux; tests that need a server of their own start one first.
+    // Where the server looks for tmux.
     Tmux tmux;
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
     std::shared_ptr<LogSink> previousSink;

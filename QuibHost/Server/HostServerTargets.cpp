@@ -1,0 +1,121 @@
+// Targets managed from a phone: adding, editing, removing and ordering them, and the tmux panes
+// a phone picks from. Pane addresses are resolved on the injection queue (it runs tmux); the
+// target list changes on the main executor, which sends the replies.
+
+#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Server/HostServerClient.hpp"
+
+namespace quib {
+
+namespace {
+
+HostMessage toast(std::string text) { return HostMessage{HostMessage::Toast{std::move(text)}}; }
+HostMessage error(std::string text) { return HostMessage{HostMessage::Error{std::move(text)}}; }
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+}  // namespace
+
+QuibTarget HostServer::resolvingPane(QuibTarget target, const Tmux& tmux) {
+    if (target.kind != QuibTarget::Kind::tmux || !target.tmuxTarget || target.tmuxTarget->empty()) return target;
+    if (auto id = tmux.resolve(*target.tmuxTarget)) target.tmuxTarget = std::move(*id);
+    return target;
+}
+
+void HostServer::addTarget(QuibTarget target, const ClientPtr& client) {
+    onInjection([target = std::move(target), client](HostServer& server) mutable {
+        auto resolved = resolvingPane(std::move(target), server.tmux_);
+        server.onMain([resolved = std::move(resolved), client](HostServer& server) {
+            const auto outcome = server.neighbours_.targets->add(resolved);
+            if (const auto* refusal = outcome.refusal()) {
+                server.send(error(*refusal), *client);
+                return;
+            }
+            const std::string text = "Added " + outcome.target()->name;
+            server.note(text);
+            server.send(toast(text), *client);
+        });
+    });
+}
+
+void HostServer::updateTarget(QuibTarget target, const ClientPtr& client) {
+    onInjection([target = std::move(target), client](HostServer& server) mutable {
+        auto resolved = resolvingPane(std::move(target), server.tmux_);
+        server.onMain([resolved = std::move(resolved), client](HostServer& server) {
+            const auto outcome = server.neighbours_.targets->update(resolved);
+            if (const auto* refusal = outcome.refusal()) {
+                server.send(error(*refusal), *client);
+                return;
+            }
+            server.note("Edited " + outcome.target()->name);
+            server.send(toast("Saved " + outcome.target()->name), *client);
+        });
+    });
+}
+
+// Targets that pass are added even when others are refused; the phone hears of both.
+void HostServer::addTargets(std::vector<QuibTarget> targets, const ClientPtr& client) {
+    onInjection([targets = std::move(targets), client](HostServer& server) mutable {
+        for (auto& target : targets) target = resolvingPane(std::move(target), server.tmux_);
+        server.onMain([resolved = std::move(targets), client](HostServer& server) {
+            std::vector<std::string> names;
+            std::vector<std::string> refusals;
+            for (const auto& target : resolved) {
+                const auto outcome = server.neighbours_.targets->add(target);
+                if (const auto* stored = outcome.target()) names.push_back(stored->name);
+                else refusals.push_back(*outcome.refusal());
+            }
+            if (!names.empty()) {
+                server.note("Added " + joined(names));
+                const std::string count = names.size() == 1 ? "" : std::to_string(names.size()) + ": ";
+                server.send(toast("Added " + count + joined(names)), *client);
+            }
+            if (refusals.empty()) return;
+            std::string text = refusals.front();
+            if (refusals.size() > 1) text += " (+" + std::to_string(refusals.size() - 1) + " more)";
+            server.send(error(std::move(text)), *client);
+        });
+    });
+}
+
+void HostServer::removeTarget(const std::string& id, const ClientPtr& client) {
+    onMain([id, client](HostServer& server) {
+        const auto target = server.neighbours_.targets->target(id);
+        if (!target) {
+            server.send(error("That target no longer exists"), *client);
+            return;
+        }
+        server.neighbours_.targets->remove({id});
+        const std::string text = "Removed " + target->name;
+        server.note(text);
+        server.send(toast(text), *client);
+    });
+}
+
+void HostServer::reorderTargets(std::vector<std::string> ids) {
+    onMain([ids = std::move(ids)](HostServer& server) { server.neighbours_.targets->setOrder(ids); });
+}
+
+// Without tmux the phone gets an empty list and the store is left alone; otherwise the store
+// reconciles its tmux targets with the same listing once the phone has it.
+void HostServer::requestPanes(const ClientPtr& client) {
+    onInjection([client](HostServer& server) {
+        if (!server.tmux_.isAvailable()) {
+            server.send(HostMessage{HostMessage::Panes{}}, *client);
+            return;
+        }
+        auto panes = server.tmux_.listPanes();
+        std::vector<TmuxPane> listed;
+        for (const auto& pane : panes) listed.push_back(TmuxPane{pane.id, pane.spec, pane.command, pane.path});
+        server.send(HostMessage{HostMessage::Panes{std::move(listed)}}, *client);
+        server.onMain([panes = std::move(panes)](HostServer& server) {
+            server.neighbours_.targets->reconcile(panes, false, false, false);
+        });
+    });
+}
+
+}  // namespace quib
