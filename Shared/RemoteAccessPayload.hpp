@@ -7,13 +7,14 @@
 #include "Platform/Bytes.hpp"
 #include "Shared/Json.hpp"
 #include "Shared/QuibCandidate.hpp"
+#include "Shared/RemoteAccess.hpp"
 
 namespace quib {
 
 // The ways to reach the host from away, and, for a phone on the local network, its away key.
 // Every key may be missing (false, no candidates, the rest absent); candidates are strict.
 struct RemoteAccessPayload {
-    static constexpr std::size_t awayKeyLength = 32;
+    static constexpr std::size_t awayKeyLength = RemoteAccess::keyLength;
 
     struct IssuedKey {
         std::string identity;

@@ -1,3 +1,6 @@
 # The Linux backends' system libraries.
 pkg_check_modules(AVAHI_CLIENT REQUIRED IMPORTED_TARGET avahi-client)
 target_link_libraries(quib_platform_linux PRIVATE PkgConfig::AVAHI_CLIENT)
+# logind's sleep signal and inhibitor, through sd-bus.
+pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::LIBSYSTEMD)

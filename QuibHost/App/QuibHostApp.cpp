@@ -25,6 +25,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     injector.settings = config_.settings;
     injector_ = EventInjector::create(std::move(injector));
     registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
+    if (!config_.neighbours.reach) config_.neighbours.reach = makeRemoteReach();
     HostServer::Config server;
     server.main = config_.main;
     server.settings = config_.settings;
@@ -35,10 +36,19 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     server.neighbours.injector = injector_;
     server.listenAddress = config_.listenAddress;
     server.permissions = config_.permissions;
+    server.sleep = config_.sleep;
+    server.interfaces = config_.interfaces;
     server_ = HostServer::create(std::move(server));
     state_ = HostState::create({config_.main, config_.clock, config_.settings, config_.permissions, config_.loginItem,
                                 stateLinks()});
     commands_ = ControlCommands::create({config_.main, state_, registry_, server_, store_, deliveryLog_});
+}
+
+// Away keys live in the host's data folder, beside the delivery log.
+std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
+    const SecretStore secrets = config_.dataHome ? SecretStore(*config_.dataHome / "Quib" / "Secrets") : SecretStore();
+    return std::make_shared<RemoteReach>(
+        RemoteReach::Config{config_.main, config_.settings, secrets, [registry = registry_] { return registry->approvedIDs(); }});
 }
 
 QuibHostApp::~QuibHostApp() {

@@ -18,6 +18,7 @@
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
 #include "QuibHost/App/LoginItem.hpp"
+#include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/ServiceAdvertiser.hpp"
@@ -60,6 +61,9 @@ public:
         std::optional<std::filesystem::path> dataHome;
         // The desktop the injector drives; missing services are headless.
         DesktopServices desktop = {};
+        // Sleep, wake and network changes; none: they go unnoticed.
+        std::shared_ptr<SleepWatch> sleep = nullptr;
+        std::shared_ptr<InterfaceWatch> interfaces = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
@@ -92,6 +96,7 @@ public:
 
 private:
     HostState::Links stateLinks();
+    std::shared_ptr<RemoteReach> makeRemoteReach() const;
     void startRemoteReach();
     void logLaunch() const;
     void enableLoginItemWhenAsked();

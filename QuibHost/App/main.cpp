@@ -12,6 +12,8 @@
 #include "Platform/HeadlessDesktop.hpp"
 #include "Platform/HeadlessPermissions.hpp"
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
+#include "Platform/Linux/LogindSleepWatch.hpp"
+#include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "Platform/Linux/XdgOpenRevealer.hpp"
 #include "Platform/MainLoop.hpp"
 #include "Platform/Settings.hpp"
@@ -64,6 +66,8 @@ int main(int argc, char** argv) {
                                std::nullopt};
     // No display backend yet: input is built and dropped, and the pasteboard lives in the process.
     config.desktop = HeadlessDesktop::services();
+    config.sleep = std::make_shared<LogindSleepWatch>();
+    config.interfaces = std::make_shared<NetlinkInterfaceWatch>();
     auto app = QuibHostApp::create(std::move(config));
 
     int status = 0;

@@ -32,11 +32,13 @@ HostServer::HostServer(Passkey, Config config)
       clock_(std::move(config.clock)),
       registry_(std::move(config.registry)),
       advertiser_(std::move(config.advertiser)),
-      neighbours_(config.neighbours.completed(main_, settings_, clock_)),
+      neighbours_(config.neighbours.completed(main_, settings_, clock_, registry_)),
       listenAddress_(bindAddress(config.listenAddress)),
       machineInfo_(std::move(config.machineInfo)),
       permissions_(config.permissions ? std::move(config.permissions) : std::make_shared<HeadlessPermissions>()),
       tmux_(std::move(config.tmux)),
+      sleep_(std::move(config.sleep)),
+      interfaces_(std::move(config.interfaces)),
       isListening_(main_, false),
       connectedDevices_(main_, {}),
       lastError_(main_, std::nullopt),
@@ -55,7 +57,11 @@ HostServer::~HostServer() {
     catalogQueue_.reset();
     menuQueue_.reset();
     injectionQueue_.reset();
-    (void)network_->sync([this] { closeEverything(); });
+    (void)network_->sync([this] {
+        interfaceSettleTimer_.cancel();
+        if (interfaces_) interfaces_->stop();
+        closeEverything();
+    });
     network_->shutdown();
 }
 
@@ -218,6 +224,10 @@ HostServer::Tables HostServer::inspect() {
         if (listener_) {
             tables.listenerLimit = listener_->newConnectionLimit();
             tables.listenerPort = listener_->port();
+        }
+        if (awayListener_) {
+            tables.awayListenerLimit = awayListener_->newConnectionLimit();
+            tables.awayListenerPort = awayListener_->port();
         }
         for (const auto& [source, record] : throttles_.records()) tables.throttles.emplace(source, record);
     });

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -14,11 +15,13 @@
 
 #include "Platform/Clock.hpp"
 #include "Platform/Executor.hpp"
+#include "Platform/InterfaceWatch.hpp"
 #include "Platform/Permissions.hpp"
 #include "Platform/Published.hpp"
 #include "Platform/Result.hpp"
 #include "Platform/SerialQueue.hpp"
 #include "Platform/Settings.hpp"
+#include "Platform/SleepWatch.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 #include "QuibHost/Server/NetworkQueue.hpp"
@@ -70,6 +73,9 @@ public:
         std::shared_ptr<Permissions> permissions = nullptr;
         // Where the tmux program is looked for.
         Tmux tmux = Tmux();
+        // What the system watch listens to; none: sleep, wake or network changes go unnoticed.
+        std::shared_ptr<SleepWatch> sleep = nullptr;
+        std::shared_ptr<InterfaceWatch> interfaces = nullptr;
     };
 
     // Decides whether a decoded message of a client is dispatched; it sends its own refusals.
@@ -78,6 +84,8 @@ public:
     static constexpr int connectionBudget = 8;
     static constexpr std::chrono::seconds helloDeadline{10};
     static constexpr std::int64_t maxLineBytes = 1 << 20;
+    // A burst of network-change reports is over once none came for this long.
+    static constexpr std::chrono::milliseconds interfaceSettle{100};
 
     static std::shared_ptr<HostServer> create(Config config);
     ~HostServer();
@@ -148,7 +156,10 @@ public:
     // holds that identifier instead; any other target comes back as it was.
     static QuibTarget resolvingPane(QuibTarget target, const Tmux& tmux);
 
-    // Main executor, once at launch.
+    // Main executor, once at launch. The system watch stops the server before the computer
+    // sleeps (holding the sleep back until it has), starts it again on wake, and restarts it when
+    // the set of active network interfaces changes. The remote-access watch tells approved phones
+    // again whenever the ways to reach the host or the away status change.
     void beginApprovals();
     void beginSystemWatch();
     void beginRemoteAccessWatch();
@@ -168,6 +179,8 @@ public:
         std::size_t clients = 0;
         std::optional<int> listenerLimit;
         std::optional<std::uint16_t> listenerPort;
+        std::optional<int> awayListenerLimit;
+        std::optional<std::uint16_t> awayListenerPort;  // of the running away listener
         std::map<std::string, Throttle> throttles;
     };
     Tables inspect();
@@ -211,6 +224,14 @@ private:
     void openUpload(const AttachmentManifest& manifest, const ClientPtr& client);
     void admit(const ClientPtr& client);
     void startAwayNow();
+    bool awayListenerServes(const std::vector<QuibTransport::Key>& keys, std::uint16_t port) const;
+    void listenAway(std::vector<QuibTransport::Key> keys, std::uint16_t port);
+    void awayListenerChanged(TlsListener::State state, const std::optional<std::string>& error, std::uint16_t port,
+                             std::size_t deviceCount);
+    void goingToSleep();
+    void wake();
+    void interfacesReported();
+    void compareInterfaces();
     void onMain(std::function<void(HostServer&)> work);
     void onInjection(std::function<void(HostServer&)> work);
 
@@ -224,6 +245,8 @@ private:
     std::filesystem::path machineInfo_;
     std::shared_ptr<Permissions> permissions_;
     Tmux tmux_;
+    std::shared_ptr<SleepWatch> sleep_;
+    std::shared_ptr<InterfaceWatch> interfaces_;
 
     Published<bool> isListening_;
     Published<std::vector<ConnectedDevice>> connectedDevices_;
@@ -246,6 +269,8 @@ private:
     // The pointer-move rate window, shared by every connection.
     std::int64_t moveCount_ = 0;
     MonoTime moveWindowStart_;
+    std::optional<std::set<std::string>> knownInterfaces_;
+    Cancellable interfaceSettleTimer_;
 
     // Declared last so they stop first; the network queue outlives the serial queues, whose
     // tasks may still send.

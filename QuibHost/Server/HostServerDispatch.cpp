@@ -69,6 +69,8 @@ void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
                 reorderTargets(std::move(payload.ids));
             } else if constexpr (std::is_same_v<Case, ClientMessage::RequestPanes>) {
                 requestPanes(client);
+            } else if constexpr (std::is_same_v<Case, ClientMessage::RequestRemoteAccess>) {
+                sendRemoteAccess(client);
             }
             // Text, keys, focus, windows, catalog, menus, approvals and the other side channels
             // are not served yet: their messages pass the gate and are dropped here.

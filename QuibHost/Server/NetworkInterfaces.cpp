@@ -1,23 +1,18 @@
 #include "QuibHost/Server/NetworkInterfaces.hpp"
 
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 
+#include "Platform/InterfaceAddresses.hpp"
 #include "QuibHost/Server/PeerAddress.hpp"
 
 namespace quib {
 
 namespace {
 
-std::string interfaceType(const std::string& name, unsigned flags) {
-    if (flags & IFF_LOOPBACK) return "loopback";
-    const std::filesystem::path device = std::filesystem::path("/sys/class/net") / name;
+std::string interfaceType(const InterfaceAddresses::Entry& entry) {
+    if (entry.isLoopback) return "loopback";
+    const std::filesystem::path device = std::filesystem::path("/sys/class/net") / entry.name;
     std::error_code error;
     if (std::filesystem::exists(device / "wireless", error)) return "wifi";
     std::ifstream typeFile(device / "type");
@@ -26,33 +21,24 @@ std::string interfaceType(const std::string& name, unsigned flags) {
     return "other";
 }
 
-bool holds(const ifaddrs& entry, const asio::ip::address& address) {
-    if (!entry.ifa_addr) return false;
-    if (entry.ifa_addr->sa_family == AF_INET && address.is_v4()) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(entry.ifa_addr);
-        return ntohl(in->sin_addr.s_addr) == address.to_v4().to_uint();
-    }
-    if (entry.ifa_addr->sa_family == AF_INET6 && address.is_v6()) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(entry.ifa_addr);
-        const auto bytes = address.to_v6().to_bytes();
-        return std::memcmp(in6->sin6_addr.s6_addr, bytes.data(), bytes.size()) == 0;
-    }
-    return false;
+bool holds(const InterfaceAddresses::Entry& entry, const asio::ip::address& address) {
+    if (entry.host.empty()) return false;
+    std::error_code error;
+    const auto own = asio::ip::make_address(entry.host.substr(0, entry.host.find('%')), error);
+    if (error) return false;
+    if (own.is_v6() && address.is_v6()) return own.to_v6().to_bytes() == address.to_v6().to_bytes();
+    return own == address;
 }
 
 }  // namespace
 
 std::string NetworkInterfaces::describe(const asio::ip::address& localAddress) {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return "";
-    std::unique_ptr<ifaddrs, decltype(&freeifaddrs)> owned(list, &freeifaddrs);
     const asio::ip::address address = PeerAddress::plain(localAddress);
     std::string text;
-    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
-        if (!holds(*entry, address)) continue;
-        const std::string name = entry->ifa_name ? entry->ifa_name : "";
+    for (const auto& entry : InterfaceAddresses::list()) {
+        if (!holds(entry, address)) continue;
         if (!text.empty()) text += ",";
-        text += name + "(" + interfaceType(name, entry->ifa_flags) + ")";
+        text += entry.name + "(" + interfaceType(entry) + ")";
     }
     return text;
 }

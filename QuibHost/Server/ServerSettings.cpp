@@ -5,12 +5,24 @@
 #include <array>
 #include <fstream>
 
+#include "Shared/RemoteAccess.hpp"
+
 namespace quib {
 
-std::uint16_t ServerSettings::localPort(const Settings& settings) {
-    const std::int64_t stored = settings.integer(portKey).value_or(0);
-    if (stored < lowestPort || stored > highestPort) return defaultPort;
+namespace {
+
+std::uint16_t portSetting(const Settings& settings, std::string_view key, std::uint16_t fallback) {
+    const std::int64_t stored = settings.integer(key).value_or(0);
+    if (stored < ServerSettings::lowestPort || stored > ServerSettings::highestPort) return fallback;
     return static_cast<std::uint16_t>(stored);
+}
+
+}  // namespace
+
+std::uint16_t ServerSettings::localPort(const Settings& settings) { return portSetting(settings, portKey, defaultPort); }
+
+std::uint16_t ServerSettings::awayPort(const Settings& settings) {
+    return portSetting(settings, awayPortKey, RemoteAccess::defaultPort);
 }
 
 std::optional<std::string> ServerSettings::serviceName(const Settings& settings) {

@@ -14,6 +14,7 @@ namespace quib {
 struct ServerSettings {
     static constexpr std::string_view portKey = "quib.port";
     static constexpr std::string_view serviceNameKey = "quib.serviceName";
+    static constexpr std::string_view awayPortKey = "quib.awayPort";
     static constexpr std::uint16_t defaultPort = 61413;
     static constexpr std::int64_t lowestPort = 1025;
     static constexpr std::int64_t highestPort = 65535;
@@ -22,6 +23,8 @@ struct ServerSettings {
     // The local listener's port: "quib.port" when it lies in 1025...65535, else 61413
     // (also when it is missing or not a whole number).
     static std::uint16_t localPort(const Settings& settings);
+    // The away listener's port: "quib.awayPort" when it lies in 1025...65535, else 61423.
+    static std::uint16_t awayPort(const Settings& settings);
 
     // "quib.serviceName" as stored, when it is present and not blank once spaces and tabs are
     // trimmed from both ends.

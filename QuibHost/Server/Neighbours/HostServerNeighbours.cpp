@@ -1,12 +1,12 @@
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 
 #include "Platform/AtomicFile.hpp"
+#include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/Neighbours/BufferingUploadService.hpp"
 #include "QuibHost/Server/Neighbours/EmptyAppCatalog.hpp"
 #include "QuibHost/Server/Neighbours/EmptyApprovalBroker.hpp"
 #include "QuibHost/Server/Neighbours/IdlePushSender.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
-#include "QuibHost/Server/Neighbours/SwitchOnlyRemoteReach.hpp"
 #include "QuibHost/Server/Neighbours/UnavailableTargetRouter.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
@@ -15,7 +15,8 @@ namespace quib {
 
 HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Executor>& main,
                                                      const std::shared_ptr<Settings>& settings,
-                                                     const std::shared_ptr<Clock>& clock) const {
+                                                     const std::shared_ptr<Clock>& clock,
+                                                     const std::shared_ptr<DeviceRegistry>& registry) const {
     HostServerNeighbours all = *this;
     if (!all.targets) {
         auto log = std::make_shared<DeliveryLog>(DeliveryLog::Config{xdgDataHome(), clock, nullptr});
@@ -27,7 +28,10 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
     if (!all.approvals) all.approvals = std::make_shared<EmptyApprovalBroker>();
     if (!all.push) all.push = std::make_shared<IdlePushSender>(settings);
     if (!all.streaming) all.streaming = std::make_shared<IdleStreaming>();
-    if (!all.reach) all.reach = std::make_shared<SwitchOnlyRemoteReach>(settings);
+    if (!all.reach) {
+        all.reach = std::make_shared<RemoteReach>(
+            RemoteReach::Config{main, settings, SecretStore(), [registry] { return registry->approvedIDs(); }});
+    }
     if (!all.uploads) all.uploads = std::make_shared<BufferingUploadService>();
     return all;
 }

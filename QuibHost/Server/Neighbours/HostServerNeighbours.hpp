@@ -5,10 +5,11 @@
 #include "Platform/Clock.hpp"
 #include "Platform/Executor.hpp"
 #include "Platform/Settings.hpp"
+#include "QuibHost/Reach/RemoteReachService.hpp"
+#include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
 #include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
-#include "QuibHost/Server/Neighbours/RemoteReachService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
 #include "QuibHost/Server/Neighbours/TargetRouterService.hpp"
 #include "QuibHost/Server/Neighbours/UploadService.hpp"
@@ -19,10 +20,10 @@ namespace quib {
 
 // The services of other subsystems that the connection server calls. Leave one empty and the
 // server makes its own: a target store over the server's settings, an injector on a headless
-// desktop, where input goes nowhere, and for the rest a stand-in that does the least it can:
-// nothing pending, nobody streaming, no way to reach the host from away (the away switch is read
-// from the settings, as is whether a push relay is configured), uploads buffered but never
-// delivered.
+// desktop, where input goes nowhere, remote reach keeping away keys in the default secret store,
+// and for the rest a stand-in that does the least it can: nothing pending, nobody streaming,
+// uploads buffered but never delivered (whether a push relay is configured is read from the
+// settings).
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;
@@ -36,7 +37,7 @@ struct HostServerNeighbours {
 
     // These neighbours, with a stand-in for each one left empty.
     HostServerNeighbours completed(const std::shared_ptr<Executor>& main, const std::shared_ptr<Settings>& settings,
-                                   const std::shared_ptr<Clock>& clock) const;
+                                   const std::shared_ptr<Clock>& clock, const std::shared_ptr<DeviceRegistry>& registry) const;
 };
 
 }  // namespace quib

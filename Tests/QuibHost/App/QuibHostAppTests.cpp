@@ -186,7 +186,10 @@ namespace {
 // Remote reach that remembers what start-up asked of it.
 class StartRecordingReach final : public RemoteReachService {
 public:
+    Published<std::vector<QuibCandidate>>& candidates() override { return candidates_; }
+    Published<Status>& status() override { return status_; }
     bool isEnabled() const override { return false; }
+    void setEnabled(bool) override {}
     std::vector<QuibTransport::Key> listenerKeys() override { return {}; }
     bool isOnSameNetwork(const std::string&) override { return false; }
     RemoteAccessPayload payload(const std::optional<std::string>&, bool) override { return {}; }
@@ -195,6 +198,11 @@ public:
     void watchPath() override { calls.push_back("watchPath"); }
     void start() override { calls.push_back("start"); }
     std::vector<std::string> calls;
+
+private:
+    std::shared_ptr<MainLoop> main_ = std::make_shared<MainLoop>();
+    Published<std::vector<QuibCandidate>> candidates_{main_, {}};
+    Published<Status> status_{main_, {}};
 };
 
 class QuibHostAppRemoteReach : public QuibHostApp {

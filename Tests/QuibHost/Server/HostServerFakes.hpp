@@ -10,7 +10,7 @@
 #include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
-#include "QuibHost/Server/Neighbours/SwitchOnlyRemoteReach.hpp"
+#include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 
 namespace quib::testing {
@@ -138,43 +138,21 @@ private:
     std::vector<std::string> forgotten_;
 };
 
-// The stand-in's away switch and payload, remembering which keys were forgotten.
-class RecordingRemoteReach final : public RemoteReachService {
-public:
-    explicit RecordingRemoteReach(std::shared_ptr<Settings> settings) : standIn_(std::move(settings)) {}
-
-    bool isEnabled() const override { return standIn_.isEnabled(); }
-    std::vector<QuibTransport::Key> listenerKeys() override { return {}; }
-    bool isOnSameNetwork(const std::string& source) override { return standIn_.isOnSameNetwork(source); }
-    RemoteAccessPayload payload(const std::optional<std::string>& deviceID, bool isLocalPeer) override {
-        return standIn_.payload(deviceID, isLocalPeer);
-    }
-    void refreshLocal() override {}
-    void watchPath() override {}
-    void start() override {}
-    void forget(const std::string& deviceID) override {
-        std::lock_guard lock(mutex_);
-        forgotten_.push_back(deviceID);
-    }
-    std::vector<std::string> forgotten() const {
-        std::lock_guard lock(mutex_);
-        return forgotten_;
-    }
-
-private:
-    SwitchOnlyRemoteReach standIn_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> forgotten_;
-};
-
-// Requests the test says are waiting.
+// Requests the test says are waiting; remembers which were withdrawn.
 class FakeApprovalBroker final : public ApprovalBrokerService {
 public:
     std::vector<ApprovalRequest> pending() const override {
         std::lock_guard lock(mutex_);
         return pending_;
     }
-    void withdraw(const std::set<std::string>&) override {}
+    void withdraw(const std::set<std::string>& ids) override {
+        std::lock_guard lock(mutex_);
+        withdrawn_.insert(ids.begin(), ids.end());
+    }
+    std::set<std::string> withdrawn() const {
+        std::lock_guard lock(mutex_);
+        return withdrawn_;
+    }
     void setOnAdded(std::function<void(const ApprovalRequest&)>) override {}
     void setOnResolved(std::function<void(const ApprovalResolution&)>) override {}
 
@@ -186,6 +164,47 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<ApprovalRequest> pending_;
+    std::set<std::string> withdrawn_;
+};
+
+// Passes everything on to an injector, and records the calls the wake makes.
+class RecordingInjector final : public EventInjectorService {
+public:
+    explicit RecordingInjector(std::shared_ptr<EventInjectorService> injector) : injector_(std::move(injector)) {}
+
+    void move(double dx, double dy) override { injector_->move(dx, dy); }
+    void point(Point to) override { injector_->point(to); }
+    void click(MouseButton button, ClickPhase phase, std::int64_t count) override { injector_->click(button, phase, count); }
+    void scroll(double dx, double dy) override { injector_->scroll(dx, dy); }
+    void scroll(ScrollGesturePhase phase) override { injector_->scroll(phase); }
+    void releaseAllButtons() override { injector_->releaseAllButtons(); }
+    void release(const std::set<MouseButton>& held) override { injector_->release(held); }
+    void resetScrollPhase() override { injector_->resetScrollPhase(); }
+    void clearDisplayCache() override {
+        record("clearDisplayCache");
+        injector_->clearDisplayCache();
+    }
+    bool isPaused() const override { return injector_->isPaused(); }
+    void setPaused(bool paused) override { injector_->setPaused(paused); }
+    bool apiDisabled() const override { return injector_->apiDisabled(); }
+    bool revalidateTrust() override {
+        record("revalidateTrust");
+        return injector_->revalidateTrust();
+    }
+
+    std::vector<std::string> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+private:
+    void record(std::string call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+    }
+    std::shared_ptr<EventInjectorService> injector_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
 };
 
 // A window the test says is being mirrored, or none.

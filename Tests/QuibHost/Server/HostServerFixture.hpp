@@ -13,6 +13,10 @@
 #include "Platform/Logger.hpp"
 #include "Platform/MainLoop.hpp"
 #include "Platform/SettablePermissions.hpp"
+#include "Platform/Simulated/SimulatedInterfaceWatch.hpp"
+#include "Platform/Simulated/SimulatedSleepWatch.hpp"
+#include "QuibHost/App/ScratchFolder.hpp"
+#include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/Neighbours/BufferingUploadService.hpp"
@@ -36,6 +40,8 @@ protected:
         previousSink = Logger::setSink(log);
         settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
+        reach = std::make_shared<RemoteReach>(
+            RemoteReach::Config{main, settings, secrets, [registry = registry] { return registry->approvedIDs(); }});
         makeServer();
     }
 
@@ -43,6 +49,8 @@ protected:
     void makeServer() {
         quib::HostServer::Config config{main, settings, clock, registry, advertiser, {}, "::", "/nonexistent/machine-info",
                                         permissions};
+        config.sleep = sleepWatch;
+        config.interfaces = interfaceWatch;
         config.neighbours.uploads = uploads;
         config.neighbours.targets = targets;
         config.neighbours.injector = injector;
@@ -51,6 +59,7 @@ protected:
         config.neighbours.reach = reach;
         config.neighbours.streaming = streaming;
         config.tmux = tmux;
+        configure(config);
         server = quib::HostServer::create(config);
     }
 
@@ -61,6 +70,9 @@ protected:
         tmux = std::move(where);
         makeServer();
     }
+
+    // Changes the server's configuration before it is made.
+    virtual void configure(quib::HostServer::Config&) {}
 
     void TearDown() override {
         server.reset();
@@ -155,7 +167,10 @@ protected:
         EventInjector::create({.desktop = desktop->services(), .permissions = desktop, .clock = clock, .settings = settings});
     std::shared_ptr<FakeApprovalBroker> approvals = std::make_shared<FakeApprovalBroker>();
     std::shared_ptr<RecordingPushSender> push = std::make_shared<RecordingPushSender>();
-    std::shared_ptr<RecordingRemoteReach> reach = std::make_shared<RecordingRemoteReach>(settings);
+    ScratchFolder scratch{"quib-server"};
+    SecretStore secrets{scratch.path / "secrets"};
+    std::shared_ptr<SimulatedSleepWatch> sleepWatch = std::make_shared<SimulatedSleepWatch>();
+    std::shared_ptr<SimulatedInterfaceWatch> interfaceWatch = std::make_shared<SimulatedInterfaceWatch>();
     std::shared_ptr<MirroringStreaming> streaming = std::make_shared<MirroringStreaming>();
     std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
     // Where the server looks for tmux.
@@ -163,6 +178,7 @@ protected:
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
     std::shared_ptr<LogSink> previousSink;
     std::shared_ptr<DeviceRegistry> registry;
+    std::shared_ptr<RemoteReach> reach;
     std::shared_ptr<quib::HostServer> server;
     std::uint64_t pings = 0;
 };

@@ -3,6 +3,7 @@
 #include "HostServerFixture.hpp"
 
 #include "Shared/Json.hpp"
+#include "TestLines.hpp"
 
 using namespace std::chrono_literals;
 
@@ -10,17 +11,7 @@ namespace quib::testing {
 
 namespace {
 
-std::string hello(const std::string& deviceID, const std::string& name, int version = 23) {
-    return "{\"hello\":{\"_0\":{\"protocolVersion\":" + std::to_string(version) + ",\"deviceName\":\"" + name +
-           "\",\"deviceID\":\"" + deviceID + "\"}}}\n";
-}
-
 const std::string text = R"({"text":{"_0":{"text":"hi"}}})" "\n";
-const std::string ping = R"({"ping":{"nonce":1}})" "\n";
-
-Json parse(const std::optional<std::string>& line) { return line ? Json::parse(*line) : Json(); }
-
-std::string caseOf(const Json& message) { return message.is_object() && !message.empty() ? message.begin().key() : ""; }
 
 QuibTarget target(const std::string& id, bool provisional = false) {
     QuibTarget target;
@@ -103,10 +94,10 @@ TEST_F(HostServer, DeviceNotYetApprovedIsWelcomedWithoutTargetsAndToldToWaitAtMo
     EXPECT_EQ(parse(nextLine(*phone))["error"]["_0"], wait);
     // Within a second (a second exactly included) the refusal is silent; the ping behind each
     // text proves nothing came before it.
-    phone->write(text + ping);
+    phone->write(text + ping(1));
     EXPECT_EQ(caseOf(parse(nextLine(*phone))), "pong");
     clock->advance(1s);
-    phone->write(text + ping);
+    phone->write(text + ping(1));
     EXPECT_EQ(caseOf(parse(nextLine(*phone))), "pong");
     clock->advance(1ms);
     phone->write(text);
@@ -118,7 +109,7 @@ TEST_F(HostServer, PingBeforeHelloIsAnsweredAndAnythingElseIsToldToSayHelloFirst
     const auto port = startServer();
     TestPhone phone(code);
     ASSERT_FALSE(phone.connect(port));
-    phone.write(ping);
+    phone.write(ping(1));
     EXPECT_EQ(caseOf(parse(phone.readLine())), "pong");
     phone.write(text);
     EXPECT_EQ(parse(phone.readLine()), Json::parse(R"({"error":{"_0":"Send hello first"}})"));
@@ -147,7 +138,11 @@ TEST_F(HostServer, ApprovedDeviceGetsWelcomeThenEveryTargetThenRemoteAccessThenW
         return std::find_if(rest.begin(), rest.end(), [&](const Json& m) { return caseOf(m) == name; });
     };
     ASSERT_NE(first("remoteAccess"), rest.end());
-    EXPECT_EQ((*first("remoteAccess"))["remoteAccess"]["_0"], Json::parse(R"({"isEnabled":true,"candidates":[]})"));
+    // A phone on this network, so it is handed its away key.
+    const Json remote = (*first("remoteAccess"))["remoteAccess"]["_0"];
+    EXPECT_EQ(remote["isEnabled"], true);
+    EXPECT_EQ(remote["keyIdentity"], "quib.away.1.D-A");
+    EXPECT_FALSE(remote.contains("unavailable"));
     ASSERT_NE(first("pendingApprovals"), rest.end());
     EXPECT_EQ((*first("pendingApprovals"))["pendingApprovals"]["_0"][0]["id"], "R-1");
     EXPECT_EQ(push->arrived(), std::vector<std::string>{"D-A"});
@@ -179,7 +174,7 @@ TEST_F(HostServer, ApprovingAWaitingDeviceSendsItStatusTargetsAndRemoteAccessAtO
     EXPECT_EQ(parse(nextLine(*phone))["targets"]["_0"], targetList({target("A"), target("P", true)}));
     EXPECT_EQ(caseOf(parse(nextLine(*phone))), "remoteAccess");
     EXPECT_FALSE(nextLine(*phone, 100ms));
-    phone->write(text + ping);  // passes the gate now, without a new hello
+    phone->write(text + ping(1));  // passes the gate now, without a new hello
     EXPECT_EQ(caseOf(parse(nextLine(*phone))), "pong");
 }
 
@@ -196,6 +191,7 @@ TEST_F(HostServer, RevokingCutsEveryConnectionOfTheDeviceAndTellsEveryoneElse) {
         }
     }
 
+    ASSERT_TRUE(secrets.write(Bytes(32, 7), SecretStore::awayService, "D-R"));
     main->post([&] { server->revoke("D-R"); });
     for (auto* phone : {&first, &second}) {
         // At most the status that the change of the approved list sends everyone, then the close.
@@ -206,7 +202,7 @@ TEST_F(HostServer, RevokingCutsEveryConnectionOfTheDeviceAndTellsEveryoneElse) {
     EXPECT_EQ(status["status"]["_0"]["deviceApproved"], true);
     EXPECT_FALSE(other->isClosed());
     EXPECT_TRUE(registry->isRevoked("D-R"));
-    EXPECT_EQ(reach->forgotten(), std::vector<std::string>{"D-R"});
+    EXPECT_FALSE(secrets.read(SecretStore::awayService, "D-R")) << "the away key was kept";
     EXPECT_EQ(push->forgotten(), std::vector<std::string>{"D-R"});
     EXPECT_TRUE(eventually([&] {
         return server->connectedDevices().value() ==
@@ -224,7 +220,7 @@ TEST_F(HostServer, UnencodableReplyIsDroppedButStillClosesWhenAskedTo) {
     const auto port = startServer();
     TestPhone phone(code);
     ASSERT_FALSE(phone.connect(port));
-    phone.write(text + ping);
+    phone.write(text + ping(1));
     EXPECT_EQ(caseOf(parse(phone.readLine())), "pong");
     phone.write(text);
     EXPECT_TRUE(phone.waitClosed());

@@ -1,22 +1,11 @@
 #include "HostServerFixture.hpp"
 
 #include "Shared/Json.hpp"
+#include "TestLines.hpp"
 
 using namespace std::chrono_literals;
 
 namespace quib::testing {
-
-namespace {
-
-std::string ping(std::uint64_t nonce) { return "{\"ping\":{\"nonce\":" + std::to_string(nonce) + "}}\n"; }
-
-std::string hello(const std::string& deviceID, const std::string& name) {
-    return "{\"hello\":{\"_0\":{\"protocolVersion\":23,\"deviceName\":\"" + name + "\",\"deviceID\":\"" + deviceID + "\"}}}\n";
-}
-
-Json parse(const std::optional<std::string>& line) { return line ? Json::parse(*line) : Json(); }
-
-}  // namespace
 
 TEST_F(HostServer, RightCodeConnectsAndItsLinesReachDispatch) {
     const auto port = startServer();

@@ -10,8 +10,14 @@
 namespace quib::testing {
 
 TestPhone::TestPhone(const std::string& pairingCode, const std::string& localAddress)
+    : TestPhone(QuibTransport::parameters(pairingCode, QuibTransport::Derivation::current()), localAddress) {}
+
+TestPhone::TestPhone(const QuibTransport::Key& key, const std::string& localAddress)
+    : TestPhone(QuibTransport::parameters({key}, false), localAddress) {}
+
+TestPhone::TestPhone(const QuibTransport::Parameters& parameters, const std::string& localAddress)
     : work_(asio::make_work_guard(io_)), localAddress_(localAddress) {
-    auto context = QuibTransport::clientContext(QuibTransport::parameters(pairingCode, QuibTransport::Derivation::current()));
+    auto context = QuibTransport::clientContext(parameters);
     context_ = context ? *context : nullptr;
     stream_ = std::make_unique<QuibTransport::Stream>(io_, *context_);
     thread_ = std::thread([this] { io_.run(); });

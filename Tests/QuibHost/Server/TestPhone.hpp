@@ -24,6 +24,8 @@ namespace quib::testing {
 class TestPhone {
 public:
     explicit TestPhone(const std::string& pairingCode, const std::string& localAddress = "127.0.0.1");
+    // Offers this pre-shared key (an away key) instead of one derived from a pairing code.
+    explicit TestPhone(const QuibTransport::Key& key, const std::string& localAddress = "127.0.0.1");
     ~TestPhone();
     TestPhone(const TestPhone&) = delete;
     TestPhone& operator=(const TestPhone&) = delete;
@@ -42,6 +44,7 @@ public:
     void close();
 
 private:
+    TestPhone(const QuibTransport::Parameters& parameters, const std::string& localAddress);
     void readMore();
     void writeNext();
 

@@ -2,22 +2,46 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "Platform/Published.hpp"
+#include "Shared/QuibCandidate.hpp"
 #include "Shared/QuibTransport.hpp"
 #include "Shared/RemoteAccessPayload.hpp"
 
 namespace quib {
 
-// What the connection server asks of remote reach: the away switch, the away keys, and the
-// payload that tells a phone how to reach the host from away.
+// What the connection server asks of remote reach: the away switch, the away keys, the ways to
+// reach the host from away and how away access fares, and the payload that tells a phone.
 class RemoteReachService {
 public:
+    // How away access fares, for the menu and the phones.
+    struct Status {
+        enum class Kind {
+            blocked,    // on, but it cannot work (or could not be switched on): see `reason`
+            off,        // switched off
+            working,    // just switched on; the first attempt is under way
+            reachable,  // a public address and port are known
+        };
+        Kind kind = Kind::off;
+        std::string reason;  // blocked only: a sentence for the user
+        bool operator==(const Status&) const = default;
+    };
+
     // The away-access switch in the settings.
     static constexpr std::string_view enabledKey = "quib.away.enabled";
 
     virtual ~RemoteReachService() = default;
+
+    // Published on the main executor: the ways to reach the host, in priority order, and the status.
+    virtual Published<std::vector<QuibCandidate>>& candidates() = 0;
+    virtual Published<Status>& status() = 0;
+
+    // Any thread: the away switch.
     virtual bool isEnabled() const = 0;
+    // Main executor: stores a changed switch, then starts or stops away access.
+    virtual void setEnabled(bool enabled) = 0;
     // Network queue: the away key of every approved device that has one.
     virtual std::vector<QuibTransport::Key> listenerKeys() = 0;
     // Network queue: whether a peer at this source address is on the host's own network (only

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Platform/SleepWatch.hpp"
+
+namespace quib {
+
+// Sleep and wake that a test announces. It records every delay and release of the sleep, and
+// can look at the world at the moment a sleep is let go.
+class SimulatedSleepWatch final : public SleepWatch {
+public:
+    // Without a bus, `start` refuses, as on a machine without one.
+    explicit SimulatedSleepWatch(bool hasBus = true) : hasBus_(hasBus) {}
+
+    bool start(Handler handler) override;
+    void delaySleep() override;
+    void allowSleep() override;
+
+    // Calls the handler on the calling thread, as the system's own thread would.
+    void announce(bool goingToSleep);
+    // Runs inside every `allowSleep`, before it is recorded.
+    void setOnAllow(std::function<void()> check);
+
+    bool isDelaying() const;
+    // "delay" and "allow", in call order.
+    std::vector<std::string> events() const;
+
+private:
+    const bool hasBus_;
+    mutable std::mutex mutex_;
+    Handler handler_;
+    std::function<void()> onAllow_;
+    bool delaying_ = false;
+    std::vector<std::string> events_;
+};
+
+}  // namespace quib

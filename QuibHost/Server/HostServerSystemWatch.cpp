@@ -1,0 +1,54 @@
+#include "QuibHost/Server/HostServer.hpp"
+
+namespace quib {
+
+// Sleep and wake are announced on the watch's own thread; both are handled on the main
+// executor, since stop() waits for the network queue. The first delay of sleep is taken now.
+// The interface baseline is read here, when the watch starts: change reports only come once
+// something changes, so the first one after this already compares against it.
+void HostServer::beginSystemWatch() {
+    if (sleep_) {
+        const bool watching = sleep_->start([weak = weak_from_this()](bool goingToSleep) {
+            auto server = weak.lock();
+            if (!server) return;
+            server->onMain([goingToSleep](HostServer& self) { goingToSleep ? self.goingToSleep() : self.wake(); });
+        });
+        if (watching) sleep_->delaySleep();
+    }
+    if (interfaces_) {
+        network_->post([this, baseline = interfaces_->activeNames()] {
+            knownInterfaces_ = baseline;
+            interfaces_->start(network_->context(), [this] { interfacesReported(); });
+        });
+    }
+}
+
+// The sleep is let go only once every connection is closed and the held buttons released.
+void HostServer::goingToSleep() {
+    stop();
+    sleep_->allowSleep();
+}
+
+void HostServer::wake() {
+    (void)neighbours_.injector->revalidateTrust();
+    neighbours_.injector->clearDisplayCache();
+    start(pairingCode_);
+    broadcastStatus();
+    sleep_->delaySleep();
+}
+
+// Network queue: a burst of reports is judged once it has settled.
+void HostServer::interfacesReported() {
+    interfaceSettleTimer_.cancel();
+    interfaceSettleTimer_ = network_->postAfter(interfaceSettle, [this] { compareInterfaces(); });
+}
+
+// The same names (in any order) change nothing; another set is stored and restarts the server.
+void HostServer::compareInterfaces() {
+    auto names = interfaces_->activeNames();
+    if (knownInterfaces_ == names) return;
+    knownInterfaces_ = std::move(names);
+    onMain([](HostServer& server) { server.start(server.pairingCode_); });
+}
+
+}  // namespace quib
