@@ -63,8 +63,13 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "targets") return answer(*reply, Json{{"targets", targets()}});
     if (command == "use") return use(stringField(request, "target"), *reply);
     if (command == "reveal") return reveal(stringField(request, "item"), *reply);
+    if (command == "away") {
+        const auto enabled = request.find("enabled");
+        if (enabled == request.end() || !enabled->is_boolean()) return reply->fail("Say whether to switch it on or off: away on|off.");
+        return away(enabled->get<bool>(), *reply);
+    }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, use and reveal.");
+                "resume, watch, targets, use, reveal and away.");
 }
 
 Json ControlCommands::status() const {
@@ -148,6 +153,18 @@ void ControlCommands::pause(bool paused, ControlSocket::Reply& reply) {
     config_.state->setInjectionPaused(paused);
     answer(reply, Json{{"injectionPaused", paused},
                        {"message", paused ? "Input from phones is paused" : "Input from phones is on again"}});
+}
+
+// As the panel's switch: stored first, then the away listener started or stopped, then every
+// approved phone told (a phone on this network is handed its key, which joins the listener).
+void ControlCommands::away(bool enabled, ControlSocket::Reply& reply) {
+    auto& server = *config_.server;
+    server.neighbours().reach->setEnabled(enabled);
+    if (enabled) server.startAway();
+    else server.stopAway();
+    server.broadcastRemoteAccess();
+    answer(reply, Json{{"awayEnabled", enabled},
+                       {"message", enabled ? "Away access is on" : "Away access is off; away connections were closed"}});
 }
 
 void ControlCommands::watch(const std::shared_ptr<ControlSocket::Reply>& reply) {

@@ -28,6 +28,7 @@ namespace quib {
 //   {"command":"revoke","device":ID}     revoke an approved phone
 //   {"command":"code"}                   the pairing code; with "rotate": true a new one
 //   {"command":"pause"} / {"command":"resume"}   the injection pause
+//   {"command":"away","enabled":BOOL}    switch away access on or off
 //   {"command":"watch"}                  then one {"activity": text} line per activity, until
 //                                        the client leaves
 //   {"command":"targets"}                the saved targets in order, the active and the
@@ -69,6 +70,7 @@ private:
     void revoke(const std::string& deviceID, ControlSocket::Reply& reply);
     void code(bool rotate, ControlSocket::Reply& reply);
     void pause(bool paused, ControlSocket::Reply& reply);
+    void away(bool enabled, ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
     Json targets() const;
     void use(const std::string& targetID, ControlSocket::Reply& reply);

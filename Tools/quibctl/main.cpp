@@ -32,7 +32,8 @@ constexpr const char* usage =
     "  watch                print the host's activity as it happens (Ctrl-C ends)\n"
     "  targets              the saved targets in order, the active one marked\n"
     "  use TARGET-ID        make a saved target the active one\n"
-    "  reveal log           show the delivery log and print its path\n";
+    "  reveal log           show the delivery log and print its path\n"
+    "  away on|off          let approved phones reach this computer from away, or stop it\n";
 
 // The request line for the command line, or none when it is not a command.
 std::optional<Json> requestFor(const std::vector<std::string>& args) {
@@ -45,6 +46,8 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
         return Json{{"command", command}, {"device", args[1]}};
     if (command == "use" && args.size() == 2 && !args[1].empty()) return Json{{"command", "use"}, {"target", args[1]}};
     if (command == "reveal" && args.size() == 2 && args[1] == "log") return Json{{"command", "reveal"}, {"item", "log"}};
+    if (command == "away" && args.size() == 2 && (args[1] == "on" || args[1] == "off"))
+        return Json{{"command", "away"}, {"enabled", args[1] == "on"}};
     if (command == "code" && args.size() == 1) return Json{{"command", "code"}};
     if (command == "code" && args.size() == 2 && args[1] == "--rotate") return Json{{"command", "code"}, {"rotate", true}};
     return std::nullopt;

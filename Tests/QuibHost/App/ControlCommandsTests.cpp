@@ -197,6 +197,20 @@ TEST_F(ControlCommands, ShowsAndRotatesTheCodeAndPausesInput) {
     EXPECT_EQ(status["connectedDevices"], 0);
 }
 
+TEST_F(ControlCommands, SwitchesAwayAccessThroughRemoteReach) {
+    auto reply = run({{"command", "away"}, {"enabled", true}});
+    EXPECT_EQ(reply->last(), (Json{{"awayEnabled", true}, {"message", "Away access is on"}, {"ok", true}}));
+    EXPECT_EQ(settings->boolean("quib.away.enabled"), true);
+    EXPECT_TRUE(server->neighbours().reach->isEnabled());
+    reply = run({{"command", "away"}, {"enabled", false}});
+    EXPECT_EQ(reply->last()["awayEnabled"], false);
+    EXPECT_EQ(settings->boolean("quib.away.enabled"), false);
+    for (const Json& request : {Json{{"command", "away"}}, Json{{"command", "away"}, {"enabled", "on"}}}) {
+        EXPECT_EQ(run(request)->last()["error"], "Say whether to switch it on or off: away on|off.");
+    }
+    EXPECT_EQ(settings->boolean("quib.away.enabled"), false);
+}
+
 TEST_F(ControlCommands, WatchersReceiveEveryActivityUntilTheyLeave) {
     server->note("before watching");
     main->runPending();
