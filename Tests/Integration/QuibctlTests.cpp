@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Platform/Base64.hpp"
 #include "Platform/MainLoop.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Shared/PairingCode.hpp"
@@ -305,6 +306,56 @@ TEST(Quibctl, RevealLogPrintsThePathOfAnOwnerOnlyLog) {
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// The panel's away switch: on hands the connected local phone its key and opens the away port;
+// off closes the port and the away connections; a revoked phone's key opens nothing.
+TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
+    TempHome home;
+    const std::uint16_t awayPort = testing::freePort();
+    home.defaults()->setInteger("quib.awayPort", awayPort);
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    auto ada = waitingPhone(home, *host);
+    ASSERT_TRUE(ada);
+    ASSERT_EQ(quibctl(home, {"approve", "PHONE-1"}).status, 0);
+    ASSERT_TRUE(ada->receiveCase("remoteAccess", 10s));
+
+    const auto on = quibctl(home, {"away", "on"});
+    EXPECT_EQ(on.status, 0) << on.err;
+    EXPECT_EQ(on.out, "Away access is on\n");
+    EXPECT_EQ(home.defaults()->boolean("quib.away.enabled"), true);
+    Json remote;
+    for (int i = 0; i < 5 && !remote.contains("keyMaterial"); ++i) {
+        auto next = ada->receiveCase("remoteAccess", 10s);
+        ASSERT_TRUE(next) << next.error().message << "\n" << host->log();
+        remote = (*next)["_0"];
+    }
+    ASSERT_EQ(remote["keyIdentity"], "quib.away.1.PHONE-1");
+    PhoneClient::Options awayOptions = phoneOptions(*host, "");
+    awayOptions.port = awayPort;
+    awayOptions.key = QuibTransport::Key{"quib.away.1.PHONE-1", *base64Decode(remote["keyMaterial"].get<std::string>())};
+    std::unique_ptr<PhoneClient> away;
+    for (int attempt = 0; attempt < 50 && !away; ++attempt) {
+        if (auto connected = PhoneClient::connect(awayOptions)) away = std::move(*connected);
+        else std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(away) << host->log();
+    ASSERT_TRUE(away->sendHello("PHONE-1", "Ada's phone"));
+    ASSERT_TRUE(away->receiveCase("welcome", 10s));
+
+    EXPECT_EQ(quibctl(home, {"away", "off"}).out, "Away access is off; away connections were closed\n");
+    EXPECT_TRUE(away->waitForClose(10s)) << "the away phone stayed connected";
+    EXPECT_FALSE(PhoneClient::connect(awayOptions)) << "the away port still listens";
+    EXPECT_FALSE(ada->isClosed());
+
+    ASSERT_EQ(quibctl(home, {"away", "on"}).status, 0);
+    ASSERT_TRUE(eventuallyShows(home, {"devices"}, "(approved, connected)"));
+    EXPECT_EQ(quibctl(home, {"revoke", "PHONE-1"}).status, 0);
+    EXPECT_TRUE(ada->waitForClose(10s));
+    EXPECT_FALSE(PhoneClient::connect(awayOptions)) << "the revoked phone's key still opens the away port";
+
+    EXPECT_EQ(quibctl(home, {"away", "maybe"}).status, 2);
 }
 
 }  // namespace
