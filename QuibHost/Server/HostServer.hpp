@@ -49,6 +49,9 @@ class HostServer final : public std::enable_shared_from_this<HostServer> {
 public:
     class Client;  // QuibHost/Server/HostServerClient.hpp
     using ClientPtr = std::shared_ptr<Client>;
+    // How work queued on the main executor refers to a client: weakly, since such work may
+    // outlive the server, and a connection must not outlive the network queue it runs on.
+    using ClientRef = std::weak_ptr<Client>;
 
     // One row of the menu-bar panel's device list.
     struct ConnectedDevice {

@@ -62,16 +62,17 @@ void HostServer::broadcastRemoteAccess() {
 
 // Whether the phone is on this network is decided here; the payload is built on the main
 // executor, where remote reach lives; it is sent back on the network queue. A key handed out
-// for the first time joins the away listener at once.
+// for the first time joins the away listener at once, even when its phone has gone meanwhile.
+// The client is held weakly across both hops (see ClientRef).
 void HostServer::sendRemoteAccess(const ClientPtr& client) {
     const bool isLocalPeer = !client->isAway && neighbours_.reach->isOnSameNetwork(client->source);
-    onMain([client, deviceID = client->deviceID, isLocalPeer](HostServer& server) {
+    onMain([to = ClientRef(client), deviceID = client->deviceID, isLocalPeer](HostServer& server) {
         RemoteAccessPayload payload = server.neighbours_.reach->payload(deviceID, isLocalPeer);
         const bool issuedKey = payload.issuedKey().has_value();
-        server.network_->post([weak = server.weak_from_this(), client, payload = std::move(payload), issuedKey]() mutable {
+        server.network_->post([weak = server.weak_from_this(), to, payload = std::move(payload), issuedKey]() mutable {
             auto self = weak.lock();
             if (!self) return;
-            self->send(HostMessage{HostMessage::RemoteAccess{std::move(payload)}}, *client);
+            if (auto client = to.lock()) self->send(HostMessage{HostMessage::RemoteAccess{std::move(payload)}}, *client);
             if (issuedKey) self->startAwayNow();
         });
     });

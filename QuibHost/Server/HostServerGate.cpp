@@ -96,11 +96,13 @@ void HostServer::welcome(const ClientPtr& client, bool approved) {
     sendRemoteAccess(client);
     // The broker lives on the main executor; the list goes back to the network queue to be sent,
     // so it queues behind the welcome and the targets instead of overtaking them.
-    onMain([client](HostServer& server) {
+    onMain([to = ClientRef(client)](HostServer& server) {
         auto pending = server.neighbours_.approvals->pending();
         if (pending.empty()) return;
-        server.network_->post([weak = server.weak_from_this(), client, pending = std::move(pending)]() mutable {
-            if (auto self = weak.lock()) self->send(HostMessage{HostMessage::PendingApprovals{std::move(pending)}}, *client);
+        server.network_->post([weak = server.weak_from_this(), to, pending = std::move(pending)]() mutable {
+            auto self = weak.lock();
+            auto client = to.lock();
+            if (self && client) self->send(HostMessage{HostMessage::PendingApprovals{std::move(pending)}}, *client);
         });
     });
 }
