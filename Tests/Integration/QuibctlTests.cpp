@@ -105,6 +105,15 @@ TEST(Quibctl, ListsAWaitingPhoneAndApprovesItUnderItsName) {
                                      home.root() / "watch.err");
     ASSERT_TRUE(watcher);
     ASSERT_TRUE(eventuallyShows(home, {"status"}, "Phones connected: 1"));
+    // The watcher only hears activity once its request has reached the host: hellos of another
+    // phone make activity until it has heard one.
+    bool watching = false;
+    for (int attempt = 0; attempt < 50 && !watching; ++attempt) {
+        auto probe = phone(*host, host->pairingCode());
+        ASSERT_TRUE(probe && probe->sendHello("PROBE", "Probe"));
+        watching = watcher->readUntil("Probe is waiting to be approved", 200ms);
+    }
+    ASSERT_TRUE(watching) << watcher->output();
 
     const auto approved = quibctl(home, {"approve", "PHONE-1"});
     EXPECT_EQ(approved.status, 0) << approved.err;
