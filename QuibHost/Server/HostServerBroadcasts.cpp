@@ -63,15 +63,14 @@ void HostServer::broadcastRemoteAccess() {
 // Whether the phone is on this network is decided here; the payload is built on the main
 // executor, where remote reach lives; it is sent back on the network queue. A key handed out
 // for the first time joins the away listener at once, even when its phone has gone meanwhile.
-// The client is held weakly across both hops (see ClientRef).
+// The client is held weakly across both hops (see ClientRef); the server need not be, since the
+// network queue runs nothing once the server has gone.
 void HostServer::sendRemoteAccess(const ClientPtr& client) {
     const bool isLocalPeer = !client->isAway && neighbours_.reach->isOnSameNetwork(client->source);
     onMain([to = ClientRef(client), deviceID = client->deviceID, isLocalPeer](HostServer& server) {
         RemoteAccessPayload payload = server.neighbours_.reach->payload(deviceID, isLocalPeer);
         const bool issuedKey = payload.issuedKey().has_value();
-        server.network_->post([weak = server.weak_from_this(), to, payload = std::move(payload), issuedKey]() mutable {
-            auto self = weak.lock();
-            if (!self) return;
+        server.network_->post([self = &server, to, payload = std::move(payload), issuedKey]() mutable {
             if (auto client = to.lock()) self->send(HostMessage{HostMessage::RemoteAccess{std::move(payload)}}, *client);
             if (issuedKey) self->startAwayNow();
         });

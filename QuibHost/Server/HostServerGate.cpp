@@ -99,10 +99,8 @@ void HostServer::welcome(const ClientPtr& client, bool approved) {
     onMain([to = ClientRef(client)](HostServer& server) {
         auto pending = server.neighbours_.approvals->pending();
         if (pending.empty()) return;
-        server.network_->post([weak = server.weak_from_this(), to, pending = std::move(pending)]() mutable {
-            auto self = weak.lock();
-            auto client = to.lock();
-            if (self && client) self->send(HostMessage{HostMessage::PendingApprovals{std::move(pending)}}, *client);
+        server.network_->post([self = &server, to, pending = std::move(pending)]() mutable {
+            if (auto client = to.lock()) self->send(HostMessage{HostMessage::PendingApprovals{std::move(pending)}}, *client);
         });
     });
 }

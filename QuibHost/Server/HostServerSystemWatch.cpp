@@ -8,10 +8,10 @@ namespace quib {
 // something changes, so the first one after this already compares against it.
 void HostServer::beginSystemWatch() {
     if (sleep_) {
-        const bool watching = sleep_->start([weak = weak_from_this()](bool goingToSleep) {
-            auto server = weak.lock();
-            if (!server) return;
-            server->onMain([goingToSleep](HostServer& self) { goingToSleep ? self.goingToSleep() : self.wake(); });
+        const bool watching = sleep_->start([main = main_, weak = weak_from_this()](bool goingToSleep) {
+            main->post([weak, goingToSleep] {
+                if (auto server = weak.lock()) goingToSleep ? server->goingToSleep() : server->wake();
+            });
         });
         if (watching) sleep_->delaySleep();
     }
