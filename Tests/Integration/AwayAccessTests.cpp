@@ -2,13 +2,7 @@
 // with which the stand-in phone and OpenSSL's own client reach the away port; and the restart
 // of the server when the network interfaces change, in a private network namespace.
 
-#include <sched.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <thread>
 
 #include <asio/connect.hpp>
@@ -20,6 +14,7 @@
 #include "Platform/MainLoop.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Platform/Linux/PrivateNetwork.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -58,16 +53,6 @@ bool acceptsWithin(std::uint16_t port, std::chrono::milliseconds time) {
         std::this_thread::sleep_for(20ms);
     }
     return true;
-}
-
-std::string hex(const Bytes& bytes) {
-    std::string text;
-    char digits[3];
-    for (std::uint8_t byte : bytes) {
-        std::snprintf(digits, sizeof digits, "%02x", byte);
-        text += digits;
-    }
-    return text;
 }
 
 std::string caseOf(const std::string& line) {
@@ -123,7 +108,7 @@ TEST(QuibHostAway, LocalPhoneIsHandedTheKeyThatOpensTheAwayPort) {
     ASSERT_TRUE(away->sendLine(R"({"ping":{"nonce":5}})"));
     EXPECT_TRUE(away->receiveCase("pong", 10s));
 
-    auto client = Subprocess::start({"openssl", "s_client", "-psk_identity", "quib.away.1.bars-1", "-psk", hex(*material),
+    auto client = Subprocess::start({"openssl", "s_client", "-psk_identity", "quib.away.1.bars-1", "-psk", testing::hexOf(*material),
                                      "-ciphersuites", "TLS_AES_128_GCM_SHA256", "-tls1_3", "-connect",
                                      "127.0.0.1:" + std::to_string(awayPort), "-ign_eof", "-nocommands"},
                                     {}, home.root() / "s_client.err");
@@ -153,32 +138,20 @@ TEST(QuibHostAway, WithAwayAccessOffNoKeyIsHandedOutAndNothingListens) {
 // Exit statuses of the child that runs the host in its own network namespace.
 enum Outcome : int {
     restarted = 0,
-    noNamespace = 77,  // unshare refused: no right to make network namespaces here
-    failedSetUp = 2,
     noHost = 3,
     firstPhoneRefused = 4,
     stillOpen = 5,
     notAnsweredAgain = 6,
+    ipFailed = 7,
 };
 
-const char* ipTool() {
-    for (const char* path : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"}) {
-        if (::access(path, X_OK) == 0) return path;
-    }
-    return nullptr;
-}
-
-int restartInPrivateNamespace(const std::string& ip) {
-    if (::unshare(CLONE_NEWNET) != 0) return errno == EPERM ? noNamespace : failedSetUp;
-    if (std::system((ip + " link set lo up").c_str()) != 0) return failedSetUp;
+int restartOnNewInterface() {
     TempHome home;
     auto host = HostProcess::start(home);
     if (!host) return noHost;
     auto first = PhoneClient::connect(phoneOptions(*host, host->pairingCode()));
     if (!first || !(*first)->sendHello("ns-1", "Phone") || !(*first)->receiveCase("welcome", 10s)) return firstPhoneRefused;
-    const std::string add = ip + " link add qa type veth peer name qb && " + ip + " addr add 10.9.0.1/24 dev qa && " + ip +
-                            " link set qa up && " + ip + " link set qb up";
-    if (std::system(add.c_str()) != 0) return failedSetUp;
+    if (!testing::addVethPair()) return ipFailed;
     if (!(*first)->waitForClose(10s)) return stillOpen;
     // The phone may come back before the new listener is bound, as a real one would retry.
     const auto end = std::chrono::steady_clock::now() + 10s;
@@ -194,20 +167,11 @@ int restartInPrivateNamespace(const std::string& ip) {
     return restarted;
 }
 
-// The host runs in a forked child that alone moves into a new network namespace (in this
-// threaded process, unshare would move only the calling thread); it reports by exit status.
 TEST(QuibHostAway, NewNetworkInterfaceRestartsTheServer) {
-    if (::geteuid() != 0) GTEST_SKIP() << "making a network namespace and interfaces needs root";
-    const char* ip = ipTool();
-    if (!ip) GTEST_SKIP() << "the ip tool (iproute2) is not installed";
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) ::_exit(restartInPrivateNamespace(ip));
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == noNamespace) GTEST_SKIP() << "unshare(CLONE_NEWNET) is not permitted here";
-    EXPECT_EQ(WEXITSTATUS(status), restarted) << "see the Outcome codes";
+    if (auto reason = testing::privateNetworkUnavailable()) GTEST_SKIP() << *reason;
+    const auto status = testing::inPrivateNetwork(restartOnNewInterface, true);
+    if (!status) GTEST_SKIP() << "unshare(CLONE_NEWNET) is not permitted here";
+    EXPECT_EQ(*status, restarted) << "see the Outcome codes";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "Tests/Integration/HostProcess.hpp"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -92,6 +93,16 @@ std::string HostProcess::log() const {
 std::optional<int> HostProcess::stop() {
     process_->signal(SIGTERM);
     return process_->wait(std::chrono::seconds(10));
+}
+
+std::string hexOf(const Bytes& bytes) {
+    std::string text;
+    char digits[3];
+    for (std::uint8_t byte : bytes) {
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        text += digits;
+    }
+    return text;
 }
 
 PhoneClient::Options phoneOptions(const HostProcess& host, std::string pairingCode) {

@@ -70,6 +70,9 @@ private:
     std::string name_;
 };
 
+// Lower-case hexadecimal, as OpenSSL's client takes a pre-shared key.
+std::string hexOf(const Bytes& bytes);
+
 // How the stand-in phone reaches this host on 127.0.0.1 with `pairingCode`.
 PhoneClient::Options phoneOptions(const HostProcess& host, std::string pairingCode);
 

@@ -26,16 +26,6 @@ using testing::HostProcess;
 using testing::Subprocess;
 using testing::TempHome;
 
-std::string hex(const Bytes& bytes) {
-    std::string text;
-    char digits[3];
-    for (std::uint8_t byte : bytes) {
-        std::snprintf(digits, sizeof digits, "%02x", byte);
-        text += digits;
-    }
-    return text;
-}
-
 TEST(QuibHost, PrintsANewStoredCodeAndAnswersAPhonesPing) {
     TempHome home;
     auto host = HostProcess::start(home);
@@ -91,7 +81,7 @@ TEST(QuibHost, AnswersOpenSslsOwnClientWithAPong) {
     TempHome home;
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
-    std::string key = hex(QuibTransport::pskData(host->pairingCode(), QuibTransport::Derivation::current()));
+    std::string key = testing::hexOf(QuibTransport::pskData(host->pairingCode(), QuibTransport::Derivation::current()));
 
     auto client = Subprocess::start({"openssl", "s_client", "-psk_identity", "quib", "-psk", key, "-ciphersuites",
                                      "TLS_AES_128_GCM_SHA256", "-tls1_3", "-connect",
