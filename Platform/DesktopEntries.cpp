@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "Platform/AsciiText.hpp"
 #include "Platform/AtomicFile.hpp"
 #include "Platform/Subprocess.hpp"
 
@@ -16,18 +17,6 @@ namespace fs = std::filesystem;
 
 // Larger files are not desktop entries; they are skipped unread.
 constexpr std::uintmax_t largestEntry = 1 << 20;
-
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string asciiLowered(std::string_view text) {
-    std::string out(text);
-    std::ranges::transform(out, out.begin(), asciiLower);
-    return out;
-}
-
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) { return asciiLower(x) == asciiLower(y); });
-}
 
 fs::file_time_type stampOf(const fs::path& folder) {
     std::error_code error;
@@ -103,7 +92,7 @@ std::optional<DesktopEntry> DesktopEntries::application(std::string_view bundleI
 
 std::optional<DesktopEntry> DesktopEntries::find(std::span<const DesktopEntry> entries, std::string_view id) {
     if (auto exact = std::ranges::find(entries, id, &DesktopEntry::id); exact != entries.end()) return *exact;
-    const auto loose = std::ranges::find_if(entries, [&](const DesktopEntry& e) { return equalIgnoringAsciiCase(e.id, id); });
+    const auto loose = std::ranges::find_if(entries, [&](const DesktopEntry& e) { return ascii::equalIgnoringCase(e.id, id); });
     return loose == entries.end() ? std::nullopt : std::optional(*loose);
 }
 
@@ -115,7 +104,7 @@ std::optional<DesktopEntry> DesktopEntries::owner(std::span<const DesktopEntry> 
     }
     for (std::string_view name : {windowClass, instance}) {
         if (name.empty()) continue;
-        if (auto byID = find(entries, asciiLowered(name))) return byID;
+        if (auto byID = find(entries, ascii::lowered(name))) return byID;
     }
     if (instance.empty()) return std::nullopt;
     const auto byProgram = std::ranges::find_if(entries, [&](const DesktopEntry& e) { return e.program() == instance; });

@@ -10,13 +10,23 @@
 
 namespace quib::unicode {
 
-std::string upper(std::string_view utf8) {
-    icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
-    text.toUpper(icu::Locale::getRoot());
+namespace {
+
+icu::UnicodeString fromUtf8(std::string_view utf8) {
+    return icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+}
+
+std::string toUtf8String(const icu::UnicodeString& text) {
     std::string out;
     text.toUTF8String(out);
     return out;
 }
+
+}  // namespace
+
+std::string upper(std::string_view utf8) { return toUtf8String(fromUtf8(utf8).toUpper(icu::Locale::getRoot())); }
+
+std::string lower(std::string_view utf8) { return toUtf8String(fromUtf8(utf8).toLower(icu::Locale::getRoot())); }
 
 bool isWhiteSpace(char32_t codePoint) { return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_WHITE_SPACE); }
 
@@ -73,10 +83,6 @@ void forEachCluster(const icu::UnicodeString& text, Visit visit) {
     for (int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next()) {
         if (!visit(start, end)) return;
     }
-}
-
-icu::UnicodeString fromUtf8(std::string_view utf8) {
-    return icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
 }
 
 }  // namespace

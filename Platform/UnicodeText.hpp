@@ -10,6 +10,9 @@ namespace quib::unicode {
 // Upper-cases UTF-8 text by the Unicode rules (full case mapping, root locale).
 std::string upper(std::string_view utf8);
 
+// Lower-cases UTF-8 text by the Unicode rules (full case mapping, root locale).
+std::string lower(std::string_view utf8);
+
 // True for code points with the Unicode White_Space property.
 bool isWhiteSpace(char32_t codePoint);
 

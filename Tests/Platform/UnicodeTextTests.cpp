@@ -4,9 +4,12 @@
 
 using namespace quib;
 
-TEST(UnicodeText, UpperCasesByUnicodeRules) {
+TEST(UnicodeText, ChangesCaseByUnicodeRules) {
     EXPECT_EQ(unicode::upper("abc-ß"), "ABC-SS");
     EXPECT_EQ(unicode::upper("ǆ"), "Ǆ");
+    EXPECT_EQ(unicode::lower("COM.Apple-ÄÖ"), "com.apple-äö");
+    // The Kelvin sign lower-cases to an ASCII k.
+    EXPECT_EQ(unicode::lower("\u212Aitty"), "kitty");
 }
 
 TEST(UnicodeText, WhiteSpaceProperty) {
