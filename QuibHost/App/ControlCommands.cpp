@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "QuibHost/Apps/AppIdentity.hpp"
+
 namespace quib {
 namespace {
 
@@ -182,7 +184,9 @@ void ControlCommands::watch(const std::shared_ptr<ControlSocket::Reply>& reply) 
     });
 }
 
-// As the panel's target section lists them: the saved targets in the user's order.
+// As the panel's target section lists them: the saved targets in the user's order, each with the
+// shortcut profile it resolves to. The pane's program is not asked for, so a pane target without
+// a stored profile shows the shell's.
 Json ControlCommands::targets() const {
     const auto saved = config_.store->snapshot().saved;
     const auto active = config_.store->activeSnapshot();
@@ -192,6 +196,7 @@ Json ControlCommands::targets() const {
         rows.push_back(Json{{"id", target.id},
                             {"kind", std::string(enumName(target.kind))},
                             {"name", target.name},
+                            {"profile", AppIdentity::resolvedProfile(target, std::nullopt).id},
                             {"active", target.id == active},
                             {"unresolved", unresolved.contains(target.id)}});
     }

@@ -31,8 +31,9 @@ namespace quib {
 //   {"command":"away","enabled":BOOL}    switch away access on or off
 //   {"command":"watch"}                  then one {"activity": text} line per activity, until
 //                                        the client leaves
-//   {"command":"targets"}                the saved targets in order, the active and the
-//                                        unresolved ones marked
+//   {"command":"targets"}                the saved targets in order with the shortcut profiles
+//                                        they resolve to, the active and the unresolved ones
+//                                        marked
 //   {"command":"use","target":ID}        make a saved target the active one
 //   {"command":"reveal","item":"log"}    make the delivery log when missing, show it, and
 //                                        answer its path

@@ -286,7 +286,7 @@ TEST(Quibctl, StoredTargetsReachAnApprovedPhoneAndTheToolInTheirOrder) {
 
     const auto listed = quibctl(home, {"targets"});
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_EQ(listed.out, "  T-1  tmux  Agent (work)\n* T-2  app  Editor  (active)\n");
+    EXPECT_EQ(listed.out, "  T-1  tmux  Agent (work)  profile shell\n* T-2  app  Editor  profile app  (active)\n");
 
     const auto used = quibctl(home, {"use", "T-1"});
     EXPECT_EQ(used.out, "Active target: Agent (work)\n");
@@ -301,6 +301,45 @@ TEST(Quibctl, StoredTargetsReachAnApprovedPhoneAndTheToolInTheirOrder) {
     const auto unknown = quibctl(home, {"use", "T-9"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_EQ(unknown.err, "quibctl: No saved target has the identifier T-9 (quibctl targets lists them).\n");
+}
+
+// Each stored target with the shortcut profile it resolves to: app identifiers through their
+// aliases, stored built-in profiles kept and menu-derived ones guessed past, panes as shells.
+TEST(Quibctl, TargetsNameTheProfileEachResolvesTo) {
+    TempHome home;
+    auto target = [](std::string id, QuibTarget::Kind kind, std::optional<std::string> bundleID,
+                     std::optional<std::string> profileID) {
+        QuibTarget made = storedTarget(id, kind, id);
+        if (bundleID) made.bundleID = bundleID;
+        made.profileID = std::move(profileID);
+        if (kind == QuibTarget::Kind::tmux) made.tmuxTarget = "%" + id;
+        return made;
+    };
+    using Kind = QuibTarget::Kind;
+    const std::vector<QuibTarget> targets{
+        target("firefox", Kind::app, "firefox-esr", std::nullopt),
+        target("alacritty", Kind::app, "org.alacritty.Alacritty", std::nullopt),
+        target("code", Kind::app, "code", "menu:code"),
+        target("evince", Kind::app, "evince", std::nullopt),
+        target("agent", Kind::tmux, std::nullopt, "claude"),
+        target("pane", Kind::tmux, std::nullopt, std::nullopt),
+        target("front", Kind::frontmost, std::nullopt, std::nullopt),
+    };
+    home.defaults()->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(targets)));
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+
+    const auto listed = quibctl(home, {"targets"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    // Without the marks of the active target and of panes that are not live.
+    std::istringstream lines(listed.out);
+    std::vector<std::string> shown;
+    for (std::string line; std::getline(lines, line);) shown.push_back(line.substr(2, line.find("  (") - 2));
+    EXPECT_EQ(shown, (std::vector<std::string>{"firefox  app  firefox  profile browser",
+                                               "alacritty  app  alacritty  profile terminal",
+                                               "code  app  code  profile editor", "evince  app  evince  profile app",
+                                               "agent  tmux  agent  profile claude", "pane  tmux  pane  profile shell",
+                                               "front  frontmost  front  profile app"}));
 }
 
 TEST(Quibctl, RevealLogPrintsThePathOfAnOwnerOnlyLog) {

@@ -30,7 +30,8 @@ constexpr const char* usage =
     "  pause                stop posting input from phones\n"
     "  resume               post input from phones again\n"
     "  watch                print the host's activity as it happens (Ctrl-C ends)\n"
-    "  targets              the saved targets in order, the active one marked\n"
+    "  targets              the saved targets in order with their shortcut profiles, the active\n"
+    "                       one marked\n"
     "  use TARGET-ID        make a saved target the active one\n"
     "  reveal log           show the delivery log and print its path\n"
     "  away on|off          let approved phones reach this computer from away, or stop it\n";
@@ -156,7 +157,7 @@ void printTargets(const Json& targets) {
     }
     for (const Json& target : targets) {
         std::cout << (flag(target, "active") ? "* " : "  ") << text(target, "id") << "  " << text(target, "kind") << "  "
-                  << text(target, "name");
+                  << text(target, "name") << "  profile " << text(target, "profile");
         if (flag(target, "active")) std::cout << "  (active)";
         if (flag(target, "unresolved")) std::cout << "  (no live pane)";
         std::cout << "\n";

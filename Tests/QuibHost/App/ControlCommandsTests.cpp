@@ -242,14 +242,16 @@ QuibTarget savedTarget(const std::string& id, QuibTarget::Kind kind, const std::
 TEST_F(ControlCommands, ListsSavedTargetsInOrderAndMakesOnlyASavedOneActive) {
     onMain([&] {
         store->upsert(savedTarget("T-1", QuibTarget::Kind::tmux, "Agent (work)"));
-        store->upsert(savedTarget("T-2", QuibTarget::Kind::app, "Editor"));
+        auto editor = savedTarget("T-2", QuibTarget::Kind::app, "Editor");
+        editor.bundleID = "code";
+        store->upsert(editor);
         store->publishProvisional({savedTarget("pane:%9", QuibTarget::Kind::tmux, "Offered")});
         store->setActive("T-2");
     });
     auto reply = run({{"command", "targets"}});
     EXPECT_EQ(reply->last()["targets"], Json::parse(R"json([
-        {"id":"T-1","kind":"tmux","name":"Agent (work)","active":false,"unresolved":false},
-        {"id":"T-2","kind":"app","name":"Editor","active":true,"unresolved":false}])json"));
+        {"id":"T-1","kind":"tmux","name":"Agent (work)","profile":"shell","active":false,"unresolved":false},
+        {"id":"T-2","kind":"app","name":"Editor","profile":"editor","active":true,"unresolved":false}])json"));
 
     reply = run({{"command", "use"}, {"target", "T-1"}});
     EXPECT_EQ(reply->last(), (Json{{"message", "Active target: Agent (work)"}, {"ok", true}}));
