@@ -150,7 +150,11 @@ const ShortcutProfile& ShortcutProfiles::app() {
 }
 
 const ShortcutProfile& ShortcutProfiles::browser() {
-    static const ShortcutProfile profile{"browser", "Browser", {}, {"com.apple.safari", "com.apple.safaritechnologypreview", "com.google.chrome", "com.brave.browser", "com.microsoft.edgemac", "org.mozilla.firefox", "com.vivaldi.vivaldi", "com.operasoftware.opera", "com.kagi.kagimacos", "company.thebrowser.browser", "company.thebrowser.dia"}, {
+    static const ShortcutProfile profile{"browser", "Browser", {}, {
+        "com.apple.safari", "com.apple.safaritechnologypreview", "com.google.chrome", "com.brave.browser",
+        "com.microsoft.edgemac", "org.mozilla.firefox", "com.vivaldi.vivaldi", "com.operasoftware.opera",
+        "com.kagi.kagimacos", "company.thebrowser.browser", "company.thebrowser.dia"
+    }, {
         key("reload", "reload", "arrow.clockwise", chord("r", command), true,
             "Reloads the page."),
         key("back", "back", "chevron.backward", chord("[", command), true,
@@ -175,7 +179,10 @@ const ShortcutProfile& ShortcutProfiles::browser() {
 }
 
 const ShortcutProfile& ShortcutProfiles::editor() {
-    static const ShortcutProfile profile{"editor", "Code editor", {}, {"com.microsoft.vscode", "com.microsoft.vscodeinsiders", "com.visualstudio.code.oss", "com.todesktop.230313mzl4w4u92", "com.exafunction.windsurf", "dev.zed.zed"}, {
+    static const ShortcutProfile profile{"editor", "Code editor", {}, {
+        "com.microsoft.vscode", "com.microsoft.vscodeinsiders", "com.visualstudio.code.oss",
+        "com.todesktop.230313mzl4w4u92", "com.exafunction.windsurf", "dev.zed.zed"
+    }, {
         key("save", "save", "square.and.arrow.down", chord("s", command), true,
             "Saves the file in front."),
         key("palette", "palette", "command", chord("p", shift | command), false,
@@ -242,7 +249,10 @@ const ShortcutProfile& ShortcutProfiles::chat() {
 }
 
 const ShortcutProfile& ShortcutProfiles::terminalApp() {
-    static const ShortcutProfile profile{"terminal", "Terminal app", {}, {"com.apple.terminal", "com.googlecode.iterm2", "com.mitchellh.ghostty", "com.github.wez.wezterm", "net.kovidgoyal.kitty", "org.alacritty", "dev.warp.warp-stable", "co.zeit.hyper"}, {
+    static const ShortcutProfile profile{"terminal", "Terminal app", {}, {
+        "com.apple.terminal", "com.googlecode.iterm2", "com.mitchellh.ghostty", "com.github.wez.wezterm",
+        "net.kovidgoyal.kitty", "org.alacritty", "dev.warp.warp-stable", "co.zeit.hyper"
+    }, {
         key("enter", "run", "return", chord("enter"), true,
             "Runs whatever is sitting at the prompt."),
         key("interrupt", "^C", "stop.circle", chord("c", control), false,
