@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Shared/Json.hpp"
+#include "Shared/StillChannel.hpp"
 
 namespace quib {
 
@@ -11,7 +12,7 @@ namespace quib {
 // pixels on its long side. Every key may be missing or null and then takes the default below;
 // a present value of the wrong type fails the record.
 struct StillRequest {
-    static constexpr std::int64_t defaultLongEdge = 2576;
+    static constexpr std::int64_t defaultLongEdge = StillChannel::defaultLongEdge;
 
     std::int64_t protocolVersion = 23;
     std::string deviceName = "iPhone";
