@@ -11,24 +11,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "Platform/FileDescriptor.hpp"
+
 namespace quib {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { if (fd_ >= 0) ::close(fd_); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 Error errnoError(const std::string& what, const fs::path& path) {
     return fail(what + " " + path.string() + ": " + std::strerror(errno));
@@ -46,18 +34,6 @@ Result<void> makeFolders(const fs::path& folder, unsigned mode) {
     return {};
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 }  // namespace
 
 Result<void> writeFileAtomically(const fs::path& path, std::string_view contents, unsigned mode, unsigned folderMode) {
@@ -66,7 +42,7 @@ Result<void> writeFileAtomically(const fs::path& path, std::string_view contents
     std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
     FileDescriptor fd(::mkstemp(temp.data()));
     if (fd.get() < 0) return errnoError("Cannot create a temporary file in", folder);
-    const bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), contents) && ::fsync(fd.get()) == 0;
+    const bool written = ::fchmod(fd.get(), mode) == 0 && fd.writeAll(contents) && ::fsync(fd.get()) == 0;
     const int closed = ::close(fd.release());
     if (!written || closed != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
         Error error = errnoError("Cannot write", path);

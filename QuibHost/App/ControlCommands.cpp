@@ -213,10 +213,17 @@ void ControlCommands::use(const std::string& targetID, ControlSocket::Reply& rep
 }
 
 void ControlCommands::reveal(const std::string& item, ControlSocket::Reply& reply) {
-    if (item != "log") return reply.fail("Say what to reveal: reveal log.");
-    const auto path = config_.log ? config_.log->reveal() : std::nullopt;
-    if (!path) return reply.fail("The delivery log has no folder to live in.");
-    answer(reply, Json{{"path", path->string()}});
+    if (item == "log") {
+        const auto path = config_.log ? config_.log->reveal() : std::nullopt;
+        if (!path) return reply.fail("The delivery log has no folder to live in.");
+        return answer(reply, Json{{"path", path->string()}});
+    }
+    if (item == "inbox") {
+        const auto path = config_.inbox ? config_.inbox->reveal() : std::nullopt;
+        if (!path) return reply.fail("The image inbox has no folder to live in.");
+        return answer(reply, Json{{"path", path->string()}});
+    }
+    reply.fail("Say what to reveal: reveal log, or reveal inbox.");
 }
 
 }  // namespace quib

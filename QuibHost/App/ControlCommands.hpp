@@ -12,6 +12,7 @@
 #include "QuibHost/App/HostState.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 
@@ -37,6 +38,7 @@ namespace quib {
 //   {"command":"use","target":ID}        make a saved target the active one
 //   {"command":"reveal","item":"log"}    make the delivery log when missing, show it, and
 //                                        answer its path
+//   {"command":"reveal","item":"inbox"}  likewise the folder of uploaded images
 class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
 public:
     struct Config {
@@ -46,6 +48,7 @@ public:
         std::shared_ptr<HostServer> server;
         std::shared_ptr<TargetStoreService> store;
         std::shared_ptr<DeliveryLog> log;
+        std::shared_ptr<AttachmentInbox> inbox;
     };
 
     static std::shared_ptr<ControlCommands> create(Config config);

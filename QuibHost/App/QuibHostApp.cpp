@@ -4,6 +4,7 @@
 
 #include "Platform/AtomicFile.hpp"
 #include "Platform/Logger.hpp"
+#include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "Shared/Instrumentation.hpp"
 
 namespace quib {
@@ -14,8 +15,9 @@ std::unique_ptr<QuibHostApp> QuibHostApp::create(Config config) {
 }
 
 QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
-    deliveryLog_ = std::make_shared<DeliveryLog>(
-        DeliveryLog::Config{config_.dataHome.value_or(xdgDataHome()), config_.clock, config_.revealer});
+    const auto dataHome = config_.dataHome.value_or(xdgDataHome());
+    deliveryLog_ = std::make_shared<DeliveryLog>(DeliveryLog::Config{dataHome, config_.clock, config_.revealer});
+    inbox_ = std::make_shared<AttachmentInbox>(AttachmentInbox::Config{dataHome, config_.clock, config_.revealer});
     store_ = TargetStore::create({config_.main, config_.settings, config_.clock, deliveryLog_});
     config_.neighbours.targets = store_;
     EventInjector::Config injector;
@@ -24,6 +26,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     injector.clock = config_.clock;
     injector.settings = config_.settings;
     injector_ = EventInjector::create(std::move(injector));
+    config_.neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
     registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
     if (!config_.neighbours.reach) config_.neighbours.reach = makeRemoteReach();
     HostServer::Config server;
@@ -41,7 +44,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     server_ = HostServer::create(std::move(server));
     state_ = HostState::create({config_.main, config_.clock, config_.settings, config_.permissions, config_.loginItem,
                                 stateLinks()});
-    commands_ = ControlCommands::create({config_.main, state_, registry_, server_, store_, deliveryLog_});
+    commands_ = ControlCommands::create({config_.main, state_, registry_, server_, store_, deliveryLog_, inbox_});
 }
 
 // Away keys live in the host's data folder, beside the delivery log.

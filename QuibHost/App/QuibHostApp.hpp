@@ -22,6 +22,7 @@
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/ServiceAdvertiser.hpp"
+#include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
@@ -48,14 +49,14 @@ public:
         std::shared_ptr<Permissions> permissions;
         std::shared_ptr<ServiceAdvertiser> advertiser;
         LoginItem loginItem;
-        // Empty ones get stand-ins; the target store and the injector are always the application's
-        // own.
+        // Empty ones get stand-ins; the target store, the injector and the uploads into the
+        // attachment inbox are always the application's own.
         HostServerNeighbours neighbours;
         std::vector<std::string> arguments;  // the process's, program name first
         // Where the control socket listens; none: ControlSocket::defaultPath().
         std::optional<std::filesystem::path> controlSocketPath;
         std::string listenAddress = "::";
-        // Shows the delivery log to the user; none: it is only made.
+        // Shows the delivery log and the attachment inbox to the user; none: they are only made.
         std::shared_ptr<FileRevealer> revealer;
         // The folder that holds the host's data folder; none: $XDG_DATA_HOME.
         std::optional<std::filesystem::path> dataHome;
@@ -89,6 +90,7 @@ public:
     HostServer& server() { return *server_; }
     TargetStore& store() { return *store_; }
     DeliveryLog& deliveryLog() { return *deliveryLog_; }
+    AttachmentInbox& inbox() { return *inbox_; }
     HostState& state() { return *state_; }
     DeviceRegistry& registry() { return *registry_; }
     // The control socket, while it is open.
@@ -104,6 +106,7 @@ private:
 
     Config config_;
     std::shared_ptr<DeliveryLog> deliveryLog_;
+    std::shared_ptr<AttachmentInbox> inbox_;
     std::shared_ptr<TargetStore> store_;
     std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;

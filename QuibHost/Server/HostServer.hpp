@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -115,7 +116,8 @@ public:
     void noteHandshakeFailure(const std::string& source, const std::optional<std::string>& error);
     void receive(const ClientPtr& client);
     void handle(const std::string& line, const ClientPtr& client);
-    void absorb(std::string_view data, const std::shared_ptr<UploadSession>& upload, const ClientPtr& client);
+    // The upload is taken by value: a refusal or completion clears the client's reference to it.
+    void absorb(std::string_view data, std::shared_ptr<UploadSession> upload, const ClientPtr& client);
 
     // Any thread.
     void publishDevices();
@@ -222,9 +224,22 @@ private:
     void greet(const HelloPayload& hello, const ClientPtr& client);
     void welcome(const ClientPtr& client, bool approved);
     void refuseUntilApproved(Client& client);
-    std::string waitForApprovalText() const;
+    // "Waiting for approval on <host>" and the ending that names the menu item to open.
+    std::string waitForApprovalText(std::string_view ending = fennicMenuEnding) const;
     void writeToApproved(const std::string& line);
+
+    // The four hellos with which a connection leaves the line protocol.
+    enum class SideChannel { view, listen, upload, still };
+    static constexpr std::string_view fennicMenuEnding = " \u2014 open the Fennic menu bar item";
+    bool passesDeviceCheck(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
+                           const Client& client);
+    void holdSideChannel(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
+                         const ClientPtr& client);
     void openUpload(const AttachmentManifest& manifest, const ClientPtr& client);
+    void deliver(std::vector<UploadAttachment> attachments, const std::shared_ptr<UploadSession>& upload,
+                 const ClientPtr& client);
+    void deliverUpload(const std::vector<UploadAttachment>& attachments, const UploadSession& upload,
+                       const QuibTarget& target, const Client& client, bool isLast);
     void admit(const ClientPtr& client);
     void startAwayNow();
     bool awayListenerServes(const std::vector<QuibTransport::Key>& keys, std::uint16_t port) const;

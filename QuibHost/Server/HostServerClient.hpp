@@ -7,8 +7,8 @@
 
 #include "Platform/Clock.hpp"
 #include "QuibHost/Server/HostServer.hpp"
-#include "QuibHost/Server/Neighbours/UploadSession.hpp"
 #include "QuibHost/Server/TlsConnection.hpp"
+#include "QuibHost/Targets/UploadSession.hpp"
 #include "Shared/LineFramer.hpp"
 #include "Shared/MouseButton.hpp"
 
@@ -40,7 +40,10 @@ public:
     // to many connections at once (status, targets, events, approvals, remote access) goes to
     // control connections only: after their hello, side channels carry binary frames that a
     // JSON line would break.
-    bool isControlConnection() const { return !isViewChannel && !isListenChannel && !isStillChannel && !upload; }
+    bool isControlConnection() const { return !isFrameChannel() && !upload; }
+    // A view, listen or still channel: past its hello it carries only frames, which the host
+    // never reads as lines.
+    bool isFrameChannel() const { return isViewChannel || isListenChannel || isStillChannel; }
 };
 
 }  // namespace quib

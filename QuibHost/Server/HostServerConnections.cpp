@@ -73,10 +73,7 @@ void HostServer::finish(const ClientPtr& client, const std::optional<std::string
     const bool wasPending = pending_.erase(client.get()) > 0;
     const bool wasConnected = clients_.erase(client.get()) > 0;
     refreshConnectionLimit();
-    if (auto upload = std::exchange(client->upload, nullptr); upload && !upload->isOver()) {
-        upload->markOver();
-        upload->discard();
-    }
+    if (auto upload = std::exchange(client->upload, nullptr)) upload->abandon();
     if (wasConnected) {
         if (!client->heldButtons.empty()) {
             neighbours_.injector->release(std::exchange(client->heldButtons, {}));
@@ -113,17 +110,23 @@ void HostServer::receive(const ClientPtr& client) {
 }
 
 // Lines are taken one at a time: after a line that turns the connection into an upload, every
-// byte the framer still holds belongs to the upload, line feeds and all.
+// byte the framer still holds belongs to the upload, line feeds and all. After a view, listen or
+// still hello nothing more is read as lines.
 void HostServer::take(const std::string& data, const ClientPtr& client) {
     if (client->upload) {
         absorb(data, client->upload, client);
         return;
     }
+    if (client->isFrameChannel()) return;
     client->framer.feed(data);
     while (auto line = client->framer.nextLine()) {
         handle(*line, client);
         if (client->upload) {
             absorb(client->framer.drain(), client->upload, client);
+            return;
+        }
+        if (client->isFrameChannel()) {
+            (void)client->framer.drain();
             return;
         }
     }

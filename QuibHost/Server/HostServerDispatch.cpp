@@ -44,6 +44,12 @@ void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
                 greet(payload._0, client);
             } else if constexpr (std::is_same_v<Case, ClientMessage::UploadHello>) {
                 openUpload(payload._0, client);
+            } else if constexpr (std::is_same_v<Case, ClientMessage::ViewHello>) {
+                holdSideChannel(SideChannel::view, payload._0.deviceID, payload._0.deviceName, client);
+            } else if constexpr (std::is_same_v<Case, ClientMessage::ListenHello>) {
+                holdSideChannel(SideChannel::listen, payload._0.deviceID, payload._0.deviceName, client);
+            } else if constexpr (std::is_same_v<Case, ClientMessage::StillHello>) {
+                holdSideChannel(SideChannel::still, payload._0.deviceID, payload._0.deviceName, client);
             } else if constexpr (std::is_same_v<Case, ClientMessage::Ping>) {
                 answerPing(payload, *client);
             } else if constexpr (std::is_same_v<Case, ClientMessage::Move>) {
@@ -72,8 +78,8 @@ void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
             } else if constexpr (std::is_same_v<Case, ClientMessage::RequestRemoteAccess>) {
                 sendRemoteAccess(client);
             }
-            // Text, keys, focus, windows, catalog, menus, approvals and the other side channels
-            // are not served yet: their messages pass the gate and are dropped here.
+            // Text, keys, focus, windows, catalog, menus and approvals are not served yet: their
+            // messages pass the gate and are dropped here.
         },
         message.value);
 }

@@ -1,5 +1,4 @@
 #include "Platform/Logger.hpp"
-#include "Platform/SecureRandom.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "Shared/QuibProtocol.hpp"
@@ -49,8 +48,8 @@ void HostServer::refuseUntilApproved(Client& client) {
     send(HostMessage{HostMessage::Error{waitForApprovalText()}}, client);
 }
 
-std::string HostServer::waitForApprovalText() const {
-    return "Waiting for approval on " + hostDisplayName() + " \u2014 open the Fennic menu bar item";
+std::string HostServer::waitForApprovalText(std::string_view ending) const {
+    return "Waiting for approval on " + hostDisplayName() + std::string(ending);
 }
 
 // A hello of a supported version admits the connection and clears its source's failed
@@ -131,46 +130,38 @@ void HostServer::admit(const ClientPtr& client) {
     refreshConnectionLimit();
 }
 
-void HostServer::openUpload(const AttachmentManifest& manifest, const ClientPtr& client) {
-    if (!registry_->isApproved(manifest.deviceID)) {
-        note("refused an upload from " + manifest.deviceName + ": not approved");
-        send(HostMessage{HostMessage::Error{waitForApprovalText()}}, *client, true);
-        return;
+// The check every side-channel hello makes first. A refused connection is closed while still
+// pending, so its end counts as a failed handshake of its source.
+bool HostServer::passesDeviceCheck(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
+                                   const Client& client) {
+    if (registry_->isApproved(deviceID)) return true;
+    static constexpr std::string_view quibMenuEnding = " \u2014 open the Quib menu bar item";
+    const char* beginning = "refused an upload from ";
+    switch (channel) {
+        case SideChannel::view: beginning = "refused a panel viewer from "; break;
+        case SideChannel::listen: beginning = "refused a listener from "; break;
+        case SideChannel::still: beginning = "refused a screenshot request from "; break;
+        case SideChannel::upload: break;
     }
-    if (auto refusal = neighbours_.uploads->refusal(manifest)) {
-        note("refused an upload from " + manifest.deviceName + ": " + *refusal);
-        send(HostMessage{HostMessage::Error{*refusal}}, *client, true);
-        return;
-    }
-    for (const auto& id : manifest.targetIDs) (void)neighbours_.targets->safeTarget(id);
-    client->name = manifest.deviceName;
-    client->deviceID = manifest.deviceID;
-    const std::string batchID = newUuidString();
-    client->upload = neighbours_.uploads->open(manifest, batchID);
-    admit(client);
-    quibLog().info("upload ", pub(batchID), ": ", manifest.count, " attachment(s) from ", pub(manifest.deviceName));
-    send(HostMessage{HostMessage::UploadReady{batchID}}, *client);
+    note(beginning + deviceName + ": not approved");
+    const auto ending = channel == SideChannel::listen ? quibMenuEnding : fennicMenuEnding;
+    send(HostMessage{HostMessage::Error{waitForApprovalText(ending)}}, client, true);
+    return false;
 }
 
-void HostServer::absorb(std::string_view data, const std::shared_ptr<UploadSession>& upload, const ClientPtr& client) {
-    if (data.empty() || !upload) return;
-    UploadProgress progress = upload->append(data);
-    switch (progress.kind) {
-        case UploadProgress::Kind::refused: {
-            client->upload = nullptr;
-            quibLog().error("upload ", pub(upload->batchID()), " refused: ", pub(progress.message));
-            const std::string text = "Upload refused: " + progress.message;
-            note(text);
-            send(HostMessage{HostMessage::Error{text}}, *client, true);
-            break;
-        }
-        case UploadProgress::Kind::complete:
-            // Delivering the images into their targets comes with the delivery work.
-            client->upload = nullptr;
-            break;
-        case UploadProgress::Kind::waiting:
-            break;
-    }
+// An approved view, listen or still hello makes the connection a side channel: it leaves the
+// pending set, counts against the budget like any connection and, until its streamer serves
+// it, is held open and idle.
+void HostServer::holdSideChannel(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
+                                 const ClientPtr& client) {
+    if (!passesDeviceCheck(channel, deviceID, deviceName, *client)) return;
+    client->isViewChannel = channel == SideChannel::view;
+    client->isListenChannel = channel == SideChannel::listen;
+    client->isStillChannel = channel == SideChannel::still;
+    client->name = deviceName;
+    client->deviceID = deviceID;
+    admit(client);
+    if (channel != SideChannel::still) publishDevices();
 }
 
 }  // namespace quib

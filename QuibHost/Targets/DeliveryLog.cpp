@@ -4,23 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include "Platform/FileDescriptor.hpp"
 
 namespace quib {
-namespace {
-
-// Writes all of `data`, going on after a short write; false when the file refuses.
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-}  // namespace
 
 DeliveryLog::DeliveryLog(Config config) : config_(std::move(config)) {}
 
@@ -52,10 +38,8 @@ void DeliveryLog::record(const DeliveryReceipt& receipt) {
     if (!file) return;
     const std::string text = line(receipt, config_.clock->wallNow());
     std::lock_guard guard(lock_);
-    const int fd = ::open(file->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    (void)writeAll(fd, text);
-    ::close(fd);
+    const FileDescriptor fd(::open(file->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    if (fd.isOpen()) (void)fd.writeAll(text);
 }
 
 std::optional<std::filesystem::path> DeliveryLog::reveal() {
@@ -70,10 +54,8 @@ std::optional<std::filesystem::path> DeliveryLog::reveal() {
 }
 
 void DeliveryLog::create(const std::filesystem::path& at, std::string_view with) {
-    const int fd = ::open(at.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    (void)writeAll(fd, with);
-    ::close(fd);
+    const FileDescriptor fd(::open(at.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (fd.isOpen()) (void)fd.writeAll(with);
 }
 
 }  // namespace quib

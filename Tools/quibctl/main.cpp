@@ -34,6 +34,7 @@ constexpr const char* usage =
     "                       one marked\n"
     "  use TARGET-ID        make a saved target the active one\n"
     "  reveal log           show the delivery log and print its path\n"
+    "  reveal inbox         show the folder of images phones sent and print its path\n"
     "  away on|off          let approved phones reach this computer from away, or stop it\n";
 
 // The request line for the command line, or none when it is not a command.
@@ -46,7 +47,8 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
     if (command == "use" && args.size() == 2 && !args[1].empty()) return Json{{"command", "use"}, {"target", args[1]}};
-    if (command == "reveal" && args.size() == 2 && args[1] == "log") return Json{{"command", "reveal"}, {"item", "log"}};
+    if (command == "reveal" && args.size() == 2 && (args[1] == "log" || args[1] == "inbox"))
+        return Json{{"command", "reveal"}, {"item", args[1]}};
     if (command == "away" && args.size() == 2 && (args[1] == "on" || args[1] == "off"))
         return Json{{"command", "away"}, {"enabled", args[1] == "on"}};
     if (command == "code" && args.size() == 1) return Json{{"command", "code"}};

@@ -2,12 +2,12 @@
 
 #include "Platform/AtomicFile.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
-#include "QuibHost/Server/Neighbours/BufferingUploadService.hpp"
 #include "QuibHost/Server/Neighbours/EmptyAppCatalog.hpp"
 #include "QuibHost/Server/Neighbours/EmptyApprovalBroker.hpp"
 #include "QuibHost/Server/Neighbours/IdlePushSender.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Server/Neighbours/UnavailableTargetRouter.hpp"
+#include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 
@@ -32,7 +32,10 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
         all.reach = std::make_shared<RemoteReach>(
             RemoteReach::Config{main, settings, SecretStore(), [registry] { return registry->approvedIDs(); }});
     }
-    if (!all.uploads) all.uploads = std::make_shared<BufferingUploadService>();
+    if (!all.uploads) {
+        all.uploads = std::make_shared<AttachmentReceiver>(
+            std::make_shared<AttachmentInbox>(AttachmentInbox::Config{xdgDataHome(), clock, nullptr}));
+    }
     return all;
 }
 

@@ -12,9 +12,9 @@
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
 #include "QuibHost/Server/Neighbours/TargetRouterService.hpp"
-#include "QuibHost/Server/Neighbours/UploadService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
+#include "QuibHost/Targets/UploadService.hpp"
 
 namespace quib {
 
@@ -22,8 +22,8 @@ namespace quib {
 // server makes its own: a target store over the server's settings, an injector on a headless
 // desktop, where input goes nowhere, remote reach keeping away keys in the default secret store,
 // and for the rest a stand-in that does the least it can: nothing pending, nobody streaming,
-// uploads buffered but never delivered (whether a push relay is configured is read from the
-// settings).
+// nothing delivered (whether a push relay is configured is read from the settings). Uploads
+// go into the attachment inbox under $XDG_DATA_HOME.
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;

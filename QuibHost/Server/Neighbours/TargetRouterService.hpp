@@ -2,8 +2,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "QuibHost/Targets/TargetOutcome.hpp"
+#include "QuibHost/Targets/UploadAttachment.hpp"
 #include "Shared/DeliveryReceipt.hpp"
 #include "Shared/KeyChord.hpp"
 #include "Shared/QuibTarget.hpp"
@@ -17,6 +19,9 @@ public:
 
     virtual ~TargetRouterService() = default;
     virtual DeliveryReceipt deliver(const std::string& text, const QuibTarget& target, std::optional<bool> submit) = 0;
+    // The images, in order, with the caption (possibly empty).
+    virtual DeliveryReceipt deliver(const std::vector<UploadAttachment>& attachments, const std::string& caption,
+                                    const QuibTarget& target, std::optional<bool> submit) = 0;
     virtual Outcome focus(const QuibTarget& target, bool movingPointer) = 0;
     virtual Outcome press(const KeyChord& chord, const std::optional<QuibTarget>& target) = 0;
 };

@@ -15,4 +15,9 @@ DeliveryReceipt UnavailableTargetRouter::deliver(const std::string& text, const 
     return receipt;
 }
 
+DeliveryReceipt UnavailableTargetRouter::deliver(const std::vector<UploadAttachment>&, const std::string& caption,
+                                                 const QuibTarget& target, std::optional<bool> submit) {
+    return deliver(caption, target, submit);
+}
+
 }  // namespace quib

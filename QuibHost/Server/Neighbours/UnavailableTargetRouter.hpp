@@ -11,6 +11,8 @@ public:
     static constexpr const char* message = "Delivery isn't available on this host yet";
 
     DeliveryReceipt deliver(const std::string& text, const QuibTarget& target, std::optional<bool> submit) override;
+    DeliveryReceipt deliver(const std::vector<UploadAttachment>& attachments, const std::string& caption,
+                            const QuibTarget& target, std::optional<bool> submit) override;
     Outcome focus(const QuibTarget&, bool) override { return {false, message}; }
     Outcome press(const KeyChord&, const std::optional<QuibTarget>&) override { return {false, message}; }
 };

@@ -68,7 +68,7 @@ protected:
             state = HostState::create({main, clock, settings, std::make_shared<SettablePermissions>(),
                                        LoginItem(std::filesystem::path("/nonexistent/quib-host.desktop"), "/bin/true"), links});
         });
-        commands = quib::ControlCommands::create({main, state, registry, server, store, log});
+        commands = quib::ControlCommands::create({main, state, registry, server, store, log, inbox});
     }
     ~ControlCommands() override {
         commands.reset();
@@ -98,6 +98,8 @@ protected:
     testing::ScratchFolder scratch{"commands"};
     std::shared_ptr<RecordingRevealer> revealer = std::make_shared<RecordingRevealer>();
     std::shared_ptr<DeliveryLog> log = std::make_shared<DeliveryLog>(DeliveryLog::Config{scratch.path, clock, revealer});
+    std::shared_ptr<AttachmentInbox> inbox =
+        std::make_shared<AttachmentInbox>(AttachmentInbox::Config{scratch.path, clock, revealer});
     std::shared_ptr<TargetStore> store = TargetStore::create({main, settings, clock, log});
     std::shared_ptr<DeviceRegistry> registry;
     std::shared_ptr<HostServer> server;
@@ -280,8 +282,17 @@ TEST_F(ControlCommands, RevealingTheLogMakesItOnceShowsItAndAnswersItsPath) {
     EXPECT_EQ(reply->last()["path"], path.string());
     EXPECT_GT(std::filesystem::file_size(path), 0u);  // an existing log is left as it is
 
-    reply = run({{"command", "reveal"}, {"item", "inbox"}});
-    EXPECT_EQ(reply->last()["error"], "Say what to reveal: reveal log.");
+    reply = run({{"command", "reveal"}, {"item", "everything"}});
+    EXPECT_EQ(reply->last()["error"], "Say what to reveal: reveal log, or reveal inbox.");
+}
+
+TEST_F(ControlCommands, RevealingTheInboxMakesTheOwnerOnlyFolderAndShowsIt) {
+    const auto folder = scratch.path / "Quib" / "inbox";
+    auto reply = run({{"command", "reveal"}, {"item", "inbox"}});
+    EXPECT_EQ(reply->last(), (Json{{"path", folder.string()}, {"ok", true}}));
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+    ASSERT_EQ(revealer->shown.size(), 1u);
+    EXPECT_EQ(revealer->shown[0].parent_path(), folder);  // the revealer opens the inbox itself
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
+#include "QuibHost/Server/Neighbours/TargetRouterService.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 
 namespace quib::testing {
@@ -42,9 +43,25 @@ public:
         std::lock_guard lock(mutex_);
         return unresolved;
     }
-    std::optional<QuibTarget> safeTarget(const std::string&) override { return std::nullopt; }
+    // Saved targets first, then provisional ones, as they are (nothing is adopted).
+    std::optional<QuibTarget> safeTarget(const std::string& id) override {
+        std::lock_guard lock(mutex_);
+        for (const auto* list : {&snapshot_.saved, &snapshot_.provisional}) {
+            for (const auto& target : *list)
+                if (target.id == id) return target;
+        }
+        return std::nullopt;
+    }
     std::optional<QuibTarget> safeActiveTarget() override { return std::nullopt; }
-    void setActive(std::optional<std::string>) override {}
+    // Remembered in call order; the snapshot does not follow.
+    void setActive(std::optional<std::string> id) override {
+        std::lock_guard lock(mutex_);
+        activations_.push_back(std::move(id));
+    }
+    std::vector<std::optional<std::string>> activations() const {
+        std::lock_guard lock(mutex_);
+        return activations_;
+    }
     std::optional<QuibTarget> target(const std::optional<std::string>& id) const override {
         std::lock_guard lock(mutex_);
         for (const auto& t : snapshot_.saved)
@@ -107,10 +124,50 @@ private:
     Snapshot snapshot_;
     std::optional<std::string> active;
     std::set<std::string> unresolved;
+    std::vector<std::optional<std::string>> activations_;
     Published<std::vector<QuibTarget>> targets_;
     Published<std::vector<QuibTarget>> provisional_;
     Published<std::optional<std::string>> active_;
     Published<std::set<std::string>> unresolved_;
+};
+
+// Delivers nothing but remembers every call, in order; a target named in `failing` gets a failed
+// receipt, and pressing a chord fails when `pressFails` is set.
+class RecordingTargetRouter final : public TargetRouterService {
+public:
+    struct Call {
+        std::string what;  // "images" or "press"
+        std::string targetID;
+        std::vector<UploadAttachment> attachments;
+        std::string caption;
+        std::optional<bool> submit;
+    };
+
+    DeliveryReceipt deliver(const std::string&, const QuibTarget&, std::optional<bool>) override { return {}; }
+    DeliveryReceipt deliver(const std::vector<UploadAttachment>& attachments, const std::string& caption,
+                            const QuibTarget& target, std::optional<bool> submit) override {
+        std::lock_guard lock(mutex_);
+        calls_.push_back({"images", target.id, attachments, caption, submit});
+        const bool ok = !failing.contains(target.id);
+        return {ok, target.id, target.name, 0, false, ok ? "Sent to " + target.name : "Could not reach " + target.name};
+    }
+    Outcome focus(const QuibTarget&, bool) override { return {}; }
+    Outcome press(const KeyChord&, const std::optional<QuibTarget>& target) override {
+        std::lock_guard lock(mutex_);
+        calls_.push_back({"press", target ? target->id : "", {}, "", std::nullopt});
+        return {!pressFails, pressFails ? "The key did not go through" : ""};
+    }
+    std::vector<Call> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+    std::set<std::string> failing;
+    bool pressFails = false;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Call> calls_;
 };
 
 // Remembers which devices arrived and which were forgotten.

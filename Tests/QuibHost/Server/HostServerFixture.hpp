@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -19,8 +22,8 @@
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
-#include "QuibHost/Server/Neighbours/BufferingUploadService.hpp"
 #include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+#include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TmuxServer.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
@@ -37,6 +40,9 @@ protected:
     static constexpr const char* code = "ABCDEF";
 
     void SetUp() override {
+        // Stored uploads are named by local time; each test runs in a process of its own.
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
         previousSink = Logger::setSink(log);
         settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
@@ -51,7 +57,8 @@ protected:
                                         permissions};
         config.sleep = sleepWatch;
         config.interfaces = interfaceWatch;
-        config.neighbours.uploads = uploads;
+        config.neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox);
+        config.neighbours.router = router;
         config.neighbours.targets = targets;
         config.neighbours.injector = injector;
         config.neighbours.approvals = approvals;
@@ -116,6 +123,40 @@ protected:
         return phone.readLine(std::chrono::milliseconds(0));
     }
 
+    // Starts the server with the device "D-U" approved, as upload tests want it.
+    // The inbox prunes by this clock's wall time against the files' real modification times, so
+    // it is set to the real time.
+    std::uint16_t startUploads() {
+        clock->setWallTime(std::chrono::system_clock::now());
+        approve("D-U", "Pad");
+        return startServer();
+    }
+
+    // A phone that said the upload hello (with `behind` in the same write) and was told the
+    // upload's batch identifier, which is kept in `batchID`.
+    std::unique_ptr<TestPhone> readyUpload(std::uint16_t port, const std::string& hello, const std::string& behind = "") {
+        auto phone = std::make_unique<TestPhone>(code);
+        EXPECT_FALSE(phone->connect(port));
+        phone->write(hello + behind);
+        const auto line = nextLine(*phone);
+        const Json reply = line ? Json::parse(*line) : Json();
+        EXPECT_TRUE(reply.contains("uploadReady")) << reply.dump();
+        const Json& id = reply.contains("uploadReady") ? reply["uploadReady"]["batchID"] : Json();
+        batchID = id.is_string() ? id.get<std::string>() : "";
+        return phone;
+    }
+
+    // The names in the attachment inbox, sorted.
+    std::vector<std::string> inboxFiles() const {
+        std::vector<std::string> names;
+        const auto folder = dataHome.path / "Quib" / "inbox";
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+            names.push_back(it->path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
     std::int64_t failuresOf(const std::string& source) {
         const auto tables = server->inspect();
         const auto found = tables.throttles.find(source);
@@ -160,7 +201,9 @@ protected:
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<Settings> settings = Settings::inMemory();
     std::shared_ptr<RecordingServiceAdvertiser> advertiser = std::make_shared<RecordingServiceAdvertiser>();
-    std::shared_ptr<BufferingUploadService> uploads = std::make_shared<BufferingUploadService>();
+    ScratchFolder dataHome{"server"};
+    std::shared_ptr<AttachmentInbox> inbox = std::make_shared<AttachmentInbox>(AttachmentInbox::Config{dataHome.path, clock});
+    std::shared_ptr<RecordingTargetRouter> router = std::make_shared<RecordingTargetRouter>();
     std::shared_ptr<FakeTargetStore> targets = std::make_shared<FakeTargetStore>(main);
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>();
     std::shared_ptr<EventInjector> injector =
@@ -181,6 +224,7 @@ protected:
     std::shared_ptr<RemoteReach> reach;
     std::shared_ptr<quib::HostServer> server;
     std::uint64_t pings = 0;
+    std::string batchID;
 };
 
 }  // namespace quib::testing

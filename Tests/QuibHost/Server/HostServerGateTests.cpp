@@ -229,6 +229,7 @@ TEST_F(HostServer, UnencodableReplyIsDroppedButStillClosesWhenAskedTo) {
 
 TEST_F(HostServer, StatusReachesEveryControlConnectionButTargetsOnlyApprovedOnes) {
     approve("D-A", "Approved");
+    targets->setSnapshot({{target("T")}, {}});
     const auto port = startServer();
     GreetedPhone approved(port, hello("D-A", "Approved"));
     GreetedPhone waiting(port, hello("D-W", "Waiting"));
@@ -246,7 +247,7 @@ TEST_F(HostServer, StatusReachesEveryControlConnectionButTargetsOnlyApprovedOnes
     server->broadcastStatus();
     server->broadcastTargets();
     EXPECT_EQ(parse(nextLine(*approved))["status"]["_0"]["deviceApproved"], true);
-    EXPECT_EQ(parse(nextLine(*approved))["targets"]["_0"], Json::array());
+    EXPECT_EQ(parse(nextLine(*approved))["targets"]["_0"], targetList({target("T")}));
     EXPECT_EQ(parse(nextLine(*waiting))["status"]["_0"]["deviceApproved"], false);
     EXPECT_FALSE(nextLine(*waiting, 200ms));
     EXPECT_FALSE(pending.readLine(50ms));

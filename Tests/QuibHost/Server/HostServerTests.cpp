@@ -142,43 +142,6 @@ TEST_F(HostServer, NinthConnectionWaitsUntilOneCloses) {
     EXPECT_EQ(server->inspect().listenerLimit, 0);
 }
 
-TEST_F(HostServer, BytesAfterAnUploadHelloReachTheUploadWhole) {
-    approve("D-4", "Pad");
-    const auto port = startServer();
-    TestPhone phone(code);
-    ASSERT_FALSE(phone.connect(port));
-    const std::string frames = std::string("\x00\x00\x00\x02{}\n", 7) + ping(5) + "\xff\n\x0a tail";
-    phone.write(R"({"uploadHello":{"_0":{"deviceID":"D-4","deviceName":"Pad","targetIDs":["T"],"count":1}}})"
-                "\n" + frames);
-    const Json ready = parse(phone.readLine());
-    ASSERT_TRUE(ready.contains("uploadReady")) << ready.dump();
-    ASSERT_EQ(uploads->sessions().size(), 1u);
-    auto session = uploads->sessions().front();
-    EXPECT_EQ(session->batchID(), ready["uploadReady"]["batchID"]);
-    EXPECT_TRUE(eventually([&] { return session->received() == frames; }));
-
-    phone.write("more\n bytes");
-    EXPECT_TRUE(eventually([&] { return session->received() == frames + "more\n bytes"; }));
-    EXPECT_FALSE(phone.readLine(50ms).has_value());  // the ping inside the upload was not answered
-    EXPECT_EQ(server->inspect().clients, 1u);
-
-    phone.close();
-    EXPECT_TRUE(eventually([&] { return session->wasDiscarded(); }));
-    EXPECT_EQ(failuresOf("127.0.0.1"), 0);
-}
-
-TEST_F(HostServer, UploadFromADeviceNotApprovedIsRefusedAndClosed) {
-    const auto port = startServer();
-    TestPhone phone(code);
-    ASSERT_FALSE(phone.connect(port));
-    phone.write(R"({"uploadHello":{"_0":{"deviceID":"D-5","deviceName":"Pad","targetIDs":["T"],"count":1}}})" "\n");
-    const Json error = parse(phone.readLine());
-    EXPECT_EQ(error["error"]["_0"], "Waiting for approval on " + server->hostDisplayName() +
-                                        " \u2014 open the Fennic menu bar item");
-    EXPECT_TRUE(phone.waitClosed());
-    EXPECT_TRUE(uploads->sessions().empty());
-}
-
 TEST_F(HostServer, StopClosesEveryConnectionWithoutCountingFailures) {
     const auto port = startServer();
     TestPhone pending(code);

@@ -1,0 +1,96 @@
+#include "Platform/Logger.hpp"
+#include "Platform/SecureRandom.hpp"
+#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Server/HostServerClient.hpp"
+
+namespace quib {
+
+namespace {
+
+constexpr const char* noSuchTarget = "No target with that id \u2014 it may have been removed";
+
+}  // namespace
+
+// After the device check and the manifest's own checks, every target the upload names must
+// exist; looking them up also adopts a provisional one among them.
+void HostServer::openUpload(const AttachmentManifest& manifest, const ClientPtr& client) {
+    if (!passesDeviceCheck(SideChannel::upload, manifest.deviceID, manifest.deviceName, *client)) return;
+    if (auto refusal = neighbours_.uploads->refusal(manifest)) {
+        note("refused an upload from " + manifest.deviceName + ": " + *refusal);
+        send(HostMessage{HostMessage::Error{*refusal}}, *client, true);
+        return;
+    }
+    for (const auto& id : manifest.targetIDs) {
+        if (neighbours_.targets->safeTarget(id)) continue;
+        send(HostMessage{HostMessage::Error{noSuchTarget}}, *client, true);
+        return;
+    }
+    client->name = manifest.deviceName;
+    client->deviceID = manifest.deviceID;
+    const std::string batchID = newUuidString();
+    client->upload = neighbours_.uploads->open(manifest, batchID);
+    admit(client);
+    quibLog().info("upload ", pub(batchID), ": ", manifest.count, " attachment(s) from ", pub(manifest.deviceName));
+    send(HostMessage{HostMessage::UploadReady{batchID}}, *client);
+}
+
+void HostServer::absorb(std::string_view data, std::shared_ptr<UploadSession> upload, const ClientPtr& client) {
+    if (data.empty() || !upload) return;
+    UploadSession::Progress progress = upload->append(data);
+    switch (progress.kind) {
+        case UploadSession::Progress::Kind::refused: {
+            client->upload = nullptr;
+            quibLog().error("upload ", pub(upload->batchID()), " refused: ", pub(progress.message));
+            const std::string text = "Upload refused: " + progress.message;
+            note(text);
+            send(HostMessage{HostMessage::Error{text}}, *client, true);
+            break;
+        }
+        case UploadSession::Progress::Kind::complete:
+            client->upload = nullptr;
+            deliver(std::move(progress.attachments), upload, client);
+            break;
+        case UploadSession::Progress::Kind::waiting:
+            break;
+    }
+}
+
+// The targets are resolved again, since one may have gone while the images arrived; the ones
+// left get the images one after another on the injection queue, each answered with its receipt,
+// the connection closing after the last. When none is left the stored images stay in the inbox
+// until it is pruned.
+void HostServer::deliver(std::vector<UploadAttachment> attachments, const std::shared_ptr<UploadSession>& upload,
+                         const ClientPtr& client) {
+    std::vector<QuibTarget> targets;
+    for (const auto& id : upload->manifest().targetIDs) {
+        if (auto target = neighbours_.targets->safeTarget(id)) targets.push_back(std::move(*target));
+    }
+    if (targets.empty()) {
+        send(HostMessage{HostMessage::Error{noSuchTarget}}, *client, true);
+        return;
+    }
+    injectionQueue_->post([this, attachments = std::move(attachments), upload, client, targets = std::move(targets)] {
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            deliverUpload(attachments, *upload, targets[i], *client, i + 1 == targets.size());
+        }
+        neighbours_.uploads->prune();
+    });
+}
+
+// Injection queue: one target of a completed upload. Each target in turn becomes the active one;
+// the follow-up chord is pressed only after a delivery that succeeded, and changes no receipt.
+void HostServer::deliverUpload(const std::vector<UploadAttachment>& attachments, const UploadSession& upload,
+                               const QuibTarget& target, const Client& client, bool isLast) {
+    const AttachmentManifest& manifest = upload.manifest();
+    onMain([id = target.id](HostServer& server) { server.neighbours_.targets->setActive(id); });
+    const DeliveryReceipt receipt = neighbours_.router->deliver(attachments, manifest.text, target, manifest.submit);
+    note(receipt.message);
+    if (receipt.ok && manifest.followChord) {
+        const auto pressed = neighbours_.router->press(*manifest.followChord, target);
+        if (!pressed.ok) note(pressed.message);
+    }
+    send(HostMessage{HostMessage::Delivered{receipt}}, client, isLast);
+    if (!receipt.ok) quibLog().error("upload ", pub(upload.batchID()), ": ", pub(receipt.message));
+}
+
+}  // namespace quib

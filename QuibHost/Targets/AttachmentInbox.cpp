@@ -1,0 +1,186 @@
+#include "QuibHost/Targets/AttachmentInbox.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <vector>
+
+#include "Platform/FileDescriptor.hpp"
+#include "QuibHost/Targets/ImageSniffer.hpp"
+#include "Shared/UploadChannel.hpp"
+
+namespace quib {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t mebibyte = 1048576;
+
+AttachmentInbox::Refusal refusal(AttachmentInbox::Refusal::Kind kind) { return {.kind = kind}; }
+
+// One file that pruning may remove.
+struct Entry {
+    fs::path path;
+    WallTime modified;
+    std::int64_t size = 0;
+};
+
+// The regular, visible files of the folder, in listing order; nothing when it cannot be listed.
+std::vector<Entry> listFiles(const fs::path& folder) {
+    std::vector<Entry> entries;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const fs::path& path = it->path();
+        if (path.filename().string().starts_with(".")) continue;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        const auto modified = std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec);
+        entries.push_back({path, WallTime(std::chrono::duration_cast<WallTime::duration>(modified)), info.st_size});
+    }
+    return entries;
+}
+
+}  // namespace
+
+std::string AttachmentInbox::Refusal::message() const {
+    switch (kind) {
+        case Kind::tooLarge:
+            return "That attachment is " + std::to_string(bytes / mebibyte) + " MB \u2014 the limit is " +
+                   std::to_string(UploadChannel::maxAttachmentBytes / mebibyte) + " MB";
+        case Kind::shortRead:
+            return "That attachment said " + std::to_string(expected) + " bytes and delivered " + std::to_string(got);
+        case Kind::wrongFormat:
+            return "That attachment claimed " + claimed + " and is " + actual;
+        case Kind::tooManyPixels:
+            return std::to_string(width) + "\u00d7" + std::to_string(height) + " is past the " +
+                   std::to_string(UploadChannel::maxPixelsPerSide) + " px limit";
+        case Kind::writeFailed:
+            return "Couldn't save the attachment: " + fileName;
+        case Kind::noDirectory:
+            return "Fennic can't find its Application Support folder";
+        case Kind::empty:
+            return "That attachment arrived empty";
+        case Kind::notAnImage:
+            return "Those bytes aren't an image Fennic can read";
+    }
+    return {};
+}
+
+AttachmentInbox::AttachmentInbox(Config config) : config_(std::move(config)) {}
+
+const std::optional<fs::path>& AttachmentInbox::directory() const {
+    std::call_once(located_, [this] {
+        if (!config_.dataHome) return;
+        std::error_code ignored;
+        fs::create_directories(*config_.dataHome, ignored);
+        const fs::path quib = *config_.dataHome / folderName;
+        ::mkdir(quib.c_str(), 0700);
+        directory_ = quib / inboxName;
+        ::mkdir(directory_->c_str(), 0700);
+    });
+    return directory_;
+}
+
+std::string AttachmentInbox::countedFromOne(std::int64_t index) {
+    if (index < 0) return std::to_string(index + 1);
+    return std::to_string(static_cast<std::uint64_t>(index) + 1);
+}
+
+AttachmentInbox::Written AttachmentInbox::write(std::span<const std::uint8_t> data, const AttachmentFrame& frame) {
+    const auto& folder = directory();
+    if (!folder) return refusal(Refusal::Kind::noDirectory);
+    if (auto refused = check(data, frame)) return *refused;
+    return create(*folder, data, frame);
+}
+
+// The checks in order, the first that fails deciding. The type comes from the signature alone,
+// so a JPEG sent as a PNG is named as such even when it is cut short; the pixel size is read
+// only once the type matched.
+std::optional<AttachmentInbox::Refusal> AttachmentInbox::check(std::span<const std::uint8_t> data,
+                                                               const AttachmentFrame& frame) const {
+    const auto size = static_cast<std::int64_t>(data.size());
+    if (data.empty()) return refusal(Refusal::Kind::empty);
+    if (size > UploadChannel::maxAttachmentBytes) return Refusal{.kind = Refusal::Kind::tooLarge, .bytes = size};
+    if (size != frame.byteCount)
+        return Refusal{.kind = Refusal::Kind::shortRead, .expected = frame.byteCount, .got = size};
+    const auto type = ImageSniffer::typeIdentifier(data);
+    if (!type) return refusal(Refusal::Kind::notAnImage);
+    const std::string_view claimed = AttachmentFrame::typeIdentifier(frame.format);
+    if (*type != claimed)
+        return Refusal{.kind = Refusal::Kind::wrongFormat, .claimed = std::string(claimed), .actual = std::string(*type)};
+    const auto pixels = ImageSniffer::pixelSize(data, frame.format);
+    if (!pixels) return refusal(Refusal::Kind::notAnImage);
+    if (pixels->width > UploadChannel::maxPixelsPerSide || pixels->height > UploadChannel::maxPixelsPerSide)
+        return Refusal{.kind = Refusal::Kind::tooManyPixels, .width = pixels->width, .height = pixels->height};
+    return std::nullopt;
+}
+
+// Each candidate name is claimed by creating it exclusively, so two writers can never share or
+// overwrite a file, whoever else writes into the folder.
+AttachmentInbox::Written AttachmentInbox::create(const fs::path& folder, std::span<const std::uint8_t> data,
+                                                 const AttachmentFrame& frame) {
+    const std::string base = "quib-" + stamp() + "-" + countedFromOne(frame.index);
+    const std::string extension = "." + std::string(AttachmentFrame::fileExtension(frame.format));
+    const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+    std::lock_guard guard(lock_);
+    for (std::uint64_t k = 1;; ++k) {
+        const std::string name = base + (k == 1 ? "" : "-" + std::to_string(k)) + extension;
+        const fs::path path = folder / name;
+        FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.isOpen()) {
+            if (errno == EEXIST) continue;
+            return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
+        }
+        if (!fd.writeAll(bytes) || ::close(fd.release()) != 0) {
+            ::unlink(path.c_str());
+            return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
+        }
+        return path;
+    }
+}
+
+std::string AttachmentInbox::stamp() const {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(config_.clock->wallNow());
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return std::string(text, length);
+}
+
+void AttachmentInbox::prune() {
+    const auto& folder = directory();
+    if (!folder) return;
+    std::lock_guard guard(lock_);
+    std::vector<Entry> entries = listFiles(*folder);
+    const WallTime cutoff = config_.clock->wallNow() - maxAge;
+    std::erase_if(entries, [&](const Entry& entry) {
+        if (entry.modified >= cutoff) return false;
+        ::unlink(entry.path.c_str());
+        return true;
+    });
+    std::int64_t total = 0;
+    for (const auto& entry : entries) total += entry.size;
+    if (total <= maxTotalBytes) return;
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.modified < b.modified; });
+    for (const auto& entry : entries) {
+        if (total <= maxTotalBytes) break;
+        ::unlink(entry.path.c_str());
+        total -= entry.size;
+    }
+}
+
+std::optional<fs::path> AttachmentInbox::reveal() {
+    const auto& folder = directory();
+    if (!folder) return std::nullopt;
+    // The revealer opens the folder that holds what it is given; the trailing separator makes
+    // that the inbox itself.
+    if (config_.revealer) config_.revealer->reveal(*folder / "");
+    return folder;
+}
+
+}  // namespace quib

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "Platform/Clock.hpp"
+#include "Platform/FileRevealer.hpp"
+#include "Shared/AttachmentFrame.hpp"
+
+namespace quib {
+
+// The folder that keeps the images phones upload: it checks and stores each one under a fresh
+// name, keeps it where the router can paste it from, and later removes old ones.
+//
+// Files are "quib-<local time yyyyMMdd-HHmmss>-<index + 1>.<png|jpg>", owner-only; a name taken
+// already gets "-2", "-3", ... before the extension. Nothing is ever overwritten.
+class AttachmentInbox {
+public:
+    static constexpr std::string_view folderName = "Quib";
+    static constexpr std::string_view inboxName = "inbox";
+    // Pruning removes files older than this, then the oldest while the folder holds more than
+    // `maxTotalBytes`.
+    static constexpr std::chrono::seconds maxAge{604800};  // 7 days
+    static constexpr std::int64_t maxTotalBytes = 536870912;  // 512 MiB
+
+    struct Config {
+        // The folder that holds the host's data folder ($XDG_DATA_HOME); none: nothing can be
+        // stored.
+        std::optional<std::filesystem::path> dataHome;
+        std::shared_ptr<Clock> clock;
+        // Shows the folder to the user; none: revealing only makes it.
+        std::shared_ptr<FileRevealer> revealer = nullptr;
+    };
+
+    // Why an image was not stored. Only the fields of its kind are set.
+    struct Refusal {
+        enum class Kind { tooLarge, shortRead, wrongFormat, tooManyPixels, writeFailed, noDirectory, empty, notAnImage };
+        Kind kind = Kind::empty;
+        std::int64_t bytes = 0;     // tooLarge
+        std::int64_t expected = 0;  // shortRead
+        std::int64_t got = 0;       // shortRead
+        std::string claimed{};      // wrongFormat: uniform type identifiers
+        std::string actual{};
+        std::int64_t width = 0;  // tooManyPixels
+        std::int64_t height = 0;
+        std::string fileName{};  // writeFailed
+
+        // The sentence the phone is shown.
+        std::string message() const;
+        bool operator==(const Refusal&) const = default;
+    };
+
+    // The stored file, or why the image was refused.
+    using Written = std::variant<std::filesystem::path, Refusal>;
+
+    explicit AttachmentInbox(Config config);
+    AttachmentInbox(const AttachmentInbox&) = delete;
+    AttachmentInbox& operator=(const AttachmentInbox&) = delete;
+
+    // Any thread. "<dataHome>/Quib/inbox"; the first call makes it (mode 0700; a failure is
+    // ignored and shows later as a file that cannot be written).
+    const std::optional<std::filesystem::path>& directory() const;
+
+    // Any thread: checks one image against its frame and stores it. Only naming and creating the
+    // file are serialised with other writes and with pruning.
+    Written write(std::span<const std::uint8_t> data, const AttachmentFrame& frame);
+
+    // Any thread: removes regular, visible files modified before now minus `maxAge`, then the
+    // oldest while the rest hold more than `maxTotalBytes` (file sizes, not blocks). Folders,
+    // symbolic links and hidden files are never removed or counted. Errors are ignored.
+    void prune();
+
+    // Main executor: makes the folder and shows it; its path, or none when it has no place.
+    std::optional<std::filesystem::path> reveal();
+
+    // `index + 1` in decimal, for every index: INT64_MAX gives 9223372036854775808.
+    static std::string countedFromOne(std::int64_t index);
+
+private:
+    std::optional<Refusal> check(std::span<const std::uint8_t> data, const AttachmentFrame& frame) const;
+    Written create(const std::filesystem::path& folder, std::span<const std::uint8_t> data, const AttachmentFrame& frame);
+    std::string stamp() const;
+
+    Config config_;
+    mutable std::once_flag located_;
+    mutable std::optional<std::filesystem::path> directory_;
+    std::mutex lock_;  // naming and creation of a file; the whole of a prune
+};
+
+}  // namespace quib

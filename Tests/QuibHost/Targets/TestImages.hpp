@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "Platform/Bytes.hpp"
+
+namespace quib::testing {
+
+// A whole 1×1 PNG that any image reader decodes.
+inline Bytes onePixelPng() {
+    return {0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+            0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x90, 0x77, 0x53, 0xde, 0x00, 0x00, 0x00,
+            0x0c, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0xf8, 0xcf, 0xc0, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00, 0xc9,
+            0xfe, 0x92, 0xef, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+}
+
+inline void appendBigEndian(Bytes& out, std::uint32_t value, int bytes) {
+    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+// The signature and IHDR chunk of a PNG of this size, and nothing after: all a size reader needs.
+inline Bytes pngHeader(std::uint32_t width, std::uint32_t height) {
+    Bytes out{0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a};
+    appendBigEndian(out, 13, 4);
+    for (char c : {'I', 'H', 'D', 'R'}) out.push_back(static_cast<std::uint8_t>(c));
+    appendBigEndian(out, width, 4);
+    appendBigEndian(out, height, 4);
+    for (std::uint8_t b : {8, 2, 0, 0, 0}) out.push_back(b);
+    appendBigEndian(out, 0, 4);  // CRC, not checked
+    return out;
+}
+
+// SOI, a JFIF APP0 segment and a baseline frame header (SOF0) of this size.
+inline Bytes jpegHeader(std::uint16_t width, std::uint16_t height) {
+    Bytes out{0xff, 0xd8, 0xff, 0xe0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
+    for (std::uint8_t b : {0xff, 0xc0, 0x00, 0x11, 0x08}) out.push_back(b);
+    appendBigEndian(out, height, 2);
+    appendBigEndian(out, width, 2);
+    for (std::uint8_t b : {3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1}) out.push_back(b);
+    return out;
+}
+
+}  // namespace quib::testing
