@@ -406,5 +406,19 @@ TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
     EXPECT_EQ(quibctl(home, {"away", "maybe"}).status, 2);
 }
 
+TEST(Quibctl, RevealInboxMakesAndPrintsTheOwnerOnlyImageFolder) {
+    TempHome home;
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    const auto revealed = quibctl(home, {"reveal", "inbox"});
+    EXPECT_EQ(revealed.status, 0) << revealed.err;
+    const auto folder = home.dataHome() / "Quib" / "inbox";
+    EXPECT_EQ(revealed.out, folder.string() + "\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
 }  // namespace
 }  // namespace quib
