@@ -342,20 +342,6 @@ TEST(Quibctl, TargetsNameTheProfileEachResolvesTo) {
                                                "front  frontmost  front  profile app"}));
 }
 
-TEST(Quibctl, RevealLogPrintsThePathOfAnOwnerOnlyLog) {
-    TempHome home;
-    auto host = HostProcess::start(home);
-    ASSERT_TRUE(host);
-    const auto revealed = quibctl(home, {"reveal", "log"});
-    EXPECT_EQ(revealed.status, 0) << revealed.err;
-    const auto path = home.dataHome() / "Quib" / "deliveries.log";
-    EXPECT_EQ(revealed.out, path.string() + "\n");
-    struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISREG(info.st_mode));
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-}
-
 // The panel's away switch: on hands the connected local phone its key and opens the away port;
 // off closes the port and the away connections; a revoked phone's key opens nothing.
 TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
@@ -406,18 +392,21 @@ TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
     EXPECT_EQ(quibctl(home, {"away", "maybe"}).status, 2);
 }
 
-TEST(Quibctl, RevealInboxMakesAndPrintsTheOwnerOnlyImageFolder) {
+// Each is made owner-only when missing, and its path printed.
+TEST(Quibctl, RevealPrintsThePathsOfTheOwnerOnlyLogAndImageInbox) {
     TempHome home;
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
-    const auto revealed = quibctl(home, {"reveal", "inbox"});
-    EXPECT_EQ(revealed.status, 0) << revealed.err;
-    const auto folder = home.dataHome() / "Quib" / "inbox";
-    EXPECT_EQ(revealed.out, folder.string() + "\n");
-    struct stat info {};
-    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISDIR(info.st_mode));
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    for (const auto& [item, path, mode] : {std::tuple{"log", home.dataHome() / "Quib" / "deliveries.log", 0600u},
+                                           std::tuple{"inbox", home.dataHome() / "Quib" / "inbox", 0700u}}) {
+        const auto revealed = quibctl(home, {"reveal", item});
+        EXPECT_EQ(revealed.status, 0) << revealed.err;
+        EXPECT_EQ(revealed.out, path.string() + "\n");
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0) << item;
+        EXPECT_EQ(S_ISDIR(info.st_mode), std::string(item) == "inbox");
+        EXPECT_EQ(info.st_mode & 0777, mode) << item;
+    }
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace quib::testing {
@@ -29,5 +33,20 @@ struct ScratchFolder {
 
     std::filesystem::path path;
 };
+
+// The whole file as it is on disk; empty when it cannot be read.
+inline std::string fileContents(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// The permission bits of a file or folder.
+inline unsigned modeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
 
 }  // namespace quib::testing

@@ -30,19 +30,6 @@ using Kind = quib::AttachmentInbox::Refusal::Kind;
 
 constexpr std::int64_t mebibyte = 1048576;
 
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-unsigned modeOf(const fs::path& path) {
-    struct stat info {};
-    ::lstat(path.c_str(), &info);
-    return info.st_mode & 07777;
-}
-
 AttachmentFrame frameFor(const Bytes& data, Format format = Format::png, std::int64_t index = 0) {
     return {index, format, static_cast<std::int64_t>(data.size()), 1, 1};
 }
@@ -158,7 +145,7 @@ TEST_F(AttachmentInbox, StoresOwnerOnlyFilesNamedByLocalTimeIndexAndFormat) {
     EXPECT_EQ(first, folder / "quib-20270115-080000-1.png");
     EXPECT_EQ(second, folder / "quib-20270115-080000-1-2.png");
     EXPECT_EQ(third, folder / "quib-20270115-080000-8.jpg");
-    EXPECT_EQ(contents(first), textOf(png));
+    EXPECT_EQ(fileContents(first), textOf(png));
     EXPECT_EQ(modeOf(first), 0600u);
     EXPECT_EQ(modeOf(folder), 0700u);
 
@@ -176,7 +163,7 @@ TEST_F(AttachmentInbox, NeverOverwritesOrFollowsWhatHoldsTheName) {
     const fs::path outside = scratch.path / "outside.png";
     fs::create_symlink(outside, folder / "quib-20270115-080000-1-2.png");
     EXPECT_EQ(stored(png, frameFor(png)).filename(), "quib-20270115-080000-1-3.png");
-    EXPECT_EQ(contents(folder / "quib-20270115-080000-1.png"), "theirs");
+    EXPECT_EQ(fileContents(folder / "quib-20270115-080000-1.png"), "theirs");
     EXPECT_FALSE(fs::exists(outside));
 }
 
@@ -199,7 +186,7 @@ TEST_F(AttachmentInbox, WritersAtTheSameMomentNeverShareAFile) {
         EXPECT_EQ(paths[w].size(), 25u);
         for (const auto& path : paths[w]) {
             all.insert(path);
-            EXPECT_EQ(static_cast<int>(contents(path).back()), w);
+            EXPECT_EQ(static_cast<int>(fileContents(path).back()), w);
         }
     }
     EXPECT_EQ(all.size(), 100u);

@@ -15,19 +15,8 @@ namespace delivery_log_tests {
 using namespace quib;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-unsigned modeOf(const fs::path& path) {
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return info.st_mode & 07777;
-}
+using quib::testing::fileContents;
+using quib::testing::modeOf;
 
 DeliveryReceipt receipt(bool ok, std::string name, std::int64_t characters, bool submitted, std::string message) {
     return DeliveryReceipt{ok, "T-1", std::move(name), characters, submitted, std::move(message)};
@@ -45,11 +34,11 @@ TEST_F(DeliveryLog, TheFirstDeliveryMakesAnOwnerOnlyFileAndLaterOnesAppendWholeL
     EXPECT_EQ(log.fileURL(), file);
     log.record(receipt(true, "Editor", 12, true, "Delivered"));
     EXPECT_EQ(modeOf(file), 0600u);
-    EXPECT_EQ(contents(file), "2027-01-15T08:00:00Z\tdelivered\tEditor\t12 chars\tsubmitted=yes\n");
+    EXPECT_EQ(fileContents(file), "2027-01-15T08:00:00Z\tdelivered\tEditor\t12 chars\tsubmitted=yes\n");
 
     clock->setWallTime(clock->wallNow() + 61s);
     log.record(receipt(false, "Agent (work)", 0, false, "Nothing to send"));
-    EXPECT_EQ(contents(file),
+    EXPECT_EQ(fileContents(file),
               "2027-01-15T08:00:00Z\tdelivered\tEditor\t12 chars\tsubmitted=yes\n"
               "2027-01-15T08:01:01Z\trefused\tAgent (work)\t0 chars\tsubmitted=no\n");
 }
@@ -65,7 +54,7 @@ TEST_F(DeliveryLog, AnExistingLogIsAppendedToNeverTruncated) {
     std::ofstream(file) << "earlier line\n";
     ::chmod(file.c_str(), 0640);
     log.record(receipt(true, "Editor", 1, false, "Delivered"));
-    EXPECT_EQ(contents(file), "earlier line\n2027-01-15T08:00:00Z\tdelivered\tEditor\t1 chars\tsubmitted=no\n");
+    EXPECT_EQ(fileContents(file), "earlier line\n2027-01-15T08:00:00Z\tdelivered\tEditor\t1 chars\tsubmitted=no\n");
     EXPECT_EQ(modeOf(file), 0640u);  // only a log the host makes gets its mode
 }
 
@@ -83,13 +72,13 @@ TEST_F(DeliveryLog, ALogThatCannotBeOpenedIsLeftAloneAndRecordingStillReturns) {
 
 TEST_F(DeliveryLog, RevealingMakesAnEmptyOwnerOnlyLogOnlyWhenThereIsNone) {
     EXPECT_EQ(log.reveal(), file);
-    EXPECT_EQ(contents(file), "");
+    EXPECT_EQ(fileContents(file), "");
     EXPECT_EQ(modeOf(file), 0600u);
 
     log.record(receipt(true, "Editor", 2, true, "Delivered"));
-    const std::string before = contents(file);
+    const std::string before = fileContents(file);
     EXPECT_EQ(log.reveal(), file);
-    EXPECT_EQ(contents(file), before);
+    EXPECT_EQ(fileContents(file), before);
 }
 
 }  // namespace delivery_log_tests
