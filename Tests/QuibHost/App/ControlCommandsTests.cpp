@@ -87,7 +87,11 @@ protected:
         return reply;
     }
 
+    // The server republishes its own list after a change of the approved devices; that lands
+    // first, so the list set here is the one that stays.
     void connect(std::vector<Device> devices) {
+        (void)server->inspect();
+        main->runPending();
         server->connectedDevices().set(std::move(devices));
         main->runPending();
     }
