@@ -225,6 +225,9 @@ TEST_F(HostServerAway, StopAwayClosesAwayConnectionsAndReleasesWhatTheyHeld) {
 
 TEST_F(HostServerAway, RemoteAccessGoesOnlyToControlConnectionsOfApprovedDevices) {
     approve("D-A", "Approved");
+    QuibTarget uploadTarget;
+    uploadTarget.id = "T";
+    targets->setSnapshot({{uploadTarget}, {}});  // an upload hello names only targets that exist
     const auto port = startServer();
     auto approved = greeted(port, "D-A");
     auto waiting = greeted(port, "D-W");

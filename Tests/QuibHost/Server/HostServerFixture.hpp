@@ -85,7 +85,7 @@ protected:
         // Replies built on the main loop go back through the network queue holding the server
         // for a moment. Let them run first, so that the last owner lets go here and never on the
         // network queue's own thread, which cannot join itself.
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; server && round < 3; ++round) {
             main->runPending();
             (void)server->inspect();
         }
