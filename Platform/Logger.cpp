@@ -64,9 +64,33 @@ void CapturingLogSink::clear() {
     records_.clear();
 }
 
+std::string escapeControlCharacters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out.push_back(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+// The whole line is escaped: the host's own text pieces hold no control characters, so only
+// the values in it can change.
 void Logger::emit(LogLevel level, std::string text) const {
     auto target = sink();
-    if (target) target->write(LogRecord{subsystem_, category_, level, std::move(text)});
+    if (target) target->write(LogRecord{subsystem_, category_, level, escapeControlCharacters(text)});
 }
 
 std::shared_ptr<LogSink> Logger::setSink(std::shared_ptr<LogSink> sink) {

@@ -88,7 +88,7 @@ public:
         emit(level, out.str());
     }
 
-    // Writes already composed public text.
+    // Writes already composed public text, its control characters escaped.
     void emit(LogLevel level, std::string text) const;
 
     const std::string& subsystem() const { return subsystem_; }
@@ -102,6 +102,11 @@ private:
     std::string subsystem_;
     std::string category_;
 };
+
+// `text` with every control character (C0 and DEL) written as an escape: \n, \r and \t by
+// name, the rest as \u00XX. A value holding a line feed then cannot pass for a log line of
+// its own, nor move a terminal's cursor.
+std::string escapeControlCharacters(std::string_view text);
 
 inline constexpr const char* kLogSubsystem = "com.brenmoor.quib";
 

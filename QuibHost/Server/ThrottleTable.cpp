@@ -23,12 +23,28 @@ std::optional<std::int64_t> ThrottleTable::secondsLockedOut(const std::string& s
 
 ThrottleTable::Failure ThrottleTable::noteFailure(const std::string& source, MonoTime now) {
     prune(now);
+    if (!records_.contains(source)) makeRoom(now);
     Throttle& record = records_[source];
     record.failures += 1;
     record.lastFailure = now;
     Failure failure{record.failures, lockSeconds(record.failures)};
     if (failure.lockSeconds) record.blockedUntil = now + std::chrono::seconds(*failure.lockSeconds);
     return failure;
+}
+
+void ThrottleTable::makeRoom(MonoTime now) {
+    if (records_.size() < maxSources) return;
+    auto isLocked = [now](const Throttle& t) { return t.blockedUntil && *t.blockedUntil > now; };
+    auto oldest = records_.end();
+    for (auto it = records_.begin(); it != records_.end(); ++it) {
+        if (oldest == records_.end()) {
+            oldest = it;
+            continue;
+        }
+        const bool locked = isLocked(it->second), oldestLocked = isLocked(oldest->second);
+        if (locked != oldestLocked ? !locked : it->second.lastFailure < oldest->second.lastFailure) oldest = it;
+    }
+    records_.erase(oldest);
 }
 
 std::optional<Throttle> ThrottleTable::record(const std::string& source) const {

@@ -13,12 +13,15 @@ namespace quib {
 
 // Counts failed handshakes per source and locks out a source whose handshakes keep failing:
 // from the third failure on, for 2^(failures-2) seconds, at most 300 s. Records whose last
-// failure is an hour old are forgotten at the next failure of any source. Not thread-safe:
+// failure is an hour old are forgotten at the next failure of any source. At most maxSources
+// records are kept: a new source then takes the place of the record whose last failure is the
+// oldest, preferring one that is not locked out. Not thread-safe:
 // the server touches it on its network queue only.
 class ThrottleTable {
 public:
     static constexpr std::chrono::seconds pruneAge{3600};
     static constexpr std::int64_t longestLockSeconds = 300;
+    static constexpr std::size_t maxSources = 4096;
 
     // What one more failure did to its source.
     struct Failure {
@@ -46,6 +49,7 @@ public:
 
 private:
     void prune(MonoTime now);
+    void makeRoom(MonoTime now);
 
     std::map<std::string, Throttle> records_;
 };

@@ -59,3 +59,20 @@ TEST(ThrottleTable, ForgettingASourceRestartsItsCount) {
     table.clear();
     EXPECT_EQ(table.size(), 0u);
 }
+
+TEST(ThrottleTable, KeepsAtMostMaxSourcesDroppingTheOldestThatIsNotLockedOut) {
+    ThrottleTable table;
+    // The oldest source is locked out for five minutes; every other one failed once, later.
+    for (int i = 0; i < 11; ++i) table.noteFailure("locked", start);
+    for (std::size_t i = 1; i < ThrottleTable::maxSources; ++i)
+        table.noteFailure("s" + std::to_string(i), start + std::chrono::milliseconds(i));
+    ASSERT_EQ(table.size(), ThrottleTable::maxSources);
+    const MonoTime now = start + std::chrono::seconds(5);
+    table.noteFailure("newcomer", now);
+    EXPECT_EQ(table.size(), ThrottleTable::maxSources);
+    EXPECT_FALSE(table.record("s1"));
+    EXPECT_TRUE(table.record("locked"));
+    EXPECT_TRUE(table.record("newcomer"));
+    table.noteFailure("s2", now);  // a source already known takes no one's place
+    EXPECT_TRUE(table.record("s3"));
+}
