@@ -34,12 +34,28 @@ Result<void> makeFolders(const fs::path& folder, unsigned mode) {
     return {};
 }
 
+// Temporary files of a write are "." + the file's name + "." + six random characters.
+std::string temporaryPrefix(const fs::path& path) { return "." + path.filename().string() + "."; }
+
 }  // namespace
+
+void removeLeftoverTemporaries(const fs::path& path) {
+    const fs::path folder = path.parent_path();
+    const std::string prefix = temporaryPrefix(path);
+    std::error_code ec;
+    for (fs::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix) && it->is_regular_file(ec)) {
+            std::error_code ignored;
+            fs::remove(it->path(), ignored);
+        }
+    }
+}
 
 Result<void> writeFileAtomically(const fs::path& path, std::string_view contents, unsigned mode, unsigned folderMode) {
     const fs::path folder = path.parent_path();
     if (auto made = makeFolders(folder, folderMode); !made) return made;
-    std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string temp = (folder / (temporaryPrefix(path) + "XXXXXX")).string();
     FileDescriptor fd(::mkstemp(temp.data()));
     if (fd.get() < 0) return errnoError("Cannot create a temporary file in", folder);
     const bool written = ::fchmod(fd.get(), mode) == 0 && fd.writeAll(contents) && ::fsync(fd.get()) == 0;

@@ -14,6 +14,10 @@ namespace quib {
 Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
                                  unsigned mode = 0600, unsigned folderMode = 0700);
 
+// Removes the temporary files that writes of `path` left beside it when the process died
+// before renaming them into place.
+void removeLeftoverTemporaries(const std::filesystem::path& path);
+
 // The whole file, or nothing when it does not exist; an error when it exists but cannot be read.
 Result<std::optional<std::string>> readWholeFile(const std::filesystem::path& path);
 

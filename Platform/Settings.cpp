@@ -9,19 +9,21 @@ namespace quib {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-std::shared_ptr<Settings> Settings::inMemory() { return std::make_shared<Settings>(Passkey{}, std::filesystem::path{}); }
+std::shared_ptr<Settings> Settings::inMemory() { return std::make_shared<Settings>(Passkey{}, fs::path{}, nullptr); }
 
-std::shared_ptr<Settings> Settings::atPath(fs::path path) {
-    auto settings = std::make_shared<Settings>(Passkey{}, std::move(path));
+std::shared_ptr<Settings> Settings::atPath(fs::path path, Writer writer) {
+    if (!writer) writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
+    auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
     settings->load();
     return settings;
 }
 
 fs::path Settings::defaultPath() { return xdgConfigHome() / "Quib" / "defaults.json"; }
 
-Settings::Settings(Passkey, fs::path path) : path_(std::move(path)) {}
+Settings::Settings(Passkey, fs::path path, Writer writer) : path_(std::move(path)), writer_(std::move(writer)) {}
 
 void Settings::load() {
+    removeLeftoverTemporaries(path_);
     auto contents = readWholeFile(path_);
     if (contents && !contents->has_value()) return;
     if (contents) {
@@ -44,10 +46,21 @@ void Settings::load() {
                     pub(aside.error().message), "); changes will not be saved");
 }
 
-void Settings::save() const {
-    if (path_.empty() || !saving_) return;
-    std::string text = values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-    if (auto written = writeFileAtomically(path_, text); !written) quibLog().error("Settings: ", pub(written.error().message));
+std::optional<Settings::Snapshot> Settings::snapshot() {
+    if (path_.empty() || !saving_) return std::nullopt;
+    return Snapshot{values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n", ++changes_};
+}
+
+// A snapshot older than what the file already holds is not written: a later change won the race.
+void Settings::write(const std::optional<Snapshot>& snapshot) {
+    if (!snapshot) return;
+    std::lock_guard lock(writeMutex_);
+    if (snapshot->generation <= written_) return;
+    if (auto written = writer_(path_, snapshot->text); !written) {
+        quibLog().error("Settings: ", pub(written.error().message));
+        return;
+    }
+    written_ = snapshot->generation;
 }
 
 std::optional<nlohmann::json> Settings::raw(std::string_view key) const {
@@ -95,32 +108,54 @@ bool Settings::contains(std::string_view key) const {
     return values_.contains(key);
 }
 
-void Settings::set(std::string_view key, SettingValue value) {
-    Json json = std::visit(
+Json Settings::encode(const SettingValue& value) {
+    return std::visit(
         [](const auto& v) -> Json {
             using V = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<V, Bytes>) return Json{{"data", base64Encode(v)}};
             else return Json(v);
         },
         value);
-    std::lock_guard lock(mutex_);
-    values_[std::string(key)] = std::move(json);
-    save();
+}
+
+void Settings::set(std::string_view key, SettingValue value) {
+    std::vector<std::pair<std::string, SettingValue>> one;
+    one.emplace_back(std::string(key), std::move(value));
+    setMany(std::move(one));
+}
+
+void Settings::setMany(std::vector<std::pair<std::string, SettingValue>> values) {
+    std::optional<Snapshot> changed;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [key, value] : values) values_[key] = encode(value);
+        changed = snapshot();
+    }
+    write(changed);
 }
 
 void Settings::remove(std::string_view key) {
-    std::lock_guard lock(mutex_);
-    if (values_.erase(std::string(key)) > 0) save();
+    std::optional<Snapshot> changed;
+    {
+        std::lock_guard lock(mutex_);
+        if (values_.erase(std::string(key)) == 0) return;
+        changed = snapshot();
+    }
+    write(changed);
 }
 
 bool Settings::moveValue(std::string_view from, std::string_view to) {
-    std::lock_guard lock(mutex_);
-    auto source = values_.find(from);
-    if (source == values_.end() || values_.contains(to)) return false;
-    Json value = std::move(*source);
-    values_.erase(source);
-    values_[std::string(to)] = std::move(value);
-    save();
+    std::optional<Snapshot> changed;
+    {
+        std::lock_guard lock(mutex_);
+        auto source = values_.find(from);
+        if (source == values_.end() || values_.contains(to)) return false;
+        Json value = std::move(*source);
+        values_.erase(source);
+        values_[std::string(to)] = std::move(value);
+        changed = snapshot();
+    }
+    write(changed);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Platform/Bytes.hpp"
+#include "Platform/Result.hpp"
 
 namespace quib {
 
@@ -23,7 +25,10 @@ using SettingValue = std::variant<Bytes, std::string, bool, std::int64_t, double
 //
 // On disk it is one flat JSON object that a person can read and edit: strings, numbers and
 // booleans as themselves, byte values as {"data": "<standard Base64>"}. Every change rewrites the
-// file atomically; a file that cannot be read is set aside, never overwritten.
+// file atomically; a file that cannot be read is set aside, never overwritten. The file is
+// written outside the lock that readers take, so no reader waits for a disk; when writes race,
+// the last change made is the one the file keeps. Temporary files that an interrupted write
+// left beside the file are removed when it is opened.
 class Settings {
     // Only the class's own factories can make this key, so construction goes through them.
     struct Passkey {
@@ -31,11 +36,14 @@ class Settings {
     };
 
 public:
-    Settings(Passkey, std::filesystem::path path);
+    // Writes the whole file; writeFileAtomically unless a test gives another.
+    using Writer = std::function<Result<void>(const std::filesystem::path& path, std::string_view contents)>;
+
+    Settings(Passkey, std::filesystem::path path, Writer writer);
     // A store that lives in memory only (tests).
     static std::shared_ptr<Settings> inMemory();
     // A store kept in the file at `path`.
-    static std::shared_ptr<Settings> atPath(std::filesystem::path path);
+    static std::shared_ptr<Settings> atPath(std::filesystem::path path, Writer writer = nullptr);
     // $XDG_CONFIG_HOME/Quib/defaults.json
     static std::filesystem::path defaultPath();
 
@@ -54,6 +62,8 @@ public:
     void setInteger(std::string_view key, std::int64_t value) { set(key, SettingValue(value)); }
     void setReal(std::string_view key, double value) { set(key, SettingValue(value)); }
     void setBytes(std::string_view key, Bytes value) { set(key, SettingValue(std::move(value))); }
+    // Several values changed as one: the file is written once, holding all of them or none.
+    void setMany(std::vector<std::pair<std::string, SettingValue>> values);
     void remove(std::string_view key);
     // Moves the value under `from`, whatever its type, to `to` (used to keep an unreadable value
     // aside before it would be overwritten). False, changing nothing, when `from` holds no value
@@ -68,14 +78,26 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
+    // The file's text as of one change, numbered in the order of the changes.
+    struct Snapshot {
+        std::string text;
+        std::uint64_t generation = 0;
+    };
+
     void load();
-    void save() const;  // with mutex_ held
+    std::optional<Snapshot> snapshot();  // with mutex_ held
+    void write(const std::optional<Snapshot>& snapshot);  // without it
+    static nlohmann::ordered_json encode(const SettingValue& value);
     std::optional<nlohmann::json> raw(std::string_view key) const;
 
     std::filesystem::path path_;
+    Writer writer_;
     bool saving_ = true;  // false when an unreadable file could not be moved out of the way
     mutable std::mutex mutex_;
     nlohmann::ordered_json values_ = nlohmann::ordered_json::object();
+    std::uint64_t changes_ = 0;  // under mutex_
+    std::mutex writeMutex_;      // one write at a time, never held with mutex_
+    std::uint64_t written_ = 0;  // under writeMutex_: the newest change the file holds
 };
 
 }  // namespace quib

@@ -35,6 +35,11 @@ std::shared_ptr<DeviceRegistry> DeviceRegistry::create(std::shared_ptr<Executor>
                                                        std::shared_ptr<Clock> clock) {
     DeviceList approved = load(*settings, approvedKey);
     DeviceList revoked = load(*settings, revokedKey);
+    // A device stored in both lists (as lists saved by two separate writes could be, once cut
+    // off between them) counts as revoked: trust is never granted by a damaged record.
+    const std::set<std::string> revokedIDs = identifiers(revoked);
+    const auto both = std::erase_if(approved, [&](const Device& device) { return revokedIDs.contains(device.id); });
+    if (both > 0) quibLog().error("Stored device lists held ", static_cast<std::uint64_t>(both), " device(s) in both; they count as revoked");
     return std::make_shared<DeviceRegistry>(Passkey{}, std::move(main), std::move(settings), std::move(clock),
                                             std::move(approved), std::move(revoked));
 }
@@ -136,15 +141,17 @@ void DeviceRegistry::touch(const std::string& deviceID, const std::string& name)
     if (restamp(approved_) || restamp(revoked_)) persist();
 }
 
-// Stores both lists; a list that cannot be encoded leaves its key as it was.
+// Stores both lists in one write, so an end of the process between them can never leave a
+// device in both lists or in neither; a list that cannot be encoded leaves its key as it was.
 void DeviceRegistry::persist() {
     const std::pair<std::string_view, DeviceList> lists[] = {{approvedKey, approved_.value()},
                                                              {revokedKey, revoked_.value()}};
+    std::vector<std::pair<std::string, SettingValue>> values;
     for (const auto& [key, list] : lists) {
         auto line = QuibCoder::line(list);
-        if (!line) continue;
-        settings_->setBytes(key, Bytes(line->begin(), line->end()));
+        if (line) values.emplace_back(std::string(key), SettingValue(Bytes(line->begin(), line->end())));
     }
+    settings_->setMany(std::move(values));
 }
 
 DeviceRegistry::DeviceList DeviceRegistry::load(Settings& settings, std::string_view key) {

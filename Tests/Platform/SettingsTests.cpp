@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
+#include <future>
 #include <thread>
 
 #include "Platform/AtomicFile.hpp"
@@ -153,5 +155,54 @@ TEST(Settings, MoveValueKeepsAnyValueExactlyAndNeverOverwrites) {
     auto reopened = Settings::atPath(folder / "defaults.json");
     EXPECT_EQ(reopened->bytes("quib.list.aside-2"), (Bytes{'[', '1'}));
     EXPECT_EQ(reopened->string("quib.list.aside"), "older");
+    fs::remove_all(folder);
+}
+
+// A reader never waits for the disk: while a write is held up, values read at once.
+TEST(Settings, ReadersDoNotWaitForAWriteAndTheLastChangeWins) {
+    const fs::path folder = freshFolder("slow-writer");
+    std::promise<void> entered, release;
+    auto releaseFuture = release.get_future().share();
+    std::atomic<int> writes{0};
+    auto settings = Settings::atPath(folder / "defaults.json", [&](const fs::path& path, std::string_view contents) {
+        if (writes++ == 0) {
+            entered.set_value();
+            releaseFuture.wait();
+        }
+        return writeFileAtomically(path, contents);
+    });
+    std::thread writer([&] { settings->setString("quib.serviceName", "First"); });
+    entered.get_future().wait();
+    // The first write is stuck on the disk; reading and changing go on meanwhile.
+    EXPECT_EQ(settings->string("quib.serviceName"), "First");
+    EXPECT_EQ(settings->integer("quib.port"), std::nullopt);
+    std::thread second([&] { settings->setString("quib.serviceName", "Second"); });
+    EXPECT_TRUE(settings->contains("quib.serviceName"));
+    release.set_value();
+    writer.join();
+    second.join();
+    EXPECT_EQ(Settings::atPath(folder / "defaults.json")->string("quib.serviceName"), "Second");
+    fs::remove_all(folder);
+}
+
+TEST(Settings, SeveralValuesAreWrittenOnceAndLeftoverTemporariesAreRemoved) {
+    const fs::path folder = freshFolder("many");
+    fs::create_directories(folder);
+    const fs::path leftover = folder / ".defaults.json.Ab3dE9";
+    std::ofstream(leftover) << "{ half";
+    const fs::path unrelated = folder / ".other.json.Ab3dE9";
+    std::ofstream(unrelated) << "{}";
+    int writes = 0;
+    auto settings = Settings::atPath(folder / "defaults.json", [&](const fs::path& path, std::string_view contents) {
+        ++writes;
+        return writeFileAtomically(path, contents);
+    });
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(unrelated));
+    settings->setMany({{"quib.a", SettingValue(std::string("x"))}, {"quib.b", SettingValue(true)}});
+    EXPECT_EQ(writes, 1);
+    auto reopened = Settings::atPath(folder / "defaults.json");
+    EXPECT_EQ(reopened->string("quib.a"), "x");
+    EXPECT_EQ(reopened->boolean("quib.b"), true);
     fs::remove_all(folder);
 }

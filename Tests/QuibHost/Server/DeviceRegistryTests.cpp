@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 
+#include <unistd.h>
+
+#include "Platform/AtomicFile.hpp"
 #include "Platform/Logger.hpp"
 #include "Platform/MainLoop.hpp"
 #include "Shared/QuibCoder.hpp"
@@ -207,6 +211,40 @@ TEST_F(DeviceRegistry, DamagedStoredListIsKeptAsideNotLost) {
     EXPECT_TRUE(open()->approved().value().empty());
     EXPECT_EQ(settings->bytes("quib.devices.approved.v1.unreadable-3"), deep);
     Logger::setSink(previousSink);
+}
+
+}  // namespace device_registry_tests
+
+namespace device_registry_tests {
+
+// Both lists go to the file in one write, so no end of the process can store half a change.
+TEST_F(DeviceRegistry, EachChangeIsStoredInOneWriteAndADeviceInBothListsCountsAsRevoked) {
+    const auto folder = std::filesystem::temp_directory_path() / ("quib-registry-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::vector<std::string> writes;
+    settings = Settings::atPath(folder / "defaults.json", [&](const std::filesystem::path& path, std::string_view text) {
+        writes.emplace_back(text);
+        return writeFileAtomically(path, text);
+    });
+    auto registry = open();
+    registry->approve("A", "Ann");
+    main->runPending();
+    writes.clear();
+    registry->revoke("A");
+    main->runPending();
+    ASSERT_EQ(writes.size(), 1u);
+    auto stored = Settings::atPath(folder / "defaults.json");
+    EXPECT_EQ(textOf(*stored->bytes(Registry::approvedKey)), "[]\n");
+    EXPECT_NE(textOf(*stored->bytes(Registry::revokedKey)).find("\"A\""), std::string::npos);
+
+    // Lists stored by separate writes could hold a device in both: it is not trusted.
+    stored->setBytes(Registry::approvedKey, *stored->bytes(Registry::revokedKey));
+    settings = stored;
+    auto reopened = open();
+    EXPECT_FALSE(reopened->isApproved("A"));
+    EXPECT_TRUE(reopened->isRevoked("A"));
+    EXPECT_TRUE(reopened->approved().value().empty());
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace device_registry_tests
