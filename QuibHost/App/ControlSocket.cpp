@@ -12,6 +12,7 @@
 #include <deque>
 #include <istream>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include <asio/io_context.hpp>
@@ -35,11 +36,13 @@ class Session;
 // What the socket's thread serves: the acceptor and the sessions it started.
 class Core : public std::enable_shared_from_this<Core> {
 public:
-    explicit Core(ControlSocket::Handler handler) : handler_(std::move(handler)) {}
+    Core(ControlSocket::Handler handler, std::shared_ptr<Clock> clock)
+        : handler_(std::move(handler)), clock_(std::move(clock)) {}
 
     asio::io_context& io() { return io_; }
     Local::acceptor& acceptor() { return acceptor_; }
     const ControlSocket::Handler& handler() const { return handler_; }
+    Clock& clock() { return *clock_; }
 
     // Queues work on the socket's thread unless the socket is shutting down.
     void post(std::function<void()> work) {
@@ -52,10 +55,13 @@ public:
 
 private:
     void adopt(Local::socket socket);
+    void backOff(const std::error_code& error);
 
     asio::io_context io_;
     Local::acceptor acceptor_{io_};
     ControlSocket::Handler handler_;
+    std::shared_ptr<Clock> clock_;
+    std::optional<Duration> backOff_;  // socket's thread only: set while descriptors run short
     std::mutex mutex_;
     bool stopped_ = false;
     std::vector<std::weak_ptr<Session>> sessions_;  // socket's thread only
@@ -69,6 +75,8 @@ public:
 
     void start();
     void close();
+    // Refuses the client with an error line: too many are being served.
+    void turnAway();
 
     void send(const Json& line) override;
     void finish() override;
@@ -77,6 +85,7 @@ public:
 
 private:
     bool peerIsOurUser();
+    void armRequestDeadline();
     void requestRead(const std::error_code& error, std::size_t length);
     void watchForHangUp();
     void enqueue(std::string line);
@@ -89,6 +98,7 @@ private:
     std::deque<std::string> outgoing_;
     bool writing_ = false;
     bool finishing_ = false;
+    bool requested_ = false;  // the request line has been read
     std::atomic<bool> closed_{false};
     std::mutex handlerMutex_;
     std::function<void()> closedHandler_;
@@ -98,19 +108,37 @@ private:
 void Core::accept() {
     acceptor_.async_accept([self = shared_from_this()](const std::error_code& error, Local::socket socket) {
         if (error == asio::error::operation_aborted) return;
-        if (error) {
-            // A failure that would only repeat (no descriptors left, say) would spin here.
-            quibLog().error("The control socket stopped taking connections: ", pub(error.message()));
-            return;
+        if (error) return self->backOff(error);
+        if (self->backOff_) {
+            quibLog().info("The control socket takes connections again");
+            self->backOff_.reset();
         }
         self->adopt(std::move(socket));
         self->accept();
     });
 }
 
+// Whatever failed (no descriptors left, say) would only fail again at once: wait, then go on.
+void Core::backOff(const std::error_code& error) {
+    using namespace std::chrono_literals;
+    if (!backOff_) {
+        backOff_ = 100ms;
+        quibLog().error("The control socket cannot take connections (", pub(error.message()), "); trying again shortly");
+    } else {
+        backOff_ = std::min<Duration>(*backOff_ * 2, 1s);
+    }
+    clock_->scheduleAfter(*backOff_, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->post([self] { self->accept(); });
+    });
+}
+
 void Core::adopt(Local::socket socket) {
     auto session = std::make_shared<Session>(shared_from_this(), std::move(socket));
     std::erase_if(sessions_, [](const auto& weak) { return weak.expired(); });
+    if (sessions_.size() >= ControlSocket::maxConnections) {
+        session->turnAway();
+        return;
+    }
     sessions_.push_back(session);
     session->start();
 }
@@ -136,11 +164,28 @@ bool Session::peerIsOurUser() {
     return credentials.uid == ::geteuid();
 }
 
+void Session::turnAway() {
+    if (!peerIsOurUser()) return close();
+    fail("The host is serving too many control connections; try again.");
+}
+
+// A client that connects and says nothing is closed, so idle clients cannot use up the slots.
+void Session::armRequestDeadline() {
+    core_->clock().scheduleAfter(ControlSocket::requestDeadline, [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->core_->post([self] {
+            if (!self->requested_) self->close();
+        });
+    });
+}
+
 void Session::start() {
     if (!peerIsOurUser()) {
         close();
         return;
     }
+    armRequestDeadline();
     asio::async_read_until(socket_, input_, '\n',
                            [self = shared_from_this()](const std::error_code& error, std::size_t length) {
                                self->requestRead(error, length);
@@ -149,6 +194,7 @@ void Session::start() {
 
 void Session::requestRead(const std::error_code& error, std::size_t length) {
     if (closed_.load()) return;
+    requested_ = true;
     if (error == asio::error::not_found) return fail("The request is longer than the host accepts.");
     if (error) return close();
     std::string line(length, '\0');
@@ -285,11 +331,12 @@ Result<fs::path> ControlSocket::defaultPath() {
     return folder / "quib-host.sock";
 }
 
-Result<std::unique_ptr<ControlSocket>> ControlSocket::open(const fs::path& path, Handler handler) {
+Result<std::unique_ptr<ControlSocket>> ControlSocket::open(const fs::path& path, Handler handler,
+                                                          std::shared_ptr<Clock> clock) {
     if (path.string().size() >= sizeof(sockaddr_un{}.sun_path))
         return fail("The control socket's path is too long: " + path.string());
     if (auto cleared = clearStaleSocket(path); !cleared) return cleared.error();
-    auto core = std::make_shared<controlsocket::Core>(std::move(handler));
+    auto core = std::make_shared<controlsocket::Core>(std::move(handler), std::move(clock));
     if (auto listening = listenAt(core->acceptor(), path); !listening) return listening.error();
     core->accept();
     return std::make_unique<ControlSocket>(Passkey{}, path, std::move(core));

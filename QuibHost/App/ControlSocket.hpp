@@ -1,11 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "Platform/Clock.hpp"
 #include "Platform/Result.hpp"
 #include "Shared/Json.hpp"
 
@@ -20,6 +22,11 @@ namespace controlsocket { class Core; }
 //
 // Connections are served on the socket's own thread. The handler is called there and must only
 // hand the request on (to the main loop); it answers through the Reply, from any thread.
+//
+// At most maxConnections are served at once (more are told so and closed); a client that has
+// not written its request line within requestDeadline is closed; when the process runs out of
+// descriptors, accepting pauses (100 ms, doubling to 1 s) and goes on. Times come from the
+// clock given to open().
 class ControlSocket {
     // Only the class's own factories can make this key, so construction goes through them.
     struct Passkey {
@@ -51,6 +58,8 @@ public:
 
     // The longest request line taken; a longer one is refused.
     static constexpr std::size_t maxRequestBytes = 64 * 1024;
+    static constexpr std::size_t maxConnections = 16;
+    static constexpr std::chrono::seconds requestDeadline{5};
 
     // Where the host listens: "quib-host.sock" in $XDG_RUNTIME_DIR, or, when that is unset, in a
     // 0700 folder of the user's own under /tmp ("quib-<uid>"), made when missing. Fails when that
@@ -59,7 +68,8 @@ public:
 
     // Listens at `path`. A socket file left behind by a host that is gone is replaced; one that
     // a running host answers on is not ("already running").
-    static Result<std::unique_ptr<ControlSocket>> open(const std::filesystem::path& path, Handler handler);
+    static Result<std::unique_ptr<ControlSocket>> open(const std::filesystem::path& path, Handler handler,
+                                                       std::shared_ptr<Clock> clock = SystemClock::shared());
 
     // Stops serving, closes every connection and removes the socket file.
     ~ControlSocket();

@@ -1,10 +1,12 @@
 // quibctl: drives a running Quib host through its local control socket, standing in for the
 // menu-bar panel where there is none.
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -13,12 +15,17 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/Logger.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "Shared/Json.hpp"
 
 namespace {
 
 using quib::Json;
+using Clock = std::chrono::steady_clock;
+
+// How long a command other than watch waits for the host's whole answer.
+constexpr std::chrono::seconds answerTimeout{5};
 
 constexpr const char* usage =
     "usage: quibctl COMMAND\n"
@@ -87,13 +94,18 @@ public:
         }
         return true;
     }
-    // The next line without its line feed; none at the end of the stream.
-    std::optional<std::string> readLine() {
+    // The next line without its line feed; none at the end of the stream, or once `deadline`
+    // has passed (then `timedOut` is set).
+    std::optional<std::string> readLine(std::optional<Clock::time_point> deadline, bool& timedOut) {
         for (;;) {
             if (const auto end = buffer_.find('\n'); end != std::string::npos) {
                 std::string line = buffer_.substr(0, end);
                 buffer_.erase(0, end + 1);
                 return line;
+            }
+            if (deadline && !waitReadable(*deadline)) {
+                timedOut = true;
+                return std::nullopt;
             }
             char chunk[4096];
             const ssize_t n = ::read(fd_, chunk, sizeof chunk);
@@ -105,13 +117,27 @@ public:
 
 private:
     explicit Connection(int fd) : fd_(fd) {}
+
+    bool waitReadable(Clock::time_point deadline) {
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return false;
+            pollfd wanted{fd_, POLLIN, 0};
+            const int ready = ::poll(&wanted, 1, static_cast<int>(left));
+            if (ready < 0 && errno == EINTR) continue;
+            return ready != 0;
+        }
+    }
+
     int fd_;
     std::string buffer_;
 };
 
+// A text field for printing: control characters in names and messages are shown as escapes,
+// so no value can rewrite the terminal or pass for another line.
 std::string text(const Json& object, const char* key, const std::string& fallback = "") {
     const auto found = object.find(key);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : fallback;
+    return quib::escapeControlCharacters(found != object.end() && found->is_string() ? found->get<std::string>() : fallback);
 }
 
 bool flag(const Json& object, const char* key) {
@@ -188,13 +214,20 @@ int converse(Connection& connection, const Json& request) {
         return 1;
     }
     const std::string command = request["command"].get<std::string>();
+    std::optional<Clock::time_point> deadline;
+    if (command != "watch") deadline = Clock::now() + answerTimeout;
     int status = 0;
     bool answered = false;
-    while (auto line = connection.readLine()) {
+    bool timedOut = false;
+    while (auto line = connection.readLine(deadline, timedOut)) {
         const Json reply = Json::parse(*line, nullptr, false);
         if (reply.is_discarded() || !reply.is_object()) continue;
         answered = true;
         if (!printReply(reply, command)) status = 1;
+    }
+    if (timedOut) {
+        std::cerr << "quibctl: the host did not answer within " << answerTimeout.count() << " seconds\n";
+        return 1;
     }
     if (!answered) {
         std::cerr << "quibctl: the host closed the connection without an answer\n";

@@ -92,6 +92,34 @@ TEST(ControlSocket, AnswersOneRequestWithItsLinesThenCloses) {
     EXPECT_EQ(lines[1], (Json{{"ok", true}}));
 }
 
+// Idle clients cannot use up the socket: one that says nothing is closed after the deadline,
+// and beyond the cap a client is told so at once.
+TEST(ControlSocket, ClosesSilentClientsAndTurnsAwayClientsBeyondTheCap) {
+    ScratchFolder scratch{"quib-control"};
+    auto clock = std::make_shared<FakeClock>();
+    auto socket = ControlSocket::open(scratch.path / "host.sock", echoHandler(), clock);
+    ASSERT_TRUE(socket) << socket.error().message;
+    std::vector<std::unique_ptr<Client>> idle;
+    for (std::size_t i = 0; i < ControlSocket::maxConnections; ++i) {
+        idle.push_back(std::make_unique<Client>((*socket)->path()));
+        ASSERT_TRUE(idle.back()->connected());
+    }
+    for (int i = 0; i < 500 && clock->pendingTimers() < ControlSocket::maxConnections; ++i) std::this_thread::sleep_for(2ms);
+    Client turnedAway((*socket)->path());
+    const auto refusal = turnedAway.readLine();
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(Json::parse(*refusal), (Json{{"error", "The host is serving too many control connections; try again."}}));
+
+    clock->advance(ControlSocket::requestDeadline - 1ms);
+    Client answered((*socket)->path());  // still refused: the idle ones hold every slot
+    EXPECT_TRUE(answered.readLine().has_value());
+    clock->advance(1ms);
+    for (auto& client : idle) EXPECT_FALSE(client->readLine().has_value());
+    Client later((*socket)->path());
+    later.write(R"({"command":"status"})" "\n");
+    EXPECT_EQ(later.readAll().size(), 2u);
+}
+
 TEST(ControlSocket, RefusesARequestThatIsNoJsonObjectOrTooLong) {
     ScratchFolder scratch{"quib-control"};
     std::atomic<int> handled{0};
