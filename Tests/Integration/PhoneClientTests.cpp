@@ -23,8 +23,12 @@ using namespace std::chrono_literals;
 
 constexpr const char* code = "KX7P2M";
 
+// The host message a line is echoed as.
+std::string toast(const std::string& text) { return Json{{"toast", {{"_0", text}}}}.dump(); }
+
 // Accepts one connection at a time on 127.0.0.1 and answers each line: "close" closes the
-// connection, "burst" sends three lines in one write, anything else comes back as it was.
+// connection, "burst" sends three lines in one write, "garbage" a line that is no host message,
+// anything else comes back as the text of a toast.
 class LineServer {
 public:
     LineServer() : acceptor_(io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)) {
@@ -63,14 +67,17 @@ private:
             std::string line(asio::buffers_begin(buffer->data()), asio::buffers_begin(buffer->data()) + n);
             buffer->consume(n);
             if (line == "close\n") {
-                auto reply = std::make_shared<std::string>("bye\n");
+                auto reply = std::make_shared<std::string>(toast("bye") + "\n");
                 asio::async_write(*stream, asio::buffer(*reply), [stream, reply](std::error_code, std::size_t) {
                     std::error_code ignored;
                     stream->lowest_layer().close(ignored);
                 });
                 return;
             }
-            auto reply = std::make_shared<std::string>(line == "burst\n" ? "{\"a\":{}}\n{\"pong\":{\"nonce\":5}}\n{\"b\":{}}\n" : line);
+            line.pop_back();
+            auto reply = std::make_shared<std::string>(toast(line) + "\n");
+            if (line == "burst") *reply = toast("a") + "\n{\"pong\":{\"nonce\":5,\"hostTime\":1}}\n" + toast("b") + "\n";
+            if (line == "garbage") *reply = "{\"a\":{}}\n";
             asio::async_write(*stream, asio::buffer(*reply), [this, stream, buffer, reply](std::error_code error, std::size_t) {
                 if (!error) readLine(stream, buffer);
             });
@@ -100,12 +107,23 @@ TEST(PhoneClient, SendsLinesAndReadsTheRepliesInOrder) {
     ASSERT_TRUE((*phone)->sendHello("DEVICE-1", "Test Phone"));
     auto hello = (*phone)->receiveLine(5s);
     ASSERT_TRUE(hello) << hello.error().message;
-    EXPECT_EQ(*hello, R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Test Phone","deviceID":"DEVICE-1"}}})");
+    EXPECT_EQ(*hello, toast(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Test Phone","deviceID":"DEVICE-1"}}})"));
 
     ASSERT_TRUE((*phone)->send(ClientMessage{ClientMessage::Ping{42}}));
     ASSERT_TRUE((*phone)->sendLine("{\"raw\":{}}\n"));  // its own line feed is not doubled
-    EXPECT_EQ((*phone)->receiveLine(5s).valueOr("none"), R"({"ping":{"nonce":42}})");
-    EXPECT_EQ((*phone)->receiveLine(5s).valueOr("none"), R"({"raw":{}})");
+    EXPECT_EQ((*phone)->receiveLine(5s).valueOr("none"), toast(R"({"ping":{"nonce":42}})"));
+    EXPECT_EQ((*phone)->receiveLine(5s).valueOr("none"), toast(R"({"raw":{}})"));
+}
+
+// Every line is read with the shared host-message decoder: one it cannot read fails the call.
+TEST(PhoneClient, ALineThatIsNoHostMessageFailsTheReceive) {
+    LineServer server;
+    auto phone = PhoneClient::connect(optionsFor(server));
+    ASSERT_TRUE(phone) << phone.error().message;
+    ASSERT_TRUE((*phone)->sendLine("garbage"));
+    auto line = (*phone)->receiveLine(5s);
+    ASSERT_FALSE(line);
+    EXPECT_NE(line.error().message.find("no host message"), std::string::npos) << line.error().message;
 }
 
 TEST(PhoneClient, TimesOutWithoutLosingTheConnection) {
@@ -119,7 +137,7 @@ TEST(PhoneClient, TimesOutWithoutLosingTheConnection) {
     EXPECT_FALSE((*phone)->isClosed());
 
     ASSERT_TRUE((*phone)->sendLine("still here"));
-    EXPECT_EQ((*phone)->receiveLine(5s).valueOr("none"), "still here");
+    EXPECT_EQ((*phone)->receiveLine(5s).valueOr("none"), toast("still here"));
 }
 
 TEST(PhoneClient, ReceiveCaseSkipsOtherLinesOfTheSameRead) {
@@ -131,7 +149,7 @@ TEST(PhoneClient, ReceiveCaseSkipsOtherLinesOfTheSameRead) {
     auto pong = (*phone)->receiveCase("pong", 5s);
     ASSERT_TRUE(pong) << pong.error().message;
     EXPECT_EQ((*pong)["nonce"], 5);
-    EXPECT_EQ((*phone)->receiveLine(5s).valueOr("none"), R"({"b":{}})");
+    EXPECT_EQ((*phone)->receiveLine(5s).valueOr("none"), toast("b"));
 }
 
 TEST(PhoneClient, ReportsTheHostClosingAfterItsLastLines) {
@@ -142,7 +160,7 @@ TEST(PhoneClient, ReportsTheHostClosingAfterItsLastLines) {
     ASSERT_TRUE((*phone)->sendLine("close"));
     ASSERT_TRUE((*phone)->waitForClose(5s));
     EXPECT_TRUE((*phone)->isClosed());
-    EXPECT_EQ((*phone)->receiveLine(1s).valueOr("none"), "bye");
+    EXPECT_EQ((*phone)->receiveLine(1s).valueOr("none"), toast("bye"));
     auto after = (*phone)->receiveLine(1s);
     ASSERT_FALSE(after);
     EXPECT_EQ(after.error().message, "Connection closed");

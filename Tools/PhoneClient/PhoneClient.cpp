@@ -10,6 +10,7 @@
 
 #include "Platform/Clock.hpp"
 #include "Shared/HelloPayload.hpp"
+#include "Shared/HostMessage.hpp"
 #include "Shared/LineFramer.hpp"
 #include "Shared/MessageShape.hpp"
 
@@ -143,11 +144,14 @@ Result<void> PhoneClient::sendBytes(std::string_view bytes) {
     return {};
 }
 
+// Every line the host sends must be one host message as the shared model reads it, so each
+// test that talks to a host also checks what the host writes.
 Result<std::string> PhoneClient::receiveLine(std::chrono::milliseconds timeout) {
     impl_->runUntil([&] { return !impl_->lines.empty() || impl_->closed; }, timeout);
     if (!impl_->lines.empty()) {
         std::string line = std::move(impl_->lines.front());
         impl_->lines.pop_front();
+        if (auto checked = readable(line); !checked) return checked.error();
         return line;
     }
     if (impl_->closed) return fail("Connection closed");
@@ -167,7 +171,15 @@ Result<Json> PhoneClient::receiveCase(std::string_view caseName, std::chrono::mi
 
 Result<void> PhoneClient::waitForClose(std::chrono::milliseconds timeout) {
     if (!impl_->runUntil([&] { return impl_->closed; }, timeout)) return fail("Timed out");
+    for (const auto& line : impl_->lines)
+        if (auto checked = readable(line); !checked) return checked.error();
     return {};
+}
+
+Result<void> PhoneClient::readable(const std::string& line) {
+    auto message = QuibCoder::decode<HostMessage>(line);
+    if (message) return {};
+    return fail("The host sent a line that is no host message (" + message.error().message + "): " + line.substr(0, 200));
 }
 
 bool PhoneClient::isClosed() const { return impl_->closed; }

@@ -65,13 +65,15 @@ public:
     Result<void> sendBytes(std::string_view bytes);
 
     // The next line from the host, without its line feed. Fails with "Timed out" when none
-    // came within `timeout` (the connection stays usable) and "Connection closed" once the host
-    // has closed and every line before that was read.
+    // came within `timeout` (the connection stays usable), "Connection closed" once the host
+    // has closed and every line before that was read, and with the decoder's reason when the
+    // line is not a host message the shared model can read.
     Result<std::string> receiveLine(std::chrono::milliseconds timeout);
     // The next host message of the given case (its name, e.g. "pong"), skipping other lines;
     // returns the case's payload object.
     Result<Json> receiveCase(std::string_view caseName, std::chrono::milliseconds timeout);
-    // Waits until the host closes the connection, dropping lines that arrive meanwhile.
+    // Waits until the host closes the connection; lines that arrive meanwhile stay to be
+    // received, and each must be a host message.
     Result<void> waitForClose(std::chrono::milliseconds timeout);
 
     // True once the host has closed the connection or it failed.
@@ -80,6 +82,8 @@ public:
     void close();
 
 private:
+    static Result<void> readable(const std::string& line);
+
     std::unique_ptr<Impl> impl_;
 };
 
