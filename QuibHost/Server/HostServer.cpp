@@ -48,7 +48,8 @@ HostServer::HostServer(Passkey, Config config)
       network_(NetworkQueue::create("com.brenmoor.quib.host.net", clock_)),
       injectionQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.inject", clock_)),
       menuQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.menu", clock_)),
-      catalogQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.apps", clock_)) {}
+      catalogQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.apps", clock_)),
+      advertiseQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.advertise", clock_)) {}
 
 HostServer::~HostServer() {
     subscriptions_.clear();
@@ -128,7 +129,7 @@ std::shared_ptr<TlsListener> HostServer::makeListener(const std::string& pairing
                                  QuibTransport::pskData(pairingCode, QuibTransport::Derivation::current())};
     const auto parameters = QuibTransport::parameters({key}, true);
     const std::uint16_t port = ServerSettings::localPort(*settings_);
-    auto listener = TlsListener::create(network_->context(), parameters, listenAddress_, port);
+    auto listener = TlsListener::create(network_->context(), parameters, listenAddress_, port, clock_);
     if (!listener) {
         onMain([message = listener.error().message](HostServer& server) { server.lastError_.set(message); });
         return nullptr;
@@ -143,14 +144,16 @@ void HostServer::listenerChanged(const std::shared_ptr<TlsListener>& listener, T
     switch (state) {
         case TlsListener::State::ready:
             if (listener->state() != TlsListener::State::ready) return;
-            if (advertiser_) advertiser_->advertise(name, listener->port(), ServiceAdvertiser::quibTxtRecord(name));
+            advertise([name, port = listener->port()](ServiceAdvertiser& advertiser) {
+                advertiser.advertise(name, port, ServiceAdvertiser::quibTxtRecord(name));
+            });
             onMain([](HostServer& server) {
                 server.isListening_.set(true);
                 server.lastError_.set(std::nullopt);
             });
             break;
         case TlsListener::State::failed:
-            if (advertiser_) advertiser_->withdraw();
+            advertise([](ServiceAdvertiser& advertiser) { advertiser.withdraw(); });
             onMain([message = error.value_or("")](HostServer& server) {
                 server.isListening_.set(false);
                 server.lastError_.set(message);
@@ -179,7 +182,7 @@ void HostServer::stop() {
 void HostServer::closeEverything() {
     if (listener_) {
         listener_->cancel();
-        if (advertiser_) advertiser_->withdraw();
+        advertise([](ServiceAdvertiser& advertiser) { advertiser.withdraw(); });
     }
     listener_.reset();
     if (awayListener_) awayListener_->cancel();
@@ -188,6 +191,12 @@ void HostServer::closeEverything() {
     for (auto& [key, client] : clients_) client->connection->cancel();
     pending_.clear();
     clients_.clear();
+}
+
+// Any thread: the advertiser's calls run one after another on a queue of their own.
+void HostServer::advertise(std::function<void(ServiceAdvertiser&)> call) {
+    if (!advertiser_) return;
+    advertiseQueue_->post([advertiser = advertiser_, call = std::move(call)] { call(*advertiser); });
 }
 
 void HostServer::publishDevices() {
@@ -230,6 +239,12 @@ HostServer::Tables HostServer::inspect() {
             tables.awayListenerPort = awayListener_->port();
         }
         for (const auto& [source, record] : throttles_.records()) tables.throttles.emplace(source, record);
+        for (const auto* table : {&pending_, &clients_}) {
+            for (const auto& [key, client] : *table) {
+                tables.backlogged += client->connection->isBacklogged() ? 1 : 0;
+                tables.largestBacklog = std::max(tables.largestBacklog, client->connection->queuedBytes());
+            }
+        }
     });
     return tables;
 }

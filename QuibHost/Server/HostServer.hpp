@@ -86,6 +86,10 @@ public:
     using Gate = std::function<bool(const ClientMessage& message, Client& client)>;
 
     static constexpr int connectionBudget = 8;
+    // How many connections of one source may wait for their first line at once.
+    static constexpr std::size_t pendingPerSource = 2;
+    // How long a connection may leave more than its backlog limit unread before it is closed.
+    static constexpr std::chrono::seconds backlogDeadline{30};
     static constexpr std::chrono::seconds helloDeadline{10};
     static constexpr std::int64_t maxLineBytes = 1 << 20;
     // A burst of network-change reports is over once none came for this long.
@@ -187,6 +191,8 @@ public:
         std::optional<int> awayListenerLimit;
         std::optional<std::uint16_t> awayListenerPort;  // of the running away listener
         std::map<std::string, Throttle> throttles;
+        std::size_t backlogged = 0;     // connections that stopped being read: too much waits for them
+        std::size_t largestBacklog = 0; // the most bytes waiting for one connection
     };
     Tables inspect();
 
@@ -205,6 +211,9 @@ private:
     void connectionChanged(const ClientPtr& client, TlsConnection::State state, const std::optional<std::string>& error);
     void logReady(const Client& client);
     void armHelloDeadline(const ClientPtr& client);
+    bool admitsNewcomer(const std::string& source);
+    bool makeRoomFor(const std::string& source);
+    void watchBacklog(const ClientPtr& client);
     void take(const std::string& data, const ClientPtr& client);
     void dispatch(ClientMessage& message, const ClientPtr& client);
     void answerPing(const ClientMessage::Ping& ping, const Client& client);
@@ -240,6 +249,7 @@ private:
                  const ClientPtr& client);
     void deliverUpload(const std::vector<UploadAttachment>& attachments, const UploadSession& upload,
                        const QuibTarget& target, const Client& client, bool isLast);
+    void advertise(std::function<void(ServiceAdvertiser&)> call);
     void admit(const ClientPtr& client);
     void startAwayNow();
     bool awayListenerServes(const std::vector<QuibTransport::Key>& keys, std::uint16_t port) const;
@@ -283,6 +293,7 @@ private:
     std::unordered_map<const Client*, ClientPtr> pending_;
     std::unordered_map<const Client*, ClientPtr> clients_;
     ThrottleTable throttles_;
+    std::uint64_t accepted_ = 0;  // connections accepted so far: orders the pending ones by age
     Gate gate_;
     // The pointer-move rate window, shared by every connection.
     std::int64_t moveCount_ = 0;
@@ -296,6 +307,8 @@ private:
     std::unique_ptr<SerialQueue> injectionQueue_;
     std::unique_ptr<SerialQueue> menuQueue_;
     std::unique_ptr<SerialQueue> catalogQueue_;
+    // The advertiser's calls may wait on a system daemon; they never hold up the network queue.
+    std::unique_ptr<SerialQueue> advertiseQueue_;
 };
 
 }  // namespace quib

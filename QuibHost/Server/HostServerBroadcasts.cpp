@@ -35,10 +35,10 @@ void HostServer::broadcastTargets() {
     network_->post([this, all = std::move(all)]() mutable { broadcast(HostMessage{HostMessage::Targets{std::move(all)}}); });
 }
 
+// The device's connections are cut before the registry changes, so the reaction to the new
+// approved list (a status to every control connection) finds them gone: a revoked phone is
+// told nothing before the close.
 void HostServer::revoke(const std::string& deviceID) {
-    registry_->revoke(deviceID);
-    neighbours_.reach->forget(deviceID);
-    neighbours_.push->forget(deviceID);
     network_->post([this, deviceID] {
         for (const auto& [key, client] : clients_) {
             if (client->deviceID != deviceID) continue;
@@ -46,6 +46,9 @@ void HostServer::revoke(const std::string& deviceID) {
             client->connection->cancel();
         }
     });
+    registry_->revoke(deviceID);
+    neighbours_.reach->forget(deviceID);
+    neighbours_.push->forget(deviceID);
     startAway();
     broadcastStatus();
     publishDevices();

@@ -35,6 +35,8 @@ public:
     std::shared_ptr<UploadSession> upload;
     bool isStillChannel = false;
     const bool isAway;
+    std::uint64_t order = 0;            // when it was accepted, among all connections
+    std::uint64_t backlogEpisodes = 0;  // times its backlog went over the limit
 
     // Not a view, listen or still channel, and no upload in progress. Every line the host sends
     // to many connections at once (status, targets, events, approvals, remote access) goes to

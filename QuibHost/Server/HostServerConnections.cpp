@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <map>
+
 #include "Platform/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
@@ -5,6 +8,7 @@
 #include "QuibHost/Server/PeerAddress.hpp"
 
 namespace quib {
+
 
 void HostServer::accept(std::shared_ptr<TlsConnection> connection, bool away) {
     const std::string source = sourceKey(connection->remoteEndpoint());
@@ -15,15 +19,90 @@ void HostServer::accept(std::shared_ptr<TlsConnection> connection, bool away) {
         refreshConnectionLimit();
         return;
     }
+    if (!admitsNewcomer(source)) {
+        connection->cancel();
+        refreshConnectionLimit();
+        return;
+    }
     auto client = std::make_shared<Client>(std::move(connection), source, away);
+    client->order = ++accepted_;
     pending_.emplace(client.get(), client);
     refreshConnectionLimit();
     client->connection->setStateHandler([this, client](TlsConnection::State state, const std::optional<std::string>& error) {
         connectionChanged(client, state, error);
     });
+    watchBacklog(client);
     client->connection->start();
     receive(client);
     armHelloDeadline(client);
+}
+
+// The budget is shared fairly: one source may hold at most two connections that have not said
+// their first line, and when every slot is taken a newcomer from a source holding fewer such
+// connections takes the place of the oldest one of the source holding the most. Connections
+// past their first line are never given up for a newcomer. Refusals here count no failure.
+bool HostServer::admitsNewcomer(const std::string& source) {
+    const auto waiting = std::ranges::count_if(pending_, [&](const auto& entry) { return entry.second->source == source; });
+    if (static_cast<std::size_t>(waiting) >= pendingPerSource) {
+        quibLog().error("refused ", pub(source), ": ", pendingPerSource,
+                        " of its connections are already waiting for their first line");
+        return false;
+    }
+    if (static_cast<int>(pending_.size() + clients_.size()) < connectionBudget || makeRoomFor(source)) return true;
+    quibLog().error("refused ", pub(source), ": every connection slot is taken");
+    return false;
+}
+
+bool HostServer::makeRoomFor(const std::string& source) {
+    struct Holder {
+        std::size_t count = 0;
+        ClientPtr oldest;
+    };
+    std::map<std::string, Holder> holders;
+    for (const auto& [key, client] : pending_) {
+        Holder& holder = holders[client->source];
+        ++holder.count;
+        if (!holder.oldest || client->order < holder.oldest->order) holder.oldest = client;
+    }
+    const std::size_t newcomerHolds = holders.contains(source) ? holders[source].count : 0;
+    const Holder* most = nullptr;
+    for (const auto& [key, holder] : holders) {
+        if (holder.count <= newcomerHolds) continue;
+        if (!most || holder.count > most->count || (holder.count == most->count && holder.oldest->order < most->oldest->order))
+            most = &holder;
+    }
+    if (!most) return false;
+    // Out of the table first, so its end counts no failed handshake.
+    const ClientPtr victim = most->oldest;
+    pending_.erase(victim.get());
+    quibLog().info("dropping ", pub(victim->source), ": its waiting connection gives way to one from ", pub(source));
+    victim->connection->cancel();
+    return true;
+}
+
+// A peer that does not read what the host sends stops being read from once its backlog passes
+// the limit; when it stays past the limit for backlogDeadline, it is closed.
+void HostServer::watchBacklog(const ClientPtr& client) {
+    client->connection->setBacklogHandler([this, weak = std::weak_ptr<Client>(client)](TlsConnection::Backlog change,
+                                                                                      std::size_t queued) {
+        auto client = weak.lock();
+        if (!client) return;
+        if (change == TlsConnection::Backlog::overflowed) {
+            quibLog().error("closing ", pub(client->source), ": ", static_cast<std::uint64_t>(queued),
+                            " bytes were waiting for it to read");
+            return;
+        }
+        if (change != TlsConnection::Backlog::over) return;
+        const std::uint64_t episode = ++client->backlogEpisodes;
+        network_->postAfter(backlogDeadline, [this, weak, episode] {
+            auto client = weak.lock();
+            if (!client || client->backlogEpisodes != episode || !client->connection->isBacklogged()) return;
+            quibLog().error("closing ", pub(client->source), ": it read nothing of ",
+                            static_cast<std::uint64_t>(client->connection->queuedBytes()), " waiting bytes for ",
+                            static_cast<std::int64_t>(backlogDeadline.count()), "s");
+            client->connection->cancel();
+        });
+    });
 }
 
 void HostServer::connectionChanged(const ClientPtr& client, TlsConnection::State state, const std::optional<std::string>& error) {
@@ -62,9 +141,12 @@ void HostServer::armHelloDeadline(const ClientPtr& client) {
     });
 }
 
+// With every slot taken but some connection still waiting for its first line, one more is let
+// in to be weighed against those (admitsNewcomer), so that no source can keep the others out.
 void HostServer::refreshConnectionLimit() {
     const int open = static_cast<int>(clients_.size() + pending_.size());
-    const int limit = std::max(connectionBudget - open, 0);
+    int limit = std::max(connectionBudget - open, 0);
+    if (limit == 0 && !pending_.empty()) limit = 1;
     if (listener_) listener_->setNewConnectionLimit(limit);
     if (awayListener_) awayListener_->setNewConnectionLimit(limit);
 }
@@ -111,15 +193,19 @@ void HostServer::receive(const ClientPtr& client) {
 
 // Lines are taken one at a time: after a line that turns the connection into an upload, every
 // byte the framer still holds belongs to the upload, line feeds and all. After a view, listen or
-// still hello nothing more is read as lines.
+// still hello nothing more is read as lines, nor once a reply that closes the connection is on
+// its way.
 void HostServer::take(const std::string& data, const ClientPtr& client) {
+    if (client->connection->isClosing()) return;
     if (client->upload) {
         absorb(data, client->upload, client);
         return;
     }
     if (client->isFrameChannel()) return;
     client->framer.feed(data);
-    while (auto line = client->framer.nextLine()) {
+    while (!client->connection->isClosing()) {
+        auto line = client->framer.nextLine();
+        if (!line) return;
         handle(*line, client);
         if (client->upload) {
             absorb(client->framer.drain(), client->upload, client);

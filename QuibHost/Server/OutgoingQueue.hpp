@@ -23,6 +23,9 @@ public:
     // The item being written. Its bytes stay put until pop(), whatever is pushed meanwhile.
     const Item& front() const { return items_.front(); }
 
+    // The item added last.
+    const Item& back() const { return items_.back(); }
+
     // Ends the write of the front item and returns it; the next item, if any, is front() now.
     Item pop();
 

@@ -18,8 +18,10 @@ asio::ip::tcp::endpoint endpointOf(const asio::ip::tcp::socket& socket, bool rem
 
 }  // namespace
 
-TlsConnection::TlsConnection(asio::ip::tcp::socket socket, std::shared_ptr<asio::ssl::context> context)
+TlsConnection::TlsConnection(asio::ip::tcp::socket socket, std::shared_ptr<asio::ssl::context> context,
+                             std::shared_ptr<Clock> clock)
     : context_(std::move(context)),
+      clock_(std::move(clock)),
       stream_(std::move(socket), *context_),
       remote_(endpointOf(stream_.next_layer(), true)),
       local_(endpointOf(stream_.next_layer(), false)) {}
@@ -44,29 +46,37 @@ void TlsConnection::handshook(const std::error_code& error) {
     state_ = State::ready;
     report(State::ready, std::nullopt);
     if (isOver()) return;
-    if (waitingReceive_) {
-        auto [maximum, handler] = std::move(*waitingReceive_);
-        waitingReceive_.reset();
-        read(maximum, std::move(handler));
-    }
+    resumeReading();
     if (!outgoing_.empty() && !writing_) writeFront();
 }
 
 void TlsConnection::receive(std::size_t maximum, ReceiveHandler handler) {
-    if (isOver()) return;
-    if (state_ != State::ready) {
+    if (isOver() || shuttingDown_) return;
+    if (state_ != State::ready || backlogged_) {
         waitingReceive_.emplace(maximum, std::move(handler));
         return;
     }
     read(maximum, std::move(handler));
 }
 
+void TlsConnection::resumeReading() {
+    if (!waitingReceive_ || state_ != State::ready || backlogged_ || shuttingDown_) return;
+    auto [maximum, handler] = std::move(*waitingReceive_);
+    waitingReceive_.reset();
+    read(maximum, std::move(handler));
+}
+
 void TlsConnection::read(std::size_t maximum, ReceiveHandler handler) {
     const std::size_t length = std::clamp<std::size_t>(maximum, 1, readBuffer_.size());
+    reading_ = true;
     stream_.async_read_some(asio::buffer(readBuffer_.data(), length),
                             [self = shared_from_this(), handler = std::move(handler)](const std::error_code& error, std::size_t count) {
+                                self->reading_ = false;
                                 if (self->isOver()) return;
-                                if (!error) {
+                                if (self->shuttingDown_) {
+                                    // The read was cut short to make way for the TLS close.
+                                    self->shutDownTls();
+                                } else if (!error) {
                                     handler(std::string(self->readBuffer_.data(), count), false, std::nullopt);
                                 } else if (error == asio::error::eof || error == asio::ssl::error::stream_truncated) {
                                     handler(std::string(), true, std::nullopt);
@@ -80,15 +90,32 @@ void TlsConnection::read(std::size_t maximum, ReceiveHandler handler) {
 // which they were sent even when another thread posts a reply while the current handler runs
 // (the io_context runs that cross-thread post before work posted from inside the handler).
 void TlsConnection::send(std::string bytes, bool thenClose) {
+    if (thenClose) closing_.store(true);
     asio::dispatch(stream_.get_executor(), [self = shared_from_this(), bytes = std::move(bytes), thenClose]() mutable {
         self->enqueue({std::move(bytes), thenClose});
     });
 }
 
+// Nothing queued behind a closing reply would ever be written, so it is not kept.
 void TlsConnection::enqueue(OutgoingQueue::Item item) {
-    if (isOver()) return;
+    if (isOver() || shuttingDown_) return;
+    if (!outgoing_.empty() && outgoing_.back().closeAfter) return;
     const bool idle = outgoing_.push(std::move(item));
+    noteBacklog();
+    if (isOver()) return;
     if (idle && state_ == State::ready) writeFront();
+}
+
+void TlsConnection::noteBacklog() {
+    const std::size_t queued = outgoing_.queuedBytes();
+    if (queued > 2 * backlogLimit_) {
+        if (backlogHandler_) backlogHandler_(Backlog::overflowed, queued);
+        cancelNow();
+        return;
+    }
+    if (backlogged_ || queued <= backlogLimit_) return;
+    backlogged_ = true;
+    if (backlogHandler_) backlogHandler_(Backlog::over, queued);
 }
 
 void TlsConnection::writeFront() {
@@ -108,13 +135,44 @@ void TlsConnection::writeFront() {
 void TlsConnection::wrote() {
     const OutgoingQueue::Item done = outgoing_.pop();
     if (done.closeAfter) {
-        cancelNow();
+        closeGracefully();
         return;
+    }
+    if (backlogged_ && outgoing_.queuedBytes() < backlogLimit_ / 2) {
+        backlogged_ = false;
+        if (backlogHandler_) backlogHandler_(Backlog::drained, outgoing_.queuedBytes());
+        if (isOver()) return;
+        resumeReading();
     }
     if (!outgoing_.empty()) writeFront();
 }
 
+// The peer is told the stream ends (TLS close_notify) before the socket closes, so it reads
+// the last reply as a clean end rather than a broken connection. A peer that does not answer
+// the close within closeTimeout is cut.
+void TlsConnection::closeGracefully() {
+    shuttingDown_ = true;
+    closing_.store(true);
+    outgoing_.clear();
+    waitingReceive_.reset();
+    clock_->scheduleAfter(closeTimeout, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) asio::post(self->stream_.get_executor(), [self] { self->cancelNow(); });
+    });
+    if (reading_) {
+        // The read in flight completes as cancelled and starts the close from there.
+        std::error_code ignored;
+        stream_.lowest_layer().cancel(ignored);
+        return;
+    }
+    shutDownTls();
+}
+
+void TlsConnection::shutDownTls() {
+    stream_.async_shutdown([self = shared_from_this()](const std::error_code&) { self->cancelNow(); });
+}
+
 void TlsConnection::cancel() {
+    closing_.store(true);
     const auto executor = stream_.get_executor();
     const auto* queue = executor.target<asio::io_context::executor_type>();
     if (queue && queue->running_in_this_thread()) {
@@ -127,6 +185,7 @@ void TlsConnection::cancel() {
 void TlsConnection::cancelNow() {
     if (isOver()) return;
     state_ = State::cancelled;
+    closing_.store(true);
     waitingReceive_.reset();
     outgoing_.clear();
     closeSocket();
@@ -135,6 +194,7 @@ void TlsConnection::cancelNow() {
     asio::post(stream_.get_executor(), [handler = std::exchange(stateHandler_, nullptr)] {
         if (handler) handler(State::cancelled, std::nullopt);
     });
+    backlogHandler_ = nullptr;
 }
 
 void TlsConnection::closeSocket() {
@@ -147,6 +207,7 @@ void TlsConnection::report(State state, std::optional<std::string> error) {
     if (!stateHandler_) return;
     if (state == State::failed || state == State::cancelled) {
         auto handler = std::exchange(stateHandler_, nullptr);
+        backlogHandler_ = nullptr;
         handler(state, error);
         return;
     }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -9,6 +11,7 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl/context.hpp>
 
+#include "Platform/Clock.hpp"
 #include "QuibHost/Server/OutgoingQueue.hpp"
 #include "Shared/QuibTransport.hpp"
 
@@ -21,16 +24,29 @@ namespace quib {
 //
 // A connection reports exactly one end: failed (the TLS handshake failed) or cancelled (it was
 // cancelled, from either side). Its handlers are released once the end is reported.
+//
+// What waits to be written is bounded: once more than the backlog limit waits, the connection
+// stops reading (the peer's own sends then stall) until the backlog has drained below half the
+// limit; past twice the limit it is cut at once. The owner hears of each change through the
+// backlog handler and decides how long a backlog may last.
 class TlsConnection : public std::enable_shared_from_this<TlsConnection> {
 public:
     enum class State { setup, preparing, ready, failed, cancelled };
     using StateHandler = std::function<void(State state, const std::optional<std::string>& error)>;
     // The bytes read (empty when none), whether the peer closed its side, and a read error.
     using ReceiveHandler = std::function<void(std::string data, bool isComplete, std::optional<std::string> error)>;
+    // over: more than the limit waits and reading has stopped; drained: below half again and
+    // reading goes on; overflowed: more than twice the limit waited, so the connection was cut.
+    enum class Backlog { over, drained, overflowed };
+    using BacklogHandler = std::function<void(Backlog change, std::size_t queuedBytes)>;
 
     static constexpr std::size_t largestRead = 65536;
+    // What a control connection may have waiting before it stops reading.
+    static constexpr std::size_t controlBacklogLimit = 4 << 20;
+    // How long a closing connection waits for the TLS close to be exchanged.
+    static constexpr std::chrono::seconds closeTimeout{1};
 
-    TlsConnection(asio::ip::tcp::socket socket, std::shared_ptr<asio::ssl::context> context);
+    TlsConnection(asio::ip::tcp::socket socket, std::shared_ptr<asio::ssl::context> context, std::shared_ptr<Clock> clock);
     TlsConnection(const TlsConnection&) = delete;
     TlsConnection& operator=(const TlsConnection&) = delete;
 
@@ -39,16 +55,25 @@ public:
 
     // Network queue.
     void setStateHandler(StateHandler handler) { stateHandler_ = std::move(handler); }
+    void setBacklogHandler(BacklogHandler handler) { backlogHandler_ = std::move(handler); }
+    void setBacklogLimit(std::size_t bytes) { backlogLimit_ = bytes; }
     void start();
-    // Arms one read of 1 to `maximum` bytes; before the handshake is done it waits for it.
+    // Arms one read of 1 to `maximum` bytes; before the handshake is done, and while the
+    // backlog is over its limit, it waits.
     void receive(std::size_t maximum, ReceiveHandler handler);
     State state() const { return state_; }
+    std::size_t queuedBytes() const { return outgoing_.queuedBytes(); }
+    bool isBacklogged() const { return backlogged_; }
 
-    // Any thread. Queues `bytes` behind every earlier send; with `thenClose` the connection is
-    // cancelled once they have been written. Write errors are ignored: a broken connection
-    // shows itself on the read side.
+    // Any thread. Queues `bytes` behind every earlier send; with `thenClose` the connection
+    // closes once they have been written: a TLS close (at most closeTimeout), then the socket.
+    // Write errors are ignored: a broken connection shows itself on the read side.
     void send(std::string bytes, bool thenClose);
+    // Any thread: closes the socket at once, dropping whatever waits to be written.
     void cancel();
+    // Any thread: a send that closes the connection, or a cancel, has been asked for; nothing
+    // the peer says from then on needs an answer.
+    bool isClosing() const { return closing_.load(); }
 
 private:
     void cancelNow();
@@ -57,19 +82,30 @@ private:
     void enqueue(OutgoingQueue::Item item);
     void writeFront();
     void wrote();
+    void noteBacklog();
+    void resumeReading();
+    void closeGracefully();
+    void shutDownTls();
     void closeSocket();
     void report(State state, std::optional<std::string> error);
     bool isOver() const { return state_ == State::failed || state_ == State::cancelled; }
 
     std::shared_ptr<asio::ssl::context> context_;  // outlives the stream that uses it
+    std::shared_ptr<Clock> clock_;
     QuibTransport::Stream stream_;
     asio::ip::tcp::endpoint remote_;
     asio::ip::tcp::endpoint local_;
     State state_ = State::setup;
     StateHandler stateHandler_;
+    BacklogHandler backlogHandler_;
     std::optional<std::pair<std::size_t, ReceiveHandler>> waitingReceive_;
     OutgoingQueue outgoing_;
+    std::size_t backlogLimit_ = controlBacklogLimit;
+    bool backlogged_ = false;
     bool writing_ = false;
+    bool reading_ = false;
+    bool shuttingDown_ = false;  // a closing reply was written; the TLS close is under way
+    std::atomic<bool> closing_{false};
     std::array<char, largestRead> readBuffer_{};
 };
 

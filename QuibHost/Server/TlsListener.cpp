@@ -4,13 +4,16 @@
 #include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
 
+#include "Platform/Logger.hpp"
+
 namespace quib {
 
 Result<std::shared_ptr<TlsListener>> TlsListener::create(asio::io_context& io, const QuibTransport::Parameters& parameters,
-                                                          const asio::ip::address& bindAddress, std::uint16_t port) {
+                                                          const asio::ip::address& bindAddress, std::uint16_t port,
+                                                          std::shared_ptr<Clock> clock) {
     auto context = QuibTransport::serverContext(parameters);
     if (!context) return context.error();
-    auto listener = std::make_shared<TlsListener>(io, *context, parameters.tcp);
+    auto listener = std::make_shared<TlsListener>(io, *context, parameters.tcp, std::move(clock));
     const asio::ip::tcp::endpoint endpoint(bindAddress, port);
     auto& acceptor = listener->acceptor_;
     std::error_code error;
@@ -24,8 +27,9 @@ Result<std::shared_ptr<TlsListener>> TlsListener::create(asio::io_context& io, c
     return listener;
 }
 
-TlsListener::TlsListener(asio::io_context& io, std::shared_ptr<asio::ssl::context> context, QuibTransport::TcpOptions tcp)
-    : acceptor_(io), context_(std::move(context)), tcp_(tcp) {}
+TlsListener::TlsListener(asio::io_context& io, std::shared_ptr<asio::ssl::context> context, QuibTransport::TcpOptions tcp,
+                         std::shared_ptr<Clock> clock)
+    : acceptor_(io), context_(std::move(context)), tcp_(tcp), clock_(std::move(clock)) {}
 
 void TlsListener::start() {
     if (state_ != State::setup) return;
@@ -45,7 +49,7 @@ void TlsListener::setNewConnectionLimit(int limit) {
 }
 
 void TlsListener::armAccept() {
-    if (state_ != State::ready || accepting_ || waiting_ || limit_ <= 0) return;
+    if (state_ != State::ready || accepting_ || waiting_ || limit_ <= 0 || backingOff_) return;
     accepting_ = true;
     acceptor_.async_accept([self = shared_from_this()](const std::error_code& error, asio::ip::tcp::socket socket) {
         self->accepted(error, std::move(socket));
@@ -56,15 +60,24 @@ void TlsListener::accepted(const std::error_code& error, asio::ip::tcp::socket s
     accepting_ = false;
     if (state_ != State::ready) return;
     if (error) {
-        // A peer that gave up while queued, or a momentary shortage: keep listening.
+        // A peer that gave up while queued: keep listening.
         if (error == asio::error::connection_aborted || error == asio::error::interrupted ||
-            error == asio::error::try_again || error == asio::error::no_descriptors ||
-            error == asio::error::no_buffer_space) {
+            error == asio::error::try_again) {
             armAccept();
+            return;
+        }
+        // A shortage that trying again at once would only repeat, spinning a core.
+        if (error == asio::error::no_descriptors || error == asio::error::no_buffer_space ||
+            error == std::errc::too_many_files_open_in_system || error == asio::error::no_memory) {
+            backOff(error);
             return;
         }
         fail(error);
         return;
+    }
+    if (backOff_) {
+        quibLog().info("The listener on port ", port_, " takes connections again");
+        backOff_.reset();
     }
     (void)QuibTransport::applyTcpOptions(socket, tcp_);
     if (limit_ > 0) deliver(std::move(socket));
@@ -72,9 +85,29 @@ void TlsListener::accepted(const std::error_code& error, asio::ip::tcp::socket s
     armAccept();
 }
 
+void TlsListener::backOff(const std::error_code& error) {
+    if (!backOff_) {
+        backOff_ = firstBackOff;
+        quibLog().error("The listener on port ", port_, " cannot take connections (", pub(error.message()),
+                        "); trying again in ", std::chrono::duration_cast<std::chrono::milliseconds>(*backOff_).count(),
+                        " ms");
+    } else {
+        backOff_ = std::min<Duration>(*backOff_ * 2, longestBackOff);
+    }
+    backingOff_ = true;
+    clock_->scheduleAfter(*backOff_, [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        asio::post(self->acceptor_.get_executor(), [self] {
+            self->backingOff_ = false;
+            self->armAccept();
+        });
+    });
+}
+
 void TlsListener::deliver(asio::ip::tcp::socket socket) {
     limit_ = std::max(limit_ - 1, 0);
-    auto connection = std::make_shared<TlsConnection>(std::move(socket), context_);
+    auto connection = std::make_shared<TlsConnection>(std::move(socket), context_, clock_);
     if (!connectionHandler_) return;
     delivering_ = true;
     connectionHandler_(std::move(connection));

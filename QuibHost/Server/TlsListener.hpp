@@ -11,6 +11,7 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl/context.hpp>
 
+#include "Platform/Clock.hpp"
 #include "Platform/Result.hpp"
 #include "QuibHost/Server/TlsConnection.hpp"
 #include "Shared/QuibTransport.hpp"
@@ -21,7 +22,10 @@ namespace quib {
 // one, not yet started, to its new-connection handler. It takes new connections only while its
 // new-connection limit is above zero; each one taken lowers the limit by one until the owner
 // sets it again. A connection that arrives just as the limit reaches zero waits inside the
-// listener until the limit rises. Everything except create() runs on the network queue.
+// listener until the limit rises. When the process runs out of file descriptors, accepting
+// pauses and is tried again after 100 ms, then after twice as long each time up to 1 s, timed
+// by the injected clock; each such episode is logged once. Everything except create() runs on
+// the network queue.
 class TlsListener : public std::enable_shared_from_this<TlsListener> {
 public:
     enum class State { setup, ready, failed, cancelled };
@@ -31,9 +35,14 @@ public:
     // Binds and listens at once, so a port in use fails here. An IPv6 bind address makes a
     // dual-stack listener that takes IPv4 peers too.
     static Result<std::shared_ptr<TlsListener>> create(asio::io_context& io, const QuibTransport::Parameters& parameters,
-                                                       const asio::ip::address& bindAddress, std::uint16_t port);
+                                                       const asio::ip::address& bindAddress, std::uint16_t port,
+                                                       std::shared_ptr<Clock> clock);
 
-    TlsListener(asio::io_context& io, std::shared_ptr<asio::ssl::context> context, QuibTransport::TcpOptions tcp);
+    static constexpr std::chrono::milliseconds firstBackOff{100};
+    static constexpr std::chrono::milliseconds longestBackOff{1000};
+
+    TlsListener(asio::io_context& io, std::shared_ptr<asio::ssl::context> context, QuibTransport::TcpOptions tcp,
+                std::shared_ptr<Clock> clock);
     TlsListener(const TlsListener&) = delete;
     TlsListener& operator=(const TlsListener&) = delete;
 
@@ -53,6 +62,7 @@ public:
 private:
     void armAccept();
     void accepted(const std::error_code& error, asio::ip::tcp::socket socket);
+    void backOff(const std::error_code& error);
     void deliver(asio::ip::tcp::socket socket);
     void fail(const std::error_code& error);
     void postReport(State state, std::optional<std::string> error);
@@ -60,11 +70,14 @@ private:
     asio::ip::tcp::acceptor acceptor_;
     std::shared_ptr<asio::ssl::context> context_;
     QuibTransport::TcpOptions tcp_;
+    std::shared_ptr<Clock> clock_;
+    std::optional<Duration> backOff_;  // set while accepting waits for descriptors to free up
     std::uint16_t port_ = 0;
     State state_ = State::setup;
     int limit_ = 0;
     bool accepting_ = false;
     bool delivering_ = false;
+    bool backingOff_ = false;
     std::optional<asio::ip::tcp::socket> waiting_;
     StateHandler stateHandler_;
     ConnectionHandler connectionHandler_;

@@ -119,29 +119,6 @@ TEST_F(HostServer, ConnectionPastItsHelloOutlivesTheDeadline) {
     EXPECT_TRUE(eventually([&] { return server->connectedDevices().value().empty(); }));
 }
 
-TEST_F(HostServer, NinthConnectionWaitsUntilOneCloses) {
-    const auto port = startServer();
-    std::vector<std::unique_ptr<TestPhone>> phones;
-    for (int i = 0; i < 8; ++i) {
-        phones.push_back(std::make_unique<TestPhone>(code));
-        ASSERT_FALSE(phones.back()->connect(port)) << i;
-    }
-    ASSERT_TRUE(eventually([&] { return server->inspect().pending == 8; }));
-    EXPECT_EQ(server->inspect().listenerLimit, 0);
-
-    TestPhone ninth(code);
-    ninth.beginConnect(port);
-    EXPECT_FALSE(ninth.waitConnected(300ms).has_value());
-    EXPECT_EQ(server->inspect().pending, 8u);
-
-    phones.front()->close();
-    ASSERT_EQ(ninth.waitConnected(), std::error_code());
-    ninth.write(ping(9));
-    EXPECT_EQ(parse(ninth.readLine())["pong"]["nonce"], 9);
-    EXPECT_EQ(server->inspect().pending, 8u);
-    EXPECT_EQ(server->inspect().listenerLimit, 0);
-}
-
 TEST_F(HostServer, StopClosesEveryConnectionWithoutCountingFailures) {
     const auto port = startServer();
     TestPhone pending(code);
@@ -158,7 +135,7 @@ TEST_F(HostServer, StopClosesEveryConnectionWithoutCountingFailures) {
     main->runPending();
     EXPECT_TRUE(server->inspect().throttles.empty());
     EXPECT_FALSE(server->inspect().listenerPort.has_value());
-    EXPECT_EQ(advertiser->withdrawCount(), 1);
+    EXPECT_TRUE(eventually([&] { return advertiser->withdrawCount() == 1; }));
     EXPECT_TRUE(server->connectedDevices().value().empty());
 }
 
@@ -173,7 +150,7 @@ TEST_F(HostServer, StartForgetsEveryLockOutAndListensAgain) {
     EXPECT_TRUE(server->inspect().throttles.empty());
     TestPhone phone(code);
     EXPECT_FALSE(phone.connect(port));
-    EXPECT_EQ(advertiser->history().size(), 2u);
+    EXPECT_TRUE(eventually([&] { return advertiser->history().size() == 2; }));
 }
 
 TEST_F(HostServer, AdvertisesTheServiceNameSettingOrTheHostName) {

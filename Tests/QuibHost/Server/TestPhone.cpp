@@ -65,14 +65,30 @@ std::error_code TestPhone::connect(std::uint16_t port) {
 
 void TestPhone::readMore() {
     stream_->async_read_some(asio::buffer(buffer_), [this](std::error_code error, std::size_t count) {
+        bool paused;
         {
             std::lock_guard lock(mutex_);
-            if (error) closed_ = true;
-            else received_.append(buffer_.data(), count);
+            if (error) {
+                closed_ = true;
+                closeError_ = error;
+            } else {
+                received_.append(buffer_.data(), count);
+            }
+            paused = paused_;
         }
         changed_.notify_all();
-        if (!error) readMore();
+        if (!error && !paused) readMore();
     });
+}
+
+void TestPhone::stopReading() {
+    std::lock_guard lock(mutex_);
+    paused_ = true;
+}
+
+std::error_code TestPhone::closeError() {
+    std::lock_guard lock(mutex_);
+    return closeError_;
 }
 
 void TestPhone::write(std::string bytes) {

@@ -41,7 +41,12 @@ public:
     // True once the host has closed the connection (or it failed).
     bool waitClosed(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     bool isClosed();
+    // How the connection ended: asio::error::eof after a clean TLS close, another error when
+    // the host cut the socket; empty while it is open.
+    std::error_code closeError();
     void close();
+    // Stops reading from the host, so what it sends piles up (resume: read again).
+    void stopReading();
 
 private:
     TestPhone(const QuibTransport::Parameters& parameters, const std::string& localAddress);
@@ -60,6 +65,8 @@ private:
     std::optional<std::error_code> connected_;
     std::string received_;
     bool closed_ = false;
+    std::error_code closeError_;
+    bool paused_ = false;
     std::thread thread_;
 };
 
