@@ -142,6 +142,9 @@ Result<std::shared_ptr<asio::ssl::context>> makeContext(asio::ssl::context::meth
 // Finishes a client connection attempt exactly once, whichever of connect, handshake and
 // timeout comes first. Touched only on the stream's executor.
 struct ConnectAttempt {
+    ConnectAttempt(QuibTransport::Stream& stream, std::function<void(std::error_code)> done)
+        : stream(stream), done(std::move(done)) {}
+
     QuibTransport::Stream& stream;
     std::function<void(std::error_code)> done;
     Cancellable deadline;
