@@ -2,17 +2,8 @@
 // to the same line.
 #include "FuzzSupport.hpp"
 #include "Shared/ClientMessage.hpp"
-#include "Shared/QuibCoder.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace quib;
-    auto message = QuibCoder::decode<ClientMessage>(fuzz::text(data, size));
-    if (!message) return 0;
-    auto line = QuibCoder::line(*message);
-    if (!line) return 0;  // a number that is not finite cannot be written
-    auto again = QuibCoder::decode<ClientMessage>(*line);
-    fuzz::require(again.ok());
-    auto second = QuibCoder::line(*again);
-    fuzz::require(second.ok() && *second == *line);
+    quib::fuzz::requireRoundTrip<quib::ClientMessage>(quib::fuzz::text(data, size));
     return 0;
 }

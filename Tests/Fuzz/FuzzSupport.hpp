@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "Platform/Logger.hpp"
+#include "Shared/QuibCoder.hpp"
 
 namespace quib::fuzz {
 
@@ -26,6 +27,20 @@ inline void silenceLog() {
 // A broken property: the fuzzer records the input that broke it.
 inline void require(bool holds) {
     if (!holds) std::abort();
+}
+
+// Decodes `text` as a message; whatever decodes must encode again and read back to the same
+// line.
+template <JsonCodable Message>
+void requireRoundTrip(std::string_view text) {
+    auto message = QuibCoder::decode<Message>(text);
+    if (!message) return;
+    auto line = QuibCoder::line(*message);
+    if (!line) return;  // a number that is not finite cannot be written
+    auto again = QuibCoder::decode<Message>(*line);
+    require(again.ok());
+    auto second = QuibCoder::line(*again);
+    require(second.ok() && *second == *line);
 }
 
 }  // namespace quib::fuzz

@@ -1,11 +1,39 @@
 #include "HostServerFixture.hpp"
 
+#include <asio/error.hpp>
+
 #include "Shared/Json.hpp"
 #include "TestLines.hpp"
 
 using namespace std::chrono_literals;
 
 namespace quib::testing {
+
+namespace {
+
+std::string listenHello(const std::string& deviceID) {
+    return R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Phone","deviceID":")" + deviceID + "\"}}}\n";
+}
+
+// Plain TCP connections that never start TLS, from one loopback address.
+class IdleSockets {
+public:
+    IdleSockets(const std::string& from, std::uint16_t port, int count) {
+        for (int i = 0; i < count; ++i) {
+            auto& socket = sockets_.emplace_back(io_);
+            socket.open(asio::ip::tcp::v4());
+            socket.bind({asio::ip::make_address(from), 0});
+            socket.connect({asio::ip::make_address("127.0.0.1"), port});
+        }
+    }
+
+private:
+    asio::io_context io_;
+    std::vector<asio::ip::tcp::socket> sockets_;
+};
+
+
+}  // namespace
 
 TEST_F(HostServer, RightCodeConnectsAndItsLinesReachDispatch) {
     const auto port = startServer();
@@ -197,6 +225,164 @@ TEST_F(HostServer, ApprovingAConnectedDeviceRepublishesTheDeviceList) {
         const auto devices = server->connectedDevices().value();
         return devices.size() == 1 && devices.front().approved;
     }));
+}
+
+// What the connection server does against peers that misbehave: slots shared fairly between
+// sources, bounded backlogs, side channels held open, clean closes, and a safe shut-down.
+TEST_F(HostServer, OneSourceHoldsAtMostTwoWaitingConnectionsAndCannotKeepAnotherOut) {
+    const auto port = startServer();
+    IdleSockets idle("127.0.0.2", port, 8);
+    ASSERT_TRUE(eventually([&] { return log->contains("refused 127.0.0.2: 2 of its connections are already waiting"); }));
+    EXPECT_EQ(server->inspect().pending, 2u);
+
+    TestPhone phone(code, "127.0.0.3");
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(hello("D-1", "Phone"));
+    EXPECT_TRUE(parse(nextLine(phone)).contains("welcome"));
+    EXPECT_EQ(failuresOf("127.0.0.2"), 0);  // refused newcomers count no failure
+}
+
+TEST_F(HostServer, NewcomerTakesTheSlotOfTheOldestWaitingConnectionOfTheBusiestSource) {
+    const auto port = startServer();
+    std::vector<std::unique_ptr<IdleSockets>> sources;
+    for (const char* from : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
+        sources.push_back(std::make_unique<IdleSockets>(from, port, 2));
+        const auto expected = 2 * sources.size();
+        ASSERT_TRUE(eventually([&] { return server->inspect().pending == expected; }));
+    }
+    EXPECT_EQ(server->inspect().listenerLimit, 1);  // full, but a newcomer may still be weighed
+
+    TestPhone phone(code, "127.0.0.6");
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(hello("D-1", "Phone"));
+    EXPECT_TRUE(parse(nextLine(phone)).contains("welcome"));
+    EXPECT_TRUE(log->contains("dropping 127.0.0.2: its waiting connection gives way to one from 127.0.0.6"));
+    EXPECT_EQ(failuresOf("127.0.0.2"), 0);
+    const auto tables = server->inspect();
+    EXPECT_EQ(tables.pending + tables.clients, 8u);
+}
+
+TEST_F(HostServer, NinthConnectionWaitsWhileEverySlotIsPastItsFirstLine) {
+    const auto port = startServer();
+    std::vector<std::unique_ptr<TestPhone>> phones;
+    for (int i = 0; i < 8; ++i) {
+        phones.push_back(std::make_unique<TestPhone>(code));
+        ASSERT_FALSE(phones.back()->connect(port)) << i;
+        phones.back()->write(hello("D-" + std::to_string(i), "Phone"));
+        ASSERT_TRUE(parse(nextLine(*phones.back())).contains("welcome"));
+    }
+    EXPECT_EQ(server->inspect().listenerLimit, 0);
+
+    TestPhone ninth(code);
+    ninth.beginConnect(port);
+    EXPECT_FALSE(ninth.waitConnected(300ms).has_value());
+    phones.front()->close();
+    ASSERT_EQ(ninth.waitConnected(), std::error_code());
+    ninth.write(ping(9));
+    EXPECT_EQ(parse(ninth.readLine())["pong"]["nonce"], 9);
+}
+
+// A peer that sends pings and never reads the pongs: once too much waits for it, the host stops
+// reading from it, so its backlog stays bounded; when it stays so, the host closes it.
+TEST_F(HostServer, PeerThatNeverReadsIsNoLongerReadFromAndIsClosedWhenItStaysSo) {
+    const auto port = startServer();
+    TestPhone phone(code);
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(hello("D-1", "Phone"));
+    ASSERT_TRUE(parse(nextLine(phone)).contains("welcome"));
+    phone.stopReading();
+    std::string burst;
+    for (int i = 0; i < 2000; ++i) burst += ping(1000000 + i);
+    for (int i = 0; i < 400 && server->inspect().backlogged == 0; ++i) {
+        phone.write(burst);
+        eventually([&] { return server->inspect().backlogged == 1; }, 20ms);
+    }
+    ASSERT_EQ(server->inspect().backlogged, 1u);
+    for (int i = 0; i < 50; ++i) phone.write(burst);
+    clock->advance(29s);
+    std::this_thread::sleep_for(100ms);  // let the host read whatever it still would
+    const auto bound = TlsConnection::controlBacklogLimit + 256 * 1024;  // one read's worth of pongs
+    EXPECT_LE(server->inspect().largestBacklog, bound);
+    EXPECT_EQ(server->inspect().clients, 1u);
+    clock->advance(1s);
+    EXPECT_TRUE(eventually([&] { return server->inspect().clients == 0; }));
+    EXPECT_TRUE(log->contains("closing 127.0.0.1: it read nothing of"));
+}
+
+TEST_F(HostServer, ApprovedListenChannelIsHeldOpenPastTheDeadlineAndItsEndCountsNoFailure) {
+    approve("D-L", "Phone");
+    const auto port = startServer();
+    std::vector<std::unique_ptr<TestPhone>> channels;
+    for (int i = 0; i < 3; ++i) {
+        channels.push_back(std::make_unique<TestPhone>(code));
+        ASSERT_FALSE(channels.back()->connect(port));
+        channels.back()->write(listenHello("D-L"));
+        ASSERT_TRUE(eventually([&] { return server->inspect().clients == channels.size(); }));
+    }
+    EXPECT_TRUE(eventually([&] {
+        return server->connectedDevices().value().empty();  // a listen channel alone lists no phone
+    }));
+    clock->advance(12s);
+    for (auto& channel : channels) EXPECT_FALSE(channel->waitClosed(50ms));
+    for (auto& channel : channels) channel->close();
+    EXPECT_TRUE(eventually([&] { return server->inspect().clients == 0; }));
+    EXPECT_EQ(failuresOf("127.0.0.1"), 0);
+}
+
+TEST_F(HostServer, SideChannelOfADeviceNotApprovedIsToldToWaitAndClosedCleanly) {
+    const auto port = startServer();
+    const std::string wait = "Waiting for approval on " + server->hostDisplayName();
+    struct Case {
+        std::string line, ending, note;
+    };
+    const Case cases[] = {
+        {listenHello("D-N"), " \u2014 open the Quib menu bar item", "refused a listener from Phone: not approved"},
+        {R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-N","maxWidth":1,"maxHeight":1}}})" "\n",
+         " \u2014 open the Fennic menu bar item", "refused a panel viewer from Pad: not approved"},
+        {R"({"stillHello":{"_0":{"deviceName":"Cam","deviceID":"D-N","targetID":"T"}}})" "\n",
+         " \u2014 open the Fennic menu bar item", "refused a screenshot request from Cam: not approved"},
+    };
+    for (const auto& c : cases) {
+        TestPhone phone(code);
+        ASSERT_FALSE(phone.connect(port));
+        phone.write(c.line);
+        EXPECT_EQ(parse(nextLine(phone))["error"]["_0"], wait + c.ending);
+        EXPECT_TRUE(phone.waitClosed());
+        EXPECT_EQ(phone.closeError(), asio::error::eof);  // a TLS close, not a cut socket
+        EXPECT_TRUE(log->contains(c.note));
+    }
+}
+
+TEST_F(HostServer, LinesBehindAClosingReplyAreNotHandled) {
+    const auto port = startServer();
+    TestPhone phone(code);
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(std::string(R"({"text":{"_0":{"text":"hi"}}})") + "\n" + hello("D-1", "Phone") + ping(1));
+    EXPECT_EQ(parse(nextLine(phone)), Json::parse(R"({"error":{"_0":"Send hello first"}})"));
+    EXPECT_TRUE(phone.waitClosed());
+    EXPECT_FALSE(phone.readLine(0ms));
+    EXPECT_EQ(phone.closeError(), asio::error::eof);
+    EXPECT_EQ(server->inspect().clients, 0u);
+    EXPECT_FALSE(log->contains("Phone is waiting to be approved"));
+    // The phone does not answer the TLS close: the host waits a second for it, then cuts.
+    clock->advance(TlsConnection::closeTimeout);
+    EXPECT_TRUE(eventually([&] { return failuresOf("127.0.0.1") == 1; }));
+}
+
+// Tasks for a connection still queued on the main executor must not keep it alive past the
+// network queue that owns its socket.
+TEST_F(HostServer, ServerGoneBeforeTheMainExecutorRunsLeavesNoConnectionBehind) {
+    approve("D-A", "Phone");
+    approvals->setPending({ApprovalRequest{}});
+    const auto port = startServer();
+    TestPhone phone(code);
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(hello("D-A", "Phone"));
+    ASSERT_TRUE(parse(phone.readLine()).contains("welcome"));
+    ASSERT_TRUE(phone.readLine().has_value());  // targets: the welcome's main-executor tasks are queued by now
+    server.reset();
+    main->runPending();
+    EXPECT_TRUE(phone.waitClosed());
 }
 
 }  // namespace quib::testing
