@@ -38,6 +38,7 @@ public:
     const std::string& output() const { return output_; }
 
     void signal(int number);
+    pid_t pid() const { return pid_; }
     // The exit status once the child has ended (128 + signal for a killed child), or nothing
     // when it still runs after `timeout`.
     std::optional<int> wait(std::chrono::milliseconds timeout);
