@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto registry = DeviceRegistry::create(main, settings, clock);
     for (const auto& device : registry->approved().value()) fuzz::require(!registry->isRevoked(device.id));
     registry->approve("fuzz-device", "Fuzz");
+    main->runPending();
     registry->revoke(registry->approved().value().front().id);
     main->runPending();
     auto reopened = DeviceRegistry::create(main, settings, clock);
