@@ -246,6 +246,8 @@ HostServer::Tables HostServer::inspect() {
             }
         }
     });
+    // Advertiser calls the network queue made before are done too.
+    (void)advertiseQueue_->sync([] {});
     return tables;
 }
 

@@ -182,7 +182,8 @@ public:
     SerialQueue& catalogQueue() { return *catalogQueue_; }
     const HostServerNeighbours& neighbours() const { return neighbours_; }
 
-    // A consistent view of the connection tables, taken on the network queue (diagnostics, tests).
+    // A consistent view of the connection tables, taken on the network queue once the advertiser
+    // calls queued before have run (diagnostics, tests).
     struct Tables {
         std::size_t pending = 0;
         std::size_t clients = 0;

@@ -45,7 +45,8 @@ bool HostServer::awayListenerServes(const std::vector<QuibTransport::Key>& keys,
 // The away listener shares the budget of 8 with the local one, so its limit is set from the
 // tables at once rather than left at 8 while connections are open.
 void HostServer::listenAway(std::vector<QuibTransport::Key> keys, std::uint16_t port) {
-    auto listener = TlsListener::create(network_->context(), QuibTransport::parameters(keys, false), listenAddress_, port);
+    auto listener =
+        TlsListener::create(network_->context(), QuibTransport::parameters(keys, false), listenAddress_, port, clock_);
     if (!listener) {
         quibLog().error("away: could not bind ", port, ": ", pub(listener.error().message));
         return;

@@ -38,6 +38,7 @@ protected:
         clock->advance(time);
         (void)server->inspect();
         main->runPending();
+        (void)server->inspect();  // a restart's advertiser calls are done too
     }
 
     // A phone whose hello was answered; the restart of the server closes it.

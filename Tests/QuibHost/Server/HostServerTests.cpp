@@ -11,10 +11,6 @@ namespace quib::testing {
 
 namespace {
 
-std::string listenHello(const std::string& deviceID) {
-    return R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Phone","deviceID":")" + deviceID + "\"}}}\n";
-}
-
 // Plain TCP connections that never start TLS, from one loopback address.
 class IdleSockets {
 public:
@@ -307,50 +303,6 @@ TEST_F(HostServer, PeerThatNeverReadsIsNoLongerReadFromAndIsClosedWhenItStaysSo)
     clock->advance(1s);
     EXPECT_TRUE(eventually([&] { return server->inspect().clients == 0; }));
     EXPECT_TRUE(log->contains("closing 127.0.0.1: it read nothing of"));
-}
-
-TEST_F(HostServer, ApprovedListenChannelIsHeldOpenPastTheDeadlineAndItsEndCountsNoFailure) {
-    approve("D-L", "Phone");
-    const auto port = startServer();
-    std::vector<std::unique_ptr<TestPhone>> channels;
-    for (int i = 0; i < 3; ++i) {
-        channels.push_back(std::make_unique<TestPhone>(code));
-        ASSERT_FALSE(channels.back()->connect(port));
-        channels.back()->write(listenHello("D-L"));
-        ASSERT_TRUE(eventually([&] { return server->inspect().clients == channels.size(); }));
-    }
-    EXPECT_TRUE(eventually([&] {
-        return server->connectedDevices().value().empty();  // a listen channel alone lists no phone
-    }));
-    clock->advance(12s);
-    for (auto& channel : channels) EXPECT_FALSE(channel->waitClosed(50ms));
-    for (auto& channel : channels) channel->close();
-    EXPECT_TRUE(eventually([&] { return server->inspect().clients == 0; }));
-    EXPECT_EQ(failuresOf("127.0.0.1"), 0);
-}
-
-TEST_F(HostServer, SideChannelOfADeviceNotApprovedIsToldToWaitAndClosedCleanly) {
-    const auto port = startServer();
-    const std::string wait = "Waiting for approval on " + server->hostDisplayName();
-    struct Case {
-        std::string line, ending, note;
-    };
-    const Case cases[] = {
-        {listenHello("D-N"), " \u2014 open the Quib menu bar item", "refused a listener from Phone: not approved"},
-        {R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-N","maxWidth":1,"maxHeight":1}}})" "\n",
-         " \u2014 open the Fennic menu bar item", "refused a panel viewer from Pad: not approved"},
-        {R"({"stillHello":{"_0":{"deviceName":"Cam","deviceID":"D-N","targetID":"T"}}})" "\n",
-         " \u2014 open the Fennic menu bar item", "refused a screenshot request from Cam: not approved"},
-    };
-    for (const auto& c : cases) {
-        TestPhone phone(code);
-        ASSERT_FALSE(phone.connect(port));
-        phone.write(c.line);
-        EXPECT_EQ(parse(nextLine(phone))["error"]["_0"], wait + c.ending);
-        EXPECT_TRUE(phone.waitClosed());
-        EXPECT_EQ(phone.closeError(), asio::error::eof);  // a TLS close, not a cut socket
-        EXPECT_TRUE(log->contains(c.note));
-    }
 }
 
 TEST_F(HostServer, LinesBehindAClosingReplyAreNotHandled) {
