@@ -12,6 +12,8 @@ DesktopServices DesktopServices::completed() const {
     if (!all.displays) all.displays = headless.displays;
     if (!all.accessibility) all.accessibility = headless.accessibility;
     if (!all.pasteboard) all.pasteboard = headless.pasteboard;
+    if (!all.workspace) all.workspace = headless.workspace;
+    if (!all.roster) all.roster = headless.roster;
     return all;
 }
 

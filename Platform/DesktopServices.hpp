@@ -7,18 +7,22 @@
 #include "Platform/EventPoster.hpp"
 #include "Platform/Pasteboard.hpp"
 #include "Platform/PointerLocation.hpp"
+#include "Platform/WindowRoster.hpp"
+#include "Platform/Workspace.hpp"
 
 namespace quib {
 
 // What the host uses of the desktop it drives, one backend chosen at start for all of them:
-// input posting, the pointer's location, the displays, the accessibility probe and the
-// pasteboard.
+// input posting, the pointer's location, the displays, the accessibility probe, the pasteboard,
+// the applications and their windows.
 struct DesktopServices {
     std::shared_ptr<EventPoster> events;
     std::shared_ptr<PointerLocation> pointer;
     std::shared_ptr<DisplayList> displays;
     std::shared_ptr<AccessibilityProbe> accessibility;
     std::shared_ptr<Pasteboard> pasteboard;
+    std::shared_ptr<Workspace> workspace;
+    std::shared_ptr<WindowRoster> roster;
 
     // These services, with the headless one in place of each that is missing.
     DesktopServices completed() const;

@@ -6,7 +6,8 @@ namespace quib {
 
 // A machine without a display. Input is accepted and dropped, the pointer rests at (0, 0),
 // there are no displays (and so no display changes), the accessibility interface has nothing
-// to answer, and the pasteboard lives in this process.
+// to answer, and the pasteboard lives in this process. Installed apps are read from the
+// desktop entries, but none runs, and no window can be raised.
 class HeadlessDesktop final : public EventPoster,
                               public PointerLocation,
                               public DisplayList,

@@ -66,6 +66,21 @@ std::string_view trimWhiteSpace(std::string_view utf8) {
     return utf8.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
 }
 
+std::size_t wordCount(std::string_view utf8) {
+    const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    std::size_t words = 0;
+    bool inWord = false;
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        const bool separates = c >= 0 && isWhiteSpace(static_cast<char32_t>(c));
+        if (!separates && !inWord) ++words;
+        inWord = !separates;
+    }
+    return words;
+}
+
 bool isAlphanumeric(char32_t codePoint) {
     return (U_GET_GC_MASK(static_cast<UChar32>(codePoint)) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
 }

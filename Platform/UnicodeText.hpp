@@ -19,6 +19,10 @@ bool isWhiteSpace(char32_t codePoint);
 // The text without the White_Space code points (spaces, tabs, line breaks) at either end.
 std::string_view trimWhiteSpace(std::string_view utf8);
 
+// The number of words: runs of code points between White_Space code points (spaces, tabs and
+// line breaks all separate; empty runs do not count). Ill-formed bytes count as characters.
+std::size_t wordCount(std::string_view utf8);
+
 // True for letters, marks and numbers (the general categories L, M and N).
 bool isAlphanumeric(char32_t codePoint);
 

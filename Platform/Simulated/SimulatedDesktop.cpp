@@ -2,9 +2,12 @@
 
 namespace quib {
 
+SimulatedDesktop::SimulatedDesktop(std::shared_ptr<Clock> clock)
+    : clock_(clock ? std::move(clock) : std::make_shared<FakeClock>()) {}
+
 DesktopServices SimulatedDesktop::services() {
     auto self = shared_from_this();
-    return {self, self, self, self, self};
+    return {self, self, self, self, self, self, self};
 }
 
 void SimulatedDesktop::post(const InputEvent& event) {
@@ -136,29 +139,6 @@ void SimulatedDesktop::setFocusedElementError(std::int32_t error) {
 void SimulatedDesktop::setScreenRecordingGranted(bool granted) {
     std::lock_guard lock(mutex_);
     screenRecording_ = granted;
-}
-
-void SimulatedDesktop::launch(const std::string& bundleID) {
-    std::lock_guard lock(mutex_);
-    apps_.try_emplace(bundleID, App{bundleID, {}, {}});
-}
-
-void SimulatedDesktop::focus(const std::optional<std::string>& bundleID) {
-    std::lock_guard lock(mutex_);
-    if (bundleID && !apps_.contains(*bundleID)) return;
-    focused_ = bundleID;
-}
-
-std::optional<std::string> SimulatedDesktop::focusedApp() const {
-    std::lock_guard lock(mutex_);
-    return focused_;
-}
-
-std::optional<SimulatedDesktop::App> SimulatedDesktop::app(const std::string& bundleID) const {
-    std::lock_guard lock(mutex_);
-    const auto found = apps_.find(bundleID);
-    if (found == apps_.end()) return std::nullopt;
-    return found->second;
 }
 
 }  // namespace quib

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
 #include "Platform/MemoryPasteboard.hpp"
 #include "Platform/Permissions.hpp"
@@ -18,20 +19,35 @@ namespace quib {
 
 // A desktop that lives in memory, for tests: a real model with state rather than a mock. It
 // keeps what a desktop keeps (the pointer in fractional points, the displays, the pressed
-// buttons, the pasteboard with its change count, the running apps and which one has focus,
-// the accessibility trust) and moves it as posted events say, recording every event with all
-// its fields. A Command-V makes the focused app read the pasteboard, and key presses land in
-// the focused app, so tests see what landed where. Safe on any thread.
+// buttons, the pasteboard with its change count, the installed and running apps with their
+// windows and which app has focus, the accessibility trust) and moves it as posted events say,
+// recording every event with all its fields. A Command-V makes the focused app read the
+// pasteboard, and key presses land in the focused app, so tests see what landed where.
+//
+// The host's launch of an installed app completes after a set delay on the desktop's clock, in
+// the background: the app runs then but does not take focus until it is activated. Activation
+// can be refused. Safe on any thread.
 class SimulatedDesktop final : public EventPoster,
                                public PointerLocation,
                                public DisplayList,
                                public AccessibilityProbe,
                                public Pasteboard,
                                public Permissions,
+                               public Workspace,
+                               public WindowRoster,
                                public std::enable_shared_from_this<SimulatedDesktop> {
 public:
     // The V key, which with Command alone pastes.
     static constexpr std::uint16_t pasteKeyCode = 9;
+
+    // One window of a running app.
+    struct Window {
+        std::uint32_t id = 0;
+        std::string title;
+        Rect frame;
+        bool minimised = false;
+        bool operator==(const Window&) const = default;
+    };
 
     struct KeyPress {
         std::uint16_t keyCode = 0;
@@ -42,9 +58,15 @@ public:
     // One running app and what reached it while it had focus.
     struct App {
         std::string bundleID;
+        std::int64_t processID = 0;
         std::vector<std::vector<PasteboardItem>> pastes;  // the pasteboard's items at each Command-V
         std::vector<KeyPress> keys;                       // every key pressed down, Command-V included
+        std::vector<Window> windows;                      // in the order they were opened
+        std::optional<std::uint32_t> mainWindow;          // the window raised last
     };
+
+    // Delayed launches complete by `clock`; none: a clock of the desktop's own that never moves.
+    explicit SimulatedDesktop(std::shared_ptr<Clock> clock = nullptr);
 
     // Every service of this desktop.
     DesktopServices services();
@@ -86,8 +108,30 @@ public:
     void setFocusedElementError(std::int32_t error);
     void setScreenRecordingGranted(bool granted);
 
-    // Starts an app (a second start changes nothing).
-    void launch(const std::string& bundleID);
+    // Workspace: a launch of an installed app completes after the launch delay.
+    bool isInstalled(const std::string& bundleID) override;
+    std::vector<RunningApp> runningInstances(const std::string& bundleID) override;
+    bool activate(const RunningApp& app) override;
+    Result<void> launch(const std::string& bundleID) override;
+    std::optional<RunningApp> frontmostApp() override;
+    // WindowRoster, under the trust switch; raising also activates the app, unless refused.
+    Raise raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool movingPointer) override;
+    Raise open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) override;
+    std::optional<Rect> frontWindowFrame(const std::string& bundleID) override;
+
+    // Installs an app, so that the host may launch it.
+    void install(const std::string& bundleID);
+    // How long the host's launches take to complete (at first no time at all); none: they never
+    // do.
+    void setLaunchDelay(std::optional<Duration> delay);
+    // How many launches the host asked for.
+    std::size_t launchRequests() const;
+    // Whether activations are refused from now on.
+    void setActivationRefused(bool refused);
+    // Starts an app at once, as the user would (a second start changes nothing).
+    void start(const std::string& bundleID);
+    // Opens a window of a running app.
+    void openWindow(const std::string& bundleID, Window window);
     // Gives focus to a running app, or to nothing.
     void focus(const std::optional<std::string>& bundleID);
     std::optional<std::string> focusedApp() const;
@@ -97,6 +141,9 @@ public:
 private:
     void apply(const InputEvent& event);  // with mutex_ held
     void land(const InputEvent& event);   // with mutex_ held
+    void startLocked(const std::string& bundleID);
+    Raise bringForward(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool opening,
+                       bool movingPointer);
 
     mutable std::mutex mutex_;
     Point pointer_;
@@ -109,8 +156,14 @@ private:
     bool trusted_ = false;
     bool screenRecording_ = false;
     std::int32_t focusedElementError_ = success;
+    std::shared_ptr<Clock> clock_;
+    std::set<std::string> installed_;
     std::map<std::string, App> apps_;
+    std::int64_t nextProcessID_ = 1000;
     std::optional<std::string> focused_;
+    std::optional<Duration> launchDelay_ = Duration::zero();
+    std::size_t launchRequests_ = 0;
+    bool refusesActivation_ = false;
     MemoryPasteboard pasteboard_;
 };
 

@@ -28,6 +28,15 @@ TEST(UnicodeText, TrimsWhiteSpaceAndLineBreaksAtBothEnds) {
     EXPECT_EQ(unicode::trimWhiteSpace("\xFF x "), "\xFF x");  // ill-formed bytes are kept
 }
 
+TEST(UnicodeText, WordsAreRunsBetweenAnyWhiteSpace) {
+    EXPECT_EQ(unicode::wordCount("  hello world \n"), 2u);
+    EXPECT_EQ(unicode::wordCount("one\ttwo\nthree\u2028four\u3000five"), 5u);
+    EXPECT_EQ(unicode::wordCount("word"), 1u);
+    EXPECT_EQ(unicode::wordCount(" \n\t"), 0u);
+    EXPECT_EQ(unicode::wordCount(""), 0u);
+    EXPECT_EQ(unicode::wordCount("caf\u00E9-bar,baz \xFF"), 2u);
+}
+
 TEST(UnicodeText, GraphemeClustersAreNeverSplit) {
     const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // one cluster
     EXPECT_EQ(unicode::graphemeCount(family + "ab"), 3u);

@@ -38,8 +38,8 @@ TEST(SimulatedDesktop, MouseEventsMoveThePointerAndPressButtons) {
 
 TEST(SimulatedDesktop, CommandVMakesTheFocusedAppReadThePasteboard) {
     auto desktop = std::make_shared<SimulatedDesktop>();
-    desktop->launch("org.example.editor");
-    desktop->launch("org.example.terminal");
+    desktop->start("org.example.editor");
+    desktop->start("org.example.terminal");
     desktop->write({textItem("first")});
 
     // Nothing has focus: the press lands nowhere.
@@ -119,6 +119,61 @@ TEST(SimulatedDesktop, TrustAndTheProbeAreSwitches) {
     const DesktopServices services = desktop->services();
     EXPECT_EQ(services.events.get(), static_cast<EventPoster*>(desktop.get()));
     EXPECT_EQ(services.pasteboard.get(), static_cast<Pasteboard*>(desktop.get()));
+}
+
+TEST(SimulatedDesktop, LaunchesCompleteInTheBackgroundAfterTheirDelay) {
+    auto clock = std::make_shared<FakeClock>();
+    auto desktop = std::make_shared<SimulatedDesktop>(clock);
+    Workspace& workspace = *desktop;
+    EXPECT_FALSE(workspace.launch("org.example.editor"));
+    desktop->install("org.example.editor");
+    desktop->setLaunchDelay(std::chrono::seconds(2));
+    ASSERT_TRUE(workspace.launch("org.example.editor"));
+    EXPECT_EQ(desktop->launchRequests(), 1u);
+
+    clock->advance(std::chrono::milliseconds(1999));
+    EXPECT_TRUE(workspace.runningInstances("org.example.editor").empty());
+    clock->advance(std::chrono::milliseconds(1));
+    const auto running = workspace.runningInstances("org.example.editor");
+    ASSERT_EQ(running.size(), 1u);
+    EXPECT_EQ(workspace.frontmostApp(), std::nullopt);  // up, but not in front
+
+    desktop->setActivationRefused(true);
+    EXPECT_FALSE(workspace.activate(running[0]));
+    desktop->setActivationRefused(false);
+    EXPECT_FALSE(workspace.activate({"org.example.editor", running[0].processID + 1}));
+    EXPECT_TRUE(workspace.activate(running[0]));
+    EXPECT_EQ(workspace.frontmostApp(), running[0]);
+
+    desktop->install("org.example.stuck");
+    desktop->setLaunchDelay(std::nullopt);
+    ASSERT_TRUE(workspace.launch("org.example.stuck"));
+    clock->advance(std::chrono::hours(1));
+    EXPECT_TRUE(workspace.runningInstances("org.example.stuck").empty());
+}
+
+TEST(SimulatedDesktop, RaisesWindowsAsTheRealRosterWould) {
+    auto desktop = std::make_shared<SimulatedDesktop>();
+    WindowRoster& roster = *desktop;
+    desktop->start("org.example.editor");
+    desktop->openWindow("org.example.editor", {7, "notes.txt", {10, 20, 300, 200}, false});
+    desktop->openWindow("org.example.editor", {8, "", {50, 60, 400, 300}, true});
+    EXPECT_EQ(roster.raise(7, "org.example.editor", "Editor", true).text, "Grant Accessibility to Fennic first");
+
+    desktop->setTrusted(true);
+    EXPECT_EQ(roster.frontWindowFrame("org.example.editor"), (Rect{10, 20, 300, 200}));
+    EXPECT_EQ(roster.raise(7, "org.example.mail", "Mail", true), WindowRoster::Raise::refused("Mail isn't running"));
+    EXPECT_EQ(roster.raise(9, "org.example.editor", "Editor", true).text,
+              "The window you picked has closed \u2014 pick another");
+    EXPECT_EQ(roster.raise(8, "org.example.editor", "Editor", true).text,
+              "That window is minimised \u2014 open it on your Mac, or pick another");
+
+    EXPECT_EQ(roster.open(8, "org.example.editor", "Editor"), WindowRoster::Raise::raisedWindow(""));
+    EXPECT_EQ(desktop->focusedApp(), "org.example.editor");
+    EXPECT_EQ(roster.frontWindowFrame("org.example.editor"), (Rect{50, 60, 400, 300}));
+    EXPECT_EQ(roster.raise(7, "org.example.editor", "Editor", true),
+              WindowRoster::Raise::raisedWindow("notes.txt", Rect{10, 20, 300, 200}));
+    EXPECT_EQ(roster.raise(7, "org.example.editor", "Editor", false), WindowRoster::Raise::raisedWindow("notes.txt"));
 }
 
 }  // namespace

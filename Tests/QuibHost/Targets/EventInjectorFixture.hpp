@@ -21,7 +21,7 @@ protected:
         desktop->setDisplays(std::vector<Rect>{{0, 0, 1440, 900}});
         desktop->setPointer({100, 100});
         desktop->setTrusted(true);
-        desktop->launch("org.example.editor");
+        desktop->start("org.example.editor");
         desktop->focus("org.example.editor");
     }
 

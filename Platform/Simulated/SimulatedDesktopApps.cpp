@@ -1,0 +1,146 @@
+// The apps and windows of the simulated desktop: what is installed, what runs, which app has
+// focus, the host's launches and activations, and raising windows.
+
+#include <algorithm>
+
+#include "Platform/Simulated/SimulatedDesktop.hpp"
+
+namespace quib {
+
+void SimulatedDesktop::install(const std::string& bundleID) {
+    std::lock_guard lock(mutex_);
+    installed_.insert(bundleID);
+}
+
+void SimulatedDesktop::setLaunchDelay(std::optional<Duration> delay) {
+    std::lock_guard lock(mutex_);
+    launchDelay_ = delay;
+}
+
+std::size_t SimulatedDesktop::launchRequests() const {
+    std::lock_guard lock(mutex_);
+    return launchRequests_;
+}
+
+void SimulatedDesktop::setActivationRefused(bool refused) {
+    std::lock_guard lock(mutex_);
+    refusesActivation_ = refused;
+}
+
+void SimulatedDesktop::start(const std::string& bundleID) {
+    std::lock_guard lock(mutex_);
+    startLocked(bundleID);
+}
+
+void SimulatedDesktop::startLocked(const std::string& bundleID) {
+    if (apps_.contains(bundleID)) return;
+    apps_.emplace(bundleID, App{bundleID, nextProcessID_++, {}, {}, {}, std::nullopt});
+}
+
+void SimulatedDesktop::openWindow(const std::string& bundleID, Window window) {
+    std::lock_guard lock(mutex_);
+    const auto found = apps_.find(bundleID);
+    if (found != apps_.end()) found->second.windows.push_back(std::move(window));
+}
+
+void SimulatedDesktop::focus(const std::optional<std::string>& bundleID) {
+    std::lock_guard lock(mutex_);
+    if (bundleID && !apps_.contains(*bundleID)) return;
+    focused_ = bundleID;
+}
+
+std::optional<std::string> SimulatedDesktop::focusedApp() const {
+    std::lock_guard lock(mutex_);
+    return focused_;
+}
+
+std::optional<SimulatedDesktop::App> SimulatedDesktop::app(const std::string& bundleID) const {
+    std::lock_guard lock(mutex_);
+    const auto found = apps_.find(bundleID);
+    if (found == apps_.end()) return std::nullopt;
+    return found->second;
+}
+
+bool SimulatedDesktop::isInstalled(const std::string& bundleID) {
+    std::lock_guard lock(mutex_);
+    return installed_.contains(bundleID);
+}
+
+std::vector<Workspace::RunningApp> SimulatedDesktop::runningInstances(const std::string& bundleID) {
+    std::lock_guard lock(mutex_);
+    const auto found = apps_.find(bundleID);
+    if (found == apps_.end()) return {};
+    return {RunningApp{bundleID, found->second.processID}};
+}
+
+bool SimulatedDesktop::activate(const RunningApp& app) {
+    std::lock_guard lock(mutex_);
+    const auto found = apps_.find(app.bundleID);
+    if (refusesActivation_ || found == apps_.end() || found->second.processID != app.processID) return false;
+    focused_ = app.bundleID;
+    return true;
+}
+
+// Without a delay the app runs at once; otherwise it comes up later, by the desktop's clock,
+// unless the launch never completes. The timer is set outside the lock: a clock may fire it at
+// once.
+Result<void> SimulatedDesktop::launch(const std::string& bundleID) {
+    std::optional<Duration> delay;
+    {
+        std::lock_guard lock(mutex_);
+        if (!installed_.contains(bundleID)) return fail(bundleID + " isn't installed");
+        ++launchRequests_;
+        delay = launchDelay_;
+        if (delay && *delay <= Duration::zero()) startLocked(bundleID);
+    }
+    if (!delay || *delay <= Duration::zero()) return {};
+    (void)clock_->scheduleAfter(*delay, [weak = weak_from_this(), bundleID] {
+        if (auto desktop = weak.lock()) desktop->start(bundleID);
+    });
+    return {};
+}
+
+std::optional<Workspace::RunningApp> SimulatedDesktop::frontmostApp() {
+    std::lock_guard lock(mutex_);
+    if (!focused_) return std::nullopt;
+    return RunningApp{*focused_, apps_.at(*focused_).processID};
+}
+
+WindowRoster::Raise SimulatedDesktop::raise(std::uint32_t windowID, const std::string& bundleID,
+                                            const std::string& name, bool movingPointer) {
+    return bringForward(windowID, bundleID, name, false, movingPointer);
+}
+
+WindowRoster::Raise SimulatedDesktop::open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) {
+    return bringForward(windowID, bundleID, name, true, false);
+}
+
+// The window becomes the app's main one and the app takes focus, unless activation is refused;
+// like a real desktop's, a refused activation still leaves the window raised.
+WindowRoster::Raise SimulatedDesktop::bringForward(std::uint32_t windowID, const std::string& bundleID,
+                                                   const std::string& name, bool opening, bool movingPointer) {
+    std::lock_guard lock(mutex_);
+    if (!trusted_) return Raise::refused(std::string(noTrustText));
+    const auto found = apps_.find(bundleID);
+    if (found == apps_.end()) return Raise::refused(notRunningText(name));
+    App& app = found->second;
+    const auto window = std::find_if(app.windows.begin(), app.windows.end(), [&](const Window& w) { return w.id == windowID; });
+    if (window == app.windows.end()) return Raise::refused(std::string(closedText));
+    if (window->minimised && !opening) return Raise::refused(minimisedText(window->title));
+    window->minimised = false;
+    app.mainWindow = windowID;
+    if (!refusesActivation_) focused_ = bundleID;
+    return Raise::raisedWindow(window->title, movingPointer ? std::optional(window->frame) : std::nullopt);
+}
+
+std::optional<Rect> SimulatedDesktop::frontWindowFrame(const std::string& bundleID) {
+    std::lock_guard lock(mutex_);
+    const auto found = apps_.find(bundleID);
+    if (found == apps_.end() || found->second.windows.empty()) return std::nullopt;
+    const App& app = found->second;
+    for (const Window& window : app.windows)
+        if (app.mainWindow == window.id) return window.frame;
+    return app.windows.front().frame;
+}
+
+}  // namespace quib
