@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include "Platform/AtomicFile.hpp"
+#include "Platform/EmptyWindowRoster.hpp"
 #include "Platform/Logger.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
+#include "QuibHost/Targets/TargetRouter.hpp"
 #include "Shared/Instrumentation.hpp"
 
 namespace quib {
@@ -26,6 +28,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     injector.clock = config_.clock;
     injector.settings = config_.settings;
     injector_ = EventInjector::create(std::move(injector));
+    config_.neighbours.router = makeRouter();
     config_.neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
     registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
     if (!config_.neighbours.reach) config_.neighbours.reach = makeRemoteReach();
@@ -45,6 +48,14 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     state_ = HostState::create({config_.main, config_.clock, config_.settings, config_.permissions, config_.loginItem,
                                 stateLinks()});
     commands_ = ControlCommands::create({config_.main, state_, registry_, server_, store_, deliveryLog_, inbox_});
+}
+
+// Until the desktop has a roster of its own, windows are refused by the host's own trust.
+std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
+    DesktopServices desktop = config_.desktop;
+    if (!desktop.roster) desktop.roster = std::make_shared<EmptyWindowRoster>(config_.permissions);
+    return std::make_shared<TargetRouter>(
+        TargetRouter::Config{.injector = injector_, .desktop = desktop, .log = deliveryLog_, .clock = config_.clock});
 }
 
 // Away keys live in the host's data folder, beside the delivery log.

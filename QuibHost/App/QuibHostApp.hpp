@@ -25,6 +25,7 @@
 #include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "QuibHost/Targets/TargetRouter.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 
 namespace quib {
@@ -49,8 +50,8 @@ public:
         std::shared_ptr<Permissions> permissions;
         std::shared_ptr<ServiceAdvertiser> advertiser;
         LoginItem loginItem;
-        // Empty ones get stand-ins; the target store, the injector and the uploads into the
-        // attachment inbox are always the application's own.
+        // Empty ones get stand-ins; the target store, the injector, the router and the uploads
+        // into the attachment inbox are always the application's own.
         HostServerNeighbours neighbours;
         std::vector<std::string> arguments;  // the process's, program name first
         // Where the control socket listens; none: ControlSocket::defaultPath().
@@ -98,6 +99,7 @@ public:
 
 private:
     HostState::Links stateLinks();
+    std::shared_ptr<TargetRouter> makeRouter();
     std::shared_ptr<RemoteReach> makeRemoteReach() const;
     void startRemoteReach();
     void logLaunch() const;

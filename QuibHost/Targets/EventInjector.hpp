@@ -70,10 +70,7 @@ public:
     void release(const std::set<MouseButton>& buttons) override;
     void resetScrollPhase() override;
     void clearDisplayCache() override;
-
-    // Lands the pointer in the largest visible part of a window the host has just raised, unless
-    // the user switched that off, a button is held (a drag is never cut short), or it is there.
-    void follow(const Rect& window);
+    void follow(const Rect& window) override;
 
     // The pause switch and the trust check (EventInjectorService).
     bool isPaused() const override;
@@ -81,20 +78,13 @@ public:
     bool apiDisabled() const override;
     bool revalidateTrust() override;
     // The desktop trusts the host and its accessibility interface did not refuse it last time.
-    bool isTrusted() const;
+    bool isTrusted() const override;
 
-    // Puts text on the pasteboard and presses Command-V into whatever app has focus; the user's
-    // pasteboard comes back a moment later unless something else used it meanwhile. Does nothing
-    // while paused. Blocks the caller for a short wait.
-    void paste(const std::string& text);
-    // Pastes an image file with its file URL; false, doing nothing, when the file cannot be read.
-    bool paste(const std::filesystem::path& image, AttachmentFrame::Format format);
-
-    // Presses the chord `repeatCount` times into whatever app has focus; `name` names that app
-    // in the success text. Refuses when the host is not trusted or the key is not one it can press.
-    TargetOutcome postKey(const KeyChord& chord, const std::string& name);
-    // Posts one key-down and key-up pair with the modifier flags (Command-V, Return).
-    void postKeyEvents(std::uint16_t keyCode, std::uint64_t flags);
+    // Pastes and key presses (EventInjectorService).
+    void paste(const std::string& text) override;
+    bool paste(const std::filesystem::path& image, AttachmentFrame::Format format) override;
+    TargetOutcome postKey(const KeyChord& chord, const std::string& name) override;
+    void postKeyEvents(std::uint16_t keyCode, std::uint64_t flags) override;
 
 private:
     struct Passkey {};

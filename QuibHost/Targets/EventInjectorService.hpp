@@ -1,19 +1,25 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <set>
+#include <string>
 
 #include "Platform/Geometry.hpp"
+#include "QuibHost/Targets/TargetOutcome.hpp"
+#include "Shared/AttachmentFrame.hpp"
 #include "Shared/ClickPhase.hpp"
+#include "Shared/KeyChord.hpp"
 #include "Shared/MouseButton.hpp"
 #include "Shared/ScrollGesturePhase.hpp"
 
 namespace quib {
 
-// What the connection server and the host state ask of the event injector: the phone's pointer,
-// click and scroll input, letting go of input when connections end or the server stops, and the
-// pause and trust flags. Every operation is safe on any thread; the flags are read under the
-// injector's state lock.
+// What the rest of the host asks of the event injector: the phone's pointer, click and scroll
+// input, letting go of input when connections end or the server stops, the pause and trust
+// flags (the connection server and the host state), and the pastes, key presses and pointer
+// landing of deliveries (the target router). Every operation is safe on any thread; the flags
+// are read under the injector's state lock.
 class EventInjectorService {
 public:
     virtual ~EventInjectorService() = default;
@@ -47,6 +53,23 @@ public:
     // Asks the desktop for its focused element, which refreshes `apiDisabled`; then answers whether
     // input can be posted: the process is trusted and the interface not disabled.
     virtual bool revalidateTrust() = 0;
+    // The same answer without asking the desktop again.
+    virtual bool isTrusted() const = 0;
+
+    // Puts text on the pasteboard and presses Command-V into whatever app has focus; the user's
+    // pasteboard comes back a moment later unless something else used it meanwhile. Does nothing
+    // while paused. Blocks the caller for a short wait.
+    virtual void paste(const std::string& text) = 0;
+    // Pastes an image file with its file URL; false, doing nothing, when the file cannot be read.
+    virtual bool paste(const std::filesystem::path& image, AttachmentFrame::Format format) = 0;
+    // Presses the chord `repeatCount` times into whatever app has focus; `name` names that app
+    // in the success text. Refuses when the host is not trusted or the key is not one it can press.
+    virtual TargetOutcome postKey(const KeyChord& chord, const std::string& name) = 0;
+    // Posts one key-down and key-up pair with the modifier flags (Command-V, Return).
+    virtual void postKeyEvents(std::uint16_t keyCode, std::uint64_t flags) = 0;
+    // Lands the pointer in the largest visible part of a window the host has just raised, unless
+    // the user switched that off, a button is held (a drag is never cut short), or it is there.
+    virtual void follow(const Rect& window) = 0;
 };
 
 }  // namespace quib

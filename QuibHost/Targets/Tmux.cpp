@@ -33,9 +33,14 @@ std::vector<std::string_view> split(std::string_view text, char separator, std::
 
 }  // namespace
 
-Tmux::Tmux() : paths_(standardPaths.begin(), standardPaths.end()) {}
+Tmux::Tmux() : Tmux(std::vector<std::filesystem::path>(standardPaths.begin(), standardPaths.end())) {}
 
-Tmux::Tmux(std::vector<std::filesystem::path> paths) : paths_(std::move(paths)) {}
+Tmux::Tmux(std::vector<std::filesystem::path> paths, Runner runner) : paths_(std::move(paths)), runner_(std::move(runner)) {
+    if (!runner_) {
+        runner_ = [](const std::filesystem::path& tmux, const std::vector<std::string>& arguments,
+                     std::optional<std::string_view> input) { return Subprocess::run(tmux, arguments, input, timeout); };
+    }
+}
 
 std::optional<std::filesystem::path> Tmux::executableURL() const {
     for (const auto& path : paths_) {
@@ -46,12 +51,17 @@ std::optional<std::filesystem::path> Tmux::executableURL() const {
     return std::nullopt;
 }
 
-std::optional<std::string> Tmux::output(const std::vector<std::string>& arguments) const {
+std::optional<Subprocess::Result> Tmux::run(const std::vector<std::string>& arguments,
+                                            std::optional<std::string_view> input) const {
     const auto tmux = executableURL();
     if (!tmux) return std::nullopt;
-    auto result = Subprocess::run(*tmux, arguments, std::nullopt, timeout);
-    if (!result.ok) return std::nullopt;
-    return std::move(result.output);
+    return runner_(*tmux, arguments, input);
+}
+
+std::optional<std::string> Tmux::output(const std::vector<std::string>& arguments) const {
+    auto result = run(arguments);
+    if (!result || !result->ok) return std::nullopt;
+    return std::move(result->output);
 }
 
 std::vector<Tmux::Pane> Tmux::listPanes() const {

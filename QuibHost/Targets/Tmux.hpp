@@ -3,10 +3,13 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "Platform/Subprocess.hpp"
 
 namespace quib {
 
@@ -16,9 +19,10 @@ namespace quib {
 // pane and is what targets store; and its address (spec), session:window.pane, which people type
 // and which changes when windows or panes are renumbered.
 //
-// A Tmux holds only where it looks for the program; every operation runs tmux afresh (through
-// Subprocess, with a 5-second limit) and blocks its thread, so it is used from background
-// queues only. The server tmux talks to is chosen by the environment (TMUX_TMPDIR, TMUX).
+// A Tmux holds only where it looks for the program and how it runs it; every operation runs
+// tmux afresh (through Subprocess, with a 5-second limit) and blocks its thread, so it is used
+// from background queues only. The server tmux talks to is chosen by the environment
+// (TMUX_TMPDIR, TMUX).
 class Tmux {
 public:
     struct Pane {
@@ -39,15 +43,24 @@ public:
     static constexpr std::string_view paneFormat =
         "#{pane_id}|#{session_name}:#{window_index}.#{pane_index}|#{pane_current_command}|#{pane_current_path}";
 
+    // Runs the program found with these arguments and, when given, this standard input, within
+    // the time limit.
+    using Runner = std::function<Subprocess::Result(const std::filesystem::path& tmux, const std::vector<std::string>& arguments,
+                                                    std::optional<std::string_view> input)>;
+
     // Looks in the standard places.
     Tmux();
-    // Looks in `paths`, in order (tests).
-    explicit Tmux(std::vector<std::filesystem::path> paths);
+    // Looks in `paths`, in order, and runs tmux through `runner` (none: Subprocess::run).
+    explicit Tmux(std::vector<std::filesystem::path> paths, Runner runner = nullptr);
 
     // The first of the paths that is an executable file (links followed), or none. Looked up
     // afresh on every call, so installing tmux while the host runs counts at once.
     std::optional<std::filesystem::path> executableURL() const;
     bool isAvailable() const { return executableURL().has_value(); }
+
+    // One run of tmux, looked up afresh; none when it is not installed.
+    std::optional<Subprocess::Result> run(const std::vector<std::string>& arguments,
+                                          std::optional<std::string_view> input = std::nullopt) const;
 
     // Every pane of every session, in tmux's order; empty when tmux is missing, fails, times out
     // or runs no server. Lines that do not parse are logged and skipped.
@@ -90,6 +103,7 @@ private:
     std::optional<std::string> output(const std::vector<std::string>& arguments) const;
 
     std::vector<std::filesystem::path> paths_;
+    Runner runner_;
 };
 
 }  // namespace quib

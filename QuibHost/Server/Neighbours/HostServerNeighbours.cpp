@@ -6,9 +6,9 @@
 #include "QuibHost/Server/Neighbours/EmptyApprovalBroker.hpp"
 #include "QuibHost/Server/Neighbours/IdlePushSender.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
-#include "QuibHost/Server/Neighbours/UnavailableTargetRouter.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "QuibHost/Targets/TargetRouter.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 
 namespace quib {
@@ -18,12 +18,16 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
                                                      const std::shared_ptr<Clock>& clock,
                                                      const std::shared_ptr<DeviceRegistry>& registry) const {
     HostServerNeighbours all = *this;
-    if (!all.targets) {
-        auto log = std::make_shared<DeliveryLog>(DeliveryLog::Config{xdgDataHome(), clock, nullptr});
-        all.targets = TargetStore::create({main, settings, clock, std::move(log)});
-    }
+    std::shared_ptr<DeliveryLog> log;
+    const auto deliveryLog = [&] {
+        if (!log) log = std::make_shared<DeliveryLog>(DeliveryLog::Config{xdgDataHome(), clock, nullptr});
+        return log;
+    };
+    if (!all.targets) all.targets = TargetStore::create({main, settings, clock, deliveryLog()});
     if (!all.injector) all.injector = EventInjector::create({.clock = clock, .settings = settings});
-    if (!all.router) all.router = std::make_shared<UnavailableTargetRouter>();
+    if (!all.router) {
+        all.router = std::make_shared<TargetRouter>(TargetRouter::Config{.injector = all.injector, .log = deliveryLog()});
+    }
     if (!all.catalog) all.catalog = std::make_shared<EmptyAppCatalog>();
     if (!all.approvals) all.approvals = std::make_shared<EmptyApprovalBroker>();
     if (!all.push) all.push = std::make_shared<IdlePushSender>(settings);

@@ -11,8 +11,8 @@
 #include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
-#include "QuibHost/Server/Neighbours/TargetRouterService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
+#include "QuibHost/Targets/TargetRouterService.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 #include "QuibHost/Targets/UploadService.hpp"
 
@@ -20,10 +20,12 @@ namespace quib {
 
 // The services of other subsystems that the connection server calls. Leave one empty and the
 // server makes its own: a target store over the server's settings, an injector on a headless
-// desktop, where input goes nowhere, remote reach keeping away keys in the default secret store,
-// and for the rest a stand-in that does the least it can: nothing pending, nobody streaming,
-// nothing delivered (whether a push relay is configured is read from the settings). Uploads
-// go into the attachment inbox under $XDG_DATA_HOME.
+// desktop, where input goes nowhere, a router through that injector into tmux panes (apps on
+// the headless desktop neither run nor launch), remote reach keeping away keys in the default
+// secret store, and for the rest a stand-in that does the least it can: nothing pending, nobody
+// streaming, no apps in the catalog (whether a push relay is configured is read from the
+// settings). Uploads go into the attachment inbox under $XDG_DATA_HOME, deliveries are logged
+// beside it.
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;

@@ -1,16 +1,26 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "Platform/Geometry.hpp"
+#include "Shared/MacWindow.hpp"
 
 namespace quib {
 
 class TlsConnection;
 
-// What the connection server asks of the view and audio streamers.
+// What the connection server asks of the view and audio streamers and of the window roster.
 class StreamingService {
 public:
+    // The windows of an app that a phone picks from, and a note for the phone about the list.
+    struct WindowList {
+        std::vector<MacWindow> windows;
+        std::optional<std::string> note;
+    };
+
     virtual ~StreamingService() = default;
     // When a connection ends, called on the network queue; a connection that is not a viewer or
     // listener changes nothing.
@@ -19,6 +29,9 @@ public:
     // The screen frame of the window being mirrored, which a phone may point at; none when
     // nothing is mirrored. Any thread.
     virtual std::optional<Rect> pointableWindowFrame() = 0;
+    // The app's windows, the pinned one marked, with pictures when asked. Any thread but the
+    // main one; it may take a while. Every problem becomes the note.
+    virtual WindowList windows(const std::string& bundleID, std::optional<std::uint32_t> pinned, bool withPreviews) = 0;
 };
 
 }  // namespace quib

@@ -1,0 +1,184 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Platform/MainLoop.hpp"
+#include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Platform/Sleeper.hpp"
+#include "QuibHost/App/ScratchFolder.hpp"
+#include "QuibHost/Targets/EventInjector.hpp"
+#include "QuibHost/Targets/TargetRouter.hpp"
+#include "TestImages.hpp"
+#include "TmuxServer.hpp"
+
+namespace quib::testing {
+
+// Every tmux run a router made, with its standard input; a run can be made to fail instead.
+class TmuxRuns {
+public:
+    struct Run {
+        std::vector<std::string> arguments;
+        std::optional<std::string> input;
+    };
+    // Answers instead of tmux, for the runs it gives an answer for.
+    using Override = std::function<std::optional<Subprocess::Result>(const std::vector<std::string>& arguments)>;
+
+    Tmux::Runner runner() {
+        return [this](const std::filesystem::path& tmux, const std::vector<std::string>& arguments,
+                      std::optional<std::string_view> input) {
+            std::optional<Subprocess::Result> answer;
+            {
+                std::lock_guard lock(mutex_);
+                runs_.push_back({arguments, input ? std::optional<std::string>(*input) : std::nullopt});
+                if (override_) answer = override_(arguments);
+            }
+            return answer ? *answer : Subprocess::run(tmux, arguments, input, Tmux::timeout);
+        };
+    }
+    void answer(Override override) {
+        std::lock_guard lock(mutex_);
+        override_ = std::move(override);
+    }
+    std::vector<Run> all() const {
+        std::lock_guard lock(mutex_);
+        return runs_;
+    }
+    // The subcommand of each run, in order.
+    std::vector<std::string> subcommands() const {
+        std::vector<std::string> names;
+        for (const auto& run : all()) names.push_back(run.arguments.empty() ? "" : run.arguments.front());
+        return names;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Run> runs_;
+    Override override_;
+};
+
+// The suite TargetRouter: a router on a simulated 1440 × 900 desktop that trusts the host, with
+// the editor installed and running in front and the terminal installed but not running; a fake
+// clock that every wait moves on; a tmux server of the test's own, run through a recorder; and a
+// delivery log in a scratch folder.
+class TargetRouter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        desktop->setDisplays(std::vector<Rect>{{0, 0, 1440, 900}});
+        desktop->setPointer({5, 5});
+        desktop->setTrusted(true);
+        for (const char* app : {editorID, terminalID}) desktop->install(app);
+        desktop->start(editorID);
+        desktop->focus(editorID);
+    }
+
+    static QuibTarget app(const std::string& name, const std::string& bundleID) {
+        QuibTarget target;
+        target.id = "T-" + name;
+        target.name = name;
+        target.kind = QuibTarget::Kind::app;
+        target.bundleID = bundleID;
+        return target;
+    }
+    static QuibTarget pane(const std::string& name, const std::string& tmuxTarget) {
+        QuibTarget target;
+        target.id = "T-" + name;
+        target.name = name;
+        target.kind = QuibTarget::Kind::tmux;
+        target.tmuxTarget = tmuxTarget;
+        return target;
+    }
+    static QuibTarget frontmost() {
+        QuibTarget target;
+        target.id = "T-Front";
+        target.name = "Front";
+        return target;
+    }
+
+    // A session "work" whose pane echoes what it is sent and keeps nothing; its identifier.
+    std::string workPane() {
+        EXPECT_TRUE(tmuxServer.run({"new-session", "-d", "-s", "work", "-x", "120", "-y", "40", "cat > /dev/null"}));
+        return tmuxServer.idOf("work:0.0");
+    }
+    // Waits, in real time, for tmux to show `text` in the pane; the pane's lines either way.
+    std::string paneShowing(const std::string& id, const std::string& text) {
+        std::string shown;
+        for (int attempt = 0; attempt < 250; ++attempt) {
+            shown = tmuxServer.run({"capture-pane", "-p", "-t", id}).value_or("");
+            if (shown.find(text) != std::string::npos) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return shown;
+    }
+
+    // An image file in the scratch folder; unreadable ones are named but never written.
+    UploadAttachment image(const std::string& name, bool readable = true) const {
+        const auto file = data.path / name;
+        if (readable) std::ofstream(file, std::ios::binary) << textOf(onePixelPng());
+        return {file, AttachmentFrame::Format::png};
+    }
+
+    // The text each Command-V pasted into the app, in order; an image paste shows as its type.
+    std::vector<std::string> pastedInto(const std::string& bundleID) const {
+        std::vector<std::string> texts;
+        const auto running = desktop->app(bundleID);
+        if (!running) return texts;
+        for (const auto& items : running->pastes) {
+            if (items.empty()) continue;
+            const Bytes* text = items.front().data(PasteboardType::string);
+            texts.push_back(text ? textOf(*text) : items.front().representations.front().first);
+        }
+        return texts;
+    }
+    // How often Return was pressed in the app.
+    std::size_t returnsIn(const std::string& bundleID) const {
+        const auto running = desktop->app(bundleID);
+        if (!running) return 0;
+        return std::count(running->keys.begin(), running->keys.end(),
+                          SimulatedDesktop::KeyPress{quib::EventInjector::returnKeyCode, 0});
+    }
+    std::string lastLogLine() const {
+        std::istringstream lines(fileContents(data.path / "Quib" / "deliveries.log"));
+        std::string line;
+        std::string last;
+        while (std::getline(lines, line)) last = line;
+        return last.substr(last.find('\t') + 1);  // without the time
+    }
+
+    // A router on the simulated desktop, or on `other` desktop services.
+    quib::TargetRouter& router() {
+        if (!made) made = std::make_unique<quib::TargetRouter>(config(desktop->services()));
+        return *made;
+    }
+    quib::TargetRouter::Config config(DesktopServices services) {
+        const std::vector<std::filesystem::path> paths(Tmux::standardPaths.begin(), Tmux::standardPaths.end());
+        return {injector, std::move(services), Tmux(paths, runs.runner()), log, clock, sleeper};
+    }
+
+    static constexpr const char* editorID = "org.example.Editor";
+    static constexpr const char* terminalID = "org.example.Terminal";
+
+    // First, so that it is made before any thread starts.
+    TmuxServer tmuxServer;
+    ScratchFolder data{"router"};
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<FakeSleeper> sleeper = std::make_shared<FakeSleeper>(clock);
+    std::shared_ptr<MainLoop> restores = std::make_shared<MainLoop>(clock);
+    std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>(clock);
+    std::shared_ptr<quib::EventInjector> injector = quib::EventInjector::create(
+        {.desktop = desktop->services(), .permissions = desktop, .clock = clock, .sleeper = sleeper, .pasteboardQueue = restores});
+    std::shared_ptr<DeliveryLog> log = std::make_shared<DeliveryLog>(DeliveryLog::Config{data.path, clock, nullptr});
+    TmuxRuns runs;
+    std::unique_ptr<quib::TargetRouter> made;
+};
+
+}  // namespace quib::testing

@@ -1,0 +1,190 @@
+#include "QuibHost/Targets/TargetRouter.hpp"
+
+#include <gtest/gtest.h>
+
+#include "TargetRouterFixture.hpp"
+
+// The fixture is named after the type under test, so the tests live outside namespace quib.
+namespace target_router_tests {
+
+using namespace quib;
+using namespace std::chrono_literals;
+using quib::testing::fileContents;
+
+const std::string paused = "Injection is paused \u2014 turn it back on in the menu bar";
+
+using TargetRouter = quib::testing::TargetRouter;
+
+TEST_F(TargetRouter, TrimsCountsAndLogsTextPastedIntoAnApp) {
+    const QuibTarget editor = app("Editor", editorID);
+    const auto sent = router().deliver("  hello world \n", editor, false);
+    EXPECT_EQ(sent, (DeliveryReceipt{true, "T-Editor", "Editor", 11, false, "Sent 2 words to Editor"}));
+    EXPECT_EQ(pastedInto(editorID), std::vector<std::string>{"hello world"});
+    EXPECT_EQ(returnsIn(editorID), 0u);
+    EXPECT_EQ(lastLogLine(), "delivered\tEditor\t11 chars\tsubmitted=no");
+
+    EXPECT_EQ(router().deliver("\u00e9t\u00e9\n", editor, false).message, "Sent 1 word to Editor");
+    const auto empty = router().deliver(" \n\t\u3000", editor, true);
+    EXPECT_EQ(empty, (DeliveryReceipt{false, "T-Editor", "Editor", 0, false, "Nothing to send"}));
+    EXPECT_EQ(lastLogLine(), "refused\tEditor\t0 chars\tsubmitted=no");
+    EXPECT_EQ(pastedInto(editorID).size(), 2u);
+}
+
+TEST_F(TargetRouter, ReturnFollowsOnlyWhenTheTargetAllowsItAndTheRequestOrTheTargetAsks) {
+    QuibTarget editor = app("Editor", editorID);
+    editor.submitOnSend = true;
+    EXPECT_TRUE(router().deliver("one", editor, std::nullopt).submitted);
+    EXPECT_FALSE(router().deliver("two", editor, false).submitted);
+    editor.submitOnSend = false;
+    EXPECT_FALSE(router().deliver("three", editor, std::nullopt).submitted);
+    EXPECT_TRUE(router().deliver("four", editor, true).submitted);
+    editor.allowAutoSubmit = false;
+    EXPECT_FALSE(router().deliver("five", editor, true).submitted);
+    EXPECT_EQ(returnsIn(editorID), 2u);
+    EXPECT_EQ(pastedInto(editorID).size(), 5u);
+}
+
+TEST_F(TargetRouter, PausedOrUntrustedNothingIsPasted) {
+    const QuibTarget editor = app("Editor", editorID);
+    injector->setPaused(true);
+    EXPECT_EQ(router().deliver("hi", editor, true), (DeliveryReceipt{false, "T-Editor", "Editor", 2, false, paused}));
+    EXPECT_EQ(router().deliver({image("a.png")}, "", editor, true).message, paused);
+    injector->setPaused(false);
+    desktop->setTrusted(false);
+    EXPECT_EQ(router().deliver("hi", frontmost(), std::nullopt).message, "Grant Accessibility to Fennic first");
+    EXPECT_EQ(router().deliver({image("a.png")}, " look ", editor, true),
+              (DeliveryReceipt{false, "T-Editor", "Editor", 6, false, "Grant Accessibility to Fennic first"}));
+    EXPECT_TRUE(pastedInto(editorID).empty());
+}
+
+TEST_F(TargetRouter, AFrontmostTargetTakesTheTextWhereverFocusIs) {
+    desktop->start(terminalID);
+    desktop->focus(terminalID);
+    EXPECT_TRUE(router().deliver("ls", frontmost(), true).ok);
+    EXPECT_EQ(pastedInto(terminalID), std::vector<std::string>{"ls"});
+    EXPECT_EQ(desktop->focusedApp(), terminalID);
+    EXPECT_EQ(router().focus(frontmost(), true), (TargetOutcome{true, "Using the focused app"}));
+    EXPECT_EQ(desktop->launchRequests(), 0u);
+}
+
+// Text sent while a launched app comes up would land in whatever app is in front.
+TEST_F(TargetRouter, ALaunchedAppIsPastedIntoOnlyOnceItRunsAndIsActive) {
+    desktop->setLaunchDelay(1200ms);
+    const auto sent = router().deliver("make test", app("Terminal", terminalID), true);
+    EXPECT_EQ(sent, (DeliveryReceipt{true, "T-Terminal", "Terminal", 9, true, "Sent 2 words to Terminal"}));
+    EXPECT_EQ(desktop->launchRequests(), 1u);
+    EXPECT_EQ(pastedInto(terminalID), std::vector<std::string>{"make test"});
+    EXPECT_EQ(returnsIn(terminalID), 1u);
+    EXPECT_TRUE(pastedInto(editorID).empty());
+    EXPECT_EQ(desktop->focusedApp(), terminalID);
+}
+
+TEST_F(TargetRouter, ALaunchThatNeverCompletesRefusesTheDeliveryAfterFiveSeconds) {
+    desktop->setLaunchDelay(std::nullopt);
+    const QuibTarget terminal = app("Terminal", terminalID);
+    const std::string starting = "Terminal is still starting \u2014 send again in a moment";
+    const MonoTime began = clock->now();
+    EXPECT_EQ(router().deliver("make", terminal, true),
+              (DeliveryReceipt{false, "T-Terminal", "Terminal", 4, false, starting}));
+    EXPECT_EQ(clock->now() - began, quib::TargetRouter::launchLimit);
+    EXPECT_EQ(lastLogLine(), "refused\tTerminal\t4 chars\tsubmitted=no");
+    EXPECT_EQ(router().press(KeyChord("c", true), terminal), (TargetOutcome{false, starting}));
+    EXPECT_EQ(router().deliver({image("a.png")}, "", terminal, true).message, starting);
+    EXPECT_TRUE(pastedInto(editorID).empty());
+    EXPECT_TRUE(desktop->app(editorID)->keys.empty());
+}
+
+TEST_F(TargetRouter, AnAppThatRefusesToComeForwardGetsNothing) {
+    desktop->start(terminalID);
+    desktop->setActivationRefused(true);
+    EXPECT_EQ(router().deliver("ls", app("Terminal", terminalID), true).message, "Terminal wouldn't come to the front");
+    EXPECT_TRUE(pastedInto(editorID).empty());
+    EXPECT_TRUE(pastedInto(terminalID).empty());
+}
+
+TEST_F(TargetRouter, TextReachesAPaneThroughTheBufferThenEnter) {
+    const std::string id = workPane();
+    const auto sent = router().deliver("  hello world \n", pane("Work", id), true);
+    EXPECT_EQ(sent, (DeliveryReceipt{true, "T-Work", "Work", 11, true, "Sent 2 words to Work"}));
+    EXPECT_EQ(runs.subcommands(), (std::vector<std::string>{"display-message", "load-buffer", "paste-buffer", "send-keys"}));
+    EXPECT_EQ(runs.all()[1].input, "hello world");
+    EXPECT_EQ(runs.all()[3].arguments, (std::vector<std::string>{"send-keys", "-t", id, "Enter"}));
+    EXPECT_NE(paneShowing(id, "hello world").find("hello world"), std::string::npos);
+    EXPECT_EQ(lastLogLine(), "delivered\tWork\t11 chars\tsubmitted=yes");
+}
+
+TEST_F(TargetRouter, PanesThatCannotBeUsedAreRefusedBeforeAnyBufferIsLoaded) {
+    const auto refused = [&](const QuibTarget& target) { return router().deliver("hi", target, true).message; };
+    EXPECT_EQ(refused(pane("Work", "work:1.0")),
+              "Work still points at work:1.0; pick the pane again in Settings so Fennic can store its stable id");
+    EXPECT_EQ(refused(pane("Work", "")), "Work has no tmux pane");
+    EXPECT_TRUE(runs.all().empty());
+    EXPECT_EQ(refused(pane("Work", "%999")), "tmux pane %999 is gone \u2014 pick the pane again in Settings");
+    EXPECT_EQ(runs.subcommands(), std::vector<std::string>{"display-message"});
+}
+
+TEST_F(TargetRouter, AFailedEnterLeavesTheTextDeliveredButNotSubmitted) {
+    const std::string id = workPane();
+    runs.answer([](const std::vector<std::string>& arguments) -> std::optional<Subprocess::Result> {
+        if (arguments.front() == "send-keys") return Subprocess::Result{false, "not now"};
+        return std::nullopt;
+    });
+    const auto sent = router().deliver("ls", pane("Work", id), true);
+    EXPECT_TRUE(sent.ok);
+    EXPECT_FALSE(sent.submitted);
+
+    runs.answer([](const std::vector<std::string>& arguments) -> std::optional<Subprocess::Result> {
+        if (arguments.front() == "paste-buffer") return Subprocess::Result{false, "no buffer quib"};
+        return std::nullopt;
+    });
+    EXPECT_EQ(router().deliver("ls", pane("Work", id), true).message, "tmux: no buffer quib");
+}
+
+TEST_F(TargetRouter, ImagesReachAPaneAsTheCaptionAndOneQuotedPathALine) {
+    const std::string id = workPane();
+    const std::vector<UploadAttachment> images{{"/tmp/a.png", AttachmentFrame::Format::png},
+                                               {"/tmp/it's.png", AttachmentFrame::Format::png}};
+    const auto sent = router().deliver(images, " look\n", pane("Work", id), false);
+    EXPECT_EQ(sent, (DeliveryReceipt{true, "T-Work", "Work", 34, false, "Sent 2 images to Work"}));
+    ASSERT_EQ(runs.all().size(), 3u);
+    EXPECT_EQ(runs.all()[1].input, "look\n/tmp/a.png\n'/tmp/it'\\''s.png'");
+    EXPECT_NE(paneShowing(id, "'/tmp/it'\\''s.png'").find("look\n/tmp/a.png\n'/tmp/it'\\''s.png'"), std::string::npos);
+    EXPECT_EQ(lastLogLine(), "delivered\tWork\t34 chars\tsubmitted=no");
+    EXPECT_EQ(router().deliver({}, "look", pane("Work", id), false).message, "Nothing to send");
+}
+
+TEST_F(TargetRouter, PathsStayBareOnlyWhenMadeOfLettersDigitsAndPathMarks) {
+    EXPECT_EQ(quib::TargetRouter::shellQuoted("/home/ada/Quib/inbox/quib-20270115-080000-1.png"),
+              "/home/ada/Quib/inbox/quib-20270115-080000-1.png");
+    EXPECT_EQ(quib::TargetRouter::shellQuoted("/home/\u00e9l\u00e8ve/\u0661.png"), "/home/\u00e9l\u00e8ve/\u0661.png");
+    EXPECT_EQ(quib::TargetRouter::shellQuoted("/tmp/my shots/a.png"), "'/tmp/my shots/a.png'");
+    EXPECT_EQ(quib::TargetRouter::shellQuoted("/tmp/$(rm -rf ~).png"), "'/tmp/$(rm -rf ~).png'");
+    EXPECT_EQ(quib::TargetRouter::shellQuoted("/tmp/it's.png"), "'/tmp/it'\\''s.png'");
+}
+
+TEST_F(TargetRouter, ImagesThenTheCaptionArePastedIntoAnApp) {
+    QuibTarget editor = app("Editor", editorID);
+    editor.submitOnSend = true;
+    const auto sent = router().deliver({image("a.png"), image("b.png")}, " look ", editor, std::nullopt);
+    EXPECT_EQ(sent, (DeliveryReceipt{true, "T-Editor", "Editor", 4, true, "Sent 2 images to Editor"}));
+    EXPECT_EQ(pastedInto(editorID), (std::vector<std::string>{"public.png", "public.png", "look"}));
+    EXPECT_EQ(returnsIn(editorID), 1u);
+    EXPECT_EQ(lastLogLine(), "delivered\tEditor\t4 chars\tsubmitted=yes");
+}
+
+// With no image read and no caption, nothing reached the app: no receipt may say it did.
+TEST_F(TargetRouter, ImagesNoneOfWhichCouldBeReadAreRefusedUnlessACaptionWent) {
+    const QuibTarget editor = app("Editor", editorID);
+    const auto lost = router().deliver({image("gone.png", false), image("gone2.png", false)}, " \n", editor, true);
+    EXPECT_EQ(lost, (DeliveryReceipt{false, "T-Editor", "Editor", 0, false,
+                                     "None of those images could be read \u2014 send them again"}));
+    EXPECT_EQ(lastLogLine(), "refused\tEditor\t0 chars\tsubmitted=no");
+    EXPECT_TRUE(pastedInto(editorID).empty());
+    EXPECT_EQ(returnsIn(editorID), 0u);
+
+    const auto captioned = router().deliver({image("gone.png", false)}, "see", editor, false);
+    EXPECT_EQ(captioned.message, "Sent 1 image to Editor");
+    EXPECT_EQ(pastedInto(editorID), std::vector<std::string>{"see"});
+}
+
+}  // namespace target_router_tests
