@@ -13,7 +13,7 @@ namespace quib {
 // form only.
 struct KeyPayload {
     KeyChord chord;
-    std::optional<std::string> targetID;  // absent: the active target
+    std::optional<std::string> targetID;  // absent: whatever window is in front
 
     static KeyPayload fromJson(const Json& json);
     Json toJson() const;

@@ -78,6 +78,12 @@ void HostServer::onInjection(std::function<void(HostServer&)> work) {
     });
 }
 
+void HostServer::onCatalog(std::function<void(HostServer&)> work) {
+    catalogQueue_->post([weak = weak_from_this(), work = std::move(work)] {
+        if (auto server = weak.lock()) work(*server);
+    });
+}
+
 // Creation: each subscription holds the server weakly, skips the value current now and
 // delivers on the main executor.
 void HostServer::subscribe() {

@@ -134,6 +134,10 @@ public:
     // cannot be encoded is dropped silently, but still closes the connection when asked to.
     void send(const HostMessage& message, const Client& client, bool thenClose = false);
     void sendRaw(std::string bytes, const Client& client, bool thenClose = false);
+    // Any thread: as send, for work that holds its client weakly (see ClientRef). The line is
+    // encoded here and written from the network queue, after every earlier send there; a client
+    // that has gone by then gets nothing.
+    void reply(const ClientRef& to, const HostMessage& message, bool thenClose = false);
     // Any thread: a line its caller encoded, or the failure to encode it, which writes nothing
     // but closes all the same when asked to.
     void sendEncoded(Result<std::string> line, const Client& client, bool thenClose = false);
@@ -219,6 +223,7 @@ private:
     void dispatch(ClientMessage& message, const ClientPtr& client);
     void answerPing(const ClientMessage::Ping& ping, const Client& client);
     void movePointer(const ClientMessage::Move& move);
+    void scrollBy(double dx, double dy);
     void countMove();
     void pointAtPanel(double x, double y);
     void clickButton(const ClientMessage::Click& click, Client& client);
@@ -230,6 +235,25 @@ private:
     void removeTarget(const std::string& id, const ClientPtr& client);
     void reorderTargets(std::vector<std::string> ids);
     void requestPanes(const ClientPtr& client);
+    void deliverText(TextPayload payload, const ClientPtr& client);
+    void pressKey(KeyPayload payload, const ClientPtr& client);
+    void focusTarget(const std::string& id, const ClientPtr& client);
+    // Any thread: the app's windows for a target, in chunks of `windows` messages (at least one),
+    // each sent as it is encoded. A note about an app that begins "is" gets the target's name.
+    void sendWindowList(const QuibTarget& target, const std::string& targetID, const ClientRef& to);
+    // Vocabulary, the app catalog, windows, menus, agents, approvals and push registration.
+    void requestVocabulary(const std::string& targetID, const ClientPtr& client);
+    void requestApps(bool refresh, const ClientPtr& client);
+    void requestWindows(const std::string& targetID, const ClientPtr& client);
+    void focusWindow(const std::string& targetID, std::optional<std::uint32_t> windowID, const ClientPtr& client);
+    void openWindow(const std::string& targetID, std::optional<std::uint32_t> windowID, const ClientPtr& client);
+    void requestAppIcons(std::vector<std::string> bundleIDs, const ClientPtr& client);
+    void requestMenu(const std::string& bundleID, bool refresh, const ClientPtr& client);
+    void agentEvent(AgentEvent event, const ClientPtr& client);
+    void requestApproval(ApprovalRequest request, const ClientPtr& client);
+    void decideApproval(ClientMessage::ApprovalDecision decision, const ClientPtr& client);
+    void sendPendingApprovals(const ClientPtr& client);
+    void registerPush(PushRegistration registration, const ClientPtr& client);
     bool isPermitted(const ClientMessage& message, Client& client);
     void greet(const HelloPayload& hello, const ClientPtr& client);
     void welcome(const ClientPtr& client, bool approved);
@@ -249,7 +273,7 @@ private:
     void deliver(std::vector<UploadAttachment> attachments, const std::shared_ptr<UploadSession>& upload,
                  const ClientPtr& client);
     void deliverUpload(const std::vector<UploadAttachment>& attachments, const UploadSession& upload,
-                       const QuibTarget& target, const Client& client, bool isLast);
+                       const QuibTarget& target, const ClientRef& to, bool isLast);
     void advertise(std::function<void(ServiceAdvertiser&)> call);
     void admit(const ClientPtr& client);
     void startAwayNow();
@@ -263,6 +287,7 @@ private:
     void compareInterfaces();
     void onMain(std::function<void(HostServer&)> work);
     void onInjection(std::function<void(HostServer&)> work);
+    void onCatalog(std::function<void(HostServer&)> work);
 
     std::shared_ptr<Executor> main_;
     std::shared_ptr<Settings> settings_;

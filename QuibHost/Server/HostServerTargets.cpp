@@ -1,6 +1,7 @@
 // Targets managed from a phone: adding, editing, removing and ordering them, and the tmux panes
 // a phone picks from. Pane addresses are resolved on the injection queue (it runs tmux); the
-// target list changes on the main executor, which sends the replies.
+// target list changes on the main executor, which sends the replies. Work queued for later
+// holds its client weakly: the list changes even when the phone has gone.
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
@@ -27,41 +28,41 @@ QuibTarget HostServer::resolvingPane(QuibTarget target, const Tmux& tmux) {
 }
 
 void HostServer::addTarget(QuibTarget target, const ClientPtr& client) {
-    onInjection([target = std::move(target), client](HostServer& server) mutable {
+    onInjection([target = std::move(target), to = ClientRef(client)](HostServer& server) mutable {
         auto resolved = resolvingPane(std::move(target), server.tmux_);
-        server.onMain([resolved = std::move(resolved), client](HostServer& server) {
+        server.onMain([resolved = std::move(resolved), to](HostServer& server) {
             const auto outcome = server.neighbours_.targets->add(resolved);
             if (const auto* refusal = outcome.refusal()) {
-                server.send(error(*refusal), *client);
+                server.reply(to, error(*refusal));
                 return;
             }
             const std::string text = "Added " + outcome.target()->name;
             server.note(text);
-            server.send(toast(text), *client);
+            server.reply(to, toast(text));
         });
     });
 }
 
 void HostServer::updateTarget(QuibTarget target, const ClientPtr& client) {
-    onInjection([target = std::move(target), client](HostServer& server) mutable {
+    onInjection([target = std::move(target), to = ClientRef(client)](HostServer& server) mutable {
         auto resolved = resolvingPane(std::move(target), server.tmux_);
-        server.onMain([resolved = std::move(resolved), client](HostServer& server) {
+        server.onMain([resolved = std::move(resolved), to](HostServer& server) {
             const auto outcome = server.neighbours_.targets->update(resolved);
             if (const auto* refusal = outcome.refusal()) {
-                server.send(error(*refusal), *client);
+                server.reply(to, error(*refusal));
                 return;
             }
             server.note("Edited " + outcome.target()->name);
-            server.send(toast("Saved " + outcome.target()->name), *client);
+            server.reply(to, toast("Saved " + outcome.target()->name));
         });
     });
 }
 
 // Targets that pass are added even when others are refused; the phone hears of both.
 void HostServer::addTargets(std::vector<QuibTarget> targets, const ClientPtr& client) {
-    onInjection([targets = std::move(targets), client](HostServer& server) mutable {
+    onInjection([targets = std::move(targets), to = ClientRef(client)](HostServer& server) mutable {
         for (auto& target : targets) target = resolvingPane(std::move(target), server.tmux_);
-        server.onMain([resolved = std::move(targets), client](HostServer& server) {
+        server.onMain([resolved = std::move(targets), to](HostServer& server) {
             std::vector<std::string> names;
             std::vector<std::string> refusals;
             for (const auto& target : resolved) {
@@ -72,27 +73,27 @@ void HostServer::addTargets(std::vector<QuibTarget> targets, const ClientPtr& cl
             if (!names.empty()) {
                 server.note("Added " + joined(names));
                 const std::string count = names.size() == 1 ? "" : std::to_string(names.size()) + ": ";
-                server.send(toast("Added " + count + joined(names)), *client);
+                server.reply(to, toast("Added " + count + joined(names)));
             }
             if (refusals.empty()) return;
             std::string text = refusals.front();
             if (refusals.size() > 1) text += " (+" + std::to_string(refusals.size() - 1) + " more)";
-            server.send(error(std::move(text)), *client);
+            server.reply(to, error(std::move(text)));
         });
     });
 }
 
 void HostServer::removeTarget(const std::string& id, const ClientPtr& client) {
-    onMain([id, client](HostServer& server) {
+    onMain([id, to = ClientRef(client)](HostServer& server) {
         const auto target = server.neighbours_.targets->target(id);
         if (!target) {
-            server.send(error("That target no longer exists"), *client);
+            server.reply(to, error("That target no longer exists"));
             return;
         }
         server.neighbours_.targets->remove({id});
         const std::string text = "Removed " + target->name;
         server.note(text);
-        server.send(toast(text), *client);
+        server.reply(to, toast(text));
     });
 }
 
@@ -103,15 +104,15 @@ void HostServer::reorderTargets(std::vector<std::string> ids) {
 // Without tmux the phone gets an empty list and the store is left alone; otherwise the store
 // reconciles its tmux targets with the same listing once the phone has it.
 void HostServer::requestPanes(const ClientPtr& client) {
-    onInjection([client](HostServer& server) {
+    onInjection([to = ClientRef(client)](HostServer& server) {
         if (!server.tmux_.isAvailable()) {
-            server.send(HostMessage{HostMessage::Panes{}}, *client);
+            server.reply(to, HostMessage{HostMessage::Panes{}});
             return;
         }
         auto panes = server.tmux_.listPanes();
         std::vector<TmuxPane> listed;
         for (const auto& pane : panes) listed.push_back(TmuxPane{pane.id, pane.spec, pane.command, pane.path});
-        server.send(HostMessage{HostMessage::Panes{std::move(listed)}}, *client);
+        server.reply(to, HostMessage{HostMessage::Panes{std::move(listed)}});
         server.onMain([panes = std::move(panes)](HostServer& server) {
             server.neighbours_.targets->reconcile(panes, false, false, false);
         });

@@ -69,18 +69,20 @@ void HostServer::deliver(std::vector<UploadAttachment> attachments, const std::s
         send(HostMessage{HostMessage::Error{noSuchTarget}}, *client, true);
         return;
     }
-    injectionQueue_->post([this, attachments = std::move(attachments), upload, client, targets = std::move(targets)] {
+    auto work = [attachments = std::move(attachments), upload, to = ClientRef(client),
+                 targets = std::move(targets)](HostServer& server) {
         for (std::size_t i = 0; i < targets.size(); ++i) {
-            deliverUpload(attachments, *upload, targets[i], *client, i + 1 == targets.size());
+            server.deliverUpload(attachments, *upload, targets[i], to, i + 1 == targets.size());
         }
-        neighbours_.uploads->prune();
-    });
+        server.neighbours_.uploads->prune();
+    };
+    onInjection(std::move(work));
 }
 
 // Injection queue: one target of a completed upload. Each target in turn becomes the active one;
 // the follow-up chord is pressed only after a delivery that succeeded, and changes no receipt.
 void HostServer::deliverUpload(const std::vector<UploadAttachment>& attachments, const UploadSession& upload,
-                               const QuibTarget& target, const Client& client, bool isLast) {
+                               const QuibTarget& target, const ClientRef& to, bool isLast) {
     const AttachmentManifest& manifest = upload.manifest();
     onMain([id = target.id](HostServer& server) { server.neighbours_.targets->setActive(id); });
     const DeliveryReceipt receipt = neighbours_.router->deliver(attachments, manifest.text, target, manifest.submit);
@@ -89,7 +91,7 @@ void HostServer::deliverUpload(const std::vector<UploadAttachment>& attachments,
         const auto pressed = neighbours_.router->press(*manifest.followChord, target);
         if (!pressed.ok) note(pressed.message);
     }
-    send(HostMessage{HostMessage::Delivered{receipt}}, client, isLast);
+    reply(to, HostMessage{HostMessage::Delivered{receipt}}, isLast);
     if (!receipt.ok) quibLog().error("upload ", pub(upload.batchID()), ": ", pub(receipt.message));
 }
 

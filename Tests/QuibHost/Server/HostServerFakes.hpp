@@ -11,7 +11,7 @@
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
-#include "QuibHost/Server/Neighbours/TargetRouterService.hpp"
+#include "QuibHost/Targets/TargetRouterService.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 
 namespace quib::testing {
@@ -52,7 +52,12 @@ public:
         }
         return std::nullopt;
     }
-    std::optional<QuibTarget> safeActiveTarget() override { return std::nullopt; }
+    std::optional<QuibTarget> safeActiveTarget() override {
+        std::lock_guard lock(mutex_);
+        for (const auto& target : snapshot_.saved)
+            if (target.id == active) return target;
+        return std::nullopt;
+    }
     // Remembered in call order; the snapshot does not follow.
     void setActive(std::optional<std::string> id) override {
         std::lock_guard lock(mutex_);
@@ -131,31 +136,33 @@ private:
     Published<std::set<std::string>> unresolved_;
 };
 
-// Delivers nothing but remembers every call, in order; a target named in `failing` gets a failed
-// receipt, and pressing a chord fails when `pressFails` is set.
+// Delivers nothing but remembers every call, in order. A target named in `failing` gets a failed
+// receipt or outcome, and pressing a chord fails when `pressFails` is set.
 class RecordingTargetRouter final : public TargetRouterService {
 public:
     struct Call {
-        std::string what;  // "images" or "press"
+        std::string what;  // "text", "images", "focus" or "press"
         std::string targetID;
         std::vector<UploadAttachment> attachments;
-        std::string caption;
+        std::string caption;  // the text, for "text"
         std::optional<bool> submit;
     };
 
-    DeliveryReceipt deliver(const std::string&, const QuibTarget&, std::optional<bool>) override { return {}; }
+    DeliveryReceipt deliver(const std::string& text, const QuibTarget& target, std::optional<bool> submit) override {
+        return answer({"text", target.id, {}, text, submit}, target);
+    }
     DeliveryReceipt deliver(const std::vector<UploadAttachment>& attachments, const std::string& caption,
                             const QuibTarget& target, std::optional<bool> submit) override {
-        std::lock_guard lock(mutex_);
-        calls_.push_back({"images", target.id, attachments, caption, submit});
-        const bool ok = !failing.contains(target.id);
-        return {ok, target.id, target.name, 0, false, ok ? "Sent to " + target.name : "Could not reach " + target.name};
+        return answer({"images", target.id, attachments, caption, submit}, target);
     }
-    Outcome focus(const QuibTarget&, bool) override { return {}; }
+    Outcome focus(const QuibTarget& target, bool) override {
+        const auto receipt = answer({"focus", target.id, {}, "", std::nullopt}, target);
+        return {receipt.ok, receipt.ok ? "Focused " + target.name : receipt.message};
+    }
     Outcome press(const KeyChord&, const std::optional<QuibTarget>& target) override {
         std::lock_guard lock(mutex_);
         calls_.push_back({"press", target ? target->id : "", {}, "", std::nullopt});
-        return {!pressFails, pressFails ? "The key did not go through" : ""};
+        return {!pressFails, pressFails ? "The key did not go through" : "Pressed"};
     }
     std::vector<Call> calls() const {
         std::lock_guard lock(mutex_);
@@ -166,6 +173,13 @@ public:
     bool pressFails = false;
 
 private:
+    DeliveryReceipt answer(Call call, const QuibTarget& target) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+        const bool ok = !failing.contains(target.id);
+        return {ok, target.id, target.name, 0, false, ok ? "Sent to " + target.name : "Could not reach " + target.name};
+    }
+
     mutable std::mutex mutex_;
     std::vector<Call> calls_;
 };
@@ -248,6 +262,14 @@ public:
         record("revalidateTrust");
         return injector_->revalidateTrust();
     }
+    bool isTrusted() const override { return injector_->isTrusted(); }
+    void paste(const std::string& text) override { injector_->paste(text); }
+    bool paste(const std::filesystem::path& image, AttachmentFrame::Format format) override {
+        return injector_->paste(image, format);
+    }
+    TargetOutcome postKey(const KeyChord& chord, const std::string& name) override { return injector_->postKey(chord, name); }
+    void postKeyEvents(std::uint16_t keyCode, std::uint64_t flags) override { injector_->postKeyEvents(keyCode, flags); }
+    void follow(const Rect& window) override { injector_->follow(window); }
 
     std::vector<std::string> calls() const {
         std::lock_guard lock(mutex_);
@@ -264,7 +286,8 @@ private:
     std::vector<std::string> calls_;
 };
 
-// A window the test says is being mirrored, or none.
+// A window the test says is being mirrored, or none, and the window list the test sets for
+// every app.
 class MirroringStreaming final : public StreamingService {
 public:
     void detachViewer(const TlsConnection&) override {}
@@ -277,10 +300,19 @@ public:
         std::lock_guard lock(mutex_);
         frame_ = frame;
     }
+    WindowList windows(const std::string&, std::optional<std::uint32_t>, bool) override {
+        std::lock_guard lock(mutex_);
+        return list_;
+    }
+    void list(WindowList list) {
+        std::lock_guard lock(mutex_);
+        list_ = std::move(list);
+    }
 
 private:
     std::mutex mutex_;
     std::optional<Rect> frame_;
+    WindowList list_;
 };
 
 }  // namespace quib::testing

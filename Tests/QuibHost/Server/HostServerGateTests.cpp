@@ -175,6 +175,7 @@ TEST_F(HostServer, ApprovingAWaitingDeviceSendsItStatusTargetsAndRemoteAccessAtO
     EXPECT_EQ(caseOf(parse(nextLine(*phone))), "remoteAccess");
     EXPECT_FALSE(nextLine(*phone, 100ms));
     phone->write(text + ping(1));  // passes the gate now, without a new hello
+    EXPECT_EQ(caseOf(parse(nextLine(*phone))), "delivered");
     EXPECT_EQ(caseOf(parse(nextLine(*phone))), "pong");
 }
 

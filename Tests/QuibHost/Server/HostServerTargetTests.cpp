@@ -1,5 +1,6 @@
 // Targets managed from a phone and the tmux panes it picks from.
 
+#include "ApprovedPhone.hpp"
 #include "HostServerFixture.hpp"
 
 #include "QuibHost/App/ScratchFolder.hpp"
@@ -12,8 +13,6 @@ using namespace std::chrono_literals;
 namespace quib::testing {
 
 namespace {
-
-std::string caseOf(const Json& message) { return message.is_object() && !message.empty() ? message.begin().key() : ""; }
 
 QuibTarget paneTarget(const std::string& id, const std::string& name, const std::string& pane) {
     QuibTarget target;
@@ -34,45 +33,6 @@ Json list(const std::vector<QuibTarget>& targets) {
 }
 
 }  // namespace
-
-// The approved phone "D-A", past its welcome. Reading runs the main loop, where target changes
-// and their replies happen; status and target broadcasts may come in between and are skipped.
-class ApprovedPhone {
-public:
-    ApprovedPhone(std::shared_ptr<MainLoop> main, std::uint16_t port) : main_(std::move(main)), phone_("ABCDEF") {
-        EXPECT_FALSE(phone_.connect(port));
-        phone_.write(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Phone","deviceID":"D-A"}}})" "\n");
-        EXPECT_EQ(expect("welcome")["status"]["deviceApproved"], true);
-    }
-    void write(const std::string& line) { phone_.write(line); }
-
-    // The payload of the next message of this case; the cases passed over are kept in `skipped`.
-    Json expect(const std::string& name, std::chrono::milliseconds timeout = 5s) {
-        for (Json message = next(timeout); !message.is_null(); message = next(timeout)) {
-            if (caseOf(message) == name) return message[name];
-            skipped.push_back(caseOf(message));
-        }
-        if (timeout >= 1s) ADD_FAILURE() << "no " << name << " came";
-        return {};
-    }
-    bool saw(const std::string& name) const { return std::ranges::count(skipped, name) > 0; }
-
-    std::vector<std::string> skipped;
-
-private:
-    Json next(std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        do {
-            main_->runPending();
-            if (auto line = phone_.readLine(2ms)) return Json::parse(*line);
-        } while (std::chrono::steady_clock::now() < end && !phone_.isClosed());
-        return {};
-    }
-
-    std::shared_ptr<MainLoop> main_;
-    TestPhone phone_;
-};
-
 
 TEST_F(HostServer, AddingATargetResolvesItsPaneAddressFirstAndAnswersWithAToast) {
     ScratchFolder folder("panes");
