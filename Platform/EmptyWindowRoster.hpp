@@ -21,7 +21,7 @@ public:
 private:
     Raise refusal() const {
         const bool trusted = permissions_ && permissions_->accessibilityTrusted();
-        return Raise::refused(std::string(trusted ? closedText : noTrustText));
+        return Raise::refused(std::string(trusted ? closedText : Permissions::accessibilityRefusal));
     }
 
     std::shared_ptr<Permissions> permissions_;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "Platform/DesktopEntries.hpp"
+#include "Platform/Permissions.hpp"
 #include "Platform/Workspace.hpp"
 
 namespace quib {
@@ -13,8 +14,6 @@ namespace quib {
 // cannot post there.
 class HeadlessWorkspace final : public Workspace {
 public:
-    static constexpr std::string_view launchRefusal = "Grant Accessibility to Fennic first";
-
     // Reads `apps`; none: the desktop's standard application folders.
     explicit HeadlessWorkspace(std::shared_ptr<DesktopEntries> apps = nullptr)
         : apps_(apps ? std::move(apps) : std::make_shared<DesktopEntries>()) {}
@@ -22,7 +21,7 @@ public:
     bool isInstalled(const std::string& bundleID) override { return apps_->application(bundleID).has_value(); }
     std::vector<RunningApp> runningInstances(const std::string&) override { return {}; }
     bool activate(const RunningApp&) override { return false; }
-    Result<void> launch(const std::string&) override { return fail(std::string(launchRefusal)); }
+    Result<void> launch(const std::string&) override { return fail(std::string(Permissions::accessibilityRefusal)); }
     std::optional<RunningApp> frontmostApp() override { return std::nullopt; }
 
 private:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quib {
 
@@ -8,6 +9,9 @@ namespace quib {
 // any thread.
 class Permissions {
 public:
+    // What input that needs accessibility trust is refused with while the host lacks it.
+    static constexpr std::string_view accessibilityRefusal = "Grant Accessibility to Fennic first";
+
     virtual ~Permissions() = default;
     // The host may post keyboard and mouse events.
     virtual bool accessibilityTrusted() const = 0;

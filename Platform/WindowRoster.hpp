@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "Platform/Geometry.hpp"
+#include "Platform/Permissions.hpp"
 
 namespace quib {
 
@@ -16,7 +17,6 @@ namespace quib {
 // Every operation is synchronous and safe on any thread.
 class WindowRoster {
 public:
-    static constexpr std::string_view noTrustText = "Grant Accessibility to Fennic first";
     static constexpr std::string_view closedText = "The window you picked has closed \u2014 pick another";
     static std::string notRunningText(const std::string& name) { return name + " isn't running"; }
     static std::string minimisedText(const std::string& title) {
@@ -46,10 +46,10 @@ public:
     virtual ~WindowRoster() = default;
 
     // Raises the app's window with this number, makes it the app's main window and activates the
-    // app. Refuses without the host's accessibility trust (noTrustText), when the app does not
-    // run (notRunningText), when no window has the number (closedText) and when the window is
-    // minimised (minimisedText). With `movingPointer`, the result carries the window's frame
-    // when it can be read.
+    // app. Refuses without the host's accessibility trust (Permissions::accessibilityRefusal),
+    // when the app does not run (notRunningText), when no window has the number (closedText) and
+    // when the window is minimised (minimisedText). With `movingPointer`, the result carries the
+    // window's frame when it can be read.
     virtual Raise raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name,
                         bool movingPointer) = 0;
     // As raise, but a minimised window is brought back first (stuckMinimisedText when that

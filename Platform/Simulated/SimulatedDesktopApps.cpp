@@ -120,7 +120,7 @@ WindowRoster::Raise SimulatedDesktop::open(std::uint32_t windowID, const std::st
 WindowRoster::Raise SimulatedDesktop::bringForward(std::uint32_t windowID, const std::string& bundleID,
                                                    const std::string& name, bool opening, bool movingPointer) {
     std::lock_guard lock(mutex_);
-    if (!trusted_) return Raise::refused(std::string(noTrustText));
+    if (!trusted_) return Raise::refused(std::string(accessibilityRefusal));
     const auto found = apps_.find(bundleID);
     if (found == apps_.end()) return Raise::refused(notRunningText(name));
     App& app = found->second;

@@ -10,7 +10,6 @@
 namespace quib {
 namespace {
 
-constexpr std::string_view noTrustText = "Grant Accessibility to Fennic first";
 constexpr std::string_view unknownKeyText = " isn't a key Fennic knows how to press";
 
 // The whole file, or none when it cannot be read (a folder included).
@@ -118,7 +117,7 @@ void EventInjector::postKeyEvents(std::uint16_t keyCode, std::uint64_t flags) {
 
 // A press that falls in a pause is skipped and the rest go on; the answer is still success.
 TargetOutcome EventInjector::postKey(const KeyChord& chord, const std::string& name) {
-    if (!isTrusted()) return {false, std::string(noTrustText)};
+    if (!isTrusted()) return {false, std::string(Permissions::accessibilityRefusal)};
     const auto keyCode = chord.macVirtualKey();
     if (!keyCode) return {false, chord.spoken() + std::string(unknownKeyText)};
     const std::uint64_t flags = flagsOf(chord);

@@ -80,7 +80,7 @@ DeliveryReceipt TargetRouter::textToPane(const std::string& text, const QuibTarg
 // A frontmost target is never focused: the text goes to whatever app has focus.
 DeliveryReceipt TargetRouter::textToApp(const std::string& text, const QuibTarget& target, bool submit) {
     const std::size_t characters = unicode::graphemeCount(text);
-    if (!injector_->isTrusted()) return receipt(target, false, characters, false, std::string(noTrustText));
+    if (!injector_->isTrusted()) return receipt(target, false, characters, false, std::string(Permissions::accessibilityRefusal));
     if (target.kind == QuibTarget::Kind::app) {
         const Outcome ready = readyForInput(target);
         if (!ready.ok) return receipt(target, false, characters, false, ready.message);

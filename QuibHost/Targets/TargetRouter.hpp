@@ -50,7 +50,6 @@ public:
 
     static constexpr std::string_view nothingToSendText = "Nothing to send";
     static constexpr std::string_view pausedText = "Injection is paused \u2014 turn it back on in the menu bar";
-    static constexpr std::string_view noTrustText = "Grant Accessibility to Fennic first";
     static constexpr std::string_view unreadableImagesText = "None of those images could be read \u2014 send them again";
 
     struct Config {

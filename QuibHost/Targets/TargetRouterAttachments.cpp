@@ -58,7 +58,7 @@ DeliveryReceipt TargetRouter::pathsToPane(const std::vector<UploadAttachment>& a
 DeliveryReceipt TargetRouter::imagesToApp(const std::vector<UploadAttachment>& attachments, const std::string& caption,
                                           const QuibTarget& target, std::optional<bool> submit) {
     const std::size_t captionCharacters = unicode::graphemeCount(caption);
-    if (!injector_->isTrusted()) return receipt(target, false, captionCharacters, false, std::string(noTrustText));
+    if (!injector_->isTrusted()) return receipt(target, false, captionCharacters, false, std::string(Permissions::accessibilityRefusal));
     if (target.kind == QuibTarget::Kind::app) {
         const Outcome ready = readyForInput(target);
         if (!ready.ok) return receipt(target, false, captionCharacters, false, ready.message);

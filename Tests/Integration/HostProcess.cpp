@@ -11,6 +11,9 @@
 #include <asio/ip/v6_only.hpp>
 #include <gtest/gtest.h>
 
+#include "QuibHost/Server/DeviceRegistry.hpp"
+#include "Shared/QuibCoder.hpp"
+
 namespace quib::testing {
 
 TempHome::TempHome() {
@@ -111,6 +114,26 @@ PhoneClient::Options phoneOptions(const HostProcess& host, std::string pairingCo
     options.port = host.port();
     options.pairingCode = std::move(pairingCode);
     return options;
+}
+
+void approveBeforeStart(TempHome& home, const std::string& deviceID, const std::string& name) {
+    const DeviceRegistry::DeviceList approved{{deviceID, name, SystemClock::shared()->wallNow()}};
+    home.defaults()->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
+}
+
+Welcomed welcomed(const HostProcess& host, const std::string& deviceID, const std::string& name) {
+    auto phone = PhoneClient::connect(phoneOptions(host, host.pairingCode()));
+    if (!phone) {
+        ADD_FAILURE() << phone.error().message;
+        return {};
+    }
+    EXPECT_TRUE((*phone)->sendHello(deviceID, name));
+    auto welcome = (*phone)->receiveCase("welcome", std::chrono::seconds(10));
+    if (!welcome) {
+        ADD_FAILURE() << welcome.error().message << "\n" << host.log();
+        return {};
+    }
+    return {std::move(*phone), *welcome};
 }
 
 }  // namespace quib::testing

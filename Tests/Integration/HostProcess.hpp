@@ -76,4 +76,15 @@ std::string hexOf(const Bytes& bytes);
 // How the stand-in phone reaches this host on 127.0.0.1 with `pairingCode`.
 PhoneClient::Options phoneOptions(const HostProcess& host, std::string pairingCode);
 
+// Stores the device as approved in the home's defaults, before the host starts.
+void approveBeforeStart(TempHome& home, const std::string& deviceID, const std::string& name);
+
+// A phone connected to the host with its code, past its hello, and the welcome it got; no
+// phone (the test failed) when either did not work.
+struct Welcomed {
+    std::unique_ptr<PhoneClient> phone;
+    Json welcome;
+};
+Welcomed welcomed(const HostProcess& host, const std::string& deviceID, const std::string& name);
+
 }  // namespace quib::testing

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Targets/TmuxServer.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Shared/QuibCoder.hpp"
@@ -31,24 +30,6 @@ QuibTarget pane(const std::string& name, const std::string& spec) {
     return target;
 }
 
-// Ada's phone, approved before the host starts, connected and welcomed.
-struct Welcomed {
-    std::unique_ptr<PhoneClient> phone;
-    Json welcome;
-};
-
-Welcomed welcomed(const HostProcess& host) {
-    auto phone = PhoneClient::connect(testing::phoneOptions(host, host.pairingCode()));
-    if (!phone) {
-        ADD_FAILURE() << phone.error().message;
-        return {};
-    }
-    EXPECT_TRUE((*phone)->sendHello("PHONE-1", "Ada's phone"));
-    auto welcome = (*phone)->receiveCase("welcome", 10s);
-    if (!welcome) ADD_FAILURE() << welcome.error().message << "\n" << host.log();
-    return {std::move(*phone), welcome ? *welcome : Json()};
-}
-
 // The text of the next toast or error.
 std::string answer(PhoneClient& phone, const ClientMessage& message) {
     EXPECT_TRUE(phone.send(message));
@@ -66,12 +47,11 @@ TEST(QuibHost, ListsPanesAndAddsOnlyTargetsThatPassItsChecks) {
     ASSERT_TRUE(tmux.startSession("work", home.root(), 2));
     const std::string first = tmux.idOf("work:0.0");
     const std::string second = tmux.idOf("work:0.1");
-    const DeviceRegistry::DeviceList approved{{"PHONE-1", "Ada's phone", SystemClock::shared()->wallNow()}};
-    home.defaults()->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
+    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
 
-    auto ada = welcomed(*host);
+    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
     ASSERT_TRUE(ada.phone);
     EXPECT_EQ(ada.welcome["status"]["tmuxAvailable"], true);
     auto& phone = *ada.phone;
@@ -99,7 +79,7 @@ TEST(QuibHost, ListsPanesAndAddsOnlyTargetsThatPassItsChecks) {
     phone.close();
 
     // Stored under the pane's identifier, not its address.
-    auto again = welcomed(*host);
+    auto again = testing::welcomed(*host, "PHONE-1", "Ada's phone");
     ASSERT_TRUE(again.phone);
     ASSERT_EQ(again.welcome["targets"].size(), 1u);
     EXPECT_EQ(again.welcome["targets"][0]["name"], "Work");

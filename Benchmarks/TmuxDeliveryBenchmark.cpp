@@ -1,0 +1,92 @@
+// A 4 kB text into a tmux pane: from the decoding of the phone's line to the router's receipt,
+// against tmux's own send-keys -l with the same text. Both run on a tmux server of the
+// benchmark's own, whose pane reads and drops what it is sent.
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "QuibHost/Targets/EventInjector.hpp"
+#include "QuibHost/Targets/TargetRouter.hpp"
+#include "Shared/ClientMessage.hpp"
+#include "Shared/QuibCoder.hpp"
+
+namespace {
+
+// A private tmux server with one pane, killed (and its folder removed) at exit.
+class PrivateTmux {
+public:
+    PrivateTmux() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quib-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) return;
+        folder_ = pattern;
+        ::setenv("TMUX_TMPDIR", folder_.c_str(), 1);
+        ::unsetenv("TMUX");
+        if (!run({"new-session", "-d", "-s", "bench", "-x", "200", "-y", "50", "cat > /dev/null"})) return;
+        const auto id = tmux_.run({"display-message", "-p", "-t", "bench:0.0", "#{pane_id}"});
+        if (id && id->ok) pane_ = id->output;
+    }
+    ~PrivateTmux() {
+        (void)run({"kill-server"});
+        std::error_code ignored;
+        if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+    }
+    bool run(const std::vector<std::string>& arguments) const {
+        const auto result = tmux_.run(arguments);
+        return result && result->ok;
+    }
+    const std::string& pane() const { return pane_; }
+    const quib::Tmux& tmux() const { return tmux_; }
+
+private:
+    std::filesystem::path folder_;
+    quib::Tmux tmux_;
+    std::string pane_;
+};
+
+PrivateTmux& privateTmux() {
+    static PrivateTmux tmux;
+    return tmux;
+}
+
+// 4,096 bytes of words, a line break every 64, so no line outgrows the pane's line editing.
+std::string fourKilobytes() {
+    std::string text;
+    while (text.size() < 4096) text += (text.size() % 64 == 58) ? "tail.\n" : "word ";
+    text.resize(4096);
+    return text;
+}
+
+void BM_TextIntoPaneFromDecodeToReceipt(benchmark::State& state) {
+    PrivateTmux& tmux = privateTmux();
+    if (tmux.pane().empty()) return state.SkipWithError("no tmux server");
+    quib::TargetRouter router({.injector = quib::EventInjector::create({})});
+    quib::QuibTarget target;
+    target.id = "T1";
+    target.name = "Work";
+    target.kind = quib::QuibTarget::Kind::tmux;
+    target.tmuxTarget = tmux.pane();
+    const std::string line = *quib::QuibCoder::line(quib::ClientMessage{
+        quib::ClientMessage::Text{quib::TextPayload{fourKilobytes(), "T1", false}}});
+    for (auto _ : state) {
+        auto message = quib::QuibCoder::decode<quib::ClientMessage>(line);
+        const auto& payload = std::get<quib::ClientMessage::Text>(message->value)._0;
+        const auto receipt = router.deliver(payload.text, target, payload.submit);
+        if (!receipt.ok) return state.SkipWithError(receipt.message.c_str());
+    }
+}
+BENCHMARK(BM_TextIntoPaneFromDecodeToReceipt)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SendKeysLiteral(benchmark::State& state) {
+    PrivateTmux& tmux = privateTmux();
+    if (tmux.pane().empty()) return state.SkipWithError("no tmux server");
+    const std::string text = fourKilobytes();
+    for (auto _ : state) {
+        if (!tmux.run({"send-keys", "-t", tmux.pane(), "-l", text})) return state.SkipWithError("send-keys failed");
+    }
+}
+BENCHMARK(BM_SendKeysLiteral)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,145 @@
+// A phone's text, key chords and images reach a tmux pane through the real quib-host, running
+// headless with a tmux server of the test's own.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "QuibHost/Targets/TmuxServer.hpp"
+#include "Shared/AttachmentFrame.hpp"
+#include "Shared/ClientMessage.hpp"
+#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/QuibHost/Targets/TestImages.hpp"
+#include "Tools/PhoneClient/PhoneClient.hpp"
+
+namespace quib {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HostProcess;
+using testing::TempHome;
+
+// The pane's lines once they hold `text`, or as they are after 10 s.
+std::string paneShowing(const testing::TmuxServer& tmux, const std::string& text) {
+    std::string shown;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        shown = tmux.run({"capture-pane", "-p", "-J", "-t", "work:0.0"}).value_or("");
+        if (shown.find(text) != std::string::npos) break;
+        std::this_thread::sleep_for(50ms);
+    }
+    return shown;
+}
+
+// The next line that answers the phone, passing over the host's broadcasts.
+Json nextReply(PhoneClient& phone) {
+    while (auto line = phone.receiveLine(10s)) {
+        Json message = Json::parse(*line);
+        const std::string name = message.begin().key();
+        if (name != "status" && name != "targets" && name != "remoteAccess") return message;
+    }
+    return {};
+}
+
+Json error(const std::string& text) { return Json{{"error", {{"_0", text}}}}; }
+
+std::string key(const std::string& name, const std::string& extra = "") {
+    return R"({"key":{"_0":{"chord":{"key":")" + name + "\"" + extra + R"(},"targetID":"T1"}}})";
+}
+
+// The fields of the log's last line, its time left out.
+std::vector<std::string> lastLogLine(const TempHome& home) {
+    std::istringstream lines(testing::fileContents(home.dataHome() / "Quib" / "deliveries.log"));
+    std::string line;
+    std::string last;
+    while (std::getline(lines, line)) last = line;
+    std::vector<std::string> fields;
+    std::istringstream split(last);
+    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+    if (!fields.empty()) fields.erase(fields.begin());
+    return fields;
+}
+
+// Ada's phone sends one PNG with a caption to T1 on an upload connection of its own; the lines
+// the host answers with until it closes it.
+std::vector<Json> upload(const HostProcess& host) {
+    auto phone = PhoneClient::connect(testing::phoneOptions(host, host.pairingCode()));
+    if (!phone) {
+        ADD_FAILURE() << phone.error().message;
+        return {};
+    }
+    const Json manifest{{"protocolVersion", 23}, {"deviceName", "Ada's phone"}, {"deviceID", "PHONE-1"},
+                        {"targetIDs", {"T1"}}, {"count", 1}, {"text", "look"}};
+    EXPECT_TRUE((*phone)->sendLine(Json{{"uploadHello", {{"_0", manifest}}}}.dump()));
+    EXPECT_TRUE((*phone)->receiveCase("uploadReady", 10s));
+    const Bytes png = testing::onePixelPng();
+    const AttachmentFrame header{0, AttachmentFrame::Format::png, static_cast<std::int64_t>(png.size()), 1, 1};
+    EXPECT_TRUE((*phone)->sendBytes(textOf(*AttachmentFrameWriter::encode(header, png))));
+    std::vector<Json> lines;
+    while (auto line = (*phone)->receiveLine(10s)) lines.push_back(Json::parse(*line));
+    return lines;
+}
+
+TEST(QuibHost, APhonesTextKeysAndImagesReachATmuxPane) {
+    testing::TmuxServer tmux;  // before the host or any thread starts
+    TempHome home;
+    ASSERT_TRUE(tmux.startSession("work", home.root()));
+    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    ASSERT_TRUE(ada.phone);
+    PhoneClient& phone = *ada.phone;
+
+    QuibTarget work;
+    work.id = "T1";
+    work.name = "Work";
+    work.kind = QuibTarget::Kind::tmux;
+    work.tmuxTarget = "work:0.0";
+    ASSERT_TRUE(phone.send(ClientMessage{ClientMessage::AddTarget{work}}));
+    EXPECT_EQ(nextReply(phone), (Json{{"toast", {{"_0", "Added Work"}}}}));
+
+    ASSERT_TRUE(phone.sendLine(R"({"text":{"_0":{"text":"  hello world \n","targetID":"T1","submit":true}}})"));
+    EXPECT_EQ(nextReply(phone)["delivered"]["_0"],
+              (Json{{"ok", true}, {"targetID", "T1"}, {"targetName", "Work"}, {"characters", 11}, {"submitted", true},
+                    {"message", "Sent 2 words to Work"}}));
+    EXPECT_NE(paneShowing(tmux, "hello world").find("hello world"), std::string::npos);
+    EXPECT_EQ(lastLogLine(home), (std::vector<std::string>{"delivered", "Work", "11 chars", "submitted=yes"}));
+
+    // Keys are answered only when they fail; the toast of the focus after them comes first.
+    ASSERT_TRUE(phone.sendLine(key("a", R"(,"repeatCount":3)")));
+    ASSERT_TRUE(phone.sendLine(key("enter")));
+    ASSERT_TRUE(phone.sendLine(R"({"focus":{"targetID":"T1"}})"));
+    EXPECT_EQ(nextReply(phone), (Json{{"toast", {{"_0", "Selected Work"}}}}));
+    EXPECT_NE(paneShowing(tmux, "aaa").find("aaa"), std::string::npos);
+    ASSERT_TRUE(phone.sendLine(key("c", R"(,"command":true)")));
+    EXPECT_EQ(nextReply(phone), error("Command C is the terminal's own shortcut, not something a pane can receive"));
+
+    ASSERT_TRUE(phone.sendLine(R"({"text":{"_0":{"text":"hi","targetID":"nope"}}})"));
+    const Json refused = nextReply(phone)["delivered"]["_0"];
+    EXPECT_EQ(refused["ok"], false);
+    EXPECT_EQ(refused["targetName"], "nope");
+    EXPECT_EQ(nextReply(phone), error("Unknown target"));
+
+    const auto answered = upload(*host);
+    ASSERT_EQ(answered.size(), 1u) << host->log();
+    EXPECT_EQ(answered[0]["delivered"]["_0"]["message"], "Sent 1 image to Work");
+    std::vector<std::filesystem::path> inbox;
+    for (const auto& file : std::filesystem::directory_iterator(home.dataHome() / "Quib" / "inbox")) inbox.push_back(file.path());
+    ASSERT_EQ(inbox.size(), 1u);
+    const std::string shown = paneShowing(tmux, inbox[0].string());
+    EXPECT_NE(shown.find("look"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(inbox[0].string()), std::string::npos) << shown;
+
+    auto paused = testing::Subprocess::start({QUIB_CTL_PATH, "pause"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}},
+                                             home.root() / "quibctl.err");
+    ASSERT_TRUE(paused);
+    EXPECT_EQ(paused->wait(10s), 0);
+    ASSERT_TRUE(phone.sendLine(R"({"text":{"_0":{"text":"hi","targetID":"T1"}}})"));
+    EXPECT_EQ(nextReply(phone)["delivered"]["_0"]["message"], "Injection is paused \u2014 turn it back on in the menu bar");
+}
+
+}  // namespace
+}  // namespace quib
