@@ -81,28 +81,24 @@ protected:
         desktop->focus(editorID);
     }
 
-    static QuibTarget app(const std::string& name, const std::string& bundleID) {
+    static QuibTarget target(const std::string& name, QuibTarget::Kind kind) {
         QuibTarget target;
         target.id = "T-" + name;
         target.name = name;
-        target.kind = QuibTarget::Kind::app;
-        target.bundleID = bundleID;
+        target.kind = kind;
         return target;
+    }
+    static QuibTarget app(const std::string& name, const std::string& bundleID) {
+        QuibTarget app = target(name, QuibTarget::Kind::app);
+        app.bundleID = bundleID;
+        return app;
     }
     static QuibTarget pane(const std::string& name, const std::string& tmuxTarget) {
-        QuibTarget target;
-        target.id = "T-" + name;
-        target.name = name;
-        target.kind = QuibTarget::Kind::tmux;
-        target.tmuxTarget = tmuxTarget;
-        return target;
+        QuibTarget pane = target(name, QuibTarget::Kind::tmux);
+        pane.tmuxTarget = tmuxTarget;
+        return pane;
     }
-    static QuibTarget frontmost() {
-        QuibTarget target;
-        target.id = "T-Front";
-        target.name = "Front";
-        return target;
-    }
+    static QuibTarget frontmost() { return target("Front", QuibTarget::Kind::frontmost); }
 
     // A session "work" whose pane echoes what it is sent and keeps nothing; its identifier.
     std::string workPane() {
