@@ -300,9 +300,15 @@ public:
         std::lock_guard lock(mutex_);
         frame_ = frame;
     }
-    WindowList windows(const std::string&, std::optional<std::uint32_t>, bool) override {
+    WindowList windows(const std::string& bundleID, std::optional<std::uint32_t>, bool) override {
         std::lock_guard lock(mutex_);
+        listed_.push_back(bundleID);
         return list_;
+    }
+    // The apps whose windows were asked for, in order.
+    std::vector<std::string> listed() {
+        std::lock_guard lock(mutex_);
+        return listed_;
     }
     void list(WindowList list) {
         std::lock_guard lock(mutex_);
@@ -313,6 +319,7 @@ private:
     std::mutex mutex_;
     std::optional<Rect> frame_;
     WindowList list_;
+    std::vector<std::string> listed_;
 };
 
 }  // namespace quib::testing
