@@ -4,3 +4,6 @@ target_link_libraries(quib_platform_linux PRIVATE PkgConfig::AVAHI_CLIENT)
 # logind's sleep signal and inhibitor, through sd-bus.
 pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 target_link_libraries(quib_platform_linux PRIVATE PkgConfig::LIBSYSTEMD)
+# The HTTP client that posts pushes to the relay.
+pkg_check_modules(LIBCURL REQUIRED IMPORTED_TARGET libcurl)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::LIBCURL)

@@ -1,0 +1,232 @@
+#include "Platform/Linux/CurlPoster.hpp"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace quib {
+namespace {
+
+struct EasyDeleter {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct ListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct UrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+using Easy = std::unique_ptr<CURL, EasyDeleter>;
+using Multi = std::unique_ptr<CURLM, MultiDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
+
+// Once per process, before the first handle; thread-safe in the libcurl this builds against.
+void initialiseLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// One request on its way: the handle and everything libcurl reads from or writes to while it runs.
+struct Transfer {
+    HttpRequest request;
+    HttpPoster::Completion completion;
+    Easy easy;
+    HeaderList headers;
+    std::string received;
+    char errorText[CURL_ERROR_SIZE] = {};
+};
+
+std::size_t keepBody(char* data, std::size_t size, std::size_t count, void* context) {
+    auto& received = static_cast<Transfer*>(context)->received;
+    const std::size_t length = size * count;
+    const std::size_t room = HttpPoster::maxResponseBody - std::min(received.size(), HttpPoster::maxResponseBody);
+    received.append(data, std::min(length, room));
+    return length;  // the rest is read and dropped, not an error
+}
+
+HeaderList headerList(const HttpRequest& request) {
+    curl_slist* list = nullptr;
+    for (const auto& [name, value] : request.headers) {
+        const std::string line = name + ": " + value;
+        curl_slist* longer = curl_slist_append(list, line.c_str());
+        if (!longer) break;
+        list = longer;
+    }
+    return HeaderList(list);
+}
+
+// Sets every option of the request on its handle; false when libcurl refuses one.
+bool configure(Transfer& t) {
+    CURL* e = t.easy.get();
+    const auto& r = t.request;
+    const bool configured =
+        curl_easy_setopt(e, CURLOPT_URL, r.url.c_str()) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL)) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(r.body.size())) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_POSTFIELDS, r.body.data()) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers.get()) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(r.connectTimeout.count())) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(r.stallTimeout.count())) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_TIMEOUT, static_cast<long>(r.totalTimeout.count())) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &keepBody) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorText) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_PRIVATE, &t) == CURLE_OK;
+    return configured;
+}
+
+HttpResponse responseOf(Transfer& t, CURLcode result) {
+    HttpResponse response;
+    if (result != CURLE_OK) {
+        response.failure = t.errorText[0] != '\0' ? std::string(t.errorText) : std::string(curl_easy_strerror(result));
+        return response;
+    }
+    long status = 0;
+    if (curl_easy_getinfo(t.easy.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) response.status = status;
+    response.body = std::move(t.received);
+    return response;
+}
+
+}  // namespace
+
+// The state the worker thread shares with the poster. The worker holds it too, so a poster
+// destroyed from one of its own completions leaves the worker something valid to finish with.
+class CurlPoster::Engine {
+public:
+    Engine() : multi_(curl_multi_init()) {}
+    ~Engine() {
+        for (auto& [easy, transfer] : running_) curl_multi_remove_handle(multi_.get(), easy);
+    }
+
+    void add(HttpRequest request, Completion completion) {
+        {
+            std::lock_guard guard(mutex_);
+            queued_.push_back({std::move(request), std::move(completion)});
+        }
+        if (multi_) curl_multi_wakeup(multi_.get());
+    }
+
+    void stop() {
+        {
+            std::lock_guard guard(mutex_);
+            stopping_ = true;
+        }
+        if (multi_) curl_multi_wakeup(multi_.get());
+    }
+
+    void run() {
+        if (!multi_) return failQueued("libcurl could not make a multi handle");
+        while (startQueued()) {
+            int active = 0;
+            curl_multi_perform(multi_.get(), &active);
+            finishDone();
+            // libcurl shortens the wait to its own next timeout.
+            curl_multi_poll(multi_.get(), nullptr, 0, 1000, nullptr);
+        }
+    }
+
+private:
+    struct Queued {
+        HttpRequest request;
+        Completion completion;
+    };
+
+    // Adds every queued request to the multi handle; false once the poster is stopping.
+    bool startQueued() {
+        std::deque<Queued> taken;
+        {
+            std::lock_guard guard(mutex_);
+            if (stopping_) return false;
+            taken.swap(queued_);
+        }
+        for (auto& queued : taken) start(std::move(queued));
+        return true;
+    }
+
+    void start(Queued queued) {
+        auto transfer = std::make_unique<Transfer>();
+        transfer->request = std::move(queued.request);
+        transfer->completion = std::move(queued.completion);
+        transfer->easy.reset(curl_easy_init());
+        transfer->headers = headerList(transfer->request);
+        if (!transfer->easy || !configure(*transfer) ||
+            curl_multi_add_handle(multi_.get(), transfer->easy.get()) != CURLM_OK) {
+            return transfer->completion(HttpResponse{"libcurl could not start the request", 0, {}});
+        }
+        CURL* easy = transfer->easy.get();
+        running_.emplace(easy, std::move(transfer));
+    }
+
+    void finishDone() {
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            const auto found = running_.find(message->easy_handle);
+            if (found == running_.end()) continue;
+            const CURLcode result = message->data.result;  // read before the handle is removed
+            std::unique_ptr<Transfer> transfer = std::move(found->second);
+            running_.erase(found);
+            curl_multi_remove_handle(multi_.get(), transfer->easy.get());
+            auto response = responseOf(*transfer, result);
+            transfer->completion(std::move(response));
+        }
+    }
+
+    void failQueued(const char* why) {
+        std::deque<Queued> taken;
+        {
+            std::lock_guard guard(mutex_);
+            taken.swap(queued_);
+        }
+        for (auto& queued : taken) queued.completion(HttpResponse{why, 0, {}});
+    }
+
+    Multi multi_;  // first, so it is cleaned up after the handles it ran
+    std::mutex mutex_;
+    std::deque<Queued> queued_;  // under mutex_
+    bool stopping_ = false;      // under mutex_
+    std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
+};
+
+CurlPoster::CurlPoster() {
+    initialiseLibrary();
+    engine_ = std::make_shared<Engine>();
+    worker_ = std::thread([engine = engine_] { engine->run(); });
+}
+
+CurlPoster::~CurlPoster() {
+    engine_->stop();
+    if (worker_.get_id() == std::this_thread::get_id()) worker_.detach();
+    else if (worker_.joinable()) worker_.join();
+}
+
+bool CurlPoster::accepts(std::string_view url) const {
+    if (url.find('\0') != std::string_view::npos) return false;
+    const std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK) return false;
+    char* scheme = nullptr;
+    if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK || !scheme) return false;
+    const std::string_view name(scheme);
+    const bool web = name == "http" || name == "https";
+    curl_free(scheme);
+    return web;
+}
+
+void CurlPoster::post(HttpRequest request, Completion completion) { engine_->add(std::move(request), std::move(completion)); }
+
+}  // namespace quib

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <memory>
+#include <string_view>
+#include <thread>
+
+#include "Platform/HttpPoster.hpp"
+
+namespace quib {
+
+// Posts over libcurl. One worker thread drives a multi handle, so requests run side by side;
+// completions are called on that thread. Proxies follow libcurl's usual environment variables.
+class CurlPoster final : public HttpPoster {
+public:
+    CurlPoster();
+    ~CurlPoster() override;
+    CurlPoster(const CurlPoster&) = delete;
+    CurlPoster& operator=(const CurlPoster&) = delete;
+
+    // libcurl parses it as a URL and its scheme is http or https.
+    bool accepts(std::string_view url) const override;
+    void post(HttpRequest request, Completion completion) override;
+
+private:
+    class Engine;
+    std::shared_ptr<Engine> engine_;
+    std::thread worker_;
+};
+
+}  // namespace quib

@@ -1,0 +1,134 @@
+// The libcurl poster against a relay stub on 127.0.0.1.
+
+#include "Platform/Linux/CurlPoster.hpp"
+
+#include <future>
+
+#include <gtest/gtest.h>
+
+#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Integration/RelayStub.hpp"
+
+namespace quib {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RelayStub;
+
+class CurlPoster : public ::testing::Test {
+protected:
+    CurlPoster() { RelayStub::bypassProxies(); }
+
+    HttpRequest request(const std::string& url, std::string body = R"({"token":"t"})") const {
+        HttpRequest request;
+        request.url = url;
+        request.headers = {{"Content-Type", "application/json"}, {"Authorization", "Bearer s3cret"}};
+        request.body = std::move(body);
+        return request;
+    }
+
+    // Posts and waits for the completion.
+    HttpResponse post(HttpRequest request) {
+        std::promise<HttpResponse> done;
+        auto answer = done.get_future();
+        poster->post(std::move(request), [&done](HttpResponse response) { done.set_value(std::move(response)); });
+        if (answer.wait_for(30s) != std::future_status::ready) {
+            ADD_FAILURE() << "no completion";
+            return {};
+        }
+        return answer.get();
+    }
+
+    RelayStub relay;
+    std::shared_ptr<quib::CurlPoster> poster = std::make_shared<quib::CurlPoster>();
+};
+
+TEST_F(CurlPoster, PostsTheBodyWithItsHeadersAndReadsTheAnswer) {
+    relay.respondAlways(RelayStub::Reply::with(410, R"({"reason":"Unregistered"})"));
+    const auto response = post(request(relay.url()));
+    EXPECT_FALSE(response.failure);
+    EXPECT_EQ(response.status, 410);
+    EXPECT_EQ(response.body, R"({"reason":"Unregistered"})");
+    const auto seen = relay.requests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].method, "POST");
+    EXPECT_EQ(seen[0].path, "/push");
+    EXPECT_EQ(seen[0].headers.at("content-type"), "application/json");
+    EXPECT_EQ(seen[0].headers.at("authorization"), "Bearer s3cret");
+    EXPECT_FALSE(seen[0].headers.contains("expect"));
+    EXPECT_EQ(seen[0].body, R"({"token":"t"})");
+}
+
+TEST_F(CurlPoster, KeepsOnlyTheStartOfALongAnswer) {
+    relay.respondAlways(RelayStub::Reply::with(500, std::string(100 * 1024, 'x')));
+    const auto response = post(request(relay.url()));
+    EXPECT_EQ(response.status, 500);
+    EXPECT_EQ(response.body.size(), HttpPoster::maxResponseBody);
+}
+
+TEST_F(CurlPoster, ARedirectStaysAPostWithItsBody) {
+    relay.respond([](const RelayStub::Request& request) {
+        if (request.path == "/push") return RelayStub::Reply::redirect("/elsewhere");
+        return RelayStub::Reply::with(200);
+    });
+    const auto response = post(request(relay.url()));
+    EXPECT_EQ(response.status, 200);
+    const auto seen = relay.requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].method, "POST");
+    EXPECT_EQ(seen[1].path, "/elsewhere");
+    EXPECT_EQ(seen[1].body, R"({"token":"t"})");
+    EXPECT_EQ(seen[1].headers.at("authorization"), "Bearer s3cret");
+}
+
+TEST_F(CurlPoster, RedirectsNeitherLeaveTheWebNorCarryTheSecretToAnotherHost) {
+    relay.respond([](const RelayStub::Request&) { return RelayStub::Reply::redirect("ftp://127.0.0.1/push"); });
+    EXPECT_TRUE(post(request(relay.url())).failure);
+
+    const std::string otherHost = "http://localhost:" + std::to_string(relay.port()) + "/elsewhere";
+    relay.respond([otherHost](const RelayStub::Request& request) {
+        if (request.path == "/push") return RelayStub::Reply::redirect(otherHost);
+        return RelayStub::Reply::with(200);
+    });
+    EXPECT_EQ(post(request(relay.url())).status, 200);
+    const auto seen = relay.requests();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[2].path, "/elsewhere");
+    EXPECT_FALSE(seen[2].headers.contains("authorization"));
+}
+
+TEST_F(CurlPoster, RequestsRunSideBySide) {
+    relay.respond([](const RelayStub::Request& request) {
+        return RelayStub::Reply{200, request.path, std::nullopt, request.path == "/slow" ? 1000ms : 0ms};
+    });
+    std::mutex mutex;
+    std::vector<std::string> finished;
+    std::promise<void> both;
+    const auto done = [&](HttpResponse response) {
+        std::lock_guard guard(mutex);
+        finished.push_back(response.body);
+        if (finished.size() == 2) both.set_value();
+    };
+    poster->post(request(relay.url("/slow")), done);
+    ASSERT_TRUE(relay.waitForRequests(1));
+    poster->post(request(relay.url("/fast")), done);
+    ASSERT_EQ(both.get_future().wait_for(30s), std::future_status::ready);
+    EXPECT_EQ(finished, (std::vector<std::string>{"/fast", "/slow"}));
+}
+
+TEST_F(CurlPoster, AClosedPortGivesNoAnswer) {
+    const auto response = post(request("http://127.0.0.1:" + std::to_string(testing::freePort()) + "/push"));
+    ASSERT_TRUE(response.failure);
+    EXPECT_FALSE(response.failure->empty());
+    EXPECT_EQ(response.status, 0);
+}
+
+TEST_F(CurlPoster, AcceptsOnlyWebUrls) {
+    for (const char* url : {"http://127.0.0.1:9/p", "https://relay.example/push", "HTTPS://relay.example"})
+        EXPECT_TRUE(poster->accepts(url)) << url;
+    for (const char* url : {"ftp://x", "relay", "", "/push", "mailto:ops@example.org", "https://relay example"})
+        EXPECT_FALSE(poster->accepts(url)) << url;
+}
+
+}  // namespace
+}  // namespace quib
