@@ -1,0 +1,188 @@
+#include "QuibHost/Approvals/PushSender.hpp"
+
+#include <algorithm>
+
+#include "Platform/BoundedJson.hpp"
+#include "Platform/Logger.hpp"
+#include "Shared/PushEnvelope.hpp"
+#include "Shared/QuibCoder.hpp"
+
+namespace quib {
+namespace {
+
+// The "reason" string of an answer whose body is a JSON object holding one.
+std::optional<std::string> reasonIn(const std::string& body) {
+    if (body.empty()) return std::nullopt;
+    std::lock_guard guard(QuibCoder::lock());
+    const auto json = BoundedJson::parse(body);
+    if (!json || !json->is_object()) return std::nullopt;
+    const auto reason = json->find("reason");
+    if (reason == json->end() || !reason->is_string()) return std::nullopt;
+    return reason->get<std::string>();
+}
+
+bool contains(const std::optional<std::string>& text, std::string_view part) {
+    return text && text->find(part) != std::string::npos;
+}
+
+// A secret pasted with its line break would end the header early; it never holds one.
+std::string withoutLineBreaks(std::string text) {
+    std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+    return text;
+}
+
+}  // namespace
+
+std::shared_ptr<PushSender> PushSender::create(Config config) { return std::make_shared<PushSender>(Passkey{}, std::move(config)); }
+
+PushSender::PushSender(Passkey, Config config)
+    : config_(std::move(config)), queue_("com.brenmoor.quib.push", config_.clock) {}
+
+bool PushSender::isConfigured() const { return relay().has_value(); }
+
+std::optional<std::string> PushSender::relay() const {
+    auto relay = config_.settings->string(relayKey);
+    if (!relay || !config_.poster || !config_.poster->accepts(*relay)) return std::nullopt;
+    return relay;
+}
+
+void PushSender::onQueue(std::function<void(PushSender&)> work) {
+    queue_.post([weak = weak_from_this(), work = std::move(work)] {
+        if (auto self = weak.lock()) work(*self);
+    });
+}
+
+std::int64_t PushSender::nowMillis() const {
+    return std::chrono::round<std::chrono::milliseconds>(config_.clock->wallNow().time_since_epoch()).count();
+}
+
+void PushSender::registerDevice(const PushRegistration& registration, const std::string& deviceID) {
+    onQueue([registration, deviceID](PushSender& self) {
+        self.router_.registerDevice(registration, deviceID);
+        const bool registered = registration.token && !registration.token->empty();
+        quibLog().info("push: ", registered ? "registered" : "stopped", " for ", priv(deviceID));
+    });
+}
+
+void PushSender::send(const AgentEvent& event, const std::string& targetName, const std::set<std::string>& connected) {
+    onQueue([event, targetName, connected](PushSender& self) {
+        self.deliver(self.router_.route(event, targetName, connected, self.nowMillis()), eventCategory);
+    });
+}
+
+void PushSender::send(const ApprovalRequest& request, const std::set<std::string>& connected) {
+    onQueue([request, connected](PushSender& self) {
+        self.deliver(self.router_.route(request, connected, self.nowMillis()), approvalCategory);
+    });
+}
+
+void PushSender::deviceArrived(const std::string& deviceID) {
+    onQueue([deviceID](PushSender& self) { self.router_.deviceArrived(deviceID); });
+}
+
+void PushSender::resolved(const std::string& approvalID) {
+    onQueue([approvalID](PushSender& self) { self.router_.resolved(approvalID); });
+}
+
+void PushSender::forget(const std::string& deviceID) {
+    onQueue([deviceID](PushSender& self) { self.router_.forget(deviceID); });
+}
+
+void PushSender::summary(std::function<void(std::string)> completion) {
+    onQueue([completion = std::move(completion)](PushSender& self) {
+        self.config_.main->post([completion, text = self.summaryText()] { completion(text); });
+    });
+}
+
+std::string PushSender::summaryText() const {
+    if (!relay()) return "Not set up";
+    const auto phones = router_.subscribedDeviceIDs().size();
+    if (phones == 0) return "No phones registered";
+    if (lastFailure_) return *lastFailure_;
+    return phones == 1 ? "1 phone" : std::to_string(phones) + " phones";
+}
+
+PushSender::Snapshot PushSender::inspect() {
+    Snapshot snapshot;
+    (void)queue_.sync([&] { snapshot = {router_.subscribedDeviceIDs(), lastFailure_}; });
+    return snapshot;
+}
+
+// Without a relay the router has still seen the events, so they stay duplicates once one is set.
+void PushSender::deliver(const std::vector<PushDelivery>& deliveries, std::string_view category) {
+    if (deliveries.empty()) return;
+    const auto relayURL = relay();
+    if (!relayURL) return;
+    for (const auto& delivery : deliveries) {
+        const auto key = config_.secrets.read(SecretStore::awayService, delivery.deviceID);
+        if (!key || key->size() != PushEnvelope::keyLength) {
+            quibLog().error("push: no key for ", priv(delivery.deviceID), " — not sending");
+            continue;
+        }
+        const auto sealed = PushEnvelope::seal(delivery.alert, *key);
+        if (!sealed) continue;
+        const auto& alert = delivery.alert;
+        post(*relayURL, delivery,
+             PushEnvelope::payload(*sealed, category, alert.isTimeSensitive, alert.isSilent, alert.threadID, alert.relevance));
+    }
+}
+
+// One request per phone; the next starts without waiting for this one's answer.
+void PushSender::post(const std::string& relay, const PushDelivery& delivery, Json payload) {
+    Json body = Json::object();
+    body["token"] = delivery.token;
+    body["sandbox"] = delivery.usesSandbox;
+    body["collapseId"] = delivery.collapseID;
+    body["expiration"] = delivery.expiresAtEpochMillis / 1000;  // epoch seconds, truncated toward zero
+    body["payload"] = std::move(payload);
+    std::string text;
+    try {
+        std::lock_guard guard(QuibCoder::lock());
+        text = body.dump();
+    } catch (const Json::exception&) {
+        return;
+    }
+    config_.poster->post(request(relay, std::move(text)),
+                         [weak = weak_from_this(), deviceID = delivery.deviceID, token = delivery.token](HttpResponse response) {
+                             auto self = weak.lock();
+                             if (!self) return;
+                             self->onQueue([response = std::move(response), deviceID, token](PushSender& sender) {
+                                 sender.absorb(response, deviceID, token);
+                             });
+                         });
+}
+
+HttpRequest PushSender::request(const std::string& relay, std::string body) const {
+    HttpRequest request;
+    request.url = relay;
+    request.headers.emplace_back("Content-Type", "application/json");
+    if (const auto secret = config_.settings->string(secretKey))
+        request.headers.emplace_back("Authorization", "Bearer " + withoutLineBreaks(*secret));
+    request.body = std::move(body);
+    return request;
+}
+
+void PushSender::absorb(const HttpResponse& response, const std::string& deviceID, const std::string& token) {
+    if (response.failure) {
+        lastFailure_ = "Relay unreachable";
+        quibLog().error("push: ", pub(*response.failure));
+        return;
+    }
+    const auto reason = reasonIn(response.body);
+    if (response.status == 200) {
+        lastFailure_.reset();
+        return;
+    }
+    if (contains(reason, "BadDeviceToken") || contains(reason, "Unregistered")) {
+        lastFailure_.reset();
+        // An answer about a token the phone has since replaced must not end its newer subscription.
+        if (router_.token(deviceID) != token) return;
+        router_.forget(deviceID);
+        quibLog().info("push: ", priv(deviceID), " is gone — stopped");
+        return;
+    }
+    lastFailure_ = "Relay said " + std::to_string(response.status);
+    quibLog().error("push: relay ", response.status, " ", pub(reason.value_or("")));
+}
+
+}  // namespace quib
