@@ -91,7 +91,7 @@ const std::unordered_map<std::uint16_t, std::string>& keysByCode() {
 
 // A whole number as a plain decimal parse reads it: an optional sign, then one or more digits,
 // nothing else. Values above 12 all come back as 13, which is as useless to the caller.
-std::optional<long> functionKeyNumber(std::string_view text) {
+std::optional<long> decimalUpTo13(std::string_view text) {
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
         negative = text.front() == '-';
@@ -110,10 +110,7 @@ std::optional<long> functionKeyNumber(std::string_view text) {
 // (of any script) as it is.
 std::optional<std::string> tmuxBase(const std::string& name) {
     if (const NamedKey* key = namedKey(name)) return std::string(key->tmux);
-    if (name.size() >= 2 && name.front() == 'f') {
-        const auto number = functionKeyNumber(std::string_view(name).substr(1));
-        if (number && *number >= 1 && *number <= 12) return "F" + std::to_string(*number);
-    }
+    if (const auto number = KeyChord::functionKeyNumber(name)) return "F" + std::to_string(*number);
     if (unicode::graphemeCount(name) == 1 && unicode::isAlphanumeric(unicode::codePoints(name).front())) return name;
     return std::nullopt;
 }
@@ -151,6 +148,13 @@ const std::unordered_map<std::string, std::uint16_t>& KeyChord::keyCodes() {
         return codes;
     }();
     return table;
+}
+
+std::optional<int> KeyChord::functionKeyNumber(std::string_view name) {
+    if (name.size() < 2 || name.front() != 'f') return std::nullopt;
+    const auto number = decimalUpTo13(name.substr(1));
+    if (!number || *number < 1 || *number > 12) return std::nullopt;
+    return static_cast<int>(*number);
 }
 
 std::optional<std::string> KeyChord::keyForVirtualKey(std::uint16_t code) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "Shared/Json.hpp"
@@ -40,6 +41,10 @@ struct KeyChord {
     static const std::unordered_map<std::string, std::uint16_t>& keyCodes();
     // The key name that has this virtual key code; none when no name has it.
     static std::optional<std::string> keyForVirtualKey(std::uint16_t code);
+
+    // n for a function key's name: "f" and a whole number from 1 to 12, as a plain decimal
+    // parse reads it ("f5", "f05", "f+5"); none for every other name ("F5", "f13", "f").
+    static std::optional<int> functionKeyNumber(std::string_view name);
 
     // The virtual key code of this chord's key, looked up exactly as spelled.
     std::optional<std::uint16_t> macVirtualKey() const;

@@ -56,13 +56,16 @@ public:
     // bundle identifier, a pane's from `paneCommand`, app for the frontmost app.
     static const ShortcutProfile& resolved(const QuibTarget& target, const std::optional<std::string_view>& paneCommand);
 
+    // The phone's own dictation, which presses nothing: the last button of every built-in
+    // profile and of every profile read from an app's menus.
+    static const ShortcutAction& dictate();
+
 private:
     // Shared by the profiles, which copy them.
     static const ShortcutAction& escape();
     static const ShortcutAction& copy();
     static const ShortcutAction& paste();
     static const ShortcutAction& close();
-    static const ShortcutAction& dictate();
 };
 
 }  // namespace quib
