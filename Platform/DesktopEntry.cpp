@@ -1,6 +1,7 @@
 #include "Platform/DesktopEntry.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 
 namespace quib {
@@ -76,6 +77,37 @@ std::map<std::string, std::string, std::less<>> mainGroupKeys(std::string_view t
     return keys;
 }
 
+// The values of `key` in other languages: "Name[de]=Dateien" gives "de" -> "Dateien".
+std::map<std::string, std::string> localizedValues(const std::map<std::string, std::string, std::less<>>& keys,
+                                                   std::string_view key) {
+    std::map<std::string, std::string> values;
+    for (const auto& [name, value] : keys) {
+        const std::string_view text = name;
+        if (text.size() > key.size() + 2 && text.starts_with(key) && text[key.size()] == '[' && text.ends_with(']'))
+            values.emplace(text.substr(key.size() + 1, text.size() - key.size() - 2), unescape(value));
+    }
+    return values;
+}
+
+// The locale keys to look for, the best match first: lang_COUNTRY@MODIFIER, lang_COUNTRY,
+// lang@MODIFIER, lang. The encoding never takes part.
+std::vector<std::string> localeCandidates(std::string_view locale) {
+    const auto at = locale.find('@');
+    const std::string modifier = at == std::string_view::npos ? "" : std::string(locale.substr(at));
+    locale = locale.substr(0, at);
+    locale = locale.substr(0, locale.find('.'));
+    const auto underscore = locale.find('_');
+    const std::string lang(locale.substr(0, underscore));
+    const std::string country = underscore == std::string_view::npos ? "" : std::string(locale.substr(underscore));
+    std::vector<std::string> candidates;
+    if (lang.empty()) return candidates;
+    if (!country.empty() && !modifier.empty()) candidates.push_back(lang + country + modifier);
+    if (!country.empty()) candidates.push_back(lang + country);
+    if (!modifier.empty()) candidates.push_back(lang + modifier);
+    candidates.push_back(lang);
+    return candidates;
+}
+
 // The first word of an Exec line: quoted words keep their spaces, and inside quotes a backslash
 // escapes the next character.
 std::string firstWord(std::string_view exec) {
@@ -107,6 +139,7 @@ std::optional<DesktopEntry> DesktopEntry::parse(std::string_view text, std::stri
     entry.file = std::move(file);
     entry.type = value("Type");
     entry.name = value("Name");
+    entry.localizedNames = localizedValues(keys, "Name");
     entry.exec = value("Exec");
     entry.tryExec = value("TryExec");
     entry.icon = value("Icon");
@@ -115,6 +148,22 @@ std::optional<DesktopEntry> DesktopEntry::parse(std::string_view text, std::stri
     entry.noDisplay = value("NoDisplay") == "true";
     entry.hidden = value("Hidden") == "true";
     return entry;
+}
+
+std::string DesktopEntry::messagesLocale() {
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value) return value;
+    }
+    return "";
+}
+
+std::string DesktopEntry::localizedName(std::string_view locale) const {
+    for (const std::string& candidate : localeCandidates(locale)) {
+        const auto found = localizedNames.find(candidate);
+        if (found != localizedNames.end()) return found->second;
+    }
+    return name;
 }
 
 std::string DesktopEntry::program() const {

@@ -14,6 +14,7 @@ DesktopServices DesktopServices::completed() const {
     if (!all.pasteboard) all.pasteboard = headless.pasteboard;
     if (!all.workspace) all.workspace = headless.workspace;
     if (!all.roster) all.roster = headless.roster;
+    if (!all.menus) all.menus = headless.menus;
     return all;
 }
 

@@ -5,6 +5,7 @@
 #include "Platform/AccessibilityProbe.hpp"
 #include "Platform/DisplayList.hpp"
 #include "Platform/EventPoster.hpp"
+#include "Platform/MenuReader.hpp"
 #include "Platform/Pasteboard.hpp"
 #include "Platform/PointerLocation.hpp"
 #include "Platform/WindowRoster.hpp"
@@ -14,7 +15,7 @@ namespace quib {
 
 // What the host uses of the desktop it drives, one backend chosen at start for all of them:
 // input posting, the pointer's location, the displays, the accessibility probe, the pasteboard,
-// the applications and their windows.
+// the applications, their windows and their menus.
 struct DesktopServices {
     std::shared_ptr<EventPoster> events;
     std::shared_ptr<PointerLocation> pointer;
@@ -23,6 +24,7 @@ struct DesktopServices {
     std::shared_ptr<Pasteboard> pasteboard;
     std::shared_ptr<Workspace> workspace;
     std::shared_ptr<WindowRoster> roster;
+    std::shared_ptr<MenuReader> menus;
 
     // These services, with the headless one in place of each that is missing.
     DesktopServices completed() const;

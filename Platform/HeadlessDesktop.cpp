@@ -1,6 +1,7 @@
 #include "Platform/HeadlessDesktop.hpp"
 
 #include "Platform/EmptyWindowRoster.hpp"
+#include "Platform/HeadlessMenuReader.hpp"
 #include "Platform/HeadlessPermissions.hpp"
 #include "Platform/HeadlessWorkspace.hpp"
 #include "Platform/MemoryPasteboard.hpp"
@@ -15,7 +16,8 @@ DesktopServices HeadlessDesktop::services() {
             desktop,
             std::make_shared<MemoryPasteboard>(),
             std::make_shared<HeadlessWorkspace>(),
-            std::make_shared<EmptyWindowRoster>(std::make_shared<HeadlessPermissions>())};
+            std::make_shared<EmptyWindowRoster>(std::make_shared<HeadlessPermissions>()),
+            std::make_shared<HeadlessMenuReader>()};
 }
 
 }  // namespace quib

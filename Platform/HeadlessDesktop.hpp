@@ -7,7 +7,7 @@ namespace quib {
 // A machine without a display. Input is accepted and dropped, the pointer rests at (0, 0),
 // there are no displays (and so no display changes), the accessibility interface has nothing
 // to answer, and the pasteboard lives in this process. Installed apps are read from the
-// desktop entries, but none runs, and no window can be raised.
+// desktop entries, but none runs, no window can be raised and no menu read.
 class HeadlessDesktop final : public EventPoster,
                               public PointerLocation,
                               public DisplayList,

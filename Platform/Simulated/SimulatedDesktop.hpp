@@ -13,6 +13,7 @@
 #include "Platform/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
 #include "Platform/MemoryPasteboard.hpp"
+#include "Platform/MenuReader.hpp"
 #include "Platform/Permissions.hpp"
 
 namespace quib {
@@ -26,7 +27,8 @@ namespace quib {
 //
 // The host's launch of an installed app completes after a set delay on the desktop's clock, in
 // the background: the app runs then but does not take focus until it is activated. Activation
-// can be refused. Safe on any thread.
+// can be refused. Running apps publish the menu trees a test gives their processes, read under
+// the trust switch, each read taking a set time off the desktop's clock. Safe on any thread.
 class SimulatedDesktop final : public EventPoster,
                                public PointerLocation,
                                public DisplayList,
@@ -35,6 +37,7 @@ class SimulatedDesktop final : public EventPoster,
                                public Permissions,
                                public Workspace,
                                public WindowRoster,
+                               public MenuReader,
                                public std::enable_shared_from_this<SimulatedDesktop> {
 public:
     // The V key, which with Command alone pastes.
@@ -53,6 +56,16 @@ public:
         std::uint16_t keyCode = 0;
         std::uint64_t flags = 0;
         bool operator==(const KeyPress&) const = default;
+    };
+
+    // One node of an app's menus as the accessibility interface shows it: the bar, a menu or an
+    // item. An absent attribute cannot be read.
+    struct MenuNode {
+        std::optional<std::string> title;
+        std::optional<std::string> commandCharacter;
+        std::optional<std::int64_t> commandVirtualKey;
+        std::optional<std::int64_t> commandModifiers;
+        std::vector<MenuNode> children;
     };
 
     // One running app and what reached it while it had focus.
@@ -118,6 +131,10 @@ public:
     Raise raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool movingPointer) override;
     Raise open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) override;
     std::optional<Rect> frontWindowFrame(const std::string& bundleID) override;
+    // MenuReader, under the trust switch: the bar a test gave the process, read as it is now.
+    bool isTrusted() override;
+    std::shared_ptr<Element> menuBar(std::int64_t processID, Duration messagingTimeout) override;
+    bool firstTopLevelItemIsSystemMenu() override;
 
     // Installs an app, so that the host may launch it.
     void install(const std::string& bundleID);
@@ -128,20 +145,36 @@ public:
     std::size_t launchRequests() const;
     // Whether activations are refused from now on.
     void setActivationRefused(bool refused);
-    // Starts an app at once, as the user would (a second start changes nothing).
-    void start(const std::string& bundleID);
+    // Starts an app at once, as the user would (a second start changes nothing). Without a
+    // process ID, its windows name no process.
+    void start(const std::string& bundleID, bool withProcessID = true);
+    // Quits a running app.
+    void quit(const std::string& bundleID);
     // Opens a window of a running app.
     void openWindow(const std::string& bundleID, Window window);
     // Gives focus to a running app, or to nothing.
     void focus(const std::optional<std::string>& bundleID);
     std::optional<std::string> focusedApp() const;
-    // The app as it is now; none when it was never started.
+    // The app as it is now; none when it is not running.
     std::optional<App> app(const std::string& bundleID) const;
+
+    // The menu bar of a process; none: it publishes none.
+    void setMenuBar(std::int64_t processID, std::optional<MenuNode> bar);
+    // How long each read of a menu element takes (at first no time at all); one that takes longer
+    // than the reader's messaging timeout gives up then, with nothing. The time passes on the
+    // desktop's clock at once, firing what falls due.
+    void setMenuReadCost(Duration cost);
+    // Whether every bar starts with the system's own menu.
+    void setSystemMenuFirst(bool first);
+    // How many menu elements were read, bars included.
+    std::size_t menuReads() const;
 
 private:
     void apply(const InputEvent& event);  // with mutex_ held
     void land(const InputEvent& event);   // with mutex_ held
-    void startLocked(const std::string& bundleID);
+    void startLocked(const std::string& bundleID, bool withProcessID = true);
+    // Counts one menu read and lets its cost pass; false when it ran out of time.
+    bool readMenu(Duration messagingTimeout);
     Raise bringForward(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool opening,
                        bool movingPointer);
 
@@ -164,6 +197,10 @@ private:
     std::optional<Duration> launchDelay_ = Duration::zero();
     std::size_t launchRequests_ = 0;
     bool refusesActivation_ = false;
+    std::map<std::int64_t, std::shared_ptr<const MenuNode>> menuBars_;
+    Duration menuReadCost_ = Duration::zero();
+    bool systemMenuFirst_ = false;
+    std::size_t menuReads_ = 0;
     MemoryPasteboard pasteboard_;
 };
 

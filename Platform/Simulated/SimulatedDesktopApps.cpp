@@ -27,14 +27,21 @@ void SimulatedDesktop::setActivationRefused(bool refused) {
     refusesActivation_ = refused;
 }
 
-void SimulatedDesktop::start(const std::string& bundleID) {
+void SimulatedDesktop::start(const std::string& bundleID, bool withProcessID) {
     std::lock_guard lock(mutex_);
-    startLocked(bundleID);
+    startLocked(bundleID, withProcessID);
 }
 
-void SimulatedDesktop::startLocked(const std::string& bundleID) {
+void SimulatedDesktop::startLocked(const std::string& bundleID, bool withProcessID) {
     if (apps_.contains(bundleID)) return;
-    apps_.emplace(bundleID, App{bundleID, nextProcessID_++, {}, {}, {}, std::nullopt});
+    const std::int64_t processID = withProcessID ? nextProcessID_++ : 0;
+    apps_.emplace(bundleID, App{bundleID, processID, {}, {}, {}, std::nullopt});
+}
+
+void SimulatedDesktop::quit(const std::string& bundleID) {
+    std::lock_guard lock(mutex_);
+    apps_.erase(bundleID);
+    if (focused_ == bundleID) focused_.reset();
 }
 
 void SimulatedDesktop::openWindow(const std::string& bundleID, Window window) {

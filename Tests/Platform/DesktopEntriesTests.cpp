@@ -68,6 +68,49 @@ TEST(DesktopEntries, ReadsTheKeysOfTheMainGroupOnly) {
     EXPECT_TRUE(DesktopEntry::parse("[Desktop Entry]\nCategories=GTK;TerminalEmulator\n", "t", "t")->isTerminalEmulator());
 }
 
+// The best match of the locale wins; the encoding never counts, and without a match the plain
+// name is the name.
+TEST(DesktopEntries, LocalizedNamesFollowTheLocaleFromCountryAndModifierDownToLanguage) {
+    const auto entry = DesktopEntry::parse(
+        "[Desktop Entry]\nName=Editor\nName[de]=Bearbeiter\nName[de_AT]=Editier\\sProgramm\n"
+        "Name[sr@latin]=Urednik\nName[sr_RS@latin]=Uređivač\nName[]=none\nName[pt_BR=broken\n",
+        "editor", "editor.desktop");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->localizedName("de_AT.UTF-8"), "Editier Programm");
+    EXPECT_EQ(entry->localizedName("de_CH.UTF-8"), "Bearbeiter");
+    EXPECT_EQ(entry->localizedName("de"), "Bearbeiter");
+    EXPECT_EQ(entry->localizedName("sr_RS.UTF-8@latin"), "Uređivač");
+    EXPECT_EQ(entry->localizedName("sr_ME@latin"), "Urednik");
+    EXPECT_EQ(entry->localizedName("sr_RS"), "Editor");
+    EXPECT_EQ(entry->localizedName("pt_BR.UTF-8"), "Editor");
+    EXPECT_EQ(entry->localizedName("C"), "Editor");
+    EXPECT_EQ(entry->localizedName(""), "Editor");
+}
+
+TEST(DesktopEntries, TheMessagesLocaleIsLcAllThenLcMessagesThenLang) {
+    const auto saved = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const auto all = saved("LC_ALL"), messages = saved("LC_MESSAGES"), lang = saved("LANG");
+    ::setenv("LC_ALL", "", 1);
+    ::setenv("LC_MESSAGES", "fr_FR.UTF-8", 1);
+    ::setenv("LANG", "de_DE.UTF-8", 1);
+    EXPECT_EQ(DesktopEntry::messagesLocale(), "fr_FR.UTF-8");
+    ::setenv("LC_ALL", "sv_SE", 1);
+    EXPECT_EQ(DesktopEntry::messagesLocale(), "sv_SE");
+    ::unsetenv("LC_ALL");
+    ::unsetenv("LC_MESSAGES");
+    EXPECT_EQ(DesktopEntry::messagesLocale(), "de_DE.UTF-8");
+    const auto restore = [](const char* name, const std::optional<std::string>& value) {
+        if (value) ::setenv(name, value->c_str(), 1);
+        else ::unsetenv(name);
+    };
+    restore("LC_ALL", all);
+    restore("LC_MESSAGES", messages);
+    restore("LANG", lang);
+}
+
 // The user's file of an ID overrides the system's, and marked hidden removes the app.
 TEST(DesktopEntries, TheFirstFileOfAnIdWinsAndSubFoldersPrefixTheId) {
     DesktopFixture desktop;
