@@ -22,6 +22,26 @@ std::string ApprovalRequest::cutDetail(std::string detail) {
     return cut;
 }
 
+ApprovalRequest ApprovalRequest::make(std::string id, std::optional<std::string> targetID, std::string targetName,
+                                      std::string title, std::string detail, Kind kind,
+                                      std::int64_t createdAtEpochMillis, double timeoutSeconds,
+                                      ApprovalDecision onExpiry) {
+    if (!(timeoutSeconds > 1)) timeoutSeconds = 1;
+    if (timeoutSeconds > maxTimeoutSeconds) timeoutSeconds = maxTimeoutSeconds;
+    const auto timeoutMillis = static_cast<std::int64_t>(timeoutSeconds * 1000);
+    ApprovalRequest request;
+    request.id = std::move(id);
+    request.targetID = std::move(targetID);
+    request.targetName = std::move(targetName);
+    request.title = std::move(title);
+    request.detail = cutDetail(std::move(detail));
+    request.kind = kind;
+    request.createdAtEpochMillis = createdAtEpochMillis;
+    request.expiresAtEpochMillis = saturatingAdd(createdAtEpochMillis, timeoutMillis);
+    request.onExpiry = onExpiry;
+    return request;
+}
+
 ApprovalRequest ApprovalRequest::fromJson(const Json& json) {
     const JsonReader r(json);
     ApprovalRequest request;

@@ -36,6 +36,14 @@ struct ApprovalRequest {
     std::int64_t expiresAtEpochMillis = 0;
     ApprovalDecision onExpiry = ApprovalDecision::deny;
 
+    // A request as an asker makes it: the detail cut as the record keeps it, and an expiry
+    // `timeoutSeconds` after the creation, the timeout held within 1...900 s (anything not above
+    // 1 s, NaN included, counts as 1 s) and truncated to whole milliseconds. An expiry past the
+    // 64-bit limit is held at the limit.
+    static ApprovalRequest make(std::string id, std::optional<std::string> targetID, std::string targetName,
+                                std::string title, std::string detail, Kind kind, std::int64_t createdAtEpochMillis,
+                                double timeoutSeconds, ApprovalDecision onExpiry);
+
     // The detail as the record keeps it: at most 4000 user-perceived characters of the asker's
     // text, a longer one cut there and followed by "\n… (truncated)".
     static std::string cutDetail(std::string detail);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@ struct VocabularyPayload {
     std::vector<std::string> terms;
     std::int64_t sequence = 0;  // chunk index, from 0
     bool isFinal = true;        // last chunk of one answer
+
+    static constexpr std::size_t chunkTerms = 200;
+
+    // The terms in consecutive chunks of at most `chunkTerms`, in order, numbered from 0 with the
+    // last one final; no terms give one empty, final chunk.
+    static std::vector<VocabularyPayload> chunked(const std::string& targetID, const std::vector<std::string>& terms);
 
     static VocabularyPayload fromJson(const Json& json);
     Json toJson() const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "QuibHost/Apps/AppIdentity.hpp"
+#include "Shared/ApprovalClock.hpp"
 
 namespace quib {
 namespace {
@@ -65,13 +66,15 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "targets") return answer(*reply, Json{{"targets", targets()}});
     if (command == "use") return use(stringField(request, "target"), *reply);
     if (command == "reveal") return reveal(stringField(request, "item"), *reply);
+    if (command == "requests") return answer(*reply, Json{{"requests", requests()}});
+    if (command == "answer") return answerRequest(stringField(request, "request"), stringField(request, "decision"), *reply);
     if (command == "away") {
         const auto enabled = request.find("enabled");
         if (enabled == request.end() || !enabled->is_boolean()) return reply->fail("Say whether to switch it on or off: away on|off.");
         return away(enabled->get<bool>(), *reply);
     }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, use, reveal and away.");
+                "resume, watch, targets, use, reveal, away, requests and answer.");
 }
 
 Json ControlCommands::status() const {
@@ -224,6 +227,35 @@ void ControlCommands::reveal(const std::string& item, ControlSocket::Reply& repl
         return answer(reply, Json{{"path", path->string()}});
     }
     reply.fail("Say what to reveal: reveal log, or reveal inbox.");
+}
+
+// As the panel lists them: in arrival order, each with what it asks and the time left.
+Json ControlCommands::requests() const {
+    const std::int64_t now = ApprovalClock::now();
+    Json rows = Json::array();
+    for (const auto& request : config_.server->neighbours().approvals->pending()) {
+        rows.push_back(Json{{"id", request.id},
+                            {"targetName", request.targetName},
+                            {"title", request.title},
+                            {"secondsLeft", request.secondsRemaining(now)}});
+    }
+    return rows;
+}
+
+// As the panel's Approve and Deny buttons: no reason, and no device, since this computer answers.
+void ControlCommands::answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply) {
+    const auto choice = decision == "approve" ? std::optional(ApprovalDecision::approve)
+                        : decision == "deny"  ? std::optional(ApprovalDecision::deny)
+                                              : std::nullopt;
+    if (id.empty() || !choice) return reply.fail("Say which request and how: answer REQUEST-ID approve|deny.");
+    auto& approvals = *config_.server->neighbours().approvals;
+    const auto pending = approvals.pending();
+    const auto found = std::find_if(pending.begin(), pending.end(), [&](const auto& request) { return request.id == id; });
+    if (found == pending.end())
+        return reply.fail("No request with the identifier " + id + " is waiting (quibctl requests lists them).");
+    const std::string what = found->targetName + ": " + found->title;
+    approvals.decide(id, *choice, std::nullopt, std::nullopt);
+    answer(reply, Json{{"message", (*choice == ApprovalDecision::approve ? "Approved " : "Denied ") + what}});
 }
 
 }  // namespace quib

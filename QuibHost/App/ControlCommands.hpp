@@ -39,6 +39,10 @@ namespace quib {
 //   {"command":"reveal","item":"log"}    make the delivery log when missing, show it, and
 //                                        answer its path
 //   {"command":"reveal","item":"inbox"}  likewise the folder of uploaded images
+//   {"command":"requests"}               the agents' requests waiting for an answer, oldest
+//                                        first, with the whole seconds each has left
+//   {"command":"answer","request":ID,"decision":"approve"|"deny"}
+//                                        answer a waiting request as this computer
 class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
 public:
     struct Config {
@@ -79,6 +83,8 @@ private:
     Json targets() const;
     void use(const std::string& targetID, ControlSocket::Reply& reply);
     void reveal(const std::string& item, ControlSocket::Reply& reply);
+    Json requests() const;
+    void answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply);
     std::optional<std::string> nameOf(const std::string& deviceID, bool connectedOrRevokedOnly) const;
 
     Config config_;

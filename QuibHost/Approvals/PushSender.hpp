@@ -69,10 +69,10 @@ public:
     bool isConfigured() const override;
     // A registration with a non-empty token replaces the phone's subscription; one without
     // ends it.
-    void registerDevice(const PushRegistration& registration, const std::string& deviceID);
+    void registerDevice(const PushRegistration& registration, const std::string& deviceID) override;
     // Alerts for the subscribed phones that are not among `connected`, as their policies decide.
-    void send(const AgentEvent& event, const std::string& targetName, const std::set<std::string>& connected);
-    void send(const ApprovalRequest& request, const std::set<std::string>& connected);
+    void send(const AgentEvent& event, const std::string& targetName, const std::set<std::string>& connected) override;
+    void send(const ApprovalRequest& request, const std::set<std::string>& connected) override;
     void deviceArrived(const std::string& deviceID) override;
     void resolved(const std::string& approvalID) override;
     void forget(const std::string& deviceID) override;

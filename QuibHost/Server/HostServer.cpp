@@ -32,10 +32,10 @@ HostServer::HostServer(Passkey, Config config)
       clock_(std::move(config.clock)),
       registry_(std::move(config.registry)),
       advertiser_(std::move(config.advertiser)),
-      neighbours_(config.neighbours.completed(main_, settings_, clock_, registry_)),
+      permissions_(config.permissions ? std::move(config.permissions) : std::make_shared<HeadlessPermissions>()),
+      neighbours_(config.neighbours.completed(main_, settings_, clock_, registry_, permissions_)),
       listenAddress_(bindAddress(config.listenAddress)),
       machineInfo_(std::move(config.machineInfo)),
-      permissions_(config.permissions ? std::move(config.permissions) : std::make_shared<HeadlessPermissions>()),
       tmux_(std::move(config.tmux)),
       sleep_(std::move(config.sleep)),
       interfaces_(std::move(config.interfaces)),
@@ -80,6 +80,12 @@ void HostServer::onInjection(std::function<void(HostServer&)> work) {
 
 void HostServer::onCatalog(std::function<void(HostServer&)> work) {
     catalogQueue_->post([weak = weak_from_this(), work = std::move(work)] {
+        if (auto server = weak.lock()) work(*server);
+    });
+}
+
+void HostServer::onMenu(std::function<void(HostServer&)> work) {
+    menuQueue_->post([weak = weak_from_this(), work = std::move(work)] {
         if (auto server = weak.lock()) work(*server);
     });
 }

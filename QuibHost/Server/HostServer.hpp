@@ -32,6 +32,7 @@
 #include "QuibHost/Server/TlsConnection.hpp"
 #include "QuibHost/Server/TlsListener.hpp"
 #include "QuibHost/Targets/Tmux.hpp"
+#include "Shared/ApprovalResolution.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Shared/HostMessage.hpp"
 #include "Shared/HostStatus.hpp"
@@ -169,6 +170,23 @@ public:
     // holds that identifier instead; any other target comes back as it was.
     static QuibTarget resolvingPane(QuibTarget target, const Tmux& tmux);
 
+    // Network queue: the devices of the control connections, which are not pushed alerts while
+    // they are connected.
+    std::set<std::string> connectedDeviceIDs() const;
+
+    // Main executor: how an approval request ended goes to the push sender first, then, on the
+    // network queue, to the control connections of approved devices and to the connection that
+    // asked, approved or not.
+    void deliverResolution(const ApprovalResolution& resolution);
+
+    using ClientTable = std::unordered_map<const Client*, ClientPtr>;
+    // Network queue: who is written a resolution, in the table's order. Every connection holding
+    // the request's id lets go of it, and the last of them in the table's order is the asker;
+    // the audience is the control connections of devices that `isApproved` accepts, and the
+    // asker. Side channels never get it: a JSON line would break their frames.
+    static std::vector<ClientPtr> resolutionAudience(const ClientTable& clients, const std::string& requestID,
+                                                     const std::function<bool(const std::string&)>& isApproved);
+
     // Main executor, once at launch. The system watch stops the server before the computer
     // sleeps (holding the sleep back until it has), starts it again on wake, and restarts it when
     // the set of active network interfaces changes. The remote-access watch tells approved phones
@@ -267,8 +285,16 @@ private:
     static constexpr std::string_view fennicMenuEnding = " \u2014 open the Fennic menu bar item";
     bool passesDeviceCheck(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
                            const Client& client);
-    void holdSideChannel(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
-                         const ClientPtr& client);
+    void sendVocabulary(QuibTarget target, const ClientPtr& client);
+    void openViewChannel(const ViewHelloPayload& hello, const ClientPtr& client);
+    void openListenChannel(const ListenHelloPayload& hello, const ClientPtr& client);
+    void openStillChannel(const StillRequest& request, const ClientPtr& client);
+    void answerStill(StillCaptureService::Outcome outcome, const Client& client);
+    // Any thread: the lines are written on the network queue, in order, to the client if it is
+    // still there (it is looked up there, where clients live); with `thenClose` the connection
+    // closes after the last one, even when there is none.
+    static void sendLater(const std::shared_ptr<NetworkQueue>& network, ClientRef to, std::vector<std::string> lines,
+                          bool thenClose = false);
     void openUpload(const AttachmentManifest& manifest, const ClientPtr& client);
     void deliver(std::vector<UploadAttachment> attachments, const std::shared_ptr<UploadSession>& upload,
                  const ClientPtr& client);
@@ -288,16 +314,17 @@ private:
     void onMain(std::function<void(HostServer&)> work);
     void onInjection(std::function<void(HostServer&)> work);
     void onCatalog(std::function<void(HostServer&)> work);
+    void onMenu(std::function<void(HostServer&)> work);
 
     std::shared_ptr<Executor> main_;
     std::shared_ptr<Settings> settings_;
     std::shared_ptr<Clock> clock_;
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<ServiceAdvertiser> advertiser_;
+    std::shared_ptr<Permissions> permissions_;
     HostServerNeighbours neighbours_;
     asio::ip::address listenAddress_;
     std::filesystem::path machineInfo_;
-    std::shared_ptr<Permissions> permissions_;
     Tmux tmux_;
     std::shared_ptr<SleepWatch> sleep_;
     std::shared_ptr<InterfaceWatch> interfaces_;
@@ -316,8 +343,8 @@ private:
     std::shared_ptr<TlsListener> awayListener_;
     std::vector<QuibTransport::Key> awayListenerKeys_;
     std::optional<std::uint16_t> awayListenerPort_;
-    std::unordered_map<const Client*, ClientPtr> pending_;
-    std::unordered_map<const Client*, ClientPtr> clients_;
+    ClientTable pending_;
+    ClientTable clients_;
     ThrottleTable throttles_;
     std::uint64_t accepted_ = 0;  // connections accepted so far: orders the pending ones by age
     Gate gate_;

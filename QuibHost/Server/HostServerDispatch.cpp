@@ -70,13 +70,10 @@ void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
             else if constexpr (std::is_same_v<Case, M::RequestApproval>) requestApproval(std::move(payload._0), client);
             else if constexpr (std::is_same_v<Case, M::ApprovalDecision>) decideApproval(std::move(payload), client);
             else if constexpr (std::is_same_v<Case, M::RequestPendingApprovals>) sendPendingApprovals(client);
-            else if constexpr (std::is_same_v<Case, M::ViewHello>)
-                holdSideChannel(SideChannel::view, payload._0.deviceID, payload._0.deviceName, client);
+            else if constexpr (std::is_same_v<Case, M::ViewHello>) openViewChannel(payload._0, client);
             else if constexpr (std::is_same_v<Case, M::UploadHello>) openUpload(payload._0, client);
-            else if constexpr (std::is_same_v<Case, M::StillHello>)
-                holdSideChannel(SideChannel::still, payload._0.deviceID, payload._0.deviceName, client);
-            else if constexpr (std::is_same_v<Case, M::ListenHello>)
-                holdSideChannel(SideChannel::listen, payload._0.deviceID, payload._0.deviceName, client);
+            else if constexpr (std::is_same_v<Case, M::StillHello>) openStillChannel(payload._0, client);
+            else if constexpr (std::is_same_v<Case, M::ListenHello>) openListenChannel(payload._0, client);
             else if constexpr (std::is_same_v<Case, M::Ping>) answerPing(payload, *client);
             else if constexpr (std::is_same_v<Case, M::RequestRemoteAccess>) sendRemoteAccess(client);
             else if constexpr (std::is_same_v<Case, M::RegisterPush>) registerPush(std::move(payload._0), client);

@@ -149,19 +149,4 @@ bool HostServer::passesDeviceCheck(SideChannel channel, const std::string& devic
     return false;
 }
 
-// An approved view, listen or still hello makes the connection a side channel: it leaves the
-// pending set, counts against the budget like any connection and, until its streamer serves
-// it, is held open and idle.
-void HostServer::holdSideChannel(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
-                                 const ClientPtr& client) {
-    if (!passesDeviceCheck(channel, deviceID, deviceName, *client)) return;
-    client->isViewChannel = channel == SideChannel::view;
-    client->isListenChannel = channel == SideChannel::listen;
-    client->isStillChannel = channel == SideChannel::still;
-    client->name = deviceName;
-    client->deviceID = deviceID;
-    admit(client);
-    if (channel != SideChannel::still) publishDevices();
-}
-
 }  // namespace quib

@@ -42,14 +42,18 @@ constexpr const char* usage =
     "  use TARGET-ID        make a saved target the active one\n"
     "  reveal log           show the delivery log and print its path\n"
     "  reveal inbox         show the folder of images phones sent and print its path\n"
-    "  away on|off          let approved phones reach this computer from away, or stop it\n";
+    "  away on|off          let approved phones reach this computer from away, or stop it\n"
+    "  requests             the agents' requests waiting for an answer, with the seconds left\n"
+    "  answer REQUEST-ID approve|deny\n"
+    "                       answer a waiting request from this computer\n";
 
 // The request line for the command line, or none when it is not a command.
 std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if (args.empty()) return std::nullopt;
     const std::string& command = args[0];
     const bool simple = command == "status" || command == "devices" || command == "pause" ||
-                        command == "resume" || command == "watch" || command == "targets";
+                        command == "resume" || command == "watch" || command == "targets" ||
+                        command == "requests";
     if (simple && args.size() == 1) return Json{{"command", command}};
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
@@ -58,6 +62,8 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
         return Json{{"command", "reveal"}, {"item", args[1]}};
     if (command == "away" && args.size() == 2 && (args[1] == "on" || args[1] == "off"))
         return Json{{"command", "away"}, {"enabled", args[1] == "on"}};
+    if (command == "answer" && args.size() == 3 && !args[1].empty() && (args[2] == "approve" || args[2] == "deny"))
+        return Json{{"command", "answer"}, {"request", args[1]}, {"decision", args[2]}};
     if (command == "code" && args.size() == 1) return Json{{"command", "code"}};
     if (command == "code" && args.size() == 2 && args[1] == "--rotate") return Json{{"command", "code"}, {"rotate", true}};
     return std::nullopt;
@@ -192,6 +198,17 @@ void printTargets(const Json& targets) {
     }
 }
 
+void printRequests(const Json& requests) {
+    if (!requests.is_array() || requests.empty()) {
+        std::cout << "No requests waiting\n";
+        return;
+    }
+    for (const Json& request : requests) {
+        std::cout << text(request, "id") << "  " << text(request, "targetName") << "  " << text(request, "title") << "  ("
+                  << request.value("secondsLeft", 0) << " s left)\n";
+    }
+}
+
 // Prints one reply line; false when it was an error.
 bool printReply(const Json& reply, const std::string& command) {
     if (reply.contains("error")) {
@@ -202,6 +219,7 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "status" && reply.contains("status")) printStatus(reply["status"]);
     else if (command == "devices") printDevices(reply.value("devices", Json::array()));
     else if (command == "targets") printTargets(reply.value("targets", Json::array()));
+    else if (command == "requests") printRequests(reply.value("requests", Json::array()));
     else if (command == "reveal") std::cout << text(reply, "path") << "\n";
     else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";

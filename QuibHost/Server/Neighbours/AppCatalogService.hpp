@@ -15,6 +15,8 @@ public:
     virtual ~AppCatalogService() = default;
     // At most `limit` ranked apps; `refresh` asks for a fresh scan.
     virtual std::vector<MacApp> suggestions(bool refresh, const std::set<std::string>& alreadyTargeted, std::size_t limit) = 0;
+    // One row with its icon for each bundle identifier that names an installed app.
+    virtual std::vector<MacApp> icons(const std::vector<std::string>& bundleIDs) = 0;
 };
 
 }  // namespace quib

@@ -1,11 +1,14 @@
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 
 #include "Platform/AtomicFile.hpp"
+#include "QuibHost/Approvals/ApprovalBroker.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
+#include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/EmptyAppCatalog.hpp"
-#include "QuibHost/Server/Neighbours/EmptyApprovalBroker.hpp"
 #include "QuibHost/Server/Neighbours/IdlePushSender.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
+#include "QuibHost/Server/Neighbours/NoVocabulary.hpp"
+#include "QuibHost/Server/Neighbours/UnreadableMenuCatalog.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
@@ -16,7 +19,8 @@ namespace quib {
 HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Executor>& main,
                                                      const std::shared_ptr<Settings>& settings,
                                                      const std::shared_ptr<Clock>& clock,
-                                                     const std::shared_ptr<DeviceRegistry>& registry) const {
+                                                     const std::shared_ptr<DeviceRegistry>& registry,
+                                                     const std::shared_ptr<Permissions>& permissions) const {
     HostServerNeighbours all = *this;
     std::shared_ptr<DeliveryLog> log;
     const auto deliveryLog = [&] {
@@ -29,9 +33,12 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
         all.router = std::make_shared<TargetRouter>(TargetRouter::Config{.injector = all.injector, .log = deliveryLog()});
     }
     if (!all.catalog) all.catalog = std::make_shared<EmptyAppCatalog>();
-    if (!all.approvals) all.approvals = std::make_shared<EmptyApprovalBroker>();
+    if (!all.vocabulary) all.vocabulary = std::make_shared<NoVocabulary>(clock);
+    if (!all.menus) all.menus = std::make_shared<UnreadableMenuCatalog>();
+    if (!all.approvals) all.approvals = ApprovalBroker::create(main);
     if (!all.push) all.push = std::make_shared<IdlePushSender>(settings);
     if (!all.streaming) all.streaming = std::make_shared<IdleStreaming>();
+    if (!all.stills) all.stills = std::make_shared<DisplaylessStillCapture>(permissions);
     if (!all.reach) {
         all.reach = std::make_shared<RemoteReach>(
             RemoteReach::Config{main, settings, SecretStore(), [registry] { return registry->approvedIDs(); }});

@@ -4,13 +4,17 @@
 
 #include "Platform/Clock.hpp"
 #include "Platform/Executor.hpp"
+#include "Platform/Permissions.hpp"
 #include "Platform/Settings.hpp"
+#include "QuibHost/Approvals/ApprovalBrokerService.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
-#include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
+#include "QuibHost/Server/Neighbours/MenuCatalogService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
+#include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
+#include "QuibHost/Server/Neighbours/VocabularyService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
@@ -21,25 +25,30 @@ namespace quib {
 // The services of other subsystems that the connection server calls. Leave one empty and the
 // server makes its own: a target store over the server's settings, an injector on a headless
 // desktop, where input goes nowhere, a router through that injector into tmux panes (apps on
-// the headless desktop neither run nor launch), remote reach keeping away keys in the default
-// secret store, and for the rest a stand-in that does the least it can: nothing pending, nobody
-// streaming, no apps in the catalog (whether a push relay is configured is read from the
-// settings). Uploads go into the attachment inbox under $XDG_DATA_HOME, deliveries are logged
-// beside it.
+// the headless desktop neither run nor launch), an approval broker on the main executor, remote
+// reach keeping away keys in the default secret store, a still capture that checks the screen
+// permission and finds no display, and for the rest a stand-in that does the least it can: no
+// apps, windows, menus or terms, nobody streaming, nothing pushed (whether a push relay is
+// configured is read from the settings). Uploads go into the attachment inbox under
+// $XDG_DATA_HOME, deliveries are logged beside it.
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;
     std::shared_ptr<TargetRouterService> router;
     std::shared_ptr<AppCatalogService> catalog;
+    std::shared_ptr<VocabularyService> vocabulary;
+    std::shared_ptr<MenuCatalogService> menus;
     std::shared_ptr<ApprovalBrokerService> approvals;
     std::shared_ptr<PushSenderService> push;
     std::shared_ptr<StreamingService> streaming;
+    std::shared_ptr<StillCaptureService> stills;
     std::shared_ptr<RemoteReachService> reach;
     std::shared_ptr<UploadService> uploads;
 
     // These neighbours, with a stand-in for each one left empty.
     HostServerNeighbours completed(const std::shared_ptr<Executor>& main, const std::shared_ptr<Settings>& settings,
-                                   const std::shared_ptr<Clock>& clock, const std::shared_ptr<DeviceRegistry>& registry) const;
+                                   const std::shared_ptr<Clock>& clock, const std::shared_ptr<DeviceRegistry>& registry,
+                                   const std::shared_ptr<Permissions>& permissions) const;
 };
 
 }  // namespace quib

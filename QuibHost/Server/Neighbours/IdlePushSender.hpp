@@ -21,6 +21,9 @@ public:
     void deviceArrived(const std::string&) override {}
     void forget(const std::string&) override {}
     void resolved(const std::string&) override {}
+    void registerDevice(const PushRegistration&, const std::string&) override {}
+    void send(const AgentEvent&, const std::string&, const std::set<std::string>&) override {}
+    void send(const ApprovalRequest&, const std::set<std::string>&) override {}
 
     // Whether `text` is a URL or a relative URL reference: only the characters a URL may hold,
     // percent signs followed by two hex digits, at most one "#", and a valid scheme before any

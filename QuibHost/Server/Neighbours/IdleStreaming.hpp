@@ -4,10 +4,13 @@
 
 namespace quib {
 
-// Stands in for the streamers until they exist: nobody views or listens, nothing is mirrored,
-// and no app has windows to list.
+// Stands in for the streamers until they exist: nobody is sent a picture or a sound, so an
+// attached view or listen channel stays open without frames; nothing is mirrored, and no app has
+// windows to list.
 class IdleStreaming final : public StreamingService {
 public:
+    void attachViewer(const std::shared_ptr<TlsConnection>&, const ViewHelloPayload&) override {}
+    void attachListener(const std::shared_ptr<TlsConnection>&, const ListenHelloPayload&) override {}
     void detachViewer(const TlsConnection&) override {}
     void detachListener(const TlsConnection&) override {}
     std::optional<Rect> pointableWindowFrame() override { return std::nullopt; }

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Platform/Geometry.hpp"
+#include "Shared/ListenHelloPayload.hpp"
 #include "Shared/MacWindow.hpp"
+#include "Shared/ViewHelloPayload.hpp"
 
 namespace quib {
 
@@ -22,6 +25,10 @@ public:
     };
 
     virtual ~StreamingService() = default;
+    // An approved view or listen channel after its hello, on the network queue: from now on the
+    // streamer alone writes to the connection, and only frames.
+    virtual void attachViewer(const std::shared_ptr<TlsConnection>& connection, const ViewHelloPayload& hello) = 0;
+    virtual void attachListener(const std::shared_ptr<TlsConnection>& connection, const ListenHelloPayload& hello) = 0;
     // When a connection ends, called on the network queue; a connection that is not a viewer or
     // listener changes nothing.
     virtual void detachViewer(const TlsConnection& connection) = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -7,8 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/Server/Neighbours/ApprovalBrokerService.hpp"
+#include "Platform/SerialQueue.hpp"
+#include "QuibHost/Approvals/ApprovalBrokerService.hpp"
+#include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
+#include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
+#include "QuibHost/Server/Neighbours/VocabularyService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"
@@ -184,16 +190,28 @@ private:
     std::vector<Call> calls_;
 };
 
-// Remembers which devices arrived and which were forgotten.
+// Remembers which devices arrived and which were forgotten, and what was handed on for pushing.
 class RecordingPushSender final : public PushSenderService {
 public:
     bool isConfigured() const override { return false; }
     void deviceArrived(const std::string& deviceID) override { add(arrived_, deviceID); }
     void forget(const std::string& deviceID) override { add(forgotten_, deviceID); }
-    void resolved(const std::string&) override {}
+    void resolved(const std::string& approvalID) override { add(resolved_, approvalID); }
+    void registerDevice(const PushRegistration& registration, const std::string& deviceID) override {
+        add(registered_, deviceID + ":" + registration.token.value_or("-"));
+    }
+    // "<targetName>:<targetID>" per event; the request's id per request.
+    void send(const AgentEvent& event, const std::string& targetName, const std::set<std::string>&) override {
+        add(events_, targetName + ":" + event.targetID);
+    }
+    void send(const ApprovalRequest& request, const std::set<std::string>&) override { add(requests_, request.id); }
 
     std::vector<std::string> arrived() const { return copy(arrived_); }
     std::vector<std::string> forgotten() const { return copy(forgotten_); }
+    std::vector<std::string> resolved() const { return copy(resolved_); }
+    std::vector<std::string> registered() const { return copy(registered_); }
+    std::vector<std::string> events() const { return copy(events_); }
+    std::vector<std::string> requests() const { return copy(requests_); }
 
 private:
     void add(std::vector<std::string>& list, const std::string& id) {
@@ -207,6 +225,10 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> arrived_;
     std::vector<std::string> forgotten_;
+    std::vector<std::string> resolved_;
+    std::vector<std::string> registered_;
+    std::vector<std::string> events_;
+    std::vector<std::string> requests_;
 };
 
 // Requests the test says are waiting; remembers which were withdrawn.
@@ -224,6 +246,20 @@ public:
         std::lock_guard lock(mutex_);
         return withdrawn_;
     }
+    // Calls `onSubmit` first, then answers `added`.
+    ApprovalLedger::AddOutcome submit(const ApprovalRequest& request) override {
+        if (onSubmit) onSubmit(request);
+        std::lock_guard lock(mutex_);
+        submitted_.push_back(request);
+        return ApprovalLedger::AddOutcome::added();
+    }
+    void decide(const std::string&, ApprovalDecision, const std::optional<std::string>&,
+                const std::optional<std::string>&) override {}
+    std::vector<ApprovalRequest> submitted() const {
+        std::lock_guard lock(mutex_);
+        return submitted_;
+    }
+    std::function<void(const ApprovalRequest&)> onSubmit;
     void setOnAdded(std::function<void(const ApprovalRequest&)>) override {}
     void setOnResolved(std::function<void(const ApprovalResolution&)>) override {}
 
@@ -235,6 +271,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<ApprovalRequest> pending_;
+    std::vector<ApprovalRequest> submitted_;
     std::set<std::string> withdrawn_;
 };
 
@@ -287,9 +324,21 @@ private:
 };
 
 // A window the test says is being mirrored, or none, and the window list the test sets for
-// every app.
+// every app. Remembers who was attached, as "view:<device>" or "listen:<device>".
 class MirroringStreaming final : public StreamingService {
 public:
+    void attachViewer(const std::shared_ptr<TlsConnection>&, const ViewHelloPayload& hello) override {
+        std::lock_guard lock(mutex_);
+        attached_.push_back("view:" + hello.deviceID);
+    }
+    void attachListener(const std::shared_ptr<TlsConnection>&, const ListenHelloPayload& hello) override {
+        std::lock_guard lock(mutex_);
+        attached_.push_back("listen:" + hello.deviceID);
+    }
+    std::vector<std::string> attached() const {
+        std::lock_guard lock(mutex_);
+        return attached_;
+    }
     void detachViewer(const TlsConnection&) override {}
     void detachListener(const TlsConnection&) override {}
     std::optional<Rect> pointableWindowFrame() override {
@@ -316,10 +365,87 @@ public:
     }
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::optional<Rect> frame_;
     WindowList list_;
     std::vector<std::string> listed_;
+    std::vector<std::string> attached_;
+};
+
+// The terms the test sets, for every target, on a queue of its own.
+class FakeVocabulary final : public VocabularyService {
+public:
+    Executor& queue() override { return queue_; }
+    std::vector<std::string> terms(const QuibTarget&) override {
+        std::lock_guard lock(mutex_);
+        return terms_;
+    }
+    void setTerms(std::vector<std::string> terms) {
+        std::lock_guard lock(mutex_);
+        terms_ = std::move(terms);
+    }
+
+private:
+    SerialQueue queue_{"test.vocabulary"};
+    std::mutex mutex_;
+    std::vector<std::string> terms_;
+};
+
+// Knows the apps the test sets; remembers what each suggestion request excluded and its limit.
+class RecordingAppCatalog final : public AppCatalogService {
+public:
+    std::vector<MacApp> suggestions(bool, const std::set<std::string>& alreadyTargeted, std::size_t limit) override {
+        std::lock_guard lock(mutex_);
+        excluded_ = alreadyTargeted;
+        limit_ = limit;
+        return apps_;
+    }
+    std::vector<MacApp> icons(const std::vector<std::string>& bundleIDs) override {
+        std::lock_guard lock(mutex_);
+        std::vector<MacApp> found;
+        for (const auto& app : apps_)
+            if (std::find(bundleIDs.begin(), bundleIDs.end(), app.bundleID) != bundleIDs.end()) found.push_back(app);
+        return found;
+    }
+    void setApps(std::vector<MacApp> apps) {
+        std::lock_guard lock(mutex_);
+        apps_ = std::move(apps);
+    }
+    std::set<std::string> excluded() const {
+        std::lock_guard lock(mutex_);
+        return excluded_;
+    }
+    std::size_t limit() const {
+        std::lock_guard lock(mutex_);
+        return limit_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<MacApp> apps_;
+    std::set<std::string> excluded_;
+    std::size_t limit_ = 0;
+};
+
+// Answers every capture with the outcome the test sets.
+class FakeStillCapture final : public StillCaptureService {
+public:
+    void capture(const QuibTarget&, std::int64_t, std::function<void(Outcome)> done) override {
+        Outcome outcome = Refusal::noDisplay();
+        {
+            std::lock_guard lock(mutex_);
+            outcome = outcome_;
+        }
+        done(std::move(outcome));
+    }
+    void set(Outcome outcome) {
+        std::lock_guard lock(mutex_);
+        outcome_ = std::move(outcome);
+    }
+
+private:
+    std::mutex mutex_;
+    Outcome outcome_ = Refusal::noDisplay();
 };
 
 }  // namespace quib::testing

@@ -65,9 +65,21 @@ protected:
         config.neighbours.push = push;
         config.neighbours.reach = reach;
         config.neighbours.streaming = streaming;
+        config.neighbours.vocabulary = vocabulary;
+        config.neighbours.catalog = catalog;
+        config.neighbours.stills = stills;
         config.tmux = tmux;
         configure(config);
+        if (change) change(config);
         server = quib::HostServer::create(config);
+    }
+
+    // Replaces the server with one whose configuration `adjust` changes last.
+    void remakeServerWith(std::function<void(quib::HostServer::Config&)> adjust) {
+        server.reset();
+        main->runPending();
+        change = std::move(adjust);
+        makeServer();
     }
 
     // Replaces the server with one that looks for tmux in `where`.
@@ -223,6 +235,9 @@ protected:
     std::shared_ptr<SimulatedInterfaceWatch> interfaceWatch = std::make_shared<SimulatedInterfaceWatch>();
     std::shared_ptr<MirroringStreaming> streaming = std::make_shared<MirroringStreaming>();
     std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
+    std::shared_ptr<FakeVocabulary> vocabulary = std::make_shared<FakeVocabulary>();
+    std::shared_ptr<RecordingAppCatalog> catalog = std::make_shared<RecordingAppCatalog>();
+    std::shared_ptr<FakeStillCapture> stills = std::make_shared<FakeStillCapture>();
     // Where the server looks for tmux.
     Tmux tmux;
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
@@ -232,6 +247,7 @@ protected:
     std::shared_ptr<quib::HostServer> server;
     std::uint64_t pings = 0;
     std::string batchID;
+    std::function<void(quib::HostServer::Config&)> change;
 };
 
 }  // namespace quib::testing

@@ -121,6 +121,12 @@ std::optional<std::string> TestPhone::readLine(std::chrono::milliseconds timeout
     return line;
 }
 
+std::string TestPhone::readUntilClosed(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [&] { return closed_; });
+    return std::exchange(received_, {});
+}
+
 bool TestPhone::waitClosed(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return closed_; });

@@ -38,6 +38,9 @@ public:
     void write(std::string bytes);
     // The next line from the host, without its line feed; nothing on time-out or close.
     std::optional<std::string> readLine(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Every byte the host sent until it closed the connection (lines not yet read included), or
+    // until `timeout` passed.
+    std::string readUntilClosed(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // True once the host has closed the connection (or it failed).
     bool waitClosed(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     bool isClosed();

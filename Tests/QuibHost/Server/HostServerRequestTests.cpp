@@ -1,0 +1,232 @@
+// What a phone asks the host to know: terms, apps, windows and menus; and the view, listen and
+// still channels.
+
+#include "HostServerFixture.hpp"
+
+#include "Shared/StillFrame.hpp"
+#include "TestLines.hpp"
+
+using namespace std::chrono_literals;
+
+namespace quib::testing {
+
+namespace {
+
+QuibTarget target(const std::string& id, const std::string& name, QuibTarget::Kind kind,
+                  std::optional<std::string> bundleID = std::nullopt) {
+    QuibTarget target;
+    target.id = id;
+    target.name = name;
+    target.kind = kind;
+    target.bundleID = std::move(bundleID);
+    return target;
+}
+
+std::string line(const std::string& name, const Json& payload) { return Json{{name, payload}}.dump() + "\n"; }
+
+std::vector<std::string> numberedTerms(std::size_t count) {
+    std::vector<std::string> terms;
+    for (std::size_t i = 0; i < count; ++i) terms.push_back("term" + std::to_string(i));
+    return terms;
+}
+
+MacApp app(const std::string& bundleID) {
+    MacApp app;
+    app.bundleID = bundleID;
+    app.name = bundleID;
+    return app;
+}
+
+}  // namespace
+
+// The payloads of the phone's next messages of one case, up to and including the final chunk;
+// other cases (status, targets) are skipped.
+class HostServerRequests : public HostServer {
+protected:
+    std::vector<Json> chunks(TestPhone& phone, const std::string& name) {
+        std::vector<Json> found;
+        while (auto next = nextLine(phone)) {
+            const Json message = Json::parse(*next);
+            if (caseOf(message) != name) continue;
+            found.push_back(message[name].contains("_0") ? message[name]["_0"] : message[name]);
+            if (!found.back().is_object() || found.back().value("isFinal", true)) break;
+        }
+        return found;
+    }
+
+    Json next(TestPhone& phone, const std::string& name) {
+        auto found = chunks(phone, name);
+        return found.empty() ? Json() : found.front();
+    }
+};
+
+TEST_F(HostServerRequests, VocabularyComesInChunksOfTwoHundredTermsAndAnUnknownTargetIsRefused) {
+    targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux)}, {}});
+    const auto port = startServer();
+    auto phone = approvedPhone(port, "D-A");
+    for (const auto& [count, expected] : std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{
+             {0, {0}}, {200, {200}}, {201, {200, 1}}}) {
+        vocabulary->setTerms(numberedTerms(count));
+        phone->write(line("requestVocabulary", {{"targetID", "T1"}}));
+        const auto got = chunks(*phone, "vocabulary");
+        ASSERT_EQ(got.size(), expected.size()) << count << " terms";
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i]["targetID"], "T1");
+            EXPECT_EQ(got[i]["terms"].size(), expected[i]);
+            EXPECT_EQ(got[i]["sequence"], i);
+        }
+        if (count == 201) {
+            EXPECT_EQ(got[1]["terms"][0], "term200");
+        }
+        EXPECT_TRUE(eventually([&, count = count, n = expected.size()] {
+            return log->contains("vocabulary for Work: " + std::to_string(count) + " terms in " + std::to_string(n) +
+                                 " chunk(s)");
+        }));
+    }
+    phone->write(line("requestVocabulary", {{"targetID", "nope"}}));
+    EXPECT_EQ(next(*phone, "error"), "Unknown target");
+}
+
+// Apps that already have a target are passed on; the suggestion list is limited to 30.
+TEST_F(HostServerRequests, AppsAndIconsComeAsFinalChunksOfTheirPurpose) {
+    targets->setSnapshot({{target("A", "Editor", QuibTarget::Kind::app, "org.editor"),
+                           target("B", "Work", QuibTarget::Kind::tmux), target("C", "Odd", QuibTarget::Kind::app)},
+                          {}});
+    catalog->setApps({app("org.editor"), app("org.browser")});
+    const auto port = startServer();
+    auto phone = approvedPhone(port, "D-A");
+
+    phone->write(line("requestApps", {{"refresh", false}}));
+    const auto suggestions = chunks(*phone, "apps");
+    ASSERT_EQ(suggestions.size(), 1u);
+    EXPECT_EQ(suggestions[0]["purpose"], "suggestions");
+    EXPECT_EQ(suggestions[0]["apps"].size(), 2u);
+    EXPECT_EQ(catalog->excluded(), std::set<std::string>{"org.editor"});
+    EXPECT_EQ(catalog->limit(), 30u);
+
+    phone->write(line("requestAppIcons", {{"bundleIDs", {"org.browser", "org.missing"}}}));
+    const auto icons = chunks(*phone, "apps");
+    ASSERT_EQ(icons.size(), 1u);
+    EXPECT_EQ(icons[0]["purpose"], "icons");
+    ASSERT_EQ(icons[0]["apps"].size(), 1u);
+    EXPECT_EQ(icons[0]["apps"][0]["bundleID"], "org.browser");
+}
+
+TEST_F(HostServerRequests, WindowsOfAnythingButAnAppAreANoteAndARosterNoteAboutTheAppNamesIt) {
+    targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux),
+                           target("A", "Editor", QuibTarget::Kind::app, "org.editor"),
+                           target("N", "Nameless", QuibTarget::Kind::app, "")},
+                          {}});
+    const auto port = startServer();
+    auto phone = approvedPhone(port, "D-A");
+
+    for (const char* id : {"T1", "N"}) {
+        phone->write(line("requestWindows", {{"targetID", id}}));
+        EXPECT_EQ(next(*phone, "windows"), (Json{{"targetID", id}, {"windows", Json::array()},
+                                                 {"note", "Only a Mac app has windows to pick from."},
+                                                 {"sequence", 0}, {"isFinal", true}}));
+    }
+    streaming->list(StreamingService::WindowList{{}, "is running but has no windows open."});
+    phone->write(line("requestWindows", {{"targetID", "A"}}));
+    EXPECT_EQ(next(*phone, "windows")["note"], "Editor is running but has no windows open.");
+    streaming->list(StreamingService::WindowList{{}, "Grant Fennic Screen Recording first"});
+    phone->write(line("requestWindows", {{"targetID", "A"}}));
+    EXPECT_EQ(next(*phone, "windows")["note"], "Grant Fennic Screen Recording first");
+
+    phone->write(line("requestWindows", {{"targetID", "gone"}}));
+    EXPECT_EQ(next(*phone, "error"), "Unknown target");
+}
+
+// The menu catalog is the server's own stand-in here.
+TEST_F(HostServerRequests, MenuOfAnAppThatCannotBeReadSaysSo) {
+    const auto port = startServer();
+    auto phone = approvedPhone(port, "D-A");
+    phone->write(line("requestMenu", {{"bundleID", "org.editor"}, {"refresh", true}}));
+    EXPECT_EQ(next(*phone, "menu"), (Json{{"bundleID", "org.editor"}, {"outcome", "unreadable"}, {"note", ""}}));
+}
+
+// A phone too old for the control connection may still listen and watch; the streamers are
+// handed the channel and nothing else is ever written on it.
+TEST_F(HostServerRequests, ViewAndListenChannelsGoToTheStreamersAndHearNoLineWhateverIsBroadcast) {
+    targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux)}, {}});
+    const auto port = startUploads();
+    TestPhone view(code), listen(code);
+    ASSERT_FALSE(view.connect(port));
+    ASSERT_FALSE(listen.connect(port));
+    view.write(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U","maxWidth":8,"maxHeight":6}}})" "\n");
+    listen.write(R"({"listenHello":{"_0":{"protocolVersion":3,"deviceName":"Pad","deviceID":"D-U"}}})" "\n");
+    ASSERT_TRUE(eventually([&] { return streaming->attached().size() == 2; }));
+    auto attached = streaming->attached();
+    std::sort(attached.begin(), attached.end());
+    EXPECT_EQ(attached, (std::vector<std::string>{"listen:D-U", "view:D-U"}));
+
+    auto phone = approvedPhone(port, "D-U");
+    EXPECT_TRUE(eventually([&] {
+        const auto devices = server->connectedDevices().value();
+        return devices.size() == 1 && devices[0].isHearing;
+    }));
+    phone->write(line("agentEvent", {{"_0", {{"targetID", "T1"}, {"kind", "done"}, {"atEpochMillis", 1}}}}));
+    phone->write(line("requestApproval", {{"_0", {{"id", "R1"}}}}));
+    server->broadcastStatus();
+    EXPECT_FALSE(next(*phone, "agentEvent").is_null());
+    ASSERT_TRUE(settle(*phone));
+    clock->advance(quib::HostServer::helloDeadline + 1s);
+    for (auto* channel : {&view, &listen}) {
+        EXPECT_FALSE(nextLine(*channel, 100ms)) << "a side channel was sent a line";
+        EXPECT_FALSE(channel->isClosed());
+    }
+    EXPECT_EQ(failuresOf("127.0.0.1"), 0);
+}
+
+TEST_F(HostServerRequests, StillChannelGetsOneFrameOrOneErrorThenCloses) {
+    targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux)}, {}});
+    const auto port = startUploads();
+    auto still = [&](const std::string& fields) {
+        auto phone = std::make_unique<TestPhone>(code);
+        EXPECT_FALSE(phone->connect(port));
+        phone->write(R"({"stillHello":{"_0":{"deviceName":"Pad","deviceID":"D-U")" + fields + "}}}\n");
+        return phone;
+    };
+    const Bytes png{0x89, 'P', 'N', 'G', 1, 2, 3};
+    stills->set(StillCaptureService::Still{png, 640, 480, "Work"});
+    auto pictured = still(R"(,"targetID":"T1","maxLongEdge":800)");
+    StillFrameReader reader(StillChannel::maxStillBytes);
+    const auto frames = reader.append(pictured->readUntilClosed());
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].header, (StillFrame{"Work", 640, 480, 7}));
+    EXPECT_EQ(frames[0].payload, png);
+    EXPECT_TRUE(pictured->isClosed());
+    EXPECT_TRUE(eventually([&] { return log->contains("still: 640\u00d7480, 7 bytes to Pad"); }));
+
+    const std::string grant = "Grant Fennic Screen Recording first \u2014 it's in the Fennic menu";
+    stills->set(StillCaptureService::Refusal::notGranted());
+    const std::vector<std::pair<std::string, std::string>> refusals{
+        {R"(,"targetID":"T1")", grant},
+        {R"(,"targetID":"gone")", "No target with that id \u2014 it may have been removed"},
+        {R"(,"targetID":"T1","protocolVersion":3)", "That phone speaks protocol 3; this Mac speaks 23"}};
+    for (const auto& [fields, text] : refusals) {
+        auto refused = still(fields);
+        EXPECT_EQ(refused->readUntilClosed(), line("error", {{"_0", text}})) << fields;
+        EXPECT_TRUE(refused->isClosed());
+    }
+    EXPECT_TRUE(eventually([&] { return log->contains("Screenshot refused: " + grant); }));
+}
+
+// Without a capture of its own the server makes the permission check and then finds no display.
+TEST_F(HostServerRequests, StillCaptureStandInRefusesByTheScreenPermission) {
+    remakeServerWith([](quib::HostServer::Config& config) { config.neighbours.stills = nullptr; });
+    targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux)}, {}});
+    const auto port = startUploads();
+    for (const bool granted : {false, true}) {
+        permissions->setScreenRecordingGranted(granted);
+        TestPhone phone(code);
+        ASSERT_FALSE(phone.connect(port));
+        phone.write(R"({"stillHello":{"_0":{"deviceName":"Pad","deviceID":"D-U","targetID":"T1"}}})" "\n");
+        EXPECT_EQ(parse(nextLine(phone))["error"]["_0"],
+                  granted ? "Couldn't find a display to photograph"
+                          : "Grant Fennic Screen Recording first \u2014 it's in the Fennic menu");
+        EXPECT_TRUE(phone.waitClosed());
+    }
+}
+
+}  // namespace quib::testing
