@@ -130,6 +130,33 @@ TEST(ApprovalRequest, ExpiresAtItsExpiryAndCountsWholeSecondsLeft) {
     EXPECT_EQ(request.secondsRemaining(std::numeric_limits<std::int64_t>::min()), 18'446'744'073'709'551);
 }
 
+TEST(ApprovalRequest, MadeByAnAskerHoldsItsTimeoutWithinOneToNineHundredSeconds) {
+    const auto expiryAfter = [](double timeout, std::int64_t created = 1000) {
+        return ApprovalRequest::make("R", std::nullopt, "Agent", "Run", "", ApprovalRequest::Kind::command, created,
+                                     timeout, ApprovalDecision::deny)
+                   .expiresAtEpochMillis -
+               created;
+    };
+    EXPECT_EQ(expiryAfter(0), 1000);
+    EXPECT_EQ(expiryAfter(-5), 1000);
+    EXPECT_EQ(expiryAfter(1), 1000);
+    EXPECT_EQ(expiryAfter(std::numeric_limits<double>::quiet_NaN()), 1000);
+    EXPECT_EQ(expiryAfter(1.5), 1500);
+    EXPECT_EQ(expiryAfter(1.0009), 1000);
+    EXPECT_EQ(expiryAfter(900), 900000);
+    EXPECT_EQ(expiryAfter(10000), 900000);
+    EXPECT_EQ(expiryAfter(std::numeric_limits<double>::infinity()), 900000);
+
+    // A creation time near the end of the range holds the expiry at the limit instead of wrapping.
+    constexpr auto last = std::numeric_limits<std::int64_t>::max();
+    const auto late = ApprovalRequest::make("R", "T", "Agent", "Run", repeated("x", 4001), ApprovalRequest::Kind::edit,
+                                            last - 10, 120, ApprovalDecision::approve);
+    EXPECT_EQ(late.expiresAtEpochMillis, last);
+    EXPECT_EQ(late.detail, repeated("x", 4000) + "\n\u2026 (truncated)");
+    EXPECT_EQ(late.targetID, "T");
+    EXPECT_EQ(late.onExpiry, ApprovalDecision::approve);
+}
+
 TEST(ApprovalResolution, UnknownWordsFallBackAndMissingTimeIsNow) {
     FakeApprovalClock fake;
     auto empty = QuibCoder::decode<ApprovalResolution>("{}");

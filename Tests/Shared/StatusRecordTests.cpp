@@ -79,6 +79,28 @@ TEST(MenuProfilePayload, EmptyObjectAndProfileRoundTrip) {
     EXPECT_FALSE(QuibCoder::decode<MenuProfilePayload>(R"({"profile":{"actions":[{"kind":"x"}]}})").ok());
 }
 
+TEST(VocabularyPayload, ChunksHoldTwoHundredTermsInOrderAndNoTermsMakeOneEmptyChunk) {
+    const auto terms = [](std::size_t count) {
+        std::vector<std::string> list;
+        for (std::size_t i = 0; i < count; ++i) list.push_back(std::to_string(i));
+        return list;
+    };
+    const auto none = VocabularyPayload::chunked("T", {});
+    EXPECT_EQ(none, (std::vector<VocabularyPayload>{{"T", {}, 0, true}}));
+    const auto full = VocabularyPayload::chunked("T", terms(200));
+    ASSERT_EQ(full.size(), 1u);
+    EXPECT_EQ(full[0].terms, terms(200));
+    EXPECT_TRUE(full[0].isFinal);
+    const auto over = VocabularyPayload::chunked("T", terms(401));
+    ASSERT_EQ(over.size(), 3u);
+    EXPECT_EQ(over[1].terms.front(), "200");
+    EXPECT_EQ(over[2].terms, std::vector<std::string>{"400"});
+    for (std::size_t i = 0; i < over.size(); ++i) {
+        EXPECT_EQ(over[i].sequence, static_cast<std::int64_t>(i));
+        EXPECT_EQ(over[i].isFinal, i == 2);
+    }
+}
+
 TEST(VocabularyPayload, StrictWithEmptyTermsAllowed) {
     auto payload = QuibCoder::decode<VocabularyPayload>(R"({"targetID":"T","terms":[],"sequence":0,"isFinal":true})");
     ASSERT_TRUE(payload.ok());

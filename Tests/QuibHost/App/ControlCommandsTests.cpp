@@ -9,6 +9,7 @@
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
 #include "QuibHost/App/ScratchFolder.hpp"
+#include "Shared/ApprovalClock.hpp"
 #include "Shared/PairingCode.hpp"
 
 namespace quib::apptests {
@@ -297,6 +298,39 @@ TEST_F(ControlCommands, RevealingTheInboxMakesTheOwnerOnlyFolderAndShowsIt) {
     EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
     ASSERT_EQ(revealer->shown.size(), 1u);
     EXPECT_EQ(revealer->shown[0].parent_path(), folder);  // the revealer opens the inbox itself
+}
+
+// As the panel's list and its buttons: an answer from this computer carries no device and no
+// reason, and an id that is not waiting is refused.
+TEST_F(ControlCommands, ListsWaitingRequestsAndAnswersThemAsThisComputer) {
+    ApprovalClock::use(clock);
+    auto& approvals = *server->neighbours().approvals;
+    std::vector<ApprovalResolution> resolved;
+    onMain([&] {
+        approvals.setOnResolved([&](const ApprovalResolution& resolution) { resolved.push_back(resolution); });
+        const auto now = ApprovalClock::now();
+        approvals.submit(ApprovalRequest::make("R1", std::nullopt, "Work", "Run the tests", "",
+                                               ApprovalRequest::Kind::command, now, 60.5, ApprovalDecision::approve));
+        approvals.submit(ApprovalRequest::make("R2", std::nullopt, "Docs", "Edit README", "", ApprovalRequest::Kind::edit,
+                                               now - 10'000, 20, ApprovalDecision::deny));
+    });
+    EXPECT_EQ(run({{"command", "requests"}})->last()["requests"], Json::parse(R"([
+        {"id":"R1","targetName":"Work","title":"Run the tests","secondsLeft":60},
+        {"id":"R2","targetName":"Docs","title":"Edit README","secondsLeft":10}])"));
+
+    EXPECT_EQ(run({{"command", "answer"}, {"request", "R1"}, {"decision", "deny"}})->last(),
+              (Json{{"message", "Denied Work: Run the tests"}, {"ok", true}}));
+    ASSERT_EQ(resolved.size(), 1u);
+    EXPECT_EQ(resolved[0].decision, ApprovalDecision::deny);
+    EXPECT_EQ(resolved[0].reason, ApprovalResolution::Reason::answered);
+    EXPECT_FALSE(resolved[0].byDeviceName);
+    EXPECT_FALSE(resolved[0].note);
+
+    EXPECT_EQ(run({{"command", "answer"}, {"request", "R1"}, {"decision", "approve"}})->last()["error"],
+              "No request with the identifier R1 is waiting (quibctl requests lists them).");
+    EXPECT_TRUE(run({{"command", "answer"}, {"request", "R2"}, {"decision", "maybe"}})->last().contains("error"));
+    EXPECT_EQ(resolved.size(), 1u);
+    ApprovalClock::use(nullptr);
 }
 
 }  // namespace
