@@ -136,4 +136,21 @@ Welcomed welcomed(const HostProcess& host, const std::string& deviceID, const st
     return {std::move(*phone), *welcome};
 }
 
+QuibctlRun quibctl(const TempHome& home, const std::vector<std::string>& args) {
+    std::vector<std::string> command{QUIB_CTL_PATH};
+    command.insert(command.end(), args.begin(), args.end());
+    static int runs = 0;
+    const auto errPath = home.root() / ("quibctl-" + std::to_string(++runs) + ".err");
+    auto process = Subprocess::start(command, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}}, errPath);
+    if (!process) return {};
+    QuibctlRun run;
+    while (auto line = process->readLine(std::chrono::seconds(10))) run.out += *line + "\n";
+    run.status = process->wait(std::chrono::seconds(10));
+    std::ifstream file(errPath);
+    std::stringstream text;
+    text << file.rdbuf();
+    run.err = text.str();
+    return run;
+}
+
 }  // namespace quib::testing

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Platform/Settings.hpp"
 #include "Tests/Integration/Subprocess.hpp"
@@ -69,6 +70,16 @@ private:
     std::uint16_t port_ = 0;
     std::string name_;
 };
+
+// What one run of quibctl printed, and how it ended (nothing when it did not end in time).
+struct QuibctlRun {
+    std::optional<int> status;
+    std::string out;
+    std::string err;
+};
+
+// Runs quibctl against the host that lives in `home` and waits for it to end.
+QuibctlRun quibctl(const TempHome& home, const std::vector<std::string>& args);
 
 // Lower-case hexadecimal, as OpenSSL's client takes a pre-shared key.
 std::string hexOf(const Bytes& bytes);

@@ -23,32 +23,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::HostProcess;
+using testing::quibctl;
 using testing::Subprocess;
 using testing::TempHome;
-
-struct Outcome {
-    std::optional<int> status;
-    std::string out;
-    std::string err;
-};
-
-// Runs quibctl with the host's runtime folder and waits for it to end.
-Outcome quibctl(const TempHome& home, const std::vector<std::string>& args) {
-    std::vector<std::string> command{QUIB_CTL_PATH};
-    command.insert(command.end(), args.begin(), args.end());
-    static int runs = 0;
-    const auto errPath = home.root() / ("quibctl-" + std::to_string(++runs) + ".err");
-    auto process = Subprocess::start(command, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}}, errPath);
-    if (!process) return {};
-    Outcome outcome;
-    while (auto line = process->readLine(10s)) outcome.out += *line + "\n";
-    outcome.status = process->wait(10s);
-    std::ifstream file(errPath);
-    std::stringstream text;
-    text << file.rdbuf();
-    outcome.err = text.str();
-    return outcome;
-}
 
 // Asks quibctl until its output holds `text` (the server publishes its device list a moment
 // after a hello), for at most 10 s.
