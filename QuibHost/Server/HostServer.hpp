@@ -286,6 +286,8 @@ private:
     bool passesDeviceCheck(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
                            const Client& client);
     void sendVocabulary(QuibTarget target, const ClientPtr& client);
+    void becomeFrameChannel(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
+                            const ClientPtr& client);
     void openViewChannel(const ViewHelloPayload& hello, const ClientPtr& client);
     void openListenChannel(const ListenHelloPayload& hello, const ClientPtr& client);
     void openStillChannel(const StillRequest& request, const ClientPtr& client);

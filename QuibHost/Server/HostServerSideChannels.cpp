@@ -16,24 +16,29 @@ constexpr const char* noSuchTarget = "No target with that id \u2014 it may have 
 
 }  // namespace
 
+// The connection leaves the pending set as a channel of frames for the device.
+void HostServer::becomeFrameChannel(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
+                                    const ClientPtr& client) {
+    client->isViewChannel = channel == SideChannel::view;
+    client->isListenChannel = channel == SideChannel::listen;
+    client->isStillChannel = channel == SideChannel::still;
+    client->name = deviceName;
+    client->deviceID = deviceID;
+    admit(client);
+}
+
 // The protocol version of the hello plays no part: a phone too old for the control connection
 // may still watch and listen.
 void HostServer::openViewChannel(const ViewHelloPayload& hello, const ClientPtr& client) {
     if (!passesDeviceCheck(SideChannel::view, hello.deviceID, hello.deviceName, *client)) return;
-    client->isViewChannel = true;
-    client->name = hello.deviceName;
-    client->deviceID = hello.deviceID;
-    admit(client);
+    becomeFrameChannel(SideChannel::view, hello.deviceID, hello.deviceName, client);
     publishDevices();
     neighbours_.streaming->attachViewer(client->connection, hello);
 }
 
 void HostServer::openListenChannel(const ListenHelloPayload& hello, const ClientPtr& client) {
     if (!passesDeviceCheck(SideChannel::listen, hello.deviceID, hello.deviceName, *client)) return;
-    client->isListenChannel = true;
-    client->name = hello.deviceName;
-    client->deviceID = hello.deviceID;
-    admit(client);
+    becomeFrameChannel(SideChannel::listen, hello.deviceID, hello.deviceName, client);
     publishDevices();
     neighbours_.streaming->attachListener(client->connection, hello);
 }
@@ -53,10 +58,7 @@ void HostServer::openStillChannel(const StillRequest& request, const ClientPtr& 
         send(HostMessage{HostMessage::Error{noSuchTarget}}, *client, true);
         return;
     }
-    client->isStillChannel = true;
-    client->name = request.deviceName;
-    client->deviceID = request.deviceID;
-    admit(client);
+    becomeFrameChannel(SideChannel::still, request.deviceID, request.deviceName, client);
     // The capture may answer on any thread; the answer is sent from the network queue, which
     // runs nothing once the server has gone.
     neighbours_.stills->capture(*target, request.maxLongEdge,
