@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Tests/Integration/Subprocess.hpp"
+
+namespace quib::testing {
+
+// An X server of one test's own (Xvfb on a number it picks itself), for tests that must stop or
+// disturb a server: the shared test display stays untouched. Killed when destroyed.
+class PrivateXServer {
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
+public:
+    // Starts a 1920×1080 screen and waits until it takes connections; none (with a test
+    // failure) when it does not start.
+    static std::unique_ptr<PrivateXServer> start();
+
+    PrivateXServer(Passkey, Subprocess server, std::string name, std::filesystem::path log);
+    ~PrivateXServer();
+
+    // ":N".
+    const std::string& name() const { return name_; }
+    // Ends the server; its clients find the connection closed, as after a crash.
+    void kill();
+
+private:
+    Subprocess server_;
+    std::string name_;
+    std::filesystem::path log_;
+};
+
+}  // namespace quib::testing

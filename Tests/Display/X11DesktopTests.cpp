@@ -1,0 +1,65 @@
+// An X server that goes away, on servers of the tests' own.
+
+// Before Xlib, whose macros (None, Bool) clash with its names.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "Platform/Linux/X11Connection.hpp"
+#include "Platform/Linux/X11Desktop.hpp"
+#include "Tests/Display/PrivateXServer.hpp"
+
+namespace quib::testing {
+namespace {
+
+bool eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+TEST(X11Connection, IsMarkedGoneInsteadOfEndingTheProcessWhenTheServerGoes) {
+    auto server = PrivateXServer::start();
+    ASSERT_TRUE(server);
+    auto connection = X11Connection::open(server->name());
+    ASSERT_TRUE(connection);
+    EXPECT_TRUE(connection->use([](Display* display) { XSync(display, False); }));
+
+    server->kill();
+    EXPECT_FALSE(connection->use([](Display* display) { XSync(display, False); }));
+    EXPECT_TRUE(connection->isGone());
+    bool called = false;
+    EXPECT_FALSE(connection->use([&](Display*) { called = true; }));
+    EXPECT_FALSE(called);
+}
+
+TEST(X11Desktop, LosesTrustAndDropsInputWhenTheServerGoes) {
+    auto server = PrivateXServer::start();
+    ASSERT_TRUE(server);
+    auto desktop = X11Desktop::open(server->name());
+    ASSERT_TRUE(desktop);
+    const DesktopServices& services = desktop->services;
+    EXPECT_TRUE(desktop->permissions->accessibilityTrusted());
+    EXPECT_EQ(services.accessibility->focusedElementError(), AccessibilityProbe::success);
+    services.events->post(InputEvent::mouse(EventType::mouseMoved, {40, 30}, EventButton::left));
+    EXPECT_EQ(services.pointer->pointerLocation(), (Point{40, 30}));
+
+    server->kill();
+    // The display watcher notices without any input being posted.
+    EXPECT_TRUE(eventually([&] { return !desktop->permissions->accessibilityTrusted(); }));
+    EXPECT_EQ(services.accessibility->focusedElementError(), AccessibilityProbe::cannotComplete);
+    services.events->post(InputEvent::mouse(EventType::leftMouseDown, {40, 30}, EventButton::left));
+    services.events->post(InputEvent::key(0, true, 0));
+    services.events->post(InputEvent::key(0, false, 0));
+    services.events->post(InputEvent::pixelScroll(500, 0));
+    EXPECT_EQ(services.pointer->pointerLocation(), (Point{0, 0}));
+    EXPECT_EQ(services.displays->activeDisplayBounds(), std::nullopt);
+}
+
+TEST(X11Desktop, IsNotOpenedWhereNoServerRuns) { EXPECT_FALSE(X11Desktop::open(":65535")); }
+
+}  // namespace
+}  // namespace quib::testing
