@@ -11,9 +11,11 @@
 #include "Platform/Clock.hpp"
 #include "Platform/HeadlessDesktop.hpp"
 #include "Platform/HeadlessPermissions.hpp"
+#include "Platform/Logger.hpp"
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
+#include "Platform/Linux/X11Desktop.hpp"
 #include "Platform/Linux/XdgOpenRevealer.hpp"
 #include "Platform/MainLoop.hpp"
 #include "Platform/Settings.hpp"
@@ -41,6 +43,14 @@ void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& ap
               << "Name: " << launched.name << std::endl;
 }
 
+// The X display named by DISPLAY when it opens and has XTEST; otherwise a desktop without a
+// display, where only tmux deliveries work.
+quib::X11Desktop::Opened chooseDesktop() {
+    if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>())) return std::move(*x11);
+    quib::quibLog().info("desktop: no X display with XTEST; running headless");
+    return {quib::HeadlessDesktop::services(), std::make_shared<quib::HeadlessPermissions>()};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,10 +62,11 @@ int main(int argc, char** argv) {
 
     auto clock = SystemClock::shared();
     auto loop = std::make_shared<MainLoop>(clock);
+    auto desktop = chooseDesktop();
     QuibHostApp::Config config{loop,
                                clock,
                                Settings::atPath(Settings::defaultPath()),
-                               std::make_shared<HeadlessPermissions>(),
+                               desktop.permissions,
                                std::make_shared<AvahiServiceAdvertiser>(),
                                LoginItem::forThisProgram(),
                                {},
@@ -64,8 +75,8 @@ int main(int argc, char** argv) {
                                "::",
                                std::make_shared<XdgOpenRevealer>(),
                                std::nullopt};
-    // No display backend yet: input is built and dropped, and the pasteboard lives in the process.
-    config.desktop = HeadlessDesktop::services();
+    // Until the desktop has a pasteboard, apps and windows of its own, the headless ones stand in.
+    config.desktop = desktop.services;
     config.sleep = std::make_shared<LogindSleepWatch>();
     config.interfaces = std::make_shared<NetlinkInterfaceWatch>();
     auto app = QuibHostApp::create(std::move(config));

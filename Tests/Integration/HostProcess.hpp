@@ -49,7 +49,9 @@ class HostProcess {
 public:
     explicit HostProcess(Passkey) {}
     // Starts the host and reads what it prints at start; fails the test when it does not start.
-    static std::unique_ptr<HostProcess> start(TempHome& home);
+    // The host drives the X display `display` (DISPLAY); none: no display at all, whatever the
+    // caller's DISPLAY says, so that no test host drives a developer's desktop.
+    static std::unique_ptr<HostProcess> start(TempHome& home, std::optional<std::string> display = std::nullopt);
 
     ~HostProcess();
 

@@ -1,5 +1,6 @@
 #include "Tests/Integration/Subprocess.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -18,12 +19,15 @@ namespace quib::testing {
 
 namespace {
 
-std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& overrides) {
+std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& overrides,
+                                           const std::vector<std::string>& unset) {
     std::vector<std::string> result;
     for (char** entry = environ; *entry; ++entry) {
         std::string_view text(*entry);
         auto name = std::string(text.substr(0, text.find('=')));
-        if (!overrides.contains(name)) result.emplace_back(text);
+        if (!overrides.contains(name) && std::find(unset.begin(), unset.end(), name) == unset.end()) {
+            result.emplace_back(text);
+        }
     }
     for (const auto& [name, value] : overrides) result.push_back(name + "=" + value);
     return result;
@@ -40,7 +44,8 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 
 std::optional<Subprocess> Subprocess::start(const std::vector<std::string>& arguments,
                                             const std::map<std::string, std::string>& environment,
-                                            const std::filesystem::path& stderrFile) {
+                                            const std::filesystem::path& stderrFile,
+                                            const std::vector<std::string>& unset) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0) return std::nullopt;
     if (pipe2(out, O_CLOEXEC) != 0) {
@@ -54,7 +59,7 @@ std::optional<Subprocess> Subprocess::start(const std::vector<std::string>& argu
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
 
     std::vector<std::string> args = arguments;
-    std::vector<std::string> env = mergedEnvironment(environment);
+    std::vector<std::string> env = mergedEnvironment(environment, unset);
     auto argv = pointers(args);
     auto envp = pointers(env);
     pid_t pid = -1;

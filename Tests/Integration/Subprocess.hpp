@@ -17,10 +17,12 @@ namespace quib::testing {
 class Subprocess {
 public:
     // Starts `arguments[0]` (a path, or a name looked up in PATH) with the current environment
-    // plus `environment`. Returns nothing when the program cannot be started.
+    // plus `environment`, less the variables named in `unset`. Returns nothing when the program
+    // cannot be started.
     static std::optional<Subprocess> start(const std::vector<std::string>& arguments,
                                            const std::map<std::string, std::string>& environment,
-                                           const std::filesystem::path& stderrFile);
+                                           const std::filesystem::path& stderrFile,
+                                           const std::vector<std::string>& unset = {});
 
     Subprocess(Subprocess&& other) noexcept;
     Subprocess& operator=(Subprocess&&) = delete;
