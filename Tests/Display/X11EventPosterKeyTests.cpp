@@ -16,9 +16,22 @@
 namespace quib::testing {
 namespace {
 
-using X11EventPosterKeys = X11DesktopTest;
-
 constexpr unsigned int modifierMask = ShiftMask | ControlMask | Mod1Mask;
+
+class X11EventPosterKeys : public X11DesktopTest {
+protected:
+    // Types `chord` into the probe, which must receive `keys` presses and releases (the
+    // modifiers, then the key); the press of the key itself, as the probe read it.
+    ProbeWindow::Event type(const KeyChord& chord, std::size_t keys) {
+        const auto outcome = injector->postKey(chord, "the probe");
+        EXPECT_TRUE(outcome.ok) << outcome.message;
+        const auto presses = probe->waitForType(KeyPress, keys);
+        EXPECT_EQ(presses.size(), keys);
+        EXPECT_EQ(probe->waitForType(KeyRelease, keys).size(), keys);
+        EXPECT_EQ(queryPointer().mask & modifierMask, 0u) << "a modifier stayed down";
+        return presses.empty() ? ProbeWindow::Event{} : presses.back();
+    }
+};
 
 // The keyboard map as the server has it: every keysym of every keycode.
 std::vector<KeySym> keyboardMap(X11Connection& connection) {
@@ -79,36 +92,25 @@ TEST_F(X11EventPosterKeys, EveryKeyOfTheKeyTableHasAKeycodeOnTheLiveMap) {
 TEST_F(X11EventPosterKeys, ControlShiftATypesCapitalAWithBothModifiersThenLetsGoOfThem) {
     openDesktop();
     openProbe();
-    const auto outcome = injector->postKey(KeyChord("a", true, false, true), "the probe");
-    EXPECT_TRUE(outcome.ok) << outcome.message;
-    const auto presses = probe->waitForType(KeyPress, 3);
-    ASSERT_EQ(presses.size(), 3u);  // Control, Shift, then the key
-    EXPECT_EQ(presses.back().keysym, static_cast<KeySym>(XK_A));
-    EXPECT_EQ(presses.back().state & modifierMask, static_cast<unsigned int>(ControlMask | ShiftMask));
-    ASSERT_EQ(probe->waitForType(KeyRelease, 3).size(), 3u);
-    EXPECT_EQ(queryPointer().mask & modifierMask, 0u);
+    const auto key = type(KeyChord("a", true, false, true), 3);
+    EXPECT_EQ(key.keysym, static_cast<KeySym>(XK_A));
+    EXPECT_EQ(key.state & modifierMask, static_cast<unsigned int>(ControlMask | ShiftMask));
 }
 
 TEST_F(X11EventPosterKeys, CommandCIsControlCInAPlainWindow) {
     openDesktop();
     openProbe();
-    EXPECT_TRUE(injector->postKey(KeyChord("c", false, false, false, true), "the probe").ok);
-    const auto presses = probe->waitForType(KeyPress, 2);
-    ASSERT_EQ(presses.size(), 2u);
-    EXPECT_EQ(presses.back().keysym, static_cast<KeySym>(XK_c));
-    EXPECT_EQ(presses.back().state & modifierMask, static_cast<unsigned int>(ControlMask));
+    const auto key = type(KeyChord("c", false, false, false, true), 2);
+    EXPECT_EQ(key.keysym, static_cast<KeySym>(XK_c));
+    EXPECT_EQ(key.state & modifierMask, static_cast<unsigned int>(ControlMask));
 }
 
 TEST_F(X11EventPosterKeys, CommandAndControlTogetherPressControlOnce) {
     openDesktop();
     openProbe();
-    EXPECT_TRUE(injector->postKey(KeyChord("k", true, true, false, true), "the probe").ok);
-    const auto presses = probe->waitForType(KeyPress, 3);
-    ASSERT_EQ(presses.size(), 3u);  // Control, Alt, then the key
-    EXPECT_EQ(presses.back().keysym, static_cast<KeySym>(XK_k));
-    EXPECT_EQ(presses.back().state & modifierMask, static_cast<unsigned int>(ControlMask | Mod1Mask));
-    ASSERT_EQ(probe->waitForType(KeyRelease, 3).size(), 3u);
-    EXPECT_EQ(queryPointer().mask & modifierMask, 0u);
+    const auto key = type(KeyChord("k", true, true, false, true), 3);  // Control, Alt, the key
+    EXPECT_EQ(key.keysym, static_cast<KeySym>(XK_k));
+    EXPECT_EQ(key.state & modifierMask, static_cast<unsigned int>(ControlMask | Mod1Mask));
 }
 
 TEST_F(X11EventPosterKeys, CommandCIsControlShiftCInATerminal) {
@@ -118,11 +120,9 @@ TEST_F(X11EventPosterKeys, CommandCIsControlShiftCInATerminal) {
                                                          "Categories=System;TerminalEmulator;\n";
     openDesktop(std::make_shared<DesktopEntries>(std::vector{apps.path}));
     openProbe({.instance = "quib-probe-term", .className = "QuibProbeTerm"});
-    EXPECT_TRUE(injector->postKey(KeyChord("c", false, false, false, true), "the terminal").ok);
-    const auto presses = probe->waitForType(KeyPress, 3);
-    ASSERT_EQ(presses.size(), 3u);
-    EXPECT_EQ(presses.back().keysym, static_cast<KeySym>(XK_C));
-    EXPECT_EQ(presses.back().state & modifierMask, static_cast<unsigned int>(ControlMask | ShiftMask));
+    const auto key = type(KeyChord("c", false, false, false, true), 3);
+    EXPECT_EQ(key.keysym, static_cast<KeySym>(XK_C));
+    EXPECT_EQ(key.state & modifierMask, static_cast<unsigned int>(ControlMask | ShiftMask));
 }
 
 // The map is read again after another client changed it: the key then goes through a spare
@@ -130,17 +130,13 @@ TEST_F(X11EventPosterKeys, CommandCIsControlShiftCInATerminal) {
 TEST_F(X11EventPosterKeys, TypesAKeysymMissingFromTheMapThroughASpareKeycodeAndRestoresTheMap) {
     openDesktop();
     openProbe();
-    ASSERT_TRUE(injector->postKey(KeyChord("a"), "the probe").ok);
-    ASSERT_EQ(probe->waitForType(KeyRelease).size(), 1u);
+    type(KeyChord("a"), 1);
     probe->clear();
     RemappedKey removed(control, XK_grave, {});
     const auto before = keyboardMap(*control);
 
-    EXPECT_TRUE(injector->postKey(KeyChord("`"), "the probe").ok);
+    const unsigned int spare = type(KeyChord("`"), 1).keycode;
     EXPECT_EQ(keyboardMap(*control), before);
-    const auto presses = probe->waitForType(KeyPress);
-    ASSERT_EQ(presses.size(), 1u);
-    const unsigned int spare = presses.front().keycode;
     EXPECT_NE(spare, removed.keycode());
     const auto events = probe->events();
     const auto bound = std::find_if(events.begin(), events.end(), [&](const ProbeWindow::Event& event) {
@@ -153,12 +149,10 @@ TEST_F(X11EventPosterKeys, HoldsShiftForAKeysymAtTheSecondLevelOnly) {
     RemappedKey shifted(control, XK_grave, {XK_asciitilde, XK_grave});
     openDesktop();
     openProbe();
-    EXPECT_TRUE(injector->postKey(KeyChord("`"), "the probe").ok);
-    const auto presses = probe->waitForType(KeyPress, 2);
-    ASSERT_EQ(presses.size(), 2u);
-    EXPECT_EQ(presses.back().keycode, shifted.keycode());
-    EXPECT_EQ(presses.back().keysym, static_cast<KeySym>(XK_grave));
-    EXPECT_EQ(presses.back().state & modifierMask, static_cast<unsigned int>(ShiftMask));
+    const auto key = type(KeyChord("`"), 2);
+    EXPECT_EQ(key.keycode, shifted.keycode());
+    EXPECT_EQ(key.keysym, static_cast<KeySym>(XK_grave));
+    EXPECT_EQ(key.state & modifierMask, static_cast<unsigned int>(ShiftMask));
 }
 
 }  // namespace
