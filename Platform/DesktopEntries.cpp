@@ -63,16 +63,30 @@ DesktopEntries::DesktopEntries(std::vector<fs::path> folders, std::string search
     for (auto& root : folders) folders_.push_back(Folder{std::move(root), false, {}, {}});
 }
 
-std::vector<DesktopEntry> DesktopEntries::all() const {
+template <class Admits>
+std::vector<DesktopEntry> DesktopEntries::firstOfEachID(Admits admits) const {
     std::lock_guard guard(mutex_);
     std::vector<DesktopEntry> entries;
     std::set<std::string, std::less<>> seen;
     for (auto& folder : folders_) {
         if (isStale(folder)) scan(folder);
         for (const auto& entry : folder.entries)
-            if (seen.insert(entry.id).second) entries.push_back(entry);
+            if (admits(entry.file.lexically_relative(folder.root)) && seen.insert(entry.id).second) entries.push_back(entry);
     }
     return entries;
+}
+
+std::vector<DesktopEntry> DesktopEntries::all() const {
+    return firstOfEachID([](const fs::path&) { return true; });
+}
+
+std::vector<DesktopEntry> DesktopEntries::listed() const {
+    return firstOfEachID([](const fs::path& relative) {
+        std::size_t depth = 0;
+        for (const auto& part : relative)
+            if (++depth > 2 || part.native().starts_with('.')) return false;
+        return true;
+    });
 }
 
 std::vector<DesktopEntry> DesktopEntries::installed() const {

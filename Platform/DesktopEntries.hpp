@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Platform/DesktopEntry.hpp"
+#include "Platform/InstalledApps.hpp"
 
 namespace quib {
 
@@ -22,7 +23,7 @@ namespace quib {
 // own folder overrides (or, marked hidden, removes) the system's. A file in a sub-folder gets
 // the sub-folder's name and "-" in front of its ID. A folder is read again when its
 // modification time (or that of one of its sub-folders) changes. Any thread may ask.
-class DesktopEntries {
+class DesktopEntries final : public InstalledApps {
 public:
     // applications/ under $XDG_DATA_HOME (default ~/.local/share), then under each folder of
     // $XDG_DATA_DIRS (default /usr/local/share:/usr/share); relative folders are ignored.
@@ -36,9 +37,12 @@ public:
 
     // The first entry of every ID, installed or not: folder by folder, by ID within a folder.
     std::vector<DesktopEntry> all() const;
-    // The entries of installed applications, in the same order.
-    std::vector<DesktopEntry> installed() const;
-    bool isInstalled(const DesktopEntry& entry) const;
+    // InstalledApps: the entries of installed applications, in the same order.
+    std::vector<DesktopEntry> installed() const override;
+    bool isInstalled(const DesktopEntry& entry) const override;
+    // InstalledApps: the first entry of every ID at most one sub-folder down, hidden files and
+    // folders left out, in the same order.
+    std::vector<DesktopEntry> listed() const override;
     // The installed application with this bundle identifier.
     std::optional<DesktopEntry> application(std::string_view bundleID) const;
 
@@ -61,6 +65,9 @@ private:
         std::map<std::filesystem::path, std::filesystem::file_time_type> stamps;
         std::vector<DesktopEntry> entries;  // by ID
     };
+    // The first entry of every ID that `admits`, given its path below its folder.
+    template <class Admits>
+    std::vector<DesktopEntry> firstOfEachID(Admits admits) const;
     static bool isStale(const Folder& folder);
     static void scan(Folder& folder);
 

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "Platform/AsciiText.hpp"
+
 namespace quib {
 namespace {
 
@@ -147,6 +149,7 @@ std::optional<DesktopEntry> DesktopEntry::parse(std::string_view text, std::stri
     entry.categories = listOf(value("Categories"));
     entry.noDisplay = value("NoDisplay") == "true";
     entry.hidden = value("Hidden") == "true";
+    entry.terminal = value("Terminal") == "true";
     return entry;
 }
 
@@ -170,6 +173,12 @@ std::string DesktopEntry::program() const {
     const std::string word = firstWord(exec);
     const auto slash = word.rfind('/');
     return slash == std::string::npos ? word : word.substr(slash + 1);
+}
+
+std::string DesktopEntry::key(std::string_view idOrFileName) {
+    constexpr std::string_view suffix = ".desktop";
+    if (idOrFileName.ends_with(suffix)) idOrFileName.remove_suffix(suffix.size());
+    return ascii::lowered(idOrFileName);
 }
 
 bool DesktopEntry::isTerminalEmulator() const { return std::ranges::find(categories, "TerminalEmulator") != categories.end(); }

@@ -26,6 +26,7 @@ struct DesktopEntry {
     std::vector<std::string> categories;
     bool noDisplay = false;  // installed but kept out of menus
     bool hidden = false;     // as good as deleted
+    bool terminal = false;   // runs inside a terminal emulator, with no window of its own
 
     // The entry in `text`, or none when it has no "[Desktop Entry]" group.
     static std::optional<DesktopEntry> parse(std::string_view text, std::string id, std::filesystem::path file);
@@ -37,6 +38,9 @@ struct DesktopEntry {
     // language optional): the Name[...] for lang_COUNTRY@MODIFIER, lang_COUNTRY, lang@MODIFIER or
     // lang, the first there is, else Name.
     std::string localizedName(std::string_view locale = messagesLocale()) const;
+    // The ID or file name ("org.gnome.Terminal.desktop") lower-cased and without ".desktop":
+    // how apps named by different sources are matched.
+    static std::string key(std::string_view idOrFileName);
 
     // The base name of the program that Exec starts ("" without Exec).
     std::string program() const;

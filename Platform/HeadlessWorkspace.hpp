@@ -23,6 +23,7 @@ public:
     bool activate(const RunningApp&) override { return false; }
     Result<void> launch(const std::string&) override { return fail(std::string(Permissions::accessibilityRefusal)); }
     std::optional<RunningApp> frontmostApp() override { return std::nullopt; }
+    std::vector<ListedApp> runningApps() override { return {}; }
 
 private:
     std::shared_ptr<DesktopEntries> apps_;

@@ -1,6 +1,7 @@
 #include "Platform/UnicodeText.hpp"
 
 #include <unicode/brkiter.h>
+#include <unicode/coll.h>
 #include <unicode/normlzr.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
@@ -167,6 +168,37 @@ std::string sanitizeUtf8(std::string_view bytes) {
     out.reserve(bytes.size());
     for (char32_t c : codePoints(bytes)) out += toUtf8(c);
     return out;
+}
+
+namespace {
+
+// A collator of the current locale that ignores case, one per thread: making one is dear, and
+// one collator must not be used by two threads at once. ICU reads "C" and "POSIX" as
+// en_US_POSIX, whose rules sort every capital before every small letter; the root rules are
+// used there instead.
+icu::Collator* localCollator() {
+    thread_local std::unique_ptr<icu::Collator> collator = [] {
+        const icu::Locale& current = icu::Locale::getDefault();
+        const bool posix = std::string_view(current.getVariant()) == "POSIX";
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(posix ? icu::Locale::getRoot() : current, status));
+        if (U_FAILURE(status)) return std::unique_ptr<icu::Collator>();
+        made->setStrength(icu::Collator::SECONDARY);
+        return made;
+    }();
+    return collator.get();
+}
+
+}  // namespace
+
+int compareLocalizedIgnoringCase(std::string_view a, std::string_view b) {
+    icu::Collator* collator = localCollator();
+    if (!collator) return a.compare(b);
+    UErrorCode status = U_ZERO_ERROR;
+    const auto order = collator->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
+                                             icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
+    if (U_FAILURE(status)) return a.compare(b);
+    return order;
 }
 
 }  // namespace quib::unicode

@@ -55,4 +55,9 @@ std::u32string codePoints(std::string_view utf8);
 // Encodes one code point as UTF-8.
 std::string toUtf8(char32_t codePoint);
 
+// Orders two texts as people of the current locale sort them, ignoring letter case but not
+// accents: negative when `a` sorts first, 0 when the two sort alike, positive when `b` does.
+// The C and POSIX locales sort by the common rules of every language, not by byte values.
+int compareLocalizedIgnoringCase(std::string_view a, std::string_view b);
+
 }  // namespace quib::unicode

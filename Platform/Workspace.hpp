@@ -24,6 +24,14 @@ public:
         bool operator==(const RunningApp&) const = default;
     };
 
+    // An app that runs with windows on the desktop.
+    struct ListedApp {
+        // None when its windows belong to no installed app.
+        std::optional<std::string> bundleID;
+        std::int64_t processID = 0;  // its first window's
+        bool operator==(const ListedApp&) const = default;
+    };
+
     virtual ~Workspace() = default;
 
     // An app with this bundle identifier is installed.
@@ -37,6 +45,8 @@ public:
     virtual Result<void> launch(const std::string& bundleID) = 0;
     // The app that has keyboard focus now; none when no app has it.
     virtual std::optional<RunningApp> frontmostApp() = 0;
+    // Every running app once, in the order the desktop lists their windows.
+    virtual std::vector<ListedApp> runningApps() = 0;
 };
 
 }  // namespace quib

@@ -12,3 +12,6 @@ pkg_check_modules(X11_LIBS REQUIRED IMPORTED_TARGET x11 xtst xrandr)
 target_link_libraries(quib_platform_linux PUBLIC PkgConfig::X11_LIBS)
 # The key table that names the host's key codes.
 target_link_libraries(quib_platform_linux PRIVATE quib_shared)
+# GNOME Shell's record of app use is XML.
+pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::PUGIXML)

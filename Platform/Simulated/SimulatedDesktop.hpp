@@ -127,6 +127,8 @@ public:
     bool activate(const RunningApp& app) override;
     Result<void> launch(const std::string& bundleID) override;
     std::optional<RunningApp> frontmostApp() override;
+    // In the order the apps were started.
+    std::vector<ListedApp> runningApps() override;
     // WindowRoster, under the trust switch; raising also activates the app, unless refused.
     Raise raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool movingPointer) override;
     Raise open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) override;
@@ -150,6 +152,8 @@ public:
     void start(const std::string& bundleID, bool withProcessID = true);
     // Quits a running app.
     void quit(const std::string& bundleID);
+    // Starts a program whose windows belong to no installed app; returns its process id.
+    std::int64_t startUnlisted();
     // Opens a window of a running app.
     void openWindow(const std::string& bundleID, Window window);
     // Gives focus to a running app, or to nothing.
@@ -192,6 +196,7 @@ private:
     std::shared_ptr<Clock> clock_;
     std::set<std::string> installed_;
     std::map<std::string, App> apps_;
+    std::vector<ListedApp> started_;  // the apps and unlisted programs in the order they started
     std::int64_t nextProcessID_ = 1000;
     std::optional<std::string> focused_;
     std::optional<Duration> launchDelay_ = Duration::zero();

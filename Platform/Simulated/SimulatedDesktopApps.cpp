@@ -36,11 +36,19 @@ void SimulatedDesktop::startLocked(const std::string& bundleID, bool withProcess
     if (apps_.contains(bundleID)) return;
     const std::int64_t processID = withProcessID ? nextProcessID_++ : 0;
     apps_.emplace(bundleID, App{bundleID, processID, {}, {}, {}, std::nullopt});
+    started_.push_back(ListedApp{bundleID, processID});
+}
+
+std::int64_t SimulatedDesktop::startUnlisted() {
+    std::lock_guard lock(mutex_);
+    started_.push_back(ListedApp{std::nullopt, nextProcessID_++});
+    return started_.back().processID;
 }
 
 void SimulatedDesktop::quit(const std::string& bundleID) {
     std::lock_guard lock(mutex_);
     apps_.erase(bundleID);
+    std::erase_if(started_, [&](const ListedApp& app) { return app.bundleID == bundleID; });
     if (focused_ == bundleID) focused_.reset();
 }
 
@@ -111,6 +119,11 @@ std::optional<Workspace::RunningApp> SimulatedDesktop::frontmostApp() {
     std::lock_guard lock(mutex_);
     if (!focused_) return std::nullopt;
     return RunningApp{*focused_, apps_.at(*focused_).processID};
+}
+
+std::vector<Workspace::ListedApp> SimulatedDesktop::runningApps() {
+    std::lock_guard lock(mutex_);
+    return started_;
 }
 
 WindowRoster::Raise SimulatedDesktop::raise(std::uint32_t windowID, const std::string& bundleID,

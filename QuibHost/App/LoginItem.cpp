@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "Platform/AtomicFile.hpp"
+#include "QuibHost/Apps/AppIdentity.hpp"
 
 namespace quib {
 namespace fs = std::filesystem;
@@ -81,8 +82,10 @@ bool isSkipped(const std::string& text) {
 
 }  // namespace
 
+std::string LoginItem::entryFileName() { return std::string(AppIdentity::hostDesktopID) + ".desktop"; }
+
 LoginItem LoginItem::forThisProgram() {
-    return LoginItem(xdgConfigHome() / "autostart" / std::string(entryFileName), runningExecutable());
+    return LoginItem(xdgConfigHome() / "autostart" / entryFileName(), runningExecutable());
 }
 
 LoginItem::LoginItem(fs::path entryPath, fs::path executable)

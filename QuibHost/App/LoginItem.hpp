@@ -19,8 +19,8 @@ public:
         enabled,        // the session starts the program at login
     };
 
-    // The entry's file name in the autostart folder.
-    static constexpr std::string_view entryFileName = "quib-host.desktop";
+    // The entry's file name in the autostart folder: the host's desktop ID and ".desktop".
+    static std::string entryFileName();
 
     // The login item of the running program: $XDG_CONFIG_HOME/autostart/quib-host.desktop,
     // starting the executable this process was started from.

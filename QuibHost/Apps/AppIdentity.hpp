@@ -26,6 +26,10 @@ class AppIdentity {
 public:
     AppIdentity() = delete;
 
+    // The host's own desktop ID, which names its login item's entry; the host never offers
+    // itself as an app.
+    static constexpr std::string_view hostDesktopID = "quib-host";
+
     // One vendor identifier and the desktop IDs of the same product, in order of preference.
     // No desktop ID appears under two identifiers.
     struct Alias {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 #include "QuibHost/App/ScratchFolder.hpp"
 
@@ -61,11 +62,15 @@ TEST(DesktopEntries, ReadsTheKeysOfTheMainGroupOnly) {
     EXPECT_EQ(entry->categories, (std::vector<std::string>{"System", "FileManager", "Core;Utility"}));
     EXPECT_TRUE(entry->noDisplay);
     EXPECT_FALSE(entry->hidden);
+    EXPECT_FALSE(entry->terminal);
     EXPECT_FALSE(entry->isTerminalEmulator());
+    EXPECT_EQ(entry->localizedNames, (std::map<std::string, std::string>{{"de", "Dateien"}}));
 
     EXPECT_FALSE(DesktopEntry::parse("[Desktop Action x]\nName=y\n", "x", "x.desktop"));
     EXPECT_EQ(DesktopEntry::parse("[Desktop Entry]\nExec=  /usr/bin/env  FOO=1 x\n", "e", "e.desktop")->program(), "env");
     EXPECT_TRUE(DesktopEntry::parse("[Desktop Entry]\nCategories=GTK;TerminalEmulator\n", "t", "t")->isTerminalEmulator());
+    EXPECT_TRUE(DesktopEntry::parse("[Desktop Entry]\nTerminal=true\n", "t", "t")->terminal);
+    EXPECT_EQ(DesktopEntry::key("Org.Gnome.Terminal.desktop"), "org.gnome.terminal");
 }
 
 // The best match of the locale wins; the encoding never counts, and without a match the plain
@@ -126,6 +131,25 @@ TEST(DesktopEntries, TheFirstFileOfAnIdWinsAndSubFoldersPrefixTheId) {
     EXPECT_EQ(entries.application("org.example.Editor")->program(), "my-editor");
     EXPECT_EQ(entries.application("gone"), std::nullopt);
     EXPECT_EQ(entries.application("kde-konsole")->file, desktop.system() / "kde" / "konsole.desktop");
+}
+
+// Listing stops one sub-folder down and passes over hidden files and folders; an entry left
+// out that way hides nothing in a later folder.
+TEST(DesktopEntries, ListsOneSubFolderDownWithoutHiddenFiles) {
+    DesktopFixture desktop;
+    desktop.app(desktop.user(), "top.desktop");
+    desktop.app(desktop.user(), "kde/konsole.desktop");
+    desktop.app(desktop.user(), "a/b/deep.desktop");
+    desktop.app(desktop.user(), ".hidden.desktop");
+    desktop.app(desktop.user(), ".store/kept.desktop");
+    desktop.app(desktop.system(), "a-b-deep.desktop");
+    desktop.app(desktop.system(), "top.desktop");
+
+    const auto entries = desktop.entries();
+    EXPECT_EQ(ids(entries.listed()), (std::vector<std::string>{"kde-konsole", "top", "a-b-deep"}));
+    EXPECT_EQ(entries.listed()[2].file, desktop.system() / "a-b-deep.desktop");
+    EXPECT_EQ(entries.listed()[1].file, desktop.user() / "top.desktop");
+    EXPECT_EQ(ids(entries.all()), (std::vector<std::string>{".hidden", ".store-kept", "a-b-deep", "kde-konsole", "top"}));
 }
 
 TEST(DesktopEntries, AnAppIsInstalledWhenItsTypeHiddenAndTryExecAllowIt) {

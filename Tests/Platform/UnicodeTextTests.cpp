@@ -70,3 +70,13 @@ TEST(UnicodeText, ComparesIgnoringCaseAndComposition) {
     EXPECT_TRUE(unicode::equalIgnoringCase("Stra\xC3\x9F" "e", "STRASSE"));
     EXPECT_FALSE(unicode::equalIgnoringCase("Work", "Work 2"));
 }
+
+// Names sort as people sort them, whatever the letter case, with accents telling names apart.
+TEST(UnicodeText, ComparesAsTheLocaleSortsIgnoringCase) {
+    EXPECT_LT(unicode::compareLocalizedIgnoringCase("alpha", "Beta"), 0);
+    EXPECT_GT(unicode::compareLocalizedIgnoringCase("beta", "Alpha"), 0);
+    EXPECT_EQ(unicode::compareLocalizedIgnoringCase("Same", "same"), 0);
+    EXPECT_LT(unicode::compareLocalizedIgnoringCase("resume", "r\xC3\xA9sum\xC3\xA9"), 0);  // résumé
+    EXPECT_LT(unicode::compareLocalizedIgnoringCase("\xC3\x89" "cole", "ecolf"), 0);           // École
+}
+

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 
 namespace quib {
@@ -150,6 +152,25 @@ TEST(SimulatedDesktop, LaunchesCompleteInTheBackgroundAfterTheirDelay) {
     ASSERT_TRUE(workspace.launch("org.example.stuck"));
     clock->advance(std::chrono::hours(1));
     EXPECT_TRUE(workspace.runningInstances("org.example.stuck").empty());
+}
+
+// Every running app once, in the order it started, launched or started by hand; a program
+// whose windows belong to no installed app has no bundle identifier.
+TEST(SimulatedDesktop, ListsRunningAppsInOrderEachOnce) {
+    auto desktop = std::make_shared<SimulatedDesktop>();
+    Workspace& workspace = *desktop;
+    EXPECT_TRUE(workspace.runningApps().empty());
+    desktop->start("org.example.editor");
+    const auto unlisted = desktop->startUnlisted();
+    desktop->install("org.example.mail");
+    ASSERT_TRUE(workspace.launch("org.example.mail"));
+    desktop->start("org.example.editor");
+
+    const auto editor = workspace.runningInstances("org.example.editor").at(0).processID;
+    const auto mail = workspace.runningInstances("org.example.mail").at(0).processID;
+    EXPECT_EQ(workspace.runningApps(), (std::vector<Workspace::ListedApp>{
+                                           {"org.example.editor", editor}, {std::nullopt, unlisted}, {"org.example.mail", mail}}));
+    EXPECT_EQ(std::set({editor, unlisted, mail}).size(), 3u);
 }
 
 TEST(SimulatedDesktop, RaisesWindowsAsTheRealRosterWould) {

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Platform/AppUsage.hpp"
+#include "Platform/Bytes.hpp"
+#include "Platform/Clock.hpp"
+#include "Platform/DesktopEntry.hpp"
+#include "Platform/DockedApps.hpp"
+#include "Platform/InstalledApps.hpp"
+#include "Platform/Workspace.hpp"
+#include "QuibHost/Apps/AppSeeds.hpp"
+#include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
+#include "Shared/AppRanking.hpp"
+#include "Shared/MacApp.hpp"
+
+namespace quib {
+
+// Which apps are installed, how much the user uses each, which run and which are docked, and
+// from that the ranked apps the phone's app picker offers and the first app targets of a new
+// target list.
+//
+// Apps are the application entries of the desktop's application folders, one per desktop ID
+// (its letter case ignored: the first file decides, so a user's hidden copy hides the
+// system's). Entries of another type, hidden, whose TryExec program is missing, kept out of
+// menus, run in a terminal, or the host's own are left out. The walk is kept for two minutes;
+// use counts, running and docked apps are read afresh on every request.
+//
+// Nothing fails as a whole: a fact that cannot be read is simply absent. Every operation may
+// block on the disk or a subprocess, so they belong on background queues; any thread may call.
+class AppCatalog final : public AppCatalogService, public AppSeeds {
+public:
+    // How long a walk of the application folders is served again.
+    static constexpr Duration scanLifetime = std::chrono::seconds(120);
+
+    struct Config {
+        std::shared_ptr<Clock> clock;
+        // Where installed apps are found; none: the desktop's standard application folders.
+        std::shared_ptr<InstalledApps> apps;
+        // Which apps run; none: a headless workspace, where none do.
+        std::shared_ptr<Workspace> workspace;
+        // How much apps were used, and which are docked; none: no use, nothing docked.
+        std::shared_ptr<AppUsage> usage;
+        std::shared_ptr<DockedApps> dock;
+    };
+
+    // One app the walk found.
+    struct Installed {
+        DesktopEntry entry;
+        std::string bundleID;  // the desktop ID in its own letter case
+        std::string name;
+        bool operator==(const Installed&) const = default;
+    };
+
+    explicit AppCatalog(Config config);
+
+    // At most `limit` installed apps, best first; apps whose identifier `alreadyTargeted` holds
+    // (in any letter case) stay in, flagged as added. `refresh` walks the folders anew.
+    std::vector<MacApp> suggestions(bool refresh, const std::set<std::string>& alreadyTargeted,
+                                    std::size_t limit) override;
+    // AppSeeds: app targets for the installed well-known apps, each under the desktop ID that
+    // stands for it, keeping the well-known name and symbol.
+    std::vector<QuibTarget> seeds(std::size_t limit) override;
+
+    // The installed apps in walk order: the last walk while it is younger than scanLifetime and
+    // found something, unless `refresh` asks for a new one.
+    std::vector<Installed> scan(bool refresh);
+
+private:
+    // What one ranking pass reads once and scores every app by.
+    struct Pass {
+        std::set<std::string> running;  // lower-cased desktop IDs
+        std::set<std::string> docked;
+        AppUsage::Table uses;
+        WallTime now;
+
+        AppUsage::Use use(const std::string& key) const;
+        double score(const std::string& key, const AppUsage::Use& use, bool curated) const;
+    };
+    Pass beginPass() const;
+
+    std::vector<Installed> installedApps() const;
+    static std::optional<Installed> describe(const DesktopEntry& entry, const InstalledApps& apps,
+                                             std::span<const DesktopEntry> installed, std::string_view locale);
+    static std::string displayName(const DesktopEntry& entry, std::span<const DesktopEntry> installed,
+                                   std::string_view locale);
+    std::set<std::string> runningBundleIDs() const;
+    std::set<std::string> dockedBundleIDs() const;
+    // The app's icon as PNG bytes; none: no icons are drawn yet.
+    std::optional<Bytes> icon(const DesktopEntry& entry, const std::string& bundleID);
+
+    Config config_;
+    std::mutex mutex_;  // guards the two below, only while they are read or written
+    std::vector<Installed> scanned_;
+    std::optional<MonoTime> scannedAt_;
+};
+
+}  // namespace quib
