@@ -20,8 +20,13 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     const auto dataHome = config_.dataHome.value_or(xdgDataHome());
     deliveryLog_ = std::make_shared<DeliveryLog>(DeliveryLog::Config{dataHome, config_.clock, config_.revealer});
     inbox_ = std::make_shared<AttachmentInbox>(AttachmentInbox::Config{dataHome, config_.clock, config_.revealer});
-    store_ = TargetStore::create({config_.main, config_.settings, config_.clock, deliveryLog_});
+    // The catalog and the store judge which apps are installed by the same entries.
+    auto apps = std::make_shared<DesktopEntries>();
+    catalog_ = std::make_shared<AppCatalog>(
+        AppCatalog::Config{config_.clock, apps, config_.desktop.workspace, config_.appUsage, config_.dockedApps});
+    store_ = TargetStore::create({config_.main, config_.settings, config_.clock, deliveryLog_, Tmux(), apps, catalog_});
     config_.neighbours.targets = store_;
+    config_.neighbours.catalog = catalog_;
     EventInjector::Config injector;
     injector.desktop = config_.desktop;
     injector.permissions = config_.permissions;

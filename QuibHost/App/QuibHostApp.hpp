@@ -18,6 +18,7 @@
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
 #include "QuibHost/App/LoginItem.hpp"
+#include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -30,8 +31,8 @@
 
 namespace quib {
 
-// The host application: the connection server, the target store, the host state and the event
-// injector, each made once, their start-up in order after launch, and their shut-down. Without a
+// The host application: the connection server, the target store, the app catalog, the host
+// state and the event injector, each made once, their start-up in order after launch, and their shut-down. Without a
 // desktop panel, a control socket stands in for the panel's buttons.
 class QuibHostApp {
     // Only the class's own factories can make this key, so construction goes through them.
@@ -50,8 +51,8 @@ public:
         std::shared_ptr<Permissions> permissions;
         std::shared_ptr<ServiceAdvertiser> advertiser;
         LoginItem loginItem;
-        // Empty ones get stand-ins; the target store, the injector, the router and the uploads
-        // into the attachment inbox are always the application's own.
+        // Empty ones get stand-ins; the target store, the app catalog, the injector, the router
+        // and the uploads into the attachment inbox are always the application's own.
         HostServerNeighbours neighbours;
         std::vector<std::string> arguments;  // the process's, program name first
         // Where the control socket listens; none: ControlSocket::defaultPath().
@@ -66,6 +67,10 @@ public:
         // Sleep, wake and network changes; none: they go unnoticed.
         std::shared_ptr<SleepWatch> sleep = nullptr;
         std::shared_ptr<InterfaceWatch> interfaces = nullptr;
+        // How much apps were used and which are docked, for the app catalog; none: no use,
+        // nothing docked.
+        std::shared_ptr<AppUsage> appUsage = nullptr;
+        std::shared_ptr<DockedApps> dockedApps = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
@@ -90,6 +95,7 @@ public:
 
     HostServer& server() { return *server_; }
     TargetStore& store() { return *store_; }
+    AppCatalog& catalog() { return *catalog_; }
     DeliveryLog& deliveryLog() { return *deliveryLog_; }
     AttachmentInbox& inbox() { return *inbox_; }
     HostState& state() { return *state_; }
@@ -109,6 +115,7 @@ private:
     Config config_;
     std::shared_ptr<DeliveryLog> deliveryLog_;
     std::shared_ptr<AttachmentInbox> inbox_;
+    std::shared_ptr<AppCatalog> catalog_;
     std::shared_ptr<TargetStore> store_;
     std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;

@@ -13,6 +13,8 @@
 #include "Platform/HeadlessPermissions.hpp"
 #include "Platform/Logger.hpp"
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
+#include "Platform/Linux/GnomeFavourites.hpp"
+#include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "Platform/Linux/X11Desktop.hpp"
@@ -79,6 +81,8 @@ int main(int argc, char** argv) {
     config.desktop = desktop.services;
     config.sleep = std::make_shared<LogindSleepWatch>();
     config.interfaces = std::make_shared<NetlinkInterfaceWatch>();
+    config.appUsage = std::make_shared<GnomeUsage>();
+    config.dockedApps = std::make_shared<GnomeFavourites>();
     auto app = QuibHostApp::create(std::move(config));
 
     int status = 0;

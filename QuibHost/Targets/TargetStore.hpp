@@ -16,6 +16,7 @@
 #include "Platform/Published.hpp"
 #include "Platform/SerialQueue.hpp"
 #include "Platform/Settings.hpp"
+#include "QuibHost/Apps/AppSeeds.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 
@@ -47,6 +48,8 @@ public:
         Tmux tmux = Tmux();
         // Which apps are installed; none: the desktop's standard application folders.
         std::shared_ptr<DesktopEntries> apps = nullptr;
+        // Where start-up seeding takes the first app targets from.
+        std::shared_ptr<AppSeeds> seeds = nullptr;
     };
 
     // What creation hands to start-up seeding.
