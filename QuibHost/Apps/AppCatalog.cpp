@@ -155,6 +155,8 @@ std::vector<MacApp> AppCatalog::suggestions(bool refresh, const std::set<std::st
     return out;
 }
 
+std::vector<MacApp> AppCatalog::icons(const std::vector<std::string>&) { return {}; }
+
 // Seeds look only at the curated apps the workspace can launch, whatever the walk's rules say.
 std::vector<QuibTarget> AppCatalog::seeds(std::size_t limit) {
     const Pass pass = beginPass();

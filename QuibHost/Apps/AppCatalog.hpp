@@ -16,8 +16,9 @@
 #include "Platform/DockedApps.hpp"
 #include "Platform/InstalledApps.hpp"
 #include "Platform/Workspace.hpp"
+#include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Apps/AppSeeds.hpp"
-#include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
+#include "QuibHost/Apps/AppCatalogService.hpp"
 #include "Shared/AppRanking.hpp"
 #include "Shared/MacApp.hpp"
 
@@ -41,14 +42,14 @@ public:
     static constexpr Duration scanLifetime = std::chrono::seconds(120);
 
     struct Config {
-        std::shared_ptr<Clock> clock;
+        std::shared_ptr<Clock> clock = nullptr;
         // Where installed apps are found; none: the desktop's standard application folders.
-        std::shared_ptr<InstalledApps> apps;
+        std::shared_ptr<InstalledApps> apps = nullptr;
         // Which apps run; none: a headless workspace, where none do.
-        std::shared_ptr<Workspace> workspace;
+        std::shared_ptr<Workspace> workspace = nullptr;
         // How much apps were used, and which are docked; none: no use, nothing docked.
-        std::shared_ptr<AppUsage> usage;
-        std::shared_ptr<DockedApps> dock;
+        std::shared_ptr<AppUsage> usage = nullptr;
+        std::shared_ptr<DockedApps> dock = nullptr;
     };
 
     // One app the walk found.
@@ -65,6 +66,8 @@ public:
     // (in any letter case) stay in, flagged as added. `refresh` walks the folders anew.
     std::vector<MacApp> suggestions(bool refresh, const std::set<std::string>& alreadyTargeted,
                                     std::size_t limit) override;
+    // No app has an icon yet, so none has a row.
+    std::vector<MacApp> icons(const std::vector<std::string>& bundleIDs) override;
     // AppSeeds: app targets for the installed well-known apps, each under the desktop ID that
     // stands for it, keeping the well-known name and symbol.
     std::vector<QuibTarget> seeds(std::size_t limit) override;

@@ -1,10 +1,10 @@
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 
 #include "Platform/AtomicFile.hpp"
+#include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
-#include "QuibHost/Server/Neighbours/EmptyAppCatalog.hpp"
 #include "QuibHost/Server/Neighbours/IdlePushSender.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Server/Neighbours/NoVocabulary.hpp"
@@ -32,7 +32,7 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
     if (!all.router) {
         all.router = std::make_shared<TargetRouter>(TargetRouter::Config{.injector = all.injector, .log = deliveryLog()});
     }
-    if (!all.catalog) all.catalog = std::make_shared<EmptyAppCatalog>();
+    if (!all.catalog) all.catalog = std::make_shared<AppCatalog>(AppCatalog::Config{clock});
     if (!all.vocabulary) all.vocabulary = std::make_shared<NoVocabulary>(clock);
     if (!all.menus) all.menus = std::make_shared<UnreadableMenuCatalog>();
     if (!all.approvals) all.approvals = ApprovalBroker::create(main);

@@ -11,7 +11,7 @@
 
 #include "Platform/SerialQueue.hpp"
 #include "QuibHost/Approvals/ApprovalBrokerService.hpp"
-#include "QuibHost/Server/Neighbours/AppCatalogService.hpp"
+#include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Server/Neighbours/VocabularyService.hpp"

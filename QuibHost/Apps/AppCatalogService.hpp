@@ -9,7 +9,7 @@
 
 namespace quib {
 
-// What the dispatch asks of the app catalog. Called on the server's catalog queue.
+// What the connection server asks of the app catalog, on its catalog queue.
 class AppCatalogService {
 public:
     virtual ~AppCatalogService() = default;
