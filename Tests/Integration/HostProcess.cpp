@@ -51,21 +51,23 @@ bool valueOf(const std::string& line, std::string_view label, std::string& value
 
 }  // namespace
 
-std::unique_ptr<HostProcess> HostProcess::start(TempHome& home, std::optional<std::string> display) {
+std::unique_ptr<HostProcess> HostProcess::start(TempHome& home, std::optional<std::string> display,
+                                                const std::map<std::string, std::string>& environment) {
     auto host = std::make_unique<HostProcess>(Passkey{});
     host->logPath_ = home.root() / "host.log";
     auto defaults = home.defaults();
     if (!defaults->contains("quib.port")) defaults->setInteger("quib.port", freePort());
-    std::map<std::string, std::string> environment{
+    std::map<std::string, std::string> variables{
         {"XDG_CONFIG_HOME", home.configHome().string()},
         {"XDG_DATA_HOME", home.dataHome().string()},
         {"XDG_RUNTIME_DIR", home.runtimeDir().string()},
         // keeps the test off any Avahi daemon of the machine
         {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home.root() / "no-bus").string()}};
+    for (const auto& [name, value] : environment) variables[name] = value;
     std::vector<std::string> unset;
-    if (display) environment["DISPLAY"] = *display;
+    if (display) variables["DISPLAY"] = *display;
     else unset.push_back("DISPLAY");
-    auto process = Subprocess::start({QUIB_HOST_PATH}, environment, host->logPath_, unset);
+    auto process = Subprocess::start({QUIB_HOST_PATH}, variables, host->logPath_, unset);
     if (!process) {
         ADD_FAILURE() << "could not start " << QUIB_HOST_PATH;
         return nullptr;

@@ -1,0 +1,121 @@
+// A phone asks the real quib-host for the apps it can make targets of; the host finds them in
+// application folders and a GNOME Shell usage file of the test's own.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "QuibHost/Server/DeviceRegistry.hpp"
+#include "Shared/QuibCoder.hpp"
+#include "Shared/QuibTarget.hpp"
+#include "Tests/Integration/HostProcess.hpp"
+#include "Tools/PhoneClient/PhoneClient.hpp"
+
+namespace quib {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::HostProcess;
+using testing::TempHome;
+
+void write(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+void application(const fs::path& folder, const std::string& relative, const std::string& keys) {
+    write(folder / relative, "[Desktop Entry]\nType=Application\nExec=true\n" + keys);
+}
+
+QuibTarget target(const std::string& id, QuibTarget::Kind kind, const std::string& bundleID) {
+    QuibTarget made;
+    made.id = id;
+    made.name = id;
+    made.kind = kind;
+    made.bundleID = bundleID;
+    if (kind == QuibTarget::Kind::tmux) made.tmuxTarget = "%99";
+    return made;
+}
+
+// The apps of the one "apps" line, of purpose "suggestions", that answers a request.
+Json suggestions(PhoneClient& phone, bool refresh) {
+    EXPECT_TRUE(phone.sendLine(std::string(R"({"requestApps":{"refresh":)") + (refresh ? "true" : "false") + "}}"));
+    const auto apps = phone.receiveCase("apps", 10s);
+    if (!apps) {
+        ADD_FAILURE() << apps.error().message;
+        return Json::array();
+    }
+    EXPECT_EQ((*apps)["_0"]["purpose"], "suggestions");
+    EXPECT_EQ((*apps)["_0"]["sequence"], 0);
+    EXPECT_EQ((*apps)["_0"]["isFinal"], true);
+    return (*apps)["_0"]["apps"];
+}
+
+std::vector<std::string> idsOf(const Json& apps) {
+    std::vector<std::string> ids;
+    for (const auto& app : apps) ids.push_back(app["bundleID"]);
+    return ids;
+}
+
+TEST(QuibHost, SuggestsInstalledAppsRankedByUseAndWalksAgainOnRefresh) {
+    TempHome home;
+    const fs::path system = home.root() / "share" / "applications";
+    const fs::path user = home.dataHome() / "applications";
+    application(system, "org.example.Editor.desktop", "Name=Editor\n");
+    application(system, "org.example.Viewer.desktop", "Name=Viewer\n");
+    application(system, "kitty.desktop", "Name=kitty\n");
+    application(system, "tools/probe.desktop", "Name=Probe\n");
+    application(system, "tools/deeper/lost.desktop", "Name=Lost\n");
+    application(system, "hidden.desktop", "Name=Hidden\nHidden=true\n");
+    application(system, "menuless.desktop", "Name=Menuless\nNoDisplay=true\n");
+    application(system, "top.desktop", "Name=Top\nTerminal=true\n");
+    application(system, "gone.desktop", "Name=Gone\n");
+    application(user, "gone.desktop", "Name=Gone\nHidden=true\n");
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch()).count();
+    write(home.dataHome() / "gnome-shell" / "application_state",
+          "<?xml version=\"1.0\"?>\n<application-state>\n<context id=\"\">\n"
+          "<application id=\"org.example.Editor.desktop\" open-window-count=\"1\" score=\"1023.9\" last-seen=\"" +
+              std::to_string(now) + "\"/>\n"
+              "<application id=\"org.example.viewer.desktop\" score=\"3\" last-seen=\"0\"/>\n"
+              "</context>\n</application-state>\n");
+    const DeviceRegistry::DeviceList approved{{"PHONE-1", "Ada's phone", SystemClock::shared()->wallNow()}};
+    home.defaults()->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
+    // Only saved app targets count as added, whatever letter case they spell the app in.
+    const std::vector<QuibTarget> saved{target("T-viewer", QuibTarget::Kind::app, "ORG.EXAMPLE.VIEWER"),
+                                        target("T-pane", QuibTarget::Kind::tmux, "org.example.Editor")};
+    home.defaults()->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(saved)));
+
+    auto host = HostProcess::start(home, std::nullopt, {{"XDG_DATA_DIRS", (home.root() / "share").string()}});
+    ASSERT_TRUE(host);
+    auto phone = PhoneClient::connect(testing::phoneOptions(*host, host->pairingCode()));
+    ASSERT_TRUE(phone) << phone.error().message;
+    ASSERT_TRUE((*phone)->sendHello("PHONE-1", "Ada's phone"));
+    ASSERT_TRUE((*phone)->receiveCase("welcome", 10s));
+
+    const Json apps = suggestions(**phone, false);
+    ASSERT_EQ(idsOf(apps), (std::vector<std::string>{"org.example.Editor", "kitty", "org.example.Viewer", "tools-probe"}))
+        << host->log();
+    EXPECT_EQ(apps[0]["useCount"], 1023);
+    EXPECT_EQ(apps[0]["lastUsedEpochMillis"], now * 1000);
+    EXPECT_EQ(apps[0]["isAdded"], false);
+    EXPECT_EQ(apps[1]["name"], "Kitty");
+    EXPECT_EQ(apps[1]["symbol"], "terminal");
+    EXPECT_EQ(apps[2]["useCount"], 3);
+    EXPECT_FALSE(apps[2].contains("lastUsedEpochMillis"));
+    EXPECT_EQ(apps[2]["isAdded"], true);
+    EXPECT_EQ(apps[3]["name"], "Probe");
+    EXPECT_EQ(apps[3]["symbol"], "app");
+    for (const auto& app : apps) EXPECT_EQ(app["isRunning"], false) << "nothing runs on a headless host";
+
+    // The file time is set ahead so that the new entry is seen however coarse the file clock.
+    application(system, "late.desktop", "Name=Late\n");
+    fs::last_write_time(system, fs::file_time_type::clock::now() + 5s);
+    EXPECT_EQ(idsOf(suggestions(**phone, false)).size(), 4u);
+    EXPECT_EQ(idsOf(suggestions(**phone, true)),
+              (std::vector<std::string>{"org.example.Editor", "kitty", "org.example.Viewer", "late", "tools-probe"}));
+}
+
+}  // namespace
+}  // namespace quib
