@@ -135,7 +135,7 @@ TEST(QuibHost, AgentEventsAndApprovalsReachApprovedPhonesAndTheirAnswersComeBack
     EXPECT_FALSE(heardAny(*third, {"agentEvent", "approvalRequest", "approvalResolved"}));
 }
 
-TEST(QuibHost, TermsAppsAndWindowsAreAnsweredWhileNothingKnowsAny) {
+TEST(QuibHost, TermsAppsAndWindowsAreAnsweredInOneChunkEach) {
     StoredHost stored({{"P1", "First"}});
     ASSERT_TRUE(stored.host);
     auto phone = stored.greeted("P1", "First");
