@@ -1,19 +1,32 @@
 # Tests that drive the real binaries over real TLS on 127.0.0.1.
-file(GLOB integration_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/*.cpp")
-if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
-  add_executable(quib_integration_tests ${integration_sources})
-  target_include_directories(quib_integration_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
-  target_link_libraries(quib_integration_tests PRIVATE quib_phone_client quib_host quib_platform_linux
+function(quib_integration_binary name)
+  add_executable(${name} ${ARGN})
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE quib_phone_client quib_host quib_platform_linux
                         GTest::gtest GTest::gmock GTest::gtest_main)
-  target_compile_definitions(quib_integration_tests PRIVATE
+  target_compile_definitions(${name} PRIVATE
     QUIB_HOST_PATH="$<TARGET_FILE:quib-host>"
     QUIB_PHONE_PATH="$<TARGET_FILE:quib-phone>")
-  add_dependencies(quib_integration_tests quib-host quib-phone)
-  gtest_discover_tests(quib_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
-endif()
+  add_dependencies(${name} quib-host quib-phone)
+  # The control tool, driven against the real host.
+  if(TARGET quibctl)
+    target_compile_definitions(${name} PRIVATE QUIB_CTL_PATH="$<TARGET_FILE:quibctl>")
+    add_dependencies(${name} quibctl)
+  endif()
+endfunction()
 
-# The control tool, driven against the real host.
-if(TARGET quib_integration_tests AND TARGET quibctl)
-  target_compile_definitions(quib_integration_tests PRIVATE QUIB_CTL_PATH="$<TARGET_FILE:quibctl>")
-  add_dependencies(quib_integration_tests quibctl)
+file(GLOB integration_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/*.cpp")
+if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
+  quib_integration_binary(quib_integration_tests ${integration_sources})
+  gtest_discover_tests(quib_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+  # The host on the shared X display: one at a time with the other display tests.
+  file(GLOB display_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Display/*.cpp")
+  if(display_sources)
+    quib_integration_binary(quib_display_integration_tests ${display_sources}
+                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp
+                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/Subprocess.cpp)
+    gtest_discover_tests(quib_display_integration_tests DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 120 RESOURCE_LOCK x11-display)
+  endif()
 endif()

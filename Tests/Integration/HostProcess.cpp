@@ -141,6 +141,15 @@ Welcomed welcomed(const HostProcess& host, const std::string& deviceID, const st
     return {std::move(*phone), *welcome};
 }
 
+Json nextReply(PhoneClient& phone) {
+    while (auto line = phone.receiveLine(std::chrono::seconds(10))) {
+        Json message = Json::parse(*line);
+        const std::string name = message.begin().key();
+        if (name != "status" && name != "targets" && name != "remoteAccess") return message;
+    }
+    return {};
+}
+
 QuibctlRun quibctl(const TempHome& home, const std::vector<std::string>& args) {
     std::vector<std::string> command{QUIB_CTL_PATH};
     command.insert(command.end(), args.begin(), args.end());

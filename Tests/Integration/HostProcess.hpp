@@ -103,4 +103,8 @@ struct Welcomed {
 };
 Welcomed welcomed(const HostProcess& host, const std::string& deviceID, const std::string& name);
 
+// The next line that answers the phone, passing over the host's broadcasts; null when none
+// comes within 10 s.
+Json nextReply(PhoneClient& phone);
+
 }  // namespace quib::testing

@@ -20,6 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::HostProcess;
+using testing::nextReply;
 using testing::TempHome;
 
 // The pane's lines once they hold `text`, or as they are after 10 s.
@@ -31,16 +32,6 @@ std::string paneShowing(const testing::TmuxServer& tmux, const std::string& text
         std::this_thread::sleep_for(50ms);
     }
     return shown;
-}
-
-// The next line that answers the phone, passing over the host's broadcasts.
-Json nextReply(PhoneClient& phone) {
-    while (auto line = phone.receiveLine(10s)) {
-        Json message = Json::parse(*line);
-        const std::string name = message.begin().key();
-        if (name != "status" && name != "targets" && name != "remoteAccess") return message;
-    }
-    return {};
 }
 
 Json error(const std::string& text) { return Json{{"error", {{"_0", text}}}}; }
