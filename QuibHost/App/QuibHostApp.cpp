@@ -5,6 +5,7 @@
 #include "Platform/AtomicFile.hpp"
 #include "Platform/EmptyWindowRoster.hpp"
 #include "Platform/Logger.hpp"
+#include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -20,7 +21,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     const auto dataHome = config_.dataHome.value_or(xdgDataHome());
     deliveryLog_ = std::make_shared<DeliveryLog>(DeliveryLog::Config{dataHome, config_.clock, config_.revealer});
     inbox_ = std::make_shared<AttachmentInbox>(AttachmentInbox::Config{dataHome, config_.clock, config_.revealer});
-    // The catalog and the store judge which apps are installed by the same entries.
+    // The catalogs and the store judge which apps are installed by the same entries.
     auto apps = std::make_shared<DesktopEntries>();
     catalog_ = std::make_shared<AppCatalog>(
         AppCatalog::Config{config_.clock, apps, config_.desktop.workspace, config_.appUsage, config_.dockedApps});
@@ -35,6 +36,8 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     injector_ = EventInjector::create(std::move(injector));
     config_.neighbours.router = makeRouter();
     config_.neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
+    config_.neighbours.menus =
+        std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(config_.desktop, config_.clock, apps));
     registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
     if (!config_.neighbours.reach) config_.neighbours.reach = makeRemoteReach();
     HostServer::Config server;

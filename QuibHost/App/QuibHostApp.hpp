@@ -31,9 +31,10 @@
 
 namespace quib {
 
-// The host application: the connection server, the target store, the app catalog, the host
-// state and the event injector, each made once, their start-up in order after launch, and their shut-down. Without a
-// desktop panel, a control socket stands in for the panel's buttons.
+// The host application: the connection server, the target store, the app catalog, the menu
+// catalog, the host state and the event injector, each made once, their start-up in order after
+// launch, and their shut-down. Without a desktop panel, a control socket stands in for the
+// panel's buttons.
 class QuibHostApp {
     // Only the class's own factories can make this key, so construction goes through them.
     struct Passkey {
@@ -51,8 +52,9 @@ public:
         std::shared_ptr<Permissions> permissions;
         std::shared_ptr<ServiceAdvertiser> advertiser;
         LoginItem loginItem;
-        // Empty ones get stand-ins; the target store, the app catalog, the injector, the router
-        // and the uploads into the attachment inbox are always the application's own.
+        // Empty ones get stand-ins; the target store, the app catalog, the injector, the router,
+        // the uploads into the attachment inbox and the menu catalog of the desktop are always the
+        // application's own.
         HostServerNeighbours neighbours;
         std::vector<std::string> arguments;  // the process's, program name first
         // Where the control socket listens; none: ControlSocket::defaultPath().

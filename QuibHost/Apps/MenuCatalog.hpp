@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "Platform/Clock.hpp"
+#include "QuibHost/Apps/MenuCatalogService.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
 #include "Shared/MenuProfilePayload.hpp"
 
@@ -22,7 +23,7 @@ namespace quib {
 //
 // One per process. Requests come one at a time on the server's menu queue; the cache is locked
 // only to read or replace an answer, never during a scan.
-class MenuCatalog {
+class MenuCatalog final : public MenuCatalogService {
 public:
     static constexpr Duration cacheLifetime = std::chrono::seconds(300);
     static constexpr std::string_view notRunningNote = "Not running, so it has no menus to read yet.";
@@ -32,7 +33,7 @@ public:
     // The profile read from the app's menus, or why there is none. A kept answer is returned as
     // it was stored, unless `refresh` asks for a fresh read; an app that has since quit, started
     // or been started again is read again at once. Blocks while the menus are read.
-    MenuProfilePayload profile(const std::string& bundleID, bool refresh);
+    MenuProfilePayload profile(const std::string& bundleID, bool refresh) override;
 
 private:
     // An answer as it was given.

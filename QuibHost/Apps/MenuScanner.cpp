@@ -6,6 +6,13 @@
 
 namespace quib {
 
+MenuScanner::Config MenuScanner::Config::onDesktop(const DesktopServices& desktop, std::shared_ptr<Clock> clock,
+                                                  std::shared_ptr<DesktopEntries> applications) {
+    const DesktopServices all = desktop.completed();
+    if (!applications) applications = std::make_shared<DesktopEntries>();
+    return {all.workspace, std::move(applications), all.menus, std::move(clock)};
+}
+
 MenuScanner::MenuScanner(Config config) : config_(std::move(config)) {}
 
 MenuScanner::Outcome MenuScanner::scan(const std::string& bundleID) const {

@@ -10,6 +10,7 @@
 
 #include "Platform/Clock.hpp"
 #include "Platform/DesktopEntries.hpp"
+#include "Platform/DesktopServices.hpp"
 #include "Platform/MenuReader.hpp"
 #include "Platform/Workspace.hpp"
 #include "Shared/KeyChord.hpp"
@@ -56,6 +57,11 @@ public:
         std::shared_ptr<DesktopEntries> applications;   // their names
         std::shared_ptr<MenuReader> menus;
         std::shared_ptr<Clock> clock;
+
+        // The desktop's workspace and menus (headless where it has none), with the names of the
+        // entries in `applications` (none: the standard application folders).
+        static Config onDesktop(const DesktopServices& desktop, std::shared_ptr<Clock> clock,
+                                std::shared_ptr<DesktopEntries> applications = nullptr);
     };
 
     explicit MenuScanner(Config config);

@@ -1,14 +1,15 @@
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 
 #include "Platform/AtomicFile.hpp"
+#include "Platform/HeadlessDesktop.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
+#include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/IdlePushSender.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Server/Neighbours/NoVocabulary.hpp"
-#include "QuibHost/Server/Neighbours/UnreadableMenuCatalog.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
@@ -34,7 +35,7 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
     }
     if (!all.catalog) all.catalog = std::make_shared<AppCatalog>(AppCatalog::Config{clock});
     if (!all.vocabulary) all.vocabulary = std::make_shared<NoVocabulary>(clock);
-    if (!all.menus) all.menus = std::make_shared<UnreadableMenuCatalog>();
+    if (!all.menus) all.menus = std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(HeadlessDesktop::services(), clock));
     if (!all.approvals) all.approvals = ApprovalBroker::create(main);
     if (!all.push) all.push = std::make_shared<IdlePushSender>(settings);
     if (!all.streaming) all.streaming = std::make_shared<IdleStreaming>();

@@ -6,11 +6,11 @@
 #include "Platform/Executor.hpp"
 #include "Platform/Permissions.hpp"
 #include "Platform/Settings.hpp"
+#include "QuibHost/Apps/AppCatalogService.hpp"
+#include "QuibHost/Apps/MenuCatalogService.hpp"
 #include "QuibHost/Approvals/ApprovalBrokerService.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
-#include "QuibHost/Apps/AppCatalogService.hpp"
-#include "QuibHost/Server/Neighbours/MenuCatalogService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
@@ -26,12 +26,13 @@ namespace quib {
 // server makes its own: a target store over the server's settings, an injector on a headless
 // desktop, where input goes nowhere, a router through that injector into tmux panes (apps on
 // the headless desktop neither run nor launch), an app catalog of the desktop's application
-// folders, where no app runs, none was used and none is docked, an approval broker on the main
-// executor, remote reach keeping away keys in the default secret store, a still capture that
-// checks the screen permission and finds no display, and for the rest a stand-in that does the
-// least it can: no windows, menus or terms, nobody streaming, nothing pushed (whether a push relay is
-// configured is read from the settings). Uploads go into the attachment inbox under
-// $XDG_DATA_HOME, deliveries are logged beside it.
+// folders, where no app runs, none was used and none is docked, a menu catalog of the headless
+// desktop, whose apps' menus cannot be read, an approval broker on the main executor, remote
+// reach keeping away keys in the default secret store, a still capture that checks the screen
+// permission and finds no display, and for the rest a stand-in that does the least it can: no
+// windows or terms, nobody streaming, nothing pushed (whether a push relay is configured is read
+// from the settings). Uploads go into the attachment inbox under $XDG_DATA_HOME, deliveries are
+// logged beside it.
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;

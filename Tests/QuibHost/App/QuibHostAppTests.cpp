@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
 #include "QuibHost/App/ScratchFolder.hpp"
+#include "QuibHost/Apps/MenuFixture.hpp"
 
 namespace quib::apptests {
 namespace {
@@ -164,6 +166,24 @@ TEST_F(QuibHostApp, ShutDownReleasesHeldButtonsStopsTheServerAndClosesTheSocket)
     EXPECT_FALSE(app->server().isListening().value());
     EXPECT_FALSE(app->server().inspect().listenerPort);
     EXPECT_FALSE(fs::exists(scratch.path / "host.sock"));
+}
+
+// The app's menus are read from the desktop the host drives, its name from the installed entries.
+TEST_F(QuibHostApp, ReadsMenusOfTheDesktopItDrives) {
+    const fs::path applications = scratch.path / "share" / "applications";
+    fs::create_directories(applications);
+    std::ofstream(applications / "org.example.Editor.desktop") << "[Desktop Entry]\nType=Application\nName=Editor\n";
+    ::setenv("XDG_DATA_HOME", (scratch.path / "share").c_str(), 1);
+    ::setenv("XDG_DATA_DIRS", (scratch.path / "none").c_str(), 1);
+    using namespace quib::testing;
+    desktop->setTrusted(true);
+    desktop->start("org.example.Editor");
+    desktop->setMenuBar(desktop->app("org.example.Editor")->processID,
+                        bar({holding("Edit", {keyed("Undo", "z"), keyed("Copy", "c"), keyed("Paste", "v")})}));
+    make({"quib-host"});
+    const auto payload = app->server().neighbours().menus->profile("org.example.Editor", false);
+    EXPECT_EQ(payload.outcome, MenuProfilePayload::Outcome::read);
+    EXPECT_EQ(payload.note, "Read from Editor's own menu bar \u2014 3 shortcuts, 3 of them worth a button.");
 }
 
 TEST_F(QuibHostApp, FailsToLaunchWhenThePortIsTaken) {

@@ -137,12 +137,14 @@ TEST_F(HostServerRequests, WindowsOfAnythingButAnAppAreANoteAndARosterNoteAboutT
     EXPECT_EQ(next(*phone, "error"), "Unknown target");
 }
 
-// The menu catalog is the server's own stand-in here.
+// The menu catalog is the server's own, on a desktop without a display.
 TEST_F(HostServerRequests, MenuOfAnAppThatCannotBeReadSaysSo) {
     const auto port = startServer();
     auto phone = approvedPhone(port, "D-A");
     phone->write(line("requestMenu", {{"bundleID", "org.editor"}, {"refresh", true}}));
-    EXPECT_EQ(next(*phone, "menu"), (Json{{"bundleID", "org.editor"}, {"outcome", "unreadable"}, {"note", ""}}));
+    EXPECT_EQ(next(*phone, "menu"), (Json{{"bundleID", "org.editor"},
+                                          {"outcome", "unreadable"},
+                                          {"note", "Fennic needs Accessibility to read another app's menus"}}));
 }
 
 // A phone too old for the control connection may still listen and watch; the streamers are

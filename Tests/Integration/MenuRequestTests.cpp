@@ -1,0 +1,43 @@
+// Menu shortcuts asked of the real quib-host on a machine without a display, where no app's
+// menus can be read.
+
+#include <gtest/gtest.h>
+
+#include "Tests/Integration/HostProcess.hpp"
+#include "Tools/PhoneClient/PhoneClient.hpp"
+
+namespace quib {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HostProcess;
+using testing::TempHome;
+
+Json askForMenu(PhoneClient& phone, const std::string& bundleID) {
+    EXPECT_TRUE(phone.sendLine(Json{{"requestMenu", {{"bundleID", bundleID}, {"refresh", false}}}}.dump()));
+    const auto menu = phone.receiveCase("menu", 10s);
+    if (!menu) {
+        ADD_FAILURE() << menu.error().message;
+        return {};
+    }
+    return (*menu)["_0"];
+}
+
+// The answer is kept under the identifier in any letter case, spelled as it was first asked.
+TEST(QuibHost, MenusCannotBeReadWithoutADisplayAndTheAnswerIsKeptForAnySpelling) {
+    TempHome home;
+    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    ASSERT_TRUE(ada.phone);
+
+    const Json unreadable{{"bundleID", "Org.Example.Editor"},
+                          {"outcome", "unreadable"},
+                          {"note", "Fennic needs Accessibility to read another app's menus"}};
+    EXPECT_EQ(askForMenu(*ada.phone, "Org.Example.Editor"), unreadable);
+    EXPECT_EQ(askForMenu(*ada.phone, "org.example.editor"), unreadable);
+}
+
+}  // namespace
+}  // namespace quib
