@@ -5,6 +5,7 @@
 #include "Platform/Linux/X11Connection.hpp"
 #include "Platform/Linux/X11DisplayList.hpp"
 #include "Platform/Linux/X11EventPoster.hpp"
+#include "Platform/Linux/X11Pasteboard.hpp"
 #include "Platform/Linux/X11Permissions.hpp"
 #include "Platform/Logger.hpp"
 
@@ -38,6 +39,8 @@ std::optional<Opened> open(const std::string& displayName, std::shared_ptr<Deskt
     opened.services.displays = displays;
     opened.services.accessibility = permissions;
     opened.permissions = permissions;
+    opened.services.pasteboard = X11Pasteboard::open(name);
+    if (!opened.services.pasteboard) quibLog().error("x11: cannot own the clipboard of ", pub(name));
     return opened;
 }
 

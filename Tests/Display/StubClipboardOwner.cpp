@@ -1,0 +1,64 @@
+// Before Xlib, whose macros (None, Bool) clash with its names.
+#include <gtest/gtest.h>
+
+#include "Tests/Display/StubClipboardOwner.hpp"
+
+#include <X11/Xatom.h>
+
+namespace quib::testing {
+
+std::unique_ptr<StubClipboardOwner> StubClipboardOwner::start(const std::string& display,
+                                                              std::vector<std::string> targets,
+                                                              std::map<std::string, Bytes> answers) {
+    auto owner = std::make_unique<StubClipboardOwner>(Passkey{});
+    owner->targets_ = std::move(targets);
+    owner->answers_ = std::move(answers);
+    StubClipboardOwner* self = owner.get();
+    owner->watcher_ = X11EventWatcher::start({
+        .displayName = display,
+        .setup =
+            [](Display* d) {
+                const Window window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+                const Atom clipboard = XInternAtom(d, "CLIPBOARD", False);
+                XSetSelectionOwner(d, clipboard, window, CurrentTime);
+                return XGetSelectionOwner(d, clipboard) == window;
+            },
+        .handle =
+            [self](Display* d, XEvent& event) {
+                if (event.type == SelectionRequest) self->serve(d, event.xselectionrequest);
+            },
+        .gone = {},
+    });
+    if (!owner->watcher_) {
+        ADD_FAILURE() << "the stub owner could not take the clipboard of " << display;
+        return nullptr;
+    }
+    return owner;
+}
+
+StubClipboardOwner::~StubClipboardOwner() = default;
+
+void StubClipboardOwner::serve(Display* display, const XSelectionRequestEvent& request) {
+    char* name = XGetAtomName(display, request.target);
+    const std::string target = name ? name : "";
+    if (name) XFree(name);
+    XEvent reply{};
+    reply.xselection = {SelectionNotify, 0, True, display, request.requestor, request.selection, request.target,
+                        request.property, request.time};
+    if (target == "TARGETS") {
+        std::vector<Atom> atoms(targets_.size() + 1, None);
+        atoms[0] = request.target;
+        for (std::size_t i = 0; i < targets_.size(); ++i) atoms[i + 1] = XInternAtom(display, targets_[i].c_str(), False);
+        XChangeProperty(display, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(atoms.data()), static_cast<int>(atoms.size()));
+    } else if (const auto answer = answers_.find(target); answer != answers_.end()) {
+        XChangeProperty(display, request.requestor, request.property, request.target, 8, PropModeReplace,
+                        answer->second.data(), static_cast<int>(answer->second.size()));
+    } else {
+        return;  // never answered
+    }
+    XSendEvent(display, request.requestor, False, NoEventMask, &reply);
+    XFlush(display);
+}
+
+}  // namespace quib::testing

@@ -1,0 +1,49 @@
+// Pastes through the host's own clipboard on the shared test display, with the user's
+// clipboard held by another app: the event injector's waits run on a fake clock, X for real.
+
+// Before Xlib, whose macros (None, Bool) clash with its names.
+#include <gtest/gtest.h>
+
+#include "Tests/Display/X11PasteboardFixture.hpp"
+
+namespace quib::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A stray count would make the restore's comparison fail only now and then: several rounds.
+TEST_F(X11Pasteboard, PutsBackWhatAnotherAppHeldAfterEachPaste) {
+    for (int round = 0; round < 4; ++round) {
+        const std::string before = "before " + std::to_string(round);
+        auto xclip = Xclip::hold(display, bytesOf(before));
+        ASSERT_TRUE(xclip);
+        injector().paste("sent " + std::to_string(round));
+        EXPECT_EQ(Xclip::readText(display), "sent " + std::to_string(round));
+        wait(349ms);
+        EXPECT_EQ(Xclip::readText(display), "sent " + std::to_string(round));
+        wait(1ms);
+        EXPECT_EQ(Xclip::readText(display), before) << "round " << round;
+    }
+}
+
+TEST_F(X11Pasteboard, KeepsACopyMadeInBetween) {
+    auto mine = Xclip::hold(display, bytesOf("mine"));
+    ASSERT_TRUE(mine);
+    injector().paste("sent");
+    wait(200ms);
+    auto copied = Xclip::hold(display, bytesOf("copied meanwhile"));
+    ASSERT_TRUE(copied);
+    wait(1s);
+    EXPECT_EQ(Xclip::readText(display), "copied meanwhile");
+}
+
+TEST_F(X11Pasteboard, LeavesAnEmptyClipboardEmpty) {
+    pasteboard->clear();
+    injector().paste("sent");
+    EXPECT_NE(owner(), None);
+    wait(350ms);
+    EXPECT_EQ(owner(), None);
+}
+
+}  // namespace
+}  // namespace quib::testing
