@@ -4,7 +4,10 @@
 // Before Xlib, whose macros (None, Bool) clash with its names.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "Tests/Display/X11PasteboardFixture.hpp"
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {
@@ -35,6 +38,22 @@ TEST_F(X11Pasteboard, KeepsACopyMadeInBetween) {
     ASSERT_TRUE(copied);
     wait(1s);
     EXPECT_EQ(Xclip::readText(display), "copied meanwhile");
+}
+
+// The file's own bytes as its image type, and its percent-encoded URL as a one-line URI list.
+TEST_F(X11Pasteboard, PastesAnImageFileAsItsBytesAndItsURL) {
+    ScratchFolder folder("quib-paste");
+    const auto file = folder.path / "shot 1.png";
+    const Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0x00, 0xFF, 0x0D, 0x0A, 0x80};
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+    ASSERT_TRUE(injector().paste(file, AttachmentFrame::Format::png));
+    const auto targets = Xclip::readText(display, "TARGETS").value_or("");
+    EXPECT_NE(targets.find("image/png\n"), std::string::npos) << targets;
+    EXPECT_NE(targets.find("text/uri-list\n"), std::string::npos) << targets;
+    const auto read = Xclip::read(display, "image/png");
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(*read == png);
+    EXPECT_EQ(Xclip::readText(display, "text/uri-list"), "file://" + folder.path.string() + "/shot%201.png\r\n");
 }
 
 TEST_F(X11Pasteboard, LeavesAnEmptyClipboardEmpty) {

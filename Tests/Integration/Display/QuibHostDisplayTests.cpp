@@ -1,15 +1,20 @@
-// The real quib-host typing into an xterm on the shared test display, and the same host
-// without a display.
+// The real quib-host typing and pasting into an xterm on the shared test display, and the same
+// host without a display.
 
 // Before Xlib, whose macros (None, Bool) clash with its names.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "Platform/Linux/X11Connection.hpp"
 #include "Platform/Linux/X11Properties.hpp"
+#include "QuibHost/Server/DeviceRegistry.hpp"
+#include "Shared/QuibCoder.hpp"
+#include "Shared/QuibTarget.hpp"
 #include "Tests/Display/TestDisplay.hpp"
+#include "Tests/Display/Xclip.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/QuibHost/App/ScratchFolder.hpp"
 
@@ -24,30 +29,34 @@ std::string key(const std::string& name) { return R"({"key":{"_0":{"chord":{"key
 
 Json error(const std::string& text) { return Json{{"error", {{"_0", text}}}}; }
 
-// Whether an xterm has the keyboard of `display`.
-bool xtermFocused(X11Connection& display) {
+// Whether a window of class `className` has the keyboard of `display`.
+bool focused(X11Connection& display, const std::string& className) {
     bool focused = false;
     display.use([&](Display* d) {
         const auto window = X11Properties::focusedWindow(d);
         const auto windowClass = window ? X11Properties::windowClass(d, *window) : std::nullopt;
-        focused = windowClass && windowClass->className == "XTerm";
+        focused = windowClass && windowClass->className == className;
     });
     return focused;
 }
 
-// An xterm on `display` running `cat` into `file`, once the shell has made the file and the
-// window has the keyboard; none (with a test failure) when that does not come about.
+// An xterm of class `className` on `display` running `cat` into `file`, once the shell has made
+// the file and the window has the keyboard; none (with a test failure) when that does not come
+// about. Control-Shift-V pastes the clipboard there.
 std::optional<testing::Subprocess> catInXterm(const std::string& display, const std::filesystem::path& file,
-                                              const std::filesystem::path& log) {
-    auto xterm = testing::Subprocess::start({"xterm", "-e", "sh", "-c", "exec cat >\"$0\"", file.string()},
-                                            {{"DISPLAY", display}}, log);
+                                              const std::filesystem::path& log,
+                                              const std::string& className = "XTerm") {
+    const std::string paste = className + "*VT100.translations: #override Shift Ctrl <Key>V: insert-selection(CLIPBOARD)";
+    auto xterm = testing::Subprocess::start(
+        {"xterm", "-class", className, "-xrm", paste, "-e", "sh", "-c", "exec cat >\"$0\"", file.string()},
+        {{"DISPLAY", display}}, log);
     auto connection = X11Connection::open(display);
     if (!xterm || !connection) {
         ADD_FAILURE() << "cannot start xterm on " << display;
         return std::nullopt;
     }
     for (int attempt = 0; attempt < 300; ++attempt) {
-        if (std::filesystem::exists(file) && xtermFocused(*connection)) return xterm;
+        if (std::filesystem::exists(file) && focused(*connection, className)) return xterm;
         std::this_thread::sleep_for(50ms);
     }
     ADD_FAILURE() << "the xterm did not get the keyboard; its log:\n" << testing::fileContents(log);
@@ -82,6 +91,41 @@ TEST(QuibHost, TypesKeyChordsIntoTheWindowInFrontOfItsDisplay) {
     ASSERT_TRUE(ada.phone->sendLine(key("F1")));
     EXPECT_EQ(testing::nextReply(*ada.phone), error("F1 isn't a key Fennic knows how to press"));
     EXPECT_EQ(fileShowing(typed, "hi\n"), "hi\n") << host->log();
+}
+
+// The xterm is known as a terminal by its desktop entry alone, so the paste is Control-Shift-V.
+TEST(QuibHost, PastesTextIntoTheFocusedTerminalAndPutsTheClipboardBack) {
+    QUIB_REQUIRE_TEST_DISPLAY();
+    const std::string display = testing::testDisplayName();
+    TempHome home;
+    std::filesystem::create_directories(home.dataHome() / "applications");
+    std::ofstream(home.dataHome() / "applications" / "quib-paste-term.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Paste Term\nExec=xterm\nStartupWMClass=QuibPasteTerm\n"
+           "Categories=System;TerminalEmulator;\n";
+    const auto typed = home.root() / "typed.txt";
+    auto xterm = catInXterm(display, typed, home.root() / "xterm.log", "QuibPasteTerm");
+    ASSERT_TRUE(xterm);
+    QuibTarget focusedApp;
+    focusedApp.id = "F";
+    focusedApp.name = "Focused";
+    focusedApp.kind = QuibTarget::Kind::frontmost;
+    home.defaults()->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(std::vector<QuibTarget>{focusedApp})));
+    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
+    auto before = testing::Xclip::hold(display, bytesOf("before"));
+    ASSERT_TRUE(before);
+    auto host = HostProcess::start(home, display);
+    ASSERT_TRUE(host);
+    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    ASSERT_TRUE(ada.phone);
+
+    ASSERT_TRUE(ada.phone->sendLine(R"({"text":{"_0":{"text":"hello world","targetID":"F","submit":true}}})"));
+    const Json delivered = testing::nextReply(*ada.phone)["delivered"]["_0"];
+    EXPECT_EQ(delivered["ok"], true);
+    EXPECT_EQ(delivered["submitted"], true);
+    EXPECT_EQ(delivered["message"], "Sent 2 words to Focused");
+    EXPECT_EQ(fileShowing(typed, "hello world\n"), "hello world\n") << host->log();
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(testing::Xclip::readText(display), "before") << host->log();
 }
 
 TEST(QuibHost, WithoutADisplayIsNotTrustedToPressKeys) {
