@@ -55,8 +55,10 @@ public:
     // As raise, but a minimised window is brought back first (stuckMinimisedText when that
     // fails); it never carries a frame.
     virtual Raise open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) = 0;
-    // The frame of the app's main window, else of its first window, in global display
-    // coordinates; none when the app does not run or the frame cannot be read.
+    // The frame of the app's front window in global display coordinates: its main window, else
+    // its largest (the earlier of equals), minimised windows never. None without the host's
+    // accessibility trust, when the app does not run, has no such window, or the frame cannot be
+    // read.
     virtual std::optional<Rect> frontWindowFrame(const std::string& bundleID) = 0;
 };
 

@@ -156,11 +156,16 @@ WindowRoster::Raise SimulatedDesktop::bringForward(std::uint32_t windowID, const
 std::optional<Rect> SimulatedDesktop::frontWindowFrame(const std::string& bundleID) {
     std::lock_guard lock(mutex_);
     const auto found = apps_.find(bundleID);
-    if (found == apps_.end() || found->second.windows.empty()) return std::nullopt;
+    if (!trusted_ || found == apps_.end()) return std::nullopt;
     const App& app = found->second;
-    for (const Window& window : app.windows)
+    const Window* front = nullptr;
+    for (const Window& window : app.windows) {
+        if (window.minimised) continue;
         if (app.mainWindow == window.id) return window.frame;
-    return app.windows.front().frame;
+        if (!front || window.frame.width * window.frame.height > front->frame.width * front->frame.height) front = &window;
+    }
+    if (!front) return std::nullopt;
+    return front->frame;
 }
 
 }  // namespace quib

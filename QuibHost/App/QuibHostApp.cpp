@@ -27,6 +27,10 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
         AppCatalog::Config{config_.clock, apps, config_.desktop.workspace, config_.appUsage, config_.dockedApps});
     store_ = TargetStore::create({config_.main, config_.settings, config_.clock, deliveryLog_, Tmux(), apps, catalog_});
     config_.neighbours.targets = store_;
+    // A desktop without a roster of its own refuses windows by the host's own trust. The router
+    // and the server raise windows through the same roster.
+    if (!config_.desktop.roster) config_.desktop.roster = std::make_shared<EmptyWindowRoster>(config_.permissions);
+    config_.neighbours.roster = config_.desktop.roster;
     config_.neighbours.catalog = catalog_;
     EventInjector::Config injector;
     injector.desktop = config_.desktop;
@@ -58,12 +62,9 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     commands_ = ControlCommands::create({config_.main, state_, registry_, server_, store_, deliveryLog_, inbox_});
 }
 
-// Until the desktop has a roster of its own, windows are refused by the host's own trust.
 std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
-    DesktopServices desktop = config_.desktop;
-    if (!desktop.roster) desktop.roster = std::make_shared<EmptyWindowRoster>(config_.permissions);
     return std::make_shared<TargetRouter>(
-        TargetRouter::Config{.injector = injector_, .desktop = desktop, .log = deliveryLog_, .clock = config_.clock});
+        TargetRouter::Config{.injector = injector_, .desktop = config_.desktop, .log = deliveryLog_, .clock = config_.clock});
 }
 
 // Away keys live in the host's data folder, beside the delivery log.

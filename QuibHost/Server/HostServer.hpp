@@ -265,6 +265,13 @@ private:
     void requestWindows(const std::string& targetID, const ClientPtr& client);
     void focusWindow(const std::string& targetID, std::optional<std::uint32_t> windowID, const ClientPtr& client);
     void openWindow(const std::string& targetID, std::optional<std::uint32_t> windowID, const ClientPtr& client);
+    // Injection queue: raising the target's window and pinning the target to it, or unpinning
+    // it; the target becomes active. Pinning notes the target's name, ": ", `notePrefix` and the
+    // window, and replies a toast of `toastPrefix` and the window's title.
+    void raiseWindow(const QuibTarget& target, std::uint32_t windowID, const ClientRef& to);
+    void unpinWindow(const QuibTarget& target, const ClientRef& to);
+    void pinWindow(const QuibTarget& target, std::uint32_t windowID, const std::string& title,
+                   std::string_view notePrefix, std::string_view toastPrefix, const ClientRef& to);
     void requestAppIcons(std::vector<std::string> bundleIDs, const ClientPtr& client);
     void requestMenu(const std::string& bundleID, bool refresh, const ClientPtr& client);
     void agentEvent(AgentEvent event, const ClientPtr& client);

@@ -1,6 +1,7 @@
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 
 #include "Platform/AtomicFile.hpp"
+#include "Platform/EmptyWindowRoster.hpp"
 #include "Platform/HeadlessDesktop.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
@@ -39,6 +40,7 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
     if (!all.approvals) all.approvals = ApprovalBroker::create(main);
     if (!all.push) all.push = std::make_shared<IdlePushSender>(settings);
     if (!all.streaming) all.streaming = std::make_shared<IdleStreaming>();
+    if (!all.roster) all.roster = std::make_shared<EmptyWindowRoster>(permissions);
     if (!all.stills) all.stills = std::make_shared<DisplaylessStillCapture>(permissions);
     if (!all.reach) {
         all.reach = std::make_shared<RemoteReach>(

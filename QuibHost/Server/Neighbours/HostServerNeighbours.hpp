@@ -6,6 +6,7 @@
 #include "Platform/Executor.hpp"
 #include "Platform/Permissions.hpp"
 #include "Platform/Settings.hpp"
+#include "Platform/WindowRoster.hpp"
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Apps/MenuCatalogService.hpp"
 #include "QuibHost/Approvals/ApprovalBrokerService.hpp"
@@ -29,7 +30,8 @@ namespace quib {
 // folders, where no app runs, none was used and none is docked, a menu catalog of the headless
 // desktop, whose apps' menus cannot be read, an approval broker on the main executor, remote
 // reach keeping away keys in the default secret store, a still capture that checks the screen
-// permission and finds no display, and for the rest a stand-in that does the least it can: no
+// permission and finds no display, a window roster that finds no window (refusing first for want
+// of the host's trust), and for the rest a stand-in that does the least it can: no
 // windows or terms, nobody streaming, nothing pushed (whether a push relay is configured is read
 // from the settings). Uploads go into the attachment inbox under $XDG_DATA_HOME, deliveries are
 // logged beside it.
@@ -43,6 +45,8 @@ struct HostServerNeighbours {
     std::shared_ptr<ApprovalBrokerService> approvals;
     std::shared_ptr<PushSenderService> push;
     std::shared_ptr<StreamingService> streaming;
+    // Raises and opens the windows phones pin targets to.
+    std::shared_ptr<WindowRoster> roster;
     std::shared_ptr<StillCaptureService> stills;
     std::shared_ptr<RemoteReachService> reach;
     std::shared_ptr<UploadService> uploads;

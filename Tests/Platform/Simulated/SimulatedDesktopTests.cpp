@@ -197,5 +197,28 @@ TEST(SimulatedDesktop, RaisesWindowsAsTheRealRosterWould) {
     EXPECT_EQ(roster.raise(7, "org.example.editor", "Editor", false), WindowRoster::Raise::raisedWindow("notes.txt"));
 }
 
+// The main window wins even when another is larger; without one the largest does, the earlier
+// of equals; a minimised window never does.
+TEST(SimulatedDesktop, FrontWindowIsTheMainOneElseTheLargestShownOne) {
+    auto desktop = std::make_shared<SimulatedDesktop>();
+    WindowRoster& roster = *desktop;
+    desktop->start("org.example.editor");
+    desktop->openWindow("org.example.editor", {1, "small", {0, 0, 200, 100}, false});
+    desktop->openWindow("org.example.editor", {2, "wide", {10, 0, 400, 100}, false});
+    desktop->openWindow("org.example.editor", {3, "tall", {20, 0, 100, 400}, false});
+    desktop->openWindow("org.example.editor", {4, "huge", {30, 0, 900, 900}, true});
+    EXPECT_EQ(roster.frontWindowFrame("org.example.editor"), std::nullopt);
+
+    desktop->setTrusted(true);
+    EXPECT_EQ(roster.frontWindowFrame("org.example.editor"), (Rect{10, 0, 400, 100}));
+    ASSERT_TRUE(roster.raise(1, "org.example.editor", "Editor", false).raised);
+    EXPECT_EQ(roster.frontWindowFrame("org.example.editor"), (Rect{0, 0, 200, 100}));
+    EXPECT_EQ(roster.frontWindowFrame("org.example.mail"), std::nullopt);
+
+    desktop->start("org.example.mail");
+    desktop->openWindow("org.example.mail", {5, "inbox", {0, 0, 500, 500}, true});
+    EXPECT_EQ(roster.frontWindowFrame("org.example.mail"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace quib

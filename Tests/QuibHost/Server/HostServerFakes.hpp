@@ -81,15 +81,26 @@ public:
     }
     void remove(const std::set<std::string>& ids) override { record(calls.removed, ids); }
     void setOrder(const std::vector<std::string>& ids) override { record(calls.ordered, ids); }
-    void setPinnedWindow(std::optional<std::uint32_t>, std::optional<std::string>, const std::string&) override {}
+    void setPinnedWindow(std::optional<std::uint32_t> windowID, std::optional<std::string> title,
+                         const std::string& id) override {
+        record(calls.pinned, Pin{windowID, std::move(title), id});
+    }
     void refreshProvisional() override {}
     AddOutcome add(QuibTarget t) override { return answer(calls.added, std::move(t)); }
     AddOutcome update(QuibTarget t) override { return answer(calls.updated, std::move(t)); }
     void reconcile(const std::vector<Tmux::Pane>& panes, bool, bool, bool) override { record(calls.reconciled, panes); }
     void refreshTmux() override {}
 
+    // A window a target was pinned to; none: unpinned.
+    struct Pin {
+        std::optional<std::uint32_t> windowID;
+        std::optional<std::string> title;
+        std::string targetID;
+        bool operator==(const Pin&) const = default;
+    };
     // What the server asked of the store, in order.
     struct Calls {
+        std::vector<Pin> pinned;
         std::vector<QuibTarget> added;
         std::vector<QuibTarget> updated;
         std::vector<std::set<std::string>> removed;

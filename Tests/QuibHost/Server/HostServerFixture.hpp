@@ -68,6 +68,7 @@ protected:
         config.neighbours.vocabulary = vocabulary;
         config.neighbours.catalog = catalog;
         config.neighbours.stills = stills;
+        config.neighbours.roster = desktop;
         config.tmux = tmux;
         configure(config);
         if (change) change(config);
