@@ -3,14 +3,16 @@
 #include <array>
 #include <cstddef>
 
+#include "Platform/Linux/X11ErrorTrap.hpp"
 #include "Platform/Logger.hpp"
 
 namespace quib {
 namespace {
 
 // A failed request (a window closed while being read, say) is no reason to stop: the call that
-// met it fails, and the caller copes.
-int logProtocolError(Display*, XErrorEvent* error) {
+// met it fails, and the caller copes. A caller that must know sets a trap around its requests.
+int logProtocolError(Display* display, XErrorEvent* error) {
+    if (X11ErrorTrap::claim(display, *error)) return 0;
     quibLog().debug("x11: request ", static_cast<int>(error->request_code), " failed with error ",
                     static_cast<int>(error->error_code));
     return 0;
