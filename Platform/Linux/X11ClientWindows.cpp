@@ -1,0 +1,243 @@
+#include "Platform/Linux/X11ClientWindows.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <map>
+#include <utility>
+
+#include "Platform/DesktopEntries.hpp"
+#include "Platform/Linux/X11Properties.hpp"
+#include "Platform/UnicodeText.hpp"
+
+namespace quib::X11ClientWindows {
+namespace {
+
+// More windows than any desktop shows, and longer titles than any window bears: a client that
+// publishes more is not read further.
+constexpr long maxListed = 4096;
+constexpr long maxTitleUnits = 16384;  // 64 KiB
+
+// A 32-bit list property of `type`; Xlib hands each unit over as a long.
+std::vector<unsigned long> longs(Display* display, Window window, const char* property, Atom type) {
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<unsigned long> values;
+    const int status = XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, maxListed, False,
+                                          type, &actualType, &format, &count, &after, &data);
+    if (status == Success && data && actualType == type && format == 32) {
+        const auto* units = reinterpret_cast<const unsigned long*>(data);
+        values.assign(units, units + count);
+    }
+    if (data) XFree(data);
+    return values;
+}
+
+std::optional<std::string> textProperty(Display* display, Window window, Atom property, Atom type) {
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::optional<std::string> text;
+    const int status = XGetWindowProperty(display, window, property, 0, maxTitleUnits, False, type, &actualType,
+                                          &format, &count, &after, &data);
+    if (status == Success && data && actualType == type && format == 8) {
+        text = std::string(reinterpret_cast<const char*>(data), count);
+    }
+    if (data) XFree(data);
+    return text;
+}
+
+std::string latin1ToUtf8(std::string_view latin1) {
+    std::string utf8;
+    for (const unsigned char c : latin1) utf8 += unicode::toUtf8(c);
+    return utf8;
+}
+
+// WM_NAME in whatever encoding the client chose: Latin-1, UTF-8 or compound text.
+std::string legacyTitle(Display* display, Window window) {
+    if (auto latin1 = textProperty(display, window, XA_WM_NAME, XA_STRING)) return latin1ToUtf8(*latin1);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    if (auto text = textProperty(display, window, XA_WM_NAME, utf8)) return *text;
+    XTextProperty property{};
+    if (!XGetWMName(display, window, &property)) return {};
+    std::string title;
+    char** list = nullptr;
+    int count = 0;
+    if (Xutf8TextPropertyToTextList(display, &property, &list, &count) >= Success && list) {
+        if (count > 0 && list[0]) title = list[0];
+        XFreeStringList(list);
+    }
+    if (property.value) XFree(property.value);
+    return title;
+}
+
+bool isViewable(Display* display, Window window) {
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable &&
+           !attributes.override_redirect;
+}
+
+// Without a window manager, the apps' windows are the root's own children, bottom first.
+std::vector<Window> unmanagedTopLevels(Display* display) {
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    std::vector<Window> windows;
+    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return windows;
+    for (unsigned int i = 0; i < count; ++i) {
+        XClassHint hint{};
+        if (!XGetClassHint(display, children[i], &hint)) continue;
+        if (hint.res_name) XFree(hint.res_name);
+        if (hint.res_class) XFree(hint.res_class);
+        if (isViewable(display, children[i])) windows.push_back(children[i]);
+    }
+    if (children) XFree(children);
+    return windows;
+}
+
+std::vector<Window> managedList(Display* display, const char* property) {
+    const auto values = longs(display, DefaultRootWindow(display), property, XA_WINDOW);
+    return {values.begin(), values.end()};
+}
+
+// The root's child that holds `window`: the window manager's frame around it, or the window
+// itself; None when the window is gone.
+Window topLevelOf(Display* display, Window window) {
+    const Window root = DefaultRootWindow(display);
+    // A bound on the walk, should a broken tree loop.
+    for (int depth = 0; depth < 64; ++depth) {
+        Window rootReturn = None, parent = None;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display, window, &rootReturn, &parent, &children, &count)) return None;
+        if (children) XFree(children);
+        if (parent == root || parent == None) return window;
+        window = parent;
+    }
+    return None;
+}
+
+}  // namespace
+
+std::vector<Window> clients(Display* display) {
+    if (!hasWindowManager(display)) return unmanagedTopLevels(display);
+    return managedList(display, "_NET_CLIENT_LIST");
+}
+
+// Not every window manager publishes its stacking list bottom first, as it should, so the
+// clients it lists are ordered by where their frames stand among the root's children.
+std::vector<Window> stacking(Display* display) {
+    if (!hasWindowManager(display)) return unmanagedTopLevels(display);
+    const auto listed = managedList(display, "_NET_CLIENT_LIST_STACKING");
+    Window rootReturn = None, parent = None;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display, DefaultRootWindow(display), &rootReturn, &parent, &children, &count)) return listed;
+    std::map<Window, unsigned int> height;
+    for (unsigned int i = 0; i < count; ++i) height[children[i]] = i;
+    if (children) XFree(children);
+    std::vector<std::pair<unsigned int, Window>> placed;
+    for (Window client : listed) {
+        if (auto found = height.find(topLevelOf(display, client)); found != height.end()) {
+            placed.emplace_back(found->second, client);
+        }
+    }
+    std::ranges::sort(placed);
+    std::vector<Window> ordered;
+    for (const auto& [level, client] : placed) ordered.push_back(client);
+    return ordered;
+}
+
+bool hasWindowManager(Display* display) {
+    const auto check = X11Properties::windowProperty(display, DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK");
+    // A check window left behind by a window manager that has gone no longer names itself.
+    return check && X11Properties::windowProperty(display, *check, "_NET_SUPPORTING_WM_CHECK") == check;
+}
+
+std::optional<Window> activeWindow(Display* display) {
+    return X11Properties::windowProperty(display, DefaultRootWindow(display), "_NET_ACTIVE_WINDOW");
+}
+
+std::optional<std::int64_t> processID(Display* display, Window window) {
+    const auto values = longs(display, window, "_NET_WM_PID", XA_CARDINAL);
+    if (values.empty() || values.front() == 0) return std::nullopt;
+    return static_cast<std::int64_t>(values.front() & 0xFFFFFFFFu);
+}
+
+std::string title(Display* display, Window window) {
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    auto text = textProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8);
+    if (!text) text = legacyTitle(display, window);
+    // A client's bytes are not trusted to be what they claim.
+    return unicode::sanitizeUtf8(*text);
+}
+
+bool isHidden(Display* display, Window window) {
+    const auto states = longs(display, window, "_NET_WM_STATE", XA_ATOM);
+    const Atom hidden = XInternAtom(display, "_NET_WM_STATE_HIDDEN", False);
+    return std::ranges::find(states, hidden) != states.end();
+}
+
+// As the client drew it: the corner inside its border, translated to the root.
+std::optional<Rect> frame(Display* display, Window window) {
+    Window root = None, child = None;
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0, border = 0, depth = 0;
+    if (!XGetGeometry(display, window, &root, &x, &y, &width, &height, &border, &depth)) return std::nullopt;
+    const int inset = -static_cast<int>(border);
+    int rootX = 0, rootY = 0;
+    if (!XTranslateCoordinates(display, window, root, inset, inset, &rootX, &rootY, &child)) return std::nullopt;
+    return Rect{static_cast<double>(rootX), static_cast<double>(rootY), static_cast<double>(width),
+                static_cast<double>(height)};
+}
+
+std::optional<DesktopEntry> owner(Display* display, Window window, std::span<const DesktopEntry> installed) {
+    const auto windowClass = X11Properties::windowClass(display, window);
+    if (!windowClass) return std::nullopt;
+    return DesktopEntries::owner(installed, windowClass->className, windowClass->instance);
+}
+
+std::vector<Window> windowsOf(Display* display, const DesktopEntry& app, std::span<const DesktopEntry> installed) {
+    std::vector<Window> windows;
+    const auto stack = stacking(display);
+    for (auto window = stack.rbegin(); window != stack.rend(); ++window) {
+        const auto found = owner(display, *window, installed);
+        if (found && found->id == app.id) windows.push_back(*window);
+    }
+    return windows;
+}
+
+void requestActivation(Display* display, Window window) {
+    const Window root = DefaultRootWindow(display);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2;  // from a pager: the user asked for it
+    event.xclient.data.l[1] = static_cast<long>(serverTime(display));
+    event.xclient.data.l[2] = None;
+    XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush(display);
+}
+
+Time serverTime(Display* display) {
+    const Window clock = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0, InputOnly,
+                                       CopyFromParent, 0, nullptr);
+    XSelectInput(display, clock, PropertyChangeMask);
+    const Atom stamp = XInternAtom(display, "QUIB_TIMESTAMP", False);
+    XChangeProperty(display, clock, stamp, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    // The notice comes before the answer to the sync.
+    XSync(display, False);
+    XEvent event{};
+    const Time now = XCheckTypedWindowEvent(display, clock, PropertyNotify, &event) ? event.xproperty.time : CurrentTime;
+    XDestroyWindow(display, clock);
+    XFlush(display);
+    return now;
+}
+
+}  // namespace quib::X11ClientWindows
