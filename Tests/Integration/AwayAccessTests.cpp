@@ -38,12 +38,16 @@ std::uint16_t prepareAway(TempHome& home, bool enabled) {
     return awayPort;
 }
 
+// A connection to a loopback port in the ephemeral range can be given that very port as its own
+// and meet itself (a simultaneous open): that is not a listener.
 bool accepts(std::uint16_t port) {
     asio::io_context io;
     asio::ip::tcp::socket socket(io);
     std::error_code error;
     socket.connect({asio::ip::make_address("127.0.0.1"), port}, error);
-    return !error;
+    if (error) return false;
+    const auto local = socket.local_endpoint(error);
+    return error || local.port() != port;
 }
 
 bool acceptsWithin(std::uint16_t port, std::chrono::milliseconds time) {
