@@ -30,4 +30,15 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
     gtest_discover_tests(quib_display_integration_tests DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 120 RESOURCE_LOCK x11-display)
   endif()
+
+  # The host reading the fixture apps' menus on the shared display, under the accessibility
+  # tests' session bus.
+  file(GLOB atspi_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Atspi/*.cpp")
+  if(atspi_sources)
+    quib_integration_binary(quib_atspi_integration_tests ${atspi_sources}
+                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp
+                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/Subprocess.cpp)
+    quib_use_fixture_apps(quib_atspi_integration_tests)
+    gtest_discover_tests(quib_atspi_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES ${QUIB_ATSPI_TEST_PROPERTIES})
+  endif()
 endif()

@@ -67,6 +67,7 @@ std::unique_ptr<HostProcess> HostProcess::start(TempHome& home, std::optional<st
     std::vector<std::string> unset;
     if (display) variables["DISPLAY"] = *display;
     else unset.push_back("DISPLAY");
+    if (!variables.contains("DBUS_SESSION_BUS_ADDRESS")) unset.push_back("DBUS_SESSION_BUS_ADDRESS");
     auto process = Subprocess::start({QUIB_HOST_PATH}, variables, host->logPath_, unset);
     if (!process) {
         ADD_FAILURE() << "could not start " << QUIB_HOST_PATH;

@@ -1,0 +1,161 @@
+#include "Tests/Fixtures/FixtureApp.hpp"
+
+#include <csignal>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace quib::testing {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// A new empty file for a child's standard error, kept until its owner removes it.
+std::filesystem::path scratchLog(std::string_view name) {
+    std::string pattern = (std::filesystem::temp_directory_path() / ("quib-" + std::string(name) + "-XXXXXX")).string();
+    const int fd = mkstemp(pattern.data());
+    if (fd >= 0) ::close(fd);
+    return pattern;
+}
+
+std::string contents(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// A bus daemon that inherited DISPLAY would have its accessibility bus announce itself on that
+// display's root window, where every client on the display would prefer it to its own session's
+// (and keep finding it after it is gone). Nothing started here gets a variable that could send it
+// elsewhere than `session`.
+const std::vector<std::string> strayVariables{"DISPLAY",         "WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS",
+                                              "NO_AT_BRIDGE",    "QT_ACCESSIBILITY",
+                                              "QT_LINUX_ACCESSIBILITY_ALWAYS_ON"};
+
+std::map<std::string, std::string> sessionEnvironment(const DesktopSession& session) {
+    return {{"DISPLAY", session.display},
+            {"DBUS_SESSION_BUS_ADDRESS", session.busAddress},
+            {"GDK_BACKEND", "x11"},
+            {"QT_QPA_PLATFORM", "xcb"}};
+}
+
+// Runs the probe in `session` and waits for it; its exit status, or nothing when it hung.
+std::optional<int> probe(const DesktopSession& session, const std::vector<std::string>& arguments,
+                         std::string* output = nullptr, std::chrono::milliseconds timeout = 10s) {
+    std::vector<std::string> command{QUIB_ATSPI_PROBE_PATH};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const auto log = scratchLog("probe");
+    auto process = Subprocess::start(command, sessionEnvironment(session), log, strayVariables);
+    if (!process) return std::nullopt;
+    auto status = process->wait(timeout);
+    if (output) process->readUntil("\n", 1s), *output = process->output();
+    if (const auto text = contents(log); !text.empty()) std::cerr << "quib-atspi-probe: " << text;
+    std::filesystem::remove(log);
+    return status;
+}
+
+}  // namespace
+
+DesktopSession DesktopSession::shared() {
+    return {variable("QUIB_TEST_DISPLAY"), variable("DBUS_SESSION_BUS_ADDRESS")};
+}
+
+std::unique_ptr<PrivateSessionBus> PrivateSessionBus::start() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quib-bus-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        ADD_FAILURE() << "mkdtemp failed";
+        return nullptr;
+    }
+    const std::filesystem::path root = pattern;
+    std::filesystem::create_directories(root / "config");
+    std::filesystem::create_directories(root / "run");
+    std::filesystem::permissions(root / "run", std::filesystem::perms::owner_all);
+    auto daemon = Subprocess::start({"dbus-daemon", "--session", "--nofork", "--print-address=1"},
+                                    {{"XDG_CONFIG_HOME", (root / "config").string()},
+                                     {"XDG_RUNTIME_DIR", (root / "run").string()}},
+                                    root / "dbus.log", strayVariables);
+    auto address = daemon ? daemon->readLine(20s) : std::nullopt;
+    if (!address || address->empty()) {
+        ADD_FAILURE() << "dbus-daemon did not start: " << contents(root / "dbus.log");
+        std::filesystem::remove_all(root);
+        return nullptr;
+    }
+    return std::make_unique<PrivateSessionBus>(Passkey{}, std::move(*daemon), *address, root);
+}
+
+PrivateSessionBus::PrivateSessionBus(Passkey, Subprocess daemon, std::string address, std::filesystem::path root)
+    : daemon_(std::move(daemon)), address_(std::move(address)), root_(std::move(root)) {}
+
+// The accessibility bus and its registry, started on demand by this daemon, leave when it does.
+PrivateSessionBus::~PrivateSessionBus() {
+    daemon_.signal(SIGTERM);
+    (void)daemon_.wait(10s);
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+std::filesystem::path FixtureApp::dataDir() { return QUIB_FIXTURE_DATA_DIR; }
+
+std::unique_ptr<FixtureApp> FixtureApp::start(Kind kind, const DesktopSession& session,
+                                              const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = kind == Kind::gtkEditor
+                                           ? std::vector<std::string>{"/usr/bin/python3", QUIB_GTK_EDITOR_PATH}
+                                           : std::vector<std::string>{QUIB_QT_EDITOR_PATH};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const auto log = scratchLog(std::string(kind == Kind::gtkEditor ? gtkEditorID : qtEditorID));
+    auto process = Subprocess::start(command, sessionEnvironment(session), log, strayVariables);
+    if (!process) {
+        ADD_FAILURE() << "cannot start " << command.front();
+        return nullptr;
+    }
+    auto app = std::make_unique<FixtureApp>(Passkey{}, std::move(*process), session, log);
+    if (!app->process_.readUntil("ready\n", 30s)) {
+        ADD_FAILURE() << command.back() << " did not show its window; its log:\n" << app->log();
+        return nullptr;
+    }
+    return app;
+}
+
+FixtureApp::FixtureApp(Passkey, Subprocess process, DesktopSession session, std::filesystem::path log)
+    : process_(std::move(process)), session_(std::move(session)), log_(std::move(log)) {}
+
+FixtureApp::~FixtureApp() {
+    quit();
+    std::filesystem::remove(log_);
+}
+
+std::string FixtureApp::log() const { return contents(log_); }
+
+bool FixtureApp::waitForMenuBar(std::chrono::milliseconds timeout) {
+    return probe(session_, {"menu-bar", std::to_string(pid()), std::to_string(timeout.count())}, nullptr,
+                 timeout + 10s) == 0;
+}
+
+void FixtureApp::quit() {
+    process_.signal(SIGTERM);
+    if (process_.wait(10s)) return;
+    process_.signal(SIGKILL);
+    (void)process_.wait(10s);
+}
+
+std::optional<bool> assistiveTechnologyEnabled(const DesktopSession& session) {
+    std::string output;
+    if (probe(session, {"is-enabled"}, &output) != 0) return std::nullopt;
+    if (output == "true\n") return true;
+    if (output == "false\n") return false;
+    return std::nullopt;
+}
+
+bool enableAssistiveTechnology(const DesktopSession& session) { return probe(session, {"enable"}) == 0; }
+
+}  // namespace quib::testing
