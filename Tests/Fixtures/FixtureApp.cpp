@@ -1,12 +1,12 @@
 #include "Tests/Fixtures/FixtureApp.hpp"
 
 #include <csignal>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 
 #include <unistd.h>
+
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
 
 namespace quib::testing {
 
@@ -25,13 +25,6 @@ std::filesystem::path scratchLog(std::string_view name) {
     const int fd = mkstemp(pattern.data());
     if (fd >= 0) ::close(fd);
     return pattern;
-}
-
-std::string contents(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 // A bus daemon that inherited DISPLAY would have its accessibility bus announce itself on that
@@ -59,7 +52,7 @@ std::optional<int> probe(const DesktopSession& session, const std::vector<std::s
     if (!process) return std::nullopt;
     auto status = process->wait(timeout);
     if (output) process->readUntil("\n", 1s), *output = process->output();
-    if (const auto text = contents(log); !text.empty()) std::cerr << "quib-atspi-probe: " << text;
+    if (const auto text = fileContents(log); !text.empty()) std::cerr << "quib-atspi-probe: " << text;
     std::filesystem::remove(log);
     return status;
 }
@@ -86,7 +79,7 @@ std::unique_ptr<PrivateSessionBus> PrivateSessionBus::start() {
                                     root / "dbus.log", strayVariables);
     auto address = daemon ? daemon->readLine(20s) : std::nullopt;
     if (!address || address->empty()) {
-        ADD_FAILURE() << "dbus-daemon did not start: " << contents(root / "dbus.log");
+        ADD_FAILURE() << "dbus-daemon did not start: " << fileContents(root / "dbus.log");
         std::filesystem::remove_all(root);
         return nullptr;
     }
@@ -134,7 +127,7 @@ FixtureApp::~FixtureApp() {
     std::filesystem::remove(log_);
 }
 
-std::string FixtureApp::log() const { return contents(log_); }
+std::string FixtureApp::log() const { return fileContents(log_); }
 
 bool FixtureApp::waitForMenuBar(std::chrono::milliseconds timeout) {
     return probe(session_, {"menu-bar", std::to_string(pid()), std::to_string(timeout.count())}, nullptr,
