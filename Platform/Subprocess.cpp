@@ -299,6 +299,32 @@ std::string timedOut(const std::filesystem::path& executable, double seconds) {
     return executable.filename().string() + " timed out after " + std::to_string(static_cast<long long>(seconds)) + "s";
 }
 
+// In the forked child, which must only make async-signal-safe calls: a session of its own with
+// no terminal, every signal at its default and none blocked, the null device for its standard
+// descriptors and no other descriptor but `report`, which closes on exec. Writes the errno of a
+// failure to `report`.
+[[noreturn]] void becomeDetached(const char* path, char* const* argv, int null, int report) {
+    int error = 0;
+    if (::setsid() < 0) error = errno;
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &defaults, nullptr);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::dup2(null, fd) < 0) error = errno;
+    }
+    ::close_range(STDERR_FILENO + 1, static_cast<unsigned>(report) - 1, 0);
+    ::close_range(static_cast<unsigned>(report) + 1, ~0U, 0);
+    if (error == 0) {
+        ::execve(path, argv, environ);
+        error = errno;
+    }
+    (void)!::write(report, &error, sizeof error);
+    ::_exit(127);
+}
+
 std::string decoded(const std::string& bytes) {
     if (!unicode::isValidUtf8(bytes)) return "";
     return std::string(unicode::trimWhiteSpace(bytes));
@@ -332,6 +358,41 @@ Subprocess::Result Subprocess::run(const std::filesystem::path& executable, cons
     const int status = reap(pid);
     const bool exitedZero = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return {exitedZero, decoded(exchange.output())};
+}
+
+// Forks twice: the middle child ends at once and is reaped here, so the program, orphaned, is
+// the system's to reap. Whether it started shows on a close-on-exec pipe: closed by a successful
+// exec, or carrying the errno of what failed.
+std::optional<std::string> Subprocess::startDetached(const std::filesystem::path& executable,
+                                                     const std::vector<std::string>& arguments) {
+    std::vector<std::string> words = arguments;
+    if (words.empty()) words.push_back(executable.string());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const std::string path = executable.string();
+
+    auto made = makePipe();
+    if (auto* error = std::get_if<int>(&made)) return describe(*error);
+    auto& report = std::get<Pipe>(made);
+    Descriptor null(aboveStandard(::open("/dev/null", O_RDWR | O_CLOEXEC)));
+    if (!null) return describe(errno);
+    const pid_t middle = ::fork();
+    if (middle < 0) return describe(errno);
+    if (middle == 0) {
+        const pid_t program = ::fork();
+        if (program == 0) becomeDetached(path.c_str(), argv.data(), null.get(), report.write.get());
+        ::_exit(program < 0 ? 1 : 0);
+    }
+    report.write.reset();
+    const int status = reap(middle);
+    int error = 0;
+    ssize_t got = 0;
+    while ((got = ::read(report.read.get(), &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    if (got == static_cast<ssize_t>(sizeof error)) return describe(error);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "the program could not be started";
+    return std::nullopt;
 }
 
 std::optional<std::filesystem::path> Subprocess::onPath(std::string_view name, std::string_view searchPath) {

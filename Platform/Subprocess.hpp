@@ -9,10 +9,10 @@
 
 namespace quib {
 
-// Runs one command-line tool to its end and says whether it succeeded and what it printed. It
-// is the only way the host starts other programs (tmux, git). The call blocks its thread until
-// the tool ends or its time limit runs out, so it belongs on background queues, never on the
-// main loop.
+// Runs one command-line tool to its end and says whether it succeeded and what it printed, or
+// starts an application and leaves it running. It is the only way the host starts other
+// programs (tmux, git, the apps it launches). Running a tool blocks its thread until the tool
+// ends or its time limit runs out, so it belongs on background queues, never on the main loop.
 //
 // The tool inherits the host's environment (so TMUX_TMPDIR and TMUX choose the tmux server)
 // and no descriptor besides its standard input, output and error. It runs in a process group
@@ -43,6 +43,15 @@ public:
     // reaped before the call returns.
     static Result run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                       std::optional<std::string_view> input, std::chrono::duration<double> timeout);
+
+    // Starts `executable` with `arguments` (the program's own name first) and returns once it
+    // runs, without waiting for it to end: none, or the system's description of why it did not
+    // start. The program inherits the host's environment but nothing else of it: it runs in a
+    // session of its own, with every signal at its default and none blocked, and the null device
+    // as its standard input, output and error. The host never becomes its parent, so it leaves
+    // no zombie behind.
+    static std::optional<std::string> startDetached(const std::filesystem::path& executable,
+                                                    const std::vector<std::string>& arguments);
 
     // The first executable file called `name` in the folders of `searchPath` (":"-separated,
     // empty folders skipped); a name holding "/" is taken as a path and only checked.

@@ -7,6 +7,7 @@
 #include "Platform/Linux/X11EventPoster.hpp"
 #include "Platform/Linux/X11Pasteboard.hpp"
 #include "Platform/Linux/X11Permissions.hpp"
+#include "Platform/Linux/X11Workspace.hpp"
 #include "Platform/Logger.hpp"
 
 namespace quib::X11Desktop {
@@ -28,7 +29,7 @@ std::optional<Opened> open(const std::string& displayName, std::shared_ptr<Deskt
         quibLog().error("x11: the X display ", pub(name), " lacks the XTEST extension, so input cannot be posted");
         return std::nullopt;
     }
-    auto events = std::make_shared<X11EventPoster>(posting, std::move(apps));
+    auto events = std::make_shared<X11EventPoster>(posting, apps);
     // When the watcher finds the server gone, nothing is posted any more either.
     auto displays = std::make_shared<X11DisplayList>(posting, [posting] { posting->abandon(); });
     auto permissions = std::make_shared<X11Permissions>(posting);
@@ -41,6 +42,8 @@ std::optional<Opened> open(const std::string& displayName, std::shared_ptr<Deskt
     opened.permissions = permissions;
     opened.services.pasteboard = X11Pasteboard::open(name);
     if (!opened.services.pasteboard) quibLog().error("x11: cannot own the clipboard of ", pub(name));
+    opened.services.workspace = X11Workspace::open(name, std::move(apps));
+    if (!opened.services.workspace) quibLog().error("x11: cannot follow the apps of ", pub(name));
     return opened;
 }
 

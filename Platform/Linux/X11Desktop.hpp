@@ -11,8 +11,8 @@
 namespace quib {
 
 // The desktop of an X display: input posted through XTEST, the pointer, the displays and the
-// trust that goes with them, and the clipboard. The other services are left for the caller to
-// fill.
+// trust that goes with them, the clipboard and the apps. The other services are left for the
+// caller to fill.
 namespace X11Desktop {
 
 struct Opened {
@@ -21,7 +21,8 @@ struct Opened {
 };
 
 // Opens `displayName` (empty: $DISPLAY). None, with the reason logged, when no X server answers
-// there or it lacks XTEST. Terminal emulators are told by `apps`; none: by window class only.
+// there or it lacks XTEST. The installed apps are those of `apps` (none: of the standard
+// folders); without it, terminal emulators are told by window class only.
 std::optional<Opened> open(const std::string& displayName = {}, std::shared_ptr<DesktopEntries> apps = nullptr);
 
 }  // namespace X11Desktop

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -154,6 +155,56 @@ TEST(Subprocess, TheToolInheritsNoDescriptorButTheStandardThree) {
     for (std::string line; std::getline(lines, line);) fds.push_back(line);
     EXPECT_LE(fds.size(), 4u) << listed.output;
     EXPECT_EQ(std::ranges::count(fds, "203"), 0);
+}
+
+// The host blocks SIGINT and SIGTERM and ignores SIGPIPE; an app it launches must not keep that,
+// nor its session, its descriptors or a parent that never reaps it.
+TEST(Subprocess, ADetachedProgramGetsASessionOfItsOwnAndNothingOfTheHostsSignals) {
+    testing::ScratchFolder scratch("detached");
+    const auto out = scratch.path / "out";
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    struct sigaction ignore {}, before {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGUSR1, &ignore, &before);
+    const std::string script =
+        "grep -E '^Sig(Blk|Ign)' /proc/self/status > \"$0.tmp\"; cut -d' ' -f6 /proc/self/stat >> \"$0.tmp\"; "
+        "echo $$ >> \"$0.tmp\"; readlink /proc/self/fd/0 >> \"$0.tmp\"; readlink /proc/$$/fd/2 >> \"$0.tmp\"; "
+        "ls /proc/self/fd > \"$0.fds\"; mv \"$0.tmp\" \"$0\"";
+    const auto failure = Subprocess::startDetached(sh, {"sh", "-c", script, out.string()});
+    sigaction(SIGUSR1, &before, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ASSERT_EQ(failure, std::nullopt);
+
+    const auto end = Steady::now() + 5s;
+    while (!std::filesystem::exists(out) && Steady::now() < end) std::this_thread::sleep_for(10ms);
+    std::istringstream lines(contents(out));
+    std::vector<std::string> seen;
+    for (std::string line; std::getline(lines, line);) seen.push_back(line);
+    ASSERT_EQ(seen.size(), 6u) << contents(out);
+    EXPECT_EQ(seen[0], "SigBlk:\t0000000000000000");
+    EXPECT_EQ(seen[1], "SigIgn:\t0000000000000000");
+    EXPECT_EQ(seen[2], seen[3]) << "the program leads a session of its own";
+    EXPECT_NE(std::stol(seen[2]), static_cast<long>(::getsid(0)));
+    EXPECT_EQ(seen[4], "/dev/null");
+    EXPECT_EQ(seen[5], "/dev/null");
+    // ls's own handle on the folder is the only one above 2.
+    std::istringstream fds(contents(out.string() + ".fds"));
+    std::vector<std::string> open;
+    for (std::string line; std::getline(fds, line);) open.push_back(line);
+    EXPECT_LE(open.size(), 4u) << contents(out.string() + ".fds");
+    // The host is nobody's parent: nothing is left for it to reap.
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(Subprocess, ADetachedProgramThatCannotStartFailsWithTheReason) {
+    EXPECT_EQ(Subprocess::startDetached("/nonexistent/bars", {"bars"}), "No such file or directory");
+    EXPECT_EQ(Subprocess::startDetached("/etc/passwd", {"passwd"}), "Permission denied");
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 }
 
 TEST(Subprocess, FindsAProgramOnTheSearchPath) {
