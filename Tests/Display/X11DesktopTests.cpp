@@ -7,19 +7,11 @@
 
 #include "Platform/Linux/X11Connection.hpp"
 #include "Platform/Linux/X11Desktop.hpp"
+#include "Tests/Display/ClientWindow.hpp"
 #include "Tests/Display/PrivateXServer.hpp"
 
 namespace quib::testing {
 namespace {
-
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 TEST(X11Connection, IsMarkedGoneInsteadOfEndingTheProcessWhenTheServerGoes) {
     auto server = PrivateXServer::start();
@@ -49,7 +41,7 @@ TEST(X11Desktop, LosesTrustAndDropsInputWhenTheServerGoes) {
 
     server->kill();
     // The display watcher notices without any input being posted.
-    EXPECT_TRUE(eventually([&] { return !desktop->permissions->accessibilityTrusted(); }));
+    EXPECT_TRUE(eventually([&] { return !desktop->permissions->accessibilityTrusted(); }, std::chrono::seconds(10)));
     EXPECT_EQ(services.accessibility->focusedElementError(), AccessibilityProbe::cannotComplete);
     services.events->post(InputEvent::mouse(EventType::leftMouseDown, {40, 30}, EventButton::left));
     services.events->post(InputEvent::key(0, true, 0));
