@@ -64,6 +64,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "pause" || command == "resume") return pause(command == "pause", *reply);
     if (command == "watch") return watch(reply);
     if (command == "targets") return answer(*reply, Json{{"targets", targets()}});
+    if (command == "refresh") return refresh(*reply);
     if (command == "use") return use(stringField(request, "target"), *reply);
     if (command == "reveal") return reveal(stringField(request, "item"), *reply);
     if (command == "requests") return answer(*reply, Json{{"requests", requests()}});
@@ -74,7 +75,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
         return away(enabled->get<bool>(), *reply);
     }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, use, reveal, away, requests and answer.");
+                "resume, watch, targets, refresh, use, reveal, away, requests and answer.");
 }
 
 Json ControlCommands::status() const {
@@ -187,23 +188,33 @@ void ControlCommands::watch(const std::shared_ptr<ControlSocket::Reply>& reply) 
     });
 }
 
-// As the panel's target section lists them: the saved targets in the user's order, each with the
-// shortcut profile it resolves to. The pane's program is not asked for, so a pane target without
-// a stored profile shows the shell's.
+// As the panel's target section lists them: the saved targets in the user's order, then the
+// provisional ones, each with the shortcut profile it resolves to. The pane's program is not
+// asked for, so a pane target without a stored profile shows the shell's.
 Json ControlCommands::targets() const {
-    const auto saved = config_.store->snapshot().saved;
+    const auto [saved, provisional] = config_.store->snapshot();
     const auto active = config_.store->activeSnapshot();
     const auto unresolved = config_.store->unresolvedSnapshot();
     Json rows = Json::array();
-    for (const auto& target : saved) {
-        rows.push_back(Json{{"id", target.id},
-                            {"kind", std::string(enumName(target.kind))},
-                            {"name", target.name},
-                            {"profile", AppIdentity::resolvedProfile(target, std::nullopt).id},
-                            {"active", target.id == active},
-                            {"unresolved", unresolved.contains(target.id)}});
+    for (const auto* list : {&saved, &provisional}) {
+        for (const auto& target : *list) {
+            rows.push_back(Json{{"id", target.id},
+                                {"kind", std::string(enumName(target.kind))},
+                                {"name", target.name},
+                                {"profile", AppIdentity::resolvedProfile(target, std::nullopt).id},
+                                {"active", list == &saved && target.id == active},
+                                {"unresolved", unresolved.contains(target.id)},
+                                {"provisional", list == &provisional}});
+        }
     }
     return rows;
+}
+
+// As the settings window's refresh: the panes are listed in the background, so the answer
+// comes before the targets change.
+void ControlCommands::refresh(ControlSocket::Reply& reply) {
+    config_.store->refreshTmux();
+    answer(reply, Json{{"message", "Reading the tmux panes again; quibctl targets shows the result."}});
 }
 
 // The panel's picker offers saved targets only, so an id that names none is refused.

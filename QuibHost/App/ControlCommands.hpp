@@ -32,9 +32,11 @@ namespace quib {
 //   {"command":"away","enabled":BOOL}    switch away access on or off
 //   {"command":"watch"}                  then one {"activity": text} line per activity, until
 //                                        the client leaves
-//   {"command":"targets"}                the saved targets in order with the shortcut profiles
-//                                        they resolve to, the active and the unresolved ones
-//                                        marked
+//   {"command":"targets"}                the saved targets in order, then the provisional ones,
+//                                        with the shortcut profiles they resolve to, the
+//                                        active, unresolved and provisional ones marked
+//   {"command":"refresh"}                list the tmux panes again and point the tmux targets
+//                                        at them
 //   {"command":"use","target":ID}        make a saved target the active one
 //   {"command":"reveal","item":"log"}    make the delivery log when missing, show it, and
 //                                        answer its path
@@ -81,6 +83,7 @@ private:
     void away(bool enabled, ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
     Json targets() const;
+    void refresh(ControlSocket::Reply& reply);
     void use(const std::string& targetID, ControlSocket::Reply& reply);
     void reveal(const std::string& item, ControlSocket::Reply& reply);
     Json requests() const;

@@ -25,7 +25,8 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     auto apps = std::make_shared<DesktopEntries>();
     catalog_ = std::make_shared<AppCatalog>(
         AppCatalog::Config{config_.clock, apps, config_.desktop.workspace, config_.appUsage, config_.dockedApps});
-    store_ = TargetStore::create({config_.main, config_.settings, config_.clock, deliveryLog_, Tmux(), apps, catalog_});
+    store_ = TargetStore::create(
+        {config_.main, config_.settings, config_.clock, deliveryLog_, Tmux(), apps, catalog_, config_.desktop.workspace});
     config_.neighbours.targets = store_;
     // A desktop without a roster of its own refuses windows by the host's own trust. The router
     // and the server raise windows through the same roster.

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "Platform/AtomicFile.hpp"
+#include "Platform/HeadlessWorkspace.hpp"
 #include "Platform/Logger.hpp"
 #include "Platform/UnicodeText.hpp"
 #include "Shared/QuibCoder.hpp"
@@ -40,6 +41,7 @@ TargetStore::TargetStore(Passkey, Config config, std::vector<QuibTarget> targets
       provisionalTargets_(config_.main, {}),
       tmuxQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.tmux", config_.clock)) {
     if (!config_.apps) config_.apps = std::make_shared<DesktopEntries>();
+    if (!config_.workspace) config_.workspace = std::make_shared<HeadlessWorkspace>(config_.apps);
 }
 
 // A value of another type than bytes reads as nothing stored.
@@ -80,9 +82,6 @@ TargetStore::Seeding TargetStore::decideSeeding(bool firstRun) const {
     const bool hasTmux = std::ranges::any_of(list, [](const QuibTarget& t) { return t.kind == QuibTarget::Kind::tmux; });
     return Seeding{firstRun, firstRun || (!hasTmux && !evaluated)};
 }
-
-// Nothing is seeded at start-up yet; the decision stays readable through startupSeeding().
-void TargetStore::beginStartupSeeding() {}
 
 TargetStoreService::Snapshot TargetStore::snapshot() const {
     std::lock_guard guard(snapshotLock_);
@@ -190,9 +189,6 @@ void TargetStore::setPinnedWindow(std::optional<std::uint32_t> windowID, std::op
     setTargets(std::move(list));
 }
 
-// Nothing is proposed yet: the provisional list keeps whatever it holds.
-void TargetStore::refreshProvisional() {}
-
 TargetStore::AddOutcome TargetStore::add(QuibTarget target) {
     target.name = std::string(unicode::trimWhiteSpace(target.name));
     if (auto refusal = validate(target, std::nullopt)) return AddOutcome::refused(std::move(*refusal));
@@ -251,46 +247,6 @@ std::optional<std::string> TargetStore::kindRefusal(const QuibTarget& target, co
             return std::nullopt;
     }
     return std::nullopt;
-}
-
-// Pane addresses are rewritten in place to the identifiers they name now; identifiers are
-// never rewritten, so a target whose pane has gone keeps its identifier and shows as unresolved.
-void TargetStore::reconcile(const std::vector<Tmux::Pane>& panes, bool /*seeding*/, bool /*promoteActive*/,
-                            bool evaluatedSeeding) {
-    std::map<std::string, std::string> idByAddress;
-    std::set<std::string> live;
-    for (const auto& pane : panes) {
-        idByAddress.insert_or_assign(pane.spec, pane.id);
-        live.insert(pane.id);
-    }
-    auto list = targets_.value();
-    bool rewritten = false;
-    std::set<std::string> unresolved;
-    for (auto& target : list) {
-        if (target.kind != QuibTarget::Kind::tmux) continue;
-        const std::string pane = target.tmuxTarget.value_or("");
-        if (pane.starts_with('%') && live.contains(pane)) continue;
-        const auto address = pane.starts_with('%') ? idByAddress.end() : idByAddress.find(pane);
-        if (pane.empty() || address == idByAddress.end()) {
-            unresolved.insert(target.id);
-            continue;
-        }
-        target.tmuxTarget = address->second;
-        rewritten = true;
-    }
-    if (rewritten) targets_.set(std::move(list));
-    unresolvedTargetIDs_.set(std::move(unresolved));
-    if (evaluatedSeeding) config_.settings->setBool(seededPanesKey, true);
-    persist();
-}
-
-void TargetStore::refreshTmux() {
-    tmuxQueue_->post([weak = weak_from_this(), tmux = config_.tmux, main = config_.main] {
-        if (!tmux.isAvailable()) return;
-        main->post([weak, panes = tmux.listPanes()] {
-            if (auto store = weak.lock()) store->reconcile(panes, false, false, false);
-        });
-    });
 }
 
 void TargetStore::persist() {

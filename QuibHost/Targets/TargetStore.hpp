@@ -16,9 +16,11 @@
 #include "Platform/Published.hpp"
 #include "Platform/SerialQueue.hpp"
 #include "Platform/Settings.hpp"
+#include "Platform/Workspace.hpp"
 #include "QuibHost/Apps/AppSeeds.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
+#include "Shared/AppRanking.hpp"
 
 namespace quib {
 
@@ -48,8 +50,26 @@ public:
         Tmux tmux = Tmux();
         // Which apps are installed; none: the desktop's standard application folders.
         std::shared_ptr<DesktopEntries> apps = nullptr;
-        // Where start-up seeding takes the first app targets from.
+        // Where start-up seeding takes the first app targets from; none: no app targets.
         std::shared_ptr<AppSeeds> seeds = nullptr;
+        // Which apps run, for provisional app targets; none: a headless workspace, where none do.
+        std::shared_ptr<Workspace> workspace = nullptr;
+    };
+
+    // How many app targets a first run starts with, at most.
+    static constexpr std::size_t seededAppLimit = 5;
+    // How many agent panes are seeded, or offered provisionally, at most.
+    static constexpr std::size_t agentPaneLimit = 12;
+    // How many running apps are offered provisionally, at most.
+    static constexpr std::size_t provisionalAppLimit = 3;
+
+    // A running app that may be offered as a provisional target.
+    struct AppCandidate {
+        std::string name;      // the name its desktop entry gives, in the user's language
+        std::string bundleID;  // as the workspace reports it
+        // The well-known app it stands for, when it is the installed app chosen for that one.
+        const AppRanking::Known* curated = nullptr;
+        bool operator==(const AppCandidate&) const = default;
     };
 
     // What creation hands to start-up seeding.
@@ -86,7 +106,8 @@ public:
     void refreshProvisional() override;
     AddOutcome add(QuibTarget target) override;
     AddOutcome update(QuibTarget target) override;
-    // Pane seeding is not built: `seeding` and `promoteActive` change nothing yet.
+    // With `seeding`, agent panes also become new targets in front of the list; with
+    // `promoteActive` as well, the first of them becomes the active target.
     void reconcile(const std::vector<Tmux::Pane>& panes, bool seeding, bool promoteActive,
                    bool evaluatedSeeding) override;
     void refreshTmux() override;
@@ -106,6 +127,23 @@ public:
     // Main executor. Publishes a new list of provisional targets and its snapshot, unless it
     // equals the current one (observers are then not woken).
     void publishProvisional(std::vector<QuibTarget> provisional);
+    // Main executor. Offers the agent panes and the running apps that no saved target covers:
+    // up to twelve panes in listing order, then up to three apps, well-known ones first.
+    void applyProvisional(const std::vector<Tmux::Pane>& panes, const std::vector<AppCandidate>& apps);
+    // Main executor. A list that is still empty becomes these app targets followed by a target
+    // for the frontmost app; when no target is active, the first one becomes active.
+    void seed(std::vector<QuibTarget> apps);
+
+    // New targets for the agent panes among `panes` (at most twelve, in listing order), each
+    // named "command (session)", or "command (session:window.pane)" when another seeded pane
+    // would have the same name. Any thread.
+    static std::vector<QuibTarget> seedPaneTargets(const std::vector<Tmux::Pane>& panes);
+    // The symbol of a pane running this command: the agent's own, else a terminal.
+    static std::string paneSymbol(std::string_view command);
+    // The running apps worth offering, in the workspace's order: those with an installed desktop
+    // entry that shows in menus and has a name, other than the host itself. Any thread; blocks
+    // on the desktop entries.
+    static std::vector<AppCandidate> runningAppCandidates(Workspace& workspace, const DesktopEntries& apps);
 
     // What creation decided about start-up seeding.
     const Seeding& startupSeeding() const { return seeding_; }
@@ -128,6 +166,16 @@ private:
     static std::optional<std::filesystem::path> backUp(const Config& config, const Bytes& data);
     Seeding decideSeeding(bool firstRun) const;
     void beginStartupSeeding();
+    // Rewrites pane addresses in `list` to the identifiers of `panes`; the ids of the tmux
+    // targets that name no listed pane.
+    static std::set<std::string> resolvePanes(std::vector<QuibTarget>& list, const std::vector<Tmux::Pane>& panes,
+                                              bool& rewritten);
+    static QuibTarget focusedTarget();
+    static QuibTarget provisionalPane(const Tmux::Pane& pane);
+    static QuibTarget provisionalApp(const AppCandidate& app);
+    // "command (session)", the session being the first piece of the pane's address.
+    static std::string shortPaneName(const Tmux::Pane& pane);
+    static bool runsAgent(const Tmux::Pane& pane);
     void setTargets(std::vector<QuibTarget> targets);
     std::optional<std::string> kindRefusal(const QuibTarget& target, const std::vector<QuibTarget>& others,
                                            bool isAddition) const;

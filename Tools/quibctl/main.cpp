@@ -37,8 +37,9 @@ constexpr const char* usage =
     "  pause                stop posting input from phones\n"
     "  resume               post input from phones again\n"
     "  watch                print the host's activity as it happens (Ctrl-C ends)\n"
-    "  targets              the saved targets in order with their shortcut profiles, the active\n"
-    "                       one marked\n"
+    "  targets              the saved targets in order, then those offered provisionally, with\n"
+    "                       their shortcut profiles, the active one marked\n"
+    "  refresh              list the tmux panes again and point the tmux targets at them\n"
     "  use TARGET-ID        make a saved target the active one\n"
     "  reveal log           show the delivery log and print its path\n"
     "  reveal inbox         show the folder of images phones sent and print its path\n"
@@ -52,7 +53,7 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if (args.empty()) return std::nullopt;
     const std::string& command = args[0];
     const bool simple = command == "status" || command == "devices" || command == "pause" ||
-                        command == "resume" || command == "watch" || command == "targets" ||
+                        command == "resume" || command == "watch" || command == "targets" || command == "refresh" ||
                         command == "requests";
     if (simple && args.size() == 1) return Json{{"command", command}};
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
@@ -194,6 +195,7 @@ void printTargets(const Json& targets) {
                   << text(target, "name") << "  profile " << text(target, "profile");
         if (flag(target, "active")) std::cout << "  (active)";
         if (flag(target, "unresolved")) std::cout << "  (no live pane)";
+        if (flag(target, "provisional")) std::cout << "  (provisional)";
         std::cout << "\n";
     }
 }

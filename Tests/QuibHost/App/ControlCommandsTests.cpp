@@ -70,6 +70,9 @@ protected:
                                        LoginItem(std::filesystem::path("/nonexistent/quib-host.desktop"), "/bin/true"), links});
         });
         commands = quib::ControlCommands::create({main, state, registry, server, store, log, inbox});
+        // The store's first-run seeding, done before any test begins.
+        EXPECT_TRUE(store->tmuxQueue().sync([] {}));
+        main->runPending();
     }
     ~ControlCommands() override {
         commands.reset();
@@ -105,7 +108,8 @@ protected:
     std::shared_ptr<DeliveryLog> log = std::make_shared<DeliveryLog>(DeliveryLog::Config{scratch.path, clock, revealer});
     std::shared_ptr<AttachmentInbox> inbox =
         std::make_shared<AttachmentInbox>(AttachmentInbox::Config{scratch.path, clock, revealer});
-    std::shared_ptr<TargetStore> store = TargetStore::create({main, settings, clock, log});
+    // Without tmux, so that no pane of the user's own is seeded.
+    std::shared_ptr<TargetStore> store = TargetStore::create({main, settings, clock, log, Tmux(std::vector<std::filesystem::path>{})});
     std::shared_ptr<DeviceRegistry> registry;
     std::shared_ptr<HostServer> server;
     std::shared_ptr<HostState> state;
@@ -246,7 +250,8 @@ QuibTarget savedTarget(const std::string& id, QuibTarget::Kind kind, const std::
     return target;
 }
 
-TEST_F(ControlCommands, ListsSavedTargetsInOrderAndMakesOnlyASavedOneActive) {
+TEST_F(ControlCommands, ListsSavedThenProvisionalTargetsAndMakesOnlyASavedOneActive) {
+    const std::string focused = store->targets().value().at(0).id;  // made on the first run
     onMain([&] {
         store->upsert(savedTarget("T-1", QuibTarget::Kind::tmux, "Agent (work)"));
         auto editor = savedTarget("T-2", QuibTarget::Kind::app, "Editor");
@@ -256,9 +261,13 @@ TEST_F(ControlCommands, ListsSavedTargetsInOrderAndMakesOnlyASavedOneActive) {
         store->setActive("T-2");
     });
     auto reply = run({{"command", "targets"}});
-    EXPECT_EQ(reply->last()["targets"], Json::parse(R"json([
-        {"id":"T-1","kind":"tmux","name":"Agent (work)","profile":"shell","active":false,"unresolved":false},
-        {"id":"T-2","kind":"app","name":"Editor","profile":"editor","active":true,"unresolved":false}])json"));
+    Json expected = Json::parse(R"json([
+        {"id":"","kind":"frontmost","name":"Focused","profile":"app","active":false,"unresolved":false,"provisional":false},
+        {"id":"T-1","kind":"tmux","name":"Agent (work)","profile":"shell","active":false,"unresolved":false,"provisional":false},
+        {"id":"T-2","kind":"app","name":"Editor","profile":"editor","active":true,"unresolved":false,"provisional":false},
+        {"id":"pane:%9","kind":"tmux","name":"Offered","profile":"shell","active":false,"unresolved":false,"provisional":true}])json");
+    expected[0]["id"] = focused;
+    EXPECT_EQ(reply->last()["targets"], expected);
 
     reply = run({{"command", "use"}, {"target", "T-1"}});
     EXPECT_EQ(reply->last(), (Json{{"message", "Active target: Agent (work)"}, {"ok", true}}));

@@ -1,106 +1,9 @@
-#include "QuibHost/Targets/TargetStore.hpp"
-
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
-#include "Platform/Logger.hpp"
-#include "Platform/MainLoop.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
-#include "TmuxServer.hpp"
-#include "Shared/QuibCoder.hpp"
+#include "TargetStoreFixture.hpp"
 
-// The fixture is named after the type under test, so the tests live outside namespace quib.
 namespace target_store_tests {
-
-using namespace quib;
-namespace fs = std::filesystem;
-using Kind = QuibTarget::Kind;
-
-QuibTarget target(const std::string& id, Kind kind = Kind::app) {
-    QuibTarget t;
-    t.id = id;
-    t.name = "Target " + id;
-    t.kind = kind;
-    if (kind == Kind::app) t.bundleID = "org.example." + id;
-    if (kind == Kind::tmux) t.tmuxTarget = "%1";
-    return t;
-}
-
-QuibTarget provisional(const std::string& id) {
-    QuibTarget t = target(id, Kind::tmux);
-    t.isProvisional = true;
-    return t;
-}
-
-std::vector<std::string> ids(const std::vector<QuibTarget>& targets) {
-    std::vector<std::string> out;
-    for (const auto& t : targets) out.push_back(t.id);
-    return out;
-}
-
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-class TargetStore : public ::testing::Test {
-protected:
-    TargetStore() { previousSink = Logger::setSink(log); }
-    ~TargetStore() override {
-        store.reset();
-        main->runPending();
-        Logger::setSink(previousSink);
-    }
-
-    // A store made over the settings as they are now, its data folder in the scratch folder.
-    quib::TargetStore& make(std::optional<fs::path> dataHome = std::nullopt) {
-        auto deliveries = std::make_shared<DeliveryLog>(DeliveryLog::Config{dataHome.value_or(scratch.path), clock, nullptr});
-        store = quib::TargetStore::create({main, settings, clock, deliveries, tmux, apps});
-        return *store;
-    }
-    // A store that starts with these saved targets, the first one active.
-    quib::TargetStore& makeWith(const std::vector<QuibTarget>& targets) {
-        save(targets);
-        return make();
-    }
-
-    void save(const std::vector<QuibTarget>& targets) {
-        settings->setBytes(quib::TargetStore::defaultsKey, bytesOf(*QuibCoder::line(targets)));
-    }
-    std::optional<std::string> stored() const {
-        auto bytes = settings->bytes(quib::TargetStore::defaultsKey);
-        return bytes ? std::optional<std::string>(textOf(*bytes)) : std::nullopt;
-    }
-
-    // An installed application with this bundle identifier.
-    void installApp(const std::string& bundleID) {
-        fs::create_directories(scratch.path / "applications");
-        std::ofstream(scratch.path / "applications" / (bundleID + ".desktop")) << "[Desktop Entry]\nType=Application\n";
-    }
-
-    void onMain(const std::function<void()>& work) {
-        main->post(work);
-        main->runPending();
-    }
-
-    // First, so that it is made before any thread starts.
-    quib::testing::TmuxServer tmuxServer;
-    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();  // 2027-01-15T08:00:00Z
-    std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
-    std::shared_ptr<Settings> settings = Settings::inMemory();
-    quib::testing::ScratchFolder scratch{"targets"};
-    quib::Tmux tmux;
-    std::shared_ptr<DesktopEntries> apps = std::make_shared<DesktopEntries>(std::vector<fs::path>{scratch.path / "applications"});
-    std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
-    std::shared_ptr<LogSink> previousSink;
-    std::shared_ptr<quib::TargetStore> store;
-};
 
 TEST_F(TargetStore, LoadsTheSavedListAndTakesTheStoredActiveIdUnchecked) {
     save({target("A"), target("B", Kind::tmux)});
@@ -127,14 +30,14 @@ TEST_F(TargetStore, WithoutAStoredActiveIdTheFirstTargetIsActiveButNotStoredAsSu
 TEST_F(TargetStore, DecidesOnStartUpSeedingFromWhatWasStored) {
     using Seeding = quib::TargetStore::Seeding;
     EXPECT_EQ(make().startupSeeding(), (Seeding{true, true}));
-    EXPECT_EQ(stored(), "[]\n");
+    EXPECT_EQ(names(storedList()), std::vector<std::string>{"Focused"});
 
     save({});
     EXPECT_EQ(make().startupSeeding(), (Seeding{true, true}));
 
     settings->setString(quib::TargetStore::defaultsKey, "[]");  // not a bytes value: nothing stored
     EXPECT_EQ(make().startupSeeding(), (Seeding{true, true}));
-    EXPECT_EQ(stored(), "[]\n");
+    EXPECT_EQ(names(storedList()), std::vector<std::string>{"Focused"});
 
     settings->setBool(quib::TargetStore::seededPanesKey, true);
     EXPECT_EQ(makeWith({target("A")}).startupSeeding(), (Seeding{false, false}));
@@ -250,13 +153,14 @@ TEST_F(TargetStore, AProvisionalListEqualToTheCurrentOneIsNotPublished) {
     EXPECT_EQ(published, 1);
 }
 
-TEST_F(TargetStore, UndecodableSavedBytesAreCopiedBesideTheLogBeforeTheListStartsEmpty) {
+TEST_F(TargetStore, UndecodableSavedBytesAreCopiedBesideTheLogBeforeTheListStartsAfresh) {
     settings->setBytes(quib::TargetStore::defaultsKey, bytesOf("not json\n"));
     auto& targets = make();
     const fs::path backup = scratch.path / "Quib" / "targets-2027-01-15T08-00-00Z.json";
     EXPECT_EQ(contents(backup), "not json\n");
-    EXPECT_TRUE(targets.targets().value().empty());
-    EXPECT_EQ(stored(), "[]\n");
+    // Started afresh: the undecodable bytes gave way to a first run's list.
+    EXPECT_EQ(names(targets.targets().value()), std::vector<std::string>{"Focused"});
+    EXPECT_EQ(storedList(), targets.targets().value());
     EXPECT_FALSE(settings->contains("quib.targets.v1.unreadable"));
     EXPECT_EQ(targets.startupSeeding().firstRun, true);
     EXPECT_TRUE(log->contains("saved targets did not decode (The given data was not valid JSON.); raw JSON copied to " +
@@ -269,9 +173,9 @@ TEST_F(TargetStore, UndecodableBytesThatCannotBeBackedUpAreKeptInASideSetting) {
     settings->setBytes(quib::TargetStore::defaultsKey, list);
     std::ofstream(scratch.path / "data") << "a file, not a folder";
     auto& targets = make(scratch.path / "data");
-    EXPECT_TRUE(targets.targets().value().empty());
+    EXPECT_EQ(names(targets.targets().value()), std::vector<std::string>{"Focused"});
     EXPECT_EQ(settings->bytes("quib.targets.v1.unreadable"), list);
-    EXPECT_EQ(stored(), "[]\n");
+    EXPECT_EQ(storedList(), targets.targets().value());
     const auto lines = log->lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("raw JSON copied to the setting quib.targets.v1.unreadable before reseeding"),
@@ -313,26 +217,6 @@ TEST_F(TargetStore, ReadersOnOtherThreadsSeeWholeTargetsWhileTheListChanges) {
     for (auto& reader : readers) reader.join();
     main->runPending();
     EXPECT_EQ(torn, 0);
-}
-
-QuibTarget named(std::string id, std::string name, Kind kind) {
-    QuibTarget t;
-    t.id = std::move(id);
-    t.name = std::move(name);
-    t.kind = kind;
-    return t;
-}
-
-QuibTarget app(const std::string& id, const std::string& name, std::optional<std::string> bundleID) {
-    QuibTarget t = named(id, name, Kind::app);
-    t.bundleID = std::move(bundleID);
-    return t;
-}
-
-QuibTarget pane(const std::string& id, const std::string& name, std::optional<std::string> tmuxTarget) {
-    QuibTarget t = named(id, name, Kind::tmux);
-    t.tmuxTarget = std::move(tmuxTarget);
-    return t;
 }
 
 using Outcome = quib::TargetStore::AddOutcome;
@@ -390,6 +274,7 @@ TEST_F(TargetStore, ReconcilingRewritesAddressesToIdentifiersAndMarksTheRest) {
                               pane("D", "d", "work:9.9"), pane("E", "e", std::nullopt), target("X")});
     const std::vector<quib::Tmux::Pane> panes{{"%3", "work:0.0", "zsh", "/"}, {"%4", "work:0.1", "vim", "/"},
                                               {"%5", "work:0.1", "claude", "/"}};
+    settings->remove(quib::TargetStore::seededPanesKey);  // set by start-up seeding
     onMain([&] { targets.reconcile(panes, false, false, false); });
     EXPECT_EQ(targets.target("A")->tmuxTarget, "%5");  // the later pane at an address wins
     EXPECT_EQ(targets.target("B")->tmuxTarget, "%7");
@@ -398,6 +283,12 @@ TEST_F(TargetStore, ReconcilingRewritesAddressesToIdentifiersAndMarksTheRest) {
     EXPECT_EQ(targets.unresolvedSnapshot(), (std::set<std::string>{"B", "D", "E"}));
     EXPECT_EQ(stored(), *QuibCoder::line(targets.targets().value()));
     EXPECT_FALSE(settings->contains(quib::TargetStore::seededPanesKey));
+
+    // Picking a live pane again resolves the stale target, and the next listing agrees.
+    onMain([&] { targets.upsert(pane("B", "b", "%4")); });
+    EXPECT_EQ(targets.unresolvedTargetIDs().value(), (std::set<std::string>{"D", "E"}));
+    onMain([&] { targets.reconcile(panes, false, false, false); });
+    EXPECT_EQ(targets.unresolvedTargetIDs().value(), (std::set<std::string>{"D", "E"}));
 
     onMain([&] { targets.reconcile({}, false, false, true); });
     EXPECT_EQ(targets.unresolvedTargetIDs().value(), (std::set<std::string>{"A", "B", "C", "D", "E"}));

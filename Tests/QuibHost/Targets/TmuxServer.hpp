@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Platform/Subprocess.hpp"
@@ -63,6 +65,19 @@ public:
         for (int pane = 1; pane < panes; ++pane)
             if (!run({"split-window", "-t", name + ":0", "-c", folder.string()})) return false;
         return true;
+    }
+
+    // Makes the pane at `spec` run a sleeping program that tmux reports as `command` (an agent's
+    // name, say), keeping the pane's identifier, and waits until tmux reports it (at most 5 s).
+    // Both execs matter: without the first, a shell that forks would lead the pane and be
+    // reported instead; the second names the program, which only bash can do.
+    bool runAs(const std::string& spec, const std::string& command) const {
+        if (!run({"respawn-pane", "-k", "-t", spec, "exec bash -c 'exec -a " + command + " sleep 1000'"})) return false;
+        for (int attempt = 0; attempt < 250; ++attempt) {
+            if (run({"display-message", "-p", "-t", spec, "#{pane_current_command}"}) == command) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
     }
 
     // The identifier of the pane at this address.
