@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -166,6 +167,15 @@ QuibctlRun quibctl(const TempHome& home, const std::vector<std::string>& args) {
     text << file.rdbuf();
     run.err = text.str();
     return run;
+}
+
+bool eventuallyShows(const TempHome& home, const std::vector<std::string>& args, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (quibctl(home, args).out.find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 }  // namespace quib::testing

@@ -87,6 +87,10 @@ struct QuibctlRun {
 // Runs quibctl against the host that lives in `home` and waits for it to end.
 QuibctlRun quibctl(const TempHome& home, const std::vector<std::string>& args);
 
+// Asks quibctl until its output holds `text` (the host publishes what changed a moment later),
+// for at most 10 s.
+bool eventuallyShows(const TempHome& home, const std::vector<std::string>& args, const std::string& text);
+
 // Lower-case hexadecimal, as OpenSSL's client takes a pre-shared key.
 std::string hexOf(const Bytes& bytes);
 

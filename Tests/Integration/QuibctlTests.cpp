@@ -12,6 +12,7 @@
 #include "Platform/Base64.hpp"
 #include "Platform/MainLoop.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
+#include "QuibHost/Targets/TmuxServer.hpp"
 #include "Shared/PairingCode.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
@@ -22,21 +23,11 @@ namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::eventuallyShows;
 using testing::HostProcess;
 using testing::quibctl;
 using testing::Subprocess;
 using testing::TempHome;
-
-// Asks quibctl until its output holds `text` (the server publishes its device list a moment
-// after a hello), for at most 10 s.
-bool eventuallyShows(const TempHome& home, const std::vector<std::string>& args, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (quibctl(home, args).out.find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
 
 std::unique_ptr<PhoneClient> phone(const HostProcess& host, const std::string& code) {
     auto client = PhoneClient::connect(phoneOptions(host, code));
@@ -238,6 +229,7 @@ QuibTarget storedTarget(const std::string& id, QuibTarget::Kind kind, const std:
 // Stored before the host starts: a tmux target, then an app target (the active one), and Ada's
 // phone as approved.
 TEST(Quibctl, StoredTargetsReachAnApprovedPhoneAndTheToolInTheirOrder) {
+    testing::TmuxServer tmux;  // one that never starts, before the host or any thread starts
     TempHome home;
     const std::vector<QuibTarget> targets{storedTarget("T-1", QuibTarget::Kind::tmux, "Agent (work)"),
                                           storedTarget("T-2", QuibTarget::Kind::app, "Editor")};
@@ -261,9 +253,12 @@ TEST(Quibctl, StoredTargetsReachAnApprovedPhoneAndTheToolInTheirOrder) {
     ASSERT_TRUE(all) << all.error().message;
     EXPECT_EQ((*all)["_0"], expected);
 
+    // No tmux server runs, so the pane target points at no live pane once the host has looked.
+    ASSERT_TRUE(eventuallyShows(home, {"targets"}, "(no live pane)"));
     const auto listed = quibctl(home, {"targets"});
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_EQ(listed.out, "  T-1  tmux  Agent (work)  profile shell\n* T-2  app  Editor  profile app  (active)\n");
+    EXPECT_EQ(listed.out,
+              "  T-1  tmux  Agent (work)  profile shell  (no live pane)\n* T-2  app  Editor  profile app  (active)\n");
 
     const auto used = quibctl(home, {"use", "T-1"});
     EXPECT_EQ(used.out, "Active target: Agent (work)\n");

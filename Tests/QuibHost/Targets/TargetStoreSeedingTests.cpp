@@ -71,11 +71,6 @@ TEST_F(TargetStore, WithoutTmuxOnlyTheAppsAreSeededAndSeedingIsLeftUndecided) {
     EXPECT_EQ(targets.activeTargetID().value(), targets.targets().value().front().id);
     EXPECT_FALSE(settings->contains(quib::TargetStore::seededPanesKey));
 
-    const auto before = stored();
-    onMain([&] { targets.refreshTmux(); });
-    settle();
-    EXPECT_EQ(stored(), before);
-
     seeds->apps.clear();
     settings->setBytes(quib::TargetStore::defaultsKey, bytesOf("[]\n"));
     EXPECT_EQ(names(make().targets().value()), std::vector<std::string>{"Focused"});
