@@ -45,16 +45,6 @@ Json offered(PhoneClient& phone, std::size_t count, std::chrono::seconds timeout
     return Json::array();
 }
 
-// The next line that answers the phone, passing over the host's broadcasts.
-Json nextReply(PhoneClient& phone) {
-    while (auto line = phone.receiveLine(10s)) {
-        Json message = Json::parse(*line);
-        const std::string name = message.begin().key();
-        if (name != "status" && name != "targets" && name != "remoteAccess") return message;
-    }
-    return {};
-}
-
 bool paneShows(const testing::TmuxServer& tmux, const std::string& pane, const std::string& text) {
     for (int attempt = 0; attempt < 200; ++attempt) {
         if (tmux.run({"capture-pane", "-p", "-J", "-t", pane}).value_or("").find(text) != std::string::npos) return true;
@@ -114,7 +104,7 @@ TEST(QuibHost, AFirstStartSeedsTheAgentsAndAppsAndLaterAgentsAreOfferedUntilUsed
     // Using one delivers there and saves it under the offered id.
     const std::string used = "pane:" + *claude;
     ASSERT_TRUE(ada.phone->sendLine(R"({"text":{"_0":{"text":"hello agent","targetID":")" + used + R"("}}})"));
-    const Json receipt = nextReply(*ada.phone)["delivered"]["_0"];
+    const Json receipt = testing::nextReply(*ada.phone)["delivered"]["_0"];
     EXPECT_EQ(receipt["ok"], true) << receipt.dump();
     EXPECT_EQ(receipt["targetName"], "claude (work)");
     EXPECT_TRUE(paneShows(tmux, *claude, "hello agent"));
