@@ -9,6 +9,7 @@
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -19,13 +20,8 @@ using namespace std::chrono_literals;
 using testing::HostProcess;
 using testing::TempHome;
 
-void write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file) << text;
-}
-
 void application(const fs::path& folder, const std::string& relative, const std::string& keys) {
-    write(folder / relative, "[Desktop Entry]\nType=Application\nExec=true\n" + keys);
+    testing::writeFile(folder / relative, "[Desktop Entry]\nType=Application\nExec=true\n" + keys);
 }
 
 QuibTarget target(const std::string& id, QuibTarget::Kind kind, const std::string& bundleID) {
@@ -74,7 +70,7 @@ TEST(QuibHost, SuggestsInstalledAppsRankedByUseAndWalksAgainOnRefresh) {
     application(user, "gone.desktop", "Name=Gone\nHidden=true\n");
     const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                                  std::chrono::system_clock::now().time_since_epoch()).count();
-    write(home.dataHome() / "gnome-shell" / "application_state",
+    testing::writeFile(home.dataHome() / "gnome-shell" / "application_state",
           "<?xml version=\"1.0\"?>\n<application-state>\n<context id=\"\">\n"
           "<application id=\"org.example.Editor.desktop\" open-window-count=\"1\" score=\"1023.9\" last-seen=\"" +
               std::to_string(now) + "\"/>\n"

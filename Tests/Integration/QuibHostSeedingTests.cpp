@@ -3,11 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <map>
 #include <thread>
 
 #include "QuibHost/Targets/TmuxServer.hpp"
 #include "Tests/Integration/HostProcess.hpp"
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -17,11 +18,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::HostProcess;
 using testing::TempHome;
-
-void write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file) << text;
-}
 
 std::vector<std::string> namesOf(const Json& targets) {
     std::vector<std::string> names;
@@ -60,9 +56,10 @@ TEST(QuibHost, AFirstStartSeedsTheAgentsAndAppsAndLaterAgentsAreOfferedUntilUsed
     ASSERT_TRUE(tmux.runAs("work:0.0", "claude"));
     ASSERT_TRUE(tmux.runAs("work:0.1", "claude"));
     const fs::path system = home.root() / "share" / "applications";
-    write(system / "org.gnome.Terminal.desktop", "[Desktop Entry]\nType=Application\nExec=true\nName=GNOME Terminal\n");
-    write(system / "kitty.desktop", "[Desktop Entry]\nType=Application\nExec=true\nName=kitty\n");
-    write(home.dataHome() / "gnome-shell" / "application_state",
+    const std::string entry = "[Desktop Entry]\nType=Application\nExec=true\n";
+    testing::writeFile(system / "org.gnome.Terminal.desktop", entry + "Name=GNOME Terminal\n");
+    testing::writeFile(system / "kitty.desktop", entry + "Name=kitty\n");
+    testing::writeFile(home.dataHome() / "gnome-shell" / "application_state",
           "<?xml version=\"1.0\"?>\n<application-state>\n<context id=\"\">\n"
           "<application id=\"org.gnome.Terminal.desktop\" score=\"40\" last-seen=\"0\"/>\n"
           "</context>\n</application-state>\n");

@@ -42,6 +42,12 @@ inline std::string fileContents(const std::filesystem::path& path) {
     return out.str();
 }
 
+// Writes the file, making the folders it lies in.
+inline void writeFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
 // The permission bits of a file or folder.
 inline unsigned modeOf(const std::filesystem::path& path) {
     struct stat info {};
