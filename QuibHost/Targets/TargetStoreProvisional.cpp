@@ -24,19 +24,22 @@ void TargetStore::refreshProvisional() {
 }
 
 // An app counts when its windows belong to an installed app that shows in menus; one whose
-// entry has no name has nothing to be offered under.
+// entry has no name has nothing to be offered under. Without running apps (headless) the
+// application folders are not read at all.
 std::vector<TargetStore::AppCandidate> TargetStore::runningAppCandidates(Workspace& workspace, const DesktopEntries& apps) {
+    const auto running = workspace.runningApps();
+    if (running.empty()) return {};
     const auto installed = apps.installed();
     const std::string locale = DesktopEntry::messagesLocale();
     const std::string own = unicode::lower(AppIdentity::hostDesktopID);
     std::vector<AppCandidate> candidates;
-    for (const auto& running : workspace.runningApps()) {
-        if (!running.bundleID || unicode::lower(*running.bundleID) == own) continue;
-        const auto entry = DesktopEntries::find(installed, *running.bundleID);
+    for (const auto& app : running) {
+        if (!app.bundleID || unicode::lower(*app.bundleID) == own) continue;
+        const auto entry = DesktopEntries::find(installed, *app.bundleID);
         if (!entry || entry->noDisplay) continue;
         std::string name = entry->localizedName(locale);
         if (name.empty()) continue;
-        candidates.push_back({std::move(name), *running.bundleID, AppIdentity::knownApp(*running.bundleID, installed)});
+        candidates.push_back({std::move(name), *app.bundleID, AppIdentity::knownApp(*app.bundleID, installed)});
     }
     return candidates;
 }
