@@ -15,6 +15,7 @@ DesktopServices DesktopServices::completed() const {
     if (!all.workspace) all.workspace = headless.workspace;
     if (!all.roster) all.roster = headless.roster;
     if (!all.menus) all.menus = headless.menus;
+    if (!all.documents) all.documents = headless.documents;
     return all;
 }
 

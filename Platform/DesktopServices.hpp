@@ -6,6 +6,7 @@
 #include "Platform/DisplayList.hpp"
 #include "Platform/EventPoster.hpp"
 #include "Platform/MenuReader.hpp"
+#include "Platform/OpenDocuments.hpp"
 #include "Platform/Pasteboard.hpp"
 #include "Platform/PointerLocation.hpp"
 #include "Platform/WindowRoster.hpp"
@@ -15,7 +16,7 @@ namespace quib {
 
 // What the host uses of the desktop it drives, one backend chosen at start for all of them:
 // input posting, the pointer's location, the displays, the accessibility probe, the pasteboard,
-// the applications, their windows and their menus.
+// the applications, their windows and their menus, the documents apps show.
 struct DesktopServices {
     std::shared_ptr<EventPoster> events;
     std::shared_ptr<PointerLocation> pointer;
@@ -25,6 +26,7 @@ struct DesktopServices {
     std::shared_ptr<Workspace> workspace;
     std::shared_ptr<WindowRoster> roster;
     std::shared_ptr<MenuReader> menus;
+    std::shared_ptr<OpenDocuments> documents;
 
     // These services, with the headless one in place of each that is missing.
     DesktopServices completed() const;

@@ -17,7 +17,8 @@ DesktopServices HeadlessDesktop::services() {
             std::make_shared<MemoryPasteboard>(),
             std::make_shared<HeadlessWorkspace>(),
             std::make_shared<EmptyWindowRoster>(std::make_shared<HeadlessPermissions>()),
-            std::make_shared<HeadlessMenuReader>()};
+            std::make_shared<HeadlessMenuReader>(),
+            desktop};
 }
 
 }  // namespace quib

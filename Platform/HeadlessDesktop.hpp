@@ -7,11 +7,12 @@ namespace quib {
 // A machine without a display. Input is accepted and dropped, the pointer rests at (0, 0),
 // there are no displays (and so no display changes), the accessibility interface has nothing
 // to answer, and the pasteboard lives in this process. Installed apps are read from the
-// desktop entries, but none runs, no window can be raised and no menu read.
+// desktop entries, but none runs, no window can be raised, no menu read and no document open.
 class HeadlessDesktop final : public EventPoster,
                               public PointerLocation,
                               public DisplayList,
-                              public AccessibilityProbe {
+                              public AccessibilityProbe,
+                              public OpenDocuments {
 public:
     // A fresh headless desktop with a pasteboard of its own.
     static DesktopServices services();
@@ -21,6 +22,7 @@ public:
     std::optional<std::vector<Rect>> activeDisplayBounds() override { return std::vector<Rect>{}; }
     Subscription onChange(std::function<void()>) override { return {}; }
     std::int32_t focusedElementError() override { return cannotComplete; }
+    std::optional<std::string> documentURL(std::int64_t) override { return std::nullopt; }
 };
 
 }  // namespace quib

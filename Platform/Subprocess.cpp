@@ -395,11 +395,22 @@ std::optional<std::string> Subprocess::startDetached(const std::filesystem::path
     return std::nullopt;
 }
 
+namespace {
+
+bool isExecutableFile(const std::filesystem::path& path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> Subprocess::firstExecutable(const std::vector<std::filesystem::path>& paths) {
+    for (const auto& path : paths)
+        if (isExecutableFile(path)) return path;
+    return std::nullopt;
+}
+
 std::optional<std::filesystem::path> Subprocess::onPath(std::string_view name, std::string_view searchPath) {
-    const auto isExecutableFile = [](const std::filesystem::path& path) {
-        std::error_code error;
-        return std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
-    };
     if (name.empty()) return std::nullopt;
     if (name.find('/') != std::string_view::npos) {
         const std::filesystem::path path(name);

@@ -56,6 +56,8 @@ public:
     // The first executable file called `name` in the folders of `searchPath` (":"-separated,
     // empty folders skipped); a name holding "/" is taken as a path and only checked.
     static std::optional<std::filesystem::path> onPath(std::string_view name, std::string_view searchPath);
+    // The first of `paths` that is an executable file (links followed), or none.
+    static std::optional<std::filesystem::path> firstExecutable(const std::vector<std::filesystem::path>& paths);
     // $PATH, or the usual folders when it is unset or empty.
     static std::string searchPath();
 };

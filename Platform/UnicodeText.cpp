@@ -1,13 +1,19 @@
 #include "Platform/UnicodeText.hpp"
 
 #include <unicode/brkiter.h>
+#include <unicode/bytestream.h>
 #include <unicode/coll.h>
+#include <unicode/normalizer2.h>
 #include <unicode/normlzr.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <memory>
+
+#include "Platform/AsciiText.hpp"
 
 namespace quib::unicode {
 
@@ -27,7 +33,6 @@ std::string toUtf8String(const icu::UnicodeString& text) {
 
 std::string upper(std::string_view utf8) { return toUtf8String(fromUtf8(utf8).toUpper(icu::Locale::getRoot())); }
 
-std::string lower(std::string_view utf8) { return toUtf8String(fromUtf8(utf8).toLower(icu::Locale::getRoot())); }
 
 bool isWhiteSpace(char32_t codePoint) { return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_WHITE_SPACE); }
 
@@ -84,6 +89,87 @@ std::size_t wordCount(std::string_view utf8) {
 
 bool isAlphanumeric(char32_t codePoint) {
     return (U_GET_GC_MASK(static_cast<UChar32>(codePoint)) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
+}
+
+bool isLetter(char32_t codePoint) { return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_ALPHABETIC); }
+
+bool isUppercase(char32_t codePoint) { return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_UPPERCASE); }
+
+bool isLowercase(char32_t codePoint) { return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_LOWERCASE); }
+
+bool isHexDigit(char32_t codePoint) { return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_HEX_DIGIT); }
+
+char32_t firstCodePoint(std::string_view utf8) {
+    if (utf8.empty()) return 0;
+    const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+    int32_t i = 0;
+    UChar32 c;
+    U8_NEXT(s, i, static_cast<int32_t>(utf8.size()), c);
+    return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
+}
+
+namespace {
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+std::string lower(std::string_view utf8) {
+    if (isAscii(utf8)) return ascii::lowered(utf8);
+    return toUtf8String(fromUtf8(utf8).toLower(icu::Locale::getRoot()));
+}
+
+std::string composed(std::string_view utf8) {
+    if (isAscii(utf8)) return std::string(utf8);
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status)) return std::string(utf8);
+    const icu::StringPiece source(utf8.data(), static_cast<int32_t>(utf8.size()));
+    if (nfc->isNormalizedUTF8(source, status) && U_SUCCESS(status)) return std::string(utf8);
+    status = U_ZERO_ERROR;
+    std::string out;
+    icu::StringByteSink<std::string> sink(&out, static_cast<int32_t>(utf8.size()));
+    nfc->normalizeUTF8(0, source, sink, nullptr, status);
+    return U_SUCCESS(status) ? out : std::string(utf8);
+}
+
+void forEachGrapheme(std::string_view utf8, const std::function<void(std::string_view cluster)>& visit) {
+    // ASCII text breaks between every two bytes except a CR followed by an LF.
+    if (isAscii(utf8)) {
+        for (std::size_t i = 0; i < utf8.size();) {
+            const std::size_t length = utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n' ? 2 : 1;
+            visit(utf8.substr(i, length));
+            i += length;
+        }
+        return;
+    }
+    // Making an iterator is far dearer than a walk over a word, so each thread keeps one; a
+    // walk started from inside another's `visit` makes its own.
+    thread_local std::unique_ptr<icu::BreakIterator> kept;
+    thread_local bool keptInUse = false;
+    const bool nested = keptInUse;
+    std::unique_ptr<icu::BreakIterator> own;
+    std::unique_ptr<icu::BreakIterator>& iterator = nested ? own : kept;
+    if (!iterator) {
+        UErrorCode status = U_ZERO_ERROR;
+        iterator.reset(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status) || !iterator) return;
+    }
+    keptInUse = true;
+    struct Release {
+        bool nested;
+        ~Release() { keptInUse = nested; }
+    } release{nested};
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UText, UText* (*)(UText*)> text(
+        utext_openUTF8(nullptr, utf8.data(), static_cast<int64_t>(utf8.size()), &status), utext_close);
+    iterator->setText(text.get(), status);
+    if (U_FAILURE(status)) return;
+    int32_t start = iterator->first();
+    for (int32_t end = iterator->next(); end != icu::BreakIterator::DONE; start = end, end = iterator->next())
+        visit(utf8.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,26 @@ bool isAlphanumeric(char32_t codePoint);
 // True for code points whose Unicode numeric type is not none: ASCII digits, other scripts'
 // digits, and numerals such as "Ⅻ" or "½".
 bool isNumeric(char32_t codePoint);
+
+// Classes of one code point; the first code point of a grapheme cluster stands for the cluster.
+// Letters are the Alphabetic property, upper and lower case the Uppercase and Lowercase
+// properties, and hexadecimal digits 0 to 9, a to f and A to F with their full-width forms.
+bool isLetter(char32_t codePoint);
+bool isUppercase(char32_t codePoint);
+bool isLowercase(char32_t codePoint);
+bool isHexDigit(char32_t codePoint);
+
+// The first code point of well-formed UTF-8; U+FFFD for an ill-formed start, 0 for "".
+char32_t firstCodePoint(std::string_view utf8);
+
+// The canonical composition (NFC) of well-formed UTF-8, so that composed and decomposed forms
+// of a text become the same bytes. Comparing composed forms byte by byte orders them by code
+// point.
+std::string composed(std::string_view utf8);
+
+// Calls `visit` with each grapheme cluster of well-formed UTF-8, in order, as a view into the
+// text. Safe on any thread.
+void forEachGrapheme(std::string_view utf8, const std::function<void(std::string_view cluster)>& visit);
 
 // True when the bytes are well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);

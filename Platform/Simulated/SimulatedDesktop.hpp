@@ -38,6 +38,7 @@ class SimulatedDesktop final : public EventPoster,
                                public Workspace,
                                public WindowRoster,
                                public MenuReader,
+                               public OpenDocuments,
                                public std::enable_shared_from_this<SimulatedDesktop> {
 public:
     // The V key, which with Command alone pastes.
@@ -137,6 +138,8 @@ public:
     bool isTrusted() override;
     std::shared_ptr<Element> menuBar(std::int64_t processID, Duration messagingTimeout) override;
     bool firstTopLevelItemIsSystemMenu() override;
+    // OpenDocuments: what was set for the process, whether or not it runs.
+    std::optional<std::string> documentURL(std::int64_t processID) override;
 
     // Installs an app, so that the host may launch it.
     void install(const std::string& bundleID);
@@ -159,6 +162,10 @@ public:
     // Gives focus to a running app, or to nothing.
     void focus(const std::optional<std::string>& bundleID);
     std::optional<std::string> focusedApp() const;
+    // The document the process shows in its focused window; none: no document.
+    void setDocumentURL(std::int64_t processID, std::optional<std::string> url);
+    // How often a document was asked for.
+    std::size_t documentQueries() const;
     // The app as it is now; none when it is not running.
     std::optional<App> app(const std::string& bundleID) const;
 
@@ -206,6 +213,8 @@ private:
     Duration menuReadCost_ = Duration::zero();
     bool systemMenuFirst_ = false;
     std::size_t menuReads_ = 0;
+    std::map<std::int64_t, std::string> documentURLs_;
+    std::size_t documentQueries_ = 0;
     MemoryPasteboard pasteboard_;
 };
 

@@ -1,5 +1,5 @@
 // The apps and windows of the simulated desktop: what is installed, what runs, which app has
-// focus, the host's launches and activations, and raising windows.
+// focus, the host's launches and activations, raising windows, and the documents apps show.
 
 #include <algorithm>
 
@@ -166,6 +166,25 @@ std::optional<Rect> SimulatedDesktop::frontWindowFrame(const std::string& bundle
     }
     if (!front) return std::nullopt;
     return front->frame;
+}
+
+void SimulatedDesktop::setDocumentURL(std::int64_t processID, std::optional<std::string> url) {
+    std::lock_guard lock(mutex_);
+    if (url) documentURLs_[processID] = std::move(*url);
+    else documentURLs_.erase(processID);
+}
+
+std::size_t SimulatedDesktop::documentQueries() const {
+    std::lock_guard lock(mutex_);
+    return documentQueries_;
+}
+
+std::optional<std::string> SimulatedDesktop::documentURL(std::int64_t processID) {
+    std::lock_guard lock(mutex_);
+    ++documentQueries_;
+    const auto found = documentURLs_.find(processID);
+    if (found == documentURLs_.end()) return std::nullopt;
+    return found->second;
 }
 
 }  // namespace quib

@@ -1,7 +1,5 @@
 #include "QuibHost/Targets/Tmux.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "Platform/Logger.hpp"
@@ -42,14 +40,7 @@ Tmux::Tmux(std::vector<std::filesystem::path> paths, Runner runner) : paths_(std
     }
 }
 
-std::optional<std::filesystem::path> Tmux::executableURL() const {
-    for (const auto& path : paths_) {
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(path, error)) continue;
-        if (::access(path.c_str(), X_OK) == 0) return path;
-    }
-    return std::nullopt;
-}
+std::optional<std::filesystem::path> Tmux::executableURL() const { return Subprocess::firstExecutable(paths_); }
 
 std::optional<Subprocess::Result> Tmux::run(const std::vector<std::string>& arguments,
                                             std::optional<std::string_view> input) const {

@@ -80,3 +80,45 @@ TEST(UnicodeText, ComparesAsTheLocaleSortsIgnoringCase) {
     EXPECT_LT(unicode::compareLocalizedIgnoringCase("\xC3\x89" "cole", "ecolf"), 0);           // École
 }
 
+TEST(UnicodeText, CharacterClassesOfOneCodePoint) {
+    for (char32_t c : {U'a', U'\u00EF', U'\u00C9', U'\u0416', U'\u4E2D'}) EXPECT_TRUE(unicode::isLetter(c)) << static_cast<std::uint32_t>(c);
+    for (char32_t c : {U'1', U'_', U'-', U'\u0301'}) EXPECT_FALSE(unicode::isLetter(c)) << static_cast<std::uint32_t>(c);
+    EXPECT_TRUE(unicode::isUppercase(U'\u00C9'));
+    EXPECT_FALSE(unicode::isUppercase(U'\u00E9'));
+    EXPECT_TRUE(unicode::isLowercase(U'\u00E9'));
+    EXPECT_FALSE(unicode::isLowercase(U'1'));
+    for (char32_t c : {U'0', U'f', U'F', U'\uFF10', U'\uFF26', U'\uFF46'}) EXPECT_TRUE(unicode::isHexDigit(c)) << static_cast<std::uint32_t>(c);
+    for (char32_t c : {U'g', U'\u0663', U'\uFF27'}) EXPECT_FALSE(unicode::isHexDigit(c)) << static_cast<std::uint32_t>(c);
+    EXPECT_EQ(unicode::firstCodePoint("\xC3\xA9t\xC3\xA9"), U'\u00E9');
+    EXPECT_EQ(unicode::firstCodePoint(""), U'\0');
+}
+
+TEST(UnicodeText, ComposedFormsMakeEquivalentTextsTheSameBytes) {
+    EXPECT_EQ(unicode::composed("Cafe\xCC\x81"), "Caf\xC3\xA9");
+    EXPECT_EQ(unicode::composed("Caf\xC3\xA9"), "Caf\xC3\xA9");
+    EXPECT_EQ(unicode::composed("plain"), "plain");
+    EXPECT_LT(unicode::composed("Zeta"), unicode::composed("alpha"));  // code point order
+}
+
+TEST(UnicodeText, VisitsEachGraphemeClusterAsAViewIntoTheText) {
+    const auto clusters = [](std::string_view text) {
+        std::vector<std::string> out;
+        unicode::forEachGrapheme(text, [&](std::string_view cluster) { out.emplace_back(cluster); });
+        return out;
+    };
+    EXPECT_EQ(clusters("a\r\nb"), (std::vector<std::string>{"a", "\r\n", "b"}));
+    EXPECT_EQ(clusters("e\xCC\x81x"), (std::vector<std::string>{"e\xCC\x81", "x"}));
+    EXPECT_TRUE(clusters("").empty());
+    // A walk inside another's visit does not disturb it.
+    std::vector<std::size_t> inner;
+    const auto outer = [&] {
+        std::vector<std::string> out;
+        unicode::forEachGrapheme("\xC3\xA9\xC3\xA9", [&](std::string_view cluster) {
+            out.emplace_back(cluster);
+            inner.push_back(clusters("o\xCC\x88o\xCC\x88o").size());
+        });
+        return out;
+    }();
+    EXPECT_EQ(outer, (std::vector<std::string>{"\xC3\xA9", "\xC3\xA9"}));
+    EXPECT_EQ(inner, (std::vector<std::size_t>{3, 3}));
+}
