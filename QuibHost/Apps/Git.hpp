@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quib {
+
+// The questions the vocabulary asks git about a repository: where its top folder is, its local
+// branches, the files its latest commits changed, and the files it tracks.
+//
+// A Git holds only where it looks for the program; every query runs git afresh (through
+// Subprocess, with a 5-second limit, so at most 5 s a query) and blocks its thread. A query
+// that cannot run, fails or runs out of time gives nothing. File names come back as UTF-8, as
+// they are: git is told not to quote the names it could print plainly, and a name it still
+// quotes (it holds a control character, a double quote or a backslash) is left out.
+class Git {
+public:
+    // Where git is looked for, in this order.
+    static constexpr std::array<std::string_view, 3> standardPaths = {"/usr/bin/git", "/opt/homebrew/bin/git",
+                                                                      "/usr/local/bin/git"};
+    static constexpr std::chrono::seconds timeout{5};
+    // How many of the latest commits name the recently changed files.
+    static constexpr int recentCommits = 20;
+
+    // Looks in the standard places.
+    Git();
+    // Looks in `paths`, in order.
+    explicit Git(std::vector<std::filesystem::path> paths);
+
+    // The first of the paths that is an executable file (links followed), or none. Looked up
+    // afresh on every query.
+    std::optional<std::filesystem::path> executableURL() const;
+
+    // The top folder of the repository `folder` is in; none outside a repository.
+    std::optional<std::string> root(const std::string& folder) const;
+    // Every local branch by its short name. The line git prints for a detached HEAD or a rebase
+    // in progress, "(HEAD detached at …)", names no branch and is left out.
+    std::vector<std::string> branches(const std::string& root) const;
+    // The files the last 20 commits changed, newest first, each once, relative to `root`; only
+    // those that exist in the work tree now.
+    std::vector<std::string> recentlyChangedFiles(const std::string& root) const;
+    // Every tracked file, relative to `root`, in git's order.
+    std::vector<std::string> trackedFiles(const std::string& root) const;
+
+private:
+    // The trimmed output of `git -c core.quotePath=false -C folder arguments…`, when it succeeds.
+    std::optional<std::string> output(const std::string& folder, std::vector<std::string> arguments) const;
+    // The output's file names, one a line, empty and still-quoted lines left out.
+    std::vector<std::string> fileNames(const std::string& root, std::vector<std::string> arguments) const;
+
+    std::vector<std::filesystem::path> paths_;
+};
+
+}  // namespace quib
