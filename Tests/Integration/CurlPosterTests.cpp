@@ -3,6 +3,8 @@
 #include "Platform/Linux/CurlPoster.hpp"
 
 #include <future>
+#include <memory>
+#include <mutex>
 
 #include <gtest/gtest.h>
 
@@ -27,11 +29,12 @@ protected:
         return request;
     }
 
-    // Posts and waits for the completion.
+    // Posts and waits for the completion. The completion runs on the poster's worker and may
+    // still be inside set_value when the answer is read, so it owns its promise.
     HttpResponse post(HttpRequest request) {
-        std::promise<HttpResponse> done;
-        auto answer = done.get_future();
-        poster->post(std::move(request), [&done](HttpResponse response) { done.set_value(std::move(response)); });
+        auto done = std::make_shared<std::promise<HttpResponse>>();
+        auto answer = done->get_future();
+        poster->post(std::move(request), [done](HttpResponse response) { done->set_value(std::move(response)); });
         if (answer.wait_for(30s) != std::future_status::ready) {
             ADD_FAILURE() << "no completion";
             return {};
@@ -101,19 +104,26 @@ TEST_F(CurlPoster, RequestsRunSideBySide) {
     relay.respond([](const RelayStub::Request& request) {
         return RelayStub::Reply{200, request.path, std::nullopt, request.path == "/slow" ? 1000ms : 0ms};
     });
-    std::mutex mutex;
-    std::vector<std::string> finished;
-    std::promise<void> both;
-    const auto done = [&](HttpResponse response) {
-        std::lock_guard guard(mutex);
-        finished.push_back(response.body);
-        if (finished.size() == 2) both.set_value();
+    // The worker may still be inside the second completion when the test reads the result, so
+    // what the completions touch lives as long as they do.
+    struct Finished {
+        std::mutex mutex;
+        std::vector<std::string> bodies;
+        std::promise<void> both;
+    };
+    const auto finished = std::make_shared<Finished>();
+    auto both = finished->both.get_future();
+    const auto done = [finished](HttpResponse response) {
+        std::lock_guard guard(finished->mutex);
+        finished->bodies.push_back(response.body);
+        if (finished->bodies.size() == 2) finished->both.set_value();
     };
     poster->post(request(relay.url("/slow")), done);
     ASSERT_TRUE(relay.waitForRequests(1));
     poster->post(request(relay.url("/fast")), done);
-    ASSERT_EQ(both.get_future().wait_for(30s), std::future_status::ready);
-    EXPECT_EQ(finished, (std::vector<std::string>{"/fast", "/slow"}));
+    ASSERT_EQ(both.wait_for(30s), std::future_status::ready);
+    std::lock_guard guard(finished->mutex);
+    EXPECT_EQ(finished->bodies, (std::vector<std::string>{"/fast", "/slow"}));
 }
 
 TEST_F(CurlPoster, AClosedPortGivesNoAnswer) {
