@@ -6,6 +6,7 @@
 #include "Platform/EmptyWindowRoster.hpp"
 #include "Platform/Logger.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
+#include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -40,6 +41,8 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     injector.settings = config_.settings;
     injector_ = EventInjector::create(std::move(injector));
     config_.neighbours.router = makeRouter();
+    config_.neighbours.vocabulary = std::make_shared<Vocabulary>(
+        Vocabulary::Config{.clock = config_.clock, .desktop = config_.desktop, .injector = injector_});
     config_.neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
     config_.neighbours.menus =
         std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(config_.desktop, config_.clock, apps));

@@ -53,8 +53,8 @@ public:
         std::shared_ptr<ServiceAdvertiser> advertiser;
         LoginItem loginItem;
         // Empty ones get stand-ins; the target store, the app catalog, the injector, the router,
-        // the uploads into the attachment inbox and the menu catalog of the desktop are always the
-        // application's own.
+        // the vocabulary, the uploads into the attachment inbox and the menu catalog of the desktop
+        // are always the application's own.
         HostServerNeighbours neighbours;
         std::vector<std::string> arguments;  // the process's, program name first
         // Where the control socket listens; none: ControlSocket::defaultPath().

@@ -19,6 +19,7 @@
 #include "Platform/DesktopServices.hpp"
 #include "Platform/SerialQueue.hpp"
 #include "QuibHost/Apps/Git.hpp"
+#include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/Tmux.hpp"
 #include "Shared/QuibTarget.hpp"
@@ -36,7 +37,7 @@ namespace quib {
 // 60 s on the injected clock, an empty one too. `terms` blocks while git and the file reads run,
 // so it runs on the vocabulary's own queue; two extractions never overlap. The cache's lock is
 // never held while git runs, files are read or the desktop is asked.
-class Vocabulary final {
+class Vocabulary final : public VocabularyService {
 public:
     static constexpr std::string_view queueLabel = "com.brenmoor.quib.host.vocabulary";
     // How long a result is served again.
@@ -93,10 +94,10 @@ public:
     Vocabulary& operator=(const Vocabulary&) = delete;
 
     // The queue `terms` runs on.
-    Executor& queue() { return queue_; }
+    Executor& queue() override { return queue_; }
 
     // The target's terms, best first; empty when it has no working folder or nothing applies.
-    std::vector<std::string> terms(const QuibTarget& target);
+    std::vector<std::string> terms(const QuibTarget& target) override;
 
     // The steps of `terms`.
     // A tmux target's pane folder when the pane is named by its identifier; an app target's

@@ -5,12 +5,12 @@
 #include "Platform/HeadlessDesktop.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
+#include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/IdlePushSender.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
-#include "QuibHost/Server/Neighbours/NoVocabulary.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
@@ -35,7 +35,9 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
         all.router = std::make_shared<TargetRouter>(TargetRouter::Config{.injector = all.injector, .log = deliveryLog()});
     }
     if (!all.catalog) all.catalog = std::make_shared<AppCatalog>(AppCatalog::Config{clock});
-    if (!all.vocabulary) all.vocabulary = std::make_shared<NoVocabulary>(clock);
+    if (!all.vocabulary) {
+        all.vocabulary = std::make_shared<Vocabulary>(Vocabulary::Config{.clock = clock, .injector = all.injector});
+    }
     if (!all.menus) all.menus = std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(HeadlessDesktop::services(), clock));
     if (!all.approvals) all.approvals = ApprovalBroker::create(main);
     if (!all.push) all.push = std::make_shared<IdlePushSender>(settings);

@@ -15,7 +15,7 @@
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
-#include "QuibHost/Server/Neighbours/VocabularyService.hpp"
+#include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
@@ -28,13 +28,13 @@ namespace quib {
 // desktop, where input goes nowhere, a router through that injector into tmux panes (apps on
 // the headless desktop neither run nor launch), an app catalog of the desktop's application
 // folders, where no app runs, none was used and none is docked, a menu catalog of the headless
-// desktop, whose apps' menus cannot be read, an approval broker on the main executor, remote
+// desktop, whose apps' menus cannot be read, a project vocabulary that finds the terms of tmux
+// panes (headless apps show no documents), an approval broker on the main executor, remote
 // reach keeping away keys in the default secret store, a still capture that checks the screen
 // permission and finds no display, a window roster that finds no window (refusing first for want
-// of the host's trust), and for the rest a stand-in that does the least it can: no
-// windows or terms, nobody streaming, nothing pushed (whether a push relay is configured is read
-// from the settings). Uploads go into the attachment inbox under $XDG_DATA_HOME, deliveries are
-// logged beside it.
+// of the host's trust), and for the rest a stand-in that does the least it can: nobody
+// streaming, nothing pushed (whether a push relay is configured is read from the settings).
+// Uploads go into the attachment inbox under $XDG_DATA_HOME, deliveries are logged beside it.
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;

@@ -14,7 +14,7 @@
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
-#include "QuibHost/Server/Neighbours/VocabularyService.hpp"
+#include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"

@@ -3,6 +3,9 @@
 
 #include "HostServerFixture.hpp"
 
+#include "QuibHost/Apps/TestRepository.hpp"
+#include "QuibHost/Apps/Vocabulary.hpp"
+
 #include "Shared/StillFrame.hpp"
 #include "TestLines.hpp"
 
@@ -85,6 +88,45 @@ TEST_F(HostServerRequests, VocabularyComesInChunksOfTwoHundredTermsAndAnUnknownT
     }
     phone->write(line("requestVocabulary", {{"targetID", "nope"}}));
     EXPECT_EQ(next(*phone, "error"), "Unknown target");
+}
+
+// The real vocabulary behind the server, on its own queue: a repository of n - 1 files on branch
+// "main" has n terms, the branch and each file's name.
+TEST_F(HostServerRequests, ARepositorysTermsReachThePhoneInChunksOfTwoHundred) {
+    desktop->setTrusted(true);
+    std::vector<QuibTarget> saved;
+    for (const std::size_t count : {0, 200, 201}) {
+        const TestRepository repository(scratch.path / ("repo" + std::to_string(count)));
+        for (std::size_t i = 0; i + 1 < count; ++i)
+            repository.write(std::string("qz") + char('a' + i / 26 / 26 % 26) + char('a' + i / 26 % 26) + char('a' + i % 26));
+        if (count > 0) repository.commitAll();
+        const std::string bundleID = "org.example.editor" + std::to_string(count);
+        desktop->start(bundleID);
+        desktop->setDocumentURL(desktop->app(bundleID)->processID, "file://" + repository.root().string() + "/notes.md");
+        saved.push_back(target("T" + std::to_string(count), "Editor", QuibTarget::Kind::app, bundleID));
+    }
+    targets->setSnapshot({saved, {}});
+    remakeServerWith([&](quib::HostServer::Config& config) {
+        config.neighbours.vocabulary = std::make_shared<Vocabulary>(Vocabulary::Config{
+            .clock = clock, .desktop = desktop->services(), .injector = injector, .dictionary = scratch.path / "no-words"});
+    });
+    auto phone = approvedPhone(startServer(), "D-A");
+    for (const auto& [count, expected] : std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{
+             {0, {0}}, {200, {200}}, {201, {200, 1}}}) {
+        const std::string id = "T" + std::to_string(count);
+        phone->write(line("requestVocabulary", {{"targetID", id}}));
+        const auto got = chunks(*phone, "vocabulary");
+        ASSERT_EQ(got.size(), expected.size()) << count << " terms";
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i]["targetID"], id);
+            EXPECT_EQ(got[i]["terms"].size(), expected[i]);
+            EXPECT_EQ(got[i]["sequence"], i);
+            EXPECT_EQ(got[i]["isFinal"], i + 1 == got.size());
+        }
+        if (count > 0) {
+            EXPECT_EQ(got[0]["terms"][0], "main");
+        }
+    }
 }
 
 // Apps that already have a target are passed on; the suggestion list is limited to 30.
