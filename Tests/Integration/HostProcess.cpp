@@ -128,6 +128,15 @@ void approveBeforeStart(TempHome& home, const std::string& deviceID, const std::
     home.defaults()->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
 }
 
+QuibTarget workPane(const std::string& pane) {
+    QuibTarget work;
+    work.id = "T1";
+    work.name = "Work";
+    work.kind = QuibTarget::Kind::tmux;
+    work.tmuxTarget = pane;
+    return work;
+}
+
 Welcomed welcomed(const HostProcess& host, const std::string& deviceID, const std::string& name) {
     auto phone = PhoneClient::connect(phoneOptions(host, host.pairingCode()));
     if (!phone) {

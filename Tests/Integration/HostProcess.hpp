@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Platform/Settings.hpp"
+#include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/Subprocess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
@@ -111,5 +112,8 @@ Welcomed welcomed(const HostProcess& host, const std::string& deviceID, const st
 // The next line that answers the phone, passing over the host's broadcasts; null when none
 // comes within 10 s.
 Json nextReply(PhoneClient& phone);
+
+// The tmux target T1, "Work", at `pane` (an identifier or an address).
+QuibTarget workPane(const std::string& pane);
 
 }  // namespace quib::testing

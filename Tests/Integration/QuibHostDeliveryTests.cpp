@@ -87,12 +87,7 @@ TEST(QuibHost, APhonesTextKeysAndImagesReachATmuxPane) {
     ASSERT_TRUE(ada.phone);
     PhoneClient& phone = *ada.phone;
 
-    QuibTarget work;
-    work.id = "T1";
-    work.name = "Work";
-    work.kind = QuibTarget::Kind::tmux;
-    work.tmuxTarget = "work:0.0";
-    ASSERT_TRUE(phone.send(ClientMessage{ClientMessage::AddTarget{work}}));
+    ASSERT_TRUE(phone.send(ClientMessage{ClientMessage::AddTarget{testing::workPane("work:0.0")}}));
     EXPECT_EQ(nextReply(phone), (Json{{"toast", {{"_0", "Added Work"}}}}));
 
     ASSERT_TRUE(phone.sendLine(R"({"text":{"_0":{"text":"  hello world \n","targetID":"T1","submit":true}}})"));

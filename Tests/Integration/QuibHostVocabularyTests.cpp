@@ -54,12 +54,7 @@ TEST(QuibHost, APanesTermsComeFromItsRepositoryInChunks) {
     ASSERT_TRUE(ada.phone);
     PhoneClient& phone = *ada.phone;
 
-    QuibTarget work;
-    work.id = "T1";
-    work.name = "Work";
-    work.kind = QuibTarget::Kind::tmux;
-    work.tmuxTarget = tmux.idOf("work:0.0");
-    ASSERT_TRUE(phone.send(ClientMessage{ClientMessage::AddTarget{work}}));
+    ASSERT_TRUE(phone.send(ClientMessage{ClientMessage::AddTarget{testing::workPane(tmux.idOf("work:0.0"))}}));
     EXPECT_EQ(next(phone, "toast"), "Added Work");
 
     ASSERT_TRUE(phone.sendLine(R"({"requestVocabulary":{"targetID":"T1"}})"));
