@@ -69,13 +69,14 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "reveal") return reveal(stringField(request, "item"), *reply);
     if (command == "requests") return answer(*reply, Json{{"requests", requests()}});
     if (command == "answer") return answerRequest(stringField(request, "request"), stringField(request, "decision"), *reply);
+    if (command == "push") return push(reply);
     if (command == "away") {
         const auto enabled = request.find("enabled");
         if (enabled == request.end() || !enabled->is_boolean()) return reply->fail("Say whether to switch it on or off: away on|off.");
         return away(enabled->get<bool>(), *reply);
     }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, refresh, use, reveal, away, requests and answer.");
+                "resume, watch, targets, refresh, use, reveal, away, requests, answer and push.");
 }
 
 Json ControlCommands::status() const {
@@ -171,6 +172,12 @@ void ControlCommands::away(bool enabled, ControlSocket::Reply& reply) {
     server.broadcastRemoteAccess();
     answer(reply, Json{{"awayEnabled", enabled},
                        {"message", enabled ? "Away access is on" : "Away access is off; away connections were closed"}});
+}
+
+// As the panel shows it: the sender works out the line on its own queue and hands it back here.
+void ControlCommands::push(const std::shared_ptr<ControlSocket::Reply>& reply) {
+    if (!config_.push) return reply->fail("This host has no push sender.");
+    config_.push->summary([reply](std::string summary) { answer(*reply, Json{{"summary", std::move(summary)}}); });
 }
 
 void ControlCommands::watch(const std::shared_ptr<ControlSocket::Reply>& reply) {

@@ -10,6 +10,7 @@
 #include "Platform/Published.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
+#include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Targets/AttachmentInbox.hpp"
@@ -45,6 +46,9 @@ namespace quib {
 //                                        first, with the whole seconds each has left
 //   {"command":"answer","request":ID,"decision":"approve"|"deny"}
 //                                        answer a waiting request as this computer
+//   {"command":"push"}                   the push relay's status line as "summary": "Not set
+//                                        up", "No phones registered", the last failure, or
+//                                        how many phones are registered
 class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
 public:
     struct Config {
@@ -55,6 +59,7 @@ public:
         std::shared_ptr<TargetStoreService> store;
         std::shared_ptr<DeliveryLog> log;
         std::shared_ptr<AttachmentInbox> inbox;
+        std::shared_ptr<PushSender> push;
     };
 
     static std::shared_ptr<ControlCommands> create(Config config);
@@ -80,6 +85,7 @@ private:
     void revoke(const std::string& deviceID, ControlSocket::Reply& reply);
     void code(bool rotate, ControlSocket::Reply& reply);
     void pause(bool paused, ControlSocket::Reply& reply);
+    void push(const std::shared_ptr<ControlSocket::Reply>& reply);
     void away(bool enabled, ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
     Json targets() const;

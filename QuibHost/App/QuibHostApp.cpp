@@ -48,6 +48,8 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
         std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(config_.desktop, config_.clock, apps));
     registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
     if (!config_.neighbours.reach) config_.neighbours.reach = makeRemoteReach();
+    push_ = PushSender::create({config_.settings, secretStore(), config_.poster, config_.clock, config_.main});
+    config_.neighbours.push = push_;
     HostServer::Config server;
     server.main = config_.main;
     server.settings = config_.settings;
@@ -63,7 +65,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     server_ = HostServer::create(std::move(server));
     state_ = HostState::create({config_.main, config_.clock, config_.settings, config_.permissions, config_.loginItem,
                                 stateLinks()});
-    commands_ = ControlCommands::create({config_.main, state_, registry_, server_, store_, deliveryLog_, inbox_});
+    commands_ = ControlCommands::create({config_.main, state_, registry_, server_, store_, deliveryLog_, inbox_, push_});
 }
 
 std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
@@ -71,11 +73,14 @@ std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
         TargetRouter::Config{.injector = injector_, .desktop = config_.desktop, .log = deliveryLog_, .clock = config_.clock});
 }
 
-// Away keys live in the host's data folder, beside the delivery log.
+// Away keys live in the host's data folder, beside the delivery log; they also seal pushes.
+SecretStore QuibHostApp::secretStore() const {
+    return config_.dataHome ? SecretStore(*config_.dataHome / "Quib" / "Secrets") : SecretStore();
+}
+
 std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
-    const SecretStore secrets = config_.dataHome ? SecretStore(*config_.dataHome / "Quib" / "Secrets") : SecretStore();
-    return std::make_shared<RemoteReach>(
-        RemoteReach::Config{config_.main, config_.settings, secrets, [registry = registry_] { return registry->approvedIDs(); }});
+    return std::make_shared<RemoteReach>(RemoteReach::Config{config_.main, config_.settings, secretStore(),
+                                                             [registry = registry_] { return registry->approvedIDs(); }});
 }
 
 QuibHostApp::~QuibHostApp() {

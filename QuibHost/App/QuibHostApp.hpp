@@ -10,6 +10,7 @@
 #include "Platform/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
 #include "Platform/FileRevealer.hpp"
+#include "Platform/HttpPoster.hpp"
 #include "Platform/MainLoop.hpp"
 #include "Platform/Permissions.hpp"
 #include "Platform/Result.hpp"
@@ -19,6 +20,7 @@
 #include "QuibHost/App/HostState.hpp"
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
+#include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -73,6 +75,8 @@ public:
         // nothing docked.
         std::shared_ptr<AppUsage> appUsage = nullptr;
         std::shared_ptr<DockedApps> dockedApps = nullptr;
+        // Posts pushes to the relay; none: nothing is pushed and no relay counts as set.
+        std::shared_ptr<HttpPoster> poster = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
@@ -102,12 +106,14 @@ public:
     AttachmentInbox& inbox() { return *inbox_; }
     HostState& state() { return *state_; }
     DeviceRegistry& registry() { return *registry_; }
+    PushSender& push() { return *push_; }
     // The control socket, while it is open.
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
 private:
     HostState::Links stateLinks();
     std::shared_ptr<TargetRouter> makeRouter();
+    SecretStore secretStore() const;
     std::shared_ptr<RemoteReach> makeRemoteReach() const;
     void startRemoteReach();
     void logLaunch() const;
@@ -121,6 +127,7 @@ private:
     std::shared_ptr<TargetStore> store_;
     std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;
+    std::shared_ptr<PushSender> push_;
     std::shared_ptr<HostServer> server_;
     std::shared_ptr<HostState> state_;
     std::shared_ptr<ControlCommands> commands_;

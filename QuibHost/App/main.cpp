@@ -13,6 +13,7 @@
 #include "Platform/HeadlessPermissions.hpp"
 #include "Platform/Logger.hpp"
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
+#include "Platform/Linux/CurlPoster.hpp"
 #include "Platform/Linux/GnomeFavourites.hpp"
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
     SignalWatcher::block({SIGINT, SIGTERM});
     // A peer or tool that goes away mid-write makes that write fail instead of ending the host.
     ::signal(SIGPIPE, SIG_IGN);
+    // First, so that libcurl's process-wide set-up runs before other threads exist.
+    auto poster = std::make_shared<CurlPoster>();
 
     auto clock = SystemClock::shared();
     auto loop = std::make_shared<MainLoop>(clock);
@@ -83,6 +86,7 @@ int main(int argc, char** argv) {
     config.interfaces = std::make_shared<NetlinkInterfaceWatch>();
     config.appUsage = std::make_shared<GnomeUsage>();
     config.dockedApps = std::make_shared<GnomeFavourites>();
+    config.poster = std::move(poster);
     auto app = QuibHostApp::create(std::move(config));
 
     int status = 0;

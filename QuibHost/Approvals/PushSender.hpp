@@ -14,7 +14,7 @@
 #include "Platform/HttpPoster.hpp"
 #include "Platform/SerialQueue.hpp"
 #include "Platform/Settings.hpp"
-#include "QuibHost/Server/Neighbours/PushSenderService.hpp"
+#include "QuibHost/Approvals/PushSenderService.hpp"
 #include "Shared/AgentEvent.hpp"
 #include "Shared/ApprovalRequest.hpp"
 #include "Shared/Json.hpp"

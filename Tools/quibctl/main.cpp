@@ -46,7 +46,8 @@ constexpr const char* usage =
     "  away on|off          let approved phones reach this computer from away, or stop it\n"
     "  requests             the agents' requests waiting for an answer, with the seconds left\n"
     "  answer REQUEST-ID approve|deny\n"
-    "                       answer a waiting request from this computer\n";
+    "                       answer a waiting request from this computer\n"
+    "  push                 whether alerts reach phones through the push relay\n";
 
 // The request line for the command line, or none when it is not a command.
 std::optional<Json> requestFor(const std::vector<std::string>& args) {
@@ -54,7 +55,7 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     const std::string& command = args[0];
     const bool simple = command == "status" || command == "devices" || command == "pause" ||
                         command == "resume" || command == "watch" || command == "targets" || command == "refresh" ||
-                        command == "requests";
+                        command == "requests" || command == "push";
     if (simple && args.size() == 1) return Json{{"command", command}};
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
@@ -222,6 +223,7 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "devices") printDevices(reply.value("devices", Json::array()));
     else if (command == "targets") printTargets(reply.value("targets", Json::array()));
     else if (command == "requests") printRequests(reply.value("requests", Json::array()));
+    else if (command == "push") std::cout << text(reply, "summary") << "\n";
     else if (command == "reveal") std::cout << text(reply, "path") << "\n";
     else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";

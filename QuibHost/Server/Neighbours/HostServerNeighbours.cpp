@@ -7,9 +7,9 @@
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
+#include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
-#include "QuibHost/Server/Neighbours/IdlePushSender.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
@@ -40,7 +40,7 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
     }
     if (!all.menus) all.menus = std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(HeadlessDesktop::services(), clock));
     if (!all.approvals) all.approvals = ApprovalBroker::create(main);
-    if (!all.push) all.push = std::make_shared<IdlePushSender>(settings);
+    if (!all.push) all.push = PushSender::create({settings, SecretStore(), nullptr, clock, main});
     if (!all.streaming) all.streaming = std::make_shared<IdleStreaming>();
     if (!all.roster) all.roster = std::make_shared<EmptyWindowRoster>(permissions);
     if (!all.stills) all.stills = std::make_shared<DisplaylessStillCapture>(permissions);

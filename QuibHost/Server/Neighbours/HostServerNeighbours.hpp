@@ -10,9 +10,9 @@
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Apps/MenuCatalogService.hpp"
 #include "QuibHost/Approvals/ApprovalBrokerService.hpp"
+#include "QuibHost/Approvals/PushSenderService.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
-#include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
@@ -30,11 +30,12 @@ namespace quib {
 // folders, where no app runs, none was used and none is docked, a menu catalog of the headless
 // desktop, whose apps' menus cannot be read, a project vocabulary that finds the terms of tmux
 // panes (headless apps show no documents), an approval broker on the main executor, remote
-// reach keeping away keys in the default secret store, a still capture that checks the screen
-// permission and finds no display, a window roster that finds no window (refusing first for want
-// of the host's trust), and for the rest a stand-in that does the least it can: nobody
-// streaming, nothing pushed (whether a push relay is configured is read from the settings).
-// Uploads go into the attachment inbox under $XDG_DATA_HOME, deliveries are logged beside it.
+// reach keeping away keys in the default secret store, a push sender with no way to post (its
+// phones are routed, never pushed, and no relay counts as set), a still capture that checks the
+// screen permission and finds no display, a window roster that finds no window (refusing first
+// for want of the host's trust), and for the rest a stand-in that does the least it can: nobody
+// streaming. Uploads go into the attachment inbox under $XDG_DATA_HOME, deliveries are logged
+// beside it.
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;

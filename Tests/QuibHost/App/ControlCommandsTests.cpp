@@ -69,7 +69,7 @@ protected:
             state = HostState::create({main, clock, settings, std::make_shared<SettablePermissions>(),
                                        LoginItem(std::filesystem::path("/nonexistent/quib-host.desktop"), "/bin/true"), links});
         });
-        commands = quib::ControlCommands::create({main, state, registry, server, store, log, inbox});
+        commands = quib::ControlCommands::create({main, state, registry, server, store, log, inbox, push});
         // The store's first-run seeding, done before any test begins.
         EXPECT_TRUE(store->tmuxQueue().sync([] {}));
         main->runPending();
@@ -110,6 +110,7 @@ protected:
         std::make_shared<AttachmentInbox>(AttachmentInbox::Config{scratch.path, clock, revealer});
     // Without tmux, so that no pane of the user's own is seeded.
     std::shared_ptr<TargetStore> store = TargetStore::create({main, settings, clock, log, Tmux(std::vector<std::filesystem::path>{})});
+    std::shared_ptr<PushSender> push = PushSender::create({settings, SecretStore(scratch.path / "secrets"), nullptr, clock, main});
     std::shared_ptr<DeviceRegistry> registry;
     std::shared_ptr<HostServer> server;
     std::shared_ptr<HostState> state;
@@ -183,6 +184,16 @@ TEST_F(ControlCommands, RevokesOnlyAnApprovedPhone) {
     EXPECT_FALSE(registry->isApproved("A-1"));
     reply = run({{"command", "revoke"}, {"device", "A-1"}});
     EXPECT_EQ(reply->last()["error"], "Grace's phone is already revoked.");
+}
+
+// The line is worked out on the push queue and answered from the main executor.
+TEST_F(ControlCommands, AnswersWithThePushSummary) {
+    const auto reply = run({{"command", "push"}});
+    EXPECT_FALSE(reply->finished);
+    (void)push->inspect();
+    main->runPending();
+    EXPECT_EQ(reply->last(), (Json{{"summary", "Not set up"}, {"ok", true}}));
+    EXPECT_TRUE(reply->finished);
 }
 
 TEST_F(ControlCommands, ShowsAndRotatesTheCodeAndPausesInput) {

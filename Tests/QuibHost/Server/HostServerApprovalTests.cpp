@@ -203,6 +203,21 @@ TEST_F(HostServerApprovals, PushRegistrationOfAnApprovedDeviceIsHandedOn) {
     EXPECT_EQ(push->registered(), std::vector<std::string>{"D-1:abc"});
 }
 
+// The gate tells a device that is not approved to wait before this handler ever sees it; past
+// an open gate the handler still refuses the device itself, and a connection without a hello.
+TEST_F(HostServerApprovals, PushRegistrationPastAnOpenGateIsRefusedWithoutAnApprovedDevice) {
+    server->setGate([](const ClientMessage&, quib::HostServer::Client&) { return true; });
+    const auto port = startServer();
+    auto waiting = waitingPhone(port, "D-W");
+    TestPhone nameless(code);
+    ASSERT_FALSE(nameless.connect(port));
+    for (TestPhone* phone : {waiting.get(), &nameless}) {
+        phone->write(line("registerPush", {{"_0", {{"token", "abc"}}}}));
+        EXPECT_EQ(expect(*phone, "error"), "Approve this device on the Mac first");
+    }
+    EXPECT_TRUE(push->registered().empty());
+}
+
 namespace {
 
 using Client = quib::HostServer::Client;

@@ -11,8 +11,8 @@
 
 #include "Platform/SerialQueue.hpp"
 #include "QuibHost/Approvals/ApprovalBrokerService.hpp"
+#include "QuibHost/Approvals/PushSenderService.hpp"
 #include "QuibHost/Apps/AppCatalogService.hpp"
-#include "QuibHost/Server/Neighbours/PushSenderService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"
