@@ -41,9 +41,9 @@ public:
             ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", listen.c_str(), nullptr);
             ::_exit(127);
         }
-        if (!eventually([&] { return std::filesystem::exists(socket); })) return;
-        if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address_.c_str()) < 0 || sd_bus_set_bus_client(bus_, 1) < 0 ||
-            sd_bus_start(bus_) < 0 || sd_bus_request_name(bus_, "org.freedesktop.login1", 0) < 0 ||
+        // The socket file appears when the daemon binds it, a moment before it listens.
+        if (!eventually([&] { return std::filesystem::exists(socket) && connect(); })) return;
+        if (sd_bus_request_name(bus_, "org.freedesktop.login1", 0) < 0 ||
             sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", vtable, this) < 0) {
             return;
         }
@@ -69,6 +69,17 @@ public:
     }
 
 private:
+    bool connect() {
+        sd_bus* bus = nullptr;
+        if (sd_bus_new(&bus) < 0) return false;
+        if (sd_bus_set_address(bus, address_.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 || sd_bus_start(bus) < 0) {
+            sd_bus_unref(bus);
+            return false;
+        }
+        bus_ = bus;
+        return true;
+    }
+
     void serve() {
         while (!stopping_) {
             while (sd_bus_process(bus_, nullptr) > 0) {
