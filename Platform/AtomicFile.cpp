@@ -104,4 +104,17 @@ fs::path xdgFolder(const char* variable, const char* fallbackBelowHome) {
 fs::path xdgConfigHome() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
 fs::path xdgDataHome() { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
 
+std::vector<fs::path> xdgDataDirs() {
+    std::vector<fs::path> folders;
+    const char* dirs = std::getenv("XDG_DATA_DIRS");
+    std::string_view rest = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+    while (!rest.empty()) {
+        const auto end = rest.find(':');
+        fs::path folder(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (folder.is_absolute()) folders.push_back(std::move(folder));
+    }
+    return folders;
+}
+
 }  // namespace quib

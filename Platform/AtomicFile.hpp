@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Platform/Result.hpp"
 
@@ -28,5 +29,8 @@ Result<std::filesystem::path> setFileAside(const std::filesystem::path& path);
 // $XDG_CONFIG_HOME (default ~/.config) and $XDG_DATA_HOME (default ~/.local/share).
 std::filesystem::path xdgConfigHome();
 std::filesystem::path xdgDataHome();
+// The absolute folders of $XDG_DATA_DIRS in order (default /usr/local/share, /usr/share);
+// relative ones are ignored.
+std::vector<std::filesystem::path> xdgDataDirs();
 
 }  // namespace quib

@@ -46,14 +46,7 @@ std::optional<DesktopEntry> readEntry(const fs::path& file, const fs::path& root
 
 std::vector<fs::path> DesktopEntries::standardFolders() {
     std::vector<fs::path> folders{xdgDataHome() / "applications"};
-    const char* dirs = std::getenv("XDG_DATA_DIRS");
-    std::string_view rest = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
-    while (!rest.empty()) {
-        const auto end = rest.find(':');
-        const fs::path folder(rest.substr(0, end));
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (folder.is_absolute()) folders.push_back(folder / "applications");
-    }
+    for (const auto& folder : xdgDataDirs()) folders.push_back(folder / "applications");
     return folders;
 }
 
