@@ -16,3 +16,7 @@ target_link_libraries(quib_platform_linux PRIVATE quib_shared)
 # GNOME Shell's record of app use is XML.
 pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
 target_link_libraries(quib_platform_linux PRIVATE PkgConfig::PUGIXML)
+# Icons are drawn with gdk-pixbuf (librsvg's loader reads SVG at run time). Global, so that the
+# tests can decode what it draws.
+pkg_check_modules(GDK_PIXBUF REQUIRED IMPORTED_TARGET GLOBAL gdk-pixbuf-2.0)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::GDK_PIXBUF)
