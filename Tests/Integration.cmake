@@ -3,7 +3,7 @@ function(quib_integration_binary name)
   add_executable(${name} ${ARGN})
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE quib_phone_client quib_host quib_platform_linux
-                        GTest::gtest GTest::gmock GTest::gtest_main)
+                        PkgConfig::GDK_PIXBUF GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     QUIB_HOST_PATH="$<TARGET_FILE:quib-host>"
     QUIB_PHONE_PATH="$<TARGET_FILE:quib-phone>")
@@ -18,7 +18,8 @@ endfunction()
 file(GLOB integration_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/*.cpp")
 if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
   quib_integration_binary(quib_integration_tests ${integration_sources})
-  gtest_discover_tests(quib_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  gtest_discover_tests(quib_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
+                       ENVIRONMENT "${quib_test_environment}")
 
   # The host on the shared X display: one at a time with the other display tests.
   file(GLOB display_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Display/*.cpp")
@@ -28,7 +29,7 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
                             ${CMAKE_CURRENT_SOURCE_DIR}/Integration/Subprocess.cpp
                             ${CMAKE_CURRENT_SOURCE_DIR}/Display/Xclip.cpp)
     gtest_discover_tests(quib_display_integration_tests DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT 120 RESOURCE_LOCK x11-display)
+                         PROPERTIES TIMEOUT 120 RESOURCE_LOCK x11-display ENVIRONMENT "${quib_test_environment}")
   endif()
 
   # The host reading the fixture apps' menus on the shared display, under the accessibility

@@ -24,8 +24,9 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     inbox_ = std::make_shared<AttachmentInbox>(AttachmentInbox::Config{dataHome, config_.clock, config_.revealer});
     // The catalogs and the store judge which apps are installed by the same entries.
     auto apps = std::make_shared<DesktopEntries>();
-    catalog_ = std::make_shared<AppCatalog>(
-        AppCatalog::Config{config_.clock, apps, config_.desktop.workspace, config_.appUsage, config_.dockedApps});
+    catalog_ = std::make_shared<AppCatalog>(AppCatalog::Config{config_.clock, apps, config_.desktop.workspace,
+                                                               config_.appUsage, config_.dockedApps, nullptr,
+                                                               config_.iconRenderer});
     store_ = TargetStore::create(
         {config_.main, config_.settings, config_.clock, deliveryLog_, Tmux(), apps, catalog_, config_.desktop.workspace});
     config_.neighbours.targets = store_;

@@ -77,6 +77,8 @@ public:
         std::shared_ptr<DockedApps> dockedApps = nullptr;
         // Posts pushes to the relay; none: nothing is pushed and no relay counts as set.
         std::shared_ptr<HttpPoster> poster = nullptr;
+        // Draws the apps' icons, found in the desktop's icon themes; none: apps have no icons.
+        std::shared_ptr<IconRenderer> iconRenderer = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the

@@ -18,6 +18,7 @@
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
+#include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/X11Desktop.hpp"
 #include "Platform/Linux/XdgOpenRevealer.hpp"
 #include "Platform/MainLoop.hpp"
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
     config.appUsage = std::make_shared<GnomeUsage>();
     config.dockedApps = std::make_shared<GnomeFavourites>();
     config.poster = std::move(poster);
+    config.iconRenderer = std::make_shared<PixbufIconRenderer>();
     auto app = QuibHostApp::create(std::move(config));
 
     int status = 0;

@@ -38,6 +38,7 @@ AppCatalog::AppCatalog(Config config) : config_(std::move(config)) {
     if (!config_.clock) config_.clock = SystemClock::shared();
     if (!config_.apps) config_.apps = std::make_shared<DesktopEntries>();
     if (!config_.workspace) config_.workspace = std::make_shared<HeadlessWorkspace>();
+    if (!config_.iconTheme) config_.iconTheme = IconTheme::standard();
 }
 
 std::vector<AppCatalog::Installed> AppCatalog::scan(bool refresh) {
@@ -96,7 +97,27 @@ std::set<std::string> AppCatalog::dockedBundleIDs() const {
     return ids;
 }
 
-std::optional<Bytes> AppCatalog::icon(const DesktopEntry&, const std::string&) { return std::nullopt; }
+// Drawing happens outside the lock: two callers that miss together both draw, and the later
+// store wins.
+std::optional<Bytes> AppCatalog::icon(const DesktopEntry& entry, const std::string& bundleID) {
+    std::string key = ascii::lowered(bundleID);
+    {
+        std::lock_guard lock(mutex_);
+        if (const auto cached = icons_.find(key); cached != icons_.end()) return cached->second;
+    }
+    auto drawn = render(entry);
+    if (!drawn) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    icons_.insert_or_assign(std::move(key), *drawn);
+    return drawn;
+}
+
+std::optional<Bytes> AppCatalog::render(const DesktopEntry& entry) const {
+    if (!config_.iconRenderer) return std::nullopt;
+    const auto file = config_.iconTheme->find(entry.icon);
+    if (!file) return std::nullopt;
+    return config_.iconRenderer->render(*file);
+}
 
 AppCatalog::Pass AppCatalog::beginPass() const {
     return Pass{runningBundleIDs(), dockedBundleIDs(), config_.usage ? config_.usage->uses() : AppUsage::Table{},
@@ -155,7 +176,24 @@ std::vector<MacApp> AppCatalog::suggestions(bool refresh, const std::set<std::st
     return out;
 }
 
-std::vector<MacApp> AppCatalog::icons(const std::vector<std::string>&) { return {}; }
+std::vector<MacApp> AppCatalog::icons(const std::vector<std::string>& bundleIDs) {
+    const auto installed = config_.apps->installed();
+    const std::string locale = DesktopEntry::messagesLocale();
+    std::vector<MacApp> rows;
+    for (const auto& bundleID : bundleIDs) {
+        const auto entry = DesktopEntries::find(installed, bundleID);
+        if (!entry) continue;
+        auto png = icon(*entry, bundleID);
+        if (!png) continue;
+        MacApp app;
+        app.bundleID = bundleID;
+        app.name = displayName(*entry, installed, locale);
+        app.icon = std::move(png);
+        if (const auto* curated = AppIdentity::knownApp(entry->id, installed)) app.symbol = curated->symbol;
+        rows.push_back(std::move(app));
+    }
+    return rows;
+}
 
 // Seeds look only at the curated apps the workspace can launch, whatever the walk's rules say.
 std::vector<QuibTarget> AppCatalog::seeds(std::size_t limit) {

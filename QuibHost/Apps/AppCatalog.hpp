@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,11 +15,12 @@
 #include "Platform/Clock.hpp"
 #include "Platform/DesktopEntry.hpp"
 #include "Platform/DockedApps.hpp"
+#include "Platform/IconRenderer.hpp"
+#include "Platform/IconTheme.hpp"
 #include "Platform/InstalledApps.hpp"
 #include "Platform/Workspace.hpp"
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Apps/AppSeeds.hpp"
-#include "QuibHost/Apps/AppCatalogService.hpp"
 #include "Shared/AppRanking.hpp"
 #include "Shared/MacApp.hpp"
 
@@ -33,6 +35,10 @@ namespace quib {
 // system's). Entries of another type, hidden, whose TryExec program is missing, kept out of
 // menus, run in a terminal, or the host's own are left out. The walk is kept for two minutes;
 // use counts, running and docked apps are read afresh on every request.
+//
+// An app's icon is drawn once per identifier (its letter case ignored) and kept for the life of
+// the process, whichever copy of the app asked first; an icon that could not be drawn is tried
+// again next time.
 //
 // Nothing fails as a whole: a fact that cannot be read is simply absent. Every operation may
 // block on the disk or a subprocess, so they belong on background queues; any thread may call.
@@ -50,6 +56,10 @@ public:
         // How much apps were used, and which are docked; none: no use, nothing docked.
         std::shared_ptr<AppUsage> usage = nullptr;
         std::shared_ptr<DockedApps> dock = nullptr;
+        // Where icon files are found; none: the desktop's icon themes.
+        std::shared_ptr<IconTheme> iconTheme = nullptr;
+        // Draws them; none: no app has an icon.
+        std::shared_ptr<IconRenderer> iconRenderer = nullptr;
     };
 
     // One app the walk found.
@@ -66,7 +76,9 @@ public:
     // (in any letter case) stay in, flagged as added. `refresh` walks the folders anew.
     std::vector<MacApp> suggestions(bool refresh, const std::set<std::string>& alreadyTargeted,
                                     std::size_t limit) override;
-    // No app has an icon yet, so none has a row.
+    // One row for each identifier, in order and repeats kept, that names an installed app
+    // (exactly, else ignoring letter case) whose icon could be drawn. The row keeps the
+    // identifier as asked, with the app's name, symbol and icon; the ranking fields stay empty.
     std::vector<MacApp> icons(const std::vector<std::string>& bundleIDs) override;
     // AppSeeds: app targets for the installed well-known apps, each under the desktop ID that
     // stands for it, keeping the well-known name and symbol.
@@ -96,11 +108,14 @@ private:
                                    std::string_view locale);
     std::set<std::string> runningBundleIDs() const;
     std::set<std::string> dockedBundleIDs() const;
-    // The app's icon as PNG bytes; none: no icons are drawn yet.
+    // The app's icon as PNG bytes, drawn on the first request for its identifier; none when
+    // it has none or it could not be drawn.
     std::optional<Bytes> icon(const DesktopEntry& entry, const std::string& bundleID);
+    std::optional<Bytes> render(const DesktopEntry& entry) const;
 
     Config config_;
-    std::mutex mutex_;  // guards the two below, only while they are read or written
+    std::mutex mutex_;  // guards the three below, only while they are read or written
+    std::map<std::string, Bytes> icons_;  // by lower-cased identifier
     std::vector<Installed> scanned_;
     std::optional<MonoTime> scannedAt_;
 };

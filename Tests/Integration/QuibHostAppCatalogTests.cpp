@@ -1,14 +1,16 @@
-// A phone asks the real quib-host for the apps it can make targets of; the host finds them in
-// application folders and a GNOME Shell usage file of the test's own.
+// A phone asks the real quib-host for the apps it can make targets of and their icons; the host
+// finds them in application folders, an icon theme and a GNOME Shell usage file of the test's own.
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "QuibHost/Server/DeviceRegistry.hpp"
+#include "Shared/MacApp.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Platform/Linux/TestPictures.hpp"
 #include "Tests/QuibHost/App/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
@@ -111,6 +113,64 @@ TEST(QuibHost, SuggestsInstalledAppsRankedByUseAndWalksAgainOnRefresh) {
     EXPECT_EQ(idsOf(suggestions(**phone, false)).size(), 4u);
     EXPECT_EQ(idsOf(suggestions(**phone, true)),
               (std::vector<std::string>{"org.example.Editor", "kitty", "org.example.Viewer", "late", "tools-probe"}));
+}
+
+// Checks that an app row carries an icon that is a 128 × 128 PNG.
+void expectIcon(const Json& row) {
+    const auto app = MacApp::fromJson(row);
+    ASSERT_TRUE(app.icon) << app.bundleID << " has no icon";
+    EXPECT_EQ(testing::ihdrSize(*app.icon), (std::pair<std::uint32_t, std::uint32_t>{128, 128})) << app.bundleID;
+    const auto picture = testing::decodePng(*app.icon);
+    ASSERT_TRUE(picture) << app.bundleID;
+    EXPECT_EQ(gdk_pixbuf_get_width(picture.get()), 128);
+    EXPECT_EQ(gdk_pixbuf_get_height(picture.get()), 128);
+}
+
+// kitty has only a small PNG and GNOME Terminal only an SVG holding text; the host has no
+// display, and its current theme is none of the test's.
+TEST(QuibHost, DrawsAppIconsFromTheIconThemeWithoutADisplay) {
+    TempHome home;
+    const fs::path share = home.root() / "share";
+    application(share / "applications", "kitty.desktop", "Name=kitty\nIcon=kitty\n");
+    application(share / "applications", "org.gnome.Terminal.desktop", "Name=Terminal\nIcon=org.gnome.Terminal\n");
+    write(share / "icons" / "hicolor" / "index.theme",
+          "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,scalable/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n\n"
+          "[scalable/apps]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
+    testing::writePng(share / "icons" / "hicolor" / "48x48" / "apps" / "kitty.png", 48, 48);
+    write(share / "icons" / "hicolor" / "scalable" / "apps" / "org.gnome.Terminal.svg",
+          R"(<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64"><rect width="64" height="64"/>)"
+          R"(<text x="8" y="40" font-size="24" fill="white">&gt;_</text></svg>)");
+    // gdk-pixbuf tells picture formats apart through the shared MIME database, which it looks
+    // for in the data folders like everything else.
+    fs::create_directory_symlink("/usr/share/mime", share / "mime");
+    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
+
+    auto host = HostProcess::start(home, std::nullopt,
+                                   {{"XDG_DATA_DIRS", share.string()}, {"HOME", home.root().string()},
+                                    {"GSETTINGS_BACKEND", "memory"}});
+    ASSERT_TRUE(host);
+    auto welcomed = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    ASSERT_TRUE(welcomed.phone);
+    PhoneClient& phone = *welcomed.phone;
+
+    ASSERT_TRUE(phone.sendLine(R"({"requestAppIcons":{"bundleIDs":["org.gnome.Terminal","nope","kitty"]}})"));
+    const auto icons = phone.receiveCase("apps", 10s);
+    ASSERT_TRUE(icons) << icons.error().message << host->log();
+    EXPECT_EQ((*icons)["_0"]["purpose"], "icons");
+    EXPECT_EQ((*icons)["_0"]["isFinal"], true);
+    const Json& rows = (*icons)["_0"]["apps"];
+    ASSERT_EQ(idsOf(rows), (std::vector<std::string>{"org.gnome.Terminal", "kitty"})) << host->log();
+    EXPECT_EQ(rows[0]["name"], "Terminal");
+    EXPECT_EQ(rows[0]["symbol"], "terminal");
+    for (const auto& row : rows) expectIcon(row);
+
+    const Json apps = suggestions(phone, false);
+    ASSERT_EQ(apps.size(), 2u);
+    for (const auto& app : apps) {
+        expectIcon(app);
+        const auto& asked = app["bundleID"] == rows[0]["bundleID"] ? rows[0] : rows[1];
+        EXPECT_EQ(app["icon"], asked["icon"]) << "drawn once, served from the cache";
+    }
 }
 
 }  // namespace

@@ -45,6 +45,19 @@ public:
     std::set<std::string> ids;
 };
 
+// Draws an icon as the bytes of its file's name, counting what it draws; files named in
+// `broken` do not draw.
+class FakeRenderer final : public IconRenderer {
+public:
+    std::optional<Bytes> render(const fs::path& file) const override {
+        ++renders;
+        if (broken.contains(file.filename().string())) return std::nullopt;
+        return bytesOf(file.filename().string());
+    }
+    mutable std::atomic<int> renders = 0;
+    std::set<std::string> broken;
+};
+
 // A user's and a system application folder of the test's own, with fake use, dock and clock and
 // a simulated desktop for running apps.
 class CatalogFixture {
@@ -73,9 +86,21 @@ public:
         }
     }
 
+    // An icon in the fixture's hicolor theme, at the size the catalog wants.
+    void icon(const std::string& name) const { themeFile("128x128/" + name + ".png", "png"); }
+    void themeFile(const std::string& relative, const std::string& text) const {
+        const auto file = scratch.path / "icons" / "hicolor" / relative;
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << text;
+    }
+
     AppCatalog& catalog() {
         if (!catalog_) {
-            catalog_ = std::make_unique<AppCatalog>(AppCatalog::Config{clock, apps, desktop, usage, dock});
+            themeFile("index.theme", "[Icon Theme]\nDirectories=128x128\n[128x128]\nSize=128\nType=Fixed\n");
+            auto theme = std::make_shared<IconTheme>(IconTheme::Config{
+                {scratch.path / "icons"}, scratch.path / "pixmaps", [](const auto&) { return Subprocess::Result{}; }});
+            catalog_ = std::make_unique<AppCatalog>(
+                AppCatalog::Config{clock, apps, desktop, usage, dock, std::move(theme), renderer});
         }
         return *catalog_;
     }
@@ -99,6 +124,8 @@ public:
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>(clock);
     std::shared_ptr<FakeUsage> usage = std::make_shared<FakeUsage>();
     std::shared_ptr<FakeDock> dock = std::make_shared<FakeDock>();
+    // None: no app has an icon.
+    std::shared_ptr<FakeRenderer> renderer = nullptr;
 
 private:
     std::unique_ptr<AppCatalog> catalog_;
@@ -294,6 +321,100 @@ TEST(AppCatalog, SeedsTheBestScoringCuratedApps) {
     EXPECT_EQ(ids.size(), 3u);
     EXPECT_NE(fixture.catalog().seeds(1).front().id, seeds[0].id);
     EXPECT_EQ(fixture.catalog().seeds(10).size(), 4u);
+}
+
+std::vector<std::string> idsOf(const std::vector<MacApp>& apps) {
+    std::vector<std::string> ids;
+    for (const auto& app : apps) ids.push_back(app.bundleID);
+    return ids;
+}
+
+TEST(AppCatalog, DrawsAnIconOncePerIdentifierInAnyLetterCase) {
+    CatalogFixture fixture;
+    fixture.renderer = std::make_shared<FakeRenderer>();
+    fixture.app("org.example.Editor.desktop", "Icon=editor.png\n");
+    fixture.icon("editor");
+
+    const auto first = fixture.catalog().icons({"org.example.editor"});
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].icon, bytesOf("editor.png"));
+    EXPECT_EQ(fixture.renderer->renders, 1);
+
+    const auto again = fixture.catalog().icons({"ORG.EXAMPLE.EDITOR"});
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].bundleID, "ORG.EXAMPLE.EDITOR") << "rows keep the identifier as asked";
+    EXPECT_EQ(again[0].icon, bytesOf("editor.png"));
+    ASSERT_EQ(fixture.suggest().size(), 1u);
+    EXPECT_EQ(fixture.suggest()[0].icon, bytesOf("editor.png"));
+    EXPECT_EQ(fixture.renderer->renders, 1);
+}
+
+TEST(AppCatalog, DrawsAgainAfterAnIconFailedToDraw) {
+    CatalogFixture fixture;
+    fixture.renderer = std::make_shared<FakeRenderer>();
+    fixture.renderer->broken = {"editor.png"};
+    fixture.app("org.example.Editor.desktop", "Icon=editor\n");
+    fixture.icon("editor");
+
+    EXPECT_TRUE(fixture.catalog().icons({"org.example.Editor"}).empty());
+    EXPECT_EQ(fixture.suggest()[0].icon, std::nullopt);
+    EXPECT_EQ(fixture.renderer->renders, 2);
+
+    fixture.renderer->broken.clear();
+    EXPECT_EQ(fixture.catalog().icons({"org.example.Editor"}).size(), 1u);
+    EXPECT_EQ(fixture.catalog().icons({"org.example.Editor"}).size(), 1u);
+    EXPECT_EQ(fixture.renderer->renders, 3);
+}
+
+TEST(AppCatalog, AnswersIconsInRequestOrderForInstalledAppsWithIcons) {
+    CatalogFixture fixture;
+    fixture.renderer = std::make_shared<FakeRenderer>();
+    fixture.app("org.example.Editor.desktop", "Icon=editor\n");
+    fixture.app("kitty.desktop", "Icon=kitty\n");
+    fixture.app("blank.desktop", "Icon=nowhere\n");
+    fixture.app("bare.desktop");
+    fixture.icon("editor");
+    fixture.icon("kitty");
+    fixture.desktop->start("kitty");
+    fixture.usage->table["kitty"] = {9, fixture.clock->wallNow()};
+
+    const auto rows = fixture.catalog().icons({"kitty", "nope", "blank", "org.example.Editor", "bare", "kitty"});
+    EXPECT_EQ(idsOf(rows), (std::vector<std::string>{"kitty", "org.example.Editor", "kitty"}));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].name, "Kitty");
+    EXPECT_EQ(rows[0].symbol, "terminal");
+    EXPECT_EQ(rows[1].name, "org.example.Editor");
+    EXPECT_EQ(rows[1].symbol, "app");
+    for (const auto& row : rows) {
+        EXPECT_FALSE(row.isRunning);
+        EXPECT_FALSE(row.isAdded);
+        EXPECT_EQ(row.useCount, 0);
+        EXPECT_EQ(row.lastUsedEpochMillis, std::nullopt);
+    }
+    EXPECT_EQ(fixture.renderer->renders, 2);
+}
+
+// The curated name and symbol follow the installed app that stands for the curated one.
+TEST(AppCatalog, NamesIconRowsAsSuggestionsDo) {
+    CatalogFixture fixture;
+    fixture.renderer = std::make_shared<FakeRenderer>();
+    fixture.app("org.gnome.Terminal.desktop", "Name=GNOME Terminal\nIcon=org.gnome.Terminal\n");
+    fixture.app("debian-xterm.desktop", "Name=XTerm\nIcon=xterm\n");
+    fixture.icon("org.gnome.Terminal");
+    fixture.icon("xterm");
+
+    const auto rows = fixture.catalog().icons({"org.gnome.Terminal", "debian-xterm"});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].name, "Terminal");
+    EXPECT_EQ(rows[0].symbol, "terminal");
+    EXPECT_EQ(rows[1].name, "XTerm");
+    EXPECT_EQ(rows[1].symbol, "app");
+    for (const auto& suggested : fixture.suggest()) {
+        const auto& row = suggested.bundleID == "org.gnome.Terminal" ? rows[0] : rows[1];
+        EXPECT_EQ(suggested.name, row.name);
+        EXPECT_EQ(suggested.symbol, row.symbol);
+        EXPECT_EQ(suggested.icon, row.icon);
+    }
 }
 
 }  // namespace
