@@ -133,11 +133,11 @@ TEST(QuibHost, DrawsAppIconsFromTheIconThemeWithoutADisplay) {
     const fs::path share = home.root() / "share";
     application(share / "applications", "kitty.desktop", "Name=kitty\nIcon=kitty\n");
     application(share / "applications", "org.gnome.Terminal.desktop", "Name=Terminal\nIcon=org.gnome.Terminal\n");
-    write(share / "icons" / "hicolor" / "index.theme",
+    testing::writeFile(share / "icons" / "hicolor" / "index.theme",
           "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,scalable/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n\n"
           "[scalable/apps]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
     testing::writePng(share / "icons" / "hicolor" / "48x48" / "apps" / "kitty.png", 48, 48);
-    write(share / "icons" / "hicolor" / "scalable" / "apps" / "org.gnome.Terminal.svg",
+    testing::writeFile(share / "icons" / "hicolor" / "scalable" / "apps" / "org.gnome.Terminal.svg",
           R"(<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64"><rect width="64" height="64"/>)"
           R"(<text x="8" y="40" font-size="24" fill="white">&gt;_</text></svg>)");
     // gdk-pixbuf tells picture formats apart through the shared MIME database, which it looks
