@@ -61,7 +61,8 @@ void TargetStore::applyProvisional(const std::vector<Tmux::Pane>& panes, const s
     std::vector<const AppCandidate*> unsaved;
     for (const auto& app : apps)
         if (!savedApps.contains(unicode::lower(app.bundleID))) unsaved.push_back(&app);
-    std::ranges::stable_partition(unsaved, [](const AppCandidate* app) { return app->curated != nullptr; });
+    // The classic algorithm: the fuzzing build's clang cannot instantiate the ranges one here.
+    std::stable_partition(unsaved.begin(), unsaved.end(), [](const AppCandidate* app) { return app->curated != nullptr; });
     if (unsaved.size() > provisionalAppLimit) unsaved.resize(provisionalAppLimit);
     for (const auto* app : unsaved) offered.push_back(provisionalApp(*app));
     publishProvisional(std::move(offered));
