@@ -61,7 +61,7 @@ X11Workspace::X11Workspace(Passkey, std::shared_ptr<X11Connection> connection, s
             [activeAtom, changes = changes_](Display*, XEvent& event) {
                 if (event.type == PropertyNotify && event.xproperty.atom == *activeAtom) changes->bump();
             },
-        // Waits then end at their limit, as for a window manager that does not answer.
+        // Activations then end at their limit, as under a window manager that does not answer.
         .gone = {},
     });
     if (!watcher_) quibLog().error("x11: cannot watch the active window; activations will not be confirmed");
