@@ -334,6 +334,14 @@ std::string decoded(const std::string& bytes) {
 
 Subprocess::Result Subprocess::run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                                    std::optional<std::string_view> input, std::chrono::duration<double> timeout) {
+    // The texts of a failed start and of a time-out are UTF-8 already and need no trimming.
+    auto result = runBytes(executable, arguments, input, timeout);
+    result.output = decoded(result.output);
+    return result;
+}
+
+Subprocess::Result Subprocess::runBytes(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                                        std::optional<std::string_view> input, std::chrono::duration<double> timeout) {
     const double seconds = std::isfinite(timeout.count()) ? std::clamp(timeout.count(), 0.0, longestTimeout) : longestTimeout;
     const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));
 
@@ -357,7 +365,7 @@ Subprocess::Result Subprocess::run(const std::filesystem::path& executable, cons
     }
     const int status = reap(pid);
     const bool exitedZero = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return {exitedZero, decoded(exchange.output())};
+    return {exitedZero, std::move(exchange.output())};
 }
 
 // Forks twice: the middle child ends at once and is reaped here, so the program, orphaned, is

@@ -43,6 +43,10 @@ public:
     // reaped before the call returns.
     static Result run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                       std::optional<std::string_view> input, std::chrono::duration<double> timeout);
+    // The same, but after a normal end `output` holds the bytes exactly as written, neither
+    // checked as UTF-8 nor trimmed, for a caller that sorts out the lines it can read.
+    static Result runBytes(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                           std::optional<std::string_view> input, std::chrono::duration<double> timeout);
 
     // Starts `executable` with `arguments` (the program's own name first) and returns once it
     // runs, without waiting for it to end: none, or the system's description of why it did not

@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "Platform/Subprocess.hpp"
+#include "Platform/UnicodeText.hpp"
 
 namespace quib {
 namespace {
@@ -19,6 +20,19 @@ std::vector<std::string> lines(std::string_view text) {
     return out;
 }
 
+// The lines of git's output that are UTF-8, trimmed as a whole. git prints a file name in the
+// bytes it was given, so a name in another encoding leaves out its own line, not the others.
+std::string readableLines(std::string_view bytes) {
+    std::string text;
+    while (!bytes.empty()) {
+        const auto end = bytes.find('\n');
+        const std::string_view line = bytes.substr(0, end);
+        if (unicode::isValidUtf8(line)) text.append(line).push_back('\n');
+        bytes = end == std::string_view::npos ? std::string_view() : bytes.substr(end + 1);
+    }
+    return std::string(unicode::trimWhiteSpace(text));
+}
+
 }  // namespace
 
 Git::Git() : Git(std::vector<std::filesystem::path>(standardPaths.begin(), standardPaths.end())) {}
@@ -31,9 +45,9 @@ std::optional<std::string> Git::output(const std::string& folder, std::vector<st
     const auto git = executableURL();
     if (!git) return std::nullopt;
     arguments.insert(arguments.begin(), {"-c", "core.quotePath=false", "-C", folder});
-    auto result = Subprocess::run(*git, arguments, std::nullopt, timeout);
+    const auto result = Subprocess::runBytes(*git, arguments, std::nullopt, timeout);
     if (!result.ok) return std::nullopt;
-    return std::move(result.output);
+    return readableLines(result.output);
 }
 
 std::optional<std::string> Git::root(const std::string& folder) const {

@@ -17,7 +17,8 @@ namespace quib {
 // Subprocess, with a 5-second limit, so at most 5 s a query) and blocks its thread. A query
 // that cannot run, fails or runs out of time gives nothing. File names come back as UTF-8, as
 // they are: git is told not to quote the names it could print plainly, and a name it still
-// quotes (it holds a control character, a double quote or a backslash) is left out.
+// quotes (it holds a control character, a double quote or a backslash) is left out, as is a
+// name that is not UTF-8.
 class Git {
 public:
     // Where git is looked for, in this order.
@@ -48,7 +49,8 @@ public:
     std::vector<std::string> trackedFiles(const std::string& root) const;
 
 private:
-    // The trimmed output of `git -c core.quotePath=false -C folder arguments…`, when it succeeds.
+    // The trimmed output of `git -c core.quotePath=false -C folder arguments…`, when it succeeds,
+    // without the lines that are not UTF-8.
     std::optional<std::string> output(const std::string& folder, std::vector<std::string> arguments) const;
     // The output's file names, one a line, empty and still-quoted lines left out.
     std::vector<std::string> fileNames(const std::string& root, std::vector<std::string> arguments) const;

@@ -67,6 +67,8 @@ TEST(Subprocess, OutputAndErrorShareOnePipeAndComeBackTrimmed) {
     EXPECT_EQ(shell("printf 'caf\\303\\251'"), (Subprocess::Result{true, "caf\u00e9"}));
     EXPECT_EQ(shell("printf 'ok\\377\\376'"), (Subprocess::Result{true, ""}));
     EXPECT_EQ(shell("printf '\\377'; exit 3"), (Subprocess::Result{false, ""}));
+    EXPECT_EQ(Subprocess::runBytes(sh, {"-c", "printf ' ok\\377\\n'"}, std::nullopt, 10s),
+              (Subprocess::Result{true, " ok\xFF\n"}));
 }
 
 TEST(Subprocess, WithoutInputTheToolReadsEndOfFileAtOnce) {
