@@ -140,9 +140,14 @@ const std::optional<std::string>& IconTheme::currentTheme() const {
 std::optional<fs::path> IconTheme::find(std::string_view icon) const {
     if (icon.empty()) return std::nullopt;
     if (fs::path(icon).is_absolute()) return fs::path(icon);
+    // Only the last extension goes: "logo.svg.png" names the icon "logo.svg".
     std::string name(icon);
-    for (const auto extension : extensions)
-        if (name.size() > extension.size() && name.ends_with(extension)) name.resize(name.size() - extension.size());
+    for (const auto extension : extensions) {
+        if (name.size() > extension.size() && name.ends_with(extension)) {
+            name.resize(name.size() - extension.size());
+            break;
+        }
+    }
     if (!isPlainName(name)) return std::nullopt;
     std::set<std::string> visited;
     if (const auto& theme = currentTheme())

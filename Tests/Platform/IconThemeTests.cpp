@@ -142,6 +142,9 @@ TEST(IconTheme, TakesIconValuesAsPathsNamesOrFileNames) {
     EXPECT_EQ(fixture.find("/opt/app/logo.svg"), fs::path("/opt/app/logo.svg"));
     EXPECT_EQ(fixture.find("kitty.png"), kitty);
     EXPECT_EQ(fixture.find("kitty.svg"), kitty);
+    const auto dotted = fixture.icon("hicolor", "128x128/apps/logo.svg.png");
+    fixture.icon("hicolor", "128x128/apps/logo.png");
+    EXPECT_EQ(fixture.find("logo.svg.png"), dotted);
     EXPECT_EQ(fixture.find("oldie"), xpm);
     EXPECT_EQ(fixture.find("oldie.xpm"), xpm);
     // Sized pixmaps are not guessed at.
