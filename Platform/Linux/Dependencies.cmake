@@ -20,3 +20,6 @@ target_link_libraries(quib_platform_linux PRIVATE PkgConfig::PUGIXML)
 # tests can decode what it draws.
 pkg_check_modules(GDK_PIXBUF REQUIRED IMPORTED_TARGET GLOBAL gdk-pixbuf-2.0)
 target_link_libraries(quib_platform_linux PRIVATE PkgConfig::GDK_PIXBUF)
+# Other apps' menus and documents through the accessibility bus (libatspi, on GLib).
+pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
+target_link_libraries(quib_platform_linux PUBLIC PkgConfig::ATSPI)

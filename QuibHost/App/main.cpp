@@ -12,6 +12,8 @@
 #include "Platform/HeadlessDesktop.hpp"
 #include "Platform/HeadlessPermissions.hpp"
 #include "Platform/Logger.hpp"
+#include "Platform/Linux/AtspiConnection.hpp"
+#include "Platform/Linux/AtspiMenuReader.hpp"
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
 #include "Platform/Linux/CurlPoster.hpp"
 #include "Platform/Linux/GnomeFavourites.hpp"
@@ -47,10 +49,19 @@ void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& ap
               << "Name: " << launched.name << std::endl;
 }
 
+// On a display, other apps' menus are read over AT-SPI, which starts at the first read.
+void readOtherApps(quib::X11Desktop::Opened& desktop) {
+    auto atspi = std::make_shared<quib::AtspiConnection>();
+    desktop.services.menus = std::make_shared<quib::AtspiMenuReader>(atspi, desktop.permissions);
+}
+
 // The X display named by DISPLAY when it opens and has XTEST; otherwise a desktop without a
 // display, where only tmux deliveries work.
 quib::X11Desktop::Opened chooseDesktop() {
-    if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>())) return std::move(*x11);
+    if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>())) {
+        readOtherApps(*x11);
+        return std::move(*x11);
+    }
     quib::quibLog().info("desktop: no X display with XTEST; running headless");
     return {quib::HeadlessDesktop::services(), std::make_shared<quib::HeadlessPermissions>()};
 }
