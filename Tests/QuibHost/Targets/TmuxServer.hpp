@@ -59,11 +59,14 @@ public:
     }
 
     // A detached session working in `folder`, with `panes` panes in its first window
-    // (session:0.0, session:0.1, ...).
+    // (session:0.0, session:0.1, ...). Returns once every pane's shell runs: until then tmux
+    // knows no working folder for it.
     bool startSession(const std::string& name, const std::filesystem::path& folder, int panes = 1) const {
         if (!run({"new-session", "-d", "-s", name, "-c", folder.string(), "-x", "200", "-y", "60"})) return false;
         for (int pane = 1; pane < panes; ++pane)
             if (!run({"split-window", "-t", name + ":0", "-c", folder.string()})) return false;
+        for (int pane = 0; pane < panes; ++pane)
+            if (!waitForWorkingFolder(name + ":0." + std::to_string(pane))) return false;
         return true;
     }
 
@@ -88,6 +91,15 @@ public:
     const std::filesystem::path& folder() const { return folder_; }
 
 private:
+    bool waitForWorkingFolder(const std::string& spec) const {
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            if (!run({"display-message", "-p", "-t", spec, "#{pane_current_path}"}).value_or("").empty()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "tmux names no working folder for " << spec;
+        return false;
+    }
+
     std::filesystem::path folder_;
     std::optional<std::string> previous_;
     std::optional<std::string> previousTmux_;
