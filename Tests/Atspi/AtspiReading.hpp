@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdlib>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "Platform/Clock.hpp"
+#include "Platform/DesktopEntries.hpp"
+#include "Platform/Linux/AtspiConnection.hpp"
+#include "Platform/Linux/AtspiMenuReader.hpp"
+#include "Platform/Workspace.hpp"
+#include "QuibHost/Apps/MenuScanner.hpp"
+#include "Tests/Fixtures/FixtureApp.hpp"
+
+namespace quib {
+
+// Commands as a failing test shows them: File ▸ Save [control s].
+inline void PrintTo(const MenuCommand& command, std::ostream* out) {
+    const KeyChord& chord = command.chord;
+    *out << command.menu << " \u25B8 " << command.title << " [" << (chord.control ? "control " : "")
+         << (chord.option ? "option " : "") << (chord.shift ? "shift " : "") << (chord.command ? "command " : "")
+         << chord.key << "]";
+}
+
+}  // namespace quib
+
+namespace quib::testing {
+
+// A desktop where one app runs, as one process.
+class OneRunningApp final : public Workspace {
+public:
+    OneRunningApp(std::string bundleID, std::int64_t processID) : app_{std::move(bundleID), processID} {}
+
+    bool isInstalled(const std::string& bundleID) override { return bundleID == app_.bundleID; }
+    std::vector<RunningApp> runningInstances(const std::string& bundleID) override {
+        if (bundleID != app_.bundleID) return {};
+        return {app_};
+    }
+    bool activate(const RunningApp&) override { return false; }
+    Result<void> launch(const std::string&) override { return fail("no launches here"); }
+    std::optional<RunningApp> frontmostApp() override { return app_; }
+    std::vector<ListedApp> runningApps() override { return {{app_.bundleID, app_.processID}}; }
+
+private:
+    RunningApp app_;
+};
+
+class TrustedInjector final : public Permissions {
+public:
+    bool accessibilityTrusted() const override { return true; }
+    bool screenRecordingGranted() const override { return false; }
+    std::string accessibilityHelp() const override { return {}; }
+};
+
+// The AT-SPI backend of this test process, as the host makes it, reading the fixture apps over
+// `session`'s bus: libatspi finds that bus in the process's environment, so it is set before
+// anything starts (each test is a process of its own).
+struct AtspiReading {
+    struct SessionBus {
+        explicit SessionBus(const DesktopSession& session) {
+            ::setenv("DBUS_SESSION_BUS_ADDRESS", session.busAddress.c_str(), 1);
+        }
+    };
+
+    explicit AtspiReading(const DesktopSession& session) : bus(session) {}
+
+    // The scanner of a desktop where the fixture app `bundleID` runs as `processID`, named by the
+    // fixtures' desktop entries.
+    MenuScanner::Config scannerOf(std::string_view bundleID, std::int64_t processID) const {
+        return {std::make_shared<OneRunningApp>(std::string(bundleID), processID),
+                std::make_shared<DesktopEntries>(std::vector{FixtureApp::dataDir() / "applications"}), menus,
+                SystemClock::shared()};
+    }
+
+    SessionBus bus;  // first: the connection reads the environment as it is made
+    std::shared_ptr<AtspiConnection> connection = std::make_shared<AtspiConnection>();
+    std::shared_ptr<AtspiMenuReader> menus = std::make_shared<AtspiMenuReader>(connection, std::make_shared<TrustedInjector>());
+};
+
+}  // namespace quib::testing
