@@ -112,8 +112,15 @@ std::optional<Equivalent> gtkAccelerator(std::string_view text) {
     return withModifiers(key(text), names);
 }
 
+bool isMnemonic(const Equivalent& keys, std::string_view title) {
+    if (keys.modifiers != (MenuReader::optionModifier | MenuReader::noCommandModifier) || !keys.character) return false;
+    const std::u32string key = unicode::codePoints(unicode::lower(*keys.character));
+    if (key.size() != 1 || !unicode::isAlphanumeric(key.front())) return false;
+    return unicode::codePoints(unicode::lower(title)).find(key.front()) != std::u32string::npos;
+}
+
 // "Ctrl+Shift+S", "Ctrl++": modifiers each followed by "+", then the key, which may be "+".
-std::optional<Equivalent> qtSequence(std::string_view text) {
+std::optional<Equivalent> qtSequence(std::string_view text, std::string_view title) {
     if (text.find(", ") != std::string_view::npos) return std::nullopt;  // several chords
     std::vector<std::string_view> names;
     for (auto plus = text.find('+'); plus != std::string_view::npos && plus > 0 && plus + 1 < text.size();
@@ -121,19 +128,21 @@ std::optional<Equivalent> qtSequence(std::string_view text) {
         names.push_back(text.substr(0, plus));
         text.remove_prefix(plus + 1);
     }
-    return withModifiers(key(text), names);
+    auto keys = withModifiers(key(text), names);
+    if (keys && isMnemonic(*keys, title)) return std::nullopt;
+    return keys;
 }
 
 }  // namespace
 
 // GTK's three fields hold the accelerator last; a text with fewer is a binding of its own (Qt
 // writes "Ctrl+;" as it is, GTK would name that key "semicolon").
-std::optional<Equivalent> parse(std::string_view binding) {
+std::optional<Equivalent> parse(std::string_view binding, std::string_view title) {
     const auto first = binding.find(';');
     const auto second = first == std::string_view::npos ? first : binding.find(';', first + 1);
     if (second != std::string_view::npos) binding.remove_prefix(second + 1);
     if (binding.empty()) return std::nullopt;
-    return binding.front() == '<' ? gtkAccelerator(binding) : qtSequence(binding);
+    return binding.front() == '<' ? gtkAccelerator(binding) : qtSequence(binding, title);
 }
 
 }  // namespace quib::AtspiKeyBinding

@@ -46,35 +46,38 @@ std::vector<std::shared_ptr<MenuReader::Element>> AtspiMenuElement::children() {
 }
 
 std::optional<std::string> AtspiMenuElement::title() {
-    if (shape_ == Shape::menu) return std::nullopt;
-    std::optional<std::string> name;
-    connection_->run([&] { name = AtspiTree::name(node_); });
-    return name;
+    std::call_once(read_, [this] { read(); });
+    return title_;
 }
 
 std::optional<std::string> AtspiMenuElement::commandCharacter() {
-    const auto keys = equivalent();
+    const auto& keys = equivalent();
     return keys ? keys->character : std::nullopt;
 }
 
 std::optional<std::int64_t> AtspiMenuElement::commandVirtualKey() {
-    const auto keys = equivalent();
+    const auto& keys = equivalent();
     return keys ? keys->virtualKey : std::nullopt;
 }
 
 std::optional<std::int64_t> AtspiMenuElement::commandModifiers() {
-    const auto keys = equivalent();
+    const auto& keys = equivalent();
     return keys ? std::optional(keys->modifiers) : std::nullopt;
 }
 
-std::optional<AtspiKeyBinding::Equivalent> AtspiMenuElement::equivalent() {
-    std::call_once(bindingRead_, [this] {
-        if (shape_ == Shape::menu) return;
-        std::optional<std::string> text;
-        connection_->run([&] { text = keyBinding(node_); });
-        if (text) binding_ = AtspiKeyBinding::parse(*text);
+const std::optional<AtspiKeyBinding::Equivalent>& AtspiMenuElement::equivalent() {
+    std::call_once(read_, [this] { read(); });
+    return equivalent_;
+}
+
+void AtspiMenuElement::read() {
+    if (shape_ == Shape::menu) return;
+    std::optional<std::string> binding;
+    connection_->run([&] {
+        title_ = AtspiTree::name(node_);
+        binding = keyBinding(node_);
     });
-    return binding_;
+    if (binding) equivalent_ = AtspiKeyBinding::parse(*binding, title_.value_or(""));
 }
 
 }  // namespace quib

@@ -37,14 +37,16 @@ public:
     std::optional<std::int64_t> commandModifiers() override;
 
 private:
-    // The item's key binding, read once.
-    std::optional<AtspiKeyBinding::Equivalent> equivalent();
+    // The title and the key equivalent, read together once: a binding is judged with its title.
+    void read();
+    const std::optional<AtspiKeyBinding::Equivalent>& equivalent();
 
     std::shared_ptr<AtspiConnection> connection_;
     AtspiAccessible* node_;
     Shape shape_;
-    std::once_flag bindingRead_;
-    std::optional<AtspiKeyBinding::Equivalent> binding_;
+    std::once_flag read_;
+    std::optional<std::string> title_;
+    std::optional<AtspiKeyBinding::Equivalent> equivalent_;
 };
 
 }  // namespace quib

@@ -54,6 +54,17 @@ TEST(AtspiKeyBinding, ReadsQtKeySequences) {
     });
 }
 
+// Qt publishes an item's underlined letter with Alt when it has no shortcut: no key of the item's.
+TEST(AtspiKeyBinding, TakesAltWithALetterOfTheTitleForAQtMnemonic) {
+    EXPECT_EQ(AtspiKeyBinding::parse("Alt+C", "Close Tab"), std::nullopt);
+    EXPECT_EQ(AtspiKeyBinding::parse("Alt+2", "Split 2 Ways"), std::nullopt);
+    EXPECT_EQ(AtspiKeyBinding::parse("Alt+C", "Open"), character("C", alt));
+    EXPECT_EQ(AtspiKeyBinding::parse("Alt+Shift+C", "Close Tab"), character("C", alt | shift));
+    EXPECT_EQ(AtspiKeyBinding::parse("Ctrl+C", "Copy"), character("C", control));
+    EXPECT_EQ(AtspiKeyBinding::parse("Alt+F5", "F5 Reload"), virtualKey(96, alt));
+    EXPECT_EQ(AtspiKeyBinding::parse(";;<Alt>c", "Close Tab"), character("c", alt));  // GTK's are real
+}
+
 TEST(AtspiKeyBinding, GivesNoChordForKeysTheHostNeverPresses) {
     expectTable({
         {"Meta+K", std::nullopt},
