@@ -30,12 +30,9 @@ bool isActive(AtspiAccessible* node) {
     return states && atspi_state_set_contains(states.get(), ATSPI_STATE_ACTIVE);
 }
 
-// The registry's list of applications is read afresh, so an app started since the last read is
-// there too.
 AtspiNode applicationNow(std::int64_t processID) {
     AtspiNode desktop(atspi_get_desktop(0));
     if (!desktop) return {};
-    atspi_accessible_clear_cache(desktop.get());
     for (auto& app : children(desktop.get())) {
         ReadError error;
         const guint process = atspi_accessible_get_process_id(app.get(), error.out());

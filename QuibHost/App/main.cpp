@@ -13,6 +13,7 @@
 #include "Platform/HeadlessPermissions.hpp"
 #include "Platform/Logger.hpp"
 #include "Platform/Linux/AtspiConnection.hpp"
+#include "Platform/Linux/AtspiDocuments.hpp"
 #include "Platform/Linux/AtspiMenuReader.hpp"
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
 #include "Platform/Linux/CurlPoster.hpp"
@@ -49,10 +50,12 @@ void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& ap
               << "Name: " << launched.name << std::endl;
 }
 
-// On a display, other apps' menus are read over AT-SPI, which starts at the first read.
+// On a display, other apps' menus and documents are read over AT-SPI, which starts at the first
+// read.
 void readOtherApps(quib::X11Desktop::Opened& desktop) {
     auto atspi = std::make_shared<quib::AtspiConnection>();
     desktop.services.menus = std::make_shared<quib::AtspiMenuReader>(atspi, desktop.permissions);
+    desktop.services.documents = std::make_shared<quib::AtspiDocuments>(atspi);
 }
 
 // The X display named by DISPLAY when it opens and has XTEST; otherwise a desktop without a

@@ -8,6 +8,7 @@
 #include "Platform/Clock.hpp"
 #include "Platform/DesktopEntries.hpp"
 #include "Platform/Linux/AtspiConnection.hpp"
+#include "Platform/Linux/AtspiDocuments.hpp"
 #include "Platform/Linux/AtspiMenuReader.hpp"
 #include "Platform/Workspace.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
@@ -76,6 +77,7 @@ struct AtspiReading {
     SessionBus bus;  // first: the connection reads the environment as it is made
     std::shared_ptr<AtspiConnection> connection = std::make_shared<AtspiConnection>();
     std::shared_ptr<AtspiMenuReader> menus = std::make_shared<AtspiMenuReader>(connection, std::make_shared<TrustedInjector>());
+    std::shared_ptr<AtspiDocuments> documents = std::make_shared<AtspiDocuments>(connection);
 };
 
 }  // namespace quib::testing

@@ -1,0 +1,62 @@
+// The document an app's window shows, read through the accessibility bus: the GTK fixture
+// editor's document reports its file, and the vocabulary takes that file's folder.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "AtspiReading.hpp"
+#include "QuibHost/App/ScratchFolder.hpp"
+#include "QuibHost/Apps/Vocabulary.hpp"
+#include "QuibHost/Targets/EventInjector.hpp"
+
+namespace quib::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::unique_ptr<FixtureApp> startEditor(const std::vector<std::string>& arguments = {}) {
+    auto editor = FixtureApp::start(FixtureApp::Kind::gtkEditor, DesktopSession::shared(), arguments);
+    if (editor) {
+        EXPECT_TRUE(editor->waitForMenuBar()) << editor->log();
+    }
+    return editor;
+}
+
+// The folder the vocabulary of a host trusted with the display finds for the editor running as
+// `processID`.
+std::optional<std::string> folderShownBy(const AtspiReading& reading, std::int64_t processID) {
+    DesktopServices desktop;
+    desktop.workspace = std::make_shared<OneRunningApp>(std::string(FixtureApp::gtkEditorID), processID);
+    desktop.documents = reading.documents;
+    auto injector = EventInjector::create(
+        {.desktop = desktop, .permissions = std::make_shared<TrustedInjector>(), .clock = SystemClock::shared()});
+    Vocabulary vocabulary({.desktop = desktop, .injector = injector});
+    return vocabulary.documentDirectory(Workspace::RunningApp{std::string(FixtureApp::gtkEditorID), processID});
+}
+
+TEST(AtspiDocuments, TheDocumentOfTheEditorsWindowGivesItsFileAndFolder) {
+    QUIB_REQUIRE_ACCESSIBILITY_BUS();
+    AtspiReading reading(DesktopSession::shared());
+    ScratchFolder scratch("atspi-doc");
+    const fs::path source = scratch.path / "project" / "src" / "main.c";
+    fs::create_directories(source.parent_path());
+    std::ofstream(source) << "int main(void) { return 0; }\n";
+    auto editor = startEditor({"--document", source.string()});
+    ASSERT_TRUE(editor);
+
+    EXPECT_EQ(reading.documents->documentURL(editor->pid()), "file://" + source.string());
+    EXPECT_EQ(folderShownBy(reading, editor->pid()), (scratch.path / "project" / "src").string());
+}
+
+TEST(AtspiDocuments, AWindowShowingNoFileAndAProcessWithoutWindowsGiveNone) {
+    QUIB_REQUIRE_ACCESSIBILITY_BUS();
+    AtspiReading reading(DesktopSession::shared());
+    auto editor = startEditor();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(reading.documents->documentURL(editor->pid()), std::nullopt);
+    EXPECT_EQ(reading.documents->documentURL(::getpid()), std::nullopt);
+}
+
+}  // namespace
+}  // namespace quib::testing
