@@ -15,14 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<FixtureApp> startEditor(const std::vector<std::string>& arguments = {}) {
-    auto editor = FixtureApp::start(FixtureApp::Kind::gtkEditor, DesktopSession::shared(), arguments);
-    if (editor) {
-        EXPECT_TRUE(editor->waitForMenuBar()) << editor->log();
-    }
-    return editor;
-}
-
 // The folder the vocabulary of a host trusted with the display finds for the editor running as
 // `processID`.
 std::optional<std::string> folderShownBy(const AtspiReading& reading, std::int64_t processID) {
@@ -42,7 +34,7 @@ TEST(AtspiDocuments, TheDocumentOfTheEditorsWindowGivesItsFileAndFolder) {
     const fs::path source = scratch.path / "project" / "src" / "main.c";
     fs::create_directories(source.parent_path());
     std::ofstream(source) << "int main(void) { return 0; }\n";
-    auto editor = startEditor({"--document", source.string()});
+    auto editor = publishedApp(FixtureApp::Kind::gtkEditor, DesktopSession::shared(), {"--document", source.string()});
     ASSERT_TRUE(editor);
 
     EXPECT_EQ(reading.documents->documentURL(editor->pid()), "file://" + source.string());
@@ -52,7 +44,7 @@ TEST(AtspiDocuments, TheDocumentOfTheEditorsWindowGivesItsFileAndFolder) {
 TEST(AtspiDocuments, AWindowShowingNoFileAndAProcessWithoutWindowsGiveNone) {
     QUIB_REQUIRE_ACCESSIBILITY_BUS();
     AtspiReading reading(DesktopSession::shared());
-    auto editor = startEditor();
+    auto editor = publishedApp(FixtureApp::Kind::gtkEditor, DesktopSession::shared());
     ASSERT_TRUE(editor);
     EXPECT_EQ(reading.documents->documentURL(editor->pid()), std::nullopt);
     EXPECT_EQ(reading.documents->documentURL(::getpid()), std::nullopt);

@@ -52,9 +52,8 @@ TEST(AtspiMenus, TheGtkEditorsTenCommandsInMenuBarOrder) {
     QUIB_REQUIRE_ACCESSIBILITY_BUS();
     const auto session = DesktopSession::shared();
     AtspiReading reading(session);
-    auto editor = FixtureApp::start(FixtureApp::Kind::gtkEditor, session);
+    auto editor = publishedApp(FixtureApp::Kind::gtkEditor, session);
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(editor->waitForMenuBar()) << editor->log();
 
     EXPECT_EQ(scan(reading, FixtureApp::gtkEditorID, *editor),
               MenuScanner::Outcome(MenuScanner::Read{"Bars Editor", editorCommands()}));
@@ -65,9 +64,8 @@ TEST(AtspiMenus, TheGtkEditorsProfileComesFromItsOwnMenuBar) {
     QUIB_REQUIRE_ACCESSIBILITY_BUS();
     const auto session = DesktopSession::shared();
     AtspiReading reading(session);
-    auto editor = FixtureApp::start(FixtureApp::Kind::gtkEditor, session);
+    auto editor = publishedApp(FixtureApp::Kind::gtkEditor, session);
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(editor->waitForMenuBar()) << editor->log();
 
     MenuCatalog catalog(reading.scannerOf(FixtureApp::gtkEditorID, editor->pid()));
     const auto payload = catalog.profile(std::string(FixtureApp::gtkEditorID), false);
@@ -102,14 +100,12 @@ TEST(AtspiMenus, AQtEditorStartedAfterTheFirstReadIsReadWithoutTheKeysTheHostCan
     ASSERT_TRUE(bus);
     const DesktopSession session{DesktopSession::shared().display, bus->address()};
     AtspiReading reading(session);
-    auto first = FixtureApp::start(FixtureApp::Kind::gtkEditor, session);
+    auto first = publishedApp(FixtureApp::Kind::gtkEditor, session);
     ASSERT_TRUE(first);
-    ASSERT_TRUE(first->waitForMenuBar()) << first->log();
     ASSERT_EQ(commandsOf(scan(reading, FixtureApp::gtkEditorID, *first)), editorCommands());
 
-    auto editor = FixtureApp::start(FixtureApp::Kind::qtEditor, session);
+    auto editor = publishedApp(FixtureApp::Kind::qtEditor, session);
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(editor->waitForMenuBar()) << editor->log();
     EXPECT_EQ(commandsOf(scan(reading, FixtureApp::qtEditorID, *editor)), editorCommands());
 }
 
@@ -121,9 +117,8 @@ TEST(AtspiMenus, AThirdLevelItemIsReadAndAFourthLevelOneIsNotInEitherToolkit) {
     ASSERT_TRUE(reading.menus->isTrusted());
     for (auto [kind, id] : {std::pair{FixtureApp::Kind::gtkEditor, FixtureApp::gtkEditorID},
                             std::pair{FixtureApp::Kind::qtEditor, FixtureApp::qtEditorID}}) {
-        auto editor = FixtureApp::start(kind, session, {"--deep-menus"});
+        auto editor = publishedApp(kind, session, {"--deep-menus"});
         ASSERT_TRUE(editor);
-        ASSERT_TRUE(editor->waitForMenuBar()) << editor->log();
         const auto outcome = scan(reading, id, *editor);
         EXPECT_TRUE(hasCommand(outcome, "Level Three")) << id;
         EXPECT_FALSE(hasCommand(outcome, "Level Four")) << id;

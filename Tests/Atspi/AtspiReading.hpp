@@ -54,6 +54,17 @@ public:
     std::string accessibilityHelp() const override { return {}; }
 };
 
+// A fixture app once its menu bar is on the bus; none (with a test failure) otherwise.
+inline std::unique_ptr<FixtureApp> publishedApp(FixtureApp::Kind kind, const DesktopSession& session,
+                                                const std::vector<std::string>& arguments = {}) {
+    auto app = FixtureApp::start(kind, session, arguments);
+    if (app && !app->waitForMenuBar()) {
+        ADD_FAILURE() << "its menu bar never showed on the bus: " << app->log();
+        return nullptr;
+    }
+    return app;
+}
+
 // The AT-SPI backend of this test process, as the host makes it, reading the fixture apps over
 // `session`'s bus: libatspi finds that bus in the process's environment, so it is set before
 // anything starts (each test is a process of its own).
