@@ -186,10 +186,10 @@ TEST_F(ControlCommands, RevokesOnlyAnApprovedPhone) {
     EXPECT_EQ(reply->last()["error"], "Grace's phone is already revoked.");
 }
 
-// The line is worked out on the push queue and answered from the main executor.
+// The line is worked out on the push queue and answered from the main executor, so it is there
+// once both have run (the main executor's first run may or may not have met it already).
 TEST_F(ControlCommands, AnswersWithThePushSummary) {
     const auto reply = run({{"command", "push"}});
-    EXPECT_FALSE(reply->finished);
     (void)push->inspect();
     main->runPending();
     EXPECT_EQ(reply->last(), (Json{{"summary", "Not set up"}, {"ok", true}}));
