@@ -30,6 +30,8 @@ bool isActive(AtspiAccessible* node) {
     return states && atspi_state_set_contains(states.get(), ATSPI_STATE_ACTIVE);
 }
 
+// libatspi keeps the desktop's list of apps current from the registry's signals, which the
+// AT-SPI thread takes in between reads: an app started since the last read is there too.
 AtspiNode applicationNow(std::int64_t processID) {
     AtspiNode desktop(atspi_get_desktop(0));
     if (!desktop) return {};
