@@ -1,11 +1,15 @@
 #include "Tests/Fixtures/FixtureApp.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <iostream>
 #include <map>
+#include <thread>
 
 #include <unistd.h>
 
+#include "Platform/Linux/X11ClientWindows.hpp"
+#include "Platform/Linux/X11Connection.hpp"
 #include "Tests/QuibHost/App/ScratchFolder.hpp"
 
 namespace quib::testing {
@@ -55,6 +59,22 @@ std::optional<int> probe(const DesktopSession& session, const std::vector<std::s
     if (const auto text = fileContents(log); !text.empty()) std::cerr << "quib-atspi-probe: " << text;
     std::filesystem::remove(log);
     return status;
+}
+
+// Whether the window manager of `display` lists a window of process `pid` among its clients,
+// once it is as `wanted`, or within 10 s.
+bool managesWindowOf(const std::string& display, pid_t pid, bool wanted) {
+    auto connection = X11Connection::open(display);
+    if (!connection) return false;
+    bool listed = !wanted;
+    for (int attempt = 0; attempt < 200 && listed != wanted; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(50ms);
+        connection->use([&](Display* d) {
+            const auto clients = X11ClientWindows::clients(d);
+            listed = std::ranges::any_of(clients, [&](Window w) { return X11ClientWindows::processID(d, w) == pid; });
+        });
+    }
+    return listed;
 }
 
 }  // namespace
@@ -112,7 +132,7 @@ std::unique_ptr<FixtureApp> FixtureApp::start(Kind kind, const DesktopSession& s
         return nullptr;
     }
     auto app = std::make_unique<FixtureApp>(Passkey{}, std::move(*process), session, log);
-    if (!app->process_.readUntil("ready\n", 30s)) {
+    if (!app->process_.readUntil("ready\n", 30s) || !managesWindowOf(session.display, app->pid(), true)) {
         ADD_FAILURE() << command.back() << " did not show its window; its log:\n" << app->log();
         return nullptr;
     }
@@ -135,10 +155,15 @@ bool FixtureApp::waitForMenuBar(std::chrono::milliseconds timeout) {
 }
 
 void FixtureApp::quit() {
+    const bool running = !process_.wait(0ms);
     process_.signal(SIGTERM);
-    if (process_.wait(10s)) return;
-    process_.signal(SIGKILL);
-    (void)process_.wait(10s);
+    if (!process_.wait(10s)) {
+        process_.signal(SIGKILL);
+        (void)process_.wait(10s);
+    }
+    if (running) {
+        EXPECT_FALSE(managesWindowOf(session_.display, pid(), false)) << "its window stayed listed";
+    }
 }
 
 std::optional<bool> assistiveTechnologyEnabled(const DesktopSession& session) {

@@ -67,7 +67,8 @@ public:
     // An XDG data folder whose applications/ holds both apps' desktop entries.
     static std::filesystem::path dataDir();
 
-    // Starts the app in `session` and waits until its window is shown. `arguments`:
+    // Starts the app in `session` and waits until its window is shown and the window manager
+    // lists it. `arguments`:
     // "--deep-menus" adds View ▸ Panels ▸ Layout ▸ "Level Three" (Ctrl+Alt+3) and, one level
     // below it, Layout ▸ Nested ▸ "Level Four" (Ctrl+Alt+4); the GTK editor also takes
     // "--document FILE", the file its window shows as open. None (with a test failure) when it
@@ -87,7 +88,8 @@ public:
     // the session's accessibility bus came up): switching it on later does not make it.
     bool waitForMenuBar(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-    // Ends the app, as quitting it would, and waits until it has gone.
+    // Ends the app, as quitting it would, and waits until it has gone and the window manager no
+    // longer lists its window.
     void quit();
 
 private:

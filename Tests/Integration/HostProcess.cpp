@@ -161,6 +161,11 @@ Json nextReply(PhoneClient& phone) {
     return {};
 }
 
+Json askForMenu(PhoneClient& phone, const std::string& bundleID) {
+    EXPECT_TRUE(phone.sendLine(Json{{"requestMenu", {{"bundleID", bundleID}, {"refresh", false}}}}.dump()));
+    return nextReply(phone);
+}
+
 QuibctlRun quibctl(const TempHome& home, const std::vector<std::string>& args) {
     std::vector<std::string> command{QUIB_CTL_PATH};
     command.insert(command.end(), args.begin(), args.end());

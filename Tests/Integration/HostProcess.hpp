@@ -116,4 +116,7 @@ Json nextReply(PhoneClient& phone);
 // The tmux target T1, "Work", at `pane` (an identifier or an address).
 QuibTarget workPane(const std::string& pane);
 
+// Asks for the app's menu shortcuts, without a refresh, and returns the whole reply.
+Json askForMenu(PhoneClient& phone, const std::string& bundleID);
+
 }  // namespace quib::testing

@@ -12,12 +12,6 @@ namespace {
 using testing::HostProcess;
 using testing::TempHome;
 
-// The whole reply to a request for the app's menu shortcuts.
-Json askForMenu(PhoneClient& phone, const std::string& bundleID) {
-    EXPECT_TRUE(phone.sendLine(Json{{"requestMenu", {{"bundleID", bundleID}, {"refresh", false}}}}.dump()));
-    return testing::nextReply(phone);
-}
-
 // The answer is kept under the identifier in any letter case, spelled as it was first asked.
 TEST(QuibHost, MenusCannotBeReadWithoutADisplayAndTheAnswerIsKeptForAnySpelling) {
     TempHome home;
@@ -32,8 +26,8 @@ TEST(QuibHost, MenusCannotBeReadWithoutADisplayAndTheAnswerIsKeptForAnySpelling)
                              {{"bundleID", "Org.Example.Editor"},
                               {"outcome", "unreadable"},
                               {"note", "Fennic needs Accessibility to read another app's menus"}}}}}};
-    EXPECT_EQ(askForMenu(*ada.phone, "Org.Example.Editor"), unreadable);
-    EXPECT_EQ(askForMenu(*ada.phone, "org.example.editor"), unreadable);
+    EXPECT_EQ(testing::askForMenu(*ada.phone, "Org.Example.Editor"), unreadable);
+    EXPECT_EQ(testing::askForMenu(*ada.phone, "org.example.editor"), unreadable);
 }
 
 }  // namespace
