@@ -31,10 +31,10 @@ std::filesystem::path scratchLog(std::string_view name) {
     return pattern;
 }
 
-// A bus daemon that inherited DISPLAY would have its accessibility bus announce itself on that
-// display's root window, where every client on the display would prefer it to its own session's
-// (and keep finding it after it is gone). Nothing started here gets a variable that could send it
-// elsewhere than `session`.
+// Nothing started here inherits a variable that would point it elsewhere than its session: a
+// bus daemon given DISPLAY would have its accessibility bus announce itself on that display's
+// root window, which every client on the display then prefers to its own session's (even once
+// that bus is gone), and the toolkits' switches would force or hide what an app publishes.
 const std::vector<std::string> strayVariables{"DISPLAY",         "WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS",
                                               "NO_AT_BRIDGE",    "QT_ACCESSIBILITY",
                                               "QT_LINUX_ACCESSIBILITY_ALWAYS_ON"};
@@ -84,12 +84,8 @@ DesktopSession DesktopSession::shared() {
 }
 
 std::unique_ptr<PrivateSessionBus> PrivateSessionBus::start() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quib-bus-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        ADD_FAILURE() << "mkdtemp failed";
-        return nullptr;
-    }
-    const std::filesystem::path root = pattern;
+    auto scratch = std::make_unique<ScratchFolder>("quib-bus");
+    const auto& root = scratch->path;
     std::filesystem::create_directories(root / "config");
     std::filesystem::create_directories(root / "run");
     std::filesystem::permissions(root / "run", std::filesystem::perms::owner_all);
@@ -100,21 +96,19 @@ std::unique_ptr<PrivateSessionBus> PrivateSessionBus::start() {
     auto address = daemon ? daemon->readLine(20s) : std::nullopt;
     if (!address || address->empty()) {
         ADD_FAILURE() << "dbus-daemon did not start: " << fileContents(root / "dbus.log");
-        std::filesystem::remove_all(root);
         return nullptr;
     }
-    return std::make_unique<PrivateSessionBus>(Passkey{}, std::move(*daemon), *address, root);
+    return std::make_unique<PrivateSessionBus>(Passkey{}, std::move(scratch), std::move(*daemon), *address);
 }
 
-PrivateSessionBus::PrivateSessionBus(Passkey, Subprocess daemon, std::string address, std::filesystem::path root)
-    : daemon_(std::move(daemon)), address_(std::move(address)), root_(std::move(root)) {}
+PrivateSessionBus::PrivateSessionBus(Passkey, std::unique_ptr<ScratchFolder> scratch, Subprocess daemon,
+                                     std::string address)
+    : scratch_(std::move(scratch)), daemon_(std::move(daemon)), address_(std::move(address)) {}
 
 // The accessibility bus and its registry, started on demand by this daemon, leave when it does.
 PrivateSessionBus::~PrivateSessionBus() {
     daemon_.signal(SIGTERM);
     (void)daemon_.wait(10s);
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
 }
 
 std::filesystem::path FixtureApp::dataDir() { return QUIB_FIXTURE_DATA_DIR; }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "Tests/Integration/Subprocess.hpp"
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
 
 namespace quib::testing {
 
@@ -40,15 +41,15 @@ public:
     // None (with a test failure) when the daemon does not start.
     static std::unique_ptr<PrivateSessionBus> start();
 
-    PrivateSessionBus(Passkey, Subprocess daemon, std::string address, std::filesystem::path root);
+    PrivateSessionBus(Passkey, std::unique_ptr<ScratchFolder> scratch, Subprocess daemon, std::string address);
     ~PrivateSessionBus();
 
     const std::string& address() const { return address_; }
 
 private:
+    std::unique_ptr<ScratchFolder> scratch_;  // its settings, runtime files and log
     Subprocess daemon_;
     std::string address_;
-    std::filesystem::path root_;  // its settings, runtime files and log
 };
 
 // A fixture app: a GTK 3 or a Qt editor with File, Edit and View menus, each with a desktop
