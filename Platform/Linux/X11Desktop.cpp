@@ -7,6 +7,7 @@
 #include "Platform/Linux/X11EventPoster.hpp"
 #include "Platform/Linux/X11Pasteboard.hpp"
 #include "Platform/Linux/X11Permissions.hpp"
+#include "Platform/Linux/X11WindowRoster.hpp"
 #include "Platform/Linux/X11Workspace.hpp"
 #include "Platform/Logger.hpp"
 
@@ -42,6 +43,10 @@ std::optional<Opened> open(const std::string& displayName, std::shared_ptr<Deskt
     opened.permissions = permissions;
     opened.services.pasteboard = X11Pasteboard::open(name);
     if (!opened.services.pasteboard) quibLog().error("x11: cannot own the clipboard of ", pub(name));
+    if (!apps) apps = std::make_shared<DesktopEntries>();
+    if (auto windows = X11Connection::open(name)) {
+        opened.services.roster = std::make_shared<X11WindowRoster>(std::move(windows), permissions, apps);
+    }
     opened.services.workspace = X11Workspace::open(name, std::move(apps));
     if (!opened.services.workspace) quibLog().error("x11: cannot follow the apps of ", pub(name));
     return opened;

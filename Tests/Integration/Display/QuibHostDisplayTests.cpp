@@ -1,12 +1,13 @@
 // The real quib-host typing and pasting into an xterm on the shared test display, launching an
-// app target from its desktop entry and pasting into it once its window comes, and the same host
-// without a display.
+// app target from its desktop entry, pasting into it once its window comes and pointing the
+// target at that window, and the same host without a display.
 
 // Before Xlib, whose macros (None, Bool) clash with its names.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -180,6 +181,35 @@ std::string addApp(const std::string& id, const std::string& name, const std::st
     return R"({"addTarget":{"_0":)" + *QuibCoder::encode(target) + "}}";
 }
 
+// The client window of class `className` on `display`; none when there is none.
+std::optional<Window> clientOfClass(const std::string& display, const std::string& className) {
+    auto connection = X11Connection::open(display);
+    std::optional<Window> found;
+    if (!connection) return found;
+    connection->use([&](Display* d) {
+        for (const Window window : X11ClientWindows::clients(d)) {
+            const auto windowClass = X11Properties::windowClass(d, window);
+            if (windowClass && windowClass->className == className) found = window;
+        }
+    });
+    return found;
+}
+
+// Whether `xprop -root _NET_ACTIVE_WINDOW` comes to name `window` within a few seconds.
+bool xpropNamesActive(const std::string& display, Window window, const std::filesystem::path& log) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "window id # 0x%lx", window);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        auto xprop = testing::Subprocess::start({"xprop", "-display", display, "-root", "_NET_ACTIVE_WINDOW"}, {}, log);
+        if (!xprop) return false;
+        if (xprop->readUntil(expected, 1s)) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+// Then the target is pointed at the terminal's window, and back at its front window, which
+// leaves no window to open.
 TEST(QuibHost, LaunchesAnAppTargetWaitsForItsWindowAndPastesIntoIt) {
     QUIB_REQUIRE_TEST_DISPLAY();
     const std::string display = testing::testDisplayName();
@@ -204,6 +234,14 @@ TEST(QuibHost, LaunchesAnAppTargetWaitsForItsWindowAndPastesIntoIt) {
     EXPECT_EQ(fileShowing(typed, "hello there\n"), "hello there\n") << host->log();
 
     EXPECT_EQ(answer(phone, R"({"focus":{"targetID":"A1"}})"), "toast: Focused Bars Term") << host->log();
+
+    const auto window = clientOfClass(display, termClass);
+    ASSERT_TRUE(window);
+    const std::string pick = R"({"focusWindow":{"targetID":"A1","windowID":)" + std::to_string(*window) + "}}";
+    EXPECT_TRUE(answer(phone, pick).starts_with("toast: Showing ")) << host->log();
+    EXPECT_TRUE(xpropNamesActive(display, *window, home.root() / "xprop.log"));
+    EXPECT_EQ(answer(phone, R"({"focusWindow":{"targetID":"A1"}})"), "toast: Bars Term follows its front window again");
+    EXPECT_EQ(answer(phone, R"({"openWindow":{"targetID":"A1"}})"), "error: Bars Term isn't pointed at a window");
     closeApp(display, termClass);
 }
 
