@@ -225,6 +225,16 @@ void requestActivation(Display* display, Window window) {
     XFlush(display);
 }
 
+bool focusDirectly(Display* display, Window window) {
+    XRaiseWindow(display, window);
+    XSetInputFocus(display, window, RevertToParent, serverTime(display));
+    XSync(display, False);
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    return focus == window;
+}
+
 Time serverTime(Display* display) {
     const Window clock = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0, InputOnly,
                                        CopyFromParent, 0, nullptr);

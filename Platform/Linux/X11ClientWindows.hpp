@@ -50,6 +50,9 @@ std::vector<Window> windowsOf(Display* display, const DesktopEntry& app, std::sp
 // as a pager sends it (source 2), stamped with the server's time now. Flushed, not confirmed:
 // whether it happened shows in activeWindow.
 void requestActivation(Display* display, Window window);
+// Without a window manager, nobody answers that request: raises `window` and gives it the
+// keyboard directly, at the server's time now. Whether the server did so.
+bool focusDirectly(Display* display, Window window);
 // The server's time now, read from the notice of an empty change to a window of our own;
 // CurrentTime when it cannot be read.
 Time serverTime(Display* display);

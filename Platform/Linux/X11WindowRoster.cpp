@@ -87,16 +87,10 @@ std::vector<Window> X11WindowRoster::windowsOf(Display* display, const std::stri
     return X11ClientWindows::windowsOf(display, *app, installed);
 }
 
-// A window manager raises, focuses and activates the window when asked; without one, nobody
-// answers that request, so the window is raised and focused here.
+// A window manager raises, focuses and activates the window when asked, in its own time.
 void X11WindowRoster::activate(Display* display, Window window) {
-    if (X11ClientWindows::hasWindowManager(display)) {
-        X11ClientWindows::requestActivation(display, window);
-        return;
-    }
-    XRaiseWindow(display, window);
-    XSetInputFocus(display, window, RevertToParent, CurrentTime);
-    XFlush(display);
+    if (X11ClientWindows::hasWindowManager(display)) X11ClientWindows::requestActivation(display, window);
+    else (void)X11ClientWindows::focusDirectly(display, window);
 }
 
 }  // namespace quib

@@ -16,18 +16,6 @@ bool contains(const std::vector<Window>& windows, std::optional<Window> window) 
     return window && std::ranges::find(windows, *window) != windows.end();
 }
 
-// Without a window manager the window is raised and given the keyboard here, which the server
-// either does at once or refuses.
-bool focusDirectly(Display* display, Window window) {
-    XRaiseWindow(display, window);
-    XSetInputFocus(display, window, RevertToParent, X11ClientWindows::serverTime(display));
-    XSync(display, False);
-    Window focus = None;
-    int revert = 0;
-    XGetInputFocus(display, &focus, &revert);
-    return focus == window;
-}
-
 }  // namespace
 
 void X11Workspace::ActiveChanges::bump() {
@@ -110,7 +98,7 @@ X11Workspace::Request X11Workspace::requestActivation(const DesktopEntry& app, s
         if (request.windows.empty()) return;
         const Window target = request.windows.front();
         if (!X11ClientWindows::hasWindowManager(display)) {
-            request.succeeded = focusDirectly(display, target);
+            request.succeeded = X11ClientWindows::focusDirectly(display, target);
             return;
         }
         if (contains(request.windows, X11ClientWindows::activeWindow(display))) {
