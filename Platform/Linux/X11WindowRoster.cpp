@@ -42,9 +42,7 @@ WindowRoster::Raise X11WindowRoster::bringForward(std::uint32_t windowID, const 
                 result = Raise::refused(minimisedText(title));
                 return;
             }
-            X11ErrorTrap trap(display);
-            XMapWindow(display, window);
-            if (trap.firstError()) {
+            if (!mapAgain(display, window)) {
                 result = Raise::refused(stuckMinimisedText(name));
                 return;
             }
@@ -85,6 +83,14 @@ std::vector<Window> X11WindowRoster::windowsOf(Display* display, const std::stri
     const auto app = DesktopEntries::find(installed, bundleID);
     if (!app) return {};
     return X11ClientWindows::windowsOf(display, *app, installed);
+}
+
+// The window manager shows a minimised window again once its client maps it; false when the
+// server refused the request (the window closed meanwhile, say).
+bool X11WindowRoster::mapAgain(Display* display, Window window) {
+    X11ErrorTrap trap(display);
+    XMapWindow(display, window);
+    return !trap.firstError();
 }
 
 // A window manager raises, focuses and activates the window when asked, in its own time.

@@ -40,6 +40,7 @@ private:
     std::vector<Window> windowsOf(Display* display, const std::string& bundleID) const;
     Raise bringForward(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool opening,
                        bool movingPointer);
+    static bool mapAgain(Display* display, Window window);
     static void activate(Display* display, Window window);
 
     std::shared_ptr<X11Connection> connection_;
