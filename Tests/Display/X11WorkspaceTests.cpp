@@ -131,12 +131,15 @@ TEST_F(X11WorkspaceTest, InstancesComeHighestWindowFirstAndActivationBringsOneFo
     ASSERT_TRUE(workspace->activate({"quibbars-term", 70001}));
     EXPECT_EQ(activeWindow(), first->window());
     EXPECT_EQ(workspace->frontmostApp(), (RunningApp{"quibbars-term", 70001}));
-    EXPECT_EQ(workspace->runningInstances("quibbars-term"),
-              (std::vector<RunningApp>{{"quibbars-term", 70001}, {"quibbars-term", 70002}}));
+    // The window manager names the active window before it restacks the frames, so the new
+    // order shows a moment after the activation is confirmed.
+    const std::vector<RunningApp> firstOnTop{{"quibbars-term", 70001}, {"quibbars-term", 70002}};
+    EXPECT_TRUE(eventually([&] { return workspace->runningInstances("quibbars-term") == firstOnTop; }, 5s));
 
     ASSERT_TRUE(workspace->activate({"quibbars-term", 70002}));
     EXPECT_EQ(activeWindow(), second->window());
-    EXPECT_EQ(workspace->runningInstances("quibbars-term").front(), (RunningApp{"quibbars-term", 70002}));
+    EXPECT_TRUE(eventually(
+        [&] { return workspace->runningInstances("quibbars-term").front() == RunningApp{"quibbars-term", 70002}; }, 5s));
 
     ASSERT_TRUE(workspace->activate({"quib-other", 0}));
     EXPECT_EQ(workspace->frontmostApp(), (RunningApp{"quib-other", 70003}));
