@@ -1,5 +1,6 @@
 #include "Platform/Linux/AtspiTree.hpp"
 
+#include <algorithm>
 #include <deque>
 #include <thread>
 #include <utility>
@@ -45,9 +46,9 @@ AtspiNode applicationNow(std::int64_t processID) {
 
 }  // namespace
 
-std::vector<AtspiNode> children(AtspiAccessible* node) {
+std::vector<AtspiNode> children(AtspiAccessible* node, int most) {
     ReadError countError;
-    const gint count = atspi_accessible_get_child_count(node, countError.out());
+    const gint count = std::min<gint>(atspi_accessible_get_child_count(node, countError.out()), most);
     std::vector<AtspiNode> found;
     if (countError.failed() || count <= 0) return found;
     found.reserve(static_cast<std::size_t>(count));
@@ -111,7 +112,8 @@ AtspiNode firstBelow(AtspiAccessible* root, int levels, int limit, const std::fu
         auto [node, level] = std::move(pending.front());
         pending.pop_front();
         if (level >= levels) continue;
-        for (auto& child : children(node.get())) {
+        // A node may claim more children than the walk may still look at; only those are read.
+        for (auto& child : children(node.get(), std::max(0, limit - seen) + 1)) {
             if (++seen > limit) return {};
             if (matches(child.get())) return std::move(child);
             pending.emplace_back(std::move(child), level + 1);

@@ -18,7 +18,11 @@ namespace quib {
 // thread.
 namespace AtspiTree {
 
-std::vector<AtspiNode> children(AtspiAccessible* node);
+// A node's children are read one request each, so no more than `most` of them are: an app may
+// claim billions (a spreadsheet's table counts every cell), which would hold the AT-SPI thread for
+// hours and ask for memory for every one.
+constexpr int mostChildren = 1024;
+std::vector<AtspiNode> children(AtspiAccessible* node, int most = mostChildren);
 std::optional<AtspiRole> role(AtspiAccessible* node);
 std::optional<std::string> name(AtspiAccessible* node);
 

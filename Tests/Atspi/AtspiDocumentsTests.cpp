@@ -50,5 +50,16 @@ TEST(AtspiDocuments, AWindowShowingNoFileAndAProcessWithoutWindowsGiveNone) {
     EXPECT_EQ(reading.documents->documentURL(::getpid()), std::nullopt);
 }
 
+// A node may claim billions of children (a spreadsheet's table counts every cell): the walk reads
+// only as many as it may still look at, and answers instead of asking for each one.
+TEST(AtspiDocuments, ATableClaimingBillionsOfCellsIsReadOnlyAsFarAsTheWalkGoes) {
+    QUIB_REQUIRE_ACCESSIBILITY_BUS();
+    AtspiReading reading(DesktopSession::shared());
+    auto editor = publishedApp(FixtureApp::Kind::gtkEditor, DesktopSession::shared(), {"--vast-table"});
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(reading.documents->documentURL(editor->pid()), std::nullopt);
+    EXPECT_TRUE(reading.menus->menuBar(editor->pid(), MenuScanner::messagingTimeout));
+}
+
 }  // namespace
 }  // namespace quib::testing

@@ -2,13 +2,14 @@
 """A small GTK 3 editor whose menus and open document other programs read through the
 accessibility bus.
 
-    quibbars-editor.py [--document FILE] [--deep-menus]
+    quibbars-editor.py [--document FILE] [--deep-menus] [--vast-table]
 
 Its program name is its desktop ID, quibbars-editor, so its window's WM_CLASS names that entry.
 --document (or QUIB_FIXTURE_DOCUMENT) names the file it shows as open: the document element of
 its window reports it as a file:// URL in the attribute "DocURL". --deep-menus adds a submenu
 chain under View: "Level Three" (Ctrl+Alt+3) is an item of a submenu of a submenu of View,
-"Level Four" (Ctrl+Alt+4) one level further down.
+"Level Four" (Ctrl+Alt+4) one level further down. --vast-table shows, in place of the document, a
+table whose accessible claims 2**31 - 1 cells, as a spreadsheet's does.
 
 It prints "ready" once its window is shown.
 """
@@ -67,6 +68,31 @@ class DocumentView(Gtk.Label):
 DocumentView.set_accessible_type(DocumentAccessible)
 
 
+class VastTableAccessible(Gtk.LabelAccessible):
+    """A table that claims as many cells as a count can hold. Python cannot make the cells (the
+    child getter is not introspectable), so each one asked for is a failed read: the count is what
+    a reader must not trust."""
+
+    def do_get_role(self):
+        return Atk.Role.TABLE
+
+    def do_get_n_children(self):
+        return 2**31 - 1
+
+    # Its cells are not walked by the accessibility bridge, as a spreadsheet's are not.
+    def do_ref_state_set(self):
+        states = Gtk.LabelAccessible.do_ref_state_set(self)
+        states.add_state(Atk.StateType.MANAGES_DESCENDANTS)
+        return states
+
+
+class VastTable(Gtk.Label):
+    pass
+
+
+VastTable.set_accessible_type(VastTableAccessible)
+
+
 def menu_item(title, accelerator, accel_group):
     item = Gtk.MenuItem.new_with_label(title)
     if accelerator:
@@ -107,6 +133,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--document", default=os.environ.get("QUIB_FIXTURE_DOCUMENT", ""))
     parser.add_argument("--deep-menus", action="store_true")
+    parser.add_argument("--vast-table", action="store_true")
     options = parser.parse_args()
 
     GLib.set_application_name("Bars Editor")
@@ -118,10 +145,13 @@ def main():
 
     box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
     box.pack_start(menu_bar(accel_group, options.deep_menus), False, False, 0)
-    document = DocumentView(label=options.document or "(no document)")
-    if options.document:
-        document.get_accessible().url = pathlib.Path(options.document).absolute().as_uri()
-    box.pack_start(document, True, True, 0)
+    if options.vast_table:
+        box.pack_start(VastTable(label="cells"), True, True, 0)
+    else:
+        document = DocumentView(label=options.document or "(no document)")
+        if options.document:
+            document.get_accessible().url = pathlib.Path(options.document).absolute().as_uri()
+        box.pack_start(document, True, True, 0)
     window.add(box)
     window.show_all()
     window.present()
