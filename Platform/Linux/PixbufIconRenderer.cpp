@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <fstream>
 #include <memory>
 
@@ -67,12 +68,24 @@ bool isCutShortPng(const std::filesystem::path& file) {
     }
 }
 
+// gdk-pixbuf decodes a raster picture whole, at the size it states, before scaling it down, and
+// a small file can state a size that takes gigabytes (a megabyte of PNG holds 20000 × 20000 blank
+// pixels). Only the header is read to learn the size; scalable pictures are drawn at the icon's.
+bool isTooLargeToDecode(const std::filesystem::path& file) {
+    int width = 0;
+    int height = 0;
+    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(file.c_str(), &width, &height);
+    if (!format || gdk_pixbuf_format_is_scalable(format)) return false;
+    return std::int64_t{width} * height > PixbufIconRenderer::largestPixels;
+}
+
 }  // namespace
 
 // Only regular files are read: a device or pipe named as an icon could be read forever.
 std::optional<Bytes> PixbufIconRenderer::render(const std::filesystem::path& file) const {
     std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error) || isCutShortPng(file)) return std::nullopt;
+    if (!std::filesystem::is_regular_file(file, error) || isCutShortPng(file) || isTooLargeToDecode(file))
+        return std::nullopt;
     GError* failure = nullptr;
     Picture picture(gdk_pixbuf_new_from_file_at_scale(file.c_str(), side, side, TRUE, &failure));
     if (!picture) {

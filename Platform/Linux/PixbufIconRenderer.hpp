@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "Platform/IconRenderer.hpp"
 
 namespace quib {
@@ -8,6 +10,10 @@ namespace quib {
 // Nothing here needs a display, and gdk-pixbuf is reentrant, so any thread may draw.
 class PixbufIconRenderer final : public IconRenderer {
 public:
+    // A raster picture of more pixels than this is not drawn: it is decoded whole before it is
+    // scaled, and no app's icon needs more.
+    static constexpr std::int64_t largestPixels = 4096 * 4096;
+
     std::optional<Bytes> render(const std::filesystem::path& file) const override;
 };
 
