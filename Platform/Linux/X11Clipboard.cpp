@@ -120,7 +120,7 @@ void X11Clipboard::handlePropertyChange(const XPropertyEvent& event) {
 void X11Clipboard::selectionCleared(const XSelectionClearEvent& event) {
     if (event.selection != atoms_.clipboard) return;
     count_.selectionCleared(event.time);
-    if (server_.isHolding() && event.time < server_.since()) return;
+    if (server_.isHolding() && X11SelectionServer::isEarlier(event.time, server_.since())) return;
     server_.release();
     held_.clear();
 }

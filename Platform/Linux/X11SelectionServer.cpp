@@ -65,7 +65,7 @@ void X11SelectionServer::serve(const XSelectionRequestEvent& request) {
 // A request made before we took the clipboard is for the owner before us.
 bool X11SelectionServer::accepts(const XSelectionRequestEvent& request) const {
     if (!holding_ || request.selection != atoms_.clipboard) return false;
-    return request.time == CurrentTime || request.time >= since_;
+    return request.time == CurrentTime || !isEarlier(request.time, since_);
 }
 
 bool X11SelectionServer::answer(Window requestor, Atom target, Atom property, bool multipleAllowed) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -44,6 +45,13 @@ public:
     std::optional<SteadyTime> nextDeadline() const;
     // Drops the requestors that took no piece for too long by `now`.
     void expire(SteadyTime now);
+
+    // Whether server time `time` comes before `than`. The server counts milliseconds in 32 bits,
+    // which wrap about every 49.7 days: the earlier of two times is the one less than half that
+    // range behind the other, so that a clipboard taken just before the wrap is still ours after.
+    static bool isEarlier(Time time, Time than) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(time) - static_cast<std::uint32_t>(than)) < 0;
+    }
 
 private:
     struct Held {
