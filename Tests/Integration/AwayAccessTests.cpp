@@ -3,11 +3,12 @@
 // of the server when the network interfaces change, in a private network namespace.
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
-#include <asio/connect.hpp>
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
 #include <gtest/gtest.h>
 
 #include "Platform/Base64.hpp"
@@ -38,21 +39,40 @@ std::uint16_t prepareAway(TempHome& home, bool enabled) {
     return awayPort;
 }
 
-// A connection to a loopback port in the ephemeral range can be given that very port as its own
-// and meet itself (a simultaneous open): that is not a listener.
-bool accepts(std::uint16_t port) {
-    asio::io_context io;
-    asio::ip::tcp::socket socket(io);
+// The socket inodes of process `pid`'s descriptors.
+std::set<std::string> socketsOf(pid_t pid) {
+    std::set<std::string> inodes;
     std::error_code error;
-    socket.connect({asio::ip::make_address("127.0.0.1"), port}, error);
-    if (error) return false;
-    const auto local = socket.local_endpoint(error);
-    return error || local.port() != port;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (!error && target.starts_with("socket:[")) inodes.insert(target.substr(8, target.size() - 9));
+    }
+    return inodes;
 }
 
-bool acceptsWithin(std::uint16_t port, std::chrono::milliseconds time) {
+// Whether process `pid` itself listens on TCP `port`. A connection cannot tell: tests running
+// alongside may be given the same free port for hosts of their own.
+bool listensOn(pid_t pid, std::uint16_t port) {
+    const auto sockets = socketsOf(pid);
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream file(table);
+        std::string line;
+        std::getline(file, line);  // the heading
+        while (std::getline(file, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+            const auto colon = local.rfind(':');
+            if (state != "0A" || colon == std::string::npos || !sockets.contains(inode)) continue;
+            if (std::stoul(local.substr(colon + 1), nullptr, 16) == port) return true;
+        }
+    }
+    return false;
+}
+
+bool listensWithin(pid_t pid, std::uint16_t port, std::chrono::milliseconds time) {
     const auto end = std::chrono::steady_clock::now() + time;
-    while (!accepts(port)) {
+    while (!listensOn(pid, port)) {
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(20ms);
     }
@@ -89,7 +109,7 @@ TEST(QuibHostAway, LocalPhoneIsHandedTheKeyThatOpensTheAwayPort) {
     const std::uint16_t awayPort = prepareAway(home, true);
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
-    EXPECT_FALSE(accepts(awayPort)) << "the away port listens before any phone holds a key";
+    EXPECT_FALSE(listensOn(host->process().pid(), awayPort)) << "the away port listens before any phone holds a key";
 
     auto local = connect(phoneOptions(*host, host->pairingCode()));
     ASSERT_TRUE(local);
@@ -98,7 +118,7 @@ TEST(QuibHostAway, LocalPhoneIsHandedTheKeyThatOpensTheAwayPort) {
     ASSERT_EQ(remote["keyIdentity"], "quib.away.1.bars-1") << remote.dump() << "\n" << host->log();
     const auto material = base64Decode(remote["keyMaterial"].get<std::string>());
     ASSERT_TRUE(material && material->size() == 32u);
-    EXPECT_TRUE(acceptsWithin(awayPort, 1s)) << host->log();
+    EXPECT_TRUE(listensWithin(host->process().pid(), awayPort, 1s)) << host->log();
 
     PhoneClient::Options awayOptions = phoneOptions(*host, "");
     awayOptions.port = awayPort;
@@ -136,7 +156,7 @@ TEST(QuibHostAway, WithAwayAccessOffNoKeyIsHandedOutAndNothingListens) {
     auto local = connect(phoneOptions(*host, host->pairingCode()));
     ASSERT_TRUE(local);
     EXPECT_EQ(helloUntilRemoteAccess(*local), Json::parse(R"({"isEnabled":false,"candidates":[]})"));
-    EXPECT_FALSE(acceptsWithin(awayPort, 500ms));
+    EXPECT_FALSE(listensWithin(host->process().pid(), awayPort, 500ms));
 }
 
 // Exit statuses of the child that runs the host in its own network namespace.
