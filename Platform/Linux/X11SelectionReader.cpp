@@ -72,17 +72,18 @@ std::optional<X11Properties::Value> X11SelectionReader::convert(Atom target, Tim
 }
 
 // Deleting the announcement asks for the first piece, and deleting each piece for the next;
-// an empty piece ends the answer. The announced size is a lower bound.
+// an empty piece ends the answer. Reading the announcement deleted it already: the owner may
+// have written the first piece by now, so deleting the property again would throw that piece
+// away. The announced size is a lower bound: an answer that falls short of it lost a piece.
 std::optional<X11Properties::Value> X11SelectionReader::receivePieces(Atom property,
                                                                       const X11Properties::Value& announced,
                                                                       SteadyTime deadline) {
-    if (firstUnit(announced.bytes) > sizeLimit) {
+    const std::uint32_t least = firstUnit(announced.bytes);
+    if (least > sizeLimit) {
         abandon();
         return std::nullopt;
     }
     pieceArrived_ = false;
-    XDeleteProperty(display_, window_, property);
-    XFlush(display_);
     std::optional<X11Properties::Value> whole;
     for (;;) {
         if (!wait_([this] { return pieceArrived_; }, earlier(deadline, targetLimit))) break;
@@ -93,7 +94,10 @@ std::optional<X11Properties::Value> X11SelectionReader::receivePieces(Atom prope
         if (!piece) continue;
         if (piece->oversized) break;
         if (!whole) whole = X11Properties::Value{piece->type, piece->format, {}, false};
-        if (piece->bytes.empty()) return whole;
+        if (piece->bytes.empty()) {
+            if (whole->bytes.size() < least) break;
+            return whole;
+        }
         whole->bytes.insert(whole->bytes.end(), piece->bytes.begin(), piece->bytes.end());
     }
     abandon();

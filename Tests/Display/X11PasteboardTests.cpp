@@ -128,6 +128,22 @@ TEST_F(X11Pasteboard, ReadsAnotherOwnersLargeTextWholeAndServesItBack) {
     EXPECT_TRUE(*served == bytesOf(text));
 }
 
+// An owner that writes each piece the moment the one before is taken: no piece may be lost to a
+// deletion meant for the piece before it, however the two race.
+TEST_F(X11Pasteboard, ReadsEveryPieceOfAnOwnerThatAnswersAtOnce) {
+    const std::string text = largeText(64 * 1024);
+    auto owner = StubClipboardOwner::start(display, {"UTF8_STRING"}, {{"UTF8_STRING", bytesOf(text)}}, 4096);
+    ASSERT_TRUE(owner);
+    for (int reading = 0; reading < 25; ++reading) {
+        const auto items = pasteboard->items();
+        ASSERT_EQ(items.size(), 1u) << "reading " << reading;
+        const Bytes* read = items[0].data("UTF8_STRING");
+        ASSERT_TRUE(read) << "reading " << reading;
+        ASSERT_EQ(read->size(), text.size()) << "reading " << reading;
+        ASSERT_TRUE(*read == bytesOf(text)) << "reading " << reading;
+    }
+}
+
 TEST_F(X11Pasteboard, ClearingLeavesNoOwnerAndAnEmptyClipboardReadsEmpty) {
     pasteboard->write({textItem("gone soon")});
     pasteboard->clear();
