@@ -52,12 +52,26 @@ bool valueOf(const std::string& line, std::string_view label, std::string& value
 
 }  // namespace
 
+// A port found free can be taken by another test's socket before the host binds it; a host the
+// test placed itself is then started again on another free port.
 std::unique_ptr<HostProcess> HostProcess::start(TempHome& home, std::optional<std::string> display,
                                                 const std::map<std::string, std::string>& environment) {
+    constexpr int attempts = 5;
+    auto defaults = home.defaults();
+    const bool placedHere = !defaults->contains("quib.port");
+    for (int attempt = 1;; ++attempt) {
+        if (placedHere) defaults->setInteger("quib.port", freePort());
+        bool portTaken = false;
+        auto host = startOnce(home, display, environment, placedHere && attempt < attempts, portTaken);
+        if (host || !portTaken) return host;
+    }
+}
+
+std::unique_ptr<HostProcess> HostProcess::startOnce(TempHome& home, const std::optional<std::string>& display,
+                                                    const std::map<std::string, std::string>& environment,
+                                                    bool mayRetry, bool& portTaken) {
     auto host = std::make_unique<HostProcess>(Passkey{});
     host->logPath_ = home.root() / "host.log";
-    auto defaults = home.defaults();
-    if (!defaults->contains("quib.port")) defaults->setInteger("quib.port", freePort());
     std::map<std::string, std::string> variables{
         {"XDG_CONFIG_HOME", home.configHome().string()},
         {"XDG_DATA_HOME", home.dataHome().string()},
@@ -79,6 +93,8 @@ std::unique_ptr<HostProcess> HostProcess::start(TempHome& home, std::optional<st
     while (host->code_.empty() || port.empty() || host->name_.empty()) {
         auto line = host->process_->readLine(std::chrono::seconds(15));
         if (!line) {
+            portTaken = host->log().find("cannot listen: Address already in use") != std::string::npos;
+            if (mayRetry && portTaken) return nullptr;
             ADD_FAILURE() << "quib-host printed no pairing code, port and name; log:\n" << host->log();
             return nullptr;
         }

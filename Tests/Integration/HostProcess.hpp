@@ -71,6 +71,12 @@ public:
     std::optional<int> stop();
 
 private:
+    // One start on the port in the home's defaults. With `mayRetry`, a host that could not
+    // listen because the port was taken meanwhile sets `portTaken` instead of failing the test.
+    static std::unique_ptr<HostProcess> startOnce(TempHome& home, const std::optional<std::string>& display,
+                                                  const std::map<std::string, std::string>& environment,
+                                                  bool mayRetry, bool& portTaken);
+
     std::optional<Subprocess> process_;
     std::filesystem::path logPath_;
     std::string code_;
