@@ -7,20 +7,14 @@ namespace quib {
 SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock)
     : label_(std::move(label)),
       clock_(clock ? std::move(clock) : SystemClock::shared()),
-      tasks_(std::make_shared<TaskQueue>()) {
-    worker_ = std::thread([tasks = tasks_] {
-        while (auto task = tasks->take()) (*task)();
-    });
-}
+      tasks_(std::make_shared<TaskQueue>()),
+      worker_([tasks = tasks_] {
+          while (auto task = tasks->take()) (*task)();
+      }) {}
 
-SerialQueue::~SerialQueue() {
-    tasks_->close();
-    // The last owner may let go from inside one of the queue's own tasks. The worker cannot
-    // join itself: it is let go instead, runs what is still queued and ends on its own (it
-    // holds the task list, not the queue).
-    if (isCurrent()) worker_.detach();
-    else if (worker_.joinable()) worker_.join();
-}
+// The last owner may let go from inside one of the queue's own tasks: the worker then runs what
+// is still queued and ends on its own (it holds the task list, not the queue).
+SerialQueue::~SerialQueue() { tasks_->close(); }
 
 void SerialQueue::post(Task task) { tasks_->push(std::move(task)); }
 
@@ -28,7 +22,7 @@ Cancellable SerialQueue::postAfter(Duration delay, Task task) {
     return quib::postAfter(tasks_, *clock_, delay, std::move(task));
 }
 
-bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == worker_.get_id(); }
+bool SerialQueue::isCurrent() const { return worker_.isCurrent(); }
 
 bool SerialQueue::sync(const Task& task) {
     if (isCurrent()) return false;

@@ -2,10 +2,10 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "Platform/Executor.hpp"
 #include "Platform/TaskQueue.hpp"
+#include "Platform/WorkerThread.hpp"
 
 namespace quib {
 
@@ -32,7 +32,7 @@ private:
     std::string label_;
     std::shared_ptr<Clock> clock_;
     std::shared_ptr<TaskQueue> tasks_;
-    std::thread worker_;
+    WorkerThread worker_;
 };
 
 }  // namespace quib

@@ -35,6 +35,11 @@ void initialiseLibrary() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+Multi newMulti() {
+    initialiseLibrary();
+    return Multi(curl_multi_init());
+}
+
 // One request on its way: the handle and everything libcurl reads from or writes to while it runs.
 struct Transfer {
     HttpRequest request;
@@ -108,7 +113,7 @@ HttpResponse responseOf(Transfer& t, CURLcode result) {
 // destroyed from one of its own completions leaves the worker something valid to finish with.
 class CurlPoster::Engine {
 public:
-    Engine() : multi_(curl_multi_init()) {}
+    Engine() : multi_(newMulti()) {}
     ~Engine() {
         for (auto& [easy, transfer] : running_) curl_multi_remove_handle(multi_.get(), easy);
     }
@@ -203,17 +208,10 @@ private:
     std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
 };
 
-CurlPoster::CurlPoster() {
-    initialiseLibrary();
-    engine_ = std::make_shared<Engine>();
-    worker_ = std::thread([engine = engine_] { engine->run(); });
-}
+CurlPoster::CurlPoster() : engine_(std::make_shared<Engine>()), worker_([engine = engine_] { engine->run(); }) {}
 
-CurlPoster::~CurlPoster() {
-    engine_->stop();
-    if (worker_.get_id() == std::this_thread::get_id()) worker_.detach();
-    else if (worker_.joinable()) worker_.join();
-}
+// A poster destroyed from one of its own completions leaves its worker to finish alone.
+CurlPoster::~CurlPoster() { engine_->stop(); }
 
 bool CurlPoster::accepts(std::string_view url) const {
     if (url.find('\0') != std::string_view::npos) return false;

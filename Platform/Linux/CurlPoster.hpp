@@ -2,9 +2,9 @@
 
 #include <memory>
 #include <string_view>
-#include <thread>
 
 #include "Platform/HttpPoster.hpp"
+#include "Platform/WorkerThread.hpp"
 
 namespace quib {
 
@@ -24,7 +24,7 @@ public:
 private:
     class Engine;
     std::shared_ptr<Engine> engine_;
-    std::thread worker_;
+    WorkerThread worker_;
 };
 
 }  // namespace quib

@@ -8,16 +8,12 @@ namespace quib {
 GlibLoopThread::GlibLoopThread()
     : context_(g_main_context_new()),
       loop_(g_main_loop_new(context_, FALSE)),
-      thread_(run, g_main_context_ref(context_), g_main_loop_ref(loop_)) {}
+      thread_([context = g_main_context_ref(context_), loop = g_main_loop_ref(loop_)] { run(context, loop); }) {}
 
 GlibLoopThread::~GlibLoopThread() {
     post([loop = loop_] { g_main_loop_quit(loop); });
-    if (isCurrent()) {
-        // The last owner let go from a task of the loop's own: it ends once that task returns.
-        thread_.detach();
-    } else {
-        thread_.join();
-    }
+    // From a task of the loop's own, the thread ends once that task returns.
+    thread_.join();
     g_main_loop_unref(loop_);
     g_main_context_unref(context_);
 }

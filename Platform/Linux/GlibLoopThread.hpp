@@ -3,7 +3,8 @@
 #include <glib.h>
 
 #include <functional>
-#include <thread>
+
+#include "Platform/WorkerThread.hpp"
 
 namespace quib {
 
@@ -27,14 +28,14 @@ public:
     // Runs `task` on the thread and waits for it. Refuses (returns false, runs nothing) on the
     // thread itself, where waiting would never end.
     [[nodiscard]] bool sync(const Task& task);
-    bool isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
+    bool isCurrent() const { return thread_.isCurrent(); }
 
 private:
     static void run(GMainContext* context, GMainLoop* loop);
 
     GMainContext* context_;
     GMainLoop* loop_;
-    std::thread thread_;
+    WorkerThread thread_;
 };
 
 }  // namespace quib

@@ -13,18 +13,18 @@ std::shared_ptr<NetworkQueue> NetworkQueue::create(std::string label, std::share
 }
 
 NetworkQueue::NetworkQueue(Passkey, std::string label, std::shared_ptr<Clock> clock)
-    : label_(std::move(label)), clock_(std::move(clock)), io_(1) {}
+    : label_(std::move(label)), clock_(std::move(clock)), io_(std::make_shared<asio::io_context>(1)) {}
 
 void NetworkQueue::begin() {
-    work_.emplace(asio::make_work_guard(io_));
-    thread_ = std::thread([this] { io_.run(); });
+    work_.emplace(asio::make_work_guard(*io_));
+    thread_.emplace([io = io_] { io->run(); });
 }
 
 NetworkQueue::~NetworkQueue() {
-    if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) {
-        // The last owner let go on the queue's own thread: it cannot join itself.
-        io_.stop();
-        thread_.detach();
+    if (thread_ && thread_->isCurrent()) {
+        // The last owner let go on the queue's own thread: run() returns once the task in
+        // progress does, and the thread ends on its own.
+        io_->stop();
         return;
     }
     shutdown();
@@ -33,7 +33,7 @@ NetworkQueue::~NetworkQueue() {
 void NetworkQueue::post(Task task) {
     std::lock_guard lock(mutex_);
     if (stopped_) return;
-    asio::post(io_, std::move(task));
+    asio::post(*io_, std::move(task));
 }
 
 Cancellable NetworkQueue::postAfter(Duration delay, Task task) {
@@ -51,7 +51,7 @@ Cancellable NetworkQueue::postAfter(Duration delay, Task task) {
     return Cancellable(cancelled);
 }
 
-bool NetworkQueue::isCurrent() const { return const_cast<asio::io_context&>(io_).get_executor().running_in_this_thread(); }
+bool NetworkQueue::isCurrent() const { return io_->get_executor().running_in_this_thread(); }
 
 bool NetworkQueue::sync(const Task& task) {
     if (isCurrent()) {
@@ -65,7 +65,7 @@ bool NetworkQueue::sync(const Task& task) {
     {
         std::lock_guard lock(mutex_);
         if (stopped_) return false;
-        asio::post(io_, [&task, done] {
+        asio::post(*io_, [&task, done] {
             task();
             done->set_value();
         });
@@ -84,9 +84,9 @@ void NetworkQueue::shutdown() {
         if (stopped_) return;
         stopped_ = true;
         work_.reset();
-        io_.stop();
+        io_->stop();
     }
-    if (thread_.joinable()) thread_.join();
+    if (thread_) thread_->join();
 }
 
 }  // namespace quib

@@ -4,13 +4,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 
 #include "Platform/Clock.hpp"
 #include "Platform/Executor.hpp"
+#include "Platform/WorkerThread.hpp"
 
 namespace quib {
 
@@ -43,7 +43,7 @@ public:
     // Must not be called from the queue's own thread.
     void shutdown();
 
-    asio::io_context& context() { return io_; }
+    asio::io_context& context() { return *io_; }
     const std::string& label() const { return label_; }
 
 private:
@@ -51,11 +51,12 @@ private:
 
     std::string label_;
     std::shared_ptr<Clock> clock_;
-    asio::io_context io_;
+    // Shared with the thread, which may still be inside run() when the last owner lets go there.
+    std::shared_ptr<asio::io_context> io_;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
     std::mutex mutex_;
     bool stopped_ = false;
-    std::thread thread_;
+    std::optional<WorkerThread> thread_;
 };
 
 }  // namespace quib
