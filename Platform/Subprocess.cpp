@@ -195,11 +195,12 @@ private:
     bool wasPending_ = false;
 };
 
-// Moves the input into the tool and its output out of it, together, until the output ends
-// (true) or the deadline passes (false).
+// Moves the input into the tool and its output out of it, together, until the output ends or
+// passes `outputLimit` (true) or the deadline passes (false).
 class Exchange {
 public:
-    Exchange(Channels& channels, std::string_view input) : channels_(channels), input_(input) {
+    Exchange(Channels& channels, std::string_view input, std::size_t outputLimit)
+        : channels_(channels), input_(input), outputLimit_(outputLimit) {
         if (input_.empty()) channels_.input.reset();
     }
 
@@ -220,6 +221,8 @@ public:
     }
 
     std::string& output() { return output_; }
+    // The output went on past the limit; `output` holds the bytes up to it.
+    bool wasCut() const { return cut_; }
 
 private:
     // Writes what the pipe takes now; on any failure (the tool closed its input, or exited)
@@ -235,14 +238,19 @@ private:
         if (written_ == input_.size()) channels_.input.reset();
     }
 
-    // Reads what is there; true once the output has ended.
+    // Reads what is there; true once the output has ended or gone past the limit. Reading one
+    // byte past the limit tells an output that goes on from one that ends right there.
     bool drain() {
         char buffer[65536];
         while (true) {
-            const ssize_t got = ::read(channels_.output.get(), buffer, sizeof buffer);
+            const std::size_t left = outputLimit_ - output_.size();
+            const ssize_t got = ::read(channels_.output.get(), buffer, left < sizeof buffer ? left + 1 : sizeof buffer);
             if (got > 0) {
                 output_.append(buffer, static_cast<std::size_t>(got));
-                continue;
+                if (output_.size() <= outputLimit_) continue;
+                output_.resize(outputLimit_);
+                cut_ = true;
+                return true;
             }
             if (got < 0 && errno == EINTR) continue;
             if (got < 0 && errno == EAGAIN) return false;
@@ -253,7 +261,9 @@ private:
     Channels& channels_;
     std::string_view input_;
     std::size_t written_ = 0;
+    std::size_t outputLimit_;
     std::string output_;
+    bool cut_ = false;
 };
 
 // Whether the child has ended, without reaping it: while it is not reaped its pid, and so its
@@ -341,7 +351,8 @@ Subprocess::Result Subprocess::run(const std::filesystem::path& executable, cons
 }
 
 Subprocess::Result Subprocess::runBytes(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-                                        std::optional<std::string_view> input, std::chrono::duration<double> timeout) {
+                                        std::optional<std::string_view> input, std::chrono::duration<double> timeout,
+                                        std::size_t outputLimit) {
     const double seconds = std::isfinite(timeout.count()) ? std::clamp(timeout.count(), 0.0, longestTimeout) : longestTimeout;
     const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));
 
@@ -355,10 +366,16 @@ Subprocess::Result Subprocess::runBytes(const std::filesystem::path& executable,
     channels.childOutput.reset();
     if (error != 0) return {false, describe(error)};
 
-    Exchange exchange(channels, input.value_or(std::string_view()));
+    Exchange exchange(channels, input.value_or(std::string_view()), outputLimit);
     const bool outputEnded = exchange.run(deadline);
     // A tool that closed its output while still reading sees the end of its input now.
     channels.input.reset();
+    if (exchange.wasCut()) {
+        // A tool still writing meets the closed pipe; one that goes on regardless is stopped.
+        channels.output.reset();
+        stopGroup(pid);
+        return {false, std::move(exchange.output()), true};
+    }
     if (!outputEnded || !awaitEnd(pid, deadline)) {
         stopGroup(pid);
         return {false, timedOut(executable, seconds)};

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -28,6 +30,9 @@ public:
         // failed start: the system's description of the error. After a time-out:
         // "<tool> timed out after <whole seconds>s".
         std::string output;
+        // The tool printed more than the output limit: `output` holds its first bytes up to the
+        // limit, the rest was never read, the tool was stopped and `ok` is false.
+        bool cut = false;
         bool operator==(const Result&) const = default;
     };
 
@@ -44,9 +49,12 @@ public:
     static Result run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                       std::optional<std::string_view> input, std::chrono::duration<double> timeout);
     // The same, but after a normal end `output` holds the bytes exactly as written, neither
-    // checked as UTF-8 nor trimmed, for a caller that sorts out the lines it can read.
+    // checked as UTF-8 nor trimmed, for a caller that sorts out the lines it can read. At most
+    // `outputLimit` bytes are kept: a tool that prints more is stopped there, as at a time-out,
+    // and its result is `cut`, so that a listing of unforeseen size costs no more than that.
     static Result runBytes(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-                           std::optional<std::string_view> input, std::chrono::duration<double> timeout);
+                           std::optional<std::string_view> input, std::chrono::duration<double> timeout,
+                           std::size_t outputLimit = SIZE_MAX);
 
     // Starts `executable` with `arguments` (the program's own name first) and returns once it
     // runs, without waiting for it to end: none, or the system's description of why it did not

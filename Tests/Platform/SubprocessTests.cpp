@@ -95,6 +95,29 @@ TEST(Subprocess, AToolThatStopsReadingLosesTheRestOfItsInput) {
     EXPECT_FALSE(sigismember(&pending, SIGPIPE));
 }
 
+// An endless listing is cut at the limit and the tool stopped long before its time runs out;
+// output that ends exactly at the limit, or within it, is whole.
+TEST(Subprocess, OutputPastTheLimitIsCutAndTheToolStopped) {
+    const auto start = Steady::now();
+    const auto endless = Subprocess::runBytes("/usr/bin/yes", {"name.ts"}, std::nullopt, 30s, 100'000);
+    EXPECT_LT(secondsSince(start), 10.0);
+    EXPECT_FALSE(endless.ok);
+    EXPECT_TRUE(endless.cut);
+    ASSERT_EQ(endless.output.size(), 100'000u);
+    EXPECT_EQ(endless.output.substr(0, 16), "name.ts\nname.ts\n");
+
+    // Trapping SIGPIPE and TERM does not keep a tool alive past the cut.
+    const auto stubborn = Subprocess::runBytes(sh, {"-c", "trap '' PIPE TERM; while :; do echo x; done"}, std::nullopt,
+                                               30s, 10);
+    EXPECT_EQ(stubborn, (Subprocess::Result{false, "x\nx\nx\nx\nx\n", true}));
+
+    EXPECT_EQ(Subprocess::runBytes(sh, {"-c", "printf 12345"}, std::nullopt, 10s, 5), (Subprocess::Result{true, "12345"}));
+    EXPECT_EQ(Subprocess::runBytes(sh, {"-c", "printf 123"}, std::nullopt, 10s, 5), (Subprocess::Result{true, "123"}));
+    EXPECT_EQ(Subprocess::runBytes(sh, {"-c", "printf 123456"}, std::nullopt, 10s, 5),
+              (Subprocess::Result{false, "12345", true}));
+    EXPECT_LT(secondsSince(start), 20.0);
+}
+
 TEST(Subprocess, ATimeOutEndsTheToolAndNamesTheWholeSeconds) {
     const auto start = Steady::now();
     EXPECT_EQ(Subprocess::run("/bin/sleep", {"10"}, std::nullopt, 2.9s), (Subprocess::Result{false, "sleep timed out after 2s"}));
