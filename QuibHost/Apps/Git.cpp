@@ -1,5 +1,7 @@
 #include "QuibHost/Apps/Git.hpp"
 
+#include <climits>
+#include <cstdint>
 #include <unordered_set>
 
 #include "Platform/Subprocess.hpp"
@@ -8,13 +10,14 @@
 namespace quib {
 namespace {
 
-// The non-empty lines of `text`.
-std::vector<std::string> lines(std::string_view text) {
+// The first `limit` non-empty lines of `text` that `keep` admits.
+template <class Keep>
+std::vector<std::string> lines(std::string_view text, Keep keep, std::size_t limit = SIZE_MAX) {
     std::vector<std::string> out;
-    while (!text.empty()) {
+    while (!text.empty() && out.size() < limit) {
         const auto end = text.find('\n');
         const std::string_view line = text.substr(0, end);
-        if (!line.empty()) out.emplace_back(line);
+        if (!line.empty() && keep(line)) out.emplace_back(line);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     }
     return out;
@@ -41,12 +44,19 @@ Git::Git(std::vector<std::filesystem::path> paths) : paths_(std::move(paths)) {}
 
 std::optional<std::filesystem::path> Git::executableURL() const { return Subprocess::firstExecutable(paths_); }
 
-std::optional<std::string> Git::output(const std::string& folder, std::vector<std::string> arguments) const {
+std::optional<std::string> Git::output(const std::string& folder, std::vector<std::string> arguments,
+                                       std::size_t outputLimit) const {
     const auto git = executableURL();
     if (!git) return std::nullopt;
     arguments.insert(arguments.begin(), {"-c", "core.quotePath=false", "-C", folder});
-    const auto result = Subprocess::runBytes(*git, arguments, std::nullopt, timeout);
-    if (!result.ok) return std::nullopt;
+    auto result = Subprocess::runBytes(*git, arguments, std::nullopt, timeout, outputLimit);
+    if (result.cut) {
+        // The whole lines before the cut; the one it split is not a name.
+        const auto lastLine = result.output.rfind('\n');
+        result.output.resize(lastLine == std::string::npos ? 0 : lastLine + 1);
+    } else if (!result.ok) {
+        return std::nullopt;
+    }
     return readableLines(result.output);
 }
 
@@ -59,17 +69,14 @@ std::optional<std::string> Git::root(const std::string& folder) const {
 std::vector<std::string> Git::branches(const std::string& root) const {
     const auto listing = output(root, {"branch", "--format=%(refname:short)"});
     if (!listing) return {};
-    std::vector<std::string> names = lines(*listing);
-    std::erase_if(names, [](const std::string& name) { return name.starts_with('('); });
-    return names;
+    return lines(*listing, [](std::string_view name) { return !name.starts_with('('); });
 }
 
-std::vector<std::string> Git::fileNames(const std::string& root, std::vector<std::string> arguments) const {
-    const auto listing = output(root, std::move(arguments));
+std::vector<std::string> Git::fileNames(const std::string& root, std::vector<std::string> arguments, std::size_t limit,
+                                        std::size_t outputLimit) const {
+    const auto listing = output(root, std::move(arguments), outputLimit);
     if (!listing) return {};
-    std::vector<std::string> names = lines(*listing);
-    std::erase_if(names, [](const std::string& name) { return name.starts_with('"'); });
-    return names;
+    return lines(*listing, [](std::string_view name) { return !name.starts_with('"'); }, limit);
 }
 
 std::vector<std::string> Git::recentlyChangedFiles(const std::string& root) const {
@@ -83,6 +90,12 @@ std::vector<std::string> Git::recentlyChangedFiles(const std::string& root) cons
     return files;
 }
 
-std::vector<std::string> Git::trackedFiles(const std::string& root) const { return fileNames(root, {"ls-files"}); }
+// A name git prints plainly is a path, at most PATH_MAX bytes and its line break, so that much
+// of the listing for each name wanted holds the first `limit` of them (unless git had to quote
+// many names before them, which are left out anyway).
+std::vector<std::string> Git::trackedFiles(const std::string& root, std::size_t limit) const {
+    const std::size_t outputLimit = limit > SIZE_MAX / (PATH_MAX + 1) ? SIZE_MAX : limit * (PATH_MAX + 1);
+    return fileNames(root, {"ls-files"}, limit, outputLimit);
+}
 
 }  // namespace quib

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -45,15 +47,21 @@ public:
     // The files the last 20 commits changed, newest first, each once, relative to `root`; only
     // those that exist in the work tree now.
     std::vector<std::string> recentlyChangedFiles(const std::string& root) const;
-    // Every tracked file, relative to `root`, in git's order.
-    std::vector<std::string> trackedFiles(const std::string& root) const;
+    // The first `limit` tracked files, relative to `root`, in git's order. Only as much of git's
+    // listing is read as those names can take; git is stopped there, so a repository of any
+    // size costs no more.
+    std::vector<std::string> trackedFiles(const std::string& root, std::size_t limit = SIZE_MAX) const;
 
 private:
     // The trimmed output of `git -c core.quotePath=false -C folder arguments…`, when it succeeds,
     // without the lines that are not UTF-8.
-    std::optional<std::string> output(const std::string& folder, std::vector<std::string> arguments) const;
-    // The output's file names, one a line, empty and still-quoted lines left out.
-    std::vector<std::string> fileNames(const std::string& root, std::vector<std::string> arguments) const;
+    // Output past `outputLimit` bytes is not read: git is stopped, and the whole lines before
+    // the cut are taken.
+    std::optional<std::string> output(const std::string& folder, std::vector<std::string> arguments,
+                                      std::size_t outputLimit = SIZE_MAX) const;
+    // The output's first `limit` file names, one a line, empty and still-quoted lines left out.
+    std::vector<std::string> fileNames(const std::string& root, std::vector<std::string> arguments,
+                                       std::size_t limit = SIZE_MAX, std::size_t outputLimit = SIZE_MAX) const;
 
     std::vector<std::filesystem::path> paths_;
 };

@@ -78,8 +78,7 @@ Vocabulary::ScoreTable Vocabulary::candidates(const std::string& root) {
         if (i >= identifierFiles) continue;
         for (const auto& word : identifiers(root + "/" + recent[i])) table.add(word, 0.75 * weight);
     }
-    const auto tracked = git_.trackedFiles(root);
-    for (std::size_t i = 0; i < tracked.size() && i < trackedFileLimit; ++i) addFile(table, tracked[i], 0.5);
+    for (const auto& file : git_.trackedFiles(root, trackedFileLimit)) addFile(table, file, 0.5);
     return table;
 }
 

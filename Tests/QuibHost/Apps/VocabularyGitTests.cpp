@@ -63,6 +63,29 @@ TEST_F(VocabularyGit, NamesOutsideAsciiComeBackAsTheyAreAndQuotedOnesAreLeftOut)
     for (const auto& term : terms) EXPECT_EQ(term.find('"'), std::string::npos) << term;
 }
 
+// A huge repository lists more than git's time allows, and more than is worth holding: its
+// listing is read only as far as the names wanted, and git is stopped there.
+TEST_F(VocabularyGit, TrackedFilesAreReadNoFurtherThanTheNamesWanted) {
+    repository.commit({"first.ts", "second.ts", "third.ts"});
+    EXPECT_EQ(Git(gitPaths).trackedFiles(root, 2), (Names{"first.ts", "second.ts"}));
+
+    // 64 MB of names, then a wait past the time limit, from a git that is real for the rest.
+    const auto huge = scratch.path / "bin" / "git";
+    std::filesystem::create_directories(huge.parent_path());
+    std::ofstream(huge) << "#!/bin/sh\ncase \"$*\" in *ls-files*) yes src/HugeListing.ts | head -c 67108864; exec sleep 30;; "
+                           "esac\nexec "
+                        << TestRepository::git << " \"$@\"\n";
+    std::filesystem::permissions(huge, std::filesystem::perms::owner_all);
+    gitPaths.insert(gitPaths.begin(), huge);
+
+    const auto names = Git(gitPaths).trackedFiles(root, Vocabulary::trackedFileLimit);
+    ASSERT_EQ(names.size(), Vocabulary::trackedFileLimit);
+    EXPECT_EQ(names.back(), "src/HugeListing.ts");
+    const auto terms = vocabulary().extract(root);
+    EXPECT_TRUE(holds(terms, "HugeListing.ts"));
+    EXPECT_TRUE(holds(terms, "third.ts"));
+}
+
 TEST_F(VocabularyGit, RecentFilesComeNewestFirstOnceEachAndOnlyWhileTheyExist) {
     repository.commit({"old.ts", "gone.ts"});
     repository.commit({"new.ts"});
