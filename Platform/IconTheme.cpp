@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "Platform/AtomicFile.hpp"
+#include "Platform/RegularFile.hpp"
 
 namespace quib {
 namespace {
@@ -16,6 +17,8 @@ namespace fs = std::filesystem;
 constexpr std::array<std::string_view, 3> extensions{".png", ".svg", ".xpm"};
 // Sizes beyond this are nonsense, and keeping them small keeps the size arithmetic exact.
 constexpr int largestSize = 1 << 14;
+// A theme's index runs to a few kilobytes; a larger one is taken as unreadable, not read.
+constexpr std::uintmax_t largestIndex = 1 << 20;
 
 std::string_view trimmed(std::string_view text) {
     constexpr std::string_view spaces = " \t\r\n";
@@ -214,9 +217,9 @@ std::optional<IconTheme::Index> IconTheme::index(const std::string& theme) const
             if (const auto cached = indexes_.find(file); cached != indexes_.end() && cached->second.stamp == stamp)
                 return cached->second;
         }
-        const auto text = readWholeFile(file);
-        if (!text || !*text) continue;
-        Index read = parseIndex(**text);
+        const auto text = readRegularFile(file, largestIndex);
+        if (!text) continue;
+        Index read = parseIndex(*text);
         read.stamp = stamp;
         std::lock_guard lock(mutex_);
         indexes_[file] = read;

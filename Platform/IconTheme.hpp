@@ -25,7 +25,8 @@ namespace quib {
 // a folder a PNG is preferred to an SVG, an SVG to an XPM. Last comes the pixmaps folder, with
 // the plain name.
 //
-// Each theme's index.theme is read once and again when its modification time changes. The
+// Each theme's index.theme is read once and again when its modification time changes; one over
+// 1 MiB is not read, as if the folder held none. The
 // current theme comes from GNOME's settings, asked once. Any thread may ask.
 class IconTheme {
 public:

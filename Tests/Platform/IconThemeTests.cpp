@@ -166,6 +166,27 @@ TEST(IconTheme, ReadsAThemesIndexAgainWhenItChanges) {
     EXPECT_EQ(fixture.find("editor"), added);
 }
 
+// An index of more than a megabyte is no real theme's: it is not read, and the search goes on
+// as if the folder had no index, in the next base folder or the next theme.
+TEST(IconTheme, AnIndexTooLargeToBeOneIsSkipped) {
+    ThemeFixture fixture;
+    fixture.gsettings = {true, "'Huge'"};
+    std::string huge = "[Icon Theme]\nDirectories=apps\n[apps]\nSize=128\nType=Fixed\n#";
+    huge.resize((1 << 20) + 1, '#');
+    fixture.index("Huge", huge);
+    fixture.icon("Huge", "apps/editor.png");
+    fixture.index("hicolor", huge, fixture.user());
+    fixture.icon("hicolor", "apps/editor.png", fixture.user());
+    fixture.index("hicolor", hicolorIndex);
+    const auto found = fixture.icon("hicolor", "128x128/apps/editor.png");
+    EXPECT_EQ(fixture.find("editor"), found);
+
+    // Just under the limit it is read as usual.
+    huge.resize(1 << 20);
+    fixture.index("Huge", huge);
+    EXPECT_EQ(fixture.find("editor"), fixture.system() / "Huge" / "apps" / "editor.png");
+}
+
 TEST(IconTheme, IgnoresIndexFoldersAndThemeNamesThatLeaveTheBaseFolder) {
     ThemeFixture fixture;
     fixture.gsettings = {true, "'../system/hicolor'"};
