@@ -2,21 +2,17 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 #include "Platform/AsciiText.hpp"
 #include "Platform/AtomicFile.hpp"
+#include "Platform/RegularFile.hpp"
 #include "Platform/Subprocess.hpp"
 
 namespace quib {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Larger files are not desktop entries; they are skipped unread.
-constexpr std::uintmax_t largestEntry = 1 << 20;
 
 fs::file_time_type stampOf(const fs::path& folder) {
     std::error_code error;
@@ -33,13 +29,9 @@ std::string idOf(const fs::path& relative) {
 }
 
 std::optional<DesktopEntry> readEntry(const fs::path& file, const fs::path& root) {
-    std::error_code error;
-    if (!fs::is_regular_file(file, error) || fs::file_size(file, error) > largestEntry || error) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return DesktopEntry::parse(text.str(), idOf(file.lexically_relative(root)), file);
+    const auto text = readRegularFile(file, DesktopEntry::largestFile);
+    if (!text) return std::nullopt;
+    return DesktopEntry::parse(*text, idOf(file.lexically_relative(root)), file);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -12,6 +13,9 @@ namespace quib {
 // One application as the desktop describes it in a ".desktop" file: the keys of its
 // "[Desktop Entry]" group that the host uses. Of the localised keys, only the names are read.
 struct DesktopEntry {
+    // Real entries are a few kilobytes; a larger file is not taken for one, and is not read.
+    static constexpr std::uintmax_t largestFile = 1 << 20;
+
     // The desktop-file ID without ".desktop" ("org.gnome.Terminal", "kde-konsole" for
     // kde/konsole.desktop): what the host calls the app's bundle identifier.
     std::string id;

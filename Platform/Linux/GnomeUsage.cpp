@@ -8,6 +8,7 @@
 
 #include "Platform/AtomicFile.hpp"
 #include "Platform/DesktopEntry.hpp"
+#include "Platform/RegularFile.hpp"
 
 namespace quib {
 namespace {
@@ -43,12 +44,9 @@ std::optional<WallTime> dateOf(std::string_view lastSeen) {
 std::filesystem::path GnomeUsage::defaultPath() { return xdgDataHome() / "gnome-shell" / "application_state"; }
 
 AppUsage::Table GnomeUsage::uses() const {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(file_, error);
-    if (error || size > largestFile) return {};
-    const auto text = readWholeFile(file_);
-    if (!text || !*text) return {};
-    return parse(**text);
+    const auto text = readRegularFile(file_, largestFile);
+    if (!text) return {};
+    return parse(*text);
 }
 
 AppUsage::Table GnomeUsage::parse(std::string_view xml) {

@@ -8,6 +8,8 @@
 #include <system_error>
 
 #include "Platform/AtomicFile.hpp"
+#include "Platform/DesktopEntry.hpp"
+#include "Platform/RegularFile.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
 
 namespace quib {
@@ -116,9 +118,10 @@ std::optional<std::string> LoginItem::setEnabled(bool on) const {
 }
 
 LoginItem::Status LoginItem::status() const {
-    auto text = readWholeFile(entryPath_);
-    if (!text || !text->has_value()) return Status::notRegistered;
-    return isSkipped(**text) ? Status::notRegistered : Status::enabled;
+    // An entry too large to be one, or a path that is no regular file, is not the program's.
+    const auto text = readRegularFile(entryPath_, DesktopEntry::largestFile);
+    if (!text) return Status::notRegistered;
+    return isSkipped(*text) ? Status::notRegistered : Status::enabled;
 }
 
 std::string_view LoginItem::describe(Status status) {

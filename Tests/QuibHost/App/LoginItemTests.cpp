@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +67,24 @@ TEST(LoginItem, AnEntryTheSessionSkipsIsNotRegistered) {
     EXPECT_EQ(statusOf("[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled = false\n"), LoginItem::Status::notRegistered);
     EXPECT_EQ(statusOf("[Desktop Entry]\nExec=x\n[Desktop Action a]\nHidden=true\n"), LoginItem::Status::enabled);
     EXPECT_EQ(statusOf("[Desktop Entry]\nExec=x\nHidden=false\n"), LoginItem::Status::enabled);
+}
+
+// Something else left at the entry's path is not read whole: not a file far too large to be an
+// entry, nor a FIFO, whose read would wait for a writer for ever.
+TEST(LoginItem, APathHoldingNoEntryIsNotRegistered) {
+    ScratchFolder scratch{"quib-loginitem"};
+    const LoginItem item(scratch.path / "quib-host.desktop", "/usr/bin/quib-host");
+    std::string huge = "[Desktop Entry]\nExec=x\n#";
+    huge.resize((1 << 20) + 1, '#');
+    std::ofstream(item.entryPath()) << huge;
+    EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
+    huge.resize(1 << 20);
+    std::ofstream(item.entryPath()) << huge;
+    EXPECT_EQ(item.status(), LoginItem::Status::enabled);
+
+    fs::remove(item.entryPath());
+    ASSERT_EQ(::mkfifo(item.entryPath().c_str(), 0600), 0);
+    EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
 }
 
 TEST(LoginItem, TheProgramsItemLivesInTheUsersAutostartFolder) {
