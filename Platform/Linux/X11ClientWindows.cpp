@@ -36,19 +36,41 @@ std::vector<unsigned long> longs(Display* display, Window window, const char* pr
     return values;
 }
 
-std::optional<std::string> textProperty(Display* display, Window window, Atom property, Atom type) {
+// An 8-bit property as its client stored it, of whatever type when `type` is AnyPropertyType.
+// Only the first maxTitleUnits units are read.
+struct TextProperty {
+    Atom type = None;
+    std::string bytes;
+    bool cut = false;  // the client stored more
+};
+
+std::optional<TextProperty> textProperty(Display* display, Window window, Atom property, Atom type) {
     Atom actualType = None;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    std::optional<std::string> text;
+    std::optional<TextProperty> text;
     const int status = XGetWindowProperty(display, window, property, 0, maxTitleUnits, False, type, &actualType,
                                           &format, &count, &after, &data);
-    if (status == Success && data && actualType == type && format == 8) {
-        text = std::string(reinterpret_cast<const char*>(data), count);
+    if (status == Success && data && actualType != None && (type == AnyPropertyType || actualType == type) &&
+        format == 8) {
+        text = TextProperty{actualType, std::string(reinterpret_cast<const char*>(data), count), after > 0};
     }
     if (data) XFree(data);
     return text;
+}
+
+// UTF-8 read only up to the limit ends before the character the limit split, not in a
+// replacement character for its first bytes.
+std::string utf8Text(TextProperty text) {
+    if (!text.cut) return std::move(text.bytes);
+    std::string& bytes = text.bytes;
+    // The last character starts at most three continuation bytes back.
+    std::size_t last = bytes.size();
+    while (last > 0 && bytes.size() - last < 3 && (static_cast<unsigned char>(bytes[last - 1]) & 0xC0) == 0x80) --last;
+    if (last > 0) --last;
+    if (!unicode::isValidUtf8(std::string_view(bytes).substr(last))) bytes.resize(last);
+    return std::move(bytes);
 }
 
 std::string latin1ToUtf8(std::string_view latin1) {
@@ -57,13 +79,14 @@ std::string latin1ToUtf8(std::string_view latin1) {
     return utf8;
 }
 
-// WM_NAME in whatever encoding the client chose: Latin-1, UTF-8 or compound text.
+// WM_NAME in whatever encoding the client chose: Latin-1, UTF-8 or compound text. Xlib's own
+// reader of it would take up to 4 MB; it is read here within the limit of every title.
 std::string legacyTitle(Display* display, Window window) {
-    if (auto latin1 = textProperty(display, window, XA_WM_NAME, XA_STRING)) return latin1ToUtf8(*latin1);
-    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-    if (auto text = textProperty(display, window, XA_WM_NAME, utf8)) return *text;
-    XTextProperty property{};
-    if (!XGetWMName(display, window, &property)) return {};
+    auto text = textProperty(display, window, XA_WM_NAME, AnyPropertyType);
+    if (!text) return {};
+    if (text->type == XA_STRING) return latin1ToUtf8(text->bytes);
+    if (text->type == XInternAtom(display, "UTF8_STRING", False)) return utf8Text(std::move(*text));
+    XTextProperty property{reinterpret_cast<unsigned char*>(text->bytes.data()), text->type, 8, text->bytes.size()};
     std::string title;
     char** list = nullptr;
     int count = 0;
@@ -71,7 +94,6 @@ std::string legacyTitle(Display* display, Window window) {
         if (count > 0 && list[0]) title = list[0];
         XFreeStringList(list);
     }
-    if (property.value) XFree(property.value);
     return title;
 }
 
@@ -171,9 +193,8 @@ std::optional<std::int64_t> processID(Display* display, Window window) {
 std::string title(Display* display, Window window) {
     const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
     auto text = textProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8);
-    if (!text) text = legacyTitle(display, window);
     // A client's bytes are not trusted to be what they claim.
-    return unicode::sanitizeUtf8(*text);
+    return unicode::sanitizeUtf8(text ? utf8Text(std::move(*text)) : legacyTitle(display, window));
 }
 
 bool isHidden(Display* display, Window window) {

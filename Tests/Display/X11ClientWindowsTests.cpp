@@ -83,6 +83,35 @@ TEST_F(X11ClientWindowsTest, ReadsTitlesProcessAndOwnerOfAClient) {
     EXPECT_EQ(query([&](Display* d) { return X11ClientWindows::owner(d, utf8->window(), {}); }), std::nullopt);
 }
 
+// A client may store a title of megabytes; no more of it is read than 64 KiB, in either
+// property and any encoding, and a UTF-8 title ends before the character the limit split.
+TEST_F(X11ClientWindowsTest, ReadsNoMoreOfATitleThanATitleCanBe) {
+    auto window = openWindow({.className = "QuibLongTitle"});
+    ASSERT_TRUE(window);
+    const auto setTitle = [&](const char* property, const char* type, const std::string& text) {
+        window->use([&](Display* d) {
+            XChangeProperty(d, window->window(), XInternAtom(d, property, False), XInternAtom(d, type, False), 8,
+                            PropModeReplace, reinterpret_cast<const unsigned char*>(text.data()),
+                            static_cast<int>(text.size()));
+            XSync(d, False);
+        });
+    };
+    const auto title = [&] { return query([&](Display* d) { return X11ClientWindows::title(d, window->window()); }); };
+    constexpr std::size_t limit = 65536;
+
+    setTitle("WM_NAME", "COMPOUND_TEXT", "short and plain");
+    EXPECT_EQ(title(), "short and plain");
+    setTitle("WM_NAME", "COMPOUND_TEXT", std::string(200'000, 'a'));
+    EXPECT_EQ(title(), std::string(limit, 'a'));
+
+    std::string accented = "x";
+    for (int i = 0; i < 40'000; ++i) accented += "\u00e9";
+    setTitle("WM_NAME", "UTF8_STRING", accented);
+    EXPECT_EQ(title(), accented.substr(0, limit - 1));
+    setTitle("_NET_WM_NAME", "UTF8_STRING", accented);
+    EXPECT_EQ(title(), accented.substr(0, limit - 1));
+}
+
 TEST_F(X11ClientWindowsTest, ListsAnAppsWindowsHighestFirstAndActivatesThem) {
     auto lower = openWindow({.className = "QuibStack"});
     auto upper = openWindow({.className = "QuibStack"});
