@@ -1,12 +1,11 @@
 #include "Platform/Linux/X11Clipboard.hpp"
 
-#include <poll.h>
-
 #include <X11/Xatom.h>
 #include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
 
+#include "Platform/Linux/X11EventWait.hpp"
 #include "Platform/Logger.hpp"
 
 namespace quib {
@@ -74,6 +73,7 @@ X11Clipboard::~X11Clipboard() {
 }
 
 bool X11Clipboard::pump() {
+    if (isGone()) return false;
     for (;;) {
         const int pending = XPending(display_);
         if (isGone()) return false;
@@ -86,6 +86,10 @@ bool X11Clipboard::pump() {
     server_.expire(now());
     XFlush(display_);
     return !isGone();
+}
+
+void X11Clipboard::sleepUntilEvents(std::optional<std::chrono::milliseconds> limit, int wake) {
+    if (!isGone()) X11EventWait::forEvents(display_, limit, wake);
 }
 
 bool X11Clipboard::catchUp() {
@@ -132,9 +136,7 @@ bool X11Clipboard::waitFor(const std::function<bool()>& done, SteadyTime deadlin
         const SteadyTime current = now();
         if (current >= deadline) return false;
         const SteadyTime until = std::min(deadline, nextDeadline().value_or(deadline));
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(until - current, SteadyTime::duration{}));
-        pollfd fd{connectionNumber(), POLLIN, 0};
-        ::poll(&fd, 1, static_cast<int>(wait.count()));
+        sleepUntilEvents(std::chrono::ceil<std::chrono::milliseconds>(until - current), -1);
     }
 }
 

@@ -58,7 +58,6 @@ public:
     X11Clipboard& operator=(const X11Clipboard&) = delete;
 
     bool isGone() const { return connection_->isGone(); }
-    int connectionNumber() const { return ConnectionNumber(display_); }
     bool hasOwnerNotices() const { return ownerEventBase_.has_value(); }
 
     // Handles every event already received and drops requestors that stalled; false once the
@@ -66,6 +65,9 @@ public:
     bool pump();
     // A round trip, then `pump`: everything the server did before now has been handled.
     bool catchUp();
+    // Sleeps until the server sent something (at once when events were already read), `wake` is
+    // readable, or `limit` passes (none: no limit).
+    void sleepUntilEvents(std::optional<std::chrono::milliseconds> limit, int wake);
     // When `pump` next has work without an event: a stalled requestor's time is up.
     std::optional<SteadyTime> nextDeadline() const { return server_.nextDeadline(); }
 

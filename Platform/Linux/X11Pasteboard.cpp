@@ -1,7 +1,6 @@
 #include "Platform/Linux/X11Pasteboard.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -140,13 +139,11 @@ bool X11Pasteboard::takeRequests(std::deque<Request>& taken) {
 
 // Until the server sends something, a request comes, or a stalled requestor's time is up.
 void X11Pasteboard::sleepUntilWork(X11Clipboard& clipboard) {
-    int timeout = -1;
+    std::optional<std::chrono::milliseconds> limit;
     if (const auto next = clipboard.nextDeadline()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - std::chrono::steady_clock::now());
-        timeout = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+        limit = std::chrono::ceil<std::chrono::milliseconds>(*next - std::chrono::steady_clock::now());
     }
-    pollfd fds[2] = {{clipboard.connectionNumber(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
-    ::poll(fds, 2, timeout);
+    clipboard.sleepUntilEvents(limit, wakeRead_.get());
     char drained[64];
     while (::read(wakeRead_.get(), drained, sizeof drained) > 0) {
     }

@@ -144,6 +144,24 @@ TEST_F(X11Pasteboard, ReadsEveryPieceOfAnOwnerThatAnswersAtOnce) {
     }
 }
 
+// Each reading of a large text in many pieces must end when its last piece came, never by
+// waiting out a piece's time limit: a few such waits in one reading would run out the time of
+// the whole reading, which then comes back empty.
+TEST_F(X11Pasteboard, ReadsALargeTextInManyPiecesTimeAfterTime) {
+    const Bytes text = bytesOf(largeText(256 * 1024));
+    auto owner = StubClipboardOwner::start(display, {"UTF8_STRING", "text/plain;charset=utf-8"},
+                                           {{"UTF8_STRING", text}, {"text/plain;charset=utf-8", text}}, 1024);
+    ASSERT_TRUE(owner);
+    for (int reading = 0; reading < 40; ++reading) {
+        const auto items = pasteboard->items();
+        ASSERT_EQ(items.size(), 1u) << "reading " << reading;
+        ASSERT_EQ(items[0].representations.size(), 2u) << "reading " << reading;
+        for (const auto& [type, bytes] : items[0].representations) {
+            ASSERT_TRUE(bytes == text) << type << ", reading " << reading;
+        }
+    }
+}
+
 TEST_F(X11Pasteboard, ClearingLeavesNoOwnerAndAnEmptyClipboardReadsEmpty) {
     pasteboard->write({textItem("gone soon")});
     pasteboard->clear();
