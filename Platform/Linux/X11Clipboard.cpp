@@ -38,8 +38,9 @@ std::size_t pieceSizeFor(Display* display) {
 
 }  // namespace
 
-std::unique_ptr<X11Clipboard> X11Clipboard::open(const std::string& displayName) {
+std::unique_ptr<X11Clipboard> X11Clipboard::open(const std::string& displayName, std::size_t readLimit) {
     Setup setup;
+    setup.readLimit = readLimit;
     setup.connection = X11Connection::open(displayName);
     if (!setup.connection) return nullptr;
     Display* display = setup.connection->unlockedDisplay();
@@ -63,7 +64,8 @@ X11Clipboard::X11Clipboard(Passkey, Setup setup)
       ownerEventBase_(setup.ownerEventBase),
       server_(display_, atoms_, setup.pieceSize),
       reader_(display_, window_, atoms_,
-              [this](const std::function<bool()>& done, SteadyTime deadline) { return waitFor(done, deadline); }),
+              [this](const std::function<bool()>& done, SteadyTime deadline) { return waitFor(done, deadline); },
+              setup.readLimit),
       count_(window_, ownerEventBase_.has_value()) {}
 
 X11Clipboard::~X11Clipboard() {

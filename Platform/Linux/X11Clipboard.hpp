@@ -46,10 +46,13 @@ public:
         X11ClipboardAtoms atoms;
         std::optional<int> ownerEventBase;  // XFixes' first event; none without XFixes
         std::size_t pieceSize = pieceLimit;
+        std::size_t readLimit = X11SelectionReader::readLimit;  // kept by one reading of another owner
     };
 
     // None when `displayName` (empty: $DISPLAY) does not open or the window cannot be made.
-    static std::unique_ptr<X11Clipboard> open(const std::string& displayName);
+    // Reading another owner's contents keeps at most `readLimit` bytes (see X11SelectionReader).
+    static std::unique_ptr<X11Clipboard> open(const std::string& displayName,
+                                              std::size_t readLimit = X11SelectionReader::readLimit);
 
     X11Clipboard(Passkey, Setup setup);
     // Destroys the window (giving the clipboard up) unless the server is gone.
@@ -73,7 +76,8 @@ public:
 
     std::int64_t changeCount() const { return count_.value(); }
     // What the clipboard holds now: our own items when we own it, else one item with each
-    // target the owner answered in time, by target name; none when it has no owner.
+    // target the owner answered in time, by target name; none when it has no owner, or when it
+    // offers more than a reading keeps.
     std::vector<PasteboardItem> snapshot();
     // Owns the clipboard with `items`; with nothing to offer, gives it up (no owner).
     void write(const std::vector<PasteboardItem>& items);

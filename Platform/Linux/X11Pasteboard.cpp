@@ -35,14 +35,15 @@ struct Reply {
 
 }  // namespace
 
-std::shared_ptr<X11Pasteboard> X11Pasteboard::open(const std::string& displayName) {
+std::shared_ptr<X11Pasteboard> X11Pasteboard::open(const std::string& displayName, std::size_t readLimit) {
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
     auto pasteboard = std::make_shared<X11Pasteboard>(Passkey{}, wake[0], wake[1]);
     std::promise<bool> opened;
     auto ready = opened.get_future();
-    pasteboard->thread_ = std::thread([raw = pasteboard.get(), displayName, opened = std::move(opened)]() mutable {
-        raw->run(displayName, [&opened](bool ok) { opened.set_value(ok); });
+    auto* raw = pasteboard.get();
+    pasteboard->thread_ = std::thread([raw, displayName, readLimit, opened = std::move(opened)]() mutable {
+        raw->run(displayName, readLimit, [&opened](bool ok) { opened.set_value(ok); });
     });
     if (!ready.get()) return nullptr;
     return pasteboard;
@@ -97,8 +98,8 @@ bool X11Pasteboard::post(Request request) {
     return wakeWrite_.writeAll("x");
 }
 
-void X11Pasteboard::run(const std::string& displayName, std::function<void(bool)> opened) {
-    auto clipboard = X11Clipboard::open(displayName);
+void X11Pasteboard::run(const std::string& displayName, std::size_t readLimit, std::function<void(bool)> opened) {
+    auto clipboard = X11Clipboard::open(displayName, readLimit);
     if (clipboard) ownerNotices_.store(clipboard->hasOwnerNotices());
     else gone_.store(true);
     opened(clipboard != nullptr);

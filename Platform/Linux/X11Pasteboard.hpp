@@ -35,8 +35,10 @@ public:
     // Longer than the slowest call, reading another owner's contents.
     static constexpr std::chrono::seconds callLimit{5};
 
-    // None when `displayName` (empty: $DISPLAY) does not open.
-    static std::shared_ptr<X11Pasteboard> open(const std::string& displayName = {});
+    // None when `displayName` (empty: $DISPLAY) does not open. Reading another app's contents
+    // keeps at most `readLimit` bytes: an app that offers more reads as an empty pasteboard.
+    static std::shared_ptr<X11Pasteboard> open(const std::string& displayName = {},
+                                               std::size_t readLimit = X11SelectionReader::readLimit);
 
     X11Pasteboard(Passkey, int wakeRead, int wakeWrite);
     // Stops the thread; what the host owned on the clipboard goes with it.
@@ -61,7 +63,7 @@ private:
     template <class Result>
     std::optional<Result> call(std::function<Result(X11Clipboard&)> body);
     bool post(Request request);
-    void run(const std::string& displayName, std::function<void(bool)> opened);
+    void run(const std::string& displayName, std::size_t readLimit, std::function<void(bool)> opened);
     void serve(X11Clipboard& clipboard);
     // The requests posted so far; none, and false, once the pasteboard is stopping.
     bool takeRequests(std::deque<Request>& taken);

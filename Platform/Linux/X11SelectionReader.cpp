@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Platform/Logger.hpp"
+
 namespace quib {
 namespace {
 
@@ -21,12 +23,15 @@ std::uint32_t firstUnit(const Bytes& bytes) {
 
 }  // namespace
 
-X11SelectionReader::X11SelectionReader(Display* display, Window window, const X11ClipboardAtoms& atoms, Wait wait)
-    : display_(display), window_(window), atoms_(atoms), wait_(std::move(wait)) {}
+X11SelectionReader::X11SelectionReader(Display* display, Window window, const X11ClipboardAtoms& atoms, Wait wait,
+                                       std::size_t totalLimit)
+    : display_(display), window_(window), atoms_(atoms), wait_(std::move(wait)), totalLimit_(totalLimit) {}
 
 // The text and image targets are read first, so that they are kept when the owner is slow;
 // the result keeps the owner's order all the same.
 std::vector<X11SelectionReader::Read> X11SelectionReader::readAll(Time time, SteadyTime deadline) {
+    room_ = totalLimit_;
+    overflowed_ = false;
     const auto list = convert(atoms_.targets, time, deadline);
     if (!list || list->oversized || list->format != 32 || list->bytes.size() > targetListLimit) return {};
     const std::vector<Atom> offered = targetsOf(*list);
@@ -37,7 +42,10 @@ std::vector<X11SelectionReader::Read> X11SelectionReader::readAll(Time time, Ste
         if (std::chrono::steady_clock::now() >= deadline) break;
         const auto index = static_cast<std::size_t>(std::ranges::find(names, name) - names.begin());
         auto value = convert(offered[index], time, deadline);
-        if (value && !value->oversized) values.emplace_back(index, std::move(*value));
+        if (overflowed_) return {};
+        if (!value || value->oversized) continue;
+        room_ -= value->bytes.size();
+        values.emplace_back(index, std::move(*value));
     }
     std::ranges::sort(values, {}, &std::pair<std::size_t, X11Properties::Value>::first);
     std::vector<Atom> types;
@@ -67,8 +75,11 @@ std::optional<X11Properties::Value> X11SelectionReader::convert(Atom target, Tim
     }
     if (*answer_ == None) return std::nullopt;
     auto value = X11Properties::read(display_, window_, property, sizeLimit, true);
-    if (!value || value->type != atoms_.incr) return value;
-    return receivePieces(property, *value, deadline);
+    if (!value) return value;
+    if (value->type == atoms_.incr) return receivePieces(property, *value, deadline);
+    if (value->bytes.size() <= room_) return value;
+    overflow();
+    return std::nullopt;
 }
 
 // Deleting the announcement asks for the first piece, and deleting each piece for the next;
@@ -80,6 +91,11 @@ std::optional<X11Properties::Value> X11SelectionReader::receivePieces(Atom prope
                                                                       SteadyTime deadline) {
     const std::uint32_t least = firstUnit(announced.bytes);
     if (least > sizeLimit) {
+        abandon();
+        return std::nullopt;
+    }
+    if (least > room_) {
+        overflow();
         abandon();
         return std::nullopt;
     }
@@ -99,6 +115,10 @@ std::optional<X11Properties::Value> X11SelectionReader::receivePieces(Atom prope
             return whole;
         }
         whole->bytes.insert(whole->bytes.end(), piece->bytes.begin(), piece->bytes.end());
+        if (whole->bytes.size() > room_) {
+            overflow();
+            break;
+        }
     }
     abandon();
     return std::nullopt;
@@ -127,6 +147,13 @@ std::vector<std::string> X11SelectionReader::namesOf(const std::vector<Atom>& at
         XFree(raw[i]);
     }
     return names;
+}
+
+void X11SelectionReader::overflow() {
+    if (!overflowed_) {
+        quibLog().info("x11: the clipboard's owner offers more than ", totalLimit_, " bytes; none of it is kept");
+    }
+    overflowed_ = true;
 }
 
 void X11SelectionReader::abandon() { reply_ = (reply_ + 1) % atoms_.replies.size(); }

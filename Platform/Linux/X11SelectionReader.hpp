@@ -18,7 +18,8 @@ namespace quib {
 // Reads everything another client holds on the clipboard: asks the owner for its targets, then
 // for each target in turn, answers that come in pieces (INCR) included. An owner that does not
 // answer a target in time costs that target only; what is not read by the overall deadline is
-// left out, and so is a target too large to keep.
+// left out, and so is a target too large to keep. An owner that offers more in all than one
+// reading keeps is not read at all: what it holds would otherwise come back later in part.
 //
 // Used on the clipboard's own thread only, with its connection and window; the clipboard hands
 // it the replies and property changes that concern it while it waits.
@@ -33,6 +34,9 @@ public:
     static constexpr std::chrono::milliseconds targetLimit{500};
     // Larger targets are left out.
     static constexpr std::size_t sizeLimit = 32 * 1024 * 1024;
+    // The most one reading keeps of all its targets together: room for an image in several
+    // formats, or a long text in several encodings, each as large as a target may be.
+    static constexpr std::size_t readLimit = 4 * sizeLimit;
 
     struct Read {
         std::string target;
@@ -40,9 +44,12 @@ public:
         Bytes bytes;
     };
 
-    X11SelectionReader(Display* display, Window window, const X11ClipboardAtoms& atoms, Wait wait);
+    // A reading keeps at most `totalLimit` bytes.
+    X11SelectionReader(Display* display, Window window, const X11ClipboardAtoms& atoms, Wait wait,
+                       std::size_t totalLimit = readLimit);
 
-    // The targets read, in the owner's order; requests carry server time `time`.
+    // The targets read, in the owner's order; requests carry server time `time`. None when the
+    // owner offers more than the reading may keep.
     std::vector<Read> readAll(Time time, SteadyTime deadline);
 
     void selectionNotified(const XSelectionEvent& event);
@@ -57,11 +64,17 @@ private:
     // Gives the current reply property up: a late answer may still land there.
     void abandon();
     Atom replyProperty() const { return atoms_.replies[reply_]; }
+    // Marks the reading as over its limit; what it read is dropped.
+    void overflow();
 
     Display* display_;
     Window window_;
     X11ClipboardAtoms atoms_;
     Wait wait_;
+    std::size_t totalLimit_;
+    // What the current reading may still keep, and whether an answer would not fit.
+    std::size_t room_ = 0;
+    bool overflowed_ = false;
     std::size_t reply_ = 0;
     // The target asked for, until its answer came: the property it is in, or None (refused).
     std::optional<Atom> awaited_;

@@ -12,11 +12,12 @@ namespace quib::testing {
 std::unique_ptr<StubClipboardOwner> StubClipboardOwner::start(const std::string& display,
                                                               std::vector<std::string> targets,
                                                               std::map<std::string, Bytes> answers,
-                                                              std::size_t pieceSize) {
+                                                              std::size_t pieceSize, bool announcesSize) {
     auto owner = std::make_unique<StubClipboardOwner>(Passkey{});
     owner->targets_ = std::move(targets);
     owner->answers_ = std::move(answers);
     owner->pieceSize_ = pieceSize;
+    owner->announcesSize_ = announcesSize;
     StubClipboardOwner* self = owner.get();
     owner->watcher_ = X11EventWatcher::start({
         .displayName = display,
@@ -73,7 +74,7 @@ void StubClipboardOwner::serve(Display* display, const XSelectionRequestEvent& r
 
 void StubClipboardOwner::startTransfer(Display* display, const XSelectionRequestEvent& request, const Bytes& bytes) {
     XSelectInput(display, request.requestor, PropertyChangeMask);
-    const long size = static_cast<long>(bytes.size());
+    const long size = announcesSize_ ? static_cast<long>(bytes.size()) : 0;
     XChangeProperty(display, request.requestor, request.property, XInternAtom(display, "INCR", False), 32,
                     PropModeReplace, reinterpret_cast<const unsigned char*>(&size), 1);
     transfers_.push_back({request.requestor, request.property, request.target, &bytes, 0});

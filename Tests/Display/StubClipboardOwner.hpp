@@ -14,7 +14,8 @@ namespace quib::testing {
 // A client of the test's own that owns the clipboard of a display and lists `targets`, but
 // answers only those it has bytes for: it never answers the others at all, as a hung app would.
 // Answers larger than `pieceSize` (when not 0) go in pieces, each written the moment the
-// requestor deletes the one before, as a quick app on an idle machine writes them.
+// requestor deletes the one before, as a quick app on an idle machine writes them; their
+// announcement gives the whole size, or 0 (a lower bound all the same) when not `announcesSize`.
 class StubClipboardOwner {
     struct Passkey {
         explicit Passkey() = default;
@@ -24,7 +25,7 @@ public:
     // None (with a test failure) when it cannot take the clipboard.
     static std::unique_ptr<StubClipboardOwner> start(const std::string& display, std::vector<std::string> targets,
                                                      std::map<std::string, Bytes> answers,
-                                                     std::size_t pieceSize = 0);
+                                                     std::size_t pieceSize = 0, bool announcesSize = true);
 
     explicit StubClipboardOwner(Passkey) {}
     ~StubClipboardOwner();
@@ -46,6 +47,7 @@ private:
     std::vector<std::string> targets_;
     std::map<std::string, Bytes> answers_;
     std::size_t pieceSize_ = 0;
+    bool announcesSize_ = true;
     std::vector<Transfer> transfers_;
     std::unique_ptr<X11EventWatcher> watcher_;
 };

@@ -162,6 +162,41 @@ TEST_F(X11Pasteboard, ReadsALargeTextInManyPiecesTimeAfterTime) {
     }
 }
 
+// An owner offering more than one reading keeps is not read at all, whether the excess comes in
+// one answer, in pieces, or only as the sum of several answers; up to the limit all is kept.
+TEST_F(X11Pasteboard, AnOwnerOfferingMoreThanAReadingKeepsReadsAsEmpty) {
+    constexpr std::size_t limit = 64 * 1024;
+    pasteboard = quib::X11Pasteboard::open(display, limit);
+    ASSERT_TRUE(pasteboard);
+    const Bytes half = bytesOf(largeText(limit / 2));
+    const Bytes over = bytesOf(largeText(limit + 1));
+    const std::vector<std::string> pair{"UTF8_STRING", "text/html"};
+
+    auto app = StubClipboardOwner::start(display, pair, {{"UTF8_STRING", half}, {"text/html", half}});
+    ASSERT_TRUE(app);
+    const auto items = pasteboard->items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].representations.size(), 2u);
+
+    const Bytes overHalf = bytesOf(largeText(limit / 2 + 1));
+    app = StubClipboardOwner::start(display, pair, {{"UTF8_STRING", half}, {"text/html", overHalf}});
+    ASSERT_TRUE(app);
+    EXPECT_TRUE(pasteboard->items().empty());
+    app = StubClipboardOwner::start(display, {"UTF8_STRING"}, {{"UTF8_STRING", over}});
+    ASSERT_TRUE(app);
+    EXPECT_TRUE(pasteboard->items().empty());
+
+    // In pieces, announced as less than it is: cut off once the pieces pass the limit. A paste
+    // over it leaves the clipboard empty afterwards, never holding part of the text.
+    app = StubClipboardOwner::start(display, {"UTF8_STRING"}, {{"UTF8_STRING", over}}, 4096, false);
+    ASSERT_TRUE(app);
+    EXPECT_TRUE(pasteboard->items().empty());
+    injector().paste("sent");
+    EXPECT_EQ(Xclip::readText(display), "sent");
+    wait(350ms);
+    EXPECT_EQ(owner(), None);
+}
+
 TEST_F(X11Pasteboard, ClearingLeavesNoOwnerAndAnEmptyClipboardReadsEmpty) {
     pasteboard->write({textItem("gone soon")});
     pasteboard->clear();
