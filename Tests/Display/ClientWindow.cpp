@@ -48,24 +48,21 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
 }
 
 std::unique_ptr<ClientWindow> ClientWindow::open(const std::string& display, const Options& options) {
-    auto connection = X11Connection::open(display);
-    if (!connection) {
-        ADD_FAILURE() << "cannot open " << display;
-        return nullptr;
-    }
-    Window window = None;
-    connection->use([&](Display* d) {
+    auto window = OwnedWindow::open(display, [&](Display* d) {
         const int screen = DefaultScreen(d);
-        window = XCreateSimpleWindow(d, RootWindow(d, screen), 50, 60, 320, 200, 0, BlackPixel(d, screen),
-                                     WhitePixel(d, screen));
-        setProperties(d, window, options);
-        XMapWindow(d, window);
-        XSync(d, False);
+        const Window made = XCreateSimpleWindow(d, RootWindow(d, screen), 50, 60, 320, 200, 0, BlackPixel(d, screen),
+                                                WhitePixel(d, screen));
+        setProperties(d, made, options);
+        XMapWindow(d, made);
+        return made;
     });
-    auto client = std::make_unique<ClientWindow>(Passkey{}, std::move(connection), window);
+    if (!window) return nullptr;
+    auto client = std::make_unique<ClientWindow>(Passkey{}, std::move(*window));
     const bool listed = eventually([&] {
         bool found = false;
-        client->use([&](Display* d) { found = std::ranges::count(X11ClientWindows::clients(d), window) == 1; });
+        client->use([&](Display* d) {
+            found = std::ranges::count(X11ClientWindows::clients(d), client->window()) == 1;
+        });
         return found;
     });
     if (!listed) {
@@ -75,14 +72,6 @@ std::unique_ptr<ClientWindow> ClientWindow::open(const std::string& display, con
     return client;
 }
 
-ClientWindow::ClientWindow(Passkey, std::shared_ptr<X11Connection> connection, Window window)
-    : connection_(std::move(connection)), window_(window) {}
-
-ClientWindow::~ClientWindow() {
-    connection_->use([&](Display* d) {
-        XDestroyWindow(d, window_);
-        XSync(d, False);
-    });
-}
+ClientWindow::ClientWindow(Passkey, OwnedWindow window) : window_(std::move(window)) {}
 
 }  // namespace quib::testing

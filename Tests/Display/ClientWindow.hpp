@@ -9,7 +9,7 @@
 
 #include <X11/Xlib.h>
 
-#include "Platform/Linux/X11Connection.hpp"
+#include "Tests/Display/OwnedWindow.hpp"
 
 namespace quib::testing {
 
@@ -33,16 +33,14 @@ public:
     // the window manager, when one runs); none, with a test failure, when it is not in time.
     static std::unique_ptr<ClientWindow> open(const std::string& display, const Options& options);
 
-    ClientWindow(Passkey, std::shared_ptr<X11Connection> connection, Window window);
-    ~ClientWindow();
+    ClientWindow(Passkey, OwnedWindow window);
 
-    Window window() const { return window_; }
+    Window window() const { return window_.window(); }
     // Runs `body` on the window's own connection.
-    void use(const std::function<void(Display*)>& body) { connection_->use(body); }
+    void use(const std::function<void(Display*)>& body) { window_.use(body); }
 
 private:
-    std::shared_ptr<X11Connection> connection_;
-    Window window_;
+    OwnedWindow window_;
 };
 
 // Polls `condition` until it holds; false when it does not within `timeout`.

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Linux/X11Connection.hpp"
 #include "Platform/Linux/X11Properties.hpp"
+#include "Tests/Display/OwnedWindow.hpp"
 
 namespace quib::testing {
 
@@ -22,8 +22,7 @@ public:
     // None (with a test failure) when `display` does not open.
     static std::unique_ptr<SelectionRequestor> open(const std::string& display);
 
-    SelectionRequestor(Passkey, std::shared_ptr<X11Connection> connection, Window window);
-    ~SelectionRequestor();
+    SelectionRequestor(Passkey, OwnedWindow window);
 
     // Asks for `target` into `property` of our window: the property the answer names (None when
     // refused); none when no answer came within 2 s.
@@ -35,8 +34,7 @@ public:
     Atom atom(const std::string& name);
 
 private:
-    std::shared_ptr<X11Connection> connection_;
-    Window window_;
+    OwnedWindow window_;
 };
 
 }  // namespace quib::testing
