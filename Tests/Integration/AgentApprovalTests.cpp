@@ -7,11 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/ClientMessage.hpp"
-#include "Shared/QuibCoder.hpp"
-#include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
@@ -27,35 +24,22 @@ using testing::TempHome;
 // starts.
 class StoredHost {
 public:
-    explicit StoredHost(std::initializer_list<std::pair<std::string, std::string>> approvedDevices) {
-        QuibTarget target;
-        target.id = "T1";
-        target.name = "Work";
-        target.kind = QuibTarget::Kind::tmux;
-        target.tmuxTarget = "quib-test:0.0";
-        auto defaults = home.defaults();
-        defaults->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(std::vector<QuibTarget>{target})));
-        DeviceRegistry::DeviceList approved;
-        for (const auto& [id, name] : approvedDevices) approved.push_back({id, name, SystemClock::shared()->wallNow()});
-        defaults->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
+    explicit StoredHost(std::initializer_list<testing::PhoneIdentity> approvedDevices) {
+        testing::saveTargetsBeforeStart(home, {testing::workPane("quib-test:0.0")});
+        testing::approveBeforeStart(home, approvedDevices);
         host = HostProcess::start(home);
     }
 
     // A connection that said hello, past its welcome.
     std::unique_ptr<PhoneClient> greeted(const std::string& deviceID, const std::string& name) {
-        return testing::welcomed(*host, deviceID, name).phone;
+        return testing::welcomed(*host, {deviceID, name}).phone;
     }
 
     // A connection from `source` (a loopback address) that has said nothing yet.
     std::unique_ptr<PhoneClient> connected(const std::string& source = "") {
         auto options = testing::phoneOptions(*host, host->pairingCode());
         options.localAddress = source;
-        auto phone = PhoneClient::connect(options);
-        if (!phone) {
-            ADD_FAILURE() << phone.error().message;
-            return nullptr;
-        }
-        return std::move(*phone);
+        return testing::connectPhone(options);
     }
 
     TempHome home;

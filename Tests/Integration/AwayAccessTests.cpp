@@ -12,8 +12,6 @@
 #include <gtest/gtest.h>
 
 #include "Platform/Base64.hpp"
-#include "Platform/MainLoop.hpp"
-#include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Platform/Linux/PrivateNetwork.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
@@ -22,6 +20,7 @@ namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::connectPhone;
 using testing::HostProcess;
 using testing::Subprocess;
 using testing::TempHome;
@@ -32,10 +31,7 @@ std::uint16_t prepareAway(TempHome& home, bool enabled) {
     const std::uint16_t awayPort = testing::freePort();
     settings->setBool("quib.away.enabled", enabled);
     settings->setInteger("quib.awayPort", awayPort);
-    auto main = std::make_shared<MainLoop>();
-    auto registry = DeviceRegistry::create(main, settings, SystemClock::shared());
-    main->post([&] { registry->approve("bars-1", "Bars"); });
-    main->runPending();
+    testing::approveBeforeStart(home, {{"bars-1", "Bars"}});
     return awayPort;
 }
 
@@ -95,15 +91,6 @@ Json helloUntilRemoteAccess(PhoneClient& phone) {
     return remote ? (*remote)["_0"] : Json();
 }
 
-std::unique_ptr<PhoneClient> connect(const PhoneClient::Options& options) {
-    auto phone = PhoneClient::connect(options);
-    if (!phone) {
-        ADD_FAILURE() << phone.error().message;
-        return nullptr;
-    }
-    return std::move(*phone);
-}
-
 TEST(QuibHostAway, LocalPhoneIsHandedTheKeyThatOpensTheAwayPort) {
     TempHome home;
     const std::uint16_t awayPort = prepareAway(home, true);
@@ -111,7 +98,7 @@ TEST(QuibHostAway, LocalPhoneIsHandedTheKeyThatOpensTheAwayPort) {
     ASSERT_TRUE(host);
     EXPECT_FALSE(listensOn(host->process().pid(), awayPort)) << "the away port listens before any phone holds a key";
 
-    auto local = connect(phoneOptions(*host, host->pairingCode()));
+    auto local = connectPhone(phoneOptions(*host, host->pairingCode()));
     ASSERT_TRUE(local);
     const Json remote = helloUntilRemoteAccess(*local);
     EXPECT_EQ(remote["isEnabled"], true);
@@ -123,7 +110,7 @@ TEST(QuibHostAway, LocalPhoneIsHandedTheKeyThatOpensTheAwayPort) {
     PhoneClient::Options awayOptions = phoneOptions(*host, "");
     awayOptions.port = awayPort;
     awayOptions.key = QuibTransport::Key{"quib.away.1.bars-1", *material};
-    auto away = connect(awayOptions);
+    auto away = connectPhone(awayOptions);
     ASSERT_TRUE(away);
     const Json awayRemote = helloUntilRemoteAccess(*away);
     EXPECT_EQ(awayRemote["isEnabled"], true);
@@ -142,7 +129,7 @@ TEST(QuibHostAway, LocalPhoneIsHandedTheKeyThatOpensTheAwayPort) {
     EXPECT_TRUE(client->readUntil("{\"pong\":{\"nonce\":7,", 15s)) << client->output() << "\nlog:\n" << host->log();
     EXPECT_EQ(client->output().find("keyMaterial"), std::string::npos);
 
-    auto second = connect(phoneOptions(*host, host->pairingCode()));
+    auto second = connectPhone(phoneOptions(*host, host->pairingCode()));
     ASSERT_TRUE(second);
     EXPECT_EQ(helloUntilRemoteAccess(*second)["keyMaterial"], remote["keyMaterial"]);
     EXPECT_EQ(host->stop(), 0) << host->log();
@@ -153,7 +140,7 @@ TEST(QuibHostAway, WithAwayAccessOffNoKeyIsHandedOutAndNothingListens) {
     const std::uint16_t awayPort = prepareAway(home, false);
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
-    auto local = connect(phoneOptions(*host, host->pairingCode()));
+    auto local = connectPhone(phoneOptions(*host, host->pairingCode()));
     ASSERT_TRUE(local);
     EXPECT_EQ(helloUntilRemoteAccess(*local), Json::parse(R"({"isEnabled":false,"candidates":[]})"));
     EXPECT_FALSE(listensWithin(host->process().pid(), awayPort, 500ms));

@@ -48,11 +48,7 @@ TEST(QuibHost, IdleSocketsOfOneSourceDoNotKeepAPhoneFromAnotherOut) {
         socket.bind({asio::ip::make_address("127.0.0.2"), 0});
         socket.connect({asio::ip::make_address("127.0.0.1"), host->port()});
     }
-    auto phone = PhoneClient::connect(phoneOptions(*host, host->pairingCode()));
-    ASSERT_TRUE(phone) << phone.error().message << "\nlog:\n" << host->log();
-    ASSERT_TRUE((*phone)->sendHello("FRONT-DOOR", "Phone"));
-    auto welcome = (*phone)->receiveCase("welcome", 10s);
-    EXPECT_TRUE(welcome) << welcome.error().message << "\nlog:\n" << host->log();
+    EXPECT_TRUE(testing::welcomed(*host, {"FRONT-DOOR", "Phone"}).phone);
 }
 
 // 200,000 pings, none of whose pongs are read: the host stops reading from the phone instead of

@@ -139,9 +139,15 @@ PhoneClient::Options phoneOptions(const HostProcess& host, std::string pairingCo
     return options;
 }
 
-void approveBeforeStart(TempHome& home, const std::string& deviceID, const std::string& name) {
-    const DeviceRegistry::DeviceList approved{{deviceID, name, SystemClock::shared()->wallNow()}};
+void approveBeforeStart(TempHome& home, const std::vector<PhoneIdentity>& devices) {
+    const auto now = SystemClock::shared()->wallNow();
+    DeviceRegistry::DeviceList approved;
+    for (const auto& device : devices) approved.push_back({device.deviceID, device.name, now});
     home.defaults()->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
+}
+
+void saveTargetsBeforeStart(TempHome& home, const std::vector<QuibTarget>& targets) {
+    home.defaults()->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(targets)));
 }
 
 QuibTarget workPane(const std::string& pane) {
@@ -153,19 +159,34 @@ QuibTarget workPane(const std::string& pane) {
     return work;
 }
 
-Welcomed welcomed(const HostProcess& host, const std::string& deviceID, const std::string& name) {
-    auto phone = PhoneClient::connect(phoneOptions(host, host.pairingCode()));
+std::unique_ptr<PhoneClient> connectPhone(const PhoneClient::Options& options) {
+    auto phone = PhoneClient::connect(options);
     if (!phone) {
         ADD_FAILURE() << phone.error().message;
-        return {};
+        return nullptr;
     }
-    EXPECT_TRUE((*phone)->sendHello(deviceID, name));
-    auto welcome = (*phone)->receiveCase("welcome", std::chrono::seconds(10));
+    return std::move(*phone);
+}
+
+Welcomed welcomed(const HostProcess& host, const PhoneIdentity& identity) {
+    auto phone = connectPhone(phoneOptions(host, host.pairingCode()));
+    if (!phone) return {};
+    EXPECT_TRUE(phone->sendHello(identity.deviceID, identity.name));
+    auto welcome = phone->receiveCase("welcome", std::chrono::seconds(10));
     if (!welcome) {
         ADD_FAILURE() << welcome.error().message << "\n" << host.log();
         return {};
     }
-    return {std::move(*phone), *welcome};
+    return {std::move(phone), *welcome};
+}
+
+HostWithPhone startWithApprovedPhone(TempHome& home, std::optional<std::string> display,
+                                     const std::map<std::string, std::string>& environment,
+                                     const PhoneIdentity& phone) {
+    approveBeforeStart(home, {phone});
+    HostWithPhone started{HostProcess::start(home, std::move(display), environment), {}};
+    if (started.host) started.phone = welcomed(*started.host, phone);
+    return started;
 }
 
 Json nextReply(PhoneClient& phone) {
@@ -175,6 +196,15 @@ Json nextReply(PhoneClient& phone) {
         if (name != "status" && name != "targets" && name != "remoteAccess") return message;
     }
     return {};
+}
+
+std::string nextToastOrError(PhoneClient& phone) {
+    while (auto line = phone.receiveLine(std::chrono::seconds(10))) {
+        const Json message = Json::parse(*line);
+        for (const char* name : {"toast", "error"})
+            if (message.contains(name)) return std::string(name) + ": " + message[name]["_0"].get<std::string>();
+    }
+    return "nothing";
 }
 
 Json askForMenu(PhoneClient& phone, const std::string& bundleID) {

@@ -104,8 +104,24 @@ std::string hexOf(const Bytes& bytes);
 // How the stand-in phone reaches this host on 127.0.0.1 with `pairingCode`.
 PhoneClient::Options phoneOptions(const HostProcess& host, std::string pairingCode);
 
-// Stores the device as approved in the home's defaults, before the host starts.
-void approveBeforeStart(TempHome& home, const std::string& deviceID, const std::string& name);
+// A phone connected with `options`, past the handshake; none (the test failed) when it did not
+// connect.
+std::unique_ptr<PhoneClient> connectPhone(const PhoneClient::Options& options);
+
+// Who a phone says it is in its hello.
+struct PhoneIdentity {
+    std::string deviceID;
+    std::string name;
+};
+
+// The phone most tests drive.
+inline const PhoneIdentity adasPhone{"PHONE-1", "Ada's phone"};
+
+// Stores the devices as approved in the home's defaults, before the host starts.
+void approveBeforeStart(TempHome& home, const std::vector<PhoneIdentity>& devices);
+
+// Stores the saved targets in the home's defaults, before the host starts.
+void saveTargetsBeforeStart(TempHome& home, const std::vector<QuibTarget>& targets);
 
 // A phone connected to the host with its code, past its hello, and the welcome it got; no
 // phone (the test failed) when either did not work.
@@ -113,11 +129,27 @@ struct Welcomed {
     std::unique_ptr<PhoneClient> phone;
     Json welcome;
 };
-Welcomed welcomed(const HostProcess& host, const std::string& deviceID, const std::string& name);
+Welcomed welcomed(const HostProcess& host, const PhoneIdentity& phone = adasPhone);
+
+// A host started with a phone approved beforehand, and that phone welcomed.
+struct HostWithPhone {
+    std::unique_ptr<HostProcess> host;
+    Welcomed phone;
+};
+
+// Approves `phone`, starts the host as HostProcess::start does and connects the phone past its
+// welcome; no phone (the test failed) when any of that did not work.
+HostWithPhone startWithApprovedPhone(TempHome& home, std::optional<std::string> display = std::nullopt,
+                                     const std::map<std::string, std::string>& environment = {},
+                                     const PhoneIdentity& phone = adasPhone);
 
 // The next line that answers the phone, passing over the host's broadcasts; null when none
 // comes within 10 s.
 Json nextReply(PhoneClient& phone);
+
+// The text of the next toast or error, as "toast: ..." or "error: ...", passing over other
+// lines; "nothing" when neither comes within 10 s.
+std::string nextToastOrError(PhoneClient& phone);
 
 // The tmux target T1, "Work", at `pane` (an identifier or an address).
 QuibTarget workPane(const std::string& pane);

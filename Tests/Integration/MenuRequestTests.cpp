@@ -9,16 +9,12 @@
 namespace quib {
 namespace {
 
-using testing::HostProcess;
 using testing::TempHome;
 
 // The answer is kept under the identifier in any letter case, spelled as it was first asked.
 TEST(QuibHost, MenusCannotBeReadWithoutADisplayAndTheAnswerIsKeptForAnySpelling) {
     TempHome home;
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
-    auto host = HostProcess::start(home);
-    ASSERT_TRUE(host);
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto [host, ada] = testing::startWithApprovedPhone(home);
     ASSERT_TRUE(ada.phone);
 
     const Json unreadable{{"menu",

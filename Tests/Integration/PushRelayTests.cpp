@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "Platform/Base64.hpp"
-#include "QuibHost/Server/DeviceRegistry.hpp"
+#include "Platform/Clock.hpp"
 #include "Shared/PushEnvelope.hpp"
-#include "Shared/QuibCoder.hpp"
-#include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Integration/RelayStub.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
@@ -34,27 +32,17 @@ std::unique_ptr<HostProcess> startHost(TempHome& home, const RelayStub& relay) {
     defaults->setString("quib.push.secret", "s3cret");
     defaults->setBool("quib.away.enabled", true);
     defaults->setInteger("quib.awayPort", testing::freePort());
-    QuibTarget target;
-    target.id = "T1";
-    target.name = "Work";
-    target.kind = QuibTarget::Kind::tmux;
-    target.tmuxTarget = "quib-push:0.0";
-    defaults->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(std::vector<QuibTarget>{target})));
-    const auto now = SystemClock::shared()->wallNow();
-    const DeviceRegistry::DeviceList approved{{"bars-1", "Bars", now}, {"agent-1", "Agent", now}};
-    defaults->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
+    testing::saveTargetsBeforeStart(home, {testing::workPane("quib-push:0.0")});
+    testing::approveBeforeStart(home, {{"bars-1", "Bars"}, {"agent-1", "Agent"}});
     return HostProcess::start(home);
 }
 
 // The phone says hello, takes its key from the remote-access message, registers for pushes and
 // leaves. Returns its key.
 Bytes registerAndLeave(const HostProcess& host) {
-    auto connected = PhoneClient::connect(testing::phoneOptions(host, host.pairingCode()));
-    if (!connected) {
-        ADD_FAILURE() << connected.error().message;
-        return {};
-    }
-    auto& phone = **connected;
+    auto connected = testing::connectPhone(testing::phoneOptions(host, host.pairingCode()));
+    if (!connected) return {};
+    auto& phone = *connected;
     EXPECT_TRUE(phone.sendHello("bars-1", "Bars"));
     const auto welcome = phone.receiveCase("welcome", 10s);
     EXPECT_TRUE(welcome && (*welcome)["status"]["pushRelayConfigured"] == true) << (welcome ? welcome->dump() : "");
@@ -114,13 +102,11 @@ TEST(QuibHostPush, AnAgentsEventsAndRequestsReachAnAbsentPhoneThroughTheRelay) {
     ASSERT_EQ(key.size(), 32u);
     ASSERT_TRUE(gone(home, "bars-1")) << host->log();
 
-    auto agent = PhoneClient::connect(testing::phoneOptions(*host, host->pairingCode()));
+    auto agent = testing::welcomed(*host, {"agent-1", "Agent"}).phone;
     ASSERT_TRUE(agent);
-    ASSERT_TRUE((*agent)->sendHello("agent-1", "Agent"));
-    ASSERT_TRUE((*agent)->receiveCase("welcome", 10s));
 
     const std::int64_t at = nowMillis();
-    ASSERT_TRUE((*agent)->sendLine(eventLine("waiting", at, "build\n\n  ok  ")));
+    ASSERT_TRUE(agent->sendLine(eventLine("waiting", at, "build\n\n  ok  ")));
     ASSERT_TRUE(relay.waitForRequests(1)) << host->log();
     const auto event = relay.requests().at(0);
     EXPECT_EQ(event.method, "POST");
@@ -140,11 +126,11 @@ TEST(QuibHostPush, AnAgentsEventsAndRequestsReachAnAbsentPhoneThroughTheRelay) {
     EXPECT_EQ(alert.badge, 1);
 
     // The same event again is a duplicate; the request after it is posted.
-    ASSERT_TRUE((*agent)->sendLine(eventLine("waiting", at, "build\n\n  ok  ")));
+    ASSERT_TRUE(agent->sendLine(eventLine("waiting", at, "build\n\n  ok  ")));
     const std::int64_t expires = nowMillis() + 60'000;
     const Json request{{"id", "R-push"}, {"targetID", "T1"}, {"title", "Run ls"}, {"detail", "ls -la"},
                        {"kind", "command"}, {"createdAtEpochMillis", nowMillis()}, {"expiresAtEpochMillis", expires}};
-    ASSERT_TRUE((*agent)->sendLine(Json{{"requestApproval", {{"_0", request}}}}.dump()));
+    ASSERT_TRUE(agent->sendLine(Json{{"requestApproval", {{"_0", request}}}}.dump()));
     ASSERT_TRUE(relay.waitForRequests(2)) << host->log();
     const Json approval = Json::parse(relay.requests().at(1).body);
     EXPECT_EQ(approval["payload"]["aps"]["category"], "quib.agent.approval");
@@ -154,10 +140,10 @@ TEST(QuibHostPush, AnAgentsEventsAndRequestsReachAnAbsentPhoneThroughTheRelay) {
 
     // The push service no longer knows the token: one more post, then the phone is dropped.
     relay.respondAlways(RelayStub::Reply::with(410, R"({"reason":"Unregistered"})"));
-    ASSERT_TRUE((*agent)->sendLine(eventLine("failed", at + 1, "")));
+    ASSERT_TRUE(agent->sendLine(eventLine("failed", at + 1, "")));
     ASSERT_TRUE(relay.waitForRequests(3)) << host->log();
     EXPECT_EQ(pushSummary(home, "No phones registered\n"), "No phones registered\n");
-    ASSERT_TRUE((*agent)->sendLine(eventLine("waiting", at + 2, "")));
+    ASSERT_TRUE(agent->sendLine(eventLine("waiting", at + 2, "")));
     EXPECT_EQ(pushSummary(home, "No phones registered\n"), "No phones registered\n");
     EXPECT_EQ(relay.requests().size(), 3u);
     EXPECT_EQ(host->stop(), 0) << host->log();

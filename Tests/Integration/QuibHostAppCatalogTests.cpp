@@ -5,9 +5,7 @@
 
 #include <fstream>
 
-#include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Shared/MacApp.hpp"
-#include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Platform/Linux/TestPictures.hpp"
@@ -19,7 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using testing::HostProcess;
 using testing::TempHome;
 
 void application(const fs::path& folder, const std::string& relative, const std::string& keys) {
@@ -78,21 +75,16 @@ TEST(QuibHost, SuggestsInstalledAppsRankedByUseAndWalksAgainOnRefresh) {
               std::to_string(now) + "\"/>\n"
               "<application id=\"org.example.viewer.desktop\" score=\"3\" last-seen=\"0\"/>\n"
               "</context>\n</application-state>\n");
-    const DeviceRegistry::DeviceList approved{{"PHONE-1", "Ada's phone", SystemClock::shared()->wallNow()}};
-    home.defaults()->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
     // Only saved app targets count as added, whatever letter case they spell the app in.
-    const std::vector<QuibTarget> saved{target("T-viewer", QuibTarget::Kind::app, "ORG.EXAMPLE.VIEWER"),
-                                        target("T-pane", QuibTarget::Kind::tmux, "org.example.Editor")};
-    home.defaults()->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(saved)));
+    testing::saveTargetsBeforeStart(home, {target("T-viewer", QuibTarget::Kind::app, "ORG.EXAMPLE.VIEWER"),
+                                           target("T-pane", QuibTarget::Kind::tmux, "org.example.Editor")});
 
-    auto host = HostProcess::start(home, std::nullopt, {{"XDG_DATA_DIRS", (home.root() / "share").string()}});
-    ASSERT_TRUE(host);
-    auto phone = PhoneClient::connect(testing::phoneOptions(*host, host->pairingCode()));
-    ASSERT_TRUE(phone) << phone.error().message;
-    ASSERT_TRUE((*phone)->sendHello("PHONE-1", "Ada's phone"));
-    ASSERT_TRUE((*phone)->receiveCase("welcome", 10s));
+    auto [host, ada] =
+        testing::startWithApprovedPhone(home, std::nullopt, {{"XDG_DATA_DIRS", (home.root() / "share").string()}});
+    ASSERT_TRUE(ada.phone);
+    PhoneClient& phone = *ada.phone;
 
-    const Json apps = suggestions(**phone, false);
+    const Json apps = suggestions(phone, false);
     ASSERT_EQ(idsOf(apps), (std::vector<std::string>{"org.example.Editor", "kitty", "org.example.Viewer", "tools-probe"}))
         << host->log();
     EXPECT_EQ(apps[0]["useCount"], 1023);
@@ -110,8 +102,8 @@ TEST(QuibHost, SuggestsInstalledAppsRankedByUseAndWalksAgainOnRefresh) {
     // The file time is set ahead so that the new entry is seen however coarse the file clock.
     application(system, "late.desktop", "Name=Late\n");
     fs::last_write_time(system, fs::file_time_type::clock::now() + 5s);
-    EXPECT_EQ(idsOf(suggestions(**phone, false)).size(), 4u);
-    EXPECT_EQ(idsOf(suggestions(**phone, true)),
+    EXPECT_EQ(idsOf(suggestions(phone, false)).size(), 4u);
+    EXPECT_EQ(idsOf(suggestions(phone, true)),
               (std::vector<std::string>{"org.example.Editor", "kitty", "org.example.Viewer", "late", "tools-probe"}));
 }
 
@@ -143,15 +135,12 @@ TEST(QuibHost, DrawsAppIconsFromTheIconThemeWithoutADisplay) {
     // gdk-pixbuf tells picture formats apart through the shared MIME database, which it looks
     // for in the data folders like everything else.
     fs::create_directory_symlink("/usr/share/mime", share / "mime");
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
 
-    auto host = HostProcess::start(home, std::nullopt,
-                                   {{"XDG_DATA_DIRS", share.string()}, {"HOME", home.root().string()},
-                                    {"GSETTINGS_BACKEND", "memory"}});
-    ASSERT_TRUE(host);
-    auto welcomed = testing::welcomed(*host, "PHONE-1", "Ada's phone");
-    ASSERT_TRUE(welcomed.phone);
-    PhoneClient& phone = *welcomed.phone;
+    auto [host, ada] = testing::startWithApprovedPhone(
+        home, std::nullopt,
+        {{"XDG_DATA_DIRS", share.string()}, {"HOME", home.root().string()}, {"GSETTINGS_BACKEND", "memory"}});
+    ASSERT_TRUE(ada.phone);
+    PhoneClient& phone = *ada.phone;
 
     ASSERT_TRUE(phone.sendLine(R"({"requestAppIcons":{"bundleIDs":["org.gnome.Terminal","nope","kitty"]}})"));
     const auto icons = phone.receiveCase("apps", 10s);

@@ -56,20 +56,17 @@ std::vector<std::string> lastLogLine(const TempHome& home) {
 // Ada's phone sends one PNG with a caption to T1 on an upload connection of its own; the
 // receipts the host answers with until it closes it (a status broadcast may come in between).
 std::vector<Json> upload(const HostProcess& host) {
-    auto phone = PhoneClient::connect(testing::phoneOptions(host, host.pairingCode()));
-    if (!phone) {
-        ADD_FAILURE() << phone.error().message;
-        return {};
-    }
+    auto phone = testing::connectPhone(testing::phoneOptions(host, host.pairingCode()));
+    if (!phone) return {};
     const Json manifest{{"protocolVersion", 23}, {"deviceName", "Ada's phone"}, {"deviceID", "PHONE-1"},
                         {"targetIDs", {"T1"}}, {"count", 1}, {"text", "look"}};
-    EXPECT_TRUE((*phone)->sendLine(Json{{"uploadHello", {{"_0", manifest}}}}.dump()));
-    EXPECT_TRUE((*phone)->receiveCase("uploadReady", 10s));
+    EXPECT_TRUE(phone->sendLine(Json{{"uploadHello", {{"_0", manifest}}}}.dump()));
+    EXPECT_TRUE(phone->receiveCase("uploadReady", 10s));
     const Bytes png = testing::onePixelPng();
     const AttachmentFrame header{0, AttachmentFrame::Format::png, static_cast<std::int64_t>(png.size()), 1, 1};
-    EXPECT_TRUE((*phone)->sendBytes(textOf(*AttachmentFrameWriter::encode(header, png))));
+    EXPECT_TRUE(phone->sendBytes(textOf(*AttachmentFrameWriter::encode(header, png))));
     std::vector<Json> receipts;
-    while (auto line = (*phone)->receiveLine(10s)) {
+    while (auto line = phone->receiveLine(10s)) {
         const Json message = Json::parse(*line);
         if (message.contains("delivered")) receipts.push_back(message["delivered"]["_0"]);
     }
@@ -80,10 +77,7 @@ TEST(QuibHost, APhonesTextKeysAndImagesReachATmuxPane) {
     testing::TmuxServer tmux;  // before the host or any thread starts
     TempHome home;
     ASSERT_TRUE(tmux.startSession("work", home.root()));
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
-    auto host = HostProcess::start(home);
-    ASSERT_TRUE(host);
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto [host, ada] = testing::startWithApprovedPhone(home);
     ASSERT_TRUE(ada.phone);
     PhoneClient& phone = *ada.phone;
 

@@ -63,12 +63,12 @@ TEST(QuibHost, AFirstStartSeedsTheAgentsAndAppsAndLaterAgentsAreOfferedUntilUsed
           "<?xml version=\"1.0\"?>\n<application-state>\n<context id=\"\">\n"
           "<application id=\"org.gnome.Terminal.desktop\" score=\"40\" last-seen=\"0\"/>\n"
           "</context>\n</application-state>\n");
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
+    testing::approveBeforeStart(home, {testing::adasPhone});
     auto host = HostProcess::start(home, std::nullopt, {{"XDG_DATA_DIRS", (home.root() / "share").string()}});
     ASSERT_TRUE(host);
     ASSERT_TRUE(testing::eventuallyShows(home, {"targets"}, "Focused")) << host->log();
 
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto ada = testing::welcomed(*host);
     ASSERT_TRUE(ada.phone);
     const Json seeded = ada.welcome["targets"];
     ASSERT_EQ(namesOf(seeded), (std::vector<std::string>{"claude (work:0.0)", "claude (work:0.1)", "Terminal", "Kitty",

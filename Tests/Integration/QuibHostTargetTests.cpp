@@ -30,15 +30,10 @@ QuibTarget pane(const std::string& name, const std::string& spec) {
     return target;
 }
 
-// The text of the next toast or error.
+// Sends the message; then the text of the next toast or error.
 std::string answer(PhoneClient& phone, const ClientMessage& message) {
     EXPECT_TRUE(phone.send(message));
-    while (auto line = phone.receiveLine(10s)) {
-        const Json reply = Json::parse(*line);
-        for (const char* name : {"toast", "error"})
-            if (reply.contains(name)) return std::string(name) + ": " + reply[name]["_0"].get<std::string>();
-    }
-    return "nothing";
+    return testing::nextToastOrError(phone);
 }
 
 TEST(QuibHost, ListsPanesAndAddsOnlyTargetsThatPassItsChecks) {
@@ -47,13 +42,13 @@ TEST(QuibHost, ListsPanesAndAddsOnlyTargetsThatPassItsChecks) {
     ASSERT_TRUE(tmux.startSession("work", home.root(), 2));
     const std::string first = tmux.idOf("work:0.0");
     const std::string second = tmux.idOf("work:0.1");
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
+    testing::approveBeforeStart(home, {testing::adasPhone});
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
     // The first run's targets come first, so that they are not skipped for the one added here.
     ASSERT_TRUE(testing::eventuallyShows(home, {"targets"}, "Focused"));
 
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto ada = testing::welcomed(*host);
     ASSERT_TRUE(ada.phone);
     EXPECT_EQ(ada.welcome["status"]["tmuxAvailable"], true);
     auto& phone = *ada.phone;
@@ -81,7 +76,7 @@ TEST(QuibHost, ListsPanesAndAddsOnlyTargetsThatPassItsChecks) {
     phone.close();
 
     // Stored under the pane's identifier, not its address.
-    auto again = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto again = testing::welcomed(*host);
     ASSERT_TRUE(again.phone);
     const Json& kept = again.welcome["targets"];
     ASSERT_FALSE(kept.empty());

@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform/MainLoop.hpp"
-#include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Shared/PairingCode.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
@@ -120,14 +118,6 @@ TEST(QuibHost, CopiesUndecodableStoredTargetsToABackupBeforeStoringAList) {
     EXPECT_NE(host->log().find("saved targets did not decode"), std::string::npos) << host->log();
 }
 
-// Approves a phone in the home's stored settings, before the host starts.
-void approveBeforeStart(const TempHome& home, const std::string& deviceID) {
-    auto main = std::make_shared<MainLoop>();
-    auto registry = DeviceRegistry::create(main, home.defaults(), SystemClock::shared());
-    main->post([&] { registry->approve(deviceID, "Pointer phone"); });
-    main->runPending();
-}
-
 // Polls the host's log for `text`, for at most 10 s.
 bool logShows(const HostProcess& host, const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -141,14 +131,9 @@ bool logShows(const HostProcess& host, const std::string& text) {
 TEST(QuibHost, TimesPointerMovesAndOutlivesInputBeyondWhatEventsHold) {
     TempHome home;
     home.defaults()->setBool("quib.instrument", true);
-    approveBeforeStart(home, "POINTER-PHONE");
-    auto host = HostProcess::start(home);
-    ASSERT_TRUE(host);
-    auto connected = PhoneClient::connect(phoneOptions(*host, host->pairingCode()));
-    ASSERT_TRUE(connected) << connected.error().message;
-    auto& phone = **connected;
-    ASSERT_TRUE(phone.sendHello("POINTER-PHONE", "Pointer phone"));
-    ASSERT_TRUE(phone.receiveCase("welcome", 10s));
+    auto [host, pointer] = testing::startWithApprovedPhone(home, std::nullopt, {}, {"POINTER-PHONE", "Pointer phone"});
+    ASSERT_TRUE(pointer.phone);
+    auto& phone = *pointer.phone;
 
     // Thirty moves across more than a second, so that a report falls between them.
     for (int i = 0; i < 30; ++i) {

@@ -17,7 +17,6 @@ namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::HostProcess;
 using testing::TempHome;
 
 // The payload of the next message of this case, passing over the host's broadcasts.
@@ -47,10 +46,7 @@ TEST(QuibHost, APanesTermsComeFromItsRepositoryInChunks) {
     const testing::TestRepository repository(home.root() / "project");
     makeProject(repository);
     ASSERT_TRUE(tmux.startSession("work", repository.root()));
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
-    auto host = HostProcess::start(home);
-    ASSERT_TRUE(host);
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto [host, ada] = testing::startWithApprovedPhone(home);
     ASSERT_TRUE(ada.phone);
     PhoneClient& phone = *ada.phone;
 

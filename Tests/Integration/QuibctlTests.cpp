@@ -30,12 +30,7 @@ using testing::Subprocess;
 using testing::TempHome;
 
 std::unique_ptr<PhoneClient> phone(const HostProcess& host, const std::string& code) {
-    auto client = PhoneClient::connect(phoneOptions(host, code));
-    if (!client) {
-        ADD_FAILURE() << client.error().message;
-        return nullptr;
-    }
-    return std::move(*client);
+    return testing::connectPhone(phoneOptions(host, code));
 }
 
 // Ada's phone, connected with the host's code, its hello said, and listed by quibctl as waiting
@@ -177,15 +172,12 @@ TEST(Quibctl, AnApprovedPhoneAtOnceReceivesStatusAndTargetsAndIsWelcomedBack) {
     TempHome home;
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
-    auto ada = phone(*host, host->pairingCode());
-    ASSERT_TRUE(ada);
-    ASSERT_TRUE(ada->sendHello("PHONE-1", "Ada's phone"));
-    auto welcome = ada->receiveCase("welcome", 10s);
-    ASSERT_TRUE(welcome) << welcome.error().message << host->log();
-    EXPECT_EQ((*welcome)["status"]["deviceApproved"], false);
-    EXPECT_EQ((*welcome)["targets"], Json::array());
-    ASSERT_TRUE(ada->sendLine(R"({"requestPanes":{}})"));
-    auto wait = ada->receiveCase("error", 10s);
+    auto ada = testing::welcomed(*host);
+    ASSERT_TRUE(ada.phone);
+    EXPECT_EQ(ada.welcome["status"]["deviceApproved"], false);
+    EXPECT_EQ(ada.welcome["targets"], Json::array());
+    ASSERT_TRUE(ada.phone->sendLine(R"({"requestPanes":{}})"));
+    auto wait = ada.phone->receiveCase("error", 10s);
     ASSERT_TRUE(wait);
     EXPECT_EQ((*wait)["_0"].get<std::string>().rfind("Waiting for approval on ", 0), 0u);
 
@@ -195,24 +187,21 @@ TEST(Quibctl, AnApprovedPhoneAtOnceReceivesStatusAndTargetsAndIsWelcomedBack) {
     // first; the approval's own status follows.
     bool approved = false;
     for (int seen = 0; seen < 5 && !approved; ++seen) {
-        auto status = ada->receiveCase("status", 5s);
+        auto status = ada.phone->receiveCase("status", 5s);
         ASSERT_TRUE(status) << status.error().message;
         approved = (*status)["_0"]["deviceApproved"] == true;
     }
     EXPECT_TRUE(approved);
-    EXPECT_TRUE(ada->receiveCase("targets", 5s));
-    ada->close();
+    EXPECT_TRUE(ada.phone->receiveCase("targets", 5s));
+    ada.phone->close();
 
-    auto back = phone(*host, host->pairingCode());
-    ASSERT_TRUE(back);
-    ASSERT_TRUE(back->sendHello("PHONE-1", "Ada's phone"));
-    auto welcomeBack = back->receiveCase("welcome", 10s);
-    ASSERT_TRUE(welcomeBack);
-    EXPECT_EQ((*welcomeBack)["status"]["deviceApproved"], true);
+    auto back = testing::welcomed(*host);
+    ASSERT_TRUE(back.phone);
+    EXPECT_EQ(back.welcome["status"]["deviceApproved"], true);
 
     // After a new code, the approval still holds for the phone that uses it.
     ASSERT_EQ(quibctl(home, {"code", "--rotate"}).status, 0);
-    EXPECT_TRUE(back->waitForClose(10s));
+    EXPECT_TRUE(back.phone->waitForClose(10s));
     const auto shown = quibctl(home, {"code"});
     auto rotated = phone(*host, shown.out.substr(0, shown.out.find('\n')));
     ASSERT_TRUE(rotated);
@@ -239,23 +228,15 @@ TEST(Quibctl, StoredTargetsReachAnApprovedPhoneAndTheToolInTheirOrder) {
     TempHome home;
     const std::vector<QuibTarget> targets{storedTarget("T-1", QuibTarget::Kind::tmux, "Agent (work)"),
                                           storedTarget("T-2", QuibTarget::Kind::app, "Editor")};
-    auto defaults = home.defaults();
-    defaults->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(targets)));
-    defaults->setString("quib.activeTarget.v1", "T-2");
-    const DeviceRegistry::DeviceList approved{{"PHONE-1", "Ada's phone", SystemClock::shared()->wallNow()}};
-    defaults->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
-    auto host = HostProcess::start(home);
-    ASSERT_TRUE(host);
+    testing::saveTargetsBeforeStart(home, targets);
+    home.defaults()->setString("quib.activeTarget.v1", "T-2");
+    auto [host, ada] = testing::startWithApprovedPhone(home);
+    ASSERT_TRUE(ada.phone);
 
-    auto ada = phone(*host, host->pairingCode());
-    ASSERT_TRUE(ada);
-    ASSERT_TRUE(ada->sendHello("PHONE-1", "Ada's phone"));
-    auto welcome = ada->receiveCase("welcome", 10s);
-    ASSERT_TRUE(welcome) << welcome.error().message << host->log();
     const Json expected = JsonCoding<std::vector<QuibTarget>>::encode(targets);
-    EXPECT_EQ((*welcome)["targets"], expected);
-    EXPECT_EQ((*welcome)["status"]["activeTargetID"], "T-2");
-    auto all = ada->receiveCase("targets", 10s);
+    EXPECT_EQ(ada.welcome["targets"], expected);
+    EXPECT_EQ(ada.welcome["status"]["activeTargetID"], "T-2");
+    auto all = ada.phone->receiveCase("targets", 10s);
     ASSERT_TRUE(all) << all.error().message;
     EXPECT_EQ((*all)["_0"], expected);
 
@@ -271,7 +252,7 @@ TEST(Quibctl, StoredTargetsReachAnApprovedPhoneAndTheToolInTheirOrder) {
     // Statuses sent before the change may come first.
     bool told = false;
     while (!told) {
-        auto status = ada->receiveCase("status", 10s);
+        auto status = ada.phone->receiveCase("status", 10s);
         if (!status) break;
         told = (*status)["_0"]["activeTargetID"] == "T-1";
     }
@@ -303,7 +284,7 @@ TEST(Quibctl, TargetsNameTheProfileEachResolvesTo) {
         target("pane", Kind::tmux, std::nullopt, std::nullopt),
         target("front", Kind::frontmost, std::nullopt, std::nullopt),
     };
-    home.defaults()->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(targets)));
+    testing::saveTargetsBeforeStart(home, targets);
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
 

@@ -9,10 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform/Clock.hpp"
-#include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Shared/AttachmentFrame.hpp"
-#include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/QuibHost/Targets/TestImages.hpp"
@@ -35,25 +32,20 @@ public:
         QuibTarget target;
         target.id = "T-1";
         target.name = "Editor";
-        auto defaults = home.defaults();
-        defaults->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(std::vector<QuibTarget>{target})));
-        const DeviceRegistry::DeviceList approved{{"PHONE-1", "Ada's phone", SystemClock::shared()->wallNow()}};
-        defaults->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
+        testing::saveTargetsBeforeStart(home, {target});
+        testing::approveBeforeStart(home, {testing::adasPhone});
         host = HostProcess::start(home);
     }
 
     // A connection that said this upload hello.
     std::unique_ptr<PhoneClient> upload(const std::string& deviceID, const std::vector<std::string>& targetIDs,
                                         std::int64_t count, std::int64_t version = 23) {
-        auto phone = PhoneClient::connect(phoneOptions(*host, host->pairingCode()));
-        if (!phone) {
-            ADD_FAILURE() << phone.error().message;
-            return nullptr;
-        }
+        auto phone = testing::connectPhone(phoneOptions(*host, host->pairingCode()));
+        if (!phone) return nullptr;
         const Json manifest{{"protocolVersion", version}, {"deviceName", "Ada's phone"}, {"deviceID", deviceID},
                             {"targetIDs", targetIDs}, {"count", count}};
-        EXPECT_TRUE((*phone)->sendLine(Json{{"uploadHello", {{"_0", manifest}}}}.dump()));
-        return std::move(*phone);
+        EXPECT_TRUE(phone->sendLine(Json{{"uploadHello", {{"_0", manifest}}}}.dump()));
+        return phone;
     }
 
     // Every line the host sends before it closes the connection.
@@ -71,12 +63,7 @@ public:
 
     // A refused hello closes its connection while still pending, which counts as a failed
     // handshake of 127.0.0.1; an accepted control hello clears the count before the next.
-    void clearFailures() {
-        auto phone = PhoneClient::connect(phoneOptions(*host, host->pairingCode()));
-        ASSERT_TRUE(phone) << phone.error().message;
-        ASSERT_TRUE((*phone)->sendHello("PHONE-1", "Ada's phone"));
-        ASSERT_TRUE((*phone)->receiveCase("welcome", 10s));
-    }
+    void clearFailures() { ASSERT_TRUE(testing::welcomed(*host).phone); }
 
     std::vector<fs::path> inbox() const {
         std::vector<fs::path> files;

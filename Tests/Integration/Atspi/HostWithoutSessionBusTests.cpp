@@ -13,17 +13,14 @@
 namespace quib {
 namespace {
 
-using testing::HostProcess;
 using testing::TempHome;
 
 TEST(AtspiMenus, WithoutASessionBusTheHostNeedsAccessibilityAndStartsNoBus) {
     QUIB_REQUIRE_TEST_DISPLAY();
     TempHome home;
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
     // Where libdbus would note a bus it launched for the display.
-    auto host = HostProcess::start(home, testing::testDisplayName(), {{"HOME", home.root().string()}});
-    ASSERT_TRUE(host);
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto [host, ada] =
+        testing::startWithApprovedPhone(home, testing::testDisplayName(), {{"HOME", home.root().string()}});
     ASSERT_TRUE(ada.phone);
 
     const Json request{{"requestMenu", {{"bundleID", "quibbars-editor"}, {"refresh", true}}}};

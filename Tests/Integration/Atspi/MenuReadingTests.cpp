@@ -14,20 +14,18 @@ namespace {
 
 using testing::DesktopSession;
 using testing::FixtureApp;
-using testing::HostProcess;
 using testing::TempHome;
 using Outcome = MenuProfilePayload::Outcome;
 
 const std::string editorID(FixtureApp::gtkEditorID);
 
 // A host on the test display and the tests' session bus that knows the fixture apps' desktop
-// entries.
-std::unique_ptr<HostProcess> hostWithFixtureApps(TempHome& home) {
+// entries, with Ada's phone welcomed.
+testing::HostWithPhone hostWithFixtureApps(TempHome& home) {
     const auto session = DesktopSession::shared();
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
-    return HostProcess::start(home, session.display,
-                              {{"XDG_DATA_DIRS", FixtureApp::dataDir().string()},
-                               {"DBUS_SESSION_BUS_ADDRESS", session.busAddress}});
+    return testing::startWithApprovedPhone(home, session.display,
+                                           {{"XDG_DATA_DIRS", FixtureApp::dataDir().string()},
+                                            {"DBUS_SESSION_BUS_ADDRESS", session.busAddress}});
 }
 
 MenuProfilePayload menuOf(PhoneClient& phone, const std::string& bundleID) {
@@ -48,9 +46,7 @@ TEST(QuibHost, ReadsARunningAppsOwnMenuBarAndNoLongerOnceItQuits) {
     ASSERT_TRUE(editor);
     ASSERT_TRUE(editor->waitForMenuBar());
     TempHome home;
-    auto host = hostWithFixtureApps(home);
-    ASSERT_TRUE(host);
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto [host, ada] = hostWithFixtureApps(home);
     ASSERT_TRUE(ada.phone);
 
     const auto read = menuOf(*ada.phone, editorID);

@@ -15,7 +15,6 @@
 #include "Platform/Linux/X11ClientWindows.hpp"
 #include "Platform/Linux/X11Connection.hpp"
 #include "Platform/Linux/X11Properties.hpp"
-#include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Display/TestDisplay.hpp"
@@ -27,7 +26,6 @@ namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::HostProcess;
 using testing::TempHome;
 
 std::string key(const std::string& name) { return R"({"key":{"_0":{"chord":{"key":")" + name + R"("}}}})"; }
@@ -84,10 +82,7 @@ TEST(QuibHost, TypesKeyChordsIntoTheWindowInFrontOfItsDisplay) {
     const auto typed = home.root() / "typed.txt";
     auto xterm = catInXterm(testing::testDisplayName(), typed, home.root() / "xterm.log");
     ASSERT_TRUE(xterm);
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
-    auto host = HostProcess::start(home, testing::testDisplayName());
-    ASSERT_TRUE(host);
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto [host, ada] = testing::startWithApprovedPhone(home, testing::testDisplayName());
     ASSERT_TRUE(ada.phone);
     EXPECT_EQ(ada.welcome["status"]["accessibilityGranted"], true);
 
@@ -114,13 +109,10 @@ TEST(QuibHost, PastesTextIntoTheFocusedTerminalAndPutsTheClipboardBack) {
     focusedApp.id = "F";
     focusedApp.name = "Focused";
     focusedApp.kind = QuibTarget::Kind::frontmost;
-    home.defaults()->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(std::vector<QuibTarget>{focusedApp})));
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
+    testing::saveTargetsBeforeStart(home, {focusedApp});
     auto before = testing::Xclip::hold(display, bytesOf("before"));
     ASSERT_TRUE(before);
-    auto host = HostProcess::start(home, display);
-    ASSERT_TRUE(host);
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto [host, ada] = testing::startWithApprovedPhone(home, display);
     ASSERT_TRUE(ada.phone);
 
     ASSERT_TRUE(ada.phone->sendLine(R"({"text":{"_0":{"text":"hello world","targetID":"F","submit":true}}})"));
@@ -161,15 +153,10 @@ void closeApp(const std::string& display, const std::string& className) {
     });
 }
 
-// The text of the next toast or error, as "toast: ..." or "error: ...".
+// Sends the line; then the text of the next toast or error.
 std::string answer(PhoneClient& phone, const std::string& line) {
     EXPECT_TRUE(phone.sendLine(line));
-    while (auto reply = phone.receiveLine(10s)) {
-        const Json message = Json::parse(*reply);
-        for (const char* name : {"toast", "error"})
-            if (message.contains(name)) return std::string(name) + ": " + message[name]["_0"].get<std::string>();
-    }
-    return "nothing";
+    return testing::nextToastOrError(phone);
 }
 
 std::string addApp(const std::string& id, const std::string& name, const std::string& bundleID) {
@@ -216,10 +203,7 @@ TEST(QuibHost, LaunchesAnAppTargetWaitsForItsWindowAndPastesIntoIt) {
     TempHome home;
     const auto typed = home.root() / "typed.txt";
     installBarsTerm(home, typed);
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
-    auto host = HostProcess::start(home, display);
-    ASSERT_TRUE(host);
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto [host, ada] = testing::startWithApprovedPhone(home, display);
     ASSERT_TRUE(ada.phone);
     auto& phone = *ada.phone;
 
@@ -247,10 +231,7 @@ TEST(QuibHost, LaunchesAnAppTargetWaitsForItsWindowAndPastesIntoIt) {
 
 TEST(QuibHost, WithoutADisplayIsNotTrustedToPressKeys) {
     TempHome home;
-    testing::approveBeforeStart(home, "PHONE-1", "Ada's phone");
-    auto host = HostProcess::start(home);
-    ASSERT_TRUE(host);
-    auto ada = testing::welcomed(*host, "PHONE-1", "Ada's phone");
+    auto [host, ada] = testing::startWithApprovedPhone(home);
     ASSERT_TRUE(ada.phone);
     EXPECT_EQ(ada.welcome["status"]["accessibilityGranted"], false);
     ASSERT_TRUE(ada.phone->sendLine(key("h")));
