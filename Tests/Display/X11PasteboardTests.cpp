@@ -5,13 +5,13 @@
 
 #include <chrono>
 #include <cstring>
-#include <sstream>
 #include <thread>
 
 #include "Tests/Display/PrivateXServer.hpp"
 #include "Tests/Display/SelectionRequestor.hpp"
 #include "Tests/Display/StubClipboardOwner.hpp"
 #include "Tests/Display/X11PasteboardFixture.hpp"
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {
@@ -19,11 +19,9 @@ namespace {
 using namespace std::chrono_literals;
 using Steady = std::chrono::steady_clock;
 
-std::vector<std::string> lines(const std::optional<std::string>& text) {
-    std::vector<std::string> split;
-    std::istringstream in(text.value_or(""));
-    for (std::string line; std::getline(in, line);) split.push_back(line);
-    return split;
+// The targets the clipboard's owner offers, one a line.
+std::vector<std::string> offeredTargets(const std::string& display) {
+    return linesOf(Xclip::readText(display, "TARGETS").value_or(""));
 }
 
 // `size` bytes that start like a PNG file and repeat no short pattern.
@@ -59,7 +57,7 @@ TEST_F(X11Pasteboard, PastedTextIsReadAsEveryTextType) {
     EXPECT_EQ(Xclip::readText(display, "text/plain;charset=utf-8"), text);
     EXPECT_EQ(Xclip::readText(display, "TEXT"), text);
     EXPECT_EQ(Xclip::readText(display, "STRING"), "caf\xE9 ?");
-    EXPECT_EQ(lines(Xclip::readText(display, "TARGETS")),
+    EXPECT_EQ(offeredTargets(display),
               (std::vector<std::string>{"TARGETS", "TIMESTAMP", "MULTIPLE", "UTF8_STRING", "text/plain;charset=utf-8",
                                         "TEXT", "STRING"}));
     EXPECT_FALSE(Xclip::read(display, "image/png"));
@@ -70,7 +68,7 @@ TEST_F(X11Pasteboard, PastedTextIsReadAsEveryTextType) {
 TEST_F(X11Pasteboard, AnImageIsServedInPiecesWithItsFileURL) {
     const Bytes png = largeImage(5 * 1024 * 1024);
     pasteboard->write({imageItem(png, "file:///tmp/quib%20shot.png")});
-    const auto targets = lines(Xclip::readText(display, "TARGETS"));
+    const auto targets = offeredTargets(display);
     EXPECT_EQ(targets, (std::vector<std::string>{"TARGETS", "TIMESTAMP", "MULTIPLE", "image/png", "text/uri-list"}));
     const auto read = Xclip::read(display, "image/png");
     ASSERT_TRUE(read);

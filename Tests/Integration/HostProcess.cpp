@@ -3,8 +3,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <asio/io_context.hpp>
@@ -14,6 +12,7 @@
 
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Shared/QuibCoder.hpp"
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
 
 namespace quib::testing {
 
@@ -109,12 +108,7 @@ HostProcess::~HostProcess() {
     if (process_) (void)stop();
 }
 
-std::string HostProcess::log() const {
-    std::ifstream file(logPath_);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+std::string HostProcess::log() const { return fileContents(logPath_); }
 
 std::optional<int> HostProcess::stop() {
     process_->signal(SIGTERM);
@@ -222,10 +216,7 @@ QuibctlRun quibctl(const TempHome& home, const std::vector<std::string>& args) {
     QuibctlRun run;
     while (auto line = process->readLine(std::chrono::seconds(10))) run.out += *line + "\n";
     run.status = process->wait(std::chrono::seconds(10));
-    std::ifstream file(errPath);
-    std::stringstream text;
-    text << file.rdbuf();
-    run.err = text.str();
+    run.err = fileContents(errPath);
     return run;
 }
 

@@ -42,10 +42,8 @@ std::string key(const std::string& name, const std::string& extra = "") {
 
 // The fields of the log's last line, its time left out.
 std::vector<std::string> lastLogLine(const TempHome& home) {
-    std::istringstream lines(testing::fileContents(home.dataHome() / "Quib" / "deliveries.log"));
-    std::string line;
-    std::string last;
-    while (std::getline(lines, line)) last = line;
+    const auto lines = testing::linesOf(testing::fileContents(home.dataHome() / "Quib" / "deliveries.log"));
+    const std::string last = lines.empty() ? "" : lines.back();
     std::vector<std::string> fields;
     std::istringstream split(last);
     for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);

@@ -3,8 +3,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -14,6 +12,7 @@
 #include "Shared/QuibTarget.hpp"
 #include "Shared/QuibTransport.hpp"
 #include "Tests/Integration/HostProcess.hpp"
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -104,10 +103,7 @@ TEST(QuibHost, CopiesUndecodableStoredTargetsToABackupBeforeStoringAList) {
         if (name.starts_with("targets-") && name.ends_with(".json")) backups.push_back(entry.path());
     }
     ASSERT_EQ(backups.size(), 1u) << host->log();
-    std::ifstream in(backups[0], std::ios::binary);
-    std::ostringstream copied;
-    copied << in.rdbuf();
-    EXPECT_EQ(copied.str(), "not json\n");
+    EXPECT_EQ(testing::fileContents(backups[0]), "not json\n");
 
     const auto stored = home.defaults()->bytes("quib.targets.v1");
     ASSERT_TRUE(stored);

@@ -3,8 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -17,6 +15,7 @@
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -291,9 +290,8 @@ TEST(Quibctl, TargetsNameTheProfileEachResolvesTo) {
     const auto listed = quibctl(home, {"targets"});
     ASSERT_EQ(listed.status, 0) << listed.err;
     // Without the marks of the active target and of panes that are not live.
-    std::istringstream lines(listed.out);
     std::vector<std::string> shown;
-    for (std::string line; std::getline(lines, line);) shown.push_back(line.substr(2, line.find("  (") - 2));
+    for (const auto& line : testing::linesOf(listed.out)) shown.push_back(line.substr(2, line.find("  (") - 2));
     EXPECT_EQ(shown, (std::vector<std::string>{"firefox  app  firefox  profile browser",
                                                "alacritty  app  alacritty  profile terminal",
                                                "code  app  code  profile editor", "evince  app  evince  profile app",

@@ -3,15 +3,14 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
+#include "Tests/QuibHost/App/ScratchFolder.hpp"
 #include "Tests/QuibHost/Targets/TestImages.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
@@ -133,10 +132,7 @@ TEST(QuibHost, StoresAWholeImageOwnerOnlyAndAnswersOneReceipt) {
     struct stat info {};
     ASSERT_EQ(::stat(files[0].c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    std::ifstream in(files[0], std::ios::binary);
-    std::ostringstream stored;
-    stored << in.rdbuf();
-    EXPECT_EQ(stored.str(), textOf(png));
+    EXPECT_EQ(testing::fileContents(files[0]), textOf(png));
 }
 
 TEST(QuibHost, RefusesABadFrameAndDeletesWhatTheUploadStored) {

@@ -10,8 +10,6 @@
 
 #include <chrono>
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "QuibHost/App/ScratchFolder.hpp"
@@ -31,16 +29,12 @@ Subprocess::Result shell(const std::string& script, std::chrono::duration<double
 
 double secondsSince(Steady::time_point start) { return std::chrono::duration<double>(Steady::now() - start).count(); }
 
-std::string contents(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing::fileContents;
+using testing::linesOf;
 
 // Ended: gone, or a zombie waiting for whoever adopted it.
 bool hasEnded(pid_t pid) {
-    const std::string stat = contents("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat = fileContents("/proc/" + std::to_string(pid) + "/stat");
     if (stat.empty()) return true;
     const auto state = stat.find(") ");
     return state != std::string::npos && (stat[state + 2] == 'Z' || stat[state + 2] == 'X');
@@ -132,7 +126,7 @@ TEST(Subprocess, AToolThatIgnoresTheRequestToStopIsKilled) {
     const auto pidFile = scratch.path / "pid";
     const auto result = shell("trap '' TERM; echo $$ > '" + pidFile.string() + "'; sleep 30; echo late", 1s);
     EXPECT_EQ(result, (Subprocess::Result{false, "sh timed out after 1s"}));
-    const pid_t pid = std::stoi(contents(pidFile));
+    const pid_t pid = std::stoi(fileContents(pidFile));
     EXPECT_EQ(::kill(pid, 0), -1) << "the tool was not reaped";
     EXPECT_EQ(errno, ESRCH);
 }
@@ -144,7 +138,7 @@ TEST(Subprocess, AGrandchildHoldingTheOutputEndsAtTheDeadline) {
     EXPECT_EQ(shell("sleep 30 & echo $! > '" + pidFile.string() + "'; exit 0", 1s),
               (Subprocess::Result{false, "sh timed out after 1s"}));
     EXPECT_LT(secondsSince(start), 1.9);
-    EXPECT_TRUE(eventuallyEnded(std::stoi(contents(pidFile))));
+    EXPECT_TRUE(eventuallyEnded(std::stoi(fileContents(pidFile))));
 }
 
 TEST(Subprocess, AToolThatClosesItsOutputButRunsOnStillTimesOut) {
@@ -162,7 +156,7 @@ TEST(Subprocess, TheToolStartsWithNoSignalBlocked) {
     const auto result = shell("trap 'echo stopped > \"" + mark.string() + "\"; exit 0' TERM; sleep 30 & wait", 1s);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(contents(mark), "stopped\n");
+    EXPECT_EQ(fileContents(mark), "stopped\n");
 }
 
 TEST(Subprocess, TheToolInheritsNoDescriptorButTheStandardThree) {
@@ -175,9 +169,7 @@ TEST(Subprocess, TheToolInheritsNoDescriptorButTheStandardThree) {
     ::close(opened);
     ASSERT_TRUE(listed.ok) << listed.output;
     // ls's own handle on the folder is the only one above 2.
-    std::istringstream lines(listed.output);
-    std::vector<std::string> fds;
-    for (std::string line; std::getline(lines, line);) fds.push_back(line);
+    const auto fds = linesOf(listed.output);
     EXPECT_LE(fds.size(), 4u) << listed.output;
     EXPECT_EQ(std::ranges::count(fds, "203"), 0);
 }
@@ -206,10 +198,8 @@ TEST(Subprocess, ADetachedProgramGetsASessionOfItsOwnAndNothingOfTheHostsSignals
 
     const auto end = Steady::now() + 5s;
     while (!std::filesystem::exists(out) && Steady::now() < end) std::this_thread::sleep_for(10ms);
-    std::istringstream lines(contents(out));
-    std::vector<std::string> seen;
-    for (std::string line; std::getline(lines, line);) seen.push_back(line);
-    ASSERT_EQ(seen.size(), 6u) << contents(out);
+    const auto seen = linesOf(fileContents(out));
+    ASSERT_EQ(seen.size(), 6u) << fileContents(out);
     EXPECT_EQ(seen[0], "SigBlk:\t0000000000000000");
     EXPECT_EQ(seen[1], "SigIgn:\t0000000000000000");
     EXPECT_EQ(seen[2], seen[3]) << "the program leads a session of its own";
@@ -217,10 +207,8 @@ TEST(Subprocess, ADetachedProgramGetsASessionOfItsOwnAndNothingOfTheHostsSignals
     EXPECT_EQ(seen[4], "/dev/null");
     EXPECT_EQ(seen[5], "/dev/null");
     // ls's own handle on the folder is the only one above 2.
-    std::istringstream fds(contents(out.string() + ".fds"));
-    std::vector<std::string> open;
-    for (std::string line; std::getline(fds, line);) open.push_back(line);
-    EXPECT_LE(open.size(), 4u) << contents(out.string() + ".fds");
+    const auto open = linesOf(fileContents(out.string() + ".fds"));
+    EXPECT_LE(open.size(), 4u) << fileContents(out.string() + ".fds");
     // The host is nobody's parent: nothing is left for it to reap.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);

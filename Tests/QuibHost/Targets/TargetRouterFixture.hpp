@@ -143,10 +143,8 @@ protected:
                           SimulatedDesktop::KeyPress{quib::EventInjector::returnKeyCode, 0});
     }
     std::string lastLogLine() const {
-        std::istringstream lines(fileContents(data.path / "Quib" / "deliveries.log"));
-        std::string line;
-        std::string last;
-        while (std::getline(lines, line)) last = line;
+        const auto lines = linesOf(fileContents(data.path / "Quib" / "deliveries.log"));
+        const std::string last = lines.empty() ? "" : lines.back();
         return last.substr(last.find('\t') + 1);  // without the time
     }
 

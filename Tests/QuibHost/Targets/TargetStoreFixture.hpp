@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "Platform/Logger.hpp"
 #include "Platform/MainLoop.hpp"
@@ -66,13 +65,6 @@ inline std::vector<std::string> names(const std::vector<QuibTarget>& targets) {
     std::vector<std::string> out;
     for (const auto& t : targets) out.push_back(t.name);
     return out;
-}
-
-inline std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 // The app catalog's first app targets, as a test sets them; each call hands out fresh ids.

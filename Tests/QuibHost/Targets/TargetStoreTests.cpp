@@ -157,7 +157,7 @@ TEST_F(TargetStore, UndecodableSavedBytesAreCopiedBesideTheLogBeforeTheListStart
     settings->setBytes(quib::TargetStore::defaultsKey, bytesOf("not json\n"));
     auto& targets = make();
     const fs::path backup = scratch.path / "Quib" / "targets-2027-01-15T08-00-00Z.json";
-    EXPECT_EQ(contents(backup), "not json\n");
+    EXPECT_EQ(quib::testing::fileContents(backup), "not json\n");
     // Started afresh: the undecodable bytes gave way to a first run's list.
     EXPECT_EQ(names(targets.targets().value()), std::vector<std::string>{"Focused"});
     EXPECT_EQ(storedList(), targets.targets().value());
