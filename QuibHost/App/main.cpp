@@ -95,7 +95,6 @@ int main(int argc, char** argv) {
                                "::",
                                std::make_shared<XdgOpenRevealer>(),
                                std::nullopt};
-    // Until the desktop reads other apps' menus, the headless reader stands in.
     config.desktop = desktop.services;
     config.sleep = std::make_shared<LogindSleepWatch>();
     config.interfaces = std::make_shared<NetlinkInterfaceWatch>();
