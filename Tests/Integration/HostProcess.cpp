@@ -5,9 +5,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/ip/v6_only.hpp>
 #include <gtest/gtest.h>
 
 #include "QuibHost/Server/DeviceRegistry.hpp"
@@ -29,15 +26,6 @@ TempHome::TempHome() {
 TempHome::~TempHome() {
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
-}
-
-std::uint16_t freePort() {
-    asio::io_context io;
-    asio::ip::tcp::acceptor acceptor(io);
-    acceptor.open(asio::ip::tcp::v6());
-    acceptor.set_option(asio::ip::v6_only(false));
-    acceptor.bind(asio::ip::tcp::endpoint(asio::ip::tcp::v6(), 0));
-    return acceptor.local_endpoint().port();
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include "Platform/Settings.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/Subprocess.hpp"
+#include "Tests/QuibHost/App/FreePort.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib::testing {
@@ -37,9 +38,6 @@ public:
 private:
     std::filesystem::path root_;
 };
-
-// A TCP port nobody listens on now, on every local address.
-std::uint16_t freePort();
 
 // A running quib-host in its own home, started on a free port; stopped with SIGTERM at the end.
 class HostProcess {

@@ -20,6 +20,7 @@
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+#include "QuibHost/App/FreePort.hpp"
 #include "QuibHost/App/ScratchFolder.hpp"
 #include "QuibHost/Apps/MenuFixture.hpp"
 
@@ -28,13 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ScratchFolder;
+using testing::freePort;
 using namespace std::chrono_literals;
-
-std::uint16_t freePort() {
-    asio::io_context io;
-    asio::ip::tcp::acceptor acceptor(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
-    return acceptor.local_endpoint().port();
-}
 
 // One request through the control socket, answered while the main loop is pumped.
 std::string ask(const fs::path& socketPath, const std::string& request, MainLoop& main) {

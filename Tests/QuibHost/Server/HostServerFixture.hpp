@@ -10,14 +10,13 @@
 #include <memory>
 #include <thread>
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
 
 #include "Platform/Logger.hpp"
 #include "Platform/MainLoop.hpp"
 #include "Platform/SettablePermissions.hpp"
 #include "Platform/Simulated/SimulatedInterfaceWatch.hpp"
 #include "Platform/Simulated/SimulatedSleepWatch.hpp"
+#include "QuibHost/App/FreePort.hpp"
 #include "QuibHost/App/ScratchFolder.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -105,12 +104,6 @@ protected:
         server.reset();
         main->runPending();
         Logger::setSink(previousSink);
-    }
-
-    static std::uint16_t freePort() {
-        asio::io_context io;
-        asio::ip::tcp::acceptor probe(io, {asio::ip::tcp::v6(), 0});
-        return probe.local_endpoint().port();
     }
 
     // Starts the server and waits until it listens.
