@@ -1,5 +1,6 @@
-// The real quib-host against peers that misbehave: idle sockets from one source, and a phone
-// that sends without ever reading.
+// The real quib-host against peers that misbehave: idle sockets from one source, a phone that
+// sends without ever reading, one that sends a line of far too many members, and side channels
+// that say nothing after their hello.
 
 #include <fstream>
 #include <iostream>
@@ -36,6 +37,8 @@ std::size_t residentBytes(pid_t pid) {
     return 0;
 }
 
+// The idle sockets hold their slots until their 10 s deadline: the phone must get in long
+// before that, not once they are dropped.
 TEST(QuibHost, IdleSocketsOfOneSourceDoNotKeepAPhoneFromAnotherOut) {
     TempHome home;
     auto host = HostProcess::start(home);
@@ -48,7 +51,66 @@ TEST(QuibHost, IdleSocketsOfOneSourceDoNotKeepAPhoneFromAnotherOut) {
         socket.bind({asio::ip::make_address("127.0.0.2"), 0});
         socket.connect({asio::ip::make_address("127.0.0.1"), host->port()});
     }
-    EXPECT_TRUE(testing::welcomed(*host, {"FRONT-DOOR", "Phone"}).phone);
+    EXPECT_TRUE(testing::welcomed(*host, {"FRONT-DOOR", "Phone"}, 3s).phone);
+}
+
+// {"ping":{"nonce":1,...}} with 100,000 more members, three-character names (about 800 KB):
+// far more members than any message has, yet within the host's line cap, so it is decoded.
+std::string pingOfManyMembers() {
+    static constexpr std::string_view letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string line = R"({"ping":{"nonce":1)";
+    for (std::size_t i = 0; i < 100000; ++i)
+        line += std::string(",\"") + letters[i / 3844] + letters[i / 62 % 62] + letters[i % 62] + "\":0";
+    return line + "}}";
+}
+
+// The line is refused as soon as its object passes the member limit. Decoding all of it took
+// seconds under the process-wide coder lock, which held up every other phone's replies.
+TEST(QuibHost, LineOfTooManyMembersIsRefusedWithoutHoldingUpAnotherPhone) {
+    TempHome home;
+    const testing::PhoneIdentity other{"PHONE-2", "Bo's phone"};
+    testing::approveBeforeStart(home, {testing::adasPhone, other});
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    auto sender = testing::welcomed(*host).phone;
+    auto bystander = testing::welcomed(*host, other).phone;
+    ASSERT_TRUE(sender && bystander);
+    ASSERT_TRUE(sender->sendLine(pingOfManyMembers()));
+    // The host reads the line within milliseconds: by now it is decoding it, or done.
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(bystander->sendLine(R"({"ping":{"nonce":2}})"));
+    EXPECT_TRUE(bystander->receiveCase("pong", 3s));
+    EXPECT_EQ(testing::nextToastOrError(*sender), "error: Unreadable message");
+    ASSERT_TRUE(sender->sendLine(R"({"ping":{"nonce":3}})"));
+    EXPECT_TRUE(sender->receiveCase("pong", 10s));
+    EXPECT_FALSE(host->process().wait(0ms)) << "the host ended";
+}
+
+// Approved listen channels say nothing after their hello. Left waiting for a first line, each
+// would be cut at the 10 s deadline as a failed handshake, and three lock their source out for
+// 2 s from the last one's: the phone of that source comes 11 s after the last hello, within
+// that time.
+TEST(QuibHost, ListenChannelsOutlastTheFirstLineDeadlineAndLockNobodyOut) {
+    TempHome home;
+    testing::approveBeforeStart(home, {testing::adasPhone});
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    const Json hello{{"listenHello", {{"_0", {{"protocolVersion", 23}, {"deviceName", testing::adasPhone.name},
+                                              {"deviceID", testing::adasPhone.deviceID}}}}}};
+    std::vector<std::unique_ptr<PhoneClient>> channels;
+    for (int i = 0; i < 3; ++i) {
+        channels.push_back(testing::connectPhone(testing::phoneOptions(*host, host->pairingCode())));
+        ASSERT_TRUE(channels.back() && channels.back()->sendLine(hello.dump()));
+        // The host reads the hello before the next comes: a source may have only two
+        // connections waiting for their first line.
+        std::this_thread::sleep_for(200ms);
+    }
+    std::this_thread::sleep_for(10800ms);
+    EXPECT_TRUE(testing::welcomed(*host).phone);
+    for (auto& channel : channels) {  // still open, and sent nothing
+        const auto heard = channel->receiveLine(200ms);
+        EXPECT_EQ(heard ? *heard : heard.error().message, "Timed out");
+    }
 }
 
 // 200,000 pings, none of whose pongs are read: the host stops reading from the phone instead of

@@ -150,11 +150,15 @@ std::unique_ptr<PhoneClient> connectPhone(const PhoneClient::Options& options) {
     return std::move(*phone);
 }
 
-Welcomed welcomed(const HostProcess& host, const PhoneIdentity& identity) {
-    auto phone = connectPhone(phoneOptions(host, host.pairingCode()));
+Welcomed welcomed(const HostProcess& host, const PhoneIdentity& identity, std::chrono::seconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    auto options = phoneOptions(host, host.pairingCode());
+    options.connectTimeout = wait;
+    auto phone = connectPhone(options);
     if (!phone) return {};
     EXPECT_TRUE(phone->sendHello(identity.deviceID, identity.name));
-    auto welcome = phone->receiveCase("welcome", std::chrono::seconds(10));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto welcome = phone->receiveCase("welcome", left);
     if (!welcome) {
         ADD_FAILURE() << welcome.error().message << "\n" << host.log();
         return {};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -121,13 +122,15 @@ void approveBeforeStart(TempHome& home, const std::vector<PhoneIdentity>& device
 // Stores the saved targets in the home's defaults, before the host starts.
 void saveTargetsBeforeStart(TempHome& home, const std::vector<QuibTarget>& targets);
 
-// A phone connected to the host with its code, past its hello, and the welcome it got; no
-// phone (the test failed) when either did not work.
+// A phone connected to the host with its code, past its hello, and the welcome it got, the
+// connection and the welcome together within `wait`; no phone (the test failed) when either did
+// not work in time.
 struct Welcomed {
     std::unique_ptr<PhoneClient> phone;
     Json welcome;
 };
-Welcomed welcomed(const HostProcess& host, const PhoneIdentity& phone = adasPhone);
+Welcomed welcomed(const HostProcess& host, const PhoneIdentity& phone = adasPhone,
+                  std::chrono::seconds wait = std::chrono::seconds(10));
 
 // A host started with a phone approved beforehand, and that phone welcomed.
 struct HostWithPhone {
