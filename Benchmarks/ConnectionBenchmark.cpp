@@ -8,10 +8,10 @@
 #include <asio/streambuf.hpp>
 #include <asio/write.hpp>
 
-#include "Platform/Logger.hpp"
-#include "Platform/MainLoop.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "QuibHost/Server/HostServer.hpp"
-#include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+#include "Tests/Support/RecordingServiceAdvertiser.hpp"
 
 using namespace quib;
 

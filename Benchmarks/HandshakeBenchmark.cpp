@@ -7,7 +7,7 @@
 
 #include <asio/io_context.hpp>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/QuibTransport.hpp"
 
 using quib::QuibTransport;

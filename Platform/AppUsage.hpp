@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 
 namespace quib {
 

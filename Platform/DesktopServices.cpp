@@ -1,6 +1,6 @@
 #include "Platform/DesktopServices.hpp"
 
-#include "Platform/HeadlessDesktop.hpp"
+#include "Platform/Headless/HeadlessDesktop.hpp"
 
 namespace quib {
 

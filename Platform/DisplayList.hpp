@@ -4,8 +4,8 @@
 #include <optional>
 #include <vector>
 
-#include "Platform/Geometry.hpp"
-#include "Platform/Published.hpp"
+#include "Runtime/Geometry.hpp"
+#include "Runtime/Published.hpp"
 
 namespace quib {
 

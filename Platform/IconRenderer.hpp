@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 
 namespace quib {
 

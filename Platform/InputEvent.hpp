@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "Platform/Geometry.hpp"
+#include "Runtime/Geometry.hpp"
 
 namespace quib {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "Platform/DesktopEntry.hpp"
+#include "Platform/Freedesktop/DesktopEntry.hpp"
 
 namespace quib {
 

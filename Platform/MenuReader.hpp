@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 
 namespace quib {
 

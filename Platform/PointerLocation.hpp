@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/Geometry.hpp"
+#include "Runtime/Geometry.hpp"
 
 namespace quib {
 

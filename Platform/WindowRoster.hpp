@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/Geometry.hpp"
+#include "Runtime/Geometry.hpp"
 #include "Platform/Permissions.hpp"
 
 namespace quib {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Result.hpp"
+#include "Runtime/Result.hpp"
 
 namespace quib {
 

@@ -1,6 +1,6 @@
 #include "Shared/AgentAlert.hpp"
 
-#include "Platform/SecureRandom.hpp"
+#include "Runtime/SecureRandom.hpp"
 
 namespace quib {
 

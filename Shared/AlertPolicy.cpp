@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/EpochMillis.hpp"
 
 namespace quib {

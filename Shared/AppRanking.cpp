@@ -4,7 +4,7 @@
 #include <cmath>
 #include <unordered_map>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 

@@ -1,7 +1,7 @@
 #include "Shared/ApprovalRequest.hpp"
 
-#include "Platform/SecureRandom.hpp"
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/SecureRandom.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/EpochMillis.hpp"
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <utility>
 
-#include "Platform/Bytes.hpp"
-#include "Platform/Result.hpp"
+#include "Runtime/Bytes.hpp"
+#include "Runtime/Result.hpp"
 #include "Shared/Json.hpp"
 #include "Shared/LengthPrefixed.hpp"
 #include "Shared/LengthPrefixedFramer.hpp"

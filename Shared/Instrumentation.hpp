@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Logger.hpp"
-#include "Platform/Settings.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/Settings.hpp"
 
 namespace quib {
 

@@ -21,9 +21,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Platform/Base64.hpp"
-#include "Platform/Bytes.hpp"
-#include "Platform/Clock.hpp"
+#include "Runtime/Base64.hpp"
+#include "Runtime/Bytes.hpp"
+#include "Runtime/Clock.hpp"
 
 namespace quib {
 

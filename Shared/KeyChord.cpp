@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 namespace {

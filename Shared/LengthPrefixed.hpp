@@ -4,8 +4,8 @@
 #include <span>
 #include <string_view>
 
-#include "Platform/Bytes.hpp"
-#include "Platform/Result.hpp"
+#include "Runtime/Bytes.hpp"
+#include "Runtime/Result.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib {

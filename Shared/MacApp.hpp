@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 #include "Shared/Json.hpp"
 #include "Shared/QuibTarget.hpp"
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string_view>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 

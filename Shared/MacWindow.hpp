@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {

@@ -1,6 +1,6 @@
 #include "Shared/MenuCommand.hpp"
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 namespace {

@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/ShortcutProfiles.hpp"
 
 namespace quib {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 
 namespace quib {
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "Platform/Geometry.hpp"
+#include "Runtime/Geometry.hpp"
 
 namespace quib {
 

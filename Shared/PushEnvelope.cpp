@@ -5,8 +5,8 @@
 #include <climits>
 #include <memory>
 
-#include "Platform/Base64.hpp"
-#include "Platform/SecureRandom.hpp"
+#include "Runtime/Base64.hpp"
+#include "Runtime/SecureRandom.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib {

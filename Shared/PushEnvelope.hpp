@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Bytes.hpp"
-#include "Platform/Result.hpp"
+#include "Runtime/Bytes.hpp"
+#include "Runtime/Result.hpp"
 #include "Shared/AgentAlert.hpp"
 #include "Shared/Json.hpp"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/BoundedJson.hpp"
-#include "Platform/Result.hpp"
+#include "Runtime/BoundedJson.hpp"
+#include "Runtime/Result.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {

@@ -16,7 +16,7 @@
 
 #include <asio/post.hpp>
 
-#include "Platform/SecureRandom.hpp"
+#include "Runtime/SecureRandom.hpp"
 #include "Shared/PairingCode.hpp"
 
 namespace quib {

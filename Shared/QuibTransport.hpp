@@ -13,9 +13,9 @@
 #include <asio/ssl/context.hpp>
 #include <asio/ssl/stream.hpp>
 
-#include "Platform/Bytes.hpp"
-#include "Platform/Clock.hpp"
-#include "Platform/Result.hpp"
+#include "Runtime/Bytes.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Result.hpp"
 
 namespace quib {
 

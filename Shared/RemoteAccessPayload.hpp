@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 #include "Shared/Json.hpp"
 #include "Shared/QuibCandidate.hpp"
 #include "Shared/RemoteAccess.hpp"

@@ -6,11 +6,11 @@
 #include <mutex>
 #include <system_error>
 
-#include "Platform/AtomicFile.hpp"
-#include "Platform/Base64.hpp"
-#include "Platform/BoundedJson.hpp"
-#include "Platform/Logger.hpp"
-#include "Platform/Result.hpp"
+#include "Runtime/AtomicFile.hpp"
+#include "Runtime/Base64.hpp"
+#include "Runtime/BoundedJson.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/Result.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {

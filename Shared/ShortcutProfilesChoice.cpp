@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <string>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/ShortcutProfiles.hpp"
 
 // Which built-in profile a target gets.

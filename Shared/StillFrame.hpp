@@ -4,8 +4,8 @@
 #include <span>
 #include <string>
 
-#include "Platform/Bytes.hpp"
-#include "Platform/Result.hpp"
+#include "Runtime/Bytes.hpp"
+#include "Runtime/Result.hpp"
 #include "Shared/Json.hpp"
 #include "Shared/LengthPrefixed.hpp"
 #include "Shared/LengthPrefixedFramer.hpp"

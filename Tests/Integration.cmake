@@ -2,7 +2,7 @@
 function(quib_integration_binary name)
   add_executable(${name} ${ARGN})
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE quib_phone_client quib_host quib_platform_linux
+  target_link_libraries(${name} PRIVATE quib_phone_client quib_host quib_platform_linux quib_test_support
                         PkgConfig::GDK_PIXBUF GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     QUIB_HOST_PATH="$<TARGET_FILE:quib-host>"
@@ -26,7 +26,6 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
   if(display_sources)
     quib_integration_binary(quib_display_integration_tests ${display_sources}
                             ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp
-                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/Subprocess.cpp
                             ${CMAKE_CURRENT_SOURCE_DIR}/Display/Xclip.cpp)
     gtest_discover_tests(quib_display_integration_tests DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 120 RESOURCE_LOCK x11-display ENVIRONMENT "${quib_test_environment}")
@@ -37,8 +36,7 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
   file(GLOB atspi_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Atspi/*.cpp")
   if(atspi_sources)
     quib_integration_binary(quib_atspi_integration_tests ${atspi_sources}
-                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp
-                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/Subprocess.cpp)
+                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp)
     quib_use_fixture_apps(quib_atspi_integration_tests)
     gtest_discover_tests(quib_atspi_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES ${QUIB_ATSPI_TEST_PROPERTIES})
   endif()

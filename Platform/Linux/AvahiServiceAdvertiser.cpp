@@ -8,7 +8,7 @@
 #include <avahi-common/strlst.h>
 #include <avahi-common/thread-watch.h>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 
 namespace quib {
 

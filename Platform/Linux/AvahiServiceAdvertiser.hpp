@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "QuibHost/Server/ServiceAdvertiser.hpp"
+#include "Platform/ServiceAdvertiser.hpp"
 
 namespace quib {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "Platform/HttpPoster.hpp"
-#include "Platform/WorkerThread.hpp"
+#include "Runtime/WorkerThread.hpp"
 
 namespace quib {
 

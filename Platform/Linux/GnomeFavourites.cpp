@@ -1,7 +1,7 @@
 #include "Platform/Linux/GnomeFavourites.hpp"
 
-#include "Platform/DesktopEntry.hpp"
-#include "Platform/Subprocess.hpp"
+#include "Platform/Freedesktop/DesktopEntry.hpp"
+#include "Runtime/Subprocess.hpp"
 
 namespace quib {
 namespace {

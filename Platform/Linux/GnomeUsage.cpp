@@ -6,9 +6,9 @@
 #include <cmath>
 #include <limits>
 
-#include "Platform/AtomicFile.hpp"
-#include "Platform/DesktopEntry.hpp"
-#include "Platform/RegularFile.hpp"
+#include "Runtime/AtomicFile.hpp"
+#include "Platform/Freedesktop/DesktopEntry.hpp"
+#include "Runtime/RegularFile.hpp"
 
 namespace quib {
 namespace {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <utility>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 
 namespace quib {
 

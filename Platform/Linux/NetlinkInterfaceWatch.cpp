@@ -10,8 +10,8 @@
 
 #include <asio/error.hpp>
 
-#include "Platform/InterfaceAddresses.hpp"
-#include "Platform/Logger.hpp"
+#include "Runtime/InterfaceAddresses.hpp"
+#include "Runtime/Logger.hpp"
 
 namespace quib {
 

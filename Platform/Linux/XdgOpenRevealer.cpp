@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Logger.hpp"
-#include "Platform/Subprocess.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/Subprocess.hpp"
 
 extern char** environ;
 

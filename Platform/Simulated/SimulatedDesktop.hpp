@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
-#include "Platform/MemoryPasteboard.hpp"
+#include "Platform/Headless/MemoryPasteboard.hpp"
 #include "Platform/MenuReader.hpp"
 #include "Platform/Permissions.hpp"
 

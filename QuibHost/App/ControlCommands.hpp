@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "Platform/Executor.hpp"
-#include "Platform/Published.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Published.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"

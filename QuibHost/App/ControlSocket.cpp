@@ -22,8 +22,8 @@
 #include <asio/streambuf.hpp>
 #include <asio/write.hpp>
 
-#include "Platform/BoundedJson.hpp"
-#include "Platform/Logger.hpp"
+#include "Runtime/BoundedJson.hpp"
+#include "Runtime/Logger.hpp"
 
 namespace quib {
 namespace fs = std::filesystem;

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Result.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Result.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {

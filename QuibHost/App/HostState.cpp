@@ -1,6 +1,6 @@
 #include "QuibHost/App/HostState.hpp"
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/QuibTransport.hpp"
 
 namespace quib {

@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Executor.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
 #include "Platform/Permissions.hpp"
-#include "Platform/Published.hpp"
-#include "Platform/Settings.hpp"
+#include "Runtime/Published.hpp"
+#include "Runtime/Settings.hpp"
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/StoredPairingCode.hpp"
 

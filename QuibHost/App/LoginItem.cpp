@@ -7,9 +7,9 @@
 #include <sstream>
 #include <system_error>
 
-#include "Platform/AtomicFile.hpp"
-#include "Platform/DesktopEntry.hpp"
-#include "Platform/RegularFile.hpp"
+#include "Runtime/AtomicFile.hpp"
+#include "Platform/Freedesktop/DesktopEntry.hpp"
+#include "Runtime/RegularFile.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
 
 namespace quib {

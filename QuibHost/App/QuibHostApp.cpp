@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "Platform/AtomicFile.hpp"
-#include "Platform/EmptyWindowRoster.hpp"
-#include "Platform/Logger.hpp"
+#include "Runtime/AtomicFile.hpp"
+#include "Platform/Headless/EmptyWindowRoster.hpp"
+#include "Runtime/Logger.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
 #include "Platform/FileRevealer.hpp"
 #include "Platform/HttpPoster.hpp"
-#include "Platform/MainLoop.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "Platform/Permissions.hpp"
-#include "Platform/Result.hpp"
-#include "Platform/Settings.hpp"
+#include "Runtime/Result.hpp"
+#include "Runtime/Settings.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
@@ -24,7 +24,7 @@
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
-#include "QuibHost/Server/ServiceAdvertiser.hpp"
+#include "Platform/ServiceAdvertiser.hpp"
 #include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"

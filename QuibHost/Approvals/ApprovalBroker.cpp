@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/EpochMillis.hpp"
 

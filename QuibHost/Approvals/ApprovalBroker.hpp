@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Executor.hpp"
-#include "Platform/Published.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Published.hpp"
 #include "QuibHost/Approvals/ApprovalBrokerService.hpp"
 #include "Shared/ApprovalLedger.hpp"
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "Platform/BoundedJson.hpp"
-#include "Platform/Logger.hpp"
+#include "Runtime/BoundedJson.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/PushEnvelope.hpp"
 #include "Shared/QuibCoder.hpp"
 

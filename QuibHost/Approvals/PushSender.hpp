@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Executor.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
 #include "Platform/HttpPoster.hpp"
-#include "Platform/SerialQueue.hpp"
-#include "Platform/Settings.hpp"
+#include "Runtime/SerialQueue.hpp"
+#include "Runtime/Settings.hpp"
 #include "QuibHost/Approvals/PushSenderService.hpp"
 #include "Shared/AgentEvent.hpp"
 #include "Shared/ApprovalRequest.hpp"

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "Platform/AsciiText.hpp"
-#include "Platform/DesktopEntries.hpp"
-#include "Platform/HeadlessWorkspace.hpp"
-#include "Platform/SecureRandom.hpp"
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/AsciiText.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
+#include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "Runtime/SecureRandom.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
 
 namespace quib {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Platform/AsciiText.hpp"
+#include "Runtime/AsciiText.hpp"
 
 namespace quib {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/DesktopEntries.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Shared/AppRanking.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Shared/ShortcutProfiles.hpp"

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "Platform/Subprocess.hpp"
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/Subprocess.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 namespace {

@@ -1,7 +1,7 @@
 #include "QuibHost/Apps/MenuCatalog.hpp"
 
-#include "Platform/Logger.hpp"
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/MenuVocabulary.hpp"
 
 namespace quib {

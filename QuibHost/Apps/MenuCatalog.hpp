@@ -8,7 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "QuibHost/Apps/MenuCatalogService.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
 #include "Shared/MenuProfilePayload.hpp"

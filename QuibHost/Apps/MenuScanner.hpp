@@ -8,8 +8,8 @@
 #include <variant>
 #include <vector>
 
-#include "Platform/Clock.hpp"
-#include "Platform/DesktopEntries.hpp"
+#include "Runtime/Clock.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/DesktopServices.hpp"
 #include "Platform/MenuReader.hpp"
 #include "Platform/Workspace.hpp"

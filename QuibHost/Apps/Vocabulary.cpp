@@ -1,6 +1,6 @@
 #include "QuibHost/Apps/Vocabulary.hpp"
 
-#include "Platform/FileURL.hpp"
+#include "Runtime/FileURL.hpp"
 
 namespace quib {
 

@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
-#include "Platform/SerialQueue.hpp"
+#include "Runtime/SerialQueue.hpp"
 #include "QuibHost/Apps/Git.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Executor.hpp"
+#include "Runtime/Executor.hpp"
 #include "Shared/QuibTarget.hpp"
 
 namespace quib {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "Platform/RegularFile.hpp"
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/RegularFile.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 
 namespace quib {

@@ -1,6 +1,6 @@
 #include "QuibHost/Reach/AwayKeys.hpp"
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/RemoteAccess.hpp"
 
 namespace quib {

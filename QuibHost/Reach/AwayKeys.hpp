@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 #include "Shared/QuibTransport.hpp"
 #include "Shared/SecretStore.hpp"
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/InterfaceAddresses.hpp"
+#include "Runtime/InterfaceAddresses.hpp"
 
 namespace quib {
 

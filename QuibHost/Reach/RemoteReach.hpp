@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "Platform/Executor.hpp"
-#include "Platform/Settings.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Settings.hpp"
 #include "QuibHost/Reach/AwayKeys.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "Shared/SecretStore.hpp"

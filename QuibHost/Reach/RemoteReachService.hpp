@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Published.hpp"
+#include "Runtime/Published.hpp"
 #include "Shared/QuibCandidate.hpp"
 #include "Shared/QuibTransport.hpp"
 #include "Shared/RemoteAccessPayload.hpp"

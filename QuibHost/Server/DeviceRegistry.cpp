@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib {

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Executor.hpp"
-#include "Platform/Published.hpp"
-#include "Platform/Settings.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Published.hpp"
+#include "Runtime/Settings.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {

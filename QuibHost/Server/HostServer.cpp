@@ -1,7 +1,7 @@
 #include "QuibHost/Server/HostServer.hpp"
 
-#include "Platform/HeadlessPermissions.hpp"
-#include "Platform/Logger.hpp"
+#include "Platform/Headless/HeadlessPermissions.hpp"
+#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/PeerAddress.hpp"
 

@@ -2,7 +2,7 @@
 // approval broker's news reaches phones. The broker lives on the main executor; connections on
 // the network queue.
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "Shared/QuibCoder.hpp"

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 

@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/TlsConnection.hpp"
 #include "QuibHost/Targets/UploadSession.hpp"

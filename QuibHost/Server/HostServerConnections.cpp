@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <map>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/NetworkInterfaces.hpp"

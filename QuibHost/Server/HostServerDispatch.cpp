@@ -2,7 +2,7 @@
 #include <type_traits>
 #include <variant>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "Shared/Instrumentation.hpp"

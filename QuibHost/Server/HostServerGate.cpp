@@ -1,4 +1,4 @@
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "Shared/QuibProtocol.hpp"

@@ -1,5 +1,5 @@
-#include "Platform/Logger.hpp"
-#include "Platform/SecureRandom.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/SecureRandom.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Platform/InterfaceAddresses.hpp"
+#include "Runtime/InterfaceAddresses.hpp"
 #include "QuibHost/Server/PeerAddress.hpp"
 
 namespace quib {

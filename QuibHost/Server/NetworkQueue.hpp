@@ -8,9 +8,9 @@
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Executor.hpp"
-#include "Platform/WorkerThread.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/WorkerThread.hpp"
 
 namespace quib {
 

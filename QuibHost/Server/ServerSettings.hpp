@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/Settings.hpp"
+#include "Runtime/Settings.hpp"
 
 namespace quib {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 
 namespace quib {
 

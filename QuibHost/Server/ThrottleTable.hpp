@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "QuibHost/Server/Throttle.hpp"
 
 namespace quib {

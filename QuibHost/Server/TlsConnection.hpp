@@ -11,7 +11,7 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl/context.hpp>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "QuibHost/Server/OutgoingQueue.hpp"
 #include "Shared/QuibTransport.hpp"
 

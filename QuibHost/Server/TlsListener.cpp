@@ -4,7 +4,7 @@
 #include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 
 namespace quib {
 

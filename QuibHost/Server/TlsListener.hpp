@@ -11,8 +11,8 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl/context.hpp>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Result.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Result.hpp"
 #include "QuibHost/Server/TlsConnection.hpp"
 #include "Shared/QuibTransport.hpp"
 

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <vector>
 
-#include "Platform/FileDescriptor.hpp"
+#include "Runtime/FileDescriptor.hpp"
 #include "QuibHost/Targets/ImageSniffer.hpp"
 #include "Shared/UploadChannel.hpp"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Platform/FileRevealer.hpp"
 #include "Shared/AttachmentFrame.hpp"
 

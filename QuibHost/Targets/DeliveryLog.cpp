@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Platform/FileDescriptor.hpp"
+#include "Runtime/FileDescriptor.hpp"
 
 namespace quib {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Platform/FileRevealer.hpp"
 #include "Shared/DeliveryReceipt.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "Platform/SerialQueue.hpp"
+#include "Runtime/SerialQueue.hpp"
 
 namespace quib {
 

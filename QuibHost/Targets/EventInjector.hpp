@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
-#include "Platform/Executor.hpp"
+#include "Runtime/Executor.hpp"
 #include "Platform/Permissions.hpp"
-#include "Platform/Published.hpp"
-#include "Platform/Settings.hpp"
-#include "Platform/Sleeper.hpp"
+#include "Runtime/Published.hpp"
+#include "Runtime/Settings.hpp"
+#include "Runtime/Sleeper.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetOutcome.hpp"
 #include "Shared/AttachmentFrame.hpp"

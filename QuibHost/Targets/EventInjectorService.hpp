@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "Platform/Geometry.hpp"
+#include "Runtime/Geometry.hpp"
 #include "QuibHost/Targets/TargetOutcome.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/ClickPhase.hpp"

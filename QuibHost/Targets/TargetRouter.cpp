@@ -2,7 +2,7 @@
 
 #include "QuibHost/Targets/TargetRouter.hpp"
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 namespace {

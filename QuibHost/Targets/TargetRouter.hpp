@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
-#include "Platform/Result.hpp"
-#include "Platform/Sleeper.hpp"
+#include "Runtime/Result.hpp"
+#include "Runtime/Sleeper.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"

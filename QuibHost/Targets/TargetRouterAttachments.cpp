@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 
 namespace quib {

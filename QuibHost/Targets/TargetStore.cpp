@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <map>
 
-#include "Platform/AtomicFile.hpp"
-#include "Platform/HeadlessWorkspace.hpp"
-#include "Platform/Logger.hpp"
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/AtomicFile.hpp"
+#include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib {

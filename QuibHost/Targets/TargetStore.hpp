@@ -10,14 +10,14 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Clock.hpp"
-#include "Platform/DesktopEntries.hpp"
-#include "Platform/Executor.hpp"
-#include "Platform/Published.hpp"
-#include "Platform/SerialQueue.hpp"
-#include "Platform/Settings.hpp"
+#include "Runtime/Clock.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Published.hpp"
+#include "Runtime/SerialQueue.hpp"
+#include "Runtime/Settings.hpp"
 #include "Platform/Workspace.hpp"
-#include "QuibHost/Apps/AppSeeds.hpp"
+#include "QuibHost/Targets/AppSeeds.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 #include "Shared/AppRanking.hpp"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 

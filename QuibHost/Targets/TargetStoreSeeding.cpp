@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "Platform/SecureRandom.hpp"
+#include "Runtime/SecureRandom.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Shared/ShortcutProfiles.hpp"
 

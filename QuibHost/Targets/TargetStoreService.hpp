@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Platform/Published.hpp"
+#include "Runtime/Published.hpp"
 #include "QuibHost/Targets/Tmux.hpp"
 #include "Shared/QuibTarget.hpp"
 

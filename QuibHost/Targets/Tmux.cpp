@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "Platform/Logger.hpp"
-#include "Platform/Subprocess.hpp"
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/Subprocess.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 namespace {

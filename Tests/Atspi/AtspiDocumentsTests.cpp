@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "AtspiReading.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 

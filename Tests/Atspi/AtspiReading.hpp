@@ -5,11 +5,11 @@
 #include <ostream>
 #include <string>
 
-#include "Platform/Clock.hpp"
-#include "Platform/DesktopEntries.hpp"
-#include "Platform/Linux/AtspiConnection.hpp"
-#include "Platform/Linux/AtspiDocuments.hpp"
-#include "Platform/Linux/AtspiMenuReader.hpp"
+#include "Runtime/Clock.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
+#include "Platform/Linux/Atspi/AtspiConnection.hpp"
+#include "Platform/Linux/Atspi/AtspiDocuments.hpp"
+#include "Platform/Linux/Atspi/AtspiMenuReader.hpp"
 #include "Platform/Workspace.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
 #include "Tests/Fixtures/FixtureApp.hpp"

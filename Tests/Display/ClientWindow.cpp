@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "Platform/Linux/X11ClientWindows.hpp"
+#include "Platform/Linux/X11/X11ClientWindows.hpp"
 
 namespace quib::testing {
 namespace {

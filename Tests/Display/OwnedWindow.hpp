@@ -7,7 +7,7 @@
 
 #include <X11/Xlib.h>
 
-#include "Platform/Linux/X11Connection.hpp"
+#include "Platform/Linux/X11/X11Connection.hpp"
 
 namespace quib::testing {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "Tests/Integration/Subprocess.hpp"
+#include "Tests/Support/Subprocess.hpp"
 
 namespace quib::testing {
 

@@ -8,7 +8,7 @@
 
 #include <thread>
 
-#include "Platform/Linux/X11Properties.hpp"
+#include "Platform/Linux/X11/X11Properties.hpp"
 
 namespace quib::testing {
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Linux/X11Properties.hpp"
+#include "Platform/Linux/X11/X11Properties.hpp"
 #include "Tests/Display/OwnedWindow.hpp"
 
 namespace quib::testing {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Bytes.hpp"
-#include "Platform/Linux/X11EventWatcher.hpp"
+#include "Runtime/Bytes.hpp"
+#include "Platform/Linux/X11/X11EventWatcher.hpp"
 
 namespace quib::testing {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <regex>
 
-#include "Platform/Linux/X11ClientWindows.hpp"
+#include "Platform/Linux/X11/X11ClientWindows.hpp"
 #include "Tests/Display/ClientWindow.hpp"
 #include "Tests/Display/PrivateXServer.hpp"
 #include "Tests/Display/TestDisplay.hpp"

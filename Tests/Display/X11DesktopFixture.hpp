@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Linux/X11Connection.hpp"
-#include "Platform/Linux/X11Desktop.hpp"
+#include "Runtime/Clock.hpp"
+#include "Platform/Linux/X11/X11Connection.hpp"
+#include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "Tests/Display/ProbeWindow.hpp"
 #include "Tests/Display/TestDisplay.hpp"

@@ -5,8 +5,8 @@
 
 #include <thread>
 
-#include "Platform/Linux/X11Connection.hpp"
-#include "Platform/Linux/X11Desktop.hpp"
+#include "Platform/Linux/X11/X11Connection.hpp"
+#include "Platform/Linux/X11/X11Desktop.hpp"
 #include "Tests/Display/ClientWindow.hpp"
 #include "Tests/Display/PrivateXServer.hpp"
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform/Linux/X11Connection.hpp"
-#include "Platform/Linux/X11ErrorTrap.hpp"
+#include "Platform/Linux/X11/X11Connection.hpp"
+#include "Platform/Linux/X11/X11ErrorTrap.hpp"
 #include "Tests/Display/TestDisplay.hpp"
 
 namespace quib::testing {

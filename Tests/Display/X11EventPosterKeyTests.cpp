@@ -9,8 +9,8 @@
 #include <fstream>
 #include <vector>
 
-#include "Platform/Linux/X11Keymap.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Platform/Linux/X11/X11Keymap.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Display/X11DesktopFixture.hpp"
 
 namespace quib::testing {

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "Platform/Linux/X11EventPoster.hpp"
+#include "Platform/Linux/X11/X11EventPoster.hpp"
 #include "Tests/Display/X11DesktopFixture.hpp"
 
 namespace quib::testing {

@@ -6,11 +6,11 @@
 #include <string>
 #include <thread>
 
-#include "Platform/Linux/X11Connection.hpp"
-#include "Platform/Linux/X11Desktop.hpp"
-#include "Platform/Linux/X11Pasteboard.hpp"
-#include "Platform/MainLoop.hpp"
-#include "Platform/Sleeper.hpp"
+#include "Platform/Linux/X11/X11Connection.hpp"
+#include "Platform/Linux/X11/X11Desktop.hpp"
+#include "Platform/Linux/X11/X11Pasteboard.hpp"
+#include "Runtime/MainLoop.hpp"
+#include "Runtime/Sleeper.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "Tests/Display/TestDisplay.hpp"
 #include "Tests/Display/Xclip.hpp"

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "Tests/Display/X11PasteboardFixture.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {

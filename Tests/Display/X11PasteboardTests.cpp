@@ -11,7 +11,7 @@
 #include "Tests/Display/SelectionRequestor.hpp"
 #include "Tests/Display/StubClipboardOwner.hpp"
 #include "Tests/Display/X11PasteboardFixture.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {

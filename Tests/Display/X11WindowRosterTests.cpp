@@ -6,13 +6,13 @@
 #include <fstream>
 #include <regex>
 
-#include "Platform/Linux/X11ClientWindows.hpp"
-#include "Platform/Linux/X11WindowRoster.hpp"
-#include "Platform/SettablePermissions.hpp"
+#include "Platform/Linux/X11/X11ClientWindows.hpp"
+#include "Platform/Linux/X11/X11WindowRoster.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Display/ClientWindow.hpp"
 #include "Tests/Display/TestDisplay.hpp"
-#include "Tests/Integration/Subprocess.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/Subprocess.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {

@@ -15,13 +15,13 @@
 #include <fstream>
 #include <thread>
 
-#include "Platform/Linux/X11ClientWindows.hpp"
-#include "Platform/Linux/X11Workspace.hpp"
-#include "Platform/Subprocess.hpp"
+#include "Platform/Linux/X11/X11ClientWindows.hpp"
+#include "Platform/Linux/X11/X11Workspace.hpp"
+#include "Runtime/Subprocess.hpp"
 #include "Tests/Display/ClientWindow.hpp"
 #include "Tests/Display/PrivateXServer.hpp"
 #include "Tests/Display/TestDisplay.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {

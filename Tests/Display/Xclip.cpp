@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "Platform/Linux/X11Connection.hpp"
+#include "Platform/Linux/X11/X11Connection.hpp"
 
 namespace quib::testing {
 namespace {

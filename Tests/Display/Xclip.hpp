@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
-#include "Platform/Bytes.hpp"
-#include "Tests/Integration/Subprocess.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Runtime/Bytes.hpp"
+#include "Tests/Support/Subprocess.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 

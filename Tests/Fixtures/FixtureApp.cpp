@@ -8,9 +8,9 @@
 
 #include <unistd.h>
 
-#include "Platform/Linux/X11ClientWindows.hpp"
-#include "Platform/Linux/X11Connection.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Platform/Linux/X11/X11ClientWindows.hpp"
+#include "Platform/Linux/X11/X11Connection.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 

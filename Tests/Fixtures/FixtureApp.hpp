@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Tests/Integration/Subprocess.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/Subprocess.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 

@@ -1,7 +1,7 @@
 // Strict Base64: whatever decodes is the one encoding of its bytes, and every byte string
 // survives a round trip.
 #include "FuzzSupport.hpp"
-#include "Platform/Base64.hpp"
+#include "Runtime/Base64.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quib;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "FuzzSupport.hpp"
-#include "Platform/MainLoop.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib::fuzz {

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "FuzzSupport.hpp"
-#include "Platform/Settings.hpp"
+#include "Runtime/Settings.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quib;

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 
 namespace quib {
 namespace {

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform/Base64.hpp"
+#include "Runtime/Base64.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Platform/Linux/PrivateNetwork.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"

@@ -12,7 +12,7 @@
 #include <asio/write.hpp>
 #include <gtest/gtest.h>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/QuibTransport.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"

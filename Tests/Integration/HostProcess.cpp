@@ -9,7 +9,7 @@
 
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Shared/QuibCoder.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Settings.hpp"
+#include "Runtime/Settings.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Integration/Subprocess.hpp"
-#include "Tests/QuibHost/App/FreePort.hpp"
+#include "Tests/Support/Subprocess.hpp"
+#include "Tests/Support/FreePort.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib::testing {

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform/Base64.hpp"
-#include "Platform/Clock.hpp"
+#include "Runtime/Base64.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/PushEnvelope.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Integration/RelayStub.hpp"

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "Platform/Linux/CurlPoster.hpp"
-#include "Platform/Logger.hpp"
-#include "Platform/MainLoop.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Integration/RelayStub.hpp"

@@ -9,7 +9,7 @@
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Platform/Linux/TestPictures.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

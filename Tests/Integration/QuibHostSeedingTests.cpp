@@ -8,7 +8,7 @@
 
 #include "QuibHost/Targets/TmuxServer.hpp"
 #include "Tests/Integration/HostProcess.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

@@ -12,7 +12,7 @@
 #include "Shared/QuibTarget.hpp"
 #include "Shared/QuibTransport.hpp"
 #include "Tests/Integration/HostProcess.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

@@ -7,15 +7,15 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform/Base64.hpp"
-#include "Platform/MainLoop.hpp"
+#include "Runtime/Base64.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Targets/TmuxServer.hpp"
 #include "Shared/PairingCode.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

@@ -10,7 +10,7 @@
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/QuibHost/Targets/TestImages.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 

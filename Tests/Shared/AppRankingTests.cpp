@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 namespace {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "Platform/Clock.hpp"
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/ApprovalRequest.hpp"
 #include "Shared/ApprovalResolution.hpp"

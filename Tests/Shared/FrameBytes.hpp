@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 
 namespace quib::testing {
 

@@ -6,9 +6,9 @@
 #include <mutex>
 #include <thread>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Logger.hpp"
-#include "Platform/Settings.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/Settings.hpp"
 #include "Shared/Instrumentation.hpp"
 
 using namespace std::chrono_literals;

@@ -2,7 +2,7 @@
 
 #include <numeric>
 
-#include "Platform/Base64.hpp"
+#include "Runtime/Base64.hpp"
 #include "Shared/PushEnvelope.hpp"
 #include "Shared/QuibCoder.hpp"
 

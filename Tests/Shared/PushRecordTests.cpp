@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/AgentAlert.hpp"
 #include "Shared/AlertSettings.hpp"
 #include "Shared/PushRegistration.hpp"

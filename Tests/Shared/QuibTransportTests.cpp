@@ -18,7 +18,7 @@
 #include <asio/read_until.hpp>
 #include <asio/write.hpp>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/Json.hpp"
 #include "Shared/PairingCode.hpp"
 #include "Shared/QuibTransport.hpp"

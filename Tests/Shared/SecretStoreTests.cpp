@@ -12,8 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Platform/AtomicFile.hpp"
-#include "Platform/Logger.hpp"
+#include "Runtime/AtomicFile.hpp"
+#include "Runtime/Logger.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
 namespace secret_store_tests {

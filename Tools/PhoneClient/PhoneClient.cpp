@@ -8,7 +8,7 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/write.hpp>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/HelloPayload.hpp"
 #include "Shared/HostMessage.hpp"
 #include "Shared/LineFramer.hpp"

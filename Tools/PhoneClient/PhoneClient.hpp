@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/Result.hpp"
+#include "Runtime/Result.hpp"
 #include "Shared/Json.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibProtocol.hpp"

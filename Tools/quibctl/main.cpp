@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "Shared/Json.hpp"
 

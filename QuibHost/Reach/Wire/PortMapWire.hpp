@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 
 namespace quib {
 

@@ -1,8 +1,8 @@
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 
-#include "Platform/AtomicFile.hpp"
-#include "Platform/EmptyWindowRoster.hpp"
-#include "Platform/HeadlessDesktop.hpp"
+#include "Runtime/AtomicFile.hpp"
+#include "Platform/Headless/EmptyWindowRoster.hpp"
+#include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"

@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Executor.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
 #include "Platform/Permissions.hpp"
-#include "Platform/Settings.hpp"
+#include "Runtime/Settings.hpp"
 #include "Platform/WindowRoster.hpp"
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Apps/MenuCatalogService.hpp"

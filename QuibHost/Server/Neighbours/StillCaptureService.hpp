@@ -5,7 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 #include "Shared/QuibTarget.hpp"
 
 namespace quib {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Geometry.hpp"
+#include "Runtime/Geometry.hpp"
 #include "Shared/ListenHelloPayload.hpp"
 #include "Shared/MacWindow.hpp"
 #include "Shared/ViewHelloPayload.hpp"

@@ -12,15 +12,15 @@
 #include <fstream>
 #include <thread>
 
-#include "Platform/Linux/X11ClientWindows.hpp"
-#include "Platform/Linux/X11Connection.hpp"
-#include "Platform/Linux/X11Properties.hpp"
+#include "Platform/Linux/X11/X11ClientWindows.hpp"
+#include "Platform/Linux/X11/X11Connection.hpp"
+#include "Platform/Linux/X11/X11Properties.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Display/TestDisplay.hpp"
 #include "Tests/Display/Xclip.hpp"
 #include "Tests/Integration/HostProcess.hpp"
-#include "Tests/QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {

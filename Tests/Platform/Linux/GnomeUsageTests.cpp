@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Platform/Linux/TestPictures.hpp"
 
 namespace quib {

@@ -9,7 +9,7 @@
 #include <optional>
 #include <utility>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 
 namespace quib::testing {
 

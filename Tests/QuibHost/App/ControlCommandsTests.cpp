@@ -2,13 +2,13 @@
 
 #include <filesystem>
 
-#include "Platform/Clock.hpp"
-#include "Platform/MainLoop.hpp"
-#include "Platform/SettablePermissions.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/MainLoop.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
-#include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/RecordingServiceAdvertiser.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/PairingCode.hpp"
 

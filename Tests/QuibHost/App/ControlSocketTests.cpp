@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "QuibHost/App/ControlSocket.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {

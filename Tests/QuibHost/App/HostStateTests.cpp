@@ -4,15 +4,15 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Platform/Clock.hpp"
-#include "Platform/Logger.hpp"
-#include "Platform/MainLoop.hpp"
-#include "Platform/SettablePermissions.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 #include "QuibHost/App/HostState.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "Shared/PairingCode.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::apptests {
 namespace {

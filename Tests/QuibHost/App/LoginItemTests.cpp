@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Platform/AtomicFile.hpp"
+#include "Runtime/AtomicFile.hpp"
 #include "QuibHost/App/LoginItem.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {

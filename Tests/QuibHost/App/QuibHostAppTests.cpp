@@ -15,13 +15,13 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
-#include "Platform/Logger.hpp"
-#include "Platform/SettablePermissions.hpp"
+#include "Runtime/Logger.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
-#include "QuibHost/App/FreePort.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/RecordingServiceAdvertiser.hpp"
+#include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/MenuFixture.hpp"
 
 namespace quib::apptests {

@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "Platform/Logger.hpp"
-#include "Platform/MainLoop.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/QuibCoder.hpp"

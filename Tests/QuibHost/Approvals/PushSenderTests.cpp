@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <mutex>
 
-#include "Platform/Logger.hpp"
-#include "Platform/MainLoop.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Shared/PushEnvelope.hpp"
 
 namespace quib {

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "Platform/DesktopEntries.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {

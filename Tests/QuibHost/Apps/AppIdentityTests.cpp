@@ -5,8 +5,8 @@
 #include <fstream>
 #include <set>
 
-#include "Platform/AsciiText.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Runtime/AsciiText.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "MenuFixture.hpp"
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 
 namespace quib::menutests {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "Platform/DesktopEntries.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
 #include "Shared/MenuProfilePayload.hpp"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/Subprocess.hpp"
+#include "Runtime/Subprocess.hpp"
 
 namespace quib::testing {
 

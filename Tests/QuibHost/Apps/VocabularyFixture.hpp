@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/TestRepository.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"

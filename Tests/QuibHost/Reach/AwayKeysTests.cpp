@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Platform/Logger.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Runtime/Logger.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "Platform/MainLoop.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Runtime/MainLoop.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "Platform/MainLoop.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "Shared/Json.hpp"
-#include "TestLines.hpp"
+#include "Tests/Support/TestLines.hpp"
 #include "TestPhone.hpp"
 
 namespace quib::testing {

@@ -8,9 +8,9 @@
 
 #include <unistd.h>
 
-#include "Platform/AtomicFile.hpp"
-#include "Platform/Logger.hpp"
-#include "Platform/MainLoop.hpp"
+#include "Runtime/AtomicFile.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "Shared/QuibCoder.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.

@@ -3,7 +3,7 @@
 #include "HostServerFixture.hpp"
 
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
-#include "TestLines.hpp"
+#include "Tests/Support/TestLines.hpp"
 
 using namespace std::chrono_literals;
 

@@ -2,9 +2,9 @@
 
 #include "HostServerFixture.hpp"
 
-#include "Platform/Base64.hpp"
+#include "Runtime/Base64.hpp"
 #include "Shared/ClientMessage.hpp"
-#include "TestLines.hpp"
+#include "Tests/Support/TestLines.hpp"
 
 using namespace std::chrono_literals;
 

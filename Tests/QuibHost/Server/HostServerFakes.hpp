@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/SerialQueue.hpp"
+#include "Runtime/SerialQueue.hpp"
 #include "QuibHost/Approvals/ApprovalBrokerService.hpp"
 #include "QuibHost/Approvals/PushSenderService.hpp"
 #include "QuibHost/Apps/AppCatalogService.hpp"

@@ -11,17 +11,17 @@
 #include <thread>
 
 
-#include "Platform/Logger.hpp"
-#include "Platform/MainLoop.hpp"
-#include "Platform/SettablePermissions.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 #include "Platform/Simulated/SimulatedInterfaceWatch.hpp"
 #include "Platform/Simulated/SimulatedSleepWatch.hpp"
-#include "QuibHost/App/FreePort.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
-#include "QuibHost/Server/RecordingServiceAdvertiser.hpp"
+#include "Tests/Support/RecordingServiceAdvertiser.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TmuxServer.hpp"

@@ -7,7 +7,7 @@
 #include "QuibHost/Apps/Vocabulary.hpp"
 
 #include "Shared/StillFrame.hpp"
-#include "TestLines.hpp"
+#include "Tests/Support/TestLines.hpp"
 
 using namespace std::chrono_literals;
 

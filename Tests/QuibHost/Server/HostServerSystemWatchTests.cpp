@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "HostServerFixture.hpp"
-#include "TestLines.hpp"
+#include "Tests/Support/TestLines.hpp"
 
 using namespace std::chrono_literals;
 

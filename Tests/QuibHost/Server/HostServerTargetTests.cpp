@@ -3,7 +3,7 @@
 #include "ApprovedPhone.hpp"
 #include "HostServerFixture.hpp"
 
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Shared/Json.hpp"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include <asio/error.hpp>
 
 #include "Shared/Json.hpp"
-#include "TestLines.hpp"
+#include "Tests/Support/TestLines.hpp"
 
 using namespace std::chrono_literals;
 

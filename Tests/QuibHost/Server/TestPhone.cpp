@@ -5,7 +5,7 @@
 
 #include <future>
 
-#include "Platform/Clock.hpp"
+#include "Runtime/Clock.hpp"
 
 namespace quib::testing {
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/NetworkQueue.hpp"
 
 namespace quib {

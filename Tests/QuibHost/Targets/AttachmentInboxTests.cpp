@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Targets/ImageSniffer.hpp"
 #include "QuibHost/Targets/TestImages.hpp"
 #include "Shared/UploadChannel.hpp"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
 namespace delivery_log_tests {

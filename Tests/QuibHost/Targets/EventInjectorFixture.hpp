@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "Platform/MainLoop.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "Platform/Sleeper.hpp"
+#include "Runtime/Sleeper.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 
 namespace quib::testing {

@@ -2,7 +2,7 @@
 #include <fstream>
 #include <functional>
 
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "EventInjectorFixture.hpp"
 
 namespace quib::testing {

@@ -1,7 +1,7 @@
 #include <cmath>
 #include <limits>
 
-#include "Platform/Logger.hpp"
+#include "Runtime/Logger.hpp"
 #include "EventInjectorFixture.hpp"
 
 namespace quib::testing {

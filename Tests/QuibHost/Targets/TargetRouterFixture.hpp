@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "Platform/MainLoop.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "Platform/Sleeper.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Runtime/Sleeper.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "TestImages.hpp"

@@ -2,8 +2,8 @@
 
 #include <fstream>
 
-#include "Platform/EmptyWindowRoster.hpp"
-#include "Platform/HeadlessWorkspace.hpp"
+#include "Platform/Headless/EmptyWindowRoster.hpp"
+#include "Platform/Headless/HeadlessWorkspace.hpp"
 #include "TargetRouterFixture.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.

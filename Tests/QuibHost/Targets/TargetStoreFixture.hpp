@@ -4,10 +4,10 @@
 
 #include <fstream>
 
-#include "Platform/Logger.hpp"
-#include "Platform/MainLoop.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "TmuxServer.hpp"

@@ -2,7 +2,7 @@
 // Panes that tmux must report are real, in the test's own tmux server; running apps come from
 // the simulated desktop and the first app targets from a fake catalog.
 
-#include "Platform/UnicodeText.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "TargetStoreFixture.hpp"
 
 namespace target_store_tests {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "Platform/Bytes.hpp"
+#include "Runtime/Bytes.hpp"
 
 namespace quib::testing {
 

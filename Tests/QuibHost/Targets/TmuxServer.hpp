@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "Platform/Subprocess.hpp"
+#include "Runtime/Subprocess.hpp"
 #include "QuibHost/Targets/Tmux.hpp"
 
 namespace quib::testing {

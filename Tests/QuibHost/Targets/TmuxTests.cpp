@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <fstream>
 
-#include "Platform/Logger.hpp"
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Runtime/Logger.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "TmuxServer.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "QuibHost/App/ScratchFolder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Targets/TestImages.hpp"
 #include "Shared/AttachmentFrame.hpp"
 

@@ -1,0 +1,154 @@
+#include "Platform/Linux/Atspi/AtspiConnection.hpp"
+
+#include <sys/stat.h>
+#include <systemd/sd-bus.h>
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "Runtime/Logger.hpp"
+
+namespace quib {
+namespace {
+
+constexpr const char* statusService = "org.a11y.Bus";
+constexpr const char* statusPath = "/org/a11y/bus";
+constexpr const char* statusInterface = "org.a11y.Status";
+constexpr const char* enabledProperty = "IsEnabled";
+
+using BusPointer = std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)>;
+
+// Once libatspi has failed to reach the accessibility bus, any further call of it aborts the
+// process, so a failure holds for the process, not for one connection.
+struct ProcessStart {
+    std::mutex mutex;
+    std::optional<int> result;  // what the one atspi_init of the process gave
+};
+
+ProcessStart& processStart() {
+    static ProcessStart start;
+    return start;
+}
+
+int initialiseOnce() {
+    auto& start = processStart();
+    std::lock_guard lock(start.mutex);
+    if (!start.result) start.result = atspi_init();
+    return *start.result;
+}
+
+std::optional<std::string> variable(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
+// The accessibility bus's service runs on the session bus.
+bool statusServiceRuns(sd_bus* bus) {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    int owned = 0;
+    const bool asked = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                          "NameHasOwner", &error, &reply, "s", statusService) >= 0 &&
+                       sd_bus_message_read(reply, "b", &owned) >= 0;
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+    return asked && owned;
+}
+
+bool assistiveTechnologyIsOn(sd_bus* bus) {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    int enabled = 0;
+    const bool read = sd_bus_get_property_trivial(bus, statusService, statusPath, statusInterface, enabledProperty,
+                                                  &error, 'b', &enabled) >= 0;
+    sd_bus_error_free(&error);
+    return read && enabled;
+}
+
+// Sets the session's assistive-technology flag. True when apps may only now begin to publish
+// their trees: the flag was off, or the accessibility bus did not run yet (some toolkits look at
+// the flag only when that bus appears).
+bool switchOnAssistiveTechnology() {
+    sd_bus* opened = nullptr;
+    if (sd_bus_open_user(&opened) < 0) {
+        quibLog().error("accessibility: cannot reach the session bus to switch assistive technology on");
+        return false;
+    }
+    BusPointer bus(opened, sd_bus_flush_close_unref);
+    sd_bus_set_method_call_timeout(bus.get(), std::chrono::duration_cast<std::chrono::microseconds>(AtspiConnection::timeout).count());
+    const bool wasRunning = statusServiceRuns(bus.get());
+    if (wasRunning && assistiveTechnologyIsOn(bus.get())) return false;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    const int result =
+        sd_bus_set_property(bus.get(), statusService, statusPath, statusInterface, enabledProperty, &error, "b", 1);
+    if (result < 0)
+        quibLog().error("accessibility: cannot switch assistive technology on: ",
+                        pub(std::string(error.message ? error.message : "no answer")));
+    sd_bus_error_free(&error);
+    return result >= 0;
+}
+
+}  // namespace
+
+AtspiConnection::Environment AtspiConnection::Environment::ofProcess() {
+    return {variable("DBUS_SESSION_BUS_ADDRESS"), variable("XDG_RUNTIME_DIR")};
+}
+
+bool AtspiConnection::Environment::hasSessionBus() const {
+    if (sessionBusAddress && !sessionBusAddress->empty()) return true;
+    if (!runtimeDirectory || runtimeDirectory->empty()) return false;
+    struct stat status {};
+    return ::stat((*runtimeDirectory + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
+AtspiConnection::AtspiConnection(Environment environment) : environment_(std::move(environment)) {}
+
+// Asked from the AT-SPI thread itself, neither runs anything and both answer false.
+bool AtspiConnection::isAvailable() {
+    bool available = false;
+    (void)thread_.sync([&] {
+        startOnce();
+        available = state_ == State::available;
+    });
+    return available;
+}
+
+bool AtspiConnection::run(const std::function<void()>& work, Duration callTimeout) {
+    bool ran = false;
+    const auto milliseconds = static_cast<gint>(std::chrono::duration_cast<std::chrono::milliseconds>(callTimeout).count());
+    (void)thread_.sync([&] {
+        startOnce();
+        if (state_ != State::available) return;
+        atspi_set_timeout(milliseconds, milliseconds);
+        work();
+        ran = true;
+    });
+    return ran;
+}
+
+void AtspiConnection::release(gpointer object) {
+    if (object) thread_.post([object] { g_object_unref(object); });
+}
+
+void AtspiConnection::startOnce() {
+    if (state_ == State::unstarted) state_ = start() ? State::available : State::unavailable;
+}
+
+bool AtspiConnection::start() {
+    if (!environment_.hasSessionBus()) {
+        quibLog().info("accessibility: no session bus, so other apps' menus and documents cannot be read");
+        return false;
+    }
+    if (switchOnAssistiveTechnology()) publishingDeadline_ = std::chrono::steady_clock::now() + publishingTime;
+    initialised_ = true;
+    const int result = initialiseOnce();
+    if (result != 0 && result != 1) {
+        quibLog().error("accessibility: AT-SPI did not start (", result, "); other apps' menus cannot be read");
+        return false;
+    }
+    atspi_set_main_context(thread_.context());
+    return true;
+}
+
+}  // namespace quib

@@ -1,0 +1,13 @@
+#include "Platform/Linux/X11/X11Permissions.hpp"
+
+namespace quib {
+
+std::string X11Permissions::accessibilityHelp() const {
+    if (posting_->isGone()) {
+        return "The X display went away, so keyboard and mouse input cannot be posted; restart the host once the "
+               "X server runs again.";
+    }
+    return "The X display is open and has the XTEST extension, so keyboard and mouse input can be posted.";
+}
+
+}  // namespace quib

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Runtime/Result.hpp"
+
+namespace quib {
+
+// Writes `contents` to `path` atomically: a temporary file beside it, fsync, rename, then an
+// fsync of the folder. The file gets `mode`; missing parent folders are made with `folderMode`.
+Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
+                                 unsigned mode = 0600, unsigned folderMode = 0700);
+
+// Removes the temporary files that writes of `path` left beside it when the process died
+// before renaming them into place.
+void removeLeftoverTemporaries(const std::filesystem::path& path);
+
+// The whole file, or nothing when it does not exist; an error when it exists but cannot be read.
+Result<std::optional<std::string>> readWholeFile(const std::filesystem::path& path);
+
+// Moves an unreadable file out of the way (to "<name>.unreadable-<unix seconds>") so that it is
+// never overwritten; returns the new path.
+Result<std::filesystem::path> setFileAside(const std::filesystem::path& path);
+
+// $XDG_CONFIG_HOME (default ~/.config) and $XDG_DATA_HOME (default ~/.local/share).
+std::filesystem::path xdgConfigHome();
+std::filesystem::path xdgDataHome();
+// The absolute folders of $XDG_DATA_DIRS in order (default /usr/local/share, /usr/share);
+// relative ones are ignored.
+std::vector<std::filesystem::path> xdgDataDirs();
+
+}  // namespace quib

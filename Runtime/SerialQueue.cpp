@@ -1,0 +1,38 @@
+#include "Runtime/SerialQueue.hpp"
+
+#include <future>
+
+namespace quib {
+
+SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock)
+    : label_(std::move(label)),
+      clock_(clock ? std::move(clock) : SystemClock::shared()),
+      tasks_(std::make_shared<TaskQueue>()),
+      worker_([tasks = tasks_] {
+          while (auto task = tasks->take()) (*task)();
+      }) {}
+
+// The last owner may let go from inside one of the queue's own tasks: the worker then runs what
+// is still queued and ends on its own (it holds the task list, not the queue).
+SerialQueue::~SerialQueue() { tasks_->close(); }
+
+void SerialQueue::post(Task task) { tasks_->push(std::move(task)); }
+
+Cancellable SerialQueue::postAfter(Duration delay, Task task) {
+    return quib::postAfter(tasks_, *clock_, delay, std::move(task));
+}
+
+bool SerialQueue::isCurrent() const { return worker_.isCurrent(); }
+
+bool SerialQueue::sync(const Task& task) {
+    if (isCurrent()) return false;
+    std::promise<void> done;
+    post([&] {
+        task();
+        done.set_value();
+    });
+    done.get_future().wait();
+    return true;
+}
+
+}  // namespace quib

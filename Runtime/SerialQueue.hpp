@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "Runtime/Executor.hpp"
+#include "Runtime/TaskQueue.hpp"
+#include "Runtime/WorkerThread.hpp"
+
+namespace quib {
+
+// One worker thread that runs posted tasks in order. Destroying the queue runs what is
+// already queued, then joins the worker (from a task of its own, it lets the worker finish alone).
+class SerialQueue final : public Executor {
+public:
+    explicit SerialQueue(std::string label, std::shared_ptr<Clock> clock = nullptr);
+    ~SerialQueue() override;
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+
+    void post(Task task) override;
+    Cancellable postAfter(Duration delay, Task task) override;
+    bool isCurrent() const override;
+
+    // Runs `task` on the queue and waits for it. Refuses (returns false, runs nothing) when
+    // called from the queue's own thread, where waiting would deadlock.
+    [[nodiscard]] bool sync(const Task& task);
+
+    const std::string& label() const { return label_; }
+
+private:
+    std::string label_;
+    std::shared_ptr<Clock> clock_;
+    std::shared_ptr<TaskQueue> tasks_;
+    WorkerThread worker_;
+};
+
+}  // namespace quib

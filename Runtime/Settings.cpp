@@ -1,0 +1,171 @@
+#include "Runtime/Settings.hpp"
+
+#include "Runtime/AtomicFile.hpp"
+#include "Runtime/Base64.hpp"
+#include "Runtime/BoundedJson.hpp"
+#include "Runtime/Logger.hpp"
+
+namespace quib {
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+std::shared_ptr<Settings> Settings::inMemory() { return std::make_shared<Settings>(Passkey{}, fs::path{}, nullptr); }
+
+std::shared_ptr<Settings> Settings::atPath(fs::path path, Writer writer) {
+    if (!writer) writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
+    auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
+    settings->load();
+    return settings;
+}
+
+fs::path Settings::defaultPath() { return xdgConfigHome() / "Quib" / "defaults.json"; }
+
+Settings::Settings(Passkey, fs::path path, Writer writer) : path_(std::move(path)), writer_(std::move(writer)) {}
+
+void Settings::load() {
+    removeLeftoverTemporaries(path_);
+    auto contents = readWholeFile(path_);
+    if (contents && !contents->has_value()) return;
+    if (contents) {
+        auto parsed = BoundedJson::parse(**contents);
+        if (parsed && parsed->is_object()) {
+            values_ = std::move(*parsed);
+            return;
+        }
+    }
+    // A file that exists but cannot be read or parsed is moved aside before anything is saved,
+    // so that saving never replaces it. When even that fails, changes stay in memory.
+    const std::string problem = contents ? std::string("it is not a JSON object") : contents.error().message;
+    auto aside = setFileAside(path_);
+    if (aside) {
+        quibLog().error("Settings file was unreadable (", pub(problem), "); kept it as ", pub(aside->string()));
+        return;
+    }
+    saving_ = false;
+    quibLog().error("Settings file was unreadable (", pub(problem), ") and could not be kept aside (",
+                    pub(aside.error().message), "); changes will not be saved");
+}
+
+std::optional<Settings::Snapshot> Settings::snapshot() {
+    if (path_.empty() || !saving_) return std::nullopt;
+    return Snapshot{values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n", ++changes_};
+}
+
+// A snapshot older than what the file already holds is not written: a later change won the race.
+void Settings::write(const std::optional<Snapshot>& snapshot) {
+    if (!snapshot) return;
+    std::lock_guard lock(writeMutex_);
+    if (snapshot->generation <= written_) return;
+    if (auto written = writer_(path_, snapshot->text); !written) {
+        quibLog().error("Settings: ", pub(written.error().message));
+        return;
+    }
+    written_ = snapshot->generation;
+}
+
+std::optional<nlohmann::json> Settings::raw(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return nlohmann::json(*it);
+}
+
+std::optional<std::string> Settings::string(std::string_view key) const {
+    auto v = raw(key);
+    if (!v || !v->is_string()) return std::nullopt;
+    return v->get<std::string>();
+}
+
+std::optional<bool> Settings::boolean(std::string_view key) const {
+    auto v = raw(key);
+    if (!v || !v->is_boolean()) return std::nullopt;
+    return v->get<bool>();
+}
+
+std::optional<std::int64_t> Settings::integer(std::string_view key) const {
+    auto v = raw(key);
+    if (!v) return std::nullopt;
+    if (v->is_number_integer() && !v->is_number_unsigned()) return v->get<std::int64_t>();
+    if (v->is_number_unsigned() && v->get<std::uint64_t>() <= static_cast<std::uint64_t>(INT64_MAX))
+        return static_cast<std::int64_t>(v->get<std::uint64_t>());
+    return std::nullopt;
+}
+
+std::optional<double> Settings::real(std::string_view key) const {
+    auto v = raw(key);
+    if (!v || !v->is_number()) return std::nullopt;
+    return v->get<double>();
+}
+
+std::optional<Bytes> Settings::bytes(std::string_view key) const {
+    auto v = raw(key);
+    if (!v || !v->is_object() || v->size() != 1 || !v->contains("data") || !(*v)["data"].is_string()) return std::nullopt;
+    return base64Decode((*v)["data"].get<std::string>());
+}
+
+bool Settings::contains(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    return values_.contains(key);
+}
+
+Json Settings::encode(const SettingValue& value) {
+    return std::visit(
+        [](const auto& v) -> Json {
+            using V = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<V, Bytes>) return Json{{"data", base64Encode(v)}};
+            else return Json(v);
+        },
+        value);
+}
+
+void Settings::set(std::string_view key, SettingValue value) {
+    std::vector<std::pair<std::string, SettingValue>> one;
+    one.emplace_back(std::string(key), std::move(value));
+    setMany(std::move(one));
+}
+
+void Settings::setMany(std::vector<std::pair<std::string, SettingValue>> values) {
+    std::optional<Snapshot> changed;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [key, value] : values) values_[key] = encode(value);
+        changed = snapshot();
+    }
+    write(changed);
+}
+
+void Settings::remove(std::string_view key) {
+    std::optional<Snapshot> changed;
+    {
+        std::lock_guard lock(mutex_);
+        if (values_.erase(std::string(key)) == 0) return;
+        changed = snapshot();
+    }
+    write(changed);
+}
+
+bool Settings::moveValue(std::string_view from, std::string_view to) {
+    std::optional<Snapshot> changed;
+    {
+        std::lock_guard lock(mutex_);
+        auto source = values_.find(from);
+        if (source == values_.end() || values_.contains(to)) return false;
+        Json value = std::move(*source);
+        values_.erase(source);
+        values_[std::string(to)] = std::move(value);
+        changed = snapshot();
+    }
+    write(changed);
+    return true;
+}
+
+std::optional<std::string> Settings::setAside(std::string_view key) {
+    std::string side = std::string(key) + ".unreadable";
+    for (int n = 2; !moveValue(key, side); ++n) {
+        if (!contains(key)) return std::nullopt;
+        side = std::string(key) + ".unreadable-" + std::to_string(n);
+    }
+    return side;
+}
+
+}  // namespace quib

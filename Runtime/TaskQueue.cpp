@@ -1,0 +1,53 @@
+#include "Runtime/TaskQueue.hpp"
+
+namespace quib {
+
+void TaskQueue::push(Task task) {
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) return;
+        tasks_.push_back(std::move(task));
+    }
+    ready_.notify_one();
+}
+
+std::optional<Task> TaskQueue::take() {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [&] { return closed_ || !tasks_.empty(); });
+    if (tasks_.empty()) return std::nullopt;
+    Task task = std::move(tasks_.front());
+    tasks_.pop_front();
+    return task;
+}
+
+std::optional<Task> TaskQueue::tryTake() {
+    std::lock_guard lock(mutex_);
+    if (tasks_.empty()) return std::nullopt;
+    Task task = std::move(tasks_.front());
+    tasks_.pop_front();
+    return task;
+}
+
+void TaskQueue::close() {
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+    }
+    ready_.notify_all();
+}
+
+Cancellable postAfter(const std::shared_ptr<TaskQueue>& tasks, Clock& clock, Duration delay, Task task) {
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    std::weak_ptr<TaskQueue> weak = tasks;
+    clock.scheduleAfter(delay, [weak, cancelled, task = std::move(task)]() mutable {
+        if (cancelled->load()) return;
+        if (auto queue = weak.lock()) {
+            queue->push([cancelled, task = std::move(task)] {
+                if (!cancelled->load()) task();
+            });
+        }
+    });
+    return Cancellable(cancelled);
+}
+
+}  // namespace quib

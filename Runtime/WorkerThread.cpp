@@ -1,0 +1,88 @@
+#include "Runtime/WorkerThread.hpp"
+
+#include <openssl/crypto.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace quib {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Keeps count of the threads let go that have not ended yet, and waits for them at exit.
+class LetGoThreads {
+public:
+    LetGoThreads() {
+        // OpenSSL cleans up at exit in a handler it registers on first use. Using it first makes
+        // that handler run after this object's destructor, so the threads waited for below can
+        // still release their OpenSSL state.
+        OPENSSL_init_crypto(0, nullptr);
+    }
+    ~LetGoThreads() {
+        std::unique_lock lock(mutex_);
+        ended_.wait_for(lock, 2s, [this] { return running_ == 0; });
+    }
+
+    std::mutex& mutex() { return mutex_; }
+    void letGo() { ++running_; }  // under mutex()
+    void ended() {                // under mutex()
+        --running_;
+        ended_.notify_all();
+    }
+    int running() {
+        std::lock_guard lock(mutex_);
+        return running_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    int running_ = 0;
+};
+
+LetGoThreads& letGoThreads() {
+    static LetGoThreads threads;
+    return threads;
+}
+
+}  // namespace
+
+// What the thread and its owner share. Only the thread itself lets itself go, from inside its
+// body, so a thread let go has always still to end.
+struct WorkerThread::Run {
+    bool letGo = false;  // under letGoThreads().mutex()
+};
+
+WorkerThread::WorkerThread(std::function<void()> body) : run_(std::make_shared<Run>()) {
+    auto& threads = letGoThreads();
+    thread_ = std::thread([&threads, run = run_, body = std::move(body)]() mutable {
+        body();
+        body = nullptr;  // what the body holds goes before the thread's own OpenSSL state
+        OPENSSL_thread_stop();
+        std::lock_guard lock(threads.mutex());
+        if (run->letGo) threads.ended();
+    });
+}
+
+WorkerThread::~WorkerThread() {
+    if (!thread_.joinable()) return;
+    if (!isCurrent()) {
+        thread_.join();
+        return;
+    }
+    auto& threads = letGoThreads();
+    std::lock_guard lock(threads.mutex());
+    run_->letGo = true;
+    threads.letGo();
+    thread_.detach();
+}
+
+void WorkerThread::join() {
+    if (thread_.joinable() && !isCurrent()) thread_.join();
+}
+
+int WorkerThread::runningLetGo() { return letGoThreads().running(); }
+
+}  // namespace quib

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <limits>
+
+#include "Runtime/MainLoop.hpp"
+#include "Runtime/SerialQueue.hpp"
+
+using namespace quib;
+using namespace std::chrono_literals;
+
+TEST(SerialQueue, RunsTasksInOrderOnOneThread) {
+    SerialQueue queue("test");
+    std::vector<int> order;
+    std::thread::id worker;
+    bool sameThread = true;
+    for (int i = 0; i < 100; ++i)
+        queue.post([&, i] {
+            if (i == 0) worker = std::this_thread::get_id();
+            sameThread = sameThread && worker == std::this_thread::get_id() && queue.isCurrent();
+            order.push_back(i);
+        });
+    ASSERT_TRUE(queue.sync([] {}));
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+    EXPECT_TRUE(sameThread);
+    EXPECT_FALSE(queue.isCurrent());
+}
+
+TEST(SerialQueue, SyncRefusesOnItsOwnThread) {
+    SerialQueue queue("test");
+    bool inner = true;
+    ASSERT_TRUE(queue.sync([&] { inner = queue.sync([] {}); }));
+    EXPECT_FALSE(inner);
+}
+
+TEST(SerialQueue, LastOwnerLettingGoInsideATaskDoesNotJoinItself) {
+    auto queue = std::make_shared<SerialQueue>("self-owned");
+    std::promise<void> go;
+    auto laterTaskRan = std::make_shared<std::promise<void>>();
+    queue->post([owner = queue, ready = go.get_future().share()]() mutable {
+        ready.wait();
+        owner.reset();  // the last reference: the queue is destroyed on its own worker
+    });
+    queue->post([laterTaskRan] { laterTaskRan->set_value(); });
+    queue.reset();
+    go.set_value();
+    // What was queued behind the task still runs on the worker once it is let go.
+    EXPECT_EQ(laterTaskRan->get_future().wait_for(10s), std::future_status::ready);
+}
+
+TEST(SerialQueue, PostAfterFollowsTheInjectedClockAndCanBeCancelled) {
+    auto clock = std::make_shared<FakeClock>();
+    SerialQueue queue("timers", clock);
+    std::atomic<int> fired{0};
+    queue.postAfter(2s, [&] { fired += 1; });
+    auto cancelled = queue.postAfter(1s, [&] { fired += 100; });
+    cancelled.cancel();
+    clock->advance(1500ms);
+    ASSERT_TRUE(queue.sync([] {}));
+    EXPECT_EQ(fired.load(), 0);
+    clock->advance(500ms);
+    ASSERT_TRUE(queue.sync([] {}));
+    EXPECT_EQ(fired.load(), 1);
+}
+
+TEST(SerialQueue, TimerFiringAfterTheQueueIsGoneDoesNothing) {
+    auto clock = std::make_shared<FakeClock>();
+    bool ran = false;
+    {
+        SerialQueue queue("short-lived", clock);
+        queue.postAfter(1s, [&] { ran = true; });
+    }
+    clock->advance(2s);
+    EXPECT_FALSE(ran);
+}
+
+TEST(MainLoop, RunPendingAndRunUntilQuit) {
+    auto clock = std::make_shared<FakeClock>();
+    MainLoop loop(clock);
+    std::vector<int> order;
+    loop.post([&] {
+        order.push_back(1);
+        EXPECT_TRUE(loop.isCurrent());
+        loop.post([&] { order.push_back(2); });
+    });
+    EXPECT_FALSE(loop.isCurrent());
+    EXPECT_EQ(loop.runPending(), 2u);
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+
+    loop.postAfter(5s, [&] { order.push_back(3); });
+    clock->advance(5s);
+    std::thread quitter([&] { loop.post([&] { loop.quit(); }); });
+    loop.run();
+    quitter.join();
+    EXPECT_EQ(order.back(), 3);
+}
+
+TEST(FakeClock, FiresTimersInDeadlineOrderWithTimeAtEachDeadline) {
+    FakeClock clock;
+    const MonoTime start = clock.now();
+    std::vector<std::pair<int, Duration>> fired;
+    clock.scheduleAfter(3s, [&] { fired.emplace_back(3, clock.now() - start); });
+    clock.scheduleAfter(1s, [&] {
+        fired.emplace_back(1, clock.now() - start);
+        clock.scheduleAfter(1s, [&] { fired.emplace_back(2, clock.now() - start); });
+    });
+    clock.advance(10s);
+    ASSERT_EQ(fired.size(), 3u);
+    EXPECT_EQ(fired[0], std::make_pair(1, Duration(1s)));
+    EXPECT_EQ(fired[1], std::make_pair(2, Duration(2s)));
+    EXPECT_EQ(fired[2], std::make_pair(3, Duration(3s)));
+    EXPECT_EQ(clock.now() - start, Duration(10s));
+}
+
+TEST(FakeClock, DatesCountFrom2001) {
+    EXPECT_DOUBLE_EQ(secondsSince2001(WallTime(std::chrono::seconds(978'307'200))), 0.0);
+    EXPECT_DOUBLE_EQ(secondsSince2001(wallTimeFromSecondsSince2001(12345.5)), 12345.5);
+}
+
+TEST(FakeClock, DatesBeyondRangeClampInsteadOfOverflowing) {
+    EXPECT_EQ(wallTimeFromSecondsSince2001(1e300), WallTime::max());
+    EXPECT_EQ(wallTimeFromSecondsSince2001(-1e300), WallTime::min());
+    EXPECT_EQ(wallTimeFromSecondsSince2001(std::numeric_limits<double>::infinity()), WallTime::max());
+    EXPECT_EQ(wallTimeFromSecondsSince2001(std::numeric_limits<double>::quiet_NaN()), WallTime(std::chrono::seconds(978'307'200)));
+    EXPECT_DOUBLE_EQ(secondsSince2001(wallTimeFromSecondsSince2001(-3.25e9)), -3.25e9);
+}

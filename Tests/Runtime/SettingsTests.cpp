@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "Runtime/AtomicFile.hpp"
+#include "Runtime/Settings.hpp"
+
+using namespace quib;
+namespace fs = std::filesystem;
+
+namespace {
+fs::path freshFolder(const std::string& name) {
+    fs::path folder = fs::temp_directory_path() / ("quib-settings-" + name + "-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    return folder;
+}
+std::string fileText(const fs::path& path) { return **readWholeFile(path); }
+}  // namespace
+
+TEST(Settings, ValuesOfTheWrongTypeReadAsAbsent) {
+    auto s = Settings::inMemory();
+    s->setString("quib.name", "desk");
+    s->setInteger("quib.port", 61413);
+    s->setBool("quib.away.enabled", true);
+    s->setReal("quib.ratio", 0.5);
+    s->setBytes("quib.blob", Bytes{1, 2, 3});
+    EXPECT_EQ(s->string("quib.name"), "desk");
+    EXPECT_EQ(s->integer("quib.name"), std::nullopt);
+    EXPECT_EQ(s->integer("quib.port"), 61413);
+    EXPECT_EQ(s->real("quib.port"), 61413.0);
+    EXPECT_EQ(s->string("quib.port"), std::nullopt);
+    EXPECT_EQ(s->boolean("quib.away.enabled"), true);
+    EXPECT_EQ(s->integer("quib.away.enabled"), std::nullopt);
+    EXPECT_EQ(s->integer("quib.ratio"), std::nullopt);
+    EXPECT_EQ(s->bytes("quib.blob"), (Bytes{1, 2, 3}));
+    EXPECT_EQ(s->string("quib.blob"), std::nullopt);
+    s->remove("quib.name");
+    EXPECT_FALSE(s->contains("quib.name"));
+}
+
+TEST(Settings, FileIsReadableJsonAndSurvivesReopening) {
+    const fs::path folder = freshFolder("reopen");
+    const fs::path path = folder / "Quib" / "defaults.json";
+    {
+        auto s = Settings::atPath(path);
+        s->setString("quib.serviceName", "Desk");
+        s->setBytes("quib.devices.approved.v1", bytesOf("[]\n"));
+        s->setInteger("quib.port", 5000);
+    }
+    const auto json = nlohmann::json::parse(fileText(path));
+    EXPECT_EQ(json["quib.serviceName"], "Desk");
+    EXPECT_EQ(json["quib.devices.approved.v1"]["data"], "W10K");
+    struct stat info{};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    auto reopened = Settings::atPath(path);
+    EXPECT_EQ(reopened->string("quib.serviceName"), "Desk");
+    EXPECT_EQ(reopened->bytes("quib.devices.approved.v1"), bytesOf("[]\n"));
+    EXPECT_EQ(reopened->integer("quib.port"), 5000);
+    fs::remove_all(folder);
+}
+
+TEST(Settings, UnreadableFileIsSetAsideNeverOverwritten) {
+    const fs::path folder = freshFolder("unreadable");
+    fs::create_directories(folder);
+    const fs::path path = folder / "defaults.json";
+    std::ofstream(path) << "{ not json";
+    auto s = Settings::atPath(path);
+    EXPECT_FALSE(s->contains("anything"));
+    s->setBool("quib.listening", true);
+
+    int asideCount = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().starts_with("defaults.json.unreadable-")) {
+            ++asideCount;
+            EXPECT_EQ(fileText(entry.path()), "{ not json");
+        }
+    }
+    EXPECT_EQ(asideCount, 1);
+    EXPECT_EQ(Settings::atPath(path)->boolean("quib.listening"), true);
+    fs::remove_all(folder);
+}
+
+// Deep nesting once crashed every start; such a file is now unreadable like any other.
+TEST(Settings, FileNestedTooDeepIsSetAsideInsteadOfCrashing) {
+    const fs::path folder = freshFolder("deep");
+    fs::create_directories(folder);
+    const fs::path path = folder / "defaults.json";
+    const std::string deep = "{\"quib.a\":" + std::string(100000, '[') + std::string(100000, ']') + ",\"quib.b\":0}";
+    std::ofstream(path) << deep;
+    auto s = Settings::atPath(path);
+    EXPECT_FALSE(s->contains("quib.b"));
+    bool kept = false;
+    for (const auto& entry : fs::directory_iterator(folder))
+        kept = kept || entry.path().filename().string().starts_with("defaults.json.unreadable-");
+    EXPECT_TRUE(kept);
+    fs::remove_all(folder);
+}
+
+TEST(Settings, FileThatCannotBeOpenedIsSetAsideNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    const fs::path folder = freshFolder("no-permission");
+    fs::create_directories(folder);
+    const fs::path path = folder / "defaults.json";
+    std::ofstream(path) << R"({"quib.port": 5000})";
+    ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+    auto s = Settings::atPath(path);
+    s->setBool("quib.listening", true);
+
+    int asideCount = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (!entry.path().filename().string().starts_with("defaults.json.unreadable-")) continue;
+        ++asideCount;
+        ::chmod(entry.path().c_str(), 0600);
+        EXPECT_EQ(fileText(entry.path()), R"({"quib.port": 5000})");
+    }
+    EXPECT_EQ(asideCount, 1);
+    fs::remove_all(folder);
+}
+
+TEST(Settings, ConcurrentWritersLoseNothing) {
+    const fs::path folder = freshFolder("threads");
+    const fs::path path = folder / "defaults.json";
+    auto s = Settings::atPath(path);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < 20; ++i) s->setInteger("k" + std::to_string(t) + "." + std::to_string(i), i);
+        });
+    for (auto& w : writers) w.join();
+    auto reopened = Settings::atPath(path);
+    for (int t = 0; t < 4; ++t)
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(reopened->integer("k" + std::to_string(t) + "." + std::to_string(i)), i);
+    fs::remove_all(folder);
+}
+
+TEST(Settings, MoveValueKeepsAnyValueExactlyAndNeverOverwrites) {
+    const fs::path folder = freshFolder("move");
+    {
+        auto s = Settings::atPath(folder / "defaults.json");
+        s->setBytes("quib.list", Bytes{'[', '1'});
+        s->setString("quib.list.aside", "older");
+        EXPECT_FALSE(s->moveValue("quib.list", "quib.list.aside"));
+        EXPECT_FALSE(s->moveValue("quib.missing", "quib.elsewhere"));
+        EXPECT_TRUE(s->moveValue("quib.list", "quib.list.aside-2"));
+        EXPECT_FALSE(s->contains("quib.list"));
+    }
+    auto reopened = Settings::atPath(folder / "defaults.json");
+    EXPECT_EQ(reopened->bytes("quib.list.aside-2"), (Bytes{'[', '1'}));
+    EXPECT_EQ(reopened->string("quib.list.aside"), "older");
+    fs::remove_all(folder);
+}
+
+// A reader never waits for the disk: while a write is held up, values read at once.
+TEST(Settings, ReadersDoNotWaitForAWriteAndTheLastChangeWins) {
+    const fs::path folder = freshFolder("slow-writer");
+    std::promise<void> entered, release;
+    auto releaseFuture = release.get_future().share();
+    std::atomic<int> writes{0};
+    auto settings = Settings::atPath(folder / "defaults.json", [&](const fs::path& path, std::string_view contents) {
+        if (writes++ == 0) {
+            entered.set_value();
+            releaseFuture.wait();
+        }
+        return writeFileAtomically(path, contents);
+    });
+    std::thread writer([&] { settings->setString("quib.serviceName", "First"); });
+    entered.get_future().wait();
+    // The first write is stuck on the disk; reading and changing go on meanwhile.
+    EXPECT_EQ(settings->string("quib.serviceName"), "First");
+    EXPECT_EQ(settings->integer("quib.port"), std::nullopt);
+    std::thread second([&] { settings->setString("quib.serviceName", "Second"); });
+    EXPECT_TRUE(settings->contains("quib.serviceName"));
+    release.set_value();
+    writer.join();
+    second.join();
+    EXPECT_EQ(Settings::atPath(folder / "defaults.json")->string("quib.serviceName"), "Second");
+    fs::remove_all(folder);
+}
+
+TEST(Settings, SeveralValuesAreWrittenOnceAndLeftoverTemporariesAreRemoved) {
+    const fs::path folder = freshFolder("many");
+    fs::create_directories(folder);
+    const fs::path leftover = folder / ".defaults.json.Ab3dE9";
+    std::ofstream(leftover) << "{ half";
+    const fs::path unrelated = folder / ".other.json.Ab3dE9";
+    std::ofstream(unrelated) << "{}";
+    int writes = 0;
+    auto settings = Settings::atPath(folder / "defaults.json", [&](const fs::path& path, std::string_view contents) {
+        ++writes;
+        return writeFileAtomically(path, contents);
+    });
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(unrelated));
+    settings->setMany({{"quib.a", SettingValue(std::string("x"))}, {"quib.b", SettingValue(true)}});
+    EXPECT_EQ(writes, 1);
+    auto reopened = Settings::atPath(folder / "defaults.json");
+    EXPECT_EQ(reopened->string("quib.a"), "x");
+    EXPECT_EQ(reopened->boolean("quib.b"), true);
+    fs::remove_all(folder);
+}

@@ -1,0 +1,70 @@
+#include "Runtime/WorkerThread.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+namespace quib {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(WorkerThread, DestroyingItFromOutsideWaitsForTheBody) {
+    std::atomic<bool> finished = false;
+    {
+        WorkerThread worker([&] {
+            std::this_thread::sleep_for(20ms);
+            finished = true;
+        });
+        EXPECT_FALSE(worker.isCurrent());
+    }
+    EXPECT_TRUE(finished);
+}
+
+TEST(WorkerThread, AnOwnerDestroyedFromItsOwnThreadLetsItFinishAndItIsCountedUntilItEnds) {
+    const int before = WorkerThread::runningLetGo();
+    std::promise<void> owned;
+    std::promise<void> release;
+    std::promise<bool> wasCurrent;
+    auto ownedFuture = owned.get_future().share();
+    auto releaseFuture = release.get_future().share();
+    auto holder = std::make_shared<std::unique_ptr<WorkerThread>>();
+    *holder = std::make_unique<WorkerThread>([=, &wasCurrent] {
+        ownedFuture.wait();
+        wasCurrent.set_value((*holder)->isCurrent());
+        holder->reset();  // the owner goes from inside its own thread
+        releaseFuture.wait();
+    });
+    owned.set_value();
+    EXPECT_TRUE(wasCurrent.get_future().get());
+
+    const auto waitFor = [](int count) {
+        for (int i = 0; i < 500 && WorkerThread::runningLetGo() != count; ++i) std::this_thread::sleep_for(2ms);
+        return WorkerThread::runningLetGo();
+    };
+    EXPECT_EQ(waitFor(before + 1), before + 1);
+    release.set_value();
+    EXPECT_EQ(waitFor(before), before);
+}
+
+TEST(WorkerThread, JoiningTwiceOrFromItselfDoesNothing) {
+    std::promise<void> joinedInside;
+    WorkerThread* self = nullptr;
+    std::promise<void> started;
+    WorkerThread worker([&] {
+        started.get_future().wait();
+        self->join();  // from its own thread: no effect, no deadlock
+        joinedInside.set_value();
+    });
+    self = &worker;
+    started.set_value();
+    worker.join();
+    worker.join();
+    EXPECT_EQ(joinedInside.get_future().wait_for(0s), std::future_status::ready);
+}
+
+}  // namespace
+}  // namespace quib
