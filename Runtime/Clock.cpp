@@ -5,7 +5,7 @@
 
 namespace quib {
 
-SystemClock::SystemClock() : thread_([this] { run(); }) {}
+SystemClock::SystemClock() : thread_("com.brenmoor.quib.clock", [this] { run(); }) {}
 
 SystemClock::~SystemClock() {
     {

@@ -8,7 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
+
+#include "Runtime/WorkerThread.hpp"
 
 namespace quib {
 
@@ -66,7 +67,7 @@ private:
     std::condition_variable wake_;
     std::multimap<MonoTime, Timer> timers_;
     bool stopping_ = false;
-    std::thread thread_;
+    WorkerThread thread_;
 };
 
 // Time that moves only when a test says so. `advance` fires every due timer, in deadline order,

@@ -26,7 +26,7 @@ void MainLoop::run() {
         if (!task) break;
         (*task)();
     }
-    runner_.store(std::thread::id{});
+    runner_.store(ThreadID{});
 }
 
 void MainLoop::quit() {

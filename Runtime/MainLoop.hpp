@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include "Runtime/Executor.hpp"
 #include "Runtime/TaskQueue.hpp"
+#include "Runtime/WorkerThread.hpp"
 
 namespace quib {
 
@@ -31,7 +31,7 @@ private:
 
     std::shared_ptr<Clock> clock_;
     std::shared_ptr<TaskQueue> tasks_;
-    std::atomic<std::thread::id> runner_{};
+    std::atomic<ThreadID> runner_{};
     std::atomic<bool> quitting_{false};
 };
 

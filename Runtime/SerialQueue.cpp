@@ -1,6 +1,6 @@
 #include "Runtime/SerialQueue.hpp"
 
-#include <future>
+#include "Runtime/RunSynchronously.hpp"
 
 namespace quib {
 
@@ -8,7 +8,7 @@ SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock)
     : label_(std::move(label)),
       clock_(clock ? std::move(clock) : SystemClock::shared()),
       tasks_(std::make_shared<TaskQueue>()),
-      worker_([tasks = tasks_] {
+      worker_(label_, [tasks = tasks_] {
           while (auto task = tasks->take()) (*task)();
       }) {}
 
@@ -24,15 +24,6 @@ Cancellable SerialQueue::postAfter(Duration delay, Task task) {
 
 bool SerialQueue::isCurrent() const { return worker_.isCurrent(); }
 
-bool SerialQueue::sync(const Task& task) {
-    if (isCurrent()) return false;
-    std::promise<void> done;
-    post([&] {
-        task();
-        done.set_value();
-    });
-    done.get_future().wait();
-    return true;
-}
+bool SerialQueue::sync(const Task& task) { return runSynchronously(*this, task); }
 
 }  // namespace quib

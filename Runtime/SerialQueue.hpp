@@ -9,8 +9,9 @@
 
 namespace quib {
 
-// One worker thread that runs posted tasks in order. Destroying the queue runs what is
-// already queued, then joins the worker (from a task of its own, it lets the worker finish alone).
+// One worker thread, named after the queue's label, that runs posted tasks in order. Destroying
+// the queue runs what is already queued, then joins the worker (from a task of its own, it lets
+// the worker finish alone).
 class SerialQueue final : public Executor {
 public:
     explicit SerialQueue(std::string label, std::shared_ptr<Clock> clock = nullptr);
@@ -22,9 +23,9 @@ public:
     Cancellable postAfter(Duration delay, Task task) override;
     bool isCurrent() const override;
 
-    // Runs `task` on the queue and waits for it. Refuses (returns false, runs nothing) when
-    // called from the queue's own thread, where waiting would deadlock.
-    [[nodiscard]] bool sync(const Task& task);
+    // Runs `task` on the queue and waits for it; on the queue's own thread it runs at once (see
+    // runSynchronously). Always true: the queue runs every task posted while it lives.
+    bool sync(const Task& task);
 
     const std::string& label() const { return label_; }
 

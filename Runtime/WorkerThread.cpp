@@ -1,6 +1,7 @@
 #include "Runtime/WorkerThread.hpp"
 
 #include <openssl/crypto.h>
+#include <pthread.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +11,9 @@ namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
+
+// What Linux keeps of a thread's name, not counting the terminating zero.
+constexpr std::size_t longestThreadName = 15;
 
 // Keeps count of the threads let go that have not ended yet, and waits for them at exit.
 class LetGoThreads {
@@ -55,9 +59,10 @@ struct WorkerThread::Run {
     bool letGo = false;  // under letGoThreads().mutex()
 };
 
-WorkerThread::WorkerThread(std::function<void()> body) : run_(std::make_shared<Run>()) {
+WorkerThread::WorkerThread(std::string_view label, std::function<void()> body) : run_(std::make_shared<Run>()) {
     auto& threads = letGoThreads();
-    thread_ = std::thread([&threads, run = run_, body = std::move(body)]() mutable {
+    thread_ = std::thread([&threads, run = run_, name = threadName(label), body = std::move(body)]() mutable {
+        ::pthread_setname_np(::pthread_self(), name.c_str());
         body();
         body = nullptr;  // what the body holds goes before the thread's own OpenSSL state
         OPENSSL_thread_stop();
@@ -84,5 +89,14 @@ void WorkerThread::join() {
 }
 
 int WorkerThread::runningLetGo() { return letGoThreads().running(); }
+
+std::string WorkerThread::threadName(std::string_view label) {
+    while (label.size() > longestThreadName) {
+        const auto dot = label.find('.');
+        if (dot == std::string_view::npos || dot + 1 == label.size()) return std::string(label.substr(0, longestThreadName));
+        label.remove_prefix(dot + 1);
+    }
+    return std::string(label);
+}
 
 }  // namespace quib

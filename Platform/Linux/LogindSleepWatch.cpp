@@ -10,11 +10,12 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "Runtime/Logger.hpp"
+#include "Runtime/WorkerThread.hpp"
 
 namespace quib {
 
@@ -46,7 +47,7 @@ struct LogindSleepWatch::State {
     sd_bus_slot* slot = nullptr;
     int wake = -1;  // an eventfd that wakes the bus thread
     Handler handler;
-    std::thread thread;
+    std::optional<WorkerThread> thread;
 
     mutable std::mutex mutex;
     bool stopping = false;
@@ -69,7 +70,7 @@ LogindSleepWatch::State::~State() {
         stopping = true;
     }
     poke();
-    if (thread.joinable()) thread.join();
+    if (thread) thread->join();
     sd_bus_slot_unref(slot);
     sd_bus_flush_close_unref(bus);
     if (wake >= 0) ::close(wake);
@@ -174,7 +175,7 @@ bool LogindSleepWatch::start(Handler handler) {
     if (state_->bus) return false;
     state_->handler = std::move(handler);
     if (!state_->open()) return false;
-    state_->thread = std::thread([state = state_.get()] { state->run(); });
+    state_->thread.emplace("com.brenmoor.quib.host.sleep", [state = state_.get()] { state->run(); });
     return true;
 }
 

@@ -344,12 +344,12 @@ Result<std::unique_ptr<ControlSocket>> ControlSocket::open(const fs::path& path,
 
 ControlSocket::ControlSocket(Passkey, fs::path path, std::shared_ptr<controlsocket::Core> core)
     : path_(std::move(path)), core_(std::move(core)) {
-    thread_ = std::thread([core = core_] { core->io().run(); });
+    thread_.emplace("com.brenmoor.quib.host.control", [core = core_] { core->io().run(); });
 }
 
 ControlSocket::~ControlSocket() {
     core_->shutDown();
-    if (thread_.joinable()) thread_.join();
+    if (thread_) thread_->join();
     ::unlink(path_.c_str());
 }
 

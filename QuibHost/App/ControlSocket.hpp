@@ -4,11 +4,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
-#include <thread>
 
 #include "Runtime/Clock.hpp"
 #include "Runtime/Result.hpp"
+#include "Runtime/WorkerThread.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {
@@ -82,7 +83,7 @@ private:
 
     std::filesystem::path path_;
     std::shared_ptr<controlsocket::Core> core_;
-    std::thread thread_;
+    std::optional<WorkerThread> thread_;
 };
 
 }  // namespace quib

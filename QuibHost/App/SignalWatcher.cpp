@@ -38,7 +38,7 @@ SignalWatcher::SignalWatcher(std::initializer_list<int> signals, std::function<v
         signalFd_ = stopFd_ = -1;
         return;
     }
-    thread_ = std::thread([this] { run(); });
+    thread_.emplace("com.brenmoor.quib.host.signals", [this] { run(); });
 }
 
 SignalWatcher::~SignalWatcher() {
@@ -47,7 +47,7 @@ SignalWatcher::~SignalWatcher() {
         while (::write(stopFd_, &one, sizeof one) < 0 && errno == EINTR) {
         }
     }
-    if (thread_.joinable()) thread_.join();
+    if (thread_) thread_->join();
     if (signalFd_ >= 0) ::close(signalFd_);
     if (stopFd_ >= 0) ::close(stopFd_);
 }

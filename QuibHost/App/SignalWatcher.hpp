@@ -2,7 +2,9 @@
 
 #include <functional>
 #include <initializer_list>
-#include <thread>
+#include <optional>
+
+#include "Runtime/WorkerThread.hpp"
 
 namespace quib {
 
@@ -29,7 +31,7 @@ private:
     int signalFd_ = -1;
     int stopFd_ = -1;
     std::function<void(int)> onSignal_;
-    std::thread thread_;
+    std::optional<WorkerThread> thread_;
 };
 
 }  // namespace quib

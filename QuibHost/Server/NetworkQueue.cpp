@@ -1,8 +1,8 @@
 #include "QuibHost/Server/NetworkQueue.hpp"
 
-#include <future>
-
 #include <asio/post.hpp>
+
+#include "Runtime/RunSynchronously.hpp"
 
 namespace quib {
 
@@ -17,7 +17,7 @@ NetworkQueue::NetworkQueue(Passkey, std::string label, std::shared_ptr<Clock> cl
 
 void NetworkQueue::begin() {
     work_.emplace(asio::make_work_guard(*io_));
-    thread_.emplace([io = io_] { io->run(); });
+    thread_.emplace(label_, [io = io_] { io->run(); });
 }
 
 NetworkQueue::~NetworkQueue() {
@@ -53,30 +53,7 @@ Cancellable NetworkQueue::postAfter(Duration delay, Task task) {
 
 bool NetworkQueue::isCurrent() const { return io_->get_executor().running_in_this_thread(); }
 
-bool NetworkQueue::sync(const Task& task) {
-    if (isCurrent()) {
-        task();
-        return true;
-    }
-    // The promise rides in the task: a task dropped by a shutdown breaks it instead of leaving
-    // the caller waiting.
-    auto done = std::make_shared<std::promise<void>>();
-    auto finished = done->get_future();
-    {
-        std::lock_guard lock(mutex_);
-        if (stopped_) return false;
-        asio::post(*io_, [&task, done] {
-            task();
-            done->set_value();
-        });
-    }
-    try {
-        finished.get();
-        return true;
-    } catch (const std::future_error&) {
-        return false;
-    }
-}
+bool NetworkQueue::sync(const Task& task) { return runSynchronously(*this, task); }
 
 void NetworkQueue::shutdown() {
     {

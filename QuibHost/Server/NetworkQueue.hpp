@@ -35,8 +35,8 @@ public:
     Cancellable postAfter(Duration delay, Task task) override;
     bool isCurrent() const override;
 
-    // Runs `task` on the queue and waits for it; runs it inline when called on the queue itself.
-    // Returns false (running nothing) once the queue has shut down.
+    // Runs `task` on the queue and waits for it; on the queue's own thread it runs at once (see
+    // runSynchronously). False, running nothing, once the queue has shut down.
     bool sync(const Task& task);
 
     // Stops the thread after the task in progress; pending tasks are destroyed, never run.

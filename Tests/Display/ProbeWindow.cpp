@@ -36,6 +36,7 @@ std::unique_ptr<ProbeWindow> ProbeWindow::open(const std::string& display, Optio
     probe->control_ = X11Connection::open(display);
     probe->watcher_ = X11EventWatcher::start({
         .displayName = display,
+        .label = "test.probe",
         .setup =
             [self, &options](Display* d) {
                 const int screen = DefaultScreen(d);

@@ -21,6 +21,7 @@ std::unique_ptr<StubClipboardOwner> StubClipboardOwner::start(const std::string&
     StubClipboardOwner* self = owner.get();
     owner->watcher_ = X11EventWatcher::start({
         .displayName = display,
+        .label = "test.clipboard",
         .setup =
             [](Display* d) {
                 const Window window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);

@@ -3,8 +3,11 @@
 #include <atomic>
 #include <future>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "Runtime/MainLoop.hpp"
+#include "Runtime/RunSynchronously.hpp"
 #include "Runtime/SerialQueue.hpp"
 
 using namespace quib;
@@ -28,11 +31,28 @@ TEST(SerialQueue, RunsTasksInOrderOnOneThread) {
     EXPECT_FALSE(queue.isCurrent());
 }
 
-TEST(SerialQueue, SyncRefusesOnItsOwnThread) {
+TEST(SerialQueue, SyncOnItsOwnThreadRunsAtOnce) {
     SerialQueue queue("test");
-    bool inner = true;
-    ASSERT_TRUE(queue.sync([&] { inner = queue.sync([] {}); }));
-    EXPECT_FALSE(inner);
+    std::vector<std::string> order;
+    ASSERT_TRUE(queue.sync([&] {
+        queue.post([&] { order.push_back("posted"); });
+        EXPECT_TRUE(queue.sync([&] { order.push_back(queue.isCurrent() ? "inline" : "elsewhere"); }));
+    }));
+    EXPECT_TRUE(queue.sync([] {}));
+    EXPECT_EQ(order, (std::vector<std::string>{"inline", "posted"}));
+}
+
+// A queue that throws away what it is handed, as one that has shut down does.
+struct DroppingQueue {
+    void post(std::function<void()> task) { task = nullptr; }
+    bool isCurrent() const { return false; }
+};
+
+TEST(RunSynchronously, ATaskTheQueueDropsEndsTheWaitWithFalse) {
+    DroppingQueue queue;
+    bool ran = false;
+    EXPECT_FALSE(runSynchronously(queue, [&] { ran = true; }));
+    EXPECT_FALSE(ran);
 }
 
 TEST(SerialQueue, LastOwnerLettingGoInsideATaskDoesNotJoinItself) {

@@ -4,8 +4,10 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <string>
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 namespace quib {
 namespace {
@@ -15,7 +17,7 @@ using namespace std::chrono_literals;
 TEST(WorkerThread, DestroyingItFromOutsideWaitsForTheBody) {
     std::atomic<bool> finished = false;
     {
-        WorkerThread worker([&] {
+        WorkerThread worker("test.worker", [&] {
             std::this_thread::sleep_for(20ms);
             finished = true;
         });
@@ -32,7 +34,7 @@ TEST(WorkerThread, AnOwnerDestroyedFromItsOwnThreadLetsItFinishAndItIsCountedUnt
     auto ownedFuture = owned.get_future().share();
     auto releaseFuture = release.get_future().share();
     auto holder = std::make_shared<std::unique_ptr<WorkerThread>>();
-    *holder = std::make_unique<WorkerThread>([=, &wasCurrent] {
+    *holder = std::make_unique<WorkerThread>("test.worker", [=, &wasCurrent] {
         ownedFuture.wait();
         wasCurrent.set_value((*holder)->isCurrent());
         holder->reset();  // the owner goes from inside its own thread
@@ -54,7 +56,7 @@ TEST(WorkerThread, JoiningTwiceOrFromItselfDoesNothing) {
     std::promise<void> joinedInside;
     WorkerThread* self = nullptr;
     std::promise<void> started;
-    WorkerThread worker([&] {
+    WorkerThread worker("test.worker", [&] {
         started.get_future().wait();
         self->join();  // from its own thread: no effect, no deadlock
         joinedInside.set_value();
@@ -64,6 +66,24 @@ TEST(WorkerThread, JoiningTwiceOrFromItselfDoesNothing) {
     worker.join();
     worker.join();
     EXPECT_EQ(joinedInside.get_future().wait_for(0s), std::future_status::ready);
+}
+
+// Linux keeps 15 characters of a thread's name: a long label keeps its last dotted parts that fit.
+TEST(WorkerThread, IsNamedAfterItsLabelCutToWhatLinuxKeeps) {
+    EXPECT_EQ(WorkerThread::threadName("com.brenmoor.quib.host.net"), "quib.host.net");
+    EXPECT_EQ(WorkerThread::threadName("com.brenmoor.quib.host.inject"), "host.inject");
+    EXPECT_EQ(WorkerThread::threadName("host.vocabulary"), "host.vocabulary");
+    EXPECT_EQ(WorkerThread::threadName("com.example.averyveryverylongpart"), "averyveryverylo");
+    EXPECT_EQ(WorkerThread::threadName("nodotsinthisverylonglabel"), "nodotsinthisver");
+
+    std::string seen;
+    {
+        WorkerThread worker("com.brenmoor.quib.host.menu", [&] {
+            char name[16] = {};
+            if (::pthread_getname_np(::pthread_self(), name, sizeof name) == 0) seen = name;
+        });
+    }
+    EXPECT_EQ(seen, "quib.host.menu");
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ bool AtspiConnection::Environment::hasSessionBus() const {
 
 AtspiConnection::AtspiConnection(Environment environment) : environment_(std::move(environment)) {}
 
-// Asked from the AT-SPI thread itself, neither runs anything and both answer false.
+// Asked from the AT-SPI thread itself, both run at once.
 bool AtspiConnection::isAvailable() {
     bool available = false;
     (void)thread_.sync([&] {

@@ -65,7 +65,7 @@ private:
     State state_ = State::unstarted;  // the AT-SPI thread's
     std::chrono::steady_clock::time_point publishingDeadline_{};
     std::atomic<bool> initialised_{false};
-    GlibLoopThread thread_;  // last: it stops, running what is still posted, before the rest goes
+    GlibLoopThread thread_{"com.brenmoor.quib.host.atspi"};  // last: it stops, running what is still posted, before the rest goes
 };
 
 }  // namespace quib

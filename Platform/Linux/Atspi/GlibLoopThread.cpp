@@ -1,14 +1,15 @@
 #include "Platform/Linux/Atspi/GlibLoopThread.hpp"
 
-#include <future>
 #include <memory>
+
+#include "Runtime/RunSynchronously.hpp"
 
 namespace quib {
 
-GlibLoopThread::GlibLoopThread()
+GlibLoopThread::GlibLoopThread(std::string_view label)
     : context_(g_main_context_new()),
       loop_(g_main_loop_new(context_, FALSE)),
-      thread_([context = g_main_context_ref(context_), loop = g_main_loop_ref(loop_)] { run(context, loop); }) {}
+      thread_(label, [context = g_main_context_ref(context_), loop = g_main_loop_ref(loop_)] { run(context, loop); }) {}
 
 GlibLoopThread::~GlibLoopThread() {
     post([loop = loop_] { g_main_loop_quit(loop); });
@@ -33,17 +34,7 @@ void GlibLoopThread::post(Task task) {
     g_source_unref(source);
 }
 
-bool GlibLoopThread::sync(const Task& task) {
-    if (isCurrent()) return false;
-    std::promise<void> done;
-    auto finished = done.get_future();
-    post([&task, &done] {
-        task();
-        done.set_value();
-    });
-    finished.wait();
-    return true;
-}
+bool GlibLoopThread::sync(const Task& task) { return runSynchronously(*this, task); }
 
 // Once the loop quits, what is still pending runs before the thread ends. The thread holds
 // references of its own, since it may outlive the object that started it.

@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <functional>
+#include <string_view>
 
 #include "Runtime/WorkerThread.hpp"
 
@@ -15,7 +16,8 @@ class GlibLoopThread {
 public:
     using Task = std::function<void()>;
 
-    GlibLoopThread();
+    // The thread is named after `label`.
+    explicit GlibLoopThread(std::string_view label);
     // Runs the tasks already posted, then stops the loop and joins the thread.
     ~GlibLoopThread();
     GlibLoopThread(const GlibLoopThread&) = delete;
@@ -25,9 +27,9 @@ public:
     GMainContext* context() const { return context_; }
 
     void post(Task task);
-    // Runs `task` on the thread and waits for it. Refuses (returns false, runs nothing) on the
-    // thread itself, where waiting would never end.
-    [[nodiscard]] bool sync(const Task& task);
+    // Runs `task` on the thread and waits for it; on the thread itself it runs at once (see
+    // runSynchronously). Always true: every task posted before the loop stops runs.
+    bool sync(const Task& task);
     bool isCurrent() const { return thread_.isCurrent(); }
 
 private:

@@ -15,6 +15,7 @@ X11DisplayList::X11DisplayList(std::shared_ptr<X11Connection> queries, std::func
     auto eventBase = std::make_shared<int>(-1);
     watcher_ = X11EventWatcher::start({
         .displayName = name,
+        .label = "com.brenmoor.quib.host.displays",
         .setup =
             [eventBase](Display* display) {
                 int errorBase = 0;

@@ -28,7 +28,7 @@ X11EventWatcher::X11EventWatcher(Passkey, Config config, std::shared_ptr<X11Conn
       connection_(std::move(connection)),
       wakeRead_(wakeRead),
       wakeWrite_(wakeWrite),
-      thread_([this] { run(); }) {}
+      thread_(config_.label, [this] { run(); }) {}
 
 X11EventWatcher::~X11EventWatcher() {
     (void)wakeWrite_.writeAll("x");

@@ -4,9 +4,9 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "Runtime/FileDescriptor.hpp"
+#include "Runtime/WorkerThread.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 
 namespace quib {
@@ -25,6 +25,7 @@ public:
 
     struct Config {
         std::string displayName;  // empty: $DISPLAY
+        std::string label;        // names the watcher's thread
         // Selects the events wanted (and makes any windows they come from), on the caller's
         // thread; false gives up.
         std::function<bool(Display*)> setup;
@@ -54,7 +55,7 @@ private:
     std::shared_ptr<X11Connection> connection_;
     FileDescriptor wakeRead_;
     FileDescriptor wakeWrite_;
-    std::thread thread_;
+    WorkerThread thread_;
 };
 
 }  // namespace quib

@@ -39,11 +39,11 @@ std::shared_ptr<X11Pasteboard> X11Pasteboard::open(const std::string& displayNam
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
     auto pasteboard = std::make_shared<X11Pasteboard>(Passkey{}, wake[0], wake[1]);
-    std::promise<bool> opened;
-    auto ready = opened.get_future();
+    auto opened = std::make_shared<std::promise<bool>>();
+    auto ready = opened->get_future();
     auto* raw = pasteboard.get();
-    pasteboard->thread_ = std::thread([raw, displayName, readLimit, opened = std::move(opened)]() mutable {
-        raw->run(displayName, readLimit, [&opened](bool ok) { opened.set_value(ok); });
+    pasteboard->thread_.emplace("com.brenmoor.quib.host.clipboard", [raw, displayName, readLimit, opened] {
+        raw->run(displayName, readLimit, [&opened](bool ok) { opened->set_value(ok); });
     });
     if (!ready.get()) return nullptr;
     return pasteboard;
@@ -57,7 +57,7 @@ X11Pasteboard::~X11Pasteboard() {
         stopping_ = true;
     }
     (void)wakeWrite_.writeAll("x");
-    if (thread_.joinable()) thread_.join();
+    if (thread_) thread_->join();
 }
 
 std::int64_t X11Pasteboard::changeCount() {

@@ -8,11 +8,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "Runtime/FileDescriptor.hpp"
 #include "Platform/Linux/X11/X11Clipboard.hpp"
 #include "Platform/Pasteboard.hpp"
+#include "Runtime/WorkerThread.hpp"
 
 namespace quib {
 
@@ -78,7 +78,7 @@ private:
     std::atomic<bool> gone_{false};
     std::atomic<bool> ownerNotices_{false};
     std::atomic<std::int64_t> count_{0};
-    std::thread thread_;
+    std::optional<WorkerThread> thread_;
 };
 
 }  // namespace quib

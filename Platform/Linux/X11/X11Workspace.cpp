@@ -39,6 +39,7 @@ X11Workspace::X11Workspace(Passkey, std::shared_ptr<X11Connection> connection, s
     auto activeAtom = std::make_shared<Atom>(None);
     watcher_ = X11EventWatcher::start({
         .displayName = name,
+        .label = "com.brenmoor.quib.host.workspace",
         .setup =
             [activeAtom](Display* display) {
                 *activeAtom = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
