@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "Runtime/Result.hpp"
 
@@ -25,12 +24,5 @@ Result<std::optional<std::string>> readWholeFile(const std::filesystem::path& pa
 // Moves an unreadable file out of the way (to "<name>.unreadable-<unix seconds>") so that it is
 // never overwritten; returns the new path.
 Result<std::filesystem::path> setFileAside(const std::filesystem::path& path);
-
-// $XDG_CONFIG_HOME (default ~/.config) and $XDG_DATA_HOME (default ~/.local/share).
-std::filesystem::path xdgConfigHome();
-std::filesystem::path xdgDataHome();
-// The absolute folders of $XDG_DATA_DIRS in order (default /usr/local/share, /usr/share);
-// relative ones are ignored.
-std::vector<std::filesystem::path> xdgDataDirs();
 
 }  // namespace quib

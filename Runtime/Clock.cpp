@@ -61,57 +61,6 @@ std::shared_ptr<SystemClock> SystemClock::shared() {
     return clock;
 }
 
-FakeClock::FakeClock(MonoTime start, WallTime wallStart) : now_(start), wall_(wallStart) {}
-
-MonoTime FakeClock::now() const {
-    std::lock_guard lock(mutex_);
-    return now_;
-}
-
-WallTime FakeClock::wallNow() const {
-    std::lock_guard lock(mutex_);
-    return wall_;
-}
-
-Cancellable FakeClock::schedule(MonoTime deadline, std::function<void()> fire) {
-    auto flag = std::make_shared<std::atomic<bool>>(false);
-    std::lock_guard lock(mutex_);
-    timers_.emplace(deadline, Timer{std::move(fire), flag});
-    return Cancellable(flag);
-}
-
-void FakeClock::advance(Duration by) {
-    std::unique_lock lock(mutex_);
-    const MonoTime target = now_ + by;
-    // Fire due timers one at a time, moving time to each deadline, so a timer that schedules
-    // another within the window sees the right "now" and its follower fires too.
-    while (!timers_.empty() && timers_.begin()->first <= target) {
-        auto first = timers_.begin();
-        if (first->first > now_) {
-            wall_ += first->first - now_;
-            now_ = first->first;
-        }
-        Timer timer = std::move(first->second);
-        timers_.erase(first);
-        if (timer.cancelled->load()) continue;
-        lock.unlock();
-        timer.fire();
-        lock.lock();
-    }
-    wall_ += target - now_;
-    now_ = target;
-}
-
-void FakeClock::setWallTime(WallTime wall) {
-    std::lock_guard lock(mutex_);
-    wall_ = wall;
-}
-
-std::size_t FakeClock::pendingTimers() const {
-    std::lock_guard lock(mutex_);
-    return timers_.size();
-}
-
 namespace {
 // 2001-01-01 00:00:00 UTC in seconds since the Unix epoch.
 constexpr std::int64_t kReferenceDateUnix = 978'307'200;

@@ -4,6 +4,7 @@
 #include "Runtime/Base64.hpp"
 #include "Runtime/BoundedJson.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/XdgFolders.hpp"
 
 namespace quib {
 namespace fs = std::filesystem;

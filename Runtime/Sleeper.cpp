@@ -11,17 +11,4 @@ std::shared_ptr<SystemSleeper> SystemSleeper::shared() {
     return sleeper;
 }
 
-void FakeSleeper::sleep(Duration duration) {
-    {
-        std::lock_guard lock(mutex_);
-        sleeps_.push_back(duration);
-    }
-    clock_->advance(duration);
-}
-
-std::vector<Duration> FakeSleeper::sleeps() const {
-    std::lock_guard lock(mutex_);
-    return sleeps_;
-}
-
 }  // namespace quib

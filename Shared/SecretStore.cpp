@@ -11,6 +11,7 @@
 #include "Runtime/BoundedJson.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Result.hpp"
+#include "Runtime/XdgFolders.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {

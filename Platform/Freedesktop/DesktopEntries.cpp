@@ -5,9 +5,9 @@
 #include <set>
 
 #include "Runtime/AsciiText.hpp"
-#include "Runtime/AtomicFile.hpp"
 #include "Runtime/RegularFile.hpp"
 #include "Runtime/Subprocess.hpp"
+#include "Runtime/XdgFolders.hpp"
 
 namespace quib {
 namespace {

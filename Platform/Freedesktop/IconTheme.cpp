@@ -5,8 +5,8 @@
 #include <climits>
 #include <cstdlib>
 
-#include "Runtime/AtomicFile.hpp"
 #include "Runtime/RegularFile.hpp"
+#include "Runtime/XdgFolders.hpp"
 
 namespace quib {
 namespace {

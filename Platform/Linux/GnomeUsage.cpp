@@ -6,9 +6,9 @@
 #include <cmath>
 #include <limits>
 
-#include "Runtime/AtomicFile.hpp"
 #include "Platform/Freedesktop/DesktopEntry.hpp"
 #include "Runtime/RegularFile.hpp"
+#include "Runtime/XdgFolders.hpp"
 
 namespace quib {
 namespace {

@@ -1,5 +1,7 @@
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 
+#include "Runtime/FakeClock.hpp"
+
 namespace quib {
 
 SimulatedDesktop::SimulatedDesktop(std::shared_ptr<Clock> clock)

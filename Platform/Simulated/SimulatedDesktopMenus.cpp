@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Runtime/FakeClock.hpp"
 
 namespace quib {
 namespace {

@@ -11,6 +11,7 @@
 #include "Platform/Freedesktop/DesktopEntry.hpp"
 #include "Runtime/RegularFile.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
+#include "Runtime/XdgFolders.hpp"
 
 namespace quib {
 namespace fs = std::filesystem;

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "Runtime/AtomicFile.hpp"
 #include "Platform/Headless/EmptyWindowRoster.hpp"
 #include "Runtime/Logger.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
+#include "Runtime/XdgFolders.hpp"
 #include "Shared/Instrumentation.hpp"
 
 namespace quib {

@@ -9,6 +9,7 @@
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Tests/Display/ProbeWindow.hpp"
 #include "Tests/Display/TestDisplay.hpp"
 

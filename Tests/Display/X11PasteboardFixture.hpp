@@ -9,11 +9,13 @@
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "Platform/Linux/X11/X11Pasteboard.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Runtime/Sleeper.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "Tests/Display/TestDisplay.hpp"
 #include "Tests/Display/Xclip.hpp"
+#include "Tests/Support/FakeSleeper.hpp"
 
 namespace quib::testing {
 

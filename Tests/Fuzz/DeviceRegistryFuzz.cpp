@@ -4,6 +4,7 @@
 #include <string>
 
 #include "FuzzSupport.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Runtime/RunSynchronously.hpp"
 #include "Runtime/SerialQueue.hpp"

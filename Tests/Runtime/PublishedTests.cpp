@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Runtime/Published.hpp"
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Runtime/Clock.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/ApprovalRequest.hpp"

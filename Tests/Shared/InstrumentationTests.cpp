@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "Runtime/Clock.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Settings.hpp"
 #include "Shared/Instrumentation.hpp"

@@ -19,6 +19,7 @@
 #include <asio/write.hpp>
 
 #include "Runtime/Clock.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Shared/Json.hpp"
 #include "Shared/PairingCode.hpp"
 #include "Shared/QuibTransport.hpp"

@@ -1,6 +1,5 @@
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 
-#include "Runtime/AtomicFile.hpp"
 #include "Platform/Headless/EmptyWindowRoster.hpp"
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
@@ -15,6 +14,7 @@
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Runtime/XdgFolders.hpp"
 
 namespace quib {
 

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Runtime/FakeClock.hpp"
 
 namespace quib {
 namespace {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "Runtime/Clock.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "QuibHost/App/ControlCommands.hpp"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "QuibHost/App/ControlSocket.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {

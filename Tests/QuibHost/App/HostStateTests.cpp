@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "Runtime/Clock.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Tests/Support/SettablePermissions.hpp"

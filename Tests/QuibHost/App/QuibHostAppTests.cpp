@@ -15,6 +15,7 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"

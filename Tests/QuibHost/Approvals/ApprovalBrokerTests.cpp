@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"

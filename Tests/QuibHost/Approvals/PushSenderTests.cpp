@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Tests/Support/ScratchFolder.hpp"

@@ -8,6 +8,7 @@
 
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {

@@ -10,6 +10,7 @@
 
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
 #include "Shared/MenuProfilePayload.hpp"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/TestRepository.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "Runtime/AtomicFile.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/QuibCoder.hpp"

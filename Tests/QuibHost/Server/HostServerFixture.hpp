@@ -11,6 +11,7 @@
 #include <thread>
 
 
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Tests/Support/SettablePermissions.hpp"

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "QuibHost/Server/NetworkQueue.hpp"
 

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "Runtime/FakeClock.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Targets/ImageSniffer.hpp"
 #include "QuibHost/Targets/TestImages.hpp"

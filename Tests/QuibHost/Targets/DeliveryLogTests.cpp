@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "Runtime/FakeClock.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.

@@ -5,10 +5,12 @@
 #include <memory>
 #include <vector>
 
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "Runtime/Sleeper.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "Tests/Support/FakeSleeper.hpp"
 
 namespace quib::testing {
 

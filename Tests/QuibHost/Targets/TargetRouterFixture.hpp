@@ -12,9 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "Runtime/Sleeper.hpp"
+#include "Tests/Support/FakeSleeper.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "Runtime/FakeClock.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Targets/TestImages.hpp"
 #include "Shared/AttachmentFrame.hpp"
