@@ -38,15 +38,6 @@ void setProperties(Display* display, Window window, const ClientWindow::Options&
 
 }  // namespace
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 std::unique_ptr<ClientWindow> ClientWindow::open(const std::string& display, const Options& options) {
     auto window = OwnedWindow::open(display, [&](Display* d) {
         const int screen = DefaultScreen(d);

@@ -10,6 +10,7 @@
 #include <X11/Xlib.h>
 
 #include "Tests/Display/OwnedWindow.hpp"
+#include "Tests/Support/Eventually.hpp"
 
 namespace quib::testing {
 
@@ -42,8 +43,5 @@ public:
 private:
     OwnedWindow window_;
 };
-
-// Polls `condition` until it holds; false when it does not within `timeout`.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 }  // namespace quib::testing

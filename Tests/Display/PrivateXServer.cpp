@@ -14,7 +14,7 @@ std::unique_ptr<PrivateXServer> PrivateXServer::start() {
     if (fd < 0) return nullptr;
     ::close(fd);
     // With -displayfd the server writes its number, once it listens, to standard output.
-    auto server = Subprocess::start({"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp"}, {},
+    auto server = ChildProcess::start({"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp"}, {},
                                     pattern);
     if (!server) {
         ADD_FAILURE() << "cannot start Xvfb";
@@ -28,7 +28,7 @@ std::unique_ptr<PrivateXServer> PrivateXServer::start() {
     return std::make_unique<PrivateXServer>(Passkey{}, std::move(*server), ":" + *number, pattern);
 }
 
-PrivateXServer::PrivateXServer(Passkey, Subprocess server, std::string name, std::filesystem::path log)
+PrivateXServer::PrivateXServer(Passkey, ChildProcess server, std::string name, std::filesystem::path log)
     : server_(std::move(server)), name_(std::move(name)), log_(std::move(log)) {}
 
 PrivateXServer::~PrivateXServer() {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "Tests/Support/Subprocess.hpp"
+#include "Tests/Support/ChildProcess.hpp"
 
 namespace quib::testing {
 
@@ -21,7 +21,7 @@ public:
     // failure) when it does not start.
     static std::unique_ptr<PrivateXServer> start();
 
-    PrivateXServer(Passkey, Subprocess server, std::string name, std::filesystem::path log);
+    PrivateXServer(Passkey, ChildProcess server, std::string name, std::filesystem::path log);
     ~PrivateXServer();
 
     // ":N".
@@ -30,7 +30,7 @@ public:
     void kill();
 
 private:
-    Subprocess server_;
+    ChildProcess server_;
     std::string name_;
     std::filesystem::path log_;
 };

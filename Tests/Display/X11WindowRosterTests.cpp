@@ -11,7 +11,7 @@
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Display/ClientWindow.hpp"
 #include "Tests/Display/TestDisplay.hpp"
-#include "Tests/Support/Subprocess.hpp"
+#include "Tests/Support/ChildProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
@@ -22,7 +22,7 @@ constexpr const char* probeApp = "quib-roster-probe";
 // The window's place and size as xwininfo reports them: its absolute upper-left corner, width
 // and height.
 std::optional<Rect> xwininfoGeometry(Window window, const std::filesystem::path& scratch) {
-    auto run = Subprocess::start({"xwininfo", "-display", testDisplayName(), "-id", std::to_string(window)}, {},
+    auto run = ChildProcess::start({"xwininfo", "-display", testDisplayName(), "-id", std::to_string(window)}, {},
                                  scratch / "xwininfo.log");
     if (!run) return std::nullopt;
     while (run->readLine(std::chrono::seconds(5))) {

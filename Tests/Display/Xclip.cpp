@@ -36,7 +36,7 @@ std::unique_ptr<Xclip> Xclip::hold(const std::string& display, const Bytes& byte
     }
     const Window before = clipboardOwner(*control);
     // -quiet keeps it in the foreground, so that its process id is the one that serves.
-    auto started = Subprocess::start({"xclip", "-quiet", "-selection", "clipboard", "-t", target, "-i", input.string()},
+    auto started = ChildProcess::start({"xclip", "-quiet", "-selection", "clipboard", "-t", target, "-i", input.string()},
                                      {{"DISPLAY", display}}, xclip->folder_.path / "xclip.log");
     if (!started) {
         ADD_FAILURE() << "cannot start xclip";
@@ -61,7 +61,7 @@ Xclip::~Xclip() {
 std::optional<Bytes> Xclip::read(const std::string& display, const std::string& target) {
     ScratchFolder folder("quib-xclip");
     const auto output = folder.path / "output";
-    auto xclip = Subprocess::start({"sh", "-c", "exec xclip -o -selection clipboard -t \"$0\" >\"$1\"", target,
+    auto xclip = ChildProcess::start({"sh", "-c", "exec xclip -o -selection clipboard -t \"$0\" >\"$1\"", target,
                                     output.string()},
                                    {{"DISPLAY", display}}, folder.path / "xclip.log");
     if (!xclip) return std::nullopt;

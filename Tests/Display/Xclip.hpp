@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Runtime/Bytes.hpp"
-#include "Tests/Support/Subprocess.hpp"
+#include "Tests/Support/ChildProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
@@ -31,7 +31,7 @@ public:
 
 private:
     ScratchFolder folder_{"quib-xclip"};
-    std::optional<Subprocess> process_;
+    std::optional<ChildProcess> process_;
 };
 
 }  // namespace quib::testing

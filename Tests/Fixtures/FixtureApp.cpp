@@ -52,7 +52,7 @@ std::optional<int> probe(const DesktopSession& session, const std::vector<std::s
     std::vector<std::string> command{QUIB_ATSPI_PROBE_PATH};
     command.insert(command.end(), arguments.begin(), arguments.end());
     const auto log = scratchLog("probe");
-    auto process = Subprocess::start(command, sessionEnvironment(session), log, strayVariables);
+    auto process = ChildProcess::start(command, sessionEnvironment(session), log, strayVariables);
     if (!process) return std::nullopt;
     auto status = process->wait(timeout);
     if (output) process->readUntil("\n", 1s), *output = process->output();
@@ -89,7 +89,7 @@ std::unique_ptr<PrivateSessionBus> PrivateSessionBus::start() {
     std::filesystem::create_directories(root / "config");
     std::filesystem::create_directories(root / "run");
     std::filesystem::permissions(root / "run", std::filesystem::perms::owner_all);
-    auto daemon = Subprocess::start({"dbus-daemon", "--session", "--nofork", "--print-address=1"},
+    auto daemon = ChildProcess::start({"dbus-daemon", "--session", "--nofork", "--print-address=1"},
                                     {{"XDG_CONFIG_HOME", (root / "config").string()},
                                      {"XDG_RUNTIME_DIR", (root / "run").string()}},
                                     root / "dbus.log", strayVariables);
@@ -101,7 +101,7 @@ std::unique_ptr<PrivateSessionBus> PrivateSessionBus::start() {
     return std::make_unique<PrivateSessionBus>(Passkey{}, std::move(scratch), std::move(*daemon), *address);
 }
 
-PrivateSessionBus::PrivateSessionBus(Passkey, std::unique_ptr<ScratchFolder> scratch, Subprocess daemon,
+PrivateSessionBus::PrivateSessionBus(Passkey, std::unique_ptr<ScratchFolder> scratch, ChildProcess daemon,
                                      std::string address)
     : scratch_(std::move(scratch)), daemon_(std::move(daemon)), address_(std::move(address)) {}
 
@@ -120,7 +120,7 @@ std::unique_ptr<FixtureApp> FixtureApp::start(Kind kind, const DesktopSession& s
                                            : std::vector<std::string>{QUIB_QT_EDITOR_PATH};
     command.insert(command.end(), arguments.begin(), arguments.end());
     const auto log = scratchLog(std::string(kind == Kind::gtkEditor ? gtkEditorID : qtEditorID));
-    auto process = Subprocess::start(command, sessionEnvironment(session), log, strayVariables);
+    auto process = ChildProcess::start(command, sessionEnvironment(session), log, strayVariables);
     if (!process) {
         ADD_FAILURE() << "cannot start " << command.front();
         return nullptr;
@@ -133,7 +133,7 @@ std::unique_ptr<FixtureApp> FixtureApp::start(Kind kind, const DesktopSession& s
     return app;
 }
 
-FixtureApp::FixtureApp(Passkey, Subprocess process, DesktopSession session, std::filesystem::path log)
+FixtureApp::FixtureApp(Passkey, ChildProcess process, DesktopSession session, std::filesystem::path log)
     : process_(std::move(process)), session_(std::move(session)), log_(std::move(log)) {}
 
 FixtureApp::~FixtureApp() {

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Tests/Support/Subprocess.hpp"
+#include "Tests/Support/ChildProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
@@ -41,14 +41,14 @@ public:
     // None (with a test failure) when the daemon does not start.
     static std::unique_ptr<PrivateSessionBus> start();
 
-    PrivateSessionBus(Passkey, std::unique_ptr<ScratchFolder> scratch, Subprocess daemon, std::string address);
+    PrivateSessionBus(Passkey, std::unique_ptr<ScratchFolder> scratch, ChildProcess daemon, std::string address);
     ~PrivateSessionBus();
 
     const std::string& address() const { return address_; }
 
 private:
     std::unique_ptr<ScratchFolder> scratch_;  // its settings, runtime files and log
-    Subprocess daemon_;
+    ChildProcess daemon_;
     std::string address_;
 };
 
@@ -77,7 +77,7 @@ public:
     static std::unique_ptr<FixtureApp> start(Kind kind, const DesktopSession& session,
                                              const std::vector<std::string>& arguments = {});
 
-    FixtureApp(Passkey, Subprocess process, DesktopSession session, std::filesystem::path log);
+    FixtureApp(Passkey, ChildProcess process, DesktopSession session, std::filesystem::path log);
     ~FixtureApp();
 
     pid_t pid() const { return process_.pid(); }
@@ -94,7 +94,7 @@ public:
     void quit();
 
 private:
-    Subprocess process_;
+    ChildProcess process_;
     DesktopSession session_;
     std::filesystem::path log_;
 };

@@ -22,7 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::connectPhone;
 using testing::HostProcess;
-using testing::Subprocess;
+using testing::ChildProcess;
 using testing::TempHome;
 
 // A home whose host has away access on, an away port of its own and "bars-1" approved.
@@ -119,7 +119,7 @@ TEST(QuibHostAway, LocalPhoneIsHandedTheKeyThatOpensTheAwayPort) {
     ASSERT_TRUE(away->sendLine(R"({"ping":{"nonce":5}})"));
     EXPECT_TRUE(away->receiveCase("pong", 10s));
 
-    auto client = Subprocess::start({"openssl", "s_client", "-psk_identity", "quib.away.1.bars-1", "-psk", testing::hexOf(*material),
+    auto client = ChildProcess::start({"openssl", "s_client", "-psk_identity", "quib.away.1.bars-1", "-psk", testing::hexOf(*material),
                                      "-ciphersuites", "TLS_AES_128_GCM_SHA256", "-tls1_3", "-connect",
                                      "127.0.0.1:" + std::to_string(awayPort), "-ign_eof", "-nocommands"},
                                     {}, home.root() / "s_client.err");

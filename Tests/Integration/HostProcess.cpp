@@ -70,7 +70,7 @@ std::unique_ptr<HostProcess> HostProcess::startOnce(TempHome& home, const std::o
     if (display) variables["DISPLAY"] = *display;
     else unset.push_back("DISPLAY");
     if (!variables.contains("DBUS_SESSION_BUS_ADDRESS")) unset.push_back("DBUS_SESSION_BUS_ADDRESS");
-    auto process = Subprocess::start({QUIB_HOST_PATH}, variables, host->logPath_, unset);
+    auto process = ChildProcess::start({QUIB_HOST_PATH}, variables, host->logPath_, unset);
     if (!process) {
         ADD_FAILURE() << "could not start " << QUIB_HOST_PATH;
         return nullptr;
@@ -203,7 +203,7 @@ QuibctlRun quibctl(const TempHome& home, const std::vector<std::string>& args) {
     command.insert(command.end(), args.begin(), args.end());
     static int runs = 0;
     const auto errPath = home.root() / ("quibctl-" + std::to_string(++runs) + ".err");
-    auto process = Subprocess::start(command, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}}, errPath);
+    auto process = ChildProcess::start(command, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}}, errPath);
     if (!process) return {};
     QuibctlRun run;
     while (auto line = process->readLine(std::chrono::seconds(10))) run.out += *line + "\n";

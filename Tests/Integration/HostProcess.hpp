@@ -11,7 +11,7 @@
 
 #include "Runtime/Settings.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Support/Subprocess.hpp"
+#include "Tests/Support/ChildProcess.hpp"
 #include "Tests/Support/FreePort.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
@@ -64,7 +64,7 @@ public:
     const std::string& name() const { return name_; }
     std::filesystem::path logPath() const { return logPath_; }
     std::string log() const;
-    Subprocess& process() { return *process_; }
+    ChildProcess& process() { return *process_; }
 
     // SIGTERM, then the exit status (nothing when it did not end within 10 s).
     std::optional<int> stop();
@@ -76,7 +76,7 @@ private:
                                                   const std::map<std::string, std::string>& environment,
                                                   bool mayRetry, bool& portTaken);
 
-    std::optional<Subprocess> process_;
+    std::optional<ChildProcess> process_;
     std::filesystem::path logPath_;
     std::string code_;
     std::uint16_t port_ = 0;

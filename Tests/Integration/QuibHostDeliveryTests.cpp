@@ -114,7 +114,7 @@ TEST(QuibHost, APhonesTextKeysAndImagesReachATmuxPane) {
     EXPECT_NE(shown.find("look"), std::string::npos) << shown;
     EXPECT_NE(shown.find(inbox[0].string()), std::string::npos) << shown;
 
-    auto paused = testing::Subprocess::start({QUIB_CTL_PATH, "pause"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}},
+    auto paused = testing::ChildProcess::start({QUIB_CTL_PATH, "pause"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}},
                                              home.root() / "quibctl.err");
     ASSERT_TRUE(paused);
     EXPECT_EQ(paused->wait(10s), 0);

@@ -20,7 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::HostProcess;
-using testing::Subprocess;
+using testing::ChildProcess;
 using testing::TempHome;
 
 TEST(QuibHost, PrintsANewStoredCodeAndAnswersAPhonesPing) {
@@ -80,7 +80,7 @@ TEST(QuibHost, AnswersOpenSslsOwnClientWithAPong) {
     ASSERT_TRUE(host);
     std::string key = testing::hexOf(QuibTransport::pskData(host->pairingCode(), QuibTransport::Derivation::current()));
 
-    auto client = Subprocess::start({"openssl", "s_client", "-psk_identity", "quib", "-psk", key, "-ciphersuites",
+    auto client = ChildProcess::start({"openssl", "s_client", "-psk_identity", "quib", "-psk", key, "-ciphersuites",
                                      "TLS_AES_128_GCM_SHA256", "-tls1_3", "-connect",
                                      "127.0.0.1:" + std::to_string(host->port()), "-ign_eof", "-nocommands"},
                                     {}, home.root() / "s_client.err");
@@ -162,7 +162,7 @@ TEST(QuibPhone, SaysHelloSendsItsLinesAndPrintsTheHostsReplies) {
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
 
-    auto phone = Subprocess::start({QUIB_PHONE_PATH, "--host", "127.0.0.1", "--port", std::to_string(host->port()),
+    auto phone = ChildProcess::start({QUIB_PHONE_PATH, "--host", "127.0.0.1", "--port", std::to_string(host->port()),
                                     "--code", host->pairingCode(), "--device-id", "CLI-PHONE", "--name", "CLI",
                                     "--send", R"({"ping":{"nonce":11}})", "--send", "not json", "--wait", "1"},
                                    {}, home.root() / "phone.err");
@@ -181,7 +181,7 @@ TEST(QuibPhone, RefusesUnusableArguments) {
                                           {QUIB_PHONE_PATH, "--port", "99999", "--code", "KX7P2M"},
                                           {QUIB_PHONE_PATH, "--code", "KX7P2M", "--port", "1", "--wait", "soon"},
                                           {QUIB_PHONE_PATH, "--code"}}) {
-        auto phone = Subprocess::start(args, {}, home.root() / "phone.err");
+        auto phone = ChildProcess::start(args, {}, home.root() / "phone.err");
         ASSERT_TRUE(phone);
         EXPECT_EQ(phone->wait(10s), 2) << args.back();
     }

@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 using testing::eventuallyShows;
 using testing::HostProcess;
 using testing::quibctl;
-using testing::Subprocess;
+using testing::ChildProcess;
 using testing::TempHome;
 
 std::unique_ptr<PhoneClient> phone(const HostProcess& host, const std::string& code) {
@@ -63,7 +63,7 @@ TEST(Quibctl, ListsAWaitingPhoneAndApprovesItUnderItsName) {
     auto ada = waitingPhone(home, *host);
     ASSERT_TRUE(ada);
 
-    auto watcher = Subprocess::start({QUIB_CTL_PATH, "watch"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}},
+    auto watcher = ChildProcess::start({QUIB_CTL_PATH, "watch"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}},
                                      home.root() / "watch.err");
     ASSERT_TRUE(watcher);
     ASSERT_TRUE(eventuallyShows(home, {"status"}, "Phones connected: 1"));

@@ -15,20 +15,13 @@
 #include <vector>
 
 #include "Runtime/Logger.hpp"
+#include "Tests/Support/Eventually.hpp"
 
 namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool eventually(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + 5s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using testing::eventually;
 
 // A private message bus standing in for the system bus, with a stand-in for logind on it that
 // hands out delay locks and announces sleep and wake. Its bus is served on its own thread.

@@ -12,11 +12,13 @@
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "QuibHost/Server/NetworkQueue.hpp"
+#include "Tests/Support/Eventually.hpp"
 
 namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::eventually;
 
 // Opens descriptors on every free number below the highest one in use and returns the number
 // after it: a limit of that leaves no descriptor to spare.
@@ -48,11 +50,6 @@ public:
 private:
     rlimit saved_{};
 };
-
-bool eventually(const std::function<bool()>& condition) {
-    for (int i = 0; i < 2500 && !condition(); ++i) std::this_thread::sleep_for(2ms);
-    return condition();
-}
 
 // With no descriptor left, accepting waits on the clock instead of spinning, says so once, and
 // takes the waiting connection once descriptors are free and the pause is over.

@@ -1,4 +1,4 @@
-#include "Tests/Support/Subprocess.hpp"
+#include "Tests/Support/ChildProcess.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -42,7 +42,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 
 }  // namespace
 
-std::optional<Subprocess> Subprocess::start(const std::vector<std::string>& arguments,
+std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& arguments,
                                             const std::map<std::string, std::string>& environment,
                                             const std::filesystem::path& stderrFile,
                                             const std::vector<std::string>& unset) {
@@ -71,14 +71,14 @@ std::optional<Subprocess> Subprocess::start(const std::vector<std::string>& argu
         close(in[1]), close(out[0]);
         return std::nullopt;
     }
-    return Subprocess(pid, in[1], out[0]);
+    return ChildProcess(pid, in[1], out[0]);
 }
 
-Subprocess::Subprocess(pid_t pid, int input, int output) : pid_(pid), input_(input), outputFd_(output) {
+ChildProcess::ChildProcess(pid_t pid, int input, int output) : pid_(pid), input_(input), outputFd_(output) {
     std::signal(SIGPIPE, SIG_IGN);  // a child that exits must not take the test with it
 }
 
-Subprocess::Subprocess(Subprocess&& other) noexcept
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
       input_(std::exchange(other.input_, -1)),
       outputFd_(std::exchange(other.outputFd_, -1)),
@@ -86,7 +86,7 @@ Subprocess::Subprocess(Subprocess&& other) noexcept
       consumed_(other.consumed_),
       status_(other.status_) {}
 
-Subprocess::~Subprocess() {
+ChildProcess::~ChildProcess() {
     if (pid_ > 0 && !status_) {
         kill(pid_, SIGKILL);
         (void)wait(std::chrono::seconds(10));
@@ -95,7 +95,7 @@ Subprocess::~Subprocess() {
     if (outputFd_ >= 0) close(outputFd_);
 }
 
-bool Subprocess::write(std::string_view text) {
+bool ChildProcess::write(std::string_view text) {
     while (!text.empty()) {
         ssize_t n = ::write(input_, text.data(), text.size());
         if (n < 0 && errno == EINTR) continue;
@@ -105,7 +105,7 @@ bool Subprocess::write(std::string_view text) {
     return true;
 }
 
-bool Subprocess::fill(std::chrono::milliseconds timeout) {
+bool ChildProcess::fill(std::chrono::milliseconds timeout) {
     pollfd entry{outputFd_, POLLIN, 0};
     int ready = ::poll(&entry, 1, static_cast<int>(timeout.count()));
     if (ready <= 0) return true;
@@ -116,7 +116,7 @@ bool Subprocess::fill(std::chrono::milliseconds timeout) {
     return true;
 }
 
-std::optional<std::string> Subprocess::readLine(std::chrono::milliseconds timeout) {
+std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         auto end = output_.find('\n', consumed_);
@@ -130,7 +130,7 @@ std::optional<std::string> Subprocess::readLine(std::chrono::milliseconds timeou
     }
 }
 
-bool Subprocess::readUntil(std::string_view text, std::chrono::milliseconds timeout) {
+bool ChildProcess::readUntil(std::string_view text, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (output_.find(text) == std::string::npos) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -139,11 +139,11 @@ bool Subprocess::readUntil(std::string_view text, std::chrono::milliseconds time
     return true;
 }
 
-void Subprocess::signal(int number) {
+void ChildProcess::signal(int number) {
     if (pid_ > 0 && !status_) kill(pid_, number);
 }
 
-std::optional<int> Subprocess::wait(std::chrono::milliseconds timeout) {
+std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
     if (status_ || pid_ <= 0) return status_;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {

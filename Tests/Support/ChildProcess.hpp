@@ -12,22 +12,22 @@
 
 namespace quib::testing {
 
-// A child process for integration tests: its standard input and output are pipes, its
+// A child process for tests: its standard input and output are pipes, its
 // standard error goes to a file. The destructor kills and reaps a child still running.
-class Subprocess {
+class ChildProcess {
 public:
     // Starts `arguments[0]` (a path, or a name looked up in PATH) with the current environment
     // plus `environment`, less the variables named in `unset`. Returns nothing when the program
     // cannot be started.
-    static std::optional<Subprocess> start(const std::vector<std::string>& arguments,
+    static std::optional<ChildProcess> start(const std::vector<std::string>& arguments,
                                            const std::map<std::string, std::string>& environment,
                                            const std::filesystem::path& stderrFile,
                                            const std::vector<std::string>& unset = {});
 
-    Subprocess(Subprocess&& other) noexcept;
-    Subprocess& operator=(Subprocess&&) = delete;
-    Subprocess(const Subprocess&) = delete;
-    ~Subprocess();
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&&) = delete;
+    ChildProcess(const ChildProcess&) = delete;
+    ~ChildProcess();
 
     // Writes to the child's standard input.
     bool write(std::string_view text);
@@ -46,7 +46,7 @@ public:
     std::optional<int> wait(std::chrono::milliseconds timeout);
 
 private:
-    Subprocess(pid_t pid, int input, int output);
+    ChildProcess(pid_t pid, int input, int output);
     // Reads what is available within `timeout`; false once the output has ended.
     bool fill(std::chrono::milliseconds timeout);
 
