@@ -11,7 +11,9 @@
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "QuibHost/Server/HostServer.hpp"
-#include "Tests/Support/RecordingServiceAdvertiser.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
+#include "Tests/Support/TestHost.hpp"
 
 using namespace quib;
 
@@ -33,7 +35,13 @@ struct Host {
         probe.close();
         auto clock = SystemClock::shared();
         auto registry = DeviceRegistry::create(main, settings, clock);
-        server = HostServer::create({main, settings, clock, registry, std::make_shared<RecordingServiceAdvertiser>(), {}});
+        server = HostServer::create(quib::testing::TestHost{.main = main,
+                                                      .settings = settings,
+                                                      .clock = clock,
+                                                      .registry = registry,
+                                                      .permissions = std::make_shared<SettablePermissions>(),
+                                                      .dataHome = scratch.path}
+                                        .serverConfig());
         server->start(code);
         port = server->inspect().listenerPort.value_or(0);
     }
@@ -42,6 +50,7 @@ struct Host {
         main->runPending();
     }
 
+    quib::testing::ScratchFolder scratch{"quib-bench"};
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>();
     std::shared_ptr<Settings> settings = Settings::inMemory();
     std::shared_ptr<HostServer> server;

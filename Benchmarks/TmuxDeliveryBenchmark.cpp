@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "Shared/ClientMessage.hpp"
@@ -62,7 +63,8 @@ std::string fourKilobytes() {
 void BM_TextIntoPaneFromDecodeToReceipt(benchmark::State& state) {
     PrivateTmux& tmux = privateTmux();
     if (tmux.pane().empty()) return state.SkipWithError("no tmux server");
-    quib::TargetRouter router({.injector = quib::EventInjector::create({})});
+    const auto desktop = quib::HeadlessDesktop::services();
+    quib::TargetRouter router({.injector = quib::EventInjector::create({.desktop = desktop}), .desktop = desktop});
     quib::QuibTarget target;
     target.id = "T1";
     target.name = "Work";

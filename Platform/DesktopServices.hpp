@@ -27,9 +27,6 @@ struct DesktopServices {
     std::shared_ptr<WindowRoster> roster;
     std::shared_ptr<MenuReader> menus;
     std::shared_ptr<OpenDocuments> documents;
-
-    // These services, with the headless one in place of each that is missing.
-    DesktopServices completed() const;
 };
 
 }  // namespace quib

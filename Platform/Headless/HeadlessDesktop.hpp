@@ -16,6 +16,9 @@ class HeadlessDesktop final : public EventPoster,
 public:
     // A fresh headless desktop with a pasteboard of its own.
     static DesktopServices services();
+    // `all` of a desktop's services, with the headless one in place of each that is missing: for
+    // whoever wires a desktop that offers only some of them.
+    static DesktopServices fillGaps(DesktopServices all);
 
     void post(const InputEvent&) override {}
     Point pointerLocation() override { return {}; }

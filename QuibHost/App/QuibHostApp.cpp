@@ -3,6 +3,10 @@
 #include <algorithm>
 
 #include "Platform/Headless/EmptyWindowRoster.hpp"
+#include "Platform/Headless/HeadlessDesktop.hpp"
+#include "QuibHost/Approvals/ApprovalBroker.hpp"
+#include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
+#include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "Runtime/Logger.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
@@ -19,59 +23,101 @@ std::unique_ptr<QuibHostApp> QuibHostApp::create(Config config) {
 }
 
 QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
-    const auto dataHome = config_.dataHome.value_or(xdgDataHome());
-    deliveryLog_ = std::make_shared<DeliveryLog>(DeliveryLog::Config{dataHome, config_.clock, config_.revealer});
-    inbox_ = std::make_shared<AttachmentInbox>(AttachmentInbox::Config{dataHome, config_.clock, config_.revealer});
+    // A desktop without a roster of its own refuses windows by the host's own trust, and is
+    // headless in whatever else it lacks. The router and the server raise windows through the
+    // same roster.
+    if (!config_.desktop.roster) config_.desktop.roster = std::make_shared<EmptyWindowRoster>(config_.permissions);
+    config_.desktop = HeadlessDesktop::fillGaps(std::move(config_.desktop));
     // The catalogs and the store judge which apps are installed by the same entries.
     auto apps = std::make_shared<DesktopEntries>();
-    catalog_ = std::make_shared<AppCatalog>(AppCatalog::Config{config_.clock, apps, config_.desktop.workspace,
-                                                               config_.appUsage, config_.dockedApps, nullptr,
-                                                               config_.iconRenderer});
-    store_ = TargetStore::create(
-        {config_.main, config_.settings, config_.clock, deliveryLog_, Tmux(), apps, catalog_, config_.desktop.workspace});
-    config_.neighbours.targets = store_;
-    // A desktop without a roster of its own refuses windows by the host's own trust. The router
-    // and the server raise windows through the same roster.
-    if (!config_.desktop.roster) config_.desktop.roster = std::make_shared<EmptyWindowRoster>(config_.permissions);
-    config_.neighbours.roster = config_.desktop.roster;
-    config_.neighbours.catalog = catalog_;
-    EventInjector::Config injector;
-    injector.desktop = config_.desktop;
-    injector.permissions = config_.permissions;
-    injector.clock = config_.clock;
-    injector.settings = config_.settings;
-    injector_ = EventInjector::create(std::move(injector));
-    config_.neighbours.router = makeRouter();
-    config_.neighbours.vocabulary = std::make_shared<Vocabulary>(
-        Vocabulary::Config{.clock = config_.clock, .desktop = config_.desktop, .injector = injector_});
-    config_.neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
-    config_.neighbours.menus =
-        std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(config_.desktop, config_.clock, apps));
+    makeTargets(apps);
     registry_ = DeviceRegistry::create(config_.main, config_.settings, config_.clock);
-    if (!config_.neighbours.reach) config_.neighbours.reach = makeRemoteReach();
-    push_ = PushSender::create({config_.settings, secretStore(), config_.poster, config_.clock, config_.main});
-    config_.neighbours.push = push_;
-    HostServer::Config server;
-    server.main = config_.main;
-    server.settings = config_.settings;
-    server.clock = config_.clock;
-    server.registry = registry_;
-    server.advertiser = config_.advertiser;
-    server.neighbours = config_.neighbours;
-    server.neighbours.injector = injector_;
-    server.listenAddress = config_.listenAddress;
-    server.permissions = config_.permissions;
-    server.sleep = config_.sleep;
-    server.interfaces = config_.interfaces;
-    server_ = HostServer::create(std::move(server));
-    state_ = HostState::create({config_.main, config_.clock, config_.settings, config_.permissions, config_.loginItem,
-                                stateLinks()});
-    commands_ = ControlCommands::create({config_.main, state_, registry_, server_, store_, deliveryLog_, inbox_, push_});
+    push_ = PushSender::create({.settings = config_.settings,
+                                .secrets = secretStore(),
+                                .poster = config_.poster,
+                                .clock = config_.clock,
+                                .main = config_.main});
+    server_ = HostServer::create({.main = config_.main,
+                                  .settings = config_.settings,
+                                  .clock = config_.clock,
+                                  .registry = registry_,
+                                  .advertiser = config_.advertiser,
+                                  .neighbours = makeNeighbours(apps),
+                                  .listenAddress = config_.listenAddress,
+                                  .permissions = config_.permissions,
+                                  .sleep = config_.sleep,
+                                  .interfaces = config_.interfaces});
+    state_ = HostState::create({.main = config_.main,
+                                .clock = config_.clock,
+                                .settings = config_.settings,
+                                .permissions = config_.permissions,
+                                .loginItem = config_.loginItem,
+                                .links = stateLinks()});
+    commands_ = ControlCommands::create({.main = config_.main,
+                                         .state = state_,
+                                         .registry = registry_,
+                                         .server = server_,
+                                         .store = store_,
+                                         .log = deliveryLog_,
+                                         .inbox = inbox_,
+                                         .push = push_});
+}
+
+// The delivery log and the attachment inbox in the host's data folder, the app catalog, the
+// target store and the injector.
+void QuibHostApp::makeTargets(const std::shared_ptr<DesktopEntries>& apps) {
+    const auto dataHome = config_.dataHome.value_or(xdgDataHome());
+    deliveryLog_ = std::make_shared<DeliveryLog>(
+        DeliveryLog::Config{.dataHome = dataHome, .clock = config_.clock, .revealer = config_.revealer});
+    inbox_ = std::make_shared<AttachmentInbox>(
+        AttachmentInbox::Config{.dataHome = dataHome, .clock = config_.clock, .revealer = config_.revealer});
+    catalog_ = std::make_shared<AppCatalog>(AppCatalog::Config{.clock = config_.clock,
+                                                               .apps = apps,
+                                                               .workspace = config_.desktop.workspace,
+                                                               .usage = config_.appUsage,
+                                                               .dock = config_.dockedApps,
+                                                               .iconRenderer = config_.iconRenderer});
+    store_ = TargetStore::create({.main = config_.main,
+                                  .settings = config_.settings,
+                                  .clock = config_.clock,
+                                  .log = deliveryLog_,
+                                  .apps = apps,
+                                  .seeds = catalog_,
+                                  .workspace = config_.desktop.workspace});
+    injector_ = EventInjector::create({.desktop = config_.desktop,
+                                       .permissions = config_.permissions,
+                                       .clock = config_.clock,
+                                       .settings = config_.settings});
+}
+
+// Every service the server calls: the application's own, and for what the host cannot do yet a
+// stand-in (nobody streams, and there is no display to photograph). A test may bring its own
+// approval broker, remote reach, streaming or still capture.
+HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEntries>& apps) {
+    HostServerNeighbours neighbours = config_.neighbours;
+    neighbours.targets = store_;
+    neighbours.injector = injector_;
+    neighbours.router = makeRouter();
+    neighbours.catalog = catalog_;
+    neighbours.vocabulary = std::make_shared<Vocabulary>(Vocabulary::Config{
+        .clock = config_.clock,
+        .desktop = config_.desktop,
+        .injector = injector_,
+        .paneFolder = [tmux = Tmux()](const std::string& pane) { return tmux.currentPath(pane); }});
+    neighbours.menus = std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(config_.desktop, config_.clock, apps));
+    neighbours.push = push_;
+    neighbours.roster = config_.desktop.roster;
+    neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
+    if (!neighbours.approvals) neighbours.approvals = ApprovalBroker::create(config_.main);
+    if (!neighbours.streaming) neighbours.streaming = std::make_shared<IdleStreaming>();
+    if (!neighbours.stills) neighbours.stills = std::make_shared<DisplaylessStillCapture>(config_.permissions);
+    if (!neighbours.reach) neighbours.reach = makeRemoteReach();
+    return neighbours;
 }
 
 std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
-    return std::make_shared<TargetRouter>(
-        TargetRouter::Config{.injector = injector_, .desktop = config_.desktop, .log = deliveryLog_, .clock = config_.clock});
+    return std::make_shared<TargetRouter>(TargetRouter::Config{
+        .injector = injector_, .desktop = config_.desktop, .log = deliveryLog_, .clock = config_.clock});
 }
 
 // Away keys live in the host's data folder, beside the delivery log; they also seal pushes.
@@ -80,8 +126,11 @@ SecretStore QuibHostApp::secretStore() const {
 }
 
 std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
-    return std::make_shared<RemoteReach>(RemoteReach::Config{config_.main, config_.settings, secretStore(),
-                                                             [registry = registry_] { return registry->approvedIDs(); }});
+    return std::make_shared<RemoteReach>(
+        RemoteReach::Config{.main = config_.main,
+                            .settings = config_.settings,
+                            .secrets = secretStore(),
+                            .approvedIDs = [registry = registry_] { return registry->approvedIDs(); }});
 }
 
 QuibHostApp::~QuibHostApp() {

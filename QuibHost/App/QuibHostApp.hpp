@@ -54,19 +54,18 @@ public:
         std::shared_ptr<Permissions> permissions;
         std::shared_ptr<ServiceAdvertiser> advertiser;
         LoginItem loginItem;
-        // Empty ones get stand-ins; the target store, the app catalog, the injector, the router,
-        // the vocabulary, the uploads into the attachment inbox and the menu catalog of the desktop
-        // are always the application's own.
-        HostServerNeighbours neighbours;
+        // The approval broker, the remote reach, the streaming and the still capture; empty ones
+        // are the application's own (see makeNeighbours), as every other neighbour always is.
+        HostServerNeighbours neighbours = {};
         std::vector<std::string> arguments;  // the process's, program name first
         // Where the control socket listens; none: ControlSocket::defaultPath().
-        std::optional<std::filesystem::path> controlSocketPath;
+        std::optional<std::filesystem::path> controlSocketPath = std::nullopt;
         std::string listenAddress = "::";
         // Shows the delivery log and the attachment inbox to the user; none: they are only made.
-        std::shared_ptr<FileRevealer> revealer;
+        std::shared_ptr<FileRevealer> revealer = nullptr;
         // The folder that holds the host's data folder; none: $XDG_DATA_HOME.
-        std::optional<std::filesystem::path> dataHome;
-        // The desktop the injector drives; missing services are headless.
+        std::optional<std::filesystem::path> dataHome = std::nullopt;
+        // The desktop the host drives; missing services are headless.
         DesktopServices desktop = {};
         // Sleep, wake and network changes; none: they go unnoticed.
         std::shared_ptr<SleepWatch> sleep = nullptr;
@@ -114,6 +113,8 @@ public:
 
 private:
     HostState::Links stateLinks();
+    void makeTargets(const std::shared_ptr<DesktopEntries>& apps);
+    HostServerNeighbours makeNeighbours(const std::shared_ptr<DesktopEntries>& apps);
     std::shared_ptr<TargetRouter> makeRouter();
     SecretStore secretStore() const;
     std::shared_ptr<RemoteReach> makeRemoteReach() const;

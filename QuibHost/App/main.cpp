@@ -83,26 +83,21 @@ int main(int argc, char** argv) {
     auto clock = SystemClock::shared();
     auto loop = std::make_shared<MainLoop>(clock);
     auto desktop = chooseDesktop();
-    QuibHostApp::Config config{loop,
-                               clock,
-                               Settings::atPath(Settings::defaultPath()),
-                               desktop.permissions,
-                               std::make_shared<AvahiServiceAdvertiser>(),
-                               LoginItem::forThisProgram(),
-                               {},
-                               std::vector<std::string>(argv, argv + argc),
-                               std::nullopt,
-                               "::",
-                               std::make_shared<XdgOpenRevealer>(),
-                               std::nullopt};
-    config.desktop = desktop.services;
-    config.sleep = std::make_shared<LogindSleepWatch>();
-    config.interfaces = std::make_shared<NetlinkInterfaceWatch>();
-    config.appUsage = std::make_shared<GnomeUsage>();
-    config.dockedApps = std::make_shared<GnomeFavourites>();
-    config.poster = std::move(poster);
-    config.iconRenderer = std::make_shared<PixbufIconRenderer>();
-    auto app = QuibHostApp::create(std::move(config));
+    auto app = QuibHostApp::create({.main = loop,
+                                    .clock = clock,
+                                    .settings = Settings::atPath(Settings::defaultPath()),
+                                    .permissions = desktop.permissions,
+                                    .advertiser = std::make_shared<AvahiServiceAdvertiser>(),
+                                    .loginItem = LoginItem::forThisProgram(),
+                                    .arguments = std::vector<std::string>(argv, argv + argc),
+                                    .revealer = std::make_shared<XdgOpenRevealer>(),
+                                    .desktop = desktop.services,
+                                    .sleep = std::make_shared<LogindSleepWatch>(),
+                                    .interfaces = std::make_shared<NetlinkInterfaceWatch>(),
+                                    .appUsage = std::make_shared<GnomeUsage>(),
+                                    .dockedApps = std::make_shared<GnomeFavourites>(),
+                                    .poster = std::move(poster),
+                                    .iconRenderer = std::make_shared<PixbufIconRenderer>()});
 
     int status = 0;
     loop->post([&] { announce(app->launch(), *app, *loop, status); });

@@ -2,15 +2,16 @@
 
 #include <algorithm>
 
+#include "Runtime/Required.hpp"
 #include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 
 MenuScanner::Config MenuScanner::Config::onDesktop(const DesktopServices& desktop, std::shared_ptr<Clock> clock,
                                                   std::shared_ptr<DesktopEntries> applications) {
-    const DesktopServices all = desktop.completed();
     if (!applications) applications = std::make_shared<DesktopEntries>();
-    return {all.workspace, std::move(applications), all.menus, std::move(clock)};
+    return {required(desktop.workspace, "MenuScanner", "workspace"), std::move(applications),
+            required(desktop.menus, "MenuScanner", "menu reader"), std::move(clock)};
 }
 
 MenuScanner::MenuScanner(Config config) : config_(std::move(config)) {}

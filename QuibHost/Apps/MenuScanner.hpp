@@ -58,8 +58,8 @@ public:
         std::shared_ptr<MenuReader> menus;
         std::shared_ptr<Clock> clock;
 
-        // The desktop's workspace and menus (headless where it has none), with the names of the
-        // entries in `applications` (none: the standard application folders).
+        // The desktop's workspace and menus, both required, with the names of the entries in
+        // `applications` (none: the standard application folders).
         static Config onDesktop(const DesktopServices& desktop, std::shared_ptr<Clock> clock,
                                 std::shared_ptr<DesktopEntries> applications = nullptr);
     };

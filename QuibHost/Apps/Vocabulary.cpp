@@ -1,17 +1,24 @@
 #include "QuibHost/Apps/Vocabulary.hpp"
 
 #include "Runtime/FileURL.hpp"
+#include "Runtime/Required.hpp"
 
 namespace quib {
 
 Vocabulary::Vocabulary(Config config)
     : clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
-      desktop_(config.desktop.completed()),
+      desktop_(used(std::move(config.desktop))),
       injector_(std::move(config.injector)),
-      tmux_(std::move(config.tmux)),
+      paneFolder_(required(std::move(config.paneFolder), "Vocabulary", "pane folders")),
       git_(std::move(config.git)),
       dictionaryFile_(std::move(config.dictionary)),
       queue_(std::string(queueLabel), clock_) {}
+
+DesktopServices Vocabulary::used(DesktopServices desktop) {
+    (void)required(desktop.workspace, "Vocabulary", "workspace");
+    (void)required(desktop.documents, "Vocabulary", "open documents");
+    return desktop;
+}
 
 std::vector<std::string> Vocabulary::terms(const QuibTarget& target) {
     const auto folder = workingDirectory(target);
@@ -37,7 +44,7 @@ std::optional<std::string> Vocabulary::workingDirectory(const QuibTarget& target
     case QuibTarget::Kind::tmux:
         // A pane address may name another pane by now; only an identifier is sure.
         if (!target.tmuxTarget || !target.tmuxTarget->starts_with('%')) return std::nullopt;
-        return tmux_.currentPath(*target.tmuxTarget);
+        return paneFolder_(*target.tmuxTarget);
     case QuibTarget::Kind::app: {
         if (!target.bundleID || target.bundleID->empty()) return std::nullopt;
         const auto running = desktop_.workspace->runningInstances(*target.bundleID);

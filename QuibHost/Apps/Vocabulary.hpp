@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,7 +22,6 @@
 #include "QuibHost/Apps/Git.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
-#include "QuibHost/Targets/Tmux.hpp"
 #include "Shared/QuibTarget.hpp"
 
 namespace quib {
@@ -58,15 +58,18 @@ public:
         "ts",    "tsx", "js",  "jsx", "py",  "rb",  "sh",    "zsh", "bash", "sql", "php", "cs",
         "scala", "ex", "exs",  "lua", "pl",  "r",   "yml",   "yaml", "toml", "json"};
 
+    // The working folder of the tmux pane with this identifier ("%3"); none when tmux cannot say.
+    using PaneFolder = std::function<std::optional<std::string>(const std::string& paneID)>;
+
     struct Config {
         std::shared_ptr<Clock> clock = nullptr;  // none: the system clock
         // The workspace names the running apps, the documents say which folder an app shows;
-        // missing services are headless.
+        // both are required.
         DesktopServices desktop = {};
         // Whether the desktop's accessibility interface may be asked about other apps; none:
         // never.
         std::shared_ptr<EventInjectorService> injector = nullptr;
-        Tmux tmux = Tmux();
+        PaneFolder paneFolder = nullptr;  // required
         Git git = Git();
         // The word list whose plain words are dropped, read at the first ranking.
         std::filesystem::path dictionary = std::filesystem::path(dictionaryPath);
@@ -122,6 +125,9 @@ public:
     std::vector<std::string> rank(const ScoreTable& table);
 
 private:
+    // The desktop services the vocabulary asks, after checking that none is missing.
+    static DesktopServices used(DesktopServices desktop);
+
     struct Entry {
         std::vector<std::string> terms;
         MonoTime at;
@@ -134,7 +140,7 @@ private:
     std::shared_ptr<Clock> clock_;
     DesktopServices desktop_;
     std::shared_ptr<EventInjectorService> injector_;
-    Tmux tmux_;
+    PaneFolder paneFolder_;
     Git git_;
     std::filesystem::path dictionaryFile_;
 

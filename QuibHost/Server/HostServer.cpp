@@ -1,9 +1,9 @@
 #include "QuibHost/Server/HostServer.hpp"
 
-#include "Platform/Headless/HeadlessPermissions.hpp"
 #include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/PeerAddress.hpp"
+#include "Runtime/Required.hpp"
 
 namespace quib {
 
@@ -32,8 +32,8 @@ HostServer::HostServer(Passkey, Config config)
       clock_(std::move(config.clock)),
       registry_(std::move(config.registry)),
       advertiser_(std::move(config.advertiser)),
-      permissions_(config.permissions ? std::move(config.permissions) : std::make_shared<HeadlessPermissions>()),
-      neighbours_(config.neighbours.completed(main_, settings_, clock_, registry_, permissions_)),
+      permissions_(required(std::move(config.permissions), "HostServer", "permissions")),
+      neighbours_(wired(std::move(config.neighbours))),
       listenAddress_(bindAddress(config.listenAddress)),
       machineInfo_(std::move(config.machineInfo)),
       tmux_(std::move(config.tmux)),
@@ -50,6 +50,24 @@ HostServer::HostServer(Passkey, Config config)
       menuQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.menu", clock_)),
       catalogQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.apps", clock_)),
       advertiseQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.advertise", clock_)) {}
+
+HostServerNeighbours HostServer::wired(HostServerNeighbours neighbours) {
+    const auto need = [](const auto& neighbour, std::string_view name) { (void)required(neighbour, "HostServer", name); };
+    need(neighbours.targets, "target store");
+    need(neighbours.injector, "event injector");
+    need(neighbours.router, "target router");
+    need(neighbours.catalog, "app catalog");
+    need(neighbours.vocabulary, "vocabulary");
+    need(neighbours.menus, "menu catalog");
+    need(neighbours.approvals, "approval broker");
+    need(neighbours.push, "push sender");
+    need(neighbours.streaming, "streaming");
+    need(neighbours.roster, "window roster");
+    need(neighbours.stills, "still capture");
+    need(neighbours.reach, "remote reach");
+    need(neighbours.uploads, "uploads");
+    return neighbours;
+}
 
 HostServer::~HostServer() {
     subscriptions_.clear();

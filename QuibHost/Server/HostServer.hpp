@@ -70,11 +70,11 @@ public:
         std::shared_ptr<Clock> clock;
         std::shared_ptr<DeviceRegistry> registry;
         std::shared_ptr<ServiceAdvertiser> advertiser;
-        HostServerNeighbours neighbours;  // empty ones get stand-ins
+        HostServerNeighbours neighbours;  // every one required
         // Where the local listener binds: "::" is dual-stack on every interface.
         std::string listenAddress = "::";
         std::filesystem::path machineInfo = ServerSettings::machineInfoPath;
-        // What the desktop lets the host do, for the status phones are sent; none: nothing.
+        // What the desktop lets the host do, for the status phones are sent; required.
         std::shared_ptr<Permissions> permissions = nullptr;
         // Where the tmux program is looked for.
         Tmux tmux = Tmux();
@@ -226,6 +226,8 @@ public:
     HostServer(Passkey, Config config);
 
 private:
+    // The neighbours, after checking that none is missing.
+    static HostServerNeighbours wired(HostServerNeighbours neighbours);
     void subscribe();
     std::shared_ptr<TlsListener> makeListener(const std::string& pairingCode);
     void listenerChanged(const std::shared_ptr<TlsListener>& listener, TlsListener::State state,

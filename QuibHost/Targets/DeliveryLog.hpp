@@ -31,7 +31,7 @@ public:
         std::optional<std::filesystem::path> dataHome;
         std::shared_ptr<Clock> clock;
         // Shows the log to the user; none: revealing only makes sure the file exists.
-        std::shared_ptr<FileRevealer> revealer;
+        std::shared_ptr<FileRevealer> revealer = nullptr;
     };
 
     explicit DeliveryLog(Config config);

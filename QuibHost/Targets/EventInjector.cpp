@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "Runtime/Required.hpp"
 #include "Runtime/SerialQueue.hpp"
 
 namespace quib {
@@ -13,7 +14,7 @@ std::shared_ptr<EventInjector> EventInjector::create(Config config) {
 }
 
 EventInjector::EventInjector(Passkey, Config config)
-    : desktop_(config.desktop.completed()),
+    : desktop_(driven(std::move(config.desktop))),
       permissions_(std::move(config.permissions)),
       clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
       sleeper_(config.sleeper ? std::move(config.sleeper) : SystemSleeper::shared()),
@@ -25,6 +26,15 @@ EventInjector::EventInjector(Passkey, Config config)
       followsWindows_(config.settings ? config.settings->boolean(followPointerKey).value_or(true) : true) {}
 
 EventInjector::~EventInjector() = default;
+
+DesktopServices EventInjector::driven(DesktopServices desktop) {
+    (void)required(desktop.events, "EventInjector", "event poster");
+    (void)required(desktop.pointer, "EventInjector", "pointer location");
+    (void)required(desktop.displays, "EventInjector", "display list");
+    (void)required(desktop.accessibility, "EventInjector", "accessibility probe");
+    (void)required(desktop.pasteboard, "EventInjector", "pasteboard");
+    return desktop;
+}
 
 // Every change of the displays clears the cached bounds. The watch holds the injector weakly.
 void EventInjector::watchDisplays() {

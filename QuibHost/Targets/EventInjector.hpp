@@ -45,7 +45,7 @@ public:
     static constexpr std::uint16_t returnKeyCode = 36;
 
     struct Config {
-        DesktopServices desktop = {};                        // missing services are headless
+        DesktopServices desktop = {};                        // its events, pointer, displays, probe and pasteboard
         std::shared_ptr<Permissions> permissions = nullptr;  // whether the desktop trusts the host; none: never
         std::shared_ptr<Clock> clock = nullptr;              // none: the system clock
         std::shared_ptr<Sleeper> sleeper = nullptr;          // none: really sleeps
@@ -106,6 +106,8 @@ public:
     EventInjector(Passkey, Config config);
 
 private:
+    // The desktop services the injector drives, after checking that none is missing.
+    static DesktopServices driven(DesktopServices desktop);
     void watchDisplays();
     std::shared_ptr<const std::vector<Rect>> displayRects();
     Point clampToDisplays(Point point);

@@ -2,6 +2,7 @@
 
 #include "QuibHost/Targets/TargetRouter.hpp"
 
+#include "Runtime/Required.hpp"
 #include "Runtime/UnicodeText.hpp"
 
 namespace quib {
@@ -18,15 +19,13 @@ std::string sentWords(const std::string& text, const QuibTarget& target) {
 }  // namespace
 
 TargetRouter::TargetRouter(Config config)
-    : injector_(std::move(config.injector)),
+    : injector_(required(std::move(config.injector), "TargetRouter", "injector")),
+      workspace_(required(std::move(config.desktop.workspace), "TargetRouter", "workspace")),
+      roster_(required(std::move(config.desktop.roster), "TargetRouter", "window roster")),
       tmux_(std::move(config.tmux)),
       log_(std::move(config.log)),
       clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
-      sleeper_(config.sleeper ? std::move(config.sleeper) : SystemSleeper::shared()) {
-    const DesktopServices desktop = config.desktop.completed();
-    workspace_ = desktop.workspace;
-    roster_ = desktop.roster;
-}
+      sleeper_(config.sleeper ? std::move(config.sleeper) : SystemSleeper::shared()) {}
 
 DeliveryReceipt TargetRouter::receipt(const QuibTarget& target, bool ok, std::size_t characters, bool submitted,
                                       std::string message) {

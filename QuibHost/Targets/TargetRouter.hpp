@@ -54,7 +54,7 @@ public:
 
     struct Config {
         std::shared_ptr<EventInjectorService> injector;
-        DesktopServices desktop = {};  // its workspace and roster; missing ones are headless
+        DesktopServices desktop = {};  // its workspace and roster, both required
         Tmux tmux = Tmux();
         std::shared_ptr<DeliveryLog> log = nullptr;  // none: deliveries are not recorded
         std::shared_ptr<Clock> clock = nullptr;      // none: the system clock

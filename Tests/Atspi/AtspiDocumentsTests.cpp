@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "AtspiReading.hpp"
+#include "Platform/Headless/HeadlessDesktop.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
@@ -21,9 +22,12 @@ std::optional<std::string> folderShownBy(const AtspiReading& reading, std::int64
     DesktopServices desktop;
     desktop.workspace = std::make_shared<OneRunningApp>(std::string(FixtureApp::gtkEditorID), processID);
     desktop.documents = reading.documents;
+    desktop = HeadlessDesktop::fillGaps(std::move(desktop));
     auto injector = EventInjector::create(
         {.desktop = desktop, .permissions = std::make_shared<TrustedInjector>(), .clock = SystemClock::shared()});
-    Vocabulary vocabulary({.desktop = desktop, .injector = injector});
+    Vocabulary vocabulary({.desktop = desktop,
+                           .injector = injector,
+                           .paneFolder = [](const std::string&) -> std::optional<std::string> { return std::nullopt; }});
     return vocabulary.documentDirectory(Workspace::RunningApp{std::string(FixtureApp::gtkEditorID), processID});
 }
 

@@ -80,9 +80,10 @@ struct AtspiReading {
     // The scanner of a desktop where the fixture app `bundleID` runs as `processID`, named by the
     // fixtures' desktop entries.
     MenuScanner::Config scannerOf(std::string_view bundleID, std::int64_t processID) const {
-        return {std::make_shared<OneRunningApp>(std::string(bundleID), processID),
-                std::make_shared<DesktopEntries>(std::vector{FixtureApp::dataDir() / "applications"}), menus,
-                SystemClock::shared()};
+        return {.workspace = std::make_shared<OneRunningApp>(std::string(bundleID), processID),
+                .applications = std::make_shared<DesktopEntries>(std::vector{FixtureApp::dataDir() / "applications"}),
+                .menus = menus,
+                .clock = SystemClock::shared()};
     }
 
     SessionBus bus;  // first: the connection reads the environment as it is made

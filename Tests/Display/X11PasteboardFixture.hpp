@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "Platform/Headless/HeadlessDesktop.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "Platform/Linux/X11/X11Pasteboard.hpp"
@@ -49,7 +50,7 @@ protected:
             auto desktop = X11Desktop::open(display);
             EXPECT_TRUE(desktop);
             if (desktop) desktop->services.pasteboard = pasteboard;
-            made = quib::EventInjector::create({.desktop = desktop ? desktop->services : DesktopServices{},
+            made = quib::EventInjector::create({.desktop = desktop ? desktop->services : HeadlessDesktop::services(),
                                                 .permissions = desktop ? desktop->permissions : nullptr,
                                                 .clock = clock,
                                                 .sleeper = std::make_shared<FakeSleeper>(clock),

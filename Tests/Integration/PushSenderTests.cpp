@@ -51,7 +51,11 @@ protected:
     std::shared_ptr<Clock> clock = SystemClock::shared();
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
     std::shared_ptr<quib::PushSender> sender =
-        quib::PushSender::create({settings, secrets, std::make_shared<CurlPoster>(), clock, main});
+        quib::PushSender::create({.settings = settings,
+                                  .secrets = secrets,
+                                  .poster = std::make_shared<CurlPoster>(),
+                                  .clock = clock,
+                                  .main = main});
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
     std::shared_ptr<LogSink> previousSink;
     std::int64_t sent = 0;

@@ -23,11 +23,11 @@ TEST(HeadlessDesktop, DropsInputHasNoDisplaysAndKeepsItsPasteboardInProcess) {
     EXPECT_EQ(desktop.pasteboard->changeCount(), before + 1);
     EXPECT_EQ(textOf(*desktop.pasteboard->items().at(0).data(PasteboardType::string)), "kept");
 
-    // Two headless desktops do not share a pasteboard, and a partial set is completed.
+    // Two headless desktops do not share a pasteboard, and a partial set has its gaps filled.
     EXPECT_TRUE(HeadlessDesktop::services().pasteboard->items().empty());
     DesktopServices given;
     given.pasteboard = desktop.pasteboard;
-    const DesktopServices partial = given.completed();
+    const DesktopServices partial = HeadlessDesktop::fillGaps(given);
     EXPECT_TRUE(partial.events && partial.pointer && partial.displays && partial.accessibility);
     EXPECT_TRUE(partial.workspace && partial.roster);
     EXPECT_EQ(partial.pasteboard, desktop.pasteboard);

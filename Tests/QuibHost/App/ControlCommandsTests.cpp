@@ -8,7 +8,7 @@
 #include "Tests/Support/SettablePermissions.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
-#include "Tests/Support/RecordingServiceAdvertiser.hpp"
+#include "Tests/Support/TestHost.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/PairingCode.hpp"
@@ -55,22 +55,33 @@ protected:
         settings->setString("quib.pairingCode.v1", "KX7P2M");
         settings->setString("quib.serviceName", "Test Host");
         registry = DeviceRegistry::create(main, settings, clock);
-        HostServer::Config serverConfig;
-        serverConfig.main = main;
-        serverConfig.settings = settings;
-        serverConfig.clock = clock;
-        serverConfig.registry = registry;
-        serverConfig.advertiser = std::make_shared<RecordingServiceAdvertiser>();
-        serverConfig.neighbours.targets = store;
-        server = HostServer::create(std::move(serverConfig));
+        server = HostServer::create(testing::TestHost{.main = main,
+                                                      .settings = settings,
+                                                      .clock = clock,
+                                                      .registry = registry,
+                                                      .permissions = std::make_shared<SettablePermissions>(),
+                                                      .dataHome = scratch.path}
+                                        .serverConfig({.targets = store}));
         HostState::Links links;
         links.startServer = [this](const std::string& code) { started.push_back(code); };
         links.broadcastStatus = [this] { ++broadcasts; };
         onMain([&] {
-            state = HostState::create({main, clock, settings, std::make_shared<SettablePermissions>(),
-                                       LoginItem(std::filesystem::path("/nonexistent/quib-host.desktop"), "/bin/true"), links});
+            state = HostState::create(
+                {.main = main,
+                 .clock = clock,
+                 .settings = settings,
+                 .permissions = std::make_shared<SettablePermissions>(),
+                 .loginItem = LoginItem(std::filesystem::path("/nonexistent/quib-host.desktop"), "/bin/true"),
+                 .links = links});
         });
-        commands = quib::ControlCommands::create({main, state, registry, server, store, log, inbox, push});
+        commands = quib::ControlCommands::create({.main = main,
+                                                  .state = state,
+                                                  .registry = registry,
+                                                  .server = server,
+                                                  .store = store,
+                                                  .log = log,
+                                                  .inbox = inbox,
+                                                  .push = push});
         // The store's first-run seeding, done before any test begins.
         EXPECT_TRUE(store->tmuxQueue().sync([] {}));
         main->runPending();
@@ -106,12 +117,21 @@ protected:
     std::shared_ptr<Settings> settings = Settings::inMemory();
     testing::ScratchFolder scratch{"commands"};
     std::shared_ptr<RecordingRevealer> revealer = std::make_shared<RecordingRevealer>();
-    std::shared_ptr<DeliveryLog> log = std::make_shared<DeliveryLog>(DeliveryLog::Config{scratch.path, clock, revealer});
-    std::shared_ptr<AttachmentInbox> inbox =
-        std::make_shared<AttachmentInbox>(AttachmentInbox::Config{scratch.path, clock, revealer});
+    std::shared_ptr<DeliveryLog> log = std::make_shared<DeliveryLog>(
+        DeliveryLog::Config{.dataHome = scratch.path, .clock = clock, .revealer = revealer});
+    std::shared_ptr<AttachmentInbox> inbox = std::make_shared<AttachmentInbox>(
+        AttachmentInbox::Config{.dataHome = scratch.path, .clock = clock, .revealer = revealer});
     // Without tmux, so that no pane of the user's own is seeded.
-    std::shared_ptr<TargetStore> store = TargetStore::create({main, settings, clock, log, Tmux(std::vector<std::filesystem::path>{})});
-    std::shared_ptr<PushSender> push = PushSender::create({settings, SecretStore(scratch.path / "secrets"), nullptr, clock, main});
+    std::shared_ptr<TargetStore> store = TargetStore::create({.main = main,
+                                                              .settings = settings,
+                                                              .clock = clock,
+                                                              .log = log,
+                                                              .tmux = Tmux(std::vector<std::filesystem::path>{})});
+    std::shared_ptr<PushSender> push = PushSender::create({.settings = settings,
+                                                           .secrets = SecretStore(scratch.path / "secrets"),
+                                                           .poster = nullptr,
+                                                           .clock = clock,
+                                                           .main = main});
     std::shared_ptr<DeviceRegistry> registry;
     std::shared_ptr<HostServer> server;
     std::shared_ptr<HostState> state;

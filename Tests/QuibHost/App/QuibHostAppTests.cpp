@@ -17,6 +17,7 @@
 
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
+#include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
@@ -69,21 +70,23 @@ protected:
     }
 
     quib::QuibHostApp& make(std::vector<std::string> arguments) {
-        quib::QuibHostApp::Config config{main,
-                                         clock,
-                                         settings,
-                                         std::make_shared<SettablePermissions>(),
-                                         std::make_shared<RecordingServiceAdvertiser>(),
-                                         LoginItem(entry(), "/opt/quib/quib-host"),
-                                         {},
-                                         std::move(arguments),
-                                         scratch.path / "host.sock",
-                                         "127.0.0.1",
-                                         nullptr,
-                                         scratch.path / "data"};
-        config.desktop = desktop->services();
-        app = quib::QuibHostApp::create(std::move(config));
+        app = quib::QuibHostApp::create(config(std::move(arguments)));
         return *app;
+    }
+
+    // The host on the simulated desktop, listening on loopback, with its files in the scratch folder.
+    quib::QuibHostApp::Config config(std::vector<std::string> arguments) {
+        return {.main = main,
+                .clock = clock,
+                .settings = settings,
+                .permissions = std::make_shared<SettablePermissions>(),
+                .advertiser = std::make_shared<RecordingServiceAdvertiser>(),
+                .loginItem = LoginItem(entry(), "/opt/quib/quib-host"),
+                .arguments = std::move(arguments),
+                .controlSocketPath = scratch.path / "host.sock",
+                .listenAddress = "127.0.0.1",
+                .dataHome = scratch.path / "data",
+                .desktop = desktop->services()};
     }
 
     // The start-up sequence, as the main loop's task.
@@ -96,13 +99,7 @@ protected:
 
     // Pumps the main loop until `condition` holds, for at most 10 s.
     bool eventually(const std::function<bool()>& condition) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(2ms);
-            main->runPending();
-        }
-        return true;
+        return testing::eventually(condition, 10s, [this] { main->runPending(); });
     }
 
     fs::path entry() const { return scratch.path / "autostart" / "quib-host.desktop"; }
@@ -227,13 +224,9 @@ protected:
     std::vector<std::string> launchWithAway(std::optional<bool> away) {
         if (away) settings->setBool(RemoteReachService::enabledKey, *away);
         auto reach = std::make_shared<StartRecordingReach>();
-        quib::QuibHostApp::Config config{main,     clock, settings, std::make_shared<SettablePermissions>(),
-                                         std::make_shared<RecordingServiceAdvertiser>(),
-                                         LoginItem(entry(), "/opt/quib/quib-host"), {}, {"quib-host"},
-                                         scratch.path / "host.sock", "127.0.0.1", nullptr, scratch.path / "data"};
-        config.desktop = desktop->services();
-        config.neighbours.reach = reach;
-        app = quib::QuibHostApp::create(std::move(config));
+        auto made = config({"quib-host"});
+        made.neighbours.reach = reach;
+        app = quib::QuibHostApp::create(std::move(made));
         EXPECT_TRUE(launch().port);
         return reach->calls;
     }

@@ -105,7 +105,8 @@ protected:
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
     std::shared_ptr<RecordingPoster> poster = std::make_shared<RecordingPoster>();
-    std::shared_ptr<quib::PushSender> sender = quib::PushSender::create({settings, secrets, poster, clock, main});
+    std::shared_ptr<quib::PushSender> sender = quib::PushSender::create(
+        {.settings = settings, .secrets = secrets, .poster = poster, .clock = clock, .main = main});
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
     std::shared_ptr<LogSink> previousSink;
 };
@@ -133,7 +134,8 @@ TEST_F(PushSender, IsConfiguredOnlyForARelayThePosterTakes) {
     settings->setBool(quib::PushSender::relayKey, true);
     EXPECT_FALSE(sender->isConfigured());
     setRelay();
-    auto posterless = quib::PushSender::create({settings, secrets, nullptr, clock, main});
+    auto posterless = quib::PushSender::create(
+        {.settings = settings, .secrets = secrets, .poster = nullptr, .clock = clock, .main = main});
     EXPECT_FALSE(posterless->isConfigured());
 }
 

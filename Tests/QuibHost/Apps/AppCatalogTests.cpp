@@ -98,10 +98,17 @@ public:
     AppCatalog& catalog() {
         if (!catalog_) {
             themeFile("index.theme", "[Icon Theme]\nDirectories=128x128\n[128x128]\nSize=128\nType=Fixed\n");
-            auto theme = std::make_shared<IconTheme>(IconTheme::Config{
-                {scratch.path / "icons"}, scratch.path / "pixmaps", [](const auto&) { return Subprocess::Result{}; }});
-            catalog_ = std::make_unique<AppCatalog>(
-                AppCatalog::Config{clock, apps, desktop, usage, dock, std::move(theme), renderer});
+            auto theme = std::make_shared<IconTheme>(
+                IconTheme::Config{.baseFolders = {scratch.path / "icons"},
+                                  .pixmaps = scratch.path / "pixmaps",
+                                  .gsettings = [](const auto&) { return Subprocess::Result{}; }});
+            catalog_ = std::make_unique<AppCatalog>(AppCatalog::Config{.clock = clock,
+                                                                       .apps = apps,
+                                                                       .workspace = desktop,
+                                                                       .usage = usage,
+                                                                       .dock = dock,
+                                                                       .iconTheme = std::move(theme),
+                                                                       .iconRenderer = renderer});
         }
         return *catalog_;
     }

@@ -68,7 +68,7 @@ public:
 
     MenuScanner::Config config() {
         if (!entries) entries = std::make_shared<DesktopEntries>(std::vector{folder()}, "");
-        return {desktop, entries, desktop, clock};
+        return {.workspace = desktop, .applications = entries, .menus = desktop, .clock = clock};
     }
 
     std::filesystem::path folder() const { return scratch.path / "applications"; }

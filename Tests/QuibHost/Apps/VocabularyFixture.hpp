@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "QuibHost/Targets/Tmux.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/TestRepository.hpp"
@@ -37,6 +38,7 @@ protected:
             made = std::make_unique<quib::Vocabulary>(quib::Vocabulary::Config{.clock = clock,
                                                                                .desktop = desktop->services(),
                                                                                .injector = injector,
+                                                                               .paneFolder = paneFolder,
                                                                                .git = Git(gitPaths),
                                                                                .dictionary = scratch.path / "words"});
         }
@@ -73,6 +75,9 @@ protected:
     static bool holds(const std::vector<std::string>& terms, const std::string& term) {
         return std::find(terms.begin(), terms.end(), term) != terms.end();
     }
+
+    // Asks the tmux server of the test's environment.
+    static std::optional<std::string> paneFolder(const std::string& pane) { return Tmux().currentPath(pane); }
 
     ScratchFolder scratch{"voc"};
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();

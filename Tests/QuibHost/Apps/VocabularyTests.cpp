@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Headless/HeadlessDesktop.hpp"
+#include "QuibHost/Apps/MenuScanner.hpp"
 #include "QuibHost/Apps/VocabularyFixture.hpp"
 #include "QuibHost/Targets/TmuxServer.hpp"
 
@@ -212,6 +214,27 @@ TEST_F(Vocabulary, AppsGiveTheFolderOfTheDocumentInTheirFocusedWindowWhileTruste
     EXPECT_EQ(vocabulary().workingDirectory(editor), std::nullopt);
     EXPECT_EQ(vocabulary().workingDirectory(front), std::nullopt);
     EXPECT_EQ(desktop->documentQueries(), asked);
+}
+
+// The vocabulary and the menu scanner stop at once, naming what they were made without, rather
+// than ask for a folder or a menu bar nobody can give.
+TEST(VocabularyDeathTest, StopsWhenMadeWithoutWhatItAsks) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(quib::Vocabulary({.desktop = HeadlessDesktop::services()}), "Vocabulary was made without its pane folders");
+    EXPECT_DEATH(
+        {
+            auto desktop = HeadlessDesktop::services();
+            desktop.documents = nullptr;
+            quib::Vocabulary({.desktop = desktop, .paneFolder = [](const std::string&) { return std::optional<std::string>(); }});
+        },
+        "Vocabulary was made without its open documents");
+    EXPECT_DEATH(
+        {
+            auto desktop = HeadlessDesktop::services();
+            desktop.menus = nullptr;
+            (void)MenuScanner::Config::onDesktop(desktop, std::make_shared<FakeClock>());
+        },
+        "MenuScanner was made without its menu reader");
 }
 
 }  // namespace

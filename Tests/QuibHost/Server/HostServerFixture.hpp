@@ -10,25 +10,33 @@
 #include <memory>
 #include <thread>
 
-
-#include "Runtime/FakeClock.hpp"
-#include "Runtime/Logger.hpp"
-#include "Runtime/MainLoop.hpp"
-#include "Tests/Support/SettablePermissions.hpp"
+#include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "Platform/Simulated/SimulatedInterfaceWatch.hpp"
 #include "Platform/Simulated/SimulatedSleepWatch.hpp"
-#include "Tests/Support/FreePort.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
-#include "Tests/Support/RecordingServiceAdvertiser.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TmuxServer.hpp"
-#include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Runtime/FakeClock.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "Shared/Json.hpp"
-#include "HostServerFakes.hpp"
+#include "Tests/Support/Eventually.hpp"
+#include "Tests/Support/FakeApprovalBroker.hpp"
+#include "Tests/Support/FakeStillCapture.hpp"
+#include "Tests/Support/FakeTargetStore.hpp"
+#include "Tests/Support/FakeVocabulary.hpp"
+#include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/MirroringStreaming.hpp"
+#include "Tests/Support/RecordingAppCatalog.hpp"
+#include "Tests/Support/RecordingPushSender.hpp"
+#include "Tests/Support/RecordingServiceAdvertiser.hpp"
+#include "Tests/Support/RecordingTargetRouter.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
+#include "Tests/Support/TestHost.hpp"
 #include "TestPhone.hpp"
 
 namespace quib::testing {
@@ -47,29 +55,33 @@ protected:
         settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
         reach = std::make_shared<RemoteReach>(
-            RemoteReach::Config{main, settings, secrets, [registry = registry] { return registry->approvedIDs(); }});
+            RemoteReach::Config{.main = main,
+                                .settings = settings,
+                                .secrets = secrets,
+                                .approvedIDs = [registry = registry] { return registry->approvedIDs(); }});
         makeServer();
     }
 
-    // A server with the fixture's neighbours, looking for tmux where `tmux` says.
+    // A server with the fixture's neighbours (and the test host's menu catalog), looking for
+    // tmux where `tmux` says.
     void makeServer() {
-        quib::HostServer::Config config{main, settings, clock, registry, advertiser, {}, "::", "/nonexistent/machine-info",
-                                        permissions};
+        auto config = host().serverConfig({.targets = targets,
+                                           .injector = injector,
+                                           .router = router,
+                                           .catalog = catalog,
+                                           .vocabulary = vocabulary,
+                                           .approvals = approvals,
+                                           .push = push,
+                                           .streaming = streaming,
+                                           .roster = desktop,
+                                           .stills = stills,
+                                           .reach = reach,
+                                           .uploads = std::make_shared<AttachmentReceiver>(inbox)});
+        config.advertiser = advertiser;
+        config.machineInfo = "/nonexistent/machine-info";
+        config.tmux = tmux;
         config.sleep = sleepWatch;
         config.interfaces = interfaceWatch;
-        config.neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox);
-        config.neighbours.router = router;
-        config.neighbours.targets = targets;
-        config.neighbours.injector = injector;
-        config.neighbours.approvals = approvals;
-        config.neighbours.push = push;
-        config.neighbours.reach = reach;
-        config.neighbours.streaming = streaming;
-        config.neighbours.vocabulary = vocabulary;
-        config.neighbours.catalog = catalog;
-        config.neighbours.stills = stills;
-        config.neighbours.roster = desktop;
-        config.tmux = tmux;
         configure(config);
         if (change) change(config);
         server = quib::HostServer::create(config);
@@ -89,6 +101,16 @@ protected:
         main->runPending();
         tmux = std::move(where);
         makeServer();
+    }
+
+    // Builds servers of the fixture's parts.
+    TestHost host() const {
+        return {.main = main,
+                .settings = settings,
+                .clock = clock,
+                .registry = registry,
+                .permissions = permissions,
+                .dataHome = dataHome.path};
     }
 
     // Changes the server's configuration before it is made.
@@ -116,14 +138,7 @@ protected:
 
     // Pumps the main loop until `condition` holds; real time only bounds the wait.
     bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < end) {
-            main->runPending();
-            if (condition()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        main->runPending();
-        return condition();
+        return testing::eventually(condition, timeout, [this] { main->runPending(); });
     }
 
     // The phone's next line, read while the main loop runs (some replies are built there);
@@ -216,7 +231,8 @@ protected:
     std::shared_ptr<Settings> settings = Settings::inMemory();
     std::shared_ptr<RecordingServiceAdvertiser> advertiser = std::make_shared<RecordingServiceAdvertiser>();
     ScratchFolder dataHome{"server"};
-    std::shared_ptr<AttachmentInbox> inbox = std::make_shared<AttachmentInbox>(AttachmentInbox::Config{dataHome.path, clock});
+    std::shared_ptr<AttachmentInbox> inbox =
+        std::make_shared<AttachmentInbox>(AttachmentInbox::Config{.dataHome = dataHome.path, .clock = clock});
     std::shared_ptr<RecordingTargetRouter> router = std::make_shared<RecordingTargetRouter>();
     std::shared_ptr<FakeTargetStore> targets = std::make_shared<FakeTargetStore>(main);
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>();

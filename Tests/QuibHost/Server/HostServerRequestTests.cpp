@@ -6,6 +6,7 @@
 #include "QuibHost/Apps/TestRepository.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 
+#include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "Shared/StillFrame.hpp"
 #include "Tests/Support/TestLines.hpp"
 
@@ -109,7 +110,11 @@ TEST_F(HostServerRequests, ARepositorysTermsReachThePhoneInChunksOfTwoHundred) {
     targets->setSnapshot({saved, {}});
     remakeServerWith([&](quib::HostServer::Config& config) {
         config.neighbours.vocabulary = std::make_shared<Vocabulary>(Vocabulary::Config{
-            .clock = clock, .desktop = desktop->services(), .injector = injector, .dictionary = scratch.path / "no-words"});
+            .clock = clock,
+            .desktop = desktop->services(),
+            .injector = injector,
+            .paneFolder = [](const std::string& pane) { return Tmux().currentPath(pane); },
+            .dictionary = scratch.path / "no-words"});
     });
     auto phone = approvedPhone(startServer(), "D-A");
     for (const auto& [count, expected] : std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{
@@ -257,9 +262,11 @@ TEST_F(HostServerRequests, StillChannelGetsOneFrameOrOneErrorThenCloses) {
     EXPECT_TRUE(eventually([&] { return log->contains("Screenshot refused: " + grant); }));
 }
 
-// Without a capture of its own the server makes the permission check and then finds no display.
+// The stand-in the host has for a capture makes the permission check and then finds no display.
 TEST_F(HostServerRequests, StillCaptureStandInRefusesByTheScreenPermission) {
-    remakeServerWith([](quib::HostServer::Config& config) { config.neighbours.stills = nullptr; });
+    remakeServerWith([&](quib::HostServer::Config& config) {
+        config.neighbours.stills = std::make_shared<DisplaylessStillCapture>(permissions);
+    });
     targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux)}, {}});
     const auto port = startUploads();
     for (const bool granted : {false, true}) {

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "HostServerFixture.hpp"
+#include "Tests/Support/RecordingInjector.hpp"
 #include "Tests/Support/TestLines.hpp"
 
 using namespace std::chrono_literals;
@@ -137,8 +138,9 @@ TEST_F(HostServerSystemWatch, WakeChecksTrustForgetsTheDisplaysThenListensAgainA
 TEST_F(HostServerSystemWatch, WithoutABusSleepGoesUnnoticedAndNothingIsHeld) {
     sleepWatch = std::make_shared<SimulatedSleepWatch>(false);
     server.reset();
-    quib::HostServer::Config config{main, settings, clock, registry, advertiser, {}, "::", "/nonexistent/machine-info",
-                                    permissions};
+    auto config = host().serverConfig();
+    config.advertiser = advertiser;
+    config.machineInfo = "/nonexistent/machine-info";
     config.sleep = sleepWatch;
     server = quib::HostServer::create(config);
     startServer();

@@ -337,4 +337,30 @@ TEST_F(HostServer, ServerGoneBeforeTheMainExecutorRunsLeavesNoConnectionBehind) 
     EXPECT_TRUE(phone.waitClosed());
 }
 
+// A server made without one of its neighbours stops at once, naming it, rather than run without.
+TEST(HostServerDeathTest, StopsWhenMadeWithoutANeighbour) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ScratchFolder scratch("wiring");
+    const auto madeWithout = [&](const std::function<void(quib::HostServer::Config&)>& leaveOut) {
+        auto main = std::make_shared<MainLoop>();
+        auto settings = Settings::inMemory();
+        auto clock = std::make_shared<FakeClock>();
+        auto config = TestHost{.main = main,
+                               .settings = settings,
+                               .clock = clock,
+                               .registry = DeviceRegistry::create(main, settings, clock),
+                               .permissions = std::make_shared<SettablePermissions>(),
+                               .dataHome = scratch.path}
+                          .serverConfig();
+        leaveOut(config);
+        (void)quib::HostServer::create(std::move(config));
+    };
+    EXPECT_DEATH(madeWithout([](auto& config) { config.neighbours.router = nullptr; }),
+                 "HostServer was made without its target router");
+    EXPECT_DEATH(madeWithout([](auto& config) { config.neighbours.stills = nullptr; }),
+                 "HostServer was made without its still capture");
+    EXPECT_DEATH(madeWithout([](auto& config) { config.permissions = nullptr; }),
+                 "HostServer was made without its permissions");
+}
+
 }  // namespace quib::testing

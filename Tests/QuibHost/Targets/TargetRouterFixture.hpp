@@ -157,7 +157,12 @@ protected:
     }
     quib::TargetRouter::Config config(DesktopServices services) {
         const std::vector<std::filesystem::path> paths(Tmux::standardPaths.begin(), Tmux::standardPaths.end());
-        return {injector, std::move(services), Tmux(paths, runs.runner()), log, clock, sleeper};
+        return {.injector = injector,
+                .desktop = std::move(services),
+                .tmux = Tmux(paths, runs.runner()),
+                .log = log,
+                .clock = clock,
+                .sleeper = sleeper};
     }
 
     static constexpr const char* editorID = "org.example.Editor";
@@ -172,7 +177,7 @@ protected:
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>(clock);
     std::shared_ptr<quib::EventInjector> injector = quib::EventInjector::create(
         {.desktop = desktop->services(), .permissions = desktop, .clock = clock, .sleeper = sleeper, .pasteboardQueue = restores});
-    std::shared_ptr<DeliveryLog> log = std::make_shared<DeliveryLog>(DeliveryLog::Config{data.path, clock, nullptr});
+    std::shared_ptr<DeliveryLog> log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = data.path, .clock = clock});
     TmuxRuns runs;
     std::unique_ptr<quib::TargetRouter> made;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Platform/Headless/HeadlessDesktop.hpp"
 #include "TargetRouterFixture.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
@@ -185,6 +186,27 @@ TEST_F(TargetRouter, ImagesNoneOfWhichCouldBeReadAreRefusedUnlessACaptionWent) {
     const auto captioned = router().deliver({image("gone.png", false)}, "see", editor, false);
     EXPECT_EQ(captioned.message, "Sent 1 image to Editor");
     EXPECT_EQ(pastedInto(editorID), std::vector<std::string>{"see"});
+}
+
+// The injector and the router stop at once, naming what they were made without, rather than
+// drive a desktop service that is not there.
+TEST(TargetRouterDeathTest, StopsWhenTheDesktopLacksAServiceItDrives) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(quib::EventInjector::create({}), "EventInjector was made without its event poster");
+    EXPECT_DEATH(
+        {
+            auto desktop = HeadlessDesktop::services();
+            desktop.pasteboard = nullptr;
+            quib::EventInjector::create({.desktop = desktop});
+        },
+        "EventInjector was made without its pasteboard");
+    EXPECT_DEATH(
+        {
+            auto desktop = HeadlessDesktop::services();
+            desktop.roster = nullptr;
+            quib::TargetRouter({.injector = quib::EventInjector::create({.desktop = desktop}), .desktop = desktop});
+        },
+        "TargetRouter was made without its window roster");
 }
 
 }  // namespace target_router_tests

@@ -103,8 +103,16 @@ protected:
     // A store made over the settings as they are now, its data folder in the scratch folder,
     // with its start-up seeding done.
     quib::TargetStore& make(std::optional<fs::path> dataHome = std::nullopt) {
-        auto deliveries = std::make_shared<DeliveryLog>(DeliveryLog::Config{dataHome.value_or(scratch.path), clock, nullptr});
-        store = quib::TargetStore::create({main, settings, clock, deliveries, tmux, apps, seeds, desktop});
+        auto deliveries =
+            std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = dataHome.value_or(scratch.path), .clock = clock});
+        store = quib::TargetStore::create({.main = main,
+                                           .settings = settings,
+                                           .clock = clock,
+                                           .log = deliveries,
+                                           .tmux = tmux,
+                                           .apps = apps,
+                                           .seeds = seeds,
+                                           .workspace = desktop});
         settle();
         return *store;
     }

@@ -53,7 +53,7 @@ protected:
 
     ScratchFolder scratch{"upload"};
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::shared_ptr<AttachmentInbox> inbox = std::make_shared<AttachmentInbox>(AttachmentInbox::Config{scratch.path, clock});
+    std::shared_ptr<AttachmentInbox> inbox = std::make_shared<AttachmentInbox>(AttachmentInbox::Config{.dataHome = scratch.path, .clock = clock});
 };
 
 TEST_F(UploadSession, HelloIsRefusedForItsVersionThenItsCountThenItsTargets) {

@@ -1,12 +1,11 @@
-#include "Platform/DesktopServices.hpp"
+// Filling the gaps of a desktop that offers only some services.
 
 #include "Platform/Headless/HeadlessDesktop.hpp"
 
 namespace quib {
 
-DesktopServices DesktopServices::completed() const {
+DesktopServices HeadlessDesktop::fillGaps(DesktopServices all) {
     const DesktopServices headless = HeadlessDesktop::services();
-    DesktopServices all = *this;
     if (!all.events) all.events = headless.events;
     if (!all.pointer) all.pointer = headless.pointer;
     if (!all.displays) all.displays = headless.displays;

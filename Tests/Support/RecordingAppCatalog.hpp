@@ -1,0 +1,52 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "QuibHost/Apps/AppCatalogService.hpp"
+
+namespace quib::testing {
+
+// Knows the apps the test sets; remembers what each suggestion request excluded and its limit.
+// A neighbour of the server for tests; its state is under a lock of its own, since the server calls
+// it from the network queue and the main loop.
+class RecordingAppCatalog final : public AppCatalogService {
+public:
+    std::vector<MacApp> suggestions(bool, const std::set<std::string>& alreadyTargeted, std::size_t limit) override {
+        std::lock_guard lock(mutex_);
+        excluded_ = alreadyTargeted;
+        limit_ = limit;
+        return apps_;
+    }
+    std::vector<MacApp> icons(const std::vector<std::string>& bundleIDs) override {
+        std::lock_guard lock(mutex_);
+        std::vector<MacApp> found;
+        for (const auto& app : apps_)
+            if (std::find(bundleIDs.begin(), bundleIDs.end(), app.bundleID) != bundleIDs.end()) found.push_back(app);
+        return found;
+    }
+    void setApps(std::vector<MacApp> apps) {
+        std::lock_guard lock(mutex_);
+        apps_ = std::move(apps);
+    }
+    std::set<std::string> excluded() const {
+        std::lock_guard lock(mutex_);
+        return excluded_;
+    }
+    std::size_t limit() const {
+        std::lock_guard lock(mutex_);
+        return limit_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<MacApp> apps_;
+    std::set<std::string> excluded_;
+    std::size_t limit_ = 0;
+};
+
+}  // namespace quib::testing

@@ -1,0 +1,100 @@
+#include "Tests/Support/TestHost.hpp"
+
+#include "Platform/Headless/EmptyWindowRoster.hpp"
+#include "Platform/Headless/HeadlessDesktop.hpp"
+#include "QuibHost/Approvals/ApprovalBroker.hpp"
+#include "QuibHost/Approvals/PushSender.hpp"
+#include "QuibHost/Apps/AppCatalog.hpp"
+#include "QuibHost/Apps/MenuCatalog.hpp"
+#include "QuibHost/Apps/Vocabulary.hpp"
+#include "QuibHost/Reach/RemoteReach.hpp"
+#include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
+#include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
+#include "QuibHost/Targets/AttachmentReceiver.hpp"
+#include "QuibHost/Targets/EventInjector.hpp"
+#include "QuibHost/Targets/TargetRouter.hpp"
+#include "QuibHost/Targets/TargetStore.hpp"
+#include "Tests/Support/RecordingServiceAdvertiser.hpp"
+
+namespace quib::testing {
+
+struct TestHost::Shared {
+    DesktopServices desktop;
+    std::shared_ptr<DeliveryLog> log = nullptr;
+    SecretStore secrets;
+};
+
+quib::HostServer::Config TestHost::serverConfig(HostServerNeighbours given) const {
+    DesktopServices desktop = HeadlessDesktop::services();
+    desktop.roster = std::make_shared<EmptyWindowRoster>(permissions);
+    Shared shared{.desktop = std::move(desktop), .secrets = SecretStore(dataHome / "Quib" / "Secrets")};
+    fillTargets(given, shared);
+    fillApps(given, shared);
+    fillTheRest(given, shared);
+    return {.main = main,
+            .settings = settings,
+            .clock = clock,
+            .registry = registry,
+            .advertiser = std::make_shared<RecordingServiceAdvertiser>(),
+            .neighbours = std::move(given),
+            .permissions = permissions};
+}
+
+void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) const {
+    const auto log = [&] {
+        if (!shared.log) shared.log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = dataHome, .clock = clock});
+        return shared.log;
+    };
+    if (!neighbours.targets) {
+        neighbours.targets = TargetStore::create({.main = main, .settings = settings, .clock = clock, .log = log()});
+    }
+    if (!neighbours.injector) {
+        neighbours.injector = EventInjector::create(
+            {.desktop = shared.desktop, .permissions = permissions, .clock = clock, .settings = settings});
+    }
+    if (!neighbours.router) {
+        neighbours.router = std::make_shared<TargetRouter>(
+            TargetRouter::Config{.injector = neighbours.injector, .desktop = shared.desktop, .log = log()});
+    }
+    if (!neighbours.uploads) {
+        neighbours.uploads = std::make_shared<AttachmentReceiver>(
+            std::make_shared<AttachmentInbox>(AttachmentInbox::Config{.dataHome = dataHome, .clock = clock}));
+    }
+    if (!neighbours.roster) neighbours.roster = shared.desktop.roster;
+}
+
+void TestHost::fillApps(HostServerNeighbours& neighbours, Shared& shared) const {
+    if (!neighbours.catalog) {
+        neighbours.catalog =
+            std::make_shared<AppCatalog>(AppCatalog::Config{.clock = clock, .workspace = shared.desktop.workspace});
+    }
+    if (!neighbours.vocabulary) {
+        neighbours.vocabulary = std::make_shared<Vocabulary>(Vocabulary::Config{
+            .clock = clock,
+            .desktop = shared.desktop,
+            .injector = neighbours.injector,
+            .paneFolder = [tmux = Tmux()](const std::string& pane) { return tmux.currentPath(pane); }});
+    }
+    if (!neighbours.menus) {
+        neighbours.menus = std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(shared.desktop, clock));
+    }
+}
+
+void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) const {
+    if (!neighbours.approvals) neighbours.approvals = ApprovalBroker::create(main);
+    if (!neighbours.push) {
+        neighbours.push = PushSender::create(
+            {.settings = settings, .secrets = shared.secrets, .poster = nullptr, .clock = clock, .main = main});
+    }
+    if (!neighbours.streaming) neighbours.streaming = std::make_shared<IdleStreaming>();
+    if (!neighbours.stills) neighbours.stills = std::make_shared<DisplaylessStillCapture>(permissions);
+    if (!neighbours.reach) {
+        neighbours.reach = std::make_shared<RemoteReach>(
+            RemoteReach::Config{.main = main,
+                                .settings = settings,
+                                .secrets = shared.secrets,
+                                .approvedIDs = [registry = registry] { return registry->approvedIDs(); }});
+    }
+}
+
+}  // namespace quib::testing

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "Platform/DesktopServices.hpp"
+#include "Platform/Permissions.hpp"
+#include "QuibHost/Server/DeviceRegistry.hpp"
+#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Targets/DeliveryLog.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Settings.hpp"
+
+namespace quib::testing {
+
+// Builds connection servers for tests as the application builds its own, making every part a
+// test does not bring: a recording advertiser, and the application's services on a headless
+// desktop (no app runs, no input lands, no menu or document can be read, no window is found),
+// tmux looked for in the standard places, an approval broker on the main executor, a push sender
+// with no way to post, remote reach and uploads keeping their files under `dataHome`, nobody
+// streaming and no display to photograph.
+struct TestHost {
+    std::shared_ptr<Executor> main;
+    std::shared_ptr<Settings> settings;
+    std::shared_ptr<Clock> clock;
+    std::shared_ptr<DeviceRegistry> registry;
+    std::shared_ptr<Permissions> permissions;
+    // Holds the host's data folder: the delivery log, the attachment inbox and the away keys.
+    std::filesystem::path dataHome;
+
+    // A server's configuration with these parts and the `given` neighbours, each one missing
+    // made as above. A test changes the rest in it before making the server.
+    quib::HostServer::Config serverConfig(HostServerNeighbours given = {}) const;
+
+private:
+    // What the made neighbours share, each made when first needed.
+    struct Shared;
+    void fillTargets(HostServerNeighbours& neighbours, Shared& shared) const;
+    void fillApps(HostServerNeighbours& neighbours, Shared& shared) const;
+    void fillTheRest(HostServerNeighbours& neighbours, Shared& shared) const;
+};
+
+}  // namespace quib::testing
