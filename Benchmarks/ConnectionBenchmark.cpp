@@ -8,9 +8,9 @@
 #include <asio/streambuf.hpp>
 #include <asio/write.hpp>
 
+#include "QuibHost/Server/HostServer.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "QuibHost/Server/HostServer.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
@@ -36,11 +36,11 @@ struct Host {
         auto clock = SystemClock::shared();
         auto registry = DeviceRegistry::create(main, settings, clock);
         server = HostServer::create(quib::testing::TestHost{.main = main,
-                                                      .settings = settings,
-                                                      .clock = clock,
-                                                      .registry = registry,
-                                                      .permissions = std::make_shared<SettablePermissions>(),
-                                                      .dataHome = scratch.path}
+                                                            .settings = settings,
+                                                            .clock = clock,
+                                                            .registry = registry,
+                                                            .permissions = std::make_shared<SettablePermissions>(),
+                                                            .dataHome = scratch.path}
                                         .serverConfig());
         server->start(code);
         port = server->inspect().listenerPort.value_or(0);

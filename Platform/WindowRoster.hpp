@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "Runtime/Geometry.hpp"
 #include "Platform/Permissions.hpp"
+#include "Runtime/Geometry.hpp"
 
 namespace quib {
 

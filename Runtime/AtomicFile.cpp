@@ -82,7 +82,8 @@ Result<std::optional<std::string>> readWholeFile(const fs::path& path) {
 }
 
 Result<fs::path> setFileAside(const fs::path& path) {
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     fs::path aside = path;
     aside += ".unreadable-" + std::to_string(seconds);
     for (int n = 1; fs::exists(aside); ++n) {

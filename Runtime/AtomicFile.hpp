@@ -11,8 +11,8 @@ namespace quib {
 
 // Writes `contents` to `path` atomically: a temporary file beside it, fsync, rename, then an
 // fsync of the folder. The file gets `mode`; missing parent folders are made with `folderMode`.
-Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
-                                 unsigned mode = 0600, unsigned folderMode = 0700);
+Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view contents, unsigned mode = 0600,
+                                 unsigned folderMode = 0700);
 
 // Removes the temporary files that writes of `path` left beside it when the process died
 // before renaming them into place.

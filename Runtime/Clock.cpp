@@ -64,7 +64,7 @@ std::shared_ptr<SystemClock> SystemClock::shared() {
 namespace {
 // 2001-01-01 00:00:00 UTC in seconds since the Unix epoch.
 constexpr std::int64_t kReferenceDateUnix = 978'307'200;
-}
+}  // namespace
 
 double secondsSince2001(WallTime time) {
     const auto sinceUnix = std::chrono::duration<double>(time.time_since_epoch()).count();
@@ -85,8 +85,7 @@ WallTime wallTimeFromSecondsSince2001(double seconds) {
 }
 
 std::string internetDateTime(WallTime time) {
-    const std::time_t seconds =
-        std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
     std::tm utc{};
     gmtime_r(&seconds, &utc);
     char text[32];

@@ -23,7 +23,9 @@ class Cancellable {
 public:
     Cancellable() = default;
     explicit Cancellable(std::shared_ptr<std::atomic<bool>> flag) : cancelled_(std::move(flag)) {}
-    void cancel() const { if (cancelled_) cancelled_->store(true); }
+    void cancel() const {
+        if (cancelled_) cancelled_->store(true);
+    }
     bool isCancelled() const { return cancelled_ && cancelled_->load(); }
 
 private:
@@ -41,7 +43,9 @@ public:
     // hand work on (post it to a queue). Cancelled timers never fire.
     virtual Cancellable schedule(MonoTime deadline, std::function<void()> fire) = 0;
 
-    Cancellable scheduleAfter(Duration delay, std::function<void()> fire) { return schedule(now() + delay, std::move(fire)); }
+    Cancellable scheduleAfter(Duration delay, std::function<void()> fire) {
+        return schedule(now() + delay, std::move(fire));
+    }
 };
 
 // Real time: CLOCK_MONOTONIC and the system clock, timers on one background thread.
@@ -60,7 +64,10 @@ public:
     static std::shared_ptr<SystemClock> shared();
 
 private:
-    struct Timer { std::function<void()> fire; std::shared_ptr<std::atomic<bool>> cancelled; };
+    struct Timer {
+        std::function<void()> fire;
+        std::shared_ptr<std::atomic<bool>> cancelled;
+    };
     void run();
 
     std::mutex mutex_;

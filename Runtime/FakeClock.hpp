@@ -26,7 +26,10 @@ public:
     std::size_t pendingTimers() const;
 
 private:
-    struct Timer { std::function<void()> fire; std::shared_ptr<std::atomic<bool>> cancelled; };
+    struct Timer {
+        std::function<void()> fire;
+        std::shared_ptr<std::atomic<bool>> cancelled;
+    };
     mutable std::mutex mutex_;
     MonoTime now_;
     WallTime wall_;

@@ -38,7 +38,8 @@ std::optional<std::string> percentDecoded(std::string_view text) {
 
 std::optional<std::filesystem::path> pathOfFileURL(std::string_view url) {
     constexpr std::string_view scheme = "file://";
-    if (url.size() < scheme.size() || !ascii::equalIgnoringCase(url.substr(0, scheme.size()), scheme)) return std::nullopt;
+    if (url.size() < scheme.size() || !ascii::equalIgnoringCase(url.substr(0, scheme.size()), scheme))
+        return std::nullopt;
     std::string_view rest = url.substr(scheme.size());
     rest = rest.substr(0, rest.find_first_of("?#"));
     const auto slash = rest.find('/');

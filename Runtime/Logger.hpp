@@ -52,34 +52,61 @@ private:
 
 // A value that may be shown in the log (names, states, errors, local peer addresses).
 template <class T>
-struct LogPublic { const T& value; };
+struct LogPublic {
+    const T& value;
+};
 // A value that must not be shown (device identifiers, addresses of peers from away): prints "<private>".
 template <class T>
-struct LogPrivate { const T& value; };
+struct LogPrivate {
+    const T& value;
+};
 
-template <class T> LogPublic<T> pub(const T& value) { return {value}; }
-template <class T> LogPrivate<T> priv(const T& value) { return {value}; }
+template <class T>
+LogPublic<T> pub(const T& value) {
+    return {value};
+}
+template <class T>
+LogPrivate<T> priv(const T& value) {
+    return {value};
+}
 
 namespace logdetail {
 inline void put(std::ostringstream& out, const char* literal) { out << literal; }
-template <class T> requires std::is_arithmetic_v<T>
+template <class T>
+requires std::is_arithmetic_v<T>
 void put(std::ostringstream& out, T number) {
     if constexpr (std::is_same_v<T, bool>) out << (number ? "true" : "false");
     else out << +number;
 }
-template <class T> void put(std::ostringstream& out, LogPublic<T> v) { out << v.value; }
-template <class T> void put(std::ostringstream& out, LogPrivate<T>) { out << "<private>"; }
+template <class T>
+void put(std::ostringstream& out, LogPublic<T> v) {
+    out << v.value;
+}
+template <class T>
+void put(std::ostringstream& out, LogPrivate<T>) {
+    out << "<private>";
+}
 }  // namespace logdetail
 
 // A named log: subsystem and category on every line. Text pieces are string literals; other
 // strings must say whether they are public (`pub`) or private (`priv`); numbers print as they are.
 class Logger {
 public:
-    Logger(std::string subsystem, std::string category) : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
+    Logger(std::string subsystem, std::string category)
+        : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
 
-    template <class... Parts> void info(const Parts&... parts) const { log(LogLevel::info, parts...); }
-    template <class... Parts> void debug(const Parts&... parts) const { log(LogLevel::debug, parts...); }
-    template <class... Parts> void error(const Parts&... parts) const { log(LogLevel::error, parts...); }
+    template <class... Parts>
+    void info(const Parts&... parts) const {
+        log(LogLevel::info, parts...);
+    }
+    template <class... Parts>
+    void debug(const Parts&... parts) const {
+        log(LogLevel::debug, parts...);
+    }
+    template <class... Parts>
+    void error(const Parts&... parts) const {
+        log(LogLevel::error, parts...);
+    }
 
     template <class... Parts>
     void log(LogLevel level, const Parts&... parts) const {

@@ -68,7 +68,9 @@ public:
 
     void set(T newValue) {
         if (!main_->isCurrent()) {
-            main_->post([state = state_, main = main_, v = std::move(newValue)]() mutable { apply(state, main, std::move(v)); });
+            main_->post([state = state_, main = main_, v = std::move(newValue)]() mutable {
+                apply(state, main, std::move(v));
+            });
             return;
         }
         apply(state_, main_, std::move(newValue));
@@ -85,7 +87,9 @@ public:
             state_->subscribers.emplace(id, sub);
         }
         if (!options.skipCurrent) {
-            auto deliverCurrent = [state = state_, main = main_, sub] { deliver(state, main, sub, currentValue(state)); };
+            auto deliverCurrent = [state = state_, main = main_, sub] {
+                deliver(state, main, sub, currentValue(state));
+            };
             if (main_->isCurrent()) deliverCurrent();
             else main_->post(deliverCurrent);
         }

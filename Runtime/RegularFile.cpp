@@ -22,7 +22,8 @@ std::optional<std::string> readRegularFile(const std::filesystem::path& path, st
     bytes.reserve(static_cast<std::size_t>(info.st_size) + 1);
     char buffer[65536];
     while (true) {
-        const std::size_t room = static_cast<std::size_t>(std::min<std::uintmax_t>(sizeof buffer, maxBytes + 1 - bytes.size()));
+        const std::size_t room =
+            static_cast<std::size_t>(std::min<std::uintmax_t>(sizeof buffer, maxBytes + 1 - bytes.size()));
         const ssize_t n = ::read(file.get(), buffer, room);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return std::nullopt;

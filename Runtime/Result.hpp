@@ -23,16 +23,28 @@ public:
     bool ok() const { return state_.index() == 0; }
     explicit operator bool() const { return ok(); }
 
-    T& value() & { assert(ok()); return std::get<0>(state_); }
-    const T& value() const& { assert(ok()); return std::get<0>(state_); }
-    T&& value() && { assert(ok()); return std::get<0>(std::move(state_)); }
+    T& value() & {
+        assert(ok());
+        return std::get<0>(state_);
+    }
+    const T& value() const& {
+        assert(ok());
+        return std::get<0>(state_);
+    }
+    T&& value() && {
+        assert(ok());
+        return std::get<0>(std::move(state_));
+    }
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }
     T&& operator*() && { return std::move(*this).value(); }
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
 
-    const Error& error() const { assert(!ok()); return std::get<1>(state_); }
+    const Error& error() const {
+        assert(!ok());
+        return std::get<1>(state_);
+    }
     T valueOr(T fallback) const& { return ok() ? value() : std::move(fallback); }
 
 private:
@@ -47,7 +59,10 @@ public:
 
     bool ok() const { return ok_; }
     explicit operator bool() const { return ok_; }
-    const Error& error() const { assert(!ok_); return error_; }
+    const Error& error() const {
+        assert(!ok_);
+        return error_;
+    }
 
 private:
     Error error_;

@@ -13,7 +13,8 @@ using Json = nlohmann::ordered_json;
 std::shared_ptr<Settings> Settings::inMemory() { return std::make_shared<Settings>(Passkey{}, fs::path{}, nullptr); }
 
 std::shared_ptr<Settings> Settings::atPath(fs::path path, Writer writer) {
-    if (!writer) writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
+    if (!writer)
+        writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
     auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
     settings->load();
     return settings;
@@ -100,7 +101,8 @@ std::optional<double> Settings::real(std::string_view key) const {
 
 std::optional<Bytes> Settings::bytes(std::string_view key) const {
     auto v = raw(key);
-    if (!v || !v->is_object() || v->size() != 1 || !v->contains("data") || !(*v)["data"].is_string()) return std::nullopt;
+    if (!v || !v->is_object() || v->size() != 1 || !v->contains("data") || !(*v)["data"].is_string())
+        return std::nullopt;
     return base64Decode((*v)["data"].get<std::string>());
 }
 

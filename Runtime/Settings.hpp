@@ -85,7 +85,7 @@ private:
     };
 
     void load();
-    std::optional<Snapshot> snapshot();  // with mutex_ held
+    std::optional<Snapshot> snapshot();                   // with mutex_ held
     void write(const std::optional<Snapshot>& snapshot);  // without it
     static nlohmann::ordered_json encode(const SettingValue& value);
     std::optional<nlohmann::json> raw(std::string_view key) const;

@@ -139,7 +139,8 @@ public:
         for (int signal : {SIGPIPE, SIGINT, SIGTERM}) ::sigaddset(&defaults, signal);
         ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
         ::posix_spawnattr_setpgroup(&attributes_, 0);
-        ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        ::posix_spawnattr_setflags(&attributes_,
+                                   POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     }
     ~SpawnSetup() {
         ::posix_spawnattr_destroy(&attributes_);
@@ -181,8 +182,7 @@ public:
         ::sigpending(&pending);
         if (!wasPending_ && ::sigismember(&pending, SIGPIPE) == 1) {
             const timespec now{};
-            while (::sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
-            }
+            while (::sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {}
         }
         ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
     }
@@ -291,8 +291,7 @@ bool awaitEnd(pid_t pid, Steady::time_point deadline) {
 // The ended child's wait status.
 int reap(pid_t pid) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return status;
 }
 
@@ -350,11 +349,14 @@ Subprocess::Result Subprocess::run(const std::filesystem::path& executable, cons
     return result;
 }
 
-Subprocess::Result Subprocess::runBytes(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+Subprocess::Result Subprocess::runBytes(const std::filesystem::path& executable,
+                                        const std::vector<std::string>& arguments,
                                         std::optional<std::string_view> input, std::chrono::duration<double> timeout,
                                         std::size_t outputLimit) {
-    const double seconds = std::isfinite(timeout.count()) ? std::clamp(timeout.count(), 0.0, longestTimeout) : longestTimeout;
-    const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));
+    const double seconds =
+        std::isfinite(timeout.count()) ? std::clamp(timeout.count(), 0.0, longestTimeout) : longestTimeout;
+    const auto deadline =
+        Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));
 
     auto made = makeChannels(input.has_value());
     if (auto* error = std::get_if<int>(&made)) return {false, describe(*error)};
@@ -413,8 +415,7 @@ std::optional<std::string> Subprocess::startDetached(const std::filesystem::path
     const int status = reap(middle);
     int error = 0;
     ssize_t got = 0;
-    while ((got = ::read(report.read.get(), &error, sizeof error)) < 0 && errno == EINTR) {
-    }
+    while ((got = ::read(report.read.get(), &error, sizeof error)) < 0 && errno == EINTR) {}
     if (got == static_cast<ssize_t>(sizeof error)) return describe(error);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "the program could not be started";
     return std::nullopt;

@@ -33,8 +33,9 @@ std::string toUtf8String(const icu::UnicodeString& text) {
 
 std::string upper(std::string_view utf8) { return toUtf8String(fromUtf8(utf8).toUpper(icu::Locale::getRoot())); }
 
-
-bool isWhiteSpace(char32_t codePoint) { return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_WHITE_SPACE); }
+bool isWhiteSpace(char32_t codePoint) {
+    return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_WHITE_SPACE);
+}
 
 bool isNumeric(char32_t codePoint) {
     return u_getIntPropertyValue(static_cast<UChar32>(codePoint), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
@@ -197,7 +198,10 @@ bool equalIgnoringCase(std::string_view a, std::string_view b) {
 
 std::size_t graphemeCount(std::string_view utf8) {
     std::size_t count = 0;
-    forEachCluster(fromUtf8(utf8), [&](int32_t, int32_t) { ++count; return true; });
+    forEachCluster(fromUtf8(utf8), [&](int32_t, int32_t) {
+        ++count;
+        return true;
+    });
     return count;
 }
 
@@ -267,7 +271,8 @@ icu::Collator* localCollator() {
         const icu::Locale& current = icu::Locale::getDefault();
         const bool posix = std::string_view(current.getVariant()) == "POSIX";
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(posix ? icu::Locale::getRoot() : current, status));
+        std::unique_ptr<icu::Collator> made(
+            icu::Collator::createInstance(posix ? icu::Locale::getRoot() : current, status));
         if (U_FAILURE(status)) return std::unique_ptr<icu::Collator>();
         made->setStrength(icu::Collator::SECONDARY);
         return made;

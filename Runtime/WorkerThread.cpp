@@ -93,7 +93,8 @@ int WorkerThread::runningLetGo() { return letGoThreads().running(); }
 std::string WorkerThread::threadName(std::string_view label) {
     while (label.size() > longestThreadName) {
         const auto dot = label.find('.');
-        if (dot == std::string_view::npos || dot + 1 == label.size()) return std::string(label.substr(0, longestThreadName));
+        if (dot == std::string_view::npos || dot + 1 == label.size())
+            return std::string(label.substr(0, longestThreadName));
         label.remove_prefix(dot + 1);
     }
     return std::string(label);

@@ -44,7 +44,8 @@ std::vector<fs::path> DesktopEntries::standardFolders() {
 
 std::string DesktopEntries::defaultSearchPath() { return Subprocess::searchPath(); }
 
-DesktopEntries::DesktopEntries(std::vector<fs::path> folders, std::string searchPath) : searchPath_(std::move(searchPath)) {
+DesktopEntries::DesktopEntries(std::vector<fs::path> folders, std::string searchPath)
+    : searchPath_(std::move(searchPath)) {
     for (auto& root : folders) folders_.push_back(Folder{std::move(root), false, {}, {}});
 }
 
@@ -56,7 +57,8 @@ std::vector<DesktopEntry> DesktopEntries::firstOfEachID(Admits admits) const {
     for (auto& folder : folders_) {
         if (isStale(folder)) scan(folder);
         for (const auto& entry : folder.entries)
-            if (admits(entry.file.lexically_relative(folder.root)) && seen.insert(entry.id).second) entries.push_back(entry);
+            if (admits(entry.file.lexically_relative(folder.root)) && seen.insert(entry.id).second)
+                entries.push_back(entry);
     }
     return entries;
 }
@@ -91,7 +93,8 @@ std::optional<DesktopEntry> DesktopEntries::application(std::string_view bundleI
 
 std::optional<DesktopEntry> DesktopEntries::find(std::span<const DesktopEntry> entries, std::string_view id) {
     if (auto exact = std::ranges::find(entries, id, &DesktopEntry::id); exact != entries.end()) return *exact;
-    const auto loose = std::ranges::find_if(entries, [&](const DesktopEntry& e) { return ascii::equalIgnoringCase(e.id, id); });
+    const auto loose =
+        std::ranges::find_if(entries, [&](const DesktopEntry& e) { return ascii::equalIgnoringCase(e.id, id); });
     return loose == entries.end() ? std::nullopt : std::optional(*loose);
 }
 
@@ -106,7 +109,8 @@ std::optional<DesktopEntry> DesktopEntries::owner(std::span<const DesktopEntry> 
         if (auto byID = find(entries, ascii::lowered(name))) return byID;
     }
     if (instance.empty()) return std::nullopt;
-    const auto byProgram = std::ranges::find_if(entries, [&](const DesktopEntry& e) { return e.program() == instance; });
+    const auto byProgram =
+        std::ranges::find_if(entries, [&](const DesktopEntry& e) { return e.program() == instance; });
     return byProgram == entries.end() ? std::nullopt : std::optional(*byProgram);
 }
 

@@ -181,6 +181,8 @@ std::string DesktopEntry::key(std::string_view idOrFileName) {
     return ascii::lowered(idOrFileName);
 }
 
-bool DesktopEntry::isTerminalEmulator() const { return std::ranges::find(categories, "TerminalEmulator") != categories.end(); }
+bool DesktopEntry::isTerminalEmulator() const {
+    return std::ranges::find(categories, "TerminalEmulator") != categories.end();
+}
 
 }  // namespace quib

@@ -23,8 +23,8 @@ struct DesktopEntry {
     std::string type;  // "Application", "Link", "Directory"
     std::string name;
     std::map<std::string, std::string> localizedNames;  // Name[<locale>] by locale ("de", "pt_BR")
-    std::string exec;     // the command line, escapes resolved, quoting kept
-    std::string tryExec;  // a program that must exist for the entry to count
+    std::string exec;                                   // the command line, escapes resolved, quoting kept
+    std::string tryExec;                                // a program that must exist for the entry to count
     std::string icon;
     std::string startupWMClass;  // the window class the app's windows carry
     std::vector<std::string> categories;

@@ -36,9 +36,7 @@ std::optional<std::vector<Word>> split(std::string_view line) {
     return words;
 }
 
-bool isFileCode(char code) {
-    return std::string_view("fFuUdDnNvm").find(code) != std::string_view::npos;
-}
+bool isFileCode(char code) { return std::string_view("fFuUdDnNvm").find(code) != std::string_view::npos; }
 
 // The word with its field codes expanded in place.
 std::string expand(std::string_view text, const DesktopEntry& entry) {
@@ -77,7 +75,8 @@ Result<std::vector<std::string>> arguments(const DesktopEntry& entry) {
         if (alone && expanded.empty()) continue;
         result.push_back(std::move(expanded));
     }
-    if (result.empty() || result.front().empty()) return fail(entry.localizedName() + " has no command to start it with");
+    if (result.empty() || result.front().empty())
+        return fail(entry.localizedName() + " has no command to start it with");
     return result;
 }
 

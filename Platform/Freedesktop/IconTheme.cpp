@@ -42,7 +42,8 @@ std::vector<std::string> commaList(std::string_view value) {
 std::optional<int> number(std::string_view text) {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > largestSize) return std::nullopt;
+    if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > largestSize)
+        return std::nullopt;
     return value;
 }
 

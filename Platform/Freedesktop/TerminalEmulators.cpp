@@ -9,17 +9,17 @@ namespace quib::TerminalEmulators {
 namespace {
 
 constexpr std::array<std::string_view, 16> knownClasses{
-    "XTerm",          "UXTerm",   "URxvt",     "Gnome-terminal", "Xfce4-terminal", "Mate-terminal",
-    "Lxterminal",     "konsole",  "Tilix",     "Terminator",     "kitty",          "Alacritty",
-    "foot",           "st-256color", "terminology", "org.wezfurlong.wezterm",
+    "XTerm",          "UXTerm",        "URxvt",       "Gnome-terminal",
+    "Xfce4-terminal", "Mate-terminal", "Lxterminal",  "konsole",
+    "Tilix",          "Terminator",    "kitty",       "Alacritty",
+    "foot",           "st-256color",   "terminology", "org.wezfurlong.wezterm",
 };
 
 }  // namespace
 
 bool isKnownClass(std::string_view windowClass) {
-    return std::ranges::any_of(knownClasses, [windowClass](std::string_view known) {
-        return ascii::equalIgnoringCase(known, windowClass);
-    });
+    return std::ranges::any_of(
+        knownClasses, [windowClass](std::string_view known) { return ascii::equalIgnoringCase(known, windowClass); });
 }
 
 bool ownsWindow(const DesktopEntries& apps, std::string_view windowClass, std::string_view instance) {

@@ -208,7 +208,9 @@ private:
     std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
 };
 
-CurlPoster::CurlPoster() : engine_(std::make_shared<Engine>()), worker_("com.brenmoor.quib.host.http", [engine = engine_] { engine->run(); }) {}
+CurlPoster::CurlPoster()
+    : engine_(std::make_shared<Engine>()),
+      worker_("com.brenmoor.quib.host.http", [engine = engine_] { engine->run(); }) {}
 
 // A poster destroyed from one of its own completions leaves its worker to finish alone.
 CurlPoster::~CurlPoster() { engine_->stop(); }

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
 #include "Platform/Headless/MemoryPasteboard.hpp"
 #include "Platform/MenuReader.hpp"
 #include "Platform/Permissions.hpp"
+#include "Runtime/Clock.hpp"
 
 namespace quib {
 

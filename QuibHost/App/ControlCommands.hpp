@@ -6,8 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "Runtime/Executor.hpp"
-#include "Runtime/Published.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
@@ -16,6 +14,8 @@
 #include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Published.hpp"
 
 namespace quib {
 

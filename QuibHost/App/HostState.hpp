@@ -7,13 +7,13 @@
 #include <string>
 #include <string_view>
 
-#include "Runtime/Clock.hpp"
-#include "Runtime/Executor.hpp"
 #include "Platform/Permissions.hpp"
-#include "Runtime/Published.hpp"
-#include "Runtime/Settings.hpp"
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/StoredPairingCode.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Published.hpp"
+#include "Runtime/Settings.hpp"
 
 namespace quib {
 

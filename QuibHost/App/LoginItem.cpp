@@ -7,10 +7,10 @@
 #include <sstream>
 #include <system_error>
 
-#include "Runtime/AtomicFile.hpp"
 #include "Platform/Freedesktop/DesktopEntry.hpp"
-#include "Runtime/RegularFile.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
+#include "Runtime/AtomicFile.hpp"
+#include "Runtime/RegularFile.hpp"
 #include "Runtime/XdgFolders.hpp"
 
 namespace quib {

@@ -5,13 +5,13 @@
 #include "Platform/Headless/EmptyWindowRoster.hpp"
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
-#include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
-#include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
-#include "Runtime/Logger.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
+#include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
+#include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
+#include "Runtime/Logger.hpp"
 #include "Runtime/XdgFolders.hpp"
 #include "Shared/Instrumentation.hpp"
 
@@ -99,12 +99,13 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
     neighbours.injector = injector_;
     neighbours.router = makeRouter();
     neighbours.catalog = catalog_;
-    neighbours.vocabulary = std::make_shared<Vocabulary>(Vocabulary::Config{
-        .clock = config_.clock,
-        .desktop = config_.desktop,
-        .injector = injector_,
-        .paneFolder = [tmux = Tmux()](const std::string& pane) { return tmux.currentPath(pane); }});
-    neighbours.menus = std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(config_.desktop, config_.clock, apps));
+    neighbours.vocabulary = std::make_shared<Vocabulary>(
+        Vocabulary::Config{.clock = config_.clock,
+                           .desktop = config_.desktop,
+                           .injector = injector_,
+                           .paneFolder = [tmux = Tmux()](const std::string& pane) { return tmux.currentPath(pane); }});
+    neighbours.menus =
+        std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(config_.desktop, config_.clock, apps));
     neighbours.push = push_;
     neighbours.roster = config_.desktop.roster;
     neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);

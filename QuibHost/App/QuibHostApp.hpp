@@ -7,29 +7,29 @@
 #include <string>
 #include <vector>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
 #include "Platform/FileRevealer.hpp"
 #include "Platform/HttpPoster.hpp"
-#include "Runtime/MainLoop.hpp"
 #include "Platform/Permissions.hpp"
-#include "Runtime/Result.hpp"
-#include "Runtime/Settings.hpp"
+#include "Platform/ServiceAdvertiser.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
 #include "QuibHost/App/LoginItem.hpp"
-#include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
+#include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
-#include "Platform/ServiceAdvertiser.hpp"
 #include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/MainLoop.hpp"
+#include "Runtime/Result.hpp"
+#include "Runtime/Settings.hpp"
 
 namespace quib {
 

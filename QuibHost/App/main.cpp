@@ -8,10 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "Platform/Headless/HeadlessPermissions.hpp"
-#include "Runtime/Logger.hpp"
 #include "Platform/Linux/Atspi/AtspiConnection.hpp"
 #include "Platform/Linux/Atspi/AtspiDocuments.hpp"
 #include "Platform/Linux/Atspi/AtspiMenuReader.hpp"
@@ -24,11 +22,13 @@
 #include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "Platform/Linux/XdgOpenRevealer.hpp"
-#include "Runtime/MainLoop.hpp"
-#include "Runtime/Settings.hpp"
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "QuibHost/App/SignalWatcher.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
+#include "Runtime/Settings.hpp"
 
 namespace {
 

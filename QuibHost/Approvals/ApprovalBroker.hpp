@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "QuibHost/Approvals/ApprovalBrokerService.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
 #include "Runtime/Published.hpp"
-#include "QuibHost/Approvals/ApprovalBrokerService.hpp"
 #include "Shared/ApprovalLedger.hpp"
 
 namespace quib {

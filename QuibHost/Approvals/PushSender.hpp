@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/HttpPoster.hpp"
+#include "QuibHost/Approvals/PushSenderService.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
-#include "Platform/HttpPoster.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
-#include "QuibHost/Approvals/PushSenderService.hpp"
 #include "Shared/AgentEvent.hpp"
 #include "Shared/ApprovalRequest.hpp"
 #include "Shared/Json.hpp"

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "Runtime/AsciiText.hpp"
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "QuibHost/Apps/AppIdentity.hpp"
+#include "Runtime/AsciiText.hpp"
 #include "Runtime/SecureRandom.hpp"
 #include "Runtime/UnicodeText.hpp"
-#include "QuibHost/Apps/AppIdentity.hpp"
 
 namespace quib {
 namespace {

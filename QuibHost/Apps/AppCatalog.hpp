@@ -11,16 +11,16 @@
 #include <vector>
 
 #include "Platform/AppUsage.hpp"
-#include "Runtime/Bytes.hpp"
-#include "Runtime/Clock.hpp"
-#include "Platform/Freedesktop/DesktopEntry.hpp"
 #include "Platform/DockedApps.hpp"
-#include "Platform/IconRenderer.hpp"
+#include "Platform/Freedesktop/DesktopEntry.hpp"
 #include "Platform/Freedesktop/IconTheme.hpp"
+#include "Platform/IconRenderer.hpp"
 #include "Platform/InstalledApps.hpp"
 #include "Platform/Workspace.hpp"
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Targets/AppSeeds.hpp"
+#include "Runtime/Bytes.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/AppRanking.hpp"
 #include "Shared/MacApp.hpp"
 

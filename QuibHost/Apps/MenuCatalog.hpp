@@ -8,9 +8,9 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "Runtime/Clock.hpp"
 #include "QuibHost/Apps/MenuCatalogService.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/MenuProfilePayload.hpp"
 
 namespace quib {

@@ -8,7 +8,7 @@
 namespace quib {
 
 MenuScanner::Config MenuScanner::Config::onDesktop(const DesktopServices& desktop, std::shared_ptr<Clock> clock,
-                                                  std::shared_ptr<DesktopEntries> applications) {
+                                                   std::shared_ptr<DesktopEntries> applications) {
     if (!applications) applications = std::make_shared<DesktopEntries>();
     return {required(desktop.workspace, "MenuScanner", "workspace"), std::move(applications),
             required(desktop.menus, "MenuScanner", "menu reader"), std::move(clock)};

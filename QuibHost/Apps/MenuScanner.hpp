@@ -8,11 +8,11 @@
 #include <variant>
 #include <vector>
 
-#include "Runtime/Clock.hpp"
-#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/DesktopServices.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/MenuReader.hpp"
 #include "Platform/Workspace.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/KeyChord.hpp"
 #include "Shared/MenuCommand.hpp"
 

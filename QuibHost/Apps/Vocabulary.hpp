@@ -16,12 +16,12 @@
 #include <utility>
 #include <vector>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
-#include "Runtime/SerialQueue.hpp"
 #include "QuibHost/Apps/Git.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/SerialQueue.hpp"
 #include "Shared/QuibTarget.hpp"
 
 namespace quib {

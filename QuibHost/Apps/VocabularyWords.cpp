@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "QuibHost/Apps/Vocabulary.hpp"
 #include "Runtime/RegularFile.hpp"
 #include "Runtime/UnicodeText.hpp"
-#include "QuibHost/Apps/Vocabulary.hpp"
 
 namespace quib {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "Runtime/Executor.hpp"
-#include "Runtime/Settings.hpp"
 #include "QuibHost/Reach/AwayKeys.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Settings.hpp"
 #include "Shared/SecretStore.hpp"
 
 namespace quib {

@@ -1,8 +1,8 @@
 #include "QuibHost/Server/HostServer.hpp"
 
-#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/PeerAddress.hpp"
+#include "Runtime/Logger.hpp"
 #include "Runtime/Required.hpp"
 
 namespace quib {
@@ -52,7 +52,9 @@ HostServer::HostServer(Passkey, Config config)
       advertiseQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.advertise", clock_)) {}
 
 HostServerNeighbours HostServer::wired(HostServerNeighbours neighbours) {
-    const auto need = [](const auto& neighbour, std::string_view name) { (void)required(neighbour, "HostServer", name); };
+    const auto need = [](const auto& neighbour, std::string_view name) {
+        (void)required(neighbour, "HostServer", name);
+    };
     need(neighbours.targets, "target store");
     need(neighbours.injector, "event injector");
     need(neighbours.router, "target router");

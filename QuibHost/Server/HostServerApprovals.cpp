@@ -2,9 +2,9 @@
 // approval broker's news reaches phones. The broker lives on the main executor; connections on
 // the network queue.
 
-#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib {

@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/Logger.hpp"
 
 namespace quib {
 

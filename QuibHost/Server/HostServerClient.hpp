@@ -5,10 +5,10 @@
 #include <set>
 #include <string>
 
-#include "Runtime/Clock.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/TlsConnection.hpp"
 #include "QuibHost/Targets/UploadSession.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/LineFramer.hpp"
 #include "Shared/MouseButton.hpp"
 

@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <map>
 
-#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/NetworkInterfaces.hpp"
 #include "QuibHost/Server/PeerAddress.hpp"
+#include "Runtime/Logger.hpp"
 
 namespace quib {
 

@@ -2,9 +2,9 @@
 // the named one is made active on the main executor, and the router does the work on the
 // injection queue, which sends the replies. Work queued for later holds its client weakly.
 
-#include "Runtime/UnicodeText.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/WindowListPayload.hpp"
 

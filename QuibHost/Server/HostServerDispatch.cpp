@@ -2,9 +2,9 @@
 #include <type_traits>
 #include <variant>
 
-#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/QuibCoder.hpp"
 

@@ -1,6 +1,6 @@
-#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/QuibProtocol.hpp"
 
 namespace quib {

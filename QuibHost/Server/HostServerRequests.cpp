@@ -2,9 +2,9 @@
 // an app's windows and its menu-bar shortcuts. Each runs on the queue of the area that answers
 // it and replies in chunks where answers can be long.
 
-#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib {

@@ -2,9 +2,9 @@
 // listen channels are handed to the streamers and left to them; a still channel gets one
 // picture, or one refusal, and is closed.
 
-#include "Runtime/Logger.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/QuibProtocol.hpp"
 #include "Shared/StillFrame.hpp"
 

@@ -1,7 +1,7 @@
-#include "Runtime/Logger.hpp"
-#include "Runtime/SecureRandom.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/SecureRandom.hpp"
 
 namespace quib {
 

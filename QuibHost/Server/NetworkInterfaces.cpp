@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Runtime/InterfaceAddresses.hpp"
 #include "QuibHost/Server/PeerAddress.hpp"
+#include "Runtime/InterfaceAddresses.hpp"
 
 namespace quib {
 

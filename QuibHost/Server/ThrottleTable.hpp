@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "Runtime/Clock.hpp"
 #include "QuibHost/Server/Throttle.hpp"
+#include "Runtime/Clock.hpp"
 
 namespace quib {
 

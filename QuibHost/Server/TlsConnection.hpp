@@ -11,8 +11,8 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl/context.hpp>
 
-#include "Runtime/Clock.hpp"
 #include "QuibHost/Server/OutgoingQueue.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/QuibTransport.hpp"
 
 namespace quib {

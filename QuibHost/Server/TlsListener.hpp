@@ -11,9 +11,9 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl/context.hpp>
 
+#include "QuibHost/Server/TlsConnection.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Result.hpp"
-#include "QuibHost/Server/TlsConnection.hpp"
 #include "Shared/QuibTransport.hpp"
 
 namespace quib {

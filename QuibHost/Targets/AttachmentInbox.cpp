@@ -9,8 +9,8 @@
 #include <ctime>
 #include <vector>
 
-#include "Runtime/FileDescriptor.hpp"
 #include "QuibHost/Targets/ImageSniffer.hpp"
+#include "Runtime/FileDescriptor.hpp"
 #include "Shared/UploadChannel.hpp"
 
 namespace quib {

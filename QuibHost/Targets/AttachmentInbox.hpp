@@ -10,8 +10,8 @@
 #include <string_view>
 #include <variant>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/FileRevealer.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/AttachmentFrame.hpp"
 
 namespace quib {

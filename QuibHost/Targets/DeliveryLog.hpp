@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/FileRevealer.hpp"
+#include "Runtime/Clock.hpp"
 #include "Shared/DeliveryReceipt.hpp"
 
 namespace quib {

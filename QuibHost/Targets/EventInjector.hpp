@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
-#include "Runtime/Executor.hpp"
 #include "Platform/Permissions.hpp"
+#include "QuibHost/Targets/EventInjectorService.hpp"
+#include "QuibHost/Targets/TargetOutcome.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Settings.hpp"
 #include "Runtime/Sleeper.hpp"
-#include "QuibHost/Targets/EventInjectorService.hpp"
-#include "QuibHost/Targets/TargetOutcome.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/KeyChord.hpp"

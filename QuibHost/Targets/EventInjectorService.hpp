@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "Runtime/Geometry.hpp"
 #include "QuibHost/Targets/TargetOutcome.hpp"
+#include "Runtime/Geometry.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/ClickPhase.hpp"
 #include "Shared/KeyChord.hpp"

@@ -8,14 +8,14 @@
 #include <string_view>
 #include <vector>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/DesktopServices.hpp"
-#include "Runtime/Result.hpp"
-#include "Runtime/Sleeper.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"
 #include "QuibHost/Targets/Tmux.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Result.hpp"
+#include "Runtime/Sleeper.hpp"
 
 namespace quib {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "Runtime/UnicodeText.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <map>
 
-#include "Runtime/AtomicFile.hpp"
 #include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "Runtime/AtomicFile.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/QuibCoder.hpp"

@@ -10,16 +10,16 @@
 #include <string_view>
 #include <vector>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/Freedesktop/DesktopEntries.hpp"
-#include "Runtime/Executor.hpp"
-#include "Runtime/Published.hpp"
-#include "Runtime/SerialQueue.hpp"
-#include "Runtime/Settings.hpp"
 #include "Platform/Workspace.hpp"
 #include "QuibHost/Targets/AppSeeds.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Published.hpp"
+#include "Runtime/SerialQueue.hpp"
+#include "Runtime/Settings.hpp"
 #include "Shared/AppRanking.hpp"
 
 namespace quib {

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "Runtime/UnicodeText.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Runtime/UnicodeText.hpp"
 
 namespace quib {
 

@@ -4,8 +4,8 @@
 
 #include <map>
 
-#include "Runtime/SecureRandom.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Runtime/SecureRandom.hpp"
 #include "Shared/ShortcutProfiles.hpp"
 
 namespace quib {

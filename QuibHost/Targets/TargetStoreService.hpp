@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
-#include "Runtime/Published.hpp"
 #include "QuibHost/Targets/Tmux.hpp"
+#include "Runtime/Published.hpp"
 #include "Shared/QuibTarget.hpp"
 
 namespace quib {

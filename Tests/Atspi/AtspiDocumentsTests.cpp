@@ -7,9 +7,9 @@
 
 #include "AtspiReading.hpp"
 #include "Platform/Headless/HeadlessDesktop.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {
@@ -25,9 +25,10 @@ std::optional<std::string> folderShownBy(const AtspiReading& reading, std::int64
     desktop = HeadlessDesktop::fillGaps(std::move(desktop));
     auto injector = EventInjector::create(
         {.desktop = desktop, .permissions = std::make_shared<TrustedInjector>(), .clock = SystemClock::shared()});
-    Vocabulary vocabulary({.desktop = desktop,
-                           .injector = injector,
-                           .paneFolder = [](const std::string&) -> std::optional<std::string> { return std::nullopt; }});
+    Vocabulary vocabulary(
+        {.desktop = desktop, .injector = injector, .paneFolder = [](const std::string&) -> std::optional<std::string> {
+             return std::nullopt;
+         }});
     return vocabulary.documentDirectory(Workspace::RunningApp{std::string(FixtureApp::gtkEditorID), processID});
 }
 

@@ -5,13 +5,13 @@
 #include <ostream>
 #include <string>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Linux/Atspi/AtspiConnection.hpp"
 #include "Platform/Linux/Atspi/AtspiDocuments.hpp"
 #include "Platform/Linux/Atspi/AtspiMenuReader.hpp"
 #include "Platform/Workspace.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
+#include "Runtime/Clock.hpp"
 #include "Tests/Fixtures/FixtureApp.hpp"
 
 namespace quib {

@@ -14,8 +14,8 @@ std::unique_ptr<PrivateXServer> PrivateXServer::start() {
     if (fd < 0) return nullptr;
     ::close(fd);
     // With -displayfd the server writes its number, once it listens, to standard output.
-    auto server = ChildProcess::start({"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp"}, {},
-                                    pattern);
+    auto server = ChildProcess::start({"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp"},
+                                      {}, pattern);
     if (!server) {
         ADD_FAILURE() << "cannot start Xvfb";
         return nullptr;

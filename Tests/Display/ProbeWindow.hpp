@@ -10,9 +10,9 @@
 
 #include <X11/Xlib.h>
 
-#include "Runtime/Geometry.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11EventWatcher.hpp"
+#include "Runtime/Geometry.hpp"
 
 namespace quib::testing {
 

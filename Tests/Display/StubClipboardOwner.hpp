@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Runtime/Bytes.hpp"
 #include "Platform/Linux/X11/X11EventWatcher.hpp"
+#include "Runtime/Bytes.hpp"
 
 namespace quib::testing {
 

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "Runtime/Clock.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Tests/Display/ProbeWindow.hpp"
 #include "Tests/Display/TestDisplay.hpp"

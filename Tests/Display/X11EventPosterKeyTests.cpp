@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "Platform/Linux/X11/X11Keymap.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Display/X11DesktopFixture.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {

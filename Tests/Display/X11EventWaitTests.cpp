@@ -8,9 +8,9 @@
 
 #include <X11/Xatom.h>
 
-#include "Runtime/FileDescriptor.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11EventWait.hpp"
+#include "Runtime/FileDescriptor.hpp"
 #include "Tests/Display/TestDisplay.hpp"
 
 namespace quib::testing {

@@ -8,11 +8,11 @@
 
 #include "Platform/Linux/X11/X11ClientWindows.hpp"
 #include "Platform/Linux/X11/X11WindowRoster.hpp"
-#include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Display/ClientWindow.hpp"
 #include "Tests/Display/TestDisplay.hpp"
 #include "Tests/Support/ChildProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 
 namespace quib::testing {
 namespace {
@@ -23,7 +23,7 @@ constexpr const char* probeApp = "quib-roster-probe";
 // and height.
 std::optional<Rect> xwininfoGeometry(Window window, const std::filesystem::path& scratch) {
     auto run = ChildProcess::start({"xwininfo", "-display", testDisplayName(), "-id", std::to_string(window)}, {},
-                                 scratch / "xwininfo.log");
+                                   scratch / "xwininfo.log");
     if (!run) return std::nullopt;
     while (run->readLine(std::chrono::seconds(5))) {
     }

@@ -36,8 +36,9 @@ std::unique_ptr<Xclip> Xclip::hold(const std::string& display, const Bytes& byte
     }
     const Window before = clipboardOwner(*control);
     // -quiet keeps it in the foreground, so that its process id is the one that serves.
-    auto started = ChildProcess::start({"xclip", "-quiet", "-selection", "clipboard", "-t", target, "-i", input.string()},
-                                     {{"DISPLAY", display}}, xclip->folder_.path / "xclip.log");
+    auto started =
+        ChildProcess::start({"xclip", "-quiet", "-selection", "clipboard", "-t", target, "-i", input.string()},
+                            {{"DISPLAY", display}}, xclip->folder_.path / "xclip.log");
     if (!started) {
         ADD_FAILURE() << "cannot start xclip";
         return nullptr;
@@ -61,9 +62,9 @@ Xclip::~Xclip() {
 std::optional<Bytes> Xclip::read(const std::string& display, const std::string& target) {
     ScratchFolder folder("quib-xclip");
     const auto output = folder.path / "output";
-    auto xclip = ChildProcess::start({"sh", "-c", "exec xclip -o -selection clipboard -t \"$0\" >\"$1\"", target,
-                                    output.string()},
-                                   {{"DISPLAY", display}}, folder.path / "xclip.log");
+    auto xclip = ChildProcess::start(
+        {"sh", "-c", "exec xclip -o -selection clipboard -t \"$0\" >\"$1\"", target, output.string()},
+        {{"DISPLAY", display}}, folder.path / "xclip.log");
     if (!xclip) return std::nullopt;
     if (xclip->wait(10s) != 0) return std::nullopt;
     return bytesOf(fileContents(output));

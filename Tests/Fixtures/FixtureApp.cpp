@@ -89,10 +89,10 @@ std::unique_ptr<PrivateSessionBus> PrivateSessionBus::start() {
     std::filesystem::create_directories(root / "config");
     std::filesystem::create_directories(root / "run");
     std::filesystem::permissions(root / "run", std::filesystem::perms::owner_all);
-    auto daemon = ChildProcess::start({"dbus-daemon", "--session", "--nofork", "--print-address=1"},
-                                    {{"XDG_CONFIG_HOME", (root / "config").string()},
-                                     {"XDG_RUNTIME_DIR", (root / "run").string()}},
-                                    root / "dbus.log", strayVariables);
+    auto daemon = ChildProcess::start(
+        {"dbus-daemon", "--session", "--nofork", "--print-address=1"},
+        {{"XDG_CONFIG_HOME", (root / "config").string()}, {"XDG_RUNTIME_DIR", (root / "run").string()}},
+        root / "dbus.log", strayVariables);
     auto address = daemon ? daemon->readLine(20s) : std::nullopt;
     if (!address || address->empty()) {
         ADD_FAILURE() << "dbus-daemon did not start: " << fileContents(root / "dbus.log");

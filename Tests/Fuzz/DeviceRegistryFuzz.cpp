@@ -4,9 +4,9 @@
 #include <string>
 
 #include "FuzzSupport.hpp"
+#include "QuibHost/Server/DeviceRegistry.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "QuibHost/Server/DeviceRegistry.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quib;

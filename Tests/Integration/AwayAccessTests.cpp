@@ -20,9 +20,9 @@ namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::ChildProcess;
 using testing::connectPhone;
 using testing::HostProcess;
-using testing::ChildProcess;
 using testing::TempHome;
 
 // A home whose host has away access on, an away port of its own and "bars-1" approved.
@@ -119,10 +119,10 @@ TEST(QuibHostAway, LocalPhoneIsHandedTheKeyThatOpensTheAwayPort) {
     ASSERT_TRUE(away->sendLine(R"({"ping":{"nonce":5}})"));
     EXPECT_TRUE(away->receiveCase("pong", 10s));
 
-    auto client = ChildProcess::start({"openssl", "s_client", "-psk_identity", "quib.away.1.bars-1", "-psk", testing::hexOf(*material),
-                                     "-ciphersuites", "TLS_AES_128_GCM_SHA256", "-tls1_3", "-connect",
-                                     "127.0.0.1:" + std::to_string(awayPort), "-ign_eof", "-nocommands"},
-                                    {}, home.root() / "s_client.err");
+    auto client = ChildProcess::start({"openssl", "s_client", "-psk_identity", "quib.away.1.bars-1", "-psk",
+                                       testing::hexOf(*material), "-ciphersuites", "TLS_AES_128_GCM_SHA256", "-tls1_3",
+                                       "-connect", "127.0.0.1:" + std::to_string(awayPort), "-ign_eof", "-nocommands"},
+                                      {}, home.root() / "s_client.err");
     ASSERT_TRUE(client) << "openssl is not installed";
     ASSERT_TRUE(client->write(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Bars","deviceID":"bars-1"}}})" "\n"
                               R"({"ping":{"nonce":7}})" "\n"));

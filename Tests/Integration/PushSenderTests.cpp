@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "Platform/Linux/CurlPoster.hpp"
+#include "QuibHost/Approvals/PushSender.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "QuibHost/Approvals/PushSender.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Integration/RelayStub.hpp"
 
@@ -50,12 +50,11 @@ protected:
     std::shared_ptr<Settings> settings = Settings::inMemory();
     std::shared_ptr<Clock> clock = SystemClock::shared();
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
-    std::shared_ptr<quib::PushSender> sender =
-        quib::PushSender::create({.settings = settings,
-                                  .secrets = secrets,
-                                  .poster = std::make_shared<CurlPoster>(),
-                                  .clock = clock,
-                                  .main = main});
+    std::shared_ptr<quib::PushSender> sender = quib::PushSender::create({.settings = settings,
+                                                                         .secrets = secrets,
+                                                                         .poster = std::make_shared<CurlPoster>(),
+                                                                         .clock = clock,
+                                                                         .main = main});
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
     std::shared_ptr<LogSink> previousSink;
     std::int64_t sent = 0;

@@ -11,8 +11,8 @@
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Tests/Integration/HostProcess.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/QuibHost/Targets/TestImages.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -114,8 +114,8 @@ TEST(QuibHost, APhonesTextKeysAndImagesReachATmuxPane) {
     EXPECT_NE(shown.find("look"), std::string::npos) << shown;
     EXPECT_NE(shown.find(inbox[0].string()), std::string::npos) << shown;
 
-    auto paused = testing::ChildProcess::start({QUIB_CTL_PATH, "pause"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}},
-                                             home.root() / "quibctl.err");
+    auto paused = testing::ChildProcess::start(
+        {QUIB_CTL_PATH, "pause"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}}, home.root() / "quibctl.err");
     ASSERT_TRUE(paused);
     EXPECT_EQ(paused->wait(10s), 0);
     ASSERT_TRUE(phone.sendLine(R"({"text":{"_0":{"text":"hi","targetID":"T1"}}})"));

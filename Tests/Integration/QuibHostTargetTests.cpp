@@ -82,8 +82,8 @@ TEST(QuibHost, ListsPanesAndAddsOnlyTargetsThatPassItsChecks) {
     ASSERT_FALSE(kept.empty());
     EXPECT_EQ(kept.back()["name"], "Work");
     EXPECT_EQ(kept.back()["tmuxTarget"], second);
-    auto listed = testing::ChildProcess::start({QUIB_CTL_PATH, "targets"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}},
-                                             home.root() / "quibctl.err");
+    auto listed = testing::ChildProcess::start(
+        {QUIB_CTL_PATH, "targets"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}}, home.root() / "quibctl.err");
     ASSERT_TRUE(listed);
     EXPECT_TRUE(listed->readUntil("T-Work  tmux  Work", 10s)) << listed->output();
 }

@@ -19,8 +19,8 @@ namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::HostProcess;
 using testing::ChildProcess;
+using testing::HostProcess;
 using testing::TempHome;
 
 TEST(QuibHost, PrintsANewStoredCodeAndAnswersAPhonesPing) {
@@ -80,10 +80,10 @@ TEST(QuibHost, AnswersOpenSslsOwnClientWithAPong) {
     ASSERT_TRUE(host);
     std::string key = testing::hexOf(QuibTransport::pskData(host->pairingCode(), QuibTransport::Derivation::current()));
 
-    auto client = ChildProcess::start({"openssl", "s_client", "-psk_identity", "quib", "-psk", key, "-ciphersuites",
-                                     "TLS_AES_128_GCM_SHA256", "-tls1_3", "-connect",
-                                     "127.0.0.1:" + std::to_string(host->port()), "-ign_eof", "-nocommands"},
-                                    {}, home.root() / "s_client.err");
+    auto client = ChildProcess::start(
+        {"openssl", "s_client", "-psk_identity", "quib", "-psk", key, "-ciphersuites", "TLS_AES_128_GCM_SHA256",
+         "-tls1_3", "-connect", "127.0.0.1:" + std::to_string(host->port()), "-ign_eof", "-nocommands"},
+        {}, home.root() / "s_client.err");
     ASSERT_TRUE(client) << "openssl is not installed";
     ASSERT_TRUE(client->write("{\"ping\":{\"nonce\":7}}\n"));
     EXPECT_TRUE(client->readUntil("{\"pong\":{\"nonce\":7,", 15s)) << client->output() << "\nlog:\n" << host->log();
@@ -163,9 +163,9 @@ TEST(QuibPhone, SaysHelloSendsItsLinesAndPrintsTheHostsReplies) {
     ASSERT_TRUE(host);
 
     auto phone = ChildProcess::start({QUIB_PHONE_PATH, "--host", "127.0.0.1", "--port", std::to_string(host->port()),
-                                    "--code", host->pairingCode(), "--device-id", "CLI-PHONE", "--name", "CLI",
-                                    "--send", R"({"ping":{"nonce":11}})", "--send", "not json", "--wait", "1"},
-                                   {}, home.root() / "phone.err");
+                                      "--code", host->pairingCode(), "--device-id", "CLI-PHONE", "--name", "CLI",
+                                      "--send", R"({"ping":{"nonce":11}})", "--send", "not json", "--wait", "1"},
+                                     {}, home.root() / "phone.err");
     ASSERT_TRUE(phone);
     EXPECT_EQ(phone->wait(20s), 0);
     while (phone->readLine(1s)) {

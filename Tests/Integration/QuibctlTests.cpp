@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "Runtime/Base64.hpp"
-#include "Runtime/MainLoop.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Targets/TmuxServer.hpp"
+#include "Runtime/Base64.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "Shared/PairingCode.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
@@ -22,10 +22,10 @@ namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::ChildProcess;
 using testing::eventuallyShows;
 using testing::HostProcess;
 using testing::quibctl;
-using testing::ChildProcess;
 using testing::TempHome;
 
 std::unique_ptr<PhoneClient> phone(const HostProcess& host, const std::string& code) {
@@ -64,7 +64,7 @@ TEST(Quibctl, ListsAWaitingPhoneAndApprovesItUnderItsName) {
     ASSERT_TRUE(ada);
 
     auto watcher = ChildProcess::start({QUIB_CTL_PATH, "watch"}, {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}},
-                                     home.root() / "watch.err");
+                                       home.root() / "watch.err");
     ASSERT_TRUE(watcher);
     ASSERT_TRUE(eventuallyShows(home, {"status"}, "Phones connected: 1"));
     // The watcher only hears activity once its request has reached the host: hellos of another

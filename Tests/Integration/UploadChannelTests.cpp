@@ -10,8 +10,8 @@
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/QuibHost/Targets/TestImages.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

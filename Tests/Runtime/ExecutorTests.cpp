@@ -144,6 +144,7 @@ TEST(FakeClock, DatesBeyondRangeClampInsteadOfOverflowing) {
     EXPECT_EQ(wallTimeFromSecondsSince2001(1e300), WallTime::max());
     EXPECT_EQ(wallTimeFromSecondsSince2001(-1e300), WallTime::min());
     EXPECT_EQ(wallTimeFromSecondsSince2001(std::numeric_limits<double>::infinity()), WallTime::max());
-    EXPECT_EQ(wallTimeFromSecondsSince2001(std::numeric_limits<double>::quiet_NaN()), WallTime(std::chrono::seconds(978'307'200)));
+    EXPECT_EQ(wallTimeFromSecondsSince2001(std::numeric_limits<double>::quiet_NaN()),
+              WallTime(std::chrono::seconds(978'307'200)));
     EXPECT_DOUBLE_EQ(secondsSince2001(wallTimeFromSecondsSince2001(-3.25e9)), -3.25e9);
 }

@@ -14,9 +14,10 @@ Entry entry(const std::string& name, Family family, bool up = true, bool running
 
 TEST(InterfaceAddresses, ActiveNamesAreThoseUpAndRunningWithAnAddressButNotLoopback) {
     const std::vector<Entry> entries{
-        entry("eth0", Family::ipv4),      entry("eth0", Family::ipv6),       entry("wlan0", Family::ipv6),
-        entry("lo", Family::ipv4, true, true, true), entry("eth1", Family::ipv4, false),
-        entry("veth0", Family::ipv4, true, false),   entry("eth2", Family::other),
+        entry("eth0", Family::ipv4),        entry("eth0", Family::ipv6),
+        entry("wlan0", Family::ipv6),       entry("lo", Family::ipv4, true, true, true),
+        entry("eth1", Family::ipv4, false), entry("veth0", Family::ipv4, true, false),
+        entry("eth2", Family::other),
     };
     EXPECT_EQ(InterfaceAddresses::activeNames(entries), (std::set<std::string>{"eth0", "wlan0"}));
 }

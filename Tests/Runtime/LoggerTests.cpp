@@ -31,6 +31,7 @@ TEST(Logger, ControlCharactersInValuesAreEscaped) {
     Logger::setSink(previous);
     ASSERT_EQ(sink->records().size(), 1u);
     EXPECT_EQ(sink->records()[0].text,
-              "Pixel\\n2026-01-01T00:00:00.000Z [com.brenmoor.quib:host] Desk approved\\r\\t\\u0001\\u007F is waiting to be approved");
+              "Pixel\\n2026-01-01T00:00:00.000Z [com.brenmoor.quib:host] Desk approved\\r\\t\\u0001\\u007F is waiting "
+              "to be approved");
     EXPECT_EQ(escapeControlCharacters(std::string("a\0b\x1f\u00e9", 6)), "a\\u0000b\\u001F\u00e9");
 }

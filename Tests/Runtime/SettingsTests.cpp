@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -56,7 +56,7 @@ TEST(Settings, FileIsReadableJsonAndSurvivesReopening) {
     const auto json = nlohmann::json::parse(fileText(path));
     EXPECT_EQ(json["quib.serviceName"], "Desk");
     EXPECT_EQ(json["quib.devices.approved.v1"]["data"], "W10K");
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 

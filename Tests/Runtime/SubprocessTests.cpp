@@ -8,8 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include "Tests/Support/ScratchFolder.hpp"
@@ -101,11 +101,12 @@ TEST(Subprocess, OutputPastTheLimitIsCutAndTheToolStopped) {
     EXPECT_EQ(endless.output.substr(0, 16), "name.ts\nname.ts\n");
 
     // Trapping SIGPIPE and TERM does not keep a tool alive past the cut.
-    const auto stubborn = Subprocess::runBytes(sh, {"-c", "trap '' PIPE TERM; while :; do echo x; done"}, std::nullopt,
-                                               30s, 10);
+    const auto stubborn =
+        Subprocess::runBytes(sh, {"-c", "trap '' PIPE TERM; while :; do echo x; done"}, std::nullopt, 30s, 10);
     EXPECT_EQ(stubborn, (Subprocess::Result{false, "x\nx\nx\nx\nx\n", true}));
 
-    EXPECT_EQ(Subprocess::runBytes(sh, {"-c", "printf 12345"}, std::nullopt, 10s, 5), (Subprocess::Result{true, "12345"}));
+    EXPECT_EQ(Subprocess::runBytes(sh, {"-c", "printf 12345"}, std::nullopt, 10s, 5),
+              (Subprocess::Result{true, "12345"}));
     EXPECT_EQ(Subprocess::runBytes(sh, {"-c", "printf 123"}, std::nullopt, 10s, 5), (Subprocess::Result{true, "123"}));
     EXPECT_EQ(Subprocess::runBytes(sh, {"-c", "printf 123456"}, std::nullopt, 10s, 5),
               (Subprocess::Result{false, "12345", true}));
@@ -114,7 +115,8 @@ TEST(Subprocess, OutputPastTheLimitIsCutAndTheToolStopped) {
 
 TEST(Subprocess, ATimeOutEndsTheToolAndNamesTheWholeSeconds) {
     const auto start = Steady::now();
-    EXPECT_EQ(Subprocess::run("/bin/sleep", {"10"}, std::nullopt, 2.9s), (Subprocess::Result{false, "sleep timed out after 2s"}));
+    EXPECT_EQ(Subprocess::run("/bin/sleep", {"10"}, std::nullopt, 2.9s),
+              (Subprocess::Result{false, "sleep timed out after 2s"}));
     const double took = secondsSince(start);
     EXPECT_GE(took, 2.9);
     EXPECT_LT(took, 3.9);
@@ -184,7 +186,8 @@ TEST(Subprocess, ADetachedProgramGetsASessionOfItsOwnAndNothingOfTheHostsSignals
     sigaddset(&blocked, SIGTERM);
     sigaddset(&blocked, SIGINT);
     pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    struct sigaction ignore {}, before {};
+    struct sigaction ignore {
+    }, before{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGUSR1, &ignore, &before);
     const std::string script =

@@ -38,7 +38,8 @@ TEST(UnicodeText, WordsAreRunsBetweenAnyWhiteSpace) {
 }
 
 TEST(UnicodeText, GraphemeClustersAreNeverSplit) {
-    const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // one cluster
+    const std::string family =
+        "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // one cluster
     EXPECT_EQ(unicode::graphemeCount(family + "ab"), 3u);
     EXPECT_EQ(unicode::prefixGraphemes(family + "ab", 1), family);
     EXPECT_EQ(unicode::prefixGraphemes("e\xCC\x81x", 1), "e\xCC\x81");
@@ -47,13 +48,18 @@ TEST(UnicodeText, GraphemeClustersAreNeverSplit) {
 }
 
 TEST(UnicodeText, IllFormedBytesBecomeReplacementCharacters) {
-    EXPECT_EQ(unicode::sanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(unicode::sanitizeUtf8("a\xFF"
+                                    "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(unicode::sanitizeUtf8("h\xC3\xA9"), "h\xC3\xA9");
 }
 
 TEST(UnicodeText, NumericCharactersOfEveryScript) {
-    for (char32_t c : {U'0', U'9', U'\u0663', U'\u2167', U'\u00BD', U'\uFF15'}) EXPECT_TRUE(unicode::isNumeric(c)) << static_cast<std::uint32_t>(c);
-    for (char32_t c : {U'a', U'-', U'.', U'\uFFFD'}) EXPECT_FALSE(unicode::isNumeric(c)) << static_cast<std::uint32_t>(c);
+    for (char32_t c : {U'0', U'9', U'\u0663', U'\u2167', U'\u00BD', U'\uFF15'})
+        EXPECT_TRUE(unicode::isNumeric(c)) << static_cast<std::uint32_t>(c);
+    for (char32_t c : {U'a', U'-', U'.', U'\uFFFD'})
+        EXPECT_FALSE(unicode::isNumeric(c)) << static_cast<std::uint32_t>(c);
 }
 
 TEST(UnicodeText, TellsWellFormedUtf8) {
@@ -67,7 +73,10 @@ TEST(UnicodeText, TellsWellFormedUtf8) {
 TEST(UnicodeText, ComparesIgnoringCaseAndComposition) {
     EXPECT_TRUE(unicode::equalIgnoringCase("Work", "wORK"));
     EXPECT_TRUE(unicode::equalIgnoringCase("\xC3\x89t\xC3\xA9", "e\xCC\x81T\xC3\x89"));  // Été, composed or not
-    EXPECT_TRUE(unicode::equalIgnoringCase("Stra\xC3\x9F" "e", "STRASSE"));
+    EXPECT_TRUE(
+        unicode::equalIgnoringCase("Stra\xC3\x9F"
+                                   "e",
+                                   "STRASSE"));
     EXPECT_FALSE(unicode::equalIgnoringCase("Work", "Work 2"));
 }
 
@@ -77,18 +86,25 @@ TEST(UnicodeText, ComparesAsTheLocaleSortsIgnoringCase) {
     EXPECT_GT(unicode::compareLocalizedIgnoringCase("beta", "Alpha"), 0);
     EXPECT_EQ(unicode::compareLocalizedIgnoringCase("Same", "same"), 0);
     EXPECT_LT(unicode::compareLocalizedIgnoringCase("resume", "r\xC3\xA9sum\xC3\xA9"), 0);  // résumé
-    EXPECT_LT(unicode::compareLocalizedIgnoringCase("\xC3\x89" "cole", "ecolf"), 0);           // École
+    EXPECT_LT(unicode::compareLocalizedIgnoringCase("\xC3\x89"
+                                                    "cole",
+                                                    "ecolf"),
+              0);  // École
 }
 
 TEST(UnicodeText, CharacterClassesOfOneCodePoint) {
-    for (char32_t c : {U'a', U'\u00EF', U'\u00C9', U'\u0416', U'\u4E2D'}) EXPECT_TRUE(unicode::isLetter(c)) << static_cast<std::uint32_t>(c);
-    for (char32_t c : {U'1', U'_', U'-', U'\u0301'}) EXPECT_FALSE(unicode::isLetter(c)) << static_cast<std::uint32_t>(c);
+    for (char32_t c : {U'a', U'\u00EF', U'\u00C9', U'\u0416', U'\u4E2D'})
+        EXPECT_TRUE(unicode::isLetter(c)) << static_cast<std::uint32_t>(c);
+    for (char32_t c : {U'1', U'_', U'-', U'\u0301'})
+        EXPECT_FALSE(unicode::isLetter(c)) << static_cast<std::uint32_t>(c);
     EXPECT_TRUE(unicode::isUppercase(U'\u00C9'));
     EXPECT_FALSE(unicode::isUppercase(U'\u00E9'));
     EXPECT_TRUE(unicode::isLowercase(U'\u00E9'));
     EXPECT_FALSE(unicode::isLowercase(U'1'));
-    for (char32_t c : {U'0', U'f', U'F', U'\uFF10', U'\uFF26', U'\uFF46'}) EXPECT_TRUE(unicode::isHexDigit(c)) << static_cast<std::uint32_t>(c);
-    for (char32_t c : {U'g', U'\u0663', U'\uFF27'}) EXPECT_FALSE(unicode::isHexDigit(c)) << static_cast<std::uint32_t>(c);
+    for (char32_t c : {U'0', U'f', U'F', U'\uFF10', U'\uFF26', U'\uFF46'})
+        EXPECT_TRUE(unicode::isHexDigit(c)) << static_cast<std::uint32_t>(c);
+    for (char32_t c : {U'g', U'\u0663', U'\uFF27'})
+        EXPECT_FALSE(unicode::isHexDigit(c)) << static_cast<std::uint32_t>(c);
     EXPECT_EQ(unicode::firstCodePoint("\xC3\xA9t\xC3\xA9"), U'\u00E9');
     EXPECT_EQ(unicode::firstCodePoint(""), U'\0');
 }

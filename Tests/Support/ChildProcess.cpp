@@ -43,9 +43,9 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }  // namespace
 
 std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& arguments,
-                                            const std::map<std::string, std::string>& environment,
-                                            const std::filesystem::path& stderrFile,
-                                            const std::vector<std::string>& unset) {
+                                                const std::map<std::string, std::string>& environment,
+                                                const std::filesystem::path& stderrFile,
+                                                const std::vector<std::string>& unset) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0) return std::nullopt;
     if (pipe2(out, O_CLOEXEC) != 0) {

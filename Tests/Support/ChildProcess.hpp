@@ -20,9 +20,9 @@ public:
     // plus `environment`, less the variables named in `unset`. Returns nothing when the program
     // cannot be started.
     static std::optional<ChildProcess> start(const std::vector<std::string>& arguments,
-                                           const std::map<std::string, std::string>& environment,
-                                           const std::filesystem::path& stderrFile,
-                                           const std::vector<std::string>& unset = {});
+                                             const std::map<std::string, std::string>& environment,
+                                             const std::filesystem::path& stderrFile,
+                                             const std::vector<std::string>& unset = {});
 
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&&) = delete;

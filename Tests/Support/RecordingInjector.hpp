@@ -20,7 +20,9 @@ public:
 
     void move(double dx, double dy) override { injector_->move(dx, dy); }
     void point(Point to) override { injector_->point(to); }
-    void click(MouseButton button, ClickPhase phase, std::int64_t count) override { injector_->click(button, phase, count); }
+    void click(MouseButton button, ClickPhase phase, std::int64_t count) override {
+        injector_->click(button, phase, count);
+    }
     void scroll(double dx, double dy) override { injector_->scroll(dx, dy); }
     void scroll(ScrollGesturePhase phase) override { injector_->scroll(phase); }
     void releaseAllButtons() override { injector_->releaseAllButtons(); }
@@ -42,8 +44,12 @@ public:
     bool paste(const std::filesystem::path& image, AttachmentFrame::Format format) override {
         return injector_->paste(image, format);
     }
-    TargetOutcome postKey(const KeyChord& chord, const std::string& name) override { return injector_->postKey(chord, name); }
-    void postKeyEvents(std::uint16_t keyCode, std::uint64_t flags) override { injector_->postKeyEvents(keyCode, flags); }
+    TargetOutcome postKey(const KeyChord& chord, const std::string& name) override {
+        return injector_->postKey(chord, name);
+    }
+    void postKeyEvents(std::uint16_t keyCode, std::uint64_t flags) override {
+        injector_->postKeyEvents(keyCode, flags);
+    }
     void follow(const Rect& window) override { injector_->follow(window); }
 
     std::vector<std::string> calls() const {

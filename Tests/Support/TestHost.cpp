@@ -42,7 +42,8 @@ quib::HostServer::Config TestHost::serverConfig(HostServerNeighbours given) cons
 
 void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) const {
     const auto log = [&] {
-        if (!shared.log) shared.log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = dataHome, .clock = clock});
+        if (!shared.log)
+            shared.log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = dataHome, .clock = clock});
         return shared.log;
     };
     if (!neighbours.targets) {
@@ -89,11 +90,10 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
     if (!neighbours.streaming) neighbours.streaming = std::make_shared<IdleStreaming>();
     if (!neighbours.stills) neighbours.stills = std::make_shared<DisplaylessStillCapture>(permissions);
     if (!neighbours.reach) {
-        neighbours.reach = std::make_shared<RemoteReach>(
-            RemoteReach::Config{.main = main,
-                                .settings = settings,
-                                .secrets = shared.secrets,
-                                .approvedIDs = [registry = registry] { return registry->approvedIDs(); }});
+        neighbours.reach = std::make_shared<RemoteReach>(RemoteReach::Config{
+            .main = main, .settings = settings, .secrets = shared.secrets, .approvedIDs = [registry = registry] {
+                return registry->approvedIDs();
+            }});
     }
 }
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Runtime/Logger.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
+#include "Runtime/Logger.hpp"
 #include "Shared/Json.hpp"
 
 namespace {

@@ -76,7 +76,8 @@ bool switchOnAssistiveTechnology() {
         return false;
     }
     BusPointer bus(opened, sd_bus_flush_close_unref);
-    sd_bus_set_method_call_timeout(bus.get(), std::chrono::duration_cast<std::chrono::microseconds>(AtspiConnection::timeout).count());
+    sd_bus_set_method_call_timeout(
+        bus.get(), std::chrono::duration_cast<std::chrono::microseconds>(AtspiConnection::timeout).count());
     const bool wasRunning = statusServiceRuns(bus.get());
     if (wasRunning && assistiveTechnologyIsOn(bus.get())) return false;
     sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -116,7 +117,8 @@ bool AtspiConnection::isAvailable() {
 
 bool AtspiConnection::run(const std::function<void()>& work, Duration callTimeout) {
     bool ran = false;
-    const auto milliseconds = static_cast<gint>(std::chrono::duration_cast<std::chrono::milliseconds>(callTimeout).count());
+    const auto milliseconds =
+        static_cast<gint>(std::chrono::duration_cast<std::chrono::milliseconds>(callTimeout).count());
     (void)thread_.sync([&] {
         startOnce();
         if (state_ != State::available) return;

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "Runtime/Clock.hpp"
 #include "Platform/Linux/Atspi/GlibLoopThread.hpp"
+#include "Runtime/Clock.hpp"
 
 namespace quib {
 
@@ -65,7 +65,8 @@ private:
     State state_ = State::unstarted;  // the AT-SPI thread's
     std::chrono::steady_clock::time_point publishingDeadline_{};
     std::atomic<bool> initialised_{false};
-    GlibLoopThread thread_{"com.brenmoor.quib.host.atspi"};  // last: it stops, running what is still posted, before the rest goes
+    GlibLoopThread thread_{
+        "com.brenmoor.quib.host.atspi"};  // last: it stops, running what is still posted, before the rest goes
 };
 
 }  // namespace quib

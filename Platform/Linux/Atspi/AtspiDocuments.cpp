@@ -5,7 +5,9 @@
 namespace quib {
 namespace {
 
-bool isDocument(AtspiAccessible* node) { return AtspiObject<AtspiDocument>(atspi_accessible_get_document_iface(node)).get(); }
+bool isDocument(AtspiAccessible* node) {
+    return AtspiObject<AtspiDocument>(atspi_accessible_get_document_iface(node)).get();
+}
 
 std::optional<std::string> attribute(AtspiAccessible* node, const char* name) {
     AtspiObject<AtspiDocument> document(atspi_accessible_get_document_iface(node));
@@ -30,7 +32,8 @@ std::optional<std::string> AtspiDocuments::documentURL(std::int64_t processID) {
         if (!app) return;
         const auto frames = AtspiTree::frames(app.get());
         if (frames.empty()) return;
-        const AtspiNode document = AtspiTree::firstBelow(frames.front().get(), documentLevels, documentNodes, isDocument);
+        const AtspiNode document =
+            AtspiTree::firstBelow(frames.front().get(), documentLevels, documentNodes, isDocument);
         if (!document) return;
         url = attribute(document.get(), "DocURL");
         if (!url) url = attribute(document.get(), "URI");

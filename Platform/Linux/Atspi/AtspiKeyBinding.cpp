@@ -25,26 +25,51 @@ constexpr std::array<std::pair<std::string_view, std::int64_t>, 6> modifierBits{
 
 // Keys named by the character they type.
 constexpr std::array<Name, 13> characterNames{{
-    {"grave", "`"}, {"minus", "-"}, {"equal", "="}, {"comma", ","}, {"period", "."},
-    {"slash", "/"}, {"semicolon", ";"}, {"apostrophe", "'"}, {"bracketleft", "["},
-    {"bracketright", "]"}, {"backslash", "\\"}, {"space", " "}, {"plus", "+"},
+    {"grave", "`"},
+    {"minus", "-"},
+    {"equal", "="},
+    {"comma", ","},
+    {"period", "."},
+    {"slash", "/"},
+    {"semicolon", ";"},
+    {"apostrophe", "'"},
+    {"bracketleft", "["},
+    {"bracketright", "]"},
+    {"backslash", "\\"},
+    {"space", " "},
+    {"plus", "+"},
 }};
 
 // Keys whose equivalent is a control character.
 constexpr std::array<Name, 10> controlNames{{
-    {"Return", "\r"}, {"KP_Enter", "\r"}, {"Enter", "\r"},
-    {"BackSpace", "\b"}, {"Backspace", "\b"},
-    {"Tab", "\t"}, {"ISO_Left_Tab", "\t"}, {"Backtab", "\t"},
-    {"Escape", "\x1b"}, {"Esc", "\x1b"},
+    {"Return", "\r"},
+    {"KP_Enter", "\r"},
+    {"Enter", "\r"},
+    {"BackSpace", "\b"},
+    {"Backspace", "\b"},
+    {"Tab", "\t"},
+    {"ISO_Left_Tab", "\t"},
+    {"Backtab", "\t"},
+    {"Escape", "\x1b"},
+    {"Esc", "\x1b"},
 }};
 
 // Keys without a character, by the host's name for them.
 constexpr std::array<Name, 14> virtualKeyNames{{
-    {"Delete", "forwarddelete"}, {"Del", "forwarddelete"},
-    {"Home", "home"}, {"End", "end"},
-    {"Page_Up", "pageup"}, {"Prior", "pageup"}, {"PgUp", "pageup"},
-    {"Page_Down", "pagedown"}, {"Next", "pagedown"}, {"PgDown", "pagedown"},
-    {"Left", "left"}, {"Right", "right"}, {"Up", "up"}, {"Down", "down"},
+    {"Delete", "forwarddelete"},
+    {"Del", "forwarddelete"},
+    {"Home", "home"},
+    {"End", "end"},
+    {"Page_Up", "pageup"},
+    {"Prior", "pageup"},
+    {"PgUp", "pageup"},
+    {"Page_Down", "pagedown"},
+    {"Next", "pagedown"},
+    {"PgDown", "pagedown"},
+    {"Left", "left"},
+    {"Right", "right"},
+    {"Up", "up"},
+    {"Down", "down"},
 }};
 
 template <std::size_t N>

@@ -41,7 +41,8 @@ std::vector<std::shared_ptr<MenuReader::Element>> AtspiMenuElement::children() {
             found.emplace_back(child.release(), shape);
         }
     });
-    for (const auto& [child, shape] : found) out.push_back(std::make_shared<AtspiMenuElement>(connection_, child, shape));
+    for (const auto& [child, shape] : found)
+        out.push_back(std::make_shared<AtspiMenuElement>(connection_, child, shape));
     return out;
 }
 

@@ -104,7 +104,8 @@ std::vector<AtspiNode> frames(AtspiAccessible* application) {
     return best;
 }
 
-AtspiNode firstBelow(AtspiAccessible* root, int levels, int limit, const std::function<bool(AtspiAccessible*)>& matches) {
+AtspiNode firstBelow(AtspiAccessible* root, int levels, int limit,
+                     const std::function<bool(AtspiAccessible*)>& matches) {
     std::deque<std::pair<AtspiNode, int>> pending;  // each node with its level
     pending.emplace_back(AtspiNode(static_cast<AtspiAccessible*>(g_object_ref(root))), 0);
     int seen = 0;

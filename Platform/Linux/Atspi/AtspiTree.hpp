@@ -36,7 +36,8 @@ std::vector<AtspiNode> frames(AtspiAccessible* application);
 
 // The first node below `root`, breadth-first, that `matches`: at most `levels` levels down
 // (its children are level 1) and `limit` nodes looked at.
-AtspiNode firstBelow(AtspiAccessible* root, int levels, int limit, const std::function<bool(AtspiAccessible*)>& matches);
+AtspiNode firstBelow(AtspiAccessible* root, int levels, int limit,
+                     const std::function<bool(AtspiAccessible*)>& matches);
 
 }  // namespace AtspiTree
 }  // namespace quib

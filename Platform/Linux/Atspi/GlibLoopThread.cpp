@@ -41,8 +41,7 @@ bool GlibLoopThread::sync(const Task& task) { return runSynchronously(*this, tas
 void GlibLoopThread::run(GMainContext* context, GMainLoop* loop) {
     g_main_context_push_thread_default(context);
     g_main_loop_run(loop);
-    while (g_main_context_iteration(context, FALSE)) {
-    }
+    while (g_main_context_iteration(context, FALSE)) {}
     g_main_context_pop_thread_default(context);
     g_main_loop_unref(loop);
     g_main_context_unref(context);

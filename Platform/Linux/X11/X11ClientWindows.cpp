@@ -257,15 +257,16 @@ bool focusDirectly(Display* display, Window window) {
 }
 
 Time serverTime(Display* display) {
-    const Window clock = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0, InputOnly,
-                                       CopyFromParent, 0, nullptr);
+    const Window clock =
+        XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent, 0, nullptr);
     XSelectInput(display, clock, PropertyChangeMask);
     const Atom stamp = XInternAtom(display, "QUIB_TIMESTAMP", False);
     XChangeProperty(display, clock, stamp, XA_STRING, 8, PropModeAppend, nullptr, 0);
     // The notice comes before the answer to the sync.
     XSync(display, False);
     XEvent event{};
-    const Time now = XCheckTypedWindowEvent(display, clock, PropertyNotify, &event) ? event.xproperty.time : CurrentTime;
+    const Time now =
+        XCheckTypedWindowEvent(display, clock, PropertyNotify, &event) ? event.xproperty.time : CurrentTime;
     XDestroyWindow(display, clock);
     XFlush(display);
     return now;

@@ -63,9 +63,10 @@ X11Clipboard::X11Clipboard(Passkey, Setup setup)
       atoms_(setup.atoms),
       ownerEventBase_(setup.ownerEventBase),
       server_(display_, atoms_, setup.pieceSize),
-      reader_(display_, window_, atoms_,
-              [this](const std::function<bool()>& done, SteadyTime deadline) { return waitFor(done, deadline); },
-              setup.readLimit),
+      reader_(
+          display_, window_, atoms_,
+          [this](const std::function<bool()>& done, SteadyTime deadline) { return waitFor(done, deadline); },
+          setup.readLimit),
       count_(window_, ownerEventBase_.has_value()) {}
 
 X11Clipboard::~X11Clipboard() {

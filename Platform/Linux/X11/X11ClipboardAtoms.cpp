@@ -5,8 +5,9 @@
 namespace quib {
 
 X11ClipboardAtoms X11ClipboardAtoms::intern(Display* display) {
-    const char* names[] = {"CLIPBOARD", "TARGETS", "TIMESTAMP", "MULTIPLE", "INCR", "ATOM_PAIR",
-                           "_QUIB_CLOCK", "_QUIB_REPLY_0", "_QUIB_REPLY_1", "_QUIB_REPLY_2", "_QUIB_REPLY_3"};
+    const char* names[] = {"CLIPBOARD",     "TARGETS",       "TIMESTAMP",    "MULTIPLE",
+                           "INCR",          "ATOM_PAIR",     "_QUIB_CLOCK",  "_QUIB_REPLY_0",
+                           "_QUIB_REPLY_1", "_QUIB_REPLY_2", "_QUIB_REPLY_3"};
     constexpr int count = sizeof names / sizeof names[0];
     Atom atoms[count] = {};
     if (!XInternAtoms(display, const_cast<char**>(names), count, False, atoms)) return {};

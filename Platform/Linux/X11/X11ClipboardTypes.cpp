@@ -13,11 +13,11 @@ constexpr std::string_view plainText = "text/plain;charset=utf-8";
 constexpr std::string_view uriList = "text/uri-list";
 
 // The targets the host answers from its own text and images, in the order they are read back.
-constexpr std::array<std::string_view, 6> servedBack{utf8String, plainText,    "STRING",
+constexpr std::array<std::string_view, 6> servedBack{utf8String,  plainText,    "STRING",
                                                      "image/png", "image/jpeg", uriList};
 // An owner's answers about the selection itself, not its contents.
-constexpr std::array<std::string_view, 6> protocolTargets{"TARGETS", "MULTIPLE", "TIMESTAMP",
-                                                          "SAVE_TARGETS", "DELETE", "INCR"};
+constexpr std::array<std::string_view, 6> protocolTargets{"TARGETS",      "MULTIPLE", "TIMESTAMP",
+                                                          "SAVE_TARGETS", "DELETE",   "INCR"};
 
 template <std::size_t N>
 bool contains(const std::array<std::string_view, N>& names, std::string_view name) {
@@ -36,8 +36,9 @@ void addText(std::vector<Offer>& offers, const Bytes& utf8) {
     addOnce(offers, {std::string(utf8String), {std::string(utf8String), 8}, text});
     addOnce(offers, {std::string(plainText), {std::string(plainText), 8}, text});
     addOnce(offers, {"TEXT", {std::string(utf8String), 8}, text});
-    addOnce(offers, {"STRING", {"STRING", 8}, shared(latin1(std::string_view(
-                                                  reinterpret_cast<const char*>(utf8.data()), utf8.size())))});
+    addOnce(offers, {"STRING",
+                     {"STRING", 8},
+                     shared(latin1(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size())))});
 }
 
 // A file URL as a one-line URI list: each line ends in CR LF.

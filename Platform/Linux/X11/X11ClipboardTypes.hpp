@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Runtime/Bytes.hpp"
 #include "Platform/PasteboardItem.hpp"
+#include "Runtime/Bytes.hpp"
 
 namespace quib {
 

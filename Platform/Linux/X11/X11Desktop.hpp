@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/DesktopServices.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Permissions.hpp"
 
 namespace quib {

@@ -86,7 +86,8 @@ Point X11EventPoster::pointerLocation() {
         Window root = None, child = None;
         int x = 0, y = 0, windowX = 0, windowY = 0;
         unsigned int mask = 0;
-        if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &windowX, &windowY, &mask)) return;
+        if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &windowX, &windowY, &mask))
+            return;
         // Still where the host put it: the fraction the server cannot hold counts.
         if (lastPosted_ && coordinate(lastPosted_->x) == x && coordinate(lastPosted_->y) == y) location = *lastPosted_;
         else location = {static_cast<double>(x), static_cast<double>(y)};
@@ -96,7 +97,8 @@ Point X11EventPoster::pointerLocation() {
 
 void X11EventPoster::postMotion(Point location) {
     connection_->use([&](Display* display) {
-        XTestFakeMotionEvent(display, DefaultScreen(display), coordinate(location.x), coordinate(location.y), CurrentTime);
+        XTestFakeMotionEvent(display, DefaultScreen(display), coordinate(location.x), coordinate(location.y),
+                             CurrentTime);
         sync(display);
         lastPosted_ = location;
     });

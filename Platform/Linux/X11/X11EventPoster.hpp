@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/EventPoster.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Linux/X11/WheelClickAccumulator.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Keymap.hpp"

@@ -5,9 +5,9 @@
 
 #include <thread>
 
+#include "Platform/Freedesktop/TerminalEmulators.hpp"
 #include "Platform/Linux/X11/X11EventPoster.hpp"
 #include "Platform/Linux/X11/X11Properties.hpp"
-#include "Platform/Freedesktop/TerminalEmulators.hpp"
 #include "Shared/KeyChord.hpp"
 
 namespace quib {
@@ -17,7 +17,8 @@ namespace quib {
 bool X11EventPoster::focusIsTerminal() {
     std::optional<X11Properties::WindowClass> focused;
     connection_->use([&](Display* display) {
-        if (const auto window = X11Properties::focusedWindow(display)) focused = X11Properties::windowClass(display, *window);
+        if (const auto window = X11Properties::focusedWindow(display))
+            focused = X11Properties::windowClass(display, *window);
     });
     if (!focused) return false;
     if (!apps_) return TerminalEmulators::isKnownClass(focused->className);

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "Platform/Linux/X11/X11Connection.hpp"
 #include "Runtime/FileDescriptor.hpp"
 #include "Runtime/WorkerThread.hpp"
-#include "Platform/Linux/X11/X11Connection.hpp"
 
 namespace quib {
 

@@ -146,8 +146,7 @@ void X11Pasteboard::sleepUntilWork(X11Clipboard& clipboard) {
     }
     clipboard.sleepUntilEvents(limit, wakeRead_.get());
     char drained[64];
-    while (::read(wakeRead_.get(), drained, sizeof drained) > 0) {
-    }
+    while (::read(wakeRead_.get(), drained, sizeof drained) > 0) {}
 }
 
 // Callers still waiting hear at once that nothing will be done.

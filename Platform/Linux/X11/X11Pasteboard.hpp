@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "Runtime/FileDescriptor.hpp"
 #include "Platform/Linux/X11/X11Clipboard.hpp"
 #include "Platform/Pasteboard.hpp"
+#include "Runtime/FileDescriptor.hpp"
 #include "Runtime/WorkerThread.hpp"
 
 namespace quib {

@@ -42,8 +42,8 @@ std::optional<Window> windowProperty(Display* display, Window window, const char
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    const int status = XGetWindowProperty(display, window, name, 0, 1, False, XA_WINDOW, &type, &format, &count,
-                                          &after, &data);
+    const int status =
+        XGetWindowProperty(display, window, name, 0, 1, False, XA_WINDOW, &type, &format, &count, &after, &data);
     std::optional<Window> result;
     if (status == Success && data && type == XA_WINDOW && format == 32 && count == 1) {
         // Xlib hands 32-bit properties over as longs.
@@ -88,8 +88,8 @@ std::optional<Value> read(Display* display, Window window, Atom property, std::s
     Value value;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, property, 0, 0, False, AnyPropertyType, &value.type, &value.format,
-                           &count, &after, &data) != Success) {
+    if (XGetWindowProperty(display, window, property, 0, 0, False, AnyPropertyType, &value.type, &value.format, &count,
+                           &after, &data) != Success) {
         return std::nullopt;
     }
     if (data) XFree(data);

@@ -11,12 +11,13 @@ X11WindowRoster::X11WindowRoster(std::shared_ptr<X11Connection> connection, std:
                                  std::shared_ptr<DesktopEntries> apps)
     : connection_(std::move(connection)), permissions_(std::move(permissions)), apps_(std::move(apps)) {}
 
-WindowRoster::Raise X11WindowRoster::raise(std::uint32_t windowID, const std::string& bundleID,
-                                           const std::string& name, bool movingPointer) {
+WindowRoster::Raise X11WindowRoster::raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name,
+                                           bool movingPointer) {
     return bringForward(windowID, bundleID, name, false, movingPointer);
 }
 
-WindowRoster::Raise X11WindowRoster::open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) {
+WindowRoster::Raise X11WindowRoster::open(std::uint32_t windowID, const std::string& bundleID,
+                                          const std::string& name) {
     return bringForward(windowID, bundleID, name, true, false);
 }
 

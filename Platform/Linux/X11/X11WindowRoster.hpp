@@ -30,7 +30,8 @@ public:
     X11WindowRoster(std::shared_ptr<X11Connection> connection, std::shared_ptr<Permissions> permissions,
                     std::shared_ptr<DesktopEntries> apps);
 
-    Raise raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool movingPointer) override;
+    Raise raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name,
+                bool movingPointer) override;
     Raise open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) override;
     std::optional<Rect> frontWindowFrame(const std::string& bundleID) override;
 

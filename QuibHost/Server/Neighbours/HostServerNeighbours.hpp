@@ -3,11 +3,11 @@
 #include <memory>
 
 #include "Platform/WindowRoster.hpp"
+#include "QuibHost/Approvals/ApprovalBrokerService.hpp"
+#include "QuibHost/Approvals/PushSenderService.hpp"
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Apps/MenuCatalogService.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
-#include "QuibHost/Approvals/ApprovalBrokerService.hpp"
-#include "QuibHost/Approvals/PushSenderService.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Server/Neighbours/StreamingService.hpp"

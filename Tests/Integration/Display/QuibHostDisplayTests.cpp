@@ -47,8 +47,8 @@ bool focused(X11Connection& display, const std::string& className) {
 // the file and the window has the keyboard; none (with a test failure) when that does not come
 // about. Control-Shift-V pastes the clipboard there.
 std::optional<testing::ChildProcess> catInXterm(const std::string& display, const std::filesystem::path& file,
-                                              const std::filesystem::path& log,
-                                              const std::string& className = "XTerm") {
+                                                const std::filesystem::path& log,
+                                                const std::string& className = "XTerm") {
     const std::string paste = className + "*VT100.translations: #override Shift Ctrl <Key>V: insert-selection(CLIPBOARD)";
     auto xterm = testing::ChildProcess::start(
         {"xterm", "-class", className, "-xrm", paste, "-e", "sh", "-c", "exec cat >\"$0\"", file.string()},
@@ -187,7 +187,8 @@ bool xpropNamesActive(const std::string& display, Window window, const std::file
     char expected[64];
     std::snprintf(expected, sizeof expected, "window id # 0x%lx", window);
     for (int attempt = 0; attempt < 50; ++attempt) {
-        auto xprop = testing::ChildProcess::start({"xprop", "-display", display, "-root", "_NET_ACTIVE_WINDOW"}, {}, log);
+        auto xprop =
+            testing::ChildProcess::start({"xprop", "-display", display, "-root", "_NET_ACTIVE_WINDOW"}, {}, log);
         if (!xprop) return false;
         if (xprop->readUntil(expected, 1s)) return true;
         std::this_thread::sleep_for(50ms);

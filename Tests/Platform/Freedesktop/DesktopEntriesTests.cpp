@@ -67,8 +67,10 @@ TEST(DesktopEntries, ReadsTheKeysOfTheMainGroupOnly) {
     EXPECT_EQ(entry->localizedNames, (std::map<std::string, std::string>{{"de", "Dateien"}}));
 
     EXPECT_FALSE(DesktopEntry::parse("[Desktop Action x]\nName=y\n", "x", "x.desktop"));
-    EXPECT_EQ(DesktopEntry::parse("[Desktop Entry]\nExec=  /usr/bin/env  FOO=1 x\n", "e", "e.desktop")->program(), "env");
-    EXPECT_TRUE(DesktopEntry::parse("[Desktop Entry]\nCategories=GTK;TerminalEmulator\n", "t", "t")->isTerminalEmulator());
+    EXPECT_EQ(DesktopEntry::parse("[Desktop Entry]\nExec=  /usr/bin/env  FOO=1 x\n", "e", "e.desktop")->program(),
+              "env");
+    EXPECT_TRUE(
+        DesktopEntry::parse("[Desktop Entry]\nCategories=GTK;TerminalEmulator\n", "t", "t")->isTerminalEmulator());
     EXPECT_TRUE(DesktopEntry::parse("[Desktop Entry]\nTerminal=true\n", "t", "t")->terminal);
     EXPECT_EQ(DesktopEntry::key("Org.Gnome.Terminal.desktop"), "org.gnome.terminal");
 }
@@ -149,7 +151,8 @@ TEST(DesktopEntries, ListsOneSubFolderDownWithoutHiddenFiles) {
     EXPECT_EQ(ids(entries.listed()), (std::vector<std::string>{"kde-konsole", "top", "a-b-deep"}));
     EXPECT_EQ(entries.listed()[2].file, desktop.system() / "a-b-deep.desktop");
     EXPECT_EQ(entries.listed()[1].file, desktop.user() / "top.desktop");
-    EXPECT_EQ(ids(entries.all()), (std::vector<std::string>{".hidden", ".store-kept", "a-b-deep", "kde-konsole", "top"}));
+    EXPECT_EQ(ids(entries.all()),
+              (std::vector<std::string>{".hidden", ".store-kept", "a-b-deep", "kde-konsole", "top"}));
 }
 
 TEST(DesktopEntries, AnAppIsInstalledWhenItsTypeHiddenAndTryExecAllowIt) {
@@ -209,11 +212,13 @@ TEST(DesktopEntries, StandardFoldersFollowTheXdgVariables) {
 
     ::setenv("XDG_DATA_HOME", "/home/ada/data", 1);
     ::setenv("XDG_DATA_DIRS", "/opt/share:relative:/usr/share/", 1);
-    EXPECT_EQ(DesktopEntries::standardFolders(),
-              (std::vector<fs::path>{"/home/ada/data/applications", "/opt/share/applications", "/usr/share/applications"}));
+    EXPECT_EQ(
+        DesktopEntries::standardFolders(),
+        (std::vector<fs::path>{"/home/ada/data/applications", "/opt/share/applications", "/usr/share/applications"}));
     ::unsetenv("XDG_DATA_DIRS");
     EXPECT_EQ(DesktopEntries::standardFolders(),
-              (std::vector<fs::path>{"/home/ada/data/applications", "/usr/local/share/applications", "/usr/share/applications"}));
+              (std::vector<fs::path>{"/home/ada/data/applications", "/usr/local/share/applications",
+                                     "/usr/share/applications"}));
 
     if (savedHome) ::setenv("XDG_DATA_HOME", savedHome->c_str(), 1);
     else ::unsetenv("XDG_DATA_HOME");

@@ -27,7 +27,8 @@ Words words(const std::string& exec, const std::string& icon = "bars") {
 TEST(ExecLine, SplitsOnSpacesAndKeepsQuotedSpaces) {
     EXPECT_EQ(words("xterm"), (Words{"xterm"}));
     EXPECT_EQ(words("  xterm   -class  Bars "), (Words{"xterm", "-class", "Bars"}));
-    EXPECT_EQ(words("\"/opt/my apps/bars\" --title \"Bars Term\""), (Words{"/opt/my apps/bars", "--title", "Bars Term"}));
+    EXPECT_EQ(words("\"/opt/my apps/bars\" --title \"Bars Term\""),
+              (Words{"/opt/my apps/bars", "--title", "Bars Term"}));
     EXPECT_EQ(words("sh -c \"cat > \"/tmp/out\"\""), (Words{"sh", "-c", "cat > /tmp/out"}));
     EXPECT_EQ(words("bars \"\""), (Words{"bars", ""}));
 }

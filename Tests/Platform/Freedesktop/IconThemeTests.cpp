@@ -60,8 +60,8 @@ public:
         if (!theme_) {
             IconTheme::Config config{{user(), system()}, pixmaps(), [this](const std::vector<std::string>& arguments) {
                                          ++asked;
-                                         EXPECT_EQ(arguments, (std::vector<std::string>{"get", "org.gnome.desktop.interface",
-                                                                                        "icon-theme"}));
+                                         EXPECT_EQ(arguments, (std::vector<std::string>{
+                                                                  "get", "org.gnome.desktop.interface", "icon-theme"}));
                                          return gsettings;
                                      }};
             theme_ = std::make_unique<IconTheme>(std::move(config));
@@ -99,8 +99,9 @@ TEST(IconTheme, ChoosesThePictureNearestTo128Pixels) {
     // Within one folder a PNG comes before an SVG and an SVG before an XPM; a threshold folder
     // covers the sizes near its own.
     ThemeFixture formats;
-    formats.index("hicolor", "[Icon Theme]\nDirectories=near,other\n[near]\nSize=120\nThreshold=10\n"
-                             "[other]\nSize=128\nType=Fixed\nScale=2\n");
+    formats.index("hicolor",
+                  "[Icon Theme]\nDirectories=near,other\n[near]\nSize=120\nThreshold=10\n"
+                  "[other]\nSize=128\nType=Fixed\nScale=2\n");
     formats.icon("hicolor", "other/editor.png");
     formats.icon("hicolor", "near/editor.xpm");
     const auto png = formats.icon("hicolor", "near/editor.png");
@@ -190,8 +191,9 @@ TEST(IconTheme, AnIndexTooLargeToBeOneIsSkipped) {
 TEST(IconTheme, IgnoresIndexFoldersAndThemeNamesThatLeaveTheBaseFolder) {
     ThemeFixture fixture;
     fixture.gsettings = {true, "'../system/hicolor'"};
-    fixture.index("hicolor", "[Icon Theme]\nInherits=..\nDirectories=../../outside,apps,sizeless\n"
-                             "[../../outside]\nSize=128\n[apps]\nSize=16\n[sizeless]\nType=Fixed\n");
+    fixture.index("hicolor",
+                  "[Icon Theme]\nInherits=..\nDirectories=../../outside,apps,sizeless\n"
+                  "[../../outside]\nSize=128\n[apps]\nSize=16\n[sizeless]\nType=Fixed\n");
     fixture.write(fixture.scratch.path / "outside" / "editor.png", "picture");
     fixture.icon("hicolor", "sizeless/editor.png");
     const auto inside = fixture.icon("hicolor", "apps/editor.png");

@@ -2,11 +2,11 @@
 
 #include <fstream>
 
-#include "Platform/Headless/HeadlessDesktop.hpp"
 #include "Platform/Headless/EmptyWindowRoster.hpp"
+#include "Platform/Headless/HeadlessDesktop.hpp"
 #include "Platform/Headless/HeadlessWorkspace.hpp"
-#include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 
 namespace quib {
 namespace {

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Platform/Linux/TestPictures.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {

@@ -2,16 +2,16 @@
 
 #include <filesystem>
 
+#include "QuibHost/App/ControlCommands.hpp"
+#include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "Tests/Support/SettablePermissions.hpp"
-#include "QuibHost/App/ControlCommands.hpp"
-#include "QuibHost/Targets/TargetStore.hpp"
-#include "Tests/Support/TestHost.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/PairingCode.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
+#include "Tests/Support/TestHost.hpp"
 
 namespace quib::apptests {
 namespace {

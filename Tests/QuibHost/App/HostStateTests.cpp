@@ -4,16 +4,16 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "QuibHost/App/HostState.hpp"
+#include "QuibHost/Targets/EventInjector.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "Tests/Support/SettablePermissions.hpp"
-#include "QuibHost/App/HostState.hpp"
-#include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "QuibHost/Targets/EventInjector.hpp"
 #include "Shared/PairingCode.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 
 namespace quib::apptests {
 namespace {

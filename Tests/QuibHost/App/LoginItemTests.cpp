@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Runtime/AtomicFile.hpp"
 #include "QuibHost/App/LoginItem.hpp"
+#include "Runtime/AtomicFile.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {

@@ -15,16 +15,16 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
+#include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "QuibHost/App/QuibHostApp.hpp"
+#include "QuibHost/Apps/MenuFixture.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Tests/Support/Eventually.hpp"
-#include "Tests/Support/SettablePermissions.hpp"
-#include "QuibHost/App/QuibHostApp.hpp"
-#include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "Tests/Support/RecordingServiceAdvertiser.hpp"
 #include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/RecordingServiceAdvertiser.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
-#include "QuibHost/Apps/MenuFixture.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 
 namespace quib::apptests {
 namespace {

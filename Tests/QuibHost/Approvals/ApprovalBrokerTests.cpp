@@ -2,10 +2,10 @@
 
 #include <limits>
 
+#include "QuibHost/Approvals/ApprovalBroker.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "QuibHost/Approvals/ApprovalBroker.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/QuibCoder.hpp"
 

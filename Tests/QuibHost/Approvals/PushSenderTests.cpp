@@ -8,8 +8,8 @@
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "Shared/PushEnvelope.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {

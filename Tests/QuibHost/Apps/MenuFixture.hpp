@@ -10,10 +10,10 @@
 
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "Runtime/FakeClock.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Shared/MenuProfilePayload.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 

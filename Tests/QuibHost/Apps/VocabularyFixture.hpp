@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "QuibHost/Targets/Tmux.hpp"
-#include "Runtime/FakeClock.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Apps/TestRepository.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "QuibHost/Targets/Tmux.hpp"
+#include "Runtime/FakeClock.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 

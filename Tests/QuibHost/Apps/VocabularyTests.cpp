@@ -220,12 +220,14 @@ TEST_F(Vocabulary, AppsGiveTheFolderOfTheDocumentInTheirFocusedWindowWhileTruste
 // than ask for a folder or a menu bar nobody can give.
 TEST(VocabularyDeathTest, StopsWhenMadeWithoutWhatItAsks) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(quib::Vocabulary({.desktop = HeadlessDesktop::services()}), "Vocabulary was made without its pane folders");
+    EXPECT_DEATH(quib::Vocabulary({.desktop = HeadlessDesktop::services()}),
+                 "Vocabulary was made without its pane folders");
     EXPECT_DEATH(
         {
             auto desktop = HeadlessDesktop::services();
             desktop.documents = nullptr;
-            quib::Vocabulary({.desktop = desktop, .paneFolder = [](const std::string&) { return std::optional<std::string>(); }});
+            quib::Vocabulary(
+                {.desktop = desktop, .paneFolder = [](const std::string&) { return std::optional<std::string>(); }});
         },
         "Vocabulary was made without its open documents");
     EXPECT_DEATH(

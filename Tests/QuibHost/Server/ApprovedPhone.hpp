@@ -10,8 +10,8 @@
 
 #include "Runtime/MainLoop.hpp"
 #include "Shared/Json.hpp"
-#include "Tests/Support/TestLines.hpp"
 #include "TestPhone.hpp"
+#include "Tests/Support/TestLines.hpp"
 
 namespace quib::testing {
 

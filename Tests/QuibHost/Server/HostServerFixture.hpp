@@ -23,6 +23,7 @@
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/Json.hpp"
+#include "TestPhone.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/FakeApprovalBroker.hpp"
 #include "Tests/Support/FakeStillCapture.hpp"
@@ -37,7 +38,6 @@
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
-#include "TestPhone.hpp"
 
 namespace quib::testing {
 
@@ -54,11 +54,10 @@ protected:
         previousSink = Logger::setSink(log);
         settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
-        reach = std::make_shared<RemoteReach>(
-            RemoteReach::Config{.main = main,
-                                .settings = settings,
-                                .secrets = secrets,
-                                .approvedIDs = [registry = registry] { return registry->approvedIDs(); }});
+        reach = std::make_shared<RemoteReach>(RemoteReach::Config{
+            .main = main, .settings = settings, .secrets = secrets, .approvedIDs = [registry = registry] {
+                return registry->approvedIDs();
+            }});
         makeServer();
     }
 

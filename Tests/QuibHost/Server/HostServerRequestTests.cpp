@@ -109,12 +109,12 @@ TEST_F(HostServerRequests, ARepositorysTermsReachThePhoneInChunksOfTwoHundred) {
     }
     targets->setSnapshot({saved, {}});
     remakeServerWith([&](quib::HostServer::Config& config) {
-        config.neighbours.vocabulary = std::make_shared<Vocabulary>(Vocabulary::Config{
-            .clock = clock,
-            .desktop = desktop->services(),
-            .injector = injector,
-            .paneFolder = [](const std::string& pane) { return Tmux().currentPath(pane); },
-            .dictionary = scratch.path / "no-words"});
+        config.neighbours.vocabulary = std::make_shared<Vocabulary>(
+            Vocabulary::Config{.clock = clock,
+                               .desktop = desktop->services(),
+                               .injector = injector,
+                               .paneFolder = [](const std::string& pane) { return Tmux().currentPath(pane); },
+                               .dictionary = scratch.path / "no-words"});
     });
     auto phone = approvedPhone(startServer(), "D-A");
     for (const auto& [count, expected] : std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{

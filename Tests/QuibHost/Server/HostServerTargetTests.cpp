@@ -3,8 +3,8 @@
 #include "ApprovedPhone.hpp"
 #include "HostServerFixture.hpp"
 
-#include "Tests/Support/ScratchFolder.hpp"
 #include "Shared/Json.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 #include <algorithm>
 

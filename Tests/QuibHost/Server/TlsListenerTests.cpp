@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "QuibHost/Server/NetworkQueue.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
-#include "QuibHost/Server/NetworkQueue.hpp"
 #include "Tests/Support/Eventually.hpp"
 
 namespace quib {

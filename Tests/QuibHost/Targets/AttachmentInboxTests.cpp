@@ -13,11 +13,11 @@
 #include <sstream>
 #include <thread>
 
-#include "Runtime/FakeClock.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Targets/ImageSniffer.hpp"
 #include "QuibHost/Targets/TestImages.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Shared/UploadChannel.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
 namespace attachment_inbox_tests {

@@ -5,11 +5,11 @@
 #include <memory>
 #include <vector>
 
+#include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "QuibHost/Targets/EventInjector.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "Runtime/Sleeper.hpp"
-#include "QuibHost/Targets/EventInjector.hpp"
 #include "Tests/Support/FakeSleeper.hpp"
 
 namespace quib::testing {

@@ -2,8 +2,8 @@
 #include <fstream>
 #include <functional>
 
-#include "Tests/Support/ScratchFolder.hpp"
 #include "EventInjectorFixture.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {

@@ -1,8 +1,8 @@
 #include <cmath>
 #include <limits>
 
-#include "Runtime/Logger.hpp"
 #include "EventInjectorFixture.hpp"
+#include "Runtime/Logger.hpp"
 
 namespace quib::testing {
 namespace {

@@ -12,15 +12,15 @@
 #include <thread>
 #include <vector>
 
-#include "Runtime/FakeClock.hpp"
-#include "Runtime/MainLoop.hpp"
 #include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "Runtime/Sleeper.hpp"
-#include "Tests/Support/FakeSleeper.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
+#include "Runtime/FakeClock.hpp"
+#include "Runtime/MainLoop.hpp"
+#include "Runtime/Sleeper.hpp"
 #include "TestImages.hpp"
+#include "Tests/Support/FakeSleeper.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "TmuxServer.hpp"
 
 namespace quib::testing {
@@ -177,7 +177,8 @@ protected:
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>(clock);
     std::shared_ptr<quib::EventInjector> injector = quib::EventInjector::create(
         {.desktop = desktop->services(), .permissions = desktop, .clock = clock, .sleeper = sleeper, .pasteboardQueue = restores});
-    std::shared_ptr<DeliveryLog> log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = data.path, .clock = clock});
+    std::shared_ptr<DeliveryLog> log =
+        std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = data.path, .clock = clock});
     TmuxRuns runs;
     std::unique_ptr<quib::TargetRouter> made;
 };

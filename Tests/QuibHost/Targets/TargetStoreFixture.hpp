@@ -4,13 +4,13 @@
 
 #include <fstream>
 
+#include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "Platform/Simulated/SimulatedDesktop.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
-#include "QuibHost/Targets/TargetStore.hpp"
 #include "Shared/QuibCoder.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "TmuxServer.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
@@ -103,8 +103,8 @@ protected:
     // A store made over the settings as they are now, its data folder in the scratch folder,
     // with its start-up seeding done.
     quib::TargetStore& make(std::optional<fs::path> dataHome = std::nullopt) {
-        auto deliveries =
-            std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = dataHome.value_or(scratch.path), .clock = clock});
+        auto deliveries = std::make_shared<DeliveryLog>(
+            DeliveryLog::Config{.dataHome = dataHome.value_or(scratch.path), .clock = clock});
         store = quib::TargetStore::create({.main = main,
                                            .settings = settings,
                                            .clock = clock,

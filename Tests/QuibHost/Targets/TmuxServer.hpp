@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "Runtime/Subprocess.hpp"
 #include "QuibHost/Targets/Tmux.hpp"
+#include "Runtime/Subprocess.hpp"
 
 namespace quib::testing {
 

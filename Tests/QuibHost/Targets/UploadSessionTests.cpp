@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "Runtime/FakeClock.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 #include "QuibHost/Targets/TestImages.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Shared/AttachmentFrame.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
 namespace upload_session_tests {
@@ -53,7 +53,8 @@ protected:
 
     ScratchFolder scratch{"upload"};
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::shared_ptr<AttachmentInbox> inbox = std::make_shared<AttachmentInbox>(AttachmentInbox::Config{.dataHome = scratch.path, .clock = clock});
+    std::shared_ptr<AttachmentInbox> inbox =
+        std::make_shared<AttachmentInbox>(AttachmentInbox::Config{.dataHome = scratch.path, .clock = clock});
 };
 
 TEST_F(UploadSession, HelloIsRefusedForItsVersionThenItsCountThenItsTargets) {

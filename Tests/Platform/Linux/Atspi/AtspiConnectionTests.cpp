@@ -65,7 +65,8 @@ TEST(AtspiConnection, WithoutASessionBusNeverStartsAndRunsNothing) {
 }
 
 TEST(AtspiConnection, AnUntrustedHostLeavesAtspiUnstarted) {
-    auto connection = std::make_shared<AtspiConnection>(AtspiConnection::Environment{"unix:path=/nonexistent", std::nullopt});
+    auto connection =
+        std::make_shared<AtspiConnection>(AtspiConnection::Environment{"unix:path=/nonexistent", std::nullopt});
     AtspiMenuReader menus(connection, std::make_shared<FixedPermissions>(false));
     EXPECT_FALSE(menus.isTrusted());
     EXPECT_FALSE(connection->hasInitialised());

@@ -10,7 +10,9 @@ using Equivalent = AtspiKeyBinding::Equivalent;
 constexpr std::int64_t none = 8;  // no Command key: set in every chord
 constexpr std::int64_t shift = 1, alt = 2, control = 4;
 
-Equivalent character(std::string text, std::int64_t modifiers) { return {std::move(text), std::nullopt, modifiers | none}; }
+Equivalent character(std::string text, std::int64_t modifiers) {
+    return {std::move(text), std::nullopt, modifiers | none};
+}
 Equivalent virtualKey(std::int64_t code, std::int64_t modifiers) { return {std::nullopt, code, modifiers | none}; }
 
 struct Row {
@@ -79,25 +81,44 @@ TEST(AtspiKeyBinding, GivesNoChordForKeysTheHostNeverPresses) {
 }
 
 TEST(AtspiKeyBinding, NamedKeysBecomeControlCharactersOrVirtualKeys) {
-    for (const char* name : {"Return", "KP_Enter", "Enter"}) EXPECT_EQ(AtspiKeyBinding::parse(name), character("\r", 0)) << name;
-    for (const char* name : {"BackSpace", "Backspace"}) EXPECT_EQ(AtspiKeyBinding::parse(name), character("\b", 0)) << name;
-    for (const char* name : {"Tab", "ISO_Left_Tab", "Backtab"}) EXPECT_EQ(AtspiKeyBinding::parse(name), character("\t", 0)) << name;
+    for (const char* name : {"Return", "KP_Enter", "Enter"})
+        EXPECT_EQ(AtspiKeyBinding::parse(name), character("\r", 0)) << name;
+    for (const char* name : {"BackSpace", "Backspace"})
+        EXPECT_EQ(AtspiKeyBinding::parse(name), character("\b", 0)) << name;
+    for (const char* name : {"Tab", "ISO_Left_Tab", "Backtab"})
+        EXPECT_EQ(AtspiKeyBinding::parse(name), character("\t", 0)) << name;
     for (const char* name : {"Escape", "Esc"}) EXPECT_EQ(AtspiKeyBinding::parse(name), character("\x1b", 0)) << name;
     expectTable({
-        {"Delete", virtualKey(117, 0)}, {"Del", virtualKey(117, 0)},
-        {"F1", virtualKey(122, 0)},     {"F2", virtualKey(120, 0)},
-        {"F3", virtualKey(99, 0)},      {"F12", virtualKey(111, 0)},
-        {"Home", virtualKey(115, 0)},   {"End", virtualKey(119, 0)},
-        {"Page_Up", virtualKey(116, 0)}, {"Prior", virtualKey(116, 0)}, {"PgUp", virtualKey(116, 0)},
-        {"Page_Down", virtualKey(121, 0)}, {"Next", virtualKey(121, 0)}, {"PgDown", virtualKey(121, 0)},
-        {"Left", virtualKey(123, 0)},   {"Right", virtualKey(124, 0)},
-        {"Down", virtualKey(125, 0)},   {"Up", virtualKey(126, 0)},
+        {"Delete", virtualKey(117, 0)},
+        {"Del", virtualKey(117, 0)},
+        {"F1", virtualKey(122, 0)},
+        {"F2", virtualKey(120, 0)},
+        {"F3", virtualKey(99, 0)},
+        {"F12", virtualKey(111, 0)},
+        {"Home", virtualKey(115, 0)},
+        {"End", virtualKey(119, 0)},
+        {"Page_Up", virtualKey(116, 0)},
+        {"Prior", virtualKey(116, 0)},
+        {"PgUp", virtualKey(116, 0)},
+        {"Page_Down", virtualKey(121, 0)},
+        {"Next", virtualKey(121, 0)},
+        {"PgDown", virtualKey(121, 0)},
+        {"Left", virtualKey(123, 0)},
+        {"Right", virtualKey(124, 0)},
+        {"Down", virtualKey(125, 0)},
+        {"Up", virtualKey(126, 0)},
     });
     expectTable({
-        {"minus", character("-", 0)},   {"equal", character("=", 0)},   {"comma", character(",", 0)},
-        {"period", character(".", 0)},  {"slash", character("/", 0)},   {"apostrophe", character("'", 0)},
-        {"bracketleft", character("[", 0)}, {"bracketright", character("]", 0)},
-        {"backslash", character("\\", 0)}, {"\u00e9", character("\u00e9", 0)},
+        {"minus", character("-", 0)},
+        {"equal", character("=", 0)},
+        {"comma", character(",", 0)},
+        {"period", character(".", 0)},
+        {"slash", character("/", 0)},
+        {"apostrophe", character("'", 0)},
+        {"bracketleft", character("[", 0)},
+        {"bracketright", character("]", 0)},
+        {"backslash", character("\\", 0)},
+        {"\u00e9", character("\u00e9", 0)},
     });
 }
 

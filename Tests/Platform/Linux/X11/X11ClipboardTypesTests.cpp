@@ -31,7 +31,9 @@ TEST(X11ClipboardTypes, OffersTextAsEveryTextTargetWithLatin1ForString) {
 }
 
 TEST(X11ClipboardTypes, Latin1ReplacesIllFormedBytesAndKeepsLineBreaks) {
-    EXPECT_EQ(X11ClipboardTypes::latin1("a\xFF" "b\n\t\xC3"), bytesOf("a?b\n\t?"));
+    EXPECT_EQ(X11ClipboardTypes::latin1("a\xFF"
+                                        "b\n\t\xC3"),
+              bytesOf("a?b\n\t?"));
     EXPECT_EQ(X11ClipboardTypes::latin1(""), Bytes{});
 }
 
@@ -65,12 +67,12 @@ TEST(X11ClipboardTypes, OffersReadTargetsInTheirOwnFormOnce) {
 }
 
 TEST(X11ClipboardTypes, ReadsTextAndImagesFirstThenTheRestInTheOwnersOrder) {
-    const std::vector<std::string> offered{"TARGETS",   "MULTIPLE",   "text/html", "SAVE_TARGETS", "STRING",
-                                           "TIMESTAMP", "image/png",  "DELETE",    "INCR",         "UTF8_STRING",
-                                           "text/html", "x-special",  "text/uri-list"};
-    EXPECT_EQ(X11ClipboardTypes::readingOrder(offered),
-              (std::vector<std::string>{"UTF8_STRING", "STRING", "image/png", "text/uri-list", "text/html",
-                                        "x-special"}));
+    const std::vector<std::string> offered{"TARGETS",   "MULTIPLE",  "text/html",    "SAVE_TARGETS", "STRING",
+                                           "TIMESTAMP", "image/png", "DELETE",       "INCR",         "UTF8_STRING",
+                                           "text/html", "x-special", "text/uri-list"};
+    EXPECT_EQ(
+        X11ClipboardTypes::readingOrder(offered),
+        (std::vector<std::string>{"UTF8_STRING", "STRING", "image/png", "text/uri-list", "text/html", "x-special"}));
     EXPECT_TRUE(X11ClipboardTypes::readingOrder({"TARGETS", "TIMESTAMP"}).empty());
 }
 
