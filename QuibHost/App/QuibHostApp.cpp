@@ -53,6 +53,19 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                 .permissions = config_.permissions,
                                 .loginItem = config_.loginItem,
                                 .links = stateLinks()});
+    actions_ = std::make_shared<MenuActions>(MenuActions::Config{.state = state_,
+                                                                 .registry = registry_,
+                                                                 .server = server_,
+                                                                 .store = store_,
+                                                                 .log = deliveryLog_,
+                                                                 .inbox = inbox_,
+                                                                 .push = push_});
+    panel_ = MenuViewModelSource::create({.main = config_.main,
+                                          .server = server_,
+                                          .store = store_,
+                                          .state = state_,
+                                          .registry = registry_,
+                                          .actions = actions_});
     commands_ = ControlCommands::create({.main = config_.main,
                                          .state = state_,
                                          .registry = registry_,
@@ -60,8 +73,12 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                          .store = store_,
                                          .log = deliveryLog_,
                                          .inbox = inbox_,
-                                         .push = push_});
+                                         .push = push_,
+                                         .actions = actions_,
+                                         .panel = panel_});
 }
+
+void QuibHostApp::setPanelShower(std::function<void()> show) { commands_->setPanelShower(std::move(show)); }
 
 // The delivery log and the attachment inbox in the host's data folder, the app catalog, the
 // target store and the injector.
@@ -137,6 +154,7 @@ std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
 QuibHostApp::~QuibHostApp() {
     controlSocket_.reset();
     commands_.reset();
+    panel_.reset();
 }
 
 HostState::Links QuibHostApp::stateLinks() {

@@ -47,7 +47,10 @@ constexpr const char* usage =
     "  requests             the agents' requests waiting for an answer, with the seconds left\n"
     "  answer REQUEST-ID approve|deny\n"
     "                       answer a waiting request from this computer\n"
-    "  push                 whether alerts reach phones through the push relay\n";
+    "  push                 whether alerts reach phones through the push relay\n"
+    "  panel                the panel as it shows now, one item a line: section, kind and\n"
+    "                       text, then its fields; the last line is end\n"
+    "  show panel           bring the panel up on the display\n";
 
 // The request line for the command line, or none when it is not a command.
 std::optional<Json> requestFor(const std::vector<std::string>& args) {
@@ -55,7 +58,7 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     const std::string& command = args[0];
     const bool simple = command == "status" || command == "devices" || command == "pause" ||
                         command == "resume" || command == "watch" || command == "targets" || command == "refresh" ||
-                        command == "requests" || command == "push";
+                        command == "requests" || command == "push" || command == "panel";
     if (simple && args.size() == 1) return Json{{"command", command}};
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
@@ -66,6 +69,7 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
         return Json{{"command", "away"}, {"enabled", args[1] == "on"}};
     if (command == "answer" && args.size() == 3 && !args[1].empty() && (args[2] == "approve" || args[2] == "deny"))
         return Json{{"command", "answer"}, {"request", args[1]}, {"decision", args[2]}};
+    if (command == "show" && args.size() == 2 && args[1] == "panel") return Json{{"command", "show"}, {"item", "panel"}};
     if (command == "code" && args.size() == 1) return Json{{"command", "code"}};
     if (command == "code" && args.size() == 2 && args[1] == "--rotate") return Json{{"command", "code"}, {"rotate", true}};
     return std::nullopt;
@@ -212,6 +216,14 @@ void printRequests(const Json& requests) {
     }
 }
 
+// The panel's lines come ready made, escaped; escaping them again changes nothing in a line the
+// host wrote, and keeps anything else from moving the terminal.
+void printLines(const Json& lines) {
+    if (!lines.is_array()) return;
+    for (const Json& line : lines)
+        if (line.is_string()) std::cout << quib::escapeControlCharacters(line.get<std::string>()) << "\n";
+}
+
 // Prints one reply line; false when it was an error.
 bool printReply(const Json& reply, const std::string& command) {
     if (reply.contains("error")) {
@@ -224,6 +236,7 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "targets") printTargets(reply.value("targets", Json::array()));
     else if (command == "requests") printRequests(reply.value("requests", Json::array()));
     else if (command == "push") std::cout << text(reply, "summary") << "\n";
+    else if (command == "panel") printLines(reply.value("lines", Json::array()));
     else if (command == "reveal") std::cout << text(reply, "path") << "\n";
     else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";
