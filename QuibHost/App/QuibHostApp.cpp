@@ -241,7 +241,9 @@ void QuibHostApp::openControlSocket() {
 void QuibHostApp::terminate() {
     controlSocket_.reset();
     injector_->releaseAllButtons();
+    quibLog().info("shut-down: held buttons released");
     server_->stop();
+    quibLog().info("shut-down: server stopped");
 }
 
 }  // namespace quib

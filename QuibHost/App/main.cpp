@@ -1,8 +1,10 @@
-// quib-host: the host process. It runs on its own main loop, without a desktop toolkit, until
-// SIGINT or SIGTERM; the control socket and quibctl stand in for the menu-bar panel.
+// quib-host: the host process, until SIGINT or SIGTERM. On an X display it shows the panel
+// (in the tray, or in a window) and runs on Qt's event loop; without one it runs headless on its
+// own main loop and creates no Qt object. quibctl drives it either way.
 
 #include <signal.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -25,6 +27,7 @@
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "QuibHost/App/SignalWatcher.hpp"
+#include "QuibHost/Interface/QtInterface.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
@@ -33,7 +36,14 @@
 namespace {
 
 // Prints what a person needs to pair a phone, on standard output only: the pairing code never
-// goes to the log. Without a listener, says why and ends the main loop.
+// goes to the log.
+void printPairing(const quib::QuibHostApp::Launched& launched) {
+    std::cout << "Pairing code: " << launched.pairingCode << "\n";
+    if (launched.port) std::cout << "Port: " << *launched.port << "\n";
+    std::cout << "Name: " << launched.name << std::endl;
+}
+
+// Headless, the host's only way to tell that it cannot listen is to say so and end the main loop.
 void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& app, quib::MainLoop& loop, int& status) {
     if (!launched.port) {
         // The listener's failure reaches the published last error in a task queued before this one.
@@ -45,9 +55,7 @@ void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& ap
         });
         return;
     }
-    std::cout << "Pairing code: " << launched.pairingCode << "\n"
-              << "Port: " << *launched.port << "\n"
-              << "Name: " << launched.name << std::endl;
+    printPairing(launched);
 }
 
 // On a display, other apps' menus and documents are read over AT-SPI, which starts at the first
@@ -58,15 +66,57 @@ void readOtherApps(quib::X11Desktop::Opened& desktop) {
     desktop.services.documents = std::make_shared<quib::AtspiDocuments>(atspi);
 }
 
+struct ChosenDesktop {
+    quib::X11Desktop::Opened desktop;
+    bool onDisplay = false;
+};
+
 // The X display named by DISPLAY when it opens and has XTEST; otherwise a desktop without a
 // display, where only tmux deliveries work.
-quib::X11Desktop::Opened chooseDesktop() {
+ChosenDesktop chooseDesktop() {
     if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>())) {
         readOtherApps(*x11);
-        return std::move(*x11);
+        return {std::move(*x11), true};
     }
     quib::quibLog().info("desktop: no X display with XTEST; running headless");
-    return {quib::HeadlessDesktop::services(), std::make_shared<quib::HeadlessPermissions>()};
+    return {{quib::HeadlessDesktop::services(), std::make_shared<quib::HeadlessPermissions>()}, false};
+}
+
+// Tests of other areas run the host on a display without its panel.
+bool headlessForTests() {
+    const char* value = std::getenv("QUIB_TEST_HEADLESS");
+    return value && std::string_view(value) == "1";
+}
+
+// Ends, on a signal, when the main loop has run what is queued; then the held buttons are let
+// go and the server is stopped, on the main loop.
+int runHeadless(quib::QuibHostApp& app, quib::MainLoop& loop) {
+    int status = 0;
+    loop.post([&] { announce(app.launch(), app, loop, status); });
+    {
+        quib::SignalWatcher watcher({SIGINT, SIGTERM}, [&loop](int) { loop.quit(); });
+        loop.run();
+    }
+    loop.post([&] { app.terminate(); });
+    loop.runPending();
+    return status;
+}
+
+// With the panel, a listener that cannot be made leaves the host running: the panel says so.
+// After a signal ends Qt's loop, nothing posted to the main executor runs any more, so the
+// shut-down is called directly; then the executor closes, and the widgets and the application
+// go.
+int runWithPanel(quib::QuibHostApp& app, quib::QtInterface& qt) {
+    qt.showPanel(app.panel(), app.actions());
+    app.setPanelShower([&qt] { qt.bringUpPanel(); });
+    qt.executor()->post([&app] { printPairing(app.launch()); });
+    {
+        quib::SignalWatcher watcher({SIGINT, SIGTERM}, [&qt](int) { qt.quit(); });
+        qt.exec();
+    }
+    app.terminate();
+    qt.close();
+    return 0;
 }
 
 }  // namespace
@@ -81,9 +131,14 @@ int main(int argc, char** argv) {
     auto poster = std::make_shared<CurlPoster>();
 
     auto clock = SystemClock::shared();
-    auto loop = std::make_shared<MainLoop>(clock);
-    auto desktop = chooseDesktop();
-    auto app = QuibHostApp::create({.main = loop,
+    // The desktop first: opening the display readies Xlib for threads before Qt touches it.
+    auto [desktop, onDisplay] = chooseDesktop();
+    std::unique_ptr<QtInterface> qt;
+    std::shared_ptr<MainLoop> loop;
+    if (onDisplay && !headlessForTests()) qt = QtInterface::start(argv[0]);
+    else loop = std::make_shared<MainLoop>(clock);
+    if (!qt) quibLog().info("interface: none");
+    auto app = QuibHostApp::create({.main = qt ? qt->executor() : std::shared_ptr<Executor>(loop),
                                     .clock = clock,
                                     .settings = Settings::atPath(Settings::defaultPath()),
                                     .permissions = desktop.permissions,
@@ -98,14 +153,5 @@ int main(int argc, char** argv) {
                                     .dockedApps = std::make_shared<GnomeFavourites>(),
                                     .poster = std::move(poster),
                                     .iconRenderer = std::make_shared<PixbufIconRenderer>()});
-
-    int status = 0;
-    loop->post([&] { announce(app->launch(), *app, *loop, status); });
-    {
-        SignalWatcher watcher({SIGINT, SIGTERM}, [loop](int) { loop->quit(); });
-        loop->run();
-    }
-    loop->post([&] { app->terminate(); });
-    loop->runPending();
-    return status;
+    return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
 }

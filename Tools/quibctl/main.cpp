@@ -216,12 +216,19 @@ void printRequests(const Json& requests) {
     }
 }
 
-// The panel's lines come ready made, escaped; escaping them again changes nothing in a line the
-// host wrote, and keeps anything else from moving the terminal.
+// The panel's lines come ready made, escaped, with tabs between their fields: the fields are
+// escaped once more, which changes nothing in a line the host wrote and keeps anything else from
+// moving the terminal.
 void printLines(const Json& lines) {
     if (!lines.is_array()) return;
-    for (const Json& line : lines)
-        if (line.is_string()) std::cout << quib::escapeControlCharacters(line.get<std::string>()) << "\n";
+    for (const Json& line : lines) {
+        if (!line.is_string()) continue;
+        const auto& text = line.get_ref<const std::string&>();
+        std::size_t start = 0;
+        for (std::size_t tab; (tab = text.find('\t', start)) != std::string::npos; start = tab + 1)
+            std::cout << quib::escapeControlCharacters(text.substr(start, tab - start)) << '\t';
+        std::cout << quib::escapeControlCharacters(text.substr(start)) << "\n";
+    }
 }
 
 // Prints one reply line; false when it was an error.
