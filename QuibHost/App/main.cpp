@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -82,6 +83,19 @@ ChosenDesktop chooseDesktop() {
     return {{quib::HeadlessDesktop::services(), std::make_shared<quib::HeadlessPermissions>()}, false};
 }
 
+// Without DBUS_SESSION_BUS_ADDRESS, libdbus looks for the user's bus at $XDG_RUNTIME_DIR/bus and,
+// when that is missing too, forks a helper to start a bus ("autolaunch") from whichever thread
+// asks first: the toolkit's tray lookup then waited forever on a child that hung between fork and
+// exec. Naming that usual socket makes a missing bus fail at once, and changes nothing where it
+// exists. Called before any other thread exists, since it sets the environment.
+void keepDbusFromAutolaunching() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if ((address && *address) || !runtime || !*runtime) return;
+    const std::string bus = "unix:path=" + (std::filesystem::path(runtime) / "bus").string();
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+}
+
 // Tests of other areas run the host on a display without its panel.
 bool headlessForTests() {
     const char* value = std::getenv("QUIB_TEST_HEADLESS");
@@ -125,6 +139,7 @@ int main(int argc, char** argv) {
     using namespace quib;
     // Before any thread exists, so that only the watcher ever takes these signals.
     SignalWatcher::block({SIGINT, SIGTERM});
+    keepDbusFromAutolaunching();
     // A peer or tool that goes away mid-write makes that write fail instead of ending the host.
     ::signal(SIGPIPE, SIG_IGN);
     // First, so that libcurl's process-wide set-up runs before other threads exist.
