@@ -7,6 +7,7 @@
 #include "Platform/HeadlessWorkspace.hpp"
 #include "Platform/Logger.hpp"
 #include "Platform/UnicodeText.hpp"
+#include "QuibHost/Apps/AppIdentity.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib {
@@ -190,6 +191,7 @@ void TargetStore::setPinnedWindow(std::optional<std::uint32_t> windowID, std::op
 }
 
 TargetStore::AddOutcome TargetStore::add(QuibTarget target) {
+    target = AppIdentity::withGuessedProfile(std::move(target));
     target.name = std::string(unicode::trimWhiteSpace(target.name));
     if (auto refusal = validate(target, std::nullopt)) return AddOutcome::refused(std::move(*refusal));
     auto list = targets_.value();
