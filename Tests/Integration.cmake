@@ -18,6 +18,8 @@ endfunction()
 file(GLOB integration_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/*.cpp")
 if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
   quib_integration_binary(quib_integration_tests ${integration_sources})
+  # The UPnP gateway's search is answered by the port-mapping tests' fake router.
+  target_sources(quib_integration_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/QuibHost/Reach/FakeRouter.cpp)
   gtest_discover_tests(quib_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
                        ENVIRONMENT "${quib_test_environment}")
 

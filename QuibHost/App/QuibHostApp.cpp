@@ -7,6 +7,7 @@
 #include "Platform/Logger.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
+#include "QuibHost/Reach/UPnPGateway.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -51,6 +52,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     if (!config_.neighbours.reach) config_.neighbours.reach = makeRemoteReach();
     push_ = PushSender::create({config_.settings, secretStore(), config_.poster, config_.clock, config_.main});
     config_.neighbours.push = push_;
+    portMapper_ = makePortMapper();
     HostServer::Config server;
     server.main = config_.main;
     server.settings = config_.settings;
@@ -82,6 +84,13 @@ SecretStore QuibHostApp::secretStore() const {
 std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
     return std::make_shared<RemoteReach>(RemoteReach::Config{config_.main, config_.settings, secretStore(),
                                                              [registry = registry_] { return registry->approvedIDs(); }});
+}
+
+// The router's UPnP side is reached through the same poster as the push relay.
+std::shared_ptr<PortMapper> QuibHostApp::makePortMapper() const {
+    PortMapper::Config mapper;
+    if (config_.poster) mapper.upnp = std::make_shared<UPnPGateway>(UPnPGateway::Config{config_.poster, mapper.timings, {}});
+    return std::make_shared<PortMapper>(std::move(mapper));
 }
 
 QuibHostApp::~QuibHostApp() {
