@@ -158,8 +158,23 @@ std::string reply(int status, const std::string& body) {
            "\r\nConnection: close\r\nServer: Linux UPnP/1.1 Router/1.0\r\n\r\n" + body;
 }
 
-// The description, and every SOAP call answered as done; the public address is 203.0.113.9.
-std::string answer(const std::string& method, const std::string& path, const std::string& soapAction) {
+// The last mapping added, as GetSpecificPortMappingEntry tells it.
+std::string lastMapping(const std::string& body) {
+    static std::string entry;
+    if (body.find("AddPortMapping") == std::string::npos) return entry;
+    entry.clear();
+    for (const char* name : {"NewInternalPort", "NewInternalClient", "NewEnabled", "NewPortMappingDescription",
+                             "NewLeaseDuration"}) {
+        const auto value = quib::UPnPWire::elementText(name, body).value_or("");
+        entry += "<" + std::string(name) + ">" + value + "</" + name + ">";
+    }
+    return entry;
+}
+
+// The description, and every SOAP call answered as done: the link is up, the public address is
+// 203.0.113.9, and the mapping asked about is the last one added.
+std::string answer(const std::string& method, const std::string& path, const std::string& soapAction,
+                   const std::string& body) {
     using namespace quib::testing;
     if (method == "GET") {
         if (path != "/rootDesc.xml") return reply(404, "");
@@ -169,7 +184,14 @@ std::string answer(const std::string& method, const std::string& path, const std
     if (hash == std::string::npos) return reply(404, "");
     const std::string type = soapAction.substr(0, hash);
     const std::string action = soapAction.substr(hash + 1);
+    const std::string mapping = lastMapping(body);
     if (action == "GetExternalIPAddress") return reply(200, externalAddressAnswer(type, "203.0.113.9"));
+    if (action == "GetSpecificPortMappingEntry") return reply(200, soapAnswer(action, type, mapping));
+    if (action == "GetStatusInfo") {
+        return reply(200, soapAnswer(action, type,
+                                     "<NewConnectionStatus>Connected</NewConnectionStatus>"
+                                     "<NewLastConnectionError>ERROR_NONE</NewLastConnectionError><NewUptime>1000</NewUptime>"));
+    }
     return reply(200, soapAnswer(action, type));
 }
 
@@ -186,7 +208,7 @@ void serve(int listener, Record& record) {
     std::string action = quib::UPnPWire::header("SOAPAction", head).value_or("");
     if (action.size() >= 2 && action.front() == '"' && action.back() == '"') action = action.substr(1, action.size() - 2);
     record.line("http " + method + " " + path + " " + (action.empty() ? "-" : action) + " " + hex(request->substr(end + 4)));
-    (void)connection.writeAll(answer(method, path, action));
+    (void)connection.writeAll(answer(method, path, action, request->substr(end + 4)));
 }
 
 }  // namespace
