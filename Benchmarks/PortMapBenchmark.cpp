@@ -4,14 +4,27 @@
 //
 // natpmpc speaks only to port 5351, so the router listens there; when the port is taken the
 // baseline is skipped. Run as root under `unshare -n` (with `ip link set lo up`) to be sure of it.
+//
+// The UPnP cases need real multicast, so they run only inside the router namespace that the
+// router-namespace test makes (as root; they skip elsewhere):
+//   Tests/Reach/private-network.sh router build/release/Tests/Reach/quib-fake-router
+//       build/release/Benchmarks/PortMapBenchmark --benchmark_filter=UPnP
+// (one command line).
+// Their baseline is Debian's upnpc against the same fake router (apt-get install miniupnpc;
+// skipped without it). The host waits out the whole search window, so its time after the window
+// is given apart, beside upnpc told the description's address instead of searching.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <future>
 
+#include "Platform/Linux/CurlPoster.hpp"
+#include "QuibHost/Reach/GatewayFinder.hpp"
 #include "QuibHost/Reach/PortMapper.hpp"
+#include "QuibHost/Reach/UPnPGateway.hpp"
 #include "QuibHost/Reach/Wire/PortMapWire.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Subprocess.hpp"
@@ -24,6 +37,7 @@ using quib::testing::FakeRouter;
 
 constexpr std::uint16_t awayPort = 61423;
 const char* const natpmpc = "/usr/bin/natpmpc";
+const char* const upnpc = "/usr/bin/upnpc";
 
 // Each mapping writes a log line; the measurement keeps none.
 class NullSink final : public quib::LogSink {
@@ -92,5 +106,87 @@ void BM_NatpmpcMap(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_NatpmpcMap)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// The router namespace's addresses (Tests/Reach/private-network.sh).
+const char* const hostAddress = "10.77.0.2";
+const char* const description = "http://10.77.0.1:5000/rootDesc.xml";
+
+bool inRouterNamespace(benchmark::State& state) {
+    const char* inside = std::getenv("QUIB_ROUTER_NAMESPACE");
+    if (inside && std::string(inside) == "1") return true;
+    state.SkipWithError("needs the router namespace: run through Tests/Reach/private-network.sh as root");
+    return false;
+}
+
+double milliseconds(SteadyClock::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+// Search, description, probe, AddPortMapping and GetExternalIPAddress, then DeletePortMapping,
+// with a gateway that knows nothing yet each time.
+void BM_UPnPGatewayMapThenUnmap(benchmark::State& state) {
+    if (!inRouterNamespace(state)) return;
+    quib::Logger::setSink(std::make_shared<NullSink>());
+    const auto gateway = quib::GatewayFinder::find();
+    if (!gateway) return state.SkipWithError("no gateway in this namespace");
+    const auto poster = std::make_shared<quib::CurlPoster>();
+    const quib::ReachTimings timings;
+    double afterWindow = 0;
+    double unmapping = 0;
+    for (auto _ : state) {
+        quib::UPnPGateway upnp({poster, timings, {}});
+        const auto started = SteadyClock::now();
+        const auto mapping = upnp.map(awayPort, 7200, gateway->interface, quib::CancelToken());
+        const auto mapped = SteadyClock::now();
+        upnp.unmap(awayPort, gateway->interface, quib::CancelToken());
+        afterWindow += milliseconds(mapped - started - timings.ssdpWindow);
+        unmapping += milliseconds(SteadyClock::now() - mapped);
+        if (!mapping || mapping->via != "UPnP") return state.SkipWithError("the router did not map the port");
+    }
+    state.counters["mapAfterWindow_ms"] = benchmark::Counter(afterWindow, benchmark::Counter::kAvgIterations);
+    state.counters["unmap_ms"] = benchmark::Counter(unmapping, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_UPnPGatewayMapThenUnmap)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// upnpc with its arguments; false (and the benchmark skipped) when it fails.
+bool runUpnpc(benchmark::State& state, std::vector<std::string> arguments) {
+    const auto result = quib::Subprocess::run(upnpc, arguments, std::nullopt, 20s);
+    if (!result.ok) state.SkipWithError(("upnpc failed: " + result.output).c_str());
+    return result.ok;
+}
+
+// The baseline: `upnpc -i -e Quib -a 10.77.0.2 P P TCP 7200` (its own search included), then
+// `upnpc -i -d P TCP`, with their process starts.
+void BM_UPnPUpnpcAddThenDelete(benchmark::State& state) {
+    if (!inRouterNamespace(state)) return;
+    if (::access(upnpc, X_OK) != 0) return state.SkipWithError("upnpc is not installed (apt-get install miniupnpc)");
+    const std::string port = std::to_string(awayPort);
+    double adding = 0;
+    for (auto _ : state) {
+        const auto started = SteadyClock::now();
+        if (!runUpnpc(state, {"-i", "-e", "Quib", "-a", hostAddress, port, port, "TCP", "7200"})) return;
+        adding += milliseconds(SteadyClock::now() - started);
+        if (!runUpnpc(state, {"-i", "-d", port, "TCP"})) return;
+    }
+    state.counters["add_ms"] = benchmark::Counter(adding, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_UPnPUpnpcAddThenDelete)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// The baseline of the time after the window: upnpc told where the description is, no search.
+void BM_UPnPUpnpcAddByDescription(benchmark::State& state) {
+    if (!inRouterNamespace(state)) return;
+    if (::access(upnpc, X_OK) != 0) return state.SkipWithError("upnpc is not installed (apt-get install miniupnpc)");
+    const std::string port = std::to_string(awayPort);
+    for (auto _ : state) {
+        if (!runUpnpc(state, {"-u", description, "-i", "-e", "Quib", "-a", hostAddress, port, port, "TCP", "7200"})) return;
+    }
+}
+BENCHMARK(BM_UPnPUpnpcAddByDescription)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Runtime/DescriptorWait.hpp"
 #include "Runtime/FileDescriptor.hpp"
 #include "Runtime/WorkerThread.hpp"
 
@@ -34,27 +35,10 @@ struct Target {
     socklen_t length = 0;
 };
 
-enum class Wait { ready, cancelled, timedOut, failed };
+using Wait = DescriptorWait::Outcome;
 
-// Waits until `fd` is readable (or has an error to report), the token is cancelled or the
-// deadline passes, whichever comes first.
 Wait waitReadable(int fd, Deadline deadline, const CancelToken& cancel) {
-    while (true) {
-        if (cancel.isCancelled()) return Wait::cancelled;
-        const auto now = SteadyClock::now();
-        if (now >= deadline) return Wait::timedOut;
-        auto remaining = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
-        // A token without a descriptor is looked at in slices instead.
-        if (cancel.descriptor() < 0) remaining = std::min<std::chrono::nanoseconds>(remaining, 10ms);
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(remaining);
-        const timespec limit{static_cast<time_t>(seconds.count()), static_cast<long>((remaining - seconds).count())};
-        std::array<pollfd, 2> watched{{{fd, POLLIN, 0}, {cancel.descriptor(), POLLIN, 0}}};
-        const int ready = ::ppoll(watched.data(), watched.size(), &limit, nullptr);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return Wait::failed;
-        if (watched[1].revents != 0 || cancel.isCancelled()) return Wait::cancelled;
-        if (watched[0].revents != 0) return Wait::ready;
-    }
+    return DescriptorWait::until(fd, POLLIN, deadline, cancel);
 }
 
 // IPv4 answers in the system's order; IPv6 ones only when there is no IPv4 one. The public

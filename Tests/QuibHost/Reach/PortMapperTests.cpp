@@ -6,12 +6,14 @@
 
 #include "QuibHost/Reach/UPnPMapping.hpp"
 #include "Runtime/Logger.hpp"
+#include "Tests/QuibHost/Reach/CapturedLog.hpp"
 #include "Tests/Support/FakeRouter.hpp"
 
 namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::CapturedLog;
 using testing::FakeRouter;
 using Answers = std::vector<FakeRouter::Answer>;
 using Mapping = PortMapper::Mapping;
@@ -116,17 +118,6 @@ Answers pcpAnswer(const Bytes& request, std::uint8_t result, std::string_view ho
 }
 
 bool isFirstSend(const Bytes& request) { return FakeRouter::pcpClientAddress(request) == Bytes(16, 0); }
-
-class CapturedLog {
-public:
-    CapturedLog() : previous_(Logger::setSink(sink_)) {}
-    ~CapturedLog() { Logger::setSink(previous_); }
-    bool contains(std::string_view line) const { return sink_->contains(line); }
-
-private:
-    std::shared_ptr<CapturingLogSink> sink_ = std::make_shared<CapturingLogSink>();
-    std::shared_ptr<LogSink> previous_;
-};
 
 TEST(PortMapper, MapsByPCPAndSendsAgainNamingTheAddressItWasSeenFrom) {
     CapturedLog log;

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "WireBytes.hpp"
+#include "Tests/Support/WireBytes.hpp"
 
 namespace quib {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "QuibHost/Reach/Wire/PortMapWire.hpp"
-#include "WireBytes.hpp"
+#include "Tests/Support/WireBytes.hpp"
 
 namespace quib {
 namespace {
