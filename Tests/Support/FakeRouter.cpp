@@ -48,7 +48,8 @@ void put32(Bytes& bytes, std::size_t at, std::uint32_t value) {
 
 Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count) {
     if (bytes.size() < from + count) return {};
-    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
 }
 
 }  // namespace
@@ -85,7 +86,8 @@ void FakeRouter::run() {
         if (!pending_.empty()) {
             const auto next = std::min_element(pending_.begin(), pending_.end(),
                                                [](const Pending& a, const Pending& b) { return a.due < b.due; });
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(next->due - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(next->due - std::chrono::steady_clock::now());
             wait = static_cast<int>(std::max<std::int64_t>(0, left.count()));
         }
         std::array<pollfd, 2> watched{{{socket_.get(), POLLIN, 0}, {stop_.get(), POLLIN, 0}}};
@@ -100,7 +102,8 @@ void FakeRouter::receive() {
     Bytes buffer(65536);
     sockaddr_storage from{};
     socklen_t length = sizeof from;
-    const ssize_t n = ::recvfrom(socket_.get(), buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+    const ssize_t n =
+        ::recvfrom(socket_.get(), buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
     if (n < 0) return;
     buffer.resize(static_cast<std::size_t>(n));
     const auto now = std::chrono::steady_clock::now();
@@ -116,7 +119,8 @@ void FakeRouter::receive() {
 void FakeRouter::sendDue() {
     const auto now = std::chrono::steady_clock::now();
     // Answers due at once go out in the order the script gave them.
-    std::stable_sort(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) { return a.due < b.due; });
+    std::stable_sort(pending_.begin(), pending_.end(),
+                     [](const Pending& a, const Pending& b) { return a.due < b.due; });
     auto due = pending_.begin();
     for (; due != pending_.end() && due->due <= now; ++due) {
         const int from = due->answer.fromOtherPort ? otherSocket_.get() : socket_.get();

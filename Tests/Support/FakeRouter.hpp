@@ -55,7 +55,9 @@ public:
     // Kinds of request and their fields.
     static bool isPCP(const Bytes& request) { return !request.empty() && request[0] == 2; }
     static bool isNATPMPMap(const Bytes& request) { return request.size() >= 2 && request[0] == 0 && request[1] == 2; }
-    static bool isNATPMPAddress(const Bytes& request) { return request.size() >= 2 && request[0] == 0 && request[1] == 0; }
+    static bool isNATPMPAddress(const Bytes& request) {
+        return request.size() >= 2 && request[0] == 0 && request[1] == 0;
+    }
     // The lifetime asked for by a PCP or NAT-PMP map request.
     static std::uint32_t lifetimeOf(const Bytes& request);
     // The client address of a PCP request (bytes 8-23).

@@ -11,9 +11,11 @@ inline constexpr std::string_view wanPPP1 = "urn:schemas-upnp-org:service:WANPPP
 
 // One `service` element of a device description.
 inline std::string upnpService(std::string_view type, std::string_view controlURL) {
-    return "<service>\r\n  <serviceType>" + std::string(type) + "</serviceType>\r\n  <serviceId>urn:upnp-org:serviceId:" +
+    return "<service>\r\n  <serviceType>" + std::string(type) +
+           "</serviceType>\r\n  <serviceId>urn:upnp-org:serviceId:" +
            std::string(type.substr(type.rfind(':', type.size() - 3) + 1)) + "</serviceId>\r\n  <controlURL>" +
-           std::string(controlURL) + "</controlURL>\r\n  <eventSubURL>/evt</eventSubURL>\r\n  <SCPDURL>/scpd.xml</SCPDURL>\r\n</service>";
+           std::string(controlURL) +
+           "</controlURL>\r\n  <eventSubURL>/evt</eventSubURL>\r\n  <SCPDURL>/scpd.xml</SCPDURL>\r\n</service>";
 }
 
 // A router's description as real ones nest it: the connection services inside the WAN
@@ -52,7 +54,8 @@ inline std::string soapAnswer(std::string_view action, std::string_view type, st
 }
 
 inline std::string externalAddressAnswer(std::string_view type, std::string_view address) {
-    return soapAnswer("GetExternalIPAddress", type, "<NewExternalIPAddress>" + std::string(address) + "</NewExternalIPAddress>");
+    return soapAnswer("GetExternalIPAddress", type,
+                      "<NewExternalIPAddress>" + std::string(address) + "</NewExternalIPAddress>");
 }
 
 // A SOAP fault; `detail` holds the UPnPError, when there is one.
@@ -72,8 +75,8 @@ inline std::string upnpError(int code, std::string_view description) {
 // The answer to one search.
 inline std::string ssdpAnswer(std::string_view location, std::string_view target = wanIP1) {
     return "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\nST: " + std::string(target) +
-           "\r\nUSN: uuid:fake::" + std::string(target) + "\r\nEXT:\r\nSERVER: Linux UPnP/1.1 Router/1.0\r\nLOCATION: " +
-           std::string(location) + "\r\n\r\n";
+           "\r\nUSN: uuid:fake::" + std::string(target) +
+           "\r\nEXT:\r\nSERVER: Linux UPnP/1.1 Router/1.0\r\nLOCATION: " + std::string(location) + "\r\n\r\n";
 }
 
 }  // namespace quib::testing
