@@ -10,7 +10,7 @@
 //   Tests/Reach/private-network.sh router build/release/Tests/Reach/quib-fake-router
 //       build/release/Benchmarks/PortMapBenchmark --benchmark_filter=UPnP
 // (one command line).
-// Their baseline is Debian's upnpc against the same fake router (scripts/setup installs miniupnpc;
+// Their baseline is Debian's upnpc against the same fake router (apt-get install miniupnpc;
 // skipped without it). The host waits out the whole search window, so its time after the window
 // is given apart, beside upnpc told the description's address instead of searching.
 #include <benchmark/benchmark.h>
