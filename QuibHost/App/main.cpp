@@ -61,8 +61,8 @@ void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& ap
 
 // On a display, other apps' menus and documents are read over AT-SPI, which starts at the first
 // read.
-void readOtherApps(quib::X11Desktop::Opened& desktop) {
-    auto atspi = std::make_shared<quib::AtspiConnection>();
+void readOtherApps(quib::X11Desktop::Opened& desktop, const quib::AtspiConnection::Environment& environment) {
+    auto atspi = std::make_shared<quib::AtspiConnection>(environment);
     desktop.services.menus = std::make_shared<quib::AtspiMenuReader>(atspi, desktop.permissions);
     desktop.services.documents = std::make_shared<quib::AtspiDocuments>(atspi);
 }
@@ -74,9 +74,10 @@ struct ChosenDesktop {
 
 // The X display named by DISPLAY when it opens and has XTEST; otherwise a desktop without a
 // display, where only tmux deliveries work.
-ChosenDesktop chooseDesktop() {
-    if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>())) {
-        readOtherApps(*x11);
+ChosenDesktop chooseDesktop(const std::shared_ptr<quib::Clock>& clock,
+                            const quib::AtspiConnection::Environment& atspiEnvironment) {
+    if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>(), clock)) {
+        readOtherApps(*x11, atspiEnvironment);
         return {std::move(*x11), true};
     }
     quib::quibLog().info("desktop: no X display with XTEST; running headless");
@@ -87,7 +88,8 @@ ChosenDesktop chooseDesktop() {
 // when that is missing too, forks a helper to start a bus ("autolaunch") from whichever thread
 // asks first: the toolkit's tray lookup then waited forever on a child that hung between fork and
 // exec. Naming that usual socket makes a missing bus fail at once, and changes nothing where it
-// exists. Called before any other thread exists, since it sets the environment.
+// exists. Called before any other thread exists, since it sets the environment. (The AT-SPI
+// reader looks for the bus itself, in the environment as it was, and says when there is none.)
 void keepDbusFromAutolaunching() {
     const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -139,6 +141,7 @@ int main(int argc, char** argv) {
     using namespace quib;
     // Before any thread exists, so that only the watcher ever takes these signals.
     SignalWatcher::block({SIGINT, SIGTERM});
+    const auto atspiEnvironment = AtspiConnection::Environment::ofProcess();
     keepDbusFromAutolaunching();
     // A peer or tool that goes away mid-write makes that write fail instead of ending the host.
     ::signal(SIGPIPE, SIG_IGN);
@@ -147,7 +150,7 @@ int main(int argc, char** argv) {
 
     auto clock = SystemClock::shared();
     // The desktop first: opening the display readies Xlib for threads before Qt touches it.
-    auto [desktop, onDisplay] = chooseDesktop();
+    auto [desktop, onDisplay] = chooseDesktop(clock, atspiEnvironment);
     std::unique_ptr<QtInterface> qt;
     std::shared_ptr<MainLoop> loop;
     if (onDisplay && !headlessForTests()) qt = QtInterface::start(argv[0]);
