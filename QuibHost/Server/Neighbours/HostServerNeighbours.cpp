@@ -41,7 +41,12 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
     if (!all.menus) all.menus = std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(HeadlessDesktop::services(), clock));
     if (!all.approvals) all.approvals = ApprovalBroker::create(main);
     if (!all.push) all.push = PushSender::create({settings, SecretStore(), nullptr, clock, main});
-    if (!all.streaming) all.streaming = std::make_shared<IdleStreaming>();
+    if (!all.panelStreamer || !all.audioStreamer || !all.windowList) {
+        const auto idle = std::make_shared<IdleStreaming>();
+        if (!all.panelStreamer) all.panelStreamer = idle;
+        if (!all.audioStreamer) all.audioStreamer = idle;
+        if (!all.windowList) all.windowList = idle;
+    }
     if (!all.roster) all.roster = std::make_shared<EmptyWindowRoster>(permissions);
     if (!all.stills) all.stills = std::make_shared<DisplaylessStillCapture>(permissions);
     if (!all.reach) {

@@ -13,8 +13,10 @@
 #include "QuibHost/Approvals/PushSenderService.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
+#include "QuibHost/Server/Neighbours/AudioStreamerService.hpp"
+#include "QuibHost/Server/Neighbours/PanelStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
-#include "QuibHost/Server/Neighbours/StreamingService.hpp"
+#include "QuibHost/Server/Neighbours/WindowListService.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"
@@ -45,7 +47,9 @@ struct HostServerNeighbours {
     std::shared_ptr<MenuCatalogService> menus;
     std::shared_ptr<ApprovalBrokerService> approvals;
     std::shared_ptr<PushSenderService> push;
-    std::shared_ptr<StreamingService> streaming;
+    std::shared_ptr<PanelStreamerService> panelStreamer;
+    std::shared_ptr<AudioStreamerService> audioStreamer;
+    std::shared_ptr<WindowListService> windowList;
     // Raises and opens the windows phones pin targets to.
     std::shared_ptr<WindowRoster> roster;
     std::shared_ptr<StillCaptureService> stills;

@@ -15,7 +15,9 @@
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
-#include "QuibHost/Server/Neighbours/StreamingService.hpp"
+#include "QuibHost/Server/Neighbours/AudioStreamerService.hpp"
+#include "QuibHost/Server/Neighbours/PanelStreamerService.hpp"
+#include "QuibHost/Server/Neighbours/WindowListService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
@@ -334,24 +336,19 @@ private:
     std::vector<std::string> calls_;
 };
 
-// A window the test says is being mirrored, or none, and the window list the test sets for
-// every app. Remembers who was attached, as "view:<device>" or "listen:<device>".
-class MirroringStreaming final : public StreamingService {
+// A window the test says is being mirrored, or none. Remembers who was attached, as
+// "view:<device>".
+class MirroringPanelStreamer final : public PanelStreamerService {
 public:
     void attachViewer(const std::shared_ptr<TlsConnection>&, const ViewHelloPayload& hello) override {
         std::lock_guard lock(mutex_);
         attached_.push_back("view:" + hello.deviceID);
-    }
-    void attachListener(const std::shared_ptr<TlsConnection>&, const ListenHelloPayload& hello) override {
-        std::lock_guard lock(mutex_);
-        attached_.push_back("listen:" + hello.deviceID);
     }
     std::vector<std::string> attached() const {
         std::lock_guard lock(mutex_);
         return attached_;
     }
     void detachViewer(const TlsConnection&) override {}
-    void detachListener(const TlsConnection&) override {}
     std::optional<Rect> pointableWindowFrame() override {
         std::lock_guard lock(mutex_);
         return frame_;
@@ -360,6 +357,34 @@ public:
         std::lock_guard lock(mutex_);
         frame_ = frame;
     }
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<Rect> frame_;
+    std::vector<std::string> attached_;
+};
+
+// Remembers who was attached, as "listen:<device>".
+class RecordingAudioStreamer final : public AudioStreamerService {
+public:
+    void attachListener(const std::shared_ptr<TlsConnection>&, const ListenHelloPayload& hello) override {
+        std::lock_guard lock(mutex_);
+        attached_.push_back("listen:" + hello.deviceID);
+    }
+    std::vector<std::string> attached() const {
+        std::lock_guard lock(mutex_);
+        return attached_;
+    }
+    void detachListener(const TlsConnection&) override {}
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> attached_;
+};
+
+// The window list the test sets for every app.
+class FixedWindowList final : public WindowListService {
+public:
     WindowList windows(const std::string& bundleID, std::optional<std::uint32_t>, bool) override {
         std::lock_guard lock(mutex_);
         listed_.push_back(bundleID);
@@ -376,11 +401,9 @@ public:
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::optional<Rect> frame_;
+    std::mutex mutex_;
     WindowList list_;
     std::vector<std::string> listed_;
-    std::vector<std::string> attached_;
 };
 
 // The terms the test sets, for every target, on a queue of its own.

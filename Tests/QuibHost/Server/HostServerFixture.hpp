@@ -63,7 +63,9 @@ protected:
         config.neighbours.approvals = approvals;
         config.neighbours.push = push;
         config.neighbours.reach = reach;
-        config.neighbours.streaming = streaming;
+        config.neighbours.panelStreamer = panelStreamer;
+        config.neighbours.audioStreamer = audioStreamer;
+        config.neighbours.windowList = windowList;
         config.neighbours.vocabulary = vocabulary;
         config.neighbours.catalog = catalog;
         config.neighbours.stills = stills;
@@ -227,7 +229,9 @@ protected:
     SecretStore secrets{scratch.path / "secrets"};
     std::shared_ptr<SimulatedSleepWatch> sleepWatch = std::make_shared<SimulatedSleepWatch>();
     std::shared_ptr<SimulatedInterfaceWatch> interfaceWatch = std::make_shared<SimulatedInterfaceWatch>();
-    std::shared_ptr<MirroringStreaming> streaming = std::make_shared<MirroringStreaming>();
+    std::shared_ptr<MirroringPanelStreamer> panelStreamer = std::make_shared<MirroringPanelStreamer>();
+    std::shared_ptr<RecordingAudioStreamer> audioStreamer = std::make_shared<RecordingAudioStreamer>();
+    std::shared_ptr<FixedWindowList> windowList = std::make_shared<FixedWindowList>();
     std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
     std::shared_ptr<FakeVocabulary> vocabulary = std::make_shared<FakeVocabulary>();
     std::shared_ptr<RecordingAppCatalog> catalog = std::make_shared<RecordingAppCatalog>();
