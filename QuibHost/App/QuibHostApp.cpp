@@ -110,7 +110,12 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
     neighbours.roster = config_.desktop.roster;
     neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
     if (!neighbours.approvals) neighbours.approvals = ApprovalBroker::create(config_.main);
-    if (!neighbours.streaming) neighbours.streaming = std::make_shared<IdleStreaming>();
+    if (!neighbours.panelStreamer || !neighbours.audioStreamer || !neighbours.windowList) {
+        const auto idle = std::make_shared<IdleStreaming>();
+        if (!neighbours.panelStreamer) neighbours.panelStreamer = idle;
+        if (!neighbours.audioStreamer) neighbours.audioStreamer = idle;
+        if (!neighbours.windowList) neighbours.windowList = idle;
+    }
     if (!neighbours.stills) neighbours.stills = std::make_shared<DisplaylessStillCapture>(config_.permissions);
     if (!neighbours.reach) neighbours.reach = makeRemoteReach();
     return neighbours;

@@ -87,7 +87,12 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
         neighbours.push = PushSender::create(
             {.settings = settings, .secrets = shared.secrets, .poster = nullptr, .clock = clock, .main = main});
     }
-    if (!neighbours.streaming) neighbours.streaming = std::make_shared<IdleStreaming>();
+    if (!neighbours.panelStreamer || !neighbours.audioStreamer || !neighbours.windowList) {
+        const auto idle = std::make_shared<IdleStreaming>();
+        if (!neighbours.panelStreamer) neighbours.panelStreamer = idle;
+        if (!neighbours.audioStreamer) neighbours.audioStreamer = idle;
+        if (!neighbours.windowList) neighbours.windowList = idle;
+    }
     if (!neighbours.stills) neighbours.stills = std::make_shared<DisplaylessStillCapture>(permissions);
     if (!neighbours.reach) {
         neighbours.reach = std::make_shared<RemoteReach>(RemoteReach::Config{

@@ -174,10 +174,10 @@ TEST_F(HostServerRequests, WindowsOfAnythingButAnAppAreANoteAndARosterNoteAboutT
                                                  {"note", "Only a Mac app has windows to pick from."},
                                                  {"sequence", 0}, {"isFinal", true}}));
     }
-    streaming->list(StreamingService::WindowList{{}, "is running but has no windows open."});
+    windowList->list(WindowListService::WindowList{{}, "is running but has no windows open."});
     phone->write(line("requestWindows", {{"targetID", "A"}}));
     EXPECT_EQ(next(*phone, "windows")["note"], "Editor is running but has no windows open.");
-    streaming->list(StreamingService::WindowList{{}, "Grant Fennic Screen Recording first"});
+    windowList->list(WindowListService::WindowList{{}, "Grant Fennic Screen Recording first"});
     phone->write(line("requestWindows", {{"targetID", "A"}}));
     EXPECT_EQ(next(*phone, "windows")["note"], "Grant Fennic Screen Recording first");
 
@@ -205,10 +205,9 @@ TEST_F(HostServerRequests, ViewAndListenChannelsGoToTheStreamersAndHearNoLineWha
     ASSERT_FALSE(listen.connect(port));
     view.write(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U","maxWidth":8,"maxHeight":6}}})" "\n");
     listen.write(R"({"listenHello":{"_0":{"protocolVersion":3,"deviceName":"Pad","deviceID":"D-U"}}})" "\n");
-    ASSERT_TRUE(eventually([&] { return streaming->attached().size() == 2; }));
-    auto attached = streaming->attached();
-    std::sort(attached.begin(), attached.end());
-    EXPECT_EQ(attached, (std::vector<std::string>{"listen:D-U", "view:D-U"}));
+    ASSERT_TRUE(eventually([&] { return panelStreamer->attached().size() == 1 && audioStreamer->attached().size() == 1; }));
+    EXPECT_EQ(panelStreamer->attached(), std::vector<std::string>{"view:D-U"});
+    EXPECT_EQ(audioStreamer->attached(), std::vector<std::string>{"listen:D-U"});
 
     auto phone = approvedPhone(port, "D-U");
     EXPECT_TRUE(eventually([&] {
