@@ -7,7 +7,7 @@ SimulatedDesktop::SimulatedDesktop(std::shared_ptr<Clock> clock)
 
 DesktopServices SimulatedDesktop::services() {
     auto self = shared_from_this();
-    return {self, self, self, self, self, self, self, self, self};
+    return {self, self, self, self, self, self, self, self, self, self};
 }
 
 void SimulatedDesktop::post(const InputEvent& event) {
