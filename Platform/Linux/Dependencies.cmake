@@ -23,6 +23,9 @@ target_link_libraries(quib_platform_linux PRIVATE PkgConfig::GDK_PIXBUF)
 # Other apps' menus and documents through the accessibility bus (libatspi, on GLib).
 pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
 target_link_libraries(quib_platform_linux PUBLIC PkgConfig::ATSPI)
+# The sound output, recorded from the sound server's monitor of the default output.
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::PULSE)
 # AAC encoding: libswresample to the encoder's format, libavcodec's native encoder. Global, so
 # that the tests can decode what it encodes.
 pkg_check_modules(AUDIO_CODEC REQUIRED IMPORTED_TARGET GLOBAL libswresample libavcodec libavutil)
