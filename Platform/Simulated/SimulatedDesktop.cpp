@@ -106,6 +106,11 @@ bool SimulatedDesktop::screenRecordingGranted() const {
 
 std::string SimulatedDesktop::accessibilityHelp() const { return "The simulated desktop does not trust the host."; }
 
+std::string SimulatedDesktop::screenRecordingHelp() const {
+    return screenRecordingGranted() ? "The simulated desktop lets the host capture its windows."
+                                    : "The simulated desktop's screen recording switch is off.";
+}
+
 void SimulatedDesktop::setPointer(Point location) {
     std::lock_guard lock(mutex_);
     pointer_ = location;

@@ -103,6 +103,7 @@ public:
     bool accessibilityTrusted() const override;
     bool screenRecordingGranted() const override;
     std::string accessibilityHelp() const override;
+    std::string screenRecordingHelp() const override;
 
     // The displays; a change is announced to every subscriber. None: the desktop cannot be
     // asked for them.
