@@ -10,6 +10,9 @@
 
 #include "Platform/Linux/Media/PulseAudioStream.hpp"
 #include "Platform/Logger.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
+#include "QuibHost/Streaming/SystemAudio.hpp"
+#include "Tests/Audio/PrivatePulseServer.hpp"
 #include "Tests/Audio/PulseTools.hpp"
 #include "Tests/Audio/Recording.hpp"
 #include "Tests/Audio/TonePlayer.hpp"
@@ -51,7 +54,20 @@ private:
 class PulseAudioCapture : public ::testing::Test {
 protected:
     PulseAudioCapture() { previousSink_ = Logger::setSink(log); }
-    ~PulseAudioCapture() override { Logger::setSink(previousSink_); }
+    ~PulseAudioCapture() override {
+        if (audio) audio->stop();
+        audio.reset();
+        Logger::setSink(previousSink_);
+    }
+
+    // Capture over the backend, with a watchdog that fires when the test moves the clock.
+    void startCapture() {
+        audio = SystemAudio::make(
+            {capture, std::make_shared<ScreenAccess>(nullptr), clock},
+            [recorded = recording](const PcmBuffer& buffer, std::uint64_t) { recorded->add(buffer); },
+            [recorded = recording](const std::string& text) { recorded->addState(text); });
+        audio->start();
+    }
 
     // One opening of the backend itself, its buffers going to the recording.
     AudioCapture::Opening openDirectly() {
@@ -62,10 +78,26 @@ protected:
         return opened.get_future().get();
     }
 
+    bool logged(std::string_view text, std::chrono::milliseconds timeout = 3s) const {
+        for (auto deadline = std::chrono::steady_clock::now() + timeout; !log->contains(text);) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    std::size_t statesSaying(std::string_view text) {
+        std::size_t count = 0;
+        recording->inspect([&](const Recording& r) { count = std::count(r.states().begin(), r.states().end(), text); });
+        return count;
+    }
+
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<quib::PulseAudioCapture> capture = std::make_shared<quib::PulseAudioCapture>();
     std::shared_ptr<SerialQueue> queue = std::make_shared<SerialQueue>("test.audio");
     std::shared_ptr<Recording> recording = std::make_shared<Recording>();
+    std::shared_ptr<SystemAudio> audio;
 
 private:
     std::shared_ptr<LogSink> previousSink_;
@@ -100,7 +132,37 @@ TEST_F(PulseAudioCapture, RecordsTheDefaultSinksMonitor) {
     });
 }
 
-// Where nothing listens the connection fails at once and nothing starts a server in its place.
+// When the default sink changes, the stream stops, and the watchdog's next opening records the
+// new default's monitor.
+TEST_F(PulseAudioCapture, FollowsTheDefaultSinkWhenItChanges) {
+    SKIP_WITHOUT_SERVER();
+    const std::string previous = PulseTools::defaultSink();
+    ASSERT_FALSE(previous.empty());
+    const auto module = PulseTools::pactl({"load-module", "module-null-sink", "sink_name=quibsecond", "rate=48000", "channels=2"});
+    ASSERT_TRUE(module);
+    const Undo restore([&] {
+        (void)PulseTools::pactl({"set-default-sink", previous});
+        (void)PulseTools::pactl({"unload-module", *module});
+    });
+
+    startCapture();
+    ASSERT_TRUE(logged("listen: capturing this Mac's output at 48000Hz"));
+    TonePlayer player("quibsecond");
+    ASSERT_TRUE(PulseTools::pactl({"set-default-sink", "quibsecond"}));
+    ASSERT_TRUE(logged("listen: stream stopped the default output changed"));
+
+    clock->advance(SystemAudio::watchdogInterval);
+    EXPECT_TRUE(recording->waitFor(3s, [](const Recording& r) { return r.audibleSamples() >= 4800; })) << player.failure();
+    EXPECT_TRUE(recording->waitFor(2s, [](const Recording& r) { return r.audibleSamples() >= 24000; }));
+    recording->inspect([](const Recording& r) {
+        const auto frequency = r.frequencyOfLast(19200);
+        ASSERT_TRUE(frequency);
+        EXPECT_NEAR(*frequency, TonePlayer::frequency, 5.0);
+    });
+}
+
+// Where nothing listens the connection fails at once, nothing starts a server in its place, and
+// each opening says there is nothing to capture.
 TEST_F(PulseAudioCapture, FindsNothingToCaptureWhereNoServerListens) {
     std::string pattern = (std::filesystem::temp_directory_path() / "quib-nopulse-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -113,7 +175,32 @@ TEST_F(PulseAudioCapture, FindsNothingToCaptureWhereNoServerListens) {
     const auto opening = openDirectly();
     EXPECT_EQ(opening.status, AudioCapture::Opening::Status::nothingToCapture);
     EXPECT_EQ(opening.reason, "Connection refused");
+
+    startCapture();
+    const std::string nothing(SystemAudio::nothingToCaptureText);
+    EXPECT_TRUE(recording->waitFor(3s, [&](const Recording& r) { return r.states().size() == 1; }));
+    clock->advance(SystemAudio::watchdogInterval);
+    EXPECT_TRUE(recording->waitFor(3s, [&](const Recording& r) { return r.states().size() == 2; }));
+    EXPECT_EQ(statesSaying(nothing), 2u);
     EXPECT_TRUE(std::filesystem::is_empty(folder)) << "something made a server or its files";
+}
+
+// A server that dies stops the stream; the retries then find nothing to capture.
+TEST_F(PulseAudioCapture, ReportsAServerThatDies) {
+    const auto server = PrivatePulseServer::start();
+    ASSERT_TRUE(server);
+    const EnvironmentVariable address("PULSE_SERVER", server->address());
+    startCapture();
+    ASSERT_TRUE(logged("listen: capturing this Mac's output at 48000Hz"));
+    ASSERT_TRUE(recording->waitFor(3s, [](const Recording& r) { return r.buffers() > 0; }));
+
+    server->kill();
+    EXPECT_TRUE(logged("listen: stream stopped Connection terminated"));
+    for (std::size_t retry = 1; retry <= 2; ++retry) {
+        clock->advance(SystemAudio::watchdogInterval);
+        EXPECT_TRUE(recording->waitFor(3s, [&](const Recording& r) { return r.states().size() == retry; }));
+    }
+    EXPECT_EQ(statesSaying(SystemAudio::nothingToCaptureText), 2u);
 }
 
 }  // namespace
