@@ -27,3 +27,10 @@ target_link_libraries(quib_platform_linux PUBLIC PkgConfig::ATSPI)
 # what it encodes.
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET GLOBAL libavcodec libavutil)
 target_link_libraries(quib_platform_linux PRIVATE PkgConfig::LIBAV)
+# The sound output, recorded from the sound server's monitor of the default output.
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::PULSE)
+# AAC encoding: libswresample to the encoder's format, libavcodec's native encoder. Global, so
+# that the tests can decode what it encodes.
+pkg_check_modules(AUDIO_CODEC REQUIRED IMPORTED_TARGET GLOBAL libswresample libavcodec libavutil)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::AUDIO_CODEC)

@@ -4,7 +4,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
-#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -15,6 +14,8 @@ extern "C" {
 #include <mutex>
 #include <optional>
 #include <utility>
+
+#include "Platform/Linux/Media/FfmpegLog.hpp"
 
 namespace quib {
 namespace {
@@ -46,12 +47,6 @@ constexpr AVRational microseconds{1, 1'000'000};
 // ("force-cfr=0"), but then it holds every picture back until the next one arrives, and a caller
 // that waits for a picture before sending the next would wait for ever.
 constexpr AVRational budgetFrameRate{60, 1};
-
-// libx264 and libx265 report every session they open at info level; only errors are wanted.
-void quietLibraryLog() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
-}
 
 // A rate limiter of peak rate R and buffer S lets at most S + R × t bits through in any t
 // seconds; with R the average rate, the buffer is the room the tightest limit leaves above it.
@@ -285,7 +280,7 @@ private:
 
 std::shared_ptr<FfmpegVideoSession> FfmpegVideoSession::open(ViewFrame::Codec codec, int width, int height,
                                                              const Rates& rates) {
-    quietLibraryLog();
+    quietFfmpegLog();
     Context context = openContext(codec, width, height, rates);
     Packet packet(av_packet_alloc());
     if (!context || !packet) return nullptr;
