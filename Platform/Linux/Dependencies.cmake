@@ -23,3 +23,9 @@ target_link_libraries(quib_platform_linux PRIVATE PkgConfig::GDK_PIXBUF)
 # Other apps' menus and documents through the accessibility bus (libatspi, on GLib).
 pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
 target_link_libraries(quib_platform_linux PUBLIC PkgConfig::ATSPI)
+# Window capture: the composite pixmaps of windows, their damage, and MIT-SHM to read them fast;
+# swscale turns the pixels into the encoder's pictures.
+pkg_check_modules(X11_CAPTURE REQUIRED IMPORTED_TARGET xcomposite xdamage xext)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::X11_CAPTURE)
+pkg_check_modules(SWSCALE REQUIRED IMPORTED_TARGET GLOBAL libswscale libavutil)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::SWSCALE)
