@@ -47,6 +47,7 @@ TEST(X11Desktop, LosesTrustAndDropsInputWhenTheServerGoes) {
     EXPECT_TRUE(eventually([&] { return !desktop->permissions->accessibilityTrusted(); }, std::chrono::seconds(10)));
     EXPECT_EQ(services.accessibility->focusedElementError(), AccessibilityProbe::cannotComplete);
     EXPECT_FALSE(desktop->permissions->screenRecordingGranted());
+    EXPECT_EQ(services.windowSource->shareableWindows(), std::nullopt);
     services.events->post(InputEvent::mouse(EventType::leftMouseDown, {40, 30}, EventButton::left));
     services.events->post(InputEvent::key(0, true, 0));
     services.events->post(InputEvent::key(0, false, 0));
