@@ -102,6 +102,11 @@ public:
         std::lock_guard lock(mutex_);
         return {samples_.begin() + static_cast<std::ptrdiff_t>(std::min(from, samples_.size())), samples_.end()};
     }
+    // Lets go of every picture received so far, so that the stream's pool has them back.
+    void dropPictures() {
+        std::lock_guard lock(mutex_);
+        for (auto& sample : samples_) sample.picture.reset();
+    }
     std::vector<std::string> stops() {
         std::lock_guard lock(mutex_);
         return stops_;

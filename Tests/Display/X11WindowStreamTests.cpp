@@ -98,8 +98,8 @@ TEST_F(X11WindowStreamTest, EachQuadrantKeepsItsColourThroughSharedMemoryOrTheCo
     }
 }
 
-// Pictures come when the window changes or one is asked for; ticks between say idle, and an
-// unmapped window gives nothing.
+// Pictures come when the window changes or one is asked for; ticks between say idle, a change
+// waits while the pool's pictures are all held, and an unmapped window gives nothing.
 TEST_F(X11WindowStreamTest, OnlyChangesAndRequestsGivePictures) {
     auto window = openWindow();
     ASSERT_TRUE(window);
@@ -131,6 +131,22 @@ TEST_F(X11WindowStreamTest, OnlyChangesAndRequestsGivePictures) {
     EXPECT_EQ(std::ranges::count_if(pictures, hasPicture), 1);
     EXPECT_EQ(std::ranges::find_if(pictures, hasPicture)->status, FrameStatus::idle);
     EXPECT_TRUE(colourAt(*asked, 0.5, 0.5).near(green));
+    asked.reset();
+
+    // With all five pictures of the pool held, a change waits for one to come back.
+    for (int held = 3; held < 5; ++held) {
+        mark = log.size();
+        stream->requestFrame();
+        ASSERT_TRUE(log.pictureAfter(mark));
+    }
+    mark = log.size();
+    paint(*window, blue);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(std::ranges::count_if(log.since(mark), hasPicture), 0);
+    log.dropPictures();
+    auto kept = completeAfter(mark);
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(colourAt(*kept, 0.5, 0.5).near(blue));
 
     window->use([&](Display* display) {
         XUnmapWindow(display, window->window());
@@ -171,6 +187,8 @@ TEST_F(X11WindowStreamTest, TheCursorIsDrawnWhereThePointerIsOverTheWindowOnly) 
     warpPointer(static_cast<int>(frame->midX()), static_cast<int>(frame->midY()));
     auto over = log.pictureAfter(mark, [&](const auto& sample) { return marked(*sample.picture); });
     EXPECT_TRUE(over) << "no picture shows the cursor";
+    over.reset();
+    log.dropPictures();
 
     mark = log.size();
     warpPointer(1900, 1060);
