@@ -13,24 +13,15 @@
 
 namespace quib {
 
-// What the stream's thread works with. The thread holds it until it ends, so the stream (and
-// whoever stops it) never waits for the thread.
-struct X11WindowStream::Loop {
+// What the stream and its thread share: the requests for the thread, and where its answers go.
+struct X11WindowStream::Control {
     using Done = std::function<void(Result<void>)>;
 
-    Loop(std::unique_ptr<X11WindowFrames> frames, std::shared_ptr<Executor> executor, Handlers handlers,
-         std::shared_ptr<Clock> clock, int wake)
-        : frames(std::move(frames)),
-          executor(std::move(executor)),
-          handlers(std::make_shared<const Handlers>(std::move(handlers))),
-          clock(std::move(clock)),
-          wake(wake) {}
+    Control(std::shared_ptr<Executor> executor, Handlers handlers, int wake)
+        : executor(std::move(executor)), handlers(std::make_shared<const Handlers>(std::move(handlers))), wake(wake) {}
 
-    // Only the thread touches `frames`, and only until it ends.
-    std::unique_ptr<X11WindowFrames> frames;
     const std::shared_ptr<Executor> executor;
     const std::shared_ptr<const Handlers> handlers;
-    const std::shared_ptr<Clock> clock;
     const FileDescriptor wake;  // readable once the stream is to stop
     std::atomic<bool> wantsPicture{false};
 
@@ -39,15 +30,37 @@ struct X11WindowStream::Loop {
     std::vector<Done> updated;
     bool stopping = false;
 
-    std::unique_ptr<WorkerThread> thread;
+    bool isStopping() {
+        std::lock_guard lock(mutex);
+        return stopping;
+    }
+    void requestStop() {
+        {
+            std::lock_guard lock(mutex);
+            if (stopping) return;
+            stopping = true;
+        }
+        const std::uint64_t one = 1;
+        (void)!::write(wake.get(), &one, sizeof one);
+    }
+    void answer(Done done, Result<void> outcome) {
+        executor->post([done = std::move(done), outcome = std::move(outcome)] {
+            if (done) done(outcome);
+        });
+    }
+    void finish(std::unique_ptr<X11WindowFrames> frames, bool lost);
+};
 
-    void run();
-    bool isStopping();
-    void requestStop();
+// The thread's own.
+struct X11WindowStream::Loop {
+    std::shared_ptr<Control> control;
+    std::unique_ptr<X11WindowFrames> frames;
+    std::shared_ptr<Clock> clock;
+
+    // Ticks until the stream is to stop or the server goes; true when it went.
+    bool run();
     void takeUpdate();
     bool sleepUntil(MonoTime deadline);
-    void finish(bool lost);
-    void post(std::function<void()> task) { executor->post(std::move(task)); }
 };
 
 namespace {
@@ -61,61 +74,35 @@ MonoTime nextDeadline(MonoTime previous, MonoTime now) {
 
 }  // namespace
 
-void X11WindowStream::Loop::run() {
+bool X11WindowStream::Loop::run() {
     MonoTime deadline = clock->now();
-    bool lost = false;
-    while (!isStopping()) {
+    while (!control->isStopping()) {
         takeUpdate();
-        if (wantsPicture.exchange(false)) frames->requestPicture();
+        if (control->wantsPicture.exchange(false)) frames->requestPicture();
         auto tick = frames->tick(clock->now());
-        if (tick.connectionLost) {
-            lost = true;
-            break;
-        }
+        if (tick.connectionLost) return true;
         if (tick.sample) {
-            post([handlers = handlers, sample = std::move(*tick.sample)] {
+            control->executor->post([handlers = control->handlers, sample = std::move(*tick.sample)] {
                 if (handlers->sample) handlers->sample(sample);
             });
         }
         deadline = nextDeadline(deadline, clock->now());
-        if (!sleepUntil(deadline)) {
-            lost = frames->connection()->isGone();
-            break;
-        }
+        if (!sleepUntil(deadline)) return frames->connection()->isGone();
     }
-    finish(lost);
-}
-
-bool X11WindowStream::Loop::isStopping() {
-    std::lock_guard lock(mutex);
-    return stopping;
-}
-
-void X11WindowStream::Loop::requestStop() {
-    {
-        std::lock_guard lock(mutex);
-        if (stopping) return;
-        stopping = true;
-    }
-    const std::uint64_t one = 1;
-    (void)!::write(wake.get(), &one, sizeof one);
+    return false;
 }
 
 // Each answer goes out before the first sample taken with the new configuration.
 void X11WindowStream::Loop::takeUpdate() {
     std::optional<Configuration> configuration;
-    std::vector<Done> answers;
+    std::vector<Control::Done> answers;
     {
-        std::lock_guard lock(mutex);
-        configuration = std::exchange(pending, std::nullopt);
-        answers = std::exchange(updated, {});
+        std::lock_guard lock(control->mutex);
+        configuration = std::exchange(control->pending, std::nullopt);
+        answers = std::exchange(control->updated, {});
     }
     if (configuration) frames->configure(*configuration);
-    for (auto& done : answers) {
-        post([done = std::move(done)] {
-            if (done) done(Result<void>{});
-        });
-    }
+    for (auto& done : answers) control->answer(std::move(done), {});
 }
 
 // Events that come meanwhile are handled as they come, so that a busy window's do not pile up.
@@ -124,33 +111,12 @@ bool X11WindowStream::Loop::sleepUntil(MonoTime deadline) {
     for (;;) {
         const MonoTime now = clock->now();
         if (now >= deadline) return true;
-        if (isStopping()) return false;
+        if (control->isStopping()) return false;
         const auto limit = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
         bool events = false;
         const bool alive = frames->connection()->use(
-            [&](Display* display) { events = X11EventWait::forEvents(display, limit, wake.get()); });
+            [&](Display* display) { events = X11EventWait::forEvents(display, limit, control->wake.get()); });
         if (!alive || (events && !frames->handleEvents())) return false;
-    }
-}
-
-// The window is let go and the connection closed here, on the stream's own thread.
-void X11WindowStream::Loop::finish(bool lost) {
-    frames.reset();
-    std::vector<Done> answers;
-    {
-        std::lock_guard lock(mutex);
-        stopping = true;
-        answers = std::exchange(updated, {});
-    }
-    for (auto& done : answers) {
-        post([done = std::move(done)] {
-            if (done) done(fail("the stream has stopped"));
-        });
-    }
-    if (lost) {
-        post([handlers = handlers] {
-            if (handlers->stopped) handlers->stopped(std::string(serverGone));
-        });
     }
 }
 
@@ -164,31 +130,57 @@ Result<std::shared_ptr<X11WindowStream>> X11WindowStream::open(const std::string
     if (!frames) return frames.error();
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake < 0) return fail("the stream cannot be started");
-    auto clock = options.clock ? std::move(options.clock) : SystemClock::shared();
-    auto loop = std::make_shared<Loop>(std::move(frames).value(), std::move(executor), std::move(handlers),
-                                       std::move(clock), wake);
-    loop->thread = std::make_unique<WorkerThread>([loop] { loop->run(); });
-    return std::make_shared<X11WindowStream>(Passkey{}, std::move(loop));
+    auto control = std::make_shared<Control>(std::move(executor), std::move(handlers), wake);
+    auto loop = std::make_shared<Loop>();
+    loop->control = control;
+    loop->frames = std::move(frames).value();
+    loop->clock = options.clock ? std::move(options.clock) : SystemClock::shared();
+    auto thread = std::make_unique<WorkerThread>([loop = std::move(loop)] {
+        const bool lost = loop->run();
+        loop->control->finish(std::move(loop->frames), lost);
+    });
+    return std::make_shared<X11WindowStream>(Passkey{}, std::move(control), std::move(thread));
 }
 
-X11WindowStream::X11WindowStream(Passkey, std::shared_ptr<Loop> loop) : loop_(std::move(loop)) {}
+// The end of a stream's thread: the window is let go and the connection closed here; updates
+// still waiting are answered, and the server's loss reported.
+void X11WindowStream::Control::finish(std::unique_ptr<X11WindowFrames> frames, bool lost) {
+    frames.reset();
+    std::vector<Done> answers;
+    {
+        std::lock_guard lock(mutex);
+        stopping = true;
+        answers = std::exchange(updated, {});
+    }
+    for (auto& done : answers) answer(std::move(done), fail("the stream has stopped"));
+    if (lost) {
+        executor->post([handlers = handlers] {
+            if (handlers->stopped) handlers->stopped(std::string(serverGone));
+        });
+    }
+}
 
-X11WindowStream::~X11WindowStream() { loop_->requestStop(); }
+X11WindowStream::X11WindowStream(Passkey, std::shared_ptr<Control> control, std::unique_ptr<WorkerThread> thread)
+    : control_(std::move(control)), thread_(std::move(thread)) {}
+
+// The thread finishes alone: the process waits for it at exit, nobody else.
+X11WindowStream::~X11WindowStream() {
+    control_->requestStop();
+    thread_->letGo();
+}
 
 void X11WindowStream::update(const Configuration& configuration, std::function<void(Result<void>)> done) {
-    std::lock_guard lock(loop_->mutex);
-    if (loop_->stopping) {
-        loop_->post([done = std::move(done)] {
-            if (done) done(fail("the stream has stopped"));
-        });
+    std::lock_guard lock(control_->mutex);
+    if (control_->stopping) {
+        control_->answer(std::move(done), fail("the stream has stopped"));
         return;
     }
-    loop_->pending = configuration;
-    loop_->updated.push_back(std::move(done));
+    control_->pending = configuration;
+    control_->updated.push_back(std::move(done));
 }
 
-void X11WindowStream::requestFrame() { loop_->wantsPicture.store(true); }
+void X11WindowStream::requestFrame() { control_->wantsPicture.store(true); }
 
-void X11WindowStream::stop() { loop_->requestStop(); }
+void X11WindowStream::stop() { control_->requestStop(); }
 
 }  // namespace quib

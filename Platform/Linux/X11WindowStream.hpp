@@ -9,6 +9,7 @@
 #include "Platform/Linux/X11WindowFrames.hpp"
 #include "Platform/Result.hpp"
 #include "Platform/WindowStream.hpp"
+#include "Platform/WorkerThread.hpp"
 
 namespace quib {
 
@@ -25,7 +26,8 @@ namespace quib {
 //
 // A new configuration is taken at the next tick, and is never refused. Stopping returns at once;
 // the thread then un-redirects the window, frees what it holds and closes its connection.
-// Dropping the stream stops it.
+// Dropping the stream stops it and lets the thread finish alone (the process waits for it at
+// exit), so samples may still arrive after either; the handlers must allow for that.
 class X11WindowStream final : public WindowStream {
     struct Passkey {
         explicit Passkey() = default;
@@ -47,8 +49,8 @@ public:
                                                          std::shared_ptr<Executor> executor, Handlers handlers,
                                                          Options options);
 
-    struct Loop;
-    X11WindowStream(Passkey, std::shared_ptr<Loop> loop);
+    struct Control;
+    X11WindowStream(Passkey, std::shared_ptr<Control> control, std::unique_ptr<WorkerThread> thread);
     ~X11WindowStream() override;
     X11WindowStream(const X11WindowStream&) = delete;
     X11WindowStream& operator=(const X11WindowStream&) = delete;
@@ -58,7 +60,9 @@ public:
     void stop() override;
 
 private:
-    std::shared_ptr<Loop> loop_;
+    struct Loop;
+    std::shared_ptr<Control> control_;
+    std::unique_ptr<WorkerThread> thread_;
 };
 
 }  // namespace quib

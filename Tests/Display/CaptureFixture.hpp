@@ -54,27 +54,28 @@ inline Colour colourAt(const PixelBuffer& picture, double x, double y) {
     return colourAt(picture, static_cast<int>(x * picture.width()), static_cast<int>(y * picture.height()));
 }
 
-// Samples of a stream, as they reach its executor.
+// Samples of a stream, as they reach its executor. What the handlers record outlives the log,
+// as a stream stopped may still deliver.
 class SampleLog {
 public:
     WindowStream::Handlers handlers() {
-        return {[this](WindowStream::Sample sample) {
-                    std::lock_guard lock(mutex_);
-                    samples_.push_back(std::move(sample));
-                    changed_.notify_all();
+        return {[state = state_](WindowStream::Sample sample) {
+                    std::lock_guard lock(state->mutex);
+                    state->samples.push_back(std::move(sample));
+                    state->changed.notify_all();
                 },
-                [this](std::string description) {
-                    std::lock_guard lock(mutex_);
-                    stops_.push_back(std::move(description));
-                    changed_.notify_all();
+                [state = state_](std::string description) {
+                    std::lock_guard lock(state->mutex);
+                    state->stops.push_back(std::move(description));
+                    state->changed.notify_all();
                 }};
     }
 
     // Waits until `condition` holds of the samples so far; false when it does not in `timeout`.
     bool waitFor(const std::function<bool(const std::vector<WindowStream::Sample>&)>& condition,
                  std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return condition(samples_); });
+        std::unique_lock lock(state_->mutex);
+        return state_->changed.wait_for(lock, timeout, [&] { return condition(state_->samples); });
     }
     // The first picture after sample `from` that `accept` takes, waiting for it.
     std::shared_ptr<const PixelBuffer> pictureAfter(
@@ -95,32 +96,36 @@ public:
         return found;
     }
     std::size_t size() {
-        std::lock_guard lock(mutex_);
-        return samples_.size();
+        std::lock_guard lock(state_->mutex);
+        return state_->samples.size();
     }
     std::vector<WindowStream::Sample> since(std::size_t from) {
-        std::lock_guard lock(mutex_);
-        return {samples_.begin() + static_cast<std::ptrdiff_t>(std::min(from, samples_.size())), samples_.end()};
+        std::lock_guard lock(state_->mutex);
+        const auto& samples = state_->samples;
+        return {samples.begin() + static_cast<std::ptrdiff_t>(std::min(from, samples.size())), samples.end()};
     }
     // Lets go of every picture received so far, so that the stream's pool has them back.
     void dropPictures() {
-        std::lock_guard lock(mutex_);
-        for (auto& sample : samples_) sample.picture.reset();
+        std::lock_guard lock(state_->mutex);
+        for (auto& sample : state_->samples) sample.picture.reset();
     }
     std::vector<std::string> stops() {
-        std::lock_guard lock(mutex_);
-        return stops_;
+        std::lock_guard lock(state_->mutex);
+        return state_->stops;
     }
     bool waitForStop(std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return !stops_.empty(); });
+        std::unique_lock lock(state_->mutex);
+        return state_->changed.wait_for(lock, timeout, [&] { return !state_->stops.empty(); });
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<WindowStream::Sample> samples_;
-    std::vector<std::string> stops_;
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<WindowStream::Sample> samples;
+        std::vector<std::string> stops;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // Windows of the app "quib-capture-probe" (a desktop entry in a folder of the test's own claims
