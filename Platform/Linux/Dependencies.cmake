@@ -34,3 +34,9 @@ target_link_libraries(quib_platform_linux PRIVATE PkgConfig::PULSE)
 # that the tests can decode what it encodes.
 pkg_check_modules(AUDIO_CODEC REQUIRED IMPORTED_TARGET GLOBAL libswresample libavcodec libavutil)
 target_link_libraries(quib_platform_linux PRIVATE PkgConfig::AUDIO_CODEC)
+# Window capture: the composite pixmaps of windows, their damage, and MIT-SHM to read them fast;
+# swscale turns the pixels into the encoder's pictures.
+pkg_check_modules(X11_CAPTURE REQUIRED IMPORTED_TARGET xcomposite xdamage xext)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::X11_CAPTURE)
+pkg_check_modules(SWSCALE REQUIRED IMPORTED_TARGET GLOBAL libswscale libavutil)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::SWSCALE)
