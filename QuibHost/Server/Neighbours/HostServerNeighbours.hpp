@@ -13,7 +13,7 @@
 #include "QuibHost/Approvals/PushSenderService.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
-#include "QuibHost/Server/Neighbours/AudioStreamerService.hpp"
+#include "QuibHost/Streaming/AudioStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/PanelStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Server/Neighbours/WindowListService.hpp"

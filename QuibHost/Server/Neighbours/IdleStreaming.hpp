@@ -1,6 +1,6 @@
 #pragma once
 
-#include "QuibHost/Server/Neighbours/AudioStreamerService.hpp"
+#include "QuibHost/Streaming/AudioStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/PanelStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/WindowListService.hpp"
 

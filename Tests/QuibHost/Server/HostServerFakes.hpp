@@ -15,7 +15,7 @@
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
-#include "QuibHost/Server/Neighbours/AudioStreamerService.hpp"
+#include "QuibHost/Streaming/AudioStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/PanelStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/WindowListService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
