@@ -7,6 +7,7 @@
 #include "Platform/Logger.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -51,6 +52,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     if (!config_.neighbours.reach) config_.neighbours.reach = makeRemoteReach();
     push_ = PushSender::create({config_.settings, secretStore(), config_.poster, config_.clock, config_.main});
     config_.neighbours.push = push_;
+    makeAudioStreamer();
     HostServer::Config server;
     server.main = config_.main;
     server.settings = config_.settings;
@@ -72,6 +74,14 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
 std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
     return std::make_shared<TargetRouter>(
         TargetRouter::Config{.injector = injector_, .desktop = config_.desktop, .log = deliveryLog_, .clock = config_.clock});
+}
+
+// The one streamer of the process; the host state hands it the listening switch.
+void QuibHostApp::makeAudioStreamer() {
+    if (!config_.audioCapture || !config_.aacConverters) return;
+    audioStreamer_ = AudioStreamer::make({config_.audioCapture, config_.aacConverters, config_.settings,
+                                          std::make_shared<ScreenAccess>(config_.permissions), config_.clock});
+    config_.neighbours.audioStreamer = audioStreamer_;
 }
 
 // Away keys live in the host's data folder, beside the delivery log; they also seal pushes.
@@ -107,6 +117,7 @@ HostState::Links QuibHostApp::stateLinks() {
     links.refreshProvisional = [weak = std::weak_ptr<TargetStore>(store_)] {
         if (auto store = weak.lock()) store->refreshProvisional();
     };
+    if (audioStreamer_) links.setAudioAllowed = [streamer = audioStreamer_](bool allowed) { streamer->setAllowed(allowed); };
     return links;
 }
 

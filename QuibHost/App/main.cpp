@@ -20,6 +20,8 @@
 #include "Platform/Linux/GnomeFavourites.hpp"
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
+#include "Platform/Linux/Media/FfmpegAacConverterFactory.hpp"
+#include "Platform/Linux/Media/PulseAudioCapture.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/X11Desktop.hpp"
@@ -102,6 +104,8 @@ int main(int argc, char** argv) {
     config.dockedApps = std::make_shared<GnomeFavourites>();
     config.poster = std::move(poster);
     config.iconRenderer = std::make_shared<PixbufIconRenderer>();
+    config.audioCapture = std::make_shared<PulseAudioCapture>();
+    config.aacConverters = std::make_shared<FfmpegAacConverterFactory>();
     auto app = QuibHostApp::create(std::move(config));
 
     int status = 0;
