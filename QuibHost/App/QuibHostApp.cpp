@@ -9,6 +9,7 @@
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "Runtime/Logger.hpp"
@@ -37,6 +38,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                 .poster = config_.poster,
                                 .clock = config_.clock,
                                 .main = config_.main});
+    makeAudioStreamer();
     server_ = HostServer::create({.main = config_.main,
                                   .settings = config_.settings,
                                   .clock = config_.clock,
@@ -126,6 +128,17 @@ std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
         .injector = injector_, .desktop = config_.desktop, .log = deliveryLog_, .clock = config_.clock});
 }
 
+// The one streamer of the process; the host state hands it the listening switch.
+void QuibHostApp::makeAudioStreamer() {
+    if (!config_.audioCapture || !config_.aacConverters) return;
+    audioStreamer_ = AudioStreamer::make({.capture = config_.audioCapture,
+                                          .converters = config_.aacConverters,
+                                          .settings = config_.settings,
+                                          .screenAccess = std::make_shared<ScreenAccess>(config_.permissions),
+                                          .clock = config_.clock});
+    config_.neighbours.audioStreamer = audioStreamer_;
+}
+
 // Away keys live in the host's data folder, beside the delivery log; they also seal pushes.
 SecretStore QuibHostApp::secretStore() const {
     return config_.dataHome ? SecretStore(*config_.dataHome / "Quib" / "Secrets") : SecretStore();
@@ -162,6 +175,9 @@ HostState::Links QuibHostApp::stateLinks() {
     links.refreshProvisional = [weak = std::weak_ptr<TargetStore>(store_)] {
         if (auto store = weak.lock()) store->refreshProvisional();
     };
+    if (audioStreamer_) {
+        links.setAudioAllowed = [streamer = audioStreamer_](bool allowed) { streamer->setAllowed(allowed); };
+    }
     return links;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Platform/AacConverterFactory.hpp"
+#include "Platform/AudioCapture.hpp"
 #include "Platform/DesktopServices.hpp"
 #include "Platform/FileRevealer.hpp"
 #include "Platform/HttpPoster.hpp"
@@ -21,6 +23,7 @@
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Streaming/AudioStreamer.hpp"
 #include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
@@ -78,6 +81,10 @@ public:
         std::shared_ptr<HttpPoster> poster = nullptr;
         // Draws the apps' icons, found in the desktop's icon themes; none: apps have no icons.
         std::shared_ptr<IconRenderer> iconRenderer = nullptr;
+        // The computer's sound output and the AAC encoders that listen channels are served
+        // with; without both, listen channels are accepted and stay silent.
+        std::shared_ptr<AudioCapture> audioCapture = nullptr;
+        std::shared_ptr<AacConverterFactory> aacConverters = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
@@ -108,6 +115,8 @@ public:
     HostState& state() { return *state_; }
     DeviceRegistry& registry() { return *registry_; }
     PushSender& push() { return *push_; }
+    // None without a sound output to serve.
+    AudioStreamer* audioStreamer() { return audioStreamer_.get(); }
     // The control socket, while it is open.
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
@@ -119,6 +128,7 @@ private:
     SecretStore secretStore() const;
     std::shared_ptr<RemoteReach> makeRemoteReach() const;
     void startRemoteReach();
+    void makeAudioStreamer();
     void logLaunch() const;
     void enableLoginItemWhenAsked();
     void openControlSocket();
@@ -131,6 +141,7 @@ private:
     std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<PushSender> push_;
+    std::shared_ptr<AudioStreamer> audioStreamer_;
     std::shared_ptr<HostServer> server_;
     std::shared_ptr<HostState> state_;
     std::shared_ptr<ControlCommands> commands_;

@@ -18,6 +18,8 @@
 #include "Platform/Linux/GnomeFavourites.hpp"
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
+#include "Platform/Linux/Media/FfmpegAacConverterFactory.hpp"
+#include "Platform/Linux/Media/PulseAudioCapture.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
@@ -97,7 +99,9 @@ int main(int argc, char** argv) {
                                     .appUsage = std::make_shared<GnomeUsage>(),
                                     .dockedApps = std::make_shared<GnomeFavourites>(),
                                     .poster = std::move(poster),
-                                    .iconRenderer = std::make_shared<PixbufIconRenderer>()});
+                                    .iconRenderer = std::make_shared<PixbufIconRenderer>(),
+                                    .audioCapture = std::make_shared<PulseAudioCapture>(),
+                                    .aacConverters = std::make_shared<FfmpegAacConverterFactory>()});
 
     int status = 0;
     loop->post([&] { announce(app->launch(), *app, *loop, status); });

@@ -9,21 +9,22 @@
 
 namespace quib::testing {
 
-TonePlayer::TonePlayer(std::optional<std::string> sink) : thread_("test.tone", [this, sink] { play(sink); }) {}
+TonePlayer::TonePlayer(std::optional<std::string> sink, std::optional<std::string> server)
+    : thread_("test.tone", [this, sink, server] { play(sink, server); }) {}
 
 TonePlayer::~TonePlayer() {
     stopping_ = true;
     thread_.join();
 }
 
-void TonePlayer::play(const std::optional<std::string>& sink) {
+void TonePlayer::play(const std::optional<std::string>& sink, const std::optional<std::string>& server) {
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
     // A short buffer, so the tone reaches the sink soon after it is written.
     pa_buffer_attr attributes{static_cast<std::uint32_t>(-1), 9600, static_cast<std::uint32_t>(-1),
                               static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1)};
     int error = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "quib-tests", PA_STREAM_PLAYBACK, sink ? sink->c_str() : nullptr, "tone",
-                                      &spec, nullptr, &attributes, &error);
+    pa_simple* stream = pa_simple_new(server ? server->c_str() : nullptr, "quib-tests", PA_STREAM_PLAYBACK,
+                                      sink ? sink->c_str() : nullptr, "tone", &spec, nullptr, &attributes, &error);
     if (stream == nullptr) {
         failure_ = pa_strerror(error);
         return;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/Server/Neighbours/AudioStreamerService.hpp"
+#include "QuibHost/Streaming/AudioStreamerService.hpp"
 
 namespace quib::testing {
 

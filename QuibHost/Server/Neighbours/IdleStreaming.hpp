@@ -1,8 +1,8 @@
 #pragma once
 
-#include "QuibHost/Server/Neighbours/AudioStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/PanelStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/WindowListService.hpp"
+#include "QuibHost/Streaming/AudioStreamerService.hpp"
 
 namespace quib {
 
