@@ -148,45 +148,46 @@ void PaneMirror::pollThenWait(const Polling& polling) {
 }
 
 void PaneMirror::poll(const Polling& polling) {
-    const MonoTime started = clock_->now();
-    const Subprocess::Result outcome = run(polling.pane);
-    const MonoTime ended = clock_->now();
+    const Reading reading = read(tmux_, polling.pane, polling.title, *clock_);
     if (instrumentation_.isEnabled()) {
-        instrumentation_.add(sampleSeries, UptimeClock::nanos(ended) - UptimeClock::nanos(started));
+        instrumentation_.add(sampleSeries, static_cast<std::uint64_t>(reading.ran.count()));
         instrumentation_.flushIfWindowElapsed();
     }
-    if (!outcome.ok) {
-        emitState("tmux: " + outcome.output, polling);
-        return;
+    handOn(reading, polling);
+}
+
+// A failed run gives a state "tmux: " and the runner's text, whose digest is of that text alone;
+// a picture's digest also covers the numbers of its size line.
+PaneMirror::Reading PaneMirror::read(const Tmux& tmux, const std::string& pane, const std::string& title, const Clock& clock) {
+    const MonoTime started = clock.now();
+    auto outcome = tmux.run(arguments(pane));
+    const MonoTime ended = clock.now();
+    Reading reading;
+    reading.ran = ended - started;
+    if (!outcome || !outcome->ok) {
+        const std::string reason = "tmux: " + (outcome ? outcome->output : std::string("tmux not found"));
+        reading.frame = ViewFrame::make(ViewFrame::Kind::state, title, UptimeClock::nanos(ended));
+        reading.frame.reason = reason;
+        reading.digest = PictureHash::shared()(reason, nullptr);
+        return reading;
     }
-    Picture picture = parse(outcome.output);
-    const std::uint64_t digest = PictureHash::shared()(picture.text, &picture.numbers);
-    ViewFrame frame = ViewFrame::make(ViewFrame::Kind::text, polling.title, UptimeClock::nanos(ended));
-    frame.columns = picture.columns;
-    frame.rows = picture.rows;
-    handOn(digest, frame, bytesOf(picture.text), polling);
-}
-
-Subprocess::Result PaneMirror::run(const std::string& pane) const {
-    auto outcome = tmux_.run(arguments(pane));
-    if (!outcome) return Subprocess::Result{false, "tmux not found"};
-    return std::move(*outcome);
-}
-
-void PaneMirror::emitState(const std::string& reason, const Polling& polling) {
-    ViewFrame frame = ViewFrame::make(ViewFrame::Kind::state, polling.title, UptimeClock::nanos(*clock_));
-    frame.reason = reason;
-    handOn(PictureHash::shared()(reason, nullptr), frame, {}, polling);
+    const Picture picture = parse(outcome->output);
+    reading.frame = ViewFrame::make(ViewFrame::Kind::text, title, UptimeClock::nanos(ended));
+    reading.frame.columns = picture.columns;
+    reading.frame.rows = picture.rows;
+    reading.payload = bytesOf(picture.text);
+    reading.digest = PictureHash::shared()(picture.text, &picture.numbers);
+    return reading;
 }
 
 // Under the hand-over lock, so that a start or stop waits for a frame being handed on, and no
 // frame of an overtaken poll follows it.
-void PaneMirror::handOn(std::uint64_t digest, const ViewFrame& frame, const Bytes& payload, const Polling& polling) {
+void PaneMirror::handOn(const Reading& reading, const Polling& polling) {
     std::lock_guard lock(handOverLock_);
     if (polling.generation != generation_) return;
-    if (lastDigest_ == digest) return;
-    lastDigest_ = digest;
-    onFrame_(frame, payload);
+    if (lastDigest_ == reading.digest) return;
+    lastDigest_ = reading.digest;
+    onFrame_(reading.frame, reading.payload);
 }
 
 }  // namespace quib

@@ -57,6 +57,15 @@ public:
         bool operator==(const Picture&) const = default;
     };
 
+    // One poll's work before anything is handed on: the frame of the pane, or of tmux's
+    // complaint, with its digest and how long tmux took.
+    struct Reading {
+        ViewFrame frame;
+        Bytes payload;
+        std::uint64_t digest = 0;
+        Duration ran{0};
+    };
+
     static std::shared_ptr<PaneMirror> create(Config config);
     PaneMirror(Passkey, Config config);
     PaneMirror(const PaneMirror&) = delete;
@@ -71,6 +80,8 @@ public:
     static Picture parse(std::string_view output);
     // The one tmux run of a poll: the pane's size on a line of its own, then its contents.
     static std::vector<std::string> arguments(const std::string& pane);
+    // Runs tmux once for `pane` and reads what it said into a frame titled `title`.
+    static Reading read(const Tmux& tmux, const std::string& pane, const std::string& title, const Clock& clock);
 
 private:
     struct Polling {
@@ -83,9 +94,7 @@ private:
     void begin(Polling polling);
     void pollThenWait(const Polling& polling);
     void poll(const Polling& polling);
-    Subprocess::Result run(const std::string& pane) const;
-    void emitState(const std::string& reason, const Polling& polling);
-    void handOn(std::uint64_t digest, const ViewFrame& frame, const Bytes& payload, const Polling& polling);
+    void handOn(const Reading& reading, const Polling& polling);
 
     const FrameHandler onFrame_;
     const Tmux tmux_;
