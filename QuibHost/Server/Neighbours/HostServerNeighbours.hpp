@@ -14,7 +14,7 @@
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/Neighbours/AudioStreamerService.hpp"
-#include "QuibHost/Server/Neighbours/PanelStreamerService.hpp"
+#include "QuibHost/Streaming/PanelStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Server/Neighbours/WindowListService.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "QuibHost/Server/Neighbours/AudioStreamerService.hpp"
-#include "QuibHost/Server/Neighbours/PanelStreamerService.hpp"
+#include "QuibHost/Streaming/PanelStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/WindowListService.hpp"
 
 namespace quib {

@@ -16,7 +16,7 @@
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Server/Neighbours/AudioStreamerService.hpp"
-#include "QuibHost/Server/Neighbours/PanelStreamerService.hpp"
+#include "QuibHost/Streaming/PanelStreamerService.hpp"
 #include "QuibHost/Server/Neighbours/WindowListService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"
