@@ -10,4 +10,8 @@ std::string X11Permissions::accessibilityHelp() const {
     return "The X display is open and has the XTEST extension, so keyboard and mouse input can be posted.";
 }
 
+std::string X11Permissions::screenRecordingHelp() const {
+    return "This host cannot capture the windows of an X display yet.";
+}
+
 }  // namespace quib

@@ -18,6 +18,7 @@ public:
     bool accessibilityTrusted() const override { return !posting_->isGone(); }
     bool screenRecordingGranted() const override { return false; }
     std::string accessibilityHelp() const override;
+    std::string screenRecordingHelp() const override;
     // The display answers while it is there.
     std::int32_t focusedElementError() override { return posting_->isGone() ? cannotComplete : success; }
 
