@@ -23,3 +23,7 @@ target_link_libraries(quib_platform_linux PRIVATE PkgConfig::GDK_PIXBUF)
 # Other apps' menus and documents through the accessibility bus (libatspi, on GLib).
 pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
 target_link_libraries(quib_platform_linux PUBLIC PkgConfig::ATSPI)
+# Video compression: libx264 and libx265 through libavcodec. Global, so that the tests can decode
+# what it encodes.
+pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET GLOBAL libavcodec libavutil)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::LIBAV)
