@@ -51,6 +51,11 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
     if (!config_.neighbours.reach) config_.neighbours.reach = makeRemoteReach();
     push_ = PushSender::create({config_.settings, secretStore(), config_.poster, config_.clock, config_.main});
     config_.neighbours.push = push_;
+    screenAccess_ = std::make_shared<ScreenAccess>(config_.permissions);
+    panelStreamer_ = PanelStreamer::onDesktop(
+        {.main = config_.main, .targets = store_, .clock = config_.clock, .settings = config_.settings},
+        config_.desktop, screenAccess_, config_.videoSessions);
+    config_.neighbours.panelStreamer = panelStreamer_;
     HostServer::Config server;
     server.main = config_.main;
     server.settings = config_.settings;

@@ -15,6 +15,7 @@
 #include "Platform/Permissions.hpp"
 #include "Platform/Result.hpp"
 #include "Platform/Settings.hpp"
+#include "Platform/VideoSessionFactory.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
@@ -25,6 +26,8 @@
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/ServiceAdvertiser.hpp"
+#include "QuibHost/Streaming/PanelStreamer.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
@@ -34,7 +37,7 @@
 namespace quib {
 
 // The host application: the connection server, the target store, the app catalog, the menu
-// catalog, the host state and the event injector, each made once, their start-up in order after
+// catalog, the host state, the event injector and the panel streamer, each made once, their start-up in order after
 // launch, and their shut-down. Without a desktop panel, a control socket stands in for the
 // panel's buttons.
 class QuibHostApp {
@@ -79,6 +82,8 @@ public:
         std::shared_ptr<HttpPoster> poster = nullptr;
         // Draws the apps' icons, found in the desktop's icon themes; none: apps have no icons.
         std::shared_ptr<IconRenderer> iconRenderer = nullptr;
+        // Compresses the video of mirrored windows; none: no window is sent as video.
+        std::shared_ptr<VideoSessionFactory> videoSessions = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
@@ -109,6 +114,7 @@ public:
     HostState& state() { return *state_; }
     DeviceRegistry& registry() { return *registry_; }
     PushSender& push() { return *push_; }
+    PanelStreamer& panelStreamer() { return *panelStreamer_; }
     // The control socket, while it is open.
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
@@ -130,6 +136,9 @@ private:
     std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<PushSender> push_;
+    // The one right to capture the screen, asked for at most once per run.
+    std::shared_ptr<ScreenAccess> screenAccess_;
+    std::shared_ptr<PanelStreamer> panelStreamer_;
     std::shared_ptr<HostServer> server_;
     std::shared_ptr<HostState> state_;
     std::shared_ptr<ControlCommands> commands_;

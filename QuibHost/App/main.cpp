@@ -20,6 +20,7 @@
 #include "Platform/Linux/GnomeFavourites.hpp"
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
+#include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/X11Desktop.hpp"
@@ -102,6 +103,7 @@ int main(int argc, char** argv) {
     config.dockedApps = std::make_shared<GnomeFavourites>();
     config.poster = std::move(poster);
     config.iconRenderer = std::make_shared<PixbufIconRenderer>();
+    config.videoSessions = std::make_shared<FfmpegVideoSessionFactory>();
     auto app = QuibHostApp::create(std::move(config));
 
     int status = 0;

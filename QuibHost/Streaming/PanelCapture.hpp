@@ -8,10 +8,9 @@
 
 #include "Platform/Clock.hpp"
 #include "Platform/Geometry.hpp"
+#include "Platform/PixelBuffer.hpp"
 
 namespace quib {
-
-class PixelBuffer;
 
 // The window capture as the panel streamer drives it: which window to follow for how large a
 // picture of which part, and what it saw. Called from the streamer's one serial queue; the

@@ -6,8 +6,19 @@
 #include "Platform/Logger.hpp"
 #include "QuibHost/Streaming/PaneMirror.hpp"
 #include "QuibHost/Streaming/TlsViewConnection.hpp"
+#include "QuibHost/Streaming/VideoEncoder.hpp"
+#include "QuibHost/Streaming/WindowCapture.hpp"
 
 namespace quib {
+namespace {
+
+// A platform without video compression.
+class NoVideoSessions final : public VideoSessionFactory {
+public:
+    std::shared_ptr<VideoSession> open(ViewFrame::Codec, int, int, const VideoSession::Rates&) override { return nullptr; }
+};
+
+}  // namespace
 
 PanelStreamer::ViewClient::ViewClient(std::shared_ptr<ViewConnection> connection, const ViewHelloPayload& hello)
     : connection(std::move(connection)) {
@@ -55,6 +66,26 @@ std::shared_ptr<PanelStreamer> PanelStreamer::create(Config config) {
     auto streamer = std::make_shared<PanelStreamer>(Passkey{}, std::move(config));
     streamer->begin();
     return streamer;
+}
+
+std::shared_ptr<PanelStreamer> PanelStreamer::onDesktop(Config config, const DesktopServices& desktop,
+                                                       std::shared_ptr<ScreenAccess> screenAccess,
+                                                       std::shared_ptr<VideoSessionFactory> sessions) {
+    if (!sessions) sessions = std::make_shared<NoVideoSessions>();
+    config.encoder = VideoEncoder::create({std::move(sessions), config.clock});
+    config.makeCapture = [desktop, screenAccess = std::move(screenAccess), clock = config.clock,
+                          settings = config.settings](PanelCapture::FrameHandler onFrame, PanelCapture::StateHandler onState) {
+        return WindowCapture::create({.desktop = desktop,
+                                      .screenAccess = screenAccess,
+                                      .clock = clock,
+                                      .settings = settings,
+                                      .maxEncodedSide = nullptr,
+                                      .queue = nullptr,
+                                      .passes = nullptr,
+                                      .onFrame = std::move(onFrame),
+                                      .onState = std::move(onState)});
+    };
+    return create(std::move(config));
 }
 
 PanelStreamer::PanelStreamer(Passkey, Config config)

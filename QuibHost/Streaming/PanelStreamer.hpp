@@ -11,15 +11,18 @@
 #include <string_view>
 
 #include "Platform/Clock.hpp"
+#include "Platform/DesktopServices.hpp"
 #include "Platform/Executor.hpp"
 #include "Platform/Geometry.hpp"
 #include "Platform/Published.hpp"
 #include "Platform/SerialQueue.hpp"
 #include "Platform/Settings.hpp"
+#include "Platform/VideoSessionFactory.hpp"
 #include "QuibHost/Streaming/PaneSource.hpp"
 #include "QuibHost/Streaming/PanelCapture.hpp"
 #include "QuibHost/Streaming/PanelEncoder.hpp"
 #include "QuibHost/Streaming/PanelStreamerService.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/VideoPacer.hpp"
 #include "QuibHost/Streaming/ViewConnection.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
@@ -94,20 +97,27 @@ public:
     };
 
     struct Config {
-        std::shared_ptr<Executor> main;               // where the target store publishes
-        std::shared_ptr<TargetStoreService> targets;  // required
-        std::shared_ptr<PanelEncoder> encoder;        // required
+        std::shared_ptr<Executor> main = nullptr;               // where the target store publishes
+        std::shared_ptr<TargetStoreService> targets = nullptr;  // required
+        std::shared_ptr<PanelEncoder> encoder = nullptr;        // required
         std::shared_ptr<Clock> clock = nullptr;       // none: the system clock
         std::shared_ptr<Settings> settings = nullptr;  // read once, for "quib.viewerAllowance"
         Tmux tmux = Tmux();                           // whether tmux is there
         // Make the window capture and the pane mirror, once, with the streamer's handlers.
-        std::function<std::shared_ptr<PanelCapture>(PanelCapture::FrameHandler, PanelCapture::StateHandler)> makeCapture;
+        std::function<std::shared_ptr<PanelCapture>(PanelCapture::FrameHandler, PanelCapture::StateHandler)> makeCapture =
+            nullptr;
         // None: a PaneMirror running `tmux`.
         std::function<std::shared_ptr<PaneSource>(PaneSource::FrameHandler)> makeMirror = nullptr;
     };
 
     // Throws std::invalid_argument without a target store, an encoder or a capture.
     static std::shared_ptr<PanelStreamer> create(Config config);
+    // The streamer of this desktop's windows: `config` with a window capture of `desktop`, which
+    // may capture when `screenAccess` says so, and a video encoder of `sessions` (none: no
+    // session opens, so nothing is encoded).
+    static std::shared_ptr<PanelStreamer> onDesktop(Config config, const DesktopServices& desktop,
+                                                    std::shared_ptr<ScreenAccess> screenAccess,
+                                                    std::shared_ptr<VideoSessionFactory> sessions);
     PanelStreamer(Passkey, Config config);
     PanelStreamer(const PanelStreamer&) = delete;
     PanelStreamer& operator=(const PanelStreamer&) = delete;

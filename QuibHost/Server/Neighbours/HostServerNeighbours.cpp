@@ -11,6 +11,7 @@
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
+#include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
@@ -41,9 +42,13 @@ HostServerNeighbours HostServerNeighbours::completed(const std::shared_ptr<Execu
     if (!all.menus) all.menus = std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(HeadlessDesktop::services(), clock));
     if (!all.approvals) all.approvals = ApprovalBroker::create(main);
     if (!all.push) all.push = PushSender::create({settings, SecretStore(), nullptr, clock, main});
-    if (!all.panelStreamer || !all.audioStreamer || !all.windowList) {
+    if (!all.panelStreamer) {
+        all.panelStreamer = PanelStreamer::onDesktop({.main = main, .targets = all.targets, .clock = clock, .settings = settings},
+                                                     HeadlessDesktop::services(), std::make_shared<ScreenAccess>(permissions),
+                                                     nullptr);
+    }
+    if (!all.audioStreamer || !all.windowList) {
         const auto idle = std::make_shared<IdleStreaming>();
-        if (!all.panelStreamer) all.panelStreamer = idle;
         if (!all.audioStreamer) all.audioStreamer = idle;
         if (!all.windowList) all.windowList = idle;
     }

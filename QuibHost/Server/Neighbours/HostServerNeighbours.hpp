@@ -35,9 +35,9 @@ namespace quib {
 // reach keeping away keys in the default secret store, a push sender with no way to post (its
 // phones are routed, never pushed, and no relay counts as set), a still capture that checks the
 // screen permission and finds no display, a window roster that finds no window (refusing first
-// for want of the host's trust), and for the rest a stand-in that does the least it can: nobody
-// streaming. Uploads go into the attachment inbox under $XDG_DATA_HOME, deliveries are logged
-// beside it.
+// for want of the host's trust), a panel streamer of the headless desktop, which encodes no
+// video, and for the audio streamer and the window list a stand-in that does the least it can.
+// Uploads go into the attachment inbox under $XDG_DATA_HOME, deliveries are logged beside it.
 struct HostServerNeighbours {
     std::shared_ptr<TargetStoreService> targets;
     std::shared_ptr<EventInjectorService> injector;
