@@ -72,6 +72,12 @@ PaneMirror::PaneMirror(Passkey, Config config)
       instrumentation_(config.instrumentation ? *config.instrumentation : Instrumentation::shared()),
       queue_(std::string(queueLabel), clock_) {}
 
+// What the queue still holds finds the generation moved on, and does nothing.
+PaneMirror::~PaneMirror() {
+    std::lock_guard lock(handOverLock_);
+    ++generation_;
+}
+
 std::vector<std::string> PaneMirror::arguments(const std::string& pane) {
     return {"display-message", "-p", "-t", pane, "-F", "#{pane_width} #{pane_height}", ";",
             "capture-pane", "-p", "-e", "-t", pane};
@@ -98,9 +104,7 @@ void PaneMirror::start(std::string pane, std::string title) {
         std::lock_guard lock(handOverLock_);
         polling.generation = ++generation_;
     }
-    queue_.post([weak = weak_from_this(), polling = std::move(polling)]() mutable {
-        if (auto self = weak.lock()) self->begin(std::move(polling));
-    });
+    queue_.post([this, polling = std::move(polling)]() mutable { begin(std::move(polling)); });
 }
 
 void PaneMirror::stop() {
@@ -108,15 +112,11 @@ void PaneMirror::stop() {
         std::lock_guard lock(handOverLock_);
         ++generation_;
     }
-    queue_.post([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->nextPoll_.cancel();
-    });
+    queue_.post([this] { nextPoll_.cancel(); });
 }
 
 void PaneMirror::invalidate() {
-    queue_.post([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->lastDigest_.reset();
-    });
+    queue_.post([this] { lastDigest_.reset(); });
 }
 
 // A start that a later start or stop has overtaken is skipped altogether.
@@ -136,14 +136,12 @@ void PaneMirror::pollThenWait(const Polling& polling) {
     const MonoTime now = clock_->now();
     const auto periods = (now - polling.origin) / interval + 1;
     const MonoTime due = polling.origin + periods * interval;
-    nextPoll_ = queue_.postAfter(due - now, [weak = weak_from_this(), polling] {
-        auto self = weak.lock();
-        if (!self) return;
+    nextPoll_ = queue_.postAfter(due - now, [this, polling] {
         {
-            std::lock_guard lock(self->handOverLock_);
-            if (polling.generation != self->generation_) return;
+            std::lock_guard lock(handOverLock_);
+            if (polling.generation != generation_) return;
         }
-        self->pollThenWait(polling);
+        pollThenWait(polling);
     });
 }
 

@@ -29,8 +29,9 @@ namespace quib {
 // one ended, so polls never overlap and never come in a burst.
 //
 // start and stop take effect at once: a poll still running for an earlier start hands nothing
-// on afterwards, so after a switch the first frame is always the new pane's.
-class PaneMirror final : public PaneSource, public std::enable_shared_from_this<PaneMirror> {
+// on afterwards, so after a switch the first frame is always the new pane's. Its end waits for a
+// poll under way, and no frame is handed on after it.
+class PaneMirror final : public PaneSource {
     struct Passkey {
         explicit Passkey() = default;
     };
@@ -68,6 +69,7 @@ public:
 
     static std::shared_ptr<PaneMirror> create(Config config);
     PaneMirror(Passkey, Config config);
+    ~PaneMirror() override;
     PaneMirror(const PaneMirror&) = delete;
     PaneMirror& operator=(const PaneMirror&) = delete;
 
@@ -100,14 +102,17 @@ private:
     const Tmux tmux_;
     const std::shared_ptr<Clock> clock_;
     Instrumentation& instrumentation_;
-    SerialQueue queue_;
 
     std::mutex handOverLock_;      // held while a frame is handed on; guards generation_
-    std::uint64_t generation_ = 0;  // bumped by every start and stop
+    std::uint64_t generation_ = 0;  // bumped by every start and stop, and at the end
 
     // The queue's alone.
     std::optional<std::uint64_t> lastDigest_;
     Cancellable nextPoll_;
+
+    // Last, so that it goes first: its tasks use the mirror, which is therefore only ever let go
+    // by its owner, once the poll under way has ended.
+    SerialQueue queue_;
 };
 
 }  // namespace quib

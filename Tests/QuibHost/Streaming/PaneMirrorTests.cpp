@@ -293,7 +293,8 @@ TEST_F(PaneMirror, TmuxRunsAreTimedOnlyWhileSamplesAreOn) {
 }
 
 // A switch takes effect at once: the poll of the old pane that was running when it came hands
-// nothing on, and the first frame is the new pane's; after a stop nothing comes at all.
+// nothing on, and the first frame is the new pane's; after a stop, or once the mirror is let
+// go, nothing comes at all.
 TEST_F(PaneMirror, NoFrameOfTheOldPaneFollowsAStartOrAStop) {
     tmux.answer([](const std::string& pane) { return Subprocess::Result{true, "80 24\nin " + pane}; });
     auto mirror = makeMirror(tmux.tmux());
@@ -315,6 +316,20 @@ TEST_F(PaneMirror, NoFrameOfTheOldPaneFollowsAStartOrAStop) {
     clock->fake.advance(1s);
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(tmux.calls(), 3);
+    EXPECT_EQ(payloads(), std::vector<std::string>{"in %4"});
+
+    // Letting the mirror go waits for the poll under way, which then hands nothing on.
+    tmux.holdRuns();
+    startOn(*mirror, "%5", "Last");
+    std::atomic<bool> gone = false;
+    std::thread owner([&] {
+        mirror.reset();
+        gone = true;
+    });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(gone.load());
+    tmux.release();
+    owner.join();
     EXPECT_EQ(payloads(), std::vector<std::string>{"in %4"});
 }
 
