@@ -99,19 +99,22 @@ PanelStreamer::PanelStreamer(Passkey, Config config)
       makeMirror_(std::move(config.makeMirror)),
       control_(std::string(controlLabel), clock_) {}
 
-// The capture and the mirror hold the streamer weakly, so it can go while they still run.
+PanelStreamer::~PanelStreamer() {
+    {
+        std::unique_lock lock(presence_->mutex);
+        presence_->alive = false;
+    }
+    closing_.store(true);
+}
+
 void PanelStreamer::begin() {
-    const std::weak_ptr<PanelStreamer> weak = weak_from_this();
     capture_ = makeCapture_(
         [](std::shared_ptr<const PixelBuffer>, MonoTime, const Rect&, std::int64_t) {
             // Window pictures are not encoded yet: a viewer of a window sees its state only.
         },
-        [weak](const std::string& reason, bool canOpen) {
-            if (auto self = weak.lock()) self->sendState(reason, canOpen);
-        });
-    const PaneSource::FrameHandler onPane = [weak](const ViewFrame& frame, const Bytes& payload) {
-        if (auto self = weak.lock()) self->paneFrame(frame, payload);
-    };
+        whilePresent([this](const std::string& reason, bool canOpen) { sendState(reason, canOpen); }));
+    const PaneSource::FrameHandler onPane =
+        whilePresent([this](const ViewFrame& frame, const Bytes& payload) { paneFrame(frame, payload); });
     if (makeMirror_) mirror_ = makeMirror_(onPane);
     else mirror_ = PaneMirror::create({onPane, tmux_, clock_});
     makeCapture_ = nullptr;
@@ -211,11 +214,9 @@ bool PanelStreamer::send(const ViewFrame& frame, const Bytes& payload, SendPolic
         return false;
     }
     const auto message = std::make_shared<const Bytes>(std::move(*written));
-    const std::weak_ptr<PanelStreamer> weak = weak_from_this();
     for (const auto& receiver : receivers) {
-        receiver->send(message, [weak, to = std::weak_ptr<ViewConnection>(receiver), bytes](Result<MonoTime> done) {
-            if (auto self = weak.lock()) self->sendCompleted(to, bytes, done);
-        });
+        receiver->send(message, whilePresent([this, to = std::weak_ptr<ViewConnection>(receiver), bytes](
+                                                 Result<MonoTime> done) { sendCompleted(to, bytes, done); }));
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -43,8 +45,10 @@ namespace quib {
 // changes arrive on the main executor and are only handed on; pane frames come on the mirror's
 // queue, capture states from the capture, send completions on the network queue. `lock_` guards
 // the viewers, their counters and what frames carry; it is never held while a frame is sent or
-// the capture, the mirror or the encoder is called.
-class PanelStreamer final : public PanelStreamerService, public std::enable_shared_from_this<PanelStreamer> {
+// the capture, the mirror or the encoder is called. The streamer ends on its owner's thread: its
+// end waits for every call of the capture, the mirror or a connection under way, and for the
+// source's work under way; calls that come later do nothing.
+class PanelStreamer final : public PanelStreamerService {
     struct Passkey {
         explicit Passkey() = default;
     };
@@ -119,6 +123,7 @@ public:
                                                     std::shared_ptr<ScreenAccess> screenAccess,
                                                     std::shared_ptr<VideoSessionFactory> sessions);
     PanelStreamer(Passkey, Config config);
+    ~PanelStreamer() override;
     PanelStreamer(const PanelStreamer&) = delete;
     PanelStreamer& operator=(const PanelStreamer&) = delete;
 
@@ -145,6 +150,16 @@ private:
         MonoTime at = MonoTime::max();
     };
 
+    // `body` as a handler that other threads may call at any time: it runs while the streamer is
+    // there, and the streamer's end waits for it.
+    template <class Body>
+    auto whilePresent(Body body) const {
+        return [presence = presence_, body = std::move(body)](auto&&... arguments) {
+            std::shared_lock lock(presence->mutex);
+            if (presence->alive) body(std::forward<decltype(arguments)>(arguments)...);
+        };
+    }
+
     void begin();
     void watchTargets();
     void restartSource();
@@ -170,10 +185,15 @@ private:
     const double viewerAllowance_;
     std::function<std::shared_ptr<PanelCapture>(PanelCapture::FrameHandler, PanelCapture::StateHandler)> makeCapture_;
     std::function<std::shared_ptr<PaneSource>(PaneSource::FrameHandler)> makeMirror_;
-    SerialQueue control_;
     // Made by begin(), before anything can reach them.
     std::shared_ptr<PanelCapture> capture_;
     std::shared_ptr<PaneSource> mirror_;
+
+    struct Presence {
+        std::shared_mutex mutex;
+        bool alive = true;  // under an exclusive lock of `mutex`
+    };
+    const std::shared_ptr<Presence> presence_ = std::make_shared<Presence>();
 
     // The main executor's alone: the subscriptions, and the pinned window last seen.
     std::vector<Subscription> cancellables_;
@@ -187,6 +207,11 @@ private:
     SentWindow sentWindow_;
     std::string currentTitle_;
     std::optional<std::string> lastState_;
+
+    // Last, so that it goes first: its tasks use the streamer, which is therefore always let go
+    // by its owner and never by a task of its own; once it is going, what is queued does nothing.
+    std::atomic<bool> closing_{false};
+    SerialQueue control_;
 };
 
 }  // namespace quib

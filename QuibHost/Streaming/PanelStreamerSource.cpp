@@ -23,22 +23,17 @@ QuibTarget focusedSubstitute() {
 // Both subscriptions ignore the value current when they begin. The pinned window is not itself
 // published, so its first value and its repeats are dropped here.
 void PanelStreamer::watchTargets() {
-    const std::weak_ptr<PanelStreamer> weak = weak_from_this();
     cancellables_.push_back(targets_->activeTargetID().subscribe(
-        [weak](const std::optional<std::string>&) {
-            if (auto self = weak.lock()) self->restartSource();
-        },
+        whilePresent([this](const std::optional<std::string>&) { restartSource(); }),
         {.skipCurrent = true, .dropRepeats = true, .debounce = targetDebounce}));
     cancellables_.push_back(targets_->targets().subscribe(
-        [weak](const std::vector<QuibTarget>&) {
-            auto self = weak.lock();
-            if (!self) return;
-            const auto pinned = self->activePinnedWindow();
-            const bool first = !self->lastPinned_.has_value();
-            if (!first && *self->lastPinned_ == pinned) return;
-            self->lastPinned_ = pinned;
-            if (!first) self->restartSource();
-        },
+        whilePresent([this](const std::vector<QuibTarget>&) {
+            const auto pinned = activePinnedWindow();
+            const bool first = !lastPinned_.has_value();
+            if (!first && *lastPinned_ == pinned) return;
+            lastPinned_ = pinned;
+            if (!first) restartSource();
+        }),
         {.debounce = targetDebounce}));
 }
 
@@ -52,14 +47,14 @@ std::optional<std::uint32_t> PanelStreamer::activePinnedWindow() {
 }
 
 void PanelStreamer::restartSource() {
-    control_.post([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->applySource();
+    control_.post([this] {
+        if (!closing_.load()) applySource();
     });
 }
 
 void PanelStreamer::stopSource() {
-    control_.post([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->stopSourceNow();
+    control_.post([this] {
+        if (!closing_.load()) stopSourceNow();
     });
 }
 

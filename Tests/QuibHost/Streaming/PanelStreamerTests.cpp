@@ -277,6 +277,27 @@ TEST_F(PanelStreamer, TheLastViewerToLeaveStopsEverySource) {
     EXPECT_EQ(phone->sent().size(), 0u);
 }
 
+// Once its owner lets it go, what the capture, the mirror, a connection or the target store
+// still hand the streamer does nothing.
+TEST_F(PanelStreamer, NothingHappensOnceTheStreamerIsGone) {
+    setTargets({paneTarget("W", "Work", "%3")}, "W");
+    make();
+    auto phone = viewer("phone");
+    streamer->attach(phone, hello("phone", 800, 600));
+    after("mirror.start %3 | Work · %3");
+    capture->say("said before", false);
+    streamer.reset();
+    events.take();
+
+    phone->complete(0, false);
+    capture->say("said after", false);
+    mirror->text("Work · %3", "typed after");
+    setTargets({paneTarget("W", "Work", "%3")}, std::nullopt);
+    pass(120ms);
+    EXPECT_EQ(events.all(), Events{});
+    EXPECT_EQ(phone->sent().size(), 1u);
+}
+
 // The active target and its pinned window count 120 ms after their last change; the values
 // current when the streamer began, and repeats, change nothing.
 TEST_F(PanelStreamer, TargetChangesRestartTheSourceAfterTheyHaveSettled) {
