@@ -17,7 +17,9 @@ endfunction()
 
 file(GLOB integration_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/*.cpp")
 if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
-  quib_integration_binary(quib_integration_tests ${integration_sources})
+  # View channels are read as raw frames, as the in-process tests read them.
+  quib_integration_binary(quib_integration_tests ${integration_sources}
+                          ${CMAKE_CURRENT_SOURCE_DIR}/QuibHost/Server/TestPhone.cpp)
   gtest_discover_tests(quib_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
                        ENVIRONMENT "${quib_test_environment}")
 

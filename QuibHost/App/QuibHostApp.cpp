@@ -38,7 +38,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                 .poster = config_.poster,
                                 .clock = config_.clock,
                                 .main = config_.main});
-    makeAudioStreamer();
+    makeStreamers();
     server_ = HostServer::create({.main = config_.main,
                                   .settings = config_.settings,
                                   .clock = config_.clock,
@@ -93,8 +93,8 @@ void QuibHostApp::makeTargets(const std::shared_ptr<DesktopEntries>& apps) {
 }
 
 // Every service the server calls: the application's own, and for what the host cannot do yet a
-// stand-in (nobody streams, and there is no display to photograph). A test may bring its own
-// approval broker, remote reach, streaming or still capture.
+// stand-in (nobody streams sound or lists windows, and there is no display to photograph). A
+// test may bring its own approval broker, remote reach, audio streaming or still capture.
 HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEntries>& apps) {
     HostServerNeighbours neighbours = config_.neighbours;
     neighbours.targets = store_;
@@ -112,9 +112,8 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
     neighbours.roster = config_.desktop.roster;
     neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
     if (!neighbours.approvals) neighbours.approvals = ApprovalBroker::create(config_.main);
-    if (!neighbours.panelStreamer || !neighbours.audioStreamer || !neighbours.windowList) {
+    if (!neighbours.audioStreamer || !neighbours.windowList) {
         const auto idle = std::make_shared<IdleStreaming>();
-        if (!neighbours.panelStreamer) neighbours.panelStreamer = idle;
         if (!neighbours.audioStreamer) neighbours.audioStreamer = idle;
         if (!neighbours.windowList) neighbours.windowList = idle;
     }
@@ -128,13 +127,19 @@ std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
         .injector = injector_, .desktop = config_.desktop, .log = deliveryLog_, .clock = config_.clock});
 }
 
-// The one streamer of the process; the host state hands it the listening switch.
-void QuibHostApp::makeAudioStreamer() {
+// The streamers of the process, sharing its one right to capture the screen. The host state
+// hands the audio streamer, when there is a sound output to serve, the listening switch.
+void QuibHostApp::makeStreamers() {
+    screenAccess_ = std::make_shared<ScreenAccess>(config_.permissions);
+    panelStreamer_ = PanelStreamer::onDesktop(
+        {.main = config_.main, .targets = store_, .clock = config_.clock, .settings = config_.settings},
+        config_.desktop, screenAccess_, config_.videoSessions);
+    config_.neighbours.panelStreamer = panelStreamer_;
     if (!config_.audioCapture || !config_.aacConverters) return;
     audioStreamer_ = AudioStreamer::make({.capture = config_.audioCapture,
                                           .converters = config_.aacConverters,
                                           .settings = config_.settings,
-                                          .screenAccess = std::make_shared<ScreenAccess>(config_.permissions),
+                                          .screenAccess = screenAccess_,
                                           .clock = config_.clock});
     config_.neighbours.audioStreamer = audioStreamer_;
 }

@@ -14,6 +14,7 @@
 #include "Platform/HttpPoster.hpp"
 #include "Platform/Permissions.hpp"
 #include "Platform/ServiceAdvertiser.hpp"
+#include "Platform/VideoSessionFactory.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
@@ -24,6 +25,8 @@
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Streaming/AudioStreamer.hpp"
+#include "QuibHost/Streaming/PanelStreamer.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
@@ -37,7 +40,7 @@
 namespace quib {
 
 // The host application: the connection server, the target store, the app catalog, the menu
-// catalog, the host state and the event injector, each made once, their start-up in order after
+// catalog, the host state, the event injector and the panel streamer, each made once, their start-up in order after
 // launch, and their shut-down. Without a desktop panel, a control socket stands in for the
 // panel's buttons.
 class QuibHostApp {
@@ -85,6 +88,8 @@ public:
         // with; without both, listen channels are accepted and stay silent.
         std::shared_ptr<AudioCapture> audioCapture = nullptr;
         std::shared_ptr<AacConverterFactory> aacConverters = nullptr;
+        // Compresses the video of mirrored windows; none: no window is sent as video.
+        std::shared_ptr<VideoSessionFactory> videoSessions = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
@@ -117,6 +122,7 @@ public:
     PushSender& push() { return *push_; }
     // None without a sound output to serve.
     AudioStreamer* audioStreamer() { return audioStreamer_.get(); }
+    PanelStreamer& panelStreamer() { return *panelStreamer_; }
     // The control socket, while it is open.
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
@@ -128,7 +134,7 @@ private:
     SecretStore secretStore() const;
     std::shared_ptr<RemoteReach> makeRemoteReach() const;
     void startRemoteReach();
-    void makeAudioStreamer();
+    void makeStreamers();
     void logLaunch() const;
     void enableLoginItemWhenAsked();
     void openControlSocket();
@@ -141,6 +147,9 @@ private:
     std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<PushSender> push_;
+    // The one right to capture the screen, asked for at most once per run.
+    std::shared_ptr<ScreenAccess> screenAccess_;
+    std::shared_ptr<PanelStreamer> panelStreamer_;
     std::shared_ptr<AudioStreamer> audioStreamer_;
     std::shared_ptr<HostServer> server_;
     std::shared_ptr<HostState> state_;

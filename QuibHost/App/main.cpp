@@ -19,6 +19,7 @@
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
 #include "Platform/Linux/Media/FfmpegAacConverterFactory.hpp"
+#include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/Media/PulseAudioCapture.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "Platform/Linux/PixbufIconRenderer.hpp"
@@ -101,7 +102,8 @@ int main(int argc, char** argv) {
                                     .poster = std::move(poster),
                                     .iconRenderer = std::make_shared<PixbufIconRenderer>(),
                                     .audioCapture = std::make_shared<PulseAudioCapture>(),
-                                    .aacConverters = std::make_shared<FfmpegAacConverterFactory>()});
+                                    .aacConverters = std::make_shared<FfmpegAacConverterFactory>(),
+                                    .videoSessions = std::make_shared<FfmpegVideoSessionFactory>()});
 
     int status = 0;
     loop->post([&] { announce(app->launch(), *app, *loop, status); });

@@ -10,6 +10,7 @@
 
 #include "Platform/PixelBuffer.hpp"
 #include "Platform/VideoSessionFactory.hpp"
+#include "QuibHost/Streaming/PanelEncoder.hpp"
 #include "Runtime/Bytes.hpp"
 #include "Runtime/Clock.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -28,7 +29,7 @@ class VideoPackager;
 // `prepare`, `encode`, `invalidate` and `forceKeyframe` are called from the streamer's queue,
 // `updateRate` from any thread; outputs arrive on the session's thread. The encoder ends its
 // session when it is destroyed.
-class VideoEncoder final : public std::enable_shared_from_this<VideoEncoder> {
+class VideoEncoder final : public PanelEncoder, public std::enable_shared_from_this<VideoEncoder> {
 public:
     // One compressed picture.
     struct Output {
@@ -66,13 +67,13 @@ public:
     bool encode(std::shared_ptr<const PixelBuffer> picture, MonoTime presentationTime, OutputHandler output);
 
     // Ends the session; pictures already submitted are finished first.
-    void invalidate();
+    void invalidate() override;
 
     // Applies a bit rate and frame rate to the current session, if there is one.
-    void updateRate(std::int64_t bitRate, double frameRate);
+    void updateRate(std::int64_t bitRate, double frameRate) override;
 
     // The next picture submitted is a key frame.
-    void forceKeyframe();
+    void forceKeyframe() override;
 
     // The rate rule: bit rate B on average, the frame rate kept within 5...60, and at most
     // B/8 × 0.5 bytes in any 0.25 s and B/8 × 1.3 bytes in any second.

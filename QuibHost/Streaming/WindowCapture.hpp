@@ -14,6 +14,7 @@
 #include "Platform/DesktopServices.hpp"
 #include "Platform/PixelBuffer.hpp"
 #include "Platform/WindowSource.hpp"
+#include "QuibHost/Streaming/PanelCapture.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/WindowCorner.hpp"
 #include "Runtime/Clock.hpp"
@@ -41,7 +42,7 @@ namespace quib {
 // caller of `start`, from a pass or from the capture queue, so it must be safe on any thread.
 // `start`, `stop` and `requestFrame` are called from the owner's one queue; the readings are
 // safe on any thread. No lock is held across a call into the desktop or a handler.
-class WindowCapture : public std::enable_shared_from_this<WindowCapture> {
+class WindowCapture : public PanelCapture, public std::enable_shared_from_this<WindowCapture> {
     struct Passkey {
         explicit Passkey() = default;
     };
@@ -100,19 +101,19 @@ public:
     // same window is reconfigured, never restarted. Without the right to capture, asks for it
     // once per run and reports that instead.
     void start(std::optional<std::string> bundleID, std::optional<std::uint32_t> windowID, std::int64_t maxWidth,
-               std::int64_t maxHeight, const Rect& crop);
+               std::int64_t maxHeight, const Rect& crop) override;
     // Stops following: the watchdog and the stream stop, and nothing more is delivered.
-    void stop();
+    void stop() override;
     // The next picture the stream takes is delivered whatever its status.
-    void requestFrame();
+    void requestFrame() override;
 
     // The pointer on the captured window (the whole window, not the crop); none when it is off
     // the window or no window is captured.
     std::optional<UnitSpot> pointerInWindow() const;
     // The captured window's frame in global points (origin at the top left of the main display).
-    std::optional<Rect> windowFrame() const;
+    std::optional<Rect> windowFrame() const override;
     // Changes whenever the captured window changes and whenever the stream stops.
-    std::int64_t currentGeneration() const;
+    std::int64_t currentGeneration() const override;
     // The captured window's corner radius over its width; none when it has no usable radius.
     std::optional<double> cornerFraction() const;
 

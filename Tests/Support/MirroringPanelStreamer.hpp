@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/Server/Neighbours/PanelStreamerService.hpp"
+#include "QuibHost/Streaming/PanelStreamerService.hpp"
 
 namespace quib::testing {
 
