@@ -4,6 +4,7 @@
 #include <map>
 
 #include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "QuibHost/Apps/AppIdentity.hpp"
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/UnicodeText.hpp"
@@ -190,6 +191,7 @@ void TargetStore::setPinnedWindow(std::optional<std::uint32_t> windowID, std::op
 }
 
 TargetStore::AddOutcome TargetStore::add(QuibTarget target) {
+    target = AppIdentity::withGuessedProfile(std::move(target));
     target.name = std::string(unicode::trimWhiteSpace(target.name));
     if (auto refusal = validate(target, std::nullopt)) return AddOutcome::refused(std::move(*refusal));
     auto list = targets_.value();

@@ -69,7 +69,8 @@ public:
     // A target from a phone, its name trimmed, appended when it passes the checks: a name no
     // other saved target has (ignoring case); for an app, an installed app's bundle identifier;
     // for a tmux pane, a pane identifier no other tmux target holds. A frontmost target cannot
-    // be added this way. A refusal changes nothing.
+    // be added this way. An app target without a profile stores its product's (see
+    // AppIdentity::withGuessedProfile). A refusal changes nothing.
     virtual AddOutcome add(QuibTarget target) = 0;
     // The same checks for a saved target's new version, which keeps its kind.
     virtual AddOutcome update(QuibTarget target) = 0;

@@ -22,6 +22,7 @@ constexpr std::int64_t kNow = 1'800'000'000'000;  // the fake clock's wall time,
 class RecordingPoster final : public HttpPoster {
 public:
     bool accepts(std::string_view url) const override { return url.starts_with("http://") || url.starts_with("https://"); }
+    std::optional<HttpUrl> resolve(std::string_view, std::string_view) const override { return std::nullopt; }
     void post(HttpRequest request, Completion completion) override {
         std::lock_guard guard(mutex_);
         posts_.push_back({std::move(request), std::move(completion)});
