@@ -33,6 +33,7 @@ namespace quib {
 //   {"command":"code"}                   the pairing code; with "rotate": true a new one
 //   {"command":"pause"} / {"command":"resume"}   the injection pause
 //   {"command":"away","enabled":BOOL}    switch away access on or off
+//   {"command":"listen","enabled":BOOL}  let phones listen to this computer, or stop them
 //   {"command":"watch"}                  then one {"activity": text} line per activity, until
 //                                        the client leaves
 //   {"command":"targets"}                the saved targets in order, then the provisional ones,
@@ -98,6 +99,7 @@ private:
     void pause(bool paused, ControlSocket::Reply& reply);
     void push(const std::shared_ptr<ControlSocket::Reply>& reply);
     void away(bool enabled, ControlSocket::Reply& reply);
+    void listen(bool allowed, ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
     Json targets() const;
     void refresh(ControlSocket::Reply& reply);

@@ -21,6 +21,9 @@
 #include "Platform/Linux/GnomeFavourites.hpp"
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
+#include "Platform/Linux/Media/FfmpegAacConverterFactory.hpp"
+#include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
+#include "Platform/Linux/Media/PulseAudioCapture.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
@@ -170,6 +173,9 @@ int main(int argc, char** argv) {
                                     .appUsage = std::make_shared<GnomeUsage>(),
                                     .dockedApps = std::make_shared<GnomeFavourites>(),
                                     .poster = std::move(poster),
-                                    .iconRenderer = std::make_shared<PixbufIconRenderer>()});
+                                    .iconRenderer = std::make_shared<PixbufIconRenderer>(),
+                                    .audioCapture = std::make_shared<PulseAudioCapture>(),
+                                    .aacConverters = std::make_shared<FfmpegAacConverterFactory>(),
+                                    .videoSessions = std::make_shared<FfmpegVideoSessionFactory>()});
     return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
 }
