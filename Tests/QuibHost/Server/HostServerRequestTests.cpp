@@ -257,8 +257,8 @@ TEST_F(HostServerRequests, AListenChannelLeavesTheStreamerOnceWhenItClosesOrItsP
         EXPECT_TRUE(eventually([&] { return server->inspect().clients == 0; }));
     }
     EXPECT_EQ(count("listen: Pad left, nobody listening"), 2);
-    ASSERT_TRUE(streamer->control().sync([] {}));
-    EXPECT_EQ(capture->liveStreams(), 0);
+    // An opening still under way when the last listener left stops its stream once it is done.
+    EXPECT_TRUE(eventually([&] { return capture->liveStreams() == 0; }));
 }
 
 TEST_F(HostServerRequests, StillChannelGetsOneFrameOrOneErrorThenCloses) {
