@@ -272,6 +272,8 @@ void ControlCommands::reveal(const std::string& item, ControlSocket::Reply& repl
 void ControlCommands::open(const std::string& item, ControlSocket::Reply& reply) {
     if (item == "accessibility") {
         actions_->openAccessibilitySettings();
+        if (config_.state->accessibilityGranted().value())
+            return answer(reply, Json{{"message", "Accessibility is granted already"}});
         return answer(reply, Json{{"message", "Asked for Accessibility; the host's log says what is missing"}});
     }
     if (item == "screen-recording") {

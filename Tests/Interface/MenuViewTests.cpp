@@ -150,6 +150,16 @@ TEST(MenuView, ReturnApprovesTheFirstCardAndCopyingADetailTakesItWhole) {
     QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
     QApplication::sendEvent(shown, &copy);
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), detail);
+
+    // The middle request answered: its card goes, and the last one's widgets move up.
+    QWidget* lastDetail = view->itemWidget(MenuSection::approvals, 1 + 10 + 1);
+    state.pendingApprovals.erase(state.pendingApprovals.begin() + 1);
+    view->present(buildMenuView(state));
+    EXPECT_EQ(view->itemWidget(MenuSection::approvals, 1 + 5 + 1), lastDetail);
+    EXPECT_EQ(qobject_cast<QLabel*>(lastDetail)->text(), "pwd");
+    EXPECT_EQ(view->itemWidget(MenuSection::approvals, 1 + 10 + 1), nullptr);
+    QApplication::sendEvent(view.get(), &enter);
+    EXPECT_EQ(worked.actions.back(), MenuAction(MenuControl::AnswerRequest{"R-1", ApprovalDecision::approve}));
 }
 
 }  // namespace
