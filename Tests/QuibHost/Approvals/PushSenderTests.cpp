@@ -128,10 +128,10 @@ TEST_F(PushSender, WithoutARelayNothingIsPostedYetThePolicySeesTheEvent) {
 
 TEST_F(PushSender, IsConfiguredOnlyForARelayThePosterTakes) {
     for (const char* relay : {"", "relay", "ftp://x", "/push"}) {
-        settings->setString(quib::PushSender::relayKey, relay);
+        (void)settings->setString(quib::PushSender::relayKey, relay);
         EXPECT_FALSE(sender->isConfigured()) << relay;
     }
-    settings->setBool(quib::PushSender::relayKey, true);
+    (void)settings->setBool(quib::PushSender::relayKey, true);
     EXPECT_FALSE(sender->isConfigured());
     setRelay();
     auto posterless = quib::PushSender::create(
@@ -141,7 +141,7 @@ TEST_F(PushSender, IsConfiguredOnlyForARelayThePosterTakes) {
 
 TEST_F(PushSender, PostsOneSealedRequestPerPhoneToTheRelayItself) {
     setRelay();
-    settings->setString(quib::PushSender::secretKey, "s3cret\r\n");
+    (void)settings->setString(quib::PushSender::secretKey, "s3cret\r\n");
     phone("a", "tok-a");
     phone("b", "tok-b");
     sender->send(event("T1"), "Work", {"b"});

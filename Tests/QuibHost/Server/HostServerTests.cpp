@@ -178,21 +178,21 @@ TEST_F(HostServer, StartForgetsEveryLockOutAndListensAgain) {
 }
 
 TEST_F(HostServer, AdvertisesTheServiceNameSettingOrTheHostName) {
-    settings->setString(ServerSettings::serviceNameKey, " Studio");
+    (void)settings->setString(ServerSettings::serviceNameKey, " Studio");
     const auto port = startServer();
     ASSERT_TRUE(eventually([&] { return advertiser->current().has_value(); }));
     EXPECT_EQ(advertiser->current()->name, " Studio");
     EXPECT_EQ(advertiser->current()->port, port);
     EXPECT_EQ(advertiser->current()->txt, (TxtRecord{{"v", "23"}, {"vmin", "5"}, {"host", " Studio"}}));
 
-    settings->setString(ServerSettings::serviceNameKey, "   ");
+    (void)settings->setString(ServerSettings::serviceNameKey, "   ");
     startServer();
     ASSERT_TRUE(eventually([&] { return advertiser->history().size() == 2; }));
     EXPECT_EQ(advertiser->current()->name, ServerSettings::systemHostName());
 }
 
 TEST_F(HostServer, PortOutsideItsRangeUsesTheDefaultPort) {
-    settings->setInteger(ServerSettings::portKey, 1024);
+    (void)settings->setInteger(ServerSettings::portKey, 1024);
     server->start(code);
     ASSERT_TRUE(eventually([&] { return server->isListening().value() || server->lastError().value().has_value(); }));
     if (!server->isListening().value()) GTEST_SKIP() << "port 61413 is taken here: " << *server->lastError().value();
@@ -202,7 +202,7 @@ TEST_F(HostServer, PortOutsideItsRangeUsesTheDefaultPort) {
 TEST_F(HostServer, PortInUseLeavesTheErrorAndNoListener) {
     asio::io_context io;
     asio::ip::tcp::acceptor taken(io, {asio::ip::tcp::v6(), 0});
-    settings->setInteger(ServerSettings::portKey, taken.local_endpoint().port());
+    (void)settings->setInteger(ServerSettings::portKey, taken.local_endpoint().port());
     server->start(code);
     EXPECT_TRUE(eventually([&] { return server->lastError().value().has_value(); }));
     EXPECT_FALSE(server->isListening().value());
