@@ -81,7 +81,8 @@ bool HostServer::makeRoomFor(const std::string& source) {
 }
 
 // A peer that does not read what the host sends stops being read from once its backlog passes
-// the limit; when it stays past the limit for backlogDeadline, it is closed.
+// the limit. It is closed when it takes nothing of what waits for a whole backlogDeadline; a peer
+// that reads on, however slowly, is given another deadline each time.
 void HostServer::watchBacklog(const ClientPtr& client) {
     client->connection->setBacklogHandler([this, weak = std::weak_ptr<Client>(client)](TlsConnection::Backlog change,
                                                                                       std::size_t queued) {
@@ -93,15 +94,23 @@ void HostServer::watchBacklog(const ClientPtr& client) {
             return;
         }
         if (change != TlsConnection::Backlog::over) return;
-        const std::uint64_t episode = ++client->backlogEpisodes;
-        network_->postAfter(backlogDeadline, [this, weak, episode] {
-            auto client = weak.lock();
-            if (!client || client->backlogEpisodes != episode || !client->connection->isBacklogged()) return;
-            quibLog().error("closing ", pub(client->source), ": it read nothing of ",
-                            static_cast<std::uint64_t>(client->connection->queuedBytes()), " waiting bytes for ",
-                            static_cast<std::int64_t>(backlogDeadline.count()), "s");
-            client->connection->cancel();
-        });
+        judgeBacklog(client, ++client->backlogEpisodes, client->connection->writtenBytes());
+    });
+}
+
+void HostServer::judgeBacklog(const ClientPtr& client, std::uint64_t episode, std::uint64_t written) {
+    network_->postAfter(backlogDeadline, [this, weak = std::weak_ptr<Client>(client), episode, written] {
+        auto client = weak.lock();
+        if (!client || client->backlogEpisodes != episode || !client->connection->isBacklogged()) return;
+        const std::uint64_t now = client->connection->writtenBytes();
+        if (now != written) {
+            judgeBacklog(client, episode, now);
+            return;
+        }
+        quibLog().error("closing ", pub(client->source), ": it read nothing of ",
+                        static_cast<std::uint64_t>(client->connection->queuedBytes()), " waiting bytes for ",
+                        static_cast<std::int64_t>(backlogDeadline.count()), "s");
+        client->connection->cancel();
     });
 }
 

@@ -1,5 +1,7 @@
 #include "QuibHost/Server/TlsConnection.hpp"
 
+#include <algorithm>
+
 #include <asio/error.hpp>
 #include <asio/dispatch.hpp>
 #include <asio/post.hpp>
@@ -52,7 +54,7 @@ void TlsConnection::handshook(const std::error_code& error) {
 
 void TlsConnection::receive(std::size_t maximum, ReceiveHandler handler) {
     if (isOver() || shuttingDown_) return;
-    if (state_ != State::ready || backlogged_) {
+    if (state_ != State::ready || backlogged_.load()) {
         waitingReceive_.emplace(maximum, std::move(handler));
         return;
     }
@@ -60,7 +62,7 @@ void TlsConnection::receive(std::size_t maximum, ReceiveHandler handler) {
 }
 
 void TlsConnection::resumeReading() {
-    if (!waitingReceive_ || state_ != State::ready || backlogged_ || shuttingDown_) return;
+    if (!waitingReceive_ || state_ != State::ready || backlogged_.load() || shuttingDown_) return;
     auto [maximum, handler] = std::move(*waitingReceive_);
     waitingReceive_.reset();
     read(maximum, std::move(handler));
@@ -108,38 +110,50 @@ void TlsConnection::enqueue(OutgoingQueue::Item item) {
 
 void TlsConnection::noteBacklog() {
     const std::size_t queued = outgoing_.queuedBytes();
-    if (queued > 2 * backlogLimit_) {
+    if (queued > backlogCeiling * backlogLimit_) {
         if (backlogHandler_) backlogHandler_(Backlog::overflowed, queued);
         cancelNow();
         return;
     }
-    if (backlogged_ || queued <= backlogLimit_) return;
-    backlogged_ = true;
+    if (backlogged_.load() || queued <= backlogLimit_) return;
+    backlogged_.store(true);
     if (backlogHandler_) backlogHandler_(Backlog::over, queued);
 }
 
+// The front item goes out a slice at a time, each slice counted once the peer has taken it. A
+// failed write ends the item: a broken connection shows itself on the read side.
 void TlsConnection::writeFront() {
     const OutgoingQueue::Item& item = outgoing_.front();
-    if (item.bytes.empty()) {
+    if (frontWritten_ >= item.bytes.size()) {
         wrote();
         return;
     }
     writing_ = true;
-    asio::async_write(stream_, asio::buffer(item.bytes),
-                      [self = shared_from_this()](const std::error_code&, std::size_t) {
+    const std::size_t length = std::min(item.bytes.size() - frontWritten_, largestWrite);
+    asio::async_write(stream_, asio::buffer(item.bytes.data() + frontWritten_, length),
+                      [self = shared_from_this()](const std::error_code& error, std::size_t count) {
                           self->writing_ = false;
-                          if (!self->isOver()) self->wrote();
+                          if (self->isOver()) return;
+                          if (error) self->frontWritten_ = self->outgoing_.front().bytes.size();
+                          self->wroteSome(count);
                       });
 }
 
+void TlsConnection::wroteSome(std::size_t count) {
+    frontWritten_ += count;
+    writtenBytes_.fetch_add(count);
+    writeFront();
+}
+
 void TlsConnection::wrote() {
+    frontWritten_ = 0;
     const OutgoingQueue::Item done = outgoing_.pop();
     if (done.closeAfter) {
         closeGracefully();
         return;
     }
-    if (backlogged_ && outgoing_.queuedBytes() < backlogLimit_ / 2) {
-        backlogged_ = false;
+    if (backlogged_.load() && outgoing_.queuedBytes() < backlogLimit_ / 2) {
+        backlogged_.store(false);
         if (backlogHandler_) backlogHandler_(Backlog::drained, outgoing_.queuedBytes());
         if (isOver()) return;
         resumeReading();
