@@ -60,11 +60,14 @@ std::vector<Tmux::Pane> Tmux::listPanes() const {
     return listing ? parsePanes(*listing) : std::vector<Pane>{};
 }
 
-// An address is first checked with a pane listing: asked about a window or pane that does not
-// exist, display-message still succeeds and names the session's current pane, which would point
-// the target at the wrong pane.
+// Only the two shapes of a pane are put to tmux: it reads much else as a target too (its own
+// options, "-" for the last pane, a session picked for it), and would answer with some pane. An
+// address is then checked with a pane listing: asked about a window or pane that does not exist,
+// display-message still succeeds and names the session's current pane, which would point the
+// target at the wrong pane.
 std::optional<std::string> Tmux::resolve(const std::string& spec) const {
-    if (spec.starts_with('%')) return paneExists(spec) ? std::optional(spec) : std::nullopt;
+    if (isPaneID(spec)) return paneExists(spec) ? std::optional(spec) : std::nullopt;
+    if (!isPaneSpec(spec) || spec.starts_with('-')) return std::nullopt;
     if (!output(paneCheckArguments(spec))) return std::nullopt;
     auto id = output(paneIDArguments(spec));
     if (!id || !id->starts_with('%')) return std::nullopt;

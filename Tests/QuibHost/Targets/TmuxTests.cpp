@@ -124,6 +124,10 @@ TEST_F(Tmux, AnAddressResolvesToItsPaneAndAMissingOneToNothing) {
     EXPECT_EQ(tmux.resolve("work:0.5"), std::nullopt);
     EXPECT_EQ(tmux.resolve("work:9.9"), std::nullopt);
     EXPECT_EQ(tmux.resolve("nosuch:0.0"), std::nullopt);
+    // tmux picks a pane for its own syntax, which must never pass for a pane of the user's.
+    const std::string first = server.idOf("work:0.0");
+    for (const std::string& odd : std::vector<std::string>{"-L", "-", "--", "-F", "-S/x", "work", "work:0", first + ";", first + " ", "{last}", "-L:0.0"})
+        EXPECT_EQ(tmux.resolve(odd), std::nullopt) << odd;
 }
 
 TEST_F(Tmux, ReadsAPanesWorkingFolder) {
