@@ -37,7 +37,7 @@ class HttpPoster {
 public:
     using Completion = std::function<void(HttpResponse)>;
 
-    // Bodies of answers are kept up to this many bytes; the rest is read and dropped.
+    // Bodies of answers are kept up to this many bytes; the rest is not read.
     static constexpr std::size_t maxResponseBody = 64 * 1024;
 
     virtual ~HttpPoster() = default;

@@ -35,9 +35,16 @@ void initialiseLibrary() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// A burst of requests shares a few connections instead of opening one each: kept alive by the
+// relay, a thousand of them once took every descriptor the process had.
 Multi newMulti() {
     initialiseLibrary();
-    return Multi(curl_multi_init());
+    Multi multi(curl_multi_init());
+    if (!multi) return multi;
+    if (curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(CurlPoster::mostConnections)) != CURLM_OK ||
+        curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, static_cast<long>(CurlPoster::mostConnections)) != CURLM_OK)
+        return nullptr;
+    return multi;
 }
 
 // One request on its way: the handle and everything libcurl reads from or writes to while it runs.
@@ -47,15 +54,20 @@ struct Transfer {
     Easy easy;
     HeaderList headers;
     std::string received;
+    bool cut = false;  // the answer went on past what is kept, and was not read further
     char errorText[CURL_ERROR_SIZE] = {};
 };
 
+// Past what is kept the transfer stops: an answer without end would otherwise hold its
+// connection until the time limit.
 std::size_t keepBody(char* data, std::size_t size, std::size_t count, void* context) {
-    auto& received = static_cast<Transfer*>(context)->received;
+    auto& transfer = *static_cast<Transfer*>(context);
     const std::size_t length = size * count;
-    const std::size_t room = HttpPoster::maxResponseBody - std::min(received.size(), HttpPoster::maxResponseBody);
-    received.append(data, std::min(length, room));
-    return length;  // the rest is read and dropped, not an error
+    const std::size_t room = HttpPoster::maxResponseBody - std::min(transfer.received.size(), HttpPoster::maxResponseBody);
+    transfer.received.append(data, std::min(length, room));
+    if (length <= room) return length;
+    transfer.cut = true;
+    return 0;
 }
 
 HeaderList headerList(const HttpRequest& request) {
@@ -84,6 +96,7 @@ bool configure(Transfer& t) {
         curl_easy_setopt(e, CURLOPT_POSTFIELDS, r.body.data()) == CURLE_OK &&
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers.get()) == CURLE_OK &&
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, static_cast<long>(CurlPoster::idleConnectionAge.count())) == CURLE_OK &&
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(r.connectTimeout.count())) == CURLE_OK &&
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(r.stallTimeout.count())) == CURLE_OK &&
@@ -97,7 +110,7 @@ bool configure(Transfer& t) {
 
 HttpResponse responseOf(Transfer& t, CURLcode result) {
     HttpResponse response;
-    if (result != CURLE_OK) {
+    if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && t.cut)) {
         response.failure = t.errorText[0] != '\0' ? std::string(t.errorText) : std::string(curl_easy_strerror(result));
         return response;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <memory>
 #include <string_view>
 
@@ -12,6 +14,11 @@ namespace quib {
 // completions are called on that thread. Proxies follow libcurl's usual environment variables.
 class CurlPoster final : public HttpPoster {
 public:
+    // Requests beyond this many connections wait for one; at most this many idle ones are kept,
+    // each for at most `idleConnectionAge`.
+    static constexpr int mostConnections = 4;
+    static constexpr std::chrono::seconds idleConnectionAge{30};
+
     CurlPoster();
     ~CurlPoster() override;
     CurlPoster(const CurlPoster&) = delete;
