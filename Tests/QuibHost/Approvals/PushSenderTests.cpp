@@ -202,6 +202,33 @@ TEST_F(PushSender, ApprovalPushesExpireWithTheRequestInWholeSeconds) {
     EXPECT_EQ(posted().size(), 1u);
 }
 
+// An agent's burst once put every request at the relay at once: a phone has a few at a time,
+// a bounded number wait behind them, a newer alert of the same collapse identifier replacing a
+// waiting one and the oldest going first when too many wait.
+TEST_F(PushSender, APhonesRequestsWaitBoundedBehindTheFewAtTheRelay) {
+    setRelay();
+    phone("a", "tok-a");
+    const auto approval = [&](int n) {
+        ApprovalRequest request;
+        request.id = "R" + std::to_string(n);
+        request.expiresAtEpochMillis = kNow + 600'000;
+        sender->send(request, {});
+    };
+    for (int n = 1; n <= 30; ++n) approval(n);
+    sender->send(event("T1"), "Work", {});
+    sender->send(event("T1", kNow + 1, AgentEvent::Kind::done), "Work", {});
+    ASSERT_EQ(posted().size(), quib::PushSender::postingPerPhone);
+
+    for (std::size_t answered = 0; answered < posted().size(); ++answered) poster->answer(answered, answer(200));
+    std::vector<std::string> collapsed;
+    for (const auto& request : posted()) collapsed.push_back(bodyOf(request)["collapseId"]);
+    std::vector<std::string> expected{"agent.approval.R1", "agent.approval.R2"};
+    for (int n = 16; n <= 30; ++n) expected.push_back("agent.approval.R" + std::to_string(n));
+    expected.push_back("agent.event.T1");  // the newer of the two, in the older one's place
+    EXPECT_EQ(collapsed, expected);
+    EXPECT_EQ(linesWith("push: too many alerts waiting for <private>; dropped the oldest"), 13u);
+}
+
 TEST_F(PushSender, APhoneWithoutAWholeKeyIsSkippedAndTheOthersPosted) {
     setRelay();
     phone("a", "tok-a", 16);
