@@ -89,6 +89,8 @@ public:
     static constexpr int connectionBudget = 8;
     // How many connections of one source may wait for their first line at once.
     static constexpr std::size_t pendingPerSource = 2;
+    // How long a connection may wait for its first line before it may give way to a newcomer.
+    static constexpr std::chrono::seconds pendingGrace{3};
     // How long a connection with more than its backlog limit waiting may read nothing of it
     // before it is closed.
     static constexpr std::chrono::seconds backlogDeadline{30};
@@ -238,8 +240,12 @@ private:
     void connectionChanged(const ClientPtr& client, TlsConnection::State state, const std::optional<std::string>& error);
     void logReady(const Client& client);
     void armHelloDeadline(const ClientPtr& client);
-    bool admitsNewcomer(const std::string& source);
+    enum class Weighed { admitted, waits, refused };
+    Weighed weighNewcomer(const std::string& source);
     bool makeRoomFor(const std::string& source);
+    void startClient(std::shared_ptr<TlsConnection> connection, const std::string& source, bool away);
+    void admitWaiting();
+    void weighWaitingLater();
     void watchBacklog(const ClientPtr& client);
     void judgeBacklog(const ClientPtr& client, std::uint64_t episode, std::uint64_t written);
     void take(const std::string& data, const ClientPtr& client);
@@ -359,6 +365,14 @@ private:
     std::optional<std::uint16_t> awayListenerPort_;
     ClientTable pending_;
     ClientTable clients_;
+    // A newcomer accepted while every slot was taken by connections within their grace: it is
+    // started when a slot frees or one of them has waited past it.
+    struct Newcomer {
+        std::shared_ptr<TlsConnection> connection;
+        std::string source;
+        bool away = false;
+    };
+    std::optional<Newcomer> waiting_;
     ThrottleTable throttles_;
     std::uint64_t accepted_ = 0;  // connections accepted so far: orders the pending ones by age
     Gate gate_;

@@ -2,6 +2,9 @@
 
 #include <asio/error.hpp>
 
+#include <atomic>
+#include <thread>
+
 #include "Shared/Json.hpp"
 #include "Tests/Support/TestLines.hpp"
 
@@ -248,14 +251,49 @@ TEST_F(HostServer, NewcomerTakesTheSlotOfTheOldestWaitingConnectionOfTheBusiestS
     }
     EXPECT_EQ(server->inspect().listenerLimit, 1);  // full, but a newcomer may still be weighed
 
+    // Within their grace the waiting connections keep their slots, and the newcomer waits.
     TestPhone phone(code, "127.0.0.6");
-    ASSERT_FALSE(phone.connect(port));
+    phone.beginConnect(port);
+    EXPECT_FALSE(phone.waitConnected(300ms).has_value());
+    EXPECT_EQ(server->inspect().pending, 8u);
+    clock->advance(quib::HostServer::pendingGrace);
+    ASSERT_EQ(phone.waitConnected(), std::error_code());
     phone.write(hello("D-1", "Phone"));
     EXPECT_TRUE(parse(nextLine(phone)).contains("welcome"));
     EXPECT_TRUE(log->contains("dropping 127.0.0.2: its waiting connection gives way to one from 127.0.0.6"));
     EXPECT_EQ(failuresOf("127.0.0.2"), 0);
     const auto tables = server->inspect();
     EXPECT_EQ(tables.pending + tables.clients, 8u);
+}
+
+// A burst of phones from many sources, each saying hello as soon as it is connected, once had
+// some dropped for newcomers, a few with their hello already on the wire: a connection within
+// its grace keeps its slot, and the newcomers wait their turn.
+TEST_F(HostServer, ABurstOfHellosFromManySourcesIsWelcomedWhole) {
+    const auto port = startServer();
+    TestPhone first(code);
+    ASSERT_FALSE(first.connect(port));
+    first.write(hello("D-0", "Phone"));
+    ASSERT_TRUE(parse(nextLine(first)).contains("welcome"));
+    std::atomic<int> welcomed{0};
+    std::vector<std::thread> phones;
+    for (int n = 1; n <= 12; ++n) {
+        phones.emplace_back([&, n] {
+            TestPhone phone(code, "127.0.0." + std::to_string(10 + n));
+            if (phone.connect(port)) return;
+            phone.write(hello("D-" + std::to_string(n), "Phone"));
+            while (auto line = phone.readLine(5s)) {
+                if (!parse(line).contains("welcome")) continue;
+                ++welcomed;
+                break;
+            }
+            phone.close();
+        });
+    }
+    eventually([&] { return welcomed == 12; }, 30s);
+    for (auto& phone : phones) phone.join();
+    EXPECT_EQ(welcomed, 12);
+    EXPECT_FALSE(log->contains("gives way"));
 }
 
 TEST_F(HostServer, NinthConnectionWaitsWhileEverySlotIsPastItsFirstLine) {
