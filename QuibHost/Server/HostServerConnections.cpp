@@ -260,10 +260,16 @@ void HostServer::take(const std::string& data, const ClientPtr& client) {
         return;
     }
     if (client->isFrameChannel()) return;
+    const std::int64_t dropped = client->framer.droppedLines();
     client->framer.feed(data);
     while (!client->connection->isClosing()) {
         auto line = client->framer.nextLine();
-        if (!line) return;
+        if (!line) {
+            // A line past the limit is thrown away as it arrives; its sender hears why.
+            if (client->framer.droppedLines() != dropped)
+                send(HostMessage{HostMessage::Error{"That text is too long to send"}}, *client);
+            return;
+        }
         handle(*line, client);
         if (client->upload) {
             absorb(client->framer.drain(), client->upload, client);

@@ -343,6 +343,22 @@ TEST_F(HostServer, PeerThatNeverReadsIsNoLongerReadFromAndIsClosedWhenItStaysSo)
     EXPECT_TRUE(log->contains("closing 127.0.0.1: it read nothing of"));
 }
 
+// A line past the limit was dropped without a word: its sender is told, and the connection
+// reads on from the next line.
+TEST_F(HostServer, ALineTooLongIsAnsweredWithAnErrorAndTheNextLineRead) {
+    approve("D-1", "Phone");
+    const auto port = startServer();
+    TestPhone phone(code);
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(hello("D-1", "Phone"));
+    ASSERT_TRUE(parse(nextLine(phone)).contains("welcome"));
+    while (nextLine(phone, 200ms)) {
+    }
+    phone.write(R"({"text":{"_0":{"text":")" + std::string(2 * quib::HostServer::maxLineBytes, 'x') + R"("}}})" + "\n" + ping(7));
+    EXPECT_EQ(parse(nextLine(phone)), Json::parse(R"({"error":{"_0":"That text is too long to send"}})"));
+    EXPECT_EQ(parse(nextLine(phone))["pong"]["nonce"], 7);
+}
+
 TEST_F(HostServer, LinesBehindAClosingReplyAreNotHandled) {
     const auto port = startServer();
     TestPhone phone(code);
