@@ -2,12 +2,17 @@
 
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <array>
+#include <cstring>
 #include <memory>
+
+#include "Runtime/FileDescriptor.hpp"
 
 namespace quib {
 
@@ -27,6 +32,11 @@ std::string numericHost(const sockaddr* address, InterfaceAddresses::Family fami
     if (getnameinfo(address, length, text.data(), text.size(), nullptr, 0, NI_NUMERICHOST) != 0) return {};
     return text.data();
 }
+
+// The wireless extensions' name request: only a Wi-Fi driver answers it (others give ENOTTY).
+// Its request block is an interface name followed by a union smaller than that of `ifreq`, so an
+// `ifreq` serves.
+constexpr unsigned long wirelessNameRequest = 0x8B01;  // SIOCGIWNAME
 
 }  // namespace
 
@@ -55,6 +65,19 @@ std::set<std::string> InterfaceAddresses::activeNames(const std::vector<Entry>& 
         names.insert(entry.name);
     }
     return names;
+}
+
+InterfaceAddresses::LinkKind InterfaceAddresses::linkKind(const std::string& name) {
+    if (name.empty() || name.size() >= IFNAMSIZ) return LinkKind::other;
+    const FileDescriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!probe.isOpen()) return LinkKind::other;
+    ifreq request{};
+    std::memcpy(request.ifr_name, name.data(), name.size());
+    if (::ioctl(probe.get(), wirelessNameRequest, &request) == 0) return LinkKind::wifi;
+    request = ifreq{};
+    std::memcpy(request.ifr_name, name.data(), name.size());
+    if (::ioctl(probe.get(), SIOCGIFHWADDR, &request) != 0) return LinkKind::other;
+    return request.ifr_hwaddr.sa_family == ARPHRD_ETHER ? LinkKind::wiredEthernet : LinkKind::other;
 }
 
 }  // namespace quib

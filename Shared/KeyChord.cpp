@@ -115,16 +115,6 @@ std::optional<std::string> tmuxBase(const std::string& name) {
     return std::nullopt;
 }
 
-// How many times a chord is pressed, as it is read out after the chord.
-std::string spokenRepeat(std::int64_t count) {
-    switch (count) {
-        case 2: return ", twice";
-        case 3: return ", three times";
-        case 4: return ", four times";
-        default: return ", " + std::to_string(count) + " times";
-    }
-}
-
 }  // namespace
 
 KeyChord::KeyChord(std::string key, bool control, bool option, bool shift, bool command, std::int64_t repeatCount)
@@ -213,7 +203,8 @@ std::string KeyChord::spoken() const {
     if (named && !named->spoken.empty()) word(named->spoken);
     else if (punctuation) word(punctuation->spoken);
     else word(unicode::upper(key));
-    if (repeatCount >= 2) text += spokenRepeat(repeatCount);
+    // Any repeat reads "twice", as phones, which share this code, read it too.
+    if (repeatCount >= 2) text += ", twice";
     return text;
 }
 

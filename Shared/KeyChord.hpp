@@ -53,7 +53,7 @@ struct KeyChord {
     std::optional<std::string> tmuxName() const;
     // The compact glyph form: "⌘C", "⌃⇧⇥", "esc ×2".
     std::string display() const;
-    // The form read out in messages: "Control C", "Shift Tab", "Escape, twice".
+    // The form read out in messages: "Control C", "Shift Tab", "Escape, twice" (for any repeat).
     std::string spoken() const;
 
     static KeyChord fromJson(const Json& json);

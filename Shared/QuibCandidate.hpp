@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,7 +15,7 @@ namespace quib {
 // One way for a phone to reach the host from away. All four keys are required; a port outside
 // 0...65535 or an unknown reach fails the record.
 struct QuibCandidate {
-    // Listed in priority order.
+    // Listed, and compared, in priority order; allCases<Reach>() gives them in that order.
     enum class Reach {
         local,       // an address on the local network or an overlay VPN, with the local port
         internet6,   // a globally routable IPv6 address, with the away port
@@ -24,6 +26,14 @@ struct QuibCandidate {
     std::uint16_t port = 0;
     Reach reach = Reach::local;
     std::string via;   // how the way was found, shown to the user
+
+    // "reach|host|port", with the reach's name: local|192.168.1.20|61413. Candidates that differ
+    // only in `via` share it.
+    std::string id() const;
+    // "host:port", with the host in brackets when it holds a colon: [2001:db8::5]:61423.
+    std::string display() const;
+    // Any way that is not on the local network or the overlay VPN.
+    bool isRemote() const { return reach != Reach::local; }
 
     static QuibCandidate fromJson(const Json& json);
     Json toJson() const;
@@ -40,3 +50,8 @@ struct EnumNames<QuibCandidate::Reach> {
 };
 
 }  // namespace quib
+
+template <>
+struct std::hash<quib::QuibCandidate> {
+    std::size_t operator()(const quib::QuibCandidate& candidate) const noexcept;
+};

@@ -8,6 +8,13 @@ std::optional<RemoteAccessPayload::IssuedKey> RemoteAccessPayload::issuedKey() c
     return IssuedKey{*keyIdentity, *keyMaterial};
 }
 
+RemoteAccessPayload RemoteAccessPayload::withoutKey() const {
+    RemoteAccessPayload copy = *this;
+    copy.keyIdentity.reset();
+    copy.keyMaterial.reset();
+    return copy;
+}
+
 RemoteAccessPayload RemoteAccessPayload::fromJson(const Json& json) {
     const JsonReader r(json);
     RemoteAccessPayload payload;

@@ -31,6 +31,8 @@ struct RemoteAccessPayload {
     // The away key this payload hands over: present only with a non-empty identity and exactly
     // 32 bytes of key.
     std::optional<IssuedKey> issuedKey() const;
+    // This payload as phones other than the key's owner may see it: the key left out.
+    RemoteAccessPayload withoutKey() const;
 
     static RemoteAccessPayload fromJson(const Json& json);
     Json toJson() const;

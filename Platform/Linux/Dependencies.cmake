@@ -13,8 +13,9 @@ pkg_check_modules(X11_LIBS REQUIRED IMPORTED_TARGET x11 xtst xrandr xfixes)
 target_link_libraries(quib_platform_linux PUBLIC PkgConfig::X11_LIBS)
 # The key table that names the host's key codes.
 target_link_libraries(quib_platform_linux PRIVATE quib_shared)
-# GNOME Shell's record of app use is XML.
-pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
+# GNOME Shell's record of app use is XML, and so are the router's UPnP descriptions and answers.
+# Global, so that the host's own library links it too.
+pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET GLOBAL pugixml)
 target_link_libraries(quib_platform_linux PRIVATE PkgConfig::PUGIXML)
 # Icons are drawn with gdk-pixbuf (librsvg's loader reads SVG at run time). Global, so that the
 # tests can decode what it draws.

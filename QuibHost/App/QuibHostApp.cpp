@@ -7,6 +7,7 @@
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
+#include "QuibHost/Reach/UPnPGateway.hpp"
 #include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
@@ -37,6 +38,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                 .poster = config_.poster,
                                 .clock = config_.clock,
                                 .main = config_.main});
+    portMapper_ = makePortMapper();
     server_ = HostServer::create({.main = config_.main,
                                   .settings = config_.settings,
                                   .clock = config_.clock,
@@ -132,6 +134,15 @@ std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
                             .settings = config_.settings,
                             .secrets = secretStore(),
                             .approvedIDs = [registry = registry_] { return registry->approvedIDs(); }});
+}
+
+// The router's UPnP side is reached through the same poster as the push relay.
+std::shared_ptr<PortMapper> QuibHostApp::makePortMapper() const {
+    PortMapper::Config mapper;
+    if (config_.poster)
+        mapper.upnp = std::make_shared<UPnPGateway>(
+            UPnPGateway::Config{.poster = config_.poster, .timings = mapper.timings, .search = {}});
+    return std::make_shared<PortMapper>(std::move(mapper));
 }
 
 QuibHostApp::~QuibHostApp() {

@@ -18,6 +18,7 @@
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
+#include "QuibHost/Reach/PortMapper.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -74,7 +75,8 @@ public:
         // nothing docked.
         std::shared_ptr<AppUsage> appUsage = nullptr;
         std::shared_ptr<DockedApps> dockedApps = nullptr;
-        // Posts pushes to the relay; none: nothing is pushed and no relay counts as set.
+        // Posts pushes to the relay and speaks to the router's UPnP side; none: nothing is pushed,
+        // no relay counts as set and no UPnP gateway is ever found.
         std::shared_ptr<HttpPoster> poster = nullptr;
         // Draws the apps' icons, found in the desktop's icon themes; none: apps have no icons.
         std::shared_ptr<IconRenderer> iconRenderer = nullptr;
@@ -108,6 +110,7 @@ public:
     HostState& state() { return *state_; }
     DeviceRegistry& registry() { return *registry_; }
     PushSender& push() { return *push_; }
+    PortMapper& portMapper() { return *portMapper_; }
     // The control socket, while it is open.
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
@@ -118,6 +121,7 @@ private:
     std::shared_ptr<TargetRouter> makeRouter();
     SecretStore secretStore() const;
     std::shared_ptr<RemoteReach> makeRemoteReach() const;
+    std::shared_ptr<PortMapper> makePortMapper() const;
     void startRemoteReach();
     void logLaunch() const;
     void enableLoginItemWhenAsked();
@@ -131,6 +135,7 @@ private:
     std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<PushSender> push_;
+    std::shared_ptr<PortMapper> portMapper_;
     std::shared_ptr<HostServer> server_;
     std::shared_ptr<HostState> state_;
     std::shared_ptr<ControlCommands> commands_;

@@ -61,8 +61,8 @@ void readOtherApps(quib::X11Desktop::Opened& desktop) {
 
 // The X display named by DISPLAY when it opens and has XTEST; otherwise a desktop without a
 // display, where only tmux deliveries work.
-quib::X11Desktop::Opened chooseDesktop() {
-    if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>())) {
+quib::X11Desktop::Opened chooseDesktop(const std::shared_ptr<quib::Clock>& clock) {
+    if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>(), clock)) {
         readOtherApps(*x11);
         return std::move(*x11);
     }
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
 
     auto clock = SystemClock::shared();
     auto loop = std::make_shared<MainLoop>(clock);
-    auto desktop = chooseDesktop();
+    auto desktop = chooseDesktop(clock);
     auto app = QuibHostApp::create({.main = loop,
                                     .clock = clock,
                                     .settings = Settings::atPath(Settings::defaultPath()),

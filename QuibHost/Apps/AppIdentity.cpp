@@ -76,6 +76,13 @@ const ShortcutProfile& AppIdentity::guessProfile(const std::optional<std::string
     return ShortcutProfiles::guessForBundleID(canonicalBundleID(*bundleID));
 }
 
+QuibTarget AppIdentity::withGuessedProfile(QuibTarget target) {
+    if (target.kind != QuibTarget::Kind::app || !target.bundleID || target.profileID) return target;
+    const auto& guessed = guessProfile(*target.bundleID);
+    if (guessed.id != ShortcutProfiles::guessForBundleID(*target.bundleID).id) target.profileID = guessed.id;
+    return target;
+}
+
 const ShortcutProfile& AppIdentity::resolvedProfile(const QuibTarget& target,
                                                     const std::optional<std::string_view>& paneCommand) {
     if (target.kind != QuibTarget::Kind::app || !target.bundleID) return ShortcutProfiles::resolved(target, paneCommand);

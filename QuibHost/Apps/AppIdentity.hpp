@@ -58,6 +58,13 @@ public:
     // profile, whichever of them is the curated one.
     static const ShortcutProfile& guessProfile(const std::optional<std::string_view>& bundleID);
 
+    // The target with its product's app profile stored, when it is an app target without a
+    // stored profile whose desktop ID the shared guess, which knows vendor identifiers only,
+    // would give another profile: phones resolve a target by the shared guess alone, so an
+    // "org.gnome.Terminal" target shows the terminal's buttons only when it says so itself. Any
+    // other target comes back unchanged.
+    static QuibTarget withGuessedProfile(QuibTarget target);
+
     // The profile a target resolves to, an app target's identifier taken canonically.
     static const ShortcutProfile& resolvedProfile(const QuibTarget& target,
                                                   const std::optional<std::string_view>& paneCommand);

@@ -268,8 +268,9 @@ private:
     void pressKey(KeyPayload payload, const ClientPtr& client);
     void focusTarget(const std::string& id, const ClientPtr& client);
     // Any thread: the app's windows for a target, in chunks of `windows` messages (at least one),
-    // each sent as it is encoded. A note about an app that begins "is" gets the target's name.
-    void sendWindowList(const QuibTarget& target, const std::string& targetID, const ClientRef& to);
+    // each sent as it is encoded. With `naming`, a note about the app that begins "is" gets the
+    // target's name in front; otherwise the note goes as the roster gave it.
+    void sendWindowList(const QuibTarget& target, const std::string& targetID, const ClientRef& to, bool naming);
     // Vocabulary, the app catalog, windows, menus, agents, approvals and push registration.
     void requestVocabulary(const std::string& targetID, const ClientPtr& client);
     void requestApps(bool refresh, const ClientPtr& client);

@@ -88,14 +88,15 @@ void HostServer::focusTarget(const std::string& id, const ClientPtr& client) {
         server.note(outcome.message);
         server.reply(to, outcome.ok ? HostMessage{HostMessage::Toast{outcome.message}} : error(outcome.message));
         server.broadcastStatus();
-        if (!outcome.ok && target.pinnedWindowID && target.bundleID) server.sendWindowList(target, id, to);
+        if (!outcome.ok && target.pinnedWindowID && target.bundleID) server.sendWindowList(target, id, to, false);
     });
 }
 
-void HostServer::sendWindowList(const QuibTarget& target, const std::string& targetID, const ClientRef& to) {
-    onCatalog([target, targetID, to](HostServer& server) {
+void HostServer::sendWindowList(const QuibTarget& target, const std::string& targetID, const ClientRef& to,
+                                bool naming) {
+    onCatalog([target, targetID, to, naming](HostServer& server) {
         auto list = server.neighbours_.streaming->windows(target.bundleID.value_or(""), target.pinnedWindowID, true);
-        if (list.note && list.note->starts_with("is")) list.note = target.name + " " + *list.note;
+        if (naming && list.note && list.note->starts_with("is")) list.note = target.name + " " + *list.note;
         for (auto& chunk : WindowListPayload::chunked(std::move(list.windows), targetID, list.note, windowListBudget)) {
             server.reply(to, HostMessage{HostMessage::Windows{std::move(chunk)}});
         }

@@ -87,7 +87,7 @@ void HostServer::requestWindows(const std::string& targetID, const ClientPtr& cl
         send(HostMessage{HostMessage::Windows{none}}, *client);
         return;
     }
-    sendWindowList(*target, target->id, ClientRef(client));
+    sendWindowList(*target, target->id, ClientRef(client), true);
 }
 
 void HostServer::requestMenu(const std::string& bundleID, bool refresh, const ClientPtr& client) {

@@ -81,7 +81,7 @@ void HostServer::raiseWindow(const QuibTarget& target, std::uint32_t windowID, c
     const auto raised = neighbours_.roster->raise(windowID, *target.bundleID, target.name, true);
     if (!raised.raised) {
         reply(to, error(raised.text));
-        sendWindowList(target, target.id, to);
+        sendWindowList(target, target.id, to, false);
         return;
     }
     if (raised.frame) neighbours_.injector->follow(*raised.frame);

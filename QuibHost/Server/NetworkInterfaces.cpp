@@ -1,8 +1,5 @@
 #include "QuibHost/Server/NetworkInterfaces.hpp"
 
-#include <filesystem>
-#include <fstream>
-
 #include "QuibHost/Server/PeerAddress.hpp"
 #include "Runtime/InterfaceAddresses.hpp"
 
@@ -12,12 +9,11 @@ namespace {
 
 std::string interfaceType(const InterfaceAddresses::Entry& entry) {
     if (entry.isLoopback) return "loopback";
-    const std::filesystem::path device = std::filesystem::path("/sys/class/net") / entry.name;
-    std::error_code error;
-    if (std::filesystem::exists(device / "wireless", error)) return "wifi";
-    std::ifstream typeFile(device / "type");
-    int type = 0;
-    if (typeFile >> type && type == 1) return "wiredEthernet";  // ARPHRD_ETHER
+    switch (InterfaceAddresses::linkKind(entry.name)) {
+        case InterfaceAddresses::LinkKind::wifi: return "wifi";
+        case InterfaceAddresses::LinkKind::wiredEthernet: return "wiredEthernet";
+        case InterfaceAddresses::LinkKind::other: break;
+    }
     return "other";
 }
 

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "QuibHost/Apps/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStoreChecks.hpp"
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/Logger.hpp"
@@ -214,6 +215,7 @@ std::vector<TargetStore::AddOutcome> TargetStore::addAll(std::vector<QuibTarget>
     auto unresolved = unresolvedTargetIDs_.value();
     bool added = false;
     for (auto& target : targets) {
+        target = AppIdentity::withGuessedProfile(std::move(target));
         target.name = std::string(unicode::trimWhiteSpace(target.name));
         if (auto refusal = checks.refusal(target, true)) {
             outcomes.push_back(AddOutcome::refused(std::move(*refusal)));

@@ -149,8 +149,9 @@ public:
     // Main executor. Offers the agent panes and the running apps that no saved target covers:
     // up to twelve panes in listing order, then up to three apps, well-known ones first.
     void applyProvisional(const std::vector<Tmux::Pane>& panes, const std::vector<AppCandidate>& apps);
-    // Main executor. A list that is still empty becomes these app targets followed by a target
-    // for the frontmost app; when no target is active, the first one becomes active.
+    // Main executor. A list that is still empty becomes these app targets, each with its
+    // product's profile (AppIdentity::withGuessedProfile), followed by a target for the frontmost
+    // app; when no target is active, the first one becomes active.
     void seed(std::vector<QuibTarget> apps);
 
     // New targets for the agent panes among `panes` (at most twelve, in listing order), each

@@ -92,7 +92,7 @@ QuibTarget TargetStore::provisionalApp(const AppCandidate& app) {
     target.allowAutoSubmit = true;
     target.symbol = app.curated ? app.curated->symbol : "macwindow";
     target.isProvisional = true;
-    return target;
+    return AppIdentity::withGuessedProfile(std::move(target));
 }
 
 }  // namespace quib

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "QuibHost/Apps/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/SecureRandom.hpp"
 #include "Shared/ShortcutProfiles.hpp"
@@ -32,6 +33,7 @@ void TargetStore::beginStartupSeeding() {
 // A list that gained targets meanwhile (a phone added one) is left alone.
 void TargetStore::seed(std::vector<QuibTarget> apps) {
     if (!targets_.value().empty()) return;
+    for (auto& app : apps) app = AppIdentity::withGuessedProfile(std::move(app));
     apps.push_back(focusedTarget());
     const std::string first = apps.front().id;
     targets_.set(std::move(apps));

@@ -69,7 +69,8 @@ public:
     // A target from a phone, its name trimmed, appended when it passes the checks: the store's
     // limits on texts, count and size; a name no other saved target has (ignoring case); for an
     // app, an installed app's bundle identifier; for a tmux pane, a pane identifier no other tmux
-    // target holds. A frontmost target cannot be added this way. A refusal changes nothing.
+    // target holds. A frontmost target cannot be added this way. An app target without a profile
+    // stores its product's (see AppIdentity::withGuessedProfile). A refusal changes nothing.
     virtual AddOutcome add(QuibTarget target) = 0;
     // Several targets from one request, each checked as `add` would, against the list as the ones
     // before it left it; the list is stored once. The outcomes are in the targets' order.

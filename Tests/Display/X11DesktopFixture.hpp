@@ -25,10 +25,10 @@ protected:
         ASSERT_TRUE(control) << "cannot open " << testDisplayName();
     }
 
-    // Opens the desktop, telling terminals by `apps`, with the injector on a clock that stands
-    // still (so a scroll run never stalls).
+    // Opens the desktop, telling terminals by `apps`, with the injector and the desktop on a
+    // clock that stands still (so a scroll run never stalls, and clicks come as fast as need be).
     void openDesktop(std::shared_ptr<DesktopEntries> apps = nullptr) {
-        desktop = X11Desktop::open(testDisplayName(), std::move(apps));
+        desktop = X11Desktop::open(testDisplayName(), std::move(apps), clock);
         ASSERT_TRUE(desktop);
         EventInjector::Config config;
         config.desktop = desktop->services;

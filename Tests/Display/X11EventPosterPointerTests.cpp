@@ -4,13 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
+#include "Platform/Linux/X11/X11ClientWindows.hpp"
 #include "Platform/Linux/X11/X11EventPoster.hpp"
+#include "Platform/Linux/X11/X11Properties.hpp"
+#include "Tests/Display/ClientWindow.hpp"
 #include "Tests/Display/X11DesktopFixture.hpp"
+#include "Tests/Display/Xclip.hpp"
+#include "Tests/Support/ChildProcess.hpp"
+#include "Tests/Support/Eventually.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {
 
+using namespace std::chrono_literals;
 using X11EventPosterPointer = X11DesktopTest;
 
 constexpr unsigned int anyButtonMask = Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask;
@@ -59,14 +68,96 @@ TEST_F(X11EventPosterPointer, MovesWithTheLeftButtonDownDragAndReleasingLeavesNo
     EXPECT_EQ(queryPointer().mask & anyButtonMask, 0u);
 }
 
-TEST_F(X11EventPosterPointer, ADoubleClickIsTwoClicksInARow) {
+// A phone sends a double tap as a click, then the same click counted 2. The presses end with a
+// wheel click, so that presses that should not have come would show before it.
+TEST_F(X11EventPosterPointer, AClickCountGoesOnFromTheClickPostedLastOrMakesUpTheClicksBefore) {
     openDesktop();
     openProbe({.managed = false});
     warpPointer(probe->centre());
-    injector->click(MouseButton::middle, ClickPhase::click, 2);
-    EXPECT_EQ(buttonsPressed(probe->waitForType(ButtonPress, 2)), (std::vector<unsigned int>{2, 2}));
-    EXPECT_EQ(probe->waitForType(ButtonRelease, 2).size(), 2u);
+    injector->click(MouseButton::left, ClickPhase::click, 1);
+    injector->click(MouseButton::left, ClickPhase::click, 2);  // goes on: one press
+    injector->click(MouseButton::middle, ClickPhase::click, 2);  // a run never posted: two
+    injector->click(MouseButton::right, ClickPhase::click, 1);
+    clock->advance(X11EventPoster::multiClickTime + 1ms);
+    injector->click(MouseButton::right, ClickPhase::click, 2);  // too late to go on: two
+    injector->click(MouseButton::left, ClickPhase::click, 1);
+    injector->move(X11EventPoster::multiClickDistance + 1, 0);
+    injector->click(MouseButton::left, ClickPhase::click, 2);  // too far to go on: two
+    injector->scroll(0, X11EventPoster::pixelsPerWheelClick);
+
+    EXPECT_TRUE(probe->waitFor([](const std::vector<ProbeWindow::Event>& events) {
+        return std::ranges::any_of(events, [](const auto& event) { return event.type == ButtonPress && event.button == 4; });
+    }));
+    EXPECT_EQ(buttonsPressed(probe->events()), (std::vector<unsigned int>{1, 1, 2, 2, 3, 3, 3, 1, 1, 1, 4}));
+    EXPECT_EQ(probe->waitForType(ButtonRelease, 11).size(), 11u);
     EXPECT_EQ(queryPointer().mask & anyButtonMask, 0u);
+}
+
+// An xterm showing "alpha", a long word and "omega" on its first line; its title becomes "drawn"
+// once the line is.
+class WordsXterm {
+public:
+    static constexpr const char* className = "QuibWords";
+    static inline const std::string longWord = std::string(60, 'b');
+
+    WordsXterm()
+        : process_(ChildProcess::start({"xterm", "-class", className, "-geometry", "80x3+0+0", "-e", "sh", "-c",
+                                      "printf 'alpha %s omega\\033]2;drawn\\007' \"$0\"; exec sleep 60", longWord},
+                                     {{"DISPLAY", testDisplayName()}}, scratch_.path / "xterm.log")) {}
+
+    // The window's frame once the line is drawn and the window has the keyboard; none when that
+    // does not come about in time.
+    std::optional<Rect> frameWhenDrawn(X11Connection& connection) {
+        std::optional<Rect> frame;
+        eventually([&] {
+            connection.use([&](Display* display) {
+                const auto focused = X11Properties::focusedWindow(display);
+                const auto windowClass = focused ? X11Properties::windowClass(display, *focused) : std::nullopt;
+                if (!windowClass || windowClass->className != className) return;
+                for (Window window : X11ClientWindows::clients(display)) {
+                    const auto owner = X11Properties::windowClass(display, window);
+                    if (owner && owner->className == className && X11ClientWindows::title(display, window) == "drawn")
+                        frame = X11ClientWindows::frame(display, window);
+                }
+            });
+            return frame.has_value();
+        }, 10s);
+        if (!frame) ADD_FAILURE() << "the xterm did not come up; its log:\n" << fileContents(scratch_.path / "xterm.log");
+        return frame;
+    }
+
+private:
+    ScratchFolder scratch_{"quib-xterm"};
+    std::optional<ChildProcess> process_;
+};
+
+// What the xterm selected, once it is `expected` or 5 s have passed.
+std::string primaryOnce(const std::string& expected) {
+    std::string selected;
+    eventually([&] {
+        selected = Xclip::readText(testDisplayName(), "UTF8_STRING", "primary").value_or("");
+        return selected == expected;
+    });
+    return selected;
+}
+
+// Both ways a phone's double tap may come select a word, not the line.
+TEST_F(X11EventPosterPointer, ADoubleTapSelectsAWordInAnXtermWithOrWithoutItsFirstTap) {
+    openDesktop();
+    WordsXterm xterm;
+    const auto frame = xterm.frameWhenDrawn(*control);
+    ASSERT_TRUE(frame);
+    const double firstLine = frame->y + 8;
+
+    injector->point({frame->x + 12, firstLine});
+    injector->click(MouseButton::left, ClickPhase::click, 2);
+    EXPECT_EQ(primaryOnce("alpha"), "alpha");
+
+    std::this_thread::sleep_for(1s);  // past the xterm's own multi-click time
+    injector->point({frame->x + frame->width / 2, firstLine});
+    injector->click(MouseButton::left, ClickPhase::click, 1);
+    injector->click(MouseButton::left, ClickPhase::click, 2);
+    EXPECT_EQ(primaryOnce(WordsXterm::longWord), WordsXterm::longWord);
 }
 
 // Each check ends with a scroll whose clicks are known, so that clicks that should not have

@@ -59,19 +59,20 @@ Xclip::~Xclip() {
     (void)process_->wait(5s);
 }
 
-std::optional<Bytes> Xclip::read(const std::string& display, const std::string& target) {
+std::optional<Bytes> Xclip::read(const std::string& display, const std::string& target, const std::string& selection) {
     ScratchFolder folder("quib-xclip");
     const auto output = folder.path / "output";
     auto xclip = ChildProcess::start(
-        {"sh", "-c", "exec xclip -o -selection clipboard -t \"$0\" >\"$1\"", target, output.string()},
+        {"sh", "-c", "exec xclip -o -selection \"$2\" -t \"$0\" >\"$1\"", target, output.string(), selection},
         {{"DISPLAY", display}}, folder.path / "xclip.log");
     if (!xclip) return std::nullopt;
     if (xclip->wait(10s) != 0) return std::nullopt;
     return bytesOf(fileContents(output));
 }
 
-std::optional<std::string> Xclip::readText(const std::string& display, const std::string& target) {
-    auto bytes = read(display, target);
+std::optional<std::string> Xclip::readText(const std::string& display, const std::string& target,
+                                           const std::string& selection) {
+    auto bytes = read(display, target, selection);
     if (!bytes) return std::nullopt;
     return textOf(*bytes);
 }

@@ -21,9 +21,12 @@ public:
     // is ended; none (with a test failure) when it does not own it within 5 s.
     static std::unique_ptr<Xclip> hold(const std::string& display, const Bytes& bytes,
                                        const std::string& target = "UTF8_STRING");
-    // What `xclip -o` prints for `target`; none when it fails or takes over 10 s.
-    static std::optional<Bytes> read(const std::string& display, const std::string& target = "UTF8_STRING");
-    static std::optional<std::string> readText(const std::string& display, const std::string& target = "UTF8_STRING");
+    // What `xclip -o` prints for `target` of `selection` ("clipboard" or "primary"); none when it
+    // fails or takes over 10 s.
+    static std::optional<Bytes> read(const std::string& display, const std::string& target = "UTF8_STRING",
+                                     const std::string& selection = "clipboard");
+    static std::optional<std::string> readText(const std::string& display, const std::string& target = "UTF8_STRING",
+                                               const std::string& selection = "clipboard");
 
     explicit Xclip(Passkey) {}
     // Ended by its process id.

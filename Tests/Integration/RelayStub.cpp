@@ -44,6 +44,7 @@ RelayStub::Request readHead(std::istream& in) {
 std::string replyText(const RelayStub::Reply& reply) {
     std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " Stub\r\n";
     if (reply.location) text += "Location: " + *reply.location + "\r\n";
+    if (reply.contentType) text += "Content-Type: " + *reply.contentType + "\r\n";
     text += "Content-Length: " + std::to_string(reply.body.size()) + "\r\nConnection: close\r\n\r\n" + reply.body;
     return text;
 }

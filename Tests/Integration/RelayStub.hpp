@@ -17,9 +17,10 @@
 
 namespace quib::testing {
 
-// A push relay on 127.0.0.1 for tests: it records every request and answers each with what the
-// test's responder says. Each connection is served on its own thread, so a late answer does not
-// hold up the next request. One request per connection.
+// An HTTP server on 127.0.0.1 for tests, standing in for a push relay or a router's UPnP side:
+// it records every request and answers each with what the test's responder says. Each
+// connection is served on its own thread, so a late answer does not hold up the next request.
+// One request per connection.
 class RelayStub {
 public:
     struct Request {
@@ -33,9 +34,14 @@ public:
         std::string body;
         std::optional<std::string> location;  // for redirects
         std::chrono::milliseconds delay{0};   // how long to hold the answer
+        std::optional<std::string> contentType = std::nullopt;
 
         static Reply with(int status, std::string body = {}) { return Reply{status, std::move(body), std::nullopt}; }
-        static Reply redirect(std::string location) { return Reply{307, {}, std::move(location)}; }
+        static Reply redirect(std::string location, int status = 307) { return Reply{status, {}, std::move(location)}; }
+        // An XML answer, as a router's UPnP side gives descriptions and SOAP answers.
+        static Reply xml(int status, std::string body) {
+            return Reply{status, std::move(body), std::nullopt, {}, "text/xml; charset=\"utf-8\""};
+        }
     };
     using Responder = std::function<Reply(const Request&)>;
 

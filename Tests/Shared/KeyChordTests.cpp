@@ -78,14 +78,15 @@ TEST(KeyChord, GlyphForm) {
     EXPECT_EQ(chord("plus").display(), "PLUS");
 }
 
-// A chord pressed three or four times says so, rather than "twice".
+// A repeated chord reads "twice" whatever its count; only the glyph form tells the count.
 TEST(KeyChord, SpokenForm) {
     EXPECT_EQ(chord("c", "c").spoken(), "Control C");
     EXPECT_EQ(chord("tab", "s").spoken(), "Shift Tab");
     EXPECT_EQ(chord("k", "mocs").spoken(), "Control Option Shift Command K");
     EXPECT_EQ(chord("escape", "", 2).spoken(), "Escape, twice");
-    EXPECT_EQ(chord("escape", "", 3).spoken(), "Escape, three times");
-    EXPECT_EQ(chord("a", "", 4).spoken(), "A, four times");
+    EXPECT_EQ(chord("escape", "", 3).spoken(), "Escape, twice");
+    EXPECT_EQ(chord("escape", "", 3).display(), "esc \u00D73");
+    EXPECT_EQ(chord("a", "", 4).spoken(), "A, twice");
     EXPECT_EQ(chord("up").spoken(), "UP");
     EXPECT_EQ(chord("forwarddelete").spoken(), "Forward delete");
     EXPECT_EQ(chord("[").spoken(), "Left bracket");

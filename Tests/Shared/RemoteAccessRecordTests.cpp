@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unordered_set>
+
 #include "Shared/QuibCandidate.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/RemoteAccessPayload.hpp"
@@ -48,4 +50,49 @@ TEST(RemoteAccessPayload, CarriesTheKeyAsBase64AndIssuesOnlyAWholeKey) {
     p.keyIdentity = "";
     EXPECT_FALSE(p.issuedKey());
     EXPECT_FALSE(QuibCoder::decode<RemoteAccessPayload>(R"({"keyMaterial":"not base64!"})").ok());
+}
+
+TEST(QuibCandidate, IdDisplayRemotenessAndHash) {
+    const QuibCandidate local{"10.0.0.2", 61413, QuibCandidate::Reach::local, "this network"};
+    const QuibCandidate v6{"fe80::1", 61423, QuibCandidate::Reach::internet6, "IPv6"};
+    const QuibCandidate forwarded{"203.0.113.7", 40001, QuibCandidate::Reach::forwarded4, "NAT-PMP"};
+    EXPECT_EQ(local.id(), "local|10.0.0.2|61413");
+    EXPECT_EQ(v6.id(), "internet6|fe80::1|61423");
+    EXPECT_EQ(forwarded.id(), "forwarded4|203.0.113.7|40001");
+    EXPECT_EQ(local.display(), "10.0.0.2:61413");
+    EXPECT_EQ(v6.display(), "[fe80::1]:61423");
+    EXPECT_FALSE(local.isRemote());
+    EXPECT_TRUE(v6.isRemote());
+    EXPECT_TRUE(forwarded.isRemote());
+
+    EXPECT_EQ(allCases<QuibCandidate::Reach>(), (std::array{QuibCandidate::Reach::local, QuibCandidate::Reach::internet6,
+                                                             QuibCandidate::Reach::forwarded4}));
+    EXPECT_LT(QuibCandidate::Reach::local, QuibCandidate::Reach::internet6);
+    EXPECT_LT(QuibCandidate::Reach::internet6, QuibCandidate::Reach::forwarded4);
+
+    QuibCandidate relabelled = forwarded;
+    relabelled.via = "UPnP";
+    const std::unordered_set<QuibCandidate> set{forwarded, QuibCandidate(forwarded), relabelled};
+    EXPECT_EQ(set.size(), 2u);
+    EXPECT_EQ(std::hash<QuibCandidate>{}(forwarded), std::hash<QuibCandidate>{}(QuibCandidate(forwarded)));
+}
+
+TEST(RemoteAccessPayload, WireFormAndTheCopyWithoutKey) {
+    const std::string candidates =
+        R"({"isEnabled":true,"candidates":[{"host":"192.168.1.20","port":61413,"reach":"local","via":"this network"}])";
+    const std::string line =
+        candidates + R"(,"keyIdentity":"quib.away.1.DEV","keyMaterial":"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="})";
+    const auto payload = QuibCoder::decode<RemoteAccessPayload>(line);
+    ASSERT_TRUE(payload.ok());
+    EXPECT_EQ(payload->issuedKey(), (RemoteAccessPayload::IssuedKey{"quib.away.1.DEV", Bytes(32, 0)}));
+    EXPECT_EQ(*QuibCoder::encode(*payload), line);
+    EXPECT_EQ(*QuibCoder::encode(payload->withoutKey()), candidates + "}");
+
+    RemoteAccessPayload unavailable = *payload;
+    unavailable.unavailable = "Away access is off.";
+    const RemoteAccessPayload keyless = unavailable.withoutKey();
+    EXPECT_EQ(keyless.isEnabled, true);
+    EXPECT_EQ(keyless.candidates, payload->candidates);
+    EXPECT_EQ(keyless.unavailable, "Away access is off.");
+    EXPECT_FALSE(keyless.keyIdentity || keyless.keyMaterial);
 }

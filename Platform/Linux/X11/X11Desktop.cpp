@@ -13,7 +13,8 @@
 
 namespace quib::X11Desktop {
 
-std::optional<Opened> open(const std::string& displayName, std::shared_ptr<DesktopEntries> apps) {
+std::optional<Opened> open(const std::string& displayName, std::shared_ptr<DesktopEntries> apps,
+                           std::shared_ptr<Clock> clock) {
     auto posting = X11Connection::open(displayName);
     if (!posting) {
         quibLog().info("x11: no X display to open");
@@ -30,7 +31,7 @@ std::optional<Opened> open(const std::string& displayName, std::shared_ptr<Deskt
         quibLog().error("x11: the X display ", pub(name), " lacks the XTEST extension, so input cannot be posted");
         return std::nullopt;
     }
-    auto events = std::make_shared<X11EventPoster>(posting, apps);
+    auto events = std::make_shared<X11EventPoster>(posting, apps, std::move(clock));
     // When the watcher finds the server gone, nothing is posted any more either.
     auto displays = std::make_shared<X11DisplayList>(posting, [posting] { posting->abandon(); });
     auto permissions = std::make_shared<X11Permissions>(posting);

@@ -7,6 +7,7 @@
 #include "Platform/DesktopServices.hpp"
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Permissions.hpp"
+#include "Runtime/Clock.hpp"
 
 namespace quib {
 
@@ -22,8 +23,10 @@ struct Opened {
 
 // Opens `displayName` (empty: $DISPLAY). None, with the reason logged, when no X server answers
 // there or it lacks XTEST. The installed apps are those of `apps` (none: of the standard
-// folders); without it, terminal emulators are told by window class only.
-std::optional<Opened> open(const std::string& displayName = {}, std::shared_ptr<DesktopEntries> apps = nullptr);
+// folders); without it, terminal emulators are told by window class only. Input is timed by
+// `clock` (none: the system clock).
+std::optional<Opened> open(const std::string& displayName = {}, std::shared_ptr<DesktopEntries> apps = nullptr,
+                           std::shared_ptr<Clock> clock = nullptr);
 
 }  // namespace X11Desktop
 }  // namespace quib

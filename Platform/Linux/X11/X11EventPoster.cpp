@@ -21,10 +21,12 @@ unsigned int xButton(std::int64_t button) {
     return 1;
 }
 
-void click(Display* display, unsigned int button, int times) {
+// Each event after the first waits `spacing` in the server.
+void click(Display* display, unsigned int button, int times, std::chrono::milliseconds spacing = {}) {
+    const auto delay = static_cast<unsigned long>(spacing.count());
     for (int i = 0; i < times; ++i) {
-        XTestFakeButtonEvent(display, button, True, CurrentTime);
-        XTestFakeButtonEvent(display, button, False, CurrentTime);
+        XTestFakeButtonEvent(display, button, True, i == 0 ? CurrentTime : delay);
+        XTestFakeButtonEvent(display, button, False, delay);
     }
 }
 
@@ -40,8 +42,11 @@ bool endsRun(const InputEvent& event) {
 
 // A client that uses the keyboard extension hears of map changes only when it asks to; Xlib then
 // passes them on as mapping notifications.
-X11EventPoster::X11EventPoster(std::shared_ptr<X11Connection> connection, std::shared_ptr<DesktopEntries> apps)
-    : connection_(std::move(connection)), apps_(std::move(apps)) {
+X11EventPoster::X11EventPoster(std::shared_ptr<X11Connection> connection, std::shared_ptr<DesktopEntries> apps,
+                               std::shared_ptr<Clock> clock)
+    : connection_(std::move(connection)),
+      apps_(std::move(apps)),
+      clock_(clock ? std::move(clock) : SystemClock::shared()) {
     connection_->use([](Display* display) {
         constexpr unsigned long changes = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
         XkbSelectEvents(display, XkbUseCoreKbd, changes, changes);
@@ -104,17 +109,31 @@ void X11EventPoster::postMotion(Point location) {
     });
 }
 
-// The click state says which click of a run a press is; X needs the earlier ones posted (at
-// most a triple click's).
+// The click state says which click of its run a press is. A press after the first of a run
+// keeps its distance from the click before it, which may have come an instant earlier.
 void X11EventPoster::postButton(const InputEvent& event, bool down) {
     const unsigned int button = xButton(event.mouseButton);
     const std::int64_t clickState = event.field(EventField::mouseClickState).value_or(1);
-    const int earlier = down ? static_cast<int>(std::clamp<std::int64_t>(clickState, 1, 3)) - 1 : 0;
     connection_->use([&](Display* display) {
-        click(display, button, earlier);
-        XTestFakeButtonEvent(display, button, down ? True : False, CurrentTime);
+        const int earlier = down ? clicksToMakeUp(button, event.location, clickState) : 0;
+        click(display, button, earlier, multiClickSpacing);
+        const auto delay = down && clickState > 1 ? static_cast<unsigned long>(multiClickSpacing.count()) : CurrentTime;
+        XTestFakeButtonEvent(display, button, down ? True : False, delay);
         sync(display);
     });
+}
+
+// None when the press continues the run last posted; else the run's earlier clicks, at most a
+// triple click's. The press becomes the run's latest.
+int X11EventPoster::clicksToMakeUp(unsigned int button, Point place, std::int64_t count) {
+    count = std::max<std::int64_t>(count, 1);
+    const MonoTime now = clock_->now();
+    const int x = coordinate(place.x), y = coordinate(place.y);
+    const bool continues = lastClick_ && lastClick_->button == button && lastClick_->count == count - 1 &&
+                           now - lastClick_->at <= multiClickTime && std::abs(lastClick_->x - x) <= multiClickDistance &&
+                           std::abs(lastClick_->y - y) <= multiClickDistance;
+    lastClick_ = Click{button, now, x, y, count};
+    return continues ? 0 : static_cast<int>(std::min<std::int64_t>(count, 3)) - 1;
 }
 
 // A new run starts from nothing; the zero event that closes a run posts nothing. Positive

@@ -13,6 +13,7 @@
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Keymap.hpp"
 #include "Platform/PointerLocation.hpp"
+#include "Runtime/Clock.hpp"
 
 namespace quib {
 
@@ -28,8 +29,11 @@ namespace quib {
 //
 // Pointer: moves go to the rounded point; the fractional point last posted stands for the
 // pointer while the server still reports its rounded value, so small moves add up. Buttons
-// left, middle and right are X buttons 1, 2 and 3; a press that counts as the second of a
-// double click is two clicks in a row, as X knows double clicks only by their timing.
+// left, middle and right are X buttons 1, 2 and 3. X has no click count: toolkits count the
+// presses that come within their multi-click time. So a press that continues the run of clicks
+// last posted (same button and place, soon enough) is posted alone, and the earlier clicks of a
+// run never posted (a double click out of nowhere) are made up before it; the presses of a run
+// are a few milliseconds apart, so that toolkits see each of them.
 //
 // Scrolls: pixels add up per axis into wheel clicks (buttons 4 and 5 vertical, 6 and 7
 // horizontal); what is left over lasts as long as the gesture or momentum run.
@@ -46,9 +50,19 @@ public:
     // How long a spare keycode keeps its keysym after the key is let go: clients read the new
     // map when the change reaches them, which may be after the press did, and must still find it.
     static constexpr std::chrono::milliseconds spareKeySettle{100};
+    // How soon a click must follow the last one to continue its run, and how near it must be:
+    // the common toolkits' defaults. A longer wait would let toolkits with a shorter time see
+    // two single clicks; a shorter one would make a run up again where they see it go on.
+    static constexpr Duration multiClickTime = std::chrono::milliseconds(400);
+    static constexpr int multiClickDistance = 5;
+    // Between the clicks of a run, kept by the server: toolkits lose presses that come in the
+    // same instant as the click before.
+    static constexpr std::chrono::milliseconds multiClickSpacing{5};
 
     // Terminal emulators are told by `apps` and by their window class; none: by class only.
-    X11EventPoster(std::shared_ptr<X11Connection> connection, std::shared_ptr<DesktopEntries> apps);
+    // Multi-click runs are timed by `clock` (none: the system clock).
+    X11EventPoster(std::shared_ptr<X11Connection> connection, std::shared_ptr<DesktopEntries> apps,
+                   std::shared_ptr<Clock> clock = nullptr);
 
     void post(const InputEvent& event) override;
     Point pointerLocation() override;
@@ -60,6 +74,14 @@ private:
         std::vector<KeyCode> modifiers;  // in the order pressed
         bool spare = false;              // the keycode was bound for this press
     };
+    // The last press posted: the click it was of its run.
+    struct Click {
+        unsigned int button = 0;
+        MonoTime at;
+        int x = 0;
+        int y = 0;
+        std::int64_t count = 0;
+    };
 
     void postMotion(Point location);
     void postButton(const InputEvent& event, bool down);
@@ -69,14 +91,17 @@ private:
     // With the connection's lock held:
     std::vector<KeyCode> modifierKeycodes(Display* display, std::uint64_t flags, bool levelShift, bool terminal);
     bool focusIsTerminal();
+    int clicksToMakeUp(unsigned int button, Point place, std::int64_t count);
     void sync(Display* display);
 
     std::shared_ptr<X11Connection> connection_;
     std::shared_ptr<DesktopEntries> apps_;
+    std::shared_ptr<Clock> clock_;
     // Guarded by the connection's lock:
     X11Keymap keymap_;
     std::map<std::uint16_t, Press> pressed_;  // by the host's key code
     std::optional<Point> lastPosted_;
+    std::optional<Click> lastClick_;
     WheelClickAccumulator vertical_{pixelsPerWheelClick};
     WheelClickAccumulator horizontal_{pixelsPerWheelClick};
 };

@@ -22,6 +22,7 @@ constexpr std::int64_t kNow = 1'800'000'000'000;  // the fake clock's wall time,
 class RecordingPoster final : public HttpPoster {
 public:
     bool accepts(std::string_view url) const override { return url.starts_with("http://") || url.starts_with("https://"); }
+    std::optional<HttpUrl> resolve(std::string_view, std::string_view) const override { return std::nullopt; }
     void post(HttpRequest request, Completion completion) override {
         std::lock_guard guard(mutex_);
         posts_.push_back({std::move(request), std::move(completion)});
@@ -77,7 +78,7 @@ protected:
     static Bytes key(const std::string& deviceID, std::size_t length = 32) {
         return Bytes(length, static_cast<std::uint8_t>(deviceID.front()));
     }
-    void setRelay() { settings->setString(quib::PushSender::relayKey, "https://relay.example/push"); }
+    void setRelay() { (void)settings->setString(quib::PushSender::relayKey, "https://relay.example/push"); }
 
     AgentEvent event(const std::string& target, std::int64_t at = kNow, AgentEvent::Kind kind = AgentEvent::Kind::waiting) {
         return AgentEvent{target, kind, at, std::nullopt};

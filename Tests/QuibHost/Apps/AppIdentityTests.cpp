@@ -105,7 +105,7 @@ TEST(AppIdentity, OneInstalledAppStandsForEachCuratedOne) {
     EXPECT_EQ(AppIdentity::knownApp("firefox", apps.entries()), nullptr);
 }
 
-TEST(AppIdentity, ResolvesAppTargetsThroughTheirAliases) {
+TEST(AppIdentity, ResolvesAppTargetsThroughTheirAliasesAndStoresWhatPhonesCannotGuess) {
     auto target = [](QuibTarget::Kind kind, std::optional<std::string> bundleID, std::optional<std::string> profileID) {
         QuibTarget made;
         made.kind = kind;
@@ -121,6 +121,14 @@ TEST(AppIdentity, ResolvesAppTargetsThroughTheirAliases) {
     EXPECT_EQ(AppIdentity::resolvedProfile(target(Kind::tmux, std::nullopt, "claude"), "zsh").id, "claude");
     EXPECT_EQ(AppIdentity::resolvedProfile(target(Kind::tmux, std::nullopt, std::nullopt), std::nullopt).id, "shell");
     EXPECT_EQ(AppIdentity::resolvedProfile(target(Kind::frontmost, "code", std::nullopt), std::nullopt).id, "app");
+
+    // Stored only where the phones' own guess would miss it, and never over a stored choice.
+    const auto stored = [](const QuibTarget& made) { return AppIdentity::withGuessedProfile(made).profileID; };
+    EXPECT_EQ(stored(target(Kind::app, "code", std::nullopt)), "editor");
+    EXPECT_EQ(stored(target(Kind::app, "org.alacritty.Alacritty", std::nullopt)), std::nullopt);
+    EXPECT_EQ(stored(target(Kind::app, "org.example.Viewer", std::nullopt)), std::nullopt);
+    EXPECT_EQ(stored(target(Kind::app, "code", "menu:code")), "menu:code");
+    EXPECT_EQ(stored(target(Kind::frontmost, "code", std::nullopt)), std::nullopt);
 }
 
 }  // namespace

