@@ -131,7 +131,7 @@ TEST_F(VocabularyGit, ProgramsNamedInTheRepositorysConfigurationNeverRun) {
     };
     // A commit signed by a stand-in for the signing program, so that showing signatures has one.
     const std::string signer =
-        plant("signer", "echo '[GNUPG:] SIG_CREATED ' >&2\necho '-----BEGIN PGP SIGNATURE-----'\necho x\n"
+        plant("signer", "cat >/dev/null\necho '[GNUPG:] SIG_CREATED ' >&2\necho '-----BEGIN PGP SIGNATURE-----'\necho x\n"
                         "echo '-----END PGP SIGNATURE-----'\n");
     repository.write("a.ts");
     repository.run({"add", "-A"});
