@@ -85,7 +85,10 @@ void PushSender::resolved(const std::string& approvalID) {
 }
 
 void PushSender::forget(const std::string& deviceID) {
-    onQueue([deviceID](PushSender& self) { self.router_.forget(deviceID); });
+    onQueue([deviceID](PushSender& self) {
+        self.router_.forget(deviceID);
+        if (auto found = self.posts_.find(deviceID); found != self.posts_.end()) found->second.waiting.clear();
+    });
 }
 
 void PushSender::summary(std::function<void(std::string)> completion) {
@@ -142,14 +145,48 @@ void PushSender::post(const std::string& relay, const PushDelivery& delivery, Js
     } catch (const Json::exception&) {
         return;
     }
-    config_.poster->post(request(relay, std::move(text)),
-                         [weak = weak_from_this(), deviceID = delivery.deviceID, token = delivery.token](HttpResponse response) {
+    enqueue(delivery.deviceID, Outgoing{delivery.collapseID, delivery.token, request(relay, std::move(text))});
+}
+
+// A phone's requests never pile up: an agent's burst once held a connection per request.
+void PushSender::enqueue(const std::string& deviceID, Outgoing outgoing) {
+    PhonePosts& phone = posts_[deviceID];
+    if (phone.posting < postingPerPhone) return start(deviceID, std::move(outgoing));
+    const auto same = std::ranges::find(phone.waiting, outgoing.collapseID, &Outgoing::collapseID);
+    if (same != phone.waiting.end()) {
+        *same = std::move(outgoing);
+        return;
+    }
+    phone.waiting.push_back(std::move(outgoing));
+    if (phone.waiting.size() <= waitingPerPhone) return;
+    phone.waiting.pop_front();
+    quibLog().error("push: too many alerts waiting for ", priv(deviceID), "; dropped the oldest");
+}
+
+void PushSender::start(const std::string& deviceID, Outgoing outgoing) {
+    ++posts_[deviceID].posting;
+    config_.poster->post(std::move(outgoing.request),
+                         [weak = weak_from_this(), deviceID, token = std::move(outgoing.token)](HttpResponse response) {
                              auto self = weak.lock();
                              if (!self) return;
                              self->onQueue([response = std::move(response), deviceID, token](PushSender& sender) {
                                  sender.absorb(response, deviceID, token);
+                                 sender.finished(deviceID);
                              });
                          });
+}
+
+void PushSender::finished(const std::string& deviceID) {
+    const auto found = posts_.find(deviceID);
+    if (found == posts_.end()) return;
+    PhonePosts& phone = found->second;
+    if (phone.posting > 0) --phone.posting;
+    if (!phone.waiting.empty()) {
+        Outgoing next = std::move(phone.waiting.front());
+        phone.waiting.pop_front();
+        return start(deviceID, std::move(next));
+    }
+    if (phone.posting == 0) posts_.erase(found);
 }
 
 HttpRequest PushSender::request(const std::string& relay, std::string body) const {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -45,6 +47,11 @@ public:
     static constexpr std::string_view secretKey = "quib.push.secret";
     static constexpr std::string_view eventCategory = "quib.agent.event";
     static constexpr std::string_view approvalCategory = "quib.agent.approval";
+    // Each phone has at most this many requests at the relay; up to `waitingPerPhone` more wait
+    // behind them, a newer alert replacing a waiting one of the same collapse identifier and,
+    // past that, the oldest waiting one being dropped.
+    static constexpr std::size_t postingPerPhone = 2;
+    static constexpr std::size_t waitingPerPhone = 16;
 
     struct Config {
         std::shared_ptr<Settings> settings;
@@ -93,7 +100,22 @@ private:
     HttpRequest request(const std::string& relay, std::string body) const;
     void absorb(const HttpResponse& response, const std::string& deviceID, const std::string& token);
 
+    // One request for a phone, ready for the relay.
+    struct Outgoing {
+        std::string collapseID;
+        std::string token;
+        HttpRequest request;
+    };
+    struct PhonePosts {
+        std::size_t posting = 0;
+        std::deque<Outgoing> waiting;
+    };
+    void enqueue(const std::string& deviceID, Outgoing outgoing);
+    void start(const std::string& deviceID, Outgoing outgoing);
+    void finished(const std::string& deviceID);
+
     Config config_;
+    std::map<std::string, PhonePosts> posts_;  // push queue only
     PushRouter router_;                       // push queue only
     std::optional<std::string> lastFailure_;  // push queue only
     SerialQueue queue_;                       // last: destroyed first, running what is queued

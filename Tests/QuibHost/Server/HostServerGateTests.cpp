@@ -65,7 +65,7 @@ TEST_F(HostServer, HelloOutsideTheVersionWindowIsRefusedWithTheVersionTextAndSta
 }
 
 TEST_F(HostServer, RevokedDeviceIsToldSoAndNeverWelcomed) {
-    main->post([&] { registry->revoke("D-R"); });
+    main->post([&] { (void)registry->revoke("D-R"); });
     main->runPending();
     const auto port = startServer();
     GreetedPhone phone(port, hello("D-R", "Old phone"));
@@ -117,7 +117,7 @@ TEST_F(HostServer, PingBeforeHelloIsAnsweredAndAnythingElseIsToldToSayHelloFirst
 }
 
 TEST_F(HostServer, ApprovedDeviceGetsWelcomeThenEveryTargetThenRemoteAccessThenWaitingApprovals) {
-    settings->setBool("quib.away.enabled", true);
+    (void)settings->setBool("quib.away.enabled", true);
     targets->setSnapshot({{target("A"), target("B")}, {target("P", true)}});
     ApprovalRequest request;
     request.id = "R-1";
@@ -195,7 +195,7 @@ TEST_F(HostServer, RevokingCutsEveryConnectionOfTheDeviceAndTellsEveryoneElse) {
     }
 
     ASSERT_TRUE(secrets.write(Bytes(32, 7), SecretStore::awayService, "D-R"));
-    main->post([&] { server->revoke("D-R"); });
+    main->post([&] { (void)server->revoke("D-R"); });
     for (auto* phone : {&first, &second}) {
         // Cut without a word: not even the status the change of the approved list sends.
         EXPECT_FALSE(nextLine(**phone).has_value());
@@ -293,7 +293,7 @@ TEST_F(HostServer, StatusIsBuiltFromTheHostsStateForOneDevice) {
     permissions->setAccessibilityTrusted(true);
     permissions->setScreenRecordingGranted(true);
     injector->setPaused(true);
-    settings->setString("quib.serviceName", "Studio");
+    (void)settings->setString("quib.serviceName", "Studio");
 
     const HostStatus status = server->status("D-A");
     EXPECT_EQ(status.hostName, "Studio");
@@ -312,6 +312,34 @@ TEST_F(HostServer, StatusIsBuiltFromTheHostsStateForOneDevice) {
     EXPECT_FALSE(server->status("D-X").deviceApproved);
     permissions->setAccessibilityTrusted(false);
     EXPECT_FALSE(server->status("D-A").accessibilityGranted);
+}
+
+// A list of targets larger than twice the backlog limit once had every hello closed at once,
+// for good: a large reply is sent whole to a phone that reads it, however long that takes.
+TEST_F(HostServer, AReplyFarLargerThanTheBacklogLimitReachesAPhoneThatReadsIt) {
+    std::vector<QuibTarget> large;
+    for (int n = 0; n < 40; ++n) {
+        large.push_back(target("T-" + std::to_string(n)));
+        large.back().symbol = std::string(256 << 10, 's');
+    }
+    approve("D-A", "Phone");
+    targets->setSnapshot({large, {}});
+    const auto port = startServer();
+    TestPhone phone(code);
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(hello("D-A", "Phone"));
+    std::optional<Json> list;
+    while (auto line = nextLine(phone)) {
+        const Json message = parse(line);
+        if (message.contains("targets")) {
+            list = message["targets"]["_0"];
+            break;
+        }
+        clock->advance(quib::HostServer::backlogDeadline - 1s);  // taking its time, but reading on
+    }
+    ASSERT_TRUE(list) << "closed before the targets came";
+    EXPECT_EQ(list->size(), large.size());
+    EXPECT_EQ(server->inspect().clients, 1u);
 }
 
 }  // namespace quib::testing
