@@ -56,12 +56,12 @@ public:
     static constexpr std::size_t minimumLowWater = 1024;
 
     struct Environment {
-        std::shared_ptr<AudioCapture> capture;
-        std::shared_ptr<AacConverterFactory> converters;
-        std::shared_ptr<Settings> settings;
-        std::shared_ptr<ScreenAccess> screenAccess;  // none: a missing permission is only reported
-        std::shared_ptr<Clock> clock;                // none: the system clock
-        Instrumentation* instrumentation = nullptr;  // none: the shared one
+        std::shared_ptr<AudioCapture> capture = nullptr;
+        std::shared_ptr<AacConverterFactory> converters = nullptr;
+        std::shared_ptr<Settings> settings = nullptr;
+        std::shared_ptr<ScreenAccess> screenAccess = nullptr;  // none: a missing permission is only reported
+        std::shared_ptr<Clock> clock = nullptr;                // none: the system clock
+        Instrumentation* instrumentation = nullptr;            // none: the shared one
     };
 
     // Makes capture and the encoder; the bit rate setting is read once, for the low-water mark.

@@ -74,19 +74,19 @@ public:
     };
 
     struct Config {
-        DesktopServices desktop;  // its window source, workspace and pointer, all required
-        std::shared_ptr<ScreenAccess> screenAccess;  // none: capture is never granted
-        std::shared_ptr<Clock> clock;                // none: the system clock
-        std::shared_ptr<Settings> settings;          // the corner radius is read from it at every use
-        Instrumentation* instrumentation = nullptr;  // none: the shared one
+        DesktopServices desktop = {};                          // its window source, workspace and pointer, all required
+        std::shared_ptr<ScreenAccess> screenAccess = nullptr;  // none: capture is never granted
+        std::shared_ptr<Clock> clock = nullptr;                // none: the system clock
+        std::shared_ptr<Settings> settings = nullptr;          // the corner radius is read from it at every use
+        Instrumentation* instrumentation = nullptr;            // none: the shared one
         // The largest side of an encoded picture, asked once at creation; none: the process's,
         // read from `settings` once per run (maxEncodedSide).
-        std::function<double()> maxEncodedSide;
+        std::function<double()> maxEncodedSide = nullptr;
         // The capture queue and the passes' queue; none: made with their labels.
-        std::shared_ptr<SerialQueue> queue;
-        std::shared_ptr<SerialQueue> passes;
-        FrameHandler onFrame;
-        StateHandler onState;
+        std::shared_ptr<SerialQueue> queue = nullptr;
+        std::shared_ptr<SerialQueue> passes = nullptr;
+        FrameHandler onFrame = nullptr;
+        StateHandler onState = nullptr;
     };
 
     static std::shared_ptr<WindowCapture> create(Config config);
