@@ -248,7 +248,7 @@ TEST_F(HostServerRequests, AListenChannelLeavesTheStreamerOnceWhenItClosesOrItsP
         listen.write(R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U"}}})" "\n");
         ASSERT_TRUE(eventually([&] { return count("listen: Pad attached") == (revoke ? 2 : 1); }));
         if (revoke) {
-            server->revoke("D-U");
+            (void)server->revoke("D-U");
             EXPECT_TRUE(listen.waitClosed());
         } else {
             listen.close();
@@ -257,8 +257,8 @@ TEST_F(HostServerRequests, AListenChannelLeavesTheStreamerOnceWhenItClosesOrItsP
         EXPECT_TRUE(eventually([&] { return server->inspect().clients == 0; }));
     }
     EXPECT_EQ(count("listen: Pad left, nobody listening"), 2);
-    ASSERT_TRUE(streamer->control().sync([] {}));
-    EXPECT_EQ(capture->liveStreams(), 0);
+    // An opening still under way when the last listener left stops its stream once it is done.
+    EXPECT_TRUE(eventually([&] { return capture->liveStreams() == 0; }));
 }
 
 TEST_F(HostServerRequests, StillChannelGetsOneFrameOrOneErrorThenCloses) {
