@@ -36,6 +36,7 @@
 #include "Shared/ClientMessage.hpp"
 #include "Shared/HostMessage.hpp"
 #include "Shared/HostStatus.hpp"
+#include "Shared/MacApp.hpp"
 
 namespace quib {
 
@@ -46,7 +47,7 @@ namespace quib {
 //
 // Threads: start, stop and the published values belong to the main executor. Listeners,
 // connections and every table belong to the network queue (one thread). Deliveries, menus and
-// the catalog have serial queues of their own. Operations marked "any thread" post their work.
+// the catalog have serial queues of their own, and so has listing tmux panes. Operations marked "any thread" post their work.
 class HostServer final : public std::enable_shared_from_this<HostServer> {
 public:
     class Client;  // QuibHost/Server/HostServerClient.hpp
@@ -206,6 +207,7 @@ public:
     SerialQueue& injectionQueue() { return *injectionQueue_; }
     SerialQueue& menuQueue() { return *menuQueue_; }
     SerialQueue& catalogQueue() { return *catalogQueue_; }
+    SerialQueue& paneQueue() { return *paneQueue_; }
     const HostServerNeighbours& neighbours() const { return neighbours_; }
 
     // A consistent view of the connection tables, taken on the network queue once the advertiser
@@ -285,6 +287,9 @@ private:
     void pinWindow(const QuibTarget& target, std::uint32_t windowID, const std::string& title,
                    std::string_view notePrefix, std::string_view toastPrefix, const ClientRef& to);
     void requestAppIcons(std::vector<std::string> bundleIDs, const ClientPtr& client);
+    // Catalog queue: one chunk of icons, written from the network queue; whether the client
+    // still takes more (it is there, not closing, and reading what it is sent).
+    bool sendIcons(std::vector<MacApp> apps, std::int64_t sequence, bool isFinal, const ClientRef& to);
     void requestMenu(const std::string& bundleID, bool refresh, const ClientPtr& client);
     void agentEvent(AgentEvent event, const ClientPtr& client);
     void requestApproval(ApprovalRequest request, const ClientPtr& client);
@@ -336,6 +341,7 @@ private:
     void onInjection(std::function<void(HostServer&)> work);
     void onCatalog(std::function<void(HostServer&)> work);
     void onMenu(std::function<void(HostServer&)> work);
+    void onPanes(std::function<void(HostServer&)> work);
 
     std::shared_ptr<Executor> main_;
     std::shared_ptr<Settings> settings_;
@@ -389,6 +395,8 @@ private:
     std::unique_ptr<SerialQueue> injectionQueue_;
     std::unique_ptr<SerialQueue> menuQueue_;
     std::unique_ptr<SerialQueue> catalogQueue_;
+    // Listing tmux panes waits on tmux; it never holds up deliveries.
+    std::unique_ptr<SerialQueue> paneQueue_;
     // The advertiser's calls may wait on a system daemon; they never hold up the network queue.
     std::unique_ptr<SerialQueue> advertiseQueue_;
 };
