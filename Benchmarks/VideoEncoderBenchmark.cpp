@@ -18,6 +18,7 @@ extern "C" {
 #include <optional>
 #include <vector>
 
+#include "Benchmarks/LatencyCounters.hpp"
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/PixelBufferPool.hpp"
 #include "QuibHost/Streaming/VideoEncoder.hpp"
@@ -42,11 +43,7 @@ public:
     }
     void report(benchmark::State& state) {
         if (millis_.empty()) return;
-        std::sort(millis_.begin(), millis_.end());
-        const auto at = [&](double q) { return millis_[std::min(millis_.size() - 1, std::size_t(q * millis_.size()))]; };
-        state.counters["p50_ms"] = at(0.50);
-        state.counters["p95_ms"] = at(0.95);
-        state.counters["p99_ms"] = at(0.99);
+        quib::bench::reportLatencies(state, millis_);
         state.counters["bytes_per_frame"] = double(bytes_) / double(millis_.size());
     }
 

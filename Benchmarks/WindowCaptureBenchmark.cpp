@@ -18,6 +18,7 @@ extern "C" {
 #include <memory>
 #include <vector>
 
+#include "Benchmarks/LatencyCounters.hpp"
 #include "Platform/Linux/Media/PictureScaler.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11WindowFrames.hpp"
@@ -39,14 +40,7 @@ std::string displayName() {
 class Samples {
 public:
     void add(Clock::duration took) { millis_.push_back(std::chrono::duration<double, std::milli>(took).count()); }
-    void report(benchmark::State& state) {
-        if (millis_.empty()) return;
-        std::sort(millis_.begin(), millis_.end());
-        const auto at = [&](double q) { return millis_[std::min(millis_.size() - 1, std::size_t(q * millis_.size()))]; };
-        state.counters["p50_ms"] = at(0.50);
-        state.counters["p95_ms"] = at(0.95);
-        state.counters["p99_ms"] = at(0.99);
-    }
+    void report(benchmark::State& state) { quib::bench::reportLatencies(state, millis_); }
 
 private:
     std::vector<double> millis_;

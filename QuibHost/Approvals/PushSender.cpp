@@ -36,7 +36,16 @@ std::string withoutLineBreaks(std::string text) {
 std::shared_ptr<PushSender> PushSender::create(Config config) { return std::make_shared<PushSender>(Passkey{}, std::move(config)); }
 
 PushSender::PushSender(Passkey, Config config)
-    : config_(std::move(config)), queue_("com.brenmoor.quib.push", config_.clock) {}
+    : config_(std::move(config)), queue_("com.brenmoor.quib.push", config_.clock) {
+    inbox_->sender = this;
+}
+
+// The queue goes first (it is the last member): it runs what is queued, whose tasks may still
+// use every other member, and is joined here, on the owner's thread.
+PushSender::~PushSender() {
+    std::lock_guard guard(inbox_->mutex);
+    inbox_->sender = nullptr;
+}
 
 bool PushSender::isConfigured() const { return relay().has_value(); }
 
@@ -46,10 +55,11 @@ std::optional<std::string> PushSender::relay() const {
     return relay;
 }
 
+// The queue lives no longer than the sender, so its tasks may hold the sender itself. A task that
+// held a reference instead could drop the last one on the queue's own thread, leaving that thread
+// to end alone, perhaps after the process has begun to exit.
 void PushSender::onQueue(std::function<void(PushSender&)> work) {
-    queue_.post([weak = weak_from_this(), work = std::move(work)] {
-        if (auto self = weak.lock()) work(*self);
-    });
+    queue_.post([this, work = std::move(work)] { work(*this); });
 }
 
 std::int64_t PushSender::nowMillis() const {
@@ -166,10 +176,10 @@ void PushSender::enqueue(const std::string& deviceID, Outgoing outgoing) {
 void PushSender::start(const std::string& deviceID, Outgoing outgoing) {
     ++posts_[deviceID].posting;
     config_.poster->post(std::move(outgoing.request),
-                         [weak = weak_from_this(), deviceID, token = std::move(outgoing.token)](HttpResponse response) {
-                             auto self = weak.lock();
-                             if (!self) return;
-                             self->onQueue([response = std::move(response), deviceID, token](PushSender& sender) {
+                         [inbox = inbox_, deviceID, token = std::move(outgoing.token)](HttpResponse response) {
+                             std::lock_guard guard(inbox->mutex);
+                             if (!inbox->sender) return;
+                             inbox->sender->onQueue([response = std::move(response), deviceID, token](PushSender& sender) {
                                  sender.absorb(response, deviceID, token);
                                  sender.finished(deviceID);
                              });

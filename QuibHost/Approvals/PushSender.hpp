@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -34,8 +35,10 @@ namespace quib {
 // kept for the panel's summary. Withdrawals are never sent: only new alerts are pushed.
 //
 // Every operation but `isConfigured` returns at once and does its work on the push queue, in
-// call order; the router and the last failure are touched there only.
-class PushSender final : public PushSenderService, public std::enable_shared_from_this<PushSender> {
+// call order; the router and the last failure are touched there only. Neither the queue's tasks
+// nor the relay's answers keep the sender alive: it ends on its owner's thread, having run what
+// was queued and joined its queue, and answers arriving later are dropped.
+class PushSender final : public PushSenderService {
     // Only the class's own factory can make this key, so construction goes through it.
     struct Passkey {
         explicit Passkey() = default;
@@ -70,6 +73,9 @@ public:
 
     static std::shared_ptr<PushSender> create(Config config);
     PushSender(Passkey, Config config);
+    ~PushSender() override;
+    PushSender(const PushSender&) = delete;
+    PushSender& operator=(const PushSender&) = delete;
 
     // True when the relay setting holds an http or https URL the poster can send to. Reads the
     // settings on the caller's thread without touching the push queue.
@@ -114,7 +120,14 @@ private:
     void start(const std::string& deviceID, Outgoing outgoing);
     void finished(const std::string& deviceID);
 
+    // Where the poster's completions find the sender, until it goes.
+    struct Inbox {
+        std::mutex mutex;
+        PushSender* sender = nullptr;  // under mutex
+    };
+
     Config config_;
+    std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
     std::map<std::string, PhonePosts> posts_;  // push queue only
     PushRouter router_;                       // push queue only
     std::optional<std::string> lastFailure_;  // push queue only

@@ -49,6 +49,7 @@ HostServer::HostServer(Passkey, Config config)
       injectionQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.inject", clock_)),
       menuQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.menu", clock_)),
       catalogQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.apps", clock_)),
+      paneQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.panes", clock_)),
       advertiseQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.advertise", clock_)) {}
 
 HostServerNeighbours HostServer::wired(HostServerNeighbours neighbours) {
@@ -75,8 +76,9 @@ HostServerNeighbours HostServer::wired(HostServerNeighbours neighbours) {
 
 HostServer::~HostServer() {
     subscriptions_.clear();
-    // Work still queued for deliveries, menus and the catalog may send replies: let it finish
-    // while the network queue still runs.
+    // Work still queued for deliveries, menus, the catalog and panes may send replies: let it
+    // finish while the network queue still runs.
+    paneQueue_.reset();
     catalogQueue_.reset();
     menuQueue_.reset();
     injectionQueue_.reset();
@@ -108,6 +110,12 @@ void HostServer::onCatalog(std::function<void(HostServer&)> work) {
 
 void HostServer::onMenu(std::function<void(HostServer&)> work) {
     menuQueue_->post([weak = weak_from_this(), work = std::move(work)] {
+        if (auto server = weak.lock()) work(*server);
+    });
+}
+
+void HostServer::onPanes(std::function<void(HostServer&)> work) {
+    paneQueue_->post([weak = weak_from_this(), work = std::move(work)] {
         if (auto server = weak.lock()) work(*server);
     });
 }

@@ -46,7 +46,7 @@ namespace quib {
 //
 // Threads: start, stop and the published values belong to the main executor. Listeners,
 // connections and every table belong to the network queue (one thread). Deliveries, menus and
-// the catalog have serial queues of their own. Operations marked "any thread" post their work.
+// the catalog have serial queues of their own, and so has listing tmux panes. Operations marked "any thread" post their work.
 class HostServer final : public std::enable_shared_from_this<HostServer> {
 public:
     class Client;  // QuibHost/Server/HostServerClient.hpp
@@ -206,6 +206,7 @@ public:
     SerialQueue& injectionQueue() { return *injectionQueue_; }
     SerialQueue& menuQueue() { return *menuQueue_; }
     SerialQueue& catalogQueue() { return *catalogQueue_; }
+    SerialQueue& paneQueue() { return *paneQueue_; }
     const HostServerNeighbours& neighbours() const { return neighbours_; }
 
     // A consistent view of the connection tables, taken on the network queue once the advertiser
@@ -336,6 +337,7 @@ private:
     void onInjection(std::function<void(HostServer&)> work);
     void onCatalog(std::function<void(HostServer&)> work);
     void onMenu(std::function<void(HostServer&)> work);
+    void onPanes(std::function<void(HostServer&)> work);
 
     std::shared_ptr<Executor> main_;
     std::shared_ptr<Settings> settings_;
@@ -389,6 +391,8 @@ private:
     std::unique_ptr<SerialQueue> injectionQueue_;
     std::unique_ptr<SerialQueue> menuQueue_;
     std::unique_ptr<SerialQueue> catalogQueue_;
+    // Listing tmux panes waits on tmux; it never holds up deliveries.
+    std::unique_ptr<SerialQueue> paneQueue_;
     // The advertiser's calls may wait on a system daemon; they never hold up the network queue.
     std::unique_ptr<SerialQueue> advertiseQueue_;
 };

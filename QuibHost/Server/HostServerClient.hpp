@@ -7,6 +7,7 @@
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/TlsConnection.hpp"
+#include "QuibHost/Server/WaitingRequest.hpp"
 #include "QuibHost/Targets/UploadSession.hpp"
 #include "Runtime/Clock.hpp"
 #include "Shared/LineFramer.hpp"
@@ -38,6 +39,9 @@ public:
     std::uint64_t order = 0;            // when it was accepted, among all connections
     MonoTime acceptedAt{};              // when it was started
     std::uint64_t backlogEpisodes = 0;  // times its backlog went over the limit
+    // Its pane listing and app suggestions waiting on their queues; shared with those queues.
+    const std::shared_ptr<WaitingRequest> panesRequest = std::make_shared<WaitingRequest>();
+    const std::shared_ptr<WaitingRequest> appsRequest = std::make_shared<WaitingRequest>();
 
     // Not a view, listen or still channel, and no upload in progress. Every line the host sends
     // to many connections at once (status, targets, events, approvals, remote access) goes to

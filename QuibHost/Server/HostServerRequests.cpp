@@ -52,9 +52,12 @@ void HostServer::sendVocabulary(QuibTarget target, const ClientPtr& client) {
         });
 }
 
-// Apps that already have a target are marked as such in the suggestions.
+// Apps that already have a target are marked as such in the suggestions. Repeats that come while
+// a request waits to start are answered by it, with a fresh scan if any of them asked for one.
 void HostServer::requestApps(bool refresh, const ClientPtr& client) {
-    onCatalog([refresh, to = ClientRef(client)](HostServer& server) {
+    if (!client->appsRequest->join(refresh)) return;
+    onCatalog([to = ClientRef(client), request = client->appsRequest](HostServer& server) {
+        const bool refresh = request->start();
         std::set<std::string> targeted;
         for (const auto& target : server.neighbours_.targets->snapshot().saved) {
             if (target.kind == QuibTarget::Kind::app && target.bundleID) targeted.insert(*target.bundleID);

@@ -109,9 +109,12 @@ void HostServer::reorderTargets(std::vector<std::string> ids) {
 }
 
 // Without tmux the phone gets an empty list and the store is left alone; otherwise the store
-// reconciles its tmux targets with the same listing once the phone has it.
+// reconciles its tmux targets with the same listing once the phone has it. Repeats that come
+// while a listing waits to start are answered by it.
 void HostServer::requestPanes(const ClientPtr& client) {
-    onInjection([to = ClientRef(client)](HostServer& server) {
+    if (!client->panesRequest->join()) return;
+    onPanes([to = ClientRef(client), request = client->panesRequest](HostServer& server) {
+        (void)request->start();
         if (!server.tmux_.isAvailable()) {
             server.reply(to, HostMessage{HostMessage::Panes{}});
             return;

@@ -11,13 +11,15 @@
 
 namespace quib::testing {
 
-// Knows the apps the test sets; remembers what each suggestion request excluded and its limit.
+// Knows the apps the test sets; remembers what each suggestion request excluded and its limit,
+// and whether each asked for a fresh scan.
 // A neighbour of the server for tests; its state is under a lock of its own, since the server calls
 // it from the network queue and the main loop.
 class RecordingAppCatalog final : public AppCatalogService {
 public:
-    std::vector<MacApp> suggestions(bool, const std::set<std::string>& alreadyTargeted, std::size_t limit) override {
+    std::vector<MacApp> suggestions(bool refresh, const std::set<std::string>& alreadyTargeted, std::size_t limit) override {
         std::lock_guard lock(mutex_);
+        refreshes_.push_back(refresh);
         excluded_ = alreadyTargeted;
         limit_ = limit;
         return apps_;
@@ -41,12 +43,17 @@ public:
         std::lock_guard lock(mutex_);
         return limit_;
     }
+    std::vector<bool> refreshes() const {
+        std::lock_guard lock(mutex_);
+        return refreshes_;
+    }
 
 private:
     mutable std::mutex mutex_;
     std::vector<MacApp> apps_;
     std::set<std::string> excluded_;
     std::size_t limit_ = 0;
+    std::vector<bool> refreshes_;
 };
 
 }  // namespace quib::testing

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <mutex>
 
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/PushEnvelope.hpp"
+#include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
@@ -18,12 +21,14 @@ using namespace std::chrono_literals;
 
 constexpr std::int64_t kNow = 1'800'000'000'000;  // the fake clock's wall time, in epoch ms
 
-// Keeps every request; the test answers each one when it likes, on its own thread.
+// Keeps every request, after `delay`; the test answers each one when it likes, on its own thread.
 class RecordingPoster final : public HttpPoster {
 public:
     bool accepts(std::string_view url) const override { return url.starts_with("http://") || url.starts_with("https://"); }
     std::optional<HttpUrl> resolve(std::string_view, std::string_view) const override { return std::nullopt; }
     void post(HttpRequest request, Completion completion) override {
+        entered = true;
+        std::this_thread::sleep_for(delay);
         std::lock_guard guard(mutex_);
         posts_.push_back({std::move(request), std::move(completion)});
     }
@@ -42,6 +47,9 @@ public:
         }
         completion(std::move(response));
     }
+
+    std::chrono::milliseconds delay{0};  // set before the first post
+    std::atomic<bool> entered = false;
 
 private:
     struct Post {
@@ -313,12 +321,16 @@ TEST_F(PushSender, RegistrationLogsRegisteredOnlyForATokenThatIsNotEmpty) {
     EXPECT_EQ(linesWith("push: stopped for <private>"), 2u);
 }
 
-TEST_F(PushSender, AnAnswerAfterTheSenderIsGoneIsDropped) {
+// Its owner lets go while the queue is still handing a request to the poster.
+TEST_F(PushSender, EndsWithItsOwnerAfterItsQueueAndDropsLaterAnswers) {
     setRelay();
     phone("a", "tok-a");
+    poster->delay = 200ms;
     sender->send(event("T1"), "Work", {});
-    ASSERT_EQ(posted().size(), 1u);
+    ASSERT_TRUE(testing::eventually([&] { return poster->entered.load(); }));
     sender.reset();
+    EXPECT_EQ(poster->requests().size(), 1u);
+    EXPECT_EQ(poster.use_count(), 1);
     poster->answer(0, answer(410, R"({"reason":"Unregistered"})"));
     EXPECT_EQ(linesWith("is gone"), 0u);
 }

@@ -13,6 +13,9 @@
 #include "Shared/StillFrame.hpp"
 #include "Tests/Support/TestLines.hpp"
 
+#include <future>
+#include <map>
+
 using namespace std::chrono_literals;
 
 namespace quib::testing {
@@ -161,6 +164,36 @@ TEST_F(HostServerRequests, AppsAndIconsComeAsFinalChunksOfTheirPurpose) {
     EXPECT_EQ(icons[0]["purpose"], "icons");
     ASSERT_EQ(icons[0]["apps"].size(), 1u);
     EXPECT_EQ(icons[0]["apps"][0]["bundleID"], "org.browser");
+}
+
+// A phone that repeats itself holds one place in each queue, and a pane listing never waits
+// behind deliveries.
+TEST_F(HostServerRequests, RepeatedPaneAndAppRequestsWaitAsOneAndPanesPassHeldDeliveries) {
+    const auto port = startServer();
+    auto phone = approvedPhone(port, "D-A");
+    std::promise<void> release;
+    const auto held = release.get_future().share();
+    const auto hold = [held] { held.wait(); };
+    server->injectionQueue().post(hold);
+    phone->write(line("requestPanes", Json::object()));
+    EXPECT_EQ(next(*phone, "panes"), Json::array());
+
+    server->paneQueue().post(hold);
+    server->catalogQueue().post(hold);
+    std::string burst;
+    for (int i = 0; i < 300; ++i) burst += line("requestPanes", Json::object()) + line("requestApps", {{"refresh", i == 150}});
+    phone->write(burst);
+    ASSERT_TRUE(settle(*phone));
+    release.set_value();
+    std::map<std::string, int> answers;
+    while (const auto reply = nextLine(*phone, 500ms)) ++answers[caseOf(Json::parse(*reply))];
+    EXPECT_EQ(answers["panes"], 1);
+    EXPECT_EQ(answers["apps"], 1);
+    EXPECT_EQ(catalog->refreshes(), std::vector<bool>{true});
+
+    phone->write(line("requestApps", {{"refresh", false}}));  // the next one waits anew
+    EXPECT_EQ(chunks(*phone, "apps").size(), 1u);
+    EXPECT_EQ(catalog->refreshes(), (std::vector<bool>{true, false}));
 }
 
 TEST_F(HostServerRequests, WindowsOfAnythingButAnAppAreANoteAndARosterNoteAboutTheAppNamesIt) {
