@@ -108,6 +108,7 @@ private:
     void removeTargets(const Json& ids, ControlSocket::Reply& reply);
     void refresh(ControlSocket::Reply& reply);
     void use(const std::string& targetID, ControlSocket::Reply& reply);
+    void open(const std::string& item, ControlSocket::Reply& reply);
     void reveal(const std::string& item, ControlSocket::Reply& reply);
     Json requests() const;
     void answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply);
