@@ -15,6 +15,7 @@
 #include <future>
 #include <thread>
 
+#include "Benchmarks/LatencyCounters.hpp"
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
@@ -163,15 +164,15 @@ void BM_AddTargetsInOneBatch(benchmark::State& state) {
 BENCHMARK(BM_AddTargetsInOneBatch)->Arg(1)->Arg(500)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // While the adder's batch is being stored, the bystander pings (answered on the network queue)
-// and removes a target that does not exist (answered on the main executor) every 5 ms; the
-// mean and the slowest of each are reported. Baseline: the same questions with no batch in flight.
+// and removes a target that does not exist (answered on the main executor) every 5 ms: p50_ms,
+// p95_ms and p99_ms are the main executor's answers, ping_p50_ms and so on the pings'.
+// Baseline: the same questions with no batch in flight.
 void BM_BystanderWhileABatchIsAdded(benchmark::State& state) {
     Host host;
     Phone adder(host.port, "B-1");
     Phone bystander(host.port, "B-2");
     const std::string batch = batchOf(state.range(0));
-    double slowestPing = 0, slowestMain = 0, allPings = 0, allMain = 0;
-    std::int64_t asked = 0;
+    std::vector<double> pings, mains;
     const auto timed = [&](const std::string& line, std::string_view answer) {
         const auto start = std::chrono::steady_clock::now();
         bystander.write(line);
@@ -191,11 +192,8 @@ void BM_BystanderWhileABatchIsAdded(benchmark::State& state) {
         do {
             const double ping = timed(R"({"ping":{"nonce":1}})" "\n", "\"pong\"");
             const double main = timed(R"({"removeTarget":{"id":"NONE"}})" "\n", "no longer exists");
-            slowestPing = std::max(slowestPing, ping);
-            slowestMain = std::max(slowestMain, main);
-            allPings += ping;
-            allMain += main;
-            ++asked;
+            pings.push_back(ping);
+            mains.push_back(main);
             std::this_thread::sleep_for(5ms);
         } while (!added);
         if (adding.joinable()) adding.join();
@@ -204,10 +202,9 @@ void BM_BystanderWhileABatchIsAdded(benchmark::State& state) {
         if (state.range(0) > 0) adder.awaitLine("\"targets\"");
         state.ResumeTiming();
     }
-    state.counters["slowest_ping_ms"] = slowestPing;
-    state.counters["slowest_main_ms"] = slowestMain;
-    state.counters["mean_ping_ms"] = allPings / static_cast<double>(std::max<std::int64_t>(asked, 1));
-    state.counters["mean_main_ms"] = allMain / static_cast<double>(std::max<std::int64_t>(asked, 1));
+    quib::bench::reportLatencies(state, pings);
+    for (const std::string rank : {"p50_ms", "p95_ms", "p99_ms"}) state.counters["ping_" + rank] = state.counters[rank];
+    quib::bench::reportLatencies(state, mains);
 }
 BENCHMARK(BM_BystanderWhileABatchIsAdded)->Arg(0)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
