@@ -25,31 +25,53 @@ struct PayloadChunker {
         return itemAllowance + static_cast<std::int64_t>((4 * static_cast<std::uint64_t>(pictureBytes)) / 3);
     }
 
+    // Fills chunks as split does, from items that come one at a time: each chunk is handed back
+    // as soon as the next item no longer fits beside it, so that only one chunk is held at once.
+    template <class Item>
+    class Filler {
+    public:
+        Filler(std::optional<Bytes> Item::*picture, std::int64_t budget) : picture_(picture), budget_(budget) {}
+
+        // The chunk that `item` did not fit in, or none; `item` is in the chunk being filled.
+        std::optional<std::vector<Item>> add(Item item) {
+            auto& image = item.*picture_;
+            std::int64_t itemCost = cost(image ? image->size() : 0);
+            if (itemCost > budget_) {
+                image.reset();
+                itemCost = itemAllowance;
+            }
+            std::optional<std::vector<Item>> full;
+            if (!current_.empty() && running_ + itemCost > budget_) full = take();
+            current_.push_back(std::move(item));
+            running_ += itemCost;
+            return full;
+        }
+        // The chunk being filled, perhaps empty; the next item starts a new one.
+        std::vector<Item> take() {
+            running_ = 0;
+            return std::exchange(current_, {});
+        }
+
+    private:
+        std::optional<Bytes> Item::*picture_;
+        std::int64_t budget_;
+        std::vector<Item> current_;
+        std::int64_t running_ = 0;
+    };
+
     // Items keep their order and each lands in exactly one chunk. A chunk of more than one item
     // never costs more than `budget`. The result is never empty: an empty list gives one empty
     // chunk.
     template <class Item>
     static std::vector<std::vector<Item>> split(std::vector<Item> items, std::optional<Bytes> Item::*picture,
                                                 std::int64_t budget) {
+        Filler<Item> filler(picture, budget);
         std::vector<std::vector<Item>> chunks;
-        std::vector<Item> current;
-        std::int64_t running = 0;
         for (auto& item : items) {
-            const auto& image = item.*picture;
-            std::int64_t itemCost = cost(image ? image->size() : 0);
-            if (itemCost > budget) {
-                (item.*picture).reset();
-                itemCost = itemAllowance;
-            }
-            if (!current.empty() && running + itemCost > budget) {
-                chunks.push_back(std::move(current));
-                current.clear();
-                running = 0;
-            }
-            current.push_back(std::move(item));
-            running += itemCost;
+            if (auto full = filler.add(std::move(item))) chunks.push_back(std::move(*full));
         }
-        if (!current.empty() || chunks.empty()) chunks.push_back(std::move(current));
+        auto last = filler.take();
+        if (!last.empty() || chunks.empty()) chunks.push_back(std::move(last));
         return chunks;
     }
 

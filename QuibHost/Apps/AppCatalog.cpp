@@ -180,10 +180,9 @@ std::vector<MacApp> AppCatalog::suggestions(bool refresh, const std::set<std::st
 
 // Each identifier is answered once, and only the first `mostIcons` different ones are looked
 // at: a long request of repeats would otherwise be answered with as many copies of one icon.
-std::vector<MacApp> AppCatalog::icons(const std::vector<std::string>& bundleIDs) {
+void AppCatalog::icons(const std::vector<std::string>& bundleIDs, const IconTaker& take) {
     const auto installed = config_.apps->installed();
     const std::string locale = DesktopEntry::messagesLocale();
-    std::vector<MacApp> rows;
     std::set<std::string_view> asked;
     for (const auto& bundleID : bundleIDs) {
         if (asked.size() >= mostIcons) break;
@@ -197,9 +196,8 @@ std::vector<MacApp> AppCatalog::icons(const std::vector<std::string>& bundleIDs)
         app.name = displayName(*entry, installed, locale);
         app.icon = std::move(png);
         if (const auto* curated = AppIdentity::knownApp(entry->id, installed)) app.symbol = curated->symbol;
-        rows.push_back(std::move(app));
+        if (!take(std::move(app))) return;
     }
-    return rows;
 }
 
 // Seeds look only at the curated apps the workspace can launch, whatever the walk's rules say.

@@ -76,12 +76,12 @@ public:
     // (in any letter case) stay in, flagged as added. `refresh` walks the folders anew.
     std::vector<MacApp> suggestions(bool refresh, const std::set<std::string>& alreadyTargeted,
                                     std::size_t limit) override;
-    // One row for each identifier, in order and repeats kept, that names an installed app
-    // (exactly, else ignoring letter case) whose icon could be drawn. The row keeps the
-    // identifier as asked, with the app's name, symbol and icon; the ranking fields stay empty.
-    // The most different identifiers one request for icons is answered for.
+    // One row for each different identifier, in order, among the first `mostIcons` different
+    // ones, that names an installed app (exactly, else ignoring letter case) whose icon could be
+    // drawn. The row keeps the identifier as asked, with the app's name, symbol and icon; the
+    // ranking fields stay empty.
     static constexpr std::size_t mostIcons = 200;
-    std::vector<MacApp> icons(const std::vector<std::string>& bundleIDs) override;
+    void icons(const std::vector<std::string>& bundleIDs, const IconTaker& take) override;
     // AppSeeds: app targets for the installed well-known apps, each under the desktop ID that
     // stands for it, keeping the well-known name and symbol.
     std::vector<QuibTarget> seeds(std::size_t limit) override;

@@ -36,6 +36,7 @@
 #include "Shared/ClientMessage.hpp"
 #include "Shared/HostMessage.hpp"
 #include "Shared/HostStatus.hpp"
+#include "Shared/MacApp.hpp"
 
 namespace quib {
 
@@ -286,6 +287,9 @@ private:
     void pinWindow(const QuibTarget& target, std::uint32_t windowID, const std::string& title,
                    std::string_view notePrefix, std::string_view toastPrefix, const ClientRef& to);
     void requestAppIcons(std::vector<std::string> bundleIDs, const ClientPtr& client);
+    // Catalog queue: one chunk of icons, written from the network queue; whether the client
+    // still takes more (it is there, not closing, and reading what it is sent).
+    bool sendIcons(std::vector<MacApp> apps, std::int64_t sequence, bool isFinal, const ClientRef& to);
     void requestMenu(const std::string& bundleID, bool refresh, const ClientPtr& client);
     void agentEvent(AgentEvent event, const ClientPtr& client);
     void requestApproval(ApprovalRequest request, const ClientPtr& client);

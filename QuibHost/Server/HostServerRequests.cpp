@@ -5,6 +5,8 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "Runtime/Logger.hpp"
+#include "Shared/AppCatalogPayload.hpp"
+#include "Shared/PayloadChunker.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib {
@@ -69,13 +71,33 @@ void HostServer::requestApps(bool refresh, const ClientPtr& client) {
     });
 }
 
+// Icons are drawn one at a time and sent a chunk at a time. Drawing stops once the phone has
+// gone, its connection is closing or it is not reading what it was sent, so that a request holds
+// no more than one chunk, however many icons it names.
 void HostServer::requestAppIcons(std::vector<std::string> bundleIDs, const ClientPtr& client) {
     onCatalog([bundleIDs = std::move(bundleIDs), to = ClientRef(client)](HostServer& server) {
-        auto apps = server.neighbours_.catalog->icons(bundleIDs);
-        for (auto& chunk : AppCatalogPayload::chunked(std::move(apps), AppCatalogPayload::Purpose::icons)) {
-            server.reply(to, HostMessage{HostMessage::Apps{std::move(chunk)}});
-        }
+        PayloadChunker::Filler<MacApp> filler(&MacApp::icon, PayloadChunker::messageBudget);
+        std::int64_t sequence = 0;
+        bool wanted = true;
+        server.neighbours_.catalog->icons(bundleIDs, [&](MacApp row) {
+            if (auto full = filler.add(std::move(row))) wanted = server.sendIcons(std::move(*full), sequence++, false, to);
+            return wanted;
+        });
+        if (wanted) (void)server.sendIcons(filler.take(), sequence, true, to);
     });
+}
+
+bool HostServer::sendIcons(std::vector<MacApp> apps, std::int64_t sequence, bool isFinal, const ClientRef& to) {
+    const AppCatalogPayload chunk{AppCatalogPayload::Purpose::icons, std::move(apps), sequence, isFinal};
+    auto line = QuibCoder::line(HostMessage{HostMessage::Apps{chunk}});
+    bool wanted = false;
+    (void)network_->sync([&] {
+        const auto client = to.lock();
+        if (!client) return;
+        sendEncoded(std::move(line), *client);
+        wanted = !client->connection->isClosing() && !client->connection->isBacklogged();
+    });
+    return wanted;
 }
 
 // Only an app target with a bundle identifier has windows.

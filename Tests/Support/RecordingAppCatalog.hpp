@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <set>
@@ -12,7 +13,7 @@
 namespace quib::testing {
 
 // Knows the apps the test sets; remembers what each suggestion request excluded and its limit,
-// and whether each asked for a fresh scan.
+// and whether each asked for a fresh scan; counts the icons it hands out.
 // A neighbour of the server for tests; its state is under a lock of its own, since the server calls
 // it from the network queue and the main loop.
 class RecordingAppCatalog final : public AppCatalogService {
@@ -24,13 +25,19 @@ public:
         limit_ = limit;
         return apps_;
     }
-    std::vector<MacApp> icons(const std::vector<std::string>& bundleIDs) override {
-        std::lock_guard lock(mutex_);
-        std::vector<MacApp> found;
-        for (const auto& app : apps_)
-            if (std::find(bundleIDs.begin(), bundleIDs.end(), app.bundleID) != bundleIDs.end()) found.push_back(app);
-        return found;
+    void icons(const std::vector<std::string>& bundleIDs, const IconTaker& take) override {
+        std::vector<MacApp> apps;
+        {
+            std::lock_guard lock(mutex_);
+            apps = apps_;
+        }
+        for (const auto& app : apps) {
+            if (std::find(bundleIDs.begin(), bundleIDs.end(), app.bundleID) == bundleIDs.end()) continue;
+            ++iconsDrawn;
+            if (!take(app)) return;
+        }
     }
+    std::atomic<std::size_t> iconsDrawn = 0;
     void setApps(std::vector<MacApp> apps) {
         std::lock_guard lock(mutex_);
         apps_ = std::move(apps);

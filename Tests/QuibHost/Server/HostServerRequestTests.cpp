@@ -166,6 +166,30 @@ TEST_F(HostServerRequests, AppsAndIconsComeAsFinalChunksOfTheirPurpose) {
     EXPECT_EQ(icons[0]["apps"][0]["bundleID"], "org.browser");
 }
 
+// Icons are drawn as the phone reads them: one that stops reading stops the drawing, instead of
+// having every icon it named drawn and held for it.
+TEST_F(HostServerRequests, IconsAreDrawnOnlyAsFastAsThePhoneReadsThem) {
+    constexpr std::size_t count = 200;
+    std::vector<MacApp> apps;
+    std::vector<std::string> ids;
+    for (std::size_t n = 0; n < count; ++n) {
+        apps.push_back(app("org.app" + std::to_string(n)));
+        apps.back().icon = Bytes(190 * 1024, static_cast<std::uint8_t>(n));  // one to a chunk
+        ids.push_back(apps.back().bundleID);
+    }
+    catalog->setApps(std::move(apps));
+    const auto port = startServer();
+    auto phone = approvedPhone(port, "D-A");
+    phone->stopReading();
+    phone->write(line("requestAppIcons", {{"bundleIDs", ids}}));
+    ASSERT_TRUE(eventually([&] { return server->inspect().backlogged == 1; }));
+    (void)server->catalogQueue().sync([] {});
+    const std::size_t drawn = catalog->iconsDrawn;
+    EXPECT_LT(drawn, count / 2);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(catalog->iconsDrawn, drawn);
+}
+
 // A phone that repeats itself holds one place in each queue, and a pane listing never waits
 // behind deliveries.
 TEST_F(HostServerRequests, RepeatedPaneAndAppRequestsWaitAsOneAndPanesPassHeldDeliveries) {
