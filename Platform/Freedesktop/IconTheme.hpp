@@ -63,7 +63,6 @@ public:
     // else, an empty name, or a name that could leave the base folders.
     static std::optional<std::string> parseThemeName(std::string_view printed);
 
-private:
     // One folder of a theme as its index describes it.
     struct Directory {
         enum class Type { fixed, scalable, threshold };
@@ -84,7 +83,11 @@ private:
         std::vector<std::string> inherits;
     };
 
+    // What an index.theme says: the folders with a usable size that stay inside the theme, and
+    // the themes it inherits from.
     static Index parseIndex(std::string_view text);
+
+private:
     // The theme's index from the first base folder that has one, read again when it changed.
     std::optional<Index> index(const std::string& theme) const;
     std::optional<std::filesystem::path> findInTheme(const std::string& name, const std::string& theme,

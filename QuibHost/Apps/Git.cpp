@@ -61,26 +61,34 @@ std::optional<std::string> Git::output(const std::string& folder, std::vector<st
     } else if (!result.ok) {
         return std::nullopt;
     }
-    return readableLines(result.output);
+    return std::move(result.output);
 }
 
 std::optional<std::string> Git::root(const std::string& folder) const {
-    auto top = output(folder, {"rev-parse", "--show-toplevel"});
-    if (!top || top->empty()) return std::nullopt;
+    const auto printed = output(folder, {"rev-parse", "--show-toplevel"});
+    if (!printed) return std::nullopt;
+    auto top = readableLines(*printed);
+    if (top.empty()) return std::nullopt;
     return top;
 }
 
 std::vector<std::string> Git::branches(const std::string& root) const {
     const auto listing = output(root, {"branch", "--format=%(refname:short)"});
-    if (!listing) return {};
-    return lines(*listing, [](std::string_view name) { return !name.starts_with('('); });
+    return listing ? parseBranches(*listing) : std::vector<std::string>{};
+}
+
+std::vector<std::string> Git::parseBranches(std::string_view listing) {
+    return lines(readableLines(listing), [](std::string_view name) { return !name.starts_with('('); });
+}
+
+std::vector<std::string> Git::parseFileNames(std::string_view listing, std::size_t limit) {
+    return lines(readableLines(listing), [](std::string_view name) { return !name.starts_with('"'); }, limit);
 }
 
 std::vector<std::string> Git::fileNames(const std::string& root, std::vector<std::string> arguments, std::size_t limit,
                                         std::size_t outputLimit) const {
     const auto listing = output(root, std::move(arguments), outputLimit);
-    if (!listing) return {};
-    return lines(*listing, [](std::string_view name) { return !name.starts_with('"'); }, limit);
+    return listing ? parseFileNames(*listing, limit) : std::vector<std::string>{};
 }
 
 std::vector<std::string> Git::recentlyChangedFiles(const std::string& root) const {

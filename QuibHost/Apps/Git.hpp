@@ -52,14 +52,20 @@ public:
     // size costs no more.
     std::vector<std::string> trackedFiles(const std::string& root, std::size_t limit = SIZE_MAX) const;
 
+    // The branch names in git's branch listing, one a line as printed: lines that are not UTF-8,
+    // empty lines and the "(HEAD detached …)" line left out.
+    static std::vector<std::string> parseBranches(std::string_view listing);
+    // The first `limit` file names in a listing of git's, one a line as printed: lines that are
+    // not UTF-8, empty lines and names git still quoted left out.
+    static std::vector<std::string> parseFileNames(std::string_view listing, std::size_t limit = SIZE_MAX);
+
 private:
-    // The trimmed output of `git -c core.quotePath=false -C folder arguments…`, when it succeeds,
-    // without the lines that are not UTF-8.
-    // Output past `outputLimit` bytes is not read: git is stopped, and the whole lines before
-    // the cut are taken.
+    // The output of `git -c core.quotePath=false -C folder arguments…`, as printed, when it
+    // succeeds. Output past `outputLimit` bytes is not read: git is stopped, and the whole lines
+    // before the cut are taken.
     std::optional<std::string> output(const std::string& folder, std::vector<std::string> arguments,
                                       std::size_t outputLimit = SIZE_MAX) const;
-    // The output's first `limit` file names, one a line, empty and still-quoted lines left out.
+    // The output's first `limit` file names (parseFileNames).
     std::vector<std::string> fileNames(const std::string& root, std::vector<std::string> arguments,
                                        std::size_t limit = SIZE_MAX, std::size_t outputLimit = SIZE_MAX) const;
 

@@ -97,9 +97,11 @@ std::optional<std::int64_t> functionKey(std::string_view name) {
 bool isPrintable(char32_t scalar) { return scalar >= 0x20 && scalar != 0x7F && (scalar < 0x80 || scalar > 0x9F); }
 
 // The key part of a binding: a printable character as itself, else one of the names above.
+// Bytes that are not UTF-8 name no character, though they read as one replacement character.
 std::optional<Equivalent> key(std::string_view name) {
     const std::u32string scalars = unicode::codePoints(name);
-    if (scalars.size() == 1 && isPrintable(scalars.front())) return Equivalent{std::string(name), std::nullopt, 0};
+    if (scalars.size() == 1 && isPrintable(scalars.front()) && unicode::isValidUtf8(name))
+        return Equivalent{std::string(name), std::nullopt, 0};
     if (auto character = lookUp(characterNames, name)) return Equivalent{std::string(*character), std::nullopt, 0};
     if (auto control = lookUp(controlNames, name)) return Equivalent{std::string(*control), std::nullopt, 0};
     if (auto hostName = lookUp(virtualKeyNames, name)) return Equivalent{std::nullopt, virtualKey(*hostName), 0};

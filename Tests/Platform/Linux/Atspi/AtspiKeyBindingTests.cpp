@@ -53,6 +53,11 @@ TEST(AtspiKeyBinding, ReadsQtKeySequences) {
         {"F5", virtualKey(96, 0)},
         {"Ctrl+K, Ctrl+S", std::nullopt},  // several chords in a row
         {"Ctrl+", std::nullopt},
+        {"Ctrl+\xC3\xA9", character("\xC3\xA9", control)},
+        // A byte that is no character, or a character cut short, is no key.
+        {"Ctrl+\xFF", std::nullopt},
+        {"\xE2\x82", std::nullopt},
+        {";;<Primary>\xC3", std::nullopt},
     });
 }
 
