@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -156,9 +157,18 @@ public:
     std::optional<std::vector<WindowSource::Window>> shareableWindows() override;
     bool screenLocked() override;
     std::optional<double> backingScaleFactor() override;
+    // Pictures under the screen recording switch: a window is painted in its windowColour, the
+    // screen in displayColour.
+    Result<RgbPicture> windowPicture(std::uint32_t window, int width, int height) override;
+    Result<RgbPicture> displayPicture(const Rect& region, int width, int height) override;
     Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window, const WindowStream::Configuration& configuration,
                                                      std::shared_ptr<Executor> executor,
                                                      WindowStream::Handlers handlers) override;
+
+    static constexpr std::array<std::uint8_t, 3> displayColour{0x20, 0x40, 0x60};
+    static std::array<std::uint8_t, 3> windowColour(std::uint32_t window) {
+        return {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0xc0};
+    }
 
     // Installs an app, so that the host may launch it.
     void install(const std::string& bundleID);
@@ -208,6 +218,11 @@ public:
     void setUpdateFailure(std::optional<std::string> description);
     // Every stream opened, in order.
     std::vector<std::shared_ptr<SimulatedWindowStream>> windowStreams() const;
+    // Runs before each window picture is taken, outside the desktop's lock, with the window's
+    // number (a test may hold the picture there); none: nothing runs.
+    void setPictureGate(std::function<void(std::uint32_t)> gate);
+    // How many pictures were taken, of windows and of the screen.
+    std::size_t picturesTaken() const;
     // How often the windows were read.
     std::size_t windowReads() const;
     // While held, reads of the windows wait inside the call until it is released.
@@ -276,6 +291,8 @@ private:
     std::optional<std::string> updateFailure_;
     std::vector<std::shared_ptr<SimulatedWindowStream>> streams_;
     std::size_t windowReads_ = 0;
+    std::function<void(std::uint32_t)> pictureGate_;
+    std::size_t picturesTaken_ = 0;
     bool holdingReads_ = false;
     std::size_t heldReads_ = 0;  // reads waiting now
     std::condition_variable readsChanged_;

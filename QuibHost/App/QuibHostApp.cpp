@@ -8,9 +8,9 @@
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Reach/UPnPGateway.hpp"
-#include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
+#include "QuibHost/Streaming/StillCapture.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "Runtime/Logger.hpp"
@@ -112,8 +112,8 @@ void QuibHostApp::makeTargets(const std::shared_ptr<DesktopEntries>& apps) {
 }
 
 // Every service the server calls: the application's own, and for what the host cannot do yet a
-// stand-in (nobody streams sound or lists windows, and there is no display to photograph). A
-// test may bring its own approval broker, remote reach, audio streaming or still capture.
+// stand-in (nobody streams sound or lists windows). A test may bring its own approval broker,
+// remote reach, audio streaming or still capture.
 HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEntries>& apps) {
     HostServerNeighbours neighbours = config_.neighbours;
     neighbours.targets = store_;
@@ -136,7 +136,10 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
         if (!neighbours.audioStreamer) neighbours.audioStreamer = idle;
         if (!neighbours.windowList) neighbours.windowList = idle;
     }
-    if (!neighbours.stills) neighbours.stills = std::make_shared<DisplaylessStillCapture>(config_.permissions);
+    if (!neighbours.stills) {
+        neighbours.stills = std::make_shared<StillCapture>(StillCapture::Config{
+            .desktop = config_.desktop, .screenAccess = screenAccess_, .png = config_.pngEncoder});
+    }
     if (!neighbours.reach) neighbours.reach = makeRemoteReach();
     return neighbours;
 }

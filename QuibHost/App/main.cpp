@@ -22,6 +22,7 @@
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
 #include "Platform/Linux/Media/FfmpegAacConverterFactory.hpp"
+#include "Platform/Linux/Media/FfmpegPngEncoder.hpp"
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/Media/PulseAudioCapture.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
@@ -176,6 +177,7 @@ int main(int argc, char** argv) {
                                     .iconRenderer = std::make_shared<PixbufIconRenderer>(),
                                     .audioCapture = std::make_shared<PulseAudioCapture>(),
                                     .aacConverters = std::make_shared<FfmpegAacConverterFactory>(),
-                                    .videoSessions = std::make_shared<FfmpegVideoSessionFactory>()});
+                                    .videoSessions = std::make_shared<FfmpegVideoSessionFactory>(),
+                                    .pngEncoder = std::make_shared<FfmpegPngEncoder>()});
     return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
 }

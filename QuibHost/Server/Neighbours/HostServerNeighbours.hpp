@@ -9,7 +9,7 @@
 #include "QuibHost/Apps/MenuCatalogService.hpp"
 #include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
-#include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
+#include "QuibHost/Streaming/StillCaptureService.hpp"
 #include "QuibHost/Server/Neighbours/WindowListService.hpp"
 #include "QuibHost/Streaming/AudioStreamerService.hpp"
 #include "QuibHost/Streaming/PanelStreamerService.hpp"
