@@ -61,6 +61,8 @@ public:
         std::int32_t layer = 0;  // 0: an ordinary app window
         bool onScreen = true;    // false: hidden (a minimised window is never on screen)
         bool active = false;
+        bool numbered = true;  // false: the accessibility side cannot tell its number
+        bool sized = true;     // false: the accessibility side cannot read its size
         bool operator==(const Window&) const = default;
     };
 
@@ -147,6 +149,9 @@ public:
     Raise raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool movingPointer) override;
     Raise open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) override;
     std::optional<Rect> frontWindowFrame(const std::string& bundleID) override;
+    // Front to back; windows that share a number are listed one after the other. The main
+    // window is the one raised last, unless minimised.
+    std::vector<AccessibleWindow> accessibleWindows(const std::string& bundleID) override;
     // MenuReader, under the trust switch: the bar a test gave the process, read as it is now.
     bool isTrusted() override;
     std::shared_ptr<Element> menuBar(std::int64_t processID, Duration messagingTimeout) override;

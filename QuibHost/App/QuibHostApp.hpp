@@ -12,6 +12,7 @@
 #include "Platform/DesktopServices.hpp"
 #include "Platform/FileRevealer.hpp"
 #include "Platform/HttpPoster.hpp"
+#include "Platform/JpegEncoder.hpp"
 #include "Platform/Permissions.hpp"
 #include "Platform/PngEncoder.hpp"
 #include "Platform/ServiceAdvertiser.hpp"
@@ -98,6 +99,8 @@ public:
         std::shared_ptr<VideoSessionFactory> videoSessions = nullptr;
         // Writes still screenshots; none: every screenshot fails to encode.
         std::shared_ptr<PngEncoder> pngEncoder = nullptr;
+        // Writes the pictures of listed windows; none: windows are listed without pictures.
+        std::shared_ptr<JpegEncoder> jpegEncoder = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the

@@ -27,6 +27,7 @@
 #include "Platform/Linux/Media/PulseAudioCapture.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "Platform/Linux/PixbufIconRenderer.hpp"
+#include "Platform/Linux/PixbufJpegEncoder.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "Platform/Linux/XdgOpenRevealer.hpp"
 #include "QuibHost/App/LoginItem.hpp"
@@ -178,6 +179,7 @@ int main(int argc, char** argv) {
                                     .audioCapture = std::make_shared<PulseAudioCapture>(),
                                     .aacConverters = std::make_shared<FfmpegAacConverterFactory>(),
                                     .videoSessions = std::make_shared<FfmpegVideoSessionFactory>(),
-                                    .pngEncoder = std::make_shared<FfmpegPngEncoder>()});
+                                    .pngEncoder = std::make_shared<FfmpegPngEncoder>(),
+                                    .jpegEncoder = std::make_shared<PixbufJpegEncoder>()});
     return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
 }

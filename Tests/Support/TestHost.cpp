@@ -10,6 +10,7 @@
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Streaming/StillCapture.hpp"
+#include "QuibHost/Streaming/WindowListing.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
@@ -94,10 +95,10 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
             {.main = main, .targets = neighbours.targets, .clock = clock, .settings = settings}, shared.desktop,
             std::make_shared<ScreenAccess>(permissions), nullptr);
     }
-    if (!neighbours.audioStreamer || !neighbours.windowList) {
-        const auto idle = std::make_shared<IdleStreaming>();
-        if (!neighbours.audioStreamer) neighbours.audioStreamer = idle;
-        if (!neighbours.windowList) neighbours.windowList = idle;
+    if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<IdleStreaming>();
+    if (!neighbours.windowList) {
+        neighbours.windowList =
+            std::make_shared<WindowListing>(WindowListing::Config{.desktop = shared.desktop, .permissions = permissions});
     }
     if (!neighbours.stills) {
         neighbours.stills = std::make_shared<StillCapture>(

@@ -10,7 +10,7 @@
 #include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "QuibHost/Streaming/StillCaptureService.hpp"
-#include "QuibHost/Server/Neighbours/WindowListService.hpp"
+#include "QuibHost/Streaming/WindowListService.hpp"
 #include "QuibHost/Streaming/AudioStreamerService.hpp"
 #include "QuibHost/Streaming/PanelStreamerService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
