@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Platform/Permissions.hpp"
 #include "Runtime/Geometry.hpp"
@@ -43,7 +44,26 @@ public:
         bool operator==(const Raise&) const = default;
     };
 
+    struct WindowSize {
+        double width = 0;
+        double height = 0;
+        bool operator==(const WindowSize&) const = default;
+    };
+    // One of an app's windows as the accessibility side sees it.
+    struct AccessibleWindow {
+        std::optional<std::uint32_t> number;  // none when it cannot be told
+        std::string title;                    // empty when it has none
+        bool minimised = false;
+        std::optional<WindowSize> size;            // in points; none when it cannot be read
+        bool main = false;                    // the app's main window
+        bool operator==(const AccessibleWindow&) const = default;
+    };
+
     virtual ~WindowRoster() = default;
+
+    // The app's windows in the accessibility side's order (on X11 highest first); none without
+    // the host's accessibility trust or when the app does not run.
+    virtual std::vector<AccessibleWindow> accessibleWindows(const std::string& bundleID) = 0;
 
     // Raises the app's window with this number, makes it the app's main window and activates the
     // app. Refuses without the host's accessibility trust (Permissions::accessibilityRefusal),

@@ -4,8 +4,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "Platform/RgbPicture.hpp"
 #include "Platform/WindowStream.hpp"
 #include "Runtime/Executor.hpp"
 #include "Runtime/Geometry.hpp"
@@ -16,8 +18,8 @@ namespace quib {
 // The windows the host may capture, and streams of them. A window is named by its number (on X11
 // its window ID). The frontmost app and the pointer are the Workspace's and PointerLocation's.
 //
-// Every operation is safe on any thread. Reading the windows or opening a stream may take a
-// while; the other two are quick.
+// Every operation is safe on any thread. Reading the windows, taking a picture or opening a
+// stream may take a while; the other two are quick.
 class WindowSource {
 public:
     // The app a window belongs to.
@@ -39,6 +41,8 @@ public:
         bool operator==(const Window&) const = default;
     };
 
+    static constexpr std::string_view windowHidden = "the window isn't visible";
+
     virtual ~WindowSource() = default;
 
     // Every window that can be captured, on screen or not, front to back (never the desktop's
@@ -48,6 +52,13 @@ public:
     virtual bool screenLocked() = 0;
     // Pixels per point of the main display; none when there is no main display.
     virtual std::optional<double> backingScaleFactor() = 0;
+    // One picture of the window's own contents, parts covered by other windows included, scaled
+    // to `width` × `height` pixels, without the cursor. Fails in a sentence: windowHidden for a
+    // window that is minimised or not shown.
+    virtual Result<RgbPicture> windowPicture(std::uint32_t window, int width, int height) = 0;
+    // One picture of `region` of the screen (in points) as it shows, scaled to `width` ×
+    // `height` pixels, without the cursor. Fails in a sentence.
+    virtual Result<RgbPicture> displayPicture(const Rect& region, int width, int height) = 0;
     // Starts capturing the window with `configuration`, its samples and stop report going to
     // `handlers` on `executor`. A failure says why in a sentence for the user.
     virtual Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window,

@@ -17,6 +17,7 @@ public:
     Raise raise(std::uint32_t, const std::string&, const std::string&, bool) override { return refusal(); }
     Raise open(std::uint32_t, const std::string&, const std::string&) override { return refusal(); }
     std::optional<Rect> frontWindowFrame(const std::string&) override { return std::nullopt; }
+    std::vector<AccessibleWindow> accessibleWindows(const std::string&) override { return {}; }
 
 private:
     Raise refusal() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -60,6 +61,8 @@ public:
         std::int32_t layer = 0;  // 0: an ordinary app window
         bool onScreen = true;    // false: hidden (a minimised window is never on screen)
         bool active = false;
+        bool numbered = true;  // false: the accessibility side cannot tell its number
+        bool sized = true;     // false: the accessibility side cannot read its size
         bool operator==(const Window&) const = default;
     };
 
@@ -146,6 +149,9 @@ public:
     Raise raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool movingPointer) override;
     Raise open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) override;
     std::optional<Rect> frontWindowFrame(const std::string& bundleID) override;
+    // Front to back; windows that share a number are listed one after the other. The main
+    // window is the one raised last, unless minimised.
+    std::vector<AccessibleWindow> accessibleWindows(const std::string& bundleID) override;
     // MenuReader, under the trust switch: the bar a test gave the process, read as it is now.
     bool isTrusted() override;
     std::shared_ptr<Element> menuBar(std::int64_t processID, Duration messagingTimeout) override;
@@ -156,9 +162,18 @@ public:
     std::optional<std::vector<WindowSource::Window>> shareableWindows() override;
     bool screenLocked() override;
     std::optional<double> backingScaleFactor() override;
+    // Pictures under the screen recording switch: a window is painted in its windowColour, the
+    // screen in displayColour.
+    Result<RgbPicture> windowPicture(std::uint32_t window, int width, int height) override;
+    Result<RgbPicture> displayPicture(const Rect& region, int width, int height) override;
     Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window, const WindowStream::Configuration& configuration,
                                                      std::shared_ptr<Executor> executor,
                                                      WindowStream::Handlers handlers) override;
+
+    static constexpr std::array<std::uint8_t, 3> displayColour{0x20, 0x40, 0x60};
+    static std::array<std::uint8_t, 3> windowColour(std::uint32_t window) {
+        return {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0xc0};
+    }
 
     // Installs an app, so that the host may launch it.
     void install(const std::string& bundleID);
@@ -208,6 +223,11 @@ public:
     void setUpdateFailure(std::optional<std::string> description);
     // Every stream opened, in order.
     std::vector<std::shared_ptr<SimulatedWindowStream>> windowStreams() const;
+    // Runs before each window picture is taken, outside the desktop's lock, with the window's
+    // number (a test may hold the picture there); none: nothing runs.
+    void setPictureGate(std::function<void(std::uint32_t)> gate);
+    // How many pictures were taken, of windows and of the screen.
+    std::size_t picturesTaken() const;
     // How often the windows were read.
     std::size_t windowReads() const;
     // While held, reads of the windows wait inside the call until it is released.
@@ -276,6 +296,8 @@ private:
     std::optional<std::string> updateFailure_;
     std::vector<std::shared_ptr<SimulatedWindowStream>> streams_;
     std::size_t windowReads_ = 0;
+    std::function<void(std::uint32_t)> pictureGate_;
+    std::size_t picturesTaken_ = 0;
     bool holdingReads_ = false;
     std::size_t heldReads_ = 0;  // reads waiting now
     std::condition_variable readsChanged_;

@@ -169,10 +169,32 @@ std::optional<Rect> SimulatedDesktop::frontWindowFrame(const std::string& bundle
     for (const Window& window : app.windows) {
         if (window.minimised) continue;
         if (app.mainWindow == window.id) return window.frame;
-        if (!front || window.frame.width * window.frame.height > front->frame.width * front->frame.height) front = &window;
+        const auto area = [](const Window& w) { return w.sized ? w.frame.width * w.frame.height : 0.0; };
+        if (!front || area(window) > area(*front)) front = &window;
     }
     if (!front) return std::nullopt;
     return front->frame;
+}
+
+std::vector<WindowRoster::AccessibleWindow> SimulatedDesktop::accessibleWindows(const std::string& bundleID) {
+    std::lock_guard lock(mutex_);
+    const auto found = apps_.find(bundleID);
+    std::vector<AccessibleWindow> windows;
+    if (!trusted_ || found == apps_.end()) return windows;
+    const App& app = found->second;
+    for (const std::uint32_t number : stacking_) {
+        for (const Window& window : app.windows) {
+            if (window.id != number) continue;
+            AccessibleWindow described;
+            if (window.numbered) described.number = window.id;
+            described.title = window.title;
+            described.minimised = window.minimised;
+            if (window.sized) described.size = WindowSize{window.frame.width, window.frame.height};
+            described.main = app.mainWindow == window.id && !window.minimised;
+            windows.push_back(std::move(described));
+        }
+    }
+    return windows;
 }
 
 void SimulatedDesktop::setDocumentURL(std::int64_t processID, std::optional<std::string> url) {

@@ -159,6 +159,41 @@ std::optional<double> SimulatedDesktop::backingScaleFactor() {
     return backingScale_;
 }
 
+void SimulatedDesktop::setPictureGate(std::function<void(std::uint32_t)> gate) {
+    std::lock_guard lock(mutex_);
+    pictureGate_ = std::move(gate);
+}
+
+std::size_t SimulatedDesktop::picturesTaken() const {
+    std::lock_guard lock(mutex_);
+    return picturesTaken_;
+}
+
+Result<RgbPicture> SimulatedDesktop::windowPicture(std::uint32_t window, int width, int height) {
+    std::function<void(std::uint32_t)> gate;
+    {
+        std::lock_guard lock(mutex_);
+        gate = pictureGate_;
+    }
+    if (gate) gate(window);
+    std::lock_guard lock(mutex_);
+    if (!screenRecording_) return fail("The simulated desktop does not let the host capture");
+    const Window* found = findWindow(window).first;
+    if (!found) return fail("the window has closed");
+    if (found->minimised || !found->onScreen) return fail(std::string(windowHidden));
+    if (width <= 0 || height <= 0) return fail("the picture has no pixels to scale");
+    ++picturesTaken_;
+    return RgbPicture::filled(width, height, windowColour(window));
+}
+
+Result<RgbPicture> SimulatedDesktop::displayPicture(const Rect&, int width, int height) {
+    std::lock_guard lock(mutex_);
+    if (!screenRecording_) return fail("The simulated desktop does not let the host capture");
+    if (width <= 0 || height <= 0) return fail("the picture has no pixels to scale");
+    ++picturesTaken_;
+    return RgbPicture::filled(width, height, displayColour);
+}
+
 Result<std::shared_ptr<WindowStream>> SimulatedDesktop::openStream(std::uint32_t window,
                                                                    const WindowStream::Configuration& configuration,
                                                                    std::shared_ptr<Executor> executor,

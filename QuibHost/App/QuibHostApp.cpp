@@ -8,9 +8,10 @@
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Reach/UPnPGateway.hpp"
-#include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
+#include "QuibHost/Streaming/StillCapture.hpp"
+#include "QuibHost/Streaming/WindowListing.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "Runtime/Logger.hpp"
@@ -113,8 +114,8 @@ void QuibHostApp::makeTargets(const std::shared_ptr<DesktopEntries>& apps) {
 }
 
 // Every service the server calls: the application's own, and for what the host cannot do yet a
-// stand-in (nobody streams sound or lists windows, and there is no display to photograph). A
-// test may bring its own approval broker, remote reach, audio streaming or still capture.
+// stand-in (nobody streams sound without an audio capture). A test may bring its own approval broker,
+// remote reach, audio streaming or still capture.
 HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEntries>& apps) {
     HostServerNeighbours neighbours = config_.neighbours;
     neighbours.targets = store_;
@@ -132,12 +133,15 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
     neighbours.roster = config_.desktop.roster;
     neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
     if (!neighbours.approvals) neighbours.approvals = ApprovalBroker::create(config_.main);
-    if (!neighbours.audioStreamer || !neighbours.windowList) {
-        const auto idle = std::make_shared<IdleStreaming>();
-        if (!neighbours.audioStreamer) neighbours.audioStreamer = idle;
-        if (!neighbours.windowList) neighbours.windowList = idle;
+    if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<IdleStreaming>();
+    if (!neighbours.windowList) {
+        neighbours.windowList = std::make_shared<WindowListing>(WindowListing::Config{
+            .desktop = config_.desktop, .permissions = config_.permissions, .apps = apps, .jpeg = config_.jpegEncoder});
     }
-    if (!neighbours.stills) neighbours.stills = std::make_shared<DisplaylessStillCapture>(config_.permissions);
+    if (!neighbours.stills) {
+        neighbours.stills = std::make_shared<StillCapture>(StillCapture::Config{
+            .desktop = config_.desktop, .screenAccess = screenAccess_, .png = config_.pngEncoder});
+    }
     if (!neighbours.reach) neighbours.reach = makeRemoteReach();
     return neighbours;
 }

@@ -12,7 +12,9 @@
 #include "Platform/DesktopServices.hpp"
 #include "Platform/FileRevealer.hpp"
 #include "Platform/HttpPoster.hpp"
+#include "Platform/JpegEncoder.hpp"
 #include "Platform/Permissions.hpp"
+#include "Platform/PngEncoder.hpp"
 #include "Platform/ServiceAdvertiser.hpp"
 #include "Platform/VideoSessionFactory.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
@@ -95,6 +97,10 @@ public:
         std::shared_ptr<AacConverterFactory> aacConverters = nullptr;
         // Compresses the video of mirrored windows; none: no window is sent as video.
         std::shared_ptr<VideoSessionFactory> videoSessions = nullptr;
+        // Writes still screenshots; none: every screenshot fails to encode.
+        std::shared_ptr<PngEncoder> pngEncoder = nullptr;
+        // Writes the pictures of listed windows; none: windows are listed without pictures.
+        std::shared_ptr<JpegEncoder> jpegEncoder = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the

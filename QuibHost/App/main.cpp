@@ -23,10 +23,12 @@
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
 #include "Platform/Linux/Media/FfmpegAacConverterFactory.hpp"
+#include "Platform/Linux/Media/FfmpegPngEncoder.hpp"
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/Media/PulseAudioCapture.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "Platform/Linux/PixbufIconRenderer.hpp"
+#include "Platform/Linux/PixbufJpegEncoder.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "Platform/Linux/XdgOpenRevealer.hpp"
 #include "QuibHost/App/LoginItem.hpp"
@@ -189,6 +191,8 @@ int main(int argc, char** argv) {
                                     .iconRenderer = std::make_shared<PixbufIconRenderer>(),
                                     .audioCapture = std::make_shared<PulseAudioCapture>(),
                                     .aacConverters = std::make_shared<FfmpegAacConverterFactory>(),
-                                    .videoSessions = std::make_shared<FfmpegVideoSessionFactory>()});
+                                    .videoSessions = std::make_shared<FfmpegVideoSessionFactory>(),
+                                    .pngEncoder = std::make_shared<FfmpegPngEncoder>(),
+                                    .jpegEncoder = std::make_shared<PixbufJpegEncoder>()});
     return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
 }

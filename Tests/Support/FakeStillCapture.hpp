@@ -3,7 +3,7 @@
 #include <functional>
 #include <mutex>
 
-#include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
+#include "QuibHost/Streaming/StillCaptureService.hpp"
 
 namespace quib::testing {
 

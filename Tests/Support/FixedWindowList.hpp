@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/Server/Neighbours/WindowListService.hpp"
+#include "QuibHost/Streaming/WindowListService.hpp"
 
 namespace quib::testing {
 

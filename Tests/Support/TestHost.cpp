@@ -8,8 +8,9 @@
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
-#include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
+#include "QuibHost/Streaming/StillCapture.hpp"
+#include "QuibHost/Streaming/WindowListing.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
@@ -94,12 +95,15 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
             {.main = main, .targets = neighbours.targets, .clock = clock, .settings = settings}, shared.desktop,
             std::make_shared<ScreenAccess>(permissions), nullptr);
     }
-    if (!neighbours.audioStreamer || !neighbours.windowList) {
-        const auto idle = std::make_shared<IdleStreaming>();
-        if (!neighbours.audioStreamer) neighbours.audioStreamer = idle;
-        if (!neighbours.windowList) neighbours.windowList = idle;
+    if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<IdleStreaming>();
+    if (!neighbours.windowList) {
+        neighbours.windowList =
+            std::make_shared<WindowListing>(WindowListing::Config{.desktop = shared.desktop, .permissions = permissions});
     }
-    if (!neighbours.stills) neighbours.stills = std::make_shared<DisplaylessStillCapture>(permissions);
+    if (!neighbours.stills) {
+        neighbours.stills = std::make_shared<StillCapture>(
+            StillCapture::Config{.desktop = shared.desktop, .screenAccess = std::make_shared<ScreenAccess>(permissions)});
+    }
     if (!neighbours.reach) {
         neighbours.reach = std::make_shared<RemoteReach>(RemoteReach::Config{
             .main = main, .settings = settings, .secrets = shared.secrets, .approvedIDs = [registry = registry] {

@@ -95,7 +95,7 @@ Result<void> X11WindowGrab::rename() {
 Result<void> X11WindowGrab::name(Display* display) {
     XWindowAttributes attributes{};
     if (!XGetWindowAttributes(display, window_, &attributes)) return fail("the window has closed");
-    if (attributes.map_state != IsViewable) return fail("the window is not shown");
+    if (attributes.map_state != IsViewable) return fail(std::string(notShown));
     X11ErrorTrap trap(display);
     const Pixmap named = XCompositeNameWindowPixmap(display, window_);
     Window root = None;
@@ -104,7 +104,7 @@ Result<void> X11WindowGrab::name(Display* display) {
     const bool measured = XGetGeometry(display, named, &root, &x, &y, &width, &height, &border, &depth);
     if (trap.firstError() || !measured) {
         if (measured) XFreePixmap(display, named);
-        return fail("the window is not shown");
+        return fail(std::string(notShown));
     }
     if (pixmap_ != None) XFreePixmap(display, pixmap_);
     pixmap_ = named;

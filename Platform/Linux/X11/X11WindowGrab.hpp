@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include <X11/Xlib.h>
 
@@ -56,6 +57,9 @@ public:
         int height = 0;
         int stride = 0;
     };
+
+    // Why a window that is unmapped, or was never shown, cannot be grabbed.
+    static constexpr std::string_view notShown = "the window is not shown";
 
     // Redirects `window` and names its pixmap. Fails, in a sentence, when the window is gone or
     // not shown, its visual is not one of the two above ("unsupported window visual (depth N)"),

@@ -55,28 +55,40 @@ WindowRoster::Raise X11WindowRoster::bringForward(std::uint32_t windowID, const 
     return result;
 }
 
-// The main window when it is shown, else the largest shown one (the higher of equals).
+// The main window (the highest that is not minimised) whenever there is one: an app with a shown
+// window always has it, so the frame is the main window's, or none when it cannot be read.
 std::optional<Rect> X11WindowRoster::frontWindowFrame(const std::string& bundleID) {
     std::optional<Rect> front;
     if (!permissions_->accessibilityTrusted()) return front;
     connection_->use([&](Display* display) {
-        const auto active = X11ClientWindows::activeWindow(display);
-        double largest = -1;
         for (const Window window : windowsOf(display, bundleID)) {
             if (X11ClientWindows::isHidden(display, window)) continue;
-            const auto frame = X11ClientWindows::frame(display, window);
-            if (window == active) {
-                front = frame;
-                return;
-            }
-            const double area = frame ? frame->width * frame->height : 0;
-            if (area > largest) {
-                largest = area;
-                front = frame;
-            }
+            front = X11ClientWindows::frame(display, window);
+            return;
         }
     });
     return front;
+}
+
+std::vector<WindowRoster::AccessibleWindow> X11WindowRoster::accessibleWindows(const std::string& bundleID) {
+    std::vector<AccessibleWindow> windows;
+    if (!permissions_->accessibilityTrusted()) return windows;
+    connection_->use([&](Display* display) {
+        bool mainFound = false;
+        for (const Window window : windowsOf(display, bundleID)) {
+            AccessibleWindow described;
+            described.number = static_cast<std::uint32_t>(window);
+            described.title = X11ClientWindows::title(display, window);
+            described.minimised = X11ClientWindows::isHidden(display, window);
+            if (const auto frame = X11ClientWindows::frame(display, window)) {
+                described.size = WindowSize{frame->width, frame->height};
+            }
+            described.main = !described.minimised && !mainFound;
+            mainFound = mainFound || described.main;
+            windows.push_back(std::move(described));
+        }
+    });
+    return windows;
 }
 
 std::vector<Window> X11WindowRoster::windowsOf(Display* display, const std::string& bundleID) const {

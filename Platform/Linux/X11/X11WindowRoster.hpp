@@ -34,6 +34,9 @@ public:
                 bool movingPointer) override;
     Raise open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) override;
     std::optional<Rect> frontWindowFrame(const std::string& bundleID) override;
+    // The app's client windows, highest first, numbered by their window IDs, sized by their
+    // client geometry; the main one is the highest that is not minimised.
+    std::vector<AccessibleWindow> accessibleWindows(const std::string& bundleID) override;
 
 private:
     // The app's windows, highest in the stack first; empty when it is not installed or shows

@@ -1,6 +1,9 @@
 #include "Platform/Linux/X11/X11WindowSource.hpp"
 
+#include "Platform/Linux/Media/RgbScaler.hpp"
 #include "Platform/Linux/X11/X11ClientWindows.hpp"
+#include "Platform/Linux/X11/X11ScreenGrab.hpp"
+#include "Platform/Linux/X11/X11WindowGrab.hpp"
 
 namespace quib {
 
@@ -52,6 +55,31 @@ std::optional<WindowSource::Window> X11WindowSource::describe(Display* display, 
     if (!frame) return std::nullopt;
     described.frame = *frame;
     return described;
+}
+
+// A window that is unmapped (minimised, say) has no contents to name: the grab finds it not
+// shown, and so does the server's BadMatch for its pixmap, which the grab's trap takes.
+Result<RgbPicture> X11WindowSource::windowPicture(std::uint32_t window, int width, int height) {
+    const auto connection = X11Connection::open(displayName_);
+    if (!connection) return fail(std::string(X11WindowStream::serverGone));
+    auto grab = X11WindowGrab::open(connection, window, {.sharedMemory = streams_.frames.sharedMemory});
+    if (connection->isGone()) return fail(std::string(X11WindowStream::serverGone));
+    if (!grab) {
+        if (grab.error().message == X11WindowGrab::notShown) return fail(std::string(windowHidden));
+        return grab.error();
+    }
+    const auto& opened = grab.value();
+    const auto image = opened->grab({0, 0, opened->width(), opened->height()});
+    if (connection->isGone()) return fail(std::string(X11WindowStream::serverGone));
+    if (!image) return image.error();
+    return RgbScaler::scale(image.value().pixels, image.value().width, image.value().height, image.value().stride,
+                            width, height);
+}
+
+Result<RgbPicture> X11WindowSource::displayPicture(const Rect& region, int width, int height) {
+    const auto connection = X11Connection::open(displayName_);
+    if (!connection) return fail(std::string(X11WindowStream::serverGone));
+    return X11ScreenGrab::picture(*connection, region, width, height, streams_.frames.sharedMemory);
 }
 
 bool X11WindowSource::screenLocked() { return lock_ && lock_->isLocked(); }

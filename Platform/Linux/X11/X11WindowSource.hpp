@@ -23,7 +23,7 @@ namespace quib {
 // The screen is locked when logind says the host's session is. Streams run on a connection of
 // their own each (X11WindowStream).
 //
-// The listing uses a connection of its own, under its lock, from any thread.
+// Pictures and streams have connections of their own; the listing uses one of its own, under its lock, from any thread.
 class X11WindowSource final : public WindowSource {
 public:
     // Owners are told by `apps`; `lock` says whether the screen is locked (none: never).
@@ -35,6 +35,10 @@ public:
     std::optional<std::vector<Window>> shareableWindows() override;
     bool screenLocked() override;
     std::optional<double> backingScaleFactor() override { return 1.0; }
+    // Each picture is taken on a connection of its own: a window's through X11WindowGrab (its
+    // composite pixmap), the screen's through X11ScreenGrab; both scaled by RgbScaler.
+    Result<RgbPicture> windowPicture(std::uint32_t window, int width, int height) override;
+    Result<RgbPicture> displayPicture(const Rect& region, int width, int height) override;
     Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window, const WindowStream::Configuration& configuration,
                                                      std::shared_ptr<Executor> executor,
                                                      WindowStream::Handlers handlers) override;

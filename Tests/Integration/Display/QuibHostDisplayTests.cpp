@@ -212,6 +212,10 @@ TEST(QuibHost, LaunchesAnAppTargetWaitsForItsWindowAndPastesIntoIt) {
 
     EXPECT_EQ(answer(phone, addApp("A1", "Bars Term", "quibbars-term")), "toast: Added Bars Term");
     EXPECT_EQ(answer(phone, addApp("A2", "Nothing", "no.such.app")), "error: no.such.app is not installed");
+    ASSERT_TRUE(phone.sendLine(R"({"requestWindows":{"targetID":"A1"}})"));
+    auto windows = phone.receiveCase("windows", 6s);
+    ASSERT_TRUE(windows) << windows.error().message;
+    EXPECT_EQ((*windows)["_0"]["note"], "Bars Term isn't running, so it has no windows open yet.");
 
     ASSERT_TRUE(phone.sendLine(R"({"text":{"_0":{"text":"hello there","targetID":"A1","submit":true}}})"));
     const auto delivered = phone.receiveCase("delivered", 6s);
@@ -224,6 +228,13 @@ TEST(QuibHost, LaunchesAnAppTargetWaitsForItsWindowAndPastesIntoIt) {
 
     const auto window = clientOfClass(display, termClass);
     ASSERT_TRUE(window);
+    // The running terminal's window is listed, with its picture.
+    ASSERT_TRUE(phone.sendLine(R"({"requestWindows":{"targetID":"A1"}})"));
+    windows = phone.receiveCase("windows", 6s);
+    ASSERT_TRUE(windows) << windows.error().message;
+    ASSERT_EQ((*windows)["_0"]["windows"].size(), 1u) << windows->dump();
+    EXPECT_EQ((*windows)["_0"]["windows"][0]["id"], *window);
+    EXPECT_TRUE((*windows)["_0"]["windows"][0].contains("preview")) << windows->dump();
     const std::string pick = R"({"focusWindow":{"targetID":"A1","windowID":)" + std::to_string(*window) + "}}";
     EXPECT_TRUE(answer(phone, pick).starts_with("toast: Showing ")) << host->log();
     EXPECT_TRUE(xpropNamesActive(display, *window, home.root() / "xprop.log"));

@@ -9,7 +9,8 @@
 #include "QuibHost/Streaming/AudioStreamer.hpp"
 #include "Tests/Support/FakeAacConverterFactory.hpp"
 
-#include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
+#include "Platform/Linux/Media/FfmpegPngEncoder.hpp"
+#include "QuibHost/Streaming/StillCapture.hpp"
 #include "Shared/StillFrame.hpp"
 #include "Tests/Support/TestLines.hpp"
 
@@ -352,23 +353,38 @@ TEST_F(HostServerRequests, StillChannelGetsOneFrameOrOneErrorThenCloses) {
     EXPECT_TRUE(eventually([&] { return log->contains("Screenshot refused: " + grant); }));
 }
 
-// The stand-in the host has for a capture makes the permission check and then finds no display.
-TEST_F(HostServerRequests, StillCaptureStandInRefusesByTheScreenPermission) {
+// The real capture on the simulated desktop: a tmux target's still is the display, at the size
+// asked for, and its frame describes exactly the PNG it carries.
+TEST_F(HostServerRequests, StillChannelCarriesTheCapturedDisplayAsPng) {
     remakeServerWith([&](quib::HostServer::Config& config) {
-        config.neighbours.stills = std::make_shared<DisplaylessStillCapture>(permissions);
+        config.neighbours.stills = std::make_shared<StillCapture>(StillCapture::Config{
+            .desktop = desktop->services(),
+            .screenAccess = std::make_shared<ScreenAccess>(desktop),
+            .png = std::make_shared<FfmpegPngEncoder>()});
     });
+    desktop->setDisplays(std::vector<Rect>{{0, 0, 1440, 900}});
+    desktop->setScreenRecordingGranted(true);
     targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux)}, {}});
     const auto port = startUploads();
-    for (const bool granted : {false, true}) {
-        permissions->setScreenRecordingGranted(granted);
-        TestPhone phone(code);
-        ASSERT_FALSE(phone.connect(port));
-        phone.write(R"({"stillHello":{"_0":{"deviceName":"Pad","deviceID":"D-U","targetID":"T1"}}})" "\n");
-        EXPECT_EQ(parse(nextLine(phone))["error"]["_0"],
-                  granted ? "Couldn't find a display to photograph"
-                          : "Grant Fennic Screen Recording first \u2014 it's in the Fennic menu");
-        EXPECT_TRUE(phone.waitClosed());
-    }
+    TestPhone phone(code);
+    ASSERT_FALSE(phone.connect(port));
+    phone.write(R"({"stillHello":{"_0":{"deviceName":"Pad","deviceID":"D-U","targetID":"T1","maxLongEdge":1000}}})" "\n");
+    StillFrameReader reader(StillChannel::maxStillBytes);
+    const auto frames = reader.append(phone.readUntilClosed());
+    ASSERT_EQ(frames.size(), 1u);
+    const auto& [header, payload] = frames[0];
+    EXPECT_EQ(header.title, "Screen");
+    EXPECT_EQ(header.width, 1000);
+    EXPECT_EQ(header.height, 625);
+    ASSERT_EQ(header.byteCount, static_cast<std::int64_t>(payload.size()));
+    // The PNG's own header (IHDR) gives the same size.
+    ASSERT_GT(payload.size(), 24u);
+    auto word = [&](std::size_t at) {
+        return (payload[at] << 24) | (payload[at + 1] << 16) | (payload[at + 2] << 8) | payload[at + 3];
+    };
+    EXPECT_EQ(word(16), 1000);
+    EXPECT_EQ(word(20), 625);
+    EXPECT_TRUE(phone.isClosed());
 }
 
 }  // namespace quib::testing

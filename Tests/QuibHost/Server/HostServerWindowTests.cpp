@@ -3,6 +3,8 @@
 #include "ApprovedPhone.hpp"
 #include "HostServerFixture.hpp"
 
+#include "QuibHost/Streaming/WindowListing.hpp"
+
 namespace quib::testing {
 
 namespace {
@@ -101,6 +103,23 @@ TEST_F(HostServerWindows, ARefusedPickIsAnErrorFollowedByAFreshWindowList) {
     EXPECT_EQ(windowList->listed(), (std::vector<std::string>{editorID, editorID, editorID}));
     EXPECT_TRUE(targets->recorded().pinned.empty());
     EXPECT_TRUE(targets->activations().empty());
+}
+
+// With the host's own listing, the fresh list after a refused raise holds the app's windows.
+TEST_F(HostServerWindows, TheListAfterARefusedPickHoldsTheAppsWindows) {
+    phone.reset();
+    remakeServerWith([&](quib::HostServer::Config& config) {
+        config.neighbours.windowList = std::make_shared<WindowListing>(
+            WindowListing::Config{.desktop = desktop->services(), .permissions = desktop});
+    });
+    phone = std::make_unique<ApprovedPhone>(main, startServer());
+    EXPECT_EQ(answer(request("focusWindow", "A", 9)),
+              "error: draft is minimised \u2014 open it on your Mac, or pick another");
+    const Json list = phone->expect("windows")["_0"];
+    std::vector<std::uint32_t> ids;
+    for (const auto& window : list["windows"]) ids.push_back(window["id"].get<std::uint32_t>());
+    EXPECT_EQ(ids, (std::vector<std::uint32_t>{8, 7, 9}));
+    EXPECT_EQ(list["note"], WindowListing::screenRecordingNote);
 }
 
 TEST_F(HostServerWindows, OpeningBringsAMinimisedWindowBackAndDefaultsToThePinnedOne) {
