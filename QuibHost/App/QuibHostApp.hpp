@@ -18,7 +18,8 @@
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
-#include "QuibHost/Reach/PortMapper.hpp"
+#include "QuibHost/Reach/PortMapperService.hpp"
+#include "QuibHost/Reach/PublicAddressDiscovery.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -75,9 +76,14 @@ public:
         // nothing docked.
         std::shared_ptr<AppUsage> appUsage = nullptr;
         std::shared_ptr<DockedApps> dockedApps = nullptr;
-        // Posts pushes to the relay and speaks to the router's UPnP side; none: nothing is pushed,
-        // no relay counts as set and no UPnP gateway is ever found.
+        // Posts pushes to the relay; none: nothing is pushed and no relay counts as set.
         std::shared_ptr<HttpPoster> poster = nullptr;
+        // The router and the public address for away access; none: nothing is mapped and nobody
+        // is asked.
+        std::shared_ptr<PortMapperService> portMapper = nullptr;
+        std::shared_ptr<PublicAddressDiscovery> discovery = nullptr;
+        // Watches the network path for away access; none: the path is read once, never watched.
+        std::shared_ptr<InterfaceWatch> awayInterfaces = nullptr;
         // Draws the apps' icons, found in the desktop's icon themes; none: apps have no icons.
         std::shared_ptr<IconRenderer> iconRenderer = nullptr;
     };
@@ -110,7 +116,6 @@ public:
     HostState& state() { return *state_; }
     DeviceRegistry& registry() { return *registry_; }
     PushSender& push() { return *push_; }
-    PortMapper& portMapper() { return *portMapper_; }
     // The control socket, while it is open.
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
@@ -121,7 +126,6 @@ private:
     std::shared_ptr<TargetRouter> makeRouter();
     SecretStore secretStore() const;
     std::shared_ptr<RemoteReach> makeRemoteReach() const;
-    std::shared_ptr<PortMapper> makePortMapper() const;
     void startRemoteReach();
     void logLaunch() const;
     void enableLoginItemWhenAsked();
@@ -135,7 +139,6 @@ private:
     std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<PushSender> push_;
-    std::shared_ptr<PortMapper> portMapper_;
     std::shared_ptr<HostServer> server_;
     std::shared_ptr<HostState> state_;
     std::shared_ptr<ControlCommands> commands_;
