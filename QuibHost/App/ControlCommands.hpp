@@ -31,6 +31,10 @@ namespace quib {
 //   {"command":"code"}                   the pairing code; with "rotate": true a new one
 //   {"command":"pause"} / {"command":"resume"}   the injection pause
 //   {"command":"away","enabled":BOOL}    switch away access on or off
+//   {"command":"away"}                   away access as "away": status, the blocked reason,
+//                                        detail and the reason phones are given when there are
+//                                        any, and the candidates (display, reach, via) in order
+//   {"command":"away","retry":true}      try mapping and discovery again
 //   {"command":"watch"}                  then one {"activity": text} line per activity, until
 //                                        the client leaves
 //   {"command":"targets"}                the saved targets in order, then the provisional ones,
@@ -87,6 +91,8 @@ private:
     void pause(bool paused, ControlSocket::Reply& reply);
     void push(const std::shared_ptr<ControlSocket::Reply>& reply);
     void away(bool enabled, ControlSocket::Reply& reply);
+    Json awayState() const;
+    void retryAway(ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
     Json targets() const;
     void refresh(ControlSocket::Reply& reply);
