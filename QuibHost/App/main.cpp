@@ -25,6 +25,9 @@
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "QuibHost/App/SignalWatcher.hpp"
+#include "QuibHost/Reach/PortMapper.hpp"
+#include "QuibHost/Reach/StunDiscovery.hpp"
+#include "QuibHost/Reach/UPnPGateway.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
@@ -83,9 +86,17 @@ int main(int argc, char** argv) {
     auto clock = SystemClock::shared();
     auto loop = std::make_shared<MainLoop>(clock);
     auto desktop = chooseDesktop(clock);
+    auto settings = Settings::atPath(Settings::defaultPath());
+    // The home router, asked through the default route; its UPnP side through the same poster as
+    // the push relay.
+    const ReachTimings timings;
+    auto portMapper = std::make_shared<PortMapper>(PortMapper::Config{
+        .timings = timings,
+        .upnp = std::make_shared<UPnPGateway>(UPnPGateway::Config{.poster = poster, .timings = timings, .search = {}}),
+        .findGateway = nullptr});
     auto app = QuibHostApp::create({.main = loop,
                                     .clock = clock,
-                                    .settings = Settings::atPath(Settings::defaultPath()),
+                                    .settings = settings,
                                     .permissions = desktop.permissions,
                                     .advertiser = std::make_shared<AvahiServiceAdvertiser>(),
                                     .loginItem = LoginItem::forThisProgram(),
@@ -96,7 +107,10 @@ int main(int argc, char** argv) {
                                     .interfaces = std::make_shared<NetlinkInterfaceWatch>(),
                                     .appUsage = std::make_shared<GnomeUsage>(),
                                     .dockedApps = std::make_shared<GnomeFavourites>(),
-                                    .poster = std::move(poster),
+                                    .poster = poster,
+                                    .portMapper = std::move(portMapper),
+                                    .discovery = std::make_shared<StunDiscovery>(settings, timings),
+                                    .awayInterfaces = std::make_shared<NetlinkInterfaceWatch>(),
                                     .iconRenderer = std::make_shared<PixbufIconRenderer>()});
 
     int status = 0;
