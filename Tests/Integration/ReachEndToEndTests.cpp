@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Eventually.hpp"
+#include "Tools/PhoneClient/PhoneClient.hpp"
+
+namespace quib {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::eventuallyShows;
+using testing::quibctl;
+using testing::TempHome;
+
+// What the fake router did, in order: its "pcp mapped PORT" and "pcp deleted PORT" lines.
+std::vector<std::string> pcpLines(const std::string& record) {
+    std::vector<std::string> lines;
+    std::ifstream in(record);
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("pcp ")) lines.push_back(line);
+    }
+    return lines;
+}
+
+bool listsForwarded(const Json& payload) {
+    for (const Json& candidate : payload.value("candidates", Json::array())) {
+        if (candidate == Json{{"host", "203.0.113.7"}, {"port", 40001}, {"reach", "forwarded4"}, {"via", "PCP"}})
+            return true;
+    }
+    return false;
+}
+
+// As a person would: away on through the control tool, with the host finding the router through
+// its own route table; the router maps by PCP, a phone is told the way in, a retry asks the
+// router again, and away off leaves the router holding nothing.
+TEST(QuibHostReach, AwayAccessMapsThroughTheRouterAndLeavesNothingBehind) {
+    const char* record = std::getenv("QUIB_FAKE_ROUTER_RECORD");
+    if (!std::getenv("QUIB_ROUTER_NAMESPACE") || !record) {
+        GTEST_SKIP() << "runs only inside private-network.sh's router namespace (the ReachEndToEnd test)";
+    }
+    TempHome home;
+    home.defaults()->setInteger("quib.awayPort", 61423);
+    testing::setStunServersBeforeStart(home, {"10.77.0.1:3478"});
+    auto started = testing::startWithApprovedPhone(home);
+    ASSERT_TRUE(started.phone.phone);
+    auto& phone = *started.phone.phone;
+
+    ASSERT_EQ(quibctl(home, {"away", "on"}).status, 0);
+    EXPECT_TRUE(eventuallyShows(home, {"away"}, "status: reachable\n")) << started.host->log();
+    EXPECT_TRUE(eventuallyShows(home, {"away"}, "detail: PCP \u00B7 203.0.113.7:40001\n"));
+    EXPECT_TRUE(eventuallyShows(home, {"away"}, "candidate: 203.0.113.7:40001 forwarded4 PCP\n"));
+    bool told = false;
+    for (int i = 0; i < 10 && !told; ++i) {
+        auto next = phone.receiveCase("remoteAccess", 10s);
+        ASSERT_TRUE(next) << next.error().message << "\n" << started.host->log();
+        told = listsForwarded((*next)["_0"]);
+    }
+    EXPECT_TRUE(told) << "the phone was never told the forwarded way in";
+
+    const auto mapped = pcpLines(record).size();
+    EXPECT_GE(mapped, 1u);
+    EXPECT_EQ(quibctl(home, {"away", "retry"}).status, 0);
+    EXPECT_TRUE(testing::eventually([&] { return pcpLines(record).size() > mapped; }, 10s))
+        << "the retry sent the router nothing";
+
+    EXPECT_EQ(quibctl(home, {"away", "off"}).status, 0);
+    EXPECT_TRUE(testing::eventually([&] { return pcpLines(record).back() == "pcp deleted 61423"; }, 10s))
+        << "the router still holds the mapping";
+    EXPECT_TRUE(eventuallyShows(home, {"away"}, "status: off\n"));
+}
+
+}  // namespace
+}  // namespace quib
