@@ -35,6 +35,13 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
                    --gtest_filter=QuibHostReach.*)
   set_tests_properties(ReachEndToEnd PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
                        ENVIRONMENT "${quib_test_environment}")
+  # The same through NAT-PMP, with natpmpc asking the same router as a second opinion.
+  add_test(NAME ReachEndToEndNATPMP
+           COMMAND env QUIB_FAKE_ROUTER_NATPMP=1 ${CMAKE_CURRENT_SOURCE_DIR}/Reach/private-network.sh router
+                   $<TARGET_FILE:quib-fake-router> $<TARGET_FILE:quib_integration_tests>
+                   --gtest_filter=QuibHostReach.*)
+  set_tests_properties(ReachEndToEndNATPMP PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
+                       ENVIRONMENT "${quib_test_environment}")
 
   # The host on the shared X display: one at a time with the other display tests.
   file(GLOB display_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Display/*.cpp")

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -16,26 +17,41 @@ using testing::eventuallyShows;
 using testing::quibctl;
 using testing::TempHome;
 
-// What the fake router did, in order: its "pcp mapped PORT" and "pcp deleted PORT" lines.
-std::vector<std::string> pcpLines(const std::string& record) {
+// The protocol the fake router speaks in this run.
+std::string protocol() { return std::getenv("QUIB_FAKE_ROUTER_NATPMP") ? "NAT-PMP" : "PCP"; }
+
+// What the fake router did, in order: its "<protocol> mapped PORT" and "... deleted PORT" lines.
+std::vector<std::string> mappingLines(const std::string& record) {
+    const std::string prefix = protocol() == "PCP" ? "pcp " : "natpmp ";
     std::vector<std::string> lines;
     std::ifstream in(record);
     for (std::string line; std::getline(in, line);) {
-        if (line.starts_with("pcp ")) lines.push_back(line);
+        if (line.starts_with(prefix)) lines.push_back(prefix + line.substr(prefix.size()));
     }
     return lines;
 }
 
 bool listsForwarded(const Json& payload) {
     for (const Json& candidate : payload.value("candidates", Json::array())) {
-        if (candidate == Json{{"host", "203.0.113.7"}, {"port", 40001}, {"reach", "forwarded4"}, {"via", "PCP"}})
+        if (candidate == Json{{"host", "203.0.113.7"}, {"port", 40001}, {"reach", "forwarded4"}, {"via", protocol()}})
             return true;
     }
     return false;
 }
 
+// What a command writes to its standard output.
+std::string outputOf(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        ::pclose(pipe);
+    }
+    return out;
+}
+
 // As a person would: away on through the control tool, with the host finding the router through
-// its own route table; the router maps by PCP, a phone is told the way in, a retry asks the
+// its own route table; the router maps by PCP (or by NAT-PMP, when it speaks only that), a phone is told the way in, a retry asks the
 // router again, and away off leaves the router holding nothing.
 TEST(QuibHostReach, AwayAccessMapsThroughTheRouterAndLeavesNothingBehind) {
     const char* record = std::getenv("QUIB_FAKE_ROUTER_RECORD");
@@ -51,8 +67,8 @@ TEST(QuibHostReach, AwayAccessMapsThroughTheRouterAndLeavesNothingBehind) {
 
     ASSERT_EQ(quibctl(home, {"away", "on"}).status, 0);
     EXPECT_TRUE(eventuallyShows(home, {"away"}, "status: reachable\n")) << started.host->log();
-    EXPECT_TRUE(eventuallyShows(home, {"away"}, "detail: PCP \u00B7 203.0.113.7:40001\n"));
-    EXPECT_TRUE(eventuallyShows(home, {"away"}, "candidate: 203.0.113.7:40001 forwarded4 PCP\n"));
+    EXPECT_TRUE(eventuallyShows(home, {"away"}, "detail: " + protocol() + " \u00B7 203.0.113.7:40001\n"));
+    EXPECT_TRUE(eventuallyShows(home, {"away"}, "candidate: 203.0.113.7:40001 forwarded4 " + protocol() + "\n"));
     bool told = false;
     for (int i = 0; i < 10 && !told; ++i) {
         auto next = phone.receiveCase("remoteAccess", 10s);
@@ -61,16 +77,24 @@ TEST(QuibHostReach, AwayAccessMapsThroughTheRouterAndLeavesNothingBehind) {
     }
     EXPECT_TRUE(told) << "the phone was never told the forwarded way in";
 
-    const auto mapped = pcpLines(record).size();
+    const auto mapped = mappingLines(record).size();
     EXPECT_GE(mapped, 1u);
     EXPECT_EQ(quibctl(home, {"away", "retry"}).status, 0);
-    EXPECT_TRUE(testing::eventually([&] { return pcpLines(record).size() > mapped; }, 10s))
+    EXPECT_TRUE(testing::eventually([&] { return mappingLines(record).size() > mapped; }, 10s))
         << "the retry sent the router nothing";
 
     EXPECT_EQ(quibctl(home, {"away", "off"}).status, 0);
-    EXPECT_TRUE(testing::eventually([&] { return pcpLines(record).back() == "pcp deleted 61423"; }, 10s))
+    const std::string deleted = (protocol() == "PCP" ? "pcp" : "natpmp") + std::string(" deleted 61423");
+    EXPECT_TRUE(testing::eventually([&] { return mappingLines(record).back() == deleted; }, 10s))
         << "the router still holds the mapping";
     EXPECT_TRUE(eventuallyShows(home, {"away"}, "status: off\n"));
+
+    // A second opinion on the router: a stock NAT-PMP client gets what the host got.
+    if (protocol() == "NAT-PMP") {
+        const std::string out = outputOf("natpmpc -g 10.77.0.1 -a 61423 61423 tcp 7200 2>&1");
+        EXPECT_NE(out.find("Public IP address : 203.0.113.7"), std::string::npos) << out;
+        EXPECT_NE(out.find("Mapped public port 40001 protocol TCP to local port 61423"), std::string::npos) << out;
+    }
 }
 
 }  // namespace

@@ -4,11 +4,12 @@
 // answers each Binding request with the address and port it came from. PCP and NAT-PMP are silent,
 // so that the host falls back to UPnP, unless QUIB_FAKE_ROUTER_PCP is set: then PCP answers as a
 // real router, refusing a request that names no client address (12) and mapping one that does to
-// 203.0.113.7:40001. Everything it receives is appended to the --record file, one line each:
+// 203.0.113.7:40001; likewise NAT-PMP when QUIB_FAKE_ROUTER_NATPMP is set. Everything it receives is appended to the --record file, one line each:
 //
 //   ready                                       once every socket listens
 //   udp FROM HEX                                a datagram to 5351
 //   pcp mapped PORT | pcp deleted PORT          what an answered PCP request did
+//   natpmp mapped PORT | natpmp deleted PORT    likewise for NAT-PMP
 //   stun FROM HEX                               a datagram to 3478
 //   ssdp FROM TTL DESTINATION HEX               a datagram to 1900 and how it arrived
 //   http METHOD PATH ACTION HEX                 a request (ACTION "-" without SOAPAction)
@@ -115,6 +116,16 @@ std::optional<quib::Bytes> pcpAnswer(const quib::Bytes& request, Record& record)
     return FakeRouter::pcpAnswer(request, 0, lifetime, "203.0.113.7", lifetime == 0 ? 0 : 40001);
 }
 
+std::optional<quib::Bytes> natpmpAnswer(const quib::Bytes& request, Record& record) {
+    using quib::testing::FakeRouter;
+    if (FakeRouter::isNATPMPAddress(request)) return FakeRouter::natpmpAddressAnswer(0, "203.0.113.7");
+    if (!FakeRouter::isNATPMPMap(request) || request.size() != 12) return std::nullopt;
+    const std::uint32_t lifetime = FakeRouter::lifetimeOf(request);
+    const std::uint16_t port = static_cast<std::uint16_t>(request[4] << 8 | request[5]);
+    record.line(std::string(lifetime == 0 ? "natpmp deleted " : "natpmp mapped ") + std::to_string(port));
+    return FakeRouter::natpmpMapAnswer(request, 0, lifetime == 0 ? 0 : 40001, lifetime);
+}
+
 void readPortMapping(int fd, Record& record) {
     std::array<char, 2048> buffer{};
     sockaddr_in from{};
@@ -122,9 +133,10 @@ void readPortMapping(int fd, Record& record) {
     const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
     if (n < 0) return;
     record.line("udp " + text(from.sin_addr) + " " + hex({buffer.data(), static_cast<std::size_t>(n)}));
-    if (!std::getenv("QUIB_FAKE_ROUTER_PCP")) return;
     const quib::Bytes request(buffer.begin(), buffer.begin() + n);
-    if (auto answer = pcpAnswer(request, record)) {
+    auto answer = std::getenv("QUIB_FAKE_ROUTER_PCP") ? pcpAnswer(request, record) : std::nullopt;
+    if (std::getenv("QUIB_FAKE_ROUTER_NATPMP")) answer = natpmpAnswer(request, record);
+    if (answer) {
         ::sendto(fd, answer->data(), answer->size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
     }
 }
