@@ -42,6 +42,13 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
                    --gtest_filter=QuibHostReach.*)
   set_tests_properties(ReachEndToEndNATPMP PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
                        ENVIRONMENT "${quib_test_environment}")
+  # And through UPnP, with upnpc as the second opinion.
+  add_test(NAME ReachEndToEndUPnP
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/Reach/private-network.sh router
+                   $<TARGET_FILE:quib-fake-router> $<TARGET_FILE:quib_integration_tests>
+                   --gtest_filter=QuibHostReach.*)
+  set_tests_properties(ReachEndToEndUPnP PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180
+                       ENVIRONMENT "${quib_test_environment}")
 
   # The host on the shared X display: one at a time with the other display tests.
   file(GLOB display_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Display/*.cpp")

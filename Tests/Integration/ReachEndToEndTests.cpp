@@ -17,24 +17,39 @@ using testing::eventuallyShows;
 using testing::quibctl;
 using testing::TempHome;
 
-// The protocol the fake router speaks in this run.
-std::string protocol() { return std::getenv("QUIB_FAKE_ROUTER_NATPMP") ? "NAT-PMP" : "PCP"; }
+// The protocol the fake router speaks in this run, and the public address it gives.
+std::string protocol() {
+    if (std::getenv("QUIB_FAKE_ROUTER_NATPMP")) return "NAT-PMP";
+    if (std::getenv("QUIB_FAKE_ROUTER_PCP")) return "PCP";
+    return "UPnP";
+}
+std::string publicHost() { return protocol() == "UPnP" ? "203.0.113.9" : "203.0.113.7"; }
+int publicPort() { return protocol() == "UPnP" ? 61423 : 40001; }
+std::string publicEndpoint() { return publicHost() + ":" + std::to_string(publicPort()); }
 
-// What the fake router did, in order: its "<protocol> mapped PORT" and "... deleted PORT" lines.
+// What the fake router did, in order: "mapped" and "deleted" for each request of this run's
+// protocol that added or deleted a mapping.
 std::vector<std::string> mappingLines(const std::string& record) {
-    const std::string prefix = protocol() == "PCP" ? "pcp " : "natpmp ";
     std::vector<std::string> lines;
     std::ifstream in(record);
     for (std::string line; std::getline(in, line);) {
-        if (line.starts_with(prefix)) lines.push_back(prefix + line.substr(prefix.size()));
+        if (protocol() == "UPnP") {
+            if (line.starts_with("http POST ") && line.find("#AddPortMapping ") != std::string::npos) lines.push_back("mapped");
+            if (line.starts_with("http POST ") && line.find("#DeletePortMapping ") != std::string::npos)
+                lines.push_back("deleted");
+            continue;
+        }
+        const std::string prefix = protocol() == "PCP" ? "pcp " : "natpmp ";
+        if (line == prefix + "deleted 61423") lines.push_back("deleted");
+        else if (line.starts_with(prefix + "mapped ")) lines.push_back("mapped");
     }
     return lines;
 }
 
 bool listsForwarded(const Json& payload) {
+    const Json expected{{"host", publicHost()}, {"port", publicPort()}, {"reach", "forwarded4"}, {"via", protocol()}};
     for (const Json& candidate : payload.value("candidates", Json::array())) {
-        if (candidate == Json{{"host", "203.0.113.7"}, {"port", 40001}, {"reach", "forwarded4"}, {"via", protocol()}})
-            return true;
+        if (candidate == expected) return true;
     }
     return false;
 }
@@ -51,7 +66,7 @@ std::string outputOf(const std::string& command) {
 }
 
 // As a person would: away on through the control tool, with the host finding the router through
-// its own route table; the router maps by PCP (or by NAT-PMP, when it speaks only that), a phone is told the way in, a retry asks the
+// its own route table; the router maps by PCP (or by NAT-PMP or UPnP, when it speaks only that), a phone is told the way in, a retry asks the
 // router again, and away off leaves the router holding nothing.
 TEST(QuibHostReach, AwayAccessMapsThroughTheRouterAndLeavesNothingBehind) {
     const char* record = std::getenv("QUIB_FAKE_ROUTER_RECORD");
@@ -67,8 +82,8 @@ TEST(QuibHostReach, AwayAccessMapsThroughTheRouterAndLeavesNothingBehind) {
 
     ASSERT_EQ(quibctl(home, {"away", "on"}).status, 0);
     EXPECT_TRUE(eventuallyShows(home, {"away"}, "status: reachable\n")) << started.host->log();
-    EXPECT_TRUE(eventuallyShows(home, {"away"}, "detail: " + protocol() + " \u00B7 203.0.113.7:40001\n"));
-    EXPECT_TRUE(eventuallyShows(home, {"away"}, "candidate: 203.0.113.7:40001 forwarded4 " + protocol() + "\n"));
+    EXPECT_TRUE(eventuallyShows(home, {"away"}, "detail: " + protocol() + " \u00B7 " + publicEndpoint() + "\n"));
+    EXPECT_TRUE(eventuallyShows(home, {"away"}, "candidate: " + publicEndpoint() + " forwarded4 " + protocol() + "\n"));
     bool told = false;
     for (int i = 0; i < 10 && !told; ++i) {
         auto next = phone.receiveCase("remoteAccess", 10s);
@@ -80,20 +95,26 @@ TEST(QuibHostReach, AwayAccessMapsThroughTheRouterAndLeavesNothingBehind) {
     const auto mapped = mappingLines(record).size();
     EXPECT_GE(mapped, 1u);
     EXPECT_EQ(quibctl(home, {"away", "retry"}).status, 0);
-    EXPECT_TRUE(testing::eventually([&] { return mappingLines(record).size() > mapped; }, 10s))
+    EXPECT_TRUE(testing::eventually([&] { return mappingLines(record).size() > mapped; }, 15s))
         << "the retry sent the router nothing";
 
     EXPECT_EQ(quibctl(home, {"away", "off"}).status, 0);
-    const std::string deleted = (protocol() == "PCP" ? "pcp" : "natpmp") + std::string(" deleted 61423");
-    EXPECT_TRUE(testing::eventually([&] { return mappingLines(record).back() == deleted; }, 10s))
+    EXPECT_TRUE(testing::eventually([&] { return mappingLines(record).back() == "deleted"; }, 15s))
         << "the router still holds the mapping";
     EXPECT_TRUE(eventuallyShows(home, {"away"}, "status: off\n"));
 
-    // A second opinion on the router: a stock NAT-PMP client gets what the host got.
+    // A second opinion on the router: a stock client gets what the host got.
     if (protocol() == "NAT-PMP") {
         const std::string out = outputOf("natpmpc -g 10.77.0.1 -a 61423 61423 tcp 7200 2>&1");
         EXPECT_NE(out.find("Public IP address : 203.0.113.7"), std::string::npos) << out;
         EXPECT_NE(out.find("Mapped public port 40001 protocol TCP to local port 61423"), std::string::npos) << out;
+    }
+    if (protocol() == "UPnP") {
+        const std::string out = outputOf("upnpc -i -a 10.77.0.2 61423 61423 TCP 2>&1");
+        EXPECT_NE(out.find("203.0.113.9"), std::string::npos) << out;
+        EXPECT_NE(out.find("external 203.0.113.9:61423 TCP is redirected to internal 10.77.0.2:61423"),
+                  std::string::npos)
+            << out;
     }
 }
 
