@@ -34,7 +34,8 @@ std::vector<std::string> mappingLines(const std::string& record) {
     std::ifstream in(record);
     for (std::string line; std::getline(in, line);) {
         if (protocol() == "UPnP") {
-            if (line.starts_with("http POST ") && line.find("#AddPortMapping ") != std::string::npos) lines.push_back("mapped");
+            if (line.starts_with("http POST ") && line.find("#AddPortMapping ") != std::string::npos)
+                lines.push_back("mapped");
             if (line.starts_with("http POST ") && line.find("#DeletePortMapping ") != std::string::npos)
                 lines.push_back("deleted");
             continue;
