@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "QuibHost/App/ViewModels/MenuDump.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
 #include "Shared/ApprovalClock.hpp"
 
@@ -52,7 +53,16 @@ std::shared_ptr<ControlCommands> ControlCommands::create(Config config) {
     return std::make_shared<ControlCommands>(Passkey{}, std::move(config));
 }
 
-ControlCommands::ControlCommands(Passkey, Config config) : config_(std::move(config)) {}
+ControlCommands::ControlCommands(Passkey, Config config)
+    : config_(std::move(config)),
+      actions_(config_.actions ? config_.actions
+                               : std::make_shared<MenuActions>(MenuActions::Config{.state = config_.state,
+                                                                                   .registry = config_.registry,
+                                                                                   .server = config_.server,
+                                                                                   .store = config_.store,
+                                                                                   .log = config_.log,
+                                                                                   .inbox = config_.inbox,
+                                                                                   .push = config_.push})) {}
 
 void ControlCommands::handle(const Json& request, std::shared_ptr<ControlSocket::Reply> reply) {
     config_.main->post([weak = weak_from_this(), request, reply = std::move(reply)] {
@@ -80,6 +90,8 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "requests") return answer(*reply, Json{{"requests", requests()}});
     if (command == "answer") return answerRequest(stringField(request, "request"), stringField(request, "decision"), *reply);
     if (command == "push") return push(reply);
+    if (command == "panel") return panel(reply);
+    if (command == "show") return show(stringField(request, "item"), *reply);
     if (command == "away") {
         if (request.value("retry", Json(false)) == Json(true)) return retryAway(*reply);
         const auto enabled = request.find("enabled");
@@ -88,7 +100,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
         return away(enabled->get<bool>(), *reply);
     }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, refresh, use, reveal, away, requests, answer and push.");
+                "resume, watch, targets, refresh, use, reveal, away, requests, answer, push, panel and show.");
 }
 
 Json ControlCommands::status() const {
@@ -142,8 +154,7 @@ void ControlCommands::approve(const std::string& deviceID, ControlSocket::Reply&
     }
     const auto name = nameOf(deviceID, true);
     if (!name) return reply.fail(unknownDevice(deviceID));
-    config_.registry->approve(deviceID, *name);
-    config_.server->note("Approved " + *name);
+    actions_->approveDevice(deviceID, *name);
     answer(reply, Json{{"message", "Approved " + *name}});
 }
 
@@ -153,14 +164,14 @@ void ControlCommands::revoke(const std::string& deviceID, ControlSocket::Reply& 
     if (config_.registry->isRevoked(deviceID)) return reply.fail(*name + " is already revoked.");
     if (!config_.registry->isApproved(deviceID))
         return reply.fail(*name + " is waiting for approval, not approved; there is nothing to revoke.");
-    config_.server->revoke(deviceID);
+    actions_->revokeDevice(deviceID);
     answer(reply, Json{{"message", "Revoked " + *name}});
 }
 
 void ControlCommands::code(bool rotate, ControlSocket::Reply& reply) {
     Json line;
     if (rotate) {
-        config_.state->rotatePairingCode();
+        actions_->rotatePairingCode();
         line["message"] = "New pairing code: " + config_.state->pairingCode().value() +
                           " (every phone was disconnected and must use it; approvals stay)";
     }
@@ -169,19 +180,15 @@ void ControlCommands::code(bool rotate, ControlSocket::Reply& reply) {
 }
 
 void ControlCommands::pause(bool paused, ControlSocket::Reply& reply) {
-    config_.state->setInjectionPaused(paused);
+    actions_->setInjectionPaused(paused);
     answer(reply, Json{{"injectionPaused", paused},
                        {"message", paused ? "Input from phones is paused" : "Input from phones is on again"}});
 }
 
-// As the panel's switch: stored first, then the away listener started or stopped, then every
-// approved phone told (a phone on this network is handed its key, which joins the listener).
+// As the panel's switch (a phone on this network is then handed its key, which joins the
+// listener).
 void ControlCommands::away(bool enabled, ControlSocket::Reply& reply) {
-    auto& server = *config_.server;
-    server.neighbours().reach->setEnabled(enabled);
-    if (enabled) server.startAway();
-    else server.stopAway();
-    server.broadcastRemoteAccess();
+    actions_->setAwayEnabled(enabled);
     answer(reply, Json{{"awayEnabled", enabled},
                        {"message", enabled ? "Away access is on" : "Away access is off; away connections were closed"}});
 }
@@ -212,8 +219,9 @@ void ControlCommands::retryAway(ControlSocket::Reply& reply) {
 
 // As the panel shows it: the sender works out the line on its own queue and hands it back here.
 void ControlCommands::push(const std::shared_ptr<ControlSocket::Reply>& reply) {
-    if (!config_.push) return reply->fail("This host has no push sender.");
-    config_.push->summary([reply](std::string summary) { answer(*reply, Json{{"summary", std::move(summary)}}); });
+    const bool asked =
+        actions_->pushSummary([reply](std::string summary) { answer(*reply, Json{{"summary", std::move(summary)}}); });
+    if (!asked) reply->fail("This host has no push sender.");
 }
 
 void ControlCommands::watch(const std::shared_ptr<ControlSocket::Reply>& reply) {
@@ -265,18 +273,18 @@ void ControlCommands::use(const std::string& targetID, ControlSocket::Reply& rep
     if (targetID.empty()) return reply.fail("Say which target: use TARGET-ID (quibctl targets lists them).");
     const auto target = config_.store->target(targetID);
     if (!target) return reply.fail("No saved target has the identifier " + targetID + " (quibctl targets lists them).");
-    config_.store->setActive(targetID);
+    actions_->useTarget(targetID);
     answer(reply, Json{{"message", "Active target: " + target->name}});
 }
 
 void ControlCommands::reveal(const std::string& item, ControlSocket::Reply& reply) {
     if (item == "log") {
-        const auto path = config_.log ? config_.log->reveal() : std::nullopt;
+        const auto path = actions_->revealDeliveryLog();
         if (!path) return reply.fail("The delivery log has no folder to live in.");
         return answer(reply, Json{{"path", path->string()}});
     }
     if (item == "inbox") {
-        const auto path = config_.inbox ? config_.inbox->reveal() : std::nullopt;
+        const auto path = actions_->revealImageInbox();
         if (!path) return reply.fail("The image inbox has no folder to live in.");
         return answer(reply, Json{{"path", path->string()}});
     }
@@ -308,8 +316,26 @@ void ControlCommands::answerRequest(const std::string& id, const std::string& de
     if (found == pending.end())
         return reply.fail("No request with the identifier " + id + " is waiting (quibctl requests lists them).");
     const std::string what = found->targetName + ": " + found->title;
-    approvals.decide(id, *choice, std::nullopt, std::nullopt);
+    actions_->answerRequest(id, *choice);
     answer(reply, Json{{"message", (*choice == ApprovalDecision::approve ? "Approved " : "Denied ") + what}});
+}
+
+// As the panel appears: what it asks for on appearing is waited for (briefly), then the model,
+// with that answer in it, is printed.
+void ControlCommands::panel(const std::shared_ptr<ControlSocket::Reply>& reply) {
+    if (!config_.panel) return reply->fail("This host has no panel.");
+    config_.panel->appeared([panel = std::weak_ptr<MenuViewModelSource>(config_.panel), reply] {
+        auto source = panel.lock();
+        if (!source) return reply->fail("The host is shutting down.");
+        answer(*reply, Json{{"lines", MenuDump::lines(source->current())}});
+    });
+}
+
+void ControlCommands::show(const std::string& item, ControlSocket::Reply& reply) {
+    if (item != "panel") return reply.fail("Say what to show: show panel.");
+    if (!showPanel_) return reply.fail("There is no display: the panel is not shown. `quibctl panel` prints it.");
+    showPanel_();
+    answer(reply, Json::object());
 }
 
 }  // namespace quib

@@ -8,6 +8,8 @@
 
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
+#include "QuibHost/App/ViewModels/MenuActions.hpp"
+#include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -20,8 +22,8 @@
 namespace quib {
 
 // The panel's actions as control-socket requests. Each request is carried out on the main
-// executor, as a button of the panel would be, and answered with JSON lines; the last line holds
-// "ok": true, or "error" with a sentence for the user.
+// executor through the panel's own actions, as a button of the panel would be, and answered with
+// JSON lines; the last line holds "ok": true, or "error" with a sentence for the user.
 //
 //   {"command":"status"}                 the host's state
 //   {"command":"devices"}                connected phones (waiting or approved), approved phones
@@ -53,6 +55,8 @@ namespace quib {
 //   {"command":"push"}                   the push relay's status line as "summary": "Not set
 //                                        up", "No phones registered", the last failure, or
 //                                        how many phones are registered
+//   {"command":"panel"}                  the panel as it appears, as "lines" (MenuDump)
+//   {"command":"show","item":"panel"}    show the panel on the display
 class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
 public:
     struct Config {
@@ -64,6 +68,10 @@ public:
         std::shared_ptr<DeliveryLog> log;
         std::shared_ptr<AttachmentInbox> inbox;
         std::shared_ptr<PushSender> push;
+        // The panel's actions; none: made from the objects above.
+        std::shared_ptr<MenuActions> actions = nullptr;
+        // The panel's model; none: the panel cannot be printed.
+        std::shared_ptr<MenuViewModelSource> panel = nullptr;
     };
 
     static std::shared_ptr<ControlCommands> create(Config config);
@@ -75,6 +83,9 @@ public:
 
     // How many clients are watching the activity now (main executor).
     std::size_t watcherCount() const { return watchers_.size(); }
+
+    // Main executor: how the panel is brought up on the display; none: there is no display.
+    void setPanelShower(std::function<void()> show) { showPanel_ = std::move(show); }
 
 private:
     struct Passkey {};
@@ -100,9 +111,13 @@ private:
     void reveal(const std::string& item, ControlSocket::Reply& reply);
     Json requests() const;
     void answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply);
+    void panel(const std::shared_ptr<ControlSocket::Reply>& reply);
+    void show(const std::string& item, ControlSocket::Reply& reply);
     std::optional<std::string> nameOf(const std::string& deviceID, bool connectedOrRevokedOnly) const;
 
     Config config_;
+    std::shared_ptr<MenuActions> actions_;
+    std::function<void()> showPanel_;
     std::map<std::uint64_t, Subscription> watchers_;
     std::uint64_t nextWatcher_ = 0;
 };

@@ -57,6 +57,19 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                 .permissions = config_.permissions,
                                 .loginItem = config_.loginItem,
                                 .links = stateLinks()});
+    actions_ = std::make_shared<MenuActions>(MenuActions::Config{.state = state_,
+                                                                 .registry = registry_,
+                                                                 .server = server_,
+                                                                 .store = store_,
+                                                                 .log = deliveryLog_,
+                                                                 .inbox = inbox_,
+                                                                 .push = push_});
+    panel_ = MenuViewModelSource::create({.main = config_.main,
+                                          .server = server_,
+                                          .store = store_,
+                                          .state = state_,
+                                          .registry = registry_,
+                                          .actions = actions_});
     commands_ = ControlCommands::create({.main = config_.main,
                                          .state = state_,
                                          .registry = registry_,
@@ -64,8 +77,12 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                          .store = store_,
                                          .log = deliveryLog_,
                                          .inbox = inbox_,
-                                         .push = push_});
+                                         .push = push_,
+                                         .actions = actions_,
+                                         .panel = panel_});
 }
+
+void QuibHostApp::setPanelShower(std::function<void()> show) { commands_->setPanelShower(std::move(show)); }
 
 // The delivery log and the attachment inbox in the host's data folder, the app catalog, the
 // target store and the injector.
@@ -150,6 +167,7 @@ std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
 QuibHostApp::~QuibHostApp() {
     controlSocket_.reset();
     commands_.reset();
+    panel_.reset();
 }
 
 HostState::Links QuibHostApp::stateLinks() {
@@ -236,7 +254,9 @@ void QuibHostApp::openControlSocket() {
 void QuibHostApp::terminate() {
     controlSocket_.reset();
     injector_->releaseAllButtons();
+    quibLog().info("shut-down: held buttons released");
     server_->stop();
+    quibLog().info("shut-down: server stopped");
 }
 
 }  // namespace quib

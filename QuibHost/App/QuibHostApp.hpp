@@ -16,6 +16,8 @@
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
 #include "QuibHost/App/LoginItem.hpp"
+#include "QuibHost/App/ViewModels/MenuActions.hpp"
+#include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Reach/PortMapperService.hpp"
@@ -29,7 +31,7 @@
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/Clock.hpp"
-#include "Runtime/MainLoop.hpp"
+#include "Runtime/Executor.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/Settings.hpp"
 
@@ -37,8 +39,8 @@ namespace quib {
 
 // The host application: the connection server, the target store, the app catalog, the menu
 // catalog, the host state and the event injector, each made once, their start-up in order after
-// launch, and their shut-down. Without a desktop panel, a control socket stands in for the
-// panel's buttons.
+// launch, and their shut-down; and the panel's model and actions, which the desktop panel draws
+// and calls when there is one, and the control socket serves either way.
 class QuibHostApp {
     // Only the class's own factories can make this key, so construction goes through them.
     struct Passkey {
@@ -50,8 +52,9 @@ public:
     static constexpr std::string_view enableLoginItemArgument = "--enable-login-item";
 
     struct Config {
-        std::shared_ptr<MainLoop> main;
-        std::shared_ptr<Clock> clock;  // the main loop's clock
+        // The main loop, or the toolkit's.
+        std::shared_ptr<Executor> main;
+        std::shared_ptr<Clock> clock;  // the main executor's clock
         std::shared_ptr<Settings> settings;
         std::shared_ptr<Permissions> permissions;
         std::shared_ptr<ServiceAdvertiser> advertiser;
@@ -103,10 +106,14 @@ public:
     QuibHostApp(const QuibHostApp&) = delete;
     QuibHostApp& operator=(const QuibHostApp&) = delete;
 
-    // A task of the main loop: the start-up sequence.
+    // A task of the main executor: the start-up sequence.
     Launched launch();
-    // A task of the main loop: lets go of held mouse buttons and stops the server.
+    // On the main executor's thread: lets go of held mouse buttons and stops the server. It
+    // waits for no task of the main executor, so it may also run once the toolkit's loop has
+    // ended.
     void terminate();
+    // Main executor: how `quibctl show panel` brings the panel up; none: there is no display.
+    void setPanelShower(std::function<void()> show);
 
     HostServer& server() { return *server_; }
     TargetStore& store() { return *store_; }
@@ -116,6 +123,8 @@ public:
     HostState& state() { return *state_; }
     DeviceRegistry& registry() { return *registry_; }
     PushSender& push() { return *push_; }
+    const std::shared_ptr<MenuViewModelSource>& panel() const { return panel_; }
+    const std::shared_ptr<MenuActions>& actions() const { return actions_; }
     // The control socket, while it is open.
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
@@ -141,6 +150,8 @@ private:
     std::shared_ptr<PushSender> push_;
     std::shared_ptr<HostServer> server_;
     std::shared_ptr<HostState> state_;
+    std::shared_ptr<MenuActions> actions_;
+    std::shared_ptr<MenuViewModelSource> panel_;
     std::shared_ptr<ControlCommands> commands_;
     std::unique_ptr<ControlSocket> controlSocket_;
 };

@@ -1,8 +1,11 @@
-// quib-host: the host process. It runs on its own main loop, without a desktop toolkit, until
-// SIGINT or SIGTERM; the control socket and quibctl stand in for the menu-bar panel.
+// quib-host: the host process, until SIGINT or SIGTERM. On an X display it shows the panel
+// (in the tray, or in a window) and runs on Qt's event loop; without one it runs headless on its
+// own main loop and creates no Qt object. quibctl drives it either way.
 
 #include <signal.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -25,6 +28,7 @@
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "QuibHost/App/SignalWatcher.hpp"
+#include "QuibHost/Interface/QtInterface.hpp"
 #include "QuibHost/Reach/PortMapper.hpp"
 #include "QuibHost/Reach/StunDiscovery.hpp"
 #include "QuibHost/Reach/UPnPGateway.hpp"
@@ -36,7 +40,14 @@
 namespace {
 
 // Prints what a person needs to pair a phone, on standard output only: the pairing code never
-// goes to the log. Without a listener, says why and ends the main loop.
+// goes to the log.
+void printPairing(const quib::QuibHostApp::Launched& launched) {
+    std::cout << "Pairing code: " << launched.pairingCode << "\n";
+    if (launched.port) std::cout << "Port: " << *launched.port << "\n";
+    std::cout << "Name: " << launched.name << std::endl;
+}
+
+// Headless, the host's only way to tell that it cannot listen is to say so and end the main loop.
 void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& app, quib::MainLoop& loop, int& status) {
     if (!launched.port) {
         // The listener's failure reaches the published last error in a task queued before this one.
@@ -48,28 +59,83 @@ void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& ap
         });
         return;
     }
-    std::cout << "Pairing code: " << launched.pairingCode << "\n"
-              << "Port: " << *launched.port << "\n"
-              << "Name: " << launched.name << std::endl;
+    printPairing(launched);
 }
 
 // On a display, other apps' menus and documents are read over AT-SPI, which starts at the first
 // read.
-void readOtherApps(quib::X11Desktop::Opened& desktop) {
-    auto atspi = std::make_shared<quib::AtspiConnection>();
+void readOtherApps(quib::X11Desktop::Opened& desktop, const quib::AtspiConnection::Environment& environment) {
+    auto atspi = std::make_shared<quib::AtspiConnection>(environment);
     desktop.services.menus = std::make_shared<quib::AtspiMenuReader>(atspi, desktop.permissions);
     desktop.services.documents = std::make_shared<quib::AtspiDocuments>(atspi);
 }
 
+struct ChosenDesktop {
+    quib::X11Desktop::Opened desktop;
+    bool onDisplay = false;
+};
+
 // The X display named by DISPLAY when it opens and has XTEST; otherwise a desktop without a
 // display, where only tmux deliveries work.
-quib::X11Desktop::Opened chooseDesktop(const std::shared_ptr<quib::Clock>& clock) {
+ChosenDesktop chooseDesktop(const std::shared_ptr<quib::Clock>& clock,
+                            const quib::AtspiConnection::Environment& atspiEnvironment) {
     if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>(), clock)) {
-        readOtherApps(*x11);
-        return std::move(*x11);
+        readOtherApps(*x11, atspiEnvironment);
+        return {std::move(*x11), true};
     }
     quib::quibLog().info("desktop: no X display with XTEST; running headless");
-    return {quib::HeadlessDesktop::services(), std::make_shared<quib::HeadlessPermissions>()};
+    return {{quib::HeadlessDesktop::services(), std::make_shared<quib::HeadlessPermissions>()}, false};
+}
+
+// Without DBUS_SESSION_BUS_ADDRESS, libdbus looks for the user's bus at $XDG_RUNTIME_DIR/bus and,
+// when that is missing too, forks a helper to start a bus ("autolaunch") from whichever thread
+// asks first: the toolkit's tray lookup then waited forever on a child that hung between fork and
+// exec. Naming that usual socket makes a missing bus fail at once, and changes nothing where it
+// exists. Called before any other thread exists, since it sets the environment. (The AT-SPI
+// reader looks for the bus itself, in the environment as it was, and says when there is none.)
+void keepDbusFromAutolaunching() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if ((address && *address) || !runtime || !*runtime) return;
+    const std::string bus = "unix:path=" + (std::filesystem::path(runtime) / "bus").string();
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+}
+
+// Tests of other areas run the host on a display without its panel.
+bool headlessForTests() {
+    const char* value = std::getenv("QUIB_TEST_HEADLESS");
+    return value && std::string_view(value) == "1";
+}
+
+// Ends, on a signal, when the main loop has run what is queued; then the held buttons are let
+// go and the server is stopped, on the main loop.
+int runHeadless(quib::QuibHostApp& app, quib::MainLoop& loop) {
+    int status = 0;
+    loop.post([&] { announce(app.launch(), app, loop, status); });
+    {
+        quib::SignalWatcher watcher({SIGINT, SIGTERM}, [&loop](int) { loop.quit(); });
+        loop.run();
+    }
+    loop.post([&] { app.terminate(); });
+    loop.runPending();
+    return status;
+}
+
+// With the panel, a listener that cannot be made leaves the host running: the panel says so.
+// After a signal ends Qt's loop, nothing posted to the main executor runs any more, so the
+// shut-down is called directly; then the executor closes, and the widgets and the application
+// go.
+int runWithPanel(quib::QuibHostApp& app, quib::QtInterface& qt) {
+    qt.showPanel(app.panel(), app.actions());
+    app.setPanelShower([&qt] { qt.bringUpPanel(); });
+    qt.executor()->post([&app] { printPairing(app.launch()); });
+    {
+        quib::SignalWatcher watcher({SIGINT, SIGTERM}, [&qt](int) { qt.quit(); });
+        qt.exec();
+    }
+    app.terminate();
+    qt.close();
+    return 0;
 }
 
 }  // namespace
@@ -78,14 +144,21 @@ int main(int argc, char** argv) {
     using namespace quib;
     // Before any thread exists, so that only the watcher ever takes these signals.
     SignalWatcher::block({SIGINT, SIGTERM});
+    const auto atspiEnvironment = AtspiConnection::Environment::ofProcess();
+    keepDbusFromAutolaunching();
     // A peer or tool that goes away mid-write makes that write fail instead of ending the host.
     ::signal(SIGPIPE, SIG_IGN);
     // First, so that libcurl's process-wide set-up runs before other threads exist.
     auto poster = std::make_shared<CurlPoster>();
 
     auto clock = SystemClock::shared();
-    auto loop = std::make_shared<MainLoop>(clock);
-    auto desktop = chooseDesktop(clock);
+    // The desktop first: opening the display readies Xlib for threads before Qt touches it.
+    auto [desktop, onDisplay] = chooseDesktop(clock, atspiEnvironment);
+    std::unique_ptr<QtInterface> qt;
+    std::shared_ptr<MainLoop> loop;
+    if (onDisplay && !headlessForTests()) qt = QtInterface::start(argv[0]);
+    else loop = std::make_shared<MainLoop>(clock);
+    if (!qt) quibLog().info("interface: none");
     auto settings = Settings::atPath(Settings::defaultPath());
     // The home router, asked through the default route; its UPnP side through the same poster as
     // the push relay.
@@ -94,7 +167,7 @@ int main(int argc, char** argv) {
         .timings = timings,
         .upnp = std::make_shared<UPnPGateway>(UPnPGateway::Config{.poster = poster, .timings = timings, .search = {}}),
         .findGateway = nullptr});
-    auto app = QuibHostApp::create({.main = loop,
+    auto app = QuibHostApp::create({.main = qt ? qt->executor() : std::shared_ptr<Executor>(loop),
                                     .clock = clock,
                                     .settings = settings,
                                     .permissions = desktop.permissions,
@@ -112,14 +185,5 @@ int main(int argc, char** argv) {
                                     .discovery = std::make_shared<StunDiscovery>(settings, timings),
                                     .awayInterfaces = std::make_shared<NetlinkInterfaceWatch>(),
                                     .iconRenderer = std::make_shared<PixbufIconRenderer>()});
-
-    int status = 0;
-    loop->post([&] { announce(app->launch(), *app, *loop, status); });
-    {
-        SignalWatcher watcher({SIGINT, SIGTERM}, [loop](int) { loop->quit(); });
-        loop->run();
-    }
-    loop->post([&] { app->terminate(); });
-    loop->runPending();
-    return status;
+    return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
 }

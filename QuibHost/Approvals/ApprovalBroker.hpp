@@ -44,7 +44,7 @@ public:
     ApprovalBroker& operator=(const ApprovalBroker&) = delete;
 
     // The waiting requests, republished after every change through the broker.
-    Published<std::vector<ApprovalRequest>>& pendingRequests() { return pending_; }
+    Published<std::vector<ApprovalRequest>>& pendingRequests() override { return pending_; }
 
     std::vector<ApprovalRequest> pending() const override { return pending_.value(); }
     ApprovalLedger::AddOutcome submit(const ApprovalRequest& request) override;

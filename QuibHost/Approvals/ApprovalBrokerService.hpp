@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Runtime/Published.hpp"
 #include "Shared/ApprovalDecision.hpp"
 #include "Shared/ApprovalLedger.hpp"
 #include "Shared/ApprovalRequest.hpp"
@@ -13,13 +14,15 @@
 
 namespace quib {
 
-// What the connection server and the control commands ask of the approval broker. Main
+// What the connection server, the panel and the control commands ask of the approval broker. Main
 // executor only.
 class ApprovalBrokerService {
 public:
     virtual ~ApprovalBrokerService() = default;
     // The requests still waiting for an answer, in arrival order.
     virtual std::vector<ApprovalRequest> pending() const = 0;
+    // The same list, republished after every change.
+    virtual Published<std::vector<ApprovalRequest>>& pendingRequests() = 0;
     // Offers an agent's request. A duplicate changes nothing and is for the caller to answer; a
     // refusal is reported through the resolution callback.
     virtual ApprovalLedger::AddOutcome submit(const ApprovalRequest& request) = 0;

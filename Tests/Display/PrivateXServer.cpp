@@ -2,6 +2,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -35,11 +37,42 @@ PrivateXServer::~PrivateXServer() {
     kill();
     std::error_code ignored;
     std::filesystem::remove(log_, ignored);
+    std::filesystem::remove(log_.string() + ".jwmrc", ignored);
+    std::filesystem::remove(log_.string() + ".jwm", ignored);
+}
+
+bool PrivateXServer::startWindowManager(const std::string& configuration) {
+    const std::filesystem::path rc = log_.string() + ".jwmrc";
+    std::ofstream(rc) << configuration;
+    auto started = ChildProcess::start({"jwm", "-f", rc.string()}, {{"DISPLAY", name_}}, log_.string() + ".jwm");
+    if (!started) {
+        ADD_FAILURE() << "cannot start jwm";
+        return false;
+    }
+    windowManager_.emplace(std::move(*started));
+    // A window manager says it runs by naming its check window on the root window.
+    for (int tries = 0; tries < 300; ++tries) {
+        auto check = ChildProcess::start({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, {{"DISPLAY", name_}},
+                                         "/dev/null");
+        if (check) {
+            const auto line = check->readLine(std::chrono::seconds(5));
+            (void)check->wait(std::chrono::seconds(5));
+            if (line && line->find("window id") != std::string::npos) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ADD_FAILURE() << "jwm did not come up on " << name_;
+    return false;
 }
 
 // SIGTERM lets the server remove its lock file and socket; to its clients it is gone all the
 // same.
 void PrivateXServer::kill() {
+    if (windowManager_) {
+        windowManager_->signal(SIGTERM);
+        (void)windowManager_->wait(std::chrono::seconds(10));
+        windowManager_.reset();
+    }
     server_.signal(SIGTERM);
     if (server_.wait(std::chrono::seconds(10))) return;
     server_.signal(SIGKILL);

@@ -26,11 +26,15 @@ public:
 
     // ":N".
     const std::string& name() const { return name_; }
+    // Starts jwm on the server with `configuration` (the whole of a jwmrc) and waits until it
+    // manages the screen; false (with a test failure) when it does not. It ends with the server.
+    bool startWindowManager(const std::string& configuration);
     // Ends the server; its clients find the connection closed, as after a crash.
     void kill();
 
 private:
     ChildProcess server_;
+    std::optional<ChildProcess> windowManager_;
     std::string name_;
     std::filesystem::path log_;
 };

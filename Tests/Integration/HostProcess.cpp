@@ -70,6 +70,9 @@ std::unique_ptr<HostProcess> HostProcess::startOnce(TempHome& home, const std::o
     std::vector<std::string> unset;
     if (display) variables["DISPLAY"] = *display;
     else unset.push_back("DISPLAY");
+    // On a display, the host of another area's test keeps it as it was: no panel, no Qt. A test
+    // of the panel says otherwise in its environment.
+    if (display && !environment.contains("QUIB_TEST_HEADLESS")) variables["QUIB_TEST_HEADLESS"] = "1";
     if (!variables.contains("DBUS_SESSION_BUS_ADDRESS")) unset.push_back("DBUS_SESSION_BUS_ADDRESS");
     auto process = ChildProcess::start({QUIB_HOST_PATH}, variables, host->logPath_, unset);
     if (!process) {

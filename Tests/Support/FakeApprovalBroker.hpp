@@ -8,14 +8,26 @@
 #include <vector>
 
 #include "QuibHost/Approvals/ApprovalBrokerService.hpp"
+#include "Runtime/Executor.hpp"
 
 namespace quib::testing {
 
-// Requests the test says are waiting; remembers which were withdrawn.
-// A neighbour of the server for tests; its state is under a lock of its own, since the server calls
-// it from the network queue and the main loop.
+// Requests the test says are waiting; remembers which were withdrawn and how this computer
+// answered. A neighbour of the server for tests; its state is under a lock of its own, since the
+// server calls it from the network queue and the main loop.
 class FakeApprovalBroker final : public ApprovalBrokerService {
 public:
+    // One answer as `decide` was given it.
+    struct Decision {
+        std::string id;
+        ApprovalDecision decision;
+        std::optional<std::string> reason;
+        std::optional<std::string> by;
+        bool operator==(const Decision&) const = default;
+    };
+
+    explicit FakeApprovalBroker(std::shared_ptr<Executor> main) : published_(std::move(main), {}) {}
+
     std::vector<ApprovalRequest> pending() const override {
         std::lock_guard lock(mutex_);
         return pending_;
@@ -35,8 +47,16 @@ public:
         submitted_.push_back(request);
         return ApprovalLedger::AddOutcome::added();
     }
-    void decide(const std::string&, ApprovalDecision, const std::optional<std::string>&,
-                const std::optional<std::string>&) override {}
+    Published<std::vector<ApprovalRequest>>& pendingRequests() override { return published_; }
+    void decide(const std::string& id, ApprovalDecision decision, const std::optional<std::string>& reason,
+                const std::optional<std::string>& by) override {
+        std::lock_guard lock(mutex_);
+        decided_.push_back({id, decision, reason, by});
+    }
+    std::vector<Decision> decided() const {
+        std::lock_guard lock(mutex_);
+        return decided_;
+    }
     std::vector<ApprovalRequest> submitted() const {
         std::lock_guard lock(mutex_);
         return submitted_;
@@ -46,8 +66,11 @@ public:
     void setOnResolved(std::function<void(const ApprovalResolution&)>) override {}
 
     void setPending(std::vector<ApprovalRequest> requests) {
-        std::lock_guard lock(mutex_);
-        pending_ = std::move(requests);
+        {
+            std::lock_guard lock(mutex_);
+            pending_ = requests;
+        }
+        published_.set(std::move(requests));
     }
 
 private:
@@ -55,6 +78,8 @@ private:
     std::vector<ApprovalRequest> pending_;
     std::vector<ApprovalRequest> submitted_;
     std::set<std::string> withdrawn_;
+    std::vector<Decision> decided_;
+    Published<std::vector<ApprovalRequest>> published_;
 };
 
 }  // namespace quib::testing

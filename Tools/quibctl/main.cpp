@@ -49,7 +49,10 @@ constexpr const char* usage =
     "  requests             the agents' requests waiting for an answer, with the seconds left\n"
     "  answer REQUEST-ID approve|deny\n"
     "                       answer a waiting request from this computer\n"
-    "  push                 whether alerts reach phones through the push relay\n";
+    "  push                 whether alerts reach phones through the push relay\n"
+    "  panel                the panel as it shows now, one item a line: section, kind and\n"
+    "                       text, then its fields; the last line is end\n"
+    "  show panel           bring the panel up on the display\n";
 
 // The request line for the command line, or none when it is not a command.
 std::optional<Json> requestFor(const std::vector<std::string>& args) {
@@ -57,7 +60,7 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     const std::string& command = args[0];
     const bool simple = command == "status" || command == "devices" || command == "pause" ||
                         command == "resume" || command == "watch" || command == "targets" || command == "refresh" ||
-                        command == "requests" || command == "push";
+                        command == "requests" || command == "push" || command == "panel";
     if (simple && args.size() == 1) return Json{{"command", command}};
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
@@ -70,6 +73,7 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if (command == "away" && args.size() == 2 && args[1] == "retry") return Json{{"command", "away"}, {"retry", true}};
     if (command == "answer" && args.size() == 3 && !args[1].empty() && (args[2] == "approve" || args[2] == "deny"))
         return Json{{"command", "answer"}, {"request", args[1]}, {"decision", args[2]}};
+    if (command == "show" && args.size() == 2 && args[1] == "panel") return Json{{"command", "show"}, {"item", "panel"}};
     if (command == "code" && args.size() == 1) return Json{{"command", "code"}};
     if (command == "code" && args.size() == 2 && args[1] == "--rotate") return Json{{"command", "code"}, {"rotate", true}};
     return std::nullopt;
@@ -230,6 +234,21 @@ void printAway(const Json& away) {
     }
 }
 
+// The panel's lines come ready made, escaped, with tabs between their fields: the fields are
+// escaped once more, which changes nothing in a line the host wrote and keeps anything else from
+// moving the terminal.
+void printLines(const Json& lines) {
+    if (!lines.is_array()) return;
+    for (const Json& line : lines) {
+        if (!line.is_string()) continue;
+        const auto& text = line.get_ref<const std::string&>();
+        std::size_t start = 0;
+        for (std::size_t tab; (tab = text.find('\t', start)) != std::string::npos; start = tab + 1)
+            std::cout << quib::escapeControlCharacters(text.substr(start, tab - start)) << '\t';
+        std::cout << quib::escapeControlCharacters(text.substr(start)) << "\n";
+    }
+}
+
 // Prints one reply line; false when it was an error.
 bool printReply(const Json& reply, const std::string& command) {
     if (reply.contains("error")) {
@@ -243,6 +262,7 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "requests") printRequests(reply.value("requests", Json::array()));
     else if (command == "away" && reply.contains("away") && reply["away"].is_object()) printAway(reply["away"]);
     else if (command == "push") std::cout << text(reply, "summary") << "\n";
+    else if (command == "panel") printLines(reply.value("lines", Json::array()));
     else if (command == "reveal") std::cout << text(reply, "path") << "\n";
     else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";

@@ -20,6 +20,7 @@
 #include "QuibHost/Apps/MenuFixture.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/RecordingServiceAdvertiser.hpp"

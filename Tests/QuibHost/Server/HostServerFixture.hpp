@@ -244,7 +244,7 @@ protected:
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>();
     std::shared_ptr<EventInjector> injector =
         EventInjector::create({.desktop = desktop->services(), .permissions = desktop, .clock = clock, .settings = settings});
-    std::shared_ptr<FakeApprovalBroker> approvals = std::make_shared<FakeApprovalBroker>();
+    std::shared_ptr<FakeApprovalBroker> approvals = std::make_shared<FakeApprovalBroker>(main);
     std::shared_ptr<RecordingPushSender> push = std::make_shared<RecordingPushSender>();
     ScratchFolder scratch{"quib-server"};
     SecretStore secrets{scratch.path / "secrets"};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "Shared/ApprovalDecision.hpp"
+
+namespace quib {
+
+// What one control of the panel does, as a value: the widgets hand it to MenuActions::perform,
+// and the control tool calls the same operations by name.
+namespace MenuControl {
+
+// A new pairing code; every phone is disconnected.
+struct RotatePairingCode {
+    bool operator==(const RotatePairingCode&) const = default;
+};
+// A waiting or revoked phone, under the name the panel shows.
+struct ApproveDevice {
+    std::string deviceID;
+    std::string name;
+    bool operator==(const ApproveDevice&) const = default;
+};
+struct RevokeDevice {
+    std::string deviceID;
+    bool operator==(const RevokeDevice&) const = default;
+};
+struct SetInjectionPaused {
+    bool paused = false;
+    bool operator==(const SetInjectionPaused&) const = default;
+};
+struct SetAwayEnabled {
+    bool enabled = false;
+    bool operator==(const SetAwayEnabled&) const = default;
+};
+// None: no target is active.
+struct UseTarget {
+    std::optional<std::string> targetID;
+    bool operator==(const UseTarget&) const = default;
+};
+struct RevealDeliveryLog {
+    bool operator==(const RevealDeliveryLog&) const = default;
+};
+struct RevealImageInbox {
+    bool operator==(const RevealImageInbox&) const = default;
+};
+// An agent's request answered by this computer.
+struct AnswerRequest {
+    std::string requestID;
+    ApprovalDecision decision = ApprovalDecision::deny;
+    bool operator==(const AnswerRequest&) const = default;
+};
+
+}  // namespace MenuControl
+
+using MenuAction =
+    std::variant<MenuControl::RotatePairingCode, MenuControl::ApproveDevice, MenuControl::RevokeDevice,
+                 MenuControl::SetInjectionPaused, MenuControl::SetAwayEnabled, MenuControl::UseTarget,
+                 MenuControl::RevealDeliveryLog, MenuControl::RevealImageInbox, MenuControl::AnswerRequest>;
+
+}  // namespace quib

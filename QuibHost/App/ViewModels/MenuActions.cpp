@@ -1,0 +1,68 @@
+#include "QuibHost/App/ViewModels/MenuActions.hpp"
+
+#include <type_traits>
+
+namespace quib {
+
+MenuActions::MenuActions(Config config) : config_(std::move(config)) {}
+
+void MenuActions::perform(const MenuAction& action) {
+    std::visit(
+        [this](const auto& command) {
+            using Command = std::decay_t<decltype(command)>;
+            if constexpr (std::is_same_v<Command, MenuControl::RotatePairingCode>) rotatePairingCode();
+            else if constexpr (std::is_same_v<Command, MenuControl::ApproveDevice>)
+                approveDevice(command.deviceID, command.name);
+            else if constexpr (std::is_same_v<Command, MenuControl::RevokeDevice>) revokeDevice(command.deviceID);
+            else if constexpr (std::is_same_v<Command, MenuControl::SetInjectionPaused>)
+                setInjectionPaused(command.paused);
+            else if constexpr (std::is_same_v<Command, MenuControl::SetAwayEnabled>) setAwayEnabled(command.enabled);
+            else if constexpr (std::is_same_v<Command, MenuControl::UseTarget>) useTarget(command.targetID);
+            else if constexpr (std::is_same_v<Command, MenuControl::RevealDeliveryLog>) (void)revealDeliveryLog();
+            else if constexpr (std::is_same_v<Command, MenuControl::RevealImageInbox>) (void)revealImageInbox();
+            else if constexpr (std::is_same_v<Command, MenuControl::AnswerRequest>)
+                answerRequest(command.requestID, command.decision);
+        },
+        action);
+}
+
+void MenuActions::rotatePairingCode() { config_.state->rotatePairingCode(); }
+
+void MenuActions::approveDevice(const std::string& deviceID, const std::string& name) {
+    config_.registry->approve(deviceID, name);
+    config_.server->note("Approved " + name);
+}
+
+void MenuActions::revokeDevice(const std::string& deviceID) { config_.server->revoke(deviceID); }
+
+void MenuActions::setInjectionPaused(bool paused) { config_.state->setInjectionPaused(paused); }
+
+void MenuActions::setAwayEnabled(bool enabled) {
+    auto& server = *config_.server;
+    server.neighbours().reach->setEnabled(enabled);
+    if (enabled) server.startAway();
+    else server.stopAway();
+    server.broadcastRemoteAccess();
+}
+
+void MenuActions::useTarget(const std::optional<std::string>& targetID) { config_.store->setActive(targetID); }
+
+std::optional<std::filesystem::path> MenuActions::revealDeliveryLog() {
+    return config_.log ? config_.log->reveal() : std::nullopt;
+}
+
+std::optional<std::filesystem::path> MenuActions::revealImageInbox() {
+    return config_.inbox ? config_.inbox->reveal() : std::nullopt;
+}
+
+void MenuActions::answerRequest(const std::string& requestID, ApprovalDecision decision) {
+    config_.server->neighbours().approvals->decide(requestID, decision, std::nullopt, std::nullopt);
+}
+
+bool MenuActions::pushSummary(std::function<void(std::string)> completion) {
+    if (!config_.push) return false;
+    config_.push->summary(std::move(completion));
+    return true;
+}
+
+}  // namespace quib

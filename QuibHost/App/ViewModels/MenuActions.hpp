@@ -1,0 +1,63 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "QuibHost/App/HostState.hpp"
+#include "QuibHost/App/ViewModels/MenuAction.hpp"
+#include "QuibHost/Approvals/PushSender.hpp"
+#include "QuibHost/Server/DeviceRegistry.hpp"
+#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Targets/AttachmentInbox.hpp"
+#include "QuibHost/Targets/DeliveryLog.hpp"
+#include "QuibHost/Targets/TargetStoreService.hpp"
+
+namespace quib {
+
+// What the panel's controls do: each one operation of a shared object, or a fixed sequence of
+// them, and nothing else. The panel's widgets and the control tool both come here, so a button
+// and its command share one code path. Main executor only.
+class MenuActions {
+public:
+    struct Config {
+        std::shared_ptr<HostState> state = nullptr;
+        std::shared_ptr<DeviceRegistry> registry = nullptr;
+        std::shared_ptr<HostServer> server = nullptr;
+        std::shared_ptr<TargetStoreService> store = nullptr;
+        std::shared_ptr<DeliveryLog> log = nullptr;         // none: there is no log to show
+        std::shared_ptr<AttachmentInbox> inbox = nullptr;   // none: there is no inbox to show
+        std::shared_ptr<PushSender> push = nullptr;         // none: nothing is pushed
+    };
+
+    explicit MenuActions(Config config);
+
+    void perform(const MenuAction& action);
+
+    // A new code, stored; the server starts again with it, so every phone is disconnected.
+    void rotatePairingCode();
+    // The phone is approved under `name`, which the last activity then names.
+    void approveDevice(const std::string& deviceID, const std::string& name);
+    void revokeDevice(const std::string& deviceID);
+    void setInjectionPaused(bool paused);
+    // The switch stored first (the away listener reads it), then the away listener started or
+    // stopped, then every approved phone told how to reach the host.
+    void setAwayEnabled(bool enabled);
+    void useTarget(const std::optional<std::string>& targetID);
+    // Makes the file or folder when it is missing, shows it, and returns its path; none when it
+    // has nowhere to live.
+    std::optional<std::filesystem::path> revealDeliveryLog();
+    std::optional<std::filesystem::path> revealImageInbox();
+    // An answer from this computer: no reason, no device.
+    void answerRequest(const std::string& requestID, ApprovalDecision decision);
+    // The push relay's one-line summary, handed to `completion` on the main executor; false
+    // (and `completion` never called) when the host has no push sender.
+    bool pushSummary(std::function<void(std::string)> completion);
+
+private:
+    Config config_;
+};
+
+}  // namespace quib

@@ -1,0 +1,52 @@
+#include "QuibHost/App/ViewModels/MenuFrame.hpp"
+
+#include "QuibHost/App/ViewModels/MenuHeader.hpp"
+
+namespace quib {
+namespace {
+
+bool always(const MenuViewState&) { return true; }
+
+}  // namespace
+
+// The first divider follows the approvals when they show, else the pairing section: none
+// separates the header from the banners.
+const std::array<MenuSlot, 9>& MenuFrame::slots() {
+    static const std::array<MenuSlot, 9> frame{{
+        {MenuSection::header, always, false},
+        {MenuSection::accessibilityBanner, [](const MenuViewState& s) { return !s.accessibilityGranted; }, false},
+        {MenuSection::screenRecordingBanner, [](const MenuViewState& s) { return !s.screenRecordingGranted; }, false},
+        {MenuSection::approvals, [](const MenuViewState& s) { return !s.pendingApprovals.empty(); }, true},
+        {MenuSection::pairing, always, true},
+        {MenuSection::away, always, true},
+        {MenuSection::devices, always, true},
+        {MenuSection::target, always, true},
+        {MenuSection::controls, always, false},
+    }};
+    return frame;
+}
+
+std::vector<MenuItem> MenuFrame::section(MenuSection section, const MenuViewState& state) {
+    switch (section) {
+        case MenuSection::header: return MenuHeader::items(state);
+        default: return {};
+    }
+}
+
+MenuViewModel buildMenuView(const MenuViewState& state) { return buildMenuView(state, MenuFrame::section); }
+
+MenuViewModel buildMenuView(const MenuViewState& state, const MenuSectionBuilder& sections) {
+    MenuViewModel model;
+    model.title = std::string(MenuHeader::productName);
+    model.menuBarSymbol =
+        std::string(state.connectedDevices.empty() ? MenuSymbol::pointer : MenuSymbol::pointerWithClock);
+    for (const auto& slot : MenuFrame::slots()) {
+        if (!slot.shown(state)) continue;
+        auto items = sections(slot.section, state);
+        if (items.empty()) continue;
+        model.sections.push_back({slot.section, std::move(items), slot.dividerAfter});
+    }
+    return model;
+}
+
+}  // namespace quib

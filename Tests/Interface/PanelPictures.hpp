@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+
+#include <memory>
+#include <string>
+
+#include "QuibHost/App/ViewModels/MenuViewState.hpp"
+#include "QuibHost/Interface/MenuView.hpp"
+
+namespace quib::testing {
+
+// The panel for a state, laid out at its own size (not shown).
+std::unique_ptr<MenuView> panelFor(const MenuViewState& state);
+// The panel as drawn.
+QImage pictureOf(MenuView& view);
+// The colour at the centre of the header's dot, as drawn.
+QColor headerDotColour(MenuView& view);
+
+// Compares a picture with the reference of that name in the source tree: it matches when at
+// most 0.5 % of its pixels differ by more than 24 levels in a channel. With
+// QUIB_UPDATE_SCREENS=1 the reference is written instead. A mismatch saves the picture and a
+// picture of the differences beside the test's artifacts; with QUIB_ARTIFACTS_DIR set, every
+// picture is saved there under screens/. Returns what went wrong; empty when it matches.
+std::string compareWithReference(const QImage& picture, const std::string& name);
+
+}  // namespace quib::testing
