@@ -57,10 +57,11 @@ AwayPathMonitor::AwayPathMonitor(std::shared_ptr<InterfaceWatch> watch, std::sha
     shared_->thread.emplace(label, [io = &shared_->io] { io->run(); });
 }
 
+// The watch lets go of the io_context on its thread; with the work guard gone, run() then
+// returns once nothing is left to do.
 AwayPathMonitor::~AwayPathMonitor() {
     if (watch_) asio::post(shared_->io, [watch = watch_] { watch->stop(); });
     shared_->work.reset();
-    asio::post(shared_->io, [shared = shared_] { shared->io.stop(); });
     shared_->thread->join();
 }
 
