@@ -10,13 +10,14 @@
 #include "Platform/Pasteboard.hpp"
 #include "Platform/PointerLocation.hpp"
 #include "Platform/WindowRoster.hpp"
+#include "Platform/WindowSource.hpp"
 #include "Platform/Workspace.hpp"
 
 namespace quib {
 
 // What the host uses of the desktop it drives, one backend chosen at start for all of them:
 // input posting, the pointer's location, the displays, the accessibility probe, the pasteboard,
-// the applications, their windows and their menus, the documents apps show.
+// the applications, their windows and their menus, the documents apps show, window capture.
 struct DesktopServices {
     std::shared_ptr<EventPoster> events;
     std::shared_ptr<PointerLocation> pointer;
@@ -27,6 +28,7 @@ struct DesktopServices {
     std::shared_ptr<WindowRoster> roster;
     std::shared_ptr<MenuReader> menus;
     std::shared_ptr<OpenDocuments> documents;
+    std::shared_ptr<WindowSource> windowSource;
 };
 
 }  // namespace quib

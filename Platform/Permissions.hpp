@@ -19,6 +19,9 @@ public:
     virtual bool screenRecordingGranted() const = 0;
     // A sentence for the log saying what the host lacks to post input, and what would give it.
     virtual std::string accessibilityHelp() const = 0;
+    // A sentence for the log saying what the host lacks to capture the screen, and what would
+    // give it.
+    virtual std::string screenRecordingHelp() const = 0;
 };
 
 }  // namespace quib

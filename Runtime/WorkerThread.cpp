@@ -53,10 +53,11 @@ LetGoThreads& letGoThreads() {
 
 }  // namespace
 
-// What the thread and its owner share. Only the thread itself lets itself go, from inside its
-// body, so a thread let go has always still to end.
+// What the thread and its owner share, under letGoThreads().mutex(). A thread let go before
+// it ended counts as running until it does.
 struct WorkerThread::Run {
-    bool letGo = false;  // under letGoThreads().mutex()
+    bool letGo = false;
+    bool ended = false;
 };
 
 WorkerThread::WorkerThread(std::string_view label, std::function<void()> body) : run_(std::make_shared<Run>()) {
@@ -67,20 +68,24 @@ WorkerThread::WorkerThread(std::string_view label, std::function<void()> body) :
         body = nullptr;  // what the body holds goes before the thread's own OpenSSL state
         OPENSSL_thread_stop();
         std::lock_guard lock(threads.mutex());
+        run->ended = true;
         if (run->letGo) threads.ended();
     });
 }
 
 WorkerThread::~WorkerThread() {
+    if (!isCurrent()) join();
+    else letGo();
+}
+
+void WorkerThread::letGo() {
     if (!thread_.joinable()) return;
-    if (!isCurrent()) {
-        thread_.join();
-        return;
-    }
     auto& threads = letGoThreads();
     std::lock_guard lock(threads.mutex());
-    run_->letGo = true;
-    threads.letGo();
+    if (!run_->ended) {
+        run_->letGo = true;
+        threads.letGo();
+    }
     thread_.detach();
 }
 

@@ -6,6 +6,8 @@
 #include <optional>
 #include <utility>
 
+#include "Shared/UptimeClock.hpp"
+
 namespace quib {
 namespace {
 
@@ -53,7 +55,7 @@ void Instrumentation::setLogger(const Logger& logger) {
 }
 
 std::uint64_t Instrumentation::uptimeNanos() const {
-    return static_cast<std::uint64_t>(clock_->now().time_since_epoch().count());
+    return UptimeClock::nanos(*clock_);
 }
 
 void Instrumentation::record(std::string_view series, std::uint64_t start) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "Runtime/Bytes.hpp"
 #include "Runtime/Result.hpp"
@@ -29,11 +30,26 @@ struct LengthPrefixed {
         return frame(*text, payload);
     }
 
+    // One frame for a channel whose readers cap the header and the payload at `maxFrameBytes`
+    // each. A longer one would make every reader drop the stream and the frames behind it, so it
+    // fails instead, writing nothing, and the caller drops that one frame.
+    template <JsonCodable Header>
+    static Result<Bytes> encode(const Header& header, std::span<const std::uint8_t> payload, std::int64_t maxFrameBytes) {
+        if (std::cmp_greater(payload.size(), maxFrameBytes)) return tooLarge();
+        auto text = QuibCoder::encode(header);
+        if (!text) return text.error();
+        if (std::cmp_greater(text->size(), maxFrameBytes)) return tooLarge();
+        return frame(*text, payload);
+    }
+
     // One frame of an already encoded header.
     static Result<Bytes> frame(std::string_view header, std::span<const std::uint8_t> payload);
 
     // The big-endian length at the start of `bytes`, which holds at least four.
     static std::uint32_t readLength(const char* bytes);
+
+private:
+    static Error tooLarge() { return fail("The frame is larger than the channel takes"); }
 };
 
 }  // namespace quib

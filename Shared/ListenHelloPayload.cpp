@@ -2,6 +2,12 @@
 
 namespace quib {
 
+ListenHelloPayload ListenHelloPayload::make(std::int64_t protocolVersion, std::string deviceName, std::string deviceID,
+                                            bool paused) {
+    return ListenHelloPayload{protocolVersion, std::move(deviceName), std::move(deviceID),
+                              paused ? std::optional<bool>(true) : std::nullopt};
+}
+
 ListenHelloPayload ListenHelloPayload::fromJson(const Json& json) {
     const JsonReader r(json);
     ListenHelloPayload hello;

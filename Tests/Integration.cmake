@@ -17,7 +17,9 @@ endfunction()
 
 file(GLOB integration_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/*.cpp")
 if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
-  quib_integration_binary(quib_integration_tests ${integration_sources})
+  # View channels are read as raw frames, as the in-process tests read them.
+  quib_integration_binary(quib_integration_tests ${integration_sources}
+                          ${CMAKE_CURRENT_SOURCE_DIR}/QuibHost/Server/TestPhone.cpp)
   # Hosts with away access on map ports and ask STUN servers: those cases run only in a namespace
   # that reaches nothing but its own loopback (skipped, saying why, where none can be made).
   set(away_cases "QuibHostAway.LocalPhoneIsHandedTheKeyThatOpensTheAwayPort:QuibHostAway.WithAwayAccessOffNoKeyIsHandedOutAndNothingListens:QuibHostPush.*:Quibctl.SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks")
@@ -59,6 +61,19 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
                             ${CMAKE_CURRENT_SOURCE_DIR}/Display/PrivateXServer.cpp)
     gtest_discover_tests(quib_display_integration_tests DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 120 RESOURCE_LOCK x11-display ENVIRONMENT "${quib_test_environment}")
+  endif()
+
+  # The host recording a sound server of each test's own: its listen channels, decoded.
+  file(GLOB listen_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Audio/*.cpp")
+  if(listen_sources)
+    quib_integration_binary(quib_listen_integration_tests ${listen_sources}
+                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp
+                            ${CMAKE_CURRENT_SOURCE_DIR}/Audio/PrivatePulseServer.cpp
+                            ${CMAKE_CURRENT_SOURCE_DIR}/Audio/TonePlayer.cpp)
+    pkg_check_modules(PULSE_SIMPLE REQUIRED IMPORTED_TARGET libpulse-simple)
+    target_link_libraries(quib_listen_integration_tests PRIVATE PkgConfig::PULSE_SIMPLE PkgConfig::AUDIO_CODEC)
+    gtest_discover_tests(quib_listen_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
+                         ENVIRONMENT "${quib_test_environment}")
   endif()
 
   # The host reading the fixture apps' menus on the shared display, under the accessibility

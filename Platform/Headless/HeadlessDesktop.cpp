@@ -18,6 +18,7 @@ DesktopServices HeadlessDesktop::services() {
             std::make_shared<HeadlessWorkspace>(),
             std::make_shared<EmptyWindowRoster>(std::make_shared<HeadlessPermissions>()),
             std::make_shared<HeadlessMenuReader>(),
+            desktop,
             desktop};
 }
 

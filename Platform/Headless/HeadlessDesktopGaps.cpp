@@ -15,6 +15,7 @@ DesktopServices HeadlessDesktop::fillGaps(DesktopServices all) {
     if (!all.roster) all.roster = headless.roster;
     if (!all.menus) all.menus = headless.menus;
     if (!all.documents) all.documents = headless.documents;
+    if (!all.windowSource) all.windowSource = headless.windowSource;
     return all;
 }
 

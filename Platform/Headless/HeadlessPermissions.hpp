@@ -10,6 +10,7 @@ public:
     bool accessibilityTrusted() const override { return false; }
     bool screenRecordingGranted() const override { return false; }
     std::string accessibilityHelp() const override;
+    std::string screenRecordingHelp() const override;
 };
 
 }  // namespace quib

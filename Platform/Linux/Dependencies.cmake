@@ -24,3 +24,20 @@ target_link_libraries(quib_platform_linux PRIVATE PkgConfig::GDK_PIXBUF)
 # Other apps' menus and documents through the accessibility bus (libatspi, on GLib).
 pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
 target_link_libraries(quib_platform_linux PUBLIC PkgConfig::ATSPI)
+# Video compression: libx264 and libx265 through libavcodec. Global, so that the tests can decode
+# what it encodes.
+pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET GLOBAL libavcodec libavutil)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::LIBAV)
+# The sound output, recorded from the sound server's monitor of the default output.
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::PULSE)
+# AAC encoding: libswresample to the encoder's format, libavcodec's native encoder. Global, so
+# that the tests can decode what it encodes.
+pkg_check_modules(AUDIO_CODEC REQUIRED IMPORTED_TARGET GLOBAL libswresample libavcodec libavutil)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::AUDIO_CODEC)
+# Window capture: the composite pixmaps of windows, their damage, and MIT-SHM to read them fast;
+# swscale turns the pixels into the encoder's pictures.
+pkg_check_modules(X11_CAPTURE REQUIRED IMPORTED_TARGET xcomposite xdamage xext)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::X11_CAPTURE)
+pkg_check_modules(SWSCALE REQUIRED IMPORTED_TARGET GLOBAL libswscale libavutil)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::SWSCALE)

@@ -9,7 +9,7 @@ SimulatedDesktop::SimulatedDesktop(std::shared_ptr<Clock> clock)
 
 DesktopServices SimulatedDesktop::services() {
     auto self = shared_from_this();
-    return {self, self, self, self, self, self, self, self, self};
+    return {self, self, self, self, self, self, self, self, self, self};
 }
 
 void SimulatedDesktop::post(const InputEvent& event) {
@@ -107,6 +107,11 @@ bool SimulatedDesktop::screenRecordingGranted() const {
 }
 
 std::string SimulatedDesktop::accessibilityHelp() const { return "The simulated desktop does not trust the host."; }
+
+std::string SimulatedDesktop::screenRecordingHelp() const {
+    return screenRecordingGranted() ? "The simulated desktop lets the host capture its windows."
+                                    : "The simulated desktop's screen recording switch is off.";
+}
 
 void SimulatedDesktop::setPointer(Point location) {
     std::lock_guard lock(mutex_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -14,6 +15,7 @@
 #include "Platform/Headless/MemoryPasteboard.hpp"
 #include "Platform/MenuReader.hpp"
 #include "Platform/Permissions.hpp"
+#include "Platform/Simulated/SimulatedWindowStream.hpp"
 #include "Runtime/Clock.hpp"
 
 namespace quib {
@@ -28,7 +30,11 @@ namespace quib {
 // The host's launch of an installed app completes after a set delay on the desktop's clock, in
 // the background: the app runs then but does not take focus until it is activated. Activation
 // can be refused. Running apps publish the menu trees a test gives their processes, read under
-// the trust switch, each read taking a set time off the desktop's clock. Safe on any thread.
+// the trust switch, each read taking a set time off the desktop's clock.
+//
+// Windows are stacked front to back: a window opens in front, and raising one brings it to the
+// front and makes it the active one. Capture lists them under the screen recording switch, and
+// streams them as SimulatedWindowStreams that tests drive picture by picture. Safe on any thread.
 class SimulatedDesktop final : public EventPoster,
                                public PointerLocation,
                                public DisplayList,
@@ -39,6 +45,7 @@ class SimulatedDesktop final : public EventPoster,
                                public WindowRoster,
                                public MenuReader,
                                public OpenDocuments,
+                               public WindowSource,
                                public std::enable_shared_from_this<SimulatedDesktop> {
 public:
     // The V key, which with Command alone pastes.
@@ -50,6 +57,9 @@ public:
         std::string title;
         Rect frame;
         bool minimised = false;
+        std::int32_t layer = 0;  // 0: an ordinary app window
+        bool onScreen = true;    // false: hidden (a minimised window is never on screen)
+        bool active = false;
         bool operator==(const Window&) const = default;
     };
 
@@ -72,6 +82,7 @@ public:
     // One running app and what reached it while it had focus.
     struct App {
         std::string bundleID;
+        std::string name;  // as the user sees it; the bundle identifier unless named
         std::int64_t processID = 0;
         std::vector<std::vector<PasteboardItem>> pastes;  // the pasteboard's items at each Command-V
         std::vector<KeyPress> keys;                       // every key pressed down, Command-V included
@@ -103,6 +114,7 @@ public:
     bool accessibilityTrusted() const override;
     bool screenRecordingGranted() const override;
     std::string accessibilityHelp() const override;
+    std::string screenRecordingHelp() const override;
 
     // The displays; a change is announced to every subscriber. None: the desktop cannot be
     // asked for them.
@@ -140,6 +152,13 @@ public:
     bool firstTopLevelItemIsSystemMenu() override;
     // OpenDocuments: what was set for the process, whether or not it runs.
     std::optional<std::string> documentURL(std::int64_t processID) override;
+    // WindowSource: every window, front to back, under the screen recording switch.
+    std::optional<std::vector<WindowSource::Window>> shareableWindows() override;
+    bool screenLocked() override;
+    std::optional<double> backingScaleFactor() override;
+    Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window, const WindowStream::Configuration& configuration,
+                                                     std::shared_ptr<Executor> executor,
+                                                     WindowStream::Handlers handlers) override;
 
     // Installs an app, so that the host may launch it.
     void install(const std::string& bundleID);
@@ -168,6 +187,34 @@ public:
     std::size_t documentQueries() const;
     // The app as it is now; none when it is not running.
     std::optional<App> app(const std::string& bundleID) const;
+    // The name the user sees for a running app.
+    void nameApp(const std::string& bundleID, std::string name);
+
+    // Opens a window that belongs to no app, in front.
+    void openUnownedWindow(Window window);
+    // Moves and resizes a window.
+    void setWindowFrame(std::uint32_t window, Rect frame);
+    void closeWindow(std::uint32_t window);
+    void setMinimised(std::uint32_t window, bool minimised);
+    // Hands a window to another running app, or to none, keeping its place in the stack.
+    void moveWindowToApp(std::uint32_t window, const std::optional<std::string>& bundleID);
+    // Whether the screen is locked.
+    void setLocked(bool locked);
+    // Pixels per point of the main display (at first 2); none: there is no main display.
+    void setBackingScale(std::optional<double> scale);
+    // Why the next streams fail to open, or updates of running streams are refused; none: they
+    // succeed.
+    void setOpenFailure(std::optional<std::string> description);
+    void setUpdateFailure(std::optional<std::string> description);
+    // Every stream opened, in order.
+    std::vector<std::shared_ptr<SimulatedWindowStream>> windowStreams() const;
+    // How often the windows were read.
+    std::size_t windowReads() const;
+    // While held, reads of the windows wait inside the call until it is released.
+    void holdWindowReads();
+    // Waits until a read is held, up to `timeout`; false when none came.
+    bool waitForHeldWindowRead(Duration timeout);
+    void releaseWindowReads();
 
     // The menu bar of a process; none: it publishes none.
     void setMenuBar(std::int64_t processID, std::optional<MenuNode> bar);
@@ -188,6 +235,11 @@ private:
     bool readMenu(Duration messagingTimeout);
     Raise bringForward(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool opening,
                        bool movingPointer);
+    // Puts the window in front of all others (with mutex_ held).
+    void stackInFront(std::uint32_t window);
+    // The window with this number and the app it belongs to (none: no app); with mutex_ held.
+    std::pair<Window*, App*> findWindow(std::uint32_t window);
+    std::optional<std::string> updateRefusal() const;
 
     mutable std::mutex mutex_;
     Point pointer_;
@@ -216,6 +268,17 @@ private:
     std::map<std::int64_t, std::string> documentURLs_;
     std::size_t documentQueries_ = 0;
     MemoryPasteboard pasteboard_;
+    std::vector<Window> unownedWindows_;
+    std::vector<std::uint32_t> stacking_;  // window numbers, front to back
+    bool locked_ = false;
+    std::optional<double> backingScale_ = 2.0;
+    std::optional<std::string> openFailure_;
+    std::optional<std::string> updateFailure_;
+    std::vector<std::shared_ptr<SimulatedWindowStream>> streams_;
+    std::size_t windowReads_ = 0;
+    bool holdingReads_ = false;
+    std::size_t heldReads_ = 0;  // reads waiting now
+    std::condition_variable readsChanged_;
 };
 
 }  // namespace quib

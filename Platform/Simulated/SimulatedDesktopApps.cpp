@@ -35,7 +35,7 @@ void SimulatedDesktop::start(const std::string& bundleID, bool withProcessID) {
 void SimulatedDesktop::startLocked(const std::string& bundleID, bool withProcessID) {
     if (apps_.contains(bundleID)) return;
     const std::int64_t processID = withProcessID ? nextProcessID_++ : 0;
-    apps_.emplace(bundleID, App{bundleID, processID, {}, {}, {}, std::nullopt});
+    apps_.emplace(bundleID, App{bundleID, bundleID, processID, {}, {}, {}, std::nullopt});
     started_.push_back(ListedApp{bundleID, processID});
 }
 
@@ -55,7 +55,9 @@ void SimulatedDesktop::quit(const std::string& bundleID) {
 void SimulatedDesktop::openWindow(const std::string& bundleID, Window window) {
     std::lock_guard lock(mutex_);
     const auto found = apps_.find(bundleID);
-    if (found != apps_.end()) found->second.windows.push_back(std::move(window));
+    if (found == apps_.end()) return;
+    stackInFront(window.id);
+    found->second.windows.push_back(std::move(window));
 }
 
 void SimulatedDesktop::focus(const std::optional<std::string>& bundleID) {
@@ -135,8 +137,9 @@ WindowRoster::Raise SimulatedDesktop::open(std::uint32_t windowID, const std::st
     return bringForward(windowID, bundleID, name, true, false);
 }
 
-// The window becomes the app's main one and the app takes focus, unless activation is refused;
-// like a real desktop's, a refused activation still leaves the window raised.
+// The window becomes the app's main one, the active one and the front one, and the app takes
+// focus, unless activation is refused; like a real desktop's, a refused activation still leaves
+// the window raised.
 WindowRoster::Raise SimulatedDesktop::bringForward(std::uint32_t windowID, const std::string& bundleID,
                                                    const std::string& name, bool opening, bool movingPointer) {
     std::lock_guard lock(mutex_);
@@ -149,6 +152,10 @@ WindowRoster::Raise SimulatedDesktop::bringForward(std::uint32_t windowID, const
     if (window->minimised && !opening) return Raise::refused(minimisedText(window->title));
     window->minimised = false;
     app.mainWindow = windowID;
+    for (auto& [id, each] : apps_)
+        for (Window& other : each.windows) other.active = other.id == windowID;
+    for (Window& other : unownedWindows_) other.active = false;
+    stackInFront(windowID);
     if (!refusesActivation_) focused_ = bundleID;
     return Raise::raisedWindow(window->title, movingPointer ? std::optional(window->frame) : std::nullopt);
 }

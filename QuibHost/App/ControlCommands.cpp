@@ -99,8 +99,13 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
         if (!enabled->is_boolean()) return reply->fail("Say whether to switch it on or off: away on|off.");
         return away(enabled->get<bool>(), *reply);
     }
+    if (command == "listen") {
+        const auto enabled = request.find("enabled");
+        if (enabled == request.end() || !enabled->is_boolean()) return reply->fail("Say whether phones may listen: listen on|off.");
+        return listen(enabled->get<bool>(), *reply);
+    }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, refresh, use, reveal, away, requests, answer, push, panel and show.");
+                "resume, watch, targets, refresh, use, reveal, away, listen, requests, answer, push, panel and show.");
 }
 
 Json ControlCommands::status() const {
@@ -185,6 +190,12 @@ void ControlCommands::pause(bool paused, ControlSocket::Reply& reply) {
                        {"message", paused ? "Input from phones is paused" : "Input from phones is on again"}});
 }
 
+// As the panel's "Let phones listen" switch.
+void ControlCommands::listen(bool allowed, ControlSocket::Reply& reply) {
+    config_.state->setAudioAllowed(allowed);
+    answer(reply, Json{{"audioAllowed", allowed}, {"message", allowed ? "Phones may listen" : "Phones may not listen"}});
+}
+
 // As the panel's switch (a phone on this network is then handed its key, which joins the
 // listener).
 void ControlCommands::away(bool enabled, ControlSocket::Reply& reply) {
@@ -213,7 +224,7 @@ Json ControlCommands::awayState() const {
 
 // As the panel's "Try again".
 void ControlCommands::retryAway(ControlSocket::Reply& reply) {
-    config_.server->neighbours().reach->refresh();
+    actions_->retryAway();
     answer(reply, Json{{"message", "Trying again"}});
 }
 

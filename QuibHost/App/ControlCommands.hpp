@@ -37,6 +37,7 @@ namespace quib {
 //                                        detail and the reason phones are given when there are
 //                                        any, and the candidates (display, reach, via) in order
 //   {"command":"away","retry":true}      try mapping and discovery again
+//   {"command":"listen","enabled":BOOL}  let phones listen to this computer, or stop them
 //   {"command":"watch"}                  then one {"activity": text} line per activity, until
 //                                        the client leaves
 //   {"command":"targets"}                the saved targets in order, then the provisional ones,
@@ -104,6 +105,7 @@ private:
     void away(bool enabled, ControlSocket::Reply& reply);
     Json awayState() const;
     void retryAway(ControlSocket::Reply& reply);
+    void listen(bool allowed, ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
     Json targets() const;
     void refresh(ControlSocket::Reply& reply);

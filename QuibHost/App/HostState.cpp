@@ -60,6 +60,7 @@ void HostState::setInjectionPaused(bool paused) {
 void HostState::setAudioAllowed(bool allowed) {
     audioAllowed_.set(allowed);
     settings_->setBool(audioAllowedKey, allowed);
+    if (links_.setAudioAllowed) links_.setAudioAllowed(allowed);
 }
 
 void HostState::setLaunchAtLogin(bool on) {

@@ -40,6 +40,8 @@ public:
         std::function<bool()> revalidateTrust;
         // The target store's recomputation of provisional targets.
         std::function<void()> refreshProvisional;
+        // The audio streamer's allowance, given the value just stored.
+        std::function<void(bool allowed)> setAudioAllowed;
     };
 
     struct Config {
@@ -79,7 +81,8 @@ public:
     // Main executor. Tells the injector; pausing also lets go of held buttons and any scroll
     // gesture. Phones are sent the new status either way.
     void setInjectionPaused(bool paused);
-    // Main executor. Stored for the audio streamer, which reads it at every use.
+    // Main executor. Stored, then handed to the audio streamer: off tells its listeners so and
+    // stops capture, on starts capture again while anyone listens.
     void setAudioAllowed(bool allowed);
     // Main executor. Adds or removes the login item; a failure's text lands in loginItemError.
     void setLaunchAtLogin(bool on);

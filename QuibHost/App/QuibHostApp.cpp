@@ -13,6 +13,7 @@
 #include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "Runtime/Logger.hpp"
@@ -41,6 +42,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                 .poster = config_.poster,
                                 .clock = config_.clock,
                                 .main = config_.main});
+    makeStreamers();
     server_ = HostServer::create({.main = config_.main,
                                   .settings = config_.settings,
                                   .clock = config_.clock,
@@ -112,8 +114,8 @@ void QuibHostApp::makeTargets(const std::shared_ptr<DesktopEntries>& apps) {
 }
 
 // Every service the server calls: the application's own, and for what the host cannot do yet a
-// stand-in (nobody streams, and there is no display to photograph). A test may bring its own
-// approval broker, remote reach, streaming or still capture.
+// stand-in (nobody streams sound or lists windows, and there is no display to photograph). A
+// test may bring its own approval broker, remote reach, audio streaming or still capture.
 HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEntries>& apps) {
     HostServerNeighbours neighbours = config_.neighbours;
     neighbours.targets = store_;
@@ -131,7 +133,11 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
     neighbours.roster = config_.desktop.roster;
     neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
     if (!neighbours.approvals) neighbours.approvals = ApprovalBroker::create(config_.main);
-    if (!neighbours.streaming) neighbours.streaming = std::make_shared<IdleStreaming>();
+    if (!neighbours.audioStreamer || !neighbours.windowList) {
+        const auto idle = std::make_shared<IdleStreaming>();
+        if (!neighbours.audioStreamer) neighbours.audioStreamer = idle;
+        if (!neighbours.windowList) neighbours.windowList = idle;
+    }
     if (!neighbours.stills) neighbours.stills = std::make_shared<DisplaylessStillCapture>(config_.permissions);
     if (!neighbours.reach) neighbours.reach = makeRemoteReach();
     return neighbours;
@@ -140,6 +146,23 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
 std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
     return std::make_shared<TargetRouter>(TargetRouter::Config{
         .injector = injector_, .desktop = config_.desktop, .log = deliveryLog_, .clock = config_.clock});
+}
+
+// The streamers of the process, sharing its one right to capture the screen. The host state
+// hands the audio streamer, when there is a sound output to serve, the listening switch.
+void QuibHostApp::makeStreamers() {
+    screenAccess_ = std::make_shared<ScreenAccess>(config_.permissions);
+    panelStreamer_ = PanelStreamer::onDesktop(
+        {.main = config_.main, .targets = store_, .clock = config_.clock, .settings = config_.settings},
+        config_.desktop, screenAccess_, config_.videoSessions);
+    config_.neighbours.panelStreamer = panelStreamer_;
+    if (!config_.audioCapture || !config_.aacConverters) return;
+    audioStreamer_ = AudioStreamer::make({.capture = config_.audioCapture,
+                                          .converters = config_.aacConverters,
+                                          .settings = config_.settings,
+                                          .screenAccess = screenAccess_,
+                                          .clock = config_.clock});
+    config_.neighbours.audioStreamer = audioStreamer_;
 }
 
 // Away keys live in the host's data folder, beside the delivery log; they also seal pushes.
@@ -188,6 +211,9 @@ HostState::Links QuibHostApp::stateLinks() {
     links.refreshProvisional = [weak = std::weak_ptr<TargetStore>(store_)] {
         if (auto store = weak.lock()) store->refreshProvisional();
     };
+    if (audioStreamer_) {
+        links.setAudioAllowed = [streamer = audioStreamer_](bool allowed) { streamer->setAllowed(allowed); };
+    }
     return links;
 }
 

@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "Platform/AacConverterFactory.hpp"
+#include "Platform/AudioCapture.hpp"
 #include "Platform/DesktopServices.hpp"
 #include "Platform/FileRevealer.hpp"
 #include "Platform/HttpPoster.hpp"
 #include "Platform/Permissions.hpp"
 #include "Platform/ServiceAdvertiser.hpp"
+#include "Platform/VideoSessionFactory.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
@@ -25,6 +28,9 @@
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Streaming/AudioStreamer.hpp"
+#include "QuibHost/Streaming/PanelStreamer.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
@@ -38,9 +44,9 @@
 namespace quib {
 
 // The host application: the connection server, the target store, the app catalog, the menu
-// catalog, the host state and the event injector, each made once, their start-up in order after
-// launch, and their shut-down; and the panel's model and actions, which the desktop panel draws
-// and calls when there is one, and the control socket serves either way.
+// catalog, the host state, the event injector and the panel streamer, each made once, their
+// start-up in order after launch, and their shut-down; and the panel's model and actions, which
+// the desktop panel draws and calls when there is one, and the control socket serves either way.
 class QuibHostApp {
     // Only the class's own factories can make this key, so construction goes through them.
     struct Passkey {
@@ -89,6 +95,12 @@ public:
         std::shared_ptr<InterfaceWatch> awayInterfaces = nullptr;
         // Draws the apps' icons, found in the desktop's icon themes; none: apps have no icons.
         std::shared_ptr<IconRenderer> iconRenderer = nullptr;
+        // The computer's sound output and the AAC encoders that listen channels are served
+        // with; without both, listen channels are accepted and stay silent.
+        std::shared_ptr<AudioCapture> audioCapture = nullptr;
+        std::shared_ptr<AacConverterFactory> aacConverters = nullptr;
+        // Compresses the video of mirrored windows; none: no window is sent as video.
+        std::shared_ptr<VideoSessionFactory> videoSessions = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
@@ -123,6 +135,9 @@ public:
     HostState& state() { return *state_; }
     DeviceRegistry& registry() { return *registry_; }
     PushSender& push() { return *push_; }
+    // None without a sound output to serve.
+    AudioStreamer* audioStreamer() { return audioStreamer_.get(); }
+    PanelStreamer& panelStreamer() { return *panelStreamer_; }
     const std::shared_ptr<MenuViewModelSource>& panel() const { return panel_; }
     const std::shared_ptr<MenuActions>& actions() const { return actions_; }
     // The control socket, while it is open.
@@ -136,6 +151,7 @@ private:
     SecretStore secretStore() const;
     std::shared_ptr<RemoteReach> makeRemoteReach() const;
     void startRemoteReach();
+    void makeStreamers();
     void logLaunch() const;
     void enableLoginItemWhenAsked();
     void openControlSocket();
@@ -148,6 +164,10 @@ private:
     std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<PushSender> push_;
+    // The one right to capture the screen, asked for at most once per run.
+    std::shared_ptr<ScreenAccess> screenAccess_;
+    std::shared_ptr<PanelStreamer> panelStreamer_;
+    std::shared_ptr<AudioStreamer> audioStreamer_;
     std::shared_ptr<HostServer> server_;
     std::shared_ptr<HostState> state_;
     std::shared_ptr<MenuActions> actions_;

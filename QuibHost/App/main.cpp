@@ -21,6 +21,9 @@
 #include "Platform/Linux/GnomeFavourites.hpp"
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
+#include "Platform/Linux/Media/FfmpegAacConverterFactory.hpp"
+#include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
+#include "Platform/Linux/Media/PulseAudioCapture.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
@@ -180,10 +183,13 @@ int main(int argc, char** argv) {
                                     .interfaces = std::make_shared<NetlinkInterfaceWatch>(),
                                     .appUsage = std::make_shared<GnomeUsage>(),
                                     .dockedApps = std::make_shared<GnomeFavourites>(),
-                                    .poster = poster,
+                                    .poster = std::move(poster),
                                     .portMapper = std::move(portMapper),
                                     .discovery = std::make_shared<StunDiscovery>(settings, timings),
                                     .awayInterfaces = std::make_shared<NetlinkInterfaceWatch>(),
-                                    .iconRenderer = std::make_shared<PixbufIconRenderer>()});
+                                    .iconRenderer = std::make_shared<PixbufIconRenderer>(),
+                                    .audioCapture = std::make_shared<PulseAudioCapture>(),
+                                    .aacConverters = std::make_shared<FfmpegAacConverterFactory>(),
+                                    .videoSessions = std::make_shared<FfmpegVideoSessionFactory>()});
     return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
 }

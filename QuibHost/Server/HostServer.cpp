@@ -63,7 +63,9 @@ HostServerNeighbours HostServer::wired(HostServerNeighbours neighbours) {
     need(neighbours.menus, "menu catalog");
     need(neighbours.approvals, "approval broker");
     need(neighbours.push, "push sender");
-    need(neighbours.streaming, "streaming");
+    need(neighbours.panelStreamer, "panel streamer");
+    need(neighbours.audioStreamer, "audio streamer");
+    need(neighbours.windowList, "window list");
     need(neighbours.roster, "window roster");
     need(neighbours.stills, "still capture");
     need(neighbours.reach, "remote reach");

@@ -42,7 +42,7 @@ void HostServer::revoke(const std::string& deviceID) {
     network_->post([this, deviceID] {
         for (const auto& [key, client] : clients_) {
             if (client->deviceID != deviceID) continue;
-            neighbours_.streaming->detachListener(*client->connection);
+            neighbours_.audioStreamer->detachListener(*client->connection);
             client->connection->cancel();
         }
     });

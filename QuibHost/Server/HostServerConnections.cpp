@@ -112,8 +112,8 @@ void HostServer::connectionChanged(const ClientPtr& client, TlsConnection::State
             break;
         case TlsConnection::State::failed:
         case TlsConnection::State::cancelled:
-            neighbours_.streaming->detachViewer(*client->connection);
-            neighbours_.streaming->detachListener(*client->connection);
+            neighbours_.panelStreamer->detachViewer(*client->connection);
+            neighbours_.audioStreamer->detachListener(*client->connection);
             finish(client, state == TlsConnection::State::failed ? error.value_or("") : std::optional<std::string>());
             break;
         case TlsConnection::State::setup:

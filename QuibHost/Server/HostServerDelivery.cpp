@@ -95,7 +95,7 @@ void HostServer::focusTarget(const std::string& id, const ClientPtr& client) {
 void HostServer::sendWindowList(const QuibTarget& target, const std::string& targetID, const ClientRef& to,
                                 bool naming) {
     onCatalog([target, targetID, to, naming](HostServer& server) {
-        auto list = server.neighbours_.streaming->windows(target.bundleID.value_or(""), target.pinnedWindowID, true);
+        auto list = server.neighbours_.windowList->windows(target.bundleID.value_or(""), target.pinnedWindowID, true);
         if (naming && list.note && list.note->starts_with("is")) list.note = target.name + " " + *list.note;
         for (auto& chunk : WindowListPayload::chunked(std::move(list.windows), targetID, list.note, windowListBudget)) {
             server.reply(to, HostMessage{HostMessage::Windows{std::move(chunk)}});

@@ -109,7 +109,7 @@ void HostServer::scrollBy(double dx, double dy) {
 
 // (x, y) is a spot of the mirrored window's picture in unit coordinates.
 void HostServer::pointAtPanel(double x, double y) {
-    const auto frame = neighbours_.streaming->pointableWindowFrame();
+    const auto frame = neighbours_.panelStreamer->pointableWindowFrame();
     if (!frame || !(frame->width > 0) || !(frame->height > 0)) return;
     neighbours_.injector->point({frame->x + unitClamped(x) * frame->width, frame->y + unitClamped(y) * frame->height});
 }

@@ -33,14 +33,14 @@ void HostServer::openViewChannel(const ViewHelloPayload& hello, const ClientPtr&
     if (!passesDeviceCheck(SideChannel::view, hello.deviceID, hello.deviceName, *client)) return;
     becomeFrameChannel(SideChannel::view, hello.deviceID, hello.deviceName, client);
     publishDevices();
-    neighbours_.streaming->attachViewer(client->connection, hello);
+    neighbours_.panelStreamer->attachViewer(client->connection, hello);
 }
 
 void HostServer::openListenChannel(const ListenHelloPayload& hello, const ClientPtr& client) {
     if (!passesDeviceCheck(SideChannel::listen, hello.deviceID, hello.deviceName, *client)) return;
     becomeFrameChannel(SideChannel::listen, hello.deviceID, hello.deviceName, client);
     publishDevices();
-    neighbours_.streaming->attachListener(client->connection, hello);
+    neighbours_.audioStreamer->attachListener(client->connection, hello);
 }
 
 // Refusals before the connection is admitted close it while still pending, so they count as

@@ -4,9 +4,14 @@
 
 namespace quib {
 
+std::span<const std::uint8_t> OutgoingQueue::Item::data() const {
+    if (shared) return *shared;
+    return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+}
+
 bool OutgoingQueue::push(Item item) {
     const bool wasIdle = items_.empty();
-    queuedBytes_ += item.bytes.size();
+    queuedBytes_ += item.data().size();
     items_.push_back(std::move(item));
     return wasIdle;
 }
@@ -14,13 +19,13 @@ bool OutgoingQueue::push(Item item) {
 OutgoingQueue::Item OutgoingQueue::pop() {
     Item item = std::move(items_.front());
     items_.pop_front();
-    queuedBytes_ -= item.bytes.size();
+    queuedBytes_ -= item.data().size();
     return item;
 }
 
-void OutgoingQueue::clear() {
-    items_.clear();
+std::deque<OutgoingQueue::Item> OutgoingQueue::clear() {
     queuedBytes_ = 0;
+    return std::exchange(items_, {});
 }
 
 }  // namespace quib

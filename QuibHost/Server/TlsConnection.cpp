@@ -1,7 +1,15 @@
 #include "QuibHost/Server/TlsConnection.hpp"
 
-#include <asio/error.hpp>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
 #include <asio/dispatch.hpp>
+#include <asio/error.hpp>
 #include <asio/post.hpp>
 #include <asio/ssl/error.hpp>
 #include <asio/write.hpp>
@@ -9,6 +17,8 @@
 namespace quib {
 
 namespace {
+
+constexpr const char* endedBeforeSent = "The connection ended before the message was sent";
 
 asio::ip::tcp::endpoint endpointOf(const asio::ip::tcp::socket& socket, bool remote) {
     std::error_code error;
@@ -38,7 +48,7 @@ void TlsConnection::handshook(const std::error_code& error) {
     if (error) {
         state_ = State::failed;
         waitingReceive_.reset();
-        outgoing_.clear();
+        abandonOutgoing();
         closeSocket();
         report(State::failed, error.message());
         return;
@@ -96,10 +106,26 @@ void TlsConnection::send(std::string bytes, bool thenClose) {
     });
 }
 
+void TlsConnection::send(std::shared_ptr<const Bytes> message, SendCompletion completed) {
+    asio::dispatch(stream_.get_executor(), [self = shared_from_this(), message = std::move(message),
+                                            completed = std::move(completed)]() mutable {
+        self->enqueue({{}, false, std::move(message), std::move(completed)});
+    });
+}
+
+Result<void> TlsConnection::setNotSentLowWater(std::size_t bytes) {
+    const int value = static_cast<int>(std::min<std::size_t>(bytes, INT_MAX));
+    if (::setsockopt(stream_.lowest_layer().native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &value, sizeof value) != 0)
+        return fail(std::string("Could not limit the unsent bytes: ") + std::strerror(errno));
+    return {};
+}
+
 // Nothing queued behind a closing reply would ever be written, so it is not kept.
 void TlsConnection::enqueue(OutgoingQueue::Item item) {
-    if (isOver() || shuttingDown_) return;
-    if (!outgoing_.empty() && outgoing_.back().closeAfter) return;
+    if (isOver() || shuttingDown_ || (!outgoing_.empty() && outgoing_.back().closeAfter)) {
+        refuse(std::move(item), endedBeforeSent);
+        return;
+    }
     const bool idle = outgoing_.push(std::move(item));
     noteBacklog();
     if (isOver()) return;
@@ -118,22 +144,41 @@ void TlsConnection::noteBacklog() {
     if (backlogHandler_) backlogHandler_(Backlog::over, queued);
 }
 
+// A completion is always posted, so that it never runs inside the send that gave the item.
+void TlsConnection::refuse(OutgoingQueue::Item item, const std::string& why) {
+    if (!item.completed) return;
+    asio::post(stream_.get_executor(), [completed = std::move(item.completed), why] { completed(fail(why)); });
+}
+
+void TlsConnection::abandonOutgoing() {
+    for (auto& item : outgoing_.clear()) refuse(std::move(item), endedBeforeSent);
+}
+
+// The front item's bytes stay where they are until it is popped; a shared message is also held
+// by the write itself, so it outlives a connection that ends meanwhile.
 void TlsConnection::writeFront() {
     const OutgoingQueue::Item& item = outgoing_.front();
-    if (item.bytes.empty()) {
-        wrote();
+    const auto data = item.data();
+    if (data.empty()) {
+        wrote({});
         return;
     }
     writing_ = true;
-    asio::async_write(stream_, asio::buffer(item.bytes),
-                      [self = shared_from_this()](const std::error_code&, std::size_t) {
+    asio::async_write(stream_, asio::buffer(data.data(), data.size()),
+                      [self = shared_from_this(), keep = item.shared](const std::error_code& error, std::size_t) {
                           self->writing_ = false;
-                          if (!self->isOver()) self->wrote();
+                          if (!self->isOver()) self->wrote(error);
                       });
 }
 
-void TlsConnection::wrote() {
-    const OutgoingQueue::Item done = outgoing_.pop();
+// A failed write is told to its sender alone; the connection itself ends through its read side.
+void TlsConnection::wrote(const std::error_code& error) {
+    OutgoingQueue::Item done = outgoing_.pop();
+    if (done.completed) {
+        Result<MonoTime> outcome = error ? Result<MonoTime>(fail(error.message())) : Result<MonoTime>(clock_->now());
+        asio::post(stream_.get_executor(),
+                   [completed = std::move(done.completed), outcome = std::move(outcome)] { completed(outcome); });
+    }
     if (done.closeAfter) {
         closeGracefully();
         return;
@@ -153,7 +198,7 @@ void TlsConnection::wrote() {
 void TlsConnection::closeGracefully() {
     shuttingDown_ = true;
     closing_.store(true);
-    outgoing_.clear();
+    abandonOutgoing();
     waitingReceive_.reset();
     clock_->scheduleAfter(closeTimeout, [weak = weak_from_this()] {
         if (auto self = weak.lock()) asio::post(self->stream_.get_executor(), [self] { self->cancelNow(); });
@@ -187,7 +232,7 @@ void TlsConnection::cancelNow() {
     state_ = State::cancelled;
     closing_.store(true);
     waitingReceive_.reset();
-    outgoing_.clear();
+    abandonOutgoing();
     closeSocket();
     // Reported from the queue, never from inside the caller: whoever cancels (a stop, a reply
     // that closes) finishes its own work before the end is handled.

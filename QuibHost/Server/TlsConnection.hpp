@@ -12,7 +12,9 @@
 #include <asio/ssl/context.hpp>
 
 #include "QuibHost/Server/OutgoingQueue.hpp"
+#include "Runtime/Bytes.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Result.hpp"
 #include "Shared/QuibTransport.hpp"
 
 namespace quib {
@@ -69,6 +71,15 @@ public:
     // closes once they have been written: a TLS close (at most closeTimeout), then the socket.
     // Write errors are ignored: a broken connection shows itself on the read side.
     void send(std::string bytes, bool thenClose);
+    // Any thread. Queues one framed message, which other connections may share, behind every
+    // earlier send, without copying it. `completed` is called once, on the network queue and
+    // never from inside this call: with the clock's time when the last byte was written, or
+    // with an error when the write failed or the connection ended before it.
+    void send(std::shared_ptr<const Bytes> message, SendCompletion completed);
+    // Network queue. Lets the kernel hold at most `bytes` not yet sent beyond what the peer's
+    // window takes (TCP_NOTSENT_LOWAT), so that a slow peer shows itself in the sends
+    // themselves instead of disappearing into a large socket buffer.
+    Result<void> setNotSentLowWater(std::size_t bytes);
     // Any thread: closes the socket at once, dropping whatever waits to be written.
     void cancel();
     // Any thread: a send that closes the connection, or a cancel, has been asked for; nothing
@@ -80,8 +91,10 @@ private:
     void handshook(const std::error_code& error);
     void read(std::size_t maximum, ReceiveHandler handler);
     void enqueue(OutgoingQueue::Item item);
+    void refuse(OutgoingQueue::Item item, const std::string& why);
+    void abandonOutgoing();
     void writeFront();
-    void wrote();
+    void wrote(const std::error_code& error);
     void noteBacklog();
     void resumeReading();
     void closeGracefully();

@@ -52,6 +52,7 @@ public:
     bool accessibilityTrusted() const override { return true; }
     bool screenRecordingGranted() const override { return false; }
     std::string accessibilityHelp() const override { return {}; }
+    std::string screenRecordingHelp() const override { return {}; }
 };
 
 // A fixture app once its menu bar is on the bus; none (with a test failure) otherwise.

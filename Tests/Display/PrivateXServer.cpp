@@ -10,14 +10,15 @@
 
 namespace quib::testing {
 
-std::unique_ptr<PrivateXServer> PrivateXServer::start() {
+std::unique_ptr<PrivateXServer> PrivateXServer::start(const std::string& screen, const std::vector<std::string>& options) {
     std::string pattern = (std::filesystem::temp_directory_path() / "quib-xvfb-XXXXXX").string();
     const int fd = mkstemp(pattern.data());
     if (fd < 0) return nullptr;
     ::close(fd);
     // With -displayfd the server writes its number, once it listens, to standard output.
-    auto server = ChildProcess::start({"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp"},
-                                      {}, pattern);
+    std::vector<std::string> command{"Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp"};
+    command.insert(command.end(), options.begin(), options.end());
+    auto server = ChildProcess::start(command, {}, pattern);
     if (!server) {
         ADD_FAILURE() << "cannot start Xvfb";
         return nullptr;

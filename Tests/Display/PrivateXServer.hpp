@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Tests/Support/ChildProcess.hpp"
 
@@ -17,9 +18,11 @@ class PrivateXServer {
     };
 
 public:
-    // Starts a 1920×1080 screen and waits until it takes connections; none (with a test
-    // failure) when it does not start.
-    static std::unique_ptr<PrivateXServer> start();
+    // Starts a screen of `screen` (width × height × depth) with the server's `options` (say,
+    // "-extension" and a name to leave one out) and waits until it takes connections; none (with
+    // a test failure) when it does not start.
+    static std::unique_ptr<PrivateXServer> start(const std::string& screen = "1920x1080x24",
+                                                 const std::vector<std::string>& options = {});
 
     PrivateXServer(Passkey, ChildProcess server, std::string name, std::filesystem::path log);
     ~PrivateXServer();

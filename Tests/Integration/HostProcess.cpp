@@ -65,7 +65,9 @@ std::unique_ptr<HostProcess> HostProcess::startOnce(TempHome& home, const std::o
         {"XDG_DATA_HOME", home.dataHome().string()},
         {"XDG_RUNTIME_DIR", home.runtimeDir().string()},
         // keeps the test off any Avahi daemon of the machine
-        {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home.root() / "no-bus").string()}};
+        {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home.root() / "no-bus").string()},
+        // keeps the host off the test run's sound server: it hears one only when a test names it
+        {"PULSE_SERVER", "unix:" + (home.root() / "no-pulse").string()}};
     for (const auto& [name, value] : environment) variables[name] = value;
     std::vector<std::string> unset;
     if (display) variables["DISPLAY"] = *display;

@@ -52,10 +52,10 @@ public:
     // Starts the host and reads what it prints at start; fails the test when it does not start.
     // The host drives the X display `display` (DISPLAY); none: no display at all, whatever the
     // caller's DISPLAY says, so that no test host drives a developer's desktop. Nor does it
-    // reach a session bus unless `environment` names one (DBUS_SESSION_BUS_ADDRESS). On a
-    // display the host runs without its panel (QUIB_TEST_HEADLESS=1) unless `environment` sets
-    // QUIB_TEST_HEADLESS itself. `environment` adds to or overrides the other variables the host
-    // is given.
+    // reach a session bus or a sound server unless `environment` names one
+    // (DBUS_SESSION_BUS_ADDRESS, PULSE_SERVER). On a display the host runs without its panel
+    // (QUIB_TEST_HEADLESS=1) unless `environment` sets QUIB_TEST_HEADLESS itself. `environment`
+    // adds to or overrides the other variables the host is given.
     static std::unique_ptr<HostProcess> start(TempHome& home, std::optional<std::string> display = std::nullopt,
                                               const std::map<std::string, std::string>& environment = {});
 

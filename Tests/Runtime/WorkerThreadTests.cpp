@@ -52,6 +52,31 @@ TEST(WorkerThread, AnOwnerDestroyedFromItsOwnThreadLetsItFinishAndItIsCountedUnt
     EXPECT_EQ(waitFor(before), before);
 }
 
+// An owner that lets go from outside waits for nothing; the thread counts until it ends, and a
+// thread that has ended already is never counted.
+TEST(WorkerThread, LetGoFromOutsideItCountsOnlyUntilItEnds) {
+    const int before = WorkerThread::runningLetGo();
+    std::promise<void> release;
+    auto releaseFuture = release.get_future().share();
+    WorkerThread busy("test.worker", [=] { releaseFuture.wait(); });
+    busy.letGo();
+    busy.letGo();
+    EXPECT_EQ(WorkerThread::runningLetGo(), before + 1);
+    const auto settled = [&] {
+        for (int i = 0; i < 500 && WorkerThread::runningLetGo() != before; ++i) std::this_thread::sleep_for(2ms);
+        return WorkerThread::runningLetGo();
+    };
+    release.set_value();
+    EXPECT_EQ(settled(), before);
+
+    std::promise<void> done;
+    WorkerThread quick("test.worker", [&] { done.set_value(); });
+    done.get_future().wait();
+    std::this_thread::sleep_for(20ms);  // most likely past the end of its body
+    quick.letGo();
+    EXPECT_EQ(settled(), before);
+}
+
 TEST(WorkerThread, JoiningTwiceOrFromItselfDoesNothing) {
     std::promise<void> joinedInside;
     WorkerThread* self = nullptr;

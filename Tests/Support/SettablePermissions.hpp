@@ -12,6 +12,7 @@ public:
     bool accessibilityTrusted() const override { return accessibility_.load(); }
     bool screenRecordingGranted() const override { return screenRecording_.load(); }
     std::string accessibilityHelp() const override { return "Accessibility is withdrawn in this test."; }
+    std::string screenRecordingHelp() const override { return "Screen recording is withdrawn in this test."; }
 
     void setAccessibilityTrusted(bool on) { accessibility_.store(on); }
     void setScreenRecordingGranted(bool on) { screenRecording_.store(on); }

@@ -13,6 +13,8 @@
 #include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
+#include "QuibHost/Streaming/PanelStreamer.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
@@ -90,7 +92,16 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
         neighbours.push = PushSender::create(
             {.settings = settings, .secrets = shared.secrets, .poster = nullptr, .clock = clock, .main = main});
     }
-    if (!neighbours.streaming) neighbours.streaming = std::make_shared<IdleStreaming>();
+    if (!neighbours.panelStreamer) {
+        neighbours.panelStreamer = PanelStreamer::onDesktop(
+            {.main = main, .targets = neighbours.targets, .clock = clock, .settings = settings}, shared.desktop,
+            std::make_shared<ScreenAccess>(permissions), nullptr);
+    }
+    if (!neighbours.audioStreamer || !neighbours.windowList) {
+        const auto idle = std::make_shared<IdleStreaming>();
+        if (!neighbours.audioStreamer) neighbours.audioStreamer = idle;
+        if (!neighbours.windowList) neighbours.windowList = idle;
+    }
     if (!neighbours.stills) neighbours.stills = std::make_shared<DisplaylessStillCapture>(permissions);
     if (!neighbours.reach) {
         neighbours.reach = std::make_shared<RemoteReach>(

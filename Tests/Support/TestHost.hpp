@@ -18,8 +18,9 @@ namespace quib::testing {
 // test does not bring: a recording advertiser, and the application's services on a headless
 // desktop (no app runs, no input lands, no menu or document can be read, no window is found),
 // tmux looked for in the standard places, an approval broker on the main executor, a push sender
-// with no way to post, remote reach and uploads keeping their files under `dataHome`, nobody
-// streaming and no display to photograph.
+// with no way to post, remote reach and uploads keeping their files under `dataHome`, a panel
+// streamer of the headless desktop (tmux panes, no window video), nobody streaming sound and no
+// display to photograph.
 struct TestHost {
     std::shared_ptr<Executor> main;
     std::shared_ptr<Settings> settings;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <deque>
+#include <utility>
 
 #include <asio/connect.hpp>
 #include <asio/io_context.hpp>
@@ -40,6 +41,8 @@ struct PhoneClient::Impl {
     std::optional<QuibTransport::Stream> stream;
     LineFramer framer{maxHostLineBytes};
     std::deque<std::string> lines;
+    bool keepBytes = false;  // frames, not lines
+    std::string bytes;
     std::array<char, 65536> readBuffer{};
     bool closed = false;
     std::string closeReason;
@@ -61,7 +64,9 @@ struct PhoneClient::Impl {
     // io context so a waiting call can look at what came.
     void armRead() {
         stream->async_read_some(asio::buffer(readBuffer), [this](std::error_code error, std::size_t count) {
-            if (count > 0) {
+            if (count > 0 && keepBytes) {
+                bytes.append(readBuffer.data(), count);
+            } else if (count > 0) {
                 framer.feed(std::string_view(readBuffer.data(), count));
                 while (auto line = framer.nextLine()) lines.push_back(std::move(*line));
             }
@@ -174,6 +179,15 @@ Result<void> PhoneClient::waitForClose(std::chrono::milliseconds timeout) {
     for (const auto& line : impl_->lines)
         if (auto checked = readable(line); !checked) return checked.error();
     return {};
+}
+
+void PhoneClient::expectBytes() { impl_->keepBytes = true; }
+
+Result<std::string> PhoneClient::receiveBytes(std::chrono::milliseconds timeout) {
+    impl_->runUntil([&] { return !impl_->bytes.empty() || impl_->closed; }, timeout);
+    if (!impl_->bytes.empty()) return std::exchange(impl_->bytes, {});
+    if (impl_->closed) return fail("Connection closed");
+    return fail("Timed out");
 }
 
 Result<void> PhoneClient::readable(const std::string& line) {

@@ -76,6 +76,13 @@ public:
     // received, and each must be a host message.
     Result<void> waitForClose(std::chrono::milliseconds timeout);
 
+    // From now on what the host sends is kept as it comes, for receiveBytes, not split into
+    // lines: a side channel's frames. Call it before the channel's hello.
+    void expectBytes();
+    // Every byte the host sent since the last call; waits up to `timeout` for at least one.
+    // Fails with "Timed out" when none came, or "Connection closed" once nothing more will.
+    Result<std::string> receiveBytes(std::chrono::milliseconds timeout);
+
     // True once the host has closed the connection or it failed.
     bool isClosed() const;
     // Ends the connection from this side (TLS close, then the socket). Safe to call twice.

@@ -46,6 +46,7 @@ constexpr const char* usage =
     "  away                 how away access fares and the ways phones can reach this computer\n"
     "  away on|off          let approved phones reach this computer from away, or stop it\n"
     "  away retry           try the router and the public address again\n"
+    "  listen on|off        let approved phones listen to this computer, or stop them\n"
     "  requests             the agents' requests waiting for an answer, with the seconds left\n"
     "  answer REQUEST-ID approve|deny\n"
     "                       answer a waiting request from this computer\n"
@@ -68,8 +69,8 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if (command == "reveal" && args.size() == 2 && (args[1] == "log" || args[1] == "inbox"))
         return Json{{"command", "reveal"}, {"item", args[1]}};
     if (command == "away" && args.size() == 1) return Json{{"command", "away"}};
-    if (command == "away" && args.size() == 2 && (args[1] == "on" || args[1] == "off"))
-        return Json{{"command", "away"}, {"enabled", args[1] == "on"}};
+    if ((command == "away" || command == "listen") && args.size() == 2 && (args[1] == "on" || args[1] == "off"))
+        return Json{{"command", command}, {"enabled", args[1] == "on"}};
     if (command == "away" && args.size() == 2 && args[1] == "retry") return Json{{"command", "away"}, {"retry", true}};
     if (command == "answer" && args.size() == 3 && !args[1].empty() && (args[2] == "approve" || args[2] == "deny"))
         return Json{{"command", "answer"}, {"request", args[1]}, {"decision", args[2]}};

@@ -203,6 +203,27 @@ bool isHidden(Display* display, Window window) {
     return std::ranges::find(states, hidden) != states.end();
 }
 
+bool isNormalWindow(Display* display, Window window) {
+    const auto types = longs(display, window, "_NET_WM_WINDOW_TYPE", XA_ATOM);
+    if (types.empty()) return true;
+    return types.front() == XInternAtom(display, "_NET_WM_WINDOW_TYPE_NORMAL", False) ||
+           types.front() == XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+}
+
+std::optional<unsigned long> currentDesktop(Display* display) {
+    const auto values = longs(display, DefaultRootWindow(display), "_NET_CURRENT_DESKTOP", XA_CARDINAL);
+    if (values.empty()) return std::nullopt;
+    return values.front() & 0xFFFFFFFFu;
+}
+
+bool isOnDesktop(Display* display, Window window, std::optional<unsigned long> current) {
+    constexpr unsigned long everyDesktop = 0xFFFFFFFFu;
+    const auto values = longs(display, window, "_NET_WM_DESKTOP", XA_CARDINAL);
+    if (values.empty() || !current) return true;
+    const unsigned long desktop = values.front() & 0xFFFFFFFFu;
+    return desktop == everyDesktop || desktop == *current;
+}
+
 // As the client drew it: the corner inside its border, translated to the root.
 std::optional<Rect> frame(Display* display, Window window) {
     Window root = None, child = None;

@@ -36,6 +36,15 @@ std::optional<std::int64_t> processID(Display* display, Window window);
 std::string title(Display* display, Window window);
 // The window is minimised (_NET_WM_STATE holds _NET_WM_STATE_HIDDEN).
 bool isHidden(Display* display, Window window);
+// The window is an ordinary app window or a dialog: its _NET_WM_WINDOW_TYPE is absent or names
+// _NET_WM_WINDOW_TYPE_NORMAL or _NET_WM_WINDOW_TYPE_DIALOG first (not a dock, panel, menu or
+// desktop, say).
+bool isNormalWindow(Display* display, Window window);
+// The desktop the window manager shows now (_NET_CURRENT_DESKTOP); none when it has no desktops.
+std::optional<unsigned long> currentDesktop(Display* display);
+// The window shows on `current` (none: the desktop is unknown): its _NET_WM_DESKTOP is absent,
+// 0xFFFFFFFF (every desktop) or `current`.
+bool isOnDesktop(Display* display, Window window, std::optional<unsigned long> current);
 // The window's frame in root coordinates, as its client drew it (the window manager's frame
 // left out); none when the window is gone.
 std::optional<Rect> frame(Display* display, Window window);

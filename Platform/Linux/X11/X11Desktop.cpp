@@ -8,6 +8,7 @@
 #include "Platform/Linux/X11/X11Pasteboard.hpp"
 #include "Platform/Linux/X11/X11Permissions.hpp"
 #include "Platform/Linux/X11/X11WindowRoster.hpp"
+#include "Platform/Linux/X11/X11WindowSource.hpp"
 #include "Platform/Linux/X11/X11Workspace.hpp"
 #include "Runtime/Logger.hpp"
 
@@ -47,6 +48,10 @@ std::optional<Opened> open(const std::string& displayName, std::shared_ptr<Deskt
     if (!apps) apps = std::make_shared<DesktopEntries>();
     if (auto windows = X11Connection::open(name)) {
         opened.services.roster = std::make_shared<X11WindowRoster>(std::move(windows), permissions, apps);
+    }
+    if (auto capture = X11Connection::open(name)) {
+        opened.services.windowSource =
+            std::make_shared<X11WindowSource>(std::move(capture), name, apps, std::make_shared<LogindScreenLock>());
     }
     opened.services.workspace = X11Workspace::open(name, std::move(apps));
     if (!opened.services.workspace) quibLog().error("x11: cannot follow the apps of ", pub(name));

@@ -12,8 +12,8 @@
 namespace quib {
 
 // The desktop of an X display: input posted through XTEST, the pointer, the displays and the
-// trust that goes with them, the clipboard, the apps and their windows. The other services are
-// left for the caller to fill.
+// trust that goes with them, the clipboard, the apps and their windows, and window capture. The
+// other services are left for the caller to fill.
 namespace X11Desktop {
 
 struct Opened {

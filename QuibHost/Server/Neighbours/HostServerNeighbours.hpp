@@ -10,7 +10,9 @@
 #include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "QuibHost/Server/Neighbours/StillCaptureService.hpp"
-#include "QuibHost/Server/Neighbours/StreamingService.hpp"
+#include "QuibHost/Server/Neighbours/WindowListService.hpp"
+#include "QuibHost/Streaming/AudioStreamerService.hpp"
+#include "QuibHost/Streaming/PanelStreamerService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
@@ -30,7 +32,9 @@ struct HostServerNeighbours {
     std::shared_ptr<MenuCatalogService> menus = nullptr;
     std::shared_ptr<ApprovalBrokerService> approvals = nullptr;
     std::shared_ptr<PushSenderService> push = nullptr;
-    std::shared_ptr<StreamingService> streaming = nullptr;
+    std::shared_ptr<PanelStreamerService> panelStreamer = nullptr;
+    std::shared_ptr<AudioStreamerService> audioStreamer = nullptr;
+    std::shared_ptr<WindowListService> windowList = nullptr;
     // Raises and opens the windows phones pin targets to.
     std::shared_ptr<WindowRoster> roster = nullptr;
     std::shared_ptr<StillCaptureService> stills = nullptr;

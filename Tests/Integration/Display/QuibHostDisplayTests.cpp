@@ -76,6 +76,7 @@ std::string fileShowing(const std::filesystem::path& file, const std::string& te
     return shown;
 }
 
+// On a display with XTEST, Composite, DAMAGE and XFIXES the host may type and capture.
 TEST(QuibHost, TypesKeyChordsIntoTheWindowInFrontOfItsDisplay) {
     QUIB_REQUIRE_TEST_DISPLAY();
     TempHome home;
@@ -85,6 +86,7 @@ TEST(QuibHost, TypesKeyChordsIntoTheWindowInFrontOfItsDisplay) {
     auto [host, ada] = testing::startWithApprovedPhone(home, testing::testDisplayName());
     ASSERT_TRUE(ada.phone);
     EXPECT_EQ(ada.welcome["status"]["accessibilityGranted"], true);
+    EXPECT_EQ(ada.welcome["status"]["screenRecordingGranted"], true);
 
     for (const char* name : {"h", "i", "enter"}) ASSERT_TRUE(ada.phone->sendLine(key(name)));
     // Keys are answered only when they fail: the first answer is the unknown key's.
@@ -230,11 +232,12 @@ TEST(QuibHost, LaunchesAnAppTargetWaitsForItsWindowAndPastesIntoIt) {
     closeApp(display, termClass);
 }
 
-TEST(QuibHost, WithoutADisplayIsNotTrustedToPressKeys) {
+TEST(QuibHost, WithoutADisplayIsNotTrustedToPressKeysOrCapture) {
     TempHome home;
     auto [host, ada] = testing::startWithApprovedPhone(home);
     ASSERT_TRUE(ada.phone);
     EXPECT_EQ(ada.welcome["status"]["accessibilityGranted"], false);
+    EXPECT_EQ(ada.welcome["status"]["screenRecordingGranted"], false);
     ASSERT_TRUE(ada.phone->sendLine(key("h")));
     EXPECT_EQ(testing::nextReply(*ada.phone), error("Grant Accessibility to Fennic first"));
 }

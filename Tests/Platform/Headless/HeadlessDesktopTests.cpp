@@ -31,6 +31,12 @@ TEST(HeadlessDesktop, DropsInputHasNoDisplaysAndKeepsItsPasteboardInProcess) {
     EXPECT_TRUE(partial.events && partial.pointer && partial.displays && partial.accessibility);
     EXPECT_TRUE(partial.workspace && partial.roster);
     EXPECT_EQ(partial.pasteboard, desktop.pasteboard);
+
+    // Nothing can be captured: the windows cannot be read and no stream opens.
+    ASSERT_TRUE(partial.windowSource);
+    EXPECT_EQ(partial.windowSource->shareableWindows(), std::nullopt);
+    EXPECT_EQ(partial.windowSource->backingScaleFactor(), std::nullopt);
+    EXPECT_FALSE(partial.windowSource->openStream(1, {}, nullptr, {}));
 }
 
 TEST(HeadlessDesktop, KnowsInstalledAppsButRunsAndLaunchesNone) {

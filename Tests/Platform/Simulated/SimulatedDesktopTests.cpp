@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "Runtime/FakeClock.hpp"
+#include "Runtime/SerialQueue.hpp"
 
 namespace quib {
 namespace {
@@ -219,6 +221,137 @@ TEST(SimulatedDesktop, FrontWindowIsTheMainOneElseTheLargestShownOne) {
     desktop->start("org.example.mail");
     desktop->openWindow("org.example.mail", {5, "inbox", {0, 0, 500, 500}, true});
     EXPECT_EQ(roster.frontWindowFrame("org.example.mail"), std::nullopt);
+}
+
+// What capture lists is the same desktop that raising and the workspace see.
+TEST(SimulatedDesktop, CaptureListsTheWindowsFrontToBackUnderTheRecordingSwitch) {
+    auto desktop = std::make_shared<SimulatedDesktop>();
+    WindowSource& source = *desktop;
+    desktop->start("org.example.editor");
+    desktop->start("org.example.mail");
+    desktop->nameApp("org.example.editor", "Editor");
+    desktop->openWindow("org.example.editor", {1, "notes", {0, 0, 300, 200}});
+    SimulatedDesktop::Window inbox{2, "inbox", {10, 10, 400, 300}};
+    inbox.layer = 3;
+    desktop->openWindow("org.example.mail", inbox);
+    SimulatedDesktop::Window hidden{3, "", {0, 0, 50, 20}};
+    hidden.onScreen = false;
+    desktop->openUnownedWindow(hidden);
+    EXPECT_EQ(source.shareableWindows(), std::nullopt);
+
+    desktop->setScreenRecordingGranted(true);
+    const std::int64_t editor = desktop->app("org.example.editor")->processID;
+    using Listed = WindowSource::Window;
+    const Listed notes{1, "notes", WindowSource::Owner{"org.example.editor", "Editor", editor}, 0, {0, 0, 300, 200}, true, false};
+    auto listed = source.shareableWindows();
+    ASSERT_TRUE(listed);
+    ASSERT_EQ(listed->size(), 3u);
+    EXPECT_EQ((*listed)[0], (Listed{3, "", std::nullopt, 0, {0, 0, 50, 20}, false, false}));
+    EXPECT_EQ((*listed)[1].owner->name, "org.example.mail");  // unnamed: its bundle identifier
+    EXPECT_EQ((*listed)[1].layer, 3);
+    EXPECT_EQ((*listed)[2], notes);
+
+    // Raising brings a window to the front and makes it the active one; a minimised one is off
+    // screen; a window can change hands, move and close.
+    desktop->setTrusted(true);
+    ASSERT_TRUE(desktop->raise(1, "org.example.editor", "Editor", false).raised);
+    desktop->setMinimised(2, true);
+    desktop->moveWindowToApp(3, "org.example.editor");
+    desktop->setWindowFrame(1, {5, 6, 700, 500});
+    listed = source.shareableWindows();
+    ASSERT_EQ(listed->size(), 3u);
+    EXPECT_EQ((*listed)[0].number, 1u);
+    EXPECT_TRUE((*listed)[0].active);
+    EXPECT_EQ((*listed)[0].frame, (Rect{5, 6, 700, 500}));
+    EXPECT_EQ((*listed)[1].owner->bundleID, "org.example.editor");
+    EXPECT_FALSE((*listed)[2].onScreen);
+    desktop->closeWindow(1);
+    desktop->moveWindowToApp(3, std::nullopt);
+    listed = source.shareableWindows();
+    ASSERT_EQ(listed->size(), 2u);
+    EXPECT_EQ((*listed)[0].owner, std::nullopt);
+    EXPECT_EQ(desktop->app("org.example.editor")->windows.size(), 0u);
+
+    EXPECT_FALSE(source.screenLocked());
+    EXPECT_EQ(source.backingScaleFactor(), 2.0);
+    desktop->setLocked(true);
+    desktop->setBackingScale(std::nullopt);
+    EXPECT_TRUE(source.screenLocked());
+    EXPECT_EQ(source.backingScaleFactor(), std::nullopt);
+
+    // A held read waits inside the call until released, and then sees the desktop as it is.
+    desktop->holdWindowReads();
+    std::optional<std::vector<Listed>> late;
+    std::thread reader([&] { late = source.shareableWindows(); });
+    ASSERT_TRUE(desktop->waitForHeldWindowRead(std::chrono::seconds(10)));
+    desktop->closeWindow(2);
+    desktop->releaseWindowReads();
+    reader.join();
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->size(), 1u);
+    EXPECT_EQ(desktop->windowReads(), 5u);
+}
+
+TEST(SimulatedDesktop, StreamsHandOverWhatTheTestTakesOnTheirExecutor) {
+    auto clock = std::make_shared<FakeClock>();
+    auto desktop = std::make_shared<SimulatedDesktop>(clock);
+    auto queue = std::make_shared<SerialQueue>("test.capture", clock);
+    desktop->start("org.example.editor");
+    desktop->openWindow("org.example.editor", {1, "", {0, 0, 300, 200}});
+    std::vector<WindowStream::Sample> samples;
+    std::vector<std::string> stops;
+    std::vector<bool> updates;
+    WindowStream::Handlers handlers{[&](WindowStream::Sample sample) { samples.push_back(std::move(sample)); },
+                                    [&](std::string why) { stops.push_back(std::move(why)); }};
+    WindowStream::Configuration configuration;
+    configuration.width = 600;
+    configuration.height = 400;
+    configuration.queueDepth = 2;
+    WindowStream::Configuration smaller = configuration;
+    smaller.width = 100;
+    smaller.height = 50;
+
+    EXPECT_FALSE(desktop->openStream(1, configuration, queue, handlers));  // no screen recording
+    desktop->setScreenRecordingGranted(true);
+    desktop->setOpenFailure("The window server said no");
+    const auto refused = desktop->openStream(1, configuration, queue, handlers);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().message, "The window server said no");
+    desktop->setOpenFailure(std::nullopt);
+    EXPECT_FALSE(desktop->openStream(9, configuration, queue, handlers));
+    ASSERT_TRUE(desktop->openStream(1, configuration, queue, handlers));
+    auto stream = desktop->windowStreams().at(0);
+
+    // Pictures come sized as configured, at most the queue depth at once, never copied.
+    auto first = stream->deliver(WindowStream::FrameStatus::started);
+    clock->advance(std::chrono::milliseconds(16));
+    auto second = stream->deliver();
+    EXPECT_EQ(stream->deliver(), nullptr);
+    EXPECT_EQ(stream->deliver(WindowStream::FrameStatus::idle, false), nullptr);
+    desktop->setUpdateFailure("Not now");
+    stream->update(smaller, [&](Result<void> done) { updates.push_back(done.ok()); });
+    desktop->setUpdateFailure(std::nullopt);
+    stream->update(smaller, [&](Result<void> done) { updates.push_back(done.ok()); });
+    auto third = stream->deliver();
+    stream->stopBySystem("The display went to sleep");
+    ASSERT_TRUE(queue->sync([] {}));
+
+    ASSERT_EQ(samples.size(), 4u);
+    EXPECT_EQ(samples[0].picture, first);
+    EXPECT_EQ(samples[0].status, WindowStream::FrameStatus::started);
+    EXPECT_EQ(samples[0].picture->width(), 600);
+    EXPECT_EQ(samples[1].presentationTime - samples[0].presentationTime, std::chrono::milliseconds(16));
+    EXPECT_EQ(samples[2].picture, nullptr);
+    EXPECT_EQ(samples[3].picture->width(), 100);
+    EXPECT_EQ(updates, (std::vector<bool>{false, true}));
+    EXPECT_EQ(stream->configuration().width, 100);
+    EXPECT_EQ(stream->updates(), 1u);
+    EXPECT_EQ(stops, std::vector<std::string>{"The display went to sleep"});
+
+    stream->requestFrame();
+    stream->stop();
+    EXPECT_EQ(stream->frameRequests(), 1u);
+    EXPECT_TRUE(stream->isStopped());
 }
 
 }  // namespace

@@ -78,6 +78,7 @@ protected:
         HostState::Links links;
         links.startServer = [this](const std::string& code) { started.push_back(code); };
         links.broadcastStatus = [this] { ++broadcasts; };
+        links.setAudioAllowed = [this](bool allowed) { streamerAllowance.push_back(allowed); };
         onMain([&] {
             state = HostState::create(
                 {.main = main,
@@ -153,6 +154,7 @@ protected:
     std::shared_ptr<quib::ControlCommands> commands;
     std::vector<std::string> started;
     int broadcasts = 0;
+    std::vector<bool> streamerAllowance;
 };
 
 TEST_F(ControlCommands, ListsDevicesAsThePanelDoes) {
@@ -290,6 +292,22 @@ TEST_F(ControlCommands, SwitchesAwayAccessThroughRemoteReach) {
     EXPECT_EQ(run({{"command", "away"}, {"enabled", "on"}})->last()["error"],
               "Say whether to switch it on or off: away on|off.");
     EXPECT_EQ(settings->boolean("quib.away.enabled"), false);
+}
+
+TEST_F(ControlCommands, SwitchesListeningAsThePanelsSwitchDoesAndTheStatusShowsIt) {
+    EXPECT_EQ(run({{"command", "status"}})->last()["status"]["audioAllowed"], true);
+    auto reply = run({{"command", "listen"}, {"enabled", false}});
+    EXPECT_EQ(reply->last(), (Json{{"audioAllowed", false}, {"message", "Phones may not listen"}, {"ok", true}}));
+    EXPECT_EQ(settings->boolean("quib.listen.allowed"), false);
+    EXPECT_EQ(run({{"command", "status"}})->last()["status"]["audioAllowed"], false);
+    reply = run({{"command", "listen"}, {"enabled", true}});
+    EXPECT_EQ(reply->last()["message"], "Phones may listen");
+    EXPECT_EQ(run({{"command", "status"}})->last()["status"]["audioAllowed"], true);
+    EXPECT_EQ(streamerAllowance, (std::vector<bool>{false, true}));
+    for (const Json& request : {Json{{"command", "listen"}}, Json{{"command", "listen"}, {"enabled", 1}}}) {
+        EXPECT_EQ(run(request)->last()["error"], "Say whether phones may listen: listen on|off.");
+    }
+    EXPECT_EQ(streamerAllowance.size(), 2u);
 }
 
 TEST_F(ControlCommands, WatchersReceiveEveryActivityUntilTheyLeave) {

@@ -33,6 +33,10 @@ protected:
         links.resetScrollPhase = [this] { injector->resetScrollPhase(); };
         links.revalidateTrust = [this] { ++revalidations; return permissions->accessibilityTrusted(); };
         links.refreshProvisional = [this] { ++provisionalRefreshes; };
+        // What the streamer is handed, beside what the store held by then.
+        links.setAudioAllowed = [this](bool allowed) {
+            streamerAllowance.emplace_back(allowed, settings->boolean("quib.listen.allowed"));
+        };
     }
 
     std::shared_ptr<quib::HostState> make() {
@@ -70,6 +74,7 @@ protected:
     std::optional<bool> injectorPaused;
     int revalidations = 0;
     int provisionalRefreshes = 0;
+    std::vector<std::pair<bool, std::optional<bool>>> streamerAllowance;
 };
 
 TEST_F(HostState, KeepsAValidStoredCodeByteForByteAndReplacesAnInvalidOne) {
@@ -121,12 +126,19 @@ TEST_F(HostState, PausingReleasesHeldButtonsClearsTheScrollGestureAndBroadcasts)
     EXPECT_EQ(desktop->events().back().field(EventField::scrollPhase), 1);
 }
 
-TEST_F(HostState, AudioAllowanceDefaultsToAllowedAndIsStored) {
+TEST_F(HostState, AudioAllowanceDefaultsToAllowedIsStoredAndThenReachesTheStreamer) {
     auto state = make();
     EXPECT_TRUE(state->audioAllowed().value());
+    EXPECT_TRUE(streamerAllowance.empty()) << "creation only reads the stored value";
     onMain([&] { state->setAudioAllowed(false); });
     EXPECT_EQ(settings->boolean("quib.listen.allowed"), false);
     EXPECT_FALSE(make()->audioAllowed().value());
+    onMain([&] { state->setAudioAllowed(true); });
+    using Handed = std::pair<bool, std::optional<bool>>;
+    EXPECT_EQ(streamerAllowance, (std::vector<Handed>{{false, false}, {true, true}}));
+
+    settings->setString("quib.listen.allowed", "no");  // not a Boolean: allowed
+    EXPECT_TRUE(make()->audioAllowed().value());
 }
 
 TEST_F(HostState, TheTickBroadcastsOnlyWhenAPermissionFlagReallyChanges) {

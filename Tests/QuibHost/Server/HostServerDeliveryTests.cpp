@@ -102,7 +102,7 @@ TEST_F(HostServer, AFailedFocusOfAPinnedAppTargetIsFollowedByItsWindows) {
     pinned.pinnedWindowID = 7;
     targets->setSnapshot({{pinned, named("T-2", "Notes")}, {}});
     router->failing = {"T-1", "T-2"};
-    streaming->list({{}, "is running but has no windows open."});
+    windowList->list({{}, "is running but has no windows open."});
     approve("D-A", "Phone");
     ApprovedPhone phone(main, startServer());
 
@@ -123,7 +123,7 @@ TEST_F(HostServer, AFailedFocusOfAPinnedAppTargetIsFollowedByItsWindows) {
     EXPECT_EQ(phone.nextReply(), (Json{{"error", {{"_0", "Could not reach Notes"}}}}));
     EXPECT_EQ(phone.nextReply(), (Json{{"error", {{"_0", "Could not reach Editor"}}}}));
     EXPECT_EQ(phone.nextReply()["windows"]["_0"]["targetID"], "T-1");
-    EXPECT_EQ(streaming->listed(), (std::vector<std::string>{"org.example.Editor", "org.example.Editor"}));
+    EXPECT_EQ(windowList->listed(), (std::vector<std::string>{"org.example.Editor", "org.example.Editor"}));
     EXPECT_TRUE(eventually([&] { return targets->activations().size() == 3; }));
     EXPECT_EQ(targets->activations(), (std::vector<std::optional<std::string>>{"T-1", "T-2", "T-1"}));
 }

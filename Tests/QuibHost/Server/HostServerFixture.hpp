@@ -31,9 +31,11 @@
 #include "Tests/Support/FakeStillCapture.hpp"
 #include "Tests/Support/FakeTargetStore.hpp"
 #include "Tests/Support/FakeVocabulary.hpp"
+#include "Tests/Support/FixedWindowList.hpp"
 #include "Tests/Support/FreePort.hpp"
-#include "Tests/Support/MirroringStreaming.hpp"
+#include "Tests/Support/MirroringPanelStreamer.hpp"
 #include "Tests/Support/RecordingAppCatalog.hpp"
+#include "Tests/Support/RecordingAudioStreamer.hpp"
 #include "Tests/Support/RecordingPushSender.hpp"
 #include "Tests/Support/RecordingServiceAdvertiser.hpp"
 #include "Tests/Support/RecordingTargetRouter.hpp"
@@ -78,7 +80,9 @@ protected:
                                            .vocabulary = vocabulary,
                                            .approvals = approvals,
                                            .push = push,
-                                           .streaming = streaming,
+                                           .panelStreamer = panelStreamer,
+                                           .audioStreamer = audioStreamer,
+                                           .windowList = windowList,
                                            .roster = desktop,
                                            .stills = stills,
                                            .reach = reach,
@@ -250,7 +254,9 @@ protected:
     SecretStore secrets{scratch.path / "secrets"};
     std::shared_ptr<SimulatedSleepWatch> sleepWatch = std::make_shared<SimulatedSleepWatch>();
     std::shared_ptr<SimulatedInterfaceWatch> interfaceWatch = std::make_shared<SimulatedInterfaceWatch>();
-    std::shared_ptr<MirroringStreaming> streaming = std::make_shared<MirroringStreaming>();
+    std::shared_ptr<MirroringPanelStreamer> panelStreamer = std::make_shared<MirroringPanelStreamer>();
+    std::shared_ptr<RecordingAudioStreamer> audioStreamer = std::make_shared<RecordingAudioStreamer>();
+    std::shared_ptr<FixedWindowList> windowList = std::make_shared<FixedWindowList>();
     std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
     std::shared_ptr<FakeVocabulary> vocabulary = std::make_shared<FakeVocabulary>();
     std::shared_ptr<RecordingAppCatalog> catalog = std::make_shared<RecordingAppCatalog>();

@@ -101,7 +101,7 @@ TEST_F(HostServer, PointingAtThePanelLandsInTheMirroredWindow) {
     ASSERT_TRUE(settle(*phone));
     EXPECT_TRUE(desktop->events().empty());  // nothing is mirrored
 
-    streaming->mirror(Rect{200, 100, 400, 300});
+    panelStreamer->mirror(Rect{200, 100, 400, 300});
     phone->write(R"({"pointAtPanel":{"x":-0.3,"y":1.7}})" "\n" R"({"pointAtPanel":{"x":0.25,"y":0.5}})" "\n");
     ASSERT_TRUE(settle(*phone));
     const auto events = desktop->events();
@@ -109,7 +109,7 @@ TEST_F(HostServer, PointingAtThePanelLandsInTheMirroredWindow) {
     EXPECT_EQ(events[0].location, (Point{200, 400}));
     EXPECT_EQ(events[1].location, (Point{300, 250}));
 
-    streaming->mirror(Rect{200, 100, 0, 300});
+    panelStreamer->mirror(Rect{200, 100, 0, 300});
     phone->write(R"({"pointAtPanel":{"x":0.5,"y":0.5}})" "\n");
     ASSERT_TRUE(settle(*phone));
     EXPECT_EQ(desktop->events().size(), 2u);

@@ -3,8 +3,11 @@
 
 #include "HostServerFixture.hpp"
 
+#include "Platform/Simulated/SimulatedAudioCapture.hpp"
 #include "QuibHost/Apps/TestRepository.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
+#include "QuibHost/Streaming/AudioStreamer.hpp"
+#include "Tests/Support/FakeAacConverterFactory.hpp"
 
 #include "QuibHost/Server/Neighbours/DisplaylessStillCapture.hpp"
 #include "Shared/StillFrame.hpp"
@@ -174,10 +177,10 @@ TEST_F(HostServerRequests, WindowsOfAnythingButAnAppAreANoteAndARosterNoteAboutT
                                                  {"note", "Only a Mac app has windows to pick from."},
                                                  {"sequence", 0}, {"isFinal", true}}));
     }
-    streaming->list(StreamingService::WindowList{{}, "is running but has no windows open."});
+    windowList->list(WindowListService::WindowList{{}, "is running but has no windows open."});
     phone->write(line("requestWindows", {{"targetID", "A"}}));
     EXPECT_EQ(next(*phone, "windows")["note"], "Editor is running but has no windows open.");
-    streaming->list(StreamingService::WindowList{{}, "Grant Fennic Screen Recording first"});
+    windowList->list(WindowListService::WindowList{{}, "Grant Fennic Screen Recording first"});
     phone->write(line("requestWindows", {{"targetID", "A"}}));
     EXPECT_EQ(next(*phone, "windows")["note"], "Grant Fennic Screen Recording first");
 
@@ -205,10 +208,9 @@ TEST_F(HostServerRequests, ViewAndListenChannelsGoToTheStreamersAndHearNoLineWha
     ASSERT_FALSE(listen.connect(port));
     view.write(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U","maxWidth":8,"maxHeight":6}}})" "\n");
     listen.write(R"({"listenHello":{"_0":{"protocolVersion":3,"deviceName":"Pad","deviceID":"D-U"}}})" "\n");
-    ASSERT_TRUE(eventually([&] { return streaming->attached().size() == 2; }));
-    auto attached = streaming->attached();
-    std::sort(attached.begin(), attached.end());
-    EXPECT_EQ(attached, (std::vector<std::string>{"listen:D-U", "view:D-U"}));
+    ASSERT_TRUE(eventually([&] { return panelStreamer->attached().size() == 1 && audioStreamer->attached().size() == 1; }));
+    EXPECT_EQ(panelStreamer->attached(), std::vector<std::string>{"view:D-U"});
+    EXPECT_EQ(audioStreamer->attached(), std::vector<std::string>{"listen:D-U"});
 
     auto phone = approvedPhone(port, "D-U");
     EXPECT_TRUE(eventually([&] {
@@ -226,6 +228,37 @@ TEST_F(HostServerRequests, ViewAndListenChannelsGoToTheStreamersAndHearNoLineWha
         EXPECT_FALSE(channel->isClosed());
     }
     EXPECT_EQ(failuresOf("127.0.0.1"), 0);
+}
+
+// With the real streamer: a listen channel leaves it once, whether it closes or its phone is
+// revoked (the revocation detaches it before cancelling it).
+TEST_F(HostServerRequests, AListenChannelLeavesTheStreamerOnceWhenItClosesOrItsPhoneIsRevoked) {
+    auto capture = std::make_shared<SimulatedAudioCapture>();
+    auto streamer = AudioStreamer::make({capture, std::make_shared<FakeAacConverterFactory>(), settings, nullptr, clock});
+    remakeServerWith([&](quib::HostServer::Config& config) { config.neighbours.audioStreamer = streamer; });
+    const auto port = startUploads();
+    const auto count = [&](const std::string& text) {
+        const auto lines = log->lines();
+        return std::count(lines.begin(), lines.end(), text);
+    };
+    for (const bool revoke : {false, true}) {
+        SCOPED_TRACE(revoke ? "revoked" : "closed");
+        TestPhone listen(code);
+        ASSERT_FALSE(listen.connect(port));
+        listen.write(R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U"}}})" "\n");
+        ASSERT_TRUE(eventually([&] { return count("listen: Pad attached") == (revoke ? 2 : 1); }));
+        if (revoke) {
+            server->revoke("D-U");
+            EXPECT_TRUE(listen.waitClosed());
+        } else {
+            listen.close();
+        }
+        EXPECT_TRUE(eventually([&] { return count("listen: Pad left, nobody listening") == (revoke ? 2 : 1); }));
+        EXPECT_TRUE(eventually([&] { return server->inspect().clients == 0; }));
+    }
+    EXPECT_EQ(count("listen: Pad left, nobody listening"), 2);
+    // An opening still under way when the last listener left stops its stream once it is done.
+    EXPECT_TRUE(eventually([&] { return capture->liveStreams() == 0; }));
 }
 
 TEST_F(HostServerRequests, StillChannelGetsOneFrameOrOneErrorThenCloses) {

@@ -88,7 +88,7 @@ TEST_F(HostServerWindows, PickingAWindowRaisesItPinsTheTargetAndLandsThePointerI
 
 // After a refused raise the phone gets the app's windows again, the roster's note unchanged.
 TEST_F(HostServerWindows, ARefusedPickIsAnErrorFollowedByAFreshWindowList) {
-    streaming->list(StreamingService::WindowList{{}, "is running but has no windows open."});
+    windowList->list(WindowListService::WindowList{{}, "is running but has no windows open."});
     EXPECT_EQ(answer(request("focusWindow", "A", 9)),
               "error: draft is minimised \u2014 open it on your Mac, or pick another");
     EXPECT_EQ(phone->expect("windows")["_0"]["note"], "is running but has no windows open.");
@@ -98,7 +98,7 @@ TEST_F(HostServerWindows, ARefusedPickIsAnErrorFollowedByAFreshWindowList) {
     EXPECT_EQ(answer(request("focusWindow", "A", 7)), "error: Grant Accessibility to Fennic first");
     EXPECT_TRUE(phone->expect("windows").is_object());
 
-    EXPECT_EQ(streaming->listed(), (std::vector<std::string>{editorID, editorID, editorID}));
+    EXPECT_EQ(windowList->listed(), (std::vector<std::string>{editorID, editorID, editorID}));
     EXPECT_TRUE(targets->recorded().pinned.empty());
     EXPECT_TRUE(targets->activations().empty());
 }
@@ -117,7 +117,7 @@ TEST_F(HostServerWindows, OpeningBringsAMinimisedWindowBackAndDefaultsToThePinne
     EXPECT_EQ(answer(request("openWindow", "A", 42)), "error: The window you picked has closed \u2014 pick another");
     desktop->quit(editorID);
     EXPECT_EQ(answer(request("openWindow", "P", std::nullopt)), "error: Pinned isn't running");
-    EXPECT_TRUE(streaming->listed().empty());
+    EXPECT_TRUE(windowList->listed().empty());
 }
 
 TEST_F(HostServerWindows, OnlyAKnownAppTargetHasWindows) {

@@ -19,6 +19,7 @@ public:
     bool accessibilityTrusted() const override { return trusted_; }
     bool screenRecordingGranted() const override { return false; }
     std::string accessibilityHelp() const override { return {}; }
+    std::string screenRecordingHelp() const override { return {}; }
 
 private:
     bool trusted_;

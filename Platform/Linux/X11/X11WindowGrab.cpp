@@ -1,0 +1,190 @@
+#include "Platform/Linux/X11/X11WindowGrab.hpp"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xcomposite.h>
+
+#include <algorithm>
+
+#include "Platform/Linux/X11/X11ErrorTrap.hpp"
+
+namespace quib {
+namespace {
+
+bool hasComposite(Display* display) {
+    int eventBase = 0, errorBase = 0, major = 0, minor = 4;
+    return XCompositeQueryExtension(display, &eventBase, &errorBase) &&
+           XCompositeQueryVersion(display, &major, &minor) && (major > 0 || minor >= 2);
+}
+
+// Pixels of these visuals lie in memory as B, G, R and a byte that is unused or alpha.
+bool isSupported(const XWindowAttributes& attributes) {
+    const Visual* visual = attributes.visual;
+    return visual && visual->c_class == TrueColor && visual->red_mask == 0xff0000 && visual->green_mask == 0xff00 &&
+           visual->blue_mask == 0xff && (attributes.depth == 24 || attributes.depth == 32);
+}
+
+Error unsupportedVisual(int depth) { return fail("unsupported window visual (depth " + std::to_string(depth) + ")"); }
+
+}  // namespace
+
+// A System V segment the server writes pixels into, attached on both sides.
+struct X11WindowGrab::Segment {
+    XShmSegmentInfo info{};
+    Segment() { info.shmaddr = static_cast<char*>(reinterpret_cast<void*>(-1)); }
+    ~Segment() {
+        if (info.shmaddr != reinterpret_cast<void*>(-1)) ::shmdt(info.shmaddr);
+    }
+};
+
+// A header made for the segment frees only itself; an image read through the connection frees
+// its pixels too.
+void X11WindowGrab::ImageDelete::operator()(XImage* image) const { XDestroyImage(image); }
+
+Result<std::unique_ptr<X11WindowGrab>> X11WindowGrab::open(std::shared_ptr<X11Connection> connection, Window window,
+                                                           Options options) {
+    auto grab = std::make_unique<X11WindowGrab>(Passkey{}, connection, window, options);
+    Result<void> opened = fail("the X server closed the connection");
+    connection->use([&](Display* display) {
+        XWindowAttributes attributes{};
+        if (!hasComposite(display)) {
+            opened = fail("the X display lacks the Composite extension");
+        } else if (!XGetWindowAttributes(display, window, &attributes)) {
+            opened = fail("the window has closed");
+        } else if (!isSupported(attributes)) {
+            opened = unsupportedVisual(attributes.depth);
+        } else {
+            grab->visual_ = attributes.visual;
+            grab->depth_ = attributes.depth;
+            XCompositeRedirectWindow(display, window, CompositeRedirectAutomatic);
+            opened = grab->name(display);
+        }
+    });
+    if (!opened) return opened.error();
+    return grab;
+}
+
+X11WindowGrab::X11WindowGrab(Passkey, std::shared_ptr<X11Connection> connection, Window window, Options options)
+    : connection_(std::move(connection)), window_(window), options_(options) {}
+
+// The window may be gone by now; its errors are the trap's, not the log's.
+X11WindowGrab::~X11WindowGrab() {
+    connection_->use([&](Display* display) {
+        X11ErrorTrap trap(display);
+        dropSegment(display);
+        if (pixmap_ != None) XFreePixmap(display, pixmap_);
+        if (visual_) XCompositeUnredirectWindow(display, window_, CompositeRedirectAutomatic);
+        (void)trap.firstError();
+    });
+    image_.reset();
+}
+
+bool X11WindowGrab::usesSharedMemory() const { return segment_ != nullptr; }
+
+Result<void> X11WindowGrab::rename() {
+    Result<void> named = fail("the X server closed the connection");
+    connection_->use([&](Display* display) { named = name(display); });
+    return named;
+}
+
+// The pixmap's own size is the one to read within: the window may have changed size again
+// since it was named.
+Result<void> X11WindowGrab::name(Display* display) {
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display, window_, &attributes)) return fail("the window has closed");
+    if (attributes.map_state != IsViewable) return fail("the window is not shown");
+    X11ErrorTrap trap(display);
+    const Pixmap named = XCompositeNameWindowPixmap(display, window_);
+    Window root = None;
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0, border = 0, depth = 0;
+    const bool measured = XGetGeometry(display, named, &root, &x, &y, &width, &height, &border, &depth);
+    if (trap.firstError() || !measured) {
+        if (measured) XFreePixmap(display, named);
+        return fail("the window is not shown");
+    }
+    if (pixmap_ != None) XFreePixmap(display, pixmap_);
+    pixmap_ = named;
+    border_ = attributes.border_width;
+    const int newWidth = std::max(static_cast<int>(width) - 2 * border_, 1);
+    const int newHeight = std::max(static_cast<int>(height) - 2 * border_, 1);
+    if (newWidth != width_ || newHeight != height_ || !segment_) {
+        width_ = newWidth;
+        height_ = newHeight;
+        dropSegment(display);
+        makeSegment(display);
+    }
+    return {};
+}
+
+// Marked for removal once attached, so that the system frees it when both sides let go, even
+// should the host die.
+void X11WindowGrab::makeSegment(Display* display) {
+    if (!options_.sharedMemory || !XShmQueryExtension(display)) return;
+    const std::size_t size = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4;
+    auto segment = std::make_unique<Segment>();
+    segment->info.shmid = ::shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+    if (segment->info.shmid < 0) return;
+    segment->info.shmaddr = static_cast<char*>(::shmat(segment->info.shmid, nullptr, 0));
+    segment->info.readOnly = False;
+    bool attached = false;
+    if (segment->info.shmaddr != reinterpret_cast<void*>(-1)) {
+        X11ErrorTrap trap(display);
+        attached = XShmAttach(display, &segment->info) && !trap.firstError();
+    }
+    ::shmctl(segment->info.shmid, IPC_RMID, nullptr);
+    if (attached) segment_ = std::move(segment);
+}
+
+void X11WindowGrab::dropSegment(Display* display) {
+    image_.reset();
+    if (!segment_) return;
+    XShmDetach(display, &segment_->info);
+    XSync(display, False);  // the server lets go before the memory does
+    segment_.reset();
+}
+
+Result<X11WindowGrab::Image> X11WindowGrab::grab(Region region) {
+    const int right = std::min(region.x + region.width, width_), bottom = std::min(region.y + region.height, height_);
+    region.x = std::max(region.x, 0);
+    region.y = std::max(region.y, 0);
+    region.width = right - region.x;
+    region.height = bottom - region.y;
+    if (region.width <= 0 || region.height <= 0) return fail("the region lies outside the window");
+    Result<Image> image = fail("the X server closed the connection");
+    connection_->use([&](Display* display) {
+        image = segment_ ? grabShared(display, region) : grabThroughConnection(display, region);
+    });
+    return image;
+}
+
+Result<X11WindowGrab::Image> X11WindowGrab::grabShared(Display* display, const Region& region) {
+    if (!image_ || image_->width != region.width || image_->height != region.height) {
+        image_.reset(XShmCreateImage(display, visual_, static_cast<unsigned int>(depth_), ZPixmap,
+                                     segment_->info.shmaddr, &segment_->info, static_cast<unsigned int>(region.width),
+                                     static_cast<unsigned int>(region.height)));
+        if (!image_) return fail("out of memory");
+    }
+    if (image_->bits_per_pixel != 32 || image_->byte_order != LSBFirst) return unsupportedVisual(depth_);
+    X11ErrorTrap trap(display);  // takes the error of a failed read, which the result shows
+    if (!XShmGetImage(display, pixmap_, image_.get(), region.x + border_, region.y + border_, AllPlanes)) {
+        return fail("the window's pixels cannot be read");
+    }
+    return Image{reinterpret_cast<std::uint8_t*>(image_->data), image_->width, image_->height, image_->bytes_per_line};
+}
+
+Result<X11WindowGrab::Image> X11WindowGrab::grabThroughConnection(Display* display, const Region& region) {
+    image_.reset();
+    X11ErrorTrap trap(display);
+    image_.reset(XGetImage(display, pixmap_, region.x + border_, region.y + border_,
+                           static_cast<unsigned int>(region.width), static_cast<unsigned int>(region.height), AllPlanes,
+                           ZPixmap));
+    if (!image_) return fail("the window's pixels cannot be read");
+    if (image_->bits_per_pixel != 32 || image_->byte_order != LSBFirst) return unsupportedVisual(depth_);
+    return Image{reinterpret_cast<std::uint8_t*>(image_->data), image_->width, image_->height, image_->bytes_per_line};
+}
+
+}  // namespace quib

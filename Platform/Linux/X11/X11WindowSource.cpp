@@ -1,0 +1,69 @@
+#include "Platform/Linux/X11/X11WindowSource.hpp"
+
+#include "Platform/Linux/X11/X11ClientWindows.hpp"
+
+namespace quib {
+
+X11WindowSource::X11WindowSource(std::shared_ptr<X11Connection> connection, std::string displayName,
+                                 std::shared_ptr<DesktopEntries> apps, std::shared_ptr<LogindScreenLock> lock,
+                                 X11WindowStream::Options streams)
+    : connection_(std::move(connection)),
+      displayName_(std::move(displayName)),
+      apps_(std::move(apps)),
+      lock_(std::move(lock)),
+      streams_(std::move(streams)) {}
+
+std::optional<std::vector<WindowSource::Window>> X11WindowSource::shareableWindows() {
+    const auto installed = apps_->installed();
+    std::vector<Window> windows;
+    const bool read = connection_->use([&](Display* display) {
+        const auto active = X11ClientWindows::activeWindow(display);
+        const auto desktop = X11ClientWindows::currentDesktop(display);
+        const auto stack = X11ClientWindows::stacking(display);
+        for (auto window = stack.rbegin(); window != stack.rend(); ++window) {
+            if (auto described = describe(display, *window, active, desktop, installed)) {
+                windows.push_back(std::move(*described));
+            }
+        }
+    });
+    if (!read) return std::nullopt;
+    return windows;
+}
+
+// The frame is read last: a window that answers it was there for every read before.
+std::optional<WindowSource::Window> X11WindowSource::describe(Display* display, ::Window window,
+                                                              std::optional<::Window> active,
+                                                              std::optional<unsigned long> desktop,
+                                                              std::span<const DesktopEntry> installed) const {
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display, window, &attributes)) return std::nullopt;
+    Window described;
+    described.number = static_cast<std::uint32_t>(window);
+    described.title = X11ClientWindows::title(display, window);
+    if (const auto app = X11ClientWindows::owner(display, window, installed)) {
+        described.owner = Owner{app->id, app->localizedName(),
+                                X11ClientWindows::processID(display, window).value_or(0)};
+    }
+    described.layer = X11ClientWindows::isNormalWindow(display, window) ? 0 : otherLayer;
+    described.onScreen = attributes.map_state == IsViewable && !X11ClientWindows::isHidden(display, window) &&
+                         X11ClientWindows::isOnDesktop(display, window, desktop);
+    described.active = active == window;
+    const auto frame = X11ClientWindows::frame(display, window);
+    if (!frame) return std::nullopt;
+    described.frame = *frame;
+    return described;
+}
+
+bool X11WindowSource::screenLocked() { return lock_ && lock_->isLocked(); }
+
+Result<std::shared_ptr<WindowStream>> X11WindowSource::openStream(std::uint32_t window,
+                                                                  const WindowStream::Configuration& configuration,
+                                                                  std::shared_ptr<Executor> executor,
+                                                                  WindowStream::Handlers handlers) {
+    auto stream = X11WindowStream::open(displayName_, window, configuration, std::move(executor), std::move(handlers),
+                                        streams_);
+    if (!stream) return stream.error();
+    return std::shared_ptr<WindowStream>(std::move(stream).value());
+}
+
+}  // namespace quib

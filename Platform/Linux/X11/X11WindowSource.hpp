@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <X11/Xlib.h>
+
+#include "Platform/Freedesktop/DesktopEntries.hpp"
+#include "Platform/Linux/LogindScreenLock.hpp"
+#include "Platform/Linux/X11/X11Connection.hpp"
+#include "Platform/Linux/X11/X11WindowStream.hpp"
+#include "Platform/WindowSource.hpp"
+
+namespace quib {
+
+// The windows of an X display that the host may capture: the window manager's clients, front to
+// back, numbered by their window IDs, with the titles, frames and owning apps the workspace reads
+// too. A window is on the ordinary layer (0) when it is an app's window or a dialog, and on
+// another (1) when it is a dock, panel, menu or the like; it is on screen when it is viewable,
+// not minimised and on the desktop the window manager shows. A window that goes away while the
+// list is read is left out of it. Points are pixels: the backing scale is 1.
+//
+// The screen is locked when logind says the host's session is. Streams run on a connection of
+// their own each (X11WindowStream).
+//
+// The listing uses a connection of its own, under its lock, from any thread.
+class X11WindowSource final : public WindowSource {
+public:
+    // Owners are told by `apps`; `lock` says whether the screen is locked (none: never).
+    // `displayName` is where streams connect.
+    X11WindowSource(std::shared_ptr<X11Connection> connection, std::string displayName,
+                    std::shared_ptr<DesktopEntries> apps, std::shared_ptr<LogindScreenLock> lock,
+                    X11WindowStream::Options streams = {});
+
+    std::optional<std::vector<Window>> shareableWindows() override;
+    bool screenLocked() override;
+    std::optional<double> backingScaleFactor() override { return 1.0; }
+    Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window, const WindowStream::Configuration& configuration,
+                                                     std::shared_ptr<Executor> executor,
+                                                     WindowStream::Handlers handlers) override;
+
+    // The layer of windows that are not ordinary app windows or dialogs.
+    static constexpr std::int32_t otherLayer = 1;
+
+private:
+    // One client window as listed; none when it went away meanwhile.
+    std::optional<Window> describe(Display* display, ::Window window, std::optional<::Window> active,
+                                   std::optional<unsigned long> desktop, std::span<const DesktopEntry> installed) const;
+
+    std::shared_ptr<X11Connection> connection_;
+    std::string displayName_;
+    std::shared_ptr<DesktopEntries> apps_;
+    std::shared_ptr<LogindScreenLock> lock_;
+    X11WindowStream::Options streams_;
+};
+
+}  // namespace quib

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Platform/Linux/X11/X11WindowFrames.hpp"
+#include "Platform/WindowStream.hpp"
+#include "Runtime/Clock.hpp"
+#include "Runtime/Executor.hpp"
+#include "Runtime/Result.hpp"
+#include "Runtime/WorkerThread.hpp"
+
+namespace quib {
+
+// A running capture of one X window, on a thread and a connection of its own.
+//
+// It ticks every 1/60 s on fixed deadlines: at each it takes what X11WindowFrames gives and
+// sleeps the rest of the period, waking for the server's events so that they never pile up. A
+// tick that comes late moves to the next deadline; missed ones are not made up. Each tick
+// delivers one sample: a picture with status complete (new content), started (the stream's
+// first picture) or idle (asked for, nothing new), or idle without a picture. While the window
+// is unmapped or destroyed nothing is delivered (its closing and minimising are the window
+// source's to tell). Only the loss of the X server stops the stream on its own ("the X server
+// closed the connection").
+//
+// A new configuration is taken at the next tick, and is never refused. Stopping returns at once;
+// the thread then un-redirects the window, frees what it holds and closes its connection.
+// Dropping the stream stops it and lets the thread finish alone (the process waits for it at
+// exit), so samples may still arrive after either; the handlers must allow for that.
+class X11WindowStream final : public WindowStream {
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
+public:
+    struct Options {
+        X11WindowFrames::Options frames;
+        std::shared_ptr<Clock> clock;  // none: the system clock
+    };
+
+    static constexpr Duration tickPeriod = std::chrono::nanoseconds(1'000'000'000 / 60);
+    static constexpr std::string_view serverGone = "the X server closed the connection";
+
+    // Opens a connection to `displayName` and starts capturing `window` there. Fails, in a
+    // sentence, when the display does not open or the window cannot be captured.
+    static Result<std::shared_ptr<X11WindowStream>> open(const std::string& displayName, std::uint32_t window,
+                                                         const Configuration& configuration,
+                                                         std::shared_ptr<Executor> executor, Handlers handlers,
+                                                         Options options);
+
+    struct Control;
+    X11WindowStream(Passkey, std::shared_ptr<Control> control, std::unique_ptr<WorkerThread> thread);
+    ~X11WindowStream() override;
+    X11WindowStream(const X11WindowStream&) = delete;
+    X11WindowStream& operator=(const X11WindowStream&) = delete;
+
+    void update(const Configuration& configuration, std::function<void(Result<void>)> done) override;
+    void requestFrame() override;
+    void stop() override;
+
+private:
+    struct Loop;
+    std::shared_ptr<Control> control_;
+    std::unique_ptr<WorkerThread> thread_;
+};
+
+}  // namespace quib

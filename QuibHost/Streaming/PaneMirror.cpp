@@ -1,0 +1,191 @@
+#include "QuibHost/Streaming/PaneMirror.hpp"
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+
+#include <charconv>
+#include <cstdlib>
+
+#include "Runtime/SecureRandom.hpp"
+#include "Shared/UptimeClock.hpp"
+
+namespace quib {
+namespace {
+
+// A keyed hash (SipHash-2-4) whose key is drawn once per process: equal pictures give equal
+// digests within one run, and nobody can make two different pictures look alike on purpose.
+// Digests are never stored or sent.
+class PictureHash {
+public:
+    static PictureHash& shared() {
+        static PictureHash hash;
+        return hash;
+    }
+
+    std::uint64_t operator()(std::string_view text, const std::vector<std::int64_t>* numbers) const {
+        std::unique_ptr<EVP_MAC_CTX, decltype(&EVP_MAC_CTX_free)> context(EVP_MAC_CTX_new(mac_), EVP_MAC_CTX_free);
+        size_t size = sizeof(std::uint64_t);
+        const OSSL_PARAM parameters[] = {OSSL_PARAM_construct_size_t(OSSL_MAC_PARAM_SIZE, &size), OSSL_PARAM_END};
+        unsigned char digest[sizeof(std::uint64_t)] = {};
+        size_t written = 0;
+        bool ok = context && EVP_MAC_init(context.get(), key_.data(), key_.size(), parameters) == 1 &&
+                  EVP_MAC_update(context.get(), reinterpret_cast<const unsigned char*>(text.data()), text.size()) == 1;
+        if (ok && numbers) {
+            const std::uint64_t count = numbers->size();
+            ok = EVP_MAC_update(context.get(), reinterpret_cast<const unsigned char*>(&count), sizeof count) == 1 &&
+                 EVP_MAC_update(context.get(), reinterpret_cast<const unsigned char*>(numbers->data()),
+                                numbers->size() * sizeof(std::int64_t)) == 1;
+        }
+        if (!ok || EVP_MAC_final(context.get(), digest, &written, sizeof digest) != 1) std::abort();
+        std::uint64_t value = 0;
+        for (unsigned char byte : digest) value = value << 8 | byte;
+        return value;
+    }
+
+private:
+    PictureHash() : mac_(EVP_MAC_fetch(nullptr, OSSL_MAC_NAME_SIPHASH, nullptr)), key_(secureRandomBytes(16)) {
+        if (!mac_) std::abort();  // part of every OpenSSL 3 default provider
+    }
+
+    EVP_MAC* mac_;  // kept for the life of the process
+    Bytes key_;
+};
+
+std::optional<std::int64_t> decimal(std::string_view piece) {
+    if (piece.starts_with('+')) piece.remove_prefix(1);
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(piece.data(), piece.data() + piece.size(), value);
+    if (error != std::errc() || end != piece.data() + piece.size() || piece.empty()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::shared_ptr<PaneMirror> PaneMirror::create(Config config) {
+    return std::make_shared<PaneMirror>(Passkey{}, std::move(config));
+}
+
+PaneMirror::PaneMirror(Passkey, Config config)
+    : onFrame_(std::move(config.onFrame)),
+      tmux_(std::move(config.tmux)),
+      clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
+      instrumentation_(config.instrumentation ? *config.instrumentation : Instrumentation::shared()),
+      queue_(std::string(queueLabel), clock_) {}
+
+// What the queue still holds finds the generation moved on, and does nothing.
+PaneMirror::~PaneMirror() {
+    std::lock_guard lock(handOverLock_);
+    ++generation_;
+}
+
+std::vector<std::string> PaneMirror::arguments(const std::string& pane) {
+    return {"display-message", "-p", "-t", pane, "-F", "#{pane_width} #{pane_height}", ";",
+            "capture-pane", "-p", "-e", "-t", pane};
+}
+
+PaneMirror::Picture PaneMirror::parse(std::string_view output) {
+    Picture picture;
+    const auto lineEnd = output.find('\n');
+    std::string_view sizeLine = output.substr(0, lineEnd);
+    while (!sizeLine.empty()) {
+        const auto blank = sizeLine.find(' ');
+        if (auto number = decimal(sizeLine.substr(0, blank))) picture.numbers.push_back(*number);
+        sizeLine = blank == std::string_view::npos ? std::string_view() : sizeLine.substr(blank + 1);
+    }
+    if (!picture.numbers.empty()) picture.columns = picture.numbers[0];
+    if (picture.numbers.size() > 1) picture.rows = picture.numbers[1];
+    if (lineEnd != std::string_view::npos) picture.text = output.substr(lineEnd + 1);
+    return picture;
+}
+
+void PaneMirror::start(std::string pane, std::string title) {
+    Polling polling{0, std::move(pane), std::move(title), MonoTime()};
+    {
+        std::lock_guard lock(handOverLock_);
+        polling.generation = ++generation_;
+    }
+    queue_.post([this, polling = std::move(polling)]() mutable { begin(std::move(polling)); });
+}
+
+void PaneMirror::stop() {
+    {
+        std::lock_guard lock(handOverLock_);
+        ++generation_;
+    }
+    queue_.post([this] { nextPoll_.cancel(); });
+}
+
+void PaneMirror::invalidate() {
+    queue_.post([this] { lastDigest_.reset(); });
+}
+
+// A start that a later start or stop has overtaken is skipped altogether.
+void PaneMirror::begin(Polling polling) {
+    {
+        std::lock_guard lock(handOverLock_);
+        if (polling.generation != generation_) return;
+    }
+    nextPoll_.cancel();
+    lastDigest_.reset();
+    polling.origin = clock_->now();
+    pollThenWait(polling);
+}
+
+void PaneMirror::pollThenWait(const Polling& polling) {
+    poll(polling);
+    const MonoTime now = clock_->now();
+    const auto periods = (now - polling.origin) / interval + 1;
+    const MonoTime due = polling.origin + periods * interval;
+    nextPoll_ = queue_.postAfter(due - now, [this, polling] {
+        {
+            std::lock_guard lock(handOverLock_);
+            if (polling.generation != generation_) return;
+        }
+        pollThenWait(polling);
+    });
+}
+
+void PaneMirror::poll(const Polling& polling) {
+    const Reading reading = read(tmux_, polling.pane, polling.title, *clock_);
+    if (instrumentation_.isEnabled()) {
+        instrumentation_.add(sampleSeries, static_cast<std::uint64_t>(reading.ran.count()));
+        instrumentation_.flushIfWindowElapsed();
+    }
+    handOn(reading, polling);
+}
+
+// A failed run gives a state "tmux: " and the runner's text, whose digest is of that text alone;
+// a picture's digest also covers the numbers of its size line.
+PaneMirror::Reading PaneMirror::read(const Tmux& tmux, const std::string& pane, const std::string& title, const Clock& clock) {
+    const MonoTime started = clock.now();
+    auto outcome = tmux.run(arguments(pane));
+    const MonoTime ended = clock.now();
+    Reading reading;
+    reading.ran = ended - started;
+    if (!outcome || !outcome->ok) {
+        const std::string reason = "tmux: " + (outcome ? outcome->output : std::string("tmux not found"));
+        reading.frame = ViewFrame::make(ViewFrame::Kind::state, title, UptimeClock::nanos(ended));
+        reading.frame.reason = reason;
+        reading.digest = PictureHash::shared()(reason, nullptr);
+        return reading;
+    }
+    const Picture picture = parse(outcome->output);
+    reading.frame = ViewFrame::make(ViewFrame::Kind::text, title, UptimeClock::nanos(ended));
+    reading.frame.columns = picture.columns;
+    reading.frame.rows = picture.rows;
+    reading.payload = bytesOf(picture.text);
+    reading.digest = PictureHash::shared()(picture.text, &picture.numbers);
+    return reading;
+}
+
+// Under the hand-over lock, so that a start or stop waits for a frame being handed on, and no
+// frame of an overtaken poll follows it.
+void PaneMirror::handOn(const Reading& reading, const Polling& polling) {
+    std::lock_guard lock(handOverLock_);
+    if (polling.generation != generation_) return;
+    if (lastDigest_ == reading.digest) return;
+    lastDigest_ = reading.digest;
+    onFrame_(reading.frame, reading.payload);
+}
+
+}  // namespace quib

@@ -1,0 +1,282 @@
+#include "QuibHost/Streaming/PanelStreamer.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "QuibHost/Streaming/PaneMirror.hpp"
+#include "QuibHost/Streaming/TlsViewConnection.hpp"
+#include "QuibHost/Streaming/VideoEncoder.hpp"
+#include "QuibHost/Streaming/WindowCapture.hpp"
+#include "Runtime/Logger.hpp"
+
+namespace quib {
+namespace {
+
+// A platform without video compression.
+class NoVideoSessions final : public VideoSessionFactory {
+public:
+    std::shared_ptr<VideoSession> open(ViewFrame::Codec, int, int, const VideoSession::Rates&) override { return nullptr; }
+};
+
+}  // namespace
+
+PanelStreamer::ViewClient::ViewClient(std::shared_ptr<ViewConnection> connection, const ViewHelloPayload& hello)
+    : connection(std::move(connection)) {
+    adopt(hello);
+}
+
+bool PanelStreamer::ViewClient::adopt(const ViewHelloPayload& hello) {
+    const std::int64_t width = clampedSide(hello.maxWidth);
+    const std::int64_t height = clampedSide(hello.maxHeight);
+    const Rect wanted = hello.cropRect();
+    const bool changed = width != maxWidth || height != maxHeight || wanted != crop;
+    name = hello.deviceName;
+    maxWidth = width;
+    maxHeight = height;
+    crop = wanted;
+    return changed;
+}
+
+std::int64_t PanelStreamer::ViewClient::clampedSide(std::int64_t side) { return std::clamp(side, smallestSide, largestSide); }
+
+double PanelStreamer::readViewerAllowance(const Settings* settings) {
+    const auto seconds = settings ? settings->real(viewerAllowanceKey) : std::nullopt;
+    return seconds && *seconds > 0 && *seconds < 2 ? *seconds : defaultViewerAllowance;
+}
+
+PanelStreamer::Demand PanelStreamer::demandOf(const std::map<const void*, ViewClient>& clients) {
+    if (clients.empty()) return {};
+    Demand demand{largestSide, largestSide, {}};
+    double left = 1, top = 1, right = 0, bottom = 0;
+    for (const auto& [identity, client] : clients) {
+        demand.width = std::min(demand.width, client.maxWidth);
+        demand.height = std::min(demand.height, client.maxHeight);
+        left = std::min(left, client.crop.minX());
+        top = std::min(top, client.crop.minY());
+        right = std::max(right, client.crop.maxX());
+        bottom = std::max(bottom, client.crop.maxY());
+    }
+    demand.crop = {left, top, right - left, bottom - top};
+    return demand;
+}
+
+std::shared_ptr<PanelStreamer> PanelStreamer::create(Config config) {
+    if (!config.targets || !config.encoder || !config.makeCapture)
+        throw std::invalid_argument("the panel streamer needs a target store, an encoder and a capture");
+    auto streamer = std::make_shared<PanelStreamer>(Passkey{}, std::move(config));
+    streamer->begin();
+    return streamer;
+}
+
+std::shared_ptr<PanelStreamer> PanelStreamer::onDesktop(Config config, const DesktopServices& desktop,
+                                                       std::shared_ptr<ScreenAccess> screenAccess,
+                                                       std::shared_ptr<VideoSessionFactory> sessions) {
+    if (!sessions) sessions = std::make_shared<NoVideoSessions>();
+    config.encoder = VideoEncoder::create({std::move(sessions), config.clock});
+    config.makeCapture = [desktop, screenAccess = std::move(screenAccess), clock = config.clock,
+                          settings = config.settings](PanelCapture::FrameHandler onFrame, PanelCapture::StateHandler onState) {
+        return WindowCapture::create({.desktop = desktop,
+                                      .screenAccess = screenAccess,
+                                      .clock = clock,
+                                      .settings = settings,
+                                      .maxEncodedSide = nullptr,
+                                      .queue = nullptr,
+                                      .passes = nullptr,
+                                      .onFrame = std::move(onFrame),
+                                      .onState = std::move(onState)});
+    };
+    return create(std::move(config));
+}
+
+PanelStreamer::PanelStreamer(Passkey, Config config)
+    : main_(std::move(config.main)),
+      targets_(std::move(config.targets)),
+      encoder_(std::move(config.encoder)),
+      clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
+      tmux_(std::move(config.tmux)),
+      viewerAllowance_(readViewerAllowance(config.settings.get())),
+      makeCapture_(std::move(config.makeCapture)),
+      makeMirror_(std::move(config.makeMirror)),
+      control_(std::string(controlLabel), clock_) {}
+
+PanelStreamer::~PanelStreamer() {
+    {
+        std::unique_lock lock(presence_->mutex);
+        presence_->alive = false;
+    }
+    closing_.store(true);
+}
+
+void PanelStreamer::begin() {
+    capture_ = makeCapture_(
+        [](std::shared_ptr<const PixelBuffer>, MonoTime, const Rect&, std::int64_t) {
+            // Window pictures are not encoded yet: a viewer of a window sees its state only.
+        },
+        whilePresent([this](const std::string& reason, bool canOpen) { sendState(reason, canOpen); }));
+    const PaneSource::FrameHandler onPane =
+        whilePresent([this](const ViewFrame& frame, const Bytes& payload) { paneFrame(frame, payload); });
+    if (makeMirror_) mirror_ = makeMirror_(onPane);
+    else mirror_ = PaneMirror::create({onPane, tmux_, clock_});
+    makeCapture_ = nullptr;
+    makeMirror_ = nullptr;
+    watchTargets();
+}
+
+void PanelStreamer::attachViewer(const std::shared_ptr<TlsConnection>& connection, const ViewHelloPayload& hello) {
+    attach(std::make_shared<TlsViewConnection>(connection), hello);
+}
+
+void PanelStreamer::detachViewer(const TlsConnection& connection) { detach(&connection); }
+
+void PanelStreamer::attach(std::shared_ptr<ViewConnection> connection, const ViewHelloPayload& hello) {
+    bool changed = true;
+    {
+        std::lock_guard guard(lock_);
+        const void* identity = connection->identity();
+        if (auto known = clients_.find(identity); known != clients_.end()) changed = known->second.adopt(hello);
+        else clients_.emplace(identity, ViewClient(std::move(connection), hello));
+        lastState_.reset();
+    }
+    encoder_->forceKeyframe();
+    capture_->requestFrame();
+    mirror_->invalidate();
+    refreshCeiling();
+    if (!changed) return;
+    quibLog().info("view: ", pub(hello.deviceName), " at ", hello.maxWidth, "x", hello.maxHeight);
+    restartSource();
+}
+
+void PanelStreamer::detach(const void* identity) {
+    bool remain = false;
+    {
+        std::lock_guard guard(lock_);
+        if (clients_.erase(identity) == 0) return;
+        remain = !clients_.empty();
+    }
+    viewerLeft(remain);
+}
+
+// With viewers left the demand may have changed; without, nothing is shown any more.
+void PanelStreamer::viewerLeft(bool othersRemain) {
+    if (othersRemain) {
+        refreshCeiling();
+        restartSource();
+        return;
+    }
+    stopSource();
+    quibLog().info("view: last viewer left, capture stopped");
+}
+
+std::optional<Rect> PanelStreamer::pointableWindowFrame() {
+    const auto frame = capture_->windowFrame();
+    if (!frame) return std::nullopt;
+    SentWindow sent;
+    {
+        std::lock_guard guard(lock_);
+        sent = sentWindow_;
+    }
+    if (sent.generation != capture_->currentGeneration()) return std::nullopt;
+    if (clock_->now() - sent.at < std::chrono::duration<double>(viewerAllowance_)) return std::nullopt;
+    return frame;
+}
+
+void PanelStreamer::sendState(const std::string& reason, bool canOpen) {
+    ViewFrame frame;
+    {
+        std::lock_guard guard(lock_);
+        if (lastState_ == reason) return;
+        lastState_ = reason;
+        frame = ViewFrame::state(reason, currentTitle_, canOpen, clock_->now());
+    }
+    send(frame, {}, SendPolicy::status, nullptr);
+}
+
+// Every frame of the mirror, text or state, goes to the viewers with nothing in flight; one
+// that reaches nobody is sent again on the next poll. Once a viewer shows the pane, a state said
+// before is worth saying again.
+void PanelStreamer::paneFrame(const ViewFrame& frame, const Bytes& payload) {
+    if (!send(frame, payload, SendPolicy::text, [this] { mirror_->invalidate(); })) return;
+    std::lock_guard guard(lock_);
+    lastState_.reset();
+}
+
+bool PanelStreamer::send(const ViewFrame& frame, const Bytes& payload, SendPolicy policy,
+                         const std::function<void()>& dropped) {
+    auto written = ViewFrameWriter::encode(frame, payload);
+    if (!written) {
+        if (dropped) dropped();
+        return false;
+    }
+    const auto bytes = static_cast<std::int64_t>(written->size());
+    const auto receivers = chooseReceivers(frame, policy, bytes, clock_->now());
+    if (receivers.empty()) {
+        if (dropped) dropped();
+        return false;
+    }
+    const auto message = std::make_shared<const Bytes>(std::move(*written));
+    for (const auto& receiver : receivers) {
+        receiver->send(message, whilePresent([this, to = std::weak_ptr<ViewConnection>(receiver), bytes](
+                                                 Result<MonoTime> done) { sendCompleted(to, bytes, done); }));
+    }
+    return true;
+}
+
+// In the map's order, under the lock; each receiver's counters grow by the frame.
+std::vector<std::shared_ptr<ViewConnection>> PanelStreamer::chooseReceivers(const ViewFrame& frame, SendPolicy policy,
+                                                                            std::int64_t bytes, MonoTime now) {
+    std::vector<std::shared_ptr<ViewConnection>> receivers;
+    std::lock_guard guard(lock_);
+    const std::int64_t budget = pacer_.inFlightByteBudget();
+    for (auto& [identity, client] : clients_) {
+        if (policy == SendPolicy::video) {
+            const bool busy = client.inFlightFrames > 0 &&
+                              (client.inFlightFrames >= VideoPacer::maxFramesInFlight || client.inFlightBytes >= budget);
+            if (busy) {
+                client.missedFrame = true;
+                continue;
+            }
+            if (frame.isKeyframe.value_or(false)) client.missedFrame = false;
+        }
+        if (policy == SendPolicy::text && client.inFlightFrames > 0) continue;
+        ++client.inFlightFrames;
+        client.inFlightBytes += bytes;
+        receivers.push_back(client.connection);
+    }
+    if (policy == SendPolicy::video && !receivers.empty()) lastHandOver_ = now;
+    return receivers;
+}
+
+// A completion for a viewer that has left changes nothing; a failed send ends its viewer.
+void PanelStreamer::sendCompleted(const std::weak_ptr<ViewConnection>& to, std::int64_t bytes,
+                                  const Result<MonoTime>& written) {
+    bool remain = false;
+    {
+        std::lock_guard guard(lock_);
+        const auto connection = to.lock();
+        auto client = connection ? clients_.find(connection->identity()) : clients_.end();
+        if (client == clients_.end() || client->second.connection != connection) return;
+        client->second.inFlightFrames = std::max<std::int64_t>(0, client->second.inFlightFrames - 1);
+        client->second.inFlightBytes = std::max<std::int64_t>(0, client->second.inFlightBytes - bytes);
+        if (written) return;
+        clients_.erase(client);
+        remain = !clients_.empty();
+    }
+    viewerLeft(remain);
+}
+
+void PanelStreamer::refreshCeiling() {
+    std::optional<std::pair<std::int64_t, double>> lowered;
+    {
+        std::lock_guard guard(lock_);
+        const bool peerToPeer = std::any_of(clients_.begin(), clients_.end(),
+                                            [](const auto& entry) { return entry.second.connection->isPeerToPeer(); });
+        const std::int64_t wanted = peerToPeer ? peerToPeerCeiling : ceiling;
+        if (wanted == pacer_.ceiling()) return;
+        const std::int64_t before = pacer_.bitrate();
+        pacer_.setCeiling(wanted);
+        if (pacer_.bitrate() < before) lowered.emplace(pacer_.bitrate(), pacer_.framesPerSecond());
+    }
+    if (lowered) encoder_->updateRate(lowered->first, lowered->second);
+}
+
+}  // namespace quib

@@ -1,0 +1,29 @@
+#include "QuibHost/Streaming/ScreenAccess.hpp"
+
+#include "Platform/Headless/HeadlessPermissions.hpp"
+#include "Runtime/Logger.hpp"
+
+namespace quib {
+
+ScreenAccess::ScreenAccess(std::shared_ptr<Permissions> permissions)
+    : permissions_(permissions ? std::move(permissions) : std::make_shared<HeadlessPermissions>()) {}
+
+bool ScreenAccess::isGranted() const { return permissions_->screenRecordingGranted(); }
+
+// The flag is tested and set under the lock; the request itself is made outside it.
+void ScreenAccess::requestOnceIfNeeded() {
+    if (isGranted()) return;
+    {
+        std::lock_guard lock(requestedOnce_);
+        if (hasRequested_) return;
+        hasRequested_ = true;
+    }
+    quibLog().info("view: asking for Screen Recording");
+    request();
+}
+
+void ScreenAccess::openSettings() { request(); }
+
+void ScreenAccess::request() const { quibLog().info("view: Screen Recording: ", pub(permissions_->screenRecordingHelp())); }
+
+}  // namespace quib

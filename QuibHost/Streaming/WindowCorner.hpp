@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "Runtime/Settings.hpp"
+
+namespace quib {
+
+// The rounded-corner radius of a mirrored window as a fraction of its picture's width, which
+// every video frame carries so that the phone rounds the picture like the window. The radius in
+// points is the setting "quib.windowCornerRadius", read at every call (accepted when 0 < r < 40,
+// else 16.8).
+class WindowCorner {
+public:
+    static constexpr std::string_view radiusKey = "quib.windowCornerRadius";
+    static constexpr double defaultRadius = 16.8;
+    static constexpr double radiusLimit = 40;  // radii from here up are not accepted
+
+    explicit WindowCorner(std::shared_ptr<Settings> settings) : settings_(std::move(settings)) {}
+
+    // For a window of `width` × `height` points: the radius over the width; none when the window
+    // is so small (a side not above four radii) that it is not rounded.
+    std::optional<double> radiusFraction(double width, double height) const;
+
+private:
+    double radius() const;
+
+    std::shared_ptr<Settings> settings_;
+};
+
+}  // namespace quib
