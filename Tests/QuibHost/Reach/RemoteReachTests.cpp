@@ -253,7 +253,9 @@ TEST_F(RemoteReach, WithoutARouterMappingStunDecides) {
         EXPECT_EQ(reach->status().value(), c.status);
         EXPECT_EQ(detail(), c.detail);
         EXPECT_EQ(forwarded(), c.forwarded);
-        if (c.status.kind == Kind::blocked) EXPECT_EQ(reach->payload("D-A", false).unavailable, c.status.reason);
+        if (c.status.kind == Kind::blocked) {
+            EXPECT_EQ(reach->payload("D-A", false).unavailable, c.status.reason);
+        }
     }
     // Failures are not renewed.
     const auto before = mapper->maps.size();
