@@ -4,7 +4,9 @@
 // answers each Binding request with the address and port it came from. PCP and NAT-PMP are silent,
 // so that the host falls back to UPnP, unless QUIB_FAKE_ROUTER_PCP is set: then PCP answers as a
 // real router, refusing a request that names no client address (12) and mapping one that does to
-// 203.0.113.7:40001; likewise NAT-PMP when QUIB_FAKE_ROUTER_NATPMP is set. Everything it receives is appended to the --record file, one line each:
+// 203.0.113.7:40001; likewise NAT-PMP when QUIB_FAKE_ROUTER_NATPMP is set (with both, each is
+// answered in its own version). Everything it receives is appended to the --record file, one
+// line each:
 //
 //   ready                                       once every socket listens
 //   udp FROM HEX                                a datagram to 5351
@@ -135,7 +137,7 @@ void readPortMapping(int fd, Record& record) {
     record.line("udp " + text(from.sin_addr) + " " + hex({buffer.data(), static_cast<std::size_t>(n)}));
     const quib::Bytes request(buffer.begin(), buffer.begin() + n);
     auto answer = std::getenv("QUIB_FAKE_ROUTER_PCP") ? pcpAnswer(request, record) : std::nullopt;
-    if (std::getenv("QUIB_FAKE_ROUTER_NATPMP")) answer = natpmpAnswer(request, record);
+    if (!answer && std::getenv("QUIB_FAKE_ROUTER_NATPMP")) answer = natpmpAnswer(request, record);
     if (answer) {
         ::sendto(fd, answer->data(), answer->size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
     }
