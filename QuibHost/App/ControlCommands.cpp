@@ -1,6 +1,7 @@
 #include "QuibHost/App/ControlCommands.hpp"
 
 #include <algorithm>
+#include <set>
 
 #include "QuibHost/App/ViewModels/MenuDump.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
@@ -47,6 +48,12 @@ std::string unknownDevice(const std::string& id) {
     return "No phone with the identifier " + id + " is connected, approved or revoked.";
 }
 
+// A change that holds for now but is not on disk: the tool reports it as a failure, with why.
+std::string unsaved(const std::string& done, const Error& why) {
+    return done + ", but it could not be saved (" + why.message +
+           "); the host keeps trying, and a restart before it succeeds undoes it.";
+}
+
 }  // namespace
 
 std::shared_ptr<ControlCommands> ControlCommands::create(Config config) {
@@ -83,6 +90,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "code") return code(request.value("rotate", Json(false)) == Json(true), *reply);
     if (command == "pause" || command == "resume") return pause(command == "pause", *reply);
     if (command == "watch") return watch(reply);
+    if (command == "targets" && request.contains("remove")) return removeTargets(request["remove"], *reply);
     if (command == "targets") return answer(*reply, Json{{"targets", targets()}});
     if (command == "refresh") return refresh(*reply);
     if (command == "use") return use(stringField(request, "target"), *reply);
@@ -92,6 +100,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "push") return push(reply);
     if (command == "panel") return panel(reply);
     if (command == "show") return show(stringField(request, "item"), *reply);
+    if (command == "open") return open(stringField(request, "item"), *reply);
     if (command == "away") {
         if (request.value("retry", Json(false)) == Json(true)) return retryAway(*reply);
         const auto enabled = request.find("enabled");
@@ -105,7 +114,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
         return listen(enabled->get<bool>(), *reply);
     }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, refresh, use, reveal, away, listen, requests, answer, push, panel and show.");
+                "resume, watch, targets, refresh, use, reveal, away, listen, requests, answer, push, panel, show and open.");
 }
 
 Json ControlCommands::status() const {
@@ -159,7 +168,8 @@ void ControlCommands::approve(const std::string& deviceID, ControlSocket::Reply&
     }
     const auto name = nameOf(deviceID, true);
     if (!name) return reply.fail(unknownDevice(deviceID));
-    actions_->approveDevice(deviceID, *name);
+    if (const auto saved = actions_->approveDevice(deviceID, *name); !saved)
+        return reply.fail(unsaved("Approved " + *name, saved.error()));
     answer(reply, Json{{"message", "Approved " + *name}});
 }
 
@@ -169,7 +179,8 @@ void ControlCommands::revoke(const std::string& deviceID, ControlSocket::Reply& 
     if (config_.registry->isRevoked(deviceID)) return reply.fail(*name + " is already revoked.");
     if (!config_.registry->isApproved(deviceID))
         return reply.fail(*name + " is waiting for approval, not approved; there is nothing to revoke.");
-    actions_->revokeDevice(deviceID);
+    if (const auto saved = actions_->revokeDevice(deviceID); !saved)
+        return reply.fail(unsaved("Revoked " + *name, saved.error()));
     answer(reply, Json{{"message", "Revoked " + *name}});
 }
 
@@ -272,6 +283,29 @@ Json ControlCommands::targets() const {
     return rows;
 }
 
+// As the settings window's minus: every identifier must name a saved target, or nothing is
+// removed. The list's save is reported like an approval's.
+void ControlCommands::removeTargets(const Json& ids, ControlSocket::Reply& reply) {
+    std::set<std::string> chosen;
+    std::vector<std::string> names;
+    for (const auto& id : ids.is_array() ? ids : Json::array()) {
+        if (!id.is_string()) continue;
+        const auto target = config_.store->target(id.get<std::string>());
+        if (!target) {
+            return reply.fail("No saved target has the identifier " + id.get<std::string>() +
+                              " (quibctl targets lists them).");
+        }
+        if (chosen.insert(target->id).second) names.push_back(target->name);
+    }
+    if (chosen.empty()) return reply.fail("Say which targets: targets remove TARGET-ID... (quibctl targets lists them).");
+    config_.store->remove(chosen);
+    std::string done = "Removed ";
+    for (std::size_t i = 0; i < names.size(); ++i) done += (i ? ", " : "") + names[i];
+    config_.server->note(done);
+    if (auto why = config_.store->saveFailure()) return reply.fail(unsaved(done, Error{*why}));
+    answer(reply, Json{{"message", done}});
+}
+
 // As the settings window's refresh: the panes are listed in the background, so the answer
 // comes before the targets change.
 void ControlCommands::refresh(ControlSocket::Reply& reply) {
@@ -300,6 +334,22 @@ void ControlCommands::reveal(const std::string& item, ControlSocket::Reply& repl
         return answer(reply, Json{{"path", path->string()}});
     }
     reply.fail("Say what to reveal: reveal log, or reveal inbox.");
+}
+
+// As the panel's permission banners: the host asks for the permission and says in its log what
+// is missing; the flags change only when the permissions are next read.
+void ControlCommands::open(const std::string& item, ControlSocket::Reply& reply) {
+    if (item == "accessibility") {
+        actions_->openAccessibilitySettings();
+        if (config_.state->accessibilityGranted().value())
+            return answer(reply, Json{{"message", "Accessibility is granted already"}});
+        return answer(reply, Json{{"message", "Asked for Accessibility; the host's log says what is missing"}});
+    }
+    if (item == "screen-recording") {
+        actions_->openScreenRecordingSettings();
+        return answer(reply, Json{{"message", "Asked for Screen Recording; the host's log says what is missing"}});
+    }
+    reply.fail("Say which permission: open accessibility, or open screen-recording.");
 }
 
 // As the panel lists them: in arrival order, each with what it asks and the time left.

@@ -43,6 +43,9 @@ namespace quib {
 //   {"command":"targets"}                the saved targets in order, then the provisional ones,
 //                                        with the shortcut profiles they resolve to, the
 //                                        active, unresolved and provisional ones marked
+//   {"command":"targets","remove":[ID, ...]}
+//                                        remove these saved targets (all of them, or none when
+//                                        one is not saved)
 //   {"command":"refresh"}                list the tmux panes again and point the tmux targets
 //                                        at them
 //   {"command":"use","target":ID}        make a saved target the active one
@@ -108,8 +111,10 @@ private:
     void listen(bool allowed, ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
     Json targets() const;
+    void removeTargets(const Json& ids, ControlSocket::Reply& reply);
     void refresh(ControlSocket::Reply& reply);
     void use(const std::string& targetID, ControlSocket::Reply& reply);
+    void open(const std::string& item, ControlSocket::Reply& reply);
     void reveal(const std::string& item, ControlSocket::Reply& reply);
     Json requests() const;
     void answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply);

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)settings->integer("quib.port");
     (void)settings->bytes("quib.devices.approved.v1");
     (void)settings->stringList("quib.stunServers");
-    settings->setBool("quib.listening", true);
+    (void)settings->setBool("quib.listening", true);
     fuzz::require(Settings::atPath(path)->boolean("quib.listening") == true);
     return 0;
 }

@@ -39,6 +39,8 @@ constexpr const char* usage =
     "  watch                print the host's activity as it happens (Ctrl-C ends)\n"
     "  targets              the saved targets in order, then those offered provisionally, with\n"
     "                       their shortcut profiles, the active one marked\n"
+    "  targets remove TARGET-ID...\n"
+    "                       remove saved targets (none when one of them is not saved)\n"
     "  refresh              list the tmux panes again and point the tmux targets at them\n"
     "  use TARGET-ID        make a saved target the active one\n"
     "  reveal log           show the delivery log and print its path\n"
@@ -53,7 +55,10 @@ constexpr const char* usage =
     "  push                 whether alerts reach phones through the push relay\n"
     "  panel                the panel as it shows now, one item a line: section, kind and\n"
     "                       text, then its fields; the last line is end\n"
-    "  show panel           bring the panel up on the display\n";
+    "  show panel           bring the panel up on the display\n"
+    "  open accessibility   ask for the right to post input; the host's log says what is missing\n"
+    "  open screen-recording\n"
+    "                       ask for the right to capture the screen, likewise\n";
 
 // The request line for the command line, or none when it is not a command.
 std::optional<Json> requestFor(const std::vector<std::string>& args) {
@@ -66,6 +71,8 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
     if (command == "use" && args.size() == 2 && !args[1].empty()) return Json{{"command", "use"}, {"target", args[1]}};
+    if (command == "targets" && args.size() >= 3 && args[1] == "remove")
+        return Json{{"command", "targets"}, {"remove", std::vector<std::string>(args.begin() + 2, args.end())}};
     if (command == "reveal" && args.size() == 2 && (args[1] == "log" || args[1] == "inbox"))
         return Json{{"command", "reveal"}, {"item", args[1]}};
     if (command == "away" && args.size() == 1) return Json{{"command", "away"}};
@@ -75,6 +82,8 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if (command == "answer" && args.size() == 3 && !args[1].empty() && (args[2] == "approve" || args[2] == "deny"))
         return Json{{"command", "answer"}, {"request", args[1]}, {"decision", args[2]}};
     if (command == "show" && args.size() == 2 && args[1] == "panel") return Json{{"command", "show"}, {"item", "panel"}};
+    if (command == "open" && args.size() == 2 && (args[1] == "accessibility" || args[1] == "screen-recording"))
+        return Json{{"command", "open"}, {"item", args[1]}};
     if (command == "code" && args.size() == 1) return Json{{"command", "code"}};
     if (command == "code" && args.size() == 2 && args[1] == "--rotate") return Json{{"command", "code"}, {"rotate", true}};
     return std::nullopt;
@@ -259,7 +268,7 @@ bool printReply(const Json& reply, const std::string& command) {
     if (reply.contains("activity")) std::cout << text(reply, "activity") << std::endl;
     else if (command == "status" && reply.contains("status")) printStatus(reply["status"]);
     else if (command == "devices") printDevices(reply.value("devices", Json::array()));
-    else if (command == "targets") printTargets(reply.value("targets", Json::array()));
+    else if (command == "targets" && reply.contains("targets")) printTargets(reply["targets"]);
     else if (command == "requests") printRequests(reply.value("requests", Json::array()));
     else if (command == "away" && reply.contains("away") && reply["away"].is_object()) printAway(reply["away"]);
     else if (command == "push") std::cout << text(reply, "summary") << "\n";

@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include "Runtime/Logger.hpp"
+
 namespace quib {
 
 MenuActions::MenuActions(Config config) : config_(std::move(config)) {}
@@ -12,8 +14,8 @@ void MenuActions::perform(const MenuAction& action) {
             using Command = std::decay_t<decltype(command)>;
             if constexpr (std::is_same_v<Command, MenuControl::RotatePairingCode>) rotatePairingCode();
             else if constexpr (std::is_same_v<Command, MenuControl::ApproveDevice>)
-                approveDevice(command.deviceID, command.name);
-            else if constexpr (std::is_same_v<Command, MenuControl::RevokeDevice>) revokeDevice(command.deviceID);
+                (void)approveDevice(command.deviceID, command.name);
+            else if constexpr (std::is_same_v<Command, MenuControl::RevokeDevice>) (void)revokeDevice(command.deviceID);
             else if constexpr (std::is_same_v<Command, MenuControl::SetInjectionPaused>)
                 setInjectionPaused(command.paused);
             else if constexpr (std::is_same_v<Command, MenuControl::SetAwayEnabled>) setAwayEnabled(command.enabled);
@@ -23,18 +25,23 @@ void MenuActions::perform(const MenuAction& action) {
             else if constexpr (std::is_same_v<Command, MenuControl::RevealImageInbox>) (void)revealImageInbox();
             else if constexpr (std::is_same_v<Command, MenuControl::AnswerRequest>)
                 answerRequest(command.requestID, command.decision);
+            else if constexpr (std::is_same_v<Command, MenuControl::OpenAccessibilitySettings>)
+                openAccessibilitySettings();
+            else if constexpr (std::is_same_v<Command, MenuControl::OpenScreenRecordingSettings>)
+                openScreenRecordingSettings();
         },
         action);
 }
 
 void MenuActions::rotatePairingCode() { config_.state->rotatePairingCode(); }
 
-void MenuActions::approveDevice(const std::string& deviceID, const std::string& name) {
-    config_.registry->approve(deviceID, name);
+Result<void> MenuActions::approveDevice(const std::string& deviceID, const std::string& name) {
+    auto saved = config_.registry->approve(deviceID, name);
     config_.server->note("Approved " + name);
+    return saved;
 }
 
-void MenuActions::revokeDevice(const std::string& deviceID) { config_.server->revoke(deviceID); }
+Result<void> MenuActions::revokeDevice(const std::string& deviceID) { return config_.server->revoke(deviceID); }
 
 void MenuActions::setInjectionPaused(bool paused) { config_.state->setInjectionPaused(paused); }
 
@@ -60,6 +67,13 @@ std::optional<std::filesystem::path> MenuActions::revealImageInbox() {
 
 void MenuActions::answerRequest(const std::string& requestID, ApprovalDecision decision) {
     config_.server->neighbours().approvals->decide(requestID, decision, std::nullopt, std::nullopt);
+}
+
+void MenuActions::openAccessibilitySettings() { config_.state->openAccessibilitySettings(); }
+
+void MenuActions::openScreenRecordingSettings() {
+    if (config_.screenAccess) return config_.screenAccess->openSettings();
+    quibLog().info("view: Screen Recording: this host has no screen capture, so there is nothing to grant");
 }
 
 bool MenuActions::pushSummary(std::function<void(std::string)> completion) {
