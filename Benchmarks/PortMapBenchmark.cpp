@@ -19,7 +19,9 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <future>
+#include <thread>
 
 #include "Platform/Linux/CurlPoster.hpp"
 #include "QuibHost/Reach/GatewayFinder.hpp"
@@ -28,6 +30,7 @@
 #include "QuibHost/Reach/Wire/PortMapWire.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Subprocess.hpp"
+#include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Support/FakeRouter.hpp"
 
 namespace {
@@ -188,5 +191,87 @@ void BM_UPnPUpnpcAddByDescription(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_UPnPUpnpcAddByDescription)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+}  // namespace
+
+// The whole away switch as a person meets it, inside the router namespace: `quibctl away on`,
+// then `quibctl away` asked again until it says "status: reachable", against a real quib-host
+// that finds the fake router through its route table. The fake speaks what its run was started
+// with (QUIB_FAKE_ROUTER_PCP=1, QUIB_FAKE_ROUTER_NATPMP=1, both, or neither for UPnP), and the
+// label names the protocol the host used. The figure includes the last `quibctl away` run.
+// Baselines in the same run: natpmpc -a against the same fake (NAT-PMP on), and
+// BM_UPnPUpnpcAddThenDelete (UPnP).
+namespace {
+
+using quib::testing::quibctl;
+using quib::testing::TempHome;
+
+// Asks `quibctl away` until it prints `line`, for at most `limit`; the last output, or none.
+std::optional<std::string> awaitAway(const TempHome& home, const std::string& line, SteadyClock::duration limit) {
+    const auto deadline = SteadyClock::now() + limit;
+    std::string out;
+    while (SteadyClock::now() < deadline) {
+        out = quibctl(home, {"away"}).out;
+        if (out.find(line) != std::string::npos) return out;
+    }
+    return std::nullopt;
+}
+
+// How many mappings the fake router has deleted so far, by any protocol.
+std::size_t deletions() {
+    std::size_t count = 0;
+    std::ifstream in(std::getenv("QUIB_FAKE_ROUTER_RECORD"));
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("pcp deleted ") || line.starts_with("natpmp deleted ") ||
+            (line.starts_with("http POST ") && line.find("#DeletePortMapping ") != std::string::npos)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// Each switch-off is let finish on the router (it unmaps behind the published "off"), so that no
+// measured switch-on waits behind the last one's unmap.
+void BM_HostAwayOnUntilReachable(benchmark::State& state) {
+    if (!inRouterNamespace(state)) return;
+    TempHome home;
+    home.defaults()->setInteger("quib.awayPort", awayPort);
+    quib::testing::setStunServersBeforeStart(home, {"10.77.0.1:3478"});
+    const auto host = quib::testing::HostProcess::start(home);
+    if (!host) return state.SkipWithError("quib-host did not start");
+    std::string via;
+    for (auto _ : state) {
+        if (quibctl(home, {"away", "on"}).status != 0) return state.SkipWithError("quibctl away on failed");
+        const auto shown = awaitAway(home, "status: reachable\n", 10s);
+        if (!shown) return state.SkipWithError("the host never became reachable");
+        state.PauseTiming();
+        const auto detail = shown->find("detail: ");
+        if (detail != std::string::npos) via = shown->substr(detail + 8, shown->find(' ', detail + 8) - detail - 8);
+        const auto deleted = deletions();
+        quibctl(home, {"away", "off"});
+        if (!awaitAway(home, "status: off\n", 10s)) return state.SkipWithError("the host never switched off");
+        for (const auto end = SteadyClock::now() + 15s; deletions() == deleted && SteadyClock::now() < end;) {
+            std::this_thread::sleep_for(10ms);
+        }
+        state.ResumeTiming();
+    }
+    state.SetLabel(via);
+}
+BENCHMARK(BM_HostAwayOnUntilReachable)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+// The baseline: `natpmpc -g 10.77.0.1 -a P P tcp 7200`, its process start included.
+void BM_NatpmpcInRouterNamespace(benchmark::State& state) {
+    if (!inRouterNamespace(state)) return;
+    if (::access(natpmpc, X_OK) != 0) return state.SkipWithError("natpmpc is not installed");
+    const std::string port = std::to_string(awayPort);
+    for (auto _ : state) {
+        const auto result = quib::Subprocess::run(natpmpc, {"-g", "10.77.0.1", "-a", port, port, "tcp", "7200"},
+                                                  std::nullopt, 10s);
+        if (!result.ok || result.output.find("Mapped public port") == std::string::npos) {
+            return state.SkipWithError(("natpmpc failed (is NAT-PMP on?): " + result.output).c_str());
+        }
+    }
+}
+BENCHMARK(BM_NatpmpcInRouterNamespace)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 }  // namespace

@@ -17,8 +17,8 @@ public:
     // hold an IPv4 or IPv6 address.
     virtual std::set<std::string> activeNames() = 0;
 
-    // On `io`'s thread: calls `changed` there after each message about a link or an address,
-    // until `stop`. False when the system will not report changes (the reason is logged).
+    // On `io`'s thread: calls `changed` there after each message about a link, an address or a
+    // route, until `stop`. False when the system will not report changes (the reason is logged).
     virtual bool start(asio::io_context& io, std::function<void()> changed) = 0;
     // On `io`'s thread: stops reporting and lets go of everything bound to `io`.
     virtual void stop() = 0;

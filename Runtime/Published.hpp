@@ -68,8 +68,10 @@ public:
 
     void set(T newValue) {
         if (!main_->isCurrent()) {
-            main_->post([state = state_, main = main_, v = std::move(newValue)]() mutable {
-                apply(state, main, std::move(v));
+            // The task holds the executor only weakly: a task that owned the queue it waits in
+            // would keep both alive for ever when the queue is never drained.
+            main_->post([state = state_, weak = std::weak_ptr<Executor>(main_), v = std::move(newValue)]() mutable {
+                if (auto main = weak.lock()) apply(state, main, std::move(v));
             });
             return;
         }
@@ -87,8 +89,8 @@ public:
             state_->subscribers.emplace(id, sub);
         }
         if (!options.skipCurrent) {
-            auto deliverCurrent = [state = state_, main = main_, sub] {
-                deliver(state, main, sub, currentValue(state));
+            auto deliverCurrent = [state = state_, weak = std::weak_ptr<Executor>(main_), sub] {
+                if (auto main = weak.lock()) deliver(state, main, sub, currentValue(state));
             };
             if (main_->isCurrent()) deliverCurrent();
             else main_->post(deliverCurrent);

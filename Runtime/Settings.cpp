@@ -120,6 +120,17 @@ std::optional<Bytes> Settings::bytes(std::string_view key) const {
     return base64Decode((*v)["data"].get<std::string>());
 }
 
+std::optional<std::vector<std::string>> Settings::stringList(std::string_view key) const {
+    auto v = raw(key);
+    if (!v || !v->is_array()) return std::nullopt;
+    std::vector<std::string> list;
+    for (const auto& element : *v) {
+        if (!element.is_string()) return std::nullopt;
+        list.push_back(element.get<std::string>());
+    }
+    return list;
+}
+
 bool Settings::contains(std::string_view key) const {
     std::lock_guard lock(mutex_);
     return values_.contains(key);

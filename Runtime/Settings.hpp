@@ -62,6 +62,8 @@ public:
     // Any number.
     std::optional<double> real(std::string_view key) const;
     std::optional<Bytes> bytes(std::string_view key) const;
+    // A JSON array of strings; an array holding anything else reads as absent.
+    std::optional<std::vector<std::string>> stringList(std::string_view key) const;
     bool contains(std::string_view key) const;
 
     // Each change is made at once; the result says whether the file holds it (a store in memory

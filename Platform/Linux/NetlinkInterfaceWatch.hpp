@@ -11,7 +11,7 @@
 
 namespace quib {
 
-// Watches links and IPv4 and IPv6 addresses through a netlink route socket read on the
+// Watches links, IPv4 and IPv6 addresses and routes through a netlink route socket read on the
 // caller's io_context (start, stop and the reports all run on its thread). It reports that something changed, not what: the caller reads the
 // interfaces again.
 class NetlinkInterfaceWatch final : public InterfaceWatch {

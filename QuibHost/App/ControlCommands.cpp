@@ -21,6 +21,16 @@ void answer(ControlSocket::Reply& reply, Json line) {
     reply.finish();
 }
 
+std::string statusName(RemoteReachService::Status::Kind kind) {
+    switch (kind) {
+    case RemoteReachService::Status::Kind::blocked: return "blocked";
+    case RemoteReachService::Status::Kind::off: return "off";
+    case RemoteReachService::Status::Kind::working: return "working";
+    case RemoteReachService::Status::Kind::reachable: return "reachable";
+    }
+    return "off";
+}
+
 void putIfSet(Json& object, const char* key, const std::optional<std::string>& value) {
     if (value) object[key] = *value;
 }
@@ -92,8 +102,10 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "show") return show(stringField(request, "item"), *reply);
     if (command == "open") return open(stringField(request, "item"), *reply);
     if (command == "away") {
+        if (request.value("retry", Json(false)) == Json(true)) return retryAway(*reply);
         const auto enabled = request.find("enabled");
-        if (enabled == request.end() || !enabled->is_boolean()) return reply->fail("Say whether to switch it on or off: away on|off.");
+        if (enabled == request.end()) return answer(*reply, Json{{"away", awayState()}});
+        if (!enabled->is_boolean()) return reply->fail("Say whether to switch it on or off: away on|off.");
         return away(enabled->get<bool>(), *reply);
     }
     if (command == "listen") {
@@ -201,6 +213,30 @@ void ControlCommands::away(bool enabled, ControlSocket::Reply& reply) {
     actions_->setAwayEnabled(enabled);
     answer(reply, Json{{"awayEnabled", enabled},
                        {"message", enabled ? "Away access is on" : "Away access is off; away connections were closed"}});
+}
+
+// As the panel's away section shows it: how away access fares, the technical line, the reason a
+// phone would be given, and the ways to reach the host in their order.
+Json ControlCommands::awayState() const {
+    auto& reach = *config_.server->neighbours().reach;
+    const auto status = reach.status().value();
+    Json state{{"status", statusName(status.kind)}};
+    if (status.kind == RemoteReachService::Status::Kind::blocked) state["reason"] = status.reason;
+    putIfSet(state, "detail", reach.detail().value());
+    putIfSet(state, "unavailable", reach.payload(std::nullopt, false).unavailable);
+    Json candidates = Json::array();
+    for (const auto& candidate : reach.candidates().value()) {
+        candidates.push_back(
+            Json{{"display", candidate.display()}, {"reach", std::string(enumName(candidate.reach))}, {"via", candidate.via}});
+    }
+    state["candidates"] = std::move(candidates);
+    return state;
+}
+
+// As the panel's "Try again".
+void ControlCommands::retryAway(ControlSocket::Reply& reply) {
+    actions_->retryAway();
+    answer(reply, Json{{"message", "Trying again"}});
 }
 
 // As the panel shows it: the sender works out the line on its own queue and hands it back here.

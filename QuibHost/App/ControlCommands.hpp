@@ -33,6 +33,10 @@ namespace quib {
 //   {"command":"code"}                   the pairing code; with "rotate": true a new one
 //   {"command":"pause"} / {"command":"resume"}   the injection pause
 //   {"command":"away","enabled":BOOL}    switch away access on or off
+//   {"command":"away"}                   away access as "away": status, the blocked reason,
+//                                        detail and the reason phones are given when there are
+//                                        any, and the candidates (display, reach, via) in order
+//   {"command":"away","retry":true}      try mapping and discovery again
 //   {"command":"listen","enabled":BOOL}  let phones listen to this computer, or stop them
 //   {"command":"watch"}                  then one {"activity": text} line per activity, until
 //                                        the client leaves
@@ -102,6 +106,8 @@ private:
     void pause(bool paused, ControlSocket::Reply& reply);
     void push(const std::shared_ptr<ControlSocket::Reply>& reply);
     void away(bool enabled, ControlSocket::Reply& reply);
+    Json awayState() const;
+    void retryAway(ControlSocket::Reply& reply);
     void listen(bool allowed, ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
     Json targets() const;

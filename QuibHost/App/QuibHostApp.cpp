@@ -7,7 +7,10 @@
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
-#include "QuibHost/Reach/UPnPGateway.hpp"
+#include "QuibHost/Reach/AwayPathMonitor.hpp"
+#include "QuibHost/Reach/OfflineDiscovery.hpp"
+#include "QuibHost/Reach/OfflinePortMapper.hpp"
+#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/StillCapture.hpp"
@@ -40,7 +43,6 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                 .poster = config_.poster,
                                 .clock = config_.clock,
                                 .main = config_.main});
-    portMapper_ = makePortMapper();
     makeStreamers();
     server_ = HostServer::create({.main = config_.main,
                                   .settings = config_.settings,
@@ -173,21 +175,21 @@ SecretStore QuibHostApp::secretStore() const {
     return config_.dataHome ? SecretStore(*config_.dataHome / "Quib" / "Secrets") : SecretStore();
 }
 
+// Without a real router and STUN, the stand-ins keep every packet inside the process.
 std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
-    return std::make_shared<RemoteReach>(
-        RemoteReach::Config{.main = config_.main,
-                            .settings = config_.settings,
-                            .secrets = secretStore(),
-                            .approvedIDs = [registry = registry_] { return registry->approvedIDs(); }});
-}
-
-// The router's UPnP side is reached through the same poster as the push relay.
-std::shared_ptr<PortMapper> QuibHostApp::makePortMapper() const {
-    PortMapper::Config mapper;
-    if (config_.poster)
-        mapper.upnp = std::make_shared<UPnPGateway>(
-            UPnPGateway::Config{.poster = config_.poster, .timings = mapper.timings, .search = {}});
-    return std::make_shared<PortMapper>(std::move(mapper));
+    auto mapper = config_.portMapper ? config_.portMapper : std::make_shared<OfflinePortMapper>();
+    auto discovery = config_.discovery ? config_.discovery : std::make_shared<OfflineDiscovery>();
+    return std::make_shared<RemoteReach>(RemoteReach::Config{
+        .main = config_.main,
+        .settings = config_.settings,
+        .secrets = secretStore(),
+        .approvedIDs = [registry = registry_] { return registry->approvedIDs(); },
+        .mapper = std::move(mapper),
+        .discovery = std::move(discovery),
+        .localPort = [settings = config_.settings] { return ServerSettings::localPort(*settings); },
+        .awayPort = [settings = config_.settings] { return ServerSettings::awayPort(*settings); },
+        .addresses = nullptr,
+        .path = std::make_shared<AwayPathMonitor>(config_.awayInterfaces, config_.clock)});
 }
 
 QuibHostApp::~QuibHostApp() {

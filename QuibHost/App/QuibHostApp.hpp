@@ -25,7 +25,8 @@
 #include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
-#include "QuibHost/Reach/PortMapper.hpp"
+#include "QuibHost/Reach/PortMapperService.hpp"
+#include "QuibHost/Reach/PublicAddressDiscovery.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -86,9 +87,14 @@ public:
         // nothing docked.
         std::shared_ptr<AppUsage> appUsage = nullptr;
         std::shared_ptr<DockedApps> dockedApps = nullptr;
-        // Posts pushes to the relay and speaks to the router's UPnP side; none: nothing is pushed,
-        // no relay counts as set and no UPnP gateway is ever found.
+        // Posts pushes to the relay; none: nothing is pushed and no relay counts as set.
         std::shared_ptr<HttpPoster> poster = nullptr;
+        // The router and the public address for away access; none: nothing is mapped and nobody
+        // is asked.
+        std::shared_ptr<PortMapperService> portMapper = nullptr;
+        std::shared_ptr<PublicAddressDiscovery> discovery = nullptr;
+        // Watches the network path for away access; none: the path is read once, never watched.
+        std::shared_ptr<InterfaceWatch> awayInterfaces = nullptr;
         // Draws the apps' icons, found in the desktop's icon themes; none: apps have no icons.
         std::shared_ptr<IconRenderer> iconRenderer = nullptr;
         // The computer's sound output and the AAC encoders that listen channels are served
@@ -138,7 +144,6 @@ public:
     // None without a sound output to serve.
     AudioStreamer* audioStreamer() { return audioStreamer_.get(); }
     PanelStreamer& panelStreamer() { return *panelStreamer_; }
-    PortMapper& portMapper() { return *portMapper_; }
     const std::shared_ptr<MenuViewModelSource>& panel() const { return panel_; }
     const std::shared_ptr<MenuActions>& actions() const { return actions_; }
     // The control socket, while it is open.
@@ -151,7 +156,6 @@ private:
     std::shared_ptr<TargetRouter> makeRouter();
     SecretStore secretStore() const;
     std::shared_ptr<RemoteReach> makeRemoteReach() const;
-    std::shared_ptr<PortMapper> makePortMapper() const;
     void startRemoteReach();
     void makeStreamers();
     void logLaunch() const;
@@ -166,7 +170,6 @@ private:
     std::shared_ptr<EventInjector> injector_;
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<PushSender> push_;
-    std::shared_ptr<PortMapper> portMapper_;
     // The one right to capture the screen, asked for at most once per run.
     std::shared_ptr<ScreenAccess> screenAccess_;
     std::shared_ptr<PanelStreamer> panelStreamer_;

@@ -35,6 +35,9 @@
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "QuibHost/App/SignalWatcher.hpp"
 #include "QuibHost/Interface/QtInterface.hpp"
+#include "QuibHost/Reach/PortMapper.hpp"
+#include "QuibHost/Reach/StunDiscovery.hpp"
+#include "QuibHost/Reach/UPnPGateway.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
@@ -174,9 +177,17 @@ int main(int argc, char** argv) {
     if (onDisplay && !headlessForTests()) qt = QtInterface::start(argv[0]);
     else loop = std::make_shared<MainLoop>(clock);
     if (!qt) quibLog().info("interface: none");
+    auto settings = Settings::atPath(Settings::defaultPath());
+    // The home router, asked through the default route; its UPnP side through the same poster as
+    // the push relay.
+    const ReachTimings timings;
+    auto portMapper = std::make_shared<PortMapper>(PortMapper::Config{
+        .timings = timings,
+        .upnp = std::make_shared<UPnPGateway>(UPnPGateway::Config{.poster = poster, .timings = timings, .search = {}}),
+        .findGateway = nullptr});
     auto app = QuibHostApp::create({.main = qt ? qt->executor() : std::shared_ptr<Executor>(loop),
                                     .clock = clock,
-                                    .settings = Settings::atPath(Settings::defaultPath()),
+                                    .settings = settings,
                                     .permissions = desktop.permissions,
                                     .advertiser = std::make_shared<AvahiServiceAdvertiser>(),
                                     .loginItem = LoginItem::forThisProgram(),
@@ -188,6 +199,9 @@ int main(int argc, char** argv) {
                                     .appUsage = std::make_shared<GnomeUsage>(),
                                     .dockedApps = std::make_shared<GnomeFavourites>(),
                                     .poster = std::move(poster),
+                                    .portMapper = std::move(portMapper),
+                                    .discovery = std::make_shared<StunDiscovery>(settings, timings),
+                                    .awayInterfaces = std::make_shared<NetlinkInterfaceWatch>(),
                                     .iconRenderer = std::make_shared<PixbufIconRenderer>(),
                                     .audioCapture = std::make_shared<PulseAudioCapture>(),
                                     .aacConverters = std::make_shared<FfmpegAacConverterFactory>(),

@@ -80,6 +80,8 @@ void PortMapper::unmap(std::uint16_t internalPort, CancelToken cancel, std::func
     });
 }
 
+void PortMapper::run(std::function<void()> job) { worker_.post(std::move(job)); }
+
 void PortMapper::forgetMapping() {
     Bytes fresh = PortMapWire::newNonce();
     std::lock_guard lock(mutex_);

@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "QuibHost/Reach/GatewayFinder.hpp"
+#include "QuibHost/Reach/PortMapperService.hpp"
 #include "QuibHost/Reach/ReachTimings.hpp"
 #include "Runtime/Bytes.hpp"
 #include "Runtime/CancelToken.hpp"
@@ -26,34 +27,11 @@ class UPnPMapping;
 // request of a mapping leaves before the first request of a later deletion. Each job watches
 // the caller's cancel token in all its waits: once cancelled, it sends nothing more and reports
 // nothing. Results arrive on the worker; callers hand them on to their own thread.
-class PortMapper {
+class PortMapper final : public PortMapperService {
 public:
-    struct Mapping {
-        std::optional<std::string> externalHost;  // the router's public IPv4 address, when it said
-        std::uint16_t externalPort = 0;
-        std::uint32_t lifetime = 0;  // seconds
-        std::string via;             // "PCP", "NAT-PMP" or "UPnP"
-        bool operator==(const Mapping&) const = default;
-    };
-
-    struct Failure {
-        enum class Kind {
-            refused,          // the router said no to PCP, and nothing else mapped the port
-            carrierGradeNAT,  // the router has no public address of its own
-            noGateway,        // no default gateway, and UPnP on any link found nothing
-            silent,           // no usable PCP answer, and nothing else mapped the port
-        };
-        Kind kind = Kind::silent;
-        std::string reason;  // the router's reason, for `refused` and `carrierGradeNAT`
-
-        static Failure refused(std::string reason) { return {Kind::refused, std::move(reason)}; }
-        static Failure carrierGradeNAT(std::string reason) { return {Kind::carrierGradeNAT, std::move(reason)}; }
-        static Failure noGateway() { return {Kind::noGateway, {}}; }
-        static Failure silent() { return {Kind::silent, {}}; }
-        bool operator==(const Failure&) const = default;
-    };
-
-    using Outcome = std::variant<Mapping, Failure>;
+    using Mapping = PortMapperService::Mapping;
+    using Failure = PortMapperService::Failure;
+    using Outcome = PortMapperService::Outcome;
     using Gateway = GatewayFinder::Gateway;
 
     struct Config {
@@ -73,14 +51,15 @@ public:
     // Maps TCP `internalPort` to the same external port for `lifetime` seconds; `done` gets the
     // mapping or the failure the caller should report, unless the job was cancelled.
     void map(std::uint16_t internalPort, std::uint32_t lifetime, CancelToken cancel,
-             std::function<void(Outcome)> done);
+             std::function<void(Outcome)> done) override;
     // Deletes the mapping of `internalPort` by every means; `done` (when given) is called once all
     // of them were tried, unless the job was cancelled. Failures are not reported.
-    void unmap(std::uint16_t internalPort, CancelToken cancel, std::function<void()> done = {});
+    void unmap(std::uint16_t internalPort, CancelToken cancel, std::function<void()> done = {}) override;
+    void run(std::function<void()> job) override;
 
     // Draws a new nonce at once, so that the next PCP request counts as a new mapping. A job that
     // is running may use it for its later requests.
-    void forgetMapping();
+    void forgetMapping() override;
     Bytes nonce() const;
 
     // Where the router is, as the jobs find it.

@@ -1,8 +1,12 @@
 #include "QuibHost/Reach/PublicAddress.hpp"
 
 #include <algorithm>
+#include <atomic>
 
+#include "QuibHost/Reach/UDPExchange.hpp"
 #include "QuibHost/Reach/Wire/PortMapWire.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/SecureRandom.hpp"
 #include "Shared/OverlayAddress.hpp"
 
 namespace quib {
@@ -38,14 +42,56 @@ PublicAddress::Addresses PublicAddress::interfaces(const std::vector<Entry>& ent
     Addresses addresses;
     for (const Entry& entry : entries) {
         if (!entry.isUp || entry.isLoopback || entry.host.empty()) continue;
-        if (startsWithAny(entry.name, {"utun", "tailscale"})) {
+        // VPN tunnels, whose only addresses worth offering are overlay ones.
+        if (startsWithAny(entry.name, {"utun", "tailscale", "tun", "wg"})) {
             addOverlay(entry, addresses);
             continue;
         }
-        if (startsWithAny(entry.name, {"awdl", "llw", "bridge", "ipsec", "gif", "stf"})) continue;
+        // Links a phone cannot come through: peer-to-peer Wi-Fi, tunnels, and the bridges of
+        // containers and virtual machines. "br0" and the like are often the real LAN and stay.
+        if (startsWithAny(entry.name, {"awdl", "llw", "bridge", "ipsec", "gif", "stf", "docker", "br-", "virbr",
+                                       "veth", "vnet", "lxcbr", "vboxnet", "vmnet"}))
+            continue;
         addPlain(entry, addresses);
     }
     return addresses;
+}
+
+const std::vector<std::string>& PublicAddress::builtInServers() {
+    static const std::vector<std::string> servers{"stun.cloudflare.com:3478", "stun.l.google.com:19302"};
+    return servers;
+}
+
+std::vector<std::string> PublicAddress::servers(const Settings& settings) {
+    if (auto stored = settings.stringList(serversKey)) return std::move(*stored);
+    static std::atomic<bool> told{false};
+    if (settings.contains(serversKey) && !told.exchange(true)) {
+        quibLog().info(pub(serversKey), " ignored: must be a list of \"host:port\" texts; using the built-in servers");
+    }
+    return builtInServers();
+}
+
+std::optional<StunWire::Reflexive> PublicAddress::reflexive(const std::vector<std::string>& servers,
+                                                            Duration timeout, const CancelToken& cancel) {
+    for (const std::string& text : servers) {
+        if (cancel.isCancelled()) return std::nullopt;
+        const auto server = StunWire::server(text);
+        if (!server) continue;
+        const Bytes transaction = secureRandomBytes(StunWire::transactionLength);
+        const auto request = StunWire::request(transaction);
+        if (!request) continue;
+        const auto answer =
+            UDPExchange::ask(*request, {server->host, server->port}, std::nullopt, timeout, cancel);
+        if (!answer) continue;
+        if (auto address = StunWire::reflexiveAddress(answer->reply, transaction)) {
+            quibLog().info("away: the internet sees ", pub(address->host));
+            return address;
+        }
+        if (auto code = StunWire::errorCode(answer->reply)) {
+            quibLog().info("away: STUN server ", pub(text), " answered ", *code);
+        }
+    }
+    return std::nullopt;
 }
 
 bool PublicAddress::isGloballyRoutableIPv6(std::string_view text) {

@@ -4,7 +4,11 @@
 #include <string_view>
 #include <vector>
 
+#include "QuibHost/Reach/Wire/StunWire.hpp"
+#include "Runtime/CancelToken.hpp"
+#include "Runtime/Clock.hpp"
 #include "Runtime/InterfaceAddresses.hpp"
+#include "Runtime/Settings.hpp"
 
 namespace quib {
 
@@ -19,6 +23,19 @@ struct PublicAddress {
     // The addresses of the interfaces that are up, in the system's order; duplicates stay.
     static Addresses interfaces();
     static Addresses interfaces(const std::vector<InterfaceAddresses::Entry>& entries);
+
+    // The STUN servers to ask, "host:port" each, in order.
+    static constexpr std::string_view serversKey = "quib.stunServers";
+    static const std::vector<std::string>& builtInServers();
+    // The list stored under `serversKey` as it is, even when empty; the built-in servers when
+    // there is none or it holds anything but texts.
+    static std::vector<std::string> servers(const Settings& settings);
+
+    // Asks each usable server in order, once, with a fresh transaction, and gives the first
+    // address that comes back. A server that answers with an error is logged and skipped; a
+    // silent one costs `timeout`. Blocks; nothing after a cancel.
+    static std::optional<StunWire::Reflexive> reflexive(const std::vector<std::string>& servers, Duration timeout,
+                                                        const CancelToken& cancel);
 
     // 2000::/3, except 2001:0000::/32, 2001:db8::/32 and 2002::/16.
     static bool isGloballyRoutableIPv6(std::string_view text);

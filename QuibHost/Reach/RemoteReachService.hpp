@@ -37,6 +37,8 @@ public:
     // Published on the main executor: the ways to reach the host, in priority order, and the status.
     virtual Published<std::vector<QuibCandidate>>& candidates() = 0;
     virtual Published<Status>& status() = 0;
+    // One technical line for the menu, such as the mapping protocol and the public endpoint.
+    virtual Published<std::optional<std::string>>& detail() = 0;
 
     // Any thread: the away switch.
     virtual bool isEnabled() const = 0;
@@ -55,6 +57,8 @@ public:
     // Main executor, at launch: learn the host's own addresses, watch the network path, and,
     // when away access is switched on, start port mapping and address discovery.
     virtual void refreshLocal() = 0;
+    // Main executor: everything again (the menu's "Try again").
+    virtual void refresh() = 0;
     virtual void watchPath() = 0;
     virtual void start() = 0;
 };

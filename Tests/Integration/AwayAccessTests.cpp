@@ -25,13 +25,15 @@ using testing::connectPhone;
 using testing::HostProcess;
 using testing::TempHome;
 
-// A home whose host has away access on, an away port of its own and "bars-1" approved.
+// A home whose host has away access on, an away port of its own, "bars-1" approved and no STUN
+// server to ask. Such a host maps ports: it runs only in the loopback-only namespace.
 std::uint16_t prepareAway(TempHome& home, bool enabled) {
     auto settings = home.defaults();
     const std::uint16_t awayPort = testing::freePort();
     (void)settings->setBool("quib.away.enabled", enabled);
     (void)settings->setInteger("quib.awayPort", awayPort);
     testing::approveBeforeStart(home, {{"bars-1", "Bars"}});
+    testing::setStunServersBeforeStart(home, {});
     return awayPort;
 }
 
@@ -142,7 +144,12 @@ TEST(QuibHostAway, WithAwayAccessOffNoKeyIsHandedOutAndNothingListens) {
     ASSERT_TRUE(host);
     auto local = connectPhone(phoneOptions(*host, host->pairingCode()));
     ASSERT_TRUE(local);
-    EXPECT_EQ(helloUntilRemoteAccess(*local), Json::parse(R"({"isEnabled":false,"candidates":[]})"));
+    EXPECT_EQ(helloUntilRemoteAccess(*local),
+              (Json{{"isEnabled", false},
+                    {"candidates", Json::array()},
+                    {"unavailable",
+                     "Direct internet access is off on your Mac. Connect on the same network, or enable Reachable on "
+                     "cellular in the Mac menu while this phone is connected. A VPN is another option."}}));
     EXPECT_FALSE(listensWithin(host->process().pid(), awayPort, 500ms));
 }
 

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -135,6 +136,14 @@ void approveBeforeStart(TempHome& home, const std::vector<PhoneIdentity>& device
 
 void saveTargetsBeforeStart(TempHome& home, const std::vector<QuibTarget>& targets) {
     home.defaults()->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(targets)));
+}
+
+void setStunServersBeforeStart(TempHome& home, const std::vector<std::string>& servers) {
+    nlohmann::ordered_json values = nlohmann::ordered_json::object();
+    if (std::ifstream stored(home.defaultsPath()); stored) values = nlohmann::ordered_json::parse(stored);
+    values["quib.stunServers"] = servers;
+    std::filesystem::create_directories(home.defaultsPath().parent_path());
+    std::ofstream(home.defaultsPath()) << values.dump(2) << "\n";
 }
 
 QuibTarget workPane(const std::string& pane) {

@@ -124,6 +124,10 @@ void approveBeforeStart(TempHome& home, const std::vector<PhoneIdentity>& device
 // Stores the saved targets in the home's defaults, before the host starts.
 void saveTargetsBeforeStart(TempHome& home, const std::vector<QuibTarget>& targets);
 
+// Stores the STUN servers the host asks ([] for none) in the home's defaults, before the host
+// starts. The list is written into the file itself, after every other value.
+void setStunServersBeforeStart(TempHome& home, const std::vector<std::string>& servers);
+
 // A phone connected to the host with its code, past its hello, and the welcome it got, the
 // connection and the welcome together within `wait`; no phone (the test failed) when either did
 // not work in time.

@@ -24,7 +24,8 @@ std::int64_t nowMillis() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock::shared()->wallNow().time_since_epoch()).count();
 }
 
-// A host with the relay and its secret set, away access on, the tmux target T1 ("Work") and the
+// A host with the relay and its secret set, away access on (so it runs only in the loopback-only
+// namespace, with no STUN server to ask), the tmux target T1 ("Work") and the
 // phone "bars-1" and the agent "agent-1" approved, all stored before it starts.
 std::unique_ptr<HostProcess> startHost(TempHome& home, const RelayStub& relay) {
     auto defaults = home.defaults();
@@ -34,6 +35,7 @@ std::unique_ptr<HostProcess> startHost(TempHome& home, const RelayStub& relay) {
     (void)defaults->setInteger("quib.awayPort", testing::freePort());
     testing::saveTargetsBeforeStart(home, {testing::workPane("quib-push:0.0")});
     testing::approveBeforeStart(home, {{"bars-1", "Bars"}, {"agent-1", "Agent"}});
+    testing::setStunServersBeforeStart(home, {});
     return HostProcess::start(home);
 }
 

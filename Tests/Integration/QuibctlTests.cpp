@@ -336,11 +336,13 @@ TEST(Quibctl, TargetsNameTheProfileEachResolvesTo) {
 }
 
 // The panel's away switch: on hands the connected local phone its key and opens the away port;
-// off closes the port and the away connections; a revoked phone's key opens nothing.
+// off closes the port and the away connections; a revoked phone's key opens nothing. Switched on,
+// the host maps ports: it runs only in the loopback-only namespace.
 TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
     TempHome home;
     const std::uint16_t awayPort = testing::freePort();
     home.defaults()->setInteger("quib.awayPort", awayPort);
+    testing::setStunServersBeforeStart(home, {});
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
     auto ada = waitingPhone(home, *host);
@@ -352,6 +354,11 @@ TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
     EXPECT_EQ(on.status, 0) << on.err;
     EXPECT_EQ(on.out, "Away access is on\n");
     EXPECT_EQ(home.defaults()->boolean("quib.away.enabled"), true);
+    // Only loopback here: no router, and no STUN server to ask.
+    EXPECT_TRUE(eventuallyShows(home, {"away"},
+                                "status: blocked: Your router would not open a port, and nothing on the internet "
+                                "could say what this Mac's public address is.\n"));
+    EXPECT_EQ(quibctl(home, {"away", "retry"}).out, "Trying again\n");
     Json remote;
     for (int i = 0; i < 5 && !remote.contains("keyMaterial"); ++i) {
         auto next = ada->receiveCase("remoteAccess", 10s);

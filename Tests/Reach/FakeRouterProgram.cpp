@@ -1,10 +1,18 @@
 // quib-fake-router: a home router for the router-namespace test, run inside a network namespace
-// of its own. It listens on --addr: PCP and NAT-PMP on UDP 5351 (silent, so that the host falls
-// back to UPnP), SSDP on UDP 1900 joined to 239.255.255.250, and its UPnP description and SOAP
-// control on TCP 5000. Everything it receives is appended to the --record file, one line each:
+// of its own. It listens on --addr: PCP and NAT-PMP on UDP 5351, SSDP on UDP 1900 joined to
+// 239.255.255.250, its UPnP description and SOAP control on TCP 5000, and STUN on UDP 3478, which
+// answers each Binding request with the address and port it came from. PCP and NAT-PMP are silent,
+// so that the host falls back to UPnP, unless QUIB_FAKE_ROUTER_PCP is set: then PCP answers as a
+// real router, refusing a request that names no client address (12) and mapping one that does to
+// 203.0.113.7:40001; likewise NAT-PMP when QUIB_FAKE_ROUTER_NATPMP is set (with both, each is
+// answered in its own version). Everything it receives is appended to the --record file, one
+// line each:
 //
 //   ready                                       once every socket listens
 //   udp FROM HEX                                a datagram to 5351
+//   pcp mapped PORT | pcp deleted PORT          what an answered PCP request did
+//   natpmp mapped PORT | natpmp deleted PORT    likewise for NAT-PMP
+//   stun FROM HEX                               a datagram to 3478
 //   ssdp FROM TTL DESTINATION HEX               a datagram to 1900 and how it arrived
 //   http METHOD PATH ACTION HEX                 a request (ACTION "-" without SOAPAction)
 //
@@ -18,6 +26,7 @@
 
 #include <array>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -27,6 +36,7 @@
 
 #include "QuibHost/Reach/Wire/UPnPWire.hpp"
 #include "Runtime/FileDescriptor.hpp"
+#include "Tests/Support/FakeRouter.hpp"
 #include "Tests/Support/UPnPTexts.hpp"
 
 namespace {
@@ -36,6 +46,7 @@ using quib::FileDescriptor;
 constexpr std::uint16_t portMappingPort = 5351;
 constexpr std::uint16_t ssdpPort = 1900;
 constexpr std::uint16_t httpPort = 5000;
+constexpr std::uint16_t stunPort = 3478;
 
 std::string hex(std::string_view bytes) {
     static constexpr char digits[] = "0123456789abcdef";
@@ -94,12 +105,62 @@ int ssdpSocket(in_addr router) {
     return fd;
 }
 
+// What a PCP-speaking router answers, and what it then holds.
+std::optional<quib::Bytes> pcpAnswer(const quib::Bytes& request, Record& record) {
+    using quib::testing::FakeRouter;
+    if (!FakeRouter::isPCP(request) || request.size() != 60) return std::nullopt;
+    if (FakeRouter::pcpClientAddress(request) == quib::Bytes(16, 0)) {
+        return FakeRouter::pcpAnswer(request, 12, 0, "::", 0);
+    }
+    const std::uint32_t lifetime = FakeRouter::lifetimeOf(request);
+    const std::uint16_t port = static_cast<std::uint16_t>(request[40] << 8 | request[41]);
+    record.line(std::string(lifetime == 0 ? "pcp deleted " : "pcp mapped ") + std::to_string(port));
+    return FakeRouter::pcpAnswer(request, 0, lifetime, "203.0.113.7", lifetime == 0 ? 0 : 40001);
+}
+
+std::optional<quib::Bytes> natpmpAnswer(const quib::Bytes& request, Record& record) {
+    using quib::testing::FakeRouter;
+    if (FakeRouter::isNATPMPAddress(request)) return FakeRouter::natpmpAddressAnswer(0, "203.0.113.7");
+    if (!FakeRouter::isNATPMPMap(request) || request.size() != 12) return std::nullopt;
+    const std::uint32_t lifetime = FakeRouter::lifetimeOf(request);
+    const std::uint16_t port = static_cast<std::uint16_t>(request[4] << 8 | request[5]);
+    record.line(std::string(lifetime == 0 ? "natpmp deleted " : "natpmp mapped ") + std::to_string(port));
+    return FakeRouter::natpmpMapAnswer(request, 0, lifetime == 0 ? 0 : 40001, lifetime);
+}
+
 void readPortMapping(int fd, Record& record) {
     std::array<char, 2048> buffer{};
     sockaddr_in from{};
     socklen_t length = sizeof from;
     const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
-    if (n >= 0) record.line("udp " + text(from.sin_addr) + " " + hex({buffer.data(), static_cast<std::size_t>(n)}));
+    if (n < 0) return;
+    record.line("udp " + text(from.sin_addr) + " " + hex({buffer.data(), static_cast<std::size_t>(n)}));
+    const quib::Bytes request(buffer.begin(), buffer.begin() + n);
+    auto answer = std::getenv("QUIB_FAKE_ROUTER_PCP") ? pcpAnswer(request, record) : std::nullopt;
+    if (!answer && std::getenv("QUIB_FAKE_ROUTER_NATPMP")) answer = natpmpAnswer(request, record);
+    if (answer) {
+        ::sendto(fd, answer->data(), answer->size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+    }
+}
+
+// A Binding success answer naming where the request came from, as XOR-MAPPED-ADDRESS.
+void readStun(int fd, Record& record) {
+    std::array<std::uint8_t, 2048> buffer{};
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+    if (n < 0) return;
+    record.line("stun " + text(from.sin_addr) + " " +
+                hex({reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n)}));
+    if (n < 20 || buffer[0] != 0x00 || buffer[1] != 0x01) return;
+    quib::Bytes answer{0x01, 0x01, 0x00, 0x0C};
+    answer.insert(answer.end(), buffer.begin() + 4, buffer.begin() + 20);
+    const std::uint16_t port = ntohs(from.sin_port) ^ 0x2112;
+    answer.insert(answer.end(), {0x00, 0x20, 0x00, 0x08, 0x00, 0x01, std::uint8_t(port >> 8), std::uint8_t(port)});
+    const auto* address = reinterpret_cast<const std::uint8_t*>(&from.sin_addr);
+    const std::array<std::uint8_t, 4> cookie{0x21, 0x12, 0xA4, 0x42};
+    for (int i = 0; i < 4; ++i) answer.push_back(address[i] ^ cookie[i]);
+    ::sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
 }
 
 void readSearch(int fd, Record& record, const std::string& location) {
@@ -231,15 +292,20 @@ int main(int argc, char** argv) {
     const FileDescriptor portMapping(boundSocket(SOCK_DGRAM, router, portMappingPort));
     const FileDescriptor ssdp(ssdpSocket(router));
     const FileDescriptor http(boundSocket(SOCK_STREAM, router, httpPort));
+    const FileDescriptor stun(boundSocket(SOCK_DGRAM, router, stunPort));
     if (!record || ::listen(http.get(), 16) != 0) return 1;
     const std::string location = "http://" + address + ":" + std::to_string(httpPort) + "/rootDesc.xml";
     record.line("ready");
-    std::array<pollfd, 3> watched{{{portMapping.get(), POLLIN, 0}, {ssdp.get(), POLLIN, 0}, {http.get(), POLLIN, 0}}};
+    std::array<pollfd, 4> watched{{{portMapping.get(), POLLIN, 0},
+                                   {ssdp.get(), POLLIN, 0},
+                                   {http.get(), POLLIN, 0},
+                                   {stun.get(), POLLIN, 0}}};
     while (::getppid() != 1) {
         if (::poll(watched.data(), watched.size(), 1000) < 0) continue;
         if (watched[0].revents) readPortMapping(portMapping.get(), record);
         if (watched[1].revents) readSearch(ssdp.get(), record, location);
         if (watched[2].revents) serve(http.get(), record);
+        if (watched[3].revents) readStun(stun.get(), record);
     }
     return 0;
 }

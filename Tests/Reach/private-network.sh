@@ -3,11 +3,15 @@
 # network:
 #
 #   private-network.sh router FAKE_ROUTER COMMAND [ARGS...]
+#   private-network.sh loopback COMMAND [ARGS...]
 #
 # router: the command runs in a namespace whose default route leads over a veth pair (qh0,
 # 10.77.0.2) to 10.77.0.1 in a second namespace, where FAKE_ROUTER plays the home router. The
 # command finds QUIB_ROUTER_NAMESPACE=1, and in QUIB_FAKE_ROUTER_RECORD the file where the
 # router writes what it received.
+#
+# loopback: the command runs in a namespace that has only "lo", up: it reaches 127.0.0.1 and
+# nothing else. The command finds QUIB_LOOPBACK_NAMESPACE=1.
 #
 # Making namespaces needs root (or CAP_SYS_ADMIN): without, the script says why and returns 77.
 # Nothing is left to clean: the namespaces and the veth pair vanish with their last process,
@@ -16,9 +20,14 @@ set -euo pipefail
 
 usage() {
   echo "usage: $0 router FAKE_ROUTER COMMAND [ARGS...]" >&2
+  echo "       $0 loopback COMMAND [ARGS...]" >&2
   exit 2
 }
-[ "${1:-}" = router ] && [ $# -ge 3 ] || usage
+case "${1:-}" in
+  router) [ $# -ge 3 ] || usage ;;
+  loopback) [ $# -ge 2 ] || usage ;;
+  *) usage ;;
+esac
 
 if [ -z "${QUIB_IN_PRIVATE_NETWORK:-}" ]; then
   if ! why=$(unshare -n true 2>&1); then
@@ -27,6 +36,13 @@ if [ -z "${QUIB_IN_PRIVATE_NETWORK:-}" ]; then
   fi
   # The new namespace is the host's.
   QUIB_IN_PRIVATE_NETWORK=1 exec unshare -n "$0" "$@"
+fi
+
+if [ "$1" = loopback ]; then
+  shift
+  ip link set lo up
+  export QUIB_LOOPBACK_NAMESPACE=1
+  exec "$@"
 fi
 
 router_program=$2

@@ -75,3 +75,17 @@ TEST(Published, SubscriptionEndedOnAnotherThreadStopsAPendingDebounce) {
     f.main->runPending();
     EXPECT_TRUE(seen.empty());
 }
+
+// Values set and current values delivered off the main executor wait in its queue; a queue that
+// is never drained must not keep its executor alive through them.
+TEST(Published, QueuedDeliveriesDoNotKeepTheExecutorAlive) {
+    auto main = std::make_shared<MainLoop>();
+    const std::weak_ptr<MainLoop> weak = main;
+    {
+        Published<int> value(main, 0);
+        value.set(1);
+        auto subscription = value.subscribe([](int) {});
+    }
+    main.reset();
+    EXPECT_TRUE(weak.expired());
+}

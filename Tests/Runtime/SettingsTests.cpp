@@ -45,6 +45,20 @@ TEST(Settings, ValuesOfTheWrongTypeReadAsAbsent) {
     EXPECT_FALSE(s->contains("quib.name"));
 }
 
+TEST(Settings, StringListReadsOnlyAnArrayOfStrings) {
+    const fs::path folder = freshFolder("lists");
+    fs::create_directories(folder);
+    std::ofstream(folder / "defaults.json") << R"({"servers": ["a:1", "b:2"], "empty": [], "mixed": ["a:1", 3],)"
+                                               R"( "text": "a:1"})";
+    auto s = Settings::atPath(folder / "defaults.json");
+    EXPECT_EQ(s->stringList("servers"), (std::vector<std::string>{"a:1", "b:2"}));
+    EXPECT_EQ(s->stringList("empty"), std::vector<std::string>{});
+    EXPECT_EQ(s->stringList("mixed"), std::nullopt);
+    EXPECT_EQ(s->stringList("text"), std::nullopt);
+    EXPECT_EQ(s->stringList("absent"), std::nullopt);
+    fs::remove_all(folder);
+}
+
 TEST(Settings, FileIsReadableJsonAndSurvivesReopening) {
     const fs::path folder = freshFolder("reopen");
     const fs::path path = folder / "Quib" / "defaults.json";

@@ -7,7 +7,10 @@
 #include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
+#include "QuibHost/Reach/OfflineDiscovery.hpp"
+#include "QuibHost/Reach/OfflinePortMapper.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
+#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Streaming/StillCapture.hpp"
 #include "QuibHost/Streaming/WindowListing.hpp"
@@ -105,10 +108,15 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
             StillCapture::Config{.desktop = shared.desktop, .screenAccess = std::make_shared<ScreenAccess>(permissions)});
     }
     if (!neighbours.reach) {
-        neighbours.reach = std::make_shared<RemoteReach>(RemoteReach::Config{
-            .main = main, .settings = settings, .secrets = shared.secrets, .approvedIDs = [registry = registry] {
-                return registry->approvedIDs();
-            }});
+        neighbours.reach = std::make_shared<RemoteReach>(
+            RemoteReach::Config{.main = main,
+                                .settings = settings,
+                                .secrets = shared.secrets,
+                                .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
+                                .mapper = std::make_shared<OfflinePortMapper>(),
+                                .discovery = std::make_shared<OfflineDiscovery>(),
+                                .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
+                                .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); }});
     }
 }
 

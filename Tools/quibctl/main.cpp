@@ -45,7 +45,9 @@ constexpr const char* usage =
     "  use TARGET-ID        make a saved target the active one\n"
     "  reveal log           show the delivery log and print its path\n"
     "  reveal inbox         show the folder of images phones sent and print its path\n"
+    "  away                 how away access fares and the ways phones can reach this computer\n"
     "  away on|off          let approved phones reach this computer from away, or stop it\n"
+    "  away retry           try the router and the public address again\n"
     "  listen on|off        let approved phones listen to this computer, or stop them\n"
     "  requests             the agents' requests waiting for an answer, with the seconds left\n"
     "  answer REQUEST-ID approve|deny\n"
@@ -73,8 +75,10 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
         return Json{{"command", "targets"}, {"remove", std::vector<std::string>(args.begin() + 2, args.end())}};
     if (command == "reveal" && args.size() == 2 && (args[1] == "log" || args[1] == "inbox"))
         return Json{{"command", "reveal"}, {"item", args[1]}};
+    if (command == "away" && args.size() == 1) return Json{{"command", "away"}};
     if ((command == "away" || command == "listen") && args.size() == 2 && (args[1] == "on" || args[1] == "off"))
         return Json{{"command", command}, {"enabled", args[1] == "on"}};
+    if (command == "away" && args.size() == 2 && args[1] == "retry") return Json{{"command", "away"}, {"retry", true}};
     if (command == "answer" && args.size() == 3 && !args[1].empty() && (args[2] == "approve" || args[2] == "deny"))
         return Json{{"command", "answer"}, {"request", args[1]}, {"decision", args[2]}};
     if (command == "show" && args.size() == 2 && args[1] == "panel") return Json{{"command", "show"}, {"item", "panel"}};
@@ -226,6 +230,20 @@ void printRequests(const Json& requests) {
     }
 }
 
+// One item a line: the status (with its reason when blocked), the detail and the reason phones
+// are given when there are any, then each candidate.
+void printAway(const Json& away) {
+    const std::string status = text(away, "status");
+    if (status == "blocked") std::cout << "status: blocked: " << text(away, "reason") << "\n";
+    else std::cout << "status: " << status << "\n";
+    if (away.contains("detail")) std::cout << "detail: " << text(away, "detail") << "\n";
+    if (away.contains("unavailable")) std::cout << "unavailable: " << text(away, "unavailable") << "\n";
+    for (const Json& candidate : away.value("candidates", Json::array())) {
+        std::cout << "candidate: " << text(candidate, "display") << " " << text(candidate, "reach") << " "
+                  << text(candidate, "via") << "\n";
+    }
+}
+
 // The panel's lines come ready made, escaped, with tabs between their fields: the fields are
 // escaped once more, which changes nothing in a line the host wrote and keeps anything else from
 // moving the terminal.
@@ -252,6 +270,7 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "devices") printDevices(reply.value("devices", Json::array()));
     else if (command == "targets" && reply.contains("targets")) printTargets(reply["targets"]);
     else if (command == "requests") printRequests(reply.value("requests", Json::array()));
+    else if (command == "away" && reply.contains("away") && reply["away"].is_object()) printAway(reply["away"]);
     else if (command == "push") std::cout << text(reply, "summary") << "\n";
     else if (command == "panel") printLines(reply.value("lines", Json::array()));
     else if (command == "reveal") std::cout << text(reply, "path") << "\n";

@@ -34,6 +34,10 @@ struct SetAwayEnabled {
     bool enabled = false;
     bool operator==(const SetAwayEnabled&) const = default;
 };
+// Map the away port and ask for the public address again.
+struct RetryAway {
+    bool operator==(const RetryAway&) const = default;
+};
 // None: no target is active.
 struct UseTarget {
     std::optional<std::string> targetID;
@@ -65,8 +69,9 @@ struct OpenScreenRecordingSettings {
 
 using MenuAction =
     std::variant<MenuControl::RotatePairingCode, MenuControl::ApproveDevice, MenuControl::RevokeDevice,
-                 MenuControl::SetInjectionPaused, MenuControl::SetAwayEnabled, MenuControl::UseTarget,
-                 MenuControl::RevealDeliveryLog, MenuControl::RevealImageInbox, MenuControl::AnswerRequest,
-                 MenuControl::OpenAccessibilitySettings, MenuControl::OpenScreenRecordingSettings>;
+                 MenuControl::SetInjectionPaused, MenuControl::SetAwayEnabled, MenuControl::RetryAway,
+                 MenuControl::UseTarget, MenuControl::RevealDeliveryLog, MenuControl::RevealImageInbox,
+                 MenuControl::AnswerRequest, MenuControl::OpenAccessibilitySettings,
+                 MenuControl::OpenScreenRecordingSettings>;
 
 }  // namespace quib

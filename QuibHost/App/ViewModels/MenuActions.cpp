@@ -19,6 +19,7 @@ void MenuActions::perform(const MenuAction& action) {
             else if constexpr (std::is_same_v<Command, MenuControl::SetInjectionPaused>)
                 setInjectionPaused(command.paused);
             else if constexpr (std::is_same_v<Command, MenuControl::SetAwayEnabled>) setAwayEnabled(command.enabled);
+            else if constexpr (std::is_same_v<Command, MenuControl::RetryAway>) retryAway();
             else if constexpr (std::is_same_v<Command, MenuControl::UseTarget>) useTarget(command.targetID);
             else if constexpr (std::is_same_v<Command, MenuControl::RevealDeliveryLog>) (void)revealDeliveryLog();
             else if constexpr (std::is_same_v<Command, MenuControl::RevealImageInbox>) (void)revealImageInbox();
@@ -51,6 +52,8 @@ void MenuActions::setAwayEnabled(bool enabled) {
     else server.stopAway();
     server.broadcastRemoteAccess();
 }
+
+void MenuActions::retryAway() { config_.server->neighbours().reach->refresh(); }
 
 void MenuActions::useTarget(const std::optional<std::string>& targetID) { config_.store->setActive(targetID); }
 

@@ -49,6 +49,8 @@ public:
     // The switch stored first (the away listener reads it), then the away listener started or
     // stopped, then every approved phone told how to reach the host.
     void setAwayEnabled(bool enabled);
+    // Maps the away port and asks for the public address again.
+    void retryAway();
     void useTarget(const std::optional<std::string>& targetID);
     // Makes the file or folder when it is missing, shows it, and returns its path; none when it
     // has nowhere to live.

@@ -10,6 +10,9 @@
 #include "Runtime/MainLoop.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/PairingCode.hpp"
+#include "QuibHost/Reach/RemoteReach.hpp"
+#include "Tests/Support/FakeDiscovery.hpp"
+#include "Tests/Support/FakePortMapper.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
@@ -56,13 +59,23 @@ protected:
         (void)settings->setString("quib.pairingCode.v1", "KX7P2M");
         (void)settings->setString("quib.serviceName", "Test Host");
         registry = DeviceRegistry::create(main, settings, clock);
+        reach = std::make_shared<RemoteReach>(RemoteReach::Config{
+            .main = main,
+            .settings = settings,
+            .secrets = SecretStore(scratch.path / "secrets"),
+            .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
+            .mapper = mapper,
+            .discovery = std::make_shared<testing::FakeDiscovery>(),
+            .localPort = [] { return std::uint16_t{61413}; },
+            .awayPort = [] { return std::uint16_t{61423}; },
+            .addresses = [] { return PublicAddress::Addresses{{"192.168.1.20", "100.101.102.103"}, {}}; }});
         server = HostServer::create(testing::TestHost{.main = main,
                                                       .settings = settings,
                                                       .clock = clock,
                                                       .registry = registry,
                                                       .permissions = std::make_shared<SettablePermissions>(),
                                                       .dataHome = scratch.path}
-                                        .serverConfig({.targets = store}));
+                                        .serverConfig({.targets = store, .reach = reach}));
         HostState::Links links;
         links.startServer = [this](const std::string& code) { started.push_back(code); };
         links.broadcastStatus = [this] { ++broadcasts; };
@@ -139,6 +152,8 @@ protected:
                                                            .clock = clock,
                                                            .main = main});
     std::shared_ptr<DeviceRegistry> registry;
+    std::shared_ptr<testing::FakePortMapper> mapper = std::make_shared<testing::FakePortMapper>();
+    std::shared_ptr<RemoteReach> reach;
     std::shared_ptr<HostServer> server;
     std::shared_ptr<HostState> state;
     std::shared_ptr<quib::ControlCommands> commands;
@@ -252,12 +267,35 @@ TEST_F(ControlCommands, SwitchesAwayAccessThroughRemoteReach) {
     EXPECT_EQ(reply->last(), (Json{{"awayEnabled", true}, {"message", "Away access is on"}, {"ok", true}}));
     EXPECT_EQ(settings->boolean("quib.away.enabled"), true);
     EXPECT_TRUE(server->neighbours().reach->isEnabled());
+    EXPECT_EQ(run({{"command", "away"}})->last()["away"]["status"], "working");
+    mapper->answer(PortMapperService::Mapping{"203.0.113.7", 40001, 7200, "PCP"});
+    main->runPending();
+    EXPECT_EQ(run({{"command", "away"}})->last(),
+              (Json{{"away",
+                     {{"status", "reachable"},
+                      {"detail", "PCP \u00B7 203.0.113.7:40001"},
+                      {"candidates",
+                       {{{"display", "192.168.1.20:61413"}, {"reach", "local"}, {"via", "this network"}},
+                        {{"display", "100.101.102.103:61413"}, {"reach", "local"}, {"via", "VPN"}},
+                        {{"display", "203.0.113.7:40001"}, {"reach", "forwarded4"}, {"via", "PCP"}}}}}},
+                    {"ok", true}}));
+    EXPECT_EQ(run({{"command", "away"}, {"retry", true}})->last()["message"], "Trying again");
+    EXPECT_EQ(mapper->maps.size(), 2u);
+    mapper->answer(PortMapperService::Failure::refused("the router is set to refuse port forwarding"));
+    main->runPending();
+    EXPECT_EQ(run({{"command", "away"}})->last()["away"]["reason"],
+              "Your router refused to forward a port — the router is set to refuse port forwarding");
+
     reply = run({{"command", "away"}, {"enabled", false}});
     EXPECT_EQ(reply->last()["awayEnabled"], false);
     EXPECT_EQ(settings->boolean("quib.away.enabled"), false);
-    for (const Json& request : {Json{{"command", "away"}}, Json{{"command", "away"}, {"enabled", "on"}}}) {
-        EXPECT_EQ(run(request)->last()["error"], "Say whether to switch it on or off: away on|off.");
-    }
+    EXPECT_EQ(mapper->unmaps.size(), 1u);
+    const Json off = run({{"command", "away"}})->last()["away"];
+    EXPECT_EQ(off["status"], "off");
+    EXPECT_FALSE(off.contains("detail"));
+    EXPECT_TRUE(off["unavailable"].get<std::string>().starts_with("Direct internet access is off. For another Wi-Fi"));
+    EXPECT_EQ(run({{"command", "away"}, {"enabled", "on"}})->last()["error"],
+              "Say whether to switch it on or off: away on|off.");
     EXPECT_EQ(settings->boolean("quib.away.enabled"), false);
 }
 

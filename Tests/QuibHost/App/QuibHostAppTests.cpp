@@ -124,6 +124,20 @@ TEST_F(QuibHostApp, EnableLoginItemWritesTheAutostartEntryAndLogsTheOutcome) {
     EXPECT_TRUE(log->contains("login item after register: enabled error=none"));
 }
 
+// Given no router and no STUN, away access switched on asks nobody: the stand-ins answer at once
+// that there is no gateway and no public address.
+TEST_F(QuibHostApp, AwayAccessWithoutAGivenNetworkStaysInTheProcess) {
+    settings->setBool(RemoteReachService::enabledKey, true);
+    make({"quib-host"});
+    ASSERT_TRUE(launch().port);
+    auto& reach = *app->server().neighbours().reach;
+    EXPECT_TRUE(eventually([&] { return reach.status().value().kind == RemoteReachService::Status::Kind::blocked; }));
+    EXPECT_EQ(reach.status().value().reason,
+              "Your router would not open a port, and nothing on the internet could say what this Mac's public "
+              "address is.");
+    EXPECT_TRUE(log->contains("blocked(\"Your router would not open a port"));
+}
+
 TEST_F(QuibHostApp, OtherArgumentsLeaveTheLoginItemAlone) {
     make({"quib-host", "--enable-login-items", "enable-login-item"});
     ASSERT_TRUE(launch().port);
@@ -203,6 +217,7 @@ class StartRecordingReach final : public RemoteReachService {
 public:
     Published<std::vector<QuibCandidate>>& candidates() override { return candidates_; }
     Published<Status>& status() override { return status_; }
+    Published<std::optional<std::string>>& detail() override { return detail_; }
     bool isEnabled() const override { return false; }
     void setEnabled(bool) override {}
     std::vector<QuibTransport::Key> listenerKeys() override { return {}; }
@@ -210,6 +225,7 @@ public:
     RemoteAccessPayload payload(const std::optional<std::string>&, bool) override { return {}; }
     void forget(const std::string&) override {}
     void refreshLocal() override { calls.push_back("refreshLocal"); }
+    void refresh() override { calls.push_back("refresh"); }
     void watchPath() override { calls.push_back("watchPath"); }
     void start() override { calls.push_back("start"); }
     std::vector<std::string> calls;
@@ -218,6 +234,7 @@ private:
     std::shared_ptr<MainLoop> main_ = std::make_shared<MainLoop>();
     Published<std::vector<QuibCandidate>> candidates_{main_, {}};
     Published<Status> status_{main_, {}};
+    Published<std::optional<std::string>> detail_{main_, std::nullopt};
 };
 
 class QuibHostAppRemoteReach : public QuibHostApp {

@@ -13,6 +13,8 @@
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "Platform/Simulated/SimulatedInterfaceWatch.hpp"
 #include "Platform/Simulated/SimulatedSleepWatch.hpp"
+#include "QuibHost/Reach/OfflineDiscovery.hpp"
+#include "QuibHost/Reach/OfflinePortMapper.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
@@ -56,10 +58,15 @@ protected:
         previousSink = Logger::setSink(log);
         (void)settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
-        reach = std::make_shared<RemoteReach>(RemoteReach::Config{
-            .main = main, .settings = settings, .secrets = secrets, .approvedIDs = [registry = registry] {
-                return registry->approvedIDs();
-            }});
+        reach = std::make_shared<RemoteReach>(
+            RemoteReach::Config{.main = main,
+                                .settings = settings,
+                                .secrets = secrets,
+                                .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
+                                .mapper = std::make_shared<OfflinePortMapper>(),
+                                .discovery = std::make_shared<OfflineDiscovery>(),
+                                .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
+                                .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); }});
         makeServer();
     }
 

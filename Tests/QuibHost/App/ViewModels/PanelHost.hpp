@@ -28,9 +28,10 @@ namespace quib::testing {
 class SwitchRecordingReach final : public RemoteReachService {
 public:
     SwitchRecordingReach(std::shared_ptr<Executor> main, std::vector<std::string>& calls)
-        : candidates_(main, {}), status_(main, {}), calls_(calls) {}
+        : candidates_(main, {}), status_(main, {}), detail_(main, std::nullopt), calls_(calls) {}
     Published<std::vector<QuibCandidate>>& candidates() override { return candidates_; }
     Published<Status>& status() override { return status_; }
+    Published<std::optional<std::string>>& detail() override { return detail_; }
     bool isEnabled() const override { return enabled_; }
     void setEnabled(bool enabled) override {
         enabled_ = enabled;
@@ -41,12 +42,14 @@ public:
     RemoteAccessPayload payload(const std::optional<std::string>&, bool) override { return {}; }
     void forget(const std::string&) override {}
     void refreshLocal() override {}
+    void refresh() override {}
     void watchPath() override {}
     void start() override {}
 
 private:
     Published<std::vector<QuibCandidate>> candidates_;
     Published<Status> status_;
+    Published<std::optional<std::string>> detail_;
     std::vector<std::string>& calls_;
     bool enabled_ = false;
 };
