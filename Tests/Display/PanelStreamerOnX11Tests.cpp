@@ -13,6 +13,7 @@ extern "C" {
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
+#include "QuibHost/Targets/EventInjector.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Tests/Support/Eventually.hpp"
@@ -131,6 +132,7 @@ protected:
         probe.kind = QuibTarget::Kind::app;
         probe.bundleID = probeApp;
         targets->setSnapshot({{probe}, {}}, "P");
+        settings->setReal(PanelStreamer::viewerAllowanceKey, allowance.count());
         streamer = PanelStreamer::onDesktop({.main = main, .targets = targets, .clock = clock, .settings = settings},
                                             desktop->services, std::make_shared<ScreenAccess>(desktop->permissions),
                                             std::make_shared<FfmpegVideoSessionFactory>());
@@ -142,7 +144,11 @@ protected:
                                .registry = registry,
                                .permissions = std::make_shared<SettablePermissions>(),
                                .dataHome = scratch.path}
-                          .serverConfig({.panelStreamer = streamer});
+                          .serverConfig({.injector = EventInjector::create({.desktop = desktop->services,
+                                                                            .permissions = desktop->permissions,
+                                                                            .clock = clock,
+                                                                            .settings = settings}),
+                                         .panelStreamer = streamer});
         config.listenAddress = "127.0.0.1";
         config.machineInfo = "/nonexistent/machine-info";
         server = HostServer::create(std::move(config));
@@ -163,6 +169,20 @@ protected:
         if (previousSink_) Logger::setSink(previousSink_);
     }
     std::uint16_t port() { return server->inspect().listenerPort.value_or(0); }
+    // Where the pointer is on the screen.
+    Point pointer() {
+        Point at;
+        withControl([&](Display* display) {
+            Window root = None, child = None;
+            int x = 0, y = 0, windowX = 0, windowY = 0;
+            unsigned int mask = 0;
+            XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &windowX, &windowY, &mask);
+            at = {static_cast<double>(x), static_cast<double>(y)};
+        });
+        return at;
+    }
+
+    const std::chrono::duration<double> allowance{1.5};
 
     ScratchFolder scratch{"quib-view"};
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
@@ -222,6 +242,38 @@ TEST_F(PanelStreamerOnX11, ViewersOfTwoSizesGetTheSameDecodableFramesOfTheWindow
         blueCame = next && middleOf(*next).near(blue, 12);
     }
     EXPECT_TRUE(blueCame);
+}
+
+}  // namespace quib::testing
+
+namespace quib::testing {
+
+TEST_F(PanelStreamerOnX11, APointAtThePictureLandsOnTheWindowOnlyOnceThePhoneHasSeenIt) {
+    auto window = openWindow();
+    ASSERT_TRUE(window);
+    paint(*window, yellow);
+    const auto frame = frameOf(window->window());
+    ASSERT_TRUE(frame);
+    auto phone = PhoneClient::connect({.port = port(), .pairingCode = kCode});
+    ASSERT_TRUE(phone);
+    ASSERT_TRUE((*phone)->sendHello("D-V", "Pad"));
+    warpPointer(1, 1);
+
+    ViewChannelReader view(port(), "Pad", 800, 600);
+    ASSERT_FALSE(view.videoFrames(1, 8s).empty());
+    const auto seenAt = std::chrono::steady_clock::now();
+    ASSERT_TRUE((*phone)->sendLine(R"({"pointAtPanel":{"x":0.5,"y":0.5}})"));
+    std::this_thread::sleep_for(300ms);
+    ASSERT_LT(std::chrono::steady_clock::now() - seenAt, allowance) << "the machine was too slow to tell";
+    EXPECT_EQ(pointer(), (Point{1, 1})) << "a point within the allowance is not mapped";
+
+    std::this_thread::sleep_until(seenAt + allowance);
+    ASSERT_TRUE((*phone)->sendLine(R"({"pointAtPanel":{"x":0.5,"y":0.5}})"));
+    const Point centre{frame->x + frame->width / 2, frame->y + frame->height / 2};
+    EXPECT_TRUE(testing::eventually([&] {
+        const Point at = pointer();
+        return std::abs(at.x - centre.x) <= 1 && std::abs(at.y - centre.y) <= 1;
+    })) << "the pointer is at " << pointer().x << "," << pointer().y;
 }
 
 }  // namespace quib::testing
