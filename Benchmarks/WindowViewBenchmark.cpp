@@ -5,6 +5,9 @@
 // ffmpeg's x11grab of the same window with the same x264 settings at the rate ours runs at,
 // read from its pipe. Each reports frames out per second, the bit rate and its CPU share (ours
 // from getrusage of this process, which holds the reader too; ffmpeg's from /proc/<pid>/stat).
+// In latency mode the window stays idle until the painter makes a large change, 200 times at
+// random spacings of 50 to 150 ms; the latency is the time until 8 kB of output have come
+// since the change (an idle window costs us nothing and ffmpeg a few hundred bytes a picture).
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -35,6 +38,7 @@
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
+#include "Benchmarks/LatencyCounters.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 // Last: Xlib's macros clash with the names above.
 #include <X11/Xlib.h>
@@ -78,16 +82,20 @@ double ownCpu() {
 // The child that owns the window: it paints until it is killed. Its window id comes back on a pipe.
 class Painter {
 public:
-    Painter(int width, int height) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
+    // Steady: a band every 1/60 s; otherwise a large change on each change().
+    Painter(int width, int height, bool steady = true) {
+        int fds[2], triggers[2];
+        if (pipe(fds) != 0 || pipe(triggers) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
             close(fds[0]);
-            paint(width, height, fds[1]);
+            close(triggers[1]);
+            paint(width, height, fds[1], steady ? -1 : triggers[0]);
             _exit(0);
         }
         close(fds[1]);
+        close(triggers[0]);
+        trigger_ = triggers[1];
         unsigned long id = 0;
         if (read(fds[0], &id, sizeof id) == sizeof id) window_ = id;
         close(fds[0]);
@@ -97,11 +105,13 @@ public:
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
         }
+        if (trigger_ >= 0) close(trigger_);
     }
     unsigned long window() const { return window_; }
+    void change() { (void)!write(trigger_, "x", 1); }
 
 private:
-    [[noreturn]] static void paint(int width, int height, int report) {
+    [[noreturn]] static void paint(int width, int height, int report, int trigger) {
         Display* display = XOpenDisplay(displayName().c_str());
         if (!display) _exit(1);
         const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
@@ -120,6 +130,7 @@ private:
                                      reinterpret_cast<char*>(pixels.data()), static_cast<unsigned>(width), band, 32, 0);
         const GC gc = XCreateGC(display, window, 0, nullptr);
         std::minstd_rand random(7);
+        if (trigger >= 0) changeOnRequest(display, window, gc, image, pixels, width, height, trigger);
         auto next = SteadyClock::now();
         for (int y = 0;; y = (y + band) % (height - band)) {
             for (auto& pixel : pixels) pixel = random() & 0xFFFFFF;
@@ -130,7 +141,23 @@ private:
         }
     }
 
+    // Noise over the upper two thirds of the window, made ahead so that drawing is quick.
+    [[noreturn]] static void changeOnRequest(Display* display, Window window, GC gc, XImage* image,
+                                             std::vector<std::uint32_t>& pixels, int width, int height, int trigger) {
+        const int band = static_cast<int>(pixels.size()) / width;
+        std::minstd_rand random(11);
+        for (char byte = 0; read(trigger, &byte, 1) == 1;) {
+            for (int y = 0; y + band <= height * 2 / 3; y += band) {
+                for (auto& pixel : pixels) pixel = random() & 0xFFFFFF;
+                XPutImage(display, window, gc, image, 0, 0, 0, y, static_cast<unsigned>(width), band);
+            }
+            XSync(display, False);
+        }
+        _exit(0);
+    }
+
     pid_t pid_ = -1;
+    int trigger_ = -1;
     unsigned long window_ = 0;
 };
 
@@ -172,7 +199,10 @@ public:
         });
         if (!quib::testing::eventually([&] { return server->isListening().value(); }, 5s, [&] { main->runPending(); }))
             return;
-        auto phone = quib::PhoneClient::connect({.port = server->inspect().listenerPort.value_or(0), .pairingCode = kCode});
+        quib::PhoneClient::Options options;
+        options.port = server->inspect().listenerPort.value_or(0);
+        options.pairingCode = kCode;
+        auto phone = quib::PhoneClient::connect(options);
         if (!phone) return;
         phone_ = std::move(*phone);
         phone_->expectBytes();
@@ -257,14 +287,35 @@ void report(benchmark::State& state, double seconds, std::int64_t frames, std::i
     state.counters["cpu_percent"] = cpu / seconds * 100;
 }
 
+// 200 large changes at random spacings; each latency until 8 kB of output came after it.
+template <class Received>
+void measureLatency(benchmark::State& state, Painter& painter, Received received) {
+    std::vector<double> millis;
+    std::minstd_rand random(3);
+    for (int change = 0; change < 200; ++change) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 + random() % 101));
+        const std::int64_t before = received();
+        const auto t0 = SteadyClock::now();
+        painter.change();
+        while (received() - before < 8000 && SteadyClock::now() - t0 < 2s) std::this_thread::sleep_for(200us);
+        millis.push_back(std::chrono::duration<double, std::milli>(SteadyClock::now() - t0).count());
+    }
+    quib::bench::reportLatencies(state, millis);
+}
+
 void BM_OurWindowView(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
     if (displayName().empty()) return state.SkipWithError("no X display");
-    Painter painter(width, height);
+    const bool steady = state.range(2) != 0;
+    Painter painter(width, height, steady);
     OurView view(width, height);
     if (!painter.window() || !view.ready()) return state.SkipWithError("the view did not open");
     std::this_thread::sleep_for(1s);  // past the first key frame and the pacer's start
     for (auto _ : state) {
+        if (!steady) {
+            measureLatency(state, painter, [&] { return view.bytes(); });
+            continue;
+        }
         const auto frames = view.frames(), bytes = view.bytes();
         const double cpu = ownCpu();
         const auto began = SteadyClock::now();
@@ -277,7 +328,8 @@ void BM_OurWindowView(benchmark::State& state) {
 void BM_FfmpegWindowView(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
     if (displayName().empty()) return state.SkipWithError("no X display");
-    Painter painter(width, height);
+    const bool steady = state.range(3) != 0;
+    Painter painter(width, height, steady);
     if (!painter.window()) return state.SkipWithError("no painter window");
     const std::string rate = std::to_string(state.range(2) / 1000) + "k";
     const std::string buffer = std::to_string(state.range(2) / 4000) + "k";
@@ -310,6 +362,10 @@ void BM_FfmpegWindowView(benchmark::State& state) {
     });
     std::this_thread::sleep_for(1s);
     for (auto _ : state) {
+        if (!steady) {
+            measureLatency(state, painter, [&] { return bytes.load(); });
+            continue;
+        }
         const std::int64_t framesBefore = pictures, bytesBefore = bytes;
         const double cpu = cpuOf(ffmpeg);
         const auto began = SteadyClock::now();
@@ -325,10 +381,18 @@ void BM_FfmpegWindowView(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_OurWindowView)->Args({1280, 720})->Args({1920, 1080})->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+// Arguments: width, height, (ffmpeg: bit rate,) steady (1) or latency (0).
+BENCHMARK(BM_OurWindowView)
+    ->Args({1280, 720, 1})
+    ->Args({1920, 1080, 1})
+    ->Args({1280, 720, 0})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(BM_FfmpegWindowView)
-    ->Args({1280, 720, 12000000})
-    ->Args({1920, 1080, 12000000})
+    ->Args({1280, 720, 12000000, 1})
+    ->Args({1920, 1080, 12000000, 1})
+    ->Args({1280, 720, 12000000, 0})
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);

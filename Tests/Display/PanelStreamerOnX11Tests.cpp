@@ -254,7 +254,10 @@ TEST_F(PanelStreamerOnX11, APointAtThePictureLandsOnTheWindowOnlyOnceThePhoneHas
     paint(*window, yellow);
     const auto frame = frameOf(window->window());
     ASSERT_TRUE(frame);
-    auto phone = PhoneClient::connect({.port = port(), .pairingCode = kCode});
+    PhoneClient::Options options;
+    options.port = port();
+    options.pairingCode = kCode;
+    auto phone = PhoneClient::connect(options);
     ASSERT_TRUE(phone);
     ASSERT_TRUE((*phone)->sendHello("D-V", "Pad"));
     warpPointer(1, 1);
