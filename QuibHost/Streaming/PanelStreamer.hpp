@@ -219,6 +219,7 @@ private:
     bool encodeFinished(const Encoding& encoding);
     void videoEncoded(const Encoding& encoding, std::optional<PanelEncoder::Output> output);
     void noteSent(std::int64_t generation, bool isKeyframe);
+    void askAgainIfTurnedAway();
     void noteVideoDelivered(std::int64_t bytes, double seconds, double interval);
     void noteVideoDropped();
     // Gives the encoder the pacer's rate when it has moved an eighth or more from the one last
@@ -260,6 +261,9 @@ private:
     // back or shown.
     std::int64_t sourceEpoch_ = 0;
     std::int64_t appliedRate_ = ceiling;  // what the encoder was last given
+    // A picture was turned away at the gate: the window may have changed since the last one
+    // shown, and an idle window sends no other, so a fresh one is asked for once there is room.
+    bool pictureTurnedAway_ = false;
     MonoTime lastReportAt_{};
     // The capture queue's alone.
     std::int64_t lastEncodedGeneration_ = -1;

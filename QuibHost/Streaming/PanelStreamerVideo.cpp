@@ -69,13 +69,16 @@ void PanelStreamer::encodeAndSend(std::shared_ptr<const PixelBuffer> picture, Mo
 // with nothing in flight, or with one frame smaller than the byte budget.
 std::optional<PanelStreamer::Rates> PanelStreamer::passGate(std::int64_t& epoch) {
     std::lock_guard guard(lock_);
-    if (encodesInFlight_ > 0) return std::nullopt;
     const std::int64_t budget = pacer_.inFlightByteBudget();
     const bool ready = std::any_of(clients_.begin(), clients_.end(), [budget](const auto& entry) {
         const ViewClient& client = entry.second;
         return client.inFlightFrames == 0 || (client.inFlightFrames == 1 && client.inFlightBytes < budget);
     });
-    if (!ready) return std::nullopt;
+    if (encodesInFlight_ > 0 || !ready) {
+        pictureTurnedAway_ = !clients_.empty();
+        return std::nullopt;
+    }
+    pictureTurnedAway_ = false;
     ++encodesInFlight_;
     epoch = sourceEpoch_;
     return Rates{pacer_.bitrate(), pacer_.framesPerSecond()};
@@ -84,10 +87,21 @@ std::optional<PanelStreamer::Rates> PanelStreamer::passGate(std::int64_t& epoch)
 // Counts a picture out of the encoder; false when it belongs to a source stopped since, whose
 // count was already cleared.
 bool PanelStreamer::encodeFinished(const Encoding& encoding) {
-    std::lock_guard guard(lock_);
-    if (encoding.epoch != sourceEpoch_) return false;
-    encodesInFlight_ = std::max<std::int64_t>(0, encodesInFlight_ - 1);
+    {
+        std::lock_guard guard(lock_);
+        if (encoding.epoch != sourceEpoch_) return false;
+        encodesInFlight_ = std::max<std::int64_t>(0, encodesInFlight_ - 1);
+    }
+    askAgainIfTurnedAway();
     return true;
+}
+
+void PanelStreamer::askAgainIfTurnedAway() {
+    {
+        std::lock_guard guard(lock_);
+        if (!std::exchange(pictureTurnedAway_, false)) return;
+    }
+    capture_->requestFrame();
 }
 
 // On the encoder's thread.
@@ -122,6 +136,7 @@ void PanelStreamer::noteVideoDelivered(std::int64_t bytes, double seconds, doubl
         std::lock_guard guard(lock_);
         pacer_.noteDelivered(bytes, seconds, interval);
     }
+    askAgainIfTurnedAway();
     reportRate();
     applyRateIfDue(true);
 }

@@ -74,7 +74,9 @@ public:
             picture = std::move(pending_.front());
             pending_.erase(pending_.begin());
         }
-        Output output{.data = Bytes(bytes, 0x41), .isKeyframe = picture.key};
+        Output output;
+        output.data = Bytes(bytes, 0x41);
+        output.isKeyframe = picture.key;
         if (picture.key) output.parameterSets = {Bytes{0x67}, Bytes{0x68}};
         picture.output(std::move(output));
     }

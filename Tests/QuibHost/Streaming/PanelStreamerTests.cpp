@@ -634,3 +634,21 @@ TEST_F(PanelStreamer, TheRateIsReportedAtMostOnceASecond) {
     EXPECT_EQ(reports(), 2);
     EXPECT_TRUE(log->contains(" kbps measured"));
 }
+
+TEST_F(PanelStreamer, APictureTurnedAwayIsAskedForAgainOnceThereIsRoom) {
+    make();
+    const auto ada = watching("Ada");
+    capture->deliver(640, 480);
+    capture->deliver(640, 480);  // the encoder is busy: the window's last look is not shown
+    events.take();
+    encoder->finish();
+    EXPECT_EQ(only(events.take(), {"capture.requestFrame"}), (Events{"capture.requestFrame"}));
+
+    ASSERT_TRUE(shoot());
+    ASSERT_FALSE(shoot());  // two frames in flight
+    events.take();
+    ada->complete(0);
+    EXPECT_EQ(only(events.take(), {"capture.requestFrame"}), (Events{"capture.requestFrame"}));
+    ada->complete(1);
+    EXPECT_EQ(only(events.take(), {"capture.requestFrame"}), Events{}) << "asked once";
+}
