@@ -82,6 +82,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "push") return push(reply);
     if (command == "panel") return panel(reply);
     if (command == "show") return show(stringField(request, "item"), *reply);
+    if (command == "open") return open(stringField(request, "item"), *reply);
     if (command == "away") {
         const auto enabled = request.find("enabled");
         if (enabled == request.end() || !enabled->is_boolean()) return reply->fail("Say whether to switch it on or off: away on|off.");
@@ -93,7 +94,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
         return listen(enabled->get<bool>(), *reply);
     }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, refresh, use, reveal, away, listen, requests, answer, push, panel and show.");
+                "resume, watch, targets, refresh, use, reveal, away, listen, requests, answer, push, panel, show and open.");
 }
 
 Json ControlCommands::status() const {
@@ -264,6 +265,22 @@ void ControlCommands::reveal(const std::string& item, ControlSocket::Reply& repl
         return answer(reply, Json{{"path", path->string()}});
     }
     reply.fail("Say what to reveal: reveal log, or reveal inbox.");
+}
+
+// As the panel's permission banners: the host asks for the permission and says in its log what
+// is missing; the flags change only when the permissions are next read.
+void ControlCommands::open(const std::string& item, ControlSocket::Reply& reply) {
+    if (item == "accessibility") {
+        actions_->openAccessibilitySettings();
+        if (config_.state->accessibilityGranted().value())
+            return answer(reply, Json{{"message", "Accessibility is granted already"}});
+        return answer(reply, Json{{"message", "Asked for Accessibility; the host's log says what is missing"}});
+    }
+    if (item == "screen-recording") {
+        actions_->openScreenRecordingSettings();
+        return answer(reply, Json{{"message", "Asked for Screen Recording; the host's log says what is missing"}});
+    }
+    reply.fail("Say which permission: open accessibility, or open screen-recording.");
 }
 
 // As the panel lists them: in arrival order, each with what it asks and the time left.

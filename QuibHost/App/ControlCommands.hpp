@@ -104,6 +104,7 @@ private:
     Json targets() const;
     void refresh(ControlSocket::Reply& reply);
     void use(const std::string& targetID, ControlSocket::Reply& reply);
+    void open(const std::string& item, ControlSocket::Reply& reply);
     void reveal(const std::string& item, ControlSocket::Reply& reply);
     Json requests() const;
     void answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply);

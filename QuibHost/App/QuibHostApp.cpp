@@ -63,7 +63,8 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                                                  .store = store_,
                                                                  .log = deliveryLog_,
                                                                  .inbox = inbox_,
-                                                                 .push = push_});
+                                                                 .push = push_,
+                                                                 .screenAccess = screenAccess_});
     panel_ = MenuViewModelSource::create({.main = config_.main,
                                           .server = server_,
                                           .store = store_,

@@ -41,7 +41,11 @@ QFont MenuStyle::font(TextStyle style) const {
         case TextStyle::body: return base_;
         case TextStyle::headline: return bold;
         case TextStyle::title2: return scaled(base_, 17);
-        case TextStyle::title2Monospaced: return scaled(monospaced, 17);
+        case TextStyle::title2Monospaced: {
+            QFont code = scaled(monospaced, 17);
+            code.setLetterSpacing(QFont::AbsoluteSpacing, 4);
+            return code;
+        }
         case TextStyle::title3: return scaled(base_, 15);
         case TextStyle::caption: return scaled(base_, 10);
         case TextStyle::captionBold: return scaled(bold, 10);
@@ -68,6 +72,15 @@ QColor MenuStyle::colour(Tone tone) const {
 QColor MenuStyle::bannerFill() const { return withOpacity(orange, 0.12); }
 
 QColor MenuStyle::cardFill() const { return withOpacity(yellow, 0.12); }
+
+QColor MenuStyle::fill(Fill fill) const {
+    switch (fill) {
+        case Fill::none: return Qt::transparent;
+        case Fill::banner: return bannerFill();
+        case Fill::card: return cardFill();
+    }
+    return Qt::transparent;
+}
 
 MenuStyle::Spacing MenuStyle::spacing(MenuSection section) {
     switch (section) {

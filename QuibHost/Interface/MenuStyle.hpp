@@ -18,6 +18,10 @@ public:
     static constexpr int sectionSpacing = 12;
     static constexpr int dotSize = 8;
     static constexpr int fillRadius = 8;
+    static constexpr int fillPadding = 8;  // inside a banner or a card
+    static constexpr int fillSpacing = 6;  // between its lines
+    // The width of the text inside a card.
+    static constexpr int cardTextWidth = width - 2 * padding - 2 * fillPadding;
 
     // How a section spaces its lines, the items of one line, and the items stacked within a line.
     struct Spacing {
@@ -35,6 +39,7 @@ public:
     // The fills behind a banner and behind an approval card.
     QColor bannerFill() const;
     QColor cardFill() const;
+    QColor fill(Fill fill) const;
     static Spacing spacing(MenuSection section);
 
 private:

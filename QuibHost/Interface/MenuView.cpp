@@ -1,6 +1,12 @@
 #include "QuibHost/Interface/MenuView.hpp"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "QuibHost/App/ViewModels/TextElision.hpp"
 #include "QuibHost/Interface/SymbolTable.hpp"
 
 namespace quib {
@@ -68,7 +75,56 @@ public:
         setToolTip(qt(item.help));
         setWordWrap(item.kind != MenuItemKind::title);
         setTextInteractionFlags(item.kind == MenuItemKind::code ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
+        setMaximumHeight(item.lines ? *item.lines * QFontMetrics(font()).lineSpacing() : QWIDGETSIZE_MAX);
     }
+};
+
+// A long text in a card: at most its lines, cut in the middle to fit them as this font draws
+// it. It can be selected; copying copies the whole text, not what is shown of it.
+class DetailItem final : public QLabel, public ItemWidget {
+public:
+    DetailItem() {
+        setTextFormat(Qt::PlainText);
+        setWordWrap(false);  // the lines are broken here, as the cut reckons them
+        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        setFocusPolicy(Qt::ClickFocus);
+    }
+    QWidget& widget() override { return *this; }
+    void show(const MenuItem& item, const MenuStyle& style) override {
+        whole_ = item.text;
+        setFont(style.font(item.font));
+        setTone(*this, style, item.tone);
+        setToolTip(qt(item.help));
+        const QFontMetricsF metrics(font());
+        const TextMeasure measure = [metrics](std::string_view text) {
+            return metrics.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+        };
+        const double width = MenuStyle::cardTextWidth;
+        const auto lines = wrapLines(elideMiddle(whole_, item.lines.value_or(1), width, measure), width, measure);
+        QStringList shown;
+        for (const auto& line : lines) shown << qt(line);
+        setText(shown.join(QLatin1Char('\n')));
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (!event->matches(QKeySequence::Copy)) return QLabel::keyPressEvent(event);
+        copyWhole();
+        event->accept();
+    }
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        QMenu menu;
+        QAction* copy = menu.addAction(QIcon::fromTheme(QStringLiteral("edit-copy")),
+                                       QCoreApplication::translate("QWidgetTextControl", "&Copy"));
+        copy->setShortcut(QKeySequence::Copy);
+        connect(copy, &QAction::triggered, this, [this] { copyWhole(); });
+        menu.exec(event->globalPos());
+    }
+
+private:
+    void copyWhole() const { QGuiApplication::clipboard()->setText(qt(whole_)); }
+
+    std::string whole_;
 };
 
 class SymbolItem final : public QLabel, public ItemWidget {
@@ -125,9 +181,11 @@ public:
         setText(withoutMnemonics(item.text));
         setIcon(item.symbol.empty() ? QIcon() : SymbolTable::icon(item.symbol, *QWidget::style()));
         setFont(style.font(item.font));
+        if (item.small) setFont(style.font(TextStyle::caption));
         setToolTip(qt(item.help));
         setEnabled(item.enabled);
         setDefault(item.isDefault);
+        setFlat(item.borderless);
     }
 
 private:
@@ -200,8 +258,27 @@ public:
     void show(const MenuItem& item, const MenuStyle&) override { setToolTip(qt(item.help)); }
 };
 
-std::unique_ptr<ItemWidget> makeItem(MenuItemKind kind, const ActionSink& act) {
-    switch (kind) {
+// The rounded, tinted box behind a banner or a card.
+class FilledBox final : public QWidget {
+public:
+    FilledBox(QColor colour, QWidget* parent) : QWidget(parent), colour_(colour) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(colour_);
+        painter.drawRoundedRect(rect(), MenuStyle::fillRadius, MenuStyle::fillRadius);
+    }
+
+private:
+    QColor colour_;
+};
+
+std::unique_ptr<ItemWidget> makeItem(const MenuItem& item, const ActionSink& act) {
+    if (item.kind == MenuItemKind::code && item.lines) return std::make_unique<DetailItem>();
+    switch (item.kind) {
         case MenuItemKind::symbol: return std::make_unique<SymbolItem>();
         case MenuItemKind::label: return std::make_unique<LabelItem>();
         case MenuItemKind::button: return std::make_unique<ButtonItem>(act);
@@ -249,7 +326,7 @@ public:
         auto ids = identities(section.items);
         if (ids != ids_) rebuild(section, ids, act);
         for (std::size_t i = 0; i < items_.size(); ++i) items_[i].widget->show(section.items[i], style);
-        if (ids != ids_) layOut(section);
+        if (ids != ids_) layOut(section, style);
         ids_ = std::move(ids);
     }
 
@@ -270,7 +347,7 @@ private:
                 widget = found->second;
                 kept.erase(found);
             } else {
-                auto made = makeItem(section.items[i].kind, act);
+                auto made = makeItem(section.items[i], act);
                 made->widget().setParent(box_.get());
                 widget = made.release();
             }
@@ -284,18 +361,30 @@ private:
 
     // Lines top to bottom; within a line, items side by side, those placed under another
     // stacked with it, and an item at the end after a flexible space.
-    void layOut(const MenuViewSection& section) {
+    // A run of items with one fill and one key goes in a box of its own.
+    void layOut(const MenuViewSection& section, const MenuStyle& style) {
         std::unique_ptr<QLayout>(box_->layout()).reset();
+        for (auto& entry : items_)
+            if (entry.widget->widget().parentWidget() != box_.get()) entry.widget->widget().setParent(box_.get());
+        fills_.clear();
         const auto spacing = MenuStyle::spacing(id_);
         auto* column = makeChild<QVBoxLayout>(nullptr);
         box_->setLayout(column);
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(spacing.lines);
+        QVBoxLayout* lines = column;
         QHBoxLayout* line = nullptr;
         QVBoxLayout* stack = nullptr;
+        bool lineHasStack = false;
         for (std::size_t i = 0; i < items_.size(); ++i) {
-            const Placement place = section.items[i].place;
+            const MenuItem& item = section.items[i];
+            const Placement place = item.place;
             QWidget& widget = items_[i].widget->widget();
+            if (i == 0 || item.fill != section.items[i - 1].fill || item.key != section.items[i - 1].key) {
+                lines = item.fill == Fill::none ? column : filledLines(*column, style.fill(item.fill));
+                line = nullptr;
+                stack = nullptr;
+            }
             if (place == Placement::under && stack) {
                 stack->addWidget(&widget);
                 continue;
@@ -303,26 +392,43 @@ private:
             if (place == Placement::line || !line) {
                 line = makeChild<QHBoxLayout>(nullptr);
                 line->setSpacing(spacing.items);
-                column->addLayout(line);
+                lines->addLayout(line);
+                lineHasStack = false;
             }
-            if (place == Placement::end) line->addStretch(1);
+            // A stack in the line takes the spare room already, and keeps its text unwrapped.
+            if (place == Placement::end && !lineHasStack) line->addStretch(1);
             const bool stacking = i + 1 < items_.size() && section.items[i + 1].place == Placement::under;
             if (stacking) {
                 stack = makeChild<QVBoxLayout>(nullptr);
                 stack->setSpacing(spacing.stacked);
                 line->addLayout(stack, 1);
+                lineHasStack = true;
                 stack->addWidget(&widget);
             } else {
                 stack = nullptr;
                 line->addWidget(&widget, 0, Qt::AlignVCenter);
             }
         }
+        for (auto& entry : items_) entry.widget->widget().show();
+    }
+
+    QVBoxLayout* filledLines(QVBoxLayout& column, QColor colour) {
+        auto& box = *fills_.emplace_back(std::make_unique<FilledBox>(colour, box_.get()));
+        auto* lines = makeChild<QVBoxLayout>(nullptr);
+        box.setLayout(lines);
+        lines->setContentsMargins(MenuStyle::fillPadding, MenuStyle::fillPadding, MenuStyle::fillPadding,
+                                  MenuStyle::fillPadding);
+        lines->setSpacing(MenuStyle::fillSpacing);
+        column.addWidget(&box);
+        box.show();
+        return lines;
     }
 
     MenuSection id_;
     std::unique_ptr<QWidget> box_;
     std::unique_ptr<QFrame> divider_;
     std::vector<Entry> items_;
+    std::vector<std::unique_ptr<FilledBox>> fills_;
     std::vector<std::string> ids_;
 };
 
@@ -367,6 +473,15 @@ void MenuView::arrange() {
     adjustSize();
 }
 
+// Return presses the first control the model marks as the default.
+void MenuView::pressDefault() {
+    for (const auto& section : model_.sections) {
+        for (const auto& item : section.items) {
+            if (item.isDefault && item.enabled && item.action) return act(*item.action);
+        }
+    }
+}
+
 void MenuView::act(const MenuAction& action) {
     if (onAction_) onAction_(action);
 }
@@ -380,6 +495,14 @@ QRect MenuView::itemGeometry(MenuSection section, std::size_t index) const {
     const QWidget* widget = itemWidget(section, index);
     if (!widget) return {};
     return QRect(widget->mapTo(this, QPoint(0, 0)), widget->size());
+}
+
+// Return and Enter come here when the widget with the focus leaves them (no control here
+// takes them), and press the default control.
+void MenuView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) return QWidget::keyPressEvent(event);
+    pressDefault();
+    event->accept();
 }
 
 void MenuView::showEvent(QShowEvent* event) {

@@ -40,12 +40,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     class SectionView;
 
     void arrange();
     void act(const MenuAction& action);
+    void pressDefault();
 
     MenuStyle style_;
     QVBoxLayout* column_;  // this widget's layout

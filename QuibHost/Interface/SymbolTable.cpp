@@ -1,5 +1,8 @@
 #include "QuibHost/Interface/SymbolTable.hpp"
 
+#include <QPainter>
+#include <QPixmap>
+
 #include <array>
 #include <optional>
 
@@ -27,6 +30,31 @@ const std::array<Entry, 9> entries{{
     {"headphones", "audio-headphones", QStyle::SP_MediaVolume},
 }};
 
+// A phone drawn on a grid of 32 units, upright, crossed out when `slashed`: for the themes
+// that have no phone.
+QIcon drawnPhone(bool slashed, const QStyle& style) {
+    QIcon icon;
+    const QColor ink = style.standardPalette().color(QPalette::WindowText);
+    for (const int size : {16, 24, 32}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(size / 32.0, size / 32.0);
+        painter.setPen(QPen(ink, 2.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(9, 3, 14, 26), 3, 3);
+        painter.drawLine(QPointF(14, 25), QPointF(18, 25));
+        if (slashed) {
+            painter.setPen(QPen(ink, 2.5, Qt::SolidLine, Qt::RoundCap));
+            painter.drawLine(QPointF(4, 4), QPointF(28, 28));
+        }
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 }  // namespace
 
 QIcon SymbolTable::icon(std::string_view symbol, const QStyle& style) {
@@ -36,6 +64,7 @@ QIcon SymbolTable::icon(std::string_view symbol, const QStyle& style) {
         if (entry.symbol != symbol) continue;
         const QIcon themed = QIcon::fromTheme(QString::fromLatin1(entry.themeName));
         if (!themed.isNull()) return themed;
+        if (entry.symbol == "iphone" || entry.symbol == "iphone.slash") return drawnPhone(entry.symbol != "iphone", style);
         return entry.standard ? style.standardIcon(*entry.standard) : QIcon();
     }
     return QIcon();

@@ -227,6 +227,34 @@ TEST_F(QuibHostApprovals, RequestIsListedARepeatIsRefusedAndThePhonesAnswerReach
     }
 }
 
+// A waiting request is a card on the panel, with its countdown; the computer's answer resolves
+// it for everyone, and the section goes.
+TEST_F(QuibHostApprovals, ARequestIsACardOnThePanelUntilTheComputerAnswers) {
+    ASSERT_TRUE(ask(*agent, asked("R9", 60)));
+    EXPECT_EQ(next(*phone, "approvalRequest")["id"], "R9");
+    const auto panel = quibctl(stored.home, {"panel"}).out;
+    EXPECT_NE(panel.find("approvals\ttext\tWAITING ON YOU"), std::string::npos) << panel;
+    EXPECT_NE(panel.find("approvals\ttext\tan agent — Run R9\tfont=caption-bold\tlines=2\tkey=R9"), std::string::npos)
+        << panel;
+    EXPECT_NE(panel.find("approvals\tcode\tmake test\t"), std::string::npos) << panel;
+    const auto countdown = panel.find("approvals\ttext\tdenies in ");
+    ASSERT_NE(countdown, std::string::npos) << panel;
+    const int seconds = std::stoi(panel.substr(countdown + std::string("approvals\ttext\tdenies in ").size()));
+    EXPECT_GE(seconds, 50);
+    EXPECT_LE(seconds, 59);
+
+    const auto denied = quibctl(stored.home, {"answer", "R9", "deny"});
+    ASSERT_EQ(denied.status, 0) << denied.err;
+    for (auto* to : {phone.get(), agent.get()}) {
+        const Json resolution = next(*to, "approvalResolved");
+        EXPECT_EQ(resolution["requestID"], "R9");
+        EXPECT_EQ(resolution["decision"], "deny");
+        EXPECT_EQ(resolution["reason"], "answered");
+        EXPECT_FALSE(resolution.contains("byDeviceName"));
+    }
+    EXPECT_EQ(quibctl(stored.home, {"panel"}).out.find("approvals\t"), std::string::npos);
+}
+
 TEST_F(QuibHostApprovals, UnansweredRequestEndsWithItsOwnFallbackSoonAfterItsExpiry) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(ask(*agent, asked("R2", 1.5, ApprovalDecision::approve)));

@@ -115,6 +115,42 @@ TEST(Quibctl, RotatingTheCodeDropsEveryPhoneWhileApprovalsStay) {
     EXPECT_EQ(host->log().find(newCode), std::string::npos) << "the pairing code was logged";
 }
 
+// The panel, as quibctl prints it, follows a phone from waiting to approved, and shows the new
+// code once it is rotated; the phone is then disconnected and stays approved.
+TEST(Quibctl, ThePanelShowsAWaitingPhoneItsApprovalAndANewCode) {
+    TempHome home;
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    auto bars = phone(*host, host->pairingCode());
+    ASSERT_TRUE(bars && bars->sendHello("PHONE-1", "Bars Phone"));
+    const std::string key = "\tkey=PHONE-1";
+    ASSERT_TRUE(eventuallyShows(home, {"panel"}, "devices\ttext\tBars Phone\tfont=caption" + key));
+    auto panel = quibctl(home, {"panel"}).out;
+    EXPECT_NE(panel.find("devices\ttext\tWaiting for approval\ttone=orange\tfont=caption2" + key), std::string::npos)
+        << panel;
+    EXPECT_NE(panel.find("devices\tbutton\tApprove\tenabled=1" + key), std::string::npos) << panel;
+
+    ASSERT_EQ(quibctl(home, {"approve", "PHONE-1"}).status, 0);
+    bool approved = false;
+    for (int seen = 0; seen < 5 && !approved; ++seen) {
+        auto status = bars->receiveCase("status", 5s);
+        ASSERT_TRUE(status) << status.error().message;
+        approved = (*status)["_0"]["deviceApproved"] == true;
+    }
+    EXPECT_TRUE(approved);
+    EXPECT_TRUE(bars->receiveCase("targets", 5s));
+    EXPECT_TRUE(eventuallyShows(home, {"panel"}, "devices\tbutton\tRevoke\tenabled=1" + key));
+    EXPECT_NE(host->log().find("Approved Bars Phone"), std::string::npos);
+
+    ASSERT_EQ(quibctl(home, {"code", "--rotate"}).status, 0);
+    const auto shown = quibctl(home, {"code"});
+    const std::string code = shown.out.substr(0, shown.out.find('\n'));
+    EXPECT_TRUE(eventuallyShows(home, {"panel"}, "pairing\tcode\t" + code + "\tfont=title2-monospaced\n"));
+    EXPECT_TRUE(bars->waitForClose(10s));
+    EXPECT_TRUE(eventuallyShows(home, {"panel"}, "devices\tsymbol\tiphone.slash"));
+    EXPECT_EQ(approvedIDs(home), std::vector<std::string>{"PHONE-1"});
+}
+
 TEST(Quibctl, RevokingCutsThePhoneOffAndItsNextHelloIsRefused) {
     TempHome home;
     auto host = HostProcess::start(home);

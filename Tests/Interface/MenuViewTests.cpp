@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -16,10 +19,13 @@ namespace {
 using testing::headerDotColour;
 using testing::panelFor;
 
+// The texts of the labels and of the buttons, as they read on the screen.
 std::set<std::string> labelTexts(const QWidget& view) {
     std::set<std::string> texts;
     for (const QLabel* label : view.findChildren<QLabel*>())
         if (!label->text().isEmpty()) texts.insert(label->text().toStdString());
+    for (const QPushButton* button : view.findChildren<QPushButton*>())
+        if (!button->text().isEmpty()) texts.insert(button->text().replace("&&", "&").toStdString());
     return texts;
 }
 
@@ -42,18 +48,12 @@ TEST(MenuView, ShowsExactlyTheModelsTextsAsTheyAre) {
     EXPECT_TRUE(labelTexts(*view).contains("Listening as <b>Ann</b> & Co"));
     for (const QLabel* label : view->findChildren<QLabel*>()) EXPECT_EQ(label->textFormat(), Qt::PlainText);
 
-    // A control's "&" stays an ampersand rather than marking a shortcut.
-    MenuViewModel model = view->model();
-    MenuItem button;
-    button.kind = MenuItemKind::button;
-    button.text = "Open Privacy & Security…";
-    button.action = MenuControl::RotatePairingCode{};
-    model.sections.push_back({MenuSection::controls, {button}, false});
-    view->present(model);
-    const auto buttons = view->findChildren<QPushButton*>();
-    ASSERT_EQ(buttons.size(), 1);
-    EXPECT_EQ(buttons[0]->text(), "Open Privacy && Security…");
-    EXPECT_EQ(view->width(), 300);
+    // A control's "&" stays an ampersand rather than marking a shortcut: each banner's button
+    // reads whole.
+    int banners = 0;
+    for (const QPushButton* button : view->findChildren<QPushButton*>())
+        banners += button->text() == "Open Privacy && Security…" ? 1 : 0;
+    EXPECT_EQ(banners, 2);
 }
 
 // A new model updates the widgets in place: the header's label stays the same widget, and the
@@ -73,6 +73,93 @@ TEST(MenuView, ANewModelUpdatesTheSameWidgets) {
     EXPECT_EQ(view->itemWidget(MenuSection::header, 2), caption);
     EXPECT_EQ(qobject_cast<QLabel*>(caption)->text(), "Not listening");
     EXPECT_EQ(headerDotColour(*view), MenuStyle::ofApplication().colour(Tone::red));
+}
+
+// The controls' actions, as the panel hands them out.
+struct Worked {
+    explicit Worked(MenuView& view) {
+        view.setActionHandler([this](const MenuAction& action) { actions.push_back(action); });
+    }
+    std::vector<MenuAction> actions;
+};
+
+// Clicking each button of the devices performs the button's own action; the code can be
+// selected and the rotate button says what it does.
+TEST(MenuView, EachButtonPerformsItsAction) {
+    MenuViewState state;
+    state.pairingCode = "KX7P2M";
+    state.connectedDevices = {{"W-1", "Ada's phone", false, false}, {"A-1", "Pad", true, true}};
+    state.approvedDevices = {{"A-1", "Pad", {}}, {"A-2", "Tab", {}}};
+    state.revokedDevices = {{"X-1", "Old", {}}};
+    auto view = panelFor(state);
+    Worked worked(*view);
+    std::vector<MenuAction> expected;
+    for (const auto id : {MenuSection::devices, MenuSection::pairing}) {
+        const auto& items = view->model().section(id)->items;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (items[i].kind != MenuItemKind::button) continue;
+            auto* button = qobject_cast<QPushButton*>(view->itemWidget(id, i));
+            ASSERT_NE(button, nullptr);
+            EXPECT_EQ(button->isFlat(), items[i].borderless);
+            button->click();
+            expected.push_back(*items[i].action);
+        }
+    }
+    EXPECT_EQ(expected.size(), 5u);
+    EXPECT_EQ(worked.actions, expected);
+    EXPECT_EQ(worked.actions.back(), MenuAction(MenuControl::RotatePairingCode{}));
+
+    auto* code = qobject_cast<QLabel*>(view->itemWidget(MenuSection::pairing, 1));
+    ASSERT_NE(code, nullptr);
+    EXPECT_EQ(code->text(), "KX7P2M");
+    EXPECT_TRUE(code->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_EQ(view->itemWidget(MenuSection::pairing, 2)->toolTip(), "Rotate the code and disconnect every paired phone");
+}
+
+ApprovalRequest asking(std::string id, std::string detail) {
+    ApprovalRequest request;
+    request.id = std::move(id);
+    request.targetName = "Claude";
+    request.title = "Run a command";
+    request.detail = std::move(detail);
+    return request;
+}
+
+// Return approves the first card; a detail cut to its four lines is copied whole.
+TEST(MenuView, ReturnApprovesTheFirstCardAndCopyingADetailTakesItWhole) {
+    std::string detail;
+    for (int line = 1; line <= 10; ++line) detail += "line " + std::to_string(line) + " of a long command\n";
+    detail += "the end";
+    MenuViewState state;
+    state.pendingApprovals = {asking("R-1", "ls"), asking("R-2", detail), asking("R-3", "pwd")};
+    auto view = panelFor(state);
+    Worked worked(*view);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(view.get(), &enter);
+    EXPECT_EQ(worked.actions, (std::vector<MenuAction>{MenuControl::AnswerRequest{"R-1", ApprovalDecision::approve}}));
+
+    // The second card's detail: the title, then five items a card.
+    auto* shown = qobject_cast<QLabel*>(view->itemWidget(MenuSection::approvals, 1 + 5 + 1));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->text().startsWith("line 1 "));
+    EXPECT_TRUE(shown->text().endsWith("the end"));
+    EXPECT_TRUE(shown->text().contains("…"));
+    EXPECT_LE(shown->text().count('\n'), 3);
+    EXPECT_TRUE(shown->textInteractionFlags() & Qt::TextSelectableByMouse);
+    QApplication::clipboard()->clear();
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QApplication::sendEvent(shown, &copy);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), detail);
+
+    // The middle request answered: its card goes, and the last one's widgets move up.
+    QWidget* lastDetail = view->itemWidget(MenuSection::approvals, 1 + 10 + 1);
+    state.pendingApprovals.erase(state.pendingApprovals.begin() + 1);
+    view->present(buildMenuView(state));
+    EXPECT_EQ(view->itemWidget(MenuSection::approvals, 1 + 5 + 1), lastDetail);
+    EXPECT_EQ(qobject_cast<QLabel*>(lastDetail)->text(), "pwd");
+    EXPECT_EQ(view->itemWidget(MenuSection::approvals, 1 + 10 + 1), nullptr);
+    QApplication::sendEvent(view.get(), &enter);
+    EXPECT_EQ(worked.actions.back(), MenuAction(MenuControl::AnswerRequest{"R-1", ApprovalDecision::approve}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "Tests/Interface/PanelPictures.hpp"
 
 #include <QDir>
+#include <QLayout>
 #include <QPixmap>
 
 #include <cstdlib>
@@ -48,6 +49,23 @@ QColor headerDotColour(MenuView& view) {
     if (dot.isEmpty()) return {};
     const qreal scale = picture.devicePixelRatio();
     return picture.pixelColor(static_cast<int>(dot.center().x() * scale), static_cast<int>(dot.center().y() * scale));
+}
+
+QColor fillColourAround(MenuView& view, MenuSection section, std::size_t index) {
+    const QWidget* item = view.itemWidget(section, index);
+    const QWidget* box = item ? item->parentWidget() : nullptr;
+    if (!box || box->layout() == nullptr || box->layout()->contentsMargins().left() == 0) return {};
+    const QImage picture = pictureOf(view);
+    const QPoint inside = box->mapTo(&view, QPoint(3, box->height() / 2));
+    const qreal scale = picture.devicePixelRatio();
+    return picture.pixelColor(static_cast<int>(inside.x() * scale), static_cast<int>(inside.y() * scale));
+}
+
+QColor blended(QColor tint, QColor under) {
+    const double alpha = tint.alphaF();
+    auto channel = [alpha](int top, int bottom) { return static_cast<int>(top * alpha + bottom * (1 - alpha) + 0.5); };
+    return QColor(channel(tint.red(), under.red()), channel(tint.green(), under.green()),
+                  channel(tint.blue(), under.blue()));
 }
 
 std::string compareWithReference(const QImage& picture, const std::string& name) {

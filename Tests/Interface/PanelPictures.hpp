@@ -18,6 +18,12 @@ QImage pictureOf(MenuView& view);
 // The colour at the centre of the header's dot, as drawn.
 QColor headerDotColour(MenuView& view);
 
+// The colour drawn at the inside left edge of the tinted box that holds an item, halfway down,
+// where only the box's fill shows; none when the item is not in a box.
+QColor fillColourAround(MenuView& view, MenuSection section, std::size_t index);
+// What `tint` drawn over `under` gives.
+QColor blended(QColor tint, QColor under);
+
 // Compares a picture with the reference of that name in the source tree: it matches when at
 // most 0.5 % of its pixels differ by more than 24 levels in a channel. With
 // QUIB_UPDATE_SCREENS=1 the reference is written instead. A mismatch saves the picture and a

@@ -51,7 +51,10 @@ constexpr const char* usage =
     "  push                 whether alerts reach phones through the push relay\n"
     "  panel                the panel as it shows now, one item a line: section, kind and\n"
     "                       text, then its fields; the last line is end\n"
-    "  show panel           bring the panel up on the display\n";
+    "  show panel           bring the panel up on the display\n"
+    "  open accessibility   ask for the right to post input; the host's log says what is missing\n"
+    "  open screen-recording\n"
+    "                       ask for the right to capture the screen, likewise\n";
 
 // The request line for the command line, or none when it is not a command.
 std::optional<Json> requestFor(const std::vector<std::string>& args) {
@@ -71,6 +74,8 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if (command == "answer" && args.size() == 3 && !args[1].empty() && (args[2] == "approve" || args[2] == "deny"))
         return Json{{"command", "answer"}, {"request", args[1]}, {"decision", args[2]}};
     if (command == "show" && args.size() == 2 && args[1] == "panel") return Json{{"command", "show"}, {"item", "panel"}};
+    if (command == "open" && args.size() == 2 && (args[1] == "accessibility" || args[1] == "screen-recording"))
+        return Json{{"command", "open"}, {"item", args[1]}};
     if (command == "code" && args.size() == 1) return Json{{"command", "code"}};
     if (command == "code" && args.size() == 2 && args[1] == "--rotate") return Json{{"command", "code"}, {"rotate", true}};
     return std::nullopt;

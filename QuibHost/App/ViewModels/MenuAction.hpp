@@ -52,11 +52,21 @@ struct AnswerRequest {
     bool operator==(const AnswerRequest&) const = default;
 };
 
+// Where the desktop grants the right to post input, or to capture the screen. Neither changes
+// a permission flag: the host state's next reading of the permissions does.
+struct OpenAccessibilitySettings {
+    bool operator==(const OpenAccessibilitySettings&) const = default;
+};
+struct OpenScreenRecordingSettings {
+    bool operator==(const OpenScreenRecordingSettings&) const = default;
+};
+
 }  // namespace MenuControl
 
 using MenuAction =
     std::variant<MenuControl::RotatePairingCode, MenuControl::ApproveDevice, MenuControl::RevokeDevice,
                  MenuControl::SetInjectionPaused, MenuControl::SetAwayEnabled, MenuControl::UseTarget,
-                 MenuControl::RevealDeliveryLog, MenuControl::RevealImageInbox, MenuControl::AnswerRequest>;
+                 MenuControl::RevealDeliveryLog, MenuControl::RevealImageInbox, MenuControl::AnswerRequest,
+                 MenuControl::OpenAccessibilitySettings, MenuControl::OpenScreenRecordingSettings>;
 
 }  // namespace quib

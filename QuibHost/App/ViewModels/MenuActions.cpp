@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include "Runtime/Logger.hpp"
+
 namespace quib {
 
 MenuActions::MenuActions(Config config) : config_(std::move(config)) {}
@@ -22,6 +24,10 @@ void MenuActions::perform(const MenuAction& action) {
             else if constexpr (std::is_same_v<Command, MenuControl::RevealImageInbox>) (void)revealImageInbox();
             else if constexpr (std::is_same_v<Command, MenuControl::AnswerRequest>)
                 answerRequest(command.requestID, command.decision);
+            else if constexpr (std::is_same_v<Command, MenuControl::OpenAccessibilitySettings>)
+                openAccessibilitySettings();
+            else if constexpr (std::is_same_v<Command, MenuControl::OpenScreenRecordingSettings>)
+                openScreenRecordingSettings();
         },
         action);
 }
@@ -57,6 +63,13 @@ std::optional<std::filesystem::path> MenuActions::revealImageInbox() {
 
 void MenuActions::answerRequest(const std::string& requestID, ApprovalDecision decision) {
     config_.server->neighbours().approvals->decide(requestID, decision, std::nullopt, std::nullopt);
+}
+
+void MenuActions::openAccessibilitySettings() { config_.state->openAccessibilitySettings(); }
+
+void MenuActions::openScreenRecordingSettings() {
+    if (config_.screenAccess) return config_.screenAccess->openSettings();
+    quibLog().info("view: Screen Recording: this host has no screen capture, so there is nothing to grant");
 }
 
 bool MenuActions::pushSummary(std::function<void(std::string)> completion) {

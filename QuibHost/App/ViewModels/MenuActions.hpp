@@ -11,6 +11,7 @@
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Targets/AttachmentInbox.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
@@ -30,6 +31,8 @@ public:
         std::shared_ptr<DeliveryLog> log = nullptr;         // none: there is no log to show
         std::shared_ptr<AttachmentInbox> inbox = nullptr;   // none: there is no inbox to show
         std::shared_ptr<PushSender> push = nullptr;         // none: nothing is pushed
+        // None: the host cannot capture, and asking for it only says so in the log.
+        std::shared_ptr<ScreenAccess> screenAccess = nullptr;
     };
 
     explicit MenuActions(Config config);
@@ -52,6 +55,10 @@ public:
     std::optional<std::filesystem::path> revealImageInbox();
     // An answer from this computer: no reason, no device.
     void answerRequest(const std::string& requestID, ApprovalDecision decision);
+    // Each asks the desktop for its permission and says where it is given; on Linux, a log line
+    // saying what is missing.
+    void openAccessibilitySettings();
+    void openScreenRecordingSettings();
     // The push relay's one-line summary, handed to `completion` on the main executor; false
     // (and `completion` never called) when the host has no push sender.
     bool pushSummary(std::function<void(std::string)> completion);

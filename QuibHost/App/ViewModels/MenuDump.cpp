@@ -31,6 +31,9 @@ std::string itemLine(MenuSection section, const MenuItem& item) {
     if (item.lines) field(line, "lines", std::to_string(*item.lines));
     if (!item.label.empty()) field(line, "label", item.label);
     if (!item.key.empty()) field(line, "key", item.key);
+    if (item.fill != Fill::none) field(line, "fill", nameOf(item.fill));
+    if (item.borderless) field(line, "borderless", "1");
+    if (item.small) field(line, "small", "1");
     return line;
 }
 

@@ -1,6 +1,10 @@
 #include "QuibHost/App/ViewModels/MenuFrame.hpp"
 
+#include "QuibHost/App/ViewModels/MenuApprovals.hpp"
+#include "QuibHost/App/ViewModels/MenuBanners.hpp"
+#include "QuibHost/App/ViewModels/MenuDevices.hpp"
 #include "QuibHost/App/ViewModels/MenuHeader.hpp"
+#include "QuibHost/App/ViewModels/MenuPairing.hpp"
 
 namespace quib {
 namespace {
@@ -29,6 +33,11 @@ const std::array<MenuSlot, 9>& MenuFrame::slots() {
 std::vector<MenuItem> MenuFrame::section(MenuSection section, const MenuViewState& state) {
     switch (section) {
         case MenuSection::header: return MenuHeader::items(state);
+        case MenuSection::accessibilityBanner: return MenuBanners::accessibility();
+        case MenuSection::screenRecordingBanner: return MenuBanners::screenRecording();
+        case MenuSection::approvals: return MenuApprovals::items(state);
+        case MenuSection::pairing: return MenuPairing::items(state);
+        case MenuSection::devices: return MenuDevices::items(state);
         default: return {};
     }
 }

@@ -9,6 +9,10 @@ const MenuViewSection* MenuViewModel::section(MenuSection id) const {
     return found == sections.end() ? nullptr : &*found;
 }
 
+MenuItem sectionTitle(std::string_view text) {
+    return {.kind = MenuItemKind::text, .text = std::string(text), .font = TextStyle::caption2Bold, .tone = Tone::secondary};
+}
+
 std::string_view nameOf(MenuSection section) {
     switch (section) {
         case MenuSection::header: return "header";
@@ -69,6 +73,15 @@ std::string_view nameOf(Tone tone) {
         case Tone::orange: return "orange";
         case Tone::green: return "green";
         case Tone::red: return "red";
+    }
+    return "";
+}
+
+std::string_view nameOf(Fill fill) {
+    switch (fill) {
+        case Fill::none: return "none";
+        case Fill::banner: return "banner";
+        case Fill::card: return "card";
     }
     return "";
 }

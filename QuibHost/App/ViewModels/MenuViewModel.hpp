@@ -57,6 +57,10 @@ enum class TextStyle {
 
 enum class Tone { primary, secondary, orange, green, red };
 
+// The tinted, rounded box an item is drawn on: one box holds the run of consecutive items of a
+// section that share their fill and their key.
+enum class Fill { none, banner, card };
+
 // Where an item sits relative to the one before it in its section: on a line of its own, beside
 // it, under it (the two forming one small stack within the line), or at the end of the line
 // after a flexible space.
@@ -86,6 +90,9 @@ struct MenuItem {
     // picker row's tag; empty for the rows that are not keyed.
     std::string key{};
     Placement place = Placement::line;
+    Fill fill = Fill::none;
+    bool borderless = false;  // a button drawn without its bezel
+    bool small = false;       // a control at the small size
 
     bool operator==(const MenuItem&) const = default;
 };
@@ -115,5 +122,9 @@ std::string_view nameOf(MenuSection section);
 std::string_view nameOf(MenuItemKind kind);
 std::string_view nameOf(TextStyle style);
 std::string_view nameOf(Tone tone);
+std::string_view nameOf(Fill fill);
+
+// A section's title: upper-case, small, bold and secondary.
+MenuItem sectionTitle(std::string_view text);
 
 }  // namespace quib

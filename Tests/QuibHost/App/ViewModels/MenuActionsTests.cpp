@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "QuibHost/App/ViewModels/MenuActions.hpp"
+#include "Runtime/Logger.hpp"
 #include "Tests/QuibHost/App/ViewModels/PanelHost.hpp"
 
 namespace quib {
@@ -64,6 +65,53 @@ TEST(MenuActions, AControlAndItsCommandMakeTheSameCalls) {
         EXPECT_EQ(tool.observed(), panel.observed());
         EXPECT_NE(tool.observed(), before);
     }
+}
+
+// Each control makes its own calls and no other: approving stores the phone before the note
+// names it; revoking, rotating, and answering leave the rest alone; a banner's button asks once,
+// saying in the log what is missing, and changes no permission flag.
+TEST(MenuActions, EachControlMakesOnlyItsOwnCalls) {
+    PanelHost host;
+    prepare(host);
+    std::vector<std::string> order;
+    auto approved = host.registry->approved().subscribe([&](const auto&) { order.push_back("approve"); },
+                                                         {.skipCurrent = true});
+    auto noted = host.server->lastActivity().subscribe(
+        [&](const auto& text) { order.push_back("note " + text.value_or("")); }, {.skipCurrent = true});
+    host.perform(MenuControl::ApproveDevice{"W-1", "Ada's phone"});
+    EXPECT_EQ(order, (std::vector<std::string>{"approve", "note Approved Ada's phone"}));
+    EXPECT_TRUE(host.registry->isApproved("W-1"));
+
+    order.clear();
+    host.perform(MenuControl::RevokeDevice{"A-1"});
+    EXPECT_TRUE(host.registry->isRevoked("A-1"));
+    EXPECT_EQ(order, (std::vector<std::string>{"approve"}));  // the lists changed; nothing was noted
+    host.calls.clear();
+    const auto code = host.state->pairingCode().value();
+    host.perform(MenuControl::RotatePairingCode{});
+    EXPECT_NE(host.state->pairingCode().value(), code);
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"start server"}));
+
+    host.perform(MenuControl::AnswerRequest{"R-1", ApprovalDecision::deny});
+    ASSERT_EQ(host.approvals->decided().size(), 1u);
+    EXPECT_EQ(host.approvals->decided()[0].decision, ApprovalDecision::deny);
+    EXPECT_FALSE(host.approvals->decided()[0].reason || host.approvals->decided()[0].by);
+
+    auto sink = std::make_shared<CapturingLogSink>();
+    auto previous = Logger::setSink(sink);
+    host.perform(MenuControl::OpenAccessibilitySettings{});
+    host.perform(MenuControl::OpenScreenRecordingSettings{});
+    // The commands that stand in for the buttons do the same.
+    EXPECT_EQ(host.command({{"command", "open"}, {"item", "accessibility"}})["ok"], true);
+    EXPECT_EQ(host.command({{"command", "open"}, {"item", "screen-recording"}})["ok"], true);
+    Logger::setSink(previous);
+    ASSERT_EQ(sink->lines().size(), 4u);
+    for (std::size_t i : {0u, 2u}) EXPECT_NE(sink->lines()[i].find(host.permissions->accessibilityHelp()), std::string::npos);
+    for (std::size_t i : {1u, 3u})
+        EXPECT_NE(sink->lines()[i].find(host.permissions->screenRecordingHelp()), std::string::npos);
+    EXPECT_FALSE(host.state->accessibilityGranted().value());
+    EXPECT_FALSE(host.state->screenRecordingGranted().value());
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"start server"}));
 }
 
 }  // namespace

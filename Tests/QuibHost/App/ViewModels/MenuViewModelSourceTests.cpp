@@ -167,3 +167,36 @@ TEST(MenuViewTexts, TheModelHoldsEachFixedTextExactly) {
 
 }  // namespace
 }  // namespace quib
+
+namespace quib {
+namespace {
+
+// A banner's button changes nothing by itself; the banner goes when the host state's timer next
+// reads the permission as granted.
+TEST(MenuViewModelSource, ABannerGoesWhenTheTimerNextReadsItsPermission) {
+    testing::PanelHost host;
+    host.onMain([&] { host.state->beginWatchingAccessibility(); });
+    auto& source = host.source();
+    auto banners = [&] {
+        const auto model = source.model().value();
+        return (model.section(MenuSection::accessibilityBanner) ? 1 : 0) +
+               (model.section(MenuSection::screenRecordingBanner) ? 1 : 0);
+    };
+    host.permissions->setAccessibilityTrusted(false);
+    host.permissions->setScreenRecordingGranted(false);
+    host.clock->advance(HostState::permissionInterval);
+    host.main->runPending();
+    EXPECT_EQ(banners(), 2);
+    host.perform(MenuControl::OpenAccessibilitySettings{});
+    host.perform(MenuControl::OpenScreenRecordingSettings{});
+    host.permissions->setAccessibilityTrusted(true);
+    host.permissions->setScreenRecordingGranted(true);
+    host.main->runPending();
+    EXPECT_EQ(banners(), 2);
+    host.clock->advance(HostState::permissionInterval);
+    host.main->runPending();
+    EXPECT_EQ(banners(), 0);
+}
+
+}  // namespace
+}  // namespace quib

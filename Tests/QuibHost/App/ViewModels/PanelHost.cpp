@@ -56,7 +56,7 @@ PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChang
         state = HostState::create({.main = main,
                                    .clock = clock,
                                    .settings = settings,
-                                   .permissions = std::make_shared<SettablePermissions>(),
+                                   .permissions = permissions,
                                    .loginItem = LoginItem(scratch.path / "autostart.desktop", "/bin/true"),
                                    .links = links});
     });
@@ -66,7 +66,8 @@ PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChang
                                                                 .store = store,
                                                                 .log = log,
                                                                 .inbox = inbox,
-                                                                .push = push});
+                                                                .push = push,
+                                                                .screenAccess = screenAccess});
     commands = ControlCommands::create({.main = main,
                                         .state = state,
                                         .registry = registry,
@@ -74,7 +75,8 @@ PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChang
                                         .store = store,
                                         .log = log,
                                         .inbox = inbox,
-                                        .push = push});
+                                        .push = push,
+                                        .actions = actions});
     main->runPending();
 }
 

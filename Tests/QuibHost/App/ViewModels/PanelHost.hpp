@@ -20,6 +20,7 @@
 #include "Tests/Support/FakeApprovalBroker.hpp"
 #include "Tests/Support/FakeTargetStore.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 
 namespace quib::testing {
 
@@ -81,6 +82,9 @@ public:
     std::shared_ptr<FakeTargetStore> store = std::make_shared<FakeTargetStore>(main);
     std::shared_ptr<FakeApprovalBroker> approvals = std::make_shared<FakeApprovalBroker>(main);
     std::shared_ptr<SwitchRecordingReach> reach = std::make_shared<SwitchRecordingReach>(main, calls);
+    // What the host state and the right to capture read.
+    std::shared_ptr<SettablePermissions> permissions = std::make_shared<SettablePermissions>();
+    std::shared_ptr<ScreenAccess> screenAccess = std::make_shared<ScreenAccess>(permissions);
     std::shared_ptr<FileRevealer> revealer;
     std::shared_ptr<DeliveryLog> log;
     std::shared_ptr<AttachmentInbox> inbox;
