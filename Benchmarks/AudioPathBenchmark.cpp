@@ -228,11 +228,11 @@ struct AudioHost {
         Logger::setSink(std::make_shared<NullSink>());
         asio::io_context io;
         asio::ip::tcp::acceptor probe(io, {asio::ip::tcp::v4(), 0});
-        settings->setInteger(ServerSettings::portKey, probe.local_endpoint().port());
+        (void)settings->setInteger(ServerSettings::portKey, probe.local_endpoint().port());
         probe.close();
         auto clock = SystemClock::shared();
         registry = DeviceRegistry::create(main, settings, clock);
-        registry->approve("B-1", "Bench");
+        (void)registry->approve("B-1", "Bench");
         main->runPending();  // this thread stands in for the main loop
         streamer = AudioStreamer::make({.capture = std::make_shared<PulseAudioCapture>(),
                                         .converters = std::make_shared<FfmpegAacConverterFactory>(),

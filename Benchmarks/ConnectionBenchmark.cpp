@@ -31,7 +31,7 @@ struct Host {
         Logger::setSink(std::make_shared<NullSink>());
         asio::io_context io;
         asio::ip::tcp::acceptor probe(io, {asio::ip::tcp::v6(), 0});
-        settings->setInteger(ServerSettings::portKey, probe.local_endpoint().port());
+        (void)settings->setInteger(ServerSettings::portKey, probe.local_endpoint().port());
         probe.close();
         auto clock = SystemClock::shared();
         auto registry = DeviceRegistry::create(main, settings, clock);

@@ -67,7 +67,7 @@ class HttpPoster {
 public:
     using Completion = std::function<void(HttpResponse)>;
 
-    // Bodies of answers are kept up to this many bytes unless a request says otherwise.
+    // Bodies of answers are kept up to this many bytes unless a request says otherwise; the rest is not read.
     static constexpr std::size_t maxResponseBody = HttpRequest::defaultResponseLimit;
 
     virtual ~HttpPoster() = default;

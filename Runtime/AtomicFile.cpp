@@ -8,8 +8,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "Runtime/FileDescriptor.hpp"
 
@@ -68,17 +66,6 @@ Result<void> writeFileAtomically(const fs::path& path, std::string_view contents
     FileDescriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     return {};
-}
-
-Result<std::optional<std::string>> readWholeFile(const fs::path& path) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) return std::optional<std::string>{};
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return errnoError("Cannot read", path);
-    std::ostringstream out;
-    out << in.rdbuf();
-    if (in.bad()) return errnoError("Cannot read", path);
-    return std::optional<std::string>(out.str());
 }
 
 Result<fs::path> setFileAside(const fs::path& path) {

@@ -18,9 +18,6 @@ Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_
 // before renaming them into place.
 void removeLeftoverTemporaries(const std::filesystem::path& path);
 
-// The whole file, or nothing when it does not exist; an error when it exists but cannot be read.
-Result<std::optional<std::string>> readWholeFile(const std::filesystem::path& path);
-
 // Moves an unreadable file out of the way (to "<name>.unreadable-<unix seconds>") so that it is
 // never overwritten; returns the new path.
 Result<std::filesystem::path> setFileAside(const std::filesystem::path& path);

@@ -131,7 +131,11 @@ private:
 
 }  // namespace
 
+// The parser takes a NUL byte for the end of the text and would read whatever came before it as
+// the whole; JSON holds no NUL anywhere (inside strings it is escaped), so text with one is
+// refused.
 Result<nlohmann::ordered_json> BoundedJson::parse(std::string_view text, const Limits& limits) {
+    if (text.find('\0') != std::string_view::npos) return fail("The given data was not valid JSON.");
     Builder builder(limits);
     const bool parsed = Json::sax_parse(text.begin(), text.end(), &builder);
     Result<Json> result = std::move(builder).result();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -24,6 +25,14 @@ public:
         std::size_t maxElements = 65536;
         std::size_t maxValues = 100000;
     };
+
+    // Limits for text the host wrote itself, such as a stored list: as deep and as many members
+    // an object as ever, but as many elements and values as the text could hold, so that nothing
+    // the host once wrote is refused when it is read back. The text's size bounds the work.
+    static Limits forStoredText(std::string_view text) {
+        const std::size_t most = text.size() + 1;
+        return Limits{.maxElements = std::max(Limits{}.maxElements, most), .maxValues = std::max(Limits{}.maxValues, most)};
+    }
 
     static Result<nlohmann::ordered_json> parse(std::string_view text, const Limits& limits);
     static Result<nlohmann::ordered_json> parse(std::string_view text) { return parse(text, Limits{}); }

@@ -4,6 +4,7 @@
 #include "Runtime/Base64.hpp"
 #include "Runtime/BoundedJson.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/RegularFile.hpp"
 #include "Runtime/XdgFolders.hpp"
 
 namespace quib {
@@ -26,7 +27,7 @@ Settings::Settings(Passkey, fs::path path, Writer writer) : path_(std::move(path
 
 void Settings::load() {
     removeLeftoverTemporaries(path_);
-    auto contents = readWholeFile(path_);
+    auto contents = readRegularFileIfPresent(path_, largestFile);
     if (contents && !contents->has_value()) return;
     if (contents) {
         auto parsed = BoundedJson::parse(**contents);
@@ -48,21 +49,34 @@ void Settings::load() {
                     pub(aside.error().message), "); changes will not be saved");
 }
 
-std::optional<Settings::Snapshot> Settings::snapshot() {
-    if (path_.empty() || !saving_) return std::nullopt;
-    return Snapshot{values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n", ++changes_};
+Settings::Pending Settings::snapshot() {
+    if (path_.empty()) return std::optional<Snapshot>();
+    if (!saving_) return fail("The settings file could not be kept aside, so changes are not saved");
+    std::string text = values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    // A file larger than is read back would be set aside at the next start, every value with it.
+    if (text.size() > largestFile)
+        return fail("The settings would take " + std::to_string((text.size() + (1 << 20) - 1) >> 20) + " MB, more than the " +
+                    std::to_string(largestFile >> 20) + " MB that are read back");
+    return std::optional<Snapshot>(Snapshot{std::move(text), ++changes_});
 }
 
-// A snapshot older than what the file already holds is not written: a later change won the race.
-void Settings::write(const std::optional<Snapshot>& snapshot) {
-    if (!snapshot) return;
-    std::lock_guard lock(writeMutex_);
-    if (snapshot->generation <= written_) return;
-    if (auto written = writer_(path_, snapshot->text); !written) {
-        quibLog().error("Settings: ", pub(written.error().message));
-        return;
+// A snapshot older than what the file already holds is not written: a later change won the race
+// and saved this one with it.
+Result<void> Settings::write(Pending pending) {
+    if (!pending) {
+        quibLog().error("Settings: ", pub(pending.error().message));
+        return pending.error();
     }
-    written_ = snapshot->generation;
+    if (!pending->has_value()) return {};
+    const Snapshot& snapshot = **pending;
+    std::lock_guard lock(writeMutex_);
+    if (snapshot.generation <= written_) return {};
+    if (auto written = writer_(path_, snapshot.text); !written) {
+        quibLog().error("Settings: ", pub(written.error().message));
+        return written.error();
+    }
+    written_ = snapshot.generation;
+    return {};
 }
 
 std::optional<nlohmann::json> Settings::raw(std::string_view key) const {
@@ -121,34 +135,34 @@ Json Settings::encode(const SettingValue& value) {
         value);
 }
 
-void Settings::set(std::string_view key, SettingValue value) {
+Result<void> Settings::set(std::string_view key, SettingValue value) {
     std::vector<std::pair<std::string, SettingValue>> one;
     one.emplace_back(std::string(key), std::move(value));
-    setMany(std::move(one));
+    return setMany(std::move(one));
 }
 
-void Settings::setMany(std::vector<std::pair<std::string, SettingValue>> values) {
-    std::optional<Snapshot> changed;
+Result<void> Settings::setMany(std::vector<std::pair<std::string, SettingValue>> values) {
+    Pending changed = std::optional<Snapshot>();
     {
         std::lock_guard lock(mutex_);
         for (auto& [key, value] : values) values_[key] = encode(value);
         changed = snapshot();
     }
-    write(changed);
+    return write(std::move(changed));
 }
 
-void Settings::remove(std::string_view key) {
-    std::optional<Snapshot> changed;
+Result<void> Settings::remove(std::string_view key) {
+    Pending changed = std::optional<Snapshot>();
     {
         std::lock_guard lock(mutex_);
-        if (values_.erase(std::string(key)) == 0) return;
+        if (values_.erase(std::string(key)) == 0) return {};
         changed = snapshot();
     }
-    write(changed);
+    return write(std::move(changed));
 }
 
 bool Settings::moveValue(std::string_view from, std::string_view to) {
-    std::optional<Snapshot> changed;
+    Pending changed = std::optional<Snapshot>();
     {
         std::lock_guard lock(mutex_);
         auto source = values_.find(from);
@@ -158,7 +172,7 @@ bool Settings::moveValue(std::string_view from, std::string_view to) {
         values_[std::string(to)] = std::move(value);
         changed = snapshot();
     }
-    write(changed);
+    (void)write(std::move(changed));  // logged there; the value is moved in memory all the same
     return true;
 }
 

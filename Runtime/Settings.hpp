@@ -25,10 +25,15 @@ using SettingValue = std::variant<Bytes, std::string, bool, std::int64_t, double
 //
 // On disk it is one flat JSON object that a person can read and edit: strings, numbers and
 // booleans as themselves, byte values as {"data": "<standard Base64>"}. Every change rewrites the
-// file atomically; a file that cannot be read is set aside, never overwritten. The file is
-// written outside the lock that readers take, so no reader waits for a disk; when writes race,
-// the last change made is the one the file keeps. Temporary files that an interrupted write
-// left beside the file are removed when it is opened.
+// file atomically; a file that cannot be read is set aside, never overwritten. It is read only
+// when it is a regular file of at most `largestFile` bytes, without ever waiting (a FIFO or a
+// device in its place is set aside too), and a change that would make it larger is not written.
+// The file is written outside the lock that readers take, so no reader waits for a disk; when
+// writes race, the last change made is the one the file keeps. Temporary files that an
+// interrupted write left beside the file are removed when it is opened.
+//
+// A change that cannot be written (a full disk, a file that could not be set aside) is kept in
+// memory all the same, and its caller is told why; the next change that is written saves it too.
 class Settings {
     // Only the class's own factories can make this key, so construction goes through them.
     struct Passkey {
@@ -36,6 +41,9 @@ class Settings {
     };
 
 public:
+    // The largest file that is read, and written.
+    static constexpr std::uintmax_t largestFile = 16 << 20;
+
     // Writes the whole file; writeFileAtomically unless a test gives another.
     using Writer = std::function<Result<void>(const std::filesystem::path& path, std::string_view contents)>;
 
@@ -56,15 +64,18 @@ public:
     std::optional<Bytes> bytes(std::string_view key) const;
     bool contains(std::string_view key) const;
 
-    void set(std::string_view key, SettingValue value);
-    void setString(std::string_view key, std::string value) { set(key, SettingValue(std::move(value))); }
-    void setBool(std::string_view key, bool value) { set(key, SettingValue(value)); }
-    void setInteger(std::string_view key, std::int64_t value) { set(key, SettingValue(value)); }
-    void setReal(std::string_view key, double value) { set(key, SettingValue(value)); }
-    void setBytes(std::string_view key, Bytes value) { set(key, SettingValue(std::move(value))); }
+    // Each change is made at once; the result says whether the file holds it (a store in memory
+    // always does).
+    Result<void> set(std::string_view key, SettingValue value);
+    Result<void> setString(std::string_view key, std::string value) { return set(key, SettingValue(std::move(value))); }
+    Result<void> setBool(std::string_view key, bool value) { return set(key, SettingValue(value)); }
+    Result<void> setInteger(std::string_view key, std::int64_t value) { return set(key, SettingValue(value)); }
+    Result<void> setReal(std::string_view key, double value) { return set(key, SettingValue(value)); }
+    Result<void> setBytes(std::string_view key, Bytes value) { return set(key, SettingValue(std::move(value))); }
     // Several values changed as one: the file is written once, holding all of them or none.
-    void setMany(std::vector<std::pair<std::string, SettingValue>> values);
-    void remove(std::string_view key);
+    Result<void> setMany(std::vector<std::pair<std::string, SettingValue>> values);
+    // Removing a key that holds nothing changes nothing and succeeds.
+    Result<void> remove(std::string_view key);
     // Moves the value under `from`, whatever its type, to `to` (used to keep an unreadable value
     // aside before it would be overwritten). False, changing nothing, when `from` holds no value
     // or `to` already holds one.
@@ -83,10 +94,12 @@ private:
         std::string text;
         std::uint64_t generation = 0;
     };
+    // What a change leaves to write: nothing (a store in memory), a snapshot, or why none can be.
+    using Pending = Result<std::optional<Snapshot>>;
 
     void load();
-    std::optional<Snapshot> snapshot();                   // with mutex_ held
-    void write(const std::optional<Snapshot>& snapshot);  // without it
+    Pending snapshot();                  // with mutex_ held
+    Result<void> write(Pending pending);  // without it
     static nlohmann::ordered_json encode(const SettingValue& value);
     std::optional<nlohmann::json> raw(std::string_view key) const;
 

@@ -196,6 +196,23 @@ bool equalIgnoringCase(std::string_view a, std::string_view b) {
     return U_SUCCESS(status) && order == 0;
 }
 
+std::string prefixBytes(std::string_view utf8, std::size_t maxBytes) {
+    if (utf8.size() <= maxBytes) return std::string(utf8);
+    std::size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80) --cut;
+    return std::string(utf8.substr(0, cut));
+}
+
+std::string caselessKey(std::string_view utf8) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+    if (U_FAILURE(status)) return std::string(utf8);
+    icu::UnicodeString folded = nfd->normalize(fromUtf8(utf8), status);
+    folded.foldCase();
+    const icu::UnicodeString key = nfd->normalize(folded, status);
+    return U_SUCCESS(status) ? toUtf8String(key) : std::string(utf8);
+}
+
 std::size_t graphemeCount(std::string_view utf8) {
     std::size_t count = 0;
     forEachCluster(fromUtf8(utf8), [&](int32_t, int32_t) {

@@ -58,6 +58,11 @@ bool isValidUtf8(std::string_view bytes);
 // decomposed forms of a character counting as the same.
 bool equalIgnoringCase(std::string_view a, std::string_view b);
 
+// The text in the form in which equalIgnoringCase compares it (decomposed, case-folded,
+// decomposed again): two texts are equal ignoring case exactly when their keys are the same
+// bytes, so the keys can index a set.
+std::string caselessKey(std::string_view utf8);
+
 // Number of extended grapheme clusters (user-perceived characters).
 std::size_t graphemeCount(std::string_view utf8);
 
@@ -66,6 +71,10 @@ std::vector<std::string> graphemeClusters(std::string_view utf8);
 
 // The first `maxClusters` grapheme clusters of the text, never splitting a cluster.
 std::string prefixGraphemes(std::string_view utf8, std::size_t maxClusters);
+
+// The longest start of well-formed UTF-8 that takes at most `maxBytes`, never splitting a
+// character.
+std::string prefixBytes(std::string_view utf8, std::size_t maxBytes);
 
 // Replaces every ill-formed UTF-8 sequence with U+FFFD.
 std::string sanitizeUtf8(std::string_view bytes);

@@ -46,7 +46,7 @@ bool Instrumentation::configureShared(std::shared_ptr<Settings> settings) {
 
 void Instrumentation::setEnabled(bool enabled) {
     enabled_.store(enabled, std::memory_order_relaxed);
-    if (settings_) settings_->setBool(enabledKey, enabled);
+    if (settings_) (void)settings_->setBool(enabledKey, enabled);  // a failure is logged by the settings
 }
 
 void Instrumentation::setLogger(const Logger& logger) {

@@ -34,9 +34,21 @@ public:
 
     template <JsonCodable T>
     static Result<T> decode(std::string_view text) {
+        return decode<T>(text, BoundedJson::Limits{});
+    }
+
+    // Text the host stored itself is read with limits sized to the text, so that a list it once
+    // wrote is never refused for its length (BoundedJson::forStoredText).
+    template <JsonCodable T>
+    static Result<T> decodeStored(std::string_view text) {
+        return decode<T>(text, BoundedJson::forStoredText(text));
+    }
+
+    template <JsonCodable T>
+    static Result<T> decode(std::string_view text, const BoundedJson::Limits& limits) {
         std::lock_guard guard(lock());
         try {
-            auto json = BoundedJson::parse(text);
+            auto json = BoundedJson::parse(text, limits);
             if (!json) return json.error();
             return JsonCoding<T>::decode(*json);
         } catch (const std::exception& e) {

@@ -10,6 +10,7 @@
 #include "Runtime/Base64.hpp"
 #include "Runtime/BoundedJson.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/RegularFile.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/XdgFolders.hpp"
 #include "Shared/Json.hpp"
@@ -65,16 +66,20 @@ bool ensureFolder(const fs::path& folder) {
     return (info.st_mode & 07777) == 0700 || ::chmod(folder.c_str(), 0700) == 0;
 }
 
-// The accounts of one service file: none when the file is missing; `damaged` when it exists
-// but does not hold a service file; an error when it cannot be read at all.
+// A service file holds a few keys; anything far larger is not one.
+constexpr std::uintmax_t largestServiceFile = 16 << 20;
+
+// The accounts of one service file: none when the file is missing; `damaged` when something is
+// there but it does not hold a service file: not a regular file (a FIFO would block the reader
+// for ever, a device feed it without end), too large, unreadable or not such a JSON object.
 struct ServiceFile {
     Json accounts = Json::object();
     bool damaged = false;
 };
 
 Result<ServiceFile> loadServiceFile(const fs::path& path) {
-    auto contents = readWholeFile(path);
-    if (!contents) return contents.error();
+    auto contents = readRegularFileIfPresent(path, largestServiceFile);
+    if (!contents) return ServiceFile{Json::object(), true};
     if (!contents->has_value()) return ServiceFile{};
     auto parsed = BoundedJson::parse(**contents);
     if (!parsed || !parsed->is_object()) return ServiceFile{Json::object(), true};

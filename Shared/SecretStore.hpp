@@ -14,8 +14,10 @@ namespace quib {
 // Each service is one file in a private folder (0700): a readable JSON object mapping every
 // account of that service to its secret in Base64, mode 0600, replaced atomically on every
 // change. A change reads, modifies and writes the whole file under one process-wide lock, so
-// writers on different threads never lose each other's accounts. Every failure is a plain
-// result (nothing, or false); callers decide what to tell the user.
+// writers on different threads never lose each other's accounts. A file that is not a regular
+// one of at most 16 MiB holding such an object reads as holding nothing, and is set aside at the
+// next change. Every failure is a plain result (nothing, or false); callers decide what to tell
+// the user.
 class SecretStore {
 public:
     // The service whose accounts are device identifiers and whose secrets are away keys.

@@ -36,9 +36,16 @@ void initialiseLibrary() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// A burst of requests shares a few connections instead of opening one each: kept alive by the
+// relay, a thousand of them once took every descriptor the process had.
 Multi newMulti() {
     initialiseLibrary();
-    return Multi(curl_multi_init());
+    Multi multi(curl_multi_init());
+    if (!multi) return multi;
+    if (curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(CurlPoster::mostConnections)) != CURLM_OK ||
+        curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, static_cast<long>(CurlPoster::mostConnections)) != CURLM_OK)
+        return nullptr;
+    return multi;
 }
 
 using Url = std::unique_ptr<CURLU, UrlDeleter>;
@@ -53,11 +60,14 @@ struct Transfer {
     HeaderList headers;
     std::string received;
     bool overLimit = false;
+    bool cut = false;  // the answer went on past what is kept, and was not read further
     char errorText[CURL_ERROR_SIZE] = {};
 
     bool isCancelled() const { return request.cancel && request.cancel->isCancelled(); }
 };
 
+// Past what is kept the transfer stops: an answer without end would otherwise hold its
+// connection until the time limit.
 std::size_t keepBody(char* data, std::size_t size, std::size_t count, void* context) {
     auto& transfer = *static_cast<Transfer*>(context);
     auto& received = transfer.received;
@@ -69,7 +79,9 @@ std::size_t keepBody(char* data, std::size_t size, std::size_t count, void* cont
         return CURL_WRITEFUNC_ERROR;
     }
     received.append(data, std::min(length, room));
-    return length;  // the rest is read and dropped, not an error
+    if (length <= room) return length;
+    transfer.cut = true;
+    return 0;
 }
 
 // Called while the transfer runs; a non-zero answer aborts it.
@@ -133,6 +145,7 @@ bool configure(Transfer& t) {
            setProxy(e, r) && setTimeouts(e, r) && setCancel(e, t) &&
            curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers.get()) == CURLE_OK &&
            curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+           curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, static_cast<long>(CurlPoster::idleConnectionAge.count())) == CURLE_OK &&
            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &keepBody) == CURLE_OK &&
            curl_easy_setopt(e, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
            curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorText) == CURLE_OK &&
@@ -146,7 +159,7 @@ HttpResponse responseOf(Transfer& t, CURLcode result) {
         response.failure = "the answer is longer than " + std::to_string(t.request.responseLimit) + " bytes";
         return response;
     }
-    if (result != CURLE_OK) {
+    if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && t.cut)) {
         response.failure = t.errorText[0] != '\0' ? std::string(t.errorText) : std::string(curl_easy_strerror(result));
         return response;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -14,6 +16,11 @@ namespace quib {
 // unless a request turns them off.
 class CurlPoster final : public HttpPoster {
 public:
+    // Requests beyond this many connections wait for one; at most this many idle ones are kept,
+    // each for at most `idleConnectionAge`.
+    static constexpr int mostConnections = 4;
+    static constexpr std::chrono::seconds idleConnectionAge{30};
+
     CurlPoster();
     ~CurlPoster() override;
     CurlPoster(const CurlPoster&) = delete;

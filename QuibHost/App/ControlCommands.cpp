@@ -1,6 +1,7 @@
 #include "QuibHost/App/ControlCommands.hpp"
 
 #include <algorithm>
+#include <set>
 
 #include "QuibHost/App/ViewModels/MenuDump.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
@@ -35,6 +36,12 @@ std::optional<std::string> nameIn(const DeviceRegistry::DeviceList& list, const 
 
 std::string unknownDevice(const std::string& id) {
     return "No phone with the identifier " + id + " is connected, approved or revoked.";
+}
+
+// A change that holds for now but is not on disk: the tool reports it as a failure, with why.
+std::string unsaved(const std::string& done, const Error& why) {
+    return done + ", but it could not be saved (" + why.message +
+           "); the host keeps trying, and a restart before it succeeds undoes it.";
 }
 
 }  // namespace
@@ -73,6 +80,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "code") return code(request.value("rotate", Json(false)) == Json(true), *reply);
     if (command == "pause" || command == "resume") return pause(command == "pause", *reply);
     if (command == "watch") return watch(reply);
+    if (command == "targets" && request.contains("remove")) return removeTargets(request["remove"], *reply);
     if (command == "targets") return answer(*reply, Json{{"targets", targets()}});
     if (command == "refresh") return refresh(*reply);
     if (command == "use") return use(stringField(request, "target"), *reply);
@@ -148,7 +156,8 @@ void ControlCommands::approve(const std::string& deviceID, ControlSocket::Reply&
     }
     const auto name = nameOf(deviceID, true);
     if (!name) return reply.fail(unknownDevice(deviceID));
-    actions_->approveDevice(deviceID, *name);
+    if (const auto saved = actions_->approveDevice(deviceID, *name); !saved)
+        return reply.fail(unsaved("Approved " + *name, saved.error()));
     answer(reply, Json{{"message", "Approved " + *name}});
 }
 
@@ -158,7 +167,8 @@ void ControlCommands::revoke(const std::string& deviceID, ControlSocket::Reply& 
     if (config_.registry->isRevoked(deviceID)) return reply.fail(*name + " is already revoked.");
     if (!config_.registry->isApproved(deviceID))
         return reply.fail(*name + " is waiting for approval, not approved; there is nothing to revoke.");
-    actions_->revokeDevice(deviceID);
+    if (const auto saved = actions_->revokeDevice(deviceID); !saved)
+        return reply.fail(unsaved("Revoked " + *name, saved.error()));
     answer(reply, Json{{"message", "Revoked " + *name}});
 }
 
@@ -235,6 +245,29 @@ Json ControlCommands::targets() const {
         }
     }
     return rows;
+}
+
+// As the settings window's minus: every identifier must name a saved target, or nothing is
+// removed. The list's save is reported like an approval's.
+void ControlCommands::removeTargets(const Json& ids, ControlSocket::Reply& reply) {
+    std::set<std::string> chosen;
+    std::vector<std::string> names;
+    for (const auto& id : ids.is_array() ? ids : Json::array()) {
+        if (!id.is_string()) continue;
+        const auto target = config_.store->target(id.get<std::string>());
+        if (!target) {
+            return reply.fail("No saved target has the identifier " + id.get<std::string>() +
+                              " (quibctl targets lists them).");
+        }
+        if (chosen.insert(target->id).second) names.push_back(target->name);
+    }
+    if (chosen.empty()) return reply.fail("Say which targets: targets remove TARGET-ID... (quibctl targets lists them).");
+    config_.store->remove(chosen);
+    std::string done = "Removed ";
+    for (std::size_t i = 0; i < names.size(); ++i) done += (i ? ", " : "") + names[i];
+    config_.server->note(done);
+    if (auto why = config_.store->saveFailure()) return reply.fail(unsaved(done, Error{*why}));
+    answer(reply, Json{{"message", done}});
 }
 
 // As the settings window's refresh: the panes are listed in the background, so the answer

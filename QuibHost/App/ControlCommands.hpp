@@ -39,6 +39,9 @@ namespace quib {
 //   {"command":"targets"}                the saved targets in order, then the provisional ones,
 //                                        with the shortcut profiles they resolve to, the
 //                                        active, unresolved and provisional ones marked
+//   {"command":"targets","remove":[ID, ...]}
+//                                        remove these saved targets (all of them, or none when
+//                                        one is not saved)
 //   {"command":"refresh"}                list the tmux panes again and point the tmux targets
 //                                        at them
 //   {"command":"use","target":ID}        make a saved target the active one
@@ -102,6 +105,7 @@ private:
     void listen(bool allowed, ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
     Json targets() const;
+    void removeTargets(const Json& ids, ControlSocket::Reply& reply);
     void refresh(ControlSocket::Reply& reply);
     void use(const std::string& targetID, ControlSocket::Reply& reply);
     void open(const std::string& item, ControlSocket::Reply& reply);

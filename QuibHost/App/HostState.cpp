@@ -38,7 +38,7 @@ bool HostState::quickAccessibilityCheck() const {
 }
 
 void HostState::setPairingCode(std::string code) {
-    settings_->setString(codeKey, code);
+    (void)settings_->setString(codeKey, code);  // a failure is logged by the settings
     pairingCode_.set(std::move(code));
 }
 
@@ -59,7 +59,7 @@ void HostState::setInjectionPaused(bool paused) {
 
 void HostState::setAudioAllowed(bool allowed) {
     audioAllowed_.set(allowed);
-    settings_->setBool(audioAllowedKey, allowed);
+    (void)settings_->setBool(audioAllowedKey, allowed);  // a failure is logged by the settings
     if (links_.setAudioAllowed) links_.setAudioAllowed(allowed);
 }
 

@@ -8,7 +8,7 @@ namespace quib {
 std::string StoredPairingCode::loadOrCreate(Settings& settings) {
     if (auto stored = settings.string(key); stored && PairingCode::isValid(*stored)) return *stored;
     std::string code = QuibTransport::newPairingCode();
-    settings.setString(key, code);
+    (void)settings.setString(key, code);  // a failure is logged by the settings
     return code;
 }
 

@@ -3,6 +3,7 @@
 // own main loop and creates no Qt object. quibctl drives it either way.
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -138,6 +139,17 @@ int runWithPanel(quib::QuibHostApp& app, quib::QtInterface& qt) {
     return 0;
 }
 
+// Every phone, tool and outgoing request holds a descriptor; the usual soft limit of 1024 is
+// far below what the system allows the host, so it takes all it may.
+void raiseDescriptorLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    const rlim_t before = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        quib::quibLog().error("could not raise the descriptor limit above ", static_cast<std::uint64_t>(before));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,6 +160,7 @@ int main(int argc, char** argv) {
     keepDbusFromAutolaunching();
     // A peer or tool that goes away mid-write makes that write fail instead of ending the host.
     ::signal(SIGPIPE, SIG_IGN);
+    raiseDescriptorLimit();
     // First, so that libcurl's process-wide set-up runs before other threads exist.
     auto poster = std::make_shared<CurlPoster>();
 

@@ -36,7 +36,16 @@ std::string withoutLineBreaks(std::string text) {
 std::shared_ptr<PushSender> PushSender::create(Config config) { return std::make_shared<PushSender>(Passkey{}, std::move(config)); }
 
 PushSender::PushSender(Passkey, Config config)
-    : config_(std::move(config)), queue_("com.brenmoor.quib.push", config_.clock) {}
+    : config_(std::move(config)), queue_("com.brenmoor.quib.push", config_.clock) {
+    inbox_->sender = this;
+}
+
+// The queue goes first (it is the last member): it runs what is queued, whose tasks may still
+// use every other member, and is joined here, on the owner's thread.
+PushSender::~PushSender() {
+    std::lock_guard guard(inbox_->mutex);
+    inbox_->sender = nullptr;
+}
 
 bool PushSender::isConfigured() const { return relay().has_value(); }
 
@@ -46,10 +55,11 @@ std::optional<std::string> PushSender::relay() const {
     return relay;
 }
 
+// The queue lives no longer than the sender, so its tasks may hold the sender itself. A task that
+// held a reference instead could drop the last one on the queue's own thread, leaving that thread
+// to end alone, perhaps after the process has begun to exit.
 void PushSender::onQueue(std::function<void(PushSender&)> work) {
-    queue_.post([weak = weak_from_this(), work = std::move(work)] {
-        if (auto self = weak.lock()) work(*self);
-    });
+    queue_.post([this, work = std::move(work)] { work(*this); });
 }
 
 std::int64_t PushSender::nowMillis() const {
@@ -85,7 +95,10 @@ void PushSender::resolved(const std::string& approvalID) {
 }
 
 void PushSender::forget(const std::string& deviceID) {
-    onQueue([deviceID](PushSender& self) { self.router_.forget(deviceID); });
+    onQueue([deviceID](PushSender& self) {
+        self.router_.forget(deviceID);
+        if (auto found = self.posts_.find(deviceID); found != self.posts_.end()) found->second.waiting.clear();
+    });
 }
 
 void PushSender::summary(std::function<void(std::string)> completion) {
@@ -142,14 +155,48 @@ void PushSender::post(const std::string& relay, const PushDelivery& delivery, Js
     } catch (const Json::exception&) {
         return;
     }
-    config_.poster->post(request(relay, std::move(text)),
-                         [weak = weak_from_this(), deviceID = delivery.deviceID, token = delivery.token](HttpResponse response) {
-                             auto self = weak.lock();
-                             if (!self) return;
-                             self->onQueue([response = std::move(response), deviceID, token](PushSender& sender) {
+    enqueue(delivery.deviceID, Outgoing{delivery.collapseID, delivery.token, request(relay, std::move(text))});
+}
+
+// A phone's requests never pile up: an agent's burst once held a connection per request.
+void PushSender::enqueue(const std::string& deviceID, Outgoing outgoing) {
+    PhonePosts& phone = posts_[deviceID];
+    if (phone.posting < postingPerPhone) return start(deviceID, std::move(outgoing));
+    const auto same = std::ranges::find(phone.waiting, outgoing.collapseID, &Outgoing::collapseID);
+    if (same != phone.waiting.end()) {
+        *same = std::move(outgoing);
+        return;
+    }
+    phone.waiting.push_back(std::move(outgoing));
+    if (phone.waiting.size() <= waitingPerPhone) return;
+    phone.waiting.pop_front();
+    quibLog().error("push: too many alerts waiting for ", priv(deviceID), "; dropped the oldest");
+}
+
+void PushSender::start(const std::string& deviceID, Outgoing outgoing) {
+    ++posts_[deviceID].posting;
+    config_.poster->post(std::move(outgoing.request),
+                         [inbox = inbox_, deviceID, token = std::move(outgoing.token)](HttpResponse response) {
+                             std::lock_guard guard(inbox->mutex);
+                             if (!inbox->sender) return;
+                             inbox->sender->onQueue([response = std::move(response), deviceID, token](PushSender& sender) {
                                  sender.absorb(response, deviceID, token);
+                                 sender.finished(deviceID);
                              });
                          });
+}
+
+void PushSender::finished(const std::string& deviceID) {
+    const auto found = posts_.find(deviceID);
+    if (found == posts_.end()) return;
+    PhonePosts& phone = found->second;
+    if (phone.posting > 0) --phone.posting;
+    if (!phone.waiting.empty()) {
+        Outgoing next = std::move(phone.waiting.front());
+        phone.waiting.pop_front();
+        return start(deviceID, std::move(next));
+    }
+    if (phone.posting == 0) posts_.erase(found);
 }
 
 HttpRequest PushSender::request(const std::string& relay, std::string body) const {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -32,8 +35,10 @@ namespace quib {
 // kept for the panel's summary. Withdrawals are never sent: only new alerts are pushed.
 //
 // Every operation but `isConfigured` returns at once and does its work on the push queue, in
-// call order; the router and the last failure are touched there only.
-class PushSender final : public PushSenderService, public std::enable_shared_from_this<PushSender> {
+// call order; the router and the last failure are touched there only. Neither the queue's tasks
+// nor the relay's answers keep the sender alive: it ends on its owner's thread, having run what
+// was queued and joined its queue, and answers arriving later are dropped.
+class PushSender final : public PushSenderService {
     // Only the class's own factory can make this key, so construction goes through it.
     struct Passkey {
         explicit Passkey() = default;
@@ -45,6 +50,11 @@ public:
     static constexpr std::string_view secretKey = "quib.push.secret";
     static constexpr std::string_view eventCategory = "quib.agent.event";
     static constexpr std::string_view approvalCategory = "quib.agent.approval";
+    // Each phone has at most this many requests at the relay; up to `waitingPerPhone` more wait
+    // behind them, a newer alert replacing a waiting one of the same collapse identifier and,
+    // past that, the oldest waiting one being dropped.
+    static constexpr std::size_t postingPerPhone = 2;
+    static constexpr std::size_t waitingPerPhone = 16;
 
     struct Config {
         std::shared_ptr<Settings> settings;
@@ -63,6 +73,9 @@ public:
 
     static std::shared_ptr<PushSender> create(Config config);
     PushSender(Passkey, Config config);
+    ~PushSender() override;
+    PushSender(const PushSender&) = delete;
+    PushSender& operator=(const PushSender&) = delete;
 
     // True when the relay setting holds an http or https URL the poster can send to. Reads the
     // settings on the caller's thread without touching the push queue.
@@ -93,7 +106,29 @@ private:
     HttpRequest request(const std::string& relay, std::string body) const;
     void absorb(const HttpResponse& response, const std::string& deviceID, const std::string& token);
 
+    // One request for a phone, ready for the relay.
+    struct Outgoing {
+        std::string collapseID;
+        std::string token;
+        HttpRequest request;
+    };
+    struct PhonePosts {
+        std::size_t posting = 0;
+        std::deque<Outgoing> waiting;
+    };
+    void enqueue(const std::string& deviceID, Outgoing outgoing);
+    void start(const std::string& deviceID, Outgoing outgoing);
+    void finished(const std::string& deviceID);
+
+    // Where the poster's completions find the sender, until it goes.
+    struct Inbox {
+        std::mutex mutex;
+        PushSender* sender = nullptr;  // under mutex
+    };
+
     Config config_;
+    std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
+    std::map<std::string, PhonePosts> posts_;  // push queue only
     PushRouter router_;                       // push queue only
     std::optional<std::string> lastFailure_;  // push queue only
     SerialQueue queue_;                       // last: destroyed first, running what is queued

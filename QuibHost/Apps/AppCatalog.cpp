@@ -1,5 +1,7 @@
 #include "QuibHost/Apps/AppCatalog.hpp"
 
+#include <set>
+
 #include <algorithm>
 
 #include "Platform/Freedesktop/DesktopEntries.hpp"
@@ -176,11 +178,16 @@ std::vector<MacApp> AppCatalog::suggestions(bool refresh, const std::set<std::st
     return out;
 }
 
+// Each identifier is answered once, and only the first `mostIcons` different ones are looked
+// at: a long request of repeats would otherwise be answered with as many copies of one icon.
 std::vector<MacApp> AppCatalog::icons(const std::vector<std::string>& bundleIDs) {
     const auto installed = config_.apps->installed();
     const std::string locale = DesktopEntry::messagesLocale();
     std::vector<MacApp> rows;
+    std::set<std::string_view> asked;
     for (const auto& bundleID : bundleIDs) {
+        if (asked.size() >= mostIcons) break;
+        if (!asked.insert(bundleID).second) continue;
         const auto entry = DesktopEntries::find(installed, bundleID);
         if (!entry) continue;
         auto png = icon(*entry, bundleID);

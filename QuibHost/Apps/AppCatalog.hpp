@@ -79,6 +79,8 @@ public:
     // One row for each identifier, in order and repeats kept, that names an installed app
     // (exactly, else ignoring letter case) whose icon could be drawn. The row keeps the
     // identifier as asked, with the app's name, symbol and icon; the ranking fields stay empty.
+    // The most different identifiers one request for icons is answered for.
+    static constexpr std::size_t mostIcons = 200;
     std::vector<MacApp> icons(const std::vector<std::string>& bundleIDs) override;
     // AppSeeds: app targets for the installed well-known apps, each under the desktop ID that
     // stands for it, keeping the well-known name and symbol.

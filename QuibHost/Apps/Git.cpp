@@ -44,11 +44,15 @@ Git::Git(std::vector<std::filesystem::path> paths) : paths_(std::move(paths)) {}
 
 std::optional<std::filesystem::path> Git::executableURL() const { return Subprocess::firstExecutable(paths_); }
 
+// The repository is the user's, but its configuration could come from anyone who made the
+// folder: no program it names runs (a file-system monitor, a signature checker), and the
+// queries leave its index untouched.
 std::optional<std::string> Git::output(const std::string& folder, std::vector<std::string> arguments,
                                        std::size_t outputLimit) const {
     const auto git = executableURL();
     if (!git) return std::nullopt;
-    arguments.insert(arguments.begin(), {"-c", "core.quotePath=false", "-C", folder});
+    arguments.insert(arguments.begin(), {"--no-optional-locks", "-c", "core.quotePath=false", "-c", "core.fsmonitor=false",
+                                         "-c", "log.showSignature=false", "-C", folder});
     auto result = Subprocess::runBytes(*git, arguments, std::nullopt, timeout, outputLimit);
     if (result.cut) {
         // The whole lines before the cut; the one it split is not a name.
@@ -82,7 +86,7 @@ std::vector<std::string> Git::fileNames(const std::string& root, std::vector<std
 std::vector<std::string> Git::recentlyChangedFiles(const std::string& root) const {
     std::vector<std::string> files;
     std::unordered_set<std::string> seen;
-    for (auto& name : fileNames(root, {"log", "-n", std::to_string(recentCommits), "--name-only", "--pretty=format:"})) {
+    for (auto& name : fileNames(root, {"log", "--no-show-signature", "-n", std::to_string(recentCommits), "--name-only", "--pretty=format:"})) {
         if (!seen.insert(name).second) continue;
         std::error_code error;
         if (std::filesystem::exists(root + "/" + name, error)) files.push_back(std::move(name));

@@ -17,7 +17,7 @@ bool RemoteReach::isEnabled() const { return settings_->boolean(enabledKey).valu
 
 void RemoteReach::setEnabled(bool enabled) {
     if (enabled == isEnabled()) return;
-    settings_->setBool(enabledKey, enabled);
+    (void)settings_->setBool(enabledKey, enabled);  // a failure is logged by the settings
     if (enabled) start();
 }
 

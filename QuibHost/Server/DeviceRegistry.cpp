@@ -62,10 +62,10 @@ bool DeviceRegistry::seen(const std::string& deviceID, const std::string& name) 
     return approvedNow;
 }
 
-void DeviceRegistry::approve(const std::string& deviceID, const std::string& name) {
+Result<void> DeviceRegistry::approve(const std::string& deviceID, const std::string& name) {
     if (!main_->isCurrent()) {
-        main_->post([self = shared_from_this(), deviceID, name] { self->approve(deviceID, name); });
-        return;
+        main_->post([self = shared_from_this(), deviceID, name] { (void)self->approve(deviceID, name); });
+        return {};
     }
     {
         std::lock_guard guard(lock_);
@@ -80,13 +80,13 @@ void DeviceRegistry::approve(const std::string& deviceID, const std::string& nam
     if (auto it = std::ranges::find_if(approved, hasID(deviceID)); it != approved.end()) *it = std::move(device);
     else approved.push_back(std::move(device));
     approved_.set(std::move(approved));
-    persist();
+    return persist();
 }
 
-void DeviceRegistry::revoke(const std::string& deviceID) {
+Result<void> DeviceRegistry::revoke(const std::string& deviceID) {
     if (!main_->isCurrent()) {
-        main_->post([self = shared_from_this(), deviceID] { self->revoke(deviceID); });
-        return;
+        main_->post([self = shared_from_this(), deviceID] { (void)self->revoke(deviceID); });
+        return {};
     }
     {
         std::lock_guard guard(lock_);
@@ -103,7 +103,7 @@ void DeviceRegistry::revoke(const std::string& deviceID) {
     std::erase_if(revoked, hasID(deviceID));
     revoked.push_back(Device{deviceID, std::move(name), clock_->wallNow()});
     revoked_.set(std::move(revoked));
-    persist();
+    return persist();
 }
 
 std::set<std::string> DeviceRegistry::approvedIDs() const {
@@ -138,12 +138,14 @@ void DeviceRegistry::touch(const std::string& deviceID, const std::string& name)
         published.set(std::move(list));
         return true;
     };
-    if (restamp(approved_) || restamp(revoked_)) persist();
+    if (restamp(approved_) || restamp(revoked_)) (void)persist();  // a failure is retried
 }
 
 // Stores both lists in one write, so an end of the process between them can never leave a
 // device in both lists or in neither; a list that cannot be encoded leaves its key as it was.
-void DeviceRegistry::persist() {
+// Lists that cannot be written stay unsaved and are written again later; the first failure of a
+// run of them is logged.
+Result<void> DeviceRegistry::persist() {
     const std::pair<std::string_view, DeviceList> lists[] = {{approvedKey, approved_.value()},
                                                              {revokedKey, revoked_.value()}};
     std::vector<std::pair<std::string, SettingValue>> values;
@@ -151,7 +153,30 @@ void DeviceRegistry::persist() {
         auto line = QuibCoder::line(list);
         if (line) values.emplace_back(std::string(key), SettingValue(Bytes(line->begin(), line->end())));
     }
-    settings_->setMany(std::move(values));
+    auto saved = settings_->setMany(std::move(values));
+    if (saved) {
+        if (unsaved_) quibLog().info("The approved and revoked devices are saved again");
+        unsaved_ = false;
+        return saved;
+    }
+    if (!unsaved_) {
+        quibLog().error("The approved and revoked devices could not be saved (", pub(saved.error().message),
+                        "); trying again every ", static_cast<std::int64_t>(retryInterval.count()), "s");
+    }
+    unsaved_ = true;
+    retryLater();
+    return saved;
+}
+
+void DeviceRegistry::retryLater() {
+    if (retryScheduled_) return;
+    retryScheduled_ = true;
+    (void)main_->postAfter(retryInterval, [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->retryScheduled_ = false;
+        if (self->unsaved_) (void)self->persist();
+    });
 }
 
 DeviceRegistry::DeviceList DeviceRegistry::load(Settings& settings, std::string_view key) {
@@ -162,7 +187,7 @@ DeviceRegistry::DeviceList DeviceRegistry::load(Settings& settings, std::string_
         return {};
     }
     const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-    auto devices = QuibCoder::decode<DeviceList>(text);
+    auto devices = QuibCoder::decodeStored<DeviceList>(text);
     if (devices) return std::move(*devices);
     setAside(settings, key, "it does not decode as a device list");
     return {};

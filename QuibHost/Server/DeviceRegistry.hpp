@@ -12,6 +12,7 @@
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
 #include "Runtime/Published.hpp"
+#include "Runtime/Result.hpp"
 #include "Runtime/Settings.hpp"
 #include "Shared/Json.hpp"
 
@@ -63,10 +64,19 @@ public:
     // are refreshed later on the main executor (only for a device already in one of the lists).
     bool seen(const std::string& deviceID, const std::string& name);
 
-    // Main executor: approves a new or revoked device, or re-stamps an approved one.
-    void approve(const std::string& deviceID, const std::string& name);
-    // Main executor: revokes a device in any state; a revoked device moves to the end of the list.
-    void revoke(const std::string& deviceID);
+    // How long lists that could not be saved wait before they are written again.
+    static constexpr std::chrono::seconds retryInterval{30};
+
+    // Main executor: approves a new or revoked device, or re-stamps an approved one. The change
+    // holds at once; the result says whether the lists are saved. When they could not be, they
+    // stay unsaved and are written again every retryInterval until they are. Called from another
+    // thread, it is carried out on the main executor and reports nothing.
+    Result<void> approve(const std::string& deviceID, const std::string& name);
+    // Main executor: revokes a device in any state; a revoked device moves to the end of the
+    // list. Saved, and reported, as approve.
+    Result<void> revoke(const std::string& deviceID);
+    // Main executor: the lists in memory hold changes that are not saved yet.
+    bool hasUnsavedChanges() const { return unsaved_; }
 
     // Any thread: copies of the identifier sets, or one membership test, taken under the lock.
     std::set<std::string> approvedIDs() const;
@@ -83,7 +93,8 @@ public:
 
 private:
     void touch(const std::string& deviceID, const std::string& name);
-    void persist();
+    Result<void> persist();
+    void retryLater();
     static DeviceList load(Settings& settings, std::string_view key);
     static void setAside(Settings& settings, std::string_view key, const std::string& reason);
 
@@ -95,6 +106,8 @@ private:
     mutable std::mutex lock_;
     std::set<std::string> approvedIDs_;
     std::set<std::string> revokedIDs_;
+    bool unsaved_ = false;         // main executor
+    bool retryScheduled_ = false;  // main executor
 };
 
 }  // namespace quib

@@ -221,6 +221,8 @@ void HostServer::closeEverything() {
     listener_.reset();
     if (awayListener_) awayListener_->cancel();
     awayListener_.reset();
+    if (waiting_) waiting_->connection->cancel();
+    waiting_.reset();
     for (auto& [key, client] : pending_) client->connection->cancel();
     for (auto& [key, client] : clients_) client->connection->cancel();
     pending_.clear();

@@ -89,7 +89,10 @@ public:
     static constexpr int connectionBudget = 8;
     // How many connections of one source may wait for their first line at once.
     static constexpr std::size_t pendingPerSource = 2;
-    // How long a connection may leave more than its backlog limit unread before it is closed.
+    // How long a connection may wait for its first line before it may give way to a newcomer.
+    static constexpr std::chrono::seconds pendingGrace{3};
+    // How long a connection with more than its backlog limit waiting may read nothing of it
+    // before it is closed.
     static constexpr std::chrono::seconds backlogDeadline{30};
     static constexpr std::chrono::seconds helloDeadline{10};
     static constexpr std::int64_t maxLineBytes = 1 << 20;
@@ -160,8 +163,9 @@ public:
     void sendRemoteAccess(const ClientPtr& client);
 
     // Main executor: the device loses its approval and its away key and push subscription; its
-    // connections are cut without a word; everyone else is sent the new status.
-    void revoke(const std::string& deviceID);
+    // connections are cut without a word; everyone else is sent the new status. The result says
+    // whether the revocation is saved (DeviceRegistry::revoke).
+    Result<void> revoke(const std::string& deviceID);
 
     // Any thread: what a phone is told about the host, built for one device (none: not approved).
     HostStatus status(const std::optional<std::string>& deviceID) const;
@@ -236,9 +240,14 @@ private:
     void connectionChanged(const ClientPtr& client, TlsConnection::State state, const std::optional<std::string>& error);
     void logReady(const Client& client);
     void armHelloDeadline(const ClientPtr& client);
-    bool admitsNewcomer(const std::string& source);
+    enum class Weighed { admitted, waits, refused };
+    Weighed weighNewcomer(const std::string& source);
     bool makeRoomFor(const std::string& source);
+    void startClient(std::shared_ptr<TlsConnection> connection, const std::string& source, bool away);
+    void admitWaiting();
+    void weighWaitingLater();
     void watchBacklog(const ClientPtr& client);
+    void judgeBacklog(const ClientPtr& client, std::uint64_t episode, std::uint64_t written);
     void take(const std::string& data, const ClientPtr& client);
     void dispatch(ClientMessage& message, const ClientPtr& client);
     void answerPing(const ClientMessage::Ping& ping, const Client& client);
@@ -357,6 +366,14 @@ private:
     std::optional<std::uint16_t> awayListenerPort_;
     ClientTable pending_;
     ClientTable clients_;
+    // A newcomer accepted while every slot was taken by connections within their grace: it is
+    // started when a slot frees or one of them has waited past it.
+    struct Newcomer {
+        std::shared_ptr<TlsConnection> connection;
+        std::string source;
+        bool away = false;
+    };
+    std::optional<Newcomer> waiting_;
     ThrottleTable throttles_;
     std::uint64_t accepted_ = 0;  // connections accepted so far: orders the pending ones by age
     Gate gate_;

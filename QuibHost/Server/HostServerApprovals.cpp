@@ -28,15 +28,17 @@ void HostServer::agentEvent(AgentEvent event, const ClientPtr&) {
 
 // The connection remembers the id so that its end withdraws the request. When the broker finds
 // the id already waiting, the id is dropped again, unless this connection held it before: a
-// request repeated by another connection stays with the connection that made it.
+// request repeated by another connection stays with the connection that made it. Only a request
+// the broker took is pushed: one it refused or already holds would alert phones for nothing.
 void HostServer::requestApproval(ApprovalRequest request, const ClientPtr& client) {
     if (request.targetID) {
         if (auto target = neighbours_.targets->safeTarget(*request.targetID)) request.targetName = target->name;
     }
     const bool remembered = client->approvalIDs.insert(request.id).second;
-    neighbours_.push->send(request, connectedDeviceIDs());
-    onMain([request = std::move(request), remembered, to = ClientRef(client)](HostServer& server) {
+    onMain([request = std::move(request), remembered, connected = connectedDeviceIDs(),
+            to = ClientRef(client)](HostServer& server) {
         const auto outcome = server.neighbours_.approvals->submit(request);
+        if (outcome.kind == ApprovalLedger::AddOutcome::Kind::added) server.neighbours_.push->send(request, connected);
         if (outcome.kind != ApprovalLedger::AddOutcome::Kind::duplicate) return;
         server.network_->post([self = &server, to, id = request.id, remembered] {
             auto client = to.lock();

@@ -88,7 +88,12 @@ void HostServer::stopAway() {
             entry.second->connection->cancel();
             return true;
         });
+        if (waiting_ && waiting_->away) {
+            waiting_->connection->cancel();
+            waiting_.reset();
+        }
         refreshConnectionLimit();
+        admitWaiting();
     });
 }
 

@@ -37,8 +37,8 @@ void HostServer::broadcastTargets() {
 
 // The device's connections are cut before the registry changes, so the reaction to the new
 // approved list (a status to every control connection) finds them gone: a revoked phone is
-// told nothing before the close.
-void HostServer::revoke(const std::string& deviceID) {
+// told nothing before the close. They are cut whether or not the revocation could be saved.
+Result<void> HostServer::revoke(const std::string& deviceID) {
     network_->post([this, deviceID] {
         for (const auto& [key, client] : clients_) {
             if (client->deviceID != deviceID) continue;
@@ -46,12 +46,13 @@ void HostServer::revoke(const std::string& deviceID) {
             client->connection->cancel();
         }
     });
-    registry_->revoke(deviceID);
+    auto saved = registry_->revoke(deviceID);
     neighbours_.reach->forget(deviceID);
     neighbours_.push->forget(deviceID);
     startAway();
     broadcastStatus();
     publishDevices();
+    return saved;
 }
 
 void HostServer::broadcastRemoteAccess() {

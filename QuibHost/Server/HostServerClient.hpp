@@ -36,6 +36,7 @@ public:
     bool isStillChannel = false;
     const bool isAway;
     std::uint64_t order = 0;            // when it was accepted, among all connections
+    MonoTime acceptedAt{};              // when it was started
     std::uint64_t backlogEpisodes = 0;  // times its backlog went over the limit
 
     // Not a view, listen or still channel, and no upload in progress. Every line the host sends

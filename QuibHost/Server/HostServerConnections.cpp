@@ -19,13 +19,26 @@ void HostServer::accept(std::shared_ptr<TlsConnection> connection, bool away) {
         refreshConnectionLimit();
         return;
     }
-    if (!admitsNewcomer(source)) {
-        connection->cancel();
-        refreshConnectionLimit();
-        return;
+    switch (weighNewcomer(source)) {
+        case Weighed::refused:
+            connection->cancel();
+            refreshConnectionLimit();
+            return;
+        case Weighed::waits:
+            waiting_ = Newcomer{std::move(connection), source, away};
+            refreshConnectionLimit();
+            weighWaitingLater();
+            return;
+        case Weighed::admitted:
+            startClient(std::move(connection), source, away);
+            return;
     }
+}
+
+void HostServer::startClient(std::shared_ptr<TlsConnection> connection, const std::string& source, bool away) {
     auto client = std::make_shared<Client>(std::move(connection), source, away);
     client->order = ++accepted_;
+    client->acceptedAt = clock_->now();
     pending_.emplace(client.get(), client);
     refreshConnectionLimit();
     client->connection->setStateHandler([this, client](TlsConnection::State state, const std::optional<std::string>& error) {
@@ -39,35 +52,41 @@ void HostServer::accept(std::shared_ptr<TlsConnection> connection, bool away) {
 
 // The budget is shared fairly: one source may hold at most two connections that have not said
 // their first line, and when every slot is taken a newcomer from a source holding fewer such
-// connections takes the place of the oldest one of the source holding the most. Connections
-// past their first line are never given up for a newcomer. Refusals here count no failure.
-bool HostServer::admitsNewcomer(const std::string& source) {
+// connections takes the place of the oldest one of the source holding the most, once that one
+// has waited past its grace; until then the newcomer waits its turn (one at a time; more are
+// left to the listener's backlog). Connections past their first line are never given up for a
+// newcomer. Refusals here count no failure.
+HostServer::Weighed HostServer::weighNewcomer(const std::string& source) {
     const auto waiting = std::ranges::count_if(pending_, [&](const auto& entry) { return entry.second->source == source; });
     if (static_cast<std::size_t>(waiting) >= pendingPerSource) {
         quibLog().error("refused ", pub(source), ": ", pendingPerSource,
                         " of its connections are already waiting for their first line");
-        return false;
+        return Weighed::refused;
     }
-    if (static_cast<int>(pending_.size() + clients_.size()) < connectionBudget || makeRoomFor(source)) return true;
+    if (static_cast<int>(pending_.size() + clients_.size()) < connectionBudget || makeRoomFor(source))
+        return Weighed::admitted;
+    if (!waiting_ && !pending_.empty()) return Weighed::waits;
     quibLog().error("refused ", pub(source), ": every connection slot is taken");
-    return false;
+    return Weighed::refused;
 }
 
 bool HostServer::makeRoomFor(const std::string& source) {
     struct Holder {
         std::size_t count = 0;
-        ClientPtr oldest;
+        ClientPtr oldest;  // the oldest past its grace
     };
+    const MonoTime graceEnded = clock_->now() - pendingGrace;
     std::map<std::string, Holder> holders;
     for (const auto& [key, client] : pending_) {
         Holder& holder = holders[client->source];
         ++holder.count;
+        if (client->acceptedAt > graceEnded) continue;
         if (!holder.oldest || client->order < holder.oldest->order) holder.oldest = client;
     }
     const std::size_t newcomerHolds = holders.contains(source) ? holders[source].count : 0;
     const Holder* most = nullptr;
     for (const auto& [key, holder] : holders) {
-        if (holder.count <= newcomerHolds) continue;
+        if (holder.count <= newcomerHolds || !holder.oldest) continue;
         if (!most || holder.count > most->count || (holder.count == most->count && holder.oldest->order < most->oldest->order))
             most = &holder;
     }
@@ -80,8 +99,38 @@ bool HostServer::makeRoomFor(const std::string& source) {
     return true;
 }
 
+// The waiting newcomer is weighed again when the first connection within its grace reaches
+// the end of it.
+void HostServer::weighWaitingLater() {
+    if (!waiting_ || pending_.empty()) return;
+    MonoTime first = MonoTime::max();
+    for (const auto& [key, client] : pending_) first = std::min(first, client->acceptedAt);
+    const auto delay = std::max<MonoTime::duration>(first + pendingGrace - clock_->now(), MonoTime::duration::zero());
+    (void)network_->postAfter(delay, [this] { admitWaiting(); });
+}
+
+void HostServer::admitWaiting() {
+    if (!waiting_) return;
+    Newcomer newcomer = std::move(*waiting_);
+    waiting_.reset();
+    switch (weighNewcomer(newcomer.source)) {
+        case Weighed::refused:
+            newcomer.connection->cancel();
+            refreshConnectionLimit();
+            return;
+        case Weighed::waits:
+            waiting_ = std::move(newcomer);
+            weighWaitingLater();
+            return;
+        case Weighed::admitted:
+            startClient(std::move(newcomer.connection), newcomer.source, newcomer.away);
+            return;
+    }
+}
+
 // A peer that does not read what the host sends stops being read from once its backlog passes
-// the limit; when it stays past the limit for backlogDeadline, it is closed.
+// the limit. It is closed when it takes nothing of what waits for a whole backlogDeadline; a peer
+// that reads on, however slowly, is given another deadline each time.
 void HostServer::watchBacklog(const ClientPtr& client) {
     client->connection->setBacklogHandler([this, weak = std::weak_ptr<Client>(client)](TlsConnection::Backlog change,
                                                                                       std::size_t queued) {
@@ -93,15 +142,23 @@ void HostServer::watchBacklog(const ClientPtr& client) {
             return;
         }
         if (change != TlsConnection::Backlog::over) return;
-        const std::uint64_t episode = ++client->backlogEpisodes;
-        network_->postAfter(backlogDeadline, [this, weak, episode] {
-            auto client = weak.lock();
-            if (!client || client->backlogEpisodes != episode || !client->connection->isBacklogged()) return;
-            quibLog().error("closing ", pub(client->source), ": it read nothing of ",
-                            static_cast<std::uint64_t>(client->connection->queuedBytes()), " waiting bytes for ",
-                            static_cast<std::int64_t>(backlogDeadline.count()), "s");
-            client->connection->cancel();
-        });
+        judgeBacklog(client, ++client->backlogEpisodes, client->connection->writtenBytes());
+    });
+}
+
+void HostServer::judgeBacklog(const ClientPtr& client, std::uint64_t episode, std::uint64_t written) {
+    network_->postAfter(backlogDeadline, [this, weak = std::weak_ptr<Client>(client), episode, written] {
+        auto client = weak.lock();
+        if (!client || client->backlogEpisodes != episode || !client->connection->isBacklogged()) return;
+        const std::uint64_t now = client->connection->writtenBytes();
+        if (now != written) {
+            judgeBacklog(client, episode, now);
+            return;
+        }
+        quibLog().error("closing ", pub(client->source), ": it read nothing of ",
+                        static_cast<std::uint64_t>(client->connection->queuedBytes()), " waiting bytes for ",
+                        static_cast<std::int64_t>(backlogDeadline.count()), "s");
+        client->connection->cancel();
     });
 }
 
@@ -144,9 +201,9 @@ void HostServer::armHelloDeadline(const ClientPtr& client) {
 // With every slot taken but some connection still waiting for its first line, one more is let
 // in to be weighed against those (admitsNewcomer), so that no source can keep the others out.
 void HostServer::refreshConnectionLimit() {
-    const int open = static_cast<int>(clients_.size() + pending_.size());
+    const int open = static_cast<int>(clients_.size() + pending_.size() + (waiting_ ? 1 : 0));
     int limit = std::max(connectionBudget - open, 0);
-    if (limit == 0 && !pending_.empty()) limit = 1;
+    if (limit == 0 && !pending_.empty() && !waiting_) limit = 1;
     if (listener_) listener_->setNewConnectionLimit(limit);
     if (awayListener_) awayListener_->setNewConnectionLimit(limit);
 }
@@ -155,6 +212,7 @@ void HostServer::finish(const ClientPtr& client, const std::optional<std::string
     const bool wasPending = pending_.erase(client.get()) > 0;
     const bool wasConnected = clients_.erase(client.get()) > 0;
     refreshConnectionLimit();
+    if (wasPending || wasConnected) admitWaiting();
     if (auto upload = std::exchange(client->upload, nullptr)) upload->abandon();
     if (wasConnected) {
         if (!client->heldButtons.empty()) {
@@ -202,10 +260,16 @@ void HostServer::take(const std::string& data, const ClientPtr& client) {
         return;
     }
     if (client->isFrameChannel()) return;
+    const std::int64_t dropped = client->framer.droppedLines();
     client->framer.feed(data);
     while (!client->connection->isClosing()) {
         auto line = client->framer.nextLine();
-        if (!line) return;
+        if (!line) {
+            // A line past the limit is thrown away as it arrives; its sender hears why.
+            if (client->framer.droppedLines() != dropped)
+                send(HostMessage{HostMessage::Error{"That text is too long to send"}}, *client);
+            return;
+        }
         handle(*line, client);
         if (client->upload) {
             absorb(client->framer.drain(), client->upload, client);

@@ -19,6 +19,13 @@ std::string joined(const std::vector<std::string>& names) {
     return text;
 }
 
+// What a change of the list tells the phone: `done` as a toast, or, when the list could not be
+// saved, as an error that says so: the change holds only until the host restarts.
+HostMessage told(const TargetStoreService& store, const std::string& done) {
+    if (auto why = store.saveFailure()) return error(done + ", but it couldn't be saved: " + *why);
+    return toast(done);
+}
+
 }  // namespace
 
 QuibTarget HostServer::resolvingPane(QuibTarget target, const Tmux& tmux) {
@@ -38,7 +45,7 @@ void HostServer::addTarget(QuibTarget target, const ClientPtr& client) {
             }
             const std::string text = "Added " + outcome.target()->name;
             server.note(text);
-            server.reply(to, toast(text));
+            server.reply(to, told(*server.neighbours_.targets, text));
         });
     });
 }
@@ -53,27 +60,27 @@ void HostServer::updateTarget(QuibTarget target, const ClientPtr& client) {
                 return;
             }
             server.note("Edited " + outcome.target()->name);
-            server.reply(to, toast("Saved " + outcome.target()->name));
+            server.reply(to, told(*server.neighbours_.targets, "Saved " + outcome.target()->name));
         });
     });
 }
 
-// Targets that pass are added even when others are refused; the phone hears of both.
+// Targets that pass are added even when others are refused; the phone hears of both. The whole
+// batch is one change of the list, stored once.
 void HostServer::addTargets(std::vector<QuibTarget> targets, const ClientPtr& client) {
     onInjection([targets = std::move(targets), to = ClientRef(client)](HostServer& server) mutable {
         for (auto& target : targets) target = resolvingPane(std::move(target), server.tmux_);
-        server.onMain([resolved = std::move(targets), to](HostServer& server) {
+        server.onMain([resolved = std::move(targets), to](HostServer& server) mutable {
             std::vector<std::string> names;
             std::vector<std::string> refusals;
-            for (const auto& target : resolved) {
-                const auto outcome = server.neighbours_.targets->add(target);
+            for (const auto& outcome : server.neighbours_.targets->addAll(std::move(resolved))) {
                 if (const auto* stored = outcome.target()) names.push_back(stored->name);
                 else refusals.push_back(*outcome.refusal());
             }
             if (!names.empty()) {
                 server.note("Added " + joined(names));
                 const std::string count = names.size() == 1 ? "" : std::to_string(names.size()) + ": ";
-                server.reply(to, toast("Added " + count + joined(names)));
+                server.reply(to, told(*server.neighbours_.targets, "Added " + count + joined(names)));
             }
             if (refusals.empty()) return;
             std::string text = refusals.front();
@@ -93,7 +100,7 @@ void HostServer::removeTarget(const std::string& id, const ClientPtr& client) {
         server.neighbours_.targets->remove({id});
         const std::string text = "Removed " + target->name;
         server.note(text);
-        server.reply(to, toast(text));
+        server.reply(to, told(*server.neighbours_.targets, text));
     });
 }
 

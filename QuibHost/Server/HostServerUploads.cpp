@@ -57,8 +57,8 @@ void HostServer::absorb(std::string_view data, std::shared_ptr<UploadSession> up
 
 // The targets are resolved again, since one may have gone while the images arrived; the ones
 // left get the images one after another on the injection queue, each answered with its receipt,
-// the connection closing after the last. When none is left the stored images stay in the inbox
-// until it is pruned.
+// the connection closing after the last. When none is left the stored images stay in the inbox,
+// which is pruned then too, so that such uploads never grow it past its limits.
 void HostServer::deliver(std::vector<UploadAttachment> attachments, const std::shared_ptr<UploadSession>& upload,
                          const ClientPtr& client) {
     std::vector<QuibTarget> targets;
@@ -67,6 +67,7 @@ void HostServer::deliver(std::vector<UploadAttachment> attachments, const std::s
     }
     if (targets.empty()) {
         send(HostMessage{HostMessage::Error{noSuchTarget}}, *client, true);
+        onInjection([](HostServer& server) { server.neighbours_.uploads->prune(); });
         return;
     }
     auto work = [attachments = std::move(attachments), upload, to = ClientRef(client),

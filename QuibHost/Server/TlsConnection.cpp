@@ -64,7 +64,7 @@ void TlsConnection::handshook(const std::error_code& error) {
 
 void TlsConnection::receive(std::size_t maximum, ReceiveHandler handler) {
     if (isOver() || shuttingDown_) return;
-    if (state_ != State::ready || backlogged_) {
+    if (state_ != State::ready || backlogged_.load()) {
         waitingReceive_.emplace(maximum, std::move(handler));
         return;
     }
@@ -72,7 +72,7 @@ void TlsConnection::receive(std::size_t maximum, ReceiveHandler handler) {
 }
 
 void TlsConnection::resumeReading() {
-    if (!waitingReceive_ || state_ != State::ready || backlogged_ || shuttingDown_) return;
+    if (!waitingReceive_ || state_ != State::ready || backlogged_.load() || shuttingDown_) return;
     auto [maximum, handler] = std::move(*waitingReceive_);
     waitingReceive_.reset();
     read(maximum, std::move(handler));
@@ -144,13 +144,13 @@ void TlsConnection::enqueue(OutgoingQueue::Item item) {
 
 void TlsConnection::noteBacklog() {
     const std::size_t queued = outgoing_.queuedBytes();
-    if (queued > 2 * backlogLimit_) {
+    if (queued > backlogCeiling * backlogLimit_) {
         if (backlogHandler_) backlogHandler_(Backlog::overflowed, queued);
         cancelNow();
         return;
     }
-    if (backlogged_ || queued <= backlogLimit_) return;
-    backlogged_ = true;
+    if (backlogged_.load() || queued <= backlogLimit_) return;
+    backlogged_.store(true);
     if (backlogHandler_) backlogHandler_(Backlog::over, queued);
 }
 
@@ -164,25 +164,36 @@ void TlsConnection::abandonOutgoing() {
     for (auto& item : outgoing_.clear()) refuse(std::move(item), endedBeforeSent);
 }
 
-// The front item's bytes stay where they are until it is popped; a shared message is also held
-// by the write itself, so it outlives a connection that ends meanwhile.
+// The front item goes out a slice at a time, each slice counted once the peer has taken it. Its
+// bytes stay where they are until it is popped; a shared message is also held by the write
+// itself, so it outlives a connection that ends meanwhile.
 void TlsConnection::writeFront() {
     const OutgoingQueue::Item& item = outgoing_.front();
     const auto data = item.data();
-    if (data.empty()) {
+    if (frontWritten_ >= data.size()) {
         wrote({});
         return;
     }
     writing_ = true;
-    asio::async_write(stream_, asio::buffer(data.data(), data.size()),
-                      [self = shared_from_this(), keep = item.shared](const std::error_code& error, std::size_t) {
+    const std::size_t length = std::min(data.size() - frontWritten_, largestWrite);
+    asio::async_write(stream_, asio::buffer(data.data() + frontWritten_, length),
+                      [self = shared_from_this(), keep = item.shared](const std::error_code& error, std::size_t count) {
                           self->writing_ = false;
-                          if (!self->isOver()) self->wrote(error);
+                          if (!self->isOver()) self->wroteSome(count, error);
                       });
 }
 
-// A failed write is told to its sender alone; the connection itself ends through its read side.
+void TlsConnection::wroteSome(std::size_t count, const std::error_code& error) {
+    frontWritten_ += count;
+    writtenBytes_.fetch_add(count);
+    if (error) wrote(error);
+    else writeFront();
+}
+
+// A failed write ends the item and is told to its sender alone; the connection itself ends
+// through its read side.
 void TlsConnection::wrote(const std::error_code& error) {
+    frontWritten_ = 0;
     OutgoingQueue::Item done = outgoing_.pop();
     if (done.completed) {
         Result<MonoTime> outcome = error ? Result<MonoTime>(fail(error.message())) : Result<MonoTime>(clock_->now());
@@ -193,8 +204,8 @@ void TlsConnection::wrote(const std::error_code& error) {
         closeGracefully();
         return;
     }
-    if (backlogged_ && outgoing_.queuedBytes() < backlogLimit_ / 2) {
-        backlogged_ = false;
+    if (backlogged_.load() && outgoing_.queuedBytes() < backlogLimit_ / 2) {
+        backlogged_.store(false);
         if (backlogHandler_) backlogHandler_(Backlog::drained, outgoing_.queuedBytes());
         if (isOver()) return;
         resumeReading();

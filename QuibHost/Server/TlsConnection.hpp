@@ -29,8 +29,10 @@ namespace quib {
 //
 // What waits to be written is bounded: once more than the backlog limit waits, the connection
 // stops reading (the peer's own sends then stall) until the backlog has drained below half the
-// limit; past twice the limit it is cut at once. The owner hears of each change through the
-// backlog handler and decides how long a backlog may last.
+// limit. The owner hears of each change through the backlog handler and judges, by how many
+// bytes the peer takes meanwhile (writtenBytes), how long a backlog may last: one large reply
+// is no fault of a peer that reads it. Only past `backlogCeiling` times the limit, far beyond
+// any reply, is the connection cut at once, so that memory stays bounded.
 class TlsConnection : public std::enable_shared_from_this<TlsConnection> {
 public:
     enum class State { setup, preparing, ready, failed, cancelled };
@@ -38,13 +40,17 @@ public:
     // The bytes read (empty when none), whether the peer closed its side, and a read error.
     using ReceiveHandler = std::function<void(std::string data, bool isComplete, std::optional<std::string> error)>;
     // over: more than the limit waits and reading has stopped; drained: below half again and
-    // reading goes on; overflowed: more than twice the limit waited, so the connection was cut.
+    // reading goes on; overflowed: more than the ceiling waited, so the connection was cut.
     enum class Backlog { over, drained, overflowed };
     using BacklogHandler = std::function<void(Backlog change, std::size_t queuedBytes)>;
 
     static constexpr std::size_t largestRead = 65536;
     // What a control connection may have waiting before it stops reading.
     static constexpr std::size_t controlBacklogLimit = 4 << 20;
+    // How many times its backlog limit may wait for a connection before it is cut at once.
+    static constexpr std::size_t backlogCeiling = 16;
+    // The most one write hands to TLS, so that the bytes a peer takes are counted as it goes.
+    static constexpr std::size_t largestWrite = 256 << 10;
     // How long a closing connection waits for the TLS close to be exchanged.
     static constexpr std::chrono::seconds closeTimeout{1};
 
@@ -65,7 +71,11 @@ public:
     void receive(std::size_t maximum, ReceiveHandler handler);
     State state() const { return state_; }
     std::size_t queuedBytes() const { return outgoing_.queuedBytes(); }
-    bool isBacklogged() const { return backlogged_; }
+
+    // Any thread: more than the backlog limit waits, and reading has stopped.
+    bool isBacklogged() const { return backlogged_.load(); }
+    // Any thread: the bytes written to the peer so far.
+    std::uint64_t writtenBytes() const { return writtenBytes_.load(); }
 
     // Any thread. Queues `bytes` behind every earlier send; with `thenClose` the connection
     // closes once they have been written: a TLS close (at most closeTimeout), then the socket.
@@ -96,6 +106,7 @@ private:
     void refuse(OutgoingQueue::Item item, const std::string& why);
     void abandonOutgoing();
     void writeFront();
+    void wroteSome(std::size_t count, const std::error_code& error);
     void wrote(const std::error_code& error);
     void noteBacklog();
     void resumeReading();
@@ -116,7 +127,9 @@ private:
     std::optional<std::pair<std::size_t, ReceiveHandler>> waitingReceive_;
     OutgoingQueue outgoing_;
     std::size_t backlogLimit_ = controlBacklogLimit;
-    bool backlogged_ = false;
+    std::atomic<bool> backlogged_{false};  // written on the network queue only
+    std::atomic<std::uint64_t> writtenBytes_{0};
+    std::size_t frontWritten_ = 0;  // bytes of the front item written so far
     bool writing_ = false;
     bool reading_ = false;
     bool shuttingDown_ = false;  // a closing reply was written; the TLS close is under way

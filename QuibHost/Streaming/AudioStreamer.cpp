@@ -123,7 +123,7 @@ void AudioStreamer::detach(const void* connection) {
 }
 
 void AudioStreamer::setAllowed(bool allowed) {
-    environment_.settings->setBool(allowedKey, allowed);
+    (void)environment_.settings->setBool(allowedKey, allowed);  // a failure is logged by the settings
     if (allowed) {
         restart();
         return;

@@ -70,7 +70,10 @@ std::string AttachmentInbox::Refusal::message() const {
     return {};
 }
 
-AttachmentInbox::AttachmentInbox(Config config) : config_(std::move(config)) {}
+// What an earlier run left half-written, when it ended in the middle of an upload, is removed.
+AttachmentInbox::AttachmentInbox(Config config) : config_(std::move(config)) {
+    if (config_.dataHome) removeTemporaries(*config_.dataHome / folderName / inboxName);
+}
 
 const std::optional<fs::path>& AttachmentInbox::directory() const {
     std::call_once(located_, [this] {
@@ -91,6 +94,12 @@ std::string AttachmentInbox::countedFromOne(std::int64_t index) {
 }
 
 AttachmentInbox::Written AttachmentInbox::write(std::span<const std::uint8_t> data, const AttachmentFrame& frame) {
+    auto temporary = writeTemporary(data, frame);
+    if (const auto* path = std::get_if<fs::path>(&temporary)) return place(*path);
+    return temporary;
+}
+
+AttachmentInbox::Written AttachmentInbox::writeTemporary(std::span<const std::uint8_t> data, const AttachmentFrame& frame) {
     const auto& folder = directory();
     if (!folder) return refusal(Refusal::Kind::noDirectory);
     if (auto refused = check(data, frame)) return *refused;
@@ -119,17 +128,17 @@ std::optional<AttachmentInbox::Refusal> AttachmentInbox::check(std::span<const s
     return std::nullopt;
 }
 
-// Each candidate name is claimed by creating it exclusively, so two writers can never share or
-// overwrite a file, whoever else writes into the folder.
+// A temporary is hidden, so that pruning leaves it alone, and names the file it becomes:
+// ".<final name>.<n>.part", the number telling apart temporaries of one name. Each is claimed by
+// creating it exclusively, so two writers can never share or overwrite a file.
 AttachmentInbox::Written AttachmentInbox::create(const fs::path& folder, std::span<const std::uint8_t> data,
                                                  const AttachmentFrame& frame) {
-    const std::string base = "quib-" + stamp() + "-" + countedFromOne(frame.index);
-    const std::string extension = "." + std::string(AttachmentFrame::fileExtension(frame.format));
+    const std::string name = "quib-" + stamp() + "-" + countedFromOne(frame.index) + "." +
+                             std::string(AttachmentFrame::fileExtension(frame.format));
     const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
     std::lock_guard guard(lock_);
     for (std::uint64_t k = 1;; ++k) {
-        const std::string name = base + (k == 1 ? "" : "-" + std::to_string(k)) + extension;
-        const fs::path path = folder / name;
+        const fs::path path = folder / ("." + name + "." + std::to_string(k) + std::string(temporarySuffix));
         FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.isOpen()) {
             if (errno == EEXIST) continue;
@@ -140,6 +149,40 @@ AttachmentInbox::Written AttachmentInbox::create(const fs::path& folder, std::sp
             return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
         }
         return path;
+    }
+}
+
+// The final name is claimed with a hard link, which fails on any name taken (a file, or a link
+// to somewhere else), so nothing is ever overwritten or written through; a taken name gets
+// "-2", "-3", ... before the extension.
+AttachmentInbox::Written AttachmentInbox::place(const fs::path& temporary) {
+    std::string name = temporary.filename().string();
+    if (!name.starts_with('.') || !name.ends_with(temporarySuffix)) return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
+    name = name.substr(1, name.size() - 1 - temporarySuffix.size());
+    name.erase(name.rfind('.'));  // the temporary's number
+    const auto dot = name.rfind('.');
+    const std::string base = name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+    std::lock_guard guard(lock_);
+    for (std::uint64_t k = 1;; ++k) {
+        const std::string candidate = base + (k == 1 ? "" : "-" + std::to_string(k)) + extension;
+        const fs::path path = temporary.parent_path() / candidate;
+        if (::link(temporary.c_str(), path.c_str()) != 0) {
+            if (errno == EEXIST) continue;
+            return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = candidate};
+        }
+        ::unlink(temporary.c_str());
+        return path;
+    }
+}
+
+void AttachmentInbox::removeTemporaries(const fs::path& folder) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(".quib-") || !name.ends_with(temporarySuffix)) continue;
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(it->path().c_str());
     }
 }
 

@@ -71,6 +71,11 @@ public:
     // Any thread: checks one image against its frame and stores it. Only naming and creating the
     // file are serialised with other writes and with pruning.
     Written write(std::span<const std::uint8_t> data, const AttachmentFrame& frame);
+    // The same in two steps, for images that are only kept once all of them arrived: the image is
+    // written whole to a hidden temporary, which `place` later gives its final name. An end of
+    // the process between the two leaves only a temporary, removed when the next inbox is made.
+    Written writeTemporary(std::span<const std::uint8_t> data, const AttachmentFrame& frame);
+    Written place(const std::filesystem::path& temporary);
 
     // Any thread: removes regular, visible files modified before now minus `maxAge`, then the
     // oldest while the rest hold more than `maxTotalBytes` (file sizes, not blocks). Folders,
@@ -87,6 +92,9 @@ private:
     std::optional<Refusal> check(std::span<const std::uint8_t> data, const AttachmentFrame& frame) const;
     Written create(const std::filesystem::path& folder, std::span<const std::uint8_t> data, const AttachmentFrame& frame);
     std::string stamp() const;
+    static void removeTemporaries(const std::filesystem::path& folder);
+
+    static constexpr std::string_view temporarySuffix = ".part";
 
     Config config_;
     mutable std::once_flag located_;

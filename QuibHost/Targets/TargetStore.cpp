@@ -5,6 +5,7 @@
 
 #include "Platform/Headless/HeadlessWorkspace.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
+#include "QuibHost/Targets/TargetStoreChecks.hpp"
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/UnicodeText.hpp"
@@ -43,13 +44,14 @@ TargetStore::TargetStore(Passkey, Config config, std::vector<QuibTarget> targets
       tmuxQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.tmux", config_.clock)) {
     if (!config_.apps) config_.apps = std::make_shared<DesktopEntries>();
     if (!config_.workspace) config_.workspace = std::make_shared<HeadlessWorkspace>(config_.apps);
+    if (auto line = QuibCoder::line(targets_.value())) listBytes_ = line->size();
 }
 
 // A value of another type than bytes reads as nothing stored.
 TargetStore::Loaded TargetStore::load(const Config& config) {
     const auto data = config.settings->bytes(defaultsKey);
     if (!data) return {};
-    auto decoded = QuibCoder::decode<std::vector<QuibTarget>>(textOf(*data));
+    auto decoded = QuibCoder::decodeStored<std::vector<QuibTarget>>(textOf(*data));
     if (decoded) return {std::move(*decoded), true};
     setUndecodableAside(config, *data, decoded.error().message);
     return {{}, false};
@@ -128,8 +130,9 @@ void TargetStore::setActive(std::optional<std::string> id) {
         std::lock_guard guard(snapshotLock_);
         activeSnapshot_ = id;
     }
-    if (id) config_.settings->setString(activeKey, *id);
-    else config_.settings->remove(activeKey);
+    // A failed write is logged by the settings; the next write that succeeds saves the id too.
+    if (id) (void)config_.settings->setString(activeKey, *id);
+    else (void)config_.settings->remove(activeKey);
 }
 
 std::optional<QuibTarget> TargetStore::target(const std::optional<std::string>& id) const {
@@ -137,15 +140,19 @@ std::optional<QuibTarget> TargetStore::target(const std::optional<std::string>& 
     return firstWithID(targets_.value(), *id);
 }
 
-void TargetStore::upsert(QuibTarget target) {
+std::optional<std::string> TargetStore::upsert(QuibTarget target) {
     auto list = targets_.value();
+    const auto found = std::ranges::find(list, target.id, &QuibTarget::id);
+    Checks checks = checksExcluding(target.id);
+    if (auto refusal = checks.limitRefusal(target, found == list.end())) return refusal;
     auto unresolved = unresolvedTargetIDs_.value();
     unresolved.erase(target.id);
-    if (auto found = std::ranges::find(list, target.id, &QuibTarget::id); found != list.end()) *found = std::move(target);
+    if (found != list.end()) *found = std::move(target);
     else list.push_back(std::move(target));
     targets_.set(std::move(list));
     unresolvedTargetIDs_.set(std::move(unresolved));
     persist();
+    return std::nullopt;
 }
 
 void TargetStore::remove(const std::set<std::string>& ids) {
@@ -186,21 +193,45 @@ void TargetStore::setPinnedWindow(std::optional<std::uint32_t> windowID, std::op
     const auto found = std::ranges::find(list, id, &QuibTarget::id);
     if (found == list.end()) return;
     found->pinnedWindowID = windowID;
+    // A window's title can be long; what the list keeps of it stays within its limit.
+    if (title) *title = unicode::prefixBytes(*title, longestField);
     found->pinnedWindowTitle = windowID ? std::move(title) : std::nullopt;
     setTargets(std::move(list));
 }
 
 TargetStore::AddOutcome TargetStore::add(QuibTarget target) {
-    target = AppIdentity::withGuessedProfile(std::move(target));
-    target.name = std::string(unicode::trimWhiteSpace(target.name));
-    if (auto refusal = validate(target, std::nullopt)) return AddOutcome::refused(std::move(*refusal));
+    std::vector<QuibTarget> one;
+    one.push_back(std::move(target));
+    return addAll(std::move(one)).front();
+}
+
+// One pass over the list for the whole batch: each target is checked against the saved ones and
+// those of the batch added before it; the list is published and stored once.
+std::vector<TargetStore::AddOutcome> TargetStore::addAll(std::vector<QuibTarget> targets) {
+    std::vector<AddOutcome> outcomes;
+    outcomes.reserve(targets.size());
+    Checks checks = checksExcluding(std::nullopt);
     auto list = targets_.value();
-    list.push_back(target);
-    targets_.set(std::move(list));
     auto unresolved = unresolvedTargetIDs_.value();
-    if (unresolved.erase(target.id) > 0) unresolvedTargetIDs_.set(std::move(unresolved));
+    bool added = false;
+    for (auto& target : targets) {
+        target = AppIdentity::withGuessedProfile(std::move(target));
+        target.name = std::string(unicode::trimWhiteSpace(target.name));
+        if (auto refusal = checks.refusal(target, true)) {
+            outcomes.push_back(AddOutcome::refused(std::move(*refusal)));
+            continue;
+        }
+        checks.take(target);
+        unresolved.erase(target.id);
+        list.push_back(target);
+        outcomes.push_back(AddOutcome::added(std::move(target)));
+        added = true;
+    }
+    if (!added) return outcomes;
+    targets_.set(std::move(list));
+    if (unresolved != unresolvedTargetIDs_.value()) unresolvedTargetIDs_.set(std::move(unresolved));
     persist();
-    return AddOutcome::added(std::move(target));
+    return outcomes;
 }
 
 TargetStore::AddOutcome TargetStore::update(QuibTarget target) {
@@ -209,46 +240,29 @@ TargetStore::AddOutcome TargetStore::update(QuibTarget target) {
     if (!stored) return AddOutcome::refused("That target no longer exists");
     if (stored->kind != target.kind) return AddOutcome::refused("Change the kind on the Mac");
     if (auto refusal = validate(target, target.id)) return AddOutcome::refused(std::move(*refusal));
-    upsert(target);
+    (void)upsert(target);  // validate has checked the limits too
     return AddOutcome::added(std::move(target));
 }
 
 // Provisional targets never take part: only saved ones hold names and panes.
 std::optional<std::string> TargetStore::validate(const QuibTarget& target, const std::optional<std::string>& excluding) const {
-    if (target.name.empty()) return "A target needs a name";
-    auto others = targets_.value();
-    if (excluding) std::erase_if(others, [&](const QuibTarget& t) { return t.id == *excluding; });
-    if (auto refusal = kindRefusal(target, others, !excluding)) return refusal;
-    const bool nameTaken =
-        std::ranges::any_of(others, [&](const QuibTarget& t) { return unicode::equalIgnoringCase(t.name, target.name); });
-    if (nameTaken) return "There is already a target called " + target.name;
-    return std::nullopt;
+    return checksExcluding(excluding).refusal(target, !excluding);
 }
 
-// Whether the pane still exists is not asked: the caller has already turned addresses that
-// tmux knows into identifiers, so an address left over names no pane.
-std::optional<std::string> TargetStore::kindRefusal(const QuibTarget& target, const std::vector<QuibTarget>& others,
-                                                    bool isAddition) const {
-    switch (target.kind) {
-        case QuibTarget::Kind::app:
-            if (!target.bundleID || target.bundleID->empty()) return "An app target needs a bundle identifier";
-            if (!config_.apps->application(*target.bundleID)) return *target.bundleID + " is not installed";
-            return std::nullopt;
-        case QuibTarget::Kind::tmux: {
-            if (!target.tmuxTarget || target.tmuxTarget->empty()) return "A tmux target needs a pane";
-            const std::string& pane = *target.tmuxTarget;
-            if (!pane.starts_with('%')) return "No tmux pane matches " + pane;
-            const auto holder = std::ranges::find_if(others, [&](const QuibTarget& t) {
-                return t.kind == QuibTarget::Kind::tmux && t.tmuxTarget == pane;
-            });
-            if (holder != others.end()) return holder->name + " already points at " + pane;
-            return std::nullopt;
+TargetStore::Checks TargetStore::checksExcluding(const std::optional<std::string>& id) const {
+    const auto& list = targets_.value();
+    std::size_t bytes = listBytes_;
+    std::vector<const QuibTarget*> others;
+    others.reserve(list.size());
+    for (const auto& target : list) {
+        if (!id || target.id != *id) {
+            others.push_back(&target);
+            continue;
         }
-        case QuibTarget::Kind::frontmost:
-            if (isAddition) return "A frontmost target has to be added on the Mac";
-            return std::nullopt;
+        // The list without this target is shorter by its JSON and the comma before or after it.
+        if (auto line = QuibCoder::encode(target)) bytes -= std::min(bytes, line->size() + 1);
     }
-    return std::nullopt;
+    return Checks(*config_.apps, others, bytes);
 }
 
 void TargetStore::persist() {
@@ -262,7 +276,30 @@ void TargetStore::persist() {
     // A list that cannot be encoded leaves the stored one as it was.
     auto line = QuibCoder::line(list);
     if (!line) return;
-    config_.settings->setBytes(defaultsKey, bytesOf(*line));
+    listBytes_ = line->size();
+    auto saved = config_.settings->setBytes(defaultsKey, bytesOf(*line));
+    if (saved) {
+        if (saveFailure_) quibLog().info("The saved targets are saved again");
+        saveFailure_.reset();
+        return;
+    }
+    if (!saveFailure_) {
+        quibLog().error("The saved targets could not be saved (", pub(saved.error().message), "); trying again every ",
+                        static_cast<std::int64_t>(retryInterval.count()), "s");
+    }
+    saveFailure_ = saved.error().message;
+    retryLater();
+}
+
+void TargetStore::retryLater() {
+    if (retryScheduled_) return;
+    retryScheduled_ = true;
+    (void)config_.main->postAfter(retryInterval, [weak = weak_from_this()] {
+        auto store = weak.lock();
+        if (!store) return;
+        store->retryScheduled_ = false;
+        if (store->saveFailure_) store->persist();
+    });
 }
 
 // Promotion skips the checks that new targets from phones pass, and leaves the active and the
@@ -274,6 +311,11 @@ std::optional<QuibTarget> TargetStore::promote(const std::string& id) {
     auto adopted = firstWithID(provisional, id);
     if (!adopted) return std::nullopt;
     adopted->isProvisional = false;
+    // A full list takes no more: the target serves as it is, unsaved, and stays on offer.
+    if (auto refusal = checksExcluding(std::nullopt).limitRefusal(*adopted, true)) {
+        quibLog().error("not saving ", pub(adopted->name), ": ", pub(*refusal));
+        return std::nullopt;
+    }
     list.push_back(*adopted);
     targets_.set(std::move(list));
     std::erase_if(provisional, [&](const QuibTarget& t) { return t.id == id; });

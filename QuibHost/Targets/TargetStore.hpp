@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -28,9 +29,17 @@ namespace quib {
 // which order, which one is active, which tmux targets point at no live pane, and which targets
 // the host offers without saving them (provisional ones).
 //
-// The list is loaded from the settings at creation and written back after every change. Its
-// published state changes on the main executor only; readers on other threads use copies kept
-// under one snapshot lock, which is held only while copying.
+// The list is loaded from the settings at creation and written back after every change (once
+// for a batch). A list that cannot be written stays as changed, is marked unsaved and is written
+// again every `retryInterval` until it is; `saveFailure` says why meanwhile. Its published state
+// changes on the main executor only; readers on other threads use copies kept under one snapshot
+// lock, which is held only while copying.
+//
+// Whoever adds or edits a target (a phone, the control tool, the settings window) meets the same
+// limits, so that the list stays one that phones can be sent and the settings can hold: a name
+// of at most `longestName` characters, every other text of at most `longestField` bytes, at most
+// `mostTargets` targets, and a stored list of at most `largestList` bytes. A list stored before
+// these limits is loaded whole; it only takes no more targets.
 class TargetStore final : public TargetStoreService, public std::enable_shared_from_this<TargetStore> {
 public:
     // The saved list: bytes holding its one-line JSON and a line feed.
@@ -55,6 +64,12 @@ public:
         // Which apps run, for provisional app targets; none: a headless workspace, where none do.
         std::shared_ptr<Workspace> workspace = nullptr;
     };
+
+    static constexpr std::size_t longestName = 200;       // characters
+    static constexpr std::size_t longestField = 4096;     // bytes
+    static constexpr std::size_t mostTargets = 500;
+    static constexpr std::size_t largestList = 4 << 20;   // bytes of the stored list's JSON
+    static constexpr std::chrono::seconds retryInterval{30};
 
     // How many app targets a first run starts with, at most.
     static constexpr std::size_t seededAppLimit = 5;
@@ -105,7 +120,9 @@ public:
                          const std::string& id) override;
     void refreshProvisional() override;
     AddOutcome add(QuibTarget target) override;
+    std::vector<AddOutcome> addAll(std::vector<QuibTarget> targets) override;
     AddOutcome update(QuibTarget target) override;
+    std::optional<std::string> saveFailure() const override { return saveFailure_; }
     // With `seeding`, agent panes also become new targets in front of the list; with
     // `promoteActive` as well, the first of them becomes the active target.
     void reconcile(const std::vector<Tmux::Pane>& panes, bool seeding, bool promoteActive,
@@ -116,13 +133,15 @@ public:
     // one with id `excluding` (the target being edited), or none when it may.
     std::optional<std::string> validate(const QuibTarget& target, const std::optional<std::string>& excluding) const;
 
-    // Main executor. Replaces the saved target with the same id in place, or appends it; no checks.
-    void upsert(QuibTarget target);
+    // Main executor. Replaces the saved target with the same id in place, or appends it, checked
+    // only against the limits: why it was refused, or none when it is stored.
+    std::optional<std::string> upsert(QuibTarget target);
     // Main executor. Refreshes the snapshots and stores the list (never the active id). The
-    // settings window calls it after reordering `targets` itself.
+    // settings window calls it after reordering `targets` itself. A list that cannot be written
+    // is written again later (see saveFailure).
     void persist();
     // Main executor. Saves the provisional target with this id under the same id; the saved
-    // target, or none when the id is neither saved nor provisional.
+    // target, or none when the id is neither saved nor provisional or the list has no room.
     std::optional<QuibTarget> promote(const std::string& id);
     // Main executor. Publishes a new list of provisional targets and its snapshot, unless it
     // equals the current one (observers are then not woken).
@@ -178,8 +197,10 @@ private:
     static std::string shortPaneName(const Tmux::Pane& pane);
     static bool runsAgent(const Tmux::Pane& pane);
     void setTargets(std::vector<QuibTarget> targets);
-    std::optional<std::string> kindRefusal(const QuibTarget& target, const std::vector<QuibTarget>& others,
-                                           bool isAddition) const;
+    void retryLater();
+    // What a target is checked against: the list without the target being edited.
+    class Checks;
+    Checks checksExcluding(const std::optional<std::string>& id) const;
 
     Config config_;
     Published<std::vector<QuibTarget>> targets_;
@@ -194,6 +215,9 @@ private:
     std::vector<QuibTarget> provisionalSnapshot_;
 
     Seeding seeding_;
+    std::size_t listBytes_ = 0;                 // the stored list's JSON as last encoded
+    std::optional<std::string> saveFailure_;    // main executor
+    bool retryScheduled_ = false;               // main executor
     std::unique_ptr<SerialQueue> tmuxQueue_;
 };
 

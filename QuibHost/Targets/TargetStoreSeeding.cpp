@@ -67,7 +67,7 @@ void TargetStore::reconcile(const std::vector<Tmux::Pane>& panes, bool seeding, 
     if (changed) targets_.set(std::move(list));
     unresolvedTargetIDs_.set(std::move(unresolved));
     if (promoteActive && !seeded.empty()) setActive(seeded.front().id);
-    if (evaluatedSeeding) config_.settings->setBool(seededPanesKey, true);
+    if (evaluatedSeeding) (void)config_.settings->setBool(seededPanesKey, true);  // a failure is logged there
     persist();
 }
 

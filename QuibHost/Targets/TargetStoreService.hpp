@@ -66,14 +66,21 @@ public:
     // Recomputes the targets the host proposes.
     virtual void refreshProvisional() = 0;
 
-    // A target from a phone, its name trimmed, appended when it passes the checks: a name no
-    // other saved target has (ignoring case); for an app, an installed app's bundle identifier;
-    // for a tmux pane, a pane identifier no other tmux target holds. A frontmost target cannot
-    // be added this way. An app target without a profile stores its product's (see
-    // AppIdentity::withGuessedProfile). A refusal changes nothing.
+    // A target from a phone, its name trimmed, appended when it passes the checks: the store's
+    // limits on texts, count and size; a name no other saved target has (ignoring case); for an
+    // app, an installed app's bundle identifier; for a tmux pane, a pane identifier no other tmux
+    // target holds. A frontmost target cannot be added this way. An app target without a profile
+    // stores its product's (see AppIdentity::withGuessedProfile). A refusal changes nothing.
     virtual AddOutcome add(QuibTarget target) = 0;
+    // Several targets from one request, each checked as `add` would, against the list as the ones
+    // before it left it; the list is stored once. The outcomes are in the targets' order.
+    virtual std::vector<AddOutcome> addAll(std::vector<QuibTarget> targets) = 0;
     // The same checks for a saved target's new version, which keeps its kind.
     virtual AddOutcome update(QuibTarget target) = 0;
+    // Main executor: why the list in memory is not saved (the last write failed and is being
+    // tried again), or none when it is. Read right after a change, it tells whether that change
+    // reached the disk.
+    virtual std::optional<std::string> saveFailure() const = 0;
     // Given the complete pane listing: tmux targets holding a pane address that a listed pane
     // has now hold that pane's identifier, and the tmux targets that name no listed pane become
     // the unresolved ones. With `evaluatedSeeding`, records that pane seeding has been decided.

@@ -29,6 +29,41 @@ std::vector<std::string_view> split(std::string_view text, char separator, std::
     return pieces;
 }
 
+// One record from the front of `rest`, which it then leaves behind; none, leaving `rest` as it
+// was, when the front is not a whole record.
+std::optional<Tmux::Pane> takePane(std::string_view& rest) {
+    std::string_view text = rest;
+    const auto field = [&text](char end) -> std::optional<std::string_view> {
+        const auto at = text.find(end);
+        if (at == std::string_view::npos) return std::nullopt;
+        const std::string_view value = text.substr(0, at);
+        text.remove_prefix(at + 1);
+        return value;
+    };
+    const auto counted = [&text](std::size_t length, char end) -> std::optional<std::string_view> {
+        if (text.size() <= length || text[length] != end) return std::nullopt;
+        const std::string_view value = text.substr(0, length);
+        text.remove_prefix(length + 1);
+        return value;
+    };
+    const auto id = field('|');
+    std::size_t lengths[3] = {};
+    for (auto& length : lengths) {
+        const auto digits = field('|');
+        if (!digits || digits->empty() || digits->size() > 9 || !std::ranges::all_of(*digits, [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
+        length = std::stoul(std::string(*digits));
+    }
+    const auto session = counted(lengths[0], ':');
+    const auto place = session ? field('|') : std::nullopt;
+    const auto command = place ? counted(lengths[1], '|') : std::nullopt;
+    const auto path = command ? counted(lengths[2], '|') : std::nullopt;
+    if (!id || !path || (!text.empty() && text.front() != '\n')) return std::nullopt;
+    Tmux::Pane pane{std::string(*id), std::string(*session) + ":" + std::string(*place), std::string(*command), std::string(*path)};
+    if (!Tmux::isPaneID(pane.id) || !Tmux::isPaneSpec(pane.spec) || pane.command.empty()) return std::nullopt;
+    rest = text;
+    return pane;
+}
+
 }  // namespace
 
 Tmux::Tmux() : Tmux(std::vector<std::filesystem::path>(standardPaths.begin(), standardPaths.end())) {}
@@ -60,11 +95,14 @@ std::vector<Tmux::Pane> Tmux::listPanes() const {
     return listing ? parsePanes(*listing) : std::vector<Pane>{};
 }
 
-// An address is first checked with a pane listing: asked about a window or pane that does not
-// exist, display-message still succeeds and names the session's current pane, which would point
-// the target at the wrong pane.
+// Only the two shapes of a pane are put to tmux: it reads much else as a target too (its own
+// options, "-" for the last pane, a session picked for it), and would answer with some pane. An
+// address is then checked with a pane listing: asked about a window or pane that does not exist,
+// display-message still succeeds and names the session's current pane, which would point the
+// target at the wrong pane.
 std::optional<std::string> Tmux::resolve(const std::string& spec) const {
-    if (spec.starts_with('%')) return paneExists(spec) ? std::optional(spec) : std::nullopt;
+    if (isPaneID(spec)) return paneExists(spec) ? std::optional(spec) : std::nullopt;
+    if (!isPaneSpec(spec) || spec.starts_with('-')) return std::nullopt;
     if (!output(paneCheckArguments(spec))) return std::nullopt;
     auto id = output(paneIDArguments(spec));
     if (!id || !id->starts_with('%')) return std::nullopt;
@@ -85,18 +123,20 @@ std::optional<std::string> Tmux::currentPath(const std::string& pane) const {
 
 std::vector<Tmux::Pane> Tmux::parsePanes(std::string_view output) {
     std::vector<Pane> panes;
-    for (std::string_view line : split(output, '\n', std::string_view::npos)) {
-        if (line.empty()) continue;
-        if (auto pane = parsePane(line)) panes.push_back(std::move(*pane));
-        else quibLog().error("skipping unparseable tmux pane line: ", pub(line));
+    while (!output.empty()) {
+        if (output.front() == '\n') {
+            output.remove_prefix(1);
+            continue;
+        }
+        if (auto pane = takePane(output)) {
+            panes.push_back(std::move(*pane));
+            continue;
+        }
+        const auto end = output.find('\n');
+        quibLog().error("skipping unparseable tmux pane line: ", pub(output.substr(0, end)));
+        output.remove_prefix(end == std::string_view::npos ? output.size() : end + 1);
     }
     return panes;
-}
-
-std::optional<Tmux::Pane> Tmux::parsePane(std::string_view line) {
-    const auto fields = split(line, '|', 4);
-    if (fields.size() != 4 || !isPaneID(fields[0]) || !isPaneSpec(fields[1]) || fields[2].empty()) return std::nullopt;
-    return Pane{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]), std::string(fields[3])};
 }
 
 bool Tmux::isPaneSpec(std::string_view text) {

@@ -39,9 +39,12 @@ public:
     static constexpr std::chrono::seconds timeout{5};
     // The paste buffer that text deliveries go through.
     static constexpr std::string_view bufferName = "quib";
-    // One pane a line: identifier|address|command|folder.
+    // One pane a record: identifier|S|C|F|session:window.pane|command|folder|, where S, C and F
+    // are the byte lengths of the session's name, the command and the folder, which may hold any
+    // byte, a line break or a bar included; records are separated by line breaks.
     static constexpr std::string_view paneFormat =
-        "#{pane_id}|#{session_name}:#{window_index}.#{pane_index}|#{pane_current_command}|#{pane_current_path}";
+        "#{pane_id}|#{n:session_name}|#{n:pane_current_command}|#{n:pane_current_path}|"
+        "#{session_name}:#{window_index}.#{pane_index}|#{pane_current_command}|#{pane_current_path}|";
 
     // Runs the program found with these arguments and, when given, this standard input, within
     // the time limit.
@@ -72,10 +75,10 @@ public:
     // The pane's working folder; none on failure or when tmux reports it empty.
     std::optional<std::string> currentPath(const std::string& pane) const;
 
-    // The pane listing's lines, parsed: each is identifier|address|command|folder, where a "|"
-    // inside the folder stays part of it.
+    // The pane listing's records (paneFormat), parsed. A field is read by its length, so nothing
+    // in a name or a folder can end a record early or pass for another pane; a record that does
+    // not parse is logged and skipped up to the next line break.
     static std::vector<Pane> parsePanes(std::string_view output);
-    static std::optional<Pane> parsePane(std::string_view line);
     // session:window.pane: a non-empty session (which may hold ":") before the last ":", then two
     // non-empty runs of numeric characters joined by one ".".
     static bool isPaneSpec(std::string_view text);

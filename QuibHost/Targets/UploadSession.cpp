@@ -33,6 +33,12 @@ UploadSession::Progress UploadSession::append(std::string_view bytes) {
         if (auto message = take(frame)) return refuse(std::move(*message));
     }
     if (static_cast<std::int64_t>(written_.size()) != manifest_.count) return {};
+    // Only a whole batch takes its final names.
+    for (auto& [index, attachment] : written_) {
+        auto placed = inbox_->place(attachment.file);
+        if (const auto* refused = std::get_if<AttachmentInbox::Refusal>(&placed)) return refuse(refused->message());
+        attachment.file = std::get<std::filesystem::path>(std::move(placed));
+    }
     isOver_ = true;
     Progress complete{.kind = Progress::Kind::complete};
     for (auto& [index, attachment] : written_) complete.attachments.push_back(attachment);
@@ -46,7 +52,7 @@ std::optional<std::string> UploadSession::take(AttachmentFrameReader::Frame& fra
         return "Attachment " + number + " isn't part of a batch of " + std::to_string(manifest_.count);
     }
     if (written_.contains(index)) return "Attachment " + number + " arrived twice";
-    auto written = inbox_->write(frame.payload, frame.header);
+    auto written = inbox_->writeTemporary(frame.payload, frame.header);
     if (const auto* refused = std::get_if<AttachmentInbox::Refusal>(&written)) return refused->message();
     written_.emplace(index, UploadAttachment{std::get<std::filesystem::path>(std::move(written)), frame.header.format});
     return std::nullopt;

@@ -16,9 +16,10 @@
 namespace quib {
 
 // The host side of one upload connection: it cuts the bytes after the upload hello into frames,
-// checks each frame's index, stores each image in the inbox and, once every image of the batch
-// is stored, hands them back in index order. A refused or abandoned upload deletes the files it
-// wrote. Touched only on the server's network queue, so it has no lock.
+// checks each frame's index, stores each image in the inbox as a hidden temporary and, once every
+// image of the batch is stored, gives them their final names and hands them back in index order.
+// A refused or abandoned upload deletes the files it wrote. Touched only on the server's network
+// queue, so it has no lock.
 class UploadSession {
 public:
     // What feeding bytes gave.

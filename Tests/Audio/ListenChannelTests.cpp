@@ -33,7 +33,7 @@ class AudioStreamerOverTls : public ::testing::Test {
 protected:
     AudioStreamerOverTls() {
         previousSink_ = Logger::setSink(log);
-        settings->setInteger(ServerSettings::portKey, freePort());
+        (void)settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
         streamer = AudioStreamer::make({.capture = std::make_shared<quib::PulseAudioCapture>(),
                                         .converters = std::make_shared<FfmpegAacConverterFactory>(),
@@ -93,7 +93,7 @@ TEST_F(AudioStreamerOverTls, AnUnpausedListenerHearsTheToneBothHearStatesAndRevo
     if (!PulseTools::hasServer()) GTEST_SKIP() << "needs the test run's sound server in PULSE_SERVER";
     TonePlayer player;
     onMain([&] {
-        registry->approve("D-L", "Pad");
+        (void)registry->approve("D-L", "Pad");
         server->start(kCode);
     });
     ASSERT_TRUE(eventually([&] { return server->isListening().value(); }));
@@ -131,7 +131,7 @@ TEST_F(AudioStreamerOverTls, AnUnpausedListenerHearsTheToneBothHearStatesAndRevo
     EXPECT_TRUE(paused->audio().empty());
     EXPECT_EQ(paused->states(), std::vector<std::string>{std::string(AudioStreamer::notAllowedText)});
 
-    onMain([&] { server->revoke("D-L"); });
+    onMain([&] { (void)server->revoke("D-L"); });
     EXPECT_TRUE(hearing->waitClosed(5s));
     EXPECT_TRUE(paused->waitClosed(5s));
     EXPECT_TRUE(eventually([&] { return log->contains("listen: Pad left, nobody listening"); }));

@@ -15,15 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto main = std::make_shared<MainLoop>(clock);
     auto settings = Settings::inMemory();
     Bytes stored(data, data + size);
-    settings->setBytes(DeviceRegistry::approvedKey, stored);
+    (void)settings->setBytes(DeviceRegistry::approvedKey, stored);
     std::reverse(stored.begin(), stored.end());
-    settings->setBytes(DeviceRegistry::revokedKey, stored);
+    (void)settings->setBytes(DeviceRegistry::revokedKey, stored);
 
     auto registry = DeviceRegistry::create(main, settings, clock);
     for (const auto& device : registry->approved().value()) fuzz::require(!registry->isRevoked(device.id));
-    registry->approve("fuzz-device", "Fuzz");
+    (void)registry->approve("fuzz-device", "Fuzz");
     main->runPending();
-    registry->revoke(registry->approved().value().front().id);
+    (void)registry->revoke(registry->approved().value().front().id);
     main->runPending();
     auto reopened = DeviceRegistry::create(main, settings, clock);
     fuzz::require(reopened->revokedIDs() == registry->revokedIDs());

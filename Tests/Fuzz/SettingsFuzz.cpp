@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)settings->string("quib.serviceName");
     (void)settings->integer("quib.port");
     (void)settings->bytes("quib.devices.approved.v1");
-    settings->setBool("quib.listening", true);
+    (void)settings->setBool("quib.listening", true);
     fuzz::require(Settings::atPath(path)->boolean("quib.listening") == true);
     return 0;
 }

@@ -29,8 +29,8 @@ using testing::TempHome;
 std::uint16_t prepareAway(TempHome& home, bool enabled) {
     auto settings = home.defaults();
     const std::uint16_t awayPort = testing::freePort();
-    settings->setBool("quib.away.enabled", enabled);
-    settings->setInteger("quib.awayPort", awayPort);
+    (void)settings->setBool("quib.away.enabled", enabled);
+    (void)settings->setInteger("quib.awayPort", awayPort);
     testing::approveBeforeStart(home, {{"bars-1", "Bars"}});
     return awayPort;
 }

@@ -136,6 +136,31 @@ TEST_F(CurlPoster, RequestsRunSideBySide) {
     EXPECT_EQ(finished->bodies, (std::vector<std::string>{"/fast", "/slow"}));
 }
 
+// A burst once opened a connection per request and kept them all: requests past a few wait
+// for a connection, and all are answered.
+TEST_F(CurlPoster, ABurstSharesAFewConnections) {
+    relay.respond([](const RelayStub::Request& request) { return RelayStub::Reply{200, request.path, std::nullopt, 500ms}; });
+    struct Finished {
+        std::mutex mutex;
+        int count = 0;
+        std::promise<void> all;
+    };
+    const auto finished = std::make_shared<Finished>();
+    auto all = finished->all.get_future();
+    constexpr int burst = quib::CurlPoster::mostConnections + 3;
+    for (int n = 0; n < burst; ++n) {
+        poster->post(request(relay.url("/" + std::to_string(n))), [finished](HttpResponse) {
+            std::lock_guard guard(finished->mutex);
+            if (++finished->count == burst) finished->all.set_value();
+        });
+    }
+    ASSERT_TRUE(relay.waitForRequests(quib::CurlPoster::mostConnections));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(relay.requests().size(), static_cast<std::size_t>(quib::CurlPoster::mostConnections));
+    ASSERT_EQ(all.wait_for(30s), std::future_status::ready);
+    EXPECT_EQ(relay.requests().size(), static_cast<std::size_t>(burst));
+}
+
 TEST_F(CurlPoster, AClosedPortGivesNoAnswer) {
     const auto response = post(request("http://127.0.0.1:" + std::to_string(testing::freePort()) + "/push"));
     ASSERT_TRUE(response.failure);

@@ -28,10 +28,10 @@ std::int64_t nowMillis() {
 // phone "bars-1" and the agent "agent-1" approved, all stored before it starts.
 std::unique_ptr<HostProcess> startHost(TempHome& home, const RelayStub& relay) {
     auto defaults = home.defaults();
-    defaults->setString("quib.push.relay", relay.url());
-    defaults->setString("quib.push.secret", "s3cret");
-    defaults->setBool("quib.away.enabled", true);
-    defaults->setInteger("quib.awayPort", testing::freePort());
+    (void)defaults->setString("quib.push.relay", relay.url());
+    (void)defaults->setString("quib.push.secret", "s3cret");
+    (void)defaults->setBool("quib.away.enabled", true);
+    (void)defaults->setInteger("quib.awayPort", testing::freePort());
     testing::saveTargetsBeforeStart(home, {testing::workPane("quib-push:0.0")});
     testing::approveBeforeStart(home, {{"bars-1", "Bars"}, {"agent-1", "Agent"}});
     return HostProcess::start(home);

@@ -22,7 +22,7 @@ protected:
     PushSender() {
         RelayStub::bypassProxies();
         previousSink = Logger::setSink(log);
-        settings->setString(quib::PushSender::relayKey, relay.url());
+        (void)settings->setString(quib::PushSender::relayKey, relay.url());
         EXPECT_TRUE(secrets.write(Bytes(32, 0x5a), SecretStore::awayService, "bars-1"));
         sender->registerDevice({"tok-1", true, {}}, "bars-1");
     }
@@ -61,7 +61,7 @@ protected:
 };
 
 TEST_F(PushSender, OverLibcurlTheSecretLosesItsLineBreakAndTheBodyHoldsFiveKeys) {
-    settings->setString(quib::PushSender::secretKey, "s3cret\n");
+    (void)settings->setString(quib::PushSender::secretKey, "s3cret\n");
     sendEvent();
     ASSERT_TRUE(relay.waitForRequests(1));
     const auto request = relay.requests().at(0);
@@ -91,7 +91,7 @@ TEST_F(PushSender, AnAnswerWithoutBodyIsTheRelaysFailure) {
 }
 
 TEST_F(PushSender, AClosedPortIsAnUnreachableRelay) {
-    settings->setString(quib::PushSender::relayKey, "http://127.0.0.1:" + std::to_string(testing::freePort()) + "/push");
+    (void)settings->setString(quib::PushSender::relayKey, "http://127.0.0.1:" + std::to_string(testing::freePort()) + "/push");
     sendEvent();
     const auto state = settled([](const auto& s) { return s.lastFailure.has_value(); });
     EXPECT_EQ(state.lastFailure, "Relay unreachable");
@@ -101,11 +101,11 @@ TEST_F(PushSender, AClosedPortIsAnUnreachableRelay) {
 TEST_F(PushSender, TheRelaySettingMustBeAWebUrl) {
     EXPECT_TRUE(sender->isConfigured());
     for (const char* relayURL : {"ftp://x", "relay", ""}) {
-        settings->setString(quib::PushSender::relayKey, relayURL);
+        (void)settings->setString(quib::PushSender::relayKey, relayURL);
         EXPECT_FALSE(sender->isConfigured()) << relayURL;
         sendEvent();
     }
-    settings->setString(quib::PushSender::relayKey, "http://127.0.0.1:9/p");
+    (void)settings->setString(quib::PushSender::relayKey, "http://127.0.0.1:9/p");
     EXPECT_TRUE(sender->isConfigured());
     (void)sender->inspect();
     EXPECT_TRUE(relay.requests().empty());

@@ -35,6 +35,17 @@ TEST(BoundedJson, ReadsWhatThePlainParserReads) {
         EXPECT_FALSE(BoundedJson::parse(bad).ok()) << bad;
 }
 
+// The parser stops at a NUL byte as if the text ended there, so a first value followed by a NUL
+// and anything else read as the first value alone.
+TEST(BoundedJson, NulByteAnywhereFailsTheParse) {
+    using namespace std::string_literals;
+    for (const std::string bad : {"{\"ping\":{\"nonce\":20}}\0{\"text\":1}"s, "{\"a\":1}\0"s, "\0{}"s, "[1,\0 2]"s}) {
+        auto parsed = BoundedJson::parse(bad);
+        ASSERT_FALSE(parsed.ok()) << parsed->dump();
+        EXPECT_EQ(parsed.error().message, "The given data was not valid JSON.");
+    }
+}
+
 // A deep tree used to be copied recursively whenever an object around it grew, which overflowed
 // the stack: such text must fail before any of it is built.
 TEST(BoundedJson, NestingBeyondTheLimitFailsBeforeBuilding) {

@@ -10,6 +10,7 @@
 
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/Settings.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 
 using namespace quib;
 namespace fs = std::filesystem;
@@ -20,16 +21,16 @@ fs::path freshFolder(const std::string& name) {
     fs::remove_all(folder);
     return folder;
 }
-std::string fileText(const fs::path& path) { return **readWholeFile(path); }
+std::string fileText(const fs::path& path) { return quib::testing::fileContents(path); }
 }  // namespace
 
 TEST(Settings, ValuesOfTheWrongTypeReadAsAbsent) {
     auto s = Settings::inMemory();
-    s->setString("quib.name", "desk");
-    s->setInteger("quib.port", 61413);
-    s->setBool("quib.away.enabled", true);
-    s->setReal("quib.ratio", 0.5);
-    s->setBytes("quib.blob", Bytes{1, 2, 3});
+    (void)s->setString("quib.name", "desk");
+    (void)s->setInteger("quib.port", 61413);
+    (void)s->setBool("quib.away.enabled", true);
+    (void)s->setReal("quib.ratio", 0.5);
+    (void)s->setBytes("quib.blob", Bytes{1, 2, 3});
     EXPECT_EQ(s->string("quib.name"), "desk");
     EXPECT_EQ(s->integer("quib.name"), std::nullopt);
     EXPECT_EQ(s->integer("quib.port"), 61413);
@@ -40,7 +41,7 @@ TEST(Settings, ValuesOfTheWrongTypeReadAsAbsent) {
     EXPECT_EQ(s->integer("quib.ratio"), std::nullopt);
     EXPECT_EQ(s->bytes("quib.blob"), (Bytes{1, 2, 3}));
     EXPECT_EQ(s->string("quib.blob"), std::nullopt);
-    s->remove("quib.name");
+    (void)s->remove("quib.name");
     EXPECT_FALSE(s->contains("quib.name"));
 }
 
@@ -49,9 +50,9 @@ TEST(Settings, FileIsReadableJsonAndSurvivesReopening) {
     const fs::path path = folder / "Quib" / "defaults.json";
     {
         auto s = Settings::atPath(path);
-        s->setString("quib.serviceName", "Desk");
-        s->setBytes("quib.devices.approved.v1", bytesOf("[]\n"));
-        s->setInteger("quib.port", 5000);
+        (void)s->setString("quib.serviceName", "Desk");
+        (void)s->setBytes("quib.devices.approved.v1", bytesOf("[]\n"));
+        (void)s->setInteger("quib.port", 5000);
     }
     const auto json = nlohmann::json::parse(fileText(path));
     EXPECT_EQ(json["quib.serviceName"], "Desk");
@@ -74,7 +75,7 @@ TEST(Settings, UnreadableFileIsSetAsideNeverOverwritten) {
     std::ofstream(path) << "{ not json";
     auto s = Settings::atPath(path);
     EXPECT_FALSE(s->contains("anything"));
-    s->setBool("quib.listening", true);
+    (void)s->setBool("quib.listening", true);
 
     int asideCount = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -86,6 +87,79 @@ TEST(Settings, UnreadableFileIsSetAsideNeverOverwritten) {
     EXPECT_EQ(asideCount, 1);
     EXPECT_EQ(Settings::atPath(path)->boolean("quib.listening"), true);
     fs::remove_all(folder);
+}
+
+// Opening a FIFO in the file's place waited for a writer for ever, and a link to /dev/zero was
+// read until memory ran out; neither is read, and a file past the size limit is not either.
+// Each is set aside, so that the first change writes a fresh file.
+TEST(Settings, OnlyARegularFileOfBoundedSizeIsReadTheRestIsSetAside) {
+    quib::testing::ScratchFolder scratch("quib-settings-odd");
+    const fs::path path = scratch.path / "defaults.json";
+    const auto opensPromptly = [&] {
+        auto opened = std::make_shared<std::promise<std::shared_ptr<Settings>>>();
+        auto ready = opened->get_future();
+        std::thread([opened, path] { opened->set_value(Settings::atPath(path)); }).detach();
+        if (ready.wait_for(std::chrono::seconds(5)) != std::future_status::ready) return false;
+        auto settings = ready.get();
+        EXPECT_FALSE(settings->contains("quib.port"));
+        EXPECT_TRUE(settings->setInteger("quib.port", 5000));
+        return true;
+    };
+    const auto keptAside = [&] {
+        std::vector<fs::path> aside;
+        for (const auto& entry : fs::directory_iterator(scratch.path))
+            if (entry.path().filename().string().starts_with("defaults.json.unreadable-")) aside.push_back(entry.path());
+        return aside;
+    };
+
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    ASSERT_TRUE(opensPromptly()) << "opening a FIFO blocked";
+    fs::create_symlink("/dev/zero", scratch.path / "zero");
+    fs::remove(path);
+    fs::create_symlink(scratch.path / "zero", path);
+    ASSERT_TRUE(opensPromptly()) << "a link to /dev/zero was read on";
+    fs::remove(path);
+    std::ofstream(path) << R"({"quib.port": 7000, "quib.pad": ")" << std::string(Settings::largestFile, 'x') << "\"}";
+    ASSERT_TRUE(opensPromptly());
+
+    const auto aside = keptAside();
+    ASSERT_EQ(aside.size(), 3u);
+    EXPECT_EQ(Settings::atPath(path)->integer("quib.port"), 5000);
+    for (const auto& kept : aside) {
+        if (fs::is_symlink(kept)) continue;
+        EXPECT_TRUE(fs::is_fifo(kept) || fs::file_size(kept) > Settings::largestFile) << kept;
+    }
+}
+
+// The change stays in memory and its caller learns why it is not on disk; the next change that
+// is written saves both. A change that would grow the file past what is read back is not written.
+TEST(Settings, FailedWriteIsReportedAndTheChangeKeptForTheNextWrite) {
+    quib::testing::ScratchFolder scratch("quib-settings-full");
+    const fs::path path = scratch.path / "defaults.json";
+    bool diskFull = false;
+    auto settings = Settings::atPath(path, [&](const fs::path& at, std::string_view contents) -> Result<void> {
+        if (diskFull) return fail("No space left on device");
+        return writeFileAtomically(at, contents);
+    });
+    ASSERT_TRUE(settings->setString("quib.name", "desk"));
+    diskFull = true;
+    const auto failed = settings->setString("quib.revoked", "PHONE-1");
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().message, "No space left on device");
+    EXPECT_FALSE(settings->remove("quib.name"));
+    EXPECT_EQ(settings->string("quib.revoked"), "PHONE-1");
+    EXPECT_FALSE(Settings::atPath(path)->contains("quib.revoked"));
+
+    diskFull = false;
+    EXPECT_TRUE(settings->setBool("quib.listening", true));
+    auto reopened = Settings::atPath(path);
+    EXPECT_EQ(reopened->string("quib.revoked"), "PHONE-1");
+    EXPECT_FALSE(reopened->contains("quib.name"));
+
+    const auto huge = settings->setString("quib.pad", std::string(Settings::largestFile, 'x'));
+    ASSERT_FALSE(huge);
+    EXPECT_EQ(huge.error().message, "The settings would take 17 MB, more than the 16 MB that are read back");
+    EXPECT_FALSE(Settings::atPath(path)->contains("quib.pad"));
 }
 
 // Deep nesting once crashed every start; such a file is now unreadable like any other.
@@ -112,7 +186,7 @@ TEST(Settings, FileThatCannotBeOpenedIsSetAsideNotReplaced) {
     std::ofstream(path) << R"({"quib.port": 5000})";
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     auto s = Settings::atPath(path);
-    s->setBool("quib.listening", true);
+    (void)s->setBool("quib.listening", true);
 
     int asideCount = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -132,7 +206,7 @@ TEST(Settings, ConcurrentWritersLoseNothing) {
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([&, t] {
-            for (int i = 0; i < 20; ++i) s->setInteger("k" + std::to_string(t) + "." + std::to_string(i), i);
+            for (int i = 0; i < 20; ++i) (void)s->setInteger("k" + std::to_string(t) + "." + std::to_string(i), i);
         });
     for (auto& w : writers) w.join();
     auto reopened = Settings::atPath(path);
@@ -145,8 +219,8 @@ TEST(Settings, MoveValueKeepsAnyValueExactlyAndNeverOverwrites) {
     const fs::path folder = freshFolder("move");
     {
         auto s = Settings::atPath(folder / "defaults.json");
-        s->setBytes("quib.list", Bytes{'[', '1'});
-        s->setString("quib.list.aside", "older");
+        (void)s->setBytes("quib.list", Bytes{'[', '1'});
+        (void)s->setString("quib.list.aside", "older");
         EXPECT_FALSE(s->moveValue("quib.list", "quib.list.aside"));
         EXPECT_FALSE(s->moveValue("quib.missing", "quib.elsewhere"));
         EXPECT_TRUE(s->moveValue("quib.list", "quib.list.aside-2"));
@@ -171,12 +245,12 @@ TEST(Settings, ReadersDoNotWaitForAWriteAndTheLastChangeWins) {
         }
         return writeFileAtomically(path, contents);
     });
-    std::thread writer([&] { settings->setString("quib.serviceName", "First"); });
+    std::thread writer([&] { (void)settings->setString("quib.serviceName", "First"); });
     entered.get_future().wait();
     // The first write is stuck on the disk; reading and changing go on meanwhile.
     EXPECT_EQ(settings->string("quib.serviceName"), "First");
     EXPECT_EQ(settings->integer("quib.port"), std::nullopt);
-    std::thread second([&] { settings->setString("quib.serviceName", "Second"); });
+    std::thread second([&] { (void)settings->setString("quib.serviceName", "Second"); });
     EXPECT_TRUE(settings->contains("quib.serviceName"));
     release.set_value();
     writer.join();
@@ -199,7 +273,7 @@ TEST(Settings, SeveralValuesAreWrittenOnceAndLeftoverTemporariesAreRemoved) {
     });
     EXPECT_FALSE(fs::exists(leftover));
     EXPECT_TRUE(fs::exists(unrelated));
-    settings->setMany({{"quib.a", SettingValue(std::string("x"))}, {"quib.b", SettingValue(true)}});
+    (void)settings->setMany({{"quib.a", SettingValue(std::string("x"))}, {"quib.b", SettingValue(true)}});
     EXPECT_EQ(writes, 1);
     auto reopened = Settings::atPath(folder / "defaults.json");
     EXPECT_EQ(reopened->string("quib.a"), "x");

@@ -70,14 +70,28 @@ TEST(UnicodeText, TellsWellFormedUtf8) {
     EXPECT_FALSE(unicode::isValidUtf8("\xED\xA0\x80"));  // a surrogate
 }
 
+TEST(UnicodeText, BytePrefixNeverSplitsACharacter) {
+    EXPECT_EQ(unicode::prefixBytes("abc", 5), "abc");
+    EXPECT_EQ(unicode::prefixBytes("ab\xC3\xA9", 3), "ab");  // é takes two bytes
+    EXPECT_EQ(unicode::prefixBytes("ab\xC3\xA9", 4), "ab\xC3\xA9");
+    EXPECT_EQ(unicode::prefixBytes("\xF0\x9F\x98\x80!", 3), "");
+}
+
+// The caseless key agrees with the comparison, so a set of keys finds what a scan would.
 TEST(UnicodeText, ComparesIgnoringCaseAndComposition) {
-    EXPECT_TRUE(unicode::equalIgnoringCase("Work", "wORK"));
-    EXPECT_TRUE(unicode::equalIgnoringCase("\xC3\x89t\xC3\xA9", "e\xCC\x81T\xC3\x89"));  // Été, composed or not
-    EXPECT_TRUE(
-        unicode::equalIgnoringCase("Stra\xC3\x9F"
-                                   "e",
-                                   "STRASSE"));
-    EXPECT_FALSE(unicode::equalIgnoringCase("Work", "Work 2"));
+    const auto same = [](std::string_view a, std::string_view b) {
+        const bool equal = unicode::equalIgnoringCase(a, b);
+        EXPECT_EQ(equal, unicode::caselessKey(a) == unicode::caselessKey(b)) << a << " / " << b;
+        return equal;
+    };
+    EXPECT_TRUE(same("Work", "wORK"));
+    EXPECT_TRUE(same("\xC3\x89t\xC3\xA9", "e\xCC\x81T\xC3\x89"));  // Été, composed or not
+    EXPECT_TRUE(same("Stra\xC3\x9F"
+                     "e",
+                     "STRASSE"));
+    EXPECT_TRUE(same("\xE2\x84\xAA", "k"));  // the Kelvin sign
+    EXPECT_FALSE(same("Work", "Work 2"));
+    EXPECT_FALSE(same("\xC3\x89t\xC3\xA9", "Ete"));
 }
 
 // Names sort as people sort them, whatever the letter case, with accents telling names apart.

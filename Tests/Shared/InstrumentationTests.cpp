@@ -52,7 +52,7 @@ class Instrumentation : public ::testing::Test {
 protected:
     void SetUp() override {
         previousSink = quib::Logger::setSink(sink);
-        settings->setBool(quib::Instrumentation::enabledKey, true);
+        (void)settings->setBool(quib::Instrumentation::enabledKey, true);
     }
     void TearDown() override { quib::Logger::setSink(previousSink); }
 
@@ -69,7 +69,7 @@ using Lines = std::vector<std::string>;
 }  // namespace
 
 TEST_F(Instrumentation, OffUnlessSwitchedOnAndSwitchIsStored) {
-    settings->remove(quib::Instrumentation::enabledKey);
+    (void)settings->remove(quib::Instrumentation::enabledKey);
     quib::Instrumentation timing(clock, settings);
     EXPECT_FALSE(timing.isEnabled());
     timing.recordMoveArrival();

@@ -74,7 +74,23 @@ public:
     }
     void refreshProvisional() override {}
     AddOutcome add(QuibTarget t) override { return answer(calls.added, std::move(t)); }
+    std::vector<AddOutcome> addAll(std::vector<QuibTarget> targets) override {
+        std::vector<AddOutcome> outcomes;
+        for (auto& t : targets) outcomes.push_back(answer(calls.added, std::move(t)));
+        std::lock_guard lock(mutex_);
+        ++calls.batches;
+        return outcomes;
+    }
     AddOutcome update(QuibTarget t) override { return answer(calls.updated, std::move(t)); }
+    std::optional<std::string> saveFailure() const override {
+        std::lock_guard lock(mutex_);
+        return saveFailure_;
+    }
+    // From now on every change counts as not saved, for this reason (none: saved again).
+    void failSaves(std::optional<std::string> reason) {
+        std::lock_guard lock(mutex_);
+        saveFailure_ = std::move(reason);
+    }
     void reconcile(const std::vector<Tmux::Pane>& panes, bool, bool, bool) override { record(calls.reconciled, panes); }
     void refreshTmux() override {}
 
@@ -93,6 +109,7 @@ public:
         std::vector<std::set<std::string>> removed;
         std::vector<std::vector<std::string>> ordered;
         std::vector<std::vector<Tmux::Pane>> reconciled;
+        std::size_t batches = 0;  // calls of addAll
     };
     Calls recorded() const {
         std::lock_guard lock(mutex_);
@@ -130,6 +147,7 @@ private:
     mutable std::mutex mutex_;
     Calls calls;
     std::vector<std::string> refusals_;
+    std::optional<std::string> saveFailure_;
     Snapshot snapshot_;
     std::optional<std::string> active;
     std::set<std::string> unresolved;

@@ -39,6 +39,8 @@ constexpr const char* usage =
     "  watch                print the host's activity as it happens (Ctrl-C ends)\n"
     "  targets              the saved targets in order, then those offered provisionally, with\n"
     "                       their shortcut profiles, the active one marked\n"
+    "  targets remove TARGET-ID...\n"
+    "                       remove saved targets (none when one of them is not saved)\n"
     "  refresh              list the tmux panes again and point the tmux targets at them\n"
     "  use TARGET-ID        make a saved target the active one\n"
     "  reveal log           show the delivery log and print its path\n"
@@ -67,6 +69,8 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
     if (command == "use" && args.size() == 2 && !args[1].empty()) return Json{{"command", "use"}, {"target", args[1]}};
+    if (command == "targets" && args.size() >= 3 && args[1] == "remove")
+        return Json{{"command", "targets"}, {"remove", std::vector<std::string>(args.begin() + 2, args.end())}};
     if (command == "reveal" && args.size() == 2 && (args[1] == "log" || args[1] == "inbox"))
         return Json{{"command", "reveal"}, {"item", args[1]}};
     if ((command == "away" || command == "listen") && args.size() == 2 && (args[1] == "on" || args[1] == "off"))
@@ -246,7 +250,7 @@ bool printReply(const Json& reply, const std::string& command) {
     if (reply.contains("activity")) std::cout << text(reply, "activity") << std::endl;
     else if (command == "status" && reply.contains("status")) printStatus(reply["status"]);
     else if (command == "devices") printDevices(reply.value("devices", Json::array()));
-    else if (command == "targets") printTargets(reply.value("targets", Json::array()));
+    else if (command == "targets" && reply.contains("targets")) printTargets(reply["targets"]);
     else if (command == "requests") printRequests(reply.value("requests", Json::array()));
     else if (command == "push") std::cout << text(reply, "summary") << "\n";
     else if (command == "panel") printLines(reply.value("lines", Json::array()));

@@ -14,8 +14,8 @@ void MenuActions::perform(const MenuAction& action) {
             using Command = std::decay_t<decltype(command)>;
             if constexpr (std::is_same_v<Command, MenuControl::RotatePairingCode>) rotatePairingCode();
             else if constexpr (std::is_same_v<Command, MenuControl::ApproveDevice>)
-                approveDevice(command.deviceID, command.name);
-            else if constexpr (std::is_same_v<Command, MenuControl::RevokeDevice>) revokeDevice(command.deviceID);
+                (void)approveDevice(command.deviceID, command.name);
+            else if constexpr (std::is_same_v<Command, MenuControl::RevokeDevice>) (void)revokeDevice(command.deviceID);
             else if constexpr (std::is_same_v<Command, MenuControl::SetInjectionPaused>)
                 setInjectionPaused(command.paused);
             else if constexpr (std::is_same_v<Command, MenuControl::SetAwayEnabled>) setAwayEnabled(command.enabled);
@@ -34,12 +34,13 @@ void MenuActions::perform(const MenuAction& action) {
 
 void MenuActions::rotatePairingCode() { config_.state->rotatePairingCode(); }
 
-void MenuActions::approveDevice(const std::string& deviceID, const std::string& name) {
-    config_.registry->approve(deviceID, name);
+Result<void> MenuActions::approveDevice(const std::string& deviceID, const std::string& name) {
+    auto saved = config_.registry->approve(deviceID, name);
     config_.server->note("Approved " + name);
+    return saved;
 }
 
-void MenuActions::revokeDevice(const std::string& deviceID) { config_.server->revoke(deviceID); }
+Result<void> MenuActions::revokeDevice(const std::string& deviceID) { return config_.server->revoke(deviceID); }
 
 void MenuActions::setInjectionPaused(bool paused) { config_.state->setInjectionPaused(paused); }
 

@@ -42,8 +42,9 @@ public:
     // A new code, stored; the server starts again with it, so every phone is disconnected.
     void rotatePairingCode();
     // The phone is approved under `name`, which the last activity then names.
-    void approveDevice(const std::string& deviceID, const std::string& name);
-    void revokeDevice(const std::string& deviceID);
+    // Each fails when the registry could not store the change; it holds in memory either way.
+    Result<void> approveDevice(const std::string& deviceID, const std::string& name);
+    Result<void> revokeDevice(const std::string& deviceID);
     void setInjectionPaused(bool paused);
     // The switch stored first (the away listener reads it), then the away listener started or
     // stopped, then every approved phone told how to reach the host.

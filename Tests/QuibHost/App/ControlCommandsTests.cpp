@@ -4,6 +4,7 @@
 
 #include "QuibHost/App/ControlCommands.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Runtime/AtomicFile.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
@@ -52,8 +53,8 @@ public:
 class ControlCommands : public ::testing::Test {
 protected:
     ControlCommands() {
-        settings->setString("quib.pairingCode.v1", "KX7P2M");
-        settings->setString("quib.serviceName", "Test Host");
+        (void)settings->setString("quib.pairingCode.v1", "KX7P2M");
+        (void)settings->setString("quib.serviceName", "Test Host");
         registry = DeviceRegistry::create(main, settings, clock);
         server = HostServer::create(testing::TestHost{.main = main,
                                                       .settings = settings,
@@ -115,8 +116,12 @@ protected:
 
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
-    std::shared_ptr<Settings> settings = Settings::inMemory();
     testing::ScratchFolder scratch{"commands"};
+    bool diskFull = false;  // every write of the settings fails
+    std::shared_ptr<Settings> settings =
+        Settings::atPath(scratch.path / "defaults.json", [this](const std::filesystem::path& at, std::string_view text) {
+            return diskFull ? Result<void>(fail("No space left on device")) : writeFileAtomically(at, text);
+        });
     std::shared_ptr<RecordingRevealer> revealer = std::make_shared<RecordingRevealer>();
     std::shared_ptr<DeliveryLog> log = std::make_shared<DeliveryLog>(
         DeliveryLog::Config{.dataHome = scratch.path, .clock = clock, .revealer = revealer});
@@ -144,9 +149,9 @@ protected:
 
 TEST_F(ControlCommands, ListsDevicesAsThePanelDoes) {
     onMain([&] {
-        registry->approve("A-OFF", "Offline Phone");
-        registry->approve("A-ON", "Approved Phone");
-        registry->revoke("R-1");
+        (void)registry->approve("A-OFF", "Offline Phone");
+        (void)registry->approve("A-ON", "Approved Phone");
+        (void)registry->revoke("R-1");
     });
     connect({{"A-ON", "Approved Phone", true, true}, {"W-1", "Waiting Phone", false, false}});
     const auto reply = run({{"command", "devices"}});
@@ -169,7 +174,7 @@ TEST_F(ControlCommands, ApprovesAWaitingOrRevokedPhoneUnderItsShownName) {
     main->runPending();
     EXPECT_EQ(server->lastActivity().value(), "Approved Ada's phone");
 
-    onMain([&] { registry->revoke("W-1"); });
+    onMain([&] { (void)registry->revoke("W-1"); });
     connect({});
     reply = run({{"command", "approve"}, {"device", "W-1"}});
     EXPECT_EQ(reply->last()["message"], "Approved Ada's phone");
@@ -197,7 +202,7 @@ TEST_F(ControlCommands, RefusesUnknownDevicesMissingIdentifiersAndUnknownCommand
 }
 
 TEST_F(ControlCommands, RevokesOnlyAnApprovedPhone) {
-    onMain([&] { registry->approve("A-1", "Grace's phone"); });
+    onMain([&] { (void)registry->approve("A-1", "Grace's phone"); });
     connect({{"W-1", "Waiting Phone", false, false}});
     auto reply = run({{"command", "revoke"}, {"device", "W-1"}});
     EXPECT_TRUE(reply->last().contains("error"));
@@ -390,6 +395,59 @@ TEST_F(ControlCommands, ListsWaitingRequestsAndAnswersThemAsThisComputer) {
     EXPECT_TRUE(run({{"command", "answer"}, {"request", "R2"}, {"decision", "maybe"}})->last().contains("error"));
     EXPECT_EQ(resolved.size(), 1u);
     ApprovalClock::use(nullptr);
+}
+
+}  // namespace
+}  // namespace quib::apptests
+
+namespace quib::apptests {
+namespace {
+
+TEST_F(ControlCommands, RemovesSavedTargetsAllOrNone) {
+    const std::string focused = store->targets().value().at(0).id;
+    onMain([&] {
+        (void)store->upsert(savedTarget("T-1", QuibTarget::Kind::tmux, "Agent"));
+        (void)store->upsert(savedTarget("T-2", QuibTarget::Kind::frontmost, "Desk"));
+    });
+    auto reply = run({{"command", "targets"}, {"remove", {"T-1", "NOPE"}}});
+    EXPECT_EQ(reply->last()["error"], "No saved target has the identifier NOPE (quibctl targets lists them).");
+    reply = run({{"command", "targets"}, {"remove", Json::array()}});
+    EXPECT_TRUE(reply->last().contains("error"));
+    EXPECT_EQ(store->targets().value().size(), 3u);
+
+    reply = run({{"command", "targets"}, {"remove", {"T-2", "T-1", "T-2"}}});
+    EXPECT_EQ(reply->last(), (Json{{"message", "Removed Desk, Agent"}, {"ok", true}}));
+    ASSERT_EQ(store->targets().value().size(), 1u);
+    EXPECT_EQ(store->targets().value()[0].id, focused);
+}
+
+// With the disk full, a change holds until the host restarts, and the tool says so instead of
+// reporting success; a revoked phone's connections are cut all the same.
+TEST_F(ControlCommands, ChangesThatCannotBeSavedAreReportedAsFailures) {
+    onMain([&] {
+        (void)registry->approve("A-1", "Grace's phone");
+        (void)store->upsert(savedTarget("T-1", QuibTarget::Kind::tmux, "Agent"));
+    });
+    connect({{"W-1", "Ada's phone", false, false}});
+    diskFull = true;
+    const std::string later = "(No space left on device); the host keeps trying, and a restart before it succeeds undoes it.";
+    auto reply = run({{"command", "approve"}, {"device", "W-1"}});
+    EXPECT_EQ(reply->last()["error"], "Approved Ada's phone, but it could not be saved " + later);
+    EXPECT_TRUE(registry->isApproved("W-1"));
+    reply = run({{"command", "revoke"}, {"device", "A-1"}});
+    EXPECT_EQ(reply->last()["error"], "Revoked Grace's phone, but it could not be saved " + later);
+    EXPECT_TRUE(registry->isRevoked("A-1"));
+    reply = run({{"command", "targets"}, {"remove", {"T-1"}}});
+    EXPECT_EQ(reply->last()["error"], "Removed Agent, but it could not be saved " + later);
+
+    diskFull = false;
+    clock->advance(DeviceRegistry::retryInterval);
+    main->runPending();
+    EXPECT_FALSE(registry->hasUnsavedChanges());
+    EXPECT_EQ(store->saveFailure(), std::nullopt);
+    auto reread = DeviceRegistry::create(main, Settings::atPath(scratch.path / "defaults.json"), clock);
+    EXPECT_TRUE(reread->isRevoked("A-1"));
+    EXPECT_TRUE(reread->isApproved("W-1"));
 }
 
 }  // namespace

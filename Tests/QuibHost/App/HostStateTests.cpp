@@ -78,11 +78,11 @@ protected:
 };
 
 TEST_F(HostState, KeepsAValidStoredCodeByteForByteAndReplacesAnInvalidOne) {
-    settings->setString("quib.pairingCode.v1", " kx7-p2m ");
+    (void)settings->setString("quib.pairingCode.v1", " kx7-p2m ");
     EXPECT_EQ(make()->pairingCode().value(), " kx7-p2m ");
     EXPECT_EQ(settings->string("quib.pairingCode.v1"), " kx7-p2m ");
 
-    settings->setString("quib.pairingCode.v1", "KX7P2I");  // I is not in the alphabet
+    (void)settings->setString("quib.pairingCode.v1", "KX7P2I");  // I is not in the alphabet
     const std::string drawn = make()->pairingCode().value();
     EXPECT_TRUE(PairingCode::isValid(drawn));
     EXPECT_EQ(drawn.size(), 6u);
@@ -90,7 +90,7 @@ TEST_F(HostState, KeepsAValidStoredCodeByteForByteAndReplacesAnInvalidOne) {
 }
 
 TEST_F(HostState, RotatingStoresANewCodeAndStartsTheServerWithIt) {
-    settings->setString("quib.pairingCode.v1", "KX7P2M");
+    (void)settings->setString("quib.pairingCode.v1", "KX7P2M");
     auto state = make();
     onMain([&] { state->rotatePairingCode(); });
     const std::string code = state->pairingCode().value();

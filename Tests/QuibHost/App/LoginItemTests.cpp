@@ -7,13 +7,13 @@
 #include <fstream>
 
 #include "QuibHost/App/LoginItem.hpp"
-#include "Runtime/AtomicFile.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::fileContents;
 using testing::ScratchFolder;
 
 std::string execLine(const std::string& text) {
@@ -29,11 +29,10 @@ TEST(LoginItem, EnablingWritesAnAutostartEntryAndDisablingRemovesIt) {
 
     EXPECT_EQ(item.setEnabled(true), std::nullopt);
     EXPECT_EQ(item.status(), LoginItem::Status::enabled);
-    auto text = readWholeFile(item.entryPath());
-    ASSERT_TRUE(text && text->has_value());
-    EXPECT_EQ((**text).rfind("[Desktop Entry]\n", 0), 0u);
-    EXPECT_NE((**text).find("\nType=Application\n"), std::string::npos);
-    EXPECT_EQ(execLine(**text), "Exec=/usr/local/bin/quib-host");
+    const std::string text = fileContents(item.entryPath());
+    EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u);
+    EXPECT_NE(text.find("\nType=Application\n"), std::string::npos);
+    EXPECT_EQ(execLine(text), "Exec=/usr/local/bin/quib-host");
     EXPECT_EQ(fs::status(item.entryPath()).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
 

@@ -59,8 +59,8 @@ class QuibHostApp : public ::testing::Test {
 protected:
     QuibHostApp() {
         previousSink = Logger::setSink(log);
-        settings->setInteger("quib.port", freePort());
-        settings->setString("quib.serviceName", "Test Host");
+        (void)settings->setInteger("quib.port", freePort());
+        (void)settings->setString("quib.serviceName", "Test Host");
     }
     ~QuibHostApp() override {
         if (app) main->post([&] { app->terminate(); });
@@ -132,7 +132,7 @@ TEST_F(QuibHostApp, OtherArgumentsLeaveTheLoginItemAlone) {
 }
 
 TEST_F(QuibHostApp, LaunchesWithTheStoredCodeAndServesTheControlSocket) {
-    settings->setString("quib.pairingCode.v1", "KX7P2M");
+    (void)settings->setString("quib.pairingCode.v1", "KX7P2M");
     make({"quib-host"});
     const auto launched = launch();
     EXPECT_EQ(launched.pairingCode, "KX7P2M");
@@ -184,7 +184,7 @@ TEST_F(QuibHostApp, ReadsMenusOfTheDesktopItDrives) {
 TEST_F(QuibHostApp, FailsToLaunchWhenThePortIsTaken) {
     asio::io_context io;
     asio::ip::tcp::acceptor taken(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
-    settings->setInteger("quib.port", taken.local_endpoint().port());
+    (void)settings->setInteger("quib.port", taken.local_endpoint().port());
     make({"quib-host"});
     EXPECT_FALSE(launch().port);
     ASSERT_TRUE(eventually([&] { return app->server().lastError().value().has_value(); }));
@@ -223,7 +223,7 @@ private:
 class QuibHostAppRemoteReach : public QuibHostApp {
 protected:
     std::vector<std::string> launchWithAway(std::optional<bool> away) {
-        if (away) settings->setBool(RemoteReachService::enabledKey, *away);
+        if (away) (void)settings->setBool(RemoteReachService::enabledKey, *away);
         auto reach = std::make_shared<StartRecordingReach>();
         auto made = config({"quib-host"});
         made.neighbours.reach = reach;

@@ -8,7 +8,7 @@ namespace {
 
 TEST(StoredPairingCode, KeepsAValidStoredCodeExactlyAsStored) {
     auto settings = Settings::inMemory();
-    settings->setString("quib.pairingCode.v1", "ab-c234");  // valid once normalized
+    (void)settings->setString("quib.pairingCode.v1", "ab-c234");  // valid once normalized
     EXPECT_EQ(StoredPairingCode::loadOrCreate(*settings), "ab-c234");
     EXPECT_EQ(settings->string("quib.pairingCode.v1"), "ab-c234");
 }
@@ -16,7 +16,7 @@ TEST(StoredPairingCode, KeepsAValidStoredCodeExactlyAsStored) {
 TEST(StoredPairingCode, ReplacesAMissingOrInvalidCodeWithAStoredNewOne) {
     for (const char* stored : {"", "OOO111", "ABC23", "ABCDEFG"}) {
         auto settings = Settings::inMemory();
-        settings->setString("quib.pairingCode.v1", stored);
+        (void)settings->setString("quib.pairingCode.v1", stored);
         std::string code = StoredPairingCode::loadOrCreate(*settings);
         EXPECT_TRUE(PairingCode::isValid(code)) << stored;
         EXPECT_EQ(settings->string("quib.pairingCode.v1"), code) << stored;
@@ -28,7 +28,7 @@ TEST(StoredPairingCode, ReplacesAMissingOrInvalidCodeWithAStoredNewOne) {
 
 TEST(StoredPairingCode, ReplacesAValueOfAnotherType) {
     auto settings = Settings::inMemory();
-    settings->setInteger("quib.pairingCode.v1", 123456);
+    (void)settings->setInteger("quib.pairingCode.v1", 123456);
     std::string code = StoredPairingCode::loadOrCreate(*settings);
     EXPECT_TRUE(PairingCode::isValid(code));
     EXPECT_EQ(settings->string("quib.pairingCode.v1"), code);

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <mutex>
 
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/PushEnvelope.hpp"
+#include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
@@ -18,12 +21,14 @@ using namespace std::chrono_literals;
 
 constexpr std::int64_t kNow = 1'800'000'000'000;  // the fake clock's wall time, in epoch ms
 
-// Keeps every request; the test answers each one when it likes, on its own thread.
+// Keeps every request, after `delay`; the test answers each one when it likes, on its own thread.
 class RecordingPoster final : public HttpPoster {
 public:
     bool accepts(std::string_view url) const override { return url.starts_with("http://") || url.starts_with("https://"); }
     std::optional<HttpUrl> resolve(std::string_view, std::string_view) const override { return std::nullopt; }
     void post(HttpRequest request, Completion completion) override {
+        entered = true;
+        std::this_thread::sleep_for(delay);
         std::lock_guard guard(mutex_);
         posts_.push_back({std::move(request), std::move(completion)});
     }
@@ -42,6 +47,9 @@ public:
         }
         completion(std::move(response));
     }
+
+    std::chrono::milliseconds delay{0};  // set before the first post
+    std::atomic<bool> entered = false;
 
 private:
     struct Post {
@@ -78,7 +86,7 @@ protected:
     static Bytes key(const std::string& deviceID, std::size_t length = 32) {
         return Bytes(length, static_cast<std::uint8_t>(deviceID.front()));
     }
-    void setRelay() { settings->setString(quib::PushSender::relayKey, "https://relay.example/push"); }
+    void setRelay() { (void)settings->setString(quib::PushSender::relayKey, "https://relay.example/push"); }
 
     AgentEvent event(const std::string& target, std::int64_t at = kNow, AgentEvent::Kind kind = AgentEvent::Kind::waiting) {
         return AgentEvent{target, kind, at, std::nullopt};
@@ -129,10 +137,10 @@ TEST_F(PushSender, WithoutARelayNothingIsPostedYetThePolicySeesTheEvent) {
 
 TEST_F(PushSender, IsConfiguredOnlyForARelayThePosterTakes) {
     for (const char* relay : {"", "relay", "ftp://x", "/push"}) {
-        settings->setString(quib::PushSender::relayKey, relay);
+        (void)settings->setString(quib::PushSender::relayKey, relay);
         EXPECT_FALSE(sender->isConfigured()) << relay;
     }
-    settings->setBool(quib::PushSender::relayKey, true);
+    (void)settings->setBool(quib::PushSender::relayKey, true);
     EXPECT_FALSE(sender->isConfigured());
     setRelay();
     auto posterless = quib::PushSender::create(
@@ -142,7 +150,7 @@ TEST_F(PushSender, IsConfiguredOnlyForARelayThePosterTakes) {
 
 TEST_F(PushSender, PostsOneSealedRequestPerPhoneToTheRelayItself) {
     setRelay();
-    settings->setString(quib::PushSender::secretKey, "s3cret\r\n");
+    (void)settings->setString(quib::PushSender::secretKey, "s3cret\r\n");
     phone("a", "tok-a");
     phone("b", "tok-b");
     sender->send(event("T1"), "Work", {"b"});
@@ -201,6 +209,33 @@ TEST_F(PushSender, ApprovalPushesExpireWithTheRequestInWholeSeconds) {
     request.expiresAtEpochMillis = 1500;  // expired at the rounded now
     sender->send(request, {});
     EXPECT_EQ(posted().size(), 1u);
+}
+
+// An agent's burst once put every request at the relay at once: a phone has a few at a time,
+// a bounded number wait behind them, a newer alert of the same collapse identifier replacing a
+// waiting one and the oldest going first when too many wait.
+TEST_F(PushSender, APhonesRequestsWaitBoundedBehindTheFewAtTheRelay) {
+    setRelay();
+    phone("a", "tok-a");
+    const auto approval = [&](int n) {
+        ApprovalRequest request;
+        request.id = "R" + std::to_string(n);
+        request.expiresAtEpochMillis = kNow + 600'000;
+        sender->send(request, {});
+    };
+    for (int n = 1; n <= 30; ++n) approval(n);
+    sender->send(event("T1"), "Work", {});
+    sender->send(event("T1", kNow + 1, AgentEvent::Kind::done), "Work", {});
+    ASSERT_EQ(posted().size(), quib::PushSender::postingPerPhone);
+
+    for (std::size_t answered = 0; answered < posted().size(); ++answered) poster->answer(answered, answer(200));
+    std::vector<std::string> collapsed;
+    for (const auto& request : posted()) collapsed.push_back(bodyOf(request)["collapseId"]);
+    std::vector<std::string> expected{"agent.approval.R1", "agent.approval.R2"};
+    for (int n = 16; n <= 30; ++n) expected.push_back("agent.approval.R" + std::to_string(n));
+    expected.push_back("agent.event.T1");  // the newer of the two, in the older one's place
+    EXPECT_EQ(collapsed, expected);
+    EXPECT_EQ(linesWith("push: too many alerts waiting for <private>; dropped the oldest"), 13u);
 }
 
 TEST_F(PushSender, APhoneWithoutAWholeKeyIsSkippedAndTheOthersPosted) {
@@ -286,12 +321,16 @@ TEST_F(PushSender, RegistrationLogsRegisteredOnlyForATokenThatIsNotEmpty) {
     EXPECT_EQ(linesWith("push: stopped for <private>"), 2u);
 }
 
-TEST_F(PushSender, AnAnswerAfterTheSenderIsGoneIsDropped) {
+// Its owner lets go while the queue is still handing a request to the poster.
+TEST_F(PushSender, EndsWithItsOwnerAfterItsQueueAndDropsLaterAnswers) {
     setRelay();
     phone("a", "tok-a");
+    poster->delay = 200ms;
     sender->send(event("T1"), "Work", {});
-    ASSERT_EQ(posted().size(), 1u);
+    ASSERT_TRUE(testing::eventually([&] { return poster->entered.load(); }));
     sender.reset();
+    EXPECT_EQ(poster->requests().size(), 1u);
+    EXPECT_EQ(poster.use_count(), 1);
     poster->answer(0, answer(410, R"({"reason":"Unregistered"})"));
     EXPECT_EQ(linesWith("is gone"), 0u);
 }

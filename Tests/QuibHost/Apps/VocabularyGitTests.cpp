@@ -16,6 +16,7 @@ namespace quib::testing {
 namespace {
 
 using Names = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 class VocabularyGit : public VocabularyFixture {
 protected:
@@ -116,6 +117,40 @@ TEST_F(VocabularyGit, RecentFilesThatAreNotRegularFilesAreNotRead) {
     EXPECT_TRUE(holds(terms, "x.ts"));
     EXPECT_TRUE(holds(terms, "zero.ts"));
     EXPECT_FALSE(holds(terms, "lostWord"));
+}
+
+// A repository's own configuration names programs that git runs on its behalf; the queries
+// behind the vocabulary must never start them.
+TEST_F(VocabularyGit, ProgramsNamedInTheRepositorysConfigurationNeverRun) {
+    const fs::path ran = scratch.path / "ran";
+    const auto plant = [&](const std::string& name, const std::string& body) {
+        const fs::path script = scratch.path / name;
+        std::ofstream(script) << "#!/bin/sh\necho " << name << " >> '" << ran.string() << "'\n" << body;
+        fs::permissions(script, fs::perms::owner_all);
+        return script.string();
+    };
+    // A commit signed by a stand-in for the signing program, so that showing signatures has one.
+    const std::string signer =
+        plant("signer", "cat >/dev/null\necho '[GNUPG:] SIG_CREATED ' >&2\necho '-----BEGIN PGP SIGNATURE-----'\necho x\n"
+                        "echo '-----END PGP SIGNATURE-----'\n");
+    repository.write("a.ts");
+    repository.run({"add", "-A"});
+    repository.run({"-c", "gpg.program=" + signer, "commit", "-q", "-S", "-m", "signed"});
+    fs::remove(ran);
+    repository.run({"config", "core.fsmonitor", plant("monitor", "")});
+    repository.run({"config", "log.showSignature", "true"});
+    repository.run({"config", "gpg.program", plant("checker", "")});
+
+    const Git git(gitPaths);
+    EXPECT_EQ(git.root(root), root);
+    EXPECT_EQ(git.recentlyChangedFiles(root), Names{"a.ts"});
+    EXPECT_EQ(git.trackedFiles(root), Names{"a.ts"});
+    EXPECT_EQ(git.branches(root), Names{"main"});
+    (void)vocabulary().extract(root);
+    EXPECT_FALSE(fs::exists(ran)) << "ran: " << fileContents(ran);
+    // The stand-ins do run when git is asked plainly, so the test would see them.
+    (void)Subprocess::run(std::string(TestRepository::git), {"-C", root, "log", "-1"}, std::nullopt, std::chrono::seconds(30));
+    EXPECT_TRUE(fs::exists(ran));
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST_F(DeviceRegistry, UnknownDeviceIsSeenButStaysInNeitherList) {
 
 TEST_F(DeviceRegistry, SeenAnswersAtOnceAndRefreshesTheRecordLaterOnMain) {
     auto registry = open();
-    registry->approve("A", "Old name");
+    (void)registry->approve("A", "Old name");
     main->runPending();
     const WallTime approvedAt = clock->wallNow();
 
@@ -75,7 +75,7 @@ TEST_F(DeviceRegistry, SeenAnswersAtOnceAndRefreshesTheRecordLaterOnMain) {
     EXPECT_EQ(*stored, registry->approved().value());
 
     // A revoked device is refreshed too, and is still not approved.
-    registry->revoke("A");
+    (void)registry->revoke("A");
     main->runPending();
     EXPECT_FALSE(registry->seen("A", "Renamed"));
     main->runPending();
@@ -91,7 +91,7 @@ TEST_F(DeviceRegistry, SeenAfterTheRegistryIsGoneDoesNothing) {
 
 TEST_F(DeviceRegistry, RevokingAnUnknownDeviceGivesItTheDefaultName) {
     auto registry = open();
-    registry->revoke("X");
+    (void)registry->revoke("X");
     main->runPending();
 
     EXPECT_EQ(registry->revoked().value(), (DeviceList{{"X", "iPhone", clock->wallNow()}}));
@@ -102,16 +102,16 @@ TEST_F(DeviceRegistry, RevokingAnUnknownDeviceGivesItTheDefaultName) {
 
 TEST_F(DeviceRegistry, RevokingAgainMovesTheDeviceToTheEndKeepingItsName) {
     auto registry = open();
-    registry->approve("A", "Ann");
-    registry->approve("B", "Bob");
-    registry->revoke("A");
-    registry->revoke("B");
+    (void)registry->approve("A", "Ann");
+    (void)registry->approve("B", "Bob");
+    (void)registry->revoke("A");
+    (void)registry->revoke("B");
     main->runPending();
     ASSERT_EQ(ids(registry->revoked().value()), (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(registry->revoked().value().at(0).name, "Ann");
 
     const WallTime again = later(60s);
-    registry->revoke("A");
+    (void)registry->revoke("A");
     main->runPending();
     EXPECT_EQ(registry->revoked().value(),
               (DeviceList{{"B", "Bob", again - 60s}, {"A", "Ann", again}}));
@@ -120,14 +120,14 @@ TEST_F(DeviceRegistry, RevokingAgainMovesTheDeviceToTheEndKeepingItsName) {
 
 TEST_F(DeviceRegistry, ApprovingARevokedDeviceMovesItAcross) {
     auto registry = open();
-    registry->approve("A", "Ann");
-    registry->approve("B", "Bob");
-    registry->revoke("B");
-    registry->revoke("C");
+    (void)registry->approve("A", "Ann");
+    (void)registry->approve("B", "Bob");
+    (void)registry->revoke("B");
+    (void)registry->revoke("C");
     main->runPending();
 
     const WallTime now = later(30s);
-    registry->approve("B", "Bob again");
+    (void)registry->approve("B", "Bob again");
     main->runPending();
     EXPECT_EQ(ids(registry->approved().value()), (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(registry->approved().value().at(1), (Device{"B", "Bob again", now}));
@@ -136,7 +136,7 @@ TEST_F(DeviceRegistry, ApprovingARevokedDeviceMovesItAcross) {
     EXPECT_EQ(registry->revokedIDs(), (std::set<std::string>{"C"}));
 
     // Approving an approved device re-stamps it in place.
-    registry->approve("A", "Ann 2");
+    (void)registry->approve("A", "Ann 2");
     main->runPending();
     EXPECT_EQ(registry->approved().value().front(), (Device{"A", "Ann 2", now}));
 }
@@ -147,7 +147,7 @@ TEST_F(DeviceRegistry, TrustSetsChangeNoLaterThanThePublishedLists) {
     auto subscription = registry->approved().subscribe(
         [&](const DeviceList& list) { approvedWhenPublished.push_back(!list.empty() && registry->isApproved("A")); },
         {.skipCurrent = true});
-    registry->approve("A", "Ann");
+    (void)registry->approve("A", "Ann");
     main->runPending();
     EXPECT_EQ(approvedWhenPublished, (std::vector<bool>{true}));
 }
@@ -155,8 +155,8 @@ TEST_F(DeviceRegistry, TrustSetsChangeNoLaterThanThePublishedLists) {
 TEST_F(DeviceRegistry, StoredBytesAreOneJsonLineAndReadBack) {
     {
         auto registry = open();
-        registry->approve("A", "Ann \"the\" phone\n");
-        registry->revoke("B");
+        (void)registry->approve("A", "Ann \"the\" phone\n");
+        (void)registry->revoke("B");
         main->runPending();
     }
     for (auto key : {Registry::approvedKey, Registry::revokedKey}) {
@@ -181,23 +181,23 @@ TEST_F(DeviceRegistry, DamagedStoredListIsKeptAsideNotLost) {
     auto previousSink = Logger::setSink(sink);
     const Bytes garbage = bytesOf("{not json");
     const Bytes missingLastSeen = bytesOf("[{\"id\":\"R\",\"name\":\"Rob\"}]\n");
-    settings->setBytes(Registry::approvedKey, garbage);
-    settings->setBytes(Registry::revokedKey, missingLastSeen);
+    (void)settings->setBytes(Registry::approvedKey, garbage);
+    (void)settings->setBytes(Registry::revokedKey, missingLastSeen);
 
     auto registry = open();
     EXPECT_TRUE(registry->approved().value().empty());
     EXPECT_TRUE(registry->revoked().value().empty());
     EXPECT_EQ(sink->lines().size(), 2u);
 
-    registry->approve("A", "Ann");
+    (void)registry->approve("A", "Ann");
     main->runPending();
     EXPECT_EQ(settings->bytes("quib.devices.approved.v1.unreadable"), garbage);
     EXPECT_EQ(settings->bytes("quib.devices.revoked.v1.unreadable"), missingLastSeen);
     EXPECT_EQ(ids(registry->approved().value()), (std::vector<std::string>{"A"}));
 
     // A second damaged value does not push out the first; a value of the wrong type is kept too.
-    settings->setBytes(Registry::approvedKey, bytesOf("[1]"));
-    settings->setString(Registry::revokedKey, "a string");
+    (void)settings->setBytes(Registry::approvedKey, bytesOf("[1]"));
+    (void)settings->setString(Registry::revokedKey, "a string");
     sink->clear();
     auto reopened = open();
     EXPECT_EQ(settings->bytes("quib.devices.approved.v1.unreadable"), garbage);
@@ -208,7 +208,7 @@ TEST_F(DeviceRegistry, DamagedStoredListIsKeptAsideNotLost) {
 
     // So is a list nested too deep to read safely.
     const Bytes deep = bytesOf("[{\"id\":" + std::string(70000, '[') + std::string(70000, ']') + ",\"name\":\"x\"}]\n");
-    settings->setBytes(Registry::approvedKey, deep);
+    (void)settings->setBytes(Registry::approvedKey, deep);
     EXPECT_TRUE(open()->approved().value().empty());
     EXPECT_EQ(settings->bytes("quib.devices.approved.v1.unreadable-3"), deep);
     Logger::setSink(previousSink);
@@ -228,10 +228,10 @@ TEST_F(DeviceRegistry, EachChangeIsStoredInOneWriteAndADeviceInBothListsCountsAs
         return writeFileAtomically(path, text);
     });
     auto registry = open();
-    registry->approve("A", "Ann");
+    (void)registry->approve("A", "Ann");
     main->runPending();
     writes.clear();
-    registry->revoke("A");
+    (void)registry->revoke("A");
     main->runPending();
     ASSERT_EQ(writes.size(), 1u);
     auto stored = Settings::atPath(folder / "defaults.json");
@@ -239,7 +239,7 @@ TEST_F(DeviceRegistry, EachChangeIsStoredInOneWriteAndADeviceInBothListsCountsAs
     EXPECT_NE(textOf(*stored->bytes(Registry::revokedKey)).find("\"A\""), std::string::npos);
 
     // Lists stored by separate writes could hold a device in both: it is not trusted.
-    stored->setBytes(Registry::approvedKey, *stored->bytes(Registry::revokedKey));
+    (void)stored->setBytes(Registry::approvedKey, *stored->bytes(Registry::revokedKey));
     settings = stored;
     auto reopened = open();
     EXPECT_FALSE(reopened->isApproved("A"));

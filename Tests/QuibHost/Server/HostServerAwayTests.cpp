@@ -21,8 +21,8 @@ protected:
     void SetUp() override {
         HostServer::SetUp();
         awayPort = freePort();
-        settings->setInteger(ServerSettings::awayPortKey, awayPort);
-        settings->setBool(RemoteReachService::enabledKey, true);
+        (void)settings->setInteger(ServerSettings::awayPortKey, awayPort);
+        (void)settings->setBool(RemoteReachService::enabledKey, true);
     }
 
     QuibTransport::Key storeKey(const std::string& deviceID) {
@@ -120,7 +120,7 @@ TEST_F(HostServerAway, RevokedDevicesKeyNoLongerOpensTheAwayListener) {
     ASSERT_TRUE(awayListening());
     greeted(awayPort, "D-A", keyA);
 
-    main->post([&] { server->revoke("D-A"); });
+    main->post([&] { (void)server->revoke("D-A"); });
     main->runPending();
     EXPECT_FALSE(secrets.read(SecretStore::awayService, "D-A"));
     EXPECT_TRUE(eventually([&] { return log->contains("away: listening on " + std::to_string(awayPort) + " for 1 device(s)"); }));
@@ -146,7 +146,7 @@ TEST_F(HostServerAway, UnchangedKeysAndPortKeepTheListenerAndANewPortMovesIt) {
     EXPECT_FALSE(log->contains("away: listening on"));
 
     const std::uint16_t moved = freePort();
-    settings->setInteger(ServerSettings::awayPortKey, moved);
+    (void)settings->setInteger(ServerSettings::awayPortKey, moved);
     server->startAway();
     EXPECT_TRUE(eventually([&] { return server->inspect().awayListenerPort == moved; }));
     TestPhone old(key);
@@ -157,19 +157,19 @@ TEST_F(HostServerAway, UnchangedKeysAndPortKeepTheListenerAndANewPortMovesIt) {
 
 TEST_F(HostServerAway, StoredPortsOutsideTheirRangeUseTheDefault) {
     for (std::int64_t stored : {0, 80, 1024, 65536, 70000, -1}) {
-        settings->setInteger(ServerSettings::awayPortKey, stored);
+        (void)settings->setInteger(ServerSettings::awayPortKey, stored);
         EXPECT_EQ(ServerSettings::awayPort(*settings), 61423) << stored;
     }
-    settings->remove(ServerSettings::awayPortKey);
+    (void)settings->remove(ServerSettings::awayPortKey);
     EXPECT_EQ(ServerSettings::awayPort(*settings), 61423);
     for (std::int64_t stored : {1025, 65535}) {
-        settings->setInteger(ServerSettings::awayPortKey, stored);
+        (void)settings->setInteger(ServerSettings::awayPortKey, stored);
         EXPECT_EQ(ServerSettings::awayPort(*settings), stored);
     }
 }
 
 TEST_F(HostServerAway, NewAwayListenerTakesOnlyWhatIsLeftOfTheBudget) {
-    settings->setBool(RemoteReachService::enabledKey, false);
+    (void)settings->setBool(RemoteReachService::enabledKey, false);
     approve("D-A", "Phone");
     storeKey("D-A");
     const auto port = startServer();
@@ -179,7 +179,7 @@ TEST_F(HostServerAway, NewAwayListenerTakesOnlyWhatIsLeftOfTheBudget) {
     ASSERT_FALSE(second.connect(port));
     ASSERT_TRUE(eventually([&] { return server->inspect().pending == 2; }));
 
-    settings->setBool(RemoteReachService::enabledKey, true);
+    (void)settings->setBool(RemoteReachService::enabledKey, true);
     server->startAway();
     ASSERT_TRUE(awayListening());
     EXPECT_EQ(server->inspect().awayListenerLimit, 6);
@@ -207,7 +207,7 @@ TEST_F(HostServerAway, StopAwayClosesAwayConnectionsAndReleasesWhatTheyHeld) {
     ASSERT_FALSE(pendingAway.connect(awayPort));
     ASSERT_TRUE(eventually([&] { return server->inspect().pending == 1; }));
 
-    settings->setBool(RemoteReachService::enabledKey, false);
+    (void)settings->setBool(RemoteReachService::enabledKey, false);
     server->startAway();
     EXPECT_TRUE(eventually([&] { return !server->inspect().awayListenerPort; }));
     EXPECT_TRUE(settle(*away));

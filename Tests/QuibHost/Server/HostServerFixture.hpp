@@ -54,7 +54,7 @@ protected:
         ::setenv("TZ", "UTC", 1);
         ::tzset();
         previousSink = Logger::setSink(log);
-        settings->setInteger(ServerSettings::portKey, freePort());
+        (void)settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
         reach = std::make_shared<RemoteReach>(RemoteReach::Config{
             .main = main, .settings = settings, .secrets = secrets, .approvedIDs = [registry = registry] {
@@ -196,7 +196,7 @@ protected:
     }
 
     void approve(const std::string& deviceID, const std::string& name) {
-        main->post([&] { registry->approve(deviceID, name); });
+        main->post([&] { (void)registry->approve(deviceID, name); });
         main->runPending();
     }
 

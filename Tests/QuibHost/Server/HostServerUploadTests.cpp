@@ -146,7 +146,7 @@ TEST_F(HostServer, CompleteUploadIsDeliveredIntoEachTargetInOrderWithOneReceiptE
     EXPECT_TRUE(eventually([&] { return log->contains("Sent to Target T-1"); }));
 }
 
-TEST_F(HostServer, TargetsRemovedMeanwhileAreSkippedAndWithNoneLeftTheImagesStay) {
+TEST_F(HostServer, TargetsRemovedMeanwhileAreSkippedAndWithNoneLeftTheImagesStayWithinTheLimit) {
     const auto port = startUploads();
     targets->setSnapshot({{target("T-1"), target("T-2")}, {}});
     auto phone = readyUpload(port, uploadHello({"T-1", "T-2"}, 1));
@@ -155,11 +155,17 @@ TEST_F(HostServer, TargetsRemovedMeanwhileAreSkippedAndWithNoneLeftTheImagesStay
     EXPECT_EQ(parse(nextLine(*phone))["delivered"]["_0"]["targetID"], "T-2");
     EXPECT_TRUE(phone->waitClosed());
 
+    // The inbox is pruned on that path too: uploads to removed targets once grew it past its limit.
+    const fs::path big = dataHome.path / "Quib" / "inbox" / "quib-big-1.png";
+    { std::ofstream(big) << "big"; }
+    fs::resize_file(big, AttachmentInbox::maxTotalBytes + 1);
+    fs::last_write_time(big, fs::last_write_time(big) - std::chrono::hours(1));
     auto second = readyUpload(port, uploadHello({"T-2"}, 1));
     targets->setSnapshot({});
     second->write(frame(0));
     EXPECT_EQ(parse(nextLine(*second))["error"]["_0"], "No target with that id \u2014 it may have been removed");
     EXPECT_TRUE(second->waitClosed());
+    EXPECT_TRUE(eventually([&] { return !fs::exists(big); }));
     EXPECT_EQ(inboxFiles().size(), 2u);
 }
 

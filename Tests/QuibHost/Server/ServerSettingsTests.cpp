@@ -11,14 +11,14 @@ TEST(ServerSettings, PortOutsideTheRangeFallsBackToTheDefault) {
     auto settings = Settings::inMemory();
     EXPECT_EQ(ServerSettings::localPort(*settings), 61413);
     for (std::int64_t bad : {0LL, 1024LL, 65536LL, -5LL, 80LL}) {
-        settings->setInteger(ServerSettings::portKey, bad);
+        (void)settings->setInteger(ServerSettings::portKey, bad);
         EXPECT_EQ(ServerSettings::localPort(*settings), 61413) << bad;
     }
-    settings->setInteger(ServerSettings::portKey, 1025);
+    (void)settings->setInteger(ServerSettings::portKey, 1025);
     EXPECT_EQ(ServerSettings::localPort(*settings), 1025);
-    settings->setInteger(ServerSettings::portKey, 65535);
+    (void)settings->setInteger(ServerSettings::portKey, 65535);
     EXPECT_EQ(ServerSettings::localPort(*settings), 65535);
-    settings->setString(ServerSettings::portKey, "2000");
+    (void)settings->setString(ServerSettings::portKey, "2000");
     EXPECT_EQ(ServerSettings::localPort(*settings), 61413);
 }
 
@@ -26,12 +26,12 @@ TEST(ServerSettings, BlankServiceNameFallsBackAndANameIsKeptUntrimmed) {
     auto settings = Settings::inMemory();
     const auto missing = std::filesystem::path("/nonexistent/machine-info");
     EXPECT_EQ(ServerSettings::hostDisplayName(*settings, missing), ServerSettings::systemHostName());
-    settings->setString(ServerSettings::serviceNameKey, " \t  ");
+    (void)settings->setString(ServerSettings::serviceNameKey, " \t  ");
     EXPECT_EQ(ServerSettings::serviceName(*settings), std::nullopt);
     EXPECT_EQ(ServerSettings::hostDisplayName(*settings, missing), ServerSettings::systemHostName());
-    settings->setString(ServerSettings::serviceNameKey, " Studio Mac");
+    (void)settings->setString(ServerSettings::serviceNameKey, " Studio Mac");
     EXPECT_EQ(ServerSettings::hostDisplayName(*settings, missing), " Studio Mac");
-    settings->setString(ServerSettings::serviceNameKey, "\n");
+    (void)settings->setString(ServerSettings::serviceNameKey, "\n");
     EXPECT_EQ(ServerSettings::serviceName(*settings), "\n");  // only spaces and tabs count as blank
 }
 

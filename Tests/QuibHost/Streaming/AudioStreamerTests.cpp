@@ -186,7 +186,7 @@ TEST_F(AudioStreamer, PausedListenersKeepCaptureRunningButHearNothingAndRepeated
 }
 
 TEST_F(AudioStreamer, ListeningOffTellsEveryListenerOnceStopsCaptureAndKeepsThemForWhenItComesBack) {
-    settings->setBool("quib.listen.allowed", false);
+    (void)settings->setBool("quib.listen.allowed", false);
     auto pad = attach("Pad");
     EXPECT_EQ(pad->states(), std::vector<std::string>{kNotAllowed});
     EXPECT_EQ(pad->frames()[0].header.captureTime, UptimeClock::nanos(*clock));
@@ -320,7 +320,7 @@ TEST_F(AudioStreamer, EachNewListenChannelLeavesAboutFiftyMillisecondsOfSoundUns
     attach("Pad", true, pad);
     EXPECT_EQ(pad->marks(), std::vector<std::size_t>{1024});
 
-    settings->setInteger("quib.listenBitrate", 320000);
+    (void)settings->setInteger("quib.listenBitrate", 320000);
     streamer = make();
     EXPECT_EQ(attach("Pod")->marks(), std::vector<std::size_t>{2000});
 }

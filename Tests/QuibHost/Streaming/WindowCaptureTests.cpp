@@ -57,10 +57,10 @@ TEST_F(WindowCapture, SizesAndCropsThePictureForTheViewers) {
 
 TEST_F(WindowCapture, ReadsTheLargestEncodedSideOnceAndAcceptsOnly640AndMore) {
     for (const auto& [stored, read] : std::vector<std::pair<double, double>>{{500, 2560}, {640, 640}, {4000, 4000}}) {
-        settings->setReal(Capture::maxEncodedSideKey, stored);
+        (void)settings->setReal(Capture::maxEncodedSideKey, stored);
         EXPECT_EQ(Capture::readMaxEncodedSide(settings.get()), read);
     }
-    settings->setString(Capture::maxEncodedSideKey, "big");
+    (void)settings->setString(Capture::maxEncodedSideKey, "big");
     EXPECT_EQ(Capture::readMaxEncodedSide(settings.get()), 2560);
     EXPECT_EQ(Capture::readMaxEncodedSide(nullptr), 2560);
 

@@ -168,6 +168,28 @@ TEST_F(AttachmentInbox, NeverOverwritesOrFollowsWhatHoldsTheName) {
     EXPECT_FALSE(fs::exists(outside));
 }
 
+// An upload killed mid-way once left truncated images under final names, never removed: an image
+// is written to a hidden temporary first, and what a run leaves of those goes when the next
+// inbox is made. A final name is claimed as write claims one.
+TEST_F(AttachmentInbox, TemporariesTakeTheirNameOnlyWhenPlacedAndLeftoversAreRemoved) {
+    const Bytes png = onePixelPng();
+    auto written = inbox.writeTemporary(png, frameFor(png));
+    ASSERT_TRUE(std::holds_alternative<fs::path>(written));
+    const fs::path temporary = std::get<fs::path>(written);
+    EXPECT_EQ(names(), std::set<std::string>{".quib-20270115-080000-1.png.1.part"});
+    inbox.prune();
+    EXPECT_TRUE(fs::exists(temporary));
+    { std::ofstream(folder / "quib-20270115-080000-1.png") << "theirs"; }
+    EXPECT_EQ(std::get<fs::path>(inbox.place(temporary)), folder / "quib-20270115-080000-1-2.png");
+    EXPECT_EQ(fileContents(folder / "quib-20270115-080000-1-2.png"), textOf(png));
+
+    const auto left = std::get<fs::path>(inbox.writeTemporary(png, frameFor(png)));
+    { std::ofstream(folder / ".kept") << "someone else's"; }
+    quib::AttachmentInbox next{{scratch.path, clock, nullptr}};
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_EQ(names(), (std::set<std::string>{".kept", "quib-20270115-080000-1-2.png", "quib-20270115-080000-1.png"}));
+}
+
 TEST_F(AttachmentInbox, WritersAtTheSameMomentNeverShareAFile) {
     std::vector<std::vector<fs::path>> paths(4);
     std::vector<std::thread> writers;

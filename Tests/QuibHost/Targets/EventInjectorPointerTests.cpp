@@ -234,11 +234,11 @@ TEST_F(EventInjector, FollowLandsThePointerInAWindowUnlessSwitchedOffOrDragging)
 }
 
 TEST_F(EventInjector, FollowNeverMovesThePointerWhenTheUserSwitchedItOff) {
-    settings->setBool("quib.followPointer", false);
+    (void)settings->setBool("quib.followPointer", false);
     injector().follow({500, 300, 200, 100});
     EXPECT_TRUE(desktop->events().empty());
     // Read once: switching it back on waits for the next start.
-    settings->setBool("quib.followPointer", true);
+    (void)settings->setBool("quib.followPointer", true);
     injector().follow({500, 300, 200, 100});
     EXPECT_TRUE(desktop->events().empty());
 }

@@ -128,7 +128,7 @@ protected:
     }
 
     void save(const std::vector<QuibTarget>& targets) {
-        settings->setBytes(quib::TargetStore::defaultsKey, bytesOf(*QuibCoder::line(targets)));
+        (void)settings->setBytes(quib::TargetStore::defaultsKey, bytesOf(*QuibCoder::line(targets)));
     }
     std::optional<std::string> stored() const {
         auto bytes = settings->bytes(quib::TargetStore::defaultsKey);

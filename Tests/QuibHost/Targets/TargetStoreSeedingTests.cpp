@@ -77,7 +77,7 @@ TEST_F(TargetStore, WithoutTmuxOnlyTheAppsAreSeededAndSeedingIsLeftUndecided) {
     EXPECT_FALSE(settings->contains(quib::TargetStore::seededPanesKey));
 
     seeds->apps.clear();
-    settings->setBytes(quib::TargetStore::defaultsKey, bytesOf("[]\n"));
+    (void)settings->setBytes(quib::TargetStore::defaultsKey, bytesOf("[]\n"));
     EXPECT_EQ(names(make().targets().value()), std::vector<std::string>{"Focused"});
 }
 
@@ -86,8 +86,8 @@ TEST_F(TargetStore, WithoutTmuxOnlyTheAppsAreSeededAndSeedingIsLeftUndecided) {
 TEST_F(TargetStore, AnUndecodableListsActiveIdStaysUnlessAgentPanesAreSeeded) {
     ASSERT_TRUE(tmuxServer.startSession("work", scratch.path, 2));
     const auto restart = [&] {
-        settings->setBytes(quib::TargetStore::defaultsKey, bytesOf("not json\n"));
-        settings->setString(quib::TargetStore::activeKey, "OLD");
+        (void)settings->setBytes(quib::TargetStore::defaultsKey, bytesOf("not json\n"));
+        (void)settings->setString(quib::TargetStore::activeKey, "OLD");
         return &make();
     };
     auto* targets = restart();
@@ -105,7 +105,7 @@ TEST_F(TargetStore, AnExistingListWithoutPanesGetsAgentPanesInFrontOnce) {
     ASSERT_TRUE(tmuxServer.startSession("work", scratch.path, 2));
     ASSERT_TRUE(tmuxServer.runAs("work:0.1", "codex"));
     save({target("A"), target("B")});
-    settings->setString(quib::TargetStore::activeKey, "B");
+    (void)settings->setString(quib::TargetStore::activeKey, "B");
     auto& targets = make();
     const auto list = targets.targets().value();
     EXPECT_EQ(names(list), (std::vector<std::string>{"codex (work)", "Target A", "Target B"}));

@@ -1,13 +1,14 @@
 #include <atomic>
 #include <thread>
 
+#include "Runtime/AtomicFile.hpp"
 #include "TargetStoreFixture.hpp"
 
 namespace target_store_tests {
 
 TEST_F(TargetStore, LoadsTheSavedListAndTakesTheStoredActiveIdUnchecked) {
     save({target("A"), target("B", Kind::tmux)});
-    settings->setString(quib::TargetStore::activeKey, "GONE");
+    (void)settings->setString(quib::TargetStore::activeKey, "GONE");
     auto& targets = make();
     EXPECT_EQ(ids(targets.targets().value()), (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(ids(targets.snapshot().saved), (std::vector<std::string>{"A", "B"}));
@@ -35,15 +36,15 @@ TEST_F(TargetStore, DecidesOnStartUpSeedingFromWhatWasStored) {
     save({});
     EXPECT_EQ(make().startupSeeding(), (Seeding{true, true}));
 
-    settings->setString(quib::TargetStore::defaultsKey, "[]");  // not a bytes value: nothing stored
+    (void)settings->setString(quib::TargetStore::defaultsKey, "[]");  // not a bytes value: nothing stored
     EXPECT_EQ(make().startupSeeding(), (Seeding{true, true}));
     EXPECT_EQ(names(storedList()), std::vector<std::string>{"Focused"});
 
-    settings->setBool(quib::TargetStore::seededPanesKey, true);
+    (void)settings->setBool(quib::TargetStore::seededPanesKey, true);
     EXPECT_EQ(makeWith({target("A")}).startupSeeding(), (Seeding{false, false}));
     EXPECT_EQ(make().startupSeeding(), (Seeding{false, false}));  // reloads what was stored back
 
-    settings->setBool(quib::TargetStore::seededPanesKey, false);
+    (void)settings->setBool(quib::TargetStore::seededPanesKey, false);
     EXPECT_EQ(makeWith({target("A")}).startupSeeding(), (Seeding{false, true}));
     EXPECT_EQ(makeWith({target("A"), target("T", Kind::tmux)}).startupSeeding(), (Seeding{false, false}));
 }
@@ -154,7 +155,7 @@ TEST_F(TargetStore, AProvisionalListEqualToTheCurrentOneIsNotPublished) {
 }
 
 TEST_F(TargetStore, UndecodableSavedBytesAreCopiedBesideTheLogBeforeTheListStartsAfresh) {
-    settings->setBytes(quib::TargetStore::defaultsKey, bytesOf("not json\n"));
+    (void)settings->setBytes(quib::TargetStore::defaultsKey, bytesOf("not json\n"));
     auto& targets = make();
     const fs::path backup = scratch.path / "Quib" / "targets-2027-01-15T08-00-00Z.json";
     EXPECT_EQ(quib::testing::fileContents(backup), "not json\n");
@@ -170,7 +171,7 @@ TEST_F(TargetStore, UndecodableSavedBytesAreCopiedBesideTheLogBeforeTheListStart
 // The data folder is a regular file, so no backup can be written: the bytes stay in the settings.
 TEST_F(TargetStore, UndecodableBytesThatCannotBeBackedUpAreKeptInASideSetting) {
     const Bytes list = bytesOf("{\"not\": \"a list\"}\n");
-    settings->setBytes(quib::TargetStore::defaultsKey, list);
+    (void)settings->setBytes(quib::TargetStore::defaultsKey, list);
     std::ofstream(scratch.path / "data") << "a file, not a folder";
     auto& targets = make(scratch.path / "data");
     EXPECT_EQ(names(targets.targets().value()), std::vector<std::string>{"Focused"});
@@ -279,7 +280,7 @@ TEST_F(TargetStore, ReconcilingRewritesAddressesToIdentifiersAndMarksTheRest) {
                               pane("D", "d", "work:9.9"), pane("E", "e", std::nullopt), target("X")});
     const std::vector<quib::Tmux::Pane> panes{{"%3", "work:0.0", "zsh", "/"}, {"%4", "work:0.1", "vim", "/"},
                                               {"%5", "work:0.1", "claude", "/"}};
-    settings->remove(quib::TargetStore::seededPanesKey);  // set by start-up seeding
+    (void)settings->remove(quib::TargetStore::seededPanesKey);  // set by start-up seeding
     onMain([&] { targets.reconcile(panes, false, false, false); });
     EXPECT_EQ(targets.target("A")->tmuxTarget, "%5");  // the later pane at an address wins
     EXPECT_EQ(targets.target("B")->tmuxTarget, "%7");
@@ -317,6 +318,112 @@ TEST_F(TargetStore, RefreshingListsPanesAndReconcilesUnlessTmuxIsMissing) {
     main->runPending();
     EXPECT_EQ(without.target("A")->tmuxTarget, "work:0.1");
     EXPECT_TRUE(without.unresolvedTargetIDs().value().empty());
+}
+
+}  // namespace target_store_tests
+
+namespace target_store_tests {
+
+// Nine targets with names of a megabyte once made every list sent to phones too large to send:
+// every text, the count and the stored list have limits, met by adding, editing and upserting
+// alike, and a batch of additions is checked against the targets added before it.
+TEST_F(TargetStore, TextsCountAndListSizeAreLimitedWhoeverChangesTheList) {
+    auto& targets = makeWith({pane("P", "Agent", "%1")});
+    const std::string longName(quib::TargetStore::longestName + 1, 'n');
+    const std::string longText(quib::TargetStore::longestField + 1, 'x');
+    QuibTarget longSymbol = pane("S", "Shell", "%2");
+    longSymbol.symbol = longText;
+    onMain([&] {
+        EXPECT_EQ(targets.add(pane("N", longName, "%2")), Outcome::refused("That name is longer than 200 characters"));
+        // Two hundred characters of two bytes each are within the limit.
+        std::string accented;
+        for (int i = 0; i < 200; ++i) accented += "\xC3\xA9";
+        EXPECT_TRUE(targets.add(pane("E", accented, "%3")).target());
+        EXPECT_EQ(targets.add(longSymbol), Outcome::refused("That target's symbol is longer than 4096 bytes"));
+        EXPECT_EQ(targets.update(pane("P", longName, "%1")), Outcome::refused("That name is longer than 200 characters"));
+        EXPECT_EQ(targets.upsert(pane("Q", "Other", "%4" + longText)), "That target's pane is longer than 4096 bytes");
+    });
+    EXPECT_EQ(ids(targets.targets().value()), (std::vector<std::string>{"P", "E"}));
+
+    std::vector<QuibTarget> batch;
+    for (std::size_t n = 0; n < quib::TargetStore::mostTargets; ++n)
+        batch.push_back(pane("B" + std::to_string(n), "Pane " + std::to_string(n), "%" + std::to_string(100 + n)));
+    batch.push_back(pane("DUP", "pane 7", "%99"));
+    std::vector<Outcome> outcomes;
+    onMain([&] { outcomes = targets.addAll(batch); });
+    ASSERT_EQ(outcomes.size(), batch.size());
+    EXPECT_TRUE(outcomes[497].target());
+    EXPECT_EQ(outcomes[498], Outcome::refused("There are already 500 targets \u2014 remove some first"));
+    EXPECT_EQ(outcomes.back(), Outcome::refused("There is already a target called pane 7"));
+    EXPECT_EQ(targets.targets().value().size(), 500u);
+    EXPECT_EQ(storedList().size(), 500u);
+    onMain([&] { EXPECT_EQ(targets.upsert(target("Z")), "There are already 500 targets \u2014 remove some first"); });
+}
+
+// A batch once wrote the whole list once per target, taking minutes for thousands; and a list
+// longer than the JSON reader's usual limits was refused at the next start and set aside.
+TEST_F(TargetStore, ABatchIsStoredOnceAndALongStoredListIsReadBackWhole) {
+    const fs::path file = scratch.path / "defaults.json";
+    int writes = 0;
+    const auto counting = [&] {
+        return Settings::atPath(file, [&](const fs::path& at, std::string_view text) {
+            ++writes;
+            return writeFileAtomically(at, text);
+        });
+    };
+    std::vector<QuibTarget> old;
+    for (int n = 0; n < 13000; ++n) old.push_back(pane("O" + std::to_string(n), "Old " + std::to_string(n), "%" + std::to_string(n)));
+    settings = counting();
+    save(old);
+    settings = counting();
+    auto& crowded = make();
+    ASSERT_EQ(crowded.targets().value().size(), 13000u);
+    writes = 0;
+    onMain([&] {
+        EXPECT_EQ(crowded.addAll({pane("A", "a", "%90000")}).front(),
+                  Outcome::refused("There are already 500 targets \u2014 remove some first"));
+    });
+    EXPECT_EQ(writes, 0);
+
+    std::set<std::string> allButOne;
+    for (std::size_t n = 1; n < old.size(); ++n) allButOne.insert(old[n].id);
+    onMain([&] { crowded.remove(allButOne); });
+    std::vector<QuibTarget> batch;
+    for (int n = 0; n < 300; ++n) batch.push_back(pane("B" + std::to_string(n), "New " + std::to_string(n), "%" + std::to_string(20000 + n)));
+    writes = 0;
+    onMain([&] { (void)crowded.addAll(batch); });
+    EXPECT_EQ(writes, 1);
+    settings = Settings::atPath(file);
+    EXPECT_EQ(make().targets().value().size(), 301u);
+}
+
+// With the disk full the change holds in memory, the caller is told, and the list is written
+// again later until it is saved.
+TEST_F(TargetStore, AListThatCannotBeSavedIsReportedAndWrittenAgainLater) {
+    const fs::path file = scratch.path / "defaults.json";
+    bool full = false;
+    settings = Settings::atPath(file, [&](const fs::path& at, std::string_view text) -> Result<void> {
+        if (full) return fail("No space left on device");
+        return writeFileAtomically(at, text);
+    });
+    const auto onDisk = [&] {
+        const auto bytes = Settings::atPath(file)->bytes(quib::TargetStore::defaultsKey);
+        return bytes ? ids(QuibCoder::decode<std::vector<QuibTarget>>(textOf(*bytes)).value()) : std::vector<std::string>{};
+    };
+    auto& targets = makeWith({pane("P", "Agent", "%1")});
+    full = true;
+    onMain([&] { EXPECT_TRUE(targets.add(pane("N", "New", "%2")).target()); });
+    EXPECT_EQ(targets.saveFailure(), "No space left on device");
+    EXPECT_TRUE(log->contains("The saved targets could not be saved (No space left on device)"));
+    EXPECT_EQ(onDisk(), std::vector<std::string>{"P"});
+    clock->advance(quib::TargetStore::retryInterval);
+    main->runPending();
+    EXPECT_TRUE(targets.saveFailure());
+    full = false;
+    clock->advance(quib::TargetStore::retryInterval);
+    main->runPending();
+    EXPECT_EQ(targets.saveFailure(), std::nullopt);
+    EXPECT_EQ(onDisk(), (std::vector<std::string>{"P", "N"}));
 }
 
 }  // namespace target_store_tests

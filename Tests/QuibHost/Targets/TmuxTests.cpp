@@ -25,25 +25,42 @@ protected:
     quib::Tmux tmux;
 };
 
-TEST_F(Tmux, ParsesPaneLinesKeepingABarInsideThePath) {
-    EXPECT_EQ(quib::Tmux::parsePane("%3|work:1.0|zsh|/Users/me/src"), (Pane{"%3", "work:1.0", "zsh", "/Users/me/src"}));
-    EXPECT_EQ(quib::Tmux::parsePane("%3|work:1.0|vim|/tmp/a|b"), (Pane{"%3", "work:1.0", "vim", "/tmp/a|b"}));
-    EXPECT_EQ(quib::Tmux::parsePane("%3|work:1.0|zsh|"), (Pane{"%3", "work:1.0", "zsh", ""}));
-    EXPECT_EQ(quib::Tmux::parsePane("%12|a:b:2.3|claude|/x"), (Pane{"%12", "a:b:2.3", "claude", "/x"}));
-    for (const char* bad : {"%3|work:1.0||/tmp", "%|work:1.0|zsh|/tmp", "3|work:1.0|zsh|/tmp", "%3x|work:1.0|zsh|/tmp",
-                            "%3|work:1|zsh|/tmp", "%3|work:1.0|zsh", ""})
-        EXPECT_EQ(quib::Tmux::parsePane(bad), std::nullopt) << bad;
+// One record as tmux prints it for the listing's format.
+std::string record(const std::string& id, const std::string& session, const std::string& place, const std::string& command,
+                   const std::string& path) {
+    return id + "|" + std::to_string(session.size()) + "|" + std::to_string(command.size()) + "|" +
+           std::to_string(path.size()) + "|" + session + ":" + place + "|" + command + "|" + path + "|";
 }
 
-TEST_F(Tmux, ListingSkipsAndLogsTheLinesThatDoNotParse) {
+// A line break in a folder's name once ended its pane's line early, and the rest was read as
+// another pane that first-run seeding saved as a target: fields are read by their lengths.
+TEST_F(Tmux, ParsesPaneRecordsByTheirLengthsWhateverTheFieldsHold) {
+    const std::string forged = "/tmp/a\n%9|1|4|2|x:0.0|bash|/x|\n%8|evil:0.0|zsh|/";
+    const auto panes = quib::Tmux::parsePanes(record("%3", "work", "1.0", "zsh", "/Users/me/src") + "\n" +
+                                              record("%4", "a:b", "2.3", "vim", "/tmp/a|b") + "\n" +
+                                              record("%5", "w", "0.1", "zsh", "") + "\n" +
+                                              record("%6", "w", "0.2", "claude", forged));
+    EXPECT_EQ(panes, (std::vector<Pane>{{"%3", "work:1.0", "zsh", "/Users/me/src"},
+                                        {"%4", "a:b:2.3", "vim", "/tmp/a|b"},
+                                        {"%5", "w:0.1", "zsh", ""},
+                                        {"%6", "w:0.2", "claude", forged}}));
+}
+
+TEST_F(Tmux, ListingSkipsAndLogsTheRecordsThatDoNotParse) {
     auto log = std::make_shared<CapturingLogSink>();
     auto previous = Logger::setSink(log);
-    const auto panes = quib::Tmux::parsePanes("%1|work:0.0|zsh|/a\n\n%|work:0.1|zsh|/b\n%2|work:0.2|vim|/c\n");
+    const std::vector<std::string> bad{record("%", "w", "0.1", "zsh", "/b"), record("3", "w", "0.1", "zsh", "/b"),
+                                       record("%3", "w", "1", "zsh", "/b"), record("%3", "w", "0.1", "", "/b"),
+                                       "%3|1|3|9|w:0.1|zsh|/b|", "%3|1|3|2|w:0.1|zsh|/b", "%3|x|3|2|w:0.1|zsh|/b|"};
+    std::string listing = record("%1", "work", "0.0", "zsh", "/a") + "\n\n";
+    for (const auto& line : bad) listing += line + "\n";
+    listing += record("%2", "work", "0.2", "vim", "/c");
+    const auto panes = quib::Tmux::parsePanes(listing);
     Logger::setSink(previous);
     EXPECT_EQ(panes, (std::vector<Pane>{{"%1", "work:0.0", "zsh", "/a"}, {"%2", "work:0.2", "vim", "/c"}}));
-    ASSERT_EQ(log->records().size(), 1u);
+    ASSERT_EQ(log->records().size(), bad.size());
     EXPECT_EQ(log->records()[0].level, LogLevel::error);
-    EXPECT_EQ(log->records()[0].text, "skipping unparseable tmux pane line: %|work:0.1|zsh|/b");
+    EXPECT_EQ(log->records()[0].text, "skipping unparseable tmux pane line: " + bad[0]);
 }
 
 TEST_F(Tmux, AddressesNeedASessionAndTwoNumbersOfAnyScript) {
@@ -103,6 +120,16 @@ TEST_F(Tmux, ListsEveryPaneOfEverySession) {
     EXPECT_EQ(specs, (std::vector<std::string>{"play:0.0", "work:0.0", "work:0.1"}));
 }
 
+TEST_F(Tmux, AFolderWhoseNameHoldsARecordIsOneFolderOfOnePane) {
+    const fs::path odd = folder.path / "a\n%99|1|4|2|x:0.0|bash|/x|\n%98|1|3|1|y:0.0|zsh|/|";
+    fs::create_directories(odd);
+    ASSERT_TRUE(server.startSession("work", odd));
+    const auto panes = tmux.listPanes();
+    ASSERT_EQ(panes.size(), 1u);
+    EXPECT_EQ(panes[0].spec, "work:0.0");
+    EXPECT_EQ(fs::canonical(panes[0].path), fs::canonical(odd));
+}
+
 TEST_F(Tmux, AnIdentifierResolvesOnlyWhileItsPaneLives) {
     ASSERT_TRUE(server.startSession("work", folder.path, 2));
     const std::string id = server.idOf("work:0.1");
@@ -124,6 +151,10 @@ TEST_F(Tmux, AnAddressResolvesToItsPaneAndAMissingOneToNothing) {
     EXPECT_EQ(tmux.resolve("work:0.5"), std::nullopt);
     EXPECT_EQ(tmux.resolve("work:9.9"), std::nullopt);
     EXPECT_EQ(tmux.resolve("nosuch:0.0"), std::nullopt);
+    // tmux picks a pane for its own syntax, which must never pass for a pane of the user's.
+    const std::string first = server.idOf("work:0.0");
+    for (const std::string& odd : std::vector<std::string>{"-L", "-", "--", "-F", "-S/x", "work", "work:0", first + ";", first + " ", "{last}", "-L:0.0"})
+        EXPECT_EQ(tmux.resolve(odd), std::nullopt) << odd;
 }
 
 TEST_F(Tmux, ReadsAPanesWorkingFolder) {

@@ -76,6 +76,10 @@ TEST_F(UploadSession, FramesInAnyOrderCompleteInIndexOrder) {
     auto upload = session(2);
     const Bytes jpeg = jpegHeader(4, 3);
     EXPECT_EQ(upload->append(frame(1, jpeg, Format::jpeg)).kind, Kind::waiting);
+    // Until the batch is whole its images are hidden temporaries, which a crash cannot leave
+    // under a final name.
+    for (const auto& entry : fs::directory_iterator(scratch.path / "Quib" / "inbox"))
+        EXPECT_TRUE(entry.path().filename().string().starts_with(".quib-20270115-080000-2.jpg.")) << entry.path();
     const auto progress = upload->append(png(0));
     ASSERT_EQ(progress.kind, Kind::complete);
     ASSERT_EQ(progress.attachments.size(), 2u);
