@@ -14,6 +14,8 @@
 #include <asio/ssl/error.hpp>
 #include <asio/write.hpp>
 
+#include "Runtime/Logger.hpp"
+
 namespace quib {
 
 namespace {
@@ -118,6 +120,14 @@ Result<void> TlsConnection::setNotSentLowWater(std::size_t bytes) {
     if (::setsockopt(stream_.lowest_layer().native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &value, sizeof value) != 0)
         return fail(std::string("Could not limit the unsent bytes: ") + std::strerror(errno));
     return {};
+}
+
+void TlsConnection::limitNotSentSoon(std::size_t bytes) {
+    asio::dispatch(stream_.get_executor(), [self = shared_from_this(), bytes] {
+        if (self->isOver() || self->shuttingDown_) return;
+        if (auto limited = self->setNotSentLowWater(bytes); !limited)
+            quibLog().error("view: ", pub(limited.error().message));
+    });
 }
 
 // Nothing queued behind a closing reply would ever be written, so it is not kept.

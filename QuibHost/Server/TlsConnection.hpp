@@ -90,6 +90,8 @@ public:
     // window takes (TCP_NOTSENT_LOWAT), so that a slow peer shows itself in the sends
     // themselves instead of disappearing into a large socket buffer.
     Result<void> setNotSentLowWater(std::size_t bytes);
+    // Any thread: the same, later, on the network queue; nothing once the connection is over.
+    void limitNotSentSoon(std::size_t bytes);
     // Any thread: closes the socket at once, dropping whatever waits to be written.
     void cancel();
     // Any thread: a send that closes the connection, or a cancel, has been asked for; nothing

@@ -9,6 +9,7 @@
 #include "Platform/PixelBuffer.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Geometry.hpp"
+#include "Shared/UnitSpot.hpp"
 
 namespace quib {
 
@@ -28,8 +29,8 @@ public:
     virtual ~PanelCapture() = default;
     // Follows `bundleID`'s app (none: the frontmost app), or its pinned `windowID`, for pictures
     // up to `maxWidth` × `maxHeight` of `crop` (unit coordinates of the window).
-    virtual void start(std::optional<std::string> bundleID, std::optional<std::uint32_t> windowID, std::int64_t maxWidth,
-                       std::int64_t maxHeight, const Rect& crop) = 0;
+    virtual void start(std::optional<std::string> bundleID, std::optional<std::uint32_t> windowID,
+                       std::int64_t maxWidth, std::int64_t maxHeight, const Rect& crop) = 0;
     virtual void stop() = 0;
     // The next picture is delivered whatever it shows.
     virtual void requestFrame() = 0;
@@ -37,6 +38,10 @@ public:
     virtual std::optional<Rect> windowFrame() const = 0;
     // Changes whenever the captured window changes or the capture stops.
     virtual std::int64_t currentGeneration() const = 0;
+    // The captured window's corner radius over its width; none when it has none worth drawing.
+    virtual std::optional<double> cornerFraction() const = 0;
+    // The pointer on the captured window; none while it is off the window.
+    virtual std::optional<UnitSpot> pointerInWindow() const = 0;
 };
 
 }  // namespace quib

@@ -15,7 +15,9 @@ namespace {
 // A platform without video compression.
 class NoVideoSessions final : public VideoSessionFactory {
 public:
-    std::shared_ptr<VideoSession> open(ViewFrame::Codec, int, int, const VideoSession::Rates&) override { return nullptr; }
+    std::shared_ptr<VideoSession> open(ViewFrame::Codec, int, int, const VideoSession::Rates&) override {
+        return nullptr;
+    }
 };
 
 }  // namespace
@@ -37,7 +39,9 @@ bool PanelStreamer::ViewClient::adopt(const ViewHelloPayload& hello) {
     return changed;
 }
 
-std::int64_t PanelStreamer::ViewClient::clampedSide(std::int64_t side) { return std::clamp(side, smallestSide, largestSide); }
+std::int64_t PanelStreamer::ViewClient::clampedSide(std::int64_t side) {
+    return std::clamp(side, smallestSide, largestSide);
+}
 
 double PanelStreamer::readViewerAllowance(const Settings* settings) {
     const auto seconds = settings ? settings->real(viewerAllowanceKey) : std::nullopt;
@@ -69,12 +73,13 @@ std::shared_ptr<PanelStreamer> PanelStreamer::create(Config config) {
 }
 
 std::shared_ptr<PanelStreamer> PanelStreamer::onDesktop(Config config, const DesktopServices& desktop,
-                                                       std::shared_ptr<ScreenAccess> screenAccess,
-                                                       std::shared_ptr<VideoSessionFactory> sessions) {
+                                                        std::shared_ptr<ScreenAccess> screenAccess,
+                                                        std::shared_ptr<VideoSessionFactory> sessions) {
     if (!sessions) sessions = std::make_shared<NoVideoSessions>();
     config.encoder = VideoEncoder::create({std::move(sessions), config.clock});
     config.makeCapture = [desktop, screenAccess = std::move(screenAccess), clock = config.clock,
-                          settings = config.settings](PanelCapture::FrameHandler onFrame, PanelCapture::StateHandler onState) {
+                          settings = config.settings](PanelCapture::FrameHandler onFrame,
+                                                      PanelCapture::StateHandler onState) {
         return WindowCapture::create({.desktop = desktop,
                                       .screenAccess = screenAccess,
                                       .clock = clock,
@@ -95,6 +100,8 @@ PanelStreamer::PanelStreamer(Passkey, Config config)
       clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
       tmux_(std::move(config.tmux)),
       viewerAllowance_(readViewerAllowance(config.settings.get())),
+      interfaces_(config.interfaces ? std::move(config.interfaces) : [] { return InterfaceAddresses::list(); }),
+      instrumentation_(config.instrumentation ? *config.instrumentation : Instrumentation::shared()),
       makeCapture_(std::move(config.makeCapture)),
       makeMirror_(std::move(config.makeMirror)),
       control_(std::string(controlLabel), clock_) {}
@@ -109,9 +116,8 @@ PanelStreamer::~PanelStreamer() {
 
 void PanelStreamer::begin() {
     capture_ = makeCapture_(
-        [](std::shared_ptr<const PixelBuffer>, MonoTime, const Rect&, std::int64_t) {
-            // Window pictures are not encoded yet: a viewer of a window sees its state only.
-        },
+        whilePresent([this](std::shared_ptr<const PixelBuffer> picture, MonoTime at, const Rect& crop,
+                            std::int64_t generation) { encodeAndSend(std::move(picture), at, crop, generation); }),
         whilePresent([this](const std::string& reason, bool canOpen) { sendState(reason, canOpen); }));
     const PaneSource::FrameHandler onPane =
         whilePresent([this](const ViewFrame& frame, const Bytes& payload) { paneFrame(frame, payload); });
@@ -128,15 +134,28 @@ void PanelStreamer::attachViewer(const std::shared_ptr<TlsConnection>& connectio
 
 void PanelStreamer::detachViewer(const TlsConnection& connection) { detach(&connection); }
 
+// A new viewer's link is looked up once, before the lock is taken: it does not change under a
+// connection. Its unsent limit starts at the budget of the rate the encoder has.
 void PanelStreamer::attach(std::shared_ptr<ViewConnection> connection, const ViewHelloPayload& hello) {
+    const std::string link = interfaceHolding(connection->localAddress(), interfaces_());
     bool changed = true;
+    std::shared_ptr<ViewConnection> added;
+    std::int64_t applied = 0;
     {
         std::lock_guard guard(lock_);
         const void* identity = connection->identity();
-        if (auto known = clients_.find(identity); known != clients_.end()) changed = known->second.adopt(hello);
-        else clients_.emplace(identity, ViewClient(std::move(connection), hello));
+        if (auto known = clients_.find(identity); known != clients_.end()) {
+            changed = known->second.adopt(hello);
+        } else {
+            added = connection;
+            ViewClient client(std::move(connection), hello);
+            client.interfaceName = link;
+            clients_.emplace(identity, std::move(client));
+        }
         lastState_.reset();
+        applied = appliedRate_;
     }
+    if (added) added->limitNotSent(static_cast<std::size_t>(notSentLowWater(applied)));
     encoder_->forceKeyframe();
     capture_->requestFrame();
     mirror_->invalidate();
@@ -207,30 +226,33 @@ bool PanelStreamer::send(const ViewFrame& frame, const Bytes& payload, SendPolic
         if (dropped) dropped();
         return false;
     }
-    const auto bytes = static_cast<std::int64_t>(written->size());
-    const auto receivers = chooseReceivers(frame, policy, bytes, clock_->now());
+    Handed handed{.bytes = static_cast<std::int64_t>(written->size()),
+                  .at = clock_->now(),
+                  .interval = 0,
+                  .video = policy == SendPolicy::video};
+    const auto receivers = chooseReceivers(frame, policy, handed);
     if (receivers.empty()) {
         if (dropped) dropped();
         return false;
     }
     const auto message = std::make_shared<const Bytes>(std::move(*written));
     for (const auto& receiver : receivers) {
-        receiver->send(message, whilePresent([this, to = std::weak_ptr<ViewConnection>(receiver), bytes](
-                                                 Result<MonoTime> done) { sendCompleted(to, bytes, done); }));
+        receiver->send(message, whilePresent([this, to = std::weak_ptr<ViewConnection>(receiver),
+                                              handed](Result<MonoTime> done) { sendCompleted(to, handed, done); }));
     }
     return true;
 }
 
 // In the map's order, under the lock; each receiver's counters grow by the frame.
 std::vector<std::shared_ptr<ViewConnection>> PanelStreamer::chooseReceivers(const ViewFrame& frame, SendPolicy policy,
-                                                                            std::int64_t bytes, MonoTime now) {
+                                                                            Handed& handed) {
     std::vector<std::shared_ptr<ViewConnection>> receivers;
     std::lock_guard guard(lock_);
     const std::int64_t budget = pacer_.inFlightByteBudget();
     for (auto& [identity, client] : clients_) {
         if (policy == SendPolicy::video) {
-            const bool busy = client.inFlightFrames > 0 &&
-                              (client.inFlightFrames >= VideoPacer::maxFramesInFlight || client.inFlightBytes >= budget);
+            const bool busy = client.inFlightFrames > 0 && (client.inFlightFrames >= VideoPacer::maxFramesInFlight ||
+                                                            client.inFlightBytes >= budget);
             if (busy) {
                 client.missedFrame = true;
                 continue;
@@ -239,15 +261,17 @@ std::vector<std::shared_ptr<ViewConnection>> PanelStreamer::chooseReceivers(cons
         }
         if (policy == SendPolicy::text && client.inFlightFrames > 0) continue;
         ++client.inFlightFrames;
-        client.inFlightBytes += bytes;
+        client.inFlightBytes += handed.bytes;
         receivers.push_back(client.connection);
     }
-    if (policy == SendPolicy::video && !receivers.empty()) lastHandOver_ = now;
+    if (lastHandOver_ != MonoTime()) handed.interval = std::chrono::duration<double>(handed.at - lastHandOver_).count();
+    if (policy == SendPolicy::video && !receivers.empty()) lastHandOver_ = handed.at;
     return receivers;
 }
 
-// A completion for a viewer that has left changes nothing; a failed send ends its viewer.
-void PanelStreamer::sendCompleted(const std::weak_ptr<ViewConnection>& to, std::int64_t bytes,
+// A completion for a viewer that has left changes nothing; a failed send ends its viewer. A
+// video frame's delivery tells the pacer how long the link took.
+void PanelStreamer::sendCompleted(const std::weak_ptr<ViewConnection>& to, const Handed& handed,
                                   const Result<MonoTime>& written) {
     bool remain = false;
     {
@@ -256,27 +280,29 @@ void PanelStreamer::sendCompleted(const std::weak_ptr<ViewConnection>& to, std::
         auto client = connection ? clients_.find(connection->identity()) : clients_.end();
         if (client == clients_.end() || client->second.connection != connection) return;
         client->second.inFlightFrames = std::max<std::int64_t>(0, client->second.inFlightFrames - 1);
-        client->second.inFlightBytes = std::max<std::int64_t>(0, client->second.inFlightBytes - bytes);
-        if (written) return;
-        clients_.erase(client);
-        remain = !clients_.empty();
+        client->second.inFlightBytes = std::max<std::int64_t>(0, client->second.inFlightBytes - handed.bytes);
+        if (!written) {
+            clients_.erase(client);
+            remain = !clients_.empty();
+        }
     }
-    viewerLeft(remain);
+    if (!written) return viewerLeft(remain);
+    if (handed.video)
+        noteVideoDelivered(handed.bytes, std::chrono::duration<double>(clock_->now() - handed.at).count(),
+                           handed.interval);
 }
 
+// A lower ceiling cuts the rate at once; a higher one only lets later raises go further.
 void PanelStreamer::refreshCeiling() {
-    std::optional<std::pair<std::int64_t, double>> lowered;
     {
         std::lock_guard guard(lock_);
         const bool peerToPeer = std::any_of(clients_.begin(), clients_.end(),
-                                            [](const auto& entry) { return entry.second.connection->isPeerToPeer(); });
+                                            [](const auto& entry) { return isPeerToPeer(entry.second.interfaceName); });
         const std::int64_t wanted = peerToPeer ? peerToPeerCeiling : ceiling;
         if (wanted == pacer_.ceiling()) return;
-        const std::int64_t before = pacer_.bitrate();
         pacer_.setCeiling(wanted);
-        if (pacer_.bitrate() < before) lowered.emplace(pacer_.bitrate(), pacer_.framesPerSecond());
     }
-    if (lowered) encoder_->updateRate(lowered->first, lowered->second);
+    applyRateIfDue(false);
 }
 
 }  // namespace quib

@@ -26,9 +26,11 @@
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
 #include "Runtime/Geometry.hpp"
+#include "Runtime/InterfaceAddresses.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Shared/Instrumentation.hpp"
 #include "Shared/ViewFrame.hpp"
 #include "Shared/ViewHelloPayload.hpp"
 
@@ -43,7 +45,8 @@ namespace quib {
 // Threads: attach, detach and pointableWindowFrame come on the network queue; the source is
 // started and stopped on the queue "com.brenmoor.quib.host.panel" alone; the target store's
 // changes arrive on the main executor and are only handed on; pane frames come on the mirror's
-// queue, capture states from the capture, send completions on the network queue. `lock_` guards
+// queue, capture states and pictures from the capture, compressed pictures on the encoder's
+// thread, send completions on the network queue. `lock_` guards
 // the viewers, their counters and what frames carry; it is never held while a frame is sent or
 // the capture, the mirror or the encoder is called. The streamer ends on its owner's thread: its
 // end waits for every call of the capture, the mirror or a connection under way, and for the
@@ -83,7 +86,8 @@ public:
         Rect crop;  // unit coordinates of the window
         std::int64_t inFlightFrames = 0;
         std::int64_t inFlightBytes = 0;  // whole framed messages
-        bool missedFrame = false;  // a video frame was withheld, so it needs a key frame
+        bool missedFrame = false;        // a video frame was withheld, so it needs a key frame
+        std::string interfaceName;       // of the link the connection runs over; empty when unknown
 
         ViewClient(std::shared_ptr<ViewConnection> connection, const ViewHelloPayload& hello);
         // Takes a later hello of the same connection; true when the size or the crop changed.
@@ -104,14 +108,17 @@ public:
         std::shared_ptr<Executor> main = nullptr;               // where the target store publishes
         std::shared_ptr<TargetStoreService> targets = nullptr;  // required
         std::shared_ptr<PanelEncoder> encoder = nullptr;        // required
-        std::shared_ptr<Clock> clock = nullptr;       // none: the system clock
-        std::shared_ptr<Settings> settings = nullptr;  // read once, for "quib.viewerAllowance"
-        Tmux tmux = Tmux();                           // whether tmux is there
+        std::shared_ptr<Clock> clock = nullptr;                 // none: the system clock
+        std::shared_ptr<Settings> settings = nullptr;           // read once, for "quib.viewerAllowance"
+        Tmux tmux = Tmux();                                     // whether tmux is there
         // Make the window capture and the pane mirror, once, with the streamer's handlers.
-        std::function<std::shared_ptr<PanelCapture>(PanelCapture::FrameHandler, PanelCapture::StateHandler)> makeCapture =
-            nullptr;
+        std::function<std::shared_ptr<PanelCapture>(PanelCapture::FrameHandler, PanelCapture::StateHandler)>
+            makeCapture = nullptr;
         // None: a PaneMirror running `tmux`.
         std::function<std::shared_ptr<PaneSource>(PaneSource::FrameHandler)> makeMirror = nullptr;
+        // The computer's interfaces; none: InterfaceAddresses::list.
+        std::function<std::vector<InterfaceAddresses::Entry>()> interfaces = nullptr;
+        Instrumentation* instrumentation = nullptr;  // whose switch turns the rate report on; none: the shared one
     };
 
     // Throws std::invalid_argument without a target store, an encoder or a capture.
@@ -143,6 +150,17 @@ public:
     static double readViewerAllowance(const Settings* settings);
     // Every viewer's wishes together; the idle demand without viewers.
     static Demand demandOf(const std::map<const void*, ViewClient>& clients);
+    // The name of the interface in `entries` that holds `address`; empty when none does.
+    static std::string interfaceHolding(const std::string& address,
+                                        const std::vector<InterfaceAddresses::Entry>& entries);
+    // Whether an interface of this name is a peer-to-peer wireless link, which takes less.
+    static bool isPeerToPeer(std::string_view interfaceName);
+    // What a view channel's kernel may hold unsent at a bit rate: the pacer's byte budget.
+    static std::int64_t notSentLowWater(std::int64_t bitRate);
+
+    // A captured picture: encoded when the encoder is free and some viewer can take it.
+    void encodeAndSend(std::shared_ptr<const PixelBuffer> picture, MonoTime presentationTime, const Rect& crop,
+                       std::int64_t generation);
 
 private:
     struct SentWindow {
@@ -169,13 +187,45 @@ private:
     void startMirror(const QuibTarget& target);
     std::optional<std::uint32_t> activePinnedWindow();
 
+    // A frame handed to the viewers: its size, when, and for video the time since the one before.
+    struct Handed {
+        std::int64_t bytes = 0;
+        MonoTime at{};
+        double interval = 0;  // since the previous video frame was handed over
+        bool video = false;
+    };
     bool send(const ViewFrame& frame, const Bytes& payload, SendPolicy policy, const std::function<void()>& dropped);
     std::vector<std::shared_ptr<ViewConnection>> chooseReceivers(const ViewFrame& frame, SendPolicy policy,
-                                                                 std::int64_t bytes, MonoTime now);
-    void sendCompleted(const std::weak_ptr<ViewConnection>& to, std::int64_t bytes, const Result<MonoTime>& written);
+                                                                 Handed& handed);
+    void sendCompleted(const std::weak_ptr<ViewConnection>& to, const Handed& handed, const Result<MonoTime>& written);
     void viewerLeft(bool othersRemain);
     void paneFrame(const ViewFrame& frame, const Bytes& payload);
     void refreshCeiling();
+
+    // What a picture in the encoder needs to become a frame.
+    struct Encoding {
+        std::uint64_t captureTime = 0;
+        std::int64_t width = 0;
+        std::int64_t height = 0;
+        Rect crop;
+        std::int64_t generation = 0;
+        std::int64_t epoch = 0;
+    };
+    struct Rates {
+        std::int64_t bitRate = 0;
+        double frameRate = 0;
+    };
+    std::optional<Rates> passGate(std::int64_t& epoch);
+    bool encodeFinished(const Encoding& encoding);
+    void videoEncoded(const Encoding& encoding, std::optional<PanelEncoder::Output> output);
+    void noteSent(std::int64_t generation, bool isKeyframe);
+    void askAgainIfTurnedAway();
+    void noteVideoDelivered(std::int64_t bytes, double seconds, double interval);
+    void noteVideoDropped();
+    // Gives the encoder the pacer's rate when it has moved an eighth or more from the one last
+    // given, whatever the pacer said; every viewer's unsent limit follows it.
+    void applyRateIfDue(bool logged);
+    void reportRate();
 
     const std::shared_ptr<Executor> main_;
     const std::shared_ptr<TargetStoreService> targets_;
@@ -183,6 +233,8 @@ private:
     const std::shared_ptr<Clock> clock_;
     const Tmux tmux_;
     const double viewerAllowance_;
+    const std::function<std::vector<InterfaceAddresses::Entry>()> interfaces_;
+    Instrumentation& instrumentation_;
     std::function<std::shared_ptr<PanelCapture>(PanelCapture::FrameHandler, PanelCapture::StateHandler)> makeCapture_;
     std::function<std::shared_ptr<PaneSource>(PaneSource::FrameHandler)> makeMirror_;
     // Made by begin(), before anything can reach them.
@@ -205,6 +257,16 @@ private:
     VideoPacer pacer_{ceiling};
     MonoTime lastHandOver_{};  // zero: no video frame handed over yet
     SentWindow sentWindow_;
+    // Each stop of the source begins a new epoch; a picture of an earlier one is not counted
+    // back or shown.
+    std::int64_t sourceEpoch_ = 0;
+    std::int64_t appliedRate_ = ceiling;  // what the encoder was last given
+    // A picture was turned away at the gate: the window may have changed since the last one
+    // shown, and an idle window sends no other, so a fresh one is asked for once there is room.
+    bool pictureTurnedAway_ = false;
+    MonoTime lastReportAt_{};
+    // The capture queue's alone.
+    std::int64_t lastEncodedGeneration_ = -1;
     std::string currentTitle_;
     std::optional<std::string> lastState_;
 

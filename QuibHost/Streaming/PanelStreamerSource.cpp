@@ -107,11 +107,15 @@ void PanelStreamer::stopSourceNow() {
     mirror_->stop();
     capture_->stop();
     encoder_->invalidate();
-    std::lock_guard guard(lock_);
-    encodesInFlight_ = 0;
-    pacer_.reset();
-    lastHandOver_ = MonoTime();
-    lastState_.reset();
+    {
+        std::lock_guard guard(lock_);
+        encodesInFlight_ = 0;
+        ++sourceEpoch_;
+        pacer_.reset();
+        lastHandOver_ = MonoTime();
+        lastState_.reset();
+    }
+    applyRateIfDue(false);
 }
 
 }  // namespace quib

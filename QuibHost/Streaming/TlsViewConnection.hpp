@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "QuibHost/Server/TlsConnection.hpp"
 #include "QuibHost/Streaming/ViewConnection.hpp"
@@ -17,14 +18,12 @@ public:
     void send(std::shared_ptr<const Bytes> frame, SendCompletion completed) override {
         connection_->send(std::move(frame), std::move(completed));
     }
-    bool isPeerToPeer() const override { return peerToPeer_; }
-
-    // Whether an interface holding `localAddress` is a peer-to-peer wireless link ("awdl…").
-    static bool isPeerToPeerAddress(const asio::ip::address& localAddress);
+    std::string localAddress() const override { return localAddress_; }
+    void limitNotSent(std::size_t bytes) override { connection_->limitNotSentSoon(bytes); }
 
 private:
     std::shared_ptr<TlsConnection> connection_;
-    bool peerToPeer_;  // an interface does not change under a connection
+    std::string localAddress_;  // an address does not change under a connection
 };
 
 }  // namespace quib

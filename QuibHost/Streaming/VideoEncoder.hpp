@@ -31,15 +31,6 @@ class VideoPackager;
 // session when it is destroyed.
 class VideoEncoder final : public PanelEncoder, public std::enable_shared_from_this<VideoEncoder> {
 public:
-    // One compressed picture.
-    struct Output {
-        Bytes data;  // each unit after its 4-byte big-endian length
-        bool isKeyframe = false;
-        std::vector<Bytes> parameterSets;  // key frames only
-        ViewFrame::Codec codec = ViewFrame::Codec::h264;
-    };
-    using OutputHandler = std::function<void(std::optional<Output>)>;
-
     static constexpr std::array<ViewFrame::Codec, 2> codecOrder{ViewFrame::Codec::hevc, ViewFrame::Codec::h264};
     static constexpr Duration keyframeInterval = std::chrono::seconds(10);
     static constexpr double minFrameRate = 5;
@@ -59,12 +50,12 @@ public:
 
     // Makes sure a session for pictures of this size exists; true when one is ready. A session
     // of the same size is kept as it is, rates included.
-    bool prepare(std::int64_t width, std::int64_t height, std::int64_t bitRate, double frameRate);
+    bool prepare(std::int64_t width, std::int64_t height, std::int64_t bitRate, double frameRate) override;
 
     // Submits one picture. `output` is called once, later, with the compressed picture or with
     // none. False, and `output` is never called, when there is no session or the submission
     // failed.
-    bool encode(std::shared_ptr<const PixelBuffer> picture, MonoTime presentationTime, OutputHandler output);
+    bool encode(std::shared_ptr<const PixelBuffer> picture, MonoTime presentationTime, OutputHandler output) override;
 
     // Ends the session; pictures already submitted are finished first.
     void invalidate() override;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <string>
 
 #include "QuibHost/Server/OutgoingQueue.hpp"
 #include "Runtime/Bytes.hpp"
@@ -17,8 +19,11 @@ public:
     // `completed` is called once, later, never inside this call: with the time the last byte
     // went out, or with why it never will.
     virtual void send(std::shared_ptr<const Bytes> frame, SendCompletion completed) = 0;
-    // Whether the connection runs over a peer-to-peer wireless link, which takes less.
-    virtual bool isPeerToPeer() const = 0;
+    // The numeric text of this end's address (an IPv4 address mapped into IPv6 as plain IPv4);
+    // empty when unknown.
+    virtual std::string localAddress() const = 0;
+    // Any thread: the kernel holds at most about `bytes` not yet sent beyond what the link takes.
+    virtual void limitNotSent(std::size_t bytes) = 0;
 };
 
 }  // namespace quib

@@ -109,13 +109,13 @@ public:
 
     // The pointer on the captured window (the whole window, not the crop); none when it is off
     // the window or no window is captured.
-    std::optional<UnitSpot> pointerInWindow() const;
+    std::optional<UnitSpot> pointerInWindow() const override;
     // The captured window's frame in global points (origin at the top left of the main display).
     std::optional<Rect> windowFrame() const override;
     // Changes whenever the captured window changes and whenever the stream stops.
     std::int64_t currentGeneration() const override;
     // The captured window's corner radius over its width; none when it has no usable radius.
-    std::optional<double> cornerFraction() const;
+    std::optional<double> cornerFraction() const override;
 
     const std::shared_ptr<SerialQueue>& queue() const { return queue_; }
 

@@ -14,11 +14,12 @@
 namespace quib::testing {
 
 // A viewer's connection that keeps what it was sent and completes a send only when told to.
-// Each send is noted as "<name> <kind>: <reason or text>".
+// Each send is noted as "<name> <kind>: <reason or text>"; a video frame's text is "key" or
+// "delta". The unsent limits it is given are kept.
 class FakeViewConnection final : public ViewConnection {
 public:
-    FakeViewConnection(StreamerEvents& events, std::string name, bool peerToPeer = false)
-        : events_(events), name_(std::move(name)), peerToPeer_(peerToPeer) {}
+    FakeViewConnection(StreamerEvents& events, std::string name, std::string localAddress = "127.0.0.1")
+        : events_(events), name_(std::move(name)), localAddress_(std::move(localAddress)) {}
 
     const void* identity() const override { return this; }
     void send(std::shared_ptr<const Bytes> frame, SendCompletion completed) override {
@@ -28,13 +29,23 @@ public:
         if (frames.size() == 1) {
             const auto& header = frames[0].header;
             line += " " + std::string(enumName(header.kind)) + ": " + header.title + " | " +
-                    header.reason.value_or(textOf(frames[0].payload));
+                    header.reason.value_or(header.kind == ViewFrame::Kind::video
+                                               ? std::string(header.isKeyframe.value_or(false) ? "key" : "delta")
+                                               : textOf(frames[0].payload));
             std::lock_guard lock(mutex_);
             sent_.push_back({header, frame->size(), std::move(completed)});
         }
         events_.add(line);
     }
-    bool isPeerToPeer() const override { return peerToPeer_; }
+    std::string localAddress() const override { return localAddress_; }
+    void limitNotSent(std::size_t bytes) override {
+        std::lock_guard lock(mutex_);
+        limits_.push_back(bytes);
+    }
+    std::vector<std::size_t> limits() const {
+        std::lock_guard lock(mutex_);
+        return limits_;
+    }
 
     struct Sent {
         ViewFrame frame;
@@ -44,6 +55,10 @@ public:
     std::vector<Sent> sent() const {
         std::lock_guard lock(mutex_);
         return sent_;
+    }
+    std::size_t count() const {
+        std::lock_guard lock(mutex_);
+        return sent_.size();
     }
     // Completes the `index`th send: written when `ok`, else failed.
     void complete(std::size_t index, bool ok = true) {
@@ -59,9 +74,10 @@ public:
 private:
     StreamerEvents& events_;
     std::string name_;
-    bool peerToPeer_;
+    std::string localAddress_;
     mutable std::mutex mutex_;
     std::vector<Sent> sent_;
+    std::vector<std::size_t> limits_;
 };
 
 }  // namespace quib::testing

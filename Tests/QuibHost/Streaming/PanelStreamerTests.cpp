@@ -86,6 +86,8 @@ protected:
             mirror = std::make_shared<quib::testing::FakeMirror>(events, std::move(onFrame));
             return mirror;
         };
+        config.interfaces = [this] { return interfaces; };
+        config.instrumentation = &instrumentation;
         streamer = quib::PanelStreamer::create(std::move(config));
         main->runPending();
     }
@@ -96,8 +98,8 @@ protected:
         std::filesystem::permissions(tmuxPath(), std::filesystem::perms::owner_all);
     }
 
-    std::shared_ptr<FakeViewConnection> viewer(const std::string& name, bool peerToPeer = false) {
-        return std::make_shared<FakeViewConnection>(events, name, peerToPeer);
+    std::shared_ptr<FakeViewConnection> viewer(const std::string& name, std::string address = "127.0.0.1") {
+        return std::make_shared<FakeViewConnection>(events, name, std::move(address));
     }
 
     // The saved targets, with `activeID` active, published as the store does.
@@ -107,6 +109,39 @@ protected:
         store->activeTargetID().set(std::move(activeID));
         main->runPending();
     }
+    // A viewer of the frontmost window at 800 × 600 on `address`, once the capture follows it.
+    std::shared_ptr<FakeViewConnection> watching(const std::string& name, std::string address = "127.0.0.1") {
+        auto connection = viewer(name, std::move(address));
+        streamer->attach(connection, hello(name, 800, 600));
+        after("capture.start - - 800x600 0,0,1,1");
+        return connection;
+    }
+    // One picture captured; when it passes the gate, encoded to `bytes`. Whether it was encoded.
+    bool shoot(std::size_t bytes = 100, const Rect& crop = {0, 0, 1, 1}) {
+        const auto before = encoder->waiting();
+        capture->deliver(640, 480, crop);
+        if (encoder->waiting() == before) return false;
+        encoder->finish(bytes);
+        return true;
+    }
+    // A picture every 100 ms for `seconds`, each sent within a millisecond.
+    void cleanFrames(FakeViewConnection& connection, int seconds) {
+        for (int frame = 0; frame < seconds * 10; ++frame) {
+            pass(100ms);
+            ASSERT_TRUE(shoot());
+            clock->advance(1ms);
+            connection.complete(connection.count() - 1);
+        }
+    }
+    // What `connection` was last sent: "key" or "delta", or its kind.
+    static std::string lastSent(const FakeViewConnection& connection) {
+        const auto sent = connection.sent();
+        if (sent.empty()) return "nothing";
+        const auto& frame = sent.back().frame;
+        if (frame.kind != ViewFrame::Kind::video) return std::string(quib::enumName(frame.kind));
+        return frame.isKeyframe.value_or(false) ? "key" : "delta";
+    }
+
     // Lets debounced changes through.
     void pass(quib::Duration time) {
         clock->advance(time);
@@ -127,6 +162,8 @@ protected:
     std::shared_ptr<quib::testing::FakeEncoder> encoder = std::make_shared<quib::testing::FakeEncoder>(events);
     std::shared_ptr<quib::testing::FakeCapture> capture;
     std::shared_ptr<quib::testing::FakeMirror> mirror;
+    std::vector<quib::InterfaceAddresses::Entry> interfaces{{.name = "lo", .host = "127.0.0.1"}};
+    quib::Instrumentation instrumentation{clock, settings};
     std::shared_ptr<quib::PanelStreamer> streamer;
     std::shared_ptr<quib::CapturingLogSink> log = std::make_shared<quib::CapturingLogSink>();
     std::shared_ptr<quib::LogSink> previousSink;
@@ -365,4 +402,253 @@ TEST_F(PanelStreamer, ATmuxTargetWithNothingToMirrorStopsTheOldPaneBeforeSayingS
     std::filesystem::remove(tmuxPath());
     const std::string missing = "phone state: Gone | tmux not found on this Mac";
     EXPECT_EQ(switchTo("G", missing), (Events{"mirror.stop", "capture.stop", missing}));
+}
+
+TEST_F(PanelStreamer, TheGateKeepsOnePictureInTheEncoderAndOnlyForViewersWithRoom) {
+    make();
+    const auto ada = watching("Ada");
+    capture->deliver(640, 480);
+    capture->deliver(640, 480);
+    EXPECT_EQ(encoder->waiting(), 1u) << "a second picture waits for nothing";
+    encoder->finish();
+    EXPECT_EQ(lastSent(*ada), "key");
+
+    // One small frame in flight leaves room; a second does not.
+    ASSERT_TRUE(shoot());
+    EXPECT_EQ(lastSent(*ada), "delta");
+    EXPECT_FALSE(shoot()) << "two frames in flight";
+    ada->complete(0);
+    ada->complete(1);
+
+    // A frame of the whole budget (75000 bytes at 12 Mbit/s) leaves no room either.
+    ASSERT_TRUE(shoot(80000));
+    EXPECT_FALSE(shoot());
+    ada->complete(2);
+    ASSERT_TRUE(shoot());
+    EXPECT_EQ(ada->count(), 4u);
+}
+
+TEST_F(PanelStreamer, AViewerThatMissedAFrameGetsAKeyFrameAndOnlyItsOwnMarkIsCleared) {
+    make();
+    const auto ada = watching("Ada");
+    const auto bob = watching("Bob");
+    ASSERT_TRUE(shoot(80000));  // both get the big key frame
+    bob->complete(0);
+    ASSERT_TRUE(shoot());  // Ada's frame fills her budget: Bob alone gets this one
+    EXPECT_EQ(ada->count(), 1u);
+    EXPECT_EQ(lastSent(*bob), "delta");
+    ASSERT_TRUE(shoot());
+    EXPECT_EQ(lastSent(*bob), "key") << "Ada missed a frame";
+    bob->complete(1);
+    bob->complete(2);
+    ASSERT_TRUE(shoot());
+    EXPECT_EQ(lastSent(*bob), "key") << "the key frame did not reach Ada, whose mark stays";
+    ada->complete(0);
+    ASSERT_TRUE(shoot());
+    EXPECT_EQ(lastSent(*ada), "key");
+    ada->complete(1);
+    bob->complete(3);
+    bob->complete(4);
+    ASSERT_TRUE(shoot());
+    EXPECT_EQ(lastSent(*ada), "delta");
+    EXPECT_EQ(lastSent(*bob), "delta");
+
+    // A new window starts with a key frame.
+    capture->show(Rect{0, 0, 100, 100}, 7);
+    ada->complete(2);
+    bob->complete(5);
+    ASSERT_TRUE(shoot());
+    EXPECT_EQ(lastSent(*ada), "key");
+}
+
+TEST_F(PanelStreamer, AFrameNoViewerTakesMarksEveryoneAndCutsTheRate) {
+    make();
+    const auto ada = watching("Ada");
+    ASSERT_TRUE(shoot());
+    capture->deliver(640, 480);  // passes the gate: one small frame in flight
+    ASSERT_EQ(encoder->waiting(), 1u);
+    capture->say("Window went away", true);  // a state goes to everyone: now two in flight
+    encoder->finish();
+    EXPECT_EQ(ada->count(), 2u) << "the video frame was dropped";
+    EXPECT_EQ(encoder->rate(), 8640000) << "the pacer was told of congestion";
+    ada->complete(0);
+    ada->complete(1);
+    ASSERT_TRUE(shoot());
+    EXPECT_EQ(lastSent(*ada), "key");
+}
+
+TEST_F(PanelStreamer, RaisesReachTheEncoderAfterACutAndTheUnsentLimitFollows) {
+    make();
+    const auto ada = watching("Ada");
+    const auto bob = watching("Bob");
+    EXPECT_EQ(ada->limits(), (std::vector<std::size_t>{75000}));
+
+    // A big frame that takes 40 ms measures 1 MB/s: the cut goes to 82 % of it, about 6.56 Mbit/s.
+    pass(100ms);
+    ASSERT_TRUE(shoot(40000));
+    const auto bytes = ada->sent().back().bytes;
+    clock->advance(std::chrono::microseconds(bytes));
+    bob->complete(0);
+    clock->advance(39ms);
+    ada->complete(0);
+    ASSERT_TRUE(encoder->rate());
+    const std::int64_t cut = *encoder->rate();
+    EXPECT_NEAR(static_cast<double>(cut), 6560000, 70000);
+    const auto lowWater = static_cast<std::size_t>(quib::PanelStreamer::notSentLowWater(cut));
+    EXPECT_EQ(ada->limits().back(), lowWater);
+    EXPECT_EQ(bob->limits().back(), lowWater);
+    EXPECT_EQ(quib::PanelStreamer::notSentLowWater(6560000), 41000);
+    EXPECT_EQ(quib::PanelStreamer::notSentLowWater(700000), 4375);
+
+    streamer->detach(bob.get());
+    cleanFrames(*ada, 20);
+    std::vector<std::int64_t> applied;
+    for (const auto& event : events.all())
+        if (event.starts_with("encoder.updateRate ")) applied.push_back(std::stoll(event.substr(19)));
+    ASSERT_GE(applied.size(), 4u);
+    EXPECT_EQ(applied.front(), cut);
+    EXPECT_EQ(applied.back(), 12000000) << "the last step reaches the ceiling, however small";
+    for (std::size_t step = 1; step + 1 < applied.size(); ++step)
+        EXPECT_GE(applied[step] * 8, applied[step - 1] * 9) << "each step before is an eighth or more";
+    EXPECT_TRUE(log->contains("view: 12000 kbps at "));
+    EXPECT_EQ(ada->limits().back(), 75000u);
+}
+
+TEST_F(PanelStreamer, APeerToPeerViewerHoldsEveryoneToItsCeilingUntilItLeaves) {
+    interfaces = {{.name = "lo", .host = "127.0.0.1"},
+                  {.name = "p2p-wlan0-0", .host = "192.168.49.1"},
+                  {.name = "awdl0", .host = "fe80::1%awdl0"}};
+    for (const std::string address : {"192.168.49.1", "fe80::1"}) {
+        make();
+        const auto ada = watching("Ada");
+        const auto near = watching("Near", address);
+        EXPECT_EQ(encoder->rate(), 2500000) << address;
+        EXPECT_EQ(ada->limits().back(), 15625u);
+        streamer->detach(near.get());
+        cleanFrames(*ada, 5);
+        EXPECT_GT(*encoder->rate(), 3000000) << "the rate climbs back";
+        streamer.reset();
+        events.take();
+    }
+}
+
+TEST_F(PanelStreamer, FramesCarryTheirPictureAndTheWindowsLooks) {
+    make();
+    const auto ada = watching("Ada");
+    capture->setLooks(0.04, quib::UnitSpot{0.25, 0.75});
+    ASSERT_TRUE(shoot(100, Rect{0.25, 0, 0.5, 1}));
+    auto frame = ada->sent().back().frame;
+    EXPECT_EQ(frame.title, "Focused");
+    EXPECT_EQ(frame.codec, ViewFrame::Codec::h264);
+    EXPECT_EQ(frame.width, 640);
+    EXPECT_EQ(frame.height, 480);
+    ASSERT_TRUE(frame.parameterSets);
+    EXPECT_EQ(frame.parameterSets->size(), 2u);
+    EXPECT_EQ(frame.cornerRadius, 0.04);
+    EXPECT_EQ(frame.pointer, (quib::UnitSpot{0.25, 0.75}));
+    EXPECT_EQ(frame.cropRect(), (Rect{0.25, 0, 0.5, 1}));
+
+    ada->complete(0);
+    capture->setLooks(std::nullopt, std::nullopt);
+    ASSERT_TRUE(shoot());
+    frame = ada->sent().back().frame;
+    EXPECT_FALSE(frame.crop);
+    EXPECT_FALSE(frame.pointer);
+    EXPECT_FALSE(frame.cornerRadius);
+    EXPECT_FALSE(frame.parameterSets);
+
+    // With nobody left the session ends; the next viewer starts a new one with a key frame.
+    streamer->detach(ada.get());
+    after("encoder.invalidate");
+    const auto bob = watching("Bob");
+    ASSERT_TRUE(shoot());
+    EXPECT_EQ(only(events.take(), {"encoder.open"}), (Events{"encoder.open"}));
+    EXPECT_EQ(lastSent(*bob), "key");
+    EXPECT_TRUE(bob->sent().back().frame.parameterSets);
+}
+
+TEST_F(PanelStreamer, TapsLandOnTheWindowOnlyOnceAViewerHasSeenIt) {
+    for (const double allowance : {2.0, 0.0, 1.9}) {
+        settings->setReal("quib.viewerAllowance", allowance);
+        const auto wait = std::chrono::duration_cast<quib::Duration>(
+            std::chrono::duration<double>(allowance == 1.9 ? 1.9 : 0.12));
+        make();
+        capture->show(Rect{10, 20, 800, 600}, 1);
+        const auto ada = watching("Ada");
+        EXPECT_FALSE(streamer->pointableWindowFrame()) << "nothing seen yet";
+        ASSERT_TRUE(shoot());
+        EXPECT_FALSE(streamer->pointableWindowFrame()) << "within the allowance";
+        clock->advance(wait - 1ms);
+        EXPECT_FALSE(streamer->pointableWindowFrame()) << allowance;
+        clock->advance(1ms);
+        EXPECT_EQ(streamer->pointableWindowFrame(), (Rect{10, 20, 800, 600})) << allowance;
+
+        capture->show(Rect{10, 20, 800, 600}, 2);
+        EXPECT_FALSE(streamer->pointableWindowFrame()) << "another window";
+        streamer.reset();
+        events.take();
+    }
+}
+
+TEST_F(PanelStreamer, AStopLeavesTheCountRightWhateverTheEncoderFinishesMeanwhile) {
+    make();
+    const auto ada = watching("Ada");
+    capture->deliver(640, 480);  // in the encoder when the source stops: counted down once
+    ASSERT_EQ(encoder->waiting(), 1u);
+    const auto bob = viewer("Bob");
+    encoder->duringInvalidate = [&] {
+        encoder->duringInvalidate = nullptr;
+        streamer->attach(bob, hello("Bob", 800, 600));
+        capture->deliver(640, 480);  // passes the gate before the count is cleared
+    };
+    streamer->detach(ada.get());
+    after("capture.start - - 800x600 0,0,1,1");
+    ASSERT_EQ(encoder->waiting(), 1u);
+    encoder->finish();
+    EXPECT_EQ(bob->count(), 0u) << "a picture of the stopped source is not shown";
+
+    capture->deliver(640, 480);
+    capture->deliver(640, 480);
+    ASSERT_EQ(encoder->waiting(), 1u) << "one picture in the encoder, no more and no fewer";
+    encoder->finish();
+    EXPECT_EQ(lastSent(*bob), "key");
+}
+
+TEST_F(PanelStreamer, TheRateIsReportedAtMostOnceASecond) {
+    instrumentation.setEnabled(true);
+    make();
+    const auto ada = watching("Ada");
+    cleanFrames(*ada, 1);
+    const auto reports = [&] {
+        int count = 0;
+        for (const auto& line : log->lines()) count += line.find("view: sending ") != std::string::npos;
+        return count;
+    };
+    EXPECT_EQ(reports(), 1);
+    EXPECT_TRUE(log->contains("view: sending 12000 kbps at "));
+    EXPECT_TRUE(log->contains(" fps, link not measured"));
+    pass(1s);
+    ASSERT_TRUE(shoot(20000));
+    clock->advance(10ms);
+    ada->complete(ada->count() - 1);
+    EXPECT_EQ(reports(), 2);
+    EXPECT_TRUE(log->contains(" kbps measured"));
+}
+
+TEST_F(PanelStreamer, APictureTurnedAwayIsAskedForAgainOnceThereIsRoom) {
+    make();
+    const auto ada = watching("Ada");
+    capture->deliver(640, 480);
+    capture->deliver(640, 480);  // the encoder is busy: the window's last look is not shown
+    events.take();
+    encoder->finish();
+    EXPECT_EQ(only(events.take(), {"capture.requestFrame"}), (Events{"capture.requestFrame"}));
+
+    ASSERT_TRUE(shoot());
+    ASSERT_FALSE(shoot());  // two frames in flight
+    events.take();
+    ada->complete(0);
+    EXPECT_EQ(only(events.take(), {"capture.requestFrame"}), (Events{"capture.requestFrame"}));
+    ada->complete(1);
+    EXPECT_EQ(only(events.take(), {"capture.requestFrame"}), Events{}) << "asked once";
 }

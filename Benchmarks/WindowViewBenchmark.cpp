@@ -1,0 +1,398 @@
+// A window's live view, end to end, on the X display named by QUIB_TEST_DISPLAY (else DISPLAY):
+// a painter child process owns a window and draws a new band of noise every 1/60 s.
+// Ours: the window capture, the panel streamer and the video encoder (x264 "superfast") behind
+// the real server, onto a loopback TLS view channel that a reader thread drains. The baseline:
+// ffmpeg's x11grab of the same window with the same x264 settings at the rate ours runs at,
+// read from its pipe. Each reports frames out per second, the bit rate and its CPU share (ours
+// from getrusage of this process, which holds the reader too; ffmpeg's from /proc/<pid>/stat).
+// In latency mode the window stays idle until the painter makes a large change, 200 times at
+// random spacings of 50 to 150 ms; the latency is the time until 8 kB of output have come
+// since the change (an idle window costs us nothing and ffmpeg a few hundred bytes a picture).
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
+#include "Platform/Linux/X11/X11Desktop.hpp"
+#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Server/ServerSettings.hpp"
+#include "QuibHost/Streaming/PanelStreamer.hpp"
+#include "Runtime/Logger.hpp"
+#include "Runtime/MainLoop.hpp"
+#include "Tests/Support/Eventually.hpp"
+#include "Tests/Support/FakeTargetStore.hpp"
+#include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
+#include "Tests/Support/TestHost.hpp"
+#include "Benchmarks/LatencyCounters.hpp"
+#include "Tools/PhoneClient/PhoneClient.hpp"
+// Last: Xlib's macros clash with the names above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+constexpr const char* kCode = "KX7P2M";
+constexpr const char* painterApp = "quib-bench-painter";
+constexpr auto runFor = 5s;
+
+std::string displayName() {
+    for (const char* name : {"QUIB_TEST_DISPLAY", "DISPLAY"}) {
+        if (const char* value = std::getenv(name); value && *value) return value;
+    }
+    return {};
+}
+
+// Seconds of CPU a process has used so far.
+double cpuOf(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index)
+        if (index == 14 || index == 15) ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double ownCpu() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The child that owns the window: it paints until it is killed. Its window id comes back on a pipe.
+class Painter {
+public:
+    // Steady: a band every 1/60 s; otherwise a large change on each change().
+    Painter(int width, int height, bool steady = true) {
+        int fds[2], triggers[2];
+        if (pipe(fds) != 0 || pipe(triggers) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(fds[0]);
+            close(triggers[1]);
+            paint(width, height, fds[1], steady ? -1 : triggers[0]);
+            _exit(0);
+        }
+        close(fds[1]);
+        close(triggers[0]);
+        trigger_ = triggers[1];
+        unsigned long id = 0;
+        if (read(fds[0], &id, sizeof id) == sizeof id) window_ = id;
+        close(fds[0]);
+    }
+    ~Painter() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (trigger_ >= 0) close(trigger_);
+    }
+    unsigned long window() const { return window_; }
+    void change() { (void)!write(trigger_, "x", 1); }
+
+private:
+    [[noreturn]] static void paint(int width, int height, int report, int trigger) {
+        Display* display = XOpenDisplay(displayName().c_str());
+        if (!display) _exit(1);
+        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
+                                                  static_cast<unsigned>(height), 0, 0, 0x303030);
+        XClassHint hint{const_cast<char*>(painterApp), const_cast<char*>("QuibBenchPainter")};
+        XSetClassHint(display, window, &hint);
+        XStoreName(display, window, "Painter");
+        XMapRaised(display, window);
+        XSync(display, False);
+        const unsigned long id = window;
+        if (write(report, &id, sizeof id) != sizeof id) _exit(1);
+        close(report);
+        const int band = 48;
+        std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * band);
+        XImage* image = XCreateImage(display, DefaultVisual(display, DefaultScreen(display)), 24, ZPixmap, 0,
+                                     reinterpret_cast<char*>(pixels.data()), static_cast<unsigned>(width), band, 32, 0);
+        const GC gc = XCreateGC(display, window, 0, nullptr);
+        std::minstd_rand random(7);
+        if (trigger >= 0) changeOnRequest(display, window, gc, image, pixels, width, height, trigger);
+        auto next = SteadyClock::now();
+        for (int y = 0;; y = (y + band) % (height - band)) {
+            for (auto& pixel : pixels) pixel = random() & 0xFFFFFF;
+            XPutImage(display, window, gc, image, 0, 0, 0, y, static_cast<unsigned>(width), band);
+            XSync(display, False);
+            next += std::chrono::microseconds(16667);
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    // Noise over the upper two thirds of the window, made ahead so that drawing is quick.
+    [[noreturn]] static void changeOnRequest(Display* display, Window window, GC gc, XImage* image,
+                                             std::vector<std::uint32_t>& pixels, int width, int height, int trigger) {
+        const int band = static_cast<int>(pixels.size()) / width;
+        std::minstd_rand random(11);
+        for (char byte = 0; read(trigger, &byte, 1) == 1;) {
+            for (int y = 0; y + band <= height * 2 / 3; y += band) {
+                for (auto& pixel : pixels) pixel = random() & 0xFFFFFF;
+                XPutImage(display, window, gc, image, 0, 0, 0, y, static_cast<unsigned>(width), band);
+            }
+            XSync(display, False);
+        }
+        _exit(0);
+    }
+
+    pid_t pid_ = -1;
+    int trigger_ = -1;
+    unsigned long window_ = 0;
+};
+
+// Our side: the server with the real streamer watching the painter's app, and one phone.
+class OurView {
+public:
+    OurView(int width, int height) {
+        std::ofstream(apps.path / (std::string(painterApp) + ".desktop"))
+            << "[Desktop Entry]\nType=Application\nName=Painter\nExec=" << painterApp
+            << "\nStartupWMClass=QuibBenchPainter\n";
+        quib::Logger::setSink(std::make_shared<quib::CapturingLogSink>());
+        desktop = quib::X11Desktop::open(displayName(), std::make_shared<quib::DesktopEntries>(std::vector{apps.path}));
+        if (!desktop) return;
+        quib::QuibTarget target;
+        target.id = "P";
+        target.name = "Painter";
+        target.kind = quib::QuibTarget::Kind::app;
+        target.bundleID = painterApp;
+        targets->setSnapshot({{target}, {}}, "P");
+        streamer = quib::PanelStreamer::onDesktop({.main = main, .targets = targets, .clock = clock, .settings = settings},
+                                                  desktop->services,
+                                                  std::make_shared<quib::ScreenAccess>(desktop->permissions),
+                                                  std::make_shared<quib::FfmpegVideoSessionFactory>());
+        settings->setInteger(quib::ServerSettings::portKey, quib::testing::freePort());
+        registry = quib::DeviceRegistry::create(main, settings, clock);
+        auto config = quib::testing::TestHost{.main = main,
+                                              .settings = settings,
+                                              .clock = clock,
+                                              .registry = registry,
+                                              .permissions = std::make_shared<quib::SettablePermissions>(),
+                                              .dataHome = scratch.path}
+                          .serverConfig({.panelStreamer = streamer});
+        config.listenAddress = "127.0.0.1";
+        config.machineInfo = "/nonexistent/machine-info";
+        server = quib::HostServer::create(std::move(config));
+        main->post([&] {
+            registry->approve("D-V", "Bench");
+            server->start(kCode);
+        });
+        if (!quib::testing::eventually([&] { return server->isListening().value(); }, 5s, [&] { main->runPending(); }))
+            return;
+        quib::PhoneClient::Options options;
+        options.port = server->inspect().listenerPort.value_or(0);
+        options.pairingCode = kCode;
+        auto phone = quib::PhoneClient::connect(options);
+        if (!phone) return;
+        phone_ = std::move(*phone);
+        phone_->expectBytes();
+        (void)phone_->sendLine(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Bench","deviceID":"D-V","maxWidth":)" +
+                               std::to_string(width) + R"(,"maxHeight":)" + std::to_string(height) + "}}}");
+        reader_ = std::thread([this] { drain(); });
+    }
+    ~OurView() {
+        stopping_ = true;
+        if (reader_.joinable()) reader_.join();
+        phone_.reset();
+        if (server) {
+            server->stop();
+            main->runPending();
+        }
+        server.reset();
+        streamer.reset();
+        main->runPending();
+    }
+    bool ready() const { return phone_ != nullptr; }
+    std::int64_t frames() const { return frames_.load(); }
+    std::int64_t bytes() const { return bytes_.load(); }
+
+private:
+    void drain() {
+        quib::ViewFrameReader reader(quib::ViewChannel::maxFrameBytes);
+        while (!stopping_) {
+            auto bytes = phone_->receiveBytes(100ms);
+            if (!bytes) continue;
+            for (const auto& frame : reader.append(*bytes)) {
+                if (frame.header.kind != quib::ViewFrame::Kind::video) continue;
+                ++frames_;
+                bytes_ += static_cast<std::int64_t>(frame.payload.size());
+            }
+        }
+    }
+
+    quib::testing::ScratchFolder scratch{"quib-bench-view"};
+    quib::testing::ScratchFolder apps{"quib-bench-apps"};
+    std::shared_ptr<quib::SystemClock> clock = quib::SystemClock::shared();
+    std::shared_ptr<quib::MainLoop> main = std::make_shared<quib::MainLoop>(clock);
+    std::shared_ptr<quib::Settings> settings = quib::Settings::inMemory();
+    std::shared_ptr<quib::testing::FakeTargetStore> targets = std::make_shared<quib::testing::FakeTargetStore>(main);
+    std::optional<quib::X11Desktop::Opened> desktop;
+    std::shared_ptr<quib::DeviceRegistry> registry;
+    std::shared_ptr<quib::PanelStreamer> streamer;
+    std::shared_ptr<quib::HostServer> server;
+    std::unique_ptr<quib::PhoneClient> phone_;
+    std::thread reader_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<std::int64_t> frames_{0}, bytes_{0};
+};
+
+// Pictures in an H.264 byte stream: slices whose first_mb_in_slice is 0 (its first bit set).
+class AnnexBCounter {
+public:
+    void append(const char* data, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            const auto byte = static_cast<std::uint8_t>(data[i]);
+            if (state_ == 3) {
+                const int type = byte & 0x1F;
+                state_ = (type == 1 || type == 5) ? 4 : 0;
+                continue;
+            }
+            if (state_ == 4) {
+                if (byte & 0x80) ++pictures;
+                state_ = 0;
+            }
+            zeros_ = byte == 0 ? zeros_ + 1 : (byte == 1 && zeros_ >= 2 ? (state_ = 3, 0) : 0);
+        }
+        bytes += static_cast<std::int64_t>(size);
+    }
+    std::int64_t pictures = 0, bytes = 0;
+
+private:
+    int zeros_ = 0, state_ = 0;
+};
+
+void report(benchmark::State& state, double seconds, std::int64_t frames, std::int64_t bytes, double cpu) {
+    state.counters["frames_per_s"] = static_cast<double>(frames) / seconds;
+    state.counters["kbit_per_s"] = static_cast<double>(bytes) * 8 / 1000 / seconds;
+    state.counters["cpu_percent"] = cpu / seconds * 100;
+}
+
+// 200 large changes at random spacings; each latency until 8 kB of output came after it.
+template <class Received>
+void measureLatency(benchmark::State& state, Painter& painter, Received received) {
+    std::vector<double> millis;
+    std::minstd_rand random(3);
+    for (int change = 0; change < 200; ++change) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 + random() % 101));
+        const std::int64_t before = received();
+        const auto t0 = SteadyClock::now();
+        painter.change();
+        while (received() - before < 8000 && SteadyClock::now() - t0 < 2s) std::this_thread::sleep_for(200us);
+        millis.push_back(std::chrono::duration<double, std::milli>(SteadyClock::now() - t0).count());
+    }
+    quib::bench::reportLatencies(state, millis);
+}
+
+void BM_OurWindowView(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+    if (displayName().empty()) return state.SkipWithError("no X display");
+    const bool steady = state.range(2) != 0;
+    Painter painter(width, height, steady);
+    OurView view(width, height);
+    if (!painter.window() || !view.ready()) return state.SkipWithError("the view did not open");
+    std::this_thread::sleep_for(1s);  // past the first key frame and the pacer's start
+    for (auto _ : state) {
+        if (!steady) {
+            measureLatency(state, painter, [&] { return view.bytes(); });
+            continue;
+        }
+        const auto frames = view.frames(), bytes = view.bytes();
+        const double cpu = ownCpu();
+        const auto began = SteadyClock::now();
+        std::this_thread::sleep_for(runFor);
+        const double seconds = std::chrono::duration<double>(SteadyClock::now() - began).count();
+        report(state, seconds, view.frames() - frames, view.bytes() - bytes, ownCpu() - cpu);
+    }
+}
+
+void BM_FfmpegWindowView(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+    if (displayName().empty()) return state.SkipWithError("no X display");
+    const bool steady = state.range(3) != 0;
+    Painter painter(width, height, steady);
+    if (!painter.window()) return state.SkipWithError("no painter window");
+    const std::string rate = std::to_string(state.range(2) / 1000) + "k";
+    const std::string buffer = std::to_string(state.range(2) / 4000) + "k";
+    int out[2];
+    if (pipe(out) != 0) return state.SkipWithError("no pipe");
+    const pid_t ffmpeg = fork();
+    if (ffmpeg == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        const std::string window = std::to_string(painter.window());
+        execlp("ffmpeg", "ffmpeg", "-nostdin", "-f", "x11grab", "-window_id", window.c_str(), "-framerate", "60", "-i",
+               displayName().c_str(), "-c:v", "libx264", "-preset", "superfast", "-tune", "zerolatency", "-x264-params",
+               "force-cfr=0", "-b:v", rate.c_str(), "-maxrate", rate.c_str(), "-bufsize", buffer.c_str(), "-f", "h264",
+               "pipe:1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    AnnexBCounter counter;
+    // Read until ffmpeg has gone: it cannot end while its pipe is full.
+    std::atomic<std::int64_t> pictures{0}, bytes{0};
+    std::thread reader([&] {
+        char chunk[65536];
+        for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) {
+            counter.append(chunk, static_cast<std::size_t>(n));
+            pictures = counter.pictures;
+            bytes = counter.bytes;
+        }
+    });
+    std::this_thread::sleep_for(1s);
+    for (auto _ : state) {
+        if (!steady) {
+            measureLatency(state, painter, [&] { return bytes.load(); });
+            continue;
+        }
+        const std::int64_t framesBefore = pictures, bytesBefore = bytes;
+        const double cpu = cpuOf(ffmpeg);
+        const auto began = SteadyClock::now();
+        std::this_thread::sleep_for(runFor);
+        const double seconds = std::chrono::duration<double>(SteadyClock::now() - began).count();
+        report(state, seconds, pictures - framesBefore, bytes - bytesBefore, cpuOf(ffmpeg) - cpu);
+    }
+    kill(ffmpeg, SIGTERM);
+    waitpid(ffmpeg, nullptr, 0);
+    reader.join();
+    close(out[0]);
+}
+
+}  // namespace
+
+// Arguments: width, height, (ffmpeg: bit rate,) steady (1) or latency (0).
+BENCHMARK(BM_OurWindowView)
+    ->Args({1280, 720, 1})
+    ->Args({1920, 1080, 1})
+    ->Args({1280, 720, 0})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK(BM_FfmpegWindowView)
+    ->Args({1280, 720, 12000000, 1})
+    ->Args({1920, 1080, 12000000, 1})
+    ->Args({1280, 720, 12000000, 0})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
