@@ -59,6 +59,8 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
                             ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp
                             ${CMAKE_CURRENT_SOURCE_DIR}/Display/Xclip.cpp
                             ${CMAKE_CURRENT_SOURCE_DIR}/Display/PrivateXServer.cpp)
+    # Stills are decoded as a phone would.
+    target_link_libraries(quib_display_integration_tests PRIVATE PkgConfig::LIBAV)
     gtest_discover_tests(quib_display_integration_tests DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 120 RESOURCE_LOCK x11-display ENVIRONMENT "${quib_test_environment}")
   endif()

@@ -3,40 +3,13 @@
 
 #include "Tests/Display/CaptureFixture.hpp"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
 #include "Platform/Linux/Media/FfmpegPngEncoder.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Streaming/StillCapture.hpp"
+#include "Tests/Display/PngPicture.hpp"
 
 namespace quib::testing {
 namespace {
-
-// What libavcodec's PNG decoder makes of `png`, as RGB24; none when it cannot read it.
-std::optional<RgbPicture> decodePng(const Bytes& png) {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_PNG);
-    AVCodecContext* context = avcodec_alloc_context3(codec);
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    std::optional<RgbPicture> picture;
-    packet->data = const_cast<std::uint8_t*>(png.data());
-    packet->size = static_cast<int>(png.size());
-    if (avcodec_open2(context, codec, nullptr) == 0 && avcodec_send_packet(context, packet) == 0 &&
-        avcodec_receive_frame(context, frame) == 0 && frame->format == AV_PIX_FMT_RGB24) {
-        picture = RgbPicture{frame->width, frame->height, {}};
-        for (int y = 0; y < frame->height; ++y) {
-            const std::uint8_t* row = frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0];
-            picture->pixels.insert(picture->pixels.end(), row, row + picture->stride());
-        }
-    }
-    packet->data = nullptr;
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avcodec_free_context(&context);
-    return picture;
-}
 
 Colour colourAt(const RgbPicture& picture, double x, double y) {
     const auto [r, g, b] = picture.at(static_cast<int>(x * picture.width), static_cast<int>(y * picture.height));
@@ -51,8 +24,9 @@ protected:
     static void paintBackground(ClientWindow& window, std::array<Colour, 4> quadrants) {
         window.use([&](Display* display) {
             constexpr unsigned int width = 320, height = 200;
-            const Pixmap pixmap = XCreatePixmap(display, window.window(), width, height,
-                                                static_cast<unsigned int>(DefaultDepth(display, DefaultScreen(display))));
+            const Pixmap pixmap =
+                XCreatePixmap(display, window.window(), width, height,
+                              static_cast<unsigned int>(DefaultDepth(display, DefaultScreen(display))));
             const GC gc = XCreateGC(display, pixmap, 0, nullptr);
             for (int quadrant = 0; quadrant < 4; ++quadrant) {
                 XSetForeground(display, gc, quadrants[quadrant].pixel());
@@ -73,10 +47,10 @@ protected:
         auto opened = X11Desktop::open(testDisplayName(), std::make_shared<DesktopEntries>(std::vector{apps.path}));
         ASSERT_TRUE(opened);
         desktop = std::move(*opened);
-        capture = std::make_shared<StillCapture>(StillCapture::Config{
-            .desktop = desktop->services,
-            .screenAccess = std::make_shared<ScreenAccess>(desktop->permissions),
-            .png = std::make_shared<FfmpegPngEncoder>()});
+        capture = std::make_shared<StillCapture>(
+            StillCapture::Config{.desktop = desktop->services,
+                                 .screenAccess = std::make_shared<ScreenAccess>(desktop->permissions),
+                                 .png = std::make_shared<FfmpegPngEncoder>()});
     }
 
     StillCaptureService::Outcome still(QuibTarget::Kind kind, std::int64_t maxLongEdge = 4000) {
@@ -127,7 +101,8 @@ TEST_F(StillCaptureOnX11, AWindowIsPhotographedWithItsOwnPixelsEvenWhenCovered) 
         EXPECT_EQ(picture->width, 320);
         EXPECT_EQ(picture->height, 200);
         EXPECT_EQ(shot.width, 320);
-        const std::array<std::pair<double, double>, 4> centres{{{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}};
+        const std::array<std::pair<double, double>, 4> centres{
+            {{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}};
         for (std::size_t i = 0; i < 4; ++i) {
             const Colour seen = colourAt(*picture, centres[i].first, centres[i].second);
             EXPECT_TRUE(seen.near(quadrants[i])) << "quadrant " << i << " shows " << seen;

@@ -1,11 +1,21 @@
-// The real quib-host photographing the shared test display for a phone's still channel.
+// The real quib-host photographing the shared test display, and an app's window, for a phone's
+// still channel; and bringing back an iconified window of that app.
 
 // Before Xlib, whose macros (None, Bool) clash with its names.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "Platform/Linux/X11/X11ClientWindows.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
+#include "Platform/Linux/X11/X11Properties.hpp"
+#include "Platform/WindowRoster.hpp"
+#include "Shared/QuibTarget.hpp"
 #include "Shared/StillChannel.hpp"
 #include "Shared/StillFrame.hpp"
+#include "Tests/Display/PngPicture.hpp"
 #include "Tests/Display/TestDisplay.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
@@ -16,22 +26,31 @@ namespace {
 using namespace std::chrono_literals;
 using testing::TempHome;
 
-// The frames a still channel sends before the host closes it.
-std::vector<StillFrameReader::Frame> stillFrames(const testing::HostProcess& host, std::optional<std::int64_t> maxLongEdge) {
+// All a still channel sends before the host closes it.
+std::string stillReply(const testing::HostProcess& host, std::optional<std::int64_t> maxLongEdge,
+                       const std::string& targetID) {
     auto channel = testing::connectPhone(testing::phoneOptions(host, host.pairingCode()));
     if (!channel) return {};
     channel->expectBytes();
-    Json hello{{"deviceName", testing::adasPhone.name}, {"deviceID", testing::adasPhone.deviceID}, {"targetID", "T1"}};
+    Json hello{
+        {"deviceName", testing::adasPhone.name}, {"deviceID", testing::adasPhone.deviceID}, {"targetID", targetID}};
     if (maxLongEdge) hello["maxLongEdge"] = *maxLongEdge;
     EXPECT_TRUE(channel->sendLine(Json{{"stillHello", {{"_0", hello}}}}.dump()));
-    StillFrameReader reader(StillChannel::maxStillBytes);
-    std::vector<StillFrameReader::Frame> frames;
+    std::string reply;
     for (;;) {
         const auto bytes = channel->receiveBytes(10s);
         if (!bytes) break;
-        for (auto& frame : reader.append(*bytes)) frames.push_back(std::move(frame));
+        reply += *bytes;
     }
-    return frames;
+    return reply;
+}
+
+// The frames a still channel sends before the host closes it.
+std::vector<StillFrameReader::Frame> stillFrames(const testing::HostProcess& host,
+                                                 std::optional<std::int64_t> maxLongEdge,
+                                                 const std::string& targetID = "T1") {
+    StillFrameReader reader(StillChannel::maxStillBytes);
+    return reader.append(stillReply(host, maxLongEdge, targetID));
 }
 
 TEST(QuibHost, PhotographsTheScreenForATmuxTarget) {
@@ -61,6 +80,129 @@ TEST(QuibHost, PhotographsTheScreenForATmuxTarget) {
     ASSERT_EQ(frames.size(), 1u) << host->log();
     EXPECT_EQ(frames[0].header.width, 1000);
     EXPECT_EQ(frames[0].header.height, static_cast<std::int64_t>(height * (1000.0 / width)));
+}
+
+// An app of its own desktop entry: an xterm of class `className`, titled `title`, painted
+// all in one green (text, cursor and background) and doing nothing.
+void installGreenTerm(TempHome& home, const std::string& desktopID, const std::string& name,
+                      const std::string& className, const std::string& geometry) {
+    const auto folder = home.dataHome() / "applications";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / (desktopID + ".desktop"))
+        << "[Desktop Entry]\nType=Application\nName=" << name << "\nStartupWMClass=" << className
+        << "\nExec=xterm -class " << className << " -T \"" << name << " Window\" -geometry " << geometry
+        << " -bg #00c000 -fg #00c000 -cr #00c000 -e sleep 600\n";
+}
+
+QuibTarget appTarget(const std::string& id, const std::string& name, const std::string& bundleID) {
+    QuibTarget target;
+    target.id = id;
+    target.name = name;
+    target.kind = QuibTarget::Kind::app;
+    target.bundleID = bundleID;
+    return target;
+}
+
+// The client window of class `className`, once there is one within a few seconds.
+std::optional<Window> windowOfClass(const std::string& display, const std::string& className) {
+    auto connection = X11Connection::open(display);
+    std::optional<Window> found;
+    for (int attempt = 0; connection && !found && attempt < 200; ++attempt) {
+        connection->use([&](Display* d) {
+            for (const Window window : X11ClientWindows::clients(d)) {
+                const auto windowClass = X11Properties::windowClass(d, window);
+                if (windowClass && windowClass->className == className) found = window;
+            }
+        });
+        if (!found) std::this_thread::sleep_for(50ms);
+    }
+    return found;
+}
+
+// Whether `window` comes to be hidden (`hidden`) or shown within a few seconds.
+bool becomes(const std::string& display, Window window, bool hidden) {
+    auto connection = X11Connection::open(display);
+    for (int attempt = 0; connection && attempt < 100; ++attempt) {
+        bool now = !hidden;
+        connection->use([&](Display* d) { now = X11ClientWindows::isHidden(d, window); });
+        if (now == hidden) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+std::optional<testing::ChildProcess> startTerm(const std::string& display, const std::string& className,
+                                               const std::string& geometry, const std::string& title,
+                                               const std::filesystem::path& log) {
+    return testing::ChildProcess::start({"xterm", "-class", className, "-T", title, "-geometry", geometry, "-bg",
+                                         "#00c000", "-fg", "#00c000", "-cr", "#00c000", "-e", "sleep", "600"},
+                                        {{"DISPLAY", display}}, log);
+}
+
+// The still is the window's own pixels at its size, titled with the app's name; an app whose
+// only window is tiny has nothing to photograph.
+TEST(QuibHost, PhotographsAnAppsWindowAndRefusesAnAppWithOnlyATinyOne) {
+    QUIB_REQUIRE_TEST_DISPLAY();
+    const std::string display = testing::testDisplayName();
+    TempHome home;
+    installGreenTerm(home, "quibstill-green", "Green Term", "QuibStillGreen", "60x20");
+    installGreenTerm(home, "quibstill-tiny", "Tiny Term", "QuibStillTiny", "1x1");
+    auto green = startTerm(display, "QuibStillGreen", "60x20", "Green Term Window", home.root() / "green.log");
+    auto tiny = startTerm(display, "QuibStillTiny", "1x1", "Tiny Term Window", home.root() / "tiny.log");
+    ASSERT_TRUE(green && tiny);
+    const auto window = windowOfClass(display, "QuibStillGreen");
+    ASSERT_TRUE(window && windowOfClass(display, "QuibStillTiny"));
+    std::optional<Rect> frame;
+    X11Connection::open(display)->use([&](Display* d) { frame = X11ClientWindows::frame(d, *window); });
+    ASSERT_TRUE(frame);
+    testing::saveTargetsBeforeStart(
+        home, {appTarget("G", "Green Term", "quibstill-green"), appTarget("S", "Tiny Term", "quibstill-tiny")});
+    auto [host, ada] = testing::startWithApprovedPhone(home, display);
+    ASSERT_TRUE(ada.phone);
+
+    auto frames = stillFrames(*host, std::nullopt, "G");
+    ASSERT_EQ(frames.size(), 1u) << host->log();
+    EXPECT_EQ(frames[0].header.title, "Green Term");
+    EXPECT_EQ(frames[0].header.width, static_cast<std::int64_t>(frame->width));
+    EXPECT_EQ(frames[0].header.height, static_cast<std::int64_t>(frame->height));
+    const auto picture = testing::decodePng(frames[0].payload);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width, frames[0].header.width);
+    const auto [r, g, b] = picture->at(picture->width / 2, picture->height / 2);
+    EXPECT_LE(r, 8);
+    EXPECT_NEAR(g, 0xc0, 8);
+    EXPECT_LE(b, 8);
+
+    const auto refused = stillReply(*host, std::nullopt, "S");
+    EXPECT_NE(refused.find("Couldn't find a window for Tiny Term"), std::string::npos) << host->log();
+}
+
+// Focusing an iconified window is refused with its title; opening it brings it back.
+TEST(QuibHost, OpensAnIconifiedWindowThatItWouldNotFocus) {
+    QUIB_REQUIRE_TEST_DISPLAY();
+    const std::string display = testing::testDisplayName();
+    TempHome home;
+    installGreenTerm(home, "quibstill-green", "Green Term", "QuibStillGreen", "60x20");
+    auto green = startTerm(display, "QuibStillGreen", "60x20", "Green Term Window", home.root() / "green.log");
+    ASSERT_TRUE(green);
+    const auto window = windowOfClass(display, "QuibStillGreen");
+    ASSERT_TRUE(window);
+    X11Connection::open(display)->use([&](Display* d) {
+        XIconifyWindow(d, *window, DefaultScreen(d));
+        XSync(d, False);
+    });
+    ASSERT_TRUE(becomes(display, *window, true));
+    testing::saveTargetsBeforeStart(home, {appTarget("G", "Green Term", "quibstill-green")});
+    auto [host, ada] = testing::startWithApprovedPhone(home, display);
+    ASSERT_TRUE(ada.phone);
+    auto& phone = *ada.phone;
+
+    const std::string id = std::to_string(*window);
+    ASSERT_TRUE(phone.sendLine(R"({"focusWindow":{"targetID":"G","windowID":)" + id + "}}"));
+    EXPECT_EQ(testing::nextToastOrError(phone), "error: " + WindowRoster::minimisedText("Green Term Window"));
+    ASSERT_TRUE(phone.sendLine(R"({"openWindow":{"targetID":"G","windowID":)" + id + "}}"));
+    EXPECT_EQ(testing::nextToastOrError(phone), "toast: Opened Green Term Window") << host->log();
+    EXPECT_TRUE(becomes(display, *window, false));
 }
 
 }  // namespace
