@@ -21,6 +21,17 @@ bool isLarge(double width, double height) {
     return width > WindowListing::smallestSide && height > WindowListing::smallestSide;
 }
 
+// A card with what every listed window has; the caller fills in the rest.
+MacWindow cardOf(std::uint32_t id, const std::string& title, const std::string& appName,
+                 std::optional<std::uint32_t> pinned) {
+    MacWindow card;
+    card.id = id;
+    card.title = title;
+    card.appName = appName;
+    card.isPinned = pinned == id;
+    return card;
+}
+
 }  // namespace
 
 WindowListing::WindowListing(Config config)
@@ -92,10 +103,10 @@ std::vector<MacWindow> WindowListing::join(const std::vector<WindowRoster::Acces
         std::optional<WindowRoster::WindowSize> size = window.size;
         if (known) size = WindowRoster::WindowSize{captured->second.frame.width, captured->second.frame.height};
         if (size && !isLarge(size->width, size->height)) continue;
-        MacWindow card{.id = *window.number, .title = window.title, .appName = appName, .isMinimized = window.minimised};
+        MacWindow card = cardOf(*window.number, window.title, appName, pinned);
+        card.isMinimized = window.minimised;
         card.isOnScreen = !window.minimised && (!known || captured->second.onScreen);
         card.isFrontmost = window.main && !window.minimised;
-        card.isPinned = pinned == card.id;
         if (known) {
             card.width = truncated(captured->second.frame.width);
             card.height = truncated(captured->second.frame.height);
@@ -105,9 +116,11 @@ std::vector<MacWindow> WindowListing::join(const std::vector<WindowRoster::Acces
     for (const auto& window : candidates) {
         if (!isLarge(window.frame.width, window.frame.height) || !window.onScreen) continue;
         if (!seen.insert(window.number).second) continue;
-        listed.push_back({.id = window.number, .title = window.title, .appName = appName, .isOnScreen = true,
-                          .isPinned = pinned == window.number, .width = truncated(window.frame.width),
-                          .height = truncated(window.frame.height), .canRaise = false});
+        MacWindow card = cardOf(window.number, window.title, appName, pinned);
+        card.width = truncated(window.frame.width);
+        card.height = truncated(window.frame.height);
+        card.canRaise = false;
+        listed.push_back(std::move(card));
     }
     std::ranges::stable_sort(listed, [](const MacWindow& a, const MacWindow& b) {
         if (a.isFrontmost != b.isFrontmost) return a.isFrontmost;
@@ -154,7 +167,8 @@ std::map<std::uint32_t, Bytes> WindowListing::previews(const std::vector<MacWind
     {
         std::vector<std::unique_ptr<WorkerThread>> threads;
         const auto count = std::min<std::size_t>(jobs.size(), static_cast<std::size_t>(previewThreads_));
-        for (std::size_t i = 0; i < count; ++i) threads.push_back(std::make_unique<WorkerThread>(previewThreadLabel, work));
+        for (std::size_t i = 0; i < count; ++i)
+            threads.push_back(std::make_unique<WorkerThread>(previewThreadLabel, work));
     }
     return pictures;
 }

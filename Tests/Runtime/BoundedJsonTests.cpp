@@ -39,7 +39,7 @@ TEST(BoundedJson, ReadsWhatThePlainParserReads) {
 // and anything else read as the first value alone.
 TEST(BoundedJson, NulByteAnywhereFailsTheParse) {
     using namespace std::string_literals;
-    for (const std::string bad : {"{\"ping\":{\"nonce\":20}}\0{\"text\":1}"s, "{\"a\":1}\0"s, "\0{}"s, "[1,\0 2]"s}) {
+    for (const std::string& bad : {"{\"ping\":{\"nonce\":20}}\0{\"text\":1}"s, "{\"a\":1}\0"s, "\0{}"s, "[1,\0 2]"s}) {
         auto parsed = BoundedJson::parse(bad);
         ASSERT_FALSE(parsed.ok()) << parsed->dump();
         EXPECT_EQ(parsed.error().message, "The given data was not valid JSON.");

@@ -31,7 +31,10 @@ protected:
         links.setInjectorPaused = [this](bool paused) { injectorPaused = paused; };
         links.releaseAllButtons = [this] { injector->releaseAllButtons(); };
         links.resetScrollPhase = [this] { injector->resetScrollPhase(); };
-        links.revalidateTrust = [this] { ++revalidations; return permissions->accessibilityTrusted(); };
+        links.revalidateTrust = [this] {
+            ++revalidations;
+            return permissions->accessibilityTrusted();
+        };
         links.refreshProvisional = [this] { ++provisionalRefreshes; };
         // What the streamer is handed, beside what the store held by then.
         links.setAudioAllowed = [this](bool allowed) {
@@ -40,7 +43,8 @@ protected:
     }
 
     std::shared_ptr<quib::HostState> make() {
-        quib::HostState::Config config{main, clock, settings, permissions, LoginItem(entry(), "/opt/quib/quib-host"), links};
+        quib::HostState::Config config{main, clock, settings, permissions, LoginItem(entry(), "/opt/quib/quib-host"),
+                                       links};
         std::shared_ptr<quib::HostState> state;
         onMain([&] { state = quib::HostState::create(config); });
         return state;
@@ -137,7 +141,7 @@ TEST_F(HostState, AudioAllowanceDefaultsToAllowedIsStoredAndThenReachesTheStream
     using Handed = std::pair<bool, std::optional<bool>>;
     EXPECT_EQ(streamerAllowance, (std::vector<Handed>{{false, false}, {true, true}}));
 
-    settings->setString("quib.listen.allowed", "no");  // not a Boolean: allowed
+    ASSERT_TRUE(settings->setString("quib.listen.allowed", "no").ok());  // not a Boolean: allowed
     EXPECT_TRUE(make()->audioAllowed().value());
 }
 

@@ -31,8 +31,8 @@ namespace quib::apptests {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ScratchFolder;
 using testing::freePort;
+using testing::ScratchFolder;
 using namespace std::chrono_literals;
 
 // One request through the control socket, answered while the main loop is pumped.
@@ -127,7 +127,7 @@ TEST_F(QuibHostApp, EnableLoginItemWritesTheAutostartEntryAndLogsTheOutcome) {
 // Given no router and no STUN, away access switched on asks nobody: the stand-ins answer at once
 // that there is no gateway and no public address.
 TEST_F(QuibHostApp, AwayAccessWithoutAGivenNetworkStaysInTheProcess) {
-    settings->setBool(RemoteReachService::enabledKey, true);
+    ASSERT_TRUE(settings->setBool(RemoteReachService::enabledKey, true).ok());
     make({"quib-host"});
     ASSERT_TRUE(launch().port);
     auto& reach = *app->server().neighbours().reach;
@@ -154,11 +154,17 @@ TEST_F(QuibHostApp, LaunchesWithTheStoredCodeAndServesTheControlSocket) {
     EXPECT_EQ(launched.name, "Test Host");
     EXPECT_FALSE(log->contains("KX7P2M"));
 
-    const Json answer = Json::parse(ask(scratch.path / "host.sock", R"({"command":"code"})" "\n", *main));
+    const Json answer = Json::parse(ask(scratch.path / "host.sock",
+                                        R"({"command":"code"})"
+                                        "\n",
+                                        *main));
     EXPECT_EQ(answer["pairingCode"], "KX7P2M");
 
     // Pausing from the control tool reaches the injector the server sends phones' input to.
-    ask(scratch.path / "host.sock", R"({"command":"pause"})" "\n", *main);
+    ask(scratch.path / "host.sock",
+        R"({"command":"pause"})"
+        "\n",
+        *main);
     EXPECT_TRUE(app->server().neighbours().injector->isPaused());
     EXPECT_TRUE(app->server().status(std::nullopt).injectionPaused);
 }

@@ -12,7 +12,7 @@ using testing::PanelHost;
 // The same things known to both hosts before the control is worked: a waiting phone, an
 // approved one, a saved target and a request waiting for an answer.
 void prepare(PanelHost& host) {
-    host.onMain([&] { host.registry->approve("A-1", "Grace's phone"); });
+    host.onMain([&] { ASSERT_TRUE(host.registry->approve("A-1", "Grace's phone").ok()); });
     // The server republishes its own list after the registry's change; the one set here lands
     // after that, and stays.
     (void)host.server->inspect();
@@ -74,8 +74,8 @@ TEST(MenuActions, EachControlMakesOnlyItsOwnCalls) {
     PanelHost host;
     prepare(host);
     std::vector<std::string> order;
-    auto approved = host.registry->approved().subscribe([&](const auto&) { order.push_back("approve"); },
-                                                         {.skipCurrent = true});
+    auto approved =
+        host.registry->approved().subscribe([&](const auto&) { order.push_back("approve"); }, {.skipCurrent = true});
     auto noted = host.server->lastActivity().subscribe(
         [&](const auto& text) { order.push_back("note " + text.value_or("")); }, {.skipCurrent = true});
     host.perform(MenuControl::ApproveDevice{"W-1", "Ada's phone"});
@@ -106,7 +106,8 @@ TEST(MenuActions, EachControlMakesOnlyItsOwnCalls) {
     EXPECT_EQ(host.command({{"command", "open"}, {"item", "screen-recording"}})["ok"], true);
     Logger::setSink(previous);
     ASSERT_EQ(sink->lines().size(), 4u);
-    for (std::size_t i : {0u, 2u}) EXPECT_NE(sink->lines()[i].find(host.permissions->accessibilityHelp()), std::string::npos);
+    for (std::size_t i : {0u, 2u})
+        EXPECT_NE(sink->lines()[i].find(host.permissions->accessibilityHelp()), std::string::npos);
     for (std::size_t i : {1u, 3u})
         EXPECT_NE(sink->lines()[i].find(host.permissions->screenRecordingHelp()), std::string::npos);
     EXPECT_FALSE(host.state->accessibilityGranted().value());

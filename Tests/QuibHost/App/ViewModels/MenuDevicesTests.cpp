@@ -77,8 +77,9 @@ TEST(MenuDevices, ListsConnectedThenOfflineApprovedThenRevokedPhones) {
     EXPECT_EQ(items[8].action, MenuAction(MenuControl::RevokeDevice{"A-2"}));
     EXPECT_EQ(items[8].key, "A-2");
     EXPECT_EQ(items[21].action, MenuAction(MenuControl::ApproveDevice{"W-1", "Ada's phone"}));
-    for (const auto& item : items)
+    for (const auto& item : items) {
         if (item.kind == MenuItemKind::button) EXPECT_TRUE(item.borderless && item.small) << item.text;
+    }
     EXPECT_EQ(items.back().font, TextStyle::caption2);
 
     // Once the server clears its error, it goes.
@@ -101,11 +102,11 @@ TEST(MenuDevices, APhoneListedTwiceShowsOnce) {
 TEST(MenuDevices, PhonesMoveBetweenGroupsAsTheListsChange) {
     PanelHost host;
     host.onMain([&] {
-        host.registry->approve("A-1", "Grace's phone");
-        host.registry->approve("A-2", "Tab");
-        host.registry->approve("A-3", "Pad");
-        host.registry->approve("X-1", "Old phone");
-        host.registry->revoke("X-1");
+        ASSERT_TRUE(host.registry->approve("A-1", "Grace's phone").ok());
+        ASSERT_TRUE(host.registry->approve("A-2", "Tab").ok());
+        ASSERT_TRUE(host.registry->approve("A-3", "Pad").ok());
+        ASSERT_TRUE(host.registry->approve("X-1", "Old phone").ok());
+        ASSERT_TRUE(host.registry->revoke("X-1").ok());
     });
     auto devices = [&] { return rows(host.source().snapshot()); };
     auto again = MenuDevices::items(host.source().snapshot()).back().action;
