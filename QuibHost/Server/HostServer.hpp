@@ -96,6 +96,8 @@ public:
     // before it is closed.
     static constexpr std::chrono::seconds backlogDeadline{30};
     static constexpr std::chrono::seconds helloDeadline{10};
+    // How long an upload may go without a whole frame before its connection is closed.
+    static constexpr std::chrono::seconds uploadStallDeadline{60};
     static constexpr std::int64_t maxLineBytes = 1 << 20;
     // A burst of network-change reports is over once none came for this long.
     static constexpr std::chrono::milliseconds interfaceSettle{100};
@@ -127,6 +129,7 @@ public:
     void handle(const std::string& line, const ClientPtr& client);
     // The upload is taken by value: a refusal or completion clears the client's reference to it.
     void absorb(std::string_view data, std::shared_ptr<UploadSession> upload, const ClientPtr& client);
+    void watchUploadStall(const ClientPtr& client, MonoTime::duration delay);
 
     // Any thread.
     void publishDevices();

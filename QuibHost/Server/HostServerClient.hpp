@@ -34,6 +34,7 @@ public:
     bool isViewChannel = false;
     bool isListenChannel = false;
     std::shared_ptr<UploadSession> upload;
+    MonoTime lastFrameAt{};  // when its upload started, or when its last whole frame arrived
     bool isStillChannel = false;
     const bool isAway;
     std::uint64_t order = 0;            // when it was accepted, among all connections

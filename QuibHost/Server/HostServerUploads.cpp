@@ -29,14 +29,18 @@ void HostServer::openUpload(const AttachmentManifest& manifest, const ClientPtr&
     client->deviceID = manifest.deviceID;
     const std::string batchID = newUuidString();
     client->upload = neighbours_.uploads->open(manifest, batchID);
+    client->lastFrameAt = clock_->now();
     admit(client);
+    watchUploadStall(client, uploadStallDeadline);
     quibLog().info("upload ", pub(batchID), ": ", manifest.count, " attachment(s) from ", pub(manifest.deviceName));
     send(HostMessage{HostMessage::UploadReady{batchID}}, *client);
 }
 
 void HostServer::absorb(std::string_view data, std::shared_ptr<UploadSession> upload, const ClientPtr& client) {
     if (data.empty() || !upload) return;
+    const std::size_t stored = upload->storedCount();
     UploadSession::Progress progress = upload->append(data);
+    if (upload->storedCount() > stored) client->lastFrameAt = clock_->now();
     switch (progress.kind) {
         case UploadSession::Progress::Kind::refused: {
             client->upload = nullptr;
@@ -53,6 +57,25 @@ void HostServer::absorb(std::string_view data, std::shared_ptr<UploadSession> up
         case UploadSession::Progress::Kind::waiting:
             break;
     }
+}
+
+// An upload that gets no whole frame for uploadStallDeadline holds a slot of the budget for
+// nothing: its connection is closed, which abandons the upload and deletes what it stored. A
+// frame that arrives whole starts the wait again; trickling bytes do not.
+void HostServer::watchUploadStall(const ClientPtr& client, MonoTime::duration delay) {
+    (void)network_->postAfter(delay, [this, weak = std::weak_ptr<Client>(client),
+                                upload = std::weak_ptr<UploadSession>(client->upload)] {
+        auto client = weak.lock();
+        if (!client || !client->upload || client->upload != upload.lock()) return;
+        const auto waited = clock_->now() - client->lastFrameAt;
+        if (waited < uploadStallDeadline) {
+            watchUploadStall(client, uploadStallDeadline - waited);
+            return;
+        }
+        quibLog().error("closing upload ", pub(client->upload->batchID()), " from ", pub(client->name),
+                        ": no image arrived whole for ", static_cast<std::int64_t>(uploadStallDeadline.count()), "s");
+        client->connection->cancel();
+    });
 }
 
 // The targets are resolved again, since one may have gone while the images arrived; the ones

@@ -43,6 +43,8 @@ public:
     const AttachmentManifest& manifest() const { return manifest_; }
     const std::string& batchID() const { return batchID_; }
     bool isOver() const { return isOver_; }
+    // How many images have arrived whole and are stored.
+    std::size_t storedCount() const { return written_.size(); }
 
     // Feeds one received chunk. Every frame of the chunk is looked at before completion is
     // judged; the first bad one ends the upload. Once over, every call answers waiting.

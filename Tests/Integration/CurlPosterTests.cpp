@@ -79,6 +79,18 @@ TEST_F(CurlPoster, KeepsOnlyTheStartOfALongAnswer) {
     EXPECT_EQ(response.body.size(), HttpPoster::maxResponseBody);
 }
 
+// An answer without end is read only to the limit: the post ends there, without a failure, where
+// reading on would end it only at its time out, failed.
+TEST_F(CurlPoster, StopsReadingAnEndlessAnswerAtTheLimit) {
+    relay.respondAlways(RelayStub::Reply::endless(200, std::string(16 * 1024, 'y')));
+    HttpRequest endless = request(relay.url());
+    endless.totalTimeout = 25s;  // within the wait for a completion
+    const auto response = post(endless);
+    EXPECT_FALSE(response.failure) << *response.failure;
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, std::string(HttpPoster::maxResponseBody, 'y'));
+}
+
 TEST_F(CurlPoster, ARedirectStaysAPostWithItsBody) {
     relay.respond([](const RelayStub::Request& request) {
         if (request.path == "/push") return RelayStub::Reply::redirect("/elsewhere");

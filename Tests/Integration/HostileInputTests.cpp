@@ -1,8 +1,9 @@
 // The real quib-host against what a hostile phone, a hostile repository or a broken home folder
 // brings: targets of huge names, a burst of hellos, a settings file that is a pipe, a repository
 // whose configuration names a program, tmux syntax given as a pane, a line holding a NUL byte and
-// one request for the same icon sixty thousand times.
+// one request for the same icon sixty thousand times; and a low descriptor limit at start.
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -211,6 +212,36 @@ TEST(QuibHost, TmuxOptionAsAPaneAndALineWithANulAreRefused) {
     const auto pong = phone.receiveCase("pong", 5s);
     ASSERT_TRUE(pong);
     EXPECT_EQ(pong->value("nonce", Json()), 21) << "the line with the NUL was answered: " << pong->dump();
+}
+
+// The soft and hard limits of open files in /proc/PID/limits, as printed there.
+std::pair<std::string, std::string> descriptorLimits(pid_t pid) {
+    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+    for (std::string line; std::getline(limits, line);) {
+        if (!line.starts_with("Max open files")) continue;
+        std::istringstream fields(line.substr(std::string_view("Max open files").size()));
+        std::pair<std::string, std::string> found;
+        fields >> found.first >> found.second;
+        return found;
+    }
+    return {};
+}
+
+// A burst of pushes once held every descriptor of the usual soft limit, locking phones and
+// quibctl out: the host takes all the system allows it, whatever soft limit it inherits.
+TEST(QuibHost, RaisesAnInheritedLowDescriptorLimitToTheHardOne) {
+    struct rlimit mine {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &mine), 0);
+    if (mine.rlim_max <= 256 || mine.rlim_max == RLIM_INFINITY) GTEST_SKIP() << "no room below the hard limit";
+    TempHome home;
+    struct rlimit low = mine;
+    low.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    auto host = HostProcess::start(home);  // inherits the low soft limit
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &mine), 0);
+    ASSERT_TRUE(host);
+    const std::string hard = std::to_string(mine.rlim_max);
+    EXPECT_EQ(descriptorLimits(host->process().pid()), std::make_pair(hard, hard));
 }
 
 // One line asking for one app's icon 60,000 times (about 500 KB): the host answers it once and

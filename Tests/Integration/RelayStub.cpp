@@ -108,6 +108,20 @@ void RelayStub::acceptLoop() {
     }
 }
 
+// With no length the answer ends only when the connection does; the client ends it here.
+void RelayStub::sendEndlessly(asio::ip::tcp::socket& socket, const Reply& reply) {
+    asio::error_code error;
+    const std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Stub\r\nConnection: close\r\n\r\n";
+    asio::write(socket, asio::buffer(head), error);
+    while (!error) {
+        {
+            std::lock_guard guard(mutex_);
+            if (stopping_) return;
+        }
+        asio::write(socket, asio::buffer(reply.body), error);
+    }
+}
+
 void RelayStub::serve(asio::ip::tcp::socket socket) {
     asio::error_code error;
     asio::streambuf buffer;
@@ -128,7 +142,11 @@ void RelayStub::serve(asio::ip::tcp::socket socket) {
     }
     changed_.notify_all();
     if (reply.delay.count() > 0) std::this_thread::sleep_for(reply.delay);
-    asio::write(socket, asio::buffer(replyText(reply)), error);
+    if (reply.isEndless) {
+        sendEndlessly(socket, reply);
+    } else {
+        asio::write(socket, asio::buffer(replyText(reply)), error);
+    }
     socket.shutdown(asio::ip::tcp::socket::shutdown_both, error);
 }
 

@@ -35,9 +35,16 @@ public:
         std::optional<std::string> location;  // for redirects
         std::chrono::milliseconds delay{0};   // how long to hold the answer
         std::optional<std::string> contentType = std::nullopt;
+        bool isEndless = false;  // the body sent over and over, with no length, until the client hangs up
 
         static Reply with(int status, std::string body = {}) { return Reply{status, std::move(body), std::nullopt}; }
         static Reply redirect(std::string location, int status = 307) { return Reply{status, {}, std::move(location)}; }
+        // An answer that never ends, as a broken or hostile relay may give.
+        static Reply endless(int status, std::string body) {
+            Reply reply = with(status, std::move(body));
+            reply.isEndless = true;
+            return reply;
+        }
         // An XML answer, as a router's UPnP side gives descriptions and SOAP answers.
         static Reply xml(int status, std::string body) {
             return Reply{status, std::move(body), std::nullopt, {}, "text/xml; charset=\"utf-8\""};
@@ -70,6 +77,7 @@ public:
 private:
     void acceptLoop();
     void serve(asio::ip::tcp::socket socket);
+    void sendEndlessly(asio::ip::tcp::socket& socket, const Reply& reply);
 
     asio::io_context io_;
     asio::ip::tcp::acceptor acceptor_;

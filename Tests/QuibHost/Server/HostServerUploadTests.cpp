@@ -195,6 +195,33 @@ TEST_F(HostServer, ConnectionEndingMidUploadDeletesWhatItStoredAndCountsNoFailur
     EXPECT_EQ(failuresOf("127.0.0.1"), 0);
 }
 
+// A stalled upload would hold a slot of the budget for ever: after a minute with no whole frame
+// its connection is closed and what it stored is deleted. A whole frame starts the wait again;
+// the bytes of an unfinished one do not.
+TEST_F(HostServer, UploadWithNoWholeFrameForAMinuteIsClosedAndLeavesNothing) {
+    const auto stall = quib::HostServer::uploadStallDeadline;
+    const auto port = startUploads();
+    targets->setSnapshot({{target("T-1")}, {}});
+    auto phone = readyUpload(port, uploadHello({"T-1"}, 2));
+    clock->advance(stall - 1s);
+    EXPECT_FALSE(nextLine(*phone, 100ms));
+    phone->write(frame(0));
+    ASSERT_TRUE(eventually([&] { return inboxFiles().size() == 1; }));
+    clock->advance(stall - 1s);
+    const std::string second = frame(1);
+    phone->write(second.substr(0, second.size() / 2));
+    EXPECT_FALSE(nextLine(*phone, 100ms));
+    EXPECT_FALSE(phone->isClosed());
+    EXPECT_EQ(server->inspect().clients, 1u);
+
+    clock->advance(1s);
+    EXPECT_TRUE(phone->waitClosed());
+    EXPECT_TRUE(eventually([&] { return server->inspect().clients == 0 && inboxFiles().empty(); }));
+    EXPECT_TRUE(log->contains("closing upload " + batchID + " from Pad: no image arrived whole for 60s"));
+    EXPECT_EQ(failuresOf("127.0.0.1"), 0);
+    EXPECT_TRUE(router->calls().empty());
+}
+
 TEST_F(HostServer, DeliveryPrunesTheInbox) {
     const auto port = startUploads();
     targets->setSnapshot({{target("T-1")}, {}});
