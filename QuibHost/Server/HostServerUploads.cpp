@@ -38,9 +38,11 @@ void HostServer::openUpload(const AttachmentManifest& manifest, const ClientPtr&
 
 void HostServer::absorb(std::string_view data, std::shared_ptr<UploadSession> upload, const ClientPtr& client) {
     if (data.empty() || !upload) return;
+    // A frame counts from when its bytes came in, not from when storing it was done.
+    const MonoTime arrived = clock_->now();
     const std::size_t stored = upload->storedCount();
     UploadSession::Progress progress = upload->append(data);
-    if (upload->storedCount() > stored) client->lastFrameAt = clock_->now();
+    if (upload->storedCount() > stored) client->lastFrameAt = arrived;
     switch (progress.kind) {
         case UploadSession::Progress::Kind::refused: {
             client->upload = nullptr;
