@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <deque>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -224,9 +225,11 @@ public:
             int active = 0;
             curl_multi_perform(multi_.get(), &active);
             finishDone();
-            // libcurl shortens the wait to its own next timeout; a cancel ends it too.
+            // libcurl shortens the wait to its own next timeout; a cancel ends it too. With no
+            // transfer there is nothing to time: only a new request or a stop wakes the worker.
             auto cancels = cancelDescriptors();
-            curl_multi_poll(multi_.get(), cancels.data(), static_cast<unsigned>(cancels.size()), 1000, nullptr);
+            const int wait = running_.empty() ? std::numeric_limits<int>::max() : 1000;
+            curl_multi_poll(multi_.get(), cancels.data(), static_cast<unsigned>(cancels.size()), wait, nullptr);
             finishCancelled();
         }
     }

@@ -44,7 +44,8 @@ public:
     enum class Backlog { over, drained, overflowed };
     using BacklogHandler = std::function<void(Backlog change, std::size_t queuedBytes)>;
 
-    static constexpr std::size_t largestRead = 65536;
+    // One TLS record's plaintext: no read returns more.
+    static constexpr std::size_t largestRead = 16384;
     // What a control connection may have waiting before it stops reading.
     static constexpr std::size_t controlBacklogLimit = 4 << 20;
     // How many times its backlog limit may wait for a connection before it is cut at once.
@@ -134,7 +135,9 @@ private:
     bool reading_ = false;
     bool shuttingDown_ = false;  // a closing reply was written; the TLS close is under way
     std::atomic<bool> closing_{false};
-    std::array<char, largestRead> readBuffer_{};
+    // Left uninitialised: only what a read puts there is ever looked at, and an idle
+    // connection's buffer then costs no memory until its first read.
+    std::array<char, largestRead> readBuffer_;
 };
 
 }  // namespace quib

@@ -3,7 +3,10 @@
 #include "Platform/Linux/CurlPoster.hpp"
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <thread>
 #include <memory>
 #include <mutex>
 
@@ -146,6 +149,32 @@ TEST_F(CurlPoster, RequestsRunSideBySide) {
     ASSERT_EQ(both.wait_for(30s), std::future_status::ready);
     std::lock_guard guard(finished->mutex);
     EXPECT_EQ(finished->bodies, (std::vector<std::string>{"/fast", "/slow"}));
+}
+
+// How often the poster's worker has gone to sleep so far; -1 when there is no such thread.
+long workerSleeps() {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string name;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        if (name != "quib.host.http") continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("voluntary_ctxt_switches:")) return std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return -1;
+}
+
+// With nothing to send, the worker sleeps until the next request instead of waking every second.
+TEST_F(CurlPoster, SleepsWhileItHasNothingToSend) {
+    relay.respondAlways(RelayStub::Reply::with(200, "{}"));
+    EXPECT_EQ(post(request(relay.url())).status, 200);
+    std::this_thread::sleep_for(100ms);
+    const long before = workerSleeps();
+    ASSERT_GE(before, 0);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(workerSleeps(), before);
+    EXPECT_EQ(post(request(relay.url())).status, 200);
 }
 
 // A burst once opened a connection per request and kept them all: requests past a few wait
