@@ -1,6 +1,7 @@
 #include "QuibHost/Targets/AttachmentInbox.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,20 +103,50 @@ AttachmentInbox::Written AttachmentInbox::write(std::span<const std::uint8_t> da
 AttachmentInbox::Written AttachmentInbox::writeTemporary(std::span<const std::uint8_t> data, const AttachmentFrame& frame) {
     const auto& folder = directory();
     if (!folder) return refusal(Refusal::Kind::noDirectory);
-    if (auto refused = check(data, frame)) return *refused;
-    return create(*folder, data, frame);
+    if (auto refused = checkLength(static_cast<std::int64_t>(data.size()), frame)) return *refused;
+    if (auto refused = checkImage(data, frame)) return *refused;
+    auto opened = create(*folder, frame);
+    if (auto* refused = std::get_if<Refusal>(&opened)) return std::move(*refused);
+    auto& incoming = std::get<Incoming>(opened);
+    incoming.write(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    if (auto path = incoming.close()) return std::move(*path);
+    return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = incoming.name_};
 }
 
-// The checks in order, the first that fails deciding. The type comes from the signature alone,
-// so a JPEG sent as a PNG is named as such even when it is cut short; the pixel size is read
-// only once the type matched.
-std::optional<AttachmentInbox::Refusal> AttachmentInbox::check(std::span<const std::uint8_t> data,
-                                                               const AttachmentFrame& frame) const {
-    const auto size = static_cast<std::int64_t>(data.size());
-    if (data.empty()) return refusal(Refusal::Kind::empty);
-    if (size > UploadChannel::maxAttachmentBytes) return Refusal{.kind = Refusal::Kind::tooLarge, .bytes = size};
-    if (size != frame.byteCount)
-        return Refusal{.kind = Refusal::Kind::shortRead, .expected = frame.byteCount, .got = size};
+AttachmentInbox::Opened AttachmentInbox::open(const AttachmentFrame& frame, std::int64_t length) {
+    const auto& folder = directory();
+    if (!folder) return refusal(Refusal::Kind::noDirectory);
+    if (auto refused = checkLength(length, frame)) return *refused;
+    return create(*folder, frame);
+}
+
+// The image is judged where it lies, through a read-only mapping of its temporary.
+AttachmentInbox::Written AttachmentInbox::finish(Incoming incoming) {
+    const Refusal failed{.kind = Refusal::Kind::writeFailed, .fileName = incoming.name_};
+    struct stat info {};
+    if (incoming.failed_ || ::fstat(incoming.file_->get(), &info) != 0 || info.st_size <= 0) return failed;
+    const auto size = static_cast<std::size_t>(info.st_size);
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, incoming.file_->get(), 0);
+    if (mapped == MAP_FAILED) return failed;
+    auto refused = checkImage({static_cast<const std::uint8_t*>(mapped), size}, incoming.frame_);
+    ::munmap(mapped, size);
+    if (refused) return *refused;
+    if (auto path = incoming.close()) return std::move(*path);
+    return failed;
+}
+
+// The checks in order, the first that fails deciding: first those of the length alone...
+std::optional<AttachmentInbox::Refusal> AttachmentInbox::checkLength(std::int64_t length, const AttachmentFrame& frame) {
+    if (length == 0) return refusal(Refusal::Kind::empty);
+    if (length > UploadChannel::maxAttachmentBytes) return Refusal{.kind = Refusal::Kind::tooLarge, .bytes = length};
+    if (length != frame.byteCount) return Refusal{.kind = Refusal::Kind::shortRead, .expected = frame.byteCount, .got = length};
+    return std::nullopt;
+}
+
+// ...then those of the image. The type comes from the signature alone, so a JPEG sent as a PNG
+// is named as such even when it is cut short; the pixel size is read only once the type matched.
+std::optional<AttachmentInbox::Refusal> AttachmentInbox::checkImage(std::span<const std::uint8_t> data,
+                                                                    const AttachmentFrame& frame) {
     const auto type = ImageSniffer::typeIdentifier(data);
     if (!type) return refusal(Refusal::Kind::notAnImage);
     const std::string_view claimed = AttachmentFrame::typeIdentifier(frame.format);
@@ -131,25 +162,48 @@ std::optional<AttachmentInbox::Refusal> AttachmentInbox::check(std::span<const s
 // A temporary is hidden, so that pruning leaves it alone, and names the file it becomes:
 // ".<final name>.<n>.part", the number telling apart temporaries of one name. Each is claimed by
 // creating it exclusively, so two writers can never share or overwrite a file.
-AttachmentInbox::Written AttachmentInbox::create(const fs::path& folder, std::span<const std::uint8_t> data,
-                                                 const AttachmentFrame& frame) {
-    const std::string name = "quib-" + stamp() + "-" + countedFromOne(frame.index) + "." +
-                             std::string(AttachmentFrame::fileExtension(frame.format));
-    const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+AttachmentInbox::Opened AttachmentInbox::create(const fs::path& folder, const AttachmentFrame& frame) {
+    std::string name = "quib-" + stamp() + "-" + countedFromOne(frame.index) + "." +
+                       std::string(AttachmentFrame::fileExtension(frame.format));
     std::lock_guard guard(lock_);
     for (std::uint64_t k = 1;; ++k) {
-        const fs::path path = folder / ("." + name + "." + std::to_string(k) + std::string(temporarySuffix));
-        FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd.isOpen()) {
-            if (errno == EEXIST) continue;
-            return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
-        }
-        if (!fd.writeAll(bytes) || ::close(fd.release()) != 0) {
-            ::unlink(path.c_str());
-            return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
-        }
-        return path;
+        fs::path path = folder / ("." + name + "." + std::to_string(k) + std::string(temporarySuffix));
+        auto fd = std::make_unique<FileDescriptor>(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd->isOpen()) return Incoming(std::move(path), std::move(fd), std::move(name), frame);
+        if (errno != EEXIST) return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
     }
+}
+
+AttachmentInbox::Incoming::Incoming(Incoming&& other) noexcept
+    : path_(std::exchange(other.path_, {})),
+      file_(std::move(other.file_)),
+      name_(std::move(other.name_)),
+      frame_(other.frame_),
+      failed_(other.failed_) {}
+
+AttachmentInbox::Incoming& AttachmentInbox::Incoming::operator=(Incoming&& other) noexcept {
+    if (this != &other) {
+        if (!path_.empty()) ::unlink(path_.c_str());
+        path_ = std::exchange(other.path_, {});
+        file_ = std::move(other.file_);
+        name_ = std::move(other.name_);
+        frame_ = other.frame_;
+        failed_ = other.failed_;
+    }
+    return *this;
+}
+
+AttachmentInbox::Incoming::~Incoming() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+void AttachmentInbox::Incoming::write(std::string_view bytes) {
+    if (!failed_ && !file_->writeAll(bytes)) failed_ = true;
+}
+
+std::optional<fs::path> AttachmentInbox::Incoming::close() {
+    if (failed_ || ::close(file_->release()) != 0) return std::nullopt;
+    return std::exchange(path_, {});
 }
 
 // The final name is claimed with a hard link, which fails on any name taken (a file, or a link

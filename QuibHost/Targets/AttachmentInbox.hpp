@@ -12,6 +12,7 @@
 
 #include "Platform/FileRevealer.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/FileDescriptor.hpp"
 #include "Shared/AttachmentFrame.hpp"
 
 namespace quib {
@@ -60,6 +61,33 @@ public:
     // The stored file, or why the image was refused.
     using Written = std::variant<std::filesystem::path, Refusal>;
 
+    // An image stored as its bytes arrive, in a hidden temporary that `finish` checks once
+    // every byte is in. Dropped unfinished, it removes the temporary.
+    class Incoming {
+    public:
+        Incoming(Incoming&& other) noexcept;
+        Incoming& operator=(Incoming&& other) noexcept;
+        ~Incoming();
+
+        // Appends the next bytes; a failed write is told by `finish`, and later bytes are
+        // dropped.
+        void write(std::string_view bytes);
+
+    private:
+        friend class AttachmentInbox;
+        Incoming(std::filesystem::path path, std::unique_ptr<FileDescriptor> file, std::string name, AttachmentFrame frame)
+            : path_(std::move(path)), file_(std::move(file)), name_(std::move(name)), frame_(frame) {}
+        // The temporary, no longer removed by this; none when a write failed.
+        std::optional<std::filesystem::path> close();
+
+        std::filesystem::path path_;
+        std::unique_ptr<FileDescriptor> file_;
+        std::string name_;  // the final name, which a refusal to save it shows
+        AttachmentFrame frame_;
+        bool failed_ = false;
+    };
+    using Opened = std::variant<Incoming, Refusal>;
+
     explicit AttachmentInbox(Config config);
     AttachmentInbox(const AttachmentInbox&) = delete;
     AttachmentInbox& operator=(const AttachmentInbox&) = delete;
@@ -76,6 +104,13 @@ public:
     // the process between the two leaves only a temporary, removed when the next inbox is made.
     Written writeTemporary(std::span<const std::uint8_t> data, const AttachmentFrame& frame);
     Written place(const std::filesystem::path& temporary);
+    // The same for an image that arrives in pieces: `open` takes its frame and the length of the
+    // bytes to come, and refuses at once what needs no look at them (no folder, nothing, too
+    // much, not the length the frame states); `finish` judges the image itself, once whole, and
+    // gives its temporary. Storing starts before the bytes are judged, so a file that cannot be
+    // written is refused before an image that is not what it claims.
+    Opened open(const AttachmentFrame& frame, std::int64_t length);
+    Written finish(Incoming incoming);
 
     // Any thread: removes regular, visible files modified before now minus `maxAge`, then the
     // oldest while the rest hold more than `maxTotalBytes` (file sizes, not blocks). Folders,
@@ -89,8 +124,9 @@ public:
     static std::string countedFromOne(std::int64_t index);
 
 private:
-    std::optional<Refusal> check(std::span<const std::uint8_t> data, const AttachmentFrame& frame) const;
-    Written create(const std::filesystem::path& folder, std::span<const std::uint8_t> data, const AttachmentFrame& frame);
+    static std::optional<Refusal> checkLength(std::int64_t length, const AttachmentFrame& frame);
+    static std::optional<Refusal> checkImage(std::span<const std::uint8_t> data, const AttachmentFrame& frame);
+    Opened create(const std::filesystem::path& folder, const AttachmentFrame& frame);
     std::string stamp() const;
     static void removeTemporaries(const std::filesystem::path& folder);
 

@@ -1,7 +1,8 @@
 // Feeds the input to an upload as its frames, in reads whose sizes the input's first bytes
 // choose, and to a bare frame reader with a small cap. The upload must complete with its images
 // in index order or end refused, and whatever way it ends it leaves in the inbox only the files
-// of a completed batch; the reader never holds more than one unfinished frame.
+// of a completed batch; the reader never holds more than one unfinished frame, and the streaming
+// reader the upload uses cuts exactly its frames.
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include "FuzzSupport.hpp"
 #include "QuibHost/Targets/UploadSession.hpp"
 #include "Runtime/Clock.hpp"
+#include "Shared/LengthPrefixedStreamer.hpp"
 
 namespace {
 
@@ -21,8 +23,23 @@ std::size_t filesIn(const fs::path& folder) {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
+// What the streaming reader hands on, put back together frame by frame.
+struct Gathered final : LengthPrefixedStreamer::Sink {
+    void begin(std::string_view header, std::uint32_t) override { current = {std::string(header), {}}; }
+    void payload(std::string_view piece) override { current.payload.insert(current.payload.end(), piece.begin(), piece.end()); }
+    bool end() override {
+        pieces.push_back(std::move(current));
+        return true;
+    }
+    LengthPrefixedCutter::Piece current;
+    std::vector<LengthPrefixedCutter::Piece> pieces;
+};
+
 void checkReader(std::string_view stream, std::size_t step, std::int64_t cap) {
     AttachmentFrameReader reader(cap);
+    LengthPrefixedCutter cutter(cap);
+    LengthPrefixedStreamer streamer(cap);
+    Gathered gathered;
     for (std::size_t at = 0; at < stream.size(); at += step) {
         for (const auto& frame : reader.append(stream.substr(at, step))) {
             fuzz::require(std::ssize(frame.payload) <= cap);
@@ -30,6 +47,14 @@ void checkReader(std::string_view stream, std::size_t step, std::int64_t cap) {
             fuzz::require(header.ok() && QuibCoder::decode<AttachmentFrame>(*header).ok());
         }
         fuzz::require(reader.bufferedBytes() <= static_cast<std::size_t>(8 + 2 * cap));
+        // The streaming reader cuts exactly the buffering one's frames and damage.
+        const auto cut = cutter.append(stream.substr(at, step));
+        gathered.pieces.clear();
+        streamer.append(stream.substr(at, step), gathered);
+        fuzz::require(gathered.pieces.size() == cut.size() && streamer.takeDesync() == cutter.takeDesync());
+        for (std::size_t i = 0; i < cut.size(); ++i)
+            fuzz::require(gathered.pieces[i].header == cut[i].header && gathered.pieces[i].payload == cut[i].payload);
+        fuzz::require(streamer.bufferedBytes() <= static_cast<std::size_t>(8 + cap));
     }
 }
 

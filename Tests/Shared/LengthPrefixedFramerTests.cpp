@@ -1,13 +1,15 @@
-// The generic side-channel frame: its writer, its incremental reader, and the reader's
-// behaviour under random splits and random damage.
+// The generic side-channel frame: its writer, its incremental reader, the reader's behaviour
+// under random splits and random damage, and the streaming reader that must cut the same frames.
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 #include "FrameBytes.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/LengthPrefixedFramer.hpp"
+#include "Shared/LengthPrefixedStreamer.hpp"
 
 using namespace quib;
 using quib::testing::lengthOf;
@@ -171,5 +173,70 @@ TEST(LengthPrefixedFramer, RandomGarbageKeepsTheReaderBoundedAndIsReported) {
         EXPECT_TRUE(desynced) << "seed " << seed;
         ASSERT_GE(seen.size(), static_cast<std::size_t>(goodBeforeGarbage)) << "seed " << seed;
         for (int i = 0; i < goodBeforeGarbage; ++i) EXPECT_EQ(seen[i], i) << "seed " << seed;
+    }
+}
+
+namespace {
+
+// Gathers what a streaming reader hands on: whole frames, their payloads put back together.
+struct Gathered final : LengthPrefixedStreamer::Sink {
+    void begin(std::string_view header, std::uint32_t payloadLength) override {
+        EXPECT_FALSE(current);
+        current = LengthPrefixedCutter::Piece{std::string(header), {}};
+        expected = payloadLength;
+    }
+    void payload(std::string_view piece) override {
+        ASSERT_TRUE(current && !piece.empty());
+        current->payload.insert(current->payload.end(), piece.begin(), piece.end());
+    }
+    bool end() override {
+        EXPECT_TRUE(current && current->payload.size() == expected);
+        if (current) pieces.push_back(std::move(*current));
+        current.reset();
+        return true;
+    }
+
+    std::optional<LengthPrefixedCutter::Piece> current;
+    std::vector<LengthPrefixedCutter::Piece> pieces;  // whole since they were last taken
+    std::uint32_t expected = 0;
+};
+
+}  // namespace
+
+// Good frames and garbage of every kind, fed in random chunks to both readers: the same frames
+// come out, after the same call, and the same calls report damage. The streaming reader holds
+// at most one frame's lengths and header.
+TEST(LengthPrefixedStreamer, CutsWhatTheBufferingReaderCutsWhateverTheStream) {
+    constexpr std::int64_t cap = 512;
+    for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+        std::mt19937 random(seed);
+        auto pick = [&](std::size_t lo, std::size_t hi) { return std::uniform_int_distribution<std::size_t>(lo, hi)(random); };
+        std::string stream;
+        for (int block = 0; block < 16; ++block) {
+            switch (pick(0, 4)) {
+                case 0: stream += lengthOf(static_cast<std::uint32_t>(pick(0, 1) ? 0 : pick(cap + 1, 0xffffffffu))); break;
+                case 1: stream += rawFrame("{\"x\":1}", std::string(pick(0, 40), 'p')); break;  // a header that is no frame's
+                case 2: stream += lengthOf(3) + "abc" + lengthOf(static_cast<std::uint32_t>(pick(cap + 1, cap + 9))); break;
+                default: stream += frame(block, std::string(pick(0, cap), static_cast<char>('a' + block))); break;
+            }
+        }
+        LengthPrefixedCutter cutter(cap);
+        LengthPrefixedStreamer streamer(cap);
+        Gathered gathered;
+        for (std::size_t at = 0; at < stream.size();) {
+            const std::size_t n = std::min(stream.size() - at, pick(1, 700));
+            const auto chunk = std::string_view(stream).substr(at, n);
+            const auto cut = cutter.append(chunk);
+            gathered.pieces.clear();
+            streamer.append(chunk, gathered);
+            ASSERT_EQ(gathered.pieces.size(), cut.size()) << "seed " << seed << " at " << at;
+            for (std::size_t i = 0; i < cut.size(); ++i) {
+                EXPECT_EQ(gathered.pieces[i].header, cut[i].header) << "seed " << seed;
+                EXPECT_EQ(gathered.pieces[i].payload, cut[i].payload) << "seed " << seed;
+            }
+            EXPECT_EQ(streamer.takeDesync(), cutter.takeDesync()) << "seed " << seed << " at " << at;
+            EXPECT_LE(streamer.bufferedBytes(), 8 + static_cast<std::size_t>(cap));
+            at += n;
+        }
     }
 }

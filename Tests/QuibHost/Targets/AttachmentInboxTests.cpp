@@ -190,6 +190,41 @@ TEST_F(AttachmentInbox, TemporariesTakeTheirNameOnlyWhenPlacedAndLeftoversAreRem
     EXPECT_EQ(names(), (std::set<std::string>{".kept", "quib-20270115-080000-1-2.png", "quib-20270115-080000-1.png"}));
 }
 
+// An image that arrives in pieces is written as it comes: what needs no look at its bytes is
+// refused before a file is made, the image itself once it is whole, and a refused or dropped
+// one leaves nothing behind.
+TEST_F(AttachmentInbox, WritesAnImageInPiecesAndJudgesItWhole) {
+    using Incoming = quib::AttachmentInbox::Incoming;
+    auto refusal = [](quib::AttachmentInbox::Opened opened) {
+        const auto* refused = std::get_if<quib::AttachmentInbox::Refusal>(&opened);
+        return refused ? refused->message() : "opened";
+    };
+    const Bytes png = onePixelPng();
+    EXPECT_EQ(refusal(inbox.open(frameFor(png), 0)), "That attachment arrived empty");
+    EXPECT_EQ(refusal(inbox.open({0, Format::png, 31, 1, 1}, 30)), "That attachment said 31 bytes and delivered 30");
+    EXPECT_TRUE(names().empty());
+
+    auto opened = inbox.open(frameFor(png), std::ssize(png));
+    ASSERT_TRUE(std::holds_alternative<Incoming>(opened));
+    const std::string_view text(reinterpret_cast<const char*>(png.data()), png.size());
+    std::get<Incoming>(opened).write(text.substr(0, 7));
+    EXPECT_EQ(fileContents(folder / ".quib-20270115-080000-1.png.1.part"), text.substr(0, 7));
+    std::get<Incoming>(opened).write(text.substr(7));
+    const auto written = inbox.finish(std::move(std::get<Incoming>(opened)));
+    ASSERT_TRUE(std::holds_alternative<fs::path>(written));
+    EXPECT_EQ(std::get<fs::path>(written), folder / ".quib-20270115-080000-1.png.1.part");
+    EXPECT_EQ(fileContents(std::get<fs::path>(written)), textOf(png));
+    fs::remove(std::get<fs::path>(written));
+
+    const Bytes jpeg = jpegHeader(2, 2);
+    auto wrong = std::get<Incoming>(inbox.open(frameFor(jpeg), std::ssize(jpeg)));
+    wrong.write(std::string_view(reinterpret_cast<const char*>(jpeg.data()), jpeg.size()));
+    EXPECT_EQ(std::get<quib::AttachmentInbox::Refusal>(inbox.finish(std::move(wrong))).message(),
+              "That attachment claimed public.png and is public.jpeg");
+    { auto dropped = std::get<Incoming>(inbox.open(frameFor(png), std::ssize(png))); }
+    EXPECT_TRUE(names().empty());
+}
+
 TEST_F(AttachmentInbox, WritersAtTheSameMomentNeverShareAFile) {
     std::vector<std::vector<fs::path>> paths(4);
     std::vector<std::thread> writers;

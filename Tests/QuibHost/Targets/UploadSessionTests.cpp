@@ -136,6 +136,33 @@ TEST_F(UploadSession, InboxRefusalEndsTheUploadWithItsMessage) {
     EXPECT_EQ(stored(), 0u);
 }
 
+// An image goes to its file as its bytes arrive, not once whole; a frame is still judged only
+// once whole, even when its header already tells it is refused, and closing mid-frame removes
+// the part written.
+TEST_F(UploadSession, ImagesAreWrittenAsTheyArriveAndJudgedOnlyWhenWhole) {
+    const std::string first = png(0);
+    auto upload = session(2);
+    EXPECT_EQ(upload->append(first.substr(0, first.size() - 5)).kind, Kind::waiting);
+    EXPECT_EQ(stored(), 1u);
+    EXPECT_EQ(upload->storedCount(), 0u);
+    EXPECT_EQ(upload->append(first.substr(first.size() - 5)).kind, Kind::waiting);
+    EXPECT_EQ(upload->storedCount(), 1u);
+    const std::string outside = png(5);
+    EXPECT_EQ(upload->append(outside.substr(0, outside.size() - 1)).kind, Kind::waiting);
+    EXPECT_EQ(stored(), 1u);
+    EXPECT_EQ(upload->append(outside.substr(outside.size() - 1)).message, "Attachment 6 isn't part of a batch of 2");
+    EXPECT_EQ(stored(), 0u);
+
+    // A whole duplicate header behind the last frame, its payload still to come, does not
+    // keep the upload from completing.
+    EXPECT_EQ(session(1)->append(first + first.substr(0, first.size() - 1)).kind, Kind::complete);
+
+    auto cut = session(1);
+    EXPECT_EQ(cut->append(first.substr(0, first.size() - 1)).kind, Kind::waiting);
+    cut->abandon();
+    EXPECT_EQ(stored(), 1u);  // the completed upload's image only
+}
+
 // A header that does not decode never arrives, so the upload waits; closing deletes the rest.
 TEST_F(UploadSession, UndecodableFrameLeavesItWaitingUntilAbandoned) {
     auto upload = session(2);
