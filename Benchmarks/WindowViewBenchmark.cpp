@@ -8,6 +8,9 @@
 // In latency mode the window stays idle until the painter makes a large change, 200 times at
 // random spacings of 50 to 150 ms; the latency is the time until 8 kB of output have come
 // since the change (an idle window costs us nothing and ffmpeg a few hundred bytes a picture).
+// Ours alone, with four viewers, and with one whose reader is throttled to about 3 Mbit/s under
+// each of three low-water marks on its socket: the pacer's settled rate, the most in flight, the
+// key frames after drops and the delay from capture to arrival.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -16,29 +19,33 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "Benchmarks/LatencyCounters.hpp"
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
+#include "QuibHost/Streaming/TlsViewConnection.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
+#include "Shared/ViewHelloPayload.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/FakeTargetStore.hpp"
 #include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
-#include "Benchmarks/LatencyCounters.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 // Last: Xlib's macros clash with the names above.
 #include <X11/Xlib.h>
@@ -114,8 +121,9 @@ private:
     [[noreturn]] static void paint(int width, int height, int report, int trigger) {
         Display* display = XOpenDisplay(displayName().c_str());
         if (!display) _exit(1);
-        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
-                                                  static_cast<unsigned>(height), 0, 0, 0x303030);
+        const Window window =
+            XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height), 0, 0, 0x303030);
         XClassHint hint{const_cast<char*>(painterApp), const_cast<char*>("QuibBenchPainter")};
         XSetClassHint(display, window, &hint);
         XStoreName(display, window, "Painter");
@@ -161,14 +169,150 @@ private:
     unsigned long window_ = 0;
 };
 
-// Our side: the server with the real streamer watching the painter's app, and one phone.
+// What the view channel's socket is told to hold back: the streamer's choice (the pacer's
+// budget), nothing at all, or a fixed 128 KiB.
+enum class LowWater { budget, none, fixed };
+
+// The most any one viewer had in flight at once, and the last limit the streamer asked for (50 ms
+// of the rate it applied to the encoder).
+struct InFlight {
+    std::atomic<std::int64_t> frames{0}, bytes{0}, lastLimit{0};
+    void note(std::int64_t framesNow, std::int64_t bytesNow) {
+        for (std::int64_t seen = frames; framesNow > seen && !frames.compare_exchange_weak(seen, framesNow);) {}
+        for (std::int64_t seen = bytes; bytesNow > seen && !bytes.compare_exchange_weak(seen, bytesNow);) {}
+    }
+};
+
+// A viewer's TLS connection as the streamer writes to it, counting what is in flight and
+// holding back as `lowWater` says.
+class MeasuredView final : public quib::ViewConnection {
+public:
+    MeasuredView(const std::shared_ptr<quib::TlsConnection>& connection, LowWater lowWater, InFlight& most)
+        : inner_(std::make_shared<quib::TlsViewConnection>(connection)), lowWater_(lowWater), most_(most) {
+        if (lowWater == LowWater::fixed) inner_->limitNotSent(128 * 1024);
+    }
+    const void* identity() const override { return inner_->identity(); }
+    std::string localAddress() const override { return inner_->localAddress(); }
+    void limitNotSent(std::size_t bytes) override {
+        most_.lastLimit = static_cast<std::int64_t>(bytes);
+        if (lowWater_ == LowWater::budget) inner_->limitNotSent(bytes);
+    }
+    void send(std::shared_ptr<const quib::Bytes> frame, quib::SendCompletion completed) override {
+        const auto size = static_cast<std::int64_t>(frame->size());
+        most_.note(++state_->frames, state_->bytes += size);
+        inner_->send(std::move(frame), [state = state_, size, completed = std::move(completed)](auto written) {
+            --state->frames;
+            state->bytes -= size;
+            if (completed) completed(std::move(written));
+        });
+    }
+
+private:
+    struct State {
+        std::atomic<std::int64_t> frames{0}, bytes{0};
+    };
+    std::shared_ptr<quib::TlsViewConnection> inner_;
+    LowWater lowWater_;
+    InFlight& most_;
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// The streamer as the server sees it, with every viewer's connection measured.
+class MeasuredStreaming final : public quib::PanelStreamerService {
+public:
+    MeasuredStreaming(std::shared_ptr<quib::PanelStreamer> streamer, LowWater lowWater)
+        : streamer_(std::move(streamer)), lowWater_(lowWater) {}
+    void attachViewer(const std::shared_ptr<quib::TlsConnection>& connection,
+                      const quib::ViewHelloPayload& hello) override {
+        streamer_->attach(std::make_shared<MeasuredView>(connection, lowWater_, most), hello);
+    }
+    void detachViewer(const quib::TlsConnection& connection) override { streamer_->detach(&connection); }
+    std::optional<quib::Rect> pointableWindowFrame() override { return streamer_->pointableWindowFrame(); }
+
+    InFlight most;
+
+private:
+    std::shared_ptr<quib::PanelStreamer> streamer_;
+    LowWater lowWater_;
+};
+
+// One phone's view channel, drained by a thread of its own, at most `bitsPerSecond` when above 0.
+class ViewReader {
+public:
+    ViewReader(quib::PhoneClient::Options options, int width, int height, double bitsPerSecond)
+        : bitsPerSecond_(bitsPerSecond) {
+        auto phone = quib::PhoneClient::connect(options);
+        if (!phone) return;
+        phone_ = std::move(*phone);
+        phone_->expectBytes();
+        const auto hello = quib::ViewHelloPayload::make(23, "Bench", "D-V", width, height, {0, 0, 1, 1});
+        (void)phone_->sendLine(quib::Json{{"viewHello", {{"_0", hello.toJson()}}}}.dump());
+        thread_ = std::thread([this] { drain(); });
+    }
+    ~ViewReader() {
+        stopping_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    bool ready() const { return phone_ != nullptr; }
+    std::int64_t frames() const { return frames_.load(); }
+    std::int64_t bytes() const { return bytes_.load(); }
+    std::int64_t keyframes() const { return keyframes_.load(); }
+    // Milliseconds from capture to arrival of each video frame from now on.
+    std::vector<double> takeLatencies() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(latencies_, {});
+    }
+
+private:
+    void drain() {
+        quib::ViewFrameReader reader(quib::ViewChannel::maxFrameBytes);
+        const auto began = SteadyClock::now();
+        std::int64_t taken = 0;
+        while (!stopping_) {
+            auto bytes = phone_->receiveBytes(20ms);
+            if (!bytes) continue;
+            taken += static_cast<std::int64_t>(bytes->size());
+            const auto arrived = quib::SystemClock::shared()->now().time_since_epoch();
+            for (const auto& frame : reader.append(*bytes)) {
+                if (frame.header.kind != quib::ViewFrame::Kind::video) continue;
+                ++frames_;
+                bytes_ += static_cast<std::int64_t>(frame.payload.size());
+                if (frame.header.isKeyframe.value_or(false)) ++keyframes_;
+                std::lock_guard lock(mutex_);
+                latencies_.push_back(std::chrono::duration<double, std::milli>(
+                                         arrived - std::chrono::nanoseconds(frame.header.captureTime))
+                                         .count());
+            }
+            if (bitsPerSecond_ > 0)
+                std::this_thread::sleep_until(began + std::chrono::duration<double>(taken * 8 / bitsPerSecond_));
+        }
+    }
+
+    double bitsPerSecond_;
+    std::unique_ptr<quib::PhoneClient> phone_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<std::int64_t> frames_{0}, bytes_{0}, keyframes_{0};
+    std::mutex mutex_;
+    std::vector<double> latencies_;
+};
+
+// How many phones watch, how they read, and what their sockets hold back.
+struct ViewOptions {
+    int viewers = 1;
+    double bitsPerSecond = 0;  // each reader's pace; 0: as fast as it can
+    int receiveBuffer = 0;     // each reader's SO_RCVBUF; 0: the system's
+    LowWater lowWater = LowWater::budget;
+};
+
+// Our side: the server with the real streamer watching the painter's app, and its phones.
 class OurView {
 public:
-    OurView(int width, int height) {
+    OurView(int width, int height, ViewOptions options = {}) {
         std::ofstream(apps.path / (std::string(painterApp) + ".desktop"))
             << "[Desktop Entry]\nType=Application\nName=Painter\nExec=" << painterApp
             << "\nStartupWMClass=QuibBenchPainter\n";
-        quib::Logger::setSink(std::make_shared<quib::CapturingLogSink>());
+        quib::Logger::setSink(log);
         desktop = quib::X11Desktop::open(displayName(), std::make_shared<quib::DesktopEntries>(std::vector{apps.path}));
         if (!desktop) return;
         quib::QuibTarget target;
@@ -177,11 +321,12 @@ public:
         target.kind = quib::QuibTarget::Kind::app;
         target.bundleID = painterApp;
         targets->setSnapshot({{target}, {}}, "P");
-        streamer = quib::PanelStreamer::onDesktop({.main = main, .targets = targets, .clock = clock, .settings = settings},
-                                                  desktop->services,
-                                                  std::make_shared<quib::ScreenAccess>(desktop->permissions),
-                                                  std::make_shared<quib::FfmpegVideoSessionFactory>());
-        settings->setInteger(quib::ServerSettings::portKey, quib::testing::freePort());
+        streamer = quib::PanelStreamer::onDesktop(
+            {.main = main, .targets = targets, .clock = clock, .settings = settings}, desktop->services,
+            std::make_shared<quib::ScreenAccess>(desktop->permissions),
+            std::make_shared<quib::FfmpegVideoSessionFactory>());
+        streaming = std::make_shared<MeasuredStreaming>(streamer, options.lowWater);
+        (void)settings->setInteger(quib::ServerSettings::portKey, quib::testing::freePort());
         registry = quib::DeviceRegistry::create(main, settings, clock);
         auto config = quib::testing::TestHost{.main = main,
                                               .settings = settings,
@@ -189,59 +334,49 @@ public:
                                               .registry = registry,
                                               .permissions = std::make_shared<quib::SettablePermissions>(),
                                               .dataHome = scratch.path}
-                          .serverConfig({.panelStreamer = streamer});
+                          .serverConfig({.panelStreamer = streaming});
         config.listenAddress = "127.0.0.1";
         config.machineInfo = "/nonexistent/machine-info";
         server = quib::HostServer::create(std::move(config));
         main->post([&] {
-            registry->approve("D-V", "Bench");
+            (void)registry->approve("D-V", "Bench");
             server->start(kCode);
         });
         if (!quib::testing::eventually([&] { return server->isListening().value(); }, 5s, [&] { main->runPending(); }))
             return;
-        quib::PhoneClient::Options options;
-        options.port = server->inspect().listenerPort.value_or(0);
-        options.pairingCode = kCode;
-        auto phone = quib::PhoneClient::connect(options);
-        if (!phone) return;
-        phone_ = std::move(*phone);
-        phone_->expectBytes();
-        (void)phone_->sendLine(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Bench","deviceID":"D-V","maxWidth":)" +
-                               std::to_string(width) + R"(,"maxHeight":)" + std::to_string(height) + "}}}");
-        reader_ = std::thread([this] { drain(); });
+        quib::PhoneClient::Options phone;
+        phone.port = server->inspect().listenerPort.value_or(0);
+        phone.pairingCode = kCode;
+        phone.receiveBuffer = options.receiveBuffer;
+        for (int viewer = 0; viewer < options.viewers; ++viewer)
+            readers.push_back(std::make_unique<ViewReader>(phone, width, height, options.bitsPerSecond));
     }
     ~OurView() {
-        stopping_ = true;
-        if (reader_.joinable()) reader_.join();
-        phone_.reset();
+        readers.clear();
         if (server) {
             server->stop();
             main->runPending();
         }
         server.reset();
+        streaming.reset();
         streamer.reset();
         main->runPending();
     }
-    bool ready() const { return phone_ != nullptr; }
-    std::int64_t frames() const { return frames_.load(); }
-    std::int64_t bytes() const { return bytes_.load(); }
+    bool ready() const {
+        return !readers.empty() && std::ranges::all_of(readers, [](const auto& reader) { return reader->ready(); });
+    }
+    std::int64_t frames() const { return readers.front()->frames(); }
+    std::int64_t bytes() const { return readers.front()->bytes(); }
+    // The bit rate last applied to the encoder: its unsent limit is 50 ms of it.
+    double appliedKbps() const { return static_cast<double>(streaming->most.lastLimit.load()) * 8 / 0.05 / 1000; }
+
+    std::vector<std::unique_ptr<ViewReader>> readers;
+    std::shared_ptr<MeasuredStreaming> streaming;
 
 private:
-    void drain() {
-        quib::ViewFrameReader reader(quib::ViewChannel::maxFrameBytes);
-        while (!stopping_) {
-            auto bytes = phone_->receiveBytes(100ms);
-            if (!bytes) continue;
-            for (const auto& frame : reader.append(*bytes)) {
-                if (frame.header.kind != quib::ViewFrame::Kind::video) continue;
-                ++frames_;
-                bytes_ += static_cast<std::int64_t>(frame.payload.size());
-            }
-        }
-    }
-
     quib::testing::ScratchFolder scratch{"quib-bench-view"};
     quib::testing::ScratchFolder apps{"quib-bench-apps"};
+    std::shared_ptr<quib::CapturingLogSink> log = std::make_shared<quib::CapturingLogSink>();
     std::shared_ptr<quib::SystemClock> clock = quib::SystemClock::shared();
     std::shared_ptr<quib::MainLoop> main = std::make_shared<quib::MainLoop>(clock);
     std::shared_ptr<quib::Settings> settings = quib::Settings::inMemory();
@@ -250,10 +385,6 @@ private:
     std::shared_ptr<quib::DeviceRegistry> registry;
     std::shared_ptr<quib::PanelStreamer> streamer;
     std::shared_ptr<quib::HostServer> server;
-    std::unique_ptr<quib::PhoneClient> phone_;
-    std::thread reader_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<std::int64_t> frames_{0}, bytes_{0};
 };
 
 // Pictures in an H.264 byte stream: slices whose first_mb_in_slice is 0 (its first bit set).
@@ -379,6 +510,53 @@ void BM_FfmpegWindowView(benchmark::State& state) {
     close(out[0]);
 }
 
+// Ours alone, 1280 × 720 in steady mode, after the pacer has had a few seconds: the rate last
+// applied to the encoder, the most frames and bytes any viewer had in flight, and the key frames
+// sent after the first (each one follows a drop). With several viewers, or one whose reader
+// takes only about 3 Mbit/s through a 64 KiB receive buffer, under each low-water setting;
+// there also the delay from capture to arrival.
+void measureAlone(benchmark::State& state, int viewers, double bitsPerSecond, LowWater lowWater) {
+    if (displayName().empty()) return state.SkipWithError("no X display");
+    Painter painter(1280, 720);
+    OurView view(1280, 720,
+                 {.viewers = viewers,
+                  .bitsPerSecond = bitsPerSecond,
+                  .receiveBuffer = bitsPerSecond > 0 ? 64 * 1024 : 0,
+                  .lowWater = lowWater});
+    if (!painter.window() || !view.ready()) return state.SkipWithError("the view did not open");
+    std::this_thread::sleep_for(4s);  // the pacer settles
+    for (auto _ : state) {
+        for (auto& reader : view.readers) (void)reader->takeLatencies();
+        view.streaming->most.frames = 0;
+        view.streaming->most.bytes = 0;
+        const auto frames = view.frames(), bytes = view.bytes();
+        const auto began = SteadyClock::now();
+        std::this_thread::sleep_for(runFor);
+        const double seconds = std::chrono::duration<double>(SteadyClock::now() - began).count();
+        state.counters["frames_per_s"] = static_cast<double>(view.frames() - frames) / seconds;
+        state.counters["kbit_per_s"] = static_cast<double>(view.bytes() - bytes) * 8 / 1000 / seconds;
+        state.counters["applied_kbps"] = view.appliedKbps();
+        state.counters["max_frames_in_flight"] = static_cast<double>(view.streaming->most.frames.load());
+        state.counters["max_bytes_in_flight"] = static_cast<double>(view.streaming->most.bytes.load());
+        std::int64_t keyframes = 0;
+        for (const auto& reader : view.readers) keyframes += std::max<std::int64_t>(reader->keyframes() - 1, 0);
+        state.counters["keyframes_after_drops"] = static_cast<double>(keyframes);
+        auto latencies = view.readers.front()->takeLatencies();
+        quib::bench::reportLatencies(state, latencies);
+    }
+}
+
+void BM_OurWindowViewFourViewers(benchmark::State& state) { measureAlone(state, 4, 0, LowWater::budget); }
+
+// Argument: the low-water setting (LowWater: the pacer's budget, none, 128 KiB).
+void BM_OurWindowViewThrottled(benchmark::State& state) {
+    const auto lowWater = static_cast<LowWater>(state.range(0));
+    state.SetLabel(lowWater == LowWater::budget ? "the pacer's budget"
+                   : lowWater == LowWater::none ? "none"
+                                                : "128 KiB");
+    measureAlone(state, 1, 3e6, lowWater);
+}
+
 }  // namespace
 
 // Arguments: width, height, (ffmpeg: bit rate,) steady (1) or latency (0).
@@ -386,6 +564,7 @@ BENCHMARK(BM_OurWindowView)
     ->Args({1280, 720, 1})
     ->Args({1920, 1080, 1})
     ->Args({1280, 720, 0})
+    ->Args({1920, 1080, 0})
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);
@@ -393,6 +572,15 @@ BENCHMARK(BM_FfmpegWindowView)
     ->Args({1280, 720, 12000000, 1})
     ->Args({1920, 1080, 12000000, 1})
     ->Args({1280, 720, 12000000, 0})
+    ->Args({1920, 1080, 12000000, 0})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK(BM_OurWindowViewFourViewers)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_OurWindowViewThrottled)
+    ->Arg(static_cast<int>(LowWater::none))
+    ->Arg(static_cast<int>(LowWater::budget))
+    ->Arg(static_cast<int>(LowWater::fixed))
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);

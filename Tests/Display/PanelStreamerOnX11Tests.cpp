@@ -3,11 +3,6 @@
 
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-}
-
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -24,6 +19,7 @@ extern "C" {
 #include "Tools/PhoneClient/PhoneClient.hpp"
 // Last: Xlib's macros clash with the names above.
 #include "Tests/Display/CaptureFixture.hpp"
+#include "Tests/Display/ViewChannelReader.hpp"
 
 namespace quib::testing {
 namespace {
@@ -32,90 +28,24 @@ using namespace std::chrono_literals;
 
 constexpr const char* kCode = "KX7P2M";
 
-// libavcodec's H.264 decoder, fed the Annex-B stream a phone rebuilds from each frame.
-class Decoder {
-public:
-    Decoder() : context_(avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264))) {
-        context_->thread_count = 1;
-        opened_ = avcodec_open2(context_.get(), context_->codec, nullptr) == 0;
-    }
-    // The picture of one frame; none when it did not decode.
-    std::unique_ptr<AVFrame, void (*)(AVFrame*)> decode(const ViewFrame& header, const Bytes& payload) {
-        Bytes stream;
-        const auto append = [&](const std::uint8_t* unit, std::size_t size) {
-            stream.insert(stream.end(), {0, 0, 0, 1});
-            stream.insert(stream.end(), unit, unit + size);
-        };
-        for (const auto& set : header.parameterSets.value_or(std::vector<Bytes>{})) append(set.data(), set.size());
-        for (std::size_t at = 0; at + 4 <= payload.size();) {
-            const std::size_t size = std::size_t(payload[at]) << 24 | std::size_t(payload[at + 1]) << 16 |
-                                     std::size_t(payload[at + 2]) << 8 | payload[at + 3];
-            if (size > payload.size() - at - 4) break;
-            append(payload.data() + at + 4, size);
-            at += 4 + size;
-        }
-        AVPacket* packet = av_packet_alloc();
-        packet->data = stream.data();
-        packet->size = static_cast<int>(stream.size());
-        const bool sent = opened_ && avcodec_send_packet(context_.get(), packet) == 0;
-        av_packet_free(&packet);
-        std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
-        if (!sent || avcodec_receive_frame(context_.get(), frame.get()) != 0) frame.reset();
-        return frame;
-    }
+using Decoder = H264Decoder;
 
-private:
-    struct ContextDelete {
-        void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-    };
-    std::unique_ptr<AVCodecContext, ContextDelete> context_;
-    bool opened_ = false;
-};
-
-// The colour at the middle of a decoded picture, from full-range BT.709 Y'CbCr.
 Colour middleOf(const AVFrame& picture) {
-    const int x = picture.width / 2, y = picture.height / 2;
-    const double luma = picture.data[0][y * picture.linesize[0] + x];
-    const double cb = picture.data[1][(y / 2) * picture.linesize[1] + x / 2] - 128.0;
-    const double cr = picture.data[2][(y / 2) * picture.linesize[2] + x / 2] - 128.0;
-    const auto channel = [](double value) { return static_cast<int>(std::lround(std::clamp(value, 0.0, 255.0))); };
-    return {channel(luma + 1.5748 * cr), channel(luma - 0.1873 * cb - 0.4681 * cr), channel(luma + 1.8556 * cb)};
+    const auto [red, green, blue] = H264Decoder::middleOf(picture);
+    return {red, green, blue};
 }
 
-// A phone's view channel: its hello, then every frame as a phone reads it.
-class ViewChannelReader {
-public:
-    ViewChannelReader(std::uint16_t port, const std::string& name, std::int64_t width, std::int64_t height) {
-        PhoneClient::Options options;
-        options.port = port;
-        options.pairingCode = kCode;
-        auto phone = PhoneClient::connect(options);
-        if (!phone) {
-            ADD_FAILURE() << phone.error().message;
-            return;
-        }
-        phone_ = std::move(*phone);
-        phone_->expectBytes();
-        EXPECT_TRUE(phone_->sendLine(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":")" + name +
-                                     R"(","deviceID":"D-V","maxWidth":)" + std::to_string(width) +
-                                     R"(,"maxHeight":)" + std::to_string(height) + "}}}"));
-    }
-    // Reads until `count` video frames came, or `timeout` passed.
-    std::vector<ViewFrameReader::Frame> videoFrames(std::size_t count, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (phone_ && video_.size() < count && std::chrono::steady_clock::now() < deadline) {
-            auto bytes = phone_->receiveBytes(100ms);
-            if (!bytes) continue;
-            for (auto& frame : reader_.append(*bytes))
-                if (frame.header.kind == ViewFrame::Kind::video) video_.push_back(std::move(frame));
-        }
-        return video_;
-    }
+// A phone's view channel, named `name`, that shows at most `width` × `height`.
+PhoneClient::Options phoneOptions(std::uint16_t port) {
+    PhoneClient::Options options;
+    options.port = port;
+    options.pairingCode = kCode;
+    return options;
+}
 
-private:
-    std::unique_ptr<PhoneClient> phone_;
-    ViewFrameReader reader_{ViewChannel::maxFrameBytes};
-    std::vector<ViewFrameReader::Frame> video_;
+struct Viewer : ViewChannelReader {
+    Viewer(std::uint16_t port, const std::string& name, std::int64_t width, std::int64_t height)
+        : ViewChannelReader(phoneOptions(port), ViewHelloPayload::make(23, name, "D-V", width, height, {0, 0, 1, 1})) {}
 };
 
 class PanelStreamerOnX11 : public CaptureTest {
@@ -205,8 +135,8 @@ TEST_F(PanelStreamerOnX11, ViewersOfTwoSizesGetTheSameDecodableFramesOfTheWindow
     auto window = openWindow();
     ASSERT_TRUE(window);
     paint(*window, green);
-    ViewChannelReader tall(port(), "Tall", 1179, 2556);
-    ViewChannelReader small(port(), "Small", 800, 600);
+    Viewer tall(port(), "Tall", 1179, 2556);
+    Viewer small(port(), "Small", 800, 600);
 
     const auto first = small.videoFrames(1, 8s);
     ASSERT_FALSE(first.empty()) << "no video came";
@@ -262,7 +192,7 @@ TEST_F(PanelStreamerOnX11, APointAtThePictureLandsOnTheWindowOnlyOnceThePhoneHas
     ASSERT_TRUE((*phone)->sendHello("D-V", "Pad"));
     warpPointer(1, 1);
 
-    ViewChannelReader view(port(), "Pad", 800, 600);
+    Viewer view(port(), "Pad", 800, 600);
     ASSERT_FALSE(view.videoFrames(1, 8s).empty());
     const auto seenAt = std::chrono::steady_clock::now();
     ASSERT_TRUE((*phone)->sendLine(R"({"pointAtPanel":{"x":0.5,"y":0.5}})"));
@@ -276,7 +206,8 @@ TEST_F(PanelStreamerOnX11, APointAtThePictureLandsOnTheWindowOnlyOnceThePhoneHas
     EXPECT_TRUE(testing::eventually([&] {
         const Point at = pointer();
         return std::abs(at.x - centre.x) <= 1 && std::abs(at.y - centre.y) <= 1;
-    })) << "the pointer is at " << pointer().x << "," << pointer().y;
+    })) << "the pointer is at "
+        << pointer().x << "," << pointer().y;
 }
 
 }  // namespace quib::testing

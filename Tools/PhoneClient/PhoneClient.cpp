@@ -106,6 +106,13 @@ Result<std::unique_ptr<PhoneClient>> PhoneClient::connect(const Options& options
         if (!error) socket.bind(asio::ip::tcp::endpoint(local, 0), error);
         if (error) return fail("Could not bind to " + options.localAddress + ": " + error.message());
     }
+    if (options.receiveBuffer > 0) {
+        std::error_code error;
+        auto& socket = impl->stream->lowest_layer();
+        if (!socket.is_open()) socket.open(endpoint->protocol(), error);
+        if (!error) socket.set_option(asio::socket_base::receive_buffer_size(options.receiveBuffer), error);
+        if (error) return fail("Could not size the receive buffer: " + error.message());
+    }
 
     std::optional<std::error_code> outcome;
     QuibTransport::connect(*impl->stream, *endpoint, *impl->clock,

@@ -40,6 +40,9 @@ public:
         std::string localAddress;
         // How long the TCP connect and the TLS handshake may take together.
         std::chrono::seconds connectTimeout{10};
+        // When above 0, the socket's receive buffer (SO_RCVBUF), set before connecting so that the
+        // kernel does not grow it: a slow reader then holds back the sender within that much.
+        int receiveBuffer = 0;
     };
 
     // Connects and completes the TLS handshake; fails with a readable reason otherwise.

@@ -3,6 +3,10 @@
 #include <array>
 #include <cstddef>
 
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
+
+#include "Platform/Linux/X11/X11CaptureExtensions.hpp"
 #include "Platform/Linux/X11/X11ErrorTrap.hpp"
 #include "Runtime/Logger.hpp"
 
@@ -24,6 +28,22 @@ int logLostServer(Display*) {
     return 0;
 }
 
+// Held while a connection opens, meets the extensions and closes (see open()).
+std::mutex& displaysLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// Each extension's library keeps a process-wide list of the displays it has met, added to on a
+// display's first use of the extension and taken from as it closes: met here, every one is
+// added to before the connection is handed out.
+void meetExtensions(Display* display) {
+    (void)X11CaptureExtensions::query(display);
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    (void)XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor);
+    (void)XRRQueryExtension(display, &eventBase, &errorBase);
+}
+
 void prepareXlib() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -37,18 +57,28 @@ void prepareXlib() {
 
 std::shared_ptr<X11Connection> X11Connection::open(const std::string& name) {
     prepareXlib();
-    Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
-    if (!display) return nullptr;
-    auto connection = std::make_shared<X11Connection>(Passkey{}, display);
-    XSetIOErrorExitHandler(display, &X11Connection::ioErrorExit, connection.get());
+    std::shared_ptr<X11Connection> connection;
+    {
+        std::lock_guard lock(displaysLock());
+        Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
+        if (!display) return nullptr;
+        connection = std::make_shared<X11Connection>(Passkey{}, display);
+        XSetIOErrorExitHandler(display, &X11Connection::ioErrorExit, connection.get());
+        meetExtensions(display);
+    }
+    // A server that went away meanwhile is the first caller's to find out.
     return connection;
 }
 
 X11Connection::X11Connection(Passkey, Display* display) : display_(display) {}
 
 X11Connection::~X11Connection() {
-    if (gone_.load()) keepForever(display_);
-    else XCloseDisplay(display_);
+    if (gone_.load()) {
+        keepForever(display_);
+        return;
+    }
+    std::lock_guard lock(displaysLock());
+    XCloseDisplay(display_);
 }
 
 void X11Connection::abandon() {

@@ -18,7 +18,11 @@ namespace quib {
 // met one simply fails.
 //
 // Xlib's thread support and the process-wide error handlers are set up before the first
-// connection opens.
+// connection opens. Connections open and close one at a time across the process, and each meets
+// every extension the host uses while it opens: Xlib and the extensions' libraries keep
+// process-wide state about the displays they have met, which a connection closing on one thread
+// while another opened or met an extension on another corrupted (a capture stream closes its
+// connection on its own thread, while the host opens others).
 class X11Connection {
     struct Passkey {
         explicit Passkey() = default;

@@ -17,6 +17,7 @@
 #include "Shared/StillFrame.hpp"
 #include "Tests/Display/PngPicture.hpp"
 #include "Tests/Display/TestDisplay.hpp"
+#include "Tests/Integration/Display/GreenTerm.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
@@ -82,43 +83,6 @@ TEST(QuibHost, PhotographsTheScreenForATmuxTarget) {
     EXPECT_EQ(frames[0].header.height, static_cast<std::int64_t>(height * (1000.0 / width)));
 }
 
-// An app of its own desktop entry: an xterm of class `className`, titled `title`, painted
-// all in one green (text, cursor and background) and doing nothing.
-void installGreenTerm(TempHome& home, const std::string& desktopID, const std::string& name,
-                      const std::string& className, const std::string& geometry) {
-    const auto folder = home.dataHome() / "applications";
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder / (desktopID + ".desktop"))
-        << "[Desktop Entry]\nType=Application\nName=" << name << "\nStartupWMClass=" << className
-        << "\nExec=xterm -class " << className << " -T \"" << name << " Window\" -geometry " << geometry
-        << " -bg #00c000 -fg #00c000 -cr #00c000 -e sleep 600\n";
-}
-
-QuibTarget appTarget(const std::string& id, const std::string& name, const std::string& bundleID) {
-    QuibTarget target;
-    target.id = id;
-    target.name = name;
-    target.kind = QuibTarget::Kind::app;
-    target.bundleID = bundleID;
-    return target;
-}
-
-// The client window of class `className`, once there is one within a few seconds.
-std::optional<Window> windowOfClass(const std::string& display, const std::string& className) {
-    auto connection = X11Connection::open(display);
-    std::optional<Window> found;
-    for (int attempt = 0; connection && !found && attempt < 200; ++attempt) {
-        connection->use([&](Display* d) {
-            for (const Window window : X11ClientWindows::clients(d)) {
-                const auto windowClass = X11Properties::windowClass(d, window);
-                if (windowClass && windowClass->className == className) found = window;
-            }
-        });
-        if (!found) std::this_thread::sleep_for(50ms);
-    }
-    return found;
-}
-
 // Whether `window` comes to be hidden (`hidden`) or shown within a few seconds.
 bool becomes(const std::string& display, Window window, bool hidden) {
     auto connection = X11Connection::open(display);
@@ -131,32 +95,24 @@ bool becomes(const std::string& display, Window window, bool hidden) {
     return false;
 }
 
-std::optional<testing::ChildProcess> startTerm(const std::string& display, const std::string& className,
-                                               const std::string& geometry, const std::string& title,
-                                               const std::filesystem::path& log) {
-    return testing::ChildProcess::start({"xterm", "-class", className, "-T", title, "-geometry", geometry, "-bg",
-                                         "#00c000", "-fg", "#00c000", "-cr", "#00c000", "-e", "sleep", "600"},
-                                        {{"DISPLAY", display}}, log);
-}
-
 // The still is the window's own pixels at its size, titled with the app's name; an app whose
 // only window is tiny has nothing to photograph.
 TEST(QuibHost, PhotographsAnAppsWindowAndRefusesAnAppWithOnlyATinyOne) {
     QUIB_REQUIRE_TEST_DISPLAY();
     const std::string display = testing::testDisplayName();
     TempHome home;
-    installGreenTerm(home, "quibstill-green", "Green Term", "QuibStillGreen", "60x20");
-    installGreenTerm(home, "quibstill-tiny", "Tiny Term", "QuibStillTiny", "1x1");
-    auto green = startTerm(display, "QuibStillGreen", "60x20", "Green Term Window", home.root() / "green.log");
-    auto tiny = startTerm(display, "QuibStillTiny", "1x1", "Tiny Term Window", home.root() / "tiny.log");
+    testing::installGreenTerm(home, "quibstill-green", "Green Term", "QuibStillGreen", "60x20");
+    testing::installGreenTerm(home, "quibstill-tiny", "Tiny Term", "QuibStillTiny", "1x1");
+    auto green = testing::startTerm(display, "QuibStillGreen", "60x20", "Green Term Window", home.root() / "green.log");
+    auto tiny = testing::startTerm(display, "QuibStillTiny", "1x1", "Tiny Term Window", home.root() / "tiny.log");
     ASSERT_TRUE(green && tiny);
-    const auto window = windowOfClass(display, "QuibStillGreen");
-    ASSERT_TRUE(window && windowOfClass(display, "QuibStillTiny"));
+    const auto window = testing::windowOfClass(display, "QuibStillGreen");
+    ASSERT_TRUE(window && testing::windowOfClass(display, "QuibStillTiny"));
     std::optional<Rect> frame;
     X11Connection::open(display)->use([&](Display* d) { frame = X11ClientWindows::frame(d, *window); });
     ASSERT_TRUE(frame);
     testing::saveTargetsBeforeStart(
-        home, {appTarget("G", "Green Term", "quibstill-green"), appTarget("S", "Tiny Term", "quibstill-tiny")});
+        home, {testing::appTarget("G", "Green Term", "quibstill-green"), testing::appTarget("S", "Tiny Term", "quibstill-tiny")});
     auto [host, ada] = testing::startWithApprovedPhone(home, display);
     ASSERT_TRUE(ada.phone);
 
@@ -182,17 +138,17 @@ TEST(QuibHost, OpensAnIconifiedWindowThatItWouldNotFocus) {
     QUIB_REQUIRE_TEST_DISPLAY();
     const std::string display = testing::testDisplayName();
     TempHome home;
-    installGreenTerm(home, "quibstill-green", "Green Term", "QuibStillGreen", "60x20");
-    auto green = startTerm(display, "QuibStillGreen", "60x20", "Green Term Window", home.root() / "green.log");
+    testing::installGreenTerm(home, "quibstill-green", "Green Term", "QuibStillGreen", "60x20");
+    auto green = testing::startTerm(display, "QuibStillGreen", "60x20", "Green Term Window", home.root() / "green.log");
     ASSERT_TRUE(green);
-    const auto window = windowOfClass(display, "QuibStillGreen");
+    const auto window = testing::windowOfClass(display, "QuibStillGreen");
     ASSERT_TRUE(window);
     X11Connection::open(display)->use([&](Display* d) {
         XIconifyWindow(d, *window, DefaultScreen(d));
         XSync(d, False);
     });
     ASSERT_TRUE(becomes(display, *window, true));
-    testing::saveTargetsBeforeStart(home, {appTarget("G", "Green Term", "quibstill-green")});
+    testing::saveTargetsBeforeStart(home, {testing::appTarget("G", "Green Term", "quibstill-green")});
     auto [host, ada] = testing::startWithApprovedPhone(home, display);
     ASSERT_TRUE(ada.phone);
     auto& phone = *ada.phone;
