@@ -74,6 +74,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                           .state = state_,
                                           .registry = registry_,
                                           .actions = actions_});
+    settings_ = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store_});
     commands_ = ControlCommands::create({.main = config_.main,
                                          .state = state_,
                                          .registry = registry_,
@@ -83,7 +84,8 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                          .inbox = inbox_,
                                          .push = push_,
                                          .actions = actions_,
-                                         .panel = panel_});
+                                         .panel = panel_,
+                                         .settings = settings_});
 }
 
 void QuibHostApp::setPanelShower(std::function<void()> show) { commands_->setPanelShower(std::move(show)); }

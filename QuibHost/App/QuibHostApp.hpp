@@ -23,6 +23,7 @@
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/ViewModels/MenuActions.hpp"
 #include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
+#include "QuibHost/App/ViewModels/SettingsActions.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Reach/PortMapperService.hpp"
@@ -146,6 +147,8 @@ public:
     PanelStreamer& panelStreamer() { return *panelStreamer_; }
     const std::shared_ptr<MenuViewModelSource>& panel() const { return panel_; }
     const std::shared_ptr<MenuActions>& actions() const { return actions_; }
+    // The settings window's actions; its opener is set where there is a display.
+    const std::shared_ptr<SettingsActions>& settings() const { return settings_; }
     // The control socket, while it is open.
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
@@ -178,6 +181,7 @@ private:
     std::shared_ptr<HostState> state_;
     std::shared_ptr<MenuActions> actions_;
     std::shared_ptr<MenuViewModelSource> panel_;
+    std::shared_ptr<SettingsActions> settings_;
     std::shared_ptr<ControlCommands> commands_;
     std::unique_ptr<ControlSocket> controlSocket_;
 };
