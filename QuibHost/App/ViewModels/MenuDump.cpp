@@ -17,8 +17,10 @@ void field(std::string& line, std::string_view name, std::string_view value) {
     line += MenuDump::escape(value);
 }
 
-std::string itemLine(MenuSection section, const MenuItem& item) {
-    std::string line = std::string(nameOf(section)) + '\t' + std::string(nameOf(item.kind)) + '\t';
+}  // namespace
+
+std::string MenuDump::itemLine(std::string_view section, const MenuItem& item) {
+    std::string line = std::string(section) + '\t' + std::string(nameOf(item.kind)) + '\t';
     line += MenuDump::escape(item.kind == MenuItemKind::symbol ? item.symbol : item.text);
     if (!item.symbol.empty() && item.kind != MenuItemKind::symbol) field(line, "symbol", item.symbol);
     if (!item.help.empty()) field(line, "help", item.help);
@@ -37,8 +39,6 @@ std::string itemLine(MenuSection section, const MenuItem& item) {
     return line;
 }
 
-}  // namespace
-
 std::string MenuDump::escape(std::string_view text) {
     std::string doubled;
     doubled.reserve(text.size());
@@ -52,7 +52,7 @@ std::string MenuDump::escape(std::string_view text) {
 std::vector<std::string> MenuDump::lines(const MenuViewModel& model) {
     std::vector<std::string> lines{"menubar\tsymbol\t" + escape(model.menuBarSymbol)};
     for (const auto& section : model.sections) {
-        for (const auto& item : section.items) lines.push_back(itemLine(section.id, item));
+        for (const auto& item : section.items) lines.push_back(itemLine(nameOf(section.id), item));
         if (section.dividerAfter) lines.push_back(std::string(nameOf(section.id)) + "\tdivider\t");
     }
     lines.emplace_back(endLine);

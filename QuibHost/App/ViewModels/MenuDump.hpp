@@ -21,6 +21,8 @@ public:
     static constexpr std::string_view endLine = "end";
 
     static std::vector<std::string> lines(const MenuViewModel& model);
+    // One item's line, under the section's name.
+    static std::string itemLine(std::string_view section, const MenuItem& item);
     // A backslash doubled, then each control character as the log writes it: \n, \r, \t, and
     // \uXXXX for the others and DEL.
     static std::string escape(std::string_view text);
