@@ -2,168 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <fstream>
-#include <mutex>
 
-#include "QuibHost/App/ViewModels/GivenAppChooser.hpp"
-#include "QuibHost/Targets/TargetStore.hpp"
-#include "Runtime/FakeClock.hpp"
-#include "Runtime/Logger.hpp"
-#include "Runtime/MainLoop.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TargetEditorHost.hpp"
 
 namespace quib {
 namespace {
 
 namespace fs = std::filesystem;
 using Kind = QuibTarget::Kind;
-
-// The apps a test says are running, in its order.
-class FixedWorkspace final : public Workspace {
-public:
-    bool isInstalled(const std::string&) override { return false; }
-    std::vector<RunningApp> runningInstances(const std::string&) override { return {}; }
-    bool activate(const RunningApp&) override { return false; }
-    Result<void> launch(const std::string&) override { return fail("not here"); }
-    std::optional<RunningApp> frontmostApp() override { return std::nullopt; }
-    std::vector<ListedApp> runningApps() override { return running; }
-
-    std::vector<ListedApp> running;
-};
-
-// Holds posted tasks until the test runs them, in any order.
-class HeldQueue final : public Executor {
-public:
-    void post(Task task) override { tasks.push_back(std::move(task)); }
-    Cancellable postAfter(Duration, Task task) override {
-        post(std::move(task));
-        return {};
-    }
-    bool isCurrent() const override { return false; }
-    void run(std::size_t index) {
-        auto task = std::move(tasks.at(index));
-        tasks.erase(tasks.begin() + static_cast<std::ptrdiff_t>(index));
-        task();
-    }
-
-    std::deque<Task> tasks;
-};
-
-std::string record(const Tmux::Pane& pane) {
-    const auto session = pane.spec.substr(0, pane.spec.rfind(':'));
-    return pane.id + "|" + std::to_string(session.size()) + "|" + std::to_string(pane.command.size()) + "|" +
-           std::to_string(pane.path.size()) + "|" + pane.spec + "|" + pane.command + "|" + pane.path + "|\n";
-}
-
-// A target store of its own, a tmux that answers each listing with the panes the test set
-// then, the running apps and installed entries the test made, and the editor on one target.
-class TargetEditorHost {
-public:
-    TargetEditorHost() {
-        previousSink = Logger::setSink(log);
-        fs::create_directories(tmuxFolder);
-        std::ofstream(tmuxFolder / "tmux") << "#!/bin/sh\n";
-        fs::permissions(tmuxFolder / "tmux", fs::perms::owner_all);
-        store = TargetStore::create(
-            {.main = main,
-             .settings = Settings::inMemory(),
-             .clock = clock,
-             .log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = scratch.path, .clock = clock}),
-             .tmux = tmux(),
-             .apps = apps,
-             .seeds = nullptr,
-             .workspace = nullptr});
-        settle();
-    }
-    ~TargetEditorHost() {
-        editor.reset();
-        store.reset();
-        main->runPending();
-        Logger::setSink(previousSink);
-    }
-
-    Tmux tmux() {
-        return Tmux({tmuxFolder / "tmux"},
-                    [this](const fs::path&, const std::vector<std::string>&, std::optional<std::string_view>) {
-                        std::lock_guard lock(mutex);
-                        std::string out;
-                        for (const auto& pane : panes) out += record(pane);
-                        ++listings;
-                        return Subprocess::Result{.ok = true, .output = out};
-                    });
-    }
-    void setPanes(std::vector<Tmux::Pane> now) {
-        std::lock_guard lock(mutex);
-        panes = std::move(now);
-    }
-    void uninstallTmux() { fs::remove(tmuxFolder / "tmux"); }
-
-    void settle() {
-        ASSERT_TRUE(store->tmuxQueue().sync([] {}));
-        main->runPending();
-    }
-    void onMain(const std::function<void()>& work) {
-        main->post(work);
-        main->runPending();
-    }
-
-    // Saves the target and opens the editor on it, counting the writes.
-    TargetEditorActions& edit(const QuibTarget& target, std::optional<fs::path> chosen = std::nullopt) {
-        onMain([&] { ASSERT_EQ(store->upsert(target), std::nullopt); });
-        onMain([&] {
-            editor = TargetEditorActions::create({.main = main,
-                                                  .store = store,
-                                                  .workspace = workspace,
-                                                  .apps = apps,
-                                                  .tmux = tmux(),
-                                                  .tmuxQueue = tmuxQueue,
-                                                  .chooser = std::make_shared<GivenAppChooser>(chosen)},
-                                                 binding(target));
-        });
-        return *editor;
-    }
-    TargetEditorBinding binding(const QuibTarget& target) {
-        return {.read = [this, target] { return store->target(target.id).value_or(target); },
-                .write =
-                    [this](QuibTarget next) {
-                        writes.push_back(next);
-                        return store->upsert(std::move(next));
-                    }};
-    }
-    QuibTarget stored(const std::string& id = "T1") const { return *store->target(id); }
-    TargetEditorModel model() const { return editor->model().value(); }
-    // Runs the held pane listings in order and what they hand to the main loop.
-    void answerListings() {
-        while (!tmuxQueue->tasks.empty()) tmuxQueue->run(0);
-        main->runPending();
-    }
-
-    // An entry of an installed app, below the applications folder.
-    fs::path install(const std::string& relative, const std::string& keys) const {
-        const auto file = scratch.path / "applications" / relative;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << "[Desktop Entry]\n" << keys;
-        return file;
-    }
-
-    testing::ScratchFolder scratch{"editor"};
-    fs::path tmuxFolder = scratch.path / "bin";
-    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
-    std::shared_ptr<DesktopEntries> apps =
-        std::make_shared<DesktopEntries>(std::vector<fs::path>{scratch.path / "applications"});
-    std::shared_ptr<FixedWorkspace> workspace = std::make_shared<FixedWorkspace>();
-    std::shared_ptr<HeldQueue> tmuxQueue = std::make_shared<HeldQueue>();
-    std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
-    std::shared_ptr<LogSink> previousSink;
-    std::mutex mutex;
-    std::vector<Tmux::Pane> panes;
-    int listings = 0;
-    std::shared_ptr<TargetStore> store;
-    std::shared_ptr<TargetEditorActions> editor;
-    std::vector<QuibTarget> writes;
-};
+using testing::TargetEditorHost;
 
 QuibTarget appTarget(std::string name = "New target") {
     QuibTarget t;
@@ -266,7 +114,7 @@ TEST(TargetEditorActions, PaneListingsRunOnTheTmuxQueueAndTheLastAnswerWins) {
     host.tmuxQueue->run(1);
     host.setPanes({{"%2", "work:0.1", "claude", "/"}});
     host.tmuxQueue->run(0);
-    host.main->runPending();
+    host.pump();
     EXPECT_EQ(editor.tmuxPanes(), (std::vector<Tmux::Pane>{{"%2", "work:0.1", "claude", "/"}}));
 
     // Without tmux the list empties at once, and nothing is asked.
