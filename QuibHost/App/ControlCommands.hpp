@@ -8,6 +8,7 @@
 
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
+#include "QuibHost/App/TargetEditorCommands.hpp"
 #include "QuibHost/App/ViewModels/MenuActions.hpp"
 #include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
@@ -61,6 +62,7 @@ namespace quib {
 //                                        how many phones are registered
 //   {"command":"panel"}                  the panel as it appears, as "lines" (MenuDump)
 //   {"command":"show","item":"panel"}    show the panel on the display
+//   {"command":"target","target":ID,...} the target editor (TargetEditorCommands)
 class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
 public:
     struct Config {
@@ -76,6 +78,8 @@ public:
         std::shared_ptr<MenuActions> actions = nullptr;
         // The panel's model; none: the panel cannot be printed.
         std::shared_ptr<MenuViewModelSource> panel = nullptr;
+        // The target editor's commands; none: targets cannot be edited here.
+        std::shared_ptr<TargetEditorCommands> editor = nullptr;
     };
 
     static std::shared_ptr<ControlCommands> create(Config config);

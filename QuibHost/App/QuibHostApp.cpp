@@ -74,6 +74,12 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                           .state = state_,
                                           .registry = registry_,
                                           .actions = actions_});
+    editing_ = {.main = config_.main,
+                .store = store_,
+                .workspace = config_.desktop.workspace,
+                .apps = apps,
+                .tmux = Tmux(),
+                .tmuxQueue = std::shared_ptr<Executor>(store_, &store_->tmuxQueue())};
     commands_ = ControlCommands::create({.main = config_.main,
                                          .state = state_,
                                          .registry = registry_,
@@ -83,7 +89,9 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                          .inbox = inbox_,
                                          .push = push_,
                                          .actions = actions_,
-                                         .panel = panel_});
+                                         .panel = panel_,
+                                         .editor = std::make_shared<TargetEditorCommands>(
+                                             TargetEditorCommands::Config{.store = store_, .editor = editing_})});
 }
 
 void QuibHostApp::setPanelShower(std::function<void()> show) { commands_->setPanelShower(std::move(show)); }

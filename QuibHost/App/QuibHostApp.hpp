@@ -23,6 +23,7 @@
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/ViewModels/MenuActions.hpp"
 #include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
+#include "QuibHost/App/ViewModels/TargetEditorActions.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Reach/PortMapperService.hpp"
@@ -146,6 +147,8 @@ public:
     PanelStreamer& panelStreamer() { return *panelStreamer_; }
     const std::shared_ptr<MenuViewModelSource>& panel() const { return panel_; }
     const std::shared_ptr<MenuActions>& actions() const { return actions_; }
+    // What a target editor is made with, but its binding and its app chooser.
+    const TargetEditorActions::Config& editing() const { return editing_; }
     // The control socket, while it is open.
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
@@ -178,6 +181,8 @@ private:
     std::shared_ptr<HostState> state_;
     std::shared_ptr<MenuActions> actions_;
     std::shared_ptr<MenuViewModelSource> panel_;
+    // What a target editor is made with, but its binding and its app chooser.
+    TargetEditorActions::Config editing_;
     std::shared_ptr<ControlCommands> commands_;
     std::unique_ptr<ControlSocket> controlSocket_;
 };
