@@ -4,7 +4,9 @@
 #include <set>
 
 #include "QuibHost/App/ViewModels/MenuDump.hpp"
+#include "QuibHost/App/ViewModels/SettingsDump.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
+#include "QuibHost/Targets/TargetStore.hpp"
 #include "Shared/ApprovalClock.hpp"
 
 namespace quib {
@@ -69,7 +71,9 @@ ControlCommands::ControlCommands(Passkey, Config config)
                                                                                    .store = config_.store,
                                                                                    .log = config_.log,
                                                                                    .inbox = config_.inbox,
-                                                                                   .push = config_.push})) {}
+                                                                                   .push = config_.push})),
+      settings_(config_.settings ? config_.settings
+                                 : std::make_shared<SettingsActions>(SettingsActions::Config{.store = config_.store})) {}
 
 void ControlCommands::handle(const Json& request, std::shared_ptr<ControlSocket::Reply> reply) {
     config_.main->post([weak = weak_from_this(), request, reply = std::move(reply)] {
@@ -91,6 +95,9 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "pause" || command == "resume") return pause(command == "pause", *reply);
     if (command == "watch") return watch(reply);
     if (command == "targets" && request.contains("remove")) return removeTargets(request["remove"], *reply);
+    if (command == "targets" && request.value("add", Json(false)) == Json(true)) return addTarget(*reply);
+    if (command == "targets" && request.contains("move")) return moveTargets(request, *reply);
+    if (command == "settings") return settingsLines(request, *reply);
     if (command == "targets") return answer(*reply, Json{{"targets", targets()}});
     if (command == "refresh") return refresh(*reply);
     if (command == "use") return use(stringField(request, "target"), *reply);
@@ -99,7 +106,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "answer") return answerRequest(stringField(request, "request"), stringField(request, "decision"), *reply);
     if (command == "push") return push(reply);
     if (command == "panel") return panel(reply);
-    if (command == "show") return show(stringField(request, "item"), *reply);
+    if (command == "show") return show(request, *reply);
     if (command == "target" && config_.editor) return config_.editor->run(request, reply);
     if (command == "open") return open(stringField(request, "item"), *reply);
     if (command == "away") {
@@ -115,8 +122,8 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
         return listen(enabled->get<bool>(), *reply);
     }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, target, refresh, use, reveal, away, listen, requests, answer, push, panel, show and "
-                "open.");
+                "resume, watch, targets, target, refresh, use, reveal, away, listen, requests, answer, push, panel, "
+                "settings, show and open.");
 }
 
 Json ControlCommands::status() const {
@@ -300,12 +307,54 @@ void ControlCommands::removeTargets(const Json& ids, ControlSocket::Reply& reply
         if (chosen.insert(target->id).second) names.push_back(target->name);
     }
     if (chosen.empty()) return reply.fail("Say which targets: targets remove TARGET-ID... (quibctl targets lists them).");
-    config_.store->remove(chosen);
+    settings_->remove(chosen);
     std::string done = "Removed ";
     for (std::size_t i = 0; i < names.size(); ++i) done += (i ? ", " : "") + names[i];
     config_.server->note(done);
     if (auto why = config_.store->saveFailure()) return reply.fail(unsaved(done, Error{*why}));
     answer(reply, Json{{"message", done}});
+}
+
+// As the settings window's plus.
+void ControlCommands::addTarget(ControlSocket::Reply& reply) {
+    const auto id = settings_->add();
+    if (!id) {
+        return reply.fail("No target was added: the list holds its most targets (" +
+                          std::to_string(TargetStore::mostTargets) + "), or the host's log says why.");
+    }
+    if (auto why = config_.store->saveFailure()) return reply.fail(unsaved("Added " + *id, Error{*why}));
+    answer(reply, Json{{"id", *id}});
+}
+
+// As a drag in the settings window: the rows are the offsets of the saved list as `targets`
+// prints it, and the destination may be the count (the end).
+void ControlCommands::moveTargets(const Json& request, ControlSocket::Reply& reply) {
+    const std::size_t count = config_.store->targets().value().size();
+    const auto& offsets = request["move"];
+    const auto to = request.find("to");
+    std::set<std::size_t> sources;
+    bool valid = offsets.is_array() && !offsets.empty() && to != request.end() && to->is_number_unsigned() &&
+                 to->get<std::uint64_t>() <= count;
+    for (const auto& offset : valid ? offsets : Json::array()) {
+        valid = valid && offset.is_number_unsigned() && offset.get<std::uint64_t>() < count;
+        if (valid) sources.insert(offset.get<std::size_t>());
+    }
+    if (!valid) {
+        return reply.fail("Say which rows and where, as offsets of the " + std::to_string(count) +
+                          " saved targets: targets move OFFSET... --to N (N may be the count).");
+    }
+    settings_->move(sources, to->get<std::size_t>());
+    if (auto why = config_.store->saveFailure()) return reply.fail(unsaved("Moved", Error{*why}));
+    answer(reply, Json{{"message", "Moved"}});
+}
+
+// The settings window as it would show with these rows selected.
+void ControlCommands::settingsLines(const Json& request, ControlSocket::Reply& reply) {
+    std::set<std::string> selection;
+    if (const auto select = request.find("select"); select != request.end() && select->is_array())
+        for (const auto& id : *select)
+            if (id.is_string()) selection.insert(id.get<std::string>());
+    answer(reply, Json{{"lines", SettingsDump::lines(settings_->model(selection))}});
 }
 
 // As the settings window's refresh: the panes are listed in the background, so the answer
@@ -394,8 +443,15 @@ void ControlCommands::panel(const std::shared_ptr<ControlSocket::Reply>& reply) 
     });
 }
 
-void ControlCommands::show(const std::string& item, ControlSocket::Reply& reply) {
-    if (item != "panel") return reply.fail("Say what to show: show panel.");
+void ControlCommands::show(const Json& request, ControlSocket::Reply& reply) {
+    const std::string item = stringField(request, "item");
+    if (item == "settings") {
+        const std::string select = stringField(request, "select");
+        if (!settings_->open(select.empty() ? std::nullopt : std::optional<std::string>(select)))
+            return reply.fail("There is no display: the settings window is not shown. `quibctl settings` prints it.");
+        return answer(reply, Json::object());
+    }
+    if (item != "panel") return reply.fail("Say what to show: show panel, or show settings.");
     if (!showPanel_) return reply.fail("There is no display: the panel is not shown. `quibctl panel` prints it.");
     showPanel_();
     answer(reply, Json::object());

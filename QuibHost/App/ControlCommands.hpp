@@ -11,6 +11,7 @@
 #include "QuibHost/App/TargetEditorCommands.hpp"
 #include "QuibHost/App/ViewModels/MenuActions.hpp"
 #include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
+#include "QuibHost/App/ViewModels/SettingsActions.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -46,7 +47,10 @@ namespace quib {
 //                                        active, unresolved and provisional ones marked
 //   {"command":"targets","remove":[ID, ...]}
 //                                        remove these saved targets (all of them, or none when
-//                                        one is not saved)
+//                                        one is not saved), as the settings window's minus
+//   {"command":"targets","add":true}     the settings window's plus: a new target, as "id"
+//   {"command":"targets","move":[OFFSET, ...],"to":N}
+//                                        drag these rows of the list to before row N
 //   {"command":"refresh"}                list the tmux panes again and point the tmux targets
 //                                        at them
 //   {"command":"use","target":ID}        make a saved target the active one
@@ -62,6 +66,11 @@ namespace quib {
 //                                        how many phones are registered
 //   {"command":"panel"}                  the panel as it appears, as "lines" (MenuDump)
 //   {"command":"show","item":"panel"}    show the panel on the display
+//   {"command":"settings","select":[ID, ...]}
+//                                        the settings window for that selection, as "lines"
+//                                        (SettingsDump)
+//   {"command":"show","item":"settings","select":ID}
+//                                        show the settings window, that row selected
 //   {"command":"target","target":ID,...} the target editor (TargetEditorCommands)
 class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
 public:
@@ -78,6 +87,8 @@ public:
         std::shared_ptr<MenuActions> actions = nullptr;
         // The panel's model; none: the panel cannot be printed.
         std::shared_ptr<MenuViewModelSource> panel = nullptr;
+        // The settings window's actions; none: made from the store.
+        std::shared_ptr<SettingsActions> settings = nullptr;
         // The target editor's commands; none: targets cannot be edited here.
         std::shared_ptr<TargetEditorCommands> editor = nullptr;
     };
@@ -116,6 +127,9 @@ private:
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
     Json targets() const;
     void removeTargets(const Json& ids, ControlSocket::Reply& reply);
+    void addTarget(ControlSocket::Reply& reply);
+    void moveTargets(const Json& request, ControlSocket::Reply& reply);
+    void settingsLines(const Json& request, ControlSocket::Reply& reply);
     void refresh(ControlSocket::Reply& reply);
     void use(const std::string& targetID, ControlSocket::Reply& reply);
     void open(const std::string& item, ControlSocket::Reply& reply);
@@ -123,11 +137,12 @@ private:
     Json requests() const;
     void answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply);
     void panel(const std::shared_ptr<ControlSocket::Reply>& reply);
-    void show(const std::string& item, ControlSocket::Reply& reply);
+    void show(const Json& request, ControlSocket::Reply& reply);
     std::optional<std::string> nameOf(const std::string& deviceID, bool connectedOrRevokedOnly) const;
 
     Config config_;
     std::shared_ptr<MenuActions> actions_;
+    std::shared_ptr<SettingsActions> settings_;
     std::function<void()> showPanel_;
     std::map<std::uint64_t, Subscription> watchers_;
     std::uint64_t nextWatcher_ = 0;

@@ -74,6 +74,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                           .state = state_,
                                           .registry = registry_,
                                           .actions = actions_});
+    settings_ = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store_});
     editing_ = {.main = config_.main,
                 .store = store_,
                 .workspace = config_.desktop.workspace,
@@ -90,6 +91,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                          .push = push_,
                                          .actions = actions_,
                                          .panel = panel_,
+                                         .settings = settings_,
                                          .editor = std::make_shared<TargetEditorCommands>(
                                              TargetEditorCommands::Config{.store = store_, .editor = editing_})});
 }

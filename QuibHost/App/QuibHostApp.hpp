@@ -23,6 +23,7 @@
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/ViewModels/MenuActions.hpp"
 #include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
+#include "QuibHost/App/ViewModels/SettingsActions.hpp"
 #include "QuibHost/App/ViewModels/TargetEditorActions.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
@@ -147,6 +148,8 @@ public:
     PanelStreamer& panelStreamer() { return *panelStreamer_; }
     const std::shared_ptr<MenuViewModelSource>& panel() const { return panel_; }
     const std::shared_ptr<MenuActions>& actions() const { return actions_; }
+    // The settings window's actions; its opener is set where there is a display.
+    const std::shared_ptr<SettingsActions>& settings() const { return settings_; }
     // What a target editor is made with, but its binding and its app chooser.
     const TargetEditorActions::Config& editing() const { return editing_; }
     // The control socket, while it is open.
@@ -181,6 +184,7 @@ private:
     std::shared_ptr<HostState> state_;
     std::shared_ptr<MenuActions> actions_;
     std::shared_ptr<MenuViewModelSource> panel_;
+    std::shared_ptr<SettingsActions> settings_;
     // What a target editor is made with, but its binding and its app chooser.
     TargetEditorActions::Config editing_;
     std::shared_ptr<ControlCommands> commands_;

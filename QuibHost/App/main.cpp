@@ -134,6 +134,8 @@ int runHeadless(quib::QuibHostApp& app, quib::MainLoop& loop) {
 int runWithPanel(quib::QuibHostApp& app, quib::QtInterface& qt) {
     qt.showPanel(app.panel(), app.actions());
     app.setPanelShower([&qt] { qt.bringUpPanel(); });
+    app.settings()->setOpener(
+        [&qt, &app](const std::optional<std::string>& select) { qt.showSettings(app.settings(), select); });
     qt.executor()->post([&app] { printPairing(app.launch()); });
     {
         quib::SignalWatcher watcher({SIGINT, SIGTERM}, [&qt](int) { qt.quit(); });

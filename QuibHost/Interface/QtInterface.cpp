@@ -1,11 +1,13 @@
 #include "QuibHost/Interface/QtInterface.hpp"
 
 #include <QApplication>
+#include <QPointer>
 
 #include <vector>
 
 #include "QuibHost/Interface/MenuBarItem.hpp"
 #include "QuibHost/Interface/QtMainExecutor.hpp"
+#include "QuibHost/Interface/SettingsView.hpp"
 #include "Runtime/Logger.hpp"
 
 namespace quib {
@@ -19,6 +21,8 @@ struct QtInterface::Parts {
     std::shared_ptr<QtMainExecutor> executor;
     std::shared_ptr<MenuViewModelSource> source;
     std::unique_ptr<MenuBarItem> item;
+    // Deletes itself when closed.
+    QPointer<SettingsView> settings;
 };
 
 QtInterface::QtInterface(Passkey) : parts_(std::make_unique<Parts>()) {}
@@ -61,6 +65,15 @@ void QtInterface::bringUpPanel() {
     if (parts_->item) parts_->item->show();
 }
 
+void QtInterface::showSettings(std::shared_ptr<SettingsActions> actions, const std::optional<std::string>& select) {
+    auto& parts = *parts_;
+    if (!parts.settings) parts.settings = new SettingsView(std::move(actions), MenuStyle::ofApplication());
+    if (select) parts.settings->select({*select});
+    parts.settings->show();
+    parts.settings->raise();
+    parts.settings->activateWindow();
+}
+
 void QtInterface::exec() { QApplication::exec(); }
 
 void QtInterface::quit() {
@@ -71,6 +84,7 @@ void QtInterface::close() {
     auto& parts = *parts_;
     if (parts.executor) parts.executor->close();
     parts.item.reset();
+    delete parts.settings.data();
     parts.source.reset();
     parts.application.reset();
 }

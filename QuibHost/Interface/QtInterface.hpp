@@ -1,10 +1,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "QuibHost/App/ViewModels/MenuActions.hpp"
 #include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
+#include "QuibHost/App/ViewModels/SettingsActions.hpp"
 #include "Runtime/Executor.hpp"
 
 namespace quib {
@@ -40,12 +42,16 @@ public:
     // Main executor: the panel is brought up, beside the tray icon or as the window again.
     void bringUpPanel();
 
+    // Main thread: the settings window, acting through `actions`, brought to the front; made anew
+    // (with an empty selection) when none is open. With `select`, that row is selected.
+    void showSettings(std::shared_ptr<SettingsActions> actions, const std::optional<std::string>& select);
+
     // Main thread: runs the event loop until `quit`.
     void exec();
     // Any thread: the event loop ends once it has run what was posted before.
     void quit();
     // Main thread, once the loop has ended, in this order: the executor closed (later posts are
-    // dropped), the panel's widgets destroyed, then the application.
+    // dropped), the panel's and the settings window's widgets destroyed, then the application.
     void close();
 
 private:

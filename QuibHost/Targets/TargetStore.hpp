@@ -135,11 +135,11 @@ public:
 
     // Main executor. Replaces the saved target with the same id in place, or appends it, checked
     // only against the limits: why it was refused, or none when it is stored.
-    std::optional<std::string> upsert(QuibTarget target);
+    std::optional<std::string> upsert(QuibTarget target) override;
     // Main executor. Refreshes the snapshots and stores the list (never the active id). The
     // settings window calls it after reordering `targets` itself. A list that cannot be written
     // is written again later (see saveFailure).
-    void persist();
+    void persist() override;
     // Main executor. Saves the provisional target with this id under the same id; the saved
     // target, or none when the id is neither saved nor provisional or the list has no room.
     std::optional<QuibTarget> promote(const std::string& id);

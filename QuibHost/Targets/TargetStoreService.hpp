@@ -56,6 +56,11 @@ public:
     virtual void setActive(std::optional<std::string> id) = 0;
     // The saved target with this id.
     virtual std::optional<QuibTarget> target(const std::optional<std::string>& id) const = 0;
+    // Replaces the saved target with the same id in place, or appends it, checked only against
+    // the store's limits; clears its unresolved mark. Why it was refused, or none when stored.
+    virtual std::optional<std::string> upsert(QuibTarget target) = 0;
+    // Stores the published list as it stands, after `targets()` was set directly.
+    virtual void persist() = 0;
     // Deletes these saved targets; when the active one goes, the first remaining one takes over.
     virtual void remove(const std::set<std::string>& ids) = 0;
     // Puts the named saved targets first, in this order, and the rest behind them as they were.

@@ -66,6 +66,15 @@ public:
             if (t.id == id) return t;
         return std::nullopt;
     }
+    // Recorded; the published list does not follow.
+    std::optional<std::string> upsert(QuibTarget t) override {
+        record(calls.upserted, std::move(t));
+        return std::nullopt;
+    }
+    void persist() override {
+        std::lock_guard lock(mutex_);
+        ++calls.persisted;
+    }
     void remove(const std::set<std::string>& ids) override { record(calls.removed, ids); }
     void setOrder(const std::vector<std::string>& ids) override { record(calls.ordered, ids); }
     void setPinnedWindow(std::optional<std::uint32_t> windowID, std::optional<std::string> title,
@@ -106,6 +115,8 @@ public:
         std::vector<Pin> pinned;
         std::vector<QuibTarget> added;
         std::vector<QuibTarget> updated;
+        std::vector<QuibTarget> upserted;
+        std::size_t persisted = 0;
         std::vector<std::set<std::string>> removed;
         std::vector<std::vector<std::string>> ordered;
         std::vector<std::vector<Tmux::Pane>> reconciled;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -41,8 +42,12 @@ constexpr const char* usage =
     "  watch                print the host's activity as it happens (Ctrl-C ends)\n"
     "  targets              the saved targets in order, then those offered provisionally, with\n"
     "                       their shortcut profiles, the active one marked\n"
+    "  targets add          add a target named \"New target\" at the end and print its id\n"
     "  targets remove TARGET-ID...\n"
     "                       remove saved targets (none when one of them is not saved)\n"
+    "  targets move OFFSET... --to N\n"
+    "                       move the saved targets at these offsets (from 0) to before the one at\n"
+    "                       offset N, or to the end when N is their count\n"
     "  refresh              list the tmux panes again and point the tmux targets at them\n"
     "  use TARGET-ID        make a saved target the active one\n"
     "  target TARGET-ID     the target's editor, one item a line as for panel\n"
@@ -67,6 +72,10 @@ constexpr const char* usage =
     "  panel                the panel as it shows now, one item a line: section, kind and\n"
     "                       text, then its fields; the last line is end\n"
     "  show panel           bring the panel up on the display\n"
+    "  settings [--select TARGET-ID,...]\n"
+    "                       the settings window with these targets selected, as the panel prints\n"
+    "  show settings [--select TARGET-ID]\n"
+    "                       bring the settings window up on the display, that target selected\n"
     "  open accessibility   ask for the right to post input; the host's log says what is missing\n"
     "  open screen-recording\n"
     "                       ask for the right to capture the screen, likewise\n";
@@ -89,6 +98,50 @@ std::optional<Json> targetRequest(const std::vector<std::string>& args) {
     return request;
 }
 
+std::vector<std::string> commaSeparated(const std::string& list) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1)
+        items.push_back(list.substr(start, comma - start));
+    items.push_back(list.substr(start));
+    std::erase(items, std::string());
+    return items;
+}
+
+// A whole non-negative decimal number.
+std::optional<std::uint64_t> offsetOf(const std::string& text) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    return std::stoull(text);
+}
+
+// targets move OFFSET... --to N
+std::optional<Json> moveRequest(const std::vector<std::string>& args) {
+    if (args.size() < 5 || args[args.size() - 2] != "--to") return std::nullopt;
+    Json offsets = Json::array();
+    for (std::size_t i = 2; i + 2 < args.size(); ++i) {
+        const auto offset = offsetOf(args[i]);
+        if (!offset) return std::nullopt;
+        offsets.push_back(*offset);
+    }
+    const auto to = offsetOf(args.back());
+    if (!to) return std::nullopt;
+    return Json{{"command", "targets"}, {"move", std::move(offsets)}, {"to", *to}};
+}
+
+// settings [--select ID,...] and show settings [--select ID]
+std::optional<Json> settingsRequest(const std::vector<std::string>& args) {
+    const bool show = args[0] == "show";
+    const std::size_t words = show ? 2 : 1;
+    Json request = show ? Json{{"command", "show"}, {"item", "settings"}} : Json{{"command", "settings"}};
+    if (args.size() == words) return request;
+    if (args.size() != words + 2 || args[words] != "--select") return std::nullopt;
+    const auto ids = commaSeparated(args[words + 1]);
+    if (ids.empty() || (show && ids.size() != 1)) return std::nullopt;
+    if (show) request["select"] = ids.front();
+    else request["select"] = ids;
+    return request;
+}
+
 // The request line for the command line, or none when it is not a command.
 std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if (args.empty()) return std::nullopt;
@@ -100,6 +153,10 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
     if (command == "use" && args.size() == 2 && !args[1].empty()) return Json{{"command", "use"}, {"target", args[1]}};
+    if (command == "targets" && args.size() == 2 && args[1] == "add") return Json{{"command", "targets"}, {"add", true}};
+    if (command == "targets" && args.size() >= 2 && args[1] == "move") return moveRequest(args);
+    if (command == "settings" || (command == "show" && args.size() >= 2 && args[1] == "settings"))
+        return settingsRequest(args);
     if (command == "targets" && args.size() >= 3 && args[1] == "remove")
         return Json{{"command", "targets"}, {"remove", std::vector<std::string>(args.begin() + 2, args.end())}};
     if (command == "target" && args.size() >= 2) return targetRequest(args);
@@ -299,10 +356,11 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "status" && reply.contains("status")) printStatus(reply["status"]);
     else if (command == "devices") printDevices(reply.value("devices", Json::array()));
     else if (command == "targets" && reply.contains("targets")) printTargets(reply["targets"]);
+    else if (command == "targets" && reply.contains("id")) std::cout << text(reply, "id") << "\n";
     else if (command == "requests") printRequests(reply.value("requests", Json::array()));
     else if (command == "away" && reply.contains("away") && reply["away"].is_object()) printAway(reply["away"]);
     else if (command == "push") std::cout << text(reply, "summary") << "\n";
-    else if (command == "panel" || (command == "target" && reply.contains("lines")))
+    else if (command == "panel" || command == "settings" || (command == "target" && reply.contains("lines")))
         printLines(reply.value("lines", Json::array()));
     else if (command == "reveal") std::cout << text(reply, "path") << "\n";
     else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";

@@ -21,7 +21,7 @@ public:
     static constexpr std::string_view endLine = "end";
 
     static std::vector<std::string> lines(const MenuViewModel& model);
-    // One item's line, under the section's name.
+    // One item's line, under the section of that name.
     static std::string itemLine(std::string_view section, const MenuItem& item);
     // A backslash doubled, then each control character as the log writes it: \n, \r, \t, and
     // \uXXXX for the others and DEL.
