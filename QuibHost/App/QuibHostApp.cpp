@@ -93,7 +93,7 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                          .panel = panel_,
                                          .settings = settings_,
                                          .editor = std::make_shared<TargetEditorCommands>(
-                                             TargetEditorCommands::Config{.store = store_, .editor = editing_})});
+                                             TargetEditorCommands::Config{.editor = editing_})});
 }
 
 void QuibHostApp::setPanelShower(std::function<void()> show) { commands_->setPanelShower(std::move(show)); }

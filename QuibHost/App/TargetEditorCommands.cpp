@@ -34,15 +34,15 @@ std::optional<bool> switchPosition(const std::string& value) {
 
 void TargetEditorCommands::run(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
     const std::string id = stringField(request, "target");
-    const auto target = config_.store->target(id);
+    const auto target = config_.editor.store->target(id);
     if (!target) return reply->fail("No saved target has the identifier \"" + id + "\" (quibctl targets lists them).");
     if (request.contains("chooseApp")) {
         const std::filesystem::path file = stringField(request, "chooseApp");
         const auto editor = open(*target, file);
         if (!editor->chooseApp())
             return reply->fail(file.string() + " is not the desktop entry of an application; nothing changed.");
-        return answer(*reply,
-                      Json{{"message", "The target's app is now " + config_.store->target(id)->bundleID.value_or("")}});
+        return answer(*reply, Json{{"message", "The target's app is now " +
+                                                   config_.editor.store->target(id)->bundleID.value_or("")}});
     }
     const auto editor = open(*target, std::nullopt);
     if (request.contains("set")) return set(editor, stringField(request, "set"), stringField(request, "value"), reply);
@@ -54,12 +54,9 @@ void TargetEditorCommands::run(const Json& request, const std::shared_ptr<Contro
 
 std::shared_ptr<TargetEditorActions> TargetEditorCommands::open(const QuibTarget& target,
                                                                 std::optional<std::filesystem::path> chosen) const {
-    auto& store = config_.store;
-    TargetEditorBinding binding{.read = [store, target] { return store->target(target.id).value_or(target); },
-                                .write = [store](QuibTarget next) { return store->upsert(std::move(next)); }};
     auto editor = config_.editor;
     editor.chooser = std::make_shared<GivenAppChooser>(std::move(chosen));
-    return TargetEditorActions::create(std::move(editor), std::move(binding));
+    return TargetEditorActions::create(std::move(editor), TargetBinding(config_.editor.store, target));
 }
 
 // Whichever comes first, the pane answer or the limit, runs `work`; the other does nothing.

@@ -6,7 +6,6 @@
 
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/ViewModels/TargetEditorActions.hpp"
-#include "QuibHost/Targets/TargetStore.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {
@@ -29,7 +28,6 @@ namespace quib {
 class TargetEditorCommands : public std::enable_shared_from_this<TargetEditorCommands> {
 public:
     struct Config {
-        std::shared_ptr<TargetStore> store = nullptr;
         // What every editor is made with; its chooser is the request's file.
         TargetEditorActions::Config editor = {};
     };

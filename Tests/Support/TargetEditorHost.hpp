@@ -25,7 +25,8 @@ namespace quib::testing {
 
 // A target store of its own, a tmux that answers each listing with the panes the test set
 // then, the running apps and installed entries the test made, pane listings held until the
-// test answers them, and a target editor on one saved target with its writes counted.
+// test answers them, and a target editor on one saved target with the versions of it the store
+// published (one per stored write) recorded.
 class TargetEditorHost {
 public:
     // On a main loop the test pumps.
@@ -53,6 +54,7 @@ public:
         settle();
     }
     ~TargetEditorHost() {
+        published.reset();
         editor.reset();
         store.reset();
         pump();
@@ -89,6 +91,12 @@ public:
     // Saves the target and opens the editor on it; "Choose an app…" chooses `chosen`.
     TargetEditorActions& edit(const QuibTarget& target, std::optional<std::filesystem::path> chosen = std::nullopt) {
         onMain([&] { ASSERT_EQ(store->upsert(target), std::nullopt); });
+        published = store->targets().subscribe(
+            [this, id = target.id](const std::vector<QuibTarget>& list) {
+                for (const auto& each : list)
+                    if (each.id == id) writes.push_back(each);
+            },
+            {.skipCurrent = true});
         onMain([&] {
             editor = TargetEditorActions::create({.main = main,
                                                   .store = store,
@@ -101,14 +109,7 @@ public:
         });
         return *editor;
     }
-    TargetEditorBinding binding(const QuibTarget& target) {
-        return {.read = [this, target] { return store->target(target.id).value_or(target); },
-                .write =
-                    [this](QuibTarget next) {
-                        writes.push_back(next);
-                        return store->upsert(std::move(next));
-                    }};
-    }
+    TargetBinding binding(const QuibTarget& target) { return TargetBinding(store, target); }
     QuibTarget stored(const std::string& id = "T1") const { return *store->target(id); }
     TargetEditorModel model() const { return editor->model().value(); }
     // Runs the held pane listings in order and what they hand to the main executor.
@@ -147,6 +148,7 @@ public:
     std::vector<Tmux::Pane> panes;
     std::shared_ptr<TargetStore> store;
     std::shared_ptr<TargetEditorActions> editor;
+    Subscription published;
     std::vector<QuibTarget> writes;
 };
 

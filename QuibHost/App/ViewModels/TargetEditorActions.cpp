@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "QuibHost/Apps/AppIdentity.hpp"
-#include "Runtime/Logger.hpp"
 #include "Runtime/RegularFile.hpp"
 #include "Runtime/UnicodeText.hpp"
 
@@ -28,15 +27,15 @@ std::optional<std::string> ruleProfile(const std::optional<std::string>& bundleI
 
 }  // namespace
 
-std::shared_ptr<TargetEditorActions> TargetEditorActions::create(Config config, TargetEditorBinding binding) {
+std::shared_ptr<TargetEditorActions> TargetEditorActions::create(Config config, TargetBinding binding) {
     auto actions = std::make_shared<TargetEditorActions>(Passkey(), std::move(config), std::move(binding));
     actions->watch();
     return actions;
 }
 
-TargetEditorActions::TargetEditorActions(Passkey, Config config, TargetEditorBinding binding)
+TargetEditorActions::TargetEditorActions(Passkey, Config config, TargetBinding binding)
     : config_(std::move(config)), binding_(std::move(binding)), model_(config_.main, {}) {
-    kind_ = binding_.read().kind;
+    kind_ = binding_.value().kind;
     rebuild();
 }
 
@@ -48,20 +47,20 @@ void TargetEditorActions::watch() {
         {.skipCurrent = true});
 }
 
-void TargetEditorActions::setBinding(TargetEditorBinding binding) {
+void TargetEditorActions::setBinding(TargetBinding binding) {
     binding_ = std::move(binding);
     targetChanged();
 }
 
 void TargetEditorActions::appeared(std::function<void()> listed) {
     appeared_ = true;
-    kind_ = binding_.read().kind;
+    kind_ = binding_.value().kind;
     refresh(std::move(listed));
 }
 
 // A change of kind after the editor appeared refreshes the lists, whoever made it.
 void TargetEditorActions::targetChanged() {
-    const auto kind = binding_.read().kind;
+    const auto kind = binding_.value().kind;
     const bool kindChanged = kind_ != kind;
     kind_ = kind;
     rebuild();
@@ -69,7 +68,7 @@ void TargetEditorActions::targetChanged() {
 }
 
 void TargetEditorActions::rebuild() {
-    model_.set(TargetEditorModel::build({.target = binding_.read(),
+    model_.set(TargetEditorModel::build({.target = binding_.value(),
                                          .runningApps = runningApps_,
                                          .tmuxPanes = tmuxPanes_,
                                          .tmuxAvailable = config_.tmux.isAvailable()}));
@@ -120,33 +119,33 @@ void TargetEditorActions::refreshPanes(std::function<void()> listed) {
 }
 
 Result<void> TargetEditorActions::write(QuibTarget target) {
-    auto refusal = binding_.write(std::move(target));
+    // The binding logs a refusal.
+    auto refusal = binding_.set(std::move(target));
     rebuild();
     if (!refusal) return {};
-    quibLog().info("The target editor's change was not stored: ", pub(*refusal));
     return fail(std::move(*refusal));
 }
 
 Result<void> TargetEditorActions::setName(std::string name) {
-    auto target = binding_.read();
+    auto target = binding_.value();
     target.name = std::move(name);
     return write(std::move(target));
 }
 
 Result<void> TargetEditorActions::setSymbol(std::string symbol) {
-    auto target = binding_.read();
+    auto target = binding_.value();
     target.symbol = std::move(symbol);
     return write(std::move(target));
 }
 
 Result<void> TargetEditorActions::setKind(QuibTarget::Kind kind) {
-    auto target = binding_.read();
+    auto target = binding_.value();
     target.kind = kind;
     return write(std::move(target));
 }
 
 Result<void> TargetEditorActions::setBundleID(std::string bundleID) {
-    auto target = binding_.read();
+    auto target = binding_.value();
     target.bundleID = std::move(bundleID);
     return write(std::move(target));
 }
@@ -154,19 +153,19 @@ Result<void> TargetEditorActions::setBundleID(std::string bundleID) {
 Result<void> TargetEditorActions::pickRunningApp(std::string tag) { return setBundleID(std::move(tag)); }
 
 Result<void> TargetEditorActions::pickPane(std::string tag) {
-    auto target = binding_.read();
+    auto target = binding_.value();
     target.tmuxTarget = std::move(tag);
     return write(std::move(target));
 }
 
 Result<void> TargetEditorActions::setAllowAutoSubmit(bool allowed) {
-    auto target = binding_.read();
+    auto target = binding_.value();
     target.allowAutoSubmit = allowed;
     return write(std::move(target));
 }
 
 Result<void> TargetEditorActions::setSubmitOnSend(bool submit) {
-    auto target = binding_.read();
+    auto target = binding_.value();
     if (!target.allowAutoSubmit)
         return fail("Press Return after sending can't change while pressing Return is not allowed");
     target.submitOnSend = submit;
@@ -178,15 +177,15 @@ bool TargetEditorActions::chooseApp() {
     if (!file) return false;
     const auto chosen = readChosen(*file);
     if (!chosen) return false;
-    auto target = binding_.read();
+    auto target = binding_.value();
     // Buttons that followed the old app follow the new one; pinned ones stay.
     const bool followed =
         !target.profileID || target.profileID->empty() || target.profileID == ruleProfile(target.bundleID);
     target.bundleID = chosen->bundleID;
     if (followed) target.profileID = ruleProfile(target.bundleID);
     (void)write(target);
-    if (unicode::trimWhiteSpace(binding_.read().name).empty()) {
-        auto named = binding_.read();
+    if (unicode::trimWhiteSpace(binding_.value().name).empty()) {
+        auto named = binding_.value();
         named.name = chosen->name;
         (void)write(std::move(named));
     }

@@ -9,7 +9,7 @@
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Workspace.hpp"
 #include "QuibHost/App/ViewModels/AppChooser.hpp"
-#include "QuibHost/App/ViewModels/TargetEditorBinding.hpp"
+#include "QuibHost/App/ViewModels/TargetBinding.hpp"
 #include "QuibHost/App/ViewModels/TargetEditorModel.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 #include "QuibHost/Targets/Tmux.hpp"
@@ -36,7 +36,7 @@ class TargetEditorActions : public std::enable_shared_from_this<TargetEditorActi
 public:
     struct Config {
         std::shared_ptr<Executor> main = nullptr;
-        // Watched for new versions of the edited target.
+        // Watched for new versions of the edited target, which bindings write to.
         std::shared_ptr<TargetStoreService> store = nullptr;
         std::shared_ptr<Workspace> workspace = nullptr;
         // The installed entries that name running apps and give chosen files their identifiers.
@@ -48,8 +48,8 @@ public:
         std::shared_ptr<AppChooser> chooser = nullptr;
     };
 
-    static std::shared_ptr<TargetEditorActions> create(Config config, TargetEditorBinding binding);
-    TargetEditorActions(Passkey, Config config, TargetEditorBinding binding);
+    static std::shared_ptr<TargetEditorActions> create(Config config, TargetBinding binding);
+    TargetEditorActions(Passkey, Config config, TargetBinding binding);
     TargetEditorActions(const TargetEditorActions&) = delete;
     TargetEditorActions& operator=(const TargetEditorActions&) = delete;
 
@@ -58,7 +58,7 @@ public:
     const std::vector<Tmux::Pane>& tmuxPanes() const { return tmuxPanes_; }
 
     // Another target is edited; the lists stay as they are.
-    void setBinding(TargetEditorBinding binding);
+    void setBinding(TargetBinding binding);
     // The editor has appeared: `refresh`, and from now on a change of kind refreshes too.
     void appeared(std::function<void()> listed = nullptr);
     // Lists the running apps anew, then `refreshPanes`. `listed` runs once the pane answer is
@@ -102,7 +102,7 @@ private:
     std::vector<RunningAppChoice> listRunningApps() const;
 
     Config config_;
-    TargetEditorBinding binding_;
+    TargetBinding binding_;
     Published<TargetEditorModel> model_;
     Subscription targets_;
     std::vector<RunningAppChoice> runningApps_;

@@ -79,7 +79,7 @@ TEST(TargetEditorActions, ARefusedWriteShowsTheStoredValueAgain) {
     EXPECT_EQ(host.stored().name, "Notes");
     EXPECT_EQ(shownNames, std::vector<std::string>{"Notes"});
     std::size_t logged = 0;
-    for (const auto& line : host.log->lines()) logged += line.find("target editor") != std::string::npos;
+    for (const auto& line : host.log->lines()) logged += line.find("not saving an edit") != std::string::npos;
     EXPECT_EQ(logged, 1u);
 }
 
