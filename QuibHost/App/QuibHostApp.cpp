@@ -74,13 +74,13 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                           .state = state_,
                                           .registry = registry_,
                                           .actions = actions_});
-    settings_ = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store_});
     editing_ = {.main = config_.main,
                 .store = store_,
                 .workspace = config_.desktop.workspace,
                 .apps = apps,
                 .tmux = Tmux(),
                 .tmuxQueue = std::shared_ptr<Executor>(store_, &store_->tmuxQueue())};
+    settings_ = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store_, .editing = editing_});
     commands_ = ControlCommands::create({.main = config_.main,
                                          .state = state_,
                                          .registry = registry_,

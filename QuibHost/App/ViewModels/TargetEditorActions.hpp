@@ -57,6 +57,7 @@ public:
     const std::vector<RunningAppChoice>& runningApps() const { return runningApps_; }
     const std::vector<Tmux::Pane>& tmuxPanes() const { return tmuxPanes_; }
 
+    const std::string& targetID() const { return binding_.id(); }
     // Another target is edited; the lists stay as they are.
     void setBinding(TargetBinding binding);
     // The editor has appeared: `refresh`, and from now on a change of kind refreshes too.
