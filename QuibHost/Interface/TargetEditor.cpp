@@ -14,12 +14,12 @@
 namespace quib {
 namespace {
 
-// A widget made for a parent, which owns it from then on, as Qt's widgets are owned.
+// A widget or layout made with its parent, which owns it from then on, as Qt's widgets are
+// owned; a layout made so is the parent's layout. Made with the parent, a widget never moves
+// between focus chains, which reparenting a finished top-level widget would have it do.
 template <class Widget, class... Arguments>
 Widget* makeChild(QWidget* parent, Arguments&&... arguments) {
-    auto widget = std::make_unique<Widget>(std::forward<Arguments>(arguments)...);
-    widget->setParent(parent);
-    return widget.release();
+    return std::make_unique<Widget>(std::forward<Arguments>(arguments)..., parent).release();
 }
 
 QString qt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
@@ -57,7 +57,6 @@ std::string tagOf(const QComboBox& picker, int index) { return picker.itemData(i
 TargetEditor::TargetEditor(std::shared_ptr<TargetEditorActions> actions, MenuStyle style, QWidget* parent)
     : QWidget(parent), actions_(std::move(actions)), style_(std::move(style)) {
     auto* column = makeChild<QVBoxLayout>(this);
-    setLayout(column);
     makeGeneral();
     makeApplication();
     makeTmux();
@@ -74,8 +73,7 @@ TargetEditor::~TargetEditor() = default;
 
 QGroupBox* TargetEditor::addSection(const QString& title) {
     auto* box = makeChild<QGroupBox>(this, title);
-    auto* form = makeChild<QFormLayout>(box);
-    box->setLayout(form);
+    makeChild<QFormLayout>(box);
     static_cast<QVBoxLayout*>(layout())->addWidget(box);
     return box;
 }
@@ -135,7 +133,6 @@ void TargetEditor::makeTmux() {
     tmuxControls_ = makeChild<QWidget>(tmux_);
     auto* form = makeChild<QFormLayout>(tmuxControls_);
     form->setContentsMargins(0, 0, 0, 0);
-    tmuxControls_->setLayout(form);
     pane_ = addPicker(*form, TargetEditorModel::pane);
     paneID_ = addValue(*form, TargetEditorModel::paneID);
     paneID_->setTextInteractionFlags(Qt::TextSelectableByMouse);
