@@ -91,6 +91,18 @@ std::optional<DesktopEntry> DesktopEntries::application(std::string_view bundleI
     return find(installed(), bundleID);
 }
 
+std::optional<std::string> DesktopEntries::idOfFile(const fs::path& file) const {
+    const fs::path normal = fs::absolute(file).lexically_normal();
+    if (normal.extension() != ".desktop") return std::nullopt;
+    std::lock_guard guard(mutex_);
+    for (const auto& folder : folders_) {
+        const fs::path relative = normal.lexically_relative(fs::absolute(folder.root).lexically_normal());
+        if (relative.empty() || *relative.begin() == "..") continue;
+        return idOf(relative);
+    }
+    return std::nullopt;
+}
+
 std::optional<DesktopEntry> DesktopEntries::find(std::span<const DesktopEntry> entries, std::string_view id) {
     if (auto exact = std::ranges::find(entries, id, &DesktopEntry::id); exact != entries.end()) return *exact;
     const auto loose =

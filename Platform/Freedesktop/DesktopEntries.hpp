@@ -45,6 +45,10 @@ public:
     std::vector<DesktopEntry> listed() const override;
     // The installed application with this bundle identifier.
     std::optional<DesktopEntry> application(std::string_view bundleID) const;
+    // The ID a ".desktop" file has by its place below the first of the folders that holds it
+    // ("kde-konsole" for kde/konsole.desktop); none for a file outside them. Lexical only: the
+    // file need not exist, and links are not followed.
+    std::optional<std::string> idOfFile(const std::filesystem::path& file) const;
 
     // The entry with this ID: an exact match, else one that differs only in ASCII letter case.
     static std::optional<DesktopEntry> find(std::span<const DesktopEntry> entries, std::string_view id);

@@ -107,6 +107,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "push") return push(reply);
     if (command == "panel") return panel(reply);
     if (command == "show") return show(request, *reply);
+    if (command == "target" && config_.editor) return config_.editor->run(request, reply);
     if (command == "open") return open(stringField(request, "item"), *reply);
     if (command == "away") {
         if (request.value("retry", Json(false)) == Json(true)) return retryAway(*reply);
@@ -121,8 +122,8 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
         return listen(enabled->get<bool>(), *reply);
     }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, refresh, use, reveal, away, listen, requests, answer, push, panel, settings, show "
-                "and open.");
+                "resume, watch, targets, target, refresh, use, reveal, away, listen, requests, answer, push, panel, "
+                "settings, show and open.");
 }
 
 Json ControlCommands::status() const {

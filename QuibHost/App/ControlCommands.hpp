@@ -8,6 +8,7 @@
 
 #include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/HostState.hpp"
+#include "QuibHost/App/TargetEditorCommands.hpp"
 #include "QuibHost/App/ViewModels/MenuActions.hpp"
 #include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
 #include "QuibHost/App/ViewModels/SettingsActions.hpp"
@@ -70,6 +71,7 @@ namespace quib {
 //                                        (SettingsDump)
 //   {"command":"show","item":"settings","select":ID}
 //                                        show the settings window, that row selected
+//   {"command":"target","target":ID,...} the target editor (TargetEditorCommands)
 class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
 public:
     struct Config {
@@ -87,6 +89,8 @@ public:
         std::shared_ptr<MenuViewModelSource> panel = nullptr;
         // The settings window's actions; none: made from the store.
         std::shared_ptr<SettingsActions> settings = nullptr;
+        // The target editor's commands; none: targets cannot be edited here.
+        std::shared_ptr<TargetEditorCommands> editor = nullptr;
     };
 
     static std::shared_ptr<ControlCommands> create(Config config);

@@ -74,7 +74,13 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                           .state = state_,
                                           .registry = registry_,
                                           .actions = actions_});
-    settings_ = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store_});
+    editing_ = {.main = config_.main,
+                .store = store_,
+                .workspace = config_.desktop.workspace,
+                .apps = apps,
+                .tmux = Tmux(),
+                .tmuxQueue = std::shared_ptr<Executor>(store_, &store_->tmuxQueue())};
+    settings_ = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store_, .editing = editing_});
     commands_ = ControlCommands::create({.main = config_.main,
                                          .state = state_,
                                          .registry = registry_,
@@ -85,7 +91,9 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                          .push = push_,
                                          .actions = actions_,
                                          .panel = panel_,
-                                         .settings = settings_});
+                                         .settings = settings_,
+                                         .editor = std::make_shared<TargetEditorCommands>(
+                                             TargetEditorCommands::Config{.editor = editing_})});
 }
 
 void QuibHostApp::setPanelShower(std::function<void()> show) { commands_->setPanelShower(std::move(show)); }

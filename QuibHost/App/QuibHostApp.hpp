@@ -24,6 +24,7 @@
 #include "QuibHost/App/ViewModels/MenuActions.hpp"
 #include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
 #include "QuibHost/App/ViewModels/SettingsActions.hpp"
+#include "QuibHost/App/ViewModels/TargetEditorActions.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Reach/PortMapperService.hpp"
@@ -149,6 +150,8 @@ public:
     const std::shared_ptr<MenuActions>& actions() const { return actions_; }
     // The settings window's actions; its opener is set where there is a display.
     const std::shared_ptr<SettingsActions>& settings() const { return settings_; }
+    // What a target editor is made with, but its binding and its app chooser.
+    const TargetEditorActions::Config& editing() const { return editing_; }
     // The control socket, while it is open.
     const ControlSocket* controlSocket() const { return controlSocket_.get(); }
 
@@ -182,6 +185,8 @@ private:
     std::shared_ptr<MenuActions> actions_;
     std::shared_ptr<MenuViewModelSource> panel_;
     std::shared_ptr<SettingsActions> settings_;
+    // What a target editor is made with, but its binding and its app chooser.
+    TargetEditorActions::Config editing_;
     std::shared_ptr<ControlCommands> commands_;
     std::unique_ptr<ControlSocket> controlSocket_;
 };

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 
+#include "QuibHost/Interface/QtAppChooser.hpp"
 #include "QuibHost/Interface/SymbolTable.hpp"
 
 namespace quib {
@@ -94,7 +95,8 @@ SettingsView::TargetList::TargetList(QWidget* parent) : QListWidget(parent) {
 void SettingsView::TargetList::dropEvent(QDropEvent* event) {
     if (event->source() != this) return event->ignore();
     std::set<std::size_t> sources;
-    for (const QModelIndex& index : selectionModel()->selectedRows()) sources.insert(static_cast<std::size_t>(index.row()));
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        sources.insert(static_cast<std::size_t>(index.row()));
     const QPoint at = event->position().toPoint();
     const QModelIndex over = indexAt(at);
     std::size_t destination = static_cast<std::size_t>(count());
@@ -134,7 +136,9 @@ QWidget* SettingsView::makeList() {
     list_ = new TargetList(pane);
     const QIcon warning = SymbolTable::icon(Texts::warningSymbol, *style());
     list_->setItemDelegate(new RowDelegate(list_, tinted(warning, warningSize, style_.colour(Tone::orange))));
-    list_->onDrop = [this](const std::set<std::size_t>& sources, std::size_t destination) { moved(sources, destination); };
+    list_->onDrop = [this](const std::set<std::size_t>& sources, std::size_t destination) {
+        moved(sources, destination);
+    };
     // A move through the list's own model (a drop the list carried out itself) is a drag too.
     connect(list_->model(), &QAbstractItemModel::rowsMoved, this,
             [this](const QModelIndex&, int first, int last, const QModelIndex&, int destination) {
@@ -184,7 +188,8 @@ QWidget* SettingsView::makeDetail() {
     auto* column = new QVBoxLayout(placeholder_);
     column->setSpacing(6);
     auto* symbol = new QLabel(placeholder_);
-    symbol->setPixmap(tinted(SymbolTable::icon(Texts::placeholderSymbol, *style()), 40, style_.colour(Tone::secondary)));
+    symbol->setPixmap(
+        tinted(SymbolTable::icon(Texts::placeholderSymbol, *style()), 40, style_.colour(Tone::secondary)));
     auto* title = new QLabel(text(Texts::placeholderTitle), placeholder_);
     QFont bold = style_.font(TextStyle::title3);
     bold.setBold(true);
@@ -243,20 +248,38 @@ void SettingsView::present() {
 }
 
 void SettingsView::presentDetail() {
-    if (model_.selectedTarget) editor_->setText(QString::fromStdString(model_.selectedTarget->name));
-    detail_->setCurrentWidget(model_.selectedTarget ? static_cast<QWidget*>(editor_) : placeholder_);
+    const auto& selected = model_.selectedTarget;
+    if (!selected) return detail_->setCurrentWidget(placeholder_);
+    const auto& editing = actions_->editing();
+    if (!editing.main) {
+        editor_->setText(QString::fromStdString(selected->name));
+        return detail_->setCurrentWidget(editor_);
+    }
+    TargetBinding binding(editing.store, *selected);
+    if (!targetEditor_) {
+        auto config = editing;
+        config.chooser = std::make_shared<QtAppChooser>(this);
+        targetEditor_ =
+            new TargetEditor(TargetEditorActions::create(std::move(config), std::move(binding)), style_, detail_);
+        detail_->addWidget(targetEditor_);
+    } else if (targetEditor_->actions().targetID() != selected->id) {
+        targetEditor_->actions().setBinding(std::move(binding));
+    }
+    detail_->setCurrentWidget(targetEditor_);
 }
 
 // After the list's own signal is done with its rows.
 void SettingsView::presentLater() {
-    QMetaObject::invokeMethod(this, [this] { present(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { present(); }, Qt::QueuedConnection);
 }
 
 void SettingsView::fillList() {
     filling_ = true;
     list_->clear();
     for (const auto& row : model_.rows) {
-        auto* item = new QListWidgetItem(SymbolTable::icon(row.symbol, *style()), QString::fromStdString(row.name), list_);
+        auto* item =
+            new QListWidgetItem(SymbolTable::icon(row.symbol, *style()), QString::fromStdString(row.name), list_);
         item->setData(idRole, QString::fromStdString(row.id));
         if (row.unresolved) item->setData(warningRole, text(Texts::warningHelp));
         item->setSelected(row.selected);
@@ -268,7 +291,8 @@ void SettingsView::fillList() {
 void SettingsView::selectionChanged() {
     if (filling_) return;
     selection_.clear();
-    for (const QListWidgetItem* item : list_->selectedItems()) selection_.insert(item->data(idRole).toString().toStdString());
+    for (const QListWidgetItem* item : list_->selectedItems())
+        selection_.insert(item->data(idRole).toString().toStdString());
     const QListWidgetItem* current = list_->currentItem();
     current_ = current ? std::optional<std::string>(current->data(idRole).toString().toStdString()) : std::nullopt;
     model_ = actions_->model(selection_, current_);

@@ -14,6 +14,7 @@
 #include "QuibHost/App/ViewModels/SettingsActions.hpp"
 #include "QuibHost/App/ViewModels/SettingsViewModel.hpp"
 #include "QuibHost/Interface/MenuStyle.hpp"
+#include "QuibHost/Interface/TargetEditor.hpp"
 #include "Runtime/Published.hpp"
 
 class QLabel;
@@ -94,7 +95,10 @@ private:
     QLabel* count_ = nullptr;
     QStackedWidget* detail_ = nullptr;
     QWidget* placeholder_ = nullptr;
-    QLabel* editor_ = nullptr;
+    QLabel* editor_ = nullptr;  // the selected target's name, where no editor can be made
+    // The selected target's editor: made for the first selected target, then kept, its lists
+    // with it, as the selection moves on.
+    TargetEditor* targetEditor_ = nullptr;
 };
 
 }  // namespace quib

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 
 #include "QuibHost/App/ControlSocket.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/Json.hpp"
 
 namespace {
@@ -48,6 +50,15 @@ constexpr const char* usage =
     "                       offset N, or to the end when N is their count\n"
     "  refresh              list the tmux panes again and point the tmux targets at them\n"
     "  use TARGET-ID        make a saved target the active one\n"
+    "  target TARGET-ID     the target's editor, one item a line as for panel\n"
+    "  target TARGET-ID set FIELD VALUE\n"
+    "                       change one of its controls: name, symbol, kind (app, tmux or\n"
+    "                       frontmost), bundle, app or pane (a picker's row by its tag),\n"
+    "                       allow-return or press-return (on or off)\n"
+    "  target TARGET-ID choose-app FILE\n"
+    "                       make the app of that desktop entry the target's\n"
+    "  target TARGET-ID refresh\n"
+    "                       list the tmux panes again, then print the editor\n"
     "  reveal log           show the delivery log and print its path\n"
     "  reveal inbox         show the folder of images phones sent and print its path\n"
     "  away                 how away access fares and the ways phones can reach this computer\n"
@@ -68,6 +79,24 @@ constexpr const char* usage =
     "  open accessibility   ask for the right to post input; the host's log says what is missing\n"
     "  open screen-recording\n"
     "                       ask for the right to capture the screen, likewise\n";
+
+// target ID [set FIELD VALUE | choose-app FILE | refresh]; the file by its absolute path.
+std::optional<Json> targetRequest(const std::vector<std::string>& args) {
+    Json request{{"command", "target"}, {"target", args[1]}};
+    if (args.size() == 2) return request;
+    if (args.size() == 3 && args[2] == "refresh") request["refresh"] = true;
+    else if (args.size() == 4 && args[2] == "choose-app" && !args[3].empty()) {
+        // The request is JSON, which carries UTF-8 only.
+        const std::string file = std::filesystem::absolute(args[3]).string();
+        if (!quib::unicode::isValidUtf8(file)) return std::nullopt;
+        request["chooseApp"] = file;
+    }
+    else if (args.size() == 5 && args[2] == "set") {
+        request["set"] = args[3];
+        request["value"] = args[4];
+    } else return std::nullopt;
+    return request;
+}
 
 std::vector<std::string> commaSeparated(const std::string& list) {
     std::vector<std::string> items;
@@ -130,6 +159,7 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
         return settingsRequest(args);
     if (command == "targets" && args.size() >= 3 && args[1] == "remove")
         return Json{{"command", "targets"}, {"remove", std::vector<std::string>(args.begin() + 2, args.end())}};
+    if (command == "target" && args.size() >= 2) return targetRequest(args);
     if (command == "reveal" && args.size() == 2 && (args[1] == "log" || args[1] == "inbox"))
         return Json{{"command", "reveal"}, {"item", args[1]}};
     if (command == "away" && args.size() == 1) return Json{{"command", "away"}};
@@ -330,7 +360,8 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "requests") printRequests(reply.value("requests", Json::array()));
     else if (command == "away" && reply.contains("away") && reply["away"].is_object()) printAway(reply["away"]);
     else if (command == "push") std::cout << text(reply, "summary") << "\n";
-    else if (command == "panel" || command == "settings") printLines(reply.value("lines", Json::array()));
+    else if (command == "panel" || command == "settings" || (command == "target" && reply.contains("lines")))
+        printLines(reply.value("lines", Json::array()));
     else if (command == "reveal") std::cout << text(reply, "path") << "\n";
     else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";

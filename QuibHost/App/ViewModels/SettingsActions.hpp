@@ -11,6 +11,7 @@
 
 #include "QuibHost/App/ViewModels/SettingsViewModel.hpp"
 #include "QuibHost/App/ViewModels/TargetBinding.hpp"
+#include "QuibHost/App/ViewModels/TargetEditorActions.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
 
 namespace quib {
@@ -25,11 +26,15 @@ public:
 
     struct Config {
         std::shared_ptr<TargetStoreService> store = nullptr;
+        // What the selected target's editor is made with, but its binding and app chooser; no
+        // main executor: the window shows the target's name in its place.
+        TargetEditorActions::Config editing = {};
     };
 
     explicit SettingsActions(Config config);
 
     TargetStoreService& store() { return *config_.store; }
+    const TargetEditorActions::Config& editing() const { return config_.editing; }
 
     // The window's model for this selection, from the store as it stands.
     SettingsViewModel model(const std::set<std::string>& selection,
@@ -59,7 +64,8 @@ public:
     // stood at `destination` (at the end when it is the count); the others keep their order.
     // Offsets past the end are ignored.
     template <class T>
-    static std::vector<T> applyMove(std::vector<T> list, const std::set<std::size_t>& sources, std::size_t destination) {
+    static std::vector<T> applyMove(std::vector<T> list, const std::set<std::size_t>& sources,
+                                    std::size_t destination) {
         std::vector<T> moved;
         std::vector<T> before;
         std::vector<T> after;

@@ -133,6 +133,12 @@ TEST(DesktopEntries, TheFirstFileOfAnIdWinsAndSubFoldersPrefixTheId) {
     EXPECT_EQ(entries.application("org.example.Editor")->program(), "my-editor");
     EXPECT_EQ(entries.application("gone"), std::nullopt);
     EXPECT_EQ(entries.application("kde-konsole")->file, desktop.system() / "kde" / "konsole.desktop");
+
+    // A file's ID by its place alone: the first folder that holds it counts.
+    EXPECT_EQ(entries.idOfFile(desktop.system() / "kde" / "konsole.desktop"), "kde-konsole");
+    EXPECT_EQ(entries.idOfFile(desktop.user() / ".." / "applications" / "new.desktop"), "new");
+    EXPECT_EQ(entries.idOfFile(desktop.scratch.path / "elsewhere" / "new.desktop"), std::nullopt);
+    EXPECT_EQ(entries.idOfFile(desktop.system() / ".." / "applications-old" / "new.desktop"), std::nullopt);
 }
 
 // Listing stops one sub-folder down and passes over hidden files and folders; an entry left

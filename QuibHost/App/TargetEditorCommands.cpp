@@ -1,0 +1,106 @@
+#include "QuibHost/App/TargetEditorCommands.hpp"
+
+#include <algorithm>
+
+#include "QuibHost/App/ViewModels/GivenAppChooser.hpp"
+
+namespace quib {
+namespace {
+
+std::string stringField(const Json& request, const char* key) {
+    const auto found = request.find(key);
+    return found != request.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+void answer(ControlSocket::Reply& reply, Json line) {
+    line["ok"] = true;
+    reply.send(line);
+    reply.finish();
+}
+
+void answerWrite(ControlSocket::Reply& reply, const Result<void>& written) {
+    if (!written) return reply.fail(written.error().message + ".");
+    answer(reply, Json{{"message", "Stored"}});
+}
+
+// "on" or "off".
+std::optional<bool> switchPosition(const std::string& value) {
+    if (value == "on") return true;
+    if (value == "off") return false;
+    return std::nullopt;
+}
+
+}  // namespace
+
+void TargetEditorCommands::run(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    const std::string id = stringField(request, "target");
+    const auto target = config_.editor.store->target(id);
+    if (!target) return reply->fail("No saved target has the identifier \"" + id + "\" (quibctl targets lists them).");
+    if (request.contains("chooseApp")) {
+        const std::filesystem::path file = stringField(request, "chooseApp");
+        const auto editor = open(*target, file);
+        if (!editor->chooseApp())
+            return reply->fail(file.string() + " is not the desktop entry of an application; nothing changed.");
+        return answer(*reply, Json{{"message", "The target's app is now " +
+                                                   config_.editor.store->target(id)->bundleID.value_or("")}});
+    }
+    const auto editor = open(*target, std::nullopt);
+    if (request.contains("set")) return set(editor, stringField(request, "set"), stringField(request, "value"), reply);
+    const bool panesOnly = request.value("refresh", Json(false)) == Json(true);
+    whenListed(editor, panesOnly, [reply](TargetEditorActions& done) {
+        answer(*reply, Json{{"lines", done.model().value().lines()}});
+    });
+}
+
+std::shared_ptr<TargetEditorActions> TargetEditorCommands::open(const QuibTarget& target,
+                                                                std::optional<std::filesystem::path> chosen) const {
+    auto editor = config_.editor;
+    editor.chooser = std::make_shared<GivenAppChooser>(std::move(chosen));
+    return TargetEditorActions::create(std::move(editor), TargetBinding(config_.editor.store, target));
+}
+
+// Whichever comes first, the pane answer or the limit, runs `work`; the other does nothing.
+void TargetEditorCommands::whenListed(const std::shared_ptr<TargetEditorActions>& editor, bool panesOnly,
+                                      std::function<void(TargetEditorActions&)> work) const {
+    auto pending = std::make_shared<std::function<void(TargetEditorActions&)>>(std::move(work));
+    auto finish = [editor, pending] {
+        if (auto work = std::exchange(*pending, nullptr)) work(*editor);
+    };
+    if (panesOnly) editor->refreshPanes(finish);
+    else editor->appeared(finish);
+    config_.editor.main->postAfter(listingLimit, finish);
+}
+
+void TargetEditorCommands::set(const std::shared_ptr<TargetEditorActions>& editor, const std::string& field,
+                               const std::string& value, const std::shared_ptr<ControlSocket::Reply>& reply) const {
+    auto& actions = *editor;
+    if (field == "name") return answerWrite(*reply, actions.setName(value));
+    if (field == "symbol") return answerWrite(*reply, actions.setSymbol(value));
+    if (field == "bundle") return answerWrite(*reply, actions.setBundleID(value));
+    if (field == "kind") {
+        const auto kind = enumFromName<QuibTarget::Kind>(value);
+        if (!kind) return reply->fail("Say which kind: app, tmux or frontmost.");
+        return answerWrite(*reply, actions.setKind(*kind));
+    }
+    if (field == "allow-return" || field == "press-return") {
+        const auto on = switchPosition(value);
+        if (!on) return reply->fail("Say on or off.");
+        return answerWrite(*reply,
+                           field == "allow-return" ? actions.setAllowAutoSubmit(*on) : actions.setSubmitOnSend(*on));
+    }
+    if (field != "app" && field != "pane")
+        return reply->fail("Say which control: name, symbol, kind, bundle, app, pane, allow-return or press-return.");
+    // A picker offers its rows only: the lists are refreshed first, as the form would show them.
+    const std::string_view picker = field == "app" ? TargetEditorModel::runningApp : TargetEditorModel::pane;
+    whenListed(editor, false, [reply, picker, value, field](TargetEditorActions& done) {
+        const auto rows = done.model().value().rows(picker);
+        std::string quoted = "\"";
+        quoted.append(picker).append("\"");
+        if (rows.empty()) return reply->fail("This target's kind shows no " + quoted + " picker.");
+        if (std::ranges::none_of(rows, [&](const MenuItem& row) { return row.key == value; }))
+            return reply->fail(quoted + " has no row for \"" + value + "\".");
+        answerWrite(*reply, field == "app" ? done.pickRunningApp(value) : done.pickPane(value));
+    });
+}
+
+}  // namespace quib
