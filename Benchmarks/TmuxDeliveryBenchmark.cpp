@@ -1,6 +1,7 @@
 // A 4 kB text into a tmux pane: from the decoding of the phone's line to the router's receipt,
-// against tmux's own send-keys -l with the same text. Both run on a tmux server of the
-// benchmark's own, whose pane reads and drops what it is sent.
+// through the router's control client and through one tmux run (its fallback), against tmux's
+// own send-keys -l with the same text. All run on a tmux server of the benchmark's own, whose
+// pane reads and drops what it is sent.
 #include <benchmark/benchmark.h>
 
 #include <stdlib.h>
@@ -60,11 +61,13 @@ std::string fourKilobytes() {
     return text;
 }
 
-void BM_TextIntoPaneFromDecodeToReceipt(benchmark::State& state) {
+void deliverFromDecodeToReceipt(benchmark::State& state, std::shared_ptr<quib::TmuxControl> control) {
     PrivateTmux& tmux = privateTmux();
     if (tmux.pane().empty()) return state.SkipWithError("no tmux server");
     const auto desktop = quib::HeadlessDesktop::services();
-    quib::TargetRouter router({.injector = quib::EventInjector::create({.desktop = desktop}), .desktop = desktop});
+    quib::TargetRouter router({.injector = quib::EventInjector::create({.desktop = desktop}),
+                               .desktop = desktop,
+                               .tmuxControl = std::move(control)});
     quib::QuibTarget target;
     target.id = "T1";
     target.name = "Work";
@@ -79,7 +82,14 @@ void BM_TextIntoPaneFromDecodeToReceipt(benchmark::State& state) {
         if (!receipt.ok) return state.SkipWithError(receipt.message.c_str());
     }
 }
+
+void BM_TextIntoPaneFromDecodeToReceipt(benchmark::State& state) {
+    deliverFromDecodeToReceipt(state, std::make_shared<quib::TmuxControl>());
+}
 BENCHMARK(BM_TextIntoPaneFromDecodeToReceipt)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_TextIntoPaneThroughOneRun(benchmark::State& state) { deliverFromDecodeToReceipt(state, nullptr); }
+BENCHMARK(BM_TextIntoPaneThroughOneRun)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_SendKeysLiteral(benchmark::State& state) {
     PrivateTmux& tmux = privateTmux();

@@ -8,8 +8,8 @@ target_link_libraries(quib_platform_linux PRIVATE PkgConfig::LIBSYSTEMD)
 pkg_check_modules(LIBCURL REQUIRED IMPORTED_TARGET libcurl)
 target_link_libraries(quib_platform_linux PRIVATE PkgConfig::LIBCURL)
 # The X display: the client library, XTEST for posting input, RandR for the monitors, XFixes
-# for hearing who owns the clipboard.
-pkg_check_modules(X11_LIBS REQUIRED IMPORTED_TARGET x11 xtst xrandr xfixes)
+# for hearing who owns the clipboard, XInput 2 for hearing other devices move the pointer.
+pkg_check_modules(X11_LIBS REQUIRED IMPORTED_TARGET x11 xtst xrandr xfixes xi)
 target_link_libraries(quib_platform_linux PUBLIC PkgConfig::X11_LIBS)
 # The key table that names the host's key codes.
 target_link_libraries(quib_platform_linux PRIVATE quib_shared)

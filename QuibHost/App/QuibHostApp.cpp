@@ -160,7 +160,11 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
 
 std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
     return std::make_shared<TargetRouter>(TargetRouter::Config{
-        .injector = injector_, .desktop = config_.desktop, .log = deliveryLog_, .clock = config_.clock});
+        .injector = injector_,
+        .desktop = config_.desktop,
+        .tmuxControl = std::make_shared<TmuxControl>(),
+        .log = deliveryLog_,
+        .clock = config_.clock});
 }
 
 // The streamers of the process, sharing its one right to capture the screen. The host state

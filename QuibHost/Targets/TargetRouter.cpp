@@ -23,6 +23,7 @@ TargetRouter::TargetRouter(Config config)
       workspace_(required(std::move(config.desktop.workspace), "TargetRouter", "workspace")),
       roster_(required(std::move(config.desktop.roster), "TargetRouter", "window roster")),
       tmux_(std::move(config.tmux)),
+      control_(std::move(config.tmuxControl)),
       log_(std::move(config.log)),
       clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
       sleeper_(config.sleeper ? std::move(config.sleeper) : SystemSleeper::shared()) {}
@@ -59,21 +60,56 @@ DeliveryReceipt TargetRouter::deliver(const std::string& text, const QuibTarget&
     return recorded(textToApp(trimmed, target, submitting));
 }
 
-// Load, paste (deleting the buffer), then Enter. A failed Enter leaves the text delivered, only
-// not submitted.
+// Paste (the buffer deleted as it is pasted), then Enter. A failed Enter leaves the text
+// delivered, only not submitted.
 DeliveryReceipt TargetRouter::textToPane(const std::string& text, const QuibTarget& target, bool submit) {
     const std::size_t characters = unicode::graphemeCount(text);
-    const auto pane = resolvePane(target);
+    const auto pane = storedPane(target);
     if (!pane) return receipt(target, false, characters, false, pane.error().message);
-    if (auto failure = tmuxFailure(tmux_.run(Tmux::loadBufferArguments(), text))) {
-        return receipt(target, false, characters, false, std::move(*failure));
-    }
-    if (auto failure = tmuxFailure(tmux_.run(Tmux::pasteBufferArguments(*pane)))) {
-        return receipt(target, false, characters, false, std::move(*failure));
-    }
-    bool submitted = false;
-    if (submit) submitted = !tmuxFailure(tmux_.run(Tmux::submitArguments(*pane)));
+    auto pasted = pasteThroughControl(text, *pane);
+    if (!pasted) pasted = pasteThroughRun(text, *pane);
+    if (!*pasted) return receipt(target, false, characters, false, pasted->error().message);
+    const bool submitted = submit && pressEnter(*pane);
     return receipt(target, true, characters, submitted, sentWords(text, target));
+}
+
+// The pane is looked up, the buffer set and pasted, one command at a time. A look-up or a load
+// that did not go through is simply done again by the run; a paste whose answer never came may
+// have happened, and is not repeated.
+std::optional<Result<void>> TargetRouter::pasteThroughControl(const std::string& text, const std::string& pane) {
+    using State = TmuxControl::Reply::State;
+    if (!control_) return std::nullopt;
+    const auto found = control_->run(Tmux::paneIDArguments(pane));
+    if (found.state != State::answered) return std::nullopt;
+    if (!found.ok || found.output != pane) return Result<void>(fail(goneText(pane)));
+    const auto loaded = control_->run(Tmux::setBufferArguments(text));
+    if (loaded.state != State::answered || !loaded.ok) return std::nullopt;
+    const auto pasted = control_->run(Tmux::pasteBufferArguments(pane));
+    if (pasted.state == State::unknown) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(TmuxControl::timeout).count();
+        return Result<void>(fail("tmux: tmux timed out after " + std::to_string(seconds) + "s"));
+    }
+    if (pasted.state == State::notRun || !pasted.ok) return std::nullopt;
+    return Result<void>();
+}
+
+// A run that fails tells a pane that is gone (or tmux missing) from any other failure by asking
+// once more.
+Result<void> TargetRouter::pasteThroughRun(const std::string& text, const std::string& pane) {
+    const auto run = tmux_.run(Tmux::pasteTextArguments(pane), text);
+    if (run && run->ok) return {};
+    if (!run || !tmux_.paneExists(pane)) return fail(goneText(pane));
+    return fail("tmux: " + run->output);
+}
+
+// An Enter whose answer never came is not pressed again: it may have been.
+bool TargetRouter::pressEnter(const std::string& pane) {
+    if (control_) {
+        const auto pressed = control_->run(Tmux::submitArguments(pane));
+        if (pressed.state == TmuxControl::Reply::State::answered) return pressed.ok;
+        if (pressed.state == TmuxControl::Reply::State::unknown) return false;
+    }
+    return !tmuxFailure(tmux_.run(Tmux::submitArguments(pane)));
 }
 
 // A frontmost target is never focused: the text goes to whatever app has focus.

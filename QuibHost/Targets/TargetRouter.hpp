@@ -13,6 +13,7 @@
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"
 #include "QuibHost/Targets/Tmux.hpp"
+#include "QuibHost/Targets/TmuxControl.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/Sleeper.hpp"
@@ -56,6 +57,9 @@ public:
         std::shared_ptr<EventInjectorService> injector;
         DesktopServices desktop = {};  // its workspace and roster, both required
         Tmux tmux = Tmux();
+        // Text goes to panes through this client, and through one tmux run when the client
+        // cannot take it; none: always through a run.
+        std::shared_ptr<TmuxControl> tmuxControl = nullptr;
         std::shared_ptr<DeliveryLog> log = nullptr;  // none: deliveries are not recorded
         std::shared_ptr<Clock> clock = nullptr;      // none: the system clock
         std::shared_ptr<Sleeper> sleeper = nullptr;  // none: really sleeps
@@ -87,6 +91,10 @@ private:
 
     bool submits(const QuibTarget& target, std::optional<bool> submit) const;
     DeliveryReceipt textToPane(const std::string& text, const QuibTarget& target, bool submit);
+    // Pastes through the control client; none when it could not, and nothing was pasted.
+    std::optional<Result<void>> pasteThroughControl(const std::string& text, const std::string& pane);
+    Result<void> pasteThroughRun(const std::string& text, const std::string& pane);
+    bool pressEnter(const std::string& pane);
     DeliveryReceipt textToApp(const std::string& text, const QuibTarget& target, bool submit);
     DeliveryReceipt pathsToPane(const std::vector<UploadAttachment>& attachments, const std::string& caption,
                                 const QuibTarget& target, std::optional<bool> submit);
@@ -106,11 +114,15 @@ private:
     Outcome pressInPane(const KeyChord& chord, const QuibTarget& target);
     // The pane identifier of a tmux target, or why it has none that can be used.
     Result<std::string> resolvePane(const QuibTarget& target) const;
+    // The same, without asking tmux whether the pane exists.
+    static Result<std::string> storedPane(const QuibTarget& target);
+    static std::string goneText(const std::string& pane);
 
     std::shared_ptr<EventInjectorService> injector_;
     std::shared_ptr<Workspace> workspace_;
     std::shared_ptr<WindowRoster> roster_;
     Tmux tmux_;
+    std::shared_ptr<TmuxControl> control_;
     std::shared_ptr<DeliveryLog> log_;
     std::shared_ptr<Clock> clock_;
     std::shared_ptr<Sleeper> sleeper_;

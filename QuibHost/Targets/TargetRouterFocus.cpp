@@ -122,15 +122,24 @@ TargetRouter::Outcome TargetRouter::pressInPane(const KeyChord& chord, const Qui
 
 // A target saved with a pane address, before identifiers were stored, is not guessed at: the
 // address may name another pane by now.
-Result<std::string> TargetRouter::resolvePane(const QuibTarget& target) const {
+Result<std::string> TargetRouter::storedPane(const QuibTarget& target) {
     if (!target.tmuxTarget || target.tmuxTarget->empty()) return fail(target.name + " has no tmux pane");
     const std::string& pane = *target.tmuxTarget;
     if (!pane.starts_with('%')) {
         return fail(target.name + " still points at " + pane +
                     "; pick the pane again in Settings so Fennic can store its stable id");
     }
-    if (!tmux_.paneExists(pane)) return fail("tmux pane " + pane + " is gone \u2014 pick the pane again in Settings");
     return pane;
+}
+
+Result<std::string> TargetRouter::resolvePane(const QuibTarget& target) const {
+    auto pane = storedPane(target);
+    if (pane && !tmux_.paneExists(*pane)) return fail(goneText(*pane));
+    return pane;
+}
+
+std::string TargetRouter::goneText(const std::string& pane) {
+    return "tmux pane " + pane + " is gone \u2014 pick the pane again in Settings";
 }
 
 }  // namespace quib

@@ -164,6 +164,19 @@ std::vector<std::string> Tmux::currentPathArguments(const std::string& pane) {
 
 std::vector<std::string> Tmux::loadBufferArguments() { return {"load-buffer", "-b", std::string(bufferName), "-"}; }
 
+std::vector<std::string> Tmux::setBufferArguments(const std::string& text) {
+    return {"set-buffer", "-b", std::string(bufferName), "--", text};
+}
+
+std::vector<std::string> Tmux::pasteTextArguments(const std::string& pane) {
+    std::vector<std::string> chained = paneCheckArguments(pane);
+    chained.emplace_back(";");
+    for (auto&& argument : loadBufferArguments()) chained.push_back(std::move(argument));
+    chained.emplace_back(";");
+    for (auto&& argument : pasteBufferArguments(pane)) chained.push_back(std::move(argument));
+    return chained;
+}
+
 std::vector<std::string> Tmux::pasteBufferArguments(const std::string& pane) {
     return {"paste-buffer", "-d", "-p", "-b", std::string(bufferName), "-t", pane};
 }

@@ -94,9 +94,15 @@ public:
     static std::vector<std::string> currentPathArguments(const std::string& pane);
     // Loads standard input into the buffer "quib".
     static std::vector<std::string> loadBufferArguments();
+    // Sets the buffer "quib" to `text`, for a client that cannot hand tmux a standard input.
+    static std::vector<std::string> setBufferArguments(const std::string& text);
     // Pastes the buffer "quib" into the pane and deletes it; bracketed when the pane asked for it.
     static std::vector<std::string> pasteBufferArguments(const std::string& pane);
     static std::vector<std::string> submitArguments(const std::string& pane);
+    // Text into a pane in one run, the text on standard input: the pane is looked up, the
+    // buffer loaded, pasted and deleted. tmux stops at the first command that fails, so nothing
+    // is loaded for a pane that is gone.
+    static std::vector<std::string> pasteTextArguments(const std::string& pane);
     // Presses one key, by tmux's name for it.
     static std::vector<std::string> sendKeyArguments(const std::string& pane, const std::string& key);
     static std::vector<std::string> selectPaneArguments(const std::string& pane);

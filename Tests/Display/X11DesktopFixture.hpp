@@ -7,11 +7,13 @@
 
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
+#include "Platform/Linux/X11/X11EventPoster.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Tests/Display/ProbeWindow.hpp"
 #include "Tests/Display/TestDisplay.hpp"
+#include "Tests/Support/Eventually.hpp"
 
 namespace quib::testing {
 
@@ -58,13 +60,23 @@ protected:
         return state;
     }
 
-    // Puts the pointer somewhere, as the user's own hand would.
+    // Puts the pointer somewhere, as the user's own hand would, a moment after the host's last
+    // move: long enough for the host to ask the server again where the pointer is. The host's
+    // moves are only flushed, so its asking also makes sure they came before the warp.
     void warpPointer(Point to) {
+        clock->advance(X11EventPoster::pointerTrust);
+        if (desktop) (void)desktop->services.pointer->pointerLocation();
         control->use([&](Display* display) {
             XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, static_cast<int>(to.x),
                          static_cast<int>(to.y));
             XSync(display, False);
         });
+        clock->advance(X11EventPoster::pointerTrust);
+    }
+
+    // Whether the server puts the pointer at `location`, soon (the host's moves are only flushed).
+    bool pointerReaches(Point location) {
+        return eventually([&] { return queryPointer().location == location; });
     }
 
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();

@@ -37,17 +37,17 @@ TEST_F(X11EventPosterPointer, MovesStayOnTheScreenAndSmallOnesAddUp) {
     EXPECT_EQ(desktop->services.displays->activeDisplayBounds(), (std::vector<Rect>{{0, 0, 1920, 1080}}));
     warpPointer({100, 100});
     injector->move(5000, 0);
-    EXPECT_EQ(queryPointer().location, (Point{1919, 100}));
+    EXPECT_TRUE(pointerReaches({1919, 100}));
 
     warpPointer({100, 100});
     for (int i = 0; i < 8; ++i) injector->move(0.25, 0);
-    EXPECT_EQ(queryPointer().location, (Point{102, 100}));
+    EXPECT_TRUE(pointerReaches({102, 100}));
 
     // Someone else moved the pointer meanwhile: their position wins over the host's fraction.
     injector->move(0.25, 0);
     warpPointer({300, 300});
     injector->move(1, 0);
-    EXPECT_EQ(queryPointer().location, (Point{301, 300}));
+    EXPECT_TRUE(pointerReaches({301, 300}));
 }
 
 TEST_F(X11EventPosterPointer, MovesWithTheLeftButtonDownDragAndReleasingLeavesNoButtonDown) {

@@ -61,7 +61,10 @@ void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) con
     }
     if (!neighbours.router) {
         neighbours.router = std::make_shared<TargetRouter>(
-            TargetRouter::Config{.injector = neighbours.injector, .desktop = shared.desktop, .log = log()});
+            TargetRouter::Config{.injector = neighbours.injector,
+                                 .desktop = shared.desktop,
+                                 .tmuxControl = std::make_shared<TmuxControl>(),
+                                 .log = log()});
     }
     if (!neighbours.uploads) {
         neighbours.uploads = std::make_shared<AttachmentReceiver>(

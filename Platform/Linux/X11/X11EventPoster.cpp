@@ -1,10 +1,13 @@
 #include "Platform/Linux/X11/X11EventPoster.hpp"
 
 #include <X11/XKBlib.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <set>
+#include <string_view>
 
 namespace quib {
 namespace {
@@ -38,6 +41,21 @@ bool endsRun(const InputEvent& event) {
     return event.field(EventField::scrollPhase) == 4 || event.field(EventField::momentumPhase) == 3;
 }
 
+// The devices XTEST posts through (one a master pointer): the host's own moves come from them.
+std::set<int> xtestPointers(Display* display) {
+    std::set<int> ids;
+    int count = 0;
+    XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+    for (int i = 0; devices && i < count; ++i) {
+        const std::string_view name = devices[i].name ? devices[i].name : "";
+        if (devices[i].use == XISlavePointer && name.find("XTEST") != std::string_view::npos) {
+            ids.insert(devices[i].deviceid);
+        }
+    }
+    if (devices) XIFreeDeviceInfo(devices);
+    return ids;
+}
+
 }  // namespace
 
 // A client that uses the keyboard extension hears of map changes only when it asks to; Xlib then
@@ -51,6 +69,48 @@ X11EventPoster::X11EventPoster(std::shared_ptr<X11Connection> connection, std::s
         constexpr unsigned long changes = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
         XkbSelectEvents(display, XkbUseCoreKbd, changes, changes);
         XSync(display, False);
+    });
+    std::string name;
+    connection_->use([&](Display* display) { name = DisplayString(display); });
+    watchOtherDevices(name);
+}
+
+X11EventPoster::~X11EventPoster() = default;
+
+// Raw motion reaches the root window from every device, whoever's window the pointer is over.
+// Without the input extension, only the pause in the host's moves makes it ask again.
+void X11EventPoster::watchOtherDevices(const std::string& displayName) {
+    struct Watched {
+        int opcode = -1;
+        std::set<int> own;
+    };
+    auto watched = std::make_shared<Watched>();
+    motionWatcher_ = X11EventWatcher::start({
+        .displayName = displayName,
+        .label = "com.brenmoor.quib.host.pointer",
+        .setup =
+            [watched](Display* display) {
+                int event = 0, error = 0, major = 2, minor = 0;
+                if (!XQueryExtension(display, "XInputExtension", &watched->opcode, &event, &error)) return false;
+                if (XIQueryVersion(display, &major, &minor) != Success) return false;
+                watched->own = xtestPointers(display);
+                unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+                XISetMask(bits, XI_RawMotion);
+                XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
+                XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+                return true;
+            },
+        .handle =
+            [watched, moved = movedElsewhere_](Display* display, XEvent& event) {
+                XGenericEventCookie& cookie = event.xcookie;
+                if (cookie.type != GenericEvent || cookie.extension != watched->opcode) return;
+                if (!XGetEventData(display, &cookie)) return;
+                if (cookie.evtype == XI_RawMotion && !watched->own.contains(static_cast<XIRawEvent*>(cookie.data)->sourceid)) {
+                    moved->store(true);
+                }
+                XFreeEventData(display, &cookie);
+            },
+        .gone = {},
     });
 }
 
@@ -72,10 +132,14 @@ void X11EventPoster::post(const InputEvent& event) {
     }
 }
 
-// The round trip that makes a post arrive, and a look at what the server sent meanwhile: only
-// keyboard changes come to this connection, and each makes the map stale.
+// The round trip that makes a post arrive, and a look at what the server sent meanwhile.
 void X11EventPoster::sync(Display* display) {
     XSync(display, False);
+    takeEvents(display);
+}
+
+// Only keyboard changes come to this connection, and each makes the map stale.
+void X11EventPoster::takeEvents(Display* display) {
     while (!connection_->isGone() && XEventsQueued(display, QueuedAlready) > 0) {
         XEvent event;
         XNextEvent(display, &event);
@@ -85,14 +149,27 @@ void X11EventPoster::sync(Display* display) {
     }
 }
 
+// The point the host moved to last, while nothing else can have moved the pointer since.
+std::optional<Point> X11EventPoster::trustedLocation() {
+    if (!lastPosted_ || clock_->now() - lastPostedAt_ >= pointerTrust || movedElsewhere_->load()) return std::nullopt;
+    return lastPosted_;
+}
+
 Point X11EventPoster::pointerLocation() {
     Point location;
     connection_->use([&](Display* display) {
+        if (const auto trusted = trustedLocation()) {
+            location = *trusted;
+            return;
+        }
+        movedElsewhere_->store(false);
         Window root = None, child = None;
         int x = 0, y = 0, windowX = 0, windowY = 0;
         unsigned int mask = 0;
-        if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &windowX, &windowY, &mask))
-            return;
+        const bool found =
+            XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &windowX, &windowY, &mask);
+        takeEvents(display);
+        if (!found) return;
         // Still where the host put it: the fraction the server cannot hold counts.
         if (lastPosted_ && coordinate(lastPosted_->x) == x && coordinate(lastPosted_->y) == y) location = *lastPosted_;
         else location = {static_cast<double>(x), static_cast<double>(y)};
@@ -100,12 +177,14 @@ Point X11EventPoster::pointerLocation() {
     return location;
 }
 
+// Flushed, not waited for: an error the server answers comes in with the next read.
 void X11EventPoster::postMotion(Point location) {
     connection_->use([&](Display* display) {
         XTestFakeMotionEvent(display, DefaultScreen(display), coordinate(location.x), coordinate(location.y),
                              CurrentTime);
-        sync(display);
+        XFlush(display);
         lastPosted_ = location;
+        lastPostedAt_ = clock_->now();
     });
 }
 

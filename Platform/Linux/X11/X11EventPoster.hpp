@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -11,6 +12,7 @@
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Linux/X11/WheelClickAccumulator.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
+#include "Platform/Linux/X11/X11EventWatcher.hpp"
 #include "Platform/Linux/X11/X11Keymap.hpp"
 #include "Platform/PointerLocation.hpp"
 #include "Runtime/Clock.hpp"
@@ -28,7 +30,10 @@ namespace quib {
 // has the keyboard, where Control-C and Control-V mean something else).
 //
 // Pointer: moves go to the rounded point; the fractional point last posted stands for the
-// pointer while the server still reports its rounded value, so small moves add up. Buttons
+// pointer while the server still reports its rounded value, so small moves add up. The server is
+// asked where the pointer is only when something else may have moved it: when the host posted no
+// move for `pointerTrust`, or when a pointing device other than the host's own (XTEST) moved,
+// which a watcher of raw motion on a connection of its own hears. Buttons
 // left, middle and right are X buttons 1, 2 and 3. X has no click count: toolkits count the
 // presses that come within their multi-click time. So a press that continues the run of clicks
 // last posted (same button and place, soon enough) is posted alone, and the earlier clicks of a
@@ -38,8 +43,10 @@ namespace quib {
 // Scrolls: pixels add up per axis into wheel clicks (buttons 4 and 5 vertical, 6 and 7
 // horizontal); what is left over lasts as long as the gesture or momentum run.
 //
-// Every post ends in a round trip, so it has reached the server when `post` returns. Safe on
-// any thread: the connection's lock orders the posts. Once the server is gone, posts are dropped.
+// A move is only flushed to the server; every other post ends in a round trip, so it has reached
+// the server when `post` returns (and what the server reported meanwhile, an error included, has
+// been read). Safe on any thread: the connection's lock orders the posts. Once the server is
+// gone, posts are dropped.
 class X11EventPoster final : public EventPoster, public PointerLocation {
 public:
     // How many pixels of a scroll one wheel click stands for: about what one click scrolls, so
@@ -58,11 +65,14 @@ public:
     // Between the clicks of a run, kept by the server: toolkits lose presses that come in the
     // same instant as the click before.
     static constexpr std::chrono::milliseconds multiClickSpacing{5};
+    // How long after its last move the host takes its own position for the pointer's.
+    static constexpr Duration pointerTrust = std::chrono::milliseconds(100);
 
     // Terminal emulators are told by `apps` and by their window class; none: by class only.
     // Multi-click runs are timed by `clock` (none: the system clock).
     X11EventPoster(std::shared_ptr<X11Connection> connection, std::shared_ptr<DesktopEntries> apps,
                    std::shared_ptr<Clock> clock = nullptr);
+    ~X11EventPoster() override;
 
     void post(const InputEvent& event) override;
     Point pointerLocation() override;
@@ -93,6 +103,9 @@ private:
     bool focusIsTerminal();
     int clicksToMakeUp(unsigned int button, Point place, std::int64_t count);
     void sync(Display* display);
+    void takeEvents(Display* display);
+    std::optional<Point> trustedLocation();
+    void watchOtherDevices(const std::string& displayName);
 
     std::shared_ptr<X11Connection> connection_;
     std::shared_ptr<DesktopEntries> apps_;
@@ -101,6 +114,10 @@ private:
     X11Keymap keymap_;
     std::map<std::uint16_t, Press> pressed_;  // by the host's key code
     std::optional<Point> lastPosted_;
+    MonoTime lastPostedAt_;
+    // Set by the watcher when another device moved the pointer; cleared by asking the server.
+    std::shared_ptr<std::atomic<bool>> movedElsewhere_ = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<X11EventWatcher> motionWatcher_;
     std::optional<Click> lastClick_;
     WheelClickAccumulator vertical_{pixelsPerWheelClick};
     WheelClickAccumulator horizontal_{pixelsPerWheelClick};

@@ -160,6 +160,7 @@ protected:
         return {.injector = injector,
                 .desktop = std::move(services),
                 .tmux = Tmux(paths, runs.runner()),
+                .tmuxControl = control,
                 .log = log,
                 .clock = clock,
                 .sleeper = sleeper};
@@ -180,6 +181,8 @@ protected:
     std::shared_ptr<DeliveryLog> log =
         std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = data.path, .clock = clock});
     TmuxRuns runs;
+    // Set before the router is made, text goes to panes through it first.
+    std::shared_ptr<quib::TmuxControl> control;
     std::unique_ptr<quib::TargetRouter> made;
 };
 

@@ -107,11 +107,49 @@ TEST_F(TargetRouter, TextReachesAPaneThroughTheBufferThenEnter) {
     const std::string id = workPane();
     const auto sent = router().deliver("  hello world \n", pane("Work", id), true);
     EXPECT_EQ(sent, (DeliveryReceipt{true, "T-Work", "Work", 11, true, "Sent 2 words to Work"}));
-    EXPECT_EQ(runs.subcommands(), (std::vector<std::string>{"display-message", "load-buffer", "paste-buffer", "send-keys"}));
-    EXPECT_EQ(runs.all()[1].input, "hello world");
-    EXPECT_EQ(runs.all()[3].arguments, (std::vector<std::string>{"send-keys", "-t", id, "Enter"}));
+    EXPECT_EQ(runs.subcommands(), (std::vector<std::string>{"list-panes", "send-keys"}));
+    EXPECT_EQ(runs.all()[0].arguments, Tmux::pasteTextArguments(id));
+    EXPECT_EQ(runs.all()[0].input, "hello world");
+    EXPECT_EQ(runs.all()[1].arguments, (std::vector<std::string>{"send-keys", "-t", id, "Enter"}));
     EXPECT_NE(paneShowing(id, "hello world").find("hello world"), std::string::npos);
     EXPECT_EQ(lastLogLine(), "delivered\tWork\t11 chars\tsubmitted=yes");
+}
+
+// The same texts through the control client and through tmux runs: the same receipts, the same
+// pane, and no tmux run at all while the client answers.
+TEST_F(TargetRouter, TheControlClientDeliversWhatTheRunsWouldWithoutStartingTmux) {
+    const std::string id = workPane();
+    const std::vector<std::string> texts = {"echo \"$HOME\" ~ \\ #{pane_id} ; done", "two\nlines\ttabbed"};
+    std::vector<DeliveryReceipt> throughRuns;
+    for (const auto& text : texts) throughRuns.push_back(router().deliver(text, pane("Work", id), true));
+    const std::string shownByRuns = paneShowing(id, "tabbed");
+    ASSERT_TRUE(tmuxServer.run({"clear-history", "-t", id}));
+    ASSERT_TRUE(tmuxServer.run({"respawn-pane", "-k", "-t", id, "cat > /dev/null"}));
+    made.reset();
+    control = std::make_shared<quib::TmuxControl>();
+    const std::size_t runsBefore = runs.all().size();
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(router().deliver(texts[i], pane("Work", id), true), throughRuns[i]);
+    }
+    EXPECT_EQ(paneShowing(id, "tabbed"), shownByRuns);
+    EXPECT_EQ(runs.all().size(), runsBefore);
+    EXPECT_EQ(control->starts(), 1u);
+    EXPECT_EQ(router().deliver("hi", pane("Work", "%999"), false).message,
+              "tmux pane %999 is gone \u2014 pick the pane again in Settings");
+    EXPECT_EQ(runs.all().size(), runsBefore);
+}
+
+// A client that ended, or a text it cannot carry, falls back on one run that delivers it whole.
+TEST_F(TargetRouter, TextTheControlClientCannotTakeGoesThroughOneRun) {
+    const std::string id = workPane();
+    control = std::make_shared<quib::TmuxControl>();
+    EXPECT_TRUE(router().deliver("first", pane("Work", id), false).ok);
+    ASSERT_TRUE(tmuxServer.run({"detach-client", "-s", "work"}));
+    EXPECT_TRUE(router().deliver("second", pane("Work", id), false).ok);
+    const std::string withNul("third\0x", 7);
+    EXPECT_TRUE(router().deliver(withNul, pane("Work", id), false).ok);
+    EXPECT_EQ(runs.all().back().input, withNul);
+    EXPECT_NE(paneShowing(id, "third").find("firstsecondthird"), std::string::npos);
 }
 
 TEST_F(TargetRouter, PanesThatCannotBeUsedAreRefusedBeforeAnyBufferIsLoaded) {
@@ -121,7 +159,7 @@ TEST_F(TargetRouter, PanesThatCannotBeUsedAreRefusedBeforeAnyBufferIsLoaded) {
     EXPECT_EQ(refused(pane("Work", "")), "Work has no tmux pane");
     EXPECT_TRUE(runs.all().empty());
     EXPECT_EQ(refused(pane("Work", "%999")), "tmux pane %999 is gone \u2014 pick the pane again in Settings");
-    EXPECT_EQ(runs.subcommands(), std::vector<std::string>{"display-message"});
+    EXPECT_EQ(runs.subcommands(), (std::vector<std::string>{"list-panes", "display-message"}));
 }
 
 TEST_F(TargetRouter, AFailedEnterLeavesTheTextDeliveredButNotSubmitted) {
@@ -135,7 +173,7 @@ TEST_F(TargetRouter, AFailedEnterLeavesTheTextDeliveredButNotSubmitted) {
     EXPECT_FALSE(sent.submitted);
 
     runs.answer([](const std::vector<std::string>& arguments) -> std::optional<Subprocess::Result> {
-        if (arguments.front() == "paste-buffer") return Subprocess::Result{false, "no buffer quib"};
+        if (arguments.front() == "list-panes") return Subprocess::Result{false, "no buffer quib"};
         return std::nullopt;
     });
     EXPECT_EQ(router().deliver("ls", pane("Work", id), true).message, "tmux: no buffer quib");
@@ -147,8 +185,8 @@ TEST_F(TargetRouter, ImagesReachAPaneAsTheCaptionAndOneQuotedPathALine) {
                                                {"/tmp/it's.png", AttachmentFrame::Format::png}};
     const auto sent = router().deliver(images, " look\n", pane("Work", id), false);
     EXPECT_EQ(sent, (DeliveryReceipt{true, "T-Work", "Work", 34, false, "Sent 2 images to Work"}));
-    ASSERT_EQ(runs.all().size(), 3u);
-    EXPECT_EQ(runs.all()[1].input, "look\n/tmp/a.png\n'/tmp/it'\\''s.png'");
+    ASSERT_EQ(runs.all().size(), 1u);
+    EXPECT_EQ(runs.all()[0].input, "look\n/tmp/a.png\n'/tmp/it'\\''s.png'");
     EXPECT_NE(paneShowing(id, "'/tmp/it'\\''s.png'").find("look\n/tmp/a.png\n'/tmp/it'\\''s.png'"), std::string::npos);
     EXPECT_EQ(lastLogLine(), "delivered\tWork\t34 chars\tsubmitted=no");
     EXPECT_EQ(router().deliver({}, "look", pane("Work", id), false).message, "Nothing to send");
