@@ -50,7 +50,7 @@ namespace quib {
 //                                        at them
 //   {"command":"use","target":ID}        make a saved target the active one
 //   {"command":"reveal","item":"log"}    make the delivery log when missing, show it, and
-//                                        answer its path
+//                                        answer its path (or why the desktop showed nothing)
 //   {"command":"reveal","item":"inbox"}  likewise the folder of uploaded images
 //   {"command":"requests"}               the agents' requests waiting for an answer, oldest
 //                                        first, with the whole seconds each has left
@@ -61,6 +61,10 @@ namespace quib {
 //                                        how many phones are registered
 //   {"command":"panel"}                  the panel as it appears, as "lines" (MenuDump)
 //   {"command":"show","item":"panel"}    show the panel on the display
+//   {"command":"login-item","change":"on"|"off"|"status"}
+//                                        start the installed host at login, or stop it; the
+//                                        host run from elsewhere is refused with how to install it
+//   {"command":"quit"}                   end the host, as the panel's Quit
 class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
 public:
     struct Config {
@@ -116,6 +120,8 @@ private:
     void use(const std::string& targetID, ControlSocket::Reply& reply);
     void open(const std::string& item, ControlSocket::Reply& reply);
     void reveal(const std::string& item, ControlSocket::Reply& reply);
+    void loginItem(const std::string& change, ControlSocket::Reply& reply);
+    void quit(ControlSocket::Reply& reply);
     Json requests() const;
     void answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply);
     void panel(const std::shared_ptr<ControlSocket::Reply>& reply);
