@@ -7,6 +7,15 @@
 
 namespace quib {
 
+namespace {
+
+// A button has no answer to show: what the desktop could not do goes to the log.
+void logFailure(const Result<std::filesystem::path>& revealed) {
+    if (!revealed) quibLog().error("reveal: ", pub(revealed.error().message));
+}
+
+}  // namespace
+
 MenuActions::MenuActions(Config config) : config_(std::move(config)) {}
 
 void MenuActions::perform(const MenuAction& action) {
@@ -22,8 +31,8 @@ void MenuActions::perform(const MenuAction& action) {
             else if constexpr (std::is_same_v<Command, MenuControl::SetAwayEnabled>) setAwayEnabled(command.enabled);
             else if constexpr (std::is_same_v<Command, MenuControl::RetryAway>) retryAway();
             else if constexpr (std::is_same_v<Command, MenuControl::UseTarget>) useTarget(command.targetID);
-            else if constexpr (std::is_same_v<Command, MenuControl::RevealDeliveryLog>) (void)revealDeliveryLog();
-            else if constexpr (std::is_same_v<Command, MenuControl::RevealImageInbox>) (void)revealImageInbox();
+            else if constexpr (std::is_same_v<Command, MenuControl::RevealDeliveryLog>) logFailure(revealDeliveryLog());
+            else if constexpr (std::is_same_v<Command, MenuControl::RevealImageInbox>) logFailure(revealImageInbox());
             else if constexpr (std::is_same_v<Command, MenuControl::AnswerRequest>)
                 answerRequest(command.requestID, command.decision);
             else if constexpr (std::is_same_v<Command, MenuControl::OpenAccessibilitySettings>)

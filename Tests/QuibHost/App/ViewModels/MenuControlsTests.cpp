@@ -5,6 +5,7 @@
 #include "QuibHost/App/ViewModels/MenuAway.hpp"
 #include "QuibHost/App/ViewModels/MenuControls.hpp"
 #include "QuibHost/App/ViewModels/MenuFrame.hpp"
+#include "Runtime/Logger.hpp"
 #include "Tests/QuibHost/App/ViewModels/PanelHost.hpp"
 
 namespace quib {
@@ -123,6 +124,30 @@ TEST(MenuControls, PauseReleasesButtonsBeforeTheStatusGoesOut) {
     EXPECT_EQ(host.command({{"command", "quit"}})["ok"], true);
     EXPECT_EQ(host.quits, 2);
     host.perform(MenuControl::OpenSettings{});  // none given: nothing happens
+}
+
+class FailingRevealer final : public FileRevealer {
+public:
+    Result<void> reveal(const std::filesystem::path&) override { return fail("no program opens folders"); }
+};
+
+// The reveal buttons have no answer to show: what the desktop could not do is logged.
+TEST(MenuControls, ARevealThatShowsNothingIsLogged) {
+    testing::ScratchFolder scratch("reveal-failure");
+    auto clock = std::make_shared<FakeClock>();
+    auto revealer = std::make_shared<FailingRevealer>();
+    MenuActions actions({.log = std::make_shared<DeliveryLog>(
+                             DeliveryLog::Config{.dataHome = scratch.path, .clock = clock, .revealer = revealer}),
+                         .inbox = std::make_shared<AttachmentInbox>(
+                             AttachmentInbox::Config{.dataHome = scratch.path, .clock = clock, .revealer = revealer})});
+    auto sink = std::make_shared<CapturingLogSink>();
+    auto previous = Logger::setSink(sink);
+    actions.perform(MenuControl::RevealDeliveryLog{});
+    actions.perform(MenuControl::RevealImageInbox{});
+    Logger::setSink(previous);
+    EXPECT_EQ(sink->lines().size(), 2u);
+    EXPECT_TRUE(sink->contains("reveal: no program opens folders"));
+    EXPECT_EQ(testing::modeOf(scratch.path / "Quib" / "deliveries.log"), 0600u);  // made all the same
 }
 
 // The control tool's login-item is the switch: refused with the install hint where the panel
