@@ -1,7 +1,7 @@
 # The Linux backends' system libraries.
 pkg_check_modules(AVAHI_CLIENT REQUIRED IMPORTED_TARGET avahi-client)
 target_link_libraries(quib_platform_linux PRIVATE PkgConfig::AVAHI_CLIENT)
-# logind's sleep signal and inhibitor, through sd-bus.
+# logind's sleep signal and inhibitor, and the file manager's ShowItems, through sd-bus.
 pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 target_link_libraries(quib_platform_linux PRIVATE PkgConfig::LIBSYSTEMD)
 # The HTTP client that posts pushes to the relay.
@@ -24,6 +24,9 @@ target_link_libraries(quib_platform_linux PRIVATE PkgConfig::GDK_PIXBUF)
 # Other apps' menus and documents through the accessibility bus (libatspi, on GLib).
 pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
 target_link_libraries(quib_platform_linux PUBLIC PkgConfig::ATSPI)
+# Folders opened with the desktop's default handler when no file manager selects the item.
+pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
+target_link_libraries(quib_platform_linux PRIVATE PkgConfig::GIO)
 # Video compression: libx264 and libx265 through libavcodec. Global, so that the tests can decode
 # what it encodes.
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET GLOBAL libavcodec libavutil)

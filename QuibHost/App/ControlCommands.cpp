@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "QuibHost/App/ViewModels/MenuControls.hpp"
 #include "QuibHost/App/ViewModels/MenuDump.hpp"
 #include "QuibHost/App/ViewModels/SettingsDump.hpp"
 #include "QuibHost/Apps/AppIdentity.hpp"
@@ -108,6 +109,8 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "panel") return panel(reply);
     if (command == "show") return show(request, *reply);
     if (command == "target" && config_.editor) return config_.editor->run(request, reply);
+    if (command == "login-item") return loginItem(stringField(request, "change"), *reply);
+    if (command == "quit") return quit(*reply);
     if (command == "open") return open(stringField(request, "item"), *reply);
     if (command == "away") {
         if (request.value("retry", Json(false)) == Json(true)) return retryAway(*reply);
@@ -122,8 +125,8 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
         return listen(enabled->get<bool>(), *reply);
     }
     reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, target, refresh, use, reveal, away, listen, requests, answer, push, panel, "
-                "settings, show and open.");
+                "resume, watch, targets, target, refresh, use, reveal, away, listen, login-item, requests, answer, push, "
+                "panel, settings, show, open and quit.");
 }
 
 Json ControlCommands::status() const {
@@ -212,7 +215,7 @@ void ControlCommands::pause(bool paused, ControlSocket::Reply& reply) {
 
 // As the panel's "Let phones listen" switch.
 void ControlCommands::listen(bool allowed, ControlSocket::Reply& reply) {
-    config_.state->setAudioAllowed(allowed);
+    actions_->setAudioAllowed(allowed);
     answer(reply, Json{{"audioAllowed", allowed}, {"message", allowed ? "Phones may listen" : "Phones may not listen"}});
 }
 
@@ -374,17 +377,33 @@ void ControlCommands::use(const std::string& targetID, ControlSocket::Reply& rep
 }
 
 void ControlCommands::reveal(const std::string& item, ControlSocket::Reply& reply) {
-    if (item == "log") {
-        const auto path = actions_->revealDeliveryLog();
-        if (!path) return reply.fail("The delivery log has no folder to live in.");
-        return answer(reply, Json{{"path", path->string()}});
+    if (item != "log" && item != "inbox") return reply.fail("Say what to reveal: reveal log, or reveal inbox.");
+    const auto path = item == "log" ? actions_->revealDeliveryLog() : actions_->revealImageInbox();
+    if (!path) return reply.fail(path.error().message);
+    answer(reply, Json{{"path", path->string()}});
+}
+
+// As the panel's "Launch at login" switch, which only the installed host shows.
+void ControlCommands::loginItem(const std::string& change, ControlSocket::Reply& reply) {
+    if (change != "on" && change != "off" && change != "status")
+        return reply.fail("Say what to do: login-item on|off|status.");
+    if (change != "status") {
+        if (auto done = actions_->setLaunchAtLogin(change == "on"); !done) return reply.fail(done.error().message);
+    } else if (!actions_->loginItemOffered()) {
+        return reply.fail(std::string(MenuControls::installHint));
     }
-    if (item == "inbox") {
-        const auto path = actions_->revealImageInbox();
-        if (!path) return reply.fail("The image inbox has no folder to live in.");
-        return answer(reply, Json{{"path", path->string()}});
-    }
-    reply.fail("Say what to reveal: reveal log, or reveal inbox.");
+    auto& state = *config_.state;
+    Json line{{"launchAtLogin", state.launchAtLogin().value()}};
+    putIfSet(line, "loginItemError", state.loginItemError().value());
+    if (change != "status" && state.loginItemError().value()) return reply.fail(*state.loginItemError().value());
+    line["message"] = state.launchAtLogin().value() ? "Launch at login: on" : "Launch at login: off";
+    answer(reply, std::move(line));
+}
+
+// As the panel's Quit: answered first, so that the tool hears it before the host ends.
+void ControlCommands::quit(ControlSocket::Reply& reply) {
+    answer(reply, Json{{"message", "The host is ending"}});
+    config_.main->post([actions = actions_] { actions->quit(); });
 }
 
 // As the panel's permission banners: the host asks for the permission and says in its log what

@@ -55,7 +55,7 @@ namespace quib {
 //                                        at them
 //   {"command":"use","target":ID}        make a saved target the active one
 //   {"command":"reveal","item":"log"}    make the delivery log when missing, show it, and
-//                                        answer its path
+//                                        answer its path (or why the desktop showed nothing)
 //   {"command":"reveal","item":"inbox"}  likewise the folder of uploaded images
 //   {"command":"requests"}               the agents' requests waiting for an answer, oldest
 //                                        first, with the whole seconds each has left
@@ -72,6 +72,10 @@ namespace quib {
 //   {"command":"show","item":"settings","select":ID}
 //                                        show the settings window, that row selected
 //   {"command":"target","target":ID,...} the target editor (TargetEditorCommands)
+//   {"command":"login-item","change":"on"|"off"|"status"}
+//                                        start the installed host at login, or stop it; the
+//                                        host run from elsewhere is refused with how to install it
+//   {"command":"quit"}                   end the host, as the panel's Quit
 class ControlCommands : public std::enable_shared_from_this<ControlCommands> {
 public:
     struct Config {
@@ -134,6 +138,8 @@ private:
     void use(const std::string& targetID, ControlSocket::Reply& reply);
     void open(const std::string& item, ControlSocket::Reply& reply);
     void reveal(const std::string& item, ControlSocket::Reply& reply);
+    void loginItem(const std::string& change, ControlSocket::Reply& reply);
+    void quit(ControlSocket::Reply& reply);
     Json requests() const;
     void answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply);
     void panel(const std::shared_ptr<ControlSocket::Reply>& reply);

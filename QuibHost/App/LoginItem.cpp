@@ -125,6 +125,16 @@ LoginItem::Status LoginItem::status() const {
     return isSkipped(*text) ? Status::notRegistered : Status::enabled;
 }
 
+fs::path LoginItem::installPrefix() { return QUIB_INSTALL_PREFIX; }
+
+// "/usr/local/bin/" must begin the path as written: "/usr/localx/bin/quib-host" is elsewhere.
+bool LoginItem::isInstalledAt(const fs::path& executable, const fs::path& prefix) {
+    std::string bin = (prefix / "bin").lexically_normal().string();
+    if (bin.empty() || bin.back() != '/') bin += '/';
+    const std::string path = executable.lexically_normal().string();
+    return executable.is_absolute() && path.size() > bin.size() && path.compare(0, bin.size(), bin) == 0;
+}
+
 std::string_view LoginItem::describe(Status status) {
     switch (status) {
         case Status::enabled: return "enabled";

@@ -41,6 +41,14 @@ public:
     // desktop entry (it holds a line break or another control character).
     static std::optional<std::string> entryText(const std::filesystem::path& executable);
 
+    // The folder the host is installed under (CMake's install prefix, /usr/local by default).
+    static std::filesystem::path installPrefix();
+    // Whether `executable` lies in the prefix's bin folder: only the installed host starts at
+    // login, so that the entry never names a build folder that may go.
+    static bool isInstalledAt(const std::filesystem::path& executable, const std::filesystem::path& prefix);
+    // The item is offered for this executable.
+    bool isOffered() const { return isInstalledAt(executable_, installPrefix()); }
+
     const std::filesystem::path& entryPath() const { return entryPath_; }
     const std::filesystem::path& executable() const { return executable_; }
 

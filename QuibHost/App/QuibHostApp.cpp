@@ -67,7 +67,9 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                                                  .log = deliveryLog_,
                                                                  .inbox = inbox_,
                                                                  .push = push_,
-                                                                 .screenAccess = screenAccess_});
+                                                                 .screenAccess = screenAccess_,
+                                                                 .quit = config_.quit,
+                                                                 .openSettings = openSettings()});
     panel_ = MenuViewModelSource::create({.main = config_.main,
                                           .server = server_,
                                           .store = store_,
@@ -212,6 +214,14 @@ QuibHostApp::~QuibHostApp() {
     panel_.reset();
 }
 
+// The panel's Settings… opens the window through the settings actions, made after the panel's.
+std::function<void()> QuibHostApp::openSettings() {
+    if (config_.openSettings) return config_.openSettings;
+    return [this] {
+        if (settings_) (void)settings_->open();
+    };
+}
+
 HostState::Links QuibHostApp::stateLinks() {
     std::weak_ptr<HostServer> weak = server_;
     auto injector = injector_;
@@ -266,9 +276,16 @@ void QuibHostApp::logLaunch() const {
     quibLog().info("launched from ", pub(from), ", login item: ", pub(status));
 }
 
+// Only the installed host registers itself: an entry naming a build folder would outlive it.
 void QuibHostApp::enableLoginItemWhenAsked() {
     const auto& args = config_.arguments;
     if (std::find(args.begin(), args.end(), enableLoginItemArgument) == args.end()) return;
+    if (!state_->loginItem().isOffered()) {
+        quibLog().info("login item not registered: this host runs from ", pub(config_.loginItem.executable().string()),
+                       ", not from ", pub((LoginItem::installPrefix() / "bin").string()),
+                       "; `make install-host` installs it there");
+        return;
+    }
     state_->setLaunchAtLogin(true);
     const std::string status(LoginItem::describe(state_->loginItem().status()));
     const std::string error = state_->loginItemError().value().value_or("none");

@@ -109,6 +109,12 @@ public:
         std::shared_ptr<PngEncoder> pngEncoder = nullptr;
         // Writes the pictures of listed windows; none: windows are listed without pictures.
         std::shared_ptr<JpegEncoder> jpegEncoder = nullptr;
+        // Asks the main loop (or the toolkit's) to end, as a signal does: the panel's Quit and
+        // `quibctl quit`. None: they do nothing.
+        std::function<void()> quit = nullptr;
+        // Brings up the settings window; none: the settings window's own opener (nothing is
+        // shown without a display).
+        std::function<void()> openSettings = nullptr;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
@@ -157,6 +163,7 @@ public:
 
 private:
     HostState::Links stateLinks();
+    std::function<void()> openSettings();
     void makeTargets(const std::shared_ptr<DesktopEntries>& apps);
     HostServerNeighbours makeNeighbours(const std::shared_ptr<DesktopEntries>& apps);
     std::shared_ptr<TargetRouter> makeRouter();

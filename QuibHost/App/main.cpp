@@ -19,6 +19,7 @@
 #include "Platform/Linux/Atspi/AtspiMenuReader.hpp"
 #include "Platform/Linux/AvahiServiceAdvertiser.hpp"
 #include "Platform/Linux/CurlPoster.hpp"
+#include "Platform/Linux/FileManagerRevealer.hpp"
 #include "Platform/Linux/GnomeFavourites.hpp"
 #include "Platform/Linux/GnomeUsage.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
@@ -30,7 +31,6 @@
 #include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/PixbufJpegEncoder.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
-#include "Platform/Linux/XdgOpenRevealer.hpp"
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "QuibHost/App/SignalWatcher.hpp"
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
                                     .advertiser = std::make_shared<AvahiServiceAdvertiser>(),
                                     .loginItem = LoginItem::forThisProgram(),
                                     .arguments = std::vector<std::string>(argv, argv + argc),
-                                    .revealer = std::make_shared<XdgOpenRevealer>(),
+                                    .revealer = std::make_shared<FileManagerRevealer>(),
                                     .desktop = desktop.services,
                                     .sleep = std::make_shared<LogindSleepWatch>(),
                                     .interfaces = std::make_shared<NetlinkInterfaceWatch>(),
@@ -209,6 +209,7 @@ int main(int argc, char** argv) {
                                     .aacConverters = std::make_shared<FfmpegAacConverterFactory>(),
                                     .videoSessions = std::make_shared<FfmpegVideoSessionFactory>(),
                                     .pngEncoder = std::make_shared<FfmpegPngEncoder>(),
-                                    .jpegEncoder = std::make_shared<PixbufJpegEncoder>()});
+                                    .jpegEncoder = std::make_shared<PixbufJpegEncoder>(),
+                                    .quit = [qt = qt.get(), loop = loop.get()] { qt ? qt->quit() : loop->quit(); }});
     return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
 }

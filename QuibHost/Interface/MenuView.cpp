@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -59,16 +60,19 @@ public:
     virtual ~ItemWidget() = default;
     virtual QWidget& widget() = 0;
     virtual void show(const MenuItem& item, const MenuStyle& style) = 0;
+    // A picker's rows: the choice items that follow it.
+    virtual void choose(const std::vector<MenuItem>&) {}
 };
 
 using ActionSink = std::function<void(const MenuAction&)>;
 
-// A text exactly as the model has it: never read as markup.
+// A text exactly as the model has it: never read as markup, but for the one kind that is.
 class TextItem final : public QLabel, public ItemWidget {
 public:
     TextItem() { setTextFormat(Qt::PlainText); }
     QWidget& widget() override { return *this; }
     void show(const MenuItem& item, const MenuStyle& style) override {
+        setTextFormat(item.kind == MenuItemKind::markdown ? Qt::MarkdownText : Qt::PlainText);
         setText(qt(item.text));
         setFont(style.font(item.font));
         setTone(*this, style, item.tone);
@@ -76,6 +80,9 @@ public:
         setWordWrap(item.kind != MenuItemKind::title);
         setTextInteractionFlags(item.kind == MenuItemKind::code ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
         setMaximumHeight(item.lines ? *item.lines * QFontMetrics(font()).lineSpacing() : QWIDGETSIZE_MAX);
+        // The nested lines ask a wrapped text its height for its own preferred width, which
+        // leaves a text of three lines or more cut short in the panel's narrower column.
+        setMinimumHeight(wordWrap() && !item.lines ? heightForWidth(MenuStyle::width - 2 * MenuStyle::padding) : 0);
     }
 };
 
@@ -159,6 +166,7 @@ public:
         symbol_->setPixmap(symbolPicture(item.symbol, font, *QWidget::style()));
         text_->setText(qt(item.text));
         text_->setFont(font);
+        text_->setMinimumHeight(text_->heightForWidth(MenuStyle::width - 2 * MenuStyle::padding - symbol_->sizeHint().width()));
         setTone(*text_, style, item.tone);
         setToolTip(qt(item.help));
     }
@@ -186,6 +194,8 @@ public:
         setEnabled(item.enabled);
         setDefault(item.isDefault);
         setFlat(item.borderless);
+        // A borderless button is its text, at the line's start, not a bar across it.
+        setSizePolicy(item.borderless ? QSizePolicy::Maximum : QSizePolicy::Minimum, QSizePolicy::Fixed);
     }
 
 private:
@@ -212,6 +222,51 @@ public:
 
 private:
     std::optional<MenuAction> action_;
+};
+
+// A pop-up choice of the rows that follow it. Only the user's choosing acts; a selection the
+// model names that is no row shows an empty box.
+class PickerItem final : public QComboBox, public ItemWidget {
+public:
+    explicit PickerItem(ActionSink act) {
+        connect(this, &QComboBox::activated, this, [this, act = std::move(act)](int index) {
+            if (index >= 0 && static_cast<std::size_t>(index) < actions_.size() && actions_[index]) act(*actions_[index]);
+        });
+    }
+    QWidget& widget() override { return *this; }
+    void show(const MenuItem& item, const MenuStyle& style) override {
+        setFont(style.font(TextStyle::caption));
+        setToolTip(qt(item.help));
+        setEnabled(item.enabled);
+    }
+    void choose(const std::vector<MenuItem>& rows) override {
+        const QSignalBlocker quiet(this);
+        std::vector<std::pair<std::string, std::string>> wanted;
+        for (const auto& row : rows) wanted.emplace_back(row.key, row.text);
+        if (wanted != shown_) {
+            clear();
+            for (const auto& [key, text] : wanted) addItem(qt(text), qt(key));
+            shown_ = std::move(wanted);
+        }
+        actions_.clear();
+        int selected = -1;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            actions_.push_back(rows[i].action);
+            if (rows[i].selected) selected = static_cast<int>(i);
+        }
+        setCurrentIndex(selected);
+    }
+
+private:
+    std::vector<std::pair<std::string, std::string>> shown_;
+    std::vector<std::optional<MenuAction>> actions_;
+};
+
+// A picker's row: drawn by the picker, so nothing of its own.
+class ChoiceItem final : public QWidget, public ItemWidget {
+public:
+    QWidget& widget() override { return *this; }
+    void show(const MenuItem&, const MenuStyle&) override {}
 };
 
 class DotItem final : public QWidget, public ItemWidget {
@@ -283,6 +338,8 @@ std::unique_ptr<ItemWidget> makeItem(const MenuItem& item, const ActionSink& act
         case MenuItemKind::label: return std::make_unique<LabelItem>();
         case MenuItemKind::button: return std::make_unique<ButtonItem>(act);
         case MenuItemKind::toggle: return std::make_unique<ToggleItem>(act);
+        case MenuItemKind::picker: return std::make_unique<PickerItem>(act);
+        case MenuItemKind::choice: return std::make_unique<ChoiceItem>();
         case MenuItemKind::dot: return std::make_unique<DotItem>();
         case MenuItemKind::divider: return std::make_unique<DividerItem>();
         case MenuItemKind::progress: return std::make_unique<ProgressItem>();
@@ -326,6 +383,8 @@ public:
         auto ids = identities(section.items);
         if (ids != ids_) rebuild(section, ids, act);
         for (std::size_t i = 0; i < items_.size(); ++i) items_[i].widget->show(section.items[i], style);
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            if (section.items[i].kind == MenuItemKind::picker) items_[i].widget->choose(choicesAfter(section.items, i));
         if (ids != ids_) layOut(section, style);
         ids_ = std::move(ids);
     }
@@ -335,6 +394,13 @@ private:
         std::string identity;
         ItemWidget* widget;  // owned by the box
     };
+
+    static std::vector<MenuItem> choicesAfter(const std::vector<MenuItem>& items, std::size_t picker) {
+        std::vector<MenuItem> rows;
+        for (std::size_t i = picker + 1; i < items.size() && items[i].kind == MenuItemKind::choice; ++i)
+            rows.push_back(items[i]);
+        return rows;
+    }
 
     // Keeps the widgets of the items that stay, makes those of the new ones and lets the others go.
     void rebuild(const MenuViewSection& section, const std::vector<std::string>& ids, const ActionSink& act) {
@@ -380,6 +446,7 @@ private:
             const MenuItem& item = section.items[i];
             const Placement place = item.place;
             QWidget& widget = items_[i].widget->widget();
+            if (item.kind == MenuItemKind::choice) continue;
             if (i == 0 || item.fill != section.items[i - 1].fill || item.key != section.items[i - 1].key) {
                 lines = item.fill == Fill::none ? column : filledLines(*column, style.fill(item.fill));
                 line = nullptr;
@@ -407,9 +474,13 @@ private:
             } else {
                 stack = nullptr;
                 line->addWidget(&widget, 0, Qt::AlignVCenter);
+                // A borderless button alone on its line stays at the line's start.
+                const bool alone = i + 1 == items_.size() || section.items[i + 1].place == Placement::line;
+                if (item.borderless && place == Placement::line && alone) line->addStretch(1);
             }
         }
-        for (auto& entry : items_) entry.widget->widget().show();
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            items_[i].widget->widget().setVisible(section.items[i].kind != MenuItemKind::choice);
     }
 
     QVBoxLayout* filledLines(QVBoxLayout& column, QColor colour) {

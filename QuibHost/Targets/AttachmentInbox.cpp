@@ -271,13 +271,14 @@ void AttachmentInbox::prune() {
     }
 }
 
-std::optional<fs::path> AttachmentInbox::reveal() {
+Result<fs::path> AttachmentInbox::reveal() {
     const auto& folder = directory();
-    if (!folder) return std::nullopt;
-    // The revealer opens the folder that holds what it is given; the trailing separator makes
-    // that the inbox itself.
-    if (config_.revealer) config_.revealer->reveal(*folder / "");
-    return folder;
+    if (!folder) return fail("The image inbox has no folder to live in.");
+    // The trailing separator: where the file manager cannot select the inbox, it opens it.
+    if (config_.revealer) {
+        if (auto shown = config_.revealer->reveal(*folder / ""); !shown) return shown.error();
+    }
+    return *folder;
 }
 
 }  // namespace quib

@@ -117,8 +117,9 @@ public:
     // symbolic links and hidden files are never removed or counted. Errors are ignored.
     void prune();
 
-    // Main executor: makes the folder and shows it; its path, or none when it has no place.
-    std::optional<std::filesystem::path> reveal();
+    // Main executor: makes the folder and shows it; its path. Fails when it has no place, or
+    // when the desktop could not show it.
+    Result<std::filesystem::path> reveal();
 
     // `index + 1` in decimal, for every index: INT64_MAX gives 9223372036854775808.
     static std::string countedFromOne(std::int64_t index);

@@ -42,15 +42,17 @@ void DeliveryLog::record(const DeliveryReceipt& receipt) {
     if (fd.isOpen()) (void)fd.writeAll(text);
 }
 
-std::optional<std::filesystem::path> DeliveryLog::reveal() {
+Result<std::filesystem::path> DeliveryLog::reveal() {
     const auto& file = fileURL();
-    if (!file) return std::nullopt;
+    if (!file) return fail("The delivery log has no folder to live in.");
     {
         std::lock_guard guard(lock_);
         create(*file, "");
     }
-    if (config_.revealer) config_.revealer->reveal(*file);
-    return file;
+    if (config_.revealer) {
+        if (auto shown = config_.revealer->reveal(*file); !shown) return shown.error();
+    }
+    return *file;
 }
 
 void DeliveryLog::create(const std::filesystem::path& at, std::string_view with) {

@@ -44,9 +44,9 @@ public:
 
     // Any thread: appends the receipt's line, stamped now.
     void record(const DeliveryReceipt& receipt);
-    // Main executor: makes the empty log when there is none and shows it. The log's path, or
-    // none when it has no place.
-    std::optional<std::filesystem::path> reveal();
+    // Main executor: makes the empty log when there is none and shows it. The log's path; fails
+    // when it has no place, or when the desktop could not show it.
+    Result<std::filesystem::path> reveal();
 
     // The receipt's line, its line feed included. The target's name is written unchanged.
     static std::string line(const DeliveryReceipt& receipt, WallTime at);

@@ -358,6 +358,13 @@ TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
     EXPECT_TRUE(eventuallyShows(home, {"away"},
                                 "status: blocked: Your router would not open a port, and nothing on the internet "
                                 "could say what this Mac's public address is.\n"));
+    // The panel shows the switch on, the reason, and the button that tries again.
+    const auto panel = quibctl(home, {"panel"}).out;
+    EXPECT_NE(panel.find("away\tswitch\tReachable on cellular\tfont=caption\ton=1"), std::string::npos) << panel;
+    EXPECT_NE(panel.find("away\tlabel\tYour router would not open a port, and nothing on the internet could say"),
+              std::string::npos)
+        << panel;
+    EXPECT_NE(panel.find("away\tbutton\tTry again"), std::string::npos) << panel;
     EXPECT_EQ(quibctl(home, {"away", "retry"}).out, "Trying again\n");
     Json remote;
     for (int i = 0; i < 5 && !remote.contains("keyMaterial"); ++i) {
@@ -390,6 +397,20 @@ TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
     EXPECT_FALSE(PhoneClient::connect(awayOptions)) << "the revoked phone's key still opens the away port";
 
     EXPECT_EQ(quibctl(home, {"away", "maybe"}).status, 2);
+}
+
+// As the panel's Quit: the host lets go of held buttons, stops its server and ends well.
+TEST(Quibctl, QuitEndsTheHostAfterItsShutDown) {
+    TempHome home;
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    const auto quit = quibctl(home, {"quit"});
+    EXPECT_EQ(quit.status, 0) << quit.err;
+    EXPECT_EQ(host->process().wait(10s), 0) << host->log();
+    const auto log = host->log();
+    const auto released = log.find("shut-down: held buttons released");
+    ASSERT_NE(released, std::string::npos) << log;
+    EXPECT_NE(log.find("shut-down: server stopped", released), std::string::npos) << log;
 }
 
 // Each is made owner-only when missing, and its path printed.

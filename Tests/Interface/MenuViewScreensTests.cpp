@@ -108,5 +108,91 @@ TEST(MenuViewScreens, TheApprovalsLookAsTheirReference) {
     }
 }
 
+// Whether some pixel of the item, as drawn, is near `colour`: its text or its symbol.
+bool drawnIn(MenuView& view, MenuSection section, std::size_t index, QColor colour) {
+    const QImage picture = pictureOf(view);
+    const QRect where = view.itemGeometry(section, index);
+    const qreal scale = picture.devicePixelRatio();
+    for (int y = static_cast<int>(where.top() * scale); y < static_cast<int>(where.bottom() * scale); ++y)
+        for (int x = static_cast<int>(where.left() * scale); x < static_cast<int>(where.right() * scale); ++x)
+            if (std::abs(picture.pixelColor(x, y).red() - colour.red()) <= 40 &&
+                std::abs(picture.pixelColor(x, y).green() - colour.green()) <= 40 &&
+                std::abs(picture.pixelColor(x, y).blue() - colour.blue()) <= 40)
+                return true;
+    return false;
+}
+
+QuibCandidate overlay(std::string host) { return {std::move(host), 61413, QuibCandidate::Reach::local, "interface"}; }
+
+// Away access in each of its states; the reachable label is drawn green and the blocked one
+// orange.
+TEST(MenuViewScreens, AwayAccessLooksAsItsReferences) {
+    using Kind = RemoteReachService::Status::Kind;
+    MenuViewState off = granted();
+    off.candidates = {overlay("100.101.7.12"), overlay("fd7a:115c:a1e0::5"), overlay("192.168.1.20")};
+    off.push = "Not set up";
+    MenuViewState working = granted();
+    working.awayEnabled = true;
+    working.reachStatus = {Kind::working, ""};
+    MenuViewState reachable = working;
+    reachable.reachStatus = {Kind::reachable, ""};
+    reachable.reachDetail = "PCP · 203.0.113.5:61423";
+    reachable.push = "2 phones";
+    MenuViewState blocked = working;
+    blocked.reachStatus = {Kind::blocked, "The router would not open a port, and nothing on the internet could say "
+                                          "where this computer is."};
+    const auto style = MenuStyle::ofApplication();
+    for (const auto& [name, state] : std::vector<std::pair<std::string, MenuViewState>>{
+             {"panel-away-off", off}, {"panel-away-working", working}, {"panel-away-reachable", reachable},
+             {"panel-away-blocked", blocked}}) {
+        SCOPED_TRACE(name);
+        auto view = panelFor(state);
+        EXPECT_EQ(compareWithReference(pictureOf(*view), name), "");
+        if (name == "panel-away-reachable") EXPECT_TRUE(drawnIn(*view, MenuSection::away, 2, style.colour(Tone::green)));
+        if (name == "panel-away-blocked") EXPECT_TRUE(drawnIn(*view, MenuSection::away, 2, style.colour(Tone::orange)));
+    }
+}
+
+MenuViewState targetsAndControls() {
+    MenuViewState state = granted();
+    QuibTarget editor;
+    editor.id = "T1";
+    editor.name = "Editor";
+    QuibTarget pane;
+    pane.id = "T2";
+    pane.name = "build: zsh";
+    state.targets = {editor, pane};
+    state.unresolvedTargetIDs = {"T2"};
+    state.activeTargetID = "T2";
+    state.lastActivity = "Sent 42 characters to build: zsh\nand pressed Return\nthen a third line that is cut";
+    return state;
+}
+
+// The picker on a target whose pane is missing, two lines of activity, and the install hint.
+TEST(MenuViewScreens, TheTargetAndControlsLookAsTheirReference) {
+    auto view = panelFor(targetsAndControls());
+    EXPECT_EQ(compareWithReference(pictureOf(*view), "panel-target-controls"), "");
+}
+
+// Every section at once.
+TEST(MenuViewScreens, TheWholePanelLooksAsItsReference) {
+    MenuViewState state = targetsAndControls();
+    state.accessibilityGranted = false;
+    state.connectedDevices = {{"A-1", "Ada's phone", true, true}};
+    state.approvedDevices = {{"A-1", "Ada's phone", {}}};
+    state.candidates = {overlay("100.101.7.12")};
+    state.reachStatus = {RemoteReachService::Status::Kind::reachable, ""};
+    state.push = "1 phone";
+    ApprovalRequest request;
+    request.id = "R-1";
+    request.targetName = "Claude in api";
+    request.title = "Run a command";
+    request.detail = "git push origin main";
+    request.expiresAtEpochMillis = state.nowEpochMillis + 30'000;
+    state.pendingApprovals = {request};
+    auto view = panelFor(state);
+    EXPECT_EQ(compareWithReference(pictureOf(*view), "panel-full"), "");
+}
+
 }  // namespace
 }  // namespace quib

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
@@ -10,6 +12,7 @@
 
 #include <set>
 
+#include "QuibHost/App/ViewModels/MenuControls.hpp"
 #include "QuibHost/App/ViewModels/MenuFrame.hpp"
 #include "Tests/Interface/PanelPictures.hpp"
 
@@ -24,7 +27,7 @@ std::set<std::string> labelTexts(const QWidget& view) {
     std::set<std::string> texts;
     for (const QLabel* label : view.findChildren<QLabel*>())
         if (!label->text().isEmpty()) texts.insert(label->text().toStdString());
-    for (const QPushButton* button : view.findChildren<QPushButton*>())
+    for (const QAbstractButton* button : view.findChildren<QAbstractButton*>())
         if (!button->text().isEmpty()) texts.insert(button->text().replace("&&", "&").toStdString());
     return texts;
 }
@@ -46,7 +49,11 @@ TEST(MenuView, ShowsExactlyTheModelsTextsAsTheyAre) {
     EXPECT_EQ(view->width(), 300);
     EXPECT_EQ(labelTexts(*view), modelTexts(view->model()));
     EXPECT_TRUE(labelTexts(*view).contains("Listening as <b>Ann</b> & Co"));
-    for (const QLabel* label : view->findChildren<QLabel*>()) EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    // The install hint alone is Markdown, so that its command shows as code.
+    for (const QLabel* label : view->findChildren<QLabel*>()) {
+        const bool hint = label->text().toStdString() == MenuControls::installHint;
+        EXPECT_EQ(label->textFormat(), hint ? Qt::MarkdownText : Qt::PlainText) << label->text().toStdString();
+    }
 
     // A control's "&" stays an ampersand rather than marking a shortcut: each banner's button
     // reads whole.

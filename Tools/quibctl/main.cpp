@@ -76,6 +76,9 @@ constexpr const char* usage =
     "                       the settings window with these targets selected, as the panel prints\n"
     "  show settings [--select TARGET-ID]\n"
     "                       bring the settings window up on the display, that target selected\n"
+    "  login-item on|off|status\n"
+    "                       start this computer's installed host when you log in, or stop it\n"
+    "  quit                 end the host\n"
     "  open accessibility   ask for the right to post input; the host's log says what is missing\n"
     "  open screen-recording\n"
     "                       ask for the right to capture the screen, likewise\n";
@@ -148,7 +151,8 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     const std::string& command = args[0];
     const bool simple = command == "status" || command == "devices" || command == "pause" ||
                         command == "resume" || command == "watch" || command == "targets" || command == "refresh" ||
-                        command == "requests" || command == "push" || command == "panel";
+                        command == "requests" || command == "push" || command == "panel" ||
+                        command == "quit";
     if (simple && args.size() == 1) return Json{{"command", command}};
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
@@ -168,6 +172,8 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if (command == "away" && args.size() == 2 && args[1] == "retry") return Json{{"command", "away"}, {"retry", true}};
     if (command == "answer" && args.size() == 3 && !args[1].empty() && (args[2] == "approve" || args[2] == "deny"))
         return Json{{"command", "answer"}, {"request", args[1]}, {"decision", args[2]}};
+    if (command == "login-item" && args.size() == 2 && (args[1] == "on" || args[1] == "off" || args[1] == "status"))
+        return Json{{"command", "login-item"}, {"change", args[1]}};
     if (command == "show" && args.size() == 2 && args[1] == "panel") return Json{{"command", "show"}, {"item", "panel"}};
     if (command == "open" && args.size() == 2 && (args[1] == "accessibility" || args[1] == "screen-recording"))
         return Json{{"command", "open"}, {"item", args[1]}};
@@ -363,6 +369,10 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "panel" || command == "settings" || (command == "target" && reply.contains("lines")))
         printLines(reply.value("lines", Json::array()));
     else if (command == "reveal") std::cout << text(reply, "path") << "\n";
+    else if (command == "login-item") {
+        std::cout << text(reply, "message") << "\n";
+        if (reply.contains("loginItemError")) std::cout << "Login item: " << text(reply, "loginItemError") << "\n";
+    }
     else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";
     return true;

@@ -30,6 +30,16 @@ struct SetInjectionPaused {
     bool paused = false;
     bool operator==(const SetInjectionPaused&) const = default;
 };
+// Stored, then handed to the audio streamer.
+struct SetAudioAllowed {
+    bool allowed = false;
+    bool operator==(const SetAudioAllowed&) const = default;
+};
+// Adds or removes the login item; a failure shows under the switch.
+struct SetLaunchAtLogin {
+    bool on = false;
+    bool operator==(const SetLaunchAtLogin&) const = default;
+};
 struct SetAwayEnabled {
     bool enabled = false;
     bool operator==(const SetAwayEnabled&) const = default;
@@ -65,6 +75,15 @@ struct OpenScreenRecordingSettings {
     bool operator==(const OpenScreenRecordingSettings&) const = default;
 };
 
+// The settings window.
+struct OpenSettings {
+    bool operator==(const OpenSettings&) const = default;
+};
+// Ends the host as a signal would: held buttons let go, the server stopped.
+struct Quit {
+    bool operator==(const Quit&) const = default;
+};
+
 }  // namespace MenuControl
 
 using MenuAction =
@@ -72,6 +91,7 @@ using MenuAction =
                  MenuControl::SetInjectionPaused, MenuControl::SetAwayEnabled, MenuControl::RetryAway,
                  MenuControl::UseTarget, MenuControl::RevealDeliveryLog, MenuControl::RevealImageInbox,
                  MenuControl::AnswerRequest, MenuControl::OpenAccessibilitySettings,
-                 MenuControl::OpenScreenRecordingSettings>;
+                 MenuControl::OpenScreenRecordingSettings, MenuControl::SetAudioAllowed,
+                 MenuControl::SetLaunchAtLogin, MenuControl::OpenSettings, MenuControl::Quit>;
 
 }  // namespace quib

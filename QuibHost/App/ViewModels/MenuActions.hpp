@@ -33,6 +33,10 @@ public:
         std::shared_ptr<PushSender> push = nullptr;         // none: nothing is pushed
         // None: the host cannot capture, and asking for it only says so in the log.
         std::shared_ptr<ScreenAccess> screenAccess = nullptr;
+        // Asks the application to end, as a signal does; none: Quit does nothing.
+        std::function<void()> quit = nullptr;
+        // Brings up the settings window; none: Settings… does nothing.
+        std::function<void()> openSettings = nullptr;
     };
 
     explicit MenuActions(Config config);
@@ -46,22 +50,29 @@ public:
     Result<void> approveDevice(const std::string& deviceID, const std::string& name);
     Result<void> revokeDevice(const std::string& deviceID);
     void setInjectionPaused(bool paused);
+    void setAudioAllowed(bool allowed);
+    // Only the installed host offers the login item; elsewhere this fails with the text that
+    // says how to install it.
+    Result<void> setLaunchAtLogin(bool on);
+    bool loginItemOffered() const;
     // The switch stored first (the away listener reads it), then the away listener started or
     // stopped, then every approved phone told how to reach the host.
     void setAwayEnabled(bool enabled);
     // Maps the away port and asks for the public address again.
     void retryAway();
     void useTarget(const std::optional<std::string>& targetID);
-    // Makes the file or folder when it is missing, shows it, and returns its path; none when it
-    // has nowhere to live.
-    std::optional<std::filesystem::path> revealDeliveryLog();
-    std::optional<std::filesystem::path> revealImageInbox();
+    // Makes the file or folder when it is missing, shows it, and returns its path.
+    // Fails when it has nowhere to live, or the desktop could not show it (with why).
+    Result<std::filesystem::path> revealDeliveryLog();
+    Result<std::filesystem::path> revealImageInbox();
     // An answer from this computer: no reason, no device.
     void answerRequest(const std::string& requestID, ApprovalDecision decision);
     // Each asks the desktop for its permission and says where it is given; on Linux, a log line
     // saying what is missing.
     void openAccessibilitySettings();
     void openScreenRecordingSettings();
+    void openSettings();
+    void quit();
     // The push relay's one-line summary, handed to `completion` on the main executor; false
     // (and `completion` never called) when the host has no push sender.
     bool pushSummary(std::function<void(std::string)> completion);

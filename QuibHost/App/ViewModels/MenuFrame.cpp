@@ -1,10 +1,13 @@
 #include "QuibHost/App/ViewModels/MenuFrame.hpp"
 
 #include "QuibHost/App/ViewModels/MenuApprovals.hpp"
+#include "QuibHost/App/ViewModels/MenuAway.hpp"
 #include "QuibHost/App/ViewModels/MenuBanners.hpp"
+#include "QuibHost/App/ViewModels/MenuControls.hpp"
 #include "QuibHost/App/ViewModels/MenuDevices.hpp"
 #include "QuibHost/App/ViewModels/MenuHeader.hpp"
 #include "QuibHost/App/ViewModels/MenuPairing.hpp"
+#include "QuibHost/App/ViewModels/MenuTarget.hpp"
 
 namespace quib {
 namespace {
@@ -37,9 +40,12 @@ std::vector<MenuItem> MenuFrame::section(MenuSection section, const MenuViewStat
         case MenuSection::screenRecordingBanner: return MenuBanners::screenRecording();
         case MenuSection::approvals: return MenuApprovals::items(state);
         case MenuSection::pairing: return MenuPairing::items(state);
+        case MenuSection::away: return MenuAway::items(state);
         case MenuSection::devices: return MenuDevices::items(state);
-        default: return {};
+        case MenuSection::target: return MenuTarget::items(state);
+        case MenuSection::controls: return MenuControls::items(state);
     }
+    return {};
 }
 
 MenuViewModel buildMenuView(const MenuViewState& state) { return buildMenuView(state, MenuFrame::section); }

@@ -23,7 +23,7 @@ using MenuSectionBuilder = std::function<std::vector<MenuItem>(MenuSection secti
 class MenuFrame {
 public:
     static const std::array<MenuSlot, 9>& slots();
-    // The sections the panel holds today.
+    // What the slot holds for the state.
     static std::vector<MenuItem> section(MenuSection section, const MenuViewState& state);
 };
 

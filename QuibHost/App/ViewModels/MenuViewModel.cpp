@@ -33,6 +33,7 @@ std::string_view nameOf(MenuItemKind kind) {
         case MenuItemKind::symbol: return "symbol";
         case MenuItemKind::title: return "title";
         case MenuItemKind::text: return "text";
+        case MenuItemKind::markdown: return "markdown";
         case MenuItemKind::label: return "label";
         case MenuItemKind::button: return "button";
         case MenuItemKind::toggle: return "switch";

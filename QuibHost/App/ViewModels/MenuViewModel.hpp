@@ -26,6 +26,7 @@ enum class MenuItemKind {
     symbol,    // a symbol on its own; the text is the symbol's name
     title,     // the product's name
     text,
+    markdown,  // a text whose markup (back-quoted code) is drawn
     label,     // a text with a symbol
     button,    // a button with a text, or with a symbol when the text is empty
     toggle,    // a switch

@@ -55,6 +55,7 @@ MenuViewState MenuViewModelSource::snapshot() const {
         .audioAllowed = state.audioAllowed().value(),
         .launchAtLogin = state.launchAtLogin().value(),
         .loginItemError = state.loginItemError().value(),
+        .loginItemOffered = state.loginItem().isOffered(),
         .approvedDevices = config_.registry->approved().value(),
         .revokedDevices = config_.registry->revoked().value(),
         .pendingApprovals = neighbours.approvals->pendingRequests().value(),
@@ -65,6 +66,7 @@ MenuViewState MenuViewModelSource::snapshot() const {
         .awayEnabled = neighbours.reach->isEnabled(),
         .candidates = neighbours.reach->candidates().value(),
         .reachStatus = neighbours.reach->status().value(),
+        .reachDetail = neighbours.reach->detail().value(),
         .push = push_,
     };
 }
@@ -93,6 +95,7 @@ void MenuViewModelSource::watch() {
     watch(store.unresolvedTargetIDs());
     watch(neighbours.reach->candidates());
     watch(neighbours.reach->status());
+    watch(neighbours.reach->detail());
 }
 
 template <class T>

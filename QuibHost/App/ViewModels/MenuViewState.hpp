@@ -33,6 +33,8 @@ struct MenuViewState {
     bool audioAllowed = false;
     bool launchAtLogin = false;
     std::optional<std::string> loginItemError;
+    // The running host is the installed one, so the login item is offered.
+    bool loginItemOffered = false;
 
     // The device registry.
     DeviceRegistry::DeviceList approvedDevices;
@@ -51,6 +53,7 @@ struct MenuViewState {
     bool awayEnabled = false;
     std::vector<QuibCandidate> candidates;
     RemoteReachService::Status reachStatus;
+    std::optional<std::string> reachDetail;
 
     // The panel's own state: the push relay's summary, empty until it first arrives.
     std::string push;

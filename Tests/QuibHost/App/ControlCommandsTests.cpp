@@ -49,8 +49,13 @@ private:
 
 class RecordingRevealer final : public FileRevealer {
 public:
-    void reveal(const std::filesystem::path& file) override { shown.push_back(file); }
+    Result<void> reveal(const std::filesystem::path& file) override {
+        shown.push_back(file);
+        if (failure) return fail(*failure);
+        return {};
+    }
     std::vector<std::filesystem::path> shown;
+    std::optional<std::string> failure;
 };
 
 class ControlCommands : public ::testing::Test {
@@ -400,6 +405,14 @@ TEST_F(ControlCommands, RevealingTheInboxMakesTheOwnerOnlyFolderAndShowsIt) {
     EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
     ASSERT_EQ(revealer->shown.size(), 1u);
     EXPECT_EQ(revealer->shown[0].parent_path(), folder);  // the revealer opens the inbox itself
+
+    // A desktop that showed nothing is a failure, with its reason; the folder stays.
+    revealer->failure = "Could not show " + folder.string() + ": no program opens folders";
+    reply = run({{"command", "reveal"}, {"item", "inbox"}});
+    EXPECT_EQ(reply->last()["error"], *revealer->failure);
+    reply = run({{"command", "reveal"}, {"item", "log"}});
+    EXPECT_EQ(reply->last()["error"], *revealer->failure);
+    EXPECT_TRUE(std::filesystem::exists(scratch.path / "Quib" / "deliveries.log"));
 }
 
 // As the panel's list and its buttons: an answer from this computer carries no device and no

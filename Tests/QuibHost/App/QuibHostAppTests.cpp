@@ -82,7 +82,7 @@ protected:
                 .settings = settings,
                 .permissions = std::make_shared<SettablePermissions>(),
                 .advertiser = std::make_shared<RecordingServiceAdvertiser>(),
-                .loginItem = LoginItem(entry(), "/opt/quib/quib-host"),
+                .loginItem = LoginItem(entry(), executable),
                 .arguments = std::move(arguments),
                 .controlSocketPath = scratch.path / "host.sock",
                 .listenAddress = "127.0.0.1",
@@ -104,6 +104,7 @@ protected:
     }
 
     fs::path entry() const { return scratch.path / "autostart" / "quib-host.desktop"; }
+    fs::path executable = "/opt/quib/quib-host";
 
     ScratchFolder scratch{"quib-app"};
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
@@ -115,12 +116,21 @@ protected:
     std::unique_ptr<quib::QuibHostApp> app;
 };
 
+// Only the installed host registers itself: an entry naming a build folder would outlive it.
+TEST_F(QuibHostApp, EnableLoginItemWritesTheAutostartEntryOfTheInstalledHostOnly) {
+    make({"quib-host", "--enable-login-item"});
+    ASSERT_TRUE(launch().port);
+    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_TRUE(log->contains("launched from /opt/quib/quib-host, login item: notRegistered"));
+    EXPECT_TRUE(log->contains("login item not registered: this host runs from /opt/quib/quib-host"));
+}
+
 TEST_F(QuibHostApp, EnableLoginItemWritesTheAutostartEntryAndLogsTheOutcome) {
+    executable = LoginItem::installPrefix() / "bin" / "quib-host";
     make({"quib-host", "--enable-login-item"});
     ASSERT_TRUE(launch().port);
     EXPECT_TRUE(fs::exists(entry()));
     EXPECT_TRUE(app->state().launchAtLogin().value());
-    EXPECT_TRUE(log->contains("launched from /opt/quib/quib-host, login item: notRegistered"));
     EXPECT_TRUE(log->contains("login item after register: enabled error=none"));
 }
 

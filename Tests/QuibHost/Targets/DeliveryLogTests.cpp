@@ -72,13 +72,13 @@ TEST_F(DeliveryLog, ALogThatCannotBeOpenedIsLeftAloneAndRecordingStillReturns) {
 }
 
 TEST_F(DeliveryLog, RevealingMakesAnEmptyOwnerOnlyLogOnlyWhenThereIsNone) {
-    EXPECT_EQ(log.reveal(), file);
+    EXPECT_EQ(*log.reveal(), file);
     EXPECT_EQ(fileContents(file), "");
     EXPECT_EQ(modeOf(file), 0600u);
 
     log.record(receipt(true, "Editor", 2, true, "Delivered"));
     const std::string before = fileContents(file);
-    EXPECT_EQ(log.reveal(), file);
+    EXPECT_EQ(*log.reveal(), file);
     EXPECT_EQ(fileContents(file), before);
 }
 

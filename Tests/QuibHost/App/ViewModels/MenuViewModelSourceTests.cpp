@@ -51,8 +51,9 @@ TEST(MenuViewModelSource, ChangesInOneTurnGiveOneRebuild) {
     EXPECT_EQ(headerText(published[0]), "Listening as " + host.server->hostDisplayName());
     EXPECT_EQ(published[0].menuBarSymbol, "cursorarrow.click.badge.clock");
 
-    // A change that leaves the panel as it was publishes nothing new.
-    host.onMain([&] { host.server->lastActivity().set("Clicked"); });
+    // A change that leaves the panel as it was publishes nothing new: the login item's state
+    // shows only where the login item is offered.
+    host.onMain([&] { host.state->launchAtLogin().set(true); });
     EXPECT_EQ(published.size(), 1u);
     host.onMain([&] { host.server->isListening().set(false); });
     ASSERT_EQ(published.size(), 2u);

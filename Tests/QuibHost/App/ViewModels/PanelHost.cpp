@@ -11,7 +11,10 @@ namespace {
 class RecordingRevealer final : public FileRevealer {
 public:
     explicit RecordingRevealer(std::vector<std::string>& calls) : calls_(calls) {}
-    void reveal(const std::filesystem::path& file) override { calls_.push_back("reveal " + file.filename().string()); }
+    Result<void> reveal(const std::filesystem::path& file) override {
+        calls_.push_back("reveal " + file.filename().string());
+        return {};
+    }
 
 private:
     std::vector<std::string>& calls_;
@@ -29,7 +32,8 @@ public:
 
 }  // namespace
 
-PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChange) {
+PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChange,
+                     const std::filesystem::path& executable) {
     settings->setString("quib.pairingCode.v1", "KX7P2M");
     revealer = std::make_shared<RecordingRevealer>(calls);
     log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = scratch.path, .clock = clock, .revealer = revealer});
@@ -57,7 +61,7 @@ PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChang
                                    .clock = clock,
                                    .settings = settings,
                                    .permissions = permissions,
-                                   .loginItem = LoginItem(scratch.path / "autostart.desktop", "/bin/true"),
+                                   .loginItem = LoginItem(scratch.path / "autostart.desktop", executable),
                                    .links = links});
     });
     actions = std::make_shared<MenuActions>(MenuActions::Config{.state = state,
@@ -67,7 +71,8 @@ PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChang
                                                                 .log = log,
                                                                 .inbox = inbox,
                                                                 .push = push,
-                                                                .screenAccess = screenAccess});
+                                                                .screenAccess = screenAccess,
+                                                                .quit = [this] { ++quits; }});
     commands = ControlCommands::create({.main = main,
                                         .state = state,
                                         .registry = registry,

@@ -42,9 +42,11 @@ public:
     RemoteAccessPayload payload(const std::optional<std::string>&, bool) override { return {}; }
     void forget(const std::string&) override {}
     void refreshLocal() override {}
-    void refresh() override {}
+    void refresh() override { ++refreshes; }
     void watchPath() override {}
     void start() override {}
+
+    int refreshes = 0;
 
 private:
     Published<std::vector<QuibCandidate>> candidates_;
@@ -59,8 +61,10 @@ private:
 // writing down what is asked of them.
 class PanelHost {
 public:
-    // With `serverChange`, the server's configuration is changed before it is made.
-    explicit PanelHost(const std::function<void(HostServer::Config&)>& serverChange = nullptr);
+    // With `serverChange`, the server's configuration is changed before it is made. The login
+    // item starts `executable`.
+    explicit PanelHost(const std::function<void(HostServer::Config&)>& serverChange = nullptr,
+                       const std::filesystem::path& executable = "/bin/true");
     ~PanelHost();
     PanelHost(const PanelHost&) = delete;
     PanelHost& operator=(const PanelHost&) = delete;
@@ -97,6 +101,7 @@ public:
     std::shared_ptr<HostState> state;
     std::shared_ptr<MenuActions> actions;
     std::shared_ptr<ControlCommands> commands;
+    int quits = 0;  // how often the actions asked the application to end
 
 private:
     std::shared_ptr<MenuViewModelSource> source_;
