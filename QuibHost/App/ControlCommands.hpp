@@ -76,6 +76,8 @@ public:
         std::shared_ptr<MenuActions> actions = nullptr;
         // The panel's model; none: the panel cannot be printed.
         std::shared_ptr<MenuViewModelSource> panel = nullptr;
+        // What the status says of the desktop session; none: nothing.
+        std::optional<std::string> sessionCaveat = std::nullopt;
     };
 
     static std::shared_ptr<ControlCommands> create(Config config);

@@ -83,7 +83,8 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                          .inbox = inbox_,
                                          .push = push_,
                                          .actions = actions_,
-                                         .panel = panel_});
+                                         .panel = panel_,
+                                         .sessionCaveat = config_.sessionCaveat});
 }
 
 void QuibHostApp::setPanelShower(std::function<void()> show) { commands_->setPanelShower(std::move(show)); }
@@ -232,6 +233,7 @@ QuibHostApp::Launched QuibHostApp::launch() {
     server_->beginRemoteAccessWatch();
     state_->beginWatchingAccessibility();
     logLaunch();
+    if (config_.sessionCaveat) quibLog().error(pub(*config_.sessionCaveat));
     enableLoginItemWhenAsked();
     openControlSocket();
 
@@ -243,7 +245,7 @@ void QuibHostApp::startRemoteReach() {
     const auto& reach = server_->neighbours().reach;
     reach->refreshLocal();
     reach->watchPath();
-    if (config_.settings->boolean(RemoteReachService::enabledKey).value_or(false)) reach->start();
+    if (config_.settings->flag(RemoteReachService::enabledKey, false)) reach->start();
 }
 
 void QuibHostApp::logLaunch() const {

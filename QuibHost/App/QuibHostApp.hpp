@@ -107,6 +107,9 @@ public:
         std::shared_ptr<PngEncoder> pngEncoder = nullptr;
         // Writes the pictures of listed windows; none: windows are listed without pictures.
         std::shared_ptr<JpegEncoder> jpegEncoder = nullptr;
+        // What the user must know of the desktop session the host drives (a Wayland session);
+        // warned of at launch and shown by the control socket's status.
+        std::optional<std::string> sessionCaveat = std::nullopt;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the
