@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Shared/QuibTransport.hpp"
+#include "Runtime/Subprocess.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
@@ -60,6 +62,35 @@ TEST(QuibHost, KeepsAValidStoredCodeAndTurnsAwayAnotherCode) {
     ASSERT_TRUE((*typedLoosely)->sendLine(R"({"ping":{"nonce":3}})"));
     EXPECT_TRUE((*typedLoosely)->receiveCase("pong", 10s));
     EXPECT_EQ(host->stop(), 0) << host->log();  // with the phone still connected
+}
+
+// Before anything is touched: --help prints the usage, an unknown argument is refused with it,
+// and a settings file that a hand edit left as no JSON stops the start, naming where.
+TEST(QuibHost, AnswersHelpRefusesUnknownArgumentsAndStopsAtASettingsFileThatIsNotJson) {
+    TempHome home;
+    testing::ScratchFolder scratch("quib-host-arguments");
+    const auto run = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), QUIB_HOST_PATH);
+        const auto output = scratch.path / "output";
+        auto process = ChildProcess::start(arguments, {{"XDG_CONFIG_HOME", home.configHome().string()}}, output);
+        const auto status = process ? process->wait(30s) : std::nullopt;
+        return std::pair{status, testing::fileContents(output)};
+    };
+    const auto [helpStatus, help] = run({"--help"});
+    EXPECT_EQ(helpStatus, 0);
+    EXPECT_EQ(help.rfind("usage: quib-host [--enable-login-item]\n", 0), 0u) << help;
+    const auto [unknownStatus, unknown] = run({"--enable-login-item", "--port=1"});
+    EXPECT_EQ(unknownStatus, 2);
+    EXPECT_NE(unknown.find("unknown argument --port=1\nusage: quib-host"), std::string::npos) << unknown;
+
+    std::filesystem::create_directories(home.defaultsPath().parent_path());
+    const std::string edited = "{\"quib.pairingCode.v1\": \"KX7P2M\",}";
+    std::ofstream(home.defaultsPath()) << edited;
+    const auto [brokenStatus, broken] = run({});
+    EXPECT_EQ(brokenStatus, 1);
+    EXPECT_EQ(broken, home.defaultsPath().string() +
+                          ":1:34: syntax error while parsing object key - unexpected '}'; expected string literal\n");
+    EXPECT_EQ(testing::fileContents(home.defaultsPath()), edited);
 }
 
 TEST(QuibHost, ReplacesAnInvalidStoredCodeAndStopsOnSigint) {
