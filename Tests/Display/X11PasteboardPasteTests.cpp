@@ -97,7 +97,7 @@ TEST_F(X11Pasteboard, PastesIntoAPlainXtermThroughPrimaryAndPutsPrimaryBack) {
     injector().paste(sent);
     EXPECT_EQ(Xclip::readText(display, "UTF8_STRING", "primary"), sent);
     EXPECT_TRUE(eventually([&] { return fileContents(received) == sent; }, 5s)) << "the xterm received: " << fileContents(received);
-    EXPECT_TRUE(injector().postKey(KeyChord("return"), "xterm").ok);
+    EXPECT_TRUE(injector().postKey(KeyChord("enter"), "xterm").ok);
     EXPECT_TRUE(eventually([&] { return fileContents(received) == sent + "done"; }, 5s))
         << "the xterm received: " << fileContents(received);
     wait(350ms);
