@@ -29,6 +29,9 @@ struct DesktopServices {
     std::shared_ptr<MenuReader> menus;
     std::shared_ptr<OpenDocuments> documents;
     std::shared_ptr<WindowSource> windowSource;
+    // The selection that some terminals paste by default (X's PRIMARY); none where the desktop
+    // has no such thing.
+    std::shared_ptr<Pasteboard> selection;
 };
 
 }  // namespace quib

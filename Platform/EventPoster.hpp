@@ -12,6 +12,10 @@ class EventPoster {
 public:
     virtual ~EventPoster() = default;
     virtual void post(const InputEvent& event) = 0;
+    // Whether the focused window pastes, with its default keys, only the desktop's selection
+    // (DesktopServices::selection) and not the pasteboard. Its Command-V is then pressed as the
+    // key that pastes the selection.
+    virtual bool focusPastesSelection() { return false; }
 };
 
 }  // namespace quib

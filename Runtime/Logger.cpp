@@ -90,7 +90,16 @@ std::string escapeControlCharacters(std::string_view text) {
 // the values in it can change.
 void Logger::emit(LogLevel level, std::string text) const {
     auto target = sink();
-    if (target) target->write(LogRecord{subsystem_, category_, level, escapeControlCharacters(text)});
+    if (!target) return;
+    std::string escaped = escapeControlCharacters(text);
+    target->write(LogRecord{subsystem_, category_, level, escaped, escaped});
+}
+
+void Logger::emit(LogLevel level, std::string text, std::string unredacted) const {
+    auto target = sink();
+    if (target)
+        target->write(LogRecord{subsystem_, category_, level, escapeControlCharacters(text),
+                                escapeControlCharacters(unredacted)});
 }
 
 std::shared_ptr<LogSink> Logger::setSink(std::shared_ptr<LogSink> sink) {

@@ -18,6 +18,8 @@ struct LogRecord {
     std::string category;
     LogLevel level;
     std::string text;
+    // The same line with its private values shown, for a sink the user allowed to keep them.
+    std::string unredacted = text;
 };
 
 // Where log lines go. Sinks are called from any thread.
@@ -71,20 +73,31 @@ LogPrivate<T> priv(const T& value) {
 }
 
 namespace logdetail {
-inline void put(std::ostringstream& out, const char* literal) { out << literal; }
+// A line as it is shown, and as it is with its private values.
+struct Line {
+    std::ostringstream shown;
+    std::ostringstream full;
+    template <class T>
+    void both(const T& value) {
+        shown << value;
+        full << value;
+    }
+};
+inline void put(Line& out, const char* literal) { out.both(literal); }
 template <class T>
 requires std::is_arithmetic_v<T>
-void put(std::ostringstream& out, T number) {
-    if constexpr (std::is_same_v<T, bool>) out << (number ? "true" : "false");
-    else out << +number;
+void put(Line& out, T number) {
+    if constexpr (std::is_same_v<T, bool>) out.both(number ? "true" : "false");
+    else out.both(+number);
 }
 template <class T>
-void put(std::ostringstream& out, LogPublic<T> v) {
-    out << v.value;
+void put(Line& out, LogPublic<T> v) {
+    out.both(v.value);
 }
 template <class T>
-void put(std::ostringstream& out, LogPrivate<T>) {
-    out << "<private>";
+void put(Line& out, LogPrivate<T> v) {
+    out.shown << "<private>";
+    out.full << v.value;
 }
 }  // namespace logdetail
 
@@ -110,13 +123,15 @@ public:
 
     template <class... Parts>
     void log(LogLevel level, const Parts&... parts) const {
-        std::ostringstream out;
+        logdetail::Line out;
         (logdetail::put(out, parts), ...);
-        emit(level, out.str());
+        emit(level, out.shown.str(), out.full.str());
     }
 
     // Writes already composed public text, its control characters escaped.
     void emit(LogLevel level, std::string text) const;
+    // The same, with the line's private values shown in `unredacted`.
+    void emit(LogLevel level, std::string text, std::string unredacted) const;
 
     const std::string& subsystem() const { return subsystem_; }
     const std::string& category() const { return category_; }

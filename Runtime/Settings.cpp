@@ -1,8 +1,17 @@
 #include "Runtime/Settings.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <sstream>
+
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/Base64.hpp"
 #include "Runtime/BoundedJson.hpp"
+#include "Runtime/FileDescriptor.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/RegularFile.hpp"
 #include "Runtime/XdgFolders.hpp"
@@ -11,13 +20,121 @@ namespace quib {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
+namespace {
+
+// Finds where text stops being JSON, without building anything (the parser keeps its own
+// stack, so no nesting is too deep for it): "LINE:COLUMN: what is wrong", or none.
+class SyntaxCheck {
+public:
+    bool null() { return true; }
+    bool boolean(bool) { return true; }
+    bool number_integer(Json::number_integer_t) { return true; }
+    bool number_unsigned(Json::number_unsigned_t) { return true; }
+    bool number_float(Json::number_float_t, const Json::string_t&) { return true; }
+    bool string(Json::string_t&) { return true; }
+    bool binary(Json::binary_t&) { return true; }
+    bool start_object(std::size_t) { return true; }
+    bool key(Json::string_t&) { return true; }
+    bool end_object() { return true; }
+    bool start_array(std::size_t) { return true; }
+    bool end_array() { return true; }
+    bool parse_error(std::size_t byte, const std::string&, const nlohmann::detail::exception& error) {
+        // The parser's own words, less its "[json.exception...] parse error at line L, column C: ".
+        std::string what = error.what();
+        if (const auto column = what.find("column "); column != std::string::npos) {
+            if (const auto colon = what.find(": ", column); colon != std::string::npos) what.erase(0, colon + 2);
+        }
+        error_ = Error{byte, std::move(what)};
+        return false;
+    }
+
+    static std::optional<std::string> of(std::string_view text) {
+        if (const auto nul = text.find('\0'); nul != std::string_view::npos) return at(text, nul + 1, "a NUL byte");
+        SyntaxCheck check;
+        if (Json::sax_parse(text.begin(), text.end(), &check) || !check.error_) return std::nullopt;
+        return at(text, check.error_->byte, check.error_->what);
+    }
+
+private:
+    struct Error {
+        std::size_t byte;
+        std::string what;
+    };
+
+    // Lines and columns count from 1; `byte` is the 1-based offset the parser stopped at.
+    static std::string at(std::string_view text, std::size_t byte, const std::string& what) {
+        const std::size_t end = std::min(byte == 0 ? 0 : byte - 1, text.size());
+        std::size_t line = 1, column = 1;
+        for (std::size_t i = 0; i < end; ++i) {
+            if (text[i] == '\n') {
+                ++line;
+                column = 1;
+            } else {
+                ++column;
+            }
+        }
+        return std::to_string(line) + ":" + std::to_string(column) + ": " + what;
+    }
+
+    std::optional<Error> error_;
+};
+
+bool blank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
+
+// The settings object of a file's text; an empty file holds no settings.
+Result<Json> settingsObject(const fs::path& path, std::string_view text) {
+    if (blank(text)) return Json::object();
+    if (auto syntax = SyntaxCheck::of(text)) return fail(path.string() + ":" + *syntax);
+    auto parsed = BoundedJson::parse(text);
+    if (!parsed) return parsed.error();
+    if (!parsed->is_object()) return fail("it is not a JSON object");
+    return parsed;
+}
+
+// Holds an exclusive lock on a folder for as long as it lives (none when the folder is missing),
+// so that processes sharing a file in it change it one at a time.
+class FolderLock {
+public:
+    explicit FolderLock(const fs::path& folder)
+        : descriptor_(folder.empty() ? -1 : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (descriptor_.isOpen())
+            while (::flock(descriptor_.get(), LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+
+private:
+    FileDescriptor descriptor_;
+};
+
+std::string shortened(std::string text) {
+    constexpr std::size_t most = 80;
+    if (text.size() > most) text = text.substr(0, most) + "...";
+    return text;
+}
+
+std::string numberText(double value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
+
+}  // namespace
+
 std::shared_ptr<Settings> Settings::inMemory() { return std::make_shared<Settings>(Passkey{}, fs::path{}, nullptr); }
+
+Result<std::shared_ptr<Settings>> Settings::open(fs::path path, Writer writer) {
+    if (!writer)
+        writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
+    auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
+    if (auto loaded = settings->load(false); !loaded) return loaded.error();
+    return settings;
+}
 
 std::shared_ptr<Settings> Settings::atPath(fs::path path, Writer writer) {
     if (!writer)
         writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
     auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
-    settings->load();
+    (void)settings->load(true);
     return settings;
 }
 
@@ -25,62 +142,130 @@ fs::path Settings::defaultPath() { return xdgConfigHome() / "Quib" / "defaults.j
 
 Settings::Settings(Passkey, fs::path path, Writer writer) : path_(std::move(path)), writer_(std::move(writer)) {}
 
-void Settings::load() {
+Settings::Signature Settings::signatureNow() const {
+    struct stat info {};
+    if (path_.empty() || ::stat(path_.c_str(), &info) != 0) return {};
+    return Signature{.present = true,
+                     .device = static_cast<std::uint64_t>(info.st_dev),
+                     .inode = static_cast<std::uint64_t>(info.st_ino),
+                     .size = static_cast<std::uint64_t>(info.st_size),
+                     .modifiedNs = info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec,
+                     .changedNs = info.st_ctim.tv_sec * 1'000'000'000LL + info.st_ctim.tv_nsec};
+}
+
+Result<void> Settings::load(bool setAsideWhatIsNotJson) {
     removeLeftoverTemporaries(path_);
+    const Signature version = signatureNow();
     auto contents = readRegularFileIfPresent(path_, largestFile);
-    if (contents && !contents->has_value()) return;
+    std::string problem;
+    if (contents && !contents->has_value()) {
+        known_ = version;
+        return {};
+    }
     if (contents) {
-        auto parsed = BoundedJson::parse(**contents);
-        if (parsed && parsed->is_object()) {
-            values_ = std::move(*parsed);
-            return;
+        if (auto syntax = SyntaxCheck::of(**contents); syntax && !blank(**contents) && !setAsideWhatIsNotJson)
+            return fail(path_.string() + ":" + *syntax);
+        auto object = settingsObject(path_, **contents);
+        if (object) {
+            values_ = std::move(*object);
+            known_ = version;
+            return {};
         }
+        problem = object.error().message;
+    } else {
+        problem = contents.error().message;
     }
     // A file that exists but cannot be read or parsed is moved aside before anything is saved,
     // so that saving never replaces it. When even that fails, changes stay in memory.
-    const std::string problem = contents ? std::string("it is not a JSON object") : contents.error().message;
     auto aside = setFileAside(path_);
+    known_ = signatureNow();
     if (aside) {
         quibLog().error("Settings file was unreadable (", pub(problem), "); kept it as ", pub(aside->string()));
-        return;
+        return {};
     }
     saving_ = false;
     quibLog().error("Settings file was unreadable (", pub(problem), ") and could not be kept aside (",
                     pub(aside.error().message), "); changes will not be saved");
+    return {};
 }
 
-Settings::Pending Settings::snapshot() {
-    if (path_.empty()) return std::optional<Snapshot>();
-    if (!saving_) return fail("The settings file could not be kept aside, so changes are not saved");
-    std::string text = values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-    // A file larger than is read back would be set aside at the next start, every value with it.
-    if (text.size() > largestFile)
-        return fail("The settings would take " + std::to_string((text.size() + (1 << 20) - 1) >> 20) + " MB, more than the " +
-                    std::to_string(largestFile >> 20) + " MB that are read back");
-    return std::optional<Snapshot>(Snapshot{std::move(text), ++changes_});
-}
-
-// A snapshot older than what the file already holds is not written: a later change won the race
-// and saved this one with it.
-Result<void> Settings::write(Pending pending) {
-    if (!pending) {
-        quibLog().error("Settings: ", pub(pending.error().message));
-        return pending.error();
+// A file removed meanwhile changes nothing: the next change writes it again, whole.
+void Settings::refresh() const {
+    if (path_.empty()) return;
+    const Signature now = signatureNow();
+    if (now == known_ || (broken_.present && now == broken_)) return;
+    auto contents = readRegularFileIfPresent(path_, largestFile);
+    if (!now.present || (contents && !contents->has_value())) {
+        known_ = now;
+        return;
     }
-    if (!pending->has_value()) return {};
-    const Snapshot& snapshot = **pending;
-    std::lock_guard lock(writeMutex_);
-    if (snapshot.generation <= written_) return {};
-    if (auto written = writer_(path_, snapshot.text); !written) {
+    auto object = contents ? settingsObject(path_, **contents) : Result<Json>(contents.error());
+    if (!object) return reportBroken(now, object.error().message);
+    values_ = std::move(*object);
+    apply(unsaved_);
+    known_ = now;
+    broken_ = {};
+    quibLog().info("Settings: took the values of ", pub(path_.string()), " as changed by another program");
+}
+
+void Settings::reportBroken(const Signature& signature, const std::string& problem) const {
+    broken_ = signature;
+    quibLog().error("Settings: ", pub(problem), "; keeping the values read before until the file is mended");
+}
+
+void Settings::apply(const Edits& edits) const {
+    for (const auto& [key, value] : edits) {
+        if (value) values_[key] = *value;
+        else values_.erase(key);
+    }
+}
+
+// One change at a time, across the processes that share the file too: the file's current
+// values are taken in, the change is made on them, and the whole is written. A file that does
+// not parse (caught half-edited) is set aside first, so that the user's text is never lost.
+Result<void> Settings::change(const std::function<bool(Edits&)>& edit) {
+    std::lock_guard writing(writeMutex_);
+    FolderLock folder(path_.empty() ? fs::path() : path_.parent_path());
+    std::string text;
+    bool setBrokenAside = false;
+    {
+        std::lock_guard lock(mutex_);
+        refresh();
+        Edits edits;
+        if (!edit(edits)) return {};
+        apply(edits);
+        if (path_.empty()) return {};
+        unsaved_.insert(unsaved_.end(), edits.begin(), edits.end());
+        if (!saving_) return fail("The settings file could not be kept aside, so changes are not saved");
+        text = values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+        // A file larger than is read back would be set aside at the next start, every value with it.
+        if (text.size() > largestFile)
+            return fail("The settings would take " + std::to_string((text.size() + (1 << 20) - 1) >> 20) +
+                        " MB, more than the " + std::to_string(largestFile >> 20) + " MB that are read back");
+        setBrokenAside = broken_.present && broken_ == signatureNow();
+    }
+    if (setBrokenAside) {
+        if (auto aside = setFileAside(path_)) quibLog().error("Settings: kept the file that did not parse as ", pub(aside->string()));
+    }
+    return writeLocked(text);
+}
+
+Result<void> Settings::writeLocked(const std::string& text) {
+    if (auto written = writer_(path_, text); !written) {
         quibLog().error("Settings: ", pub(written.error().message));
         return written.error();
     }
-    written_ = snapshot.generation;
+    const Signature now = signatureNow();
+    std::lock_guard lock(mutex_);
+    known_ = now;
+    broken_ = {};
+    unsaved_.clear();
     return {};
 }
 
 std::optional<nlohmann::json> Settings::raw(std::string_view key) const {
     std::lock_guard lock(mutex_);
+    refresh();
     auto it = values_.find(key);
     if (it == values_.end()) return std::nullopt;
     return nlohmann::json(*it);
@@ -133,7 +318,48 @@ std::optional<std::vector<std::string>> Settings::stringList(std::string_view ke
 
 bool Settings::contains(std::string_view key) const {
     std::lock_guard lock(mutex_);
+    refresh();
     return values_.contains(key);
+}
+
+void Settings::reportIgnored(std::string_view key, const nlohmann::json& value, std::string_view rule,
+                             const std::string& fallback) const {
+    const std::string shown = shortened(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    {
+        std::lock_guard lock(mutex_);
+        std::string said = std::string(key) + "=" + shown;
+        if (std::find(reported_.begin(), reported_.end(), said) != reported_.end()) return;
+        reported_.push_back(std::move(said));
+    }
+    quibLog().error(pub(key), " ", pub(shown), " ignored: ", pub(rule), "; using ", pub(fallback));
+}
+
+std::int64_t Settings::integerInRange(std::string_view key, std::int64_t lowest, std::int64_t highest,
+                                      std::int64_t fallback) const {
+    const auto stored = raw(key);
+    if (!stored) return fallback;
+    const auto whole = integer(key);
+    if (whole && *whole >= lowest && *whole <= highest) return *whole;
+    reportIgnored(key, *stored, "must be a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest),
+                  std::to_string(fallback));
+    return fallback;
+}
+
+double Settings::realWhere(std::string_view key, const std::function<bool(double)>& accepts, std::string_view rule,
+                           double fallback) const {
+    const auto stored = raw(key);
+    if (!stored) return fallback;
+    if (stored->is_number() && accepts(stored->get<double>())) return stored->get<double>();
+    reportIgnored(key, *stored, rule, numberText(fallback));
+    return fallback;
+}
+
+bool Settings::flag(std::string_view key, bool fallback) const {
+    const auto stored = raw(key);
+    if (!stored) return fallback;
+    if (stored->is_boolean()) return stored->get<bool>();
+    reportIgnored(key, *stored, "must be true or false", fallback ? "true" : "false");
+    return fallback;
 }
 
 Json Settings::encode(const SettingValue& value) {
@@ -153,38 +379,32 @@ Result<void> Settings::set(std::string_view key, SettingValue value) {
 }
 
 Result<void> Settings::setMany(std::vector<std::pair<std::string, SettingValue>> values) {
-    Pending changed = std::optional<Snapshot>();
-    {
-        std::lock_guard lock(mutex_);
-        for (auto& [key, value] : values) values_[key] = encode(value);
-        changed = snapshot();
-    }
-    return write(std::move(changed));
+    return change([&](Edits& edits) {
+        for (auto& [key, value] : values) edits.emplace_back(key, encode(value));
+        return true;
+    });
 }
 
 Result<void> Settings::remove(std::string_view key) {
-    Pending changed = std::optional<Snapshot>();
-    {
-        std::lock_guard lock(mutex_);
-        if (values_.erase(std::string(key)) == 0) return {};
-        changed = snapshot();
-    }
-    return write(std::move(changed));
+    return change([&](Edits& edits) {
+        if (!values_.contains(key)) return false;
+        edits.emplace_back(std::string(key), std::nullopt);
+        return true;
+    });
 }
 
 bool Settings::moveValue(std::string_view from, std::string_view to) {
-    Pending changed = std::optional<Snapshot>();
-    {
-        std::lock_guard lock(mutex_);
+    bool moved = false;
+    // Logged there when the file cannot hold it; the value is moved in memory all the same.
+    (void)change([&](Edits& edits) {
         auto source = values_.find(from);
         if (source == values_.end() || values_.contains(to)) return false;
-        Json value = std::move(*source);
-        values_.erase(source);
-        values_[std::string(to)] = std::move(value);
-        changed = snapshot();
-    }
-    (void)write(std::move(changed));  // logged there; the value is moved in memory all the same
-    return true;
+        edits.emplace_back(std::string(from), std::nullopt);
+        edits.emplace_back(std::string(to), *source);
+        moved = true;
+        return true;
+    });
+    return moved;
 }
 
 std::optional<std::string> Settings::setAside(std::string_view key) {

@@ -23,14 +23,20 @@ using SettingValue = std::variant<Bytes, std::string, bool, std::int64_t, double
 // The user-defaults store: typed values by key, safe to use from any thread. A value of
 // another type than the one asked for reads as absent.
 //
-// On disk it is one flat JSON object that a person can read and edit: strings, numbers and
-// booleans as themselves, byte values as {"data": "<standard Base64>"}. Every change rewrites the
-// file atomically; a file that cannot be read is set aside, never overwritten. It is read only
-// when it is a regular file of at most `largestFile` bytes, without ever waiting (a FIFO or a
-// device in its place is set aside too), and a change that would make it larger is not written.
-// The file is written outside the lock that readers take, so no reader waits for a disk; when
-// writes race, the last change made is the one the file keeps. Temporary files that an
-// interrupted write left beside the file are removed when it is opened.
+// On disk it is one flat JSON object that a person can read and edit, also while the host runs:
+// strings, numbers and booleans as themselves, byte values as {"data": "<standard Base64>"}.
+// Every read first looks whether someone else changed the file; if so its values are taken as if
+// they had been set here (a file caught half-edited, that does not parse, is ignored and said so
+// once, until it parses again). Every change is merged into the file's current contents, never
+// written from a stale copy, and written atomically; stores of several processes that share the
+// file take turns through a lock on its folder, so none loses another's key.
+//
+// A file that is not JSON at all is refused by `open`, touching nothing, so that a slip of a
+// hand edit never costs the user their settings. A file that cannot be read is set aside, never
+// overwritten. It is read only when it is a regular file of at most `largestFile` bytes, without
+// ever waiting (a FIFO or a device in its place is set aside too), and a change that would make
+// it larger is not written. No reader waits for a write to reach the disk. Temporary files that
+// an interrupted write left beside the file are removed when it is opened.
 //
 // A change that cannot be written (a full disk, a file that could not be set aside) is kept in
 // memory all the same, and its caller is told why; the next change that is written saves it too.
@@ -50,7 +56,11 @@ public:
     Settings(Passkey, std::filesystem::path path, Writer writer);
     // A store that lives in memory only (tests).
     static std::shared_ptr<Settings> inMemory();
-    // A store kept in the file at `path`.
+    // A store kept in the file at `path`; fails, touching nothing, when the file is not valid
+    // JSON, with "<file name>:LINE:COLUMN: <what is wrong>".
+    static Result<std::shared_ptr<Settings>> open(std::filesystem::path path, Writer writer = nullptr);
+    // The same, for tools and tests: a file that is not valid JSON is set aside like one that
+    // cannot be read.
     static std::shared_ptr<Settings> atPath(std::filesystem::path path, Writer writer = nullptr);
     // $XDG_CONFIG_HOME/Quib/defaults.json
     static std::filesystem::path defaultPath();
@@ -65,6 +75,16 @@ public:
     // A JSON array of strings; an array holding anything else reads as absent.
     std::optional<std::vector<std::string>> stringList(std::string_view key) const;
     bool contains(std::string_view key) const;
+
+    // A setting with a rule: the stored value when it keeps the rule, else `fallback`. A value
+    // that is there but breaks the rule is logged once (until it changes) with the key, the value
+    // and the rule: "quib.port 80 ignored: must be a whole number from 1025 to 65535; using 61413".
+    std::int64_t integerInRange(std::string_view key, std::int64_t lowest, std::int64_t highest,
+                                std::int64_t fallback) const;
+    // `rule` says in words what `accepts` checks, as in "must be a number above 0 and below 2".
+    double realWhere(std::string_view key, const std::function<bool(double)>& accepts, std::string_view rule,
+                     double fallback) const;
+    bool flag(std::string_view key, bool fallback) const;
 
     // Each change is made at once; the result says whether the file holds it (a store in memory
     // always does).
@@ -91,28 +111,39 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    // The file's text as of one change, numbered in the order of the changes.
-    struct Snapshot {
-        std::string text;
-        std::uint64_t generation = 0;
+    using Json = nlohmann::ordered_json;
+    // What identifies one version of the file: a rename or a rewrite changes at least one part.
+    struct Signature {
+        bool present = false;
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modifiedNs = 0, changedNs = 0;
+        bool operator==(const Signature&) const = default;
     };
-    // What a change leaves to write: nothing (a store in memory), a snapshot, or why none can be.
-    using Pending = Result<std::optional<Snapshot>>;
+    // A change of this store, kept until the file holds it: a value, or none for a removal.
+    using Edits = std::vector<std::pair<std::string, std::optional<Json>>>;
 
-    void load();
-    Pending snapshot();                  // with mutex_ held
-    Result<void> write(Pending pending);  // without it
-    static nlohmann::ordered_json encode(const SettingValue& value);
+    Result<void> load(bool setAsideWhatIsNotJson);
+    Signature signatureNow() const;
+    void refresh() const;  // with mutex_ held
+    Result<void> change(const std::function<bool(Edits&)>& edit);
+    Result<void> writeLocked(const std::string& text);  // with writeMutex_ held, not mutex_
+    void apply(const Edits& edits) const;  // with mutex_ held
+    void reportBroken(const Signature& signature, const std::string& problem) const;
+    void reportIgnored(std::string_view key, const nlohmann::json& value, std::string_view rule,
+                       const std::string& fallback) const;
+    static Json encode(const SettingValue& value);
     std::optional<nlohmann::json> raw(std::string_view key) const;
 
     std::filesystem::path path_;
     Writer writer_;
     bool saving_ = true;  // false when an unreadable file could not be moved out of the way
     mutable std::mutex mutex_;
-    nlohmann::ordered_json values_ = nlohmann::ordered_json::object();
-    std::uint64_t changes_ = 0;  // under mutex_
-    std::mutex writeMutex_;      // one write at a time, never held with mutex_
-    std::uint64_t written_ = 0;  // under writeMutex_: the newest change the file holds
+    mutable Json values_ = Json::object();
+    mutable Signature known_;           // under mutex_: the version of the file values_ reflect
+    mutable Signature broken_;          // under mutex_: a version that did not parse, said once
+    mutable Edits unsaved_;             // under mutex_: this store's changes the file lacks yet
+    mutable std::vector<std::string> reported_;  // under mutex_: "key=value" already logged as ignored
+    std::mutex writeMutex_;             // one change at a time, never taken while mutex_ is held
 };
 
 }  // namespace quib

@@ -22,6 +22,12 @@ bool isKnownClass(std::string_view windowClass) {
         knownClasses, [windowClass](std::string_view known) { return ascii::equalIgnoringCase(known, windowClass); });
 }
 
+bool pastesPrimaryOnly(std::string_view windowClass) {
+    constexpr std::array<std::string_view, 3> primaryOnly{"XTerm", "UXTerm", "URxvt"};
+    return std::ranges::any_of(
+        primaryOnly, [windowClass](std::string_view known) { return ascii::equalIgnoringCase(known, windowClass); });
+}
+
 bool ownsWindow(const DesktopEntries& apps, std::string_view windowClass, std::string_view instance) {
     if (isKnownClass(windowClass)) return true;
     const auto installed = apps.installed();

@@ -18,5 +18,9 @@ bool ownsWindow(const DesktopEntries& apps, std::string_view windowClass, std::s
 // The class is one of the well-known terminals', in any letter case.
 bool isKnownClass(std::string_view windowClass);
 
+// A terminal of this class pastes only the PRIMARY selection with its default keys (Shift+Insert,
+// the middle button), unless the user configured it otherwise: xterm and urxvt.
+bool pastesPrimaryOnly(std::string_view windowClass);
+
 }  // namespace TerminalEmulators
 }  // namespace quib

@@ -19,7 +19,8 @@ DesktopServices HeadlessDesktop::services() {
             std::make_shared<EmptyWindowRoster>(std::make_shared<HeadlessPermissions>()),
             std::make_shared<HeadlessMenuReader>(),
             desktop,
-            desktop};
+            desktop,
+            nullptr};  // no selection besides the pasteboard
 }
 
 }  // namespace quib

@@ -9,7 +9,7 @@ SimulatedDesktop::SimulatedDesktop(std::shared_ptr<Clock> clock)
 
 DesktopServices SimulatedDesktop::services() {
     auto self = shared_from_this();
-    return {self, self, self, self, self, self, self, self, self, self};
+    return {self, self, self, self, self, self, self, self, self, self, nullptr};
 }
 
 void SimulatedDesktop::post(const InputEvent& event) {

@@ -144,6 +144,7 @@ Json ControlCommands::status() const {
     putIfSet(status, "loginItemError", state.loginItemError().value());
     status["connectedDevices"] = server.connectedDevices().value().size();
     putIfSet(status, "lastActivity", server.lastActivity().value());
+    putIfSet(status, "session", config_.sessionCaveat);
     return status;
 }
 

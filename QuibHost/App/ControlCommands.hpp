@@ -95,6 +95,8 @@ public:
         std::shared_ptr<SettingsActions> settings = nullptr;
         // The target editor's commands; none: targets cannot be edited here.
         std::shared_ptr<TargetEditorCommands> editor = nullptr;
+        // What the status says of the desktop session; none: nothing.
+        std::optional<std::string> sessionCaveat = std::nullopt;
     };
 
     static std::shared_ptr<ControlCommands> create(Config config);

@@ -25,7 +25,7 @@ HostState::HostState(Passkey, Config config, std::string pairingCode)
       links_(std::move(config.links)),
       pairingCode_(main_, std::move(pairingCode)),
       injectionPaused_(main_, false),
-      audioAllowed_(main_, settings_->boolean(audioAllowedKey).value_or(true)),
+      audioAllowed_(main_, settings_->flag(audioAllowedKey, true)),
       accessibilityGranted_(main_, quickAccessibilityCheck()),
       screenRecordingGranted_(main_, permissions_->screenRecordingGranted()),
       launchAtLogin_(main_, loginItem_.isEnabled()),

@@ -95,7 +95,8 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                          .panel = panel_,
                                          .settings = settings_,
                                          .editor = std::make_shared<TargetEditorCommands>(
-                                             TargetEditorCommands::Config{.editor = editing_})});
+                                             TargetEditorCommands::Config{.editor = editing_}),
+                                         .sessionCaveat = config_.sessionCaveat});
 }
 
 void QuibHostApp::setPanelShower(std::function<void()> show) { commands_->setPanelShower(std::move(show)); }
@@ -256,6 +257,7 @@ QuibHostApp::Launched QuibHostApp::launch() {
     server_->beginRemoteAccessWatch();
     state_->beginWatchingAccessibility();
     logLaunch();
+    if (config_.sessionCaveat) quibLog().error(pub(*config_.sessionCaveat));
     enableLoginItemWhenAsked();
     openControlSocket();
 
@@ -267,7 +269,7 @@ void QuibHostApp::startRemoteReach() {
     const auto& reach = server_->neighbours().reach;
     reach->refreshLocal();
     reach->watchPath();
-    if (config_.settings->boolean(RemoteReachService::enabledKey).value_or(false)) reach->start();
+    if (config_.settings->flag(RemoteReachService::enabledKey, false)) reach->start();
 }
 
 void QuibHostApp::logLaunch() const {

@@ -115,6 +115,9 @@ public:
         // Brings up the settings window; none: the settings window's own opener (nothing is
         // shown without a display).
         std::function<void()> openSettings = nullptr;
+        // What the user must know of the desktop session the host drives (a Wayland session);
+        // warned of at launch and shown by the control socket's status.
+        std::optional<std::string> sessionCaveat = std::nullopt;
     };
 
     // What a person needs to pair a phone. No port when the listener could not be made; the

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "Platform/Linux/FileManagerRevealer.hpp"
 #include "Platform/Linux/GnomeFavourites.hpp"
 #include "Platform/Linux/GnomeUsage.hpp"
+#include "Platform/Linux/JournalLogSink.hpp"
 #include "Platform/Linux/LogindSleepWatch.hpp"
 #include "Platform/Linux/Media/FfmpegAacConverterFactory.hpp"
 #include "Platform/Linux/Media/FfmpegPngEncoder.hpp"
@@ -33,6 +35,7 @@
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/App/LoginItem.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
+#include "QuibHost/App/SessionCaveat.hpp"
 #include "QuibHost/App/SignalWatcher.hpp"
 #include "QuibHost/Interface/QtInterface.hpp"
 #include "QuibHost/Reach/PortMapper.hpp"
@@ -45,12 +48,39 @@
 
 namespace {
 
+constexpr const char* usage =
+    "usage: quib-host [--enable-login-item]\n"
+    "Runs the Quib host in the foreground until Ctrl-C: phones pair with its code and drive this\n"
+    "computer. quibctl controls it while it runs (quibctl status).\n"
+    "  --enable-login-item  also start the host at every login\n"
+    "  --help               print this and exit\n"
+    "Settings: $XDG_CONFIG_HOME/Quib/defaults.json\n";
+
+// Exit status 0 after --help, 2 after an argument it does not know (with the usage on standard
+// error), none when the host is to run.
+std::optional<int> refuseOrHelp(const std::vector<std::string>& arguments) {
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
+            std::cout << usage;
+            return 0;
+        }
+        if (argument != quib::QuibHostApp::enableLoginItemArgument) {
+            std::cerr << "quib-host: unknown argument " << argument << "\n" << usage;
+            return 2;
+        }
+    }
+    return std::nullopt;
+}
+
 // Prints what a person needs to pair a phone, on standard output only: the pairing code never
 // goes to the log.
 void printPairing(const quib::QuibHostApp::Launched& launched) {
     std::cout << "Pairing code: " << launched.pairingCode << "\n";
     if (launched.port) std::cout << "Port: " << *launched.port << "\n";
-    std::cout << "Name: " << launched.name << std::endl;
+    std::cout << "Name: " << launched.name << "\n";
+    std::cout << "Pair a phone with this code, then approve it: quibctl approve DEVICE-ID (quibctl devices lists them)"
+              << std::endl;
 }
 
 // Headless, the host's only way to tell that it cannot listen is to say so and end the main loop.
@@ -161,6 +191,8 @@ void raiseDescriptorLimit() {
 
 int main(int argc, char** argv) {
     using namespace quib;
+    const std::vector<std::string> arguments(argv, argv + argc);
+    if (const auto status = refuseOrHelp(arguments)) return *status;
     // Before any thread exists, so that only the watcher ever takes these signals.
     SignalWatcher::block({SIGINT, SIGTERM});
     const auto atspiEnvironment = AtspiConnection::Environment::ofProcess();
@@ -168,6 +200,18 @@ int main(int argc, char** argv) {
     // A peer or tool that goes away mid-write makes that write fail instead of ending the host.
     ::signal(SIGPIPE, SIG_IGN);
     raiseDescriptorLimit();
+    // A hand edit that broke the settings file stops the host before it touches anything: starting
+    // afresh would cost the user their pairing and their approved phones.
+    auto opened = Settings::open(Settings::defaultPath());
+    if (!opened) {
+        std::cerr << opened.error().message << std::endl;
+        return 1;
+    }
+    auto settings = std::move(*opened);
+    // Run by the service manager or from a launcher, the lines go to the journal; on a terminal
+    // they stay there.
+    if (JournalLogSink::shouldTakeOver())
+        Logger::setSink(std::make_shared<JournalLogSink>(settings->flag(JournalLogSink::showPrivateKey, false)));
     // First, so that libcurl's process-wide set-up runs before other threads exist.
     auto poster = std::make_shared<CurlPoster>();
 
@@ -179,7 +223,6 @@ int main(int argc, char** argv) {
     if (onDisplay && !headlessForTests()) qt = QtInterface::start(argv[0]);
     else loop = std::make_shared<MainLoop>(clock);
     if (!qt) quibLog().info("interface: none");
-    auto settings = Settings::atPath(Settings::defaultPath());
     // The home router, asked through the default route; its UPnP side through the same poster as
     // the push relay.
     const ReachTimings timings;
@@ -193,7 +236,7 @@ int main(int argc, char** argv) {
                                     .permissions = desktop.permissions,
                                     .advertiser = std::make_shared<AvahiServiceAdvertiser>(),
                                     .loginItem = LoginItem::forThisProgram(),
-                                    .arguments = std::vector<std::string>(argv, argv + argc),
+                                    .arguments = arguments,
                                     .revealer = std::make_shared<FileManagerRevealer>(),
                                     .desktop = desktop.services,
                                     .sleep = std::make_shared<LogindSleepWatch>(),
@@ -210,6 +253,7 @@ int main(int argc, char** argv) {
                                     .videoSessions = std::make_shared<FfmpegVideoSessionFactory>(),
                                     .pngEncoder = std::make_shared<FfmpegPngEncoder>(),
                                     .jpegEncoder = std::make_shared<PixbufJpegEncoder>(),
-                                    .quit = [qt = qt.get(), loop = loop.get()] { qt ? qt->quit() : loop->quit(); }});
+                                    .quit = [qt = qt.get(), loop = loop.get()] { qt ? qt->quit() : loop->quit(); },
+                                    .sessionCaveat = SessionCaveat::of()});
     return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
 }

@@ -83,7 +83,7 @@ RemoteReach::RemoteReach(Config config)
       status_(main_, Status{}),
       detail_(main_, std::nullopt) {}
 
-bool RemoteReach::isEnabled() const { return settings_->boolean(enabledKey).value_or(false); }
+bool RemoteReach::isEnabled() const { return settings_->flag(enabledKey, false); }
 
 void RemoteReach::setEnabled(bool enabled) {
     if (enabled == isEnabled()) return;

@@ -173,7 +173,10 @@ std::shared_ptr<TlsListener> HostServer::makeListener(const std::string& pairing
     const std::uint16_t port = ServerSettings::localPort(*settings_);
     auto listener = TlsListener::create(network_->context(), parameters, listenAddress_, port, clock_);
     if (!listener) {
-        onMain([message = listener.error().message](HostServer& server) { server.lastError_.set(message); });
+        // The port and the setting it came from, so that the user knows what to change.
+        const std::string message = listener.error().message + " (port " + std::to_string(port) + ", the setting " +
+                                    std::string(ServerSettings::portKey) + ")";
+        onMain([message](HostServer& server) { server.lastError_.set(message); });
         return nullptr;
     }
     return *listener;

@@ -214,6 +214,8 @@ void HostServer::finish(const ClientPtr& client, const std::optional<std::string
     refreshConnectionLimit();
     if (wasPending || wasConnected) admitWaiting();
     if (auto upload = std::exchange(client->upload, nullptr)) upload->abandon();
+    if (wasConnected && client->didHello && client->isControlConnection())
+        quibLog().info("connection of ", pub(client->name), " ended", error ? ": " : "", pub(error.value_or("")));
     if (wasConnected) {
         if (!client->heldButtons.empty()) {
             neighbours_.injector->release(std::exchange(client->heldButtons, {}));
@@ -224,6 +226,10 @@ void HostServer::finish(const ClientPtr& client, const std::optional<std::string
             });
         }
     } else if (wasPending) {
+        // A phone with the wrong pairing code fails the key's check in the handshake: said as
+        // such on every attempt, rather than as the TLS error it is underneath.
+        if (!client->isAway && error && error->find("binder does not verify") != std::string::npos)
+            quibLog().error("wrong pairing code from ", pub(client->source));
         noteHandshakeFailure(client->source, error);
     }
     publishDevices();

@@ -87,6 +87,9 @@ void HostServer::welcome(const ClientPtr& client, bool approved) {
     std::vector<QuibTarget> saved;
     if (approved) saved = neighbours_.targets->snapshot().saved;
     send(HostMessage{HostMessage::Welcome{std::move(hostStatus), std::move(saved)}}, *client);
+    const char* waiting = approved ? "" : ", waiting to be approved";
+    if (client->isAway) quibLog().info("welcomed ", pub(client->name), " from away", waiting);
+    else quibLog().info("welcomed ", pub(client->name), " from ", pub(client->source), waiting);
     if (!approved) return;
 
     auto [all, provisional] = neighbours_.targets->snapshot();

@@ -12,9 +12,8 @@ namespace quib {
 namespace {
 
 std::uint16_t portSetting(const Settings& settings, std::string_view key, std::uint16_t fallback) {
-    const std::int64_t stored = settings.integer(key).value_or(0);
-    if (stored < ServerSettings::lowestPort || stored > ServerSettings::highestPort) return fallback;
-    return static_cast<std::uint16_t>(stored);
+    return static_cast<std::uint16_t>(
+        settings.integerInRange(key, ServerSettings::lowestPort, ServerSettings::highestPort, fallback));
 }
 
 }  // namespace

@@ -11,8 +11,7 @@ AudioEncoder::AudioEncoder(std::shared_ptr<AacConverterFactory> converters, std:
     : converters_(std::move(converters)), settings_(std::move(settings)) {}
 
 std::int64_t AudioEncoder::bitrate(const Settings& settings) {
-    const std::int64_t value = settings.integer(bitrateKey).value_or(0);
-    return value >= minimumBitrate && value <= maximumBitrate ? value : defaultBitrate;
+    return settings.integerInRange(bitrateKey, minimumBitrate, maximumBitrate, defaultBitrate);
 }
 
 std::int64_t AudioEncoder::nearestApplicableRate(std::span<const std::int64_t> rates, std::int64_t wanted) {

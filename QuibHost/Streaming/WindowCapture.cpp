@@ -61,8 +61,10 @@ WindowCapture::~WindowCapture() {
 }
 
 double WindowCapture::readMaxEncodedSide(const Settings* settings) {
-    const auto stored = settings ? settings->real(maxEncodedSideKey) : std::nullopt;
-    return stored && *stored >= smallestMaxEncodedSide ? *stored : defaultMaxEncodedSide;
+    if (!settings) return defaultMaxEncodedSide;
+    return settings->realWhere(
+        maxEncodedSideKey, [](double side) { return side >= smallestMaxEncodedSide; }, "must be a number from 640 up",
+        defaultMaxEncodedSide);
 }
 
 double WindowCapture::maxEncodedSide(const Settings* settings) {

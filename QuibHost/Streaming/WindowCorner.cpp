@@ -9,8 +9,9 @@ std::optional<double> WindowCorner::radiusFraction(double width, double height) 
 }
 
 double WindowCorner::radius() const {
-    const auto stored = settings_->real(radiusKey);
-    return stored && *stored > 0 && *stored < radiusLimit ? *stored : defaultRadius;
+    return settings_->realWhere(
+        radiusKey, [](double r) { return r > 0 && r < radiusLimit; }, "must be a number above 0 and below 40",
+        defaultRadius);
 }
 
 }  // namespace quib

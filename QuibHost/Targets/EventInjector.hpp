@@ -138,9 +138,13 @@ private:
     std::shared_ptr<const std::vector<Rect>> cachedDisplayRects_;  // none: ask the desktop
     std::uint64_t displayGeneration_ = 0;  // bumped by every change, so a stale query is not cached
 
-    std::mutex pasteboardLock_;  // guards the two below
+    std::mutex pasteboardLock_;  // guards the four below
     std::int64_t pasteGeneration_ = 0;
     std::optional<std::vector<PasteboardItem>> savedItems_;
+    // The desktop's selection, for pastes into windows that paste only that: what it held before
+    // the first such paste of a run, and its count after the last one.
+    std::optional<std::vector<PasteboardItem>> savedSelection_;
+    std::int64_t selectionCount_ = 0;
 
     Subscription displayWatch_;
 };

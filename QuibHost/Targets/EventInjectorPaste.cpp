@@ -74,14 +74,26 @@ bool EventInjector::paste(const std::filesystem::path& image, AttachmentFrame::F
 
 // The user's contents are saved before the first of a run of pastes, so a paste that follows
 // another within the restore delay keeps what the user had, not what the first paste put there.
+//
+// A window that pastes only the desktop's selection (a plain xterm) gets the same contents there
+// too, and that selection is put back like the pasteboard.
 void EventInjector::pasteWriting(std::vector<PasteboardItem> items) {
     if (isPaused()) return;
     Pasteboard& pasteboard = *desktop_.pasteboard;
+    Pasteboard* selection =
+        desktop_.selection && desktop_.events->focusPastesSelection() ? desktop_.selection.get() : nullptr;
     std::int64_t generation = 0;
     {
         std::lock_guard lock(pasteboardLock_);
         generation = ++pasteGeneration_;
         if (!savedItems_) savedItems_ = pasteboard.items();
+        if (selection && !savedSelection_) savedSelection_ = selection->items();
+    }
+    if (selection) {
+        selection->write(items);
+        const std::int64_t count = selection->changeCount();
+        std::lock_guard lock(pasteboardLock_);
+        selectionCount_ = count;
     }
     pasteboard.write(std::move(items));
     const std::int64_t changeCount = pasteboard.changeCount();
@@ -102,12 +114,14 @@ void EventInjector::scheduleRestore(std::int64_t generation, std::int64_t change
 void EventInjector::restore(std::int64_t generation, std::int64_t changeCount) {
     std::lock_guard lock(pasteboardLock_);
     if (generation != pasteGeneration_) return;
-    auto saved = std::exchange(savedItems_, std::nullopt);
-    if (!saved) return;
-    Pasteboard& pasteboard = *desktop_.pasteboard;
-    if (pasteboard.changeCount() != changeCount) return;
-    if (saved->empty()) pasteboard.clear();
-    else pasteboard.write(std::move(*saved));
+    const auto putBack = [](Pasteboard& pasteboard, std::optional<std::vector<PasteboardItem>> saved,
+                            std::int64_t count) {
+        if (!saved || pasteboard.changeCount() != count) return;
+        if (saved->empty()) pasteboard.clear();
+        else pasteboard.write(std::move(*saved));
+    };
+    putBack(*desktop_.pasteboard, std::exchange(savedItems_, std::nullopt), changeCount);
+    if (desktop_.selection) putBack(*desktop_.selection, std::exchange(savedSelection_, std::nullopt), selectionCount_);
 }
 
 void EventInjector::postKeyEvents(std::uint16_t keyCode, std::uint64_t flags) {

@@ -6,7 +6,11 @@
 
 #include <fstream>
 
+#include "Platform/Linux/X11/X11ClientWindows.hpp"
+#include "Platform/Linux/X11/X11Properties.hpp"
 #include "Tests/Display/X11PasteboardFixture.hpp"
+#include "Tests/Support/ChildProcess.hpp"
+#include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
@@ -62,6 +66,42 @@ TEST_F(X11Pasteboard, LeavesAnEmptyClipboardEmpty) {
     EXPECT_NE(owner(), None);
     wait(350ms);
     EXPECT_EQ(owner(), None);
+}
+
+// A plain xterm, no resources set, pastes only PRIMARY with its default keys: a paste answered
+// "Sent" once left nothing there. The shell in it writes what it reads to a file: the pasted
+// text as it arrives, then "done" once Return ends the line. PRIMARY is put back afterwards like
+// the clipboard.
+TEST_F(X11Pasteboard, PastesIntoAPlainXtermThroughPrimaryAndPutsPrimaryBack) {
+    ScratchFolder folder("quib-paste-xterm");
+    const auto received = folder.path / "received";
+    const std::string sent = "sent from the phone";
+    const std::string shell = "printf '\\033]2;ready\\007'; stty -icanon; head -c " + std::to_string(sent.size()) +
+                              " >\"$0\"; IFS= read -r rest; printf done >>\"$0\"; sleep 60";
+    auto xterm = ChildProcess::start({"xterm", "-geometry", "80x5+0+0", "-e", "sh", "-c", shell, received.string()},
+                                     {{"DISPLAY", display}}, folder.path / "xterm.log");
+    ASSERT_TRUE(xterm);
+    const bool ready = eventually([&] {
+        bool focused = false;
+        control->use([&](Display* d) {
+            const auto window = X11Properties::focusedWindow(d);
+            const auto windowClass = window ? X11Properties::windowClass(d, *window) : std::nullopt;
+            if (!windowClass || windowClass->className != "XTerm") return;
+            for (Window client : X11ClientWindows::clients(d))
+                focused = focused || X11ClientWindows::title(d, client) == "ready";
+        });
+        return focused;
+    }, 10s);
+    ASSERT_TRUE(ready) << "the xterm did not come up; its log:\n" << fileContents(folder.path / "xterm.log");
+
+    injector().paste(sent);
+    EXPECT_EQ(Xclip::readText(display, "UTF8_STRING", "primary"), sent);
+    EXPECT_TRUE(eventually([&] { return fileContents(received) == sent; }, 5s)) << "the xterm received: " << fileContents(received);
+    EXPECT_TRUE(injector().postKey(KeyChord("enter"), "xterm").ok);
+    EXPECT_TRUE(eventually([&] { return fileContents(received) == sent + "done"; }, 5s))
+        << "the xterm received: " << fileContents(received);
+    wait(350ms);
+    EXPECT_NE(Xclip::readText(display, "UTF8_STRING", "primary"), sent);
 }
 
 }  // namespace

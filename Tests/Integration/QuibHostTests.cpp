@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -60,6 +61,38 @@ TEST(QuibHost, KeepsAValidStoredCodeAndTurnsAwayAnotherCode) {
     ASSERT_TRUE((*typedLoosely)->sendLine(R"({"ping":{"nonce":3}})"));
     EXPECT_TRUE((*typedLoosely)->receiveCase("pong", 10s));
     EXPECT_EQ(host->stop(), 0) << host->log();  // with the phone still connected
+}
+
+// Before anything is touched: --help prints the usage, an unknown argument is refused with it,
+// and a settings file that a hand edit left as no JSON stops the start, naming where.
+TEST(QuibHost, AnswersHelpRefusesUnknownArgumentsAndStopsAtASettingsFileThatIsNotJson) {
+    TempHome home;
+    testing::ScratchFolder scratch("quib-host-arguments");
+    int runs = 0;
+    // The exit status, the first line on standard output and what went to standard error.
+    const auto run = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), QUIB_HOST_PATH);
+        const auto errors = scratch.path / ("errors-" + std::to_string(++runs));
+        auto process = ChildProcess::start(arguments, {{"XDG_CONFIG_HOME", home.configHome().string()}}, errors);
+        const auto first = process ? process->readLine(10s) : std::nullopt;
+        const auto status = process ? process->wait(30s) : std::nullopt;
+        return std::tuple{status, first.value_or(""), testing::fileContents(errors)};
+    };
+    const auto [helpStatus, help, helpErrors] = run({"--help"});
+    EXPECT_EQ(helpStatus, 0);
+    EXPECT_EQ(help, "usage: quib-host [--enable-login-item]") << helpErrors;
+    const auto [unknownStatus, unknownOut, unknown] = run({"--enable-login-item", "--port=1"});
+    EXPECT_EQ(unknownStatus, 2);
+    EXPECT_NE(unknown.find("unknown argument --port=1\nusage: quib-host"), std::string::npos) << unknown;
+
+    std::filesystem::create_directories(home.defaultsPath().parent_path());
+    const std::string edited = "{\"quib.pairingCode.v1\": \"KX7P2M\",}";
+    std::ofstream(home.defaultsPath()) << edited;
+    const auto [brokenStatus, brokenOut, broken] = run({});
+    EXPECT_EQ(brokenStatus, 1);
+    EXPECT_EQ(broken, home.defaultsPath().string() +
+                          ":1:34: syntax error while parsing object key - unexpected '}'; expected string literal\n");
+    EXPECT_EQ(testing::fileContents(home.defaultsPath()), edited);
 }
 
 TEST(QuibHost, ReplacesAnInvalidStoredCodeAndStopsOnSigint) {

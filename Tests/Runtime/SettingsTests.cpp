@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "Runtime/AtomicFile.hpp"
+#include "Runtime/Logger.hpp"
 #include "Runtime/Settings.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
@@ -293,4 +294,140 @@ TEST(Settings, SeveralValuesAreWrittenOnceAndLeftoverTemporariesAreRemoved) {
     EXPECT_EQ(reopened->string("quib.a"), "x");
     EXPECT_EQ(reopened->boolean("quib.b"), true);
     fs::remove_all(folder);
+}
+
+namespace {
+// Routes the log into a sink for the life of the test.
+struct CapturedLog {
+    std::shared_ptr<CapturingLogSink> sink = std::make_shared<CapturingLogSink>();
+    std::shared_ptr<LogSink> previous = Logger::setSink(sink);
+    ~CapturedLog() { Logger::setSink(previous); }
+    int count(std::string_view text) const {
+        int n = 0;
+        for (const auto& line : sink->lines()) n += line.find(text) != std::string::npos;
+        return n;
+    }
+};
+
+// A rewrite in place, as a text editor may save: the same file, new contents.
+void rewrite(const fs::path& path, std::string_view text) { std::ofstream(path, std::ios::trunc) << text; }
+}  // namespace
+
+// A trailing comma left by a hand edit once cost the user their pairing and their phones: the
+// file was set aside and the host started afresh. Now only text that is not JSON at all stops
+// the start, naming where, and the file stays exactly as it was; what is JSON but no object is
+// still set aside, and an empty file holds no settings.
+TEST(Settings, OpenRefusesTextThatIsNotJsonNamingLineAndColumnAndTouchesNothing) {
+    quib::testing::ScratchFolder scratch("quib-settings-syntax");
+    const fs::path path = scratch.path / "defaults.json";
+    const std::string edited = "{\n  \"quib.port\": 62001,\n  \"quib.pairingCode.v1\": \"ABC234\",\n}\n";
+    rewrite(path, edited);
+    const auto refused = Settings::open(path);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().message.rfind(path.string() + ":4:1: syntax error while parsing object key", 0), 0u)
+        << refused.error().message;
+    EXPECT_EQ(fileText(path), edited);
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path), fs::directory_iterator()), 1);
+
+    rewrite(path, "{\"a\": 1}\n\n  \"b\"");
+    EXPECT_EQ(Settings::open(path).error().message.substr(path.string().size()), ":3:5: syntax error while parsing value - unexpected string literal; expected end of input");
+
+    rewrite(path, " \n");
+    ASSERT_TRUE(Settings::open(path));
+    EXPECT_FALSE((*Settings::open(path))->contains("quib.port"));
+
+    rewrite(path, "[1, 2]");
+    auto notAnObject = Settings::open(path);
+    ASSERT_TRUE(notAnObject);
+    EXPECT_TRUE((*notAnObject)->setBool("quib.listening", true));
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path), fs::directory_iterator()), 2);
+}
+
+// The file is the user's as much as the host's: an edit made while the host runs is read at
+// once, the host's own changes are made on the file's current contents, and a file caught
+// half-edited is ignored (said once), then kept aside rather than overwritten by a change.
+TEST(Settings, EditsByAnotherProgramAreTakenLiveAndNeverOverwritten) {
+    quib::testing::ScratchFolder scratch("quib-settings-live");
+    const fs::path path = scratch.path / "defaults.json";
+    CapturedLog log;
+    auto settings = *Settings::open(path);
+    ASSERT_TRUE(settings->setString("quib.pairingCode.v1", "ABC234"));
+
+    rewrite(path, R"({"quib.pairingCode.v1": "ABC234", "quib.serviceName": "Desk"})");
+    EXPECT_EQ(settings->string("quib.serviceName"), "Desk");
+    ASSERT_TRUE(settings->setBool("quib.listening", true));
+    auto reread = Settings::atPath(path);
+    EXPECT_EQ(reread->string("quib.serviceName"), "Desk");
+    EXPECT_EQ(reread->string("quib.pairingCode.v1"), "ABC234");
+    EXPECT_EQ(reread->boolean("quib.listening"), true);
+
+    const std::string halfEdited = R"({"quib.pairingCode.v1": "ABC234", "quib.serviceName": "Kitch)";
+    rewrite(path, halfEdited);
+    EXPECT_EQ(settings->string("quib.serviceName"), "Desk");
+    EXPECT_EQ(settings->boolean("quib.listening"), true);
+    EXPECT_EQ(log.count("keeping the values read before"), 1);
+
+    ASSERT_TRUE(settings->setInteger("quib.port", 62001));
+    std::vector<std::string> kept;
+    for (const auto& entry : fs::directory_iterator(scratch.path))
+        if (entry.path() != path) kept.push_back(fileText(entry.path()));
+    EXPECT_EQ(kept, std::vector<std::string>{halfEdited});
+    EXPECT_EQ(Settings::atPath(path)->string("quib.serviceName"), "Desk");
+
+    rewrite(path, R"({"quib.serviceName": "Kitchen"})");
+    EXPECT_EQ(settings->string("quib.serviceName"), "Kitchen");
+    EXPECT_FALSE(settings->contains("quib.port"));
+    ASSERT_TRUE(settings->remove("quib.serviceName"));
+    EXPECT_EQ(fileText(path), "{}\n");
+}
+
+// Two processes that change the file at once (the host and a second store, as a tool would
+// open) take turns: every key either of them set is in the file afterwards.
+TEST(Settings, StoresSharingTheFileLoseNoKeyOfEachOther) {
+    quib::testing::ScratchFolder scratch("quib-settings-shared");
+    const fs::path path = scratch.path / "defaults.json";
+    auto first = *Settings::open(path);
+    auto second = *Settings::open(path);
+    const auto writeKeys = [](const std::shared_ptr<Settings>& store, const std::string& prefix) {
+        for (int i = 0; i < 40; ++i) EXPECT_TRUE(store->setInteger(prefix + std::to_string(i), i));
+    };
+    std::thread a(writeKeys, first, "first.");
+    std::thread b(writeKeys, second, "second.");
+    a.join();
+    b.join();
+    auto reopened = Settings::atPath(path);
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(reopened->integer("first." + std::to_string(i)), i);
+        EXPECT_EQ(reopened->integer("second." + std::to_string(i)), i);
+    }
+}
+
+// A value that breaks its rule falls back with a word in the log: the key, the value, the rule
+// and what is used instead, once for each value it holds.
+TEST(Settings, ValuesBreakingTheirRuleFallBackAndAreLoggedOnce) {
+    quib::testing::ScratchFolder scratch("quib-settings-rules");
+    const fs::path path = scratch.path / "defaults.json";
+    rewrite(path, R"({"quib.port": 80, "quib.awayPort": "62001", "quib.away.enabled": "yes", "quib.ratio": 5,)"
+                  R"( "quib.good": 1500, "quib.on": true})");
+    CapturedLog log;
+    auto settings = *Settings::open(path);
+    const auto ratio = [&] { return settings->realWhere("quib.ratio", [](double r) { return r < 2; }, "must be below 2", 0.5); };
+    for (int twice = 0; twice < 2; ++twice) {
+        EXPECT_EQ(settings->integerInRange("quib.port", 1025, 65535, 61413), 61413);
+        EXPECT_EQ(settings->integerInRange("quib.awayPort", 1025, 65535, 61423), 61423);
+        EXPECT_EQ(settings->integerInRange("quib.good", 1025, 65535, 61413), 1500);
+        EXPECT_EQ(settings->integerInRange("quib.missing", 1025, 65535, 61413), 61413);
+        EXPECT_FALSE(settings->flag("quib.away.enabled", false));
+        EXPECT_TRUE(settings->flag("quib.on", false));
+        EXPECT_EQ(ratio(), 0.5);
+    }
+    EXPECT_EQ(log.sink->lines(),
+              (std::vector<std::string>{
+                  "quib.port 80 ignored: must be a whole number from 1025 to 65535; using 61413",
+                  R"(quib.awayPort "62001" ignored: must be a whole number from 1025 to 65535; using 61423)",
+                  R"(quib.away.enabled "yes" ignored: must be true or false; using false)",
+                  "quib.ratio 5 ignored: must be below 2; using 0.5"}));
+    ASSERT_TRUE(settings->setInteger("quib.port", 99));
+    EXPECT_EQ(settings->integerInRange("quib.port", 1025, 65535, 61413), 61413);
+    EXPECT_EQ(log.count("quib.port 99 ignored"), 1);
 }

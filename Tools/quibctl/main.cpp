@@ -277,6 +277,7 @@ void printStatus(const Json& status) {
     if (status.contains("loginItemError")) std::cout << "Login item: " << text(status, "loginItemError") << "\n";
     std::cout << "Phones connected: " << status.value("connectedDevices", 0) << "\n";
     if (status.contains("lastActivity")) std::cout << "Last activity: " << text(status, "lastActivity") << "\n";
+    if (status.contains("session")) std::cout << "Session: " << text(status, "session") << "\n";
 }
 
 std::string stateText(const Json& device) {

@@ -38,13 +38,14 @@ std::size_t pieceSizeFor(Display* display) {
 
 }  // namespace
 
-std::unique_ptr<X11Clipboard> X11Clipboard::open(const std::string& displayName, std::size_t readLimit) {
+std::unique_ptr<X11Clipboard> X11Clipboard::open(const std::string& displayName, std::size_t readLimit,
+                                                 const char* selection) {
     Setup setup;
     setup.readLimit = readLimit;
     setup.connection = X11Connection::open(displayName);
     if (!setup.connection) return nullptr;
     Display* display = setup.connection->unlockedDisplay();
-    setup.atoms = X11ClipboardAtoms::intern(display);
+    setup.atoms = X11ClipboardAtoms::intern(display, selection);
     if (setup.atoms.clipboard == None) return nullptr;
     setup.window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
     XSelectInput(display, setup.window, PropertyChangeMask);

@@ -51,8 +51,10 @@ public:
 
     // None when `displayName` (empty: $DISPLAY) does not open or the window cannot be made.
     // Reading another owner's contents keeps at most `readLimit` bytes (see X11SelectionReader).
+    // `selection` is served in place of CLIPBOARD when given ("PRIMARY").
     static std::unique_ptr<X11Clipboard> open(const std::string& displayName,
-                                              std::size_t readLimit = X11SelectionReader::readLimit);
+                                              std::size_t readLimit = X11SelectionReader::readLimit,
+                                              const char* selection = "CLIPBOARD");
 
     X11Clipboard(Passkey, Setup setup);
     // Destroys the window (giving the clipboard up) unless the server is gone.

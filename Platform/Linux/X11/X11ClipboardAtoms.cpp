@@ -4,8 +4,8 @@
 
 namespace quib {
 
-X11ClipboardAtoms X11ClipboardAtoms::intern(Display* display) {
-    const char* names[] = {"CLIPBOARD",     "TARGETS",       "TIMESTAMP",    "MULTIPLE",
+X11ClipboardAtoms X11ClipboardAtoms::intern(Display* display, const char* selection) {
+    const char* names[] = {selection,       "TARGETS",       "TIMESTAMP",    "MULTIPLE",
                            "INCR",          "ATOM_PAIR",     "_QUIB_CLOCK",  "_QUIB_REPLY_0",
                            "_QUIB_REPLY_1", "_QUIB_REPLY_2", "_QUIB_REPLY_3"};
     constexpr int count = sizeof names / sizeof names[0];

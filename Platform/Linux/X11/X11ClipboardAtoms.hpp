@@ -8,7 +8,7 @@ namespace quib {
 
 // The atoms the clipboard speaks in, interned once on its connection.
 struct X11ClipboardAtoms {
-    Atom clipboard = None;
+    Atom clipboard = None;  // the selection served: CLIPBOARD, or PRIMARY
     Atom targets = None;
     Atom timestamp = None;
     Atom multiple = None;
@@ -22,8 +22,8 @@ struct X11ClipboardAtoms {
     // given up moves on to the next, so that a late answer to it cannot mix into the next one.
     std::array<Atom, 4> replies{};
 
-    // One round trip.
-    static X11ClipboardAtoms intern(Display* display);
+    // One round trip. `clipboard` is the selection named `selection` ("CLIPBOARD" or "PRIMARY").
+    static X11ClipboardAtoms intern(Display* display, const char* selection = "CLIPBOARD");
 };
 
 }  // namespace quib

@@ -45,6 +45,7 @@ std::optional<Opened> open(const std::string& displayName, std::shared_ptr<Deskt
     opened.permissions = permissions;
     opened.services.pasteboard = X11Pasteboard::open(name);
     if (!opened.services.pasteboard) quibLog().error("x11: cannot own the clipboard of ", pub(name));
+    opened.services.selection = X11Pasteboard::openPrimary(name);
     if (!apps) apps = std::make_shared<DesktopEntries>();
     if (auto windows = X11Connection::open(name)) {
         opened.services.roster = std::make_shared<X11WindowRoster>(std::move(windows), permissions, apps);

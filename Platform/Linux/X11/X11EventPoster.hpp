@@ -14,6 +14,7 @@
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11EventWatcher.hpp"
 #include "Platform/Linux/X11/X11Keymap.hpp"
+#include "Platform/Linux/X11/X11Properties.hpp"
 #include "Platform/PointerLocation.hpp"
 #include "Runtime/Clock.hpp"
 
@@ -75,6 +76,8 @@ public:
     ~X11EventPoster() override;
 
     void post(const InputEvent& event) override;
+    // A plain xterm or urxvt has focus: its paste keys read PRIMARY only.
+    bool focusPastesSelection() override;
     Point pointerLocation() override;
 
 private:
@@ -101,6 +104,7 @@ private:
     // With the connection's lock held:
     std::vector<KeyCode> modifierKeycodes(Display* display, std::uint64_t flags, bool levelShift, bool terminal);
     bool focusIsTerminal();
+    std::optional<X11Properties::WindowClass> focusedClass();
     int clicksToMakeUp(unsigned int button, Point place, std::int64_t count);
     void sync(Display* display);
     void takeEvents(Display* display);

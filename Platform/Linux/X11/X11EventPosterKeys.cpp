@@ -14,12 +14,22 @@ namespace quib {
 
 // The window class is read under the lock; the desktop entries, which may touch the disk, are
 // asked outside it.
-bool X11EventPoster::focusIsTerminal() {
+std::optional<X11Properties::WindowClass> X11EventPoster::focusedClass() {
     std::optional<X11Properties::WindowClass> focused;
     connection_->use([&](Display* display) {
         if (const auto window = X11Properties::focusedWindow(display))
             focused = X11Properties::windowClass(display, *window);
     });
+    return focused;
+}
+
+bool X11EventPoster::focusPastesSelection() {
+    const auto focused = focusedClass();
+    return focused && TerminalEmulators::pastesPrimaryOnly(focused->className);
+}
+
+bool X11EventPoster::focusIsTerminal() {
+    const auto focused = focusedClass();
     if (!focused) return false;
     if (!apps_) return TerminalEmulators::isKnownClass(focused->className);
     return TerminalEmulators::ownsWindow(*apps_, focused->className, focused->instance);
@@ -46,9 +56,15 @@ std::vector<KeyCode> X11EventPoster::modifierKeycodes(Display* display, std::uin
 void X11EventPoster::pressKey(const InputEvent& event) {
     const auto name = KeyChord::keyForVirtualKey(event.keyCode);
     if (!name) return;
-    const KeySym keysym = X11Keymap::keysymForKeyName(*name);
+    KeySym keysym = X11Keymap::keysymForKeyName(*name);
     if (keysym == NoSymbol) return;
-    const bool terminal = (event.flags & EventFlags::command) != 0 && focusIsTerminal();
+    std::uint64_t flags = event.flags;
+    // A paste into a terminal that pastes PRIMARY only is its own paste key, Shift+Insert.
+    if (*name == "v" && flags == EventFlags::command && focusPastesSelection()) {
+        keysym = XK_Insert;
+        flags = EventFlags::shift;
+    }
+    const bool terminal = (flags & EventFlags::command) != 0 && focusIsTerminal();
     connection_->use([&](Display* display) {
         sync(display);  // a mapping change announced before now is seen now
         Press press;
@@ -61,7 +77,7 @@ void X11EventPoster::pressKey(const InputEvent& event) {
             press.spare = true;
         }
         press.keycode = stroke->keycode;
-        press.modifiers = modifierKeycodes(display, event.flags, stroke->shift, terminal);
+        press.modifiers = modifierKeycodes(display, flags, stroke->shift, terminal);
         for (KeyCode modifier : press.modifiers) XTestFakeKeyEvent(display, modifier, True, CurrentTime);
         XTestFakeKeyEvent(display, press.keycode, True, CurrentTime);
         sync(display);

@@ -36,14 +36,23 @@ struct Reply {
 }  // namespace
 
 std::shared_ptr<X11Pasteboard> X11Pasteboard::open(const std::string& displayName, std::size_t readLimit) {
+    return open(displayName, readLimit, "CLIPBOARD", "com.brenmoor.quib.host.clipboard");
+}
+
+std::shared_ptr<X11Pasteboard> X11Pasteboard::openPrimary(const std::string& displayName) {
+    return open(displayName, X11SelectionReader::readLimit, "PRIMARY", "com.brenmoor.quib.host.primary");
+}
+
+std::shared_ptr<X11Pasteboard> X11Pasteboard::open(const std::string& displayName, std::size_t readLimit,
+                                                   const char* selection, std::string_view label) {
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
     auto pasteboard = std::make_shared<X11Pasteboard>(Passkey{}, wake[0], wake[1]);
     auto opened = std::make_shared<std::promise<bool>>();
     auto ready = opened->get_future();
     auto* raw = pasteboard.get();
-    pasteboard->thread_.emplace("com.brenmoor.quib.host.clipboard", [raw, displayName, readLimit, opened] {
-        raw->run(displayName, readLimit, [&opened](bool ok) { opened->set_value(ok); });
+    pasteboard->thread_.emplace(label, [raw, displayName, readLimit, selection, opened] {
+        raw->run(displayName, readLimit, selection, [&opened](bool ok) { opened->set_value(ok); });
     });
     if (!ready.get()) return nullptr;
     return pasteboard;
@@ -98,8 +107,9 @@ bool X11Pasteboard::post(Request request) {
     return wakeWrite_.writeAll("x");
 }
 
-void X11Pasteboard::run(const std::string& displayName, std::size_t readLimit, std::function<void(bool)> opened) {
-    auto clipboard = X11Clipboard::open(displayName, readLimit);
+void X11Pasteboard::run(const std::string& displayName, std::size_t readLimit, const char* selection,
+                        std::function<void(bool)> opened) {
+    auto clipboard = X11Clipboard::open(displayName, readLimit, selection);
     if (clipboard) ownerNotices_.store(clipboard->hasOwnerNotices());
     else gone_.store(true);
     opened(clipboard != nullptr);

@@ -39,6 +39,8 @@ public:
     // keeps at most `readLimit` bytes: an app that offers more reads as an empty pasteboard.
     static std::shared_ptr<X11Pasteboard> open(const std::string& displayName = {},
                                                std::size_t readLimit = X11SelectionReader::readLimit);
+    // The same for the PRIMARY selection, which some terminals paste by default.
+    static std::shared_ptr<X11Pasteboard> openPrimary(const std::string& displayName = {});
 
     X11Pasteboard(Passkey, int wakeRead, int wakeWrite);
     // Stops the thread; what the host owned on the clipboard goes with it.
@@ -63,7 +65,10 @@ private:
     template <class Result>
     std::optional<Result> call(std::function<Result(X11Clipboard&)> body);
     bool post(Request request);
-    void run(const std::string& displayName, std::size_t readLimit, std::function<void(bool)> opened);
+    static std::shared_ptr<X11Pasteboard> open(const std::string& displayName, std::size_t readLimit,
+                                               const char* selection, std::string_view label);
+    void run(const std::string& displayName, std::size_t readLimit, const char* selection,
+             std::function<void(bool)> opened);
     void serve(X11Clipboard& clipboard);
     // The requests posted so far; none, and false, once the pasteboard is stopping.
     bool takeRequests(std::deque<Request>& taken);

@@ -107,6 +107,16 @@ TEST_F(HostServer, DeviceNotYetApprovedIsWelcomedWithoutTargetsAndToldToWaitAtMo
     EXPECT_FALSE(phone->isClosed());
 }
 
+TEST_F(HostServer, LogNamesThePhoneWhenItIsWelcomedAndWhenItsConnectionEnds) {
+    const auto port = startServer();
+    {
+        GreetedPhone phone(port, hello("D-N", "Kitchen phone"));
+        EXPECT_EQ(caseOf(parse(nextLine(*phone))), "welcome");
+        EXPECT_TRUE(eventually([&] { return log->contains("welcomed Kitchen phone from 127.0.0.1, waiting to be approved"); }));
+    }
+    EXPECT_TRUE(eventually([&] { return log->contains("connection of Kitchen phone ended"); }));
+}
+
 TEST_F(HostServer, PingBeforeHelloIsAnsweredAndAnythingElseIsToldToSayHelloFirst) {
     const auto port = startServer();
     TestPhone phone(code);

@@ -72,6 +72,8 @@ TEST_F(HostServer, WrongCodeFailsAndCountsAgainstItsSource) {
     TestPhone phone("WRONG2", "127.0.0.2");
     EXPECT_TRUE(phone.connect(port));
     EXPECT_TRUE(eventually([&] { return failuresOf("127.0.0.2") == 1; }));
+    // Said plainly, on the first attempt already, not as the TLS error underneath.
+    EXPECT_TRUE(log->contains("wrong pairing code from 127.0.0.2"));
     EXPECT_EQ(server->inspect().pending, 0u);
     EXPECT_EQ(failuresOf("127.0.0.1"), 0);
 }
@@ -210,6 +212,11 @@ TEST_F(HostServer, PortInUseLeavesTheErrorAndNoListener) {
     EXPECT_TRUE(eventually([&] { return server->lastError().value().has_value(); }));
     EXPECT_FALSE(server->isListening().value());
     EXPECT_FALSE(advertiser->current().has_value());
+    // The user learns which port and which setting to change.
+    EXPECT_NE(server->lastError().value()->find("(port " + std::to_string(taken.local_endpoint().port()) +
+                                                ", the setting quib.port)"),
+              std::string::npos)
+        << *server->lastError().value();
 }
 
 TEST_F(HostServer, ApprovingAConnectedDeviceRepublishesTheDeviceList) {

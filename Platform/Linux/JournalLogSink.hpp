@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <string_view>
+#include <string>
+#include <vector>
+
+#include "Runtime/Logger.hpp"
+
+namespace quib {
+
+// Writes log lines to the systemd journal, one entry a line, with the fields a reader filters
+// on: MESSAGE, PRIORITY, SYSLOG_IDENTIFIER=quib-host, QUIB_SUBSYSTEM and QUIB_CATEGORY. Private
+// values stay redacted unless the user allowed the journal to keep them ("quib.log.showPrivate").
+class JournalLogSink final : public LogSink {
+public:
+    static constexpr const char* identifier = "quib-host";
+    // The setting that lets the journal keep private values (device identifiers, addresses of
+    // phones from away); off unless the user sets it.
+    static constexpr std::string_view showPrivateKey = "quib.log.showPrivate";
+
+    // Hands one entry's "NAME=value" fields to the journal; sd_journal_sendv unless a test gives
+    // another.
+    using Sender = std::function<void(const std::vector<std::string>& fields)>;
+
+    explicit JournalLogSink(bool showPrivate, Sender sender = nullptr);
+
+    void write(const LogRecord& record) override;
+
+    // The fields of one entry.
+    std::vector<std::string> fieldsOf(const LogRecord& record) const;
+
+    // The journal takes entries here (its socket exists), standard error is not a terminal
+    // (where a person watches the host run, the lines stay on the terminal), and QUIB_LOG is not
+    // "stderr" (which keeps them on standard error wherever it goes).
+    static bool shouldTakeOver();
+
+private:
+    bool showPrivate_;
+    Sender sender_;
+};
+
+}  // namespace quib
