@@ -61,7 +61,8 @@ Settings::Pending Settings::snapshot() {
 }
 
 // A snapshot older than what the file already holds is not written: a later change won the race
-// and saved this one with it.
+// and saved this one with it. Nor is one the file already holds word for word: a change that
+// changes nothing costs no write.
 Result<void> Settings::write(Pending pending) {
     if (!pending) {
         quibLog().error("Settings: ", pub(pending.error().message));
@@ -71,9 +72,12 @@ Result<void> Settings::write(Pending pending) {
     const Snapshot& snapshot = **pending;
     std::lock_guard lock(writeMutex_);
     if (snapshot.generation <= written_) return {};
-    if (auto written = writer_(path_, snapshot.text); !written) {
-        quibLog().error("Settings: ", pub(written.error().message));
-        return written.error();
+    if (snapshot.text != writtenText_) {
+        if (auto written = writer_(path_, snapshot.text); !written) {
+            quibLog().error("Settings: ", pub(written.error().message));
+            return written.error();
+        }
+        writtenText_ = snapshot.text;
     }
     written_ = snapshot.generation;
     return {};

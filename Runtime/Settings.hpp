@@ -113,6 +113,7 @@ private:
     std::uint64_t changes_ = 0;  // under mutex_
     std::mutex writeMutex_;      // one write at a time, never held with mutex_
     std::uint64_t written_ = 0;  // under writeMutex_: the newest change the file holds
+    std::string writtenText_;    // under writeMutex_: the text this store last wrote
 };
 
 }  // namespace quib
