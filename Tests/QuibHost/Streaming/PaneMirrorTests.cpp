@@ -362,6 +362,9 @@ TEST_F(PaneMirror, MirrorsARealPaneThroughItsSessionsEndAndReturn) {
     EXPECT_EQ(shown->frame.columns, 200);
     EXPECT_EQ(shown->frame.rows, 60);
 
+    // Another session keeps the server up, so that every poll after the kill fails alike (a
+    // server on its way out answers one way, then another once it is gone: two states).
+    ASSERT_TRUE(server.startSession("keep", server.folder()));
     ASSERT_TRUE(server.run({"kill-session", "-t", "mirror"}));
     const auto gone = waitFor([](const Sent& one) { return one.frame.kind == ViewFrame::Kind::state; });
     ASSERT_TRUE(gone);
