@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -25,6 +26,8 @@
 #include "Tests/QuibHost/Targets/TestImages.hpp"
 #include "Tests/Support/FakeTargetStore.hpp"
 #include "Tests/Support/RecordingTargetRouter.hpp"
+#include "Tests/Support/ChildProcess.hpp"
+#include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
@@ -40,9 +43,16 @@ public:
     void write(const LogRecord&) override {}
 };
 
+struct HostOptions {
+    bool onDisk = false;         // settings kept in a file, written as a real host's are
+    bool phoneApproved = false;  // "B-1" approved before the server starts
+    bool uploadTargets = false;  // the target "T-1" exists and deliveries are only recorded
+};
+
+// A host on loopback.
 struct Host {
-    // With `uploadTargets`, the target "T-1" exists and deliveries are only recorded.
-    explicit Host(bool uploadTargets = false) {
+    explicit Host(HostOptions options = {})
+        : settings(options.onDisk ? Settings::atPath(scratch.path / "defaults.json") : Settings::inMemory()) {
         Logger::setSink(std::make_shared<NullSink>());
         asio::io_context io;
         asio::ip::tcp::acceptor probe(io, {asio::ip::tcp::v6(), 0});
@@ -50,8 +60,10 @@ struct Host {
         probe.close();
         auto clock = SystemClock::shared();
         registry = DeviceRegistry::create(main, settings, clock);
+        if (options.phoneApproved) (void)registry->approve("B-1", "Bench");
+        main->runPending();
         HostServerNeighbours given;
-        if (uploadTargets) {
+        if (options.uploadTargets) {
             auto targets = std::make_shared<quib::testing::FakeTargetStore>(main);
             QuibTarget target;
             target.id = "T-1";
@@ -81,7 +93,7 @@ struct Host {
 
     quib::testing::ScratchFolder scratch{"quib-bench"};
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>();
-    std::shared_ptr<Settings> settings = Settings::inMemory();
+    std::shared_ptr<Settings> settings;
     std::shared_ptr<DeviceRegistry> registry;
     std::shared_ptr<HostServer> server;
     std::uint16_t port = 0;
@@ -114,6 +126,25 @@ std::string helloOf(const std::string& deviceID) {
     return R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Bench","deviceID":")" + deviceID + "\"}}}\n";
 }
 const std::string hello = helloOf("B-1");
+bool listening(std::uint16_t port) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        asio::io_context io;
+        asio::ip::tcp::socket socket(io);
+        std::error_code error;
+        socket.connect({asio::ip::make_address("127.0.0.1"), port}, error);
+        if (!error) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+std::string hexOf(const Bytes& bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (auto byte : bytes) hex += {digits[byte >> 4], digits[byte & 15]};
+    return hex;
+}
+
 const std::string ping = R"({"ping":{"nonce":1}})" "\n";
 
 void BM_ConnectionSetUp(benchmark::State& state) {
@@ -128,6 +159,44 @@ void BM_ConnectionSetUp(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ConnectionSetUp)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// What a phone that is already approved costs the host from connecting to its welcome: the
+// handshake, the hello, the welcome, and the bookkeeping of the device having been seen, with
+// the settings kept on disk.
+void BM_ApprovedHello(benchmark::State& state) {
+    Host host({.onDisk = true, .phoneApproved = true});
+    for (auto _ : state) {
+        Phone phone(host.port);
+        phone.write(hello);
+        benchmark::DoNotOptimize(phone.readLine());
+        host.main->runPending();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ApprovedHello)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
+
+// The baseline: `openssl s_server` with the same key, answering the same hello line with one line.
+void BM_OpensslServerHello(benchmark::State& state) {
+    const std::uint16_t port = quib::testing::freePort();
+    quib::testing::ScratchFolder scratch{"quib-bench-openssl"};
+    const Bytes key = QuibTransport::pskData(code, QuibTransport::Derivation::current());
+    // It reports every connection on its standard output, which nobody reads here.
+    const std::string command = "exec openssl s_server -accept 127.0.0.1:" + std::to_string(port) +
+                                " -nocert -psk " + hexOf(key) + " -psk_identity " + std::string(QuibTransport::codeIdentity) +
+                                " -tls1_3 -ciphersuites " + std::string(QuibTransport::cipherSuite) + " -rev -quiet >/dev/null";
+    auto server = quib::testing::ChildProcess::start({"sh", "-c", command}, {}, scratch.path / "stderr");
+    if (!server || !listening(port)) {
+        state.SkipWithError("openssl s_server did not start");
+        return;
+    }
+    for (auto _ : state) {
+        Phone phone(port);
+        phone.write(hello);
+        benchmark::DoNotOptimize(phone.readLine());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_OpensslServerHello)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
 
 void BM_LinesThroughReceive(benchmark::State& state) {
     Host host;
@@ -171,7 +240,7 @@ void clearInbox(const std::filesystem::path& dataHome) {
 
 // One image of 20 MB per connection: hello, the frame, and the receipt.
 void BM_Upload20MB(benchmark::State& state) {
-    Host host(true);
+    Host host({.uploadTargets = true});
     host.approve("B-1");
     const std::string uploadHello =
         R"({"uploadHello":{"_0":{"deviceID":"B-1","deviceName":"Bench","targetIDs":["T-1"],"count":1}}})" "\n";

@@ -1,5 +1,8 @@
 #include "Runtime/BoundedJson.hpp"
 
+#include <iterator>
+#include <optional>
+#include <span>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -10,11 +13,17 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Builds the tree from the parser's events. Each open container is one frame; a value is
-// moved into its parent when it is complete.
+// Builds the tree from the parser's events. Each open container is one frame; the members and
+// elements of all open containers share two stacks, so a frame allocates nothing of its own and
+// the stacks' storage is reused as containers open and close. A container is built, sized once,
+// when it closes, and moved into its parent.
 class Builder {
 public:
-    explicit Builder(const BoundedJson::Limits& limits) : limits_(limits) {}
+    explicit Builder(const BoundedJson::Limits& limits) : limits_(limits) {
+        constexpr std::size_t usualDepth = 8;
+        frames_.reserve(usualDepth);
+        members_.reserve(usualDepth);
+    }
 
     bool null() { return put(Json(nullptr)); }
     // Every value passes through count() once: scalars in put(), containers when opened.
@@ -27,10 +36,9 @@ public:
 
     bool start_object(std::size_t) { return open(true); }
     bool key(Json::string_t& key) {
-        Frame& frame = frames_.back();
-        if (frame.members.size() >= limits_.maxMembers)
+        if (members_.size() - frames_.back().first >= limits_.maxMembers)
             return refuse("An object has more than " + std::to_string(limits_.maxMembers) + " members.");
-        frame.members.emplace_back(std::move(key), Json());
+        members_.emplace_back(std::move(key), Json());
         return true;
     }
     bool end_object() { return close(); }
@@ -47,10 +55,11 @@ public:
     }
 
 private:
+    using Member = std::pair<std::string, Json>;
+
     struct Frame {
         bool isObject = false;
-        std::vector<std::pair<std::string, Json>> members;  // objects: the value of the last is being read
-        Json elements = Json::array();                      // arrays
+        std::size_t first = 0;  // the container's first member or element on its stack
     };
 
     bool count() {
@@ -62,14 +71,24 @@ private:
         if (frames_.size() >= limits_.maxDepth)
             return refuse("The data nests deeper than " + std::to_string(limits_.maxDepth) + " levels.");
         if (!count()) return false;
-        frames_.push_back(Frame{isObject, {}, Json::array()});
+        frames_.push_back(Frame{isObject, isObject ? members_.size() : elements_.size()});
         return true;
     }
 
     bool close() {
-        Frame frame = std::move(frames_.back());
+        const Frame frame = frames_.back();
         frames_.pop_back();
-        return place(frame.isObject ? objectOf(std::move(frame.members)) : std::move(frame.elements));
+        if (frame.isObject) {
+            Json object = objectOf(std::span(members_).subspan(frame.first));
+            members_.resize(frame.first);
+            return place(std::move(object));
+        }
+        Json array(Json::value_t::array);
+        auto& items = array.get_ref<Json::array_t&>();
+        items.reserve(elements_.size() - frame.first);
+        std::move(elements_.begin() + static_cast<std::ptrdiff_t>(frame.first), elements_.end(), std::back_inserter(items));
+        elements_.resize(frame.first);
+        return place(std::move(array));
     }
 
     bool put(Json value) { return count() && place(std::move(value)); }
@@ -79,21 +98,21 @@ private:
             root_ = std::move(value);
             return true;
         }
-        Frame& frame = frames_.back();
+        const Frame& frame = frames_.back();
         if (frame.isObject) {
-            frame.members.back().second = std::move(value);
+            members_.back().second = std::move(value);
             return true;
         }
-        if (frame.elements.size() >= limits_.maxElements)
+        if (elements_.size() - frame.first >= limits_.maxElements)
             return refuse("An array has more than " + std::to_string(limits_.maxElements) + " elements.");
-        frame.elements.get_ref<Json::array_t&>().push_back(std::move(value));
+        elements_.push_back(std::move(value));
         return true;
     }
 
     // The object's storage is sized once, so no member is ever copied; duplicate keys are found
     // through an index only when the object is large enough for a scan to cost.
-    static Json objectOf(std::vector<std::pair<std::string, Json>> members) {
-        Json object = Json::object();
+    static Json objectOf(std::span<Member> members) {
+        Json object(Json::value_t::object);
         auto& items = static_cast<Json::object_t::Container&>(object.get_ref<Json::object_t&>());
         items.reserve(members.size());
         constexpr std::size_t scanLimit = 16;
@@ -124,6 +143,8 @@ private:
 
     BoundedJson::Limits limits_;
     std::vector<Frame> frames_;
+    std::vector<Member> members_;  // of every open object, outermost first
+    std::vector<Json> elements_;   // of every open array, outermost first
     std::size_t values_ = 0;
     Json root_;
     std::optional<std::string> failure_;

@@ -213,6 +213,14 @@ void Settings::reportBroken(const Signature& signature, const std::string& probl
     quibLog().error("Settings: ", pub(problem), "; keeping the values read before until the file is mended");
 }
 
+bool Settings::alters(const Edits& edits) const {
+    return std::any_of(edits.begin(), edits.end(), [&](const auto& edit) {
+        const auto found = values_.find(edit.first);
+        if (!edit.second) return found != values_.end();
+        return found == values_.end() || *found != *edit.second;
+    });
+}
+
 void Settings::apply(const Edits& edits) const {
     for (const auto& [key, value] : edits) {
         if (value) values_[key] = *value;
@@ -233,6 +241,9 @@ Result<void> Settings::change(const std::function<bool(Edits&)>& edit) {
         refresh();
         Edits edits;
         if (!edit(edits)) return {};
+        // A change that leaves every value as it was costs no write, unless the file still lacks
+        // an earlier one (a write that failed).
+        if (unsaved_.empty() && !alters(edits)) return {};
         apply(edits);
         if (path_.empty()) return {};
         unsaved_.insert(unsaved_.end(), edits.begin(), edits.end());

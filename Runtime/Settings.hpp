@@ -127,7 +127,8 @@ private:
     void refresh() const;  // with mutex_ held
     Result<void> change(const std::function<bool(Edits&)>& edit);
     Result<void> writeLocked(const std::string& text);  // with writeMutex_ held, not mutex_
-    void apply(const Edits& edits) const;  // with mutex_ held
+    bool alters(const Edits& edits) const;  // with mutex_ held
+    void apply(const Edits& edits) const;   // with mutex_ held
     void reportBroken(const Signature& signature, const std::string& problem) const;
     void reportIgnored(std::string_view key, const nlohmann::json& value, std::string_view rule,
                        const std::string& fallback) const;

@@ -1,6 +1,7 @@
 #include "Shared/ClientMessage.hpp"
 
 #include "Shared/MessageCaseCoding.hpp"
+#include "Shared/PointerLineReader.hpp"
 
 namespace quib {
 
@@ -53,6 +54,10 @@ template <> inline constexpr auto caseFields<M::RegisterPush> = std::tuple{field
 
 ClientMessage ClientMessage::fromJson(const Json& json) {
     return ClientMessage{messagecoding::Cases<Value>::decode(json)};
+}
+
+std::optional<ClientMessage> ClientMessage::readQuickly(std::string_view text, const BoundedJson::Limits& limits) {
+    return PointerLineReader::read(text, limits);
 }
 
 Json ClientMessage::toJson() const { return messagecoding::Cases<Value>::encode(value); }

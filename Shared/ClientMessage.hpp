@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "Runtime/BoundedJson.hpp"
 #include "Shared/AgentEvent.hpp"
 #include "Shared/ApprovalDecision.hpp"
 #include "Shared/ApprovalRequest.hpp"
@@ -99,6 +100,9 @@ struct ClientMessage {
     Value value;
 
     static ClientMessage fromJson(const Json& json);
+    // The pointer cases in their plain form, read without building a tree (PointerLineReader);
+    // nothing for any other line.
+    static std::optional<ClientMessage> readQuickly(std::string_view text, const BoundedJson::Limits& limits);
     Json toJson() const;
 };
 

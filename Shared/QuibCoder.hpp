@@ -1,6 +1,8 @@
 #pragma once
 
+#include <concepts>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,6 +11,14 @@
 #include "Shared/Json.hpp"
 
 namespace quib {
+
+// A type whose most frequent lines have a reader quicker than building a tree and decoding it.
+// It returns nothing for any line it is not sure of, and then the full decode reads the line: so
+// what fails, and with which text, is always the full decode's.
+template <class T>
+concept ReadsQuickly = requires(std::string_view text, const BoundedJson::Limits& limits) {
+    { T::readQuickly(text, limits) } -> std::same_as<std::optional<T>>;
+};
 
 // The one JSON coder of the process. Every encode and decode holds one process-wide,
 // non-recursive lock while it runs, so converters never call QuibCoder themselves: only the
@@ -48,6 +58,8 @@ public:
     static Result<T> decode(std::string_view text, const BoundedJson::Limits& limits) {
         std::lock_guard guard(lock());
         try {
+            if constexpr (ReadsQuickly<T>)
+                if (auto quick = T::readQuickly(text, limits)) return std::move(*quick);
             auto json = BoundedJson::parse(text, limits);
             if (!json) return json.error();
             return JsonCoding<T>::decode(*json);

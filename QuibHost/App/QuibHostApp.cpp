@@ -321,6 +321,7 @@ void QuibHostApp::terminate() {
     quibLog().info("shut-down: held buttons released");
     server_->stop();
     quibLog().info("shut-down: server stopped");
+    if (registry_->saveNow()) quibLog().info("shut-down: devices saved");  // a failure is logged there
 }
 
 }  // namespace quib

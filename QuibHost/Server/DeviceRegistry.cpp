@@ -54,6 +54,10 @@ DeviceRegistry::DeviceRegistry(Passkey, std::shared_ptr<Executor> main, std::sha
       approvedIDs_(identifiers(approved)),
       revokedIDs_(identifiers(revoked)) {}
 
+DeviceRegistry::~DeviceRegistry() {
+    if (seenUnsaved_) (void)store();
+}
+
 bool DeviceRegistry::seen(const std::string& deviceID, const std::string& name) {
     const bool approvedNow = isApproved(deviceID);
     main_->post([weak = weak_from_this(), deviceID, name] {
@@ -138,7 +142,26 @@ void DeviceRegistry::touch(const std::string& deviceID, const std::string& name)
         published.set(std::move(list));
         return true;
     };
-    if (restamp(approved_) || restamp(revoked_)) (void)persist();  // a failure is retried
+    if (restamp(approved_) || restamp(revoked_)) saveSoon();
+}
+
+// Refreshes are bookkeeping: they are saved together, once saveDelay has passed since the
+// first, or with the next approval or revocation, which saves the whole lists.
+void DeviceRegistry::saveSoon() {
+    seenUnsaved_ = true;
+    if (saveScheduled_) return;
+    saveScheduled_ = true;
+    (void)main_->postAfter(saveDelay, [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->saveScheduled_ = false;
+        if (self->seenUnsaved_) (void)self->persist();  // a failure is retried
+    });
+}
+
+Result<void> DeviceRegistry::saveNow() {
+    if (!seenUnsaved_ && !unsaved_) return {};
+    return persist();
 }
 
 // Stores both lists in one write, so an end of the process between them can never leave a
@@ -146,14 +169,7 @@ void DeviceRegistry::touch(const std::string& deviceID, const std::string& name)
 // Lists that cannot be written stay unsaved and are written again later; the first failure of a
 // run of them is logged.
 Result<void> DeviceRegistry::persist() {
-    const std::pair<std::string_view, DeviceList> lists[] = {{approvedKey, approved_.value()},
-                                                             {revokedKey, revoked_.value()}};
-    std::vector<std::pair<std::string, SettingValue>> values;
-    for (const auto& [key, list] : lists) {
-        auto line = QuibCoder::line(list);
-        if (line) values.emplace_back(std::string(key), SettingValue(Bytes(line->begin(), line->end())));
-    }
-    auto saved = settings_->setMany(std::move(values));
+    auto saved = store();
     if (saved) {
         if (unsaved_) quibLog().info("The approved and revoked devices are saved again");
         unsaved_ = false;
@@ -166,6 +182,19 @@ Result<void> DeviceRegistry::persist() {
     unsaved_ = true;
     retryLater();
     return saved;
+}
+
+// The lists are taken as they are now, so whatever waited to be saved is saved with them.
+Result<void> DeviceRegistry::store() {
+    seenUnsaved_ = false;
+    const std::pair<std::string_view, DeviceList> lists[] = {{approvedKey, approved_.value()},
+                                                             {revokedKey, revoked_.value()}};
+    std::vector<std::pair<std::string, SettingValue>> values;
+    for (const auto& [key, list] : lists) {
+        auto line = QuibCoder::line(list);
+        if (line) values.emplace_back(std::string(key), SettingValue(Bytes(line->begin(), line->end())));
+    }
+    return settings_->setMany(std::move(values));
 }
 
 void DeviceRegistry::retryLater() {

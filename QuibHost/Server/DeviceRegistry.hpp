@@ -52,6 +52,8 @@ public:
     static std::shared_ptr<DeviceRegistry> create(std::shared_ptr<Executor> main, std::shared_ptr<Settings> settings,
                                                   std::shared_ptr<Clock> clock);
 
+    // Saves what still waits to be saved.
+    ~DeviceRegistry();
     DeviceRegistry(const DeviceRegistry&) = delete;
     DeviceRegistry& operator=(const DeviceRegistry&) = delete;
 
@@ -60,9 +62,14 @@ public:
     Published<DeviceList>& approved() { return approved_; }
     Published<DeviceList>& revoked() { return revoked_; }
 
-    // Any thread: whether the device is approved right now. Its stored name and last-seen time
-    // are refreshed later on the main executor (only for a device already in one of the lists).
+    // Any thread: whether the device is approved right now. Its name and last-seen time are
+    // refreshed later on the main executor (only for a device already in one of the lists), and
+    // saved within saveDelay with whatever else was seen meanwhile: a phone that connects often
+    // costs one write a second at most, not one a hello.
     bool seen(const std::string& deviceID, const std::string& name);
+
+    // How long a refreshed name or last-seen time may wait before it is saved.
+    static constexpr std::chrono::seconds saveDelay{1};
 
     // How long lists that could not be saved wait before they are written again.
     static constexpr std::chrono::seconds retryInterval{30};
@@ -76,7 +83,9 @@ public:
     // list. Saved, and reported, as approve.
     Result<void> revoke(const std::string& deviceID);
     // Main executor: the lists in memory hold changes that are not saved yet.
-    bool hasUnsavedChanges() const { return unsaved_; }
+    bool hasUnsavedChanges() const { return unsaved_ || seenUnsaved_; }
+    // Main executor: saves at once what waits to be saved (at stop); nothing to save succeeds.
+    Result<void> saveNow();
 
     // Any thread: copies of the identifier sets, or one membership test, taken under the lock.
     std::set<std::string> approvedIDs() const;
@@ -94,7 +103,9 @@ public:
 private:
     void touch(const std::string& deviceID, const std::string& name);
     Result<void> persist();
+    Result<void> store();
     void retryLater();
+    void saveSoon();
     static DeviceList load(Settings& settings, std::string_view key);
     static void setAside(Settings& settings, std::string_view key, const std::string& reason);
 
@@ -108,6 +119,8 @@ private:
     std::set<std::string> revokedIDs_;
     bool unsaved_ = false;         // main executor
     bool retryScheduled_ = false;  // main executor
+    bool seenUnsaved_ = false;     // main executor: a refresh by seen() waits for saveSoon
+    bool saveScheduled_ = false;   // main executor
 };
 
 }  // namespace quib

@@ -20,6 +20,7 @@
 #include "Platform/SleepWatch.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
+#include "QuibHost/Server/NetworkInterfaces.hpp"
 #include "QuibHost/Server/NetworkQueue.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/ThrottleTable.hpp"
@@ -390,6 +391,7 @@ private:
     std::int64_t moveCount_ = 0;
     MonoTime moveWindowStart_;
     std::optional<std::set<std::string>> knownInterfaces_;
+    NetworkInterfaces networkInterfaces_;  // for log lines, kept while the watch reports changes
     Cancellable interfaceSettleTimer_;
 
     // Declared last so they stop first; the network queue outlives the serial queues, whose

@@ -182,7 +182,7 @@ void HostServer::connectionChanged(const ClientPtr& client, TlsConnection::State
 void HostServer::logReady(const Client& client) {
     const auto& connection = *client.connection;
     const std::string remote = PeerAddress::endpointText(connection.remoteEndpoint());
-    const std::string interfaces = NetworkInterfaces::describe(connection.localEndpoint().address());
+    const std::string interfaces = networkInterfaces_.describe(connection.localEndpoint().address());
     const bool expensive = false;  // no metered-link notion here
     quibLog().info("client ready: remote=", pub(remote), " interfaces=", pub(interfaces), " expensive=", expensive);
 }

@@ -18,7 +18,8 @@ void HostServer::beginSystemWatch() {
     if (interfaces_) {
         network_->post([this, baseline = interfaces_->activeNames()] {
             knownInterfaces_ = baseline;
-            interfaces_->start(network_->context(), [this] { interfacesReported(); });
+            if (interfaces_->start(network_->context(), [this] { interfacesReported(); }))
+                networkInterfaces_.keepUntilChanged();
         });
     }
 }
@@ -37,8 +38,10 @@ void HostServer::wake() {
     sleep_->delaySleep();
 }
 
-// Network queue: a burst of reports is judged once it has settled.
+// Network queue: the interfaces of log lines are read again at once; a burst of reports is
+// judged once it has settled.
 void HostServer::interfacesReported() {
+    networkInterfaces_.changed();
     interfaceSettleTimer_.cancel();
     interfaceSettleTimer_ = network_->postAfter(interfaceSettle, [this] { compareInterfaces(); });
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "Runtime/BoundedJson.hpp"
 
@@ -55,6 +56,39 @@ TEST(BoundedJson, NestingBeyondTheLimitFailsBeforeBuilding) {
     auto parsed = BoundedJson::parse(hostile);
     ASSERT_FALSE(parsed.ok());
     EXPECT_EQ(parsed.error().message, "The data nests deeper than 64 levels.");
+}
+
+// Containers inside containers share the builder's stacks: each must get exactly its own members
+// and elements back, however they nest and whatever closed before them.
+TEST(BoundedJson, NestedContainersGetTheirOwnMembersAndElements) {
+    for (const char* text : {
+             R"({"a":{"b":[1,{"c":[],"d":{}},[[2],[3,{"e":4,"e":5}]]],"f":{"g":[6]}},"h":[{},{"i":7}],"j":8})",
+             R"([[],[{}],{"a":[{"b":[{"c":0}],"b":1}],"d":2},[[[3],4],5],6])",
+             R"({"k0":0,"k1":1,"k2":2,"k3":3,"k4":4,"k5":5,"k6":6,"k7":7,"k8":8,"k9":9,"k10":10,"k11":11,)"
+             R"("k12":12,"k13":13,"k14":14,"k15":15,"k16":{"k0":[0,{"k1":1,"k0":2}]},"k17":17,"k3":[3]})",
+         }) {
+        auto parsed = BoundedJson::parse(text);
+        ASSERT_TRUE(parsed.ok()) << text;
+        EXPECT_EQ(parsed->dump(), Json::parse(text).dump()) << text;
+    }
+}
+
+TEST(BoundedJson, EachLimitFailsWithItsOwnWords) {
+    const BoundedJson::Limits limits{.maxDepth = 3, .maxMembers = 2, .maxElements = 2, .maxValues = 9};
+    const std::pair<const char*, const char*> cases[] = {
+        {"[[[[]]]]", "The data nests deeper than 3 levels."},
+        {R"({"a":{"b":1,"c":2,"d":3}})", "An object has more than 2 members."},
+        {R"({"a":1,"a":2,"a":3})", "An object has more than 2 members."},  // a repeated key counts
+        {R"([{"a":[1,2,3]}])", "An array has more than 2 elements."},
+        {R"([[1,2],[3,4],{"a":5}])", "An array has more than 2 elements."},
+        {R"([[1,2],{"a":[3,4],"b":[5]}])", "The data holds more than 9 values."},
+        {R"({"a":[1,2],"b":{"c":)", "The given data was not valid JSON."},
+    };
+    for (const auto& [text, why] : cases) {
+        auto parsed = BoundedJson::parse(text, limits);
+        ASSERT_FALSE(parsed.ok()) << text;
+        EXPECT_EQ(parsed.error().message, why) << text;
+    }
 }
 
 TEST(BoundedJson, MembersAndElementsAreCapped) {

@@ -165,7 +165,10 @@ TEST(Settings, FailedWriteIsReportedAndTheChangeKeptForTheNextWrite) {
     EXPECT_EQ(settings->string("quib.revoked"), "PHONE-1");
     EXPECT_FALSE(Settings::atPath(path)->contains("quib.revoked"));
 
+    // The same change again is no change to the store, but the file still lacks it.
     diskFull = false;
+    EXPECT_TRUE(settings->setString("quib.revoked", "PHONE-1"));
+    EXPECT_EQ(Settings::atPath(path)->string("quib.revoked"), "PHONE-1");
     EXPECT_TRUE(settings->setBool("quib.listening", true));
     auto reopened = Settings::atPath(path);
     EXPECT_EQ(reopened->string("quib.revoked"), "PHONE-1");
@@ -290,6 +293,13 @@ TEST(Settings, SeveralValuesAreWrittenOnceAndLeftoverTemporariesAreRemoved) {
     EXPECT_TRUE(fs::exists(unrelated));
     (void)settings->setMany({{"quib.a", SettingValue(std::string("x"))}, {"quib.b", SettingValue(true)}});
     EXPECT_EQ(writes, 1);
+    // Values the file already holds cost no write, nor does removing what is not there.
+    EXPECT_TRUE(settings->setMany({{"quib.b", SettingValue(true)}, {"quib.a", SettingValue(std::string("x"))}}));
+    EXPECT_TRUE(settings->remove("quib.c"));
+    EXPECT_EQ(writes, 1);
+    EXPECT_TRUE(settings->setBool("quib.b", false));
+    EXPECT_TRUE(settings->setBool("quib.b", true));
+    EXPECT_EQ(writes, 3);
     auto reopened = Settings::atPath(folder / "defaults.json");
     EXPECT_EQ(reopened->string("quib.a"), "x");
     EXPECT_EQ(reopened->boolean("quib.b"), true);

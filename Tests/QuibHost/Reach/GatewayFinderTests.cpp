@@ -117,7 +117,7 @@ int readVethInPrivateNamespace() {
     }
     if (!qa) return noVeth;
     if (*qa != link("qa", LinkKind::wiredEthernet, "10.9.0.1")) return wrongFacts;
-    if (NetworkInterfaces::describe(asio::ip::make_address("10.9.0.1")) != "qa(wiredEthernet)") return wrongDescription;
+    if (NetworkInterfaces().describe(asio::ip::make_address("10.9.0.1")) != "qa(wiredEthernet)") return wrongDescription;
     if (GatewayFinder::find() != gateway("10.9.0.2", "qa", "10.9.0.1")) return wrongGateway;
     return read;
 }

@@ -70,6 +70,10 @@ TEST_F(DeviceRegistry, SeenAnswersAtOnceAndRefreshesTheRecordLaterOnMain) {
 
     main->runPending();
     EXPECT_EQ(registry->approved().value(), (DeviceList{{"A", "New name", seenAt}}));
+    EXPECT_TRUE(registry->hasUnsavedChanges());
+    clock->advance(Registry::saveDelay);
+    main->runPending();
+    EXPECT_FALSE(registry->hasUnsavedChanges());
     auto stored = QuibCoder::decode<DeviceList>(textOf(*settings->bytes(Registry::approvedKey)));
     ASSERT_TRUE(stored.ok());
     EXPECT_EQ(*stored, registry->approved().value());
@@ -245,6 +249,78 @@ TEST_F(DeviceRegistry, EachChangeIsStoredInOneWriteAndADeviceInBothListsCountsAs
     EXPECT_FALSE(reopened->isApproved("A"));
     EXPECT_TRUE(reopened->isRevoked("A"));
     EXPECT_TRUE(reopened->approved().value().empty());
+    std::filesystem::remove_all(folder);
+}
+
+// Phones say hello often; their refreshes are gathered into one write within saveDelay, while
+// approvals and revocations are written at once, and take every waiting refresh with them.
+TEST_F(DeviceRegistry, RefreshesAreSavedTogetherWithinTheDelayAndNeverLost) {
+    const auto folder = std::filesystem::temp_directory_path() / ("quib-registry-seen-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    const auto path = folder / "defaults.json";
+    int writes = 0;
+    bool diskFull = false;
+    settings = Settings::atPath(path, [&](const std::filesystem::path& at, std::string_view text) -> Result<void> {
+        if (diskFull) return fail("No space left on device");
+        ++writes;
+        return writeFileAtomically(at, text);
+    });
+    auto storedNames = [&] {
+        std::vector<std::string> names;
+        auto stored = Settings::atPath(path);
+        for (auto key : {Registry::approvedKey, Registry::revokedKey})
+            for (const auto& device : QuibCoder::decode<DeviceList>(textOf(stored->bytes(key).value_or(Bytes{}))).valueOr({}))
+                names.push_back(device.id + "=" + device.name);
+        return names;
+    };
+    auto registry = open();
+    (void)registry->approve("A", "Ann");
+    (void)registry->revoke("R");
+    main->runPending();
+    writes = 0;
+
+    for (int i = 0; i < 50; ++i) (void)registry->seen(i % 2 ? "A" : "R", "hello " + std::to_string(i));
+    main->runPending();
+    clock->advance(Registry::saveDelay - 1ms);
+    main->runPending();
+    EXPECT_EQ(writes, 0);
+    clock->advance(1ms);
+    main->runPending();
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{"A=hello 49", "R=hello 48"}));
+
+    // An approval in between saves the waiting refresh with it; the timer then has nothing left.
+    (void)registry->seen("A", "Ann again");
+    main->runPending();
+    (void)registry->approve("B", "Bo");
+    main->runPending();
+    EXPECT_EQ(writes, 2);
+    clock->advance(Registry::saveDelay);
+    main->runPending();
+    EXPECT_EQ(writes, 2);
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{"A=Ann again", "B=Bo", "R=hello 48"}));
+
+    // A refresh that cannot be written is retried; one still waiting at stop is saved then.
+    diskFull = true;
+    (void)registry->seen("B", "Bo 2");
+    main->runPending();
+    clock->advance(Registry::saveDelay);
+    main->runPending();
+    EXPECT_TRUE(registry->hasUnsavedChanges());
+    diskFull = false;
+    clock->advance(Registry::retryInterval);
+    main->runPending();
+    EXPECT_FALSE(registry->hasUnsavedChanges());
+    EXPECT_EQ(storedNames().at(1), "B=Bo 2");
+
+    (void)registry->seen("B", "Bo 3");
+    main->runPending();
+    EXPECT_TRUE(registry->saveNow());
+    EXPECT_EQ(storedNames().at(1), "B=Bo 3");
+    (void)registry->seen("B", "Bo 4");
+    main->runPending();
+    registry.reset();
+    EXPECT_EQ(storedNames().at(1), "B=Bo 4");
     std::filesystem::remove_all(folder);
 }
 
