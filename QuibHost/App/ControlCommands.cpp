@@ -13,16 +13,7 @@
 namespace quib {
 namespace {
 
-std::string stringField(const Json& request, const char* key) {
-    const auto found = request.find(key);
-    return found != request.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
-
-void answer(ControlSocket::Reply& reply, Json line) {
-    line["ok"] = true;
-    reply.send(line);
-    reply.finish();
-}
+constexpr auto stringField = &ControlSocket::stringField;
 
 std::string statusName(RemoteReachService::Status::Kind kind) {
     switch (kind) {
@@ -86,8 +77,8 @@ void ControlCommands::handle(const Json& request, std::shared_ptr<ControlSocket:
 void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
     const std::string command = stringField(request, "command");
     const std::string device = stringField(request, "device");
-    if (command == "status") return answer(*reply, Json{{"status", status()}});
-    if (command == "devices") return answer(*reply, Json{{"devices", devices()}});
+    if (command == "status") return reply->answer(Json{{"status", status()}});
+    if (command == "devices") return reply->answer(Json{{"devices", devices()}});
     if ((command == "approve" || command == "revoke") && device.empty())
         return reply->fail("Say which phone: " + command + " DEVICE-ID (quibctl devices lists them).");
     if (command == "approve") return approve(device, *reply);
@@ -99,11 +90,11 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "targets" && request.value("add", Json(false)) == Json(true)) return addTarget(*reply);
     if (command == "targets" && request.contains("move")) return moveTargets(request, *reply);
     if (command == "settings") return settingsLines(request, *reply);
-    if (command == "targets") return answer(*reply, Json{{"targets", targets()}});
+    if (command == "targets") return reply->answer(Json{{"targets", targets()}});
     if (command == "refresh") return refresh(*reply);
     if (command == "use") return use(stringField(request, "target"), *reply);
     if (command == "reveal") return reveal(stringField(request, "item"), *reply);
-    if (command == "requests") return answer(*reply, Json{{"requests", requests()}});
+    if (command == "requests") return reply->answer(Json{{"requests", requests()}});
     if (command == "answer") return answerRequest(stringField(request, "request"), stringField(request, "decision"), *reply);
     if (command == "push") return push(reply);
     if (command == "panel") return panel(reply);
@@ -115,7 +106,7 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "away") {
         if (request.value("retry", Json(false)) == Json(true)) return retryAway(*reply);
         const auto enabled = request.find("enabled");
-        if (enabled == request.end()) return answer(*reply, Json{{"away", awayState()}});
+        if (enabled == request.end()) return reply->answer(Json{{"away", awayState()}});
         if (!enabled->is_boolean()) return reply->fail("Say whether to switch it on or off: away on|off.");
         return away(enabled->get<bool>(), *reply);
     }
@@ -177,13 +168,13 @@ std::optional<std::string> ControlCommands::nameOf(const std::string& deviceID, 
 void ControlCommands::approve(const std::string& deviceID, ControlSocket::Reply& reply) {
     if (config_.registry->isApproved(deviceID)) {
         const auto name = nameOf(deviceID, false);
-        return answer(reply, Json{{"message", name.value_or(deviceID) + " is already approved"}});
+        return reply.answer(Json{{"message", name.value_or(deviceID) + " is already approved"}});
     }
     const auto name = nameOf(deviceID, true);
     if (!name) return reply.fail(unknownDevice(deviceID));
     if (const auto saved = actions_->approveDevice(deviceID, *name); !saved)
         return reply.fail(unsaved("Approved " + *name, saved.error()));
-    answer(reply, Json{{"message", "Approved " + *name}});
+    reply.answer(Json{{"message", "Approved " + *name}});
 }
 
 void ControlCommands::revoke(const std::string& deviceID, ControlSocket::Reply& reply) {
@@ -194,7 +185,7 @@ void ControlCommands::revoke(const std::string& deviceID, ControlSocket::Reply& 
         return reply.fail(*name + " is waiting for approval, not approved; there is nothing to revoke.");
     if (const auto saved = actions_->revokeDevice(deviceID); !saved)
         return reply.fail(unsaved("Revoked " + *name, saved.error()));
-    answer(reply, Json{{"message", "Revoked " + *name}});
+    reply.answer(Json{{"message", "Revoked " + *name}});
 }
 
 void ControlCommands::code(bool rotate, ControlSocket::Reply& reply) {
@@ -205,26 +196,26 @@ void ControlCommands::code(bool rotate, ControlSocket::Reply& reply) {
                           " (every phone was disconnected and must use it; approvals stay)";
     }
     line["pairingCode"] = config_.state->pairingCode().value();
-    answer(reply, std::move(line));
+    reply.answer(std::move(line));
 }
 
 void ControlCommands::pause(bool paused, ControlSocket::Reply& reply) {
     actions_->setInjectionPaused(paused);
-    answer(reply, Json{{"injectionPaused", paused},
+    reply.answer(Json{{"injectionPaused", paused},
                        {"message", paused ? "Input from phones is paused" : "Input from phones is on again"}});
 }
 
 // As the panel's "Let phones listen" switch.
 void ControlCommands::listen(bool allowed, ControlSocket::Reply& reply) {
     actions_->setAudioAllowed(allowed);
-    answer(reply, Json{{"audioAllowed", allowed}, {"message", allowed ? "Phones may listen" : "Phones may not listen"}});
+    reply.answer(Json{{"audioAllowed", allowed}, {"message", allowed ? "Phones may listen" : "Phones may not listen"}});
 }
 
 // As the panel's switch (a phone on this network is then handed its key, which joins the
 // listener).
 void ControlCommands::away(bool enabled, ControlSocket::Reply& reply) {
     actions_->setAwayEnabled(enabled);
-    answer(reply, Json{{"awayEnabled", enabled},
+    reply.answer(Json{{"awayEnabled", enabled},
                        {"message", enabled ? "Away access is on" : "Away access is off; away connections were closed"}});
 }
 
@@ -249,13 +240,13 @@ Json ControlCommands::awayState() const {
 // As the panel's "Try again".
 void ControlCommands::retryAway(ControlSocket::Reply& reply) {
     actions_->retryAway();
-    answer(reply, Json{{"message", "Trying again"}});
+    reply.answer(Json{{"message", "Trying again"}});
 }
 
 // As the panel shows it: the sender works out the line on its own queue and hands it back here.
 void ControlCommands::push(const std::shared_ptr<ControlSocket::Reply>& reply) {
     const bool asked =
-        actions_->pushSummary([reply](std::string summary) { answer(*reply, Json{{"summary", std::move(summary)}}); });
+        actions_->pushSummary([reply](std::string summary) { reply->answer(Json{{"summary", std::move(summary)}}); });
     if (!asked) reply->fail("This host has no push sender.");
 }
 
@@ -316,7 +307,7 @@ void ControlCommands::removeTargets(const Json& ids, ControlSocket::Reply& reply
     for (std::size_t i = 0; i < names.size(); ++i) done += (i ? ", " : "") + names[i];
     config_.server->note(done);
     if (auto why = config_.store->saveFailure()) return reply.fail(unsaved(done, Error{*why}));
-    answer(reply, Json{{"message", done}});
+    reply.answer(Json{{"message", done}});
 }
 
 // As the settings window's plus.
@@ -327,7 +318,7 @@ void ControlCommands::addTarget(ControlSocket::Reply& reply) {
                           std::to_string(TargetStore::mostTargets) + "), or the host's log says why.");
     }
     if (auto why = config_.store->saveFailure()) return reply.fail(unsaved("Added " + *id, Error{*why}));
-    answer(reply, Json{{"id", *id}});
+    reply.answer(Json{{"id", *id}});
 }
 
 // As a drag in the settings window: the rows are the offsets of the saved list as `targets`
@@ -349,7 +340,7 @@ void ControlCommands::moveTargets(const Json& request, ControlSocket::Reply& rep
     }
     settings_->move(sources, to->get<std::size_t>());
     if (auto why = config_.store->saveFailure()) return reply.fail(unsaved("Moved", Error{*why}));
-    answer(reply, Json{{"message", "Moved"}});
+    reply.answer(Json{{"message", "Moved"}});
 }
 
 // The settings window as it would show with these rows selected.
@@ -358,14 +349,14 @@ void ControlCommands::settingsLines(const Json& request, ControlSocket::Reply& r
     if (const auto select = request.find("select"); select != request.end() && select->is_array())
         for (const auto& id : *select)
             if (id.is_string()) selection.insert(id.get<std::string>());
-    answer(reply, Json{{"lines", SettingsDump::lines(settings_->model(selection))}});
+    reply.answer(Json{{"lines", SettingsDump::lines(settings_->model(selection))}});
 }
 
 // As the settings window's refresh: the panes are listed in the background, so the answer
 // comes before the targets change.
 void ControlCommands::refresh(ControlSocket::Reply& reply) {
     config_.store->refreshTmux();
-    answer(reply, Json{{"message", "Reading the tmux panes again; quibctl targets shows the result."}});
+    reply.answer(Json{{"message", "Reading the tmux panes again; quibctl targets shows the result."}});
 }
 
 // The panel's picker offers saved targets only, so an id that names none is refused.
@@ -374,14 +365,14 @@ void ControlCommands::use(const std::string& targetID, ControlSocket::Reply& rep
     const auto target = config_.store->target(targetID);
     if (!target) return reply.fail("No saved target has the identifier " + targetID + " (quibctl targets lists them).");
     actions_->useTarget(targetID);
-    answer(reply, Json{{"message", "Active target: " + target->name}});
+    reply.answer(Json{{"message", "Active target: " + target->name}});
 }
 
 void ControlCommands::reveal(const std::string& item, ControlSocket::Reply& reply) {
     if (item != "log" && item != "inbox") return reply.fail("Say what to reveal: reveal log, or reveal inbox.");
     const auto path = item == "log" ? actions_->revealDeliveryLog() : actions_->revealImageInbox();
     if (!path) return reply.fail(path.error().message);
-    answer(reply, Json{{"path", path->string()}});
+    reply.answer(Json{{"path", path->string()}});
 }
 
 // As the panel's "Launch at login" switch, which only the installed host shows.
@@ -398,12 +389,12 @@ void ControlCommands::loginItem(const std::string& change, ControlSocket::Reply&
     putIfSet(line, "loginItemError", state.loginItemError().value());
     if (change != "status" && state.loginItemError().value()) return reply.fail(*state.loginItemError().value());
     line["message"] = state.launchAtLogin().value() ? "Launch at login: on" : "Launch at login: off";
-    answer(reply, std::move(line));
+    reply.answer(std::move(line));
 }
 
 // As the panel's Quit: answered first, so that the tool hears it before the host ends.
 void ControlCommands::quit(ControlSocket::Reply& reply) {
-    answer(reply, Json{{"message", "The host is ending"}});
+    reply.answer(Json{{"message", "The host is ending"}});
     config_.main->post([actions = actions_] { actions->quit(); });
 }
 
@@ -413,12 +404,12 @@ void ControlCommands::open(const std::string& item, ControlSocket::Reply& reply)
     if (item == "accessibility") {
         actions_->openAccessibilitySettings();
         if (config_.state->accessibilityGranted().value())
-            return answer(reply, Json{{"message", "Accessibility is granted already"}});
-        return answer(reply, Json{{"message", "Asked for Accessibility; the host's log says what is missing"}});
+            return reply.answer(Json{{"message", "Accessibility is granted already"}});
+        return reply.answer(Json{{"message", "Asked for Accessibility; the host's log says what is missing"}});
     }
     if (item == "screen-recording") {
         actions_->openScreenRecordingSettings();
-        return answer(reply, Json{{"message", "Asked for Screen Recording; the host's log says what is missing"}});
+        return reply.answer(Json{{"message", "Asked for Screen Recording; the host's log says what is missing"}});
     }
     reply.fail("Say which permission: open accessibility, or open screen-recording.");
 }
@@ -449,7 +440,7 @@ void ControlCommands::answerRequest(const std::string& id, const std::string& de
         return reply.fail("No request with the identifier " + id + " is waiting (quibctl requests lists them).");
     const std::string what = found->targetName + ": " + found->title;
     actions_->answerRequest(id, *choice);
-    answer(reply, Json{{"message", (*choice == ApprovalDecision::approve ? "Approved " : "Denied ") + what}});
+    reply.answer(Json{{"message", (*choice == ApprovalDecision::approve ? "Approved " : "Denied ") + what}});
 }
 
 // As the panel appears: what it asks for on appearing is waited for (briefly), then the model,
@@ -459,7 +450,7 @@ void ControlCommands::panel(const std::shared_ptr<ControlSocket::Reply>& reply) 
     config_.panel->appeared([panel = std::weak_ptr<MenuViewModelSource>(config_.panel), reply] {
         auto source = panel.lock();
         if (!source) return reply->fail("The host is shutting down.");
-        answer(*reply, Json{{"lines", MenuDump::lines(source->current())}});
+        reply->answer(Json{{"lines", MenuDump::lines(source->current())}});
     });
 }
 
@@ -469,12 +460,12 @@ void ControlCommands::show(const Json& request, ControlSocket::Reply& reply) {
         const std::string select = stringField(request, "select");
         if (!settings_->open(select.empty() ? std::nullopt : std::optional<std::string>(select)))
             return reply.fail("There is no display: the settings window is not shown. `quibctl settings` prints it.");
-        return answer(reply, Json::object());
+        return reply.answer(Json::object());
     }
     if (item != "panel") return reply.fail("Say what to show: show panel, or show settings.");
     if (!showPanel_) return reply.fail("There is no display: the panel is not shown. `quibctl panel` prints it.");
     showPanel_();
-    answer(reply, Json::object());
+    reply.answer(Json::object());
 }
 
 }  // namespace quib

@@ -50,12 +50,23 @@ public:
             send(Json{{"error", message}});
             finish();
         }
+        // Sends the answer, marked "ok", and closes.
+        void answer(Json line) {
+            line["ok"] = true;
+            send(line);
+            finish();
+        }
         virtual bool isOpen() const = 0;
         // Called once when the connection ends for any reason: on the socket's thread, or at once
         // on the caller's when it has already ended.
         virtual void setClosedHandler(std::function<void()> handler) = 0;
     };
     using Handler = std::function<void(const Json& request, std::shared_ptr<Reply> reply)>;
+    // A request's text field; empty when it is missing or not a text.
+    static std::string stringField(const Json& request, const char* key) {
+        const auto found = request.find(key);
+        return found != request.end() && found->is_string() ? found->get<std::string>() : std::string();
+    }
 
     // The longest request line taken; a longer one is refused.
     static constexpr std::size_t maxRequestBytes = 64 * 1024;

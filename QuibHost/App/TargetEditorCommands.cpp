@@ -7,20 +7,11 @@
 namespace quib {
 namespace {
 
-std::string stringField(const Json& request, const char* key) {
-    const auto found = request.find(key);
-    return found != request.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
-
-void answer(ControlSocket::Reply& reply, Json line) {
-    line["ok"] = true;
-    reply.send(line);
-    reply.finish();
-}
+constexpr auto stringField = &ControlSocket::stringField;
 
 void answerWrite(ControlSocket::Reply& reply, const Result<void>& written) {
     if (!written) return reply.fail(written.error().message + ".");
-    answer(reply, Json{{"message", "Stored"}});
+    reply.answer(Json{{"message", "Stored"}});
 }
 
 // "on" or "off".
@@ -41,14 +32,14 @@ void TargetEditorCommands::run(const Json& request, const std::shared_ptr<Contro
         const auto editor = open(*target, file);
         if (!editor->chooseApp())
             return reply->fail(file.string() + " is not the desktop entry of an application; nothing changed.");
-        return answer(*reply, Json{{"message", "The target's app is now " +
+        return reply->answer(Json{{"message", "The target's app is now " +
                                                    config_.editor.store->target(id)->bundleID.value_or("")}});
     }
     const auto editor = open(*target, std::nullopt);
     if (request.contains("set")) return set(editor, stringField(request, "set"), stringField(request, "value"), reply);
     const bool panesOnly = request.value("refresh", Json(false)) == Json(true);
     whenListed(editor, panesOnly, [reply](TargetEditorActions& done) {
-        answer(*reply, Json{{"lines", done.model().value().lines()}});
+        reply->answer(Json{{"lines", done.model().value().lines()}});
     });
 }
 
