@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <vector>
 
@@ -17,5 +18,17 @@ inline void reportLatencies(benchmark::State& state, std::vector<double>& millis
     state.counters["p95_ms"] = at(0.95);
     state.counters["p99_ms"] = at(0.99);
 }
+
+// Times of single runs, reported as percentiles.
+class LatencySamples {
+public:
+    void add(std::chrono::steady_clock::duration took) {
+        millis_.push_back(std::chrono::duration<double, std::milli>(took).count());
+    }
+    void report(benchmark::State& state) { reportLatencies(state, millis_); }
+
+private:
+    std::vector<double> millis_;
+};
 
 }  // namespace quib::bench

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
+#include "Benchmarks/TestDisplay.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
@@ -26,12 +27,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string displayName() {
-    for (const char* name : {"QUIB_TEST_DISPLAY", "DISPLAY"}) {
-        if (const char* value = std::getenv(name); value && *value) return value;
-    }
-    return {};
-}
+using quib::bench::displayName;
 
 double millisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
+#include "Benchmarks/TestDisplay.hpp"
 #include "Platform/Linux/Media/FfmpegPngEncoder.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11ScreenGrab.hpp"
@@ -30,21 +31,9 @@ constexpr int screenWidth = 1440, screenHeight = 900;
 constexpr int windowX = 100, windowY = 50, windowWidth = 1280, windowHeight = 800;
 constexpr int outWidth = 1000, outHeight = 625;
 
-std::string displayName() {
-    for (const char* name : {"QUIB_TEST_DISPLAY", "DISPLAY"}) {
-        if (const char* value = std::getenv(name); value && *value) return value;
-    }
-    return {};
-}
+using quib::bench::displayName;
 
-class Samples {
-public:
-    void add(Clock::duration took) { millis_.push_back(std::chrono::duration<double, std::milli>(took).count()); }
-    void report(benchmark::State& state) { quib::bench::reportLatencies(state, millis_); }
-
-private:
-    std::vector<double> millis_;
-};
+using Samples = quib::bench::LatencySamples;
 
 // A window out of the window manager's hands, painted with bands of colour and text-like fine
 // strokes, so that neither the scaling nor the compression has it easy.

@@ -19,6 +19,7 @@ extern "C" {
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
+#include "Benchmarks/TestDisplay.hpp"
 #include "Platform/Linux/Media/PictureScaler.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11WindowFrames.hpp"
@@ -30,21 +31,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int windowWidth = 1920, windowHeight = 1080;
 
-std::string displayName() {
-    for (const char* name : {"QUIB_TEST_DISPLAY", "DISPLAY"}) {
-        if (const char* value = std::getenv(name); value && *value) return value;
-    }
-    return {};
-}
+using quib::bench::displayName;
 
-class Samples {
-public:
-    void add(Clock::duration took) { millis_.push_back(std::chrono::duration<double, std::milli>(took).count()); }
-    void report(benchmark::State& state) { quib::bench::reportLatencies(state, millis_); }
-
-private:
-    std::vector<double> millis_;
-};
+using Samples = quib::bench::LatencySamples;
 
 // A window the size of the screen, out of the window manager's hands, painted with bands of
 // colour and fine stripes, so that neither the reading nor the scaling has it easy.

@@ -23,6 +23,7 @@ extern "C" {
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
+#include "Benchmarks/TestDisplay.hpp"
 #include "Platform/Linux/PixbufJpegEncoder.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
@@ -34,12 +35,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int windowCount = 12, windowWidth = 1280, windowHeight = 800;
 constexpr const char* appID = "quib-bench-probe";
 
-std::string displayName() {
-    for (const char* name : {"QUIB_TEST_DISPLAY", "DISPLAY"}) {
-        if (const char* value = std::getenv(name); value && *value) return value;
-    }
-    return {};
-}
+using quib::bench::displayName;
 
 // Twelve painted windows of one app, claimed by a desktop entry in a folder of their own.
 class TestApp {

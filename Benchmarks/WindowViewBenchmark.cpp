@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
+#include "Benchmarks/TestDisplay.hpp"
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -59,12 +60,7 @@ constexpr const char* kCode = "KX7P2M";
 constexpr const char* painterApp = "quib-bench-painter";
 constexpr auto runFor = 5s;
 
-std::string displayName() {
-    for (const char* name : {"QUIB_TEST_DISPLAY", "DISPLAY"}) {
-        if (const char* value = std::getenv(name); value && *value) return value;
-    }
-    return {};
-}
+using quib::bench::displayName;
 
 // Seconds of CPU a process has used so far.
 double cpuOf(pid_t pid) {
