@@ -235,7 +235,7 @@ std::size_t deletions() {
 void BM_HostAwayOnUntilReachable(benchmark::State& state) {
     if (!inRouterNamespace(state)) return;
     TempHome home;
-    home.defaults()->setInteger("quib.awayPort", awayPort);
+    (void)home.defaults()->setInteger("quib.awayPort", awayPort);
     quib::testing::setStunServersBeforeStart(home, {"10.77.0.1:3478"});
     const auto host = quib::testing::HostProcess::start(home);
     if (!host) return state.SkipWithError("quib-host did not start");

@@ -62,11 +62,11 @@ protected:
         probe.kind = QuibTarget::Kind::app;
         probe.bundleID = probeApp;
         targets->setSnapshot({{probe}, {}}, "P");
-        settings->setReal(PanelStreamer::viewerAllowanceKey, allowance.count());
+        (void)settings->setReal(PanelStreamer::viewerAllowanceKey, allowance.count());
         streamer = PanelStreamer::onDesktop({.main = main, .targets = targets, .clock = clock, .settings = settings},
                                             desktop->services, std::make_shared<ScreenAccess>(desktop->permissions),
                                             std::make_shared<FfmpegVideoSessionFactory>());
-        settings->setInteger(ServerSettings::portKey, freePort());
+        (void)settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
         auto config = TestHost{.main = main,
                                .settings = settings,
@@ -83,7 +83,7 @@ protected:
         config.machineInfo = "/nonexistent/machine-info";
         server = HostServer::create(std::move(config));
         main->post([&] {
-            registry->approve("D-V", "Pad");
+            (void)registry->approve("D-V", "Pad");
             server->start(kCode);
         });
         ASSERT_TRUE(eventually([&] { return server->isListening().value(); }, 5s, [&] { main->runPending(); }));

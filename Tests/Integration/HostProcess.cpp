@@ -48,7 +48,7 @@ std::unique_ptr<HostProcess> HostProcess::start(TempHome& home, std::optional<st
     auto defaults = home.defaults();
     const bool placedHere = !defaults->contains("quib.port");
     for (int attempt = 1;; ++attempt) {
-        if (placedHere) defaults->setInteger("quib.port", freePort());
+        if (placedHere) (void)defaults->setInteger("quib.port", freePort());
         bool portTaken = false;
         auto host = startOnce(home, display, environment, placedHere && attempt < attempts, portTaken);
         if (host || !portTaken) return host;
@@ -131,11 +131,11 @@ void approveBeforeStart(TempHome& home, const std::vector<PhoneIdentity>& device
     const auto now = SystemClock::shared()->wallNow();
     DeviceRegistry::DeviceList approved;
     for (const auto& device : devices) approved.push_back({device.deviceID, device.name, now});
-    home.defaults()->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
+    (void)home.defaults()->setBytes(DeviceRegistry::approvedKey, bytesOf(*QuibCoder::line(approved)));
 }
 
 void saveTargetsBeforeStart(TempHome& home, const std::vector<QuibTarget>& targets) {
-    home.defaults()->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(targets)));
+    (void)home.defaults()->setBytes("quib.targets.v1", bytesOf(*QuibCoder::line(targets)));
 }
 
 void setStunServersBeforeStart(TempHome& home, const std::vector<std::string>& servers) {

@@ -49,7 +49,7 @@ TEST(QuibHost, PrintsANewStoredCodeAndAnswersAPhonesPing) {
 
 TEST(QuibHost, KeepsAValidStoredCodeAndTurnsAwayAnotherCode) {
     TempHome home;
-    home.defaults()->setString("quib.pairingCode.v1", "kx7-p2m");
+    (void)home.defaults()->setString("quib.pairingCode.v1", "kx7-p2m");
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
     EXPECT_EQ(host->pairingCode(), "kx7-p2m");
@@ -97,7 +97,7 @@ TEST(QuibHost, AnswersHelpRefusesUnknownArgumentsAndStopsAtASettingsFileThatIsNo
 
 TEST(QuibHost, ReplacesAnInvalidStoredCodeAndStopsOnSigint) {
     TempHome home;
-    home.defaults()->setString("quib.pairingCode.v1", "OOO111");
+    (void)home.defaults()->setString("quib.pairingCode.v1", "OOO111");
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
     EXPECT_TRUE(PairingCode::isValid(host->pairingCode())) << host->pairingCode();
@@ -126,7 +126,7 @@ TEST(QuibHost, AnswersOpenSslsOwnClientWithAPong) {
 
 TEST(QuibHost, CopiesUndecodableStoredTargetsToABackupBeforeStoringAList) {
     TempHome home;
-    home.defaults()->setBytes("quib.targets.v1", bytesOf("not json\n"));
+    (void)home.defaults()->setBytes("quib.targets.v1", bytesOf("not json\n"));
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
 
@@ -159,7 +159,7 @@ bool logShows(const HostProcess& host, const std::string& text) {
 
 TEST(QuibHost, TimesPointerMovesAndOutlivesInputBeyondWhatEventsHold) {
     TempHome home;
-    home.defaults()->setBool("quib.instrument", true);
+    (void)home.defaults()->setBool("quib.instrument", true);
     auto [host, pointer] = testing::startWithApprovedPhone(home, std::nullopt, {}, {"POINTER-PHONE", "Pointer phone"});
     ASSERT_TRUE(pointer.phone);
     auto& phone = *pointer.phone;

@@ -31,7 +31,7 @@ TEST(Quibctl, ManagesTheSettingsListAsTheWindowWould) {
     testing::TmuxServer tmux;  // one that never starts, before the host or any thread starts
     TempHome home;
     testing::saveTargetsBeforeStart(home, {appTarget("T-1", "Editor"), appTarget("T-2", "Browser")});
-    home.defaults()->setString("quib.activeTarget.v1", "T-1");
+    (void)home.defaults()->setString("quib.activeTarget.v1", "T-1");
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
 

@@ -264,7 +264,7 @@ TEST(Quibctl, StoredTargetsReachAnApprovedPhoneAndTheToolInTheirOrder) {
     const std::vector<QuibTarget> targets{storedTarget("T-1", QuibTarget::Kind::tmux, "Agent (work)"),
                                           storedTarget("T-2", QuibTarget::Kind::app, "Editor")};
     testing::saveTargetsBeforeStart(home, targets);
-    home.defaults()->setString("quib.activeTarget.v1", "T-2");
+    (void)home.defaults()->setString("quib.activeTarget.v1", "T-2");
     auto [host, ada] = testing::startWithApprovedPhone(home);
     ASSERT_TRUE(ada.phone);
 
@@ -341,7 +341,7 @@ TEST(Quibctl, TargetsNameTheProfileEachResolvesTo) {
 TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
     TempHome home;
     const std::uint16_t awayPort = testing::freePort();
-    home.defaults()->setInteger("quib.awayPort", awayPort);
+    (void)home.defaults()->setInteger("quib.awayPort", awayPort);
     testing::setStunServersBeforeStart(home, {});
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);

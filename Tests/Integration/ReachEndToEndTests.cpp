@@ -78,7 +78,7 @@ TEST(QuibHostReach, AwayAccessMapsThroughTheRouterAndLeavesNothingBehind) {
         GTEST_SKIP() << "runs only inside private-network.sh's router namespace (the ReachEndToEnd test)";
     }
     TempHome home;
-    home.defaults()->setInteger("quib.awayPort", 61423);
+    (void)home.defaults()->setInteger("quib.awayPort", 61423);
     testing::setStunServersBeforeStart(home, {"10.77.0.1:3478"});
     auto started = testing::startWithApprovedPhone(home);
     ASSERT_TRUE(started.phone.phone);

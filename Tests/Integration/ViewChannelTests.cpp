@@ -90,7 +90,7 @@ protected:
         editor.bundleID = "org.example.editor";
         testing::saveTargetsBeforeStart(
             home, {testing::workPane("work:0.0"), target("T2", "Notes", QuibTarget::Kind::tmux), editor});
-        home.defaults()->setString("quib.activeTarget.v1", "T1");
+        (void)home.defaults()->setString("quib.activeTarget.v1", "T1");
         testing::approveBeforeStart(home, {testing::adasPhone});
         host = HostProcess::start(home);
         ASSERT_TRUE(host);

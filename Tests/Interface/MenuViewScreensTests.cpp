@@ -148,8 +148,8 @@ TEST(MenuViewScreens, AwayAccessLooksAsItsReferences) {
         SCOPED_TRACE(name);
         auto view = panelFor(state);
         EXPECT_EQ(compareWithReference(pictureOf(*view), name), "");
-        if (name == "panel-away-reachable") EXPECT_TRUE(drawnIn(*view, MenuSection::away, 2, style.colour(Tone::green)));
-        if (name == "panel-away-blocked") EXPECT_TRUE(drawnIn(*view, MenuSection::away, 2, style.colour(Tone::orange)));
+        if (name == "panel-away-reachable") { EXPECT_TRUE(drawnIn(*view, MenuSection::away, 2, style.colour(Tone::green))); }
+        if (name == "panel-away-blocked") { EXPECT_TRUE(drawnIn(*view, MenuSection::away, 2, style.colour(Tone::orange))); }
     }
 }
 

@@ -145,7 +145,7 @@ TEST(PanelShell, APortThatIsTakenLeavesThePanelRunning) {
     asio::io_context io;
     asio::ip::tcp::acceptor taken(io, {asio::ip::address_v6::any(), 0});
     TempHome home;
-    home.defaults()->setInteger("quib.port", taken.local_endpoint().port());
+    (void)home.defaults()->setInteger("quib.port", taken.local_endpoint().port());
     auto host = testing::ChildProcess::start(
         {QUIB_HOST_PATH},
         {{"XDG_CONFIG_HOME", home.configHome().string()},

@@ -82,7 +82,7 @@ TEST(PublicAddress, ServersAreTheStoredListOfTextsElseTheBuiltInOnes) {
     ASSERT_EQ(PublicAddress::builtInServers().size(), 2u);
     EXPECT_TRUE(PublicAddress::builtInServers()[0].ends_with(":3478"));
     EXPECT_TRUE(PublicAddress::builtInServers()[1].ends_with(":19302"));
-    settings->setString(PublicAddress::serversKey, "10.77.0.1:3478");
+    (void)settings->setString(PublicAddress::serversKey, "10.77.0.1:3478");
     EXPECT_EQ(PublicAddress::servers(*settings), PublicAddress::builtInServers());
 
     const auto folder = std::filesystem::temp_directory_path() / ("quib-stun-" + std::to_string(::getpid()));

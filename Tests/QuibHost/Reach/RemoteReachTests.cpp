@@ -293,20 +293,20 @@ TEST_F(RemoteReach, SwitchingOffCancelsTheWaitFirstAndALateResultChangesNothing)
 TEST_F(RemoteReach, ChangedAwayPortLeavesNoMappingBehind) {
     switchOn();
     answer(Mapping{"203.0.113.7", 61423, 7200, "PCP"});
-    settings->setInteger(ServerSettings::awayPortKey, 61500);
+    (void)settings->setInteger(ServerSettings::awayPortKey, 61500);
     reach->refresh();
     ASSERT_EQ(mapper->unmaps.size(), 1u);
     EXPECT_EQ(mapper->unmaps[0].port, 61423) << "the old port is unmapped before the new one is mapped";
     EXPECT_EQ(mapper->maps.back().port, 61500);
 
-    settings->setInteger(ServerSettings::awayPortKey, 61600);
+    (void)settings->setInteger(ServerSettings::awayPortKey, 61600);
     reach->setEnabled(false);
     ASSERT_EQ(mapper->unmaps.size(), 2u);
     EXPECT_EQ(mapper->unmaps[1].port, 61500);
 
     // A run that mapped nothing deletes what an earlier run may have left on the away port.
     reach = make(scratch.path / "secrets");
-    settings->setBool(quib::RemoteReach::enabledKey, true);
+    (void)settings->setBool(quib::RemoteReach::enabledKey, true);
     reach->setEnabled(false);
     EXPECT_EQ(mapper->unmaps.back().port, 61600);
 }

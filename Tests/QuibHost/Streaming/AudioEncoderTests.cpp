@@ -57,10 +57,10 @@ TEST_F(AudioEncoder, BitrateSettingIsUsedOnlyWithinItsRange) {
     EXPECT_EQ(quib::AudioEncoder::bitrate(*settings), 96000);
     for (const auto& [stored, used] : std::vector<std::pair<std::int64_t, std::int64_t>>{
              {32000, 32000}, {320000, 320000}, {128000, 128000}, {31999, 96000}, {320001, 96000}, {0, 96000}, {-64000, 96000}}) {
-        settings->setInteger(quib::AudioEncoder::bitrateKey, stored);
+        (void)settings->setInteger(quib::AudioEncoder::bitrateKey, stored);
         EXPECT_EQ(quib::AudioEncoder::bitrate(*settings), used) << stored;
     }
-    settings->setString(quib::AudioEncoder::bitrateKey, "128000");
+    (void)settings->setString(quib::AudioEncoder::bitrateKey, "128000");
     EXPECT_EQ(quib::AudioEncoder::bitrate(*settings), 96000);
 }
 
@@ -75,14 +75,14 @@ TEST_F(AudioEncoder, NearestApplicableRateFavoursTheEarlierOnATie) {
 // The setting is read when the first converter is made and kept for the encoder's life; the
 // converter gets the applicable rate nearest to it, or the setting itself when any rate goes.
 TEST_F(AudioEncoder, ConverterTakesTheNearestRateOfTheSettingReadOnce) {
-    settings->setInteger(quib::AudioEncoder::bitrateKey, 80000);
+    (void)settings->setInteger(quib::AudioEncoder::bitrateKey, 80000);
     converters->rates = {64000, 96000};
     EXPECT_FALSE(encode(kStereo48k, 480));
     ASSERT_EQ(converters->made.size(), 1u);
     EXPECT_EQ(converters->made[0].bitRate, 64000);
     EXPECT_TRUE(log->contains("listen: encoder AAC-LC 64 kbps from 48000Hz 2ch"));
 
-    settings->setInteger(quib::AudioEncoder::bitrateKey, 200000);
+    (void)settings->setInteger(quib::AudioEncoder::bitrateKey, 200000);
     converters->rates = {};
     EXPECT_FALSE(encode(kMono44k, 441));
     ASSERT_EQ(converters->made.size(), 2u);

@@ -187,10 +187,10 @@ TEST_F(PanelStreamer, ViewersGetTheirSidesHeldWithinLimitsAndAHelloTellsWhatChan
     EXPECT_EQ(client.inFlightFrames, 1);
     EXPECT_TRUE(client.missedFrame);
 
-    settings->set(quib::PanelStreamer::viewerAllowanceKey, 0.5);
+    (void)settings->set(quib::PanelStreamer::viewerAllowanceKey, 0.5);
     EXPECT_EQ(quib::PanelStreamer::readViewerAllowance(settings.get()), 0.5);
     for (double outside : {0.0, 2.0, -1.0}) {
-        settings->set(quib::PanelStreamer::viewerAllowanceKey, outside);
+        (void)settings->set(quib::PanelStreamer::viewerAllowanceKey, outside);
         EXPECT_EQ(quib::PanelStreamer::readViewerAllowance(settings.get()), 0.12);
     }
 }
@@ -569,7 +569,7 @@ TEST_F(PanelStreamer, FramesCarryTheirPictureAndTheWindowsLooks) {
 
 TEST_F(PanelStreamer, TapsLandOnTheWindowOnlyOnceAViewerHasSeenIt) {
     for (const double allowance : {2.0, 0.0, 1.9}) {
-        settings->setReal("quib.viewerAllowance", allowance);
+        (void)settings->setReal("quib.viewerAllowance", allowance);
         const auto wait = std::chrono::duration_cast<quib::Duration>(
             std::chrono::duration<double>(allowance == 1.9 ? 1.9 : 0.12));
         make();

@@ -131,8 +131,8 @@ TEST_F(StillCaptureTest, TheHostFrontmostOrATmuxTargetPhotographsTheDisplayUnder
 
 TEST_F(StillCaptureTest, RefusalsSayWhatIsMissing) {
     desktop->start("org.example.Tiny");
-    desktop->openWindow("org.example.Tiny", {.id = 50, .frame = {0, 0, 120, 600}});
-    desktop->openWindow("org.example.Tiny", {.id = 51, .frame = {0, 0, 600, 120}});
+    desktop->openWindow("org.example.Tiny", {.id = 50, .title = {}, .frame = {0, 0, 120, 600}});
+    desktop->openWindow("org.example.Tiny", {.id = 51, .title = {}, .frame = {0, 0, 600, 120}});
     EXPECT_EQ(refusal(capture()->captureNow(target(QuibTarget::Kind::app, "Tiny", "org.example.Tiny"), 1000)),
               "Couldn't find a window for Tiny");
     EXPECT_EQ(refusal(capture()->captureNow(target(QuibTarget::Kind::app, "Nameless"), 1000)),

@@ -19,14 +19,14 @@ TEST(WindowCorner, TinyWindowsAreNotRounded) {
 TEST(WindowCorner, RadiusSettingIsReadAtEveryCallWithinItsRange) {
     const auto settings = Settings::inMemory();
     const WindowCorner corner(settings);
-    settings->setReal(WindowCorner::radiusKey, 10);
+    (void)settings->setReal(WindowCorner::radiusKey, 10);
     EXPECT_DOUBLE_EQ(*corner.radiusFraction(800, 600), 0.0125);
-    settings->setInteger(WindowCorner::radiusKey, 20);
+    (void)settings->setInteger(WindowCorner::radiusKey, 20);
     EXPECT_DOUBLE_EQ(*corner.radiusFraction(800, 600), 0.025);
     for (double outside : {40.0, 0.0, -3.0}) {
-        settings->setReal(WindowCorner::radiusKey, outside);
+        (void)settings->setReal(WindowCorner::radiusKey, outside);
         EXPECT_DOUBLE_EQ(*corner.radiusFraction(800, 600), 0.021) << outside;
     }
-    settings->setString(WindowCorner::radiusKey, "10");
+    (void)settings->setString(WindowCorner::radiusKey, "10");
     EXPECT_DOUBLE_EQ(*corner.radiusFraction(800, 600), 0.021);
 }

@@ -90,7 +90,7 @@ TEST_F(WindowListingTest, NotesFollowTheAppAndEachPermission) {
 
     // Both: the minimised window is listed, dimmed, without a picture, and its note wins.
     desktop->setTrusted(true);
-    desktop->openUnownedWindow({.id = 9, .frame = {0, 0, 500, 500}});
+    desktop->openUnownedWindow({.id = 9, .title = {}, .frame = {0, 0, 500, 500}});
     listed = list(2);
     EXPECT_EQ(ids(listed), (std::vector<std::uint32_t>{1, 2, 4}));
     const auto& minimised = listed.windows[2];
@@ -105,7 +105,7 @@ TEST_F(WindowListingTest, NotesFollowTheAppAndEachPermission) {
 }
 
 TEST_F(WindowListingTest, JoinsBothSidesOnceEachAndSortsStably) {
-    desktop->openWindow(app, {.id = 1, .frame = {0, 0, 300, 300}, .numbered = false});  // capture only
+    desktop->openWindow(app, {.id = 1, .title = {}, .frame = {0, 0, 300, 300}, .numbered = false});  // capture only
     desktop->openWindow(app, {.id = 2, .title = "first", .frame = {0, 0, 400, 300}});
     desktop->openWindow(app, {.id = 2, .title = "second", .frame = {0, 0, 400, 300}});
     desktop->openWindow(app, {.id = 3, .title = "unsized", .frame = {0, 0, 200, 200}, .sized = false});
@@ -133,7 +133,7 @@ TEST_F(WindowListingTest, JoinsBothSidesOnceEachAndSortsStably) {
 
 TEST_F(WindowListingTest, KeepsTwelveAndJudgesTheNoteOnThem) {
     for (std::uint32_t id = 1; id <= 12; ++id) open(id, 400 + id, 400);
-    desktop->openWindow(app, {.id = 13, .frame = {0, 0, 200, 200}, .numbered = false});  // capture only, smallest
+    desktop->openWindow(app, {.id = 13, .title = {}, .frame = {0, 0, 200, 200}, .numbered = false});  // capture only, smallest
     const auto listed = list();
     ASSERT_EQ(listed.windows.size(), 12u);
     EXPECT_EQ(listed.windows.front().id, 12u);
@@ -194,10 +194,10 @@ TEST_F(WindowListingTest, TwelveStuckPicturesEndTheListingAtTheLimit) {
 }
 
 TEST_F(WindowListingTest, TheFrontWindowFrameIsTheMainThenTheLargestThenTheFirst) {
-    desktop->openWindow(app, {.id = 1, .frame = {0, 0, 300, 300}, .sized = false});
-    desktop->openWindow(app, {.id = 2, .frame = {5, 5, 200, 200}, .sized = false});
+    desktop->openWindow(app, {.id = 1, .title = {}, .frame = {0, 0, 300, 300}, .sized = false});
+    desktop->openWindow(app, {.id = 2, .title = {}, .frame = {5, 5, 200, 200}, .sized = false});
     EXPECT_EQ(desktop->frontWindowFrame(app), (Rect{0, 0, 300, 300}));  // no size known: the first
-    desktop->openWindow(app, {.id = 3, .frame = {7, 7, 250, 250}});
+    desktop->openWindow(app, {.id = 3, .title = {}, .frame = {7, 7, 250, 250}});
     EXPECT_EQ(desktop->frontWindowFrame(app), (Rect{7, 7, 250, 250}));  // the largest known
     ASSERT_TRUE(desktop->raise(2, app, "Editor", false).raised);
     EXPECT_EQ(desktop->frontWindowFrame(app), (Rect{5, 5, 200, 200}));  // the main one

@@ -25,10 +25,10 @@ TEST(MenuViewModelSource, ABlankServiceNameShowsTheComputersName) {
     const auto machineInfo = machine.path / "machine-info";
     std::ofstream(machineInfo) << "PRETTY_HOSTNAME=\"Ada's Desk\"\n";
     PanelHost host([&](HostServer::Config& config) { config.machineInfo = machineInfo; });
-    host.settings->setString(std::string(ServerSettings::serviceNameKey), " \t ");
+    (void)host.settings->setString(std::string(ServerSettings::serviceNameKey), " \t ");
     host.onMain([&] { host.server->isListening().set(true); });
     EXPECT_EQ(headerText(host.source().current()), "Listening as Ada's Desk");
-    host.settings->setString(std::string(ServerSettings::serviceNameKey), "Studio");
+    (void)host.settings->setString(std::string(ServerSettings::serviceNameKey), "Studio");
     host.onMain([&] { host.server->lastActivity().set("Typed"); });
     EXPECT_EQ(headerText(host.source().current()), "Listening as Studio");
 }

@@ -34,7 +34,7 @@ public:
 
 PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChange,
                      const std::filesystem::path& executable) {
-    settings->setString("quib.pairingCode.v1", "KX7P2M");
+    (void)settings->setString("quib.pairingCode.v1", "KX7P2M");
     revealer = std::make_shared<RecordingRevealer>(calls);
     log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = scratch.path, .clock = clock, .revealer = revealer});
     inbox = std::make_shared<AttachmentInbox>(
