@@ -20,6 +20,7 @@
 #include <asio/streambuf.hpp>
 #include <asio/write.hpp>
 
+#include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
@@ -72,13 +73,16 @@ struct Host {
             given.targets = targets;
             given.router = std::make_shared<quib::testing::RecordingTargetRouter>();
         }
-        server = HostServer::create(quib::testing::TestHost{.main = main,
-                                                            .settings = settings,
-                                                            .clock = clock,
-                                                            .registry = registry,
-                                                            .permissions = std::make_shared<SettablePermissions>(),
-                                                            .dataHome = scratch.path}
-                                        .serverConfig(given));
+        auto config = quib::testing::TestHost{.main = main,
+                                              .settings = settings,
+                                              .clock = clock,
+                                              .registry = registry,
+                                              .permissions = std::make_shared<SettablePermissions>(),
+                                              .dataHome = scratch.path}
+                          .serverConfig(given);
+        // As in quib-host: the interfaces of connection log lines are kept until they change.
+        config.interfaces = std::make_shared<NetlinkInterfaceWatch>();
+        server = HostServer::create(std::move(config));
         server->start(code);
         port = server->inspect().listenerPort.value_or(0);
     }

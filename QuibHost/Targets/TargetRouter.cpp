@@ -73,24 +73,24 @@ DeliveryReceipt TargetRouter::textToPane(const std::string& text, const QuibTarg
     return receipt(target, true, characters, submitted, sentWords(text, target));
 }
 
-// The pane is looked up, the buffer set and pasted, one command at a time. A look-up or a load
-// that did not go through is simply done again by the run; a paste whose answer never came may
-// have happened, and is not repeated.
+// The pane is looked up, the buffer set and pasted in one list, which tmux stops at the first
+// command that fails: a pane that is gone gets nothing, and a buffer or paste tmux refused left
+// nothing pasted, so the run may try again. A list whose answer never came may have pasted, and
+// is not repeated.
 std::optional<Result<void>> TargetRouter::pasteThroughControl(const std::string& text, const std::string& pane) {
     using State = TmuxControl::Reply::State;
     if (!control_) return std::nullopt;
-    const auto found = control_->run(Tmux::paneIDArguments(pane));
-    if (found.state != State::answered) return std::nullopt;
-    if (!found.ok || found.output != pane) return Result<void>(fail(goneText(pane)));
-    const auto loaded = control_->run(Tmux::setBufferArguments(text));
-    if (loaded.state != State::answered || !loaded.ok) return std::nullopt;
-    const auto pasted = control_->run(Tmux::pasteBufferArguments(pane));
-    if (pasted.state == State::unknown) {
+    const auto replies = control_->runList(
+        {Tmux::paneCheckArguments(pane), Tmux::setBufferArguments(text), Tmux::pasteBufferArguments(pane)});
+    const auto& last = replies.back();
+    if (last.state == State::notRun) return std::nullopt;
+    if (last.state == State::unknown) {
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(TmuxControl::timeout).count();
         return Result<void>(fail("tmux: tmux timed out after " + std::to_string(seconds) + "s"));
     }
-    if (pasted.state == State::notRun || !pasted.ok) return std::nullopt;
-    return Result<void>();
+    if (last.ok) return Result<void>();
+    if (replies.size() == 1) return Result<void>(fail(goneText(pane)));
+    return std::nullopt;
 }
 
 // A run that fails tells a pane that is gone (or tmux missing) from any other failure by asking

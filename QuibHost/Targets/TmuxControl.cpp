@@ -99,27 +99,51 @@ bool TmuxControl::connect() {
     return client_ != nullptr;
 }
 
-// A command that found no client, or could not be written whole, never ran: the client is
-// dropped (a part of a line may have reached it) and started afresh next time.
-TmuxControl::Reply TmuxControl::run(const std::vector<std::string>& arguments) {
-    auto line = commandLine(arguments);
-    if (!line || line->size() > lineLimit) return {};
+std::optional<std::string> TmuxControl::listLine(const std::vector<std::vector<std::string>>& commands) {
+    std::string line;
+    for (const auto& arguments : commands) {
+        auto command = commandLine(arguments);
+        if (!command) return std::nullopt;
+        if (!line.empty()) line += " ; ";
+        line += *command;
+    }
+    return line;
+}
+
+TmuxControl::Reply TmuxControl::run(const std::vector<std::string>& arguments) { return runList({arguments}).back(); }
+
+// A list that found no client, or could not be written whole, never ran: the client is dropped
+// (a part of a line may have reached it) and started afresh next time.
+std::vector<TmuxControl::Reply> TmuxControl::runList(const std::vector<std::vector<std::string>>& commands) {
+    auto line = listLine(commands);
+    if (commands.empty() || !line || line->size() > lineLimit) return {Reply{}};
     std::lock_guard lock(mutex_);
-    if (!connect()) return {};
+    if (!connect()) return {Reply{}};
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     *line += '\n';
     if (!client_->write(*line, deadline)) {
         client_.reset();
-        return {};
+        return {Reply{}};
     }
-    return awaitReply(deadline);
+    return awaitReplies(commands.size(), deadline);
+}
+
+// Each command of the list answers with a block of its own; after one that failed, no more come.
+std::vector<TmuxControl::Reply> TmuxControl::awaitReplies(std::size_t count, Coprocess::Deadline deadline) {
+    std::vector<Reply> replies;
+    while (replies.size() < count) {
+        replies.push_back(awaitReply(deadline, !replies.empty()));
+        const Reply& reply = replies.back();
+        if (reply.state != Reply::State::answered || !reply.ok) break;
+    }
+    return replies;
 }
 
 // Lines before the command's own block (notices, the attachment's block) are passed over. A
 // client that ends before the block begins has not run the command (it could not attach, or its
 // session or server went away); one that is silent past the deadline is dropped, and whether the
 // command ran is not known.
-TmuxControl::Reply TmuxControl::awaitReply(Coprocess::Deadline deadline) {
+TmuxControl::Reply TmuxControl::awaitReply(Coprocess::Deadline deadline, bool listBegun) {
     std::optional<std::string> number;
     std::string output;
     std::string line;
@@ -127,7 +151,7 @@ TmuxControl::Reply TmuxControl::awaitReply(Coprocess::Deadline deadline) {
         const auto read = client_->readLine(line, deadline);
         if (read != Coprocess::Read::line) {
             client_.reset();
-            const bool lost = read == Coprocess::Read::timedOut || number;
+            const bool lost = read == Coprocess::Read::timedOut || number || listBegun;
             return {lost ? Reply::State::unknown : Reply::State::notRun, false, {}};
         }
         const auto guard = guardOf(line);

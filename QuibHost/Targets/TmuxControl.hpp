@@ -51,6 +51,11 @@ public:
     TmuxControl& operator=(const TmuxControl&) = delete;
 
     Reply run(const std::vector<std::string>& arguments);
+    // Runs the commands as one list, in one exchange: tmux runs them in order and stops at the
+    // first that fails. One reply for each command up to the one that ended the list: all of
+    // them answered and ok, or the last one failed, not run (then it is the only one) or unknown.
+    // Once tmux has begun the list, a lost answer is unknown: the rest may have run meanwhile.
+    std::vector<Reply> runList(const std::vector<std::vector<std::string>>& commands);
     // How many clients were started so far.
     std::size_t starts() const;
 
@@ -58,6 +63,8 @@ public:
     static std::vector<std::string> clientArguments();
     // The command line of `arguments`, each quoted; none when one holds a NUL byte.
     static std::optional<std::string> commandLine(const std::vector<std::string>& arguments);
+    // The command lines of `commands` joined by tmux's separator; none when one holds a NUL byte.
+    static std::optional<std::string> listLine(const std::vector<std::vector<std::string>>& commands);
     // `text` between double quotes: "\", '"', "$" and "~" escaped, line feed, tab and carriage
     // return as \n, \t and \r, the other control characters and DEL as \u00XX, and every byte
     // from 0x80 up in octal, so that no byte sequence can be taken for anything but itself.
@@ -65,7 +72,8 @@ public:
 
 private:
     bool connect();
-    Reply awaitReply(Coprocess::Deadline deadline);
+    std::vector<Reply> awaitReplies(std::size_t count, Coprocess::Deadline deadline);
+    Reply awaitReply(Coprocess::Deadline deadline, bool listBegun);
 
     Tmux tmux_;
     mutable std::mutex mutex_;

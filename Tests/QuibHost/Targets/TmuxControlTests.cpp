@@ -81,6 +81,28 @@ TEST_F(TmuxControl, AnswersWithOutputOrErrorAndStartsAgainAfterItsClientEnded) {
     EXPECT_EQ(control.starts(), 2u);
 }
 
+// A list is one line: each command answers in turn, and tmux stops at the first that fails, so
+// nothing after a failed look-up is run. A separator inside an argument is only text.
+TEST_F(TmuxControl, RunsAListInOrderAndStopsAtTheFirstCommandThatFails) {
+    const std::string pane = server.idOf("work:0.0");
+    const std::string text = "a ; set-buffer -b quib x ; b;";
+    const auto replies = control.runList({Tmux::paneCheckArguments(pane), Tmux::setBufferArguments(text),
+                                          {"show-buffer", "-b", "quib"}});
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0].output, pane);
+    EXPECT_TRUE(replies[1].ok);
+    EXPECT_EQ(replies[2].output, text);
+    ASSERT_TRUE(control.run({"delete-buffer", "-b", "quib"}).ok);
+
+    const auto stopped = control.runList({Tmux::paneCheckArguments("%999"), Tmux::setBufferArguments("never")});
+    ASSERT_EQ(stopped.size(), 1u);
+    EXPECT_EQ(stopped[0].state, State::answered);
+    EXPECT_FALSE(stopped[0].ok);
+    EXPECT_FALSE(control.run({"show-buffer", "-b", "quib"}).ok);
+    EXPECT_EQ(control.runList({{"list-sessions"}, {"set-buffer", std::string("\0", 1)}}).front().state, State::notRun);
+    EXPECT_EQ(control.starts(), 1u);
+}
+
 TEST_F(TmuxControl, RunsNothingItCannotWriteOrWithoutASessionToAttachTo) {
     EXPECT_EQ(quib::TmuxControl::commandLine({"set-buffer", std::string("a\0b", 3)}), std::nullopt);
     EXPECT_EQ(control.run({"set-buffer", std::string("a\0b", 3)}).state, State::notRun);
