@@ -98,6 +98,19 @@ BENCHMARK(BM_DecodeTypicalMix);
 void BM_ParseTypicalMixJsonOnly(benchmark::State& state) { readLines(state, typicalMix(), parseOnly); }
 BENCHMARK(BM_ParseTypicalMixJsonOnly);
 
+// The lines of the mix that are not pointer lines: read by building the tree.
+std::vector<std::string> otherLinesOfTheMix() {
+    std::vector<std::string> lines = typicalMix();
+    std::erase_if(lines, [](const std::string& line) { return quib::ClientMessage::readQuickly(line, {}).has_value(); });
+    return lines;
+}
+
+void BM_DecodeOtherLinesOfTheMix(benchmark::State& state) { readLines(state, otherLinesOfTheMix(), decode); }
+BENCHMARK(BM_DecodeOtherLinesOfTheMix);
+
+void BM_ParseOtherLinesJsonOnly(benchmark::State& state) { readLines(state, otherLinesOfTheMix(), parseOnly); }
+BENCHMARK(BM_ParseOtherLinesJsonOnly);
+
 const std::vector<std::string> moveOnly{R"({"move":{"dx":3.5,"dy":-1.25}})"};
 
 void BM_DecodeMoveOnly(benchmark::State& state) { readLines(state, moveOnly, decode); }

@@ -56,7 +56,7 @@ ClientMessage ClientMessage::fromJson(const Json& json) {
     return ClientMessage{messagecoding::Cases<Value>::decode(json)};
 }
 
-std::optional<ClientMessage> ClientMessage::readQuickly(std::string_view text, const BoundedJson::Limits& limits) {
+std::optional<ClientMessage> ClientMessage::readQuickly(std::string_view text, const BoundedJson::Limits& limits) noexcept {
     return PointerLineReader::read(text, limits);
 }
 

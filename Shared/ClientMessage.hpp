@@ -102,7 +102,7 @@ struct ClientMessage {
     static ClientMessage fromJson(const Json& json);
     // The pointer cases in their plain form, read without building a tree (PointerLineReader);
     // nothing for any other line.
-    static std::optional<ClientMessage> readQuickly(std::string_view text, const BoundedJson::Limits& limits);
+    static std::optional<ClientMessage> readQuickly(std::string_view text, const BoundedJson::Limits& limits) noexcept;
     Json toJson() const;
 };
 

@@ -14,10 +14,11 @@ namespace quib {
 
 // A type whose most frequent lines have a reader quicker than building a tree and decoding it.
 // It returns nothing for any line it is not sure of, and then the full decode reads the line: so
-// what fails, and with which text, is always the full decode's.
+// what fails, and with which text, is always the full decode's. It throws nothing and calls no
+// converter, so it runs outside the coder's lock.
 template <class T>
 concept ReadsQuickly = requires(std::string_view text, const BoundedJson::Limits& limits) {
-    { T::readQuickly(text, limits) } -> std::same_as<std::optional<T>>;
+    { T::readQuickly(text, limits) } noexcept -> std::same_as<std::optional<T>>;
 };
 
 // The one JSON coder of the process. Every encode and decode holds one process-wide,
@@ -56,10 +57,10 @@ public:
 
     template <JsonCodable T>
     static Result<T> decode(std::string_view text, const BoundedJson::Limits& limits) {
+        if constexpr (ReadsQuickly<T>)
+            if (auto quick = T::readQuickly(text, limits)) return std::move(*quick);
         std::lock_guard guard(lock());
         try {
-            if constexpr (ReadsQuickly<T>)
-                if (auto quick = T::readQuickly(text, limits)) return std::move(*quick);
             auto json = BoundedJson::parse(text, limits);
             if (!json) return json.error();
             return JsonCoding<T>::decode(*json);
