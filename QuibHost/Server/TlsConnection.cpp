@@ -12,7 +12,6 @@
 #include <asio/error.hpp>
 #include <asio/post.hpp>
 #include <asio/ssl/error.hpp>
-#include <asio/write.hpp>
 
 #include "Runtime/Logger.hpp"
 
@@ -35,14 +34,13 @@ TlsConnection::TlsConnection(asio::ip::tcp::socket socket, std::shared_ptr<asio:
     : context_(std::move(context)),
       clock_(std::move(clock)),
       stream_(std::move(socket), *context_),
-      remote_(endpointOf(stream_.next_layer(), true)),
-      local_(endpointOf(stream_.next_layer(), false)) {}
+      remote_(endpointOf(stream_.socket(), true)),
+      local_(endpointOf(stream_.socket(), false)) {}
 
 void TlsConnection::start() {
     if (state_ != State::setup) return;
     state_ = State::preparing;
-    stream_.async_handshake(asio::ssl::stream_base::server,
-                            [self = shared_from_this()](const std::error_code& error) { self->handshook(error); });
+    stream_.asyncHandshake([self = shared_from_this()](const std::error_code& error) { self->handshook(error); });
 }
 
 void TlsConnection::handshook(const std::error_code& error) {
@@ -79,23 +77,22 @@ void TlsConnection::resumeReading() {
 }
 
 void TlsConnection::read(std::size_t maximum, ReceiveHandler handler) {
-    const std::size_t length = std::clamp<std::size_t>(maximum, 1, readBuffer_.size());
     reading_ = true;
-    stream_.async_read_some(asio::buffer(readBuffer_.data(), length),
-                            [self = shared_from_this(), handler = std::move(handler)](const std::error_code& error, std::size_t count) {
-                                self->reading_ = false;
-                                if (self->isOver()) return;
-                                if (self->shuttingDown_) {
-                                    // The read was cut short to make way for the TLS close.
-                                    self->shutDownTls();
-                                } else if (!error) {
-                                    handler(std::string(self->readBuffer_.data(), count), false, std::nullopt);
-                                } else if (error == asio::error::eof || error == asio::ssl::error::stream_truncated) {
-                                    handler(std::string(), true, std::nullopt);
-                                } else {
-                                    handler(std::string(), false, error.message());
-                                }
-                            });
+    stream_.asyncReadSome(maximum, [self = shared_from_this(), handler = std::move(handler)](const std::error_code& error,
+                                                                                            std::string_view bytes) {
+        self->reading_ = false;
+        if (self->isOver()) return;
+        if (self->shuttingDown_) {
+            // The read was cut short to make way for the TLS close.
+            self->shutDownTls();
+        } else if (!error) {
+            handler(std::string(bytes), false, std::nullopt);
+        } else if (error == asio::error::eof || error == asio::ssl::error::stream_truncated) {
+            handler(std::string(), true, std::nullopt);
+        } else {
+            handler(std::string(), false, error.message());
+        }
+    });
 }
 
 // On the network queue the line joins the outgoing queue at once, so replies keep the order in
@@ -117,7 +114,7 @@ void TlsConnection::send(std::shared_ptr<const Bytes> message, SendCompletion co
 
 Result<void> TlsConnection::setNotSentLowWater(std::size_t bytes) {
     const int value = static_cast<int>(std::min<std::size_t>(bytes, INT_MAX));
-    if (::setsockopt(stream_.lowest_layer().native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &value, sizeof value) != 0)
+    if (::setsockopt(stream_.socket().native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &value, sizeof value) != 0)
         return fail(std::string("Could not limit the unsent bytes: ") + std::strerror(errno));
     return {};
 }
@@ -176,11 +173,11 @@ void TlsConnection::writeFront() {
     }
     writing_ = true;
     const std::size_t length = std::min(data.size() - frontWritten_, largestWrite);
-    asio::async_write(stream_, asio::buffer(data.data() + frontWritten_, length),
-                      [self = shared_from_this(), keep = item.shared](const std::error_code& error, std::size_t count) {
-                          self->writing_ = false;
-                          if (!self->isOver()) self->wroteSome(count, error);
-                      });
+    const std::string_view slice(reinterpret_cast<const char*>(data.data()) + frontWritten_, length);
+    stream_.asyncWriteSome(slice, [self = shared_from_this(), keep = item.shared](const std::error_code& error, std::size_t count) {
+        self->writing_ = false;
+        if (!self->isOver()) self->wroteSome(count, error);
+    });
 }
 
 void TlsConnection::wroteSome(std::size_t count, const std::error_code& error) {
@@ -227,14 +224,14 @@ void TlsConnection::closeGracefully() {
     if (reading_) {
         // The read in flight completes as cancelled and starts the close from there.
         std::error_code ignored;
-        stream_.lowest_layer().cancel(ignored);
+        stream_.socket().cancel(ignored);
         return;
     }
     shutDownTls();
 }
 
 void TlsConnection::shutDownTls() {
-    stream_.async_shutdown([self = shared_from_this()](const std::error_code&) { self->cancelNow(); });
+    stream_.asyncShutdown([self = shared_from_this()](const std::error_code&) { self->cancelNow(); });
 }
 
 void TlsConnection::cancel() {
@@ -265,8 +262,8 @@ void TlsConnection::cancelNow() {
 
 void TlsConnection::closeSocket() {
     std::error_code ignored;
-    stream_.lowest_layer().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    stream_.lowest_layer().close(ignored);
+    stream_.socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    stream_.socket().close(ignored);
 }
 
 void TlsConnection::report(State state, std::optional<std::string> error) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -12,6 +11,7 @@
 #include <asio/ssl/context.hpp>
 
 #include "QuibHost/Server/OutgoingQueue.hpp"
+#include "QuibHost/Server/TlsStream.hpp"
 #include "Runtime/Bytes.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Result.hpp"
@@ -45,7 +45,7 @@ public:
     using BacklogHandler = std::function<void(Backlog change, std::size_t queuedBytes)>;
 
     // One TLS record's plaintext: no read returns more.
-    static constexpr std::size_t largestRead = 16384;
+    static constexpr std::size_t largestRead = TlsStream::largestRead;
     // What a control connection may have waiting before it stops reading.
     static constexpr std::size_t controlBacklogLimit = 4 << 20;
     // How many times its backlog limit may wait for a connection before it is cut at once.
@@ -119,7 +119,7 @@ private:
 
     std::shared_ptr<asio::ssl::context> context_;  // outlives the stream that uses it
     std::shared_ptr<Clock> clock_;
-    QuibTransport::Stream stream_;
+    TlsStream stream_;
     asio::ip::tcp::endpoint remote_;
     asio::ip::tcp::endpoint local_;
     State state_ = State::setup;
@@ -135,9 +135,6 @@ private:
     bool reading_ = false;
     bool shuttingDown_ = false;  // a closing reply was written; the TLS close is under way
     std::atomic<bool> closing_{false};
-    // Left uninitialised: only what a read puts there is ever looked at, and an idle
-    // connection's buffer then costs no memory until its first read.
-    std::array<char, largestRead> readBuffer_;
 };
 
 }  // namespace quib
