@@ -26,8 +26,9 @@ protected:
         std::filesystem::remove(saved);
         const auto set = control.run(Tmux::setBufferArguments(text));
         if (set.state != State::answered || !set.ok) return std::nullopt;
-        const auto save = control.run({"save-buffer", "-b", "quib", saved.string()});
-        if (save.state != State::answered || !save.ok) return std::nullopt;
+        // Saved by a tmux run of its own: a control client may still be writing the file when
+        // tmux reports the command done, a run has written it by the time it exits.
+        if (!server.run({"save-buffer", "-b", "quib", saved.string()})) return std::nullopt;
         return fileContents(saved);
     }
 
