@@ -80,10 +80,12 @@ struct Host {
                                               .permissions = std::make_shared<SettablePermissions>(),
                                               .dataHome = scratch.path}
                           .serverConfig(given);
-        // As in quib-host: the interfaces of connection log lines are kept until they change.
+        // As in quib-host, whose watch starts after the server: the interfaces of connection log
+        // lines are kept until they change.
         config.interfaces = std::make_shared<NetlinkInterfaceWatch>();
         server = HostServer::create(std::move(config));
         server->start(code);
+        server->beginSystemWatch();
         port = server->inspect().listenerPort.value_or(0);
     }
     ~Host() {
