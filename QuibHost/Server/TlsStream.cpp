@@ -131,20 +131,23 @@ void TlsStream::await(Want want, Retry retry) {
 }
 
 void TlsStream::asyncHandshake(Handler handler) {
-    asio::post(socket_.get_executor(),
-               [this, handler = std::move(handler)]() mutable { handshakeStep(std::move(handler)); });
+    asio::post(socket_.get_executor(), [this, handler = std::move(handler)]() mutable {
+        exchange([this] { return SSL_accept(ssl_.get()); }, std::move(handler));
+    });
 }
 
-void TlsStream::handshakeStep(Handler handler) {
+// Calls `call` again each time the socket is ready for what it waits for, until it is done.
+template <typename Call>
+void TlsStream::exchange(Call call, Handler handler) {
     std::error_code error;
-    const Want want = perform([this] { return SSL_accept(ssl_.get()); }, error);
+    const Want want = perform(call, error);
     if (want == Want::nothing) {
         handler(error);
         return;
     }
-    await(want, [this, handler = std::move(handler)](const std::error_code& waited) mutable {
+    await(want, [this, call, handler = std::move(handler)](const std::error_code& waited) mutable {
         if (waited) handler(waited);
-        else handshakeStep(std::move(handler));
+        else exchange(call, std::move(handler));
     });
 }
 
@@ -206,28 +209,15 @@ void TlsStream::writeStep(std::string_view bytes, WriteHandler handler) {
     });
 }
 
-void TlsStream::asyncShutdown(Handler handler) {
-    asio::post(socket_.get_executor(),
-               [this, handler = std::move(handler)]() mutable { shutdownStep(std::move(handler)); });
-}
-
 // The first call sends close_notify, the second waits for the peer's.
-void TlsStream::shutdownStep(Handler handler) {
-    std::error_code error;
-    const Want want = perform(
-        [this] {
-            const int sent = SSL_shutdown(ssl_.get());
-            const int done = sent == 0 ? SSL_shutdown(ssl_.get()) : sent;
-            return done == 0 ? -1 : done;
-        },
-        error);
-    if (want == Want::nothing) {
-        handler(error);
-        return;
-    }
-    await(want, [this, handler = std::move(handler)](const std::error_code& waited) mutable {
-        if (waited) handler(waited);
-        else shutdownStep(std::move(handler));
+void TlsStream::asyncShutdown(Handler handler) {
+    auto shutDown = [this] {
+        const int sent = SSL_shutdown(ssl_.get());
+        const int done = sent == 0 ? SSL_shutdown(ssl_.get()) : sent;
+        return done == 0 ? -1 : done;
+    };
+    asio::post(socket_.get_executor(), [this, shutDown, handler = std::move(handler)]() mutable {
+        exchange(shutDown, std::move(handler));
     });
 }
 

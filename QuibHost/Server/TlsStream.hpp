@@ -64,10 +64,10 @@ private:
 
     template <typename Call>
     Want perform(Call call, std::error_code& error);
-    void handshakeStep(Handler handler);
+    template <typename Call>
+    void exchange(Call call, Handler handler);
     void readStep(std::size_t maximum, ReadHandler handler);
     void writeStep(std::string_view bytes, WriteHandler handler);
-    void shutdownStep(Handler handler);
     template <typename Retry>
     void await(Want want, Retry retry);
 
