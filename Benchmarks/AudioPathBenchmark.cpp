@@ -45,7 +45,7 @@
 #include "Platform/Linux/Media/PulseAudioCapture.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Streaming/AudioStreamer.hpp"
-#include "QuibHost/Streaming/TlsListenConnection.hpp"
+#include "QuibHost/Connection/TlsListenConnection.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Runtime/Subprocess.hpp"

@@ -37,7 +37,7 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
-#include "QuibHost/Streaming/TlsViewConnection.hpp"
+#include "QuibHost/Connection/TlsViewConnection.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/ViewHelloPayload.hpp"

@@ -18,8 +18,7 @@ endfunction()
 file(GLOB integration_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/*.cpp")
 if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
   # View channels are read as raw frames, as the in-process tests read them.
-  quib_integration_binary(quib_integration_tests ${integration_sources}
-                          ${CMAKE_CURRENT_SOURCE_DIR}/QuibHost/Server/TestPhone.cpp)
+  quib_integration_binary(quib_integration_tests ${integration_sources})
   # Hosts with away access on map ports and ask STUN servers: those cases run only in a namespace
   # that reaches nothing but its own loopback (skipped, saying why, where none can be made).
   set(away_cases "QuibHostAway.LocalPhoneIsHandedTheKeyThatOpensTheAwayPort:QuibHostAway.WithAwayAccessOffNoKeyIsHandedOutAndNothingListens:QuibHostPush.*:Quibctl.SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks")
@@ -56,9 +55,8 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
   file(GLOB display_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Display/*.cpp")
   if(display_sources)
     quib_integration_binary(quib_display_integration_tests ${display_sources}
-                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp
-                            ${CMAKE_CURRENT_SOURCE_DIR}/Display/Xclip.cpp
-                            ${CMAKE_CURRENT_SOURCE_DIR}/Display/PrivateXServer.cpp)
+                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp)
+    target_link_libraries(quib_display_integration_tests PRIVATE quib_x11_test_support)
     # Stills are decoded as a phone would.
     target_link_libraries(quib_display_integration_tests PRIVATE PkgConfig::LIBAV)
     gtest_discover_tests(quib_display_integration_tests DISCOVERY_TIMEOUT 60

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <set>
 
-#include "QuibHost/App/ViewModels/MenuControls.hpp"
-#include "QuibHost/App/ViewModels/MenuDump.hpp"
-#include "QuibHost/App/ViewModels/SettingsDump.hpp"
-#include "QuibHost/Apps/AppIdentity.hpp"
+#include "QuibHost/Panel/MenuControls.hpp"
+#include "QuibHost/Panel/MenuDump.hpp"
+#include "QuibHost/Panel/SettingsDump.hpp"
+#include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Shared/ApprovalClock.hpp"
 

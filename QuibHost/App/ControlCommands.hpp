@@ -7,11 +7,11 @@
 #include <string>
 
 #include "QuibHost/App/ControlSocket.hpp"
-#include "QuibHost/App/HostState.hpp"
+#include "QuibHost/Panel/HostState.hpp"
 #include "QuibHost/App/TargetEditorCommands.hpp"
-#include "QuibHost/App/ViewModels/MenuActions.hpp"
-#include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
-#include "QuibHost/App/ViewModels/SettingsActions.hpp"
+#include "QuibHost/Panel/MenuActions.hpp"
+#include "QuibHost/Panel/MenuViewModelSource.hpp"
+#include "QuibHost/Panel/SettingsActions.hpp"
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"

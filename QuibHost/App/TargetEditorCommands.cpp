@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "QuibHost/App/ViewModels/GivenAppChooser.hpp"
+#include "QuibHost/Panel/GivenAppChooser.hpp"
 
 namespace quib {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "QuibHost/App/ControlSocket.hpp"
-#include "QuibHost/App/ViewModels/TargetEditorActions.hpp"
+#include "QuibHost/Panel/TargetEditorActions.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {

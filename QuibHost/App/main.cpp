@@ -33,7 +33,7 @@
 #include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/PixbufJpegEncoder.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
-#include "QuibHost/App/LoginItem.hpp"
+#include "QuibHost/Panel/LoginItem.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "QuibHost/App/SessionCaveat.hpp"
 #include "QuibHost/App/SignalWatcher.hpp"

@@ -6,7 +6,7 @@
 
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Headless/HeadlessWorkspace.hpp"
-#include "QuibHost/Apps/AppIdentity.hpp"
+#include "Platform/Freedesktop/AppIdentity.hpp"
 #include "Runtime/AsciiText.hpp"
 #include "Runtime/SecureRandom.hpp"
 #include "Runtime/UnicodeText.hpp"

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "QuibHost/App/ViewModels/MenuAction.hpp"
-#include "QuibHost/App/ViewModels/MenuViewModel.hpp"
+#include "QuibHost/Panel/MenuAction.hpp"
+#include "QuibHost/Panel/MenuViewModel.hpp"
 #include "QuibHost/Interface/MenuView.hpp"
 #include "Runtime/Published.hpp"
 

@@ -4,7 +4,7 @@
 #include <QFont>
 #include <QPalette>
 
-#include "QuibHost/App/ViewModels/MenuViewModel.hpp"
+#include "QuibHost/Panel/MenuViewModel.hpp"
 
 namespace quib {
 

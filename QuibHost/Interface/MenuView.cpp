@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/App/ViewModels/TextElision.hpp"
+#include "QuibHost/Panel/TextElision.hpp"
 #include "QuibHost/Interface/SymbolTable.hpp"
 
 namespace quib {

@@ -7,8 +7,8 @@
 #include <map>
 #include <memory>
 
-#include "QuibHost/App/ViewModels/MenuAction.hpp"
-#include "QuibHost/App/ViewModels/MenuViewModel.hpp"
+#include "QuibHost/Panel/MenuAction.hpp"
+#include "QuibHost/Panel/MenuViewModel.hpp"
 #include "QuibHost/Interface/MenuStyle.hpp"
 
 class QVBoxLayout;

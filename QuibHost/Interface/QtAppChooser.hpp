@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "QuibHost/App/ViewModels/AppChooser.hpp"
+#include "QuibHost/Panel/AppChooser.hpp"
 
 class QFileDialog;
 

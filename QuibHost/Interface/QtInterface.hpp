@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
-#include "QuibHost/App/ViewModels/MenuActions.hpp"
-#include "QuibHost/App/ViewModels/MenuViewModelSource.hpp"
-#include "QuibHost/App/ViewModels/SettingsActions.hpp"
+#include "QuibHost/Panel/MenuActions.hpp"
+#include "QuibHost/Panel/MenuViewModelSource.hpp"
+#include "QuibHost/Panel/SettingsActions.hpp"
 #include "Runtime/Executor.hpp"
 
 namespace quib {

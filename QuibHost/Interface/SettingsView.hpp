@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/App/ViewModels/SettingsActions.hpp"
-#include "QuibHost/App/ViewModels/SettingsViewModel.hpp"
+#include "QuibHost/Panel/SettingsActions.hpp"
+#include "QuibHost/Panel/SettingsViewModel.hpp"
 #include "QuibHost/Interface/MenuStyle.hpp"
 #include "QuibHost/Interface/TargetEditor.hpp"
 #include "Runtime/Published.hpp"

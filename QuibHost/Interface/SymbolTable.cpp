@@ -6,7 +6,7 @@
 #include <array>
 #include <optional>
 
-#include "QuibHost/App/ViewModels/MenuViewModel.hpp"
+#include "QuibHost/Panel/MenuViewModel.hpp"
 #include "QuibHost/Interface/TrayIcons.hpp"
 
 namespace quib {

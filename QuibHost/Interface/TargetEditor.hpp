@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "QuibHost/App/ViewModels/TargetEditorActions.hpp"
-#include "QuibHost/App/ViewModels/TargetEditorModel.hpp"
+#include "QuibHost/Panel/TargetEditorActions.hpp"
+#include "QuibHost/Panel/TargetEditorModel.hpp"
 #include "QuibHost/Interface/MenuStyle.hpp"
 #include "Runtime/Published.hpp"
 

@@ -1,7 +1,7 @@
 #include "QuibHost/Server/HostServer.hpp"
 
 #include "QuibHost/Server/HostServerClient.hpp"
-#include "QuibHost/Server/PeerAddress.hpp"
+#include "QuibHost/Connection/PeerAddress.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Required.hpp"
 

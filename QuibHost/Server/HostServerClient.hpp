@@ -6,7 +6,7 @@
 #include <string>
 
 #include "QuibHost/Server/HostServer.hpp"
-#include "QuibHost/Server/TlsConnection.hpp"
+#include "QuibHost/Connection/TlsConnection.hpp"
 #include "QuibHost/Server/WaitingRequest.hpp"
 #include "QuibHost/Targets/UploadSession.hpp"
 #include "Runtime/Clock.hpp"

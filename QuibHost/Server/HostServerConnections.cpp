@@ -4,7 +4,7 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/NetworkInterfaces.hpp"
-#include "QuibHost/Server/PeerAddress.hpp"
+#include "QuibHost/Connection/PeerAddress.hpp"
 #include "Runtime/Logger.hpp"
 
 namespace quib {

@@ -1,6 +1,6 @@
 #include "QuibHost/Server/NetworkInterfaces.hpp"
 
-#include "QuibHost/Server/PeerAddress.hpp"
+#include "QuibHost/Connection/PeerAddress.hpp"
 
 namespace quib {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "QuibHost/Streaming/TlsListenConnection.hpp"
+#include "QuibHost/Connection/TlsListenConnection.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/AudioChannel.hpp"
 

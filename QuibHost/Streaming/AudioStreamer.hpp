@@ -15,7 +15,7 @@
 #include "Platform/AudioCapture.hpp"
 #include "QuibHost/Streaming/AudioEncoder.hpp"
 #include "QuibHost/Streaming/AudioStreamerService.hpp"
-#include "QuibHost/Streaming/ListenConnection.hpp"
+#include "QuibHost/Connection/ListenConnection.hpp"
 #include "QuibHost/Streaming/SystemAudio.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/SerialQueue.hpp"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "QuibHost/Streaming/PaneSource.hpp"
-#include "QuibHost/Targets/Tmux.hpp"
+#include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Shared/Instrumentation.hpp"

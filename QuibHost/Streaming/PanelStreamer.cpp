@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "QuibHost/Streaming/PaneMirror.hpp"
-#include "QuibHost/Streaming/TlsViewConnection.hpp"
+#include "QuibHost/Connection/TlsViewConnection.hpp"
 #include "QuibHost/Streaming/VideoEncoder.hpp"
 #include "QuibHost/Streaming/WindowCapture.hpp"
 #include "Runtime/Logger.hpp"

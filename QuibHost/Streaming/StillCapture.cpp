@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "QuibHost/Apps/AppIdentity.hpp"
+#include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Streaming/WindowCapture.hpp"
 #include "Runtime/Required.hpp"
 #include "Runtime/SerialQueue.hpp"

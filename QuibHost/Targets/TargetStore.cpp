@@ -4,7 +4,7 @@
 #include <map>
 
 #include "Platform/Headless/HeadlessWorkspace.hpp"
-#include "QuibHost/Apps/AppIdentity.hpp"
+#include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStoreChecks.hpp"
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/Logger.hpp"

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "QuibHost/Targets/Tmux.hpp"
+#include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/QuibCoder.hpp"
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "QuibHost/Apps/AppIdentity.hpp"
+#include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/UnicodeText.hpp"
 

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "QuibHost/Apps/AppIdentity.hpp"
+#include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/SecureRandom.hpp"
 #include "Shared/ShortcutProfiles.hpp"

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "QuibHost/Targets/Tmux.hpp"
+#include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/Published.hpp"
 #include "Shared/QuibTarget.hpp"
 

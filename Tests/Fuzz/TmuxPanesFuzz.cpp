@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "FuzzSupport.hpp"
-#include "QuibHost/Targets/Tmux.hpp"
+#include "Platform/Tmux/Tmux.hpp"
 
 namespace {
 

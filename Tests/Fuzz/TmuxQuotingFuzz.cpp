@@ -12,7 +12,7 @@
 #include <string>
 
 #include "FuzzSupport.hpp"
-#include "QuibHost/Targets/TmuxControl.hpp"
+#include "Platform/Tmux/TmuxControl.hpp"
 
 namespace {
 

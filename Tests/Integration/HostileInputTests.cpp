@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "QuibHost/Apps/TestRepository.hpp"
-#include "QuibHost/Targets/TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"

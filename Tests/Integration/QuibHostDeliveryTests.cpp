@@ -7,7 +7,7 @@
 #include <sstream>
 #include <thread>
 
-#include "QuibHost/Targets/TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Tests/Integration/HostProcess.hpp"

@@ -6,7 +6,7 @@
 #include <map>
 #include <thread>
 
-#include "QuibHost/Targets/TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"

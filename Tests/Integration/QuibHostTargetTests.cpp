@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "QuibHost/Targets/TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Tests/Integration/HostProcess.hpp"

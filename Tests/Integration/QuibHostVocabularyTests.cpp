@@ -8,7 +8,7 @@
 #include <string>
 
 #include "QuibHost/Apps/TestRepository.hpp"
-#include "QuibHost/Targets/TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"

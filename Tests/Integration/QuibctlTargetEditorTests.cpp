@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "QuibHost/Targets/TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 

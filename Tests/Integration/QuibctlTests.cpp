@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "QuibHost/Server/DeviceRegistry.hpp"
-#include "QuibHost/Targets/TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Runtime/Base64.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/PairingCode.hpp"

@@ -5,11 +5,11 @@
 
 #include <thread>
 
-#include "QuibHost/Targets/TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ViewFrame.hpp"
 #include "Shared/ViewHelloPayload.hpp"
 #include "Tests/Integration/HostProcess.hpp"
-#include "Tests/QuibHost/Server/TestPhone.hpp"
+#include "Tests/Support/TestPhone.hpp"
 
 namespace quib {
 namespace {

@@ -6,9 +6,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "QuibHost/App/ViewModels/MenuActions.hpp"
-#include "QuibHost/App/ViewModels/MenuControls.hpp"
-#include "QuibHost/App/ViewModels/MenuFrame.hpp"
+#include "QuibHost/Panel/MenuActions.hpp"
+#include "QuibHost/Panel/MenuControls.hpp"
+#include "QuibHost/Panel/MenuFrame.hpp"
 #include "Tests/Interface/PanelPictures.hpp"
 
 namespace quib {

@@ -12,8 +12,8 @@
 
 #include <set>
 
-#include "QuibHost/App/ViewModels/MenuControls.hpp"
-#include "QuibHost/App/ViewModels/MenuFrame.hpp"
+#include "QuibHost/Panel/MenuControls.hpp"
+#include "QuibHost/Panel/MenuFrame.hpp"
 #include "Tests/Interface/PanelPictures.hpp"
 
 namespace quib {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "QuibHost/App/ViewModels/MenuFrame.hpp"
+#include "QuibHost/Panel/MenuFrame.hpp"
 
 namespace quib::testing {
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "QuibHost/App/ViewModels/MenuViewState.hpp"
+#include "QuibHost/Panel/MenuViewState.hpp"
 #include "QuibHost/Interface/MenuView.hpp"
 
 namespace quib::testing {

@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 
-#include "QuibHost/App/ViewModels/SettingsActions.hpp"
+#include "QuibHost/Panel/SettingsActions.hpp"
 #include "QuibHost/Interface/QtMainExecutor.hpp"
 #include "QuibHost/Interface/SettingsView.hpp"
 #include "Tests/Interface/PanelPictures.hpp"

@@ -43,7 +43,7 @@ TEST(CheckLayers, NamesEveryIncludeThatPointsTheWrongWay) {
         {"Runtime/Clock.cpp", "\"Platform/Permissions.hpp\""},
         {"Runtime/Logger.hpp", "\"QuibHost/Server/HostServer.hpp\""},
         {"Shared/PairingCode.hpp", "\"Platform/Permissions.hpp\""},
-        {"Shared/HostMessage.cpp", "\"QuibHost/Targets/Tmux.hpp\""},
+        {"Shared/HostMessage.cpp", "\"Platform/Tmux/Tmux.hpp\""},
         {"Platform/Permissions.hpp", "\"Platform/Linux/X11/X11Desktop.hpp\""},
         {"Platform/InputEvent.cpp", "\"Platform/Headless/HeadlessDesktop.hpp\""},
         {"Platform/Headless/HeadlessDesktop.cpp", "\"QuibHost/Targets/EventInjector.hpp\""},

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/Streaming/ListenConnection.hpp"
+#include "QuibHost/Connection/ListenConnection.hpp"
 #include "Shared/AudioFrameReader.hpp"
 
 namespace quib::testing {

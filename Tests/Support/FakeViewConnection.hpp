@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "QuibHost/Streaming/ViewConnection.hpp"
+#include "QuibHost/Connection/ViewConnection.hpp"
 #include "Shared/ViewFrame.hpp"
 #include "Tests/Support/StreamerEvents.hpp"
 

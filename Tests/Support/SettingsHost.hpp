@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/App/ViewModels/SettingsActions.hpp"
+#include "QuibHost/Panel/SettingsActions.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/App/ViewModels/GivenAppChooser.hpp"
-#include "QuibHost/App/ViewModels/TargetEditorActions.hpp"
+#include "QuibHost/Panel/GivenAppChooser.hpp"
+#include "QuibHost/Panel/TargetEditorActions.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"

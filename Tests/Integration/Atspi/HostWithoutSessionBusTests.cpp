@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "Tests/Display/TestDisplay.hpp"
+#include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "Platform/Linux/X11/X11Connection.hpp"
-#include "Tests/Display/PrivateXServer.hpp"
+#include "Tests/Support/X11/PrivateXServer.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 
 namespace quib {

@@ -17,8 +17,8 @@
 #include "Platform/Linux/X11/X11Properties.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Display/TestDisplay.hpp"
-#include "Tests/Display/Xclip.hpp"
+#include "Tests/Support/X11/TestDisplay.hpp"
+#include "Tests/Support/X11/Xclip.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "QuibHost/Streaming/PanelStreamer.hpp"
-#include "Tests/Display/TestDisplay.hpp"
-#include "Tests/Display/ViewChannelReader.hpp"
+#include "Tests/Support/X11/TestDisplay.hpp"
+#include "Tests/Support/ViewChannelReader.hpp"
 #include "Tests/Integration/Display/GreenTerm.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Support/Eventually.hpp"

@@ -15,7 +15,7 @@
 #include "QuibHost/Apps/TestRepository.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
-#include "QuibHost/Targets/Tmux.hpp"
+#include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 

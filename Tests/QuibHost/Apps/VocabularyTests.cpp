@@ -9,7 +9,7 @@
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
 #include "QuibHost/Apps/VocabularyFixture.hpp"
-#include "QuibHost/Targets/TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 
 namespace quib::testing {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "Runtime/MainLoop.hpp"
 #include "Shared/Json.hpp"
-#include "TestPhone.hpp"
+#include "Tests/Support/TestPhone.hpp"
 #include "Tests/Support/TestLines.hpp"
 
 namespace quib::testing {

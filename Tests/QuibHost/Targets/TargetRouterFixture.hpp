@@ -21,7 +21,7 @@
 #include "TestImages.hpp"
 #include "Tests/Support/FakeSleeper.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
-#include "TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 
 namespace quib::testing {
 

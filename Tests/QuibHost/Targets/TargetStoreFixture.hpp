@@ -11,7 +11,7 @@
 #include "Runtime/MainLoop.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
-#include "TmuxServer.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
 namespace target_store_tests {

@@ -1,0 +1,42 @@
+#include "QuibHost/Panel/MenuBanners.hpp"
+
+#include <string>
+
+namespace quib {
+namespace {
+
+std::vector<MenuItem> banner(std::string title, std::string symbol, std::string explanation, MenuAction action) {
+    return {
+        {.kind = MenuItemKind::label,
+         .text = std::move(title),
+         .symbol = std::move(symbol),
+         .font = TextStyle::captionBold,
+         .tone = Tone::orange,
+         .fill = Fill::banner},
+        {.kind = MenuItemKind::text,
+         .text = std::move(explanation),
+         .font = TextStyle::caption2,
+         .tone = Tone::secondary,
+         .fill = Fill::banner},
+        {.kind = MenuItemKind::button,
+         .text = std::string(MenuBanners::openSettings),
+         .action = std::move(action),
+         .fill = Fill::banner,
+         .small = true},
+    };
+}
+
+}  // namespace
+
+std::vector<MenuItem> MenuBanners::accessibility() {
+    return banner("Accessibility permission needed", "exclamationmark.triangle.fill",
+                  "Without it, clicks and typing are silently ignored.", MenuControl::OpenAccessibilitySettings{});
+}
+
+std::vector<MenuItem> MenuBanners::screenRecording() {
+    return banner("Screen Recording permission needed", "rectangle.on.rectangle",
+                  "Only for mirroring a window to your phone. Fennic must be relaunched after granting it.",
+                  MenuControl::OpenScreenRecordingSettings{});
+}
+
+}  // namespace quib
