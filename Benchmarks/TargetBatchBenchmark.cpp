@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "Benchmarks/LatencyCounters.hpp"
+#include "Platform/Headless/HeadlessWorkspace.hpp"
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
@@ -59,12 +60,14 @@ struct Host {
                                             .registry = registry,
                                             .permissions = std::make_shared<SettablePermissions>(),
                                             .dataHome = scratch.path};
+        auto apps =
+            std::make_shared<DesktopEntries>(std::vector<std::filesystem::path>{scratch.path / "applications"});
         store = TargetStore::create({.main = main,
                                      .settings = settings,
                                      .clock = clock,
                                      .log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = scratch.path, .clock = clock}),
-                                     .apps = std::make_shared<DesktopEntries>(
-                                         std::vector<std::filesystem::path>{scratch.path / "applications"})});
+                                     .apps = apps,
+                                     .workspace = std::make_shared<HeadlessWorkspace>(apps)});
         server = HostServer::create(parts.serverConfig({.targets = store}));
         server->start(code);
         port = server->inspect().listenerPort.value_or(0);

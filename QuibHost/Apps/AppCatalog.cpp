@@ -1,11 +1,11 @@
 #include "QuibHost/Apps/AppCatalog.hpp"
+#include "Runtime/Required.hpp"
 
 #include <set>
 
 #include <algorithm>
 
 #include "Platform/Freedesktop/DesktopEntries.hpp"
-#include "Platform/Headless/HeadlessWorkspace.hpp"
 #include "Platform/Freedesktop/AppIdentity.hpp"
 #include "Runtime/AsciiText.hpp"
 #include "Runtime/SecureRandom.hpp"
@@ -39,7 +39,7 @@ std::optional<std::int64_t> epochMillis(const std::optional<WallTime>& date) {
 AppCatalog::AppCatalog(Config config) : config_(std::move(config)) {
     if (!config_.clock) config_.clock = SystemClock::shared();
     if (!config_.apps) config_.apps = std::make_shared<DesktopEntries>();
-    if (!config_.workspace) config_.workspace = std::make_shared<HeadlessWorkspace>();
+    config_.workspace = required(config_.workspace, "AppCatalog", "workspace");
     if (!config_.iconTheme) config_.iconTheme = IconTheme::standard();
 }
 

@@ -51,7 +51,7 @@ public:
         std::shared_ptr<Clock> clock = nullptr;
         // Where installed apps are found; none: the desktop's standard application folders.
         std::shared_ptr<InstalledApps> apps = nullptr;
-        // Which apps run; none: a headless workspace, where none do.
+        // Which apps run (required).
         std::shared_ptr<Workspace> workspace = nullptr;
         // How much apps were used, and which are docked; none: no use, nothing docked.
         std::shared_ptr<AppUsage> usage = nullptr;

@@ -1,14 +1,13 @@
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 
-#include "Platform/Headless/HeadlessPermissions.hpp"
 #include "Runtime/Logger.hpp"
 
 namespace quib {
 
 ScreenAccess::ScreenAccess(std::shared_ptr<Permissions> permissions)
-    : permissions_(permissions ? std::move(permissions) : std::make_shared<HeadlessPermissions>()) {}
+    : permissions_(std::move(permissions)) {}
 
-bool ScreenAccess::isGranted() const { return permissions_->screenRecordingGranted(); }
+bool ScreenAccess::isGranted() const { return permissions_ && permissions_->screenRecordingGranted(); }
 
 // The flag is tested and set under the lock; the request itself is made outside it.
 void ScreenAccess::requestOnceIfNeeded() {
@@ -24,6 +23,9 @@ void ScreenAccess::requestOnceIfNeeded() {
 
 void ScreenAccess::openSettings() { request(); }
 
-void ScreenAccess::request() const { quibLog().info("view: Screen Recording: ", pub(permissions_->screenRecordingHelp())); }
+void ScreenAccess::request() const {
+    if (!permissions_) return quibLog().info("view: Screen Recording: there is no display to capture");
+    quibLog().info("view: Screen Recording: ", pub(permissions_->screenRecordingHelp()));
+}
 
 }  // namespace quib

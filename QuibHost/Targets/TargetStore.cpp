@@ -1,9 +1,9 @@
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Runtime/Required.hpp"
 
 #include <algorithm>
 #include <map>
 
-#include "Platform/Headless/HeadlessWorkspace.hpp"
 #include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStoreChecks.hpp"
 #include "Runtime/AtomicFile.hpp"
@@ -43,7 +43,7 @@ TargetStore::TargetStore(Passkey, Config config, std::vector<QuibTarget> targets
       provisionalTargets_(config_.main, {}),
       tmuxQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.tmux", config_.clock)) {
     if (!config_.apps) config_.apps = std::make_shared<DesktopEntries>();
-    if (!config_.workspace) config_.workspace = std::make_shared<HeadlessWorkspace>(config_.apps);
+    config_.workspace = required(config_.workspace, "TargetStore", "workspace");
     if (auto line = QuibCoder::line(targets_.value())) listBytes_ = line->size();
 }
 

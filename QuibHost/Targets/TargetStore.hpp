@@ -61,7 +61,7 @@ public:
         std::shared_ptr<DesktopEntries> apps = nullptr;
         // Where start-up seeding takes the first app targets from; none: no app targets.
         std::shared_ptr<AppSeeds> seeds = nullptr;
-        // Which apps run, for provisional app targets; none: a headless workspace, where none do.
+        // Which apps run, for provisional app targets (required).
         std::shared_ptr<Workspace> workspace = nullptr;
     };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "QuibHost/Panel/SettingsActions.hpp"
+#include "Platform/Headless/HeadlessWorkspace.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
@@ -37,12 +38,14 @@ public:
             result.ok = true;
             return result;
         };
+        auto apps = std::make_shared<DesktopEntries>(std::vector{scratch.path / "applications"});
         store = TargetStore::create({.main = main,
                                      .settings = settings,
                                      .clock = clock,
                                      .log = deliveries,
                                      .tmux = Tmux({"/bin/sh"}, counting),
-                                     .apps = std::make_shared<DesktopEntries>(std::vector{scratch.path / "applications"})});
+                                     .apps = apps,
+                                     .workspace = std::make_shared<HeadlessWorkspace>(apps)});
         settle();
         if (saved.empty()) onMain([&] { store->remove({"F"}); });
         actions = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store});

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "QuibHost/Panel/GivenAppChooser.hpp"
+#include "Platform/Headless/HeadlessWorkspace.hpp"
 #include "QuibHost/Panel/TargetEditorActions.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/FakeClock.hpp"
@@ -50,7 +51,8 @@ public:
                                      .clock = clock,
                                      .log = deliveries,
                                      .tmux = tmux(),
-                                     .apps = apps});
+                                     .apps = apps,
+                                     .workspace = std::make_shared<HeadlessWorkspace>(apps)});
         settle();
     }
     ~TargetEditorHost() {

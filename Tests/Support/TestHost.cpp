@@ -1,4 +1,5 @@
 #include "Tests/Support/TestHost.hpp"
+#include "Platform/Headless/HeadlessWorkspace.hpp"
 
 #include "Platform/Headless/EmptyWindowRoster.hpp"
 #include "Platform/Headless/HeadlessDesktop.hpp"
@@ -53,7 +54,11 @@ void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) con
         return shared.log;
     };
     if (!neighbours.targets) {
-        neighbours.targets = TargetStore::create({.main = main, .settings = settings, .clock = clock, .log = log()});
+        neighbours.targets = TargetStore::create({.main = main,
+                                                  .settings = settings,
+                                                  .clock = clock,
+                                                  .log = log(),
+                                                  .workspace = std::make_shared<HeadlessWorkspace>()});
     }
     if (!neighbours.injector) {
         neighbours.injector = EventInjector::create(

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "QuibHost/App/ControlCommands.hpp"
+#include "Platform/Headless/HeadlessWorkspace.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/Clock.hpp"
@@ -150,7 +151,8 @@ protected:
                                                               .settings = settings,
                                                               .clock = clock,
                                                               .log = log,
-                                                              .tmux = Tmux(std::vector<std::filesystem::path>{})});
+                                                              .tmux = Tmux(std::vector<std::filesystem::path>{}),
+                                                              .workspace = std::make_shared<HeadlessWorkspace>()});
     std::shared_ptr<PushSender> push = PushSender::create({.settings = settings,
                                                            .secrets = SecretStore(scratch.path / "secrets"),
                                                            .poster = nullptr,

@@ -1,4 +1,5 @@
 #include "QuibHost/Streaming/ScreenAccess.hpp"
+#include "Platform/Headless/HeadlessPermissions.hpp"
 
 #include <gtest/gtest.h>
 
@@ -61,8 +62,9 @@ TEST(ScreenAccess, OpeningTheSettingsAsksEveryTimeAndLeavesTheOnceRequestAlone) 
     access.requestOnceIfNeeded();
     EXPECT_EQ(log.count("view: asking for Screen Recording"), 1u);
 
-    // Without a desktop to ask, capture is never granted.
+    // Without a desktop to ask, or without a display, capture is never granted.
     EXPECT_FALSE(ScreenAccess(nullptr).isGranted());
+    EXPECT_FALSE(ScreenAccess(std::make_shared<HeadlessPermissions>()).isGranted());
 }
 
 }  // namespace
