@@ -12,7 +12,7 @@
 
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Tests/Support/X11/PrivateXServer.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 
 namespace quib {
 namespace {
