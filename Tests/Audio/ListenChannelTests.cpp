@@ -39,23 +39,16 @@ protected:
                                         .converters = std::make_shared<FfmpegAacConverterFactory>(),
                                         .settings = settings,
                                         .clock = clock});
-        auto config = TestHost{.main = main,
-                               .settings = settings,
-                               .clock = clock,
-                               .registry = registry,
-                               .permissions = std::make_shared<SettablePermissions>(),
-                               .dataHome = scratch.path}
-                          .serverConfig({.audioStreamer = streamer});
-        config.listenAddress = "127.0.0.1";
-        config.machineInfo = "/nonexistent/machine-info";
-        server = HostServer::create(std::move(config));
+        server = TestHost{.main = main,
+                          .settings = settings,
+                          .clock = clock,
+                          .registry = registry,
+                          .permissions = std::make_shared<SettablePermissions>(),
+                          .dataHome = scratch.path}
+                     .loopbackServer({.audioStreamer = streamer});
     }
     ~AudioStreamerOverTls() override {
-        if (server) {
-            server->stop();
-            main->runPending();
-        }
-        server.reset();
+        stopServer(server, *main);
         streamer.reset();
         main->runPending();
         Logger::setSink(previousSink_);

@@ -47,6 +47,21 @@ quib::HostServer::Config TestHost::serverConfig(HostServerNeighbours given) cons
             .permissions = permissions};
 }
 
+std::shared_ptr<quib::HostServer> TestHost::loopbackServer(HostServerNeighbours given) const {
+    auto config = serverConfig(std::move(given));
+    config.listenAddress = "127.0.0.1";
+    config.machineInfo = "/nonexistent/machine-info";
+    return quib::HostServer::create(std::move(config));
+}
+
+void stopServer(std::shared_ptr<quib::HostServer>& server, MainLoop& main) {
+    if (server) {
+        server->stop();
+        main.runPending();
+    }
+    server.reset();
+}
+
 void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) const {
     const auto log = [&] {
         if (!shared.log)

@@ -10,6 +10,7 @@
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/MainLoop.hpp"
 #include "Runtime/Settings.hpp"
 
 namespace quib::testing {
@@ -34,6 +35,10 @@ struct TestHost {
     // made as above. A test changes the rest in it before making the server.
     quib::HostServer::Config serverConfig(HostServerNeighbours given = {}) const;
 
+    // A server of that configuration that listens on 127.0.0.1 only and reads no machine's name,
+    // for a suite that watches a real channel over TLS. `stopServer` ends it.
+    std::shared_ptr<quib::HostServer> loopbackServer(HostServerNeighbours given = {}) const;
+
 private:
     // What the made neighbours share, each made when first needed.
     struct Shared;
@@ -41,5 +46,9 @@ private:
     void fillApps(HostServerNeighbours& neighbours, Shared& shared) const;
     void fillTheRest(HostServerNeighbours& neighbours, Shared& shared) const;
 };
+
+// Stops `server` (when there is one) and lets go of it once `main` has run what stopping left
+// there.
+void stopServer(std::shared_ptr<quib::HostServer>& server, MainLoop& main);
 
 }  // namespace quib::testing

@@ -68,20 +68,17 @@ protected:
                                             std::make_shared<FfmpegVideoSessionFactory>());
         (void)settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
-        auto config = TestHost{.main = main,
-                               .settings = settings,
-                               .clock = clock,
-                               .registry = registry,
-                               .permissions = std::make_shared<SettablePermissions>(),
-                               .dataHome = scratch.path}
-                          .serverConfig({.injector = EventInjector::create({.desktop = desktop->services,
-                                                                            .permissions = desktop->permissions,
-                                                                            .clock = clock,
-                                                                            .settings = settings}),
-                                         .panelStreamer = streamer});
-        config.listenAddress = "127.0.0.1";
-        config.machineInfo = "/nonexistent/machine-info";
-        server = HostServer::create(std::move(config));
+        server = TestHost{.main = main,
+                          .settings = settings,
+                          .clock = clock,
+                          .registry = registry,
+                          .permissions = std::make_shared<SettablePermissions>(),
+                          .dataHome = scratch.path}
+                     .loopbackServer({.injector = EventInjector::create({.desktop = desktop->services,
+                                                                         .permissions = desktop->permissions,
+                                                                         .clock = clock,
+                                                                         .settings = settings}),
+                                      .panelStreamer = streamer});
         main->post([&] {
             (void)registry->approve("D-V", "Pad");
             server->start(kCode);
@@ -89,11 +86,7 @@ protected:
         ASSERT_TRUE(eventually([&] { return server->isListening().value(); }, 5s, [&] { main->runPending(); }));
     }
     void TearDown() override {
-        if (server) {
-            server->stop();
-            main->runPending();
-        }
-        server.reset();
+        stopServer(server, *main);
         streamer.reset();
         main->runPending();
         if (previousSink_) Logger::setSink(previousSink_);
