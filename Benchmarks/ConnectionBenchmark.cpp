@@ -20,15 +20,16 @@
 #include <asio/streambuf.hpp>
 #include <asio/write.hpp>
 
+#include "Benchmarks/Support/NullSink.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Tests/QuibHost/Targets/TestImages.hpp"
-#include "Tests/Support/FakeTargetStore.hpp"
-#include "Tests/Support/RecordingTargetRouter.hpp"
 #include "Tests/Support/ChildProcess.hpp"
+#include "Tests/Support/FakeTargetStore.hpp"
 #include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/RecordingTargetRouter.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
@@ -37,12 +38,9 @@ using namespace quib;
 
 namespace {
 
-constexpr const char* code = "ABCDEF";
+using quib::bench::NullSink;
 
-class NullSink final : public LogSink {
-public:
-    void write(const LogRecord&) override {}
-};
+constexpr const char* code = "ABCDEF";
 
 struct HostOptions {
     bool onDisk = false;         // settings kept in a file, written as a real host's are
@@ -55,10 +53,7 @@ struct Host {
     explicit Host(HostOptions options = {})
         : settings(options.onDisk ? Settings::atPath(scratch.path / "defaults.json") : Settings::inMemory()) {
         Logger::setSink(std::make_shared<NullSink>());
-        asio::io_context io;
-        asio::ip::tcp::acceptor probe(io, {asio::ip::tcp::v6(), 0});
-        (void)settings->setInteger(ServerSettings::portKey, probe.local_endpoint().port());
-        probe.close();
+        (void)settings->setInteger(ServerSettings::portKey, quib::testing::freePort());
         auto clock = SystemClock::shared();
         registry = DeviceRegistry::create(main, settings, clock);
         if (options.phoneApproved) (void)registry->approve("B-1", "Bench");

@@ -16,13 +16,15 @@
 #include <thread>
 
 #include "Benchmarks/LatencyCounters.hpp"
-#include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "Benchmarks/Support/NullSink.hpp"
 #include "Platform/Freedesktop/DesktopEntries.hpp"
+#include "Platform/Headless/HeadlessWorkspace.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/ClientMessage.hpp"
+#include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
@@ -32,12 +34,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* code = "ABCDEF";
+using quib::bench::NullSink;
 
-class NullSink final : public LogSink {
-public:
-    void write(const LogRecord&) override {}
-};
+constexpr const char* code = "ABCDEF";
 
 // A server whose main executor runs on a thread of its own, as the host's main loop does.
 struct Host {
@@ -45,10 +44,7 @@ struct Host {
         Logger::setSink(std::make_shared<NullSink>());
         quib::testing::writeFile(scratch.path / "applications" / "org.example.Editor.desktop",
                                  "[Desktop Entry]\nType=Application\nName=Editor\nExec=true\n");
-        asio::io_context io;
-        asio::ip::tcp::acceptor probe(io, {asio::ip::tcp::v6(), 0});
-        (void)settings->setInteger(ServerSettings::portKey, probe.local_endpoint().port());
-        probe.close();
+        (void)settings->setInteger(ServerSettings::portKey, quib::testing::freePort());
         auto clock = SystemClock::shared();
         auto registry = DeviceRegistry::create(main, settings, clock);
         (void)registry->approve("B-1", "Adder");
