@@ -130,17 +130,19 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
         neighbours.stills = std::make_shared<StillCapture>(
             StillCapture::Config{.desktop = shared.desktop, .screenAccess = std::make_shared<ScreenAccess>(permissions)});
     }
-    if (!neighbours.reach) {
-        neighbours.reach = std::make_shared<RemoteReach>(
-            RemoteReach::Config{.main = main,
-                                .settings = settings,
-                                .secrets = shared.secrets,
-                                .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
-                                .mapper = std::make_shared<OfflinePortMapper>(),
-                                .discovery = std::make_shared<OfflineDiscovery>(),
-                                .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
-                                .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); }});
-    }
+    if (!neighbours.reach) neighbours.reach = offlineReach(shared.secrets);
+}
+
+std::shared_ptr<RemoteReach> TestHost::offlineReach(const SecretStore& secrets) const {
+    return std::make_shared<RemoteReach>(
+        RemoteReach::Config{.main = main,
+                            .settings = settings,
+                            .secrets = secrets,
+                            .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
+                            .mapper = std::make_shared<OfflinePortMapper>(),
+                            .discovery = std::make_shared<OfflineDiscovery>(),
+                            .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
+                            .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); }});
 }
 
 }  // namespace quib::testing

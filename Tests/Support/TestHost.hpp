@@ -5,6 +5,7 @@
 
 #include "Platform/DesktopServices.hpp"
 #include "Platform/Permissions.hpp"
+#include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
@@ -38,6 +39,9 @@ struct TestHost {
     // A server of that configuration that listens on 127.0.0.1 only and reads no machine's name,
     // for a suite that watches a real channel over TLS. `stopServer` ends it.
     std::shared_ptr<quib::HostServer> loopbackServer(HostServerNeighbours given = {}) const;
+
+    // Remote reach that maps no port and finds no address, keeping its away keys in `secrets`.
+    std::shared_ptr<RemoteReach> offlineReach(const SecretStore& secrets) const;
 
 private:
     // What the made neighbours share, each made when first needed.
