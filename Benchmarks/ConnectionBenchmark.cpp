@@ -20,6 +20,7 @@
 #include <asio/streambuf.hpp>
 #include <asio/write.hpp>
 
+#include "Benchmarks/Support/BlockingPhone.hpp"
 #include "Benchmarks/Support/NullSink.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "QuibHost/Server/HostServer.hpp"
@@ -101,26 +102,8 @@ struct Host {
 };
 
 // A blocking phone: connect, handshake, write lines, read lines.
-struct Phone {
-    explicit Phone(std::uint16_t port)
-        : context(*QuibTransport::clientContext(QuibTransport::parameters(code, QuibTransport::Derivation::current()))),
-          stream(io, *context) {
-        stream.lowest_layer().connect({asio::ip::make_address("127.0.0.1"), port});
-        (void)QuibTransport::applyTcpOptions(stream.lowest_layer());
-        stream.handshake(asio::ssl::stream_base::client);
-    }
-    void write(const std::string& bytes) { asio::write(stream, asio::buffer(bytes)); }
-    std::string readLine() {
-        asio::read_until(stream, input, '\n');
-        std::string line;
-        std::getline(std::istream(&input), line);
-        return line;
-    }
-
-    asio::io_context io;
-    std::shared_ptr<asio::ssl::context> context;
-    QuibTransport::Stream stream;
-    asio::streambuf input;
+struct Phone : quib::bench::BlockingPhone {
+    explicit Phone(std::uint16_t port) : BlockingPhone(port, code) {}
 };
 
 std::string helloOf(const std::string& deviceID) {

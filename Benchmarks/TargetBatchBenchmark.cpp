@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "Benchmarks/LatencyCounters.hpp"
+#include "Benchmarks/Support/BlockingPhone.hpp"
 #include "Benchmarks/Support/NullSink.hpp"
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Headless/HeadlessWorkspace.hpp"
@@ -103,33 +104,16 @@ struct Host {
 };
 
 // A blocking phone past its welcome.
-struct Phone {
-    Phone(std::uint16_t port, const std::string& deviceID)
-        : context(*QuibTransport::clientContext(QuibTransport::parameters(code, QuibTransport::Derivation::current()))),
-          stream(io, *context) {
-        stream.lowest_layer().connect({asio::ip::make_address("127.0.0.1"), port});
-        (void)QuibTransport::applyTcpOptions(stream.lowest_layer());
-        stream.handshake(asio::ssl::stream_base::client);
+struct Phone : quib::bench::BlockingPhone {
+    Phone(std::uint16_t port, const std::string& deviceID) : BlockingPhone(port, code) {
         write(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Bench","deviceID":")" + deviceID + "\"}}}\n");
         awaitLine("\"welcome\"");
-    }
-    void write(const std::string& bytes) { asio::write(stream, asio::buffer(bytes)); }
-    std::string readLine() {
-        asio::read_until(stream, input, '\n');
-        std::string line;
-        std::getline(std::istream(&input), line);
-        return line;
     }
     // Reads lines until one holds `text`.
     void awaitLine(std::string_view text) {
         while (readLine().find(text) == std::string::npos) {
         }
     }
-
-    asio::io_context io;
-    std::shared_ptr<asio::ssl::context> context;
-    QuibTransport::Stream stream;
-    asio::streambuf input;
 };
 
 std::string batchOf(std::int64_t count) {
