@@ -11,17 +11,19 @@
 #include "QuibHost/Reach/OfflineDiscovery.hpp"
 #include "QuibHost/Reach/OfflinePortMapper.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
-#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
-#include "QuibHost/Streaming/StillCapture.hpp"
-#include "QuibHost/Streaming/WindowListing.hpp"
+#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
+#include "QuibHost/Streaming/StillCapture.hpp"
+#include "QuibHost/Streaming/WindowListing.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/RecordingServiceAdvertiser.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 
 namespace quib::testing {
 
@@ -45,6 +47,18 @@ quib::HostServer::Config TestHost::serverConfig(HostServerNeighbours given) cons
             .advertiser = std::make_shared<RecordingServiceAdvertiser>(),
             .neighbours = std::move(given),
             .permissions = permissions};
+}
+
+TestHost TestHost::onFreePort(std::shared_ptr<Executor> main, std::shared_ptr<Settings> settings,
+                              std::shared_ptr<Clock> clock, std::filesystem::path dataHome) {
+    (void)settings->setInteger(ServerSettings::portKey, freePort());
+    auto registry = DeviceRegistry::create(main, settings, clock);
+    return {.main = std::move(main),
+            .settings = std::move(settings),
+            .clock = std::move(clock),
+            .registry = std::move(registry),
+            .permissions = std::make_shared<SettablePermissions>(),
+            .dataHome = std::move(dataHome)};
 }
 
 std::shared_ptr<quib::HostServer> TestHost::loopbackServer(HostServerNeighbours given) const {

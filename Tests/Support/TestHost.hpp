@@ -32,6 +32,11 @@ struct TestHost {
     // Holds the host's data folder: the delivery log, the attachment inbox and the away keys.
     std::filesystem::path dataHome;
 
+    // The parts of a host listening on a free port, with a fresh device registry and
+    // SettablePermissions, for a suite that brings only its loop, settings, clock and folder.
+    static TestHost onFreePort(std::shared_ptr<Executor> main, std::shared_ptr<Settings> settings,
+                               std::shared_ptr<Clock> clock, std::filesystem::path dataHome);
+
     // A server's configuration with these parts and the `given` neighbours, each one missing
     // made as above. A test changes the rest in it before making the server.
     quib::HostServer::Config serverConfig(HostServerNeighbours given = {}) const;

@@ -6,15 +6,12 @@
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Server/HostServer.hpp"
-#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/FakeTargetStore.hpp"
-#include "Tests/Support/FreePort.hpp"
-#include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 // Last: Xlib's macros clash with the names above.
@@ -66,15 +63,9 @@ protected:
         streamer = PanelStreamer::onDesktop({.main = main, .targets = targets, .clock = clock, .settings = settings},
                                             desktop->services, std::make_shared<ScreenAccess>(desktop->permissions),
                                             std::make_shared<FfmpegVideoSessionFactory>());
-        (void)settings->setInteger(ServerSettings::portKey, freePort());
-        registry = DeviceRegistry::create(main, settings, clock);
-        server = TestHost{.main = main,
-                          .settings = settings,
-                          .clock = clock,
-                          .registry = registry,
-                          .permissions = std::make_shared<SettablePermissions>(),
-                          .dataHome = scratch.path}
-                     .loopbackServer({.injector = EventInjector::create({.desktop = desktop->services,
+        const auto host = TestHost::onFreePort(main, settings, clock, scratch.path);
+        registry = host.registry;
+        server = host.loopbackServer({.injector = EventInjector::create({.desktop = desktop->services,
                                                                          .permissions = desktop->permissions,
                                                                          .clock = clock,
                                                                          .settings = settings}),
