@@ -33,11 +33,12 @@
 #include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/PixbufJpegEncoder.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
-#include "QuibHost/Panel/LoginItem.hpp"
+#include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "QuibHost/App/SessionCaveat.hpp"
 #include "QuibHost/App/SignalWatcher.hpp"
 #include "QuibHost/Interface/QtInterface.hpp"
+#include "QuibHost/Panel/LoginItem.hpp"
 #include "QuibHost/Reach/PortMapper.hpp"
 #include "QuibHost/Reach/StunDiscovery.hpp"
 #include "QuibHost/Reach/UPnPGateway.hpp"
@@ -69,6 +70,21 @@ std::optional<int> refuseOrHelp(const std::vector<std::string>& arguments) {
             std::cerr << "quib-host: unknown argument " << argument << "\n" << usage;
             return 2;
         }
+    }
+    return std::nullopt;
+}
+
+// A second host of the same user would share the first one's settings, port and tray: it is
+// refused before it touches any of them. Status 1 when a host answers on a control socket of
+// this user.
+std::optional<int> refuseSecondHost() {
+    for (const auto& path : quib::ControlSocket::candidatePaths()) {
+        const auto pid = quib::ControlSocket::answeringHost(path);
+        if (!pid) continue;
+        std::cerr << "quib-host: another Quib host is already running (pid " << *pid << ", control socket "
+                  << path.string() << "); `quibctl status` shows it. Quit it first (quibctl quit) to start this one."
+                  << std::endl;
+        return 1;
     }
     return std::nullopt;
 }
@@ -119,7 +135,7 @@ ChosenDesktop chooseDesktop(const std::shared_ptr<quib::Clock>& clock,
         readOtherApps(*x11, atspiEnvironment);
         return {std::move(*x11), true};
     }
-    quib::quibLog().info("desktop: no X display with XTEST; running headless");
+    quib::quibLog().warning("desktop: no X display with XTEST; running headless");
     return {{quib::HeadlessDesktop::services(), std::make_shared<quib::HeadlessPermissions>()}, false};
 }
 
@@ -193,6 +209,7 @@ int main(int argc, char** argv) {
     using namespace quib;
     const std::vector<std::string> arguments(argv, argv + argc);
     if (const auto status = refuseOrHelp(arguments)) return *status;
+    if (const auto status = refuseSecondHost()) return *status;
     // Before any thread exists, so that only the watcher ever takes these signals.
     SignalWatcher::block({SIGINT, SIGTERM});
     const auto atspiEnvironment = AtspiConnection::Environment::ofProcess();
