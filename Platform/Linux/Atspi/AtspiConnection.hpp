@@ -22,7 +22,8 @@ namespace quib {
 // of its own that outlives the host, and libatspi aborts the process on a bus it cannot reach.
 // Once it fails to start it stays unavailable. Before it starts, assistive technology is
 // switched on for the session, as a screen reader does, since many toolkits publish their
-// apps' trees only then; it is left on.
+// apps' trees only then; when this connection switched it on, it switches it off again as it
+// goes.
 class AtspiConnection {
 public:
     static constexpr Duration timeout = std::chrono::milliseconds(1500);
@@ -39,6 +40,7 @@ public:
     };
 
     explicit AtspiConnection(Environment environment = Environment::ofProcess());
+    ~AtspiConnection();
     AtspiConnection(const AtspiConnection&) = delete;
     AtspiConnection& operator=(const AtspiConnection&) = delete;
 
@@ -65,6 +67,7 @@ private:
     State state_ = State::unstarted;  // the AT-SPI thread's
     std::chrono::steady_clock::time_point publishingDeadline_{};
     std::atomic<bool> initialised_{false};
+    std::atomic<bool> switchedOn_{false};  // the flag was off, and this connection switched it on
     GlibLoopThread thread_{
         "com.brenmoor.quib.host.atspi"};  // last: it stops, running what is still posted, before the rest goes
 };
