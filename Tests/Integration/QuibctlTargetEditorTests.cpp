@@ -60,7 +60,7 @@ TEST(QuibctlTargetEditor, ThePanePickerListsTheServersPanesAndRefreshFindsANewOn
     // is not a row. The target may be named by its name or the beginning of its id.
     EXPECT_EQ(quibctl(home, {"target", "T-Pane", "set", "pane", second}).status, 0);
     const auto nowhere = quibctl(home, {"target", "T-Pane", "set", "pane", "work:0.9"});
-    EXPECT_EQ(nowhere.err, "quibctl: \"pane\" has no row for \"work:0.9\".\n");
+    EXPECT_EQ(nowhere.err, "quibctl: \"Pane\" has no row for \"work:0.9\".\n");
     const auto moved = quibctl(home, {"target", "T-Pane"});
     EXPECT_NE(moved.out.find(paneRow("work:0.1", "codex", second, true)), std::string::npos) << moved.out;
     EXPECT_EQ(quibctl(home, {"target", "Pane", "set", "pane", "work:0.0"}).status, 0);
