@@ -415,7 +415,7 @@ void ControlCommands::refresh(ControlSocket::Reply& reply) {
 // The panel's picker offers saved targets only, so an id that names none is refused.
 void ControlCommands::use(const std::string& targetID, ControlSocket::Reply& reply) {
     if (targetID.empty()) return reply.fail("Say which target: use TARGET-ID (quibctl targets lists them).");
-    const auto target = TargetLookup::find(config_.store->targets().value(), targetID);
+    const auto target = TargetLookup::find(*config_.store, targetID);
     if (!target) return reply.fail(target.error().message);
     actions_->useTarget(target->id);
     reply.answer(Json{{"message", "Active target: " + target->name}});

@@ -36,7 +36,7 @@ std::optional<std::string> rowFor(const std::vector<MenuItem>& rows, const std::
 }  // namespace
 
 void TargetEditorCommands::run(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
-    const auto target = TargetLookup::find(config_.editor.store->targets().value(), stringField(request, "target"));
+    const auto target = TargetLookup::find(*config_.editor.store, stringField(request, "target"));
     if (!target) return reply->fail(target.error().message);
     const std::string id = target->id;
     if (request.contains("chooseApp")) {

@@ -19,6 +19,11 @@ Error ambiguous(const std::string& given, const std::vector<QuibTarget>& found) 
 
 }  // namespace
 
+Result<QuibTarget> TargetLookup::find(const TargetStoreService& store, const std::string& given) {
+    if (auto exact = store.target(given)) return *exact;
+    return find(store.snapshot().saved, given);
+}
+
 Result<QuibTarget> TargetLookup::find(const std::vector<QuibTarget>& saved, const std::string& given) {
     const auto byID = std::find_if(saved.begin(), saved.end(), [&](const auto& target) { return target.id == given; });
     if (byID != saved.end()) return *byID;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "QuibHost/Targets/TargetStoreService.hpp"
 #include "Runtime/Result.hpp"
 #include "Shared/QuibTarget.hpp"
 
@@ -14,6 +15,8 @@ namespace quib {
 class TargetLookup {
 public:
     static Result<QuibTarget> find(const std::vector<QuibTarget>& saved, const std::string& given);
+    // The same among the store's saved targets, the one with that exact id first.
+    static Result<QuibTarget> find(const TargetStoreService& store, const std::string& given);
 };
 
 }  // namespace quib
