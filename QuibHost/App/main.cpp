@@ -116,15 +116,18 @@ void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& ap
 
 // On a display, other apps' menus and documents are read over AT-SPI, which starts at the first
 // read.
-void readOtherApps(quib::X11Desktop::Opened& desktop, const quib::AtspiConnection::Environment& environment) {
+std::shared_ptr<quib::AtspiConnection> readOtherApps(quib::X11Desktop::Opened& desktop,
+                                                     const quib::AtspiConnection::Environment& environment) {
     auto atspi = std::make_shared<quib::AtspiConnection>(environment);
     desktop.services.menus = std::make_shared<quib::AtspiMenuReader>(atspi, desktop.permissions);
     desktop.services.documents = std::make_shared<quib::AtspiDocuments>(atspi);
+    return atspi;
 }
 
 struct ChosenDesktop {
     quib::X11Desktop::Opened desktop;
     bool onDisplay = false;
+    std::shared_ptr<quib::AtspiConnection> atspi = nullptr;  // none without a display
 };
 
 // The X display named by DISPLAY when it opens and has XTEST; otherwise a desktop without a
@@ -132,8 +135,8 @@ struct ChosenDesktop {
 ChosenDesktop chooseDesktop(const std::shared_ptr<quib::Clock>& clock,
                             const quib::AtspiConnection::Environment& atspiEnvironment) {
     if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>(), clock)) {
-        readOtherApps(*x11, atspiEnvironment);
-        return {std::move(*x11), true};
+        auto atspi = readOtherApps(*x11, atspiEnvironment);
+        return {std::move(*x11), true, std::move(atspi)};
     }
     quib::quibLog().warning("desktop: no X display with XTEST; running headless");
     return {{quib::HeadlessDesktop::services(), std::make_shared<quib::HeadlessPermissions>()}, false};
@@ -234,7 +237,7 @@ int main(int argc, char** argv) {
 
     auto clock = SystemClock::shared();
     // The desktop first: opening the display readies Xlib for threads before Qt touches it.
-    auto [desktop, onDisplay] = chooseDesktop(clock, atspiEnvironment);
+    auto [desktop, onDisplay, atspi] = chooseDesktop(clock, atspiEnvironment);
     std::unique_ptr<QtInterface> qt;
     std::shared_ptr<MainLoop> loop;
     if (onDisplay && !headlessForTests()) qt = QtInterface::start(argv[0]);
@@ -272,5 +275,8 @@ int main(int argc, char** argv) {
                                     .jpegEncoder = std::make_shared<PixbufJpegEncoder>(),
                                     .quit = [qt = qt.get(), loop = loop.get()] { qt ? qt->quit() : loop->quit(); },
                                     .sessionCaveat = SessionCaveat::of()});
-    return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
+    const int status = qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
+    // A flag the host switched on would stay on in every later session.
+    if (atspi) atspi->switchBackOff();
+    return status;
 }

@@ -124,8 +124,8 @@ AtspiConnection::AtspiConnection(Environment environment) : environment_(std::mo
 
 // The flag is also kept in the user's desktop settings, so a flag the host switched on would
 // outlive it in every later session.
-AtspiConnection::~AtspiConnection() {
-    if (!switchedOn_.load()) return;
+void AtspiConnection::switchBackOff() {
+    if (!switchedOn_.exchange(false)) return;
     const BusPointer bus = openSessionBus();
     if (bus && setAssistiveTechnology(bus.get(), false))
         quibLog().info("accessibility: switched assistive technology off again");
