@@ -10,8 +10,6 @@
 namespace quib {
 namespace {
 
-constexpr std::string_view unknownKeyText = " isn't a key Fennic knows how to press";
-
 // The whole file, or none when it cannot be read (a folder included).
 std::optional<Bytes> readFile(const std::filesystem::path& path) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);

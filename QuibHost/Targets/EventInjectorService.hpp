@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "QuibHost/Targets/TargetOutcome.hpp"
 #include "Runtime/Geometry.hpp"
@@ -22,6 +23,9 @@ namespace quib {
 // are read under the injector's state lock.
 class EventInjectorService {
 public:
+    // Follows the spoken chord of a key outside the key table: "F1 isn't a key ...".
+    static constexpr std::string_view unknownKeyText = " isn't a key Fennic knows how to press";
+
     virtual ~EventInjectorService() = default;
 
     // Pointer input; each does nothing while paused.
