@@ -133,12 +133,15 @@ void HostServer::weighWaitingLater() {
     });
 }
 
-// Oldest first; one that must go on waiting keeps its place, and those behind it are weighed all
-// the same, so a source waiting for its own turn holds up no other.
+// Oldest first; one that must go on waiting goes to the back, and those behind it are weighed
+// all the same, so a source waiting for its own turn holds up no other. Each stays in the queue
+// until it is placed, so that the limit the listeners are given counts it meanwhile.
 void HostServer::admitWaiting() {
-    std::deque<Newcomer> newcomers = std::exchange(waiting_, {});
-    for (auto& newcomer : newcomers) place(std::move(newcomer));
-    refreshConnectionLimit();
+    for (std::size_t n = waiting_.size(); n > 0 && !waiting_.empty(); --n) {
+        Newcomer newcomer = std::move(waiting_.front());
+        waiting_.pop_front();
+        place(std::move(newcomer));
+    }
 }
 
 // A peer that does not read what the host sends stops being read from once its backlog passes
