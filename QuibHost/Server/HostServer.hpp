@@ -185,7 +185,6 @@ public:
     // Any thread: what a phone is told about the host, built for one device (none: not approved).
     HostStatus status(const std::optional<std::string>& deviceID) const;
 
-
     // Network queue: the devices of the control connections, which are not pushed alerts while
     // they are connected.
     std::set<std::string> connectedDeviceIDs() const;
