@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -91,19 +93,37 @@ Result<Json> settingsObject(const fs::path& path, std::string_view text) {
     return parsed;
 }
 
-// Holds an exclusive lock on a folder for as long as it lives (none when the folder is missing),
-// so that processes sharing a file in it change it one at a time.
+// Holds an exclusive lock on a folder for as long as it lives, once `lock` has taken it (there
+// is none to take when the folder is missing), so that processes sharing a file in it change it
+// one at a time.
 class FolderLock {
 public:
     explicit FolderLock(const fs::path& folder)
-        : descriptor_(folder.empty() ? -1 : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (descriptor_.isOpen())
-            while (::flock(descriptor_.get(), LOCK_EX) != 0 && errno == EINTR) {
-            }
+        : descriptor_(folder.empty() ? -1 : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+          folder_(folder) {}
+
+    // Waits at most `longest` for a program that holds the lock: one that keeps it longer is not
+    // waited for. A folder that cannot be locked at all is not shared, so it needs no lock.
+    Result<void> lock(Duration longest, Clock& clock, Sleeper& sleeper) {
+        if (!descriptor_.isOpen()) return {};
+        const MonoTime giveUp = clock.now() + longest;
+        Duration pause = std::chrono::milliseconds(1);
+        for (;;) {
+            if (::flock(descriptor_.get(), LOCK_EX | LOCK_NB) == 0) return {};
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK) return {};
+            const MonoTime now = clock.now();
+            if (now >= giveUp)
+                return fail("Another program holds the lock on " + folder_.string() +
+                            ", so the change is kept until it can be saved");
+            sleeper.sleep(std::min(pause, giveUp - now));
+            pause = std::min<Duration>(pause * 2, std::chrono::milliseconds(50));
+        }
     }
 
 private:
     FileDescriptor descriptor_;
+    fs::path folder_;
 };
 
 std::string shortened(std::string text) {
@@ -119,6 +139,83 @@ std::string numberText(double value) {
 }
 
 }  // namespace
+
+// Tells whether the settings file may have changed since it was last asked, from what inotify
+// reports of the file's folder (the file written in place, renamed over, created or removed) and
+// of the file itself (written through a link). Without inotify, or while the folder cannot be
+// watched, every question is answered yes.
+class Settings::Watch {
+public:
+    explicit Watch(const fs::path& file)
+        : folder_(file.parent_path()),
+          name_(file.filename().string()),
+          file_(file),
+          descriptor_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        rewatch();
+    }
+
+    // Drains what the kernel reported; true when any of it may concern the file.
+    bool mayHaveChanged() {
+        if (!descriptor_.isOpen()) return true;
+        if (folderWatch_ < 0) {
+            rewatch();
+            drain();
+            return true;
+        }
+        return drain();
+    }
+
+    // Watches the file that is there now, as a look finds a new version of it.
+    void rewatch() {
+        if (!descriptor_.isOpen()) return;
+        if (folderWatch_ < 0)
+            folderWatch_ =
+                ::inotify_add_watch(descriptor_.get(), folder_.c_str(),
+                                    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE |
+                                        IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+        const int file = ::inotify_add_watch(descriptor_.get(), file_.c_str(),
+                                             IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
+        if (fileWatch_ >= 0 && file != fileWatch_) (void)::inotify_rm_watch(descriptor_.get(), fileWatch_);
+        fileWatch_ = file;
+    }
+
+private:
+    bool drain() {
+        bool changed = false;
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::read(descriptor_.get(), buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return changed;
+            for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                changed = concerns(*event) || changed;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+    bool concerns(const inotify_event& event) {
+        if (event.mask & IN_Q_OVERFLOW) return true;
+        if (event.wd == folderWatch_) {
+            if (event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
+                if (event.mask & IN_IGNORED) folderWatch_ = -1;
+                return true;
+            }
+            return event.len > 0 && name_ == event.name;
+        }
+        if (event.wd != fileWatch_) return false;  // a file that was there before
+        if (event.mask & IN_IGNORED) fileWatch_ = -1;
+        return true;
+    }
+
+    fs::path folder_;
+    std::string name_;
+    fs::path file_;
+    FileDescriptor descriptor_;
+    int folderWatch_ = -1;
+    int fileWatch_ = -1;
+};
 
 std::shared_ptr<Settings> Settings::inMemory() { return std::make_shared<Settings>(Passkey{}, fs::path{}, nullptr); }
 
@@ -140,7 +237,22 @@ std::shared_ptr<Settings> Settings::atPath(fs::path path, Writer writer) {
 
 fs::path Settings::defaultPath() { return xdgConfigHome() / "Quib" / "defaults.json"; }
 
-Settings::Settings(Passkey, fs::path path, Writer writer) : path_(std::move(path)), writer_(std::move(writer)) {}
+Settings::Settings(Passkey, fs::path path, Writer writer) : path_(std::move(path)), writer_(std::move(writer)) {
+    if (!path_.empty()) watch_ = std::make_unique<Watch>(path_);
+}
+
+Settings::~Settings() = default;
+
+void Settings::setTiming(std::shared_ptr<Clock> clock, std::shared_ptr<Sleeper> sleeper) {
+    std::lock_guard writing(writeMutex_);
+    clock_ = std::move(clock);
+    sleeper_ = std::move(sleeper);
+}
+
+std::uint64_t Settings::looks() const {
+    std::lock_guard lock(mutex_);
+    return looks_;
+}
 
 Settings::Signature Settings::signatureNow() const {
     struct stat info {};
@@ -189,14 +301,26 @@ Result<void> Settings::load(bool setAsideWhatIsNotJson) {
     return {};
 }
 
-// A file removed meanwhile changes nothing: the next change writes it again, whole.
-void Settings::refresh() const {
+// A file removed meanwhile changes nothing: the next change writes it again, whole. An empty file
+// where values were is a save caught between truncating and writing, not an emptied store.
+void Settings::refresh(bool force) const {
     if (path_.empty()) return;
+    const bool reported = !watch_ || watch_->mayHaveChanged();
+    if (!reported && !force) return;
+    ++looks_;
     const Signature now = signatureNow();
-    if (now == known_ || (broken_.present && now == broken_)) return;
+    if (now == known_ || (broken_.present && now == broken_) || (blank_.present && now == blank_)) return;
+    if (watch_) watch_->rewatch();
     auto contents = readRegularFileIfPresent(path_, largestFile);
     if (!now.present || (contents && !contents->has_value())) {
         known_ = now;
+        return;
+    }
+    if (contents && blank(**contents) && !values_.empty()) {
+        blank_ = now;
+        quibLog().error("Settings: ", pub(path_.string()),
+                        " is empty, as an editor leaves it while saving; keeping the values read before until it is "
+                        "written again");
         return;
     }
     auto object = contents ? settingsObject(path_, **contents) : Result<Json>(contents.error());
@@ -205,7 +329,17 @@ void Settings::refresh() const {
     apply(unsaved_);
     known_ = now;
     broken_ = {};
+    blank_ = {};
     quibLog().info("Settings: took the values of ", pub(path_.string()), " as changed by another program");
+}
+
+// The empty version the store holds back from, while it is young enough to be an editor's save in
+// progress; one empty for longer holds nothing anyone is still writing.
+bool Settings::caughtMidEdit(const Signature& signature) const {
+    if (!blank_.present || signature != blank_) return false;
+    const Clock& clock = clock_ ? *clock_ : static_cast<const Clock&>(*SystemClock::shared());
+    const auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(clock.wallNow().time_since_epoch()).count();
+    return wall - signature.modifiedNs < std::chrono::duration_cast<std::chrono::nanoseconds>(blankGrace).count();
 }
 
 void Settings::reportBroken(const Signature& signature, const std::string& problem) const {
@@ -230,15 +364,22 @@ void Settings::apply(const Edits& edits) const {
 
 // One change at a time, across the processes that share the file too: the file's current
 // values are taken in, the change is made on them, and the whole is written. A file that does
-// not parse (caught half-edited) is set aside first, so that the user's text is never lost.
+// not parse (caught half-edited) is set aside first, so that the user's text is never lost; an
+// empty one caught mid-save is not written over while the save may still be going on.
 Result<void> Settings::change(const std::function<bool(Edits&)>& edit) {
     std::lock_guard writing(writeMutex_);
     FolderLock folder(path_.empty() ? fs::path() : path_.parent_path());
+    const Result<void> locked = path_.empty() ? Result<void>()
+                                              : folder.lock(lockBusy_ ? Duration::zero() : Duration(lockWait),
+                                                            clock_ ? *clock_ : *SystemClock::shared(),
+                                                            sleeper_ ? *sleeper_ : *SystemSleeper::shared());
+    if (!locked && !lockBusy_) quibLog().error("Settings: ", pub(locked.error().message));
+    lockBusy_ = !locked;
     std::string text;
     bool setBrokenAside = false;
     {
         std::lock_guard lock(mutex_);
-        refresh();
+        refresh(true);
         Edits edits;
         if (!edit(edits)) return {};
         // A change that leaves every value as it was costs no write, unless the file still lacks
@@ -248,15 +389,21 @@ Result<void> Settings::change(const std::function<bool(Edits&)>& edit) {
         if (path_.empty()) return {};
         unsaved_.insert(unsaved_.end(), edits.begin(), edits.end());
         if (!saving_) return fail("The settings file could not be kept aside, so changes are not saved");
+        if (!locked) return locked.error();
+        const Signature current = signatureNow();
+        if (caughtMidEdit(current))
+            return fail(path_.string() +
+                        " is being saved by another program, so the change is kept until it reads whole again");
         text = values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
         // A file larger than is read back would be set aside at the next start, every value with it.
         if (text.size() > largestFile)
             return fail("The settings would take " + std::to_string((text.size() + (1 << 20) - 1) >> 20) +
                         " MB, more than the " + std::to_string(largestFile >> 20) + " MB that are read back");
-        setBrokenAside = broken_.present && broken_ == signatureNow();
+        setBrokenAside = broken_.present && broken_ == current;
     }
     if (setBrokenAside) {
-        if (auto aside = setFileAside(path_)) quibLog().error("Settings: kept the file that did not parse as ", pub(aside->string()));
+        if (auto aside = setFileAside(path_))
+            quibLog().error("Settings: kept the file that did not parse as ", pub(aside->string()));
     }
     return writeLocked(text);
 }
@@ -270,7 +417,9 @@ Result<void> Settings::writeLocked(const std::string& text) {
     std::lock_guard lock(mutex_);
     known_ = now;
     broken_ = {};
+    blank_ = {};
     unsaved_.clear();
+    if (watch_) watch_->rewatch();
     return {};
 }
 
@@ -351,7 +500,8 @@ std::int64_t Settings::integerInRange(std::string_view key, std::int64_t lowest,
     if (!stored) return fallback;
     const auto whole = integer(key);
     if (whole && *whole >= lowest && *whole <= highest) return *whole;
-    reportIgnored(key, *stored, "must be a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest),
+    reportIgnored(key, *stored,
+                  "must be a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest),
                   std::to_string(fallback));
     return fallback;
 }

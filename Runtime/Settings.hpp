@@ -14,7 +14,9 @@
 #include <nlohmann/json.hpp>
 
 #include "Runtime/Bytes.hpp"
+#include "Runtime/Clock.hpp"
 #include "Runtime/Result.hpp"
+#include "Runtime/Sleeper.hpp"
 
 namespace quib {
 
@@ -27,9 +29,14 @@ using SettingValue = std::variant<Bytes, std::string, bool, std::int64_t, double
 // strings, numbers and booleans as themselves, byte values as {"data": "<standard Base64>"}.
 // Every read first looks whether someone else changed the file; if so its values are taken as if
 // they had been set here (a file caught half-edited, that does not parse, is ignored and said so
-// once, until it parses again). Every change is merged into the file's current contents, never
-// written from a stale copy, and written atomically; stores of several processes that share the
-// file take turns through a lock on its folder, so none loses another's key.
+// once, until it parses again). It looks at the file itself only when the kernel reported a
+// change in its folder since the last look (inotify), or at every read where no such report can
+// be had. An empty file met while running is an editor's save caught between truncating and
+// writing: the values read before are kept, and the file is not written over until it reads
+// whole again, or has stayed empty for `blankGrace`. Blank means fresh only at the start. Every
+// change is merged into the file's current contents, never written from a stale copy, and
+// written atomically; stores of several processes that share the file take turns through a lock
+// on its folder, so none loses another's key. A change waits at most `lockWait` for that lock.
 //
 // A file that is not JSON at all is refused by `open`, touching nothing, so that a slip of a
 // hand edit never costs the user their settings. A file that cannot be read is set aside, never
@@ -38,8 +45,9 @@ using SettingValue = std::variant<Bytes, std::string, bool, std::int64_t, double
 // it larger is not written. No reader waits for a write to reach the disk. Temporary files that
 // an interrupted write left beside the file are removed when it is opened.
 //
-// A change that cannot be written (a full disk, a file that could not be set aside) is kept in
-// memory all the same, and its caller is told why; the next change that is written saves it too.
+// A change that cannot be written (a full disk, a file that could not be set aside, a file caught
+// mid-edit, a folder lock held past its wait) is kept in memory all the same, and its caller is
+// told why; the next change that is written saves it too.
 class Settings {
     // Only the class's own factories can make this key, so construction goes through them.
     struct Passkey {
@@ -49,11 +57,19 @@ class Settings {
 public:
     // The largest file that is read, and written.
     static constexpr std::uintmax_t largestFile = 16 << 20;
+    // How long a change waits for another program's lock on the folder. Once a wait has run out,
+    // later changes try the lock once without waiting, until one takes it.
+    static constexpr std::chrono::seconds lockWait{2};
+    // How long an empty file is taken for an editor's save in progress.
+    static constexpr std::chrono::seconds blankGrace{2};
 
     // Writes the whole file; writeFileAtomically unless a test gives another.
     using Writer = std::function<Result<void>(const std::filesystem::path& path, std::string_view contents)>;
 
     Settings(Passkey, std::filesystem::path path, Writer writer);
+    ~Settings();
+    Settings(const Settings&) = delete;
+    Settings& operator=(const Settings&) = delete;
     // A store that lives in memory only (tests).
     static std::shared_ptr<Settings> inMemory();
     // A store kept in the file at `path`; fails, touching nothing, when the file is not valid
@@ -110,6 +126,12 @@ public:
     // Where a file-backed store keeps its values; empty for one in memory.
     const std::filesystem::path& path() const { return path_; }
 
+    // What times the wait for the folder lock and tells how old an empty file is; the system's
+    // clock and sleeper unless a test gives others. Before the store is shared between threads.
+    void setTiming(std::shared_ptr<Clock> clock, std::shared_ptr<Sleeper> sleeper);
+    // How many times the store has looked at its file to see whether it changed (diagnostics).
+    std::uint64_t looks() const;
+
 private:
     using Json = nlohmann::ordered_json;
     // What identifies one version of the file: a rename or a rewrite changes at least one part.
@@ -122,13 +144,17 @@ private:
     // A change of this store, kept until the file holds it: a value, or none for a removal.
     using Edits = std::vector<std::pair<std::string, std::optional<Json>>>;
 
+    class Watch;  // Settings.cpp
+
     Result<void> load(bool setAsideWhatIsNotJson);
     Signature signatureNow() const;
-    void refresh() const;  // with mutex_ held
+    // With mutex_ held. Looks at the file when the watch reports a change, or always when `force`.
+    void refresh(bool force = false) const;
+    bool caughtMidEdit(const Signature& signature) const;  // with mutex_ held
     Result<void> change(const std::function<bool(Edits&)>& edit);
     Result<void> writeLocked(const std::string& text);  // with writeMutex_ held, not mutex_
-    bool alters(const Edits& edits) const;  // with mutex_ held
-    void apply(const Edits& edits) const;   // with mutex_ held
+    bool alters(const Edits& edits) const;              // with mutex_ held
+    void apply(const Edits& edits) const;               // with mutex_ held
     void reportBroken(const Signature& signature, const std::string& problem) const;
     void reportIgnored(std::string_view key, const nlohmann::json& value, std::string_view rule,
                        const std::string& fallback) const;
@@ -140,11 +166,17 @@ private:
     bool saving_ = true;  // false when an unreadable file could not be moved out of the way
     mutable std::mutex mutex_;
     mutable Json values_ = Json::object();
-    mutable Signature known_;           // under mutex_: the version of the file values_ reflect
-    mutable Signature broken_;          // under mutex_: a version that did not parse, said once
-    mutable Edits unsaved_;             // under mutex_: this store's changes the file lacks yet
+    mutable Signature known_;                    // under mutex_: the version of the file values_ reflect
+    mutable Signature broken_;                   // under mutex_: a version that did not parse, said once
+    mutable Signature blank_;                    // under mutex_: an empty version met while running, said once
+    mutable Edits unsaved_;                      // under mutex_: this store's changes the file lacks yet
     mutable std::vector<std::string> reported_;  // under mutex_: "key=value" already logged as ignored
-    std::mutex writeMutex_;             // one change at a time, never taken while mutex_ is held
+    mutable std::unique_ptr<Watch> watch_;       // under mutex_; none for a store in memory
+    mutable std::uint64_t looks_ = 0;            // under mutex_
+    std::mutex writeMutex_;                      // one change at a time, never taken while mutex_ is held
+    std::shared_ptr<Clock> clock_;               // under writeMutex_
+    std::shared_ptr<Sleeper> sleeper_;           // under writeMutex_
+    bool lockBusy_ = false;                      // under writeMutex_: the last wait for the folder lock ran out
 };
 
 }  // namespace quib

@@ -55,7 +55,8 @@ public:
     // How long a closing connection waits for the TLS close to be exchanged.
     static constexpr std::chrono::seconds closeTimeout{1};
 
-    TlsConnection(asio::ip::tcp::socket socket, std::shared_ptr<asio::ssl::context> context, std::shared_ptr<Clock> clock);
+    TlsConnection(asio::ip::tcp::socket socket, std::shared_ptr<asio::ssl::context> context,
+                  std::shared_ptr<Clock> clock);
     TlsConnection(const TlsConnection&) = delete;
     TlsConnection& operator=(const TlsConnection&) = delete;
 
@@ -72,6 +73,8 @@ public:
     void receive(std::size_t maximum, ReceiveHandler handler);
     State state() const { return state_; }
     std::size_t queuedBytes() const { return outgoing_.queuedBytes(); }
+    // The bytes the peer has sent so far, before TLS took them apart.
+    std::uint64_t receivedBytes() const { return stream_.receivedBytes(); }
 
     // Any thread: more than the backlog limit waits, and reading has stopped.
     bool isBacklogged() const { return backlogged_.load(); }

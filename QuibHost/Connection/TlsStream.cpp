@@ -130,6 +130,12 @@ void TlsStream::await(Want want, Retry retry) {
                        std::move(retry));
 }
 
+std::uint64_t TlsStream::receivedBytes() const {
+    if (!ssl_) return 0;
+    BIO* bio = SSL_get_rbio(ssl_.get());
+    return bio == nullptr ? 0 : BIO_number_read(bio);
+}
+
 void TlsStream::asyncHandshake(Handler handler) {
     asio::post(socket_.get_executor(), [this, handler = std::move(handler)]() mutable {
         exchange([this] { return SSL_accept(ssl_.get()); }, std::move(handler));
@@ -216,9 +222,8 @@ void TlsStream::asyncShutdown(Handler handler) {
         const int done = sent == 0 ? SSL_shutdown(ssl_.get()) : sent;
         return done == 0 ? -1 : done;
     };
-    asio::post(socket_.get_executor(), [this, shutDown, handler = std::move(handler)]() mutable {
-        exchange(shutDown, std::move(handler));
-    });
+    asio::post(socket_.get_executor(),
+               [this, shutDown, handler = std::move(handler)]() mutable { exchange(shutDown, std::move(handler)); });
 }
 
 }  // namespace quib

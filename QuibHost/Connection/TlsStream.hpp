@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -46,6 +47,8 @@ public:
     asio::ip::tcp::socket& socket() { return socket_; }
     const asio::ip::tcp::socket& socket() const { return socket_; }
     SSL* native_handle() { return ssl_.get(); }
+    // The bytes read from the peer so far, TLS records and all.
+    std::uint64_t receivedBytes() const;
 
     void asyncHandshake(Handler handler);
     // Reads 1 to `maximum` bytes (at most largestRead).

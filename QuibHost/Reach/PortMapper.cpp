@@ -26,7 +26,12 @@ bool answers(const PCP::MapResponse& response, const Bytes& nonce, std::uint16_t
     return response.nonce == nonce && response.protocolNumber == tcp && response.internalPort == internalPort;
 }
 
-PortMapper::Outcome judge(const PCP::MapResponse& response, std::uint16_t internalPort) {
+// A success that maps port 0, or for no time when time was asked for, maps nothing a phone can use.
+bool mapsNothing(std::uint16_t externalPort, std::uint32_t granted, std::uint32_t asked) {
+    return asked != 0 && (externalPort == 0 || granted == 0);
+}
+
+PortMapper::Outcome judge(const PCP::MapResponse& response, std::uint16_t internalPort, std::uint32_t lifetime) {
     const auto result = PCP::result(response.result);
     if (!result) return PortMapper::Failure::refused(PCP::messageForCode(response.result));
     if (*result == PCP::Result::cannotProvideExternal) {
@@ -36,6 +41,11 @@ PortMapper::Outcome judge(const PCP::MapResponse& response, std::uint16_t intern
         const std::string reason(PCP::message(*result));
         quibLog().info("away: PCP refused — ", pub(reason));
         return PortMapper::Failure::refused(reason);
+    }
+    if (mapsNothing(response.externalPort, response.lifetime, lifetime)) {
+        quibLog().info("away: PCP answered success with port ", response.externalPort, " for ", response.lifetime,
+                       "s, which maps nothing");
+        return PortMapper::Failure::silent();
     }
     quibLog().info("away: PCP mapped ", internalPort, " → ", response.externalPort, " for ", response.lifetime, "s");
     return PortMapper::Mapping{PortMapWire::ipv4(response.externalAddress), response.externalPort, response.lifetime,
@@ -144,7 +154,7 @@ PortMapper::Step PortMapper::pcp(const Gateway& gateway, std::uint16_t internalP
         if (cancel.isCancelled()) return std::nullopt;
         const auto response = PCP::parseMapResponse(answer);
         if (!response || !answers(*response, nonce, internalPort)) continue;
-        return judge(*response, internalPort);
+        return judge(*response, internalPort, lifetime);
     }
     return Failure::silent();
 }
@@ -169,6 +179,11 @@ PortMapper::Step PortMapper::natPMP(const Gateway& gateway, std::uint16_t intern
     const auto response = answer ? NATPMP::parseMapResponse(answer->reply) : std::nullopt;
     if (!response) return Failure::silent();
     if (response->result != 0) return Failure::refused(NATPMP::messageForCode(response->result));
+    if (mapsNothing(response->externalPort, response->lifetime, lifetime)) {
+        quibLog().info("away: NAT-PMP answered success with port ", response->externalPort, " for ", response->lifetime,
+                       "s, which maps nothing");
+        return Failure::silent();
+    }
     const auto external = UDPExchange::ask(NATPMP::externalAddressRequest, gateway.endpoint, gateway.interface,
                                            timings_.portMapping, cancel);
     if (cancel.isCancelled()) return std::nullopt;

@@ -1,7 +1,7 @@
 #include "QuibHost/Server/HostServer.hpp"
 
-#include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Connection/PeerAddress.hpp"
+#include "QuibHost/Server/HostServerClient.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Required.hpp"
 
@@ -122,15 +122,19 @@ void HostServer::onPanes(std::function<void(HostServer&)> work) {
 // delivers on the main executor.
 void HostServer::subscribe() {
     std::weak_ptr<HostServer> weak = weak_from_this();
-    auto targets = [weak](const auto&) { if (auto s = weak.lock()) s->broadcastTargets(); };
-    auto status = [weak](const auto&) { if (auto s = weak.lock()) s->broadcastStatus(); };
+    auto targets = [weak](const auto&) {
+        if (auto s = weak.lock()) s->broadcastTargets();
+    };
+    auto status = [weak](const auto&) {
+        if (auto s = weak.lock()) s->broadcastStatus();
+    };
     auto& store = *neighbours_.targets;
     subscriptions_.push_back(store.targets().subscribe(targets, {.skipCurrent = true, .debounce = 120ms}));
-    subscriptions_.push_back(store.provisionalTargets().subscribe(
-        targets, {.skipCurrent = true, .dropRepeats = true, .debounce = 200ms}));
+    subscriptions_.push_back(
+        store.provisionalTargets().subscribe(targets, {.skipCurrent = true, .dropRepeats = true, .debounce = 200ms}));
     subscriptions_.push_back(store.activeTargetID().subscribe(status, {.skipCurrent = true, .debounce = 120ms}));
-    subscriptions_.push_back(store.unresolvedTargetIDs().subscribe(
-        status, {.skipCurrent = true, .dropRepeats = true, .debounce = 120ms}));
+    subscriptions_.push_back(
+        store.unresolvedTargetIDs().subscribe(status, {.skipCurrent = true, .dropRepeats = true, .debounce = 120ms}));
     subscriptions_.push_back(registry_->approved().subscribe(
         [weak](const auto&) {
             auto server = weak.lock();
@@ -151,11 +155,12 @@ void HostServer::start(const std::string& pairingCode) {
     auto listener = makeListener(pairingCode);
     if (!listener) return;
     listener->setNewConnectionLimit(connectionBudget);
-    listener->setStateHandler([this, weak = std::weak_ptr<TlsListener>(listener), name](TlsListener::State state,
-                                                                                   const std::optional<std::string>& error) {
+    listener->setStateHandler([this, weak = std::weak_ptr<TlsListener>(listener), name](
+                                  TlsListener::State state, const std::optional<std::string>& error) {
         if (auto current = weak.lock()) listenerChanged(current, state, error, name);
     });
-    listener->setNewConnectionHandler([this](std::shared_ptr<TlsConnection> connection) { accept(std::move(connection), false); });
+    listener->setNewConnectionHandler(
+        [this](std::shared_ptr<TlsConnection> connection) { accept(std::move(connection), false); });
     network_->post([listener] { listener->start(); });
     startAway();
     network_->post([this, listener] {
@@ -202,11 +207,8 @@ void HostServer::listenerChanged(const std::shared_ptr<TlsListener>& listener, T
                 server.lastError_.set(message);
             });
             break;
-        case TlsListener::State::cancelled:
-            onMain([](HostServer& server) { server.isListening_.set(false); });
-            break;
-        case TlsListener::State::setup:
-            break;
+        case TlsListener::State::cancelled: onMain([](HostServer& server) { server.isListening_.set(false); }); break;
+        case TlsListener::State::setup: break;
     }
 }
 
@@ -230,8 +232,8 @@ void HostServer::closeEverything() {
     listener_.reset();
     if (awayListener_) awayListener_->cancel();
     awayListener_.reset();
-    if (waiting_) waiting_->connection->cancel();
-    waiting_.reset();
+    for (auto& newcomer : waiting_) newcomer.connection->cancel();
+    waiting_.clear();
     for (auto& [key, client] : pending_) client->connection->cancel();
     for (auto& [key, client] : clients_) client->connection->cancel();
     pending_.clear();

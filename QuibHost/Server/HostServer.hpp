@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -18,14 +19,15 @@
 #include "Platform/Permissions.hpp"
 #include "Platform/ServiceAdvertiser.hpp"
 #include "Platform/SleepWatch.hpp"
+#include "QuibHost/Connection/NetworkQueue.hpp"
+#include "QuibHost/Connection/TlsConnection.hpp"
+#include "QuibHost/Connection/TlsListener.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 #include "QuibHost/Server/NetworkInterfaces.hpp"
-#include "QuibHost/Connection/NetworkQueue.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/ThrottleTable.hpp"
-#include "QuibHost/Connection/TlsConnection.hpp"
-#include "QuibHost/Connection/TlsListener.hpp"
+#include "QuibHost/Server/WaitingRequests.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
 #include "Runtime/Published.hpp"
@@ -97,6 +99,16 @@ public:
     static constexpr std::chrono::seconds helloDeadline{10};
     // How long an upload may go without a whole frame before its connection is closed.
     static constexpr std::chrono::seconds uploadStallDeadline{60};
+    // How long a phone not approved may keep its connection, and a slot, waiting for approval.
+    static constexpr std::chrono::seconds approvalDeadline{60};
+    // How long a view or listen channel may take none of the bytes in flight to it, and how
+    // often that is looked at.
+    static constexpr std::chrono::seconds frameStallDeadline{60};
+    static constexpr std::chrono::seconds frameStallCheck{5};
+    // The longest device name a hello keeps, in characters; the rest is cut off.
+    static constexpr std::size_t longestDeviceName = 64;
+    // How many accepted newcomers may wait to be started; the listeners take no more meanwhile.
+    static constexpr std::size_t mostWaiting = connectionBudget;
     static constexpr std::int64_t maxLineBytes = 1 << 20;
     // A burst of network-change reports is over once none came for this long.
     static constexpr std::chrono::milliseconds interfaceSettle{100};
@@ -173,7 +185,6 @@ public:
     // Any thread: what a phone is told about the host, built for one device (none: not approved).
     HostStatus status(const std::optional<std::string>& deviceID) const;
 
-
     // Network queue: the devices of the control connections, which are not pushed alerts while
     // they are connected.
     std::set<std::string> connectedDeviceIDs() const;
@@ -218,8 +229,8 @@ public:
         std::optional<int> awayListenerLimit;
         std::optional<std::uint16_t> awayListenerPort;  // of the running away listener
         std::map<std::string, Throttle> throttles;
-        std::size_t backlogged = 0;     // connections that stopped being read: too much waits for them
-        std::size_t largestBacklog = 0; // the most bytes waiting for one connection
+        std::size_t backlogged = 0;      // connections that stopped being read: too much waits for them
+        std::size_t largestBacklog = 0;  // the most bytes waiting for one connection
     };
     Tables inspect();
 
@@ -237,11 +248,16 @@ private:
     void listenerChanged(const std::shared_ptr<TlsListener>& listener, TlsListener::State state,
                          const std::optional<std::string>& error, const std::string& name);
     void closeEverything();
-    void connectionChanged(const ClientPtr& client, TlsConnection::State state, const std::optional<std::string>& error);
+    void connectionChanged(const ClientPtr& client, TlsConnection::State state,
+                           const std::optional<std::string>& error);
     void logReady(const Client& client);
     void armHelloDeadline(const ClientPtr& client);
+    void armApprovalDeadline(const ClientPtr& client);
+    void watchFrameStall(const ClientPtr& client);
     enum class Weighed { admitted, waits, refused };
     Weighed weighNewcomer(const std::string& source);
+    struct Newcomer;
+    void place(Newcomer newcomer);
     bool makeRoomFor(const std::string& source);
     void startClient(std::shared_ptr<TlsConnection> connection, const std::string& source, bool away);
     void admitWaiting();
@@ -269,8 +285,10 @@ private:
     void focusTarget(const std::string& id, const ClientPtr& client);
     // Any thread: the app's windows for a target, in chunks of `windows` messages (at least one),
     // each sent as it is encoded. With `naming`, a note about the app that begins "is" gets the
-    // target's name in front; otherwise the note goes as the roster gave it.
-    void sendWindowList(const QuibTarget& target, const std::string& targetID, const ClientRef& to, bool naming);
+    // target's name in front; otherwise the note goes as the roster gave it. `joined` holds the
+    // requests that wait for this list, told when it starts.
+    void sendWindowList(const QuibTarget& target, const std::string& targetID, const ClientRef& to, bool naming,
+                        std::shared_ptr<WaitingRequests> joined = nullptr);
     // Vocabulary, the app catalog, windows, menus, agents, approvals and push registration.
     void requestVocabulary(const std::string& targetID, const ClientPtr& client);
     void requestApps(bool refresh, const ClientPtr& client);
@@ -370,14 +388,16 @@ private:
     std::optional<std::uint16_t> awayListenerPort_;
     ClientTable pending_;
     ClientTable clients_;
-    // A newcomer accepted while every slot was taken by connections within their grace: it is
-    // started when a slot frees or one of them has waited past it.
+    // Newcomers accepted but not started, oldest first: while every slot is taken by connections
+    // that may not give way, or while their source's own waiting connections are within their
+    // grace. Each is started when a slot frees or its source's turn comes.
     struct Newcomer {
         std::shared_ptr<TlsConnection> connection;
         std::string source;
         bool away = false;
     };
-    std::optional<Newcomer> waiting_;
+    std::deque<Newcomer> waiting_;
+    bool weighArmed_ = false;  // a timer will weigh the waiting newcomers again
     ThrottleTable throttles_;
     std::uint64_t accepted_ = 0;  // connections accepted so far: orders the pending ones by age
     Gate gate_;

@@ -48,16 +48,18 @@ void HostServer::listenAway(std::vector<QuibTransport::Key> keys, std::uint16_t 
     auto listener =
         TlsListener::create(network_->context(), QuibTransport::parameters(keys, false), listenAddress_, port, clock_);
     if (!listener) {
-        quibLog().error("away: could not bind port ", port, " (the setting ", pub(ServerSettings::awayPortKey), "): ",
-                        pub(listener.error().message));
+        quibLog().error("away: could not bind port ", port, " (the setting ", pub(ServerSettings::awayPortKey),
+                        "): ", pub(listener.error().message));
         return;
     }
     awayListener_ = *listener;
     const std::size_t deviceCount = keys.size();
-    awayListener_->setStateHandler([this, port, deviceCount](TlsListener::State state, const std::optional<std::string>& error) {
-        awayListenerChanged(state, error, port, deviceCount);
-    });
-    awayListener_->setNewConnectionHandler([this](std::shared_ptr<TlsConnection> connection) { accept(std::move(connection), true); });
+    awayListener_->setStateHandler(
+        [this, port, deviceCount](TlsListener::State state, const std::optional<std::string>& error) {
+            awayListenerChanged(state, error, port, deviceCount);
+        });
+    awayListener_->setNewConnectionHandler(
+        [this](std::shared_ptr<TlsConnection> connection) { accept(std::move(connection), true); });
     refreshConnectionLimit();
     awayListener_->start();
     awayListenerKeys_ = std::move(keys);
@@ -89,10 +91,10 @@ void HostServer::stopAway() {
             entry.second->connection->cancel();
             return true;
         });
-        if (waiting_ && waiting_->away) {
-            waiting_->connection->cancel();
-            waiting_.reset();
-        }
+        std::erase_if(waiting_, [](const Newcomer& newcomer) {
+            if (newcomer.away) newcomer.connection->cancel();
+            return newcomer.away;
+        });
         refreshConnectionLimit();
         admitWaiting();
     });

@@ -5,9 +5,10 @@
 #include <set>
 #include <string>
 
-#include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Connection/TlsConnection.hpp"
+#include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/WaitingRequest.hpp"
+#include "QuibHost/Server/WaitingRequests.hpp"
 #include "QuibHost/Targets/UploadSession.hpp"
 #include "Runtime/Clock.hpp"
 #include "Shared/LineFramer.hpp"
@@ -40,9 +41,14 @@ public:
     std::uint64_t order = 0;            // when it was accepted, among all connections
     MonoTime acceptedAt{};              // when it was started
     std::uint64_t backlogEpisodes = 0;  // times its backlog went over the limit
+    std::uint64_t stallWritten = 0;     // a frame channel's bytes written when last looked at
+    MonoTime stallSince{};              // since when it has had bytes in flight and taken none
     // Its pane listing and app suggestions waiting on their queues; shared with those queues.
     const std::shared_ptr<WaitingRequest> panesRequest = std::make_shared<WaitingRequest>();
     const std::shared_ptr<WaitingRequest> appsRequest = std::make_shared<WaitingRequest>();
+    // Its window lists and vocabularies waiting on their queues, one for each target.
+    const std::shared_ptr<WaitingRequests> windowsRequests = std::make_shared<WaitingRequests>();
+    const std::shared_ptr<WaitingRequests> vocabularyRequests = std::make_shared<WaitingRequests>();
 
     // Not a view, listen or still channel, and no upload in progress. Every line the host sends
     // to many connections at once (status, targets, events, approvals, remote access) goes to

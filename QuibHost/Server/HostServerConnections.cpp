@@ -1,14 +1,13 @@
 #include <algorithm>
 #include <map>
 
+#include "QuibHost/Connection/PeerAddress.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/NetworkInterfaces.hpp"
-#include "QuibHost/Connection/PeerAddress.hpp"
 #include "Runtime/Logger.hpp"
 
 namespace quib {
-
 
 void HostServer::accept(std::shared_ptr<TlsConnection> connection, bool away) {
     const std::string source = sourceKey(connection->remoteEndpoint());
@@ -19,20 +18,28 @@ void HostServer::accept(std::shared_ptr<TlsConnection> connection, bool away) {
         refreshConnectionLimit();
         return;
     }
-    switch (weighNewcomer(source)) {
-        case Weighed::refused:
-            connection->cancel();
-            refreshConnectionLimit();
-            return;
+    place(Newcomer{std::move(connection), source, away});
+}
+
+// A newcomer is started, left waiting (unread) or refused. Only a source whose waiting
+// connections have stalled is refused, and only so many wait: the listeners take no more while
+// they do, so the rest wait in the kernel's backlog.
+void HostServer::place(Newcomer newcomer) {
+    switch (weighNewcomer(newcomer.source)) {
+        case Weighed::refused: newcomer.connection->cancel(); break;
         case Weighed::waits:
-            waiting_ = Newcomer{std::move(connection), source, away};
-            refreshConnectionLimit();
-            weighWaitingLater();
-            return;
-        case Weighed::admitted:
-            startClient(std::move(connection), source, away);
-            return;
+            if (waiting_.size() < mostWaiting) {
+                waiting_.push_back(std::move(newcomer));
+                weighWaitingLater();
+                break;
+            }
+            quibLog().error("refused ", pub(newcomer.source), ": ", mostWaiting,
+                            " connections already wait for a slot");
+            newcomer.connection->cancel();
+            break;
+        case Weighed::admitted: startClient(std::move(newcomer.connection), newcomer.source, newcomer.away); break;
     }
+    refreshConnectionLimit();
 }
 
 void HostServer::startClient(std::shared_ptr<TlsConnection> connection, const std::string& source, bool away) {
@@ -41,9 +48,10 @@ void HostServer::startClient(std::shared_ptr<TlsConnection> connection, const st
     client->acceptedAt = clock_->now();
     pending_.emplace(client.get(), client);
     refreshConnectionLimit();
-    client->connection->setStateHandler([this, client](TlsConnection::State state, const std::optional<std::string>& error) {
-        connectionChanged(client, state, error);
-    });
+    client->connection->setStateHandler(
+        [this, client](TlsConnection::State state, const std::optional<std::string>& error) {
+            connectionChanged(client, state, error);
+        });
     watchBacklog(client);
     client->connection->start();
     receive(client);
@@ -51,23 +59,30 @@ void HostServer::startClient(std::shared_ptr<TlsConnection> connection, const st
 }
 
 // The budget is shared fairly: one source may hold at most two connections that have not said
-// their first line, and when every slot is taken a newcomer from a source holding fewer such
-// connections takes the place of the oldest one of the source holding the most, once that one
-// has waited past its grace; until then the newcomer waits its turn (one at a time; more are
-// left to the listener's backlog). Connections past their first line are never given up for a
-// newcomer. Refusals here count no failure.
+// their first line; a third waits, unstarted, while those two are within their grace (a phone
+// opening many side channels at once), and is refused once one of them has stalled past it.
+// When every slot is taken, a newcomer from a source holding fewer such connections takes the
+// place of the oldest one of the source holding the most, once that one has waited past its
+// grace; until then, or when none may give way, the newcomer waits its turn. Connections past
+// their first line are never given up for a newcomer. Refusals here count no failure.
 HostServer::Weighed HostServer::weighNewcomer(const std::string& source) {
-    const auto waiting = std::ranges::count_if(pending_, [&](const auto& entry) { return entry.second->source == source; });
-    if (static_cast<std::size_t>(waiting) >= pendingPerSource) {
+    const MonoTime graceEnded = clock_->now() - pendingGrace;
+    std::size_t held = 0;
+    bool stalled = false;
+    for (const auto& [key, client] : pending_) {
+        if (client->source != source) continue;
+        ++held;
+        stalled = stalled || client->acceptedAt <= graceEnded;
+    }
+    if (held >= pendingPerSource) {
+        if (!stalled) return Weighed::waits;
         quibLog().error("refused ", pub(source), ": ", pendingPerSource,
                         " of its connections are already waiting for their first line");
         return Weighed::refused;
     }
     if (static_cast<int>(pending_.size() + clients_.size()) < connectionBudget || makeRoomFor(source))
         return Weighed::admitted;
-    if (!waiting_ && !pending_.empty()) return Weighed::waits;
-    quibLog().error("refused ", pub(source), ": every connection slot is taken");
-    return Weighed::refused;
+    return Weighed::waits;
 }
 
 bool HostServer::makeRoomFor(const std::string& source) {
@@ -87,7 +102,8 @@ bool HostServer::makeRoomFor(const std::string& source) {
     const Holder* most = nullptr;
     for (const auto& [key, holder] : holders) {
         if (holder.count <= newcomerHolds || !holder.oldest) continue;
-        if (!most || holder.count > most->count || (holder.count == most->count && holder.oldest->order < most->oldest->order))
+        if (!most || holder.count > most->count ||
+            (holder.count == most->count && holder.oldest->order < most->oldest->order))
             most = &holder;
     }
     if (!most) return false;
@@ -99,32 +115,32 @@ bool HostServer::makeRoomFor(const std::string& source) {
     return true;
 }
 
-// The waiting newcomer is weighed again when the first connection within its grace reaches
-// the end of it.
+// The waiting newcomers are weighed again when the first connection still within its grace
+// reaches the end of it; one timer at a time. Past that, only a connection's end changes what
+// they may do, and weighs them again itself.
 void HostServer::weighWaitingLater() {
-    if (!waiting_ || pending_.empty()) return;
+    if (weighArmed_ || waiting_.empty()) return;
+    const MonoTime now = clock_->now();
     MonoTime first = MonoTime::max();
-    for (const auto& [key, client] : pending_) first = std::min(first, client->acceptedAt);
-    const auto delay = std::max<MonoTime::duration>(first + pendingGrace - clock_->now(), MonoTime::duration::zero());
-    (void)network_->postAfter(delay, [this] { admitWaiting(); });
+    for (const auto& [key, client] : pending_) {
+        if (client->acceptedAt + pendingGrace > now) first = std::min(first, client->acceptedAt + pendingGrace);
+    }
+    if (first == MonoTime::max()) return;
+    weighArmed_ = true;
+    (void)network_->postAfter(first - now, [this] {
+        weighArmed_ = false;
+        admitWaiting();
+    });
 }
 
+// Oldest first; one that must go on waiting goes to the back, and those behind it are weighed
+// all the same, so a source waiting for its own turn holds up no other. Each stays in the queue
+// until it is placed, so that the limit the listeners are given counts it meanwhile.
 void HostServer::admitWaiting() {
-    if (!waiting_) return;
-    Newcomer newcomer = std::move(*waiting_);
-    waiting_.reset();
-    switch (weighNewcomer(newcomer.source)) {
-        case Weighed::refused:
-            newcomer.connection->cancel();
-            refreshConnectionLimit();
-            return;
-        case Weighed::waits:
-            waiting_ = std::move(newcomer);
-            weighWaitingLater();
-            return;
-        case Weighed::admitted:
-            startClient(std::move(newcomer.connection), newcomer.source, newcomer.away);
-            return;
+    for (std::size_t n = waiting_.size(); n > 0 && !waiting_.empty(); --n) {
+        Newcomer newcomer = std::move(waiting_.front());
+        waiting_.pop_front();
+        place(std::move(newcomer));
     }
 }
 
@@ -132,18 +148,18 @@ void HostServer::admitWaiting() {
 // the limit. It is closed when it takes nothing of what waits for a whole backlogDeadline; a peer
 // that reads on, however slowly, is given another deadline each time.
 void HostServer::watchBacklog(const ClientPtr& client) {
-    client->connection->setBacklogHandler([this, weak = std::weak_ptr<Client>(client)](TlsConnection::Backlog change,
-                                                                                      std::size_t queued) {
-        auto client = weak.lock();
-        if (!client) return;
-        if (change == TlsConnection::Backlog::overflowed) {
-            quibLog().error("closing ", pub(client->source), ": ", static_cast<std::uint64_t>(queued),
-                            " bytes were waiting for it to read");
-            return;
-        }
-        if (change != TlsConnection::Backlog::over) return;
-        judgeBacklog(client, ++client->backlogEpisodes, client->connection->writtenBytes());
-    });
+    client->connection->setBacklogHandler(
+        [this, weak = std::weak_ptr<Client>(client)](TlsConnection::Backlog change, std::size_t queued) {
+            auto client = weak.lock();
+            if (!client) return;
+            if (change == TlsConnection::Backlog::overflowed) {
+                quibLog().error("closing ", pub(client->source), ": ", static_cast<std::uint64_t>(queued),
+                                " bytes were waiting for it to read");
+                return;
+            }
+            if (change != TlsConnection::Backlog::over) return;
+            judgeBacklog(client, ++client->backlogEpisodes, client->connection->writtenBytes());
+        });
 }
 
 void HostServer::judgeBacklog(const ClientPtr& client, std::uint64_t episode, std::uint64_t written) {
@@ -162,11 +178,10 @@ void HostServer::judgeBacklog(const ClientPtr& client, std::uint64_t episode, st
     });
 }
 
-void HostServer::connectionChanged(const ClientPtr& client, TlsConnection::State state, const std::optional<std::string>& error) {
+void HostServer::connectionChanged(const ClientPtr& client, TlsConnection::State state,
+                                   const std::optional<std::string>& error) {
     switch (state) {
-        case TlsConnection::State::ready:
-            logReady(*client);
-            break;
+        case TlsConnection::State::ready: logReady(*client); break;
         case TlsConnection::State::failed:
         case TlsConnection::State::cancelled:
             neighbours_.panelStreamer->detachViewer(*client->connection);
@@ -174,8 +189,7 @@ void HostServer::connectionChanged(const ClientPtr& client, TlsConnection::State
             finish(client, state == TlsConnection::State::failed ? error.value_or("") : std::optional<std::string>());
             break;
         case TlsConnection::State::setup:
-        case TlsConnection::State::preparing:
-            break;
+        case TlsConnection::State::preparing: break;
     }
 }
 
@@ -188,7 +202,7 @@ void HostServer::logReady(const Client& client) {
 }
 
 // A connection still pending when the deadline passes is cancelled; its end then counts as a
-// failed handshake of its source.
+// failed handshake of its source, unless it sent nothing at all.
 void HostServer::armHelloDeadline(const ClientPtr& client) {
     network_->postAfter(helloDeadline, [this, weak = std::weak_ptr<Client>(client)] {
         auto client = weak.lock();
@@ -198,12 +212,13 @@ void HostServer::armHelloDeadline(const ClientPtr& client) {
     });
 }
 
-// With every slot taken but some connection still waiting for its first line, one more is let
-// in to be weighed against those (admitsNewcomer), so that no source can keep the others out.
+// Waiting newcomers take slots of the budget too. With every slot taken but some connection
+// still waiting for its first line, one more is let in to be weighed against those
+// (weighNewcomer), so that no source can keep the others out.
 void HostServer::refreshConnectionLimit() {
-    const int open = static_cast<int>(clients_.size() + pending_.size() + (waiting_ ? 1 : 0));
+    const int open = static_cast<int>(clients_.size() + pending_.size() + waiting_.size());
     int limit = std::max(connectionBudget - open, 0);
-    if (limit == 0 && !pending_.empty() && !waiting_) limit = 1;
+    if (limit == 0 && !pending_.empty() && waiting_.empty()) limit = 1;
     if (listener_) listener_->setNewConnectionLimit(limit);
     if (awayListener_) awayListener_->setNewConnectionLimit(limit);
 }
@@ -225,13 +240,15 @@ void HostServer::finish(const ClientPtr& client, const std::optional<std::string
                 server.neighbours_.approvals->withdraw(ids);
             });
         }
-    } else if (wasPending) {
+    } else if (wasPending && client->connection->receivedBytes() > 0) {
         // A phone with the wrong pairing code fails the key's check in the handshake: said as
         // such on every attempt, rather than as the TLS error it is underneath.
         if (!client->isAway && error && error->find("binder does not verify") != std::string::npos)
             quibLog().error("wrong pairing code from ", pub(client->source));
         noteHandshakeFailure(client->source, error);
     }
+    // A peer that sent nothing guessed nothing: a retry its phone gave up on while it waited in
+    // the backlog for a slot costs the phone no lock-out.
     publishDevices();
 }
 

@@ -51,12 +51,13 @@ void HostServer::deliverText(TextPayload payload, const ClientPtr& client) {
         send(delivered(undelivered(std::nullopt, "\u2014", payload.text, "No target is selected on the Mac")), *client);
         return;
     }
-    onInjection([payload = std::move(payload), target = std::move(*target), to = ClientRef(client)](HostServer& server) {
-        const DeliveryReceipt receipt = server.neighbours_.router->deliver(payload.text, target, payload.submit);
-        server.note(receipt.message);
-        server.reply(to, delivered(receipt));
-        if (!receipt.ok) server.reply(to, error(receipt.message));
-    });
+    onInjection(
+        [payload = std::move(payload), target = std::move(*target), to = ClientRef(client)](HostServer& server) {
+            const DeliveryReceipt receipt = server.neighbours_.router->deliver(payload.text, target, payload.submit);
+            server.note(receipt.message);
+            server.reply(to, delivered(receipt));
+            if (!receipt.ok) server.reply(to, error(receipt.message));
+        });
 }
 
 // A chord without a target goes to whatever window is in front; a key never changes the active
@@ -67,11 +68,12 @@ void HostServer::pressKey(KeyPayload payload, const ClientPtr& client) {
         send(error(unknownTarget), *client);
         return;
     }
-    onInjection([chord = std::move(payload.chord), target = std::move(target), to = ClientRef(client)](HostServer& server) {
-        const auto outcome = server.neighbours_.router->press(chord, target);
-        server.note(outcome.message);
-        if (!outcome.ok) server.reply(to, error(outcome.message));
-    });
+    onInjection(
+        [chord = std::move(payload.chord), target = std::move(target), to = ClientRef(client)](HostServer& server) {
+            const auto outcome = server.neighbours_.router->press(chord, target);
+            server.note(outcome.message);
+            if (!outcome.ok) server.reply(to, error(outcome.message));
+        });
 }
 
 // After a failed focus of a target pinned to a window, the phone gets the app's windows to pick
@@ -92,9 +94,10 @@ void HostServer::focusTarget(const std::string& id, const ClientPtr& client) {
     });
 }
 
-void HostServer::sendWindowList(const QuibTarget& target, const std::string& targetID, const ClientRef& to,
-                                bool naming) {
-    onCatalog([target, targetID, to, naming](HostServer& server) {
+void HostServer::sendWindowList(const QuibTarget& target, const std::string& targetID, const ClientRef& to, bool naming,
+                                std::shared_ptr<WaitingRequests> joined) {
+    onCatalog([target, targetID, to, naming, joined = std::move(joined)](HostServer& server) {
+        if (joined) joined->start(targetID);
         auto list = server.neighbours_.windowList->windows(target.bundleID.value_or(""), target.pinnedWindowID, true);
         if (naming && list.note && list.note->starts_with("is")) list.note = target.name + " " + *list.note;
         for (auto& chunk : WindowListPayload::chunked(std::move(list.windows), targetID, list.note, windowListBudget)) {

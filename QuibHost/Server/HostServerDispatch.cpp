@@ -5,6 +5,7 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/QuibCoder.hpp"
 
@@ -19,6 +20,16 @@ std::string fixed(double value, int decimals) {
     std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
     text.pop_back();
     return text;
+}
+
+// A device name from a hello, cut to its longest: it goes into log lines, the panel and the
+// stored device list. Far longer names are cut by bytes first, so that only a short one is split
+// into characters.
+std::string cappedName(std::string name) {
+    constexpr std::size_t longest = HostServer::longestDeviceName;
+    if (name.size() <= longest) return name;
+    if (name.size() > 16 * longest) name.resize(16 * longest);
+    return unicode::prefixGraphemes(name, longest);
 }
 
 // A unit coordinate kept in 0...1; one that is not a number counts as 0.
@@ -44,6 +55,10 @@ void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
     std::visit(
         [&](auto& payload) {
             using Case = std::decay_t<decltype(payload)>;
+            if constexpr (std::is_same_v<Case, M::Hello> || std::is_same_v<Case, M::ViewHello> ||
+                          std::is_same_v<Case, M::UploadHello> || std::is_same_v<Case, M::StillHello> ||
+                          std::is_same_v<Case, M::ListenHello>)
+                payload._0.deviceName = cappedName(std::move(payload._0.deviceName));
             if constexpr (std::is_same_v<Case, M::Hello>) greet(payload._0, client);
             else if constexpr (std::is_same_v<Case, M::Move>) movePointer(payload);
             else if constexpr (std::is_same_v<Case, M::Scroll>) scrollBy(payload.dx, payload.dy);
@@ -62,10 +77,14 @@ void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
             else if constexpr (std::is_same_v<Case, M::RequestPanes>) requestPanes(client);
             else if constexpr (std::is_same_v<Case, M::RequestApps>) requestApps(payload.refresh, client);
             else if constexpr (std::is_same_v<Case, M::RequestWindows>) requestWindows(payload.targetID, client);
-            else if constexpr (std::is_same_v<Case, M::FocusWindow>) focusWindow(payload.targetID, payload.windowID, client);
-            else if constexpr (std::is_same_v<Case, M::OpenWindow>) openWindow(payload.targetID, payload.windowID, client);
-            else if constexpr (std::is_same_v<Case, M::RequestAppIcons>) requestAppIcons(std::move(payload.bundleIDs), client);
-            else if constexpr (std::is_same_v<Case, M::RequestMenu>) requestMenu(payload.bundleID, payload.refresh, client);
+            else if constexpr (std::is_same_v<Case, M::FocusWindow>)
+                focusWindow(payload.targetID, payload.windowID, client);
+            else if constexpr (std::is_same_v<Case, M::OpenWindow>)
+                openWindow(payload.targetID, payload.windowID, client);
+            else if constexpr (std::is_same_v<Case, M::RequestAppIcons>)
+                requestAppIcons(std::move(payload.bundleIDs), client);
+            else if constexpr (std::is_same_v<Case, M::RequestMenu>)
+                requestMenu(payload.bundleID, payload.refresh, client);
             else if constexpr (std::is_same_v<Case, M::AgentEvent>) agentEvent(std::move(payload._0), client);
             else if constexpr (std::is_same_v<Case, M::RequestApproval>) requestApproval(std::move(payload._0), client);
             else if constexpr (std::is_same_v<Case, M::ApprovalDecision>) decideApproval(std::move(payload), client);
@@ -125,7 +144,8 @@ void HostServer::clickButton(const ClientMessage::Click& click, Client& client) 
 
 void HostServer::answerPing(const ClientMessage::Ping& ping, const Client& client) {
     const auto uptime = clock_->now().time_since_epoch();
-    const auto hostTime = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(uptime).count());
+    const auto hostTime =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(uptime).count());
     send(HostMessage{HostMessage::Pong{ping.nonce, hostTime}}, client);
 }
 

@@ -13,10 +13,12 @@ using namespace std::chrono_literals;
 constexpr auto refusalInterval = 1s;
 
 bool alwaysPasses(const ClientMessage::Value& value) {
-    return std::holds_alternative<ClientMessage::Hello>(value) || std::holds_alternative<ClientMessage::ViewHello>(value) ||
+    return std::holds_alternative<ClientMessage::Hello>(value) ||
+           std::holds_alternative<ClientMessage::ViewHello>(value) ||
            std::holds_alternative<ClientMessage::UploadHello>(value) ||
            std::holds_alternative<ClientMessage::StillHello>(value) ||
-           std::holds_alternative<ClientMessage::ListenHello>(value) || std::holds_alternative<ClientMessage::Ping>(value);
+           std::holds_alternative<ClientMessage::ListenHello>(value) ||
+           std::holds_alternative<ClientMessage::Ping>(value);
 }
 
 std::string versionRefusal(std::int64_t version) {
@@ -78,6 +80,21 @@ void HostServer::greet(const HelloPayload& hello, const ClientPtr& client) {
     neighbours_.push->deviceArrived(hello.deviceID);
     publishDevices();
     welcome(client, approved);
+    if (!approved) armApprovalDeadline(client);
+}
+
+// A phone that is not approved keeps its connection, and a slot of the budget, while it waits:
+// for approvalDeadline at most, so that phones that are never approved cannot keep an approved
+// one out. It may connect again, and waits anew.
+void HostServer::armApprovalDeadline(const ClientPtr& client) {
+    network_->postAfter(approvalDeadline, [this, weak = std::weak_ptr<Client>(client)] {
+        auto client = weak.lock();
+        if (!client || !clients_.contains(client.get()) || !client->deviceID) return;
+        if (registry_->isApproved(*client->deviceID)) return;
+        quibLog().error("closing the connection of ", pub(client->name), ": not approved within ",
+                        static_cast<std::int64_t>(approvalDeadline.count()), "s");
+        client->connection->cancel();
+    });
 }
 
 // A device not yet approved hears of no target; an approved one gets the saved targets in the
@@ -102,7 +119,8 @@ void HostServer::welcome(const ClientPtr& client, bool approved) {
         auto pending = server.neighbours_.approvals->pending();
         if (pending.empty()) return;
         server.network_->post([self = &server, to, pending = std::move(pending)]() mutable {
-            if (auto client = to.lock()) self->send(HostMessage{HostMessage::PendingApprovals{std::move(pending)}}, *client);
+            if (auto client = to.lock())
+                self->send(HostMessage{HostMessage::PendingApprovals{std::move(pending)}}, *client);
         });
     });
 }
@@ -127,10 +145,13 @@ HostStatus HostServer::status(const std::optional<std::string>& deviceID) const 
     return status;
 }
 
+// A connection past its first line no longer counts against its source's waiting ones, so a
+// newcomer of that source waiting its turn may now start.
 void HostServer::admit(const ClientPtr& client) {
     pending_.erase(client.get());
     clients_.emplace(client.get(), client);
     refreshConnectionLimit();
+    if (!waiting_.empty()) network_->post([this] { admitWaiting(); });
 }
 
 // The check every side-channel hello makes first. A refused connection is closed while still

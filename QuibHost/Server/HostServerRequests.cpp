@@ -29,29 +29,35 @@ void HostServer::sendLater(const std::shared_ptr<NetworkQueue>& network, ClientR
     });
 }
 
+// Repeats for a target that come while its request waits to start are answered by it.
 void HostServer::requestVocabulary(const std::string& targetID, const ClientPtr& client) {
     auto target = neighbours_.targets->safeTarget(targetID);
     if (!target) {
         send(error("Unknown target"), *client);
         return;
     }
+    if (!client->vocabularyRequests->join(target->id)) return;
     sendVocabulary(std::move(*target), client);
 }
 
 // The vocabulary's queue belongs to the vocabulary, not to the server, so its task holds only
 // what outlives the server: the network queue, which drops work once the server has gone.
 void HostServer::sendVocabulary(QuibTarget target, const ClientPtr& client) {
-    neighbours_.vocabulary->queue().post(
-        [vocabulary = neighbours_.vocabulary, network = network_, to = ClientRef(client), target = std::move(target)] {
-            const auto terms = vocabulary->terms(target);
-            std::vector<std::string> lines;
-            const auto chunks = VocabularyPayload::chunked(target.id, terms);
-            for (const auto& chunk : chunks) {
-                if (auto line = QuibCoder::line(HostMessage{HostMessage::Vocabulary{chunk}})) lines.push_back(std::move(*line));
-            }
-            sendLater(network, to, std::move(lines));
-            quibLog().info("vocabulary for ", pub(target.name), ": ", terms.size(), " terms in ", chunks.size(), " chunk(s)");
-        });
+    neighbours_.vocabulary->queue().post([vocabulary = neighbours_.vocabulary, network = network_,
+                                          to = ClientRef(client), target = std::move(target),
+                                          request = client->vocabularyRequests] {
+        request->start(target.id);
+        const auto terms = vocabulary->terms(target);
+        std::vector<std::string> lines;
+        const auto chunks = VocabularyPayload::chunked(target.id, terms);
+        for (const auto& chunk : chunks) {
+            if (auto line = QuibCoder::line(HostMessage{HostMessage::Vocabulary{chunk}}))
+                lines.push_back(std::move(*line));
+        }
+        sendLater(network, to, std::move(lines));
+        quibLog().info("vocabulary for ", pub(target.name), ": ", terms.size(), " terms in ", chunks.size(),
+                       " chunk(s)");
+    });
 }
 
 // Apps that already have a target are marked as such in the suggestions. Repeats that come while
@@ -80,7 +86,8 @@ void HostServer::requestAppIcons(std::vector<std::string> bundleIDs, const Clien
         std::int64_t sequence = 0;
         bool wanted = true;
         server.neighbours_.catalog->icons(bundleIDs, [&](MacApp row) {
-            if (auto full = filler.add(std::move(row))) wanted = server.sendIcons(std::move(*full), sequence++, false, to);
+            if (auto full = filler.add(std::move(row)))
+                wanted = server.sendIcons(std::move(*full), sequence++, false, to);
             return wanted;
         });
         if (wanted) (void)server.sendIcons(filler.take(), sequence, true, to);
@@ -100,7 +107,8 @@ bool HostServer::sendIcons(std::vector<MacApp> apps, std::int64_t sequence, bool
     return wanted;
 }
 
-// Only an app target with a bundle identifier has windows.
+// Only an app target with a bundle identifier has windows. Repeats for a target that come while
+// its list waits to start are answered by it.
 void HostServer::requestWindows(const std::string& targetID, const ClientPtr& client) {
     auto target = neighbours_.targets->safeTarget(targetID);
     if (!target) {
@@ -112,7 +120,8 @@ void HostServer::requestWindows(const std::string& targetID, const ClientPtr& cl
         send(HostMessage{HostMessage::Windows{none}}, *client);
         return;
     }
-    sendWindowList(*target, target->id, ClientRef(client), true);
+    if (!client->windowsRequests->join(target->id)) return;
+    sendWindowList(*target, target->id, ClientRef(client), true, client->windowsRequests);
 }
 
 void HostServer::requestMenu(const std::string& bundleID, bool refresh, const ClientPtr& client) {

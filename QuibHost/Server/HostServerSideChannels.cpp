@@ -24,6 +24,8 @@ void HostServer::becomeFrameChannel(SideChannel channel, const std::string& devi
     client->isStillChannel = channel == SideChannel::still;
     client->name = deviceName;
     client->deviceID = deviceID;
+    client->stallWritten = client->connection->writtenBytes();
+    client->stallSince = clock_->now();
     admit(client);
 }
 
@@ -34,6 +36,7 @@ void HostServer::openViewChannel(const ViewHelloPayload& hello, const ClientPtr&
     becomeFrameChannel(SideChannel::view, hello.deviceID, hello.deviceName, client);
     publishDevices();
     neighbours_.panelStreamer->attachViewer(client->connection, hello);
+    watchFrameStall(client);
 }
 
 void HostServer::openListenChannel(const ListenHelloPayload& hello, const ClientPtr& client) {
@@ -41,6 +44,32 @@ void HostServer::openListenChannel(const ListenHelloPayload& hello, const Client
     becomeFrameChannel(SideChannel::listen, hello.deviceID, hello.deviceName, client);
     publishDevices();
     neighbours_.audioStreamer->attachListener(client->connection, hello);
+    watchFrameStall(client);
+}
+
+// The streamers send a channel no more while frames to it are in flight, so a phone that stops
+// reading would keep its slot for ever: once it has taken none of the bytes in flight to it for
+// frameStallDeadline, the channel is closed, as a stalled upload is. Bytes it takes, however
+// slowly, or a time with nothing in flight, start the wait again.
+void HostServer::watchFrameStall(const ClientPtr& client) {
+    network_->postAfter(frameStallCheck, [this, weak = std::weak_ptr<Client>(client)] {
+        auto client = weak.lock();
+        if (!client || !clients_.contains(client.get()) || client->connection->isClosing()) return;
+        const std::size_t inFlight = client->connection->queuedBytes();
+        const std::uint64_t written = client->connection->writtenBytes();
+        const MonoTime now = clock_->now();
+        if (inFlight == 0 || written != client->stallWritten) {
+            client->stallWritten = written;
+            client->stallSince = now;
+        } else if (now - client->stallSince >= frameStallDeadline) {
+            quibLog().error("closing the ", client->isViewChannel ? "view" : "listen", " channel of ",
+                            pub(client->name), ": it took none of ", static_cast<std::uint64_t>(inFlight),
+                            " bytes in flight for ", static_cast<std::int64_t>(frameStallDeadline.count()), "s");
+            client->connection->cancel();
+            return;
+        }
+        watchFrameStall(client);
+    });
 }
 
 // Refusals before the connection is admitted close it while still pending, so they count as
@@ -61,12 +90,13 @@ void HostServer::openStillChannel(const StillRequest& request, const ClientPtr& 
     becomeFrameChannel(SideChannel::still, request.deviceID, request.deviceName, client);
     // The capture may answer on any thread; the answer is sent from the network queue, which
     // runs nothing once the server has gone.
-    neighbours_.stills->capture(*target, request.maxLongEdge,
-                                [network = network_, self = this, to = ClientRef(client)](StillCaptureService::Outcome outcome) {
-                                    network->post([self, to, outcome = std::move(outcome)]() mutable {
-                                        if (auto client = to.lock()) self->answerStill(std::move(outcome), *client);
-                                    });
-                                });
+    neighbours_.stills->capture(
+        *target, request.maxLongEdge,
+        [network = network_, self = this, to = ClientRef(client)](StillCaptureService::Outcome outcome) {
+            network->post([self, to, outcome = std::move(outcome)]() mutable {
+                if (auto client = to.lock()) self->answerStill(std::move(outcome), *client);
+            });
+        });
 }
 
 void HostServer::answerStill(StillCaptureService::Outcome outcome, const Client& client) {
@@ -83,7 +113,8 @@ void HostServer::answerStill(StillCaptureService::Outcome outcome, const Client&
         send(HostMessage{HostMessage::Error{"Couldn't encode the screenshot"}}, client, true);
         return;
     }
-    quibLog().info("still: ", still.width, "\u00d7", still.height, ", ", header.byteCount, " bytes to ", pub(client.name));
+    quibLog().info("still: ", still.width, "\u00d7", still.height, ", ", header.byteCount, " bytes to ",
+                   pub(client.name));
     sendRaw(std::string(frame->begin(), frame->end()), client, true);
 }
 

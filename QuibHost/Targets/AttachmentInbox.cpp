@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <system_error>
 #include <vector>
 
 #include "QuibHost/Targets/ImageSniffer.hpp"
@@ -39,11 +40,15 @@ std::vector<Entry> listFiles(const fs::path& folder) {
         if (path.filename().string().starts_with(".")) continue;
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-        const auto modified = std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec);
+        const auto modified =
+            std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec);
         entries.push_back({path, WallTime(std::chrono::duration_cast<WallTime::duration>(modified)), info.st_size});
     }
     return entries;
 }
+
+// The system's words for an error number; none for 0.
+std::string reasonOf(int error) { return error == 0 ? std::string() : std::system_category().message(error); }
 
 }  // namespace
 
@@ -54,19 +59,15 @@ std::string AttachmentInbox::Refusal::message() const {
                    std::to_string(UploadChannel::maxAttachmentBytes / mebibyte) + " MB";
         case Kind::shortRead:
             return "That attachment said " + std::to_string(expected) + " bytes and delivered " + std::to_string(got);
-        case Kind::wrongFormat:
-            return "That attachment claimed " + claimed + " and is " + actual;
+        case Kind::wrongFormat: return "That attachment claimed " + claimed + " and is " + actual;
         case Kind::tooManyPixels:
             return std::to_string(width) + "\u00d7" + std::to_string(height) + " is past the " +
                    std::to_string(UploadChannel::maxPixelsPerSide) + " px limit";
         case Kind::writeFailed:
-            return "Couldn't save the attachment: " + fileName;
-        case Kind::noDirectory:
-            return "Fennic can't find its Application Support folder";
-        case Kind::empty:
-            return "That attachment arrived empty";
-        case Kind::notAnImage:
-            return "Those bytes aren't an image Fennic can read";
+            return "Couldn't save the attachment: " + fileName + (reason.empty() ? "" : " (" + reason + ")");
+        case Kind::noDirectory: return "Fennic can't find its Application Support folder";
+        case Kind::empty: return "That attachment arrived empty";
+        case Kind::notAnImage: return "Those bytes aren't an image Fennic can read";
     }
     return {};
 }
@@ -100,7 +101,8 @@ AttachmentInbox::Written AttachmentInbox::write(std::span<const std::uint8_t> da
     return temporary;
 }
 
-AttachmentInbox::Written AttachmentInbox::writeTemporary(std::span<const std::uint8_t> data, const AttachmentFrame& frame) {
+AttachmentInbox::Written AttachmentInbox::writeTemporary(std::span<const std::uint8_t> data,
+                                                         const AttachmentFrame& frame) {
     const auto& folder = directory();
     if (!folder) return refusal(Refusal::Kind::noDirectory);
     if (auto refused = checkLength(static_cast<std::int64_t>(data.size()), frame)) return *refused;
@@ -110,7 +112,7 @@ AttachmentInbox::Written AttachmentInbox::writeTemporary(std::span<const std::ui
     auto& incoming = std::get<Incoming>(opened);
     incoming.write(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
     if (auto path = incoming.close()) return std::move(*path);
-    return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = incoming.name_};
+    return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = incoming.name_, .reason = reasonOf(incoming.error_)};
 }
 
 AttachmentInbox::Opened AttachmentInbox::open(const AttachmentFrame& frame, std::int64_t length) {
@@ -122,24 +124,35 @@ AttachmentInbox::Opened AttachmentInbox::open(const AttachmentFrame& frame, std:
 
 // The image is judged where it lies, through a read-only mapping of its temporary.
 AttachmentInbox::Written AttachmentInbox::finish(Incoming incoming) {
-    const Refusal failed{.kind = Refusal::Kind::writeFailed, .fileName = incoming.name_};
+    Refusal failed{.kind = Refusal::Kind::writeFailed, .fileName = incoming.name_, .reason = reasonOf(incoming.error_)};
     struct stat info {};
-    if (incoming.failed_ || ::fstat(incoming.file_->get(), &info) != 0 || info.st_size <= 0) return failed;
+    if (incoming.failed_) return failed;
+    if (::fstat(incoming.file_->get(), &info) != 0) {
+        failed.reason = reasonOf(errno);
+        return failed;
+    }
+    if (info.st_size <= 0) return failed;
     const auto size = static_cast<std::size_t>(info.st_size);
     void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, incoming.file_->get(), 0);
-    if (mapped == MAP_FAILED) return failed;
+    if (mapped == MAP_FAILED) {
+        failed.reason = reasonOf(errno);
+        return failed;
+    }
     auto refused = checkImage({static_cast<const std::uint8_t*>(mapped), size}, incoming.frame_);
     ::munmap(mapped, size);
     if (refused) return *refused;
     if (auto path = incoming.close()) return std::move(*path);
+    failed.reason = reasonOf(incoming.error_);
     return failed;
 }
 
 // The checks in order, the first that fails deciding: first those of the length alone...
-std::optional<AttachmentInbox::Refusal> AttachmentInbox::checkLength(std::int64_t length, const AttachmentFrame& frame) {
+std::optional<AttachmentInbox::Refusal> AttachmentInbox::checkLength(std::int64_t length,
+                                                                     const AttachmentFrame& frame) {
     if (length == 0) return refusal(Refusal::Kind::empty);
     if (length > UploadChannel::maxAttachmentBytes) return Refusal{.kind = Refusal::Kind::tooLarge, .bytes = length};
-    if (length != frame.byteCount) return Refusal{.kind = Refusal::Kind::shortRead, .expected = frame.byteCount, .got = length};
+    if (length != frame.byteCount)
+        return Refusal{.kind = Refusal::Kind::shortRead, .expected = frame.byteCount, .got = length};
     return std::nullopt;
 }
 
@@ -151,7 +164,8 @@ std::optional<AttachmentInbox::Refusal> AttachmentInbox::checkImage(std::span<co
     if (!type) return refusal(Refusal::Kind::notAnImage);
     const std::string_view claimed = AttachmentFrame::typeIdentifier(frame.format);
     if (*type != claimed)
-        return Refusal{.kind = Refusal::Kind::wrongFormat, .claimed = std::string(claimed), .actual = std::string(*type)};
+        return Refusal{
+            .kind = Refusal::Kind::wrongFormat, .claimed = std::string(claimed), .actual = std::string(*type)};
     const auto pixels = ImageSniffer::pixelSize(data, frame.format);
     if (!pixels) return refusal(Refusal::Kind::notAnImage);
     if (pixels->width > UploadChannel::maxPixelsPerSide || pixels->height > UploadChannel::maxPixelsPerSide)
@@ -168,9 +182,11 @@ AttachmentInbox::Opened AttachmentInbox::create(const fs::path& folder, const At
     std::lock_guard guard(lock_);
     for (std::uint64_t k = 1;; ++k) {
         fs::path path = folder / ("." + name + "." + std::to_string(k) + std::string(temporarySuffix));
-        auto fd = std::make_unique<FileDescriptor>(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        auto fd = std::make_unique<FileDescriptor>(
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (fd->isOpen()) return Incoming(std::move(path), std::move(fd), std::move(name), frame);
-        if (errno != EEXIST) return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
+        if (errno != EEXIST)
+            return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name, .reason = reasonOf(errno)};
     }
 }
 
@@ -179,7 +195,8 @@ AttachmentInbox::Incoming::Incoming(Incoming&& other) noexcept
       file_(std::move(other.file_)),
       name_(std::move(other.name_)),
       frame_(other.frame_),
-      failed_(other.failed_) {}
+      failed_(other.failed_),
+      error_(other.error_) {}
 
 AttachmentInbox::Incoming& AttachmentInbox::Incoming::operator=(Incoming&& other) noexcept {
     if (this != &other) {
@@ -189,6 +206,7 @@ AttachmentInbox::Incoming& AttachmentInbox::Incoming::operator=(Incoming&& other
         name_ = std::move(other.name_);
         frame_ = other.frame_;
         failed_ = other.failed_;
+        error_ = other.error_;
     }
     return *this;
 }
@@ -197,12 +215,21 @@ AttachmentInbox::Incoming::~Incoming() {
     if (!path_.empty()) ::unlink(path_.c_str());
 }
 
+// A write that took nothing and said no error is a full disk all the same.
 void AttachmentInbox::Incoming::write(std::string_view bytes) {
-    if (!failed_ && !file_->writeAll(bytes)) failed_ = true;
+    if (failed_) return;
+    errno = 0;
+    if (file_->writeAll(bytes)) return;
+    failed_ = true;
+    error_ = errno != 0 ? errno : ENOSPC;
 }
 
 std::optional<fs::path> AttachmentInbox::Incoming::close() {
-    if (failed_ || ::close(file_->release()) != 0) return std::nullopt;
+    if (failed_) return std::nullopt;
+    if (::close(file_->release()) != 0) {
+        error_ = errno;
+        return std::nullopt;
+    }
     return std::exchange(path_, {});
 }
 
@@ -211,7 +238,8 @@ std::optional<fs::path> AttachmentInbox::Incoming::close() {
 // "-2", "-3", ... before the extension.
 AttachmentInbox::Written AttachmentInbox::place(const fs::path& temporary) {
     std::string name = temporary.filename().string();
-    if (!name.starts_with('.') || !name.ends_with(temporarySuffix)) return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
+    if (!name.starts_with('.') || !name.ends_with(temporarySuffix))
+        return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
     name = name.substr(1, name.size() - 1 - temporarySuffix.size());
     name.erase(name.rfind('.'));  // the temporary's number
     const auto dot = name.rfind('.');
@@ -223,7 +251,7 @@ AttachmentInbox::Written AttachmentInbox::place(const fs::path& temporary) {
         const fs::path path = temporary.parent_path() / candidate;
         if (::link(temporary.c_str(), path.c_str()) != 0) {
             if (errno == EEXIST) continue;
-            return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = candidate};
+            return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = candidate, .reason = reasonOf(errno)};
         }
         ::unlink(temporary.c_str());
         return path;
@@ -263,7 +291,8 @@ void AttachmentInbox::prune() {
     std::int64_t total = 0;
     for (const auto& entry : entries) total += entry.size;
     if (total <= maxTotalBytes) return;
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.modified < b.modified; });
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.modified < b.modified; });
     for (const auto& entry : entries) {
         if (total <= maxTotalBytes) break;
         ::unlink(entry.path.c_str());

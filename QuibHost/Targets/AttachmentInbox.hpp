@@ -28,7 +28,7 @@ public:
     static constexpr std::string_view inboxName = "inbox";
     // Pruning removes files older than this, then the oldest while the folder holds more than
     // `maxTotalBytes`.
-    static constexpr std::chrono::seconds maxAge{604800};  // 7 days
+    static constexpr std::chrono::seconds maxAge{604800};     // 7 days
     static constexpr std::int64_t maxTotalBytes = 536870912;  // 512 MiB
 
     struct Config {
@@ -42,7 +42,16 @@ public:
 
     // Why an image was not stored. Only the fields of its kind are set.
     struct Refusal {
-        enum class Kind { tooLarge, shortRead, wrongFormat, tooManyPixels, writeFailed, noDirectory, empty, notAnImage };
+        enum class Kind {
+            tooLarge,
+            shortRead,
+            wrongFormat,
+            tooManyPixels,
+            writeFailed,
+            noDirectory,
+            empty,
+            notAnImage
+        };
         Kind kind = Kind::empty;
         std::int64_t bytes = 0;     // tooLarge
         std::int64_t expected = 0;  // shortRead
@@ -52,6 +61,7 @@ public:
         std::int64_t width = 0;  // tooManyPixels
         std::int64_t height = 0;
         std::string fileName{};  // writeFailed
+        std::string reason{};    // writeFailed: what the system said, as "No space left on device"
 
         // The sentence the phone is shown.
         std::string message() const;
@@ -75,7 +85,8 @@ public:
 
     private:
         friend class AttachmentInbox;
-        Incoming(std::filesystem::path path, std::unique_ptr<FileDescriptor> file, std::string name, AttachmentFrame frame)
+        Incoming(std::filesystem::path path, std::unique_ptr<FileDescriptor> file, std::string name,
+                 AttachmentFrame frame)
             : path_(std::move(path)), file_(std::move(file)), name_(std::move(name)), frame_(frame) {}
         // The temporary, no longer removed by this; none when a write failed.
         std::optional<std::filesystem::path> close();
@@ -85,6 +96,7 @@ public:
         std::string name_;  // the final name, which a refusal to save it shows
         AttachmentFrame frame_;
         bool failed_ = false;
+        int error_ = 0;  // why the write or the close failed
     };
     using Opened = std::variant<Incoming, Refusal>;
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <atomic>
@@ -9,8 +11,10 @@
 #include <thread>
 
 #include "Runtime/AtomicFile.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Settings.hpp"
+#include "Tests/Support/FakeSleeper.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 using namespace quib;
@@ -123,7 +127,8 @@ TEST(Settings, OnlyARegularFileOfBoundedSizeIsReadTheRestIsSetAside) {
     const auto keptAside = [&] {
         std::vector<fs::path> aside;
         for (const auto& entry : fs::directory_iterator(scratch.path))
-            if (entry.path().filename().string().starts_with("defaults.json.unreadable-")) aside.push_back(entry.path());
+            if (entry.path().filename().string().starts_with("defaults.json.unreadable-"))
+                aside.push_back(entry.path());
         return aside;
     };
 
@@ -340,7 +345,8 @@ TEST(Settings, OpenRefusesTextThatIsNotJsonNamingLineAndColumnAndTouchesNothing)
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path), fs::directory_iterator()), 1);
 
     rewrite(path, "{\"a\": 1}\n\n  \"b\"");
-    EXPECT_EQ(Settings::open(path).error().message.substr(path.string().size()), ":3:5: syntax error while parsing value - unexpected string literal; expected end of input");
+    EXPECT_EQ(Settings::open(path).error().message.substr(path.string().size()),
+              ":3:5: syntax error while parsing value - unexpected string literal; expected end of input");
 
     rewrite(path, " \n");
     ASSERT_TRUE(Settings::open(path));
@@ -421,7 +427,10 @@ TEST(Settings, ValuesBreakingTheirRuleFallBackAndAreLoggedOnce) {
                   R"( "quib.good": 1500, "quib.on": true})");
     CapturedLog log;
     auto settings = *Settings::open(path);
-    const auto ratio = [&] { return settings->realWhere("quib.ratio", [](double r) { return r < 2; }, "must be below 2", 0.5); };
+    const auto ratio = [&] {
+        return settings->realWhere(
+            "quib.ratio", [](double r) { return r < 2; }, "must be below 2", 0.5);
+    };
     for (int twice = 0; twice < 2; ++twice) {
         EXPECT_EQ(settings->integerInRange("quib.port", 1025, 65535, 61413), 61413);
         EXPECT_EQ(settings->integerInRange("quib.awayPort", 1025, 65535, 61423), 61423);
@@ -440,4 +449,120 @@ TEST(Settings, ValuesBreakingTheirRuleFallBackAndAreLoggedOnce) {
     ASSERT_TRUE(settings->setInteger("quib.port", 99));
     EXPECT_EQ(settings->integerInRange("quib.port", 1025, 65535, 61413), 61413);
     EXPECT_EQ(log.count("quib.port 99 ignored"), 1);
+}
+
+namespace {
+// Sets the file's modification time `ago` before now, as if it had been written then.
+void backdate(const fs::path& path, std::chrono::seconds ago) {
+    const auto then = std::chrono::system_clock::now() - ago;
+    const auto seconds = std::chrono::time_point_cast<std::chrono::seconds>(then);
+    const timespec times[2] = {{seconds.time_since_epoch().count(), 0}, {seconds.time_since_epoch().count(), 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+}  // namespace
+
+// An editor that saves in place empties the file first. Caught there, the store once took the
+// empty file for "no settings" and its next save wrote only its own key: the pairing code, the
+// port and the targets were gone, and the editor's own text, written into the file that had been
+// replaced, with them. The values are kept, and the file is not written over until it reads
+// whole again; one left empty for longer than an editor takes holds nothing to keep.
+TEST(Settings, EmptyFileMetWhileRunningIsASaveInProgressAndCostsNoValue) {
+    quib::testing::ScratchFolder scratch("quib-settings-blank");
+    const fs::path path = scratch.path / "defaults.json";
+    const std::string text = R"({"quib.pairingCode.v1": "ABC234", "quib.port": 62001, "quib.targets.v1": "[]"})";
+    rewrite(path, text);
+    CapturedLog log;
+    auto settings = *Settings::open(path);
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+    rewrite(path, "");
+    EXPECT_EQ(settings->string("quib.pairingCode.v1"), "ABC234");
+    EXPECT_EQ(settings->integer("quib.port"), 62001);
+    const auto saved = settings->setString("quib.devices.approved.v1", "[phone]");
+    ASSERT_FALSE(saved);
+    EXPECT_EQ(saved.error().message,
+              path.string() + " is being saved by another program, so the change is kept until it reads whole again");
+    struct stat during {};
+    ASSERT_EQ(::stat(path.c_str(), &during), 0);
+    EXPECT_EQ(during.st_ino, before.st_ino);
+    EXPECT_EQ(during.st_size, 0);
+    EXPECT_EQ(log.count("is empty, as an editor leaves it while saving"), 1);
+
+    rewrite(path, R"({"quib.pairingCode.v1": "ABC234", "quib.port": 62002, "quib.targets.v1": "[]"})");
+    EXPECT_EQ(settings->integer("quib.port"), 62002);
+    EXPECT_EQ(settings->string("quib.devices.approved.v1"), "[phone]");
+    ASSERT_TRUE(settings->setBool("quib.listening", true));
+    auto reopened = Settings::atPath(path);
+    EXPECT_EQ(reopened->string("quib.pairingCode.v1"), "ABC234");
+    EXPECT_EQ(reopened->integer("quib.port"), 62002);
+    EXPECT_EQ(reopened->string("quib.devices.approved.v1"), "[phone]");
+
+    // Empty for longer than any save takes: written over, with every value kept.
+    rewrite(path, "");
+    backdate(path, Settings::blankGrace + std::chrono::seconds(1));
+    ASSERT_TRUE(settings->setBool("quib.listening", false));
+    EXPECT_EQ(Settings::atPath(path)->string("quib.pairingCode.v1"), "ABC234");
+    EXPECT_EQ(Settings::atPath(path)->boolean("quib.listening"), false);
+}
+
+// Another program holding the folder's lock once froze every change, and the main loop with it,
+// for as long as it held the lock. A change waits for it a bounded time, then is kept in memory
+// and reported as a full disk is; later changes do not wait again until one gets the lock, and
+// that one saves them all.
+TEST(Settings, HeldFolderLockIsWaitedForABoundedTimeAndTheChangeSavedLater) {
+    quib::testing::ScratchFolder scratch("quib-settings-locked");
+    const fs::path path = scratch.path / "defaults.json";
+    auto clock = std::make_shared<FakeClock>();
+    auto sleeper = std::make_shared<FakeSleeper>(clock);
+    auto settings = Settings::atPath(path);
+    settings->setTiming(clock, sleeper);
+    ASSERT_TRUE(settings->setString("quib.serviceName", "Desk"));
+
+    const int folder = ::open(scratch.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+    const MonoTime start = clock->now();
+    const auto held = settings->setString("quib.pairingCode.v1", "XYZ789");
+    ASSERT_FALSE(held);
+    EXPECT_EQ(held.error().message, "Another program holds the lock on " + scratch.path.string() +
+                                        ", so the change is kept until it can be saved");
+    EXPECT_EQ(clock->now() - start, Settings::lockWait);
+    EXPECT_EQ(settings->string("quib.pairingCode.v1"), "XYZ789");
+    const auto waits = sleeper->sleeps().size();
+    EXPECT_FALSE(settings->setInteger("quib.port", 62001));
+    EXPECT_EQ(sleeper->sleeps().size(), waits);  // no second wait
+    EXPECT_FALSE(Settings::atPath(path)->contains("quib.pairingCode.v1"));
+
+    ::close(folder);
+    ASSERT_TRUE(settings->setBool("quib.listening", true));
+    auto reopened = Settings::atPath(path);
+    EXPECT_EQ(reopened->string("quib.pairingCode.v1"), "XYZ789");
+    EXPECT_EQ(reopened->integer("quib.port"), 62001);
+    EXPECT_EQ(reopened->string("quib.serviceName"), "Desk");
+}
+
+// Reads once looked at the file every time (two dozen a phone's hello); now only when the folder
+// reports a change, so an edit beside the running host is still taken at the next read.
+TEST(Settings, ReadsLookAtTheFileOnlyAfterItsFolderReportsAChange) {
+    quib::testing::ScratchFolder scratch("quib-settings-looks");
+    const fs::path path = scratch.path / "defaults.json";
+    auto settings = Settings::atPath(path);
+    ASSERT_TRUE(settings->setString("quib.serviceName", "Desk"));
+    (void)settings->string("quib.serviceName");
+    const auto looked = settings->looks();
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(settings->string("quib.serviceName"), "Desk");
+    EXPECT_EQ(settings->looks(), looked);
+
+    { std::ofstream(scratch.path / "other.json") << "{}"; }  // another file of the folder
+    EXPECT_EQ(settings->string("quib.serviceName"), "Desk");
+    EXPECT_EQ(settings->looks(), looked);
+
+    rewrite(path, R"({"quib.serviceName": "Kitchen"})");
+    EXPECT_EQ(settings->string("quib.serviceName"), "Kitchen");
+    ASSERT_TRUE(writeFileAtomically(path, R"({"quib.serviceName": "Hall"})"));
+    EXPECT_EQ(settings->string("quib.serviceName"), "Hall");
+    fs::remove(path);
+    EXPECT_EQ(settings->string("quib.serviceName"), "Hall");
+    EXPECT_LE(settings->looks(), looked + 4);
 }

@@ -15,9 +15,15 @@ namespace quib::testing {
 // since the server calls it from the network queue and the main loop.
 class MirroringPanelStreamer final : public PanelStreamerService {
 public:
-    void attachViewer(const std::shared_ptr<TlsConnection>&, const ViewHelloPayload& hello) override {
+    void attachViewer(const std::shared_ptr<TlsConnection>& connection, const ViewHelloPayload& hello) override {
         std::lock_guard lock(mutex_);
         attached_.push_back("view:" + hello.deviceID);
+        connections_.push_back(connection);
+    }
+    // The connections attached, to send frames on.
+    std::vector<std::shared_ptr<TlsConnection>> connections() const {
+        std::lock_guard lock(mutex_);
+        return connections_;
     }
     std::vector<std::string> attached() const {
         std::lock_guard lock(mutex_);
@@ -37,6 +43,7 @@ private:
     mutable std::mutex mutex_;
     std::optional<Rect> frame_;
     std::vector<std::string> attached_;
+    std::vector<std::shared_ptr<TlsConnection>> connections_;
 };
 
 }  // namespace quib::testing

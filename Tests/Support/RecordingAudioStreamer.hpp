@@ -13,9 +13,15 @@ namespace quib::testing {
 // state is under a lock of its own, since the server calls it from the network queue.
 class RecordingAudioStreamer final : public AudioStreamerService {
 public:
-    void attachListener(const std::shared_ptr<TlsConnection>&, const ListenHelloPayload& hello) override {
+    void attachListener(const std::shared_ptr<TlsConnection>& connection, const ListenHelloPayload& hello) override {
         std::lock_guard lock(mutex_);
         attached_.push_back("listen:" + hello.deviceID);
+        connections_.push_back(connection);
+    }
+    // The connections attached, to send frames on.
+    std::vector<std::shared_ptr<TlsConnection>> connections() const {
+        std::lock_guard lock(mutex_);
+        return connections_;
     }
     std::vector<std::string> attached() const {
         std::lock_guard lock(mutex_);
@@ -26,6 +32,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> attached_;
+    std::vector<std::shared_ptr<TlsConnection>> connections_;
 };
 
 }  // namespace quib::testing

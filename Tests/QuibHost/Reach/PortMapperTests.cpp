@@ -37,12 +37,14 @@ public:
 
     explicit RecordingUPnP(const FakeRouter* router = nullptr) : router_(router) {}
 
-    std::optional<Mapping> map(std::uint16_t port, std::uint32_t, const std::optional<UDPExchange::Interface>& interface,
+    std::optional<Mapping> map(std::uint16_t port, std::uint32_t,
+                               const std::optional<UDPExchange::Interface>& interface,
                                const CancelToken& cancel) override {
         record({true, port, interface, cancel});
         return answer;
     }
-    void unmap(std::uint16_t port, const std::optional<UDPExchange::Interface>& interface, const CancelToken& cancel) override {
+    void unmap(std::uint16_t port, const std::optional<UDPExchange::Interface>& interface,
+               const CancelToken& cancel) override {
         record({false, port, interface, cancel});
     }
     std::vector<Call> calls() const {
@@ -74,8 +76,9 @@ struct Rig {
     explicit Rig(FakeRouter::Script script, Duration exchange = 250ms)
         : router(std::move(script)), upnp(std::make_shared<RecordingUPnP>(&router)) {
         const auto endpoint = router.endpoint();
-        mapper = std::make_unique<PortMapper>(PortMapper::Config{
-            timings(exchange), upnp, [endpoint] { return PortMapper::Gateway{endpoint, loopback}; }});
+        mapper = std::make_unique<PortMapper>(PortMapper::Config{timings(exchange), upnp, [endpoint] {
+                                                                     return PortMapper::Gateway{endpoint, loopback};
+                                                                 }});
     }
 
     std::vector<Bytes> requests() const {
@@ -189,8 +192,9 @@ TEST(PortMapper, TriesASilentRouterTwiceWithPCPThenNATPMP) {
 
 TEST(PortMapper, StopsAtCarrierGradeNATWithoutAskingFurther) {
     Rig rig([](const Bytes& request) { return pcpAnswer(request, 11); });
-    EXPECT_EQ(mapNow(*rig.mapper), PortMapper::Outcome(Failure::carrierGradeNAT(
-                                       "the router has no public address to forward — this looks like carrier-grade NAT")));
+    EXPECT_EQ(mapNow(*rig.mapper),
+              PortMapper::Outcome(Failure::carrierGradeNAT(
+                  "the router has no public address to forward — this looks like carrier-grade NAT")));
     for (const auto& request : rig.requests()) EXPECT_TRUE(FakeRouter::isPCP(request));
     EXPECT_TRUE(rig.upnp->calls().empty());
 }
@@ -201,7 +205,8 @@ TEST(PortMapper, ReportsPCPsRefusalWhenNATPMPAndUPnPFailToo) {
         return {{FakeRouter::natpmpMapAnswer(request, 2, 0, 0)}};
     });
     const CancelToken job;
-    EXPECT_EQ(mapNow(*rig.mapper, job), PortMapper::Outcome(Failure::refused("the router is set to refuse port forwarding")));
+    EXPECT_EQ(mapNow(*rig.mapper, job),
+              PortMapper::Outcome(Failure::refused("the router is set to refuse port forwarding")));
     const auto calls = rig.upnp->calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_TRUE(calls[0].isMap);
@@ -224,8 +229,41 @@ TEST(PortMapper, MakesTheBestOfOddAnswers) {
     EXPECT_EQ(mapNow(*ipv6.mapper), PortMapper::Outcome(Mapping{std::nullopt, 40001, 7200, "PCP"}));
 
     // A code without a name.
-    Rig code14([](const Bytes& request) -> Answers { return FakeRouter::isPCP(request) ? pcpAnswer(request, 14) : Answers{}; });
+    Rig code14([](const Bytes& request) -> Answers {
+        return FakeRouter::isPCP(request) ? pcpAnswer(request, 14) : Answers{};
+    });
     EXPECT_EQ(mapNow(*code14.mapper), PortMapper::Outcome(Failure::refused("the router refused with code 14")));
+}
+
+// A router that answered success with port 0 (or, by PCP, for no time) was reported reachable
+// at "203.0.113.7:0", and phones were handed port 0. An answer that maps nothing is no mapping:
+// the next protocol is asked, and when none maps, PCP's failure is what the caller hears.
+TEST(PortMapper, ASuccessThatMapsNothingIsNoMapping) {
+    struct Case {
+        const char* what;
+        std::uint16_t pcpPort;
+        std::uint32_t pcpLifetime;
+        std::uint16_t natpmpPort;
+        PortMapper::Outcome expected;
+    };
+    const std::vector<Case> cases{
+        {"PCP port 0, NAT-PMP maps", 0, 7200, 40002, Mapping{"203.0.113.8", 40002, 3600, "NAT-PMP"}},
+        {"PCP lifetime 0, NAT-PMP maps", 40001, 0, 40002, Mapping{"203.0.113.8", 40002, 3600, "NAT-PMP"}},
+        {"both port 0", 0, 7200, 0, Failure::silent()},
+    };
+    for (const auto& [what, pcpPort, pcpLifetime, natpmpPort, expected] : cases) {
+        CapturedLog log;
+        Rig rig([&, pcpPort = pcpPort, pcpLifetime = pcpLifetime,
+                 natpmpPort = natpmpPort](const Bytes& request) -> Answers {
+            if (FakeRouter::isPCP(request))
+                return {{FakeRouter::pcpAnswer(request, 0, pcpLifetime, "203.0.113.7", pcpPort)}};
+            if (FakeRouter::isNATPMPMap(request)) return {{FakeRouter::natpmpMapAnswer(request, 0, natpmpPort, 3600)}};
+            return {{FakeRouter::natpmpAddressAnswer(0, "203.0.113.8")}};
+        });
+        EXPECT_EQ(mapNow(*rig.mapper), expected) << what;
+        EXPECT_EQ(rig.upnp->calls().size(), natpmpPort == 0 ? 1u : 0u) << what;
+        EXPECT_TRUE(log.contains("which maps nothing")) << what;
+    }
 }
 
 TEST(PortMapper, TakesAnAnswerAboutAnotherMappingForNoAnswer) {

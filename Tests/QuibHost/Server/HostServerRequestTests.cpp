@@ -76,8 +76,8 @@ TEST_F(HostServerRequests, VocabularyComesInChunksOfTwoHundredTermsAndAnUnknownT
     targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux)}, {}});
     const auto port = startServer();
     auto phone = approvedPhone(port, "D-A");
-    for (const auto& [count, expected] : std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{
-             {0, {0}}, {200, {200}}, {201, {200, 1}}}) {
+    for (const auto& [count, expected] :
+         std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{{0, {0}}, {200, {200}}, {201, {200, 1}}}) {
         vocabulary->setTerms(numberedTerms(count));
         phone->write(line("requestVocabulary", {{"targetID", "T1"}}));
         const auto got = chunks(*phone, "vocabulary");
@@ -107,11 +107,13 @@ TEST_F(HostServerRequests, ARepositorysTermsReachThePhoneInChunksOfTwoHundred) {
     for (const std::size_t count : {0, 200, 201}) {
         const TestRepository repository(scratch.path / ("repo" + std::to_string(count)));
         for (std::size_t i = 0; i + 1 < count; ++i)
-            repository.write(std::string("qz") + char('a' + i / 26 / 26 % 26) + char('a' + i / 26 % 26) + char('a' + i % 26));
+            repository.write(std::string("qz") + char('a' + i / 26 / 26 % 26) + char('a' + i / 26 % 26) +
+                             char('a' + i % 26));
         if (count > 0) repository.commitAll();
         const std::string bundleID = "org.example.editor" + std::to_string(count);
         desktop->start(bundleID);
-        desktop->setDocumentURL(desktop->app(bundleID)->processID, "file://" + repository.root().string() + "/notes.md");
+        desktop->setDocumentURL(desktop->app(bundleID)->processID,
+                                "file://" + repository.root().string() + "/notes.md");
         saved.push_back(target("T" + std::to_string(count), "Editor", QuibTarget::Kind::app, bundleID));
     }
     targets->setSnapshot({saved, {}});
@@ -124,8 +126,8 @@ TEST_F(HostServerRequests, ARepositorysTermsReachThePhoneInChunksOfTwoHundred) {
                                .dictionary = scratch.path / "no-words"});
     });
     auto phone = approvedPhone(startServer(), "D-A");
-    for (const auto& [count, expected] : std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{
-             {0, {0}}, {200, {200}}, {201, {200, 1}}}) {
+    for (const auto& [count, expected] :
+         std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{{0, {0}}, {200, {200}}, {201, {200, 1}}}) {
         const std::string id = "T" + std::to_string(count);
         phone->write(line("requestVocabulary", {{"targetID", id}}));
         const auto got = chunks(*phone, "vocabulary", 30s);  // git runs slowly on a busy machine
@@ -206,7 +208,8 @@ TEST_F(HostServerRequests, RepeatedPaneAndAppRequestsWaitAsOneAndPanesPassHeldDe
     targets->tmuxQueue().post(hold);
     server->catalogQueue().post(hold);
     std::string burst;
-    for (int i = 0; i < 300; ++i) burst += line("requestPanes", Json::object()) + line("requestApps", {{"refresh", i == 150}});
+    for (int i = 0; i < 300; ++i)
+        burst += line("requestPanes", Json::object()) + line("requestApps", {{"refresh", i == 150}});
     phone->write(burst);
     ASSERT_TRUE(settle(*phone));
     release.set_value();
@@ -221,19 +224,66 @@ TEST_F(HostServerRequests, RepeatedPaneAndAppRequestsWaitAsOneAndPanesPassHeldDe
     EXPECT_EQ(catalog->refreshes(), (std::vector<bool>{true, false}));
 }
 
-TEST_F(HostServerRequests, WindowsOfAnythingButAnAppAreANoteAndARosterNoteAboutTheAppNamesIt) {
-    targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux),
-                           target("A", "Editor", QuibTarget::Kind::app, "org.editor"),
-                           target("N", "Nameless", QuibTarget::Kind::app, "")},
+// 2,000 window lists and 5,000 vocabularies asked for in one write once queued one listing each,
+// and another phone's request waited behind them all (29.7 s for its apps). Repeats for a
+// target join the request that waits for it: one listing a target, and the other phone's
+// request comes next.
+TEST_F(HostServerRequests, RepeatedWindowAndVocabularyRequestsWaitAsOneForEachTarget) {
+    targets->setSnapshot({{target("A", "Editor", QuibTarget::Kind::app, "org.editor"),
+                           target("B", "Browser", QuibTarget::Kind::app, "org.browser")},
                           {}});
+    const auto port = startServer();
+    auto flooding = approvedPhone(port, "D-A");
+    auto other = approvedPhone(port, "D-B");
+    std::promise<void> release;
+    const auto held = release.get_future().share();
+    const auto hold = [held] { held.wait(); };
+    server->catalogQueue().post(hold);
+    vocabulary->queue().post(hold);
+    std::string burst;
+    for (int i = 0; i < 2000; ++i) {
+        for (const char* id : {"A", "B"}) {
+            burst += line("requestWindows", {{"targetID", id}}) + line("requestVocabulary", {{"targetID", id}});
+        }
+    }
+    flooding->write(burst);
+    ASSERT_TRUE(settle(*flooding));
+    other->write(line("requestApps", {{"refresh", false}}));
+    ASSERT_TRUE(settle(*other));
+    release.set_value();
+    EXPECT_EQ(chunks(*other, "apps").size(), 1u);
+    std::map<std::string, int> answers;
+    while (const auto reply = nextLine(*flooding, 500ms)) {
+        const Json message = Json::parse(*reply);
+        const std::string name = caseOf(message);
+        if (name != "windows" && name != "vocabulary") continue;
+        const Json& body = message[name].contains("_0") ? message[name]["_0"] : message[name];
+        ++answers[name + ":" + body["targetID"].get<std::string>()];
+    }
+    EXPECT_EQ(answers, (std::map<std::string, int>{
+                           {"vocabulary:A", 1}, {"vocabulary:B", 1}, {"windows:A", 1}, {"windows:B", 1}}));
+    EXPECT_EQ(windowList->listed(), (std::vector<std::string>{"org.editor", "org.browser"}));
+
+    flooding->write(line("requestWindows", {{"targetID", "A"}}));  // the next one waits anew
+    EXPECT_EQ(chunks(*flooding, "windows").size(), 1u);
+    EXPECT_EQ(windowList->listed().size(), 3u);
+}
+
+TEST_F(HostServerRequests, WindowsOfAnythingButAnAppAreANoteAndARosterNoteAboutTheAppNamesIt) {
+    targets->setSnapshot(
+        {{target("T1", "Work", QuibTarget::Kind::tmux), target("A", "Editor", QuibTarget::Kind::app, "org.editor"),
+          target("N", "Nameless", QuibTarget::Kind::app, "")},
+         {}});
     const auto port = startServer();
     auto phone = approvedPhone(port, "D-A");
 
     for (const char* id : {"T1", "N"}) {
         phone->write(line("requestWindows", {{"targetID", id}}));
-        EXPECT_EQ(next(*phone, "windows"), (Json{{"targetID", id}, {"windows", Json::array()},
+        EXPECT_EQ(next(*phone, "windows"), (Json{{"targetID", id},
+                                                 {"windows", Json::array()},
                                                  {"note", "Only a Mac app has windows to pick from."},
-                                                 {"sequence", 0}, {"isFinal", true}}));
+                                                 {"sequence", 0},
+                                                 {"isFinal", true}}));
     }
     windowList->list(WindowListService::WindowList{{}, "is running but has no windows open."});
     phone->write(line("requestWindows", {{"targetID", "A"}}));
@@ -264,9 +314,13 @@ TEST_F(HostServerRequests, ViewAndListenChannelsGoToTheStreamersAndHearNoLineWha
     TestPhone view(code), listen(code);
     ASSERT_FALSE(view.connect(port));
     ASSERT_FALSE(listen.connect(port));
-    view.write(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U","maxWidth":8,"maxHeight":6}}})" "\n");
-    listen.write(R"({"listenHello":{"_0":{"protocolVersion":3,"deviceName":"Pad","deviceID":"D-U"}}})" "\n");
-    ASSERT_TRUE(eventually([&] { return panelStreamer->attached().size() == 1 && audioStreamer->attached().size() == 1; }));
+    view.write(
+        R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U","maxWidth":8,"maxHeight":6}}})"
+        "\n");
+    listen.write(R"({"listenHello":{"_0":{"protocolVersion":3,"deviceName":"Pad","deviceID":"D-U"}}})"
+                 "\n");
+    ASSERT_TRUE(
+        eventually([&] { return panelStreamer->attached().size() == 1 && audioStreamer->attached().size() == 1; }));
     EXPECT_EQ(panelStreamer->attached(), std::vector<std::string>{"view:D-U"});
     EXPECT_EQ(audioStreamer->attached(), std::vector<std::string>{"listen:D-U"});
 
@@ -292,7 +346,8 @@ TEST_F(HostServerRequests, ViewAndListenChannelsGoToTheStreamersAndHearNoLineWha
 // revoked (the revocation detaches it before cancelling it).
 TEST_F(HostServerRequests, AListenChannelLeavesTheStreamerOnceWhenItClosesOrItsPhoneIsRevoked) {
     auto capture = std::make_shared<SimulatedAudioCapture>();
-    auto streamer = AudioStreamer::make({capture, std::make_shared<FakeAacConverterFactory>(), settings, nullptr, clock});
+    auto streamer =
+        AudioStreamer::make({capture, std::make_shared<FakeAacConverterFactory>(), settings, nullptr, clock});
     remakeServerWith([&](quib::HostServer::Config& config) { config.neighbours.audioStreamer = streamer; });
     const auto port = startUploads();
     const auto count = [&](const std::string& text) {
@@ -303,7 +358,8 @@ TEST_F(HostServerRequests, AListenChannelLeavesTheStreamerOnceWhenItClosesOrItsP
         SCOPED_TRACE(revoke ? "revoked" : "closed");
         TestPhone listen(code);
         ASSERT_FALSE(listen.connect(port));
-        listen.write(R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U"}}})" "\n");
+        listen.write(R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U"}}})"
+                     "\n");
         ASSERT_TRUE(eventually([&] { return count("listen: Pad attached") == (revoke ? 2 : 1); }));
         if (revoke) {
             (void)server->revoke("D-U");
@@ -357,10 +413,10 @@ TEST_F(HostServerRequests, StillChannelGetsOneFrameOrOneErrorThenCloses) {
 // asked for, and its frame describes exactly the PNG it carries.
 TEST_F(HostServerRequests, StillChannelCarriesTheCapturedDisplayAsPng) {
     remakeServerWith([&](quib::HostServer::Config& config) {
-        config.neighbours.stills = std::make_shared<StillCapture>(StillCapture::Config{
-            .desktop = desktop->services(),
-            .screenAccess = std::make_shared<ScreenAccess>(desktop),
-            .png = std::make_shared<FfmpegPngEncoder>()});
+        config.neighbours.stills =
+            std::make_shared<StillCapture>(StillCapture::Config{.desktop = desktop->services(),
+                                                                .screenAccess = std::make_shared<ScreenAccess>(desktop),
+                                                                .png = std::make_shared<FfmpegPngEncoder>()});
     });
     desktop->setDisplays(std::vector<Rect>{{0, 0, 1440, 900}});
     desktop->setScreenRecordingGranted(true);
@@ -368,7 +424,8 @@ TEST_F(HostServerRequests, StillChannelCarriesTheCapturedDisplayAsPng) {
     const auto port = startUploads();
     TestPhone phone(code);
     ASSERT_FALSE(phone.connect(port));
-    phone.write(R"({"stillHello":{"_0":{"deviceName":"Pad","deviceID":"D-U","targetID":"T1","maxLongEdge":1000}}})" "\n");
+    phone.write(R"({"stillHello":{"_0":{"deviceName":"Pad","deviceID":"D-U","targetID":"T1","maxLongEdge":1000}}})"
+                "\n");
     StillFrameReader reader(StillChannel::maxStillBytes);
     const auto frames = reader.append(phone.readUntilClosed());
     ASSERT_EQ(frames.size(), 1u);

@@ -3,9 +3,12 @@
 #include <asio/error.hpp>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include "Shared/Json.hpp"
+#include "Shared/StillChannel.hpp"
+#include "Shared/StillFrame.hpp"
 #include "Tests/Support/TestLines.hpp"
 
 using namespace std::chrono_literals;
@@ -30,7 +33,6 @@ private:
     asio::io_context io_;
     std::vector<asio::ip::tcp::socket> sockets_;
 };
-
 
 }  // namespace
 
@@ -95,8 +97,7 @@ TEST_F(HostServer, RepeatedFailuresLockTheSourceOutForLongerUpToFiveMinutes) {
         clock->advance(std::chrono::milliseconds(400));
         TestPhone refused(code, source);
         EXPECT_TRUE(refused.connect(port));
-        const std::string refusal = "refused " + source + ": locked out for another " +
-                                    std::to_string(locks[i]) + "s";
+        const std::string refusal = "refused " + source + ": locked out for another " + std::to_string(locks[i]) + "s";
         EXPECT_TRUE(eventually([&] { return log->contains(refusal); })) << refusal;
         EXPECT_EQ(failuresOf(source), static_cast<std::int64_t>(i + 1));
         clock->advance(std::chrono::seconds(locks[i]));
@@ -119,7 +120,9 @@ TEST_F(HostServer, AcceptedHelloClearsTheCountOfItsSource) {
     EXPECT_TRUE(eventually([&] { return server->inspect().throttles.empty(); }));
 }
 
-TEST_F(HostServer, SilentConnectionIsDroppedAtTheDeadlineAndCountsAsFailed) {
+// A peer that sent not one byte guessed nothing: such connections, a phone's retries left in the
+// backlog while every slot was taken, once cost their phone a lock-out once accepted.
+TEST_F(HostServer, SilentConnectionIsDroppedAtTheDeadlineAndCountsAsFailedUnlessItSentNothing) {
     const auto port = startServer();
     TestPhone phone(code);
     ASSERT_FALSE(phone.connect(port));
@@ -130,6 +133,23 @@ TEST_F(HostServer, SilentConnectionIsDroppedAtTheDeadlineAndCountsAsFailed) {
     EXPECT_TRUE(phone.waitClosed());
     EXPECT_TRUE(eventually([&] { return failuresOf("127.0.0.1") == 1; }));
     EXPECT_TRUE(log->contains("dropping 127.0.0.1: connected but never said hello"));
+
+    for (int round = 0; round < 3; ++round) {
+        {
+            IdleSockets retries("127.0.0.2", port, 2);
+            ASSERT_TRUE(eventually([&] { return server->inspect().pending == 2; }));
+        }
+        ASSERT_TRUE(eventually([&] { return server->inspect().pending == 0; }));
+    }
+    {
+        IdleSockets idle("127.0.0.2", port, 1);
+        ASSERT_TRUE(eventually([&] { return server->inspect().pending == 1; }));
+        clock->advance(quib::HostServer::helloDeadline);
+        ASSERT_TRUE(eventually([&] { return server->inspect().pending == 0; }));
+    }
+    EXPECT_EQ(failuresOf("127.0.0.2"), 0);
+    TestPhone owner(code, "127.0.0.2");
+    EXPECT_FALSE(owner.connect(port));
 }
 
 TEST_F(HostServer, ConnectionPastItsHelloOutlivesTheDeadline) {
@@ -155,7 +175,10 @@ TEST_F(HostServer, StopClosesEveryConnectionWithoutCountingFailures) {
     ASSERT_FALSE(pending.connect(port));
     ASSERT_FALSE(greeted.connect(port));
     greeted.write(hello("D-6", "Phone"));
-    ASSERT_TRUE(eventually([&] { auto t = server->inspect(); return t.clients == 1 && t.pending == 1; }));
+    ASSERT_TRUE(eventually([&] {
+        auto t = server->inspect();
+        return t.clients == 1 && t.pending == 1;
+    }));
 
     server->stop();
     EXPECT_TRUE(pending.waitClosed());
@@ -235,10 +258,17 @@ TEST_F(HostServer, ApprovingAConnectedDeviceRepublishesTheDeviceList) {
 
 // What the connection server does against peers that misbehave: slots shared fairly between
 // sources, bounded backlogs, side channels held open, clean closes, and a safe shut-down.
+// A third connection of a source waits, unstarted, while its two are young; once they have
+// stalled past their grace the source's further connections are refused, so it keeps no one out
+// for longer than that.
 TEST_F(HostServer, OneSourceHoldsAtMostTwoWaitingConnectionsAndCannotKeepAnotherOut) {
     const auto port = startServer();
     IdleSockets idle("127.0.0.2", port, 8);
-    ASSERT_TRUE(eventually([&] { return log->contains("refused 127.0.0.2: 2 of its connections are already waiting"); }));
+    ASSERT_TRUE(eventually([&] { return server->inspect().pending == 2; }));
+    EXPECT_FALSE(log->contains("refused 127.0.0.2"));
+    clock->advance(quib::HostServer::pendingGrace);
+    ASSERT_TRUE(
+        eventually([&] { return log->contains("refused 127.0.0.2: 2 of its connections are already waiting"); }));
     EXPECT_EQ(server->inspect().pending, 2u);
 
     TestPhone phone(code, "127.0.0.3");
@@ -323,6 +353,161 @@ TEST_F(HostServer, NinthConnectionWaitsWhileEverySlotIsPastItsFirstLine) {
     EXPECT_EQ(parse(ninth.readLine())["pong"]["nonce"], 9);
 }
 
+// 120 stills, 16 at a time, beside a control phone: some were once closed before their TLS
+// handshake, as newcomers that found every slot taken ("every connection slot is taken") or as a
+// third connection of their source. They wait their turn instead, each in the backlog or
+// accepted and unread.
+TEST_F(HostServer, ABurstOfStillsBesideAControlPhoneIsAnsweredWhole) {
+    QuibTarget work;
+    work.id = "T1";
+    work.name = "Work";
+    work.kind = QuibTarget::Kind::tmux;
+    targets->setSnapshot({{work}, {}});
+    stills->set(StillCaptureService::Still{Bytes{0x89, 'P', 'N', 'G'}, 64, 48, "Work"});
+    approve("D-1", "Phone");
+    const auto port = startServer();
+    TestPhone control(code);
+    ASSERT_FALSE(control.connect(port));
+    control.write(hello("D-1", "Phone"));
+    ASSERT_TRUE(parse(nextLine(control)).contains("welcome"));
+    std::atomic<int> started{0};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> phones;
+    for (int w = 0; w < 16; ++w) {
+        phones.emplace_back([&] {
+            while (started++ < 120) {
+                TestPhone still(code);
+                still.beginConnect(port);
+                const auto connected = still.waitConnected(20s);
+                if (!connected || *connected) continue;
+                still.write(R"({"stillHello":{"_0":{"deviceName":"Phone","deviceID":"D-1","targetID":"T1",)"
+                            R"("maxLongEdge":64,"protocolVersion":23}}})"
+                            "\n");
+                StillFrameReader reader(StillChannel::maxStillBytes);
+                if (reader.append(still.readUntilClosed(20s)).size() == 1) ++answered;
+            }
+        });
+    }
+    for (auto& phone : phones) phone.join();
+    EXPECT_EQ(answered, 120);
+    EXPECT_FALSE(log->contains("every connection slot is taken"));
+    EXPECT_FALSE(log->contains("refused 127.0.0.1"));
+    EXPECT_TRUE(settle(control));  // the control phone is served throughout
+}
+
+// Eight phones that say hello and are never approved once held every slot for as long as they
+// stayed; an approved phone waits for one of them to reach its deadline.
+TEST_F(HostServer, UnapprovedPhonesGiveWayAtTheirDeadline) {
+    approve("D-OWNER", "Owner");
+    const auto port = startServer();
+    std::vector<std::unique_ptr<TestPhone>> strangers;
+    for (int i = 0; i < 8; ++i) {
+        strangers.push_back(std::make_unique<TestPhone>(code, "127.0.0." + std::to_string(20 + i)));
+        ASSERT_FALSE(strangers.back()->connect(port)) << i;
+        strangers.back()->write(hello("U-" + std::to_string(i), "Stranger"));
+        ASSERT_TRUE(parse(nextLine(*strangers.back())).contains("welcome"));
+    }
+    TestPhone owner(code);
+    owner.beginConnect(port);
+    EXPECT_FALSE(owner.waitConnected(300ms).has_value());
+    clock->advance(quib::HostServer::approvalDeadline - 1s);
+    (void)server->inspect();
+    EXPECT_FALSE(owner.waitConnected(100ms).has_value());
+    clock->advance(1s);
+    ASSERT_EQ(owner.waitConnected(), std::error_code());
+    owner.write(hello("D-OWNER", "Owner"));
+    EXPECT_TRUE(parse(nextLine(owner)).contains("welcome"));
+    EXPECT_TRUE(log->contains("closing the connection of Stranger: not approved within 60s"));
+    EXPECT_TRUE(strangers.front()->waitClosed());
+}
+
+// Eight view and listen channels of an approved phone that read nothing once held every slot
+// for ever: the streamers send a channel no more while frames to it are in flight, so no backlog
+// rule fired. A channel that takes none of what is in flight to it for a minute is closed.
+TEST_F(HostServer, FrameChannelsThatTakeNothingAreClosedAndTheOwnerGetsIn) {
+    approve("D-1", "Pad");
+    const auto port = startServer();
+    std::vector<std::unique_ptr<TestPhone>> channels;
+    for (int i = 0; i < 8; ++i) {
+        auto& channel = channels.emplace_back(std::make_unique<TestPhone>(code));
+        ASSERT_FALSE(channel->connect(port)) << i;
+        channel->stopReading();
+        channel->write(i % 2 == 0
+                           ? R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-1",)"
+                             R"("maxWidth":8,"maxHeight":6}}})"
+                             "\n"
+                           : R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-1"}}})"
+                             "\n");
+    }
+    ASSERT_TRUE(eventually([&] { return server->inspect().clients == 8; }));
+    auto connections = panelStreamer->connections();
+    for (const auto& listener : audioStreamer->connections()) connections.push_back(listener);
+    ASSERT_EQ(connections.size(), 8u);
+    // Frames of a mebibyte, as a streamer sends them, until one stays in flight: the kernel takes
+    // no more, and what waits is far below any backlog limit.
+    const auto frame = std::make_shared<const Bytes>(std::size_t{1} << 20, std::uint8_t{0x55});
+    for (const auto& connection : connections) {
+        for (int sent = 0; sent < 64; ++sent) {
+            auto written = std::make_shared<std::promise<void>>();
+            auto done = written->get_future();
+            connection->send(frame, [written](Result<MonoTime>) { written->set_value(); });
+            if (done.wait_for(300ms) != std::future_status::ready) break;
+        }
+    }
+    EXPECT_GT(server->inspect().largestBacklog, 0u);
+
+    TestPhone owner(code);
+    owner.beginConnect(port);
+    EXPECT_FALSE(owner.waitConnected(300ms).has_value());
+    for (auto waited = 0s; waited < quib::HostServer::frameStallDeadline; waited += quib::HostServer::frameStallCheck) {
+        clock->advance(quib::HostServer::frameStallCheck);
+        (void)server->inspect();
+    }
+    EXPECT_FALSE(owner.waitConnected(100ms).has_value());
+    clock->advance(quib::HostServer::frameStallCheck);
+    ASSERT_EQ(owner.waitConnected(), std::error_code());
+    owner.write(hello("D-1", "Pad"));
+    EXPECT_TRUE(parse(nextLine(owner)).contains("welcome"));
+    EXPECT_TRUE(log->contains("closing the view channel of Pad: it took none of "));
+    EXPECT_TRUE(log->contains("closing the listen channel of Pad: it took none of "));
+}
+
+// A device name of 900 KB once went whole into each log line about its phone: every hello,
+// control or side channel, keeps the name's first 64 characters.
+TEST_F(HostServer, DeviceNamesOfEveryHelloAreCutToTheirLongest) {
+    approve("D-1", "Phone");
+    const auto port = startServer();
+    const std::string huge(900 << 10, 'n');
+    const std::string kept(quib::HostServer::longestDeviceName, 'n');
+    TestPhone control(code);
+    ASSERT_FALSE(control.connect(port));
+    control.write(hello("D-1", huge));
+    ASSERT_TRUE(parse(nextLine(control)).contains("welcome"));
+    EXPECT_TRUE(eventually([&] {
+        const auto devices = server->connectedDevices().value();
+        return devices.size() == 1 && devices.front().name == kept;
+    }));
+    int from = 30;  // each from an address of its own: a refused hello counts against its source
+    for (const char* channel : {"listenHello", "viewHello", "stillHello", "uploadHello"}) {
+        TestPhone side(code, "127.0.0." + std::to_string(from++));
+        ASSERT_FALSE(side.connect(port));
+        side.write(Json{{channel,
+                         {{"_0",
+                           {{"protocolVersion", 23},
+                            {"deviceName", huge},
+                            {"deviceID", "D-X"},
+                            {"maxWidth", 8},
+                            {"maxHeight", 6},
+                            {"targetID", "T"},
+                            {"count", 1}}}}}}
+                       .dump() +
+                   "\n");
+        EXPECT_TRUE(side.waitClosed()) << channel;
+    }
+    EXPECT_TRUE(eventually([&] { return log->contains("refused an upload from " + kept + ": not approved"); }));
+    for (const auto& line : log->lines()) EXPECT_LT(line.size(), 1000u) << line.substr(0, 80);
+}
+
 // A peer that sends pings and never reads the pongs: once too much waits for it, the host stops
 // reading from it, so its backlog stays bounded; when it stays so, the host closes it.
 TEST_F(HostServer, PeerThatNeverReadsIsNoLongerReadFromAndIsClosedWhenItStaysSo) {
@@ -341,7 +526,7 @@ TEST_F(HostServer, PeerThatNeverReadsIsNoLongerReadFromAndIsClosedWhenItStaysSo)
     ASSERT_EQ(server->inspect().backlogged, 1u);
     for (int i = 0; i < 50; ++i) phone.write(burst);
     clock->advance(29s);
-    std::this_thread::sleep_for(100ms);  // let the host read whatever it still would
+    std::this_thread::sleep_for(100ms);                                  // let the host read whatever it still would
     const auto bound = TlsConnection::controlBacklogLimit + 256 * 1024;  // one read's worth of pongs
     EXPECT_LE(server->inspect().largestBacklog, bound);
     EXPECT_EQ(server->inspect().clients, 1u);
@@ -357,8 +542,7 @@ TEST_F(HostServer, PeerThatNeverReadsIsNoLongerReadFromAndIsClosedWhenItStaysSo)
     };
     clock->advance(1s);
     for (int i = 0; i < 20 && !eventually(closed, 100ms); ++i) {
-        while (!closed() && !heldStill()) {
-        }
+        while (!closed() && !heldStill()) {}
         clock->advance(quib::HostServer::backlogDeadline);
     }
     EXPECT_TRUE(eventually(closed));
@@ -374,9 +558,9 @@ TEST_F(HostServer, ALineTooLongIsAnsweredWithAnErrorAndTheNextLineRead) {
     ASSERT_FALSE(phone.connect(port));
     phone.write(hello("D-1", "Phone"));
     ASSERT_TRUE(parse(nextLine(phone)).contains("welcome"));
-    while (nextLine(phone, 200ms)) {
-    }
-    phone.write(R"({"text":{"_0":{"text":")" + std::string(2 * quib::HostServer::maxLineBytes, 'x') + R"("}}})" + "\n" + ping(7));
+    while (nextLine(phone, 200ms)) {}
+    phone.write(R"({"text":{"_0":{"text":")" + std::string(2 * quib::HostServer::maxLineBytes, 'x') + R"("}}})" + "\n" +
+                ping(7));
     EXPECT_EQ(parse(nextLine(phone)), Json::parse(R"({"error":{"_0":"That text is too long to send"}})"));
     EXPECT_EQ(parse(nextLine(phone))["pong"]["nonce"], 7);
 }

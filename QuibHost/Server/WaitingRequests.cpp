@@ -1,0 +1,15 @@
+#include "QuibHost/Server/WaitingRequests.hpp"
+
+namespace quib {
+
+bool WaitingRequests::join(const std::string& target) {
+    std::lock_guard guard(mutex_);
+    return waiting_.insert(target).second;
+}
+
+void WaitingRequests::start(const std::string& target) {
+    std::lock_guard guard(mutex_);
+    waiting_.erase(target);
+}
+
+}  // namespace quib
