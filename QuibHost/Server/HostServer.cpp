@@ -1,7 +1,7 @@
 #include "QuibHost/Server/HostServer.hpp"
 
-#include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Connection/PeerAddress.hpp"
+#include "QuibHost/Server/HostServerClient.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Required.hpp"
 
@@ -39,12 +39,14 @@ HostServer::HostServer(Passkey, Config config)
       tmux_(std::move(config.tmux)),
       sleep_(std::move(config.sleep)),
       interfaces_(std::move(config.interfaces)),
+      interfaceList_(config.interfaceList ? std::move(config.interfaceList) : std::make_shared<InterfaceList>()),
       isListening_(main_, false),
       connectedDevices_(main_, {}),
       lastError_(main_, std::nullopt),
       lastActivity_(main_, std::nullopt),
       gate_([this](const ClientMessage& message, Client& client) { return isPermitted(message, client); }),
       moveWindowStart_(clock_->now()),
+      networkInterfaces_([list = interfaceList_] { return list->entries(); }),
       network_(NetworkQueue::create("com.brenmoor.quib.host.net", clock_)),
       injectionQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.inject", clock_)),
       menuQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.menu", clock_)),
@@ -124,26 +126,45 @@ void HostServer::onPanes(std::function<void(HostServer&)> work) {
 // delivers on the main executor.
 void HostServer::subscribe() {
     std::weak_ptr<HostServer> weak = weak_from_this();
-    auto targets = [weak](const auto&) { if (auto s = weak.lock()) s->broadcastTargets(); };
-    auto status = [weak](const auto&) { if (auto s = weak.lock()) s->broadcastStatus(); };
+    auto targets = [weak](const auto&) {
+        if (auto s = weak.lock()) s->broadcastTargets();
+    };
+    auto status = [weak](const auto&) {
+        if (auto s = weak.lock()) s->broadcastStatus();
+    };
     auto& store = *neighbours_.targets;
     subscriptions_.push_back(store.targets().subscribe(targets, {.skipCurrent = true, .debounce = 120ms}));
-    subscriptions_.push_back(store.provisionalTargets().subscribe(
-        targets, {.skipCurrent = true, .dropRepeats = true, .debounce = 200ms}));
+    subscriptions_.push_back(
+        store.provisionalTargets().subscribe(targets, {.skipCurrent = true, .dropRepeats = true, .debounce = 200ms}));
     subscriptions_.push_back(store.activeTargetID().subscribe(status, {.skipCurrent = true, .debounce = 120ms}));
-    subscriptions_.push_back(store.unresolvedTargetIDs().subscribe(
-        status, {.skipCurrent = true, .dropRepeats = true, .debounce = 120ms}));
+    subscriptions_.push_back(
+        store.unresolvedTargetIDs().subscribe(status, {.skipCurrent = true, .dropRepeats = true, .debounce = 120ms}));
+    shownApproved_ = shownOf(registry_->approved().value());
     subscriptions_.push_back(registry_->approved().subscribe(
-        [weak](const auto&) {
-            auto server = weak.lock();
-            if (!server) return;
-            server->broadcastStatus();
-            server->broadcastTargets();
-            server->publishDevices();
-            server->broadcastRemoteAccess();
-            server->startAway();
+        [weak](const DeviceRegistry::DeviceList& approved) {
+            if (auto server = weak.lock()) server->approvedChanged(approved);
         },
         {.skipCurrent = true}));
+}
+
+HostServer::ShownDevices HostServer::shownOf(const DeviceRegistry::DeviceList& approved) {
+    ShownDevices shown;
+    shown.reserve(approved.size());
+    for (const auto& device : approved) shown.emplace_back(device.id, device.name);
+    return shown;
+}
+
+// Main executor. A phone's hello re-stamps its last-seen time, which changes nothing phones are
+// told but their status; only a change of who is approved, or of their names, is told in full.
+void HostServer::approvedChanged(const DeviceRegistry::DeviceList& approved) {
+    broadcastStatus();
+    auto shown = shownOf(approved);
+    if (shown == shownApproved_) return;
+    shownApproved_ = std::move(shown);
+    broadcastTargets();
+    publishDevices();
+    broadcastRemoteAccess();
+    startAway();
 }
 
 void HostServer::start(const std::string& pairingCode) {
@@ -153,11 +174,12 @@ void HostServer::start(const std::string& pairingCode) {
     auto listener = makeListener(pairingCode);
     if (!listener) return;
     listener->setNewConnectionLimit(connectionBudget);
-    listener->setStateHandler([this, weak = std::weak_ptr<TlsListener>(listener), name](TlsListener::State state,
-                                                                                   const std::optional<std::string>& error) {
+    listener->setStateHandler([this, weak = std::weak_ptr<TlsListener>(listener), name](
+                                  TlsListener::State state, const std::optional<std::string>& error) {
         if (auto current = weak.lock()) listenerChanged(current, state, error, name);
     });
-    listener->setNewConnectionHandler([this](std::shared_ptr<TlsConnection> connection) { accept(std::move(connection), false); });
+    listener->setNewConnectionHandler(
+        [this](std::shared_ptr<TlsConnection> connection) { accept(std::move(connection), false); });
     network_->post([listener] { listener->start(); });
     startAway();
     network_->post([this, listener] {
@@ -204,11 +226,8 @@ void HostServer::listenerChanged(const std::shared_ptr<TlsListener>& listener, T
                 server.lastError_.set(message);
             });
             break;
-        case TlsListener::State::cancelled:
-            onMain([](HostServer& server) { server.isListening_.set(false); });
-            break;
-        case TlsListener::State::setup:
-            break;
+        case TlsListener::State::cancelled: onMain([](HostServer& server) { server.isListening_.set(false); }); break;
+        case TlsListener::State::setup: break;
     }
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <asio/ip/tcp.hpp>
@@ -18,17 +19,18 @@
 #include "Platform/Permissions.hpp"
 #include "Platform/ServiceAdvertiser.hpp"
 #include "Platform/SleepWatch.hpp"
+#include "Platform/Tmux/Tmux.hpp"
+#include "QuibHost/Connection/NetworkQueue.hpp"
+#include "QuibHost/Connection/TlsConnection.hpp"
+#include "QuibHost/Connection/TlsListener.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 #include "QuibHost/Server/NetworkInterfaces.hpp"
-#include "QuibHost/Connection/NetworkQueue.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/ThrottleTable.hpp"
-#include "QuibHost/Connection/TlsConnection.hpp"
-#include "QuibHost/Connection/TlsListener.hpp"
-#include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/InterfaceList.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/SerialQueue.hpp"
@@ -83,6 +85,9 @@ public:
         // What the system watch listens to; none: sleep, wake or network changes go unnoticed.
         std::shared_ptr<SleepWatch> sleep = nullptr;
         std::shared_ptr<InterfaceWatch> interfaces = nullptr;
+        // The interface addresses, kept between the watch's reports; share it with whoever else
+        // reads them (remote reach). None: the server's own.
+        std::shared_ptr<InterfaceList> interfaceList = nullptr;
     };
 
     // Decides whether a decoded message of a client is dispatched; it sends its own refusals.
@@ -224,8 +229,8 @@ public:
         std::optional<int> awayListenerLimit;
         std::optional<std::uint16_t> awayListenerPort;  // of the running away listener
         std::map<std::string, Throttle> throttles;
-        std::size_t backlogged = 0;     // connections that stopped being read: too much waits for them
-        std::size_t largestBacklog = 0; // the most bytes waiting for one connection
+        std::size_t backlogged = 0;      // connections that stopped being read: too much waits for them
+        std::size_t largestBacklog = 0;  // the most bytes waiting for one connection
     };
     Tables inspect();
 
@@ -239,11 +244,16 @@ private:
     // The neighbours, after checking that none is missing.
     static HostServerNeighbours wired(HostServerNeighbours neighbours);
     void subscribe();
+    // Who is approved, and under which names: what a change of the approved list tells phones.
+    using ShownDevices = std::vector<std::pair<std::string, std::string>>;
+    static ShownDevices shownOf(const DeviceRegistry::DeviceList& approved);
+    void approvedChanged(const DeviceRegistry::DeviceList& approved);
     std::shared_ptr<TlsListener> makeListener(const std::string& pairingCode);
     void listenerChanged(const std::shared_ptr<TlsListener>& listener, TlsListener::State state,
                          const std::optional<std::string>& error, const std::string& name);
     void closeEverything();
-    void connectionChanged(const ClientPtr& client, TlsConnection::State state, const std::optional<std::string>& error);
+    void connectionChanged(const ClientPtr& client, TlsConnection::State state,
+                           const std::optional<std::string>& error);
     void logReady(const Client& client);
     void armHelloDeadline(const ClientPtr& client);
     enum class Weighed { admitted, waits, refused };
@@ -359,6 +369,7 @@ private:
     Tmux tmux_;
     std::shared_ptr<SleepWatch> sleep_;
     std::shared_ptr<InterfaceWatch> interfaces_;
+    std::shared_ptr<InterfaceList> interfaceList_;
 
     Published<bool> isListening_;
     Published<std::vector<ConnectedDevice>> connectedDevices_;
@@ -368,6 +379,7 @@ private:
     // Main executor.
     std::string pairingCode_;
     std::vector<Subscription> subscriptions_;
+    ShownDevices shownApproved_;
 
     // Network queue.
     std::shared_ptr<TlsListener> listener_;
