@@ -10,8 +10,8 @@
 #include "Tests/Support/TmuxServer.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/ClientMessage.hpp"
-#include "Tests/Integration/HostProcess.hpp"
-#include "Tests/QuibHost/Targets/TestImages.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 

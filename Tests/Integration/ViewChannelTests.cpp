@@ -8,7 +8,7 @@
 #include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ViewFrame.hpp"
 #include "Shared/ViewHelloPayload.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/TestPhone.hpp"
 
 namespace quib {

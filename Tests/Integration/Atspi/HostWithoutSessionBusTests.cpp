@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "Tests/Support/X11/TestDisplay.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

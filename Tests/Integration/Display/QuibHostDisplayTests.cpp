@@ -19,7 +19,7 @@
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tests/Support/X11/Xclip.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {
