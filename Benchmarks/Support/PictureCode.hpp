@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
@@ -76,12 +77,17 @@ public:
     int code() const { return code_.load(); }
     std::int64_t pictures() const { return pictures_.load(); }
 
-    // The code nearest the block's colour (full-range BT.709), or -1 when the background is nearer.
+    // The code nearest the block's colour (read as full-range BT.709, near enough for any range and
+    // matrix to tell four saturated colours from a grey), or -1 when the background is nearer.
     static int codeOf(const AVFrame& picture) {
         const int x = static_cast<int>(picture.width * codeX), y = static_cast<int>(picture.height * codeY);
         const double luma = picture.data[0][y * picture.linesize[0] + x];
-        const double cb = picture.data[1][(y / 2) * picture.linesize[1] + x / 2] - 128.0;
-        const double cr = picture.data[2][(y / 2) * picture.linesize[2] + x / 2] - 128.0;
+        // ffmpeg's own encoder is given RGB and keeps every chroma sample (4:4:4); ours halves them.
+        int across = 1, down = 1;
+        (void)av_pix_fmt_get_chroma_sub_sample(static_cast<AVPixelFormat>(picture.format), &across, &down);
+        const int cx = x >> across, cy = y >> down;
+        const double cb = picture.data[1][cy * picture.linesize[1] + cx] - 128.0;
+        const double cr = picture.data[2][cy * picture.linesize[2] + cx] - 128.0;
         const std::array<double, 3> seen{luma + 1.5748 * cr, luma - 0.1873 * cb - 0.4681 * cr, luma + 1.8556 * cb};
         const auto distance = [&](std::uint32_t colour) {
             double sum = 0;
