@@ -3,8 +3,9 @@
 // Ours: the window capture, the panel streamer and the video encoder (x264 "superfast") behind
 // the real server, onto a loopback TLS view channel that a reader thread drains. The baseline:
 // ffmpeg's x11grab of the same window with the same x264 settings at the rate ours runs at,
-// read from its pipe. Each reports frames out per second, the bit rate and its CPU share (ours
-// from getrusage of this process, which holds the reader too; ffmpeg's from /proc/<pid>/stat).
+// read from its pipe, each picture written out as soon as it is encoded (-flush_packets 1).
+// Each reports frames out per second, the bit rate and its CPU share (ours from getrusage of this
+// process, which holds the reader too; ffmpeg's from /proc/<pid>/stat).
 // In latency mode the window stays idle until the painter makes a large change, 200 times at
 // random spacings of 50 to 150 ms, each with a block painted in the next code colour; the
 // latency is the time until a picture showing that code has been decoded on the phone's side
@@ -473,7 +474,7 @@ void BM_FfmpegWindowView(benchmark::State& state) {
         execlp("ffmpeg", "ffmpeg", "-nostdin", "-f", "x11grab", "-window_id", window.c_str(), "-framerate", "60", "-i",
                displayName().c_str(), "-c:v", "libx264", "-preset", "superfast", "-tune", "zerolatency", "-x264-params",
                "force-cfr=0", "-b:v", rate.c_str(), "-maxrate", rate.c_str(), "-bufsize", buffer.c_str(), "-f", "h264",
-               "pipe:1", static_cast<char*>(nullptr));
+               "-flush_packets", "1", "pipe:1", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);
