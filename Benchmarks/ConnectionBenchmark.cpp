@@ -1,5 +1,6 @@
-// Connection set-up on loopback (accept, TLS handshake, first lines answered), lines per second
-// through the server's receive path, a large image upload beside a bare TLS sink, and the memory
+// Connection set-up on loopback (accept, TLS handshake, first lines answered), approved hellos
+// against the real quib-host beside openssl s_server, lines per second through the server's
+// receive path, a large image upload beside a bare TLS sink, and the memory
 // each idle approved phone holds beside a minimal TLS server's.
 #include <benchmark/benchmark.h>
 
@@ -22,6 +23,7 @@
 
 #include "Benchmarks/Support/BlockingPhone.hpp"
 #include "Benchmarks/Support/NullSink.hpp"
+#include "Benchmarks/Support/ProcessCpu.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "Runtime/Logger.hpp"
@@ -29,11 +31,12 @@
 #include "Tests/Support/ChildProcess.hpp"
 #include "Tests/Support/FakeTargetStore.hpp"
 #include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/RecordingTargetRouter.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
-#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/TestHost.hpp"
+#include "Tests/Support/TestImages.hpp"
 
 using namespace quib;
 
@@ -44,20 +47,16 @@ using quib::bench::NullSink;
 constexpr const char* code = "ABCDEF";
 
 struct HostOptions {
-    bool onDisk = false;         // settings kept in a file, written as a real host's are
-    bool phoneApproved = false;  // "B-1" approved before the server starts
     bool uploadTargets = false;  // the target "T-1" exists and deliveries are only recorded
 };
 
 // A host on loopback.
 struct Host {
-    explicit Host(HostOptions options = {})
-        : settings(options.onDisk ? Settings::atPath(scratch.path / "defaults.json") : Settings::inMemory()) {
+    explicit Host(HostOptions options = {}) : settings(Settings::inMemory()) {
         Logger::setSink(std::make_shared<NullSink>());
         (void)settings->setInteger(ServerSettings::portKey, quib::testing::freePort());
         auto clock = SystemClock::shared();
         registry = DeviceRegistry::create(main, settings, clock);
-        if (options.phoneApproved) (void)registry->approve("B-1", "Bench");
         main->runPending();
         HostServerNeighbours given;
         if (options.uploadTargets) {
@@ -103,7 +102,7 @@ struct Host {
 
 // A blocking phone: connect, handshake, write lines, read lines.
 struct Phone : quib::bench::BlockingPhone {
-    explicit Phone(std::uint16_t port) : BlockingPhone(port, code) {}
+    explicit Phone(std::uint16_t port, const std::string& pairingCode = code) : BlockingPhone(port, pairingCode) {}
 };
 
 std::string helloOf(const std::string& deviceID) {
@@ -129,7 +128,8 @@ std::string hexOf(const Bytes& bytes) {
     return hex;
 }
 
-const std::string ping = R"({"ping":{"nonce":1}})" "\n";
+const std::string ping = R"({"ping":{"nonce":1}})"
+                         "\n";
 
 void BM_ConnectionSetUp(benchmark::State& state) {
     Host host;
@@ -144,20 +144,65 @@ void BM_ConnectionSetUp(benchmark::State& state) {
 }
 BENCHMARK(BM_ConnectionSetUp)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// What a phone that is already approved costs the host from connecting to its welcome: the
-// handshake, the hello, the welcome, and the bookkeeping of the device having been seen, with
-// the settings kept on disk.
+// Approved phones that stay connected while others say hello, each read by a thread of its own
+// as a phone reads what the host broadcasts.
+class ListeningPhones {
+public:
+    ListeningPhones(const quib::testing::HostProcess& host, int count) {
+        for (int i = 0; i < count; ++i) {
+            auto phone = quib::PhoneClient::connect(quib::testing::phoneOptions(host, host.pairingCode()));
+            if (!phone || !(*phone)->sendHello("L-" + std::to_string(i), "Listener")) continue;
+            threads_.emplace_back([this, phone = std::shared_ptr<quib::PhoneClient>(std::move(*phone))] {
+                while (!stopping_) {
+                    if (phone->receiveLine(std::chrono::milliseconds(50))) ++lines;
+                }
+            });
+        }
+    }
+    ~ListeningPhones() {
+        stopping_ = true;
+        for (auto& thread : threads_) thread.join();
+    }
+    std::size_t connected() const { return threads_.size(); }
+    std::atomic<std::int64_t> lines{0};
+
+private:
+    std::atomic<bool> stopping_{false};
+    std::vector<std::thread> threads_;
+};
+
+// What a phone that is already approved costs the host from connecting to its welcome, against
+// the real quib-host (headless, in a home of its own): the handshake, the hello, the welcome, the
+// bookkeeping of the device having been seen, and whatever it tells the phones that stay
+// connected (the argument: how many). Beside the rate, the host's CPU per hello and the lines
+// each listening phone was sent per hello.
 void BM_ApprovedHello(benchmark::State& state) {
-    Host host({.onDisk = true, .phoneApproved = true});
+    const int listening = static_cast<int>(state.range(0));
+    quib::testing::TempHome home;
+    std::vector<quib::testing::PhoneIdentity> devices{{"B-1", "Bench"}};
+    for (int i = 0; i < listening; ++i) devices.push_back({"L-" + std::to_string(i), "Listener"});
+    quib::testing::approveBeforeStart(home, devices);
+    const auto host = quib::testing::HostProcess::start(home);
+    if (!host) return state.SkipWithError("quib-host did not start");
+    ListeningPhones listeners(*host, listening);
+    if (listeners.connected() != static_cast<std::size_t>(listening)) return state.SkipWithError("a listener failed");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // their welcomes are read
+    const std::int64_t linesBefore = listeners.lines;
+    const double cpuBefore = quib::bench::cpuOf(host->process().pid());
     for (auto _ : state) {
-        Phone phone(host.port);
+        Phone phone(host->port(), host->pairingCode());
         phone.write(hello);
         benchmark::DoNotOptimize(phone.readLine());
-        host.main->runPending();
+    }
+    const double hellos = static_cast<double>(state.iterations());
+    state.counters["host_cpu_ms_per_hello"] = (quib::bench::cpuOf(host->process().pid()) - cpuBefore) * 1000 / hellos;
+    if (listening > 0) {
+        state.counters["lines_per_listener_per_hello"] =
+            static_cast<double>(listeners.lines - linesBefore) / listening / hellos;
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_ApprovedHello)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ApprovedHello)->Arg(0)->Arg(3)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
 
 // The baseline: `openssl s_server` with the same key, answering the same hello line with one line.
 void BM_OpensslServerHello(benchmark::State& state) {
@@ -165,19 +210,23 @@ void BM_OpensslServerHello(benchmark::State& state) {
     quib::testing::ScratchFolder scratch{"quib-bench-openssl"};
     const Bytes key = QuibTransport::pskData(code, QuibTransport::Derivation::current());
     // It reports every connection on its standard output, which nobody reads here.
-    const std::string command = "exec openssl s_server -accept 127.0.0.1:" + std::to_string(port) +
-                                " -nocert -psk " + hexOf(key) + " -psk_identity " + std::string(QuibTransport::codeIdentity) +
-                                " -tls1_3 -ciphersuites " + std::string(QuibTransport::cipherSuite) + " -rev -quiet >/dev/null";
+    const std::string command = "exec openssl s_server -accept 127.0.0.1:" + std::to_string(port) + " -nocert -psk " +
+                                hexOf(key) + " -psk_identity " + std::string(QuibTransport::codeIdentity) +
+                                " -tls1_3 -ciphersuites " + std::string(QuibTransport::cipherSuite) +
+                                " -rev -quiet >/dev/null";
     auto server = quib::testing::ChildProcess::start({"sh", "-c", command}, {}, scratch.path / "stderr");
     if (!server || !listening(port)) {
         state.SkipWithError("openssl s_server did not start");
         return;
     }
+    const double cpuBefore = quib::bench::cpuOf(server->pid());
     for (auto _ : state) {
         Phone phone(port);
         phone.write(hello);
         benchmark::DoNotOptimize(phone.readLine());
     }
+    state.counters["host_cpu_ms_per_hello"] =
+        (quib::bench::cpuOf(server->pid()) - cpuBefore) * 1000 / static_cast<double>(state.iterations());
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_OpensslServerHello)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
@@ -188,7 +237,9 @@ void BM_LinesThroughReceive(benchmark::State& state) {
     phone.write(hello);
     const auto batch = static_cast<std::size_t>(state.range(0));
     std::string lines;
-    for (std::size_t i = 0; i < batch; ++i) lines += R"({"move":{"dx":1.5,"dy":-2}})" "\n";
+    for (std::size_t i = 0; i < batch; ++i)
+        lines += R"({"move":{"dx":1.5,"dy":-2}})"
+                 "\n";
     lines += ping;
     for (auto _ : state) {
         phone.write(lines);
@@ -227,9 +278,11 @@ void BM_Upload20MB(benchmark::State& state) {
     Host host({.uploadTargets = true});
     host.approve("B-1");
     const std::string uploadHello =
-        R"({"uploadHello":{"_0":{"deviceID":"B-1","deviceName":"Bench","targetIDs":["T-1"],"count":1}}})" "\n";
+        R"({"uploadHello":{"_0":{"deviceID":"B-1","deviceName":"Bench","targetIDs":["T-1"],"count":1}}})"
+        "\n";
     const Bytes& png = twentyMegabytePng();
-    const Bytes frame = *AttachmentFrameWriter::encode({0, AttachmentFrame::Format::png, std::ssize(png), 4000, 4000}, png);
+    const Bytes frame =
+        *AttachmentFrameWriter::encode({0, AttachmentFrame::Format::png, std::ssize(png), 4000, 4000}, png);
     for (auto _ : state) {
         Phone phone(host.port);
         phone.write(uploadHello);
@@ -252,7 +305,8 @@ class TlsSink {
 public:
     explicit TlsSink(std::size_t expected)
         : expected_(expected),
-          context_(*QuibTransport::serverContext(QuibTransport::parameters(code, QuibTransport::Derivation::current()))),
+          context_(
+              *QuibTransport::serverContext(QuibTransport::parameters(code, QuibTransport::Derivation::current()))),
           acceptor_(io_, {asio::ip::make_address("127.0.0.1"), 0}),
           thread_([this] { serve(); }) {}
     ~TlsSink() {
@@ -291,7 +345,8 @@ private:
 // The same bytes over the same kind of connection into a sink that only reads them.
 void BM_Upload20MBBaselineTlsSink(benchmark::State& state) {
     const Bytes& png = twentyMegabytePng();
-    const Bytes frame = *AttachmentFrameWriter::encode({0, AttachmentFrame::Format::png, std::ssize(png), 4000, 4000}, png);
+    const Bytes frame =
+        *AttachmentFrameWriter::encode({0, AttachmentFrame::Format::png, std::ssize(png), 4000, 4000}, png);
     TlsSink sink(frame.size());
     for (auto _ : state) {
         Phone phone(sink.port());
@@ -342,7 +397,8 @@ public:
     // Connects the next half; false when the child could not.
     bool connectHalf(std::uint16_t port) {
         char ready = 0;
-        return ::write(toChild_[1], &port, sizeof port) == sizeof port && ::read(fromChild_[0], &ready, 1) == 1 && ready == 'r';
+        return ::write(toChild_[1], &port, sizeof port) == sizeof port && ::read(fromChild_[0], &ready, 1) == 1 &&
+               ready == 'r';
     }
 
 private:
@@ -416,7 +472,8 @@ BENCHMARK(BM_IdleApprovedPhoneMemory)->Iterations(1)->Unit(benchmark::kMilliseco
 class MinimalTlsServer {
 public:
     MinimalTlsServer()
-        : context_(*QuibTransport::serverContext(QuibTransport::parameters(code, QuibTransport::Derivation::current()))),
+        : context_(
+              *QuibTransport::serverContext(QuibTransport::parameters(code, QuibTransport::Derivation::current()))),
           acceptor_(io_, {asio::ip::make_address("127.0.0.1"), 0}) {
         SSL_CTX_clear_mode(context_->native_handle(), SSL_MODE_RELEASE_BUFFERS);
         accept();
@@ -449,14 +506,17 @@ private:
         });
     }
     static void answer(const std::shared_ptr<Connection>& connection) {
-        asio::async_read_until(connection->stream, connection->line, '\n', [connection](std::error_code error, std::size_t) {
-            if (error) return;
-            static const std::string reply = "{}\n";
-            asio::async_write(connection->stream, asio::buffer(reply), [connection](std::error_code error, std::size_t) {
+        asio::async_read_until(
+            connection->stream, connection->line, '\n', [connection](std::error_code error, std::size_t) {
                 if (error) return;
-                connection->stream.async_read_some(asio::buffer(connection->buffer), [](std::error_code, std::size_t) {});
+                static const std::string reply = "{}\n";
+                asio::async_write(connection->stream, asio::buffer(reply),
+                                  [connection](std::error_code error, std::size_t) {
+                                      if (error) return;
+                                      connection->stream.async_read_some(asio::buffer(connection->buffer),
+                                                                         [](std::error_code, std::size_t) {});
+                                  });
             });
-        });
     }
 
     asio::io_context io_;

@@ -1,8 +1,9 @@
 // A pointer move on the X display named by QUIB_TEST_DISPLAY (else DISPLAY): from the decoding of
 // the phone's line to the post of the motion, through the host's injector and its X11 poster,
 // against a bare XTestFakeMotionEvent followed by XSync on a connection of its own. Both go back
-// and forth across the middle of the screen. Each reports the 50th, 95th and 99th percentile in
-// milliseconds.
+// and forth across the middle of the screen, back to back and at a phone's pace (one move every
+// 4 ms, 250 a second; the argument is the spacing in microseconds, 0 for none; only the move is
+// timed). Each reports the 50th, 95th and 99th percentile in milliseconds.
 #include <benchmark/benchmark.h>
 
 #include <X11/extensions/XTest.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
@@ -33,6 +35,21 @@ double millisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// Waits for the next move's turn when the moves are spaced.
+class Pace {
+public:
+    explicit Pace(std::int64_t micros) : spacing_(micros), next_(Clock::now()) {}
+    void await() {
+        if (spacing_.count() == 0) return;
+        next_ += spacing_;
+        std::this_thread::sleep_until(next_);
+    }
+
+private:
+    std::chrono::microseconds spacing_;
+    Clock::time_point next_;
+};
+
 void BM_PointerMoveFromDecodeToPost(benchmark::State& state) {
     auto desktop = quib::X11Desktop::open(displayName());
     if (!desktop) return state.SkipWithError("no X display with XTEST");
@@ -41,7 +58,9 @@ void BM_PointerMoveFromDecodeToPost(benchmark::State& state) {
     const std::vector<std::string> lines = {R"({"move":{"dx":3.5,"dy":-1.25}})", R"({"move":{"dx":-3.5,"dy":1.25}})"};
     std::vector<double> millis;
     std::size_t turn = 0;
+    Pace pace(state.range(0));
     for (auto _ : state) {
+        pace.await();
         const auto start = Clock::now();
         const auto message = quib::QuibCoder::decode<quib::ClientMessage>(lines[turn++ % 2]);
         const auto& move = std::get<quib::ClientMessage::Move>(message->value);
@@ -50,14 +69,17 @@ void BM_PointerMoveFromDecodeToPost(benchmark::State& state) {
     }
     quib::bench::reportLatencies(state, millis);
 }
-BENCHMARK(BM_PointerMoveFromDecodeToPost)->Iterations(20000)->UseRealTime();
+BENCHMARK(BM_PointerMoveFromDecodeToPost)->Arg(0)->Iterations(20000)->UseRealTime();
+BENCHMARK(BM_PointerMoveFromDecodeToPost)->Arg(4000)->Iterations(2500)->UseRealTime();
 
 void BM_XTestMotionWithSync(benchmark::State& state) {
     auto connection = quib::X11Connection::open(displayName());
     if (!connection) return state.SkipWithError("no X display");
     std::vector<double> millis;
     int x = 500;
+    Pace pace(state.range(0));
     for (auto _ : state) {
+        pace.await();
         const auto start = Clock::now();
         x = x == 500 ? 504 : 500;
         connection->use([&](Display* display) {
@@ -68,6 +90,7 @@ void BM_XTestMotionWithSync(benchmark::State& state) {
     }
     quib::bench::reportLatencies(state, millis);
 }
-BENCHMARK(BM_XTestMotionWithSync)->Iterations(20000)->UseRealTime();
+BENCHMARK(BM_XTestMotionWithSync)->Arg(0)->Iterations(20000)->UseRealTime();
+BENCHMARK(BM_XTestMotionWithSync)->Arg(4000)->Iterations(2500)->UseRealTime();
 
 }  // namespace

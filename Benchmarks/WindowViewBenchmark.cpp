@@ -3,17 +3,21 @@
 // Ours: the window capture, the panel streamer and the video encoder (x264 "superfast") behind
 // the real server, onto a loopback TLS view channel that a reader thread drains. The baseline:
 // ffmpeg's x11grab of the same window with the same x264 settings at the rate ours runs at,
-// read from its pipe. Each reports frames out per second, the bit rate and its CPU share (ours
-// from getrusage of this process, which holds the reader too; ffmpeg's from /proc/<pid>/stat).
+// read from its pipe, each picture written out as soon as it is encoded (-flush_packets 1).
+// Each reports frames out per second, the bit rate and its CPU share (ours from getrusage of this
+// process, which holds the reader too; ffmpeg's from /proc/<pid>/stat).
 // In latency mode the window stays idle until the painter makes a large change, 200 times at
-// random spacings of 50 to 150 ms; the latency is the time until 8 kB of output have come
-// since the change (an idle window costs us nothing and ffmpeg a few hundred bytes a picture).
+// random spacings of 50 to 150 ms, each with a block painted in the next code colour; the
+// latency is the time until a picture showing that code has been decoded on the phone's side
+// (ours from the view channel's frames, ffmpeg's from its stream), reported as the 50th, 95th
+// and 99th percentile with the changes never seen within 2 s.
 // Ours alone, with four viewers, and with one whose reader is throttled to about 3 Mbit/s under
 // each of three low-water marks on its socket: the pacer's settled rate, the most in flight, the
 // key frames after drops and the delay from capture to arrival.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -32,6 +36,8 @@
 
 #include "Benchmarks/LatencyCounters.hpp"
 #include "Benchmarks/Support/BenchmarkDisplay.hpp"
+#include "Benchmarks/Support/PictureCode.hpp"
+#include "Benchmarks/Support/ProcessCpu.hpp"
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Connection/TlsViewConnection.hpp"
@@ -59,18 +65,7 @@ constexpr auto runFor = 5s;
 
 using quib::bench::displayName;
 
-// Seconds of CPU a process has used so far.
-double cpuOf(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int index = 3; fields >> field && index <= 15; ++index)
-        if (index == 14 || index == 15) ticks += std::stod(field);
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+using quib::bench::cpuOf;
 
 double ownCpu() {
     rusage usage{};
@@ -108,7 +103,11 @@ public:
         if (trigger_ >= 0) close(trigger_);
     }
     unsigned long window() const { return window_; }
-    void change() { (void)!write(trigger_, "x", 1); }
+    // A large change, with the block in code colour `code`.
+    void change(int code) {
+        const char byte = static_cast<char>(code);
+        (void)!write(trigger_, &byte, 1);
+    }
 
 private:
     [[noreturn]] static void paint(int width, int height, int report, int trigger) {
@@ -142,16 +141,22 @@ private:
         }
     }
 
-    // Noise over the upper two thirds of the window, made ahead so that drawing is quick.
+    // Noise over the upper two thirds of the window, then the code block below it.
     [[noreturn]] static void changeOnRequest(Display* display, Window window, GC gc, XImage* image,
                                              std::vector<std::uint32_t>& pixels, int width, int height, int trigger) {
         const int band = static_cast<int>(pixels.size()) / width;
         std::minstd_rand random(11);
+        const int side = std::min(width, height) / 8;
+        const int left = static_cast<int>(width * quib::bench::codeX) - side / 2;
+        const int top = static_cast<int>(height * quib::bench::codeY) - side / 2;
         for (char byte = 0; read(trigger, &byte, 1) == 1;) {
             for (int y = 0; y + band <= height * 2 / 3; y += band) {
                 for (auto& pixel : pixels) pixel = random() & 0xFFFFFF;
                 XPutImage(display, window, gc, image, 0, 0, 0, y, static_cast<unsigned>(width), band);
             }
+            const auto code = static_cast<std::size_t>(byte) % quib::bench::codeColours.size();
+            XSetForeground(display, gc, quib::bench::codeColours[code]);
+            XFillRectangle(display, window, gc, left, top, static_cast<unsigned>(side), static_cast<unsigned>(side));
             XSync(display, False);
         }
         _exit(0);
@@ -232,8 +237,9 @@ private:
 // One phone's view channel, drained by a thread of its own, at most `bitsPerSecond` when above 0.
 class ViewReader {
 public:
-    ViewReader(quib::PhoneClient::Options options, int width, int height, double bitsPerSecond)
-        : bitsPerSecond_(bitsPerSecond) {
+    // With `decode`, every video frame is decoded as it comes and its code read.
+    ViewReader(quib::PhoneClient::Options options, int width, int height, double bitsPerSecond, bool decode = false)
+        : bitsPerSecond_(bitsPerSecond), decode_(decode) {
         auto phone = quib::PhoneClient::connect(options);
         if (!phone) return;
         phone_ = std::move(*phone);
@@ -250,6 +256,7 @@ public:
     std::int64_t frames() const { return frames_.load(); }
     std::int64_t bytes() const { return bytes_.load(); }
     std::int64_t keyframes() const { return keyframes_.load(); }
+    const quib::bench::CodeWatcher& watcher() const { return watcher_; }
     // Milliseconds from capture to arrival of each video frame from now on.
     std::vector<double> takeLatencies() {
         std::lock_guard lock(mutex_);
@@ -271,6 +278,7 @@ private:
                 ++frames_;
                 bytes_ += static_cast<std::int64_t>(frame.payload.size());
                 if (frame.header.isKeyframe.value_or(false)) ++keyframes_;
+                if (decode_) watcher_.append(frame.header, frame.payload);
                 std::lock_guard lock(mutex_);
                 latencies_.push_back(std::chrono::duration<double, std::milli>(
                                          arrived - std::chrono::nanoseconds(frame.header.captureTime))
@@ -282,6 +290,8 @@ private:
     }
 
     double bitsPerSecond_;
+    bool decode_;
+    quib::bench::CodeWatcher watcher_;
     std::unique_ptr<quib::PhoneClient> phone_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
@@ -296,6 +306,7 @@ struct ViewOptions {
     double bitsPerSecond = 0;  // each reader's pace; 0: as fast as it can
     int receiveBuffer = 0;     // each reader's SO_RCVBUF; 0: the system's
     LowWater lowWater = LowWater::budget;
+    bool decode = false;  // the readers decode what they read
 };
 
 // Our side: the server with the real streamer watching the painter's app, and its phones.
@@ -333,7 +344,8 @@ public:
         phone.pairingCode = kCode;
         phone.receiveBuffer = options.receiveBuffer;
         for (int viewer = 0; viewer < options.viewers; ++viewer)
-            readers.push_back(std::make_unique<ViewReader>(phone, width, height, options.bitsPerSecond));
+            readers.push_back(
+                std::make_unique<ViewReader>(phone, width, height, options.bitsPerSecond, options.decode));
     }
     ~OurView() {
         readers.clear();
@@ -398,20 +410,26 @@ void report(benchmark::State& state, double seconds, std::int64_t frames, std::i
     state.counters["cpu_percent"] = cpu / seconds * 100;
 }
 
-// 200 large changes at random spacings; each latency until 8 kB of output came after it.
-template <class Received>
-void measureLatency(benchmark::State& state, Painter& painter, Received received) {
+// 200 large changes at random spacings; each latency until a picture showing its code has been
+// decoded. A change not seen within 2 s counts as missed (and is left out of the percentiles).
+void measureLatency(benchmark::State& state, Painter& painter, const quib::bench::CodeWatcher& watcher) {
     std::vector<double> millis;
     std::minstd_rand random(3);
-    for (int change = 0; change < 200; ++change) {
+    int missed = 0;
+    const std::int64_t picturesBefore = watcher.pictures();
+    constexpr int changes = 200;
+    for (int change = 0; change < changes; ++change) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50 + random() % 101));
-        const std::int64_t before = received();
+        const int code = change % static_cast<int>(quib::bench::codeColours.size());
         const auto t0 = SteadyClock::now();
-        painter.change();
-        while (received() - before < 8000 && SteadyClock::now() - t0 < 2s) std::this_thread::sleep_for(200us);
-        millis.push_back(std::chrono::duration<double, std::milli>(SteadyClock::now() - t0).count());
+        painter.change(code);
+        while (watcher.code() != code && SteadyClock::now() - t0 < 2s) std::this_thread::sleep_for(100us);
+        if (watcher.code() != code) ++missed;
+        else millis.push_back(std::chrono::duration<double, std::milli>(SteadyClock::now() - t0).count());
     }
     quib::bench::reportLatencies(state, millis);
+    state.counters["missed"] = missed;
+    state.counters["pictures_per_change"] = static_cast<double>(watcher.pictures() - picturesBefore) / changes;
 }
 
 void BM_OurWindowView(benchmark::State& state) {
@@ -419,12 +437,12 @@ void BM_OurWindowView(benchmark::State& state) {
     if (displayName().empty()) return state.SkipWithError("no X display");
     const bool steady = state.range(2) != 0;
     Painter painter(width, height, steady);
-    OurView view(width, height);
+    OurView view(width, height, {.decode = !steady});
     if (!painter.window() || !view.ready()) return state.SkipWithError("the view did not open");
     std::this_thread::sleep_for(1s);  // past the first key frame and the pacer's start
     for (auto _ : state) {
         if (!steady) {
-            measureLatency(state, painter, [&] { return view.bytes(); });
+            measureLatency(state, painter, view.readers.front()->watcher());
             continue;
         }
         const auto frames = view.frames(), bytes = view.bytes();
@@ -456,25 +474,35 @@ void BM_FfmpegWindowView(benchmark::State& state) {
         execlp("ffmpeg", "ffmpeg", "-nostdin", "-f", "x11grab", "-window_id", window.c_str(), "-framerate", "60", "-i",
                displayName().c_str(), "-c:v", "libx264", "-preset", "superfast", "-tune", "zerolatency", "-x264-params",
                "force-cfr=0", "-b:v", rate.c_str(), "-maxrate", rate.c_str(), "-bufsize", buffer.c_str(), "-f", "h264",
-               "pipe:1", static_cast<char*>(nullptr));
+               "-flush_packets", "1", "pipe:1", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);
     AnnexBCounter counter;
-    // Read until ffmpeg has gone: it cannot end while its pipe is full.
+    quib::bench::CodeWatcher watcher;
+    // Read until ffmpeg has gone: it cannot end while its pipe is full. In latency mode what came
+    // is decoded once the pipe has stayed empty for a moment: ffmpeg writes each picture at once.
     std::atomic<std::int64_t> pictures{0}, bytes{0};
     std::thread reader([&] {
-        char chunk[65536];
-        for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) {
-            counter.append(chunk, static_cast<std::size_t>(n));
+        std::vector<std::uint8_t> chunk(1 << 20);
+        std::vector<std::uint8_t> unread;
+        for (ssize_t n; (n = read(out[0], chunk.data(), chunk.size())) > 0;) {
+            counter.append(reinterpret_cast<const char*>(chunk.data()), static_cast<std::size_t>(n));
             pictures = counter.pictures;
             bytes = counter.bytes;
+            if (steady) continue;
+            unread.insert(unread.end(), chunk.begin(), chunk.begin() + n);
+            pollfd more{out[0], POLLIN, 0};
+            const timespec moment{0, 300'000};
+            if (ppoll(&more, 1, &moment, nullptr) > 0) continue;
+            watcher.append(unread.data(), unread.size());
+            unread.clear();
         }
     });
     std::this_thread::sleep_for(1s);
     for (auto _ : state) {
         if (!steady) {
-            measureLatency(state, painter, [&] { return bytes.load(); });
+            measureLatency(state, painter, watcher);
             continue;
         }
         const std::int64_t framesBefore = pictures, bytesBefore = bytes;

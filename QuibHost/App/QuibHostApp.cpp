@@ -10,8 +10,8 @@
 #include "QuibHost/Reach/AwayPathMonitor.hpp"
 #include "QuibHost/Reach/OfflineDiscovery.hpp"
 #include "QuibHost/Reach/OfflinePortMapper.hpp"
-#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
+#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/StillCapture.hpp"
 #include "QuibHost/Streaming/WindowListing.hpp"
@@ -53,7 +53,8 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                                   .listenAddress = config_.listenAddress,
                                   .permissions = config_.permissions,
                                   .sleep = config_.sleep,
-                                  .interfaces = config_.interfaces});
+                                  .interfaces = config_.interfaces,
+                                  .interfaceList = interfaceList_});
     state_ = HostState::create({.main = config_.main,
                                 .clock = config_.clock,
                                 .settings = config_.settings,
@@ -83,20 +84,20 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                 .tmux = Tmux(),
                 .tmuxQueue = std::shared_ptr<Executor>(store_, &store_->tmuxQueue())};
     settings_ = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store_, .editing = editing_});
-    commands_ = ControlCommands::create({.main = config_.main,
-                                         .state = state_,
-                                         .registry = registry_,
-                                         .server = server_,
-                                         .store = store_,
-                                         .log = deliveryLog_,
-                                         .inbox = inbox_,
-                                         .push = push_,
-                                         .actions = actions_,
-                                         .panel = panel_,
-                                         .settings = settings_,
-                                         .editor = std::make_shared<TargetEditorCommands>(
-                                             TargetEditorCommands::Config{.editor = editing_}),
-                                         .sessionCaveat = config_.sessionCaveat});
+    commands_ = ControlCommands::create(
+        {.main = config_.main,
+         .state = state_,
+         .registry = registry_,
+         .server = server_,
+         .store = store_,
+         .log = deliveryLog_,
+         .inbox = inbox_,
+         .push = push_,
+         .actions = actions_,
+         .panel = panel_,
+         .settings = settings_,
+         .editor = std::make_shared<TargetEditorCommands>(TargetEditorCommands::Config{.editor = editing_}),
+         .sessionCaveat = config_.sessionCaveat});
 }
 
 void QuibHostApp::setPanelShower(std::function<void()> show) { commands_->setPanelShower(std::move(show)); }
@@ -154,20 +155,19 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
             .desktop = config_.desktop, .permissions = config_.permissions, .apps = apps, .jpeg = config_.jpegEncoder});
     }
     if (!neighbours.stills) {
-        neighbours.stills = std::make_shared<StillCapture>(StillCapture::Config{
-            .desktop = config_.desktop, .screenAccess = screenAccess_, .png = config_.pngEncoder});
+        neighbours.stills = std::make_shared<StillCapture>(
+            StillCapture::Config{.desktop = config_.desktop, .screenAccess = screenAccess_, .png = config_.pngEncoder});
     }
     if (!neighbours.reach) neighbours.reach = makeRemoteReach();
     return neighbours;
 }
 
 std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
-    return std::make_shared<TargetRouter>(TargetRouter::Config{
-        .injector = injector_,
-        .desktop = config_.desktop,
-        .tmuxControl = std::make_shared<TmuxControl>(),
-        .log = deliveryLog_,
-        .clock = config_.clock});
+    return std::make_shared<TargetRouter>(TargetRouter::Config{.injector = injector_,
+                                                               .desktop = config_.desktop,
+                                                               .tmuxControl = std::make_shared<TmuxControl>(),
+                                                               .log = deliveryLog_,
+                                                               .clock = config_.clock});
 }
 
 // The streamers of the process, sharing its one right to capture the screen. The host state
@@ -196,17 +196,18 @@ SecretStore QuibHostApp::secretStore() const {
 std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
     auto mapper = config_.portMapper ? config_.portMapper : std::make_shared<OfflinePortMapper>();
     auto discovery = config_.discovery ? config_.discovery : std::make_shared<OfflineDiscovery>();
-    return std::make_shared<RemoteReach>(RemoteReach::Config{
-        .main = config_.main,
-        .settings = config_.settings,
-        .secrets = secretStore(),
-        .approvedIDs = [registry = registry_] { return registry->approvedIDs(); },
-        .mapper = std::move(mapper),
-        .discovery = std::move(discovery),
-        .localPort = [settings = config_.settings] { return ServerSettings::localPort(*settings); },
-        .awayPort = [settings = config_.settings] { return ServerSettings::awayPort(*settings); },
-        .addresses = nullptr,
-        .path = std::make_shared<AwayPathMonitor>(config_.awayInterfaces, config_.clock)});
+    return std::make_shared<RemoteReach>(
+        RemoteReach::Config{.main = config_.main,
+                            .settings = config_.settings,
+                            .secrets = secretStore(),
+                            .approvedIDs = [registry = registry_] { return registry->approvedIDs(); },
+                            .mapper = std::move(mapper),
+                            .discovery = std::move(discovery),
+                            .localPort = [settings = config_.settings] { return ServerSettings::localPort(*settings); },
+                            .awayPort = [settings = config_.settings] { return ServerSettings::awayPort(*settings); },
+                            .addresses = nullptr,
+                            .path = std::make_shared<AwayPathMonitor>(config_.awayInterfaces, config_.clock),
+                            .interfaceList = interfaceList_});
 }
 
 QuibHostApp::~QuibHostApp() {
@@ -227,8 +228,12 @@ HostState::Links QuibHostApp::stateLinks() {
     std::weak_ptr<HostServer> weak = server_;
     auto injector = injector_;
     HostState::Links links;
-    links.startServer = [weak](const std::string& code) { if (auto s = weak.lock()) s->start(code); };
-    links.broadcastStatus = [weak] { if (auto s = weak.lock()) s->broadcastStatus(); };
+    links.startServer = [weak](const std::string& code) {
+        if (auto s = weak.lock()) s->start(code);
+    };
+    links.broadcastStatus = [weak] {
+        if (auto s = weak.lock()) s->broadcastStatus();
+    };
     links.hasConnectedDevices = [weak] {
         auto server = weak.lock();
         return server && !server->connectedDevices().value().empty();
@@ -303,10 +308,11 @@ void QuibHostApp::openControlSocket() {
         quibLog().error("control socket: ", pub(path.error().message));
         return;
     }
-    auto socket = ControlSocket::open(*path, [weak = std::weak_ptr<ControlCommands>(commands_)](const Json& request, auto reply) {
-        if (auto commands = weak.lock()) commands->handle(request, std::move(reply));
-        else reply->fail("The host is shutting down.");
-    });
+    auto socket =
+        ControlSocket::open(*path, [weak = std::weak_ptr<ControlCommands>(commands_)](const Json& request, auto reply) {
+            if (auto commands = weak.lock()) commands->handle(request, std::move(reply));
+            else reply->fail("The host is shutting down.");
+        });
     if (!socket) {
         quibLog().error("control socket: ", pub(socket.error().message));
         return;

@@ -19,14 +19,14 @@
 #include "Platform/VideoSessionFactory.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
+#include "QuibHost/Approvals/PushSender.hpp"
+#include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Panel/HostState.hpp"
 #include "QuibHost/Panel/LoginItem.hpp"
 #include "QuibHost/Panel/MenuActions.hpp"
 #include "QuibHost/Panel/MenuViewModelSource.hpp"
 #include "QuibHost/Panel/SettingsActions.hpp"
 #include "QuibHost/Panel/TargetEditorActions.hpp"
-#include "QuibHost/Approvals/PushSender.hpp"
-#include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Reach/PortMapperService.hpp"
 #include "QuibHost/Reach/PublicAddressDiscovery.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
@@ -42,6 +42,7 @@
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/InterfaceList.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/Settings.hpp"
 
@@ -179,6 +180,8 @@ private:
     void openControlSocket();
 
     Config config_;
+    // The interface addresses the server's watch keeps current, which remote reach reads too.
+    std::shared_ptr<InterfaceList> interfaceList_ = std::make_shared<InterfaceList>();
     std::shared_ptr<DeliveryLog> deliveryLog_;
     std::shared_ptr<AttachmentInbox> inbox_;
     std::shared_ptr<AppCatalog> catalog_;

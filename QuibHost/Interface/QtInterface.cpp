@@ -20,6 +20,7 @@ struct QtInterface::Parts {
     std::unique_ptr<QApplication> application;
     std::shared_ptr<QtMainExecutor> executor;
     std::shared_ptr<MenuViewModelSource> source;
+    Subscription shown;  // the item shows the model for as long as it lives
     std::unique_ptr<MenuBarItem> item;
     // Deletes itself when closed.
     QPointer<SettingsView> settings;
@@ -52,12 +53,14 @@ std::shared_ptr<Executor> QtInterface::executor() const { return parts_->executo
 void QtInterface::showPanel(std::shared_ptr<MenuViewModelSource> source, std::shared_ptr<MenuActions> actions) {
     auto& parts = *parts_;
     parts.source = std::move(source);
+    parts.shown = parts.source->show();
     parts.item = std::make_unique<MenuBarItem>(MenuBarItem::Config{
         .model = &parts.source->model(),
         .perform = [actions = std::move(actions)](const MenuAction& action) { actions->perform(action); },
-        .appeared = [weak = std::weak_ptr<MenuViewModelSource>(parts.source)] {
-            if (auto source = weak.lock()) source->appeared();
-        }});
+        .appeared =
+            [weak = std::weak_ptr<MenuViewModelSource>(parts.source)] {
+                if (auto source = weak.lock()) source->appeared();
+            }});
     quibLog().info(parts.item->inTray() ? "interface: panel in the tray" : "interface: panel in a window (no tray)");
 }
 
@@ -84,6 +87,7 @@ void QtInterface::close() {
     auto& parts = *parts_;
     if (parts.executor) parts.executor->close();
     parts.item.reset();
+    parts.shown.reset();
     delete parts.settings.data();
     parts.source.reset();
     parts.application.reset();

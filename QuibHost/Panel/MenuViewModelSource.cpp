@@ -107,8 +107,15 @@ void MenuViewModelSource::watch(Published<T>& value) {
         {.skipCurrent = true}));
 }
 
+Subscription MenuViewModelSource::show() {
+    if (shown_++ == 0) rebuild();
+    return Subscription([weak = weak_from_this()] {
+        if (auto self = weak.lock()) --self->shown_;
+    });
+}
+
 void MenuViewModelSource::changed() {
-    if (std::exchange(waiting_, true)) return;
+    if (std::exchange(waiting_, true) || shown_ == 0) return;
     config_.main->post([weak = weak_from_this()] {
         if (auto self = weak.lock()) self->rebuild();
     });
@@ -129,15 +136,16 @@ MenuViewModel MenuViewModelSource::current() {
 
 void MenuViewModelSource::appeared(std::function<void()> settled) {
     auto once = std::make_shared<Once>(settled ? std::move(settled) : [] {});
-    const bool asked = config_.actions && config_.actions->pushSummary([weak = weak_from_this(), once](std::string text) {
-        if (auto self = weak.lock()) {
-            self->push_ = std::move(text);
-            self->waiting_ = true;
-            self->rebuild();
-        }
-        once->timeout.cancel();
-        (*once)();
-    });
+    const bool asked =
+        config_.actions && config_.actions->pushSummary([weak = weak_from_this(), once](std::string text) {
+            if (auto self = weak.lock()) {
+                self->push_ = std::move(text);
+                self->waiting_ = true;
+                self->rebuild();
+            }
+            once->timeout.cancel();
+            (*once)();
+        });
     if (!asked) return (*once)();
     once->timeout = config_.main->postAfter(settleLimit, [once] { (*once)(); });
 }

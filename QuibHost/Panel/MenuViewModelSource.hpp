@@ -17,10 +17,12 @@
 
 namespace quib {
 
-// The panel's model, kept current: it watches every published value the panel reads (the
-// server's, the host state's, the device registry's, the approval broker's, the target store's
-// and remote reach's) and, after any change, builds the model again once the main executor's
-// current task is done, so that a burst of changes in one task gives one new model. It also
+// The panel's model, kept current while something shows it: it watches every published value
+// the panel reads (the server's, the host state's, the device registry's, the approval broker's,
+// the target store's and remote reach's) and, after any change, builds the model again once the
+// main executor's current task is done, so that a burst of changes in one task gives one new
+// model. While nothing shows it (no panel, as on a computer without a display) a change only
+// marks the model stale: `current()` and the next `show()` build it. It also
 // holds the one thing the panel keeps of its own, the push relay's summary, which it asks for
 // each time the panel appears. Main executor only, but for `model().value()`.
 class MenuViewModelSource : public std::enable_shared_from_this<MenuViewModelSource> {
@@ -48,6 +50,10 @@ public:
     MenuViewModelSource(const MenuViewModelSource&) = delete;
     MenuViewModelSource& operator=(const MenuViewModelSource&) = delete;
 
+    // The model is shown (by the panel) for as long as the returned subscription lives: it is
+    // brought up to date now and kept so after every change.
+    Subscription show();
+
     Published<MenuViewModel>& model() { return model_; }
     // The model with every change so far in it: built now when a change is still waiting.
     MenuViewModel current();
@@ -70,6 +76,7 @@ private:
     std::vector<Subscription> subscriptions_;
     std::string push_;
     bool waiting_ = false;  // a change is not in the model yet
+    int shown_ = 0;         // how many show it
 };
 
 }  // namespace quib

@@ -79,6 +79,7 @@ RemoteReach::RemoteReach(Config config)
           return PublicAddress::interfaces();
       })),
       path_(std::move(config.path)),
+      interfaceList_(std::move(config.interfaceList)),
       candidates_(main_, {}),
       status_(main_, Status{}),
       detail_(main_, std::nullopt) {}
@@ -93,7 +94,8 @@ void RemoteReach::setEnabled(bool enabled) {
 }
 
 bool RemoteReach::isOnSameNetwork(const std::string& source) {
-    return PortMapWire::isOnSameNetwork(source, PublicAddress::interfaces().global);
+    const auto own = interfaceList_ ? PublicAddress::interfaces(interfaceList_->entries()) : addresses_();
+    return PortMapWire::isOnSameNetwork(source, own.global);
 }
 
 void RemoteReach::start() {

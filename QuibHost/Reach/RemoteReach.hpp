@@ -14,6 +14,7 @@
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "Runtime/CancelToken.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/InterfaceList.hpp"
 #include "Runtime/Settings.hpp"
 #include "Shared/SecretStore.hpp"
 
@@ -40,6 +41,9 @@ public:
         std::function<PublicAddress::Addresses()> addresses = nullptr;
         // The network path; none: it is never watched.
         std::shared_ptr<PathWatch> path = nullptr;
+        // The interfaces as the system watch keeps them, which tell whether a phone is on this
+        // network (asked at every hello); none: `addresses`.
+        std::shared_ptr<InterfaceList> interfaceList = nullptr;
     };
 
     // What a phone is told when its key could not be stored.
@@ -102,6 +106,7 @@ private:
     std::function<std::uint16_t()> awayPort_;
     std::function<PublicAddress::Addresses()> addresses_;
     std::shared_ptr<PathWatch> path_;
+    std::shared_ptr<InterfaceList> interfaceList_;
     Published<std::vector<QuibCandidate>> candidates_;
     Published<Status> status_;
     Published<std::optional<std::string>> detail_;

@@ -38,12 +38,14 @@ HostServer::HostServer(Passkey, Config config)
       machineInfo_(std::move(config.machineInfo)),
       sleep_(std::move(config.sleep)),
       interfaces_(std::move(config.interfaces)),
+      interfaceList_(config.interfaceList ? std::move(config.interfaceList) : std::make_shared<InterfaceList>()),
       isListening_(main_, false),
       connectedDevices_(main_, {}),
       lastError_(main_, std::nullopt),
       lastActivity_(main_, std::nullopt),
       gate_([this](const ClientMessage& message, Client& client) { return isPermitted(message, client); }),
       moveWindowStart_(clock_->now()),
+      networkInterfaces_([list = interfaceList_] { return list->entries(); }),
       network_(NetworkQueue::create("com.brenmoor.quib.host.net", clock_)),
       injectionQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.inject", clock_)),
       menuQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.menu", clock_)),
@@ -135,17 +137,32 @@ void HostServer::subscribe() {
     subscriptions_.push_back(store.activeTargetID().subscribe(status, {.skipCurrent = true, .debounce = 120ms}));
     subscriptions_.push_back(
         store.unresolvedTargetIDs().subscribe(status, {.skipCurrent = true, .dropRepeats = true, .debounce = 120ms}));
+    shownApproved_ = shownOf(registry_->approved().value());
     subscriptions_.push_back(registry_->approved().subscribe(
-        [weak](const auto&) {
-            auto server = weak.lock();
-            if (!server) return;
-            server->broadcastStatus();
-            server->broadcastTargets();
-            server->publishDevices();
-            server->broadcastRemoteAccess();
-            server->startAway();
+        [weak](const DeviceRegistry::DeviceList& approved) {
+            if (auto server = weak.lock()) server->approvedChanged(approved);
         },
         {.skipCurrent = true}));
+}
+
+HostServer::ShownDevices HostServer::shownOf(const DeviceRegistry::DeviceList& approved) {
+    ShownDevices shown;
+    shown.reserve(approved.size());
+    for (const auto& device : approved) shown.emplace_back(device.id, device.name);
+    return shown;
+}
+
+// Main executor. A phone's hello re-stamps its last-seen time, which changes nothing phones are
+// told but their status; only a change of who is approved, or of their names, is told in full.
+void HostServer::approvedChanged(const DeviceRegistry::DeviceList& approved) {
+    broadcastStatus();
+    auto shown = shownOf(approved);
+    if (shown == shownApproved_) return;
+    shownApproved_ = std::move(shown);
+    broadcastTargets();
+    publishDevices();
+    broadcastRemoteAccess();
+    startAway();
 }
 
 void HostServer::start(const std::string& pairingCode) {

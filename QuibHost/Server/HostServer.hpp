@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <asio/ip/tcp.hpp>
@@ -30,6 +31,7 @@
 #include "QuibHost/Server/WaitingRequests.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/InterfaceList.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/SerialQueue.hpp"
@@ -83,6 +85,9 @@ public:
         // What the system watch listens to; none: sleep, wake or network changes go unnoticed.
         std::shared_ptr<SleepWatch> sleep = nullptr;
         std::shared_ptr<InterfaceWatch> interfaces = nullptr;
+        // The interface addresses, kept between the watch's reports; share it with whoever else
+        // reads them (remote reach). None: the server's own.
+        std::shared_ptr<InterfaceList> interfaceList = nullptr;
     };
 
     // Decides whether a decoded message of a client is dispatched; it sends its own refusals.
@@ -244,6 +249,10 @@ private:
     // The neighbours, after checking that none is missing.
     static HostServerNeighbours wired(HostServerNeighbours neighbours);
     void subscribe();
+    // Who is approved, and under which names: what a change of the approved list tells phones.
+    using ShownDevices = std::vector<std::pair<std::string, std::string>>;
+    static ShownDevices shownOf(const DeviceRegistry::DeviceList& approved);
+    void approvedChanged(const DeviceRegistry::DeviceList& approved);
     std::shared_ptr<TlsListener> makeListener(const std::string& pairingCode);
     void listenerChanged(const std::shared_ptr<TlsListener>& listener, TlsListener::State state,
                          const std::optional<std::string>& error, const std::string& name);
@@ -371,6 +380,7 @@ private:
     std::filesystem::path machineInfo_;
     std::shared_ptr<SleepWatch> sleep_;
     std::shared_ptr<InterfaceWatch> interfaces_;
+    std::shared_ptr<InterfaceList> interfaceList_;
 
     Published<bool> isListening_;
     Published<std::vector<ConnectedDevice>> connectedDevices_;
@@ -380,6 +390,7 @@ private:
     // Main executor.
     std::string pairingCode_;
     std::vector<Subscription> subscriptions_;
+    ShownDevices shownApproved_;
 
     // Network queue.
     std::shared_ptr<TlsListener> listener_;

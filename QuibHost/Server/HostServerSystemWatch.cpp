@@ -18,8 +18,9 @@ void HostServer::beginSystemWatch() {
     if (interfaces_) {
         network_->post([this, baseline = interfaces_->activeNames()] {
             knownInterfaces_ = baseline;
-            if (interfaces_->start(network_->context(), [this] { interfacesReported(); }))
-                networkInterfaces_.keepUntilChanged();
+            if (!interfaces_->start(network_->context(), [this] { interfacesReported(); })) return;
+            interfaceList_->keepUntilChanged();
+            networkInterfaces_.keepUntilChanged();
         });
     }
 }
@@ -41,6 +42,7 @@ void HostServer::wake() {
 // Network queue: the interfaces of log lines are read again at once; a burst of reports is
 // judged once it has settled.
 void HostServer::interfacesReported() {
+    interfaceList_->changed();
     networkInterfaces_.changed();
     interfaceSettleTimer_.cancel();
     interfaceSettleTimer_ = network_->postAfter(interfaceSettle, [this] { compareInterfaces(); });

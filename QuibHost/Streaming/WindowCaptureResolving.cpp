@@ -12,7 +12,12 @@ namespace {
 
 constexpr double candidateSide = 120;  // a window must be wider and higher than this to be chosen
 constexpr double smallestCropSide = 32;
+// How far a picture may be enlarged: up to 2.5 times where the screen's points hold more than
+// one pixel each, which an app may draw finer; never past its own pixels where a point is one
+// pixel, since enlarging then adds nothing but work for the encoder, which the phone's scaling
+// does for free.
 constexpr double largestEnlargement = 2.5;
+double largestEnlargementAt(double scale) { return scale > 1 ? largestEnlargement : 1; }
 
 bool hasSize(const Rect& frame) { return frame.width > 0 && frame.height > 0; }
 
@@ -81,7 +86,8 @@ WindowCapture::OutputSize WindowCapture::outputSize(const Rect& frame, const Rec
     const double viewerShort = double(std::min(maxWidth, maxHeight));
     const double longSide = std::min(1.5 * viewerLong, maxEncodedSide);
     const double shortSide = std::min(1.5 * viewerShort, maxEncodedSide);
-    const double factor = std::min({longSide / std::max(pw, ph), shortSide / std::min(pw, ph), largestEnlargement});
+    const double factor =
+        std::min({longSide / std::max(pw, ph), shortSide / std::min(pw, ph), largestEnlargementAt(s)});
     return {2 * std::llround(pw * factor / 2), 2 * std::llround(ph * factor / 2)};
 }
 
@@ -175,8 +181,9 @@ std::optional<WindowSource::Window> WindowCapture::resolveWindow(const Request& 
         return std::nullopt;
     }
     if (!request.pinnedWindowID) return bestWindow(*app, *windows);
-    const auto pinned = std::find_if(windows->begin(), windows->end(),
-                                     [&](const WindowSource::Window& w) { return w.number == *request.pinnedWindowID; });
+    const auto pinned = std::find_if(windows->begin(), windows->end(), [&](const WindowSource::Window& w) {
+        return w.number == *request.pinnedWindowID;
+    });
     if (pinned == windows->end()) {
         report(session, "The window you picked has closed \u2014 pick another on your phone", false);
         return std::nullopt;
@@ -224,9 +231,10 @@ bool WindowCapture::reconfigure(const WindowSource::Window& window, OutputSize s
         configuredSize_ = size;
         configuredRect_ = source;
     }
-    stream->update(configuration(size, source), [weak = weak_from_this(), token, size, source, applied](Result<void> done) {
-        if (auto capture = weak.lock()) capture->didUpdate(token, size, source, applied, done);
-    });
+    stream->update(configuration(size, source),
+                   [weak = weak_from_this(), token, size, source, applied](Result<void> done) {
+                       if (auto capture = weak.lock()) capture->didUpdate(token, size, source, applied, done);
+                   });
     return true;
 }
 
@@ -271,13 +279,12 @@ void WindowCapture::openStream(const WindowSource::Window& window, OutputSize si
         wantsFrame_ = true;  // the first picture of a new stream goes out whatever its status
     }
     std::weak_ptr<WindowCapture> weak = weak_from_this();
-    WindowStream::Handlers handlers{
-        [weak, token](WindowStream::Sample sample) {
-            if (auto capture = weak.lock()) capture->didOutput(token, sample);
-        },
-        [weak, token](std::string description) {
-            if (auto capture = weak.lock()) capture->didStop(token, description);
-        }};
+    WindowStream::Handlers handlers{[weak, token](WindowStream::Sample sample) {
+                                        if (auto capture = weak.lock()) capture->didOutput(token, sample);
+                                    },
+                                    [weak, token](std::string description) {
+                                        if (auto capture = weak.lock()) capture->didStop(token, description);
+                                    }};
     auto opened = windows_->openStream(window.number, configuration(size, source), queue_, std::move(handlers));
     bool kept = false;
     {

@@ -14,6 +14,11 @@ extern "C" {
 namespace quib {
 namespace {
 
+// Screenshots of windows and screens (text, flat areas): each row predicted from the one above
+// and deflated at level 4 come out within a few hundredths of the default level's size with
+// Paeth prediction, in about half the time.
+constexpr int compressionLevel = 4;
+
 struct ContextFree {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
 };
@@ -33,7 +38,8 @@ std::unique_ptr<AVCodecContext, ContextFree> openEncoder(int width, int height) 
     context->height = height;
     context->pix_fmt = AV_PIX_FMT_RGB24;
     context->time_base = AVRational{1, 1};
-    if (av_opt_set(context->priv_data, "pred", "paeth", 0) < 0) return nullptr;
+    context->compression_level = compressionLevel;
+    if (av_opt_set(context->priv_data, "pred", "up", 0) < 0) return nullptr;
     if (avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
     return context;
 }
@@ -58,7 +64,8 @@ std::unique_ptr<AVFrame, FrameFree> frameOf(const RgbPicture& picture) {
 FfmpegPngEncoder::FfmpegPngEncoder() { quietFfmpegLog(); }
 
 std::optional<Bytes> FfmpegPngEncoder::encode(const RgbPicture& picture) {
-    if (picture.width <= 0 || picture.height <= 0 || picture.pixels.size() < picture.stride() * static_cast<std::size_t>(picture.height)) {
+    if (picture.width <= 0 || picture.height <= 0 ||
+        picture.pixels.size() < picture.stride() * static_cast<std::size_t>(picture.height)) {
         return std::nullopt;
     }
     auto context = openEncoder(picture.width, picture.height);

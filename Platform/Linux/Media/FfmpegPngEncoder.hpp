@@ -4,8 +4,8 @@
 
 namespace quib {
 
-// PNG through libavcodec's encoder, each row predicted from its neighbours by the Paeth filter,
-// at the default compression level.
+// PNG through libavcodec's encoder, each row predicted from the row above it, deflated at a
+// level that favours speed (screenshots are sent at once and seldom kept).
 class FfmpegPngEncoder final : public PngEncoder {
 public:
     FfmpegPngEncoder();

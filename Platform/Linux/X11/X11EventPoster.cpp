@@ -8,6 +8,7 @@
 #include <cmath>
 #include <set>
 #include <string_view>
+#include <vector>
 
 namespace quib {
 namespace {
@@ -41,19 +42,40 @@ bool endsRun(const InputEvent& event) {
     return event.field(EventField::scrollPhase) == 4 || event.field(EventField::momentumPhase) == 3;
 }
 
-// The devices XTEST posts through (one a master pointer): the host's own moves come from them.
-std::set<int> xtestPointers(Display* display) {
-    std::set<int> ids;
+// The pointing devices XTEST posts through, and the others: the host's own moves come from the
+// first, the user's from the second.
+struct Pointers {
+    std::set<int> own;
+    std::set<int> others;
+};
+
+Pointers slavePointers(Display* display) {
+    Pointers pointers;
     int count = 0;
     XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
     for (int i = 0; devices && i < count; ++i) {
+        if (devices[i].use != XISlavePointer) continue;
         const std::string_view name = devices[i].name ? devices[i].name : "";
-        if (devices[i].use == XISlavePointer && name.find("XTEST") != std::string_view::npos) {
-            ids.insert(devices[i].deviceid);
-        }
+        (name.find("XTEST") != std::string_view::npos ? pointers.own : pointers.others).insert(devices[i].deviceid);
     }
     if (devices) XIFreeDeviceInfo(devices);
-    return ids;
+    return pointers;
+}
+
+// Raw motion is asked for of each other device alone, so that the host's own posts send this
+// connection nothing; a change of the devices (one plugged in) is asked for too, to ask again.
+// A device that went is forgotten by the server with what was asked of it.
+Pointers selectOtherPointers(Display* display) {
+    Pointers pointers = slavePointers(display);
+    unsigned char hierarchy[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(hierarchy, XI_HierarchyChanged);
+    std::vector<XIEventMask> masks{{XIAllDevices, sizeof hierarchy, hierarchy}};
+    unsigned char motion[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(motion, XI_RawMotion);
+    for (const int device : pointers.others) masks.push_back({device, sizeof motion, motion});
+    XISelectEvents(display, DefaultRootWindow(display), masks.data(), static_cast<int>(masks.size()));
+    XFlush(display);
+    return pointers;
 }
 
 }  // namespace
@@ -82,7 +104,7 @@ X11EventPoster::~X11EventPoster() = default;
 void X11EventPoster::watchOtherDevices(const std::string& displayName) {
     struct Watched {
         int opcode = -1;
-        std::set<int> own;
+        Pointers pointers;
     };
     auto watched = std::make_shared<Watched>();
     motionWatcher_ = X11EventWatcher::start({
@@ -93,19 +115,19 @@ void X11EventPoster::watchOtherDevices(const std::string& displayName) {
                 int event = 0, error = 0, major = 2, minor = 0;
                 if (!XQueryExtension(display, "XInputExtension", &watched->opcode, &event, &error)) return false;
                 if (XIQueryVersion(display, &major, &minor) != Success) return false;
-                watched->own = xtestPointers(display);
-                unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-                XISetMask(bits, XI_RawMotion);
-                XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
-                XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+                watched->pointers = selectOtherPointers(display);
                 return true;
             },
         .handle =
-            [watched, moved = movedElsewhere_](Display* display, XEvent& event) {
+            [watched, moved = movedElsewhere_, heard = watcherEvents_](Display* display, XEvent& event) {
+                heard->fetch_add(1);
                 XGenericEventCookie& cookie = event.xcookie;
                 if (cookie.type != GenericEvent || cookie.extension != watched->opcode) return;
                 if (!XGetEventData(display, &cookie)) return;
-                if (cookie.evtype == XI_RawMotion && !watched->own.contains(static_cast<XIRawEvent*>(cookie.data)->sourceid)) {
+                if (cookie.evtype == XI_HierarchyChanged) {
+                    watched->pointers = selectOtherPointers(display);
+                } else if (cookie.evtype == XI_RawMotion &&
+                           !watched->pointers.own.contains(static_cast<XIRawEvent*>(cookie.data)->sourceid)) {
                     moved->store(true);
                 }
                 XFreeEventData(display, &cookie);
@@ -209,7 +231,8 @@ int X11EventPoster::clicksToMakeUp(unsigned int button, Point place, std::int64_
     const MonoTime now = clock_->now();
     const int x = coordinate(place.x), y = coordinate(place.y);
     const bool continues = lastClick_ && lastClick_->button == button && lastClick_->count == count - 1 &&
-                           now - lastClick_->at <= multiClickTime && std::abs(lastClick_->x - x) <= multiClickDistance &&
+                           now - lastClick_->at <= multiClickTime &&
+                           std::abs(lastClick_->x - x) <= multiClickDistance &&
                            std::abs(lastClick_->y - y) <= multiClickDistance;
     lastClick_ = Click{button, now, x, y, count};
     return continues ? 0 : static_cast<int>(std::min<std::int64_t>(count, 3)) - 1;

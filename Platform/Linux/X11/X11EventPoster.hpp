@@ -34,7 +34,8 @@ namespace quib {
 // pointer while the server still reports its rounded value, so small moves add up. The server is
 // asked where the pointer is only when something else may have moved it: when the host posted no
 // move for `pointerTrust`, or when a pointing device other than the host's own (XTEST) moved,
-// which a watcher of raw motion on a connection of its own hears. Buttons
+// which a watcher of raw motion on a connection of its own hears: it asks for the motion of
+// those other devices alone, so that the host's own moves never wake it. Buttons
 // left, middle and right are X buttons 1, 2 and 3. X has no click count: toolkits count the
 // presses that come within their multi-click time. So a press that continues the run of clicks
 // last posted (same button and place, soon enough) is posted alone, and the earlier clicks of a
@@ -81,6 +82,8 @@ public:
     // The focused window is a terminal emulator's, by its class and the installed apps.
     bool focusIsTerminal() override;
     Point pointerLocation() override;
+    // How many events the watcher of other devices has been woken by so far.
+    std::uint64_t watcherEvents() const { return watcherEvents_->load(); }
 
 private:
     // A key held down by the host, and what to undo when it is let go.
@@ -122,6 +125,7 @@ private:
     MonoTime lastPostedAt_;
     // Set by the watcher when another device moved the pointer; cleared by asking the server.
     std::shared_ptr<std::atomic<bool>> movedElsewhere_ = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<std::uint64_t>> watcherEvents_ = std::make_shared<std::atomic<std::uint64_t>>(0);
     std::unique_ptr<X11EventWatcher> motionWatcher_;
     std::optional<Click> lastClick_;
     WheelClickAccumulator vertical_{pixelsPerWheelClick};

@@ -2,8 +2,6 @@
 
 #include "Platform/Linux/Media/RgbScaler.hpp"
 #include "Platform/Linux/X11/X11ClientWindows.hpp"
-#include "Platform/Linux/X11/X11ScreenGrab.hpp"
-#include "Platform/Linux/X11/X11WindowGrab.hpp"
 
 namespace quib {
 
@@ -44,8 +42,8 @@ std::optional<WindowSource::Window> X11WindowSource::describe(Display* display, 
     described.number = static_cast<std::uint32_t>(window);
     described.title = X11ClientWindows::title(display, window);
     if (const auto app = X11ClientWindows::owner(display, window, installed)) {
-        described.owner = Owner{app->id, app->localizedName(),
-                                X11ClientWindows::processID(display, window).value_or(0)};
+        described.owner =
+            Owner{app->id, app->localizedName(), X11ClientWindows::processID(display, window).value_or(0)};
     }
     described.layer = X11ClientWindows::isNormalWindow(display, window) ? 0 : otherLayer;
     described.onScreen = attributes.map_state == IsViewable && !X11ClientWindows::isHidden(display, window) &&
@@ -57,19 +55,48 @@ std::optional<WindowSource::Window> X11WindowSource::describe(Display* display, 
     return described;
 }
 
-// A window that is unmapped (minimised, say) has no contents to name: the grab finds it not
-// shown, and so does the server's BadMatch for its pixmap, which the grab's trap takes.
+std::shared_ptr<X11Connection> X11WindowSource::pictureConnection() {
+    std::lock_guard lock(picturesLock_);
+    return pictures_.connection;
+}
+
+// A connection that went away takes what was read through it along.
+std::shared_ptr<X11Connection> X11WindowSource::keptConnection() {
+    if (pictures_.connection && !pictures_.connection->isGone()) return pictures_.connection;
+    pictures_.grab.reset();
+    pictures_.screen.reset();
+    pictures_.connection = X11Connection::open(displayName_);
+    return pictures_.connection;
+}
+
 Result<RgbPicture> X11WindowSource::windowPicture(std::uint32_t window, int width, int height) {
-    const auto connection = X11Connection::open(displayName_);
+    std::lock_guard lock(picturesLock_);
+    const auto connection = keptConnection();
     if (!connection) return fail(std::string(X11WindowStream::serverGone));
-    auto grab = X11WindowGrab::open(connection, window, {.sharedMemory = streams_.frames.sharedMemory});
-    if (connection->isGone()) return fail(std::string(X11WindowStream::serverGone));
-    if (!grab) {
-        if (grab.error().message == X11WindowGrab::notShown) return fail(std::string(windowHidden));
-        return grab.error();
+    auto picture = readWindow(connection, window, width, height);
+    if (!picture) pictures_.grab.reset();
+    return picture;
+}
+
+// The last window's grab names its contents again (its size may have changed); another window,
+// or one the grab cannot name any more, is grabbed anew. A window that is unmapped (minimised,
+// say) has no contents to name: the grab finds it not shown, and so does the server's BadMatch
+// for its pixmap, which the grab's trap takes.
+Result<RgbPicture> X11WindowSource::readWindow(const std::shared_ptr<X11Connection>& connection, std::uint32_t window,
+                                               int width, int height) {
+    if (pictures_.grab && (pictures_.window != window || !pictures_.grab->rename())) pictures_.grab.reset();
+    if (!pictures_.grab) {
+        auto grab = X11WindowGrab::open(connection, window, {.sharedMemory = streams_.frames.sharedMemory});
+        if (connection->isGone()) return fail(std::string(X11WindowStream::serverGone));
+        if (!grab) {
+            if (grab.error().message == X11WindowGrab::notShown) return fail(std::string(windowHidden));
+            return grab.error();
+        }
+        pictures_.grab = std::move(grab).value();
+        pictures_.window = window;
     }
-    const auto& opened = grab.value();
-    const auto image = opened->grab({0, 0, opened->width(), opened->height()});
+    auto& grab = *pictures_.grab;
+    const auto image = grab.grab({0, 0, grab.width(), grab.height()});
     if (connection->isGone()) return fail(std::string(X11WindowStream::serverGone));
     if (!image) return image.error();
     return RgbScaler::scale(image.value().pixels, image.value().width, image.value().height, image.value().stride,
@@ -77,9 +104,10 @@ Result<RgbPicture> X11WindowSource::windowPicture(std::uint32_t window, int widt
 }
 
 Result<RgbPicture> X11WindowSource::displayPicture(const Rect& region, int width, int height) {
-    const auto connection = X11Connection::open(displayName_);
+    std::lock_guard lock(picturesLock_);
+    const auto connection = keptConnection();
     if (!connection) return fail(std::string(X11WindowStream::serverGone));
-    return X11ScreenGrab::picture(*connection, region, width, height, streams_.frames.sharedMemory);
+    return X11ScreenGrab::picture(*connection, region, width, height, streams_.frames.sharedMemory, &pictures_.screen);
 }
 
 bool X11WindowSource::screenLocked() { return lock_ && lock_->isLocked(); }
@@ -88,8 +116,8 @@ Result<std::shared_ptr<WindowStream>> X11WindowSource::openStream(std::uint32_t 
                                                                   const WindowStream::Configuration& configuration,
                                                                   std::shared_ptr<Executor> executor,
                                                                   WindowStream::Handlers handlers) {
-    auto stream = X11WindowStream::open(displayName_, window, configuration, std::move(executor), std::move(handlers),
-                                        streams_);
+    auto stream =
+        X11WindowStream::open(displayName_, window, configuration, std::move(executor), std::move(handlers), streams_);
     if (!stream) return stream.error();
     return std::shared_ptr<WindowStream>(std::move(stream).value());
 }

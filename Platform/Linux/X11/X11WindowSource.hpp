@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <X11/Xlib.h>
@@ -8,6 +9,8 @@
 #include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Linux/LogindScreenLock.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
+#include "Platform/Linux/X11/X11ScreenGrab.hpp"
+#include "Platform/Linux/X11/X11WindowGrab.hpp"
 #include "Platform/Linux/X11/X11WindowStream.hpp"
 #include "Platform/WindowSource.hpp"
 
@@ -23,7 +26,11 @@ namespace quib {
 // The screen is locked when logind says the host's session is. Streams run on a connection of
 // their own each (X11WindowStream).
 //
-// Pictures and streams have connections of their own; the listing uses one of its own, under its lock, from any thread.
+// Streams have connections of their own; the listing uses one of its own, under its lock, from
+// any thread. Pictures (stills and previews) are taken one at a time on one more connection,
+// kept from one picture to the next with what the last ones read through: the last window's
+// grab (its redirection and shared-memory segment, so a window asked for again is read at once)
+// and the screen's segment. It is opened again once the server has gone.
 class X11WindowSource final : public WindowSource {
 public:
     // Owners are told by `apps`; `lock` says whether the screen is locked (none: never).
@@ -35,11 +42,14 @@ public:
     std::optional<std::vector<Window>> shareableWindows() override;
     bool screenLocked() override;
     std::optional<double> backingScaleFactor() override { return 1.0; }
-    // Each picture is taken on a connection of its own: a window's through X11WindowGrab (its
-    // composite pixmap), the screen's through X11ScreenGrab; both scaled by RgbScaler.
+    // A window's picture is read through X11WindowGrab (its composite pixmap), the screen's
+    // through X11ScreenGrab; both are scaled by RgbScaler.
     Result<RgbPicture> windowPicture(std::uint32_t window, int width, int height) override;
     Result<RgbPicture> displayPicture(const Rect& region, int width, int height) override;
-    Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window, const WindowStream::Configuration& configuration,
+    // The connection pictures are taken on now; none before the first.
+    std::shared_ptr<X11Connection> pictureConnection();
+    Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window,
+                                                     const WindowStream::Configuration& configuration,
                                                      std::shared_ptr<Executor> executor,
                                                      WindowStream::Handlers handlers) override;
 
@@ -51,11 +61,25 @@ private:
     std::optional<Window> describe(Display* display, ::Window window, std::optional<::Window> active,
                                    std::optional<unsigned long> desktop, std::span<const DesktopEntry> installed) const;
 
+    // Under picturesLock_: the kept connection, opened when there is none or it has gone.
+    std::shared_ptr<X11Connection> keptConnection();
+    Result<RgbPicture> readWindow(const std::shared_ptr<X11Connection>& connection, std::uint32_t window, int width,
+                                  int height);
+
+    struct Pictures {
+        std::shared_ptr<X11Connection> connection;
+        std::uint32_t window = 0;             // the grab's
+        std::unique_ptr<X11WindowGrab> grab;  // holds the connection itself
+        X11ScreenGrab::KeptSegment screen;
+    };
+
     std::shared_ptr<X11Connection> connection_;
     std::string displayName_;
     std::shared_ptr<DesktopEntries> apps_;
     std::shared_ptr<LogindScreenLock> lock_;
     X11WindowStream::Options streams_;
+    std::mutex picturesLock_;
+    Pictures pictures_;  // under picturesLock_
 };
 
 }  // namespace quib

@@ -39,8 +39,9 @@ TEST(MenuViewModelSource, ChangesInOneTurnGiveOneRebuild) {
     auto& source = host.source();
     host.main->runPending();
     std::vector<MenuViewModel> published;
-    auto subscription =
-        source.model().subscribe([&](const MenuViewModel& model) { published.push_back(model); }, {.skipCurrent = true});
+    auto subscription = source.model().subscribe([&](const MenuViewModel& model) { published.push_back(model); },
+                                                 {.skipCurrent = true});
+    const auto shown = source.show();
     host.onMain([&] {
         host.server->isListening().set(true);
         host.server->connectedDevices().set({{"W-1", "Ada's phone", false, false}});
@@ -58,6 +59,33 @@ TEST(MenuViewModelSource, ChangesInOneTurnGiveOneRebuild) {
     host.onMain([&] { host.server->isListening().set(false); });
     ASSERT_EQ(published.size(), 2u);
     EXPECT_EQ(headerText(published[1]), "Not listening");
+}
+
+// With nothing showing the model, changes build nothing; what reads it then, or shows it again,
+// gets every change.
+TEST(MenuViewModelSource, NothingIsBuiltWhileNothingShowsTheModel) {
+    PanelHost host;
+    auto& source = host.source();
+    host.main->runPending();
+    int published = 0;
+    auto subscription = source.model().subscribe([&](const MenuViewModel&) { ++published; }, {.skipCurrent = true});
+    host.onMain([&] { host.server->isListening().set(true); });
+    host.onMain([&] { host.server->connectedDevices().set({{"W-1", "Ada's phone", false, false}}); });
+    EXPECT_EQ(published, 0);
+    host.onMain([&] { EXPECT_EQ(headerText(source.current()), "Listening as " + host.server->hostDisplayName()); });
+    EXPECT_EQ(published, 1);
+
+    host.onMain([&] { host.server->isListening().set(false); });
+    EXPECT_EQ(published, 1);
+    Subscription shown;
+    host.onMain([&] { shown = source.show(); });
+    EXPECT_EQ(published, 2);
+    EXPECT_EQ(headerText(source.model().value()), "Not listening");
+    host.onMain([&] { host.server->isListening().set(true); });
+    EXPECT_EQ(published, 3);
+    shown.reset();
+    host.onMain([&] { host.server->isListening().set(false); });
+    EXPECT_EQ(published, 3);
 }
 
 // The panel's appearing asks for the push summary again and settles once it has arrived; with
@@ -178,6 +206,7 @@ TEST(MenuViewModelSource, ABannerGoesWhenTheTimerNextReadsItsPermission) {
     testing::PanelHost host;
     host.onMain([&] { host.state->beginWatchingAccessibility(); });
     auto& source = host.source();
+    const auto shown = source.show();
     auto banners = [&] {
         const auto model = source.model().value();
         return (model.section(MenuSection::accessibilityBanner) ? 1 : 0) +

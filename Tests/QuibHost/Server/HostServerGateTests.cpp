@@ -13,7 +13,8 @@ namespace quib::testing {
 
 namespace {
 
-const std::string text = R"({"text":{"_0":{"text":"hi"}}})" "\n";
+const std::string text = R"({"text":{"_0":{"text":"hi"}}})"
+                         "\n";
 
 QuibTarget target(const std::string& id, bool provisional = false) {
     QuibTarget target;
@@ -71,8 +72,9 @@ TEST_F(HostServer, RevokedDeviceIsToldSoAndNeverWelcomed) {
     main->runPending();
     const auto port = startServer();
     GreetedPhone phone(port, hello("D-R", "Old phone"));
-    EXPECT_EQ(parse(nextLine(*phone)),
-              Json::parse(R"({"error":{"_0":"This Mac has revoked this device. Approve it again in the Quib menu."}})"));
+    EXPECT_EQ(
+        parse(nextLine(*phone)),
+        Json::parse(R"({"error":{"_0":"This Mac has revoked this device. Approve it again in the Quib menu."}})"));
     EXPECT_TRUE(phone->waitClosed());
     EXPECT_FALSE(phone->readLine(0ms));
     EXPECT_TRUE(log->contains("Old phone was revoked; refusing it"));
@@ -90,8 +92,8 @@ TEST_F(HostServer, DeviceNotYetApprovedIsWelcomedWithoutTargetsAndToldToWaitAtMo
     EXPECT_TRUE(eventually([&] { return log->contains("New phone is waiting to be approved"); }));
     EXPECT_EQ(push->arrived(), std::vector<std::string>{"D-W"});
 
-    const std::string wait = "Waiting for approval on " + server->hostDisplayName() +
-                             " \u2014 open the Fennic menu bar item";
+    const std::string wait =
+        "Waiting for approval on " + server->hostDisplayName() + " \u2014 open the Fennic menu bar item";
     phone->write(text);
     EXPECT_EQ(parse(nextLine(*phone))["error"]["_0"], wait);
     // Within a second (a second exactly included) the refusal is silent; the ping behind each
@@ -112,7 +114,8 @@ TEST_F(HostServer, LogNamesThePhoneWhenItIsWelcomedAndWhenItsConnectionEnds) {
     {
         GreetedPhone phone(port, hello("D-N", "Kitchen phone"));
         EXPECT_EQ(caseOf(parse(nextLine(*phone))), "welcome");
-        EXPECT_TRUE(eventually([&] { return log->contains("welcomed Kitchen phone from 127.0.0.1, waiting to be approved"); }));
+        EXPECT_TRUE(
+            eventually([&] { return log->contains("welcomed Kitchen phone from 127.0.0.1, waiting to be approved"); }));
     }
     EXPECT_TRUE(eventually([&] { return log->contains("connection of Kitchen phone ended"); }));
 }
@@ -191,6 +194,29 @@ TEST_F(HostServer, ApprovingAWaitingDeviceSendsItStatusTargetsAndRemoteAccessAtO
     EXPECT_EQ(caseOf(parse(nextLine(*phone))), "pong");
 }
 
+// Another phone's hello re-stamps when its device was last seen: the phones already connected
+// hear its status, and the target list and the ways to reach the host only when the approved
+// devices as phones see them changed (here, a new name).
+TEST_F(HostServer, AnotherPhonesHelloSendsTheOthersTheirStatusAndTheRestOnlyForANewName) {
+    approve("D-1", "First");
+    approve("D-2", "Second");
+    const auto port = startServer();
+    GreetedPhone first(port, hello("D-1", "First"));
+    ASSERT_EQ(caseOf(parse(nextLine(*first))), "welcome");
+    while (nextLine(*first, 200ms)) {}
+    const std::vector<std::pair<std::string, std::vector<std::string>>> rows{
+        {"Second", {"status"}},
+        {"Renamed", {"status", "targets", "remoteAccess"}},
+    };
+    for (const auto& [name, told] : rows) {
+        GreetedPhone second(port, hello("D-2", name));
+        ASSERT_EQ(caseOf(parse(nextLine(*second))), "welcome");
+        std::vector<std::string> heard;
+        while (const auto line = nextLine(*first, 300ms)) heard.push_back(caseOf(parse(line)));
+        EXPECT_EQ(heard, told) << name;
+    }
+}
+
 TEST_F(HostServer, RevokingCutsEveryConnectionOfTheDeviceAndTellsEveryoneElse) {
     approve("D-R", "Revoked");
     approve("D-O", "Other");
@@ -202,8 +228,7 @@ TEST_F(HostServer, RevokingCutsEveryConnectionOfTheDeviceAndTellsEveryoneElse) {
     GreetedPhone other(port, hello("D-O", "Other"));
     ASSERT_EQ(caseOf(parse(nextLine(*other))), "welcome");
     for (auto* phone : {&first, &second, &other}) {
-        while (nextLine(**phone, 200ms)) {
-        }
+        while (nextLine(**phone, 200ms)) {}
     }
 
     ASSERT_TRUE(secrets.write(Bytes(32, 7), SecretStore::awayService, "D-R"));
@@ -252,11 +277,11 @@ TEST_F(HostServer, StatusReachesEveryControlConnectionButTargetsOnlyApprovedOnes
     ASSERT_FALSE(pending.connect(port));
     TestPhone upload(code);
     ASSERT_FALSE(upload.connect(port));
-    upload.write(R"({"uploadHello":{"_0":{"deviceID":"D-A","deviceName":"Approved","targetIDs":["T"],"count":1}}})" "\n");
+    upload.write(R"({"uploadHello":{"_0":{"deviceID":"D-A","deviceName":"Approved","targetIDs":["T"],"count":1}}})"
+                 "\n");
     ASSERT_TRUE(upload.readLine().has_value());
     for (auto* phone : {&approved, &waiting}) {
-        while (nextLine(**phone, 200ms)) {
-        }
+        while (nextLine(**phone, 200ms)) {}
     }
 
     server->broadcastStatus();
@@ -276,8 +301,7 @@ TEST_F(HostServer, TargetStoreChangesReachPhonesAsTargetsAndStatus) {
     approve("D-A", "Phone");
     const auto port = startServer();
     GreetedPhone phone(port, hello("D-A", "Phone"));
-    while (nextLine(*phone, 300ms)) {
-    }
+    while (nextLine(*phone, 300ms)) {}
     auto onMain = [&](std::function<void()> change) { main->post(std::move(change)); };
 
     targets->setSnapshot({{target("A")}, {target("P", true)}});

@@ -69,6 +69,46 @@ TEST_F(HostServerSystemWatch, FirstChangeAfterTheWatchStartsRestartsTheServer) {
     EXPECT_FALSE(again->isClosed());
 }
 
+// Each approved hello asks whether the phone is on this network, and each connection's log line
+// names its interface: with the watch running, the interfaces are read once per reported change.
+TEST_F(HostServerSystemWatch, HellosReadTheInterfacesOncePerReportedChange) {
+    int reads = 0;
+    auto list = std::make_shared<InterfaceList>([&] {
+        ++reads;
+        return std::vector<InterfaceAddresses::Entry>{{.name = "eth0",
+                                                       .isUp = true,
+                                                       .isRunning = true,
+                                                       .family = InterfaceAddresses::Family::ipv6,
+                                                       .host = "2a01:db9::5"}};
+    });
+    reach = std::make_shared<RemoteReach>(
+        RemoteReach::Config{.main = main,
+                            .settings = settings,
+                            .secrets = secrets,
+                            .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
+                            .mapper = std::make_shared<OfflinePortMapper>(),
+                            .discovery = std::make_shared<OfflineDiscovery>(),
+                            .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
+                            .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); },
+                            .interfaceList = list});
+    remakeServerWith([&](quib::HostServer::Config& config) { config.interfaceList = list; });
+    approve("D-1", "Phone");
+    interfaceWatch->setNames({"eth0"});
+    const auto port = startServer();
+    beginWatch();
+    const auto hellos = [&] {
+        for (int phone = 0; phone < 3; ++phone) {
+            auto greeted = greetedPhone(port);
+            while (nextLine(*greeted, 100ms)) {}
+        }
+    };
+    hellos();
+    EXPECT_EQ(reads, 1);
+    report({"eth0"});  // the same names: no restart, but the addresses may have changed
+    hellos();
+    EXPECT_EQ(reads, 2);
+}
+
 TEST_F(HostServerSystemWatch, SameNamesChangeNothingEvenAfterARestart) {
     interfaceWatch->setNames({"eth0", "wlan0"});
     const auto port = startServer();
@@ -107,7 +147,8 @@ TEST_F(HostServerSystemWatch, SleepStopsTheServerOnTheMainLoopBeforeTheSleepIsLe
     auto phone = greetedPhone(port);
     pressLeft();
     bool stoppedFirst = false;
-    sleepWatch->setOnAllow([&] { stoppedFirst = !server->inspect().listenerPort && desktop->pressedButtons().empty(); });
+    sleepWatch->setOnAllow(
+        [&] { stoppedFirst = !server->inspect().listenerPort && desktop->pressedButtons().empty(); });
 
     std::thread([&] { sleepWatch->announce(true); }).join();
     EXPECT_TRUE(server->inspect().listenerPort) << "stopped off the main loop";

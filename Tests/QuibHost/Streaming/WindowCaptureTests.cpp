@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Streaming/WindowCaptureFixture.hpp"
 
@@ -50,9 +52,28 @@ TEST_F(WindowCapture, SizesAndCropsThePictureForTheViewers) {
     EXPECT_EQ(stream->updates(), 4u);
 
     // Without a main display the scale is taken as 2; sides stay even.
-    EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, std::nullopt, 1179, 2556, 2560), (Capture::OutputSize{2526, 1768}));
-    EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, 1.0, 1179, 2556, 2560), (Capture::OutputSize{2500, 1750}));
+    EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, std::nullopt, 1179, 2556, 2560),
+              (Capture::OutputSize{2526, 1768}));
     EXPECT_EQ(Capture::outputSize({0, 0, 1001, 701}, {}, 1.0, 100, 100, 2560), (Capture::OutputSize{150, 106}));
+}
+
+// Where a point is one pixel, a picture is never enlarged past the window's own pixels: the
+// phone scales it up as it does any smaller one. Made smaller it is as at any scale.
+TEST_F(WindowCapture, NeverEnlargesPastTheWindowsOwnPixelsWhereAPointIsOnePixel) {
+    desktop->setBackingScale(1.0);
+    const std::vector<std::tuple<Rect, std::int64_t, std::int64_t, std::int64_t>> rows{
+        {Capture::wholeWindow, 1179, 2556, 1000},  // would be 2.5 times: 2500 × 1750
+        {Capture::wholeWindow, 4000, 4000, 1000},
+        {{0, 0, 0.5, 0.5}, 1179, 2556, 500},  // a crop of 500 × 350 points
+        {Capture::wholeWindow, 100, 100, 150},
+    };
+    for (const auto& [crop, viewerWidth, viewerHeight, width] : rows) {
+        start(editorID, std::nullopt, crop, viewerWidth, viewerHeight);
+        ASSERT_TRUE(lastStream());
+        EXPECT_EQ(lastStream()->configuration().width, width) << viewerWidth << " " << crop.width;
+    }
+    EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, 1.0, 1179, 2556, 2560), (Capture::OutputSize{1000, 700}));
+    EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, 2.0, 1179, 2556, 2560), (Capture::OutputSize{2526, 1768}));
 }
 
 TEST_F(WindowCapture, ReadsTheLargestEncodedSideOnceAndAcceptsOnly640AndMore) {
@@ -79,8 +100,8 @@ TEST_F(WindowCapture, ReadsTheLargestEncodedSideOnceAndAcceptsOnly640AndMore) {
 TEST_F(WindowCapture, ChoosesTheActiveThenTheShownThenTheLargerWindowOfTheApp) {
     const Rect big{0, 0, 800, 600};
     const std::vector<Listed> windows{
-        listed(1, mailID, {0, 0, 120, 900}),      // not wider than 120 points
-        listed(2, editorID, {0, 0, 2000, 120}),   // not higher
+        listed(1, mailID, {0, 0, 120, 900}),     // not wider than 120 points
+        listed(2, editorID, {0, 0, 2000, 120}),  // not higher
         listed(3, editorID, {0, 0, 121, 121}),
     };
     EXPECT_EQ(Capture::bestWindow(mailID, windows), std::nullopt);
@@ -92,10 +113,17 @@ TEST_F(WindowCapture, ChoosesTheActiveThenTheShownThenTheLargerWindowOfTheApp) {
     orphan.owner.reset();
     EXPECT_EQ(Capture::bestWindow(editorID, {palette, orphan, listed(6, editorID, {0, 0, 200, 0})}), std::nullopt);
 
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, big), listed(2, editorID, {0, 0, 200, 200}, true)})->number, 2u);
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, big, false, false), listed(2, editorID, {0, 0, 200, 200})})->number, 2u);
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 200, 200}), listed(2, editorID, big)})->number, 2u);
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 600, 800}), listed(2, editorID, big)})->number, 1u);
+    EXPECT_EQ(
+        Capture::bestWindow(editorID, {listed(1, editorID, big), listed(2, editorID, {0, 0, 200, 200}, true)})->number,
+        2u);
+    EXPECT_EQ(
+        Capture::bestWindow(editorID, {listed(1, editorID, big, false, false), listed(2, editorID, {0, 0, 200, 200})})
+            ->number,
+        2u);
+    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 200, 200}), listed(2, editorID, big)})->number,
+              2u);
+    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 600, 800}), listed(2, editorID, big)})->number,
+              1u);
 
     // On the desktop: the active editor window, though smaller and behind.
     openWindow(editorID, 2, "big", {0, 0, 1500, 900});
@@ -304,8 +332,8 @@ TEST_F(WindowCapture, DeliversNewPicturesTheFirstOfAStreamAndOnesAskedFor) {
     start(editorID);
     const auto stream = lastStream();
     const std::int64_t generation = capture->currentGeneration();
-    deliver(stream, Status::idle);      // the first of the stream
-    deliver(stream, Status::idle);      // nothing new
+    deliver(stream, Status::idle);  // the first of the stream
+    deliver(stream, Status::idle);  // nothing new
     deliver(stream, Status::blank);
     deliver(stream, Status::complete);  // new content
     capture->requestFrame();

@@ -9,12 +9,12 @@
 #include "Platform/Linux/X11/X11ClientWindows.hpp"
 #include "Platform/Linux/X11/X11EventPoster.hpp"
 #include "Platform/Linux/X11/X11Properties.hpp"
-#include "Tests/Support/X11/ClientWindow.hpp"
 #include "Tests/Platform/Linux/X11/X11DesktopFixture.hpp"
-#include "Tests/Support/X11/Xclip.hpp"
 #include "Tests/Support/ChildProcess.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/X11/ClientWindow.hpp"
+#include "Tests/Support/X11/Xclip.hpp"
 
 namespace quib::testing {
 namespace {
@@ -50,6 +50,18 @@ TEST_F(X11EventPosterPointer, MovesStayOnTheScreenAndSmallOnesAddUp) {
     EXPECT_TRUE(pointerReaches({301, 300}));
 }
 
+// The watcher of the user's own pointing devices hears nothing of the host's moves: they come
+// through XTEST, whose motion it does not ask for.
+TEST_F(X11EventPosterPointer, TheHostsOwnMovesWakeNoWatcher) {
+    X11EventPoster poster(X11Connection::open(testDisplayName()), std::make_shared<DesktopEntries>());
+    for (int step = 0; step < 50; ++step) {
+        poster.post(InputEvent::mouse(EventType::mouseMoved, {200.0 + step, 300}, EventButton::left));
+    }
+    EXPECT_TRUE(pointerReaches({249, 300}));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(poster.watcherEvents(), 0u);
+}
+
 TEST_F(X11EventPosterPointer, MovesWithTheLeftButtonDownDragAndReleasingLeavesNoButtonDown) {
     openDesktop();
     openProbe({.managed = false});
@@ -75,7 +87,7 @@ TEST_F(X11EventPosterPointer, AClickCountGoesOnFromTheClickPostedLastOrMakesUpTh
     openProbe({.managed = false});
     warpPointer(probe->centre());
     injector->click(MouseButton::left, ClickPhase::click, 1);
-    injector->click(MouseButton::left, ClickPhase::click, 2);  // goes on: one press
+    injector->click(MouseButton::left, ClickPhase::click, 2);    // goes on: one press
     injector->click(MouseButton::middle, ClickPhase::click, 2);  // a run never posted: two
     injector->click(MouseButton::right, ClickPhase::click, 1);
     clock->advance(X11EventPoster::multiClickTime + 1ms);
@@ -86,7 +98,8 @@ TEST_F(X11EventPosterPointer, AClickCountGoesOnFromTheClickPostedLastOrMakesUpTh
     injector->scroll(0, X11EventPoster::pixelsPerWheelClick);
 
     EXPECT_TRUE(probe->waitFor([](const std::vector<ProbeWindow::Event>& events) {
-        return std::ranges::any_of(events, [](const auto& event) { return event.type == ButtonPress && event.button == 4; });
+        return std::ranges::any_of(events,
+                                   [](const auto& event) { return event.type == ButtonPress && event.button == 4; });
     }));
     EXPECT_EQ(buttonsPressed(probe->events()), (std::vector<unsigned int>{1, 1, 2, 2, 3, 3, 3, 1, 1, 1, 4}));
     EXPECT_EQ(probe->waitForType(ButtonRelease, 11).size(), 11u);
@@ -102,27 +115,31 @@ public:
 
     WordsXterm()
         : process_(ChildProcess::start({"xterm", "-class", className, "-geometry", "80x3+0+0", "-e", "sh", "-c",
-                                      "printf 'alpha %s omega\\033]2;drawn\\007' \"$0\"; exec sleep 60", longWord},
-                                     {{"DISPLAY", testDisplayName()}}, scratch_.path / "xterm.log")) {}
+                                        "printf 'alpha %s omega\\033]2;drawn\\007' \"$0\"; exec sleep 60", longWord},
+                                       {{"DISPLAY", testDisplayName()}}, scratch_.path / "xterm.log")) {}
 
     // The window's frame once the line is drawn and the window has the keyboard; none when that
     // does not come about in time.
     std::optional<Rect> frameWhenDrawn(X11Connection& connection) {
         std::optional<Rect> frame;
-        eventually([&] {
-            connection.use([&](Display* display) {
-                const auto focused = X11Properties::focusedWindow(display);
-                const auto windowClass = focused ? X11Properties::windowClass(display, *focused) : std::nullopt;
-                if (!windowClass || windowClass->className != className) return;
-                for (Window window : X11ClientWindows::clients(display)) {
-                    const auto owner = X11Properties::windowClass(display, window);
-                    if (owner && owner->className == className && X11ClientWindows::title(display, window) == "drawn")
-                        frame = X11ClientWindows::frame(display, window);
-                }
-            });
-            return frame.has_value();
-        }, 10s);
-        if (!frame) ADD_FAILURE() << "the xterm did not come up; its log:\n" << fileContents(scratch_.path / "xterm.log");
+        eventually(
+            [&] {
+                connection.use([&](Display* display) {
+                    const auto focused = X11Properties::focusedWindow(display);
+                    const auto windowClass = focused ? X11Properties::windowClass(display, *focused) : std::nullopt;
+                    if (!windowClass || windowClass->className != className) return;
+                    for (Window window : X11ClientWindows::clients(display)) {
+                        const auto owner = X11Properties::windowClass(display, window);
+                        if (owner && owner->className == className &&
+                            X11ClientWindows::title(display, window) == "drawn")
+                            frame = X11ClientWindows::frame(display, window);
+                    }
+                });
+                return frame.has_value();
+            },
+            10s);
+        if (!frame)
+            ADD_FAILURE() << "the xterm did not come up; its log:\n" << fileContents(scratch_.path / "xterm.log");
         return frame;
     }
 

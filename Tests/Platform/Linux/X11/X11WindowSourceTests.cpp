@@ -4,6 +4,10 @@
 
 #include <X11/Xatom.h>
 
+#include <fstream>
+#include <set>
+#include <string>
+
 #include "Platform/Linux/X11/X11WindowSource.hpp"
 
 namespace quib::testing {
@@ -21,14 +25,16 @@ protected:
     std::optional<WindowSource::Window> listed(Window window) {
         const auto windows = source->shareableWindows();
         if (!windows) return std::nullopt;
-        const auto found = std::ranges::find(*windows, static_cast<std::uint32_t>(window), &WindowSource::Window::number);
+        const auto found =
+            std::ranges::find(*windows, static_cast<std::uint32_t>(window), &WindowSource::Window::number);
         if (found == windows->end()) return std::nullopt;
         return *found;
     }
     // Where the window stands in the listing, front first; -1 when it is not listed.
     std::ptrdiff_t place(Window window) {
         const auto windows = source->shareableWindows().value_or(std::vector<WindowSource::Window>{});
-        const auto found = std::ranges::find(windows, static_cast<std::uint32_t>(window), &WindowSource::Window::number);
+        const auto found =
+            std::ranges::find(windows, static_cast<std::uint32_t>(window), &WindowSource::Window::number);
         return found == windows.end() ? -1 : found - windows.begin();
     }
     void activate(Window window) {
@@ -99,6 +105,47 @@ TEST_F(X11WindowSourceTest, DocksAreOffTheNormalLayerAndMinimisedOrElsewhereWind
 
     withControl([&](Display* display) { XIconifyWindow(display, window->window(), DefaultScreen(display)); });
     EXPECT_TRUE(eventually([&] { return listed(window->window()) && !listed(window->window())->onScreen; }));
+}
+
+// The starts of this process's System V shared-memory mappings.
+std::set<std::string> sharedSegments() {
+    std::set<std::string> starts;
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        if (line.find("SYSV") != std::string::npos) starts.insert(line.substr(0, line.find('-')));
+    }
+    return starts;
+}
+
+// Stills and previews come one after another: each is read on the connection and through the
+// shared memory the one before used, a window's picture showing what the window shows now.
+TEST_F(X11WindowSourceTest, PicturesKeepTheirConnectionAndSharedMemoryFromOneToTheNext) {
+    auto window = openWindow();
+    ASSERT_TRUE(window);
+    const auto number = static_cast<std::uint32_t>(window->window());
+    const auto before = sharedSegments();
+    std::shared_ptr<X11Connection> connection;
+    std::set<std::string> kept;
+    for (const Colour colour : {Colour{200, 40, 40}, Colour{40, 200, 40}, Colour{40, 40, 200}}) {
+        paint(*window, colour);
+        const auto picture = source->windowPicture(number, 40, 30);
+        ASSERT_TRUE(picture) << picture.error().message;
+        const auto [red, green, blue] = picture.value().at(20, 15);
+        EXPECT_TRUE((Colour{red, green, blue}.near(colour))) << Colour{red, green, blue};
+        if (!connection) {
+            connection = source->pictureConnection();
+            kept = sharedSegments();
+        }
+        EXPECT_EQ(source->pictureConnection(), connection);
+        EXPECT_EQ(sharedSegments(), kept);
+    }
+    EXPECT_EQ(kept.size(), before.size() + 1);
+
+    for (int still = 0; still < 2; ++still) {
+        ASSERT_TRUE(source->displayPicture({0, 0, 320, 200}, 160, 100));
+        EXPECT_EQ(source->pictureConnection(), connection);
+        EXPECT_EQ(sharedSegments().size(), kept.size() + 1);
+    }
 }
 
 }  // namespace
