@@ -112,8 +112,9 @@ public:
     static constexpr std::chrono::seconds frameStallCheck{5};
     // The longest device name a hello keeps, in characters; the rest is cut off.
     static constexpr std::size_t longestDeviceName = 64;
-    // How many accepted newcomers may wait to be started; the listeners take no more meanwhile.
-    static constexpr std::size_t mostWaiting = connectionBudget;
+    // How many accepted newcomers may wait to be started (a phone may open a burst of side
+    // channels at once); past that a newcomer is refused.
+    static constexpr std::size_t mostWaiting = 4 * connectionBudget;
     static constexpr std::int64_t maxLineBytes = 1 << 20;
     // A burst of network-change reports is over once none came for this long.
     static constexpr std::chrono::milliseconds interfaceSettle{100};

@@ -212,13 +212,15 @@ void HostServer::armHelloDeadline(const ClientPtr& client) {
     });
 }
 
-// Waiting newcomers take slots of the budget too. With every slot taken but some connection
-// still waiting for its first line, one more is let in to be weighed against those
-// (weighNewcomer), so that no source can keep the others out.
+// Waiting newcomers take no slot: while slots are free, newcomers are let in and weighed
+// (weighNewcomer), so that one source's surplus, waiting, never hides another source's
+// connection in the kernel's backlog. With every slot taken but some connection still before its
+// first line, one more at a time is let in to be weighed against those, while there is room to
+// wait; with every slot past its first line, newcomers wait in the backlog.
 void HostServer::refreshConnectionLimit() {
-    const int open = static_cast<int>(clients_.size() + pending_.size() + waiting_.size());
+    const int open = static_cast<int>(clients_.size() + pending_.size());
     int limit = std::max(connectionBudget - open, 0);
-    if (limit == 0 && !pending_.empty() && waiting_.empty()) limit = 1;
+    if (limit == 0 && !pending_.empty() && waiting_.size() < mostWaiting) limit = 1;
     if (listener_) listener_->setNewConnectionLimit(limit);
     if (awayListener_) awayListener_->setNewConnectionLimit(limit);
 }
