@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -35,14 +36,20 @@ public:
     std::optional<std::vector<Window>> shareableWindows() override;
     bool screenLocked() override;
     std::optional<double> backingScaleFactor() override { return 1.0; }
+    // A client window is captured without the window manager's frame, whose corners are the
+    // only rounded ones: the pictures have square corners.
+    std::optional<double> windowCornerRadius() override { return std::nullopt; }
     // Each picture is taken on a connection of its own: a window's through X11WindowGrab (its
     // composite pixmap), the screen's through X11ScreenGrab; both scaled by RgbScaler.
     Result<RgbPicture> windowPicture(std::uint32_t window, int width, int height) override;
     Result<RgbPicture> displayPicture(const Rect& region, int width, int height) override;
-    Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window, const WindowStream::Configuration& configuration,
+    Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window,
+                                                     const WindowStream::Configuration& configuration,
                                                      std::shared_ptr<Executor> executor,
                                                      WindowStream::Handlers handlers) override;
 
+    // How long a picture of a window waits, at most, for its app to paint what was covered.
+    static constexpr std::chrono::milliseconds pictureSettle{50};
     // The layer of windows that are not ordinary app windows or dialogs.
     static constexpr std::int32_t otherLayer = 1;
 

@@ -50,7 +50,8 @@ TEST_F(WindowCapture, SizesAndCropsThePictureForTheViewers) {
     EXPECT_EQ(stream->updates(), 4u);
 
     // Without a main display the scale is taken as 2; sides stay even.
-    EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, std::nullopt, 1179, 2556, 2560), (Capture::OutputSize{2526, 1768}));
+    EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, std::nullopt, 1179, 2556, 2560),
+              (Capture::OutputSize{2526, 1768}));
     EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, 1.0, 1179, 2556, 2560), (Capture::OutputSize{2500, 1750}));
     EXPECT_EQ(Capture::outputSize({0, 0, 1001, 701}, {}, 1.0, 100, 100, 2560), (Capture::OutputSize{150, 106}));
 }
@@ -79,8 +80,8 @@ TEST_F(WindowCapture, ReadsTheLargestEncodedSideOnceAndAcceptsOnly640AndMore) {
 TEST_F(WindowCapture, ChoosesTheActiveThenTheShownThenTheLargerWindowOfTheApp) {
     const Rect big{0, 0, 800, 600};
     const std::vector<Listed> windows{
-        listed(1, mailID, {0, 0, 120, 900}),      // not wider than 120 points
-        listed(2, editorID, {0, 0, 2000, 120}),   // not higher
+        listed(1, mailID, {0, 0, 120, 900}),     // not wider than 120 points
+        listed(2, editorID, {0, 0, 2000, 120}),  // not higher
         listed(3, editorID, {0, 0, 121, 121}),
     };
     EXPECT_EQ(Capture::bestWindow(mailID, windows), std::nullopt);
@@ -92,10 +93,17 @@ TEST_F(WindowCapture, ChoosesTheActiveThenTheShownThenTheLargerWindowOfTheApp) {
     orphan.owner.reset();
     EXPECT_EQ(Capture::bestWindow(editorID, {palette, orphan, listed(6, editorID, {0, 0, 200, 0})}), std::nullopt);
 
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, big), listed(2, editorID, {0, 0, 200, 200}, true)})->number, 2u);
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, big, false, false), listed(2, editorID, {0, 0, 200, 200})})->number, 2u);
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 200, 200}), listed(2, editorID, big)})->number, 2u);
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 600, 800}), listed(2, editorID, big)})->number, 1u);
+    EXPECT_EQ(
+        Capture::bestWindow(editorID, {listed(1, editorID, big), listed(2, editorID, {0, 0, 200, 200}, true)})->number,
+        2u);
+    EXPECT_EQ(
+        Capture::bestWindow(editorID, {listed(1, editorID, big, false, false), listed(2, editorID, {0, 0, 200, 200})})
+            ->number,
+        2u);
+    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 200, 200}), listed(2, editorID, big)})->number,
+              2u);
+    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 600, 800}), listed(2, editorID, big)})->number,
+              1u);
 
     // On the desktop: the active editor window, though smaller and behind.
     openWindow(editorID, 2, "big", {0, 0, 1500, 900});
@@ -104,22 +112,41 @@ TEST_F(WindowCapture, ChoosesTheActiveThenTheShownThenTheLargerWindowOfTheApp) {
     EXPECT_EQ(lastStream()->window(), 3u);
 }
 
-TEST_F(WindowCapture, CapturesAPinnedWindowWhateverItIsUntilItCloses) {
-    openWindow(mailID, 7, "tiny", {0, 0, 60, 40});
+// X hands window numbers out again: under the pinned number, another app's window or another
+// process's is not the window picked.
+TEST_F(WindowCapture, CapturesAPinnedWindowOfTheTargetsAppUntilItCloses) {
+    openWindow(editorID, 7, "tiny", {0, 0, 60, 40});
     start(editorID, 7u);
     ASSERT_TRUE(lastStream());
     EXPECT_EQ(lastStream()->window(), 7u);
 
     desktop->closeWindow(7);
     for (int pass = 0; pass < 2; ++pass) tick();
+    openWindow(mailID, 7, "mail's", {0, 0, 800, 600});
+    tick();
     const State closed{"The window you picked has closed \u2014 pick another on your phone", false};
-    EXPECT_EQ(states(), (std::vector<State>{closed, closed}));
+    EXPECT_EQ(states(), (std::vector<State>{closed, closed, closed}));
     EXPECT_TRUE(lastStream()->isStopped());
-    EXPECT_EQ(desktop->windowStreams().size(), 1u);  // the editor's window is never taken instead
+    EXPECT_EQ(desktop->windowStreams().size(), 1u);  // neither the editor's window nor mail's is taken instead
+    EXPECT_FALSE(capture->windowFrame());
+
+    // The editor quits and starts again, and its new window gets the number.
+    forgetStates();
+    desktop->closeWindow(7);
+    openWindow(editorID, 7, "tiny", {0, 0, 60, 40});
+    start(editorID, 7u);
+    ASSERT_EQ(desktop->windowStreams().size(), 2u);
+    desktop->quit(editorID);
+    desktop->start(editorID);
+    openWindow(editorID, 7, "another tiny", {0, 0, 60, 40});
+    tick();
+    EXPECT_EQ(states(), (std::vector<State>{closed}));
+    EXPECT_TRUE(lastStream()->isStopped());
+    EXPECT_EQ(desktop->windowStreams().size(), 2u);
 
     // A window with no area is never configured; it is told on every pass, and tried again.
     forgetStates();
-    openWindow(mailID, 8, "flat", {0, 0, 300, 0});
+    openWindow(editorID, 8, "flat", {0, 0, 300, 0});
     start(editorID, 8u);
     tick();
     const State sizeless{"Capture failed: the window has no size", false};
@@ -188,10 +215,11 @@ TEST_F(WindowCapture, AMinimisedWindowCanBeOpenedAndIsToldOnEveryPass) {
     EXPECT_EQ(capture->windowFrame(), std::nullopt);
 
     forgetStates();
-    SimulatedDesktop::Window loose{9, "", {0, 0, 300, 300}};
-    loose.onScreen = false;
-    desktop->openUnownedWindow(loose);
-    start(editorID, 9u);
+    const std::string nameless = "org.example.nameless";
+    desktop->start(nameless);
+    desktop->nameApp(nameless, "");
+    openWindow(nameless, 9, "", {0, 0, 300, 300}, false, false);
+    start(nameless, 9u);
     EXPECT_EQ(states(), (std::vector<State>{{"That window is minimised", true}}));
 
     desktop->setMinimised(1, false);
@@ -229,6 +257,30 @@ TEST_F(WindowCapture, AFailedOrStoppedStreamIsOpenedAgainByTheNextPass) {
     lastStream()->stopBySystem("Too late");
     settle();
     EXPECT_TRUE(states().empty());
+}
+
+// A window destroyed under a running stream is no failure: its number may name a new window at
+// once, which gets a stream of its own, a new generation and no state.
+TEST_F(WindowCapture, AStreamWhoseWindowWentIsOpenedAnewOnWhatNowResolves) {
+    start(editorID);
+    const auto first = lastStream();
+    ASSERT_TRUE(first);
+    const auto generation = capture->currentGeneration();
+    desktop->closeWindow(1);
+    openWindow(editorID, 1, "notes again", {100, 200, 1000, 700});
+    first->windowGone();
+    settle();
+    EXPECT_TRUE(first->isStopped());
+    ASSERT_EQ(desktop->windowStreams().size(), 2u) << "opened again without waiting for the watchdog";
+    EXPECT_EQ(lastStream()->window(), 1u);
+    EXPECT_NE(capture->currentGeneration(), generation);
+    EXPECT_TRUE(states().empty());
+
+    // A gone reported by a stream the host replaced changes nothing.
+    first->windowGone();
+    settle();
+    EXPECT_EQ(desktop->windowStreams().size(), 2u);
+    EXPECT_FALSE(lastStream()->isStopped());
 }
 
 TEST_F(WindowCapture, AWatchdogTickWhileAPassRunsIsSkippedNotQueued) {
@@ -304,8 +356,8 @@ TEST_F(WindowCapture, DeliversNewPicturesTheFirstOfAStreamAndOnesAskedFor) {
     start(editorID);
     const auto stream = lastStream();
     const std::int64_t generation = capture->currentGeneration();
-    deliver(stream, Status::idle);      // the first of the stream
-    deliver(stream, Status::idle);      // nothing new
+    deliver(stream, Status::idle);  // the first of the stream
+    deliver(stream, Status::idle);  // nothing new
     deliver(stream, Status::blank);
     deliver(stream, Status::complete);  // new content
     capture->requestFrame();
@@ -342,7 +394,13 @@ TEST_F(WindowCapture, PlacesThePointerOnTheWholeWindow) {
     EXPECT_EQ(capture->pointerInWindow(), (UnitSpot{1, 1}));
     desktop->setPointer({99, 550});
     EXPECT_EQ(capture->pointerInWindow(), std::nullopt);
-    EXPECT_EQ(capture->cornerFraction(), 16.8 / 1000);
+    EXPECT_EQ(capture->cornerFraction(), 16.8 / 500) << "a fraction of the picture, which shows half the width";
+    desktop->setWindowCornerRadius(std::nullopt);
+    tick();
+    EXPECT_EQ(capture->cornerFraction(), std::nullopt) << "square corners";
+    (void)settings->setReal(WindowCorner::radiusKey, 10);
+    tick();
+    EXPECT_EQ(capture->cornerFraction(), 10.0 / 500);
 }
 
 TEST_F(WindowCapture, ReportsFrameRatesOnceASecondWhileTimingSamplesAreOn) {
