@@ -44,8 +44,8 @@ std::optional<WindowSource::Window> X11WindowSource::describe(Display* display, 
     described.number = static_cast<std::uint32_t>(window);
     described.title = X11ClientWindows::title(display, window);
     if (const auto app = X11ClientWindows::owner(display, window, installed)) {
-        described.owner = Owner{app->id, app->localizedName(),
-                                X11ClientWindows::processID(display, window).value_or(0)};
+        described.owner =
+            Owner{app->id, app->localizedName(), X11ClientWindows::processID(display, window).value_or(0)};
     }
     described.layer = X11ClientWindows::isNormalWindow(display, window) ? 0 : otherLayer;
     described.onScreen = attributes.map_state == IsViewable && !X11ClientWindows::isHidden(display, window) &&
@@ -62,7 +62,9 @@ std::optional<WindowSource::Window> X11WindowSource::describe(Display* display, 
 Result<RgbPicture> X11WindowSource::windowPicture(std::uint32_t window, int width, int height) {
     const auto connection = X11Connection::open(displayName_);
     if (!connection) return fail(std::string(X11WindowStream::serverGone));
-    auto grab = X11WindowGrab::open(connection, window, {.sharedMemory = streams_.frames.sharedMemory});
+    // A window that was covered is painted again once redirected: its picture waits for that.
+    auto grab = X11WindowGrab::open(connection, window,
+                                    {.sharedMemory = streams_.frames.sharedMemory, .settle = pictureSettle});
     if (connection->isGone()) return fail(std::string(X11WindowStream::serverGone));
     if (!grab) {
         if (grab.error().message == X11WindowGrab::notShown) return fail(std::string(windowHidden));
@@ -88,8 +90,8 @@ Result<std::shared_ptr<WindowStream>> X11WindowSource::openStream(std::uint32_t 
                                                                   const WindowStream::Configuration& configuration,
                                                                   std::shared_ptr<Executor> executor,
                                                                   WindowStream::Handlers handlers) {
-    auto stream = X11WindowStream::open(displayName_, window, configuration, std::move(executor), std::move(handlers),
-                                        streams_);
+    auto stream =
+        X11WindowStream::open(displayName_, window, configuration, std::move(executor), std::move(handlers), streams_);
     if (!stream) return stream.error();
     return std::shared_ptr<WindowStream>(std::move(stream).value());
 }
