@@ -52,6 +52,9 @@ public:
     virtual bool screenLocked() = 0;
     // Pixels per point of the main display; none when there is no main display.
     virtual std::optional<double> backingScaleFactor() = 0;
+    // The radius, in points, of the rounded corners the desktop gives its windows as they are
+    // captured; none when their corners are square.
+    virtual std::optional<double> windowCornerRadius() = 0;
     // One picture of the window's own contents, parts covered by other windows included, scaled
     // to `width` × `height` pixels, without the cursor. Fails in a sentence: windowHidden for a
     // window that is minimised or not shown.

@@ -23,7 +23,7 @@ class WindowStream {
 public:
     // How the window is captured.
     struct Configuration {
-        std::int64_t width = 0;   // of every picture, in pixels
+        std::int64_t width = 0;  // of every picture, in pixels
         std::int64_t height = 0;
         // The part of the window captured, in its points from its top left corner; the zero
         // rectangle captures the whole window.
@@ -59,6 +59,9 @@ public:
         std::function<void(Sample)> sample;
         // The desktop stopped the stream on its own; the text says why, in a sentence for the user.
         std::function<void(std::string description)> stopped;
+        // The window has gone (closed, or destroyed by its app): the stream has ended without a
+        // failure, and a window that takes its number is another one.
+        std::function<void()> gone = nullptr;
     };
 
     virtual ~WindowStream() = default;

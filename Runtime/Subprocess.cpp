@@ -164,18 +164,20 @@ std::string timedOut(const std::filesystem::path& executable, double seconds) {
     ::_exit(127);
 }
 
-std::string decoded(const std::string& bytes) {
+std::string decoded(std::string bytes, Subprocess::Ends ends) {
     if (!unicode::isValidUtf8(bytes)) return "";
+    if (ends == Subprocess::Ends::kept) return bytes;
     return std::string(unicode::trimWhiteSpace(bytes));
 }
 
 }  // namespace
 
 Subprocess::Result Subprocess::run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-                                   std::optional<std::string_view> input, std::chrono::duration<double> timeout) {
+                                   std::optional<std::string_view> input, std::chrono::duration<double> timeout,
+                                   Ends ends) {
     // The texts of a failed start and of a time-out are UTF-8 already and need no trimming.
     auto result = runBytes(executable, arguments, input, timeout);
-    result.output = decoded(result.output);
+    result.output = decoded(std::move(result.output), ends);
     return result;
 }
 

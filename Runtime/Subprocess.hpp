@@ -26,7 +26,8 @@ public:
         // The tool started, ended within the limit, and its exit status was 0.
         bool ok = false;
         // After a normal end: standard output and standard error as written (one shared pipe),
-        // trimmed of white space at both ends, or "" when the bytes are not UTF-8. After a
+        // trimmed of white space at both ends unless asked otherwise, or "" when the bytes are
+        // not UTF-8. After a
         // failed start: the system's description of the error. After a time-out:
         // "<tool> timed out after <whole seconds>s".
         std::string output;
@@ -35,6 +36,9 @@ public:
         bool cut = false;
         bool operator==(const Result&) const = default;
     };
+
+    // What becomes of the white space at both ends of what a tool printed.
+    enum class Ends { trimmed, kept };
 
     Subprocess() = delete;
 
@@ -46,8 +50,12 @@ public:
     // `timeout` bounds the whole run: the output's end and the exit that follows. When it runs
     // out, the tool's process group gets SIGTERM, and SIGKILL at most a second later; the tool is
     // reaped before the call returns.
+    //
+    // With `ends` kept, the output is the tool's bytes as written, line feeds at its end
+    // included, for a caller to which they mean something (a pane's blank last rows).
     static Result run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-                      std::optional<std::string_view> input, std::chrono::duration<double> timeout);
+                      std::optional<std::string_view> input, std::chrono::duration<double> timeout,
+                      Ends ends = Ends::trimmed);
     // The same, but after a normal end `output` holds the bytes exactly as written, neither
     // checked as UTF-8 nor trimmed, for a caller that sorts out the lines it can read. At most
     // `outputLimit` bytes are kept: a tool that prints more is stopped there, as at a time-out,

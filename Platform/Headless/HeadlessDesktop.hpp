@@ -31,7 +31,10 @@ public:
     std::optional<std::vector<Window>> shareableWindows() override { return std::nullopt; }
     bool screenLocked() override { return false; }
     std::optional<double> backingScaleFactor() override { return std::nullopt; }
-    Result<RgbPicture> windowPicture(std::uint32_t, int, int) override { return fail("There is no display to capture"); }
+    std::optional<double> windowCornerRadius() override { return std::nullopt; }
+    Result<RgbPicture> windowPicture(std::uint32_t, int, int) override {
+        return fail("There is no display to capture");
+    }
     Result<RgbPicture> displayPicture(const Rect&, int, int) override { return fail("There is no display to capture"); }
     Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t, const WindowStream::Configuration&,
                                                      std::shared_ptr<Executor>, WindowStream::Handlers) override {

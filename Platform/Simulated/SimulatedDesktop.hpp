@@ -149,7 +149,8 @@ public:
     // In the order the apps were started.
     std::vector<ListedApp> runningApps() override;
     // WindowRoster, under the trust switch; raising also activates the app, unless refused.
-    Raise raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name, bool movingPointer) override;
+    Raise raise(std::uint32_t windowID, const std::string& bundleID, const std::string& name,
+                bool movingPointer) override;
     Raise open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) override;
     std::optional<Rect> frontWindowFrame(const std::string& bundleID) override;
     // Front to back; windows that share a number are listed one after the other. The main
@@ -165,11 +166,13 @@ public:
     std::optional<std::vector<WindowSource::Window>> shareableWindows() override;
     bool screenLocked() override;
     std::optional<double> backingScaleFactor() override;
+    std::optional<double> windowCornerRadius() override;
     // Pictures under the screen recording switch: a window is painted in its windowColour, the
     // screen in displayColour.
     Result<RgbPicture> windowPicture(std::uint32_t window, int width, int height) override;
     Result<RgbPicture> displayPicture(const Rect& region, int width, int height) override;
-    Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window, const WindowStream::Configuration& configuration,
+    Result<std::shared_ptr<WindowStream>> openStream(std::uint32_t window,
+                                                     const WindowStream::Configuration& configuration,
                                                      std::shared_ptr<Executor> executor,
                                                      WindowStream::Handlers handlers) override;
 
@@ -220,6 +223,8 @@ public:
     void setLocked(bool locked);
     // Pixels per point of the main display (at first 2); none: there is no main display.
     void setBackingScale(std::optional<double> scale);
+    // The corners of its windows (16.8 points at first); none: square.
+    void setWindowCornerRadius(std::optional<double> radius);
     // Why the next streams fail to open, or updates of running streams are refused; none: they
     // succeed.
     void setOpenFailure(std::optional<std::string> description);
@@ -296,6 +301,7 @@ private:
     std::vector<std::uint32_t> stacking_;  // window numbers, front to back
     bool locked_ = false;
     std::optional<double> backingScale_ = 2.0;
+    std::optional<double> cornerRadius_ = 16.8;
     std::optional<std::string> openFailure_;
     std::optional<std::string> updateFailure_;
     std::vector<std::shared_ptr<SimulatedWindowStream>> streams_;

@@ -159,6 +159,16 @@ std::optional<double> SimulatedDesktop::backingScaleFactor() {
     return backingScale_;
 }
 
+std::optional<double> SimulatedDesktop::windowCornerRadius() {
+    std::lock_guard lock(mutex_);
+    return cornerRadius_;
+}
+
+void SimulatedDesktop::setWindowCornerRadius(std::optional<double> radius) {
+    std::lock_guard lock(mutex_);
+    cornerRadius_ = radius;
+}
+
 void SimulatedDesktop::setPictureGate(std::function<void(std::uint32_t)> gate) {
     std::lock_guard lock(mutex_);
     pictureGate_ = std::move(gate);
@@ -206,8 +216,8 @@ Result<std::shared_ptr<WindowStream>> SimulatedDesktop::openStream(std::uint32_t
         auto desktop = weak.lock();
         return desktop ? desktop->updateRefusal() : std::nullopt;
     };
-    auto stream = std::make_shared<SimulatedWindowStream>(window, configuration, std::move(executor), std::move(handlers),
-                                                          clock_, std::move(refusal));
+    auto stream = std::make_shared<SimulatedWindowStream>(window, configuration, std::move(executor),
+                                                          std::move(handlers), clock_, std::move(refusal));
     streams_.push_back(stream);
     return std::shared_ptr<WindowStream>(stream);
 }

@@ -6,8 +6,9 @@ namespace quib {
 namespace {
 
 std::unique_ptr<PixelBufferPool> poolFor(const WindowStream::Configuration& configuration) {
-    return std::make_unique<PixelBufferPool>(static_cast<int>(configuration.width), static_cast<int>(configuration.height),
-                                             static_cast<std::size_t>(std::max<std::int64_t>(configuration.queueDepth, 1)));
+    return std::make_unique<PixelBufferPool>(
+        static_cast<int>(configuration.width), static_cast<int>(configuration.height),
+        static_cast<std::size_t>(std::max<std::int64_t>(configuration.queueDepth, 1)));
 }
 
 }  // namespace
@@ -68,6 +69,12 @@ std::shared_ptr<const PixelBuffer> SimulatedWindowStream::deliver(std::int64_t s
 void SimulatedWindowStream::stopBySystem(const std::string& description) {
     executor_->post([description, handler = handlers_.stopped] {
         if (handler) handler(description);
+    });
+}
+
+void SimulatedWindowStream::windowGone() {
+    executor_->post([handler = handlers_.gone] {
+        if (handler) handler();
     });
 }
 

@@ -34,6 +34,8 @@ public:
     std::shared_ptr<const PixelBuffer> deliver(std::int64_t status = FrameStatus::complete, bool withPicture = true);
     // Stops the stream as the desktop would on its own, reporting `description`.
     void stopBySystem(const std::string& description);
+    // Says the window has gone, as a stream does when its window is destroyed.
+    void windowGone();
 
     std::uint32_t window() const { return window_; }
     Configuration configuration() const;

@@ -50,7 +50,9 @@ std::optional<Tmux::Pane> takePane(std::string_view& rest) {
     std::size_t lengths[3] = {};
     for (auto& length : lengths) {
         const auto digits = field('|');
-        if (!digits || digits->empty() || digits->size() > 9 || !std::ranges::all_of(*digits, [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
+        if (!digits || digits->empty() || digits->size() > 9 ||
+            !std::ranges::all_of(*digits, [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
         length = std::stoul(std::string(*digits));
     }
     const auto session = counted(lengths[0], ':');
@@ -58,7 +60,8 @@ std::optional<Tmux::Pane> takePane(std::string_view& rest) {
     const auto command = place ? counted(lengths[1], '|') : std::nullopt;
     const auto path = command ? counted(lengths[2], '|') : std::nullopt;
     if (!id || !path || (!text.empty() && text.front() != '\n')) return std::nullopt;
-    Tmux::Pane pane{std::string(*id), std::string(*session) + ":" + std::string(*place), std::string(*command), std::string(*path)};
+    Tmux::Pane pane{std::string(*id), std::string(*session) + ":" + std::string(*place), std::string(*command),
+                    std::string(*path)};
     if (!Tmux::isPaneID(pane.id) || !Tmux::isPaneSpec(pane.spec) || pane.command.empty()) return std::nullopt;
     rest = text;
     return pane;
@@ -68,10 +71,17 @@ std::optional<Tmux::Pane> takePane(std::string_view& rest) {
 
 Tmux::Tmux() : Tmux(std::vector<std::filesystem::path>(standardPaths.begin(), standardPaths.end())) {}
 
-Tmux::Tmux(std::vector<std::filesystem::path> paths, Runner runner) : paths_(std::move(paths)), runner_(std::move(runner)) {
+Tmux::Tmux(std::vector<std::filesystem::path> paths, Runner runner)
+    : paths_(std::move(paths)), runner_(std::move(runner)), untrimmedRunner_(runner_) {
     if (!runner_) {
         runner_ = [](const std::filesystem::path& tmux, const std::vector<std::string>& arguments,
-                     std::optional<std::string_view> input) { return Subprocess::run(tmux, arguments, input, timeout); };
+                     std::optional<std::string_view> input) {
+            return Subprocess::run(tmux, arguments, input, timeout);
+        };
+        untrimmedRunner_ = [](const std::filesystem::path& tmux, const std::vector<std::string>& arguments,
+                              std::optional<std::string_view> input) {
+            return Subprocess::run(tmux, arguments, input, timeout, Subprocess::Ends::kept);
+        };
     }
 }
 
@@ -82,6 +92,12 @@ std::optional<Subprocess::Result> Tmux::run(const std::vector<std::string>& argu
     const auto tmux = executableURL();
     if (!tmux) return std::nullopt;
     return runner_(*tmux, arguments, input);
+}
+
+std::optional<Subprocess::Result> Tmux::runUntrimmed(const std::vector<std::string>& arguments) const {
+    const auto tmux = executableURL();
+    if (!tmux) return std::nullopt;
+    return untrimmedRunner_(*tmux, arguments, std::nullopt);
 }
 
 std::optional<std::string> Tmux::output(const std::vector<std::string>& arguments) const {

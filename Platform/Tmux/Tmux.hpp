@@ -48,12 +48,14 @@ public:
 
     // Runs the program found with these arguments and, when given, this standard input, within
     // the time limit.
-    using Runner = std::function<Subprocess::Result(const std::filesystem::path& tmux, const std::vector<std::string>& arguments,
-                                                    std::optional<std::string_view> input)>;
+    using Runner =
+        std::function<Subprocess::Result(const std::filesystem::path& tmux, const std::vector<std::string>& arguments,
+                                         std::optional<std::string_view> input)>;
 
     // Looks in the standard places.
     Tmux();
-    // Looks in `paths`, in order, and runs tmux through `runner` (none: Subprocess::run).
+    // Looks in `paths`, in order, and runs tmux through `runner` (none: Subprocess::run). A
+    // runner given serves runUntrimmed too, its output taken as tmux printed it.
     explicit Tmux(std::vector<std::filesystem::path> paths, Runner runner = nullptr);
 
     // The first of the paths that is an executable file (links followed), or none. Looked up
@@ -64,6 +66,10 @@ public:
     // One run of tmux, looked up afresh; none when it is not installed.
     std::optional<Subprocess::Result> run(const std::vector<std::string>& arguments,
                                           std::optional<std::string_view> input = std::nullopt) const;
+
+    // The same, with what tmux printed kept byte for byte after a normal end, its final line
+    // feeds included.
+    std::optional<Subprocess::Result> runUntrimmed(const std::vector<std::string>& arguments) const;
 
     // Every pane of every session, in tmux's order; empty when tmux is missing, fails, times out
     // or runs no server. Lines that do not parse are logged and skipped.
@@ -113,6 +119,7 @@ private:
 
     std::vector<std::filesystem::path> paths_;
     Runner runner_;
+    Runner untrimmedRunner_;
 };
 
 }  // namespace quib

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "Runtime/SecureRandom.hpp"
+#include "Runtime/UnicodeText.hpp"
 #include "Shared/UptimeClock.hpp"
 
 namespace quib {
@@ -80,7 +81,7 @@ PaneMirror::~PaneMirror() {
 
 std::vector<std::string> PaneMirror::arguments(const std::string& pane) {
     return {"display-message", "-p", "-t", pane, "-F", "#{pane_width} #{pane_height}", ";",
-            "capture-pane", "-p", "-e", "-t", pane};
+            "capture-pane",    "-p", "-e", "-t", pane};
 }
 
 PaneMirror::Picture PaneMirror::parse(std::string_view output) {
@@ -156,14 +157,18 @@ void PaneMirror::poll(const Polling& polling) {
 
 // A failed run gives a state "tmux: " and the runner's text, whose digest is of that text alone;
 // a picture's digest also covers the numbers of its size line.
-PaneMirror::Reading PaneMirror::read(const Tmux& tmux, const std::string& pane, const std::string& title, const Clock& clock) {
+PaneMirror::Reading PaneMirror::read(const Tmux& tmux, const std::string& pane, const std::string& title,
+                                     const Clock& clock) {
     const MonoTime started = clock.now();
-    auto outcome = tmux.run(arguments(pane));
+    // The text is tmux's own, blank last rows and final line feeds included.
+    auto outcome = tmux.runUntrimmed(arguments(pane));
     const MonoTime ended = clock.now();
     Reading reading;
     reading.ran = ended - started;
     if (!outcome || !outcome->ok) {
-        const std::string reason = "tmux: " + (outcome ? outcome->output : std::string("tmux not found"));
+        // A complaint is a sentence: its line feed is not part of it.
+        const std::string reason = "tmux: " + (outcome ? std::string(unicode::trimWhiteSpace(outcome->output))
+                                                       : std::string("tmux not found"));
         reading.frame = ViewFrame::make(ViewFrame::Kind::state, title, UptimeClock::nanos(ended));
         reading.frame.reason = reason;
         reading.digest = PictureHash::shared()(reason, nullptr);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "QuibHost/Streaming/PaneMirror.hpp"
 #include "QuibHost/Connection/TlsViewConnection.hpp"
+#include "QuibHost/Streaming/PaneMirror.hpp"
 #include "QuibHost/Streaming/VideoEncoder.hpp"
 #include "QuibHost/Streaming/WindowCapture.hpp"
 #include "Runtime/Logger.hpp"
@@ -39,6 +39,14 @@ bool PanelStreamer::ViewClient::adopt(const ViewHelloPayload& hello) {
     return changed;
 }
 
+bool PanelStreamer::ViewClient::canTakeNext(std::int64_t budget) const {
+    return inFlightFrames == 0 || (inFlightFrames < VideoPacer::maxFramesInFlight && inFlightBytes < budget);
+}
+
+bool PanelStreamer::ViewClient::hasStalled(MonoTime now) const {
+    return inFlightFrames > 0 && now - waitingSince >= stallLimit;
+}
+
 std::int64_t PanelStreamer::ViewClient::clampedSide(std::int64_t side) {
     return std::clamp(side, smallestSide, largestSide);
 }
@@ -52,9 +60,12 @@ double PanelStreamer::readViewerAllowance(const Settings* settings) {
 
 PanelStreamer::Demand PanelStreamer::demandOf(const std::map<const void*, ViewClient>& clients) {
     if (clients.empty()) return {};
+    const bool allStalled =
+        std::all_of(clients.begin(), clients.end(), [](const auto& entry) { return entry.second.stalled; });
     Demand demand{largestSide, largestSide, {}};
     double left = 1, top = 1, right = 0, bottom = 0;
     for (const auto& [identity, client] : clients) {
+        if (client.stalled && !allStalled) continue;
         demand.width = std::min(demand.width, client.maxWidth);
         demand.height = std::min(demand.height, client.maxHeight);
         left = std::min(left, client.crop.minX());
@@ -262,6 +273,7 @@ std::vector<std::shared_ptr<ViewConnection>> PanelStreamer::chooseReceivers(cons
             if (frame.isKeyframe.value_or(false)) client.missedFrame = false;
         }
         if (policy == SendPolicy::text && client.inFlightFrames > 0) continue;
+        if (client.inFlightFrames == 0) client.waitingSince = handed.at;
         ++client.inFlightFrames;
         client.inFlightBytes += handed.bytes;
         receivers.push_back(client.connection);
@@ -276,6 +288,7 @@ std::vector<std::shared_ptr<ViewConnection>> PanelStreamer::chooseReceivers(cons
 void PanelStreamer::sendCompleted(const std::weak_ptr<ViewConnection>& to, const Handed& handed,
                                   const Result<MonoTime>& written) {
     bool remain = false;
+    bool resumed = false;
     {
         std::lock_guard guard(lock_);
         const auto connection = to.lock();
@@ -283,12 +296,16 @@ void PanelStreamer::sendCompleted(const std::weak_ptr<ViewConnection>& to, const
         if (client == clients_.end() || client->second.connection != connection) return;
         client->second.inFlightFrames = std::max<std::int64_t>(0, client->second.inFlightFrames - 1);
         client->second.inFlightBytes = std::max<std::int64_t>(0, client->second.inFlightBytes - handed.bytes);
+        client->second.waitingSince = clock_->now();
+        resumed = std::exchange(client->second.stalled, false);
         if (!written) {
             clients_.erase(client);
             remain = !clients_.empty();
         }
     }
     if (!written) return viewerLeft(remain);
+    // A viewer that reads again has its say in the size again.
+    if (resumed) restartSource();
     if (handed.video)
         noteVideoDelivered(handed.bytes, std::chrono::duration<double>(clock_->now() - handed.at).count(),
                            handed.interval);

@@ -13,16 +13,16 @@
 #include <string_view>
 
 #include "Platform/DesktopServices.hpp"
+#include "Platform/Tmux/Tmux.hpp"
 #include "Platform/VideoSessionFactory.hpp"
+#include "QuibHost/Connection/ViewConnection.hpp"
 #include "QuibHost/Streaming/PaneSource.hpp"
 #include "QuibHost/Streaming/PanelCapture.hpp"
 #include "QuibHost/Streaming/PanelEncoder.hpp"
 #include "QuibHost/Streaming/PanelStreamerService.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/VideoPacer.hpp"
-#include "QuibHost/Connection/ViewConnection.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
-#include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
 #include "Runtime/Geometry.hpp"
@@ -70,6 +70,9 @@ public:
     static constexpr std::chrono::milliseconds targetDebounce{120};
     static constexpr std::string_view viewerAllowanceKey = "quib.viewerAllowance";
     static constexpr double defaultViewerAllowance = 0.12;
+    // A viewer that has taken nothing for this long, with frames in flight, no longer holds the
+    // others to its size nor to key frames until it takes something again.
+    static constexpr std::chrono::seconds stallLimit{3};
     // Between a target's name and its window's title or its pane.
     static constexpr std::string_view titleSeparator = " \u00b7 ";
 
@@ -88,6 +91,14 @@ public:
         std::int64_t inFlightBytes = 0;  // whole framed messages
         bool missedFrame = false;        // a video frame was withheld, so it needs a key frame
         std::string interfaceName;       // of the link the connection runs over; empty when unknown
+        // Since when it has had frames in flight without taking one; only counts while it has.
+        MonoTime waitingSince{};
+        bool stalled = false;  // it has taken nothing for stallLimit
+
+        // It has room for the next video frame: nothing in flight, or fewer than the most frames
+        // and bytes below `budget`.
+        bool canTakeNext(std::int64_t budget) const;
+        bool hasStalled(MonoTime now) const;
 
         ViewClient(std::shared_ptr<ViewConnection> connection, const ViewHelloPayload& hello);
         // Takes a later hello of the same connection; true when the size or the crop changed.
@@ -148,7 +159,8 @@ public:
 
     // "quib.viewerAllowance" in seconds when above 0 and below 2, else 0.12.
     static double readViewerAllowance(const Settings* settings);
-    // Every viewer's wishes together; the idle demand without viewers.
+    // Every viewer's wishes together, a stalled viewer's left out while another is not stalled;
+    // the idle demand without viewers.
     static Demand demandOf(const std::map<const void*, ViewClient>& clients);
     // The name of the interface in `entries` that holds `address`; empty when none does.
     static std::string interfaceHolding(const std::string& address,
@@ -217,6 +229,7 @@ private:
     };
     std::optional<Rates> passGate(std::int64_t& epoch);
     bool encodeFinished(const Encoding& encoding);
+    bool needsKeyframe();
     void videoEncoded(const Encoding& encoding, std::optional<PanelEncoder::Output> output);
     void noteSent(std::int64_t generation, bool isKeyframe);
     void askAgainIfTurnedAway();

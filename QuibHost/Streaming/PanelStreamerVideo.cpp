@@ -41,13 +41,7 @@ void PanelStreamer::encodeAndSend(std::shared_ptr<const PixelBuffer> picture, Mo
         lastEncodedGeneration_ = generation;
         encoder_->forceKeyframe();
     }
-    bool missed = false;
-    {
-        std::lock_guard guard(lock_);
-        missed =
-            std::any_of(clients_.begin(), clients_.end(), [](const auto& entry) { return entry.second.missedFrame; });
-    }
-    if (missed) encoder_->forceKeyframe();
+    if (needsKeyframe()) encoder_->forceKeyframe();
     Encoding encoding{.crop = crop, .generation = generation};
     const auto rates = passGate(encoding.epoch);
     if (!rates) return;
@@ -63,6 +57,32 @@ void PanelStreamer::encodeAndSend(std::shared_ptr<const PixelBuffer> picture, Mo
                                             videoEncoded(encoding, std::move(output));
                                         }));
     if (!taken) encodeFinished(encoding);
+}
+
+// A viewer that missed a frame needs a key frame, but only once it can take the next one: a
+// viewer that is still busy would not get it, and the others would pay for it. A viewer that has
+// stalled counts for nothing here, and its say in the size goes too, until it takes a frame.
+bool PanelStreamer::needsKeyframe() {
+    bool missed = false;
+    bool stallsChanged = false;
+    std::vector<std::string> stalledNow;
+    {
+        std::lock_guard guard(lock_);
+        const MonoTime now = clock_->now();
+        const std::int64_t budget = pacer_.inFlightByteBudget();
+        for (auto& [identity, client] : clients_) {
+            const bool stalled = client.hasStalled(now);
+            if (stalled != client.stalled) {
+                stallsChanged = true;
+                if (stalled) stalledNow.push_back(client.name);
+            }
+            client.stalled = stalled;
+            missed = missed || (client.missedFrame && !stalled && client.canTakeNext(budget));
+        }
+    }
+    for (const auto& name : stalledNow) quibLog().info("view: ", pub(name), " has taken nothing for 3 s");
+    if (stallsChanged) restartSource();
+    return missed;
 }
 
 // At most one picture in the encoder, and only when some viewer can take what comes out: one

@@ -78,6 +78,7 @@ void WindowCapture::start(std::optional<std::string> bundleID, std::optional<std
     {
         std::lock_guard lock(stateLock_);
         request_ = Request{std::move(bundleID), windowID, maxWidth, maxHeight, crop};
+        pinnedSeen_ = false;
         session = session_;
     }
     if (!screenAccess_->isGranted()) {
@@ -204,9 +205,24 @@ void WindowCapture::didStop(std::uint64_t token, const std::string& description)
         stream_.reset();
         streamToken_ = 0;
         windowID_.reset();
+        windowOwner_.reset();
     }
     quibLog().error("view: stream stopped ", pub(description));
     if (onState_) onState_("Capture stopped: " + description, false);
+}
+
+// Nothing failed: the window closed. Its number may already name another window, which the
+// pass posted here finds, or the watchdog's next one.
+void WindowCapture::didGo(std::uint64_t token) {
+    std::uint64_t session = 0;
+    {
+        std::lock_guard lock(stateLock_);
+        if (token == 0 || token != streamToken_) return;
+        session = session_;
+    }
+    quibLog().info("view: the captured window has gone");
+    stopStreamOnly(token);
+    if (beginPass()) postPass(false, session);
 }
 
 void WindowCapture::reportRate() {

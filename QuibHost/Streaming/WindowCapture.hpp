@@ -164,11 +164,15 @@ private:
     std::optional<WindowSource::Window> resolveWindow(const Request& request, std::uint64_t session);
     void applyNoWindow(bool restartIfNeeded, const Request& request, std::uint64_t session);
     bool reconfigure(const WindowSource::Window& window, OutputSize size, const Rect& source, const Rect& applied);
-    void didUpdate(std::uint64_t token, OutputSize size, const Rect& source, const Rect& applied, const Result<void>& done);
+    void didUpdate(std::uint64_t token, OutputSize size, const Rect& source, const Rect& applied,
+                   const Result<void>& done);
     void openStream(const WindowSource::Window& window, OutputSize size, const Rect& source, const Rect& applied,
                     std::uint64_t session);
-    void noteWindow(const WindowSource::Window& window, bool newGeneration, std::int64_t* generation = nullptr);
-    void stopStreamOnly();
+    bool isPinnedWindow(const WindowSource::Window& window, const Request& request);
+    void noteWindow(const WindowSource::Window& window, const Rect& source, bool newGeneration,
+                    std::int64_t* generation = nullptr);
+    // Stops the running stream; with a token, only when it is still that stream.
+    void stopStreamOnly(std::uint64_t onlyToken = 0);
     bool isCurrent(std::uint64_t session) const;
     void report(std::uint64_t session, const std::string& text, bool canOpen);
 
@@ -181,6 +185,7 @@ private:
     // On the capture queue.
     void didOutput(std::uint64_t token, const WindowStream::Sample& sample);
     void didStop(std::uint64_t token, const std::string& description);
+    void didGo(std::uint64_t token);
     void reportRate();
 
     const std::shared_ptr<WindowSource> windows_;
@@ -208,6 +213,13 @@ private:
     std::uint64_t lastToken_ = 0;
     std::int64_t streamGeneration_ = 0;  // the generation of that stream's pictures
     std::optional<std::uint32_t> windowID_;
+    // Who owns that window: a window of another app or process that takes its number is another
+    // window.
+    std::optional<WindowSource::Owner> windowOwner_;
+    // The process behind the pinned number when it was first seen since the last start; a window
+    // of another process under that number is not the one picked.
+    bool pinnedSeen_ = false;
+    std::optional<std::int64_t> pinnedProcess_;
     OutputSize configuredSize_;
     Rect configuredRect_;
     Rect appliedCrop_ = wholeWindow;

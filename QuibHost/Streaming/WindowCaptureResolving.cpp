@@ -184,7 +184,7 @@ std::optional<WindowSource::Window> WindowCapture::resolveWindow(const Request& 
     const auto pinned = std::find_if(windows->begin(), windows->end(), [&](const WindowSource::Window& w) {
         return w.number == *request.pinnedWindowID;
     });
-    if (pinned == windows->end()) {
+    if (pinned == windows->end() || !isPinnedWindow(*pinned, request)) {
         report(session, "The window you picked has closed \u2014 pick another on your phone", false);
         return std::nullopt;
     }
@@ -194,6 +194,20 @@ std::optional<WindowSource::Window> WindowCapture::resolveWindow(const Request& 
         return std::nullopt;
     }
     return *pinned;
+}
+
+// X hands window numbers out again: the number picked names the picked window only while the
+// window belongs to the target's app and to the process that had it when the owner asked.
+bool WindowCapture::isPinnedWindow(const WindowSource::Window& window, const Request& request) {
+    if (request.bundleID && (!window.owner || window.owner->bundleID != *request.bundleID)) return false;
+    const std::optional<std::int64_t> process =
+        window.owner ? std::optional<std::int64_t>(window.owner->processID) : std::nullopt;
+    std::lock_guard lock(stateLock_);
+    if (!pinnedSeen_) {
+        pinnedSeen_ = true;
+        pinnedProcess_ = process;
+    }
+    return pinnedProcess_ == process;
 }
 
 // A watchdog pass that finds nothing where nothing ran says nothing: the loss of a window is
@@ -220,11 +234,11 @@ bool WindowCapture::reconfigure(const WindowSource::Window& window, OutputSize s
     std::uint64_t token = 0;
     {
         std::lock_guard lock(stateLock_);
-        if (!stream_ || windowID_ != window.number) return false;
+        if (!stream_ || windowID_ != window.number || windowOwner_ != window.owner) return false;
         stream = stream_;
         token = streamToken_;
     }
-    noteWindow(window, false);
+    noteWindow(window, source, false);
     {
         std::lock_guard lock(stateLock_);
         if (size == configuredSize_ && source == configuredRect_) return true;
@@ -264,7 +278,7 @@ void WindowCapture::openStream(const WindowSource::Window& window, OutputSize si
                                const Rect& applied, std::uint64_t session) {
     stopStreamOnly();
     std::int64_t generation = 0;
-    noteWindow(window, true, &generation);
+    noteWindow(window, source, true, &generation);
     std::uint64_t token = 0;
     {
         std::lock_guard lock(stateLock_);
@@ -284,6 +298,9 @@ void WindowCapture::openStream(const WindowSource::Window& window, OutputSize si
                                     },
                                     [weak, token](std::string description) {
                                         if (auto capture = weak.lock()) capture->didStop(token, description);
+                                    },
+                                    [weak, token] {
+                                        if (auto capture = weak.lock()) capture->didGo(token);
                                     }};
     auto opened = windows_->openStream(window.number, configuration(size, source), queue_, std::move(handlers));
     bool kept = false;
@@ -292,6 +309,7 @@ void WindowCapture::openStream(const WindowSource::Window& window, OutputSize si
         if (opened && session == session_ && token == streamToken_) {
             stream_ = *opened;
             windowID_ = window.number;
+            windowOwner_ = window.owner;
             configuredSize_ = size;
             configuredRect_ = source;
             kept = true;
@@ -305,8 +323,12 @@ void WindowCapture::openStream(const WindowSource::Window& window, OutputSize si
                    size.width, "x", size.height, pub(cropSuffix(source)));
 }
 
-void WindowCapture::noteWindow(const WindowSource::Window& window, bool newGeneration, std::int64_t* generation) {
-    const auto corner = corner_.radiusFraction(window.frame.width, window.frame.height);
+// The corner is a fraction of the picture's width, which shows the source rectangle's.
+void WindowCapture::noteWindow(const WindowSource::Window& window, const Rect& source, bool newGeneration,
+                               std::int64_t* generation) {
+    const double shownWidth = source == Rect{} ? window.frame.width : source.width;
+    const auto corner =
+        corner_.radiusFraction(window.frame.width, window.frame.height, shownWidth, windows_->windowCornerRadius());
     std::lock_guard lock(frameLock_);
     if (newGeneration) ++generation_;
     if (generation) *generation = generation_;
@@ -315,14 +337,16 @@ void WindowCapture::noteWindow(const WindowSource::Window& window, bool newGener
 }
 
 // The old stream is told to stop and not waited for.
-void WindowCapture::stopStreamOnly() {
+void WindowCapture::stopStreamOnly(std::uint64_t onlyToken) {
     std::shared_ptr<WindowStream> old;
     {
         std::lock_guard lock(stateLock_);
+        if (onlyToken != 0 && onlyToken != streamToken_) return;
         old = std::move(stream_);
         stream_.reset();
         streamToken_ = 0;
         windowID_.reset();
+        windowOwner_.reset();
         configuredSize_ = {};
         configuredRect_ = {};
     }

@@ -80,6 +80,15 @@ public:
         if (picture.key) output.parameterSets = {Bytes{0x67}, Bytes{0x68}};
         picture.output(std::move(output));
     }
+    // Finishes the oldest waiting picture as a key frame of `keyBytes` or a delta of `deltaBytes`.
+    void finish(std::size_t keyBytes, std::size_t deltaBytes) {
+        bool key = false;
+        {
+            std::lock_guard lock(mutex_);
+            key = pending_.front().key;
+        }
+        finish(key ? keyBytes : deltaBytes);
+    }
     // The last rate given; none before any.
     std::optional<std::int64_t> rate() const {
         std::lock_guard lock(mutex_);

@@ -200,7 +200,12 @@ std::string title(Display* display, Window window) {
 bool isHidden(Display* display, Window window) {
     const auto states = longs(display, window, "_NET_WM_STATE", XA_ATOM);
     const Atom hidden = XInternAtom(display, "_NET_WM_STATE_HIDDEN", False);
-    return std::ranges::find(states, hidden) != states.end();
+    if (std::ranges::find(states, hidden) == states.end()) return false;
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display, window, &attributes) || attributes.map_state != IsViewable) return true;
+    const Atom wmState = XInternAtom(display, "WM_STATE", False);
+    const auto icccm = longs(display, window, "WM_STATE", wmState);
+    return !icccm.empty() && icccm.front() == IconicState;
 }
 
 bool isNormalWindow(Display* display, Window window) {

@@ -34,7 +34,9 @@ std::optional<Window> activeWindow(Display* display);
 std::optional<std::int64_t> processID(Display* display, Window window);
 // The window's title as UTF-8: _NET_WM_NAME, else WM_NAME; "" when it has neither.
 std::string title(Display* display, Window window);
-// The window is minimised (_NET_WM_STATE holds _NET_WM_STATE_HIDDEN).
+// The window is minimised: _NET_WM_STATE holds _NET_WM_STATE_HIDDEN, and the window is not
+// shown. A window manager may leave HIDDEN behind when it shows a window again, so a window
+// that is viewable and whose WM_STATE is not Iconic counts as shown whatever HIDDEN says.
 bool isHidden(Display* display, Window window);
 // The window is an ordinary app window or a dialog: its _NET_WM_WINDOW_TYPE is absent or names
 // _NET_WM_WINDOW_TYPE_NORMAL or _NET_WM_WINDOW_TYPE_DIALOG first (not a dock, panel, menu or

@@ -14,13 +14,12 @@ namespace {
 
 using FrameStatus = WindowStream::FrameStatus;
 
-int side(std::int64_t pixels) {
-    return pixels >= 1 && pixels <= PixelBuffer::maxSide ? static_cast<int>(pixels) : 0;
-}
+int side(std::int64_t pixels) { return pixels >= 1 && pixels <= PixelBuffer::maxSide ? static_cast<int>(pixels) : 0; }
 
 std::unique_ptr<PixelBufferPool> poolFor(const WindowStream::Configuration& configuration) {
-    return std::make_unique<PixelBufferPool>(side(configuration.width), side(configuration.height),
-                                             static_cast<std::size_t>(std::max<std::int64_t>(configuration.queueDepth, 1)));
+    return std::make_unique<PixelBufferPool>(
+        side(configuration.width), side(configuration.height),
+        static_cast<std::size_t>(std::max<std::int64_t>(configuration.queueDepth, 1)));
 }
 
 }  // namespace
@@ -120,9 +119,11 @@ void X11WindowFrames::handle(const XEvent& event) {
 X11WindowFrames::Tick X11WindowFrames::tick(MonoTime now) {
     const Tick lost{std::nullopt, true};
     if (!handleEvents()) return lost;
-    // An unmapped or destroyed window's pixmap shows only its last picture: nothing is said
-    // until it is mapped again (or the stream stops).
-    if (destroyed_ || !shown_) return {};
+    // A destroyed window's number may soon name another window: whoever paces the ticks is told.
+    if (destroyed_) return {std::nullopt, false, true};
+    // An unmapped window's pixmap shows only its last picture: nothing is said until it is
+    // mapped again (or the stream stops).
+    if (!shown_) return {};
     if (renaming_) {
         if (!grab_->rename()) return connection_->isGone() ? lost : Tick{};
         renaming_ = false;
@@ -132,7 +133,8 @@ X11WindowFrames::Tick X11WindowFrames::tick(MonoTime now) {
     const auto pointer = configuration_.showsCursor ? readPointer() : std::nullopt;
     const bool fresh = changed_ || cursorChanged(pointer, part);
     const bool forced = wantsPicture_.exchange(false);
-    if (!fresh && !forced) return connection_->isGone() ? lost : Tick{WindowStream::Sample{FrameStatus::idle, nullptr, now}};
+    if (!fresh && !forced)
+        return connection_->isGone() ? lost : Tick{WindowStream::Sample{FrameStatus::idle, nullptr, now}};
     auto taken = picture(part, pointer);
     if (connection_->isGone()) return lost;
     if (!taken) {
@@ -167,7 +169,8 @@ std::optional<X11WindowFrames::Pointer> X11WindowFrames::readPointer() {
         if (cursorStale_) {
             if (XFixesCursorImage* image = XFixesGetCursorImage(display)) {
                 CursorOverlay cursor{image->width, image->height, image->xhot, image->yhot, {}};
-                cursor.pixels.assign(image->pixels, image->pixels + static_cast<std::size_t>(image->width) * image->height);
+                cursor.pixels.assign(image->pixels,
+                                     image->pixels + static_cast<std::size_t>(image->width) * image->height);
                 cursor_ = std::move(cursor);
                 cursorSerial_ = image->cursor_serial;
                 XFree(image);

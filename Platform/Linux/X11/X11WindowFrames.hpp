@@ -22,7 +22,8 @@ namespace quib {
 //
 // Each tick first handles what the server said about the window since the last one: its damage
 // (DAMAGE), a change of size (the pixmap is named again, the segment made anew), its unmapping
-// or destruction (from then on the tick takes and says nothing) and its mapping again. Then,
+// (from then on the tick takes and says nothing until it is mapped again) and its destruction
+// (every tick from then on says the window has gone). Then,
 // when there is something new to show (the window's contents changed, the cursor moved or
 // changed over the captured part, the configuration changed, or it is the first picture), or a
 // picture was asked for: takes a picture from the pool, reads the captured part of the window,
@@ -47,6 +48,7 @@ public:
     struct Tick {
         std::optional<WindowStream::Sample> sample;  // none: nothing to say this tick
         bool connectionLost = false;                 // the server has gone; no more ticks
+        bool windowGone = false;                     // the window was destroyed; no more pictures
     };
 
     // Starts watching `window` on `connection`, with pictures as `configuration` says. Fails, in a
@@ -107,13 +109,13 @@ private:
     bool first_ = true;         // no picture taken yet
     bool shown_ = true;         // mapped; false from an unmap until the next map
     bool destroyed_ = false;
-    bool renaming_ = false;     // the pixmap is to be named again (resized, or mapped again)
+    bool renaming_ = false;  // the pixmap is to be named again (resized, or mapped again)
 
     std::optional<CursorOverlay> cursor_;
-    bool cursorStale_ = true;               // the cursor changed since its image was read
-    unsigned long cursorSerial_ = 0;        // of the image read
-    unsigned long drawnSerial_ = 0;         // of the cursor in the last picture
-    std::optional<Pointer> drawnPointer_;   // where the pointer was for the last picture
+    bool cursorStale_ = true;              // the cursor changed since its image was read
+    unsigned long cursorSerial_ = 0;       // of the image read
+    unsigned long drawnSerial_ = 0;        // of the cursor in the last picture
+    std::optional<Pointer> drawnPointer_;  // where the pointer was for the last picture
 };
 
 }  // namespace quib

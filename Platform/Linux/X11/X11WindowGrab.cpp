@@ -6,10 +6,13 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xcomposite.h>
+#include <X11/extensions/Xdamage.h>
 
 #include <algorithm>
 
+#include "Platform/Linux/X11/X11CaptureExtensions.hpp"
 #include "Platform/Linux/X11/X11ErrorTrap.hpp"
+#include "Platform/Linux/X11/X11EventWait.hpp"
 
 namespace quib {
 namespace {
@@ -28,6 +31,21 @@ bool isSupported(const XWindowAttributes& attributes) {
 }
 
 Error unsupportedVisual(int depth) { return fail("unsupported window visual (depth " + std::to_string(depth) + ")"); }
+
+// How long a window's painting must have paused before it counts as done.
+constexpr std::chrono::milliseconds quietSpell{15};
+
+// A DAMAGE object on `window`, made before it is redirected so that the painting the redirection
+// asks for is seen; 0 without DAMAGE or when the window is gone.
+unsigned long watchDamage(Display* display, Window window, int& damageEvent) {
+    int errorBase = 0;
+    if (!X11CaptureExtensions::query(display).damage || !XDamageQueryExtension(display, &damageEvent, &errorBase))
+        return 0;
+    X11ErrorTrap trap(display);
+    const unsigned long damage = XDamageCreate(display, window, XDamageReportNonEmpty);
+    XSync(display, False);
+    return trap.firstError() ? 0 : damage;
+}
 
 }  // namespace
 
@@ -48,6 +66,8 @@ Result<std::unique_ptr<X11WindowGrab>> X11WindowGrab::open(std::shared_ptr<X11Co
                                                            Options options) {
     auto grab = std::make_unique<X11WindowGrab>(Passkey{}, connection, window, options);
     Result<void> opened = fail("the X server closed the connection");
+    unsigned long damage = 0;
+    int damageEvent = 0;
     connection->use([&](Display* display) {
         XWindowAttributes attributes{};
         if (!hasComposite(display)) {
@@ -59,12 +79,44 @@ Result<std::unique_ptr<X11WindowGrab>> X11WindowGrab::open(std::shared_ptr<X11Co
         } else {
             grab->visual_ = attributes.visual;
             grab->depth_ = attributes.depth;
+            if (options.settle.count() > 0) damage = watchDamage(display, window, damageEvent);
             XCompositeRedirectWindow(display, window, CompositeRedirectAutomatic);
             opened = grab->name(display);
         }
     });
+    if (opened && damage) grab->settle(damage, damageEvent, options.settle);
+    if (damage) {
+        connection->use([&](Display* display) {
+            X11ErrorTrap trap(display);
+            XDamageDestroy(display, damage);
+            (void)trap.firstError();
+        });
+    }
     if (!opened) return opened.error();
     return grab;
+}
+
+// A window in view shows all of itself at once and is let go after the limit at the latest; one
+// that was covered is let go a quiet spell after its app painted it.
+void X11WindowGrab::settle(unsigned long damage, int damageEvent, std::chrono::milliseconds limit) {
+    using Steady = std::chrono::steady_clock;
+    const auto deadline = Steady::now() + limit;
+    bool painted = false;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Steady::now());
+        if (left.count() <= 0) return;
+        bool events = false;
+        const bool alive = connection_->use([&](Display* display) {
+            events = X11EventWait::forEvents(display, painted ? std::min(left, quietSpell) : left);
+            while (XPending(display) > 0) {
+                XEvent event;
+                XNextEvent(display, &event);
+                if (event.type == damageEvent + XDamageNotify) painted = true;
+            }
+            if (painted) XDamageSubtract(display, damage, None, None);
+        });
+        if (!alive || (painted && !events)) return;
+    }
 }
 
 X11WindowGrab::X11WindowGrab(Passkey, std::shared_ptr<X11Connection> connection, Window window, Options options)

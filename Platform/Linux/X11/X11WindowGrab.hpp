@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -37,6 +38,11 @@ class X11WindowGrab {
 public:
     struct Options {
         bool sharedMemory = true;  // false: always read through the connection (XGetImage)
+        // Once redirected, a window that was covered holds nothing where it was covered until
+        // its app has painted there again, which the server asks it to. With a limit, `open`
+        // waits for that, at most this long: until the window's damage has settled (a quiet
+        // spell after the last), or the limit passes. Zero: no wait.
+        std::chrono::milliseconds settle{0};
     };
 
     // A part of the window, in pixels from the top left corner inside its border.
@@ -90,6 +96,9 @@ private:
     struct ImageDelete {
         void operator()(XImage* image) const;
     };
+
+    // The window's damage up to `limit`, until it has been quiet for a while after the last.
+    void settle(unsigned long damage, int damageEvent, std::chrono::milliseconds limit);
 
     // With the connection held.
     Result<void> name(Display* display);

@@ -86,7 +86,9 @@ Result<RgbPicture> X11WindowSource::readWindow(const std::shared_ptr<X11Connecti
                                                int width, int height) {
     if (pictures_.grab && (pictures_.window != window || !pictures_.grab->rename())) pictures_.grab.reset();
     if (!pictures_.grab) {
-        auto grab = X11WindowGrab::open(connection, window, {.sharedMemory = streams_.frames.sharedMemory});
+        // A window that was covered is painted again once redirected: its picture waits for that.
+        auto grab = X11WindowGrab::open(connection, window,
+                                        {.sharedMemory = streams_.frames.sharedMemory, .settle = pictureSettle});
         if (connection->isGone()) return fail(std::string(X11WindowStream::serverGone));
         if (!grab) {
             if (grab.error().message == X11WindowGrab::notShown) return fail(std::string(windowHidden));

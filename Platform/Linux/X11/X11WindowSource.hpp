@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,6 +43,9 @@ public:
     std::optional<std::vector<Window>> shareableWindows() override;
     bool screenLocked() override;
     std::optional<double> backingScaleFactor() override { return 1.0; }
+    // A client window is captured without the window manager's frame, whose corners are the
+    // only rounded ones: the pictures have square corners.
+    std::optional<double> windowCornerRadius() override { return std::nullopt; }
     // A window's picture is read through X11WindowGrab (its composite pixmap), the screen's
     // through X11ScreenGrab; both are scaled by RgbScaler.
     Result<RgbPicture> windowPicture(std::uint32_t window, int width, int height) override;
@@ -53,6 +57,8 @@ public:
                                                      std::shared_ptr<Executor> executor,
                                                      WindowStream::Handlers handlers) override;
 
+    // How long a picture of a window waits, at most, for its app to paint what was covered.
+    static constexpr std::chrono::milliseconds pictureSettle{50};
     // The layer of windows that are not ordinary app windows or dialogs.
     static constexpr std::int32_t otherLayer = 1;
 

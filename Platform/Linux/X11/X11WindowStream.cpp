@@ -81,6 +81,12 @@ bool X11WindowStream::Loop::run() {
         if (control->wantsPicture.exchange(false)) frames->requestPicture();
         auto tick = frames->tick(clock->now());
         if (tick.connectionLost) return true;
+        if (tick.windowGone) {
+            control->executor->post([handlers = control->handlers] {
+                if (handlers->gone) handlers->gone();
+            });
+            return false;
+        }
         if (tick.sample) {
             control->executor->post([handlers = control->handlers, sample = std::move(*tick.sample)] {
                 if (handlers->sample) handlers->sample(sample);

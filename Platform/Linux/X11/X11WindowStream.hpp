@@ -20,9 +20,10 @@ namespace quib {
 // tick that comes late moves to the next deadline; missed ones are not made up. Each tick
 // delivers one sample: a picture with status complete (new content), started (the stream's
 // first picture) or idle (asked for, nothing new), or idle without a picture. While the window
-// is unmapped or destroyed nothing is delivered (its closing and minimising are the window
-// source's to tell). Only the loss of the X server stops the stream on its own ("the X server
-// closed the connection").
+// is unmapped nothing is delivered (its minimising is the window source's to tell). When it is
+// destroyed the stream says so (`gone`) and ends: X hands its number out again, often at once.
+// Only the loss of the X server stops the stream as a failure ("the X server closed the
+// connection").
 //
 // A new configuration is taken at the next tick, and is never refused. Stopping returns at once;
 // the thread then un-redirects the window, frees what it holds and closes its connection.

@@ -115,10 +115,10 @@ class PaneMirror : public ::testing::Test {
 protected:
     std::shared_ptr<quib::PaneMirror> makeMirror(Tmux tmux) {
         return quib::PaneMirror::create({[this](const ViewFrame& frame, const Bytes& payload) {
-                                       std::lock_guard lock(mutex);
-                                       sent.push_back({frame, quib::textOf(payload)});
-                                   },
-                                   std::move(tmux), clock, &instrumentation});
+                                             std::lock_guard lock(mutex);
+                                             sent.push_back({frame, quib::textOf(payload)});
+                                         },
+                                         std::move(tmux), clock, &instrumentation});
     }
 
     std::vector<Sent> frames() {
@@ -173,7 +173,8 @@ TEST_F(PaneMirror, ParsesTheSizeLineAndKeepsEveryLineFeedOfTheText) {
     EXPECT_EQ(quib::PaneMirror::parse("80 24\nhello\n"), (Picture{80, 24, {80, 24}, "hello\n"}));
     EXPECT_EQ(quib::PaneMirror::parse("80\nx"), (Picture{80, std::nullopt, {80}, "x"}));
     EXPECT_EQ(quib::PaneMirror::parse("abc\nx"), (Picture{std::nullopt, std::nullopt, {}, "x"}));
-    EXPECT_EQ(quib::PaneMirror::parse("  80 wide  +24 3 9999999999999999999\n\na\n\n"), (Picture{80, 24, {80, 24, 3}, "\na\n\n"}));
+    EXPECT_EQ(quib::PaneMirror::parse("  80 wide  +24 3 9999999999999999999\n\na\n\n"),
+              (Picture{80, 24, {80, 24, 3}, "\na\n\n"}));
     EXPECT_EQ(quib::PaneMirror::parse("80 24"), (Picture{80, 24, {80, 24}, ""}));
     EXPECT_EQ(quib::PaneMirror::parse(""), Picture{});
 }
@@ -182,9 +183,9 @@ TEST_F(PaneMirror, SendsAPictureOnlyWhenTextOrSizeChangedOrWhenAskedTo) {
     tmux.answer("80 24\n\x1b[31mred\x1b[0m\nline");
     auto mirror = makeMirror(tmux.tmux());
     startOn(*mirror, "%3");
-    EXPECT_EQ(tmux.lastArguments(), (std::vector<std::string>{"display-message", "-p", "-t", "%3", "-F",
-                                                              "#{pane_width} #{pane_height}", ";", "capture-pane", "-p",
-                                                              "-e", "-t", "%3"}));
+    EXPECT_EQ(tmux.lastArguments(),
+              (std::vector<std::string>{"display-message", "-p", "-t", "%3", "-F", "#{pane_width} #{pane_height}", ";",
+                                        "capture-pane", "-p", "-e", "-t", "%3"}));
     nextPoll();
     nextPoll();
     tmux.answer("80 24 1\n\x1b[31mred\x1b[0m\nline");  // a further number: a new picture, same fields
@@ -335,11 +336,11 @@ TEST_F(PaneMirror, MirrorsARealPaneThroughItsSessionsEndAndReturn) {
     std::condition_variable changed;
     std::vector<Sent> sent;
     auto mirror = quib::PaneMirror::create({[&](const ViewFrame& frame, const Bytes& payload) {
-                                          std::lock_guard lock(mutex);
-                                          sent.push_back({frame, quib::textOf(payload)});
-                                          changed.notify_all();
-                                      },
-                                      Tmux()});
+                                                std::lock_guard lock(mutex);
+                                                sent.push_back({frame, quib::textOf(payload)});
+                                                changed.notify_all();
+                                            },
+                                            Tmux()});
     // The last frame once `done` holds for it, within 5 s.
     const auto waitFor = [&](const std::function<bool(const Sent&)>& done) -> std::optional<Sent> {
         std::unique_lock lock(mutex);
@@ -378,4 +379,41 @@ TEST_F(PaneMirror, MirrorsARealPaneThroughItsSessionsEndAndReturn) {
     mirror->stop();
     ASSERT_TRUE(back);
     EXPECT_EQ(back->frame.columns, 200);
+}
+
+// The pane's blank last rows are part of its picture: the text is what tmux printed after the
+// size line, byte for byte, its final line feeds included.
+TEST_F(PaneMirror, ARealPanesTextKeepsItsBlankRowsAndFinalLineFeeds) {
+    quib::testing::TmuxServer server;
+    // In the C locale, so that the shell has nothing to complain of on the pane first.
+    ASSERT_TRUE(server.run(
+        {"new-session", "-d", "-e", "LC_ALL=C", "-s", "rows", "-x", "40", "-y", "6", "printf 'quib$'; exec cat"}));
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Sent> sent;
+    auto mirror = quib::PaneMirror::create({[&](const ViewFrame& frame, const Bytes& payload) {
+                                                std::lock_guard lock(mutex);
+                                                sent.push_back({frame, quib::textOf(payload)});
+                                                changed.notify_all();
+                                            },
+                                            Tmux()});
+    mirror->start("rows:0.0", "Rows");
+    std::optional<Sent> shown;
+    {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, 5s, [&] {
+            if (sent.empty() || sent.back().payload.find("quib$") == std::string::npos) return false;
+            shown = sent.back();
+            return true;
+        });
+    }
+    mirror->stop();
+    ASSERT_TRUE(shown) << "the pane never showed its prompt";
+    EXPECT_EQ(shown->payload, "quib$\n\n\n\n\n\n");
+    EXPECT_EQ(shown->frame.columns, 40);
+    EXPECT_EQ(shown->frame.rows, 6);
+    const auto printed = Subprocess::runBytes(*Tmux().executableURL(), quib::PaneMirror::arguments("rows:0.0"),
+                                              std::nullopt, Tmux::timeout);
+    ASSERT_TRUE(printed.ok);
+    EXPECT_EQ("40 6\n" + shown->payload, printed.output);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
@@ -428,7 +430,9 @@ TEST_F(PanelStreamer, TheGateKeepsOnePictureInTheEncoderAndOnlyForViewersWithRoo
     EXPECT_EQ(ada->count(), 4u);
 }
 
-TEST_F(PanelStreamer, AViewerThatMissedAFrameGetsAKeyFrameAndOnlyItsOwnMarkIsCleared) {
+// The key frame waits until the viewer that missed a frame can take it: meanwhile the others
+// keep their delta frames.
+TEST_F(PanelStreamer, AViewerThatMissedAFrameGetsAKeyFrameOnceItHasRoomForIt) {
     make();
     const auto ada = watching("Ada");
     const auto bob = watching("Bob");
@@ -438,27 +442,63 @@ TEST_F(PanelStreamer, AViewerThatMissedAFrameGetsAKeyFrameAndOnlyItsOwnMarkIsCle
     EXPECT_EQ(ada->count(), 1u);
     EXPECT_EQ(lastSent(*bob), "delta");
     ASSERT_TRUE(shoot());
-    EXPECT_EQ(lastSent(*bob), "key") << "Ada missed a frame";
+    EXPECT_EQ(lastSent(*bob), "delta") << "Ada, who missed a frame, has no room for a key frame yet";
     bob->complete(1);
     bob->complete(2);
-    ASSERT_TRUE(shoot());
-    EXPECT_EQ(lastSent(*bob), "key") << "the key frame did not reach Ada, whose mark stays";
     ada->complete(0);
     ASSERT_TRUE(shoot());
-    EXPECT_EQ(lastSent(*ada), "key");
+    EXPECT_EQ(lastSent(*ada), "key") << "Ada has room now";
+    EXPECT_EQ(lastSent(*bob), "key");
     ada->complete(1);
     bob->complete(3);
-    bob->complete(4);
     ASSERT_TRUE(shoot());
-    EXPECT_EQ(lastSent(*ada), "delta");
+    EXPECT_EQ(lastSent(*ada), "delta") << "the key frame cleared Ada's mark";
     EXPECT_EQ(lastSent(*bob), "delta");
 
     // A new window starts with a key frame.
     capture->show(Rect{0, 0, 100, 100}, 7);
     ada->complete(2);
-    bob->complete(5);
+    bob->complete(4);
     ASSERT_TRUE(shoot());
     EXPECT_EQ(lastSent(*ada), "key");
+}
+
+// A viewer that stops reading costs the others nothing: they keep their delta frames, and
+// after 3 s it no longer holds everyone to its small size. The same ten seconds of pictures are
+// counted as they reach a viewer that reads.
+TEST_F(PanelStreamer, AStalledViewerCostsTheOthersNoKeyFramesAndLosesItsSay) {
+    make();
+    const auto ada = watching("Ada");
+    const auto bob = watching("Bob");
+    const auto cy = viewer("Cy");
+    streamer->attach(cy, hello("Cy", 400, 300));
+    after("capture.start - - 400x300 0,0,1,1");
+    const std::string freed = "capture.start - - 800x600 0,0,1,1";
+    std::size_t keys = 0, bytes = 0, frames = 0;
+    for (int picture = 0; picture < 100; ++picture) {
+        pass(100ms);
+        const auto before = encoder->waiting();
+        capture->deliver(640, 480);
+        if (encoder->waiting() == before) continue;
+        encoder->finish(80000, 5000);
+        clock->advance(1ms);
+        for (const auto& reader : {ada, bob})
+            if (reader->count() > 0) reader->complete(reader->count() - 1);
+        const auto& sent = ada->sent().back();
+        if (sent.frame.isKeyframe.value_or(false)) ++keys;
+        bytes += sent.bytes;
+        ++frames;
+        if (picture == 25) {
+            const auto seen = events.all();
+            EXPECT_EQ(std::ranges::count(seen, freed), 0) << "Cy stalled for under 3 s";
+        }
+    }
+    const bool sizeFreed = events.waitFor(freed);
+    std::cout << "stalled viewer: Ada got " << frames << " frames, " << keys << " key frames, " << bytes << " bytes\n";
+    EXPECT_EQ(frames, 100u);
+    EXPECT_EQ(keys, 2u) << "the first picture, and the first of the source started anew without Cy";
+    EXPECT_TRUE(sizeFreed) << "Cy, stalled, still sets the size";
+    EXPECT_EQ(cy->count(), 1u);
 }
 
 TEST_F(PanelStreamer, AFrameNoViewerTakesMarksEveryoneAndCutsTheRate) {
@@ -570,8 +610,8 @@ TEST_F(PanelStreamer, FramesCarryTheirPictureAndTheWindowsLooks) {
 TEST_F(PanelStreamer, TapsLandOnTheWindowOnlyOnceAViewerHasSeenIt) {
     for (const double allowance : {2.0, 0.0, 1.9}) {
         (void)settings->setReal("quib.viewerAllowance", allowance);
-        const auto wait = std::chrono::duration_cast<quib::Duration>(
-            std::chrono::duration<double>(allowance == 1.9 ? 1.9 : 0.12));
+        const auto wait =
+            std::chrono::duration_cast<quib::Duration>(std::chrono::duration<double>(allowance == 1.9 ? 1.9 : 0.12));
         make();
         capture->show(Rect{10, 20, 800, 600}, 1);
         const auto ada = watching("Ada");

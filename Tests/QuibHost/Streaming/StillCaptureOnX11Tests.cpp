@@ -3,6 +3,8 @@
 
 #include "Tests/Support/X11/CaptureFixture.hpp"
 
+#include <thread>
+
 #include "Platform/Linux/Media/FfmpegPngEncoder.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Streaming/StillCapture.hpp"
@@ -10,6 +12,8 @@
 
 namespace quib::testing {
 namespace {
+
+using namespace std::chrono_literals;
 
 Colour colourAt(const RgbPicture& picture, double x, double y) {
     const auto [r, g, b] = picture.at(static_cast<int>(x * picture.width), static_cast<int>(y * picture.height));
@@ -53,12 +57,13 @@ protected:
                                  .png = std::make_shared<FfmpegPngEncoder>()});
     }
 
-    StillCaptureService::Outcome still(QuibTarget::Kind kind, std::int64_t maxLongEdge = 4000) {
+    StillCaptureService::Outcome still(QuibTarget::Kind kind, std::int64_t maxLongEdge = 4000,
+                                       const char* app = probeApp) {
         QuibTarget target;
         target.id = "T1";
         target.name = "Probe";
         target.kind = kind;
-        if (kind == QuibTarget::Kind::app) target.bundleID = probeApp;
+        if (kind == QuibTarget::Kind::app) target.bundleID = app;
         return capture->captureNow(target, maxLongEdge);
     }
     static std::string refusal(const StillCaptureService::Outcome& outcome) {
@@ -119,6 +124,61 @@ TEST_F(StillCaptureOnX11, AWindowIsPhotographedWithItsOwnPixelsEvenWhenCovered) 
     withControl([&](Display* display) { XIconifyWindow(display, window->window(), DefaultScreen(display)); });
     EXPECT_TRUE(eventually([&] { return refusal(still(QuibTarget::Kind::app)) != "a still"; }));
     EXPECT_EQ(refusal(still(QuibTarget::Kind::app)), "Screenshot failed: the window isn't visible");
+}
+
+// Pixels of text: dark ones, on the xterm's white.
+std::size_t darkPixels(const RgbPicture& picture) {
+    std::size_t dark = 0;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            const auto [r, g, b] = picture.at(x, y);
+            if (r + g + b < 3 * 100) ++dark;
+        }
+    return dark;
+}
+
+// A covered window holds nothing where it is covered until its app paints there again, which
+// the app does once the window is redirected: its picture waits for that.
+TEST_F(StillCaptureOnX11, ACoveredXtermIsPhotographedWithItsText) {
+    auto xterm = startXterm("QuibTerm", "white",
+                            {"sh", "-c", "for i in 1 2 3 4 5 6 7 8; do echo COVERED TEXT LINE $i; done; exec cat"},
+                            "40x10+40+40");
+    ASSERT_NE(xterm.window, None);
+    const auto frame = frameOf(xterm.window);
+    ASSERT_TRUE(frame);
+    std::this_thread::sleep_for(300ms);  // the lines are printed
+    auto cover = ClientWindow::open(testDisplayName(), {.netTitle = "Cover"});
+    ASSERT_TRUE(cover);
+    withControl([&](Display* display) {
+        // Room for the window manager's frame, which it may put where the client asked to be.
+        XMoveResizeWindow(display, cover->window(), static_cast<int>(frame->x) - 30, static_cast<int>(frame->y) - 50,
+                          static_cast<unsigned int>(frame->width) + 60, static_cast<unsigned int>(frame->height) + 100);
+        XRaiseWindow(display, cover->window());
+    });
+    paint(*cover, Colour{200, 200, 200});
+    ASSERT_TRUE(eventually([&] {
+        const auto covering = frameOf(cover->window());
+        return covering && covering->contains({frame->x + 5, frame->y + 5}) &&
+               covering->contains({frame->maxX() - 5, frame->maxY() - 5});
+    })) << "the cover is at "
+        << frameOf(cover->window()).value_or(Rect{}).x << "," << frameOf(cover->window()).value_or(Rect{}).y << " "
+        << frameOf(cover->window()).value_or(Rect{}).width << "x" << frameOf(cover->window()).value_or(Rect{}).height
+        << ", the xterm at " << frame->x << "," << frame->y << " " << frame->width << "x" << frame->height;
+    std::this_thread::sleep_for(200ms);
+
+    const auto outcome = still(QuibTarget::Kind::app, 4000, termApp);
+    ASSERT_TRUE(std::holds_alternative<StillCaptureService::Still>(outcome)) << refusal(outcome);
+    const auto& shot = std::get<StillCaptureService::Still>(outcome);
+    keepArtifact("covered-xterm-still.png", shot.png);
+    const auto picture = decodePng(shot.png);
+    ASSERT_TRUE(picture);
+    EXPECT_GT(darkPixels(*picture), 400u) << "the still shows no text";
+
+    const auto preview = desktop->services.windowSource->windowPicture(
+        static_cast<std::uint32_t>(xterm.window), 320, static_cast<int>(320 * frame->height / frame->width));
+    ASSERT_TRUE(preview) << preview.error().message;
+    if (const auto png = FfmpegPngEncoder().encode(preview.value())) keepArtifact("covered-xterm-preview.png", *png);
+    EXPECT_GT(darkPixels(preview.value()), 200u) << "the preview shows no text";
 }
 
 TEST_F(StillCaptureOnX11, TheScreenIsPhotographedWholeWithoutTheCursor) {

@@ -3,8 +3,11 @@
 
 #include "Tests/Support/X11/CaptureFixture.hpp"
 
+#include <X11/Xatom.h>
+
 #include <thread>
 
+#include "Platform/Linux/Media/FfmpegPngEncoder.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Streaming/WindowCapture.hpp"
 #include "Tests/Support/X11/PrivateXServer.hpp"
@@ -88,6 +91,10 @@ public:
         std::lock_guard lock(mutex_);
         return states_.size();
     }
+    std::vector<State> statesSince(std::size_t from) {
+        std::lock_guard lock(mutex_);
+        return {states_.begin() + static_cast<std::ptrdiff_t>(std::min(from, states_.size())), states_.end()};
+    }
 
     std::optional<X11Desktop::Opened> desktop;
     std::shared_ptr<WindowCapture> capture;
@@ -127,6 +134,7 @@ TEST_F(WindowCaptureTest, FollowsTheWindowThroughResizingMinimisingAndShowingAga
     ASSERT_TRUE(first);
     EXPECT_TRUE(sized(*first, 320, 200));
     EXPECT_EQ(first->crop, WindowCapture::wholeWindow);
+    EXPECT_EQ(watcher->capture->cornerFraction(), std::nullopt) << "a client window's picture has square corners";
 
     withControl([&](Display* display) { XResizeWindow(display, window->window(), 400, 300); });
     const auto resized = watcher->frameAfter(
@@ -177,6 +185,93 @@ TEST_F(WindowCaptureTest, ThePointerIsFoundOnTheCapturedWindowOnly) {
     EXPECT_NEAR(spot->y, 0.5, 1 / frame->height);
     warpPointer(static_cast<int>(frame->maxX()) + 20, static_cast<int>(frame->y) + 10);
     EXPECT_EQ(watcher->capture->pointerInWindow(), std::nullopt);
+}
+
+// X hands a window's number out again once the window is gone, often to the very next program.
+// A number the target pins names its window only while the target's app owns it.
+TEST_F(WindowCaptureTest, APinnedNumberThatAnotherProgramTakesIsNeverShown) {
+    auto picked = startXterm("QuibTerm", "#2040a0");
+    ASSERT_NE(picked.window, None);
+    const auto number = static_cast<std::uint32_t>(picked.window);
+    watcher->follow(termApp, number);
+    ASSERT_TRUE(watcher->frameAfter(0));
+    const std::size_t states = watcher->stateCount();
+    closeXterm(picked);
+    auto other = startXterm("OtherApp", "#a02020");
+    ASSERT_NE(other.window, None);
+    if (other.window != picked.window) GTEST_SKIP() << "the other program got another number this time";
+    const std::size_t frames = watcher->frameCount();
+    const WindowCaptureOnX11::State closed{"The window you picked has closed \u2014 pick another on your phone", false};
+    EXPECT_TRUE(watcher->stateAfter(states, closed, 3s));
+    std::this_thread::sleep_for(2 * WindowCapture::watchdogPeriod + 200ms);
+    EXPECT_EQ(watcher->frameCount(), frames) << "the other program's window was shown";
+    EXPECT_FALSE(watcher->capture->windowFrame()) << "a tap would land on the other program";
+    EXPECT_EQ(watcher->statesSince(states).back(), closed);
+}
+
+// Closed and started again 0.15 s later, the app's window comes back under the same number: the
+// stream of the old one ends without a word, and the new one is shown within one watchdog pass.
+TEST_F(WindowCaptureTest, AWindowReplacedUnderItsNumberIsShownAgainWithinOnePass) {
+    auto first = startXterm("QuibTerm", "#2040a0");
+    ASSERT_NE(first.window, None);
+    watcher->follow(termApp);
+    const auto shown = watcher->frameAfter(0);
+    ASSERT_TRUE(shown);
+    const std::size_t states = watcher->stateCount();
+    const std::size_t frames = watcher->frameCount();
+    first.process.reset();
+    std::this_thread::sleep_for(150ms);
+    auto second = startXterm("QuibTerm", "#a02020");
+    ASSERT_NE(second.window, None);
+    if (second.window != first.window) GTEST_SKIP() << "the new window got another number this time";
+    const auto again = watcher->frameAfter(
+        frames, [&](const auto& frame) { return frame.generation != shown->generation; },
+        std::chrono::duration_cast<std::chrono::milliseconds>(WindowCapture::watchdogPeriod + 1s));
+    ASSERT_TRUE(again) << "no picture of the new window within one watchdog pass";
+    const Colour middle = colourAt(*again->picture, 0.5, 0.5);
+    EXPECT_TRUE(middle.near({0xa0, 0x20, 0x20}, 12)) << middle;
+    if (const auto png = FfmpegPngEncoder().encode(rgbOf(*again->picture))) keepArtifact("replaced-window.png", *png);
+    for (const auto& state : watcher->statesSince(states))
+        EXPECT_FALSE(state.text.starts_with("Capture")) << state.text;
+}
+
+// A window manager may leave _NET_WM_STATE_HIDDEN on a window it shows again: the window is
+// mapped, viewable and Normal by WM_STATE, and is shown.
+TEST_F(WindowCaptureTest, AShownWindowWithAStaleHiddenMarkIsCaptured) {
+    auto window = openWindow();
+    ASSERT_TRUE(window);
+    paint(*window, green);
+    window->use([&](Display* display) {
+        const long hidden = static_cast<long>(XInternAtom(display, "_NET_WM_STATE_HIDDEN", False));
+        XChangeProperty(display, window->window(), XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&hidden), 1);
+        XSync(display, False);
+    });
+    bool stale = false;
+    control->use([&](Display* display) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(display, window->window(), XInternAtom(display, "_NET_WM_STATE", False), 0, 8, False,
+                           XA_ATOM, &type, &format, &count, &after, &data);
+        stale = count == 1;
+        if (data) XFree(data);
+    });
+    ASSERT_TRUE(stale) << "the mark did not stay";
+    withControl([&](Display* display) { EXPECT_FALSE(X11ClientWindows::isHidden(display, window->window())); });
+    watcher->follow(probeApp);
+    const auto frame = watcher->frameAfter(0);
+    ASSERT_TRUE(frame) << "a shown window is not captured";
+    EXPECT_TRUE(colourAt(*frame->picture, 0.5, 0.5).near(green));
+    for (const auto& state : watcher->statesSince(0)) EXPECT_EQ(state.text.find("minimised"), std::string::npos);
+
+    withControl([&](Display* display) { XIconifyWindow(display, window->window(), DefaultScreen(display)); });
+    EXPECT_TRUE(eventually([&] {
+        bool hidden = false;
+        control->use([&](Display* display) { hidden = X11ClientWindows::isHidden(display, window->window()); });
+        return hidden;
+    })) << "a minimised window counts as shown";
 }
 
 TEST_F(WindowCaptureTest, ReportsTheLossOfTheServerAndTheProcessGoesOn) {

@@ -132,22 +132,41 @@ TEST_F(WindowCapture, ChoosesTheActiveThenTheShownThenTheLargerWindowOfTheApp) {
     EXPECT_EQ(lastStream()->window(), 3u);
 }
 
-TEST_F(WindowCapture, CapturesAPinnedWindowWhateverItIsUntilItCloses) {
-    openWindow(mailID, 7, "tiny", {0, 0, 60, 40});
+// X hands window numbers out again: under the pinned number, another app's window or another
+// process's is not the window picked.
+TEST_F(WindowCapture, CapturesAPinnedWindowOfTheTargetsAppUntilItCloses) {
+    openWindow(editorID, 7, "tiny", {0, 0, 60, 40});
     start(editorID, 7u);
     ASSERT_TRUE(lastStream());
     EXPECT_EQ(lastStream()->window(), 7u);
 
     desktop->closeWindow(7);
     for (int pass = 0; pass < 2; ++pass) tick();
+    openWindow(mailID, 7, "mail's", {0, 0, 800, 600});
+    tick();
     const State closed{"The window you picked has closed \u2014 pick another on your phone", false};
-    EXPECT_EQ(states(), (std::vector<State>{closed, closed}));
+    EXPECT_EQ(states(), (std::vector<State>{closed, closed, closed}));
     EXPECT_TRUE(lastStream()->isStopped());
-    EXPECT_EQ(desktop->windowStreams().size(), 1u);  // the editor's window is never taken instead
+    EXPECT_EQ(desktop->windowStreams().size(), 1u);  // neither the editor's window nor mail's is taken instead
+    EXPECT_FALSE(capture->windowFrame());
+
+    // The editor quits and starts again, and its new window gets the number.
+    forgetStates();
+    desktop->closeWindow(7);
+    openWindow(editorID, 7, "tiny", {0, 0, 60, 40});
+    start(editorID, 7u);
+    ASSERT_EQ(desktop->windowStreams().size(), 2u);
+    desktop->quit(editorID);
+    desktop->start(editorID);
+    openWindow(editorID, 7, "another tiny", {0, 0, 60, 40});
+    tick();
+    EXPECT_EQ(states(), (std::vector<State>{closed}));
+    EXPECT_TRUE(lastStream()->isStopped());
+    EXPECT_EQ(desktop->windowStreams().size(), 2u);
 
     // A window with no area is never configured; it is told on every pass, and tried again.
     forgetStates();
-    openWindow(mailID, 8, "flat", {0, 0, 300, 0});
+    openWindow(editorID, 8, "flat", {0, 0, 300, 0});
     start(editorID, 8u);
     tick();
     const State sizeless{"Capture failed: the window has no size", false};
@@ -216,10 +235,11 @@ TEST_F(WindowCapture, AMinimisedWindowCanBeOpenedAndIsToldOnEveryPass) {
     EXPECT_EQ(capture->windowFrame(), std::nullopt);
 
     forgetStates();
-    SimulatedDesktop::Window loose{9, "", {0, 0, 300, 300}};
-    loose.onScreen = false;
-    desktop->openUnownedWindow(loose);
-    start(editorID, 9u);
+    const std::string nameless = "org.example.nameless";
+    desktop->start(nameless);
+    desktop->nameApp(nameless, "");
+    openWindow(nameless, 9, "", {0, 0, 300, 300}, false, false);
+    start(nameless, 9u);
     EXPECT_EQ(states(), (std::vector<State>{{"That window is minimised", true}}));
 
     desktop->setMinimised(1, false);
@@ -257,6 +277,30 @@ TEST_F(WindowCapture, AFailedOrStoppedStreamIsOpenedAgainByTheNextPass) {
     lastStream()->stopBySystem("Too late");
     settle();
     EXPECT_TRUE(states().empty());
+}
+
+// A window destroyed under a running stream is no failure: its number may name a new window at
+// once, which gets a stream of its own, a new generation and no state.
+TEST_F(WindowCapture, AStreamWhoseWindowWentIsOpenedAnewOnWhatNowResolves) {
+    start(editorID);
+    const auto first = lastStream();
+    ASSERT_TRUE(first);
+    const auto generation = capture->currentGeneration();
+    desktop->closeWindow(1);
+    openWindow(editorID, 1, "notes again", {100, 200, 1000, 700});
+    first->windowGone();
+    settle();
+    EXPECT_TRUE(first->isStopped());
+    ASSERT_EQ(desktop->windowStreams().size(), 2u) << "opened again without waiting for the watchdog";
+    EXPECT_EQ(lastStream()->window(), 1u);
+    EXPECT_NE(capture->currentGeneration(), generation);
+    EXPECT_TRUE(states().empty());
+
+    // A gone reported by a stream the host replaced changes nothing.
+    first->windowGone();
+    settle();
+    EXPECT_EQ(desktop->windowStreams().size(), 2u);
+    EXPECT_FALSE(lastStream()->isStopped());
 }
 
 TEST_F(WindowCapture, AWatchdogTickWhileAPassRunsIsSkippedNotQueued) {
@@ -370,7 +414,13 @@ TEST_F(WindowCapture, PlacesThePointerOnTheWholeWindow) {
     EXPECT_EQ(capture->pointerInWindow(), (UnitSpot{1, 1}));
     desktop->setPointer({99, 550});
     EXPECT_EQ(capture->pointerInWindow(), std::nullopt);
-    EXPECT_EQ(capture->cornerFraction(), 16.8 / 1000);
+    EXPECT_EQ(capture->cornerFraction(), 16.8 / 500) << "a fraction of the picture, which shows half the width";
+    desktop->setWindowCornerRadius(std::nullopt);
+    tick();
+    EXPECT_EQ(capture->cornerFraction(), std::nullopt) << "square corners";
+    (void)settings->setReal(WindowCorner::radiusKey, 10);
+    tick();
+    EXPECT_EQ(capture->cornerFraction(), 10.0 / 500);
 }
 
 TEST_F(WindowCapture, ReportsFrameRatesOnceASecondWhileTimingSamplesAreOn) {

@@ -166,6 +166,22 @@ TEST_F(X11WindowStreamTest, OnlyChangesAndRequestsGivePictures) {
     EXPECT_TRUE(log.since(mark).empty());
 }
 
+// X hands a destroyed window's number out again: the stream says the window has gone, as no
+// failure, and ends.
+TEST_F(X11WindowStreamTest, SaysWhenItsWindowHasGoneAndEnds) {
+    auto window = openWindow();
+    ASSERT_TRUE(window);
+    auto stream = open(window->window(), sized(320, 200));
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(log.pictureAfter(0));
+    window.reset();
+    EXPECT_TRUE(log.waitForGone(2s)) << "the stream never said its window went";
+    const std::size_t mark = log.size();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(log.since(mark).empty()) << "the stream goes on";
+    EXPECT_TRUE(log.stops().empty());
+}
+
 TEST_F(X11WindowStreamTest, TheCursorIsDrawnWhereThePointerIsOverTheWindowOnly) {
     auto window = openWindow();
     ASSERT_TRUE(window);
