@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <set>
 
+#include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Panel/MenuControls.hpp"
 #include "QuibHost/Panel/MenuDump.hpp"
 #include "Platform/Freedesktop/AppIdentity.hpp"
@@ -18,16 +19,24 @@ constexpr auto stringField = &ControlSocket::stringField;
 
 std::string statusName(RemoteReachService::Status::Kind kind) {
     switch (kind) {
-    case RemoteReachService::Status::Kind::blocked: return "blocked";
-    case RemoteReachService::Status::Kind::off: return "off";
-    case RemoteReachService::Status::Kind::working: return "working";
-    case RemoteReachService::Status::Kind::reachable: return "reachable";
+        case RemoteReachService::Status::Kind::blocked: return "blocked";
+        case RemoteReachService::Status::Kind::off: return "off";
+        case RemoteReachService::Status::Kind::working: return "working";
+        case RemoteReachService::Status::Kind::reachable: return "reachable";
     }
     return "off";
 }
 
 void putIfSet(Json& object, const char* key, const std::optional<std::string>& value) {
     if (value) object[key] = *value;
+}
+
+// The port can be mapped before any phone has its key: the first phone to ask on this network
+// then learns the public address with its key. Until then nothing listens on the away port.
+std::optional<std::string> awayNote(RemoteReachService& reach) {
+    if (!reach.isEnabled() || !reach.listenerKeys().empty()) return std::nullopt;
+    return "No approved phone holds an away key yet, so nothing answers on the away port until a phone on this "
+           "network asks for away access.";
 }
 
 Json deviceRow(const std::string& id, const std::string& name, const char* state, bool connected, bool hearing) {
@@ -66,7 +75,8 @@ ControlCommands::ControlCommands(Passkey, Config config)
                                                                                    .inbox = config_.inbox,
                                                                                    .push = config_.push})),
       settings_(config_.settings ? config_.settings
-                                 : std::make_shared<SettingsActions>(SettingsActions::Config{.store = config_.store})) {}
+                                 : std::make_shared<SettingsActions>(SettingsActions::Config{.store = config_.store})) {
+}
 
 void ControlCommands::handle(const Json& request, std::shared_ptr<ControlSocket::Reply> reply) {
     config_.main->post([weak = weak_from_this(), request, reply = std::move(reply)] {
@@ -96,7 +106,8 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "use") return use(stringField(request, "target"), *reply);
     if (command == "reveal") return reveal(stringField(request, "item"), *reply);
     if (command == "requests") return reply->answer(Json{{"requests", requests()}});
-    if (command == "answer") return answerRequest(stringField(request, "request"), stringField(request, "decision"), *reply);
+    if (command == "answer")
+        return answerRequest(stringField(request, "request"), stringField(request, "decision"), *reply);
     if (command == "push") return push(reply);
     if (command == "panel") return panel(reply);
     if (command == "show") return show(request, *reply);
@@ -113,7 +124,8 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     }
     if (command == "listen") {
         const auto enabled = request.find("enabled");
-        if (enabled == request.end() || !enabled->is_boolean()) return reply->fail("Say whether phones may listen: listen on|off.");
+        if (enabled == request.end() || !enabled->is_boolean())
+            return reply->fail("Say whether phones may listen: listen on|off.");
         return listen(enabled->get<bool>(), *reply);
     }
     reply->fail(
@@ -139,6 +151,7 @@ Json ControlCommands::status() const {
     status["connectedDevices"] = server.connectedDevices().value().size();
     putIfSet(status, "lastActivity", server.lastActivity().value());
     putIfSet(status, "session", config_.sessionCaveat);
+    putIfSet(status, "awayNote", awayNote(*server.neighbours().reach));
     return status;
 }
 
@@ -148,9 +161,11 @@ Json ControlCommands::devices() const {
     Json rows = Json::array();
     const auto connected = config_.server->connectedDevices().value();
     for (const auto& device : connected)
-        rows.push_back(deviceRow(device.id, device.name, device.approved ? "approved" : "waiting", true, device.isHearing));
+        rows.push_back(
+            deviceRow(device.id, device.name, device.approved ? "approved" : "waiting", true, device.isHearing));
     for (const auto& device : config_.registry->approved().value()) {
-        const bool online = std::any_of(connected.begin(), connected.end(), [&](const auto& c) { return c.id == device.id; });
+        const bool online =
+            std::any_of(connected.begin(), connected.end(), [&](const auto& c) { return c.id == device.id; });
         if (!online) rows.push_back(deviceRow(device.id, device.name, "approved", false, false));
     }
     for (const auto& device : config_.registry->revoked().value())
@@ -205,7 +220,7 @@ void ControlCommands::code(bool rotate, ControlSocket::Reply& reply) {
 void ControlCommands::pause(bool paused, ControlSocket::Reply& reply) {
     actions_->setInjectionPaused(paused);
     reply.answer(Json{{"injectionPaused", paused},
-                       {"message", paused ? "Input from phones is paused" : "Input from phones is on again"}});
+                      {"message", paused ? "Input from phones is paused" : "Input from phones is on again"}});
 }
 
 // As the panel's "Let phones listen" switch.
@@ -219,7 +234,7 @@ void ControlCommands::listen(bool allowed, ControlSocket::Reply& reply) {
 void ControlCommands::away(bool enabled, ControlSocket::Reply& reply) {
     actions_->setAwayEnabled(enabled);
     reply.answer(Json{{"awayEnabled", enabled},
-                       {"message", enabled ? "Away access is on" : "Away access is off; away connections were closed"}});
+                      {"message", enabled ? "Away access is on" : "Away access is off; away connections were closed"}});
 }
 
 // As the panel's away section shows it: how away access fares, the technical line, the reason a
@@ -229,12 +244,14 @@ Json ControlCommands::awayState() const {
     const auto status = reach.status().value();
     Json state{{"status", statusName(status.kind)}};
     if (status.kind == RemoteReachService::Status::Kind::blocked) state["reason"] = status.reason;
+    putIfSet(state, "note", awayNote(reach));
     putIfSet(state, "detail", reach.detail().value());
     putIfSet(state, "unavailable", reach.payload(std::nullopt, false).unavailable);
     Json candidates = Json::array();
     for (const auto& candidate : reach.candidates().value()) {
-        candidates.push_back(
-            Json{{"display", candidate.display()}, {"reach", std::string(enumName(candidate.reach))}, {"via", candidate.via}});
+        candidates.push_back(Json{{"display", candidate.display()},
+                                  {"reach", std::string(enumName(candidate.reach))},
+                                  {"via", candidate.via}});
     }
     state["candidates"] = std::move(candidates);
     return state;
@@ -248,8 +265,9 @@ void ControlCommands::retryAway(ControlSocket::Reply& reply) {
 
 // As the panel shows it: the sender works out the line on its own queue and hands it back here.
 void ControlCommands::push(const std::shared_ptr<ControlSocket::Reply>& reply) {
-    const bool asked =
-        actions_->pushSummary([reply](std::string summary) { reply->answer(Json{{"summary", std::move(summary)}}); });
+    const bool asked = actions_->pushSummary([reply](std::string summary) {
+        reply->answer(Json{{"summary", std::move(summary)}});
+    });
     if (!asked) reply->fail("This host has no push sender.");
 }
 
@@ -354,7 +372,8 @@ void ControlCommands::removeTargets(const Json& ids, ControlSocket::Reply& reply
         }
         if (chosen.insert(target->id).second) names.push_back(target->name);
     }
-    if (chosen.empty()) return reply.fail("Say which targets: targets remove TARGET-ID... (quibctl targets lists them).");
+    if (chosen.empty())
+        return reply.fail("Say which targets: targets remove TARGET-ID... (quibctl targets lists them).");
     settings_->remove(chosen);
     std::string done = "Removed ";
     for (std::size_t i = 0; i < names.size(); ++i) done += (i ? ", " : "") + names[i];
@@ -494,7 +513,8 @@ void ControlCommands::answerRequest(const std::string& id, const std::string& de
     if (id.empty() || !choice) return reply.fail("Say which request and how: answer REQUEST-ID approve|deny.");
     auto& approvals = *config_.server->neighbours().approvals;
     const auto pending = approvals.pending();
-    const auto found = std::find_if(pending.begin(), pending.end(), [&](const auto& request) { return request.id == id; });
+    const auto found =
+        std::find_if(pending.begin(), pending.end(), [&](const auto& request) { return request.id == id; });
     if (found == pending.end())
         return reply.fail("No request with the identifier " + id + " is waiting (quibctl requests lists them).");
     const std::string what = found->targetName + ": " + found->title;

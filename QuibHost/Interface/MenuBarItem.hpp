@@ -4,19 +4,21 @@
 #include <memory>
 #include <string>
 
+#include "QuibHost/Interface/MenuView.hpp"
 #include "QuibHost/Panel/MenuAction.hpp"
 #include "QuibHost/Panel/MenuViewModel.hpp"
-#include "QuibHost/Interface/MenuView.hpp"
 #include "Runtime/Published.hpp"
 
 class QSystemTrayIcon;
+class QObject;
 
 namespace quib {
 
 // The host's item on the desktop: a tray icon that opens the panel as a popup beside it when
 // the desktop has a tray (looked for once, when the item is made), else the panel as a plain
 // window, shown at once at the top right of the primary screen without taking the keyboard
-// focus from whatever has it; closing that window only hides it. The panel draws the model it
+// focus from whatever has it; closing that window only hides it. Either stays inside its
+// screen's available area as the panel grows. The panel draws the model it
 // is given, says each time it appears, and hands its controls' actions on. Both windows carry
 // the application's window class, which names the host itself, so the host never offers its
 // panel as an app.
@@ -45,15 +47,24 @@ public:
     MenuView& view() { return *view_; }
     QSystemTrayIcon* trayIcon() { return tray_.get(); }
 
+    // Where a panel of `size` goes beside `anchor` inside `area`: above it when the anchor lies
+    // in the lower half of the area, below it otherwise, moved inside the area.
+    static QPoint besideAnchor(const QRect& anchor, const QSize& size, const QRect& area);
+
 private:
     void present(const MenuViewModel& model);
+    QRect anchor() const;
+    QRect availableArea() const;
     void placePopup();
     void placeWindow();
+    void fit();
 
     Config config_;
     std::unique_ptr<MenuView> view_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     std::string traySymbol_;
+    std::unique_ptr<QObject> watch_;
+    bool fitting_ = false;
     Subscription model_;
 };
 

@@ -5,24 +5,28 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QKeyEvent>
-#include <QMenu>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShowEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "QuibHost/Panel/TextElision.hpp"
 #include "QuibHost/Interface/SymbolTable.hpp"
+#include "QuibHost/Panel/TextElision.hpp"
 
 namespace quib {
 namespace {
@@ -79,10 +83,27 @@ public:
         setToolTip(qt(item.help));
         setWordWrap(item.kind != MenuItemKind::title);
         setTextInteractionFlags(item.kind == MenuItemKind::code ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
-        setMaximumHeight(item.lines ? *item.lines * QFontMetrics(font()).lineSpacing() : QWIDGETSIZE_MAX);
         // The nested lines ask a wrapped text its height for its own preferred width, which
-        // leaves a text of three lines or more cut short in the panel's narrower column.
-        setMinimumHeight(wordWrap() && !item.lines ? heightForWidth(MenuStyle::width - 2 * MenuStyle::padding) : 0);
+        // leaves a text of three lines or more cut short in the panel's narrower column: it gets
+        // its height for the width it is drawn at, up to that of its most lines.
+        const int width = textWidth(item);
+        const int whole = wordWrap() ? heightForWidth(width) : sizeHint().height();
+        const int most = item.lines ? heightOfLines(*item.lines, width) : QWIDGETSIZE_MAX;
+        setMaximumHeight(most);
+        setMinimumHeight(std::max(0, std::min(whole, most)));
+    }
+
+private:
+    // The height of a text of exactly `lines` lines, as this label draws it.
+    int heightOfLines(int lines, int width) {
+        const QString shown = text();
+        setText(QStringList(lines, QStringLiteral("X")).join(QLatin1Char('\n')));
+        const int height = heightForWidth(width);
+        setText(shown);
+        return height;
+    }
+    static int textWidth(const MenuItem& item) {
+        return item.fill == Fill::none ? MenuStyle::width - 2 * MenuStyle::padding : MenuStyle::cardTextWidth;
     }
 };
 
@@ -166,7 +187,8 @@ public:
         symbol_->setPixmap(symbolPicture(item.symbol, font, *QWidget::style()));
         text_->setText(qt(item.text));
         text_->setFont(font);
-        text_->setMinimumHeight(text_->heightForWidth(MenuStyle::width - 2 * MenuStyle::padding - symbol_->sizeHint().width()));
+        text_->setMinimumHeight(
+            text_->heightForWidth(MenuStyle::width - 2 * MenuStyle::padding - symbol_->sizeHint().width()));
         setTone(*text_, style, item.tone);
         setToolTip(qt(item.help));
     }
@@ -194,8 +216,8 @@ public:
         setEnabled(item.enabled);
         setDefault(item.isDefault);
         setFlat(item.borderless);
-        // A borderless button is its text, at the line's start, not a bar across it.
-        setSizePolicy(item.borderless ? QSizePolicy::Maximum : QSizePolicy::Minimum, QSizePolicy::Fixed);
+        // A button is as wide as its text, at the line's start, never a bar across the panel.
+        setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     }
 
 private:
@@ -230,7 +252,8 @@ class PickerItem final : public QComboBox, public ItemWidget {
 public:
     explicit PickerItem(ActionSink act) {
         connect(this, &QComboBox::activated, this, [this, act = std::move(act)](int index) {
-            if (index >= 0 && static_cast<std::size_t>(index) < actions_.size() && actions_[index]) act(*actions_[index]);
+            if (index >= 0 && static_cast<std::size_t>(index) < actions_.size() && actions_[index])
+                act(*actions_[index]);
         });
     }
     QWidget& widget() override { return *this; }
@@ -302,15 +325,58 @@ public:
     void show(const MenuItem&, const MenuStyle&) override {}
 };
 
-class ProgressItem final : public QProgressBar, public ItemWidget {
+// An indeterminate progress indicator: a ring of dots whose darkest one goes round while it is
+// shown.
+class ProgressItem final : public QWidget, public ItemWidget {
 public:
+    static constexpr int dots = 8;
+
     ProgressItem() {
-        setRange(0, 0);
-        setTextVisible(false);
         setFixedSize(16, 16);
+        timer_.setInterval(100);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            step_ = (step_ + 1) % dots;
+            update();
+        });
     }
     QWidget& widget() override { return *this; }
-    void show(const MenuItem& item, const MenuStyle&) override { setToolTip(qt(item.help)); }
+    void show(const MenuItem& item, const MenuStyle& style) override {
+        ink_ = style.colour(Tone::secondary);
+        setToolTip(qt(item.help));
+    }
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QWidget::showEvent(event);
+        timer_.start();
+    }
+    void hideEvent(QHideEvent* event) override {
+        QWidget::hideEvent(event);
+        timer_.stop();
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.translate(width() / 2.0, height() / 2.0);
+        const double radius = std::min(width(), height()) / 2.0;
+        for (int dot = 0; dot < dots; ++dot) {
+            // The dot of this step is the darkest, those behind it fade out.
+            const int behind = (step_ - dot + dots) % dots;
+            QColor colour = ink_;
+            colour.setAlphaF(1.0 - 0.11 * behind);
+            painter.setBrush(colour);
+            painter.save();
+            painter.rotate(360.0 * dot / dots);
+            painter.drawEllipse(QPointF(0, -radius * 0.68), radius * 0.2, radius * 0.2);
+            painter.restore();
+        }
+    }
+
+private:
+    QTimer timer_;
+    int step_ = 0;
+    QColor ink_ = Qt::gray;
 };
 
 // The rounded, tinted box behind a banner or a card.
@@ -372,8 +438,8 @@ std::unique_ptr<QFrame> makeDivider(QWidget* parent) {
 // One visible section: a box holding its items' widgets in lines, and the divider after it.
 class MenuView::SectionView {
 public:
-    SectionView(MenuSection id, QWidget* owner) : id_(id), box_(std::make_unique<QWidget>(owner)),
-                                                  divider_(makeDivider(owner)) {}
+    SectionView(MenuSection id, QWidget* owner)
+        : id_(id), box_(std::make_unique<QWidget>(owner)), divider_(makeDivider(owner)) {}
 
     QWidget& box() { return *box_; }
     QFrame& divider() { return *divider_; }
@@ -474,9 +540,9 @@ private:
             } else {
                 stack = nullptr;
                 line->addWidget(&widget, 0, Qt::AlignVCenter);
-                // A borderless button alone on its line stays at the line's start.
+                // A button alone on its line stays at the line's start.
                 const bool alone = i + 1 == items_.size() || section.items[i + 1].place == Placement::line;
-                if (item.borderless && place == Placement::line && alone) line->addStretch(1);
+                if (item.kind == MenuItemKind::button && place == Placement::line && alone) line->addStretch(1);
             }
         }
         for (std::size_t i = 0; i < items_.size(); ++i)
@@ -503,12 +569,26 @@ private:
     std::vector<std::string> ids_;
 };
 
+// The column sits in a scroll area, so that a panel taller than the room it has still reaches
+// its last item.
 MenuView::MenuView(MenuStyle style, QWidget* parent) : QWidget(parent), style_(std::move(style)) {
+    auto* outer = makeChild<QVBoxLayout>(nullptr);
+    setLayout(outer);
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll_ = makeChild<QScrollArea>(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setWidgetResizable(true);
+    outer->addWidget(scroll_);
+    auto content = std::make_unique<QWidget>();
+    content_ = content.get();
     column_ = makeChild<QVBoxLayout>(nullptr);
-    setLayout(column_);
+    content_->setLayout(column_);
     column_->setContentsMargins(MenuStyle::padding, MenuStyle::padding, MenuStyle::padding, MenuStyle::padding);
     column_->setSpacing(MenuStyle::sectionSpacing);
-    setFixedWidth(MenuStyle::width);
+    content_->setFixedWidth(MenuStyle::width);
+    scroll_->setWidget(content.release());
+    fit();
 }
 
 MenuView::~MenuView() = default;
@@ -521,7 +601,7 @@ void MenuView::present(const MenuViewModel& model) {
     }
     for (const auto& section : model.sections) {
         auto& view = sections_[section.id];
-        if (!view) view = std::make_unique<SectionView>(section.id, this);
+        if (!view) view = std::make_unique<SectionView>(section.id, content_);
         view->present(section, style_, act);
     }
     setWindowTitle(qt(model.title));
@@ -541,8 +621,36 @@ void MenuView::arrange() {
     }
     column_->addStretch(1);
     column_->activate();
-    adjustSize();
+    fit();
 }
+
+void MenuView::setHeightLimit(std::optional<int> limit) {
+    heightLimit_ = limit;
+    fit();
+}
+
+int MenuView::contentHeight() const {
+    const int wanted =
+        content_->hasHeightForWidth() ? content_->heightForWidth(MenuStyle::width) : content_->sizeHint().height();
+    return std::max(wanted, content_->minimumSizeHint().height());
+}
+
+// As tall as the column, up to the limit; past it the column scrolls, with its scroll bar beside
+// it, so that the column keeps its width.
+void MenuView::fit() {
+    const QScreen* shownOn = screen();
+    const int limit = heightLimit_.value_or(shownOn ? shownOn->availableGeometry().height() : QWIDGETSIZE_MAX);
+    const int height = contentHeight();
+    const bool scrolls = height > limit;
+    const int bar = scrolls ? scroll_->verticalScrollBar()->sizeHint().width() : 0;
+    scroll_->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setFixedSize(MenuStyle::width + bar, std::max(1, std::min(height, limit)));
+    // The column is laid out at once, shown or not, as the scroll area would lay it out.
+    content_->resize(MenuStyle::width, height);
+    column_->activate();
+}
+
+void MenuView::scrollTo(QWidget& widget) { scroll_->ensureWidgetVisible(&widget, 0, 0); }
 
 // Return presses the first control the model marks as the default.
 void MenuView::pressDefault() {

@@ -6,11 +6,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
+#include "QuibHost/Interface/MenuStyle.hpp"
 #include "QuibHost/Panel/MenuAction.hpp"
 #include "QuibHost/Panel/MenuViewModel.hpp"
-#include "QuibHost/Interface/MenuStyle.hpp"
 
+class QScrollArea;
 class QVBoxLayout;
 
 namespace quib {
@@ -19,7 +21,9 @@ namespace quib {
 // tone and control comes from the model, and the widget makes no text of its own. A new model
 // updates the widgets in place: items are matched by their kind and key, so a section whose
 // rows stay the same keeps every widget (an open picker stays open, a selection stays), and one
-// whose rows change keeps the widgets of the rows that remain.
+// whose rows change keeps the widgets of the rows that remain. The panel is as tall as its
+// column, but never taller than its height limit (by default the available height of its
+// screen): past it, the column scrolls.
 class MenuView final : public QWidget {
 public:
     explicit MenuView(MenuStyle style, QWidget* parent = nullptr);
@@ -38,6 +42,14 @@ public:
     QWidget* itemWidget(MenuSection section, std::size_t index) const;
     QRect itemGeometry(MenuSection section, std::size_t index) const;
 
+    // The most the panel may take of its screen's height; none: the screen's available height.
+    void setHeightLimit(std::optional<int> limit);
+    // The column's whole height, as it would be drawn unscrolled.
+    int contentHeight() const;
+    QScrollArea& scrollArea() const { return *scroll_; }
+    // Scrolls the column until the widget is in view.
+    void scrollTo(QWidget& widget);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -46,11 +58,15 @@ private:
     class SectionView;
 
     void arrange();
+    void fit();
     void act(const MenuAction& action);
     void pressDefault();
 
     MenuStyle style_;
-    QVBoxLayout* column_;  // this widget's layout
+    QScrollArea* scroll_ = nullptr;  // a child of this widget
+    QWidget* content_ = nullptr;     // the scroll area's widget
+    QVBoxLayout* column_ = nullptr;  // the content's layout
+    std::optional<int> heightLimit_;
     std::map<MenuSection, std::unique_ptr<SectionView>> sections_;
     MenuViewModel model_;
     std::function<void(const MenuAction&)> onAction_;

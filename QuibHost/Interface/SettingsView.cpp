@@ -40,22 +40,40 @@ QPixmap tinted(const QIcon& icon, int size, QColor colour) {
     return pixmap;
 }
 
-// Draws a row as the style does, plus the orange warning at its right end, whose hover help is
-// its own.
+// Draws a row as the style does, its name cut short with an ellipsis where it would not fit,
+// plus the orange warning at the list's visible right edge, whose hover help is its own.
 class RowDelegate final : public QStyledItemDelegate {
 public:
-    RowDelegate(QObject* parent, QPixmap warning) : QStyledItemDelegate(parent), warning_(std::move(warning)) {}
+    RowDelegate(QAbstractItemView* view, QPixmap warning)
+        : QStyledItemDelegate(view), view_(view), warning_(std::move(warning)) {}
 
-    static QRect warningRect(const QRect& row) {
-        return QRect(row.right() - warningMargin - warningSize + 1, row.center().y() - warningSize / 2 + 1, warningSize,
-                     warningSize);
+    // The row as far as the list shows it.
+    QRect visible(const QRect& row) const {
+        QRect shown = row;
+        shown.setRight(std::min(row.right(), view_->viewport()->width() - 1));
+        return shown;
+    }
+
+    QRect warningRect(const QRect& row) const {
+        const QRect shown = visible(row);
+        return QRect(shown.right() - warningMargin - warningSize + 1, shown.center().y() - warningSize / 2 + 1,
+                     warningSize, warningSize);
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QStyleOptionViewItem narrowed = option;
+        narrowed.rect = visible(option.rect);
+        narrowed.textElideMode = Qt::ElideRight;
         if (!index.data(warningRole).isNull()) narrowed.rect.setRight(warningRect(option.rect).left() - warningMargin);
         QStyledItemDelegate::paint(painter, narrowed, index);
         if (!index.data(warningRole).isNull()) painter->drawPixmap(warningRect(option.rect), warning_);
+    }
+
+    // No row is wider than the list, so the list never scrolls sideways.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setWidth(std::min(size.width(), std::max(1, view_->viewport()->width())));
+        return size;
     }
 
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
@@ -70,6 +88,7 @@ public:
     }
 
 private:
+    QAbstractItemView* view_;
     QPixmap warning_;
 };
 
@@ -84,6 +103,9 @@ QToolButton* barButton(std::string_view symbol, QWidget* parent) {
 }  // namespace
 
 SettingsView::TargetList::TargetList(QWidget* parent) : QListWidget(parent) {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setTextElideMode(Qt::ElideRight);
+    setResizeMode(QListView::Adjust);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setDragDropMode(QAbstractItemView::InternalMove);
     setDefaultDropAction(Qt::MoveAction);

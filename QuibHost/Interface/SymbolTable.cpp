@@ -6,8 +6,9 @@
 #include <array>
 #include <optional>
 
-#include "QuibHost/Panel/MenuViewModel.hpp"
+#include "QuibHost/Interface/SymbolDrawing.hpp"
 #include "QuibHost/Interface/TrayIcons.hpp"
+#include "QuibHost/Panel/MenuViewModel.hpp"
 
 namespace quib {
 namespace {
@@ -18,7 +19,8 @@ struct Entry {
     std::optional<QStyle::StandardPixmap> standard;
 };
 
-const std::array<Entry, 13> entries{{
+// The freedesktop icons and the style's standard pictures that stand for the symbols.
+const std::array<Entry, 21> entries{{
     {"exclamationmark.triangle.fill", "dialog-warning", QStyle::SP_MessageBoxWarning},
     {"rectangle.on.rectangle", "video-display", QStyle::SP_DesktopIcon},
     {"arrow.triangle.2.circlepath", "view-refresh", QStyle::SP_BrowserReload},
@@ -30,54 +32,28 @@ const std::array<Entry, 13> entries{{
     {"headphones", "audio-headphones", QStyle::SP_MediaVolume},
     {"plus", "list-add", std::nullopt},
     {"minus", "list-remove", std::nullopt},
-    {"square.dashed", "", std::nullopt},
-    {"app.dashed", "", std::nullopt},
+    {"app", "application-x-executable", std::nullopt},
+    {"macwindow", "window-new", std::nullopt},
+    {"cursorarrow.rays", "input-mouse", std::nullopt},
+    {"sparkle", "starred", std::nullopt},
+    {"terminal", "utilities-terminal", std::nullopt},
+    {"chevron.left.forwardslash.chevron.right", "text-x-script", std::nullopt},
+    {"bubble.left.and.text.bubble.right", "user-available", std::nullopt},
+    {"hammer", "applications-development", std::nullopt},
+    {"globe", "applications-internet", std::nullopt},
+    {"brain", "applications-science", std::nullopt},
 }};
 
-// A phone drawn on a grid of 32 units, upright, crossed out when `slashed`: for the themes
-// that have no phone.
-QIcon drawnPhone(bool slashed, const QStyle& style) {
-    QIcon icon;
-    const QColor ink = style.standardPalette().color(QPalette::WindowText);
-    for (const int size : {16, 24, 32}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(size / 32.0, size / 32.0);
-        painter.setPen(QPen(ink, 2.5));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(9, 3, 14, 26), 3, 3);
-        painter.drawLine(QPointF(14, 25), QPointF(18, 25));
-        if (slashed) {
-            painter.setPen(QPen(ink, 2.5, Qt::SolidLine, Qt::RoundCap));
-            painter.drawLine(QPointF(4, 4), QPointF(28, 28));
-        }
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
-
-// The settings window's symbols, drawn on a grid of 32 units for the themes that lack them (and
-// always for the dashed ones, which no theme has): a plus, a minus, a dashed square and a dashed
-// rounded square.
-QIcon drawnShape(std::string_view symbol, const QStyle& style) {
+// The drawn picture, in the style's text colour, at the sizes rows, buttons and menus ask for.
+QIcon drawn(std::string_view symbol, const QStyle& style) {
     QIcon icon;
     const QColor ink = style.standardPalette().color(QPalette::WindowText);
     for (const int size : {16, 24, 32, 48}) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
         painter.scale(size / 32.0, size / 32.0);
-        const bool dashed = symbol == "square.dashed" || symbol == "app.dashed";
-        painter.setPen(QPen(ink, dashed ? 2.5 : 3, dashed ? Qt::DashLine : Qt::SolidLine, Qt::FlatCap));
-        painter.setBrush(Qt::NoBrush);
-        if (symbol == "plus" || symbol == "minus") painter.drawLine(QPointF(7, 16), QPointF(25, 16));
-        if (symbol == "plus") painter.drawLine(QPointF(16, 7), QPointF(16, 25));
-        if (symbol == "square.dashed") painter.drawRect(QRectF(5, 5, 22, 22));
-        if (symbol == "app.dashed") painter.drawRoundedRect(QRectF(5, 5, 22, 22), 6, 6);
+        SymbolDrawing::draw(symbol, painter, ink);
         painter.end();
         icon.addPixmap(pixmap);
     }
@@ -91,14 +67,12 @@ QIcon SymbolTable::icon(std::string_view symbol, const QStyle& style) {
     if (symbol == MenuSymbol::pointerWithClock) return TrayIcons::icon(true);
     for (const auto& entry : entries) {
         if (entry.symbol != symbol) continue;
-        const QIcon themed = *entry.themeName ? QIcon::fromTheme(QString::fromLatin1(entry.themeName)) : QIcon();
+        const QIcon themed = QIcon::fromTheme(QString::fromLatin1(entry.themeName));
         if (!themed.isNull()) return themed;
-        if (entry.symbol == "iphone" || entry.symbol == "iphone.slash") return drawnPhone(entry.symbol != "iphone", style);
-        if (entry.symbol == "plus" || entry.symbol == "minus" || entry.symbol.ends_with(".dashed"))
-            return drawnShape(entry.symbol, style);
-        return entry.standard ? style.standardIcon(*entry.standard) : QIcon();
+        if (entry.standard) return style.standardIcon(*entry.standard);
+        break;
     }
-    return QIcon();
+    return drawn(symbol, style);
 }
 
 }  // namespace quib

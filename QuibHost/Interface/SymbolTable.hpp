@@ -8,8 +8,8 @@
 namespace quib {
 
 // The one place that turns the panel's symbol names into pictures: the host's own pointer,
-// drawn; else the freedesktop icon the name maps to, from the icon theme; else a standard icon
-// of the style, or for a phone, one drawn here; else none.
+// drawn; else the freedesktop icon the name maps to, from the icon theme; else the symbol drawn
+// here, and for any name not drawn here a neutral picture: never none.
 class SymbolTable {
 public:
     static QIcon icon(std::string_view symbol, const QStyle& style);

@@ -56,8 +56,10 @@ std::vector<MenuItem> MenuApprovals::items(const MenuViewState& state) {
     return items;
 }
 
+// Says what the request's expiry will do: a request that is approved on expiry approves.
 std::string MenuApprovals::countdown(const ApprovalRequest& request, std::int64_t nowEpochMillis) {
-    return "denies in " + std::to_string(request.secondsRemaining(nowEpochMillis)) + " s";
+    const char* verb = request.onExpiry == ApprovalDecision::approve ? "approves in " : "denies in ";
+    return verb + std::to_string(request.secondsRemaining(nowEpochMillis)) + " s";
 }
 
 }  // namespace quib

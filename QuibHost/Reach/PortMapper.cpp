@@ -12,6 +12,9 @@ using NATPMP = PortMapWire::NATPMP;
 
 constexpr std::uint8_t tcp = 6;
 const Bytes unspecifiedAddress(16, 0);
+// The suggested external address of an IPv4 mapping: the family's own all-zeros address,
+// ::ffff:0.0.0.0, which routers that check the family take for "any" where they refuse "::".
+const Bytes anyIPv4{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0};
 
 bool isMapping(const PortMapper::Outcome& outcome) { return std::holds_alternative<PortMapper::Mapping>(outcome); }
 
@@ -47,7 +50,10 @@ PortMapper::Outcome judge(const PCP::MapResponse& response, std::uint16_t intern
                        "s, which maps nothing");
         return PortMapper::Failure::silent();
     }
-    quibLog().info("away: PCP mapped ", internalPort, " → ", response.externalPort, " for ", response.lifetime, "s");
+    if (lifetime == 0) quibLog().info("away: PCP deleted the mapping of ", internalPort);
+    else
+        quibLog().info("away: PCP mapped ", internalPort, " → ", response.externalPort, " for ", response.lifetime,
+                       "s");
     return PortMapper::Mapping{PortMapWire::ipv4(response.externalAddress), response.externalPort, response.lifetime,
                                "PCP"};
 }
@@ -61,7 +67,7 @@ std::optional<Bytes> clientAddress(const std::optional<std::string>& localAddres
 
 std::optional<Bytes> pcpRequest(std::span<const std::uint8_t> client, const Bytes& nonce, std::uint16_t internalPort,
                                 std::uint32_t lifetime) {
-    auto request = PCP::mapRequest(client, nonce, internalPort, internalPort, unspecifiedAddress, lifetime);
+    auto request = PCP::mapRequest(client, nonce, internalPort, internalPort, anyIPv4, lifetime);
     if (!request || request->size() != PCP::requestLength) return std::nullopt;
     return request;
 }
@@ -134,22 +140,27 @@ bool PortMapper::runUnmap(std::uint16_t internalPort, const CancelToken& cancel)
     return !cancel.isCancelled();
 }
 
-// At most two attempts. Routers check the client address a request names against the one it
-// came from, so an answered request goes out once more naming the address the exchange used;
-// that answer, when one comes, is the one judged.
+// At most two attempts, each sent again halfway through when no answer came. Routers check the
+// client address a request names against the one it came from, so it names the address this
+// side has towards the router from the first send on; should the exchange leave from another
+// one, it goes once more naming that, and that answer, when one comes, is the one judged.
 PortMapper::Step PortMapper::pcp(const Gateway& gateway, std::uint16_t internalPort, std::uint32_t lifetime,
                                  const CancelToken& cancel) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         const Bytes nonce = this->nonce();
-        const auto request = pcpRequest(unspecifiedAddress, nonce, internalPort, lifetime);
+        const Bytes client =
+            clientAddress(UDPExchange::localAddress(gateway.endpoint, gateway.interface)).value_or(unspecifiedAddress);
+        const auto request = pcpRequest(client, nonce, internalPort, lifetime);
         if (!request) return Failure::silent();
-        auto first = UDPExchange::ask(*request, gateway.endpoint, gateway.interface, timings_.portMapping, cancel);
+        auto first = UDPExchange::ask(*request, gateway.endpoint, gateway.interface, pcpSchedule(), cancel);
         if (cancel.isCancelled()) return std::nullopt;
         if (!first) continue;
         if (PCP::saysUseNATPMP(first->reply)) return Failure::silent();
         Bytes answer = std::move(first->reply);
-        if (auto again = pcpResend(gateway, first->localAddress, nonce, internalPort, lifetime, cancel)) {
-            answer = std::move(*again);
+        const auto seenFrom = clientAddress(first->localAddress);
+        if (seenFrom && *seenFrom != client) {
+            if (auto again = pcpResend(gateway, *seenFrom, nonce, internalPort, lifetime, cancel))
+                answer = std::move(*again);
         }
         if (cancel.isCancelled()) return std::nullopt;
         const auto response = PCP::parseMapResponse(answer);
@@ -159,22 +170,29 @@ PortMapper::Step PortMapper::pcp(const Gateway& gateway, std::uint16_t internalP
     return Failure::silent();
 }
 
-std::optional<Bytes> PortMapper::pcpResend(const Gateway& gateway, const std::optional<std::string>& localAddress,
-                                           const Bytes& nonce, std::uint16_t internalPort, std::uint32_t lifetime,
+std::optional<Bytes> PortMapper::pcpResend(const Gateway& gateway, const Bytes& client, const Bytes& nonce,
+                                           std::uint16_t internalPort, std::uint32_t lifetime,
                                            const CancelToken& cancel) {
-    const auto client = clientAddress(localAddress);
-    if (!client) return std::nullopt;
-    const auto request = pcpRequest(*client, nonce, internalPort, lifetime);
+    const auto request = pcpRequest(client, nonce, internalPort, lifetime);
     if (!request) return std::nullopt;
-    auto answer = UDPExchange::ask(*request, gateway.endpoint, gateway.interface, timings_.portMapping, cancel);
+    auto answer = UDPExchange::ask(*request, gateway.endpoint, gateway.interface, pcpSchedule(), cancel);
     if (!answer) return std::nullopt;
     return std::move(answer->reply);
 }
 
+UDPExchange::Schedule PortMapper::pcpSchedule() const {
+    return {timings_.portMapping, timings_.pcpResend, timings_.clock};
+}
+
+UDPExchange::Schedule PortMapper::natpmpSchedule() const {
+    return {timings_.portMapping, timings_.natpmpResend, timings_.clock};
+}
+
+// A deletion suggests no external port, as the standard asks of one.
 PortMapper::Step PortMapper::natPMP(const Gateway& gateway, std::uint16_t internalPort, std::uint32_t lifetime,
                                     const CancelToken& cancel) {
-    const Bytes request = NATPMP::mapRequest(internalPort, internalPort, lifetime);
-    const auto answer = UDPExchange::ask(request, gateway.endpoint, gateway.interface, timings_.portMapping, cancel);
+    const Bytes request = NATPMP::mapRequest(internalPort, lifetime == 0 ? 0 : internalPort, lifetime);
+    const auto answer = UDPExchange::ask(request, gateway.endpoint, gateway.interface, natpmpSchedule(), cancel);
     if (cancel.isCancelled()) return std::nullopt;
     const auto response = answer ? NATPMP::parseMapResponse(answer->reply) : std::nullopt;
     if (!response) return Failure::silent();
@@ -184,14 +202,18 @@ PortMapper::Step PortMapper::natPMP(const Gateway& gateway, std::uint16_t intern
                        "s, which maps nothing");
         return Failure::silent();
     }
-    const auto external = UDPExchange::ask(NATPMP::externalAddressRequest, gateway.endpoint, gateway.interface,
-                                           timings_.portMapping, cancel);
+    const auto external =
+        UDPExchange::ask(NATPMP::externalAddressRequest, gateway.endpoint, gateway.interface, natpmpSchedule(), cancel);
     if (cancel.isCancelled()) return std::nullopt;
     const auto address = external ? NATPMP::parseExternalAddressResponse(external->reply) : std::nullopt;
     std::optional<std::string> host;
     if (address && address->result == 0) host = address->address;
-    quibLog().info("away: NAT-PMP mapped ", internalPort, " → ", response->externalPort, " for ", response->lifetime,
-                   "s");
+    if (lifetime == 0) {
+        quibLog().info("away: NAT-PMP deleted the mapping of ", internalPort);
+    } else {
+        quibLog().info("away: NAT-PMP mapped ", internalPort, " → ", response->externalPort, " for ",
+                       response->lifetime, "s");
+    }
     return Mapping{std::move(host), response->externalPort, response->lifetime, "NAT-PMP"};
 }
 

@@ -72,9 +72,10 @@ private:
     Step runMap(std::uint16_t internalPort, std::uint32_t lifetime, const CancelToken& cancel);
     bool runUnmap(std::uint16_t internalPort, const CancelToken& cancel);
     Step pcp(const Gateway& gateway, std::uint16_t internalPort, std::uint32_t lifetime, const CancelToken& cancel);
-    std::optional<Bytes> pcpResend(const Gateway& gateway, const std::optional<std::string>& localAddress,
-                                   const Bytes& nonce, std::uint16_t internalPort, std::uint32_t lifetime,
-                                   const CancelToken& cancel);
+    std::optional<Bytes> pcpResend(const Gateway& gateway, const Bytes& client, const Bytes& nonce,
+                                   std::uint16_t internalPort, std::uint32_t lifetime, const CancelToken& cancel);
+    UDPExchange::Schedule pcpSchedule() const;
+    UDPExchange::Schedule natpmpSchedule() const;
     Step natPMP(const Gateway& gateway, std::uint16_t internalPort, std::uint32_t lifetime, const CancelToken& cancel);
     Step upnpMap(const std::optional<Gateway>& gateway, std::uint16_t internalPort, std::uint32_t lifetime,
                  const CancelToken& cancel);

@@ -49,8 +49,8 @@ PublicAddress::Addresses PublicAddress::interfaces(const std::vector<Entry>& ent
         }
         // Links a phone cannot come through: peer-to-peer Wi-Fi, tunnels, and the bridges of
         // containers and virtual machines. "br0" and the like are often the real LAN and stay.
-        if (startsWithAny(entry.name, {"awdl", "llw", "bridge", "ipsec", "gif", "stf", "docker", "br-", "virbr",
-                                       "veth", "vnet", "lxcbr", "vboxnet", "vmnet"}))
+        if (startsWithAny(entry.name, {"awdl", "llw", "bridge", "ipsec", "gif", "stf", "docker", "br-", "virbr", "veth",
+                                       "vnet", "lxcbr", "vboxnet", "vmnet"}))
             continue;
         addPlain(entry, addresses);
     }
@@ -72,7 +72,8 @@ std::vector<std::string> PublicAddress::servers(const Settings& settings) {
 }
 
 std::optional<StunWire::Reflexive> PublicAddress::reflexive(const std::vector<std::string>& servers,
-                                                            Duration timeout, const CancelToken& cancel) {
+                                                            const UDPExchange::Schedule& schedule,
+                                                            const CancelToken& cancel) {
     for (const std::string& text : servers) {
         if (cancel.isCancelled()) return std::nullopt;
         const auto server = StunWire::server(text);
@@ -80,8 +81,7 @@ std::optional<StunWire::Reflexive> PublicAddress::reflexive(const std::vector<st
         const Bytes transaction = secureRandomBytes(StunWire::transactionLength);
         const auto request = StunWire::request(transaction);
         if (!request) continue;
-        const auto answer =
-            UDPExchange::ask(*request, {server->host, server->port}, std::nullopt, timeout, cancel);
+        const auto answer = UDPExchange::ask(*request, {server->host, server->port}, std::nullopt, schedule, cancel);
         if (!answer) continue;
         if (auto address = StunWire::reflexiveAddress(answer->reply, transaction)) {
             quibLog().info("away: the internet sees ", pub(address->host));

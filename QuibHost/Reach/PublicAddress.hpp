@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "QuibHost/Reach/UDPExchange.hpp"
 #include "QuibHost/Reach/Wire/StunWire.hpp"
 #include "Runtime/CancelToken.hpp"
 #include "Runtime/Clock.hpp"
@@ -31,10 +32,11 @@ struct PublicAddress {
     // there is none or it holds anything but texts.
     static std::vector<std::string> servers(const Settings& settings);
 
-    // Asks each usable server in order, once, with a fresh transaction, and gives the first
-    // address that comes back. A server that answers with an error is logged and skipped; a
-    // silent one costs `timeout`. Blocks; nothing after a cancel.
-    static std::optional<StunWire::Reflexive> reflexive(const std::vector<std::string>& servers, Duration timeout,
+    // Asks each usable server in order, with a fresh transaction sent as `schedule` says, and
+    // gives the first address that comes back. A server that answers with an error is logged
+    // and skipped; a silent one costs the schedule's time-out. Blocks; nothing after a cancel.
+    static std::optional<StunWire::Reflexive> reflexive(const std::vector<std::string>& servers,
+                                                        const UDPExchange::Schedule& schedule,
                                                         const CancelToken& cancel);
 
     // 2000::/3, except 2001:0000::/32, 2001:db8::/32 and 2002::/16.

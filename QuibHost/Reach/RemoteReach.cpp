@@ -45,7 +45,6 @@ std::string notForwarded(std::uint16_t port) {
 }
 
 // A STUN answer that can be an address at all: IPv4, outside 0.0.0.0/8 and below multicast.
-// Private answers still count: they say the host has no NAT, or which NAT it sits behind.
 bool isAnswer(const std::optional<StunWire::Reflexive>& answer) {
     if (!answer || answer->isIPv6) return false;
     std::array<std::uint8_t, 4> bytes{};
@@ -99,14 +98,27 @@ bool RemoteReach::isOnSameNetwork(const std::string& source) {
 }
 
 void RemoteReach::start() {
-    if (!secrets_.isUsable()) {
-        status_.set(blocked(std::string(keyRefusal)));
-        quibLog().error("away: the Keychain refused to store a key; away access cannot be switched on");
-        return;
-    }
+    if (!keysCanBeStored()) return;
     status_.set({Kind::working, {}});
     watchPath();
     refresh();
+}
+
+// Without a store for the away keys no phone could ever use a mapped port: away access stays
+// blocked and maps nothing, and a port this run mapped before is deleted.
+bool RemoteReach::keysCanBeStored() {
+    if (secrets_.isUsable()) return true;
+    cancelResolve();
+    renewal_.cancel();
+    if (mappedPort_) mapper_->unmap(*mappedPort_, CancelToken());
+    mappedPort_.reset();
+    detail_.set(std::nullopt);
+    if (status_.value() != blocked(std::string(keyRefusal))) {
+        quibLog().error("away: the Keychain refused to store a key; away access cannot be switched on");
+    }
+    status_.set(blocked(std::string(keyRefusal)));
+    refreshLocal();
+    return false;
 }
 
 // The running attempt is cancelled before the unmap is queued, so that the unmap does not wait
@@ -129,6 +141,7 @@ void RemoteReach::cancelResolve() {
 
 void RemoteReach::refresh() {
     if (!isEnabled()) return refreshLocal();
+    if (!keysCanBeStored()) return;
     resolve();
 }
 
@@ -213,11 +226,16 @@ void RemoteReach::askStun(Attempt attempt, std::optional<Mapping> mapping) {
     });
 }
 
+// Only a public answer says anything about reaching the host from away: a private one is the
+// host's own address or that of a NAT inside the network, neither of which a phone can reach.
 void RemoteReach::unmapped(Attempt attempt, const std::optional<StunWire::Reflexive>& answer) {
     const std::uint16_t port = attempt.port;
     if (!isAnswer(answer)) return publish(attempt, blocked(std::string(noAddress)), std::nullopt, std::nullopt);
     if (answer->isCarrierGradeNAT()) {
         return publish(attempt, blocked(std::string(carrierGradeNAT)), std::nullopt, std::nullopt);
+    }
+    if (!PortMapWire::isUsablePublicIPv4(answer->host)) {
+        return publish(attempt, blocked(std::string(noAddress)), std::nullopt, std::nullopt);
     }
     const std::string endpoint = answer->host + ":" + std::to_string(port);
     const auto own = localCandidates();

@@ -78,6 +78,8 @@ private:
     };
 
     void stop();
+    // False, with away access blocked, when the away keys cannot be stored.
+    bool keysCanBeStored();
     std::optional<std::string> unavailable() const;
     void pathChanged(const std::string& signature);
     void cancelResolve();

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Runtime/Clock.hpp"
 #include "Runtime/DescriptorWait.hpp"
 #include "Runtime/FileDescriptor.hpp"
 #include "Runtime/WorkerThread.hpp"
@@ -130,24 +132,115 @@ bool connectTo(int socket, const Target& target, const std::optional<UDPExchange
     return ::connect(socket, reinterpret_cast<const sockaddr*>(&target.address), target.length) == 0;
 }
 
-std::optional<UDPExchange::Reply> exchange(int socket, std::span<const std::uint8_t> request, Deadline deadline,
-                                           const CancelToken& cancel) {
-    sockaddr_storage local{};
-    socklen_t length = sizeof local;
-    std::optional<std::string> localAddress;
-    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) == 0) localAddress = UDPExchange::address(local);
-    // A socket bound to an interface had a port before it was connected: whatever reached it in
-    // between came before the request and is no answer.
-    Bytes answer(maxDatagram);
-    for (int queued = 0; queued < 64 && ::recv(socket, answer.data(), answer.size(), MSG_DONTWAIT) >= 0; ++queued) {
+// The moments the schedule's clock calls for: each further send, and the end of the wait. The
+// clock's timers only count them and ring the descriptor; the waiting thread does the sending.
+class Ticks {
+public:
+    Ticks() : ring_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    Ticks(const Ticks&) = delete;
+    Ticks& operator=(const Ticks&) = delete;
+
+    bool isOpen() const { return ring_.isOpen(); }
+    int descriptor() const { return ring_.get(); }
+    void resendDue() {
+        ++resends_;
+        ring();
     }
-    if (cancel.isCancelled()) return std::nullopt;
+    void timeUp() {
+        over_ = true;
+        ring();
+    }
+    void drain() const {
+        std::uint64_t count = 0;
+        (void)!::read(ring_.get(), &count, sizeof count);
+    }
+    int resends() const { return resends_; }
+    bool isOver() const { return over_; }
+
+private:
+    void ring() const {
+        const std::uint64_t one = 1;
+        (void)!::write(ring_.get(), &one, sizeof one);
+    }
+    FileDescriptor ring_;
+    std::atomic<int> resends_{0};
+    std::atomic<bool> over_{false};
+};
+
+// The timers of one exchange, cancelled when it ends.
+struct Timers {
+    std::vector<Cancellable> pending;
+    ~Timers() {
+        for (const auto& timer : pending) timer.cancel();
+    }
+};
+
+std::shared_ptr<Ticks> scheduleTicks(const UDPExchange::Schedule& schedule, Clock& clock, MonoTime start,
+                                     Timers& timers) {
+    auto ticks = std::make_shared<Ticks>();
+    if (!ticks->isOpen()) return nullptr;
+    const auto times = schedule.sendTimes();
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        timers.pending.push_back(clock.schedule(start + times[i], [ticks] { ticks->resendDue(); }));
+    }
+    timers.pending.push_back(clock.schedule(start + schedule.timeout, [ticks] { ticks->timeUp(); }));
+    return ticks;
+}
+
+enum class Woken { answer, tick, cancelled, failed };
+
+// Waits for the socket, a tick or a cancel; a token without a descriptor is looked at in slices.
+Woken waitForEither(int socket, const Ticks& ticks, const CancelToken& cancel) {
+    while (true) {
+        if (cancel.isCancelled()) return Woken::cancelled;
+        std::array<pollfd, 3> watched{
+            {{socket, POLLIN, 0}, {ticks.descriptor(), POLLIN, 0}, {cancel.descriptor(), POLLIN, 0}}};
+        const int ready = ::poll(watched.data(), watched.size(), cancel.descriptor() < 0 ? 10 : -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return Woken::failed;
+        if (watched[2].revents != 0 || cancel.isCancelled()) return Woken::cancelled;
+        if (watched[0].revents != 0) return Woken::answer;
+        if (watched[1].revents != 0) return Woken::tick;
+    }
+}
+
+bool sendOnce(int socket, std::span<const std::uint8_t> request) {
     ssize_t sent = 0;
     do {
         sent = ::send(socket, request.data(), request.size(), 0);
     } while (sent < 0 && errno == EINTR);
-    if (sent < 0 || static_cast<std::size_t>(sent) != request.size()) return std::nullopt;
-    while (waitReadable(socket, deadline, cancel) == Wait::ready) {
+    return sent >= 0 && static_cast<std::size_t>(sent) == request.size();
+}
+
+std::optional<std::string> localAddressOf(int socket) {
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return std::nullopt;
+    return UDPExchange::address(local);
+}
+
+// The request goes out at once and again at each tick the schedule calls for; the first datagram
+// that comes back, to whichever send, is the answer.
+std::optional<UDPExchange::Reply> exchange(int socket, std::span<const std::uint8_t> request, Ticks& ticks,
+                                           const CancelToken& cancel) {
+    std::optional<std::string> localAddress = localAddressOf(socket);
+    // A socket bound to an interface had a port before it was connected: whatever reached it in
+    // between came before the request and is no answer.
+    Bytes answer(maxDatagram);
+    for (int queued = 0; queued < 64 && ::recv(socket, answer.data(), answer.size(), MSG_DONTWAIT) >= 0; ++queued) {}
+    if (cancel.isCancelled() || !sendOnce(socket, request)) return std::nullopt;
+    int resent = 0;
+    while (true) {
+        const Woken woken = waitForEither(socket, ticks, cancel);
+        if (woken == Woken::cancelled || woken == Woken::failed) return std::nullopt;
+        if (woken == Woken::tick) {
+            ticks.drain();
+            if (ticks.isOver()) return std::nullopt;
+            for (; resent < ticks.resends(); ++resent) {
+                if (!sendOnce(socket, request)) return std::nullopt;
+            }
+            continue;
+        }
         const ssize_t received = ::recv(socket, answer.data(), answer.size(), MSG_DONTWAIT);
         if (received < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
         // A refusal (ECONNREFUSED) or any other error ends it, and so does an empty datagram.
@@ -155,21 +248,53 @@ std::optional<UDPExchange::Reply> exchange(int socket, std::span<const std::uint
         answer.resize(static_cast<std::size_t>(received));
         return UDPExchange::Reply{std::move(answer), std::move(localAddress)};
     }
-    return std::nullopt;
 }
 
 }  // namespace
 
+std::vector<Duration> UDPExchange::Schedule::sendTimes() const {
+    std::vector<Duration> times{Duration::zero()};
+    if (!firstResend || *firstResend <= Duration::zero()) return times;
+    for (Duration interval = *firstResend, at = interval; at < timeout; interval *= 2, at += interval) {
+        times.push_back(at);
+    }
+    return times;
+}
+
+std::optional<UDPExchange::Reply> UDPExchange::ask(std::span<const std::uint8_t> request, const Endpoint& endpoint,
+                                                   const std::optional<Interface>& interface, const Schedule& schedule,
+                                                   const CancelToken& cancel) {
+    if (cancel.isCancelled()) return std::nullopt;
+    Clock& clock = schedule.clock ? *schedule.clock : *SystemClock::shared();
+    const MonoTime start = clock.now();
+    Timers timers;
+    const auto ticks = scheduleTicks(schedule, clock, start, timers);
+    if (!ticks) return std::nullopt;
+    // A name lookup is no datagram: it keeps to the real clock, within the same time-out.
+    const Deadline lookupDeadline = SteadyClock::now() + schedule.timeout;
+    for (const Target& target : targets(endpoint, lookupDeadline, cancel)) {
+        if (cancel.isCancelled() || ticks->isOver()) return std::nullopt;
+        const FileDescriptor socket(::socket(target.address.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        if (!socket.isOpen() || !connectTo(socket.get(), target, interface)) continue;
+        return exchange(socket.get(), request, *ticks, cancel);
+    }
+    return std::nullopt;
+}
+
 std::optional<UDPExchange::Reply> UDPExchange::ask(std::span<const std::uint8_t> request, const Endpoint& endpoint,
                                                    const std::optional<Interface>& interface, Duration timeout,
                                                    const CancelToken& cancel) {
-    if (cancel.isCancelled()) return std::nullopt;
-    const Deadline deadline = SteadyClock::now() + timeout;
-    for (const Target& target : targets(endpoint, deadline, cancel)) {
-        if (cancel.isCancelled()) return std::nullopt;
+    return ask(request, endpoint, interface, Schedule{timeout}, cancel);
+}
+
+// A connected datagram socket has its local address from the route at once; nothing is sent.
+std::optional<std::string> UDPExchange::localAddress(const Endpoint& endpoint,
+                                                     const std::optional<Interface>& interface) {
+    const auto found = resolve(endpoint, true);
+    if (!found) return std::nullopt;
+    for (const Target& target : *found) {
         const FileDescriptor socket(::socket(target.address.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        if (!socket.isOpen() || !connectTo(socket.get(), target, interface)) continue;
-        return exchange(socket.get(), request, deadline, cancel);
+        if (socket.isOpen() && connectTo(socket.get(), target, interface)) return localAddressOf(socket.get());
     }
     return std::nullopt;
 }

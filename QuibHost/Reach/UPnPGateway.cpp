@@ -81,11 +81,22 @@ std::optional<PortMapper::Mapping> UPnPGateway::map(std::uint16_t internalPort, 
     return PortMapper::Mapping{externalAddress(*control, cancel), internalPort, lifetime, "UPnP"};
 }
 
+// Any control point may delete any entry of a gateway, so the entry is looked at first: one that
+// forwards to another computer, or that the gateway will not describe, is left alone.
 void UPnPGateway::unmap(std::uint16_t internalPort, const std::optional<UDPExchange::Interface>& interface,
                         const CancelToken& cancel) {
     if (cancel.isCancelled()) return;
     const auto control = resolvedControl(interface, cancel);
     if (!control) return;
+    const auto entry =
+        soap(*control, "GetSpecificPortMappingEntry", UPnPWire::portMappingEntryArguments(internalPort), cancel);
+    if (!entry) return;
+    const auto client = UPnPWire::elementText("NewInternalClient", *entry);
+    if (client != control->localAddress) {
+        quibLog().info("away: UPnP leaves port ", internalPort, " alone: it forwards to ", pub(client.value_or("?")),
+                       ", not to this computer");
+        return;
+    }
     soap(*control, "DeletePortMapping", UPnPWire::deletePortMappingArguments(internalPort), cancel);
 }
 

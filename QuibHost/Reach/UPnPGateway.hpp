@@ -45,7 +45,9 @@ public:
     std::optional<PortMapper::Mapping> map(std::uint16_t internalPort, std::uint32_t lifetime,
                                            const std::optional<UDPExchange::Interface>& interface,
                                            const CancelToken& cancel) override;
-    // DeletePortMapping, searching first when no gateway is kept. The answer is not looked at.
+    // DeletePortMapping of this host's own entry, searching first when no gateway is kept: the
+    // entry of the port is asked for, and deleted only when it forwards to this host's address.
+    // The answers are not reported.
     void unmap(std::uint16_t internalPort, const std::optional<UDPExchange::Interface>& interface,
                const CancelToken& cancel) override;
 

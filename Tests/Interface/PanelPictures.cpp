@@ -35,6 +35,8 @@ int channelDistance(QRgb a, QRgb b) {
 
 std::unique_ptr<MenuView> panelFor(const MenuViewState& state) {
     auto view = std::make_unique<MenuView>(MenuStyle::ofApplication());
+    // Its whole height, whatever the screen: the test's offscreen screen is a small one.
+    view->setHeightLimit(100'000);
     view->present(buildMenuView(state));
     view->ensurePolished();
     view->adjustSize();
@@ -68,12 +70,35 @@ QColor blended(QColor tint, QColor under) {
                   channel(tint.blue(), under.blue()));
 }
 
+void saveArtifact(const QImage& picture, const std::string& name) {
+    if (auto artifacts = artifactsFolder()) save(picture, *artifacts / (name + ".png"));
+}
+
+MenuViewState withRequests(int count) {
+    MenuViewState state;
+    state.isListening = true;
+    state.hostDisplayName = "Studio";
+    state.accessibilityGranted = state.screenRecordingGranted = true;
+    state.nowEpochMillis = 1'800'000'000'000;
+    for (int n = 0; n < count; ++n) {
+        ApprovalRequest request;
+        request.id = "R-" + std::to_string(n);
+        request.targetName = "Terminal";
+        request.title = "Request " + std::to_string(n) + " arriving while the panel is open";
+        request.detail = "rm -rf build/obj/" + std::to_string(n) + "\nmake -j8 all\nctest --output-on-failure";
+        request.expiresAtEpochMillis = state.nowEpochMillis + 60'000;
+        state.pendingApprovals.push_back(request);
+    }
+    return state;
+}
+
 std::string compareWithReference(const QImage& picture, const std::string& name) {
     const auto file = name + ".png";
     if (auto artifacts = artifactsFolder()) save(picture, *artifacts / file);
     const auto reference = referenceFolder() / file;
     const char* update = std::getenv("QUIB_UPDATE_SCREENS");
-    if (update && std::string(update) == "1") return save(picture, reference) ? "" : "cannot write " + reference.string();
+    if (update && std::string(update) == "1")
+        return save(picture, reference) ? "" : "cannot write " + reference.string();
 
     QImage expected(QString::fromStdString(reference.string()));
     if (expected.isNull()) return "no reference picture " + reference.string() + " (QUIB_UPDATE_SCREENS=1 writes it)";

@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "QuibHost/Panel/MenuViewState.hpp"
 #include "QuibHost/Interface/MenuView.hpp"
+#include "QuibHost/Panel/MenuViewState.hpp"
 
 namespace quib::testing {
 
-// The panel for a state, laid out at its own size (not shown).
+// The panel for a state, laid out at its own whole size (not shown), however tall.
 std::unique_ptr<MenuView> panelFor(const MenuViewState& state);
 // The panel as drawn.
 QImage pictureOf(MenuView& view);
@@ -30,5 +30,10 @@ QColor blended(QColor tint, QColor under);
 // picture of the differences beside the test's artifacts; with QUIB_ARTIFACTS_DIR set, every
 // picture is saved there under screens/. Returns what went wrong; empty when it matches.
 std::string compareWithReference(const QImage& picture, const std::string& name);
+// Saves a picture that has no reference under screens/ in QUIB_ARTIFACTS_DIR, when it is set.
+void saveArtifact(const QImage& picture, const std::string& name);
+
+// A panel state whose approval cards, `count` of them, make it taller than most screens.
+MenuViewState withRequests(int count);
 
 }  // namespace quib::testing

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QScrollBar>
 #include <QToolButton>
 
 #include "Tests/Interface/PanelPictures.hpp"
@@ -10,6 +11,7 @@ namespace quib {
 namespace {
 
 using testing::compareWithReference;
+using testing::saveArtifact;
 using testing::SettingsWindow;
 
 QImage pictureOf(QWidget& view) { return view.grab().toImage().convertToFormat(QImage::Format_ARGB32); }
@@ -68,6 +70,36 @@ TEST(SettingsViewScreens, AGonePaneIsWarnedOfInItsRowOnly) {
         if (row == 1) EXPECT_GT(orangePixels(picture, inView), 20);
         else EXPECT_EQ(orangePixels(picture, inView), 0);
     }
+}
+
+// A name wider than the list is cut with an ellipsis, the list does not scroll sideways, and a
+// gone pane's warning stays at the list's visible right edge.
+TEST(SettingsViewScreens, ALongNameIsCutAndTheWarningStaysInView) {
+    std::vector<QuibTarget> two(2);
+    two[0].id = "A";
+    two[0].name = "A pane whose name is far wider than the list of targets could ever show";
+    two[0].kind = QuibTarget::Kind::tmux;
+    two[0].tmuxTarget = "%9";
+    two[0].symbol = "terminal";
+    two[1].id = "B";
+    two[1].name = "Editor";
+    two[1].symbol = "chevron.left.forwardslash.chevron.right";
+    SettingsWindow window(two);
+    auto& view = *window.view;
+    window.host.onMain([&] { window.host.actions->appear(); });
+    window.host.settle();
+    view.select({"B"});
+    ASSERT_TRUE(view.model().rows[0].unresolved);
+
+    const QImage picture = pictureOf(view);
+    saveArtifact(picture, "settings-long-name");
+    auto& list = view.list();
+    EXPECT_EQ(list.horizontalScrollBar()->maximum(), 0) << "the list scrolls sideways";
+    QWidget* viewport = list.viewport();
+    const QRect row = list.visualItemRect(list.item(0));
+    EXPECT_LE(row.right(), viewport->width() - 1) << "the row is wider than the list";
+    const QRect rightEdge(viewport->mapTo(&view, QPoint(viewport->width() - 30, row.top())), QSize(30, row.height()));
+    EXPECT_GT(orangePixels(picture, rightEdge), 20) << "the warning is not at the list's right edge";
 }
 
 }  // namespace

@@ -320,6 +320,7 @@ void printStatus(const Json& status) {
     std::cout << "Phones connected: " << status.value("connectedDevices", 0) << "\n";
     if (status.contains("lastActivity")) std::cout << "Last activity: " << text(status, "lastActivity") << "\n";
     if (status.contains("session")) std::cout << "Session: " << text(status, "session") << "\n";
+    if (status.contains("awayNote")) std::cout << "Away access: " << text(status, "awayNote") << "\n";
 }
 
 std::string stateText(const Json& device) {
@@ -366,12 +367,13 @@ void printRequests(const Json& requests) {
     }
 }
 
-// One item a line: the status (with its reason when blocked), the detail and the reason phones
-// are given when there are any, then each candidate.
+// One item a line: the status (with its reason when blocked), the note, the detail and the
+// reason phones are given when there are any, then each candidate.
 void printAway(const Json& away) {
     const std::string status = text(away, "status");
     if (status == "blocked") std::cout << "status: blocked: " << text(away, "reason") << "\n";
     else std::cout << "status: " << status << "\n";
+    if (away.contains("note")) std::cout << "note: " << text(away, "note") << "\n";
     if (away.contains("detail")) std::cout << "detail: " << text(away, "detail") << "\n";
     if (away.contains("unavailable")) std::cout << "unavailable: " << text(away, "unavailable") << "\n";
     for (const Json& candidate : away.value("candidates", Json::array())) {

@@ -19,9 +19,8 @@ std::string_view trimmed(std::string_view text, std::string_view junk) {
 }
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-        return std::tolower(x) == std::tolower(y);
-    });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
 }
 
 std::string_view localName(const pugi::xml_node& node) {
@@ -140,19 +139,23 @@ std::string UPnPWire::soapBody(std::string_view serviceType, std::string_view ac
     return body;
 }
 
-std::string UPnPWire::addPortMappingArguments(std::uint16_t port, std::string_view internalClient, std::uint32_t lease) {
+std::string UPnPWire::addPortMappingArguments(std::uint16_t port, std::string_view internalClient,
+                                              std::uint32_t lease) {
     const std::string number = std::to_string(port);
     std::string arguments = "<NewRemoteHost></NewRemoteHost><NewExternalPort>" + number +
                             "</NewExternalPort><NewProtocol>TCP</NewProtocol><NewInternalPort>" + number +
                             "</NewInternalPort><NewInternalClient>";
     arguments += internalClient;
-    arguments += "</NewInternalClient><NewEnabled>1</NewEnabled>"
-                 "<NewPortMappingDescription>Quib</NewPortMappingDescription><NewLeaseDuration>" +
-                 std::to_string(lease) + "</NewLeaseDuration>";
+    arguments +=
+        "</NewInternalClient><NewEnabled>1</NewEnabled>"
+        "<NewPortMappingDescription>Quib</NewPortMappingDescription><NewLeaseDuration>" +
+        std::to_string(lease) + "</NewLeaseDuration>";
     return arguments;
 }
 
-std::string UPnPWire::deletePortMappingArguments(std::uint16_t port) {
+std::string UPnPWire::deletePortMappingArguments(std::uint16_t port) { return portMappingEntryArguments(port); }
+
+std::string UPnPWire::portMappingEntryArguments(std::uint16_t port) {
     return "<NewRemoteHost></NewRemoteHost><NewExternalPort>" + std::to_string(port) +
            "</NewExternalPort><NewProtocol>TCP</NewProtocol>";
 }

@@ -60,8 +60,11 @@ struct UPnPWire {
     static std::string soapBody(std::string_view serviceType, std::string_view action, std::string_view arguments);
     // The arguments of AddPortMapping: the TCP port outside and inside alike, for `lease` seconds
     // (0: no lease).
-    static std::string addPortMappingArguments(std::uint16_t port, std::string_view internalClient, std::uint32_t lease);
+    static std::string addPortMappingArguments(std::uint16_t port, std::string_view internalClient,
+                                               std::uint32_t lease);
     static std::string deletePortMappingArguments(std::uint16_t port);
+    // The arguments of GetSpecificPortMappingEntry for the TCP port outside.
+    static std::string portMappingEntryArguments(std::uint16_t port);
 
     // The text of the first element called `name` in an XML answer; nothing when there is none or
     // the answer is not well-formed XML.

@@ -2,8 +2,9 @@
 
 #include <filesystem>
 
-#include "QuibHost/App/ControlCommands.hpp"
 #include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "QuibHost/App/ControlCommands.hpp"
+#include "QuibHost/Reach/RemoteReach.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/Clock.hpp"
@@ -11,7 +12,6 @@
 #include "Runtime/MainLoop.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/PairingCode.hpp"
-#include "QuibHost/Reach/RemoteReach.hpp"
 #include "Tests/Support/FakeDiscovery.hpp"
 #include "Tests/Support/FakePortMapper.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
@@ -65,16 +65,19 @@ protected:
         (void)settings->setString("quib.pairingCode.v1", "KX7P2M");
         (void)settings->setString("quib.serviceName", "Test Host");
         registry = DeviceRegistry::create(main, settings, clock);
-        reach = std::make_shared<RemoteReach>(RemoteReach::Config{
-            .main = main,
-            .settings = settings,
-            .secrets = SecretStore(scratch.path / "secrets"),
-            .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
-            .mapper = mapper,
-            .discovery = std::make_shared<testing::FakeDiscovery>(),
-            .localPort = [] { return std::uint16_t{61413}; },
-            .awayPort = [] { return std::uint16_t{61423}; },
-            .addresses = [] { return PublicAddress::Addresses{{"192.168.1.20", "100.101.102.103"}, {}}; }});
+        reach = std::make_shared<RemoteReach>(
+            RemoteReach::Config{.main = main,
+                                .settings = settings,
+                                .secrets = SecretStore(scratch.path / "secrets"),
+                                .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
+                                .mapper = mapper,
+                                .discovery = std::make_shared<testing::FakeDiscovery>(),
+                                .localPort = [] { return std::uint16_t{61413}; },
+                                .awayPort = [] { return std::uint16_t{61423}; },
+                                .addresses =
+                                    [] {
+                                        return PublicAddress::Addresses{{"192.168.1.20", "100.101.102.103"}, {}};
+                                    }});
         server = HostServer::create(testing::TestHost{.main = main,
                                                       .settings = settings,
                                                       .clock = clock,
@@ -137,8 +140,8 @@ protected:
     std::shared_ptr<MainLoop> main = std::make_shared<MainLoop>(clock);
     testing::ScratchFolder scratch{"commands"};
     bool diskFull = false;  // every write of the settings fails
-    std::shared_ptr<Settings> settings =
-        Settings::atPath(scratch.path / "defaults.json", [this](const std::filesystem::path& at, std::string_view text) {
+    std::shared_ptr<Settings> settings = Settings::atPath(
+        scratch.path / "defaults.json", [this](const std::filesystem::path& at, std::string_view text) {
             return diskFull ? Result<void>(fail("No space left on device")) : writeFileAtomically(at, text);
         });
     std::shared_ptr<RecordingRevealer> revealer = std::make_shared<RecordingRevealer>();
@@ -278,15 +281,26 @@ TEST_F(ControlCommands, SwitchesAwayAccessThroughRemoteReach) {
     EXPECT_EQ(run({{"command", "away"}})->last()["away"]["status"], "working");
     mapper->answer(PortMapperService::Mapping{"203.0.113.7", 40001, 7200, "PCP"});
     main->runPending();
+    // Mapped, but no phone has its key yet: the status says so, the panel's texts stay as they are.
+    const std::string noKey =
+        "No approved phone holds an away key yet, so nothing answers on the away port until a phone on this "
+        "network asks for away access.";
+    EXPECT_EQ(run({{"command", "status"}})->last()["status"]["awayNote"], noKey);
     EXPECT_EQ(run({{"command", "away"}})->last(),
               (Json{{"away",
                      {{"status", "reachable"},
+                      {"note", noKey},
                       {"detail", "PCP \u00B7 203.0.113.7:40001"},
                       {"candidates",
                        {{{"display", "192.168.1.20:61413"}, {"reach", "local"}, {"via", "this network"}},
                         {{"display", "100.101.102.103:61413"}, {"reach", "local"}, {"via", "VPN"}},
                         {{"display", "203.0.113.7:40001"}, {"reach", "forwarded4"}, {"via", "PCP"}}}}}},
                     {"ok", true}}));
+    onMain([&] { (void)registry->approve("D-A", "Ada's phone"); });
+    ASSERT_TRUE(reach->payload("D-A", true).keyMaterial);  // the phone asks on this network
+    EXPECT_FALSE(run({{"command", "away"}})->last()["away"].contains("note"));
+    EXPECT_FALSE(run({{"command", "status"}})->last()["status"].contains("awayNote"));
+
     EXPECT_EQ(run({{"command", "away"}, {"retry", true}})->last()["message"], "Trying again");
     EXPECT_EQ(mapper->maps.size(), 2u);
     mapper->answer(PortMapperService::Failure::refused("the router is set to refuse port forwarding"));
@@ -441,8 +455,8 @@ TEST_F(ControlCommands, ListsWaitingRequestsAndAnswersThemAsThisComputer) {
         const auto now = ApprovalClock::now();
         approvals.submit(ApprovalRequest::make("R1", std::nullopt, "Work", "Run the tests", "",
                                                ApprovalRequest::Kind::command, now, 60.5, ApprovalDecision::approve));
-        approvals.submit(ApprovalRequest::make("R2", std::nullopt, "Docs", "Edit README", "", ApprovalRequest::Kind::edit,
-                                               now - 10'000, 20, ApprovalDecision::deny));
+        approvals.submit(ApprovalRequest::make("R2", std::nullopt, "Docs", "Edit README", "",
+                                               ApprovalRequest::Kind::edit, now - 10'000, 20, ApprovalDecision::deny));
     });
     EXPECT_EQ(run({{"command", "requests"}})->last()["requests"], Json::parse(R"([
         {"id":"R1","targetName":"Work","title":"Run the tests","secondsLeft":60},
@@ -496,7 +510,8 @@ TEST_F(ControlCommands, ChangesThatCannotBeSavedAreReportedAsFailures) {
     });
     connect({{"W-1", "Ada's phone", false, false}});
     diskFull = true;
-    const std::string later = "(No space left on device); the host keeps trying, and a restart before it succeeds undoes it.";
+    const std::string later =
+        "(No space left on device); the host keeps trying, and a restart before it succeeds undoes it.";
     auto reply = run({{"command", "approve"}, {"device", "W-1"}});
     EXPECT_EQ(reply->last()["error"], "Approved Ada's phone, but it could not be saved " + later);
     EXPECT_TRUE(registry->isApproved("W-1"));

@@ -104,9 +104,12 @@ TEST(MenuApprovals, TheCountdownTruncatesTheMillisecondsLeft) {
         SCOPED_TRACE(each.left);
         host.clock->setWallTime(start + each.extra);
         auto waiting = request("R-1", now + each.left);
-        waiting.onExpiry = ApprovalDecision::approve;  // the words stay the same
         pend(host, {waiting});
         EXPECT_EQ(countdownOf(host.source().current()), each.shown);
+        // What the expiry does is what the line says.
+        waiting.onExpiry = ApprovalDecision::approve;
+        pend(host, {waiting});
+        EXPECT_EQ(countdownOf(host.source().current()), "approves" + std::string(each.shown).substr(6));
     }
     ApprovalClock::use(nullptr);
 }
@@ -133,6 +136,29 @@ TEST(TextElision, CutsALongTextInTheMiddleToFitItsLines) {
     const std::string wide = elideMiddle(std::string(30, 'x') + "éééééééééé", 1, 9, oneEach);
     EXPECT_EQ(wide, "xxxx…éééé");
     EXPECT_EQ(elideMiddle("anything", 0, 9, oneEach), "");
+}
+
+// Words stay whole, both where a line wraps and where the middle is cut; only a word wider than
+// the line, or a text without two words that fit, is cut between characters.
+TEST(TextElision, CutsAtWordsAndLines) {
+    EXPECT_EQ(wrapLines("run the command now", 10, oneEach), (std::vector<std::string>{"run the ", "command ", "now"}));
+    EXPECT_EQ(wrapLines("a verylongword", 5, oneEach), (std::vector<std::string>{"a ", "veryl", "ongwo", "rd"}));
+    EXPECT_EQ(wrapLines("ab  cd", 4, oneEach), (std::vector<std::string>{"ab  ", "cd"}))
+        << "blanks at a break take no room";
+
+    std::string commands;
+    for (int n = 1; n <= 10; ++n) commands += "rm -rf build/obj/" + std::to_string(n) + (n < 10 ? "\n" : "");
+    const std::string cut = elideMiddle(commands, 4, 20, oneEach);
+    EXPECT_LE(wrapLines(cut, 20, oneEach).size(), 4u);
+    EXPECT_TRUE(cut.starts_with("rm -rf build/obj/1\n")) << cut;
+    EXPECT_TRUE(cut.ends_with("rm -rf build/obj/10")) << cut;
+    const auto ellipsis = cut.find("…");
+    ASSERT_NE(ellipsis, std::string::npos);
+    // The cut falls where a word begins on both sides.
+    EXPECT_TRUE(ellipsis == 0 || cut[ellipsis - 1] == ' ' || cut[ellipsis - 1] == '\n') << cut;
+    const std::string after = cut.substr(ellipsis + std::string_view("…").size());
+    EXPECT_TRUE(commands.find("\n" + after) != std::string::npos || commands.find(" " + after) != std::string::npos)
+        << cut;
 }
 
 }  // namespace

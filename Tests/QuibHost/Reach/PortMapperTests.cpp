@@ -5,6 +5,8 @@
 #include <future>
 
 #include "QuibHost/Reach/UPnPMapping.hpp"
+#include "QuibHost/Reach/Wire/PortMapWire.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Tests/QuibHost/Reach/CapturedLog.hpp"
 #include "Tests/Support/FakeRouter.hpp"
@@ -65,18 +67,19 @@ private:
     std::vector<Call> calls_;
 };
 
-ReachTimings timings(Duration exchange) {
+ReachTimings timings(Duration exchange, std::shared_ptr<Clock> clock = nullptr) {
     ReachTimings t;
     t.portMapping = exchange;
+    t.clock = std::move(clock);
     return t;
 }
 
 // A mapper that finds `router` over the loopback link.
 struct Rig {
-    explicit Rig(FakeRouter::Script script, Duration exchange = 250ms)
+    explicit Rig(FakeRouter::Script script, Duration exchange = 250ms, std::shared_ptr<Clock> clock = nullptr)
         : router(std::move(script)), upnp(std::make_shared<RecordingUPnP>(&router)) {
         const auto endpoint = router.endpoint();
-        mapper = std::make_unique<PortMapper>(PortMapper::Config{timings(exchange), upnp, [endpoint] {
+        mapper = std::make_unique<PortMapper>(PortMapper::Config{timings(exchange, std::move(clock)), upnp, [endpoint] {
                                                                      return PortMapper::Gateway{endpoint, loopback};
                                                                  }});
     }
@@ -106,13 +109,16 @@ void unmapNow(PortMapper& mapper) {
     if (done.get_future().wait_for(20s) != std::future_status::ready) ADD_FAILURE() << "the deletion never ended";
 }
 
-// The PCP request of a first send: all-zero client and suggested external addresses.
-Bytes firstPCPRequest(const Bytes& nonce) {
-    Bytes request{2, 1, 0, 0, 0x00, 0x00, 0x1C, 0x20};  // version 2, MAP, lifetime 7200
-    request.insert(request.end(), 16, 0);
+// A PCP request as the mapper sends it over the loopback link: the client address is the link's
+// own, ::ffff:127.0.0.1, from the first send on, and the suggested external address is the
+// IPv4 family's all-zeros address, ::ffff:0.0.0.0.
+Bytes pcpRequest(const Bytes& nonce, std::uint32_t lifetime = 7200) {
+    Bytes request{2, 1, 0, 0};  // version 2, MAP
+    appendBigEndian(request, lifetime);
+    request.insert(request.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 127, 0, 0, 1});
     request.insert(request.end(), nonce.begin(), nonce.end());
     request.insert(request.end(), {6, 0, 0, 0, 0xEF, 0xEF, 0xEF, 0xEF});  // TCP, both ports 61423
-    request.insert(request.end(), 16, 0);
+    request.insert(request.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0});
     return request;
 }
 
@@ -120,33 +126,20 @@ Answers pcpAnswer(const Bytes& request, std::uint8_t result, std::string_view ho
     return {{FakeRouter::pcpAnswer(request, result, 7200, host, 40001)}};
 }
 
-bool isFirstSend(const Bytes& request) { return FakeRouter::pcpClientAddress(request) == Bytes(16, 0); }
+bool namesNoClient(const Bytes& request) { return FakeRouter::pcpClientAddress(request) == Bytes(16, 0); }
 
-TEST(PortMapper, MapsByPCPAndSendsAgainNamingTheAddressItWasSeenFrom) {
+// A router that checks the client address against the request's source answers the first
+// request: there is no second one naming the right address.
+TEST(PortMapper, MapsByPCPNamingItsOwnAddressInTheFirstRequest) {
     CapturedLog log;
-    Rig rig([](const Bytes& request) { return pcpAnswer(request, 0); });
+    Rig rig([](const Bytes& request) { return pcpAnswer(request, namesNoClient(request) ? 12 : 0); });
     EXPECT_EQ(mapNow(*rig.mapper), PortMapper::Outcome(Mapping{"203.0.113.7", 40001, 7200, "PCP"}));
     EXPECT_TRUE(log.contains("away: PCP mapped 61423 → 40001 for 7200s"));
-
-    const auto requests = rig.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    const Bytes nonce = rig.mapper->nonce();
-    EXPECT_EQ(requests[0], firstPCPRequest(nonce));
-    Bytes resent = firstPCPRequest(nonce);
-    const Bytes mappedLoopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 127, 0, 0, 1};
-    std::copy(mappedLoopback.begin(), mappedLoopback.end(), resent.begin() + 8);
-    EXPECT_EQ(requests[1], resent);
+    EXPECT_EQ(rig.requests(), std::vector<Bytes>{pcpRequest(rig.mapper->nonce())});
     EXPECT_TRUE(rig.upnp->calls().empty());
-}
 
-TEST(PortMapper, JudgesTheAnswerToTheResendWhenOneComesElseTheFirst) {
-    CapturedLog log;
-    // A real router refuses the all-zero client address and maps for the named one.
-    Rig realRouter([](const Bytes& request) { return pcpAnswer(request, isFirstSend(request) ? 12 : 0); });
-    EXPECT_EQ(mapNow(*realRouter.mapper), PortMapper::Outcome(Mapping{"203.0.113.7", 40001, 7200, "PCP"}));
-
-    Rig refusingOnce([](const Bytes& request) { return isFirstSend(request) ? pcpAnswer(request, 12) : Answers{}; });
-    EXPECT_EQ(mapNow(*refusingOnce.mapper),
+    Rig refusing([](const Bytes& request) { return pcpAnswer(request, 12); });
+    EXPECT_EQ(mapNow(*refusing.mapper),
               PortMapper::Outcome(Failure::refused("the router disagreed about this Mac's address")));
     EXPECT_TRUE(log.contains("away: PCP refused — the router disagreed about this Mac's address"));
 }
@@ -184,7 +177,7 @@ TEST(PortMapper, TriesASilentRouterTwiceWithPCPThenNATPMP) {
     const auto requests = rig.router.requests();
     ASSERT_EQ(requests.size(), 4u);
     EXPECT_TRUE(FakeRouter::isPCP(requests[0].bytes) && FakeRouter::isPCP(requests[1].bytes));
-    EXPECT_TRUE(isFirstSend(requests[1].bytes)) << "no answer, so no re-send";
+    EXPECT_EQ(requests[1].bytes, requests[0].bytes) << "the second attempt is the same request";
     EXPECT_TRUE(FakeRouter::isNATPMPMap(requests[2].bytes));
     EXPECT_GE(requests[1].at - requests[0].at, exchange * 9 / 10);
     EXPECT_GE(requests[2].at - requests[1].at, exchange * 9 / 10);
@@ -212,7 +205,7 @@ TEST(PortMapper, ReportsPCPsRefusalWhenNATPMPAndUPnPFailToo) {
     EXPECT_TRUE(calls[0].isMap);
     EXPECT_EQ(calls[0].interface, loopback);
     EXPECT_EQ(calls[0].cancel, job);
-    EXPECT_EQ(calls[0].routerRequests, 3u) << "PCP twice, then NAT-PMP";
+    EXPECT_EQ(calls[0].routerRequests, 2u) << "PCP's refusal, then NAT-PMP";
 }
 
 TEST(PortMapper, MakesTheBestOfOddAnswers) {
@@ -271,49 +264,85 @@ TEST(PortMapper, TakesAnAnswerAboutAnotherMappingForNoAnswer) {
     for (const std::size_t foreign : {24, 36, 41}) {
         auto attempt = std::make_shared<int>(0);
         Rig rig([attempt, foreign](const Bytes& request) {
-            if (isFirstSend(request)) ++*attempt;
+            ++*attempt;
             Answers answers = pcpAnswer(request, 0);
             if (*attempt == 1) answers[0].bytes[foreign] ^= 0x01;
             return answers;
         });
         EXPECT_EQ(mapNow(*rig.mapper), PortMapper::Outcome(Mapping{"203.0.113.7", 40001, 7200, "PCP"})) << foreign;
-        EXPECT_EQ(rig.requests().size(), 4u) << "the second attempt mapped, after a foreign byte " << foreign;
+        EXPECT_EQ(rig.requests().size(), 2u) << "the second attempt mapped, after a foreign byte " << foreign;
     }
 }
 
 TEST(PortMapper, UnmapDeletesByEveryMeansWithTheMappingsNonce) {
     Rig rig([](const Bytes& request) -> Answers {
-        if (FakeRouter::isPCP(request)) return pcpAnswer(request, 0);
+        if (FakeRouter::isPCP(request)) {
+            const std::uint32_t lifetime = FakeRouter::lifetimeOf(request);
+            return {{FakeRouter::pcpAnswer(request, 0, lifetime, "203.0.113.7", lifetime == 0 ? 0 : 40001)}};
+        }
         if (FakeRouter::isNATPMPMap(request)) return {{FakeRouter::natpmpMapAnswer(request, 0, 0, 0)}};
         return {{FakeRouter::natpmpAddressAnswer(0, "203.0.113.8")}};
     });
     (void)mapNow(*rig.mapper);
     const Bytes mapped = rig.requests()[0];
+    CapturedLog log;
     unmapNow(*rig.mapper);
 
     auto requests = rig.requests();
-    // PCP twice for the mapping; for the deletion PCP twice, then NAT-PMP's two requests.
-    ASSERT_EQ(requests.size(), 6u);
-    for (std::size_t i : {2, 3}) {
-        EXPECT_TRUE(FakeRouter::isPCP(requests[i]));
-        EXPECT_EQ(FakeRouter::lifetimeOf(requests[i]), 0u);
-        EXPECT_EQ(FakeRouter::pcpNonce(requests[i]), FakeRouter::pcpNonce(mapped));
-    }
-    EXPECT_EQ(requests[4], (Bytes{0, 2, 0, 0, 0xEF, 0xEF, 0xEF, 0xEF, 0, 0, 0, 0}));
+    // PCP once for the mapping; for the deletion PCP once, then NAT-PMP's two requests, the map
+    // request suggesting no external port.
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[1], pcpRequest(FakeRouter::pcpNonce(mapped), 0));
+    EXPECT_EQ(requests[2], (Bytes{0, 2, 0, 0, 0xEF, 0xEF, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(requests[3], (Bytes{0, 0}));
     auto calls = rig.upnp->calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_FALSE(calls[0].isMap);
     EXPECT_EQ(calls[0].port, awayPort);
     EXPECT_EQ(calls[0].interface, loopback);
-    EXPECT_EQ(calls[0].routerRequests, 6u);
+    EXPECT_EQ(calls[0].routerRequests, 4u);
+    // A deletion is logged as one, never as a mapping to port 0.
+    EXPECT_TRUE(log.contains("away: PCP deleted the mapping of 61423"));
+    EXPECT_TRUE(log.contains("away: NAT-PMP deleted the mapping of 61423"));
+    EXPECT_FALSE(log.contains("mapped 61423"));
 
     // After the path changed, a deletion names the new nonce.
     rig.mapper->forgetMapping();
     EXPECT_NE(rig.mapper->nonce(), FakeRouter::pcpNonce(mapped));
     unmapNow(*rig.mapper);
     requests = rig.requests();
-    ASSERT_GT(requests.size(), 6u);
-    EXPECT_EQ(FakeRouter::pcpNonce(requests[6]), rig.mapper->nonce());
+    ASSERT_GT(requests.size(), 4u);
+    EXPECT_EQ(FakeRouter::pcpNonce(requests[4]), rig.mapper->nonce());
+}
+
+// A router that never answers gets each request again within its exchange, on the mapper's
+// clock: PCP at 0 and 450 ms of each of its two exchanges of 900 ms, NAT-PMP at 0, 250 and
+// 750 ms of its one; the retransmissions are the same datagram.
+TEST(PortMapper, SendsEachRequestAgainWithinItsExchangeAsTheClockGoes) {
+    auto clock = std::make_shared<FakeClock>();
+    Rig rig([](const Bytes&) { return Answers{}; }, 900ms, clock);
+    std::promise<PortMapper::Outcome> outcome;
+    rig.mapper->map(awayPort, 7200, CancelToken(), [&](PortMapper::Outcome o) { outcome.set_value(std::move(o)); });
+    struct Step {
+        Duration advance;
+        std::size_t requests;
+    };
+    const std::vector<Step> steps{{0ms, 1}, {450ms, 2}, {450ms, 3}, {450ms, 4}, {450ms, 5}, {250ms, 6}, {500ms, 7}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.requests);
+        clock->advance(step.advance);
+        ASSERT_TRUE(rig.router.waitForRequests(step.requests, 5s));
+        EXPECT_EQ(rig.router.requests().size(), step.requests);
+    }
+    clock->advance(150ms);
+    auto future = outcome.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(future.get(), PortMapper::Outcome(Failure::silent()));
+    const auto requests = rig.requests();
+    ASSERT_EQ(requests.size(), 7u);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(requests[i], pcpRequest(rig.mapper->nonce())) << i;
+    for (std::size_t i = 4; i < 7; ++i)
+        EXPECT_EQ(requests[i], (Bytes{0, 2, 0, 0, 0xEF, 0xEF, 0xEF, 0xEF, 0, 0, 0x1C, 0x20}));
 }
 
 TEST(PortMapper, UnmapNeverOvertakesAMapStillWaitingOnTheRouter) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
+#include "Runtime/FakeClock.hpp"
 #include "Tests/QuibHost/Reach/CapturedLog.hpp"
 #include "Tests/Support/FakeRouter.hpp"
 
@@ -32,8 +35,8 @@ TEST(PublicAddress, GloballyRoutableIPv6Table) {
     for (const char* text : {"2a01::1", "3fff::1", "2001:1::1", "2600:1f18::5"}) {
         EXPECT_TRUE(PublicAddress::isGloballyRoutableIPv6(text)) << text;
     }
-    for (const char* text : {"fe80::1%en0", "fd00::1", "2001:db8::1", "2002::1", "2001::1", "ff02::1", "::1", "::",
-                             "4000::1", "1fff::1", "192.0.2.1", ""}) {
+    for (const char* text : {"fe80::1%en0", "fd00::1", "2001:db8::1", "2002::1", "2001::1", "ff02::1", "::1",
+                             "::", "4000::1", "1fff::1", "192.0.2.1", ""}) {
         EXPECT_FALSE(PublicAddress::isGloballyRoutableIPv6(text)) << text;
     }
 }
@@ -66,10 +69,10 @@ TEST(PublicAddress, InterfacesSortLocalFromGlobalAndSkipWhatCannotBeReached) {
 
 TEST(PublicAddress, LinuxTunnelsGiveOnlyOverlayAddressesAndBridgesNothing) {
     const std::vector<Entry> entries{
-        entry("tun0", Family::ipv4, "10.8.0.2"),          entry("wg0", Family::ipv4, "100.101.102.103"),
-        entry("docker0", Family::ipv4, "172.17.0.1"),     entry("br-1a2b", Family::ipv4, "172.18.0.1"),
-        entry("virbr0", Family::ipv4, "192.168.122.1"),   entry("veth12ab", Family::ipv6, "2a01::7"),
-        entry("br0", Family::ipv4, "192.168.1.5"),        entry("qh0", Family::ipv4, "10.77.0.2"),
+        entry("tun0", Family::ipv4, "10.8.0.2"),        entry("wg0", Family::ipv4, "100.101.102.103"),
+        entry("docker0", Family::ipv4, "172.17.0.1"),   entry("br-1a2b", Family::ipv4, "172.18.0.1"),
+        entry("virbr0", Family::ipv4, "192.168.122.1"), entry("veth12ab", Family::ipv6, "2a01::7"),
+        entry("br0", Family::ipv4, "192.168.1.5"),      entry("qh0", Family::ipv4, "10.77.0.2"),
     };
     const auto addresses = PublicAddress::interfaces(entries);
     EXPECT_EQ(addresses.local, (std::vector<std::string>{"100.101.102.103", "192.168.1.5", "10.77.0.2"}));
@@ -115,23 +118,34 @@ Bytes stunError(const Bytes& request, std::uint8_t errorClass, std::uint8_t numb
     return answer;
 }
 
-TEST(PublicAddress, ReflexiveAsksEachServerOnceUntilOneGivesAnAddress) {
+// Each server in turn, with a fresh transaction sent at once and again after 500 ms, the
+// standard's first retransmission; a silent server costs its 1.5 s on the schedule's clock.
+TEST(PublicAddress, ReflexiveAsksEachServerInTurnUntilOneGivesAnAddress) {
     FakeRouter silent;
     FakeRouter refusing([](const Bytes& r) { return std::vector<FakeRouter::Answer>{{stunError(r, 4, 20)}}; });
-    FakeRouter answering(
-        [](const Bytes& r) { return std::vector<FakeRouter::Answer>{{stunAnswer(r, {198, 51, 100, 4}, 40001)}}; });
+    FakeRouter answering([](const Bytes& r) {
+        return std::vector<FakeRouter::Answer>{{stunAnswer(r, {198, 51, 100, 4}, 40001)}};
+    });
     FakeRouter never;
     auto text = [](const FakeRouter& r) { return "127.0.0.1:" + std::to_string(r.port()); };
 
     testing::CapturedLog log;
-    const auto start = std::chrono::steady_clock::now();
-    const auto found = PublicAddress::reflexive(
-        {"unusable", text(silent), text(refusing), text(answering), text(never)}, 300ms, CancelToken());
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms) << "the silent server was not waited for";
+    auto clock = std::make_shared<FakeClock>();
+    auto asked = std::async(std::launch::async, [&] {
+        return PublicAddress::reflexive({"unusable", text(silent), text(refusing), text(answering), text(never)},
+                                        {1500ms, 500ms, clock}, CancelToken());
+    });
+    ASSERT_TRUE(silent.waitForRequests(1, 5s));
+    clock->advance(500ms);
+    ASSERT_TRUE(silent.waitForRequests(2, 5s));
+    clock->advance(1000ms);
+    ASSERT_EQ(asked.wait_for(5s), std::future_status::ready);
+    const auto found = asked.get();
     EXPECT_EQ(found, (StunWire::Reflexive{"198.51.100.4", 40001, false}));
     EXPECT_TRUE(log.contains("away: STUN server " + text(refusing) + " answered 420"));
     EXPECT_TRUE(log.contains("away: the internet sees 198.51.100.4"));
-    EXPECT_EQ(silent.requests().size(), 1u);
+    ASSERT_EQ(silent.requests().size(), 2u);
+    EXPECT_EQ(silent.requests()[1].bytes, silent.requests()[0].bytes) << "a retransmission is the same request";
     EXPECT_EQ(answering.requests().size(), 1u);
     EXPECT_TRUE(never.requests().empty()) << "a server after the first answer was asked";
     const Bytes first = silent.requests()[0].bytes, second = refusing.requests()[0].bytes;
@@ -139,8 +153,8 @@ TEST(PublicAddress, ReflexiveAsksEachServerOnceUntilOneGivesAnAddress) {
     EXPECT_NE(Bytes(first.begin() + 8, first.end()), Bytes(second.begin() + 8, second.end()))
         << "the transaction was reused";
 
-    EXPECT_FALSE(PublicAddress::reflexive({}, 300ms, CancelToken()));
-    EXPECT_FALSE(PublicAddress::reflexive({text(silent)}, 100ms, CancelToken()));
+    EXPECT_FALSE(PublicAddress::reflexive({}, {300ms}, CancelToken()));
+    EXPECT_FALSE(PublicAddress::reflexive({text(silent)}, {100ms}, CancelToken()));
 }
 
 }  // namespace

@@ -116,20 +116,50 @@ TEST_F(RemoteReach, OnlyAnApprovedLocalPhoneIsHandedItsKeyWhileAwayAccessIsOn) {
     EXPECT_EQ(reach->listenerKeys(), (std::vector<QuibTransport::Key>{{"quib.away.1.D-A", *local.keyMaterial}}));
 }
 
-TEST_F(RemoteReach, UnusableKeychainBlocksWithItsSentenceAndKeepsTheSwitchOn) {
+// The store is unusable where its folder is a file: nothing is mapped at the switch, at the
+// path's first update, at a retry or at a renewal, until the store works again.
+TEST_F(RemoteReach, UnusableKeychainBlocksWithItsSentenceMapsNothingAndKeepsTheSwitchOn) {
     { std::ofstream(scratch.path / "file") << "x"; }
+    path = std::make_shared<ScriptedPath>();
     reach = make(scratch.path / "file");
     testing::CapturedLog log;
-    switchOn();
+    // As at launch with the switch stored on: the path's first update comes after the start.
+    (void)settings->setBool(quib::RemoteReach::enabledKey, true);
+    reach->refreshLocal();
+    reach->watchPath();
+    reach->start();
+    main->runPending();
+    reach->refresh();  // "Try again"
+    main->runPending();
     EXPECT_EQ(settings->boolean(quib::RemoteReach::enabledKey), true);
     EXPECT_EQ(reach->status().value(),
               (RemoteReachService::Status{Kind::blocked, std::string(quib::RemoteReach::keyRefusal)}));
     EXPECT_TRUE(log.contains("away: the Keychain refused to store a key; away access cannot be switched on"));
     EXPECT_TRUE(mapper->maps.empty());
+    EXPECT_TRUE(forwarded().empty());
     for (const auto& payload : {reach->payload("D-A", true), reach->payload("D-A", false), reach->payload("X", true)}) {
         EXPECT_FALSE(payload.keyIdentity);
         EXPECT_EQ(payload.unavailable, quib::RemoteReach::keyRefusal);
     }
+
+    std::filesystem::remove(scratch.path / "file");
+    reach->refresh();
+    main->runPending();
+    ASSERT_EQ(mapper->maps.size(), 1u);
+    answer(Mapping{"203.0.113.7", 40001, 7200, "PCP"});
+    EXPECT_EQ(kind(), Kind::reachable);
+
+    // A store that breaks later blocks the next renewal and deletes what was mapped.
+    std::filesystem::remove_all(scratch.path / "file");
+    { std::ofstream(scratch.path / "file") << "x"; }
+    clock->advance(3600s);
+    main->runPending();
+    EXPECT_EQ(mapper->maps.size(), 1u);
+    ASSERT_EQ(mapper->unmaps.size(), 1u);
+    EXPECT_EQ(mapper->unmaps[0].port, 61423);
+    EXPECT_EQ(reason(), quib::RemoteReach::keyRefusal);
+    EXPECT_EQ(detail(), std::nullopt);
+    EXPECT_TRUE(forwarded().empty());
 }
 
 TEST_F(RemoteReach, SwitchSetToItsValueStartsAndStopsNothing) {
@@ -219,10 +249,13 @@ TEST_F(RemoteReach, WithoutARouterMappingStunDecides) {
         "61423 to this Mac by hand, and Fennic will start using it.";
     const std::vector<Case> cases{
         {Failure::noGateway(),
-         seen("192.168.1.20"),
+         seen("198.51.100.20"),
          {Kind::reachable, ""},
-         "direct \u00B7 192.168.1.20:61423",
-         {{"192.168.1.20", 61423, Reach::forwarded4, "no NAT"}}},
+         "direct \u00B7 198.51.100.20:61423",
+         {{"198.51.100.20", 61423, Reach::forwarded4, "no NAT"}}},
+        // The host's own private address, or a NAT's inside the network, is no way in from away.
+        {Failure::noGateway(), seen("192.168.1.20"), {Kind::blocked, noAddress}, std::nullopt, {}},
+        {Failure::silent(), seen("10.0.0.1"), {Kind::blocked, noAddress}, std::nullopt, {}},
         {Failure::silent(),
          seen("198.51.100.4"),
          {Kind::blocked, notForwarded},
@@ -244,6 +277,7 @@ TEST_F(RemoteReach, WithoutARouterMappingStunDecides) {
          std::nullopt,
          {}},
     };
+    addresses.local.push_back("198.51.100.20");  // a host with a public address of its own
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status.reason);
         reach->setEnabled(false);

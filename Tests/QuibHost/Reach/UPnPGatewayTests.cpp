@@ -33,7 +33,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(socket_.get(), 64) != 0 ||
+        if (::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(socket_.get(), 64) != 0 ||
             ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
             ADD_FAILURE() << "no listening port";
         }
@@ -55,7 +56,8 @@ std::string actionOf(const HttpRequest& request) {
 
 std::vector<std::string> actions(const std::vector<HttpRequest>& requests) {
     std::vector<std::string> found;
-    for (const auto& request : requests) found.push_back(request.method == HttpRequest::Method::get ? "GET" : actionOf(request));
+    for (const auto& request : requests)
+        found.push_back(request.method == HttpRequest::Method::get ? "GET" : actionOf(request));
     return found;
 }
 
@@ -65,7 +67,8 @@ struct RouterScript {
     std::string description = gatewayDescription(upnpService(wanIP1, "/ctl/IP1") + upnpService(wanIP2, "/ctl/IP2"));
     std::function<std::optional<HttpResponse>(const std::string& action, int call)> soap =
         [](const std::string& action, int) -> std::optional<HttpResponse> {
-        if (action == "GetExternalIPAddress") return ScriptedPoster::answer(200, externalAddressAnswer(wanIP2, "203.0.113.9"));
+        if (action == "GetExternalIPAddress")
+            return ScriptedPoster::answer(200, externalAddressAnswer(wanIP2, "203.0.113.9"));
         return ScriptedPoster::answer(200, soapAnswer(action, wanIP2));
     };
     // Holds the description back instead of answering.
@@ -85,13 +88,14 @@ struct Rig {
         for (auto at = description.find("{port}"); at != std::string::npos; at = description.find("{port}")) {
             description.replace(at, 6, std::to_string(listener.port));
         }
-        poster->setScript([script = std::move(script), description, calls = std::make_shared<int>(0)](const HttpRequest& request) {
-            if (request.method == HttpRequest::Method::get) {
-                if (script.holdDescription) return std::optional<HttpResponse>();
-                return std::optional(ScriptedPoster::answer(200, description));
-            }
-            return script.soap(actionOf(request), (*calls)++);
-        });
+        poster->setScript(
+            [script = std::move(script), description, calls = std::make_shared<int>(0)](const HttpRequest& request) {
+                if (request.method == HttpRequest::Method::get) {
+                    if (script.holdDescription) return std::optional<HttpResponse>();
+                    return std::optional(ScriptedPoster::answer(200, description));
+                }
+                return script.soap(actionOf(request), (*calls)++);
+            });
     }
 
     static ReachTimings timings(Duration window) {
@@ -103,7 +107,9 @@ struct Rig {
     }
 
     std::string base() const { return "http://127.0.0.1:" + std::to_string(listener.port); }
-    std::optional<Mapping> map(const CancelToken& cancel = CancelToken()) { return gateway.map(awayPort, 7200, loopback, cancel); }
+    std::optional<Mapping> map(const CancelToken& cancel = CancelToken()) {
+        return gateway.map(awayPort, 7200, loopback, cancel);
+    }
     std::size_t searches() const { return responder.requests().size(); }
 
     Listener listener;
@@ -167,7 +173,8 @@ TEST(UPnPGateway, TakesTheFirstServiceTypeWhoseControlURLStaysOnTheGateway) {
     Rig skipping(elsewhere);
     EXPECT_TRUE(skipping.map());
     EXPECT_EQ(skipping.gateway.control()->url, skipping.base() + "/ctl/PPP");
-    EXPECT_EQ(actions(skipping.poster->requests()), (std::vector<std::string>{"GET", "AddPortMapping", "GetExternalIPAddress"}));
+    EXPECT_EQ(actions(skipping.poster->requests()),
+              (std::vector<std::string>{"GET", "AddPortMapping", "GetExternalIPAddress"}));
 }
 
 TEST(UPnPGateway, FindsNoGatewayInAnUnusableDescription) {
@@ -190,7 +197,8 @@ TEST(UPnPGateway, LogsEachRefusalAndSearchesAgainAfterBothAttemptsFail) {
     CapturedLog log;
     RouterScript refusing;
     refusing.soap = [](const std::string&, int call) {
-        return call == 0 ? refusal("UPnPError", upnpError(725, "OnlyPermanentLeasesSupported")) : refusal("Not authorized");
+        return call == 0 ? refusal("UPnPError", upnpError(725, "OnlyPermanentLeasesSupported"))
+                         : refusal("Not authorized");
     };
     Rig rig(refusing);
     EXPECT_FALSE(rig.map());
@@ -208,7 +216,8 @@ TEST(UPnPGateway, MapsWithoutALeaseWhenTheRouterRefusesALeasedOne) {
     RouterScript permanentOnly;
     permanentOnly.soap = [](const std::string& action, int call) -> std::optional<HttpResponse> {
         if (call == 0) return refusal("UPnPError", upnpError(725, "OnlyPermanentLeasesSupported"));
-        if (action == "GetExternalIPAddress") return ScriptedPoster::answer(200, externalAddressAnswer(wanIP2, "10.0.0.1"));
+        if (action == "GetExternalIPAddress")
+            return ScriptedPoster::answer(200, externalAddressAnswer(wanIP2, "10.0.0.1"));
         return ScriptedPoster::answer(200, soapAnswer(action, wanIP2));
     };
     Rig rig(permanentOnly);
@@ -242,18 +251,52 @@ TEST(UPnPGateway, HandsOnOnlyAPublicAddressItCanUse) {
     }
 }
 
-TEST(UPnPGateway, UnmapsBySearchingWhenNoGatewayIsKeptAndIgnoresTheAnswer) {
-    RouterScript script;
-    script.soap = [](const std::string&, int) { return refusal("UPnPError", upnpError(714, "NoSuchEntryInArray")); };
-    Rig rig(script);
-    rig.gateway.unmap(awayPort, loopback, CancelToken());
-    const auto requests = rig.poster->requests();
-    ASSERT_EQ(actions(requests), (std::vector<std::string>{"GET", "DeletePortMapping"}));
-    EXPECT_EQ(requests[1].body,
-              UPnPWire::soapBody(wanIP2, "DeletePortMapping", UPnPWire::deletePortMappingArguments(awayPort)));
-    EXPECT_TRUE(rig.gateway.control());
-    rig.gateway.unmap(awayPort, loopback, CancelToken());
-    EXPECT_EQ(rig.searches(), 3u);
+// The gateway lets any computer delete any entry: the port's entry is asked for first, and only
+// one that forwards to this host (127.0.0.1 here) is deleted.
+TEST(UPnPGateway, UnmapsOnlyItsOwnEntrySearchingWhenNoGatewayIsKept) {
+    struct Case {
+        std::string name;
+        std::optional<HttpResponse> entry;
+        std::vector<std::string> actions;
+    };
+    const auto entryFor = [](std::string_view client) {
+        return ScriptedPoster::answer(
+            200, soapAnswer("GetSpecificPortMappingEntry", wanIP2,
+                            "<NewInternalPort>61423</NewInternalPort><NewInternalClient>" + std::string(client) +
+                                "</NewInternalClient><NewEnabled>1</NewEnabled>"));
+    };
+    const std::vector<std::string> asked{"GET", "GetSpecificPortMappingEntry"};
+    const std::vector<Case> cases{
+        {"this host's", entryFor("127.0.0.1"), {"GET", "GetSpecificPortMappingEntry", "DeletePortMapping"}},
+        {"another computer's", entryFor("192.168.1.30"), asked},
+        {"none", refusal("UPnPError", upnpError(714, "NoSuchEntryInArray")), asked},
+        {"one the gateway will not describe", ScriptedPoster::answer(200, "<not xml"), asked},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CapturedLog log;
+        RouterScript script;
+        script.soap = [&c](const std::string& action, int) -> std::optional<HttpResponse> {
+            if (action == "GetSpecificPortMappingEntry") return c.entry;
+            return refusal("UPnPError", upnpError(714, "NoSuchEntryInArray"));
+        };
+        Rig rig(script);
+        rig.gateway.unmap(awayPort, loopback, CancelToken());
+        const auto requests = rig.poster->requests();
+        ASSERT_EQ(actions(requests), c.actions);
+        EXPECT_EQ(requests[1].body, UPnPWire::soapBody(wanIP2, "GetSpecificPortMappingEntry",
+                                                       UPnPWire::portMappingEntryArguments(awayPort)));
+        if (c.actions.size() == 3) {
+            EXPECT_EQ(requests[2].body,
+                      UPnPWire::soapBody(wanIP2, "DeletePortMapping", UPnPWire::deletePortMappingArguments(awayPort)));
+        }
+        if (c.name == "another computer's") {
+            EXPECT_TRUE(log.contains("away: UPnP leaves port 61423 alone: it forwards to 192.168.1.30"));
+        }
+        EXPECT_TRUE(rig.gateway.control());
+        rig.gateway.unmap(awayPort, loopback, CancelToken());
+        EXPECT_EQ(rig.searches(), 3u) << "the kept gateway was searched for again";
+    }
 }
 
 TEST(UPnPGateway, ACancelEndsTheCallAtOnceAndNothingMoreIsSent) {
