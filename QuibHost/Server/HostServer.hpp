@@ -18,17 +18,18 @@
 #include "Platform/Permissions.hpp"
 #include "Platform/ServiceAdvertiser.hpp"
 #include "Platform/SleepWatch.hpp"
+#include "Platform/Tmux/Tmux.hpp"
+#include "QuibHost/Connection/NetworkQueue.hpp"
+#include "QuibHost/Connection/TlsConnection.hpp"
+#include "QuibHost/Connection/TlsListener.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 #include "QuibHost/Server/NetworkInterfaces.hpp"
-#include "QuibHost/Connection/NetworkQueue.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/ThrottleTable.hpp"
-#include "QuibHost/Connection/TlsConnection.hpp"
-#include "QuibHost/Connection/TlsListener.hpp"
-#include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/SerialQueue.hpp"
@@ -224,8 +225,8 @@ public:
         std::optional<int> awayListenerLimit;
         std::optional<std::uint16_t> awayListenerPort;  // of the running away listener
         std::map<std::string, Throttle> throttles;
-        std::size_t backlogged = 0;     // connections that stopped being read: too much waits for them
-        std::size_t largestBacklog = 0; // the most bytes waiting for one connection
+        std::size_t backlogged = 0;      // connections that stopped being read: too much waits for them
+        std::size_t largestBacklog = 0;  // the most bytes waiting for one connection
     };
     Tables inspect();
 
@@ -243,7 +244,8 @@ private:
     void listenerChanged(const std::shared_ptr<TlsListener>& listener, TlsListener::State state,
                          const std::optional<std::string>& error, const std::string& name);
     void closeEverything();
-    void connectionChanged(const ClientPtr& client, TlsConnection::State state, const std::optional<std::string>& error);
+    void connectionChanged(const ClientPtr& client, TlsConnection::State state,
+                           const std::optional<std::string>& error);
     void logReady(const Client& client);
     void armHelloDeadline(const ClientPtr& client);
     enum class Weighed { admitted, waits, refused };
@@ -305,12 +307,12 @@ private:
     void welcome(const ClientPtr& client, bool approved);
     void refuseUntilApproved(Client& client);
     // "Waiting for approval on <host>" and the ending that names the menu item to open.
-    std::string waitForApprovalText(std::string_view ending = fennicMenuEnding) const;
+    std::string waitForApprovalText(std::string_view ending = panelEnding) const;
     void writeToApproved(const std::string& line);
 
     // The four hellos with which a connection leaves the line protocol.
     enum class SideChannel { view, listen, upload, still };
-    static constexpr std::string_view fennicMenuEnding = " \u2014 open the Fennic menu bar item";
+    static constexpr std::string_view panelEnding = said<" \u2014 open ", HostWords::panel>;
     bool passesDeviceCheck(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
                            const Client& client);
     void sendVocabulary(QuibTarget target, const ClientPtr& client);

@@ -4,6 +4,7 @@
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/WindowListPayload.hpp"
@@ -48,15 +49,18 @@ void HostServer::deliverText(TextPayload payload, const ClientPtr& client) {
         }
         onMain([id](HostServer& server) { server.neighbours_.targets->setActive(id); });
     } else if (!(target = neighbours_.targets->safeActiveTarget())) {
-        send(delivered(undelivered(std::nullopt, "\u2014", payload.text, "No target is selected on the Mac")), *client);
+        send(delivered(undelivered(std::nullopt, "\u2014", payload.text,
+                                   std::string(said<"No target is selected on ", HostWords::theComputer>))),
+             *client);
         return;
     }
-    onInjection([payload = std::move(payload), target = std::move(*target), to = ClientRef(client)](HostServer& server) {
-        const DeliveryReceipt receipt = server.neighbours_.router->deliver(payload.text, target, payload.submit);
-        server.note(receipt.message);
-        server.reply(to, delivered(receipt));
-        if (!receipt.ok) server.reply(to, error(receipt.message));
-    });
+    onInjection(
+        [payload = std::move(payload), target = std::move(*target), to = ClientRef(client)](HostServer& server) {
+            const DeliveryReceipt receipt = server.neighbours_.router->deliver(payload.text, target, payload.submit);
+            server.note(receipt.message);
+            server.reply(to, delivered(receipt));
+            if (!receipt.ok) server.reply(to, error(receipt.message));
+        });
 }
 
 // A chord without a target goes to whatever window is in front; a key never changes the active
@@ -67,11 +71,12 @@ void HostServer::pressKey(KeyPayload payload, const ClientPtr& client) {
         send(error(unknownTarget), *client);
         return;
     }
-    onInjection([chord = std::move(payload.chord), target = std::move(target), to = ClientRef(client)](HostServer& server) {
-        const auto outcome = server.neighbours_.router->press(chord, target);
-        server.note(outcome.message);
-        if (!outcome.ok) server.reply(to, error(outcome.message));
-    });
+    onInjection(
+        [chord = std::move(payload.chord), target = std::move(target), to = ClientRef(client)](HostServer& server) {
+            const auto outcome = server.neighbours_.router->press(chord, target);
+            server.note(outcome.message);
+            if (!outcome.ok) server.reply(to, error(outcome.message));
+        });
 }
 
 // After a failed focus of a target pinned to a window, the phone gets the app's windows to pick

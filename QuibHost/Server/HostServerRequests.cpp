@@ -47,10 +47,12 @@ void HostServer::sendVocabulary(QuibTarget target, const ClientPtr& client) {
             std::vector<std::string> lines;
             const auto chunks = VocabularyPayload::chunked(target.id, terms);
             for (const auto& chunk : chunks) {
-                if (auto line = QuibCoder::line(HostMessage{HostMessage::Vocabulary{chunk}})) lines.push_back(std::move(*line));
+                if (auto line = QuibCoder::line(HostMessage{HostMessage::Vocabulary{chunk}}))
+                    lines.push_back(std::move(*line));
             }
             sendLater(network, to, std::move(lines));
-            quibLog().info("vocabulary for ", pub(target.name), ": ", terms.size(), " terms in ", chunks.size(), " chunk(s)");
+            quibLog().info("vocabulary for ", pub(target.name), ": ", terms.size(), " terms in ", chunks.size(),
+                           " chunk(s)");
         });
 }
 
@@ -80,7 +82,8 @@ void HostServer::requestAppIcons(std::vector<std::string> bundleIDs, const Clien
         std::int64_t sequence = 0;
         bool wanted = true;
         server.neighbours_.catalog->icons(bundleIDs, [&](MacApp row) {
-            if (auto full = filler.add(std::move(row))) wanted = server.sendIcons(std::move(*full), sequence++, false, to);
+            if (auto full = filler.add(std::move(row)))
+                wanted = server.sendIcons(std::move(*full), sequence++, false, to);
             return wanted;
         });
         if (wanted) (void)server.sendIcons(filler.take(), sequence, true, to);
@@ -108,7 +111,7 @@ void HostServer::requestWindows(const std::string& targetID, const ClientPtr& cl
         return;
     }
     if (target->kind != QuibTarget::Kind::app || !target->bundleID || target->bundleID->empty()) {
-        const WindowListPayload none{target->id, {}, "Only a Mac app has windows to pick from.", 0, true};
+        const WindowListPayload none{target->id, {}, "Only an app has windows to pick from.", 0, true};
         send(HostMessage{HostMessage::Windows{none}}, *client);
         return;
     }

@@ -4,6 +4,7 @@
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/QuibProtocol.hpp"
 #include "Shared/StillFrame.hpp"
@@ -49,7 +50,8 @@ void HostServer::openStillChannel(const StillRequest& request, const ClientPtr& 
     if (!passesDeviceCheck(SideChannel::still, request.deviceID, request.deviceName, *client)) return;
     if (!QuibProtocol::supports(request.protocolVersion)) {
         send(HostMessage{HostMessage::Error{"That phone speaks protocol " + std::to_string(request.protocolVersion) +
-                                            "; this Mac speaks " + std::to_string(QuibProtocol::version)}},
+                                            "; " + HostWords::thisComputer.str() + " speaks " +
+                                            std::to_string(QuibProtocol::version)}},
              *client, true);
         return;
     }
@@ -61,12 +63,13 @@ void HostServer::openStillChannel(const StillRequest& request, const ClientPtr& 
     becomeFrameChannel(SideChannel::still, request.deviceID, request.deviceName, client);
     // The capture may answer on any thread; the answer is sent from the network queue, which
     // runs nothing once the server has gone.
-    neighbours_.stills->capture(*target, request.maxLongEdge,
-                                [network = network_, self = this, to = ClientRef(client)](StillCaptureService::Outcome outcome) {
-                                    network->post([self, to, outcome = std::move(outcome)]() mutable {
-                                        if (auto client = to.lock()) self->answerStill(std::move(outcome), *client);
-                                    });
-                                });
+    neighbours_.stills->capture(
+        *target, request.maxLongEdge,
+        [network = network_, self = this, to = ClientRef(client)](StillCaptureService::Outcome outcome) {
+            network->post([self, to, outcome = std::move(outcome)]() mutable {
+                if (auto client = to.lock()) self->answerStill(std::move(outcome), *client);
+            });
+        });
 }
 
 void HostServer::answerStill(StillCaptureService::Outcome outcome, const Client& client) {
@@ -83,7 +86,8 @@ void HostServer::answerStill(StillCaptureService::Outcome outcome, const Client&
         send(HostMessage{HostMessage::Error{"Couldn't encode the screenshot"}}, client, true);
         return;
     }
-    quibLog().info("still: ", still.width, "\u00d7", still.height, ", ", header.byteCount, " bytes to ", pub(client.name));
+    quibLog().info("still: ", still.width, "\u00d7", still.height, ", ", header.byteCount, " bytes to ",
+                   pub(client.name));
     sendRaw(std::string(frame->begin(), frame->end()), client, true);
 }
 

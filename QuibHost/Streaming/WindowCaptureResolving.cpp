@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "QuibHost/Streaming/WindowCapture.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 
 namespace quib {
@@ -171,12 +172,13 @@ std::optional<WindowSource::Window> WindowCapture::resolveWindow(const Request& 
         isLocked_ = locked;
     }
     if (locked) {
-        report(session, "Your Mac is locked", false);
+        report(session, std::string(said<capitalised<HostWords::yourComputer>, " is locked">), false);
         return std::nullopt;
     }
     if (!request.pinnedWindowID) return bestWindow(*app, *windows);
-    const auto pinned = std::find_if(windows->begin(), windows->end(),
-                                     [&](const WindowSource::Window& w) { return w.number == *request.pinnedWindowID; });
+    const auto pinned = std::find_if(windows->begin(), windows->end(), [&](const WindowSource::Window& w) {
+        return w.number == *request.pinnedWindowID;
+    });
     if (pinned == windows->end()) {
         report(session, "The window you picked has closed \u2014 pick another on your phone", false);
         return std::nullopt;
@@ -224,9 +226,10 @@ bool WindowCapture::reconfigure(const WindowSource::Window& window, OutputSize s
         configuredSize_ = size;
         configuredRect_ = source;
     }
-    stream->update(configuration(size, source), [weak = weak_from_this(), token, size, source, applied](Result<void> done) {
-        if (auto capture = weak.lock()) capture->didUpdate(token, size, source, applied, done);
-    });
+    stream->update(configuration(size, source),
+                   [weak = weak_from_this(), token, size, source, applied](Result<void> done) {
+                       if (auto capture = weak.lock()) capture->didUpdate(token, size, source, applied, done);
+                   });
     return true;
 }
 
@@ -271,13 +274,12 @@ void WindowCapture::openStream(const WindowSource::Window& window, OutputSize si
         wantsFrame_ = true;  // the first picture of a new stream goes out whatever its status
     }
     std::weak_ptr<WindowCapture> weak = weak_from_this();
-    WindowStream::Handlers handlers{
-        [weak, token](WindowStream::Sample sample) {
-            if (auto capture = weak.lock()) capture->didOutput(token, sample);
-        },
-        [weak, token](std::string description) {
-            if (auto capture = weak.lock()) capture->didStop(token, description);
-        }};
+    WindowStream::Handlers handlers{[weak, token](WindowStream::Sample sample) {
+                                        if (auto capture = weak.lock()) capture->didOutput(token, sample);
+                                    },
+                                    [weak, token](std::string description) {
+                                        if (auto capture = weak.lock()) capture->didStop(token, description);
+                                    }};
     auto opened = windows_->openStream(window.number, configuration(size, source), queue_, std::move(handlers));
     bool kept = false;
     {

@@ -12,6 +12,7 @@
 
 #include "QuibHost/Targets/ImageSniffer.hpp"
 #include "Runtime/FileDescriptor.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Shared/UploadChannel.hpp"
 
 namespace quib {
@@ -39,7 +40,8 @@ std::vector<Entry> listFiles(const fs::path& folder) {
         if (path.filename().string().starts_with(".")) continue;
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-        const auto modified = std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec);
+        const auto modified =
+            std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec);
         entries.push_back({path, WallTime(std::chrono::duration_cast<WallTime::duration>(modified)), info.st_size});
     }
     return entries;
@@ -54,19 +56,15 @@ std::string AttachmentInbox::Refusal::message() const {
                    std::to_string(UploadChannel::maxAttachmentBytes / mebibyte) + " MB";
         case Kind::shortRead:
             return "That attachment said " + std::to_string(expected) + " bytes and delivered " + std::to_string(got);
-        case Kind::wrongFormat:
-            return "That attachment claimed " + claimed + " and is " + actual;
+        case Kind::wrongFormat: return "That attachment claimed " + claimed + " and is " + actual;
         case Kind::tooManyPixels:
             return std::to_string(width) + "\u00d7" + std::to_string(height) + " is past the " +
                    std::to_string(UploadChannel::maxPixelsPerSide) + " px limit";
-        case Kind::writeFailed:
-            return "Couldn't save the attachment: " + fileName;
-        case Kind::noDirectory:
-            return "Fennic can't find its Application Support folder";
-        case Kind::empty:
-            return "That attachment arrived empty";
+        case Kind::writeFailed: return "Couldn't save the attachment: " + fileName;
+        case Kind::noDirectory: return std::string(said<HostWords::product, " can't find its ", HostWords::dataFolder>);
+        case Kind::empty: return "That attachment arrived empty";
         case Kind::notAnImage:
-            return "Those bytes aren't an image Fennic can read";
+            return std::string(said<"Those bytes aren't an image ", HostWords::product, " can read">);
     }
     return {};
 }
@@ -100,7 +98,8 @@ AttachmentInbox::Written AttachmentInbox::write(std::span<const std::uint8_t> da
     return temporary;
 }
 
-AttachmentInbox::Written AttachmentInbox::writeTemporary(std::span<const std::uint8_t> data, const AttachmentFrame& frame) {
+AttachmentInbox::Written AttachmentInbox::writeTemporary(std::span<const std::uint8_t> data,
+                                                         const AttachmentFrame& frame) {
     const auto& folder = directory();
     if (!folder) return refusal(Refusal::Kind::noDirectory);
     if (auto refused = checkLength(static_cast<std::int64_t>(data.size()), frame)) return *refused;
@@ -136,10 +135,12 @@ AttachmentInbox::Written AttachmentInbox::finish(Incoming incoming) {
 }
 
 // The checks in order, the first that fails deciding: first those of the length alone...
-std::optional<AttachmentInbox::Refusal> AttachmentInbox::checkLength(std::int64_t length, const AttachmentFrame& frame) {
+std::optional<AttachmentInbox::Refusal> AttachmentInbox::checkLength(std::int64_t length,
+                                                                     const AttachmentFrame& frame) {
     if (length == 0) return refusal(Refusal::Kind::empty);
     if (length > UploadChannel::maxAttachmentBytes) return Refusal{.kind = Refusal::Kind::tooLarge, .bytes = length};
-    if (length != frame.byteCount) return Refusal{.kind = Refusal::Kind::shortRead, .expected = frame.byteCount, .got = length};
+    if (length != frame.byteCount)
+        return Refusal{.kind = Refusal::Kind::shortRead, .expected = frame.byteCount, .got = length};
     return std::nullopt;
 }
 
@@ -151,7 +152,8 @@ std::optional<AttachmentInbox::Refusal> AttachmentInbox::checkImage(std::span<co
     if (!type) return refusal(Refusal::Kind::notAnImage);
     const std::string_view claimed = AttachmentFrame::typeIdentifier(frame.format);
     if (*type != claimed)
-        return Refusal{.kind = Refusal::Kind::wrongFormat, .claimed = std::string(claimed), .actual = std::string(*type)};
+        return Refusal{
+            .kind = Refusal::Kind::wrongFormat, .claimed = std::string(claimed), .actual = std::string(*type)};
     const auto pixels = ImageSniffer::pixelSize(data, frame.format);
     if (!pixels) return refusal(Refusal::Kind::notAnImage);
     if (pixels->width > UploadChannel::maxPixelsPerSide || pixels->height > UploadChannel::maxPixelsPerSide)
@@ -168,7 +170,8 @@ AttachmentInbox::Opened AttachmentInbox::create(const fs::path& folder, const At
     std::lock_guard guard(lock_);
     for (std::uint64_t k = 1;; ++k) {
         fs::path path = folder / ("." + name + "." + std::to_string(k) + std::string(temporarySuffix));
-        auto fd = std::make_unique<FileDescriptor>(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        auto fd = std::make_unique<FileDescriptor>(
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (fd->isOpen()) return Incoming(std::move(path), std::move(fd), std::move(name), frame);
         if (errno != EEXIST) return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
     }
@@ -211,7 +214,8 @@ std::optional<fs::path> AttachmentInbox::Incoming::close() {
 // "-2", "-3", ... before the extension.
 AttachmentInbox::Written AttachmentInbox::place(const fs::path& temporary) {
     std::string name = temporary.filename().string();
-    if (!name.starts_with('.') || !name.ends_with(temporarySuffix)) return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
+    if (!name.starts_with('.') || !name.ends_with(temporarySuffix))
+        return Refusal{.kind = Refusal::Kind::writeFailed, .fileName = name};
     name = name.substr(1, name.size() - 1 - temporarySuffix.size());
     name.erase(name.rfind('.'));  // the temporary's number
     const auto dot = name.rfind('.');
@@ -263,7 +267,8 @@ void AttachmentInbox::prune() {
     std::int64_t total = 0;
     for (const auto& entry : entries) total += entry.size;
     if (total <= maxTotalBytes) return;
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.modified < b.modified; });
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.modified < b.modified; });
     for (const auto& entry : entries) {
         if (total <= maxTotalBytes) break;
         ::unlink(entry.path.c_str());

@@ -6,11 +6,12 @@
 #include <string_view>
 
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "Runtime/HostWords.hpp"
 
 namespace quib {
 namespace {
 
-constexpr std::string_view unknownKeyText = " isn't a key Fennic knows how to press";
+constexpr std::string_view unknownKeyText = said<" isn't a key ", HostWords::product, " knows how to press">;
 
 // The whole file, or none when it cannot be read (a folder included).
 std::optional<Bytes> readFile(const std::filesystem::path& path) {

@@ -130,8 +130,9 @@ TEST(AtspiMenus, AThirdLevelItemIsReadAndAFourthLevelOneIsNotInEitherToolkit) {
 TEST(AtspiMenus, AProcessThatPublishesNoTreeHasNoMenuBar) {
     QUIB_REQUIRE_ACCESSIBILITY_BUS();
     AtspiReading reading(DesktopSession::shared());
-    EXPECT_EQ(MenuScanner(reading.scannerOf(FixtureApp::gtkEditorID, ::getpid())).scan(std::string(FixtureApp::gtkEditorID)),
-              MenuScanner::Outcome(MenuScanner::Unreadable{"Bars Editor publishes no menu bar Fennic can read"}));
+    EXPECT_EQ(
+        MenuScanner(reading.scannerOf(FixtureApp::gtkEditorID, ::getpid())).scan(std::string(FixtureApp::gtkEditorID)),
+        MenuScanner::Outcome(MenuScanner::Unreadable{"Bars Editor publishes no menu bar Quib can read"}));
 }
 
 // Switching it on is left to the host's first read, and it stays on.

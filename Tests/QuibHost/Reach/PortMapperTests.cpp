@@ -37,12 +37,14 @@ public:
 
     explicit RecordingUPnP(const FakeRouter* router = nullptr) : router_(router) {}
 
-    std::optional<Mapping> map(std::uint16_t port, std::uint32_t, const std::optional<UDPExchange::Interface>& interface,
+    std::optional<Mapping> map(std::uint16_t port, std::uint32_t,
+                               const std::optional<UDPExchange::Interface>& interface,
                                const CancelToken& cancel) override {
         record({true, port, interface, cancel});
         return answer;
     }
-    void unmap(std::uint16_t port, const std::optional<UDPExchange::Interface>& interface, const CancelToken& cancel) override {
+    void unmap(std::uint16_t port, const std::optional<UDPExchange::Interface>& interface,
+               const CancelToken& cancel) override {
         record({false, port, interface, cancel});
     }
     std::vector<Call> calls() const {
@@ -74,8 +76,9 @@ struct Rig {
     explicit Rig(FakeRouter::Script script, Duration exchange = 250ms)
         : router(std::move(script)), upnp(std::make_shared<RecordingUPnP>(&router)) {
         const auto endpoint = router.endpoint();
-        mapper = std::make_unique<PortMapper>(PortMapper::Config{
-            timings(exchange), upnp, [endpoint] { return PortMapper::Gateway{endpoint, loopback}; }});
+        mapper = std::make_unique<PortMapper>(PortMapper::Config{timings(exchange), upnp, [endpoint] {
+                                                                     return PortMapper::Gateway{endpoint, loopback};
+                                                                 }});
     }
 
     std::vector<Bytes> requests() const {
@@ -144,8 +147,8 @@ TEST(PortMapper, JudgesTheAnswerToTheResendWhenOneComesElseTheFirst) {
 
     Rig refusingOnce([](const Bytes& request) { return isFirstSend(request) ? pcpAnswer(request, 12) : Answers{}; });
     EXPECT_EQ(mapNow(*refusingOnce.mapper),
-              PortMapper::Outcome(Failure::refused("the router disagreed about this Mac's address")));
-    EXPECT_TRUE(log.contains("away: PCP refused — the router disagreed about this Mac's address"));
+              PortMapper::Outcome(Failure::refused("the router disagreed about this computer's address")));
+    EXPECT_TRUE(log.contains("away: PCP refused — the router disagreed about this computer's address"));
 }
 
 TEST(PortMapper, TurnsToNATPMPAtOnceForARouterThatSpeaksNoPCP) {
@@ -189,8 +192,9 @@ TEST(PortMapper, TriesASilentRouterTwiceWithPCPThenNATPMP) {
 
 TEST(PortMapper, StopsAtCarrierGradeNATWithoutAskingFurther) {
     Rig rig([](const Bytes& request) { return pcpAnswer(request, 11); });
-    EXPECT_EQ(mapNow(*rig.mapper), PortMapper::Outcome(Failure::carrierGradeNAT(
-                                       "the router has no public address to forward — this looks like carrier-grade NAT")));
+    EXPECT_EQ(mapNow(*rig.mapper),
+              PortMapper::Outcome(Failure::carrierGradeNAT(
+                  "the router has no public address to forward — this looks like carrier-grade NAT")));
     for (const auto& request : rig.requests()) EXPECT_TRUE(FakeRouter::isPCP(request));
     EXPECT_TRUE(rig.upnp->calls().empty());
 }
@@ -201,7 +205,8 @@ TEST(PortMapper, ReportsPCPsRefusalWhenNATPMPAndUPnPFailToo) {
         return {{FakeRouter::natpmpMapAnswer(request, 2, 0, 0)}};
     });
     const CancelToken job;
-    EXPECT_EQ(mapNow(*rig.mapper, job), PortMapper::Outcome(Failure::refused("the router is set to refuse port forwarding")));
+    EXPECT_EQ(mapNow(*rig.mapper, job),
+              PortMapper::Outcome(Failure::refused("the router is set to refuse port forwarding")));
     const auto calls = rig.upnp->calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_TRUE(calls[0].isMap);
@@ -224,7 +229,9 @@ TEST(PortMapper, MakesTheBestOfOddAnswers) {
     EXPECT_EQ(mapNow(*ipv6.mapper), PortMapper::Outcome(Mapping{std::nullopt, 40001, 7200, "PCP"}));
 
     // A code without a name.
-    Rig code14([](const Bytes& request) -> Answers { return FakeRouter::isPCP(request) ? pcpAnswer(request, 14) : Answers{}; });
+    Rig code14([](const Bytes& request) -> Answers {
+        return FakeRouter::isPCP(request) ? pcpAnswer(request, 14) : Answers{};
+    });
     EXPECT_EQ(mapNow(*code14.mapper), PortMapper::Outcome(Failure::refused("the router refused with code 14")));
 }
 

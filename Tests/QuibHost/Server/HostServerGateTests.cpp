@@ -13,7 +13,8 @@ namespace quib::testing {
 
 namespace {
 
-const std::string text = R"({"text":{"_0":{"text":"hi"}}})" "\n";
+const std::string text = R"({"text":{"_0":{"text":"hi"}}})"
+                         "\n";
 
 QuibTarget target(const std::string& id, bool provisional = false) {
     QuibTarget target;
@@ -53,7 +54,7 @@ TEST_F(HostServer, HelloOutsideTheVersionWindowIsRefusedWithTheVersionTextAndSta
         GreetedPhone phone(port, hello("D-V", "Phone", version));
         EXPECT_EQ(parse(nextLine(*phone))["error"]["_0"],
                   "This phone speaks protocol " + std::to_string(version) +
-                      "; this Mac speaks 5 to 23. Update whichever end is older.");
+                      "; this computer speaks 5 to 23. Update whichever end is older.");
         EXPECT_TRUE(phone->waitClosed());
     }
     EXPECT_TRUE(eventually([&] { return failuresOf("127.0.0.1") == 2; }));
@@ -72,7 +73,8 @@ TEST_F(HostServer, RevokedDeviceIsToldSoAndNeverWelcomed) {
     const auto port = startServer();
     GreetedPhone phone(port, hello("D-R", "Old phone"));
     EXPECT_EQ(parse(nextLine(*phone)),
-              Json::parse(R"({"error":{"_0":"This Mac has revoked this device. Approve it again in the Quib menu."}})"));
+              Json::parse(
+                  R"({"error":{"_0":"This computer has revoked this device. Approve it again in the Quib panel."}})"));
     EXPECT_TRUE(phone->waitClosed());
     EXPECT_FALSE(phone->readLine(0ms));
     EXPECT_TRUE(log->contains("Old phone was revoked; refusing it"));
@@ -90,8 +92,7 @@ TEST_F(HostServer, DeviceNotYetApprovedIsWelcomedWithoutTargetsAndToldToWaitAtMo
     EXPECT_TRUE(eventually([&] { return log->contains("New phone is waiting to be approved"); }));
     EXPECT_EQ(push->arrived(), std::vector<std::string>{"D-W"});
 
-    const std::string wait = "Waiting for approval on " + server->hostDisplayName() +
-                             " \u2014 open the Fennic menu bar item";
+    const std::string wait = "Waiting for approval on " + server->hostDisplayName() + " \u2014 open the Quib panel";
     phone->write(text);
     EXPECT_EQ(parse(nextLine(*phone))["error"]["_0"], wait);
     // Within a second (a second exactly included) the refusal is silent; the ping behind each
@@ -112,7 +113,8 @@ TEST_F(HostServer, LogNamesThePhoneWhenItIsWelcomedAndWhenItsConnectionEnds) {
     {
         GreetedPhone phone(port, hello("D-N", "Kitchen phone"));
         EXPECT_EQ(caseOf(parse(nextLine(*phone))), "welcome");
-        EXPECT_TRUE(eventually([&] { return log->contains("welcomed Kitchen phone from 127.0.0.1, waiting to be approved"); }));
+        EXPECT_TRUE(
+            eventually([&] { return log->contains("welcomed Kitchen phone from 127.0.0.1, waiting to be approved"); }));
     }
     EXPECT_TRUE(eventually([&] { return log->contains("connection of Kitchen phone ended"); }));
 }
@@ -202,8 +204,7 @@ TEST_F(HostServer, RevokingCutsEveryConnectionOfTheDeviceAndTellsEveryoneElse) {
     GreetedPhone other(port, hello("D-O", "Other"));
     ASSERT_EQ(caseOf(parse(nextLine(*other))), "welcome");
     for (auto* phone : {&first, &second, &other}) {
-        while (nextLine(**phone, 200ms)) {
-        }
+        while (nextLine(**phone, 200ms)) {}
     }
 
     ASSERT_TRUE(secrets.write(Bytes(32, 7), SecretStore::awayService, "D-R"));
@@ -252,11 +253,11 @@ TEST_F(HostServer, StatusReachesEveryControlConnectionButTargetsOnlyApprovedOnes
     ASSERT_FALSE(pending.connect(port));
     TestPhone upload(code);
     ASSERT_FALSE(upload.connect(port));
-    upload.write(R"({"uploadHello":{"_0":{"deviceID":"D-A","deviceName":"Approved","targetIDs":["T"],"count":1}}})" "\n");
+    upload.write(R"({"uploadHello":{"_0":{"deviceID":"D-A","deviceName":"Approved","targetIDs":["T"],"count":1}}})"
+                 "\n");
     ASSERT_TRUE(upload.readLine().has_value());
     for (auto* phone : {&approved, &waiting}) {
-        while (nextLine(**phone, 200ms)) {
-        }
+        while (nextLine(**phone, 200ms)) {}
     }
 
     server->broadcastStatus();
@@ -276,8 +277,7 @@ TEST_F(HostServer, TargetStoreChangesReachPhonesAsTargetsAndStatus) {
     approve("D-A", "Phone");
     const auto port = startServer();
     GreetedPhone phone(port, hello("D-A", "Phone"));
-    while (nextLine(*phone, 300ms)) {
-    }
+    while (nextLine(*phone, 300ms)) {}
     auto onMain = [&](std::function<void()> change) { main->post(std::move(change)); };
 
     targets->setSnapshot({{target("A")}, {target("P", true)}});

@@ -76,8 +76,8 @@ TEST_F(HostServerRequests, VocabularyComesInChunksOfTwoHundredTermsAndAnUnknownT
     targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux)}, {}});
     const auto port = startServer();
     auto phone = approvedPhone(port, "D-A");
-    for (const auto& [count, expected] : std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{
-             {0, {0}}, {200, {200}}, {201, {200, 1}}}) {
+    for (const auto& [count, expected] :
+         std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{{0, {0}}, {200, {200}}, {201, {200, 1}}}) {
         vocabulary->setTerms(numberedTerms(count));
         phone->write(line("requestVocabulary", {{"targetID", "T1"}}));
         const auto got = chunks(*phone, "vocabulary");
@@ -107,11 +107,13 @@ TEST_F(HostServerRequests, ARepositorysTermsReachThePhoneInChunksOfTwoHundred) {
     for (const std::size_t count : {0, 200, 201}) {
         const TestRepository repository(scratch.path / ("repo" + std::to_string(count)));
         for (std::size_t i = 0; i + 1 < count; ++i)
-            repository.write(std::string("qz") + char('a' + i / 26 / 26 % 26) + char('a' + i / 26 % 26) + char('a' + i % 26));
+            repository.write(std::string("qz") + char('a' + i / 26 / 26 % 26) + char('a' + i / 26 % 26) +
+                             char('a' + i % 26));
         if (count > 0) repository.commitAll();
         const std::string bundleID = "org.example.editor" + std::to_string(count);
         desktop->start(bundleID);
-        desktop->setDocumentURL(desktop->app(bundleID)->processID, "file://" + repository.root().string() + "/notes.md");
+        desktop->setDocumentURL(desktop->app(bundleID)->processID,
+                                "file://" + repository.root().string() + "/notes.md");
         saved.push_back(target("T" + std::to_string(count), "Editor", QuibTarget::Kind::app, bundleID));
     }
     targets->setSnapshot({saved, {}});
@@ -124,8 +126,8 @@ TEST_F(HostServerRequests, ARepositorysTermsReachThePhoneInChunksOfTwoHundred) {
                                .dictionary = scratch.path / "no-words"});
     });
     auto phone = approvedPhone(startServer(), "D-A");
-    for (const auto& [count, expected] : std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{
-             {0, {0}}, {200, {200}}, {201, {200, 1}}}) {
+    for (const auto& [count, expected] :
+         std::vector<std::pair<std::size_t, std::vector<std::size_t>>>{{0, {0}}, {200, {200}}, {201, {200, 1}}}) {
         const std::string id = "T" + std::to_string(count);
         phone->write(line("requestVocabulary", {{"targetID", id}}));
         const auto got = chunks(*phone, "vocabulary", 30s);  // git runs slowly on a busy machine
@@ -206,7 +208,8 @@ TEST_F(HostServerRequests, RepeatedPaneAndAppRequestsWaitAsOneAndPanesPassHeldDe
     server->paneQueue().post(hold);
     server->catalogQueue().post(hold);
     std::string burst;
-    for (int i = 0; i < 300; ++i) burst += line("requestPanes", Json::object()) + line("requestApps", {{"refresh", i == 150}});
+    for (int i = 0; i < 300; ++i)
+        burst += line("requestPanes", Json::object()) + line("requestApps", {{"refresh", i == 150}});
     phone->write(burst);
     ASSERT_TRUE(settle(*phone));
     release.set_value();
@@ -222,25 +225,28 @@ TEST_F(HostServerRequests, RepeatedPaneAndAppRequestsWaitAsOneAndPanesPassHeldDe
 }
 
 TEST_F(HostServerRequests, WindowsOfAnythingButAnAppAreANoteAndARosterNoteAboutTheAppNamesIt) {
-    targets->setSnapshot({{target("T1", "Work", QuibTarget::Kind::tmux),
-                           target("A", "Editor", QuibTarget::Kind::app, "org.editor"),
-                           target("N", "Nameless", QuibTarget::Kind::app, "")},
-                          {}});
+    targets->setSnapshot(
+        {{target("T1", "Work", QuibTarget::Kind::tmux), target("A", "Editor", QuibTarget::Kind::app, "org.editor"),
+          target("N", "Nameless", QuibTarget::Kind::app, "")},
+         {}});
     const auto port = startServer();
     auto phone = approvedPhone(port, "D-A");
 
     for (const char* id : {"T1", "N"}) {
         phone->write(line("requestWindows", {{"targetID", id}}));
-        EXPECT_EQ(next(*phone, "windows"), (Json{{"targetID", id}, {"windows", Json::array()},
-                                                 {"note", "Only a Mac app has windows to pick from."},
-                                                 {"sequence", 0}, {"isFinal", true}}));
+        EXPECT_EQ(next(*phone, "windows"), (Json{{"targetID", id},
+                                                 {"windows", Json::array()},
+                                                 {"note", "Only an app has windows to pick from."},
+                                                 {"sequence", 0},
+                                                 {"isFinal", true}}));
     }
     windowList->list(WindowListService::WindowList{{}, "is running but has no windows open."});
     phone->write(line("requestWindows", {{"targetID", "A"}}));
     EXPECT_EQ(next(*phone, "windows")["note"], "Editor is running but has no windows open.");
-    windowList->list(WindowListService::WindowList{{}, "Grant Fennic Screen Recording first"});
+    windowList->list(
+        WindowListService::WindowList{{}, "Quib needs an X display with Composite, DAMAGE and XFIXES first"});
     phone->write(line("requestWindows", {{"targetID", "A"}}));
-    EXPECT_EQ(next(*phone, "windows")["note"], "Grant Fennic Screen Recording first");
+    EXPECT_EQ(next(*phone, "windows")["note"], "Quib needs an X display with Composite, DAMAGE and XFIXES first");
 
     phone->write(line("requestWindows", {{"targetID", "gone"}}));
     EXPECT_EQ(next(*phone, "error"), "Unknown target");
@@ -251,9 +257,10 @@ TEST_F(HostServerRequests, MenuOfAnAppThatCannotBeReadSaysSo) {
     const auto port = startServer();
     auto phone = approvedPhone(port, "D-A");
     phone->write(line("requestMenu", {{"bundleID", "org.editor"}, {"refresh", true}}));
-    EXPECT_EQ(next(*phone, "menu"), (Json{{"bundleID", "org.editor"},
-                                          {"outcome", "unreadable"},
-                                          {"note", "Fennic needs Accessibility to read another app's menus"}}));
+    EXPECT_EQ(next(*phone, "menu"),
+              (Json{{"bundleID", "org.editor"},
+                    {"outcome", "unreadable"},
+                    {"note", "Quib needs the accessibility bus (AT-SPI) to read another app's menus"}}));
 }
 
 // A phone too old for the control connection may still listen and watch; the streamers are
@@ -264,9 +271,13 @@ TEST_F(HostServerRequests, ViewAndListenChannelsGoToTheStreamersAndHearNoLineWha
     TestPhone view(code), listen(code);
     ASSERT_FALSE(view.connect(port));
     ASSERT_FALSE(listen.connect(port));
-    view.write(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U","maxWidth":8,"maxHeight":6}}})" "\n");
-    listen.write(R"({"listenHello":{"_0":{"protocolVersion":3,"deviceName":"Pad","deviceID":"D-U"}}})" "\n");
-    ASSERT_TRUE(eventually([&] { return panelStreamer->attached().size() == 1 && audioStreamer->attached().size() == 1; }));
+    view.write(
+        R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U","maxWidth":8,"maxHeight":6}}})"
+        "\n");
+    listen.write(R"({"listenHello":{"_0":{"protocolVersion":3,"deviceName":"Pad","deviceID":"D-U"}}})"
+                 "\n");
+    ASSERT_TRUE(
+        eventually([&] { return panelStreamer->attached().size() == 1 && audioStreamer->attached().size() == 1; }));
     EXPECT_EQ(panelStreamer->attached(), std::vector<std::string>{"view:D-U"});
     EXPECT_EQ(audioStreamer->attached(), std::vector<std::string>{"listen:D-U"});
 
@@ -292,7 +303,8 @@ TEST_F(HostServerRequests, ViewAndListenChannelsGoToTheStreamersAndHearNoLineWha
 // revoked (the revocation detaches it before cancelling it).
 TEST_F(HostServerRequests, AListenChannelLeavesTheStreamerOnceWhenItClosesOrItsPhoneIsRevoked) {
     auto capture = std::make_shared<SimulatedAudioCapture>();
-    auto streamer = AudioStreamer::make({capture, std::make_shared<FakeAacConverterFactory>(), settings, nullptr, clock});
+    auto streamer =
+        AudioStreamer::make({capture, std::make_shared<FakeAacConverterFactory>(), settings, nullptr, clock});
     remakeServerWith([&](quib::HostServer::Config& config) { config.neighbours.audioStreamer = streamer; });
     const auto port = startUploads();
     const auto count = [&](const std::string& text) {
@@ -303,7 +315,8 @@ TEST_F(HostServerRequests, AListenChannelLeavesTheStreamerOnceWhenItClosesOrItsP
         SCOPED_TRACE(revoke ? "revoked" : "closed");
         TestPhone listen(code);
         ASSERT_FALSE(listen.connect(port));
-        listen.write(R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U"}}})" "\n");
+        listen.write(R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-U"}}})"
+                     "\n");
         ASSERT_TRUE(eventually([&] { return count("listen: Pad attached") == (revoke ? 2 : 1); }));
         if (revoke) {
             (void)server->revoke("D-U");
@@ -339,12 +352,13 @@ TEST_F(HostServerRequests, StillChannelGetsOneFrameOrOneErrorThenCloses) {
     EXPECT_TRUE(pictured->isClosed());
     EXPECT_TRUE(eventually([&] { return log->contains("still: 640\u00d7480, 7 bytes to Pad"); }));
 
-    const std::string grant = "Grant Fennic Screen Recording first \u2014 it's in the Fennic menu";
+    const std::string grant =
+        "Quib needs an X display with Composite, DAMAGE and XFIXES first \u2014 see the Quib panel";
     stills->set(StillCaptureService::Refusal::notGranted());
     const std::vector<std::pair<std::string, std::string>> refusals{
         {R"(,"targetID":"T1")", grant},
         {R"(,"targetID":"gone")", "No target with that id \u2014 it may have been removed"},
-        {R"(,"targetID":"T1","protocolVersion":3)", "That phone speaks protocol 3; this Mac speaks 23"}};
+        {R"(,"targetID":"T1","protocolVersion":3)", "That phone speaks protocol 3; this computer speaks 23"}};
     for (const auto& [fields, text] : refusals) {
         auto refused = still(fields);
         EXPECT_EQ(refused->readUntilClosed(), line("error", {{"_0", text}})) << fields;
@@ -357,10 +371,10 @@ TEST_F(HostServerRequests, StillChannelGetsOneFrameOrOneErrorThenCloses) {
 // asked for, and its frame describes exactly the PNG it carries.
 TEST_F(HostServerRequests, StillChannelCarriesTheCapturedDisplayAsPng) {
     remakeServerWith([&](quib::HostServer::Config& config) {
-        config.neighbours.stills = std::make_shared<StillCapture>(StillCapture::Config{
-            .desktop = desktop->services(),
-            .screenAccess = std::make_shared<ScreenAccess>(desktop),
-            .png = std::make_shared<FfmpegPngEncoder>()});
+        config.neighbours.stills =
+            std::make_shared<StillCapture>(StillCapture::Config{.desktop = desktop->services(),
+                                                                .screenAccess = std::make_shared<ScreenAccess>(desktop),
+                                                                .png = std::make_shared<FfmpegPngEncoder>()});
     });
     desktop->setDisplays(std::vector<Rect>{{0, 0, 1440, 900}});
     desktop->setScreenRecordingGranted(true);
@@ -368,7 +382,8 @@ TEST_F(HostServerRequests, StillChannelCarriesTheCapturedDisplayAsPng) {
     const auto port = startUploads();
     TestPhone phone(code);
     ASSERT_FALSE(phone.connect(port));
-    phone.write(R"({"stillHello":{"_0":{"deviceName":"Pad","deviceID":"D-U","targetID":"T1","maxLongEdge":1000}}})" "\n");
+    phone.write(R"({"stillHello":{"_0":{"deviceName":"Pad","deviceID":"D-U","targetID":"T1","maxLongEdge":1000}}})"
+                "\n");
     StillFrameReader reader(StillChannel::maxStillBytes);
     const auto frames = reader.append(phone.readUntilClosed());
     ASSERT_EQ(frames.size(), 1u);

@@ -214,7 +214,7 @@ TEST_F(PanelStreamer, TheCaptureServesTheSmallestDemandOfAllViewers) {
     EXPECT_TRUE(log->contains("view: tablet at 800x600"));
     EXPECT_TRUE(log->contains("view: whole at 5000x5000"));
 
-    capture->say("Grant Screen Recording to Fennic on your Mac, then relaunch it", false);
+    capture->say("Give Quib an X display with Composite, DAMAGE and XFIXES, then restart it", false);
     const auto said = phone->sent().back().frame;
     EXPECT_EQ(said.title, "Focused");
     EXPECT_FALSE(said.canOpen);
@@ -400,7 +400,7 @@ TEST_F(PanelStreamer, ATmuxTargetWithNothingToMirrorStopsTheOldPaneBeforeSayingS
 
     switchTo("W", "mirror.start %3 | Work · %3");
     std::filesystem::remove(tmuxPath());
-    const std::string missing = "phone state: Gone | tmux not found on this Mac";
+    const std::string missing = "phone state: Gone | tmux not found on this computer";
     EXPECT_EQ(switchTo("G", missing), (Events{"mirror.stop", "capture.stop", missing}));
 }
 
@@ -570,8 +570,8 @@ TEST_F(PanelStreamer, FramesCarryTheirPictureAndTheWindowsLooks) {
 TEST_F(PanelStreamer, TapsLandOnTheWindowOnlyOnceAViewerHasSeenIt) {
     for (const double allowance : {2.0, 0.0, 1.9}) {
         (void)settings->setReal("quib.viewerAllowance", allowance);
-        const auto wait = std::chrono::duration_cast<quib::Duration>(
-            std::chrono::duration<double>(allowance == 1.9 ? 1.9 : 0.12));
+        const auto wait =
+            std::chrono::duration_cast<quib::Duration>(std::chrono::duration<double>(allowance == 1.9 ? 1.9 : 0.12));
         make();
         capture->show(Rect{10, 20, 800, 600}, 1);
         const auto ada = watching("Ada");

@@ -50,7 +50,8 @@ TEST_F(WindowCapture, SizesAndCropsThePictureForTheViewers) {
     EXPECT_EQ(stream->updates(), 4u);
 
     // Without a main display the scale is taken as 2; sides stay even.
-    EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, std::nullopt, 1179, 2556, 2560), (Capture::OutputSize{2526, 1768}));
+    EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, std::nullopt, 1179, 2556, 2560),
+              (Capture::OutputSize{2526, 1768}));
     EXPECT_EQ(Capture::outputSize({0, 0, 1000, 700}, {}, 1.0, 1179, 2556, 2560), (Capture::OutputSize{2500, 1750}));
     EXPECT_EQ(Capture::outputSize({0, 0, 1001, 701}, {}, 1.0, 100, 100, 2560), (Capture::OutputSize{150, 106}));
 }
@@ -79,8 +80,8 @@ TEST_F(WindowCapture, ReadsTheLargestEncodedSideOnceAndAcceptsOnly640AndMore) {
 TEST_F(WindowCapture, ChoosesTheActiveThenTheShownThenTheLargerWindowOfTheApp) {
     const Rect big{0, 0, 800, 600};
     const std::vector<Listed> windows{
-        listed(1, mailID, {0, 0, 120, 900}),      // not wider than 120 points
-        listed(2, editorID, {0, 0, 2000, 120}),   // not higher
+        listed(1, mailID, {0, 0, 120, 900}),     // not wider than 120 points
+        listed(2, editorID, {0, 0, 2000, 120}),  // not higher
         listed(3, editorID, {0, 0, 121, 121}),
     };
     EXPECT_EQ(Capture::bestWindow(mailID, windows), std::nullopt);
@@ -92,10 +93,17 @@ TEST_F(WindowCapture, ChoosesTheActiveThenTheShownThenTheLargerWindowOfTheApp) {
     orphan.owner.reset();
     EXPECT_EQ(Capture::bestWindow(editorID, {palette, orphan, listed(6, editorID, {0, 0, 200, 0})}), std::nullopt);
 
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, big), listed(2, editorID, {0, 0, 200, 200}, true)})->number, 2u);
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, big, false, false), listed(2, editorID, {0, 0, 200, 200})})->number, 2u);
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 200, 200}), listed(2, editorID, big)})->number, 2u);
-    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 600, 800}), listed(2, editorID, big)})->number, 1u);
+    EXPECT_EQ(
+        Capture::bestWindow(editorID, {listed(1, editorID, big), listed(2, editorID, {0, 0, 200, 200}, true)})->number,
+        2u);
+    EXPECT_EQ(
+        Capture::bestWindow(editorID, {listed(1, editorID, big, false, false), listed(2, editorID, {0, 0, 200, 200})})
+            ->number,
+        2u);
+    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 200, 200}), listed(2, editorID, big)})->number,
+              2u);
+    EXPECT_EQ(Capture::bestWindow(editorID, {listed(1, editorID, {0, 0, 600, 800}), listed(2, editorID, big)})->number,
+              1u);
 
     // On the desktop: the active editor window, though smaller and behind.
     openWindow(editorID, 2, "big", {0, 0, 1500, 900});
@@ -133,9 +141,9 @@ TEST_F(WindowCapture, WithoutScreenRecordingAsksOnceAndDoesNothingElse) {
     desktop->setScreenRecordingGranted(false);
     start(editorID);
     start(std::nullopt);
-    const State grant{"Grant Screen Recording to Fennic on your Mac, then relaunch it", false};
+    const State grant{"Give Quib an X display with Composite, DAMAGE and XFIXES, then restart it", false};
     EXPECT_EQ(states(), (std::vector<State>{grant, grant}));
-    EXPECT_EQ(logCount("view: asking for Screen Recording"), 1u);
+    EXPECT_EQ(logCount("view: asking for window capture"), 1u);
     EXPECT_EQ(clock->pendingTimers(), 0u);  // no watchdog
     tick();
     EXPECT_EQ(desktop->windowReads(), 0u);  // no pass
@@ -145,7 +153,7 @@ TEST_F(WindowCapture, ALockedScreenHidesTheFrontmostAppButNoNamedOne) {
     desktop->setLocked(true);
     start(std::nullopt);
     tick();
-    const State locked{"Your Mac is locked", false};
+    const State locked{"Your computer is locked", false};
     EXPECT_EQ(states(), (std::vector<State>{locked, locked}));
     EXPECT_TRUE(desktop->windowStreams().empty());
 
@@ -304,8 +312,8 @@ TEST_F(WindowCapture, DeliversNewPicturesTheFirstOfAStreamAndOnesAskedFor) {
     start(editorID);
     const auto stream = lastStream();
     const std::int64_t generation = capture->currentGeneration();
-    deliver(stream, Status::idle);      // the first of the stream
-    deliver(stream, Status::idle);      // nothing new
+    deliver(stream, Status::idle);  // the first of the stream
+    deliver(stream, Status::idle);  // nothing new
     deliver(stream, Status::blank);
     deliver(stream, Status::complete);  // new content
     capture->requestFrame();

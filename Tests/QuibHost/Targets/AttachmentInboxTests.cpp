@@ -52,7 +52,8 @@ protected:
 
     fs::path stored(const Bytes& data, const AttachmentFrame& frame) {
         auto written = inbox.write(data, frame);
-        EXPECT_TRUE(std::holds_alternative<fs::path>(written)) << std::get<quib::AttachmentInbox::Refusal>(written).message();
+        EXPECT_TRUE(std::holds_alternative<fs::path>(written))
+            << std::get<quib::AttachmentInbox::Refusal>(written).message();
         return std::holds_alternative<fs::path>(written) ? std::get<fs::path>(written) : fs::path();
     }
 
@@ -73,7 +74,8 @@ protected:
         return path;
     }
     void setAge(const fs::path& path, std::chrono::seconds age) {
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>((clock->wallNow() - age).time_since_epoch());
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>((clock->wallNow() - age).time_since_epoch());
         const timespec times[2] = {{seconds.count(), 0}, {seconds.count(), 0}};
         EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
     }
@@ -92,7 +94,8 @@ TEST_F(AttachmentInbox, RefusesWhatIsNotTheImageItClaimsToBeInTheOrderOfTheCheck
     EXPECT_EQ(outcome(big, frameFor(big)), "That attachment is 26 MB \u2014 the limit is 25 MB");
     const Bytes justOver(UploadChannel::maxAttachmentBytes + 1, 0);
     EXPECT_EQ(outcome(justOver, frameFor(justOver)), "That attachment is 25 MB \u2014 the limit is 25 MB");
-    EXPECT_EQ(outcome(bytesOf("plain text"), frameFor(bytesOf("plain text"))), "Those bytes aren't an image Fennic can read");
+    EXPECT_EQ(outcome(bytesOf("plain text"), frameFor(bytesOf("plain text"))),
+              "Those bytes aren't an image Quib can read");
     EXPECT_TRUE(names().empty());
 }
 
@@ -100,24 +103,30 @@ TEST_F(AttachmentInbox, NamesTheActualTypeOfAnImageInTheWrongFormatFromItsSignat
     const Bytes jpeg = jpegHeader(10, 10);
     EXPECT_EQ(outcome(jpeg, frameFor(jpeg, Format::png)), "That attachment claimed public.png and is public.jpeg");
     const Bytes cutShort(jpeg.begin(), jpeg.begin() + 4);
-    EXPECT_EQ(outcome(cutShort, frameFor(cutShort, Format::png)), "That attachment claimed public.png and is public.jpeg");
+    EXPECT_EQ(outcome(cutShort, frameFor(cutShort, Format::png)),
+              "That attachment claimed public.png and is public.jpeg");
     const Bytes png = pngHeader(10, 10);
     EXPECT_EQ(outcome(png, frameFor(png, Format::jpeg)), "That attachment claimed public.jpeg and is public.png");
-    for (const auto& [magic, type] : std::vector<std::pair<std::string, std::string>>{
-             {"GIF89a....", "com.compuserve.gif"},
-             {std::string("II*\0....", 8), "public.tiff"},
-             {std::string("MM\0*....", 8), "public.tiff"},
-             {"BM........", "com.microsoft.bmp"},
-             {"RIFF....WEBPVP8 ", "org.webmproject.webp"},
-             {std::string("\0\0\0\x18" "ftypheic", 12), "public.heic"}}) {
-        EXPECT_EQ(outcome(bytesOf(magic), frameFor(bytesOf(magic))), "That attachment claimed public.png and is " + type);
+    for (const auto& [magic, type] :
+         std::vector<std::pair<std::string, std::string>>{{"GIF89a....", "com.compuserve.gif"},
+                                                          {std::string("II*\0....", 8), "public.tiff"},
+                                                          {std::string("MM\0*....", 8), "public.tiff"},
+                                                          {"BM........", "com.microsoft.bmp"},
+                                                          {"RIFF....WEBPVP8 ", "org.webmproject.webp"},
+                                                          {std::string("\0\0\0\x18"
+                                                                       "ftypheic",
+                                                                       12),
+                                                           "public.heic"}}) {
+        EXPECT_EQ(outcome(bytesOf(magic), frameFor(bytesOf(magic))),
+                  "That attachment claimed public.png and is " + type);
     }
 }
 
 TEST_F(AttachmentInbox, ReadsThePixelSizeOnlyFromAReadableHeaderAndCapsEachSide) {
     EXPECT_EQ(outcome(pngHeader(8000, 8000), frameFor(pngHeader(8000, 8000))), "stored");
     EXPECT_EQ(outcome(pngHeader(8001, 10), frameFor(pngHeader(8001, 10))), "8001\u00d710 is past the 8000 px limit");
-    EXPECT_EQ(outcome(jpegHeader(10, 8001), frameFor(jpegHeader(10, 8001), Format::jpeg)), "10\u00d78001 is past the 8000 px limit");
+    EXPECT_EQ(outcome(jpegHeader(10, 8001), frameFor(jpegHeader(10, 8001), Format::jpeg)),
+              "10\u00d78001 is past the 8000 px limit");
 
     Bytes signatureOnly = pngHeader(1, 1);
     signatureOnly.resize(8);
@@ -130,10 +139,11 @@ TEST_F(AttachmentInbox, ReadsThePixelSizeOnlyFromAReadableHeaderAndCapsEachSide)
     runsPastTheEnd.resize(26);  // the frame header is cut before its size
     for (const Bytes* bad : {&signatureOnly, &zeroWide, &noFrameHeader, &scanFirst, &runsPastTheEnd}) {
         const Format format = (*bad)[0] == 0x89 ? Format::png : Format::jpeg;
-        EXPECT_EQ(outcome(*bad, frameFor(*bad, format)), "Those bytes aren't an image Fennic can read");
+        EXPECT_EQ(outcome(*bad, frameFor(*bad, format)), "Those bytes aren't an image Quib can read");
     }
     // Fill bytes and other segments before the frame header are walked over.
-    Bytes progressive{0xff, 0xd8, 0xff, 0xff, 0xfe, 0x00, 0x04, 'h', 'i', 0xff, 0xc2, 0x00, 0x0b, 0x08, 0x01, 0x2c, 0x02, 0x58, 0x01, 0x01, 0x11, 0x00};
+    Bytes progressive{0xff, 0xd8, 0xff, 0xff, 0xfe, 0x00, 0x04, 'h',  'i',  0xff, 0xc2,
+                      0x00, 0x0b, 0x08, 0x01, 0x2c, 0x02, 0x58, 0x01, 0x01, 0x11, 0x00};
     EXPECT_EQ(ImageSniffer::pixelSize(progressive, Format::jpeg), (ImageSniffer::PixelSize{600, 300}));
 }
 
@@ -254,7 +264,7 @@ TEST_F(AttachmentInbox, RefusesWhenTheFolderIsMissingOrCannotBeWritten) {
     quib::AttachmentInbox nowhere{{std::nullopt, clock, nullptr}};
     const Bytes png = onePixelPng();
     auto written = nowhere.write(png, frameFor(png));
-    EXPECT_EQ(std::get<quib::AttachmentInbox::Refusal>(written).message(), "Fennic can't find its Application Support folder");
+    EXPECT_EQ(std::get<quib::AttachmentInbox::Refusal>(written).message(), "Quib can't find its data folder");
     nowhere.prune();
 
     // The data folder's "Quib" is a plain file, so the inbox cannot be made inside it.
@@ -304,7 +314,8 @@ TEST_F(AttachmentInbox, PruningLeavesHiddenFilesFoldersAndLinksAlone) {
     setAge(folder / "link.png", 30 * 24h);
     file("recent.png", 10, 1h);
     inbox.prune();
-    EXPECT_EQ(names(), (std::set<std::string>{".hidden-and-huge", ".hidden-and-old", "kept", "link.png", "recent.png"}));
+    EXPECT_EQ(names(),
+              (std::set<std::string>{".hidden-and-huge", ".hidden-and-old", "kept", "link.png", "recent.png"}));
     EXPECT_TRUE(fs::exists(folder / "kept" / "inside.png"));
     EXPECT_TRUE(fs::exists(outside));
 }

@@ -59,9 +59,9 @@ protected:
 
 TEST_F(UploadSession, HelloIsRefusedForItsVersionThenItsCountThenItsTargets) {
     using quib::UploadSession;
-    EXPECT_EQ(UploadSession::refusal(manifest(1, 4)), "That phone speaks protocol 4; this Mac speaks 23");
-    EXPECT_EQ(UploadSession::refusal(manifest(1, 24)), "That phone speaks protocol 24; this Mac speaks 23");
-    EXPECT_EQ(UploadSession::refusal(manifest(0, 3)), "That phone speaks protocol 3; this Mac speaks 23");
+    EXPECT_EQ(UploadSession::refusal(manifest(1, 4)), "That phone speaks protocol 4; this computer speaks 23");
+    EXPECT_EQ(UploadSession::refusal(manifest(1, 24)), "That phone speaks protocol 24; this computer speaks 23");
+    EXPECT_EQ(UploadSession::refusal(manifest(0, 3)), "That phone speaks protocol 3; this computer speaks 23");
     EXPECT_EQ(UploadSession::refusal(manifest(1, 5)), std::nullopt);
     EXPECT_EQ(UploadSession::refusal(manifest(1, 23)), std::nullopt);
     EXPECT_EQ(UploadSession::refusal(manifest(0)), "That upload has no attachments in it");
