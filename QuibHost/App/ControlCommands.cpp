@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <set>
 
+#include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Panel/MenuControls.hpp"
 #include "QuibHost/Panel/MenuDump.hpp"
 #include "QuibHost/Panel/SettingsDump.hpp"
-#include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Shared/ApprovalClock.hpp"
 
@@ -17,10 +17,10 @@ constexpr auto stringField = &ControlSocket::stringField;
 
 std::string statusName(RemoteReachService::Status::Kind kind) {
     switch (kind) {
-    case RemoteReachService::Status::Kind::blocked: return "blocked";
-    case RemoteReachService::Status::Kind::off: return "off";
-    case RemoteReachService::Status::Kind::working: return "working";
-    case RemoteReachService::Status::Kind::reachable: return "reachable";
+        case RemoteReachService::Status::Kind::blocked: return "blocked";
+        case RemoteReachService::Status::Kind::off: return "off";
+        case RemoteReachService::Status::Kind::working: return "working";
+        case RemoteReachService::Status::Kind::reachable: return "reachable";
     }
     return "off";
 }
@@ -65,7 +65,8 @@ ControlCommands::ControlCommands(Passkey, Config config)
                                                                                    .inbox = config_.inbox,
                                                                                    .push = config_.push})),
       settings_(config_.settings ? config_.settings
-                                 : std::make_shared<SettingsActions>(SettingsActions::Config{.store = config_.store})) {}
+                                 : std::make_shared<SettingsActions>(SettingsActions::Config{.store = config_.store})) {
+}
 
 void ControlCommands::handle(const Json& request, std::shared_ptr<ControlSocket::Reply> reply) {
     config_.main->post([weak = weak_from_this(), request, reply = std::move(reply)] {
@@ -95,7 +96,8 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     if (command == "use") return use(stringField(request, "target"), *reply);
     if (command == "reveal") return reveal(stringField(request, "item"), *reply);
     if (command == "requests") return reply->answer(Json{{"requests", requests()}});
-    if (command == "answer") return answerRequest(stringField(request, "request"), stringField(request, "decision"), *reply);
+    if (command == "answer")
+        return answerRequest(stringField(request, "request"), stringField(request, "decision"), *reply);
     if (command == "push") return push(reply);
     if (command == "panel") return panel(reply);
     if (command == "show") return show(request, *reply);
@@ -112,12 +114,15 @@ void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSock
     }
     if (command == "listen") {
         const auto enabled = request.find("enabled");
-        if (enabled == request.end() || !enabled->is_boolean()) return reply->fail("Say whether phones may listen: listen on|off.");
+        if (enabled == request.end() || !enabled->is_boolean())
+            return reply->fail("Say whether phones may listen: listen on|off.");
         return listen(enabled->get<bool>(), *reply);
     }
-    reply->fail("Unknown command \"" + command + "\"; the host knows status, devices, approve, revoke, code, pause, "
-                "resume, watch, targets, target, refresh, use, reveal, away, listen, login-item, requests, answer, push, "
-                "panel, settings, show, open and quit.");
+    reply->fail(
+        "Unknown command \"" + command +
+        "\"; the host knows status, devices, approve, revoke, code, pause, "
+        "resume, watch, targets, target, refresh, use, reveal, away, listen, login-item, requests, answer, push, "
+        "panel, settings, show, open and quit.");
 }
 
 Json ControlCommands::status() const {
@@ -145,9 +150,11 @@ Json ControlCommands::devices() const {
     Json rows = Json::array();
     const auto connected = config_.server->connectedDevices().value();
     for (const auto& device : connected)
-        rows.push_back(deviceRow(device.id, device.name, device.approved ? "approved" : "waiting", true, device.isHearing));
+        rows.push_back(
+            deviceRow(device.id, device.name, device.approved ? "approved" : "waiting", true, device.isHearing));
     for (const auto& device : config_.registry->approved().value()) {
-        const bool online = std::any_of(connected.begin(), connected.end(), [&](const auto& c) { return c.id == device.id; });
+        const bool online =
+            std::any_of(connected.begin(), connected.end(), [&](const auto& c) { return c.id == device.id; });
         if (!online) rows.push_back(deviceRow(device.id, device.name, "approved", false, false));
     }
     for (const auto& device : config_.registry->revoked().value())
@@ -202,7 +209,7 @@ void ControlCommands::code(bool rotate, ControlSocket::Reply& reply) {
 void ControlCommands::pause(bool paused, ControlSocket::Reply& reply) {
     actions_->setInjectionPaused(paused);
     reply.answer(Json{{"injectionPaused", paused},
-                       {"message", paused ? "Input from phones is paused" : "Input from phones is on again"}});
+                      {"message", paused ? "Input from phones is paused" : "Input from phones is on again"}});
 }
 
 // As the panel's "Let phones listen" switch.
@@ -216,7 +223,7 @@ void ControlCommands::listen(bool allowed, ControlSocket::Reply& reply) {
 void ControlCommands::away(bool enabled, ControlSocket::Reply& reply) {
     actions_->setAwayEnabled(enabled);
     reply.answer(Json{{"awayEnabled", enabled},
-                       {"message", enabled ? "Away access is on" : "Away access is off; away connections were closed"}});
+                      {"message", enabled ? "Away access is on" : "Away access is off; away connections were closed"}});
 }
 
 // As the panel's away section shows it: how away access fares, the technical line, the reason a
@@ -230,8 +237,9 @@ Json ControlCommands::awayState() const {
     putIfSet(state, "unavailable", reach.payload(std::nullopt, false).unavailable);
     Json candidates = Json::array();
     for (const auto& candidate : reach.candidates().value()) {
-        candidates.push_back(
-            Json{{"display", candidate.display()}, {"reach", std::string(enumName(candidate.reach))}, {"via", candidate.via}});
+        candidates.push_back(Json{{"display", candidate.display()},
+                                  {"reach", std::string(enumName(candidate.reach))},
+                                  {"via", candidate.via}});
     }
     state["candidates"] = std::move(candidates);
     return state;
@@ -245,8 +253,9 @@ void ControlCommands::retryAway(ControlSocket::Reply& reply) {
 
 // As the panel shows it: the sender works out the line on its own queue and hands it back here.
 void ControlCommands::push(const std::shared_ptr<ControlSocket::Reply>& reply) {
-    const bool asked =
-        actions_->pushSummary([reply](std::string summary) { reply->answer(Json{{"summary", std::move(summary)}}); });
+    const bool asked = actions_->pushSummary([reply](std::string summary) {
+        reply->answer(Json{{"summary", std::move(summary)}});
+    });
     if (!asked) reply->fail("This host has no push sender.");
 }
 
@@ -301,7 +310,8 @@ void ControlCommands::removeTargets(const Json& ids, ControlSocket::Reply& reply
         }
         if (chosen.insert(target->id).second) names.push_back(target->name);
     }
-    if (chosen.empty()) return reply.fail("Say which targets: targets remove TARGET-ID... (quibctl targets lists them).");
+    if (chosen.empty())
+        return reply.fail("Say which targets: targets remove TARGET-ID... (quibctl targets lists them).");
     settings_->remove(chosen);
     std::string done = "Removed ";
     for (std::size_t i = 0; i < names.size(); ++i) done += (i ? ", " : "") + names[i];
@@ -382,7 +392,7 @@ void ControlCommands::loginItem(const std::string& change, ControlSocket::Reply&
     if (change != "status") {
         if (auto done = actions_->setLaunchAtLogin(change == "on"); !done) return reply.fail(done.error().message);
     } else if (!actions_->loginItemOffered()) {
-        return reply.fail(std::string(MenuControls::installHint));
+        return reply.fail(MenuControls::installHint());
     }
     auto& state = *config_.state;
     Json line{{"launchAtLogin", state.launchAtLogin().value()}};
@@ -404,12 +414,12 @@ void ControlCommands::open(const std::string& item, ControlSocket::Reply& reply)
     if (item == "accessibility") {
         actions_->openAccessibilitySettings();
         if (config_.state->accessibilityGranted().value())
-            return reply.answer(Json{{"message", "Accessibility is granted already"}});
-        return reply.answer(Json{{"message", "Asked for Accessibility; the host's log says what is missing"}});
+            return reply.answer(Json{{"message", "Typing and clicking work already"}});
+        return reply.answer(Json{{"message", "Checked typing and clicking; the host's log says what is missing"}});
     }
     if (item == "screen-recording") {
         actions_->openScreenRecordingSettings();
-        return reply.answer(Json{{"message", "Asked for Screen Recording; the host's log says what is missing"}});
+        return reply.answer(Json{{"message", "Checked window capture; the host's log says what is missing"}});
     }
     reply.fail("Say which permission: open accessibility, or open screen-recording.");
 }
@@ -435,7 +445,8 @@ void ControlCommands::answerRequest(const std::string& id, const std::string& de
     if (id.empty() || !choice) return reply.fail("Say which request and how: answer REQUEST-ID approve|deny.");
     auto& approvals = *config_.server->neighbours().approvals;
     const auto pending = approvals.pending();
-    const auto found = std::find_if(pending.begin(), pending.end(), [&](const auto& request) { return request.id == id; });
+    const auto found =
+        std::find_if(pending.begin(), pending.end(), [&](const auto& request) { return request.id == id; });
     if (found == pending.end())
         return reply.fail("No request with the identifier " + id + " is waiting (quibctl requests lists them).");
     const std::string what = found->targetName + ": " + found->title;

@@ -10,13 +10,14 @@
 #include "QuibHost/Reach/AwayPathMonitor.hpp"
 #include "QuibHost/Reach/OfflineDiscovery.hpp"
 #include "QuibHost/Reach/OfflinePortMapper.hpp"
-#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
+#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/StillCapture.hpp"
 #include "QuibHost/Streaming/WindowListing.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/XdgFolders.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -81,22 +82,23 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                 .workspace = config_.desktop.workspace,
                 .apps = apps,
                 .tmux = Tmux(),
-                .tmuxQueue = std::shared_ptr<Executor>(store_, &store_->tmuxQueue())};
+                .tmuxQueue = std::shared_ptr<Executor>(store_, &store_->tmuxQueue()),
+                .iconRenderer = config_.iconRenderer};
     settings_ = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store_, .editing = editing_});
-    commands_ = ControlCommands::create({.main = config_.main,
-                                         .state = state_,
-                                         .registry = registry_,
-                                         .server = server_,
-                                         .store = store_,
-                                         .log = deliveryLog_,
-                                         .inbox = inbox_,
-                                         .push = push_,
-                                         .actions = actions_,
-                                         .panel = panel_,
-                                         .settings = settings_,
-                                         .editor = std::make_shared<TargetEditorCommands>(
-                                             TargetEditorCommands::Config{.editor = editing_}),
-                                         .sessionCaveat = config_.sessionCaveat});
+    commands_ = ControlCommands::create(
+        {.main = config_.main,
+         .state = state_,
+         .registry = registry_,
+         .server = server_,
+         .store = store_,
+         .log = deliveryLog_,
+         .inbox = inbox_,
+         .push = push_,
+         .actions = actions_,
+         .panel = panel_,
+         .settings = settings_,
+         .editor = std::make_shared<TargetEditorCommands>(TargetEditorCommands::Config{.editor = editing_}),
+         .sessionCaveat = config_.sessionCaveat});
 }
 
 void QuibHostApp::setPanelShower(std::function<void()> show) { commands_->setPanelShower(std::move(show)); }
@@ -154,20 +156,19 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
             .desktop = config_.desktop, .permissions = config_.permissions, .apps = apps, .jpeg = config_.jpegEncoder});
     }
     if (!neighbours.stills) {
-        neighbours.stills = std::make_shared<StillCapture>(StillCapture::Config{
-            .desktop = config_.desktop, .screenAccess = screenAccess_, .png = config_.pngEncoder});
+        neighbours.stills = std::make_shared<StillCapture>(
+            StillCapture::Config{.desktop = config_.desktop, .screenAccess = screenAccess_, .png = config_.pngEncoder});
     }
     if (!neighbours.reach) neighbours.reach = makeRemoteReach();
     return neighbours;
 }
 
 std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
-    return std::make_shared<TargetRouter>(TargetRouter::Config{
-        .injector = injector_,
-        .desktop = config_.desktop,
-        .tmuxControl = std::make_shared<TmuxControl>(),
-        .log = deliveryLog_,
-        .clock = config_.clock});
+    return std::make_shared<TargetRouter>(TargetRouter::Config{.injector = injector_,
+                                                               .desktop = config_.desktop,
+                                                               .tmuxControl = std::make_shared<TmuxControl>(),
+                                                               .log = deliveryLog_,
+                                                               .clock = config_.clock});
 }
 
 // The streamers of the process, sharing its one right to capture the screen. The host state
@@ -196,17 +197,17 @@ SecretStore QuibHostApp::secretStore() const {
 std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
     auto mapper = config_.portMapper ? config_.portMapper : std::make_shared<OfflinePortMapper>();
     auto discovery = config_.discovery ? config_.discovery : std::make_shared<OfflineDiscovery>();
-    return std::make_shared<RemoteReach>(RemoteReach::Config{
-        .main = config_.main,
-        .settings = config_.settings,
-        .secrets = secretStore(),
-        .approvedIDs = [registry = registry_] { return registry->approvedIDs(); },
-        .mapper = std::move(mapper),
-        .discovery = std::move(discovery),
-        .localPort = [settings = config_.settings] { return ServerSettings::localPort(*settings); },
-        .awayPort = [settings = config_.settings] { return ServerSettings::awayPort(*settings); },
-        .addresses = nullptr,
-        .path = std::make_shared<AwayPathMonitor>(config_.awayInterfaces, config_.clock)});
+    return std::make_shared<RemoteReach>(
+        RemoteReach::Config{.main = config_.main,
+                            .settings = config_.settings,
+                            .secrets = secretStore(),
+                            .approvedIDs = [registry = registry_] { return registry->approvedIDs(); },
+                            .mapper = std::move(mapper),
+                            .discovery = std::move(discovery),
+                            .localPort = [settings = config_.settings] { return ServerSettings::localPort(*settings); },
+                            .awayPort = [settings = config_.settings] { return ServerSettings::awayPort(*settings); },
+                            .addresses = nullptr,
+                            .path = std::make_shared<AwayPathMonitor>(config_.awayInterfaces, config_.clock)});
 }
 
 QuibHostApp::~QuibHostApp() {
@@ -227,8 +228,12 @@ HostState::Links QuibHostApp::stateLinks() {
     std::weak_ptr<HostServer> weak = server_;
     auto injector = injector_;
     HostState::Links links;
-    links.startServer = [weak](const std::string& code) { if (auto s = weak.lock()) s->start(code); };
-    links.broadcastStatus = [weak] { if (auto s = weak.lock()) s->broadcastStatus(); };
+    links.startServer = [weak](const std::string& code) {
+        if (auto s = weak.lock()) s->start(code);
+    };
+    links.broadcastStatus = [weak] {
+        if (auto s = weak.lock()) s->broadcastStatus();
+    };
     links.hasConnectedDevices = [weak] {
         auto server = weak.lock();
         return server && !server->connectedDevices().value().empty();
@@ -275,7 +280,7 @@ void QuibHostApp::startRemoteReach() {
 void QuibHostApp::logLaunch() const {
     const std::string from = config_.loginItem.executable().string();
     const std::string status(LoginItem::describe(state_->loginItem().status()));
-    quibLog().info("launched from ", pub(from), ", login item: ", pub(status));
+    quibLog().info("launched from ", pub(from), ", ", HostWords::autostart.chars, ": ", pub(status));
 }
 
 // Only the installed host registers itself: an entry naming a build folder would outlive it.
@@ -283,15 +288,15 @@ void QuibHostApp::enableLoginItemWhenAsked() {
     const auto& args = config_.arguments;
     if (std::find(args.begin(), args.end(), enableLoginItemArgument) == args.end()) return;
     if (!state_->loginItem().isOffered()) {
-        quibLog().info("login item not registered: this host runs from ", pub(config_.loginItem.executable().string()),
-                       ", not from ", pub((LoginItem::installPrefix() / "bin").string()),
-                       "; `make install-host` installs it there");
+        quibLog().info(HostWords::autostart.chars, " not set up: this host runs from ",
+                       pub(config_.loginItem.executable().string()), ", not from ",
+                       pub((LoginItem::installPrefix() / "bin").string()), "; `make install-host` installs it there");
         return;
     }
     state_->setLaunchAtLogin(true);
     const std::string status(LoginItem::describe(state_->loginItem().status()));
     const std::string error = state_->loginItemError().value().value_or("none");
-    quibLog().info("login item after register: ", pub(status), " error=", pub(error));
+    quibLog().info(HostWords::autostart.chars, " after setting up: ", pub(status), " error=", pub(error));
 }
 
 // A host that cannot open its control socket still serves phones; the log says why the
@@ -303,10 +308,11 @@ void QuibHostApp::openControlSocket() {
         quibLog().error("control socket: ", pub(path.error().message));
         return;
     }
-    auto socket = ControlSocket::open(*path, [weak = std::weak_ptr<ControlCommands>(commands_)](const Json& request, auto reply) {
-        if (auto commands = weak.lock()) commands->handle(request, std::move(reply));
-        else reply->fail("The host is shutting down.");
-    });
+    auto socket =
+        ControlSocket::open(*path, [weak = std::weak_ptr<ControlCommands>(commands_)](const Json& request, auto reply) {
+            if (auto commands = weak.lock()) commands->handle(request, std::move(reply));
+            else reply->fail("The host is shutting down.");
+        });
     if (!socket) {
         quibLog().error("control socket: ", pub(socket.error().message));
         return;

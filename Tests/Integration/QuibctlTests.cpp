@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "QuibHost/Server/DeviceRegistry.hpp"
-#include "Tests/Support/TmuxServer.hpp"
 #include "Runtime/Base64.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/PairingCode.hpp"
@@ -16,6 +15,7 @@
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -172,7 +172,7 @@ TEST(Quibctl, RevokingCutsThePhoneOffAndItsNextHelloIsRefused) {
     ASSERT_TRUE(back->sendHello("PHONE-1", "Ada's phone"));
     auto refusal = back->receiveCase("error", 10s);
     ASSERT_TRUE(refusal) << refusal.error().message;
-    EXPECT_EQ((*refusal)["_0"], "This Mac has revoked this device. Approve it again in the Quib menu.");
+    EXPECT_EQ((*refusal)["_0"], "This computer has revoked this device. Approve it again in the Quib panel.");
 }
 
 TEST(Quibctl, PausesAndResumesInput) {
@@ -357,7 +357,7 @@ TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
     // Only loopback here: no router, and no STUN server to ask.
     EXPECT_TRUE(eventuallyShows(home, {"away"},
                                 "status: blocked: Your router would not open a port, and nothing on the internet "
-                                "could say what this Mac's public address is.\n"));
+                                "could say what this computer's public address is.\n"));
     // The panel shows the switch on, the reason, and the button that tries again.
     const auto panel = quibctl(home, {"panel"}).out;
     EXPECT_NE(panel.find("away\tswitch\tReachable on cellular\tfont=caption\ton=1"), std::string::npos) << panel;
@@ -375,7 +375,8 @@ TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
     ASSERT_EQ(remote["keyIdentity"], "quib.away.1.PHONE-1");
     PhoneClient::Options awayOptions = phoneOptions(*host, "");
     awayOptions.port = awayPort;
-    awayOptions.key = QuibTransport::Key{"quib.away.1.PHONE-1", *base64Decode(remote["keyMaterial"].get<std::string>())};
+    awayOptions.key =
+        QuibTransport::Key{"quib.away.1.PHONE-1", *base64Decode(remote["keyMaterial"].get<std::string>())};
     std::unique_ptr<PhoneClient> away;
     for (int attempt = 0; attempt < 50 && !away; ++attempt) {
         if (auto connected = PhoneClient::connect(awayOptions)) away = std::move(*connected);

@@ -82,13 +82,14 @@ TEST(MenuView, TheSwitchesTheBusyIndicatorAndTheHintFollowTheModel) {
         view->itemWidget(MenuSection::controls, indexOf(*view, MenuSection::controls, MenuItemKind::markdown)));
     ASSERT_NE(hint, nullptr);
     EXPECT_EQ(hint->textFormat(), Qt::MarkdownText);
-    EXPECT_EQ(hint->text().toStdString(), MenuControls::installHint);
+    EXPECT_EQ(hint->text().toStdString(), MenuControls::installHint());
 
     state.injectionPaused = false;
     state.reachStatus = {RemoteReachService::Status::Kind::reachable, ""};
     view->present(buildMenuView(state));
     EXPECT_FALSE(toggle(MenuSection::controls, "Pause injection")->isChecked());
-    EXPECT_EQ(indexOf(*view, MenuSection::away, MenuItemKind::progress), view->model().section(MenuSection::away)->items.size());
+    EXPECT_EQ(indexOf(*view, MenuSection::away, MenuItemKind::progress),
+              view->model().section(MenuSection::away)->items.size());
     for (const QProgressBar* bar : view->findChildren<QProgressBar*>()) EXPECT_FALSE(bar->isVisibleTo(view.get()));
 
     // Clicking a switch acts from the position it showed.

@@ -51,7 +51,7 @@ TEST(MenuView, ShowsExactlyTheModelsTextsAsTheyAre) {
     EXPECT_TRUE(labelTexts(*view).contains("Listening as <b>Ann</b> & Co"));
     // The install hint alone is Markdown, so that its command shows as code.
     for (const QLabel* label : view->findChildren<QLabel*>()) {
-        const bool hint = label->text().toStdString() == MenuControls::installHint;
+        const bool hint = label->text().toStdString() == MenuControls::installHint();
         EXPECT_EQ(label->textFormat(), hint ? Qt::MarkdownText : Qt::PlainText) << label->text().toStdString();
     }
 
@@ -120,7 +120,8 @@ TEST(MenuView, EachButtonPerformsItsAction) {
     ASSERT_NE(code, nullptr);
     EXPECT_EQ(code->text(), "KX7P2M");
     EXPECT_TRUE(code->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_EQ(view->itemWidget(MenuSection::pairing, 2)->toolTip(), "Rotate the code and disconnect every paired phone");
+    EXPECT_EQ(view->itemWidget(MenuSection::pairing, 2)->toolTip(),
+              "Rotate the code and disconnect every paired phone");
 }
 
 ApprovalRequest asking(std::string id, std::string detail) {

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "QuibHost/App/ControlSocket.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/Json.hpp"
@@ -79,9 +80,9 @@ constexpr const char* usage =
     "  login-item on|off|status\n"
     "                       start this computer's installed host when you log in, or stop it\n"
     "  quit                 end the host\n"
-    "  open accessibility   ask for the right to post input; the host's log says what is missing\n"
+    "  open accessibility   check that the host can type and click; the host's log says what is missing\n"
     "  open screen-recording\n"
-    "                       ask for the right to capture the screen, likewise\n";
+    "                       check that the host can capture windows, likewise\n";
 
 // target ID [set FIELD VALUE | choose-app FILE | refresh]; the file by its absolute path.
 std::optional<Json> targetRequest(const std::vector<std::string>& args) {
@@ -93,8 +94,7 @@ std::optional<Json> targetRequest(const std::vector<std::string>& args) {
         const std::string file = std::filesystem::absolute(args[3]).string();
         if (!quib::unicode::isValidUtf8(file)) return std::nullopt;
         request["chooseApp"] = file;
-    }
-    else if (args.size() == 5 && args[2] == "set") {
+    } else if (args.size() == 5 && args[2] == "set") {
         request["set"] = args[3];
         request["value"] = args[4];
     } else return std::nullopt;
@@ -113,7 +113,8 @@ std::vector<std::string> commaSeparated(const std::string& list) {
 
 // A whole non-negative decimal number.
 std::optional<std::uint64_t> offsetOf(const std::string& text) {
-    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
     return std::stoull(text);
 }
 
@@ -149,15 +150,15 @@ std::optional<Json> settingsRequest(const std::vector<std::string>& args) {
 std::optional<Json> requestFor(const std::vector<std::string>& args) {
     if (args.empty()) return std::nullopt;
     const std::string& command = args[0];
-    const bool simple = command == "status" || command == "devices" || command == "pause" ||
-                        command == "resume" || command == "watch" || command == "targets" || command == "refresh" ||
-                        command == "requests" || command == "push" || command == "panel" ||
-                        command == "quit";
+    const bool simple = command == "status" || command == "devices" || command == "pause" || command == "resume" ||
+                        command == "watch" || command == "targets" || command == "refresh" || command == "requests" ||
+                        command == "push" || command == "panel" || command == "quit";
     if (simple && args.size() == 1) return Json{{"command", command}};
     if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
         return Json{{"command", command}, {"device", args[1]}};
     if (command == "use" && args.size() == 2 && !args[1].empty()) return Json{{"command", "use"}, {"target", args[1]}};
-    if (command == "targets" && args.size() == 2 && args[1] == "add") return Json{{"command", "targets"}, {"add", true}};
+    if (command == "targets" && args.size() == 2 && args[1] == "add")
+        return Json{{"command", "targets"}, {"add", true}};
     if (command == "targets" && args.size() >= 2 && args[1] == "move") return moveRequest(args);
     if (command == "settings" || (command == "show" && args.size() >= 2 && args[1] == "settings"))
         return settingsRequest(args);
@@ -174,11 +175,13 @@ std::optional<Json> requestFor(const std::vector<std::string>& args) {
         return Json{{"command", "answer"}, {"request", args[1]}, {"decision", args[2]}};
     if (command == "login-item" && args.size() == 2 && (args[1] == "on" || args[1] == "off" || args[1] == "status"))
         return Json{{"command", "login-item"}, {"change", args[1]}};
-    if (command == "show" && args.size() == 2 && args[1] == "panel") return Json{{"command", "show"}, {"item", "panel"}};
+    if (command == "show" && args.size() == 2 && args[1] == "panel")
+        return Json{{"command", "show"}, {"item", "panel"}};
     if (command == "open" && args.size() == 2 && (args[1] == "accessibility" || args[1] == "screen-recording"))
         return Json{{"command", "open"}, {"item", args[1]}};
     if (command == "code" && args.size() == 1) return Json{{"command", "code"}};
-    if (command == "code" && args.size() == 2 && args[1] == "--rotate") return Json{{"command", "code"}, {"rotate", true}};
+    if (command == "code" && args.size() == 2 && args[1] == "--rotate")
+        return Json{{"command", "code"}, {"rotate", true}};
     return std::nullopt;
 }
 
@@ -201,7 +204,9 @@ public:
         return connection;
     }
     Connection(Connection&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    ~Connection() { if (fd_ >= 0) ::close(fd_); }
+    ~Connection() {
+        if (fd_ >= 0) ::close(fd_);
+    }
 
     bool writeLine(const std::string& line) {
         std::string_view rest = line;
@@ -256,7 +261,8 @@ private:
 // so no value can rewrite the terminal or pass for another line.
 std::string text(const Json& object, const char* key, const std::string& fallback = "") {
     const auto found = object.find(key);
-    return quib::escapeControlCharacters(found != object.end() && found->is_string() ? found->get<std::string>() : fallback);
+    return quib::escapeControlCharacters(found != object.end() && found->is_string() ? found->get<std::string>()
+                                                                                     : fallback);
 }
 
 bool flag(const Json& object, const char* key) {
@@ -270,11 +276,12 @@ void printStatus(const Json& status) {
     else std::cout << "Not listening" << (status.contains("lastError") ? ": " + text(status, "lastError") : "") << "\n";
     std::cout << "Pairing code: " << text(status, "pairingCode") << "\n"
               << "Input from phones: " << (flag(status, "injectionPaused") ? "paused" : "on") << "\n"
-              << "Accessibility: " << (flag(status, "accessibilityGranted") ? "granted" : "not granted") << "\n"
-              << "Screen recording: " << (flag(status, "screenRecordingGranted") ? "granted" : "not granted") << "\n"
+              << "Typing and clicking: " << (flag(status, "accessibilityGranted") ? "granted" : "not granted") << "\n"
+              << "Window capture: " << (flag(status, "screenRecordingGranted") ? "granted" : "not granted") << "\n"
               << "Phones may listen: " << (flag(status, "audioAllowed") ? "yes" : "no") << "\n"
               << "Launch at login: " << (flag(status, "launchAtLogin") ? "on" : "off") << "\n";
-    if (status.contains("loginItemError")) std::cout << "Login item: " << text(status, "loginItemError") << "\n";
+    if (status.contains("loginItemError"))
+        std::cout << capitalised<HostWords::autostart>.view() << ": " << text(status, "loginItemError") << "\n";
     std::cout << "Phones connected: " << status.value("connectedDevices", 0) << "\n";
     if (status.contains("lastActivity")) std::cout << "Last activity: " << text(status, "lastActivity") << "\n";
     if (status.contains("session")) std::cout << "Session: " << text(status, "session") << "\n";
@@ -304,8 +311,8 @@ void printTargets(const Json& targets) {
         return;
     }
     for (const Json& target : targets) {
-        std::cout << (flag(target, "active") ? "* " : "  ") << text(target, "id") << "  " << text(target, "kind") << "  "
-                  << text(target, "name") << "  profile " << text(target, "profile");
+        std::cout << (flag(target, "active") ? "* " : "  ") << text(target, "id") << "  " << text(target, "kind")
+                  << "  " << text(target, "name") << "  profile " << text(target, "profile");
         if (flag(target, "active")) std::cout << "  (active)";
         if (flag(target, "unresolved")) std::cout << "  (no live pane)";
         if (flag(target, "provisional")) std::cout << "  (provisional)";
@@ -319,8 +326,8 @@ void printRequests(const Json& requests) {
         return;
     }
     for (const Json& request : requests) {
-        std::cout << text(request, "id") << "  " << text(request, "targetName") << "  " << text(request, "title") << "  ("
-                  << request.value("secondsLeft", 0) << " s left)\n";
+        std::cout << text(request, "id") << "  " << text(request, "targetName") << "  " << text(request, "title")
+                  << "  (" << request.value("secondsLeft", 0) << " s left)\n";
     }
 }
 
@@ -372,9 +379,9 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "reveal") std::cout << text(reply, "path") << "\n";
     else if (command == "login-item") {
         std::cout << text(reply, "message") << "\n";
-        if (reply.contains("loginItemError")) std::cout << "Login item: " << text(reply, "loginItemError") << "\n";
-    }
-    else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
+        if (reply.contains("loginItemError"))
+            std::cout << capitalised<HostWords::autostart>.view() << ": " << text(reply, "loginItemError") << "\n";
+    } else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";
     return true;
 }
@@ -417,7 +424,8 @@ int main(int argc, char** argv) {
             std::cout << usage;
             return 0;
         }
-        const bool known = !args.empty() && std::string_view(usage).find("  " + args[0] + " ") != std::string_view::npos;
+        const bool known =
+            !args.empty() && std::string_view(usage).find("  " + args[0] + " ") != std::string_view::npos;
         if (args.empty()) std::cerr << "quibctl: no command given\n";
         else if (known) std::cerr << "quibctl: wrong arguments for " << args[0] << "\n";
         else std::cerr << "quibctl: unknown command: " << args[0] << "\n";

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "Platform/Linux/X11/X11Connection.hpp"
-#include "Tests/Support/X11/PrivateXServer.hpp"
 #include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/X11/PrivateXServer.hpp"
 
 namespace quib {
 namespace {
@@ -62,14 +62,14 @@ std::vector<Shown> hostWindows(X11Connection& display) {
 
 std::optional<Shown> panel(X11Connection& display) {
     for (const auto& shown : hostWindows(display))
-        if (shown.title == "Fennic") return shown;
+        if (shown.title == "Quib") return shown;
     return std::nullopt;
 }
 
 // The tray icon: the host's window that is not its panel.
 std::optional<Shown> trayIcon(X11Connection& display) {
     for (const auto& shown : hostWindows(display))
-        if (shown.title != "Fennic" && shown.width <= 64 && shown.height <= 64) return shown;
+        if (shown.title != "Quib" && shown.width <= 64 && shown.height <= 64) return shown;
     return std::nullopt;
 }
 

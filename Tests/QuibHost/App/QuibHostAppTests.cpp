@@ -143,7 +143,7 @@ TEST_F(QuibHostApp, AwayAccessWithoutAGivenNetworkStaysInTheProcess) {
     auto& reach = *app->server().neighbours().reach;
     EXPECT_TRUE(eventually([&] { return reach.status().value().kind == RemoteReachService::Status::Kind::blocked; }));
     EXPECT_EQ(reach.status().value().reason,
-              "Your router would not open a port, and nothing on the internet could say what this Mac's public "
+              "Your router would not open a port, and nothing on the internet could say what this computer's public "
               "address is.");
     EXPECT_TRUE(log->contains("blocked(\"Your router would not open a port"));
 }

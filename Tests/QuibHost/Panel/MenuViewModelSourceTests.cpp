@@ -39,8 +39,8 @@ TEST(MenuViewModelSource, ChangesInOneTurnGiveOneRebuild) {
     auto& source = host.source();
     host.main->runPending();
     std::vector<MenuViewModel> published;
-    auto subscription =
-        source.model().subscribe([&](const MenuViewModel& model) { published.push_back(model); }, {.skipCurrent = true});
+    auto subscription = source.model().subscribe([&](const MenuViewModel& model) { published.push_back(model); },
+                                                 {.skipCurrent = true});
     host.onMain([&] {
         host.server->isListening().set(true);
         host.server->connectedDevices().set({{"W-1", "Ada's phone", false, false}});
@@ -128,7 +128,7 @@ TEST(MenuDump, EscapesEveryTextSoThatItReadsBackExactly) {
     EXPECT_EQ(lines.front(), "menubar\tsymbol\tcursorarrow.click");
     EXPECT_EQ(lines.back(), "end");
     EXPECT_EQ(lines[1], "header\tsymbol\tcursorarrow.click\tfont=title3");
-    EXPECT_EQ(lines[2], "header\ttitle\tFennic\tfont=headline");
+    EXPECT_EQ(lines[2], "header\ttitle\tQuib\tfont=headline");
     const auto caption = fields(lines[3]);
     ASSERT_EQ(caption.size(), 5u) << lines[3];
     EXPECT_EQ(caption[0], "header");
@@ -150,7 +150,7 @@ TEST(MenuViewTexts, TheModelHoldsEachFixedTextExactly) {
         std::function<void(MenuViewState&)> state;
     };
     const std::vector<Row> table{
-        {"Fennic", [](MenuViewState&) {}},
+        {"Quib", [](MenuViewState&) {}},
         {"Listening as Studio", [](MenuViewState& s) { s.isListening = true, s.hostDisplayName = "Studio"; }},
         {"Not listening", [](MenuViewState& s) { s.isListening = false; }},
     };
