@@ -24,7 +24,7 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "Tests/QuibHost/Targets/TestImages.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/FakeTargetStore.hpp"
 #include "Tests/Support/RecordingTargetRouter.hpp"
 #include "Tests/Support/ChildProcess.hpp"

@@ -30,7 +30,7 @@
 #include "QuibHost/Reach/Wire/PortMapWire.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Subprocess.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/FakeRouter.hpp"
 
 namespace {

@@ -22,7 +22,7 @@ extern "C" {
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/PixelBufferPool.hpp"
 #include "QuibHost/Streaming/VideoEncoder.hpp"
-#include "Tests/Platform/Linux/Media/ScrollingText.hpp"
+#include "Tests/Support/ScrollingText.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 function(quib_integration_binary name)
   add_executable(${name} ${ARGN})
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE quib_phone_client quib_host quib_platform_linux quib_test_support
+  target_link_libraries(${name} PRIVATE quib_host_process quib_phone_client quib_host quib_platform_linux quib_test_support
                         PkgConfig::GDK_PIXBUF GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     QUIB_HOST_PATH="$<TARGET_FILE:quib-host>"
@@ -54,8 +54,7 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
   # The host on the shared X display: one at a time with the other display tests.
   file(GLOB display_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Display/*.cpp")
   if(display_sources)
-    quib_integration_binary(quib_display_integration_tests ${display_sources}
-                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp)
+    quib_integration_binary(quib_display_integration_tests ${display_sources})
     target_link_libraries(quib_display_integration_tests PRIVATE quib_x11_test_support)
     # Stills are decoded as a phone would.
     target_link_libraries(quib_display_integration_tests PRIVATE PkgConfig::LIBAV)
@@ -67,7 +66,6 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
   file(GLOB listen_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Audio/*.cpp")
   if(listen_sources)
     quib_integration_binary(quib_listen_integration_tests ${listen_sources}
-                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp
                             ${CMAKE_CURRENT_SOURCE_DIR}/Audio/PrivatePulseServer.cpp
                             ${CMAKE_CURRENT_SOURCE_DIR}/Audio/TonePlayer.cpp)
     pkg_check_modules(PULSE_SIMPLE REQUIRED IMPORTED_TARGET libpulse-simple)
@@ -80,8 +78,7 @@ if(integration_sources AND TARGET quib-host AND TARGET quib-phone)
   # tests' session bus.
   file(GLOB atspi_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/Integration/Atspi/*.cpp")
   if(atspi_sources)
-    quib_integration_binary(quib_atspi_integration_tests ${atspi_sources}
-                            ${CMAKE_CURRENT_SOURCE_DIR}/Integration/HostProcess.cpp)
+    quib_integration_binary(quib_atspi_integration_tests ${atspi_sources})
     quib_use_fixture_apps(quib_atspi_integration_tests)
     gtest_discover_tests(quib_atspi_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES ${QUIB_ATSPI_TEST_PROPERTIES})
   endif()

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Platform/Freedesktop/DesktopEntry.hpp"
-#include "Platform/InstalledApps.hpp"
+#include "Platform/Freedesktop/InstalledApps.hpp"
 
 namespace quib {
 

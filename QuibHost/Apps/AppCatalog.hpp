@@ -15,7 +15,7 @@
 #include "Platform/Freedesktop/DesktopEntry.hpp"
 #include "Platform/Freedesktop/IconTheme.hpp"
 #include "Platform/IconRenderer.hpp"
-#include "Platform/InstalledApps.hpp"
+#include "Platform/Freedesktop/InstalledApps.hpp"
 #include "Platform/Workspace.hpp"
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Targets/AppSeeds.hpp"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "Platform/Freedesktop/IconTheme.hpp"
+#include "Platform/Freedesktop/InstalledApps.hpp"
 #include "Platform/IconRenderer.hpp"
-#include "Platform/InstalledApps.hpp"
 #include "QuibHost/Panel/AppChooser.hpp"
 
 class QDialog;

@@ -36,7 +36,6 @@ HostServer::HostServer(Passkey, Config config)
       neighbours_(wired(std::move(config.neighbours))),
       listenAddress_(bindAddress(config.listenAddress)),
       machineInfo_(std::move(config.machineInfo)),
-      tmux_(std::move(config.tmux)),
       sleep_(std::move(config.sleep)),
       interfaces_(std::move(config.interfaces)),
       isListening_(main_, false),
@@ -49,7 +48,6 @@ HostServer::HostServer(Passkey, Config config)
       injectionQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.inject", clock_)),
       menuQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.menu", clock_)),
       catalogQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.apps", clock_)),
-      paneQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.panes", clock_)),
       advertiseQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.advertise", clock_)) {}
 
 HostServerNeighbours HostServer::wired(HostServerNeighbours neighbours) {
@@ -76,9 +74,9 @@ HostServerNeighbours HostServer::wired(HostServerNeighbours neighbours) {
 
 HostServer::~HostServer() {
     subscriptions_.clear();
-    // Work still queued for deliveries, menus, the catalog and panes may send replies: let it
-    // finish while the network queue still runs.
-    paneQueue_.reset();
+    // Work still queued for deliveries, menus and the catalog may send replies: let it finish
+    // while the network queue still runs. Pane listings, on the target store's tmux queue, hold
+    // the server only weakly.
     catalogQueue_.reset();
     menuQueue_.reset();
     injectionQueue_.reset();
@@ -115,7 +113,7 @@ void HostServer::onMenu(std::function<void(HostServer&)> work) {
 }
 
 void HostServer::onPanes(std::function<void(HostServer&)> work) {
-    paneQueue_->post([weak = weak_from_this(), work = std::move(work)] {
+    neighbours_.targets->tmuxQueue().post([weak = weak_from_this(), work = std::move(work)] {
         if (auto server = weak.lock()) work(*server);
     });
 }

@@ -49,7 +49,8 @@ namespace quib {
 //
 // Threads: start, stop and the published values belong to the main executor. Listeners,
 // connections and every table belong to the network queue (one thread). Deliveries, menus and
-// the catalog have serial queues of their own, and so has listing tmux panes. Operations marked "any thread" post their work.
+// the catalog have serial queues of their own; tmux panes are listed on the target store's tmux
+// queue. Operations marked "any thread" post their work.
 class HostServer final : public std::enable_shared_from_this<HostServer> {
 public:
     class Client;  // QuibHost/Server/HostServerClient.hpp
@@ -79,8 +80,6 @@ public:
         std::filesystem::path machineInfo = ServerSettings::machineInfoPath;
         // What the desktop lets the host do, for the status phones are sent; required.
         std::shared_ptr<Permissions> permissions = nullptr;
-        // Where the tmux program is looked for.
-        Tmux tmux = Tmux();
         // What the system watch listens to; none: sleep, wake or network changes go unnoticed.
         std::shared_ptr<SleepWatch> sleep = nullptr;
         std::shared_ptr<InterfaceWatch> interfaces = nullptr;
@@ -176,10 +175,6 @@ public:
     // Any thread: what a phone is told about the host, built for one device (none: not approved).
     HostStatus status(const std::optional<std::string>& deviceID) const;
 
-    // Injection queue (it runs tmux): a tmux target whose pane tmux can name by its identifier
-    // holds that identifier instead; any other target comes back as it was.
-    static QuibTarget resolvingPane(QuibTarget target, const Tmux& tmux);
-
     // Network queue: the devices of the control connections, which are not pushed alerts while
     // they are connected.
     std::set<std::string> connectedDeviceIDs() const;
@@ -212,7 +207,6 @@ public:
     SerialQueue& injectionQueue() { return *injectionQueue_; }
     SerialQueue& menuQueue() { return *menuQueue_; }
     SerialQueue& catalogQueue() { return *catalogQueue_; }
-    SerialQueue& paneQueue() { return *paneQueue_; }
     const HostServerNeighbours& neighbours() const { return neighbours_; }
 
     // A consistent view of the connection tables, taken on the network queue once the advertiser
@@ -347,6 +341,7 @@ private:
     void onInjection(std::function<void(HostServer&)> work);
     void onCatalog(std::function<void(HostServer&)> work);
     void onMenu(std::function<void(HostServer&)> work);
+    // The target store's tmux queue.
     void onPanes(std::function<void(HostServer&)> work);
 
     std::shared_ptr<Executor> main_;
@@ -358,7 +353,6 @@ private:
     HostServerNeighbours neighbours_;
     asio::ip::address listenAddress_;
     std::filesystem::path machineInfo_;
-    Tmux tmux_;
     std::shared_ptr<SleepWatch> sleep_;
     std::shared_ptr<InterfaceWatch> interfaces_;
 
@@ -402,8 +396,6 @@ private:
     std::unique_ptr<SerialQueue> injectionQueue_;
     std::unique_ptr<SerialQueue> menuQueue_;
     std::unique_ptr<SerialQueue> catalogQueue_;
-    // Listing tmux panes waits on tmux; it never holds up deliveries.
-    std::unique_ptr<SerialQueue> paneQueue_;
     // The advertiser's calls may wait on a system daemon; they never hold up the network queue.
     std::unique_ptr<SerialQueue> advertiseQueue_;
 };

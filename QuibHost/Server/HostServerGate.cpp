@@ -125,7 +125,7 @@ HostStatus HostServer::status(const std::optional<std::string>& deviceID) const 
     status.injectionPaused = neighbours_.injector->isPaused();
     status.activeTargetID = neighbours_.targets->activeSnapshot();
     status.deviceApproved = deviceID && registry_->isApproved(*deviceID);
-    status.tmuxAvailable = tmux_.isAvailable();
+    status.tmuxAvailable = neighbours_.targets->tmuxAvailable();
     status.screenRecordingGranted = permissions_->screenRecordingGranted();
     const auto unresolved = neighbours_.targets->unresolvedSnapshot();
     status.unresolvedTargetIDs.assign(unresolved.begin(), unresolved.end());

@@ -28,15 +28,9 @@ HostMessage told(const TargetStoreService& store, const std::string& done) {
 
 }  // namespace
 
-QuibTarget HostServer::resolvingPane(QuibTarget target, const Tmux& tmux) {
-    if (target.kind != QuibTarget::Kind::tmux || !target.tmuxTarget || target.tmuxTarget->empty()) return target;
-    if (auto id = tmux.resolve(*target.tmuxTarget)) target.tmuxTarget = std::move(*id);
-    return target;
-}
-
 void HostServer::addTarget(QuibTarget target, const ClientPtr& client) {
     onInjection([target = std::move(target), to = ClientRef(client)](HostServer& server) mutable {
-        auto resolved = resolvingPane(std::move(target), server.tmux_);
+        auto resolved = server.neighbours_.targets->resolvingPane(std::move(target));
         server.onMain([resolved = std::move(resolved), to](HostServer& server) {
             const auto outcome = server.neighbours_.targets->add(resolved);
             if (const auto* refusal = outcome.refusal()) {
@@ -52,7 +46,7 @@ void HostServer::addTarget(QuibTarget target, const ClientPtr& client) {
 
 void HostServer::updateTarget(QuibTarget target, const ClientPtr& client) {
     onInjection([target = std::move(target), to = ClientRef(client)](HostServer& server) mutable {
-        auto resolved = resolvingPane(std::move(target), server.tmux_);
+        auto resolved = server.neighbours_.targets->resolvingPane(std::move(target));
         server.onMain([resolved = std::move(resolved), to](HostServer& server) {
             const auto outcome = server.neighbours_.targets->update(resolved);
             if (const auto* refusal = outcome.refusal()) {
@@ -69,7 +63,7 @@ void HostServer::updateTarget(QuibTarget target, const ClientPtr& client) {
 // batch is one change of the list, stored once.
 void HostServer::addTargets(std::vector<QuibTarget> targets, const ClientPtr& client) {
     onInjection([targets = std::move(targets), to = ClientRef(client)](HostServer& server) mutable {
-        for (auto& target : targets) target = resolvingPane(std::move(target), server.tmux_);
+        for (auto& target : targets) target = server.neighbours_.targets->resolvingPane(std::move(target));
         server.onMain([resolved = std::move(targets), to](HostServer& server) mutable {
             std::vector<std::string> names;
             std::vector<std::string> refusals;
@@ -115,11 +109,12 @@ void HostServer::requestPanes(const ClientPtr& client) {
     if (!client->panesRequest->join()) return;
     onPanes([to = ClientRef(client), request = client->panesRequest](HostServer& server) {
         (void)request->start();
-        if (!server.tmux_.isAvailable()) {
+        auto found = server.neighbours_.targets->listPanes();
+        if (!found) {
             server.reply(to, HostMessage{HostMessage::Panes{}});
             return;
         }
-        auto panes = server.tmux_.listPanes();
+        auto panes = std::move(*found);
         std::vector<TmuxPane> listed;
         for (const auto& pane : panes) listed.push_back(TmuxPane{pane.id, pane.spec, pane.command, pane.path});
         server.reply(to, HostMessage{HostMessage::Panes{std::move(listed)}});

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Platform/DesktopServices.hpp"
-#include "Platform/InstalledApps.hpp"
+#include "Platform/Freedesktop/InstalledApps.hpp"
 #include "Platform/JpegEncoder.hpp"
 #include "Platform/Permissions.hpp"
 #include "QuibHost/Streaming/WindowListService.hpp"

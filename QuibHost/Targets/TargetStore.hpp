@@ -168,7 +168,10 @@ public:
     // What creation decided about start-up seeding.
     const Seeding& startupSeeding() const { return seeding_; }
     // Runs the slow tmux and app queries; work queued here holds the store weakly.
-    SerialQueue& tmuxQueue() { return *tmuxQueue_; }
+    SerialQueue& tmuxQueue() override { return *tmuxQueue_; }
+    bool tmuxAvailable() const override { return config_.tmux.isAvailable(); }
+    std::optional<std::vector<Tmux::Pane>> listPanes() const override;
+    QuibTarget resolvingPane(QuibTarget target) const override;
 
 private:
     struct Passkey {};

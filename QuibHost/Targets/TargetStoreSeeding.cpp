@@ -98,6 +98,13 @@ std::set<std::string> TargetStore::resolvePanes(std::vector<QuibTarget>& list, c
     return unresolved;
 }
 
+std::optional<std::vector<Tmux::Pane>> TargetStore::listPanes() const {
+    if (!config_.tmux.isAvailable()) return std::nullopt;
+    return config_.tmux.listPanes();
+}
+
+QuibTarget TargetStore::resolvingPane(QuibTarget target) const { return resolvedPane(std::move(target), config_.tmux); }
+
 void TargetStore::refreshTmux() {
     tmuxQueue_->post([weak = weak_from_this(), tmux = config_.tmux, main = config_.main] {
         if (!tmux.isAvailable()) return;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Platform/Tmux/Tmux.hpp"
+#include "Runtime/SerialQueue.hpp"
 #include "Runtime/Published.hpp"
 #include "Shared/QuibTarget.hpp"
 
@@ -94,6 +95,24 @@ public:
     // Returns at once; lists the panes on the store's tmux queue and reconciles with them on
     // the main executor. Without tmux nothing changes.
     virtual void refreshTmux() = 0;
+
+    // The store drives tmux for everyone: its tmux queue is where panes are listed, so that a
+    // listing never holds up deliveries.
+    virtual SerialQueue& tmuxQueue() = 0;
+    // Any thread: whether the tmux program is there.
+    virtual bool tmuxAvailable() const = 0;
+    // The tmux queue: the panes tmux lists, or none without tmux.
+    virtual std::optional<std::vector<Tmux::Pane>> listPanes() const = 0;
+    // Any thread (it runs tmux there): a tmux target whose pane tmux can name by its identifier
+    // holds that identifier; any other target comes back as it was.
+    virtual QuibTarget resolvingPane(QuibTarget target) const = 0;
+
+    // `target` resolved as `resolvingPane` says, through `tmux`.
+    static QuibTarget resolvedPane(QuibTarget target, const Tmux& tmux) {
+        if (target.kind != QuibTarget::Kind::tmux || !target.tmuxTarget || target.tmuxTarget->empty()) return target;
+        if (auto id = tmux.resolve(*target.tmuxTarget)) target.tmuxTarget = std::move(*id);
+        return target;
+    }
 };
 
 }  // namespace quib

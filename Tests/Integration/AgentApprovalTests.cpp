@@ -9,7 +9,7 @@
 
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/ClientMessage.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "Runtime/Base64.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Platform/Linux/PrivateNetwork.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Integration/RelayStub.hpp"
 
 namespace quib {

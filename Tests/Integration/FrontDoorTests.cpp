@@ -15,7 +15,7 @@
 #include "Runtime/Clock.hpp"
 #include "Shared/AudioFrameReader.hpp"
 #include "Shared/QuibTransport.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

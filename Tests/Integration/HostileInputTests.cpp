@@ -17,7 +17,7 @@
 #include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Platform/Linux/TestPictures.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"

@@ -8,7 +8,7 @@
 #include "Runtime/Base64.hpp"
 #include "Runtime/Clock.hpp"
 #include "Shared/PushEnvelope.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Integration/RelayStub.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 

@@ -8,7 +8,7 @@
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Integration/RelayStub.hpp"
 
 namespace quib {

@@ -7,7 +7,7 @@
 
 #include "Shared/MacApp.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Platform/Linux/TestPictures.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"

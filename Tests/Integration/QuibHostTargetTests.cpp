@@ -5,8 +5,7 @@
 
 #include "Shared/ClientMessage.hpp"
 #include "Shared/QuibCoder.hpp"
-#include "Tests/Integration/HostProcess.hpp"
-#include "Tests/Support/TmuxServer.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

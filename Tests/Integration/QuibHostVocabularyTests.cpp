@@ -10,7 +10,7 @@
 #include "QuibHost/Apps/TestRepository.hpp"
 #include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ClientMessage.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

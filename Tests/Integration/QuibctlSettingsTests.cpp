@@ -5,7 +5,7 @@
 
 #include "Tests/Support/TmuxServer.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 
 namespace quib {
 namespace {

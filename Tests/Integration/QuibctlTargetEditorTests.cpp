@@ -6,8 +6,7 @@
 #include <fstream>
 
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Integration/HostProcess.hpp"
-#include "Tests/Support/TmuxServer.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 
 namespace quib {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 

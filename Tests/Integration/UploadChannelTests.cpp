@@ -9,8 +9,8 @@
 
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Integration/HostProcess.hpp"
-#include "Tests/QuibHost/Targets/TestImages.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 

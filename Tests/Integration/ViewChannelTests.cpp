@@ -7,7 +7,7 @@
 
 #include "Shared/ViewFrame.hpp"
 #include "Shared/ViewHelloPayload.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/TestPhone.hpp"
 #include "Tests/Support/TmuxServer.hpp"
 

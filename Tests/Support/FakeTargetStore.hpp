@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "QuibHost/Targets/TargetStoreService.hpp"
+#include "Runtime/SerialQueue.hpp"
 
 namespace quib::testing {
 
@@ -102,6 +103,16 @@ public:
     }
     void reconcile(const std::vector<Tmux::Pane>& panes, bool, bool, bool) override { record(calls.reconciled, panes); }
     void refreshTmux() override {}
+    SerialQueue& tmuxQueue() override { return tmuxQueue_; }
+    bool tmuxAvailable() const override { return tmux.isAvailable(); }
+    std::optional<std::vector<Tmux::Pane>> listPanes() const override {
+        if (!tmux.isAvailable()) return std::nullopt;
+        return tmux.listPanes();
+    }
+    QuibTarget resolvingPane(QuibTarget target) const override { return resolvedPane(std::move(target), tmux); }
+
+    // Where the tmux program is looked for (set before the server runs).
+    Tmux tmux = Tmux();
 
     // A window a target was pinned to; none: unpinned.
     struct Pin {
@@ -167,6 +178,7 @@ private:
     Published<std::vector<QuibTarget>> provisional_;
     Published<std::optional<std::string>> active_;
     Published<std::set<std::string>> unresolved_;
+    SerialQueue tmuxQueue_{"fake target store tmux"};
 };
 
 }  // namespace quib::testing

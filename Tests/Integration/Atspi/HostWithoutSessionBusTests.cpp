@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 

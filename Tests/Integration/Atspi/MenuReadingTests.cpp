@@ -7,7 +7,7 @@
 
 #include "Shared/MenuProfilePayload.hpp"
 #include "Tests/Fixtures/FixtureApp.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 
 namespace quib {
 namespace {

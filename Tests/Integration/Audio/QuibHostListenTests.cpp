@@ -5,7 +5,7 @@
 
 #include "Tests/Audio/PrivatePulseServer.hpp"
 #include "Tests/Audio/TonePlayer.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ListenChannel.hpp"
 #include "Tests/Support/ToneFrequency.hpp"
 

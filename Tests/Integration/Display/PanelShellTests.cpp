@@ -14,8 +14,8 @@
 
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Properties.hpp"
-#include "Tests/Integration/HostProcess.hpp"
 #include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/X11/TestDisplay.hpp"
 

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "Platform/Linux/X11/X11Connection.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/X11/PrivateXServer.hpp"
 
 namespace quib {

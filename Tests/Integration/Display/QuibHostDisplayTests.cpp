@@ -17,7 +17,7 @@
 #include "Platform/Linux/X11/X11Properties.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tests/Support/X11/Xclip.hpp"

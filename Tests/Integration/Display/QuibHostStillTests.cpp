@@ -18,7 +18,7 @@
 #include "Tests/Support/PngPicture.hpp"
 #include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tests/Integration/Display/GreenTerm.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib {

@@ -10,7 +10,7 @@
 #include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tests/Support/ViewChannelReader.hpp"
 #include "Tests/Integration/Display/GreenTerm.hpp"
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/Eventually.hpp"
 
 namespace quib {

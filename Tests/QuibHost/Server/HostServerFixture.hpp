@@ -89,7 +89,7 @@ protected:
                                            .uploads = std::make_shared<AttachmentReceiver>(inbox)});
         config.advertiser = advertiser;
         config.machineInfo = "/nonexistent/machine-info";
-        config.tmux = tmux;
+        targets->tmux = tmux;
         config.sleep = sleepWatch;
         config.interfaces = interfaceWatch;
         configure(config);

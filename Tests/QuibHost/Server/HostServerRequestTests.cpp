@@ -205,7 +205,7 @@ TEST_F(HostServerRequests, RepeatedPaneAndAppRequestsWaitAsOneAndPanesPassHeldDe
     phone->write(line("requestPanes", Json::object()));
     EXPECT_EQ(next(*phone, "panes"), Json::array());
 
-    server->paneQueue().post(hold);
+    targets->tmuxQueue().post(hold);
     server->catalogQueue().post(hold);
     std::string burst;
     for (int i = 0; i < 300; ++i)

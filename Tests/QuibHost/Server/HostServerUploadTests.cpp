@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "QuibHost/Targets/TestImages.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/Json.hpp"
 

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "QuibHost/Targets/ImageSniffer.hpp"
-#include "QuibHost/Targets/TestImages.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Shared/UploadChannel.hpp"
 #include "Tests/Support/ScratchFolder.hpp"

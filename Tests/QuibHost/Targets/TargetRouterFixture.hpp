@@ -18,7 +18,7 @@
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Runtime/Sleeper.hpp"
-#include "TestImages.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/FakeSleeper.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/TmuxServer.hpp"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "QuibHost/Targets/TestImages.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Tests/Support/ScratchFolder.hpp"

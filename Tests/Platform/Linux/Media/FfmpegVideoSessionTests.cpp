@@ -23,7 +23,7 @@ extern "C" {
 #include "Platform/PixelBufferPool.hpp"
 #include "QuibHost/Streaming/VideoEncoder.hpp"
 #include "Runtime/FakeClock.hpp"
-#include "Tests/Platform/Linux/Media/ScrollingText.hpp"
+#include "Tests/Support/ScrollingText.hpp"
 
 namespace quib {
 namespace {

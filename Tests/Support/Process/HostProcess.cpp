@@ -1,4 +1,4 @@
-#include "Tests/Integration/HostProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 
 #include <csignal>
 #include <cstdio>
