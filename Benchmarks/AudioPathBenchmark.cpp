@@ -41,16 +41,18 @@
 #include <asio/io_context.hpp>
 #include <asio/write.hpp>
 
+#include "Benchmarks/Support/NullSink.hpp"
 #include "Platform/Linux/Media/FfmpegAacConverterFactory.hpp"
 #include "Platform/Linux/Media/PulseAudioCapture.hpp"
+#include "QuibHost/Connection/TlsListenConnection.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Streaming/AudioStreamer.hpp"
-#include "QuibHost/Connection/TlsListenConnection.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Runtime/Subprocess.hpp"
 #include "Shared/AudioFrameReader.hpp"
 #include "Shared/UptimeClock.hpp"
+#include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
@@ -62,13 +64,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using quib::bench::NullSink;
+
 constexpr const char* kCode = "ABCDEF";
 constexpr auto kWarmUp = 3s;
-
-class NullSink final : public LogSink {
-public:
-    void write(const LogRecord&) override {}
-};
 
 std::uint64_t nowNanos() { return UptimeClock::nanos(*SystemClock::shared()); }
 
@@ -226,10 +225,7 @@ private:
 struct AudioHost {
     explicit AudioHost(bool lowWaterMark) {
         Logger::setSink(std::make_shared<NullSink>());
-        asio::io_context io;
-        asio::ip::tcp::acceptor probe(io, {asio::ip::tcp::v4(), 0});
-        (void)settings->setInteger(ServerSettings::portKey, probe.local_endpoint().port());
-        probe.close();
+        (void)settings->setInteger(ServerSettings::portKey, quib::testing::freePort());
         auto clock = SystemClock::shared();
         registry = DeviceRegistry::create(main, settings, clock);
         (void)registry->approve("B-1", "Bench");

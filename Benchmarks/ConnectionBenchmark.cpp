@@ -20,29 +20,28 @@
 #include <asio/streambuf.hpp>
 #include <asio/write.hpp>
 
+#include "Benchmarks/Support/BlockingPhone.hpp"
+#include "Benchmarks/Support/NullSink.hpp"
 #include "Platform/Linux/NetlinkInterfaceWatch.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "Tests/Support/TestImages.hpp"
-#include "Tests/Support/FakeTargetStore.hpp"
-#include "Tests/Support/RecordingTargetRouter.hpp"
 #include "Tests/Support/ChildProcess.hpp"
+#include "Tests/Support/FakeTargetStore.hpp"
 #include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/RecordingTargetRouter.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/TestHost.hpp"
 
 using namespace quib;
 
 namespace {
 
-constexpr const char* code = "ABCDEF";
+using quib::bench::NullSink;
 
-class NullSink final : public LogSink {
-public:
-    void write(const LogRecord&) override {}
-};
+constexpr const char* code = "ABCDEF";
 
 struct HostOptions {
     bool onDisk = false;         // settings kept in a file, written as a real host's are
@@ -55,10 +54,7 @@ struct Host {
     explicit Host(HostOptions options = {})
         : settings(options.onDisk ? Settings::atPath(scratch.path / "defaults.json") : Settings::inMemory()) {
         Logger::setSink(std::make_shared<NullSink>());
-        asio::io_context io;
-        asio::ip::tcp::acceptor probe(io, {asio::ip::tcp::v6(), 0});
-        (void)settings->setInteger(ServerSettings::portKey, probe.local_endpoint().port());
-        probe.close();
+        (void)settings->setInteger(ServerSettings::portKey, quib::testing::freePort());
         auto clock = SystemClock::shared();
         registry = DeviceRegistry::create(main, settings, clock);
         if (options.phoneApproved) (void)registry->approve("B-1", "Bench");
@@ -106,26 +102,8 @@ struct Host {
 };
 
 // A blocking phone: connect, handshake, write lines, read lines.
-struct Phone {
-    explicit Phone(std::uint16_t port)
-        : context(*QuibTransport::clientContext(QuibTransport::parameters(code, QuibTransport::Derivation::current()))),
-          stream(io, *context) {
-        stream.lowest_layer().connect({asio::ip::make_address("127.0.0.1"), port});
-        (void)QuibTransport::applyTcpOptions(stream.lowest_layer());
-        stream.handshake(asio::ssl::stream_base::client);
-    }
-    void write(const std::string& bytes) { asio::write(stream, asio::buffer(bytes)); }
-    std::string readLine() {
-        asio::read_until(stream, input, '\n');
-        std::string line;
-        std::getline(std::istream(&input), line);
-        return line;
-    }
-
-    asio::io_context io;
-    std::shared_ptr<asio::ssl::context> context;
-    QuibTransport::Stream stream;
-    asio::streambuf input;
+struct Phone : quib::bench::BlockingPhone {
+    explicit Phone(std::uint16_t port) : BlockingPhone(port, code) {}
 };
 
 std::string helloOf(const std::string& deviceID) {

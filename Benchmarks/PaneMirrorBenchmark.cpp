@@ -8,7 +8,6 @@
 // tmux server, which does the capturing.
 #include <benchmark/benchmark.h>
 
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -19,47 +18,32 @@
 #include <functional>
 #include <sstream>
 
+#include "Benchmarks/Support/PrivateTmux.hpp"
 #include "QuibHost/Streaming/PaneMirror.hpp"
 #include "Shared/ViewFrame.hpp"
+#include "Tests/Support/Eventually.hpp"
 
 namespace {
 
-// A private tmux server whose one 200 × 50 pane shows 49 lines of coloured words, killed (and its
-// folder removed) at exit.
-class PrivateTmux {
+// A private tmux server whose one 200 × 50 pane shows 49 lines of coloured words.
+class ColouredPane {
 public:
-    PrivateTmux() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quib-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) return;
-        folder_ = pattern;
-        ::setenv("TMUX_TMPDIR", folder_.c_str(), 1);
-        ::unsetenv("TMUX");
-        const auto text = folder_ / "colours.txt";
+    ColouredPane() {
+        const auto text = tmux_.folder() / "colours.txt";
         std::ofstream(text) << colouredText();
-        if (!run({"new-session", "-d", "-s", "bench", "-x", "200", "-y", "50", "cat '" + text.string() + "'; exec cat"}))
-            return;
-        const auto pid = tmux_.run({"display-message", "-p", "#{pid}"});
-        if (pid && pid->ok) serverPid_ = pid->output;
-        pane_ = "bench:0.0";
+        if (!tmux_.startSession("cat '" + text.string() + "'; exec cat")) return;
+        serverPid_ = tmux_.output({"display-message", "-p", "#{pid}"}).value_or("");
         // Until the pane shows the last line, a poll would read a part of it.
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            const auto shown = tmux_.run({"capture-pane", "-p", "-t", pane_});
-            if (shown && shown->ok && shown->output.find("line 49") != std::string::npos) return;
-            ::usleep(10000);
-        }
-        pane_.clear();
-    }
-    ~PrivateTmux() {
-        (void)run({"kill-server"});
-        std::error_code ignored;
-        if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-    }
-    bool run(const std::vector<std::string>& arguments) const {
-        const auto result = tmux_.run(arguments);
-        return result && result->ok;
+        const bool shown = quib::testing::eventually(
+            [&] {
+                const auto shown = tmux_.output({"capture-pane", "-p", "-t", "bench:0.0"});
+                return shown && shown->find("line 49") != std::string::npos;
+            },
+            std::chrono::seconds(2), nullptr, std::chrono::milliseconds(10));
+        if (shown) pane_ = "bench:0.0";
     }
     const std::string& pane() const { return pane_; }
-    const quib::Tmux& tmux() const { return tmux_; }
+    const quib::Tmux& tmux() const { return tmux_.tmux(); }
 
     // The tmux server's processor time so far, in seconds.
     double serverSeconds() const {
@@ -91,14 +75,13 @@ private:
         return text;
     }
 
-    std::filesystem::path folder_;
-    quib::Tmux tmux_;
+    quib::bench::PrivateTmux tmux_;
     std::string pane_;
     std::string serverPid_;
 };
 
-PrivateTmux& privateTmux() {
-    static PrivateTmux tmux;
+ColouredPane& colouredPane() {
+    static ColouredPane tmux;
     return tmux;
 }
 
@@ -116,7 +99,7 @@ double processSeconds() {
 // Runs `poll` once an iteration and reports the percentiles of its time and the processor time
 // that ten polls a second would take.
 void measurePolls(benchmark::State& state, const std::function<bool()>& poll) {
-    PrivateTmux& tmux = privateTmux();
+    ColouredPane& tmux = colouredPane();
     if (tmux.pane().empty()) return state.SkipWithError("no tmux server");
     std::vector<double> millis;
     const double cpuBefore = processSeconds() + tmux.serverSeconds();
@@ -135,7 +118,7 @@ void measurePolls(benchmark::State& state, const std::function<bool()>& poll) {
 void BM_PanePollOneRunParseDigestFrame(benchmark::State& state) {
     const auto clock = quib::SystemClock::shared();
     measurePolls(state, [&] {
-        PrivateTmux& tmux = privateTmux();
+        ColouredPane& tmux = colouredPane();
         const auto reading = quib::PaneMirror::read(tmux.tmux(), tmux.pane(), "Bench · bench:0.0", *clock);
         const auto frame = quib::ViewFrameWriter::encode(reading.frame, reading.payload);
         benchmark::DoNotOptimize(frame);
@@ -146,7 +129,7 @@ BENCHMARK(BM_PanePollOneRunParseDigestFrame)->Unit(benchmark::kMillisecond)->Use
 
 void BM_PanePollTwoTmuxRuns(benchmark::State& state) {
     measurePolls(state, [] {
-        PrivateTmux& tmux = privateTmux();
+        ColouredPane& tmux = colouredPane();
         const auto size = tmux.tmux().run({"display-message", "-p", "-t", tmux.pane(), "-F", "#{pane_width} #{pane_height}"});
         const auto contents = tmux.tmux().run({"capture-pane", "-p", "-e", "-t", tmux.pane()});
         benchmark::DoNotOptimize(contents);

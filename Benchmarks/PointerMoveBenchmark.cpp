@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
-#include "Benchmarks/TestDisplay.hpp"
+#include "Benchmarks/Support/BenchmarkDisplay.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"

@@ -23,6 +23,7 @@
 #include <future>
 #include <thread>
 
+#include "Benchmarks/Support/NullSink.hpp"
 #include "Platform/Linux/CurlPoster.hpp"
 #include "QuibHost/Reach/GatewayFinder.hpp"
 #include "QuibHost/Reach/PortMapper.hpp"
@@ -36,17 +37,12 @@
 namespace {
 
 using namespace std::chrono_literals;
+using quib::bench::NullSink;
 using quib::testing::FakeRouter;
 
 constexpr std::uint16_t awayPort = 61423;
 const char* const natpmpc = "/usr/bin/natpmpc";
 const char* const upnpc = "/usr/bin/upnpc";
-
-// Each mapping writes a log line; the measurement keeps none.
-class NullSink final : public quib::LogSink {
-public:
-    void write(const quib::LogRecord&) override {}
-};
 
 // Whether the router answers PCP, or only NAT-PMP (and PCP with NAT-PMP's version).
 std::atomic<bool> speaksPCP = true;

@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
-#include "Benchmarks/TestDisplay.hpp"
+#include "Benchmarks/Support/BenchmarkDisplay.hpp"
+#include "Benchmarks/Support/TestWindow.hpp"
 #include "Platform/Linux/Media/FfmpegPngEncoder.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11ScreenGrab.hpp"
@@ -32,55 +33,33 @@ constexpr int windowX = 100, windowY = 50, windowWidth = 1280, windowHeight = 80
 constexpr int outWidth = 1000, outHeight = 625;
 
 using quib::bench::displayName;
+using quib::bench::TestWindow;
 
 using Samples = quib::bench::LatencySamples;
 
-// A window out of the window manager's hands, painted with bands of colour and text-like fine
-// strokes, so that neither the scaling nor the compression has it easy.
-class TestWindow {
-public:
-    static TestWindow* shared() {
-        static std::unique_ptr<TestWindow> window = make();
-        return window.get();
-    }
-    std::shared_ptr<quib::X11Connection> connection;
-    Window window = None;
-
-private:
-    static std::unique_ptr<TestWindow> make() {
-        auto made = std::make_unique<TestWindow>();
-        made->connection = quib::X11Connection::open(displayName());
-        if (!made->connection) return nullptr;
-        made->connection->use([&](Display* display) {
-            XSetWindowAttributes attributes{};
-            attributes.override_redirect = True;
-            attributes.background_pixel = 0xF8F8F8;
-            made->window = XCreateWindow(display, DefaultRootWindow(display), windowX, windowY, windowWidth, windowHeight,
-                                         0, CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel,
-                                         &attributes);
-            XMapRaised(display, made->window);
-            const GC gc = XCreateGC(display, made->window, 0, nullptr);
+// A window painted with bands of colour and text-like fine strokes, so that neither the scaling
+// nor the compression has it easy.
+TestWindow* sharedWindow() {
+    static const auto window = TestWindow::open(
+        {windowX, windowY, windowWidth, windowHeight}, 0xF8F8F8, [](Display* display, Window window, GC gc) {
             for (int band = 0; band < 4; ++band) {
                 XSetForeground(display, gc, 0x3050A0u + static_cast<unsigned>(band) * 0x101010u);
-                XFillRectangle(display, made->window, gc, 0, band * 200, windowWidth, 24);
+                XFillRectangle(display, window, gc, 0, band * 200, windowWidth, 24);
             }
             XSetForeground(display, gc, 0x202020);
             for (int y = 40; y < windowHeight; y += 16) {
                 for (int x = 10; x < windowWidth - 20; x += 9) {
-                    if ((x * 7 + y * 3) % 11 < 8) XDrawRectangle(display, made->window, gc, x, y, 5, 9);
+                    if ((x * 7 + y * 3) % 11 < 8) XDrawRectangle(display, window, gc, x, y, 5, 9);
                 }
             }
-            XFreeGC(display, gc);
-            XSync(display, False);
         });
-        return made;
-    }
-};
+    return window.get();
+}
 
 void reportBytes(benchmark::State& state, std::size_t bytes) { state.counters["png_bytes"] = static_cast<double>(bytes); }
 
 void oursScreen(benchmark::State& state) {
-    if (!TestWindow::shared()) return state.SkipWithError("no X display (QUIB_TEST_DISPLAY or DISPLAY)");
+    if (!sharedWindow()) return state.SkipWithError("no X display (QUIB_TEST_DISPLAY or DISPLAY)");
     auto connection = quib::X11Connection::open(displayName());
     quib::FfmpegPngEncoder encoder;
     Samples samples;
@@ -100,7 +79,7 @@ void oursScreen(benchmark::State& state) {
 BENCHMARK(oursScreen)->Name("Ours/screen1440x900")->Iterations(30)->Unit(benchmark::kMillisecond);
 
 void oursWindow(benchmark::State& state) {
-    auto* window = TestWindow::shared();
+    auto* window = sharedWindow();
     if (!window) return state.SkipWithError("no X display (QUIB_TEST_DISPLAY or DISPLAY)");
     quib::X11WindowSource source(window->connection, displayName(), std::make_shared<quib::DesktopEntries>(), nullptr);
     quib::FfmpegPngEncoder encoder;
@@ -130,7 +109,7 @@ std::optional<std::size_t> outputOf(const std::string& command) {
 }
 
 void ffmpegStill(benchmark::State& state, int x, int y, int width, int height, const std::string& filter) {
-    if (!TestWindow::shared()) return state.SkipWithError("no X display (QUIB_TEST_DISPLAY or DISPLAY)");
+    if (!sharedWindow()) return state.SkipWithError("no X display (QUIB_TEST_DISPLAY or DISPLAY)");
     const std::string command = "ffmpeg -v error -f x11grab -draw_mouse 0 -video_size " + std::to_string(width) + "x" +
                                 std::to_string(height) + " -i '" + displayName() + "+" + std::to_string(x) + "," +
                                 std::to_string(y) + "' -frames:v 1 " + filter + "-c:v png -f image2pipe pipe:1";

@@ -16,13 +16,16 @@
 #include <thread>
 
 #include "Benchmarks/LatencyCounters.hpp"
-#include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "Benchmarks/Support/BlockingPhone.hpp"
+#include "Benchmarks/Support/NullSink.hpp"
 #include "Platform/Freedesktop/DesktopEntries.hpp"
+#include "Platform/Headless/HeadlessWorkspace.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/ClientMessage.hpp"
+#include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
@@ -32,12 +35,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* code = "ABCDEF";
+using quib::bench::NullSink;
 
-class NullSink final : public LogSink {
-public:
-    void write(const LogRecord&) override {}
-};
+constexpr const char* code = "ABCDEF";
 
 // A server whose main executor runs on a thread of its own, as the host's main loop does.
 struct Host {
@@ -45,10 +45,7 @@ struct Host {
         Logger::setSink(std::make_shared<NullSink>());
         quib::testing::writeFile(scratch.path / "applications" / "org.example.Editor.desktop",
                                  "[Desktop Entry]\nType=Application\nName=Editor\nExec=true\n");
-        asio::io_context io;
-        asio::ip::tcp::acceptor probe(io, {asio::ip::tcp::v6(), 0});
-        (void)settings->setInteger(ServerSettings::portKey, probe.local_endpoint().port());
-        probe.close();
+        (void)settings->setInteger(ServerSettings::portKey, quib::testing::freePort());
         auto clock = SystemClock::shared();
         auto registry = DeviceRegistry::create(main, settings, clock);
         (void)registry->approve("B-1", "Adder");
@@ -107,33 +104,16 @@ struct Host {
 };
 
 // A blocking phone past its welcome.
-struct Phone {
-    Phone(std::uint16_t port, const std::string& deviceID)
-        : context(*QuibTransport::clientContext(QuibTransport::parameters(code, QuibTransport::Derivation::current()))),
-          stream(io, *context) {
-        stream.lowest_layer().connect({asio::ip::make_address("127.0.0.1"), port});
-        (void)QuibTransport::applyTcpOptions(stream.lowest_layer());
-        stream.handshake(asio::ssl::stream_base::client);
+struct Phone : quib::bench::BlockingPhone {
+    Phone(std::uint16_t port, const std::string& deviceID) : BlockingPhone(port, code) {
         write(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Bench","deviceID":")" + deviceID + "\"}}}\n");
         awaitLine("\"welcome\"");
-    }
-    void write(const std::string& bytes) { asio::write(stream, asio::buffer(bytes)); }
-    std::string readLine() {
-        asio::read_until(stream, input, '\n');
-        std::string line;
-        std::getline(std::istream(&input), line);
-        return line;
     }
     // Reads lines until one holds `text`.
     void awaitLine(std::string_view text) {
         while (readLine().find(text) == std::string::npos) {
         }
     }
-
-    asio::io_context io;
-    std::shared_ptr<asio::ssl::context> context;
-    QuibTransport::Stream stream;
-    asio::streambuf input;
 };
 
 std::string batchOf(std::int64_t count) {

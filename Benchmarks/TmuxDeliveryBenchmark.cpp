@@ -4,11 +4,10 @@
 // pane reads and drops what it is sent.
 #include <benchmark/benchmark.h>
 
-#include <stdlib.h>
-
-#include <filesystem>
 #include <memory>
+#include <string>
 
+#include "Benchmarks/Support/PrivateTmux.hpp"
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
@@ -17,40 +16,22 @@
 
 namespace {
 
-// A private tmux server with one pane, killed (and its folder removed) at exit.
-class PrivateTmux {
-public:
-    PrivateTmux() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quib-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) return;
-        folder_ = pattern;
-        ::setenv("TMUX_TMPDIR", folder_.c_str(), 1);
-        ::unsetenv("TMUX");
-        if (!run({"new-session", "-d", "-s", "bench", "-x", "200", "-y", "50", "cat > /dev/null"})) return;
-        const auto id = tmux_.run({"display-message", "-p", "-t", "bench:0.0", "#{pane_id}"});
-        if (id && id->ok) pane_ = id->output;
-    }
-    ~PrivateTmux() {
-        (void)run({"kill-server"});
-        std::error_code ignored;
-        if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-    }
-    bool run(const std::vector<std::string>& arguments) const {
-        const auto result = tmux_.run(arguments);
-        return result && result->ok;
-    }
-    const std::string& pane() const { return pane_; }
-    const quib::Tmux& tmux() const { return tmux_; }
-
-private:
-    std::filesystem::path folder_;
-    quib::Tmux tmux_;
-    std::string pane_;
-};
+using quib::bench::PrivateTmux;
 
 PrivateTmux& privateTmux() {
     static PrivateTmux tmux;
     return tmux;
+}
+
+// The id of the private server's one pane, which reads and drops what it is sent; empty without
+// tmux.
+const std::string& pane() {
+    static const std::string id = [] {
+        const auto& tmux = privateTmux();
+        if (!tmux.startSession("cat > /dev/null")) return std::string();
+        return tmux.output({"display-message", "-p", "-t", "bench:0.0", "#{pane_id}"}).value_or("");
+    }();
+    return id;
 }
 
 // 4,096 bytes of words, a line break every 64, so no line outgrows the pane's line editing.
@@ -62,8 +43,7 @@ std::string fourKilobytes() {
 }
 
 void deliverFromDecodeToReceipt(benchmark::State& state, std::shared_ptr<quib::TmuxControl> control) {
-    PrivateTmux& tmux = privateTmux();
-    if (tmux.pane().empty()) return state.SkipWithError("no tmux server");
+    if (pane().empty()) return state.SkipWithError("no tmux server");
     const auto desktop = quib::HeadlessDesktop::services();
     quib::TargetRouter router({.injector = quib::EventInjector::create({.desktop = desktop}),
                                .desktop = desktop,
@@ -72,7 +52,7 @@ void deliverFromDecodeToReceipt(benchmark::State& state, std::shared_ptr<quib::T
     target.id = "T1";
     target.name = "Work";
     target.kind = quib::QuibTarget::Kind::tmux;
-    target.tmuxTarget = tmux.pane();
+    target.tmuxTarget = pane();
     const std::string line = *quib::QuibCoder::line(quib::ClientMessage{
         quib::ClientMessage::Text{quib::TextPayload{fourKilobytes(), "T1", false}}});
     for (auto _ : state) {
@@ -92,11 +72,10 @@ void BM_TextIntoPaneThroughOneRun(benchmark::State& state) { deliverFromDecodeTo
 BENCHMARK(BM_TextIntoPaneThroughOneRun)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_SendKeysLiteral(benchmark::State& state) {
-    PrivateTmux& tmux = privateTmux();
-    if (tmux.pane().empty()) return state.SkipWithError("no tmux server");
+    if (pane().empty()) return state.SkipWithError("no tmux server");
     const std::string text = fourKilobytes();
     for (auto _ : state) {
-        if (!tmux.run({"send-keys", "-t", tmux.pane(), "-l", text})) return state.SkipWithError("send-keys failed");
+        if (!privateTmux().run({"send-keys", "-t", pane(), "-l", text})) return state.SkipWithError("send-keys failed");
     }
 }
 BENCHMARK(BM_SendKeysLiteral)->Unit(benchmark::kMillisecond)->UseRealTime();

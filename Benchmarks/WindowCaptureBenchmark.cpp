@@ -19,7 +19,8 @@ extern "C" {
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
-#include "Benchmarks/TestDisplay.hpp"
+#include "Benchmarks/Support/BenchmarkDisplay.hpp"
+#include "Benchmarks/Support/TestWindow.hpp"
 #include "Platform/Linux/Media/PictureScaler.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11WindowFrames.hpp"
@@ -32,46 +33,24 @@ using Clock = std::chrono::steady_clock;
 constexpr int windowWidth = 1920, windowHeight = 1080;
 
 using quib::bench::displayName;
+using quib::bench::TestWindow;
 
 using Samples = quib::bench::LatencySamples;
 
-// A window the size of the screen, out of the window manager's hands, painted with bands of
-// colour and fine stripes, so that neither the reading nor the scaling has it easy.
-class TestWindow {
-public:
-    static TestWindow* shared() {
-        static std::unique_ptr<TestWindow> window = make();
-        return window.get();
-    }
-    std::shared_ptr<quib::X11Connection> connection;
-    Window window = None;
-
-private:
-    static std::unique_ptr<TestWindow> make() {
-        auto made = std::make_unique<TestWindow>();
-        made->connection = quib::X11Connection::open(displayName());
-        if (!made->connection) return nullptr;
-        made->connection->use([&](Display* display) {
-            XSetWindowAttributes attributes{};
-            attributes.override_redirect = True;
-            attributes.background_pixel = 0x202020;
-            made->window = XCreateWindow(display, DefaultRootWindow(display), 0, 0, windowWidth, windowHeight, 0,
-                                         CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel,
-                                         &attributes);
-            XMapRaised(display, made->window);
-            const GC gc = XCreateGC(display, made->window, 0, nullptr);
+// A window the size of the screen, painted with bands of colour and fine stripes, so that neither
+// the reading nor the scaling has it easy.
+TestWindow* sharedWindow() {
+    static const auto window =
+        TestWindow::open({0, 0, windowWidth, windowHeight}, 0x202020, [](Display* display, Window window, GC gc) {
             for (int band = 0; band < 12; ++band) {
                 XSetForeground(display, gc, 0x1F3F5Fu * static_cast<unsigned>(band + 1) & 0xFFFFFFu);
-                XFillRectangle(display, made->window, gc, 0, band * 90, windowWidth, 90);
+                XFillRectangle(display, window, gc, 0, band * 90, windowWidth, 90);
             }
             XSetForeground(display, gc, 0xF0F0F0);
-            for (int x = 0; x < windowWidth; x += 7) XDrawLine(display, made->window, gc, x, 0, x + 200, windowHeight);
-            XFreeGC(display, gc);
-            XSync(display, False);
+            for (int x = 0; x < windowWidth; x += 7) XDrawLine(display, window, gc, x, 0, x + 200, windowHeight);
         });
-        return made;
-    }
-};
+    return window.get();
+}
 
 quib::X11WindowGrab::Region region(bool quarter) {
     return quarter ? quib::X11WindowGrab::Region{480, 270, windowWidth / 2, windowHeight / 2}
@@ -79,7 +58,7 @@ quib::X11WindowGrab::Region region(bool quarter) {
 }
 
 void ours(benchmark::State& state) {
-    auto* window = TestWindow::shared();
+    auto* window = sharedWindow();
     if (!window) return state.SkipWithError("no X display (QUIB_TEST_DISPLAY or DISPLAY)");
     const auto part = region(state.range(0) != 0);
     auto grab = quib::X11WindowGrab::open(window->connection, window->window, {});
@@ -102,7 +81,7 @@ BENCHMARK(ours)->Name("Ours/whole")->Arg(0)->Iterations(200)->Unit(benchmark::kM
 BENCHMARK(ours)->Name("Ours/quarter")->Arg(1)->Iterations(200)->Unit(benchmark::kMillisecond);
 
 void baseline(benchmark::State& state) {
-    auto* window = TestWindow::shared();
+    auto* window = sharedWindow();
     if (!window) return state.SkipWithError("no X display (QUIB_TEST_DISPLAY or DISPLAY)");
     const auto part = region(state.range(0) != 0);
     SwsContext* context = sws_getContext(part.width, part.height, AV_PIX_FMT_BGR0, part.width, part.height,
@@ -135,7 +114,7 @@ BENCHMARK(baseline)->Name("XGetImageOneThread/quarter")->Arg(1)->Iterations(100)
 
 // A tick of a stream whose window does not change: its events handled, the pointer asked for.
 void idleTick(benchmark::State& state) {
-    auto* window = TestWindow::shared();
+    auto* window = sharedWindow();
     if (!window) return state.SkipWithError("no X display (QUIB_TEST_DISPLAY or DISPLAY)");
     quib::WindowStream::Configuration configuration;
     configuration.width = windowWidth;

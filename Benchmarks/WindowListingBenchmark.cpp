@@ -23,7 +23,7 @@ extern "C" {
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
-#include "Benchmarks/TestDisplay.hpp"
+#include "Benchmarks/Support/BenchmarkDisplay.hpp"
 #include "Platform/Linux/PixbufJpegEncoder.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"

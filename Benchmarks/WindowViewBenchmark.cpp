@@ -31,21 +31,18 @@
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
-#include "Benchmarks/TestDisplay.hpp"
+#include "Benchmarks/Support/BenchmarkDisplay.hpp"
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
-#include "QuibHost/Server/HostServer.hpp"
-#include "QuibHost/Server/ServerSettings.hpp"
-#include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "QuibHost/Connection/TlsViewConnection.hpp"
+#include "QuibHost/Server/HostServer.hpp"
+#include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/ViewHelloPayload.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/FakeTargetStore.hpp"
-#include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
-#include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 // Last: Xlib's macros clash with the names above.
@@ -322,18 +319,9 @@ public:
             std::make_shared<quib::ScreenAccess>(desktop->permissions),
             std::make_shared<quib::FfmpegVideoSessionFactory>());
         streaming = std::make_shared<MeasuredStreaming>(streamer, options.lowWater);
-        (void)settings->setInteger(quib::ServerSettings::portKey, quib::testing::freePort());
-        registry = quib::DeviceRegistry::create(main, settings, clock);
-        auto config = quib::testing::TestHost{.main = main,
-                                              .settings = settings,
-                                              .clock = clock,
-                                              .registry = registry,
-                                              .permissions = std::make_shared<quib::SettablePermissions>(),
-                                              .dataHome = scratch.path}
-                          .serverConfig({.panelStreamer = streaming});
-        config.listenAddress = "127.0.0.1";
-        config.machineInfo = "/nonexistent/machine-info";
-        server = quib::HostServer::create(std::move(config));
+        const auto host = quib::testing::TestHost::onFreePort(main, settings, clock, scratch.path);
+        registry = host.registry;
+        server = host.loopbackServer({.panelStreamer = streaming});
         main->post([&] {
             (void)registry->approve("D-V", "Bench");
             server->start(kCode);
@@ -349,11 +337,7 @@ public:
     }
     ~OurView() {
         readers.clear();
-        if (server) {
-            server->stop();
-            main->runPending();
-        }
-        server.reset();
+        quib::testing::stopServer(server, *main);
         streaming.reset();
         streamer.reset();
         main->runPending();

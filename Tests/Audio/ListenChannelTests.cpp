@@ -8,17 +8,14 @@
 #include "Platform/Linux/Media/FfmpegAacConverterFactory.hpp"
 #include "Platform/Linux/Media/PulseAudioCapture.hpp"
 #include "QuibHost/Server/HostServer.hpp"
-#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Streaming/AudioStreamer.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Tests/Audio/PulseTools.hpp"
 #include "Tests/Audio/TonePlayer.hpp"
 #include "Tests/Support/Eventually.hpp"
-#include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/ListenChannel.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
-#include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
 #include "Tests/Support/ToneFrequency.hpp"
 
@@ -33,29 +30,16 @@ class AudioStreamerOverTls : public ::testing::Test {
 protected:
     AudioStreamerOverTls() {
         previousSink_ = Logger::setSink(log);
-        (void)settings->setInteger(ServerSettings::portKey, freePort());
-        registry = DeviceRegistry::create(main, settings, clock);
         streamer = AudioStreamer::make({.capture = std::make_shared<quib::PulseAudioCapture>(),
                                         .converters = std::make_shared<FfmpegAacConverterFactory>(),
                                         .settings = settings,
                                         .clock = clock});
-        auto config = TestHost{.main = main,
-                               .settings = settings,
-                               .clock = clock,
-                               .registry = registry,
-                               .permissions = std::make_shared<SettablePermissions>(),
-                               .dataHome = scratch.path}
-                          .serverConfig({.audioStreamer = streamer});
-        config.listenAddress = "127.0.0.1";
-        config.machineInfo = "/nonexistent/machine-info";
-        server = HostServer::create(std::move(config));
+        const auto host = TestHost::onFreePort(main, settings, clock, scratch.path);
+        registry = host.registry;
+        server = host.loopbackServer({.audioStreamer = streamer});
     }
     ~AudioStreamerOverTls() override {
-        if (server) {
-            server->stop();
-            main->runPending();
-        }
-        server.reset();
+        stopServer(server, *main);
         streamer.reset();
         main->runPending();
         Logger::setSink(previousSink_);

@@ -11,17 +11,19 @@
 #include "QuibHost/Reach/OfflineDiscovery.hpp"
 #include "QuibHost/Reach/OfflinePortMapper.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
-#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
-#include "QuibHost/Streaming/StillCapture.hpp"
-#include "QuibHost/Streaming/WindowListing.hpp"
+#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
+#include "QuibHost/Streaming/StillCapture.hpp"
+#include "QuibHost/Streaming/WindowListing.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/RecordingServiceAdvertiser.hpp"
+#include "Tests/Support/SettablePermissions.hpp"
 
 namespace quib::testing {
 
@@ -45,6 +47,33 @@ quib::HostServer::Config TestHost::serverConfig(HostServerNeighbours given) cons
             .advertiser = std::make_shared<RecordingServiceAdvertiser>(),
             .neighbours = std::move(given),
             .permissions = permissions};
+}
+
+TestHost TestHost::onFreePort(std::shared_ptr<Executor> main, std::shared_ptr<Settings> settings,
+                              std::shared_ptr<Clock> clock, std::filesystem::path dataHome) {
+    (void)settings->setInteger(ServerSettings::portKey, freePort());
+    auto registry = DeviceRegistry::create(main, settings, clock);
+    return {.main = std::move(main),
+            .settings = std::move(settings),
+            .clock = std::move(clock),
+            .registry = std::move(registry),
+            .permissions = std::make_shared<SettablePermissions>(),
+            .dataHome = std::move(dataHome)};
+}
+
+std::shared_ptr<quib::HostServer> TestHost::loopbackServer(HostServerNeighbours given) const {
+    auto config = serverConfig(std::move(given));
+    config.listenAddress = "127.0.0.1";
+    config.machineInfo = "/nonexistent/machine-info";
+    return quib::HostServer::create(std::move(config));
+}
+
+void stopServer(std::shared_ptr<quib::HostServer>& server, MainLoop& main) {
+    if (server) {
+        server->stop();
+        main.runPending();
+    }
+    server.reset();
 }
 
 void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) const {
@@ -115,17 +144,19 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
         neighbours.stills = std::make_shared<StillCapture>(
             StillCapture::Config{.desktop = shared.desktop, .screenAccess = std::make_shared<ScreenAccess>(permissions)});
     }
-    if (!neighbours.reach) {
-        neighbours.reach = std::make_shared<RemoteReach>(
-            RemoteReach::Config{.main = main,
-                                .settings = settings,
-                                .secrets = shared.secrets,
-                                .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
-                                .mapper = std::make_shared<OfflinePortMapper>(),
-                                .discovery = std::make_shared<OfflineDiscovery>(),
-                                .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
-                                .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); }});
-    }
+    if (!neighbours.reach) neighbours.reach = offlineReach(shared.secrets);
+}
+
+std::shared_ptr<RemoteReach> TestHost::offlineReach(const SecretStore& secrets) const {
+    return std::make_shared<RemoteReach>(
+        RemoteReach::Config{.main = main,
+                            .settings = settings,
+                            .secrets = secrets,
+                            .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
+                            .mapper = std::make_shared<OfflinePortMapper>(),
+                            .discovery = std::make_shared<OfflineDiscovery>(),
+                            .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
+                            .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); }});
 }
 
 }  // namespace quib::testing

@@ -14,6 +14,7 @@
 
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Properties.hpp"
+#include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
@@ -70,15 +71,8 @@ std::optional<Window> activeWindow(X11Connection& display) {
     return active;
 }
 
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
-}
+// The host's windows are found by reading the whole display: looked for every 50 ms, for at most 10 s.
+bool eventually(const std::function<bool()>& condition) { return testing::eventually(condition, 10s, nullptr, 50ms); }
 
 const std::map<std::string, std::string> withPanel{{"QUIB_TEST_HEADLESS", "0"}};
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "Platform/Linux/X11/X11Connection.hpp"
+#include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/X11/PrivateXServer.hpp"
 
@@ -95,15 +96,8 @@ void click(X11Connection& display, int x, int y) {
     });
 }
 
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
-}
+// The host's windows are found by reading the whole display: looked for every 50 ms, for at most 10 s.
+bool eventually(const std::function<bool()>& condition) { return testing::eventually(condition, 10s, nullptr, 50ms); }
 
 TEST(PanelTray, TheIconOpensAndClosesThePanelAndWearsAClockWhileAPhoneIsConnected) {
     auto server = testing::PrivateXServer::start();

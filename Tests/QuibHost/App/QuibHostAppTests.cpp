@@ -21,6 +21,7 @@
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
+#include "Tests/Support/AutostartEntry.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/RecordingServiceAdvertiser.hpp"
@@ -31,6 +32,7 @@ namespace quib::apptests {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::autostartEntry;
 using testing::freePort;
 using testing::ScratchFolder;
 using namespace std::chrono_literals;
@@ -82,7 +84,7 @@ protected:
                 .settings = settings,
                 .permissions = std::make_shared<SettablePermissions>(),
                 .advertiser = std::make_shared<RecordingServiceAdvertiser>(),
-                .loginItem = LoginItem(entry(), executable),
+                .loginItem = LoginItem(autostartEntry(scratch), executable),
                 .arguments = std::move(arguments),
                 .controlSocketPath = scratch.path / "host.sock",
                 .listenAddress = "127.0.0.1",
@@ -103,7 +105,6 @@ protected:
         return testing::eventually(condition, 10s, [this] { main->runPending(); });
     }
 
-    fs::path entry() const { return scratch.path / "autostart" / "quib-host.desktop"; }
     fs::path executable = "/opt/quib/quib-host";
 
     ScratchFolder scratch{"quib-app"};
@@ -120,7 +121,7 @@ protected:
 TEST_F(QuibHostApp, EnableLoginItemWritesTheAutostartEntryOfTheInstalledHostOnly) {
     make({"quib-host", "--enable-login-item"});
     ASSERT_TRUE(launch().port);
-    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_FALSE(fs::exists(autostartEntry(scratch)));
     EXPECT_TRUE(log->contains("launched from /opt/quib/quib-host, login item: notRegistered"));
     EXPECT_TRUE(log->contains("login item not registered: this host runs from /opt/quib/quib-host"));
 }
@@ -129,7 +130,7 @@ TEST_F(QuibHostApp, EnableLoginItemWritesTheAutostartEntryAndLogsTheOutcome) {
     executable = LoginItem::installPrefix() / "bin" / "quib-host";
     make({"quib-host", "--enable-login-item"});
     ASSERT_TRUE(launch().port);
-    EXPECT_TRUE(fs::exists(entry()));
+    EXPECT_TRUE(fs::exists(autostartEntry(scratch)));
     EXPECT_TRUE(app->state().launchAtLogin().value());
     EXPECT_TRUE(log->contains("login item after register: enabled error=none"));
 }
@@ -151,7 +152,7 @@ TEST_F(QuibHostApp, AwayAccessWithoutAGivenNetworkStaysInTheProcess) {
 TEST_F(QuibHostApp, OtherArgumentsLeaveTheLoginItemAlone) {
     make({"quib-host", "--enable-login-items", "enable-login-item"});
     ASSERT_TRUE(launch().port);
-    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_FALSE(fs::exists(autostartEntry(scratch)));
     EXPECT_FALSE(log->contains("login item after register"));
 }
 

@@ -12,6 +12,7 @@
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/PairingCode.hpp"
+#include "Tests/Support/AutostartEntry.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 
@@ -19,6 +20,7 @@ namespace quib::apptests {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::autostartEntry;
 using testing::ScratchFolder;
 using namespace std::chrono_literals;
 
@@ -43,8 +45,8 @@ protected:
     }
 
     std::shared_ptr<quib::HostState> make() {
-        quib::HostState::Config config{main, clock, settings, permissions, LoginItem(entry(), "/opt/quib/quib-host"),
-                                       links};
+        quib::HostState::Config config{
+            main, clock, settings, permissions, LoginItem(autostartEntry(scratch), "/opt/quib/quib-host"), links};
         std::shared_ptr<quib::HostState> state;
         onMain([&] { state = quib::HostState::create(config); });
         return state;
@@ -60,8 +62,6 @@ protected:
         clock->advance(quib::HostState::permissionInterval);
         main->runPending();
     }
-
-    fs::path entry() const { return scratch.path / "autostart" / "quib-host.desktop"; }
 
     ScratchFolder scratch{"quib-hoststate"};
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
@@ -169,7 +169,7 @@ TEST_F(HostState, TheTickBroadcastsOnlyWhenAPermissionFlagReallyChanges) {
     EXPECT_EQ(broadcasts, 2);
 
     // The login item changing behind the host's back is picked up without telling phones.
-    ASSERT_FALSE(LoginItem(entry(), "/opt/quib/quib-host").setEnabled(true));
+    ASSERT_FALSE(LoginItem(autostartEntry(scratch), "/opt/quib/quib-host").setEnabled(true));
     tick();
     EXPECT_TRUE(state->launchAtLogin().value());
     EXPECT_EQ(broadcasts, 2);
@@ -229,11 +229,11 @@ TEST_F(HostState, LaunchAtLoginWritesTheEntryAndReportsAFailure) {
     auto state = make();
     EXPECT_FALSE(state->launchAtLogin().value());
     onMain([&] { state->setLaunchAtLogin(true); });
-    EXPECT_TRUE(fs::exists(entry()));
+    EXPECT_TRUE(fs::exists(autostartEntry(scratch)));
     EXPECT_TRUE(state->launchAtLogin().value());
     EXPECT_EQ(state->loginItemError().value(), std::nullopt);
     onMain([&] { state->setLaunchAtLogin(false); });
-    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_FALSE(fs::exists(autostartEntry(scratch)));
     EXPECT_FALSE(state->launchAtLogin().value());
 
     // The autostart folder cannot be made: a file stands where it should be.

@@ -58,15 +58,7 @@ protected:
         previousSink = Logger::setSink(log);
         (void)settings->setInteger(ServerSettings::portKey, freePort());
         registry = DeviceRegistry::create(main, settings, clock);
-        reach = std::make_shared<RemoteReach>(
-            RemoteReach::Config{.main = main,
-                                .settings = settings,
-                                .secrets = secrets,
-                                .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
-                                .mapper = std::make_shared<OfflinePortMapper>(),
-                                .discovery = std::make_shared<OfflineDiscovery>(),
-                                .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
-                                .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); }});
+        reach = host().offlineReach(secrets);
         makeServer();
     }
 

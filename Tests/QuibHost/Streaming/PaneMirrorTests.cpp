@@ -8,11 +8,12 @@
 #include <mutex>
 #include <thread>
 
-#include "Tests/Support/TmuxServer.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Settings.hpp"
 #include "Shared/UptimeClock.hpp"
+#include "Tests/Support/Eventually.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 
 using namespace std::chrono_literals;
 using quib::Bytes;
@@ -24,17 +25,9 @@ using quib::Subprocess;
 using quib::Tmux;
 using quib::ViewFrame;
 using quib::WallTime;
+using quib::testing::eventually;
 
 namespace {
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // A fake clock that counts what is scheduled on it: every poll ends by scheduling the next one,
 // so a test knows when a poll has finished and the clock may move on.

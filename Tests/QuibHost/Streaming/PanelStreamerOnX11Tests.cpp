@@ -6,15 +6,12 @@
 #include "Platform/Linux/Media/FfmpegVideoSessionFactory.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
 #include "QuibHost/Server/HostServer.hpp"
-#include "QuibHost/Server/ServerSettings.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/FakeTargetStore.hpp"
-#include "Tests/Support/FreePort.hpp"
-#include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 // Last: Xlib's macros clash with the names above.
@@ -66,22 +63,13 @@ protected:
         streamer = PanelStreamer::onDesktop({.main = main, .targets = targets, .clock = clock, .settings = settings},
                                             desktop->services, std::make_shared<ScreenAccess>(desktop->permissions),
                                             std::make_shared<FfmpegVideoSessionFactory>());
-        (void)settings->setInteger(ServerSettings::portKey, freePort());
-        registry = DeviceRegistry::create(main, settings, clock);
-        auto config = TestHost{.main = main,
-                               .settings = settings,
-                               .clock = clock,
-                               .registry = registry,
-                               .permissions = std::make_shared<SettablePermissions>(),
-                               .dataHome = scratch.path}
-                          .serverConfig({.injector = EventInjector::create({.desktop = desktop->services,
-                                                                            .permissions = desktop->permissions,
-                                                                            .clock = clock,
-                                                                            .settings = settings}),
-                                         .panelStreamer = streamer});
-        config.listenAddress = "127.0.0.1";
-        config.machineInfo = "/nonexistent/machine-info";
-        server = HostServer::create(std::move(config));
+        const auto host = TestHost::onFreePort(main, settings, clock, scratch.path);
+        registry = host.registry;
+        server = host.loopbackServer({.injector = EventInjector::create({.desktop = desktop->services,
+                                                                         .permissions = desktop->permissions,
+                                                                         .clock = clock,
+                                                                         .settings = settings}),
+                                      .panelStreamer = streamer});
         main->post([&] {
             (void)registry->approve("D-V", "Pad");
             server->start(kCode);
@@ -89,11 +77,7 @@ protected:
         ASSERT_TRUE(eventually([&] { return server->isListening().value(); }, 5s, [&] { main->runPending(); }));
     }
     void TearDown() override {
-        if (server) {
-            server->stop();
-            main->runPending();
-        }
-        server.reset();
+        stopServer(server, *main);
         streamer.reset();
         main->runPending();
         if (previousSink_) Logger::setSink(previousSink_);
