@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "Runtime/Base64.hpp"
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Platform/Linux/PrivateNetwork.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

@@ -10,8 +10,8 @@
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
-#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/TmuxServer.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 

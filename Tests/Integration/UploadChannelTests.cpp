@@ -10,8 +10,8 @@
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
-#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

@@ -12,6 +12,7 @@
 
 #include <set>
 
+#include "QuibHost/Panel/MenuBanners.hpp"
 #include "QuibHost/Panel/MenuControls.hpp"
 #include "QuibHost/Panel/MenuFrame.hpp"
 #include "Tests/Interface/PanelPictures.hpp"
@@ -55,11 +56,10 @@ TEST(MenuView, ShowsExactlyTheModelsTextsAsTheyAre) {
         EXPECT_EQ(label->textFormat(), hint ? Qt::MarkdownText : Qt::PlainText) << label->text().toStdString();
     }
 
-    // A control's "&" stays an ampersand rather than marking a shortcut: each banner's button
-    // reads whole.
+    // Each banner's button reads whole, as the model words it.
     int banners = 0;
     for (const QPushButton* button : view->findChildren<QPushButton*>())
-        banners += button->text() == "Open Privacy && Security…" ? 1 : 0;
+        banners += button->text().toStdString() == MenuBanners::openSettings ? 1 : 0;
     EXPECT_EQ(banners, 2);
 }
 

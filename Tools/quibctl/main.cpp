@@ -25,6 +25,7 @@
 
 namespace {
 
+using quib::HostWords;
 using quib::Json;
 using Clock = std::chrono::steady_clock;
 
@@ -281,7 +282,7 @@ void printStatus(const Json& status) {
               << "Phones may listen: " << (flag(status, "audioAllowed") ? "yes" : "no") << "\n"
               << "Launch at login: " << (flag(status, "launchAtLogin") ? "on" : "off") << "\n";
     if (status.contains("loginItemError"))
-        std::cout << capitalised<HostWords::autostart>.view() << ": " << text(status, "loginItemError") << "\n";
+        std::cout << quib::capitalised<HostWords::autostart>.view() << ": " << text(status, "loginItemError") << "\n";
     std::cout << "Phones connected: " << status.value("connectedDevices", 0) << "\n";
     if (status.contains("lastActivity")) std::cout << "Last activity: " << text(status, "lastActivity") << "\n";
     if (status.contains("session")) std::cout << "Session: " << text(status, "session") << "\n";
@@ -380,7 +381,8 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "login-item") {
         std::cout << text(reply, "message") << "\n";
         if (reply.contains("loginItemError"))
-            std::cout << capitalised<HostWords::autostart>.view() << ": " << text(reply, "loginItemError") << "\n";
+            std::cout << quib::capitalised<HostWords::autostart>.view() << ": " << text(reply, "loginItemError")
+                      << "\n";
     } else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";
     return true;

@@ -5,8 +5,8 @@
 
 #include "Tests/Audio/PrivatePulseServer.hpp"
 #include "Tests/Audio/TonePlayer.hpp"
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ListenChannel.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ToneFrequency.hpp"
 
 namespace quib {

@@ -6,9 +6,9 @@
 
 #include <fstream>
 
-#include "Tests/Support/TestImages.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/Json.hpp"
+#include "Tests/Support/TestImages.hpp"
 
 using namespace std::chrono_literals;
 

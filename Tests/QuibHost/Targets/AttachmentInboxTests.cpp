@@ -14,10 +14,10 @@
 #include <thread>
 
 #include "QuibHost/Targets/ImageSniffer.hpp"
-#include "Tests/Support/TestImages.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Shared/UploadChannel.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TestImages.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
 namespace attachment_inbox_tests {

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "Tests/Support/TestImages.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TestImages.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
 namespace upload_session_tests {
