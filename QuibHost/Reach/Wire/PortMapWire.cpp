@@ -187,8 +187,7 @@ std::string_view PortMapWire::PCP::message(Result result) {
         case Result::unsupportedProtocol: return "the router cannot forward TCP";
         case Result::cannotProvideExternal:
             return "the router has no public address to forward — this looks like carrier-grade NAT";
-        case Result::addressMismatch:
-            return std::string(said<"the router disagreed about ", HostWords::thisComputer, "'s address">);
+        case Result::addressMismatch: return said<"the router disagreed about ", HostWords::thisComputer, "'s address">;
         case Result::excessiveRemotePeers: return "the router refused: too many peers";
     }
     return {};
