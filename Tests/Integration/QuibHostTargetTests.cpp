@@ -6,6 +6,7 @@
 #include "Shared/ClientMessage.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

@@ -7,6 +7,7 @@
 
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 
 namespace quib {
 namespace {
