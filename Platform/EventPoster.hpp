@@ -16,6 +16,9 @@ public:
     // (DesktopServices::selection) and not the pasteboard. Its Command-V is then pressed as the
     // key that pastes the selection.
     virtual bool focusPastesSelection() { return false; }
+    // Whether the focused window is a terminal emulator's, which takes pasted text but not a
+    // pasted picture.
+    virtual bool focusIsTerminal() { return false; }
 };
 
 }  // namespace quib

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 
+#include "Runtime/Clock.hpp"
 #include "Runtime/FileDescriptor.hpp"
 
 namespace quib {
@@ -68,14 +70,15 @@ Result<void> writeFileAtomically(const fs::path& path, std::string_view contents
     return {};
 }
 
-Result<fs::path> setFileAside(const fs::path& path) {
-    const auto seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+// The stamp is the moment in UTC with dashes for colons, which some file systems and tools refuse.
+Result<fs::path> setFileAside(const fs::path& path, WallTime now) {
+    std::string stamp = internetDateTime(now);
+    std::ranges::replace(stamp, ':', '-');
     fs::path aside = path;
-    aside += ".unreadable-" + std::to_string(seconds);
+    aside += ".unreadable-" + stamp;
     for (int n = 1; fs::exists(aside); ++n) {
         aside = path;
-        aside += ".unreadable-" + std::to_string(seconds) + "-" + std::to_string(n);
+        aside += ".unreadable-" + stamp + "-" + std::to_string(n);
     }
     if (::rename(path.c_str(), aside.c_str()) != 0) return errnoError("Cannot set aside", path);
     return aside;

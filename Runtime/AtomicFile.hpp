@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "Runtime/Clock.hpp"
 #include "Runtime/Result.hpp"
 
 namespace quib {
@@ -18,8 +19,10 @@ Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_
 // before renaming them into place.
 void removeLeftoverTemporaries(const std::filesystem::path& path);
 
-// Moves an unreadable file out of the way (to "<name>.unreadable-<unix seconds>") so that it is
-// never overwritten; returns the new path.
-Result<std::filesystem::path> setFileAside(const std::filesystem::path& path);
+// Moves an unreadable file out of the way (to "<name>.unreadable-2026-12-10T09-15-04Z", the
+// moment `now` in UTC, with "-1", "-2"... added when that name is taken) so that it is never
+// overwritten; returns the new path.
+Result<std::filesystem::path> setFileAside(const std::filesystem::path& path,
+                                           WallTime now = std::chrono::system_clock::now());
 
 }  // namespace quib

@@ -88,18 +88,17 @@ std::string escapeControlCharacters(std::string_view text) {
 
 // The whole line is escaped: the host's own text pieces hold no control characters, so only
 // the values in it can change.
-void Logger::emit(LogLevel level, std::string text) const {
-    auto target = sink();
-    if (!target) return;
-    std::string escaped = escapeControlCharacters(text);
-    target->write(LogRecord{subsystem_, category_, level, escaped, escaped});
+void Logger::emit(LogLevel level, std::string text, std::source_location where) const {
+    std::string unredacted = text;
+    emit(level, std::move(text), std::move(unredacted), where);
 }
 
-void Logger::emit(LogLevel level, std::string text, std::string unredacted) const {
+void Logger::emit(LogLevel level, std::string text, std::string unredacted, std::source_location where) const {
     auto target = sink();
     if (target)
         target->write(LogRecord{subsystem_, category_, level, escapeControlCharacters(text),
-                                escapeControlCharacters(unredacted)});
+                                escapeControlCharacters(unredacted), where.file_name(), where.line(),
+                                where.function_name()});
 }
 
 std::shared_ptr<LogSink> Logger::setSink(std::shared_ptr<LogSink> sink) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <concepts>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <source_location>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -10,7 +12,9 @@
 
 namespace quib {
 
-enum class LogLevel { debug, info, error };
+// An error: something failed. A warning: the host goes on with less than it should have (no
+// display, a setting ignored), or something outside it misbehaves.
+enum class LogLevel { debug, info, warning, error };
 
 // One finished log line, with private values already redacted.
 struct LogRecord {
@@ -20,6 +24,10 @@ struct LogRecord {
     std::string text;
     // The same line with its private values shown, for a sink the user allowed to keep them.
     std::string unredacted = text;
+    // Where in the code the line was written.
+    std::string file = {};
+    std::uint_least32_t line = 0;
+    std::string function = {};
 };
 
 // Where log lines go. Sinks are called from any thread.
@@ -101,6 +109,35 @@ void put(Line& out, LogPrivate<T> v) {
 }
 }  // namespace logdetail
 
+// The first piece of a line, and where the line is written: the place a caller's piece is made
+// is the caller's own, which the journal is told.
+class LogFirst {
+public:
+    LogFirst(const char* literal, std::source_location where = std::source_location::current()) : where_(where) {
+        logdetail::put(line_, literal);
+    }
+    template <class T>
+    LogFirst(LogPublic<T> value, std::source_location where = std::source_location::current()) : where_(where) {
+        logdetail::put(line_, value);
+    }
+    template <class T>
+    LogFirst(LogPrivate<T> value, std::source_location where = std::source_location::current()) : where_(where) {
+        logdetail::put(line_, value);
+    }
+    template <class T>
+    requires std::is_arithmetic_v<T> LogFirst(T number, std::source_location where = std::source_location::current())
+        : where_(where) {
+        logdetail::put(line_, number);
+    }
+
+    logdetail::Line& line() { return line_; }
+    const std::source_location& where() const { return where_; }
+
+private:
+    logdetail::Line line_;
+    std::source_location where_;
+};
+
 // A named log: subsystem and category on every line. Text pieces are string literals; other
 // strings must say whether they are public (`pub`) or private (`priv`); numbers print as they are.
 class Logger {
@@ -109,29 +146,34 @@ public:
         : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
 
     template <class... Parts>
-    void info(const Parts&... parts) const {
-        log(LogLevel::info, parts...);
+    void info(LogFirst first, const Parts&... parts) const {
+        log(LogLevel::info, std::move(first), parts...);
     }
     template <class... Parts>
-    void debug(const Parts&... parts) const {
-        log(LogLevel::debug, parts...);
+    void debug(LogFirst first, const Parts&... parts) const {
+        log(LogLevel::debug, std::move(first), parts...);
     }
     template <class... Parts>
-    void error(const Parts&... parts) const {
-        log(LogLevel::error, parts...);
+    void warning(LogFirst first, const Parts&... parts) const {
+        log(LogLevel::warning, std::move(first), parts...);
+    }
+    template <class... Parts>
+    void error(LogFirst first, const Parts&... parts) const {
+        log(LogLevel::error, std::move(first), parts...);
     }
 
     template <class... Parts>
-    void log(LogLevel level, const Parts&... parts) const {
-        logdetail::Line out;
+    void log(LogLevel level, LogFirst first, const Parts&... parts) const {
+        logdetail::Line& out = first.line();
         (logdetail::put(out, parts), ...);
-        emit(level, out.shown.str(), out.full.str());
+        emit(level, out.shown.str(), out.full.str(), first.where());
     }
 
     // Writes already composed public text, its control characters escaped.
-    void emit(LogLevel level, std::string text) const;
+    void emit(LogLevel level, std::string text, std::source_location where = std::source_location::current()) const;
     // The same, with the line's private values shown in `unredacted`.
-    void emit(LogLevel level, std::string text, std::string unredacted) const;
+    void emit(LogLevel level, std::string text, std::string unredacted,
+              std::source_location where = std::source_location::current()) const;
 
     const std::string& subsystem() const { return subsystem_; }
     const std::string& category() const { return category_; }

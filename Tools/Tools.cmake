@@ -3,7 +3,9 @@ add_library(quib_phone_client STATIC ${CMAKE_CURRENT_SOURCE_DIR}/PhoneClient/Pho
 target_include_directories(quib_phone_client PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(quib_phone_client PUBLIC quib_shared)
 
-add_executable(quib-phone ${CMAKE_CURRENT_SOURCE_DIR}/quib-phone/main.cpp)
+add_executable(quib-phone ${CMAKE_CURRENT_SOURCE_DIR}/quib-phone/main.cpp
+                          ${CMAKE_CURRENT_SOURCE_DIR}/quib-phone/LockoutLedger.cpp)
+target_include_directories(quib-phone PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(quib-phone PRIVATE quib_phone_client)
 
 # The control tool: drives a running host through its local control socket.

@@ -75,7 +75,7 @@ struct AvahiServiceAdvertiser::State {
 void AvahiServiceAdvertiser::State::reportMissing(const char* why) {
     if (reportedMissing) return;
     reportedMissing = true;
-    quibLog().info("service advertisement unavailable (", pub(std::string(why)),
+    quibLog().warning("service advertisement unavailable (", pub(std::string(why)),
                    "); the host goes on without it");
 }
 

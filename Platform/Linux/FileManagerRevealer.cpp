@@ -105,7 +105,7 @@ Result<void> FileManagerRevealer::reveal(const std::filesystem::path& item) {
     if (!hasDisplay()) return {};
     const auto shown = showItem(item);
     if (shown) return {};
-    quibLog().info("reveal: the file manager did not select ", pub(item.string()), " (", pub(shown.error().message),
+    quibLog().warning("reveal: the file manager did not select ", pub(item.string()), " (", pub(shown.error().message),
                    "); opening its folder");
     const auto folder = item.parent_path();
     if (auto opened = openFolder(folder); !opened)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <functional>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Runtime/Logger.hpp"
@@ -10,7 +10,9 @@
 namespace quib {
 
 // Writes log lines to the systemd journal, one entry a line, with the fields a reader filters
-// on: MESSAGE, PRIORITY, SYSLOG_IDENTIFIER=quib-host, QUIB_SUBSYSTEM and QUIB_CATEGORY. Private
+// on: MESSAGE, PRIORITY (6 for info, 4 for warnings, 3 for errors, 7 for debug),
+// SYSLOG_IDENTIFIER=quib-host, QUIB_SUBSYSTEM, QUIB_CATEGORY, and the place in the host's code
+// that wrote the line (CODE_FILE, CODE_LINE, CODE_FUNC). Private
 // values stay redacted unless the user allowed the journal to keep them ("quib.log.showPrivate").
 class JournalLogSink final : public LogSink {
 public:

@@ -55,7 +55,7 @@ bool LogindScreenLock::connect() {
     const int result = sd_bus_open_system(&bus_);
     if (result >= 0) return true;
     if (!saidNoBus_) {
-        quibLog().info("capture: no system bus to read the screen lock from (", pub(std::strerror(-result)),
+        quibLog().warning("capture: no system bus to read the screen lock from (", pub(std::strerror(-result)),
                        "); the screen counts as unlocked");
         saidNoBus_ = true;
     }

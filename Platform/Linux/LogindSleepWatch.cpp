@@ -80,7 +80,7 @@ LogindSleepWatch::State::~State() {
 bool LogindSleepWatch::State::open() {
     int result = sd_bus_open_system(&bus);
     if (result < 0) {
-        quibLog().info("sleep: no system bus to hear sleep and wake from (", pub(errorText(result)),
+        quibLog().warning("sleep: no system bus to hear sleep and wake from (", pub(errorText(result)),
                        "); the host goes on without");
         return false;
     }

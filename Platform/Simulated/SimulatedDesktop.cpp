@@ -133,6 +133,16 @@ void SimulatedDesktop::clearEvents() {
     events_.clear();
 }
 
+bool SimulatedDesktop::focusIsTerminal() {
+    std::lock_guard lock(mutex_);
+    return focusIsTerminal_;
+}
+
+void SimulatedDesktop::setFocusIsTerminal(bool terminal) {
+    std::lock_guard lock(mutex_);
+    focusIsTerminal_ = terminal;
+}
+
 void SimulatedDesktop::setTrusted(bool trusted) {
     std::lock_guard lock(mutex_);
     trusted_ = trusted;

@@ -101,6 +101,9 @@ public:
 
     // EventPoster: records the event, then applies it.
     void post(const InputEvent& event) override;
+    // As a test set it: a terminal emulator's window has focus.
+    bool focusIsTerminal() override;
+    void setFocusIsTerminal(bool terminal);
     // PointerLocation.
     Point pointerLocation() override;
     // DisplayList.
@@ -270,6 +273,7 @@ private:
     std::set<std::int64_t> pressed_;
     std::vector<InputEvent> events_;
     bool trusted_ = false;
+    bool focusIsTerminal_ = false;
     bool screenRecording_ = false;
     std::int32_t focusedElementError_ = success;
     std::shared_ptr<Clock> clock_;

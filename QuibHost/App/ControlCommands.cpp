@@ -1,4 +1,5 @@
 #include "QuibHost/App/ControlCommands.hpp"
+#include "QuibHost/App/TargetLookup.hpp"
 
 #include <algorithm>
 #include <set>
@@ -262,16 +263,66 @@ void ControlCommands::push(const std::shared_ptr<ControlSocket::Reply>& reply) {
 void ControlCommands::watch(const std::shared_ptr<ControlSocket::Reply>& reply) {
     reply->send(Json{{"ok", true}, {"watching", true}});
     const std::uint64_t id = nextWatcher_++;
-    watchers_.emplace(id, config_.server->lastActivity().subscribe(
-                              [reply](const std::optional<std::string>& text) {
-                                  if (text) reply->send(Json{{"activity", *text}});
-                              },
-                              {.skipCurrent = true}));
+    const auto say = [reply](std::string text) { reply->send(Json{{"activity", std::move(text)}}); };
+    constexpr SubscribeOptions later{.skipCurrent = true};
+    auto& subscriptions = watchers_[id];
+    subscriptions.push_back(config_.server->lastActivity().subscribe(
+        [say](const std::optional<std::string>& text) {
+            if (text) say(*text);
+        },
+        later));
+    subscriptions.push_back(config_.state->injectionPaused().subscribe(
+        [say](bool paused) { say(paused ? "Input from phones is paused" : "Input from phones is on again"); }, later));
+    subscriptions.push_back(config_.state->pairingCode().subscribe(
+        [say](const std::string& code) {
+            say("New pairing code: " + code + " (every phone was disconnected and must use it; approvals stay)");
+        },
+        later));
+    if (config_.server->neighbours().approvals) watchRequests(subscriptions, say);
+    if (config_.server->neighbours().reach)
+        subscriptions.push_back(config_.server->neighbours().reach->status().subscribe(
+            [say](const RemoteReachService::Status& status) {
+                std::string line = "Away access: " + statusName(status.kind);
+                if (status.kind == RemoteReachService::Status::Kind::blocked) line += ": " + status.reason;
+                say(std::move(line));
+            },
+            later));
     reply->setClosedHandler([weak = weak_from_this(), main = config_.main, id] {
         main->post([weak, id] {
             if (auto self = weak.lock()) self->watchers_.erase(id);
         });
     });
+}
+
+// A request once when it arrives and once when it ends, with how it ended.
+void ControlCommands::watchRequests(std::vector<Subscription>& subscriptions,
+                                    const std::function<void(std::string)>& say) {
+    auto& approvals = *config_.server->neighbours().approvals;
+    subscriptions.push_back(approvals.pendingRequests().subscribe(
+        [say, seen = std::make_shared<std::set<std::string>>()](const std::vector<ApprovalRequest>& pending) {
+            const std::int64_t now = ApprovalClock::now();
+            std::set<std::string> waiting;
+            for (const auto& request : pending) {
+                waiting.insert(request.id);
+                if (seen->contains(request.id)) continue;
+                say("Agent request " + request.id + " from " + request.targetName + ": " + request.title + " (" +
+                    std::to_string(request.secondsRemaining(now)) + " s left; quibctl answer " + request.id +
+                    " approve|deny)");
+            }
+            *seen = std::move(waiting);
+        },
+        {.skipCurrent = false}));
+    subscriptions.push_back(approvals.lastResolution().subscribe(
+        [say](const std::optional<ApprovalResolution>& resolution) {
+            if (!resolution) return;
+            std::string line = "Agent request " + resolution->requestID + " " +
+                               std::string(resolution->decision == ApprovalDecision::approve ? "approved" : "denied");
+            if (resolution->byDeviceName) line += " by " + *resolution->byDeviceName;
+            if (resolution->reason != ApprovalResolution::Reason::answered)
+                line += " (" + std::string(enumName(resolution->reason)) + ")";
+            say(std::move(line));
+        },
+        {.skipCurrent = true}));
 }
 
 // As the panel's target section lists them: the saved targets in the user's order, then the
@@ -372,9 +423,9 @@ void ControlCommands::refresh(ControlSocket::Reply& reply) {
 // The panel's picker offers saved targets only, so an id that names none is refused.
 void ControlCommands::use(const std::string& targetID, ControlSocket::Reply& reply) {
     if (targetID.empty()) return reply.fail("Say which target: use TARGET-ID (quibctl targets lists them).");
-    const auto target = config_.store->target(targetID);
-    if (!target) return reply.fail("No saved target has the identifier " + targetID + " (quibctl targets lists them).");
-    actions_->useTarget(targetID);
+    const auto target = TargetLookup::find(*config_.store, targetID);
+    if (!target) return reply.fail(target.error().message);
+    actions_->useTarget(target->id);
     reply.answer(Json{{"message", "Active target: " + target->name}});
 }
 
@@ -392,7 +443,11 @@ void ControlCommands::loginItem(const std::string& change, ControlSocket::Reply&
     if (change != "status") {
         if (auto done = actions_->setLaunchAtLogin(change == "on"); !done) return reply.fail(done.error().message);
     } else if (!actions_->loginItemOffered()) {
-        return reply.fail(MenuControls::installHint());
+        // The question is answered: this host cannot start at login.
+        return reply.answer(Json{{"launchAtLogin", false},
+                                 {"message",
+                                  "Launch at login: off (only an installed host starts at login: make "
+                                  "install-host)"}});
     }
     auto& state = *config_.state;
     Json line{{"launchAtLogin", state.launchAtLogin().value()}};
@@ -419,6 +474,8 @@ void ControlCommands::open(const std::string& item, ControlSocket::Reply& reply)
     }
     if (item == "screen-recording") {
         actions_->openScreenRecordingSettings();
+        if (config_.state->screenRecordingGranted().value())
+            return reply.answer(Json{{"message", "Window capture works already"}});
         return reply.answer(Json{{"message", "Checked window capture; the host's log says what is missing"}});
     }
     reply.fail("Say which permission: open accessibility, or open screen-recording.");

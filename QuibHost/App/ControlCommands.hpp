@@ -7,12 +7,12 @@
 #include <string>
 
 #include "QuibHost/App/ControlSocket.hpp"
-#include "QuibHost/Panel/HostState.hpp"
 #include "QuibHost/App/TargetEditorCommands.hpp"
+#include "QuibHost/Approvals/PushSender.hpp"
+#include "QuibHost/Panel/HostState.hpp"
 #include "QuibHost/Panel/MenuActions.hpp"
 #include "QuibHost/Panel/MenuViewModelSource.hpp"
 #include "QuibHost/Panel/SettingsActions.hpp"
-#include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Targets/AttachmentInbox.hpp"
@@ -131,6 +131,7 @@ private:
     void retryAway(ControlSocket::Reply& reply);
     void listen(bool allowed, ControlSocket::Reply& reply);
     void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
+    void watchRequests(std::vector<Subscription>& subscriptions, const std::function<void(std::string)>& say);
     Json targets() const;
     void removeTargets(const Json& ids, ControlSocket::Reply& reply);
     void addTarget(ControlSocket::Reply& reply);
@@ -152,7 +153,7 @@ private:
     std::shared_ptr<MenuActions> actions_;
     std::shared_ptr<SettingsActions> settings_;
     std::function<void()> showPanel_;
-    std::map<std::uint64_t, Subscription> watchers_;
+    std::map<std::uint64_t, std::vector<Subscription>> watchers_;
     std::uint64_t nextWatcher_ = 0;
 };
 

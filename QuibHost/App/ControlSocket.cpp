@@ -123,7 +123,8 @@ void Core::backOff(const std::error_code& error) {
     using namespace std::chrono_literals;
     if (!backOff_) {
         backOff_ = 100ms;
-        quibLog().error("The control socket cannot take connections (", pub(error.message()), "); trying again shortly");
+        quibLog().error("The control socket cannot take connections (", pub(error.message()),
+                        "); trying again shortly");
     } else {
         backOff_ = std::min<Duration>(*backOff_ * 2, 1s);
     }
@@ -207,10 +208,11 @@ void Session::requestRead(const std::error_code& error, std::size_t length) {
 
 // Reads on after the request only to learn when the client goes away.
 void Session::watchForHangUp() {
-    socket_.async_read_some(asio::buffer(scratch_), [self = shared_from_this()](const std::error_code& error, std::size_t) {
-        if (error) self->close();
-        else if (!self->closed_.load()) self->watchForHangUp();
-    });
+    socket_.async_read_some(asio::buffer(scratch_),
+                            [self = shared_from_this()](const std::error_code& error, std::size_t) {
+                                if (error) self->close();
+                                else if (!self->closed_.load()) self->watchForHangUp();
+                            });
 }
 
 void Session::send(const Json& line) {
@@ -239,12 +241,13 @@ void Session::writeNext() {
         return;
     }
     writing_ = true;
-    asio::async_write(socket_, asio::buffer(outgoing_.front()), [self = shared_from_this()](const std::error_code& error, std::size_t) {
-        self->writing_ = false;
-        self->outgoing_.pop_front();
-        if (error) return self->close();
-        self->writeNext();
-    });
+    asio::async_write(socket_, asio::buffer(outgoing_.front()),
+                      [self = shared_from_this()](const std::error_code& error, std::size_t) {
+                          self->writing_ = false;
+                          self->outgoing_.pop_front();
+                          if (error) return self->close();
+                          self->writeNext();
+                      });
 }
 
 void Session::close() {
@@ -289,21 +292,18 @@ Result<void> ensurePrivateFolder(const fs::path& folder) {
     return {};
 }
 
-// Whether something answers on the socket at `path`.
-bool someoneListens(const fs::path& path) {
-    asio::io_context io;
-    Local::socket probe(io);
-    std::error_code error;
-    probe.connect(Local::endpoint(path.string()), error);
-    return !error;
-}
+fs::path socketIn(const fs::path& folder) { return folder / "quib-host.sock"; }
+
+fs::path tmpFolder() { return fs::path("/tmp") / ("quib-" + std::to_string(::geteuid())); }
 
 // Clears the way for a new socket at `path`: a stale socket file is removed.
 Result<void> clearStaleSocket(const fs::path& path) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) return {};
     if (!S_ISSOCK(info.st_mode)) return fail(path.string() + " exists and is not a socket.");
-    if (someoneListens(path)) return fail("Another Quib host is already running; its control socket is " + path.string());
+    if (const auto pid = ControlSocket::answeringHost(path))
+        return fail("Another Quib host is already running (pid " + std::to_string(*pid) + "); its control socket is " +
+                    path.string());
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return errnoError("Cannot remove " + path.string());
     return {};
 }
@@ -325,14 +325,36 @@ Result<void> listenAt(Local::acceptor& acceptor, const fs::path& path) {
 
 Result<fs::path> ControlSocket::defaultPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/') return fs::path(runtime) / "quib-host.sock";
-    const fs::path folder = fs::path("/tmp") / ("quib-" + std::to_string(::geteuid()));
+    if (runtime != nullptr && runtime[0] == '/') return socketIn(runtime);
+    const fs::path folder = tmpFolder();
     if (auto made = ensurePrivateFolder(folder); !made) return made.error();
-    return folder / "quib-host.sock";
+    return socketIn(folder);
+}
+
+std::vector<fs::path> ControlSocket::candidatePaths(const char* runtimeDirectory, const fs::path& userRuntime) {
+    if (runtimeDirectory != nullptr && runtimeDirectory[0] == '/') return {socketIn(runtimeDirectory)};
+    return {socketIn(userRuntime), socketIn(tmpFolder())};
+}
+
+std::vector<fs::path> ControlSocket::candidatePaths() {
+    return candidatePaths(std::getenv("XDG_RUNTIME_DIR"), fs::path("/run/user") / std::to_string(::geteuid()));
+}
+
+// The kernel keeps the credentials of the process that made the listening socket.
+std::optional<pid_t> ControlSocket::answeringHost(const fs::path& path) {
+    asio::io_context io;
+    Local::socket probe(io);
+    std::error_code error;
+    probe.connect(Local::endpoint(path.string()), error);
+    if (error) return std::nullopt;
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(probe.native_handle(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return pid_t{0};
+    return credentials.pid;
 }
 
 Result<std::unique_ptr<ControlSocket>> ControlSocket::open(const fs::path& path, Handler handler,
-                                                          std::shared_ptr<Clock> clock) {
+                                                           std::shared_ptr<Clock> clock) {
     if (path.string().size() >= sizeof(sockaddr_un{}.sun_path))
         return fail("The control socket's path is too long: " + path.string());
     if (auto cleared = clearStaleSocket(path); !cleared) return cleared.error();

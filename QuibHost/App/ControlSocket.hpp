@@ -6,6 +6,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 #include "Runtime/Clock.hpp"
 #include "Runtime/Result.hpp"
@@ -14,7 +17,9 @@
 
 namespace quib {
 
-namespace controlsocket { class Core; }
+namespace controlsocket {
+class Core;
+}
 
 // The local door through which `quibctl` stands in for the menu-bar panel: a Unix stream socket
 // that only the user running the host may use (the socket is 0600 in a folder of the user's own,
@@ -77,6 +82,17 @@ public:
     // 0700 folder of the user's own under /tmp ("quib-<uid>"), made when missing. Fails when that
     // folder belongs to someone else or others may enter it.
     static Result<std::filesystem::path> defaultPath();
+    // Every place a host of this user may listen, the likeliest first: $XDG_RUNTIME_DIR's socket
+    // when that is set; otherwise the one in the user's runtime folder (`userRuntime`, a host
+    // started in the desktop session has it as $XDG_RUNTIME_DIR), then the /tmp one. Nothing is
+    // made.
+    static std::vector<std::filesystem::path> candidatePaths(const char* runtimeDirectory,
+                                                             const std::filesystem::path& userRuntime);
+    // The same for this process: its XDG_RUNTIME_DIR and /run/user/<uid>.
+    static std::vector<std::filesystem::path> candidatePaths();
+    // The process id of a host that answers on `path`, as the kernel gives it; none when nothing
+    // answers there.
+    static std::optional<pid_t> answeringHost(const std::filesystem::path& path);
 
     // Listens at `path`. A socket file left behind by a host that is gone is replaced; one that
     // a running host answers on is not ("already running").
@@ -91,7 +107,6 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-
     std::filesystem::path path_;
     std::shared_ptr<controlsocket::Core> core_;
     std::optional<WorkerThread> thread_;

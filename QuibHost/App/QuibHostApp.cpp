@@ -262,7 +262,7 @@ QuibHostApp::Launched QuibHostApp::launch() {
     server_->beginRemoteAccessWatch();
     state_->beginWatchingAccessibility();
     logLaunch();
-    if (config_.sessionCaveat) quibLog().error(pub(*config_.sessionCaveat));
+    if (config_.sessionCaveat) quibLog().warning(pub(*config_.sessionCaveat));
     enableLoginItemWhenAsked();
     openControlSocket();
 

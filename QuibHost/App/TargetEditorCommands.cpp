@@ -1,4 +1,5 @@
 #include "QuibHost/App/TargetEditorCommands.hpp"
+#include "QuibHost/App/TargetLookup.hpp"
 
 #include <algorithm>
 
@@ -21,19 +22,30 @@ std::optional<bool> switchPosition(const std::string& value) {
     return std::nullopt;
 }
 
+// The tag of the picker row `value` names: the tag itself, or for a pane the address its row
+// begins with ("work:0.0", shown before the pane's program).
+std::optional<std::string> rowFor(const std::vector<MenuItem>& rows, const std::string& value, bool byAddress) {
+    for (const MenuItem& row : rows)
+        if (row.key == value) return row.key;
+    if (!byAddress || value.empty()) return std::nullopt;
+    for (const MenuItem& row : rows)
+        if (!row.key.empty() && (row.text == value || row.text.starts_with(value + "  "))) return row.key;
+    return std::nullopt;
+}
+
 }  // namespace
 
 void TargetEditorCommands::run(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
-    const std::string id = stringField(request, "target");
-    const auto target = config_.editor.store->target(id);
-    if (!target) return reply->fail("No saved target has the identifier \"" + id + "\" (quibctl targets lists them).");
+    const auto target = TargetLookup::find(*config_.editor.store, stringField(request, "target"));
+    if (!target) return reply->fail(target.error().message);
+    const std::string id = target->id;
     if (request.contains("chooseApp")) {
         const std::filesystem::path file = stringField(request, "chooseApp");
         const auto editor = open(*target, file);
         if (!editor->chooseApp())
             return reply->fail(file.string() + " is not the desktop entry of an application; nothing changed.");
-        return reply->answer(Json{{"message", "The target's app is now " +
-                                                   config_.editor.store->target(id)->bundleID.value_or("")}});
+        return reply->answer(
+            Json{{"message", "The target's app is now " + config_.editor.store->target(id)->bundleID.value_or("")}});
     }
     const auto editor = open(*target, std::nullopt);
     if (request.contains("set")) return set(editor, stringField(request, "set"), stringField(request, "value"), reply);
@@ -88,9 +100,9 @@ void TargetEditorCommands::set(const std::shared_ptr<TargetEditorActions>& edito
         std::string quoted = "\"";
         quoted.append(picker).append("\"");
         if (rows.empty()) return reply->fail("This target's kind shows no " + quoted + " picker.");
-        if (std::ranges::none_of(rows, [&](const MenuItem& row) { return row.key == value; }))
-            return reply->fail(quoted + " has no row for \"" + value + "\".");
-        answerWrite(*reply, field == "app" ? done.pickRunningApp(value) : done.pickPane(value));
+        const auto row = rowFor(rows, value, field == "pane");
+        if (!row) return reply->fail(quoted + " has no row for \"" + value + "\".");
+        answerWrite(*reply, field == "app" ? done.pickRunningApp(*row) : done.pickPane(*row));
     });
 }
 

@@ -33,11 +33,12 @@
 #include "Platform/Linux/PixbufIconRenderer.hpp"
 #include "Platform/Linux/PixbufJpegEncoder.hpp"
 #include "Platform/Linux/X11/X11Desktop.hpp"
-#include "QuibHost/Panel/LoginItem.hpp"
+#include "QuibHost/App/ControlSocket.hpp"
 #include "QuibHost/App/QuibHostApp.hpp"
 #include "QuibHost/App/SessionCaveat.hpp"
 #include "QuibHost/App/SignalWatcher.hpp"
 #include "QuibHost/Interface/QtInterface.hpp"
+#include "QuibHost/Panel/LoginItem.hpp"
 #include "QuibHost/Reach/PortMapper.hpp"
 #include "QuibHost/Reach/StunDiscovery.hpp"
 #include "QuibHost/Reach/UPnPGateway.hpp"
@@ -73,6 +74,21 @@ std::optional<int> refuseOrHelp(const std::vector<std::string>& arguments) {
     return std::nullopt;
 }
 
+// A second host of the same user would share the first one's settings, port and tray: it is
+// refused before it touches any of them. Status 1 when a host answers on a control socket of
+// this user.
+std::optional<int> refuseSecondHost() {
+    for (const auto& path : quib::ControlSocket::candidatePaths()) {
+        const auto pid = quib::ControlSocket::answeringHost(path);
+        if (!pid) continue;
+        std::cerr << "quib-host: another Quib host is already running (pid " << *pid << ", control socket "
+                  << path.string() << "); `quibctl status` shows it. Quit it first (quibctl quit) to start this one."
+                  << std::endl;
+        return 1;
+    }
+    return std::nullopt;
+}
+
 // Prints what a person needs to pair a phone, on standard output only: the pairing code never
 // goes to the log.
 void printPairing(const quib::QuibHostApp::Launched& launched) {
@@ -100,15 +116,18 @@ void announce(const quib::QuibHostApp::Launched& launched, quib::QuibHostApp& ap
 
 // On a display, other apps' menus and documents are read over AT-SPI, which starts at the first
 // read.
-void readOtherApps(quib::X11Desktop::Opened& desktop, const quib::AtspiConnection::Environment& environment) {
+std::shared_ptr<quib::AtspiConnection> readOtherApps(quib::X11Desktop::Opened& desktop,
+                                                     const quib::AtspiConnection::Environment& environment) {
     auto atspi = std::make_shared<quib::AtspiConnection>(environment);
     desktop.services.menus = std::make_shared<quib::AtspiMenuReader>(atspi, desktop.permissions);
     desktop.services.documents = std::make_shared<quib::AtspiDocuments>(atspi);
+    return atspi;
 }
 
 struct ChosenDesktop {
     quib::X11Desktop::Opened desktop;
     bool onDisplay = false;
+    std::shared_ptr<quib::AtspiConnection> atspi = nullptr;  // none without a display
 };
 
 // The X display named by DISPLAY when it opens and has XTEST; otherwise a desktop without a
@@ -116,10 +135,10 @@ struct ChosenDesktop {
 ChosenDesktop chooseDesktop(const std::shared_ptr<quib::Clock>& clock,
                             const quib::AtspiConnection::Environment& atspiEnvironment) {
     if (auto x11 = quib::X11Desktop::open({}, std::make_shared<quib::DesktopEntries>(), clock)) {
-        readOtherApps(*x11, atspiEnvironment);
-        return {std::move(*x11), true};
+        auto atspi = readOtherApps(*x11, atspiEnvironment);
+        return {std::move(*x11), true, std::move(atspi)};
     }
-    quib::quibLog().info("desktop: no X display with XTEST; running headless");
+    quib::quibLog().warning("desktop: no X display with XTEST; running headless");
     return {{quib::HeadlessDesktop::services(), std::make_shared<quib::HeadlessPermissions>()}, false};
 }
 
@@ -193,6 +212,7 @@ int main(int argc, char** argv) {
     using namespace quib;
     const std::vector<std::string> arguments(argv, argv + argc);
     if (const auto status = refuseOrHelp(arguments)) return *status;
+    if (const auto status = refuseSecondHost()) return *status;
     // Before any thread exists, so that only the watcher ever takes these signals.
     SignalWatcher::block({SIGINT, SIGTERM});
     const auto atspiEnvironment = AtspiConnection::Environment::ofProcess();
@@ -217,7 +237,7 @@ int main(int argc, char** argv) {
 
     auto clock = SystemClock::shared();
     // The desktop first: opening the display readies Xlib for threads before Qt touches it.
-    auto [desktop, onDisplay] = chooseDesktop(clock, atspiEnvironment);
+    auto [desktop, onDisplay, atspi] = chooseDesktop(clock, atspiEnvironment);
     std::unique_ptr<QtInterface> qt;
     std::shared_ptr<MainLoop> loop;
     if (onDisplay && !headlessForTests()) qt = QtInterface::start(argv[0]);
@@ -255,5 +275,8 @@ int main(int argc, char** argv) {
                                     .jpegEncoder = std::make_shared<PixbufJpegEncoder>(),
                                     .quit = [qt = qt.get(), loop = loop.get()] { qt ? qt->quit() : loop->quit(); },
                                     .sessionCaveat = SessionCaveat::of()});
-    return qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
+    const int status = qt ? runWithPanel(*app, *qt) : runHeadless(*app, *loop);
+    // A flag the host switched on would stay on in every later session.
+    if (atspi) atspi->switchBackOff();
+    return status;
 }

@@ -13,7 +13,8 @@ std::shared_ptr<ApprovalBroker> ApprovalBroker::create(std::shared_ptr<Executor>
     return std::make_shared<ApprovalBroker>(Passkey{}, std::move(main));
 }
 
-ApprovalBroker::ApprovalBroker(Passkey, std::shared_ptr<Executor> main) : main_(main), pending_(std::move(main), {}) {}
+ApprovalBroker::ApprovalBroker(Passkey, std::shared_ptr<Executor> main)
+    : main_(main), pending_(main, {}), resolved_(std::move(main), std::nullopt) {}
 
 ApprovalBroker::~ApprovalBroker() { sweep_.cancel(); }
 
@@ -63,6 +64,7 @@ void ApprovalBroker::withdraw(const std::set<std::string>& ids) {
 void ApprovalBroker::publish() { pending_.set(ledger_.pending()); }
 
 void ApprovalBroker::report(const ApprovalResolution& resolution) {
+    resolved_.set(resolution);
     if (onResolved_) onResolved_(resolution);
 }
 

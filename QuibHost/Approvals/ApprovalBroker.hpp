@@ -45,6 +45,7 @@ public:
 
     // The waiting requests, republished after every change through the broker.
     Published<std::vector<ApprovalRequest>>& pendingRequests() override { return pending_; }
+    Published<std::optional<ApprovalResolution>>& lastResolution() override { return resolved_; }
 
     std::vector<ApprovalRequest> pending() const override { return pending_.value(); }
     ApprovalLedger::AddOutcome submit(const ApprovalRequest& request) override;
@@ -64,6 +65,7 @@ private:
 
     std::shared_ptr<Executor> main_;
     Published<std::vector<ApprovalRequest>> pending_;
+    Published<std::optional<ApprovalResolution>> resolved_;
     std::function<void(const ApprovalRequest&)> onAdded_;
     std::function<void(const ApprovalResolution&)> onResolved_;
     ApprovalLedger ledger_;

@@ -23,6 +23,8 @@ public:
     virtual std::vector<ApprovalRequest> pending() const = 0;
     // The same list, republished after every change.
     virtual Published<std::vector<ApprovalRequest>>& pendingRequests() = 0;
+    // The latest request to end (answered, expired, withdrawn or refused); none before the first.
+    virtual Published<std::optional<ApprovalResolution>>& lastResolution() = 0;
     // Offers an agent's request. A duplicate changes nothing and is for the caller to answer; a
     // refusal is reported through the resolution callback.
     virtual ApprovalLedger::AddOutcome submit(const ApprovalRequest& request) = 0;

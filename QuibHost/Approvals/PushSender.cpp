@@ -51,8 +51,21 @@ bool PushSender::isConfigured() const { return relay().has_value(); }
 
 std::optional<std::string> PushSender::relay() const {
     auto relay = config_.settings->string(relayKey);
-    if (!relay || !config_.poster || !config_.poster->accepts(*relay)) return std::nullopt;
+    if (!relay || !config_.poster) return std::nullopt;
+    if (!config_.poster->accepts(*relay)) {
+        noteIgnored(*relay);
+        return std::nullopt;
+    }
     return relay;
+}
+
+// Once for each value that is set: the relay is read for every status a phone is sent.
+void PushSender::noteIgnored(const std::string& relay) const {
+    std::lock_guard lock(ignoredMutex_);
+    if (ignoredRelay_ == relay) return;
+    ignoredRelay_ = relay;
+    quibLog().warning("push: ", pub(std::string(relayKey)), " is ignored: ", pub(relay),
+                      " is not an http or https URL, so no alert is pushed");
 }
 
 // The queue lives no longer than the sender, so its tasks may hold the sender itself. A task that

@@ -61,8 +61,8 @@ public:
         SecretStore secrets;  // the phones' away keys seal their alerts
         // None: no relay can be posted to, so pushing stays off.
         std::shared_ptr<HttpPoster> poster;
-        std::shared_ptr<Clock> clock;   // wall time of routing
-        std::shared_ptr<Executor> main; // where the summary is handed over
+        std::shared_ptr<Clock> clock;    // wall time of routing
+        std::shared_ptr<Executor> main;  // where the summary is handed over
     };
 
     // What the push queue holds at one moment (tests and the panel).
@@ -100,6 +100,7 @@ private:
     void onQueue(std::function<void(PushSender&)> work);
     std::int64_t nowMillis() const;
     std::optional<std::string> relay() const;
+    void noteIgnored(const std::string& relay) const;
     std::string summaryText() const;
     void deliver(const std::vector<PushDelivery>& deliveries, std::string_view category);
     void post(const std::string& relay, const PushDelivery& delivery, Json payload);
@@ -129,9 +130,11 @@ private:
     Config config_;
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
     std::map<std::string, PhonePosts> posts_;  // push queue only
-    PushRouter router_;                       // push queue only
-    std::optional<std::string> lastFailure_;  // push queue only
-    SerialQueue queue_;                       // last: destroyed first, running what is queued
+    PushRouter router_;                        // push queue only
+    std::optional<std::string> lastFailure_;   // push queue only
+    mutable std::mutex ignoredMutex_;
+    mutable std::optional<std::string> ignoredRelay_;  // the last relay setting logged as ignored
+    SerialQueue queue_;                                // last: destroyed first, running what is queued
 };
 
 }  // namespace quib

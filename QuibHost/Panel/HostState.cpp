@@ -44,11 +44,13 @@ void HostState::setPairingCode(std::string code) {
 
 void HostState::rotatePairingCode() {
     setPairingCode(QuibTransport::newPairingCode());
+    quibLog().info("pairing code rotated: every phone was disconnected and must use the new one");
     if (links_.startServer) links_.startServer(pairingCode_.value());
 }
 
 void HostState::setInjectionPaused(bool paused) {
     injectionPaused_.set(paused);
+    quibLog().info(paused ? "input from phones paused" : "input from phones resumed");
     if (links_.setInjectorPaused) links_.setInjectorPaused(paused);
     if (paused) {
         call(links_.releaseAllButtons);
@@ -70,7 +72,7 @@ void HostState::setLaunchAtLogin(bool on) {
 
 void HostState::promptForAccessibility() const {
     if (quickAccessibilityCheck()) return;
-    quibLog().info("accessibility: not granted: ", pub(permissions_->accessibilityHelp()));
+    quibLog().warning("accessibility: not granted: ", pub(permissions_->accessibilityHelp()));
 }
 
 void HostState::openAccessibilitySettings() const { promptForAccessibility(); }

@@ -195,7 +195,7 @@ std::optional<std::string> UPnPGateway::soap(const Control& control, std::string
     const bool readable = unicode::isValidUtf8(answer->body);
     if (answer->status == 200) return readable ? answer->body : std::string();
     const std::string fault = readable ? UPnPWire::faultText(answer->body) : std::string();
-    quibLog().info("away: UPnP ", pub(action), " failed ", answer->status, " ", pub(fault));
+    quibLog().warning("away: UPnP ", pub(action), " failed ", answer->status, " ", pub(fault));
     return std::nullopt;
 }
 

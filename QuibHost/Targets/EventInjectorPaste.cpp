@@ -6,12 +6,9 @@
 #include <string_view>
 
 #include "QuibHost/Targets/EventInjector.hpp"
-#include "Runtime/HostWords.hpp"
 
 namespace quib {
 namespace {
-
-constexpr std::string_view unknownKeyText = said<" isn't a key ", HostWords::product, " knows how to press">;
 
 // The whole file, or none when it cannot be read (a folder included).
 std::optional<Bytes> readFile(const std::filesystem::path& path) {

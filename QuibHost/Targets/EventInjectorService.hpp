@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "QuibHost/Targets/TargetOutcome.hpp"
 #include "Runtime/Geometry.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/ClickPhase.hpp"
 #include "Shared/KeyChord.hpp"
@@ -22,6 +24,9 @@ namespace quib {
 // are read under the injector's state lock.
 class EventInjectorService {
 public:
+    // Follows the spoken chord of a key outside the key table: "F1 isn't a key ...".
+    static constexpr std::string_view unknownKeyText = said<" isn't a key ", HostWords::product, " knows how to press">;
+
     virtual ~EventInjectorService() = default;
 
     // Pointer input; each does nothing while paused.

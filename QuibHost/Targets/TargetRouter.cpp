@@ -20,6 +20,7 @@ std::string sentWords(const std::string& text, const QuibTarget& target) {
 
 TargetRouter::TargetRouter(Config config)
     : injector_(required(std::move(config.injector), "TargetRouter", "injector")),
+      events_(std::move(config.desktop.events)),
       workspace_(required(std::move(config.desktop.workspace), "TargetRouter", "workspace")),
       roster_(required(std::move(config.desktop.roster), "TargetRouter", "window roster")),
       tmux_(std::move(config.tmux)),
@@ -115,7 +116,8 @@ bool TargetRouter::pressEnter(const std::string& pane) {
 // A frontmost target is never focused: the text goes to whatever app has focus.
 DeliveryReceipt TargetRouter::textToApp(const std::string& text, const QuibTarget& target, bool submit) {
     const std::size_t characters = unicode::graphemeCount(text);
-    if (!injector_->isTrusted()) return receipt(target, false, characters, false, std::string(Permissions::accessibilityRefusal));
+    if (!injector_->isTrusted())
+        return receipt(target, false, characters, false, std::string(Permissions::accessibilityRefusal));
     if (target.kind == QuibTarget::Kind::app) {
         const Outcome ready = readyForInput(target);
         if (!ready.ok) return receipt(target, false, characters, false, ready.message);

@@ -79,6 +79,9 @@ public:
     // A file path as a shell reads it back: bare when made only of letters, numeric characters
     // and "/", ".", "_" and "-"; otherwise in single quotes, each quote inside written '\''.
     static std::string shellQuoted(std::string_view path);
+    // The caption (trimmed) on the first line when there is one, then each file's quoted path on
+    // a line of its own.
+    static std::string captionAndPaths(const std::vector<UploadAttachment>& attachments, const std::string& caption);
 
 private:
     // Focusing's answer, and whether it launched the app (which has not come up yet).
@@ -101,6 +104,8 @@ private:
     DeliveryReceipt textToApp(const std::string& text, const QuibTarget& target, bool submit);
     DeliveryReceipt pathsToPane(const std::vector<UploadAttachment>& attachments, const std::string& caption,
                                 const QuibTarget& target, std::optional<bool> submit);
+    DeliveryReceipt pathsToTerminal(const std::vector<UploadAttachment>& attachments, const std::string& caption,
+                                    const QuibTarget& target, std::optional<bool> submit);
     DeliveryReceipt imagesToApp(const std::vector<UploadAttachment>& attachments, const std::string& caption,
                                 const QuibTarget& target, std::optional<bool> submit);
     void pressReturnIf(bool submit);
@@ -122,6 +127,7 @@ private:
     static std::string goneText(const std::string& pane);
 
     std::shared_ptr<EventInjectorService> injector_;
+    std::shared_ptr<EventPoster> events_;  // none: no window is a terminal's
     std::shared_ptr<Workspace> workspace_;
     std::shared_ptr<WindowRoster> roster_;
     Tmux tmux_;

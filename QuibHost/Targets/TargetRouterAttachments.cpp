@@ -41,14 +41,19 @@ DeliveryReceipt TargetRouter::deliver(const std::vector<UploadAttachment>& attac
 
 // The caption on the first line, when there is one, then one quoted path a line, for the program
 // in the pane to pick up.
-DeliveryReceipt TargetRouter::pathsToPane(const std::vector<UploadAttachment>& attachments, const std::string& caption,
-                                          const QuibTarget& target, std::optional<bool> submit) {
+std::string TargetRouter::captionAndPaths(const std::vector<UploadAttachment>& attachments,
+                                          const std::string& caption) {
     std::string lines(unicode::trimWhiteSpace(caption));
     for (const auto& attachment : attachments) {
         if (!lines.empty()) lines += '\n';
         lines += shellQuoted(attachment.file.string());
     }
-    DeliveryReceipt delivered = deliver(lines, target, submit);
+    return lines;
+}
+
+DeliveryReceipt TargetRouter::pathsToPane(const std::vector<UploadAttachment>& attachments, const std::string& caption,
+                                          const QuibTarget& target, std::optional<bool> submit) {
+    DeliveryReceipt delivered = deliver(captionAndPaths(attachments, caption), target, submit);
     if (delivered.ok) delivered.message = sentImages(attachments.size(), target);
     return delivered;
 }
@@ -58,11 +63,14 @@ DeliveryReceipt TargetRouter::pathsToPane(const std::vector<UploadAttachment>& a
 DeliveryReceipt TargetRouter::imagesToApp(const std::vector<UploadAttachment>& attachments, const std::string& caption,
                                           const QuibTarget& target, std::optional<bool> submit) {
     const std::size_t captionCharacters = unicode::graphemeCount(caption);
-    if (!injector_->isTrusted()) return receipt(target, false, captionCharacters, false, std::string(Permissions::accessibilityRefusal));
+    if (!injector_->isTrusted())
+        return receipt(target, false, captionCharacters, false, std::string(Permissions::accessibilityRefusal));
     if (target.kind == QuibTarget::Kind::app) {
         const Outcome ready = readyForInput(target);
         if (!ready.ok) return receipt(target, false, captionCharacters, false, ready.message);
     }
+    // A terminal takes no pasted picture: it gets the inbox paths as a pane does.
+    if (events_ && events_->focusIsTerminal()) return pathsToTerminal(attachments, caption, target, submit);
     bool pastedAny = false;
     for (const auto& attachment : attachments) {
         pastedAny = injector_->paste(attachment.file, attachment.format) || pastedAny;
@@ -70,11 +78,23 @@ DeliveryReceipt TargetRouter::imagesToApp(const std::vector<UploadAttachment>& a
     }
     const std::string trimmed(unicode::trimWhiteSpace(caption));
     const std::size_t characters = unicode::graphemeCount(trimmed);
-    if (!pastedAny && trimmed.empty()) return receipt(target, false, characters, false, std::string(unreadableImagesText));
+    if (!pastedAny && trimmed.empty())
+        return receipt(target, false, characters, false, std::string(unreadableImagesText));
     if (!trimmed.empty()) injector_->paste(trimmed);
     const bool submitting = submits(target, submit);
     pressReturnIf(submitting);
     return receipt(target, true, characters, submitting, sentImages(attachments.size(), target));
+}
+
+// The app is in front already: the text is pasted as text is.
+DeliveryReceipt TargetRouter::pathsToTerminal(const std::vector<UploadAttachment>& attachments,
+                                              const std::string& caption, const QuibTarget& target,
+                                              std::optional<bool> submit) {
+    const std::string lines = captionAndPaths(attachments, caption);
+    injector_->paste(lines);
+    const bool submitting = submits(target, submit);
+    pressReturnIf(submitting);
+    return receipt(target, true, unicode::graphemeCount(lines), submitting, sentImages(attachments.size(), target));
 }
 
 }  // namespace quib

@@ -108,6 +108,8 @@ TargetRouter::Outcome TargetRouter::press(const KeyChord& chord, const std::opti
 // sent.
 TargetRouter::Outcome TargetRouter::pressInPane(const KeyChord& chord, const QuibTarget& target) {
     const auto key = chord.tmuxName();
+    const bool known = KeyChord::keyCodes().contains(chord.key) || KeyChord::functionKeyNumber(chord.key);
+    if (!known) return {false, chord.spoken() + std::string(EventInjectorService::unknownKeyText)};
     if (!key) return {false, chord.spoken() + " is the terminal's own shortcut, not something a pane can receive"};
     const auto pane = resolvePane(target);
     if (!pane) return {false, pane.error().message};

@@ -135,16 +135,24 @@ TEST(AtspiMenus, AProcessThatPublishesNoTreeHasNoMenuBar) {
         MenuScanner::Outcome(MenuScanner::Unreadable{"Bars Editor publishes no menu bar Quib can read"}));
 }
 
-// Switching it on is left to the host's first read, and it stays on.
-TEST(AtspiMenus, TheFirstReadSwitchesAssistiveTechnologyOn) {
+// Switching it on is left to the host's first read; it stays on while the host runs, and is
+// switched off as it ends only when the host was the one that switched it on.
+TEST(AtspiMenus, TheFirstReadSwitchesAssistiveTechnologyOnUntilTheEnd) {
     QUIB_REQUIRE_ACCESSIBILITY_BUS();
-    auto bus = PrivateSessionBus::start();
-    ASSERT_TRUE(bus);
-    const DesktopSession session{DesktopSession::shared().display, bus->address()};
-    AtspiReading reading(session);
-    ASSERT_EQ(assistiveTechnologyEnabled(session), false);
-    EXPECT_TRUE(reading.menus->isTrusted());
-    EXPECT_EQ(assistiveTechnologyEnabled(session), true);
+    for (const bool onBefore : {false, true}) {
+        auto bus = PrivateSessionBus::start();
+        ASSERT_TRUE(bus);
+        const DesktopSession session{DesktopSession::shared().display, bus->address()};
+        if (onBefore) {
+            ASSERT_TRUE(enableAssistiveTechnology(session));
+        }
+        AtspiReading reading(session);
+        ASSERT_EQ(assistiveTechnologyEnabled(session), onBefore);
+        EXPECT_TRUE(reading.menus->isTrusted());
+        EXPECT_EQ(assistiveTechnologyEnabled(session), true);
+        reading.connection->switchBackOff();  // as the host does at its end
+        EXPECT_EQ(assistiveTechnologyEnabled(session), onBefore) << "on before: " << onBefore;
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -13,7 +14,9 @@
 #include "Shared/QuibTarget.hpp"
 #include "Shared/QuibTransport.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -190,22 +193,129 @@ TEST(QuibHost, TimesPointerMovesAndOutlivesInputBeyondWhatEventsHold) {
     EXPECT_EQ(host->stop(), 0) << host->log();
 }
 
-TEST(QuibPhone, SaysHelloSendsItsLinesAndPrintsTheHostsReplies) {
+// quib-phone's standard error, as far as it has been written.
+std::string errorsOf(const TempHome& home, const std::string& name) {
+    return testing::fileContents(home.root() / name);
+}
+
+bool eventually(const std::function<bool()>& done) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        if (done()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+// The stand-in phone stays until this computer approves it, however long that takes, then
+// sends its text into the pane, its image into the inbox and the pane, and its lines.
+TEST(QuibPhone, WaitsForTheApprovalThenSendsItsTextItsImageAndItsLines) {
+    testing::TmuxServer tmux;  // before the host or any thread starts
     TempHome home;
+    ASSERT_TRUE(tmux.startSession("work", home.root()));
+    const std::string pane = tmux.idOf("work:0.0");
+    testing::saveTargetsBeforeStart(home, {testing::workPane(pane)});
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
+    const auto image = home.root() / "shot.png";
+    { std::ofstream(image, std::ios::binary) << textOf(testing::onePixelPng()); }
 
-    auto phone = ChildProcess::start({QUIB_PHONE_PATH, "--host", "127.0.0.1", "--port", std::to_string(host->port()),
-                                      "--code", host->pairingCode(), "--device-id", "CLI-PHONE", "--name", "CLI",
-                                      "--send", R"({"ping":{"nonce":11}})", "--send", "not json", "--wait", "1"},
-                                     {}, home.root() / "phone.err");
+    auto phone = ChildProcess::start({QUIB_PHONE_PATH,
+                                      "--port",
+                                      std::to_string(host->port()),
+                                      "--code",
+                                      host->pairingCode(),
+                                      "--device-id",
+                                      "CLI-PHONE",
+                                      "--name",
+                                      "CLI",
+                                      "--target",
+                                      "T1",
+                                      "--text",
+                                      "echo quib-phone-was-here",
+                                      "--upload",
+                                      image.string(),
+                                      "--send",
+                                      R"({"ping":{"nonce":11}})",
+                                      "--send",
+                                      "not json",
+                                      "--wait",
+                                      "1"},
+                                     {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}}, home.root() / "phone.err");
     ASSERT_TRUE(phone);
-    EXPECT_EQ(phone->wait(20s), 0);
-    while (phone->readLine(1s)) {
-    }
+    ASSERT_TRUE(eventually([&] {
+        return errorsOf(home, "phone.err").find("quibctl approve CLI-PHONE") != std::string::npos;
+    })) << errorsOf(home, "phone.err");
+    std::this_thread::sleep_for(2500ms);  // longer than it used to stay
+    EXPECT_FALSE(phone->wait(0ms)) << "quib-phone left before it was approved";
+    EXPECT_EQ(testing::quibctl(home, {"approve", "CLI-PHONE"}).out, "Approved CLI\n");
+    EXPECT_EQ(phone->wait(30s), 0) << errorsOf(home, "phone.err") << host->log();
+    while (phone->readLine(1s)) {}
     const std::string& printed = phone->output();
     EXPECT_NE(printed.find("{\"pong\":{\"nonce\":11,"), std::string::npos) << printed;
     EXPECT_NE(printed.find("{\"error\":{\"_0\":\"Unreadable message\"}}"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Sent 1 image to Work"), std::string::npos) << printed;
+
+    std::vector<std::filesystem::path> inbox;
+    for (const auto& entry : std::filesystem::directory_iterator(home.dataHome() / "Quib" / "inbox"))
+        inbox.push_back(entry.path());
+    ASSERT_EQ(inbox.size(), 1u);
+    EXPECT_TRUE(eventually([&] {
+        const std::string shown = tmux.run({"capture-pane", "-p", "-J", "-t", pane}).value_or("");
+        return shown.find("echo quib-phone-was-here") != std::string::npos &&
+               shown.find(inbox[0].filename().string()) != std::string::npos;
+    })) << tmux.run({"capture-pane", "-p", "-J", "-t", pane}).value_or("");
+}
+
+// A wrong code is said as such; from the third failure on the host turns the address away, and
+// the tool says for how long.
+TEST(QuibPhone, SaysWhenTheCodeIsWrongAndHowLongItIsLockedOut) {
+    TempHome home;
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    const std::string wrong = host->pairingCode() == "KX7P2M" ? "KX7P2N" : "KX7P2M";
+    const auto attempt = [&](int n) {
+        const std::string err = "wrong-" + std::to_string(n) + ".err";
+        auto phone = ChildProcess::start({QUIB_PHONE_PATH, "--port", std::to_string(host->port()), "--code", wrong},
+                                         {{"XDG_RUNTIME_DIR", home.runtimeDir().string()}}, home.root() / err);
+        EXPECT_TRUE(phone && phone->wait(20s) == 1) << n;
+        return errorsOf(home, err);
+    };
+    for (int n = 1; n <= 2; ++n) {
+        const std::string said = attempt(n);
+        EXPECT_NE(said.find(": the pairing code was not accepted (quibctl code shows the host's)"), std::string::npos)
+            << said;
+        EXPECT_EQ(said.find("alert"), std::string::npos) << said;
+    }
+    EXPECT_NE(attempt(3).find("the pairing code was not accepted; locked out for 2 s"), std::string::npos);
+    const std::string turned = attempt(4);
+    EXPECT_NE(turned.find("turned the connection away"), std::string::npos) << turned;
+    EXPECT_NE(turned.find("; locked out for "), std::string::npos) << turned;
+    EXPECT_EQ(turned.find("truncated"), std::string::npos) << turned;
+}
+
+// A second host of the same user finds the first answering on its control socket and ends
+// before it reads the settings or prints a code.
+TEST(QuibHost, ASecondHostNamesTheFirstAndEndsBeforeItStarts) {
+    TempHome home;
+    auto host = HostProcess::start(home);
+    ASSERT_TRUE(host);
+    const auto elsewhere = home.root() / "second-config";
+    auto second = ChildProcess::start({QUIB_HOST_PATH},
+                                      {{"XDG_CONFIG_HOME", elsewhere.string()},
+                                       {"XDG_DATA_HOME", home.dataHome().string()},
+                                       {"XDG_RUNTIME_DIR", home.runtimeDir().string()}},
+                                      home.root() / "second.err", {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"});
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->wait(10s), 1);
+    const std::string said = errorsOf(home, "second.err");
+    EXPECT_NE(said.find("another Quib host is already running (pid " + std::to_string(host->process().pid())),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("`quibctl status` shows it"), std::string::npos) << said;
+    while (second->readLine(100ms)) {}
+    EXPECT_EQ(second->output(), "");
+    EXPECT_FALSE(std::filesystem::exists(elsewhere)) << "the second host touched its settings";
+    EXPECT_FALSE(host->process().wait(0ms)) << "the first host ended";
 }
 
 TEST(QuibPhone, RefusesUnusableArguments) {

@@ -56,11 +56,16 @@ TEST(QuibctlTargetEditor, ThePanePickerListsTheServersPanesAndRefreshFindsANewOn
     ASSERT_EQ(refreshed.status, 0) << refreshed.err;
     EXPECT_NE(refreshed.out.find(paneRow("work:0.1", "codex", second, false)), std::string::npos) << refreshed.out;
 
-    // A row of the picker is stored by its tag; anything else is not a row.
+    // A row of the picker is stored by its tag, or a pane's by the name it shows; anything else
+    // is not a row. The target may be named by its name or the beginning of its id.
     EXPECT_EQ(quibctl(home, {"target", "T-Pane", "set", "pane", second}).status, 0);
-    EXPECT_NE(quibctl(home, {"target", "T-Pane", "set", "pane", "work:0.1"}).status, 0);
+    const auto nowhere = quibctl(home, {"target", "T-Pane", "set", "pane", "work:0.9"});
+    EXPECT_EQ(nowhere.err, "quibctl: \"Pane\" has no row for \"work:0.9\".\n");
     const auto moved = quibctl(home, {"target", "T-Pane"});
     EXPECT_NE(moved.out.find(paneRow("work:0.1", "codex", second, true)), std::string::npos) << moved.out;
+    EXPECT_EQ(quibctl(home, {"target", "Pane", "set", "pane", "work:0.0"}).status, 0);
+    const auto back = quibctl(home, {"target", "T-P"});
+    EXPECT_NE(back.out.find(paneRow("work:0.0", "claude", first, true)), std::string::npos) << back.out;
 }
 
 // "Choose an app…" with a file: an application's entry becomes the target's app and names a

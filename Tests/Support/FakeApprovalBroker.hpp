@@ -26,7 +26,8 @@ public:
         bool operator==(const Decision&) const = default;
     };
 
-    explicit FakeApprovalBroker(std::shared_ptr<Executor> main) : published_(std::move(main), {}) {}
+    explicit FakeApprovalBroker(std::shared_ptr<Executor> main)
+        : published_(main, {}), resolved_(std::move(main), std::nullopt) {}
 
     std::vector<ApprovalRequest> pending() const override {
         std::lock_guard lock(mutex_);
@@ -48,6 +49,7 @@ public:
         return ApprovalLedger::AddOutcome::added();
     }
     Published<std::vector<ApprovalRequest>>& pendingRequests() override { return published_; }
+    Published<std::optional<ApprovalResolution>>& lastResolution() override { return resolved_; }
     void decide(const std::string& id, ApprovalDecision decision, const std::optional<std::string>& reason,
                 const std::optional<std::string>& by) override {
         std::lock_guard lock(mutex_);
@@ -80,6 +82,7 @@ private:
     std::set<std::string> withdrawn_;
     std::vector<Decision> decided_;
     Published<std::vector<ApprovalRequest>> published_;
+    Published<std::optional<ApprovalResolution>> resolved_;
 };
 
 }  // namespace quib::testing

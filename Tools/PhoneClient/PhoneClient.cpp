@@ -32,6 +32,25 @@ Result<asio::ip::tcp::endpoint> resolve(asio::io_context& io, const std::string&
     return found.begin()->endpoint();
 }
 
+// A TLS alert from the host means it could not agree on the key, which comes from the pairing
+// code; an end of the stream before any answer means the host closed the connection unheard.
+PhoneClient::Refusal refusalOf(const std::error_code& error) {
+    if (error == asio::ssl::error::stream_truncated || error == asio::error::eof ||
+        error == asio::error::connection_reset)
+        return PhoneClient::Refusal::turnedAway;
+    if (error.category() == asio::error::get_ssl_category()) return PhoneClient::Refusal::pairingCode;
+    return PhoneClient::Refusal::none;
+}
+
+std::string reasonOf(const std::error_code& error, PhoneClient::Refusal refusal) {
+    switch (refusal) {
+        case PhoneClient::Refusal::pairingCode: return std::string(PhoneClient::pairingCodeRefusal);
+        case PhoneClient::Refusal::turnedAway: return std::string(PhoneClient::turnedAwayRefusal);
+        case PhoneClient::Refusal::none: break;
+    }
+    return error.message();
+}
+
 }  // namespace
 
 struct PhoneClient::Impl {
@@ -85,7 +104,8 @@ PhoneClient::PhoneClient(Passkey, std::unique_ptr<Impl> impl) : impl_(std::move(
 
 PhoneClient::~PhoneClient() { close(); }
 
-Result<std::unique_ptr<PhoneClient>> PhoneClient::connect(const Options& options) {
+Result<std::unique_ptr<PhoneClient>> PhoneClient::connect(const Options& options, Refusal* refusal) {
+    if (refusal) *refusal = Refusal::none;
     auto impl = std::make_unique<Impl>();
     QuibTransport::Parameters parameters =
         options.key ? QuibTransport::parameters({*options.key}, true)
@@ -115,12 +135,17 @@ Result<std::unique_ptr<PhoneClient>> PhoneClient::connect(const Options& options
     }
 
     std::optional<std::error_code> outcome;
-    QuibTransport::connect(*impl->stream, *endpoint, *impl->clock,
-                           [&outcome](std::error_code error) { outcome = error; }, parameters.tcp);
+    QuibTransport::connect(
+        *impl->stream, *endpoint, *impl->clock, [&outcome](std::error_code error) { outcome = error; }, parameters.tcp);
     // The transport's own timeout always ends the attempt; the margin only guards against a hang.
     impl->runUntil([&] { return outcome.has_value(); }, options.connectTimeout + std::chrono::seconds(5));
     if (!outcome) return fail("Timed out connecting to " + options.host + ":" + std::to_string(options.port));
-    if (*outcome) return fail("Could not connect to " + options.host + ":" + std::to_string(options.port) + ": " + outcome->message());
+    if (*outcome) {
+        const Refusal why = refusalOf(*outcome);
+        if (refusal) *refusal = why;
+        return fail("Could not connect to " + options.host + ":" + std::to_string(options.port) + ": " +
+                    reasonOf(*outcome, why));
+    }
 
     impl->armRead();
     return std::make_unique<PhoneClient>(Passkey{}, std::move(impl));
@@ -177,7 +202,8 @@ Result<Json> PhoneClient::receiveCase(std::string_view caseName, std::chrono::mi
         auto line = receiveLine(std::max(left, std::chrono::milliseconds(0)));
         if (!line) return line.error();
         Json json = Json::parse(*line, nullptr, false);
-        if (json.is_object() && json.size() == 1 && json.contains(std::string(caseName))) return json[std::string(caseName)];
+        if (json.is_object() && json.size() == 1 && json.contains(std::string(caseName)))
+            return json[std::string(caseName)];
     }
 }
 
@@ -200,7 +226,8 @@ Result<std::string> PhoneClient::receiveBytes(std::chrono::milliseconds timeout)
 Result<void> PhoneClient::readable(const std::string& line) {
     auto message = QuibCoder::decode<HostMessage>(line);
     if (message) return {};
-    return fail("The host sent a line that is no host message (" + message.error().message + "): " + line.substr(0, 200));
+    return fail("The host sent a line that is no host message (" + message.error().message +
+                "): " + line.substr(0, 200));
 }
 
 bool PhoneClient::isClosed() const { return impl_->closed; }

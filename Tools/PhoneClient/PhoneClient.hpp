@@ -45,8 +45,19 @@ public:
         int receiveBuffer = 0;
     };
 
-    // Connects and completes the TLS handshake; fails with a readable reason otherwise.
-    static Result<std::unique_ptr<PhoneClient>> connect(const Options& options);
+    // Why a connection did not come about, as far as the phone can tell.
+    enum class Refusal {
+        none,
+        pairingCode,  // the host ended the handshake with an alert: the key (the code) is not its
+        turnedAway,   // the host closed the connection before any handshake (a lock-out)
+    };
+    static constexpr std::string_view pairingCodeRefusal = "the pairing code was not accepted";
+    static constexpr std::string_view turnedAwayRefusal =
+        "the host turned the connection away before the handshake (locked out after failed handshakes)";
+
+    // Connects and completes the TLS handshake; fails with a readable reason otherwise, and says
+    // in `refusal` (when given) what kind of failure it was.
+    static Result<std::unique_ptr<PhoneClient>> connect(const Options& options, Refusal* refusal = nullptr);
 
     ~PhoneClient();
     PhoneClient(const PhoneClient&) = delete;

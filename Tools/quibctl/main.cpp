@@ -25,65 +25,101 @@
 
 namespace {
 
-using quib::HostWords;
 using quib::Json;
 using Clock = std::chrono::steady_clock;
 
 // How long a command other than watch waits for the host's whole answer.
 constexpr std::chrono::seconds answerTimeout{5};
 
-constexpr const char* usage =
-    "usage: quibctl COMMAND\n"
-    "  status               the host's state: listening, pairing code, permissions, pause\n"
-    "  devices              phones waiting for approval, approved and revoked\n"
-    "  approve DEVICE-ID    let a waiting or revoked phone drive this computer\n"
-    "  revoke DEVICE-ID     take an approved phone's permission away and disconnect it\n"
-    "  code [--rotate]      show the pairing code, or draw a new one (disconnects every phone)\n"
-    "  pause                stop posting input from phones\n"
-    "  resume               post input from phones again\n"
-    "  watch                print the host's activity as it happens (Ctrl-C ends)\n"
-    "  targets              the saved targets in order, then those offered provisionally, with\n"
-    "                       their shortcut profiles, the active one marked\n"
-    "  targets add          add a target named \"New target\" at the end and print its id\n"
-    "  targets remove TARGET-ID...\n"
-    "                       remove saved targets (none when one of them is not saved)\n"
-    "  targets move OFFSET... --to N\n"
-    "                       move the saved targets at these offsets (from 0) to before the one at\n"
-    "                       offset N, or to the end when N is their count\n"
-    "  refresh              list the tmux panes again and point the tmux targets at them\n"
-    "  use TARGET-ID        make a saved target the active one\n"
-    "  target TARGET-ID     the target's editor, one item a line as for panel\n"
-    "  target TARGET-ID set FIELD VALUE\n"
-    "                       change one of its controls: name, symbol, kind (app, tmux or\n"
-    "                       frontmost), bundle, app or pane (a picker's row by its tag),\n"
-    "                       allow-return or press-return (on or off)\n"
-    "  target TARGET-ID choose-app FILE\n"
-    "                       make the app of that desktop entry the target's\n"
-    "  target TARGET-ID refresh\n"
-    "                       list the tmux panes again, then print the editor\n"
-    "  reveal log           show the delivery log and print its path\n"
-    "  reveal inbox         show the folder of images phones sent and print its path\n"
-    "  away                 how away access fares and the ways phones can reach this computer\n"
-    "  away on|off          let approved phones reach this computer from away, or stop it\n"
-    "  away retry           try the router and the public address again\n"
-    "  listen on|off        let approved phones listen to this computer, or stop them\n"
-    "  requests             the agents' requests waiting for an answer, with the seconds left\n"
-    "  answer REQUEST-ID approve|deny\n"
-    "                       answer a waiting request from this computer\n"
-    "  push                 whether alerts reach phones through the push relay\n"
-    "  panel                the panel as it shows now, one item a line: section, kind and\n"
-    "                       text, then its fields; the last line is end\n"
-    "  show panel           bring the panel up on the display\n"
-    "  settings [--select TARGET-ID,...]\n"
-    "                       the settings window with these targets selected, as the panel prints\n"
-    "  show settings [--select TARGET-ID]\n"
-    "                       bring the settings window up on the display, that target selected\n"
-    "  login-item on|off|status\n"
-    "                       start this computer's installed host when you log in, or stop it\n"
-    "  quit                 end the host\n"
-    "  open accessibility   check that the host can type and click; the host's log says what is missing\n"
-    "  open screen-recording\n"
-    "                       check that the host can capture windows, likewise\n";
+// One line of the usage: a command's form and what it does (lines after the first indented).
+struct Usage {
+    std::string_view command;
+    std::string_view form;
+    std::string_view does;
+};
+
+constexpr Usage usages[] = {
+    {"status", "status", "the host's state: listening, pairing code, permissions, pause"},
+    {"devices", "devices", "phones waiting for approval, approved and revoked"},
+    {"approve", "approve DEVICE-ID", "let a waiting or revoked phone drive this computer"},
+    {"revoke", "revoke DEVICE-ID", "take an approved phone's permission away and disconnect it"},
+    {"code", "code [--rotate]", "show the pairing code, or draw a new one (disconnects every phone)"},
+    {"pause", "pause", "stop posting input from phones"},
+    {"resume", "resume", "post input from phones again"},
+    {"watch", "watch",
+     "print what happens as it happens: phones, approvals, agents' requests,\n"
+     "pause, new codes, away access (Ctrl-C ends)"},
+    {"targets", "targets",
+     "the saved targets in order, then those offered provisionally, with\n"
+     "their shortcut profiles, the active one marked"},
+    {"targets", "targets add", "add a target named \"New target\" at the end and print its id"},
+    {"targets", "targets remove TARGET...", "remove saved targets (none when one of them is not saved)"},
+    {"targets", "targets move OFFSET... --to N",
+     "move the saved targets at these offsets (from 0) to before the one at\n"
+     "offset N, or to the end when N is their count"},
+    {"refresh", "refresh", "list the tmux panes again and point the tmux targets at them"},
+    {"use", "use TARGET", "make a saved target the active one"},
+    {"target", "target TARGET", "the target's editor, one item a line as for panel"},
+    {"target", "target TARGET set FIELD VALUE",
+     "change one of its controls: name, symbol, kind (app, tmux or\n"
+     "frontmost), bundle, app or pane (a picker's row by its tag, or a\n"
+     "pane by its name as work:0.0), allow-return or press-return (on or off)"},
+    {"target", "target TARGET choose-app FILE", "make the app of that desktop entry the target's"},
+    {"target", "target TARGET refresh", "list the tmux panes again, then print the editor"},
+    {"reveal", "reveal log", "show the delivery log and print its path"},
+    {"reveal", "reveal inbox", "show the folder of images phones sent and print its path"},
+    {"away", "away", "how away access fares and the ways phones can reach this computer"},
+    {"away", "away on|off", "let approved phones reach this computer from away, or stop it"},
+    {"away", "away retry", "try the router and the public address again"},
+    {"listen", "listen on|off", "let approved phones listen to this computer, or stop them"},
+    {"requests", "requests", "the agents' requests waiting for an answer, with the seconds left"},
+    {"answer", "answer REQUEST-ID approve|deny", "answer a waiting request from this computer"},
+    {"push", "push", "whether alerts reach phones through the push relay"},
+    {"panel", "panel",
+     "the panel as it shows now, one item a line: section, kind and\n"
+     "text, then its fields; the last line is end"},
+    {"show", "show panel", "bring the panel up on the display"},
+    {"settings", "settings [--select TARGET,...]",
+     "the settings window with these targets selected, as the panel prints"},
+    {"show", "show settings [--select TARGET]", "bring the settings window up on the display, that target selected"},
+    {"login-item", "login-item on|off|status", "start this computer's installed host when you log in, or stop it"},
+    {"quit", "quit", "end the host"},
+    {"open", "open accessibility", "check that the host can type and click; the host's log says what is missing"},
+    {"open", "open screen-recording", "check that the host can capture windows, likewise"},
+};
+
+constexpr std::string_view usageHead =
+    "usage: quibctl COMMAND [ARGUMENT...]\n"
+    "       quibctl -h|--help|--version\n"
+    "Drives the running Quib host of this user. TARGET is a target's id, a unique beginning of it, or\n"
+    "its name (quibctl targets lists them).\n";
+
+// "  form                 does", the form on a line of its own when it is long.
+std::string usageLine(const Usage& usage) {
+    constexpr std::size_t column = 23;
+    std::string line = "  " + std::string(usage.form);
+    if (line.size() + 1 > column) line += "\n" + std::string(column, ' ');
+    else line += std::string(column - line.size(), ' ');
+    for (const char c : usage.does) {
+        line += c;
+        if (c == '\n') line += std::string(column, ' ');
+    }
+    return line + "\n";
+}
+
+std::string fullUsage() {
+    std::string text(usageHead);
+    for (const auto& usage : usages) text += usageLine(usage);
+    return text;
+}
+
+// The forms of one command, or nothing when there is no such command.
+std::string usageOf(std::string_view command) {
+    std::string text;
+    for (const auto& usage : usages)
+        if (usage.command == command) text += usageLine(usage);
+    return text.empty() ? text : "usage: quibctl " + std::string(command) + " ...\n" + text;
+}
 
 // target ID [set FIELD VALUE | choose-app FILE | refresh]; the file by its absolute path.
 std::optional<Json> targetRequest(const std::vector<std::string>& args) {
@@ -282,7 +318,8 @@ void printStatus(const Json& status) {
               << "Phones may listen: " << (flag(status, "audioAllowed") ? "yes" : "no") << "\n"
               << "Launch at login: " << (flag(status, "launchAtLogin") ? "on" : "off") << "\n";
     if (status.contains("loginItemError"))
-        std::cout << quib::capitalised<HostWords::autostart>.view() << ": " << text(status, "loginItemError") << "\n";
+        std::cout << quib::capitalised<quib::HostWords::autostart>.view() << ": " << text(status, "loginItemError")
+                  << "\n";
     std::cout << "Phones connected: " << status.value("connectedDevices", 0) << "\n";
     if (status.contains("lastActivity")) std::cout << "Last activity: " << text(status, "lastActivity") << "\n";
     if (status.contains("session")) std::cout << "Session: " << text(status, "session") << "\n";
@@ -381,7 +418,7 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "login-item") {
         std::cout << text(reply, "message") << "\n";
         if (reply.contains("loginItemError"))
-            std::cout << quib::capitalised<HostWords::autostart>.view() << ": " << text(reply, "loginItemError")
+            std::cout << quib::capitalised<quib::HostWords::autostart>.view() << ": " << text(reply, "loginItemError")
                       << "\n";
     } else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";
@@ -416,34 +453,57 @@ int converse(Connection& connection, const Json& request) {
     return status;
 }
 
+// -h, --help and help print the usage; --version the version. None: the arguments are a command.
+std::optional<int> helpOrVersion(const std::vector<std::string>& args) {
+    if (args.size() != 1) return std::nullopt;
+    if (args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
+        std::cout << fullUsage();
+        return 0;
+    }
+    if (args[0] == "--version" || args[0] == "-V") {
+        std::cout << "quibctl " << QUIB_VERSION << "\n";
+        return 0;
+    }
+    return std::nullopt;
+}
+
+// Status 2, with the usage of the command the mistake was made in, or the whole usage.
+int refuse(const std::vector<std::string>& args) {
+    if (args.empty()) {
+        std::cerr << "quibctl: no command given\n" << fullUsage();
+        return 2;
+    }
+    const std::string usage = usageOf(args[0]);
+    if (usage.empty()) {
+        std::cerr << "quibctl: unknown command: " << quib::escapeControlCharacters(args[0])
+                  << " (quibctl --help lists the commands)\n";
+        return 2;
+    }
+    std::cerr << "quibctl: wrong arguments for " << args[0] << "\n" << usage;
+    return 2;
+}
+
+// The first control socket of this user's host that answers.
+std::optional<Connection> connectToHost() {
+    const auto paths = quib::ControlSocket::candidatePaths();
+    std::string tried;
+    for (const auto& path : paths) {
+        std::string error;
+        if (auto connection = Connection::open(path.string(), error)) return connection;
+        tried += (tried.empty() ? "" : " or ") + path.string();
+    }
+    std::cerr << "quibctl: no Quib host is running (nothing answers at " << tried << ")\n";
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const auto status = helpOrVersion(args)) return *status;
     const auto request = requestFor(args);
-    if (!request) {
-        if (!args.empty() && (args[0] == "help" || args[0] == "--help")) {
-            std::cout << usage;
-            return 0;
-        }
-        const bool known =
-            !args.empty() && std::string_view(usage).find("  " + args[0] + " ") != std::string_view::npos;
-        if (args.empty()) std::cerr << "quibctl: no command given\n";
-        else if (known) std::cerr << "quibctl: wrong arguments for " << args[0] << "\n";
-        else std::cerr << "quibctl: unknown command: " << args[0] << "\n";
-        std::cerr << usage;
-        return 2;
-    }
-    auto path = quib::ControlSocket::defaultPath();
-    if (!path) {
-        std::cerr << "quibctl: " << path.error().message << "\n";
-        return 1;
-    }
-    std::string error;
-    auto connection = Connection::open(path->string(), error);
-    if (!connection) {
-        std::cerr << "quibctl: " << error << "\n";
-        return 1;
-    }
+    if (!request) return refuse(args);
+    auto connection = connectToHost();
+    if (!connection) return 1;
     return converse(*connection, *request);
 }

@@ -66,28 +66,45 @@ bool assistiveTechnologyIsOn(sd_bus* bus) {
     return read && enabled;
 }
 
-// Sets the session's assistive-technology flag. True when apps may only now begin to publish
-// their trees: the flag was off, or the accessibility bus did not run yet (some toolkits look at
-// the flag only when that bus appears).
-bool switchOnAssistiveTechnology() {
+BusPointer openSessionBus() {
     sd_bus* opened = nullptr;
-    if (sd_bus_open_user(&opened) < 0) {
-        quibLog().error("accessibility: cannot reach the session bus to switch assistive technology on");
-        return false;
-    }
+    if (sd_bus_open_user(&opened) < 0) return BusPointer(nullptr, sd_bus_flush_close_unref);
     BusPointer bus(opened, sd_bus_flush_close_unref);
     sd_bus_set_method_call_timeout(
         bus.get(), std::chrono::duration_cast<std::chrono::microseconds>(AtspiConnection::timeout).count());
-    const bool wasRunning = statusServiceRuns(bus.get());
-    if (wasRunning && assistiveTechnologyIsOn(bus.get())) return false;
+    return bus;
+}
+
+bool setAssistiveTechnology(sd_bus* bus, bool on) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     const int result =
-        sd_bus_set_property(bus.get(), statusService, statusPath, statusInterface, enabledProperty, &error, "b", 1);
+        sd_bus_set_property(bus, statusService, statusPath, statusInterface, enabledProperty, &error, "b", on ? 1 : 0);
     if (result < 0)
-        quibLog().error("accessibility: cannot switch assistive technology on: ",
+        quibLog().error("accessibility: cannot switch assistive technology ", on ? "on" : "off", ": ",
                         pub(std::string(error.message ? error.message : "no answer")));
     sd_bus_error_free(&error);
     return result >= 0;
+}
+
+struct Switched {
+    bool newlyPublishing = false;  // apps may only now begin to publish their trees
+    bool byUs = false;             // the flag was off, and the host switched it on
+};
+
+// Sets the session's assistive-technology flag. Apps may only now begin to publish their trees
+// when the flag was off, or when the accessibility bus did not run yet (some toolkits look at
+// the flag only when that bus appears); reading the flag starts that bus.
+Switched switchOnAssistiveTechnology() {
+    const BusPointer bus = openSessionBus();
+    if (!bus) {
+        quibLog().error("accessibility: cannot reach the session bus to switch assistive technology on");
+        return {};
+    }
+    const bool wasRunning = statusServiceRuns(bus.get());
+    if (assistiveTechnologyIsOn(bus.get())) return {.newlyPublishing = !wasRunning, .byUs = false};
+    const bool switched = setAssistiveTechnology(bus.get(), true);
+    if (switched) quibLog().info("accessibility: switched assistive technology on for this session");
+    return {.newlyPublishing = switched, .byUs = switched};
 }
 
 }  // namespace
@@ -104,6 +121,15 @@ bool AtspiConnection::Environment::hasSessionBus() const {
 }
 
 AtspiConnection::AtspiConnection(Environment environment) : environment_(std::move(environment)) {}
+
+// The flag is also kept in the user's desktop settings, so a flag the host switched on would
+// outlive it in every later session.
+void AtspiConnection::switchBackOff() {
+    if (!switchedOn_.exchange(false)) return;
+    const BusPointer bus = openSessionBus();
+    if (bus && setAssistiveTechnology(bus.get(), false))
+        quibLog().info("accessibility: switched assistive technology off again");
+}
 
 // Asked from the AT-SPI thread itself, both run at once.
 bool AtspiConnection::isAvailable() {
@@ -139,10 +165,12 @@ void AtspiConnection::startOnce() {
 
 bool AtspiConnection::start() {
     if (!environment_.hasSessionBus()) {
-        quibLog().info("accessibility: no session bus, so other apps' menus and documents cannot be read");
+        quibLog().warning("accessibility: no session bus, so other apps' menus and documents cannot be read");
         return false;
     }
-    if (switchOnAssistiveTechnology()) publishingDeadline_ = std::chrono::steady_clock::now() + publishingTime;
+    const Switched switched = switchOnAssistiveTechnology();
+    switchedOn_ = switched.byUs;
+    if (switched.newlyPublishing) publishingDeadline_ = std::chrono::steady_clock::now() + publishingTime;
     initialised_ = true;
     const int result = initialiseOnce();
     if (result != 0 && result != 1) {

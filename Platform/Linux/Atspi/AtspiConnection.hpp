@@ -22,7 +22,8 @@ namespace quib {
 // of its own that outlives the host, and libatspi aborts the process on a bus it cannot reach.
 // Once it fails to start it stays unavailable. Before it starts, assistive technology is
 // switched on for the session, as a screen reader does, since many toolkits publish their
-// apps' trees only then; it is left on.
+// apps' trees only then; when this connection switched it on, switchBackOff() switches it off
+// again, which the host does as it ends.
 class AtspiConnection {
 public:
     static constexpr Duration timeout = std::chrono::milliseconds(1500);
@@ -39,6 +40,7 @@ public:
     };
 
     explicit AtspiConnection(Environment environment = Environment::ofProcess());
+
     AtspiConnection(const AtspiConnection&) = delete;
     AtspiConnection& operator=(const AtspiConnection&) = delete;
 
@@ -47,6 +49,9 @@ public:
     // Runs `work` on the AT-SPI thread and waits for it, after setting every call's timeout to
     // `callTimeout`; false, and nothing run, when AT-SPI is unavailable.
     bool run(const std::function<void()>& work, Duration callTimeout = timeout);
+    // Switches the session's assistive-technology flag off when this connection switched it on;
+    // otherwise leaves it as it is. Any thread.
+    void switchBackOff();
     // Drops a reference to an AT-SPI object, on the AT-SPI thread; any thread may call it.
     void release(gpointer object);
 
@@ -65,6 +70,7 @@ private:
     State state_ = State::unstarted;  // the AT-SPI thread's
     std::chrono::steady_clock::time_point publishingDeadline_{};
     std::atomic<bool> initialised_{false};
+    std::atomic<bool> switchedOn_{false};  // the flag was off, and this connection switched it on
     GlibLoopThread thread_{
         "com.brenmoor.quib.host.atspi"};  // last: it stops, running what is still posted, before the rest goes
 };

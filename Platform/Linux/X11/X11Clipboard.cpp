@@ -50,7 +50,7 @@ std::unique_ptr<X11Clipboard> X11Clipboard::open(const std::string& displayName,
     setup.window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
     XSelectInput(display, setup.window, PropertyChangeMask);
     setup.ownerEventBase = watchOwners(display, setup.window, setup.atoms.clipboard);
-    if (!setup.ownerEventBase) quibLog().info("x11: no XFixes; only our own losses of the clipboard are counted");
+    if (!setup.ownerEventBase) quibLog().warning("x11: no XFixes; only our own losses of the clipboard are counted");
     setup.pieceSize = pieceSizeFor(display);
     XSync(display, False);
     if (setup.connection->isGone()) return nullptr;

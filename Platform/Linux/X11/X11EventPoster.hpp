@@ -78,6 +78,8 @@ public:
     void post(const InputEvent& event) override;
     // A plain xterm or urxvt has focus: its paste keys read PRIMARY only.
     bool focusPastesSelection() override;
+    // The focused window is a terminal emulator's, by its class and the installed apps.
+    bool focusIsTerminal() override;
     Point pointerLocation() override;
 
 private:
@@ -103,7 +105,6 @@ private:
     void releaseKey(const InputEvent& event);
     // With the connection's lock held:
     std::vector<KeyCode> modifierKeycodes(Display* display, std::uint64_t flags, bool levelShift, bool terminal);
-    bool focusIsTerminal();
     std::optional<X11Properties::WindowClass> focusedClass();
     int clicksToMakeUp(unsigned int button, Point place, std::int64_t count);
     void sync(Display* display);

@@ -338,6 +338,18 @@ TEST_F(ControlCommands, WatchersReceiveEveryActivityUntilTheyLeave) {
     EXPECT_EQ(watcher->lines[1], (Json{{"activity", "Approved Ada's phone"}}));
     EXPECT_EQ(watcher->lines[2], watcher->lines[1]);
 
+    // The pause, its end and a new code show too.
+    run({{"command", "pause"}});
+    run({{"command", "resume"}});
+    run({{"command", "code"}, {"rotate", true}});
+    std::vector<std::string> said;
+    for (std::size_t i = 3; i < watcher->lines.size(); ++i) said.push_back(watcher->lines[i].value("activity", ""));
+    ASSERT_EQ(said.size(), 3u);
+    EXPECT_EQ(said[0], "Input from phones is paused");
+    EXPECT_EQ(said[1], "Input from phones is on again");
+    EXPECT_EQ(said[2], "New pairing code: " + state->pairingCode().value() +
+                           " (every phone was disconnected and must use it; approvals stay)");
+
     watcher->hangUp();
     main->runPending();
     EXPECT_EQ(commands->watcherCount(), 0u);

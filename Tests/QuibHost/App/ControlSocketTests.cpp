@@ -157,8 +157,12 @@ TEST(ControlSocket, IsPrivateAndRefusesASecondHostButReplacesAStaleSocket) {
 
         auto second = ControlSocket::open(path, echoHandler());
         ASSERT_FALSE(second);
-        EXPECT_NE(second.error().message.find("already running"), std::string::npos);
+        EXPECT_NE(second.error().message.find("already running (pid " + std::to_string(::getpid()) + ")"),
+                  std::string::npos)
+            << second.error().message;
+        EXPECT_EQ(ControlSocket::answeringHost(path), ::getpid());
     }
+    EXPECT_EQ(ControlSocket::answeringHost(path), std::nullopt);
     EXPECT_FALSE(fs::exists(path));  // removed on the way out
 
     // A socket file whose host died without cleaning up.
@@ -271,6 +275,22 @@ TEST(ControlSocket, LivesInTheRuntimeFolderWhenThereIsOne) {
     struct stat info {};
     ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+// Without XDG_RUNTIME_DIR, the tool looks where a host of the desktop session listens (the
+// user's runtime folder) before the folder a host without one made.
+TEST(ControlSocket, IsLookedForInTheUsersRuntimeFolderToo) {
+    const fs::path tmp = fs::path("/tmp") / ("quib-" + std::to_string(::geteuid())) / "quib-host.sock";
+    struct Case {
+        const char* runtime;
+        std::vector<fs::path> paths;
+    };
+    for (const Case& row :
+         {Case{"/run/user/4242", {"/run/user/4242/quib-host.sock"}}, Case{nullptr, {"/run/user/7/quib-host.sock", tmp}},
+          Case{"relative", {"/run/user/7/quib-host.sock", tmp}}}) {
+        EXPECT_EQ(ControlSocket::candidatePaths(row.runtime, "/run/user/7"), row.paths)
+            << (row.runtime ? row.runtime : "unset");
+    }
 }
 
 }  // namespace

@@ -135,10 +135,15 @@ TEST_F(PushSender, WithoutARelayNothingIsPostedYetThePolicySeesTheEvent) {
     EXPECT_EQ(posted().size(), 1u);
 }
 
+// A relay the poster does not take is logged once as ignored, with why.
 TEST_F(PushSender, IsConfiguredOnlyForARelayThePosterTakes) {
     for (const char* relay : {"", "relay", "ftp://x", "/push"}) {
         (void)settings->setString(quib::PushSender::relayKey, relay);
         EXPECT_FALSE(sender->isConfigured()) << relay;
+        EXPECT_FALSE(sender->isConfigured()) << relay;
+        const std::string line = std::string("push: quib.push.relay is ignored: ") + relay +
+                                 " is not an http or https URL, so no alert is pushed";
+        EXPECT_EQ(linesWith(line), 1u) << line;
     }
     (void)settings->setBool(quib::PushSender::relayKey, true);
     EXPECT_FALSE(sender->isConfigured());

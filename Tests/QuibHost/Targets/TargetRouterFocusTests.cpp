@@ -92,10 +92,20 @@ TEST_F(TargetRouter, PaneKeysStopAtTheFirstFailedRun) {
     EXPECT_EQ(sends, 2);
 }
 
-TEST_F(TargetRouter, ATerminalsOwnShortcutIsRefusedBeforeTmuxRuns) {
-    const KeyChord copy("c", false, false, false, true);
-    EXPECT_EQ(router().press(copy, pane("Work", "%1")),
-              (TargetOutcome{false, "Command C is the terminal's own shortcut, not something a pane can receive"}));
+// A key no table holds is not a key at all, whatever its modifiers; a known key with Command is
+// the terminal's.
+TEST_F(TargetRouter, ATerminalsOwnShortcutAndAnUnknownKeyAreRefusedBeforeTmuxRuns) {
+    struct Case {
+        KeyChord chord;
+        std::string refusal;
+    };
+    for (const Case& refused :
+         {Case{KeyChord("c", false, false, false, true),
+               "Command C is the terminal's own shortcut, not something a pane can receive"},
+          Case{KeyChord("nosuchkey", true), "Control NOSUCHKEY isn't a key Quib knows how to press"},
+          Case{KeyChord("nosuchkey"), "NOSUCHKEY isn't a key Quib knows how to press"}}) {
+        EXPECT_EQ(router().press(refused.chord, pane("Work", "%1")), (TargetOutcome{false, refused.refusal}));
+    }
     EXPECT_TRUE(runs.all().empty());
 }
 

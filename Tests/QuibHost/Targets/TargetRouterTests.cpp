@@ -214,6 +214,22 @@ TEST_F(TargetRouter, ImagesThenTheCaptionArePastedIntoAnApp) {
     EXPECT_EQ(lastLogLine(), "delivered\tEditor\t4 chars\tsubmitted=yes");
 }
 
+// A terminal takes no pasted picture: it is given the caption and the inbox paths as text, as a
+// pane is, and the receipt counts what it was given.
+TEST_F(TargetRouter, ImagesReachATerminalAppAsTheCaptionAndTheirQuotedPaths) {
+    desktop->start(terminalID);
+    desktop->setFocusIsTerminal(true);
+    QuibTarget terminal = app("Terminal", terminalID);
+    terminal.submitOnSend = false;
+    const auto shot = image("my shot.png");
+    const std::string expected = "look\n'" + shot.file.string() + "'";
+    const auto sent = router().deliver({shot}, " look ", terminal, std::nullopt);
+    EXPECT_EQ(sent, (DeliveryReceipt{true, "T-Terminal", "Terminal", static_cast<std::int64_t>(expected.size()), false,
+                                     "Sent 1 image to Terminal"}));
+    EXPECT_EQ(pastedInto(terminalID), std::vector<std::string>{expected});
+    EXPECT_EQ(returnsIn(terminalID), 0u);
+}
+
 // With no image read and no caption, nothing reached the app: no receipt may say it did.
 TEST_F(TargetRouter, ImagesNoneOfWhichCouldBeReadAreRefusedUnlessACaptionWent) {
     const QuibTarget editor = app("Editor", editorID);
