@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "Runtime/HostWords.hpp"
+
 namespace quib {
 
 // What the desktop lets the host do. Each check is quick, never prompts, and may be called from
@@ -10,7 +12,9 @@ namespace quib {
 class Permissions {
 public:
     // What input that needs accessibility trust is refused with while the host lacks it.
-    static constexpr std::string_view accessibilityRefusal = "Grant Accessibility to Fennic first";
+    static constexpr std::string_view accessibilityRefusal =
+        said<HostWords::product, " can't type or click without ", HostWords::inputNeed, " \u2014 ",
+             HostWords::inputStep>;
 
     virtual ~Permissions() = default;
     // The host may post keyboard and mouse events.

@@ -8,6 +8,7 @@
 
 #include "Platform/Permissions.hpp"
 #include "Runtime/Geometry.hpp"
+#include "Runtime/HostWords.hpp"
 
 namespace quib {
 
@@ -21,10 +22,11 @@ public:
     static constexpr std::string_view closedText = "The window you picked has closed \u2014 pick another";
     static std::string notRunningText(const std::string& name) { return name + " isn't running"; }
     static std::string minimisedText(const std::string& title) {
-        return (title.empty() ? std::string("That window") : title) + " is minimised \u2014 open it on your Mac, or pick another";
+        return (title.empty() ? std::string("That window") : title) + " is minimised \u2014 open it on " +
+               HostWords::yourComputer.str() + ", or pick another";
     }
     static std::string stuckMinimisedText(const std::string& name) {
-        return name + " wouldn't bring that window back \u2014 open it on your Mac";
+        return name + " wouldn't bring that window back \u2014 open it on " + HostWords::yourComputer.str();
     }
 
     // What raising or opening a window gave: the window's title (possibly empty), or a sentence
@@ -54,8 +56,8 @@ public:
         std::optional<std::uint32_t> number;  // none when it cannot be told
         std::string title;                    // empty when it has none
         bool minimised = false;
-        std::optional<WindowSize> size;            // in points; none when it cannot be read
-        bool main = false;                    // the app's main window
+        std::optional<WindowSize> size;  // in points; none when it cannot be read
+        bool main = false;               // the app's main window
         bool operator==(const AccessibleWindow&) const = default;
     };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Runtime/HostWords.hpp"
 #include "Runtime/UnicodeText.hpp"
 
 namespace quib {
@@ -28,7 +29,7 @@ ApprovalLedger::AddOutcome ApprovalLedger::add(ApprovalRequest request, std::int
     if (this->request(request.id)) return AddOutcome::duplicate();
     if (request.isExpired(now)) {
         return AddOutcome::refused(resolution(request.id, request.onExpiry, Reason::expired, std::nullopt, now,
-                                              "Expired before it reached the Mac"));
+                                              std::string(said<"Expired before it reached ", HostWords::theComputer>)));
     }
     if (pending_.size() < maxPending) {
         pending_.push_back(std::move(request));
@@ -81,9 +82,10 @@ std::vector<ApprovalResolution> ApprovalLedger::expire(std::int64_t now) {
 
 std::optional<std::int64_t> ApprovalLedger::nextExpiry() const {
     if (pending_.empty()) return std::nullopt;
-    return std::min_element(pending_.begin(), pending_.end(), [](const auto& a, const auto& b) {
-               return a.expiresAtEpochMillis < b.expiresAtEpochMillis;
-           })->expiresAtEpochMillis;
+    return std::min_element(
+               pending_.begin(), pending_.end(),
+               [](const auto& a, const auto& b) { return a.expiresAtEpochMillis < b.expiresAtEpochMillis; })
+        ->expiresAtEpochMillis;
 }
 
 std::optional<ApprovalRequest> ApprovalLedger::request(const std::string& id) const {

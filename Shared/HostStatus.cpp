@@ -1,11 +1,13 @@
 #include "Shared/HostStatus.hpp"
 
+#include "Runtime/HostWords.hpp"
+
 namespace quib {
 
 HostStatus HostStatus::fromJson(const Json& json) {
     const JsonReader r(json);
     HostStatus s;
-    s.hostName = r.value<std::string>("hostName", "Mac");
+    s.hostName = r.value<std::string>("hostName", capitalised<HostWords::computer>.str());
     s.protocolVersion = r.value<std::int64_t>("protocolVersion", 4);
     s.accessibilityGranted = r.value("accessibilityGranted", false);
     s.injectionPaused = r.value("injectionPaused", false);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Runtime/HostWords.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {
@@ -12,7 +13,7 @@ namespace quib {
 // What a phone is told about the host. Decoded tolerantly: a missing or null key takes the
 // default below (note `deviceApproved` defaults to true); a wrong JSON type fails.
 struct HostStatus {
-    std::string hostName = "Mac";
+    std::string hostName = capitalised<HostWords::computer>.str();
     std::int64_t protocolVersion = 4;
     bool accessibilityGranted = false;
     bool injectionPaused = false;

@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "Runtime/HostWords.hpp"
 #include "Runtime/UnicodeText.hpp"
 
 namespace quib {
@@ -31,13 +32,11 @@ std::vector<std::string> normalizedCharacters(std::string_view text) {
 
 std::string PairingCode::Problem::message() const {
     switch (kind) {
-    case Kind::empty:
-        return "Enter the six-character code shown on your Mac";
-    case Kind::illegalCharacters:
-        return characters + " can't appear in a pairing code (there is no O, 0, I or 1)";
-    case Kind::wrongLength:
-        return "Pairing codes are " + std::to_string(PairingCode::length) + " characters \u2014 this one has " +
-               std::to_string(foundLength);
+        case Kind::empty: return std::string(said<"Enter the six-character code shown on ", HostWords::yourComputer>);
+        case Kind::illegalCharacters: return characters + " can't appear in a pairing code (there is no O, 0, I or 1)";
+        case Kind::wrongLength:
+            return "Pairing codes are " + std::to_string(PairingCode::length) + " characters \u2014 this one has " +
+                   std::to_string(foundLength);
     }
     return {};
 }
@@ -62,7 +61,8 @@ std::optional<PairingCode::Problem> PairingCode::validate(std::string_view text)
         return Problem::illegalCharacters(std::move(joined));
     }
 
-    if (characters.size() != static_cast<std::size_t>(length)) return Problem::wrongLength(static_cast<int>(characters.size()));
+    if (characters.size() != static_cast<std::size_t>(length))
+        return Problem::wrongLength(static_cast<int>(characters.size()));
     return std::nullopt;
 }
 

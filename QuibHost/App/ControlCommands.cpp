@@ -7,7 +7,6 @@
 #include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Panel/MenuControls.hpp"
 #include "QuibHost/Panel/MenuDump.hpp"
-#include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Panel/SettingsDump.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Shared/ApprovalClock.hpp"
@@ -480,14 +479,14 @@ void ControlCommands::open(const std::string& item, ControlSocket::Reply& reply)
     if (item == "accessibility") {
         actions_->openAccessibilitySettings();
         if (config_.state->accessibilityGranted().value())
-            return reply.answer(Json{{"message", "Accessibility is granted already"}});
-        return reply.answer(Json{{"message", "Asked for Accessibility; the host's log says what is missing"}});
+            return reply.answer(Json{{"message", "Typing and clicking work already"}});
+        return reply.answer(Json{{"message", "Checked typing and clicking; the host's log says what is missing"}});
     }
     if (item == "screen-recording") {
         actions_->openScreenRecordingSettings();
         if (config_.state->screenRecordingGranted().value())
-            return reply.answer(Json{{"message", "Screen Recording is granted already: capture works"}});
-        return reply.answer(Json{{"message", "Asked for Screen Recording; the host's log says what is missing"}});
+            return reply.answer(Json{{"message", "Window capture works already"}});
+        return reply.answer(Json{{"message", "Checked window capture; the host's log says what is missing"}});
     }
     reply.fail("Say which permission: open accessibility, or open screen-recording.");
 }

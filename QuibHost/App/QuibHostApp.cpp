@@ -17,6 +17,7 @@
 #include "QuibHost/Streaming/WindowListing.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/XdgFolders.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -82,7 +83,8 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
                 .workspace = config_.desktop.workspace,
                 .apps = apps,
                 .tmux = Tmux(),
-                .tmuxQueue = std::shared_ptr<Executor>(store_, &store_->tmuxQueue())};
+                .tmuxQueue = std::shared_ptr<Executor>(store_, &store_->tmuxQueue()),
+                .iconRenderer = config_.iconRenderer};
     settings_ = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store_, .editing = editing_});
     commands_ = ControlCommands::create(
         {.main = config_.main,
@@ -280,7 +282,7 @@ void QuibHostApp::startRemoteReach() {
 void QuibHostApp::logLaunch() const {
     const std::string from = config_.loginItem.executable().string();
     const std::string status(LoginItem::describe(state_->loginItem().status()));
-    quibLog().info("launched from ", pub(from), ", login item: ", pub(status));
+    quibLog().info("launched from ", pub(from), ", ", HostWords::autostart.chars, ": ", pub(status));
 }
 
 // Only the installed host registers itself: an entry naming a build folder would outlive it.
@@ -288,15 +290,15 @@ void QuibHostApp::enableLoginItemWhenAsked() {
     const auto& args = config_.arguments;
     if (std::find(args.begin(), args.end(), enableLoginItemArgument) == args.end()) return;
     if (!state_->loginItem().isOffered()) {
-        quibLog().info("login item not registered: this host runs from ", pub(config_.loginItem.executable().string()),
-                       ", not from ", pub((LoginItem::installPrefix() / "bin").string()),
-                       "; `make install-host` installs it there");
+        quibLog().info(HostWords::autostart.chars, " not set up: this host runs from ",
+                       pub(config_.loginItem.executable().string()), ", not from ",
+                       pub((LoginItem::installPrefix() / "bin").string()), "; `make install-host` installs it there");
         return;
     }
     state_->setLaunchAtLogin(true);
     const std::string status(LoginItem::describe(state_->loginItem().status()));
     const std::string error = state_->loginItemError().value().value_or("none");
-    quibLog().info("login item after register: ", pub(status), " error=", pub(error));
+    quibLog().info(HostWords::autostart.chars, " after setting up: ", pub(status), " error=", pub(error));
 }
 
 // A host that cannot open its control socket still serves phones; the log says why the

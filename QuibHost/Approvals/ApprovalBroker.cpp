@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/ApprovalClock.hpp"
 #include "Shared/EpochMillis.hpp"
@@ -31,8 +32,7 @@ ApprovalLedger::AddOutcome ApprovalBroker::submit(const ApprovalRequest& request
             quibLog().error("approval refused: ", pub(outcome.resolution->note.value_or("")));
             report(*outcome.resolution);
             break;
-        case ApprovalLedger::AddOutcome::Kind::duplicate:
-            break;
+        case ApprovalLedger::AddOutcome::Kind::duplicate: break;
     }
     return outcome;
 }
@@ -47,7 +47,8 @@ void ApprovalBroker::decide(const std::string& id, ApprovalDecision decision, co
     }
     publish();
     scheduleSweep(now);
-    quibLog().info("approval ", pub(enumName(resolution->decision)), " by ", pub(by.value_or("the Mac")));
+    quibLog().info("approval ", pub(enumName(resolution->decision)), " by ",
+                   pub(by.value_or(HostWords::theComputer.str())));
     report(*resolution);
 }
 

@@ -13,6 +13,7 @@
 #include "Platform/MenuReader.hpp"
 #include "Platform/Workspace.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Shared/KeyChord.hpp"
 #include "Shared/MenuCommand.hpp"
 
@@ -29,11 +30,13 @@ class MenuScanner {
 public:
     static constexpr Duration messagingTimeout = std::chrono::milliseconds(1500);
     static constexpr Duration scanTime = std::chrono::seconds(6);
-    static constexpr int deepestLevel = 3;  // 1: a top-level menu's items, 2: their submenus' ...
+    static constexpr int deepestLevel = 3;            // 1: a top-level menu's items, 2: their submenus' ...
     static constexpr std::int64_t visitLimit = 1200;  // the walk stops when the count reaches it
 
-    static constexpr std::string_view untrustedNote = "Fennic needs Accessibility to read another app's menus";
-    static constexpr std::string_view noMenuBarEnding = " publishes no menu bar Fennic can read";
+    static constexpr std::string_view untrustedNote =
+        said<HostWords::product, " needs ", HostWords::menusNeed, " to read another app's menus">;
+    static constexpr std::string_view noMenuBarEnding =
+        said<" publishes no menu bar ", HostWords::product, " can read">;
 
     // The app's name and its commands in menu-bar order, possibly none.
     struct Read {
@@ -53,8 +56,8 @@ public:
     using Outcome = std::variant<Read, Unreadable, NotRunning>;
 
     struct Config {
-        std::shared_ptr<Workspace> workspace;           // which apps run, as which process
-        std::shared_ptr<DesktopEntries> applications;   // their names
+        std::shared_ptr<Workspace> workspace;          // which apps run, as which process
+        std::shared_ptr<DesktopEntries> applications;  // their names
         std::shared_ptr<MenuReader> menus;
         std::shared_ptr<Clock> clock;
 

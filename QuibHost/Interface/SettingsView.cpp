@@ -280,7 +280,8 @@ void SettingsView::presentDetail() {
     TargetBinding binding(editing.store, *selected);
     if (!targetEditor_) {
         auto config = editing;
-        config.chooser = std::make_shared<QtAppChooser>(this);
+        config.chooser = std::make_shared<QtAppChooser>(
+            this, QtAppChooser::Config{.apps = editing.apps, .renderer = editing.iconRenderer});
         targetEditor_ =
             new TargetEditor(TargetEditorActions::create(std::move(config), std::move(binding)), style_, detail_);
         detail_->addWidget(targetEditor_);

@@ -7,9 +7,10 @@
 #include <sstream>
 #include <system_error>
 
-#include "Platform/Freedesktop/DesktopEntry.hpp"
 #include "Platform/Freedesktop/AppIdentity.hpp"
+#include "Platform/Freedesktop/DesktopEntry.hpp"
 #include "Runtime/AtomicFile.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/RegularFile.hpp"
 #include "Runtime/XdgFolders.hpp"
 
@@ -98,9 +99,13 @@ std::optional<std::string> LoginItem::entryText(const fs::path& executable) {
     if (hasControlCharacter(executable.string())) return std::nullopt;
     return "[Desktop Entry]\n"
            "Type=Application\n"
-           "Name=Quib\n"
+           "Name=" +
+           HostWords::product.str() +
+           "\n"
            "Comment=Lets a paired phone drive this computer\n"
-           "Exec=" + execArgument(executable.string()) + "\n"
+           "Exec=" +
+           execArgument(executable.string()) +
+           "\n"
            "Terminal=false\n"
            "NoDisplay=true\n"
            "X-GNOME-Autostart-enabled=true\n";

@@ -40,7 +40,8 @@ void MenuActions::perform(const MenuAction& action) {
             else if constexpr (std::is_same_v<Command, MenuControl::OpenScreenRecordingSettings>)
                 openScreenRecordingSettings();
             else if constexpr (std::is_same_v<Command, MenuControl::SetAudioAllowed>) setAudioAllowed(command.allowed);
-            else if constexpr (std::is_same_v<Command, MenuControl::SetLaunchAtLogin>) (void)setLaunchAtLogin(command.on);
+            else if constexpr (std::is_same_v<Command, MenuControl::SetLaunchAtLogin>)
+                (void)setLaunchAtLogin(command.on);
             else if constexpr (std::is_same_v<Command, MenuControl::OpenSettings>) openSettings();
             else if constexpr (std::is_same_v<Command, MenuControl::Quit>) quit();
         },
@@ -64,7 +65,7 @@ void MenuActions::setAudioAllowed(bool allowed) { config_.state->setAudioAllowed
 bool MenuActions::loginItemOffered() const { return config_.state->loginItem().isOffered(); }
 
 Result<void> MenuActions::setLaunchAtLogin(bool on) {
-    if (!loginItemOffered()) return fail(std::string(MenuControls::installHint));
+    if (!loginItemOffered()) return fail(MenuControls::installHint());
     config_.state->setLaunchAtLogin(on);
     return {};
 }
@@ -99,7 +100,7 @@ void MenuActions::openAccessibilitySettings() { config_.state->openAccessibility
 
 void MenuActions::openScreenRecordingSettings() {
     if (config_.screenAccess) return config_.screenAccess->openSettings();
-    quibLog().info("view: Screen Recording: this host has no screen capture, so there is nothing to grant");
+    quibLog().info("view: window capture: this host has no screen capture, so there is nothing to grant");
 }
 
 void MenuActions::openSettings() {

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "Runtime/HostWords.hpp"
+
 namespace quib {
 namespace {
 
@@ -29,13 +31,14 @@ std::vector<MenuItem> banner(std::string title, std::string symbol, std::string 
 }  // namespace
 
 std::vector<MenuItem> MenuBanners::accessibility() {
-    return banner("Accessibility permission needed", "exclamationmark.triangle.fill",
+    return banner(std::string(said<capitalised<HostWords::inputNeed>, " is needed">), "exclamationmark.triangle.fill",
                   "Without it, clicks and typing are silently ignored.", MenuControl::OpenAccessibilitySettings{});
 }
 
 std::vector<MenuItem> MenuBanners::screenRecording() {
-    return banner("Screen Recording permission needed", "rectangle.on.rectangle",
-                  "Only for mirroring a window to your phone. Fennic must be relaunched after granting it.",
+    return banner(std::string(said<capitalised<HostWords::captureNeed>, " is needed">), "rectangle.on.rectangle",
+                  std::string(said<"Only for mirroring a window to your phone. ", HostWords::product, " must be ",
+                                   HostWords::restart, "ed on one.">),
                   MenuControl::OpenScreenRecordingSettings{});
 }
 

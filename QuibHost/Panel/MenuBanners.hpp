@@ -12,7 +12,7 @@ namespace quib {
 // orange box.
 class MenuBanners {
 public:
-    static constexpr std::string_view openSettings = "Open Privacy & Security…";
+    static constexpr std::string_view openSettings = "Log what is missing";
 
     static std::vector<MenuItem> accessibility();
     static std::vector<MenuItem> screenRecording();

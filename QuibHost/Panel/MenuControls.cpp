@@ -1,5 +1,8 @@
 #include "QuibHost/Panel/MenuControls.hpp"
 
+#include "QuibHost/Panel/LoginItem.hpp"
+#include "Runtime/HostWords.hpp"
+
 namespace quib {
 namespace {
 
@@ -26,25 +29,34 @@ MenuItem plainButton(std::string text, std::string help, MenuAction action, Plac
 void appendLoginItem(std::vector<MenuItem>& items, const MenuViewState& state) {
     if (!state.loginItemOffered) {
         items.push_back({.kind = MenuItemKind::markdown,
-                         .text = std::string(MenuControls::installHint),
+                         .text = MenuControls::installHint(),
                          .font = TextStyle::caption2,
                          .tone = Tone::secondary});
         return;
     }
-    items.push_back(toggle("Launch at login", "", state.launchAtLogin, MenuControl::SetLaunchAtLogin{!state.launchAtLogin}));
+    items.push_back(
+        toggle("Launch at login", "", state.launchAtLogin, MenuControl::SetLaunchAtLogin{!state.launchAtLogin}));
     if (state.loginItemError)
-        items.push_back(
-            {.kind = MenuItemKind::text, .text = *state.loginItemError, .font = TextStyle::caption2, .tone = Tone::orange});
+        items.push_back({.kind = MenuItemKind::text,
+                         .text = *state.loginItemError,
+                         .font = TextStyle::caption2,
+                         .tone = Tone::orange});
 }
 
 }  // namespace
+
+std::string MenuControls::installHint() {
+    return "Run `make install-host` to install to " + LoginItem::installPrefix().string() +
+           " and enable launch at login.";
+}
 
 std::vector<MenuItem> MenuControls::items(const MenuViewState& state) {
     std::vector<MenuItem> items{
         toggle("Pause injection", "Stay connected but stop moving the cursor and typing", state.injectionPaused,
                MenuControl::SetInjectionPaused{!state.injectionPaused}),
-        toggle("Let phones listen", "Send this Mac's audio to an approved phone when it asks for it", state.audioAllowed,
-               MenuControl::SetAudioAllowed{!state.audioAllowed}),
+        toggle("Let phones listen",
+               std::string(said<"Send ", HostWords::thisComputer, "'s audio to an approved phone when it asks for it">),
+               state.audioAllowed, MenuControl::SetAudioAllowed{!state.audioAllowed}),
     };
     appendLoginItem(items, state);
     items.push_back(plainButton("Reveal delivery log…",

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string_view>
+#include <string>
 #include <vector>
 
 #include "QuibHost/Panel/MenuViewModel.hpp"
@@ -12,9 +12,9 @@ namespace quib {
 // login is offered only to the installed host; elsewhere the panel says how to install it.
 class MenuControls {
 public:
-    // Markdown: the one text of the panel whose back-quotes are drawn as code.
-    static constexpr std::string_view installHint =
-        "Run `make install-host` to install to /Applications and enable launch at login.";
+    // Markdown: the one text of the panel whose back-quotes are drawn as code. Names the install
+    // prefix the build was configured with.
+    static std::string installHint();
 
     static std::vector<MenuItem> items(const MenuViewState& state);
 };

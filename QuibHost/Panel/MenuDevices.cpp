@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "Runtime/HostWords.hpp"
+
 namespace quib {
 namespace {
 
@@ -42,7 +44,7 @@ void appendConnected(std::vector<MenuItem>& items, const HostServer::ConnectedDe
                          .place = Placement::under});
     } else if (hearing) {
         items.push_back({.kind = MenuItemKind::label,
-                         .text = "Hearing this Mac",
+                         .text = std::string(said<"Hearing ", HostWords::thisComputer>),
                          .symbol = "headphones",
                          .font = TextStyle::caption2,
                          .tone = Tone::secondary,

@@ -5,6 +5,7 @@
 
 #include "QuibHost/Panel/MenuViewModel.hpp"
 #include "QuibHost/Panel/MenuViewState.hpp"
+#include "Runtime/HostWords.hpp"
 
 namespace quib {
 
@@ -12,7 +13,7 @@ namespace quib {
 // a dot, green while it listens and red otherwise.
 class MenuHeader {
 public:
-    static constexpr std::string_view productName = "Fennic";
+    static constexpr std::string_view productName = HostWords::product;
 
     static std::vector<MenuItem> items(const MenuViewState& state);
 };

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Runtime/HostWords.hpp"
 #include "Shared/QuibTarget.hpp"
 
 namespace quib {
@@ -17,7 +18,7 @@ namespace quib {
 struct SettingsViewModel {
     // The fixed texts and symbols of the window.
     struct Texts {
-        static constexpr std::string_view title = "Fennic Settings";
+        static constexpr std::string_view title = said<HostWords::product, " Settings">;
         static constexpr std::string_view warningSymbol = "exclamationmark.triangle.fill";
         static constexpr std::string_view warningHelp = "This pane is no longer running. Pick another one.";
         static constexpr std::string_view addSymbol = "plus";
@@ -38,10 +39,10 @@ struct SettingsViewModel {
         bool operator==(const Row&) const = default;
     };
 
-    std::vector<Row> rows;  // in the store's order
-    bool canAdd = true;     // false at the store's cap of saved targets
-    bool canRemove = false; // false while nothing is selected
-    std::string count;      // "N targets"
+    std::vector<Row> rows;   // in the store's order
+    bool canAdd = true;      // false at the store's cap of saved targets
+    bool canRemove = false;  // false while nothing is selected
+    std::string count;       // "N targets"
     // The target the right pane edits; none: the placeholder shows.
     std::optional<QuibTarget> selectedTarget;
 

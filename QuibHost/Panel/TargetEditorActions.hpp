@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "Platform/Freedesktop/DesktopEntries.hpp"
+#include "Platform/IconRenderer.hpp"
+#include "Platform/Tmux/Tmux.hpp"
 #include "Platform/Workspace.hpp"
 #include "QuibHost/Panel/AppChooser.hpp"
 #include "QuibHost/Panel/TargetBinding.hpp"
 #include "QuibHost/Panel/TargetEditorModel.hpp"
 #include "QuibHost/Targets/TargetStoreService.hpp"
-#include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/Executor.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Result.hpp"
@@ -46,6 +47,8 @@ public:
         std::shared_ptr<Executor> tmuxQueue = nullptr;
         // Asked by "Choose an app…".
         std::shared_ptr<AppChooser> chooser = nullptr;
+        // Draws the icons of the apps a chooser on the display offers; none: it reads them itself.
+        std::shared_ptr<IconRenderer> iconRenderer = nullptr;
     };
 
     static std::shared_ptr<TargetEditorActions> create(Config config, TargetBinding binding);

@@ -5,8 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "QuibHost/Panel/MenuViewModel.hpp"
 #include "Platform/Tmux/Tmux.hpp"
+#include "QuibHost/Panel/MenuViewModel.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Shared/QuibTarget.hpp"
 
 namespace quib {
@@ -27,16 +28,16 @@ struct RunningAppChoice {
 struct TargetEditorModel {
     // The form's fixed texts.
     static constexpr std::string_view name = "Name";
-    static constexpr std::string_view symbol = "SF Symbol";
-    static constexpr std::string_view symbolHelp = "Any SF Symbol name, e.g. sparkle, terminal, brain";
+    static constexpr std::string_view symbol = HostWords::symbolField;
+    static constexpr std::string_view symbolHelp = "Any symbol name the phone knows, e.g. sparkle, terminal, brain";
     static constexpr std::string_view delivery = "Delivery";
     static constexpr std::string_view applicationHeader = "Application";
-    static constexpr std::string_view bundleIdentifier = "Bundle identifier";
+    static constexpr std::string_view bundleIdentifier = HostWords::appIDField;
     static constexpr std::string_view runningApp = "Pick a running app";
     static constexpr std::string_view chooseApp = "Choose an app…";
     static constexpr std::string_view buttons = "Buttons";
     static constexpr std::string_view buttonsHelp =
-        "Chosen from the app's bundle identifier, and pinnable per target from the phone.";
+        said<"Chosen from the app's ", HostWords::appID, ", and pinnable per target from the phone.">;
     static constexpr std::string_view tmuxHeader = "tmux";
     static constexpr std::string_view pane = "Pane";
     static constexpr std::string_view paneID = "Pane id";

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "QuibHost/Reach/Wire/PortMapWire.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Required.hpp"
 #include "Shared/CandidateOrder.hpp"
@@ -23,25 +24,29 @@ using Failure = PortMapperService::Failure;
 constexpr std::string_view dot = " \u00B7 ";
 
 constexpr std::string_view noAddress =
-    "Your router would not open a port, and nothing on the internet could say what this Mac's public address is.";
+    said<"Your router would not open a port, and nothing on the internet could say what ", HostWords::thisComputer,
+         "'s public address is.">;
 constexpr std::string_view carrierGradeNAT =
-    "Your internet connection is behind your ISP's own NAT, so there is no port to forward. Reaching this Mac from "
-    "away needs a relay, which Fennic does not have.";
+    said<"Your internet connection is behind your ISP's own NAT, so there is no port to forward. Reaching ",
+         HostWords::thisComputer, " from away needs a relay, which ", HostWords::product, " does not have.">;
 constexpr std::string_view noPublicAddress =
     "Your router forwarded the port but would not say what its public address is";
-constexpr std::string_view switchedOffOverlay =
-    "Direct internet access is off. For another Wi-Fi or cellular, connect Tailscale on both devices; this phone has "
-    "saved the Mac's VPN address.";
+constexpr std::string_view switchedOffOverlay = said<
+    "Direct internet access is off. For another Wi-Fi or cellular, connect Tailscale on both devices; this phone "
+    "has saved ",
+    HostWords::theComputer, "'s VPN address.">;
 constexpr std::string_view switchedOff =
-    "Direct internet access is off on your Mac. Connect on the same network, or enable Reachable on cellular in the "
-    "Mac menu while this phone is connected. A VPN is another option.";
+    said<"Direct internet access is off on ", HostWords::yourComputer,
+         ". Connect on the same network, or enable Reachable on cellular in ", HostWords::panel,
+         " while this phone is connected. A VPN is another option.">;
 
 Status blocked(std::string reason) { return {Kind::blocked, std::move(reason)}; }
 
 std::string notForwarded(std::uint16_t port) {
     return "Your router would not open a port by itself. Turn on UPnP, NAT-PMP or PCP in its settings — or forward "
            "TCP " +
-           std::to_string(port) + " to this Mac by hand, and Fennic will start using it.";
+           std::to_string(port) + " to " + HostWords::thisComputer.str() + " by hand, and " + HostWords::product.str() +
+           " will start using it.";
 }
 
 // A STUN answer that can be an address at all: IPv4, outside 0.0.0.0/8 and below multicast.
@@ -114,7 +119,8 @@ bool RemoteReach::keysCanBeStored() {
     mappedPort_.reset();
     detail_.set(std::nullopt);
     if (status_.value() != blocked(std::string(keyRefusal))) {
-        quibLog().error("away: the Keychain refused to store a key; away access cannot be switched on");
+        quibLog().error("away: the ", HostWords::secretStore.chars,
+                        " refused to store a key; away access cannot be switched on");
     }
     status_.set(blocked(std::string(keyRefusal)));
     refreshLocal();

@@ -14,6 +14,7 @@
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "Runtime/CancelToken.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/InterfaceList.hpp"
 #include "Runtime/Settings.hpp"
 #include "Shared/SecretStore.hpp"
@@ -47,7 +48,8 @@ public:
     };
 
     // What a phone is told when its key could not be stored.
-    static constexpr std::string_view keyRefusal = "This Mac's Keychain would not store the away key";
+    static constexpr std::string_view keyRefusal =
+        said<capitalised<HostWords::thisComputer>, "'s ", HostWords::secretStore, " would not store the away key">;
     static constexpr std::uint32_t lifetime = 7200;
 
     explicit RemoteReach(Config config);

@@ -31,6 +31,7 @@
 #include "QuibHost/Server/WaitingRequests.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/InterfaceList.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Result.hpp"
@@ -327,12 +328,12 @@ private:
     void welcome(const ClientPtr& client, bool approved);
     void refuseUntilApproved(Client& client);
     // "Waiting for approval on <host>" and the ending that names the menu item to open.
-    std::string waitForApprovalText(std::string_view ending = fennicMenuEnding) const;
+    std::string waitForApprovalText(std::string_view ending = panelEnding) const;
     void writeToApproved(const std::string& line);
 
     // The four hellos with which a connection leaves the line protocol.
     enum class SideChannel { view, listen, upload, still };
-    static constexpr std::string_view fennicMenuEnding = " \u2014 open the Fennic menu bar item";
+    static constexpr std::string_view panelEnding = said<" \u2014 open ", HostWords::panel>;
     bool passesDeviceCheck(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
                            const Client& client);
     void sendVocabulary(QuibTarget target, const ClientPtr& client);

@@ -4,6 +4,7 @@
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/QuibCoder.hpp"
 
@@ -67,7 +68,9 @@ void HostServer::registerPush(PushRegistration registration, const ClientPtr& cl
         neighbours_.push->registerDevice(registration, *client->deviceID);
         return;
     }
-    send(HostMessage{HostMessage::Error{"Approve this device on the Mac first"}}, *client);
+    send(
+        HostMessage{HostMessage::Error{std::string(said<"Approve this device on ", HostWords::theComputer, " first">)}},
+        *client);
 }
 
 void HostServer::beginApprovals() {
@@ -90,8 +93,9 @@ void HostServer::deliverResolution(const ApprovalResolution& resolution) {
     });
 }
 
-std::vector<HostServer::ClientPtr> HostServer::resolutionAudience(const ClientTable& clients, const std::string& requestID,
-                                                                  const std::function<bool(const std::string&)>& isApproved) {
+std::vector<HostServer::ClientPtr> HostServer::resolutionAudience(
+    const ClientTable& clients, const std::string& requestID,
+    const std::function<bool(const std::string&)>& isApproved) {
     const Client* asker = nullptr;
     for (const auto& [key, client] : clients) {
         if (client->approvalIDs.erase(requestID) > 0) asker = client.get();

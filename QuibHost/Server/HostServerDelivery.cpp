@@ -4,6 +4,7 @@
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/WindowListPayload.hpp"
@@ -48,7 +49,9 @@ void HostServer::deliverText(TextPayload payload, const ClientPtr& client) {
         }
         onMain([id](HostServer& server) { server.neighbours_.targets->setActive(id); });
     } else if (!(target = neighbours_.targets->safeActiveTarget())) {
-        send(delivered(undelivered(std::nullopt, "\u2014", payload.text, "No target is selected on the Mac")), *client);
+        send(delivered(undelivered(std::nullopt, "\u2014", payload.text,
+                                   std::string(said<"No target is selected on ", HostWords::theComputer>))),
+             *client);
         return;
     }
     onInjection(

@@ -1,5 +1,6 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/QuibProtocol.hpp"
 
@@ -22,7 +23,7 @@ bool alwaysPasses(const ClientMessage::Value& value) {
 }
 
 std::string versionRefusal(std::int64_t version) {
-    return "This phone speaks protocol " + std::to_string(version) + "; this Mac speaks " +
+    return "This phone speaks protocol " + std::to_string(version) + "; " + HostWords::thisComputer.str() + " speaks " +
            std::to_string(QuibProtocol::minimumSupportedVersion) + " to " + std::to_string(QuibProtocol::version) +
            ". Update whichever end is older.";
 }
@@ -71,7 +72,9 @@ void HostServer::greet(const HelloPayload& hello, const ClientPtr& client) {
 
     if (registry_->isRevoked(hello.deviceID)) {
         note(hello.deviceName + " was revoked; refusing it");
-        send(HostMessage{HostMessage::Error{"This Mac has revoked this device. Approve it again in the Quib menu."}},
+        send(HostMessage{HostMessage::Error{
+                 std::string(said<capitalised<HostWords::thisComputer>,
+                                  " has revoked this device. Approve it again in ", HostWords::panel, ".">)}},
              *client, true);
         return;
     }
@@ -159,7 +162,6 @@ void HostServer::admit(const ClientPtr& client) {
 bool HostServer::passesDeviceCheck(SideChannel channel, const std::string& deviceID, const std::string& deviceName,
                                    const Client& client) {
     if (registry_->isApproved(deviceID)) return true;
-    static constexpr std::string_view quibMenuEnding = " \u2014 open the Quib menu bar item";
     const char* beginning = "refused an upload from ";
     switch (channel) {
         case SideChannel::view: beginning = "refused a panel viewer from "; break;
@@ -168,8 +170,7 @@ bool HostServer::passesDeviceCheck(SideChannel channel, const std::string& devic
         case SideChannel::upload: break;
     }
     note(beginning + deviceName + ": not approved");
-    const auto ending = channel == SideChannel::listen ? quibMenuEnding : fennicMenuEnding;
-    send(HostMessage{HostMessage::Error{waitForApprovalText(ending)}}, client, true);
+    send(HostMessage{HostMessage::Error{waitForApprovalText(panelEnding)}}, client, true);
     return false;
 }
 

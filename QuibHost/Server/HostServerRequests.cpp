@@ -116,7 +116,7 @@ void HostServer::requestWindows(const std::string& targetID, const ClientPtr& cl
         return;
     }
     if (target->kind != QuibTarget::Kind::app || !target->bundleID || target->bundleID->empty()) {
-        const WindowListPayload none{target->id, {}, "Only a Mac app has windows to pick from.", 0, true};
+        const WindowListPayload none{target->id, {}, "Only an app has windows to pick from.", 0, true};
         send(HostMessage{HostMessage::Windows{none}}, *client);
         return;
     }

@@ -4,6 +4,7 @@
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/QuibProtocol.hpp"
 #include "Shared/StillFrame.hpp"
@@ -78,7 +79,8 @@ void HostServer::openStillChannel(const StillRequest& request, const ClientPtr& 
     if (!passesDeviceCheck(SideChannel::still, request.deviceID, request.deviceName, *client)) return;
     if (!QuibProtocol::supports(request.protocolVersion)) {
         send(HostMessage{HostMessage::Error{"That phone speaks protocol " + std::to_string(request.protocolVersion) +
-                                            "; this Mac speaks " + std::to_string(QuibProtocol::version)}},
+                                            "; " + HostWords::thisComputer.str() + " speaks " +
+                                            std::to_string(QuibProtocol::version)}},
              *client, true);
         return;
     }

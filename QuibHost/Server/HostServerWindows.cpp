@@ -21,8 +21,8 @@ bool hasWindows(const QuibTarget& target) {
 
 // The target a window request names, when it is an app with windows; otherwise the phone is told
 // why not (`notAnApp` for a target that is no app).
-std::optional<QuibTarget> windowedTarget(TargetStoreService& targets, const std::string& targetID,
-                                         const char* notAnApp, std::string& refusal) {
+std::optional<QuibTarget> windowedTarget(TargetStoreService& targets, const std::string& targetID, const char* notAnApp,
+                                         std::string& refusal) {
     auto target = targets.safeTarget(targetID);
     if (!target) refusal = unknownTarget;
     else if (!hasWindows(*target)) refusal = notAnApp;
@@ -32,9 +32,10 @@ std::optional<QuibTarget> windowedTarget(TargetStoreService& targets, const std:
 
 }  // namespace
 
-void HostServer::focusWindow(const std::string& targetID, std::optional<std::uint32_t> windowID, const ClientPtr& client) {
+void HostServer::focusWindow(const std::string& targetID, std::optional<std::uint32_t> windowID,
+                             const ClientPtr& client) {
     std::string refusal;
-    auto target = windowedTarget(*neighbours_.targets, targetID, "Only a Mac app can be pointed at a window", refusal);
+    auto target = windowedTarget(*neighbours_.targets, targetID, "Only an app can be pointed at a window", refusal);
     if (!target) {
         send(error(std::move(refusal)), *client);
         return;
@@ -46,9 +47,10 @@ void HostServer::focusWindow(const std::string& targetID, std::optional<std::uin
 }
 
 // The window named, else the one the target is pinned to.
-void HostServer::openWindow(const std::string& targetID, std::optional<std::uint32_t> windowID, const ClientPtr& client) {
+void HostServer::openWindow(const std::string& targetID, std::optional<std::uint32_t> windowID,
+                            const ClientPtr& client) {
     std::string refusal;
-    auto target = windowedTarget(*neighbours_.targets, targetID, "Only a Mac app has windows to open", refusal);
+    auto target = windowedTarget(*neighbours_.targets, targetID, "Only an app has windows to open", refusal);
     if (!target) {
         send(error(std::move(refusal)), *client);
         return;

@@ -13,11 +13,12 @@
 
 #include "Platform/AacConverterFactory.hpp"
 #include "Platform/AudioCapture.hpp"
+#include "QuibHost/Connection/ListenConnection.hpp"
 #include "QuibHost/Streaming/AudioEncoder.hpp"
 #include "QuibHost/Streaming/AudioStreamerService.hpp"
-#include "QuibHost/Connection/ListenConnection.hpp"
 #include "QuibHost/Streaming/SystemAudio.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
 #include "Shared/AudioFrame.hpp"
@@ -44,7 +45,8 @@ public:
     static constexpr std::string_view queueLabel = "com.brenmoor.quib.host.listen";
     // Whether phones may listen; absent, or not a Boolean, reads as allowed.
     static constexpr std::string_view allowedKey = "quib.listen.allowed";
-    static constexpr std::string_view notAllowedText = "This Mac is set not to send its audio";
+    static constexpr std::string_view notAllowedText =
+        said<capitalised<HostWords::thisComputer>, " is set not to send its audio">;
     // The audio a listener may have waiting behind the frame in flight; the newest frame is
     // always kept.
     static constexpr double maxQueuedSeconds = 0.17;
@@ -110,9 +112,9 @@ private:
         std::shared_ptr<ListenConnection> connection;
         std::string name;
         bool isPaused = false;
-        std::deque<Waiting> queue;   // oldest first
-        double queuedSeconds = 0;    // of the waiting frames, never below 0
-        bool isWriting = false;      // a send is in flight
+        std::deque<Waiting> queue;  // oldest first
+        double queuedSeconds = 0;   // of the waiting frames, never below 0
+        bool isWriting = false;     // a send is in flight
     };
     using ListenerPtr = std::shared_ptr<Listener>;
 
@@ -154,9 +156,9 @@ private:
     std::mutex encodeLock_;
     // Under encodeLock_:
     AudioEncoder encoder_;
-    std::vector<Bytes> pending_;     // packets not yet in a frame
-    std::uint64_t pendingAt_ = 0;    // capture time of the buffer that began `pending_`
-    std::uint32_t sequence_ = 0;     // of the last frame built
+    std::vector<Bytes> pending_;   // packets not yet in a frame
+    std::uint64_t pendingAt_ = 0;  // capture time of the buffer that began `pending_`
+    std::uint32_t sequence_ = 0;   // of the last frame built
     std::int64_t untilDescribe_ = 0;
 };
 

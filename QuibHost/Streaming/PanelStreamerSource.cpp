@@ -2,6 +2,7 @@
 // starts again when the viewers' demand or the target changes, and stops with the last viewer.
 
 #include "QuibHost/Streaming/PanelStreamer.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/SecureRandom.hpp"
 
 namespace quib {
@@ -26,15 +27,14 @@ void PanelStreamer::watchTargets() {
     cancellables_.push_back(targets_->activeTargetID().subscribe(
         whilePresent([this](const std::optional<std::string>&) { restartSource(); }),
         {.skipCurrent = true, .dropRepeats = true, .debounce = targetDebounce}));
-    cancellables_.push_back(targets_->targets().subscribe(
-        whilePresent([this](const std::vector<QuibTarget>&) {
-            const auto pinned = activePinnedWindow();
-            const bool first = !lastPinned_.has_value();
-            if (!first && *lastPinned_ == pinned) return;
-            lastPinned_ = pinned;
-            if (!first) restartSource();
-        }),
-        {.debounce = targetDebounce}));
+    cancellables_.push_back(targets_->targets().subscribe(whilePresent([this](const std::vector<QuibTarget>&) {
+                                                              const auto pinned = activePinnedWindow();
+                                                              const bool first = !lastPinned_.has_value();
+                                                              if (!first && *lastPinned_ == pinned) return;
+                                                              lastPinned_ = pinned;
+                                                              if (!first) restartSource();
+                                                          }),
+                                                          {.debounce = targetDebounce}));
 }
 
 // Main executor: the pinned window of the active target in the published list.
@@ -97,7 +97,7 @@ void PanelStreamer::startMirror(const QuibTarget& target) {
         return;
     }
     if (!tmux_.isAvailable()) {
-        sendState("tmux not found on this Mac", false);
+        sendState(std::string(said<"tmux not found on ", HostWords::thisComputer>), false);
         return;
     }
     mirror_->start(pane, target.name + std::string(titleSeparator) + pane);

@@ -4,8 +4,7 @@
 
 namespace quib {
 
-ScreenAccess::ScreenAccess(std::shared_ptr<Permissions> permissions)
-    : permissions_(std::move(permissions)) {}
+ScreenAccess::ScreenAccess(std::shared_ptr<Permissions> permissions) : permissions_(std::move(permissions)) {}
 
 bool ScreenAccess::isGranted() const { return permissions_ && permissions_->screenRecordingGranted(); }
 
@@ -17,15 +16,15 @@ void ScreenAccess::requestOnceIfNeeded() {
         if (hasRequested_) return;
         hasRequested_ = true;
     }
-    quibLog().info("view: asking for Screen Recording");
+    quibLog().info("view: asking for window capture");
     request();
 }
 
 void ScreenAccess::openSettings() { request(); }
 
 void ScreenAccess::request() const {
-    if (!permissions_) return quibLog().info("view: Screen Recording: there is no display to capture");
-    quibLog().info("view: Screen Recording: ", pub(permissions_->screenRecordingHelp()));
+    if (!permissions_) return quibLog().info("view: window capture: there is no display to capture");
+    quibLog().info("view: window capture: ", pub(permissions_->screenRecordingHelp()));
 }
 
 }  // namespace quib

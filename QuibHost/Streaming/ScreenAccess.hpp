@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "Platform/Permissions.hpp"
+#include "Runtime/HostWords.hpp"
 
 namespace quib {
 
@@ -15,6 +16,10 @@ namespace quib {
 // The host makes one for the process. Safe on any thread.
 class ScreenAccess {
 public:
+    // What a viewer or a listener is told while capture is not granted.
+    static constexpr std::string_view grantText =
+        said<"Give ", HostWords::product, " ", HostWords::captureNeed, ", then ", HostWords::restart, " it">;
+
     // Whether capture is granted comes from `permissions`; none: it never is.
     explicit ScreenAccess(std::shared_ptr<Permissions> permissions);
 

@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "Runtime/Bytes.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Shared/QuibTarget.hpp"
 
 namespace quib {
@@ -32,11 +33,14 @@ public:
         static Refusal notGranted() { return {Kind::notGranted, {}}; }
         static Refusal noDisplay() { return {Kind::noDisplay, {}}; }
 
+        static constexpr std::string_view grantText =
+            said<HostWords::product, " needs ", HostWords::captureNeed, " first \u2014 see ", HostWords::panel>;
+
         std::string message() const {
             switch (kind) {
                 case Kind::noWindow: return "Couldn't find a window for " + detail;
                 case Kind::failed: return "Screenshot failed: " + detail;
-                case Kind::notGranted: return "Grant Fennic Screen Recording first \u2014 it's in the Fennic menu";
+                case Kind::notGranted: return std::string(grantText);
                 case Kind::noDisplay: return "Couldn't find a display to photograph";
             }
             return {};

@@ -1,6 +1,7 @@
 #include "QuibHost/Streaming/SystemAudio.hpp"
 
 #include "QuibHost/Streaming/ScreenAccess.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/AudioChannel.hpp"
 #include "Shared/UptimeClock.hpp"
@@ -82,28 +83,25 @@ void SystemAudio::openStream() {
             if (const auto self = weak.lock()) self->handleStop(attempt, reason);
         },
     };
-    environment_.capture->open(queue_, std::move(handlers), [weak, attempt, openings = openings_](AudioCapture::Opening opening) {
-        auto finish = [weak, attempt](AudioCapture::Opening& opened) {
-            if (const auto self = weak.lock()) self->finishOpening(attempt, std::move(opened));
-            else if (opened.stream) opened.stream->stop();
-        };
-        if (openings->isCurrent()) finish(opening);
-        else openings->post([finish, opening = std::move(opening)]() mutable { finish(opening); });
-    });
+    environment_.capture->open(
+        queue_, std::move(handlers), [weak, attempt, openings = openings_](AudioCapture::Opening opening) {
+            auto finish = [weak, attempt](AudioCapture::Opening& opened) {
+                if (const auto self = weak.lock()) self->finishOpening(attempt, std::move(opened));
+                else if (opened.stream) opened.stream->stop();
+            };
+            if (openings->isCurrent()) finish(opening);
+            else openings->post([finish, opening = std::move(opening)]() mutable { finish(opening); });
+        });
 }
 
 void SystemAudio::finishOpening(std::uint64_t attempt, AudioCapture::Opening opening) {
     switch (opening.status) {
-    case AudioCapture::Opening::Status::nothingToCapture:
-        report(nothingToCaptureText);
-        break;
-    case AudioCapture::Opening::Status::failed:
-        quibLog().error("listen: capture failed ", pub(opening.reason));
-        report(std::string(captureFailedText) + opening.reason);
-        break;
-    case AudioCapture::Opening::Status::running:
-        keepStream(attempt, std::move(opening.stream));
-        break;
+        case AudioCapture::Opening::Status::nothingToCapture: report(nothingToCaptureText); break;
+        case AudioCapture::Opening::Status::failed:
+            quibLog().error("listen: capture failed ", pub(opening.reason));
+            report(std::string(captureFailedText) + opening.reason);
+            break;
+        case AudioCapture::Opening::Status::running: keepStream(attempt, std::move(opening.stream)); break;
     }
     std::lock_guard lock(lock_);
     isOpening_ = false;
@@ -125,7 +123,8 @@ void SystemAudio::keepStream(std::uint64_t attempt, std::shared_ptr<AudioCapture
         stream->stop();
         return;
     }
-    quibLog().info("listen: capturing this Mac's output at ", AudioChannel::sampleRate, "Hz");
+    quibLog().info("listen: capturing ", HostWords::thisComputer.chars, "'s output at ", AudioChannel::sampleRate,
+                   "Hz");
 }
 
 // On the audio queue. Buffers of a stream not yet kept, or no longer, are dropped.

@@ -10,12 +10,12 @@
 
 #include "Platform/AudioCapture.hpp"
 #include "Platform/PcmFormat.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/SerialQueue.hpp"
 
 namespace quib {
-
-class ScreenAccess;
 
 // Records what the computer plays and hands it, buffer by buffer with its capture time, to its
 // owner; what a listener should hear about instead goes to the owner as a short text. While
@@ -33,9 +33,10 @@ public:
 
     static constexpr std::string_view queueLabel = "com.brenmoor.quib.host.audio";
     static constexpr Duration watchdogInterval = std::chrono::seconds(2);
-    static constexpr std::string_view grantText = "Grant Screen Recording to Quib on your Mac, then relaunch it";
+    static constexpr std::string_view grantText = ScreenAccess::grantText;
     static constexpr std::string_view nothingToCaptureText = "No display to capture audio from";
-    static constexpr std::string_view captureFailedText = "Couldn't capture this Mac's audio: ";
+    static constexpr std::string_view captureFailedText =
+        said<"Couldn't capture ", HostWords::thisComputer, "'s audio: ">;
 
     struct Environment {
         std::shared_ptr<AudioCapture> capture;

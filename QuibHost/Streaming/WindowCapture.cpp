@@ -83,7 +83,7 @@ void WindowCapture::start(std::optional<std::string> bundleID, std::optional<std
     }
     if (!screenAccess_->isGranted()) {
         screenAccess_->requestOnceIfNeeded();
-        if (onState_) onState_("Grant Screen Recording to Fennic on your Mac, then relaunch it", false);
+        if (onState_) onState_(std::string(ScreenAccess::grantText), false);
         return;
     }
     if (beginPass()) postPass(true, session);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "QuibHost/Streaming/WindowCapture.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 
 namespace quib {
@@ -177,7 +178,7 @@ std::optional<WindowSource::Window> WindowCapture::resolveWindow(const Request& 
         isLocked_ = locked;
     }
     if (locked) {
-        report(session, "Your Mac is locked", false);
+        report(session, std::string(said<capitalised<HostWords::yourComputer>, " is locked">), false);
         return std::nullopt;
     }
     if (!request.pinnedWindowID) return bestWindow(*app, *windows);

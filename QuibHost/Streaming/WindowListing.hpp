@@ -15,6 +15,7 @@
 #include "Platform/Permissions.hpp"
 #include "QuibHost/Streaming/WindowListService.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/HostWords.hpp"
 
 namespace quib {
 
@@ -43,17 +44,20 @@ public:
     static constexpr std::string_view notRunningNote = "isn't running, so it has no windows open yet.";
     static constexpr std::string_view noWindowsNote = "is running but has no windows open.";
     static constexpr std::string_view accessibilityNote =
-        "Grant Fennic Accessibility on your Mac to see and pick its windows.";
-    static constexpr std::string_view screenRecordingNote = "Grant Fennic Screen Recording to see a picture of each window.";
-    static constexpr std::string_view minimisedNote = "A dimmed card is minimised. Tap it and Fennic will bring it back.";
-    static constexpr std::string_view cannotRaiseNote = "A dimmed card is one Fennic can mirror but can't bring forward.";
+        said<HostWords::product, " needs ", HostWords::inputNeed, " to see and pick its windows.">;
+    static constexpr std::string_view screenRecordingNote =
+        said<HostWords::product, " needs ", HostWords::captureNeed, " to see a picture of each window.">;
+    static constexpr std::string_view minimisedNote =
+        said<"A dimmed card is minimised. Tap it and ", HostWords::product, " will bring it back.">;
+    static constexpr std::string_view cannotRaiseNote =
+        said<"A dimmed card is one ", HostWords::product, " can mirror but can't bring forward.">;
 
     struct Config {
-        DesktopServices desktop = {};                         // workspace, roster and window source: required
-        std::shared_ptr<Permissions> permissions = nullptr;   // required
-        std::shared_ptr<InstalledApps> apps = nullptr;        // the apps' names; none: their bundle identifiers
-        std::shared_ptr<JpegEncoder> jpeg = nullptr;          // none: no pictures
-        std::shared_ptr<Clock> clock = nullptr;               // none: the system clock
+        DesktopServices desktop = {};                        // workspace, roster and window source: required
+        std::shared_ptr<Permissions> permissions = nullptr;  // required
+        std::shared_ptr<InstalledApps> apps = nullptr;       // the apps' names; none: their bundle identifiers
+        std::shared_ptr<JpegEncoder> jpeg = nullptr;         // none: no pictures
+        std::shared_ptr<Clock> clock = nullptr;              // none: the system clock
         int previewThreads = 4;
     };
 

@@ -13,6 +13,7 @@
 
 #include "QuibHost/Targets/ImageSniffer.hpp"
 #include "Runtime/FileDescriptor.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Shared/UploadChannel.hpp"
 
 namespace quib {
@@ -65,9 +66,10 @@ std::string AttachmentInbox::Refusal::message() const {
                    std::to_string(UploadChannel::maxPixelsPerSide) + " px limit";
         case Kind::writeFailed:
             return "Couldn't save the attachment: " + fileName + (reason.empty() ? "" : " (" + reason + ")");
-        case Kind::noDirectory: return "Fennic can't find its Application Support folder";
+        case Kind::noDirectory: return std::string(said<HostWords::product, " can't find its ", HostWords::dataFolder>);
         case Kind::empty: return "That attachment arrived empty";
-        case Kind::notAnImage: return "Those bytes aren't an image Fennic can read";
+        case Kind::notAnImage:
+            return std::string(said<"Those bytes aren't an image ", HostWords::product, " can read">);
     }
     return {};
 }

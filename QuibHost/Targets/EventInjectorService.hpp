@@ -8,6 +8,7 @@
 
 #include "QuibHost/Targets/TargetOutcome.hpp"
 #include "Runtime/Geometry.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/ClickPhase.hpp"
 #include "Shared/KeyChord.hpp"
@@ -24,7 +25,7 @@ namespace quib {
 class EventInjectorService {
 public:
     // Follows the spoken chord of a key outside the key table: "F1 isn't a key ...".
-    static constexpr std::string_view unknownKeyText = " isn't a key Fennic knows how to press";
+    static constexpr std::string_view unknownKeyText = said<" isn't a key ", HostWords::product, " knows how to press">;
 
     virtual ~EventInjectorService() = default;
 

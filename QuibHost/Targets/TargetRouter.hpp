@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "Platform/DesktopServices.hpp"
+#include "Platform/Tmux/Tmux.hpp"
+#include "Platform/Tmux/TmuxControl.hpp"
 #include "QuibHost/Targets/DeliveryLog.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "QuibHost/Targets/TargetRouterService.hpp"
-#include "Platform/Tmux/Tmux.hpp"
-#include "Platform/Tmux/TmuxControl.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/Sleeper.hpp"
 
@@ -50,8 +51,10 @@ public:
     static constexpr Duration launchPoll = std::chrono::milliseconds(100);
 
     static constexpr std::string_view nothingToSendText = "Nothing to send";
-    static constexpr std::string_view pausedText = "Injection is paused \u2014 turn it back on in the menu bar";
-    static constexpr std::string_view unreadableImagesText = "None of those images could be read \u2014 send them again";
+    static constexpr std::string_view pausedText =
+        said<"Injection is paused \u2014 turn it back on in ", HostWords::panel>;
+    static constexpr std::string_view unreadableImagesText =
+        "None of those images could be read \u2014 send them again";
 
     struct Config {
         std::shared_ptr<EventInjectorService> injector;

@@ -1,6 +1,7 @@
 // Bringing a target forward, and pressing key chords in it.
 
 #include "QuibHost/Targets/TargetRouter.hpp"
+#include "Runtime/HostWords.hpp"
 
 namespace quib {
 namespace {
@@ -16,12 +17,9 @@ TargetRouter::Outcome TargetRouter::focus(const QuibTarget& target, bool movingP
 TargetRouter::Focused TargetRouter::bringForward(const QuibTarget& target, bool movingPointer) {
     if (injector_->isPaused()) return {{false, std::string(shortPausedText)}};
     switch (target.kind) {
-        case QuibTarget::Kind::app:
-            return bringAppForward(target, movingPointer);
-        case QuibTarget::Kind::tmux:
-            return {selectPane(target)};
-        case QuibTarget::Kind::frontmost:
-            break;
+        case QuibTarget::Kind::app: return bringAppForward(target, movingPointer);
+        case QuibTarget::Kind::tmux: return {selectPane(target)};
+        case QuibTarget::Kind::frontmost: break;
     }
     return {{true, "Using the focused app"}};
 }
@@ -29,7 +27,8 @@ TargetRouter::Focused TargetRouter::bringForward(const QuibTarget& target, bool 
 // A pinned window is raised; otherwise a running app is activated and an installed one
 // launched. A launch is answered at once, before the app has come up.
 TargetRouter::Focused TargetRouter::bringAppForward(const QuibTarget& target, bool movingPointer) {
-    if (!target.bundleID || target.bundleID->empty()) return {{false, target.name + " has no bundle ID"}};
+    if (!target.bundleID || target.bundleID->empty())
+        return {{false, target.name + " has no " + HostWords::appID.str()}};
     const std::string& bundleID = *target.bundleID;
     if (target.pinnedWindowID) return {raisePinnedWindow(target, *target.pinnedWindowID, movingPointer)};
     const auto running = workspace_->runningInstances(bundleID);
@@ -99,10 +98,8 @@ TargetRouter::Outcome TargetRouter::press(const KeyChord& chord, const std::opti
             if (!ready.ok) return ready;
             break;
         }
-        case QuibTarget::Kind::tmux:
-            return pressInPane(chord, *target);
-        case QuibTarget::Kind::frontmost:
-            break;
+        case QuibTarget::Kind::tmux: return pressInPane(chord, *target);
+        case QuibTarget::Kind::frontmost: break;
     }
     return injector_->postKey(chord, target->name);
 }
@@ -117,7 +114,8 @@ TargetRouter::Outcome TargetRouter::pressInPane(const KeyChord& chord, const Qui
     const auto pane = resolvePane(target);
     if (!pane) return {false, pane.error().message};
     for (std::int64_t press = 0; press < chord.repeatCount; ++press) {
-        if (auto failure = tmuxFailure(tmux_.run(Tmux::sendKeyArguments(*pane, *key)))) return {false, std::move(*failure)};
+        if (auto failure = tmuxFailure(tmux_.run(Tmux::sendKeyArguments(*pane, *key))))
+            return {false, std::move(*failure)};
     }
     return {true, chord.spoken() + " \u2192 " + target.name};
 }
@@ -128,8 +126,8 @@ Result<std::string> TargetRouter::storedPane(const QuibTarget& target) {
     if (!target.tmuxTarget || target.tmuxTarget->empty()) return fail(target.name + " has no tmux pane");
     const std::string& pane = *target.tmuxTarget;
     if (!pane.starts_with('%')) {
-        return fail(target.name + " still points at " + pane +
-                    "; pick the pane again in Settings so Fennic can store its stable id");
+        return fail(target.name + " still points at " + pane + "; pick the pane again in Settings so " +
+                    HostWords::product.str() + " can store its stable id");
     }
     return pane;
 }

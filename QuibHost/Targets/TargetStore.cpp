@@ -7,6 +7,7 @@
 #include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStoreChecks.hpp"
 #include "Runtime/AtomicFile.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/QuibCoder.hpp"
@@ -27,7 +28,8 @@ std::shared_ptr<TargetStore> TargetStore::create(Config config) {
     // A stored id is taken even when no target has it; lookups of it simply find nothing.
     std::optional<std::string> active = config.settings->string(activeKey);
     if (!active && !loaded.targets.empty()) active = loaded.targets.front().id;
-    auto store = std::make_shared<TargetStore>(Passkey{}, std::move(config), std::move(loaded.targets), std::move(active));
+    auto store =
+        std::make_shared<TargetStore>(Passkey{}, std::move(config), std::move(loaded.targets), std::move(active));
     // After a failed decode this replaces the undecodable bytes with an empty list.
     store->persist();
     store->seeding_ = store->decideSeeding(firstRun);
@@ -82,7 +84,8 @@ std::optional<std::filesystem::path> TargetStore::backUp(const Config& config, c
 TargetStore::Seeding TargetStore::decideSeeding(bool firstRun) const {
     const bool evaluated = config_.settings->boolean(seededPanesKey).value_or(false);
     const auto list = targets_.value();
-    const bool hasTmux = std::ranges::any_of(list, [](const QuibTarget& t) { return t.kind == QuibTarget::Kind::tmux; });
+    const bool hasTmux =
+        std::ranges::any_of(list, [](const QuibTarget& t) { return t.kind == QuibTarget::Kind::tmux; });
     return Seeding{firstRun, firstRun || (!hasTmux && !evaluated)};
 }
 
@@ -238,14 +241,16 @@ TargetStore::AddOutcome TargetStore::update(QuibTarget target) {
     target.name = std::string(unicode::trimWhiteSpace(target.name));
     const auto stored = this->target(target.id);
     if (!stored) return AddOutcome::refused("That target no longer exists");
-    if (stored->kind != target.kind) return AddOutcome::refused("Change the kind on the Mac");
+    if (stored->kind != target.kind)
+        return AddOutcome::refused(std::string(said<"Change the kind on ", HostWords::theComputer>));
     if (auto refusal = validate(target, target.id)) return AddOutcome::refused(std::move(*refusal));
     (void)upsert(target);  // validate has checked the limits too
     return AddOutcome::added(std::move(target));
 }
 
 // Provisional targets never take part: only saved ones hold names and panes.
-std::optional<std::string> TargetStore::validate(const QuibTarget& target, const std::optional<std::string>& excluding) const {
+std::optional<std::string> TargetStore::validate(const QuibTarget& target,
+                                                 const std::optional<std::string>& excluding) const {
     return checksExcluding(excluding).refusal(target, !excluding);
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "Platform/Tmux/Tmux.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/QuibCoder.hpp"
 
@@ -23,7 +24,7 @@ std::optional<std::string> fieldRefusal(const QuibTarget& target) {
         return "That name is longer than " + std::to_string(TargetStore::longestName) + " characters";
     const std::pair<const std::string*, const char*> fields[] = {
         {&target.id, "identifier"},
-        {target.bundleID ? &*target.bundleID : nullptr, "bundle identifier"},
+        {target.bundleID ? &*target.bundleID : nullptr, HostWords::appID.chars},
         {target.tmuxTarget ? &*target.tmuxTarget : nullptr, "pane"},
         {&target.symbol, "symbol"},
         {target.profileID ? &*target.profileID : nullptr, "shortcut profile"},
@@ -31,8 +32,8 @@ std::optional<std::string> fieldRefusal(const QuibTarget& target) {
     };
     for (const auto& [value, what] : fields) {
         if (value && value->size() > TargetStore::longestField)
-            return std::string("That target's ") + what + " is longer than " + std::to_string(TargetStore::longestField) +
-                   " bytes";
+            return std::string("That target's ") + what + " is longer than " +
+                   std::to_string(TargetStore::longestField) + " bytes";
     }
     return std::nullopt;
 }
@@ -73,7 +74,8 @@ std::optional<std::string> TargetStore::Checks::limitRefusal(const QuibTarget& t
 std::optional<std::string> TargetStore::Checks::kindRefusal(const QuibTarget& target, bool isAddition) {
     switch (target.kind) {
         case QuibTarget::Kind::app:
-            if (!target.bundleID || target.bundleID->empty()) return "An app target needs a bundle identifier";
+            if (!target.bundleID || target.bundleID->empty())
+                return std::string(said<"An app target needs an ", HostWords::appID>);
             if (!installed_) installed_ = apps_.installed();
             if (!DesktopEntries::find(*installed_, *target.bundleID)) return *target.bundleID + " is not installed";
             return std::nullopt;
@@ -86,7 +88,7 @@ std::optional<std::string> TargetStore::Checks::kindRefusal(const QuibTarget& ta
             return std::nullopt;
         }
         case QuibTarget::Kind::frontmost:
-            if (isAddition) return "A frontmost target has to be added on the Mac";
+            if (isAddition) return std::string(said<"A frontmost target has to be added on ", HostWords::theComputer>);
             return std::nullopt;
     }
     return std::nullopt;

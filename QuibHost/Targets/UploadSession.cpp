@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "Runtime/HostWords.hpp"
 #include "Shared/QuibProtocol.hpp"
 #include "Shared/UploadChannel.hpp"
 
@@ -9,8 +10,8 @@ namespace quib {
 
 std::optional<std::string> UploadSession::refusal(const AttachmentManifest& manifest) {
     if (!QuibProtocol::supports(manifest.protocolVersion)) {
-        return "That phone speaks protocol " + std::to_string(manifest.protocolVersion) + "; this Mac speaks " +
-               std::to_string(QuibProtocol::version);
+        return "That phone speaks protocol " + std::to_string(manifest.protocolVersion) + "; " +
+               HostWords::thisComputer.str() + " speaks " + std::to_string(QuibProtocol::version);
     }
     if (manifest.count < 1) return "That upload has no attachments in it";
     if (manifest.count > UploadChannel::maxAttachments) {

@@ -132,7 +132,7 @@ TEST(AtspiMenus, AProcessThatPublishesNoTreeHasNoMenuBar) {
     AtspiReading reading(DesktopSession::shared());
     EXPECT_EQ(
         MenuScanner(reading.scannerOf(FixtureApp::gtkEditorID, ::getpid())).scan(std::string(FixtureApp::gtkEditorID)),
-        MenuScanner::Outcome(MenuScanner::Unreadable{"Bars Editor publishes no menu bar Fennic can read"}));
+        MenuScanner::Outcome(MenuScanner::Unreadable{"Bars Editor publishes no menu bar Quib can read"}));
 }
 
 // Switching it on is left to the host's first read; it stays on while the host runs, and is

@@ -75,7 +75,8 @@ protected:
         std::promise<AudioCapture::Opening> opened;
         AudioCapture::Handlers handlers{[recorded = recording](const PcmBuffer& buffer) { recorded->add(buffer); },
                                         [](const std::string&) {}};
-        capture->open(queue, std::move(handlers), [&](AudioCapture::Opening opening) { opened.set_value(std::move(opening)); });
+        capture->open(queue, std::move(handlers),
+                      [&](AudioCapture::Opening opening) { opened.set_value(std::move(opening)); });
         return opened.get_future().get();
     }
 
@@ -104,7 +105,7 @@ private:
     std::shared_ptr<LogSink> previousSink_;
 };
 
-#define SKIP_WITHOUT_SERVER()                                                                      \
+#define SKIP_WITHOUT_SERVER() \
     if (!PulseTools::hasServer()) GTEST_SKIP() << "needs the test run's sound server in PULSE_SERVER"
 
 // A tone played into the default sink comes back from the monitor the server names for it, as
@@ -121,7 +122,8 @@ TEST_F(PulseAudioCapture, RecordsTheDefaultSinksMonitor) {
     EXPECT_EQ(stream->source(), monitor);
 
     // An idle sink's monitor may take two seconds to start.
-    EXPECT_TRUE(recording->waitFor(4s, [](const Recording& r) { return r.audibleSamples() >= 24000; })) << player.failure();
+    EXPECT_TRUE(recording->waitFor(4s, [](const Recording& r) { return r.audibleSamples() >= 24000; }))
+        << player.failure();
     stream->stop();
     ASSERT_TRUE(queue->sync([] {}));
     recording->inspect([](const Recording& r) {
@@ -139,7 +141,8 @@ TEST_F(PulseAudioCapture, FollowsTheDefaultSinkWhenItChanges) {
     SKIP_WITHOUT_SERVER();
     const std::string previous = PulseTools::defaultSink();
     ASSERT_FALSE(previous.empty());
-    const auto module = PulseTools::pactl({"load-module", "module-null-sink", "sink_name=quibsecond", "rate=48000", "channels=2"});
+    const auto module =
+        PulseTools::pactl({"load-module", "module-null-sink", "sink_name=quibsecond", "rate=48000", "channels=2"});
     ASSERT_TRUE(module);
     const Undo restore([&] {
         (void)PulseTools::pactl({"set-default-sink", previous});
@@ -147,13 +150,14 @@ TEST_F(PulseAudioCapture, FollowsTheDefaultSinkWhenItChanges) {
     });
 
     startCapture();
-    ASSERT_TRUE(logged("listen: capturing this Mac's output at 48000Hz"));
+    ASSERT_TRUE(logged("listen: capturing this computer's output at 48000Hz"));
     TonePlayer player("quibsecond");
     ASSERT_TRUE(PulseTools::pactl({"set-default-sink", "quibsecond"}));
     ASSERT_TRUE(logged("listen: stream stopped the default output changed"));
 
     clock->advance(SystemAudio::watchdogInterval);
-    EXPECT_TRUE(recording->waitFor(3s, [](const Recording& r) { return r.audibleSamples() >= 4800; })) << player.failure();
+    EXPECT_TRUE(recording->waitFor(3s, [](const Recording& r) { return r.audibleSamples() >= 4800; }))
+        << player.failure();
     EXPECT_TRUE(recording->waitFor(2s, [](const Recording& r) { return r.audibleSamples() >= 24000; }));
     recording->inspect([](const Recording& r) {
         const auto frequency = r.frequencyOfLast(19200);
@@ -192,7 +196,7 @@ TEST_F(PulseAudioCapture, ReportsAServerThatDies) {
     ASSERT_TRUE(server);
     const EnvironmentVariable address("PULSE_SERVER", server->address());
     startCapture();
-    ASSERT_TRUE(logged("listen: capturing this Mac's output at 48000Hz"));
+    ASSERT_TRUE(logged("listen: capturing this computer's output at 48000Hz"));
     ASSERT_TRUE(recording->waitFor(3s, [](const Recording& r) { return r.buffers() > 0; }));
 
     server->kill();

@@ -91,7 +91,8 @@ TEST(QuibHost, AgentEventsAndApprovalsReachApprovedPhonesAndTheirAnswersComeBack
     auto third = stored.greeted("P3", "Third");
     ASSERT_TRUE(first && second && third);
 
-    ASSERT_TRUE(first->sendLine(line("agentEvent", {{"_0", {{"targetID", "T1"}, {"kind", "done"}, {"atEpochMillis", 1}}}})));
+    ASSERT_TRUE(
+        first->sendLine(line("agentEvent", {{"_0", {{"targetID", "T1"}, {"kind", "done"}, {"atEpochMillis", 1}}}})));
     ASSERT_TRUE(ask(*first, asked("R1", 60, ApprovalDecision::deny, "T1")));
     for (auto* phone : {first.get(), second.get()}) {
         EXPECT_EQ(next(*phone, "agentEvent")["targetID"], "T1");
@@ -107,7 +108,8 @@ TEST(QuibHost, AgentEventsAndApprovalsReachApprovedPhonesAndTheirAnswersComeBack
     EXPECT_EQ(listed.status, 0) << listed.err;
     EXPECT_NE(listed.out.find("R1  Work  Run R1"), std::string::npos) << listed.out;
 
-    ASSERT_TRUE(second->sendLine(line("approvalDecision", {{"id", "R1"}, {"decision", "deny"}, {"reason", " not now "}})));
+    ASSERT_TRUE(
+        second->sendLine(line("approvalDecision", {{"id", "R1"}, {"decision", "deny"}, {"reason", " not now "}})));
     for (auto* phone : {first.get(), second.get()}) {
         const Json resolution = next(*phone, "approvalResolved");
         EXPECT_EQ(resolution["requestID"], "R1");
@@ -125,13 +127,14 @@ TEST(QuibHost, TermsAppsAndWindowsAreAnsweredInOneChunkEach) {
     auto phone = stored.greeted("P1", "First");
     ASSERT_TRUE(phone);
     ASSERT_TRUE(phone->sendLine(line("requestVocabulary", {{"targetID", "T1"}})));
-    EXPECT_EQ(next(*phone, "vocabulary"), (Json{{"targetID", "T1"}, {"terms", Json::array()}, {"sequence", 0}, {"isFinal", true}}));
+    EXPECT_EQ(next(*phone, "vocabulary"),
+              (Json{{"targetID", "T1"}, {"terms", Json::array()}, {"sequence", 0}, {"isFinal", true}}));
     ASSERT_TRUE(phone->sendLine(line("requestApps", {{"refresh", true}})));
     const Json apps = next(*phone, "apps");
     EXPECT_EQ(apps["purpose"], "suggestions");
     EXPECT_EQ(apps["isFinal"], true);
     ASSERT_TRUE(phone->sendLine(line("requestWindows", {{"targetID", "T1"}})));
-    EXPECT_EQ(next(*phone, "windows")["note"], "Only a Mac app has windows to pick from.");
+    EXPECT_EQ(next(*phone, "windows")["note"], "Only an app has windows to pick from.");
 }
 
 // Each refused hello closes its connection while pending, a failed handshake of its source, so
@@ -139,19 +142,25 @@ TEST(QuibHost, TermsAppsAndWindowsAreAnsweredInOneChunkEach) {
 TEST(QuibHost, SideChannelsAreRefusedWithTheirReasonsAndClosed) {
     StoredHost stored({{"P1", "First"}});
     ASSERT_TRUE(stored.host);
-    const std::string grant = "Grant Fennic Screen Recording first \u2014 it's in the Fennic menu";
+    const std::string grant =
+        "Quib needs an X display with Composite, DAMAGE and XFIXES first \u2014 see the Quib panel";
     const std::string wait = "Waiting for approval on " + stored.host->name();
     const std::vector<std::pair<Json, std::string>> cases{
         {{{"stillHello", {{"_0", {{"protocolVersion", 4}, {"deviceID", "P1"}, {"targetID", "T1"}}}}}},
-         "That phone speaks protocol 4; this Mac speaks 23"},
+         "That phone speaks protocol 4; this computer speaks 23"},
         {{{"stillHello", {{"_0", {{"deviceID", "P1"}, {"targetID", "T9"}}}}}},
          "No target with that id \u2014 it may have been removed"},
         {{{"stillHello", {{"_0", {{"deviceID", "P1"}, {"targetID", "T1"}}}}}}, grant},
         {{{"listenHello", {{"_0", {{"protocolVersion", 23}, {"deviceName", "Stranger"}, {"deviceID", "X"}}}}}},
-         wait + " \u2014 open the Quib menu bar item"},
-        {{{"viewHello", {{"_0", {{"protocolVersion", 23}, {"deviceName", "Stranger"}, {"deviceID", "X"},
-                                 {"maxWidth", 10}, {"maxHeight", 10}}}}}},
-         wait + " \u2014 open the Fennic menu bar item"}};
+         wait + " \u2014 open the Quib panel"},
+        {{{"viewHello",
+           {{"_0",
+             {{"protocolVersion", 23},
+              {"deviceName", "Stranger"},
+              {"deviceID", "X"},
+              {"maxWidth", 10},
+              {"maxHeight", 10}}}}}},
+         wait + " \u2014 open the Quib panel"}};
     int source = 2;
     for (const auto& [hello, text] : cases) {
         auto channel = stored.connected("127.0.0." + std::to_string(source++));
@@ -167,8 +176,12 @@ TEST(QuibHost, ApprovedViewChannelHearsNoStatusThatQuibctlPauseBroadcasts) {
     ASSERT_TRUE(stored.host);
     auto view = stored.connected();
     ASSERT_TRUE(view);
-    ASSERT_TRUE(view->sendLine(line("viewHello", {{"_0", {{"protocolVersion", 23}, {"deviceName", "First"}, {"deviceID", "P1"},
-                                                          {"maxWidth", 800}, {"maxHeight", 600}}}})));
+    ASSERT_TRUE(view->sendLine(line("viewHello", {{"_0",
+                                                   {{"protocolVersion", 23},
+                                                    {"deviceName", "First"},
+                                                    {"deviceID", "P1"},
+                                                    {"maxWidth", 800},
+                                                    {"maxHeight", 600}}}})));
     auto phone = stored.greeted("P1", "First");
     ASSERT_TRUE(phone);
     const auto paused = quibctl(stored.home, {"pause"});
@@ -216,7 +229,8 @@ TEST_F(QuibHostApprovals, RequestIsListedARepeatIsRefusedAndThePhonesAnswerReach
     ASSERT_TRUE(ask(*agent, asked("R1", 60)));
     EXPECT_EQ(next(*agent, "error"), "That request is already waiting");
 
-    ASSERT_TRUE(phone->sendLine(line("approvalDecision", {{"id", "R1"}, {"decision", "approve"}, {"reason", "  looks fine \n"}})));
+    ASSERT_TRUE(phone->sendLine(
+        line("approvalDecision", {{"id", "R1"}, {"decision", "approve"}, {"reason", "  looks fine \n"}})));
     for (auto* to : {phone.get(), agent.get()}) {
         const Json resolution = next(*to, "approvalResolved");
         EXPECT_EQ(resolution["requestID"], "R1");
@@ -304,7 +318,8 @@ TEST_F(QuibHostApprovals, AgentLeavingWithARequestWaitingWithdrawsIt) {
 }
 
 TEST_F(QuibHostApprovals, NinthRequestAtOnceIsDeniedBecauseEightWait) {
-    for (int i = 1; i <= 9; ++i) ASSERT_TRUE(ask(*agent, asked("N" + std::to_string(i), 60, ApprovalDecision::approve)));
+    for (int i = 1; i <= 9; ++i)
+        ASSERT_TRUE(ask(*agent, asked("N" + std::to_string(i), 60, ApprovalDecision::approve)));
     const Json resolution = next(*agent, "approvalResolved");
     EXPECT_EQ(resolution["requestID"], "N9");
     EXPECT_EQ(resolution["decision"], "deny");

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "Runtime/Base64.hpp"
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Platform/Linux/PrivateNetwork.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -126,8 +126,10 @@ TEST(QuibHostAway, LocalPhoneIsHandedTheKeyThatOpensTheAwayPort) {
                                        "-connect", "127.0.0.1:" + std::to_string(awayPort), "-ign_eof", "-nocommands"},
                                       {}, home.root() / "s_client.err");
     ASSERT_TRUE(client) << "openssl is not installed";
-    ASSERT_TRUE(client->write(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Bars","deviceID":"bars-1"}}})" "\n"
-                              R"({"ping":{"nonce":7}})" "\n"));
+    ASSERT_TRUE(client->write(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Bars","deviceID":"bars-1"}}})"
+                              "\n"
+                              R"({"ping":{"nonce":7}})"
+                              "\n"));
     EXPECT_TRUE(client->readUntil("{\"pong\":{\"nonce\":7,", 15s)) << client->output() << "\nlog:\n" << host->log();
     EXPECT_EQ(client->output().find("keyMaterial"), std::string::npos);
 
@@ -144,12 +146,13 @@ TEST(QuibHostAway, WithAwayAccessOffNoKeyIsHandedOutAndNothingListens) {
     ASSERT_TRUE(host);
     auto local = connectPhone(phoneOptions(*host, host->pairingCode()));
     ASSERT_TRUE(local);
-    EXPECT_EQ(helloUntilRemoteAccess(*local),
-              (Json{{"isEnabled", false},
-                    {"candidates", Json::array()},
-                    {"unavailable",
-                     "Direct internet access is off on your Mac. Connect on the same network, or enable Reachable on "
-                     "cellular in the Mac menu while this phone is connected. A VPN is another option."}}));
+    EXPECT_EQ(
+        helloUntilRemoteAccess(*local),
+        (Json{{"isEnabled", false},
+              {"candidates", Json::array()},
+              {"unavailable",
+               "Direct internet access is off on your computer. Connect on the same network, or enable Reachable on "
+               "cellular in the Quib panel while this phone is connected. A VPN is another option."}}));
     EXPECT_FALSE(listensWithin(host->process().pid(), awayPort, 500ms));
 }
 
@@ -168,7 +171,8 @@ int restartOnNewInterface() {
     auto host = HostProcess::start(home);
     if (!host) return noHost;
     auto first = PhoneClient::connect(phoneOptions(*host, host->pairingCode()));
-    if (!first || !(*first)->sendHello("ns-1", "Phone") || !(*first)->receiveCase("welcome", 10s)) return firstPhoneRefused;
+    if (!first || !(*first)->sendHello("ns-1", "Phone") || !(*first)->receiveCase("welcome", 10s))
+        return firstPhoneRefused;
     if (!testing::addVethPair()) return ipFailed;
     if (!(*first)->waitForClose(10s)) return stillOpen;
     // The phone may come back before the new listener is bound, as a real one would retry.

@@ -21,7 +21,7 @@ TEST(QuibHost, MenusCannotBeReadWithoutADisplayAndTheAnswerIsKeptForAnySpelling)
                            {{"_0",
                              {{"bundleID", "Org.Example.Editor"},
                               {"outcome", "unreadable"},
-                              {"note", "Fennic needs Accessibility to read another app's menus"}}}}}};
+                              {"note", "Quib needs the accessibility bus (AT-SPI) to read another app's menus"}}}}}};
     EXPECT_EQ(testing::askForMenu(*ada.phone, "Org.Example.Editor"), unreadable);
     EXPECT_EQ(testing::askForMenu(*ada.phone, "org.example.editor"), unreadable);
 }

@@ -7,12 +7,12 @@
 #include <sstream>
 #include <thread>
 
-#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
-#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TestImages.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -56,8 +56,12 @@ std::vector<std::string> lastLogLine(const TempHome& home) {
 std::vector<Json> upload(const HostProcess& host) {
     auto phone = testing::connectPhone(testing::phoneOptions(host, host.pairingCode()));
     if (!phone) return {};
-    const Json manifest{{"protocolVersion", 23}, {"deviceName", "Ada's phone"}, {"deviceID", "PHONE-1"},
-                        {"targetIDs", {"T1"}}, {"count", 1}, {"text", "look"}};
+    const Json manifest{{"protocolVersion", 23},
+                        {"deviceName", "Ada's phone"},
+                        {"deviceID", "PHONE-1"},
+                        {"targetIDs", {"T1"}},
+                        {"count", 1},
+                        {"text", "look"}};
     EXPECT_TRUE(phone->sendLine(Json{{"uploadHello", {{"_0", manifest}}}}.dump()));
     EXPECT_TRUE(phone->receiveCase("uploadReady", 10s));
     const Bytes png = testing::onePixelPng();
@@ -83,9 +87,12 @@ TEST(QuibHost, APhonesTextKeysAndImagesReachATmuxPane) {
     EXPECT_EQ(nextReply(phone), (Json{{"toast", {{"_0", "Added Work"}}}}));
 
     ASSERT_TRUE(phone.sendLine(R"({"text":{"_0":{"text":"  hello world \n","targetID":"T1","submit":true}}})"));
-    EXPECT_EQ(nextReply(phone)["delivered"]["_0"],
-              (Json{{"ok", true}, {"targetID", "T1"}, {"targetName", "Work"}, {"characters", 11}, {"submitted", true},
-                    {"message", "Sent 2 words to Work"}}));
+    EXPECT_EQ(nextReply(phone)["delivered"]["_0"], (Json{{"ok", true},
+                                                         {"targetID", "T1"},
+                                                         {"targetName", "Work"},
+                                                         {"characters", 11},
+                                                         {"submitted", true},
+                                                         {"message", "Sent 2 words to Work"}}));
     EXPECT_NE(paneShowing(tmux, "hello world").find("hello world"), std::string::npos);
     EXPECT_EQ(lastLogLine(home), (std::vector<std::string>{"delivered", "Work", "11 chars", "submitted=yes"}));
 
@@ -108,7 +115,8 @@ TEST(QuibHost, APhonesTextKeysAndImagesReachATmuxPane) {
     ASSERT_EQ(answered.size(), 1u) << host->log();
     EXPECT_EQ(answered[0]["message"], "Sent 1 image to Work");
     std::vector<std::filesystem::path> inbox;
-    for (const auto& file : std::filesystem::directory_iterator(home.dataHome() / "Quib" / "inbox")) inbox.push_back(file.path());
+    for (const auto& file : std::filesystem::directory_iterator(home.dataHome() / "Quib" / "inbox"))
+        inbox.push_back(file.path());
     ASSERT_EQ(inbox.size(), 1u);
     const std::string shown = paneShowing(tmux, inbox[0].string());
     EXPECT_NE(shown.find("look"), std::string::npos) << shown;
@@ -119,7 +127,8 @@ TEST(QuibHost, APhonesTextKeysAndImagesReachATmuxPane) {
     ASSERT_TRUE(paused);
     EXPECT_EQ(paused->wait(10s), 0);
     ASSERT_TRUE(phone.sendLine(R"({"text":{"_0":{"text":"hi","targetID":"T1"}}})"));
-    EXPECT_EQ(nextReply(phone)["delivered"]["_0"]["message"], "Injection is paused \u2014 turn it back on in the menu bar");
+    EXPECT_EQ(nextReply(phone)["delivered"]["_0"]["message"],
+              "Injection is paused \u2014 turn it back on in the Quib panel");
 }
 
 }  // namespace

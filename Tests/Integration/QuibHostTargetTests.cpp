@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -70,9 +70,10 @@ TEST(QuibHost, ListsPanesAndAddsOnlyTargetsThatPassItsChecks) {
     EXPECT_EQ(answer(phone, add(pane("Twin", "work:0.1"))), "error: Work already points at " + second);
     EXPECT_EQ(answer(phone, add(pane("work", "work:0.0"))), "error: There is already a target called work");
     EXPECT_EQ(answer(phone, add(made(QuibTarget::Kind::frontmost, "Desk"))),
-              "error: A frontmost target has to be added on the Mac");
+              "error: A frontmost target has to be added on the computer");
     EXPECT_EQ(answer(phone, add(app)), "error: no.such.app is not installed");
-    EXPECT_EQ(answer(phone, ClientMessage{ClientMessage::RemoveTarget{"T-Nope"}}), "error: That target no longer exists");
+    EXPECT_EQ(answer(phone, ClientMessage{ClientMessage::RemoveTarget{"T-Nope"}}),
+              "error: That target no longer exists");
     phone.close();
 
     // Stored under the pane's identifier, not its address.

@@ -92,7 +92,7 @@ TEST(QuibctlTargetEditor, ChoosesAnAppFromADesktopEntryAndRefusesWhatIsNone) {
     EXPECT_EQ(chosen.out, "The target's app is now tools-notes\n");
     const auto shown = quibctl(home, {"target", "T-App"});
     EXPECT_NE(shown.out.find("editor1\tfield\tNotes\tenabled=1\tlabel=Name\n"), std::string::npos) << shown.out;
-    EXPECT_NE(shown.out.find("editor2\tfield\ttools-notes\tenabled=1\tlabel=Bundle identifier\n"), std::string::npos);
+    EXPECT_NE(shown.out.find("editor2\tfield\ttools-notes\tenabled=1\tlabel=Application ID\n"), std::string::npos);
 
     EXPECT_NE(quibctl(home, {"target", "T-App", "set", "press-return", "off"}).status, 0);
     EXPECT_EQ(quibctl(home, {"target", "T-App", "set", "allow-return", "on"}).status, 0);

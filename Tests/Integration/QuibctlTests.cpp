@@ -174,7 +174,7 @@ TEST(Quibctl, RevokingCutsThePhoneOffAndItsNextHelloIsRefused) {
     ASSERT_TRUE(back->sendHello("PHONE-1", "Ada's phone"));
     auto refusal = back->receiveCase("error", 10s);
     ASSERT_TRUE(refusal) << refusal.error().message;
-    EXPECT_EQ((*refusal)["_0"], "This Mac has revoked this device. Approve it again in the Quib menu.");
+    EXPECT_EQ((*refusal)["_0"], "This computer has revoked this device. Approve it again in the Quib panel.");
 }
 
 TEST(Quibctl, PausesAndResumesInput) {
@@ -440,7 +440,7 @@ TEST(Quibctl, SwitchesAwayAccessAndARevokedPhonesKeyNoLongerWorks) {
     // Only loopback here: no router, and no STUN server to ask.
     EXPECT_TRUE(eventuallyShows(home, {"away"},
                                 "status: blocked: Your router would not open a port, and nothing on the internet "
-                                "could say what this Mac's public address is.\n"));
+                                "could say what this computer's public address is.\n"));
     // The panel shows the switch on, the reason, and the button that tries again.
     const auto panel = quibctl(home, {"panel"}).out;
     EXPECT_NE(panel.find("away\tswitch\tReachable on cellular\tfont=caption\ton=1"), std::string::npos) << panel;

@@ -10,8 +10,8 @@
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
-#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -41,8 +41,11 @@ public:
                                         std::int64_t count, std::int64_t version = 23) {
         auto phone = testing::connectPhone(phoneOptions(*host, host->pairingCode()));
         if (!phone) return nullptr;
-        const Json manifest{{"protocolVersion", version}, {"deviceName", "Ada's phone"}, {"deviceID", deviceID},
-                            {"targetIDs", targetIDs}, {"count", count}};
+        const Json manifest{{"protocolVersion", version},
+                            {"deviceName", "Ada's phone"},
+                            {"deviceID", deviceID},
+                            {"targetIDs", targetIDs},
+                            {"count", count}};
         EXPECT_TRUE(phone->sendLine(Json{{"uploadHello", {{"_0", manifest}}}}.dump()));
         return phone;
     }
@@ -67,7 +70,8 @@ public:
     std::vector<fs::path> inbox() const {
         std::vector<fs::path> files;
         std::error_code error;
-        for (fs::directory_iterator it(home.dataHome() / "Quib" / "inbox", error), end; !error && it != end; it.increment(error))
+        for (fs::directory_iterator it(home.dataHome() / "Quib" / "inbox", error), end; !error && it != end;
+             it.increment(error))
             files.push_back(it->path());
         return files;
     }
@@ -76,7 +80,8 @@ public:
     std::unique_ptr<HostProcess> host;
 };
 
-std::string frame(std::int64_t index, const Bytes& image, AttachmentFrame::Format format = AttachmentFrame::Format::png) {
+std::string frame(std::int64_t index, const Bytes& image,
+                  AttachmentFrame::Format format = AttachmentFrame::Format::png) {
     const AttachmentFrame header{index, format, static_cast<std::int64_t>(image.size()), 1, 1};
     return textOf(*AttachmentFrameWriter::encode(header, image));
 }
@@ -88,8 +93,7 @@ std::string errorText(const std::vector<Json>& lines) {
 TEST(QuibHost, RefusesUploadHellosWithTheirOwnTextAndCloses) {
     UploadHost uploads;
     ASSERT_TRUE(uploads.host);
-    const std::string wait =
-        "Waiting for approval on " + uploads.host->name() + " \u2014 open the Fennic menu bar item";
+    const std::string wait = "Waiting for approval on " + uploads.host->name() + " \u2014 open the Quib panel";
     struct Case {
         std::string deviceID;
         std::vector<std::string> targets;
@@ -97,10 +101,10 @@ TEST(QuibHost, RefusesUploadHellosWithTheirOwnTextAndCloses) {
         std::int64_t version;
         std::string expected;
     };
-    for (const Case& refused : {Case{"PHONE-1", {"T-1"}, 9, 23, "9 attachments at once \u2014 the limit is 8"},
-                                Case{"PHONE-1", {"T-1"}, 1, 4, "That phone speaks protocol 4; this Mac speaks 23"},
-                                Case{"PHONE-1", {"T-1", "T-9"}, 1, 23, noSuchTarget},
-                                Case{"STRANGER", {"T-1"}, 1, 23, wait}}) {
+    for (const Case& refused :
+         {Case{"PHONE-1", {"T-1"}, 9, 23, "9 attachments at once \u2014 the limit is 8"},
+          Case{"PHONE-1", {"T-1"}, 1, 4, "That phone speaks protocol 4; this computer speaks 23"},
+          Case{"PHONE-1", {"T-1", "T-9"}, 1, 23, noSuchTarget}, Case{"STRANGER", {"T-1"}, 1, 23, wait}}) {
         auto phone = uploads.upload(refused.deviceID, refused.targets, refused.count, refused.version);
         ASSERT_TRUE(phone);
         EXPECT_EQ(errorText(uploads.linesUntilClosed(*phone)), refused.expected) << uploads.host->log();
@@ -116,7 +120,8 @@ TEST(QuibHost, StoresAWholeImageOwnerOnlyAndAnswersOneReceipt) {
     auto ready = phone->receiveCase("uploadReady", 10s);
     ASSERT_TRUE(ready) << ready.error().message << uploads.host->log();
     const std::string batchID = (*ready)["batchID"].get<std::string>();
-    EXPECT_TRUE(std::regex_match(batchID, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
+    EXPECT_TRUE(
+        std::regex_match(batchID, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
         << batchID;
 
     const Bytes png = testing::onePixelPng();
@@ -150,7 +155,8 @@ TEST(QuibHost, RefusesABadFrameAndDeletesWhatTheUploadStored) {
     ASSERT_TRUE(second);
     ASSERT_TRUE(second->receiveCase("uploadReady", 10s));
     ASSERT_TRUE(second->sendBytes(frame(0, testing::jpegHeader(8, 8))));
-    EXPECT_EQ(errorText(uploads.linesUntilClosed(*second)), "Upload refused: That attachment claimed public.png and is public.jpeg");
+    EXPECT_EQ(errorText(uploads.linesUntilClosed(*second)),
+              "Upload refused: That attachment claimed public.png and is public.jpeg");
     EXPECT_TRUE(uploads.inbox().empty());
 }
 

@@ -5,11 +5,11 @@
 
 #include <thread>
 
-#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ViewFrame.hpp"
 #include "Shared/ViewHelloPayload.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/TestPhone.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 
 namespace quib {
 namespace {
@@ -24,8 +24,8 @@ class Viewer {
 public:
     Viewer(const HostProcess& host, std::int64_t width, std::int64_t height) : phone_(host.pairingCode()) {
         EXPECT_FALSE(phone_.connect(host.port()));
-        const auto hello = ViewHelloPayload::make(23, testing::adasPhone.name, testing::adasPhone.deviceID, width, height,
-                                                  {0, 0, 1, 1});
+        const auto hello = ViewHelloPayload::make(23, testing::adasPhone.name, testing::adasPhone.deviceID, width,
+                                                  height, {0, 0, 1, 1});
         phone_.write(Json{{"viewHello", {{"_0", hello.toJson()}}}}.dump() + "\n");
     }
 
@@ -39,7 +39,8 @@ public:
                 frames_.erase(frames_.begin());
                 if (wanted(frame)) return frame;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left <= 0ms || phone_.isClosed()) return std::nullopt;
             read(std::min(left, 50ms));
         }
@@ -48,9 +49,12 @@ public:
         return next([](const auto& frame) { return frame.header.kind == ViewFrame::Kind::state; }, wait);
     }
     std::optional<ViewFrameReader::Frame> nextText(const std::string& holding, std::chrono::milliseconds wait = 10s) {
-        return next([&](const auto& frame) {
-            return frame.header.kind == ViewFrame::Kind::text && textOf(frame.payload).find(holding) != std::string::npos;
-        }, wait);
+        return next(
+            [&](const auto& frame) {
+                return frame.header.kind == ViewFrame::Kind::text &&
+                       textOf(frame.payload).find(holding) != std::string::npos;
+            },
+            wait);
     }
     // Every frame that comes within `wait`.
     std::vector<ViewFrameReader::Frame> all(std::chrono::milliseconds wait) {
@@ -146,7 +150,7 @@ TEST_F(QuibHostViewChannel, OtherTargetsSayWhatCannotBeShownAndThePaneLeftBehind
     use("T3");
     const auto editor = viewer.nextState();
     ASSERT_TRUE(editor);
-    EXPECT_EQ(editor->header.reason, "Grant Screen Recording to Fennic on your Mac, then relaunch it");
+    EXPECT_EQ(editor->header.reason, "Give Quib an X display with Composite, DAMAGE and XFIXES, then restart it");
     EXPECT_EQ(editor->header.title, "Editor");
 }
 

@@ -93,7 +93,7 @@ TEST(MenuView, TheSwitchesTheBusyIndicatorAndTheHintFollowTheModel) {
         view->itemWidget(MenuSection::controls, indexOf(*view, MenuSection::controls, MenuItemKind::markdown)));
     ASSERT_NE(hint, nullptr);
     EXPECT_EQ(hint->textFormat(), Qt::MarkdownText);
-    EXPECT_EQ(hint->text().toStdString(), MenuControls::installHint);
+    EXPECT_EQ(hint->text().toStdString(), MenuControls::installHint());
 
     state.injectionPaused = false;
     state.reachStatus = {RemoteReachService::Status::Kind::reachable, ""};

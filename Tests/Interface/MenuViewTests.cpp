@@ -12,6 +12,7 @@
 
 #include <set>
 
+#include "QuibHost/Panel/MenuBanners.hpp"
 #include "QuibHost/Panel/MenuControls.hpp"
 #include "QuibHost/Panel/MenuFrame.hpp"
 #include "Tests/Interface/PanelPictures.hpp"
@@ -51,15 +52,14 @@ TEST(MenuView, ShowsExactlyTheModelsTextsAsTheyAre) {
     EXPECT_TRUE(labelTexts(*view).contains("Listening as <b>Ann</b> & Co"));
     // The install hint alone is Markdown, so that its command shows as code.
     for (const QLabel* label : view->findChildren<QLabel*>()) {
-        const bool hint = label->text().toStdString() == MenuControls::installHint;
+        const bool hint = label->text().toStdString() == MenuControls::installHint();
         EXPECT_EQ(label->textFormat(), hint ? Qt::MarkdownText : Qt::PlainText) << label->text().toStdString();
     }
 
-    // A control's "&" stays an ampersand rather than marking a shortcut: each banner's button
-    // reads whole.
+    // Each banner's button reads whole, as the model words it.
     int banners = 0;
     for (const QPushButton* button : view->findChildren<QPushButton*>())
-        banners += button->text() == "Open Privacy && Security…" ? 1 : 0;
+        banners += button->text().toStdString() == MenuBanners::openSettings ? 1 : 0;
     EXPECT_EQ(banners, 2);
 }
 
@@ -120,7 +120,8 @@ TEST(MenuView, EachButtonPerformsItsAction) {
     ASSERT_NE(code, nullptr);
     EXPECT_EQ(code->text(), "KX7P2M");
     EXPECT_TRUE(code->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_EQ(view->itemWidget(MenuSection::pairing, 2)->toolTip(), "Rotate the code and disconnect every paired phone");
+    EXPECT_EQ(view->itemWidget(MenuSection::pairing, 2)->toolTip(),
+              "Rotate the code and disconnect every paired phone");
 }
 
 ApprovalRequest asking(std::string id, std::string detail) {

@@ -41,7 +41,7 @@ TEST(SettingsView, IsAFixedWindowWhosePanesKeepTheirMinimumWidths) {
     auto& view = *window.view;
     EXPECT_EQ(view.size(), QSize(640, 460));
     EXPECT_EQ(view.minimumSize(), view.maximumSize());
-    EXPECT_EQ(view.windowTitle(), "Fennic Settings");
+    EXPECT_EQ(view.windowTitle(), "Quib Settings");
     EXPECT_TRUE(view.testAttribute(Qt::WA_DeleteOnClose));
     auto* splitter = view.findChild<QSplitter*>();
     ASSERT_TRUE(splitter);

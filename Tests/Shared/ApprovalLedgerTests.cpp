@@ -51,7 +51,7 @@ TEST(ApprovalLedger, RequestExpiringNowIsRefusedWithItsOwnFallback) {
     ApprovalLedger ledger;
     EXPECT_EQ(ledger.add(request("R1", now, ApprovalDecision::approve), now),
               Outcome::refused({"R1", ApprovalDecision::approve, Reason::expired, std::nullopt, now,
-                                "Expired before it reached the Mac"}));
+                                "Expired before it reached the computer"}));
     EXPECT_TRUE(ledger.pending().empty());
     EXPECT_EQ(ledger.add(request("R1", now + 1), now), Outcome::added());
 }

@@ -48,15 +48,15 @@ TEST(AudioFrame, DescribeFrameHasTheBytesAPhoneReads) {
     ASSERT_EQ(header.size(), 0x87u);
     EXPECT_EQ(view(*bytes), std::string("\0\0\0\x87", 4) + header + std::string("\0\0\0\x1e", 4) + textOf(payload));
     EXPECT_EQ(bytes->size(), 173u);
-    EXPECT_EQ(describeFrame().packetRanges(payload),
-              (std::vector<AudioFrame::Range>{{0, 10}, {10, 30}}));
+    EXPECT_EQ(describeFrame().packetRanges(payload), (std::vector<AudioFrame::Range>{{0, 10}, {10, 30}}));
 }
 
 TEST(AudioFrame, StateFrameHoldsOnlyKindTimeAndReasonOverAnEmptyPayload) {
-    const auto frame = AudioFrame::state("Listening is off on the Mac", MonoTime(std::chrono::microseconds(3)));
+    const auto frame = AudioFrame::state("Listening is off on the computer", MonoTime(std::chrono::microseconds(3)));
     const auto bytes = AudioFrameWriter::encode(frame, {});
     ASSERT_TRUE(bytes);
-    EXPECT_EQ(view(*bytes), rawFrame(R"({"kind":"state","captureTime":3000,"reason":"Listening is off on the Mac"})", ""));
+    EXPECT_EQ(view(*bytes),
+              rawFrame(R"({"kind":"state","captureTime":3000,"reason":"Listening is off on the computer"})", ""));
 }
 
 TEST(AudioFrame, PacketSizesMustCoverThePayloadExactly) {
@@ -75,7 +75,8 @@ TEST(AudioFrame, HeaderWithoutCaptureTimeOrOfAnotherKindIsUndecodable) {
     EXPECT_FALSE(QuibCoder::decode<AudioFrame>(R"({"kind":"video","captureTime":1})"));
     EXPECT_FALSE(QuibCoder::decode<AudioFrame>(R"({"kind":"audio","captureTime":1,"codec":"opus"})"));
     EXPECT_FALSE(QuibCoder::decode<AudioFrame>(R"({"kind":"audio","captureTime":1,"sequence":4294967296})"));
-    const auto plain = QuibCoder::decode<AudioFrame>(R"({"sequence":4294967295,"packets":[5],"captureTime":2,"kind":"audio"})");
+    const auto plain =
+        QuibCoder::decode<AudioFrame>(R"({"sequence":4294967295,"packets":[5],"captureTime":2,"kind":"audio"})");
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->sequence, 4294967295u);
     EXPECT_FALSE(plain->codec);

@@ -21,7 +21,7 @@ TEST(PairingCode, LooseTypingOfAGoodCodeIsValid) {
 TEST(PairingCode, NothingButSeparatorsIsEmpty) {
     EXPECT_EQ(PairingCode::validate(""), Problem::empty());
     EXPECT_EQ(PairingCode::validate(" -_ \n_-"), Problem::empty());
-    EXPECT_EQ(Problem::empty().message(), "Enter the six-character code shown on your Mac");
+    EXPECT_EQ(Problem::empty().message(), "Enter the six-character code shown on your computer");
 }
 
 TEST(PairingCode, WrongLengthCountsCharacters) {

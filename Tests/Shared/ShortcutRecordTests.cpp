@@ -50,12 +50,15 @@ TEST(ShortcutAction, EmptyObjectTakesDefaultsWithFreshId) {
 }
 
 TEST(ShortcutAction, EncodeLeavesOutAbsentChordAndNote) {
-    const ShortcutAction dictate{"dictate", "talk", "mic.fill", ShortcutAction::Kind::dictate, std::nullopt,
-                                 std::string("Transcribed here."), false};
-    EXPECT_EQ(*QuibCoder::encode(dictate),
-              R"({"id":"dictate","label":"talk","symbol":"mic.fill","kind":"dictate","note":"Transcribed here.","glyphOnly":false})");
-    const ShortcutAction copy{"copy", "copy", "doc.on.doc", ShortcutAction::Kind::key,
-                              KeyChord("c", false, false, false, true), std::nullopt, true};
+    const ShortcutAction dictate{
+        "dictate", "talk", "mic.fill", ShortcutAction::Kind::dictate, std::nullopt, std::string("Transcribed here."),
+        false};
+    EXPECT_EQ(
+        *QuibCoder::encode(dictate),
+        R"({"id":"dictate","label":"talk","symbol":"mic.fill","kind":"dictate","note":"Transcribed here.","glyphOnly":false})");
+    const ShortcutAction copy{
+        "copy",       "copy", "doc.on.doc", ShortcutAction::Kind::key, KeyChord("c", false, false, false, true),
+        std::nullopt, true};
     EXPECT_EQ(QuibCoder::decode<ShortcutAction>(*QuibCoder::encode(copy)).valueOr({}), copy);
     EXPECT_FALSE(QuibCoder::decode<ShortcutAction>(R"({"kind":"press"})").ok());
     EXPECT_FALSE(QuibCoder::decode<ShortcutAction>(R"({"glyphOnly":1})").ok());
@@ -65,11 +68,11 @@ TEST(ShortcutProfile, EmptyObjectIsTheGenericAppProfile) {
     auto profile = QuibCoder::decode<ShortcutProfile>("{}");
     ASSERT_TRUE(profile.ok());
     EXPECT_EQ(profile->id, "app");
-    EXPECT_EQ(profile->name, "Mac app");
+    EXPECT_EQ(profile->name, "App");
     EXPECT_TRUE(profile->commands.empty());
     EXPECT_TRUE(profile->bundleIDs.empty());
     EXPECT_TRUE(profile->actions.empty());
-    EXPECT_EQ(*QuibCoder::encode(*profile), R"({"id":"app","name":"Mac app","commands":[],"bundleIDs":[],"actions":[]})");
+    EXPECT_EQ(*QuibCoder::encode(*profile), R"({"id":"app","name":"App","commands":[],"bundleIDs":[],"actions":[]})");
 }
 
 TEST(ShortcutProfile, OneBadActionFailsTheProfile) {

@@ -12,22 +12,23 @@ TEST(HostStatus, EmptyObjectTakesDefaultsAndReencodesEightKeys) {
     auto status = QuibCoder::decode<HostStatus>("{}");
     ASSERT_TRUE(status.ok());
     EXPECT_EQ(*status, HostStatus{});
-    EXPECT_EQ(status->hostName, "Mac");
+    EXPECT_EQ(status->hostName, "Computer");
     EXPECT_EQ(status->protocolVersion, 4);
     EXPECT_TRUE(status->deviceApproved);
     EXPECT_FALSE(status->accessibilityGranted || status->injectionPaused || status->tmuxAvailable ||
                  status->screenRecordingGranted);
     EXPECT_FALSE(status->activeTargetID);
     EXPECT_FALSE(status->pushRelayConfigured);
-    EXPECT_EQ(*QuibCoder::encode(*status),
-              R"({"hostName":"Mac","protocolVersion":4,"accessibilityGranted":false,"injectionPaused":false,)"
-              R"("deviceApproved":true,"tmuxAvailable":false,"screenRecordingGranted":false,"unresolvedTargetIDs":[]})");
+    EXPECT_EQ(
+        *QuibCoder::encode(*status),
+        R"({"hostName":"Computer","protocolVersion":4,"accessibilityGranted":false,"injectionPaused":false,)"
+        R"("deviceApproved":true,"tmuxAvailable":false,"screenRecordingGranted":false,"unresolvedTargetIDs":[]})");
 }
 
 TEST(HostStatus, WrongTypeFailsAndNullTakesDefault) {
     EXPECT_FALSE(QuibCoder::decode<HostStatus>(R"({"protocolVersion":"23"})").ok());
     EXPECT_FALSE(QuibCoder::decode<HostStatus>(R"({"unresolvedTargetIDs":[1]})").ok());
-    EXPECT_EQ(QuibCoder::decode<HostStatus>(R"({"hostName":null})")->hostName, "Mac");
+    EXPECT_EQ(QuibCoder::decode<HostStatus>(R"({"hostName":null})")->hostName, "Computer");
 }
 
 TEST(HostStatus, PushRelayConfiguredKeepsThreeStates) {
@@ -43,7 +44,7 @@ TEST(HostStatus, PushRelayConfiguredKeepsThreeStates) {
 
 TEST(DeliveryReceipt, StrictExceptTargetID) {
     auto receipt = QuibCoder::decode<DeliveryReceipt>(
-        R"({"ok":false,"targetName":"Mac","characters":0,"submitted":false,"message":"No target is selected on the Mac"})");
+        R"({"ok":false,"targetName":"Mac","characters":0,"submitted":false,"message":"No target is selected on the computer"})");
     ASSERT_TRUE(receipt.ok());
     EXPECT_FALSE(receipt->targetID);
     EXPECT_FALSE(QuibCoder::decode<DeliveryReceipt>(
@@ -107,5 +108,6 @@ TEST(VocabularyPayload, StrictWithEmptyTermsAllowed) {
     EXPECT_TRUE(payload->terms.empty());
     EXPECT_FALSE(QuibCoder::decode<VocabularyPayload>(R"({"targetID":"T","terms":[],"sequence":0})").ok());
     const VocabularyPayload chunk{"T", {"main", "LineFramer"}, 2, false};
-    EXPECT_EQ(*QuibCoder::encode(chunk), R"({"targetID":"T","terms":["main","LineFramer"],"sequence":2,"isFinal":false})");
+    EXPECT_EQ(*QuibCoder::encode(chunk),
+              R"({"targetID":"T","terms":["main","LineFramer"],"sequence":2,"isFinal":false})");
 }

@@ -11,7 +11,7 @@ class SettablePermissions final : public Permissions {
 public:
     bool accessibilityTrusted() const override { return accessibility_.load(); }
     bool screenRecordingGranted() const override { return screenRecording_.load(); }
-    std::string accessibilityHelp() const override { return "Accessibility is withdrawn in this test."; }
+    std::string accessibilityHelp() const override { return "Typing and clicking are withdrawn in this test."; }
     std::string screenRecordingHelp() const override { return "Screen recording is withdrawn in this test."; }
 
     void setAccessibilityTrusted(bool on) { accessibility_.store(on); }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "QuibHost/App/ControlSocket.hpp"
+#include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/Json.hpp"
@@ -83,8 +84,8 @@ constexpr Usage usages[] = {
     {"show", "show settings [--select TARGET]", "bring the settings window up on the display, that target selected"},
     {"login-item", "login-item on|off|status", "start this computer's installed host when you log in, or stop it"},
     {"quit", "quit", "end the host"},
-    {"open", "open accessibility", "ask for the right to post input; the host's log says what is missing"},
-    {"open", "open screen-recording", "ask for the right to capture the screen, likewise"},
+    {"open", "open accessibility", "check that the host can type and click; the host's log says what is missing"},
+    {"open", "open screen-recording", "check that the host can capture windows, likewise"},
 };
 
 constexpr std::string_view usageHead =
@@ -312,11 +313,13 @@ void printStatus(const Json& status) {
     else std::cout << "Not listening" << (status.contains("lastError") ? ": " + text(status, "lastError") : "") << "\n";
     std::cout << "Pairing code: " << text(status, "pairingCode") << "\n"
               << "Input from phones: " << (flag(status, "injectionPaused") ? "paused" : "on") << "\n"
-              << "Accessibility: " << (flag(status, "accessibilityGranted") ? "granted" : "not granted") << "\n"
-              << "Screen recording: " << (flag(status, "screenRecordingGranted") ? "granted" : "not granted") << "\n"
+              << "Typing and clicking: " << (flag(status, "accessibilityGranted") ? "granted" : "not granted") << "\n"
+              << "Window capture: " << (flag(status, "screenRecordingGranted") ? "granted" : "not granted") << "\n"
               << "Phones may listen: " << (flag(status, "audioAllowed") ? "yes" : "no") << "\n"
               << "Launch at login: " << (flag(status, "launchAtLogin") ? "on" : "off") << "\n";
-    if (status.contains("loginItemError")) std::cout << "Login item: " << text(status, "loginItemError") << "\n";
+    if (status.contains("loginItemError"))
+        std::cout << quib::capitalised<quib::HostWords::autostart>.view() << ": " << text(status, "loginItemError")
+                  << "\n";
     std::cout << "Phones connected: " << status.value("connectedDevices", 0) << "\n";
     if (status.contains("lastActivity")) std::cout << "Last activity: " << text(status, "lastActivity") << "\n";
     if (status.contains("session")) std::cout << "Session: " << text(status, "session") << "\n";
@@ -416,7 +419,9 @@ bool printReply(const Json& reply, const std::string& command) {
     else if (command == "reveal") std::cout << text(reply, "path") << "\n";
     else if (command == "login-item") {
         std::cout << text(reply, "message") << "\n";
-        if (reply.contains("loginItemError")) std::cout << "Login item: " << text(reply, "loginItemError") << "\n";
+        if (reply.contains("loginItemError"))
+            std::cout << quib::capitalised<quib::HostWords::autostart>.view() << ": " << text(reply, "loginItemError")
+                      << "\n";
     } else if (command == "code" && !reply.contains("message")) std::cout << text(reply, "pairingCode") << "\n";
     else if (reply.contains("message")) std::cout << text(reply, "message") << "\n";
     return true;

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdint>
 
+#include "Runtime/HostWords.hpp"
 #include "Runtime/SecureRandom.hpp"
 
 namespace quib {
@@ -36,7 +37,8 @@ std::vector<std::string_view> piecesBetween(std::string_view text, char separato
 
 // Whether `count` bytes from `offset` lie inside a buffer of `size` bytes.
 bool holds(std::size_t size, std::int64_t offset, std::size_t count) {
-    return offset >= 0 && static_cast<std::uint64_t>(offset) <= size && size - static_cast<std::size_t>(offset) >= count;
+    return offset >= 0 && static_cast<std::uint64_t>(offset) <= size &&
+           size - static_cast<std::size_t>(offset) >= count;
 }
 
 Bytes copyOf(std::span<const std::uint8_t> bytes, std::size_t from, std::size_t count) {
@@ -60,7 +62,8 @@ bool isLinkLocalOrUniqueLocal(const Bytes& address) {
 }
 
 bool isLoopback(const Bytes& address) {
-    return std::all_of(address.begin(), address.end() - 1, [](std::uint8_t b) { return b == 0; }) && address.back() == 1;
+    return std::all_of(address.begin(), address.end() - 1, [](std::uint8_t b) { return b == 0; }) &&
+           address.back() == 1;
 }
 
 }  // namespace
@@ -156,17 +159,13 @@ std::optional<Bytes> PortMapWire::PCP::mapRequest(std::span<const std::uint8_t> 
 
 std::optional<PortMapWire::PCP::MapResponse> PortMapWire::PCP::parseMapResponse(std::span<const std::uint8_t> answer) {
     if (answer.size() < requestLength || answer[0] != 2 || answer[1] != 129) return std::nullopt;
-    return MapResponse{answer[3],
-                       bigEndian(answer, 4),
-                       bigEndian(answer, 8),
-                       copyOf(answer, 24, nonceLength),
-                       answer[36],
-                       bigEndian16(answer, 40),
-                       bigEndian16(answer, 42),
-                       copyOf(answer, 44, 16)};
+    return MapResponse{answer[3],  bigEndian(answer, 4),    bigEndian(answer, 8),    copyOf(answer, 24, nonceLength),
+                       answer[36], bigEndian16(answer, 40), bigEndian16(answer, 42), copyOf(answer, 44, 16)};
 }
 
-bool PortMapWire::PCP::saysUseNATPMP(std::span<const std::uint8_t> answer) { return answer.size() >= 2 && answer[0] != 2; }
+bool PortMapWire::PCP::saysUseNATPMP(std::span<const std::uint8_t> answer) {
+    return answer.size() >= 2 && answer[0] != 2;
+}
 
 std::optional<PortMapWire::PCP::Result> PortMapWire::PCP::result(std::uint8_t code) {
     if (code > static_cast<std::uint8_t>(Result::excessiveRemotePeers)) return std::nullopt;
@@ -188,7 +187,7 @@ std::string_view PortMapWire::PCP::message(Result result) {
         case Result::unsupportedProtocol: return "the router cannot forward TCP";
         case Result::cannotProvideExternal:
             return "the router has no public address to forward — this looks like carrier-grade NAT";
-        case Result::addressMismatch: return "the router disagreed about this Mac's address";
+        case Result::addressMismatch: return said<"the router disagreed about ", HostWords::thisComputer, "'s address">;
         case Result::excessiveRemotePeers: return "the router refused: too many peers";
     }
     return {};

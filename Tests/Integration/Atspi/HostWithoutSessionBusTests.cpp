@@ -6,8 +6,8 @@
 
 #include <filesystem>
 
-#include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
+#include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -28,7 +28,7 @@ TEST(AtspiMenus, WithoutASessionBusTheHostNeedsAccessibilityAndStartsNoBus) {
                            {{"_0",
                              {{"bundleID", "quibbars-editor"},
                               {"outcome", "unreadable"},
-                              {"note", "Fennic needs Accessibility to read another app's menus"}}}}}};
+                              {"note", "Quib needs the accessibility bus (AT-SPI) to read another app's menus"}}}}}};
     for (int attempt = 0; attempt < 2; ++attempt) {
         ASSERT_TRUE(ada.phone->sendLine(request.dump()));
         EXPECT_EQ(testing::nextReply(*ada.phone), unreadable);

@@ -5,8 +5,8 @@
 
 #include "Tests/Audio/PrivatePulseServer.hpp"
 #include "Tests/Audio/TonePlayer.hpp"
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ListenChannel.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ToneFrequency.hpp"
 
 namespace quib {
@@ -17,7 +17,7 @@ using testing::HostProcess;
 using testing::ListenChannel;
 using testing::TempHome;
 
-const std::string kNotAllowed = "This Mac is set not to send its audio";
+const std::string kNotAllowed = "This computer is set not to send its audio";
 
 // A host whose sound server plays a 440 Hz tone, with Ada's phone approved before it starts.
 class ListeningHost {
@@ -43,14 +43,12 @@ public:
 
 // Audio frames numbered one more each time, from `first` on.
 void expectNumberedOn(const std::vector<ListenChannel::Frame>& frames, std::uint32_t first) {
-    for (std::size_t n = 0; n < frames.size(); ++n)
-        EXPECT_EQ(frames[n].header.sequence, first + n) << "frame " << n;
+    for (std::size_t n = 0; n < frames.size(); ++n) EXPECT_EQ(frames[n].header.sequence, first + n) << "frame " << n;
 }
 
 std::size_t audioFrames(const std::vector<ListenChannel::Frame>& frames) {
-    return static_cast<std::size_t>(std::count_if(frames.begin(), frames.end(), [](const auto& frame) {
-        return frame.header.kind == AudioFrame::Kind::audio;
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        frames.begin(), frames.end(), [](const auto& frame) { return frame.header.kind == AudioFrame::Kind::audio; }));
 }
 
 // The monitor of an idle sink may take two seconds to start; then a second and more of the tone.
@@ -93,7 +91,8 @@ TEST(QuibHost, ListenOffSaysSoAndStopsTheSoundAndListenOnBringsItBackNumberedOn)
     const auto off = testing::quibctl(listening.home, {"listen", "off"});
     EXPECT_EQ(off.status, 0) << off.err;
     EXPECT_NE(off.out.find("Phones may not listen"), std::string::npos);
-    ASSERT_TRUE(channel->readUntil([](const auto& frames) { return frames.back().header.kind == AudioFrame::Kind::state; }, 5s));
+    ASSERT_TRUE(channel->readUntil(
+        [](const auto& frames) { return frames.back().header.kind == AudioFrame::Kind::state; }, 5s));
     EXPECT_EQ(channel->states(), std::vector<std::string>{kNotAllowed});
     const auto beforeOff = channel->audio();
     expectNumberedOn(beforeOff, 1);
@@ -123,11 +122,12 @@ TEST(QuibHost, AnUnapprovedListenHelloIsToldToWaitForApprovalInTheMenuBar) {
     ASSERT_TRUE(host);
     auto phone = testing::connectPhone(testing::phoneOptions(*host, host->pairingCode()));
     ASSERT_TRUE(phone);
-    const Json hello{{"listenHello", {{"_0", {{"protocolVersion", 23}, {"deviceName", "Stranger"}, {"deviceID", "X"}}}}}};
+    const Json hello{
+        {"listenHello", {{"_0", {{"protocolVersion", 23}, {"deviceName", "Stranger"}, {"deviceID", "X"}}}}}};
     ASSERT_TRUE(phone->sendLine(hello.dump()));
     const auto error = phone->receiveCase("error", 10s);
     ASSERT_TRUE(error) << error.error().message;
-    EXPECT_EQ((*error)["_0"], "Waiting for approval on " + host->name() + " \u2014 open the Quib menu bar item");
+    EXPECT_EQ((*error)["_0"], "Waiting for approval on " + host->name() + " \u2014 open the Quib panel");
     EXPECT_TRUE(phone->waitForClose(5s));
 }
 

@@ -66,9 +66,8 @@ std::vector<Mapped> mappedWindows(X11Connection& display, const std::string& cla
 
 std::optional<Window> activeWindow(X11Connection& display) {
     std::optional<Window> active;
-    display.use([&](Display* d) {
-        active = X11Properties::windowProperty(d, DefaultRootWindow(d), "_NET_ACTIVE_WINDOW");
-    });
+    display.use(
+        [&](Display* d) { active = X11Properties::windowProperty(d, DefaultRootWindow(d), "_NET_ACTIVE_WINDOW"); });
     return active;
 }
 
@@ -77,7 +76,7 @@ bool eventually(const std::function<bool()>& condition) { return testing::eventu
 
 const std::map<std::string, std::string> withPanel{{"QUIB_TEST_HEADLESS", "0"}};
 
-// With no tray, the panel is a window "Fennic" of the host's class, 300 wide, shown without
+// With no tray, the panel is a window "Quib" of the host's class, 300 wide, shown without
 // taking the keyboard from the window that had it; `quibctl panel` prints the same panel, and
 // SIGTERM runs the shut-down and ends the host with 0.
 TEST(PanelShell, WithoutATrayThePanelIsAWindowThatLeavesTheFocusAlone) {
@@ -140,15 +139,15 @@ TEST(PanelShell, APortThatIsTakenLeavesThePanelRunning) {
     asio::ip::tcp::acceptor taken(io, {asio::ip::address_v6::any(), 0});
     TempHome home;
     (void)home.defaults()->setInteger("quib.port", taken.local_endpoint().port());
-    auto host = testing::ChildProcess::start(
-        {QUIB_HOST_PATH},
-        {{"XDG_CONFIG_HOME", home.configHome().string()},
-         {"XDG_DATA_HOME", home.dataHome().string()},
-         {"XDG_RUNTIME_DIR", home.runtimeDir().string()},
-         {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home.root() / "no-bus").string()},
-         {"DISPLAY", testing::testDisplayName()},
-         {"QUIB_TEST_HEADLESS", "0"}},
-        home.root() / "host.log", {"DBUS_SESSION_BUS_ADDRESS"});
+    auto host =
+        testing::ChildProcess::start({QUIB_HOST_PATH},
+                                     {{"XDG_CONFIG_HOME", home.configHome().string()},
+                                      {"XDG_DATA_HOME", home.dataHome().string()},
+                                      {"XDG_RUNTIME_DIR", home.runtimeDir().string()},
+                                      {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home.root() / "no-bus").string()},
+                                      {"DISPLAY", testing::testDisplayName()},
+                                      {"QUIB_TEST_HEADLESS", "0"}},
+                                     home.root() / "host.log", {"DBUS_SESSION_BUS_ADDRESS"});
     ASSERT_TRUE(host);
     EXPECT_TRUE(testing::eventuallyShows(home, {"panel"}, "header\ttext\tNot listening"))
         << testing::fileContents(home.root() / "host.log");

@@ -63,14 +63,14 @@ std::vector<Shown> hostWindows(X11Connection& display) {
 
 std::optional<Shown> panel(X11Connection& display) {
     for (const auto& shown : hostWindows(display))
-        if (shown.title == "Fennic") return shown;
+        if (shown.title == "Quib") return shown;
     return std::nullopt;
 }
 
 // The tray icon: the host's window that is not its panel.
 std::optional<Shown> trayIcon(X11Connection& display) {
     for (const auto& shown : hostWindows(display))
-        if (shown.title != "Fennic" && shown.width <= 64 && shown.height <= 64) return shown;
+        if (shown.title != "Quib" && shown.width <= 64 && shown.height <= 64) return shown;
     return std::nullopt;
 }
 

@@ -17,10 +17,10 @@
 #include "Platform/Linux/X11/X11Properties.hpp"
 #include "Shared/QuibCoder.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Support/X11/TestDisplay.hpp"
-#include "Tests/Support/X11/Xclip.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/X11/TestDisplay.hpp"
+#include "Tests/Support/X11/Xclip.hpp"
 
 namespace quib {
 namespace {
@@ -49,7 +49,8 @@ bool focused(X11Connection& display, const std::string& className) {
 std::optional<testing::ChildProcess> catInXterm(const std::string& display, const std::filesystem::path& file,
                                                 const std::filesystem::path& log,
                                                 const std::string& className = "XTerm") {
-    const std::string paste = className + "*VT100.translations: #override Shift Ctrl <Key>V: insert-selection(CLIPBOARD)";
+    const std::string paste =
+        className + "*VT100.translations: #override Shift Ctrl <Key>V: insert-selection(CLIPBOARD)";
     auto xterm = testing::ChildProcess::start(
         {"xterm", "-class", className, "-xrm", paste, "-e", "sh", "-c", "exec cat >\"$0\"", file.string()},
         {{"DISPLAY", display}}, log);
@@ -91,7 +92,7 @@ TEST(QuibHost, TypesKeyChordsIntoTheWindowInFrontOfItsDisplay) {
     for (const char* name : {"h", "i", "enter"}) ASSERT_TRUE(ada.phone->sendLine(key(name)));
     // Keys are answered only when they fail: the first answer is the unknown key's.
     ASSERT_TRUE(ada.phone->sendLine(key("F1")));
-    EXPECT_EQ(testing::nextReply(*ada.phone), error("F1 isn't a key Fennic knows how to press"));
+    EXPECT_EQ(testing::nextReply(*ada.phone), error("F1 isn't a key Quib knows how to press"));
     EXPECT_EQ(fileShowing(typed, "hi\n"), "hi\n") << host->log();
 }
 
@@ -250,7 +251,8 @@ TEST(QuibHost, WithoutADisplayIsNotTrustedToPressKeysOrCapture) {
     EXPECT_EQ(ada.welcome["status"]["accessibilityGranted"], false);
     EXPECT_EQ(ada.welcome["status"]["screenRecordingGranted"], false);
     ASSERT_TRUE(ada.phone->sendLine(key("h")));
-    EXPECT_EQ(testing::nextReply(*ada.phone), error("Grant Accessibility to Fennic first"));
+    EXPECT_EQ(testing::nextReply(*ada.phone),
+              error("Quib can't type or click without a desktop display \u2014 start it in your desktop session"));
 }
 
 }  // namespace

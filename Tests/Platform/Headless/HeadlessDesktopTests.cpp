@@ -52,14 +52,16 @@ TEST(HeadlessDesktop, KnowsInstalledAppsButRunsAndLaunchesNone) {
     EXPECT_FALSE(workspace.activate({"org.example.Editor", 42}));
     const auto launched = workspace.launch("org.example.Editor");
     ASSERT_FALSE(launched);
-    EXPECT_EQ(launched.error().message, "Grant Accessibility to Fennic first");
+    EXPECT_EQ(launched.error().message,
+              "Quib can't type or click without a desktop display \u2014 start it in your desktop session");
     EXPECT_EQ(workspace.frontmostApp(), std::nullopt);
 }
 
 TEST(HeadlessDesktop, TheEmptyRosterRefusesForTrustFirstThenAsClosed) {
     auto permissions = std::make_shared<SettablePermissions>();
     EmptyWindowRoster roster(permissions);
-    const auto untrusted = WindowRoster::Raise::refused("Grant Accessibility to Fennic first");
+    const auto untrusted = WindowRoster::Raise::refused(
+        "Quib can't type or click without a desktop display \u2014 start it in your desktop session");
     EXPECT_EQ(roster.raise(7, "org.example.Editor", "Editor", true), untrusted);
     EXPECT_EQ(roster.open(7, "org.example.Editor", "Editor"), untrusted);
 

@@ -171,8 +171,9 @@ TEST(SimulatedDesktop, ListsRunningAppsInOrderEachOnce) {
 
     const auto editor = workspace.runningInstances("org.example.editor").at(0).processID;
     const auto mail = workspace.runningInstances("org.example.mail").at(0).processID;
-    EXPECT_EQ(workspace.runningApps(), (std::vector<Workspace::ListedApp>{
-                                           {"org.example.editor", editor}, {std::nullopt, unlisted}, {"org.example.mail", mail}}));
+    EXPECT_EQ(workspace.runningApps(),
+              (std::vector<Workspace::ListedApp>{
+                  {"org.example.editor", editor}, {std::nullopt, unlisted}, {"org.example.mail", mail}}));
     EXPECT_EQ(std::set({editor, unlisted, mail}).size(), 3u);
 }
 
@@ -182,7 +183,8 @@ TEST(SimulatedDesktop, RaisesWindowsAsTheRealRosterWould) {
     desktop->start("org.example.editor");
     desktop->openWindow("org.example.editor", {7, "notes.txt", {10, 20, 300, 200}, false});
     desktop->openWindow("org.example.editor", {8, "", {50, 60, 400, 300}, true});
-    EXPECT_EQ(roster.raise(7, "org.example.editor", "Editor", true).text, "Grant Accessibility to Fennic first");
+    EXPECT_EQ(roster.raise(7, "org.example.editor", "Editor", true).text,
+              "Quib can't type or click without a desktop display \u2014 start it in your desktop session");
 
     desktop->setTrusted(true);
     EXPECT_EQ(roster.frontWindowFrame("org.example.editor"), (Rect{10, 20, 300, 200}));
@@ -190,7 +192,7 @@ TEST(SimulatedDesktop, RaisesWindowsAsTheRealRosterWould) {
     EXPECT_EQ(roster.raise(9, "org.example.editor", "Editor", true).text,
               "The window you picked has closed \u2014 pick another");
     EXPECT_EQ(roster.raise(8, "org.example.editor", "Editor", true).text,
-              "That window is minimised \u2014 open it on your Mac, or pick another");
+              "That window is minimised \u2014 open it on your computer, or pick another");
 
     EXPECT_EQ(roster.open(8, "org.example.editor", "Editor"), WindowRoster::Raise::raisedWindow(""));
     EXPECT_EQ(desktop->focusedApp(), "org.example.editor");
@@ -242,7 +244,8 @@ TEST(SimulatedDesktop, CaptureListsTheWindowsFrontToBackUnderTheRecordingSwitch)
     desktop->setScreenRecordingGranted(true);
     const std::int64_t editor = desktop->app("org.example.editor")->processID;
     using Listed = WindowSource::Window;
-    const Listed notes{1, "notes", WindowSource::Owner{"org.example.editor", "Editor", editor}, 0, {0, 0, 300, 200}, true, false};
+    const Listed notes{1,    "notes", WindowSource::Owner{"org.example.editor", "Editor", editor}, 0, {0, 0, 300, 200},
+                       true, false};
     auto listed = source.shareableWindows();
     ASSERT_TRUE(listed);
     ASSERT_EQ(listed->size(), 3u);

@@ -122,8 +122,8 @@ TEST_F(QuibHostApp, EnableLoginItemWritesTheAutostartEntryOfTheInstalledHostOnly
     make({"quib-host", "--enable-login-item"});
     ASSERT_TRUE(launch().port);
     EXPECT_FALSE(fs::exists(autostartEntry(scratch)));
-    EXPECT_TRUE(log->contains("launched from /opt/quib/quib-host, login item: notRegistered"));
-    EXPECT_TRUE(log->contains("login item not registered: this host runs from /opt/quib/quib-host"));
+    EXPECT_TRUE(log->contains("launched from /opt/quib/quib-host, autostart: notRegistered"));
+    EXPECT_TRUE(log->contains("autostart not set up: this host runs from /opt/quib/quib-host"));
 }
 
 TEST_F(QuibHostApp, EnableLoginItemWritesTheAutostartEntryAndLogsTheOutcome) {
@@ -132,7 +132,7 @@ TEST_F(QuibHostApp, EnableLoginItemWritesTheAutostartEntryAndLogsTheOutcome) {
     ASSERT_TRUE(launch().port);
     EXPECT_TRUE(fs::exists(autostartEntry(scratch)));
     EXPECT_TRUE(app->state().launchAtLogin().value());
-    EXPECT_TRUE(log->contains("login item after register: enabled error=none"));
+    EXPECT_TRUE(log->contains("autostart after setting up: enabled error=none"));
 }
 
 // Given no router and no STUN, away access switched on asks nobody: the stand-ins answer at once
@@ -144,7 +144,7 @@ TEST_F(QuibHostApp, AwayAccessWithoutAGivenNetworkStaysInTheProcess) {
     auto& reach = *app->server().neighbours().reach;
     EXPECT_TRUE(eventually([&] { return reach.status().value().kind == RemoteReachService::Status::Kind::blocked; }));
     EXPECT_EQ(reach.status().value().reason,
-              "Your router would not open a port, and nothing on the internet could say what this Mac's public "
+              "Your router would not open a port, and nothing on the internet could say what this computer's public "
               "address is.");
     EXPECT_TRUE(log->contains("blocked(\"Your router would not open a port"));
 }
@@ -153,7 +153,7 @@ TEST_F(QuibHostApp, OtherArgumentsLeaveTheLoginItemAlone) {
     make({"quib-host", "--enable-login-items", "enable-login-item"});
     ASSERT_TRUE(launch().port);
     EXPECT_FALSE(fs::exists(autostartEntry(scratch)));
-    EXPECT_FALSE(log->contains("login item after register"));
+    EXPECT_FALSE(log->contains("autostart after setting up"));
 }
 
 TEST_F(QuibHostApp, LaunchesWithTheStoredCodeAndServesTheControlSocket) {

@@ -25,7 +25,8 @@ protected:
         ApprovalClock::use(clock);
         broker->setOnAdded([this](const ApprovalRequest& request) { added.push_back(request.id); });
         broker->setOnResolved([this](const ApprovalResolution& resolution) { resolved.push_back(resolution); });
-        subscription = broker->pendingRequests().subscribe([this](const auto&) { ++publications; }, {.skipCurrent = true});
+        subscription =
+            broker->pendingRequests().subscribe([this](const auto&) { ++publications; }, {.skipCurrent = true});
     }
     void TearDown() override {
         ApprovalClock::use(nullptr);
@@ -72,7 +73,11 @@ protected:
 };
 
 // Everything the broker does runs on the main loop; tests call it from there.
-#define ON_MAIN(...) [&] { main->post([&] { __VA_ARGS__; }); main->runPending(); }()
+#define ON_MAIN(...)                      \
+    [&] {                                 \
+        main->post([&] { __VA_ARGS__; }); \
+        main->runPending();               \
+    }()
 
 TEST_F(ApprovalBroker, SubmittingTwiceAddsOnceAndTheRepeatCallsNothing) {
     Kind first{}, second{};
@@ -138,7 +143,7 @@ TEST_F(ApprovalBroker, DecisionsFromAPhoneOrTheMacAreLoggedAndReported) {
     EXPECT_EQ(resolved[0].reason, Reason::answered);
     EXPECT_EQ(resolved[1].byDeviceName, "Pad");
     EXPECT_EQ(resolved[1].note, "no");
-    EXPECT_TRUE(log->contains("approval approve by the Mac"));
+    EXPECT_TRUE(log->contains("approval approve by the computer"));
     EXPECT_TRUE(log->contains("approval deny by Pad"));
     EXPECT_TRUE(log->contains("approval R2: decision arrived for nothing pending"));
     EXPECT_FALSE(sweepsLater());

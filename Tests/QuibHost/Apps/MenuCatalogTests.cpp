@@ -91,7 +91,8 @@ TEST_F(MenuCatalog, TooFewUsefulCommandsAreCountedInTheNote) {
         return payload.note;
     };
     EXPECT_EQ(noteFor({}), "Editor publishes 0 shortcuts, and too few of them are things worth a button.");
-    EXPECT_EQ(noteFor({keyed("Copy", "c")}), "Editor publishes 1 shortcut, and too few of them are things worth a button.");
+    EXPECT_EQ(noteFor({keyed("Copy", "c")}),
+              "Editor publishes 1 shortcut, and too few of them are things worth a button.");
     EXPECT_EQ(noteFor({keyed("Copy", "c"), keyed("Paste", "v")}),
               "Editor publishes 2 shortcuts, and too few of them are things worth a button.");
 }
@@ -117,7 +118,7 @@ TEST_F(MenuCatalog, UnreadableMenusGiveTheScannersNote) {
     menus.run(MenuDesktop::editor, editorMenus());
     menus.desktop->setTrusted(false);
     EXPECT_EQ(ask(), (MenuProfilePayload{MenuDesktop::editor, Outcome::unreadable, std::nullopt,
-                                         "Fennic needs Accessibility to read another app's menus"}));
+                                         "Quib needs the accessibility bus (AT-SPI) to read another app's menus"}));
 }
 
 }  // namespace

@@ -55,9 +55,9 @@ TEST_F(MenuScanner, TheFirstTopLevelItemIsDroppedOnlyWhenTheBarStartsWithTheSyst
 
 // Bits: 1 Shift, 2 Option, 4 Control, 8 no Command; no modifiers at all is Command alone.
 TEST_F(MenuScanner, ModifierBitsMakeTheChord) {
-    const auto commands = commandsOf(bar({holding(
-        "Edit", {keyed("Save", "S"), keyed("Plain", "a", 8), keyed("All", "z", 3), keyed("Ctrl", "x", 12),
-                 keyed("High", "h", 16 | 1)})}));
+    const auto commands =
+        commandsOf(bar({holding("Edit", {keyed("Save", "S"), keyed("Plain", "a", 8), keyed("All", "z", 3),
+                                         keyed("Ctrl", "x", 12), keyed("High", "h", 16 | 1)})}));
     EXPECT_EQ(commands, (std::vector<MenuCommand>{{"Edit", "Save", commandKey("s")},
                                                   {"Edit", "Plain", chord("a", false, false, false, false)},
                                                   {"Edit", "All", chord("z", false, true, true, true)},
@@ -66,18 +66,21 @@ TEST_F(MenuScanner, ModifierBitsMakeTheChord) {
 }
 
 TEST_F(MenuScanner, ControlCharactersNameTheirKeys) {
-    const auto commands = commandsOf(bar({holding(
-        "Keys", {keyed("Return", "\r"), keyed("Enter", "\x03"), keyed("Delete", "\x7f"), keyed("Back", "\b"),
-                 keyed("Escape", "\x1b"), keyed("Space", " "), keyed("Tab", "\t")})}));
-    EXPECT_EQ(keys(commands), (std::vector<std::string>{"enter", "enter", "delete", "delete", "escape", "space", "tab"}));
+    const auto commands = commandsOf(bar(
+        {holding("Keys", {keyed("Return", "\r"), keyed("Enter", "\x03"), keyed("Delete", "\x7f"), keyed("Back", "\b"),
+                          keyed("Escape", "\x1b"), keyed("Space", " "), keyed("Tab", "\t")})}));
+    EXPECT_EQ(keys(commands),
+              (std::vector<std::string>{"enter", "enter", "delete", "delete", "escape", "space", "tab"}));
 }
 
 TEST_F(MenuScanner, ACharacterThatNamesNoKeyFallsToTheVirtualKey) {
-    const auto commands = commandsOf(bar({holding(
-        "Keys", {keyed("Zoom In", "+", std::nullopt, 24), keyed("Plus", "+"), keyed("Two", "ab", std::nullopt, 0),
-                 keyed("Help", std::nullopt, std::nullopt, 122), keyed("Empty", "", std::nullopt, 36),
-                 keyed("Unnamed code", std::nullopt, std::nullopt, 52), keyed("Too big", std::nullopt, std::nullopt, 65536 + 122),
-                 keyed("Negative", std::nullopt, std::nullopt, -1), keyed("Accent", "\u00C9"), keyed("Comma", ",", 0)})}));
+    const auto commands = commandsOf(bar(
+        {holding("Keys", {keyed("Zoom In", "+", std::nullopt, 24), keyed("Plus", "+"),
+                          keyed("Two", "ab", std::nullopt, 0), keyed("Help", std::nullopt, std::nullopt, 122),
+                          keyed("Empty", "", std::nullopt, 36), keyed("Unnamed code", std::nullopt, std::nullopt, 52),
+                          keyed("Too big", std::nullopt, std::nullopt, 65536 + 122),
+                          keyed("Negative", std::nullopt, std::nullopt, -1), keyed("Accent", "\u00C9"),
+                          keyed("Comma", ",", 0)})}));
     EXPECT_EQ(keys(commands), (std::vector<std::string>{"=", "a", "f1", "enter", ","}));
 }
 
@@ -125,7 +128,7 @@ TEST_F(MenuScanner, AReadThatTimesOutFindsNothing) {
     menus.run(MenuDesktop::editor, bar({holding("Edit", {keyed("Copy", "c")})}));
     menus.desktop->setMenuReadCost(2s);
     const MonoTime start = menus.clock->now();
-    EXPECT_EQ(scan(), Scanner::Outcome(Scanner::Unreadable{"Editor publishes no menu bar Fennic can read"}));
+    EXPECT_EQ(scan(), Scanner::Outcome(Scanner::Unreadable{"Editor publishes no menu bar Quib can read"}));
     EXPECT_EQ(menus.clock->now() - start, Scanner::messagingTimeout);
 }
 
@@ -134,7 +137,7 @@ TEST_F(MenuScanner, AnAppWithoutAMenuBarIsNamedInTheUsersLanguage) {
     menus.install("org.example.Viewer", "Viewer\nName[de]=Betrachter");
     menus.run("org.example.Viewer", std::nullopt);
     EXPECT_EQ(scan("org.example.Viewer"),
-              Scanner::Outcome(Scanner::Unreadable{"Betrachter publishes no menu bar Fennic can read"}));
+              Scanner::Outcome(Scanner::Unreadable{"Betrachter publishes no menu bar Quib can read"}));
 }
 
 // Running means: an instance with exactly this identifier, whose windows name a process, and a
@@ -152,7 +155,8 @@ TEST_F(MenuScanner, AnAppIsReadOnlyWhenItRunsAsAProcessWithAName) {
     EXPECT_TRUE(std::holds_alternative<Scanner::Read>(scan()));
 
     menus.desktop->setTrusted(false);
-    const Scanner::Outcome untrusted = Scanner::Unreadable{"Fennic needs Accessibility to read another app's menus"};
+    const Scanner::Outcome untrusted =
+        Scanner::Unreadable{"Quib needs the accessibility bus (AT-SPI) to read another app's menus"};
     EXPECT_EQ(scan(), untrusted);
     EXPECT_EQ(scan("org.example.Absent"), untrusted);
 }

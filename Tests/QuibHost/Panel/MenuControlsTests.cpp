@@ -75,8 +75,8 @@ TEST(MenuControls, SwitchesFollowTheHostStateAndOnlyTheInstalledHostOffersLaunch
     auto items = itemsOf(state, MenuSection::controls);
     std::vector<std::string> shown;
     for (const auto& item : items) shown.push_back(item.text);
-    EXPECT_EQ(shown, (std::vector<std::string>{"Pause injection", "Let phones listen", std::string(MenuControls::installHint),
-                                              "Reveal delivery log…", "Reveal image inbox…", "Settings…", "Quit"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Pause injection", "Let phones listen", MenuControls::installHint(),
+                                               "Reveal delivery log…", "Reveal image inbox…", "Settings…", "Quit"}));
     EXPECT_EQ(items[0].on, true);
     EXPECT_EQ(items[0].action, MenuAction(MenuControl::SetInjectionPaused{false}));
     EXPECT_EQ(items[1].on, false);
@@ -156,7 +156,7 @@ TEST(MenuControls, TheLoginItemCommandIsTheSwitch) {
     PanelHost elsewhere;
     for (const std::string change : {"on", "off"}) {
         const auto answer = elsewhere.command({{"command", "login-item"}, {"change", change}});
-        EXPECT_EQ(answer["error"], std::string(MenuControls::installHint)) << change;
+        EXPECT_EQ(answer["error"], MenuControls::installHint()) << change;
     }
     // Asking is answered, not refused: this host is not started at login.
     EXPECT_EQ(elsewhere.command({{"command", "login-item"}, {"change", "status"}}),
@@ -170,7 +170,8 @@ TEST(MenuControls, TheLoginItemCommandIsTheSwitch) {
     auto answer = installed.command({{"command", "login-item"}, {"change", "on"}});
     EXPECT_EQ(answer["launchAtLogin"], true);
     const auto entry = testing::fileContents(installed.scratch.path / "autostart.desktop");
-    EXPECT_NE(entry.find("Exec=" + (LoginItem::installPrefix() / "bin" / "quib-host").string() + "\n"), std::string::npos);
+    EXPECT_NE(entry.find("Exec=" + (LoginItem::installPrefix() / "bin" / "quib-host").string() + "\n"),
+              std::string::npos);
     EXPECT_EQ(installed.command({{"command", "login-item"}, {"change", "status"}})["launchAtLogin"], true);
     answer = installed.command({{"command", "login-item"}, {"change", "off"}});
     EXPECT_EQ(answer["launchAtLogin"], false);
@@ -181,21 +182,36 @@ TEST(MenuControls, TheLoginItemCommandIsTheSwitch) {
 // symbols included, as the panel shows it in some state.
 TEST(MenuViewTexts, EveryFixedTextOfTheAwayTargetAndControlsShowsAsWritten) {
     const std::vector<std::string> table{
-        "AWAY FROM HOME", "Reachable on cellular", "VPN · ", std::string(MenuAway::overlayHint),
+        "AWAY FROM HOME",
+        "Reachable on cellular",
+        "VPN · ",
+        std::string(MenuAway::overlayHint),
         "Direct internet access is off. Local network and configured VPN routes remain available.",
-        "Asking your router for a way in…", "Remote address available", "checkmark.circle.fill",
+        "Asking your router for a way in…",
+        "Remote address available",
+        "checkmark.circle.fill",
         "Each approved phone holds its own 256-bit key. Revoking one stops it, and the pairing code does not open "
         "this port.",
-        "exclamationmark.triangle.fill", "Try again", "moon.zzz", "bell.badge", "Asleep: ",
-        "ACTIVE TARGET", " (pane missing)",
-        "Pause injection", "Stay connected but stop moving the cursor and typing", "Let phones listen",
-        "Send this Mac's audio to an approved phone when it asks for it", "Launch at login",
-        "Run `make install-host` to install to /Applications and enable launch at login.",
-        "Reveal delivery log…", "Every delivery, with a timestamp and a character count — never the text",
+        "exclamationmark.triangle.fill",
+        "Try again",
+        "moon.zzz",
+        "bell.badge",
+        "Asleep: ",
+        "ACTIVE TARGET",
+        " (pane missing)",
+        "Pause injection",
+        "Stay connected but stop moving the cursor and typing",
+        "Let phones listen",
+        "Send this computer's audio to an approved phone when it asks for it",
+        "Launch at login",
+        "Run `make install-host` to install to " + LoginItem::installPrefix().string() + " and enable launch at login.",
+        "Reveal delivery log…",
+        "Every delivery, with a timestamp and a character count — never the text",
         "Reveal image inbox…",
         "Images sent from the phone. They are kept because the agent is sent their paths — a week, or 512 MB, "
         "whichever comes first",
-        "Settings…", "Quit",
+        "Settings…",
+        "Quit",
     };
     std::vector<MenuViewState> states(4);
     states[0].candidates = {{"100.64.0.1", 61413, QuibCandidate::Reach::local, ""}};

@@ -56,7 +56,7 @@ TEST(MenuDevices, ListsConnectedThenOfflineApprovedThenRevokedPhones) {
                                                      "[Approve]",
                                                      "<iphone>",
                                                      "Tab",
-                                                     "/Hearing this Mac (secondary)",
+                                                     "/Hearing this computer (secondary)",
                                                      "[Revoke]",
                                                      "<iphone>",
                                                      "Tab",
@@ -78,7 +78,9 @@ TEST(MenuDevices, ListsConnectedThenOfflineApprovedThenRevokedPhones) {
     EXPECT_EQ(items[8].key, "A-2");
     EXPECT_EQ(items[21].action, MenuAction(MenuControl::ApproveDevice{"W-1", "Ada's phone"}));
     for (const auto& item : items) {
-        if (item.kind == MenuItemKind::button) { EXPECT_TRUE(item.borderless && item.small) << item.text; }
+        if (item.kind == MenuItemKind::button) {
+            EXPECT_TRUE(item.borderless && item.small) << item.text;
+        }
     }
     EXPECT_EQ(items.back().font, TextStyle::caption2);
 

@@ -44,9 +44,9 @@ TEST(MenuFrame, ShowsTheNineSlotsInOrderEachUnderItsConditionWithItsDivider) {
     state.accessibilityGranted = true;
     state.screenRecordingGranted = true;
     state.pendingApprovals.clear();
-    EXPECT_EQ(layout(buildMenuView(state, naming())),
-              (std::vector<std::string>{"header", "pairing", "|", "away", "|", "devices", "|", "target", "|",
-                                        "controls"}));
+    EXPECT_EQ(
+        layout(buildMenuView(state, naming())),
+        (std::vector<std::string>{"header", "pairing", "|", "away", "|", "devices", "|", "target", "|", "controls"}));
     state.screenRecordingGranted = false;
     EXPECT_EQ(layout(buildMenuView(state, naming()))[1], "screenRecordingBanner");
 }
@@ -70,7 +70,7 @@ TEST(MenuHeader, NamesTheHostWhileListeningAndSaysWhenItIsNot) {
     EXPECT_EQ(listening[0].kind, MenuItemKind::symbol);
     EXPECT_EQ(listening[0].symbol, "cursorarrow.click");
     EXPECT_EQ(listening[0].font, TextStyle::title3);
-    EXPECT_EQ(listening[1].text, "Fennic");
+    EXPECT_EQ(listening[1].text, "Quib");
     EXPECT_EQ(listening[1].font, TextStyle::headline);
     EXPECT_EQ(listening[2].text, "Listening as Studio <Mac> & Co");
     EXPECT_EQ(listening[2].font, TextStyle::caption);
@@ -78,7 +78,7 @@ TEST(MenuHeader, NamesTheHostWhileListeningAndSaysWhenItIsNot) {
     EXPECT_EQ(listening[3].kind, MenuItemKind::dot);
     EXPECT_EQ(listening[3].tone, Tone::green);
     EXPECT_FALSE(model.section(MenuSection::header)->dividerAfter);
-    EXPECT_EQ(model.title, "Fennic");
+    EXPECT_EQ(model.title, "Quib");
 
     state.isListening = false;
     model = buildMenuView(state);
@@ -103,21 +103,21 @@ TEST(MenuBanners, EachMissingPermissionShowsItsBannerTheInputOneFirst) {
     const auto& input = model.sections[1].items;
     ASSERT_EQ(input.size(), 3u);
     EXPECT_EQ(input[0].kind, MenuItemKind::label);
-    EXPECT_EQ(input[0].text, "Accessibility permission needed");
+    EXPECT_EQ(input[0].text, "A desktop display is needed");
     EXPECT_EQ(input[0].symbol, "exclamationmark.triangle.fill");
     EXPECT_EQ(input[0].font, TextStyle::captionBold);
     EXPECT_EQ(input[0].tone, Tone::orange);
     EXPECT_EQ(input[1].text, "Without it, clicks and typing are silently ignored.");
     EXPECT_EQ(input[1].font, TextStyle::caption2);
     EXPECT_EQ(input[1].tone, Tone::secondary);
-    EXPECT_EQ(input[2].text, "Open Privacy & Security…");
+    EXPECT_EQ(input[2].text, "Log what is missing");
     EXPECT_EQ(input[2].action, MenuAction(MenuControl::OpenAccessibilitySettings{}));
     EXPECT_TRUE(input[2].small);
     for (const auto& item : input) EXPECT_EQ(item.fill, Fill::banner);
     const auto& screen = model.sections[2].items;
-    EXPECT_EQ(screen[0].text, "Screen Recording permission needed");
+    EXPECT_EQ(screen[0].text, "An X display with Composite, DAMAGE and XFIXES is needed");
     EXPECT_EQ(screen[0].symbol, "rectangle.on.rectangle");
-    EXPECT_EQ(screen[1].text, "Only for mirroring a window to your phone. Fennic must be relaunched after granting it.");
+    EXPECT_EQ(screen[1].text, "Only for mirroring a window to your phone. Quib must be restarted on one.");
     EXPECT_EQ(screen[2].action, MenuAction(MenuControl::OpenScreenRecordingSettings{}));
 
     // Granted, and nothing waiting: the pairing section follows the header.
@@ -150,15 +150,36 @@ TEST(MenuPairing, ShowsTheCodeAsStoredBesideTheButtonThatRotatesIt) {
 // hover help and symbols included, as the panel shows it in some state.
 TEST(MenuViewTexts, EveryFixedTextShowsAsWritten) {
     const std::vector<std::string> table{
-        "cursorarrow.click", "Fennic", "Listening as ", "Not listening",
-        "Accessibility permission needed", "exclamationmark.triangle.fill",
-        "Without it, clicks and typing are silently ignored.", "Open Privacy & Security…",
-        "Screen Recording permission needed", "rectangle.on.rectangle",
-        "Only for mirroring a window to your phone. Fennic must be relaunched after granting it.",
-        "WAITING ON YOU", " — ", "Deny", "Approve", "denies in ", " s",
-        "PAIRING CODE", "arrow.triangle.2.circlepath", "Rotate the code and disconnect every paired phone",
-        "DEVICES", "No phone connected", "iphone", "Waiting for approval", "Hearing this Mac", "headphones", "Revoke",
-        "iphone.slash", "REVOKED DEVICES", "Approve again",
+        "cursorarrow.click",
+        "Quib",
+        "Listening as ",
+        "Not listening",
+        "A desktop display is needed",
+        "exclamationmark.triangle.fill",
+        "Without it, clicks and typing are silently ignored.",
+        "Log what is missing",
+        "An X display with Composite, DAMAGE and XFIXES is needed",
+        "rectangle.on.rectangle",
+        "Only for mirroring a window to your phone. Quib must be restarted on one.",
+        "WAITING ON YOU",
+        " — ",
+        "Deny",
+        "Approve",
+        "denies in ",
+        " s",
+        "PAIRING CODE",
+        "arrow.triangle.2.circlepath",
+        "Rotate the code and disconnect every paired phone",
+        "DEVICES",
+        "No phone connected",
+        "iphone",
+        "Waiting for approval",
+        "Hearing this computer",
+        "headphones",
+        "Revoke",
+        "iphone.slash",
+        "REVOKED DEVICES",
+        "Approve again",
     };
     MenuViewState quiet;
     MenuViewState busy;

@@ -156,7 +156,7 @@ TEST(MenuDump, EscapesEveryTextSoThatItReadsBackExactly) {
     EXPECT_EQ(lines.front(), "menubar\tsymbol\tcursorarrow.click");
     EXPECT_EQ(lines.back(), "end");
     EXPECT_EQ(lines[1], "header\tsymbol\tcursorarrow.click\tfont=title3");
-    EXPECT_EQ(lines[2], "header\ttitle\tFennic\tfont=headline");
+    EXPECT_EQ(lines[2], "header\ttitle\tQuib\tfont=headline");
     const auto caption = fields(lines[3]);
     ASSERT_EQ(caption.size(), 5u) << lines[3];
     EXPECT_EQ(caption[0], "header");
@@ -178,7 +178,7 @@ TEST(MenuViewTexts, TheModelHoldsEachFixedTextExactly) {
         std::function<void(MenuViewState&)> state;
     };
     const std::vector<Row> table{
-        {"Fennic", [](MenuViewState&) {}},
+        {"Quib", [](MenuViewState&) {}},
         {"Listening as Studio", [](MenuViewState& s) { s.isListening = true, s.hostDisplayName = "Studio"; }},
         {"Not listening", [](MenuViewState& s) { s.isListening = false; }},
     };

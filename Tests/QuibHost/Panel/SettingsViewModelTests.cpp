@@ -69,14 +69,20 @@ TEST(SettingsDump, PrintsTheRowsTheWarningTheBarAndTheSelectedTarget) {
 // Every fixed text and symbol of the window, shown in some state.
 TEST(SettingsViewTexts, EveryFixedTextShowsAsWritten) {
     const std::vector<std::string> table{
-        "exclamationmark.triangle.fill", "This pane is no longer running. Pick another one.", "plus", "minus",
-        " targets", "No target selected", "square.dashed", "Pick a target on the left, or add one.",
+        "exclamationmark.triangle.fill",
+        "This pane is no longer running. Pick another one.",
+        "plus",
+        "minus",
+        " targets",
+        "No target selected",
+        "square.dashed",
+        "Pick a target on the left, or add one.",
     };
     std::string shown;
     for (const auto& model : {SettingsViewModel::build({}, {}, {}), SettingsViewModel::build(three, {"A"}, {"A"})})
         for (const auto& line : SettingsDump::lines(model)) shown += line + "\n";
     for (const auto& text : table) EXPECT_NE(shown.find(text), std::string::npos) << text;
-    EXPECT_EQ(SettingsViewModel::Texts::title, "Fennic Settings");
+    EXPECT_EQ(SettingsViewModel::Texts::title, "Quib Settings");
 }
 
 }  // namespace

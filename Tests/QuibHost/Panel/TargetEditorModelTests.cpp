@@ -42,21 +42,20 @@ TEST(TargetEditorModel, AnAppTargetShowsEveryControlInOrder) {
     t.bundleID = "org.gnome.Terminal";
     t.submitOnSend = false;
     const auto model = TargetEditorModel::build(input(t));
-    EXPECT_EQ(
-        section(model, 0),
-        (Lines{"field\tWork\tenabled=1\tlabel=Name",
-               "field\tterminal\thelp=Any SF Symbol name, e.g. sparkle, terminal, brain\tenabled=1\tlabel=SF Symbol",
-               "picker\t\tenabled=1\tlabel=Delivery", "choice\tRaise app, then paste\tselected=1\tkey=app",
-               "choice\ttmux send-keys\tkey=tmux", "choice\tWhatever is focused\tkey=frontmost"}));
-    EXPECT_EQ(
-        section(model, 1),
-        (Lines{"text\tApplication\tfont=headline", "field\torg.gnome.Terminal\tenabled=1\tlabel=Bundle identifier",
-               "picker\t\tenabled=1\tlabel=Pick a running app", "choice\t—",
-               "choice\tFiles  (org.gnome.Nautilus)\tkey=org.gnome.Nautilus",
-               "choice\tTerminal  (org.gnome.Terminal)\tselected=1\tkey=org.gnome.Terminal",
-               "button\tChoose an app…\tenabled=1",
-               "value\tTerminal app\thelp=Chosen from the app's bundle identifier, and pinnable per target from "
-               "the phone.\tlabel=Buttons"}));
+    EXPECT_EQ(section(model, 0),
+              (Lines{"field\tWork\tenabled=1\tlabel=Name",
+                     "field\tterminal\thelp=Any symbol name the phone knows, e.g. sparkle, terminal, "
+                     "brain\tenabled=1\tlabel=Symbol",
+                     "picker\t\tenabled=1\tlabel=Delivery", "choice\tRaise app, then paste\tselected=1\tkey=app",
+                     "choice\ttmux send-keys\tkey=tmux", "choice\tWhatever is focused\tkey=frontmost"}));
+    EXPECT_EQ(section(model, 1),
+              (Lines{"text\tApplication\tfont=headline", "field\torg.gnome.Terminal\tenabled=1\tlabel=Application ID",
+                     "picker\t\tenabled=1\tlabel=Pick a running app", "choice\t—",
+                     "choice\tFiles  (org.gnome.Nautilus)\tkey=org.gnome.Nautilus",
+                     "choice\tTerminal  (org.gnome.Terminal)\tselected=1\tkey=org.gnome.Terminal",
+                     "button\tChoose an app…\tenabled=1",
+                     "value\tTerminal app\thelp=Chosen from the app's application ID, and pinnable per target from "
+                     "the phone.\tlabel=Buttons"}));
     EXPECT_EQ(section(model, 2),
               (Lines{"switch\tAllow pressing Return\thelp=Off for a pane sitting at a shell prompt: text still "
                      "arrives, but nothing submits it\ton=1\tenabled=1",
@@ -91,8 +90,8 @@ TEST(TargetEditorModel, ButtonsNameThePinnedProfileElseTheGuessedOne) {
         {"menu:org.gnome.Terminal", "org.gnome.Terminal", "Terminal app"},
         {std::nullopt, "org.gnome.Terminal", "Terminal app"},
         {std::nullopt, "firefox-esr", "Browser"},
-        {std::nullopt, std::nullopt, "Mac app"},
-        {"", "org.example.Notes", "Mac app"},
+        {std::nullopt, std::nullopt, "App"},
+        {"", "org.example.Notes", "App"},
     };
     for (const auto& [profileID, bundleID, name] : cases) {
         auto t = target(Kind::app);
@@ -170,20 +169,20 @@ TEST(TargetEditorModel, PressReturnIsDisabledButKeepsItsValueWhileReturnIsNotAll
 TEST(SettingsViewTexts, EveryEditorTextShowsAsWritten) {
     const std::vector<std::string> table{
         "Name",
-        "SF Symbol",
-        "Any SF Symbol name, e.g. sparkle, terminal, brain",
+        "Symbol",
+        "Any symbol name the phone knows, e.g. sparkle, terminal, brain",
         "Delivery",
         "Raise app, then paste",
         "tmux send-keys",
         "Whatever is focused",
         "Application",
-        "Bundle identifier",
+        "Application ID",
         "Pick a running app",
         "—",
         "  (",
         "Choose an app…",
         "Buttons",
-        "Chosen from the app's bundle identifier, and pinnable per target from the phone.",
+        "Chosen from the app's application ID, and pinnable per target from the phone.",
         "tmux",
         "Pane",
         " (not running)",

@@ -140,8 +140,8 @@ TEST(PortMapper, MapsByPCPNamingItsOwnAddressInTheFirstRequest) {
 
     Rig refusing([](const Bytes& request) { return pcpAnswer(request, 12); });
     EXPECT_EQ(mapNow(*refusing.mapper),
-              PortMapper::Outcome(Failure::refused("the router disagreed about this Mac's address")));
-    EXPECT_TRUE(log.contains("away: PCP refused — the router disagreed about this Mac's address"));
+              PortMapper::Outcome(Failure::refused("the router disagreed about this computer's address")));
+    EXPECT_TRUE(log.contains("away: PCP refused — the router disagreed about this computer's address"));
 }
 
 TEST(PortMapper, TurnsToNATPMPAtOnceForARouterThatSpeaksNoPCP) {

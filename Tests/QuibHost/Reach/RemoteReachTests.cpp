@@ -25,10 +25,11 @@ using Failure = PortMapperService::Failure;
 using Reach = QuibCandidate::Reach;
 
 const std::string noAddress =
-    "Your router would not open a port, and nothing on the internet could say what this Mac's public address is.";
+    "Your router would not open a port, and nothing on the internet could say what this computer's public address is.";
 const std::string carrierGradeNAT =
-    "Your internet connection is behind your ISP's own NAT, so there is no port to forward. Reaching this Mac from "
-    "away needs a relay, which Fennic does not have.";
+    "Your internet connection is behind your ISP's own NAT, so there is no port to forward. Reaching this computer "
+    "from "
+    "away needs a relay, which Quib does not have.";
 const std::string noPublicAddress = "Your router forwarded the port but would not say what its public address is";
 
 StunWire::Reflexive seen(std::string host) { return {std::move(host), 3478, false}; }
@@ -134,7 +135,7 @@ TEST_F(RemoteReach, UnusableKeychainBlocksWithItsSentenceMapsNothingAndKeepsTheS
     EXPECT_EQ(settings->boolean(quib::RemoteReach::enabledKey), true);
     EXPECT_EQ(reach->status().value(),
               (RemoteReachService::Status{Kind::blocked, std::string(quib::RemoteReach::keyRefusal)}));
-    EXPECT_TRUE(log.contains("away: the Keychain refused to store a key; away access cannot be switched on"));
+    EXPECT_TRUE(log.contains("away: the secret store refused to store a key; away access cannot be switched on"));
     EXPECT_TRUE(mapper->maps.empty());
     EXPECT_TRUE(forwarded().empty());
     for (const auto& payload : {reach->payload("D-A", true), reach->payload("D-A", false), reach->payload("X", true)}) {
@@ -246,7 +247,7 @@ TEST_F(RemoteReach, WithoutARouterMappingStunDecides) {
     };
     const std::string notForwarded =
         "Your router would not open a port by itself. Turn on UPnP, NAT-PMP or PCP in its settings — or forward TCP "
-        "61423 to this Mac by hand, and Fennic will start using it.";
+        "61423 to this computer by hand, and Quib will start using it.";
     const std::vector<Case> cases{
         {Failure::noGateway(),
          seen("198.51.100.20"),
@@ -373,15 +374,15 @@ TEST_F(RemoteReach, SwitchedOffReasonSuggestsTheVpnOnlyWhenTheHostHasOne) {
     reach->refreshLocal();
     main->runPending();
     EXPECT_EQ(reach->payload("D-A", true).unavailable,
-              "Direct internet access is off on your Mac. Connect on the same network, or enable Reachable on "
-              "cellular in the Mac menu while this phone is connected. A VPN is another option.");
+              "Direct internet access is off on your computer. Connect on the same network, or enable Reachable on "
+              "cellular in the Quib panel while this phone is connected. A VPN is another option.");
     addresses.local.push_back("100.101.102.103");
     reach->refreshLocal();
     main->runPending();
     EXPECT_EQ(reach->candidates().value().back(), (QuibCandidate{"100.101.102.103", 61413, Reach::local, "VPN"}));
     EXPECT_EQ(reach->payload("D-A", true).unavailable,
               "Direct internet access is off. For another Wi-Fi or cellular, connect Tailscale on both devices; this "
-              "phone has saved the Mac's VPN address.");
+              "phone has saved the computer's VPN address.");
     EXPECT_TRUE(reach->candidates().value().size() == 2) << "IPv6 candidates only while away access is on";
 }
 

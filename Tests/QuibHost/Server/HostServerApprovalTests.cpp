@@ -215,7 +215,7 @@ TEST_F(HostServerApprovals, PushRegistrationPastAnOpenGateIsRefusedWithoutAnAppr
     ASSERT_FALSE(nameless.connect(port));
     for (TestPhone* phone : {waiting.get(), &nameless}) {
         phone->write(line("registerPush", {{"_0", {{"token", "abc"}}}}));
-        EXPECT_EQ(expect(*phone, "error"), "Approve this device on the Mac first");
+        EXPECT_EQ(expect(*phone, "error"), "Approve this device on the computer first");
     }
     EXPECT_TRUE(push->registered().empty());
 }

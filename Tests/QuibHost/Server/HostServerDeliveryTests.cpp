@@ -17,7 +17,9 @@ QuibTarget named(const std::string& id, const std::string& name, QuibTarget::Kin
     return target;
 }
 
-std::string wrapped(const std::string& name, const Json& value) { return Json{{name, Json{{"_0", value}}}}.dump() + "\n"; }
+std::string wrapped(const std::string& name, const Json& value) {
+    return Json{{name, Json{{"_0", value}}}}.dump() + "\n";
+}
 std::string text(const Json& payload) { return wrapped("text", payload); }
 std::string key(const Json& payload) { return wrapped("key", payload); }
 std::string focus(const std::string& id) { return Json{{"focus", {{"targetID", id}}}}.dump() + "\n"; }
@@ -31,15 +33,21 @@ TEST_F(HostServer, TextForNoTargetIsAnsweredWithoutReachingTheRouter) {
     ApprovedPhone phone(main, startServer());
     phone.write(text({{"text", "h\u00e9llo"}, {"targetID", "nope"}}) + ping(1));
     EXPECT_EQ(phone.nextReply()["delivered"]["_0"],
-              (Json{{"ok", false}, {"targetID", "nope"}, {"targetName", "nope"}, {"characters", 5}, {"submitted", false},
+              (Json{{"ok", false},
+                    {"targetID", "nope"},
+                    {"targetName", "nope"},
+                    {"characters", 5},
+                    {"submitted", false},
                     {"message", "No target with that id \u2014 it may have been removed"}}));
     EXPECT_EQ(phone.nextReply(), (Json{{"error", {{"_0", "Unknown target"}}}}));
     EXPECT_EQ(caseOf(phone.nextReply()), "pong");
 
     phone.write(text({{"text", "hi"}}) + ping(2));
-    EXPECT_EQ(phone.nextReply()["delivered"]["_0"],
-              (Json{{"ok", false}, {"targetName", "\u2014"}, {"characters", 2}, {"submitted", false},
-                    {"message", "No target is selected on the Mac"}}));
+    EXPECT_EQ(phone.nextReply()["delivered"]["_0"], (Json{{"ok", false},
+                                                          {"targetName", "\u2014"},
+                                                          {"characters", 2},
+                                                          {"submitted", false},
+                                                          {"message", "No target is selected on the computer"}}));
     EXPECT_EQ(caseOf(phone.nextReply()), "pong");
     EXPECT_TRUE(router->calls().empty());
     EXPECT_TRUE(targets->activations().empty());
@@ -76,8 +84,8 @@ TEST_F(HostServer, OnlyAFailedKeyIsAnsweredAndAKeyNeverChangesTheActiveTarget) {
     targets->setSnapshot({{named("T-1", "Editor")}, {}});
     approve("D-A", "Phone");
     ApprovedPhone phone(main, startServer());
-    const Json chord{{"key", "a"}, {"control", false}, {"option", false}, {"shift", false}, {"command", false},
-                     {"repeatCount", 1}};
+    const Json chord{{"key", "a"},     {"control", false}, {"option", false},
+                     {"shift", false}, {"command", false}, {"repeatCount", 1}};
     phone.write(key({{"chord", chord}, {"targetID", "T-1"}}) + key({{"chord", chord}}) + focus("T-1"));
     EXPECT_EQ(phone.nextReply(), (Json{{"toast", {{"_0", "Focused Editor"}}}}));
 
@@ -108,9 +116,11 @@ TEST_F(HostServer, AFailedFocusOfAPinnedAppTargetIsFollowedByItsWindows) {
 
     phone.write(focus("T-1"));
     EXPECT_EQ(phone.nextReply(), (Json{{"error", {{"_0", "Could not reach Editor"}}}}));
-    EXPECT_EQ(phone.nextReply()["windows"]["_0"],
-              (Json{{"targetID", "T-1"}, {"windows", Json::array()}, {"note", "is running but has no windows open."},
-                    {"sequence", 0}, {"isFinal", true}}));
+    EXPECT_EQ(phone.nextReply()["windows"]["_0"], (Json{{"targetID", "T-1"},
+                                                        {"windows", Json::array()},
+                                                        {"note", "is running but has no windows open."},
+                                                        {"sequence", 0},
+                                                        {"isFinal", true}}));
     EXPECT_TRUE(phone.saw("status"));
 
     phone.write(focus("T-3") + ping(1));

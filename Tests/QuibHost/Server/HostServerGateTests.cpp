@@ -54,7 +54,7 @@ TEST_F(HostServer, HelloOutsideTheVersionWindowIsRefusedWithTheVersionTextAndSta
         GreetedPhone phone(port, hello("D-V", "Phone", version));
         EXPECT_EQ(parse(nextLine(*phone))["error"]["_0"],
                   "This phone speaks protocol " + std::to_string(version) +
-                      "; this Mac speaks 5 to 23. Update whichever end is older.");
+                      "; this computer speaks 5 to 23. Update whichever end is older.");
         EXPECT_TRUE(phone->waitClosed());
     }
     EXPECT_TRUE(eventually([&] { return failuresOf("127.0.0.1") == 2; }));
@@ -72,9 +72,9 @@ TEST_F(HostServer, RevokedDeviceIsToldSoAndNeverWelcomed) {
     main->runPending();
     const auto port = startServer();
     GreetedPhone phone(port, hello("D-R", "Old phone"));
-    EXPECT_EQ(
-        parse(nextLine(*phone)),
-        Json::parse(R"({"error":{"_0":"This Mac has revoked this device. Approve it again in the Quib menu."}})"));
+    EXPECT_EQ(parse(nextLine(*phone)),
+              Json::parse(
+                  R"({"error":{"_0":"This computer has revoked this device. Approve it again in the Quib panel."}})"));
     EXPECT_TRUE(phone->waitClosed());
     EXPECT_FALSE(phone->readLine(0ms));
     EXPECT_TRUE(log->contains("Old phone was revoked; refusing it"));
@@ -92,8 +92,7 @@ TEST_F(HostServer, DeviceNotYetApprovedIsWelcomedWithoutTargetsAndToldToWaitAtMo
     EXPECT_TRUE(eventually([&] { return log->contains("New phone is waiting to be approved"); }));
     EXPECT_EQ(push->arrived(), std::vector<std::string>{"D-W"});
 
-    const std::string wait =
-        "Waiting for approval on " + server->hostDisplayName() + " \u2014 open the Fennic menu bar item";
+    const std::string wait = "Waiting for approval on " + server->hostDisplayName() + " \u2014 open the Quib panel";
     phone->write(text);
     EXPECT_EQ(parse(nextLine(*phone))["error"]["_0"], wait);
     // Within a second (a second exactly included) the refusal is silent; the ping behind each

@@ -281,16 +281,17 @@ TEST_F(HostServerRequests, WindowsOfAnythingButAnAppAreANoteAndARosterNoteAboutT
         phone->write(line("requestWindows", {{"targetID", id}}));
         EXPECT_EQ(next(*phone, "windows"), (Json{{"targetID", id},
                                                  {"windows", Json::array()},
-                                                 {"note", "Only a Mac app has windows to pick from."},
+                                                 {"note", "Only an app has windows to pick from."},
                                                  {"sequence", 0},
                                                  {"isFinal", true}}));
     }
     windowList->list(WindowListService::WindowList{{}, "is running but has no windows open."});
     phone->write(line("requestWindows", {{"targetID", "A"}}));
     EXPECT_EQ(next(*phone, "windows")["note"], "Editor is running but has no windows open.");
-    windowList->list(WindowListService::WindowList{{}, "Grant Fennic Screen Recording first"});
+    windowList->list(
+        WindowListService::WindowList{{}, "Quib needs an X display with Composite, DAMAGE and XFIXES first"});
     phone->write(line("requestWindows", {{"targetID", "A"}}));
-    EXPECT_EQ(next(*phone, "windows")["note"], "Grant Fennic Screen Recording first");
+    EXPECT_EQ(next(*phone, "windows")["note"], "Quib needs an X display with Composite, DAMAGE and XFIXES first");
 
     phone->write(line("requestWindows", {{"targetID", "gone"}}));
     EXPECT_EQ(next(*phone, "error"), "Unknown target");
@@ -301,9 +302,10 @@ TEST_F(HostServerRequests, MenuOfAnAppThatCannotBeReadSaysSo) {
     const auto port = startServer();
     auto phone = approvedPhone(port, "D-A");
     phone->write(line("requestMenu", {{"bundleID", "org.editor"}, {"refresh", true}}));
-    EXPECT_EQ(next(*phone, "menu"), (Json{{"bundleID", "org.editor"},
-                                          {"outcome", "unreadable"},
-                                          {"note", "Fennic needs Accessibility to read another app's menus"}}));
+    EXPECT_EQ(next(*phone, "menu"),
+              (Json{{"bundleID", "org.editor"},
+                    {"outcome", "unreadable"},
+                    {"note", "Quib needs the accessibility bus (AT-SPI) to read another app's menus"}}));
 }
 
 // A phone too old for the control connection may still listen and watch; the streamers are
@@ -395,12 +397,13 @@ TEST_F(HostServerRequests, StillChannelGetsOneFrameOrOneErrorThenCloses) {
     EXPECT_TRUE(pictured->isClosed());
     EXPECT_TRUE(eventually([&] { return log->contains("still: 640\u00d7480, 7 bytes to Pad"); }));
 
-    const std::string grant = "Grant Fennic Screen Recording first \u2014 it's in the Fennic menu";
+    const std::string grant =
+        "Quib needs an X display with Composite, DAMAGE and XFIXES first \u2014 see the Quib panel";
     stills->set(StillCaptureService::Refusal::notGranted());
     const std::vector<std::pair<std::string, std::string>> refusals{
         {R"(,"targetID":"T1")", grant},
         {R"(,"targetID":"gone")", "No target with that id \u2014 it may have been removed"},
-        {R"(,"targetID":"T1","protocolVersion":3)", "That phone speaks protocol 3; this Mac speaks 23"}};
+        {R"(,"targetID":"T1","protocolVersion":3)", "That phone speaks protocol 3; this computer speaks 23"}};
     for (const auto& [fields, text] : refusals) {
         auto refused = still(fields);
         EXPECT_EQ(refused->readUntilClosed(), line("error", {{"_0", text}})) << fields;

@@ -54,9 +54,9 @@ TEST_F(HostServer, AddingATargetResolvesItsPaneAddressFirstAndAnswersWithAToast)
 TEST_F(HostServer, EditsAnswerSavedAndRefusalsComeBackAsErrors) {
     approve("D-A", "Phone");
     ApprovedPhone phone(main, startServer());
-    targets->refuseNext({"Change the kind on the Mac"});
+    targets->refuseNext({"Change the kind on the computer"});
     phone.write(wrapped("updateTarget", paneTarget("T-1", "Work", "%1").toJson()));
-    EXPECT_EQ(phone.expect("error")["_0"], "Change the kind on the Mac");
+    EXPECT_EQ(phone.expect("error")["_0"], "Change the kind on the computer");
     phone.write(wrapped("updateTarget", paneTarget("T-1", "Work", "%1").toJson()));
     EXPECT_EQ(phone.expect("toast")["_0"], "Saved Work");
     EXPECT_TRUE(eventually([&] { return server->lastActivity().value() == "Edited Work"; }));
@@ -112,7 +112,8 @@ TEST_F(HostServer, APaneRequestListsThePanesAndReconcilesTheStoreWithThem) {
     ASSERT_TRUE(tmuxServer.startSession("work", folder.path, 2));
     approve("D-A", "Phone");
     ApprovedPhone phone(main, startServer());
-    phone.write(R"({"requestPanes":{}})" "\n");
+    phone.write(R"({"requestPanes":{}})"
+                "\n");
     const Json panes = phone.expect("panes")["_0"];
     ASSERT_EQ(panes.size(), 2u);
     EXPECT_EQ(panes[0]["spec"], "work:0.0");
@@ -131,7 +132,8 @@ TEST_F(HostServer, WithoutTmuxAPaneRequestGetsNoPanesAndLeavesTheStoreAlone) {
     approve("D-A", "Phone");
     ApprovedPhone phone(main, startServer());
     EXPECT_FALSE(server->status("D-A").tmuxAvailable);
-    phone.write(R"({"requestPanes":{}})" "\n");
+    phone.write(R"({"requestPanes":{}})"
+                "\n");
     EXPECT_EQ(phone.expect("panes")["_0"], Json::array());
     phone.expect("nothing", 200ms);
     EXPECT_TRUE(targets->recorded().reconciled.empty());

@@ -6,9 +6,9 @@
 
 #include <fstream>
 
-#include "Tests/Support/TestImages.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/Json.hpp"
+#include "Tests/Support/TestImages.hpp"
 
 using namespace std::chrono_literals;
 
@@ -49,7 +49,9 @@ TEST_F(HostServer, ApprovedViewAndListenHellosAreHeldOpenIdleWithoutCountingFail
     for (const auto& hello : hellos) {
         phones.push_back(std::make_unique<TestPhone>(code));
         ASSERT_FALSE(phones.back()->connect(port));
-        phones.back()->write(hello + "\n" + R"({"ping":{"nonce":1}})" "\n");
+        phones.back()->write(hello + "\n" +
+                             R"({"ping":{"nonce":1}})"
+                             "\n");
         // One source may have only two connections waiting for their first line at once.
         ASSERT_TRUE(eventually([&] { return server->inspect().clients == phones.size(); }));
     }
@@ -72,13 +74,13 @@ TEST_F(HostServer, SideChannelHellosFromDevicesNotApprovedAreToldToWaitAndClosed
     const std::string wait = "Waiting for approval on " + server->hostDisplayName();
     const std::vector<std::tuple<std::string, std::string, std::string>> cases{
         {R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Stranger","deviceID":"D-X","maxWidth":1,"maxHeight":1}}})",
-         "refused a panel viewer from Stranger: not approved", " \u2014 open the Fennic menu bar item"},
+         "refused a panel viewer from Stranger: not approved", " \u2014 open the Quib panel"},
         {R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Stranger","deviceID":"D-X"}}})",
-         "refused a listener from Stranger: not approved", " \u2014 open the Quib menu bar item"},
+         "refused a listener from Stranger: not approved", " \u2014 open the Quib panel"},
         {R"({"stillHello":{"_0":{"deviceName":"Stranger","deviceID":"D-X"}}})",
-         "refused a screenshot request from Stranger: not approved", " \u2014 open the Fennic menu bar item"},
+         "refused a screenshot request from Stranger: not approved", " \u2014 open the Quib panel"},
         {R"({"uploadHello":{"_0":{"deviceName":"Stranger","deviceID":"D-X","targetIDs":["T"],"count":1}}})",
-         "refused an upload from Stranger: not approved", " \u2014 open the Fennic menu bar item"}};
+         "refused an upload from Stranger: not approved", " \u2014 open the Quib panel"}};
     int source = 2;
     for (const auto& [hello, note, ending] : cases) {
         const std::string address = "127.0.0." + std::to_string(source++);
@@ -113,8 +115,8 @@ TEST_F(HostServer, CompleteUploadIsDeliveredIntoEachTargetInOrderWithOneReceiptE
     const auto port = startUploads();
     targets->setSnapshot({{target("T-1"), target("T-2")}, {target("T-3")}});
     router->failing = {"T-2"};
-    auto phone = readyUpload(port, uploadHello({"T-3", "T-2", "T-1"}, 2,
-                                   R"(,"text":"look","submit":true,"followChord":{"key":"return"})"));
+    auto phone = readyUpload(
+        port, uploadHello({"T-3", "T-2", "T-1"}, 2, R"(,"text":"look","submit":true,"followChord":{"key":"return"})"));
     phone->write(frame(1));
     EXPECT_FALSE(nextLine(*phone, 100ms));
     phone->write(frame(0));
@@ -133,7 +135,8 @@ TEST_F(HostServer, CompleteUploadIsDeliveredIntoEachTargetInOrderWithOneReceiptE
     for (const auto& call : calls) order.push_back(call.what + " " + call.targetID);
     EXPECT_EQ(order, (std::vector<std::string>{"images T-3", "press T-3", "images T-2", "images T-1", "press T-1"}));
     ASSERT_EQ(calls[0].attachments.size(), 2u);
-    const std::vector<std::string> names{calls[0].attachments[0].file.filename(), calls[0].attachments[1].file.filename()};
+    const std::vector<std::string> names{calls[0].attachments[0].file.filename(),
+                                         calls[0].attachments[1].file.filename()};
     EXPECT_TRUE(names[0].starts_with("quib-") && names[0].ends_with("-1.png")) << names[0];
     EXPECT_TRUE(names[1].starts_with("quib-") && names[1].ends_with("-2.png")) << names[1];
     EXPECT_EQ(calls[0].caption, "look");
@@ -187,7 +190,8 @@ TEST_F(HostServer, ConnectionEndingMidUploadDeletesWhatItStoredAndCountsNoFailur
     const auto port = startUploads();
     targets->setSnapshot({{target("T-1")}, {}});
     auto phone = readyUpload(port, uploadHello({"T-1"}, 2));
-    phone->write(frame(0) + R"({"ping":{"nonce":1}})" "\n");
+    phone->write(frame(0) + R"({"ping":{"nonce":1}})"
+                            "\n");
     ASSERT_TRUE(eventually([&] { return inboxFiles().size() == 1; }));
     EXPECT_FALSE(nextLine(*phone, 100ms));  // bytes of an upload are never read as lines
     phone->close();

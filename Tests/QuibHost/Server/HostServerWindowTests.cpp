@@ -14,7 +14,8 @@ using Pin = FakeTargetStore::Pin;
 constexpr const char* editorID = "org.example.editor";
 
 QuibTarget target(const std::string& id, const std::string& name, QuibTarget::Kind kind,
-                  std::optional<std::string> bundleID = std::nullopt, std::optional<std::uint32_t> pinned = std::nullopt) {
+                  std::optional<std::string> bundleID = std::nullopt,
+                  std::optional<std::uint32_t> pinned = std::nullopt) {
     QuibTarget target;
     target.id = id;
     target.name = name;
@@ -50,11 +51,11 @@ protected:
         desktop->openWindow(editorID, {7, "notes.txt", {100, 100, 400, 300}, false});
         desktop->openWindow(editorID, {8, "", {600, 100, 400, 300}, false});
         desktop->openWindow(editorID, {9, "draft", {0, 500, 400, 300}, true});
-        targets->setSnapshot({{target("A", "Editor", QuibTarget::Kind::app, editorID),
-                               target("P", "Pinned", QuibTarget::Kind::app, editorID, 7),
-                               target("T", "Work", QuibTarget::Kind::tmux),
-                               target("N", "Nameless", QuibTarget::Kind::app, "")},
-                              {}});
+        targets->setSnapshot(
+            {{target("A", "Editor", QuibTarget::Kind::app, editorID),
+              target("P", "Pinned", QuibTarget::Kind::app, editorID, 7), target("T", "Work", QuibTarget::Kind::tmux),
+              target("N", "Nameless", QuibTarget::Kind::app, "")},
+             {}});
         approve("D-A", "Phone");
         phone = std::make_unique<ApprovedPhone>(main, startServer());
     }
@@ -92,12 +93,13 @@ TEST_F(HostServerWindows, PickingAWindowRaisesItPinsTheTargetAndLandsThePointerI
 TEST_F(HostServerWindows, ARefusedPickIsAnErrorFollowedByAFreshWindowList) {
     windowList->list(WindowListService::WindowList{{}, "is running but has no windows open."});
     EXPECT_EQ(answer(request("focusWindow", "A", 9)),
-              "error: draft is minimised \u2014 open it on your Mac, or pick another");
+              "error: draft is minimised \u2014 open it on your computer, or pick another");
     EXPECT_EQ(phone->expect("windows")["_0"]["note"], "is running but has no windows open.");
     EXPECT_EQ(answer(request("focusWindow", "A", 42)), "error: The window you picked has closed \u2014 pick another");
     EXPECT_EQ(phone->expect("windows")["_0"]["targetID"], "A");
     desktop->setTrusted(false);
-    EXPECT_EQ(answer(request("focusWindow", "A", 7)), "error: Grant Accessibility to Fennic first");
+    EXPECT_EQ(answer(request("focusWindow", "A", 7)),
+              "error: Quib can't type or click without a desktop display \u2014 start it in your desktop session");
     EXPECT_TRUE(phone->expect("windows").is_object());
 
     EXPECT_EQ(windowList->listed(), (std::vector<std::string>{editorID, editorID, editorID}));
@@ -114,7 +116,7 @@ TEST_F(HostServerWindows, TheListAfterARefusedPickHoldsTheAppsWindows) {
     });
     phone = std::make_unique<ApprovedPhone>(main, startServer());
     EXPECT_EQ(answer(request("focusWindow", "A", 9)),
-              "error: draft is minimised \u2014 open it on your Mac, or pick another");
+              "error: draft is minimised \u2014 open it on your computer, or pick another");
     const Json list = phone->expect("windows")["_0"];
     std::vector<std::uint32_t> ids;
     for (const auto& window : list["windows"]) ids.push_back(window["id"].get<std::uint32_t>());
@@ -141,8 +143,8 @@ TEST_F(HostServerWindows, OpeningBringsAMinimisedWindowBackAndDefaultsToThePinne
 
 TEST_F(HostServerWindows, OnlyAKnownAppTargetHasWindows) {
     for (const char* id : {"T", "N"}) {
-        EXPECT_EQ(answer(request("focusWindow", id, 7)), "error: Only a Mac app can be pointed at a window") << id;
-        EXPECT_EQ(answer(request("openWindow", id, 7)), "error: Only a Mac app has windows to open") << id;
+        EXPECT_EQ(answer(request("focusWindow", id, 7)), "error: Only an app can be pointed at a window") << id;
+        EXPECT_EQ(answer(request("openWindow", id, 7)), "error: Only an app has windows to open") << id;
     }
     EXPECT_EQ(answer(request("focusWindow", "gone", 7)), "error: Unknown target");
     EXPECT_EQ(answer(request("openWindow", "gone", std::nullopt)), "error: Unknown target");

@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 using Outcome = SimulatedAudioCapture::Outcome;
 
 const PcmFormat kStereo48k{48000, 2, PcmFormat::Sample::float32, true};
-const std::string kNotAllowed = "This Mac is set not to send its audio";
+const std::string kNotAllowed = "This computer is set not to send its audio";
 const std::string kNoDisplay = "No display to capture audio from";
 
 bool describes(const AudioFrameReader::Frame& frame) { return frame.header.codec.has_value(); }
@@ -91,8 +91,8 @@ protected:
 
     std::size_t linesWith(std::string_view text) const {
         const auto lines = log->lines();
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
+        return static_cast<std::size_t>(std::count_if(
+            lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
     }
 
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();

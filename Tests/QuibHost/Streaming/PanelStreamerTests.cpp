@@ -216,7 +216,7 @@ TEST_F(PanelStreamer, TheCaptureServesTheSmallestDemandOfAllViewers) {
     EXPECT_TRUE(log->contains("view: tablet at 800x600"));
     EXPECT_TRUE(log->contains("view: whole at 5000x5000"));
 
-    capture->say("Grant Screen Recording to Fennic on your Mac, then relaunch it", false);
+    capture->say("Give Quib an X display with Composite, DAMAGE and XFIXES, then restart it", false);
     const auto said = phone->sent().back().frame;
     EXPECT_EQ(said.title, "Focused");
     EXPECT_FALSE(said.canOpen);
@@ -402,7 +402,7 @@ TEST_F(PanelStreamer, ATmuxTargetWithNothingToMirrorStopsTheOldPaneBeforeSayingS
 
     switchTo("W", "mirror.start %3 | Work · %3");
     std::filesystem::remove(tmuxPath());
-    const std::string missing = "phone state: Gone | tmux not found on this Mac";
+    const std::string missing = "phone state: Gone | tmux not found on this computer";
     EXPECT_EQ(switchTo("G", missing), (Events{"mirror.stop", "capture.stop", missing}));
 }
 

@@ -1,5 +1,5 @@
-#include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "Platform/Headless/HeadlessPermissions.hpp"
+#include "QuibHost/Streaming/ScreenAccess.hpp"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,8 @@ public:
 
     std::size_t count(std::string_view text) const {
         const auto lines = sink_->lines();
-        return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; });
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.find(text) != std::string::npos; });
     }
     std::size_t size() const { return sink_->lines().size(); }
 
@@ -44,7 +45,7 @@ TEST(ScreenAccess, AsksOncePerRunWhicheverCallerComesFirst) {
     for (int i = 0; i < 8; ++i) callers.emplace_back([&] { access.requestOnceIfNeeded(); });
     for (auto& caller : callers) caller.join();
     access.requestOnceIfNeeded();
-    EXPECT_EQ(log.count("view: asking for Screen Recording"), 1u);
+    EXPECT_EQ(log.count("view: asking for window capture"), 1u);
     EXPECT_EQ(log.count(permissions->screenRecordingHelp()), 1u);
     EXPECT_EQ(log.size(), 2u);
 }
@@ -60,7 +61,7 @@ TEST(ScreenAccess, OpeningTheSettingsAsksEveryTimeAndLeavesTheOnceRequestAlone) 
     EXPECT_EQ(log.count("asking"), 0u);
 
     access.requestOnceIfNeeded();
-    EXPECT_EQ(log.count("view: asking for Screen Recording"), 1u);
+    EXPECT_EQ(log.count("view: asking for window capture"), 1u);
 
     // Without a desktop to ask, or without a display, capture is never granted.
     EXPECT_FALSE(ScreenAccess(nullptr).isGranted());

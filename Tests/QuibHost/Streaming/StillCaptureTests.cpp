@@ -53,10 +53,10 @@ protected:
     }
 
     std::shared_ptr<StillCapture> capture(std::shared_ptr<Permissions> permissions = nullptr) {
-        return std::make_shared<StillCapture>(StillCapture::Config{
-            .desktop = desktop->services(),
-            .screenAccess = std::make_shared<ScreenAccess>(permissions ? permissions : desktop),
-            .png = png});
+        return std::make_shared<StillCapture>(
+            StillCapture::Config{.desktop = desktop->services(),
+                                 .screenAccess = std::make_shared<ScreenAccess>(permissions ? permissions : desktop),
+                                 .png = png});
     }
     static std::string refusal(const StillCaptureService::Outcome& outcome) {
         const auto* refused = std::get_if<Refusal>(&outcome);
@@ -92,7 +92,8 @@ TEST_F(StillCaptureTest, AnAppsBestWindowIsShrunkToTheLongEdgeButNeverEnlarged) 
 TEST_F(StillCaptureTest, OutputSizeIsClampedForAnySizeOrScale) {
     EXPECT_EQ(StillCapture::outputSize(1000, 700, std::nullopt, 1000), (StillCapture::PixelSize{1000, 700}));
     EXPECT_EQ(StillCapture::outputSize(1440, 900, 1.0, 1000), (StillCapture::PixelSize{1000, 625}));
-    EXPECT_EQ(StillCapture::outputSize(0, 0, 1.0, std::numeric_limits<std::int64_t>::min()), (StillCapture::PixelSize{1, 1}));
+    EXPECT_EQ(StillCapture::outputSize(0, 0, 1.0, std::numeric_limits<std::int64_t>::min()),
+              (StillCapture::PixelSize{1, 1}));
     EXPECT_EQ(StillCapture::outputSize(1, 100000, 1.0, 320), (StillCapture::PixelSize{1, 320}));
 }
 
@@ -121,11 +122,11 @@ TEST_F(StillCaptureTest, TheHostFrontmostOrATmuxTargetPhotographsTheDisplayUnder
     // host whatever its name.
     desktop->focus(editor);
     EXPECT_EQ(std::get<Still>(capture()->captureNow(frontmost, 1000)).title, "Editor");
-    const auto self = std::make_shared<StillCapture>(StillCapture::Config{
-        .desktop = desktop->services(),
-        .screenAccess = std::make_shared<ScreenAccess>(desktop),
-        .png = png,
-        .hostProcessID = desktop->app(editor)->processID});
+    const auto self =
+        std::make_shared<StillCapture>(StillCapture::Config{.desktop = desktop->services(),
+                                                            .screenAccess = std::make_shared<ScreenAccess>(desktop),
+                                                            .png = png,
+                                                            .hostProcessID = desktop->app(editor)->processID});
     EXPECT_EQ(std::get<Still>(self->captureNow(frontmost, 1000)).title, "Display 1");
 }
 
@@ -172,10 +173,12 @@ TEST_F(StillCaptureTest, WithoutPermissionTheFirstRequestAsksOnceAndEveryOneIsRe
         answers.push_back(refusal(answered.get_future().get()));
     }
     Logger::setSink(previous);
-    for (const auto& answer : answers) EXPECT_EQ(answer, "Grant Fennic Screen Recording first \u2014 it's in the Fennic menu");
+    for (const auto& answer : answers)
+        EXPECT_EQ(answer, "Quib needs an X display with Composite, DAMAGE and XFIXES first \u2014 see the Quib panel");
     const auto lines = sink->lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) { return line.find("asking for Screen Recording") != std::string::npos; }),
+    EXPECT_EQ(std::count_if(
+                  lines.begin(), lines.end(),
+                  [](const std::string& line) { return line.find("asking for window capture") != std::string::npos; }),
               1);
     EXPECT_EQ(desktop->picturesTaken(), 0u);
 }

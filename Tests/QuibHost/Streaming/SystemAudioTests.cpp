@@ -68,8 +68,8 @@ protected:
     }
     std::size_t linesWith(std::string_view text) const {
         const auto lines = log->lines();
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
+        return static_cast<std::size_t>(std::count_if(
+            lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
     }
     std::size_t buffers() {
         std::lock_guard lock(received->mutex);
@@ -91,7 +91,7 @@ private:
     std::shared_ptr<LogSink> previousSink_;
 };
 
-const std::string kCapturing = "listen: capturing this Mac's output at 48000Hz";
+const std::string kCapturing = "listen: capturing this computer's output at 48000Hz";
 
 TEST_F(SystemAudio, StartingTwiceOpensOneStreamWithOneWatchdog) {
     audio->start();
@@ -122,7 +122,7 @@ TEST_F(SystemAudio, WithoutPermissionAsksOnceAndChecksAgainAtEachStart) {
     settle();
     EXPECT_EQ(states(), (std::vector<std::string>{std::string(quib::SystemAudio::grantText),
                                                   std::string(quib::SystemAudio::grantText)}));
-    EXPECT_EQ(linesWith("view: asking for Screen Recording"), 1u);
+    EXPECT_EQ(linesWith("view: asking for window capture"), 1u);
     EXPECT_EQ(capture->openings(), 0);
     EXPECT_EQ(clock->pendingTimers(), 0u);
 
@@ -197,7 +197,7 @@ TEST_F(SystemAudio, ReportsFailedOpeningsAtEachRetry) {
     capture->setOutcome(Outcome::fail, "Device or resource busy");
     advance(2s);
     EXPECT_EQ(linesWith("listen: capture failed Device or resource busy"), 1u);
-    EXPECT_EQ(states().back(), "Couldn't capture this Mac's audio: Device or resource busy");
+    EXPECT_EQ(states().back(), "Couldn't capture this computer's audio: Device or resource busy");
 
     capture->setOutcome(Outcome::start);
     advance(2s);

@@ -180,9 +180,9 @@ TEST_F(WindowCapture, WithoutScreenRecordingAsksOnceAndDoesNothingElse) {
     desktop->setScreenRecordingGranted(false);
     start(editorID);
     start(std::nullopt);
-    const State grant{"Grant Screen Recording to Fennic on your Mac, then relaunch it", false};
+    const State grant{"Give Quib an X display with Composite, DAMAGE and XFIXES, then restart it", false};
     EXPECT_EQ(states(), (std::vector<State>{grant, grant}));
-    EXPECT_EQ(logCount("view: asking for Screen Recording"), 1u);
+    EXPECT_EQ(logCount("view: asking for window capture"), 1u);
     EXPECT_EQ(clock->pendingTimers(), 0u);  // no watchdog
     tick();
     EXPECT_EQ(desktop->windowReads(), 0u);  // no pass
@@ -192,7 +192,7 @@ TEST_F(WindowCapture, ALockedScreenHidesTheFrontmostAppButNoNamedOne) {
     desktop->setLocked(true);
     start(std::nullopt);
     tick();
-    const State locked{"Your Mac is locked", false};
+    const State locked{"Your computer is locked", false};
     EXPECT_EQ(states(), (std::vector<State>{locked, locked}));
     EXPECT_TRUE(desktop->windowStreams().empty());
 

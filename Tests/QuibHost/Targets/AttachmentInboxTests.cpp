@@ -95,7 +95,7 @@ TEST_F(AttachmentInbox, RefusesWhatIsNotTheImageItClaimsToBeInTheOrderOfTheCheck
     const Bytes justOver(UploadChannel::maxAttachmentBytes + 1, 0);
     EXPECT_EQ(outcome(justOver, frameFor(justOver)), "That attachment is 25 MB \u2014 the limit is 25 MB");
     EXPECT_EQ(outcome(bytesOf("plain text"), frameFor(bytesOf("plain text"))),
-              "Those bytes aren't an image Fennic can read");
+              "Those bytes aren't an image Quib can read");
     EXPECT_TRUE(names().empty());
 }
 
@@ -139,7 +139,7 @@ TEST_F(AttachmentInbox, ReadsThePixelSizeOnlyFromAReadableHeaderAndCapsEachSide)
     runsPastTheEnd.resize(26);  // the frame header is cut before its size
     for (const Bytes* bad : {&signatureOnly, &zeroWide, &noFrameHeader, &scanFirst, &runsPastTheEnd}) {
         const Format format = (*bad)[0] == 0x89 ? Format::png : Format::jpeg;
-        EXPECT_EQ(outcome(*bad, frameFor(*bad, format)), "Those bytes aren't an image Fennic can read");
+        EXPECT_EQ(outcome(*bad, frameFor(*bad, format)), "Those bytes aren't an image Quib can read");
     }
     // Fill bytes and other segments before the frame header are walked over.
     Bytes progressive{0xff, 0xd8, 0xff, 0xff, 0xfe, 0x00, 0x04, 'h',  'i',  0xff, 0xc2,
@@ -264,8 +264,7 @@ TEST_F(AttachmentInbox, RefusesWhenTheFolderIsMissingOrCannotBeWritten) {
     quib::AttachmentInbox nowhere{{std::nullopt, clock, nullptr}};
     const Bytes png = onePixelPng();
     auto written = nowhere.write(png, frameFor(png));
-    EXPECT_EQ(std::get<quib::AttachmentInbox::Refusal>(written).message(),
-              "Fennic can't find its Application Support folder");
+    EXPECT_EQ(std::get<quib::AttachmentInbox::Refusal>(written).message(), "Quib can't find its data folder");
     nowhere.prune();
 
     // The data folder's "Quib" is a plain file, so the inbox cannot be made inside it.

@@ -80,8 +80,11 @@ TEST_F(EventInjector, WhilePausedThePasteboardIsUntouched) {
 TEST_F(EventInjector, PausedDuringTheWaitTheTextStaysButNoKeyIsPressed) {
     auto acting = std::make_shared<ActingSleeper>();
     acting->act = [&](int) { made->setPaused(true); };
-    made = quib::EventInjector::create(
-        {.desktop = desktop->services(), .permissions = desktop, .clock = clock, .sleeper = acting, .pasteboardQueue = restores});
+    made = quib::EventInjector::create({.desktop = desktop->services(),
+                                        .permissions = desktop,
+                                        .clock = clock,
+                                        .sleeper = acting,
+                                        .pasteboardQueue = restores});
     desktop->write({textItem("mine")});
     injector().paste("sent");
     EXPECT_TRUE(desktop->events().empty());
@@ -99,8 +102,7 @@ TEST_F(EventInjector, AnImageIsPastedWithItsFileURLOrNotAtAllWhenUnreadable) {
     ASSERT_EQ(pastes().size(), 1u);
     const PasteboardItem item = pastes()[0].at(0);
     EXPECT_EQ(*item.data(PasteboardType::jpeg), bytesOf(std::string("\xFF\xD8\xFF\x00jpeg", 8)));
-    EXPECT_EQ(textOf(*item.data(PasteboardType::fileURL)),
-              "file://" + scratch.path.string() + "/it's%20a%20photo.jpg");
+    EXPECT_EQ(textOf(*item.data(PasteboardType::fileURL)), "file://" + scratch.path.string() + "/it's%20a%20photo.jpg");
     EXPECT_EQ(item.data(PasteboardType::png), nullptr);
 
     const std::int64_t count = desktop->changeCount();
@@ -136,19 +138,25 @@ TEST_F(EventInjector, AChordIsPressedRepeatCountTimesAPauseApart) {
 TEST_F(EventInjector, APressThatFallsInAPauseIsSkippedAndTheRestGoOn) {
     auto acting = std::make_shared<ActingSleeper>();
     acting->act = [&](int sleep) { made->setPaused(sleep == 1); };
-    made = quib::EventInjector::create(
-        {.desktop = desktop->services(), .permissions = desktop, .clock = clock, .sleeper = acting, .pasteboardQueue = restores});
+    made = quib::EventInjector::create({.desktop = desktop->services(),
+                                        .permissions = desktop,
+                                        .clock = clock,
+                                        .sleeper = acting,
+                                        .pasteboardQueue = restores});
     EXPECT_TRUE(injector().postKey(KeyChord("escape", false, false, false, false, 3), "Editor").ok);
     EXPECT_EQ(desktop->events().size(), 4u);  // the first and the third press
 }
 
 TEST_F(EventInjector, KeysAreRefusedWithoutTrustOrForAKeyNotInTheTable) {
     EXPECT_EQ(injector().postKey(KeyChord("F1"), "Editor"),
-              (TargetOutcome{false, "F1 isn't a key Fennic knows how to press"}));
+              (TargetOutcome{false, "F1 isn't a key Quib knows how to press"}));
     EXPECT_EQ(injector().postKey(KeyChord("plus", false, false, false, true), "Editor").message,
-              "Command PLUS isn't a key Fennic knows how to press");
+              "Command PLUS isn't a key Quib knows how to press");
     desktop->setTrusted(false);
-    EXPECT_EQ(injector().postKey(KeyChord("a"), "Editor"), (TargetOutcome{false, "Grant Accessibility to Fennic first"}));
+    EXPECT_EQ(
+        injector().postKey(KeyChord("a"), "Editor"),
+        (TargetOutcome{false,
+                       "Quib can't type or click without a desktop display \u2014 start it in your desktop session"}));
     EXPECT_TRUE(desktop->events().empty());
 }
 
@@ -158,7 +166,8 @@ TEST_F(EventInjector, ADisabledAccessibilityInterfaceIsNotTrusted) {
     EXPECT_FALSE(injector().revalidateTrust());
     EXPECT_TRUE(injector().apiDisabled());
     EXPECT_FALSE(injector().isTrusted());
-    EXPECT_EQ(injector().postKey(KeyChord("a"), "Editor").message, "Grant Accessibility to Fennic first");
+    EXPECT_EQ(injector().postKey(KeyChord("a"), "Editor").message,
+              "Quib can't type or click without a desktop display \u2014 start it in your desktop session");
 
     // Any other answer, a failure included, clears it.
     desktop->setFocusedElementError(AccessibilityProbe::cannotComplete);

@@ -28,7 +28,7 @@ TEST_F(TargetRouter, FocusLaunchesAnInstalledAppAtOnceAndFocusesItOnceItRuns) {
 
     EXPECT_EQ(router().focus(app("Mail", "org.example.Mail"), false), (TargetOutcome{false, "Mail isn't installed"}));
     QuibTarget nameless = app("Mail", "");
-    EXPECT_EQ(router().focus(nameless, false), (TargetOutcome{false, "Mail has no bundle ID"}));
+    EXPECT_EQ(router().focus(nameless, false), (TargetOutcome{false, "Mail has no application ID"}));
 }
 
 TEST_F(TargetRouter, APinnedWindowIsRaisedAndNamedByItsTitleOrTheTarget) {
@@ -43,14 +43,15 @@ TEST_F(TargetRouter, APinnedWindowIsRaisedAndNamedByItsTitleOrTheTarget) {
     EXPECT_EQ(router().focus(terminal, true), (TargetOutcome{true, "Focused build"}));
     EXPECT_EQ(desktop->pointerLocation(), (Point{700, 150}));
     terminal.pinnedWindowID = 9;
-    EXPECT_EQ(router().focus(terminal, true), (TargetOutcome{false, "The window you picked has closed \u2014 pick another"}));
+    EXPECT_EQ(router().focus(terminal, true),
+              (TargetOutcome{false, "The window you picked has closed \u2014 pick another"}));
 }
 
 TEST_F(TargetRouter, PausedFocusAndPressSayPausedInTheirOwnWords) {
     injector->setPaused(true);
     EXPECT_EQ(router().focus(app("Editor", editorID), true), (TargetOutcome{false, "Injection is paused"}));
     EXPECT_EQ(router().press(KeyChord("a"), std::nullopt),
-              (TargetOutcome{false, "Injection is paused \u2014 turn it back on in the menu bar"}));
+              (TargetOutcome{false, "Injection is paused \u2014 turn it back on in the Quib panel"}));
 }
 
 TEST_F(TargetRouter, KeysGoToTheFrontWindowOrTheFocusedTarget) {
@@ -63,7 +64,10 @@ TEST_F(TargetRouter, KeysGoToTheFrontWindowOrTheFocusedTarget) {
     EXPECT_EQ(desktop->app(terminalID)->keys.size(), 1u);
 
     desktop->setTrusted(false);
-    EXPECT_EQ(router().press(copy, std::nullopt), (TargetOutcome{false, "Grant Accessibility to Fennic first"}));
+    EXPECT_EQ(
+        router().press(copy, std::nullopt),
+        (TargetOutcome{false,
+                       "Quib can't type or click without a desktop display \u2014 start it in your desktop session"}));
 }
 
 TEST_F(TargetRouter, PaneKeysAreSentByTheirTmuxNameOneRunAPress) {
@@ -98,8 +102,8 @@ TEST_F(TargetRouter, ATerminalsOwnShortcutAndAnUnknownKeyAreRefusedBeforeTmuxRun
     for (const Case& refused :
          {Case{KeyChord("c", false, false, false, true),
                "Command C is the terminal's own shortcut, not something a pane can receive"},
-          Case{KeyChord("nosuchkey", true), "Control NOSUCHKEY isn't a key Fennic knows how to press"},
-          Case{KeyChord("nosuchkey"), "NOSUCHKEY isn't a key Fennic knows how to press"}}) {
+          Case{KeyChord("nosuchkey", true), "Control NOSUCHKEY isn't a key Quib knows how to press"},
+          Case{KeyChord("nosuchkey"), "NOSUCHKEY isn't a key Quib knows how to press"}}) {
         EXPECT_EQ(router().press(refused.chord, pane("Work", "%1")), (TargetOutcome{false, refused.refusal}));
     }
     EXPECT_TRUE(runs.all().empty());
@@ -110,10 +114,11 @@ TEST_F(TargetRouter, ATerminalsOwnShortcutAndAnUnknownKeyAreRefusedBeforeTmuxRun
 TEST_F(TargetRouter, HeadlessFocusOfAnAppKeepsItsOrderOfRefusals) {
     quib::testing::ScratchFolder apps("router-apps");
     std::filesystem::create_directories(apps.path / "applications");
-    std::ofstream(apps.path / "applications" / "org.example.Editor.desktop") << "[Desktop Entry]\nType=Application\nName=Editor\n";
+    std::ofstream(apps.path / "applications" / "org.example.Editor.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Editor\n";
     DesktopServices headless;
-    headless.workspace = std::make_shared<HeadlessWorkspace>(
-        std::make_shared<DesktopEntries>(std::vector{apps.path / "applications"}));
+    headless.workspace =
+        std::make_shared<HeadlessWorkspace>(std::make_shared<DesktopEntries>(std::vector{apps.path / "applications"}));
     headless.roster = std::make_shared<EmptyWindowRoster>(nullptr);
     quib::TargetRouter onHeadless(config(headless));
     const auto focus = [&](const QuibTarget& target) { return onHeadless.focus(target, true).message; };
@@ -121,12 +126,14 @@ TEST_F(TargetRouter, HeadlessFocusOfAnAppKeepsItsOrderOfRefusals) {
     injector->setPaused(true);
     EXPECT_EQ(focus(app("Editor", editorID)), "Injection is paused");
     injector->setPaused(false);
-    EXPECT_EQ(focus(app("Editor", "")), "Editor has no bundle ID");
+    EXPECT_EQ(focus(app("Editor", "")), "Editor has no application ID");
     QuibTarget pinned = app("Editor", editorID);
     pinned.pinnedWindowID = 12;
-    EXPECT_EQ(focus(pinned), "Grant Accessibility to Fennic first");
+    EXPECT_EQ(focus(pinned),
+              "Quib can't type or click without a desktop display \u2014 start it in your desktop session");
     EXPECT_EQ(focus(app("Mail", "org.example.Mail")), "Mail isn't installed");
-    EXPECT_EQ(focus(app("Editor", editorID)), "Grant Accessibility to Fennic first");
+    EXPECT_EQ(focus(app("Editor", editorID)),
+              "Quib can't type or click without a desktop display \u2014 start it in your desktop session");
 }
 
 }  // namespace target_router_focus_tests

@@ -12,7 +12,7 @@ using namespace quib;
 using namespace std::chrono_literals;
 using quib::testing::fileContents;
 
-const std::string paused = "Injection is paused \u2014 turn it back on in the menu bar";
+const std::string paused = "Injection is paused \u2014 turn it back on in the Quib panel";
 
 using TargetRouter = quib::testing::TargetRouter;
 
@@ -52,9 +52,12 @@ TEST_F(TargetRouter, PausedOrUntrustedNothingIsPasted) {
     EXPECT_EQ(router().deliver({image("a.png")}, "", editor, true).message, paused);
     injector->setPaused(false);
     desktop->setTrusted(false);
-    EXPECT_EQ(router().deliver("hi", frontmost(), std::nullopt).message, "Grant Accessibility to Fennic first");
+    EXPECT_EQ(router().deliver("hi", frontmost(), std::nullopt).message,
+              "Quib can't type or click without a desktop display \u2014 start it in your desktop session");
     EXPECT_EQ(router().deliver({image("a.png")}, " look ", editor, true),
-              (DeliveryReceipt{false, "T-Editor", "Editor", 6, false, "Grant Accessibility to Fennic first"}));
+              (DeliveryReceipt{
+                  false, "T-Editor", "Editor", 6, false,
+                  "Quib can't type or click without a desktop display \u2014 start it in your desktop session"}));
     EXPECT_TRUE(pastedInto(editorID).empty());
 }
 
@@ -155,7 +158,7 @@ TEST_F(TargetRouter, TextTheControlClientCannotTakeGoesThroughOneRun) {
 TEST_F(TargetRouter, PanesThatCannotBeUsedAreRefusedBeforeAnyBufferIsLoaded) {
     const auto refused = [&](const QuibTarget& target) { return router().deliver("hi", target, true).message; };
     EXPECT_EQ(refused(pane("Work", "work:1.0")),
-              "Work still points at work:1.0; pick the pane again in Settings so Fennic can store its stable id");
+              "Work still points at work:1.0; pick the pane again in Settings so Quib can store its stable id");
     EXPECT_EQ(refused(pane("Work", "")), "Work has no tmux pane");
     EXPECT_TRUE(runs.all().empty());
     EXPECT_EQ(refused(pane("Work", "%999")), "tmux pane %999 is gone \u2014 pick the pane again in Settings");

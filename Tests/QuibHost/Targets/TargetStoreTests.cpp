@@ -146,7 +146,8 @@ TEST_F(TargetStore, ProvisionalTargetsAreAdoptedUnderTheSameIdOnFirstUse) {
 TEST_F(TargetStore, AProvisionalListEqualToTheCurrentOneIsNotPublished) {
     auto& targets = make();
     int published = 0;
-    auto subscription = targets.provisionalTargets().subscribe([&](const auto&) { ++published; }, {.skipCurrent = true});
+    auto subscription =
+        targets.provisionalTargets().subscribe([&](const auto&) { ++published; }, {.skipCurrent = true});
     onMain([&] {
         targets.publishProvisional({provisional("pane:%3")});
         targets.publishProvisional({provisional("pane:%3")});
@@ -196,7 +197,8 @@ TEST_F(TargetStore, ReadersOnOtherThreadsSeeWholeTargetsWhileTheListChanges) {
             while (!done) {
                 for (const char* id : {"A", "B", "C", "pane:%7"}) {
                     auto found = targets.safeTarget(id);
-                    if (found && (found->id != id || found->name != "Target " + std::string(id) || found->isProvisional))
+                    if (found &&
+                        (found->id != id || found->name != "Target " + std::string(id) || found->isProvisional))
                         ++torn;
                 }
                 if (auto active = targets.safeActiveTarget(); active && active->name != "Target " + active->id) ++torn;
@@ -229,15 +231,18 @@ TEST_F(TargetStore, RefusesWithTheFirstCheckThatFailsAndChangesNothing) {
     const auto before = stored();
     onMain([&] {
         EXPECT_EQ(targets.update(pane("GONE", "Other", "%5")), Outcome::refused("That target no longer exists"));
-        EXPECT_EQ(targets.update(app("P", "Agent", "org.example.editor")), Outcome::refused("Change the kind on the Mac"));
+        EXPECT_EQ(targets.update(app("P", "Agent", "org.example.editor")),
+                  Outcome::refused("Change the kind on the computer"));
         EXPECT_EQ(targets.add(pane("N", " \n\t", "%2")), Outcome::refused("A target needs a name"));
-        EXPECT_EQ(targets.add(app("N", "Mail", "")), Outcome::refused("An app target needs a bundle identifier"));
-        EXPECT_EQ(targets.add(app("N", "Mail", std::nullopt)), Outcome::refused("An app target needs a bundle identifier"));
+        EXPECT_EQ(targets.add(app("N", "Mail", "")), Outcome::refused("An app target needs an application ID"));
+        EXPECT_EQ(targets.add(app("N", "Mail", std::nullopt)),
+                  Outcome::refused("An app target needs an application ID"));
         EXPECT_EQ(targets.add(app("N", "Mail", "no.such.app")), Outcome::refused("no.such.app is not installed"));
         EXPECT_EQ(targets.add(pane("N", "Shell", "")), Outcome::refused("A tmux target needs a pane"));
         EXPECT_EQ(targets.add(pane("N", "Shell", "work:0.5")), Outcome::refused("No tmux pane matches work:0.5"));
         EXPECT_EQ(targets.add(pane("N", "Shell", "%1")), Outcome::refused("Agent already points at %1"));
-        EXPECT_EQ(targets.add(named("N", "Desk", Kind::frontmost)), Outcome::refused("A frontmost target has to be added on the Mac"));
+        EXPECT_EQ(targets.add(named("N", "Desk", Kind::frontmost)),
+                  Outcome::refused("A frontmost target has to be added on the computer"));
         EXPECT_EQ(targets.add(pane("N", " AGENT ", "%2")), Outcome::refused("There is already a target called AGENT"));
     });
     EXPECT_EQ(ids(targets.targets().value()), (std::vector<std::string>{"A", "P"}));
@@ -257,7 +262,8 @@ TEST_F(TargetStore, AddsAndEditsTargetsThatPassTheChecks) {
                   Outcome::added(app("N", "Editor", "ORG.EXAMPLE.EDITOR")));
         // An edit keeping its own name; the frontmost target can be renamed, but not to a name in use.
         EXPECT_EQ(targets.update(pane("P", "Agent", "%9")), Outcome::added(pane("P", "Agent", "%9")));
-        EXPECT_EQ(targets.update(named("F", "Desk", Kind::frontmost)), Outcome::added(named("F", "Desk", Kind::frontmost)));
+        EXPECT_EQ(targets.update(named("F", "Desk", Kind::frontmost)),
+                  Outcome::added(named("F", "Desk", Kind::frontmost)));
         EXPECT_EQ(targets.update(named("F", "editor", Kind::frontmost)),
                   Outcome::refused("There is already a target called editor"));
         // The caller's identifier is kept, even one already in use.
@@ -278,8 +284,8 @@ TEST_F(TargetStore, AddsAndEditsTargetsThatPassTheChecks) {
 TEST_F(TargetStore, ReconcilingRewritesAddressesToIdentifiersAndMarksTheRest) {
     auto& targets = makeWith({pane("A", "a", "work:0.1"), pane("B", "b", "%7"), pane("C", "c", "%3"),
                               pane("D", "d", "work:9.9"), pane("E", "e", std::nullopt), target("X")});
-    const std::vector<quib::Tmux::Pane> panes{{"%3", "work:0.0", "zsh", "/"}, {"%4", "work:0.1", "vim", "/"},
-                                              {"%5", "work:0.1", "claude", "/"}};
+    const std::vector<quib::Tmux::Pane> panes{
+        {"%3", "work:0.0", "zsh", "/"}, {"%4", "work:0.1", "vim", "/"}, {"%5", "work:0.1", "claude", "/"}};
     (void)settings->remove(quib::TargetStore::seededPanesKey);  // set by start-up seeding
     onMain([&] { targets.reconcile(panes, false, false, false); });
     EXPECT_EQ(targets.target("A")->tmuxTarget, "%5");  // the later pane at an address wins
@@ -340,7 +346,8 @@ TEST_F(TargetStore, TextsCountAndListSizeAreLimitedWhoeverChangesTheList) {
         for (int i = 0; i < 200; ++i) accented += "\xC3\xA9";
         EXPECT_TRUE(targets.add(pane("E", accented, "%3")).target());
         EXPECT_EQ(targets.add(longSymbol), Outcome::refused("That target's symbol is longer than 4096 bytes"));
-        EXPECT_EQ(targets.update(pane("P", longName, "%1")), Outcome::refused("That name is longer than 200 characters"));
+        EXPECT_EQ(targets.update(pane("P", longName, "%1")),
+                  Outcome::refused("That name is longer than 200 characters"));
         EXPECT_EQ(targets.upsert(pane("Q", "Other", "%4" + longText)), "That target's pane is longer than 4096 bytes");
     });
     EXPECT_EQ(ids(targets.targets().value()), (std::vector<std::string>{"P", "E"}));
@@ -372,7 +379,8 @@ TEST_F(TargetStore, ABatchIsStoredOnceAndALongStoredListIsReadBackWhole) {
         });
     };
     std::vector<QuibTarget> old;
-    for (int n = 0; n < 13000; ++n) old.push_back(pane("O" + std::to_string(n), "Old " + std::to_string(n), "%" + std::to_string(n)));
+    for (int n = 0; n < 13000; ++n)
+        old.push_back(pane("O" + std::to_string(n), "Old " + std::to_string(n), "%" + std::to_string(n)));
     settings = counting();
     save(old);
     settings = counting();
@@ -389,7 +397,8 @@ TEST_F(TargetStore, ABatchIsStoredOnceAndALongStoredListIsReadBackWhole) {
     for (std::size_t n = 1; n < old.size(); ++n) allButOne.insert(old[n].id);
     onMain([&] { crowded.remove(allButOne); });
     std::vector<QuibTarget> batch;
-    for (int n = 0; n < 300; ++n) batch.push_back(pane("B" + std::to_string(n), "New " + std::to_string(n), "%" + std::to_string(20000 + n)));
+    for (int n = 0; n < 300; ++n)
+        batch.push_back(pane("B" + std::to_string(n), "New " + std::to_string(n), "%" + std::to_string(20000 + n)));
     writes = 0;
     onMain([&] { (void)crowded.addAll(batch); });
     EXPECT_EQ(writes, 1);
@@ -408,7 +417,8 @@ TEST_F(TargetStore, AListThatCannotBeSavedIsReportedAndWrittenAgainLater) {
     });
     const auto onDisk = [&] {
         const auto bytes = Settings::atPath(file)->bytes(quib::TargetStore::defaultsKey);
-        return bytes ? ids(QuibCoder::decode<std::vector<QuibTarget>>(textOf(*bytes)).value()) : std::vector<std::string>{};
+        return bytes ? ids(QuibCoder::decode<std::vector<QuibTarget>>(textOf(*bytes)).value())
+                     : std::vector<std::string>{};
     };
     auto& targets = makeWith({pane("P", "Agent", "%1")});
     full = true;

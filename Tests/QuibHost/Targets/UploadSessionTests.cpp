@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "Tests/Support/TestImages.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TestImages.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
 namespace upload_session_tests {
@@ -59,9 +59,9 @@ protected:
 
 TEST_F(UploadSession, HelloIsRefusedForItsVersionThenItsCountThenItsTargets) {
     using quib::UploadSession;
-    EXPECT_EQ(UploadSession::refusal(manifest(1, 4)), "That phone speaks protocol 4; this Mac speaks 23");
-    EXPECT_EQ(UploadSession::refusal(manifest(1, 24)), "That phone speaks protocol 24; this Mac speaks 23");
-    EXPECT_EQ(UploadSession::refusal(manifest(0, 3)), "That phone speaks protocol 3; this Mac speaks 23");
+    EXPECT_EQ(UploadSession::refusal(manifest(1, 4)), "That phone speaks protocol 4; this computer speaks 23");
+    EXPECT_EQ(UploadSession::refusal(manifest(1, 24)), "That phone speaks protocol 24; this computer speaks 23");
+    EXPECT_EQ(UploadSession::refusal(manifest(0, 3)), "That phone speaks protocol 3; this computer speaks 23");
     EXPECT_EQ(UploadSession::refusal(manifest(1, 5)), std::nullopt);
     EXPECT_EQ(UploadSession::refusal(manifest(1, 23)), std::nullopt);
     EXPECT_EQ(UploadSession::refusal(manifest(0)), "That upload has no attachments in it");

@@ -8,11 +8,11 @@
 
 #include "Platform/Linux/X11/X11ClientWindows.hpp"
 #include "Platform/Linux/X11/X11WindowRoster.hpp"
-#include "Tests/Support/X11/ClientWindow.hpp"
-#include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tests/Support/ChildProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
+#include "Tests/Support/X11/ClientWindow.hpp"
+#include "Tests/Support/X11/TestDisplay.hpp"
 
 namespace quib::testing {
 namespace {
@@ -25,8 +25,7 @@ std::optional<Rect> xwininfoGeometry(Window window, const std::filesystem::path&
     auto run = ChildProcess::start({"xwininfo", "-display", testDisplayName(), "-id", std::to_string(window)}, {},
                                    scratch / "xwininfo.log");
     if (!run) return std::nullopt;
-    while (run->readLine(std::chrono::seconds(5))) {
-    }
+    while (run->readLine(std::chrono::seconds(5))) {}
     if (run->wait(std::chrono::seconds(5)) != 0) return std::nullopt;
     const auto field = [&](const char* name) {
         std::smatch match;
@@ -51,8 +50,8 @@ protected:
         permissions->setAccessibilityTrusted(true);
         roster = std::make_unique<X11WindowRoster>(X11Connection::open(testDisplayName()), permissions,
                                                    std::make_shared<DesktopEntries>(std::vector{apps.path}));
-        back = ClientWindow::open(testDisplayName(), {.instance = probeApp, .className = "QuibRosterProbe",
-                                                      .netTitle = "Zw\u00f6lf notes"});
+        back = ClientWindow::open(
+            testDisplayName(), {.instance = probeApp, .className = "QuibRosterProbe", .netTitle = "Zw\u00f6lf notes"});
         ASSERT_TRUE(back);
         front = ClientWindow::open(testDisplayName(), {.instance = probeApp, .className = "QuibRosterProbe"});
         ASSERT_TRUE(front);
@@ -98,8 +97,9 @@ TEST_F(X11WindowRosterTest, RaisingActivatesTheWindowWithoutWaitingAndCarriesIts
 
 TEST_F(X11WindowRosterTest, AMinimisedWindowIsRefusedByItsTitleAndOpeningBringsItBack) {
     minimise(back->window());
-    EXPECT_EQ(roster->raise(back->window(), probeApp, "Probe", true),
-              WindowRoster::Raise::refused("Zw\u00f6lf notes is minimised \u2014 open it on your Mac, or pick another"));
+    EXPECT_EQ(
+        roster->raise(back->window(), probeApp, "Probe", true),
+        WindowRoster::Raise::refused("Zw\u00f6lf notes is minimised \u2014 open it on your computer, or pick another"));
     EXPECT_TRUE(isHidden(back->window()));
 
     EXPECT_EQ(roster->open(back->window(), probeApp, "Probe"), WindowRoster::Raise::raisedWindow("Zw\u00f6lf notes"));
@@ -135,7 +135,8 @@ TEST_F(X11WindowRosterTest, AWindowNotOfTheRunningAppHasClosed) {
     front.reset();
     EXPECT_TRUE(eventually([&] { return roster->raise(window, probeApp, "Probe", false).text == closed; }));
     permissions->setAccessibilityTrusted(false);
-    EXPECT_EQ(roster->open(back->window(), probeApp, "Probe").text, "Grant Accessibility to Fennic first");
+    EXPECT_EQ(roster->open(back->window(), probeApp, "Probe").text,
+              "Quib can't type or click without a desktop display \u2014 start it in your desktop session");
 }
 
 }  // namespace
