@@ -57,7 +57,9 @@ double threadCpuSeconds() {
 double childrenCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
-    const auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6; };
+    const auto seconds = [](const timeval& tv) {
+        return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -79,10 +81,12 @@ void BM_AudioEncoderMinute(benchmark::State& state) {
         const auto start = std::chrono::steady_clock::now();
         for (std::size_t frame = 0; frame + kBufferFrames <= samples.size() / 2; frame += kBufferFrames) {
             const auto* plane = reinterpret_cast<const std::uint8_t*>(samples.data() + 2 * frame);
-            const quib::PcmBuffer buffer{{kRate, 2, quib::PcmFormat::Sample::float32, true}, kBufferFrames, {&plane, 1}};
+            const quib::PcmBuffer buffer{
+                {kRate, 2, quib::PcmFormat::Sample::float32, true}, kBufferFrames, {&plane, 1}};
             const auto before = std::chrono::steady_clock::now();
             const auto output = encoder.encode(buffer);
-            bufferMicros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - before).count());
+            bufferMicros.push_back(
+                std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - before).count());
             if (output) bytes += output->bytes.size();
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -108,8 +112,9 @@ void BM_FfmpegProgramMinute(benchmark::State& state) {
     }
     const auto& samples = minuteOfSound();
     const std::string_view input(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float));
-    const std::vector<std::string> arguments{"-hide_banner", "-loglevel", "error", "-f", "f32le", "-ar", "48000", "-ac", "2",
-                                             "-i", "pipe:0", "-c:a", "aac", "-b:a", "96k", "-f", "adts", "pipe:1"};
+    const std::vector<std::string> arguments{"-hide_banner", "-loglevel", "error", "-f", "f32le",  "-ar",
+                                             "48000",        "-ac",       "2",     "-i", "pipe:0", "-c:a",
+                                             "aac",          "-b:a",      "96k",   "-f", "adts",   "pipe:1"};
     double wall = 0, cpu = 0;
     std::size_t bytes = 0;
     int runs = 0;

@@ -97,7 +97,8 @@ double processCpu(pid_t pid) { return statCpu("/proc/" + std::to_string(pid) + "
 // This process's threads, by their kernel identifiers.
 std::set<std::string> tasks() {
     std::set<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) found.insert(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        found.insert(entry.path().filename());
     return found;
 }
 double tasksCpu(const std::set<std::string>& ids) {
@@ -117,7 +118,8 @@ double percentile(std::vector<double> values, double p) {
 class BurstPlayer {
 public:
     // Returns once the stream is open (or could not be).
-    explicit BurstPlayer(bool noiseThroughout = false) : noiseThroughout_(noiseThroughout), thread_([this] { play(); }) {
+    explicit BurstPlayer(bool noiseThroughout = false)
+        : noiseThroughout_(noiseThroughout), thread_([this] { play(); }) {
         opened_.get_future().wait();
     }
     ~BurstPlayer() {
@@ -192,8 +194,10 @@ std::vector<double> onsetLatencies(const std::vector<std::uint64_t>& onsets, con
         for (const auto& arrival : arrivals)
             if (arrival.at + 700'000'000 > onset && arrival.at < onset) silent = std::max(silent, arrival.bytes);
         const std::int64_t loud = std::max<std::int64_t>(4 * silent, 64);
-        const auto first = std::find_if(arrivals.begin(), arrivals.end(), [&](const Arrival& a) { return a.at > onset && a.bytes > loud; });
-        if (first != arrivals.end() && first->at - onset < 900'000'000) latencies.push_back(static_cast<double>(first->at - onset) / 1e6);
+        const auto first = std::find_if(arrivals.begin(), arrivals.end(),
+                                        [&](const Arrival& a) { return a.at > onset && a.bytes > loud; });
+        if (first != arrivals.end() && first->at - onset < 900'000'000)
+            latencies.push_back(static_cast<double>(first->at - onset) / 1e6);
     }
     return latencies;
 }
@@ -203,7 +207,9 @@ class UnmarkedConnection final : public ListenConnection {
 public:
     explicit UnmarkedConnection(std::shared_ptr<TlsConnection> connection) : inner_(std::move(connection)) {}
     const void* identity() const override { return inner_.identity(); }
-    void send(std::shared_ptr<const Bytes> frame, SendCompletion completed) override { inner_.send(std::move(frame), std::move(completed)); }
+    void send(std::shared_ptr<const Bytes> frame, SendCompletion completed) override {
+        inner_.send(std::move(frame), std::move(completed));
+    }
     Result<void> setNotSentLowWater(std::size_t) override { return {}; }
 
 private:
@@ -267,19 +273,23 @@ struct AudioHost {
 class Phone {
 public:
     Phone(std::uint16_t port, std::size_t bytesPerSecond, int receiveBuffer = 0)
-        : context_(*QuibTransport::clientContext(QuibTransport::parameters(kCode, QuibTransport::Derivation::current()))),
+        : context_(
+              *QuibTransport::clientContext(QuibTransport::parameters(kCode, QuibTransport::Derivation::current()))),
           stream_(io_, *context_),
           rate_(bytesPerSecond) {
         auto& socket = stream_.lowest_layer();
         socket.open(asio::ip::tcp::v4());
-        if (receiveBuffer > 0) ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        if (receiveBuffer > 0)
+            ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         socket.connect({asio::ip::make_address("127.0.0.1"), port});
         socklen_t length = sizeof receiveBuffer_;
         ::getsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer_, &length);
         (void)QuibTransport::applyTcpOptions(socket);
         stream_.handshake(asio::ssl::stream_base::client);
-        asio::write(stream_, asio::buffer(std::string(
-                                 R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Bench","deviceID":"B-1"}}})" "\n")));
+        asio::write(stream_,
+                    asio::buffer(std::string(
+                        R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"Bench","deviceID":"B-1"}}})"
+                        "\n")));
         thread_ = std::thread([this] { read(); });
     }
     // Ends once the host has closed the channel.
@@ -317,7 +327,8 @@ private:
         for (;;) {
             std::size_t wanted = buffer.size();
             if (rate_ > 0) {
-                const auto allowed = static_cast<std::uint64_t>(static_cast<double>(nowNanos() - began) / 1e9 * static_cast<double>(rate_));
+                const auto allowed = static_cast<std::uint64_t>(static_cast<double>(nowNanos() - began) / 1e9 *
+                                                                static_cast<double>(rate_));
                 if (allowed <= taken) {
                     std::this_thread::sleep_for(5ms);
                     continue;
@@ -332,7 +343,8 @@ private:
             std::lock_guard lock(mutex_);
             for (const auto& frame : reader.append(std::string_view(buffer.data(), count))) {
                 frames_.emplace_back(at, frame.header);
-                for (const std::int64_t size : frame.header.packets.value_or(std::vector<std::int64_t>{})) packets_.push_back({at, size});
+                for (const std::int64_t size : frame.header.packets.value_or(std::vector<std::int64_t>{}))
+                    packets_.push_back({at, size});
             }
         }
     }
@@ -354,9 +366,11 @@ public:
     explicit Baseline(const std::string& monitor) {
         int audio[2], encoded[2];
         if (::pipe2(audio, O_CLOEXEC) != 0 || ::pipe2(encoded, O_CLOEXEC) != 0) return;
-        parec_ = spawn({"parec", "-d", monitor, "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=10"}, -1, audio[1]);
-        ffmpeg_ = spawn({"ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "f32le", "-ar", "48000", "-ac", "2", "-i", "pipe:0",
-                         "-c:a", "aac", "-b:a", "96k", "-f", "adts", "pipe:1"},
+        parec_ =
+            spawn({"parec", "-d", monitor, "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=10"},
+                  -1, audio[1]);
+        ffmpeg_ = spawn({"ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "f32le", "-ar", "48000", "-ac", "2",
+                         "-i", "pipe:0", "-c:a", "aac", "-b:a", "96k", "-f", "adts", "pipe:1"},
                         audio[0], encoded[1]);
         ::close(audio[0]);
         ::close(audio[1]);

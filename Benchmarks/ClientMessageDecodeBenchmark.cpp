@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Shared/ClientMessage.hpp"
@@ -49,8 +49,10 @@ std::vector<std::string> typicalMix() {
     add(2, R"({"scrollPhase":{"_0":"ended"}})");
     add(4, R"({"click":{"button":"left","phase":"click","clickCount":1}})");
     add(1, R"({"pointAtPanel":{"x":0.4125,"y":0.73}})");
-    add(3, R"({"text":{"_0":{"text":"run the tests again and fix what fails","targetID":"6F1E5A3C-0B7D-4E2A-9C1F-2D3E4F5A6B7C","submit":true}}})");
-    add(2, R"({"key":{"_0":{"chord":{"key":"return","control":false,"option":false,"shift":false,"command":false,"repeatCount":1},"targetID":"6F1E5A3C-0B7D-4E2A-9C1F-2D3E4F5A6B7C"}}})");
+    add(3,
+        R"({"text":{"_0":{"text":"run the tests again and fix what fails","targetID":"6F1E5A3C-0B7D-4E2A-9C1F-2D3E4F5A6B7C","submit":true}}})");
+    add(2,
+        R"({"key":{"_0":{"chord":{"key":"return","control":false,"option":false,"shift":false,"command":false,"repeatCount":1},"targetID":"6F1E5A3C-0B7D-4E2A-9C1F-2D3E4F5A6B7C"}}})");
     add(1, R"({"ping":{"nonce":9007199254740993}})");
     add(1, R"({"focus":{"targetID":"6F1E5A3C-0B7D-4E2A-9C1F-2D3E4F5A6B7C"}})");
     // Interleave so consecutive lines differ, as on a real connection.
@@ -101,7 +103,8 @@ BENCHMARK(BM_ParseTypicalMixJsonOnly);
 // The lines of the mix that are not pointer lines: read by building the tree.
 std::vector<std::string> otherLinesOfTheMix() {
     std::vector<std::string> lines = typicalMix();
-    std::erase_if(lines, [](const std::string& line) { return quib::ClientMessage::readQuickly(line, {}).has_value(); });
+    std::erase_if(lines,
+                  [](const std::string& line) { return quib::ClientMessage::readQuickly(line, {}).has_value(); });
     return lines;
 }
 
@@ -163,7 +166,8 @@ BENCHMARK_CAPTURE(hostileLine, ManyKeysInOneObject, pingWithMembers(100000))->Un
 BENCHMARK_CAPTURE(hostileLine, ArrayOfEmptyObjects, pingWithExtra("[" + repeated("{}", kMiB) + "]"))
     ->Unit(benchmark::kMillisecond);
 // Objects at the member limit, as many as fit in 1 MiB: refused at the value limit.
-BENCHMARK_CAPTURE(hostileLine, ObjectsAtTheMemberLimit, pingWithExtra("[" + repeated(objectWithMembers(4096), kMiB) + "]"))
+BENCHMARK_CAPTURE(hostileLine, ObjectsAtTheMemberLimit,
+                  pingWithExtra("[" + repeated(objectWithMembers(4096), kMiB) + "]"))
     ->Unit(benchmark::kMillisecond);
 // Arrays at the element limit, as many as fit in 1 MiB: refused at the value limit.
 BENCHMARK_CAPTURE(hostileLine, ArraysAtTheElementLimit,

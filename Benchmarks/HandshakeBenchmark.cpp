@@ -55,7 +55,8 @@ void BM_PskHandshake(benchmark::State& state) {
 
     for (auto _ : state) {
         QuibTransport::Stream stream(io, *client);
-        QuibTransport::connect(stream, listener.endpoint(), clock, [&](std::error_code error) { failures += error ? 1 : 0; });
+        QuibTransport::connect(stream, listener.endpoint(), clock,
+                               [&](std::error_code error) { failures += error ? 1 : 0; });
         io.restart();
         io.run();
     }

@@ -40,7 +40,8 @@ void BM_LineFramerOneByteReads(benchmark::State& state) {
         for (char c : line) benchmark::DoNotOptimize(framer.append(std::string_view(&c, 1)));
         benchmark::DoNotOptimize(framer.append("\n"));
     }
-    state.counters["bytes/s"] = benchmark::Counter(static_cast<double>(line.size()), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["bytes/s"] =
+        benchmark::Counter(static_cast<double>(line.size()), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_LineFramerOneByteReads)->Unit(benchmark::kMillisecond);
 
@@ -52,7 +53,8 @@ void BM_DecodeTargetLine(benchmark::State& state) {
         auto target = quib::QuibCoder::decode<quib::QuibTarget>(line);
         benchmark::DoNotOptimize(target);
     }
-    state.counters["lines/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["lines/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DecodeTargetLine);
 

@@ -130,7 +130,8 @@ BENCHMARK(BM_PanePollOneRunParseDigestFrame)->Unit(benchmark::kMillisecond)->Use
 void BM_PanePollTwoTmuxRuns(benchmark::State& state) {
     measurePolls(state, [] {
         ColouredPane& tmux = colouredPane();
-        const auto size = tmux.tmux().run({"display-message", "-p", "-t", tmux.pane(), "-F", "#{pane_width} #{pane_height}"});
+        const auto size =
+            tmux.tmux().run({"display-message", "-p", "-t", tmux.pane(), "-F", "#{pane_width} #{pane_height}"});
         const auto contents = tmux.tmux().run({"capture-pane", "-p", "-e", "-t", tmux.pane()});
         benchmark::DoNotOptimize(contents);
         return size && size->ok && contents && contents->ok && contents->output.size() > 9000;

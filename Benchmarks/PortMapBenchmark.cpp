@@ -31,8 +31,8 @@
 #include "QuibHost/Reach/Wire/PortMapWire.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Subprocess.hpp"
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/FakeRouter.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 
 namespace {
 
@@ -76,7 +76,8 @@ void mapThenUnmap(benchmark::State& state, bool pcp) {
     for (auto _ : state) {
         std::promise<quib::PortMapper::Outcome> mapped;
         std::promise<void> unmapped;
-        mapper.map(awayPort, 7200, quib::CancelToken(), [&](quib::PortMapper::Outcome o) { mapped.set_value(std::move(o)); });
+        mapper.map(awayPort, 7200, quib::CancelToken(),
+                   [&](quib::PortMapper::Outcome o) { mapped.set_value(std::move(o)); });
         mapper.unmap(awayPort, quib::CancelToken(), [&] { unmapped.set_value(); });
         const auto outcome = mapped.get_future().get();
         unmapped.get_future().wait();
@@ -99,8 +100,8 @@ void BM_NatpmpcMap(benchmark::State& state) {
     speaksPCP = false;
     const std::string port = std::to_string(awayPort);
     for (auto _ : state) {
-        const auto result = quib::Subprocess::run(natpmpc, {"-g", "127.0.0.1", "-a", port, port, "tcp", "7200"},
-                                                  std::nullopt, 5s);
+        const auto result =
+            quib::Subprocess::run(natpmpc, {"-g", "127.0.0.1", "-a", port, port, "tcp", "7200"}, std::nullopt, 5s);
         if (!result.ok) return state.SkipWithError(("natpmpc failed: " + result.output).c_str());
     }
 }
@@ -183,7 +184,8 @@ void BM_UPnPUpnpcAddByDescription(benchmark::State& state) {
     if (::access(upnpc, X_OK) != 0) return state.SkipWithError("upnpc is not installed (apt-get install miniupnpc)");
     const std::string port = std::to_string(awayPort);
     for (auto _ : state) {
-        if (!runUpnpc(state, {"-u", description, "-i", "-e", "Quib", "-a", hostAddress, port, port, "TCP", "7200"})) return;
+        if (!runUpnpc(state, {"-u", description, "-i", "-e", "Quib", "-a", hostAddress, port, port, "TCP", "7200"}))
+            return;
     }
 }
 BENCHMARK(BM_UPnPUpnpcAddByDescription)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
@@ -261,8 +263,8 @@ void BM_NatpmpcInRouterNamespace(benchmark::State& state) {
     if (::access(natpmpc, X_OK) != 0) return state.SkipWithError("natpmpc is not installed");
     const std::string port = std::to_string(awayPort);
     for (auto _ : state) {
-        const auto result = quib::Subprocess::run(natpmpc, {"-g", "10.77.0.1", "-a", port, port, "tcp", "7200"},
-                                                  std::nullopt, 10s);
+        const auto result =
+            quib::Subprocess::run(natpmpc, {"-g", "10.77.0.1", "-a", port, port, "tcp", "7200"}, std::nullopt, 10s);
         if (!result.ok || result.output.find("Mapped public port") == std::string::npos) {
             return state.SkipWithError(("natpmpc failed (is NAT-PMP on?): " + result.output).c_str());
         }

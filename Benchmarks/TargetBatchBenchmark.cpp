@@ -57,14 +57,14 @@ struct Host {
                                             .registry = registry,
                                             .permissions = std::make_shared<SettablePermissions>(),
                                             .dataHome = scratch.path};
-        auto apps =
-            std::make_shared<DesktopEntries>(std::vector<std::filesystem::path>{scratch.path / "applications"});
-        store = TargetStore::create({.main = main,
-                                     .settings = settings,
-                                     .clock = clock,
-                                     .log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = scratch.path, .clock = clock}),
-                                     .apps = apps,
-                                     .workspace = std::make_shared<HeadlessWorkspace>(apps)});
+        auto apps = std::make_shared<DesktopEntries>(std::vector<std::filesystem::path>{scratch.path / "applications"});
+        store = TargetStore::create(
+            {.main = main,
+             .settings = settings,
+             .clock = clock,
+             .log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = scratch.path, .clock = clock}),
+             .apps = apps,
+             .workspace = std::make_shared<HeadlessWorkspace>(apps)});
         server = HostServer::create(parts.serverConfig({.targets = store}));
         server->start(code);
         port = server->inspect().listenerPort.value_or(0);
@@ -111,8 +111,7 @@ struct Phone : quib::bench::BlockingPhone {
     }
     // Reads lines until one holds `text`.
     void awaitLine(std::string_view text) {
-        while (readLine().find(text) == std::string::npos) {
-        }
+        while (readLine().find(text) == std::string::npos) {}
     }
 };
 
@@ -173,8 +172,12 @@ void BM_BystanderWhileABatchIsAdded(benchmark::State& state) {
             });
         }
         do {
-            const double ping = timed(R"({"ping":{"nonce":1}})" "\n", "\"pong\"");
-            const double main = timed(R"({"removeTarget":{"id":"NONE"}})" "\n", "no longer exists");
+            const double ping = timed(R"({"ping":{"nonce":1}})"
+                                      "\n",
+                                      "\"pong\"");
+            const double main = timed(R"({"removeTarget":{"id":"NONE"}})"
+                                      "\n",
+                                      "no longer exists");
             pings.push_back(ping);
             mains.push_back(main);
             std::this_thread::sleep_for(5ms);

@@ -53,8 +53,8 @@ void deliverFromDecodeToReceipt(benchmark::State& state, std::shared_ptr<quib::T
     target.name = "Work";
     target.kind = quib::QuibTarget::Kind::tmux;
     target.tmuxTarget = pane();
-    const std::string line = *quib::QuibCoder::line(quib::ClientMessage{
-        quib::ClientMessage::Text{quib::TextPayload{fourKilobytes(), "T1", false}}});
+    const std::string line = *quib::QuibCoder::line(
+        quib::ClientMessage{quib::ClientMessage::Text{quib::TextPayload{fourKilobytes(), "T1", false}}});
     for (auto _ : state) {
         auto message = quib::QuibCoder::decode<quib::ClientMessage>(line);
         const auto& payload = std::get<quib::ClientMessage::Text>(message->value)._0;

@@ -95,7 +95,9 @@ public:
         av_opt_set(context_->priv_data, "tune", "zerolatency", 0);
         av_opt_set(context_->priv_data, "profile", hevc ? "main" : "high", 0);
         av_opt_set_int(context_->priv_data, "forced-idr", 1, 0);
-        if (hevc) av_opt_set(context_->priv_data, "x265-params", "frame-threads=1:open-gop=0:info=0:log-level=error:keyint=-1", 0);
+        if (hevc)
+            av_opt_set(context_->priv_data, "x265-params",
+                       "frame-threads=1:open-gop=0:info=0:log-level=error:keyint=-1", 0);
         else av_opt_set(context_->priv_data, "x264-params", "keyint=infinite", 0);
         context_->width = width;
         context_->height = height;
@@ -124,7 +126,8 @@ public:
     // Bytes of the packets that came out for the picture.
     std::size_t encode(quib::PixelBuffer& picture, std::int64_t pts) {
         av_frame_unref(frame_);
-        frame_->buf[0] = av_buffer_create(picture.data(0), int(picture.memorySize()), [](void*, std::uint8_t*) {}, nullptr, 0);
+        frame_->buf[0] = av_buffer_create(
+            picture.data(0), int(picture.memorySize()), [](void*, std::uint8_t*) {}, nullptr, 0);
         for (int p = 0; p < quib::PixelBuffer::planeCount; ++p) {
             frame_->data[p] = picture.data(p);
             frame_->linesize[p] = picture.stride(p);

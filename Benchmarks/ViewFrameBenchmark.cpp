@@ -28,7 +28,8 @@ void BM_ViewFrameWriterKeyFrame(benchmark::State& state) {
         auto bytes = quib::ViewFrameWriter::encode(frame, payload);
         benchmark::DoNotOptimize(bytes);
     }
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ViewFrameWriterKeyFrame);
 
@@ -42,7 +43,8 @@ void BM_CopyPayload(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_CopyPayload);
 

@@ -62,7 +62,8 @@ void ours(benchmark::State& state) {
     if (!window) return state.SkipWithError("no X display (QUIB_TEST_DISPLAY or DISPLAY)");
     const auto part = region(state.range(0) != 0);
     auto grab = quib::X11WindowGrab::open(window->connection, window->window, {});
-    if (!grab || !(*grab)->usesSharedMemory()) return state.SkipWithError("the window cannot be grabbed through MIT-SHM");
+    if (!grab || !(*grab)->usesSharedMemory())
+        return state.SkipWithError("the window cannot be grabbed through MIT-SHM");
     quib::PictureScaler scaler(4);
     quib::PixelBufferPool pool(part.width, part.height, 5);
     Samples samples;
@@ -119,7 +120,8 @@ void idleTick(benchmark::State& state) {
     quib::WindowStream::Configuration configuration;
     configuration.width = windowWidth;
     configuration.height = windowHeight;
-    auto frames = quib::X11WindowFrames::open(quib::X11Connection::open(displayName()), window->window, configuration, {});
+    auto frames =
+        quib::X11WindowFrames::open(quib::X11Connection::open(displayName()), window->window, configuration, {});
     if (!frames) return state.SkipWithError(frames.error().message.c_str());
     // The first picture, then whatever the damage of the painting left.
     for (int i = 0; i < 3; ++i) (void)(*frames)->tick(quib::MonoTime{});

@@ -13,13 +13,13 @@ extern "C" {
 
 #include <X11/Xutil.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "Benchmarks/LatencyCounters.hpp"
@@ -60,7 +60,8 @@ private:
         made->folder = std::filesystem::temp_directory_path() / ("quib-bench-apps-" + std::to_string(::getpid()));
         std::filesystem::create_directories(made->folder);
         std::ofstream(made->folder / (std::string(appID) + ".desktop"))
-            << "[Desktop Entry]\nType=Application\nName=Bench Probe\nExec=quib-bench-probe\nStartupWMClass=QuibBenchProbe\n";
+            << "[Desktop Entry]\nType=Application\nName=Bench "
+               "Probe\nExec=quib-bench-probe\nStartupWMClass=QuibBenchProbe\n";
         made->connection->use([&](Display* display) {
             for (int i = 0; i < windowCount; ++i) made->windows.push_back(window(display, i));
             XSync(display, False);
@@ -99,7 +100,8 @@ void ours(benchmark::State& state) {
         const auto list = listing.windows(appID, std::nullopt, true);
         millis.push_back(std::chrono::duration<double, std::milli>(Clock::now() - began).count());
         const auto pictured = std::ranges::count_if(list.windows, [](const auto& w) { return w.preview.has_value(); });
-        if (list.windows.size() != windowCount || pictured != windowCount) return state.SkipWithError("not every window was pictured");
+        if (list.windows.size() != windowCount || pictured != windowCount)
+            return state.SkipWithError("not every window was pictured");
     }
     quib::bench::reportLatencies(state, millis);
 }
@@ -121,7 +123,8 @@ void baseline(benchmark::State& state) {
             if (!image) return state.SkipWithError("XGetImage failed");
             SwsContext* context = sws_getContext(windowWidth, windowHeight, AV_PIX_FMT_BGR0, size.width, size.height,
                                                  AV_PIX_FMT_RGB24, SWS_AREA, nullptr, nullptr, nullptr);
-            quib::RgbPicture picture{size.width, size.height, quib::Bytes(static_cast<std::size_t>(size.width * size.height * 3))};
+            quib::RgbPicture picture{size.width, size.height,
+                                     quib::Bytes(static_cast<std::size_t>(size.width * size.height * 3))};
             const std::uint8_t* source[] = {reinterpret_cast<const std::uint8_t*>(image->data)};
             const int sourceStride[] = {image->bytes_per_line};
             std::uint8_t* target[] = {picture.pixels.data()};

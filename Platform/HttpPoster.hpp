@@ -24,7 +24,7 @@ struct HttpRequest {
     std::string url;
     // An empty value removes a header the poster would send by itself.
     std::vector<std::pair<std::string, std::string>> headers;  // name, value
-    std::string body;  // sent with a POST
+    std::string body;                                          // sent with a POST
     // Redirects are followed, up to 5; off: a redirect is the answer.
     bool followRedirects = true;
     // Whether https may be spoken too; off: http only, redirects included.
@@ -53,9 +53,9 @@ struct HttpResponse {
 
 // An absolute URL as a poster reads it.
 struct HttpUrl {
-    std::string url;     // whole, in the poster's normal form
-    std::string scheme;  // in lower case
-    std::string host;    // an IPv6 address in brackets
+    std::string url;                    // whole, in the poster's normal form
+    std::string scheme;                 // in lower case
+    std::string host;                   // an IPv6 address in brackets
     std::optional<std::uint16_t> port;  // none when the URL names none, or names port 0
     bool operator==(const HttpUrl&) const = default;
 };

@@ -32,10 +32,8 @@ bool InputEvent::isMouse() const {
     switch (type) {
         case EventType::keyDown:
         case EventType::keyUp:
-        case EventType::scrollWheel:
-            return false;
-        default:
-            return true;
+        case EventType::scrollWheel: return false;
+        default: return true;
     }
 }
 

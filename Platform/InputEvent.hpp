@@ -59,11 +59,11 @@ struct InputEvent {
     static constexpr std::size_t maxFields = 6;
 
     EventType type = EventType::mouseMoved;
-    Point location;                 // mouse events: where, in global display coordinates
-    std::int64_t mouseButton = 0;   // mouse events: an EventButton number
-    std::uint16_t keyCode = 0;      // key events: the virtual key code
-    std::uint64_t flags = 0;        // key events: EventFlags masks
-    std::int32_t wheelCount = 0;    // scroll events: how many wheels carry deltas
+    Point location;                        // mouse events: where, in global display coordinates
+    std::int64_t mouseButton = 0;          // mouse events: an EventButton number
+    std::uint16_t keyCode = 0;             // key events: the virtual key code
+    std::uint64_t flags = 0;               // key events: EventFlags masks
+    std::int32_t wheelCount = 0;           // scroll events: how many wheels carry deltas
     std::array<std::int32_t, 3> wheels{};  // scroll events, in pixels: vertical, horizontal, unused
 
     static InputEvent mouse(EventType type, Point location, std::int64_t button);

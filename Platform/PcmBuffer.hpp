@@ -16,7 +16,8 @@ struct PcmBuffer {
 
     // The format is valid, the planes are all there and the frames are not negative.
     bool isUsable() const {
-        if (!format.isValid() || frames < 0 || planes.size() != static_cast<std::size_t>(format.planeCount())) return false;
+        if (!format.isValid() || frames < 0 || planes.size() != static_cast<std::size_t>(format.planeCount()))
+            return false;
         for (const auto* plane : planes)
             if (plane == nullptr && frames > 0) return false;
         return true;

@@ -13,7 +13,7 @@ int alignedStride(int width) {
 }  // namespace
 
 void PixelBuffer::AlignedDelete::operator()(std::uint8_t* memory) const {
-    ::operator delete(memory, std::align_val_t{alignment});
+    ::operator delete (memory, std::align_val_t{alignment});
 }
 
 std::shared_ptr<PixelBuffer> PixelBuffer::make(int width, int height) {
@@ -31,7 +31,7 @@ PixelBuffer::PixelBuffer(Passkey, int width, int height) : width_(width), height
     }
     // Spare bytes at the end, for vector code that reads a little past the last pixel.
     memorySize_ = size + alignment;
-    memory_.reset(static_cast<std::uint8_t*>(::operator new(memorySize_, std::align_val_t{alignment})));
+    memory_.reset(static_cast<std::uint8_t*>(::operator new (memorySize_, std::align_val_t{alignment})));
     for (int p = 0; p < planeCount; ++p) planes_[p] = memory_.get() + offsets[p];
 }
 

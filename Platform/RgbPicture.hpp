@@ -16,7 +16,8 @@ struct RgbPicture {
     Bytes pixels;
 
     static RgbPicture filled(int width, int height, std::array<std::uint8_t, 3> colour) {
-        RgbPicture picture{width, height, Bytes(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3)};
+        RgbPicture picture{width, height,
+                           Bytes(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3)};
         for (std::size_t at = 0; at < picture.pixels.size(); at += 3) {
             picture.pixels[at] = colour[0];
             picture.pixels[at + 1] = colour[1];

@@ -86,7 +86,8 @@ private:
         Json array(Json::value_t::array);
         auto& items = array.get_ref<Json::array_t&>();
         items.reserve(elements_.size() - frame.first);
-        std::move(elements_.begin() + static_cast<std::ptrdiff_t>(frame.first), elements_.end(), std::back_inserter(items));
+        std::move(elements_.begin() + static_cast<std::ptrdiff_t>(frame.first), elements_.end(),
+                  std::back_inserter(items));
         elements_.resize(frame.first);
         return place(std::move(array));
     }

@@ -31,7 +31,8 @@ public:
     // the host once wrote is refused when it is read back. The text's size bounds the work.
     static Limits forStoredText(std::string_view text) {
         const std::size_t most = text.size() + 1;
-        return Limits{.maxElements = std::max(Limits{}.maxElements, most), .maxValues = std::max(Limits{}.maxValues, most)};
+        return Limits{.maxElements = std::max(Limits{}.maxElements, most),
+                      .maxValues = std::max(Limits{}.maxValues, most)};
     }
 
     static Result<nlohmann::ordered_json> parse(std::string_view text, const Limits& limits);

@@ -34,7 +34,7 @@ public:
     // Starts `executable` with `arguments` (without the program's own name); the system's
     // description of why it did not start.
     static std::variant<std::unique_ptr<Coprocess>, std::string> start(const std::filesystem::path& executable,
-                                                                      const std::vector<std::string>& arguments);
+                                                                       const std::vector<std::string>& arguments);
 
     Coprocess(Passkey, pid_t pid, childspawn::Descriptor input, childspawn::Descriptor output);
     ~Coprocess();

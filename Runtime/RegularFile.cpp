@@ -18,7 +18,8 @@ std::optional<std::string> readRegularFile(const std::filesystem::path& path, st
 
 // Opening without blocking matters for a FIFO, whose plain open waits for a writer; the type and
 // the size come from the opened file itself, so a path swapped after a check cannot slip by.
-Result<std::optional<std::string>> readRegularFileIfPresent(const std::filesystem::path& path, std::uintmax_t maxBytes) {
+Result<std::optional<std::string>> readRegularFileIfPresent(const std::filesystem::path& path,
+                                                            std::uintmax_t maxBytes) {
     const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.isOpen()) {
         if (errno == ENOENT || errno == ENOTDIR) return std::optional<std::string>();

@@ -28,7 +28,7 @@ struct AlertOutcome {
 
     std::optional<AgentAlert> post{};
     std::vector<std::string> withdraw{};  // alert ids, ascending unless an operation says otherwise
-    std::int64_t badge = 0;             // alerts outstanding for the phone afterwards
+    std::int64_t badge = 0;               // alerts outstanding for the phone afterwards
     std::optional<Suppression> suppression{};
 
     bool operator==(const AlertOutcome&) const = default;

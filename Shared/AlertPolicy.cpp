@@ -224,8 +224,8 @@ std::optional<AlertOutcome::Suppression> AlertPolicy::eventSuppression(const Age
     return std::nullopt;
 }
 
-std::optional<AlertOutcome::Suppression> AlertPolicy::requestSuppression(const ApprovalRequest& request,
-                                                                         bool isActive, std::int64_t now) const {
+std::optional<AlertOutcome::Suppression> AlertPolicy::requestSuppression(const ApprovalRequest& request, bool isActive,
+                                                                         std::int64_t now) const {
     using enum AlertOutcome::Suppression;
     if (outstanding_.contains(approvalID(request.id))) return duplicate;
     if (!settings_.isEnabled || !settings_.approvals) return disabled;

@@ -16,11 +16,11 @@ struct AlertSettings {
     static constexpr double minQuietSeconds = 0;
     static constexpr double maxQuietSeconds = 300;
 
-    bool isEnabled = true;   // master switch
-    bool waiting = true;     // an agent waits for the user
-    bool failed = true;      // an agent's work failed
-    bool done = false;       // an agent finished
-    bool approvals = true;   // permission requests
+    bool isEnabled = true;  // master switch
+    bool waiting = true;    // an agent waits for the user
+    bool failed = true;     // an agent's work failed
+    bool done = false;      // an agent finished
+    bool approvals = true;  // permission requests
     bool playsSound = true;
     // After an alert in a thread made a sound, further event alerts there stay silent this long.
     double quietSeconds = 30;

@@ -7,12 +7,13 @@ namespace quib {
 std::vector<AppCatalogPayload> AppCatalogPayload::chunked(std::vector<MacApp> apps, Purpose purpose,
                                                           std::int64_t budget) {
     auto chunks = PayloadChunker::split(std::move(apps), &MacApp::icon, budget);
-    return PayloadChunker::numbered<AppCatalogPayload>(std::move(chunks), [purpose](std::vector<MacApp> items, std::size_t) {
-        AppCatalogPayload payload;
-        payload.purpose = purpose;
-        payload.apps = std::move(items);
-        return payload;
-    });
+    return PayloadChunker::numbered<AppCatalogPayload>(std::move(chunks),
+                                                       [purpose](std::vector<MacApp> items, std::size_t) {
+                                                           AppCatalogPayload payload;
+                                                           payload.purpose = purpose;
+                                                           payload.apps = std::move(items);
+                                                           return payload;
+                                                       });
 }
 
 AppCatalogPayload AppCatalogPayload::fromJson(const Json& json) {

@@ -17,11 +17,11 @@ struct AttachmentManifest {
     std::int64_t protocolVersion = 23;
     std::string deviceName = "iPhone";
     std::string deviceID;
-    std::vector<std::string> targetIDs;  // in delivery order
-    std::string text;                    // caption delivered with the images
-    std::optional<bool> submit;          // absent: the target's own setting decides
-    std::int64_t count = 0;              // images that will follow
-    std::optional<KeyChord> followChord; // pressed on each target after a successful delivery
+    std::vector<std::string> targetIDs;   // in delivery order
+    std::string text;                     // caption delivered with the images
+    std::optional<bool> submit;           // absent: the target's own setting decides
+    std::int64_t count = 0;               // images that will follow
+    std::optional<KeyChord> followChord;  // pressed on each target after a successful delivery
 
     static AttachmentManifest fromJson(const Json& json);
     Json toJson() const;

@@ -49,8 +49,8 @@ struct AudioFrame {
     std::optional<std::int64_t> channels;
     std::optional<std::int64_t> framesPerPacket;
     std::optional<std::vector<std::int64_t>> packets;  // byte size of each packet, in payload order
-    std::optional<std::uint32_t> sequence;              // one more than the last audio frame's, wrapping
-    std::optional<std::string> reason;                  // the sentence of a state frame
+    std::optional<std::uint32_t> sequence;             // one more than the last audio frame's, wrapping
+    std::optional<std::string> reason;                 // the sentence of a state frame
 
     // A frame with every optional field absent.
     static AudioFrame make(Kind kind, std::uint64_t captureTime);

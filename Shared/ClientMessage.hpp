@@ -35,30 +35,83 @@ namespace quib {
 // with the right type. Only `FocusWindow::windowID`, `OpenWindow::windowID` and
 // `ApprovalDecision::reason` are optional. Payload records fill their own defaults.
 struct ClientMessage {
-    struct Hello { static constexpr std::string_view name = "hello"; HelloPayload _0; };
-    struct Move { static constexpr std::string_view name = "move"; double dx = 0; double dy = 0; };
-    struct Scroll { static constexpr std::string_view name = "scroll"; double dx = 0; double dy = 0; };
-    struct ScrollPhase { static constexpr std::string_view name = "scrollPhase"; ScrollGesturePhase _0{}; };
+    struct Hello {
+        static constexpr std::string_view name = "hello";
+        HelloPayload _0;
+    };
+    struct Move {
+        static constexpr std::string_view name = "move";
+        double dx = 0;
+        double dy = 0;
+    };
+    struct Scroll {
+        static constexpr std::string_view name = "scroll";
+        double dx = 0;
+        double dy = 0;
+    };
+    struct ScrollPhase {
+        static constexpr std::string_view name = "scrollPhase";
+        ScrollGesturePhase _0{};
+    };
     // A spot of the window on the view channel, in unit coordinates of that window.
-    struct PointAtPanel { static constexpr std::string_view name = "pointAtPanel"; double x = 0; double y = 0; };
+    struct PointAtPanel {
+        static constexpr std::string_view name = "pointAtPanel";
+        double x = 0;
+        double y = 0;
+    };
     struct Click {
         static constexpr std::string_view name = "click";
         MouseButton button{};
         ClickPhase phase{};
         std::int64_t clickCount = 0;
     };
-    struct Text { static constexpr std::string_view name = "text"; TextPayload _0; };
-    struct Focus { static constexpr std::string_view name = "focus"; std::string targetID; };
-    struct Key { static constexpr std::string_view name = "key"; KeyPayload _0; };
-    struct RequestVocabulary { static constexpr std::string_view name = "requestVocabulary"; std::string targetID; };
-    struct AddTarget { static constexpr std::string_view name = "addTarget"; QuibTarget _0; };
-    struct UpdateTarget { static constexpr std::string_view name = "updateTarget"; QuibTarget _0; };
-    struct AddTargets { static constexpr std::string_view name = "addTargets"; std::vector<QuibTarget> _0; };
-    struct RemoveTarget { static constexpr std::string_view name = "removeTarget"; std::string id; };
-    struct ReorderTargets { static constexpr std::string_view name = "reorderTargets"; std::vector<std::string> ids; };
-    struct RequestPanes { static constexpr std::string_view name = "requestPanes"; };
-    struct RequestApps { static constexpr std::string_view name = "requestApps"; bool refresh = false; };
-    struct RequestWindows { static constexpr std::string_view name = "requestWindows"; std::string targetID; };
+    struct Text {
+        static constexpr std::string_view name = "text";
+        TextPayload _0;
+    };
+    struct Focus {
+        static constexpr std::string_view name = "focus";
+        std::string targetID;
+    };
+    struct Key {
+        static constexpr std::string_view name = "key";
+        KeyPayload _0;
+    };
+    struct RequestVocabulary {
+        static constexpr std::string_view name = "requestVocabulary";
+        std::string targetID;
+    };
+    struct AddTarget {
+        static constexpr std::string_view name = "addTarget";
+        QuibTarget _0;
+    };
+    struct UpdateTarget {
+        static constexpr std::string_view name = "updateTarget";
+        QuibTarget _0;
+    };
+    struct AddTargets {
+        static constexpr std::string_view name = "addTargets";
+        std::vector<QuibTarget> _0;
+    };
+    struct RemoveTarget {
+        static constexpr std::string_view name = "removeTarget";
+        std::string id;
+    };
+    struct ReorderTargets {
+        static constexpr std::string_view name = "reorderTargets";
+        std::vector<std::string> ids;
+    };
+    struct RequestPanes {
+        static constexpr std::string_view name = "requestPanes";
+    };
+    struct RequestApps {
+        static constexpr std::string_view name = "requestApps";
+        bool refresh = false;
+    };
+    struct RequestWindows {
+        static constexpr std::string_view name = "requestWindows";
+        std::string targetID;
+    };
     // Without a window number the target is unpinned and follows its app's front window.
     struct FocusWindow {
         static constexpr std::string_view name = "focusWindow";
@@ -70,10 +123,23 @@ struct ClientMessage {
         std::string targetID;
         std::optional<std::uint32_t> windowID;
     };
-    struct RequestAppIcons { static constexpr std::string_view name = "requestAppIcons"; std::vector<std::string> bundleIDs; };
-    struct RequestMenu { static constexpr std::string_view name = "requestMenu"; std::string bundleID; bool refresh = false; };
-    struct AgentEvent { static constexpr std::string_view name = "agentEvent"; ::quib::AgentEvent _0; };
-    struct RequestApproval { static constexpr std::string_view name = "requestApproval"; ApprovalRequest _0; };
+    struct RequestAppIcons {
+        static constexpr std::string_view name = "requestAppIcons";
+        std::vector<std::string> bundleIDs;
+    };
+    struct RequestMenu {
+        static constexpr std::string_view name = "requestMenu";
+        std::string bundleID;
+        bool refresh = false;
+    };
+    struct AgentEvent {
+        static constexpr std::string_view name = "agentEvent";
+        ::quib::AgentEvent _0;
+    };
+    struct RequestApproval {
+        static constexpr std::string_view name = "requestApproval";
+        ApprovalRequest _0;
+    };
     // The decision must be "approve" or "deny"; any other word fails the message.
     struct ApprovalDecision {
         static constexpr std::string_view name = "approvalDecision";
@@ -81,21 +147,43 @@ struct ClientMessage {
         ::quib::ApprovalDecision decision = ::quib::ApprovalDecision::deny;
         std::optional<std::string> reason;
     };
-    struct RequestPendingApprovals { static constexpr std::string_view name = "requestPendingApprovals"; };
-    struct ViewHello { static constexpr std::string_view name = "viewHello"; ViewHelloPayload _0; };
-    struct UploadHello { static constexpr std::string_view name = "uploadHello"; AttachmentManifest _0; };
-    struct StillHello { static constexpr std::string_view name = "stillHello"; StillRequest _0; };
-    struct ListenHello { static constexpr std::string_view name = "listenHello"; ListenHelloPayload _0; };
-    struct Ping { static constexpr std::string_view name = "ping"; std::uint64_t nonce = 0; };
-    struct RequestRemoteAccess { static constexpr std::string_view name = "requestRemoteAccess"; };
-    struct RegisterPush { static constexpr std::string_view name = "registerPush"; PushRegistration _0; };
+    struct RequestPendingApprovals {
+        static constexpr std::string_view name = "requestPendingApprovals";
+    };
+    struct ViewHello {
+        static constexpr std::string_view name = "viewHello";
+        ViewHelloPayload _0;
+    };
+    struct UploadHello {
+        static constexpr std::string_view name = "uploadHello";
+        AttachmentManifest _0;
+    };
+    struct StillHello {
+        static constexpr std::string_view name = "stillHello";
+        StillRequest _0;
+    };
+    struct ListenHello {
+        static constexpr std::string_view name = "listenHello";
+        ListenHelloPayload _0;
+    };
+    struct Ping {
+        static constexpr std::string_view name = "ping";
+        std::uint64_t nonce = 0;
+    };
+    struct RequestRemoteAccess {
+        static constexpr std::string_view name = "requestRemoteAccess";
+    };
+    struct RegisterPush {
+        static constexpr std::string_view name = "registerPush";
+        PushRegistration _0;
+    };
 
-    using Value = std::variant<Hello, Move, Scroll, ScrollPhase, PointAtPanel, Click, Text, Focus, Key,
-                               RequestVocabulary, AddTarget, UpdateTarget, AddTargets, RemoveTarget,
-                               ReorderTargets, RequestPanes, RequestApps, RequestWindows, FocusWindow,
-                               OpenWindow, RequestAppIcons, RequestMenu, AgentEvent, RequestApproval,
-                               ApprovalDecision, RequestPendingApprovals, ViewHello, UploadHello, StillHello,
-                               ListenHello, Ping, RequestRemoteAccess, RegisterPush>;
+    using Value =
+        std::variant<Hello, Move, Scroll, ScrollPhase, PointAtPanel, Click, Text, Focus, Key, RequestVocabulary,
+                     AddTarget, UpdateTarget, AddTargets, RemoveTarget, ReorderTargets, RequestPanes, RequestApps,
+                     RequestWindows, FocusWindow, OpenWindow, RequestAppIcons, RequestMenu, AgentEvent, RequestApproval,
+                     ApprovalDecision, RequestPendingApprovals, ViewHello, UploadHello, StillHello, ListenHello, Ping,
+                     RequestRemoteAccess, RegisterPush>;
 
     Value value;
 

@@ -54,9 +54,7 @@ void Instrumentation::setLogger(const Logger& logger) {
     logger_ = logger;
 }
 
-std::uint64_t Instrumentation::uptimeNanos() const {
-    return UptimeClock::nanos(*clock_);
-}
+std::uint64_t Instrumentation::uptimeNanos() const { return UptimeClock::nanos(*clock_); }
 
 void Instrumentation::record(std::string_view series, std::uint64_t start) {
     if (!isEnabled()) return;

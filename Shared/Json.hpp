@@ -54,7 +54,9 @@ template <class E>
 struct EnumNames;
 
 template <class E>
-concept NamedEnum = std::is_enum_v<E> && requires { EnumNames<E>::table; };
+concept NamedEnum = std::is_enum_v<E> && requires {
+    EnumNames<E>::table;
+};
 
 template <NamedEnum E>
 constexpr std::string_view enumName(E value) {
@@ -101,9 +103,11 @@ struct JsonCoding<I, std::enable_if_t<std::is_integral_v<I> && !std::is_same_v<I
         } else if (json.is_number_integer()) {
             const auto v = json.get<std::int64_t>();
             if constexpr (std::is_signed_v<I>) {
-                if (v >= static_cast<std::int64_t>(Limits::min()) && v <= static_cast<std::int64_t>(Limits::max())) return static_cast<I>(v);
+                if (v >= static_cast<std::int64_t>(Limits::min()) && v <= static_cast<std::int64_t>(Limits::max()))
+                    return static_cast<I>(v);
             } else {
-                if (v >= 0 && static_cast<std::uint64_t>(v) <= static_cast<std::uint64_t>(Limits::max())) return static_cast<I>(v);
+                if (v >= 0 && static_cast<std::uint64_t>(v) <= static_cast<std::uint64_t>(Limits::max()))
+                    return static_cast<I>(v);
             }
         } else if (json.is_number_float()) {
             // A whole number written with a fraction part ("5.0") is still that number.
@@ -268,9 +272,13 @@ private:
 };
 
 template <JsonCodable T>
-T decodeJson(const Json& json) { return JsonCoding<T>::decode(json); }
+T decodeJson(const Json& json) {
+    return JsonCoding<T>::decode(json);
+}
 
 template <JsonCodable T>
-Json encodeJson(const T& value) { return JsonCoding<T>::encode(value); }
+Json encodeJson(const T& value) {
+    return JsonCoding<T>::encode(value);
+}
 
 }  // namespace quib

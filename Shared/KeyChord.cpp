@@ -61,22 +61,23 @@ constexpr std::array<PunctuationKey, 11> punctuationKeys{{
 
 // Letters, digits and function keys: shown and read out as the name upper-cased.
 constexpr std::array<std::pair<std::string_view, std::uint16_t>, 48> plainKeys{{
-    {"a", 0},   {"b", 11},  {"c", 8},   {"d", 2},   {"e", 14},  {"f", 3},   {"g", 5},   {"h", 4},
-    {"i", 34},  {"j", 38},  {"k", 40},  {"l", 37},  {"m", 46},  {"n", 45},  {"o", 31},  {"p", 35},
-    {"q", 12},  {"r", 15},  {"s", 1},   {"t", 17},  {"u", 32},  {"v", 9},   {"w", 13},  {"x", 7},
-    {"y", 16},  {"z", 6},   {"0", 29},  {"1", 18},  {"2", 19},  {"3", 20},  {"4", 21},  {"5", 23},
-    {"6", 22},  {"7", 26},  {"8", 28},  {"9", 25},  {"f1", 122}, {"f2", 120}, {"f3", 99}, {"f4", 118},
+    {"a", 0},   {"b", 11},  {"c", 8},   {"d", 2},    {"e", 14},   {"f", 3},     {"g", 5},     {"h", 4},
+    {"i", 34},  {"j", 38},  {"k", 40},  {"l", 37},   {"m", 46},   {"n", 45},    {"o", 31},    {"p", 35},
+    {"q", 12},  {"r", 15},  {"s", 1},   {"t", 17},   {"u", 32},   {"v", 9},     {"w", 13},    {"x", 7},
+    {"y", 16},  {"z", 6},   {"0", 29},  {"1", 18},   {"2", 19},   {"3", 20},    {"4", 21},    {"5", 23},
+    {"6", 22},  {"7", 26},  {"8", 28},  {"9", 25},   {"f1", 122}, {"f2", 120},  {"f3", 99},   {"f4", 118},
     {"f5", 96}, {"f6", 97}, {"f7", 98}, {"f8", 100}, {"f9", 101}, {"f10", 109}, {"f11", 103}, {"f12", 111},
 }};
 
 const NamedKey* namedKey(std::string_view name) {
-    const auto found = std::find_if(namedKeys.begin(), namedKeys.end(), [name](const auto& key) { return key.name == name; });
+    const auto found =
+        std::find_if(namedKeys.begin(), namedKeys.end(), [name](const auto& key) { return key.name == name; });
     return found == namedKeys.end() ? nullptr : &*found;
 }
 
 const PunctuationKey* punctuationKey(std::string_view name) {
-    const auto found =
-        std::find_if(punctuationKeys.begin(), punctuationKeys.end(), [name](const auto& key) { return key.name == name; });
+    const auto found = std::find_if(punctuationKeys.begin(), punctuationKeys.end(),
+                                    [name](const auto& key) { return key.name == name; });
     return found == punctuationKeys.end() ? nullptr : &*found;
 }
 

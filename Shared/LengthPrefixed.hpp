@@ -34,7 +34,8 @@ struct LengthPrefixed {
     // each. A longer one would make every reader drop the stream and the frames behind it, so it
     // fails instead, writing nothing, and the caller drops that one frame.
     template <JsonCodable Header>
-    static Result<Bytes> encode(const Header& header, std::span<const std::uint8_t> payload, std::int64_t maxFrameBytes) {
+    static Result<Bytes> encode(const Header& header, std::span<const std::uint8_t> payload,
+                                std::int64_t maxFrameBytes) {
         if (std::cmp_greater(payload.size(), maxFrameBytes)) return tooLarge();
         auto text = QuibCoder::encode(header);
         if (!text) return text.error();

@@ -12,7 +12,8 @@ std::vector<LengthPrefixedCutter::Piece> LengthPrefixedCutter::append(std::strin
         const std::uint32_t headerLength = LengthPrefixed::readLength(buffer_.data() + at);
         if (headerLength == 0 || !fits(headerLength)) return damaged(std::move(pieces));
         if (left < headerLength + 2 * lengthBytes) break;
-        const std::uint32_t payloadLength = LengthPrefixed::readLength(buffer_.data() + at + lengthBytes + headerLength);
+        const std::uint32_t payloadLength =
+            LengthPrefixed::readLength(buffer_.data() + at + lengthBytes + headerLength);
         if (!fits(payloadLength)) return damaged(std::move(pieces));
         const std::size_t frameLength = std::size_t{headerLength} + payloadLength + 2 * lengthBytes;
         if (left < frameLength) break;

@@ -19,7 +19,8 @@ struct ListenHelloPayload {
     bool isPaused() const { return paused.value_or(false); }
 
     // A hello that carries "paused" only when it is true.
-    static ListenHelloPayload make(std::int64_t protocolVersion, std::string deviceName, std::string deviceID, bool paused);
+    static ListenHelloPayload make(std::int64_t protocolVersion, std::string deviceName, std::string deviceID,
+                                   bool paused);
 
     static ListenHelloPayload fromJson(const Json& json);
     Json toJson() const;

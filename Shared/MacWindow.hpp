@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,8 +21,8 @@ struct MacWindow {
     bool isOnScreen = true;
     bool isFrontmost = false;
     bool isPinned = false;
-    std::int64_t width = 0;   // points
-    std::int64_t height = 0;  // points
+    std::int64_t width = 0;        // points
+    std::int64_t height = 0;       // points
     std::optional<Bytes> preview;  // JPEG bytes
     bool canRaise = true;
 

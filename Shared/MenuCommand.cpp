@@ -38,10 +38,13 @@ std::string MenuCommand::normalisedTitle() const {
 
 MenuCommand MenuCommand::fromJson(const Json& json) {
     const JsonReader r(json);
-    return MenuCommand{r.required<std::string>("menu"), r.required<std::string>("title"), r.required<KeyChord>("chord")};
+    return MenuCommand{r.required<std::string>("menu"), r.required<std::string>("title"),
+                       r.required<KeyChord>("chord")};
 }
 
-Json MenuCommand::toJson() const { return JsonWriter().put("menu", menu).put("title", title).put("chord", chord).take(); }
+Json MenuCommand::toJson() const {
+    return JsonWriter().put("menu", menu).put("title", title).put("chord", chord).take();
+}
 
 }  // namespace quib
 

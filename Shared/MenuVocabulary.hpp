@@ -21,9 +21,9 @@ public:
 
     // One wanted command.
     struct Want {
-        std::string id;      // the id of its button
-        std::string label;   // the button's caption
-        std::string symbol;  // system symbol name of the button's glyph
+        std::string id;                   // the id of its button
+        std::string label;                // the button's caption
+        std::string symbol;               // system symbol name of the button's glyph
         std::vector<std::string> titles;  // accepted titles, normalised, the preferred first
         std::vector<std::string> menus;   // lower-case menus it is looked for in first; may be empty
         bool glyphOnly = false;

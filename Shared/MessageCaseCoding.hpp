@@ -34,7 +34,9 @@ struct Field {
 };
 
 template <class Case, class T>
-constexpr Field<Case, T> field(std::string_view label, T Case::*member) { return {label, member}; }
+constexpr Field<Case, T> field(std::string_view label, T Case::*member) {
+    return {label, member};
+}
 
 // The payload values of a case, in the order they are written. Cases without payload keep the
 // empty default.
@@ -48,10 +50,8 @@ struct IsOptional<std::optional<T>> : std::true_type {};
 
 template <class Case, class T>
 void readField(const JsonReader& reader, Case& value, const Field<Case, T>& f) {
-    if constexpr (IsOptional<T>::value)
-        value.*f.member = reader.optional<typename T::value_type>(f.label);
-    else
-        value.*f.member = reader.required<T>(f.label);
+    if constexpr (IsOptional<T>::value) value.*f.member = reader.optional<typename T::value_type>(f.label);
+    else value.*f.member = reader.required<T>(f.label);
 }
 
 template <class Case>

@@ -23,7 +23,9 @@ struct PairingCode {
         std::string characters;  // illegalCharacters: the offending characters, formatted
 
         static Problem wrongLength(int found) { return {Kind::wrongLength, found, {}}; }
-        static Problem illegalCharacters(std::string formatted) { return {Kind::illegalCharacters, 0, std::move(formatted)}; }
+        static Problem illegalCharacters(std::string formatted) {
+            return {Kind::illegalCharacters, 0, std::move(formatted)};
+        }
         static Problem empty() { return {Kind::empty, 0, {}}; }
 
         // The text shown to the user.

@@ -24,7 +24,8 @@ std::optional<Rect> visiblePart(const Rect& window, const std::vector<Rect>& scr
 
 }  // namespace
 
-std::optional<Point> PointerLanding::landing(const Rect& window, const Point& pointer, const std::vector<Rect>& screens) {
+std::optional<Point> PointerLanding::landing(const Rect& window, const Point& pointer,
+                                             const std::vector<Rect>& screens) {
     if (std::abs(window.width) < 1 || std::abs(window.height) < 1) return std::nullopt;
     Rect target = window;
     if (!screens.empty()) {

@@ -195,8 +195,10 @@ ClientMessage messageOf(const Shape& shape, const Payload& p) {
 
 }  // namespace
 
-std::optional<ClientMessage> PointerLineReader::read(std::string_view text, const BoundedJson::Limits& limits) noexcept {
-    if (limits.maxDepth < plainDepth || limits.maxMembers < plainMembers || limits.maxValues < plainValues) return std::nullopt;
+std::optional<ClientMessage> PointerLineReader::read(std::string_view text,
+                                                     const BoundedJson::Limits& limits) noexcept {
+    if (limits.maxDepth < plainDepth || limits.maxMembers < plainMembers || limits.maxValues < plainValues)
+        return std::nullopt;
     Scanner scanner(text);
     if (!scanner.skip('{')) return std::nullopt;
     const auto name = scanner.plainString();
@@ -205,7 +207,8 @@ std::optional<ClientMessage> PointerLineReader::read(std::string_view text, cons
     for (const Shape& s : shapes)
         if (s.name == *name) shape = &s;
     Payload payload;
-    if (!shape || !scanner.skip(':') || !scanner.skip('{') || !readPayload(scanner, *shape, payload)) return std::nullopt;
+    if (!shape || !scanner.skip(':') || !scanner.skip('{') || !readPayload(scanner, *shape, payload))
+        return std::nullopt;
     if (!scanner.skip('}') || !scanner.atEnd()) return std::nullopt;
     return messageOf(*shape, payload);
 }

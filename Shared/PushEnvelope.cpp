@@ -49,7 +49,8 @@ Result<PushEnvelope::Sealed> PushEnvelope::seal(const AgentAlert& alert, std::sp
     if (key.size() != keyLength) return error(Failure::badKey);
     auto json = QuibCoder::encode(alert);
     if (!json) return json.error();
-    auto combined = sealCombined(std::span(reinterpret_cast<const std::uint8_t*>(json->data()), json->size()), key, nonce);
+    auto combined =
+        sealCombined(std::span(reinterpret_cast<const std::uint8_t*>(json->data()), json->size()), key, nonce);
     if (!combined) return combined.error();
     return Sealed{base64Encode(*combined), Sealed::currentVersion};
 }
@@ -111,7 +112,8 @@ Result<Bytes> PushEnvelope::sealCombined(std::span<const std::uint8_t> plaintext
     const bool sealed =
         context && EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
         EVP_EncryptInit_ex(context.get(), nullptr, nullptr, key.data(), nonce.data()) == 1 &&
-        EVP_EncryptUpdate(context.get(), ciphertext, &written, plaintext.data(), static_cast<int>(plaintext.size())) == 1 &&
+        EVP_EncryptUpdate(context.get(), ciphertext, &written, plaintext.data(), static_cast<int>(plaintext.size())) ==
+            1 &&
         EVP_EncryptFinal_ex(context.get(), ciphertext + written, &finished) == 1 &&
         static_cast<std::size_t>(written + finished) == plaintext.size() &&
         EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(tagLength),
@@ -120,8 +122,10 @@ Result<Bytes> PushEnvelope::sealCombined(std::span<const std::uint8_t> plaintext
     return combined;
 }
 
-std::optional<Bytes> PushEnvelope::openCombined(std::span<const std::uint8_t> combined, std::span<const std::uint8_t> key) {
-    if (key.size() != keyLength || combined.size() < nonceLength + tagLength || !fitsInt(combined.size())) return std::nullopt;
+std::optional<Bytes> PushEnvelope::openCombined(std::span<const std::uint8_t> combined,
+                                                std::span<const std::uint8_t> key) {
+    if (key.size() != keyLength || combined.size() < nonceLength + tagLength || !fitsInt(combined.size()))
+        return std::nullopt;
     const std::size_t length = combined.size() - nonceLength - tagLength;
     const std::uint8_t* const ciphertext = combined.data() + nonceLength;
     // OpenSSL takes the expected tag through a non-const pointer; it only reads it.

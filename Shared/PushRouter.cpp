@@ -37,9 +37,8 @@ std::vector<PushDelivery> PushRouter::deliveries(const std::set<std::string>& co
 
 std::vector<PushDelivery> PushRouter::route(const AgentEvent& event, std::string_view targetName,
                                             const std::set<std::string>& connected, std::int64_t now) {
-    return deliveries(connected, saturatingAdd(now, reportLifetime.count()), [&](AlertPolicy& policy) {
-        return policy.receive(event, targetName, false, now);
-    });
+    return deliveries(connected, saturatingAdd(now, reportLifetime.count()),
+                      [&](AlertPolicy& policy) { return policy.receive(event, targetName, false, now); });
 }
 
 std::vector<PushDelivery> PushRouter::route(const ApprovalRequest& request, const std::set<std::string>& connected,

@@ -4,13 +4,11 @@ namespace quib {
 
 QuibCandidate QuibCandidate::fromJson(const Json& json) {
     const JsonReader r(json);
-    return QuibCandidate{r.required<std::string>("host"), r.required<std::uint16_t>("port"),
-                         r.required<Reach>("reach"), r.required<std::string>("via")};
+    return QuibCandidate{r.required<std::string>("host"), r.required<std::uint16_t>("port"), r.required<Reach>("reach"),
+                         r.required<std::string>("via")};
 }
 
-std::string QuibCandidate::id() const {
-    return std::string(enumName(reach)) + '|' + host + '|' + std::to_string(port);
-}
+std::string QuibCandidate::id() const { return std::string(enumName(reach)) + '|' + host + '|' + std::to_string(port); }
 
 std::string QuibCandidate::display() const {
     const bool bracketed = host.find(':') != std::string::npos;

@@ -25,7 +25,7 @@ struct QuibCandidate {
     std::string host;  // IPv4 dotted decimal, or IPv6 text without brackets or zone
     std::uint16_t port = 0;
     Reach reach = Reach::local;
-    std::string via;   // how the way was found, shown to the user
+    std::string via;  // how the way was found, shown to the user
 
     // "reach|host|port", with the reach's name: local|192.168.1.20|61413. Candidates that differ
     // only in `via` share it.

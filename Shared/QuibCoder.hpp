@@ -18,7 +18,8 @@ namespace quib {
 // converter, so it runs outside the coder's lock.
 template <class T>
 concept ReadsQuickly = requires(std::string_view text, const BoundedJson::Limits& limits) {
-    { T::readQuickly(text, limits) } noexcept -> std::same_as<std::optional<T>>;
+    { T::readQuickly(text, limits) }
+    noexcept->std::same_as<std::optional<T>>;
 };
 
 // The one JSON coder of the process. Every encode and decode holds one process-wide,

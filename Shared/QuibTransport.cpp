@@ -44,8 +44,8 @@ std::size_t uniformIndex(std::uint32_t bound) {
     const std::uint64_t limit = range - range % bound;  // accept draws below a multiple of bound
     for (;;) {
         const Bytes b = secureRandomBytes(4);
-        const std::uint64_t draw = std::uint64_t{b[0]} | std::uint64_t{b[1]} << 8 | std::uint64_t{b[2]} << 16 |
-                                   std::uint64_t{b[3]} << 24;
+        const std::uint64_t draw =
+            std::uint64_t{b[0]} | std::uint64_t{b[1]} << 8 | std::uint64_t{b[2]} << 16 | std::uint64_t{b[3]} << 24;
         if (draw < limit) return static_cast<std::size_t>(draw % bound);
     }
 }
@@ -76,7 +76,8 @@ SSL_SESSION* newPskSession(SSL* ssl, const Bytes& material) {
     static constexpr unsigned char kSuite[] = {0x13, 0x01};
     const SSL_CIPHER* cipher = SSL_CIPHER_find(ssl, kSuite);
     std::unique_ptr<SSL_SESSION, decltype(&SSL_SESSION_free)> session(SSL_SESSION_new(), SSL_SESSION_free);
-    if (cipher == nullptr || !session || SSL_SESSION_set1_master_key(session.get(), material.data(), material.size()) != 1 ||
+    if (cipher == nullptr || !session ||
+        SSL_SESSION_set1_master_key(session.get(), material.data(), material.size()) != 1 ||
         SSL_SESSION_set_cipher(session.get(), cipher) != 1 ||
         SSL_SESSION_set_protocol_version(session.get(), TLS1_3_VERSION) != 1)
         return nullptr;
@@ -118,7 +119,8 @@ int usePskSession(SSL* ssl, const EVP_MD* digest, const unsigned char** identity
 }
 
 // A context with the protocol settings both sides share and the keys attached.
-Result<std::shared_ptr<asio::ssl::context>> makeContext(asio::ssl::context::method method, std::vector<QuibTransport::Key> keys) {
+Result<std::shared_ptr<asio::ssl::context>> makeContext(asio::ssl::context::method method,
+                                                        std::vector<QuibTransport::Key> keys) {
     std::shared_ptr<asio::ssl::context> context;
     try {
         context = std::make_shared<asio::ssl::context>(method);
@@ -241,7 +243,8 @@ Result<void> QuibTransport::applyTcpOptions(asio::basic_socket<asio::ip::tcp>& s
     if (!options.keepAlive) return {};
     const int idle = static_cast<int>(options.keepAliveIdle.count());
     if (setsockopt(socket.native_handle(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0)
-        return fail("Could not set the keep-alive idle time: " + std::error_code(errno, std::generic_category()).message());
+        return fail("Could not set the keep-alive idle time: " +
+                    std::error_code(errno, std::generic_category()).message());
     return {};
 }
 

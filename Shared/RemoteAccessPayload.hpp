@@ -22,11 +22,11 @@ struct RemoteAccessPayload {
         bool operator==(const IssuedKey&) const = default;
     };
 
-    bool isEnabled = false;                    // away access is switched on
-    std::vector<QuibCandidate> candidates;     // in priority order
-    std::optional<std::string> unavailable;    // why away access cannot work, for the user
-    std::optional<std::string> keyIdentity;    // the pre-shared-key identity of the away key
-    std::optional<Bytes> keyMaterial;          // the 32-byte away key
+    bool isEnabled = false;                  // away access is switched on
+    std::vector<QuibCandidate> candidates;   // in priority order
+    std::optional<std::string> unavailable;  // why away access cannot work, for the user
+    std::optional<std::string> keyIdentity;  // the pre-shared-key identity of the away key
+    std::optional<Bytes> keyMaterial;        // the 32-byte away key
 
     // The away key this payload hands over: present only with a non-empty identity and exactly
     // 32 bytes of key.

@@ -28,7 +28,8 @@ std::mutex& storeLock() {
 }
 
 bool keepsInFileName(char c, bool first) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    const bool plain =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
     return plain || (c == '.' && !first);
 }
 

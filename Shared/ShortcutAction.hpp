@@ -21,9 +21,9 @@ struct ShortcutAction {
     std::string label = "key";
     std::string symbol = "keyboard";  // system symbol name of the button's glyph
     Kind kind = Kind::key;
-    std::optional<KeyChord> chord;    // absent for dictation and for keys not yet pressable
+    std::optional<KeyChord> chord;  // absent for dictation and for keys not yet pressable
     std::optional<std::string> note;
-    bool glyphOnly = false;           // presentation flag for the phone, passed through
+    bool glyphOnly = false;  // presentation flag for the phone, passed through
 
     static ShortcutAction fromJson(const Json& json);
     Json toJson() const;

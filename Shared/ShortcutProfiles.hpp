@@ -54,7 +54,8 @@ public:
     static const ShortcutProfile& guessForBundleID(const std::optional<std::string_view>& bundleID);
     // The built-in profile the target stores by id; otherwise by kind: an app's guessed from its
     // bundle identifier, a pane's from `paneCommand`, app for the frontmost app.
-    static const ShortcutProfile& resolved(const QuibTarget& target, const std::optional<std::string_view>& paneCommand);
+    static const ShortcutProfile& resolved(const QuibTarget& target,
+                                           const std::optional<std::string_view>& paneCommand);
 
     // The phone's own dictation, which presses nothing: the last button of every built-in
     // profile and of every profile read from an app's menus.

@@ -68,7 +68,8 @@ const ShortcutProfile& ShortcutProfiles::guessForBundleID(const std::optional<st
     const std::string lowered = unicode::lower(*bundleID);
     if (auto exact = firstListing(appProfiles(), [&](const std::string& listed) { return listed == lowered; }))
         return *exact;
-    if (auto variant = firstListing(appProfiles(), [&](const std::string& listed) { return isVariantOf(lowered, listed); }))
+    if (auto variant =
+            firstListing(appProfiles(), [&](const std::string& listed) { return isVariantOf(lowered, listed); }))
         return *variant;
     return app();
 }
@@ -77,9 +78,9 @@ const ShortcutProfile& ShortcutProfiles::resolved(const QuibTarget& target,
                                                   const std::optional<std::string_view>& paneCommand) {
     if (const auto* stored = profile(target.profileID)) return *stored;
     switch (target.kind) {
-    case QuibTarget::Kind::app: return guessForBundleID(target.bundleID);
-    case QuibTarget::Kind::tmux: return guessForCommand(paneCommand);
-    case QuibTarget::Kind::frontmost: break;
+        case QuibTarget::Kind::app: return guessForBundleID(target.bundleID);
+        case QuibTarget::Kind::tmux: return guessForCommand(paneCommand);
+        case QuibTarget::Kind::frontmost: break;
     }
     return app();
 }

@@ -25,8 +25,8 @@ Rect ViewFrame::cropRect() const { return crop ? crop->rect() : UnitRect::full.r
 
 ViewFrame ViewFrame::fromJson(const Json& json) {
     const JsonReader r(json);
-    ViewFrame frame = make(r.required<Kind>("kind"), r.required<std::string>("title"),
-                           r.required<std::uint64_t>("captureTime"));
+    ViewFrame frame =
+        make(r.required<Kind>("kind"), r.required<std::string>("title"), r.required<std::uint64_t>("captureTime"));
     frame.codec = r.optional<Codec>("codec");
     frame.isKeyframe = r.optional<bool>("isKeyframe");
     frame.width = r.optional<std::int64_t>("width");

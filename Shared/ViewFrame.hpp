@@ -34,12 +34,12 @@ struct ViewFrame {
     enum class Codec { hevc, h264 };
 
     Kind kind = Kind::state;
-    std::string title;             // of the mirrored window or pane
+    std::string title;              // of the mirrored window or pane
     std::uint64_t captureTime = 0;  // UptimeClock nanoseconds at capture; for state frames, when made
     // Video frames.
     std::optional<Codec> codec;
     std::optional<bool> isKeyframe;
-    std::optional<std::int64_t> width;   // of the encoded picture, in pixels
+    std::optional<std::int64_t> width;  // of the encoded picture, in pixels
     std::optional<std::int64_t> height;
     std::optional<std::vector<Bytes>> parameterSets;  // key frames: in the encoder's order
     std::optional<double> cornerRadius;               // the window's, as a fraction of the picture width

@@ -4,8 +4,8 @@ namespace quib {
 
 ViewHelloPayload ViewHelloPayload::make(std::int64_t protocolVersion, std::string deviceName, std::string deviceID,
                                         std::int64_t maxWidth, std::int64_t maxHeight, const Rect& crop) {
-    return ViewHelloPayload{protocolVersion, std::move(deviceName), std::move(deviceID), maxWidth, maxHeight,
-                            UnitRect::make(crop)};
+    return ViewHelloPayload{protocolVersion, std::move(deviceName), std::move(deviceID), maxWidth,
+                            maxHeight,       UnitRect::make(crop)};
 }
 
 Rect ViewHelloPayload::cropRect() const { return crop ? crop->rect() : UnitRect::full.rect(); }

@@ -10,8 +10,9 @@ std::vector<VocabularyPayload> VocabularyPayload::chunked(const std::string& tar
     std::size_t start = 0;
     do {
         const std::size_t end = std::min(start + chunkTerms, terms.size());
-        chunks.push_back({targetID, std::vector<std::string>(terms.begin() + static_cast<std::ptrdiff_t>(start),
-                                                             terms.begin() + static_cast<std::ptrdiff_t>(end)),
+        chunks.push_back({targetID,
+                          std::vector<std::string>(terms.begin() + static_cast<std::ptrdiff_t>(start),
+                                                   terms.begin() + static_cast<std::ptrdiff_t>(end)),
                           static_cast<std::int64_t>(chunks.size()), end == terms.size()});
         start = end;
     } while (start < terms.size());

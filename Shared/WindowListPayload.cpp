@@ -5,13 +5,14 @@ namespace quib {
 std::vector<WindowListPayload> WindowListPayload::chunked(std::vector<MacWindow> windows, const std::string& targetID,
                                                           const std::optional<std::string>& note, std::int64_t budget) {
     auto chunks = PayloadChunker::split(std::move(windows), &MacWindow::preview, budget);
-    return PayloadChunker::numbered<WindowListPayload>(std::move(chunks), [&](std::vector<MacWindow> items, std::size_t i) {
-        WindowListPayload payload;
-        payload.targetID = targetID;
-        payload.windows = std::move(items);
-        if (i == 0) payload.note = note;  // the note speaks for the whole list
-        return payload;
-    });
+    return PayloadChunker::numbered<WindowListPayload>(
+        std::move(chunks), [&](std::vector<MacWindow> items, std::size_t i) {
+            WindowListPayload payload;
+            payload.targetID = targetID;
+            payload.windows = std::move(items);
+            if (i == 0) payload.note = note;  // the note speaks for the whole list
+            return payload;
+        });
 }
 
 WindowListPayload WindowListPayload::fromJson(const Json& json) {

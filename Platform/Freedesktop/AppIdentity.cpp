@@ -14,8 +14,8 @@ const std::vector<AppIdentity::Alias>& AppIdentity::aliases() {
     static const std::vector<Alias> table{
         {"com.anthropic.claudefordesktop", {"claude-desktop"}},
         {"com.apple.Terminal",
-         {"org.gnome.Terminal", "org.gnome.Console", "org.kde.konsole", "xfce4-terminal", "mate-terminal",
-          "lxterminal", "debian-xterm"}},
+         {"org.gnome.Terminal", "org.gnome.Console", "org.kde.konsole", "xfce4-terminal", "mate-terminal", "lxterminal",
+          "debian-xterm"}},
         {"com.github.wez.wezterm", {"org.wezfurlong.wezterm"}},
         {"net.kovidgoyal.kitty", {"kitty"}},
         {"org.alacritty", {"Alacritty", "org.alacritty.Alacritty"}},
@@ -46,9 +46,8 @@ std::string AppIdentity::canonicalBundleID(std::string_view id) {
 std::optional<DesktopEntry> AppIdentity::installedEntry(const AppRanking::Known& curated,
                                                         std::span<const DesktopEntry> installed) {
     if (auto own = DesktopEntries::find(installed, curated.bundleID)) return own;
-    const auto row = std::ranges::find_if(aliases(), [&](const Alias& alias) {
-        return ascii::equalIgnoringCase(alias.bundleID, curated.bundleID);
-    });
+    const auto row = std::ranges::find_if(
+        aliases(), [&](const Alias& alias) { return ascii::equalIgnoringCase(alias.bundleID, curated.bundleID); });
     if (row == aliases().end()) return std::nullopt;
     for (const auto desktopID : row->desktopIDs)
         if (auto entry = DesktopEntries::find(installed, desktopID)) return entry;
@@ -85,7 +84,8 @@ QuibTarget AppIdentity::withGuessedProfile(QuibTarget target) {
 
 const ShortcutProfile& AppIdentity::resolvedProfile(const QuibTarget& target,
                                                     const std::optional<std::string_view>& paneCommand) {
-    if (target.kind != QuibTarget::Kind::app || !target.bundleID) return ShortcutProfiles::resolved(target, paneCommand);
+    if (target.kind != QuibTarget::Kind::app || !target.bundleID)
+        return ShortcutProfiles::resolved(target, paneCommand);
     QuibTarget canonical = target;
     canonical.bundleID = canonicalBundleID(*target.bundleID);
     return ShortcutProfiles::resolved(canonical, paneCommand);

@@ -75,15 +75,14 @@ struct AvahiServiceAdvertiser::State {
 void AvahiServiceAdvertiser::State::reportMissing(const char* why) {
     if (reportedMissing) return;
     reportedMissing = true;
-    quibLog().warning("service advertisement unavailable (", pub(std::string(why)),
-                   "); the host goes on without it");
+    quibLog().warning("service advertisement unavailable (", pub(std::string(why)), "); the host goes on without it");
 }
 
 // Makes a client that waits for the daemon to appear instead of failing when it is absent.
 void AvahiServiceAdvertiser::State::connect() {
     int error = 0;
-    AvahiClient* made = avahi_client_new(avahi_threaded_poll_get(poll), AVAHI_CLIENT_NO_FAIL,
-                                         &State::clientCallback, this, &error);
+    AvahiClient* made =
+        avahi_client_new(avahi_threaded_poll_get(poll), AVAHI_CLIENT_NO_FAIL, &State::clientCallback, this, &error);
     if (!made) {
         client = nullptr;
         reportMissing(avahi_strerror(error));
@@ -95,60 +94,59 @@ void AvahiServiceAdvertiser::State::connect() {
 void AvahiServiceAdvertiser::State::onClient(AvahiClient* c, AvahiClientState clientState) {
     client = c;  // the callback may run inside avahi_client_new, before it has returned
     switch (clientState) {
-    case AVAHI_CLIENT_S_RUNNING:
-        running = true;
-        reportedMissing = false;
-        publish();
-        break;
-    case AVAHI_CLIENT_S_COLLISION:
-    case AVAHI_CLIENT_S_REGISTERING:
-        // The host name changes or is being claimed: withdraw and publish again when running.
-        registered.reset();
-        if (group) avahi_entry_group_reset(group);
-        break;
-    case AVAHI_CLIENT_CONNECTING:
-        running = false;
-        reportMissing("no Avahi daemon");
-        break;
-    case AVAHI_CLIENT_FAILURE:
-        running = false;
-        registered.reset();
-        if (avahi_client_errno(c) == AVAHI_ERR_DISCONNECTED) {
-            // The daemon went away: start over with a client that waits for it to come back.
-            avahi_client_free(c);
-            client = nullptr;
-            group = nullptr;  // freed with its client
-            connect();
-        } else {
-            reportMissing(avahi_strerror(avahi_client_errno(c)));
-        }
-        break;
+        case AVAHI_CLIENT_S_RUNNING:
+            running = true;
+            reportedMissing = false;
+            publish();
+            break;
+        case AVAHI_CLIENT_S_COLLISION:
+        case AVAHI_CLIENT_S_REGISTERING:
+            // The host name changes or is being claimed: withdraw and publish again when running.
+            registered.reset();
+            if (group) avahi_entry_group_reset(group);
+            break;
+        case AVAHI_CLIENT_CONNECTING:
+            running = false;
+            reportMissing("no Avahi daemon");
+            break;
+        case AVAHI_CLIENT_FAILURE:
+            running = false;
+            registered.reset();
+            if (avahi_client_errno(c) == AVAHI_ERR_DISCONNECTED) {
+                // The daemon went away: start over with a client that waits for it to come back.
+                avahi_client_free(c);
+                client = nullptr;
+                group = nullptr;  // freed with its client
+                connect();
+            } else {
+                reportMissing(avahi_strerror(avahi_client_errno(c)));
+            }
+            break;
     }
 }
 
 void AvahiServiceAdvertiser::State::onGroup(AvahiEntryGroup* g, AvahiEntryGroupState groupState) {
     if (g != group || !wanted) return;
     switch (groupState) {
-    case AVAHI_ENTRY_GROUP_ESTABLISHED:
-        registered = wanted->name;
-        quibLog().info("advertising \"", pub(wanted->name), "\" on port ", wanted->port);
-        break;
-    case AVAHI_ENTRY_GROUP_COLLISION: {
-        std::string next = alternativeName(wanted->name);
-        quibLog().info("service name \"", pub(wanted->name), "\" is taken; advertising as \"", pub(next), "\"");
-        wanted->name = std::move(next);
-        registered.reset();
-        publish();
-        break;
-    }
-    case AVAHI_ENTRY_GROUP_FAILURE:
-        registered.reset();
-        quibLog().error("service advertisement failed: ",
-                        pub(std::string(avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(g))))));
-        break;
-    case AVAHI_ENTRY_GROUP_UNCOMMITED:
-    case AVAHI_ENTRY_GROUP_REGISTERING:
-        break;
+        case AVAHI_ENTRY_GROUP_ESTABLISHED:
+            registered = wanted->name;
+            quibLog().info("advertising \"", pub(wanted->name), "\" on port ", wanted->port);
+            break;
+        case AVAHI_ENTRY_GROUP_COLLISION: {
+            std::string next = alternativeName(wanted->name);
+            quibLog().info("service name \"", pub(wanted->name), "\" is taken; advertising as \"", pub(next), "\"");
+            wanted->name = std::move(next);
+            registered.reset();
+            publish();
+            break;
+        }
+        case AVAHI_ENTRY_GROUP_FAILURE:
+            registered.reset();
+            quibLog().error("service advertisement failed: ",
+                            pub(std::string(avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(g))))));
+            break;
+        case AVAHI_ENTRY_GROUP_UNCOMMITED:
+        case AVAHI_ENTRY_GROUP_REGISTERING: break;
     }
 }
 
@@ -158,7 +156,8 @@ void AvahiServiceAdvertiser::State::publish() {
     if (!group) {
         group = avahi_entry_group_new(client, &State::groupCallback, this);
         if (!group) {
-            quibLog().error("service advertisement failed: ", pub(std::string(avahi_strerror(avahi_client_errno(client)))));
+            quibLog().error("service advertisement failed: ",
+                            pub(std::string(avahi_strerror(avahi_client_errno(client)))));
             return;
         }
     }

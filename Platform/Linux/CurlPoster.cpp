@@ -43,8 +43,10 @@ Multi newMulti() {
     initialiseLibrary();
     Multi multi(curl_multi_init());
     if (!multi) return multi;
-    if (curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(CurlPoster::mostConnections)) != CURLM_OK ||
-        curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, static_cast<long>(CurlPoster::mostConnections)) != CURLM_OK)
+    if (curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS,
+                          static_cast<long>(CurlPoster::mostConnections)) != CURLM_OK ||
+        curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, static_cast<long>(CurlPoster::mostConnections)) !=
+            CURLM_OK)
         return nullptr;
     return multi;
 }
@@ -146,7 +148,8 @@ bool configure(Transfer& t) {
            setProxy(e, r) && setTimeouts(e, r) && setCancel(e, t) &&
            curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers.get()) == CURLE_OK &&
            curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-           curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, static_cast<long>(CurlPoster::idleConnectionAge.count())) == CURLE_OK &&
+           curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, static_cast<long>(CurlPoster::idleConnectionAge.count())) ==
+               CURLE_OK &&
            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &keepBody) == CURLE_OK &&
            curl_easy_setopt(e, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
            curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorText) == CURLE_OK &&
@@ -317,8 +320,8 @@ private:
 
     Multi multi_;  // first, so it is cleaned up after the handles it ran
     std::mutex mutex_;
-    std::deque<Queued> queued_;  // under mutex_
-    bool stopping_ = false;      // under mutex_
+    std::deque<Queued> queued_;                           // under mutex_
+    bool stopping_ = false;                               // under mutex_
     std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
 };
 
@@ -349,6 +352,8 @@ std::optional<HttpUrl> CurlPoster::resolveUrl(std::string_view base, std::string
     return parsed;
 }
 
-void CurlPoster::post(HttpRequest request, Completion completion) { engine_->add(std::move(request), std::move(completion)); }
+void CurlPoster::post(HttpRequest request, Completion completion) {
+    engine_->add(std::move(request), std::move(completion));
+}
 
 }  // namespace quib

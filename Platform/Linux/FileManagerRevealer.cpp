@@ -71,11 +71,13 @@ Result<void> FileManagerRevealer::showItem(const std::filesystem::path& item) {
     const auto uri = uriOf(itemOf(item));
     if (!uri) return uri.error();
     sd_bus* opened = nullptr;
-    if (const int r = sd_bus_open_user(&opened); r < 0) return fail(std::string("no session bus: ") + std::strerror(-r));
+    if (const int r = sd_bus_open_user(&opened); r < 0)
+        return fail(std::string("no session bus: ") + std::strerror(-r));
     Bus bus(opened);
     sd_bus_message* made = nullptr;
-    int r = sd_bus_message_new_method_call(bus.get(), &made, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-                                           "org.freedesktop.FileManager1", "ShowItems");
+    int r =
+        sd_bus_message_new_method_call(bus.get(), &made, "org.freedesktop.FileManager1",
+                                       "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1", "ShowItems");
     if (r < 0) return fail(std::strerror(-r));
     Message call(made);
     const char* uris[] = {uri->c_str(), nullptr};
@@ -106,7 +108,7 @@ Result<void> FileManagerRevealer::reveal(const std::filesystem::path& item) {
     const auto shown = showItem(item);
     if (shown) return {};
     quibLog().warning("reveal: the file manager did not select ", pub(item.string()), " (", pub(shown.error().message),
-                   "); opening its folder");
+                      "); opening its folder");
     const auto folder = item.parent_path();
     if (auto opened = openFolder(folder); !opened)
         return fail("Could not show " + folder.string() + ": " + opened.error().message);

@@ -29,7 +29,8 @@ std::optional<double> numberIn(std::string_view text) {
 std::int64_t countOf(std::string_view score) {
     const auto value = numberIn(score);
     if (!value || *value <= 0) return 0;
-    if (*value >= static_cast<double>(std::numeric_limits<std::int64_t>::max())) return std::numeric_limits<std::int64_t>::max();
+    if (*value >= static_cast<double>(std::numeric_limits<std::int64_t>::max()))
+        return std::numeric_limits<std::int64_t>::max();
     return static_cast<std::int64_t>(std::floor(*value));
 }
 

@@ -56,7 +56,7 @@ bool LogindScreenLock::connect() {
     if (result >= 0) return true;
     if (!saidNoBus_) {
         quibLog().warning("capture: no system bus to read the screen lock from (", pub(std::strerror(-result)),
-                       "); the screen counts as unlocked");
+                          "); the screen counts as unlocked");
         saidNoBus_ = true;
     }
     disconnect();
@@ -72,8 +72,8 @@ std::optional<std::string> LogindScreenLock::sessionPath() {
         result = sd_bus_message_new_method_call(bus_, &call, logindService, logindPath, managerInterface, "GetSession");
         if (result >= 0) result = sd_bus_message_append(call, "s", named);
     } else {
-        result = sd_bus_message_new_method_call(bus_, &call, logindService, logindPath, managerInterface,
-                                                "GetSessionByPID");
+        result =
+            sd_bus_message_new_method_call(bus_, &call, logindService, logindPath, managerInterface, "GetSessionByPID");
         if (result >= 0) result = sd_bus_message_append(call, "u", static_cast<std::uint32_t>(::getpid()));
     }
     if (result < 0) {

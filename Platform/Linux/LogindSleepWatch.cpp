@@ -81,7 +81,7 @@ bool LogindSleepWatch::State::open() {
     int result = sd_bus_open_system(&bus);
     if (result < 0) {
         quibLog().warning("sleep: no system bus to hear sleep and wake from (", pub(errorText(result)),
-                       "); the host goes on without");
+                          "); the host goes on without");
         return false;
     }
     result = sd_bus_match_signal(bus, &slot, logindService, logindPath, managerInterface, "PrepareForSleep",

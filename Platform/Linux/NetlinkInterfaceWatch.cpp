@@ -65,15 +65,16 @@ void NetlinkInterfaceWatch::stop() {
 // caller waits for a quiet moment anyway. A full receive buffer (ENOBUFS) lost messages, which
 // is a change all the same.
 void NetlinkInterfaceWatch::readNext() {
-    socket_->async_read_some(asio::buffer(buffer_), [alive = std::weak_ptr<char>(lifetime_), this](std::error_code error, std::size_t) {
-        if (alive.expired() || error == asio::error::operation_aborted || !socket_) return;
-        if (error && error != std::errc::no_buffer_space) {
-            quibLog().error("interfaces: the network change watch stopped: ", pub(error.message()));
-            return;
-        }
-        if (changed_) changed_();
-        if (socket_) readNext();
-    });
+    socket_->async_read_some(
+        asio::buffer(buffer_), [alive = std::weak_ptr<char>(lifetime_), this](std::error_code error, std::size_t) {
+            if (alive.expired() || error == asio::error::operation_aborted || !socket_) return;
+            if (error && error != std::errc::no_buffer_space) {
+                quibLog().error("interfaces: the network change watch stopped: ", pub(error.message()));
+                return;
+            }
+            if (changed_) changed_();
+            if (socket_) readNext();
+        });
 }
 
 }  // namespace quib

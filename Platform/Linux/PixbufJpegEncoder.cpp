@@ -20,9 +20,9 @@ std::optional<Bytes> PixbufJpegEncoder::encode(const RgbPicture& picture, int qu
         picture.pixels.size() < picture.stride() * static_cast<std::size_t>(picture.height)) {
         return std::nullopt;
     }
-    std::unique_ptr<GdkPixbuf, Unref> pixbuf(gdk_pixbuf_new_from_data(
-        picture.pixels.data(), GDK_COLORSPACE_RGB, FALSE, 8, picture.width, picture.height,
-        static_cast<int>(picture.stride()), nullptr, nullptr));
+    std::unique_ptr<GdkPixbuf, Unref> pixbuf(
+        gdk_pixbuf_new_from_data(picture.pixels.data(), GDK_COLORSPACE_RGB, FALSE, 8, picture.width, picture.height,
+                                 static_cast<int>(picture.stride()), nullptr, nullptr));
     if (!pixbuf) return std::nullopt;
     gchar* buffer = nullptr;
     gsize size = 0;

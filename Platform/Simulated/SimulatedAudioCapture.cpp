@@ -62,25 +62,23 @@ void SimulatedAudioCapture::open(std::shared_ptr<Executor> queue, Handlers handl
         std::lock_guard lock(state_->mutex);
         ++state_->openings;
         switch (state_->outcome) {
-        case Outcome::nothingToCapture:
-            opening.status = Opening::Status::nothingToCapture;
-            break;
-        case Outcome::fail:
-            opening.status = Opening::Status::failed;
-            opening.reason = state_->reason;
-            break;
-        case Outcome::start:
-        case Outcome::hold: {
-            auto session = std::make_shared<Session>(Session{std::move(queue), std::move(handlers)});
-            state_->sessions.push_back(session);
-            if (state_->outcome == Outcome::hold) {
-                state_->held.emplace_back(std::move(session), std::move(opened));
-                return;
+            case Outcome::nothingToCapture: opening.status = Opening::Status::nothingToCapture; break;
+            case Outcome::fail:
+                opening.status = Opening::Status::failed;
+                opening.reason = state_->reason;
+                break;
+            case Outcome::start:
+            case Outcome::hold: {
+                auto session = std::make_shared<Session>(Session{std::move(queue), std::move(handlers)});
+                state_->sessions.push_back(session);
+                if (state_->outcome == Outcome::hold) {
+                    state_->held.emplace_back(std::move(session), std::move(opened));
+                    return;
+                }
+                opening.status = Opening::Status::running;
+                opening.stream = std::make_shared<SimulatedStream>(state_, std::move(session));
+                break;
             }
-            opening.status = Opening::Status::running;
-            opening.stream = std::make_shared<SimulatedStream>(state_, std::move(session));
-            break;
-        }
         }
     }
     opened(std::move(opening));
@@ -104,13 +102,16 @@ bool SimulatedAudioCapture::releaseHeld() {
 
 void SimulatedAudioCapture::play(const PcmFormat& format, std::int64_t frames) {
     const int planeCount = format.planeCount();
-    const std::size_t planeBytes = format.bytesPerFramePerPlane() * static_cast<std::size_t>(std::max<std::int64_t>(frames, 0));
-    auto samples = std::make_shared<std::vector<std::vector<std::uint8_t>>>(planeCount, std::vector<std::uint8_t>(planeBytes));
+    const std::size_t planeBytes =
+        format.bytesPerFramePerPlane() * static_cast<std::size_t>(std::max<std::int64_t>(frames, 0));
+    auto samples =
+        std::make_shared<std::vector<std::vector<std::uint8_t>>>(planeCount, std::vector<std::uint8_t>(planeBytes));
     const int perPlane = format.interleaved ? format.channels : 1;
     for (auto& plane : *samples) {
         for (std::int64_t frame = 0; frame < frames; ++frame) {
             for (int channel = 0; channel < perPlane; ++channel) {
-                std::uint8_t* at = plane.data() + (static_cast<std::size_t>(frame * perPlane + channel)) * format.bytesPerSample();
+                std::uint8_t* at =
+                    plane.data() + (static_cast<std::size_t>(frame * perPlane + channel)) * format.bytesPerSample();
                 if (format.sample == PcmFormat::Sample::float32) {
                     const float value = static_cast<float>(frame % 100) / 100.0f;
                     std::memcpy(at, &value, sizeof value);

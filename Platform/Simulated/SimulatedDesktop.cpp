@@ -26,16 +26,11 @@ void SimulatedDesktop::apply(const InputEvent& event) {
         switch (event.type) {
             case EventType::leftMouseDown:
             case EventType::rightMouseDown:
-            case EventType::otherMouseDown:
-                pressed_.insert(event.mouseButton);
-                break;
+            case EventType::otherMouseDown: pressed_.insert(event.mouseButton); break;
             case EventType::leftMouseUp:
             case EventType::rightMouseUp:
-            case EventType::otherMouseUp:
-                pressed_.erase(event.mouseButton);
-                break;
-            default:
-                break;
+            case EventType::otherMouseUp: pressed_.erase(event.mouseButton); break;
+            default: break;
         }
     } else if (event.type == EventType::keyDown) {
         land(event);
@@ -46,7 +41,8 @@ void SimulatedDesktop::land(const InputEvent& event) {
     if (!focused_) return;
     App& app = apps_[*focused_];
     app.keys.push_back({event.keyCode, event.flags});
-    constexpr std::uint64_t modifiers = EventFlags::shift | EventFlags::control | EventFlags::option | EventFlags::command;
+    constexpr std::uint64_t modifiers =
+        EventFlags::shift | EventFlags::control | EventFlags::option | EventFlags::command;
     if (event.keyCode == pasteKeyCode && (event.flags & modifiers) == EventFlags::command) {
         app.pastes.push_back(pasteboard_.items());
     }

@@ -133,7 +133,8 @@ WindowRoster::Raise SimulatedDesktop::raise(std::uint32_t windowID, const std::s
     return bringForward(windowID, bundleID, name, false, movingPointer);
 }
 
-WindowRoster::Raise SimulatedDesktop::open(std::uint32_t windowID, const std::string& bundleID, const std::string& name) {
+WindowRoster::Raise SimulatedDesktop::open(std::uint32_t windowID, const std::string& bundleID,
+                                           const std::string& name) {
     return bringForward(windowID, bundleID, name, true, false);
 }
 
@@ -147,7 +148,8 @@ WindowRoster::Raise SimulatedDesktop::bringForward(std::uint32_t windowID, const
     const auto found = apps_.find(bundleID);
     if (found == apps_.end()) return Raise::refused(notRunningText(name));
     App& app = found->second;
-    const auto window = std::find_if(app.windows.begin(), app.windows.end(), [&](const Window& w) { return w.id == windowID; });
+    const auto window =
+        std::find_if(app.windows.begin(), app.windows.end(), [&](const Window& w) { return w.id == windowID; });
     if (window == app.windows.end()) return Raise::refused(std::string(closedText));
     if (window->minimised && !opening) return Raise::refused(minimisedText(window->title));
     window->minimised = false;

@@ -44,8 +44,7 @@ SignalWatcher::SignalWatcher(std::initializer_list<int> signals, std::function<v
 SignalWatcher::~SignalWatcher() {
     if (stopFd_ >= 0) {
         const std::uint64_t one = 1;
-        while (::write(stopFd_, &one, sizeof one) < 0 && errno == EINTR) {
-        }
+        while (::write(stopFd_, &one, sizeof one) < 0 && errno == EINTR) {}
     }
     if (thread_) thread_->join();
     if (signalFd_ >= 0) ::close(signalFd_);
@@ -61,7 +60,8 @@ void SignalWatcher::run() {
         }
         if (fds[1].revents != 0) return;
         signalfd_siginfo info{};
-        if (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) onSignal_(static_cast<int>(info.ssi_signo));
+        if (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+            onSignal_(static_cast<int>(info.ssi_signo));
     }
 }
 

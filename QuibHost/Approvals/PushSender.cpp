@@ -33,7 +33,9 @@ std::string withoutLineBreaks(std::string text) {
 
 }  // namespace
 
-std::shared_ptr<PushSender> PushSender::create(Config config) { return std::make_shared<PushSender>(Passkey{}, std::move(config)); }
+std::shared_ptr<PushSender> PushSender::create(Config config) {
+    return std::make_shared<PushSender>(Passkey{}, std::move(config));
+}
 
 PushSender::PushSender(Passkey, Config config)
     : config_(std::move(config)), queue_("com.brenmoor.quib.push", config_.clock) {
@@ -149,7 +151,8 @@ void PushSender::deliver(const std::vector<PushDelivery>& deliveries, std::strin
         if (!sealed) continue;
         const auto& alert = delivery.alert;
         post(*relayURL, delivery,
-             PushEnvelope::payload(*sealed, category, alert.isTimeSensitive, alert.isSilent, alert.threadID, alert.relevance));
+             PushEnvelope::payload(*sealed, category, alert.isTimeSensitive, alert.isSilent, alert.threadID,
+                                   alert.relevance));
     }
 }
 
@@ -188,15 +191,15 @@ void PushSender::enqueue(const std::string& deviceID, Outgoing outgoing) {
 
 void PushSender::start(const std::string& deviceID, Outgoing outgoing) {
     ++posts_[deviceID].posting;
-    config_.poster->post(std::move(outgoing.request),
-                         [inbox = inbox_, deviceID, token = std::move(outgoing.token)](HttpResponse response) {
-                             std::lock_guard guard(inbox->mutex);
-                             if (!inbox->sender) return;
-                             inbox->sender->onQueue([response = std::move(response), deviceID, token](PushSender& sender) {
-                                 sender.absorb(response, deviceID, token);
-                                 sender.finished(deviceID);
-                             });
-                         });
+    config_.poster->post(std::move(outgoing.request), [inbox = inbox_, deviceID,
+                                                       token = std::move(outgoing.token)](HttpResponse response) {
+        std::lock_guard guard(inbox->mutex);
+        if (!inbox->sender) return;
+        inbox->sender->onQueue([response = std::move(response), deviceID, token](PushSender& sender) {
+            sender.absorb(response, deviceID, token);
+            sender.finished(deviceID);
+        });
+    });
 }
 
 void PushSender::finished(const std::string& deviceID) {

@@ -22,7 +22,8 @@ public:
     // the device's subscription, one without ends it.
     virtual void registerDevice(const PushRegistration& registration, const std::string& deviceID) = 0;
     // Alerts for phones that are not among `connected`, as each one's alert policy decides.
-    virtual void send(const AgentEvent& event, const std::string& targetName, const std::set<std::string>& connected) = 0;
+    virtual void send(const AgentEvent& event, const std::string& targetName,
+                      const std::set<std::string>& connected) = 0;
     virtual void send(const ApprovalRequest& request, const std::set<std::string>& connected) = 0;
 };
 

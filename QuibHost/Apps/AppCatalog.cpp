@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Platform/Freedesktop/AppIdentity.hpp"
+#include "Platform/Freedesktop/DesktopEntries.hpp"
 #include "Runtime/AsciiText.hpp"
 #include "Runtime/SecureRandom.hpp"
 #include "Runtime/UnicodeText.hpp"

@@ -14,8 +14,8 @@
 #include "Platform/DockedApps.hpp"
 #include "Platform/Freedesktop/DesktopEntry.hpp"
 #include "Platform/Freedesktop/IconTheme.hpp"
-#include "Platform/IconRenderer.hpp"
 #include "Platform/Freedesktop/InstalledApps.hpp"
+#include "Platform/IconRenderer.hpp"
 #include "Platform/Workspace.hpp"
 #include "QuibHost/Apps/AppCatalogService.hpp"
 #include "QuibHost/Targets/AppSeeds.hpp"
@@ -116,7 +116,7 @@ private:
     std::optional<Bytes> render(const DesktopEntry& entry) const;
 
     Config config_;
-    std::mutex mutex_;  // guards the three below, only while they are read or written
+    std::mutex mutex_;                    // guards the three below, only while they are read or written
     std::map<std::string, Bytes> icons_;  // by lower-cased identifier
     std::vector<Installed> scanned_;
     std::optional<MonoTime> scannedAt_;

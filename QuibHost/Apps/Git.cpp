@@ -51,8 +51,8 @@ std::optional<std::string> Git::output(const std::string& folder, std::vector<st
                                        std::size_t outputLimit) const {
     const auto git = executableURL();
     if (!git) return std::nullopt;
-    arguments.insert(arguments.begin(), {"--no-optional-locks", "-c", "core.quotePath=false", "-c", "core.fsmonitor=false",
-                                         "-c", "log.showSignature=false", "-C", folder});
+    arguments.insert(arguments.begin(), {"--no-optional-locks", "-c", "core.quotePath=false", "-c",
+                                         "core.fsmonitor=false", "-c", "log.showSignature=false", "-C", folder});
     auto result = Subprocess::runBytes(*git, arguments, std::nullopt, timeout, outputLimit);
     if (result.cut) {
         // The whole lines before the cut; the one it split is not a name.
@@ -82,7 +82,8 @@ std::vector<std::string> Git::parseBranches(std::string_view listing) {
 }
 
 std::vector<std::string> Git::parseFileNames(std::string_view listing, std::size_t limit) {
-    return lines(readableLines(listing), [](std::string_view name) { return !name.starts_with('"'); }, limit);
+    return lines(
+        readableLines(listing), [](std::string_view name) { return !name.starts_with('"'); }, limit);
 }
 
 std::vector<std::string> Git::fileNames(const std::string& root, std::vector<std::string> arguments, std::size_t limit,
@@ -94,7 +95,8 @@ std::vector<std::string> Git::fileNames(const std::string& root, std::vector<std
 std::vector<std::string> Git::recentlyChangedFiles(const std::string& root) const {
     std::vector<std::string> files;
     std::unordered_set<std::string> seen;
-    for (auto& name : fileNames(root, {"log", "--no-show-signature", "-n", std::to_string(recentCommits), "--name-only", "--pretty=format:"})) {
+    for (auto& name : fileNames(root, {"log", "--no-show-signature", "-n", std::to_string(recentCommits), "--name-only",
+                                       "--pretty=format:"})) {
         if (!seen.insert(name).second) continue;
         std::error_code error;
         if (std::filesystem::exists(root + "/" + name, error)) files.push_back(std::move(name));

@@ -39,18 +39,17 @@ std::optional<std::vector<std::string>> Vocabulary::cached(const std::string& fo
 
 std::optional<std::string> Vocabulary::workingDirectory(const QuibTarget& target) {
     switch (target.kind) {
-    case QuibTarget::Kind::frontmost:
-        return documentDirectory(desktop_.workspace->frontmostApp());
-    case QuibTarget::Kind::tmux:
-        // A pane address may name another pane by now; only an identifier is sure.
-        if (!target.tmuxTarget || !target.tmuxTarget->starts_with('%')) return std::nullopt;
-        return paneFolder_(*target.tmuxTarget);
-    case QuibTarget::Kind::app: {
-        if (!target.bundleID || target.bundleID->empty()) return std::nullopt;
-        const auto running = desktop_.workspace->runningInstances(*target.bundleID);
-        if (running.empty()) return std::nullopt;
-        return documentDirectory(running.front());
-    }
+        case QuibTarget::Kind::frontmost: return documentDirectory(desktop_.workspace->frontmostApp());
+        case QuibTarget::Kind::tmux:
+            // A pane address may name another pane by now; only an identifier is sure.
+            if (!target.tmuxTarget || !target.tmuxTarget->starts_with('%')) return std::nullopt;
+            return paneFolder_(*target.tmuxTarget);
+        case QuibTarget::Kind::app: {
+            if (!target.bundleID || target.bundleID->empty()) return std::nullopt;
+            const auto running = desktop_.workspace->runningInstances(*target.bundleID);
+            if (running.empty()) return std::nullopt;
+            return documentDirectory(running.front());
+        }
     }
     return std::nullopt;
 }

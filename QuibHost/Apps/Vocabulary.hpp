@@ -54,9 +54,9 @@ public:
     static constexpr std::size_t trackedFileLimit = 5000;
     // The file-name extensions (in lower case) of the files read for identifiers.
     static constexpr std::array<std::string_view, 34> sourceExtensions = {
-        "swift", "m",  "mm",   "h",   "c",   "cc",  "cpp",   "hpp", "rs", "go",  "java", "kt",
-        "ts",    "tsx", "js",  "jsx", "py",  "rb",  "sh",    "zsh", "bash", "sql", "php", "cs",
-        "scala", "ex", "exs",  "lua", "pl",  "r",   "yml",   "yaml", "toml", "json"};
+        "swift", "m",   "mm",  "h",   "c",  "cc", "cpp", "hpp",  "rs",   "go",  "java", "kt",
+        "ts",    "tsx", "js",  "jsx", "py", "rb", "sh",  "zsh",  "bash", "sql", "php",  "cs",
+        "scala", "ex",  "exs", "lua", "pl", "r",  "yml", "yaml", "toml", "json"};
 
     // The working folder of the tmux pane with this identifier ("%3"); none when tmux cannot say.
     using PaneFolder = std::function<std::optional<std::string>(const std::string& paneID)>;

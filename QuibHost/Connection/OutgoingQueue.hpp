@@ -23,7 +23,7 @@ using SendCompletion = std::function<void(Result<MonoTime> written)>;
 class OutgoingQueue {
 public:
     struct Item {
-        std::string bytes;       // may be empty: a close with nothing more to write
+        std::string bytes;  // may be empty: a close with nothing more to write
         bool closeAfter = false;
         // Written instead of `bytes` when present: one message shared with other connections,
         // never copied.

@@ -78,8 +78,8 @@ void TlsConnection::resumeReading() {
 
 void TlsConnection::read(std::size_t maximum, ReceiveHandler handler) {
     reading_ = true;
-    stream_.asyncReadSome(maximum, [self = shared_from_this(), handler = std::move(handler)](const std::error_code& error,
-                                                                                            std::string_view bytes) {
+    stream_.asyncReadSome(maximum, [self = shared_from_this(), handler = std::move(handler)](
+                                       const std::error_code& error, std::string_view bytes) {
         self->reading_ = false;
         if (self->isOver()) return;
         if (self->shuttingDown_) {
@@ -174,10 +174,11 @@ void TlsConnection::writeFront() {
     writing_ = true;
     const std::size_t length = std::min(data.size() - frontWritten_, largestWrite);
     const std::string_view slice(reinterpret_cast<const char*>(data.data()) + frontWritten_, length);
-    stream_.asyncWriteSome(slice, [self = shared_from_this(), keep = item.shared](const std::error_code& error, std::size_t count) {
-        self->writing_ = false;
-        if (!self->isOver()) self->wroteSome(count, error);
-    });
+    stream_.asyncWriteSome(
+        slice, [self = shared_from_this(), keep = item.shared](const std::error_code& error, std::size_t count) {
+            self->writing_ = false;
+            if (!self->isOver()) self->wroteSome(count, error);
+        });
 }
 
 void TlsConnection::wroteSome(std::size_t count, const std::error_code& error) {

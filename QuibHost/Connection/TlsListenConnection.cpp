@@ -2,7 +2,8 @@
 
 namespace quib {
 
-TlsListenConnection::TlsListenConnection(std::shared_ptr<TlsConnection> connection) : connection_(std::move(connection)) {}
+TlsListenConnection::TlsListenConnection(std::shared_ptr<TlsConnection> connection)
+    : connection_(std::move(connection)) {}
 
 const void* TlsListenConnection::identity() const { return connection_.get(); }
 
@@ -10,6 +11,8 @@ void TlsListenConnection::send(std::shared_ptr<const Bytes> frame, SendCompletio
     connection_->send(std::move(frame), std::move(completed));
 }
 
-Result<void> TlsListenConnection::setNotSentLowWater(std::size_t bytes) { return connection_->setNotSentLowWater(bytes); }
+Result<void> TlsListenConnection::setNotSentLowWater(std::size_t bytes) {
+    return connection_->setNotSentLowWater(bytes);
+}
 
 }  // namespace quib

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "QuibHost/Connection/TlsConnection.hpp"
 #include "QuibHost/Connection/ListenConnection.hpp"
+#include "QuibHost/Connection/TlsConnection.hpp"
 
 namespace quib {
 

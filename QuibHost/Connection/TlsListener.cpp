@@ -8,9 +8,10 @@
 
 namespace quib {
 
-Result<std::shared_ptr<TlsListener>> TlsListener::create(asio::io_context& io, const QuibTransport::Parameters& parameters,
-                                                          const asio::ip::address& bindAddress, std::uint16_t port,
-                                                          std::shared_ptr<Clock> clock) {
+Result<std::shared_ptr<TlsListener>> TlsListener::create(asio::io_context& io,
+                                                         const QuibTransport::Parameters& parameters,
+                                                         const asio::ip::address& bindAddress, std::uint16_t port,
+                                                         std::shared_ptr<Clock> clock) {
     auto context = QuibTransport::serverContext(parameters);
     if (!context) return context.error();
     auto listener = std::make_shared<TlsListener>(io, *context, parameters.tcp, std::move(clock));
@@ -27,8 +28,8 @@ Result<std::shared_ptr<TlsListener>> TlsListener::create(asio::io_context& io, c
     return listener;
 }
 
-TlsListener::TlsListener(asio::io_context& io, std::shared_ptr<asio::ssl::context> context, QuibTransport::TcpOptions tcp,
-                         std::shared_ptr<Clock> clock)
+TlsListener::TlsListener(asio::io_context& io, std::shared_ptr<asio::ssl::context> context,
+                         QuibTransport::TcpOptions tcp, std::shared_ptr<Clock> clock)
     : acceptor_(io), context_(std::move(context)), tcp_(tcp), clock_(std::move(clock)) {}
 
 void TlsListener::start() {
@@ -137,7 +138,8 @@ void TlsListener::postReport(State state, std::optional<std::string> error) {
     const bool final = state == State::failed || state == State::cancelled;
     StateHandler handler = final ? std::exchange(stateHandler_, nullptr) : stateHandler_;
     if (!handler) return;
-    asio::post(acceptor_.get_executor(), [handler = std::move(handler), state, error = std::move(error)] { handler(state, error); });
+    asio::post(acceptor_.get_executor(),
+               [handler = std::move(handler), state, error = std::move(error)] { handler(state, error); });
 }
 
 }  // namespace quib

@@ -34,7 +34,8 @@ public:
 
     // Binds and listens at once, so a port in use fails here. An IPv6 bind address makes a
     // dual-stack listener that takes IPv4 peers too.
-    static Result<std::shared_ptr<TlsListener>> create(asio::io_context& io, const QuibTransport::Parameters& parameters,
+    static Result<std::shared_ptr<TlsListener>> create(asio::io_context& io,
+                                                       const QuibTransport::Parameters& parameters,
                                                        const asio::ip::address& bindAddress, std::uint16_t port,
                                                        std::shared_ptr<Clock> clock);
 

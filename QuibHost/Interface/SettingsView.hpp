@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/Panel/SettingsActions.hpp"
-#include "QuibHost/Panel/SettingsViewModel.hpp"
 #include "QuibHost/Interface/MenuStyle.hpp"
 #include "QuibHost/Interface/TargetEditor.hpp"
+#include "QuibHost/Panel/SettingsActions.hpp"
+#include "QuibHost/Panel/SettingsViewModel.hpp"
 #include "Runtime/Published.hpp"
 
 class QLabel;

@@ -4,9 +4,9 @@
 
 #include <memory>
 
+#include "QuibHost/Interface/MenuStyle.hpp"
 #include "QuibHost/Panel/TargetEditorActions.hpp"
 #include "QuibHost/Panel/TargetEditorModel.hpp"
-#include "QuibHost/Interface/MenuStyle.hpp"
 #include "Runtime/Published.hpp"
 
 class QCheckBox;

@@ -7,7 +7,9 @@ namespace quib {
 namespace {
 
 bool ask(const std::function<bool()>& query) { return query ? query() : false; }
-void call(const std::function<void()>& action) { if (action) action(); }
+void call(const std::function<void()>& action) {
+    if (action) action();
+}
 
 }  // namespace
 

@@ -86,12 +86,11 @@ struct Quit {
 
 }  // namespace MenuControl
 
-using MenuAction =
-    std::variant<MenuControl::RotatePairingCode, MenuControl::ApproveDevice, MenuControl::RevokeDevice,
-                 MenuControl::SetInjectionPaused, MenuControl::SetAwayEnabled, MenuControl::RetryAway,
-                 MenuControl::UseTarget, MenuControl::RevealDeliveryLog, MenuControl::RevealImageInbox,
-                 MenuControl::AnswerRequest, MenuControl::OpenAccessibilitySettings,
-                 MenuControl::OpenScreenRecordingSettings, MenuControl::SetAudioAllowed,
-                 MenuControl::SetLaunchAtLogin, MenuControl::OpenSettings, MenuControl::Quit>;
+using MenuAction = std::variant<MenuControl::RotatePairingCode, MenuControl::ApproveDevice, MenuControl::RevokeDevice,
+                                MenuControl::SetInjectionPaused, MenuControl::SetAwayEnabled, MenuControl::RetryAway,
+                                MenuControl::UseTarget, MenuControl::RevealDeliveryLog, MenuControl::RevealImageInbox,
+                                MenuControl::AnswerRequest, MenuControl::OpenAccessibilitySettings,
+                                MenuControl::OpenScreenRecordingSettings, MenuControl::SetAudioAllowed,
+                                MenuControl::SetLaunchAtLogin, MenuControl::OpenSettings, MenuControl::Quit>;
 
 }  // namespace quib

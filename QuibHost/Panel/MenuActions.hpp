@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Panel/HostState.hpp"
 #include "QuibHost/Panel/MenuAction.hpp"
-#include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
@@ -28,9 +28,9 @@ public:
         std::shared_ptr<DeviceRegistry> registry = nullptr;
         std::shared_ptr<HostServer> server = nullptr;
         std::shared_ptr<TargetStoreService> store = nullptr;
-        std::shared_ptr<DeliveryLog> log = nullptr;         // none: there is no log to show
-        std::shared_ptr<AttachmentInbox> inbox = nullptr;   // none: there is no inbox to show
-        std::shared_ptr<PushSender> push = nullptr;         // none: nothing is pushed
+        std::shared_ptr<DeliveryLog> log = nullptr;        // none: there is no log to show
+        std::shared_ptr<AttachmentInbox> inbox = nullptr;  // none: there is no inbox to show
+        std::shared_ptr<PushSender> push = nullptr;        // none: nothing is pushed
         // None: the host cannot capture, and asking for it only says so in the log.
         std::shared_ptr<ScreenAccess> screenAccess = nullptr;
         // Asks the application to end, as a signal does; none: Quit does nothing.

@@ -14,7 +14,8 @@ MenuItem note(std::string text) {
 void appendStatus(std::vector<MenuItem>& items, const MenuViewState& state) {
     switch (state.reachStatus.kind) {
         case Kind::off:
-            items.push_back(note("Direct internet access is off. Local network and configured VPN routes remain available."));
+            items.push_back(
+                note("Direct internet access is off. Local network and configured VPN routes remain available."));
             return;
         case Kind::working:
             items.push_back({.kind = MenuItemKind::progress, .small = true});
@@ -35,8 +36,9 @@ void appendStatus(std::vector<MenuItem>& items, const MenuViewState& state) {
                                  .text = *state.reachDetail,
                                  .font = TextStyle::monospaced10,
                                  .tone = Tone::secondary});
-            items.push_back(note("Each approved phone holds its own 256-bit key. Revoking one stops it, and the pairing "
-                                 "code does not open this port."));
+            items.push_back(
+                note("Each approved phone holds its own 256-bit key. Revoking one stops it, and the pairing "
+                     "code does not open this port."));
             return;
         case Kind::blocked:
             items.push_back({.kind = MenuItemKind::label,
@@ -44,10 +46,8 @@ void appendStatus(std::vector<MenuItem>& items, const MenuViewState& state) {
                              .symbol = "exclamationmark.triangle.fill",
                              .font = TextStyle::caption2,
                              .tone = Tone::orange});
-            items.push_back({.kind = MenuItemKind::button,
-                             .text = "Try again",
-                             .action = MenuControl::RetryAway{},
-                             .small = true});
+            items.push_back(
+                {.kind = MenuItemKind::button, .text = "Try again", .action = MenuControl::RetryAway{}, .small = true});
             return;
     }
 }

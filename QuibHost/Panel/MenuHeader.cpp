@@ -18,8 +18,8 @@ MenuItem item(MenuItemKind kind, std::string text, TextStyle font, Tone tone, Pl
 }  // namespace
 
 std::vector<MenuItem> MenuHeader::items(const MenuViewState& state) {
-    auto symbol = item(MenuItemKind::symbol, std::string(MenuSymbol::pointer), TextStyle::title3, Tone::primary,
-                       Placement::line);
+    auto symbol =
+        item(MenuItemKind::symbol, std::string(MenuSymbol::pointer), TextStyle::title3, Tone::primary, Placement::line);
     symbol.symbol = symbol.text;
     return {
         std::move(symbol),

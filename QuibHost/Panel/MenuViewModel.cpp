@@ -10,7 +10,10 @@ const MenuViewSection* MenuViewModel::section(MenuSection id) const {
 }
 
 MenuItem sectionTitle(std::string_view text) {
-    return {.kind = MenuItemKind::text, .text = std::string(text), .font = TextStyle::caption2Bold, .tone = Tone::secondary};
+    return {.kind = MenuItemKind::text,
+            .text = std::string(text),
+            .font = TextStyle::caption2Bold,
+            .tone = Tone::secondary};
 }
 
 std::string_view nameOf(MenuSection section) {

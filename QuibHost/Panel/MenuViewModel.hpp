@@ -23,8 +23,8 @@ enum class MenuSection {
 };
 
 enum class MenuItemKind {
-    symbol,    // a symbol on its own; the text is the symbol's name
-    title,     // the product's name
+    symbol,  // a symbol on its own; the text is the symbol's name
+    title,   // the product's name
     text,
     markdown,  // a text whose markup (back-quoted code) is drawn
     label,     // a text with a symbol
@@ -82,9 +82,9 @@ struct MenuItem {
     std::string help{};  // the hover help
     std::optional<MenuAction> action = std::nullopt;
     bool enabled = true;
-    std::optional<bool> on = std::nullopt;  // a switch's position
-    bool isDefault = false;                 // Return presses it
-    bool selected = false;                  // a picker's current row
+    std::optional<bool> on = std::nullopt;    // a switch's position
+    bool isDefault = false;                   // Return presses it
+    bool selected = false;                    // a picker's current row
     std::optional<int> lines = std::nullopt;  // the most lines a text takes
     std::string label{};                      // of a field or a value
     // The identifier of the row the item belongs to (a device, a request, a target), or a

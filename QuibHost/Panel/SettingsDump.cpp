@@ -9,8 +9,11 @@ using Texts = SettingsViewModel::Texts;
 
 void listLines(const SettingsViewModel& model, std::vector<std::string>& lines) {
     for (const auto& row : model.rows) {
-        lines.push_back(MenuDump::itemLine(
-            "list", {.kind = MenuItemKind::label, .text = row.name, .symbol = row.symbol, .selected = row.selected, .key = row.id}));
+        lines.push_back(MenuDump::itemLine("list", {.kind = MenuItemKind::label,
+                                                    .text = row.name,
+                                                    .symbol = row.symbol,
+                                                    .selected = row.selected,
+                                                    .key = row.id}));
         if (!row.unresolved) continue;
         lines.push_back(MenuDump::itemLine("list", {.kind = MenuItemKind::symbol,
                                                     .symbol = std::string(Texts::warningSymbol),
@@ -24,26 +27,30 @@ void listLines(const SettingsViewModel& model, std::vector<std::string>& lines) 
 
 void barLines(const SettingsViewModel& model, std::vector<std::string>& lines) {
     const auto button = [](std::string_view symbol, bool enabled) {
-        return MenuItem{.kind = MenuItemKind::button, .symbol = std::string(symbol), .enabled = enabled, .borderless = true};
+        return MenuItem{
+            .kind = MenuItemKind::button, .symbol = std::string(symbol), .enabled = enabled, .borderless = true};
     };
     lines.push_back(MenuDump::itemLine("bar", button(Texts::addSymbol, model.canAdd)));
     lines.push_back(MenuDump::itemLine("bar", button(Texts::removeSymbol, model.canRemove)));
     lines.push_back(MenuDump::itemLine(
-        "bar", {.kind = MenuItemKind::text, .text = model.count, .font = TextStyle::caption2, .tone = Tone::secondary}));
+        "bar",
+        {.kind = MenuItemKind::text, .text = model.count, .font = TextStyle::caption2, .tone = Tone::secondary}));
 }
 
 void detailLines(const SettingsViewModel& model, std::vector<std::string>& lines) {
     if (const auto& target = model.selectedTarget) {
-        lines.push_back(MenuDump::itemLine("detail", {.kind = MenuItemKind::text, .text = target->name, .key = target->id}));
+        lines.push_back(
+            MenuDump::itemLine("detail", {.kind = MenuItemKind::text, .text = target->name, .key = target->id}));
         return;
     }
     lines.push_back(
         MenuDump::itemLine("detail", {.kind = MenuItemKind::symbol, .symbol = std::string(Texts::placeholderSymbol)}));
     lines.push_back(MenuDump::itemLine(
-        "detail", {.kind = MenuItemKind::text, .text = std::string(Texts::placeholderTitle), .font = TextStyle::title3}));
-    lines.push_back(MenuDump::itemLine("detail", {.kind = MenuItemKind::text,
-                                                  .text = std::string(Texts::placeholderDescription),
-                                                  .tone = Tone::secondary}));
+        "detail",
+        {.kind = MenuItemKind::text, .text = std::string(Texts::placeholderTitle), .font = TextStyle::title3}));
+    lines.push_back(MenuDump::itemLine(
+        "detail",
+        {.kind = MenuItemKind::text, .text = std::string(Texts::placeholderDescription), .tone = Tone::secondary}));
 }
 
 }  // namespace

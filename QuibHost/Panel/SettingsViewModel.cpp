@@ -19,7 +19,8 @@ std::optional<QuibTarget> chosen(const std::vector<QuibTarget>& targets, const s
 
 }  // namespace
 
-SettingsViewModel SettingsViewModel::build(const std::vector<QuibTarget>& targets, const std::set<std::string>& unresolved,
+SettingsViewModel SettingsViewModel::build(const std::vector<QuibTarget>& targets,
+                                           const std::set<std::string>& unresolved,
                                            const std::set<std::string>& selection,
                                            const std::optional<std::string>& current) {
     SettingsViewModel model;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "QuibHost/Panel/MenuDump.hpp"
 #include "Platform/Freedesktop/AppIdentity.hpp"
+#include "QuibHost/Panel/MenuDump.hpp"
 #include "Shared/ShortcutProfiles.hpp"
 
 namespace quib {

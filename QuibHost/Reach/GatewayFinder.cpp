@@ -80,7 +80,7 @@ std::vector<GatewayFinder::Route> GatewayFinder::parseRoutes(std::string_view ta
 }
 
 std::optional<GatewayFinder::Gateway> GatewayFinder::choose(const std::vector<Route>& routes,
-                                                             const std::vector<Link>& links) {
+                                                            const std::vector<Link>& links) {
     const Route* best = nullptr;
     const Link* bestLink = nullptr;
     int bestPreference = 0;
@@ -104,7 +104,8 @@ std::vector<GatewayFinder::Link> GatewayFinder::links() {
     for (const auto& entry : InterfaceAddresses::list()) {
         auto link = std::find_if(found.begin(), found.end(), [&](const Link& l) { return l.name == entry.name; });
         if (link == found.end()) {
-            found.push_back(Link{entry.name, entry.isUp, entry.isRunning, InterfaceAddresses::linkKind(entry.name), ""});
+            found.push_back(
+                Link{entry.name, entry.isUp, entry.isRunning, InterfaceAddresses::linkKind(entry.name), ""});
             link = std::prev(found.end());
         }
         if (link->ipv4.empty() && entry.family == InterfaceAddresses::Family::ipv4) link->ipv4 = entry.host;

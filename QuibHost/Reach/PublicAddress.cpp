@@ -66,7 +66,8 @@ std::vector<std::string> PublicAddress::servers(const Settings& settings) {
     if (auto stored = settings.stringList(serversKey)) return std::move(*stored);
     static std::atomic<bool> told{false};
     if (settings.contains(serversKey) && !told.exchange(true)) {
-        quibLog().warning(pub(serversKey), " ignored: must be a list of \"host:port\" texts; using the built-in servers");
+        quibLog().warning(pub(serversKey),
+                          " ignored: must be a list of \"host:port\" texts; using the built-in servers");
     }
     return builtInServers();
 }

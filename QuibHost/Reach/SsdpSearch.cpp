@@ -47,7 +47,8 @@ bool sendSearches(int socket, const sockaddr_in& to) {
         const std::string message = UPnPWire::searchMessage(target);
         ssize_t sent = 0;
         do {
-            sent = ::sendto(socket, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            sent =
+                ::sendto(socket, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         } while (sent < 0 && errno == EINTR);
         any = any || sent == static_cast<ssize_t>(message.size());
     }

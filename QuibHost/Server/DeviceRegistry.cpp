@@ -31,7 +31,8 @@ Json DeviceRegistry::Device::toJson() const {
     return JsonWriter().put("id", id).put("name", name).put("lastSeen", lastSeen).take();
 }
 
-std::shared_ptr<DeviceRegistry> DeviceRegistry::create(std::shared_ptr<Executor> main, std::shared_ptr<Settings> settings,
+std::shared_ptr<DeviceRegistry> DeviceRegistry::create(std::shared_ptr<Executor> main,
+                                                       std::shared_ptr<Settings> settings,
                                                        std::shared_ptr<Clock> clock) {
     DeviceList approved = load(*settings, approvedKey);
     DeviceList revoked = load(*settings, revokedKey);
@@ -39,7 +40,9 @@ std::shared_ptr<DeviceRegistry> DeviceRegistry::create(std::shared_ptr<Executor>
     // off between them) counts as revoked: trust is never granted by a damaged record.
     const std::set<std::string> revokedIDs = identifiers(revoked);
     const auto both = std::erase_if(approved, [&](const Device& device) { return revokedIDs.contains(device.id); });
-    if (both > 0) quibLog().error("Stored device lists held ", static_cast<std::uint64_t>(both), " device(s) in both; they count as revoked");
+    if (both > 0)
+        quibLog().error("Stored device lists held ", static_cast<std::uint64_t>(both),
+                        " device(s) in both; they count as revoked");
     return std::make_shared<DeviceRegistry>(Passkey{}, std::move(main), std::move(settings), std::move(clock),
                                             std::move(approved), std::move(revoked));
 }
@@ -233,7 +236,8 @@ void DeviceRegistry::setAside(Settings& settings, std::string_view key, const st
 
 }  // namespace quib
 
-std::size_t std::hash<quib::DeviceRegistry::Device>::operator()(const quib::DeviceRegistry::Device& device) const noexcept {
+std::size_t std::hash<quib::DeviceRegistry::Device>::operator()(
+    const quib::DeviceRegistry::Device& device) const noexcept {
     std::size_t seed = std::hash<std::string>{}(device.id);
     auto mix = [&seed](std::size_t value) { seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); };
     mix(std::hash<std::string>{}(device.name));

@@ -32,7 +32,8 @@ void HostServer::broadcastStatus() {
 void HostServer::broadcastTargets() {
     auto [all, provisional] = neighbours_.targets->snapshot();
     all.insert(all.end(), std::make_move_iterator(provisional.begin()), std::make_move_iterator(provisional.end()));
-    network_->post([this, all = std::move(all)]() mutable { broadcast(HostMessage{HostMessage::Targets{std::move(all)}}); });
+    network_->post(
+        [this, all = std::move(all)]() mutable { broadcast(HostMessage{HostMessage::Targets{std::move(all)}}); });
 }
 
 // The device's connections are cut before the registry changes, so the reaction to the new
@@ -75,7 +76,8 @@ void HostServer::sendRemoteAccess(const ClientPtr& client) {
         RemoteAccessPayload payload = server.neighbours_.reach->payload(deviceID, isLocalPeer);
         const bool issuedKey = payload.issuedKey().has_value();
         server.network_->post([self = &server, to, payload = std::move(payload), issuedKey]() mutable {
-            if (auto client = to.lock()) self->send(HostMessage{HostMessage::RemoteAccess{std::move(payload)}}, *client);
+            if (auto client = to.lock())
+                self->send(HostMessage{HostMessage::RemoteAccess{std::move(payload)}}, *client);
             if (issuedKey) self->startAwayNow();
         });
     });

@@ -56,8 +56,7 @@ void HostServer::absorb(std::string_view data, std::shared_ptr<UploadSession> up
             client->upload = nullptr;
             deliver(std::move(progress.attachments), upload, client);
             break;
-        case UploadSession::Progress::Kind::waiting:
-            break;
+        case UploadSession::Progress::Kind::waiting: break;
     }
 }
 
@@ -66,7 +65,7 @@ void HostServer::absorb(std::string_view data, std::shared_ptr<UploadSession> up
 // frame that arrives whole starts the wait again; trickling bytes do not.
 void HostServer::watchUploadStall(const ClientPtr& client, MonoTime::duration delay) {
     (void)network_->postAfter(delay, [this, weak = std::weak_ptr<Client>(client),
-                                upload = std::weak_ptr<UploadSession>(client->upload)] {
+                                      upload = std::weak_ptr<UploadSession>(client->upload)] {
         auto client = weak.lock();
         if (!client || !client->upload || client->upload != upload.lock()) return;
         const auto waited = clock_->now() - client->lastFrameAt;

@@ -18,7 +18,9 @@ std::uint16_t portSetting(const Settings& settings, std::string_view key, std::u
 
 }  // namespace
 
-std::uint16_t ServerSettings::localPort(const Settings& settings) { return portSetting(settings, portKey, defaultPort); }
+std::uint16_t ServerSettings::localPort(const Settings& settings) {
+    return portSetting(settings, portKey, defaultPort);
+}
 
 std::uint16_t ServerSettings::awayPort(const Settings& settings) {
     return portSetting(settings, awayPortKey, RemoteAccess::defaultPort);

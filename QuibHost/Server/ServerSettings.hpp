@@ -32,7 +32,8 @@ struct ServerSettings {
 
     // The name phones see: the service-name setting, else the computer's pretty name (the
     // PRETTY_HOSTNAME of `machineInfo`), else the system host name.
-    static std::string hostDisplayName(const Settings& settings, const std::filesystem::path& machineInfo = machineInfoPath);
+    static std::string hostDisplayName(const Settings& settings,
+                                       const std::filesystem::path& machineInfo = machineInfoPath);
 
     // PRETTY_HOSTNAME of a machine-info file (shell-style KEY=VALUE lines), unquoted; nothing
     // when the file or the key is missing or the value is empty.

@@ -25,7 +25,7 @@ public:
 
     // What one more failure did to its source.
     struct Failure {
-        std::int64_t failures = 0;            // failures now counted against the source
+        std::int64_t failures = 0;                // failures now counted against the source
         std::optional<std::int64_t> lockSeconds;  // the lock-out it started, if any
     };
 

@@ -69,7 +69,8 @@ std::optional<AudioEncoder::Output> AudioEncoder::encode(const PcmBuffer& buffer
     scratch_->clear();
 
     if (const auto converted = converter->convert(buffer, maxPacketsPerEncode, *scratch_); !converted) {
-        quibLog().error("listen: encode failed ", pub(converted.error().message.empty() ? "unknown" : converted.error().message));
+        quibLog().error("listen: encode failed ",
+                        pub(converted.error().message.empty() ? "unknown" : converted.error().message));
         reset();
         return std::nullopt;
     }

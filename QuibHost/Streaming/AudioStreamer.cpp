@@ -181,7 +181,8 @@ void AudioStreamer::encodeAndSend(const PcmBuffer& buffer, std::uint64_t capture
     bool anyoneHears = false;
     {
         std::lock_guard lock(lock_);
-        anyoneHears = std::any_of(listeners_.begin(), listeners_.end(), [](const auto& entry) { return !entry.second->isPaused; });
+        anyoneHears = std::any_of(listeners_.begin(), listeners_.end(),
+                                  [](const auto& entry) { return !entry.second->isPaused; });
     }
     if (!anyoneHears || !isAllowed()) {
         std::lock_guard lock(encodeLock_);
@@ -314,15 +315,16 @@ void AudioStreamer::sendDirectly(const AudioFrame& frame, const std::vector<List
     std::vector<ListenerPtr> attached;
     {
         std::lock_guard lock(lock_);
-        std::copy_if(to.begin(), to.end(), std::back_inserter(attached), [&](const auto& listener) { return isAttached(listener); });
+        std::copy_if(to.begin(), to.end(), std::back_inserter(attached),
+                     [&](const auto& listener) { return isAttached(listener); });
     }
     for (const auto& listener : attached) {
-        listener->connection->send(data, [weak = weak_from_this(), held = std::weak_ptr<Listener>(listener)](
-                                             const Result<MonoTime>& written) {
-            const auto self = weak.lock();
-            const auto listener = held.lock();
-            if (self && listener && !written) self->detachFailed(listener);
-        });
+        listener->connection->send(
+            data, [weak = weak_from_this(), held = std::weak_ptr<Listener>(listener)](const Result<MonoTime>& written) {
+                const auto self = weak.lock();
+                const auto listener = held.lock();
+                if (self && listener && !written) self->detachFailed(listener);
+            });
     }
 }
 

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "QuibHost/Streaming/PaneSource.hpp"
 #include "Platform/Tmux/Tmux.hpp"
+#include "QuibHost/Streaming/PaneSource.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -43,8 +43,8 @@ public:
     static constexpr std::string_view sampleSeries = "view_capture_text";
 
     struct Config {
-        FrameHandler onFrame;  // required
-        Tmux tmux;             // where tmux is found and how it runs
+        FrameHandler onFrame;                        // required
+        Tmux tmux;                                   // where tmux is found and how it runs
         std::shared_ptr<Clock> clock = nullptr;      // none: the system clock
         Instrumentation* instrumentation = nullptr;  // none: the shared one
     };
@@ -103,7 +103,7 @@ private:
     const std::shared_ptr<Clock> clock_;
     Instrumentation& instrumentation_;
 
-    std::mutex handOverLock_;      // held while a frame is handed on; guards generation_
+    std::mutex handOverLock_;       // held while a frame is handed on; guards generation_
     std::uint64_t generation_ = 0;  // bumped by every start and stop, and at the end
 
     // The queue's alone.

@@ -75,14 +75,16 @@ StillCapture::Outcome StillCapture::shootDisplay(std::int64_t maxLongEdge) {
     const auto displays = desktop_.displays->activeDisplayBounds();
     if (!displays || displays->empty()) return Refusal::noDisplay();
     const Point pointer = desktop_.pointer->pointerLocation();
-    const auto under = std::find_if(displays->begin(), displays->end(), [&](const Rect& d) { return d.contains(pointer); });
+    const auto under =
+        std::find_if(displays->begin(), displays->end(), [&](const Rect& d) { return d.contains(pointer); });
     const auto index = under == displays->end() ? 0 : static_cast<std::size_t>(under - displays->begin());
     const Rect& display = (*displays)[index];
     const std::string title = displays->size() < 2 ? "Screen" : "Display " + std::to_string(index + 1);
-    const auto size = outputSize(display.absWidth(), display.absHeight(), desktop_.windowSource->backingScaleFactor(),
-                                 maxLongEdge);
-    return encode(desktop_.windowSource->displayPicture(display, static_cast<int>(size.width), static_cast<int>(size.height)),
-                  title);
+    const auto size =
+        outputSize(display.absWidth(), display.absHeight(), desktop_.windowSource->backingScaleFactor(), maxLongEdge);
+    return encode(
+        desktop_.windowSource->displayPicture(display, static_cast<int>(size.width), static_cast<int>(size.height)),
+        title);
 }
 
 StillCapture::Outcome StillCapture::encode(const Result<RgbPicture>& picture, std::string title) {

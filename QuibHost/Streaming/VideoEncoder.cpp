@@ -55,7 +55,8 @@ bool VideoEncoder::prepare(std::int64_t width, std::int64_t height, std::int64_t
     if (width > 0 && height > 0 && width <= maxSide && height <= maxSide) {
         for (const ViewFrame::Codec candidate : codecOrder) {
             codec = candidate;
-            session = sessions_->open(codec, static_cast<int>(width), static_cast<int>(height), rates(bitRate, frameRate));
+            session =
+                sessions_->open(codec, static_cast<int>(width), static_cast<int>(height), rates(bitRate, frameRate));
             if (session) break;
         }
     }
@@ -95,7 +96,8 @@ bool VideoEncoder::encode(std::shared_ptr<const PixelBuffer> picture, MonoTime p
     }
     submission.submittedAt = instrumentation_.uptimeNanos();
     const bool forced = submission.forced;
-    const int status = session->submit(std::move(picture), presentationTime, forced, outputHandler(std::move(submission)));
+    const int status =
+        session->submit(std::move(picture), presentationTime, forced, outputHandler(std::move(submission)));
     if (status != 0) {
         quibLog().error("view: encode failed ", status);
         forceKeyframe();
@@ -125,7 +127,8 @@ void VideoEncoder::finish(const std::shared_ptr<VideoEncoder>& encoder, const Su
         return fail(true);
     }
     if (!result.picture) {
-        if (samples.isEnabled() && result.droppedFrame) quibLog().info("view: encoder dropped a frame to hold the rate");
+        if (samples.isEnabled() && result.droppedFrame)
+            quibLog().info("view: encoder dropped a frame to hold the rate");
         return fail(submission.forced);
     }
     auto packaged = submission.packager->package(result.picture->data, result.picture->isKeyframe);

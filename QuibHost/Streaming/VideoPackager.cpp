@@ -73,15 +73,12 @@ std::optional<VideoEncoder::Output> VideoPackager::package(std::span<const std::
         if (unit.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
         const int type = unitType(codec_, unit);
         switch (roleOf(codec_, type)) {
-        case Role::parameterSet:
-            carried.emplace_back(unit.begin(), unit.end());
-            latestParameterSets_[type] = carried.back();
-            break;
-        case Role::delimiter:
-            break;
-        case Role::payload:
-            appendWithLength(output.data, unit);
-            break;
+            case Role::parameterSet:
+                carried.emplace_back(unit.begin(), unit.end());
+                latestParameterSets_[type] = carried.back();
+                break;
+            case Role::delimiter: break;
+            case Role::payload: appendWithLength(output.data, unit); break;
         }
     }
     if (output.data.empty()) return std::nullopt;

@@ -73,9 +73,7 @@ bool EventInjector::revalidateTrust() {
     return isTrusted();
 }
 
-bool EventInjector::isTrusted() const {
-    return permissions_ && permissions_->accessibilityTrusted() && !apiDisabled();
-}
+bool EventInjector::isTrusted() const { return permissions_ && permissions_->accessibilityTrusted() && !apiDisabled(); }
 
 void EventInjector::clearDisplayCache() {
     std::lock_guard lock(displayLock_);
@@ -112,7 +110,9 @@ Point EventInjector::clampToDisplays(Point point) {
         return Point{std::min(std::max(point.x, rect.minX()), std::max(rect.minX(), rect.maxX() - 1)),
                      std::min(std::max(point.y, rect.minY()), std::max(rect.minY(), rect.maxY() - 1))};
     };
-    const auto distance = [&point](const Point& candidate) { return std::hypot(candidate.x - point.x, candidate.y - point.y); };
+    const auto distance = [&point](const Point& candidate) {
+        return std::hypot(candidate.x - point.x, candidate.y - point.y);
+    };
     Point best = nearest(rects->front());
     double bestDistance = distance(best);
     for (const Rect& rect : *rects) {

@@ -134,7 +134,7 @@ private:
     bool apiDisabled_ = false;
     ScrollPhaseState scrollPhase_;
 
-    std::mutex displayLock_;  // guards the two below
+    std::mutex displayLock_;                                       // guards the two below
     std::shared_ptr<const std::vector<Rect>> cachedDisplayRects_;  // none: ask the desktop
     std::uint64_t displayGeneration_ = 0;  // bumped by every change, so a stale query is not cached
 

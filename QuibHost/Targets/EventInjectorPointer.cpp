@@ -220,12 +220,8 @@ void EventInjector::scroll(ScrollGesturePhase phase) {
     std::unique_lock lock(stateLock_);
     ScrollPhaseState& state = scrollPhase_;
     switch (phase) {
-        case ScrollGesturePhase::began:
-            state = {GesturePhase::began, std::nullopt, false, now};
-            return;
-        case ScrollGesturePhase::momentumBegan:
-            state = {std::nullopt, MomentumPhase::begin, false, now};
-            return;
+        case ScrollGesturePhase::began: state = {GesturePhase::began, std::nullopt, false, now}; return;
+        case ScrollGesturePhase::momentumBegan: state = {std::nullopt, MomentumPhase::begin, false, now}; return;
         case ScrollGesturePhase::ended:
             if (!state.gesture) return;
             state = ScrollPhaseState{};

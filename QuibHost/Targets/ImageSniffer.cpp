@@ -25,8 +25,9 @@ constexpr std::string_view pngSignature{"\x89PNG\r\n\x1a\n", 8};
 // HEIF files whose major brand is one of these hold HEVC-coded images.
 bool isHeic(Span bytes) {
     constexpr std::array<std::string_view, 6> brands{"heic", "heix", "hevc", "hevx", "heim", "heis"};
-    return startsWith(bytes, "ftyp", 4) &&
-           std::any_of(brands.begin(), brands.end(), [&](std::string_view brand) { return startsWith(bytes, brand, 8); });
+    return startsWith(bytes, "ftyp", 4) && std::any_of(brands.begin(), brands.end(), [&](std::string_view brand) {
+               return startsWith(bytes, brand, 8);
+           });
 }
 
 // IHDR must be the first chunk: its length (13), its type, then width and height.

@@ -65,10 +65,10 @@ public:
         std::shared_ptr<Workspace> workspace = nullptr;
     };
 
-    static constexpr std::size_t longestName = 200;       // characters
-    static constexpr std::size_t longestField = 4096;     // bytes
+    static constexpr std::size_t longestName = 200;    // characters
+    static constexpr std::size_t longestField = 4096;  // bytes
     static constexpr std::size_t mostTargets = 500;
-    static constexpr std::size_t largestList = 4 << 20;   // bytes of the stored list's JSON
+    static constexpr std::size_t largestList = 4 << 20;  // bytes of the stored list's JSON
     static constexpr std::chrono::seconds retryInterval{30};
 
     // How many app targets a first run starts with, at most.
@@ -218,9 +218,9 @@ private:
     std::vector<QuibTarget> provisionalSnapshot_;
 
     Seeding seeding_;
-    std::size_t listBytes_ = 0;                 // the stored list's JSON as last encoded
-    std::optional<std::string> saveFailure_;    // main executor
-    bool retryScheduled_ = false;               // main executor
+    std::size_t listBytes_ = 0;               // the stored list's JSON as last encoded
+    std::optional<std::string> saveFailure_;  // main executor
+    bool retryScheduled_ = false;             // main executor
     std::unique_ptr<SerialQueue> tmuxQueue_;
 };
 

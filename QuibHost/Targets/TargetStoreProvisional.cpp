@@ -26,7 +26,8 @@ void TargetStore::refreshProvisional() {
 // An app counts when its windows belong to an installed app that shows in menus; one whose
 // entry has no name has nothing to be offered under. Without running apps (headless) the
 // application folders are not read at all.
-std::vector<TargetStore::AppCandidate> TargetStore::runningAppCandidates(Workspace& workspace, const DesktopEntries& apps) {
+std::vector<TargetStore::AppCandidate> TargetStore::runningAppCandidates(Workspace& workspace,
+                                                                         const DesktopEntries& apps) {
     const auto running = workspace.runningApps();
     if (running.empty()) return {};
     const auto installed = apps.installed();
@@ -62,7 +63,8 @@ void TargetStore::applyProvisional(const std::vector<Tmux::Pane>& panes, const s
     for (const auto& app : apps)
         if (!savedApps.contains(unicode::lower(app.bundleID))) unsaved.push_back(&app);
     // The classic algorithm: the fuzzing build's clang cannot instantiate the ranges one here.
-    std::stable_partition(unsaved.begin(), unsaved.end(), [](const AppCandidate* app) { return app->curated != nullptr; });
+    std::stable_partition(unsaved.begin(), unsaved.end(),
+                          [](const AppCandidate* app) { return app->curated != nullptr; });
     if (unsaved.size() > provisionalAppLimit) unsaved.resize(provisionalAppLimit);
     for (const auto* app : unsaved) offered.push_back(provisionalApp(*app));
     publishProvisional(std::move(offered));

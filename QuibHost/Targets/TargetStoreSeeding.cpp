@@ -16,18 +16,18 @@ namespace quib {
 // Without tmux nothing is reconciled and the seeding flag stays unset, so pane seeding is
 // decided again at the next start.
 void TargetStore::beginStartupSeeding() {
-    tmuxQueue_->post([weak = weak_from_this(), main = config_.main, tmux = config_.tmux, seeds = config_.seeds,
-                      seeding = seeding_] {
-        auto apps = seeding.firstRun && seeds ? seeds->seeds(seededAppLimit) : std::vector<QuibTarget>{};
-        const bool available = tmux.isAvailable();
-        auto panes = available ? tmux.listPanes() : std::vector<Tmux::Pane>{};
-        main->post([weak, apps = std::move(apps), available, panes = std::move(panes), seeding] {
-            const auto store = weak.lock();
-            if (!store) return;
-            store->seed(apps);
-            if (available) store->reconcile(panes, seeding.seedPanes, seeding.firstRun, true);
+    tmuxQueue_->post(
+        [weak = weak_from_this(), main = config_.main, tmux = config_.tmux, seeds = config_.seeds, seeding = seeding_] {
+            auto apps = seeding.firstRun && seeds ? seeds->seeds(seededAppLimit) : std::vector<QuibTarget>{};
+            const bool available = tmux.isAvailable();
+            auto panes = available ? tmux.listPanes() : std::vector<Tmux::Pane>{};
+            main->post([weak, apps = std::move(apps), available, panes = std::move(panes), seeding] {
+                const auto store = weak.lock();
+                if (!store) return;
+                store->seed(apps);
+                if (available) store->reconcile(panes, seeding.seedPanes, seeding.firstRun, true);
+            });
         });
-    });
 }
 
 // A list that gained targets meanwhile (a phone added one) is left alone.

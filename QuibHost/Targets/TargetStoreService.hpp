@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Platform/Tmux/Tmux.hpp"
-#include "Runtime/SerialQueue.hpp"
 #include "Runtime/Published.hpp"
+#include "Runtime/SerialQueue.hpp"
 #include "Shared/QuibTarget.hpp"
 
 namespace quib {

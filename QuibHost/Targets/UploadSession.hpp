@@ -70,7 +70,8 @@ private:
     void payload(std::string_view piece) override;
     bool end() override;
     // The message that refuses a frame before its bytes are looked at, else its open file.
-    std::variant<AttachmentInbox::Incoming, std::string> open(const AttachmentFrame& header, std::uint32_t payloadLength);
+    std::variant<AttachmentInbox::Incoming, std::string> open(const AttachmentFrame& header,
+                                                              std::uint32_t payloadLength);
     Progress refuse(std::string message);
     // Deletes every stored image and the one arriving, ignoring failures.
     void discard();
@@ -79,7 +80,7 @@ private:
     std::string batchID_;
     std::shared_ptr<AttachmentInbox> inbox_;
     LengthPrefixedStreamer reader_;
-    std::optional<Arriving> arriving_;  // none between frames, and for a header that did not decode
+    std::optional<Arriving> arriving_;    // none between frames, and for a header that did not decode
     std::optional<std::string> refusal_;  // what refused a frame of the chunk at hand
     std::map<std::int64_t, UploadAttachment> written_;
     bool isOver_ = false;

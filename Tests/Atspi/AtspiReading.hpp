@@ -89,7 +89,8 @@ struct AtspiReading {
 
     SessionBus bus;  // first: the connection reads the environment as it is made
     std::shared_ptr<AtspiConnection> connection = std::make_shared<AtspiConnection>();
-    std::shared_ptr<AtspiMenuReader> menus = std::make_shared<AtspiMenuReader>(connection, std::make_shared<TrustedInjector>());
+    std::shared_ptr<AtspiMenuReader> menus =
+        std::make_shared<AtspiMenuReader>(connection, std::make_shared<TrustedInjector>());
     std::shared_ptr<AtspiDocuments> documents = std::make_shared<AtspiDocuments>(connection);
 };
 

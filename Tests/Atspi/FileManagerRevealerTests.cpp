@@ -28,8 +28,8 @@ public:
         sd_bus_set_address(bus_, address.c_str());
         sd_bus_set_bus_client(bus_, 1);
         ready_ = sd_bus_start(bus_) >= 0 &&
-                 sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1",
-                                          table, this) >= 0 &&
+                 sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/FileManager1",
+                                          "org.freedesktop.FileManager1", table, this) >= 0 &&
                  sd_bus_request_name(bus_, "org.freedesktop.FileManager1", 0) >= 0;
         thread_ = std::thread([this] {
             while (!stop_) {
@@ -57,7 +57,8 @@ private:
         auto& stub = *static_cast<StubFileManager*>(self);
         {
             std::lock_guard guard(stub.lock_);
-            for (char** uri = uris; uri && *uri; ++uri) stub.shown_.push_back(std::string(*uri) + " startup=" + startup);
+            for (char** uri = uris; uri && *uri; ++uri)
+                stub.shown_.push_back(std::string(*uri) + " startup=" + startup);
         }
         for (char** uri = uris; uri && *uri; ++uri) free(*uri);
         free(uris);

@@ -28,16 +28,16 @@ std::unique_ptr<PrivatePulseServer> PrivatePulseServer::start() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quib-pulse-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) return nullptr;
     const std::filesystem::path folder = pattern;
-    std::ofstream(folder / "test.pa") << "load-module module-native-protocol-unix socket=" << (folder / "native").string()
-                                      << " auth-anonymous=1\n"
+    std::ofstream(folder / "test.pa") << "load-module module-native-protocol-unix socket="
+                                      << (folder / "native").string() << " auth-anonymous=1\n"
                                       << "load-module module-null-sink sink_name=quibprivate rate=48000 channels=2\n"
                                       << "set-default-sink quibprivate\n";
-    auto daemon = ChildProcess::start({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--system=false", "-n", "-F",
-                                     (folder / "test.pa").string(), "--use-pid-file=no", "--log-target=stderr"},
-                                    {{"HOME", folder.string()},
-                                     {"XDG_RUNTIME_DIR", folder.string()},
-                                     {"XDG_CONFIG_HOME", (folder / "config").string()}},
-                                    folder / "log", {"PULSE_SERVER"});
+    auto daemon = ChildProcess::start({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--system=false", "-n",
+                                       "-F", (folder / "test.pa").string(), "--use-pid-file=no", "--log-target=stderr"},
+                                      {{"HOME", folder.string()},
+                                       {"XDG_RUNTIME_DIR", folder.string()},
+                                       {"XDG_CONFIG_HOME", (folder / "config").string()}},
+                                      folder / "log", {"PULSE_SERVER"});
     if (!daemon) {
         ADD_FAILURE() << "cannot start pulseaudio";
         return nullptr;

@@ -32,7 +32,8 @@ void TonePlayer::play(const std::optional<std::string>& sink, const std::optiona
     std::vector<float> chunk(480 * 2);  // 10 ms
     for (std::int64_t frame = 0; !stopping_;) {
         for (std::size_t i = 0; i < 480; ++i, ++frame) {
-            const auto value = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(frame) / 48000));
+            const auto value = static_cast<float>(
+                0.5 * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(frame) / 48000));
             chunk[2 * i] = chunk[2 * i + 1] = value;
         }
         if (pa_simple_write(stream, chunk.data(), chunk.size() * sizeof(float), &error) < 0) {

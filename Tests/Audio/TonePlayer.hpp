@@ -15,7 +15,8 @@ class TonePlayer {
 public:
     static constexpr double frequency = 440.0;
 
-    explicit TonePlayer(std::optional<std::string> sink = std::nullopt, std::optional<std::string> server = std::nullopt);
+    explicit TonePlayer(std::optional<std::string> sink = std::nullopt,
+                        std::optional<std::string> server = std::nullopt);
     ~TonePlayer();
     TonePlayer(const TonePlayer&) = delete;
     TonePlayer& operator=(const TonePlayer&) = delete;

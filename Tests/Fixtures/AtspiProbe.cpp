@@ -107,7 +107,8 @@ int enable() {
     auto bus = sessionBus();
     if (!bus) return noBus;
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    const int status = sd_bus_set_property(bus.get(), a11yService, a11yPath, statusInterface, "IsEnabled", &error, "b", 1);
+    const int status =
+        sd_bus_set_property(bus.get(), a11yService, a11yPath, statusInterface, "IsEnabled", &error, "b", 1);
     sd_bus_error_free(&error);
     return status < 0 ? noBus : found;
 }
@@ -118,7 +119,8 @@ int printEnabled() {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
     int enabled = 0;
-    int status = sd_bus_get_property(bus.get(), a11yService, a11yPath, statusInterface, "IsEnabled", &error, &reply, "b");
+    int status =
+        sd_bus_get_property(bus.get(), a11yService, a11yPath, statusInterface, "IsEnabled", &error, &reply, "b");
     if (status >= 0) status = sd_bus_message_read(reply, "b", &enabled);
     sd_bus_message_unref(reply);
     sd_bus_error_free(&error);

@@ -35,9 +35,8 @@ std::filesystem::path scratchLog(std::string_view name) {
 // bus daemon given DISPLAY would have its accessibility bus announce itself on that display's
 // root window, which every client on the display then prefers to its own session's (even once
 // that bus is gone), and the toolkits' switches would force or hide what an app publishes.
-const std::vector<std::string> strayVariables{"DISPLAY",         "WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS",
-                                              "NO_AT_BRIDGE",    "QT_ACCESSIBILITY",
-                                              "QT_LINUX_ACCESSIBILITY_ALWAYS_ON"};
+const std::vector<std::string> strayVariables{"DISPLAY",      "WAYLAND_DISPLAY",  "AT_SPI_BUS_ADDRESS",
+                                              "NO_AT_BRIDGE", "QT_ACCESSIBILITY", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON"};
 
 std::map<std::string, std::string> sessionEnvironment(const DesktopSession& session) {
     return {{"DISPLAY", session.display},

@@ -62,7 +62,7 @@ class FixtureApp {
 public:
     enum class Kind { gtkEditor, qtEditor };
 
-    static constexpr std::string_view gtkEditorID = "quibbars-editor";  // named "Bars Editor"
+    static constexpr std::string_view gtkEditorID = "quibbars-editor";    // named "Bars Editor"
     static constexpr std::string_view qtEditorID = "quibbars-qt-editor";  // named "Bars Qt Editor"
 
     // An XDG data folder whose applications/ holds both apps' desktop entries.
@@ -109,12 +109,12 @@ bool enableAssistiveTechnology(const DesktopSession& session);
 
 // Skips a test that needs the shared display and the accessibility tests' session bus when
 // either is missing (a run by hand); scripts/test always provides both.
-#define QUIB_REQUIRE_ACCESSIBILITY_BUS()                                                               \
-    do {                                                                                               \
-        const auto session = ::quib::testing::DesktopSession::shared();                                \
-        if (session.display.empty() || session.busAddress.empty()) {                                   \
-            GTEST_SKIP() << "needs the test display (QUIB_TEST_DISPLAY) and a session bus "            \
-                            "(DBUS_SESSION_BUS_ADDRESS): scripts/test runs these tests under "         \
-                            "dbus-run-session";                                                        \
-        }                                                                                              \
+#define QUIB_REQUIRE_ACCESSIBILITY_BUS()                                                       \
+    do {                                                                                       \
+        const auto session = ::quib::testing::DesktopSession::shared();                        \
+        if (session.display.empty() || session.busAddress.empty()) {                           \
+            GTEST_SKIP() << "needs the test display (QUIB_TEST_DISPLAY) and a session bus "    \
+                            "(DBUS_SESSION_BUS_ADDRESS): scripts/test runs these tests under " \
+                            "dbus-run-session";                                                \
+        }                                                                                      \
     } while (false)

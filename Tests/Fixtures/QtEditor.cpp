@@ -54,17 +54,14 @@ int main(int argc, char** argv) {
     window.setWindowTitle("Bars Qt Editor");
     auto* bar = window.menuBar();
     menuWith(bar->addMenu("File"), {{"New Tab", "Ctrl+T"}, {"Save", "Ctrl+S"}, {"Close Window", "Ctrl+W"}});
-    menuWith(bar->addMenu("Edit"),
-             {{"Undo Typing", "Ctrl+Z"},
-              {"Redo", "Ctrl+Shift+Z"},
-              {"Copy", "Ctrl+C"},
-              {"Paste", "Ctrl+V"},
-              {"Find", "Ctrl+F"}});
-    auto* view = menuWith(bar->addMenu("View"),
-                          {{"Reload This Page", "F5"},
-                           {"Toggle Terminal", "Ctrl+`"},
-                           {"Zoom In", "Ctrl++"},
-                           {"Show Keys", "Meta+K"}});
+    menuWith(bar->addMenu("Edit"), {{"Undo Typing", "Ctrl+Z"},
+                                    {"Redo", "Ctrl+Shift+Z"},
+                                    {"Copy", "Ctrl+C"},
+                                    {"Paste", "Ctrl+V"},
+                                    {"Find", "Ctrl+F"}});
+    auto* view = menuWith(
+        bar->addMenu("View"),
+        {{"Reload This Page", "F5"}, {"Toggle Terminal", "Ctrl+`"}, {"Zoom In", "Ctrl++"}, {"Show Keys", "Meta+K"}});
     if (deep) addDeepChain(view);
     window.setCentralWidget(new QLabel("(no document)"));
     window.resize(480, 320);

@@ -14,9 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!equivalent) return 0;
     fuzz::require(equivalent->character.has_value() || equivalent->virtualKey.has_value());
     if (equivalent->character)
-        fuzz::require(unicode::isValidUtf8(*equivalent->character) && unicode::codePoints(*equivalent->character).size() == 1);
-    constexpr std::int64_t known = MenuReader::shiftModifier | MenuReader::optionModifier | MenuReader::controlModifier |
-                                   MenuReader::noCommandModifier;
-    fuzz::require((equivalent->modifiers & ~known) == 0 && (equivalent->modifiers & MenuReader::noCommandModifier) != 0);
+        fuzz::require(unicode::isValidUtf8(*equivalent->character) &&
+                      unicode::codePoints(*equivalent->character).size() == 1);
+    constexpr std::int64_t known = MenuReader::shiftModifier | MenuReader::optionModifier |
+                                   MenuReader::controlModifier | MenuReader::noCommandModifier;
+    fuzz::require((equivalent->modifiers & ~known) == 0 &&
+                  (equivalent->modifiers & MenuReader::noCommandModifier) != 0);
     return 0;
 }

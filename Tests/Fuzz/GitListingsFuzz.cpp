@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     requireLines(files, listing);
     for (const auto& file : files) fuzz::require(!file.starts_with('"'));
     const auto first = Git::parseFileNames(listing, limit);
-    fuzz::require(first.size() == std::min(limit, files.size()) && std::equal(first.begin(), first.end(), files.begin()));
+    fuzz::require(first.size() == std::min(limit, files.size()) &&
+                  std::equal(first.begin(), first.end(), files.begin()));
     return 0;
 }

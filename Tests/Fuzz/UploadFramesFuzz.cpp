@@ -26,7 +26,9 @@ std::size_t filesIn(const fs::path& folder) {
 // What the streaming reader hands on, put back together frame by frame.
 struct Gathered final : LengthPrefixedStreamer::Sink {
     void begin(std::string_view header, std::uint32_t) override { current = {std::string(header), {}}; }
-    void payload(std::string_view piece) override { current.payload.insert(current.payload.end(), piece.begin(), piece.end()); }
+    void payload(std::string_view piece) override {
+        current.payload.insert(current.payload.end(), piece.begin(), piece.end());
+    }
     bool end() override {
         pieces.push_back(std::move(current));
         return true;

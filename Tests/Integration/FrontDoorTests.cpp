@@ -7,10 +7,10 @@
 #include <sstream>
 #include <thread>
 
+#include <gtest/gtest.h>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/write.hpp>
-#include <gtest/gtest.h>
 
 #include "Runtime/Clock.hpp"
 #include "Shared/AudioFrameReader.hpp"
@@ -97,8 +97,11 @@ TEST(QuibHost, ListenChannelsOutlastTheFirstLineDeadlineAndLockNobodyOut) {
     testing::approveBeforeStart(home, {testing::adasPhone});
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
-    const Json hello{{"listenHello", {{"_0", {{"protocolVersion", 23}, {"deviceName", testing::adasPhone.name},
-                                              {"deviceID", testing::adasPhone.deviceID}}}}}};
+    const Json hello{{"listenHello",
+                      {{"_0",
+                        {{"protocolVersion", 23},
+                         {"deviceName", testing::adasPhone.name},
+                         {"deviceID", testing::adasPhone.deviceID}}}}}};
     std::vector<std::unique_ptr<PhoneClient>> channels;
     for (int i = 0; i < 3; ++i) {
         channels.push_back(testing::connectPhone(testing::phoneOptions(*host, host->pairingCode())));
@@ -132,7 +135,8 @@ TEST(QuibHost, PhoneThatNeverReadsLeavesTheHostSmall) {
     auto host = HostProcess::start(home);
     ASSERT_TRUE(host);
     asio::io_context io;
-    auto context = QuibTransport::clientContext(QuibTransport::parameters(host->pairingCode(), QuibTransport::Derivation::current()));
+    auto context = QuibTransport::clientContext(
+        QuibTransport::parameters(host->pairingCode(), QuibTransport::Derivation::current()));
     ASSERT_TRUE(context);
     QuibTransport::Stream stream(io, **context);
     std::optional<std::error_code> connected;
@@ -141,13 +145,15 @@ TEST(QuibHost, PhoneThatNeverReadsLeavesTheHostSmall) {
     io.run_for(10s);
     ASSERT_TRUE(connected && !*connected);
 
-    std::string pings = "{\"hello\":{\"_0\":{\"protocolVersion\":23,\"deviceName\":\"Phone\",\"deviceID\":\"SILENT\"}}}\n";
+    std::string pings =
+        "{\"hello\":{\"_0\":{\"protocolVersion\":23,\"deviceName\":\"Phone\",\"deviceID\":\"SILENT\"}}}\n";
     for (int i = 0; i < 200000; ++i) pings += "{\"ping\":{\"nonce\":" + std::to_string(i) + "}}\n";
     std::size_t written = 0;
     // Writes until all is sent or the host has stopped taking bytes for two seconds.
     for (std::size_t before = ~std::size_t{0}; written < pings.size() && written != before;) {
         before = written;
-        asio::async_write(stream, asio::buffer(pings.data() + written, std::min<std::size_t>(pings.size() - written, 1 << 16)),
+        asio::async_write(stream,
+                          asio::buffer(pings.data() + written, std::min<std::size_t>(pings.size() - written, 1 << 16)),
                           [&](std::error_code, std::size_t count) { written += count; });
         io.restart();
         io.run_for(2s);
@@ -156,7 +162,8 @@ TEST(QuibHost, PhoneThatNeverReadsLeavesTheHostSmall) {
     const std::size_t rss = residentBytes(host->process().pid());
     EXPECT_GT(rss, 0u);
     EXPECT_LT(rss, std::size_t{64} << 20) << "after " << written << " bytes of pings";
-    std::cout << "host resident after " << written << " of " << pings.size() << " bytes of pings: " << (rss >> 10) << " KiB\n";
+    std::cout << "host resident after " << written << " of " << pings.size() << " bytes of pings: " << (rss >> 10)
+              << " KiB\n";
 }
 
 }  // namespace

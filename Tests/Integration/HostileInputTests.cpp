@@ -14,12 +14,12 @@
 #include <gtest/gtest.h>
 
 #include "QuibHost/Apps/TestRepository.hpp"
-#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Platform/Linux/TestPictures.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -131,14 +131,14 @@ TEST(QuibHost, SettingsFileThatIsAPipeIsSetAsideAndTheHostStarts) {
     fs::create_directories(home.defaultsPath().parent_path());
     ASSERT_EQ(::mkfifo(home.defaultsPath().c_str(), 0600), 0);
     const fs::path log = home.root() / "host.log";
-    auto host = testing::ChildProcess::start(
-        {QUIB_HOST_PATH},
-        {{"XDG_CONFIG_HOME", home.configHome().string()},
-         {"XDG_DATA_HOME", home.dataHome().string()},
-         {"XDG_RUNTIME_DIR", home.runtimeDir().string()},
-         {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home.root() / "no-bus").string()},
-         {"PULSE_SERVER", "unix:" + (home.root() / "no-pulse").string()}},
-        log, {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"});
+    auto host =
+        testing::ChildProcess::start({QUIB_HOST_PATH},
+                                     {{"XDG_CONFIG_HOME", home.configHome().string()},
+                                      {"XDG_DATA_HOME", home.dataHome().string()},
+                                      {"XDG_RUNTIME_DIR", home.runtimeDir().string()},
+                                      {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home.root() / "no-bus").string()},
+                                      {"PULSE_SERVER", "unix:" + (home.root() / "no-pulse").string()}},
+                                     log, {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"});
     ASSERT_TRUE(host);
 #if defined(__SANITIZE_ADDRESS__)
     const auto limit = 15s;  // a sanitized host starts several times slower
@@ -159,7 +159,7 @@ TEST(QuibHost, SettingsFileThatIsAPipeIsSetAsideAndTheHostStarts) {
         EXPECT_TRUE(listening) << printed << said;
     }
     EXPECT_TRUE(said.find("Settings file was unreadable") != std::string::npos) << said;
-    struct stat seen{};
+    struct stat seen {};
     EXPECT_TRUE(::stat(home.defaultsPath().c_str(), &seen) != 0 || S_ISREG(seen.st_mode));
     host->signal(SIGTERM);
     EXPECT_TRUE(host->wait(10s));
@@ -253,13 +253,15 @@ TEST(QuibHost, RepeatedIconRequestsLeaveTheHostSmall) {
 #endif
     TempHome home;
     const fs::path share = home.root() / "share";
-    testing::writeFile(share / "applications" / "kitty.desktop", "[Desktop Entry]\nType=Application\nExec=true\nName=kitty\nIcon=kitty\n");
+    testing::writeFile(share / "applications" / "kitty.desktop",
+                       "[Desktop Entry]\nType=Application\nExec=true\nName=kitty\nIcon=kitty\n");
     testing::writeFile(share / "icons" / "hicolor" / "index.theme",
                        "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
     testing::writePng(share / "icons" / "hicolor" / "48x48" / "apps" / "kitty.png", 48, 48);
     fs::create_directory_symlink("/usr/share/mime", share / "mime");
     auto [host, ada] = testing::startWithApprovedPhone(
-        home, std::nullopt, {{"XDG_DATA_DIRS", share.string()}, {"HOME", home.root().string()}, {"GSETTINGS_BACKEND", "memory"}});
+        home, std::nullopt,
+        {{"XDG_DATA_DIRS", share.string()}, {"HOME", home.root().string()}, {"GSETTINGS_BACKEND", "memory"}});
     ASSERT_TRUE(ada.phone);
     PhoneClient& phone = *ada.phone;
 

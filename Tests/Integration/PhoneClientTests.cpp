@@ -5,12 +5,12 @@
 #include <future>
 #include <thread>
 
+#include <gtest/gtest.h>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/read_until.hpp>
 #include <asio/streambuf.hpp>
 #include <asio/write.hpp>
-#include <gtest/gtest.h>
 
 #include "Shared/ClientMessage.hpp"
 #include "Shared/QuibTransport.hpp"
@@ -32,7 +32,8 @@ std::string toast(const std::string& text) { return Json{{"toast", {{"_0", text}
 class LineServer {
 public:
     LineServer() : acceptor_(io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)) {
-        auto context = QuibTransport::serverContext(QuibTransport::parameters(code, QuibTransport::Derivation::current()));
+        auto context =
+            QuibTransport::serverContext(QuibTransport::parameters(code, QuibTransport::Derivation::current()));
         context_ = *context;
         thread_ = std::thread([this] { serve(); });
     }
@@ -76,11 +77,13 @@ private:
             }
             line.pop_back();
             auto reply = std::make_shared<std::string>(toast(line) + "\n");
-            if (line == "burst") *reply = toast("a") + "\n{\"pong\":{\"nonce\":5,\"hostTime\":1}}\n" + toast("b") + "\n";
+            if (line == "burst")
+                *reply = toast("a") + "\n{\"pong\":{\"nonce\":5,\"hostTime\":1}}\n" + toast("b") + "\n";
             if (line == "garbage") *reply = "{\"a\":{}}\n";
-            asio::async_write(*stream, asio::buffer(*reply), [this, stream, buffer, reply](std::error_code error, std::size_t) {
-                if (!error) readLine(stream, buffer);
-            });
+            asio::async_write(*stream, asio::buffer(*reply),
+                              [this, stream, buffer, reply](std::error_code error, std::size_t) {
+                                  if (!error) readLine(stream, buffer);
+                              });
         });
     }
 
@@ -107,7 +110,8 @@ TEST(PhoneClient, SendsLinesAndReadsTheRepliesInOrder) {
     ASSERT_TRUE((*phone)->sendHello("DEVICE-1", "Test Phone"));
     auto hello = (*phone)->receiveLine(5s);
     ASSERT_TRUE(hello) << hello.error().message;
-    EXPECT_EQ(*hello, toast(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Test Phone","deviceID":"DEVICE-1"}}})"));
+    EXPECT_EQ(*hello,
+              toast(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Test Phone","deviceID":"DEVICE-1"}}})"));
 
     ASSERT_TRUE((*phone)->send(ClientMessage{ClientMessage::Ping{42}}));
     ASSERT_TRUE((*phone)->sendLine("{\"raw\":{}}\n"));  // its own line feed is not doubled

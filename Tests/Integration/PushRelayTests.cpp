@@ -8,8 +8,8 @@
 #include "Runtime/Base64.hpp"
 #include "Runtime/Clock.hpp"
 #include "Shared/PushEnvelope.hpp"
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Integration/RelayStub.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -21,7 +21,8 @@ using testing::RelayStub;
 using testing::TempHome;
 
 std::int64_t nowMillis() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock::shared()->wallNow().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock::shared()->wallNow().time_since_epoch())
+        .count();
 }
 
 // A host with the relay and its secret set, away access on (so it runs only in the loopback-only
@@ -83,7 +84,8 @@ std::string pushSummary(const TempHome& home, const std::string& expected) {
 }
 
 std::string eventLine(const std::string& kind, std::int64_t at, const std::string& note) {
-    return Json{{"agentEvent", {{"_0", {{"targetID", "T1"}, {"kind", kind}, {"atEpochMillis", at}, {"note", note}}}}}}.dump();
+    return Json{{"agentEvent", {{"_0", {{"targetID", "T1"}, {"kind", kind}, {"atEpochMillis", at}, {"note", note}}}}}}
+        .dump();
 }
 
 // The alert sealed in a posted body, opened with the phone's key.
@@ -130,8 +132,13 @@ TEST(QuibHostPush, AnAgentsEventsAndRequestsReachAnAbsentPhoneThroughTheRelay) {
     // The same event again is a duplicate; the request after it is posted.
     ASSERT_TRUE(agent->sendLine(eventLine("waiting", at, "build\n\n  ok  ")));
     const std::int64_t expires = nowMillis() + 60'000;
-    const Json request{{"id", "R-push"}, {"targetID", "T1"}, {"title", "Run ls"}, {"detail", "ls -la"},
-                       {"kind", "command"}, {"createdAtEpochMillis", nowMillis()}, {"expiresAtEpochMillis", expires}};
+    const Json request{{"id", "R-push"},
+                       {"targetID", "T1"},
+                       {"title", "Run ls"},
+                       {"detail", "ls -la"},
+                       {"kind", "command"},
+                       {"createdAtEpochMillis", nowMillis()},
+                       {"expiresAtEpochMillis", expires}};
     ASSERT_TRUE(agent->sendLine(Json{{"requestApproval", {{"_0", request}}}}.dump()));
     ASSERT_TRUE(relay.waitForRequests(2)) << host->log();
     const Json approval = Json::parse(relay.requests().at(1).body);

@@ -8,8 +8,8 @@
 #include "QuibHost/Approvals/PushSender.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Integration/RelayStub.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 
 namespace quib {
 namespace {
@@ -29,7 +29,8 @@ protected:
     ~PushSender() override { Logger::setSink(previousSink); }
 
     void sendEvent() {
-        const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(clock->wallNow().time_since_epoch()).count();
+        const auto now =
+            std::chrono::duration_cast<std::chrono::milliseconds>(clock->wallNow().time_since_epoch()).count();
         sender->send(AgentEvent{"T1", AgentEvent::Kind::waiting, now + sent++, std::nullopt}, "Work", {});
     }
 
@@ -69,7 +70,8 @@ TEST_F(PushSender, OverLibcurlTheSecretLosesItsLineBreakAndTheBodyHoldsFiveKeys)
     EXPECT_EQ(request.headers.at("content-type"), "application/json");
     const Json body = Json::parse(request.body);
     EXPECT_EQ(body.size(), 5u);
-    for (const char* key : {"token", "sandbox", "collapseId", "expiration", "payload"}) EXPECT_TRUE(body.contains(key)) << key;
+    for (const char* key : {"token", "sandbox", "collapseId", "expiration", "payload"})
+        EXPECT_TRUE(body.contains(key)) << key;
 }
 
 TEST_F(PushSender, AGoneTokenUnsubscribesThePhone) {
@@ -91,7 +93,8 @@ TEST_F(PushSender, AnAnswerWithoutBodyIsTheRelaysFailure) {
 }
 
 TEST_F(PushSender, AClosedPortIsAnUnreachableRelay) {
-    (void)settings->setString(quib::PushSender::relayKey, "http://127.0.0.1:" + std::to_string(testing::freePort()) + "/push");
+    (void)settings->setString(quib::PushSender::relayKey,
+                              "http://127.0.0.1:" + std::to_string(testing::freePort()) + "/push");
     sendEvent();
     const auto state = settled([](const auto& s) { return s.lastFailure.has_value(); });
     EXPECT_EQ(state.lastFailure, "Relay unreachable");

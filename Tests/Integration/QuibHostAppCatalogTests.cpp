@@ -7,8 +7,8 @@
 
 #include "Shared/MacApp.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Platform/Linux/TestPictures.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
@@ -67,14 +67,16 @@ TEST(QuibHost, SuggestsInstalledAppsRankedByUseAndWalksAgainOnRefresh) {
     application(system, "top.desktop", "Name=Top\nTerminal=true\n");
     application(system, "gone.desktop", "Name=Gone\n");
     application(user, "gone.desktop", "Name=Gone\nHidden=true\n");
-    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::system_clock::now().time_since_epoch()).count();
-    testing::writeFile(home.dataHome() / "gnome-shell" / "application_state",
-          "<?xml version=\"1.0\"?>\n<application-state>\n<context id=\"\">\n"
-          "<application id=\"org.example.Editor.desktop\" open-window-count=\"1\" score=\"1023.9\" last-seen=\"" +
-              std::to_string(now) + "\"/>\n"
-              "<application id=\"org.example.viewer.desktop\" score=\"3\" last-seen=\"0\"/>\n"
-              "</context>\n</application-state>\n");
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    testing::writeFile(
+        home.dataHome() / "gnome-shell" / "application_state",
+        "<?xml version=\"1.0\"?>\n<application-state>\n<context id=\"\">\n"
+        "<application id=\"org.example.Editor.desktop\" open-window-count=\"1\" score=\"1023.9\" last-seen=\"" +
+            std::to_string(now) +
+            "\"/>\n"
+            "<application id=\"org.example.viewer.desktop\" score=\"3\" last-seen=\"0\"/>\n"
+            "</context>\n</application-state>\n");
     // Only saved app targets count as added, whatever letter case they spell the app in.
     testing::saveTargetsBeforeStart(home, {target("T-viewer", QuibTarget::Kind::app, "ORG.EXAMPLE.VIEWER"),
                                            target("T-pane", QuibTarget::Kind::tmux, "org.example.Editor")});
@@ -85,7 +87,8 @@ TEST(QuibHost, SuggestsInstalledAppsRankedByUseAndWalksAgainOnRefresh) {
     PhoneClient& phone = *ada.phone;
 
     const Json apps = suggestions(phone, false);
-    ASSERT_EQ(idsOf(apps), (std::vector<std::string>{"org.example.Editor", "kitty", "org.example.Viewer", "tools-probe"}))
+    ASSERT_EQ(idsOf(apps),
+              (std::vector<std::string>{"org.example.Editor", "kitty", "org.example.Viewer", "tools-probe"}))
         << host->log();
     EXPECT_EQ(apps[0]["useCount"], 1023);
     EXPECT_EQ(apps[0]["lastUsedEpochMillis"], now * 1000);
@@ -125,13 +128,15 @@ TEST(QuibHost, DrawsAppIconsFromTheIconThemeWithoutADisplay) {
     const fs::path share = home.root() / "share";
     application(share / "applications", "kitty.desktop", "Name=kitty\nIcon=kitty\n");
     application(share / "applications", "org.gnome.Terminal.desktop", "Name=Terminal\nIcon=org.gnome.Terminal\n");
-    testing::writeFile(share / "icons" / "hicolor" / "index.theme",
-          "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,scalable/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n\n"
-          "[scalable/apps]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
+    testing::writeFile(
+        share / "icons" / "hicolor" / "index.theme",
+        "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,scalable/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n\n"
+        "[scalable/apps]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
     testing::writePng(share / "icons" / "hicolor" / "48x48" / "apps" / "kitty.png", 48, 48);
-    testing::writeFile(share / "icons" / "hicolor" / "scalable" / "apps" / "org.gnome.Terminal.svg",
-          R"(<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64"><rect width="64" height="64"/>)"
-          R"(<text x="8" y="40" font-size="24" fill="white">&gt;_</text></svg>)");
+    testing::writeFile(
+        share / "icons" / "hicolor" / "scalable" / "apps" / "org.gnome.Terminal.svg",
+        R"(<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64"><rect width="64" height="64"/>)"
+        R"(<text x="8" y="40" font-size="24" fill="white">&gt;_</text></svg>)");
     // gdk-pixbuf tells picture formats apart through the shared MIME database, which it looks
     // for in the data folders like everything else.
     fs::create_directory_symlink("/usr/share/mime", share / "mime");

@@ -6,9 +6,9 @@
 #include <map>
 #include <thread>
 
-#include "Tests/Support/TmuxServer.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -30,7 +30,8 @@ std::vector<std::string> namesOf(const Json& targets) {
 Json offered(PhoneClient& phone, std::size_t count, std::chrono::seconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         auto targets = phone.receiveCase("targets", left);
         if (!targets) break;
         Json provisional = Json::array();
@@ -43,7 +44,8 @@ Json offered(PhoneClient& phone, std::size_t count, std::chrono::seconds timeout
 
 bool paneShows(const testing::TmuxServer& tmux, const std::string& pane, const std::string& text) {
     for (int attempt = 0; attempt < 200; ++attempt) {
-        if (tmux.run({"capture-pane", "-p", "-J", "-t", pane}).value_or("").find(text) != std::string::npos) return true;
+        if (tmux.run({"capture-pane", "-p", "-J", "-t", pane}).value_or("").find(text) != std::string::npos)
+            return true;
         std::this_thread::sleep_for(50ms);
     }
     return false;
@@ -60,9 +62,9 @@ TEST(QuibHost, AFirstStartSeedsTheAgentsAndAppsAndLaterAgentsAreOfferedUntilUsed
     testing::writeFile(system / "org.gnome.Terminal.desktop", entry + "Name=GNOME Terminal\n");
     testing::writeFile(system / "kitty.desktop", entry + "Name=kitty\n");
     testing::writeFile(home.dataHome() / "gnome-shell" / "application_state",
-          "<?xml version=\"1.0\"?>\n<application-state>\n<context id=\"\">\n"
-          "<application id=\"org.gnome.Terminal.desktop\" score=\"40\" last-seen=\"0\"/>\n"
-          "</context>\n</application-state>\n");
+                       "<?xml version=\"1.0\"?>\n<application-state>\n<context id=\"\">\n"
+                       "<application id=\"org.gnome.Terminal.desktop\" score=\"40\" last-seen=\"0\"/>\n"
+                       "</context>\n</application-state>\n");
     testing::approveBeforeStart(home, {testing::adasPhone});
     auto host = HostProcess::start(home, std::nullopt, {{"XDG_DATA_DIRS", (home.root() / "share").string()}});
     ASSERT_TRUE(host);
@@ -71,8 +73,8 @@ TEST(QuibHost, AFirstStartSeedsTheAgentsAndAppsAndLaterAgentsAreOfferedUntilUsed
     auto ada = testing::welcomed(*host);
     ASSERT_TRUE(ada.phone);
     const Json seeded = ada.welcome["targets"];
-    ASSERT_EQ(namesOf(seeded), (std::vector<std::string>{"claude (work:0.0)", "claude (work:0.1)", "Terminal", "Kitty",
-                                                         "Focused"}));
+    ASSERT_EQ(namesOf(seeded),
+              (std::vector<std::string>{"claude (work:0.0)", "claude (work:0.1)", "Terminal", "Kitty", "Focused"}));
     EXPECT_EQ(ada.welcome["status"]["activeTargetID"], seeded[0]["id"]);
     EXPECT_EQ(seeded[0]["symbol"], "sparkle");
     EXPECT_EQ(seeded[1]["symbol"], "sparkle");
@@ -105,7 +107,8 @@ TEST(QuibHost, AFirstStartSeedsTheAgentsAndAppsAndLaterAgentsAreOfferedUntilUsed
     EXPECT_EQ(receipt["ok"], true) << receipt.dump();
     EXPECT_EQ(receipt["targetName"], "claude (work)");
     EXPECT_TRUE(paneShows(tmux, *claude, "hello agent"));
-    EXPECT_TRUE(testing::eventuallyShows(home, {"targets"}, "* " + used + "  tmux  claude (work)  profile shell  (active)\n"))
+    EXPECT_TRUE(
+        testing::eventuallyShows(home, {"targets"}, "* " + used + "  tmux  claude (work)  profile shell  (active)\n"))
         << testing::quibctl(home, {"targets"}).out;
 }
 

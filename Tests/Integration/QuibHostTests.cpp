@@ -14,8 +14,8 @@
 #include "Shared/QuibTarget.hpp"
 #include "Shared/QuibTransport.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
-#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/TmuxServer.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 

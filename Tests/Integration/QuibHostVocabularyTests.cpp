@@ -8,9 +8,9 @@
 #include <string>
 
 #include "QuibHost/Apps/TestRepository.hpp"
-#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {
@@ -63,11 +63,12 @@ TEST(QuibHost, APanesTermsComeFromItsRepositoryInChunks) {
         for (const auto& term : chunk["terms"]) terms.insert(term.get<std::string>());
         if (chunk["isFinal"] == true) break;
     }
-    for (const char* term : {"feature/login-form", "UserProfileView", "Profile", "fetchUserProfile", "na\xC3\xAFveParser",
-                             "deadbeef1.txt"})
+    for (const char* term : {"feature/login-form", "UserProfileView", "Profile", "fetchUserProfile",
+                             "na\xC3\xAFveParser", "deadbeef1.txt"})
         EXPECT_TRUE(terms.contains(term)) << term;
     EXPECT_FALSE(terms.contains("deadbeef1"));
-    EXPECT_TRUE(std::none_of(terms.begin(), terms.end(), [](const std::string& term) { return term.starts_with('('); }));
+    EXPECT_TRUE(
+        std::none_of(terms.begin(), terms.end(), [](const std::string& term) { return term.starts_with('('); }));
 
     ASSERT_TRUE(phone.sendLine(R"({"requestVocabulary":{"targetID":"nope"}})"));
     EXPECT_EQ(next(phone, "error"), "Unknown target");

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "Tests/Support/TmuxServer.hpp"
 #include "Shared/QuibTarget.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 
 namespace quib {
 namespace {

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/Eventually.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 
 namespace quib {

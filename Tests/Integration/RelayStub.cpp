@@ -15,7 +15,8 @@ namespace quib::testing {
 namespace {
 
 std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
@@ -129,9 +130,10 @@ void RelayStub::serve(asio::ip::tcp::socket socket) {
     if (error) return;
     std::istream in(&buffer);
     Request request = readHead(in);
-    const auto length = request.headers.contains("content-length")
-                            ? static_cast<std::size_t>(std::strtoul(request.headers["content-length"].c_str(), nullptr, 10))
-                            : 0;
+    const auto length =
+        request.headers.contains("content-length")
+            ? static_cast<std::size_t>(std::strtoul(request.headers["content-length"].c_str(), nullptr, 10))
+            : 0;
     if (buffer.size() < length) asio::read(socket, buffer, asio::transfer_exactly(length - buffer.size()), error);
     request.body.assign(std::istreambuf_iterator<char>(in), {});
     Reply reply;

@@ -99,8 +99,7 @@ TEST(MenuViewScreens, TheApprovalsLookAsTheirReference) {
     }
     auto view = panelFor(state);
     EXPECT_EQ(compareWithReference(pictureOf(*view), "panel-approvals"), "");
-    const QColor expected =
-        blended(MenuStyle::ofApplication().cardFill(), view->palette().color(QPalette::Window));
+    const QColor expected = blended(MenuStyle::ofApplication().cardFill(), view->palette().color(QPalette::Window));
     for (std::size_t card = 0; card < 3; ++card) {
         SCOPED_TRACE(card);
         const QColor seen = fillColourAround(*view, MenuSection::approvals, 1 + card * 5);
@@ -139,17 +138,24 @@ TEST(MenuViewScreens, AwayAccessLooksAsItsReferences) {
     reachable.reachDetail = "PCP · 203.0.113.5:61423";
     reachable.push = "2 phones";
     MenuViewState blocked = working;
-    blocked.reachStatus = {Kind::blocked, "The router would not open a port, and nothing on the internet could say "
-                                          "where this computer is."};
+    blocked.reachStatus = {Kind::blocked,
+                           "The router would not open a port, and nothing on the internet could say "
+                           "where this computer is."};
     const auto style = MenuStyle::ofApplication();
-    for (const auto& [name, state] : std::vector<std::pair<std::string, MenuViewState>>{
-             {"panel-away-off", off}, {"panel-away-working", working}, {"panel-away-reachable", reachable},
-             {"panel-away-blocked", blocked}}) {
+    for (const auto& [name, state] :
+         std::vector<std::pair<std::string, MenuViewState>>{{"panel-away-off", off},
+                                                            {"panel-away-working", working},
+                                                            {"panel-away-reachable", reachable},
+                                                            {"panel-away-blocked", blocked}}) {
         SCOPED_TRACE(name);
         auto view = panelFor(state);
         EXPECT_EQ(compareWithReference(pictureOf(*view), name), "");
-        if (name == "panel-away-reachable") { EXPECT_TRUE(drawnIn(*view, MenuSection::away, 2, style.colour(Tone::green))); }
-        if (name == "panel-away-blocked") { EXPECT_TRUE(drawnIn(*view, MenuSection::away, 2, style.colour(Tone::orange))); }
+        if (name == "panel-away-reachable") {
+            EXPECT_TRUE(drawnIn(*view, MenuSection::away, 2, style.colour(Tone::green)));
+        }
+        if (name == "panel-away-blocked") {
+            EXPECT_TRUE(drawnIn(*view, MenuSection::away, 2, style.colour(Tone::orange)));
+        }
     }
 }
 

@@ -59,9 +59,8 @@ TEST(QtMainExecutor, ACancelledDelayedPostNeverRuns) {
     auto cancelledEarly = executor.postAfter(std::chrono::milliseconds(1), [&] { ran.push_back("early"); });
     cancelledEarly.cancel();
     Cancellable cancelledArmed;
-    executor.post([&] {
-        cancelledArmed = executor.postAfter(std::chrono::milliseconds(30), [&] { ran.push_back("armed"); });
-    });
+    executor.post(
+        [&] { cancelledArmed = executor.postAfter(std::chrono::milliseconds(30), [&] { ran.push_back("armed"); }); });
     executor.postAfter(std::chrono::milliseconds(10), [&] { cancelledArmed.cancel(); });
     executor.postAfter(std::chrono::milliseconds(20), [&] { ran.push_back("kept"); });
     executor.postAfter(std::chrono::milliseconds(80), [] { QCoreApplication::quit(); });

@@ -4,9 +4,9 @@
 #include <QCoreApplication>
 #include <QLabel>
 
-#include "QuibHost/Panel/SettingsActions.hpp"
 #include "QuibHost/Interface/QtMainExecutor.hpp"
 #include "QuibHost/Interface/SettingsView.hpp"
+#include "QuibHost/Panel/SettingsActions.hpp"
 #include "Tests/Interface/PanelPictures.hpp"
 #include "Tests/Support/TargetEditorHost.hpp"
 

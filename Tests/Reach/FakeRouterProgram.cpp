@@ -26,8 +26,8 @@
 
 #include <array>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -224,8 +224,8 @@ std::string lastMapping(const std::string& body) {
     static std::string entry;
     if (body.find("AddPortMapping") == std::string::npos) return entry;
     entry.clear();
-    for (const char* name : {"NewInternalPort", "NewInternalClient", "NewEnabled", "NewPortMappingDescription",
-                             "NewLeaseDuration"}) {
+    for (const char* name :
+         {"NewInternalPort", "NewInternalClient", "NewEnabled", "NewPortMappingDescription", "NewLeaseDuration"}) {
         const auto value = quib::UPnPWire::elementText(name, body).value_or("");
         entry += "<" + std::string(name) + ">" + value + "</" + name + ">";
     }
@@ -249,9 +249,10 @@ std::string answer(const std::string& method, const std::string& path, const std
     if (action == "GetExternalIPAddress") return reply(200, externalAddressAnswer(type, "203.0.113.9"));
     if (action == "GetSpecificPortMappingEntry") return reply(200, soapAnswer(action, type, mapping));
     if (action == "GetStatusInfo") {
-        return reply(200, soapAnswer(action, type,
-                                     "<NewConnectionStatus>Connected</NewConnectionStatus>"
-                                     "<NewLastConnectionError>ERROR_NONE</NewLastConnectionError><NewUptime>1000</NewUptime>"));
+        return reply(
+            200, soapAnswer(action, type,
+                            "<NewConnectionStatus>Connected</NewConnectionStatus>"
+                            "<NewLastConnectionError>ERROR_NONE</NewLastConnectionError><NewUptime>1000</NewUptime>"));
     }
     return reply(200, soapAnswer(action, type));
 }
@@ -267,8 +268,10 @@ void serve(int listener, Record& record) {
     const std::string method = head.substr(0, firstSpace);
     const std::string path = head.substr(firstSpace + 1, head.find(' ', firstSpace + 1) - firstSpace - 1);
     std::string action = quib::UPnPWire::header("SOAPAction", head).value_or("");
-    if (action.size() >= 2 && action.front() == '"' && action.back() == '"') action = action.substr(1, action.size() - 2);
-    record.line("http " + method + " " + path + " " + (action.empty() ? "-" : action) + " " + hex(request->substr(end + 4)));
+    if (action.size() >= 2 && action.front() == '"' && action.back() == '"')
+        action = action.substr(1, action.size() - 2);
+    record.line("http " + method + " " + path + " " + (action.empty() ? "-" : action) + " " +
+                hex(request->substr(end + 4)));
     (void)connection.writeAll(answer(method, path, action, request->substr(end + 4)));
 }
 
@@ -296,10 +299,8 @@ int main(int argc, char** argv) {
     if (!record || ::listen(http.get(), 16) != 0) return 1;
     const std::string location = "http://" + address + ":" + std::to_string(httpPort) + "/rootDesc.xml";
     record.line("ready");
-    std::array<pollfd, 4> watched{{{portMapping.get(), POLLIN, 0},
-                                   {ssdp.get(), POLLIN, 0},
-                                   {http.get(), POLLIN, 0},
-                                   {stun.get(), POLLIN, 0}}};
+    std::array<pollfd, 4> watched{
+        {{portMapping.get(), POLLIN, 0}, {ssdp.get(), POLLIN, 0}, {http.get(), POLLIN, 0}, {stun.get(), POLLIN, 0}}};
     while (::getppid() != 1) {
         if (::poll(watched.data(), watched.size(), 1000) < 0) continue;
         if (watched[0].revents) readPortMapping(portMapping.get(), record);

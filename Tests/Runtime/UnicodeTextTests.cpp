@@ -86,9 +86,10 @@ TEST(UnicodeText, ComparesIgnoringCaseAndComposition) {
     };
     EXPECT_TRUE(same("Work", "wORK"));
     EXPECT_TRUE(same("\xC3\x89t\xC3\xA9", "e\xCC\x81T\xC3\x89"));  // Été, composed or not
-    EXPECT_TRUE(same("Stra\xC3\x9F"
-                     "e",
-                     "STRASSE"));
+    EXPECT_TRUE(
+        same("Stra\xC3\x9F"
+             "e",
+             "STRASSE"));
     EXPECT_TRUE(same("\xE2\x84\xAA", "k"));  // the Kelvin sign
     EXPECT_FALSE(same("Work", "Work 2"));
     EXPECT_FALSE(same("\xC3\x89t\xC3\xA9", "Ete"));

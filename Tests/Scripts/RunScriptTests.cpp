@@ -37,15 +37,15 @@ TEST(RunScript, InstallsOnlyWhatTheProgramsNeedAndBuildsOnlyThem) {
     writeTool(tools / "sudo", "echo \"sudo $1\" >>" + calls.string() + "\nexec \"$@\"\n");
     writeTool(tools / "apt-get", "echo \"apt-get $*\" >>" + calls.string() + "\n");
     // The build folder follows "--build"; the host made there says what it was given.
-    writeTool(tools / "cmake",
-              "echo \"cmake $*\" >>" + calls.string() +
-                  "\nif [ \"$1\" = --build ]; then mkdir -p \"$2/QuibHost\"; "
-                  "printf '#!/bin/sh\\necho \"host $*\"\\n' >\"$2/QuibHost/quib-host\"; chmod +x \"$2/QuibHost/quib-host\"; fi\n");
+    writeTool(tools / "cmake", "echo \"cmake $*\" >>" + calls.string() +
+                                   "\nif [ \"$1\" = --build ]; then mkdir -p \"$2/QuibHost\"; "
+                                   "printf '#!/bin/sh\\necho \"host $*\"\\n' >\"$2/QuibHost/quib-host\"; chmod +x "
+                                   "\"$2/QuibHost/quib-host\"; fi\n");
 
-    const auto ran = Subprocess::run("/usr/bin/env",
-                                     {"PATH=" + tools.string() + ":/usr/bin:/bin", "CI=", (root / "scripts" / "run").string(),
-                                      "--help"},
-                                     std::nullopt, std::chrono::seconds(60));
+    const auto ran = Subprocess::run(
+        "/usr/bin/env",
+        {"PATH=" + tools.string() + ":/usr/bin:/bin", "CI=", (root / "scripts" / "run").string(), "--help"},
+        std::nullopt, std::chrono::seconds(60));
     ASSERT_TRUE(ran.ok) << ran.output;
     EXPECT_NE(ran.output.find("host --help"), std::string::npos) << ran.output;
     EXPECT_NE(ran.output.find("quibctl approve DEVICE-ID"), std::string::npos) << ran.output;

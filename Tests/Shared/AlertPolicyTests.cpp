@@ -23,7 +23,8 @@ AgentEvent event(const std::string& target, Kind kind, std::int64_t at, std::opt
     return AgentEvent{target, kind, at, std::move(note)};
 }
 
-ApprovalRequest request(const std::string& id, std::optional<std::string> target, std::int64_t expires = kT0 + 120'000) {
+ApprovalRequest request(const std::string& id, std::optional<std::string> target,
+                        std::int64_t expires = kT0 + 120'000) {
     ApprovalRequest r;
     r.id = id;
     r.targetID = std::move(target);
@@ -272,7 +273,8 @@ TEST(AlertPolicy, RetainingApprovalsKeepsEventAlerts) {
     policy.receive(request("R1", "T1"), false, kT0);
     policy.receive(request("R2", "T1"), false, kT0);
     policy.receive(request("R3", std::nullopt), false, kT0);
-    EXPECT_EQ(policy.retainApprovals({"R2", "R3", "R9"}), (AlertOutcome{.withdraw = {"agent.approval.R1"}, .badge = 3}));
+    EXPECT_EQ(policy.retainApprovals({"R2", "R3", "R9"}),
+              (AlertOutcome{.withdraw = {"agent.approval.R1"}, .badge = 3}));
     // R2 has expired at "now", R3 is no longer pending.
     const auto outcome = policy.expireApprovals({request("R2", "T1", kT0 + 10), request("R4", "T1")}, kT0 + 10);
     EXPECT_EQ(outcome, (AlertOutcome{.withdraw = {"agent.approval.R2", "agent.approval.R3"}, .badge = 1}));

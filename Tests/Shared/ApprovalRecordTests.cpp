@@ -99,8 +99,7 @@ TEST(ApprovalRequest, DetailIsCutAtFourThousandCharacters) {
     const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";
     const std::string emoji = repeated(family, 4000);
     EXPECT_EQ(QuibCoder::decode<ApprovalRequest>(detailJson(emoji))->detail, emoji);
-    EXPECT_EQ(QuibCoder::decode<ApprovalRequest>(detailJson(emoji + family))->detail,
-              emoji + "\n\u2026 (truncated)");
+    EXPECT_EQ(QuibCoder::decode<ApprovalRequest>(detailJson(emoji + family))->detail, emoji + "\n\u2026 (truncated)");
 }
 
 TEST(ApprovalRequest, EncodesEveryKeyAndLeavesOutAnAbsentTarget) {
@@ -109,9 +108,8 @@ TEST(ApprovalRequest, EncodesEveryKeyAndLeavesOutAnAbsentTarget) {
     request.createdAtEpochMillis = 10;
     request.expiresAtEpochMillis = 20;
     const auto text = QuibCoder::encode(request);
-    EXPECT_EQ(*text,
-              R"({"id":"R1","targetName":"an agent","title":"Asking permission","detail":"","kind":"other",)"
-              R"("createdAtEpochMillis":10,"expiresAtEpochMillis":20,"onExpiry":"deny"})");
+    EXPECT_EQ(*text, R"({"id":"R1","targetName":"an agent","title":"Asking permission","detail":"","kind":"other",)"
+                     R"("createdAtEpochMillis":10,"expiresAtEpochMillis":20,"onExpiry":"deny"})");
     request.targetID = "T";
     request.kind = ApprovalRequest::Kind::edit;
     request.onExpiry = ApprovalDecision::approve;
@@ -176,9 +174,11 @@ TEST(ApprovalResolution, UnknownWordsFallBackAndMissingTimeIsNow) {
 }
 
 TEST(ApprovalResolution, RoundTripsAndLeavesOutAbsentOptionals) {
-    ApprovalResolution resolution{"R", ApprovalDecision::approve, ApprovalResolution::Reason::answered, "Phone", 42,
-                                  std::nullopt};
+    ApprovalResolution resolution{
+        "R", ApprovalDecision::approve, ApprovalResolution::Reason::answered, "Phone", 42, std::nullopt};
     const auto text = QuibCoder::encode(resolution);
-    EXPECT_EQ(*text, R"({"requestID":"R","decision":"approve","reason":"answered","byDeviceName":"Phone","atEpochMillis":42})");
+    EXPECT_EQ(
+        *text,
+        R"({"requestID":"R","decision":"approve","reason":"answered","byDeviceName":"Phone","atEpochMillis":42})");
     EXPECT_EQ(QuibCoder::decode<ApprovalResolution>(*text).value(), resolution);
 }

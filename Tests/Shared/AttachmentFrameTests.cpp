@@ -34,7 +34,8 @@ TEST(AttachmentFrame, EveryKeyIsRequiredAndWritten) {
         partial.erase(key);
         EXPECT_FALSE(QuibCoder::decode<AttachmentFrame>(partial.dump())) << key;
     }
-    EXPECT_FALSE(QuibCoder::decode<AttachmentFrame>(R"({"index":"2","format":"png","byteCount":1,"width":1,"height":1})"));
+    EXPECT_FALSE(
+        QuibCoder::decode<AttachmentFrame>(R"({"index":"2","format":"png","byteCount":1,"width":1,"height":1})"));
 }
 
 TEST(AttachmentFrame, ReaderSkipsAFrameWithAJpgFormatOrNoHeightAndKeepsItsNeighbours) {
@@ -59,8 +60,10 @@ TEST(AttachmentFrame, UploadReaderTakesExactlyTheCapAndDesynchronisesOneByteAbov
     EXPECT_FALSE(reader.takeDesync());
 
     // The length alone is enough: the reader refuses before any payload byte arrives.
-    EXPECT_TRUE(reader.append(lengthOf(static_cast<std::uint32_t>(header.size())) + header +
-                              lengthOf(UploadChannel::maxAttachmentBytes + 1)).empty());
+    EXPECT_TRUE(reader
+                    .append(lengthOf(static_cast<std::uint32_t>(header.size())) + header +
+                            lengthOf(UploadChannel::maxAttachmentBytes + 1))
+                    .empty());
     EXPECT_TRUE(reader.takeDesync());
     EXPECT_EQ(reader.bufferedBytes(), 0u);
 

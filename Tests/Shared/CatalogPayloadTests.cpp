@@ -74,7 +74,8 @@ TEST(WindowListPayload, EmptyListGivesOneFinalChunkWithTheNote) {
 TEST(WindowListPayload, PictureExactlyAtBudgetIsKeptOneByteMoreIsDropped) {
     EXPECT_EQ(PayloadChunker::cost(196'416), kBudget);
     EXPECT_EQ(PayloadChunker::cost(196'417), kBudget + 1);
-    const auto payloads = WindowListPayload::chunked({window(1, 196'416), window(2, 196'417)}, "T", std::nullopt, kBudget);
+    const auto payloads =
+        WindowListPayload::chunked({window(1, 196'416), window(2, 196'417)}, "T", std::nullopt, kBudget);
     ASSERT_EQ(payloads.size(), 2u);
     ASSERT_EQ(payloads[0].windows.size(), 1u);
     EXPECT_EQ(payloads[0].windows[0].preview->size(), 196'416u);
@@ -85,7 +86,8 @@ TEST(WindowListPayload, PictureExactlyAtBudgetIsKeptOneByteMoreIsDropped) {
 
 TEST(WindowListPayload, SplitsIntoSequencedChunksWithNoteOnFirstOnly) {
     EXPECT_EQ(PayloadChunker::cost(100'000), 133'589);
-    const auto payloads = WindowListPayload::chunked({window(1, 100'000), window(2, 100'000)}, "T", std::string("n"), kBudget);
+    const auto payloads =
+        WindowListPayload::chunked({window(1, 100'000), window(2, 100'000)}, "T", std::string("n"), kBudget);
     ASSERT_EQ(payloads.size(), 2u);
     EXPECT_EQ(payloads[0].sequence, 0);
     EXPECT_FALSE(payloads[0].isFinal);
@@ -135,7 +137,8 @@ TEST(WindowListPayload, DecodesTolerantlyAsOneCompleteAnswer) {
 }
 
 TEST(AppCatalogPayload, PurposeIsReadAsPlainText) {
-    EXPECT_EQ(QuibCoder::decode<AppCatalogPayload>(R"({"purpose":"icons"})")->purpose, AppCatalogPayload::Purpose::icons);
+    EXPECT_EQ(QuibCoder::decode<AppCatalogPayload>(R"({"purpose":"icons"})")->purpose,
+              AppCatalogPayload::Purpose::icons);
     EXPECT_EQ(QuibCoder::decode<AppCatalogPayload>(R"({"purpose":"Icons"})")->purpose,
               AppCatalogPayload::Purpose::suggestions);
     EXPECT_EQ(QuibCoder::decode<AppCatalogPayload>("{}")->purpose, AppCatalogPayload::Purpose::suggestions);

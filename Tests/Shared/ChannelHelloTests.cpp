@@ -46,7 +46,8 @@ TEST(StillRequest, EmptyObjectTakesEveryDefault) {
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(*r, (StillRequest{23, "iPhone", "", "", 2576}));
     EXPECT_FALSE(QuibCoder::decode<StillRequest>(R"({"maxLongEdge":1.5})").ok());
-    EXPECT_EQ(*QuibCoder::encode(*r), R"({"protocolVersion":23,"deviceName":"iPhone","deviceID":"","targetID":"","maxLongEdge":2576})");
+    EXPECT_EQ(*QuibCoder::encode(*r),
+              R"({"protocolVersion":23,"deviceName":"iPhone","deviceID":"","targetID":"","maxLongEdge":2576})");
 }
 
 TEST(ViewHelloPayload, RequiredKeysAndOptionalCrop) {
@@ -56,14 +57,18 @@ TEST(ViewHelloPayload, RequiredKeysAndOptionalCrop) {
     EXPECT_FALSE(plain->crop);
     EXPECT_FALSE(QuibCoder::decode<ViewHelloPayload>(std::string(full) + R"(,"crop":null})")->crop);
 
-    auto cropped = QuibCoder::decode<ViewHelloPayload>(std::string(full) + R"(,"crop":{"x":0.5,"y":0,"width":0.5,"height":1}})");
+    auto cropped =
+        QuibCoder::decode<ViewHelloPayload>(std::string(full) + R"(,"crop":{"x":0.5,"y":0,"width":0.5,"height":1}})");
     ASSERT_TRUE(cropped.ok());
     EXPECT_EQ(cropped->crop, (UnitRect{0.5, 0, 0.5, 1}));
     EXPECT_EQ(QuibCoder::decode<ViewHelloPayload>(*QuibCoder::encode(*cropped)).value(), *cropped);
 
     EXPECT_FALSE(QuibCoder::decode<ViewHelloPayload>(std::string(full) + R"(,"crop":{"x":0,"y":0,"width":1}})").ok());
-    EXPECT_FALSE(QuibCoder::decode<ViewHelloPayload>(R"({"protocolVersion":23,"deviceName":"P","deviceID":"D","maxWidth":800})").ok());
-    EXPECT_FALSE(QuibCoder::decode<ViewHelloPayload>(R"({"deviceName":"P","deviceID":"D","maxWidth":8,"maxHeight":6})").ok());
+    EXPECT_FALSE(
+        QuibCoder::decode<ViewHelloPayload>(R"({"protocolVersion":23,"deviceName":"P","deviceID":"D","maxWidth":800})")
+            .ok());
+    EXPECT_FALSE(
+        QuibCoder::decode<ViewHelloPayload>(R"({"deviceName":"P","deviceID":"D","maxWidth":8,"maxHeight":6})").ok());
 }
 
 TEST(ListenHelloPayload, RequiredKeysAndOptionalPause) {
@@ -71,8 +76,12 @@ TEST(ListenHelloPayload, RequiredKeysAndOptionalPause) {
     ASSERT_TRUE(hello.ok());
     EXPECT_FALSE(hello->paused);
     EXPECT_FALSE(hello->isPaused());
-    EXPECT_TRUE(QuibCoder::decode<ListenHelloPayload>(R"({"protocolVersion":23,"deviceName":"P","deviceID":"D","paused":true})")->isPaused());
+    EXPECT_TRUE(
+        QuibCoder::decode<ListenHelloPayload>(R"({"protocolVersion":23,"deviceName":"P","deviceID":"D","paused":true})")
+            ->isPaused());
     EXPECT_FALSE(QuibCoder::decode<ListenHelloPayload>(R"({"protocolVersion":23,"deviceName":"P"})").ok());
-    EXPECT_FALSE(QuibCoder::decode<ListenHelloPayload>(R"({"protocolVersion":23,"deviceName":"P","deviceID":"D","paused":"no"})").ok());
+    EXPECT_FALSE(
+        QuibCoder::decode<ListenHelloPayload>(R"({"protocolVersion":23,"deviceName":"P","deviceID":"D","paused":"no"})")
+            .ok());
     EXPECT_EQ(*QuibCoder::encode(*hello), R"({"protocolVersion":23,"deviceName":"P","deviceID":"D"})");
 }

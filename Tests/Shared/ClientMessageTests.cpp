@@ -20,7 +20,8 @@ constexpr std::size_t indexOf() {
         std::size_t found = 0;
         ((std::is_same_v<Case, std::variant_alternative_t<I, M::Value>> ? (found = I, 0) : 0), ...);
         return found;
-    }(std::make_index_sequence<std::variant_size_v<M::Value>>{});
+    }
+    (std::make_index_sequence<std::variant_size_v<M::Value>>{});
 }
 
 Result<M> decode(std::string_view line) { return QuibCoder::decode<M>(line); }
@@ -61,7 +62,8 @@ const Sample kSamples[] = {
     {indexOf<M::Focus>(), R"({"focus":{"targetID":"T"}})", true},
     {indexOf<M::Key>(), R"({"key":{"_0":{"key":"paste","targetID":"T"}}})", false},
     {indexOf<M::RequestVocabulary>(), R"({"requestVocabulary":{"targetID":"T"}})", true},
-    {indexOf<M::AddTarget>(), R"({"addTarget":{"_0":{"id":"A","name":"Editor","kind":"app","bundleID":"com.x"}}})", false},
+    {indexOf<M::AddTarget>(), R"({"addTarget":{"_0":{"id":"A","name":"Editor","kind":"app","bundleID":"com.x"}}})",
+     false},
     {indexOf<M::UpdateTarget>(), R"({"updateTarget":{"_0":{"id":"A","kind":"tmux","tmuxTarget":"%3"}}})", false},
     {indexOf<M::AddTargets>(), R"({"addTargets":{"_0":[{"id":"A"},{"id":"B","pinnedWindowID":7}]}})", false},
     {indexOf<M::RemoveTarget>(), R"({"removeTarget":{"id":"A"}})", true},
@@ -73,17 +75,25 @@ const Sample kSamples[] = {
     {indexOf<M::OpenWindow>(), R"({"openWindow":{"targetID":"T","windowID":0}})", true},
     {indexOf<M::RequestAppIcons>(), R"({"requestAppIcons":{"bundleIDs":[]}})", true},
     {indexOf<M::RequestMenu>(), R"({"requestMenu":{"bundleID":"com.x","refresh":true}})", true},
-    {indexOf<M::AgentEvent>(), R"({"agentEvent":{"_0":{"targetID":"T","kind":"waiting","atEpochMillis":1700000000000,"note":"n"}}})", true},
-    {indexOf<M::RequestApproval>(), R"({"requestApproval":{"_0":{"id":"R","title":"Run ls","createdAtEpochMillis":5}}})", false},
+    {indexOf<M::AgentEvent>(),
+     R"({"agentEvent":{"_0":{"targetID":"T","kind":"waiting","atEpochMillis":1700000000000,"note":"n"}}})", true},
+    {indexOf<M::RequestApproval>(),
+     R"({"requestApproval":{"_0":{"id":"R","title":"Run ls","createdAtEpochMillis":5}}})", false},
     {indexOf<M::ApprovalDecision>(), R"({"approvalDecision":{"id":"R","decision":"approve","reason":"fine"}})", true},
     {indexOf<M::RequestPendingApprovals>(), R"({"requestPendingApprovals":{}})", true},
-    {indexOf<M::ViewHello>(), R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"P","deviceID":"D","maxWidth":1170,"maxHeight":2532,"crop":{"x":0.0,"y":0.5,"width":1.0,"height":0.5}}}})", true},
+    {indexOf<M::ViewHello>(),
+     R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"P","deviceID":"D","maxWidth":1170,"maxHeight":2532,"crop":{"x":0.0,"y":0.5,"width":1.0,"height":0.5}}}})",
+     true},
     {indexOf<M::UploadHello>(), R"({"uploadHello":{"_0":{"deviceID":"D","targetIDs":["T"],"count":1}}})", false},
-    {indexOf<M::StillHello>(), R"({"stillHello":{"_0":{"protocolVersion":23,"deviceName":"P","deviceID":"D","targetID":"T","maxLongEdge":1024}}})", true},
-    {indexOf<M::ListenHello>(), R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"P","deviceID":"D","paused":true}}})", true},
+    {indexOf<M::StillHello>(),
+     R"({"stillHello":{"_0":{"protocolVersion":23,"deviceName":"P","deviceID":"D","targetID":"T","maxLongEdge":1024}}})",
+     true},
+    {indexOf<M::ListenHello>(),
+     R"({"listenHello":{"_0":{"protocolVersion":23,"deviceName":"P","deviceID":"D","paused":true}}})", true},
     {indexOf<M::Ping>(), R"({"ping":{"nonce":18446744073709551615}})", true},
     {indexOf<M::RequestRemoteAccess>(), R"({"requestRemoteAccess":{}})", true},
-    {indexOf<M::RegisterPush>(), R"({"registerPush":{"_0":{"token":"ab12","settings":{"done":true,"mutedTargetIDs":["T"]}}}})", false},
+    {indexOf<M::RegisterPush>(),
+     R"({"registerPush":{"_0":{"token":"ab12","settings":{"done":true,"mutedTargetIDs":["T"]}}}})", false},
 };
 
 }  // namespace
@@ -159,7 +169,8 @@ TEST(ClientMessage, EnumerationPayloadsMustNameACase) {
 TEST(ClientMessage, WindowNumbersAreOptionalAndThirtyTwoBits) {
     EXPECT_FALSE(decodeAs<M::OpenWindow>(R"({"openWindow":{"targetID":"T"}})").windowID);
     EXPECT_FALSE(decodeAs<M::OpenWindow>(R"({"openWindow":{"targetID":"T","windowID":null}})").windowID);
-    EXPECT_EQ(decodeAs<M::FocusWindow>(R"({"focusWindow":{"targetID":"T","windowID":4294967295}})").windowID, 4294967295u);
+    EXPECT_EQ(decodeAs<M::FocusWindow>(R"({"focusWindow":{"targetID":"T","windowID":4294967295}})").windowID,
+              4294967295u);
     EXPECT_FALSE(decode(R"({"openWindow":{"targetID":"T","windowID":-1}})").ok());
     EXPECT_FALSE(decode(R"({"openWindow":{"targetID":"T","windowID":4294967296}})").ok());
     EXPECT_FALSE(decode(R"({"focusWindow":{"targetID":"T","windowID":1.5}})").ok());
@@ -180,7 +191,8 @@ TEST(ClientMessage, ApprovalDecisionIsStrictWhereTheRecordsAreTolerant) {
     auto decision = decodeAs<M::ApprovalDecision>(R"({"approvalDecision":{"id":"R","decision":"deny"}})");
     EXPECT_EQ(decision.decision, ApprovalDecision::deny);
     EXPECT_FALSE(decision.reason);
-    EXPECT_FALSE(decodeAs<M::ApprovalDecision>(R"({"approvalDecision":{"id":"R","decision":"approve","reason":null}})").reason);
+    EXPECT_FALSE(
+        decodeAs<M::ApprovalDecision>(R"({"approvalDecision":{"id":"R","decision":"approve","reason":null}})").reason);
     EXPECT_FALSE(decode(R"({"approvalDecision":{"id":"R","decision":"maybe"}})").ok());
     EXPECT_FALSE(decode(R"({"approvalDecision":{"id":"R","decision":"Approve"}})").ok());
     EXPECT_FALSE(decode(R"({"approvalDecision":{"id":"R"}})").ok());
@@ -194,7 +206,8 @@ TEST(ClientMessage, PayloadRecordsDecodeByTheirOwnRules) {
     EXPECT_EQ(hello.protocolVersion, 4);
     EXPECT_EQ(decodeAs<M::UploadHello>(R"({"uploadHello":{"_0":{}}})")._0.protocolVersion, 23);
     EXPECT_EQ(decodeAs<M::StillHello>(R"({"stillHello":{"_0":{}}})")._0.maxLongEdge, 2576);
-    EXPECT_FALSE(decode(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"P","deviceID":"D","maxWidth":1}}})").ok());
+    EXPECT_FALSE(
+        decode(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"P","deviceID":"D","maxWidth":1}}})").ok());
     EXPECT_FALSE(decode(R"({"listenHello":{"_0":{}}})").ok());
     EXPECT_FALSE(decode(R"({"uploadHello":{"_0":{"count":"2"}}})").ok());
     EXPECT_FALSE(decode(R"({"text":{"_0":{"targetID":"T"}}})").ok());

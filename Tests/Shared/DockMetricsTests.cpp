@@ -10,7 +10,7 @@ using Layout = DockMetrics::Layout;
 
 namespace {
 Layout fit(int tiles, bool divider, double width) { return DockMetrics::layout(tiles, divider, width, 62, 44); }
-}
+}  // namespace
 
 TEST(DockMetrics, NoTilesOrNoWidthGiveTheCeilingPassedIn) {
     EXPECT_EQ(DockMetrics::layout(0, false, 300, 50, 44), (Layout{50, 8, false}));

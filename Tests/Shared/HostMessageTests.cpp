@@ -147,8 +147,10 @@ TEST(HostMessage, PayloadRecordsKeepTheirOwnTolerance) {
     EXPECT_EQ(std::get<H::Windows>(windows->value)._0.sequence, 0);
     EXPECT_TRUE(std::get<H::Windows>(windows->value)._0.isFinal);
     EXPECT_FALSE(decode(R"({"delivered":{"_0":{"ok":true,"targetName":"E","submitted":false,"message":"m"}}})").ok());
-    auto resolved = decode(R"({"approvalResolved":{"_0":{"requestID":"R","decision":"later","reason":"lost","atEpochMillis":1}}})");
+    auto resolved =
+        decode(R"({"approvalResolved":{"_0":{"requestID":"R","decision":"later","reason":"lost","atEpochMillis":1}}})");
     ASSERT_TRUE(resolved.ok());
     EXPECT_EQ(std::get<H::ApprovalResolved>(resolved->value)._0.decision, ApprovalDecision::deny);
-    EXPECT_FALSE(decode(R"({"remoteAccess":{"_0":{"candidates":[{"host":"h","port":70000,"reach":"local","via":"v"}]}}})").ok());
+    EXPECT_FALSE(
+        decode(R"({"remoteAccess":{"_0":{"candidates":[{"host":"h","port":70000,"reach":"local","via":"v"}]}}})").ok());
 }

@@ -78,10 +78,13 @@ TEST(KeyPayload, EncodesChordFormOnlyAndRoundTrips) {
     const KeyPayload payload{KeyChord("c", true), std::string("T")};
     auto text = QuibCoder::encode(payload);
     ASSERT_TRUE(text.ok());
-    EXPECT_EQ(*text, R"({"chord":{"key":"c","control":true,"option":false,"shift":false,"command":false,"repeatCount":1},"targetID":"T"})");
+    EXPECT_EQ(
+        *text,
+        R"({"chord":{"key":"c","control":true,"option":false,"shift":false,"command":false,"repeatCount":1},"targetID":"T"})");
     EXPECT_EQ(QuibCoder::decode<KeyPayload>(*text).valueOr({}), payload);
-    EXPECT_EQ(*QuibCoder::encode(KeyPayload{kEscape, std::nullopt}),
-              R"({"chord":{"key":"escape","control":false,"option":false,"shift":false,"command":false,"repeatCount":1}})");
+    EXPECT_EQ(
+        *QuibCoder::encode(KeyPayload{kEscape, std::nullopt}),
+        R"({"chord":{"key":"escape","control":false,"option":false,"shift":false,"command":false,"repeatCount":1}})");
 }
 
 TEST(HelloPayload, DefaultsFillMissingKeys) {

@@ -34,10 +34,24 @@ public:
     quib::WallTime wallNow() const override { return {}; }
     quib::Cancellable schedule(quib::MonoTime, std::function<void()>) override { return {}; }
 
-    void advance(quib::Duration by) { std::lock_guard lock(mutex_); now_ += by; }
-    void holdNextCall() { std::lock_guard lock(mutex_); armed_ = true; held_ = released_ = false; }
-    void waitUntilHeld() { std::unique_lock lock(mutex_); changed_.wait(lock, [&] { return held_; }); }
-    void release() { std::lock_guard lock(mutex_); released_ = true; changed_.notify_all(); }
+    void advance(quib::Duration by) {
+        std::lock_guard lock(mutex_);
+        now_ += by;
+    }
+    void holdNextCall() {
+        std::lock_guard lock(mutex_);
+        armed_ = true;
+        held_ = released_ = false;
+    }
+    void waitUntilHeld() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return held_; });
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
 
 private:
     mutable std::mutex mutex_;
@@ -107,10 +121,10 @@ TEST_F(Instrumentation, PercentilesPickTheDocumentedIndices) {
     clock->advance(1s);
     timing.flushIfWindowElapsed();
     EXPECT_EQ(lines(), (Lines{
-        "[perf] a20 n=20 mean=10.5us p50=11.0us p95=20.0us max=20.0us",
-        "[perf] b10 n=10 mean=5.5us p50=6.0us p95=10.0us max=10.0us",
-        "[perf] c100 n=100 mean=50.5us p50=51.0us p95=96.0us max=100.0us",
-    }));
+                           "[perf] a20 n=20 mean=10.5us p50=11.0us p95=20.0us max=20.0us",
+                           "[perf] b10 n=10 mean=5.5us p50=6.0us p95=10.0us max=10.0us",
+                           "[perf] c100 n=100 mean=50.5us p50=51.0us p95=96.0us max=100.0us",
+                       }));
 }
 
 TEST_F(Instrumentation, SeriesAreReportedInNameOrder) {
@@ -122,7 +136,8 @@ TEST_F(Instrumentation, SeriesAreReportedInNameOrder) {
     const Lines got = lines();
     ASSERT_EQ(got.size(), 5u);
     const char* expected[] = {"0_decode_dispatch", "1_cursor_read", "3_build", "5_move_total", "arrival_gap"};
-    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(got[i].rfind(std::string("[perf] ") + expected[i] + " n=", 0), 0u) << got[i];
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(got[i].rfind(std::string("[perf] ") + expected[i] + " n=", 0), 0u) << got[i];
 }
 
 TEST_F(Instrumentation, SamplesPastTheCapAreDroppedAndTheNextWindowStartsEmpty) {
@@ -174,7 +189,10 @@ TEST_F(Instrumentation, ConcurrentMoveArrivalsNeverGiveANegativeGap) {
     std::thread early([&] { timing.recordMoveArrival(); });
     gated->waitUntilHeld();
     gated->advance(1ms);
-    std::thread late([&] { timing.recordMoveArrival(); gated->release(); });
+    std::thread late([&] {
+        timing.recordMoveArrival();
+        gated->release();
+    });
     early.join();
     late.join();
 

@@ -49,17 +49,17 @@ TEST(KeyChord, VirtualKeyIsLookedUpExactlyAsSpelled) {
 
 TEST(KeyChord, TmuxNames) {
     const std::vector<std::pair<KeyChord, std::optional<std::string>>> cases{
-        {chord("c", "c"), "C-c"},           {chord("a", "s"), "A"},
-        {chord("1", "s"), "1"},             {chord("a", "cs"), "C-A"},
-        {chord("tab", "s"), "BTab"},        {chord("tab", "cs"), "C-S-Tab"},
-        {chord("tab", "os"), "M-S-Tab"},    {chord("left", "o"), "M-Left"},
-        {chord("up", "s"), "S-Up"},         {chord("enter"), "Enter"},
-        {chord("delete"), "BSpace"},        {chord("pagedown", "co"), "C-M-NPage"},
-        {chord("f12", "s"), "S-F12"},       {chord("\u00e9", "s"), "\u00c9"},
-        {chord("c", "m"), std::nullopt},    {chord("enter", "m"), std::nullopt},
-        {chord("/", "c"), std::nullopt},    {chord("F1"), std::nullopt},
-        {chord("f13"), std::nullopt},       {chord("f0"), std::nullopt},
-        {chord("plus"), std::nullopt},      {chord(""), std::nullopt},
+        {chord("c", "c"), "C-c"},        {chord("a", "s"), "A"},
+        {chord("1", "s"), "1"},          {chord("a", "cs"), "C-A"},
+        {chord("tab", "s"), "BTab"},     {chord("tab", "cs"), "C-S-Tab"},
+        {chord("tab", "os"), "M-S-Tab"}, {chord("left", "o"), "M-Left"},
+        {chord("up", "s"), "S-Up"},      {chord("enter"), "Enter"},
+        {chord("delete"), "BSpace"},     {chord("pagedown", "co"), "C-M-NPage"},
+        {chord("f12", "s"), "S-F12"},    {chord("\u00e9", "s"), "\u00c9"},
+        {chord("c", "m"), std::nullopt}, {chord("enter", "m"), std::nullopt},
+        {chord("/", "c"), std::nullopt}, {chord("F1"), std::nullopt},
+        {chord("f13"), std::nullopt},    {chord("f0"), std::nullopt},
+        {chord("plus"), std::nullopt},   {chord(""), std::nullopt},
     };
     for (const auto& [keyChord, expected] : cases) {
         EXPECT_EQ(keyChord.tmuxName(), expected) << keyChord.key << " " << keyChord.display();

@@ -65,8 +65,8 @@ TEST(LengthPrefixedFramer, FramesInOneCallComeOutInOrderAndAnEmptyPayloadIsAFram
 
 TEST(LengthPrefixedFramer, UndecodableHeaderDropsOnlyItsOwnFrame) {
     Reader reader(1024);
-    const auto frames = reader.append(frame(0, "a") + rawFrame("not json", "lost") + rawFrame("{}", "lost too") +
-                                      frame(1, "b"));
+    const auto frames =
+        reader.append(frame(0, "a") + rawFrame("not json", "lost") + rawFrame("{}", "lost too") + frame(1, "b"));
     EXPECT_EQ(indexes(frames), (std::vector<std::int64_t>{0, 1}));
     EXPECT_FALSE(reader.takeDesync());
 }
@@ -113,7 +113,8 @@ TEST(LengthPrefixedFramer, RandomSplitsOfGoodFramesLoseNothing) {
         Reader reader(1024);
         std::vector<Reader::Frame> frames;
         for (std::size_t at = 0; at < stream.size();) {
-            const std::size_t n = std::min(stream.size() - at, std::uniform_int_distribution<std::size_t>(1, 900)(random));
+            const std::size_t n =
+                std::min(stream.size() - at, std::uniform_int_distribution<std::size_t>(1, 900)(random));
             for (auto& f : reader.append(std::string_view(stream).substr(at, n))) frames.push_back(std::move(f));
             at += n;
         }
@@ -135,7 +136,9 @@ TEST(LengthPrefixedFramer, RandomGarbageKeepsTheReaderBoundedAndIsReported) {
     constexpr std::int64_t cap = 1024;
     for (std::uint32_t seed = 1; seed <= 200; ++seed) {
         std::mt19937 random(seed);
-        auto pick = [&](std::size_t lo, std::size_t hi) { return std::uniform_int_distribution<std::size_t>(lo, hi)(random); };
+        auto pick = [&](std::size_t lo, std::size_t hi) {
+            return std::uniform_int_distribution<std::size_t>(lo, hi)(random);
+        };
         std::string stream;
         std::size_t garbageStart = std::string::npos;
         int goodBeforeGarbage = 0;
@@ -168,7 +171,8 @@ TEST(LengthPrefixedFramer, RandomGarbageKeepsTheReaderBoundedAndIsReported) {
             at += n;
         }
         EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) &&
-                    std::adjacent_find(seen.begin(), seen.end()) == seen.end()) << "seed " << seed;
+                    std::adjacent_find(seen.begin(), seen.end()) == seen.end())
+            << "seed " << seed;
         ASSERT_NE(garbageStart, std::string::npos);
         EXPECT_TRUE(desynced) << "seed " << seed;
         ASSERT_GE(seen.size(), static_cast<std::size_t>(goodBeforeGarbage)) << "seed " << seed;
@@ -210,13 +214,21 @@ TEST(LengthPrefixedStreamer, CutsWhatTheBufferingReaderCutsWhateverTheStream) {
     constexpr std::int64_t cap = 512;
     for (std::uint32_t seed = 1; seed <= 300; ++seed) {
         std::mt19937 random(seed);
-        auto pick = [&](std::size_t lo, std::size_t hi) { return std::uniform_int_distribution<std::size_t>(lo, hi)(random); };
+        auto pick = [&](std::size_t lo, std::size_t hi) {
+            return std::uniform_int_distribution<std::size_t>(lo, hi)(random);
+        };
         std::string stream;
         for (int block = 0; block < 16; ++block) {
             switch (pick(0, 4)) {
-                case 0: stream += lengthOf(static_cast<std::uint32_t>(pick(0, 1) ? 0 : pick(cap + 1, 0xffffffffu))); break;
-                case 1: stream += rawFrame("{\"x\":1}", std::string(pick(0, 40), 'p')); break;  // a header that is no frame's
-                case 2: stream += lengthOf(3) + "abc" + lengthOf(static_cast<std::uint32_t>(pick(cap + 1, cap + 9))); break;
+                case 0:
+                    stream += lengthOf(static_cast<std::uint32_t>(pick(0, 1) ? 0 : pick(cap + 1, 0xffffffffu)));
+                    break;
+                case 1:
+                    stream += rawFrame("{\"x\":1}", std::string(pick(0, 40), 'p'));
+                    break;  // a header that is no frame's
+                case 2:
+                    stream += lengthOf(3) + "abc" + lengthOf(static_cast<std::uint32_t>(pick(cap + 1, cap + 9)));
+                    break;
                 default: stream += frame(block, std::string(pick(0, cap), static_cast<char>('a' + block))); break;
             }
         }

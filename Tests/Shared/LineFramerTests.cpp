@@ -7,7 +7,7 @@ using quib::LineFramer;
 namespace {
 constexpr std::int64_t kMiB = 1'048'576;
 using Lines = std::vector<std::string>;
-}
+}  // namespace
 
 TEST(LineFramer, SkipsEmptyLinesAndKeepsOrder) {
     LineFramer framer(kMiB);

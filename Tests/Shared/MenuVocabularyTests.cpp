@@ -49,7 +49,9 @@ TEST(MenuCommand, CodingRequiresAllThreeKeys) {
 }
 
 TEST(MenuCommand, NormalisedTitleIgnoresCaseSpacingAndOneTrailingEllipsis) {
-    const auto normalised = [](const std::string& title) { return command("File", title, commandKey("s")).normalisedTitle(); };
+    const auto normalised = [](const std::string& title) {
+        return command("File", title, commandKey("s")).normalisedTitle();
+    };
     EXPECT_EQ(normalised("Save   As..."), "save as");
     EXPECT_EQ(normalised(" Save As\u2026"), "save as");
     EXPECT_EQ(normalised("Save As \u2026\n"), "save as");
@@ -63,10 +65,10 @@ TEST(MenuCommand, NormalisedTitleIgnoresCaseSpacingAndOneTrailingEllipsis) {
 TEST(MenuVocabulary, WantsAreTheTwentyThreeInPriorityOrder) {
     std::vector<std::string> ids;
     for (const auto& want : MenuVocabulary::wants()) ids.push_back(want.id);
-    EXPECT_EQ(ids, (std::vector<std::string>{"run", "stop", "build", "test", "reload", "back", "forward", "save",
-                                             "find", "find-all", "open-quickly", "palette", "terminal", "sidebar",
-                                             "new", "next-tab", "previous-tab", "address", "undo", "redo", "copy",
-                                             "paste", "close"}));
+    EXPECT_EQ(ids, (std::vector<std::string>{"run",      "stop",    "build", "test",     "reload",       "back",
+                                             "forward",  "save",    "find",  "find-all", "open-quickly", "palette",
+                                             "terminal", "sidebar", "new",   "next-tab", "previous-tab", "address",
+                                             "undo",     "redo",    "copy",  "paste",    "close"}));
     EXPECT_EQ(MenuVocabulary::limit, 12u);
     EXPECT_EQ(MenuVocabulary::minimumUseful, 3u);
     const auto& undo = MenuVocabulary::wants()[18];
@@ -85,7 +87,8 @@ TEST(MenuVocabulary, ProfileIdsAreLowerCasedAndRecognised) {
 
 // Three matches make a profile of six actions: the three, then Tab, Delete and dictation.
 TEST(MenuVocabulary, ThreeMatchesMakeAProfileOfSixAndTwoMakeNone) {
-    const std::vector<MenuCommand> two{command("File", "Save", commandKey("s")), command("Edit", "Copy", commandKey("c"))};
+    const std::vector<MenuCommand> two{command("File", "Save", commandKey("s")),
+                                       command("Edit", "Copy", commandKey("c"))};
     EXPECT_FALSE(MenuVocabulary::profile("Editor", "Org.Example.Editor", two));
 
     auto three = two;
@@ -103,9 +106,9 @@ TEST(MenuVocabulary, ThreeMatchesMakeAProfileOfSixAndTwoMakeNone) {
                                                    KeyChord("tab"), "Tab: the next field, or a completion.", false}));
     EXPECT_EQ(profile->actions[4], (ShortcutAction{"delete", "delete", "delete.backward", ShortcutAction::Kind::key,
                                                    KeyChord("delete"), "Backspace: one character per tap.", false}));
-    EXPECT_EQ(profile->actions[5], (ShortcutAction{"dictate", "talk", "mic.fill", ShortcutAction::Kind::dictate,
-                                                   std::nullopt,
-                                                   "This phone's microphone. Transcribed here; only text is sent.", false}));
+    EXPECT_EQ(profile->actions[5],
+              (ShortcutAction{"dictate", "talk", "mic.fill", ShortcutAction::Kind::dictate, std::nullopt,
+                              "This phone's microphone. Transcribed here; only text is sent.", false}));
 }
 
 TEST(MenuVocabulary, LongerTitlesMatchOnlyForWantsThatAllowThemAndOnlyFailingAnExactTitle) {
@@ -113,7 +116,8 @@ TEST(MenuVocabulary, LongerTitlesMatchOnlyForWantsThatAllowThemAndOnlyFailingAnE
         "Editor", "e",
         {command("Edit", "Undone", commandKey("u")), command("Edit", "Undo Typing", commandKey("z")),
          command("Edit", "Redo Typing", KeyChord("z", false, false, true, true)),
-         command("Edit", "Copy Path", KeyChord("c", false, true, false, true)), command("Edit", "Copy", commandKey("c"))});
+         command("Edit", "Copy Path", KeyChord("c", false, true, false, true)),
+         command("Edit", "Copy", commandKey("c"))});
     EXPECT_EQ(actionIDs(profile), (std::vector<std::string>{"undo", "redo", "copy", "tab", "delete", "dictate"}));
     EXPECT_EQ(matchedTitle(profile, "undo"), "Undo Typing.");
     EXPECT_EQ(matchedTitle(profile, "redo"), "Redo Typing.");
@@ -140,10 +144,11 @@ TEST(MenuVocabulary, ExactTitlesAreTriedInOrderOverTheWantedMenusFirst) {
     EXPECT_EQ(action(profile, "find").chord, commandKey("f"));
 
     // With no Find in a wanted menu, the one in Tools is taken; the palette has no wanted menu.
-    const auto elsewhere = MenuVocabulary::profile(
-        "Code", "c",
-        {command("Tools", "Find", commandKey("g")), command("View", "Command Palette\u2026", KeyChord("p", false, false, true, true)),
-         command("File", "Save", commandKey("s"))});
+    const auto elsewhere =
+        MenuVocabulary::profile("Code", "c",
+                                {command("Tools", "Find", commandKey("g")),
+                                 command("View", "Command Palette\u2026", KeyChord("p", false, false, true, true)),
+                                 command("File", "Save", commandKey("s"))});
     EXPECT_EQ(action(elsewhere, "find").chord, commandKey("g"));
     EXPECT_EQ(matchedTitle(elsewhere, "palette"), "Command Palette\u2026.");
 }
@@ -161,18 +166,32 @@ TEST(MenuVocabulary, AChordGoesToTheEarlierWantOnly) {
 TEST(MenuVocabulary, OnlyChordsWithCommandControlOptionOrAFunctionKeyAreUseful) {
     const auto profile = MenuVocabulary::profile(
         "IDE", "i",
-        {command("Debug", "Start Debugging", KeyChord("f5")), command("Debug", "Stop Debugging", KeyChord("f5", false, false, true)),
+        {command("Debug", "Start Debugging", KeyChord("f5")),
+         command("Debug", "Stop Debugging", KeyChord("f5", false, false, true)),
          command("Window", "Next Tab", KeyChord("tab", false, false, true)), command("Edit", "Copy", KeyChord("c")),
          command("View", "Back", KeyChord("left", false, true))});
     EXPECT_EQ(actionIDs(profile), (std::vector<std::string>{"run", "stop", "back", "tab", "delete", "dictate"}));
-    EXPECT_FALSE(MenuVocabulary::profile("IDE", "i",
-                                         {command("Debug", "Start Debugging", KeyChord("f13")),
-                                          command("Debug", "Build", KeyChord("F5")), command("Edit", "Copy", commandKey("c"))}));
+    EXPECT_FALSE(
+        MenuVocabulary::profile("IDE", "i",
+                                {command("Debug", "Start Debugging", KeyChord("f13")),
+                                 command("Debug", "Build", KeyChord("F5")), command("Edit", "Copy", commandKey("c"))}));
 }
 
 TEST(MenuVocabulary, TwelveButtonsAtMostFromTheEarliestWants) {
-    const std::vector<std::string> titles{"Run", "Stop", "Build", "Test", "Reload", "Back", "Forward", "Save", "Find",
-                                          "Find in Files", "Open Quickly", "Command Palette", "Toggle Terminal", "Copy"};
+    const std::vector<std::string> titles{"Run",
+                                          "Stop",
+                                          "Build",
+                                          "Test",
+                                          "Reload",
+                                          "Back",
+                                          "Forward",
+                                          "Save",
+                                          "Find",
+                                          "Find in Files",
+                                          "Open Quickly",
+                                          "Command Palette",
+                                          "Toggle Terminal",
+                                          "Copy"};
     std::vector<MenuCommand> commands;
     for (std::size_t i = 0; i < titles.size(); ++i)
         commands.push_back(command("Menu", titles[i], KeyChord(std::string(1, static_cast<char>('a' + i)), true)));
@@ -184,10 +203,13 @@ TEST(MenuVocabulary, TwelveButtonsAtMostFromTheEarliestWants) {
 }
 
 TEST(MenuVocabulary, NotesTakeABareApostropheAfterAnS) {
-    const std::vector<MenuCommand> commands{command("File", "Save", commandKey("s")), command("Edit", "Copy", commandKey("c")),
+    const std::vector<MenuCommand> commands{command("File", "Save", commandKey("s")),
+                                            command("Edit", "Copy", commandKey("c")),
                                             command("Edit", "Paste", commandKey("v"))};
-    EXPECT_EQ(action(MenuVocabulary::profile("Notes", "n", commands), "save").note, "Notes' own key for File \u25B8 Save.");
-    EXPECT_EQ(action(MenuVocabulary::profile("LIVES", "n", commands), "copy").note, "LIVES' own key for Edit \u25B8 Copy.");
+    EXPECT_EQ(action(MenuVocabulary::profile("Notes", "n", commands), "save").note,
+              "Notes' own key for File \u25B8 Save.");
+    EXPECT_EQ(action(MenuVocabulary::profile("LIVES", "n", commands), "copy").note,
+              "LIVES' own key for Edit \u25B8 Copy.");
     EXPECT_EQ(action(MenuVocabulary::profile("Bars Editor", "n", commands), "paste").note,
               "Bars Editor's own key for Edit \u25B8 Paste.");
 }

@@ -10,7 +10,7 @@ namespace {
 const Rect kLeft{0, 0, 1000, 800};
 const Rect kRight{1000, 0, 1000, 800};
 const Point kFarAway{5000, 5000};
-}
+}  // namespace
 
 TEST(Rect, ContainsIncludesMinimumEdgesOnlyAndNegativeSizesAreStandardized) {
     const Rect r{10, 20, 30, 40};

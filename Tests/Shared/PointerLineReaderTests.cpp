@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -65,7 +65,8 @@ const std::vector<Template> pointerLines{
 std::string fill(std::string text, const std::vector<std::string>& values) {
     for (std::size_t i = 0; i < values.size(); ++i) {
         const std::string hole = "{" + std::to_string(i) + "}";
-        for (auto at = text.find(hole); at != std::string::npos; at = text.find(hole)) text.replace(at, hole.size(), values[i]);
+        for (auto at = text.find(hole); at != std::string::npos; at = text.find(hole))
+            text.replace(at, hole.size(), values[i]);
     }
     return text;
 }
@@ -81,15 +82,68 @@ std::string lineOf(const Template& t, const std::vector<std::string>& members, c
 // fractions and exponents (correctly rounded), halfway cases, subnormals, numbers beyond a double,
 // and text that is no JSON number.
 const std::vector<std::string> numberForms{
-    "0", "-0", "0.0", "-0.0", "0e0", "-0e-0", "1", "-1", "1.5", "-1.25", "1e2", "1E+2", "1e-2", "-1.25e-3", "0.1",
-    "3.141592653589793238462643383279", "9007199254740993", "9007199254740995", "-9007199254740993",
-    "1.00000000000000011102230246251565404236316680908203125", "1.00000000000000011102230246251565404236316680908203126",
-    "9223372036854775807", "9223372036854775808", "-9223372036854775808", "-9223372036854775809",
-    "18446744073709551615", "18446744073709551616", "99999999999999999999", "123456789012345678901234567890",
-    "999999999999999999", "-999999999999999999", "1e308", "1.7976931348623157e308", "1.7976931348623159e308", "1e309",
-    "-1e309", "2.2250738585072011e-308", "4.9406564584124654e-324", "2.4703282292062328e-324", "1e-320", "1e-400",
-    "2.0", "1.0", "01", "-01", "1.", ".5", "+1", "1e", "1e+", "--1", "-", "0x10", "NaN", "Infinity", "1_0", "1.5.5",
-    "true", "null", "\"1\"", "[1]", "{}",
+    "0",
+    "-0",
+    "0.0",
+    "-0.0",
+    "0e0",
+    "-0e-0",
+    "1",
+    "-1",
+    "1.5",
+    "-1.25",
+    "1e2",
+    "1E+2",
+    "1e-2",
+    "-1.25e-3",
+    "0.1",
+    "3.141592653589793238462643383279",
+    "9007199254740993",
+    "9007199254740995",
+    "-9007199254740993",
+    "1.00000000000000011102230246251565404236316680908203125",
+    "1.00000000000000011102230246251565404236316680908203126",
+    "9223372036854775807",
+    "9223372036854775808",
+    "-9223372036854775808",
+    "-9223372036854775809",
+    "18446744073709551615",
+    "18446744073709551616",
+    "99999999999999999999",
+    "123456789012345678901234567890",
+    "999999999999999999",
+    "-999999999999999999",
+    "1e308",
+    "1.7976931348623157e308",
+    "1.7976931348623159e308",
+    "1e309",
+    "-1e309",
+    "2.2250738585072011e-308",
+    "4.9406564584124654e-324",
+    "2.4703282292062328e-324",
+    "1e-320",
+    "1e-400",
+    "2.0",
+    "1.0",
+    "01",
+    "-01",
+    "1.",
+    ".5",
+    "+1",
+    "1e",
+    "1e+",
+    "--1",
+    "-",
+    "0x10",
+    "NaN",
+    "Infinity",
+    "1_0",
+    "1.5.5",
+    "true",
+    "null",
+    "\"1\"",
+    "[1]",
+    "{}",
 };
 
 }  // namespace
@@ -116,20 +170,29 @@ TEST(PointerLineReader, LeavesEveryOtherLineToTheFullDecode) {
     using namespace std::string_literals;
     for (const std::string& line : {
              R"({"ping":{"nonce":1}})"s,
-             R"({"x":1,"move":{"dx":1,"dy":2}})"s,                  // unknown keys beside the case
+             R"({"x":1,"move":{"dx":1,"dy":2}})"s,                   // unknown keys beside the case
              R"({"move":{"dx":1,"dy":2},"move":{"dx":3,"dy":4}})"s,  // the case twice
-             R"({"move":{"dx":1,"dy":2,"dx":5}})"s,                 // a label twice
-             R"({"move":{"dx":1,"dy":2,"z":0}})"s,                  // an unknown label
-             R"({"move":{"dx":1}})"s, R"({"move":{"dx":1,"dy":null}})"s, R"({"move":{"dx":"1","dy":2}})"s,
-             R"({"move":[1,2]})"s, R"({"move":{"dx":{},"dy":2}})"s, R"({"move":1})"s, R"([{"move":{}}])"s,
+             R"({"move":{"dx":1,"dy":2,"dx":5}})"s,                  // a label twice
+             R"({"move":{"dx":1,"dy":2,"z":0}})"s,                   // an unknown label
+             R"({"move":{"dx":1}})"s,
+             R"({"move":{"dx":1,"dy":null}})"s,
+             R"({"move":{"dx":"1","dy":2}})"s,
+             R"({"move":[1,2]})"s,
+             R"({"move":{"dx":{},"dy":2}})"s,
+             R"({"move":1})"s,
+             R"([{"move":{}}])"s,
              R"({"click":{"button":"left","phase":"click","clickCount":2.0}})"s,
              R"({"click":{"button":"left","phase":"click","clickCount":9223372036854775808}})"s,
              R"({"click":{"button":"thumb","phase":"click","clickCount":1}})"s,
              R"({"click":{"button":"left","phase":1,"clickCount":1}})"s,
-             R"({"scrollPhase":{"_0":"Began"}})"s, R"({"scrollPhase":{"_0":true}})"s,
+             R"({"scrollPhase":{"_0":"Began"}})"s,
+             R"({"scrollPhase":{"_0":true}})"s,
              R"({"click":{"button":"\u006ceft","phase":"up","clickCount":9223372036854775807}})"s,  // escaped
-             R"({"move":{"dx":1,"dy":2}} {})"s, R"({"move":{"dx":1e999,"dy":2}})"s, R"({"move":{"dx":1,"dy":2})"s,
-             "{\"move\":{\"dx\":1,\"dy\":2}}\0{\"ping\":{\"nonce\":1}}"s, ""s,
+             R"({"move":{"dx":1,"dy":2}} {})"s,
+             R"({"move":{"dx":1e999,"dy":2}})"s,
+             R"({"move":{"dx":1,"dy":2})"s,
+             "{\"move\":{\"dx\":1,\"dy\":2}}\0{\"ping\":{\"nonce\":1}}"s,
+             ""s,
          }) {
         EXPECT_FALSE(PointerLineReader::read(line, BoundedJson::Limits{}).has_value()) << line;
         EXPECT_EQ(outcome(QuibCoder::decode<ClientMessage>(line)), outcome(decodeInFull(line))) << line;
@@ -164,7 +227,8 @@ TEST(PointerLineReader, AgreesWithTheFullDecodeOnEveryVariationOfEachPointerLine
             for (const char* extra : {" ", "\f", "\v", "\xc2\xa0", "\\", "\"", ",", "}", "x", "\xef\xbb\xbf"})
                 agreesWithTheFullDecode(line.substr(0, at) + extra + line.substr(at));
             if (at == line.size()) continue;
-            for (char bad : {'\0', '\x01', '\x1f', '\x7f', '\x80', '\xff', '"', '\\', '{', '[', ':', '0', 'e', '-', '_'}) {
+            for (char bad :
+                 {'\0', '\x01', '\x1f', '\x7f', '\x80', '\xff', '"', '\\', '{', '[', ':', '0', 'e', '-', '_'}) {
                 std::string changed = line;
                 changed[at] = bad;
                 agreesWithTheFullDecode(changed);
@@ -195,7 +259,8 @@ TEST(PointerLineReader, ReadsRandomNumbersToTheFullDecodesBits) {
         std::snprintf(written[0], sizeof written[0], "%.17g", value);
         std::snprintf(written[1], sizeof written[1], "%.25e", value);
         std::snprintf(written[2], sizeof written[2], "%.3e", value);
-        std::snprintf(written[3], sizeof written[3], "%llue%d", static_cast<unsigned long long>(random() >> 1), exponent(random));
+        std::snprintf(written[3], sizeof written[3], "%llue%d", static_cast<unsigned long long>(random() >> 1),
+                      exponent(random));
         for (const char* number : written) {
             const std::string line = lineOf(pointerLines[0], pointerLines[0].members, {number, "0"});
             const bool taken = agreesWithTheFullDecode(line);

@@ -59,10 +59,11 @@ TEST(PushEnvelope, SealsTheAlertsJsonToTheKnownBox) {
               R"({"id":"agent.event.T1","threadID":"target.T1","title":"Build","body":"Finished","kind":"done",)"
               R"("targetID":"T1","isSilent":false,"isTimeSensitive":false,"relevance":0.3,"badge":1})");
     EXPECT_EQ(sealed->version, 1);
-    EXPECT_EQ(sealed->box,
-              "oKGio6SlpqeoqaqrnToVSWfxIN4FAOmnKR+2ux7Yd0SjlW5O6GZU4x7PPEXwTGWLzlA0WCuyUPkrVqGNLm8qLUDqODw0N2c6hlyn0tvY/"
-              "E0Kh6KJmouMcOqq7pbvYMLKoeOjWIoaUP+Ttm/g7vZMznfny7mk+VJhp6TPQVcDCMK7W+8eFam/yMcw3m+sYuQWvifTclkql/"
-              "97PPT0sr/MB8211q6PqNGQ2aZaSKM6JYGYWWw04GtPRQrwjNAK3PYAG3SHxsLimQj14mezCQ==");
+    EXPECT_EQ(
+        sealed->box,
+        "oKGio6SlpqeoqaqrnToVSWfxIN4FAOmnKR+2ux7Yd0SjlW5O6GZU4x7PPEXwTGWLzlA0WCuyUPkrVqGNLm8qLUDqODw0N2c6hlyn0tvY/"
+        "E0Kh6KJmouMcOqq7pbvYMLKoeOjWIoaUP+Ttm/g7vZMznfny7mk+VJhp6TPQVcDCMK7W+8eFam/yMcw3m+sYuQWvifTclkql/"
+        "97PPT0sr/MB8211q6PqNGQ2aZaSKM6JYGYWWw04GtPRQrwjNAK3PYAG3SHxsLimQj14mezCQ==");
     const auto combined = base64Decode(sealed->box);
     ASSERT_TRUE(combined);
     EXPECT_EQ(combined->size(), 205u);
@@ -130,7 +131,8 @@ TEST(PushEnvelope, AnEnvelopeItCannotReadIsUnreadableWhateverTheKey) {
     for (const auto& envelope : {newer, foreign, wrapped})
         EXPECT_EQ(PushEnvelope::open(envelope, {key}).error(), PushEnvelope::error(Failure::unreadable));
     // A box too short to hold nonce and tag reads, but no key opens it.
-    EXPECT_EQ(PushEnvelope::open({base64Encode(Bytes(27, 0)), 1}, {key}).error(), PushEnvelope::error(Failure::noKeyFits));
+    EXPECT_EQ(PushEnvelope::open({base64Encode(Bytes(27, 0)), 1}, {key}).error(),
+              PushEnvelope::error(Failure::noKeyFits));
 }
 
 TEST(PushEnvelope, SealedDecodesOnlyWithBothKeys) {

@@ -57,7 +57,9 @@ TEST(PushRegistration, WrongTypesFailTheRegistration) {
 }
 
 TEST(AlertSettings, InitialiserClampsTheQuietWindow) {
-    const auto quiet = [](double seconds) { return AlertSettings(true, true, true, false, true, true, seconds, {}).quietSeconds; };
+    const auto quiet = [](double seconds) {
+        return AlertSettings(true, true, true, false, true, true, seconds, {}).quietSeconds;
+    };
     EXPECT_EQ(quiet(-5), 0);
     EXPECT_EQ(quiet(900), 300);
     EXPECT_EQ(quiet(12.5), 12.5);
@@ -106,7 +108,8 @@ TEST(AgentAlert, AnUnknownKindReadsAsWaitingButAWrongTypeFails) {
 }
 
 TEST(AgentAlert, EncodesInOrderAndLeavesOutAbsentOptionals) {
-    AgentAlert alert{.id = "A", .threadID = "target.unknown", .title = "Quib", .body = "b", .kind = AgentAlert::Kind::failed};
+    AgentAlert alert{
+        .id = "A", .threadID = "target.unknown", .title = "Quib", .body = "b", .kind = AgentAlert::Kind::failed};
     EXPECT_EQ(*QuibCoder::encode(alert),
               R"({"id":"A","threadID":"target.unknown","title":"Quib","body":"b","kind":"failed",)"
               R"("isSilent":false,"isTimeSensitive":true,"relevance":0.9,"badge":0})");

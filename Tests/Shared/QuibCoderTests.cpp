@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "Shared/MessageShape.hpp"
@@ -144,7 +144,8 @@ TEST(QuibCoder, EveryEncodeAndDecodeHoldsTheProcessWideLock) {
 }
 
 TEST(QuibCoder, HostileTextFailsAsUnreadableInsteadOfCrashing) {
-    const std::string deep = "{\"ping\":{\"nonce\":1,\"a\":" + std::string(70000, '[') + std::string(70000, ']') + ",\"b\":0}}";
+    const std::string deep =
+        "{\"ping\":{\"nonce\":1,\"a\":" + std::string(70000, '[') + std::string(70000, ']') + ",\"b\":0}}";
     EXPECT_FALSE(QuibCoder::decode<DemoMessage>(deep).ok());
     std::string manyKeys = "{\"ping\":{\"nonce\":1";
     for (int i = 0; i < 100000; ++i) manyKeys += ",\"a" + std::to_string(i) + "\":0";

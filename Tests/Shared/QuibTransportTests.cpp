@@ -91,11 +91,13 @@ private:
         acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
             if (error) return;
             EXPECT_TRUE(QuibTransport::applyTcpOptions(socket).ok());
-            auto connection = std::make_shared<Connection>(Connection{QuibTransport::Stream(std::move(socket), *context_), {}});
-            connection->stream.async_handshake(asio::ssl::stream_base::server, [this, connection](std::error_code error) {
-                handshakes_.push_back(describe(error, connection->stream.native_handle()));
-                if (!error) answer(connection);
-            });
+            auto connection =
+                std::make_shared<Connection>(Connection{QuibTransport::Stream(std::move(socket), *context_), {}});
+            connection->stream.async_handshake(
+                asio::ssl::stream_base::server, [this, connection](std::error_code error) {
+                    handshakes_.push_back(describe(error, connection->stream.native_handle()));
+                    if (!error) answer(connection);
+                });
             accept();
         });
     }
@@ -103,12 +105,13 @@ private:
     static void answer(const std::shared_ptr<Connection>& connection) {
         asio::async_read_until(connection->stream, asio::dynamic_buffer(connection->buffer), '\n',
                                [connection](std::error_code error, std::size_t length) {
-            if (error) return;
-            const auto ping = quib::Json::parse(connection->buffer.substr(0, length));
-            auto reply = std::make_shared<std::string>(
-                quib::Json{{"pong", {{"nonce", ping.at("ping").at("nonce")}}}}.dump() + "\n");
-            asio::async_write(connection->stream, asio::buffer(*reply), [connection, reply](std::error_code, std::size_t) {});
-        });
+                                   if (error) return;
+                                   const auto ping = quib::Json::parse(connection->buffer.substr(0, length));
+                                   auto reply = std::make_shared<std::string>(
+                                       quib::Json{{"pong", {{"nonce", ping.at("ping").at("nonce")}}}}.dump() + "\n");
+                                   asio::async_write(connection->stream, asio::buffer(*reply),
+                                                     [connection, reply](std::error_code, std::size_t) {});
+                               });
     }
 
     tcp::acceptor acceptor_;
@@ -136,17 +139,25 @@ Exchange exchange(asio::io_context& io, asio::ssl::context& client, unsigned sho
     const std::string line = "{\"ping\":{\"nonce\":42}}\n";
     Exchange result;
     bool finished = false;
-    QuibTransport::connect(stream, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port), clock, [&](std::error_code error) {
-        result.handshake = describe(error, stream.native_handle());
-        if (error) { finished = true; return; }
-        asio::async_write(stream, asio::buffer(line), [&](std::error_code error, std::size_t) {
-            if (error) { finished = true; return; }
-            asio::async_read_until(stream, asio::dynamic_buffer(buffer), '\n', [&](std::error_code, std::size_t length) {
-                result.reply = buffer.substr(0, length);
-                finished = true;
-            });
-        });
-    });
+    QuibTransport::connect(stream, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port), clock,
+                           [&](std::error_code error) {
+                               result.handshake = describe(error, stream.native_handle());
+                               if (error) {
+                                   finished = true;
+                                   return;
+                               }
+                               asio::async_write(stream, asio::buffer(line), [&](std::error_code error, std::size_t) {
+                                   if (error) {
+                                       finished = true;
+                                       return;
+                                   }
+                                   asio::async_read_until(stream, asio::dynamic_buffer(buffer), '\n',
+                                                          [&](std::error_code, std::size_t length) {
+                                                              result.reply = buffer.substr(0, length);
+                                                              finished = true;
+                                                          });
+                               });
+                           });
     runUntil(io, [&] { return finished; });
     return result;
 }

@@ -24,7 +24,8 @@ TEST(RemoteAccessPayload, MissingKeysReadAsOffAndEmpty) {
     EXPECT_EQ(*p, RemoteAccessPayload{});
     EXPECT_EQ(*QuibCoder::encode(*p), R"({"isEnabled":false,"candidates":[]})");
     // One bad candidate fails the whole payload.
-    EXPECT_FALSE(QuibCoder::decode<RemoteAccessPayload>(R"({"candidates":[{"host":"h","port":1,"reach":"local"}]})").ok());
+    EXPECT_FALSE(
+        QuibCoder::decode<RemoteAccessPayload>(R"({"candidates":[{"host":"h","port":1,"reach":"local"}]})").ok());
 }
 
 TEST(RemoteAccessPayload, CarriesTheKeyAsBase64AndIssuesOnlyAWholeKey) {
@@ -65,8 +66,9 @@ TEST(QuibCandidate, IdDisplayRemotenessAndHash) {
     EXPECT_TRUE(v6.isRemote());
     EXPECT_TRUE(forwarded.isRemote());
 
-    EXPECT_EQ(allCases<QuibCandidate::Reach>(), (std::array{QuibCandidate::Reach::local, QuibCandidate::Reach::internet6,
-                                                             QuibCandidate::Reach::forwarded4}));
+    EXPECT_EQ(
+        allCases<QuibCandidate::Reach>(),
+        (std::array{QuibCandidate::Reach::local, QuibCandidate::Reach::internet6, QuibCandidate::Reach::forwarded4}));
     EXPECT_LT(QuibCandidate::Reach::local, QuibCandidate::Reach::internet6);
     EXPECT_LT(QuibCandidate::Reach::internet6, QuibCandidate::Reach::forwarded4);
 
@@ -81,7 +83,8 @@ TEST(RemoteAccessPayload, WireFormAndTheCopyWithoutKey) {
     const std::string candidates =
         R"({"isEnabled":true,"candidates":[{"host":"192.168.1.20","port":61413,"reach":"local","via":"this network"}])";
     const std::string line =
-        candidates + R"(,"keyIdentity":"quib.away.1.DEV","keyMaterial":"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="})";
+        candidates +
+        R"(,"keyIdentity":"quib.away.1.DEV","keyMaterial":"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="})";
     const auto payload = QuibCoder::decode<RemoteAccessPayload>(line);
     ASSERT_TRUE(payload.ok());
     EXPECT_EQ(payload->issuedKey(), (RemoteAccessPayload::IssuedKey{"quib.away.1.DEV", Bytes(32, 0)}));

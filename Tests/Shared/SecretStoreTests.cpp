@@ -133,7 +133,8 @@ TEST_F(SecretStore, AccountsWrittenAtOnceFromTwoThreadsAllSurvive) {
     constexpr int perThread = 40;
     auto writer = [&](char thread) {
         for (int i = 0; i < perThread; ++i)
-            EXPECT_TRUE(store.write({static_cast<std::uint8_t>(i)}, Store::awayService, std::string(1, thread) + std::to_string(i)));
+            EXPECT_TRUE(store.write({static_cast<std::uint8_t>(i)}, Store::awayService,
+                                    std::string(1, thread) + std::to_string(i)));
     };
     std::thread first(writer, 'a');
     std::thread second(writer, 'b');

@@ -31,8 +31,8 @@ QuibTarget target(QuibTarget::Kind kind, std::optional<std::string> bundleID, st
 }
 
 TEST(ShortcutProfiles, NineProfilesInOrderHoldingNinetyOneActions) {
-    EXPECT_EQ(idsOf(ShortcutProfiles::all()),
-              (std::vector<std::string>{"claude", "codex", "shell", "app", "browser", "editor", "xcode", "chat", "terminal"}));
+    EXPECT_EQ(idsOf(ShortcutProfiles::all()), (std::vector<std::string>{"claude", "codex", "shell", "app", "browser",
+                                                                        "editor", "xcode", "chat", "terminal"}));
     EXPECT_EQ(idsOf(ShortcutProfiles::paneProfiles()), (std::vector<std::string>{"claude", "codex", "shell"}));
     EXPECT_EQ(ShortcutProfiles::choices(QuibTarget::Kind::tmux), ShortcutProfiles::paneProfiles());
     EXPECT_EQ(ShortcutProfiles::choices(QuibTarget::Kind::frontmost), ShortcutProfiles::choices(QuibTarget::Kind::app));
@@ -69,8 +69,8 @@ TEST(ShortcutProfiles, EveryTableIsConsistent) {
         }
         for (const auto& listed : profile.bundleIDs) EXPECT_EQ(listed, unicode::lower(listed));
         for (const auto& command : profile.commands) EXPECT_EQ(command, unicode::lower(command));
-        const bool isPane = std::ranges::find(ShortcutProfiles::paneProfiles(), profile) !=
-                            ShortcutProfiles::paneProfiles().end();
+        const bool isPane =
+            std::ranges::find(ShortcutProfiles::paneProfiles(), profile) != ShortcutProfiles::paneProfiles().end();
         EXPECT_TRUE(isPane ? profile.bundleIDs.empty() : profile.commands.empty());
     }
     EXPECT_TRUE(ShortcutProfiles::app().bundleIDs.empty());
@@ -81,16 +81,19 @@ TEST(ShortcutProfiles, ButtonsWhereATypoIsLikely) {
     EXPECT_EQ(voice.kind, ShortcutAction::Kind::key);
     EXPECT_FALSE(voice.chord);
     const auto encoded = QuibCoder::encode(voice);
-    EXPECT_NE(encoded->find(R"("note":"Codex has a voice toggle in its keymap (toggle_voice_mute))"), std::string::npos);
+    EXPECT_NE(encoded->find(R"("note":"Codex has a voice toggle in its keymap (toggle_voice_mute))"),
+              std::string::npos);
     EXPECT_EQ(encoded->find("\"chord\""), std::string::npos);
 
     EXPECT_EQ(action(ShortcutProfiles::browser(), "previous-tab").chord, KeyChord("tab", true, false, true, false));
     EXPECT_EQ(action(ShortcutProfiles::editor(), "terminal").chord, KeyChord("`", true));
     EXPECT_EQ(action(ShortcutProfiles::editor(), "palette").chord, KeyChord("p", false, false, true, true));
-    EXPECT_EQ(action(ShortcutProfiles::claudeCode(), "rewind").chord, KeyChord("escape", false, false, false, false, 2));
+    EXPECT_EQ(action(ShortcutProfiles::claudeCode(), "rewind").chord,
+              KeyChord("escape", false, false, false, false, 2));
     EXPECT_EQ(action(ShortcutProfiles::codex(), "edit-previous").chord->repeatCount, 2);
     EXPECT_EQ(action(ShortcutProfiles::chat(), "newline").chord, KeyChord("enter", false, false, true));
-    EXPECT_EQ(action(ShortcutProfiles::claudeCode(), "mode").note, "Cycles permission modes — accept edits, plan, and back.");
+    EXPECT_EQ(action(ShortcutProfiles::claudeCode(), "mode").note,
+              "Cycles permission modes — accept edits, plan, and back.");
     EXPECT_EQ(action(ShortcutProfiles::terminalApp(), "interrupt").label, "^C");
     EXPECT_EQ(action(ShortcutProfiles::xcode(), "stop").chord, KeyChord(".", false, false, false, true));
     EXPECT_NE(std::ranges::find(ShortcutProfiles::shell().commands, "tmux"), ShortcutProfiles::shell().commands.end());
@@ -130,16 +133,17 @@ TEST(ShortcutProfiles, GuessesFromTheBundleIdentifierExactlyThenByVariant) {
 TEST(ShortcutProfiles, FindsOnlyBuiltInProfilesByExactId) {
     ASSERT_TRUE(ShortcutProfiles::profile("terminal"));
     EXPECT_EQ(*ShortcutProfiles::profile("terminal"), ShortcutProfiles::terminalApp());
-    for (std::optional<std::string_view> id : {std::optional<std::string_view>(), std::optional<std::string_view>("Terminal"),
-                                               std::optional<std::string_view>("terminalApp"),
-                                               std::optional<std::string_view>("menu:com.apple.safari")})
+    for (std::optional<std::string_view> id :
+         {std::optional<std::string_view>(), std::optional<std::string_view>("Terminal"),
+          std::optional<std::string_view>("terminalApp"), std::optional<std::string_view>("menu:com.apple.safari")})
         EXPECT_FALSE(ShortcutProfiles::profile(id)) << id.value_or("(none)");
 }
 
 TEST(ShortcutProfiles, ResolvesTheStoredBuiltInProfileElseByKind) {
     using Kind = QuibTarget::Kind;
-    EXPECT_EQ(ShortcutProfiles::resolved(target(Kind::app, "com.apple.safari", "menu:com.apple.safari"), std::nullopt).id,
-              "browser");
+    EXPECT_EQ(
+        ShortcutProfiles::resolved(target(Kind::app, "com.apple.safari", "menu:com.apple.safari"), std::nullopt).id,
+        "browser");
     EXPECT_EQ(ShortcutProfiles::resolved(target(Kind::app, "com.apple.safari", "editor"), std::nullopt).id, "editor");
     EXPECT_EQ(ShortcutProfiles::resolved(target(Kind::app, std::nullopt, std::nullopt), std::nullopt).id, "app");
     EXPECT_EQ(ShortcutProfiles::resolved(target(Kind::frontmost, "com.apple.safari", std::nullopt), "codex").id, "app");

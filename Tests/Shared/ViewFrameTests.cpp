@@ -36,7 +36,8 @@ std::string videoHeader(std::string_view extra) {
 }  // namespace
 
 TEST(ViewFrame, StateFrameHasTheBytesAPhoneReads) {
-    const auto frame = ViewFrame::state("Nothing focused to mirror", "Focused", false, MonoTime(std::chrono::seconds(5)));
+    const auto frame =
+        ViewFrame::state("Nothing focused to mirror", "Focused", false, MonoTime(std::chrono::seconds(5)));
     const auto bytes = ViewFrameWriter::encode(frame, {});
     ASSERT_TRUE(bytes);
     const std::string header =
@@ -104,11 +105,10 @@ TEST(ViewFrame, WriterRefusesAPayloadOverTheCap) {
 
 TEST(ViewFrameReader, HeaderOfAnUnknownKindOrCodecOrWithoutCaptureTimeIsSkipped) {
     ViewFrameReader reader(ViewChannel::maxFrameBytes);
-    const auto frames = reader.append(rawFrame(videoHeader(""), "first") +
-                                      rawFrame(R"({"kind":"audio","title":"T","captureTime":7})", "x") +
-                                      rawFrame(videoHeader(R"(,"codec":"vp9")"), "x") +
-                                      rawFrame(R"({"kind":"video","title":"T"})", "x") +
-                                      rawFrame(videoHeader(R"(,"codec":"hevc")"), "last"));
+    const auto frames = reader.append(
+        rawFrame(videoHeader(""), "first") + rawFrame(R"({"kind":"audio","title":"T","captureTime":7})", "x") +
+        rawFrame(videoHeader(R"(,"codec":"vp9")"), "x") + rawFrame(R"({"kind":"video","title":"T"})", "x") +
+        rawFrame(videoHeader(R"(,"codec":"hevc")"), "last"));
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(textOf(frames[0].payload), "first");
     EXPECT_EQ(textOf(frames[1].payload), "last");
@@ -164,7 +164,8 @@ TEST(UnitSpot, OnlyPointsOnTheWindowAreSpotsAndPointsAreHeldOnIt) {
 
 TEST(ViewHelloPayload, TheWholeWindowIsSentAsNoCrop) {
     const auto whole = ViewHelloPayload::make(23, "P", "D", 800, 600, unitSquare);
-    EXPECT_EQ(*QuibCoder::encode(whole), R"({"protocolVersion":23,"deviceName":"P","deviceID":"D","maxWidth":800,"maxHeight":600})");
+    EXPECT_EQ(*QuibCoder::encode(whole),
+              R"({"protocolVersion":23,"deviceName":"P","deviceID":"D","maxWidth":800,"maxHeight":600})");
     expectRect(whole.cropRect(), unitSquare);
 
     const auto cropped = ViewHelloPayload::make(23, "P", "D", 800, 600, Rect{0.9, 0.9, 0.5, 0.5});
@@ -173,12 +174,14 @@ TEST(ViewHelloPayload, TheWholeWindowIsSentAsNoCrop) {
 }
 
 TEST(ViewHelloPayload, ExtremeCropNumbersFailToDecodeOrClamp) {
-    const std::string start = R"({"protocolVersion":23,"deviceName":"P","deviceID":"D","maxWidth":800,"maxHeight":600,"crop":)";
+    const std::string start =
+        R"({"protocolVersion":23,"deviceName":"P","deviceID":"D","maxWidth":800,"maxHeight":600,"crop":)";
     const auto overflow = QuibCoder::decode<ViewHelloPayload>(start + R"({"x":1e400,"y":0,"width":0.5,"height":0.5}})");
     ASSERT_FALSE(overflow);
     EXPECT_EQ(overflow.error().message, "The given data was not valid JSON.");
 
-    const auto huge = QuibCoder::decode<ViewHelloPayload>(start + R"({"x":1e308,"y":-1e308,"width":1e308,"height":0.5}})");
+    const auto huge =
+        QuibCoder::decode<ViewHelloPayload>(start + R"({"x":1e308,"y":-1e308,"width":1e308,"height":0.5}})");
     ASSERT_TRUE(huge);
     expectRect(huge->cropRect(), Rect{0, 0, 1, 0.5});
     const auto negative = QuibCoder::decode<ViewHelloPayload>(start + R"({"x":0,"y":0,"width":-1e308,"height":0.5}})");

@@ -53,7 +53,8 @@ private:
             for (std::size_t n = 0; n < maxPackets && held_ >= 1024; ++n) {
                 held_ -= 1024;
                 const int size = ++factory_.packetsMade;
-                output.bytes.insert(output.bytes.end(), static_cast<std::size_t>(size), static_cast<std::uint8_t>(size));
+                output.bytes.insert(output.bytes.end(), static_cast<std::size_t>(size),
+                                    static_cast<std::uint8_t>(size));
                 output.sizes.push_back(size);
             }
             return {};

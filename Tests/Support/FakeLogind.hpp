@@ -41,7 +41,8 @@ public:
         if (sd_bus_request_name(bus_, "org.freedesktop.login1", 0) < 0 ||
             sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
                                      managerVtable, this) < 0 ||
-            sd_bus_add_object_vtable(bus_, nullptr, sessionPath, "org.freedesktop.login1.Session", sessionVtable, this) < 0) {
+            sd_bus_add_object_vtable(bus_, nullptr, sessionPath, "org.freedesktop.login1.Session", sessionVtable,
+                                     this) < 0) {
             return;
         }
         ready_ = true;
@@ -76,7 +77,8 @@ private:
     bool connect() {
         sd_bus* bus = nullptr;
         if (sd_bus_new(&bus) < 0) return false;
-        if (sd_bus_set_address(bus, address_.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 || sd_bus_start(bus) < 0) {
+        if (sd_bus_set_address(bus, address_.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 ||
+            sd_bus_start(bus) < 0) {
             sd_bus_unref(bus);
             return false;
         }
@@ -91,11 +93,10 @@ private:
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 continue;
             }
-            while (sd_bus_process(bus_, nullptr) > 0) {
-            }
+            while (sd_bus_process(bus_, nullptr) > 0) {}
             if (const int signal = pendingSignal_.exchange(-1); signal >= 0) {
-                sd_bus_emit_signal(bus_, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", "b",
-                                   signal);
+                sd_bus_emit_signal(bus_, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
+                                   "b", signal);
             }
             sd_bus_wait(bus_, 10'000);
         }

@@ -31,7 +31,8 @@ public:
             return nullptr;
         }
         (*phone)->expectBytes();
-        const auto sent = (*phone)->sendLine(QuibCoder::line(ClientMessage{ClientMessage::ListenHello{hello}}).valueOr(""));
+        const auto sent =
+            (*phone)->sendLine(QuibCoder::line(ClientMessage{ClientMessage::ListenHello{hello}}).valueOr(""));
         if (!sent) {
             ADD_FAILURE() << sent.error().message;
             return nullptr;
@@ -43,7 +44,8 @@ public:
     bool readUntil(const std::function<bool(const std::vector<Frame>&)>& done, std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!done(frames_)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || closed_) return false;
             auto bytes = phone_->receiveBytes(left);
             if (!bytes) {

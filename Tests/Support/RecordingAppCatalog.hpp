@@ -18,7 +18,8 @@ namespace quib::testing {
 // it from the network queue and the main loop.
 class RecordingAppCatalog final : public AppCatalogService {
 public:
-    std::vector<MacApp> suggestions(bool refresh, const std::set<std::string>& alreadyTargeted, std::size_t limit) override {
+    std::vector<MacApp> suggestions(bool refresh, const std::set<std::string>& alreadyTargeted,
+                                    std::size_t limit) override {
         std::lock_guard lock(mutex_);
         refreshes_.push_back(refresh);
         excluded_ = alreadyTargeted;

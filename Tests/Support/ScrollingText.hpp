@@ -43,8 +43,7 @@ public:
 
     void draw(PixelBuffer& picture, int index) const {
         const int top = index * rowsPerPicture_ % (pageHeight_ - height_);
-        for (int y = 0; y < height_; ++y)
-            std::memcpy(picture.row(0, y), &luma_[std::size_t(top + y) * width_], width_);
+        for (int y = 0; y < height_; ++y) std::memcpy(picture.row(0, y), &luma_[std::size_t(top + y) * width_], width_);
         for (int y = 0; y < (height_ + 1) / 2; ++y) {
             const std::size_t from = std::size_t(top / 2 + y) * chromaWidth_;
             std::memcpy(picture.row(1, y), &cb_[from], chromaWidth_);
@@ -88,7 +87,8 @@ private:
         for (int gy = 0; gy < cellHeight; ++gy) {
             std::uint8_t* row = picture.row(0, std::min(y0 + gy, picture.height() - 1));
             for (int gx = 0; gx < cellWidth && x0 + gx < picture.width(); ++gx)
-                row[x0 + gx] = (gx >= 1 && gx < 11 && gy >= 3 && gy < 17 && dot(code, (gx - 1) / 2, (gy - 3) / 2)) ? 30 : 240;
+                row[x0 + gx] =
+                    (gx >= 1 && gx < 11 && gy >= 3 && gy < 17 && dot(code, (gx - 1) / 2, (gy - 3) / 2)) ? 30 : 240;
         }
     }
 

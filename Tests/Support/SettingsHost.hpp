@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/Panel/SettingsActions.hpp"
 #include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "QuibHost/Panel/SettingsActions.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"

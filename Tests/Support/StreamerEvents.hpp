@@ -30,9 +30,8 @@ public:
     // Waits (at most 5 s) until `event` has happened; true when it has.
     bool waitFor(const std::string& event) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(5), [&] {
-            return std::find(events_.begin(), events_.end(), event) != events_.end();
-        });
+        return changed_.wait_for(lock, std::chrono::seconds(5),
+                                 [&] { return std::find(events_.begin(), events_.end(), event) != events_.end(); });
     }
 
 private:

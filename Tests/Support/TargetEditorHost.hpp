@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "QuibHost/Panel/GivenAppChooser.hpp"
 #include "Platform/Headless/HeadlessWorkspace.hpp"
+#include "QuibHost/Panel/GivenAppChooser.hpp"
 #include "QuibHost/Panel/TargetEditorActions.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Runtime/FakeClock.hpp"

@@ -94,11 +94,11 @@ void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) con
             {.desktop = shared.desktop, .permissions = permissions, .clock = clock, .settings = settings});
     }
     if (!neighbours.router) {
-        neighbours.router = std::make_shared<TargetRouter>(
-            TargetRouter::Config{.injector = neighbours.injector,
-                                 .desktop = shared.desktop,
-                                 .tmuxControl = std::make_shared<TmuxControl>(),
-                                 .log = log()});
+        neighbours.router =
+            std::make_shared<TargetRouter>(TargetRouter::Config{.injector = neighbours.injector,
+                                                                .desktop = shared.desktop,
+                                                                .tmuxControl = std::make_shared<TmuxControl>(),
+                                                                .log = log()});
     }
     if (!neighbours.uploads) {
         neighbours.uploads = std::make_shared<AttachmentReceiver>(
@@ -137,12 +137,12 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
     }
     if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<IdleStreaming>();
     if (!neighbours.windowList) {
-        neighbours.windowList =
-            std::make_shared<WindowListing>(WindowListing::Config{.desktop = shared.desktop, .permissions = permissions});
+        neighbours.windowList = std::make_shared<WindowListing>(
+            WindowListing::Config{.desktop = shared.desktop, .permissions = permissions});
     }
     if (!neighbours.stills) {
-        neighbours.stills = std::make_shared<StillCapture>(
-            StillCapture::Config{.desktop = shared.desktop, .screenAccess = std::make_shared<ScreenAccess>(permissions)});
+        neighbours.stills = std::make_shared<StillCapture>(StillCapture::Config{
+            .desktop = shared.desktop, .screenAccess = std::make_shared<ScreenAccess>(permissions)});
     }
     if (!neighbours.reach) neighbours.reach = offlineReach(shared.secrets);
 }

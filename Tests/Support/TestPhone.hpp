@@ -11,8 +11,8 @@
 #include <system_error>
 #include <thread>
 
-#include <asio/io_context.hpp>
 #include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
 
 #include "Shared/QuibTransport.hpp"
 

@@ -63,13 +63,14 @@ std::unique_ptr<FfmpegAacConverter> FfmpegAacConverter::make(const PcmFormat& so
     encoder->time_base = AVRational{1, static_cast<int>(AudioChannel::sampleRate)};
     // Keeps the AudioSpecificConfig apart rather than in front of packets.
     encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(encoder, codec, nullptr) < 0 || encoder->frame_size != AudioChannel::framesPerPacket) return nullptr;
+    if (avcodec_open2(encoder, codec, nullptr) < 0 || encoder->frame_size != AudioChannel::framesPerPacket)
+        return nullptr;
 
     AVChannelLayout input{};
     av_channel_layout_default(&input, source.channels);
     SwrContext* resampler = nullptr;
-    const int made = swr_alloc_set_opts2(&resampler, &encoder->ch_layout, AV_SAMPLE_FMT_FLTP, encoder->sample_rate, &input,
-                                         sampleFormatOf(source), source.sampleRate, 0, nullptr);
+    const int made = swr_alloc_set_opts2(&resampler, &encoder->ch_layout, AV_SAMPLE_FMT_FLTP, encoder->sample_rate,
+                                         &input, sampleFormatOf(source), source.sampleRate, 0, nullptr);
     av_channel_layout_uninit(&input);
     converter->resampler_.reset(resampler);
     if (made < 0 || swr_init(resampler) < 0) return nullptr;
@@ -82,7 +83,8 @@ std::unique_ptr<FfmpegAacConverter> FfmpegAacConverter::make(const PcmFormat& so
     frame->nb_samples = encoder->frame_size;
     frame->format = encoder->sample_fmt;
     frame->sample_rate = encoder->sample_rate;
-    if (av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 || av_frame_get_buffer(frame, 0) < 0) return nullptr;
+    if (av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 || av_frame_get_buffer(frame, 0) < 0)
+        return nullptr;
     return converter;
 }
 
@@ -147,7 +149,8 @@ Result<void> FfmpegAacConverter::drain(std::size_t maxPackets, AacPackets& outpu
 
         AVFrame* frame = frame_.get();
         if (const int writable = av_frame_make_writable(frame); writable < 0) return fail(describeError(writable));
-        if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), encoder->frame_size) < encoder->frame_size)
+        if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), encoder->frame_size) <
+            encoder->frame_size)
             return fail("the sample queue came up short");
         frame->pts = nextPts_;
         nextPts_ += encoder->frame_size;

@@ -53,7 +53,8 @@ constexpr AVRational budgetFrameRate{60, 1};
 int bufferBits(const VideoSession::Rates& rates) {
     double bits = std::numeric_limits<int>::max();
     for (const auto& limit : rates.limits)
-        bits = std::min(bits, static_cast<double>(limit.bytes) * 8 - static_cast<double>(rates.bitRate) * limit.seconds);
+        bits =
+            std::min(bits, static_cast<double>(limit.bytes) * 8 - static_cast<double>(rates.bitRate) * limit.seconds);
     return static_cast<int>(std::max(bits, 1000.0));
 }
 
@@ -66,9 +67,11 @@ void applyRateControl(AVCodecContext& context, const VideoSession::Rates& rates)
 bool setOptions(AVCodecContext& context, ViewFrame::Codec codec) {
     void* options = context.priv_data;
     if (codec == ViewFrame::Codec::hevc) {
-        return av_opt_set(options, "preset", "ultrafast", 0) >= 0 && av_opt_set(options, "tune", "zerolatency", 0) >= 0 &&
-               av_opt_set(options, "profile", "main", 0) >= 0 && av_opt_set_int(options, "forced-idr", 1, 0) >= 0 &&
-               av_opt_set(options, "x265-params", "frame-threads=1:open-gop=0:info=0:log-level=error:keyint=-1", 0) >= 0;
+        return av_opt_set(options, "preset", "ultrafast", 0) >= 0 &&
+               av_opt_set(options, "tune", "zerolatency", 0) >= 0 && av_opt_set(options, "profile", "main", 0) >= 0 &&
+               av_opt_set_int(options, "forced-idr", 1, 0) >= 0 &&
+               av_opt_set(options, "x265-params", "frame-threads=1:open-gop=0:info=0:log-level=error:keyint=-1", 0) >=
+                   0;
     }
     // "ultrafast" would leave out CABAC and the 8×8 transform and signal Constrained Baseline.
     return av_opt_set(options, "preset", "superfast", 0) >= 0 && av_opt_set(options, "tune", "zerolatency", 0) >= 0 &&
@@ -91,7 +94,7 @@ Context openContext(ViewFrame::Codec codec, int width, int height, const VideoSe
     context->color_primaries = AVCOL_PRI_BT709;
     context->color_trc = AVCOL_TRC_BT709;
     context->colorspace = AVCOL_SPC_BT709;
-    context->thread_count = 0;  // as many as the encoder sees fit
+    context->thread_count = 0;                                                    // as many as the encoder sees fit
     if (codec == ViewFrame::Codec::h264) context->thread_type = FF_THREAD_SLICE;  // frame threads delay output
     applyRateControl(*context, rates);
     if (avcodec_open2(context.get(), encoder, nullptr) < 0) return nullptr;

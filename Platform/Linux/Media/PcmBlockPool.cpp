@@ -2,7 +2,8 @@
 
 namespace quib {
 
-PcmBlockPool::PcmBlockPool(std::size_t blockBytes, std::size_t maxBlocks) : blockBytes_(blockBytes), maxBlocks_(maxBlocks) {}
+PcmBlockPool::PcmBlockPool(std::size_t blockBytes, std::size_t maxBlocks)
+    : blockBytes_(blockBytes), maxBlocks_(maxBlocks) {}
 
 std::shared_ptr<PcmBlockPool::Block> PcmBlockPool::take() {
     std::unique_ptr<Block> block;

@@ -52,7 +52,8 @@ AudioCapture::Opening PulseAudioStream::connect() {
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Quib");
     if (context_ == nullptr) return {Status::failed, nullptr, "the sound server's context could not be made"};
     pa_context_set_state_callback(context_, &PulseAudioStream::onContextState, this);
-    if (pa_threaded_mainloop_start(loop_) < 0) return {Status::failed, nullptr, "the sound server's main loop did not start"};
+    if (pa_threaded_mainloop_start(loop_) < 0)
+        return {Status::failed, nullptr, "the sound server's main loop did not start"};
 
     LoopLock lock(loop_);
     if (!connectContext()) return {Status::nothingToCapture, nullptr, lastError()};

@@ -80,7 +80,7 @@ private:
     bool stopping_ = false;
     bool stopReported_ = false;
     std::shared_ptr<PcmBlockPool::Block> filling_;  // the buffer being gathered
-    std::size_t filled_ = 0;                          // its bytes so far
+    std::size_t filled_ = 0;                        // its bytes so far
 };
 
 }  // namespace quib

@@ -23,7 +23,8 @@ Result<RgbPicture> RgbScaler::scale(const std::uint8_t* pixels, int width, int h
     std::unique_ptr<SwsContext, ContextFree> context(sws_getContext(
         width, height, AV_PIX_FMT_BGR0, outWidth, outHeight, AV_PIX_FMT_RGB24, SWS_AREA, nullptr, nullptr, nullptr));
     if (!context) return fail("the picture couldn't be scaled");
-    RgbPicture picture{outWidth, outHeight, Bytes(static_cast<std::size_t>(outWidth) * static_cast<std::size_t>(outHeight) * 3)};
+    RgbPicture picture{outWidth, outHeight,
+                       Bytes(static_cast<std::size_t>(outWidth) * static_cast<std::size_t>(outHeight) * 3)};
     const std::uint8_t* sources[4] = {pixels, nullptr, nullptr, nullptr};
     const int sourceStrides[4] = {stride, 0, 0, 0};
     std::uint8_t* targets[4] = {picture.pixels.data(), nullptr, nullptr, nullptr};

@@ -19,7 +19,8 @@ X11CaptureExtensions X11CaptureExtensions::query(Display* display) {
     }
     // DAMAGE and XFIXES serve a connection only once it has told them its version.
     int major = 1, minor = 1;
-    found.damage = XDamageQueryExtension(display, &eventBase, &errorBase) && XDamageQueryVersion(display, &major, &minor);
+    found.damage =
+        XDamageQueryExtension(display, &eventBase, &errorBase) && XDamageQueryVersion(display, &major, &minor);
     major = 6, minor = 0;
     found.xfixes = XFixesQueryExtension(display, &eventBase, &errorBase) && XFixesQueryVersion(display, &major, &minor);
     found.sharedMemory = XShmQueryExtension(display);

@@ -53,11 +53,13 @@ struct PortMapWire {
         static constexpr std::array<std::uint8_t, 2> externalAddressRequest{0x00, 0x00};
 
         // The 12-byte request to map a TCP port.
-        static Bytes mapRequest(std::uint16_t internalPort, std::uint16_t suggestedExternalPort, std::uint32_t lifetime);
+        static Bytes mapRequest(std::uint16_t internalPort, std::uint16_t suggestedExternalPort,
+                                std::uint32_t lifetime);
         // At least 16 bytes, version 0 and opcode 130; bytes past the 16th are ignored.
         static std::optional<MapResponse> parseMapResponse(std::span<const std::uint8_t> answer);
         // At least 12 bytes, version 0 and opcode 128.
-        static std::optional<ExternalAddressResponse> parseExternalAddressResponse(std::span<const std::uint8_t> answer);
+        static std::optional<ExternalAddressResponse> parseExternalAddressResponse(
+            std::span<const std::uint8_t> answer);
 
         // The case of a result code; none from 6 on.
         static std::optional<Result> result(std::uint16_t code);

@@ -59,8 +59,8 @@ std::optional<Bytes> StunWire::request(std::span<const std::uint8_t> transaction
 
 std::optional<StunWire::Reflexive> StunWire::reflexiveAddress(std::span<const std::uint8_t> answer,
                                                               std::span<const std::uint8_t> transaction) {
-    if (answer.size() < headerLength || bigEndian16(answer, 0) != bindingSuccess || bigEndian(answer, 4) != magicCookie ||
-        !std::ranges::equal(answer.subspan(8, transactionLength), transaction)) {
+    if (answer.size() < headerLength || bigEndian16(answer, 0) != bindingSuccess ||
+        bigEndian(answer, 4) != magicCookie || !std::ranges::equal(answer.subspan(8, transactionLength), transaction)) {
         return std::nullopt;
     }
     const std::size_t end = std::min(headerLength + bigEndian16(answer, 2), answer.size());

@@ -23,9 +23,9 @@ const std::string editorID(FixtureApp::gtkEditorID);
 // entries, with Ada's phone welcomed.
 testing::HostWithPhone hostWithFixtureApps(TempHome& home) {
     const auto session = DesktopSession::shared();
-    return testing::startWithApprovedPhone(home, session.display,
-                                           {{"XDG_DATA_DIRS", FixtureApp::dataDir().string()},
-                                            {"DBUS_SESSION_BUS_ADDRESS", session.busAddress}});
+    return testing::startWithApprovedPhone(
+        home, session.display,
+        {{"XDG_DATA_DIRS", FixtureApp::dataDir().string()}, {"DBUS_SESSION_BUS_ADDRESS", session.busAddress}});
 }
 
 MenuProfilePayload menuOf(PhoneClient& phone, const std::string& bundleID) {

@@ -13,8 +13,8 @@
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11Properties.hpp"
 #include "Shared/QuibTarget.hpp"
-#include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ChildProcess.hpp"
+#include "Tests/Support/Process/HostProcess.hpp"
 
 // Windows of apps of the tests' own for a host on the test display: xterms painted all in one
 // green, doing nothing.

@@ -15,11 +15,11 @@
 #include "Shared/QuibTarget.hpp"
 #include "Shared/StillChannel.hpp"
 #include "Shared/StillFrame.hpp"
-#include "Tests/Support/PngPicture.hpp"
-#include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tests/Integration/Display/GreenTerm.hpp"
+#include "Tests/Support/PngPicture.hpp"
 #include "Tests/Support/Process/HostProcess.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/X11/TestDisplay.hpp"
 
 namespace quib {
 namespace {
@@ -111,8 +111,8 @@ TEST(QuibHost, PhotographsAnAppsWindowAndRefusesAnAppWithOnlyATinyOne) {
     std::optional<Rect> frame;
     X11Connection::open(display)->use([&](Display* d) { frame = X11ClientWindows::frame(d, *window); });
     ASSERT_TRUE(frame);
-    testing::saveTargetsBeforeStart(
-        home, {testing::appTarget("G", "Green Term", "quibstill-green"), testing::appTarget("S", "Tiny Term", "quibstill-tiny")});
+    testing::saveTargetsBeforeStart(home, {testing::appTarget("G", "Green Term", "quibstill-green"),
+                                           testing::appTarget("S", "Tiny Term", "quibstill-tiny")});
     auto [host, ada] = testing::startWithApprovedPhone(home, display);
     ASSERT_TRUE(ada.phone);
 

@@ -22,7 +22,8 @@ public:
     }
     void install(const std::string& id, const std::string& extra = "") const {
         fs::create_directories(folder());
-        std::ofstream(folder() / (id + ".desktop")) << "[Desktop Entry]\nType=Application\nName=" << id << "\n" << extra;
+        std::ofstream(folder() / (id + ".desktop")) << "[Desktop Entry]\nType=Application\nName=" << id << "\n"
+                                                    << extra;
     }
     fs::path folder() const { return scratch.path / "applications"; }
     DesktopEntries entries() const { return DesktopEntries({folder()}, (scratch.path / "bin").string()); }
@@ -55,10 +56,17 @@ TEST(AppIdentity, AliasesTakeTheVendorIdentifierForGuessing) {
     EXPECT_EQ(AppIdentity::canonicalBundleID("chromium"), "chromium");
     EXPECT_EQ(AppIdentity::canonicalBundleID("Evince"), "Evince");
 
-    for (const auto& [id, profile] : std::vector<std::pair<std::string, std::string>>{
-             {"firefox-esr", "browser"}, {"code", "editor"}, {"kitty", "terminal"}, {"evince", "app"},
-             {"debian-xterm", "terminal"}, {"claude-desktop", "chat"}, {"code-insiders", "editor"},
-             {"org.alacritty.Alacritty", "terminal"}, {"com.mitchellh.ghostty", "terminal"}, {"", "app"}})
+    for (const auto& [id, profile] :
+         std::vector<std::pair<std::string, std::string>>{{"firefox-esr", "browser"},
+                                                          {"code", "editor"},
+                                                          {"kitty", "terminal"},
+                                                          {"evince", "app"},
+                                                          {"debian-xterm", "terminal"},
+                                                          {"claude-desktop", "chat"},
+                                                          {"code-insiders", "editor"},
+                                                          {"org.alacritty.Alacritty", "terminal"},
+                                                          {"com.mitchellh.ghostty", "terminal"},
+                                                          {"", "app"}})
         EXPECT_EQ(AppIdentity::guessProfile(id).id, profile) << id;
     EXPECT_EQ(AppIdentity::guessProfile(std::nullopt).id, "app");
     // Alacritty's own desktop ID is also a variant of the listed identifier.

@@ -77,8 +77,11 @@ TEST(PictureScaler, ConvertsToFullRangeBt709OnOneThreadOrSeveral) {
         std::uint32_t rgb;
         YCbCr expected;
     };
-    const Case cases[] = {{0xFFFFFF, {255, 128, 128}}, {0x000000, {0, 128, 128}}, {0xFF0000, {54, 99, 255}},
-                          {0x00FF00, {182, 30, 12}},   {0x0000FF, {18, 255, 116}}};
+    const Case cases[] = {{0xFFFFFF, {255, 128, 128}},
+                          {0x000000, {0, 128, 128}},
+                          {0xFF0000, {54, 99, 255}},
+                          {0x00FF00, {182, 30, 12}},
+                          {0x0000FF, {18, 255, 116}}};
     for (const int threads : {1, 4}) {
         PictureScaler scaler(threads);
         for (const Case& c : cases) {

@@ -36,8 +36,10 @@ fs::path fakeGsettings(const fs::path& folder, const std::string& output, int st
 
 TEST(GnomeFavourites, AsksGsettingsForTheDashAndKeepsLowerCasedIds) {
     testing::ScratchFolder scratch("favourites");
-    const auto pinned = fakeGsettings(scratch.path, "['firefox-esr.desktop', 'org.gnome.Terminal.desktop', 'plain']", 0);
-    EXPECT_EQ(GnomeFavourites(pinned).dockedIDs(), (std::set<std::string>{"firefox-esr", "org.gnome.terminal", "plain"}));
+    const auto pinned =
+        fakeGsettings(scratch.path, "['firefox-esr.desktop', 'org.gnome.Terminal.desktop', 'plain']", 0);
+    EXPECT_EQ(GnomeFavourites(pinned).dockedIDs(),
+              (std::set<std::string>{"firefox-esr", "org.gnome.terminal", "plain"}));
 
     fs::create_directory(scratch.path / "schema");
     const auto noSchema = fakeGsettings(scratch.path / "schema", "No such schema “org.gnome.shell”", 1);

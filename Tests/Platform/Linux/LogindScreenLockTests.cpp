@@ -35,9 +35,11 @@ TEST_F(LogindScreenLockTest, WithoutASystemBusTheScreenIsNeverLocked) {
     EXPECT_FALSE(lock.isLocked());
     EXPECT_FALSE(lock.isLocked());
     const auto lines = log->lines();
-    EXPECT_EQ(std::ranges::count_if(lines, [](const std::string& line) {
-                  return line.find("capture: no system bus to read the screen lock from (") != std::string::npos;
-              }),
+    EXPECT_EQ(std::ranges::count_if(lines,
+                                    [](const std::string& line) {
+                                        return line.find("capture: no system bus to read the screen lock from (") !=
+                                               std::string::npos;
+                                    }),
               1);
 }
 

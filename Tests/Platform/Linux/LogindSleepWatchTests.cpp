@@ -22,8 +22,8 @@ namespace quib {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeLogind;
 using testing::eventually;
+using testing::FakeLogind;
 
 class LogindSleepWatch : public ::testing::Test {
 protected:
@@ -71,11 +71,17 @@ TEST_F(LogindSleepWatch, HearsSleepAndWakeAndHoldsSleepBackWithADelayLock) {
     EXPECT_EQ(logind.inhibitCalls(), std::vector<std::string>{"sleep/delay"});
 
     logind.announce(true);
-    ASSERT_TRUE(eventually([&] { std::lock_guard lock(mutex); return heard.size() == 1; }));
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(mutex);
+        return heard.size() == 1;
+    }));
     watch.allowSleep();
     EXPECT_FALSE(watch.isDelaying());
     logind.announce(false);
-    ASSERT_TRUE(eventually([&] { std::lock_guard lock(mutex); return heard.size() == 2; }));
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(mutex);
+        return heard.size() == 2;
+    }));
     EXPECT_EQ(heard, (std::vector<bool>{true, false}));
 
     watch.delaySleep();

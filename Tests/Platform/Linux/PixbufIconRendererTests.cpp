@@ -125,9 +125,10 @@ TEST(PixbufIconRenderer, CentresAPictureThatIsNotSquareOnATransparentCanvas) {
 // Text in an SVG needs fonts, not a display or a toolkit's application object.
 TEST(PixbufIconRenderer, DrawsAnSvgHoldingText) {
     testing::ScratchFolder scratch("renderer");
-    writeText(scratch.path / "label.svg",
-              R"(<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48" viewBox="0 0 48 48">)"
-              R"(<rect width="48" height="48" fill="black"/><text x="4" y="30" font-size="20" fill="white">&gt;_</text></svg>)");
+    writeText(
+        scratch.path / "label.svg",
+        R"(<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48" viewBox="0 0 48 48">)"
+        R"(<rect width="48" height="48" fill="black"/><text x="4" y="30" font-size="20" fill="white">&gt;_</text></svg>)");
     expectIconPng(PixbufIconRenderer().render(scratch.path / "label.svg"), "label.svg");
 }
 

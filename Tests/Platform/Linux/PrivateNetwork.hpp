@@ -52,8 +52,9 @@ inline std::optional<int> inPrivateNetwork(const std::function<int()>& body, boo
 // Adds the veth pair qa and qb, gives qa an IPv4 address and brings both ends up.
 inline bool addVethPair() {
     const std::string ip = *ipTool();
-    const std::string commands = ip + " link add qa type veth peer name qb && " + ip + " addr add 10.9.0.1/24 dev qa && " +
-                                 ip + " link set qa up && " + ip + " link set qb up";
+    const std::string commands = ip + " link add qa type veth peer name qb && " + ip +
+                                 " addr add 10.9.0.1/24 dev qa && " + ip + " link set qa up && " + ip +
+                                 " link set qb up";
     return std::system(commands.c_str()) == 0;
 }
 

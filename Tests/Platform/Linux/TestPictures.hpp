@@ -47,10 +47,12 @@ inline TestPicture decodePng(const Bytes& png) {
 // Width and height as a PNG's IHDR chunk states them; none when the bytes do not begin with the
 // signature and that chunk.
 inline std::optional<std::pair<std::uint32_t, std::uint32_t>> ihdrSize(const Bytes& png) {
-    static constexpr std::uint8_t start[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    static constexpr std::uint8_t start[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n',
+                                             0,    0,   0,   13,  'I',  'H',  'D',  'R'};
     if (png.size() < 24 || !std::equal(std::begin(start), std::end(start), png.begin())) return std::nullopt;
     const auto word = [&](std::size_t at) {
-        return std::uint32_t(png[at]) << 24 | std::uint32_t(png[at + 1]) << 16 | std::uint32_t(png[at + 2]) << 8 | png[at + 3];
+        return std::uint32_t(png[at]) << 24 | std::uint32_t(png[at + 1]) << 16 | std::uint32_t(png[at + 2]) << 8 |
+               png[at + 3];
     };
     return std::pair{word(16), word(20)};
 }

@@ -87,8 +87,8 @@ TEST_F(TmuxControl, AnswersWithOutputOrErrorAndStartsAgainAfterItsClientEnded) {
 TEST_F(TmuxControl, RunsAListInOrderAndStopsAtTheFirstCommandThatFails) {
     const std::string pane = server.idOf("work:0.0");
     const std::string text = "a ; set-buffer -b quib x ; b;";
-    const auto replies = control.runList({Tmux::paneCheckArguments(pane), Tmux::setBufferArguments(text),
-                                          {"show-buffer", "-b", "quib"}});
+    const auto replies = control.runList(
+        {Tmux::paneCheckArguments(pane), Tmux::setBufferArguments(text), {"show-buffer", "-b", "quib"}});
     ASSERT_EQ(replies.size(), 3u);
     EXPECT_EQ(replies[0].output, pane);
     EXPECT_TRUE(replies[1].ok);

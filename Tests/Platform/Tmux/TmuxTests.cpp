@@ -26,8 +26,8 @@ protected:
 };
 
 // One record as tmux prints it for the listing's format.
-std::string record(const std::string& id, const std::string& session, const std::string& place, const std::string& command,
-                   const std::string& path) {
+std::string record(const std::string& id, const std::string& session, const std::string& place,
+                   const std::string& command, const std::string& path) {
     return id + "|" + std::to_string(session.size()) + "|" + std::to_string(command.size()) + "|" +
            std::to_string(path.size()) + "|" + session + ":" + place + "|" + command + "|" + path + "|";
 }
@@ -36,10 +36,9 @@ std::string record(const std::string& id, const std::string& session, const std:
 // another pane that first-run seeding saved as a target: fields are read by their lengths.
 TEST_F(Tmux, ParsesPaneRecordsByTheirLengthsWhateverTheFieldsHold) {
     const std::string forged = "/tmp/a\n%9|1|4|2|x:0.0|bash|/x|\n%8|evil:0.0|zsh|/";
-    const auto panes = quib::Tmux::parsePanes(record("%3", "work", "1.0", "zsh", "/Users/me/src") + "\n" +
-                                              record("%4", "a:b", "2.3", "vim", "/tmp/a|b") + "\n" +
-                                              record("%5", "w", "0.1", "zsh", "") + "\n" +
-                                              record("%6", "w", "0.2", "claude", forged));
+    const auto panes = quib::Tmux::parsePanes(
+        record("%3", "work", "1.0", "zsh", "/Users/me/src") + "\n" + record("%4", "a:b", "2.3", "vim", "/tmp/a|b") +
+        "\n" + record("%5", "w", "0.1", "zsh", "") + "\n" + record("%6", "w", "0.2", "claude", forged));
     EXPECT_EQ(panes, (std::vector<Pane>{{"%3", "work:1.0", "zsh", "/Users/me/src"},
                                         {"%4", "a:b:2.3", "vim", "/tmp/a|b"},
                                         {"%5", "w:0.1", "zsh", ""},
@@ -49,9 +48,13 @@ TEST_F(Tmux, ParsesPaneRecordsByTheirLengthsWhateverTheFieldsHold) {
 TEST_F(Tmux, ListingSkipsAndLogsTheRecordsThatDoNotParse) {
     auto log = std::make_shared<CapturingLogSink>();
     auto previous = Logger::setSink(log);
-    const std::vector<std::string> bad{record("%", "w", "0.1", "zsh", "/b"), record("3", "w", "0.1", "zsh", "/b"),
-                                       record("%3", "w", "1", "zsh", "/b"), record("%3", "w", "0.1", "", "/b"),
-                                       "%3|1|3|9|w:0.1|zsh|/b|", "%3|1|3|2|w:0.1|zsh|/b", "%3|x|3|2|w:0.1|zsh|/b|"};
+    const std::vector<std::string> bad{record("%", "w", "0.1", "zsh", "/b"),
+                                       record("3", "w", "0.1", "zsh", "/b"),
+                                       record("%3", "w", "1", "zsh", "/b"),
+                                       record("%3", "w", "0.1", "", "/b"),
+                                       "%3|1|3|9|w:0.1|zsh|/b|",
+                                       "%3|1|3|2|w:0.1|zsh|/b",
+                                       "%3|x|3|2|w:0.1|zsh|/b|"};
     std::string listing = record("%1", "work", "0.0", "zsh", "/a") + "\n\n";
     for (const auto& line : bad) listing += line + "\n";
     listing += record("%2", "work", "0.2", "vim", "/c");
@@ -64,7 +67,8 @@ TEST_F(Tmux, ListingSkipsAndLogsTheRecordsThatDoNotParse) {
 }
 
 TEST_F(Tmux, AddressesNeedASessionAndTwoNumbersOfAnyScript) {
-    for (const char* good : {"work:1.0", "a:b:2.3", "w:\u0661.\u0662", "w:\u2167.0"}) EXPECT_TRUE(quib::Tmux::isPaneSpec(good)) << good;
+    for (const char* good : {"work:1.0", "a:b:2.3", "w:\u0661.\u0662", "w:\u2167.0"})
+        EXPECT_TRUE(quib::Tmux::isPaneSpec(good)) << good;
     for (const char* bad : {"work:1", "work:1.2.3", ":1.0", "work:.0", "work:x.0", "work:1.", "work", "%3"})
         EXPECT_FALSE(quib::Tmux::isPaneSpec(bad)) << bad;
     EXPECT_TRUE(quib::Tmux::isPaneID("%\u0661\u0662"));
@@ -153,7 +157,8 @@ TEST_F(Tmux, AnAddressResolvesToItsPaneAndAMissingOneToNothing) {
     EXPECT_EQ(tmux.resolve("nosuch:0.0"), std::nullopt);
     // tmux picks a pane for its own syntax, which must never pass for a pane of the user's.
     const std::string first = server.idOf("work:0.0");
-    for (const std::string& odd : std::vector<std::string>{"-L", "-", "--", "-F", "-S/x", "work", "work:0", first + ";", first + " ", "{last}", "-L:0.0"})
+    for (const std::string& odd : std::vector<std::string>{"-L", "-", "--", "-F", "-S/x", "work", "work:0", first + ";",
+                                                           first + " ", "{last}", "-L:0.0"})
         EXPECT_EQ(tmux.resolve(odd), std::nullopt) << odd;
 }
 

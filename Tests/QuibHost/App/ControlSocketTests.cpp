@@ -86,7 +86,8 @@ TEST(ControlSocket, AnswersOneRequestWithItsLinesThenCloses) {
     ASSERT_TRUE(socket) << socket.error().message;
     Client client((*socket)->path());
     ASSERT_TRUE(client.connected());
-    client.write(R"({"command":"status"})" "\n");
+    client.write(R"({"command":"status"})"
+                 "\n");
     const auto lines = client.readAll();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], (Json{{"command", "status"}}));
@@ -105,7 +106,8 @@ TEST(ControlSocket, ClosesSilentClientsAndTurnsAwayClientsBeyondTheCap) {
         idle.push_back(std::make_unique<Client>((*socket)->path()));
         ASSERT_TRUE(idle.back()->connected());
     }
-    for (int i = 0; i < 500 && clock->pendingTimers() < ControlSocket::maxConnections; ++i) std::this_thread::sleep_for(2ms);
+    for (int i = 0; i < 500 && clock->pendingTimers() < ControlSocket::maxConnections; ++i)
+        std::this_thread::sleep_for(2ms);
     Client turnedAway((*socket)->path());
     const auto refusal = turnedAway.readLine();
     ASSERT_TRUE(refusal);
@@ -117,7 +119,8 @@ TEST(ControlSocket, ClosesSilentClientsAndTurnsAwayClientsBeyondTheCap) {
     clock->advance(1ms);
     for (auto& client : idle) EXPECT_FALSE(client->readLine().has_value());
     Client later((*socket)->path());
-    later.write(R"({"command":"status"})" "\n");
+    later.write(R"({"command":"status"})"
+                "\n");
     EXPECT_EQ(later.readAll().size(), 2u);
 }
 
@@ -178,7 +181,8 @@ TEST(ControlSocket, IsPrivateAndRefusesASecondHostButReplacesAStaleSocket) {
     auto third = ControlSocket::open(path, echoHandler());
     ASSERT_TRUE(third) << third.error().message;
     Client client(path);
-    client.write(R"({"command":"devices"})" "\n");
+    client.write(R"({"command":"devices"})"
+                 "\n");
     EXPECT_EQ(client.readAll().size(), 2u);
 
     std::ofstream(scratch.path / "plain") << "not a socket";
@@ -199,7 +203,8 @@ TEST(ControlSocket, TellsWhenAWatchingClientLeavesAndClosesWatchersOnTheWayOut) 
     ASSERT_TRUE(socket);
     {
         Client client((*socket)->path());
-        client.write(R"({"command":"watch"})" "\n");
+        client.write(R"({"command":"watch"})"
+                     "\n");
         EXPECT_EQ(client.readLine(), R"({"watching":true})");
         ASSERT_EQ(handled.get_future().wait_for(10s), std::future_status::ready);
         EXPECT_TRUE(kept->isOpen());
@@ -217,7 +222,8 @@ TEST(ControlSocket, TellsWhenAWatchingClientLeavesAndClosesWatchersOnTheWayOut) 
     });
     ASSERT_TRUE(other);
     Client watcher((*other)->path());
-    watcher.write(R"({"command":"watch"})" "\n");
+    watcher.write(R"({"command":"watch"})"
+                  "\n");
     ASSERT_EQ(secondHandled.get_future().wait_for(10s), std::future_status::ready);
     other->reset();
     EXPECT_EQ(watcher.readLine(), std::nullopt);

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <mutex>
+#include <thread>
 
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
@@ -24,7 +24,9 @@ constexpr std::int64_t kNow = 1'800'000'000'000;  // the fake clock's wall time,
 // Keeps every request, after `delay`; the test answers each one when it likes, on its own thread.
 class RecordingPoster final : public HttpPoster {
 public:
-    bool accepts(std::string_view url) const override { return url.starts_with("http://") || url.starts_with("https://"); }
+    bool accepts(std::string_view url) const override {
+        return url.starts_with("http://") || url.starts_with("https://");
+    }
     std::optional<HttpUrl> resolve(std::string_view, std::string_view) const override { return std::nullopt; }
     void post(HttpRequest request, Completion completion) override {
         entered = true;
@@ -88,7 +90,8 @@ protected:
     }
     void setRelay() { (void)settings->setString(quib::PushSender::relayKey, "https://relay.example/push"); }
 
-    AgentEvent event(const std::string& target, std::int64_t at = kNow, AgentEvent::Kind kind = AgentEvent::Kind::waiting) {
+    AgentEvent event(const std::string& target, std::int64_t at = kNow,
+                     AgentEvent::Kind kind = AgentEvent::Kind::waiting) {
         return AgentEvent{target, kind, at, std::nullopt};
     }
     std::vector<HttpRequest> posted() {
@@ -104,8 +107,8 @@ protected:
     }
     std::size_t linesWith(std::string_view text) const {
         const auto lines = log->lines();
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
+        return static_cast<std::size_t>(std::count_if(
+            lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
     }
 
     testing::ScratchFolder scratch{"quib-push"};

@@ -81,8 +81,8 @@ public:
     void app(const std::string& relative, const std::string& keys = "") { entry(system(), relative, keys); }
     void userApp(const std::string& relative, const std::string& keys = "") { entry(user(), relative, keys); }
     void entry(const fs::path& folder, const std::string& relative, const std::string& keys) {
-        write(folder / relative, "[Desktop Entry]\n" + keys + "Type=Application\nName=" + fs::path(relative).stem().string() +
-                                     "\nExec=run\n");
+        write(folder / relative, "[Desktop Entry]\n" + keys +
+                                     "Type=Application\nName=" + fs::path(relative).stem().string() + "\nExec=run\n");
     }
     // Writes the file, then moves the modification time of each folder above it up to the
     // application folder a second on, so that a walk sees the change however coarse the
@@ -138,7 +138,8 @@ public:
 
     testing::ScratchFolder scratch{"catalog"};
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::shared_ptr<CountingApps> apps = std::make_shared<CountingApps>(std::vector{user(), system()}, scratch.path / "bin");
+    std::shared_ptr<CountingApps> apps =
+        std::make_shared<CountingApps>(std::vector{user(), system()}, scratch.path / "bin");
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>(clock);
     std::shared_ptr<FakeUsage> usage = std::make_shared<FakeUsage>();
     std::shared_ptr<FakeDock> dock = std::make_shared<FakeDock>();
@@ -166,7 +167,8 @@ TEST(AppCatalog, ListsEachDesktopIdOnceFromTheFirstFolder) {
     fixture.app(".secret.desktop");
     fixture.app(".cache/cached.desktop");
 
-    EXPECT_EQ(fixture.suggestedIDs(), (std::vector<std::string>{"org.example.Editor", "org.example.Mail", "tools-probe"}));
+    EXPECT_EQ(fixture.suggestedIDs(),
+              (std::vector<std::string>{"org.example.Editor", "org.example.Mail", "tools-probe"}));
     EXPECT_EQ(fixture.suggest().front().name, "Mine");
 }
 
@@ -177,7 +179,8 @@ TEST(AppCatalog, LeavesOutEntriesThatAreNoAppsOfTheirOwn) {
     fixture.app("deleted.desktop", "Hidden=true\n");
     fixture.app("top.desktop", "Terminal=true\n");
     fixture.app("missing.desktop", "TryExec=no-such-program\n");
-    fixture.write(fixture.system() / "site.desktop", "[Desktop Entry]\nType=Link\nName=Site\nURL=https://example.org\n");
+    fixture.write(fixture.system() / "site.desktop",
+                  "[Desktop Entry]\nType=Link\nName=Site\nURL=https://example.org\n");
     fixture.app("quib-host.desktop");
     // A user's copy that hides an app or keeps it out of menus hides the system's copy too.
     fixture.app("gone.desktop");
@@ -239,8 +242,8 @@ TEST(AppCatalog, RanksByScoreThenByNameIgnoringCase) {
     fixture.dock->ids = {"a-docked"};
     fixture.usage->table["z-used"] = {1023, fixture.clock->wallNow() - std::chrono::hours(24 * 14)};  // 10 × 0.5
 
-    EXPECT_EQ(fixture.suggestedIDs(), (std::vector<std::string>{"z-used", "kitty", "e-running", "a-docked",
-                                                                 "c-alpha", "b-beta", "d-second", "f-first"}));
+    EXPECT_EQ(fixture.suggestedIDs(), (std::vector<std::string>{"z-used", "kitty", "e-running", "a-docked", "c-alpha",
+                                                                "b-beta", "d-second", "f-first"}));
     EXPECT_EQ(fixture.suggestedIDs(3), (std::vector<std::string>{"z-used", "kitty", "e-running"}));
     EXPECT_TRUE(fixture.suggest(0).empty());
     EXPECT_EQ(fixture.suggest(1000).size(), 8u);
@@ -448,7 +451,8 @@ TEST(AppCatalog, AnswersEachIconOnceAndLooksAtABoundedNumberOfIdentifiers) {
     fixture.renderer = std::make_shared<FakeRenderer>();
     fixture.app("kitty.desktop", "Icon=kitty\n");
     fixture.icon("kitty");
-    EXPECT_EQ(idsOf(iconsOf(fixture.catalog(), std::vector<std::string>(60000, "kitty"))), std::vector<std::string>{"kitty"});
+    EXPECT_EQ(idsOf(iconsOf(fixture.catalog(), std::vector<std::string>(60000, "kitty"))),
+              std::vector<std::string>{"kitty"});
 
     std::vector<std::string> many;
     for (std::size_t n = 0; n < AppCatalog::mostIcons; ++n) many.push_back("missing." + std::to_string(n));

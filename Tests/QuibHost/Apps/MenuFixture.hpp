@@ -34,7 +34,11 @@ inline MenuNode keyed(const std::string& title, std::optional<std::string> chara
 
 // An item holding a menu of `items`, as a top-level item or a submenu's item is.
 inline MenuNode holding(std::optional<std::string> title, std::vector<MenuNode> items) {
-    return MenuNode{std::move(title), std::nullopt, std::nullopt, std::nullopt, {MenuNode{std::nullopt, {}, {}, {}, std::move(items)}}};
+    return MenuNode{std::move(title),
+                    std::nullopt,
+                    std::nullopt,
+                    std::nullopt,
+                    {MenuNode{std::nullopt, {}, {}, {}, std::move(items)}}};
 }
 
 inline MenuNode bar(std::vector<MenuNode> topLevelItems) {

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Platform/Tmux/Tmux.hpp"
 #include "QuibHost/Apps/TestRepository.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
-#include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 
@@ -34,7 +34,8 @@ protected:
 
     quib::Vocabulary& vocabulary() {
         if (!made) {
-            injector = quib::EventInjector::create({.desktop = desktop->services(), .permissions = desktop, .clock = clock});
+            injector =
+                quib::EventInjector::create({.desktop = desktop->services(), .permissions = desktop, .clock = clock});
             made = std::make_unique<quib::Vocabulary>(quib::Vocabulary::Config{.clock = clock,
                                                                                .desktop = desktop->services(),
                                                                                .injector = injector,

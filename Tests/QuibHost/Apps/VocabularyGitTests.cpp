@@ -52,8 +52,8 @@ TEST_F(VocabularyGit, ADetachedHeadNamesNoBranch) {
 
 // A name in Latin-1 is not UTF-8: only it is left out, not the names beside it.
 TEST_F(VocabularyGit, NamesOutsideAsciiComeBackAsTheyAreAndQuotedOnesAreLeftOut) {
-    repository.commit({"caf\xC3\xA9.txt", "na\xC3\xAFve file.md", "say\"hi\".txt", "tab\there.txt", "plain.txt",
-                       "latin\xE9.ts"});
+    repository.commit(
+        {"caf\xC3\xA9.txt", "na\xC3\xAFve file.md", "say\"hi\".txt", "tab\there.txt", "plain.txt", "latin\xE9.ts"});
     const Git git(gitPaths);
     const Names expected{"caf\xC3\xA9.txt", "na\xC3\xAFve file.md", "plain.txt"};
     EXPECT_EQ(git.recentlyChangedFiles(root), expected);
@@ -73,9 +73,10 @@ TEST_F(VocabularyGit, TrackedFilesAreReadNoFurtherThanTheNamesWanted) {
     // 64 MB of names, then a wait past the time limit, from a git that is real for the rest.
     const auto huge = scratch.path / "bin" / "git";
     std::filesystem::create_directories(huge.parent_path());
-    std::ofstream(huge) << "#!/bin/sh\ncase \"$*\" in *ls-files*) yes src/HugeListing.ts | head -c 67108864; exec sleep 30;; "
-                           "esac\nexec "
-                        << TestRepository::git << " \"$@\"\n";
+    std::ofstream(huge)
+        << "#!/bin/sh\ncase \"$*\" in *ls-files*) yes src/HugeListing.ts | head -c 67108864; exec sleep 30;; "
+           "esac\nexec "
+        << TestRepository::git << " \"$@\"\n";
     std::filesystem::permissions(huge, std::filesystem::perms::owner_all);
     gitPaths.insert(gitPaths.begin(), huge);
 
@@ -131,8 +132,9 @@ TEST_F(VocabularyGit, ProgramsNamedInTheRepositorysConfigurationNeverRun) {
     };
     // A commit signed by a stand-in for the signing program, so that showing signatures has one.
     const std::string signer =
-        plant("signer", "cat >/dev/null\necho '[GNUPG:] SIG_CREATED ' >&2\necho '-----BEGIN PGP SIGNATURE-----'\necho x\n"
-                        "echo '-----END PGP SIGNATURE-----'\n");
+        plant("signer",
+              "cat >/dev/null\necho '[GNUPG:] SIG_CREATED ' >&2\necho '-----BEGIN PGP SIGNATURE-----'\necho x\n"
+              "echo '-----END PGP SIGNATURE-----'\n");
     repository.write("a.ts");
     repository.run({"add", "-A"});
     repository.run({"-c", "gpg.program=" + signer, "commit", "-q", "-S", "-m", "signed"});
@@ -149,7 +151,8 @@ TEST_F(VocabularyGit, ProgramsNamedInTheRepositorysConfigurationNeverRun) {
     (void)vocabulary().extract(root);
     EXPECT_FALSE(fs::exists(ran)) << "ran: " << fileContents(ran);
     // The stand-ins do run when git is asked plainly, so the test would see them.
-    (void)Subprocess::run(std::string(TestRepository::git), {"-C", root, "log", "-1"}, std::nullopt, std::chrono::seconds(30));
+    (void)Subprocess::run(std::string(TestRepository::git), {"-C", root, "log", "-1"}, std::nullopt,
+                          std::chrono::seconds(30));
     EXPECT_TRUE(fs::exists(ran));
 }
 

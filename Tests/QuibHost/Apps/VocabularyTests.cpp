@@ -87,8 +87,14 @@ TEST_F(Vocabulary, RecentFilesWeighByTheirPlaceAndTheirIdentifiersThreeQuartersO
 }
 
 TEST_F(Vocabulary, TheBestWeightWinsAndEachWordComesBackInOneLetterCase) {
-    auto scores = table({{"login", 0.5}, {"login", 4.0}, {"login", 2.0}, {"Login", 3.0}, {"FORM", 0.5}, {"Form", 2.0},
-                         {"Cafe\xCC\x81", 1.0}, {"Caf\xC3\xA9", 1.5}});
+    auto scores = table({{"login", 0.5},
+                         {"login", 4.0},
+                         {"login", 2.0},
+                         {"Login", 3.0},
+                         {"FORM", 0.5},
+                         {"Form", 2.0},
+                         {"Cafe\xCC\x81", 1.0},
+                         {"Caf\xC3\xA9", 1.5}});
     EXPECT_EQ(scores.weight("login"), 4.0);
     // Composed and decomposed forms are one term, in the form first given.
     EXPECT_EQ(scores.weight("Caf\xC3\xA9"), 1.5);
@@ -97,10 +103,23 @@ TEST_F(Vocabulary, TheBestWeightWinsAndEachWordComesBackInOneLetterCase) {
 
 TEST_F(Vocabulary, RankDropsNumbersHashesAndPlainDictionaryWords) {
     const Terms terms = vocabulary().rank(table({
-        {"deadbeef1", 1}, {"facade42", 1}, {"\uFF24\uFF25\uFF21\uFF24\uFF22\uFF25\uFF25\uFF26", 1},  // full-width
-        {"3dModel", 1}, {"\uFF13dModel", 1}, {"abcdefg", 1}, {"abc123", 1},
-        {"cafe", 1}, {"Cafe", 1}, {"beef", 1}, {"main", 1}, {"feature", 1}, {"features", 1}, {"main2", 1},
-        {"caf\xC3\xA9", 1}, {"ab", 1}, {"dead_beef", 1},
+        {"deadbeef1", 1},
+        {"facade42", 1},
+        {"\uFF24\uFF25\uFF21\uFF24\uFF22\uFF25\uFF25\uFF26", 1},  // full-width
+        {"3dModel", 1},
+        {"\uFF13dModel", 1},
+        {"abcdefg", 1},
+        {"abc123", 1},
+        {"cafe", 1},
+        {"Cafe", 1},
+        {"beef", 1},
+        {"main", 1},
+        {"feature", 1},
+        {"features", 1},
+        {"main2", 1},
+        {"caf\xC3\xA9", 1},
+        {"ab", 1},
+        {"dead_beef", 1},
     }));
     EXPECT_EQ(terms, (Terms{"Cafe", "abc123", "abcdefg", "beef", "caf\xC3\xA9", "dead_beef", "features", "main2"}));
 }
@@ -141,8 +160,8 @@ TEST_F(Vocabulary, IdentifiersComeFromSourceFilesOfAtMost256KiB) {
         return quib::Vocabulary::identifiers(scratch.path / name);
     };
     EXPECT_EQ(file("a.ts", "let userName = na\xC3\xAFveParser(x1, _tmp);\nuserName;"),
-              (Terms{"let", "userName", "user", "Name", "na\xC3\xAFveParser", "na\xC3\xAFve", "Parser", "_tmp", "userName",
-                     "user", "Name"}));
+              (Terms{"let", "userName", "user", "Name", "na\xC3\xAFveParser", "na\xC3\xAFve", "Parser", "_tmp",
+                     "userName", "user", "Name"}));
     EXPECT_EQ(file("Main.SWIFT", "struct Main {}"), (Terms{"struct", "Main"}));
 
     const std::string line = "const alpha = 1;";

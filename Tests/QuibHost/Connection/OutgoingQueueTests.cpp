@@ -6,7 +6,7 @@ using namespace quib;
 
 TEST(OutgoingQueue, WritesOneItemAtATimeInOrder) {
     OutgoingQueue queue;
-    EXPECT_TRUE(queue.push({"a\n", false}));   // idle: caller starts writing
+    EXPECT_TRUE(queue.push({"a\n", false}));  // idle: caller starts writing
     const std::string* inFlight = &queue.front().bytes;
     EXPECT_FALSE(queue.push({"b\n", false}));  // busy: waits its turn
     EXPECT_FALSE(queue.push({"c\n", true}));

@@ -31,9 +31,9 @@ struct Completion {
 class TlsConnection : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto made = quib::TlsListener::create(network->context(),
-                                              quib::QuibTransport::parameters("ABCDEF", quib::QuibTransport::Derivation::current()),
-                                        asio::ip::make_address("127.0.0.1"), 0, clock);
+        auto made = quib::TlsListener::create(
+            network->context(), quib::QuibTransport::parameters("ABCDEF", quib::QuibTransport::Derivation::current()),
+            asio::ip::make_address("127.0.0.1"), 0, clock);
         ASSERT_TRUE(made);
         listener = *made;
         std::promise<std::shared_ptr<quib::TlsConnection>> accepted;

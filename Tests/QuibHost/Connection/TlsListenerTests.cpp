@@ -61,7 +61,8 @@ TEST(TlsListener, BacksOffOnTheClockWhenDescriptorsRunOut) {
     auto previous = Logger::setSink(log);
     auto clock = std::make_shared<FakeClock>();
     auto network = NetworkQueue::create("test.net", clock);
-    auto listener = TlsListener::create(network->context(), QuibTransport::parameters("ABCDEF", QuibTransport::Derivation::current()),
+    auto listener = TlsListener::create(network->context(),
+                                        QuibTransport::parameters("ABCDEF", QuibTransport::Derivation::current()),
                                         asio::ip::make_address("127.0.0.1"), 0, clock);
     ASSERT_TRUE(listener);
     std::atomic<int> delivered{0};

@@ -63,7 +63,8 @@ TEST(LoginItem, AnEntryTheSessionSkipsIsNotRegistered) {
         return item.status();
     };
     EXPECT_EQ(statusOf("[Desktop Entry]\nExec=x\nHidden=true\n"), LoginItem::Status::notRegistered);
-    EXPECT_EQ(statusOf("[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled = false\n"), LoginItem::Status::notRegistered);
+    EXPECT_EQ(statusOf("[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled = false\n"),
+              LoginItem::Status::notRegistered);
     EXPECT_EQ(statusOf("[Desktop Entry]\nExec=x\n[Desktop Action a]\nHidden=true\n"), LoginItem::Status::enabled);
     EXPECT_EQ(statusOf("[Desktop Entry]\nExec=x\nHidden=false\n"), LoginItem::Status::enabled);
 }

@@ -10,7 +10,9 @@ namespace {
 using testing::PanelHost;
 using Kind = RemoteReachService::Status::Kind;
 
-std::vector<MenuItem> away(const MenuViewState& state) { return buildMenuView(state).section(MenuSection::away)->items; }
+std::vector<MenuItem> away(const MenuViewState& state) {
+    return buildMenuView(state).section(MenuSection::away)->items;
+}
 
 std::vector<std::string> texts(const std::vector<MenuItem>& items) {
     std::vector<std::string> shown;
@@ -24,8 +26,8 @@ QuibCandidate candidate(std::string host) { return {std::move(host), 61413, Quib
 // the rows and the hint show while away access is off.
 TEST(MenuAway, OverlayCandidatesGiveRowsAndTheHintWhateverTheSwitch) {
     MenuViewState state;
-    state.candidates = {candidate("100.63.0.1"),   candidate("100.64.0.1"),     candidate("100.128.0.1"),
-                        candidate("192.168.1.4"),  candidate("100.127.255.254"), candidate("studio.local"),
+    state.candidates = {candidate("100.63.0.1"),       candidate("100.64.0.1"),      candidate("100.128.0.1"),
+                        candidate("192.168.1.4"),      candidate("100.127.255.254"), candidate("studio.local"),
                         candidate("fd7a:115c:a1e0::5")};
     const auto items = away(state);
     EXPECT_EQ(texts(items),

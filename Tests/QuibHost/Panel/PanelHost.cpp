@@ -36,11 +36,15 @@ PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChang
                      const std::filesystem::path& executable) {
     (void)settings->setString("quib.pairingCode.v1", "KX7P2M");
     revealer = std::make_shared<RecordingRevealer>(calls);
-    log = std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = scratch.path, .clock = clock, .revealer = revealer});
+    log = std::make_shared<DeliveryLog>(
+        DeliveryLog::Config{.dataHome = scratch.path, .clock = clock, .revealer = revealer});
     inbox = std::make_shared<AttachmentInbox>(
         AttachmentInbox::Config{.dataHome = scratch.path, .clock = clock, .revealer = revealer});
-    push = PushSender::create(
-        {.settings = settings, .secrets = SecretStore(scratch.path / "secrets"), .poster = nullptr, .clock = clock, .main = main});
+    push = PushSender::create({.settings = settings,
+                               .secrets = SecretStore(scratch.path / "secrets"),
+                               .poster = nullptr,
+                               .clock = clock,
+                               .main = main});
     registry = DeviceRegistry::create(main, settings, clock);
     auto config = TestHost{.main = main,
                            .settings = settings,

@@ -8,10 +8,10 @@
 
 #include "Platform/FileRevealer.hpp"
 #include "QuibHost/App/ControlCommands.hpp"
+#include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Panel/HostState.hpp"
 #include "QuibHost/Panel/MenuActions.hpp"
 #include "QuibHost/Panel/MenuViewModelSource.hpp"
-#include "QuibHost/Approvals/PushSender.hpp"
 #include "QuibHost/Reach/RemoteReachService.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/HostServer.hpp"

@@ -3,8 +3,8 @@
 #include <regex>
 
 #include "QuibHost/Panel/SettingsActions.hpp"
-#include "Tests/Support/SettingsHost.hpp"
 #include "Tests/Support/FakeTargetStore.hpp"
+#include "Tests/Support/SettingsHost.hpp"
 
 namespace quib {
 namespace {

@@ -19,12 +19,13 @@ protected:
     AwayKeys() { previousSink = Logger::setSink(log); }
     ~AwayKeys() override { Logger::setSink(previousSink); }
 
-    std::optional<Bytes> stored(const std::string& deviceID) const { return secrets.read(SecretStore::awayService, deviceID); }
+    std::optional<Bytes> stored(const std::string& deviceID) const {
+        return secrets.read(SecretStore::awayService, deviceID);
+    }
     std::size_t linesWith(const std::string& text) const {
         const auto lines = log->lines();
-        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.find(text) != std::string::npos;
-        }));
+        return static_cast<std::size_t>(std::count_if(
+            lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
     }
 
     ScratchFolder scratch{"quib-keys"};

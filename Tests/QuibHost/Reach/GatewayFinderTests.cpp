@@ -70,8 +70,8 @@ TEST(GatewayFinder, SkipsLinksThatAreDownOrOfAnotherKind) {
     const auto tunnels = GatewayFinder::parseRoutes(
         "ppp0\t00000000\t0100000A\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
         "tun0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
-    EXPECT_EQ(GatewayFinder::choose(tunnels, {link("ppp0", LinkKind::other, "10.64.1.2"),
-                                              link("tun0", LinkKind::other, "192.168.1.7")}),
+    EXPECT_EQ(GatewayFinder::choose(
+                  tunnels, {link("ppp0", LinkKind::other, "10.64.1.2"), link("tun0", LinkKind::other, "192.168.1.7")}),
               std::nullopt);
 }
 
@@ -79,16 +79,16 @@ TEST(GatewayFinder, FindsNoneWithoutADefaultIPv4RouteThroughAGateway) {
     SKIP_UNLESS_LITTLE_ENDIAN();
     const std::vector<Link> links{link("eth0", LinkKind::wiredEthernet, "10.0.0.5")};
     // A host whose only default route is an IPv6 one has just its subnet routes here.
-    EXPECT_EQ(GatewayFinder::choose(GatewayFinder::parseRoutes(
-                                        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\n"
-                                        "eth0\t0000000A\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"),
-                                    links),
+    EXPECT_EQ(GatewayFinder::choose(
+                  GatewayFinder::parseRoutes("Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\n"
+                                             "eth0\t0000000A\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"),
+                  links),
               std::nullopt);
     // A default route straight onto the link, with no gateway to ask, and a row that does not read.
-    EXPECT_EQ(GatewayFinder::choose(GatewayFinder::parseRoutes(
-                                        "eth0\t00000000\t00000000\t0001\t0\t0\t100\t00000000\t0\t0\t0\n"
-                                        "eth0\t00000000\t0100000A\t0003\t0\t0\tlow\t00000000\t0\t0\t0\n"),
-                                    links),
+    EXPECT_EQ(GatewayFinder::choose(
+                  GatewayFinder::parseRoutes("eth0\t00000000\t00000000\t0001\t0\t0\t100\t00000000\t0\t0\t0\n"
+                                             "eth0\t00000000\t0100000A\t0003\t0\t0\tlow\t00000000\t0\t0\t0\n"),
+                  links),
               std::nullopt);
     EXPECT_EQ(GatewayFinder::choose({}, links), std::nullopt);
 }
@@ -117,7 +117,8 @@ int readVethInPrivateNamespace() {
     }
     if (!qa) return noVeth;
     if (*qa != link("qa", LinkKind::wiredEthernet, "10.9.0.1")) return wrongFacts;
-    if (NetworkInterfaces().describe(asio::ip::make_address("10.9.0.1")) != "qa(wiredEthernet)") return wrongDescription;
+    if (NetworkInterfaces().describe(asio::ip::make_address("10.9.0.1")) != "qa(wiredEthernet)")
+        return wrongDescription;
     if (GatewayFinder::find() != gateway("10.9.0.2", "qa", "10.9.0.1")) return wrongGateway;
     return read;
 }

@@ -53,17 +53,16 @@ std::vector<std::string> urls(const std::vector<HttpUrl>& locations) {
 TEST(SsdpSearch, SendsTheThreeSearchesAndListsEachLocationOnceInArrivalOrder) {
     FakeRouter responder([](const Bytes& request) -> Answers {
         switch (searchIndex(request)) {
-        case 0:
-            return {datagram(ssdpAnswer("http://127.0.0.1:5000/a.xml")),
+            case 0:
+                return {
+                    datagram(ssdpAnswer("http://127.0.0.1:5000/a.xml")),
                     datagram("HTTP/1.1 200 OK\r\nst: x\r\nlocation:  http://127.0.0.1:5000/b.xml \t\r\n\r\n", 20ms)};
-        case 1:
-            return {datagram(ssdpAnswer("http://127.0.0.1:5000/a.xml"), 40ms),
-                    datagram("HTTP/1.1 200 OK\r\nLOCATION http://127.0.0.1:5000/nocolon.xml\r\n\r\n", 40ms),
-                    datagram("HTTP/1.1 200 OK\r\nST: upnp:rootdevice\r\n\r\n", 40ms)};
-        case 2:
-            return {datagram("HTTP/1.1 200 OK\nLOCATION: http://127.0.0.1:5000/c.xml\n\n", 60ms)};
-        default:
-            return {};
+            case 1:
+                return {datagram(ssdpAnswer("http://127.0.0.1:5000/a.xml"), 40ms),
+                        datagram("HTTP/1.1 200 OK\r\nLOCATION http://127.0.0.1:5000/nocolon.xml\r\n\r\n", 40ms),
+                        datagram("HTTP/1.1 200 OK\r\nST: upnp:rootdevice\r\n\r\n", 40ms)};
+            case 2: return {datagram("HTTP/1.1 200 OK\nLOCATION: http://127.0.0.1:5000/c.xml\n\n", 60ms)};
+            default: return {};
         }
     });
     const auto search = searchAt(responder, 300ms);
@@ -80,7 +79,8 @@ TEST(SsdpSearch, SendsTheThreeSearchesAndListsEachLocationOnceInArrivalOrder) {
 }
 
 TEST(SsdpSearch, FindsNothingThatAnswersAfterTheWindow) {
-    FakeRouter responder([](const Bytes&) -> Answers { return {datagram(ssdpAnswer("http://127.0.0.1/d.xml"), 500ms)}; });
+    FakeRouter responder(
+        [](const Bytes&) -> Answers { return {datagram(ssdpAnswer("http://127.0.0.1/d.xml"), 500ms)}; });
     EXPECT_TRUE(searchAt(responder, 200ms).discover(std::nullopt, CancelToken()).empty());
 }
 

@@ -26,7 +26,7 @@ constexpr std::uint16_t awayPort = 61423;
 
 // One line of the fake router's record.
 struct Received {
-    std::string kind;                // "udp", "ssdp" or "http"
+    std::string kind;                 // "udp", "ssdp" or "http"
     std::vector<std::string> fields;  // the rest, the hexadecimal bytes last
     // The bytes received ("-" when there were none).
     std::string text() const {
@@ -52,7 +52,8 @@ std::vector<Received> record(const std::string& kind) {
 TEST(UPnPGatewayNamespace, MapsThroughTheRealSearchAndDeletesByEveryMeans) {
     const char* inside = std::getenv("QUIB_ROUTER_NAMESPACE");
     if (!inside || std::string(inside) != "1") {
-        GTEST_SKIP() << "needs the router namespace: run through Tests/Reach/private-network.sh (ctest -R RouterNamespace)";
+        GTEST_SKIP()
+            << "needs the router namespace: run through Tests/Reach/private-network.sh (ctest -R RouterNamespace)";
     }
     ReachTimings timings;
     timings.portMapping = 300ms;
@@ -61,7 +62,8 @@ TEST(UPnPGatewayNamespace, MapsThroughTheRealSearchAndDeletesByEveryMeans) {
     ASSERT_EQ(mapper.gateway(), (PortMapper::Gateway{{"10.77.0.1", 5351}, UDPExchange::Interface{"qh0", "10.77.0.2"}}));
 
     std::promise<PortMapper::Outcome> mapped;
-    mapper.map(awayPort, 7200, CancelToken(), [&](PortMapper::Outcome outcome) { mapped.set_value(std::move(outcome)); });
+    mapper.map(awayPort, 7200, CancelToken(),
+               [&](PortMapper::Outcome outcome) { mapped.set_value(std::move(outcome)); });
     EXPECT_EQ(mapped.get_future().get(), PortMapper::Outcome(Mapping{"203.0.113.9", awayPort, 7200, "UPnP"}));
 
     const auto searches = record("ssdp");

@@ -10,8 +10,8 @@
 
 #include "Runtime/MainLoop.hpp"
 #include "Shared/Json.hpp"
-#include "Tests/Support/TestPhone.hpp"
 #include "Tests/Support/TestLines.hpp"
+#include "Tests/Support/TestPhone.hpp"
 
 namespace quib::testing {
 
@@ -21,7 +21,8 @@ class ApprovedPhone {
 public:
     ApprovedPhone(std::shared_ptr<MainLoop> main, std::uint16_t port) : main_(std::move(main)), phone_("ABCDEF") {
         EXPECT_FALSE(phone_.connect(port));
-        phone_.write(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Phone","deviceID":"D-A"}}})" "\n");
+        phone_.write(R"({"hello":{"_0":{"protocolVersion":23,"deviceName":"Phone","deviceID":"D-A"}}})"
+                     "\n");
         EXPECT_EQ(expect("welcome")["status"]["deviceApproved"], true);
     }
     void write(const std::string& line) { phone_.write(line); }

@@ -117,8 +117,7 @@ TEST_F(DeviceRegistry, RevokingAgainMovesTheDeviceToTheEndKeepingItsName) {
     const WallTime again = later(60s);
     (void)registry->revoke("A");
     main->runPending();
-    EXPECT_EQ(registry->revoked().value(),
-              (DeviceList{{"B", "Bob", again - 60s}, {"A", "Ann", again}}));
+    EXPECT_EQ(registry->revoked().value(), (DeviceList{{"B", "Bob", again - 60s}, {"A", "Ann", again}}));
     EXPECT_TRUE(registry->approved().value().empty());
 }
 
@@ -227,10 +226,11 @@ TEST_F(DeviceRegistry, EachChangeIsStoredInOneWriteAndADeviceInBothListsCountsAs
     const auto folder = std::filesystem::temp_directory_path() / ("quib-registry-" + std::to_string(::getpid()));
     std::filesystem::remove_all(folder);
     std::vector<std::string> writes;
-    settings = Settings::atPath(folder / "defaults.json", [&](const std::filesystem::path& path, std::string_view text) {
-        writes.emplace_back(text);
-        return writeFileAtomically(path, text);
-    });
+    settings =
+        Settings::atPath(folder / "defaults.json", [&](const std::filesystem::path& path, std::string_view text) {
+            writes.emplace_back(text);
+            return writeFileAtomically(path, text);
+        });
     auto registry = open();
     (void)registry->approve("A", "Ann");
     main->runPending();
@@ -269,7 +269,8 @@ TEST_F(DeviceRegistry, RefreshesAreSavedTogetherWithinTheDelayAndNeverLost) {
         std::vector<std::string> names;
         auto stored = Settings::atPath(path);
         for (auto key : {Registry::approvedKey, Registry::revokedKey})
-            for (const auto& device : QuibCoder::decode<DeviceList>(textOf(stored->bytes(key).value_or(Bytes{}))).valueOr({}))
+            for (const auto& device :
+                 QuibCoder::decode<DeviceList>(textOf(stored->bytes(key).value_or(Bytes{}))).valueOr({}))
                 names.push_back(device.id + "=" + device.name);
         return names;
     };

@@ -12,7 +12,8 @@ namespace quib::testing {
 
 namespace {
 
-const std::string requestRemoteAccess = R"({"requestRemoteAccess":{}})" "\n";
+const std::string requestRemoteAccess = R"({"requestRemoteAccess":{}})"
+                                        "\n";
 
 }  // namespace
 
@@ -41,8 +42,7 @@ protected:
     }
 
     void drain(TestPhone& phone) {
-        while (nextLine(phone, 200ms)) {
-        }
+        while (nextLine(phone, 200ms)) {}
     }
 
     // A phone connected to a port with this key or code, its hello said and its welcome read.
@@ -65,7 +65,8 @@ protected:
 TEST_F(HostServerAway, LocalPhoneIsHandedItsKeyWhichTheAwayListenerAcceptsAtOnce) {
     approve("D-A", "Phone");
     const auto port = startServer();
-    EXPECT_TRUE(eventually([&] { return log->contains("away: no approved device has a key yet, so nothing is listening"); }));
+    EXPECT_TRUE(
+        eventually([&] { return log->contains("away: no approved device has a key yet, so nothing is listening"); }));
     EXPECT_FALSE(server->inspect().awayListenerPort);
 
     // A phone on 127.0.0.1 reaches the dual-stack listener as ::ffff:127.0.0.1 and is judged by
@@ -79,7 +80,8 @@ TEST_F(HostServerAway, LocalPhoneIsHandedItsKeyWhichTheAwayListenerAcceptsAtOnce
     EXPECT_EQ(secrets.read(SecretStore::awayService, "D-A"), material);
     EXPECT_TRUE(log->contains("away: issued a key for <private>"));
     ASSERT_TRUE(awayListening());
-    EXPECT_TRUE(eventually([&] { return log->contains("away: listening on " + std::to_string(awayPort) + " for 1 device(s)"); }));
+    EXPECT_TRUE(eventually(
+        [&] { return log->contains("away: listening on " + std::to_string(awayPort) + " for 1 device(s)"); }));
 
     // From away the phone is never handed its key, not even when it asks.
     auto away = greeted(awayPort, "D-A", QuibTransport::Key{"quib.away.1.D-A", *material});
@@ -123,7 +125,8 @@ TEST_F(HostServerAway, RevokedDevicesKeyNoLongerOpensTheAwayListener) {
     main->post([&] { (void)server->revoke("D-A"); });
     main->runPending();
     EXPECT_FALSE(secrets.read(SecretStore::awayService, "D-A"));
-    EXPECT_TRUE(eventually([&] { return log->contains("away: listening on " + std::to_string(awayPort) + " for 1 device(s)"); }));
+    EXPECT_TRUE(eventually(
+        [&] { return log->contains("away: listening on " + std::to_string(awayPort) + " for 1 device(s)"); }));
     TestPhone refused(keyA);
     EXPECT_TRUE(refused.connect(awayPort)) << "the revoked key still opened the away listener";
     greeted(awayPort, "D-B", keyB);
@@ -193,13 +196,15 @@ TEST_F(HostServerAway, StopAwayClosesAwayConnectionsAndReleasesWhatTheyHeld) {
     const auto key = storeKey("D-A");
     // Stands in for an approval request the away phone submitted.
     server->setGate([&](const ClientMessage& message, quib::HostServer::Client& client) {
-        if (std::holds_alternative<ClientMessage::Hello>(message.value) && client.isAway) client.approvalIDs.insert("REQ-1");
+        if (std::holds_alternative<ClientMessage::Hello>(message.value) && client.isAway)
+            client.approvalIDs.insert("REQ-1");
         return true;
     });
     const auto port = startServer();
     ASSERT_TRUE(awayListening());
     auto away = greeted(awayPort, "D-A", key);
-    away->write(R"({"click":{"button":"left","phase":"down","clickCount":1}})" "\n");
+    away->write(R"({"click":{"button":"left","phase":"down","clickCount":1}})"
+                "\n");
     ASSERT_TRUE(settle(*away));
     ASSERT_EQ(desktop->pressedButtons(), std::set<std::int64_t>{EventButton::left});
     auto local = greeted(port, "D-A");
@@ -216,7 +221,8 @@ TEST_F(HostServerAway, StopAwayClosesAwayConnectionsAndReleasesWhatTheyHeld) {
     server->stopAway();
     EXPECT_TRUE(away->waitClosed());
     EXPECT_TRUE(pendingAway.waitClosed());
-    EXPECT_TRUE(eventually([&] { return desktop->pressedButtons().empty(); })) << "the away phone's button stays pressed";
+    EXPECT_TRUE(eventually([&] { return desktop->pressedButtons().empty(); }))
+        << "the away phone's button stays pressed";
     EXPECT_TRUE(eventually([&] { return approvals->withdrawn() == std::set<std::string>{"REQ-1"}; }));
     EXPECT_EQ(failuresOf("127.0.0.1"), 0) << "the closed pending connection counted as a failed handshake";
     EXPECT_TRUE(settle(*local));
@@ -233,7 +239,8 @@ TEST_F(HostServerAway, RemoteAccessGoesOnlyToControlConnectionsOfApprovedDevices
     auto waiting = greeted(port, "D-W");
     TestPhone upload(code);
     ASSERT_FALSE(upload.connect(port));
-    upload.write(R"({"uploadHello":{"_0":{"deviceID":"D-A","deviceName":"Approved","targetIDs":["T"],"count":1}}})" "\n");
+    upload.write(R"({"uploadHello":{"_0":{"deviceID":"D-A","deviceName":"Approved","targetIDs":["T"],"count":1}}})"
+                 "\n");
     ASSERT_EQ(caseOf(parse(nextLine(upload))), "uploadReady");
     drain(*approved);
     drain(*waiting);

@@ -20,12 +20,10 @@
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Targets/AttachmentReceiver.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
-#include "Tests/Support/TmuxServer.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Shared/Json.hpp"
-#include "Tests/Support/TestPhone.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/FakeApprovalBroker.hpp"
 #include "Tests/Support/FakeStillCapture.hpp"
@@ -42,6 +40,8 @@
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
+#include "Tests/Support/TestPhone.hpp"
+#include "Tests/Support/TmuxServer.hpp"
 
 namespace quib::testing {
 
@@ -134,12 +134,14 @@ protected:
     // Starts the server and waits until it listens.
     std::uint16_t startServer() {
         server->start(code);
-        EXPECT_TRUE(eventually([&] { return server->isListening().value(); })) << server->lastError().value().value_or("");
+        EXPECT_TRUE(eventually([&] { return server->isListening().value(); }))
+            << server->lastError().value().value_or("");
         return server->inspect().listenerPort.value_or(0);
     }
 
     // Pumps the main loop until `condition` holds; real time only bounds the wait.
-    bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    bool eventually(const std::function<bool()>& condition,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         return testing::eventually(condition, timeout, [this] { main->runPending(); });
     }
 
@@ -165,7 +167,8 @@ protected:
 
     // A phone that said the upload hello (with `behind` in the same write) and was told the
     // upload's batch identifier, which is kept in `batchID`.
-    std::unique_ptr<TestPhone> readyUpload(std::uint16_t port, const std::string& hello, const std::string& behind = "") {
+    std::unique_ptr<TestPhone> readyUpload(std::uint16_t port, const std::string& hello,
+                                           const std::string& behind = "") {
         auto phone = std::make_unique<TestPhone>(code);
         EXPECT_FALSE(phone->connect(port));
         phone->write(hello + behind);
@@ -200,8 +203,8 @@ protected:
     }
 
     static std::string helloLine(const std::string& deviceID, const std::string& name = "Phone") {
-        return "{\"hello\":{\"_0\":{\"protocolVersion\":23,\"deviceName\":\"" + name + "\",\"deviceID\":\"" +
-               deviceID + "\"}}}\n";
+        return "{\"hello\":{\"_0\":{\"protocolVersion\":23,\"deviceName\":\"" + name + "\",\"deviceID\":\"" + deviceID +
+               "\"}}}\n";
     }
 
     // A phone of an approved device, connected and past its hello, with the lines of its welcome read.
@@ -238,8 +241,8 @@ protected:
     std::shared_ptr<RecordingTargetRouter> router = std::make_shared<RecordingTargetRouter>();
     std::shared_ptr<FakeTargetStore> targets = std::make_shared<FakeTargetStore>(main);
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>();
-    std::shared_ptr<EventInjector> injector =
-        EventInjector::create({.desktop = desktop->services(), .permissions = desktop, .clock = clock, .settings = settings});
+    std::shared_ptr<EventInjector> injector = EventInjector::create(
+        {.desktop = desktop->services(), .permissions = desktop, .clock = clock, .settings = settings});
     std::shared_ptr<FakeApprovalBroker> approvals = std::make_shared<FakeApprovalBroker>(main);
     std::shared_ptr<RecordingPushSender> push = std::make_shared<RecordingPushSender>();
     ScratchFolder scratch{"quib-server"};

@@ -15,7 +15,8 @@ std::string click(const char* button, const char* phase, std::int64_t count = 1)
            "\",\"clickCount\":" + std::to_string(count) + "}}\n";
 }
 
-const std::string moveRight = R"({"move":{"dx":10,"dy":0}})" "\n";
+const std::string moveRight = R"({"move":{"dx":10,"dy":0}})"
+                              "\n";
 
 // The simulated desktop of these tests: one 1440 × 900 display, the pointer at (100, 100).
 void showOneDisplay(SimulatedDesktop& desktop) {
@@ -29,9 +30,15 @@ TEST_F(HostServer, PointerLinesReachTheInjectorInOrderOnTheNetworkQueue) {
     showOneDisplay(*desktop);
     const auto port = startServer();
     auto phone = approvedPhone(port, "D-1");
-    phone->write(R"({"move":{"dx":5000,"dy":0}})" "\n" + click("left", "down", 2) + moveRight + click("left", "up", 2) +
-                 R"({"scrollPhase":{"_0":"began"}})" "\n" R"({"scroll":{"dx":0,"dy":-12.5}})" "\n"
-                 R"({"scrollPhase":{"_0":"ended"}})" "\n");
+    phone->write(R"({"move":{"dx":5000,"dy":0}})"
+                 "\n" +
+                 click("left", "down", 2) + moveRight + click("left", "up", 2) +
+                 R"({"scrollPhase":{"_0":"began"}})"
+                 "\n"
+                 R"({"scroll":{"dx":0,"dy":-12.5}})"
+                 "\n"
+                 R"({"scrollPhase":{"_0":"ended"}})"
+                 "\n");
     ASSERT_TRUE(settle(*phone));
 
     const auto events = desktop->events();
@@ -83,7 +90,10 @@ TEST_F(HostServer, StoppingReleasesHeldButtonsAndEndsTheScrollGesture) {
     showOneDisplay(*desktop);
     const auto port = startServer();
     auto phone = approvedPhone(port, "D-1");
-    phone->write(click("left", "down") + R"({"scrollPhase":{"_0":"began"}})" "\n" R"({"scroll":{"dx":0,"dy":5}})" "\n");
+    phone->write(click("left", "down") + R"({"scrollPhase":{"_0":"began"}})"
+                                         "\n"
+                                         R"({"scroll":{"dx":0,"dy":5}})"
+                                         "\n");
     ASSERT_TRUE(settle(*phone));
     ASSERT_EQ(desktop->pressedButtons(), std::set<std::int64_t>{EventButton::left});
 
@@ -97,12 +107,16 @@ TEST_F(HostServer, PointingAtThePanelLandsInTheMirroredWindow) {
     showOneDisplay(*desktop);
     const auto port = startServer();
     auto phone = approvedPhone(port, "D-1");
-    phone->write(R"({"pointAtPanel":{"x":0.5,"y":0.5}})" "\n");
+    phone->write(R"({"pointAtPanel":{"x":0.5,"y":0.5}})"
+                 "\n");
     ASSERT_TRUE(settle(*phone));
     EXPECT_TRUE(desktop->events().empty());  // nothing is mirrored
 
     panelStreamer->mirror(Rect{200, 100, 400, 300});
-    phone->write(R"({"pointAtPanel":{"x":-0.3,"y":1.7}})" "\n" R"({"pointAtPanel":{"x":0.25,"y":0.5}})" "\n");
+    phone->write(R"({"pointAtPanel":{"x":-0.3,"y":1.7}})"
+                 "\n"
+                 R"({"pointAtPanel":{"x":0.25,"y":0.5}})"
+                 "\n");
     ASSERT_TRUE(settle(*phone));
     const auto events = desktop->events();
     ASSERT_EQ(events.size(), 2u);
@@ -110,7 +124,8 @@ TEST_F(HostServer, PointingAtThePanelLandsInTheMirroredWindow) {
     EXPECT_EQ(events[1].location, (Point{300, 250}));
 
     panelStreamer->mirror(Rect{200, 100, 0, 300});
-    phone->write(R"({"pointAtPanel":{"x":0.5,"y":0.5}})" "\n");
+    phone->write(R"({"pointAtPanel":{"x":0.5,"y":0.5}})"
+                 "\n");
     ASSERT_TRUE(settle(*phone));
     EXPECT_EQ(desktop->events().size(), 2u);
 }

@@ -39,8 +39,8 @@ class MachineInfoFile : public ::testing::Test {
 protected:
     void TearDown() override { std::filesystem::remove(path); }
     void write(const std::string& text) { std::ofstream(path) << text; }
-    std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 ("quib-machine-info-" + std::to_string(::getpid()));
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("quib-machine-info-" + std::to_string(::getpid()));
 };
 
 TEST_F(MachineInfoFile, PrettyHostNameIsUnquotedAndPreferredToTheSystemName) {

@@ -10,7 +10,8 @@ const MonoTime start = MonoTime(10h);
 }
 
 TEST(ThrottleTable, LockOutDoublesFromTheThirdFailureAndStopsAtFiveMinutes) {
-    const std::vector<std::optional<std::int64_t>> expected = {std::nullopt, std::nullopt, 2, 4, 8, 16, 32, 64, 128, 256, 300, 300};
+    const std::vector<std::optional<std::int64_t>> expected = {std::nullopt, std::nullopt, 2,   4,   8,   16,
+                                                               32,           64,           128, 256, 300, 300};
     ThrottleTable table;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const auto failure = table.noteFailure("10.0.0.2", start + std::chrono::seconds(i));

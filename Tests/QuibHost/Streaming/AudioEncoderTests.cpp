@@ -18,7 +18,9 @@ const PcmFormat kMono44k{44100, 1, PcmFormat::Sample::int16, true};
 class Silence {
 public:
     Silence(const PcmFormat& format, std::int64_t frames)
-        : format_(format), frames_(frames), data_(format.bytesPerFramePerPlane() * static_cast<std::size_t>(frames) + 1) {
+        : format_(format),
+          frames_(frames),
+          data_(format.bytesPerFramePerPlane() * static_cast<std::size_t>(frames) + 1) {
         pointers_.assign(static_cast<std::size_t>(format.planeCount()), data_.data());
     }
     PcmBuffer buffer() const { return PcmBuffer{format_, frames_, pointers_}; }
@@ -40,8 +42,8 @@ protected:
     }
     std::size_t linesWith(std::string_view text) const {
         const auto lines = log->lines();
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
+        return static_cast<std::size_t>(std::count_if(
+            lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
     }
 
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
@@ -55,8 +57,13 @@ private:
 
 TEST_F(AudioEncoder, BitrateSettingIsUsedOnlyWithinItsRange) {
     EXPECT_EQ(quib::AudioEncoder::bitrate(*settings), 96000);
-    for (const auto& [stored, used] : std::vector<std::pair<std::int64_t, std::int64_t>>{
-             {32000, 32000}, {320000, 320000}, {128000, 128000}, {31999, 96000}, {320001, 96000}, {0, 96000}, {-64000, 96000}}) {
+    for (const auto& [stored, used] : std::vector<std::pair<std::int64_t, std::int64_t>>{{32000, 32000},
+                                                                                         {320000, 320000},
+                                                                                         {128000, 128000},
+                                                                                         {31999, 96000},
+                                                                                         {320001, 96000},
+                                                                                         {0, 96000},
+                                                                                         {-64000, 96000}}) {
         (void)settings->setInteger(quib::AudioEncoder::bitrateKey, stored);
         EXPECT_EQ(quib::AudioEncoder::bitrate(*settings), used) << stored;
     }

@@ -43,8 +43,9 @@ TEST_F(PanelStreamerOverTls, AViewChannelGetsThePanesTextAsFramesAndNoLineEverAn
 
     TestPhone view(code);
     ASSERT_FALSE(view.connect(port));
-    view.write(R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-V","maxWidth":800,"maxHeight":600}}})"
-               "\n");
+    view.write(
+        R"({"viewHello":{"_0":{"protocolVersion":23,"deviceName":"Pad","deviceID":"D-V","maxWidth":800,"maxHeight":600}}})"
+        "\n");
     ViewFrameReader reader(ViewChannel::maxFrameBytes);
     std::vector<ViewFrameReader::Frame> frames;
     const auto read = [&](std::chrono::milliseconds wait) {

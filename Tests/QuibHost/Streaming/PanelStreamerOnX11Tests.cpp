@@ -15,8 +15,8 @@
 #include "Tests/Support/TestHost.hpp"
 #include "Tools/PhoneClient/PhoneClient.hpp"
 // Last: Xlib's macros clash with the names above.
-#include "Tests/Support/X11/CaptureFixture.hpp"
 #include "Tests/Support/ViewChannelReader.hpp"
+#include "Tests/Support/X11/CaptureFixture.hpp"
 
 namespace quib::testing {
 namespace {

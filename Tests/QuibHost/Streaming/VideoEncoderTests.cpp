@@ -75,9 +75,10 @@ TEST_F(VideoEncoder, KeepsOneSessionPerSizeAndAppliesTheRateRule) {
     EXPECT_TRUE(log->contains("view: encoder h264 640x480 @ 2000 kbps"));
 
     encoder->updateRate(12'000'000, 120);
-    const VideoSession::Rates updated{.bitRate = 12'000'000,
-                                      .frameRate = 60,
-                                      .limits = {{.bytes = 750'000, .seconds = 0.25}, {.bytes = 1'950'000, .seconds = 1}}};
+    const VideoSession::Rates updated{
+        .bitRate = 12'000'000,
+        .frameRate = 60,
+        .limits = {{.bytes = 750'000, .seconds = 0.25}, {.bytes = 1'950'000, .seconds = 1}}};
     ASSERT_EQ(first->rateUpdates().size(), 1u);
     EXPECT_EQ(first->rateUpdates()[0], updated);
 
@@ -200,11 +201,11 @@ TEST_F(VideoEncoder, KeyFramesWithoutParameterSetsGetTheSessionsLatest) {
     const Bytes newerPps{0x68, 0xCE, 0x01};
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(encode());
     auto& s = *session();
-    s.answerPicture(annexB({idr}), true);                   // none seen yet
-    s.answerPicture(annexB({sps, pps, slice}), false);      // sets on a picture that is no key frame
-    s.answerPicture(annexB({idr}), true);                   // gets them
-    s.answerPicture(annexB({newerPps, idr}), true);         // carries its own
-    s.answerPicture(annexB({idr}), true);                   // the latest of each type
+    s.answerPicture(annexB({idr}), true);               // none seen yet
+    s.answerPicture(annexB({sps, pps, slice}), false);  // sets on a picture that is no key frame
+    s.answerPicture(annexB({idr}), true);               // gets them
+    s.answerPicture(annexB({newerPps, idr}), true);     // carries its own
+    s.answerPicture(annexB({idr}), true);               // the latest of each type
     ASSERT_EQ(outputs.size(), 5u);
     for (const auto& output : outputs) ASSERT_TRUE(output.has_value());
     EXPECT_TRUE(outputs[0]->isKeyframe);

@@ -31,8 +31,8 @@ TEST(VideoPackager, SplitsOnBothStartCodesAndWritesUnitsAfterTheirLengths) {
     Bytes idr(300, 0x5A);
     idr[0] = 0x65;
     const Bytes slice{0x41, 0x9A, 0x00, 0x03, 0x01};
-    const Bytes stream = concat({Bytes{0, 0}, four, aud, four, sps, four, pps, three, sei, Bytes{0, 0}, three, idr,
-                                 four, slice, Bytes{0}});
+    const Bytes stream = concat(
+        {Bytes{0, 0}, four, aud, four, sps, four, pps, three, sei, Bytes{0, 0}, three, idr, four, slice, Bytes{0}});
 
     VideoPackager packager(Codec::h264);
     const auto output = packager.package(stream, true);
@@ -53,11 +53,11 @@ TEST(VideoPackager, SplitsOnBothStartCodesAndWritesUnitsAfterTheirLengths) {
 TEST(VideoPackager, RefusesStreamsWithNothingToCarry) {
     VideoPackager packager(Codec::h264);
     EXPECT_FALSE(packager.package({}, true));
-    EXPECT_FALSE(packager.package(Bytes{0, 0, 0, 0}, true));                        // zeros, no unit
-    EXPECT_FALSE(packager.package(Bytes{0x65, 0x88, 0x84}, true));                  // no start code
-    EXPECT_FALSE(packager.package(Bytes{0x01, 0, 0, 1, 0x65, 0x88}, true));         // bytes before the first
+    EXPECT_FALSE(packager.package(Bytes{0, 0, 0, 0}, true));                          // zeros, no unit
+    EXPECT_FALSE(packager.package(Bytes{0x65, 0x88, 0x84}, true));                    // no start code
+    EXPECT_FALSE(packager.package(Bytes{0x01, 0, 0, 1, 0x65, 0x88}, true));           // bytes before the first
     EXPECT_FALSE(packager.package(Bytes{0, 0, 1, 0x67, 0x64, 0, 0, 1, 0x09}, true));  // only a set and a delimiter
-    EXPECT_FALSE(packager.package(Bytes{0, 0, 1, 0, 0, 1}, false));                 // empty units
+    EXPECT_FALSE(packager.package(Bytes{0, 0, 1, 0, 0, 1}, false));                   // empty units
 }
 
 }  // namespace

@@ -133,7 +133,8 @@ protected:
     }
     std::size_t logCount(std::string_view text) const {
         const auto lines = log->lines();
-        return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; });
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.find(text) != std::string::npos; });
     }
 
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();

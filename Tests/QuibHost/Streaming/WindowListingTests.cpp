@@ -50,10 +50,8 @@ protected:
     const std::string app = "org.example.Editor";
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>(clock);
-    WindowListing listing{{.desktop = desktop->services(),
-                           .permissions = desktop,
-                           .jpeg = std::make_shared<SizeJpeg>(),
-                           .clock = clock}};
+    WindowListing listing{
+        {.desktop = desktop->services(), .permissions = desktop, .jpeg = std::make_shared<SizeJpeg>(), .clock = clock}};
 };
 
 TEST_F(WindowListingTest, NotesFollowTheAppAndEachPermission) {
@@ -133,7 +131,8 @@ TEST_F(WindowListingTest, JoinsBothSidesOnceEachAndSortsStably) {
 
 TEST_F(WindowListingTest, KeepsTwelveAndJudgesTheNoteOnThem) {
     for (std::uint32_t id = 1; id <= 12; ++id) open(id, 400 + id, 400);
-    desktop->openWindow(app, {.id = 13, .title = {}, .frame = {0, 0, 200, 200}, .numbered = false});  // capture only, smallest
+    desktop->openWindow(
+        app, {.id = 13, .title = {}, .frame = {0, 0, 200, 200}, .numbered = false});  // capture only, smallest
     const auto listed = list();
     ASSERT_EQ(listed.windows.size(), 12u);
     EXPECT_EQ(listed.windows.front().id, 12u);

@@ -46,7 +46,8 @@ TEST_F(DeliveryLog, TheFirstDeliveryMakesAnOwnerOnlyFileAndLaterOnesAppendWholeL
 
 // A name is written as it is, even when it holds the separators themselves.
 TEST_F(DeliveryLog, NamesAreWrittenUnchangedAndTheTextNeverAppears) {
-    const std::string line = quib::DeliveryLog::line(receipt(true, "a\tb\nc", 3, false, "secret text"), clock->wallNow());
+    const std::string line =
+        quib::DeliveryLog::line(receipt(true, "a\tb\nc", 3, false, "secret text"), clock->wallNow());
     EXPECT_EQ(line, "2027-01-15T08:00:00Z\tdelivered\ta\tb\nc\t3 chars\tsubmitted=no\n");
 }
 

@@ -18,9 +18,9 @@
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Runtime/Sleeper.hpp"
-#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/FakeSleeper.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
+#include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/TmuxServer.hpp"
 
 namespace quib::testing {
@@ -176,8 +176,11 @@ protected:
     std::shared_ptr<FakeSleeper> sleeper = std::make_shared<FakeSleeper>(clock);
     std::shared_ptr<MainLoop> restores = std::make_shared<MainLoop>(clock);
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>(clock);
-    std::shared_ptr<quib::EventInjector> injector = quib::EventInjector::create(
-        {.desktop = desktop->services(), .permissions = desktop, .clock = clock, .sleeper = sleeper, .pasteboardQueue = restores});
+    std::shared_ptr<quib::EventInjector> injector = quib::EventInjector::create({.desktop = desktop->services(),
+                                                                                 .permissions = desktop,
+                                                                                 .clock = clock,
+                                                                                 .sleeper = sleeper,
+                                                                                 .pasteboardQueue = restores});
     std::shared_ptr<DeliveryLog> log =
         std::make_shared<DeliveryLog>(DeliveryLog::Config{.dataHome = data.path, .clock = clock});
     TmuxRuns runs;

@@ -145,7 +145,7 @@ protected:
     void installApp(const std::string& bundleID, const std::string& keys = "") {
         fs::create_directories(scratch.path / "applications");
         std::ofstream(scratch.path / "applications" / (bundleID + ".desktop")) << "[Desktop Entry]\nType=Application\n"
-                                                                              << keys;
+                                                                               << keys;
     }
 
     void onMain(const std::function<void()>& work) {
@@ -160,7 +160,8 @@ protected:
     std::shared_ptr<Settings> settings = Settings::inMemory();
     quib::testing::ScratchFolder scratch{"targets"};
     quib::Tmux tmux;
-    std::shared_ptr<DesktopEntries> apps = std::make_shared<DesktopEntries>(std::vector<fs::path>{scratch.path / "applications"});
+    std::shared_ptr<DesktopEntries> apps =
+        std::make_shared<DesktopEntries>(std::vector<fs::path>{scratch.path / "applications"});
     std::shared_ptr<FakeSeeds> seeds = std::make_shared<FakeSeeds>();
     std::shared_ptr<SimulatedDesktop> desktop = std::make_shared<SimulatedDesktop>();
     std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();

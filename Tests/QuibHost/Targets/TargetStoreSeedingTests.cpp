@@ -44,8 +44,8 @@ TEST_F(TargetStore, AFirstStartSeedsAgentPanesThenTheAppsThenTheFrontmostApp) {
     auto& targets = make();
 
     const auto list = targets.targets().value();
-    ASSERT_EQ(names(list), (std::vector<std::string>{"claude (work:0.0)", "claude (work:0.1)", "Terminal", "Kitty",
-                                                     "Focused"}));
+    ASSERT_EQ(names(list),
+              (std::vector<std::string>{"claude (work:0.0)", "claude (work:0.1)", "Terminal", "Kitty", "Focused"}));
     EXPECT_EQ(seeds->limits, std::vector<std::size_t>{5});
     for (std::size_t n : {0u, 1u}) {
         QuibTarget expected = pane(list[n].id, list[n].name, tmuxServer.idOf("work:0." + std::to_string(n)));
@@ -119,17 +119,15 @@ TEST_F(TargetStore, AnExistingListWithoutPanesGetsAgentPanesInFrontOnce) {
 }
 
 TEST_F(TargetStore, SeedsAtMostTwelveAgentPanesNamedByTheirSessionOrElseTheirAddress) {
-    const auto seeded = quib::TargetStore::seedPaneTargets({listed("%1", "work:0.0", "claude"),
-                                                            listed("%2", "work:1.0", "claude"),
-                                                            listed("%3", "work:1.1", "zsh"),
-                                                            listed("%4", "play:0.0", "codex"),
-                                                            listed("%5", "tools:0.0", "vim"),
-                                                            listed("%6", "play:1.0", "Claude")});
+    const auto seeded = quib::TargetStore::seedPaneTargets(
+        {listed("%1", "work:0.0", "claude"), listed("%2", "work:1.0", "claude"), listed("%3", "work:1.1", "zsh"),
+         listed("%4", "play:0.0", "codex"), listed("%5", "tools:0.0", "vim"), listed("%6", "play:1.0", "Claude")});
     EXPECT_EQ(names(seeded),
               (std::vector<std::string>{"claude (work:0.0)", "claude (work:1.0)", "codex (play)", "Claude (play)"}));
 
     std::vector<Tmux::Pane> many;
-    for (int n = 0; n < 13; ++n) many.push_back(listed("%" + std::to_string(n), "s" + std::to_string(n) + ":0.0", "claude"));
+    for (int n = 0; n < 13; ++n)
+        many.push_back(listed("%" + std::to_string(n), "s" + std::to_string(n) + ":0.0", "claude"));
     const auto twelve = quib::TargetStore::seedPaneTargets(many);
     ASSERT_EQ(twelve.size(), 12u);
     EXPECT_EQ(twelve.back().tmuxTarget, "%11");
@@ -146,14 +144,14 @@ TEST_F(TargetStore, SeedsAtMostTwelveAgentPanesNamedByTheirSessionOrElseTheirAdd
 TEST_F(TargetStore, OffersTheAgentPanesNoSavedTargetHolds) {
     auto& targets = makeWith({pane("P", "Agent", "%1")});
     onMain([&] {
-        targets.applyProvisional({listed("%1", "work:0.0", "claude"), listed("%2", "work:0.1", "claude"),
-                                  listed("%3", "work:0.2", "bash"), listed("%4", "work:1.0", "claude"),
-                                  listed("%5", "play:0.0", "codex")},
-                                 {});
+        targets.applyProvisional(
+            {listed("%1", "work:0.0", "claude"), listed("%2", "work:0.1", "claude"), listed("%3", "work:0.2", "bash"),
+             listed("%4", "work:1.0", "claude"), listed("%5", "play:0.0", "codex")},
+            {});
     });
-    const std::vector<QuibTarget> expected{offeredPane("%2", "claude (work)", "sparkle"),
-                                           offeredPane("%4", "claude (work)", "sparkle"),
-                                           offeredPane("%5", "codex (play)", "chevron.left.forwardslash.chevron.right")};
+    const std::vector<QuibTarget> expected{
+        offeredPane("%2", "claude (work)", "sparkle"), offeredPane("%4", "claude (work)", "sparkle"),
+        offeredPane("%5", "codex (play)", "chevron.left.forwardslash.chevron.right")};
     EXPECT_EQ(targets.provisionalTargets().value(), expected);
     EXPECT_EQ(targets.snapshot().provisional, expected);
     EXPECT_EQ(ids(targets.targets().value()), std::vector<std::string>{"P"});
@@ -206,7 +204,8 @@ TEST_F(TargetStore, ARefreshPublishesOnlyChangesAndAPromotedPaneIsNotOfferedAgai
     onMain([&] { targets.remove({targets.targets().value()[0].id}); });  // the seeded pane
 
     int published = 0;
-    auto subscription = targets.provisionalTargets().subscribe([&](const auto&) { ++published; }, {.skipCurrent = true});
+    auto subscription =
+        targets.provisionalTargets().subscribe([&](const auto&) { ++published; }, {.skipCurrent = true});
     const auto refresh = [&] {
         onMain([&] { targets.refreshProvisional(); });
         settle();

@@ -171,7 +171,8 @@ Welcomed welcomed(const HostProcess& host, const PhoneIdentity& identity, std::c
     auto phone = connectPhone(options);
     if (!phone) return {};
     EXPECT_TRUE(phone->sendHello(identity.deviceID, identity.name));
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     auto welcome = phone->receiveCase("welcome", left);
     if (!welcome) {
         ADD_FAILURE() << welcome.error().message << "\n" << host.log();

@@ -75,8 +75,8 @@ private:
     // One start on the port in the home's defaults. With `mayRetry`, a host that could not
     // listen because the port was taken meanwhile sets `portTaken` instead of failing the test.
     static std::unique_ptr<HostProcess> startOnce(TempHome& home, const std::optional<std::string>& display,
-                                                  const std::map<std::string, std::string>& environment,
-                                                  bool mayRetry, bool& portTaken);
+                                                  const std::map<std::string, std::string>& environment, bool mayRetry,
+                                                  bool& portTaken);
 
     std::optional<ChildProcess> process_;
     std::filesystem::path logPath_;

@@ -51,9 +51,8 @@ std::unique_ptr<ClientWindow> ClientWindow::open(const std::string& display, con
     auto client = std::make_unique<ClientWindow>(Passkey{}, std::move(*window));
     const bool listed = eventually([&] {
         bool found = false;
-        client->use([&](Display* d) {
-            found = std::ranges::count(X11ClientWindows::clients(d), client->window()) == 1;
-        });
+        client->use(
+            [&](Display* d) { found = std::ranges::count(X11ClientWindows::clients(d), client->window()) == 1; });
         return found;
     });
     if (!listed) {

@@ -9,8 +9,8 @@
 
 #include <X11/Xlib.h>
 
-#include "Tests/Support/X11/OwnedWindow.hpp"
 #include "Tests/Support/Eventually.hpp"
+#include "Tests/Support/X11/OwnedWindow.hpp"
 
 namespace quib::testing {
 
@@ -25,7 +25,7 @@ public:
     struct Options {
         std::string instance = "quib-client";
         std::string className = "QuibClient";
-        std::optional<std::string> netTitle = {};   // _NET_WM_NAME, UTF-8
+        std::optional<std::string> netTitle = {};     // _NET_WM_NAME, UTF-8
         std::optional<std::string> legacyTitle = {};  // WM_NAME, Latin-1
         std::optional<std::int64_t> processID = {};
     };

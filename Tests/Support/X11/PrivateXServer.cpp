@@ -10,7 +10,8 @@
 
 namespace quib::testing {
 
-std::unique_ptr<PrivateXServer> PrivateXServer::start(const std::string& screen, const std::vector<std::string>& options) {
+std::unique_ptr<PrivateXServer> PrivateXServer::start(const std::string& screen,
+                                                      const std::vector<std::string>& options) {
     std::string pattern = (std::filesystem::temp_directory_path() / "quib-xvfb-XXXXXX").string();
     const int fd = mkstemp(pattern.data());
     if (fd < 0) return nullptr;
@@ -53,8 +54,8 @@ bool PrivateXServer::startWindowManager(const std::string& configuration) {
     windowManager_.emplace(std::move(*started));
     // A window manager says it runs by naming its check window on the root window.
     for (int tries = 0; tries < 300; ++tries) {
-        auto check = ChildProcess::start({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, {{"DISPLAY", name_}},
-                                         "/dev/null");
+        auto check =
+            ChildProcess::start({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, {{"DISPLAY", name_}}, "/dev/null");
         if (check) {
             const auto line = check->readLine(std::chrono::seconds(5));
             (void)check->wait(std::chrono::seconds(5));

@@ -146,8 +146,7 @@ void ProbeWindow::record(Display*, XEvent& event) {
             seen.count = event.xmapping.count;
             seen.state = static_cast<unsigned int>(event.xmapping.request);
             break;
-        default:
-            break;
+        default: break;
     }
     std::lock_guard lock(mutex_);
     events_.push_back(seen);

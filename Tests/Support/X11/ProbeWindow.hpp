@@ -25,13 +25,13 @@ class ProbeWindow {
 
 public:
     struct Event {
-        int type = 0;               // KeyPress, ButtonPress, MotionNotify, MappingNotify ...
-        unsigned int keycode = 0;   // keys; the first keycode of a mapping change
-        KeySym keysym = NoSymbol;   // keys, as the client's own lookup reads them
-        unsigned int state = 0;     // keys, buttons and motion: the modifier and button mask
-        unsigned int button = 0;    // buttons
-        int count = 0;              // mapping changes: how many keycodes
-        Point root;                 // buttons and motion
+        int type = 0;              // KeyPress, ButtonPress, MotionNotify, MappingNotify ...
+        unsigned int keycode = 0;  // keys; the first keycode of a mapping change
+        KeySym keysym = NoSymbol;  // keys, as the client's own lookup reads them
+        unsigned int state = 0;    // keys, buttons and motion: the modifier and button mask
+        unsigned int button = 0;   // buttons
+        int count = 0;             // mapping changes: how many keycodes
+        Point root;                // buttons and motion
     };
 
     struct Options {

@@ -8,9 +8,8 @@
 namespace quib::testing {
 
 std::unique_ptr<SelectionRequestor> SelectionRequestor::open(const std::string& display) {
-    auto window = OwnedWindow::open(display, [](Display* d) {
-        return XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
-    });
+    auto window = OwnedWindow::open(
+        display, [](Display* d) { return XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0); });
     if (!window) return nullptr;
     return std::make_unique<SelectionRequestor>(Passkey{}, std::move(*window));
 }

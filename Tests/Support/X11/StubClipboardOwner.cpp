@@ -52,16 +52,18 @@ void StubClipboardOwner::serve(Display* display, const XSelectionRequestEvent& r
     const std::string target = name ? name : "";
     if (name) XFree(name);
     XEvent reply{};
-    reply.xselection = {SelectionNotify, 0, True, display, request.requestor, request.selection, request.target,
-                        request.property, request.time};
+    reply.xselection = {
+        SelectionNotify,  0,           True, display, request.requestor, request.selection, request.target,
+        request.property, request.time};
     if (target == "TARGETS") {
         std::vector<Atom> atoms(targets_.size() + 1, None);
         atoms[0] = request.target;
-        for (std::size_t i = 0; i < targets_.size(); ++i) atoms[i + 1] = XInternAtom(display, targets_[i].c_str(), False);
+        for (std::size_t i = 0; i < targets_.size(); ++i)
+            atoms[i + 1] = XInternAtom(display, targets_[i].c_str(), False);
         XChangeProperty(display, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<unsigned char*>(atoms.data()), static_cast<int>(atoms.size()));
-    } else if (const auto answer = answers_.find(target); answer != answers_.end() && pieceSize_ != 0 &&
-                                                          answer->second.size() > pieceSize_) {
+    } else if (const auto answer = answers_.find(target);
+               answer != answers_.end() && pieceSize_ != 0 && answer->second.size() > pieceSize_) {
         startTransfer(display, request, answer->second);
     } else if (answer != answers_.end()) {
         XChangeProperty(display, request.requestor, request.property, request.target, 8, PropModeReplace,

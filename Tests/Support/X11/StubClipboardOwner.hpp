@@ -24,8 +24,8 @@ class StubClipboardOwner {
 public:
     // None (with a test failure) when it cannot take the clipboard.
     static std::unique_ptr<StubClipboardOwner> start(const std::string& display, std::vector<std::string> targets,
-                                                     std::map<std::string, Bytes> answers,
-                                                     std::size_t pieceSize = 0, bool announcesSize = true);
+                                                     std::map<std::string, Bytes> answers, std::size_t pieceSize = 0,
+                                                     bool announcesSize = true);
 
     explicit StubClipboardOwner(Passkey) {}
     ~StubClipboardOwner();

@@ -18,10 +18,10 @@ inline std::string testDisplayName() {
 
 // Skips a test that needs the shared display when there is none (a run by hand); scripts/test
 // always provides it.
-#define QUIB_REQUIRE_TEST_DISPLAY()                                                              \
-    do {                                                                                         \
-        if (::quib::testing::testDisplayName().empty()) {                                        \
+#define QUIB_REQUIRE_TEST_DISPLAY()                                                               \
+    do {                                                                                          \
+        if (::quib::testing::testDisplayName().empty()) {                                         \
             GTEST_SKIP() << "needs the test display: QUIB_TEST_DISPLAY is not set (scripts/test " \
-                            "sets it)";                                                          \
-        }                                                                                        \
+                            "sets it)";                                                           \
+        }                                                                                         \
     } while (false)

@@ -16,9 +16,8 @@ using namespace std::chrono_literals;
 
 Window clipboardOwner(X11Connection& connection) {
     Window owner = None;
-    connection.use([&](Display* display) {
-        owner = XGetSelectionOwner(display, XInternAtom(display, "CLIPBOARD", False));
-    });
+    connection.use(
+        [&](Display* display) { owner = XGetSelectionOwner(display, XInternAtom(display, "CLIPBOARD", False)); });
     return owner;
 }
 
@@ -27,8 +26,8 @@ Window clipboardOwner(X11Connection& connection) {
 std::unique_ptr<Xclip> Xclip::hold(const std::string& display, const Bytes& bytes, const std::string& target) {
     auto xclip = std::make_unique<Xclip>(Passkey{});
     const auto input = xclip->folder_.path / "input";
-    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     auto control = X11Connection::open(display);
     if (!control) {
         ADD_FAILURE() << "cannot open " << display;

@@ -28,9 +28,11 @@ std::vector<std::vector<std::uint8_t>> tone(const PcmFormat& format, std::int64_
                                                   std::vector<std::uint8_t>(format.bytesPerFramePerPlane() * frames));
     for (auto& plane : planes) {
         for (std::int64_t frame = 0; frame < frames; ++frame) {
-            const double value = 0.5 * std::sin(2 * std::numbers::pi * kTone * static_cast<double>(start + frame) / format.sampleRate);
+            const double value =
+                0.5 * std::sin(2 * std::numbers::pi * kTone * static_cast<double>(start + frame) / format.sampleRate);
             for (int channel = 0; channel < perPlane; ++channel) {
-                std::uint8_t* at = plane.data() + static_cast<std::size_t>(frame * perPlane + channel) * format.bytesPerSample();
+                std::uint8_t* at =
+                    plane.data() + static_cast<std::size_t>(frame * perPlane + channel) * format.bytesPerSample();
                 if (format.sample == PcmFormat::Sample::float32) {
                     const auto sample = static_cast<float>(value);
                     std::memcpy(at, &sample, sizeof sample);
@@ -44,7 +46,8 @@ std::vector<std::vector<std::uint8_t>> tone(const PcmFormat& format, std::int64_
     return planes;
 }
 
-Result<void> feed(AacConverter& converter, const PcmFormat& format, std::int64_t start, std::int64_t frames, AacPackets& out) {
+Result<void> feed(AacConverter& converter, const PcmFormat& format, std::int64_t start, std::int64_t frames,
+                  AacPackets& out) {
     const auto planes = tone(format, start, frames);
     std::vector<const std::uint8_t*> pointers;
     for (const auto& plane : planes) pointers.push_back(plane.data());
@@ -112,7 +115,8 @@ TEST(FfmpegAacConverter, AToneRoundTripsThroughADecoderGivenOnlyTheFormat) {
 
         AacPackets packets;
         const std::int64_t step = source.sampleRate / 100;
-        for (std::int64_t at = 0; at < source.sampleRate; at += step) ASSERT_TRUE(feed(*converter, source, at, step, packets));
+        for (std::int64_t at = 0; at < source.sampleRate; at += step)
+            ASSERT_TRUE(feed(*converter, source, at, step, packets));
         ASSERT_GE(packets.sizes.size(), 40u);
         for (const std::int64_t size : packets.sizes) {
             EXPECT_GE(size, 1);

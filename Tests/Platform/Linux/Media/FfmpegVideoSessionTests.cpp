@@ -108,7 +108,8 @@ using Frame = std::unique_ptr<AVFrame, FrameDelete>;
 class Decoder {
 public:
     explicit Decoder(Codec codec)
-        : context_(avcodec_alloc_context3(avcodec_find_decoder(codec == Codec::hevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264))) {
+        : context_(avcodec_alloc_context3(
+              avcodec_find_decoder(codec == Codec::hevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264))) {
         context_->thread_count = 1;
         opened_ = avcodec_open2(context_.get(), context_->codec, nullptr) == 0;
     }
@@ -226,7 +227,8 @@ protected:
 void checkPackagingAndDecode(Codec codec, const std::vector<Encoded>& run, const testing::ScrollingText& text,
                              const std::vector<int>& keyframes, double minPsnr = 30) {
     const std::vector<int> setTypes = codec == Codec::hevc ? std::vector<int>{32, 33, 34} : std::vector<int>{7, 8};
-    const std::vector<int> excluded = codec == Codec::hevc ? std::vector<int>{32, 33, 34, 35} : std::vector<int>{7, 8, 9};
+    const std::vector<int> excluded =
+        codec == Codec::hevc ? std::vector<int>{32, 33, 34, 35} : std::vector<int>{7, 8, 9};
     Decoder decoder(codec);
     std::vector<int> seenKeyframes;
     for (std::size_t i = 0; i < run.size(); ++i) {

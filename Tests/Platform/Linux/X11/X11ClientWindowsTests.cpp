@@ -39,7 +39,8 @@ protected:
     }
 
     bool becomesActive(Window window) {
-        return eventually([&] { return query([](Display* d) { return X11ClientWindows::activeWindow(d); }) == window; });
+        return eventually(
+            [&] { return query([](Display* d) { return X11ClientWindows::activeWindow(d); }) == window; });
     }
 
     std::shared_ptr<X11Connection> control;
@@ -55,15 +56,19 @@ DesktopEntry entry(std::string id, std::string startupWMClass = {}, std::string 
 }
 
 TEST_F(X11ClientWindowsTest, ReadsTitlesProcessAndOwnerOfAClient) {
-    auto utf8 = openWindow({.instance = "bars", .className = "QuibBars", .netTitle = "caf\u00e9 \u2014 notes",
-                            .legacyTitle = "ignored", .processID = 4242});
+    auto utf8 = openWindow({.instance = "bars",
+                            .className = "QuibBars",
+                            .netTitle = "caf\u00e9 \u2014 notes",
+                            .legacyTitle = "ignored",
+                            .processID = 4242});
     auto latin1 = openWindow({.instance = "legacy", .className = "Legacy", .legacyTitle = "caf\xe9"});
     auto untitled = openWindow({.instance = "plain-tool", .className = "Plain"});
     ASSERT_TRUE(utf8 && latin1 && untitled);
 
     EXPECT_TRUE(query([](Display* d) { return X11ClientWindows::hasWindowManager(d); }));
     const auto clients = query([](Display* d) { return X11ClientWindows::clients(d); });
-    for (Window w : {utf8->window(), latin1->window(), untitled->window()}) EXPECT_EQ(std::ranges::count(clients, w), 1);
+    for (Window w : {utf8->window(), latin1->window(), untitled->window()})
+        EXPECT_EQ(std::ranges::count(clients, w), 1);
 
     EXPECT_EQ(query([&](Display* d) { return X11ClientWindows::title(d, utf8->window()); }), "caf\u00e9 \u2014 notes");
     EXPECT_EQ(query([&](Display* d) { return X11ClientWindows::title(d, latin1->window()); }), "caf\u00e9");
@@ -152,7 +157,8 @@ TEST_F(X11ClientWindowsTest, TellsAMinimisedWindow) {
         XIconifyWindow(d, window->window(), DefaultScreen(d));
         XSync(d, False);
     });
-    EXPECT_TRUE(eventually([&] { return query([&](Display* d) { return X11ClientWindows::isHidden(d, window->window()); }); }));
+    EXPECT_TRUE(
+        eventually([&] { return query([&](Display* d) { return X11ClientWindows::isHidden(d, window->window()); }); }));
 }
 
 // What the command-line window inspector reports as the window's absolute corner and size.

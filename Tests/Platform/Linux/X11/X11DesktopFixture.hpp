@@ -11,9 +11,9 @@
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/FakeClock.hpp"
+#include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/X11/ProbeWindow.hpp"
 #include "Tests/Support/X11/TestDisplay.hpp"
-#include "Tests/Support/Eventually.hpp"
 
 namespace quib::testing {
 

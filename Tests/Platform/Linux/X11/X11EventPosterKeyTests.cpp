@@ -116,8 +116,8 @@ TEST_F(X11EventPosterKeys, CommandAndControlTogetherPressControlOnce) {
 TEST_F(X11EventPosterKeys, CommandCIsControlShiftCInATerminal) {
     ScratchFolder apps("quib-terminal");
     std::ofstream(apps.path / "quib-probe-term.desktop") << "[Desktop Entry]\nType=Application\nName=Probe Terminal\n"
-                                                         "Exec=quib-probe-term\nStartupWMClass=QuibProbeTerm\n"
-                                                         "Categories=System;TerminalEmulator;\n";
+                                                            "Exec=quib-probe-term\nStartupWMClass=QuibProbeTerm\n"
+                                                            "Categories=System;TerminalEmulator;\n";
     openDesktop(std::make_shared<DesktopEntries>(std::vector{apps.path}));
     openProbe({.instance = "quib-probe-term", .className = "QuibProbeTerm"});
     const auto key = type(KeyChord("c", false, false, false, true), 3);

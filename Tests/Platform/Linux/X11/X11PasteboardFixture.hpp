@@ -14,9 +14,9 @@
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Runtime/Sleeper.hpp"
+#include "Tests/Support/FakeSleeper.hpp"
 #include "Tests/Support/X11/TestDisplay.hpp"
 #include "Tests/Support/X11/Xclip.hpp"
-#include "Tests/Support/FakeSleeper.hpp"
 
 namespace quib::testing {
 

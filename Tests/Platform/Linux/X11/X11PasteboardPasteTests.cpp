@@ -81,22 +81,25 @@ TEST_F(X11Pasteboard, PastesIntoAPlainXtermThroughPrimaryAndPutsPrimaryBack) {
     auto xterm = ChildProcess::start({"xterm", "-geometry", "80x5+0+0", "-e", "sh", "-c", shell, received.string()},
                                      {{"DISPLAY", display}}, folder.path / "xterm.log");
     ASSERT_TRUE(xterm);
-    const bool ready = eventually([&] {
-        bool focused = false;
-        control->use([&](Display* d) {
-            const auto window = X11Properties::focusedWindow(d);
-            const auto windowClass = window ? X11Properties::windowClass(d, *window) : std::nullopt;
-            if (!windowClass || windowClass->className != "XTerm") return;
-            for (Window client : X11ClientWindows::clients(d))
-                focused = focused || X11ClientWindows::title(d, client) == "ready";
-        });
-        return focused;
-    }, 10s);
+    const bool ready = eventually(
+        [&] {
+            bool focused = false;
+            control->use([&](Display* d) {
+                const auto window = X11Properties::focusedWindow(d);
+                const auto windowClass = window ? X11Properties::windowClass(d, *window) : std::nullopt;
+                if (!windowClass || windowClass->className != "XTerm") return;
+                for (Window client : X11ClientWindows::clients(d))
+                    focused = focused || X11ClientWindows::title(d, client) == "ready";
+            });
+            return focused;
+        },
+        10s);
     ASSERT_TRUE(ready) << "the xterm did not come up; its log:\n" << fileContents(folder.path / "xterm.log");
 
     injector().paste(sent);
     EXPECT_EQ(Xclip::readText(display, "UTF8_STRING", "primary"), sent);
-    EXPECT_TRUE(eventually([&] { return fileContents(received) == sent; }, 5s)) << "the xterm received: " << fileContents(received);
+    EXPECT_TRUE(eventually([&] { return fileContents(received) == sent; }, 5s))
+        << "the xterm received: " << fileContents(received);
     EXPECT_TRUE(injector().postKey(KeyChord("enter"), "xterm").ok);
     EXPECT_TRUE(eventually([&] { return fileContents(received) == sent + "done"; }, 5s))
         << "the xterm received: " << fileContents(received);

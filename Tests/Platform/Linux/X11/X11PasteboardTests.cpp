@@ -7,11 +7,11 @@
 #include <cstring>
 #include <thread>
 
+#include "Tests/Platform/Linux/X11/X11PasteboardFixture.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/X11/PrivateXServer.hpp"
 #include "Tests/Support/X11/SelectionRequestor.hpp"
 #include "Tests/Support/X11/StubClipboardOwner.hpp"
-#include "Tests/Platform/Linux/X11/X11PasteboardFixture.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {
@@ -57,9 +57,8 @@ TEST_F(X11Pasteboard, PastedTextIsReadAsEveryTextType) {
     EXPECT_EQ(Xclip::readText(display, "text/plain;charset=utf-8"), text);
     EXPECT_EQ(Xclip::readText(display, "TEXT"), text);
     EXPECT_EQ(Xclip::readText(display, "STRING"), "caf\xE9 ?");
-    EXPECT_EQ(offeredTargets(display),
-              (std::vector<std::string>{"TARGETS", "TIMESTAMP", "MULTIPLE", "UTF8_STRING", "text/plain;charset=utf-8",
-                                        "TEXT", "STRING"}));
+    EXPECT_EQ(offeredTargets(display), (std::vector<std::string>{"TARGETS", "TIMESTAMP", "MULTIPLE", "UTF8_STRING",
+                                                                 "text/plain;charset=utf-8", "TEXT", "STRING"}));
     EXPECT_FALSE(Xclip::read(display, "image/png"));
     // What we own we know without asking anyone.
     EXPECT_EQ(pasteboard->items(), std::vector<PasteboardItem>{textItem(text)});
@@ -233,9 +232,8 @@ TEST_F(X11Pasteboard, AnOwnerThatNeverAnswersATargetCostsThatTargetOnly) {
     EXPECT_GE(took, 450ms);
     EXPECT_LT(took, 1500ms);
     ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].representations,
-              (std::vector<std::pair<std::string, Bytes>>{{"UTF8_STRING", bytesOf("kept")},
-                                                          {"text/html", bytesOf("<b>kept</b>")}}));
+    EXPECT_EQ(items[0].representations, (std::vector<std::pair<std::string, Bytes>>{
+                                            {"UTF8_STRING", bytesOf("kept")}, {"text/html", bytesOf("<b>kept</b>")}}));
 }
 
 TEST_F(X11Pasteboard, AnOwnerThatAnswersNothingEndsTheReadingAfterTwoSeconds) {

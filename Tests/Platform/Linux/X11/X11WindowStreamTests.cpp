@@ -79,7 +79,8 @@ TEST_F(X11WindowStreamTest, EachQuadrantKeepsItsColourThroughSharedMemoryOrTheCo
         ASSERT_TRUE(picture);
         EXPECT_EQ(picture->width(), 320);
         EXPECT_EQ(picture->height(), 200);
-        const std::array<std::pair<double, double>, 4> centres{{{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}};
+        const std::array<std::pair<double, double>, 4> centres{
+            {{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}};
         for (std::size_t i = 0; i < 4; ++i) {
             const Colour seen = colourAt(*picture, centres[i].first, centres[i].second);
             EXPECT_TRUE(seen.near(quadrants[i])) << "quadrant " << i << " shows " << seen;

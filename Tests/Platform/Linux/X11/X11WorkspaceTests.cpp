@@ -18,10 +18,10 @@
 #include "Platform/Linux/X11/X11ClientWindows.hpp"
 #include "Platform/Linux/X11/X11Workspace.hpp"
 #include "Runtime/Subprocess.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/X11/ClientWindow.hpp"
 #include "Tests/Support/X11/PrivateXServer.hpp"
 #include "Tests/Support/X11/TestDisplay.hpp"
-#include "Tests/Support/ScratchFolder.hpp"
 
 namespace quib::testing {
 namespace {
@@ -139,7 +139,10 @@ TEST_F(X11WorkspaceTest, InstancesComeHighestWindowFirstAndActivationBringsOneFo
     ASSERT_TRUE(workspace->activate({"quibbars-term", 70002}));
     EXPECT_EQ(activeWindow(), second->window());
     EXPECT_TRUE(eventually(
-        [&] { return workspace->runningInstances("quibbars-term").front() == RunningApp{"quibbars-term", 70002}; }, 5s));
+        [&] {
+            return workspace->runningInstances("quibbars-term").front() == RunningApp{"quibbars-term", 70002};
+        },
+        5s));
 
     ASSERT_TRUE(workspace->activate({"quib-other", 0}));
     EXPECT_EQ(workspace->frontmostApp(), (RunningApp{"quib-other", 70003}));

@@ -39,11 +39,12 @@ TEST(PortMapWire, SameNetworkTable) {
         const char* peer;
         bool local;
     };
-    for (const Case& c : {Case{"fe80::1%en0", true}, Case{"fd12::5", true}, Case{"::1", true}, Case{"192.168.1.9", true},
-                          Case{"203.0.113.9", false}, Case{"%en0", false}, Case{"", false}, Case{"not an address", false},
-                          Case{"2001:db8:aa:bb::99", true}, Case{"2001:db8:aa:bc::99", false},
-                          // Judged as IPv6: it contains a colon, so only the prefix could make it local.
-                          Case{"::ffff:192.168.1.9", false}}) {
+    for (const Case& c :
+         {Case{"fe80::1%en0", true}, Case{"fd12::5", true}, Case{"::1", true}, Case{"192.168.1.9", true},
+          Case{"203.0.113.9", false}, Case{"%en0", false}, Case{"", false}, Case{"not an address", false},
+          Case{"2001:db8:aa:bb::99", true}, Case{"2001:db8:aa:bc::99", false},
+          // Judged as IPv6: it contains a colon, so only the prefix could make it local.
+          Case{"::ffff:192.168.1.9", false}}) {
         EXPECT_EQ(PortMapWire::isOnSameNetwork(c.peer, own), c.local) << c.peer;
     }
     EXPECT_TRUE(PortMapWire::isOnSameNetwork("::ffff:192.168.1.9", {"::ffff:10.0.0.1"}));
@@ -69,13 +70,16 @@ TEST(PortMapWire, BigEndianReadsNeverLeaveTheBuffer) {
 
 TEST(PortMapWire, NATPMPMessagesByteForByte) {
     EXPECT_EQ(PortMapWire::NATPMP::mapRequest(61423, 61423, 7200), hex("00 02 00 00 EF EF EF EF 00 00 1C 20"));
-    EXPECT_EQ(Bytes(PortMapWire::NATPMP::externalAddressRequest.begin(), PortMapWire::NATPMP::externalAddressRequest.end()),
-              hex("00 00"));
+    EXPECT_EQ(
+        Bytes(PortMapWire::NATPMP::externalAddressRequest.begin(), PortMapWire::NATPMP::externalAddressRequest.end()),
+        hex("00 00"));
 
     const Bytes map = hex("00 82 00 03 00 01 51 80 EF EF 9C 41 00 00 1C 20");
-    EXPECT_EQ(PortMapWire::NATPMP::parseMapResponse(map), (PortMapWire::NATPMP::MapResponse{3, 86400, 61423, 40001, 7200}));
+    EXPECT_EQ(PortMapWire::NATPMP::parseMapResponse(map),
+              (PortMapWire::NATPMP::MapResponse{3, 86400, 61423, 40001, 7200}));
     // Longer answers are read, the excess ignored; a short one, a UDP answer or another version is not.
-    EXPECT_EQ(PortMapWire::NATPMP::parseMapResponse(map + hex("FF FF FF FF")), PortMapWire::NATPMP::parseMapResponse(map));
+    EXPECT_EQ(PortMapWire::NATPMP::parseMapResponse(map + hex("FF FF FF FF")),
+              PortMapWire::NATPMP::parseMapResponse(map));
     EXPECT_FALSE(PortMapWire::NATPMP::parseMapResponse(std::span(map).first(15)));
     EXPECT_FALSE(PortMapWire::NATPMP::parseMapResponse(hex("00 81") + Bytes(map.begin() + 2, map.end())));
     EXPECT_FALSE(PortMapWire::NATPMP::parseMapResponse(hex("01 82") + Bytes(map.begin() + 2, map.end())));
@@ -100,12 +104,13 @@ TEST(PortMapWire, PCPMapRequestAndAnswerByteForByte) {
 
     // Result 11 is still an answer: judging it is the mapper's business.
     const Bytes public7 = hex("00000000000000000000 FFFF CB007107");
-    const Bytes answer = hex("02 81 00 0B 00 00 1C 20 00 00 00 2A") + Bytes(12, 0xEE) + nonce +
-                         hex("06 EE EE EE EF EF 9C 41") + public7;
+    const Bytes answer =
+        hex("02 81 00 0B 00 00 1C 20 00 00 00 2A") + Bytes(12, 0xEE) + nonce + hex("06 EE EE EE EF EF 9C 41") + public7;
     ASSERT_EQ(answer.size(), 60u);
     EXPECT_EQ(PortMapWire::PCP::parseMapResponse(answer),
               (PortMapWire::PCP::MapResponse{11, 7200, 42, nonce, 6, 61423, 40001, public7}));
-    EXPECT_EQ(PortMapWire::ipv4(PortMapWire::PCP::parseMapResponse(answer + hex("00"))->externalAddress), "203.0.113.7");
+    EXPECT_EQ(PortMapWire::ipv4(PortMapWire::PCP::parseMapResponse(answer + hex("00"))->externalAddress),
+              "203.0.113.7");
     EXPECT_FALSE(PortMapWire::PCP::parseMapResponse(std::span(answer).first(59)));
     for (const Bytes& head : {hex("00 81"), hex("02 01")}) {
         EXPECT_FALSE(PortMapWire::PCP::parseMapResponse(head + Bytes(answer.begin() + 2, answer.end())));

@@ -80,7 +80,8 @@ TEST(StunWire, ErrorCode) {
 }
 
 TEST(StunWire, CarrierGradeNATIsTheSharedAddressSpace) {
-    for (const char* host : {"100.64.0.1", "100.127.255.255"}) EXPECT_TRUE((StunWire::Reflexive{host, 1, false}.isCarrierGradeNAT()));
+    for (const char* host : {"100.64.0.1", "100.127.255.255"})
+        EXPECT_TRUE((StunWire::Reflexive{host, 1, false}.isCarrierGradeNAT()));
     for (const char* host : {"100.63.0.1", "100.128.0.1", "10.64.0.1", "100.64.0"}) {
         EXPECT_FALSE((StunWire::Reflexive{host, 1, false}.isCarrierGradeNAT())) << host;
     }

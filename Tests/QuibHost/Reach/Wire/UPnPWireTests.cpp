@@ -62,7 +62,8 @@ TEST(UPnPWire, WritesTheAddPortMappingCallByteForByte) {
     EXPECT_EQ(UPnPWire::soapAction(wanIP2, "AddPortMapping"),
               "\"urn:schemas-upnp-org:service:WANIPConnection:2#AddPortMapping\"");
     EXPECT_EQ(UPnPWire::soapContentType, "text/xml; charset=\"utf-8\"");
-    EXPECT_TRUE(UPnPWire::addPortMappingArguments(80, "10.0.0.2", 0).ends_with("<NewLeaseDuration>0</NewLeaseDuration>"));
+    EXPECT_TRUE(
+        UPnPWire::addPortMappingArguments(80, "10.0.0.2", 0).ends_with("<NewLeaseDuration>0</NewLeaseDuration>"));
     EXPECT_EQ(UPnPWire::deletePortMappingArguments(61423),
               "<NewRemoteHost></NewRemoteHost><NewExternalPort>61423</NewExternalPort><NewProtocol>TCP</NewProtocol>");
     EXPECT_EQ(UPnPWire::soapBody(wanIP1, "GetExternalIPAddress", ""),
@@ -88,11 +89,11 @@ TEST(UPnPWire, FindsEachServiceTypesControlURLWhereverTheServiceIsNested) {
 // Where reading the text literally would go wrong, the XML reading does not.
 TEST(UPnPWire, ReadsDescriptionsAsXml) {
     // A prefix, attributes, line ends around the text, an entity in the URL.
-    EXPECT_EQ(controlURL(wanIP1, "<d:root xmlns:d=\"urn:x\"><d:service id=\"1\"><d:serviceType>\r\n  " +
-                                     std::string(wanIP1) +
-                                     " \n</d:serviceType><d:controlURL a=\"b\">\n/ctl?a=1&amp;b=2\r\n</d:controlURL>"
-                                     "</d:service></d:root>"),
-              "/ctl?a=1&b=2");
+    EXPECT_EQ(
+        controlURL(wanIP1, "<d:root xmlns:d=\"urn:x\"><d:service id=\"1\"><d:serviceType>\r\n  " + std::string(wanIP1) +
+                               " \n</d:serviceType><d:controlURL a=\"b\">\n/ctl?a=1&amp;b=2\r\n</d:controlURL>"
+                               "</d:service></d:root>"),
+        "/ctl?a=1&b=2");
     // The type named anywhere but in `serviceType`, or only in a comment, is not that service.
     const std::string elsewhere = "<root><service><serviceType>x</serviceType><serviceId>" + std::string(wanIP1) +
                                   "</serviceId><controlURL>/wrong</controlURL></service><service><!-- " +
@@ -116,9 +117,10 @@ TEST(UPnPWire, ExpandsNoEntityOfADocumentType) {
         for (int copy = 0; copy < 10; ++copy) bomb += "&l" + std::to_string(level - 1) + ";";
         bomb += "\">\n";
     }
-    bomb += "<!ENTITY outside SYSTEM \"file:///etc/passwd\">\n]>\n<root><service><serviceType>&l9;</serviceType>"
-            "<controlURL>&outside;</controlURL></service>" +
-            upnpService(wanIP2, "/ctl/IP2") + "</root>";
+    bomb +=
+        "<!ENTITY outside SYSTEM \"file:///etc/passwd\">\n]>\n<root><service><serviceType>&l9;</serviceType>"
+        "<controlURL>&outside;</controlURL></service>" +
+        upnpService(wanIP2, "/ctl/IP2") + "</root>";
     const auto services = UPnPWire::services(bomb);
     ASSERT_TRUE(services);
     ASSERT_EQ(services->size(), 2u);
