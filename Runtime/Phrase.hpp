@@ -24,7 +24,7 @@ struct Phrase {
 template <Phrase... Parts>
 constexpr auto joinPhrases() {
     Phrase<(0 + ... + Parts.view().size()) + 1> joined;
-    std::size_t at = 0;
+    [[maybe_unused]] std::size_t at = 0;  // unused when there are no parts
     ((std::char_traits<char>::copy(joined.chars + at, Parts.chars, Parts.view().size()), at += Parts.view().size()),
      ...);
     return joined;

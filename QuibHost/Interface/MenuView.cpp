@@ -91,6 +91,8 @@ public:
         const int most = item.lines ? heightOfLines(*item.lines, width) : QWIDGETSIZE_MAX;
         setMaximumHeight(most);
         setMinimumHeight(std::max(0, std::min(whole, most)));
+        // A text longer than its lines keeps its first ones whole: the rest is cut at the bottom.
+        setAlignment(item.lines ? Qt::AlignLeft | Qt::AlignTop : Qt::AlignLeft | Qt::AlignVCenter);
     }
 
 private:

@@ -44,11 +44,19 @@ public:
         RelayStub::bypassProxies();
         http.respond([](const RelayStub::Request& request) {
             if (request.method == "GET") {
-                return RelayStub::Reply::xml(200, gatewayDescription(upnpService(wanIP1, "/ctl/IP1") +
-                                                                     upnpService(wanIP2, "/ctl/IP2")));
+                return RelayStub::Reply::xml(
+                    200, gatewayDescription(upnpService(wanIP1, "/ctl/IP1") + upnpService(wanIP2, "/ctl/IP2")));
             }
             const std::string action = actionOf(request);
-            if (action == "GetExternalIPAddress") return RelayStub::Reply::xml(200, externalAddressAnswer(wanIP2, "203.0.113.9"));
+            if (action == "GetExternalIPAddress")
+                return RelayStub::Reply::xml(200, externalAddressAnswer(wanIP2, "203.0.113.9"));
+            // The entry forwards to this host, so it is this host's to delete.
+            if (action == "GetSpecificPortMappingEntry") {
+                return RelayStub::Reply::xml(
+                    200, soapAnswer(action, wanIP2,
+                                    "<NewInternalPort>61423</NewInternalPort><NewInternalClient>127.0.0.1"
+                                    "</NewInternalClient><NewEnabled>1</NewEnabled>"));
+            }
             return RelayStub::Reply::xml(200, soapAnswer(action, wanIP2));
         });
     }
@@ -71,12 +79,13 @@ private:
 TEST(UPnPGateway, MapsAndUnmapsOverHttpWithNoHeaderButItsOwn) {
     Router router;
     auto gateway = router.gateway();
-    EXPECT_EQ(gateway.map(awayPort, 7200, std::nullopt, CancelToken()), (Mapping{"203.0.113.9", awayPort, 7200, "UPnP"}));
+    EXPECT_EQ(gateway.map(awayPort, 7200, std::nullopt, CancelToken()),
+              (Mapping{"203.0.113.9", awayPort, 7200, "UPnP"}));
     gateway.unmap(awayPort, std::nullopt, CancelToken());
 
     const auto requests = router.http.requests();
-    ASSERT_EQ(actions(requests),
-              (std::vector<std::string>{"GET", "AddPortMapping", "GetExternalIPAddress", "DeletePortMapping"}));
+    ASSERT_EQ(actions(requests), (std::vector<std::string>{"GET", "AddPortMapping", "GetExternalIPAddress",
+                                                           "GetSpecificPortMappingEntry", "DeletePortMapping"}));
     EXPECT_EQ(requests[0].path, "/rootDesc.xml");
     const auto& add = requests[1];
     EXPECT_EQ(add.method, "POST");
@@ -88,7 +97,7 @@ TEST(UPnPGateway, MapsAndUnmapsOverHttpWithNoHeaderButItsOwn) {
     EXPECT_EQ(add.headers.at("soapaction"), "\"urn:schemas-upnp-org:service:WANIPConnection:2#AddPortMapping\"");
     EXPECT_EQ(add.body, UPnPWire::soapBody(wanIP2, "AddPortMapping",
                                            UPnPWire::addPortMappingArguments(awayPort, "127.0.0.1", 7200)));
-    EXPECT_EQ(requests[3].body,
+    EXPECT_EQ(requests[4].body,
               UPnPWire::soapBody(wanIP2, "DeletePortMapping", UPnPWire::deletePortMappingArguments(awayPort)));
 }
 
@@ -103,7 +112,8 @@ TEST(UPnPGateway, FollowsNoRedirectAndReadsNoDescriptionOverItsLimit) {
 
     Router oversized;
     const std::string padding = "<!--" + std::string(UPnPGateway::maxAnswer, ' ') + "-->";
-    oversized.http.respondAlways(RelayStub::Reply::xml(200, gatewayDescription(upnpService(wanIP1, "/ctl/IP1") + padding)));
+    oversized.http.respondAlways(
+        RelayStub::Reply::xml(200, gatewayDescription(upnpService(wanIP1, "/ctl/IP1") + padding)));
     EXPECT_FALSE(oversized.gateway().map(awayPort, 7200, std::nullopt, CancelToken()));
     EXPECT_EQ(actions(oversized.http.requests()), std::vector<std::string>{"GET"});
 }
