@@ -88,12 +88,12 @@ std::string escapeControlCharacters(std::string_view text) {
 
 // The whole line is escaped: the host's own text pieces hold no control characters, so only
 // the values in it can change.
-void Logger::emit(LogLevel level, std::string text, std::source_location where) const {
+void Logger::emit(LogLevel level, std::string text, SourceLocation where) const {
     std::string unredacted = text;
     emit(level, std::move(text), std::move(unredacted), where);
 }
 
-void Logger::emit(LogLevel level, std::string text, std::string unredacted, std::source_location where) const {
+void Logger::emit(LogLevel level, std::string text, std::string unredacted, SourceLocation where) const {
     auto target = sink();
     if (target)
         target->write(LogRecord{subsystem_, category_, level, escapeControlCharacters(text),

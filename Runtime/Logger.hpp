@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <source_location>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "Runtime/SourceLocation.hpp"
 
 namespace quib {
 
@@ -113,29 +114,29 @@ void put(Line& out, LogPrivate<T> v) {
 // is the caller's own, which the journal is told.
 class LogFirst {
 public:
-    LogFirst(const char* literal, std::source_location where = std::source_location::current()) : where_(where) {
+    LogFirst(const char* literal, SourceLocation where = SourceLocation::current()) : where_(where) {
         logdetail::put(line_, literal);
     }
     template <class T>
-    LogFirst(LogPublic<T> value, std::source_location where = std::source_location::current()) : where_(where) {
+    LogFirst(LogPublic<T> value, SourceLocation where = SourceLocation::current()) : where_(where) {
         logdetail::put(line_, value);
     }
     template <class T>
-    LogFirst(LogPrivate<T> value, std::source_location where = std::source_location::current()) : where_(where) {
+    LogFirst(LogPrivate<T> value, SourceLocation where = SourceLocation::current()) : where_(where) {
         logdetail::put(line_, value);
     }
     template <class T>
-    requires std::is_arithmetic_v<T> LogFirst(T number, std::source_location where = std::source_location::current())
+    requires std::is_arithmetic_v<T> LogFirst(T number, SourceLocation where = SourceLocation::current())
         : where_(where) {
         logdetail::put(line_, number);
     }
 
     logdetail::Line& line() { return line_; }
-    const std::source_location& where() const { return where_; }
+    const SourceLocation& where() const { return where_; }
 
 private:
     logdetail::Line line_;
-    std::source_location where_;
+    SourceLocation where_;
 };
 
 // A named log: subsystem and category on every line. Text pieces are string literals; other
@@ -170,10 +171,10 @@ public:
     }
 
     // Writes already composed public text, its control characters escaped.
-    void emit(LogLevel level, std::string text, std::source_location where = std::source_location::current()) const;
+    void emit(LogLevel level, std::string text, SourceLocation where = SourceLocation::current()) const;
     // The same, with the line's private values shown in `unredacted`.
     void emit(LogLevel level, std::string text, std::string unredacted,
-              std::source_location where = std::source_location::current()) const;
+              SourceLocation where = SourceLocation::current()) const;
 
     const std::string& subsystem() const { return subsystem_; }
     const std::string& category() const { return category_; }
