@@ -40,7 +40,7 @@ TEST(JournalLogSink, EntriesCarryTheirFieldsAndPrivateValuesOnlyWhereAllowed) {
                                   "QUIB_SUBSYSTEM=com.brenmoor.quib", "QUIB_CATEGORY=host"}));
     EXPECT_EQ(first[5], std::string("CODE_FILE=") + __FILE__);
     EXPECT_EQ(first[6], "CODE_LINE=" + std::to_string(errorLine));
-    EXPECT_NE(first[7].find("EntriesCarryTheirFields"), std::string::npos) << first[7];
+    EXPECT_EQ(first[7], "CODE_FUNC=TestBody") << "the calling function's name, as __func__ gives it";
     const std::vector<std::pair<std::string, std::string>> rest{{"MESSAGE=192.0.2.7 did not answer", "PRIORITY=4"},
                                                                 {"MESSAGE=took 3 lines", "PRIORITY=6"},
                                                                 {"MESSAGE=quiet", "PRIORITY=7"}};
