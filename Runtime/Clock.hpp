@@ -6,9 +6,9 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "Runtime/Mutex.hpp"
 #include "Runtime/WorkerThread.hpp"
 
 namespace quib {
@@ -70,7 +70,7 @@ private:
     };
     void run();
 
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable wake_;
     std::multimap<MonoTime, Timer> timers_;
     bool stopping_ = false;

@@ -244,13 +244,13 @@ Settings::Settings(Passkey, fs::path path, Writer writer) : path_(std::move(path
 Settings::~Settings() = default;
 
 void Settings::setTiming(std::shared_ptr<Clock> clock, std::shared_ptr<Sleeper> sleeper) {
-    std::lock_guard writing(writeMutex_);
+    MutexLock writing(writeMutex_);
     clock_ = std::move(clock);
     sleeper_ = std::move(sleeper);
 }
 
 std::uint64_t Settings::looks() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return looks_;
 }
 
@@ -367,7 +367,7 @@ void Settings::apply(const Edits& edits) const {
 // not parse (caught half-edited) is set aside first, so that the user's text is never lost; an
 // empty one caught mid-save is not written over while the save may still be going on.
 Result<void> Settings::change(const std::function<bool(Edits&)>& edit) {
-    std::lock_guard writing(writeMutex_);
+    MutexLock writing(writeMutex_);
     FolderLock folder(path_.empty() ? fs::path() : path_.parent_path());
     const Result<void> locked = path_.empty() ? Result<void>()
                                               : folder.lock(lockBusy_ ? Duration::zero() : Duration(lockWait),
@@ -378,7 +378,7 @@ Result<void> Settings::change(const std::function<bool(Edits&)>& edit) {
     std::string text;
     bool setBrokenAside = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         refresh(true);
         Edits edits;
         if (!edit(edits)) return {};
@@ -414,7 +414,7 @@ Result<void> Settings::writeLocked(const std::string& text) {
         return written.error();
     }
     const Signature now = signatureNow();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     known_ = now;
     broken_ = {};
     blank_ = {};
@@ -424,7 +424,7 @@ Result<void> Settings::writeLocked(const std::string& text) {
 }
 
 std::optional<nlohmann::json> Settings::raw(std::string_view key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refresh();
     auto it = values_.find(key);
     if (it == values_.end()) return std::nullopt;
@@ -477,7 +477,7 @@ std::optional<std::vector<std::string>> Settings::stringList(std::string_view ke
 }
 
 bool Settings::contains(std::string_view key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refresh();
     return values_.contains(key);
 }
@@ -486,7 +486,7 @@ void Settings::reportIgnored(std::string_view key, const nlohmann::json& value, 
                              const std::string& fallback) const {
     const std::string shown = shortened(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         std::string said = std::string(key) + "=" + shown;
         if (std::find(reported_.begin(), reported_.end(), said) != reported_.end()) return;
         reported_.push_back(std::move(said));

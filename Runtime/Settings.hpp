@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +14,7 @@
 
 #include "Runtime/Bytes.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/Sleeper.hpp"
 
@@ -164,7 +164,7 @@ private:
     std::filesystem::path path_;
     Writer writer_;
     bool saving_ = true;  // false when an unreadable file could not be moved out of the way
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     mutable Json values_ = Json::object();
     mutable Signature known_;                    // under mutex_: the version of the file values_ reflect
     mutable Signature broken_;                   // under mutex_: a version that did not parse, said once
@@ -173,7 +173,7 @@ private:
     mutable std::vector<std::string> reported_;  // under mutex_: "key=value" already logged as ignored
     mutable std::unique_ptr<Watch> watch_;       // under mutex_; none for a store in memory
     mutable std::uint64_t looks_ = 0;            // under mutex_
-    std::mutex writeMutex_;                      // one change at a time, never taken while mutex_ is held
+    Mutex writeMutex_;                           // one change at a time, never taken while mutex_ is held
     std::shared_ptr<Clock> clock_;               // under writeMutex_
     std::shared_ptr<Sleeper> sleeper_;           // under writeMutex_
     bool lockBusy_ = false;                      // under writeMutex_: the last wait for the folder lock ran out

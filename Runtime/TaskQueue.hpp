@@ -3,10 +3,10 @@
 #include <condition_variable>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -21,7 +21,7 @@ public:
     void close();
 
 private:
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable ready_;
     std::deque<Task> tasks_;
     bool closed_ = false;

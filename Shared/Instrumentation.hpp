@@ -6,13 +6,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Runtime/Clock.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Settings.hpp"
 
 namespace quib {
@@ -69,7 +69,7 @@ private:
     std::shared_ptr<Settings> settings_;
     std::atomic<bool> enabled_;
 
-    std::mutex lock_;  // guards everything below
+    Mutex lock_;  // guards everything below
     SeriesMap series_;
     std::uint64_t lastMoveArrival_ = 0;  // 0: no move yet
     std::uint64_t windowStart_;

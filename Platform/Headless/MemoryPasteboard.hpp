@@ -1,8 +1,7 @@
 #pragma once
 
-#include <mutex>
-
 #include "Platform/Pasteboard.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -16,7 +15,7 @@ public:
     void write(std::vector<PasteboardItem> items) override;
 
 private:
-    std::mutex mutex_;
+    Mutex mutex_;
     std::vector<PasteboardItem> items_;
     std::int64_t changeCount_ = 0;
 };

@@ -3,9 +3,10 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
+
+#include "Runtime/Mutex.hpp"
 
 struct sd_bus;
 struct sd_bus_message;
@@ -43,7 +44,7 @@ private:
     void disconnect();
 
     const std::uint64_t timeoutMicros_;
-    std::mutex mutex_;
+    Mutex mutex_;
     sd_bus* bus_ = nullptr;
     std::optional<std::string> sessionPath_;
     bool noSession_ = false;

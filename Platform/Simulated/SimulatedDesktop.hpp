@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,6 +17,7 @@
 #include "Platform/Permissions.hpp"
 #include "Platform/Simulated/SimulatedWindowStream.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -269,7 +269,7 @@ private:
     std::pair<Window*, App*> findWindow(std::uint32_t window);
     std::optional<std::string> updateRefusal() const;
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     Point pointer_;
     std::optional<std::vector<Rect>> displays_ = std::vector<Rect>{};
     std::size_t displayQueries_ = 0;

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <mutex>
-
 #include "Platform/InterfaceWatch.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -21,7 +20,7 @@ public:
     bool isWatching() const;
 
 private:
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::set<std::string> names_;
     asio::io_context* io_ = nullptr;
     std::function<void()> changed_;

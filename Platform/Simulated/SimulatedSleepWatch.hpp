@@ -1,10 +1,10 @@
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Platform/SleepWatch.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -30,7 +30,7 @@ public:
 
 private:
     const bool hasBus_;
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     Handler handler_;
     std::function<void()> onAllow_;
     bool delaying_ = false;

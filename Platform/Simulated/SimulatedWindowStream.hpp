@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "Platform/PixelBufferPool.hpp"
 #include "Platform/WindowStream.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -50,7 +50,7 @@ private:
     const std::shared_ptr<Clock> clock_;
     const std::function<std::optional<std::string>()> refusal_;
 
-    mutable std::mutex mutex_;  // guards everything below
+    mutable Mutex mutex_;  // guards everything below
     Configuration configuration_;
     std::unique_ptr<PixelBufferPool> pool_;
     std::size_t updates_ = 0;

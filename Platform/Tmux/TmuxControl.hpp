@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +10,7 @@
 
 #include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/Coprocess.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -76,7 +76,7 @@ private:
     Reply awaitReply(Coprocess::Deadline deadline, bool listBegun);
 
     Tmux tmux_;
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::unique_ptr<Coprocess> client_;
     std::size_t starts_ = 0;
 };

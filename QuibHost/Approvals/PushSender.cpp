@@ -13,7 +13,7 @@ namespace {
 // The "reason" string of an answer whose body is a JSON object holding one.
 std::optional<std::string> reasonIn(const std::string& body) {
     if (body.empty()) return std::nullopt;
-    std::lock_guard guard(QuibCoder::lock());
+    MutexLock guard(QuibCoder::lock());
     const auto json = BoundedJson::parse(body);
     if (!json || !json->is_object()) return std::nullopt;
     const auto reason = json->find("reason");
@@ -45,7 +45,7 @@ PushSender::PushSender(Passkey, Config config)
 // The queue goes first (it is the last member): it runs what is queued, whose tasks may still
 // use every other member, and is joined here, on the owner's thread.
 PushSender::~PushSender() {
-    std::lock_guard guard(inbox_->mutex);
+    MutexLock guard(inbox_->mutex);
     inbox_->sender = nullptr;
 }
 
@@ -63,7 +63,7 @@ std::optional<std::string> PushSender::relay() const {
 
 // Once for each value that is set: the relay is read for every status a phone is sent.
 void PushSender::noteIgnored(const std::string& relay) const {
-    std::lock_guard lock(ignoredMutex_);
+    MutexLock lock(ignoredMutex_);
     if (ignoredRelay_ == relay) return;
     ignoredRelay_ = relay;
     quibLog().warning("push: ", pub(std::string(relayKey)), " is ignored: ", pub(relay),
@@ -166,7 +166,7 @@ void PushSender::post(const std::string& relay, const PushDelivery& delivery, Js
     body["payload"] = std::move(payload);
     std::string text;
     try {
-        std::lock_guard guard(QuibCoder::lock());
+        MutexLock guard(QuibCoder::lock());
         text = body.dump();
     } catch (const Json::exception&) {
         return;
@@ -193,7 +193,7 @@ void PushSender::start(const std::string& deviceID, Outgoing outgoing) {
     ++posts_[deviceID].posting;
     config_.poster->post(std::move(outgoing.request), [inbox = inbox_, deviceID,
                                                        token = std::move(outgoing.token)](HttpResponse response) {
-        std::lock_guard guard(inbox->mutex);
+        MutexLock guard(inbox->mutex);
         if (!inbox->sender) return;
         inbox->sender->onQueue([response = std::move(response), deviceID, token](PushSender& sender) {
             sender.absorb(response, deviceID, token);

@@ -84,7 +84,7 @@ QtMainExecutor::QtMainExecutor() : thread_(std::this_thread::get_id()), anchor_(
 QtMainExecutor::~QtMainExecutor() { close(); }
 
 void QtMainExecutor::post(Task task) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!anchor_) return;
     // Qt takes the event over and deletes it once delivered, or with the anchor.
     QCoreApplication::postEvent(anchor_.get(), std::make_unique<CallEvent>(std::move(task)).release());
@@ -104,7 +104,7 @@ bool QtMainExecutor::isCurrent() const { return std::this_thread::get_id() == th
 void QtMainExecutor::close() {
     std::unique_ptr<Anchor> closing;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         closing = std::move(anchor_);
     }
     // Deleting the object deletes the events still queued for it, with their tasks.

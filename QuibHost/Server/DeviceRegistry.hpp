@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -11,6 +10,7 @@
 
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/Settings.hpp"
@@ -114,7 +114,7 @@ private:
     std::shared_ptr<Clock> clock_;
     Published<DeviceList> approved_;
     Published<DeviceList> revoked_;
-    mutable std::mutex lock_;
+    mutable Mutex lock_;
     std::set<std::string> approvedIDs_;
     std::set<std::string> revokedIDs_;
     bool unsaved_ = false;         // main executor

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <mutex>
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -18,7 +18,7 @@ public:
     bool start();
 
 private:
-    std::mutex mutex_;
+    Mutex mutex_;
     bool waiting_ = false;  // under mutex_
     bool refresh_ = false;  // under mutex_
 };

@@ -5,7 +5,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +18,7 @@
 #include "QuibHost/Streaming/SystemAudio.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/HostWords.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
 #include "Shared/AudioFrame.hpp"
@@ -146,14 +146,14 @@ private:
 
     // Held while a frame is handed to a connection, before lock_, so that frames and the state
     // of the switch being turned off reach each connection in the order they were decided.
-    std::mutex sendOrder_;
-    mutable std::mutex lock_;
+    Mutex sendOrder_;
+    mutable Mutex lock_;
     // Under lock_ (and every listener's fields):
     std::map<const void*, ListenerPtr> listeners_;
     bool wantsDescribe_ = false;  // a listener attached since the last frame was built
     std::optional<std::string> lastState_;
 
-    std::mutex encodeLock_;
+    Mutex encodeLock_;
     // Under encodeLock_:
     AudioEncoder encoder_;
     std::vector<Bytes> pending_;   // packets not yet in a frame

@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -27,6 +26,7 @@
 #include "Runtime/Executor.hpp"
 #include "Runtime/Geometry.hpp"
 #include "Runtime/InterfaceAddresses.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
@@ -264,7 +264,7 @@ private:
     std::vector<Subscription> cancellables_;
     std::optional<std::optional<std::uint32_t>> lastPinned_;
 
-    mutable std::mutex lock_;  // guards everything below
+    mutable Mutex lock_;  // guards everything below
     std::map<const void*, ViewClient> clients_;
     std::int64_t encodesInFlight_ = 0;
     VideoPacer pacer_{ceiling};

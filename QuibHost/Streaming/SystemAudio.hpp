@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +12,7 @@
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/HostWords.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 
 namespace quib {
@@ -83,7 +83,7 @@ private:
     std::shared_ptr<SerialQueue> queue_;
     std::shared_ptr<SerialQueue> openings_;
 
-    std::mutex lock_;
+    Mutex lock_;
     // Under lock_:
     std::shared_ptr<AudioCapture::Stream> stream_;  // set only once its capture has started
     std::uint64_t streamAttempt_ = 0;               // the opening that made stream_

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "QuibHost/Streaming/PanelEncoder.hpp"
 #include "Runtime/Bytes.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/ViewFrame.hpp"
 
@@ -87,7 +87,7 @@ private:
     std::shared_ptr<Clock> clock_;
     Instrumentation& instrumentation_;
 
-    std::mutex lock_;  // guards everything below
+    Mutex lock_;  // guards everything below
     std::shared_ptr<VideoSession> session_;
     std::shared_ptr<VideoPackager> packager_;  // of the session
     std::int64_t width_ = 0;

@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +17,7 @@
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/WindowCorner.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -201,10 +201,10 @@ private:
     const FrameHandler onFrame_;
     const StateHandler onState_;
 
-    std::mutex resolveLock_;  // guards isResolving_
+    Mutex resolveLock_;  // guards isResolving_
     bool isResolving_ = false;
 
-    mutable std::mutex stateLock_;  // guards everything down to frameLock_
+    mutable Mutex stateLock_;  // guards everything down to frameLock_
     Request request_;
     std::uint64_t session_ = 0;  // counts stop()s: a pass of an earlier session changes nothing
     std::shared_ptr<WindowStream> stream_;
@@ -233,7 +233,7 @@ private:
     std::map<std::int64_t, std::int64_t> statusCounts_;
     MonoTime windowStart_;
 
-    mutable std::mutex frameLock_;  // guards the four below; nothing else is taken or called under it
+    mutable Mutex frameLock_;  // guards the four below; nothing else is taken or called under it
     std::optional<Rect> resolvedFrame_;
     std::int64_t generation_ = 0;
     std::optional<double> resolvedCorner_;

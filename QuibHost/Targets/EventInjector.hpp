@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,6 +15,7 @@
 #include "QuibHost/Targets/TargetOutcome.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Settings.hpp"
 #include "Runtime/Sleeper.hpp"
@@ -128,17 +128,17 @@ private:
     std::shared_ptr<Executor> pasteboardQueue_;
     const bool followsWindows_;
 
-    mutable std::mutex stateLock_;  // guards the four below
+    mutable Mutex stateLock_;  // guards the four below
     bool paused_ = false;
     std::set<MouseButton> heldButtons_;
     bool apiDisabled_ = false;
     ScrollPhaseState scrollPhase_;
 
-    std::mutex displayLock_;                                       // guards the two below
+    Mutex displayLock_;                                            // guards the two below
     std::shared_ptr<const std::vector<Rect>> cachedDisplayRects_;  // none: ask the desktop
     std::uint64_t displayGeneration_ = 0;  // bumped by every change, so a stale query is not cached
 
-    std::mutex pasteboardLock_;  // guards the four below
+    Mutex pasteboardLock_;  // guards the four below
     std::int64_t pasteGeneration_ = 0;
     std::optional<std::vector<PasteboardItem>> savedItems_;
     // The desktop's selection, for pastes into windows that paste only that: what it held before

@@ -3,8 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -28,7 +29,7 @@ private:
 
     const std::size_t blockBytes_;
     const std::size_t maxBlocks_;
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::vector<std::unique_ptr<Block>> free_;
     std::size_t out_ = 0;
 };

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <X11/Xlib.h>
@@ -14,6 +13,7 @@
 #include "Platform/Linux/X11/X11WindowGrab.hpp"
 #include "Platform/Linux/X11/X11WindowStream.hpp"
 #include "Platform/WindowSource.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -84,7 +84,7 @@ private:
     std::shared_ptr<DesktopEntries> apps_;
     std::shared_ptr<LogindScreenLock> lock_;
     X11WindowStream::Options streams_;
-    std::mutex picturesLock_;
+    Mutex picturesLock_;
     Pictures pictures_;  // under picturesLock_
 };
 
