@@ -10,8 +10,8 @@ namespace quib {
 // What the pool and the pictures it handed out share: the free pictures and how many are out.
 struct PixelBufferPool::Shelf {
     Mutex lock;  // guards the two below
-    std::vector<std::unique_ptr<PixelBuffer>> free;
-    std::size_t out = 0;
+    std::vector<std::unique_ptr<PixelBuffer>> free GUARDED_BY(lock);
+    std::size_t out GUARDED_BY(lock) = 0;
 
     void giveBack(std::unique_ptr<PixelBuffer> picture) {
         MutexLock guard(lock);

@@ -72,8 +72,8 @@ private:
 
     Mutex mutex_;
     std::condition_variable wake_;
-    std::multimap<MonoTime, Timer> timers_;
-    bool stopping_ = false;
+    std::multimap<MonoTime, Timer> timers_ GUARDED_BY(mutex_);
+    bool stopping_ GUARDED_BY(mutex_) = false;
     WorkerThread thread_;
 };
 

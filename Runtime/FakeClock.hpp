@@ -31,9 +31,9 @@ private:
         std::shared_ptr<std::atomic<bool>> cancelled;
     };
     mutable Mutex mutex_;
-    MonoTime now_;
-    WallTime wall_;
-    std::multimap<MonoTime, Timer> timers_;
+    MonoTime now_ GUARDED_BY(mutex_);
+    WallTime wall_ GUARDED_BY(mutex_);
+    std::multimap<MonoTime, Timer> timers_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

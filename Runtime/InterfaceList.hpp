@@ -32,8 +32,8 @@ public:
 private:
     Lister list_;
     Mutex mutex_;
-    bool keep_ = false;                                           // under mutex_
-    std::optional<std::vector<InterfaceAddresses::Entry>> kept_;  // under mutex_
+    bool keep_ GUARDED_BY(mutex_) = false;
+    std::optional<std::vector<InterfaceAddresses::Entry>> kept_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

@@ -9,7 +9,7 @@ namespace quib {
 namespace {
 
 Mutex gSinkMutex;
-std::shared_ptr<LogSink>& sinkSlot() {
+std::shared_ptr<LogSink>& sinkSlot() REQUIRES(gSinkMutex) {
     static std::shared_ptr<LogSink> slot = std::make_shared<StderrLogSink>();
     return slot;
 }

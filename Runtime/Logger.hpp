@@ -58,7 +58,7 @@ public:
 
 private:
     mutable Mutex mutex_;
-    std::vector<LogRecord> records_;
+    std::vector<LogRecord> records_ GUARDED_BY(mutex_);
 };
 
 // A value that may be shown in the log (names, states, errors, local peer addresses).

@@ -126,14 +126,14 @@ private:
         const SubscribeOptions options;
         std::optional<T> lastDelivered;  // main executor only
         std::atomic<bool> cancelled{false};
-        Mutex pendingMutex;  // guards pending
-        Cancellable pending;
+        Mutex pendingMutex;
+        Cancellable pending GUARDED_BY(pendingMutex);
     };
     struct State {
         Mutex mutex;
-        T value;
-        std::map<std::size_t, std::shared_ptr<Subscriber>> subscribers;
-        std::size_t nextID = 0;
+        T value GUARDED_BY(mutex);
+        std::map<std::size_t, std::shared_ptr<Subscriber>> subscribers GUARDED_BY(mutex);
+        std::size_t nextID GUARDED_BY(mutex) = 0;
     };
 
     static T currentValue(const std::shared_ptr<State>& state) {

@@ -223,6 +223,7 @@ Result<std::shared_ptr<Settings>> Settings::open(fs::path path, Writer writer) {
     if (!writer)
         writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
     auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
+    MutexLock lock(settings->mutex_);
     if (auto loaded = settings->load(false); !loaded) return loaded.error();
     return settings;
 }
@@ -231,6 +232,7 @@ std::shared_ptr<Settings> Settings::atPath(fs::path path, Writer writer) {
     if (!writer)
         writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
     auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
+    MutexLock lock(settings->mutex_);
     (void)settings->load(true);
     return settings;
 }
@@ -348,7 +350,7 @@ void Settings::reportBroken(const Signature& signature, const std::string& probl
 }
 
 bool Settings::alters(const Edits& edits) const {
-    return std::any_of(edits.begin(), edits.end(), [&](const auto& edit) {
+    return std::any_of(edits.begin(), edits.end(), [&](const auto& edit) REQUIRES(mutex_) {
         const auto found = values_.find(edit.first);
         if (!edit.second) return found != values_.end();
         return found == values_.end() || *found != *edit.second;
@@ -547,7 +549,7 @@ Result<void> Settings::setMany(std::vector<std::pair<std::string, SettingValue>>
 }
 
 Result<void> Settings::remove(std::string_view key) {
-    return change([&](Edits& edits) {
+    return change([&](Edits& edits) REQUIRES(mutex_) {
         if (!values_.contains(key)) return false;
         edits.emplace_back(std::string(key), std::nullopt);
         return true;
@@ -557,7 +559,7 @@ Result<void> Settings::remove(std::string_view key) {
 bool Settings::moveValue(std::string_view from, std::string_view to) {
     bool moved = false;
     // Logged there when the file cannot hold it; the value is moved in memory all the same.
-    (void)change([&](Edits& edits) {
+    (void)change([&](Edits& edits) REQUIRES(mutex_) {
         auto source = values_.find(from);
         if (source == values_.end() || values_.contains(to)) return false;
         edits.emplace_back(std::string(from), std::nullopt);

@@ -13,7 +13,7 @@ void TaskQueue::push(Task task) {
 
 std::optional<Task> TaskQueue::take() {
     UniqueLock lock(mutex_);
-    ready_.wait(lock.native(), [&] { return closed_ || !tasks_.empty(); });
+    ready_.wait(lock.native(), [&]() REQUIRES(mutex_) { return closed_ || !tasks_.empty(); });
     if (tasks_.empty()) return std::nullopt;
     Task task = std::move(tasks_.front());
     tasks_.pop_front();

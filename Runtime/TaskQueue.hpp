@@ -23,8 +23,8 @@ public:
 private:
     Mutex mutex_;
     std::condition_variable ready_;
-    std::deque<Task> tasks_;
-    bool closed_ = false;
+    std::deque<Task> tasks_ GUARDED_BY(mutex_);
+    bool closed_ GUARDED_BY(mutex_) = false;
 };
 
 // Queues `task` onto `tasks` once `delay` has passed on `clock`. The timer holds the queue only

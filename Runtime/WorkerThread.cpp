@@ -27,12 +27,12 @@ public:
     }
     ~LetGoThreads() {
         UniqueLock lock(mutex_);
-        ended_.wait_for(lock.native(), 2s, [this] { return running_ == 0; });
+        ended_.wait_for(lock.native(), 2s, [this]() REQUIRES(mutex_) { return running_ == 0; });
     }
 
-    Mutex& mutex() { return mutex_; }
-    void letGo() { ++running_; }  // under mutex()
-    void ended() {                // under mutex()
+    Mutex& mutex() RETURN_CAPABILITY(mutex_) { return mutex_; }
+    void letGo() REQUIRES(mutex_) { ++running_; }
+    void ended() REQUIRES(mutex_) {
         --running_;
         ended_.notify_all();
     }
@@ -44,7 +44,7 @@ public:
 private:
     Mutex mutex_;
     std::condition_variable ended_;
-    int running_ = 0;
+    int running_ GUARDED_BY(mutex_) = 0;
 };
 
 LetGoThreads& letGoThreads() {

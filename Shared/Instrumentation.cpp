@@ -14,8 +14,8 @@ namespace {
 constexpr std::string_view kArrivalGap = "arrival_gap";
 
 Mutex gSharedMutex;
-std::shared_ptr<Settings> gSharedSettings;
-bool gSharedCreated = false;
+std::shared_ptr<Settings> gSharedSettings GUARDED_BY(gSharedMutex);
+bool gSharedCreated GUARDED_BY(gSharedMutex) = false;
 
 double micros(std::uint64_t nanos) { return static_cast<double>(nanos) / 1000.0; }
 

@@ -77,7 +77,7 @@ private:
 
     std::string searchPath_;
     mutable Mutex mutex_;
-    mutable std::vector<Folder> folders_;
+    mutable std::vector<Folder> folders_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

@@ -102,7 +102,7 @@ private:
     mutable std::once_flag themeAsked_;
     mutable std::optional<std::string> theme_;
     mutable Mutex mutex_;  // guards indexes_
-    mutable std::map<std::filesystem::path, Index> indexes_;
+    mutable std::map<std::filesystem::path, Index> indexes_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

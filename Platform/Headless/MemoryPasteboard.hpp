@@ -16,8 +16,8 @@ public:
 
 private:
     Mutex mutex_;
-    std::vector<PasteboardItem> items_;
-    std::int64_t changeCount_ = 0;
+    std::vector<PasteboardItem> items_ GUARDED_BY(mutex_);
+    std::int64_t changeCount_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace quib

@@ -50,9 +50,9 @@ struct LogindSleepWatch::State {
     std::optional<WorkerThread> thread;
 
     mutable Mutex mutex;
-    bool stopping = false;
-    bool wantDelay = false;
-    int inhibitor = -1;  // the held delay lock: closing it lets the sleep go ahead
+    bool stopping GUARDED_BY(mutex) = false;
+    bool wantDelay GUARDED_BY(mutex) = false;
+    int inhibitor GUARDED_BY(mutex) = -1;  // the held delay lock: closing it lets the sleep go ahead
 
     ~State();
     bool open();

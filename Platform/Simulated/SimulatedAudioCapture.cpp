@@ -16,13 +16,13 @@ struct SimulatedAudioCapture::Session {
 
 struct SimulatedAudioCapture::State {
     mutable Mutex mutex;
-    bool permitted = true;
-    Outcome outcome = Outcome::start;
-    std::string reason;
-    int openings = 0;
-    int stopsAsked = 0;
-    std::vector<std::shared_ptr<Session>> sessions;
-    std::deque<std::pair<std::shared_ptr<Session>, Opened>> held;
+    bool permitted GUARDED_BY(mutex) = true;
+    Outcome outcome GUARDED_BY(mutex) = Outcome::start;
+    std::string reason GUARDED_BY(mutex);
+    int openings GUARDED_BY(mutex) = 0;
+    int stopsAsked GUARDED_BY(mutex) = 0;
+    std::vector<std::shared_ptr<Session>> sessions GUARDED_BY(mutex);
+    std::deque<std::pair<std::shared_ptr<Session>, Opened>> held GUARDED_BY(mutex);
 };
 
 class SimulatedAudioCapture::SimulatedStream final : public AudioCapture::Stream {

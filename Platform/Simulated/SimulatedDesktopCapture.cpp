@@ -117,7 +117,7 @@ void SimulatedDesktop::holdWindowReads() {
 
 bool SimulatedDesktop::waitForHeldWindowRead(Duration timeout) {
     UniqueLock lock(mutex_);
-    return readsChanged_.wait_for(lock.native(), timeout, [this] { return heldReads_ > 0; });
+    return readsChanged_.wait_for(lock.native(), timeout, [this]() REQUIRES(mutex_) { return heldReads_ > 0; });
 }
 
 void SimulatedDesktop::releaseWindowReads() {
@@ -134,7 +134,7 @@ std::optional<std::vector<WindowSource::Window>> SimulatedDesktop::shareableWind
     if (holdingReads_) {
         ++heldReads_;
         readsChanged_.notify_all();
-        readsChanged_.wait(lock.native(), [this] { return !holdingReads_; });
+        readsChanged_.wait(lock.native(), [this]() REQUIRES(mutex_) { return !holdingReads_; });
         --heldReads_;
     }
     if (!screenRecording_) return std::nullopt;

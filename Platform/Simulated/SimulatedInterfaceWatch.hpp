@@ -21,9 +21,9 @@ public:
 
 private:
     mutable Mutex mutex_;
-    std::set<std::string> names_;
-    asio::io_context* io_ = nullptr;
-    std::function<void()> changed_;
+    std::set<std::string> names_ GUARDED_BY(mutex_);
+    asio::io_context* io_ GUARDED_BY(mutex_) = nullptr;
+    std::function<void()> changed_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

@@ -31,10 +31,10 @@ public:
 private:
     const bool hasBus_;
     mutable Mutex mutex_;
-    Handler handler_;
-    std::function<void()> onAllow_;
-    bool delaying_ = false;
-    std::vector<std::string> events_;
+    Handler handler_ GUARDED_BY(mutex_);
+    std::function<void()> onAllow_ GUARDED_BY(mutex_);
+    bool delaying_ GUARDED_BY(mutex_) = false;
+    std::vector<std::string> events_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

@@ -51,11 +51,11 @@ private:
     const std::function<std::optional<std::string>()> refusal_;
 
     mutable Mutex mutex_;  // guards everything below
-    Configuration configuration_;
-    std::unique_ptr<PixelBufferPool> pool_;
-    std::size_t updates_ = 0;
-    std::size_t frameRequests_ = 0;
-    bool stopped_ = false;
+    Configuration configuration_ GUARDED_BY(mutex_);
+    std::unique_ptr<PixelBufferPool> pool_ GUARDED_BY(mutex_);
+    std::size_t updates_ GUARDED_BY(mutex_) = 0;
+    std::size_t frameRequests_ GUARDED_BY(mutex_) = 0;
+    bool stopped_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace quib

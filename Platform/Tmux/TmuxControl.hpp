@@ -71,14 +71,14 @@ public:
     static std::string quoted(std::string_view text);
 
 private:
-    bool connect();
-    std::vector<Reply> awaitReplies(std::size_t count, Coprocess::Deadline deadline);
-    Reply awaitReply(Coprocess::Deadline deadline, bool listBegun);
+    bool connect() REQUIRES(mutex_);
+    std::vector<Reply> awaitReplies(std::size_t count, Coprocess::Deadline deadline) REQUIRES(mutex_);
+    Reply awaitReply(Coprocess::Deadline deadline, bool listBegun) REQUIRES(mutex_);
 
     Tmux tmux_;
     mutable Mutex mutex_;
-    std::unique_ptr<Coprocess> client_;
-    std::size_t starts_ = 0;
+    std::unique_ptr<Coprocess> client_ GUARDED_BY(mutex_);
+    std::size_t starts_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace quib

@@ -63,7 +63,7 @@ private:
     std::shared_ptr<Clock> clock_;
     std::optional<Duration> backOff_;  // socket's thread only: set while descriptors run short
     Mutex mutex_;
-    bool stopped_ = false;
+    bool stopped_ GUARDED_BY(mutex_) = false;
     std::vector<std::weak_ptr<Session>> sessions_;  // socket's thread only
 };
 
@@ -101,8 +101,8 @@ private:
     bool requested_ = false;  // the request line has been read
     std::atomic<bool> closed_{false};
     Mutex handlerMutex_;
-    std::function<void()> closedHandler_;
-    bool closedHandled_ = false;
+    std::function<void()> closedHandler_ GUARDED_BY(handlerMutex_);
+    bool closedHandled_ GUARDED_BY(handlerMutex_) = false;
 };
 
 void Core::accept() {

@@ -117,9 +117,9 @@ private:
 
     Config config_;
     Mutex mutex_;                         // guards the three below, only while they are read or written
-    std::map<std::string, Bytes> icons_;  // by lower-cased identifier
-    std::vector<Installed> scanned_;
-    std::optional<MonoTime> scannedAt_;
+    std::map<std::string, Bytes> icons_ GUARDED_BY(mutex_);  // by lower-cased identifier
+    std::vector<Installed> scanned_ GUARDED_BY(mutex_);
+    std::optional<MonoTime> scannedAt_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

@@ -50,7 +50,7 @@ private:
     MenuScanner scanner_;
     std::shared_ptr<Clock> clock_;
     mutable Mutex mutex_;
-    std::unordered_map<std::string, Entry> entries_;  // by the lower-cased identifier
+    std::unordered_map<std::string, Entry> entries_ GUARDED_BY(mutex_);  // by the lower-cased identifier
 };
 
 }  // namespace quib

@@ -149,7 +149,7 @@ private:
     std::unordered_set<std::string> dictionary_;  // composed, lower case
 
     mutable Mutex lock_;  // guards cache_
-    std::map<std::string, Entry> cache_;
+    std::map<std::string, Entry> cache_ GUARDED_BY(lock_);
 
     // Declared last so that it stops first: its tasks use everything above.
     SerialQueue queue_;

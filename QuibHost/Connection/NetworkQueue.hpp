@@ -55,7 +55,7 @@ private:
     std::shared_ptr<asio::io_context> io_;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
     Mutex mutex_;
-    bool stopped_ = false;
+    bool stopped_ GUARDED_BY(mutex_) = false;
     std::optional<WorkerThread> thread_;
 };
 

@@ -93,7 +93,8 @@ void QtMainExecutor::post(Task task) {
 Cancellable QtMainExecutor::postAfter(Duration delay, Task task) {
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(delay, Duration::zero()));
-    post([this, wait, cancelled, task = std::move(task)]() mutable {
+    // The task runs on the main thread, which alone closes the executor: anchor_ stays while it runs.
+    post([this, wait, cancelled, task = std::move(task)]() NO_THREAD_SAFETY_ANALYSIS mutable {
         if (!cancelled->load()) anchor_->arm(wait, cancelled, std::move(task));
     });
     return Cancellable(cancelled);

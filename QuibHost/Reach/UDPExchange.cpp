@@ -78,9 +78,9 @@ std::optional<std::vector<Target>> resolve(const UDPExchange::Endpoint& endpoint
 // thread of its own; one given up on finishes by itself and drops its own thread.
 struct Lookup {
     Mutex mutex;
-    bool done = false;
-    std::vector<Target> found;
-    std::unique_ptr<WorkerThread> abandoned;
+    bool done GUARDED_BY(mutex) = false;
+    std::vector<Target> found GUARDED_BY(mutex);
+    std::unique_ptr<WorkerThread> abandoned GUARDED_BY(mutex);
     FileDescriptor finished{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
 };
 

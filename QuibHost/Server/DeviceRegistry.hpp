@@ -115,8 +115,8 @@ private:
     Published<DeviceList> approved_;
     Published<DeviceList> revoked_;
     mutable Mutex lock_;
-    std::set<std::string> approvedIDs_;
-    std::set<std::string> revokedIDs_;
+    std::set<std::string> approvedIDs_ GUARDED_BY(lock_);
+    std::set<std::string> revokedIDs_ GUARDED_BY(lock_);
     bool unsaved_ = false;         // main executor
     bool retryScheduled_ = false;  // main executor
     bool seenUnsaved_ = false;     // main executor: a refresh by seen() waits for saveSoon

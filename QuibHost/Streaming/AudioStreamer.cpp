@@ -316,7 +316,7 @@ void AudioStreamer::sendDirectly(const AudioFrame& frame, const std::vector<List
     {
         MutexLock lock(lock_);
         std::copy_if(to.begin(), to.end(), std::back_inserter(attached),
-                     [&](const auto& listener) { return isAttached(listener); });
+                     [&](const auto& listener) REQUIRES(lock_) { return isAttached(listener); });
     }
     for (const auto& listener : attached) {
         listener->connection->send(

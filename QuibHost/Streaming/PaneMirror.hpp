@@ -104,7 +104,7 @@ private:
     Instrumentation& instrumentation_;
 
     Mutex handOverLock_;            // held while a frame is handed on; guards generation_
-    std::uint64_t generation_ = 0;  // bumped by every start and stop, and at the end
+    std::uint64_t generation_ GUARDED_BY(handOverLock_) = 0;  // bumped by every start and stop, and at the end
 
     // The queue's alone.
     std::optional<std::uint64_t> lastDigest_;

@@ -35,7 +35,7 @@ private:
 
     std::shared_ptr<Permissions> permissions_;
     Mutex requestedOnce_;  // guards hasRequested_
-    bool hasRequested_ = false;
+    bool hasRequested_ GUARDED_BY(requestedOnce_) = false;
 };
 
 }  // namespace quib

@@ -88,13 +88,13 @@ private:
     Instrumentation& instrumentation_;
 
     Mutex lock_;  // guards everything below
-    std::shared_ptr<VideoSession> session_;
-    std::shared_ptr<VideoPackager> packager_;  // of the session
-    std::int64_t width_ = 0;
-    std::int64_t height_ = 0;
-    ViewFrame::Codec codec_ = ViewFrame::Codec::hevc;
-    bool forceKeyframe_ = true;
-    MonoTime lastKeyframeAt_;
+    std::shared_ptr<VideoSession> session_ GUARDED_BY(lock_);
+    std::shared_ptr<VideoPackager> packager_ GUARDED_BY(lock_);  // of the session
+    std::int64_t width_ GUARDED_BY(lock_) = 0;
+    std::int64_t height_ GUARDED_BY(lock_) = 0;
+    ViewFrame::Codec codec_ GUARDED_BY(lock_) = ViewFrame::Codec::hevc;
+    bool forceKeyframe_ GUARDED_BY(lock_) = true;
+    MonoTime lastKeyframeAt_ GUARDED_BY(lock_);
 };
 
 }  // namespace quib

@@ -129,22 +129,22 @@ private:
     const bool followsWindows_;
 
     mutable Mutex stateLock_;  // guards the four below
-    bool paused_ = false;
-    std::set<MouseButton> heldButtons_;
-    bool apiDisabled_ = false;
-    ScrollPhaseState scrollPhase_;
+    bool paused_ GUARDED_BY(stateLock_) = false;
+    std::set<MouseButton> heldButtons_ GUARDED_BY(stateLock_);
+    bool apiDisabled_ GUARDED_BY(stateLock_) = false;
+    ScrollPhaseState scrollPhase_ GUARDED_BY(stateLock_);
 
     Mutex displayLock_;                                            // guards the two below
-    std::shared_ptr<const std::vector<Rect>> cachedDisplayRects_;  // none: ask the desktop
-    std::uint64_t displayGeneration_ = 0;  // bumped by every change, so a stale query is not cached
+    std::shared_ptr<const std::vector<Rect>> cachedDisplayRects_ GUARDED_BY(displayLock_);  // none: ask the desktop
+    std::uint64_t displayGeneration_ GUARDED_BY(displayLock_) = 0;  // bumped by every change, so a stale query is not cached
 
     Mutex pasteboardLock_;  // guards the four below
-    std::int64_t pasteGeneration_ = 0;
-    std::optional<std::vector<PasteboardItem>> savedItems_;
+    std::int64_t pasteGeneration_ GUARDED_BY(pasteboardLock_) = 0;
+    std::optional<std::vector<PasteboardItem>> savedItems_ GUARDED_BY(pasteboardLock_);
     // The desktop's selection, for pastes into windows that paste only that: what it held before
     // the first such paste of a run, and its count after the last one.
-    std::optional<std::vector<PasteboardItem>> savedSelection_;
-    std::int64_t selectionCount_ = 0;
+    std::optional<std::vector<PasteboardItem>> savedSelection_ GUARDED_BY(pasteboardLock_);
+    std::int64_t selectionCount_ GUARDED_BY(pasteboardLock_) = 0;
 
     Subscription displayWatch_;
 };

@@ -73,8 +73,9 @@ InputEvent EventInjector::pointerEvent(Point location) const {
     std::optional<MouseButton> dragging;
     {
         MutexLock lock(stateLock_);
-        const auto held = std::find_if(buttonOrder.begin(), buttonOrder.end(),
-                                       [this](MouseButton button) { return heldButtons_.contains(button); });
+        const auto held =
+            std::find_if(buttonOrder.begin(), buttonOrder.end(),
+                         [this](MouseButton button) REQUIRES(stateLock_) { return heldButtons_.contains(button); });
         if (held != buttonOrder.end()) dragging = *held;
     }
     if (dragging) return InputEvent::mouse(dragType(*dragging), location, buttonNumber(*dragging));

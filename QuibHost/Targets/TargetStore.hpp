@@ -212,10 +212,10 @@ private:
     Published<std::vector<QuibTarget>> provisionalTargets_;
 
     mutable Mutex snapshotLock_;
-    std::vector<QuibTarget> targetsSnapshot_;
-    std::set<std::string> unresolvedSnapshot_;
-    std::optional<std::string> activeSnapshot_;
-    std::vector<QuibTarget> provisionalSnapshot_;
+    std::vector<QuibTarget> targetsSnapshot_ GUARDED_BY(snapshotLock_);
+    std::set<std::string> unresolvedSnapshot_ GUARDED_BY(snapshotLock_);
+    std::optional<std::string> activeSnapshot_ GUARDED_BY(snapshotLock_);
+    std::vector<QuibTarget> provisionalSnapshot_ GUARDED_BY(snapshotLock_);
 
     Seeding seeding_;
     std::size_t listBytes_ = 0;               // the stored list's JSON as last encoded

@@ -23,7 +23,7 @@ using BusPointer = std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)>;
 // process, so a failure holds for the process, not for one connection.
 struct ProcessStart {
     Mutex mutex;
-    std::optional<int> result;  // what the one atspi_init of the process gave
+    std::optional<int> result GUARDED_BY(mutex);  // what the one atspi_init of the process gave
 };
 
 ProcessStart& processStart() {

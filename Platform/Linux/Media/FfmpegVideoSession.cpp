@@ -186,7 +186,7 @@ public:
             std::optional<Rates> rates;
             {
                 UniqueLock guard(lock_);
-                wake_.wait(guard.native(), [this] { return stopping_ || !jobs_.empty(); });
+                wake_.wait(guard.native(), [this]() REQUIRES(lock_) { return stopping_ || !jobs_.empty(); });
                 if (jobs_.empty()) break;
                 job = std::move(jobs_.front());
                 jobs_.pop_front();
@@ -276,9 +276,9 @@ private:
 
     std::condition_variable wake_;
     Mutex lock_;  // guards the three below
-    std::deque<Job> jobs_;
-    std::optional<Rates> pendingRates_;
-    bool stopping_ = false;
+    std::deque<Job> jobs_ GUARDED_BY(lock_);
+    std::optional<Rates> pendingRates_ GUARDED_BY(lock_);
+    bool stopping_ GUARDED_BY(lock_) = false;
 };
 
 std::shared_ptr<FfmpegVideoSession> FfmpegVideoSession::open(ViewFrame::Codec codec, int width, int height,

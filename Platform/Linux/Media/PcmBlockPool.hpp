@@ -30,8 +30,8 @@ private:
     const std::size_t blockBytes_;
     const std::size_t maxBlocks_;
     mutable Mutex mutex_;
-    std::vector<std::unique_ptr<Block>> free_;
-    std::size_t out_ = 0;
+    std::vector<std::unique_ptr<Block>> free_ GUARDED_BY(mutex_);
+    std::size_t out_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace quib

@@ -35,8 +35,8 @@ private:
     // stops that thread.
     struct Subscribers {
         Mutex mutex;
-        std::map<std::uint64_t, std::shared_ptr<std::function<void()>>> handlers;
-        std::uint64_t nextID = 0;
+        std::map<std::uint64_t, std::shared_ptr<std::function<void()>>> handlers GUARDED_BY(mutex);
+        std::uint64_t nextID GUARDED_BY(mutex) = 0;
         void notify();
     };
 

@@ -17,8 +17,8 @@ template <class Result>
 struct Reply {
     Mutex mutex;
     std::condition_variable answered;
-    bool done = false;
-    std::optional<Result> value;
+    bool done GUARDED_BY(mutex) = false;
+    std::optional<Result> value GUARDED_BY(mutex);
 
     void set(std::optional<Result> result) {
         MutexLock lock(mutex);
@@ -28,7 +28,7 @@ struct Reply {
     }
     std::optional<Result> wait(std::chrono::milliseconds limit) {
         UniqueLock lock(mutex);
-        if (!answered.wait_for(lock.native(), limit, [this] { return done; })) return std::nullopt;
+        if (!answered.wait_for(lock.native(), limit, [this]() REQUIRES(mutex) { return done; })) return std::nullopt;
         return std::move(value);
     }
 };

@@ -78,8 +78,8 @@ private:
     FileDescriptor wakeRead_;
     FileDescriptor wakeWrite_;
     Mutex mutex_;  // guards the two below
-    std::deque<Request> requests_;
-    bool stopping_ = false;
+    std::deque<Request> requests_ GUARDED_BY(mutex_);
+    bool stopping_ GUARDED_BY(mutex_) = false;
     std::atomic<bool> gone_{false};
     std::atomic<bool> ownerNotices_{false};
     std::atomic<std::int64_t> count_{0};

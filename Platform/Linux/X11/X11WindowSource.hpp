@@ -68,9 +68,9 @@ private:
                                    std::optional<unsigned long> desktop, std::span<const DesktopEntry> installed) const;
 
     // Under picturesLock_: the kept connection, opened when there is none or it has gone.
-    std::shared_ptr<X11Connection> keptConnection();
+    std::shared_ptr<X11Connection> keptConnection() REQUIRES(picturesLock_);
     Result<RgbPicture> readWindow(const std::shared_ptr<X11Connection>& connection, std::uint32_t window, int width,
-                                  int height);
+                                  int height) REQUIRES(picturesLock_);
 
     struct Pictures {
         std::shared_ptr<X11Connection> connection;
@@ -85,7 +85,7 @@ private:
     std::shared_ptr<LogindScreenLock> lock_;
     X11WindowStream::Options streams_;
     Mutex picturesLock_;
-    Pictures pictures_;  // under picturesLock_
+    Pictures pictures_ GUARDED_BY(picturesLock_);
 };
 
 }  // namespace quib

@@ -26,9 +26,9 @@ struct X11WindowStream::Control {
     std::atomic<bool> wantsPicture{false};
 
     Mutex mutex;  // guards the three below
-    std::optional<Configuration> pending;
-    std::vector<Done> updated;
-    bool stopping = false;
+    std::optional<Configuration> pending GUARDED_BY(mutex);
+    std::vector<Done> updated GUARDED_BY(mutex);
+    bool stopping GUARDED_BY(mutex) = false;
 
     bool isStopping() {
         MutexLock lock(mutex);

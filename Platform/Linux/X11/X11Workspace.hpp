@@ -54,7 +54,7 @@ private:
     struct ActiveChanges {
         Mutex mutex;
         std::condition_variable changed;
-        std::uint64_t count = 0;
+        std::uint64_t count GUARDED_BY(mutex) = 0;
         void bump();
     };
     // What an activation found under the connection's lock.
