@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Required.hpp"
 
@@ -178,6 +179,7 @@ void WindowCapture::tick(std::uint64_t epoch, std::uint64_t session) {
 }
 
 void WindowCapture::didOutput(std::uint64_t token, const WindowStream::Sample& sample) {
+    assertOn(*queue_);
     Rect crop;
     std::int64_t generation = 0;
     {
@@ -199,6 +201,7 @@ void WindowCapture::didOutput(std::uint64_t token, const WindowStream::Sample& s
 }
 
 void WindowCapture::didStop(std::uint64_t token, const std::string& description) {
+    assertOn(*queue_);
     {
         MutexLock lock(stateLock_);
         if (token == 0 || token != streamToken_) return;  // one the host stopped or replaced
@@ -214,6 +217,7 @@ void WindowCapture::didStop(std::uint64_t token, const std::string& description)
 // Nothing failed: the window closed. Its number may already name another window, which the
 // pass posted here finds, or the watchdog's next one.
 void WindowCapture::didGo(std::uint64_t token) {
+    assertOn(*queue_);
     std::uint64_t session = 0;
     {
         MutexLock lock(stateLock_);
