@@ -166,12 +166,12 @@ private:
     bool saving_ = true;  // false when an unreadable file could not be moved out of the way
     mutable Mutex mutex_;
     mutable Json values_ GUARDED_BY(mutex_) = Json::object();
-    mutable Signature known_ GUARDED_BY(mutex_);  // the version of the file values_ reflect
-    mutable Signature broken_ GUARDED_BY(mutex_);  // a version that did not parse, said once
-    mutable Signature blank_ GUARDED_BY(mutex_);  // an empty version met while running, said once
-    mutable Edits unsaved_ GUARDED_BY(mutex_);  // this store's changes the file lacks yet
+    mutable Signature known_ GUARDED_BY(mutex_);                    // the version of the file values_ reflect
+    mutable Signature broken_ GUARDED_BY(mutex_);                   // a version that did not parse, said once
+    mutable Signature blank_ GUARDED_BY(mutex_);                    // an empty version met while running, said once
+    mutable Edits unsaved_ GUARDED_BY(mutex_);                      // this store's changes the file lacks yet
     mutable std::vector<std::string> reported_ GUARDED_BY(mutex_);  // "key=value" already logged as ignored
-    mutable std::unique_ptr<Watch> watch_ GUARDED_BY(mutex_);  // none for a store in memory
+    mutable std::unique_ptr<Watch> watch_ GUARDED_BY(mutex_);       // none for a store in memory
     mutable std::uint64_t looks_ GUARDED_BY(mutex_) = 0;
     Mutex writeMutex_ ACQUIRED_BEFORE(mutex_);  // one change at a time, never taken while mutex_ is held
     std::shared_ptr<Clock> clock_ GUARDED_BY(writeMutex_);

@@ -322,8 +322,8 @@ private:
 
     Multi multi_;  // first, so it is cleaned up after the handles it ran
     Mutex mutex_;
-    std::deque<Queued> queued_ GUARDED_BY(mutex_);                           // under mutex_
-    bool stopping_ GUARDED_BY(mutex_) = false;                               // under mutex_
+    std::deque<Queued> queued_ GUARDED_BY(mutex_);
+    bool stopping_ GUARDED_BY(mutex_) = false;
     std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
 };
 

@@ -124,7 +124,7 @@ private:
     // Where the poster's completions find the sender, until it goes.
     struct Inbox {
         Mutex mutex;
-        PushSender* sender GUARDED_BY(mutex) = nullptr;  // under mutex
+        PushSender* sender GUARDED_BY(mutex) = nullptr;
     };
 
     Config config_;
@@ -133,8 +133,9 @@ private:
     PushRouter router_;                        // push queue only
     std::optional<std::string> lastFailure_;   // push queue only
     mutable Mutex ignoredMutex_;
-    mutable std::optional<std::string> ignoredRelay_ GUARDED_BY(ignoredMutex_);  // the last relay setting logged as ignored
-    SerialQueue queue_;                                // last: destroyed first, running what is queued
+    // The last relay setting logged as ignored.
+    mutable std::optional<std::string> ignoredRelay_ GUARDED_BY(ignoredMutex_);
+    SerialQueue queue_;  // last: destroyed first, running what is queued
 };
 
 }  // namespace quib

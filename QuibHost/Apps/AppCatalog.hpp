@@ -116,7 +116,7 @@ private:
     std::optional<Bytes> render(const DesktopEntry& entry) const;
 
     Config config_;
-    Mutex mutex_;                         // guards the three below, only while they are read or written
+    Mutex mutex_;  // guards the three below, only while they are read or written
     std::map<std::string, Bytes> icons_ GUARDED_BY(mutex_);  // by lower-cased identifier
     std::vector<Installed> scanned_ GUARDED_BY(mutex_);
     std::optional<MonoTime> scannedAt_ GUARDED_BY(mutex_);

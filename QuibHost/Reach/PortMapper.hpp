@@ -84,7 +84,7 @@ private:
     std::shared_ptr<UPnPMapping> upnp_;
     std::function<std::optional<Gateway>()> findGateway_;
     mutable Mutex mutex_;
-    Bytes nonce_ GUARDED_BY(mutex_);  // under mutex_
+    Bytes nonce_ GUARDED_BY(mutex_);
     // Last, so that it finishes its jobs before the rest goes.
     SerialQueue worker_;
 };

@@ -26,7 +26,7 @@ constexpr auto completionGrace = 1s;
 // One request's answer, handed from the poster's thread to the waiting worker.
 struct PendingAnswer {
     Mutex mutex;
-    std::optional<HttpResponse> response GUARDED_BY(mutex);  // under mutex
+    std::optional<HttpResponse> response GUARDED_BY(mutex);
     FileDescriptor arrived{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
 
     void deliver(HttpResponse answer) {

@@ -80,7 +80,7 @@ private:
     ReachTimings timings_;
     SsdpSearch search_;
     mutable Mutex mutex_;
-    std::optional<Control> control_ GUARDED_BY(mutex_);  // under mutex_
+    std::optional<Control> control_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

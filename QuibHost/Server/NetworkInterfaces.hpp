@@ -41,8 +41,8 @@ private:
 
     Lister list_;
     Mutex mutex_;
-    bool keep_ GUARDED_BY(mutex_) = false;                        // under mutex_
-    std::optional<std::vector<Known>> known_ GUARDED_BY(mutex_);  // under mutex_: as last read
+    bool keep_ GUARDED_BY(mutex_) = false;
+    std::optional<std::vector<Known>> known_ GUARDED_BY(mutex_);  // as last read
 };
 
 }  // namespace quib

@@ -19,8 +19,8 @@ public:
 
 private:
     Mutex mutex_;
-    bool waiting_ GUARDED_BY(mutex_) = false;  // under mutex_
-    bool refresh_ GUARDED_BY(mutex_) = false;  // under mutex_
+    bool waiting_ GUARDED_BY(mutex_) = false;
+    bool refresh_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace quib

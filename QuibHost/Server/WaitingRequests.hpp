@@ -20,7 +20,7 @@ public:
 
 private:
     Mutex mutex_;
-    std::set<std::string> waiting_ GUARDED_BY(mutex_);  // under mutex_; only targets that exist get here
+    std::set<std::string> waiting_ GUARDED_BY(mutex_);  // only targets that exist get here
 };
 
 }  // namespace quib

@@ -103,7 +103,7 @@ private:
     const std::shared_ptr<Clock> clock_;
     Instrumentation& instrumentation_;
 
-    Mutex handOverLock_;            // held while a frame is handed on; guards generation_
+    Mutex handOverLock_;                                      // held while a frame is handed on
     std::uint64_t generation_ GUARDED_BY(handOverLock_) = 0;  // bumped by every start and stop, and at the end
 
     // The queue's alone.

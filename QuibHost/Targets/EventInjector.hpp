@@ -134,9 +134,10 @@ private:
     bool apiDisabled_ GUARDED_BY(stateLock_) = false;
     ScrollPhaseState scrollPhase_ GUARDED_BY(stateLock_);
 
-    Mutex displayLock_;                                            // guards the two below
+    Mutex displayLock_;
     std::shared_ptr<const std::vector<Rect>> cachedDisplayRects_ GUARDED_BY(displayLock_);  // none: ask the desktop
-    std::uint64_t displayGeneration_ GUARDED_BY(displayLock_) = 0;  // bumped by every change, so a stale query is not cached
+    // Bumped by every change, so a stale query is not cached.
+    std::uint64_t displayGeneration_ GUARDED_BY(displayLock_) = 0;
 
     Mutex pasteboardLock_;  // guards the four below
     std::int64_t pasteGeneration_ GUARDED_BY(pasteboardLock_) = 0;

@@ -125,7 +125,9 @@ bool X11Workspace::awaitActive(const std::vector<Window>& windows, std::uint64_t
         {
             UniqueLock lock(changes_->mutex);
             // Looked at once more at the limit, should no watcher be there to tell.
-            if (!changes_->changed.wait_until(lock.native(), deadline, [&]() REQUIRES(changes_->mutex) { return changes_->count != seen; })) break;
+            if (!changes_->changed.wait_until(lock.native(), deadline,
+                                              [&]() REQUIRES(changes_->mutex) { return changes_->count != seen; }))
+                break;
             seen = changes_->count;
         }
         if (isActive(windows)) return true;
