@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/BoundedJson.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/PushEnvelope.hpp"
@@ -138,6 +139,7 @@ PushSender::Snapshot PushSender::inspect() {
 
 // Without a relay the router has still seen the events, so they stay duplicates once one is set.
 void PushSender::deliver(const std::vector<PushDelivery>& deliveries, std::string_view category) {
+    assertOn(queue_);
     if (deliveries.empty()) return;
     const auto relayURL = relay();
     if (!relayURL) return;
@@ -176,6 +178,7 @@ void PushSender::post(const std::string& relay, const PushDelivery& delivery, Js
 
 // A phone's requests never pile up: an agent's burst once held a connection per request.
 void PushSender::enqueue(const std::string& deviceID, Outgoing outgoing) {
+    assertOn(queue_);
     PhonePosts& phone = posts_[deviceID];
     if (phone.posting < postingPerPhone) return start(deviceID, std::move(outgoing));
     const auto same = std::ranges::find(phone.waiting, outgoing.collapseID, &Outgoing::collapseID);
@@ -190,6 +193,7 @@ void PushSender::enqueue(const std::string& deviceID, Outgoing outgoing) {
 }
 
 void PushSender::start(const std::string& deviceID, Outgoing outgoing) {
+    assertOn(queue_);
     ++posts_[deviceID].posting;
     config_.poster->post(std::move(outgoing.request), [inbox = inbox_, deviceID,
                                                        token = std::move(outgoing.token)](HttpResponse response) {
@@ -203,6 +207,7 @@ void PushSender::start(const std::string& deviceID, Outgoing outgoing) {
 }
 
 void PushSender::finished(const std::string& deviceID) {
+    assertOn(queue_);
     const auto found = posts_.find(deviceID);
     if (found == posts_.end()) return;
     PhonePosts& phone = found->second;
@@ -226,6 +231,7 @@ HttpRequest PushSender::request(const std::string& relay, std::string body) cons
 }
 
 void PushSender::absorb(const HttpResponse& response, const std::string& deviceID, const std::string& token) {
+    assertOn(queue_);
     if (response.failure) {
         lastFailure_ = "Relay unreachable";
         quibLog().error("push: ", pub(*response.failure));
