@@ -223,6 +223,7 @@ Result<std::shared_ptr<Settings>> Settings::open(fs::path path, Writer writer) {
     if (!writer)
         writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
     auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
+    MutexLock lock(settings->mutex_);
     if (auto loaded = settings->load(false); !loaded) return loaded.error();
     return settings;
 }
@@ -231,6 +232,7 @@ std::shared_ptr<Settings> Settings::atPath(fs::path path, Writer writer) {
     if (!writer)
         writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
     auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
+    MutexLock lock(settings->mutex_);
     (void)settings->load(true);
     return settings;
 }
@@ -244,13 +246,13 @@ Settings::Settings(Passkey, fs::path path, Writer writer) : path_(std::move(path
 Settings::~Settings() = default;
 
 void Settings::setTiming(std::shared_ptr<Clock> clock, std::shared_ptr<Sleeper> sleeper) {
-    std::lock_guard writing(writeMutex_);
+    MutexLock writing(writeMutex_);
     clock_ = std::move(clock);
     sleeper_ = std::move(sleeper);
 }
 
 std::uint64_t Settings::looks() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return looks_;
 }
 
@@ -348,7 +350,7 @@ void Settings::reportBroken(const Signature& signature, const std::string& probl
 }
 
 bool Settings::alters(const Edits& edits) const {
-    return std::any_of(edits.begin(), edits.end(), [&](const auto& edit) {
+    return std::any_of(edits.begin(), edits.end(), [&](const auto& edit) REQUIRES(mutex_) {
         const auto found = values_.find(edit.first);
         if (!edit.second) return found != values_.end();
         return found == values_.end() || *found != *edit.second;
@@ -367,7 +369,7 @@ void Settings::apply(const Edits& edits) const {
 // not parse (caught half-edited) is set aside first, so that the user's text is never lost; an
 // empty one caught mid-save is not written over while the save may still be going on.
 Result<void> Settings::change(const std::function<bool(Edits&)>& edit) {
-    std::lock_guard writing(writeMutex_);
+    MutexLock writing(writeMutex_);
     FolderLock folder(path_.empty() ? fs::path() : path_.parent_path());
     const Result<void> locked = path_.empty() ? Result<void>()
                                               : folder.lock(lockBusy_ ? Duration::zero() : Duration(lockWait),
@@ -378,7 +380,7 @@ Result<void> Settings::change(const std::function<bool(Edits&)>& edit) {
     std::string text;
     bool setBrokenAside = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         refresh(true);
         Edits edits;
         if (!edit(edits)) return {};
@@ -414,7 +416,7 @@ Result<void> Settings::writeLocked(const std::string& text) {
         return written.error();
     }
     const Signature now = signatureNow();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     known_ = now;
     broken_ = {};
     blank_ = {};
@@ -424,7 +426,7 @@ Result<void> Settings::writeLocked(const std::string& text) {
 }
 
 std::optional<nlohmann::json> Settings::raw(std::string_view key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refresh();
     auto it = values_.find(key);
     if (it == values_.end()) return std::nullopt;
@@ -477,7 +479,7 @@ std::optional<std::vector<std::string>> Settings::stringList(std::string_view ke
 }
 
 bool Settings::contains(std::string_view key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refresh();
     return values_.contains(key);
 }
@@ -486,7 +488,7 @@ void Settings::reportIgnored(std::string_view key, const nlohmann::json& value, 
                              const std::string& fallback) const {
     const std::string shown = shortened(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         std::string said = std::string(key) + "=" + shown;
         if (std::find(reported_.begin(), reported_.end(), said) != reported_.end()) return;
         reported_.push_back(std::move(said));
@@ -547,7 +549,7 @@ Result<void> Settings::setMany(std::vector<std::pair<std::string, SettingValue>>
 }
 
 Result<void> Settings::remove(std::string_view key) {
-    return change([&](Edits& edits) {
+    return change([&](Edits& edits) REQUIRES(mutex_) {
         if (!values_.contains(key)) return false;
         edits.emplace_back(std::string(key), std::nullopt);
         return true;
@@ -557,7 +559,7 @@ Result<void> Settings::remove(std::string_view key) {
 bool Settings::moveValue(std::string_view from, std::string_view to) {
     bool moved = false;
     // Logged there when the file cannot hold it; the value is moved in memory all the same.
-    (void)change([&](Edits& edits) {
+    (void)change([&](Edits& edits) REQUIRES(mutex_) {
         auto source = values_.find(from);
         if (source == values_.end() || values_.contains(to)) return false;
         edits.emplace_back(std::string(from), std::nullopt);

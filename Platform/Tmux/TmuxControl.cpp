@@ -85,7 +85,7 @@ std::optional<std::string> TmuxControl::commandLine(const std::vector<std::strin
 }
 
 std::size_t TmuxControl::starts() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return starts_;
 }
 
@@ -117,7 +117,7 @@ TmuxControl::Reply TmuxControl::run(const std::vector<std::string>& arguments) {
 std::vector<TmuxControl::Reply> TmuxControl::runList(const std::vector<std::vector<std::string>>& commands) {
     auto line = listLine(commands);
     if (commands.empty() || !line || line->size() > lineLimit) return {Reply{}};
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!connect()) return {Reply{}};
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     *line += '\n';

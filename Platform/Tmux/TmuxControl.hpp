@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +10,7 @@
 
 #include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/Coprocess.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -71,14 +71,14 @@ public:
     static std::string quoted(std::string_view text);
 
 private:
-    bool connect();
-    std::vector<Reply> awaitReplies(std::size_t count, Coprocess::Deadline deadline);
-    Reply awaitReply(Coprocess::Deadline deadline, bool listBegun);
+    bool connect() REQUIRES(mutex_);
+    std::vector<Reply> awaitReplies(std::size_t count, Coprocess::Deadline deadline) REQUIRES(mutex_);
+    Reply awaitReply(Coprocess::Deadline deadline, bool listBegun) REQUIRES(mutex_);
 
     Tmux tmux_;
-    mutable std::mutex mutex_;
-    std::unique_ptr<Coprocess> client_;
-    std::size_t starts_ = 0;
+    mutable Mutex mutex_;
+    std::unique_ptr<Coprocess> client_ GUARDED_BY(mutex_);
+    std::size_t starts_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace quib

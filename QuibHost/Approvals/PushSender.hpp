@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,6 +15,7 @@
 #include "QuibHost/Approvals/PushSenderService.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
 #include "Shared/AgentEvent.hpp"
@@ -123,8 +123,8 @@ private:
 
     // Where the poster's completions find the sender, until it goes.
     struct Inbox {
-        std::mutex mutex;
-        PushSender* sender = nullptr;  // under mutex
+        Mutex mutex;
+        PushSender* sender GUARDED_BY(mutex) = nullptr;
     };
 
     Config config_;
@@ -132,9 +132,10 @@ private:
     std::map<std::string, PhonePosts> posts_;  // push queue only
     PushRouter router_;                        // push queue only
     std::optional<std::string> lastFailure_;   // push queue only
-    mutable std::mutex ignoredMutex_;
-    mutable std::optional<std::string> ignoredRelay_;  // the last relay setting logged as ignored
-    SerialQueue queue_;                                // last: destroyed first, running what is queued
+    mutable Mutex ignoredMutex_;
+    // The last relay setting logged as ignored.
+    mutable std::optional<std::string> ignoredRelay_ GUARDED_BY(ignoredMutex_);
+    SerialQueue queue_;  // last: destroyed first, running what is queued
 };
 
 }  // namespace quib

@@ -75,7 +75,7 @@ Result<void> DeviceRegistry::approve(const std::string& deviceID, const std::str
         return {};
     }
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         revokedIDs_.erase(deviceID);
         approvedIDs_.insert(deviceID);
     }
@@ -96,7 +96,7 @@ Result<void> DeviceRegistry::revoke(const std::string& deviceID) {
         return {};
     }
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         approvedIDs_.erase(deviceID);
         revokedIDs_.insert(deviceID);
     }
@@ -114,22 +114,22 @@ Result<void> DeviceRegistry::revoke(const std::string& deviceID) {
 }
 
 std::set<std::string> DeviceRegistry::approvedIDs() const {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return approvedIDs_;
 }
 
 std::set<std::string> DeviceRegistry::revokedIDs() const {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return revokedIDs_;
 }
 
 bool DeviceRegistry::isApproved(const std::string& deviceID) const {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return approvedIDs_.contains(deviceID);
 }
 
 bool DeviceRegistry::isRevoked(const std::string& deviceID) const {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return revokedIDs_.contains(deviceID);
 }
 

@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -11,6 +10,7 @@
 
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/Settings.hpp"
@@ -114,9 +114,9 @@ private:
     std::shared_ptr<Clock> clock_;
     Published<DeviceList> approved_;
     Published<DeviceList> revoked_;
-    mutable std::mutex lock_;
-    std::set<std::string> approvedIDs_;
-    std::set<std::string> revokedIDs_;
+    mutable Mutex lock_;
+    std::set<std::string> approvedIDs_ GUARDED_BY(lock_);
+    std::set<std::string> revokedIDs_ GUARDED_BY(lock_);
     bool unsaved_ = false;         // main executor
     bool retryScheduled_ = false;  // main executor
     bool seenUnsaved_ = false;     // main executor: a refresh by seen() waits for saveSoon

@@ -5,6 +5,7 @@
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -40,6 +41,7 @@ double unitClamped(double value) { return value > 0 ? (value > 1 ? 1.0 : value) 
 
 // Every way out is timed, when timing samples are on: only the part on this queue is measured.
 void HostServer::handle(const std::string& line, const ClientPtr& client) {
+    assertOn(*network_);
     Instrumentation& samples = Instrumentation::shared();
     const bool timed = samples.isEnabled();
     const std::uint64_t start = timed ? samples.uptimeNanos() : 0;

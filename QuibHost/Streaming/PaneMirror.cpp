@@ -75,7 +75,7 @@ PaneMirror::PaneMirror(Passkey, Config config)
 
 // What the queue still holds finds the generation moved on, and does nothing.
 PaneMirror::~PaneMirror() {
-    std::lock_guard lock(handOverLock_);
+    MutexLock lock(handOverLock_);
     ++generation_;
 }
 
@@ -102,7 +102,7 @@ PaneMirror::Picture PaneMirror::parse(std::string_view output) {
 void PaneMirror::start(std::string pane, std::string title) {
     Polling polling{0, std::move(pane), std::move(title), MonoTime()};
     {
-        std::lock_guard lock(handOverLock_);
+        MutexLock lock(handOverLock_);
         polling.generation = ++generation_;
     }
     queue_.post([this, polling = std::move(polling)]() mutable { begin(std::move(polling)); });
@@ -110,7 +110,7 @@ void PaneMirror::start(std::string pane, std::string title) {
 
 void PaneMirror::stop() {
     {
-        std::lock_guard lock(handOverLock_);
+        MutexLock lock(handOverLock_);
         ++generation_;
     }
     queue_.post([this] { nextPoll_.cancel(); });
@@ -123,7 +123,7 @@ void PaneMirror::invalidate() {
 // A start that a later start or stop has overtaken is skipped altogether.
 void PaneMirror::begin(Polling polling) {
     {
-        std::lock_guard lock(handOverLock_);
+        MutexLock lock(handOverLock_);
         if (polling.generation != generation_) return;
     }
     nextPoll_.cancel();
@@ -139,7 +139,7 @@ void PaneMirror::pollThenWait(const Polling& polling) {
     const MonoTime due = polling.origin + periods * interval;
     nextPoll_ = queue_.postAfter(due - now, [this, polling] {
         {
-            std::lock_guard lock(handOverLock_);
+            MutexLock lock(handOverLock_);
             if (polling.generation != generation_) return;
         }
         pollThenWait(polling);
@@ -186,7 +186,7 @@ PaneMirror::Reading PaneMirror::read(const Tmux& tmux, const std::string& pane, 
 // Under the hand-over lock, so that a start or stop waits for a frame being handed on, and no
 // frame of an overtaken poll follows it.
 void PaneMirror::handOn(const Reading& reading, const Polling& polling) {
-    std::lock_guard lock(handOverLock_);
+    MutexLock lock(handOverLock_);
     if (polling.generation != generation_) return;
     if (lastDigest_ == reading.digest) return;
     lastDigest_ = reading.digest;

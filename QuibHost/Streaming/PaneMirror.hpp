@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +11,7 @@
 #include "Platform/Tmux/Tmux.hpp"
 #include "QuibHost/Streaming/PaneSource.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Shared/Instrumentation.hpp"
 
@@ -103,8 +103,8 @@ private:
     const std::shared_ptr<Clock> clock_;
     Instrumentation& instrumentation_;
 
-    std::mutex handOverLock_;       // held while a frame is handed on; guards generation_
-    std::uint64_t generation_ = 0;  // bumped by every start and stop, and at the end
+    Mutex handOverLock_;                                      // held while a frame is handed on
+    std::uint64_t generation_ GUARDED_BY(handOverLock_) = 0;  // bumped by every start and stop, and at the end
 
     // The queue's alone.
     std::optional<std::uint64_t> lastDigest_;

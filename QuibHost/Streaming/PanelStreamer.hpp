@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -27,6 +26,7 @@
 #include "Runtime/Executor.hpp"
 #include "Runtime/Geometry.hpp"
 #include "Runtime/InterfaceAddresses.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
@@ -264,20 +264,20 @@ private:
     std::vector<Subscription> cancellables_;
     std::optional<std::optional<std::uint32_t>> lastPinned_;
 
-    mutable std::mutex lock_;  // guards everything below
-    std::map<const void*, ViewClient> clients_;
-    std::int64_t encodesInFlight_ = 0;
-    VideoPacer pacer_{ceiling};
-    MonoTime lastHandOver_{};  // zero: no video frame handed over yet
-    SentWindow sentWindow_;
+    mutable Mutex lock_;  // guards everything below
+    std::map<const void*, ViewClient> clients_ GUARDED_BY(lock_);
+    std::int64_t encodesInFlight_ GUARDED_BY(lock_) = 0;
+    VideoPacer pacer_ GUARDED_BY(lock_){ceiling};
+    MonoTime lastHandOver_ GUARDED_BY(lock_){};  // zero: no video frame handed over yet
+    SentWindow sentWindow_ GUARDED_BY(lock_);
     // Each stop of the source begins a new epoch; a picture of an earlier one is not counted
     // back or shown.
-    std::int64_t sourceEpoch_ = 0;
-    std::int64_t appliedRate_ = ceiling;  // what the encoder was last given
+    std::int64_t sourceEpoch_ GUARDED_BY(lock_) = 0;
+    std::int64_t appliedRate_ GUARDED_BY(lock_) = ceiling;  // what the encoder was last given
     // A picture was turned away at the gate: the window may have changed since the last one
     // shown, and an idle window sends no other, so a fresh one is asked for once there is room.
-    bool pictureTurnedAway_ = false;
-    MonoTime lastReportAt_{};
+    bool pictureTurnedAway_ GUARDED_BY(lock_) = false;
+    MonoTime lastReportAt_ GUARDED_BY(lock_){};
     // The capture queue's alone.
     std::int64_t lastEncodedGeneration_ = -1;
     std::string currentTitle_;

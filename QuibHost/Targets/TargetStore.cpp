@@ -90,17 +90,17 @@ TargetStore::Seeding TargetStore::decideSeeding(bool firstRun) const {
 }
 
 TargetStoreService::Snapshot TargetStore::snapshot() const {
-    std::lock_guard guard(snapshotLock_);
+    MutexLock guard(snapshotLock_);
     return Snapshot{targetsSnapshot_, provisionalSnapshot_};
 }
 
 std::optional<std::string> TargetStore::activeSnapshot() const {
-    std::lock_guard guard(snapshotLock_);
+    MutexLock guard(snapshotLock_);
     return activeSnapshot_;
 }
 
 std::set<std::string> TargetStore::unresolvedSnapshot() const {
-    std::lock_guard guard(snapshotLock_);
+    MutexLock guard(snapshotLock_);
     return unresolvedSnapshot_;
 }
 
@@ -109,7 +109,7 @@ std::optional<QuibTarget> TargetStore::safeTarget(const std::string& id) {
     std::optional<QuibTarget> saved;
     std::optional<QuibTarget> provisional;
     {
-        std::lock_guard guard(snapshotLock_);
+        MutexLock guard(snapshotLock_);
         saved = firstWithID(targetsSnapshot_, id);
         if (!saved) provisional = firstWithID(provisionalSnapshot_, id);
     }
@@ -122,7 +122,7 @@ std::optional<QuibTarget> TargetStore::safeTarget(const std::string& id) {
 }
 
 std::optional<QuibTarget> TargetStore::safeActiveTarget() {
-    std::lock_guard guard(snapshotLock_);
+    MutexLock guard(snapshotLock_);
     if (!activeSnapshot_) return std::nullopt;
     return firstWithID(targetsSnapshot_, *activeSnapshot_);
 }
@@ -130,7 +130,7 @@ std::optional<QuibTarget> TargetStore::safeActiveTarget() {
 void TargetStore::setActive(std::optional<std::string> id) {
     activeTargetID_.set(id);
     {
-        std::lock_guard guard(snapshotLock_);
+        MutexLock guard(snapshotLock_);
         activeSnapshot_ = id;
     }
     // A failed write is logged by the settings; the next write that succeeds saves the id too.
@@ -273,7 +273,7 @@ TargetStore::Checks TargetStore::checksExcluding(const std::optional<std::string
 void TargetStore::persist() {
     std::vector<QuibTarget> list;
     {
-        std::lock_guard guard(snapshotLock_);
+        MutexLock guard(snapshotLock_);
         targetsSnapshot_ = list = targets_.value();
         activeSnapshot_ = activeTargetID_.value();
         unresolvedSnapshot_ = unresolvedTargetIDs_.value();
@@ -326,7 +326,7 @@ std::optional<QuibTarget> TargetStore::promote(const std::string& id) {
     std::erase_if(provisional, [&](const QuibTarget& t) { return t.id == id; });
     provisionalTargets_.set(provisional);
     {
-        std::lock_guard guard(snapshotLock_);
+        MutexLock guard(snapshotLock_);
         provisionalSnapshot_ = std::move(provisional);
     }
     persist();
@@ -336,7 +336,7 @@ std::optional<QuibTarget> TargetStore::promote(const std::string& id) {
 void TargetStore::publishProvisional(std::vector<QuibTarget> provisional) {
     if (provisional == provisionalTargets_.value()) return;
     provisionalTargets_.set(provisional);
-    std::lock_guard guard(snapshotLock_);
+    MutexLock guard(snapshotLock_);
     provisionalSnapshot_ = std::move(provisional);
 }
 

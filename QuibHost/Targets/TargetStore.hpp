@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,6 +17,7 @@
 #include "QuibHost/Targets/TargetStoreService.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
@@ -211,11 +211,11 @@ private:
     Published<std::set<std::string>> unresolvedTargetIDs_;
     Published<std::vector<QuibTarget>> provisionalTargets_;
 
-    mutable std::mutex snapshotLock_;
-    std::vector<QuibTarget> targetsSnapshot_;
-    std::set<std::string> unresolvedSnapshot_;
-    std::optional<std::string> activeSnapshot_;
-    std::vector<QuibTarget> provisionalSnapshot_;
+    mutable Mutex snapshotLock_;
+    std::vector<QuibTarget> targetsSnapshot_ GUARDED_BY(snapshotLock_);
+    std::set<std::string> unresolvedSnapshot_ GUARDED_BY(snapshotLock_);
+    std::optional<std::string> activeSnapshot_ GUARDED_BY(snapshotLock_);
+    std::vector<QuibTarget> provisionalSnapshot_ GUARDED_BY(snapshotLock_);
 
     Seeding seeding_;
     std::size_t listBytes_ = 0;               // the stored list's JSON as last encoded
