@@ -484,8 +484,8 @@ bool Settings::contains(std::string_view key) const {
     return values_.contains(key);
 }
 
-void Settings::reportIgnored(std::string_view key, const nlohmann::json& value, std::string_view rule,
-                             const std::string& fallback) const {
+void Settings::reportIgnored(std::string_view key, const nlohmann::json& value,
+                             const std::function<std::string(std::string_view shown)>& line) const {
     const std::string shown = shortened(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     {
         MutexLock lock(mutex_);
@@ -493,8 +493,24 @@ void Settings::reportIgnored(std::string_view key, const nlohmann::json& value, 
         if (std::find(reported_.begin(), reported_.end(), said) != reported_.end()) return;
         reported_.push_back(std::move(said));
     }
-    quibLog().error(pub(key), " ", pub(shown), " ignored: ", pub(rule), "; using ", pub(fallback));
+    quibLog().error(pub(line(shown)));
 }
+
+void Settings::reportIgnored(const SettingRow& row, const nlohmann::json& value) const {
+    if (row.ignored.empty()) return;
+    reportIgnored(row.key, value, [&](std::string_view shown) { return row.ignoredLine(shown); });
+}
+
+namespace {
+
+// What a value that breaks a rule given by its caller, not by a row of the table, logs.
+auto usualLine(std::string_view key, std::string_view rule, const std::string& fallback) {
+    return [=](std::string_view shown) {
+        return std::string(key) + " " + std::string(shown) + " ignored: " + std::string(rule) + "; using " + fallback;
+    };
+}
+
+}  // namespace
 
 std::int64_t Settings::integerInRange(std::string_view key, std::int64_t lowest, std::int64_t highest,
                                       std::int64_t fallback) const {
@@ -502,9 +518,10 @@ std::int64_t Settings::integerInRange(std::string_view key, std::int64_t lowest,
     if (!stored) return fallback;
     const auto whole = integer(key);
     if (whole && *whole >= lowest && *whole <= highest) return *whole;
-    reportIgnored(key, *stored,
-                  "must be a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest),
-                  std::to_string(fallback));
+    reportIgnored(
+        key, *stored,
+        usualLine(key, "must be a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest),
+                  std::to_string(fallback)));
     return fallback;
 }
 
@@ -513,7 +530,7 @@ double Settings::realWhere(std::string_view key, const std::function<bool(double
     const auto stored = raw(key);
     if (!stored) return fallback;
     if (stored->is_number() && accepts(stored->get<double>())) return stored->get<double>();
-    reportIgnored(key, *stored, rule, numberText(fallback));
+    reportIgnored(key, *stored, usualLine(key, rule, numberText(fallback)));
     return fallback;
 }
 
@@ -521,8 +538,35 @@ bool Settings::flag(std::string_view key, bool fallback) const {
     const auto stored = raw(key);
     if (!stored) return fallback;
     if (stored->is_boolean()) return stored->get<bool>();
-    reportIgnored(key, *stored, "must be true or false", fallback ? "true" : "false");
+    reportIgnored(key, *stored, usualLine(key, "must be true or false", fallback ? "true" : "false"));
     return fallback;
+}
+
+bool Settings::get(const SettingKey<SettingRow::Flag>& key) const {
+    const auto stored = raw(key);
+    if (!stored) return key.rule().fallback;
+    if (stored->is_boolean()) return stored->get<bool>();
+    reportIgnored(key.row(), *stored);
+    return key.rule().fallback;
+}
+
+std::int64_t Settings::get(const SettingKey<SettingRow::Whole>& key) const {
+    const auto& rule = key.rule();
+    const auto stored = raw(key);
+    if (!stored) return rule.fallback;
+    const auto whole = integer(key);
+    if (whole && *whole >= rule.lowest && *whole <= rule.highest) return *whole;
+    reportIgnored(key.row(), *stored);
+    return rule.fallback;
+}
+
+double Settings::get(const SettingKey<SettingRow::Real>& key) const {
+    const auto& rule = key.rule();
+    const auto stored = raw(key);
+    if (!stored) return rule.fallback;
+    if (stored->is_number() && rule.accepts(stored->get<double>())) return stored->get<double>();
+    reportIgnored(key.row(), *stored);
+    return rule.fallback;
 }
 
 Json Settings::encode(const SettingValue& value) {

@@ -16,6 +16,7 @@
 #include "Runtime/Clock.hpp"
 #include "Runtime/Mutex.hpp"
 #include "Runtime/Result.hpp"
+#include "Runtime/SettingKey.hpp"
 #include "Runtime/Sleeper.hpp"
 
 namespace quib {
@@ -102,6 +103,21 @@ public:
                      double fallback) const;
     bool flag(std::string_view key, bool fallback) const;
 
+    // A setting of the settings table, read by its row's rule. A value that breaks the rule is
+    // logged as the row says, once (until it changes), and the row's fallback is used.
+    bool get(const SettingKey<SettingRow::Flag>& key) const;
+    std::int64_t get(const SettingKey<SettingRow::Whole>& key) const;
+    double get(const SettingKey<SettingRow::Real>& key) const;
+    // The stored text as it is; its reader checks it.
+    std::optional<std::string> get(const SettingKey<SettingRow::Text>& key) const { return string(key); }
+    // The stored list; none when the key holds nothing or anything but a list of texts.
+    std::optional<std::vector<std::string>> get(const SettingKey<SettingRow::TextList>& key) const {
+        return stringList(key);
+    }
+    // True only when the key holds true.
+    bool get(const SettingKey<SettingRow::Mark>& key) const { return boolean(key).value_or(false); }
+    std::optional<Bytes> get(const SettingKey<SettingRow::Record>& key) const { return bytes(key); }
+
     // Each change is made at once; the result says whether the file holds it (a store in memory
     // always does).
     Result<void> set(std::string_view key, SettingValue value);
@@ -156,8 +172,10 @@ private:
     bool alters(const Edits& edits) const REQUIRES(mutex_);
     void apply(const Edits& edits) const REQUIRES(mutex_);
     void reportBroken(const Signature& signature, const std::string& problem) const REQUIRES(mutex_);
-    void reportIgnored(std::string_view key, const nlohmann::json& value, std::string_view rule,
-                       const std::string& fallback) const;
+    // Logs the line `line` makes of the value as shown, once for each value `key` holds.
+    void reportIgnored(std::string_view key, const nlohmann::json& value,
+                       const std::function<std::string(std::string_view shown)>& line) const;
+    void reportIgnored(const SettingRow& row, const nlohmann::json& value) const;
     static Json encode(const SettingValue& value);
     std::optional<nlohmann::json> raw(std::string_view key) const;
 

@@ -24,7 +24,7 @@ double micros(std::uint64_t nanos) { return static_cast<double>(nanos) / 1000.0;
 Instrumentation::Instrumentation(std::shared_ptr<Clock> clock, std::shared_ptr<Settings> settings)
     : clock_(std::move(clock)),
       settings_(std::move(settings)),
-      enabled_(settings_ ? settings_->flag(enabledKey, false) : false),
+      enabled_(settings_ ? settings_->get(enabledKey) : false),
       windowStart_(uptimeNanos()),
       logger_(perfLog()) {}
 

@@ -14,6 +14,7 @@
 #include "Runtime/Logger.hpp"
 #include "Runtime/Mutex.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 
 namespace quib {
 
@@ -24,7 +25,7 @@ namespace quib {
 // when off, every recording call returns at once. Safe to use from any thread.
 class Instrumentation final {
 public:
-    static constexpr std::string_view enabledKey = "quib.instrument";
+    static constexpr auto enabledKey = setting<"quib.instrument">;
     static constexpr std::uint64_t windowNanos = 1'000'000'000;
     static constexpr std::size_t maxSamples = 8192;
 

@@ -276,7 +276,7 @@ void QuibHostApp::startRemoteReach() {
     const auto& reach = server_->neighbours().reach;
     reach->refreshLocal();
     reach->watchPath();
-    if (config_.settings->flag(RemoteReachService::enabledKey, false)) reach->start();
+    if (config_.settings->get(RemoteReachService::enabledKey)) reach->start();
 }
 
 void QuibHostApp::logLaunch() const {

@@ -53,7 +53,7 @@ PushSender::~PushSender() {
 bool PushSender::isConfigured() const { return relay().has_value(); }
 
 std::optional<std::string> PushSender::relay() const {
-    auto relay = config_.settings->string(relayKey);
+    auto relay = config_.settings->get(relayKey);
     if (!relay || !config_.poster) return std::nullopt;
     if (!config_.poster->accepts(*relay)) {
         noteIgnored(*relay);
@@ -67,8 +67,7 @@ void PushSender::noteIgnored(const std::string& relay) const {
     MutexLock lock(ignoredMutex_);
     if (ignoredRelay_ == relay) return;
     ignoredRelay_ = relay;
-    quibLog().warning("push: ", pub(std::string(relayKey)), " is ignored: ", pub(relay),
-                      " is not an http or https URL, so no alert is pushed");
+    quibLog().warning(pub(relayKey.row().ignoredLine(relay)));
 }
 
 // The queue lives no longer than the sender, so its tasks may hold the sender itself. A task that
@@ -224,7 +223,7 @@ HttpRequest PushSender::request(const std::string& relay, std::string body) cons
     HttpRequest request;
     request.url = relay;
     request.headers.emplace_back("Content-Type", "application/json");
-    if (const auto secret = config_.settings->string(secretKey))
+    if (const auto secret = config_.settings->get(secretKey))
         request.headers.emplace_back("Authorization", "Bearer " + withoutLineBreaks(*secret));
     request.body = std::move(body);
     return request;

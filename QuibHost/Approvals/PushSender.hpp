@@ -18,6 +18,7 @@
 #include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/AgentEvent.hpp"
 #include "Shared/ApprovalRequest.hpp"
 #include "Shared/Json.hpp"
@@ -46,8 +47,8 @@ class PushSender final : public PushSenderService {
 
 public:
     // The relay's URL and its optional bearer secret: read at each use, never written, never logged.
-    static constexpr std::string_view relayKey = "quib.push.relay";
-    static constexpr std::string_view secretKey = "quib.push.secret";
+    static constexpr auto relayKey = setting<"quib.push.relay">;
+    static constexpr auto secretKey = setting<"quib.push.secret">;
     static constexpr std::string_view eventCategory = "quib.agent.event";
     static constexpr std::string_view approvalCategory = "quib.agent.approval";
     // Each phone has at most this many requests at the relay; up to `waitingPerPhone` more wait

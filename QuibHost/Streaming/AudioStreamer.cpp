@@ -44,7 +44,7 @@ std::size_t AudioStreamer::notSentLowWater(std::int64_t bitrate) {
     return std::max(bytes, minimumLowWater);
 }
 
-bool AudioStreamer::isAllowed() const { return environment_.settings->flag(allowedKey, true); }
+bool AudioStreamer::isAllowed() const { return environment_.settings->get(allowedKey); }
 
 AudioFrame AudioStreamer::stateFrame(std::string_view text) const {
     return AudioFrame::state(std::string(text), environment_.clock->now());

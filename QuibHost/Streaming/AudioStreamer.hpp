@@ -21,6 +21,7 @@
 #include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/AudioFrame.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/ListenHelloPayload.hpp"
@@ -44,7 +45,7 @@ class AudioStreamer final : public AudioStreamerService, public std::enable_shar
 public:
     static constexpr std::string_view queueLabel = "com.brenmoor.quib.host.listen";
     // Whether phones may listen; absent, or not a Boolean, reads as allowed.
-    static constexpr std::string_view allowedKey = "quib.listen.allowed";
+    static constexpr auto allowedKey = setting<"quib.listen.allowed">;
     static constexpr std::string_view notAllowedText =
         said<capitalised<HostWords::thisComputer>, " is set not to send its audio">;
     // The audio a listener may have waiting behind the frame in flight; the newest frame is

@@ -53,9 +53,7 @@ std::int64_t PanelStreamer::ViewClient::clampedSide(std::int64_t side) {
 
 double PanelStreamer::readViewerAllowance(const Settings* settings) {
     if (!settings) return defaultViewerAllowance;
-    return settings->realWhere(
-        viewerAllowanceKey, [](double seconds) { return seconds > 0 && seconds < 2; },
-        "must be a number of seconds above 0 and below 2", defaultViewerAllowance);
+    return settings->get(viewerAllowanceKey);
 }
 
 PanelStreamer::Demand PanelStreamer::demandOf(const std::map<const void*, ViewClient>& clients) {

@@ -30,6 +30,7 @@
 #include "Runtime/Published.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/ViewFrame.hpp"
 #include "Shared/ViewHelloPayload.hpp"
@@ -68,8 +69,8 @@ public:
     static constexpr std::int64_t idleWidth = 1179;
     static constexpr std::int64_t idleHeight = 2556;
     static constexpr std::chrono::milliseconds targetDebounce{120};
-    static constexpr std::string_view viewerAllowanceKey = "quib.viewerAllowance";
-    static constexpr double defaultViewerAllowance = 0.12;
+    static constexpr auto viewerAllowanceKey = setting<"quib.viewerAllowance">;
+    static constexpr double defaultViewerAllowance = viewerAllowanceKey.rule().fallback;
     // A viewer that has taken nothing for this long, with frames in flight, no longer holds the
     // others to its size nor to key frames until it takes something again.
     static constexpr std::chrono::seconds stallLimit{3};

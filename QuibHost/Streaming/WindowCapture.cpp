@@ -63,9 +63,7 @@ WindowCapture::~WindowCapture() {
 
 double WindowCapture::readMaxEncodedSide(const Settings* settings) {
     if (!settings) return defaultMaxEncodedSide;
-    return settings->realWhere(
-        maxEncodedSideKey, [](double side) { return side >= smallestMaxEncodedSide; }, "must be a number from 640 up",
-        defaultMaxEncodedSide);
+    return settings->get(maxEncodedSideKey);
 }
 
 double WindowCapture::maxEncodedSide(const Settings* settings) {

@@ -20,6 +20,7 @@
 #include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/UnitSpot.hpp"
 
@@ -51,9 +52,8 @@ public:
     static constexpr std::string_view queueLabel = "com.brenmoor.quib.host.capture";
     static constexpr std::string_view passQueueLabel = "com.brenmoor.quib.host.capture.resolve";
     static constexpr Duration watchdogPeriod = std::chrono::milliseconds(1500);
-    static constexpr std::string_view maxEncodedSideKey = "quib.maxEncodedSide";
-    static constexpr double defaultMaxEncodedSide = 2560;
-    static constexpr double smallestMaxEncodedSide = 640;
+    static constexpr auto maxEncodedSideKey = setting<"quib.maxEncodedSide">;
+    static constexpr double defaultMaxEncodedSide = maxEncodedSideKey.rule().fallback;
     // The frontmost app while the screen is locked.
     static constexpr std::string_view loginWindowID = "com.apple.loginwindow";
     // The whole window in unit coordinates.

@@ -23,7 +23,7 @@ EventInjector::EventInjector(Passkey, Config config)
                            ? std::move(config.pasteboardQueue)
                            : std::make_shared<SerialQueue>("com.brenmoor.quib.host.pasteboard", clock_)),
       // Read once: a change of the setting takes effect at the next start.
-      followsWindows_(config.settings ? config.settings->flag(followPointerKey, true) : true) {}
+      followsWindows_(config.settings ? config.settings->get(followPointerKey) : true) {}
 
 EventInjector::~EventInjector() = default;
 

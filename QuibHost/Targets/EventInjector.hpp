@@ -18,6 +18,7 @@
 #include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Runtime/Sleeper.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -36,7 +37,7 @@ namespace quib {
 // an event is posted, and never together.
 class EventInjector final : public EventInjectorService, public std::enable_shared_from_this<EventInjector> {
 public:
-    static constexpr std::string_view followPointerKey = "quib.followPointer";
+    static constexpr auto followPointerKey = setting<"quib.followPointer">;
     static constexpr Duration scrollPhaseTimeout = std::chrono::milliseconds(400);
     static constexpr Duration pasteboardRestoreDelay = std::chrono::milliseconds(350);
     // How long another app gets to take the pasteboard's new contents, and between repeated presses.

@@ -26,7 +26,7 @@ std::shared_ptr<TargetStore> TargetStore::create(Config config) {
     Loaded loaded = load(config);
     const bool firstRun = loaded.targets.empty();
     // A stored id is taken even when no target has it; lookups of it simply find nothing.
-    std::optional<std::string> active = config.settings->string(activeKey);
+    std::optional<std::string> active = config.settings->get(activeKey);
     if (!active && !loaded.targets.empty()) active = loaded.targets.front().id;
     auto store =
         std::make_shared<TargetStore>(Passkey{}, std::move(config), std::move(loaded.targets), std::move(active));
@@ -51,7 +51,7 @@ TargetStore::TargetStore(Passkey, Config config, std::vector<QuibTarget> targets
 
 // A value of another type than bytes reads as nothing stored.
 TargetStore::Loaded TargetStore::load(const Config& config) {
-    const auto data = config.settings->bytes(defaultsKey);
+    const auto data = config.settings->get(defaultsKey);
     if (!data) return {};
     auto decoded = QuibCoder::decodeStored<std::vector<QuibTarget>>(textOf(*data));
     if (decoded) return {std::move(*decoded), true};
@@ -65,8 +65,7 @@ void TargetStore::setUndecodableAside(const Config& config, const Bytes& data, c
     std::string where = "nowhere";
     if (auto copy = backUp(config, data)) where = copy->string();
     else if (auto side = config.settings->setAside(defaultsKey)) where = "the setting " + *side;
-    quibLog().error("saved targets did not decode (", pub(reason), "); raw JSON copied to ", pub(where),
-                    " before reseeding");
+    quibLog().error(pub(defaultsKey.row().ignoredLine({}, reason, where)));
 }
 
 // "targets-<UTC time with '-' for ':'>.json" in the delivery log's folder.
@@ -82,7 +81,7 @@ std::optional<std::filesystem::path> TargetStore::backUp(const Config& config, c
 // Panes are seeded on a first run, or when no saved target is a tmux one and seeding has never
 // been evaluated with tmux available.
 TargetStore::Seeding TargetStore::decideSeeding(bool firstRun) const {
-    const bool evaluated = config_.settings->boolean(seededPanesKey).value_or(false);
+    const bool evaluated = config_.settings->get(seededPanesKey);
     const auto list = targets_.value();
     const bool hasTmux =
         std::ranges::any_of(list, [](const QuibTarget& t) { return t.kind == QuibTarget::Kind::tmux; });

@@ -21,6 +21,7 @@
 #include "Runtime/Published.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/AppRanking.hpp"
 
 namespace quib {
@@ -43,11 +44,11 @@ namespace quib {
 class TargetStore final : public TargetStoreService, public std::enable_shared_from_this<TargetStore> {
 public:
     // The saved list: bytes holding its one-line JSON and a line feed.
-    static constexpr std::string_view defaultsKey = "quib.targets.v1";
+    static constexpr auto defaultsKey = setting<"quib.targets.v1">;
     // The active target's id, as a string; removed when no target is active.
-    static constexpr std::string_view activeKey = "quib.activeTarget.v1";
+    static constexpr auto activeKey = setting<"quib.activeTarget.v1">;
     // True once start-up pane seeding has been evaluated with tmux available.
-    static constexpr std::string_view seededPanesKey = "quib.seededPanes.v1";
+    static constexpr auto seededPanesKey = setting<"quib.seededPanes.v1">;
 
     struct Config {
         std::shared_ptr<Executor> main;
