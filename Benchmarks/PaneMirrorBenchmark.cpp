@@ -119,7 +119,7 @@ void BM_PanePollOneRunParseDigestFrame(benchmark::State& state) {
     const auto clock = quib::SystemClock::shared();
     measurePolls(state, [&] {
         ColouredPane& tmux = colouredPane();
-        const auto reading = quib::PaneMirror::read(tmux.tmux(), tmux.pane(), "Bench · bench:0.0", *clock);
+        const auto reading = quib::PaneMirror::read(tmux.tmux(), nullptr, tmux.pane(), "Bench · bench:0.0", *clock);
         const auto frame = quib::ViewFrameWriter::encode(reading.frame, reading.payload);
         benchmark::DoNotOptimize(frame);
         return frame && reading.frame.kind == quib::ViewFrame::Kind::text && reading.payload.size() > 9000;
