@@ -238,8 +238,9 @@ CpuRate captureLoop(std::chrono::milliseconds span) {
 
 void BM_MirroredPaneCpuBesideCapturePaneLoop(benchmark::State& state) {
     if (colouredPane().pane().empty()) return state.SkipWithError("no tmux server");
-    constexpr auto span = std::chrono::seconds(4);
-    constexpr int turns = 3;
+    // Short turns, many of them, so that both see the same load on the machine.
+    constexpr auto span = std::chrono::seconds(2);
+    constexpr int turns = 8;
     CpuRate ours;
     CpuRate loop;
     double pollsPerSecond = 0;
