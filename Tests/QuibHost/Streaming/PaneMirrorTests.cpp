@@ -546,7 +546,9 @@ TEST_F(PaneMirror, PollsThroughTheClientGiveTheFramesOfARun) {
 // gives the frame a run gives; a client out of step is let go.
 TEST_F(PaneMirror, AClientThatFailsMidPollLeavesThePollToARun) {
     quib::testing::TmuxServer server;
-    ASSERT_TRUE(server.run({"new-session", "-d", "-s", "fall", "-x", "40", "-y", "6", "printf 'back\\n'; exec cat"}));
+    // In the C locale, so that the shell has nothing to complain of on the pane first.
+    ASSERT_TRUE(server.run(
+        {"new-session", "-d", "-e", "LC_ALL=C", "-s", "fall", "-x", "40", "-y", "6", "printf 'back\\n'; exec cat"}));
     quib::testing::ScratchFolder folder("pane-client");
     struct Case {
         const char* name;
