@@ -110,6 +110,7 @@ PanelStreamer::PanelStreamer(Passkey, Config config)
       encoder_(std::move(config.encoder)),
       clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
       tmux_(std::move(config.tmux)),
+      tmuxControl_(std::move(config.tmuxControl)),
       viewerAllowance_(readViewerAllowance(config.settings.get())),
       interfaces_(config.interfaces ? std::move(config.interfaces) : [] { return InterfaceAddresses::list(); }),
       instrumentation_(config.instrumentation ? *config.instrumentation : Instrumentation::shared()),
@@ -133,7 +134,7 @@ void PanelStreamer::begin() {
     const PaneSource::FrameHandler onPane =
         whilePresent([this](const ViewFrame& frame, const Bytes& payload) { paneFrame(frame, payload); });
     if (makeMirror_) mirror_ = makeMirror_(onPane);
-    else mirror_ = PaneMirror::create({onPane, tmux_, clock_});
+    else mirror_ = PaneMirror::create({onPane, tmux_, clock_, nullptr, std::move(tmuxControl_)});
     makeCapture_ = nullptr;
     makeMirror_ = nullptr;
     watchTargets();

@@ -13,6 +13,7 @@
 
 #include "Platform/DesktopServices.hpp"
 #include "Platform/Tmux/Tmux.hpp"
+#include "Platform/Tmux/TmuxControl.hpp"
 #include "Platform/VideoSessionFactory.hpp"
 #include "QuibHost/Connection/ViewConnection.hpp"
 #include "QuibHost/Streaming/PaneSource.hpp"
@@ -123,6 +124,8 @@ public:
         std::shared_ptr<Clock> clock = nullptr;                 // none: the system clock
         std::shared_ptr<Settings> settings = nullptr;           // read once, for "quib.viewerAllowance"
         Tmux tmux = Tmux();                                     // whether tmux is there
+        // The kept tmux client the pane mirror polls through; none: each poll runs tmux.
+        std::shared_ptr<TmuxControl> tmuxControl = nullptr;
         // Make the window capture and the pane mirror, once, with the streamer's handlers.
         std::function<std::shared_ptr<PanelCapture>(PanelCapture::FrameHandler, PanelCapture::StateHandler)>
             makeCapture = nullptr;
@@ -246,6 +249,7 @@ private:
     const std::shared_ptr<PanelEncoder> encoder_;
     const std::shared_ptr<Clock> clock_;
     const Tmux tmux_;
+    std::shared_ptr<TmuxControl> tmuxControl_;  // the mirror's, once it is made
     const double viewerAllowance_;
     const std::function<std::vector<InterfaceAddresses::Entry>()> interfaces_;
     Instrumentation& instrumentation_;
