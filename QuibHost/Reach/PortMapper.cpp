@@ -1,6 +1,6 @@
 #include "QuibHost/Reach/PortMapper.hpp"
 
-#include "QuibHost/Reach/AbsentUPnPGateway.hpp"
+#include "QuibHost/Reach/AbsentUPnPMapping.hpp"
 #include "QuibHost/Reach/Wire/PortMapWire.hpp"
 #include "Runtime/Logger.hpp"
 
@@ -76,7 +76,7 @@ std::optional<Bytes> pcpRequest(std::span<const std::uint8_t> client, const Byte
 
 PortMapper::PortMapper(Config config)
     : timings_(config.timings),
-      upnp_(config.upnp ? std::move(config.upnp) : std::make_shared<AbsentUPnPGateway>()),
+      upnp_(config.upnp ? std::move(config.upnp) : std::make_shared<AbsentUPnPMapping>()),
       findGateway_(config.findGateway ? std::move(config.findGateway) : &GatewayFinder::find),
       nonce_(PortMapWire::newNonce()),
       worker_("com.brenmoor.quib.host.gateway") {}

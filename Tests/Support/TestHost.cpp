@@ -8,11 +8,11 @@
 #include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
-#include "QuibHost/Reach/OfflineDiscovery.hpp"
-#include "QuibHost/Reach/OfflinePortMapper.hpp"
+#include "QuibHost/Reach/AbsentPortMapperService.hpp"
+#include "QuibHost/Reach/AbsentPublicAddressDiscovery.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
-#include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
+#include "QuibHost/Streaming/AbsentAudioStreamerService.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/StillCapture.hpp"
@@ -135,7 +135,7 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
             {.main = main, .targets = neighbours.targets, .clock = clock, .settings = settings}, shared.desktop,
             std::make_shared<ScreenAccess>(permissions), nullptr);
     }
-    if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<IdleStreaming>();
+    if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<AbsentAudioStreamerService>();
     if (!neighbours.windowList) {
         neighbours.windowList = std::make_shared<WindowListing>(
             WindowListing::Config{.desktop = shared.desktop, .permissions = permissions});
@@ -153,8 +153,8 @@ std::shared_ptr<RemoteReach> TestHost::offlineReach(const SecretStore& secrets) 
                             .settings = settings,
                             .secrets = secrets,
                             .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
-                            .mapper = std::make_shared<OfflinePortMapper>(),
-                            .discovery = std::make_shared<OfflineDiscovery>(),
+                            .mapper = std::make_shared<AbsentPortMapperService>(),
+                            .discovery = std::make_shared<AbsentPublicAddressDiscovery>(),
                             .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
                             .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); }});
 }
