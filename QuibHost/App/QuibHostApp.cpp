@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Platform/AbsentVideoSessionFactory.hpp"
 #include "Platform/Headless/EmptyWindowRoster.hpp"
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
@@ -178,7 +179,8 @@ void QuibHostApp::makeStreamers() {
     screenAccess_ = std::make_shared<ScreenAccess>(config_.permissions);
     panelStreamer_ = PanelStreamer::onDesktop(
         {.main = config_.main, .targets = store_, .clock = config_.clock, .settings = config_.settings},
-        config_.desktop, screenAccess_, config_.videoSessions);
+        config_.desktop, screenAccess_,
+        config_.videoSessions ? config_.videoSessions : std::make_shared<AbsentVideoSessionFactory>());
     config_.neighbours.panelStreamer = panelStreamer_;
     if (!config_.audioCapture || !config_.aacConverters) return;
     audioStreamer_ = AudioStreamer::make({.capture = config_.audioCapture,

@@ -122,7 +122,7 @@ public:
         std::shared_ptr<Clock> clock = nullptr;                 // none: the system clock
         std::shared_ptr<Settings> settings = nullptr;           // read once, for "quib.viewerAllowance"
         Tmux tmux = Tmux();                                     // whether tmux is there
-        // Make the window capture and the pane mirror, once, with the streamer's handlers.
+        // Make the window capture (required) and the pane mirror, once, with the streamer's handlers.
         std::function<std::shared_ptr<PanelCapture>(PanelCapture::FrameHandler, PanelCapture::StateHandler)>
             makeCapture = nullptr;
         // None: a PaneMirror running `tmux`.
@@ -132,11 +132,10 @@ public:
         Instrumentation* instrumentation = nullptr;  // whose switch turns the rate report on; none: the shared one
     };
 
-    // Throws std::invalid_argument without a target store, an encoder or a capture.
+    // Stops the process without a target store, an encoder or a capture.
     static std::shared_ptr<PanelStreamer> create(Config config);
     // The streamer of this desktop's windows: `config` with a window capture of `desktop`, which
-    // may capture when `screenAccess` says so, and a video encoder of `sessions` (none: no
-    // session opens, so nothing is encoded).
+    // may capture when `screenAccess` says so, and a video encoder of `sessions` (required).
     static std::shared_ptr<PanelStreamer> onDesktop(Config config, const DesktopServices& desktop,
                                                     std::shared_ptr<ScreenAccess> screenAccess,
                                                     std::shared_ptr<VideoSessionFactory> sessions);

@@ -1,6 +1,7 @@
 #include "Tests/Support/TestHost.hpp"
 #include "Platform/Headless/HeadlessWorkspace.hpp"
 
+#include "Platform/AbsentVideoSessionFactory.hpp"
 #include "Platform/Headless/EmptyWindowRoster.hpp"
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
@@ -133,7 +134,7 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
     if (!neighbours.panelStreamer) {
         neighbours.panelStreamer = PanelStreamer::onDesktop(
             {.main = main, .targets = neighbours.targets, .clock = clock, .settings = settings}, shared.desktop,
-            std::make_shared<ScreenAccess>(permissions), nullptr);
+            std::make_shared<ScreenAccess>(permissions), std::make_shared<AbsentVideoSessionFactory>());
     }
     if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<AbsentAudioStreamerService>();
     if (!neighbours.windowList) {
