@@ -30,6 +30,8 @@ namespace quib::testing {
 
 struct TestHost::Shared {
     DesktopServices desktop;
+    // The desktop's standard application folders, by which the store and the catalogs judge apps.
+    std::shared_ptr<DesktopEntries> apps = std::make_shared<DesktopEntries>();
     std::shared_ptr<DeliveryLog> log = nullptr;
     SecretStore secrets;
 };
@@ -88,6 +90,7 @@ void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) con
                                                   .settings = settings,
                                                   .clock = clock,
                                                   .log = log(),
+                                                  .apps = shared.apps,
                                                   .workspace = std::make_shared<HeadlessWorkspace>()});
     }
     if (!neighbours.injector) {
@@ -110,8 +113,8 @@ void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) con
 
 void TestHost::fillApps(HostServerNeighbours& neighbours, Shared& shared) const {
     if (!neighbours.catalog) {
-        neighbours.catalog =
-            std::make_shared<AppCatalog>(AppCatalog::Config{.clock = clock, .workspace = shared.desktop.workspace});
+        neighbours.catalog = std::make_shared<AppCatalog>(
+            AppCatalog::Config{.clock = clock, .apps = shared.apps, .workspace = shared.desktop.workspace});
     }
     if (!neighbours.vocabulary) {
         neighbours.vocabulary = std::make_shared<Vocabulary>(Vocabulary::Config{
@@ -121,7 +124,8 @@ void TestHost::fillApps(HostServerNeighbours& neighbours, Shared& shared) const 
             .paneFolder = [tmux = Tmux()](const std::string& pane) { return tmux.currentPath(pane); }});
     }
     if (!neighbours.menus) {
-        neighbours.menus = std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(shared.desktop, clock));
+        neighbours.menus =
+            std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(shared.desktop, clock, shared.apps));
     }
 }
 

@@ -155,6 +155,7 @@ protected:
                                                               .clock = clock,
                                                               .log = log,
                                                               .tmux = Tmux(std::vector<std::filesystem::path>{}),
+                                                              .apps = std::make_shared<DesktopEntries>(),
                                                               .workspace = std::make_shared<HeadlessWorkspace>()});
     std::shared_ptr<PushSender> push = PushSender::create({.settings = settings,
                                                            .secrets = SecretStore(scratch.path / "secrets"),
