@@ -25,6 +25,7 @@
 
 #include "Benchmarks/Support/NullSink.hpp"
 #include "Platform/Linux/CurlPoster.hpp"
+#include "QuibHost/Reach/AbsentUPnPMapping.hpp"
 #include "QuibHost/Reach/GatewayFinder.hpp"
 #include "QuibHost/Reach/PortMapper.hpp"
 #include "QuibHost/Reach/UPnPGateway.hpp"
@@ -71,7 +72,9 @@ void mapThenUnmap(benchmark::State& state, bool pcp) {
     speaksPCP = pcp;
     quib::Logger::setSink(std::make_shared<NullSink>());
     const auto endpoint = fake.endpoint();
-    quib::PortMapper mapper({{}, nullptr, [endpoint] { return quib::PortMapper::Gateway{endpoint, std::nullopt}; }});
+    quib::PortMapper mapper({{}, std::make_shared<quib::AbsentUPnPMapping>(), [endpoint] {
+                                 return quib::PortMapper::Gateway{endpoint, std::nullopt};
+                             }});
     const char* const via = pcp ? "PCP" : "NAT-PMP";
     for (auto _ : state) {
         std::promise<quib::PortMapper::Outcome> mapped;

@@ -10,6 +10,7 @@
 #include "QuibHost/Panel/MenuDump.hpp"
 #include "QuibHost/Panel/SettingsDump.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Runtime/Required.hpp"
 #include "Shared/ApprovalClock.hpp"
 
 namespace quib {
@@ -77,17 +78,8 @@ std::shared_ptr<ControlCommands> ControlCommands::create(Config config) {
 
 ControlCommands::ControlCommands(Passkey, Config config)
     : config_(std::move(config)),
-      actions_(config_.actions ? config_.actions
-                               : std::make_shared<MenuActions>(MenuActions::Config{.state = config_.state,
-                                                                                   .registry = config_.registry,
-                                                                                   .server = config_.server,
-                                                                                   .store = config_.store,
-                                                                                   .log = config_.log,
-                                                                                   .inbox = config_.inbox,
-                                                                                   .push = config_.push})),
-      settings_(config_.settings ? config_.settings
-                                 : std::make_shared<SettingsActions>(SettingsActions::Config{.store = config_.store})) {
-}
+      actions_(required(config_.actions, "ControlCommands", "panel actions")),
+      settings_(required(config_.settings, "ControlCommands", "settings actions")) {}
 
 void ControlCommands::handle(const Json& request, std::shared_ptr<ControlSocket::Reply> reply) {
     config_.main->post([weak = weak_from_this(), request, reply = std::move(reply)] {

@@ -85,14 +85,11 @@ public:
         std::shared_ptr<DeviceRegistry> registry;
         std::shared_ptr<HostServer> server;
         std::shared_ptr<TargetStoreService> store;
-        std::shared_ptr<DeliveryLog> log;
-        std::shared_ptr<AttachmentInbox> inbox;
-        std::shared_ptr<PushSender> push;
-        // The panel's actions; none: made from the objects above.
+        // The panel's actions (required).
         std::shared_ptr<MenuActions> actions = nullptr;
         // The panel's model; none: the panel cannot be printed.
         std::shared_ptr<MenuViewModelSource> panel = nullptr;
-        // The settings window's actions; none: made from the store.
+        // The settings window's actions (required).
         std::shared_ptr<SettingsActions> settings = nullptr;
         // The target editor's commands; none: targets cannot be edited here.
         std::shared_ptr<TargetEditorCommands> editor = nullptr;

@@ -2,16 +2,17 @@
 
 #include <algorithm>
 
+#include "Platform/AbsentVideoSessionFactory.hpp"
 #include "Platform/Headless/EmptyWindowRoster.hpp"
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
+#include "QuibHost/Reach/AbsentPortMapperService.hpp"
+#include "QuibHost/Reach/AbsentPublicAddressDiscovery.hpp"
 #include "QuibHost/Reach/AwayPathMonitor.hpp"
-#include "QuibHost/Reach/OfflineDiscovery.hpp"
-#include "QuibHost/Reach/OfflinePortMapper.hpp"
-#include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
+#include "QuibHost/Streaming/AbsentAudioStreamerService.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/StillCapture.hpp"
 #include "QuibHost/Streaming/WindowListing.hpp"
@@ -92,9 +93,6 @@ QuibHostApp::QuibHostApp(Passkey, Config config) : config_(std::move(config)) {
          .registry = registry_,
          .server = server_,
          .store = store_,
-         .log = deliveryLog_,
-         .inbox = inbox_,
-         .push = push_,
          .actions = actions_,
          .panel = panel_,
          .settings = settings_,
@@ -151,7 +149,7 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
     neighbours.roster = config_.desktop.roster;
     neighbours.uploads = std::make_shared<AttachmentReceiver>(inbox_);
     if (!neighbours.approvals) neighbours.approvals = ApprovalBroker::create(config_.main);
-    if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<IdleStreaming>();
+    if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<AbsentAudioStreamerService>();
     if (!neighbours.windowList) {
         neighbours.windowList = std::make_shared<WindowListing>(WindowListing::Config{
             .desktop = config_.desktop, .permissions = config_.permissions, .apps = apps, .jpeg = config_.jpegEncoder});
@@ -176,12 +174,14 @@ std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
 // hands the audio streamer, when there is a sound output to serve, the listening switch.
 void QuibHostApp::makeStreamers() {
     screenAccess_ = std::make_shared<ScreenAccess>(config_.permissions);
-    panelStreamer_ = PanelStreamer::onDesktop({.main = config_.main,
-                                               .targets = store_,
-                                               .clock = config_.clock,
-                                               .settings = config_.settings,
-                                               .tmuxControl = tmuxControl_},
-                                              config_.desktop, screenAccess_, config_.videoSessions);
+    panelStreamer_ = PanelStreamer::onDesktop(
+        {.main = config_.main,
+         .targets = store_,
+         .clock = config_.clock,
+         .settings = config_.settings,
+         .tmuxControl = tmuxControl_},
+        config_.desktop, screenAccess_,
+        config_.videoSessions ? config_.videoSessions : std::make_shared<AbsentVideoSessionFactory>());
     config_.neighbours.panelStreamer = panelStreamer_;
     if (!config_.audioCapture || !config_.aacConverters) return;
     audioStreamer_ = AudioStreamer::make({.capture = config_.audioCapture,
@@ -199,8 +199,8 @@ SecretStore QuibHostApp::secretStore() const {
 
 // Without a real router and STUN, the stand-ins keep every packet inside the process.
 std::shared_ptr<RemoteReach> QuibHostApp::makeRemoteReach() const {
-    auto mapper = config_.portMapper ? config_.portMapper : std::make_shared<OfflinePortMapper>();
-    auto discovery = config_.discovery ? config_.discovery : std::make_shared<OfflineDiscovery>();
+    auto mapper = config_.portMapper ? config_.portMapper : std::make_shared<AbsentPortMapperService>();
+    auto discovery = config_.discovery ? config_.discovery : std::make_shared<AbsentPublicAddressDiscovery>();
     return std::make_shared<RemoteReach>(
         RemoteReach::Config{.main = config_.main,
                             .settings = config_.settings,

@@ -38,7 +38,7 @@ std::optional<std::int64_t> epochMillis(const std::optional<WallTime>& date) {
 
 AppCatalog::AppCatalog(Config config) : config_(std::move(config)) {
     if (!config_.clock) config_.clock = SystemClock::shared();
-    if (!config_.apps) config_.apps = std::make_shared<DesktopEntries>();
+    config_.apps = required(config_.apps, "AppCatalog", "installed apps");
     config_.workspace = required(config_.workspace, "AppCatalog", "workspace");
     if (!config_.iconTheme) config_.iconTheme = IconTheme::standard();
 }

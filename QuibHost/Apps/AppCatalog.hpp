@@ -49,7 +49,7 @@ public:
 
     struct Config {
         std::shared_ptr<Clock> clock = nullptr;
-        // Where installed apps are found; none: the desktop's standard application folders.
+        // Where installed apps are found (required).
         std::shared_ptr<InstalledApps> apps = nullptr;
         // Which apps run (required).
         std::shared_ptr<Workspace> workspace = nullptr;

@@ -9,9 +9,10 @@ namespace quib {
 
 MenuScanner::Config MenuScanner::Config::onDesktop(const DesktopServices& desktop, std::shared_ptr<Clock> clock,
                                                    std::shared_ptr<DesktopEntries> applications) {
-    if (!applications) applications = std::make_shared<DesktopEntries>();
-    return {required(desktop.workspace, "MenuScanner", "workspace"), std::move(applications),
-            required(desktop.menus, "MenuScanner", "menu reader"), std::move(clock)};
+    auto workspace = required(desktop.workspace, "MenuScanner", "workspace");
+    auto menus = required(desktop.menus, "MenuScanner", "menu reader");
+    return {std::move(workspace), required(std::move(applications), "MenuScanner", "desktop entries"), std::move(menus),
+            std::move(clock)};
 }
 
 MenuScanner::MenuScanner(Config config) : config_(std::move(config)) {}

@@ -61,10 +61,10 @@ public:
         std::shared_ptr<MenuReader> menus;
         std::shared_ptr<Clock> clock;
 
-        // The desktop's workspace and menus, both required, with the names of the entries in
-        // `applications` (none: the standard application folders).
+        // The desktop's workspace and menus, with the names of the entries in `applications`;
+        // all three required.
         static Config onDesktop(const DesktopServices& desktop, std::shared_ptr<Clock> clock,
-                                std::shared_ptr<DesktopEntries> applications = nullptr);
+                                std::shared_ptr<DesktopEntries> applications);
     };
 
     explicit MenuScanner(Config config);

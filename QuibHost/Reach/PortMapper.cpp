@@ -1,8 +1,9 @@
 #include "QuibHost/Reach/PortMapper.hpp"
 
-#include "QuibHost/Reach/AbsentUPnPGateway.hpp"
+#include "QuibHost/Reach/UPnPMapping.hpp"
 #include "QuibHost/Reach/Wire/PortMapWire.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/Required.hpp"
 
 namespace quib {
 namespace {
@@ -76,7 +77,7 @@ std::optional<Bytes> pcpRequest(std::span<const std::uint8_t> client, const Byte
 
 PortMapper::PortMapper(Config config)
     : timings_(config.timings),
-      upnp_(config.upnp ? std::move(config.upnp) : std::make_shared<AbsentUPnPGateway>()),
+      upnp_(required(std::move(config.upnp), "PortMapper", "UPnP side")),
       findGateway_(config.findGateway ? std::move(config.findGateway) : &GatewayFinder::find),
       nonce_(PortMapWire::newNonce()),
       worker_("com.brenmoor.quib.host.gateway") {}

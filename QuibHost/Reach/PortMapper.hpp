@@ -36,14 +36,14 @@ public:
 
     struct Config {
         ReachTimings timings;
-        // The last resort; none: one that never finds a UPnP gateway.
+        // The last resort (required).
         std::shared_ptr<UPnPMapping> upnp;
         // Where the router is; none: the default route of the host's network namespace, read at
         // each job. Tests put a fake router here.
         std::function<std::optional<Gateway>()> findGateway;
     };
 
-    explicit PortMapper(Config config = {});
+    explicit PortMapper(Config config);
     ~PortMapper();
     PortMapper(const PortMapper&) = delete;
     PortMapper& operator=(const PortMapper&) = delete;

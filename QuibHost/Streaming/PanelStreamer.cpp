@@ -1,26 +1,15 @@
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 
 #include <algorithm>
-#include <stdexcept>
 
 #include "QuibHost/Connection/TlsViewConnection.hpp"
 #include "QuibHost/Streaming/PaneMirror.hpp"
 #include "QuibHost/Streaming/VideoEncoder.hpp"
 #include "QuibHost/Streaming/WindowCapture.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/Required.hpp"
 
 namespace quib {
-namespace {
-
-// A platform without video compression.
-class NoVideoSessions final : public VideoSessionFactory {
-public:
-    std::shared_ptr<VideoSession> open(ViewFrame::Codec, int, int, const VideoSession::Rates&) override {
-        return nullptr;
-    }
-};
-
-}  // namespace
 
 PanelStreamer::ViewClient::ViewClient(std::shared_ptr<ViewConnection> connection, const ViewHelloPayload& hello)
     : connection(std::move(connection)) {
@@ -76,8 +65,6 @@ PanelStreamer::Demand PanelStreamer::demandOf(const std::map<const void*, ViewCl
 }
 
 std::shared_ptr<PanelStreamer> PanelStreamer::create(Config config) {
-    if (!config.targets || !config.encoder || !config.makeCapture)
-        throw std::invalid_argument("the panel streamer needs a target store, an encoder and a capture");
     auto streamer = std::make_shared<PanelStreamer>(Passkey{}, std::move(config));
     streamer->begin();
     return streamer;
@@ -86,7 +73,6 @@ std::shared_ptr<PanelStreamer> PanelStreamer::create(Config config) {
 std::shared_ptr<PanelStreamer> PanelStreamer::onDesktop(Config config, const DesktopServices& desktop,
                                                         std::shared_ptr<ScreenAccess> screenAccess,
                                                         std::shared_ptr<VideoSessionFactory> sessions) {
-    if (!sessions) sessions = std::make_shared<NoVideoSessions>();
     config.encoder = VideoEncoder::create({std::move(sessions), config.clock});
     config.makeCapture = [desktop, screenAccess = std::move(screenAccess), clock = config.clock,
                           settings = config.settings](PanelCapture::FrameHandler onFrame,
@@ -106,15 +92,15 @@ std::shared_ptr<PanelStreamer> PanelStreamer::onDesktop(Config config, const Des
 
 PanelStreamer::PanelStreamer(Passkey, Config config)
     : main_(std::move(config.main)),
-      targets_(std::move(config.targets)),
-      encoder_(std::move(config.encoder)),
+      targets_(required(std::move(config.targets), "PanelStreamer", "target store")),
+      encoder_(required(std::move(config.encoder), "PanelStreamer", "encoder")),
       clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
       tmux_(std::move(config.tmux)),
       tmuxControl_(std::move(config.tmuxControl)),
       viewerAllowance_(readViewerAllowance(config.settings.get())),
       interfaces_(config.interfaces ? std::move(config.interfaces) : [] { return InterfaceAddresses::list(); }),
       instrumentation_(config.instrumentation ? *config.instrumentation : Instrumentation::shared()),
-      makeCapture_(std::move(config.makeCapture)),
+      makeCapture_(required(std::move(config.makeCapture), "PanelStreamer", "capture")),
       makeMirror_(std::move(config.makeMirror)),
       control_(std::string(controlLabel), clock_) {}
 

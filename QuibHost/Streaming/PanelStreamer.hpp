@@ -126,7 +126,7 @@ public:
         Tmux tmux = Tmux();                                     // whether tmux is there
         // The kept tmux client the pane mirror polls through; none: each poll runs tmux.
         std::shared_ptr<TmuxControl> tmuxControl = nullptr;
-        // Make the window capture and the pane mirror, once, with the streamer's handlers.
+        // Make the window capture (required) and the pane mirror, once, with the streamer's handlers.
         std::function<std::shared_ptr<PanelCapture>(PanelCapture::FrameHandler, PanelCapture::StateHandler)>
             makeCapture = nullptr;
         // None: a PaneMirror running `tmux`.
@@ -136,11 +136,10 @@ public:
         Instrumentation* instrumentation = nullptr;  // whose switch turns the rate report on; none: the shared one
     };
 
-    // Throws std::invalid_argument without a target store, an encoder or a capture.
+    // Stops the process without a target store, an encoder or a capture.
     static std::shared_ptr<PanelStreamer> create(Config config);
     // The streamer of this desktop's windows: `config` with a window capture of `desktop`, which
-    // may capture when `screenAccess` says so, and a video encoder of `sessions` (none: no
-    // session opens, so nothing is encoded).
+    // may capture when `screenAccess` says so, and a video encoder of `sessions` (required).
     static std::shared_ptr<PanelStreamer> onDesktop(Config config, const DesktopServices& desktop,
                                                     std::shared_ptr<ScreenAccess> screenAccess,
                                                     std::shared_ptr<VideoSessionFactory> sessions);

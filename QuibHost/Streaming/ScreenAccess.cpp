@@ -1,12 +1,14 @@
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 
 #include "Runtime/Logger.hpp"
+#include "Runtime/Required.hpp"
 
 namespace quib {
 
-ScreenAccess::ScreenAccess(std::shared_ptr<Permissions> permissions) : permissions_(std::move(permissions)) {}
+ScreenAccess::ScreenAccess(std::shared_ptr<Permissions> permissions)
+    : permissions_(required(std::move(permissions), "ScreenAccess", "permissions")) {}
 
-bool ScreenAccess::isGranted() const { return permissions_ && permissions_->screenRecordingGranted(); }
+bool ScreenAccess::isGranted() const { return permissions_->screenRecordingGranted(); }
 
 // The flag is tested and set under the lock; the request itself is made outside it.
 void ScreenAccess::requestOnceIfNeeded() {
@@ -23,7 +25,6 @@ void ScreenAccess::requestOnceIfNeeded() {
 void ScreenAccess::openSettings() { request(); }
 
 void ScreenAccess::request() const {
-    if (!permissions_) return quibLog().info("view: window capture: there is no display to capture");
     quibLog().info("view: window capture: ", pub(permissions_->screenRecordingHelp()));
 }
 

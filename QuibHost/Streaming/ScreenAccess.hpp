@@ -20,7 +20,7 @@ public:
     static constexpr std::string_view grantText =
         said<"Give ", HostWords::product, " ", HostWords::captureNeed, ", then ", HostWords::restart, " it">;
 
-    // Whether capture is granted comes from `permissions`; none: it never is.
+    // Whether capture is granted comes from `permissions` (required).
     explicit ScreenAccess(std::shared_ptr<Permissions> permissions);
 
     // Quick, and never asks.

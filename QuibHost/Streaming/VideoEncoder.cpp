@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <limits>
-#include <stdexcept>
 #include <utility>
 
 #include "QuibHost/Streaming/VideoPackager.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/Required.hpp"
 
 namespace quib {
 
@@ -21,12 +21,11 @@ struct VideoEncoder::Submission {
 };
 
 std::shared_ptr<VideoEncoder> VideoEncoder::create(Config config) {
-    if (!config.sessions) throw std::invalid_argument("VideoEncoder needs a video session factory");
     return std::make_shared<VideoEncoder>(Passkey{}, std::move(config));
 }
 
 VideoEncoder::VideoEncoder(Passkey, Config config)
-    : sessions_(std::move(config.sessions)),
+    : sessions_(required(std::move(config.sessions), "VideoEncoder", "video session factory")),
       clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
       instrumentation_(config.instrumentation ? *config.instrumentation : Instrumentation::shared()),
       lastKeyframeAt_(clock_->now()) {}

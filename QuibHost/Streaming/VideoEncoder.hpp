@@ -42,7 +42,7 @@ public:
         Instrumentation* instrumentation = nullptr;               // none: the shared one
     };
 
-    // Throws std::invalid_argument without a session factory.
+    // Stops the process without a session factory.
     static std::shared_ptr<VideoEncoder> create(Config config);
     ~VideoEncoder();
     VideoEncoder(const VideoEncoder&) = delete;

@@ -45,7 +45,7 @@ WindowCapture::WindowCapture(Passkey, Config config)
     : windows_(required(std::move(config.desktop.windowSource), "WindowCapture", "window source")),
       workspace_(required(std::move(config.desktop.workspace), "WindowCapture", "workspace")),
       pointer_(required(std::move(config.desktop.pointer), "WindowCapture", "pointer location")),
-      screenAccess_(config.screenAccess ? std::move(config.screenAccess) : std::make_shared<ScreenAccess>(nullptr)),
+      screenAccess_(required(std::move(config.screenAccess), "WindowCapture", "screen access")),
       clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
       corner_(config.settings ? config.settings : Settings::inMemory()),
       instrumentation_(config.instrumentation ? *config.instrumentation : Instrumentation::shared()),

@@ -75,7 +75,7 @@ public:
 
     struct Config {
         DesktopServices desktop = {};                          // its window source, workspace and pointer, all required
-        std::shared_ptr<ScreenAccess> screenAccess = nullptr;  // none: capture is never granted
+        std::shared_ptr<ScreenAccess> screenAccess = nullptr;  // required
         std::shared_ptr<Clock> clock = nullptr;                // none: the system clock
         std::shared_ptr<Settings> settings = nullptr;          // the corner radius is read from it at every use
         Instrumentation* instrumentation = nullptr;            // none: the shared one

@@ -44,7 +44,7 @@ TargetStore::TargetStore(Passkey, Config config, std::vector<QuibTarget> targets
       unresolvedTargetIDs_(config_.main, {}),
       provisionalTargets_(config_.main, {}),
       tmuxQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.tmux", config_.clock)) {
-    if (!config_.apps) config_.apps = std::make_shared<DesktopEntries>();
+    config_.apps = required(config_.apps, "TargetStore", "desktop entries");
     config_.workspace = required(config_.workspace, "TargetStore", "workspace");
     if (auto line = QuibCoder::line(targets_.value())) listBytes_ = line->size();
 }

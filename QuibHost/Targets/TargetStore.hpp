@@ -58,7 +58,7 @@ public:
         std::shared_ptr<DeliveryLog> log;
         // Where the tmux program is looked for.
         Tmux tmux = Tmux();
-        // Which apps are installed; none: the desktop's standard application folders.
+        // Which apps are installed (required).
         std::shared_ptr<DesktopEntries> apps = nullptr;
         // Where start-up seeding takes the first app targets from; none: no app targets.
         std::shared_ptr<AppSeeds> seeds = nullptr;

@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "Platform/Headless/HeadlessPermissions.hpp"
 #include "Platform/Linux/Media/PulseAudioStream.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/SystemAudio.hpp"
@@ -64,7 +65,7 @@ protected:
     // Capture over the backend, with a watchdog that fires when the test moves the clock.
     void startCapture() {
         audio = SystemAudio::make(
-            {capture, std::make_shared<ScreenAccess>(nullptr), clock},
+            {capture, std::make_shared<ScreenAccess>(std::make_shared<HeadlessPermissions>()), clock},
             [recorded = recording](const PcmBuffer& buffer, std::uint64_t) { recorded->add(buffer); },
             [recorded = recording](const std::string& text) { recorded->addState(text); });
         audio->start();

@@ -1,6 +1,7 @@
 #include "Tests/Support/TestHost.hpp"
 #include "Platform/Headless/HeadlessWorkspace.hpp"
 
+#include "Platform/AbsentVideoSessionFactory.hpp"
 #include "Platform/Headless/EmptyWindowRoster.hpp"
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Approvals/ApprovalBroker.hpp"
@@ -8,11 +9,11 @@
 #include "QuibHost/Apps/AppCatalog.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
 #include "QuibHost/Apps/Vocabulary.hpp"
-#include "QuibHost/Reach/OfflineDiscovery.hpp"
-#include "QuibHost/Reach/OfflinePortMapper.hpp"
+#include "QuibHost/Reach/AbsentPortMapperService.hpp"
+#include "QuibHost/Reach/AbsentPublicAddressDiscovery.hpp"
 #include "QuibHost/Reach/RemoteReach.hpp"
-#include "QuibHost/Server/Neighbours/IdleStreaming.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
+#include "QuibHost/Streaming/AbsentAudioStreamerService.hpp"
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/StillCapture.hpp"
@@ -29,6 +30,8 @@ namespace quib::testing {
 
 struct TestHost::Shared {
     DesktopServices desktop;
+    // The desktop's standard application folders, by which the store and the catalogs judge apps.
+    std::shared_ptr<DesktopEntries> apps = std::make_shared<DesktopEntries>();
     std::shared_ptr<DeliveryLog> log = nullptr;
     SecretStore secrets;
 };
@@ -87,6 +90,7 @@ void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) con
                                                   .settings = settings,
                                                   .clock = clock,
                                                   .log = log(),
+                                                  .apps = shared.apps,
                                                   .workspace = std::make_shared<HeadlessWorkspace>()});
     }
     if (!neighbours.injector) {
@@ -109,8 +113,8 @@ void TestHost::fillTargets(HostServerNeighbours& neighbours, Shared& shared) con
 
 void TestHost::fillApps(HostServerNeighbours& neighbours, Shared& shared) const {
     if (!neighbours.catalog) {
-        neighbours.catalog =
-            std::make_shared<AppCatalog>(AppCatalog::Config{.clock = clock, .workspace = shared.desktop.workspace});
+        neighbours.catalog = std::make_shared<AppCatalog>(
+            AppCatalog::Config{.clock = clock, .apps = shared.apps, .workspace = shared.desktop.workspace});
     }
     if (!neighbours.vocabulary) {
         neighbours.vocabulary = std::make_shared<Vocabulary>(Vocabulary::Config{
@@ -120,7 +124,8 @@ void TestHost::fillApps(HostServerNeighbours& neighbours, Shared& shared) const 
             .paneFolder = [tmux = Tmux()](const std::string& pane) { return tmux.currentPath(pane); }});
     }
     if (!neighbours.menus) {
-        neighbours.menus = std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(shared.desktop, clock));
+        neighbours.menus =
+            std::make_shared<MenuCatalog>(MenuScanner::Config::onDesktop(shared.desktop, clock, shared.apps));
     }
 }
 
@@ -133,9 +138,9 @@ void TestHost::fillTheRest(HostServerNeighbours& neighbours, Shared& shared) con
     if (!neighbours.panelStreamer) {
         neighbours.panelStreamer = PanelStreamer::onDesktop(
             {.main = main, .targets = neighbours.targets, .clock = clock, .settings = settings}, shared.desktop,
-            std::make_shared<ScreenAccess>(permissions), nullptr);
+            std::make_shared<ScreenAccess>(permissions), std::make_shared<AbsentVideoSessionFactory>());
     }
-    if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<IdleStreaming>();
+    if (!neighbours.audioStreamer) neighbours.audioStreamer = std::make_shared<AbsentAudioStreamerService>();
     if (!neighbours.windowList) {
         neighbours.windowList = std::make_shared<WindowListing>(
             WindowListing::Config{.desktop = shared.desktop, .permissions = permissions});
@@ -153,8 +158,8 @@ std::shared_ptr<RemoteReach> TestHost::offlineReach(const SecretStore& secrets) 
                             .settings = settings,
                             .secrets = secrets,
                             .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
-                            .mapper = std::make_shared<OfflinePortMapper>(),
-                            .discovery = std::make_shared<OfflineDiscovery>(),
+                            .mapper = std::make_shared<AbsentPortMapperService>(),
+                            .discovery = std::make_shared<AbsentPublicAddressDiscovery>(),
                             .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
                             .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); }});
 }

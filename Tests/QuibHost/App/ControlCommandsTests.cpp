@@ -98,14 +98,21 @@ protected:
                  .loginItem = LoginItem(std::filesystem::path("/nonexistent/quib-host.desktop"), "/bin/true"),
                  .links = links});
         });
-        commands = quib::ControlCommands::create({.main = main,
-                                                  .state = state,
-                                                  .registry = registry,
-                                                  .server = server,
-                                                  .store = store,
-                                                  .log = log,
-                                                  .inbox = inbox,
-                                                  .push = push});
+        auto actions = std::make_shared<MenuActions>(MenuActions::Config{.state = state,
+                                                                         .registry = registry,
+                                                                         .server = server,
+                                                                         .store = store,
+                                                                         .log = log,
+                                                                         .inbox = inbox,
+                                                                         .push = push});
+        commands = quib::ControlCommands::create(
+            {.main = main,
+             .state = state,
+             .registry = registry,
+             .server = server,
+             .store = store,
+             .actions = actions,
+             .settings = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store})});
         // The store's first-run seeding, done before any test begins.
         EXPECT_TRUE(store->tmuxQueue().sync([] {}));
         main->runPending();
@@ -155,6 +162,7 @@ protected:
                                                               .clock = clock,
                                                               .log = log,
                                                               .tmux = Tmux(std::vector<std::filesystem::path>{}),
+                                                              .apps = std::make_shared<DesktopEntries>(),
                                                               .workspace = std::make_shared<HeadlessWorkspace>()});
     std::shared_ptr<PushSender> push = PushSender::create({.settings = settings,
                                                            .secrets = SecretStore(scratch.path / "secrets"),

@@ -253,7 +253,7 @@ TEST(VocabularyDeathTest, StopsWhenMadeWithoutWhatItAsks) {
         {
             auto desktop = HeadlessDesktop::services();
             desktop.menus = nullptr;
-            (void)MenuScanner::Config::onDesktop(desktop, std::make_shared<FakeClock>());
+            (void)MenuScanner::Config::onDesktop(desktop, std::make_shared<FakeClock>(), nullptr);
         },
         "MenuScanner was made without its menu reader");
 }

@@ -77,15 +77,14 @@ PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChang
                                                                 .push = push,
                                                                 .screenAccess = screenAccess,
                                                                 .quit = [this] { ++quits; }});
-    commands = ControlCommands::create({.main = main,
-                                        .state = state,
-                                        .registry = registry,
-                                        .server = server,
-                                        .store = store,
-                                        .log = log,
-                                        .inbox = inbox,
-                                        .push = push,
-                                        .actions = actions});
+    commands = ControlCommands::create(
+        {.main = main,
+         .state = state,
+         .registry = registry,
+         .server = server,
+         .store = store,
+         .actions = actions,
+         .settings = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store})});
     main->runPending();
 }
 

@@ -86,8 +86,8 @@ TEST_F(HostServerSystemWatch, HellosReadTheInterfacesOncePerReportedChange) {
                             .settings = settings,
                             .secrets = secrets,
                             .approvedIDs = [registry = registry] { return registry->approvedIDs(); },
-                            .mapper = std::make_shared<OfflinePortMapper>(),
-                            .discovery = std::make_shared<OfflineDiscovery>(),
+                            .mapper = std::make_shared<AbsentPortMapperService>(),
+                            .discovery = std::make_shared<AbsentPublicAddressDiscovery>(),
                             .localPort = [settings = settings] { return ServerSettings::localPort(*settings); },
                             .awayPort = [settings = settings] { return ServerSettings::awayPort(*settings); },
                             .interfaceList = list});

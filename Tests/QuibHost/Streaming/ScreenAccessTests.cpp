@@ -63,9 +63,14 @@ TEST(ScreenAccess, OpeningTheSettingsAsksEveryTimeAndLeavesTheOnceRequestAlone) 
     access.requestOnceIfNeeded();
     EXPECT_EQ(log.count("view: asking for window capture"), 1u);
 
-    // Without a desktop to ask, or without a display, capture is never granted.
-    EXPECT_FALSE(ScreenAccess(nullptr).isGranted());
+    // Without a display, capture is never granted.
     EXPECT_FALSE(ScreenAccess(std::make_shared<HeadlessPermissions>()).isGranted());
+}
+
+// Screen access made without a desktop to ask stops at once, naming what it lacks.
+TEST(ScreenAccessDeathTest, StopsWithoutPermissionsToAsk) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(ScreenAccess(nullptr), "ScreenAccess was made without its permissions");
 }
 
 }  // namespace

@@ -461,6 +461,8 @@ TEST(WindowCaptureDeathTest, StopsWhenTheDesktopLacksAServiceItFollows) {
             Capture::create({.desktop = desktop});
         },
         "WindowCapture was made without its pointer location");
+    EXPECT_DEATH(Capture::create({.desktop = HeadlessDesktop::services()}),
+                 "WindowCapture was made without its screen access");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@ namespace quib {
 
 // The router of a host that was given no real network: none is ever found, nothing leaves the
 // process, and each call is only counted.
-class OfflinePortMapper final : public PortMapperService {
+class AbsentPortMapperService final : public PortMapperService {
 public:
     void map(std::uint16_t, std::uint32_t, CancelToken cancel, std::function<void(Outcome)> done) override {
         ++maps;

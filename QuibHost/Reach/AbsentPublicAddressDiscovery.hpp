@@ -8,7 +8,7 @@ namespace quib {
 
 // The public address of a host that was given no real network: nobody is asked, and each call
 // is only counted.
-class OfflineDiscovery final : public PublicAddressDiscovery {
+class AbsentPublicAddressDiscovery final : public PublicAddressDiscovery {
 public:
     std::optional<StunWire::Reflexive> reflexive(const CancelToken&) override {
         ++asked;

@@ -5,7 +5,7 @@
 namespace quib {
 
 // A UPnP side that never finds a gateway: mapping gives nothing, deleting does nothing.
-class AbsentUPnPGateway final : public UPnPMapping {
+class AbsentUPnPMapping final : public UPnPMapping {
 public:
     std::optional<PortMapper::Mapping> map(std::uint16_t, std::uint32_t, const std::optional<UDPExchange::Interface>&,
                                            const CancelToken&) override {

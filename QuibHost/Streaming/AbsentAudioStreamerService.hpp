@@ -6,7 +6,7 @@ namespace quib {
 
 // Stands in for the audio streamer where there is no sound to capture: nobody is sent a sound,
 // so an attached listen channel stays open without frames.
-class IdleStreaming final : public AudioStreamerService {
+class AbsentAudioStreamerService final : public AudioStreamerService {
 public:
     void attachListener(const std::shared_ptr<TlsConnection>&, const ListenHelloPayload&) override {}
     void detachListener(const TlsConnection&) override {}
