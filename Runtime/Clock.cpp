@@ -26,11 +26,15 @@ WallTime SystemClock::wallNow() const { return std::chrono::system_clock::now();
 
 Cancellable SystemClock::schedule(MonoTime deadline, std::function<void()> fire) {
     auto flag = std::make_shared<std::atomic<bool>>(false);
+    bool earliest = false;
     {
         MutexLock lock(mutex_);
-        timers_.emplace(deadline, Timer{std::move(fire), flag});
+        const auto placed = timers_.emplace(deadline, Timer{std::move(fire), flag});
+        earliest = placed == timers_.begin();
     }
-    wake_.notify_all();
+    // The thread already waits for an earlier deadline and looks again then: a timer behind it
+    // (every connection's deadlines) costs no wake-up.
+    if (earliest) wake_.notify_all();
     return Cancellable(flag);
 }
 

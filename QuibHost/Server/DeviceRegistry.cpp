@@ -14,6 +14,22 @@ auto hasID(const std::string& deviceID) {
     return [&deviceID](const DeviceRegistry::Device& device) { return device.id == deviceID; };
 }
 
+// Gives the first record of each waiting device in `list` its refreshed name and last-seen
+// time, unless an earlier list took it (`done`); says whether any record changed.
+bool restamp(DeviceRegistry::DeviceList& list, const std::map<std::string, DeviceRegistry::Device>& waiting,
+             std::set<std::string>& done) {
+    bool changed = false;
+    for (const auto& [id, seen] : waiting) {
+        auto it = std::ranges::find_if(list, hasID(id));
+        if (done.contains(id) || it == list.end()) continue;
+        it->name = seen.name;
+        it->lastSeen = seen.lastSeen;
+        done.insert(id);
+        changed = true;
+    }
+    return changed;
+}
+
 std::set<std::string> identifiers(const DeviceRegistry::DeviceList& devices) {
     std::set<std::string> ids;
     for (const auto& device : devices) ids.insert(device.id);
@@ -74,6 +90,7 @@ Result<void> DeviceRegistry::approve(const std::string& deviceID, const std::str
         main_->post([self = shared_from_this(), deviceID, name] { (void)self->approve(deviceID, name); });
         return {};
     }
+    applySeen();
     {
         MutexLock guard(lock_);
         revokedIDs_.erase(deviceID);
@@ -95,6 +112,7 @@ Result<void> DeviceRegistry::revoke(const std::string& deviceID) {
         main_->post([self = shared_from_this(), deviceID] { (void)self->revoke(deviceID); });
         return {};
     }
+    applySeen();
     {
         MutexLock guard(lock_);
         approvedIDs_.erase(deviceID);
@@ -133,19 +151,28 @@ bool DeviceRegistry::isRevoked(const std::string& deviceID) const {
     return revokedIDs_.contains(deviceID);
 }
 
-// Refreshes the name and last-seen time of a device already in one of the lists; a device in
-// neither list is never added by being seen.
+// Notes the name and last-seen time of a device already in one of the lists; a device in
+// neither list is never added by being seen. The lists take the refreshes when they are saved,
+// all at once: a phone that says hello often republishes them, and so has every phone told its
+// status again, once a save at most, not once a hello.
 void DeviceRegistry::touch(const std::string& deviceID, const std::string& name) {
-    auto restamp = [&](Published<DeviceList>& published) {
-        DeviceList list = published.value();
-        auto it = std::ranges::find_if(list, hasID(deviceID));
-        if (it == list.end()) return false;
-        it->name = name;
-        it->lastSeen = clock_->wallNow();
-        published.set(std::move(list));
-        return true;
+    const auto known = [&](const Published<DeviceList>& published) {
+        return std::ranges::any_of(published.value(), hasID(deviceID));
     };
-    if (restamp(approved_) || restamp(revoked_)) saveSoon();
+    if (!known(approved_) && !known(revoked_)) return;
+    seenWaiting_.insert_or_assign(deviceID, Device{deviceID, name, clock_->wallNow()});
+    saveSoon();
+}
+
+// Each list is republished once, with every refresh that waits for one of its devices.
+void DeviceRegistry::applySeen() {
+    if (seenWaiting_.empty()) return;
+    const auto waiting = std::exchange(seenWaiting_, {});
+    std::set<std::string> done;
+    for (Published<DeviceList>* published : {&approved_, &revoked_}) {
+        DeviceList list = published->value();
+        if (restamp(list, waiting, done)) published->set(std::move(list));
+    }
 }
 
 // Refreshes are bookkeeping: they are saved together, once saveDelay has passed since the
@@ -188,10 +215,15 @@ Result<void> DeviceRegistry::persist() {
 }
 
 // The lists are taken as they are now, so whatever waited to be saved is saved with them.
+// Waiting refreshes are saved as they are published: set() off the main executor (at stop)
+// reaches the published lists only later, so the saved lists take them here.
 Result<void> DeviceRegistry::store() {
+    std::pair<std::string_view, DeviceList> lists[] = {{approvedKey, approved_.value()},
+                                                       {revokedKey, revoked_.value()}};
+    std::set<std::string> done;
+    for (auto& [key, list] : lists) restamp(list, seenWaiting_, done);
+    applySeen();
     seenUnsaved_ = false;
-    const std::pair<std::string_view, DeviceList> lists[] = {{approvedKey, approved_.value()},
-                                                             {revokedKey, revoked_.value()}};
     std::vector<std::pair<std::string, SettingValue>> values;
     for (const auto& [key, list] : lists) {
         auto line = QuibCoder::line(list);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -64,9 +65,10 @@ public:
     Published<DeviceList>& revoked() { return revoked_; }
 
     // Any thread: whether the device is approved right now. Its name and last-seen time are
-    // refreshed later on the main executor (only for a device already in one of the lists), and
-    // saved within saveDelay with whatever else was seen meanwhile: a phone that connects often
-    // costs one write a second at most, not one a hello.
+    // refreshed later on the main executor (only for a device already in one of the lists): in
+    // the published lists and the settings together, within saveDelay, with whatever else was
+    // seen meanwhile, or at once with an approval, a revocation or saveNow. A phone that connects
+    // often costs one write and one republication a second at most, not one a hello.
     bool seen(const std::string& deviceID, const std::string& name);
 
     // How long a refreshed name or last-seen time may wait before it is saved.
@@ -103,6 +105,7 @@ public:
 
 private:
     void touch(const std::string& deviceID, const std::string& name);
+    void applySeen();
     Result<void> persist();
     Result<void> store();
     void retryLater();
@@ -118,10 +121,11 @@ private:
     mutable Mutex lock_;
     std::set<std::string> approvedIDs_ GUARDED_BY(lock_);
     std::set<std::string> revokedIDs_ GUARDED_BY(lock_);
-    bool unsaved_ = false;         // main executor
-    bool retryScheduled_ = false;  // main executor
-    bool seenUnsaved_ = false;     // main executor: a refresh by seen() waits for saveSoon
-    bool saveScheduled_ = false;   // main executor
+    bool unsaved_ = false;                       // main executor
+    bool retryScheduled_ = false;                // main executor
+    bool seenUnsaved_ = false;                   // main executor: a refresh by seen() waits for saveSoon
+    std::map<std::string, Device> seenWaiting_;  // main executor: those refreshes, by device
+    bool saveScheduled_ = false;                 // main executor
 };
 
 }  // namespace quib

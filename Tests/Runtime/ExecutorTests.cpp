@@ -3,9 +3,12 @@
 #include <atomic>
 #include <future>
 #include <limits>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "Runtime/Clock.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
 #include "Runtime/RunSynchronously.hpp"
@@ -116,6 +119,34 @@ TEST(MainLoop, RunPendingAndRunUntilQuit) {
     loop.run();
     quitter.join();
     EXPECT_EQ(order.back(), 3);
+}
+
+// The clock's thread is woken only for a timer due before every other; one set behind a later
+// timer, or behind an earlier one, still fires at its own deadline.
+TEST(SystemClock, TimersFireInDeadlineOrderWhicheverWasSetFirst) {
+    SystemClock clock;
+    std::this_thread::sleep_for(50ms);  // its thread waits for a first timer by now
+    std::mutex mutex;
+    std::vector<std::string> fired;
+    std::promise<void> done;
+    const auto note = [&](std::string name, bool last = false) {
+        return [&, name, last] {
+            std::lock_guard lock(mutex);
+            fired.push_back(name);
+            if (last) done.set_value();
+        };
+    };
+    auto never = clock.scheduleAfter(1h, note("an hour"));
+    const MonoTime start = clock.now();
+    clock.scheduleAfter(150ms, note("third", true));
+    clock.scheduleAfter(100ms, note("second"));
+    clock.scheduleAfter(50ms, note("first"));
+    clock.scheduleAfter(120ms, note("between"));
+    ASSERT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
+    EXPECT_GE(clock.now() - start, 150ms);
+    never.cancel();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(fired, (std::vector<std::string>{"first", "second", "between", "third"}));
 }
 
 TEST(FakeClock, FiresTimersInDeadlineOrderWithTimeAtEachDeadline) {

@@ -68,11 +68,13 @@ TEST_F(DeviceRegistry, SeenAnswersAtOnceAndRefreshesTheRecordLaterOnMain) {
     EXPECT_TRUE(registry->seen("A", "New name"));
     EXPECT_EQ(registry->approved().value(), (DeviceList{{"A", "Old name", approvedAt}}));
 
+    // The refresh waits to be published and saved with the others of the next saveDelay.
     main->runPending();
-    EXPECT_EQ(registry->approved().value(), (DeviceList{{"A", "New name", seenAt}}));
+    EXPECT_EQ(registry->approved().value(), (DeviceList{{"A", "Old name", approvedAt}}));
     EXPECT_TRUE(registry->hasUnsavedChanges());
     clock->advance(Registry::saveDelay);
     main->runPending();
+    EXPECT_EQ(registry->approved().value(), (DeviceList{{"A", "New name", seenAt}}));
     EXPECT_FALSE(registry->hasUnsavedChanges());
     auto stored = QuibCoder::decode<DeviceList>(textOf(*settings->bytes(Registry::approvedKey)));
     ASSERT_TRUE(stored.ok());
@@ -82,6 +84,8 @@ TEST_F(DeviceRegistry, SeenAnswersAtOnceAndRefreshesTheRecordLaterOnMain) {
     (void)registry->revoke("A");
     main->runPending();
     EXPECT_FALSE(registry->seen("A", "Renamed"));
+    main->runPending();
+    clock->advance(Registry::saveDelay);
     main->runPending();
     EXPECT_EQ(registry->revoked().value().at(0).name, "Renamed");
 }
@@ -280,14 +284,21 @@ TEST_F(DeviceRegistry, RefreshesAreSavedTogetherWithinTheDelayAndNeverLost) {
     main->runPending();
     writes = 0;
 
+    // The lists are republished with the write, once: each republication tells every phone its status.
+    int published = 0;
+    const auto counting =
+        registry->approved().subscribe([&](const DeviceList&) { ++published; }, {.skipCurrent = true});
     for (int i = 0; i < 50; ++i) (void)registry->seen(i % 2 ? "A" : "R", "hello " + std::to_string(i));
     main->runPending();
     clock->advance(Registry::saveDelay - 1ms);
     main->runPending();
     EXPECT_EQ(writes, 0);
+    EXPECT_EQ(published, 0);
     clock->advance(1ms);
     main->runPending();
     EXPECT_EQ(writes, 1);
+    EXPECT_EQ(published, 1);
+    EXPECT_EQ(registry->approved().value().at(0).name, "hello 49");
     EXPECT_EQ(storedNames(), (std::vector<std::string>{"A=hello 49", "R=hello 48"}));
 
     // An approval in between saves the waiting refresh with it; the timer then has nothing left.

@@ -238,16 +238,18 @@ TEST_F(HostServer, ApprovingAWaitingDeviceSendsItStatusTargetsAndRemoteAccessAtO
     EXPECT_EQ(caseOf(parse(nextLine(*phone))), "pong");
 }
 
-// Another phone's hello re-stamps when its device was last seen: the phones already connected
-// hear its status, and the target list and the ways to reach the host only when the approved
-// devices as phones see them changed (here, a new name).
+// Another phone's hello re-stamps when its device was last seen: once the registry publishes
+// the refreshes of the moment (within its save delay), the phones already connected hear their
+// status, and the target list and the ways to reach the host only when the approved devices as
+// phones see them changed (here, a new name).
 TEST_F(HostServer, AnotherPhonesHelloSendsTheOthersTheirStatusAndTheRestOnlyForANewName) {
     approve("D-1", "First");
     approve("D-2", "Second");
     const auto port = startServer();
     GreetedPhone first(port, hello("D-1", "First"));
     ASSERT_EQ(caseOf(parse(nextLine(*first))), "welcome");
-    while (nextLine(*first, 200ms)) {}
+    const auto silence = DeviceRegistry::saveDelay + 500ms;
+    while (nextLine(*first, silence)) {}  // its own hello's status, too
     const std::vector<std::pair<std::string, std::vector<std::string>>> rows{
         {"Second", {"status"}},
         {"Renamed", {"status", "targets", "remoteAccess"}},
@@ -256,7 +258,7 @@ TEST_F(HostServer, AnotherPhonesHelloSendsTheOthersTheirStatusAndTheRestOnlyForA
         GreetedPhone second(port, hello("D-2", name));
         ASSERT_EQ(caseOf(parse(nextLine(*second))), "welcome");
         std::vector<std::string> heard;
-        while (const auto line = nextLine(*first, 300ms)) heard.push_back(caseOf(parse(line)));
+        while (const auto line = nextLine(*first, silence)) heard.push_back(caseOf(parse(line)));
         EXPECT_EQ(heard, told) << name;
     }
 }
@@ -345,7 +347,7 @@ TEST_F(HostServer, TargetStoreChangesReachPhonesAsTargetsAndStatus) {
     approve("D-A", "Phone");
     const auto port = startServer();
     GreetedPhone phone(port, hello("D-A", "Phone"));
-    while (nextLine(*phone, 300ms)) {}
+    while (nextLine(*phone, DeviceRegistry::saveDelay + 500ms)) {}  // with its hello's own status
     auto onMain = [&](std::function<void()> change) { main->post(std::move(change)); };
 
     targets->setSnapshot({{target("A")}, {target("P", true)}});
