@@ -116,6 +116,11 @@ void X11WindowFrames::handle(const XEvent& event) {
     }
 }
 
+bool X11WindowFrames::hasNews() const {
+    if (destroyed_) return true;
+    return shown_ && (changed_ || renaming_ || wantsPicture_.load());
+}
+
 X11WindowFrames::Tick X11WindowFrames::tick(MonoTime now) {
     const Tick lost{std::nullopt, true};
     if (!handleEvents()) return lost;

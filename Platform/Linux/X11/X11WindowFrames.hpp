@@ -18,7 +18,8 @@
 
 namespace quib {
 
-// The pictures of one window, taken tick by tick by whoever paces them (X11WindowStream).
+// The pictures of one window, taken tick by tick by whoever paces them (X11WindowStream), who
+// asks between ticks whether there is news for the next.
 //
 // Each tick first handles what the server said about the window since the last one: its damage
 // (DAMAGE), a change of size (the pixmap is named again, the segment made anew), its unmapping
@@ -72,6 +73,11 @@ public:
     // Handles the events the server has sent so far without taking a picture (for a wait between
     // ticks, so that they do not pile up); false once the server has gone.
     bool handleEvents();
+    // Whether the next tick has something to say beyond "idle": the window's contents changed,
+    // its pixmap is to be named again, a picture was asked for or the configuration changed, while
+    // it is shown; or it was destroyed. Moves and changes of the cursor are not news: ticks find
+    // them when they come.
+    bool hasNews() const;
     // One tick, at `now` on the uptime clock.
     Tick tick(MonoTime now);
 
