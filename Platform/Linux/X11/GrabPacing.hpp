@@ -15,22 +15,36 @@ namespace quib {
 // when the last picture is an interval old or more (after an idle spell, say), otherwise when it
 // will be: changes that come faster than that are gathered into that one picture, which takes
 // the last of them. After a look that was held back the next waits an interval.
+//
+// An app often draws one change in several requests: a change of the window's contents is taken
+// once they have been still for `settle`, yet no later than `settleCap` after the first change
+// since the last picture. The first picture is taken at once.
 class GrabPacing {
 public:
     enum class Look { picture, idle, heldBack };
 
+    struct Timing {
+        Duration interval;
+        Duration settle{};
+        Duration settleCap{};
+    };
+
     // The first look is due at once.
-    GrabPacing(Duration interval, MonoTime start) : interval_(interval), lastLook_(start - interval) {}
+    GrabPacing(Timing timing, MonoTime start) : timing_(timing), lastLook_(start - timing.interval) {}
 
     // When the next look is due, with or without news since the last one.
     MonoTime nextLook(bool news) const;
     void looked(MonoTime at, Look look);
+    // The window's contents changed, at `at`.
+    void changed(MonoTime at);
 
 private:
-    Duration interval_;
+    Timing timing_;
     MonoTime lastLook_;
     Look last_ = Look::idle;
     std::optional<MonoTime> lastPicture_;
+    std::optional<MonoTime> firstChange_;  // since the last picture
+    MonoTime lastChange_{};
 };
 
 }  // namespace quib

@@ -78,6 +78,9 @@ public:
     // it is shown; or it was destroyed. Moves and changes of the cursor are not news: ticks find
     // them when they come.
     bool hasNews() const;
+    // How many reports of damage to the window's contents have come so far: one each time the
+    // damaged part grows.
+    std::uint64_t damageReports() const { return damageReports_; }
     // One tick, at `now` on the uptime clock.
     Tick tick(MonoTime now);
 
@@ -110,10 +113,11 @@ private:
 
     unsigned long damage_ = 0;  // the DAMAGE object watching the window
     int damageEvent_ = 0;       // the event number of its reports
-    int cursorEvent_ = 0;       // of XFIXES's cursor changes; 0 without XFIXES
-    bool changed_ = true;       // something new to show since the last picture (the first one, too)
-    bool first_ = true;         // no picture taken yet
-    bool shown_ = true;         // mapped; false from an unmap until the next map
+    std::uint64_t damageReports_ = 0;
+    int cursorEvent_ = 0;  // of XFIXES's cursor changes; 0 without XFIXES
+    bool changed_ = true;  // something new to show since the last picture (the first one, too)
+    bool first_ = true;    // no picture taken yet
+    bool shown_ = true;    // mapped; false from an unmap until the next map
     bool destroyed_ = false;
     bool renaming_ = false;  // the pixmap is to be named again (resized, or mapped again)
 

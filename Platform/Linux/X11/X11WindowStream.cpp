@@ -78,11 +78,16 @@ struct X11WindowStream::Loop {
 // next moment it allows. Events are handled before each decision, so that damage counts as soon
 // as it comes and a busy window's events never pile up.
 bool X11WindowStream::Loop::run() {
-    GrabPacing pacing(tickPeriod, clock->now());
+    GrabPacing pacing({tickPeriod, settle, settleCap}, clock->now());
+    std::uint64_t damageReports = 0;
     while (!control->isStopping()) {
         takeRequests();
         if (!frames->handleEvents()) return true;
         const MonoTime now = clock->now();
+        if (frames->damageReports() != damageReports) {
+            damageReports = frames->damageReports();
+            pacing.changed(now);
+        }
         const MonoTime due = pacing.nextLook(frames->hasNews());
         if (now < due) {
             if (!waitFor(due - now)) return frames->connection()->isGone();
@@ -132,9 +137,9 @@ void X11WindowStream::Loop::takeRequests() {
 // gone.
 bool X11WindowStream::Loop::waitFor(Duration limit) {
     if (control->isStopping()) return true;
-    const auto millis = std::chrono::ceil<std::chrono::milliseconds>(limit);
+    const auto micros = std::chrono::ceil<std::chrono::microseconds>(limit);
     return frames->connection()->use(
-        [&](Display* display) { (void)X11EventWait::forEvents(display, millis, control->wake.get()); });
+        [&](Display* display) { (void)X11EventWait::forEvents(display, micros, control->wake.get()); });
 }
 
 Result<std::shared_ptr<X11WindowStream>> X11WindowStream::open(const std::string& displayName, std::uint32_t window,

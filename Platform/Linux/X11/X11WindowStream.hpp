@@ -16,8 +16,8 @@ namespace quib {
 // A running capture of one X window, on a thread and a connection of its own.
 //
 // It takes what X11WindowFrames gives when GrabPacing says, at most one picture every 1/60 s:
-// a change (the window's damage) after a quiet spell is taken at once, changes that come faster
-// are gathered into the next picture allowed, and without news it looks every 1/60 s, for the
+// a change (the window's damage) after a quiet spell is taken at once (once its drawing has
+// settled), changes that come faster are gathered into the next picture allowed, and without news it looks every 1/60 s, for the
 // cursor. It sleeps between, waking for the server's events so that they never pile up. Each
 // look delivers one sample: a picture with status complete (new content), started (the stream's
 // first picture) or idle (asked for, nothing new), or idle without a picture. While the window
@@ -45,6 +45,10 @@ public:
     // The shortest time between two pictures, and between two looks without news: 1/60 s,
     // rounded up, so that no second holds more than 60.
     static constexpr Duration tickPeriod = std::chrono::nanoseconds((1'000'000'000 + 59) / 60);
+    // A change is taken once the window has been still for `settle`, but at most `settleCap` after
+    // it began: an app's drawing of one change often takes several requests.
+    static constexpr Duration settle = std::chrono::milliseconds(1);
+    static constexpr Duration settleCap = std::chrono::milliseconds(4);
     static constexpr std::string_view serverGone = "the X server closed the connection";
 
     // Opens a connection to `displayName` and starts capturing `window` there. Fails, in a

@@ -25,8 +25,8 @@ struct Picture {
 
 // Looks as the pacing says, from `start` until `until`, with the window changing at each of
 // `changes` (ascending); every look with news takes a picture.
-std::vector<Picture> run(const std::vector<MonoTime>& changes, MonoTime until) {
-    GrabPacing pacing(interval, start);
+std::vector<Picture> run(const std::vector<MonoTime>& changes, MonoTime until, GrabPacing::Timing timing = {interval}) {
+    GrabPacing pacing(timing, start);
     std::vector<Picture> pictures;
     std::optional<MonoTime> news;
     auto next = changes.begin();
@@ -34,6 +34,7 @@ std::vector<Picture> run(const std::vector<MonoTime>& changes, MonoTime until) {
         const MonoTime due = pacing.nextLook(news.has_value());
         if (next != changes.end() && *next < due) {
             now = std::max(now, *next);
+            pacing.changed(now);
             news = *next++;
             continue;
         }
@@ -51,25 +52,38 @@ std::vector<MonoTime> every(Duration spacing, MonoTime from, MonoTime to) {
     return times;
 }
 
-TEST(GrabPacing, AChangeAfterAQuietSpellIsTakenAtOnceAndOneSoonAfterAPictureWaitsForTheInterval) {
+TEST(GrabPacing, AChangeAfterAQuietSpellIsTakenAtOnceOrOnceItsDrawingSettlesAndOneSoonAfterAPictureWaits) {
     struct Case {
         const char* name;
+        GrabPacing::Timing timing;
         std::vector<MonoTime> changes;
         std::vector<MonoTime> expected;  // when the pictures are taken
     };
-    const MonoTime quiet = start + 1s + 3ms;  // between two idle looks
+    const MonoTime quiet = start + 1s + 3ms;                // between two idle looks
+    const GrabPacing::Timing settling{interval, 1ms, 4ms};  // the first picture is never held
     const std::vector<Case> cases{
-        {"at the start", {start}, {start}},
-        {"after a second's quiet", {quiet}, {quiet}},
-        {"just after an idle look", {start + interval * 7 + 1us}, {start + interval * 7 + 1us}},
-        {"two, 5 ms apart", {quiet, quiet + 5ms}, {quiet, quiet + interval}},
-        {"two, 30 ms apart", {quiet, quiet + 30ms}, {quiet, quiet + 30ms}},
-        {"three in one interval", {quiet, quiet + 2ms, quiet + 9ms}, {quiet, quiet + interval}},
+        {"at the start", {interval}, {start}, {start}},
+        {"after a second's quiet", {interval}, {quiet}, {quiet}},
+        {"just after an idle look", {interval}, {start + interval * 7 + 1us}, {start + interval * 7 + 1us}},
+        {"two, 5 ms apart", {interval}, {quiet, quiet + 5ms}, {quiet, quiet + interval}},
+        {"two, 30 ms apart", {interval}, {quiet, quiet + 30ms}, {quiet, quiet + 30ms}},
+        {"three in one interval", {interval}, {quiet, quiet + 2ms, quiet + 9ms}, {quiet, quiet + interval}},
+        {"drawn at once, settling", settling, {start, quiet}, {start, quiet + 1ms}},
+        {"drawn in steps, settling", settling, {start, quiet, quiet + 500us, quiet + 1200us}, {start, quiet + 2200us}},
+        {"drawn on and on, settling",
+         settling,
+         [&] {
+             auto changes = every(500us, quiet, quiet + 10ms);
+             changes.insert(changes.begin(), start);
+             return changes;
+         }(),
+         {start, quiet + 4ms, quiet + 4ms + interval}},
+        {"the first picture, settling", settling, {start, start + 500us}, {start, start + interval}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<MonoTime> taken;
-        for (const auto& picture : run(c.changes, start + 3s)) taken.push_back(picture.at);
+        for (const auto& picture : run(c.changes, start + 3s, c.timing)) taken.push_back(picture.at);
         EXPECT_EQ(taken, c.expected);
     }
 }
@@ -97,7 +111,7 @@ TEST(GrabPacing, ABurstFasterThanTheRateIsGatheredIntoPicturesAnIntervalApartEnd
 }
 
 TEST(GrabPacing, WithoutNewsItLooksEveryIntervalAndAfterAHeldBackLookItWaitsOne) {
-    GrabPacing pacing(interval, start);
+    GrabPacing pacing({interval}, start);
     EXPECT_EQ(pacing.nextLook(false), start);
     pacing.looked(start, GrabPacing::Look::idle);
     EXPECT_EQ(pacing.nextLook(false), start + interval);
