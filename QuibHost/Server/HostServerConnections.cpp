@@ -5,11 +5,13 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
 #include "QuibHost/Server/NetworkInterfaces.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 
 namespace quib {
 
 void HostServer::accept(std::shared_ptr<TlsConnection> connection, bool away) {
+    assertOn(*network_);
     const std::string source = sourceKey(connection->remoteEndpoint());
     if (away) quibLog().info("away: connection from ", priv(source));
     if (auto remaining = throttles_.secondsLockedOut(source, clock_->now())) {
@@ -218,6 +220,7 @@ void HostServer::armHelloDeadline(const ClientPtr& client) {
 // first line, one more at a time is let in to be weighed against those, while there is room to
 // wait; with every slot past its first line, newcomers wait in the backlog.
 void HostServer::refreshConnectionLimit() {
+    assertOn(*network_);
     const int open = static_cast<int>(clients_.size() + pending_.size());
     int limit = std::max(connectionBudget - open, 0);
     if (limit == 0 && !pending_.empty() && waiting_.size() < mostWaiting) limit = 1;
@@ -226,6 +229,7 @@ void HostServer::refreshConnectionLimit() {
 }
 
 void HostServer::finish(const ClientPtr& client, const std::optional<std::string>& error) {
+    assertOn(*network_);
     const bool wasPending = pending_.erase(client.get()) > 0;
     const bool wasConnected = clients_.erase(client.get()) > 0;
     refreshConnectionLimit();
@@ -255,6 +259,7 @@ void HostServer::finish(const ClientPtr& client, const std::optional<std::string
 }
 
 void HostServer::noteHandshakeFailure(const std::string& source, const std::optional<std::string>& error) {
+    assertOn(*network_);
     const auto failure = throttles_.noteFailure(source, clock_->now());
     if (!failure.lockSeconds) return;
     const std::string reason = error.value_or("closed");
@@ -263,6 +268,7 @@ void HostServer::noteHandshakeFailure(const std::string& source, const std::opti
 }
 
 void HostServer::receive(const ClientPtr& client) {
+    assertOn(*network_);
     client->connection->receive(TlsConnection::largestRead,
                                 [this, client](std::string data, bool isComplete, std::optional<std::string> error) {
                                     if (!data.empty()) take(data, client);
