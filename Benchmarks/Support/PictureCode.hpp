@@ -14,6 +14,7 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -29,9 +30,12 @@ namespace quib::bench {
 inline constexpr std::array<std::uint32_t, 4> codeColours{0xE02020, 0x20C020, 0x2040E0, 0xE0E020};
 inline constexpr double codeX = 0.125, codeY = 0.8125;
 
-// Decodes H.264 as it comes and keeps which code the newest picture shows (-1: none).
+// Decodes H.264 as it comes and keeps which code the newest picture shows (-1: none), and when
+// the first byte of the first picture that showed it arrived.
 class CodeWatcher {
 public:
+    using Clock = std::chrono::steady_clock;
+
     CodeWatcher() : context_(avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264))) {
         // One thread, and slices may end a packet: a picture comes out as soon as its last
         // slice is in, never a frame later.
@@ -40,8 +44,9 @@ public:
         opened_ = avcodec_open2(context_.get(), context_->codec, nullptr) == 0;
     }
 
-    // An Annex-B byte stream, in pieces that end where a slice does.
-    void append(const std::uint8_t* data, std::size_t size) {
+    // An Annex-B byte stream, in pieces that end where a slice does; the piece's first byte
+    // arrived at `firstByte`.
+    void append(const std::uint8_t* data, std::size_t size, Clock::time_point firstByte) {
         AVPacket* packet = av_packet_alloc();
         packet->data = const_cast<std::uint8_t*>(data);
         packet->size = static_cast<int>(size);
@@ -50,14 +55,18 @@ public:
         if (!sent) return;
         AVFrame* frame = av_frame_alloc();
         while (avcodec_receive_frame(context_.get(), frame) == 0) {
-            code_ = codeOf(*frame);
+            const int code = codeOf(*frame);
+            if (code != code_) {
+                codeFirstByte_ = firstByte.time_since_epoch().count();
+                code_ = code;
+            }
             ++pictures_;
         }
         av_frame_free(&frame);
     }
 
     // A view channel's frame: its parameter sets and length-prefixed units, as Annex-B.
-    void append(const ViewFrame& header, const Bytes& payload) {
+    void append(const ViewFrame& header, const Bytes& payload, Clock::time_point firstByte) {
         Bytes stream;
         const auto unit = [&](const std::uint8_t* data, std::size_t size) {
             stream.insert(stream.end(), {0, 0, 0, 1});
@@ -71,10 +80,12 @@ public:
             unit(payload.data() + at + 4, size);
             at += 4 + size;
         }
-        append(stream.data(), stream.size());
+        append(stream.data(), stream.size(), firstByte);
     }
 
     int code() const { return code_.load(); }
+    // When the first byte of the first picture showing code() arrived; read after code().
+    Clock::time_point codeFirstByte() const { return Clock::time_point(Clock::duration(codeFirstByte_.load())); }
     std::int64_t pictures() const { return pictures_.load(); }
 
     // The code nearest the block's colour (read as full-range BT.709, near enough for any range and
@@ -115,6 +126,7 @@ private:
     std::unique_ptr<AVCodecContext, ContextDelete> context_;
     bool opened_ = false;
     std::atomic<int> code_{-1};
+    std::atomic<Clock::rep> codeFirstByte_{0};
     std::atomic<std::int64_t> pictures_{0};
 };
 

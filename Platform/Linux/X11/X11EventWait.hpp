@@ -19,7 +19,7 @@ namespace X11EventWait {
 // Sleeps until `display` has events to handle (at once when some are already read), `wake` (a
 // descriptor, or -1 for none) is readable, or `limit` passes (none: no limit). True when X
 // events are ready; false when woken by `wake` or the time.
-bool forEvents(Display* display, std::optional<std::chrono::milliseconds> limit, int wake = -1);
+bool forEvents(Display* display, std::optional<std::chrono::microseconds> limit, int wake = -1);
 
 }  // namespace X11EventWait
 }  // namespace quib

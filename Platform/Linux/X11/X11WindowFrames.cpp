@@ -68,7 +68,9 @@ Result<void> X11WindowFrames::watch() {
         if (extensions.xfixes) XFixesQueryExtension(display, &cursorEvent_, &errorBase);
         X11ErrorTrap trap(display);
         XSelectInput(display, window_, StructureNotifyMask);
-        damage_ = XDamageCreate(display, window_, XDamageReportNonEmpty);
+        // A report each time the damaged part grows, so that the drawing of a change can be seen
+        // to go on.
+        damage_ = XDamageCreate(display, window_, XDamageReportDeltaRectangles);
         if (cursorEvent_) XFixesSelectCursorInput(display, DefaultRootWindow(display), XFixesDisplayCursorNotifyMask);
         if (trap.firstError()) {
             damage_ = 0;
@@ -102,6 +104,7 @@ bool X11WindowFrames::handleEvents() {
 void X11WindowFrames::handle(const XEvent& event) {
     if (event.type == damageEvent_ + XDamageNotify) {
         changed_ = true;
+        ++damageReports_;
     } else if (cursorEvent_ && event.type == cursorEvent_ + XFixesCursorNotify) {
         cursorStale_ = true;
     } else if (event.type == ConfigureNotify && event.xconfigure.window == window_) {
@@ -114,6 +117,11 @@ void X11WindowFrames::handle(const XEvent& event) {
     } else if (event.type == DestroyNotify && event.xdestroywindow.window == window_) {
         destroyed_ = true;
     }
+}
+
+bool X11WindowFrames::hasNews() const {
+    if (destroyed_) return true;
+    return shown_ && (changed_ || renaming_ || wantsPicture_.load());
 }
 
 X11WindowFrames::Tick X11WindowFrames::tick(MonoTime now) {

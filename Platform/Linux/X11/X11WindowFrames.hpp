@@ -18,7 +18,8 @@
 
 namespace quib {
 
-// The pictures of one window, taken tick by tick by whoever paces them (X11WindowStream).
+// The pictures of one window, taken tick by tick by whoever paces them (X11WindowStream), who
+// asks between ticks whether there is news for the next.
 //
 // Each tick first handles what the server said about the window since the last one: its damage
 // (DAMAGE), a change of size (the pixmap is named again, the segment made anew), its unmapping
@@ -72,6 +73,14 @@ public:
     // Handles the events the server has sent so far without taking a picture (for a wait between
     // ticks, so that they do not pile up); false once the server has gone.
     bool handleEvents();
+    // Whether the next tick has something to say beyond "idle": the window's contents changed,
+    // its pixmap is to be named again, a picture was asked for or the configuration changed, while
+    // it is shown; or it was destroyed. Moves and changes of the cursor are not news: ticks find
+    // them when they come.
+    bool hasNews() const;
+    // How many reports of damage to the window's contents have come so far: one each time the
+    // damaged part grows.
+    std::uint64_t damageReports() const { return damageReports_; }
     // One tick, at `now` on the uptime clock.
     Tick tick(MonoTime now);
 
@@ -104,10 +113,11 @@ private:
 
     unsigned long damage_ = 0;  // the DAMAGE object watching the window
     int damageEvent_ = 0;       // the event number of its reports
-    int cursorEvent_ = 0;       // of XFIXES's cursor changes; 0 without XFIXES
-    bool changed_ = true;       // something new to show since the last picture (the first one, too)
-    bool first_ = true;         // no picture taken yet
-    bool shown_ = true;         // mapped; false from an unmap until the next map
+    std::uint64_t damageReports_ = 0;
+    int cursorEvent_ = 0;  // of XFIXES's cursor changes; 0 without XFIXES
+    bool changed_ = true;  // something new to show since the last picture (the first one, too)
+    bool first_ = true;    // no picture taken yet
+    bool shown_ = true;    // mapped; false from an unmap until the next map
     bool destroyed_ = false;
     bool renaming_ = false;  // the pixmap is to be named again (resized, or mapped again)
 

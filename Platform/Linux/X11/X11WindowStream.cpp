@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "Platform/Linux/X11/GrabPacing.hpp"
 #include "Platform/Linux/X11/X11EventWait.hpp"
 #include "Runtime/FileDescriptor.hpp"
 #include "Runtime/Mutex.hpp"
@@ -22,7 +23,7 @@ struct X11WindowStream::Control {
 
     const std::shared_ptr<Executor> executor;
     const std::shared_ptr<const Handlers> handlers;
-    const FileDescriptor wake;  // readable once the stream is to stop
+    const FileDescriptor wake;  // readable once there is a request for the thread
     std::atomic<bool> wantsPicture{false};
 
     Mutex mutex;  // guards the three below
@@ -40,8 +41,16 @@ struct X11WindowStream::Control {
             if (stopping) return;
             stopping = true;
         }
+        nudge();
+    }
+    void nudge() {
         const std::uint64_t one = 1;
         (void)!::write(wake.get(), &one, sizeof one);
+    }
+    // Taken by the thread before it looks at what was asked.
+    void takeNudges() {
+        std::uint64_t count = 0;
+        (void)!::read(wake.get(), &count, sizeof count);
     }
     void answer(Done done, Result<void> outcome) {
         executor->post([done = std::move(done), outcome = std::move(outcome)] {
@@ -59,47 +68,59 @@ struct X11WindowStream::Loop {
 
     // Ticks until the stream is to stop or the server goes; true when it went.
     bool run();
-    void takeUpdate();
-    bool sleepUntil(MonoTime deadline);
+    void takeRequests();
+    // Hands the tick's sample on; false once the stream has ended.
+    bool deliver(X11WindowFrames::Tick tick, GrabPacing& pacing, MonoTime now);
+    bool waitFor(Duration limit);
 };
 
-namespace {
-
-// The first deadline of the period's grid that is still ahead.
-MonoTime nextDeadline(MonoTime previous, MonoTime now) {
-    MonoTime next = previous + X11WindowStream::tickPeriod;
-    if (next <= now) next += X11WindowStream::tickPeriod * ((now - next) / X11WindowStream::tickPeriod + 1);
-    return next;
-}
-
-}  // namespace
-
+// Each tick comes when the pacing says: at once for news after a quiet spell, otherwise at the
+// next moment it allows. Events are handled before each decision, so that damage counts as soon
+// as it comes and a busy window's events never pile up.
 bool X11WindowStream::Loop::run() {
-    MonoTime deadline = clock->now();
+    GrabPacing pacing({tickPeriod, settle, settleCap}, clock->now());
+    std::uint64_t damageReports = 0;
     while (!control->isStopping()) {
-        takeUpdate();
-        if (control->wantsPicture.exchange(false)) frames->requestPicture();
-        auto tick = frames->tick(clock->now());
+        takeRequests();
+        if (!frames->handleEvents()) return true;
+        const MonoTime now = clock->now();
+        if (frames->damageReports() != damageReports) {
+            damageReports = frames->damageReports();
+            pacing.changed(now);
+        }
+        const MonoTime due = pacing.nextLook(frames->hasNews());
+        if (now < due) {
+            if (!waitFor(due - now)) return frames->connection()->isGone();
+            continue;
+        }
+        auto tick = frames->tick(now);
         if (tick.connectionLost) return true;
-        if (tick.windowGone) {
-            control->executor->post([handlers = control->handlers] {
-                if (handlers->gone) handlers->gone();
-            });
-            return false;
-        }
-        if (tick.sample) {
-            control->executor->post([handlers = control->handlers, sample = std::move(*tick.sample)] {
-                if (handlers->sample) handlers->sample(sample);
-            });
-        }
-        deadline = nextDeadline(deadline, clock->now());
-        if (!sleepUntil(deadline)) return frames->connection()->isGone();
+        if (!deliver(std::move(tick), pacing, now)) return false;
     }
     return false;
 }
 
+bool X11WindowStream::Loop::deliver(X11WindowFrames::Tick tick, GrabPacing& pacing, MonoTime now) {
+    if (tick.windowGone) {
+        control->executor->post([handlers = control->handlers] {
+            if (handlers->gone) handlers->gone();
+        });
+        return false;
+    }
+    if (!tick.sample) {
+        pacing.looked(now, GrabPacing::Look::heldBack);
+        return true;
+    }
+    pacing.looked(now, tick.sample->picture ? GrabPacing::Look::picture : GrabPacing::Look::idle);
+    control->executor->post([handlers = control->handlers, sample = std::move(*tick.sample)] {
+        if (handlers->sample) handlers->sample(sample);
+    });
+    return true;
+}
+
 // Each answer goes out before the first sample taken with the new configuration.
-void X11WindowStream::Loop::takeUpdate() {
+void X11WindowStream::Loop::takeRequests() {
+    control->takeNudges();
     std::optional<Configuration> configuration;
     std::vector<Control::Done> answers;
     {
@@ -109,21 +130,16 @@ void X11WindowStream::Loop::takeUpdate() {
     }
     if (configuration) frames->configure(*configuration);
     for (auto& done : answers) control->answer(std::move(done), {});
+    if (control->wantsPicture.exchange(false)) frames->requestPicture();
 }
 
-// Events that come meanwhile are handled as they come, so that a busy window's do not pile up.
-// False once the stream is to stop or the server has gone.
-bool X11WindowStream::Loop::sleepUntil(MonoTime deadline) {
-    for (;;) {
-        const MonoTime now = clock->now();
-        if (now >= deadline) return true;
-        if (control->isStopping()) return false;
-        const auto limit = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        bool events = false;
-        const bool alive = frames->connection()->use(
-            [&](Display* display) { events = X11EventWait::forEvents(display, limit, control->wake.get()); });
-        if (!alive || (events && !frames->handleEvents())) return false;
-    }
+// Until the server says something, a request comes or `limit` passes; false once the server has
+// gone.
+bool X11WindowStream::Loop::waitFor(Duration limit) {
+    if (control->isStopping()) return true;
+    const auto micros = std::chrono::ceil<std::chrono::microseconds>(limit);
+    return frames->connection()->use(
+        [&](Display* display) { (void)X11EventWait::forEvents(display, micros, control->wake.get()); });
 }
 
 Result<std::shared_ptr<X11WindowStream>> X11WindowStream::open(const std::string& displayName, std::uint32_t window,
@@ -183,9 +199,13 @@ void X11WindowStream::update(const Configuration& configuration, std::function<v
     }
     control_->pending = configuration;
     control_->updated.push_back(std::move(done));
+    control_->nudge();
 }
 
-void X11WindowStream::requestFrame() { control_->wantsPicture.store(true); }
+void X11WindowStream::requestFrame() {
+    control_->wantsPicture.store(true);
+    control_->nudge();
+}
 
 void X11WindowStream::stop() { control_->requestStop(); }
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "Platform/Linux/X11/X11WindowStream.hpp"
+#include "Runtime/FakeClock.hpp"
 #include "Tests/Support/X11/OwnedWindow.hpp"
 #include "Tests/Support/X11/PrivateXServer.hpp"
 
@@ -27,9 +28,11 @@ bool hasPicture(const WindowStream::Sample& sample) { return sample.picture != n
 class X11WindowStreamTest : public CaptureTest {
 protected:
     std::shared_ptr<X11WindowStream> open(Window window, const WindowStream::Configuration& configuration,
-                                          bool sharedMemory = true, const std::string& display = testDisplayName()) {
+                                          bool sharedMemory = true, const std::string& display = testDisplayName(),
+                                          std::shared_ptr<Clock> clock = nullptr) {
         X11WindowStream::Options options;
         options.frames.sharedMemory = sharedMemory;
+        options.clock = std::move(clock);
         auto stream = X11WindowStream::open(display, static_cast<std::uint32_t>(window), configuration, queue,
                                             log.handlers(), options);
         EXPECT_TRUE(stream) << stream.error().message;
@@ -165,6 +168,54 @@ TEST_F(X11WindowStreamTest, OnlyChangesAndRequestsGivePictures) {
     paint(*window, red);
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(log.since(mark).empty());
+}
+
+// On a clock the test holds still: a change after a quiet spell is taken as soon as its drawing
+// has settled, well within 1/60 s, not at a tick; changes that follow within 1/60 s wait until
+// the clock allows the next picture, which shows the last of them. Samples keep their statuses:
+// complete with a picture, idle without one.
+TEST_F(X11WindowStreamTest, AChangeAfterAQuietSpellIsTakenAtOnceAndABurstWaitsForTheRateEndingWithItsLast) {
+    auto clock = std::make_shared<FakeClock>();
+    auto window = openWindow();
+    ASSERT_TRUE(window);
+    auto stream = open(window->window(), sized(160, 100), true, testDisplayName(), clock);
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(log.pictureAfter(0));
+    clock->advance(1s);
+    const MonoTime quiet = clock->now();
+    const std::size_t mark = log.size();
+    const auto isComplete = [](const WindowStream::Sample& sample) { return sample.status == FrameStatus::complete; };
+    paint(*window, green);
+    bool taken = false;
+    for (int step = 0; step < 4 && !taken; ++step) {
+        clock->advance(X11WindowStream::settle);
+        taken = log.pictureAfter(mark, isComplete, 300ms) != nullptr;
+    }
+    ASSERT_TRUE(taken);
+    const auto samples = log.since(mark);
+    EXPECT_LE(std::ranges::find_if(samples, isComplete)->presentationTime - quiet, X11WindowStream::settleCap)
+        << "the change waited for a tick";
+
+    for (const Colour colour : {blue, yellow, red}) paint(*window, colour);
+    std::shared_ptr<const PixelBuffer> last;
+    for (int step = 0; step < 5 && !(last && colourAt(*last, 0.5, 0.5).near(red)); ++step) {
+        const std::size_t before = log.size();
+        clock->advance(X11WindowStream::tickPeriod);
+        if (auto picture = log.pictureAfter(before, isComplete, 1s)) last = std::move(picture);
+    }
+    ASSERT_TRUE(last && colourAt(*last, 0.5, 0.5).near(red)) << "the last change was never taken";
+    last.reset();
+
+    std::optional<MonoTime> previous;
+    for (const auto& sample : log.since(mark)) {
+        EXPECT_TRUE(sample.status == FrameStatus::complete || sample.status == FrameStatus::idle) << sample.status;
+        EXPECT_EQ(sample.picture != nullptr, sample.status == FrameStatus::complete);
+        if (!sample.picture) continue;
+        if (previous) {
+            EXPECT_GE(sample.presentationTime - *previous, X11WindowStream::tickPeriod);
+        }
+        previous = sample.presentationTime;
+    }
 }
 
 // X hands a destroyed window's number out again: the stream says the window has gone, as no
