@@ -23,6 +23,7 @@
 #include "QuibHost/Connection/NetworkQueue.hpp"
 #include "QuibHost/Connection/TlsConnection.hpp"
 #include "QuibHost/Connection/TlsListener.hpp"
+#include "QuibHost/Server/Admission.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 #include "QuibHost/Server/NetworkInterfaces.hpp"
@@ -56,7 +57,7 @@ namespace quib {
 // queue. Operations marked "any thread" post their work.
 class HostServer final : public std::enable_shared_from_this<HostServer> {
 public:
-    class Client;  // QuibHost/Server/HostServerClient.hpp
+    using Client = HostServerClient;  // QuibHost/Server/HostServerClient.hpp
     using ClientPtr = std::shared_ptr<Client>;
     // How work queued on the main executor refers to a client: weakly, since such work may
     // outlive the server, and a connection must not outlive the network queue it runs on.
