@@ -108,17 +108,11 @@ void HostServer::movePointer(const ClientMessage::Move& move) {
     countMove();
 }
 
-// Logs the rate of pointer moves of all connections together, at most once a second. The
-// window runs from the last report, so the first report after a pause shows a low rate.
+// Logs the rate of pointer moves of all connections together, at most once a second.
 void HostServer::countMove() {
-    ++moveCount_;
-    const MonoTime now = clock_->now();
-    const double elapsed = std::chrono::duration<double>(now - moveWindowStart_).count();
-    if (elapsed < 1.0) return;
-    const std::string rate = fixed(static_cast<double>(moveCount_) / elapsed, 0);
-    quibLog().info("pointer: ", pub(rate), " moves/s, accessibility=", accessibilityGranted());
-    moveCount_ = 0;
-    moveWindowStart_ = now;
+    const auto rate = pointerRate_.count(clock_->now());
+    if (!rate) return;
+    quibLog().info("pointer: ", pub(fixed(*rate, 0)), " moves/s, accessibility=", accessibilityGranted());
 }
 
 void HostServer::scrollBy(double dx, double dy) {
