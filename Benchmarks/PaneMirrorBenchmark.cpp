@@ -1,24 +1,33 @@
-// One poll of a 200 × 50 pane full of coloured text: ours (one tmux run for size and contents,
-// the parse, the digest and the frame written) against a plain poller's two tmux runs
-// (display-message for the size, then capture-pane). Both run on a tmux server of the
-// benchmark's own.
+// One poll of a 200 × 50 pane full of coloured text: ours through the kept control client and
+// through its fallback (one tmux run for size and contents), each with the parse, the digest and
+// the frame written, against a plain poller's two tmux runs (display-message for the size, then
+// capture-pane). All run on a tmux server of the benchmark's own.
 //
 // Besides the time per poll (p50_ms, p95_ms), each reports the processor time of one second of
-// polling at 10 Hz (cpu_ms_per_s_at_10Hz): this process, the tmux clients it waited for and the
-// tmux server, which does the capturing.
+// polling at 10 Hz (cpu_ms_per_s_at_10Hz): this process, the tmux clients it started (the kept
+// one included) and the tmux server, which does the capturing.
+//
+// BM_MirroredPaneCpuBesideCapturePaneLoop mirrors the same pane as the host does, a PaneMirror
+// polling through the control client every 100 ms, in turns with a loop that runs
+// `tmux capture-pane -p -e` at the same interval, and reports the processor time of each per
+// second of wall time and their ratio.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 #include "Benchmarks/Support/PrivateTmux.hpp"
+#include "Benchmarks/Support/ProcessCpu.hpp"
 #include "QuibHost/Streaming/PaneMirror.hpp"
 #include "Shared/ViewFrame.hpp"
 #include "Tests/Support/Eventually.hpp"
@@ -85,8 +94,9 @@ ColouredPane& colouredPane() {
     return tmux;
 }
 
+// This process, the children it reaped and those that still run.
 double processSeconds() {
-    double seconds = 0;
+    double seconds = quib::bench::liveChildrenCpu();
     for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
         rusage usage{};
         ::getrusage(who, &usage);
@@ -115,15 +125,25 @@ void measurePolls(benchmark::State& state, const std::function<bool()>& poll) {
     state.counters["cpu_ms_per_s_at_10Hz"] = cpu * 1000 / static_cast<double>(millis.size()) * 10;
 }
 
+// One poll as the mirror makes it, through `control` when given.
+bool pollParseDigestFrame(quib::TmuxControl* control) {
+    ColouredPane& tmux = colouredPane();
+    const auto reading =
+        quib::PaneMirror::read(tmux.tmux(), control, tmux.pane(), "Bench · bench:0.0", *quib::SystemClock::shared());
+    const auto frame = quib::ViewFrameWriter::encode(reading.frame, reading.payload);
+    benchmark::DoNotOptimize(frame);
+    return frame && reading.frame.kind == quib::ViewFrame::Kind::text && reading.payload.size() > 9000;
+}
+
+void BM_PanePollThroughControlClient(benchmark::State& state) {
+    quib::TmuxControl control;
+    if (colouredPane().pane().empty() || !pollParseDigestFrame(&control)) return state.SkipWithError("no client");
+    measurePolls(state, [&] { return pollParseDigestFrame(&control) && control.starts() == 1; });
+}
+BENCHMARK(BM_PanePollThroughControlClient)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
+
 void BM_PanePollOneRunParseDigestFrame(benchmark::State& state) {
-    const auto clock = quib::SystemClock::shared();
-    measurePolls(state, [&] {
-        ColouredPane& tmux = colouredPane();
-        const auto reading = quib::PaneMirror::read(tmux.tmux(), tmux.pane(), "Bench · bench:0.0", *clock);
-        const auto frame = quib::ViewFrameWriter::encode(reading.frame, reading.payload);
-        benchmark::DoNotOptimize(frame);
-        return frame && reading.frame.kind == quib::ViewFrame::Kind::text && reading.payload.size() > 9000;
-    });
+    measurePolls(state, [] { return pollParseDigestFrame(nullptr); });
 }
 BENCHMARK(BM_PanePollOneRunParseDigestFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
 
@@ -138,5 +158,112 @@ void BM_PanePollTwoTmuxRuns(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_PanePollTwoTmuxRuns)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
+
+// Processor time per second of wall time while something ran: all of it, and the tmux server's
+// part.
+struct CpuRate {
+    double total = 0;
+    double server = 0;
+};
+
+CpuRate cpuMillisPerSecond(std::chrono::milliseconds span,
+                           const std::function<void(std::chrono::milliseconds)>& during) {
+    const double process = processSeconds();
+    const double server = colouredPane().serverSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    during(span);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double serverSpent = colouredPane().serverSeconds() - server;
+    return {(processSeconds() - process + serverSpent) * 1000 / wall, serverSpent * 1000 / wall};
+}
+
+// Real time, counting what is scheduled on it: every poll of a mirror ends by scheduling the next.
+class CountingClock final : public quib::Clock {
+public:
+    quib::MonoTime now() const override { return real_->now(); }
+    quib::WallTime wallNow() const override { return real_->wallNow(); }
+    quib::Cancellable schedule(quib::MonoTime deadline, std::function<void()> fire) override {
+        ++scheduled;
+        return real_->schedule(deadline, std::move(fire));
+    }
+    std::atomic<int> scheduled = 0;
+
+private:
+    std::shared_ptr<quib::SystemClock> real_ = quib::SystemClock::shared();
+};
+
+// The host's way: a mirror of the pane polling through its own control client, which starts at
+// its first poll, before the time counts. A poll that ran tmux instead spoils the measure.
+CpuRate mirrorThroughControl(std::chrono::milliseconds span, int& polls) {
+    std::atomic<int> frames = 0;
+    std::atomic<int> runs = 0;
+    const quib::Tmux counted({quib::Tmux::standardPaths.begin(), quib::Tmux::standardPaths.end()},
+                             [&](const std::filesystem::path& tmux, const std::vector<std::string>& arguments,
+                                 std::optional<std::string_view> input) {
+                                 ++runs;
+                                 return quib::Subprocess::run(tmux, arguments, input, quib::Tmux::timeout,
+                                                              quib::Subprocess::Ends::kept);
+                             });
+    auto clock = std::make_shared<CountingClock>();
+    auto control = std::make_shared<quib::TmuxControl>();
+    auto mirror = quib::PaneMirror::create(
+        {[&](const quib::ViewFrame&, const quib::Bytes&) { ++frames; }, counted, clock, nullptr, control});
+    mirror->start(colouredPane().pane(), "Bench · bench:0.0");
+    if (!quib::testing::eventually([&] { return frames.load() > 0; })) return {-1, 0};
+    const int before = clock->scheduled.load();
+    const CpuRate cpu = cpuMillisPerSecond(span, [](auto span) { std::this_thread::sleep_for(span); });
+    polls = clock->scheduled.load() - before;
+    mirror->stop();
+    mirror.reset();
+    return control->starts() == 1 && runs.load() == 0 ? cpu : CpuRate{-1, 0};
+}
+
+// The baseline: `tmux capture-pane -p -e` every 100 ms, each run due at the next multiple of the
+// interval, as the mirror's polls are.
+CpuRate captureLoop(std::chrono::milliseconds span) {
+    const auto& tmux = colouredPane().tmux();
+    const std::vector<std::string> capture = {"capture-pane", "-p", "-e", "-t", colouredPane().pane()};
+    bool failed = false;
+    const CpuRate cpu = cpuMillisPerSecond(span, [&](auto span) {
+        const auto start = std::chrono::steady_clock::now();
+        for (auto due = start; due < start + span; due += quib::PaneMirror::interval) {
+            std::this_thread::sleep_until(due);
+            const auto run = tmux.run(capture);
+            failed = failed || !run || !run->ok;
+        }
+        std::this_thread::sleep_until(start + span);
+    });
+    return failed ? CpuRate{-1, 0} : cpu;
+}
+
+void BM_MirroredPaneCpuBesideCapturePaneLoop(benchmark::State& state) {
+    if (colouredPane().pane().empty()) return state.SkipWithError("no tmux server");
+    // Short turns, many of them, so that both see the same load on the machine.
+    constexpr auto span = std::chrono::seconds(2);
+    constexpr int turns = 8;
+    CpuRate ours;
+    CpuRate loop;
+    double pollsPerSecond = 0;
+    for (auto _ : state) {
+        for (int turn = 0; turn < turns; ++turn) {
+            int polls = 0;
+            const CpuRate mirrored = mirrorThroughControl(span, polls);
+            pollsPerSecond += polls / std::chrono::duration<double>(span).count() / turns;
+            const CpuRate looped = captureLoop(span);
+            if (mirrored.total < 0 || looped.total < 0) return state.SkipWithError("a poll failed");
+            ours.total += mirrored.total / turns;
+            ours.server += mirrored.server / turns;
+            loop.total += looped.total / turns;
+            loop.server += looped.server / turns;
+        }
+    }
+    state.counters["ours_cpu_ms_per_s"] = ours.total;
+    state.counters["ours_server_ms_per_s"] = ours.server;
+    state.counters["capture_loop_cpu_ms_per_s"] = loop.total;
+    state.counters["capture_loop_server_ms_per_s"] = loop.server;
+    state.counters["ratio"] = ours.total / loop.total;
+    state.counters["our_polls_per_s"] = pollsPerSecond;
+}
+BENCHMARK(BM_MirroredPaneCpuBesideCapturePaneLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace

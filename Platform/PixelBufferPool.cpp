@@ -1,19 +1,20 @@
 #include "Platform/PixelBufferPool.hpp"
 
-#include <mutex>
 #include <new>
 #include <vector>
+
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
 // What the pool and the pictures it handed out share: the free pictures and how many are out.
 struct PixelBufferPool::Shelf {
-    std::mutex lock;  // guards the two below
-    std::vector<std::unique_ptr<PixelBuffer>> free;
-    std::size_t out = 0;
+    Mutex lock;  // guards the two below
+    std::vector<std::unique_ptr<PixelBuffer>> free GUARDED_BY(lock);
+    std::size_t out GUARDED_BY(lock) = 0;
 
     void giveBack(std::unique_ptr<PixelBuffer> picture) {
-        std::lock_guard guard(lock);
+        MutexLock guard(lock);
         --out;
         free.push_back(std::move(picture));
     }
@@ -30,7 +31,7 @@ PixelBufferPool::~PixelBufferPool() = default;
 std::shared_ptr<PixelBuffer> PixelBufferPool::take() {
     std::unique_ptr<PixelBuffer> picture;
     {
-        std::lock_guard guard(shelf_->lock);
+        MutexLock guard(shelf_->lock);
         if (shelf_->out >= capacity_) return nullptr;
         if (!shelf_->free.empty()) {
             picture = std::move(shelf_->free.back());
@@ -42,7 +43,7 @@ std::shared_ptr<PixelBuffer> PixelBufferPool::take() {
         try {
             picture = std::make_unique<PixelBuffer>(PixelBuffer::Passkey{}, width_, height_);
         } catch (const std::bad_alloc&) {
-            std::lock_guard guard(shelf_->lock);
+            MutexLock guard(shelf_->lock);
             --shelf_->out;
             return nullptr;
         }

@@ -9,7 +9,7 @@ SystemClock::SystemClock() : thread_("com.brenmoor.quib.clock", [this] { run(); 
 
 SystemClock::~SystemClock() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
@@ -27,7 +27,7 @@ WallTime SystemClock::wallNow() const { return std::chrono::system_clock::now();
 Cancellable SystemClock::schedule(MonoTime deadline, std::function<void()> fire) {
     auto flag = std::make_shared<std::atomic<bool>>(false);
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         timers_.emplace(deadline, Timer{std::move(fire), flag});
     }
     wake_.notify_all();
@@ -35,16 +35,16 @@ Cancellable SystemClock::schedule(MonoTime deadline, std::function<void()> fire)
 }
 
 void SystemClock::run() {
-    std::unique_lock lock(mutex_);
+    UniqueLock lock(mutex_);
     while (!stopping_) {
         if (timers_.empty()) {
-            wake_.wait(lock);
+            wake_.wait(lock.native());
             continue;
         }
         const auto first = timers_.begin();
         const MonoTime current = now();
         if (first->first > current) {
-            wake_.wait_for(lock, first->first - current);
+            wake_.wait_for(lock.native(), first->first - current);
             continue;
         }
         Timer timer = std::move(first->second);

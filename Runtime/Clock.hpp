@@ -6,9 +6,9 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "Runtime/Mutex.hpp"
 #include "Runtime/WorkerThread.hpp"
 
 namespace quib {
@@ -70,10 +70,10 @@ private:
     };
     void run();
 
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable wake_;
-    std::multimap<MonoTime, Timer> timers_;
-    bool stopping_ = false;
+    std::multimap<MonoTime, Timer> timers_ GUARDED_BY(mutex_);
+    bool stopping_ GUARDED_BY(mutex_) = false;
     WorkerThread thread_;
 };
 

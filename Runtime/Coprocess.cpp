@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
+#include <utility>
 
 namespace quib {
 
@@ -77,16 +78,24 @@ bool Coprocess::write(std::string_view bytes, Deadline deadline) {
     return true;
 }
 
-Coprocess::Read Coprocess::readLine(std::string& line, Deadline deadline) {
+// Lines are given from where the last one ended; the bytes given are let go only once they are
+// most of what is held, so that a read that brings many lines moves the rest once.
+Coprocess::Read Coprocess::readLine(std::string& line, Deadline deadline, std::size_t limit) {
+    std::size_t searched = start_;
     while (true) {
-        if (const auto end = pending_.find('\n'); end != std::string::npos) {
-            line.assign(pending_, 0, end);
-            pending_.erase(0, end + 1);
+        if (const auto end = pending_.find('\n', searched); end != std::string::npos) {
+            line.assign(pending_, start_, end - start_);
+            start_ = end + 1;
+            if (start_ * 2 >= pending_.size()) pending_.erase(0, std::exchange(start_, 0));
             return Read::line;
         }
+        searched = pending_.size();
+        if (pending_.size() - start_ > limit) return Read::tooLong;
         if (ended_) {
-            if (pending_.empty()) return Read::ended;
-            line = std::exchange(pending_, {});
+            if (pending_.size() == start_) return Read::ended;
+            line.assign(pending_, start_);
+            pending_.clear();
+            start_ = 0;
             return Read::line;
         }
         char buffer[16384];

@@ -3,6 +3,8 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -29,7 +31,7 @@ public:
     // How long a program whose input was closed may take to end by itself.
     static constexpr auto closingGrace = std::chrono::milliseconds(200);
 
-    enum class Read { line, ended, timedOut };
+    enum class Read { line, ended, timedOut, tooLong };
 
     // Starts `executable` with `arguments` (without the program's own name); the system's
     // description of why it did not start.
@@ -46,14 +48,16 @@ public:
     bool write(std::string_view bytes, Deadline deadline);
     // The next line the program printed, without its line break. `ended`: the program closed its
     // output (a last line without a break is still given first); `timedOut`: no whole line came
-    // before the deadline, and what came of one is kept for the next call.
-    Read readLine(std::string& line, Deadline deadline);
+    // before the deadline, and what came of one is kept for the next call; `tooLong`: more than
+    // `limit` bytes came without a line break, and nothing more is read of them.
+    Read readLine(std::string& line, Deadline deadline, std::size_t limit = SIZE_MAX);
 
 private:
     pid_t pid_;
     childspawn::Descriptor input_;
     childspawn::Descriptor output_;
     std::string pending_;
+    std::size_t start_ = 0;  // where the first line not yet given begins in pending_
     bool ended_ = false;
 };
 

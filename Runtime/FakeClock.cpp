@@ -5,24 +5,24 @@ namespace quib {
 FakeClock::FakeClock(MonoTime start, WallTime wallStart) : now_(start), wall_(wallStart) {}
 
 MonoTime FakeClock::now() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return now_;
 }
 
 WallTime FakeClock::wallNow() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return wall_;
 }
 
 Cancellable FakeClock::schedule(MonoTime deadline, std::function<void()> fire) {
     auto flag = std::make_shared<std::atomic<bool>>(false);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     timers_.emplace(deadline, Timer{std::move(fire), flag});
     return Cancellable(flag);
 }
 
 void FakeClock::advance(Duration by) {
-    std::unique_lock lock(mutex_);
+    UniqueLock lock(mutex_);
     const MonoTime target = now_ + by;
     // Fire due timers one at a time, moving time to each deadline, so a timer that schedules
     // another within the window sees the right "now" and its follower fires too.
@@ -44,12 +44,12 @@ void FakeClock::advance(Duration by) {
 }
 
 void FakeClock::setWallTime(WallTime wall) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     wall_ = wall;
 }
 
 std::size_t FakeClock::pendingTimers() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return timers_.size();
 }
 

@@ -4,9 +4,9 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -30,10 +30,10 @@ private:
         std::function<void()> fire;
         std::shared_ptr<std::atomic<bool>> cancelled;
     };
-    mutable std::mutex mutex_;
-    MonoTime now_;
-    WallTime wall_;
-    std::multimap<MonoTime, Timer> timers_;
+    mutable Mutex mutex_;
+    MonoTime now_ GUARDED_BY(mutex_);
+    WallTime wall_ GUARDED_BY(mutex_);
+    std::multimap<MonoTime, Timer> timers_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "Runtime/InterfaceAddresses.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -31,9 +31,9 @@ public:
 
 private:
     Lister list_;
-    std::mutex mutex_;
-    bool keep_ = false;                                           // under mutex_
-    std::optional<std::vector<InterfaceAddresses::Entry>> kept_;  // under mutex_
+    Mutex mutex_;
+    bool keep_ GUARDED_BY(mutex_) = false;
+    std::optional<std::vector<InterfaceAddresses::Entry>> kept_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

@@ -8,8 +8,8 @@
 namespace quib {
 namespace {
 
-std::mutex gSinkMutex;
-std::shared_ptr<LogSink>& sinkSlot() {
+Mutex gSinkMutex;
+std::shared_ptr<LogSink>& sinkSlot() REQUIRES(gSinkMutex) {
     static std::shared_ptr<LogSink> slot = std::make_shared<StderrLogSink>();
     return slot;
 }
@@ -30,37 +30,37 @@ std::string timestamp() {
 
 void StderrLogSink::write(const LogRecord& record) {
     const std::string line = timestamp() + " [" + record.subsystem + ":" + record.category + "] " + record.text + "\n";
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
 }
 
 void CapturingLogSink::write(const LogRecord& record) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     records_.push_back(record);
 }
 
 std::vector<LogRecord> CapturingLogSink::records() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return records_;
 }
 
 std::vector<std::string> CapturingLogSink::lines() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<std::string> out;
     for (const auto& r : records_) out.push_back(r.text);
     return out;
 }
 
 bool CapturingLogSink::contains(std::string_view text) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (const auto& r : records_)
         if (r.text.find(text) != std::string::npos) return true;
     return false;
 }
 
 void CapturingLogSink::clear() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     records_.clear();
 }
 
@@ -102,12 +102,12 @@ void Logger::emit(LogLevel level, std::string text, std::string unredacted, Sour
 }
 
 std::shared_ptr<LogSink> Logger::setSink(std::shared_ptr<LogSink> sink) {
-    std::lock_guard lock(gSinkMutex);
+    MutexLock lock(gSinkMutex);
     return std::exchange(sinkSlot(), std::move(sink));
 }
 
 std::shared_ptr<LogSink> Logger::sink() {
-    std::lock_guard lock(gSinkMutex);
+    MutexLock lock(gSinkMutex);
     return sinkSlot();
 }
 

@@ -3,12 +3,12 @@
 #include <concepts>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SourceLocation.hpp"
 
 namespace quib {
@@ -44,7 +44,7 @@ public:
     void write(const LogRecord& record) override;
 
 private:
-    std::mutex mutex_;
+    Mutex mutex_;
 };
 
 // Keeps every line, for tests.
@@ -57,8 +57,8 @@ public:
     void clear();
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<LogRecord> records_;
+    mutable Mutex mutex_;
+    std::vector<LogRecord> records_ GUARDED_BY(mutex_);
 };
 
 // A value that may be shown in the log (names, states, errors, local peer addresses).

@@ -6,11 +6,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <utility>
 
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -62,7 +62,7 @@ public:
     Published& operator=(const Published&) = delete;
 
     T value() const {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         return state_->value;
     }
 
@@ -84,7 +84,7 @@ public:
         auto sub = std::make_shared<Subscriber>(std::move(handler), options);
         std::size_t id;
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             id = state_->nextID++;
             state_->subscribers.emplace(id, sub);
         }
@@ -101,7 +101,7 @@ public:
             sub->cancelled = true;
             sub->cancelPending();
             if (auto state = weak.lock()) {
-                std::lock_guard lock(state->mutex);
+                MutexLock lock(state->mutex);
                 state->subscribers.erase(id);
             }
         });
@@ -113,12 +113,12 @@ private:
 
         // Replaces the debounce timer (main executor).
         void setPending(Cancellable next) {
-            std::lock_guard lock(pendingMutex);
+            MutexLock lock(pendingMutex);
             pending.cancel();
             pending = std::move(next);
         }
         void cancelPending() {
-            std::lock_guard lock(pendingMutex);
+            MutexLock lock(pendingMutex);
             pending.cancel();
         }
 
@@ -126,25 +126,25 @@ private:
         const SubscribeOptions options;
         std::optional<T> lastDelivered;  // main executor only
         std::atomic<bool> cancelled{false};
-        std::mutex pendingMutex;  // guards pending
-        Cancellable pending;
+        Mutex pendingMutex;
+        Cancellable pending GUARDED_BY(pendingMutex);
     };
     struct State {
-        std::mutex mutex;
-        T value;
-        std::map<std::size_t, std::shared_ptr<Subscriber>> subscribers;
-        std::size_t nextID = 0;
+        Mutex mutex;
+        T value GUARDED_BY(mutex);
+        std::map<std::size_t, std::shared_ptr<Subscriber>> subscribers GUARDED_BY(mutex);
+        std::size_t nextID GUARDED_BY(mutex) = 0;
     };
 
     static T currentValue(const std::shared_ptr<State>& state) {
-        std::lock_guard lock(state->mutex);
+        MutexLock lock(state->mutex);
         return state->value;
     }
 
     static void apply(const std::shared_ptr<State>& state, const std::shared_ptr<Executor>& main, T newValue) {
         std::map<std::size_t, std::shared_ptr<Subscriber>> subscribers;
         {
-            std::lock_guard lock(state->mutex);
+            MutexLock lock(state->mutex);
             state->value = newValue;
             subscribers = state->subscribers;
         }

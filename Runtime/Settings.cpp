@@ -223,6 +223,7 @@ Result<std::shared_ptr<Settings>> Settings::open(fs::path path, Writer writer) {
     if (!writer)
         writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
     auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
+    MutexLock lock(settings->mutex_);
     if (auto loaded = settings->load(false); !loaded) return loaded.error();
     return settings;
 }
@@ -231,6 +232,7 @@ std::shared_ptr<Settings> Settings::atPath(fs::path path, Writer writer) {
     if (!writer)
         writer = [](const fs::path& at, std::string_view contents) { return writeFileAtomically(at, contents); };
     auto settings = std::make_shared<Settings>(Passkey{}, std::move(path), std::move(writer));
+    MutexLock lock(settings->mutex_);
     (void)settings->load(true);
     return settings;
 }
@@ -244,13 +246,13 @@ Settings::Settings(Passkey, fs::path path, Writer writer) : path_(std::move(path
 Settings::~Settings() = default;
 
 void Settings::setTiming(std::shared_ptr<Clock> clock, std::shared_ptr<Sleeper> sleeper) {
-    std::lock_guard writing(writeMutex_);
+    MutexLock writing(writeMutex_);
     clock_ = std::move(clock);
     sleeper_ = std::move(sleeper);
 }
 
 std::uint64_t Settings::looks() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return looks_;
 }
 
@@ -348,7 +350,7 @@ void Settings::reportBroken(const Signature& signature, const std::string& probl
 }
 
 bool Settings::alters(const Edits& edits) const {
-    return std::any_of(edits.begin(), edits.end(), [&](const auto& edit) {
+    return std::any_of(edits.begin(), edits.end(), [&](const auto& edit) REQUIRES(mutex_) {
         const auto found = values_.find(edit.first);
         if (!edit.second) return found != values_.end();
         return found == values_.end() || *found != *edit.second;
@@ -367,7 +369,7 @@ void Settings::apply(const Edits& edits) const {
 // not parse (caught half-edited) is set aside first, so that the user's text is never lost; an
 // empty one caught mid-save is not written over while the save may still be going on.
 Result<void> Settings::change(const std::function<bool(Edits&)>& edit) {
-    std::lock_guard writing(writeMutex_);
+    MutexLock writing(writeMutex_);
     FolderLock folder(path_.empty() ? fs::path() : path_.parent_path());
     const Result<void> locked = path_.empty() ? Result<void>()
                                               : folder.lock(lockBusy_ ? Duration::zero() : Duration(lockWait),
@@ -378,7 +380,7 @@ Result<void> Settings::change(const std::function<bool(Edits&)>& edit) {
     std::string text;
     bool setBrokenAside = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         refresh(true);
         Edits edits;
         if (!edit(edits)) return {};
@@ -414,7 +416,7 @@ Result<void> Settings::writeLocked(const std::string& text) {
         return written.error();
     }
     const Signature now = signatureNow();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     known_ = now;
     broken_ = {};
     blank_ = {};
@@ -424,7 +426,7 @@ Result<void> Settings::writeLocked(const std::string& text) {
 }
 
 std::optional<nlohmann::json> Settings::raw(std::string_view key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refresh();
     auto it = values_.find(key);
     if (it == values_.end()) return std::nullopt;
@@ -477,22 +479,38 @@ std::optional<std::vector<std::string>> Settings::stringList(std::string_view ke
 }
 
 bool Settings::contains(std::string_view key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refresh();
     return values_.contains(key);
 }
 
-void Settings::reportIgnored(std::string_view key, const nlohmann::json& value, std::string_view rule,
-                             const std::string& fallback) const {
+void Settings::reportIgnored(std::string_view key, const nlohmann::json& value,
+                             const std::function<std::string(std::string_view shown)>& line) const {
     const std::string shown = shortened(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         std::string said = std::string(key) + "=" + shown;
         if (std::find(reported_.begin(), reported_.end(), said) != reported_.end()) return;
         reported_.push_back(std::move(said));
     }
-    quibLog().error(pub(key), " ", pub(shown), " ignored: ", pub(rule), "; using ", pub(fallback));
+    quibLog().error(pub(line(shown)));
 }
+
+void Settings::reportIgnored(const SettingRow& row, const nlohmann::json& value) const {
+    if (row.ignored.empty()) return;
+    reportIgnored(row.key, value, [&](std::string_view shown) { return row.ignoredLine(shown); });
+}
+
+namespace {
+
+// What a value that breaks a rule given by its caller, not by a row of the table, logs.
+auto usualLine(std::string_view key, std::string_view rule, const std::string& fallback) {
+    return [=](std::string_view shown) {
+        return std::string(key) + " " + std::string(shown) + " ignored: " + std::string(rule) + "; using " + fallback;
+    };
+}
+
+}  // namespace
 
 std::int64_t Settings::integerInRange(std::string_view key, std::int64_t lowest, std::int64_t highest,
                                       std::int64_t fallback) const {
@@ -500,9 +518,10 @@ std::int64_t Settings::integerInRange(std::string_view key, std::int64_t lowest,
     if (!stored) return fallback;
     const auto whole = integer(key);
     if (whole && *whole >= lowest && *whole <= highest) return *whole;
-    reportIgnored(key, *stored,
-                  "must be a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest),
-                  std::to_string(fallback));
+    reportIgnored(
+        key, *stored,
+        usualLine(key, "must be a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest),
+                  std::to_string(fallback)));
     return fallback;
 }
 
@@ -511,7 +530,7 @@ double Settings::realWhere(std::string_view key, const std::function<bool(double
     const auto stored = raw(key);
     if (!stored) return fallback;
     if (stored->is_number() && accepts(stored->get<double>())) return stored->get<double>();
-    reportIgnored(key, *stored, rule, numberText(fallback));
+    reportIgnored(key, *stored, usualLine(key, rule, numberText(fallback)));
     return fallback;
 }
 
@@ -519,8 +538,35 @@ bool Settings::flag(std::string_view key, bool fallback) const {
     const auto stored = raw(key);
     if (!stored) return fallback;
     if (stored->is_boolean()) return stored->get<bool>();
-    reportIgnored(key, *stored, "must be true or false", fallback ? "true" : "false");
+    reportIgnored(key, *stored, usualLine(key, "must be true or false", fallback ? "true" : "false"));
     return fallback;
+}
+
+bool Settings::get(const SettingKey<SettingRow::Flag>& key) const {
+    const auto stored = raw(key);
+    if (!stored) return key.rule().fallback;
+    if (stored->is_boolean()) return stored->get<bool>();
+    reportIgnored(key.row(), *stored);
+    return key.rule().fallback;
+}
+
+std::int64_t Settings::get(const SettingKey<SettingRow::Whole>& key) const {
+    const auto& rule = key.rule();
+    const auto stored = raw(key);
+    if (!stored) return rule.fallback;
+    const auto whole = integer(key);
+    if (whole && *whole >= rule.lowest && *whole <= rule.highest) return *whole;
+    reportIgnored(key.row(), *stored);
+    return rule.fallback;
+}
+
+double Settings::get(const SettingKey<SettingRow::Real>& key) const {
+    const auto& rule = key.rule();
+    const auto stored = raw(key);
+    if (!stored) return rule.fallback;
+    if (stored->is_number() && rule.accepts(stored->get<double>())) return stored->get<double>();
+    reportIgnored(key.row(), *stored);
+    return rule.fallback;
 }
 
 Json Settings::encode(const SettingValue& value) {
@@ -547,7 +593,7 @@ Result<void> Settings::setMany(std::vector<std::pair<std::string, SettingValue>>
 }
 
 Result<void> Settings::remove(std::string_view key) {
-    return change([&](Edits& edits) {
+    return change([&](Edits& edits) REQUIRES(mutex_) {
         if (!values_.contains(key)) return false;
         edits.emplace_back(std::string(key), std::nullopt);
         return true;
@@ -557,7 +603,7 @@ Result<void> Settings::remove(std::string_view key) {
 bool Settings::moveValue(std::string_view from, std::string_view to) {
     bool moved = false;
     // Logged there when the file cannot hold it; the value is moved in memory all the same.
-    (void)change([&](Edits& edits) {
+    (void)change([&](Edits& edits) REQUIRES(mutex_) {
         auto source = values_.find(from);
         if (source == values_.end() || values_.contains(to)) return false;
         edits.emplace_back(std::string(from), std::nullopt);

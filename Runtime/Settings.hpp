@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +14,9 @@
 
 #include "Runtime/Bytes.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Result.hpp"
+#include "Runtime/SettingKey.hpp"
 #include "Runtime/Sleeper.hpp"
 
 namespace quib {
@@ -102,6 +103,21 @@ public:
                      double fallback) const;
     bool flag(std::string_view key, bool fallback) const;
 
+    // A setting of the settings table, read by its row's rule. A value that breaks the rule is
+    // logged as the row says, once (until it changes), and the row's fallback is used.
+    bool get(const SettingKey<SettingRow::Flag>& key) const;
+    std::int64_t get(const SettingKey<SettingRow::Whole>& key) const;
+    double get(const SettingKey<SettingRow::Real>& key) const;
+    // The stored text as it is; its reader checks it.
+    std::optional<std::string> get(const SettingKey<SettingRow::Text>& key) const { return string(key); }
+    // The stored list; none when the key holds nothing or anything but a list of texts.
+    std::optional<std::vector<std::string>> get(const SettingKey<SettingRow::TextList>& key) const {
+        return stringList(key);
+    }
+    // True only when the key holds true.
+    bool get(const SettingKey<SettingRow::Mark>& key) const { return boolean(key).value_or(false); }
+    std::optional<Bytes> get(const SettingKey<SettingRow::Record>& key) const { return bytes(key); }
+
     // Each change is made at once; the result says whether the file holds it (a store in memory
     // always does).
     Result<void> set(std::string_view key, SettingValue value);
@@ -146,37 +162,39 @@ private:
 
     class Watch;  // Settings.cpp
 
-    Result<void> load(bool setAsideWhatIsNotJson);
+    Result<void> load(bool setAsideWhatIsNotJson) REQUIRES(mutex_);
     Signature signatureNow() const;
-    // With mutex_ held. Looks at the file when the watch reports a change, or always when `force`.
-    void refresh(bool force = false) const;
-    bool caughtMidEdit(const Signature& signature) const;  // with mutex_ held
+    // Looks at the file when the watch reports a change, or always when `force`.
+    void refresh(bool force = false) const REQUIRES(mutex_);
+    bool caughtMidEdit(const Signature& signature) const REQUIRES(mutex_, writeMutex_);
     Result<void> change(const std::function<bool(Edits&)>& edit);
-    Result<void> writeLocked(const std::string& text);  // with writeMutex_ held, not mutex_
-    bool alters(const Edits& edits) const;              // with mutex_ held
-    void apply(const Edits& edits) const;               // with mutex_ held
-    void reportBroken(const Signature& signature, const std::string& problem) const;
-    void reportIgnored(std::string_view key, const nlohmann::json& value, std::string_view rule,
-                       const std::string& fallback) const;
+    Result<void> writeLocked(const std::string& text) REQUIRES(writeMutex_) EXCLUDES(mutex_);
+    bool alters(const Edits& edits) const REQUIRES(mutex_);
+    void apply(const Edits& edits) const REQUIRES(mutex_);
+    void reportBroken(const Signature& signature, const std::string& problem) const REQUIRES(mutex_);
+    // Logs the line `line` makes of the value as shown, once for each value `key` holds.
+    void reportIgnored(std::string_view key, const nlohmann::json& value,
+                       const std::function<std::string(std::string_view shown)>& line) const;
+    void reportIgnored(const SettingRow& row, const nlohmann::json& value) const;
     static Json encode(const SettingValue& value);
     std::optional<nlohmann::json> raw(std::string_view key) const;
 
     std::filesystem::path path_;
     Writer writer_;
     bool saving_ = true;  // false when an unreadable file could not be moved out of the way
-    mutable std::mutex mutex_;
-    mutable Json values_ = Json::object();
-    mutable Signature known_;                    // under mutex_: the version of the file values_ reflect
-    mutable Signature broken_;                   // under mutex_: a version that did not parse, said once
-    mutable Signature blank_;                    // under mutex_: an empty version met while running, said once
-    mutable Edits unsaved_;                      // under mutex_: this store's changes the file lacks yet
-    mutable std::vector<std::string> reported_;  // under mutex_: "key=value" already logged as ignored
-    mutable std::unique_ptr<Watch> watch_;       // under mutex_; none for a store in memory
-    mutable std::uint64_t looks_ = 0;            // under mutex_
-    std::mutex writeMutex_;                      // one change at a time, never taken while mutex_ is held
-    std::shared_ptr<Clock> clock_;               // under writeMutex_
-    std::shared_ptr<Sleeper> sleeper_;           // under writeMutex_
-    bool lockBusy_ = false;                      // under writeMutex_: the last wait for the folder lock ran out
+    mutable Mutex mutex_;
+    mutable Json values_ GUARDED_BY(mutex_) = Json::object();
+    mutable Signature known_ GUARDED_BY(mutex_);                    // the version of the file values_ reflect
+    mutable Signature broken_ GUARDED_BY(mutex_);                   // a version that did not parse, said once
+    mutable Signature blank_ GUARDED_BY(mutex_);                    // an empty version met while running, said once
+    mutable Edits unsaved_ GUARDED_BY(mutex_);                      // this store's changes the file lacks yet
+    mutable std::vector<std::string> reported_ GUARDED_BY(mutex_);  // "key=value" already logged as ignored
+    mutable std::unique_ptr<Watch> watch_ GUARDED_BY(mutex_);       // none for a store in memory
+    mutable std::uint64_t looks_ GUARDED_BY(mutex_) = 0;
+    Mutex writeMutex_ ACQUIRED_BEFORE(mutex_);  // one change at a time, never taken while mutex_ is held
+    std::shared_ptr<Clock> clock_ GUARDED_BY(writeMutex_);
+    std::shared_ptr<Sleeper> sleeper_ GUARDED_BY(writeMutex_);
+    bool lockBusy_ GUARDED_BY(writeMutex_) = false;  // the last wait for the folder lock ran out
 };
 
 }  // namespace quib

@@ -4,7 +4,7 @@ namespace quib {
 
 void TaskQueue::push(Task task) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (closed_) return;
         tasks_.push_back(std::move(task));
     }
@@ -12,8 +12,8 @@ void TaskQueue::push(Task task) {
 }
 
 std::optional<Task> TaskQueue::take() {
-    std::unique_lock lock(mutex_);
-    ready_.wait(lock, [&] { return closed_ || !tasks_.empty(); });
+    UniqueLock lock(mutex_);
+    ready_.wait(lock.native(), [&]() REQUIRES(mutex_) { return closed_ || !tasks_.empty(); });
     if (tasks_.empty()) return std::nullopt;
     Task task = std::move(tasks_.front());
     tasks_.pop_front();
@@ -21,7 +21,7 @@ std::optional<Task> TaskQueue::take() {
 }
 
 std::optional<Task> TaskQueue::tryTake() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (tasks_.empty()) return std::nullopt;
     Task task = std::move(tasks_.front());
     tasks_.pop_front();
@@ -30,7 +30,7 @@ std::optional<Task> TaskQueue::tryTake() {
 
 void TaskQueue::close() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         closed_ = true;
     }
     ready_.notify_all();

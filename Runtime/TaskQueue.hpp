@@ -3,10 +3,10 @@
 #include <condition_variable>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -21,10 +21,10 @@ public:
     void close();
 
 private:
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable ready_;
-    std::deque<Task> tasks_;
-    bool closed_ = false;
+    std::deque<Task> tasks_ GUARDED_BY(mutex_);
+    bool closed_ GUARDED_BY(mutex_) = false;
 };
 
 // Queues `task` onto `tasks` once `delay` has passed on `clock`. The timer holds the queue only

@@ -5,7 +5,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
+
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 namespace {
@@ -25,25 +26,25 @@ public:
         OPENSSL_init_crypto(0, nullptr);
     }
     ~LetGoThreads() {
-        std::unique_lock lock(mutex_);
-        ended_.wait_for(lock, 2s, [this] { return running_ == 0; });
+        UniqueLock lock(mutex_);
+        ended_.wait_for(lock.native(), 2s, [this]() REQUIRES(mutex_) { return running_ == 0; });
     }
 
-    std::mutex& mutex() { return mutex_; }
-    void letGo() { ++running_; }  // under mutex()
-    void ended() {                // under mutex()
+    Mutex& mutex() RETURN_CAPABILITY(mutex_) { return mutex_; }
+    void letGo() REQUIRES(mutex_) { ++running_; }
+    void ended() REQUIRES(mutex_) {
         --running_;
         ended_.notify_all();
     }
     int running() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return running_;
     }
 
 private:
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable ended_;
-    int running_ = 0;
+    int running_ GUARDED_BY(mutex_) = 0;
 };
 
 LetGoThreads& letGoThreads() {
@@ -67,7 +68,7 @@ WorkerThread::WorkerThread(std::string_view label, std::function<void()> body) :
         body();
         body = nullptr;  // what the body holds goes before the thread's own OpenSSL state
         OPENSSL_thread_stop();
-        std::lock_guard lock(threads.mutex());
+        MutexLock lock(threads.mutex());
         run->ended = true;
         if (run->letGo) threads.ended();
     });
@@ -81,7 +82,7 @@ WorkerThread::~WorkerThread() {
 void WorkerThread::letGo() {
     if (!thread_.joinable()) return;
     auto& threads = letGoThreads();
-    std::lock_guard lock(threads.mutex());
+    MutexLock lock(threads.mutex());
     if (!run_->ended) {
         run_->letGo = true;
         threads.letGo();

@@ -1,13 +1,13 @@
 #include "Shared/ApprovalClock.hpp"
 
-#include <mutex>
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
 namespace {
 
-std::mutex& clockLock() {
-    static std::mutex mutex;
+Mutex& clockLock() {
+    static Mutex mutex;
     return mutex;
 }
 
@@ -18,7 +18,7 @@ std::shared_ptr<const Clock>& installedClock() {
 
 std::shared_ptr<const Clock> currentClock() {
     {
-        std::lock_guard guard(clockLock());
+        MutexLock guard(clockLock());
         if (installedClock()) return installedClock();
     }
     return SystemClock::shared();
@@ -39,7 +39,7 @@ std::int64_t ApprovalClock::millis(WallTime at) {
 }
 
 void ApprovalClock::use(std::shared_ptr<const Clock> clock) {
-    std::lock_guard guard(clockLock());
+    MutexLock guard(clockLock());
     installedClock() = std::move(clock);
 }
 

@@ -9,15 +9,12 @@ namespace messagecoding {
 
 using M = ClientMessage;
 
-// The payload values of every case that has any; the rest travel as {}.
-template <>
-inline constexpr auto caseFields<M::Hello> = std::tuple{field("_0", &M::Hello::_0)};
+// The labelled payload values of every case that has them; a single value travels as "_0", and
+// the rest as {}.
 template <>
 inline constexpr auto caseFields<M::Move> = std::tuple{field("dx", &M::Move::dx), field("dy", &M::Move::dy)};
 template <>
 inline constexpr auto caseFields<M::Scroll> = std::tuple{field("dx", &M::Scroll::dx), field("dy", &M::Scroll::dy)};
-template <>
-inline constexpr auto caseFields<M::ScrollPhase> = std::tuple{field("_0", &M::ScrollPhase::_0)};
 template <>
 inline constexpr auto caseFields<M::PointAtPanel> =
     std::tuple{field("x", &M::PointAtPanel::x), field("y", &M::PointAtPanel::y)};
@@ -25,19 +22,9 @@ template <>
 inline constexpr auto caseFields<M::Click> = std::tuple{
     field("button", &M::Click::button), field("phase", &M::Click::phase), field("clickCount", &M::Click::clickCount)};
 template <>
-inline constexpr auto caseFields<M::Text> = std::tuple{field("_0", &M::Text::_0)};
-template <>
 inline constexpr auto caseFields<M::Focus> = std::tuple{field("targetID", &M::Focus::targetID)};
 template <>
-inline constexpr auto caseFields<M::Key> = std::tuple{field("_0", &M::Key::_0)};
-template <>
 inline constexpr auto caseFields<M::RequestVocabulary> = std::tuple{field("targetID", &M::RequestVocabulary::targetID)};
-template <>
-inline constexpr auto caseFields<M::AddTarget> = std::tuple{field("_0", &M::AddTarget::_0)};
-template <>
-inline constexpr auto caseFields<M::UpdateTarget> = std::tuple{field("_0", &M::UpdateTarget::_0)};
-template <>
-inline constexpr auto caseFields<M::AddTargets> = std::tuple{field("_0", &M::AddTargets::_0)};
 template <>
 inline constexpr auto caseFields<M::RemoveTarget> = std::tuple{field("id", &M::RemoveTarget::id)};
 template <>
@@ -58,25 +45,11 @@ template <>
 inline constexpr auto caseFields<M::RequestMenu> =
     std::tuple{field("bundleID", &M::RequestMenu::bundleID), field("refresh", &M::RequestMenu::refresh)};
 template <>
-inline constexpr auto caseFields<M::AgentEvent> = std::tuple{field("_0", &M::AgentEvent::_0)};
-template <>
-inline constexpr auto caseFields<M::RequestApproval> = std::tuple{field("_0", &M::RequestApproval::_0)};
-template <>
 inline constexpr auto caseFields<M::ApprovalDecision> =
     std::tuple{field("id", &M::ApprovalDecision::id), field("decision", &M::ApprovalDecision::decision),
                field("reason", &M::ApprovalDecision::reason)};
 template <>
-inline constexpr auto caseFields<M::ViewHello> = std::tuple{field("_0", &M::ViewHello::_0)};
-template <>
-inline constexpr auto caseFields<M::UploadHello> = std::tuple{field("_0", &M::UploadHello::_0)};
-template <>
-inline constexpr auto caseFields<M::StillHello> = std::tuple{field("_0", &M::StillHello::_0)};
-template <>
-inline constexpr auto caseFields<M::ListenHello> = std::tuple{field("_0", &M::ListenHello::_0)};
-template <>
 inline constexpr auto caseFields<M::Ping> = std::tuple{field("nonce", &M::Ping::nonce)};
-template <>
-inline constexpr auto caseFields<M::RegisterPush> = std::tuple{field("_0", &M::RegisterPush::_0)};
 
 }  // namespace messagecoding
 

@@ -17,6 +17,7 @@
 #include "Shared/Json.hpp"
 #include "Shared/KeyPayload.hpp"
 #include "Shared/ListenHelloPayload.hpp"
+#include "Shared/MessageCase.hpp"
 #include "Shared/MouseButton.hpp"
 #include "Shared/PushRegistration.hpp"
 #include "Shared/QuibTarget.hpp"
@@ -29,16 +30,13 @@ namespace quib {
 
 // Everything a phone (or an agent-side client) can say to the host: one line of the control
 // connection, {"<case>":{...}}. One struct per case, named after it; `name` is its JSON key and
-// the fields are its payload labels ("_0" for a single unlabelled payload).
+// the fields are its payload labels (a SingleValueCase's one unlabelled payload is "_0").
 //
 // Decoding is strict: exactly one case key, an object under it, every payload value present
 // with the right type. Only `FocusWindow::windowID`, `OpenWindow::windowID` and
 // `ApprovalDecision::reason` are optional. Payload records fill their own defaults.
 struct ClientMessage {
-    struct Hello {
-        static constexpr std::string_view name = "hello";
-        HelloPayload _0;
-    };
+    using Hello = SingleValueCase<"hello", HelloPayload>;
     struct Move {
         static constexpr std::string_view name = "move";
         double dx = 0;
@@ -49,10 +47,7 @@ struct ClientMessage {
         double dx = 0;
         double dy = 0;
     };
-    struct ScrollPhase {
-        static constexpr std::string_view name = "scrollPhase";
-        ScrollGesturePhase _0{};
-    };
+    using ScrollPhase = SingleValueCase<"scrollPhase", ScrollGesturePhase>;
     // A spot of the window on the view channel, in unit coordinates of that window.
     struct PointAtPanel {
         static constexpr std::string_view name = "pointAtPanel";
@@ -65,34 +60,19 @@ struct ClientMessage {
         ClickPhase phase{};
         std::int64_t clickCount = 0;
     };
-    struct Text {
-        static constexpr std::string_view name = "text";
-        TextPayload _0;
-    };
+    using Text = SingleValueCase<"text", TextPayload>;
     struct Focus {
         static constexpr std::string_view name = "focus";
         std::string targetID;
     };
-    struct Key {
-        static constexpr std::string_view name = "key";
-        KeyPayload _0;
-    };
+    using Key = SingleValueCase<"key", KeyPayload>;
     struct RequestVocabulary {
         static constexpr std::string_view name = "requestVocabulary";
         std::string targetID;
     };
-    struct AddTarget {
-        static constexpr std::string_view name = "addTarget";
-        QuibTarget _0;
-    };
-    struct UpdateTarget {
-        static constexpr std::string_view name = "updateTarget";
-        QuibTarget _0;
-    };
-    struct AddTargets {
-        static constexpr std::string_view name = "addTargets";
-        std::vector<QuibTarget> _0;
-    };
+    using AddTarget = SingleValueCase<"addTarget", QuibTarget>;
+    using UpdateTarget = SingleValueCase<"updateTarget", QuibTarget>;
+    using AddTargets = SingleValueCase<"addTargets", std::vector<QuibTarget>>;
     struct RemoveTarget {
         static constexpr std::string_view name = "removeTarget";
         std::string id;
@@ -101,9 +81,7 @@ struct ClientMessage {
         static constexpr std::string_view name = "reorderTargets";
         std::vector<std::string> ids;
     };
-    struct RequestPanes {
-        static constexpr std::string_view name = "requestPanes";
-    };
+    using RequestPanes = EmptyCase<"requestPanes">;
     struct RequestApps {
         static constexpr std::string_view name = "requestApps";
         bool refresh = false;
@@ -132,14 +110,8 @@ struct ClientMessage {
         std::string bundleID;
         bool refresh = false;
     };
-    struct AgentEvent {
-        static constexpr std::string_view name = "agentEvent";
-        ::quib::AgentEvent _0;
-    };
-    struct RequestApproval {
-        static constexpr std::string_view name = "requestApproval";
-        ApprovalRequest _0;
-    };
+    using AgentEvent = SingleValueCase<"agentEvent", ::quib::AgentEvent>;
+    using RequestApproval = SingleValueCase<"requestApproval", ApprovalRequest>;
     // The decision must be "approve" or "deny"; any other word fails the message.
     struct ApprovalDecision {
         static constexpr std::string_view name = "approvalDecision";
@@ -147,36 +119,17 @@ struct ClientMessage {
         ::quib::ApprovalDecision decision = ::quib::ApprovalDecision::deny;
         std::optional<std::string> reason;
     };
-    struct RequestPendingApprovals {
-        static constexpr std::string_view name = "requestPendingApprovals";
-    };
-    struct ViewHello {
-        static constexpr std::string_view name = "viewHello";
-        ViewHelloPayload _0;
-    };
-    struct UploadHello {
-        static constexpr std::string_view name = "uploadHello";
-        AttachmentManifest _0;
-    };
-    struct StillHello {
-        static constexpr std::string_view name = "stillHello";
-        StillRequest _0;
-    };
-    struct ListenHello {
-        static constexpr std::string_view name = "listenHello";
-        ListenHelloPayload _0;
-    };
+    using RequestPendingApprovals = EmptyCase<"requestPendingApprovals">;
+    using ViewHello = SingleValueCase<"viewHello", ViewHelloPayload>;
+    using UploadHello = SingleValueCase<"uploadHello", AttachmentManifest>;
+    using StillHello = SingleValueCase<"stillHello", StillRequest>;
+    using ListenHello = SingleValueCase<"listenHello", ListenHelloPayload>;
     struct Ping {
         static constexpr std::string_view name = "ping";
         std::uint64_t nonce = 0;
     };
-    struct RequestRemoteAccess {
-        static constexpr std::string_view name = "requestRemoteAccess";
-    };
-    struct RegisterPush {
-        static constexpr std::string_view name = "registerPush";
-        PushRegistration _0;
-    };
+    using RequestRemoteAccess = EmptyCase<"requestRemoteAccess">;
+    using RegisterPush = SingleValueCase<"registerPush", PushRegistration>;
 
     using Value =
         std::variant<Hello, Move, Scroll, ScrollPhase, PointAtPanel, Click, Text, Focus, Key, RequestVocabulary,

@@ -13,9 +13,9 @@ namespace {
 
 constexpr std::string_view kArrivalGap = "arrival_gap";
 
-std::mutex gSharedMutex;
-std::shared_ptr<Settings> gSharedSettings;
-bool gSharedCreated = false;
+Mutex gSharedMutex;
+std::shared_ptr<Settings> gSharedSettings GUARDED_BY(gSharedMutex);
+bool gSharedCreated GUARDED_BY(gSharedMutex) = false;
 
 double micros(std::uint64_t nanos) { return static_cast<double>(nanos) / 1000.0; }
 
@@ -24,13 +24,13 @@ double micros(std::uint64_t nanos) { return static_cast<double>(nanos) / 1000.0;
 Instrumentation::Instrumentation(std::shared_ptr<Clock> clock, std::shared_ptr<Settings> settings)
     : clock_(std::move(clock)),
       settings_(std::move(settings)),
-      enabled_(settings_ ? settings_->flag(enabledKey, false) : false),
+      enabled_(settings_ ? settings_->get(enabledKey) : false),
       windowStart_(uptimeNanos()),
       logger_(perfLog()) {}
 
 Instrumentation& Instrumentation::shared() {
     static Instrumentation instance = [] {
-        std::lock_guard lock(gSharedMutex);
+        MutexLock lock(gSharedMutex);
         gSharedCreated = true;
         return Instrumentation(SystemClock::shared(), gSharedSettings);
     }();
@@ -38,7 +38,7 @@ Instrumentation& Instrumentation::shared() {
 }
 
 bool Instrumentation::configureShared(std::shared_ptr<Settings> settings) {
-    std::lock_guard lock(gSharedMutex);
+    MutexLock lock(gSharedMutex);
     if (gSharedCreated) return false;
     gSharedSettings = std::move(settings);
     return true;
@@ -50,7 +50,7 @@ void Instrumentation::setEnabled(bool enabled) {
 }
 
 void Instrumentation::setLogger(const Logger& logger) {
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     logger_ = logger;
 }
 
@@ -61,7 +61,7 @@ void Instrumentation::record(std::string_view series, std::uint64_t start) {
     // Read before taking the lock, so that waiting for it is not counted as work.
     const std::uint64_t now = uptimeNanos();
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         addLocked(series, now > start ? now - start : 0);
     }
     flushIfWindowElapsed();
@@ -70,7 +70,7 @@ void Instrumentation::record(std::string_view series, std::uint64_t start) {
 void Instrumentation::recordMoveArrival() {
     if (!isEnabled()) return;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         // Read under the lock: arrivals on several threads must reach lastMoveArrival in the
         // order of their times, or a gap would come out negative.
         const std::uint64_t now = uptimeNanos();
@@ -82,7 +82,7 @@ void Instrumentation::recordMoveArrival() {
 
 void Instrumentation::add(std::string_view series, std::uint64_t nanos) {
     if (!isEnabled()) return;
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     addLocked(series, nanos);
 }
 
@@ -96,7 +96,7 @@ void Instrumentation::flushIfWindowElapsed() {
     SeriesMap taken;
     std::optional<Logger> logger;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         // Read under the lock, so that a thread holding an older time can never see the window
         // start after its own "now" and move the window back.
         const std::uint64_t now = uptimeNanos();

@@ -6,14 +6,15 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Runtime/Clock.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 
 namespace quib {
 
@@ -24,7 +25,7 @@ namespace quib {
 // when off, every recording call returns at once. Safe to use from any thread.
 class Instrumentation final {
 public:
-    static constexpr std::string_view enabledKey = "quib.instrument";
+    static constexpr auto enabledKey = setting<"quib.instrument">;
     static constexpr std::uint64_t windowNanos = 1'000'000'000;
     static constexpr std::size_t maxSamples = 8192;
 
@@ -62,18 +63,18 @@ public:
 private:
     using SeriesMap = std::map<std::string, std::vector<std::uint64_t>, std::less<>>;
 
-    void addLocked(std::string_view series, std::uint64_t nanos);
+    void addLocked(std::string_view series, std::uint64_t nanos) REQUIRES(lock_);
     static void report(SeriesMap series, const Logger& logger);
 
     std::shared_ptr<Clock> clock_;
     std::shared_ptr<Settings> settings_;
     std::atomic<bool> enabled_;
 
-    std::mutex lock_;  // guards everything below
-    SeriesMap series_;
-    std::uint64_t lastMoveArrival_ = 0;  // 0: no move yet
-    std::uint64_t windowStart_;
-    Logger logger_;
+    Mutex lock_;  // guards everything below
+    SeriesMap series_ GUARDED_BY(lock_);
+    std::uint64_t lastMoveArrival_ GUARDED_BY(lock_) = 0;  // 0: no move yet
+    std::uint64_t windowStart_ GUARDED_BY(lock_);
+    Logger logger_ GUARDED_BY(lock_);
 };
 
 }  // namespace quib

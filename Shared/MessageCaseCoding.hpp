@@ -3,7 +3,7 @@
 // Table-driven coding of the message enumerations (ClientMessage, HostMessage). A message type
 // holds a std::variant with one struct per case; each case struct names its wire key in a
 // `static constexpr std::string_view name`, and its payload values are listed once as
-// (label, member) pairs:
+// (label, member) pairs, unless it is a SingleValueCase ("_0") or an EmptyCase:
 //
 //     template <> inline constexpr auto caseFields<Msg::Move> =
 //         std::tuple{field("dx", &Msg::Move::dx), field("dy", &Msg::Move::dy)};
@@ -22,6 +22,7 @@
 #include <variant>
 
 #include "Shared/Json.hpp"
+#include "Shared/MessageCase.hpp"
 #include "Shared/MessageShape.hpp"
 
 namespace quib::messagecoding {
@@ -42,6 +43,11 @@ constexpr Field<Case, T> field(std::string_view label, T Case::*member) {
 // empty default.
 template <class Case>
 inline constexpr auto caseFields = std::tuple<>{};
+
+// A case of one unlabelled value has it as "_0".
+template <CaseName Name, class Payload>
+inline constexpr auto caseFields<SingleValueCase<Name, Payload>> =
+    std::tuple{field("_0", &SingleValueCase<Name, Payload>::_0)};
 
 template <class T>
 struct IsOptional : std::false_type {};

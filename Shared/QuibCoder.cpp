@@ -2,8 +2,8 @@
 
 namespace quib {
 
-std::mutex& QuibCoder::lock() {
-    static std::mutex mutex;
+Mutex& QuibCoder::lock() {
+    static Mutex mutex;
     return mutex;
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <concepts>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "Runtime/BoundedJson.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Result.hpp"
 #include "Shared/Json.hpp"
 
@@ -36,7 +36,7 @@ class QuibCoder {
 public:
     template <JsonCodable T>
     static Result<std::string> encode(const T& value) {
-        std::lock_guard guard(lock());
+        MutexLock guard(lock());
         try {
             return dump(JsonCoding<T>::encode(value));
         } catch (const std::exception& e) {
@@ -60,7 +60,7 @@ public:
     static Result<T> decode(std::string_view text, const BoundedJson::Limits& limits) {
         if constexpr (ReadsQuickly<T>)
             if (auto quick = T::readQuickly(text, limits)) return std::move(*quick);
-        std::lock_guard guard(lock());
+        MutexLock guard(lock());
         try {
             auto json = BoundedJson::parse(text, limits);
             if (!json) return json.error();
@@ -79,7 +79,7 @@ public:
         return text;
     }
 
-    static std::mutex& lock();
+    static Mutex& lock();
 
 private:
     static std::string dump(const Json& json);

@@ -3,13 +3,13 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <mutex>
 #include <system_error>
 
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/Base64.hpp"
 #include "Runtime/BoundedJson.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/RegularFile.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/XdgFolders.hpp"
@@ -22,8 +22,8 @@ namespace {
 
 // One lock for every store of the process: a change reads, modifies and writes a whole service
 // file, and two such changes must never interleave.
-std::mutex& storeLock() {
-    static std::mutex lock;
+Mutex& storeLock() {
+    static Mutex lock;
     return lock;
 }
 
@@ -132,7 +132,7 @@ SecretStore::SecretStore(fs::path folder) : folder_(std::move(folder)) {}
 fs::path SecretStore::fileFor(std::string_view service) const { return folder_ / fileNameFor(service); }
 
 std::optional<Bytes> SecretStore::read(std::string_view service, std::string_view account) const {
-    std::lock_guard guard(storeLock());
+    MutexLock guard(storeLock());
     auto file = loadServiceFile(fileFor(service));
     if (!file || file->damaged) return std::nullopt;
     auto secret = file->accounts.find(account);
@@ -141,7 +141,7 @@ std::optional<Bytes> SecretStore::read(std::string_view service, std::string_vie
 }
 
 bool SecretStore::write(const Bytes& data, std::string_view service, std::string_view account) const {
-    std::lock_guard guard(storeLock());
+    MutexLock guard(storeLock());
     if (!ensureFolder(folder_)) return false;
     const fs::path path = fileFor(service);
     auto accounts = loadForChange(path);
@@ -151,7 +151,7 @@ bool SecretStore::write(const Bytes& data, std::string_view service, std::string
 }
 
 bool SecretStore::remove(std::string_view service, std::string_view account) const {
-    std::lock_guard guard(storeLock());
+    MutexLock guard(storeLock());
     const fs::path path = fileFor(service);
     auto accounts = loadForChange(path);
     if (!accounts) return false;

@@ -51,7 +51,7 @@ DesktopEntries::DesktopEntries(std::vector<fs::path> folders, std::string search
 
 template <class Admits>
 std::vector<DesktopEntry> DesktopEntries::firstOfEachID(Admits admits) const {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     std::vector<DesktopEntry> entries;
     std::set<std::string, std::less<>> seen;
     for (auto& folder : folders_) {
@@ -94,7 +94,7 @@ std::optional<DesktopEntry> DesktopEntries::application(std::string_view bundleI
 std::optional<std::string> DesktopEntries::idOfFile(const fs::path& file) const {
     const fs::path normal = fs::absolute(file).lexically_normal();
     if (normal.extension() != ".desktop") return std::nullopt;
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     for (const auto& folder : folders_) {
         const fs::path relative = normal.lexically_relative(fs::absolute(folder.root).lexically_normal());
         if (relative.empty() || *relative.begin() == "..") continue;

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,6 +10,7 @@
 
 #include "Platform/Freedesktop/DesktopEntry.hpp"
 #include "Platform/Freedesktop/InstalledApps.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -76,8 +76,8 @@ private:
     static void scan(Folder& folder);
 
     std::string searchPath_;
-    mutable std::mutex mutex_;
-    mutable std::vector<Folder> folders_;
+    mutable Mutex mutex_;
+    mutable std::vector<Folder> folders_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

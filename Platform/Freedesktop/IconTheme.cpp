@@ -214,7 +214,7 @@ std::optional<IconTheme::Index> IconTheme::index(const std::string& theme) const
         const auto stamp = fs::last_write_time(file, error);
         if (error || !isFile(file)) continue;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (const auto cached = indexes_.find(file); cached != indexes_.end() && cached->second.stamp == stamp)
                 return cached->second;
         }
@@ -222,7 +222,7 @@ std::optional<IconTheme::Index> IconTheme::index(const std::string& theme) const
         if (!text) continue;
         Index read = parseIndex(*text);
         read.stamp = stamp;
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         indexes_[file] = read;
         return read;
     }

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Subprocess.hpp"
 
 namespace quib {
@@ -100,8 +101,8 @@ private:
     Config config_;
     mutable std::once_flag themeAsked_;
     mutable std::optional<std::string> theme_;
-    mutable std::mutex mutex_;  // guards indexes_
-    mutable std::map<std::filesystem::path, Index> indexes_;
+    mutable Mutex mutex_;  // guards indexes_
+    mutable std::map<std::filesystem::path, Index> indexes_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

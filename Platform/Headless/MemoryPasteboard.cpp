@@ -3,19 +3,19 @@
 namespace quib {
 
 std::int64_t MemoryPasteboard::changeCount() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return changeCount_;
 }
 
 std::vector<PasteboardItem> MemoryPasteboard::items() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return items_;
 }
 
 void MemoryPasteboard::clear() { write({}); }
 
 void MemoryPasteboard::write(std::vector<PasteboardItem> items) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     items_ = std::move(items);
     ++changeCount_;
 }

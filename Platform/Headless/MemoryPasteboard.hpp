@@ -1,8 +1,7 @@
 #pragma once
 
-#include <mutex>
-
 #include "Platform/Pasteboard.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -16,9 +15,9 @@ public:
     void write(std::vector<PasteboardItem> items) override;
 
 private:
-    std::mutex mutex_;
-    std::vector<PasteboardItem> items_;
-    std::int64_t changeCount_ = 0;
+    Mutex mutex_;
+    std::vector<PasteboardItem> items_ GUARDED_BY(mutex_);
+    std::int64_t changeCount_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace quib

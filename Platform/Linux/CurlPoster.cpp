@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "Runtime/Mutex.hpp"
+
 namespace quib {
 namespace {
 
@@ -208,7 +210,7 @@ public:
 
     void add(HttpRequest request, Completion completion) {
         {
-            std::lock_guard guard(mutex_);
+            MutexLock guard(mutex_);
             queued_.push_back({std::move(request), std::move(completion)});
         }
         if (multi_) curl_multi_wakeup(multi_.get());
@@ -216,7 +218,7 @@ public:
 
     void stop() {
         {
-            std::lock_guard guard(mutex_);
+            MutexLock guard(mutex_);
             stopping_ = true;
         }
         if (multi_) curl_multi_wakeup(multi_.get());
@@ -247,7 +249,7 @@ private:
     bool startQueued() {
         std::deque<Queued> taken;
         {
-            std::lock_guard guard(mutex_);
+            MutexLock guard(mutex_);
             if (stopping_) return false;
             taken.swap(queued_);
         }
@@ -312,16 +314,16 @@ private:
     void failQueued(const char* why) {
         std::deque<Queued> taken;
         {
-            std::lock_guard guard(mutex_);
+            MutexLock guard(mutex_);
             taken.swap(queued_);
         }
         for (auto& queued : taken) queued.completion(HttpResponse{why, 0, {}});
     }
 
     Multi multi_;  // first, so it is cleaned up after the handles it ran
-    std::mutex mutex_;
-    std::deque<Queued> queued_;                           // under mutex_
-    bool stopping_ = false;                               // under mutex_
+    Mutex mutex_;
+    std::deque<Queued> queued_ GUARDED_BY(mutex_);
+    bool stopping_ GUARDED_BY(mutex_) = false;
     std::map<CURL*, std::unique_ptr<Transfer>> running_;  // worker thread only
 };
 

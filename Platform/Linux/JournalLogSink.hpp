@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Runtime/Logger.hpp"
+#include "Runtime/SettingsTable.hpp"
 
 namespace quib {
 
@@ -19,7 +20,7 @@ public:
     static constexpr const char* identifier = "quib-host";
     // The setting that lets the journal keep private values (device identifiers, addresses of
     // phones from away); off unless the user sets it.
-    static constexpr std::string_view showPrivateKey = "quib.log.showPrivate";
+    static constexpr auto showPrivateKey = setting<"quib.log.showPrivate">;
 
     // Hands one entry's "NAME=value" fields to the journal; sd_journal_sendv unless a test gives
     // another.

@@ -35,7 +35,7 @@ LogindScreenLock::LogindScreenLock(std::chrono::milliseconds timeout)
 LogindScreenLock::~LogindScreenLock() { disconnect(); }
 
 bool LogindScreenLock::isLocked() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (noSession_ || (!bus_ && !connect())) return false;
     const auto path = sessionPath();
     if (!path) return false;

@@ -3,9 +3,10 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
+
+#include "Runtime/Mutex.hpp"
 
 struct sd_bus;
 struct sd_bus_message;
@@ -31,23 +32,23 @@ public:
 
 private:
     // With the lock held.
-    bool connect();
+    bool connect() REQUIRES(mutex_);
     // The session's object path; none while logind cannot say. Once it says there is no session,
     // `noSession_` stays set.
-    std::optional<std::string> sessionPath();
+    std::optional<std::string> sessionPath() REQUIRES(mutex_);
     // Sends `call` (consumed) and reads the object path it answers with; none without an answer.
-    std::optional<std::string> callForPath(sd_bus_message* call);
+    std::optional<std::string> callForPath(sd_bus_message* call) REQUIRES(mutex_);
     // Calls logind and waits at most the time-out; the reply, or none with the bus dropped when
     // it broke, or `noSession_` set when logind (or its absence) says there is no session.
-    sd_bus_message* send(sd_bus_message* call);
-    void disconnect();
+    sd_bus_message* send(sd_bus_message* call) REQUIRES(mutex_);
+    void disconnect() REQUIRES(mutex_);
 
     const std::uint64_t timeoutMicros_;
-    std::mutex mutex_;
-    sd_bus* bus_ = nullptr;
-    std::optional<std::string> sessionPath_;
-    bool noSession_ = false;
-    bool saidNoBus_ = false;
+    Mutex mutex_;
+    sd_bus* bus_ GUARDED_BY(mutex_) = nullptr;
+    std::optional<std::string> sessionPath_ GUARDED_BY(mutex_);
+    bool noSession_ GUARDED_BY(mutex_) = false;
+    bool saidNoBus_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace quib

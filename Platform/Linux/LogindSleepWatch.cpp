@@ -9,12 +9,12 @@
 
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "Runtime/Logger.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/WorkerThread.hpp"
 
 namespace quib {
@@ -49,10 +49,10 @@ struct LogindSleepWatch::State {
     Handler handler;
     std::optional<WorkerThread> thread;
 
-    mutable std::mutex mutex;
-    bool stopping = false;
-    bool wantDelay = false;
-    int inhibitor = -1;  // the held delay lock: closing it lets the sleep go ahead
+    mutable Mutex mutex;
+    bool stopping GUARDED_BY(mutex) = false;
+    bool wantDelay GUARDED_BY(mutex) = false;
+    int inhibitor GUARDED_BY(mutex) = -1;  // the held delay lock: closing it lets the sleep go ahead
 
     ~State();
     bool open();
@@ -66,7 +66,7 @@ struct LogindSleepWatch::State {
 
 LogindSleepWatch::State::~State() {
     {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         stopping = true;
     }
     poke();
@@ -108,7 +108,7 @@ int LogindSleepWatch::State::onPrepareForSleep(sd_bus_message* message, void* se
 void LogindSleepWatch::State::run() {
     for (;;) {
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             if (stopping) return;
         }
         const int processed = sd_bus_process(bus, nullptr);
@@ -129,11 +129,11 @@ void LogindSleepWatch::State::run() {
 // The call blocks this thread only; signals that arrive meanwhile wait in the bus's queue.
 void LogindSleepWatch::State::takeInhibitorIfWanted() {
     {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         if (!wantDelay || inhibitor >= 0) return;
     }
     const int fd = inhibit();
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     if (fd < 0) {
         wantDelay = false;  // asked once; the next delaySleep asks again
         return;
@@ -181,20 +181,20 @@ bool LogindSleepWatch::start(Handler handler) {
 
 void LogindSleepWatch::delaySleep() {
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->wantDelay = true;
     }
     state_->poke();
 }
 
 void LogindSleepWatch::allowSleep() {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->wantDelay = false;
     if (state_->inhibitor >= 0) ::close(std::exchange(state_->inhibitor, -1));
 }
 
 bool LogindSleepWatch::isDelaying() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->inhibitor >= 0;
 }
 

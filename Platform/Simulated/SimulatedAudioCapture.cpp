@@ -4,6 +4,8 @@
 #include <cstring>
 #include <deque>
 
+#include "Runtime/Mutex.hpp"
+
 namespace quib {
 
 struct SimulatedAudioCapture::Session {
@@ -13,14 +15,14 @@ struct SimulatedAudioCapture::Session {
 };
 
 struct SimulatedAudioCapture::State {
-    mutable std::mutex mutex;
-    bool permitted = true;
-    Outcome outcome = Outcome::start;
-    std::string reason;
-    int openings = 0;
-    int stopsAsked = 0;
-    std::vector<std::shared_ptr<Session>> sessions;
-    std::deque<std::pair<std::shared_ptr<Session>, Opened>> held;
+    mutable Mutex mutex;
+    bool permitted GUARDED_BY(mutex) = true;
+    Outcome outcome GUARDED_BY(mutex) = Outcome::start;
+    std::string reason GUARDED_BY(mutex);
+    int openings GUARDED_BY(mutex) = 0;
+    int stopsAsked GUARDED_BY(mutex) = 0;
+    std::vector<std::shared_ptr<Session>> sessions GUARDED_BY(mutex);
+    std::deque<std::pair<std::shared_ptr<Session>, Opened>> held GUARDED_BY(mutex);
 };
 
 class SimulatedAudioCapture::SimulatedStream final : public AudioCapture::Stream {
@@ -28,7 +30,7 @@ public:
     SimulatedStream(std::shared_ptr<State> state, std::shared_ptr<Session> session)
         : state_(std::move(state)), session_(std::move(session)) {}
     void stop() override {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         ++state_->stopsAsked;
         session_->live = false;
     }
@@ -41,17 +43,17 @@ private:
 SimulatedAudioCapture::SimulatedAudioCapture() : state_(std::make_shared<State>()) {}
 
 bool SimulatedAudioCapture::isPermitted() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->permitted;
 }
 
 void SimulatedAudioCapture::setPermitted(bool permitted) {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->permitted = permitted;
 }
 
 void SimulatedAudioCapture::setOutcome(Outcome outcome, std::string reason) {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->outcome = outcome;
     state_->reason = std::move(reason);
 }
@@ -59,7 +61,7 @@ void SimulatedAudioCapture::setOutcome(Outcome outcome, std::string reason) {
 void SimulatedAudioCapture::open(std::shared_ptr<Executor> queue, Handlers handlers, Opened opened) {
     Opening opening;
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         ++state_->openings;
         switch (state_->outcome) {
             case Outcome::nothingToCapture: opening.status = Opening::Status::nothingToCapture; break;
@@ -88,7 +90,7 @@ bool SimulatedAudioCapture::releaseHeld() {
     std::shared_ptr<Session> session;
     Opened opened;
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         if (state_->held.empty()) return false;
         std::tie(session, opened) = std::move(state_->held.front());
         state_->held.pop_front();
@@ -122,7 +124,7 @@ void SimulatedAudioCapture::play(const PcmFormat& format, std::int64_t frames) {
             }
         }
     }
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     for (const auto& session : state_->sessions) {
         if (!session->live) continue;
         session->queue->post([session, samples, format, frames] {
@@ -134,7 +136,7 @@ void SimulatedAudioCapture::play(const PcmFormat& format, std::int64_t frames) {
 }
 
 void SimulatedAudioCapture::stopBySystem(const std::string& reason) {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     const auto newest = std::find_if(state_->sessions.rbegin(), state_->sessions.rend(),
                                      [](const auto& session) { return session->live; });
     if (newest == state_->sessions.rend()) return;
@@ -144,18 +146,18 @@ void SimulatedAudioCapture::stopBySystem(const std::string& reason) {
 }
 
 int SimulatedAudioCapture::openings() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->openings;
 }
 
 int SimulatedAudioCapture::liveStreams() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return static_cast<int>(std::count_if(state_->sessions.begin(), state_->sessions.end(),
                                           [](const auto& session) { return session->live; }));
 }
 
 int SimulatedAudioCapture::stopsAsked() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->stopsAsked;
 }
 

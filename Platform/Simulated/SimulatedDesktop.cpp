@@ -13,7 +13,7 @@ DesktopServices SimulatedDesktop::services() {
 }
 
 void SimulatedDesktop::post(const InputEvent& event) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     events_.push_back(event);
     apply(event);
 }
@@ -49,23 +49,23 @@ void SimulatedDesktop::land(const InputEvent& event) {
 }
 
 Point SimulatedDesktop::pointerLocation() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return pointer_;
 }
 
 std::optional<std::vector<Rect>> SimulatedDesktop::activeDisplayBounds() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++displayQueries_;
     return displays_;
 }
 
 Subscription SimulatedDesktop::onChange(std::function<void()> changed) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const std::uint64_t id = nextWatcher_++;
     displayWatchers_[id] = std::make_shared<std::function<void()>>(std::move(changed));
     return Subscription([weak = weak_from_this(), id] {
         if (auto desktop = weak.lock()) {
-            std::lock_guard lock(desktop->mutex_);
+            MutexLock lock(desktop->mutex_);
             desktop->displayWatchers_.erase(id);
         }
     });
@@ -74,7 +74,7 @@ Subscription SimulatedDesktop::onChange(std::function<void()> changed) {
 void SimulatedDesktop::setDisplays(std::optional<std::vector<Rect>> bounds) {
     std::vector<std::shared_ptr<std::function<void()>>> watchers;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         displays_ = std::move(bounds);
         for (const auto& [id, watcher] : displayWatchers_) watchers.push_back(watcher);
     }
@@ -83,22 +83,22 @@ void SimulatedDesktop::setDisplays(std::optional<std::vector<Rect>> bounds) {
 }
 
 std::size_t SimulatedDesktop::displayQueries() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return displayQueries_;
 }
 
 std::int32_t SimulatedDesktop::focusedElementError() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return focusedElementError_;
 }
 
 bool SimulatedDesktop::accessibilityTrusted() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return trusted_;
 }
 
 bool SimulatedDesktop::screenRecordingGranted() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return screenRecording_;
 }
 
@@ -110,47 +110,47 @@ std::string SimulatedDesktop::screenRecordingHelp() const {
 }
 
 void SimulatedDesktop::setPointer(Point location) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     pointer_ = location;
 }
 
 std::set<std::int64_t> SimulatedDesktop::pressedButtons() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return pressed_;
 }
 
 std::vector<InputEvent> SimulatedDesktop::events() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return events_;
 }
 
 void SimulatedDesktop::clearEvents() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     events_.clear();
 }
 
 bool SimulatedDesktop::focusIsTerminal() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return focusIsTerminal_;
 }
 
 void SimulatedDesktop::setFocusIsTerminal(bool terminal) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     focusIsTerminal_ = terminal;
 }
 
 void SimulatedDesktop::setTrusted(bool trusted) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     trusted_ = trusted;
 }
 
 void SimulatedDesktop::setFocusedElementError(std::int32_t error) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     focusedElementError_ = error;
 }
 
 void SimulatedDesktop::setScreenRecordingGranted(bool granted) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     screenRecording_ = granted;
 }
 

@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,6 +17,7 @@
 #include "Platform/Permissions.hpp"
 #include "Platform/Simulated/SimulatedWindowStream.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -256,8 +256,8 @@ public:
     std::size_t menuReads() const;
 
 private:
-    void apply(const InputEvent& event);  // with mutex_ held
-    void land(const InputEvent& event);   // with mutex_ held
+    void apply(const InputEvent& event) REQUIRES(mutex_);
+    void land(const InputEvent& event) REQUIRES(mutex_);
     void startLocked(const std::string& bundleID, bool withProcessID = true);
     // Counts one menu read and lets its cost pass; false when it ran out of time.
     bool readMenu(Duration messagingTimeout);
@@ -269,15 +269,15 @@ private:
     std::pair<Window*, App*> findWindow(std::uint32_t window);
     std::optional<std::string> updateRefusal() const;
 
-    mutable std::mutex mutex_;
-    Point pointer_;
+    mutable Mutex mutex_;
+    Point pointer_ GUARDED_BY(mutex_);
     std::optional<std::vector<Rect>> displays_ = std::vector<Rect>{};
     std::size_t displayQueries_ = 0;
     std::map<std::uint64_t, std::shared_ptr<std::function<void()>>> displayWatchers_;
     std::uint64_t nextWatcher_ = 0;
-    std::set<std::int64_t> pressed_;
-    std::vector<InputEvent> events_;
-    bool trusted_ = false;
+    std::set<std::int64_t> pressed_ GUARDED_BY(mutex_);
+    std::vector<InputEvent> events_ GUARDED_BY(mutex_);
+    bool trusted_ GUARDED_BY(mutex_) = false;
     bool focusIsTerminal_ = false;
     bool screenRecording_ = false;
     std::int32_t focusedElementError_ = success;
@@ -308,8 +308,8 @@ private:
     std::size_t windowReads_ = 0;
     std::function<void(std::uint32_t)> pictureGate_;
     std::size_t picturesTaken_ = 0;
-    bool holdingReads_ = false;
-    std::size_t heldReads_ = 0;  // reads waiting now
+    bool holdingReads_ GUARDED_BY(mutex_) = false;
+    std::size_t heldReads_ GUARDED_BY(mutex_) = 0;  // reads waiting now
     std::condition_variable readsChanged_;
 };
 

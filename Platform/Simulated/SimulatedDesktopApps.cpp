@@ -4,31 +4,32 @@
 #include <algorithm>
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
 void SimulatedDesktop::install(const std::string& bundleID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     installed_.insert(bundleID);
 }
 
 void SimulatedDesktop::setLaunchDelay(std::optional<Duration> delay) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     launchDelay_ = delay;
 }
 
 std::size_t SimulatedDesktop::launchRequests() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return launchRequests_;
 }
 
 void SimulatedDesktop::setActivationRefused(bool refused) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refusesActivation_ = refused;
 }
 
 void SimulatedDesktop::start(const std::string& bundleID, bool withProcessID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     startLocked(bundleID, withProcessID);
 }
 
@@ -40,20 +41,20 @@ void SimulatedDesktop::startLocked(const std::string& bundleID, bool withProcess
 }
 
 std::int64_t SimulatedDesktop::startUnlisted() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     started_.push_back(ListedApp{std::nullopt, nextProcessID_++});
     return started_.back().processID;
 }
 
 void SimulatedDesktop::quit(const std::string& bundleID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     apps_.erase(bundleID);
     std::erase_if(started_, [&](const ListedApp& app) { return app.bundleID == bundleID; });
     if (focused_ == bundleID) focused_.reset();
 }
 
 void SimulatedDesktop::openWindow(const std::string& bundleID, Window window) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = apps_.find(bundleID);
     if (found == apps_.end()) return;
     stackInFront(window.id);
@@ -61,37 +62,37 @@ void SimulatedDesktop::openWindow(const std::string& bundleID, Window window) {
 }
 
 void SimulatedDesktop::focus(const std::optional<std::string>& bundleID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (bundleID && !apps_.contains(*bundleID)) return;
     focused_ = bundleID;
 }
 
 std::optional<std::string> SimulatedDesktop::focusedApp() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return focused_;
 }
 
 std::optional<SimulatedDesktop::App> SimulatedDesktop::app(const std::string& bundleID) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = apps_.find(bundleID);
     if (found == apps_.end()) return std::nullopt;
     return found->second;
 }
 
 bool SimulatedDesktop::isInstalled(const std::string& bundleID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return installed_.contains(bundleID);
 }
 
 std::vector<Workspace::RunningApp> SimulatedDesktop::runningInstances(const std::string& bundleID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = apps_.find(bundleID);
     if (found == apps_.end()) return {};
     return {RunningApp{bundleID, found->second.processID}};
 }
 
 bool SimulatedDesktop::activate(const RunningApp& app) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = apps_.find(app.bundleID);
     if (refusesActivation_ || found == apps_.end() || found->second.processID != app.processID) return false;
     focused_ = app.bundleID;
@@ -104,7 +105,7 @@ bool SimulatedDesktop::activate(const RunningApp& app) {
 Result<void> SimulatedDesktop::launch(const std::string& bundleID) {
     std::optional<Duration> delay;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!installed_.contains(bundleID)) return fail(bundleID + " isn't installed");
         ++launchRequests_;
         delay = launchDelay_;
@@ -118,13 +119,13 @@ Result<void> SimulatedDesktop::launch(const std::string& bundleID) {
 }
 
 std::optional<Workspace::RunningApp> SimulatedDesktop::frontmostApp() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!focused_) return std::nullopt;
     return RunningApp{*focused_, apps_.at(*focused_).processID};
 }
 
 std::vector<Workspace::ListedApp> SimulatedDesktop::runningApps() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return started_;
 }
 
@@ -143,7 +144,7 @@ WindowRoster::Raise SimulatedDesktop::open(std::uint32_t windowID, const std::st
 // the window raised.
 WindowRoster::Raise SimulatedDesktop::bringForward(std::uint32_t windowID, const std::string& bundleID,
                                                    const std::string& name, bool opening, bool movingPointer) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!trusted_) return Raise::refused(std::string(accessibilityRefusal));
     const auto found = apps_.find(bundleID);
     if (found == apps_.end()) return Raise::refused(notRunningText(name));
@@ -163,7 +164,7 @@ WindowRoster::Raise SimulatedDesktop::bringForward(std::uint32_t windowID, const
 }
 
 std::optional<Rect> SimulatedDesktop::frontWindowFrame(const std::string& bundleID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = apps_.find(bundleID);
     if (!trusted_ || found == apps_.end()) return std::nullopt;
     const App& app = found->second;
@@ -179,7 +180,7 @@ std::optional<Rect> SimulatedDesktop::frontWindowFrame(const std::string& bundle
 }
 
 std::vector<WindowRoster::AccessibleWindow> SimulatedDesktop::accessibleWindows(const std::string& bundleID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = apps_.find(bundleID);
     std::vector<AccessibleWindow> windows;
     if (!trusted_ || found == apps_.end()) return windows;
@@ -200,18 +201,18 @@ std::vector<WindowRoster::AccessibleWindow> SimulatedDesktop::accessibleWindows(
 }
 
 void SimulatedDesktop::setDocumentURL(std::int64_t processID, std::optional<std::string> url) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (url) documentURLs_[processID] = std::move(*url);
     else documentURLs_.erase(processID);
 }
 
 std::size_t SimulatedDesktop::documentQueries() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return documentQueries_;
 }
 
 std::optional<std::string> SimulatedDesktop::documentURL(std::int64_t processID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++documentQueries_;
     const auto found = documentURLs_.find(processID);
     if (found == documentURLs_.end()) return std::nullopt;

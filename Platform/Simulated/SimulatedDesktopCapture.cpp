@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -24,24 +25,24 @@ std::pair<SimulatedDesktop::Window*, SimulatedDesktop::App*> SimulatedDesktop::f
 }
 
 void SimulatedDesktop::nameApp(const std::string& bundleID, std::string name) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = apps_.find(bundleID);
     if (found != apps_.end()) found->second.name = std::move(name);
 }
 
 void SimulatedDesktop::openUnownedWindow(Window window) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     stackInFront(window.id);
     unownedWindows_.push_back(std::move(window));
 }
 
 void SimulatedDesktop::setWindowFrame(std::uint32_t window, Rect frame) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (Window* found = findWindow(window).first) found->frame = frame;
 }
 
 void SimulatedDesktop::closeWindow(std::uint32_t window) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto [found, app] = findWindow(window);
     if (!found) return;
     std::erase(stacking_, window);
@@ -54,12 +55,12 @@ void SimulatedDesktop::closeWindow(std::uint32_t window) {
 }
 
 void SimulatedDesktop::setMinimised(std::uint32_t window, bool minimised) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (Window* found = findWindow(window).first) found->minimised = minimised;
 }
 
 void SimulatedDesktop::moveWindowToApp(std::uint32_t window, const std::optional<std::string>& bundleID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto [found, from] = findWindow(window);
     const auto to = bundleID ? apps_.find(*bundleID) : apps_.end();
     if (!found || (bundleID && to == apps_.end())) return;
@@ -75,52 +76,52 @@ void SimulatedDesktop::moveWindowToApp(std::uint32_t window, const std::optional
 }
 
 void SimulatedDesktop::setLocked(bool locked) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     locked_ = locked;
 }
 
 void SimulatedDesktop::setBackingScale(std::optional<double> scale) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     backingScale_ = scale;
 }
 
 void SimulatedDesktop::setOpenFailure(std::optional<std::string> description) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     openFailure_ = std::move(description);
 }
 
 void SimulatedDesktop::setUpdateFailure(std::optional<std::string> description) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     updateFailure_ = std::move(description);
 }
 
 std::optional<std::string> SimulatedDesktop::updateRefusal() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return updateFailure_;
 }
 
 std::vector<std::shared_ptr<SimulatedWindowStream>> SimulatedDesktop::windowStreams() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return streams_;
 }
 
 std::size_t SimulatedDesktop::windowReads() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return windowReads_;
 }
 
 void SimulatedDesktop::holdWindowReads() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     holdingReads_ = true;
 }
 
 bool SimulatedDesktop::waitForHeldWindowRead(Duration timeout) {
-    std::unique_lock lock(mutex_);
-    return readsChanged_.wait_for(lock, timeout, [this] { return heldReads_ > 0; });
+    UniqueLock lock(mutex_);
+    return readsChanged_.wait_for(lock.native(), timeout, [this]() REQUIRES(mutex_) { return heldReads_ > 0; });
 }
 
 void SimulatedDesktop::releaseWindowReads() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     holdingReads_ = false;
     readsChanged_.notify_all();
 }
@@ -128,12 +129,12 @@ void SimulatedDesktop::releaseWindowReads() {
 // A held read waits with the desktop's lock let go, so the test can change the desktop meanwhile;
 // it then lists the windows as they are once released.
 std::optional<std::vector<WindowSource::Window>> SimulatedDesktop::shareableWindows() {
-    std::unique_lock lock(mutex_);
+    UniqueLock lock(mutex_);
     ++windowReads_;
     if (holdingReads_) {
         ++heldReads_;
         readsChanged_.notify_all();
-        readsChanged_.wait(lock, [this] { return !holdingReads_; });
+        readsChanged_.wait(lock.native(), [this]() REQUIRES(mutex_) { return !holdingReads_; });
         --heldReads_;
     }
     if (!screenRecording_) return std::nullopt;
@@ -150,43 +151,43 @@ std::optional<std::vector<WindowSource::Window>> SimulatedDesktop::shareableWind
 }
 
 bool SimulatedDesktop::screenLocked() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return locked_;
 }
 
 std::optional<double> SimulatedDesktop::backingScaleFactor() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return backingScale_;
 }
 
 std::optional<double> SimulatedDesktop::windowCornerRadius() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return cornerRadius_;
 }
 
 void SimulatedDesktop::setWindowCornerRadius(std::optional<double> radius) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     cornerRadius_ = radius;
 }
 
 void SimulatedDesktop::setPictureGate(std::function<void(std::uint32_t)> gate) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     pictureGate_ = std::move(gate);
 }
 
 std::size_t SimulatedDesktop::picturesTaken() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return picturesTaken_;
 }
 
 Result<RgbPicture> SimulatedDesktop::windowPicture(std::uint32_t window, int width, int height) {
     std::function<void(std::uint32_t)> gate;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         gate = pictureGate_;
     }
     if (gate) gate(window);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!screenRecording_) return fail("The simulated desktop does not let the host capture");
     const Window* found = findWindow(window).first;
     if (!found) return fail("the window has closed");
@@ -197,7 +198,7 @@ Result<RgbPicture> SimulatedDesktop::windowPicture(std::uint32_t window, int wid
 }
 
 Result<RgbPicture> SimulatedDesktop::displayPicture(const Rect&, int width, int height) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!screenRecording_) return fail("The simulated desktop does not let the host capture");
     if (width <= 0 || height <= 0) return fail("the picture has no pixels to scale");
     ++picturesTaken_;
@@ -208,7 +209,7 @@ Result<std::shared_ptr<WindowStream>> SimulatedDesktop::openStream(std::uint32_t
                                                                    const WindowStream::Configuration& configuration,
                                                                    std::shared_ptr<Executor> executor,
                                                                    WindowStream::Handlers handlers) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!screenRecording_) return fail("The simulated desktop does not let the host capture");
     if (openFailure_) return fail(*openFailure_);
     if (!findWindow(window).first) return fail("The window is gone");

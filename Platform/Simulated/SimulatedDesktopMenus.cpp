@@ -5,6 +5,7 @@
 
 #include "Platform/Simulated/SimulatedDesktop.hpp"
 #include "Runtime/FakeClock.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 namespace {
@@ -45,33 +46,33 @@ private:
 }  // namespace
 
 void SimulatedDesktop::setMenuBar(std::int64_t processID, std::optional<MenuNode> bar) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (bar) menuBars_[processID] = std::make_shared<const MenuNode>(std::move(*bar));
     else menuBars_.erase(processID);
 }
 
 void SimulatedDesktop::setMenuReadCost(Duration cost) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     menuReadCost_ = cost;
 }
 
 void SimulatedDesktop::setSystemMenuFirst(bool first) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     systemMenuFirst_ = first;
 }
 
 std::size_t SimulatedDesktop::menuReads() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return menuReads_;
 }
 
 bool SimulatedDesktop::isTrusted() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return trusted_;
 }
 
 bool SimulatedDesktop::firstTopLevelItemIsSystemMenu() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return systemMenuFirst_;
 }
 
@@ -79,7 +80,7 @@ std::shared_ptr<MenuReader::Element> SimulatedDesktop::menuBar(std::int64_t proc
     if (!readMenu(messagingTimeout)) return nullptr;
     std::shared_ptr<const MenuNode> bar;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         const auto found = menuBars_.find(processID);
         if (found == menuBars_.end()) return nullptr;
         bar = found->second;
@@ -92,7 +93,7 @@ std::shared_ptr<MenuReader::Element> SimulatedDesktop::menuBar(std::int64_t proc
 bool SimulatedDesktop::readMenu(Duration messagingTimeout) {
     Duration cost;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         ++menuReads_;
         cost = menuReadCost_;
     }

@@ -5,36 +5,36 @@
 namespace quib {
 
 std::set<std::string> SimulatedInterfaceWatch::activeNames() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return names_;
 }
 
 bool SimulatedInterfaceWatch::start(asio::io_context& io, std::function<void()> changed) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     io_ = &io;
     changed_ = std::move(changed);
     return true;
 }
 
 void SimulatedInterfaceWatch::stop() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     io_ = nullptr;
     changed_ = nullptr;
 }
 
 void SimulatedInterfaceWatch::setNames(std::set<std::string> names) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     names_ = std::move(names);
 }
 
 // The report runs on the io_context's thread, and only while the watch is still started then.
 void SimulatedInterfaceWatch::announce() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!io_) return;
     asio::post(*io_, [this] {
         std::function<void()> changed;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             changed = changed_;
         }
         if (changed) changed();
@@ -42,7 +42,7 @@ void SimulatedInterfaceWatch::announce() {
 }
 
 bool SimulatedInterfaceWatch::isWatching() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return io_ != nullptr;
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <mutex>
-
 #include "Platform/InterfaceWatch.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -21,10 +20,10 @@ public:
     bool isWatching() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::set<std::string> names_;
-    asio::io_context* io_ = nullptr;
-    std::function<void()> changed_;
+    mutable Mutex mutex_;
+    std::set<std::string> names_ GUARDED_BY(mutex_);
+    asio::io_context* io_ GUARDED_BY(mutex_) = nullptr;
+    std::function<void()> changed_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

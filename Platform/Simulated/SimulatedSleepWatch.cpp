@@ -3,14 +3,14 @@
 namespace quib {
 
 bool SimulatedSleepWatch::start(Handler handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!hasBus_) return false;
     handler_ = std::move(handler);
     return true;
 }
 
 void SimulatedSleepWatch::delaySleep() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     delaying_ = true;
     events_.push_back("delay");
 }
@@ -18,11 +18,11 @@ void SimulatedSleepWatch::delaySleep() {
 void SimulatedSleepWatch::allowSleep() {
     std::function<void()> check;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         check = onAllow_;
     }
     if (check) check();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     delaying_ = false;
     events_.push_back("allow");
 }
@@ -30,24 +30,24 @@ void SimulatedSleepWatch::allowSleep() {
 void SimulatedSleepWatch::announce(bool goingToSleep) {
     Handler handler;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         handler = handler_;
     }
     if (handler) handler(goingToSleep);
 }
 
 void SimulatedSleepWatch::setOnAllow(std::function<void()> check) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     onAllow_ = std::move(check);
 }
 
 bool SimulatedSleepWatch::isDelaying() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return delaying_;
 }
 
 std::vector<std::string> SimulatedSleepWatch::events() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return events_;
 }
 

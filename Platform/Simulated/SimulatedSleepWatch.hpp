@@ -1,10 +1,10 @@
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Platform/SleepWatch.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -30,11 +30,11 @@ public:
 
 private:
     const bool hasBus_;
-    mutable std::mutex mutex_;
-    Handler handler_;
-    std::function<void()> onAllow_;
-    bool delaying_ = false;
-    std::vector<std::string> events_;
+    mutable Mutex mutex_;
+    Handler handler_ GUARDED_BY(mutex_);
+    std::function<void()> onAllow_ GUARDED_BY(mutex_);
+    bool delaying_ GUARDED_BY(mutex_) = false;
+    std::vector<std::string> events_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

@@ -31,7 +31,7 @@ void SimulatedWindowStream::update(const Configuration& configuration, std::func
     if (auto refused = refusal_ ? refusal_() : std::nullopt) {
         outcome = fail(*refused);
     } else {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (configuration.width != configuration_.width || configuration.height != configuration_.height)
             pool_ = poolFor(configuration);
         configuration_ = configuration;
@@ -43,19 +43,19 @@ void SimulatedWindowStream::update(const Configuration& configuration, std::func
 }
 
 void SimulatedWindowStream::requestFrame() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++frameRequests_;
 }
 
 void SimulatedWindowStream::stop() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     stopped_ = true;
 }
 
 std::shared_ptr<const PixelBuffer> SimulatedWindowStream::deliver(std::int64_t status, bool withPicture) {
     std::shared_ptr<PixelBuffer> picture;
     if (withPicture) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         picture = pool_->take();
         if (!picture) return nullptr;
     }
@@ -79,22 +79,22 @@ void SimulatedWindowStream::windowGone() {
 }
 
 WindowStream::Configuration SimulatedWindowStream::configuration() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return configuration_;
 }
 
 std::size_t SimulatedWindowStream::updates() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return updates_;
 }
 
 std::size_t SimulatedWindowStream::frameRequests() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return frameRequests_;
 }
 
 bool SimulatedWindowStream::isStopped() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return stopped_;
 }
 

@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "Platform/PixelBufferPool.hpp"
 #include "Platform/WindowStream.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -50,12 +50,12 @@ private:
     const std::shared_ptr<Clock> clock_;
     const std::function<std::optional<std::string>()> refusal_;
 
-    mutable std::mutex mutex_;  // guards everything below
-    Configuration configuration_;
-    std::unique_ptr<PixelBufferPool> pool_;
-    std::size_t updates_ = 0;
-    std::size_t frameRequests_ = 0;
-    bool stopped_ = false;
+    mutable Mutex mutex_;  // guards everything below
+    Configuration configuration_ GUARDED_BY(mutex_);
+    std::unique_ptr<PixelBufferPool> pool_ GUARDED_BY(mutex_);
+    std::size_t updates_ GUARDED_BY(mutex_) = 0;
+    std::size_t frameRequests_ GUARDED_BY(mutex_) = 0;
+    bool stopped_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace quib

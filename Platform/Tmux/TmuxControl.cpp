@@ -9,6 +9,7 @@ namespace {
 // flags (1 for a command the client sent, 0 for the one it was started with).
 struct Guard {
     std::string_view kind;
+    std::string_view time;
     std::string_view number;
     bool fromClient = false;
 };
@@ -23,7 +24,7 @@ std::optional<Guard> guardOf(std::string_view line) {
     }
     if (!line.empty() || words[3].empty()) return std::nullopt;
     if (words[0] != "%begin" && words[0] != "%end" && words[0] != "%error") return std::nullopt;
-    return Guard{words[0], words[2], words[3] == "1"};
+    return Guard{words[0], words[1], words[2], words[3] == "1"};
 }
 
 void appendHex(std::string& out, unsigned char byte) {
@@ -42,7 +43,7 @@ void appendOctal(std::string& out, unsigned char byte) {
 
 }  // namespace
 
-TmuxControl::TmuxControl(Tmux tmux) : tmux_(std::move(tmux)) {}
+TmuxControl::TmuxControl(Tmux tmux, std::size_t replyLimit) : tmux_(std::move(tmux)), replyLimit_(replyLimit) {}
 
 TmuxControl::~TmuxControl() = default;
 
@@ -84,8 +85,13 @@ std::optional<std::string> TmuxControl::commandLine(const std::vector<std::strin
     return line;
 }
 
+void TmuxControl::discard() {
+    MutexLock lock(mutex_);
+    client_.reset();
+}
+
 std::size_t TmuxControl::starts() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return starts_;
 }
 
@@ -117,7 +123,7 @@ TmuxControl::Reply TmuxControl::run(const std::vector<std::string>& arguments) {
 std::vector<TmuxControl::Reply> TmuxControl::runList(const std::vector<std::vector<std::string>>& commands) {
     auto line = listLine(commands);
     if (commands.empty() || !line || line->size() > lineLimit) return {Reply{}};
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!connect()) return {Reply{}};
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     *line += '\n';
@@ -139,32 +145,45 @@ std::vector<TmuxControl::Reply> TmuxControl::awaitReplies(std::size_t count, Cop
     return replies;
 }
 
-// Lines before the command's own block (notices, the attachment's block) are passed over. A
-// client that ends before the block begins has not run the command (it could not attach, or its
-// session or server went away); one that is silent past the deadline is dropped, and whether the
-// command ran is not known.
+// A client that ends before the block begins has not run the command (it could not attach, or
+// its session or server went away); one that is silent past the deadline, or says more than an
+// answer may hold, is dropped, and whether the command ran is not known.
 TmuxControl::Reply TmuxControl::awaitReply(Coprocess::Deadline deadline, bool listBegun) {
-    std::optional<std::string> number;
-    std::string output;
+    BlockReader reader(replyLimit_);
     std::string line;
     while (true) {
-        const auto read = client_->readLine(line, deadline);
-        if (read != Coprocess::Read::line) {
-            client_.reset();
-            const bool lost = read == Coprocess::Read::timedOut || number || listBegun;
-            return {lost ? Reply::State::unknown : Reply::State::notRun, false, {}};
-        }
-        const auto guard = guardOf(line);
-        if (!number) {
-            if (guard && guard->kind == "%begin" && guard->fromClient) number = std::string(guard->number);
-            continue;
-        }
-        if (guard && guard->kind != "%begin" && guard->number == *number && guard->fromClient) {
-            return {Reply::State::answered, guard->kind == "%end", std::move(output)};
-        }
-        if (!output.empty()) output += '\n';
-        output += line;
+        const auto read = client_->readLine(line, deadline, replyLimit_);
+        const auto step = read == Coprocess::Read::line ? reader.take(line) : BlockReader::Step::tooLarge;
+        if (step == BlockReader::Step::answered) return std::move(reader).reply();
+        if (step == BlockReader::Step::more) continue;
+        client_.reset();
+        const bool lost = read != Coprocess::Read::ended || reader.begun() || listBegun;
+        return {lost ? Reply::State::unknown : Reply::State::notRun, false, {}};
     }
+}
+
+// The block's own guards carry the time and number of its beginning; the lines between are
+// joined as they came, empty ones included.
+TmuxControl::BlockReader::Step TmuxControl::BlockReader::take(std::string_view line) {
+    const auto guard = guardOf(line);
+    if (!opening_) {
+        if (guard && guard->kind == "%begin" && guard->fromClient) {
+            opening_ = Opening{std::string(guard->time), std::string(guard->number)};
+        }
+        return Step::more;
+    }
+    if (guard && guard->kind != "%begin" && guard->fromClient && guard->time == opening_->time &&
+        guard->number == opening_->number) {
+        reply_.state = Reply::State::answered;
+        reply_.ok = guard->kind == "%end";
+        return Step::answered;
+    }
+    const std::size_t separator = reply_.lines > 0 ? 1 : 0;
+    if (reply_.output.size() + separator + line.size() > limit_) return Step::tooLarge;
+    if (separator) reply_.output += '\n';
+    reply_.output += line;
+    ++reply_.lines;
+    return Step::more;
 }
 
 }  // namespace quib

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +10,7 @@
 
 #include "Platform/Tmux/Tmux.hpp"
 #include "Runtime/Coprocess.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -31,6 +31,9 @@ public:
     static constexpr auto timeout = std::chrono::seconds(2);
     // Commands longer than this are not sent: a large text goes faster on a pipe of its own.
     static constexpr std::size_t lineLimit = 256 * 1024;
+    // The most an answer may hold (a large pane's contents with its colours fit many times):
+    // a client that says more is dropped, and the answer is lost.
+    static constexpr std::size_t replyLimit = 16 * 1024 * 1024;
 
     struct Reply {
         enum class State {
@@ -42,10 +45,39 @@ public:
         bool ok = false;
         // The lines tmux printed, joined with line breaks: the output, or the error.
         std::string output;
+        // How many lines it printed (an empty output may be one empty line).
+        std::size_t lines = 0;
     };
 
-    // Runs `tmux` (looked up afresh at each start) as the client.
-    explicit TmuxControl(Tmux tmux = Tmux());
+    // Reads what a client prints into the answer of one command: lines before the command's
+    // own block (notices, the attachment's block) are passed over, and the block ends at the
+    // guard line with its time and number, so a line inside it that only looks like a guard is
+    // output. At most `limit` bytes of output are taken.
+    class BlockReader {
+    public:
+        enum class Step { more, answered, tooLarge };
+
+        explicit BlockReader(std::size_t limit = replyLimit) : limit_(limit) {}
+        // Takes the next line the client printed, without its line break.
+        Step take(std::string_view line);
+        // Whether the command's block has begun.
+        bool begun() const { return opening_.has_value(); }
+        // The answer, once `take` said `answered`.
+        Reply reply() && { return std::move(reply_); }
+
+    private:
+        struct Opening {
+            std::string time;
+            std::string number;
+        };
+        std::optional<Opening> opening_;
+        Reply reply_;
+        std::size_t limit_;
+    };
+
+    // Runs `tmux` (looked up afresh at each start) as the client; an answer holds at most
+    // `replyLimit` bytes.
+    explicit TmuxControl(Tmux tmux = Tmux(), std::size_t replyLimit = TmuxControl::replyLimit);
     ~TmuxControl();
     TmuxControl(const TmuxControl&) = delete;
     TmuxControl& operator=(const TmuxControl&) = delete;
@@ -56,6 +88,9 @@ public:
     // them answered and ok, or the last one failed, not run (then it is the only one) or unknown.
     // Once tmux has begun the list, a lost answer is unknown: the rest may have run meanwhile.
     std::vector<Reply> runList(const std::vector<std::vector<std::string>>& commands);
+    // Ends the client, for a caller whose answer did not add up: whatever the client still has
+    // to say belongs to no command. The next command starts another.
+    void discard();
     // How many clients were started so far.
     std::size_t starts() const;
 
@@ -71,14 +106,15 @@ public:
     static std::string quoted(std::string_view text);
 
 private:
-    bool connect();
-    std::vector<Reply> awaitReplies(std::size_t count, Coprocess::Deadline deadline);
-    Reply awaitReply(Coprocess::Deadline deadline, bool listBegun);
+    bool connect() REQUIRES(mutex_);
+    std::vector<Reply> awaitReplies(std::size_t count, Coprocess::Deadline deadline) REQUIRES(mutex_);
+    Reply awaitReply(Coprocess::Deadline deadline, bool listBegun) REQUIRES(mutex_);
 
     Tmux tmux_;
-    mutable std::mutex mutex_;
-    std::unique_ptr<Coprocess> client_;
-    std::size_t starts_ = 0;
+    std::size_t replyLimit_;
+    mutable Mutex mutex_;
+    std::unique_ptr<Coprocess> client_ GUARDED_BY(mutex_);
+    std::size_t starts_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace quib

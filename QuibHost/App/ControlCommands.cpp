@@ -1,4 +1,5 @@
 #include "QuibHost/App/ControlCommands.hpp"
+#include "QuibHost/App/ControlCommand.hpp"
 #include "QuibHost/App/TargetLookup.hpp"
 
 #include <algorithm>
@@ -57,7 +58,18 @@ std::string unsaved(const std::string& done, const Error& why) {
            "); the host keeps trying, and a restart before it succeeds undoes it.";
 }
 
+// A command the host does not know, and those it does.
+std::string unknownCommand(const std::string& command) {
+    return "Unknown command \"" + command + "\"; the host knows " + ControlCommand::knownList() + ".";
+}
+
 }  // namespace
+
+// A control command's handler: what the host does with the request.
+struct ControlCommands::Handler {
+    std::string_view name;
+    void (*run)(ControlCommands& commands, const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+};
 
 std::shared_ptr<ControlCommands> ControlCommands::create(Config config) {
     return std::make_shared<ControlCommands>(Passkey{}, std::move(config));
@@ -85,53 +97,88 @@ void ControlCommands::handle(const Json& request, std::shared_ptr<ControlSocket:
 }
 
 void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    // One handler per command of `controlCommands`, in its order: a command without its handler,
+    // or a handler without its command, does not compile.
+    static constexpr Handler handlers[] = {
+        {"status",
+         [](auto& c, auto&, auto& reply) {
+             reply->answer(Json{{"status", c.status()}});
+         }},
+        {"devices",
+         [](auto& c, auto&, auto& reply) {
+             reply->answer(Json{{"devices", c.devices()}});
+         }},
+        {"approve", [](auto& c, auto& r, auto& reply) { c.changeApproval(true, r, *reply); }},
+        {"revoke", [](auto& c, auto& r, auto& reply) { c.changeApproval(false, r, *reply); }},
+        {"code", [](auto& c, auto& r, auto& reply) { c.code(r.value("rotate", Json(false)) == Json(true), *reply); }},
+        {"pause", [](auto& c, auto&, auto& reply) { c.pause(true, *reply); }},
+        {"resume", [](auto& c, auto&, auto& reply) { c.pause(false, *reply); }},
+        {"watch", [](auto& c, auto&, auto& reply) { c.watch(reply); }},
+        {"targets", [](auto& c, auto& r, auto& reply) { c.targetList(r, *reply); }},
+        {"target", [](auto& c, auto& r, auto& reply) { c.editTarget(r, reply); }},
+        {"refresh", [](auto& c, auto&, auto& reply) { c.refresh(*reply); }},
+        {"use", [](auto& c, auto& r, auto& reply) { c.use(stringField(r, "target"), *reply); }},
+        {"reveal", [](auto& c, auto& r, auto& reply) { c.reveal(stringField(r, "item"), *reply); }},
+        {"away", [](auto& c, auto& r, auto& reply) { c.awayRequest(r, *reply); }},
+        {"listen", [](auto& c, auto& r, auto& reply) { c.listenRequest(r, *reply); }},
+        {"login-item", [](auto& c, auto& r, auto& reply) { c.loginItem(stringField(r, "change"), *reply); }},
+        {"requests",
+         [](auto& c, auto&, auto& reply) {
+             reply->answer(Json{{"requests", c.requests()}});
+         }},
+        {"answer", [](auto& c, auto& r,
+                      auto& reply) { c.answerRequest(stringField(r, "request"), stringField(r, "decision"), *reply); }},
+        {"push", [](auto& c, auto&, auto& reply) { c.push(reply); }},
+        {"panel", [](auto& c, auto&, auto& reply) { c.panel(reply); }},
+        {"settings", [](auto& c, auto& r, auto& reply) { c.settingsLines(r, *reply); }},
+        {"show", [](auto& c, auto& r, auto& reply) { c.show(r, *reply); }},
+        {"open", [](auto& c, auto& r, auto& reply) { c.open(stringField(r, "item"), *reply); }},
+        {"quit", [](auto& c, auto&, auto& reply) { c.quit(*reply); }},
+    };
+    static_assert(namesEveryControlCommand(handlers), "every control command needs its handler, in the list's order");
+
     const std::string command = stringField(request, "command");
+    for (const auto& handler : handlers)
+        if (handler.name == command) return handler.run(*this, request, reply);
+    reply->fail(unknownCommand(command));
+}
+
+// A phone must be named; approving and revoking say the same when it is not.
+void ControlCommands::changeApproval(bool approved, const Json& request, ControlSocket::Reply& reply) {
     const std::string device = stringField(request, "device");
-    if (command == "status") return reply->answer(Json{{"status", status()}});
-    if (command == "devices") return reply->answer(Json{{"devices", devices()}});
-    if ((command == "approve" || command == "revoke") && device.empty())
-        return reply->fail("Say which phone: " + command + " DEVICE-ID (quibctl devices lists them).");
-    if (command == "approve") return approve(device, *reply);
-    if (command == "revoke") return revoke(device, *reply);
-    if (command == "code") return code(request.value("rotate", Json(false)) == Json(true), *reply);
-    if (command == "pause" || command == "resume") return pause(command == "pause", *reply);
-    if (command == "watch") return watch(reply);
-    if (command == "targets" && request.contains("remove")) return removeTargets(request["remove"], *reply);
-    if (command == "targets" && request.value("add", Json(false)) == Json(true)) return addTarget(*reply);
-    if (command == "targets" && request.contains("move")) return moveTargets(request, *reply);
-    if (command == "settings") return settingsLines(request, *reply);
-    if (command == "targets") return reply->answer(Json{{"targets", targets()}});
-    if (command == "refresh") return refresh(*reply);
-    if (command == "use") return use(stringField(request, "target"), *reply);
-    if (command == "reveal") return reveal(stringField(request, "item"), *reply);
-    if (command == "requests") return reply->answer(Json{{"requests", requests()}});
-    if (command == "answer")
-        return answerRequest(stringField(request, "request"), stringField(request, "decision"), *reply);
-    if (command == "push") return push(reply);
-    if (command == "panel") return panel(reply);
-    if (command == "show") return show(request, *reply);
-    if (command == "target" && config_.editor) return config_.editor->run(request, reply);
-    if (command == "login-item") return loginItem(stringField(request, "change"), *reply);
-    if (command == "quit") return quit(*reply);
-    if (command == "open") return open(stringField(request, "item"), *reply);
-    if (command == "away") {
-        if (request.value("retry", Json(false)) == Json(true)) return retryAway(*reply);
-        const auto enabled = request.find("enabled");
-        if (enabled == request.end()) return reply->answer(Json{{"away", awayState()}});
-        if (!enabled->is_boolean()) return reply->fail("Say whether to switch it on or off: away on|off.");
-        return away(enabled->get<bool>(), *reply);
-    }
-    if (command == "listen") {
-        const auto enabled = request.find("enabled");
-        if (enabled == request.end() || !enabled->is_boolean())
-            return reply->fail("Say whether phones may listen: listen on|off.");
-        return listen(enabled->get<bool>(), *reply);
-    }
-    reply->fail(
-        "Unknown command \"" + command +
-        "\"; the host knows status, devices, approve, revoke, code, pause, "
-        "resume, watch, targets, target, refresh, use, reveal, away, listen, login-item, requests, answer, push, "
-        "panel, settings, show, open and quit.");
+    const std::string command = approved ? "approve" : "revoke";
+    if (device.empty()) return reply.fail("Say which phone: " + command + " DEVICE-ID (quibctl devices lists them).");
+    if (approved) return approve(device, reply);
+    revoke(device, reply);
+}
+
+// The settings window's minus, plus and drag, or the list.
+void ControlCommands::targetList(const Json& request, ControlSocket::Reply& reply) {
+    if (request.contains("remove")) return removeTargets(request["remove"], reply);
+    if (request.value("add", Json(false)) == Json(true)) return addTarget(reply);
+    if (request.contains("move")) return moveTargets(request, reply);
+    reply.answer(Json{{"targets", targets()}});
+}
+
+// Without the editor the host knows no target command.
+void ControlCommands::editTarget(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    if (!config_.editor) return reply->fail(unknownCommand("target"));
+    config_.editor->run(request, reply);
+}
+
+void ControlCommands::awayRequest(const Json& request, ControlSocket::Reply& reply) {
+    if (request.value("retry", Json(false)) == Json(true)) return retryAway(reply);
+    const auto enabled = request.find("enabled");
+    if (enabled == request.end()) return reply.answer(Json{{"away", awayState()}});
+    if (!enabled->is_boolean()) return reply.fail("Say whether to switch it on or off: away on|off.");
+    away(enabled->get<bool>(), reply);
+}
+
+void ControlCommands::listenRequest(const Json& request, ControlSocket::Reply& reply) {
+    const auto enabled = request.find("enabled");
+    if (enabled == request.end() || !enabled->is_boolean())
+        return reply.fail("Say whether phones may listen: listen on|off.");
+    listen(enabled->get<bool>(), reply);
 }
 
 Json ControlCommands::status() const {

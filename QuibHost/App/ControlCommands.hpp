@@ -23,9 +23,10 @@
 
 namespace quib {
 
-// The panel's actions as control-socket requests. Each request is carried out on the main
-// executor through the panel's own actions, as a button of the panel would be, and answered with
-// JSON lines; the last line holds "ok": true, or "error" with a sentence for the user.
+// The panel's actions as control-socket requests (`controlCommands` lists the commands). Each
+// request is carried out on the main executor through the panel's own actions, as a button of the
+// panel would be, and answered with JSON lines; the last line holds "ok": true, or "error" with a
+// sentence for the user.
 //
 //   {"command":"status"}                 the host's state
 //   {"command":"devices"}                connected phones (waiting or approved), approved phones
@@ -119,7 +120,13 @@ public:
     ControlCommands(Passkey, Config config);
 
 private:
+    struct Handler;
     Json status() const;
+    void changeApproval(bool approved, const Json& request, ControlSocket::Reply& reply);
+    void targetList(const Json& request, ControlSocket::Reply& reply);
+    void editTarget(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void awayRequest(const Json& request, ControlSocket::Reply& reply);
+    void listenRequest(const Json& request, ControlSocket::Reply& reply);
     Json devices() const;
     void approve(const std::string& deviceID, ControlSocket::Reply& reply);
     void revoke(const std::string& deviceID, ControlSocket::Reply& reply);

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <deque>
 #include <istream>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -24,6 +23,7 @@
 
 #include "Runtime/BoundedJson.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 namespace fs = std::filesystem;
@@ -46,7 +46,7 @@ public:
 
     // Queues work on the socket's thread unless the socket is shutting down.
     void post(std::function<void()> work) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!stopped_) asio::post(io_, std::move(work));
     }
     void accept();
@@ -62,8 +62,8 @@ private:
     ControlSocket::Handler handler_;
     std::shared_ptr<Clock> clock_;
     std::optional<Duration> backOff_;  // socket's thread only: set while descriptors run short
-    std::mutex mutex_;
-    bool stopped_ = false;
+    Mutex mutex_;
+    bool stopped_ GUARDED_BY(mutex_) = false;
     std::vector<std::weak_ptr<Session>> sessions_;  // socket's thread only
 };
 
@@ -100,9 +100,9 @@ private:
     bool finishing_ = false;
     bool requested_ = false;  // the request line has been read
     std::atomic<bool> closed_{false};
-    std::mutex handlerMutex_;
-    std::function<void()> closedHandler_;
-    bool closedHandled_ = false;
+    Mutex handlerMutex_;
+    std::function<void()> closedHandler_ GUARDED_BY(handlerMutex_);
+    bool closedHandled_ GUARDED_BY(handlerMutex_) = false;
 };
 
 void Core::accept() {
@@ -146,7 +146,7 @@ void Core::adopt(Local::socket socket) {
 
 void Core::shutDown() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopped_ = true;
     }
     asio::post(io_, [self = shared_from_this()] {
@@ -257,7 +257,7 @@ void Session::close() {
     socket_.close(ignored);
     std::function<void()> handler;
     {
-        std::lock_guard lock(handlerMutex_);
+        MutexLock lock(handlerMutex_);
         closedHandled_ = true;
         handler = std::exchange(closedHandler_, nullptr);
     }
@@ -266,7 +266,7 @@ void Session::close() {
 
 void Session::setClosedHandler(std::function<void()> handler) {
     {
-        std::lock_guard lock(handlerMutex_);
+        MutexLock lock(handlerMutex_);
         if (!closedHandled_) {
             closedHandler_ = std::move(handler);
             return;

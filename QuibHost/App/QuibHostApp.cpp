@@ -167,7 +167,7 @@ HostServerNeighbours QuibHostApp::makeNeighbours(const std::shared_ptr<DesktopEn
 std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
     return std::make_shared<TargetRouter>(TargetRouter::Config{.injector = injector_,
                                                                .desktop = config_.desktop,
-                                                               .tmuxControl = std::make_shared<TmuxControl>(),
+                                                               .tmuxControl = tmuxControl_,
                                                                .log = deliveryLog_,
                                                                .clock = config_.clock});
 }
@@ -176,9 +176,12 @@ std::shared_ptr<TargetRouter> QuibHostApp::makeRouter() {
 // hands the audio streamer, when there is a sound output to serve, the listening switch.
 void QuibHostApp::makeStreamers() {
     screenAccess_ = std::make_shared<ScreenAccess>(config_.permissions);
-    panelStreamer_ = PanelStreamer::onDesktop(
-        {.main = config_.main, .targets = store_, .clock = config_.clock, .settings = config_.settings},
-        config_.desktop, screenAccess_, config_.videoSessions);
+    panelStreamer_ = PanelStreamer::onDesktop({.main = config_.main,
+                                               .targets = store_,
+                                               .clock = config_.clock,
+                                               .settings = config_.settings,
+                                               .tmuxControl = tmuxControl_},
+                                              config_.desktop, screenAccess_, config_.videoSessions);
     config_.neighbours.panelStreamer = panelStreamer_;
     if (!config_.audioCapture || !config_.aacConverters) return;
     audioStreamer_ = AudioStreamer::make({.capture = config_.audioCapture,
@@ -276,7 +279,7 @@ void QuibHostApp::startRemoteReach() {
     const auto& reach = server_->neighbours().reach;
     reach->refreshLocal();
     reach->watchPath();
-    if (config_.settings->flag(RemoteReachService::enabledKey, false)) reach->start();
+    if (config_.settings->get(RemoteReachService::enabledKey)) reach->start();
 }
 
 void QuibHostApp::logLaunch() const {

@@ -187,6 +187,8 @@ private:
     std::shared_ptr<AppCatalog> catalog_;
     std::shared_ptr<TargetStore> store_;
     std::shared_ptr<EventInjector> injector_;
+    // The one kept tmux client: text into panes and the pane mirror's polls go through it.
+    std::shared_ptr<TmuxControl> tmuxControl_ = std::make_shared<TmuxControl>();
     std::shared_ptr<DeviceRegistry> registry_;
     std::shared_ptr<PushSender> push_;
     // The one right to capture the screen, asked for at most once per run.

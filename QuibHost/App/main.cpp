@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
     // Run by the service manager or from a launcher, the lines go to the journal; on a terminal
     // they stay there.
     if (JournalLogSink::shouldTakeOver())
-        Logger::setSink(std::make_shared<JournalLogSink>(settings->flag(JournalLogSink::showPrivateKey, false)));
+        Logger::setSink(std::make_shared<JournalLogSink>(settings->get(JournalLogSink::showPrivateKey)));
     // First, so that libcurl's process-wide set-up runs before other threads exist.
     auto poster = std::make_shared<CurlPoster>();
 

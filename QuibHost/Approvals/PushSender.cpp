@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/BoundedJson.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/PushEnvelope.hpp"
@@ -13,7 +14,7 @@ namespace {
 // The "reason" string of an answer whose body is a JSON object holding one.
 std::optional<std::string> reasonIn(const std::string& body) {
     if (body.empty()) return std::nullopt;
-    std::lock_guard guard(QuibCoder::lock());
+    MutexLock guard(QuibCoder::lock());
     const auto json = BoundedJson::parse(body);
     if (!json || !json->is_object()) return std::nullopt;
     const auto reason = json->find("reason");
@@ -45,14 +46,14 @@ PushSender::PushSender(Passkey, Config config)
 // The queue goes first (it is the last member): it runs what is queued, whose tasks may still
 // use every other member, and is joined here, on the owner's thread.
 PushSender::~PushSender() {
-    std::lock_guard guard(inbox_->mutex);
+    MutexLock guard(inbox_->mutex);
     inbox_->sender = nullptr;
 }
 
 bool PushSender::isConfigured() const { return relay().has_value(); }
 
 std::optional<std::string> PushSender::relay() const {
-    auto relay = config_.settings->string(relayKey);
+    auto relay = config_.settings->get(relayKey);
     if (!relay || !config_.poster) return std::nullopt;
     if (!config_.poster->accepts(*relay)) {
         noteIgnored(*relay);
@@ -63,11 +64,10 @@ std::optional<std::string> PushSender::relay() const {
 
 // Once for each value that is set: the relay is read for every status a phone is sent.
 void PushSender::noteIgnored(const std::string& relay) const {
-    std::lock_guard lock(ignoredMutex_);
+    MutexLock lock(ignoredMutex_);
     if (ignoredRelay_ == relay) return;
     ignoredRelay_ = relay;
-    quibLog().warning("push: ", pub(std::string(relayKey)), " is ignored: ", pub(relay),
-                      " is not an http or https URL, so no alert is pushed");
+    quibLog().warning(pub(relayKey.row().ignoredLine(relay)));
 }
 
 // The queue lives no longer than the sender, so its tasks may hold the sender itself. A task that
@@ -138,6 +138,7 @@ PushSender::Snapshot PushSender::inspect() {
 
 // Without a relay the router has still seen the events, so they stay duplicates once one is set.
 void PushSender::deliver(const std::vector<PushDelivery>& deliveries, std::string_view category) {
+    assertOn(queue_);
     if (deliveries.empty()) return;
     const auto relayURL = relay();
     if (!relayURL) return;
@@ -166,7 +167,7 @@ void PushSender::post(const std::string& relay, const PushDelivery& delivery, Js
     body["payload"] = std::move(payload);
     std::string text;
     try {
-        std::lock_guard guard(QuibCoder::lock());
+        MutexLock guard(QuibCoder::lock());
         text = body.dump();
     } catch (const Json::exception&) {
         return;
@@ -176,6 +177,7 @@ void PushSender::post(const std::string& relay, const PushDelivery& delivery, Js
 
 // A phone's requests never pile up: an agent's burst once held a connection per request.
 void PushSender::enqueue(const std::string& deviceID, Outgoing outgoing) {
+    assertOn(queue_);
     PhonePosts& phone = posts_[deviceID];
     if (phone.posting < postingPerPhone) return start(deviceID, std::move(outgoing));
     const auto same = std::ranges::find(phone.waiting, outgoing.collapseID, &Outgoing::collapseID);
@@ -190,10 +192,11 @@ void PushSender::enqueue(const std::string& deviceID, Outgoing outgoing) {
 }
 
 void PushSender::start(const std::string& deviceID, Outgoing outgoing) {
+    assertOn(queue_);
     ++posts_[deviceID].posting;
     config_.poster->post(std::move(outgoing.request), [inbox = inbox_, deviceID,
                                                        token = std::move(outgoing.token)](HttpResponse response) {
-        std::lock_guard guard(inbox->mutex);
+        MutexLock guard(inbox->mutex);
         if (!inbox->sender) return;
         inbox->sender->onQueue([response = std::move(response), deviceID, token](PushSender& sender) {
             sender.absorb(response, deviceID, token);
@@ -203,6 +206,7 @@ void PushSender::start(const std::string& deviceID, Outgoing outgoing) {
 }
 
 void PushSender::finished(const std::string& deviceID) {
+    assertOn(queue_);
     const auto found = posts_.find(deviceID);
     if (found == posts_.end()) return;
     PhonePosts& phone = found->second;
@@ -219,13 +223,14 @@ HttpRequest PushSender::request(const std::string& relay, std::string body) cons
     HttpRequest request;
     request.url = relay;
     request.headers.emplace_back("Content-Type", "application/json");
-    if (const auto secret = config_.settings->string(secretKey))
+    if (const auto secret = config_.settings->get(secretKey))
         request.headers.emplace_back("Authorization", "Bearer " + withoutLineBreaks(*secret));
     request.body = std::move(body);
     return request;
 }
 
 void PushSender::absorb(const HttpResponse& response, const std::string& deviceID, const std::string& token) {
+    assertOn(queue_);
     if (response.failure) {
         lastFailure_ = "Relay unreachable";
         quibLog().error("push: ", pub(*response.failure));

@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,8 +15,10 @@
 #include "QuibHost/Approvals/PushSenderService.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/AgentEvent.hpp"
 #include "Shared/ApprovalRequest.hpp"
 #include "Shared/Json.hpp"
@@ -46,8 +47,8 @@ class PushSender final : public PushSenderService {
 
 public:
     // The relay's URL and its optional bearer secret: read at each use, never written, never logged.
-    static constexpr std::string_view relayKey = "quib.push.relay";
-    static constexpr std::string_view secretKey = "quib.push.secret";
+    static constexpr auto relayKey = setting<"quib.push.relay">;
+    static constexpr auto secretKey = setting<"quib.push.secret">;
     static constexpr std::string_view eventCategory = "quib.agent.event";
     static constexpr std::string_view approvalCategory = "quib.agent.approval";
     // Each phone has at most this many requests at the relay; up to `waitingPerPhone` more wait
@@ -123,8 +124,8 @@ private:
 
     // Where the poster's completions find the sender, until it goes.
     struct Inbox {
-        std::mutex mutex;
-        PushSender* sender = nullptr;  // under mutex
+        Mutex mutex;
+        PushSender* sender GUARDED_BY(mutex) = nullptr;
     };
 
     Config config_;
@@ -132,9 +133,10 @@ private:
     std::map<std::string, PhonePosts> posts_;  // push queue only
     PushRouter router_;                        // push queue only
     std::optional<std::string> lastFailure_;   // push queue only
-    mutable std::mutex ignoredMutex_;
-    mutable std::optional<std::string> ignoredRelay_;  // the last relay setting logged as ignored
-    SerialQueue queue_;                                // last: destroyed first, running what is queued
+    mutable Mutex ignoredMutex_;
+    // The last relay setting logged as ignored.
+    mutable std::optional<std::string> ignoredRelay_ GUARDED_BY(ignoredMutex_);
+    SerialQueue queue_;  // last: destroyed first, running what is queued
 };
 
 }  // namespace quib

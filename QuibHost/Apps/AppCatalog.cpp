@@ -45,11 +45,11 @@ AppCatalog::AppCatalog(Config config) : config_(std::move(config)) {
 
 std::vector<AppCatalog::Installed> AppCatalog::scan(bool refresh) {
     if (!refresh) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!scanned_.empty() && scannedAt_ && config_.clock->now() - *scannedAt_ < scanLifetime) return scanned_;
     }
     auto found = installedApps();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     scanned_ = found;
     scannedAt_ = config_.clock->now();
     return found;
@@ -104,12 +104,12 @@ std::set<std::string> AppCatalog::dockedBundleIDs() const {
 std::optional<Bytes> AppCatalog::icon(const DesktopEntry& entry, const std::string& bundleID) {
     std::string key = ascii::lowered(bundleID);
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (const auto cached = icons_.find(key); cached != icons_.end()) return cached->second;
     }
     auto drawn = render(entry);
     if (!drawn) return std::nullopt;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     icons_.insert_or_assign(std::move(key), *drawn);
     return drawn;
 }

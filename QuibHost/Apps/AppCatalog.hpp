@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <span>
@@ -21,6 +20,7 @@
 #include "QuibHost/Targets/AppSeeds.hpp"
 #include "Runtime/Bytes.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Shared/AppRanking.hpp"
 #include "Shared/MacApp.hpp"
 
@@ -116,10 +116,10 @@ private:
     std::optional<Bytes> render(const DesktopEntry& entry) const;
 
     Config config_;
-    std::mutex mutex_;                    // guards the three below, only while they are read or written
-    std::map<std::string, Bytes> icons_;  // by lower-cased identifier
-    std::vector<Installed> scanned_;
-    std::optional<MonoTime> scannedAt_;
+    Mutex mutex_;  // guards the three below, only while they are read or written
+    std::map<std::string, Bytes> icons_ GUARDED_BY(mutex_);  // by lower-cased identifier
+    std::vector<Installed> scanned_ GUARDED_BY(mutex_);
+    std::optional<MonoTime> scannedAt_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

@@ -40,7 +40,7 @@ MenuProfilePayload MenuCatalog::profile(const std::string& bundleID, bool refres
             return entry->payload;
     }
     MenuProfilePayload payload = build(bundleID);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     entries_.insert_or_assign(key, Entry{payload, processID, clock_->now()});
     return payload;
 }
@@ -54,7 +54,7 @@ MenuProfilePayload MenuCatalog::build(const std::string& bundleID) const {
 }
 
 std::optional<MenuCatalog::Entry> MenuCatalog::held(const std::string& key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = entries_.find(key);
     if (found == entries_.end()) return std::nullopt;
     return found->second;

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +10,7 @@
 #include "QuibHost/Apps/MenuCatalogService.hpp"
 #include "QuibHost/Apps/MenuScanner.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Shared/MenuProfilePayload.hpp"
 
 namespace quib {
@@ -49,8 +49,8 @@ private:
 
     MenuScanner scanner_;
     std::shared_ptr<Clock> clock_;
-    mutable std::mutex mutex_;
-    std::unordered_map<std::string, Entry> entries_;  // by the lower-cased identifier
+    mutable Mutex mutex_;
+    std::unordered_map<std::string, Entry> entries_ GUARDED_BY(mutex_);  // by the lower-cased identifier
 };
 
 }  // namespace quib

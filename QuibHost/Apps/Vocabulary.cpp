@@ -25,13 +25,13 @@ std::vector<std::string> Vocabulary::terms(const QuibTarget& target) {
     if (!folder) return {};
     if (auto kept = cached(*folder)) return std::move(*kept);
     auto found = extract(*folder);
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     cache_.insert_or_assign(*folder, Entry{found, clock_->now()});
     return found;
 }
 
 std::optional<std::vector<std::string>> Vocabulary::cached(const std::string& folder) const {
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     const auto found = cache_.find(folder);
     if (found == cache_.end() || clock_->now() - found->second.at >= ttl) return std::nullopt;
     return found->second.terms;

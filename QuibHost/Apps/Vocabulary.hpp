@@ -21,6 +21,7 @@
 #include "QuibHost/Apps/VocabularyService.hpp"
 #include "QuibHost/Targets/EventInjectorService.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Shared/QuibTarget.hpp"
 
@@ -147,8 +148,8 @@ private:
     std::once_flag dictionaryRead_;
     std::unordered_set<std::string> dictionary_;  // composed, lower case
 
-    mutable std::mutex lock_;  // guards cache_
-    std::map<std::string, Entry> cache_;
+    mutable Mutex lock_;  // guards cache_
+    std::map<std::string, Entry> cache_ GUARDED_BY(lock_);
 
     // Declared last so that it stops first: its tasks use everything above.
     SerialQueue queue_;

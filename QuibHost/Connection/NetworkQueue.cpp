@@ -31,7 +31,7 @@ NetworkQueue::~NetworkQueue() {
 }
 
 void NetworkQueue::post(Task task) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (stopped_) return;
     asio::post(*io_, std::move(task));
 }
@@ -57,7 +57,7 @@ bool NetworkQueue::sync(const Task& task) { return runSynchronously(*this, task)
 
 void NetworkQueue::shutdown() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (stopped_) return;
         stopped_ = true;
         work_.reset();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -10,6 +9,7 @@
 
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/WorkerThread.hpp"
 
 namespace quib {
@@ -54,8 +54,8 @@ private:
     // Shared with the thread, which may still be inside run() when the last owner lets go there.
     std::shared_ptr<asio::io_context> io_;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
-    std::mutex mutex_;
-    bool stopped_ = false;
+    Mutex mutex_;
+    bool stopped_ GUARDED_BY(mutex_) = false;
     std::optional<WorkerThread> thread_;
 };
 

@@ -84,7 +84,7 @@ QtMainExecutor::QtMainExecutor() : thread_(std::this_thread::get_id()), anchor_(
 QtMainExecutor::~QtMainExecutor() { close(); }
 
 void QtMainExecutor::post(Task task) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!anchor_) return;
     // Qt takes the event over and deletes it once delivered, or with the anchor.
     QCoreApplication::postEvent(anchor_.get(), std::make_unique<CallEvent>(std::move(task)).release());
@@ -93,7 +93,8 @@ void QtMainExecutor::post(Task task) {
 Cancellable QtMainExecutor::postAfter(Duration delay, Task task) {
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(delay, Duration::zero()));
-    post([this, wait, cancelled, task = std::move(task)]() mutable {
+    // The task runs on the main thread, which alone closes the executor: anchor_ stays while it runs.
+    post([this, wait, cancelled, task = std::move(task)]() NO_THREAD_SAFETY_ANALYSIS mutable {
         if (!cancelled->load()) anchor_->arm(wait, cancelled, std::move(task));
     });
     return Cancellable(cancelled);
@@ -104,7 +105,7 @@ bool QtMainExecutor::isCurrent() const { return std::this_thread::get_id() == th
 void QtMainExecutor::close() {
     std::unique_ptr<Anchor> closing;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         closing = std::move(anchor_);
     }
     // Deleting the object deletes the events still queued for it, with their tasks.

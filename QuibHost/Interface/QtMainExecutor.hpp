@@ -1,10 +1,10 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -35,8 +35,8 @@ private:
     class Anchor;
 
     const std::thread::id thread_;
-    std::mutex mutex_;                // guards anchor_ against close while a post is under way
-    std::unique_ptr<Anchor> anchor_;  // none once closed
+    Mutex mutex_;                                        // guards anchor_ against close while a post is under way
+    std::unique_ptr<Anchor> anchor_ GUARDED_BY(mutex_);  // none once closed
 };
 
 }  // namespace quib

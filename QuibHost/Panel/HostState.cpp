@@ -27,7 +27,7 @@ HostState::HostState(Passkey, Config config, std::string pairingCode)
       links_(std::move(config.links)),
       pairingCode_(main_, std::move(pairingCode)),
       injectionPaused_(main_, false),
-      audioAllowed_(main_, settings_->flag(audioAllowedKey, true)),
+      audioAllowed_(main_, settings_->get(audioAllowedKey)),
       accessibilityGranted_(main_, quickAccessibilityCheck()),
       screenRecordingGranted_(main_, permissions_->screenRecordingGranted()),
       launchAtLogin_(main_, loginItem_.isEnabled()),

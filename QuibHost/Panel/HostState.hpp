@@ -14,6 +14,7 @@
 #include "Runtime/Executor.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 
 namespace quib {
 
@@ -53,9 +54,9 @@ public:
         Links links;
     };
 
-    static constexpr std::string_view codeKey = StoredPairingCode::key;
+    static constexpr auto codeKey = StoredPairingCode::key;
     // Where the audio allowance lives; absent reads as allowed.
-    static constexpr std::string_view audioAllowedKey = "quib.listen.allowed";
+    static constexpr auto audioAllowedKey = setting<"quib.listen.allowed">;
     static constexpr std::chrono::milliseconds permissionInterval{1500};
     // Provisional targets are recomputed once every this many ticks, while phones are connected.
     static constexpr int provisionalTicks = 10;

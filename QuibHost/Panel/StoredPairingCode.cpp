@@ -6,7 +6,7 @@
 namespace quib {
 
 std::string StoredPairingCode::loadOrCreate(Settings& settings) {
-    if (auto stored = settings.string(key); stored && PairingCode::isValid(*stored)) return *stored;
+    if (auto stored = settings.get(key); stored && PairingCode::isValid(*stored)) return *stored;
     std::string code = QuibTransport::newPairingCode();
     (void)settings.setString(key, code);  // a failure is logged by the settings
     return code;

@@ -100,12 +100,12 @@ void PortMapper::run(std::function<void()> job) { worker_.post(std::move(job)); 
 
 void PortMapper::forgetMapping() {
     Bytes fresh = PortMapWire::newNonce();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     nonce_ = std::move(fresh);
 }
 
 Bytes PortMapper::nonce() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return nonce_;
 }
 

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <variant>
@@ -13,6 +12,7 @@
 #include "QuibHost/Reach/ReachTimings.hpp"
 #include "Runtime/Bytes.hpp"
 #include "Runtime/CancelToken.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 
 namespace quib {
@@ -83,8 +83,8 @@ private:
     ReachTimings timings_;
     std::shared_ptr<UPnPMapping> upnp_;
     std::function<std::optional<Gateway>()> findGateway_;
-    mutable std::mutex mutex_;
-    Bytes nonce_;  // under mutex_
+    mutable Mutex mutex_;
+    Bytes nonce_ GUARDED_BY(mutex_);
     // Last, so that it finishes its jobs before the rest goes.
     SerialQueue worker_;
 };

@@ -58,16 +58,15 @@ PublicAddress::Addresses PublicAddress::interfaces(const std::vector<Entry>& ent
 }
 
 const std::vector<std::string>& PublicAddress::builtInServers() {
-    static const std::vector<std::string> servers{"stun.cloudflare.com:3478", "stun.l.google.com:19302"};
+    static const std::vector<std::string> servers(serversKey.rule().fallback.begin(), serversKey.rule().fallback.end());
     return servers;
 }
 
 std::vector<std::string> PublicAddress::servers(const Settings& settings) {
-    if (auto stored = settings.stringList(serversKey)) return std::move(*stored);
+    if (auto stored = settings.get(serversKey)) return std::move(*stored);
     static std::atomic<bool> told{false};
     if (settings.contains(serversKey) && !told.exchange(true)) {
-        quibLog().warning(pub(serversKey),
-                          " ignored: must be a list of \"host:port\" texts; using the built-in servers");
+        quibLog().warning(pub(serversKey.row().ignoredLine({})));
     }
     return builtInServers();
 }

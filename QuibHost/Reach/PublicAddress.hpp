@@ -10,6 +10,7 @@
 #include "Runtime/Clock.hpp"
 #include "Runtime/InterfaceAddresses.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 
 namespace quib {
 
@@ -26,7 +27,7 @@ struct PublicAddress {
     static Addresses interfaces(const std::vector<InterfaceAddresses::Entry>& entries);
 
     // The STUN servers to ask, "host:port" each, in order.
-    static constexpr std::string_view serversKey = "quib.stunServers";
+    static constexpr auto serversKey = setting<"quib.stunServers">;
     static const std::vector<std::string>& builtInServers();
     // The list stored under `serversKey` as it is, even when empty; the built-in servers when
     // there is none or it holds anything but texts.

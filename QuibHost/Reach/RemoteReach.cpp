@@ -88,7 +88,7 @@ RemoteReach::RemoteReach(Config config)
       status_(main_, Status{}),
       detail_(main_, std::nullopt) {}
 
-bool RemoteReach::isEnabled() const { return settings_->flag(enabledKey, false); }
+bool RemoteReach::isEnabled() const { return settings_->get(enabledKey); }
 
 void RemoteReach::setEnabled(bool enabled) {
     if (enabled == isEnabled()) return;

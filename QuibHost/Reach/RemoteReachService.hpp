@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Runtime/Published.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/QuibCandidate.hpp"
 #include "Shared/QuibTransport.hpp"
 #include "Shared/RemoteAccessPayload.hpp"
@@ -30,7 +31,7 @@ public:
     };
 
     // The away-access switch in the settings.
-    static constexpr std::string_view enabledKey = "quib.away.enabled";
+    static constexpr auto enabledKey = setting<"quib.away.enabled">;
 
     virtual ~RemoteReachService() = default;
 

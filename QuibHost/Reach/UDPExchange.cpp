@@ -13,12 +13,12 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "Runtime/Clock.hpp"
 #include "Runtime/DescriptorWait.hpp"
 #include "Runtime/FileDescriptor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/WorkerThread.hpp"
 
 namespace quib {
@@ -77,10 +77,10 @@ std::optional<std::vector<Target>> resolve(const UDPExchange::Endpoint& endpoint
 // A name lookup that the asking thread gives up on at its deadline or a cancel. It runs on a
 // thread of its own; one given up on finishes by itself and drops its own thread.
 struct Lookup {
-    std::mutex mutex;
-    bool done = false;
-    std::vector<Target> found;
-    std::unique_ptr<WorkerThread> abandoned;
+    Mutex mutex;
+    bool done GUARDED_BY(mutex) = false;
+    std::vector<Target> found GUARDED_BY(mutex);
+    std::unique_ptr<WorkerThread> abandoned GUARDED_BY(mutex);
     FileDescriptor finished{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
 };
 
@@ -91,7 +91,7 @@ std::vector<Target> lookUp(const UDPExchange::Endpoint& endpoint, Deadline deadl
         auto found = resolve(endpoint, false);
         std::unique_ptr<WorkerThread> self;
         {
-            std::lock_guard lock(lookup->mutex);
+            MutexLock lock(lookup->mutex);
             lookup->found = found.value_or(std::vector<Target>{});
             lookup->done = true;
             self = std::move(lookup->abandoned);
@@ -100,7 +100,7 @@ std::vector<Target> lookUp(const UDPExchange::Endpoint& endpoint, Deadline deadl
         (void)!::write(lookup->finished.get(), &one, sizeof one);
     });
     const Wait waited = waitReadable(lookup->finished.get(), deadline, cancel);
-    std::lock_guard lock(lookup->mutex);
+    MutexLock lock(lookup->mutex);
     if (!lookup->done) {
         lookup->abandoned = std::move(worker);
         return {};

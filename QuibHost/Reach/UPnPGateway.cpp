@@ -25,20 +25,20 @@ constexpr auto completionGrace = 1s;
 
 // One request's answer, handed from the poster's thread to the waiting worker.
 struct PendingAnswer {
-    std::mutex mutex;
-    std::optional<HttpResponse> response;  // under mutex
+    Mutex mutex;
+    std::optional<HttpResponse> response GUARDED_BY(mutex);
     FileDescriptor arrived{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
 
     void deliver(HttpResponse answer) {
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             response = std::move(answer);
         }
         const std::uint64_t one = 1;
         (void)!::write(arrived.get(), &one, sizeof one);
     }
     std::optional<HttpResponse> take() {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         return std::move(response);
     }
 };
@@ -74,7 +74,7 @@ std::optional<PortMapper::Mapping> UPnPGateway::map(std::uint16_t internalPort, 
     } else {
         // A cancel is no refusal: the gateway stays known.
         if (cancel.isCancelled()) return std::nullopt;
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         control_.reset();
         return std::nullopt;
     }
@@ -101,7 +101,7 @@ void UPnPGateway::unmap(std::uint16_t internalPort, const std::optional<UDPExcha
 }
 
 std::optional<UPnPGateway::Control> UPnPGateway::control() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return control_;
 }
 
@@ -136,7 +136,7 @@ std::optional<UPnPGateway::Control> UPnPGateway::resolvedControl(const std::opti
     if (auto kept = control()) return kept;
     auto found = discover(interface, cancel);
     if (found) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         control_ = found;
     }
     return found;

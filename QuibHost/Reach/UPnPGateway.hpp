@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +10,7 @@
 #include "QuibHost/Reach/ReachTimings.hpp"
 #include "QuibHost/Reach/SsdpSearch.hpp"
 #include "QuibHost/Reach/UPnPMapping.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -79,8 +79,8 @@ private:
     std::shared_ptr<HttpPoster> poster_;
     ReachTimings timings_;
     SsdpSearch search_;
-    mutable std::mutex mutex_;
-    std::optional<Control> control_;  // under mutex_
+    mutable Mutex mutex_;
+    std::optional<Control> control_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib

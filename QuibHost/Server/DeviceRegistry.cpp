@@ -75,7 +75,7 @@ Result<void> DeviceRegistry::approve(const std::string& deviceID, const std::str
         return {};
     }
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         revokedIDs_.erase(deviceID);
         approvedIDs_.insert(deviceID);
     }
@@ -96,7 +96,7 @@ Result<void> DeviceRegistry::revoke(const std::string& deviceID) {
         return {};
     }
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         approvedIDs_.erase(deviceID);
         revokedIDs_.insert(deviceID);
     }
@@ -114,22 +114,22 @@ Result<void> DeviceRegistry::revoke(const std::string& deviceID) {
 }
 
 std::set<std::string> DeviceRegistry::approvedIDs() const {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return approvedIDs_;
 }
 
 std::set<std::string> DeviceRegistry::revokedIDs() const {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return revokedIDs_;
 }
 
 bool DeviceRegistry::isApproved(const std::string& deviceID) const {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return approvedIDs_.contains(deviceID);
 }
 
 bool DeviceRegistry::isRevoked(const std::string& deviceID) const {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return revokedIDs_.contains(deviceID);
 }
 
@@ -211,9 +211,9 @@ void DeviceRegistry::retryLater() {
     });
 }
 
-DeviceRegistry::DeviceList DeviceRegistry::load(Settings& settings, std::string_view key) {
+DeviceRegistry::DeviceList DeviceRegistry::load(Settings& settings, const SettingKey<SettingRow::Record>& key) {
     if (!settings.contains(key)) return {};
-    auto bytes = settings.bytes(key);
+    auto bytes = settings.get(key);
     if (!bytes) {
         setAside(settings, key, "it is not a data value");
         return {};
@@ -227,11 +227,11 @@ DeviceRegistry::DeviceList DeviceRegistry::load(Settings& settings, std::string_
 
 // Moves an unreadable stored list to a side key before the next save could overwrite it, so a
 // damaged list costs the user nothing that cannot be recovered by hand.
-void DeviceRegistry::setAside(Settings& settings, std::string_view key, const std::string& reason) {
+void DeviceRegistry::setAside(Settings& settings, const SettingKey<SettingRow::Record>& key,
+                              const std::string& reason) {
     const auto side = settings.setAside(key);
     if (!side) return;
-    quibLog().error("Stored device list ", pub(key), " was unreadable (", pub(reason), "); kept it as ", pub(*side),
-                    " and started with an empty list");
+    quibLog().error(pub(key.row().ignoredLine({}, reason, *side)));
 }
 
 }  // namespace quib

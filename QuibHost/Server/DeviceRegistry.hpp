@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -11,9 +10,11 @@
 
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Result.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/Json.hpp"
 
 namespace quib {
@@ -42,8 +43,8 @@ public:
 
     // Settings keys of the two stored lists. Each holds bytes: the list's one-line JSON and a
     // line feed.
-    static constexpr std::string_view approvedKey = "quib.devices.approved.v1";
-    static constexpr std::string_view revokedKey = "quib.devices.revoked.v1";
+    static constexpr auto approvedKey = setting<"quib.devices.approved.v1">;
+    static constexpr auto revokedKey = setting<"quib.devices.revoked.v1">;
     // The name a device gets when it is revoked before it was ever known.
     static constexpr std::string_view defaultName = "iPhone";
 
@@ -106,17 +107,17 @@ private:
     Result<void> store();
     void retryLater();
     void saveSoon();
-    static DeviceList load(Settings& settings, std::string_view key);
-    static void setAside(Settings& settings, std::string_view key, const std::string& reason);
+    static DeviceList load(Settings& settings, const SettingKey<SettingRow::Record>& key);
+    static void setAside(Settings& settings, const SettingKey<SettingRow::Record>& key, const std::string& reason);
 
     std::shared_ptr<Executor> main_;
     std::shared_ptr<Settings> settings_;
     std::shared_ptr<Clock> clock_;
     Published<DeviceList> approved_;
     Published<DeviceList> revoked_;
-    mutable std::mutex lock_;
-    std::set<std::string> approvedIDs_;
-    std::set<std::string> revokedIDs_;
+    mutable Mutex lock_;
+    std::set<std::string> approvedIDs_ GUARDED_BY(lock_);
+    std::set<std::string> revokedIDs_ GUARDED_BY(lock_);
     bool unsaved_ = false;         // main executor
     bool retryScheduled_ = false;  // main executor
     bool seenUnsaved_ = false;     // main executor: a refresh by seen() waits for saveSoon

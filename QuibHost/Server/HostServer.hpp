@@ -274,6 +274,10 @@ private:
     void watchBacklog(const ClientPtr& client);
     void judgeBacklog(const ClientPtr& client, std::uint64_t episode, std::uint64_t written);
     void take(const std::string& data, const ClientPtr& client);
+    // Every client message case's route: whether it passes before approval and what handles it
+    // (HostServerDispatch.cpp). The gate and the dispatch both read it.
+    struct Routes;
+    static bool passesBeforeApproval(const ClientMessage::Value& value);
     void dispatch(ClientMessage& message, const ClientPtr& client);
     void answerPing(const ClientMessage::Ping& ping, const Client& client);
     void movePointer(const ClientMessage::Move& move);

@@ -4,6 +4,7 @@
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/QuibCoder.hpp"
@@ -11,6 +12,7 @@
 namespace quib {
 
 std::set<std::string> HostServer::connectedDeviceIDs() const {
+    assertOn(*network_);
     std::set<std::string> ids;
     for (const auto& [key, client] : clients_) {
         if (client->isControlConnection() && client->deviceID) ids.insert(*client->deviceID);

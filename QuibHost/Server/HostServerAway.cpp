@@ -35,7 +35,7 @@ void HostServer::listenAway(std::vector<QuibTransport::Key> keys, std::uint16_t 
     auto listener =
         TlsListener::create(network_->context(), QuibTransport::parameters(keys, false), listenAddress_, port, clock_);
     if (!listener) {
-        quibLog().error("away: could not bind port ", port, " (the setting ", pub(ServerSettings::awayPortKey),
+        quibLog().error("away: could not bind port ", port, " (the setting ", pub(ServerSettings::awayPortKey.key()),
                         "): ", pub(listener.error().message));
         return;
     }

@@ -1,5 +1,6 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Shared/QuibCoder.hpp"
 
 namespace quib {
@@ -71,6 +72,7 @@ void HostServer::broadcastRemoteAccess() {
 // The client is held weakly across both hops (see ClientRef); the server need not be, since the
 // network queue runs nothing once the server has gone.
 void HostServer::sendRemoteAccess(const ClientPtr& client) {
+    assertOn(*network_);
     const bool isLocalPeer = !client->isAway && neighbours_.reach->isOnSameNetwork(client->source);
     onMain([to = ClientRef(client), deviceID = client->deviceID, isLocalPeer](HostServer& server) {
         RemoteAccessPayload payload = server.neighbours_.reach->payload(deviceID, isLocalPeer);

@@ -1,11 +1,13 @@
 #include "QuibHost/Connection/PeerAddress.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 
 namespace quib {
 
 void HostServer::accept(std::shared_ptr<TlsConnection> connection, bool away) {
+    assertOn(*network_);
     const std::string source = sourceKey(connection->remoteEndpoint());
     if (away) quibLog().info("away: connection from ", priv(source));
     if (auto remaining = admission_.throttles().secondsLockedOut(source, clock_->now())) {
@@ -149,12 +151,14 @@ void HostServer::armHelloDeadline(const ClientPtr& client) {
 
 // Waiting newcomers take no slot (Admission::listenerLimit).
 void HostServer::refreshConnectionLimit() {
+    assertOn(*network_);
     const int limit = admission_.listenerLimit(clients_.size());
     if (listener_) listener_->setNewConnectionLimit(limit);
     awayListener_.setNewConnectionLimit(limit);
 }
 
 void HostServer::finish(const ClientPtr& client, const std::optional<std::string>& error) {
+    assertOn(*network_);
     const bool wasPending = admission_.pending().erase(client.get()) > 0;
     const bool wasConnected = clients_.erase(client.get()) > 0;
     refreshConnectionLimit();
@@ -184,6 +188,7 @@ void HostServer::finish(const ClientPtr& client, const std::optional<std::string
 }
 
 void HostServer::noteHandshakeFailure(const std::string& source, const std::optional<std::string>& error) {
+    assertOn(*network_);
     const auto failure = admission_.throttles().noteFailure(source, clock_->now());
     if (!failure.lockSeconds) return;
     const std::string reason = error.value_or("closed");
@@ -192,6 +197,7 @@ void HostServer::noteHandshakeFailure(const std::string& source, const std::opti
 }
 
 void HostServer::receive(const ClientPtr& client) {
+    assertOn(*network_);
     client->connection->receive(TlsConnection::largestRead,
                                 [this, client](std::string data, bool isComplete, std::optional<std::string> error) {
                                     if (!data.empty()) take(data, client);

@@ -1,9 +1,11 @@
 #include <cstdio>
+#include <tuple>
 #include <type_traits>
 #include <variant>
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -39,6 +41,7 @@ double unitClamped(double value) { return value > 0 ? (value > 1 ? 1.0 : value) 
 
 // Every way out is timed, when timing samples are on: only the part on this queue is measured.
 void HostServer::handle(const std::string& line, const ClientPtr& client) {
+    assertOn(*network_);
     Instrumentation& samples = Instrumentation::shared();
     const bool timed = samples.isEnabled();
     const std::uint64_t start = timed ? samples.uptimeNanos() : 0;
@@ -48,57 +51,102 @@ void HostServer::handle(const std::string& line, const ClientPtr& client) {
     if (timed) samples.record("0_decode_dispatch", start);
 }
 
-// The routing table: one case a message, in the order ClientMessage declares them. Work for
-// another queue is handed on, never waited for.
-void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
+namespace {
+
+// Whether a message passes the gate before its connection's device is approved.
+enum class Admission { beforeApproval, approvedOnly };
+
+// One message case's route: whether it passes before approval, and what handles it.
+template <class Case>
+struct Route {
+    using Message = Case;
+    Admission admission;
+    void (*go)(HostServer& server, Case& message, const HostServer::ClientPtr& client);
+};
+
+// How many rows of a table route `Case`.
+template <class Case, class... Row>
+constexpr int rowsFor = (0 + ... + int(std::is_same_v<typename Row::Message, Case>));
+
+template <class Table, class Variant>
+struct RoutesEachCaseOnce : std::false_type {};
+template <class... Row, class... Case>
+struct RoutesEachCaseOnce<std::tuple<Row...>, std::variant<Case...>>
+    : std::bool_constant<sizeof...(Row) == sizeof...(Case) && ((rowsFor<Case, Row...> == 1) && ...)> {};
+
+// A hello's device name is cut to its longest before anything reads it.
+template <class Hello>
+Hello& named(Hello& hello) {
+    hello.deviceName = cappedName(std::move(hello.deviceName));
+    return hello;
+}
+
+}  // namespace
+
+// The routing table: one row a message case, in the order ClientMessage declares them; the gate
+// and the dispatch both read it, so a case cannot be routed without being gated. Work for another
+// queue is handed on, never waited for.
+struct HostServer::Routes {
     using M = ClientMessage;
-    std::visit(
-        [&](auto& payload) {
-            using Case = std::decay_t<decltype(payload)>;
-            if constexpr (std::is_same_v<Case, M::Hello> || std::is_same_v<Case, M::ViewHello> ||
-                          std::is_same_v<Case, M::UploadHello> || std::is_same_v<Case, M::StillHello> ||
-                          std::is_same_v<Case, M::ListenHello>)
-                payload._0.deviceName = cappedName(std::move(payload._0.deviceName));
-            if constexpr (std::is_same_v<Case, M::Hello>) greet(payload._0, client);
-            else if constexpr (std::is_same_v<Case, M::Move>) movePointer(payload);
-            else if constexpr (std::is_same_v<Case, M::Scroll>) scrollBy(payload.dx, payload.dy);
-            else if constexpr (std::is_same_v<Case, M::ScrollPhase>) neighbours_.injector->scroll(payload._0);
-            else if constexpr (std::is_same_v<Case, M::PointAtPanel>) pointAtPanel(payload.x, payload.y);
-            else if constexpr (std::is_same_v<Case, M::Click>) clickButton(payload, *client);
-            else if constexpr (std::is_same_v<Case, M::Text>) deliverText(std::move(payload._0), client);
-            else if constexpr (std::is_same_v<Case, M::Focus>) focusTarget(payload.targetID, client);
-            else if constexpr (std::is_same_v<Case, M::Key>) pressKey(std::move(payload._0), client);
-            else if constexpr (std::is_same_v<Case, M::RequestVocabulary>) requestVocabulary(payload.targetID, client);
-            else if constexpr (std::is_same_v<Case, M::AddTarget>) addTarget(std::move(payload._0), client);
-            else if constexpr (std::is_same_v<Case, M::UpdateTarget>) updateTarget(std::move(payload._0), client);
-            else if constexpr (std::is_same_v<Case, M::AddTargets>) addTargets(std::move(payload._0), client);
-            else if constexpr (std::is_same_v<Case, M::RemoveTarget>) removeTarget(payload.id, client);
-            else if constexpr (std::is_same_v<Case, M::ReorderTargets>) reorderTargets(std::move(payload.ids));
-            else if constexpr (std::is_same_v<Case, M::RequestPanes>) requestPanes(client);
-            else if constexpr (std::is_same_v<Case, M::RequestApps>) requestApps(payload.refresh, client);
-            else if constexpr (std::is_same_v<Case, M::RequestWindows>) requestWindows(payload.targetID, client);
-            else if constexpr (std::is_same_v<Case, M::FocusWindow>)
-                focusWindow(payload.targetID, payload.windowID, client);
-            else if constexpr (std::is_same_v<Case, M::OpenWindow>)
-                openWindow(payload.targetID, payload.windowID, client);
-            else if constexpr (std::is_same_v<Case, M::RequestAppIcons>)
-                requestAppIcons(std::move(payload.bundleIDs), client);
-            else if constexpr (std::is_same_v<Case, M::RequestMenu>)
-                requestMenu(payload.bundleID, payload.refresh, client);
-            else if constexpr (std::is_same_v<Case, M::AgentEvent>) agentEvent(std::move(payload._0), client);
-            else if constexpr (std::is_same_v<Case, M::RequestApproval>) requestApproval(std::move(payload._0), client);
-            else if constexpr (std::is_same_v<Case, M::ApprovalDecision>) decideApproval(std::move(payload), client);
-            else if constexpr (std::is_same_v<Case, M::RequestPendingApprovals>) sendPendingApprovals(client);
-            else if constexpr (std::is_same_v<Case, M::ViewHello>) openViewChannel(payload._0, client);
-            else if constexpr (std::is_same_v<Case, M::UploadHello>) openUpload(payload._0, client);
-            else if constexpr (std::is_same_v<Case, M::StillHello>) openStillChannel(payload._0, client);
-            else if constexpr (std::is_same_v<Case, M::ListenHello>) openListenChannel(payload._0, client);
-            else if constexpr (std::is_same_v<Case, M::Ping>) answerPing(payload, *client);
-            else if constexpr (std::is_same_v<Case, M::RequestRemoteAccess>) sendRemoteAccess(client);
-            else if constexpr (std::is_same_v<Case, M::RegisterPush>) registerPush(std::move(payload._0), client);
-            else static_assert(sizeof(Case) == 0, "a message case without a route");
+    static constexpr Admission open = Admission::beforeApproval;
+    static constexpr Admission approved = Admission::approvedOnly;
+
+    static constexpr auto table = std::tuple{
+        Route<M::Hello>{open, [](auto& s, auto& m, auto& c) { s.greet(named(m._0), c); }},
+        Route<M::Move>{approved, [](auto& s, auto& m, auto&) { s.movePointer(m); }},
+        Route<M::Scroll>{approved, [](auto& s, auto& m, auto&) { s.scrollBy(m.dx, m.dy); }},
+        Route<M::ScrollPhase>{approved, [](auto& s, auto& m, auto&) { s.neighbours_.injector->scroll(m._0); }},
+        Route<M::PointAtPanel>{approved, [](auto& s, auto& m, auto&) { s.pointAtPanel(m.x, m.y); }},
+        Route<M::Click>{approved, [](auto& s, auto& m, auto& c) { s.clickButton(m, *c); }},
+        Route<M::Text>{approved, [](auto& s, auto& m, auto& c) { s.deliverText(std::move(m._0), c); }},
+        Route<M::Focus>{approved, [](auto& s, auto& m, auto& c) { s.focusTarget(m.targetID, c); }},
+        Route<M::Key>{approved, [](auto& s, auto& m, auto& c) { s.pressKey(std::move(m._0), c); }},
+        Route<M::RequestVocabulary>{approved, [](auto& s, auto& m, auto& c) { s.requestVocabulary(m.targetID, c); }},
+        Route<M::AddTarget>{approved, [](auto& s, auto& m, auto& c) { s.addTarget(std::move(m._0), c); }},
+        Route<M::UpdateTarget>{approved, [](auto& s, auto& m, auto& c) { s.updateTarget(std::move(m._0), c); }},
+        Route<M::AddTargets>{approved, [](auto& s, auto& m, auto& c) { s.addTargets(std::move(m._0), c); }},
+        Route<M::RemoveTarget>{approved, [](auto& s, auto& m, auto& c) { s.removeTarget(m.id, c); }},
+        Route<M::ReorderTargets>{approved, [](auto& s, auto& m, auto&) { s.reorderTargets(std::move(m.ids)); }},
+        Route<M::RequestPanes>{approved, [](auto& s, auto&, auto& c) { s.requestPanes(c); }},
+        Route<M::RequestApps>{approved, [](auto& s, auto& m, auto& c) { s.requestApps(m.refresh, c); }},
+        Route<M::RequestWindows>{approved, [](auto& s, auto& m, auto& c) { s.requestWindows(m.targetID, c); }},
+        Route<M::FocusWindow>{approved, [](auto& s, auto& m, auto& c) { s.focusWindow(m.targetID, m.windowID, c); }},
+        Route<M::OpenWindow>{approved, [](auto& s, auto& m, auto& c) { s.openWindow(m.targetID, m.windowID, c); }},
+        Route<M::RequestAppIcons>{approved,
+                                  [](auto& s, auto& m, auto& c) { s.requestAppIcons(std::move(m.bundleIDs), c); }},
+        Route<M::RequestMenu>{approved, [](auto& s, auto& m, auto& c) { s.requestMenu(m.bundleID, m.refresh, c); }},
+        Route<M::AgentEvent>{approved, [](auto& s, auto& m, auto& c) { s.agentEvent(std::move(m._0), c); }},
+        Route<M::RequestApproval>{approved, [](auto& s, auto& m, auto& c) { s.requestApproval(std::move(m._0), c); }},
+        Route<M::ApprovalDecision>{approved, [](auto& s, auto& m, auto& c) { s.decideApproval(std::move(m), c); }},
+        Route<M::RequestPendingApprovals>{approved, [](auto& s, auto&, auto& c) { s.sendPendingApprovals(c); }},
+        Route<M::ViewHello>{open, [](auto& s, auto& m, auto& c) { s.openViewChannel(named(m._0), c); }},
+        Route<M::UploadHello>{open, [](auto& s, auto& m, auto& c) { s.openUpload(named(m._0), c); }},
+        Route<M::StillHello>{open, [](auto& s, auto& m, auto& c) { s.openStillChannel(named(m._0), c); }},
+        Route<M::ListenHello>{open, [](auto& s, auto& m, auto& c) { s.openListenChannel(named(m._0), c); }},
+        Route<M::Ping>{open, [](auto& s, auto& m, auto& c) { s.answerPing(m, *c); }},
+        Route<M::RequestRemoteAccess>{approved, [](auto& s, auto&, auto& c) { s.sendRemoteAccess(c); }},
+        Route<M::RegisterPush>{approved, [](auto& s, auto& m, auto& c) { s.registerPush(std::move(m._0), c); }},
+    };
+    static_assert(RoutesEachCaseOnce<std::remove_const_t<decltype(table)>, M::Value>::value,
+                  "every ClientMessage case needs exactly one row in the routing table");
+
+    template <class Case>
+    static constexpr const Route<Case>& of() {
+        return std::get<Route<Case>>(table);
+    }
+};
+
+void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
+    std::visit([&](auto& payload) { Routes::of<std::decay_t<decltype(payload)>>().go(*this, payload, client); },
+               message.value);
+}
+
+bool HostServer::passesBeforeApproval(const ClientMessage::Value& value) {
+    return std::visit(
+        [](const auto& payload) {
+            return Routes::of<std::decay_t<decltype(payload)>>().admission == Admission::beforeApproval;
         },
-        message.value);
+        value);
 }
 
 // Pointer input goes to the injector at once, on this queue: it never waits behind deliveries.

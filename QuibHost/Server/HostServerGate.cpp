@@ -13,15 +13,6 @@ using namespace std::chrono_literals;
 // A refused phone is told to wait at most once in this long, per connection.
 constexpr auto refusalInterval = 1s;
 
-bool alwaysPasses(const ClientMessage::Value& value) {
-    return std::holds_alternative<ClientMessage::Hello>(value) ||
-           std::holds_alternative<ClientMessage::ViewHello>(value) ||
-           std::holds_alternative<ClientMessage::UploadHello>(value) ||
-           std::holds_alternative<ClientMessage::StillHello>(value) ||
-           std::holds_alternative<ClientMessage::ListenHello>(value) ||
-           std::holds_alternative<ClientMessage::Ping>(value);
-}
-
 std::string versionRefusal(std::int64_t version) {
     return "This phone speaks protocol " + std::to_string(version) + "; " + HostWords::thisComputer.str() + " speaks " +
            std::to_string(QuibProtocol::minimumSupportedVersion) + " to " + std::to_string(QuibProtocol::version) +
@@ -30,10 +21,11 @@ std::string versionRefusal(std::int64_t version) {
 
 }  // namespace
 
-// Hellos of every kind and pings always pass; anything else only from a connection whose hello
-// was accepted and whose device is approved now (approval is read afresh for every message).
+// What the routing table lets pass before approval (hellos of every kind and pings) always
+// passes; anything else only from a connection whose hello was accepted and whose device is
+// approved now (approval is read afresh for every message).
 bool HostServer::isPermitted(const ClientMessage& message, Client& client) {
-    if (alwaysPasses(message.value)) return true;
+    if (passesBeforeApproval(message.value)) return true;
     if (client.didHello && client.deviceID) {
         if (registry_->isApproved(*client.deviceID)) return true;
         refuseUntilApproved(client);

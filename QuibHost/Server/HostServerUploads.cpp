@@ -1,5 +1,6 @@
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/SecureRandom.hpp"
 
@@ -37,6 +38,7 @@ void HostServer::openUpload(const AttachmentManifest& manifest, const ClientPtr&
 }
 
 void HostServer::absorb(std::string_view data, std::shared_ptr<UploadSession> upload, const ClientPtr& client) {
+    assertOn(*network_);
     if (data.empty() || !upload) return;
     // A frame counts from when its bytes came in, not from when storing it was done.
     const MonoTime arrived = clock_->now();
@@ -64,6 +66,7 @@ void HostServer::absorb(std::string_view data, std::shared_ptr<UploadSession> up
 // nothing: its connection is closed, which abandons the upload and deletes what it stored. A
 // frame that arrives whole starts the wait again; trickling bytes do not.
 void HostServer::watchUploadStall(const ClientPtr& client, MonoTime::duration delay) {
+    assertOn(*network_);
     (void)network_->postAfter(delay, [this, weak = std::weak_ptr<Client>(client),
                                       upload = std::weak_ptr<UploadSession>(client->upload)] {
         auto client = weak.lock();

@@ -42,7 +42,7 @@ std::vector<NetworkInterfaces::Known> NetworkInterfaces::read() const {
 // was read before it.
 std::string NetworkInterfaces::describe(const asio::ip::address& localAddress) {
     const asio::ip::address address = PeerAddress::plain(localAddress);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!known_ || !keep_) known_ = read();
     std::string text;
     for (const auto& entry : *known_) {
@@ -54,13 +54,13 @@ std::string NetworkInterfaces::describe(const asio::ip::address& localAddress) {
 }
 
 void NetworkInterfaces::keepUntilChanged() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     keep_ = true;
     known_.reset();
 }
 
 void NetworkInterfaces::changed() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     known_.reset();
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +8,7 @@
 #include <asio/ip/address.hpp>
 
 #include "Runtime/InterfaceAddresses.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -40,9 +40,9 @@ private:
     std::vector<Known> read() const;
 
     Lister list_;
-    std::mutex mutex_;
-    bool keep_ = false;                        // under mutex_
-    std::optional<std::vector<Known>> known_;  // under mutex_: as last read
+    Mutex mutex_;
+    bool keep_ GUARDED_BY(mutex_) = false;
+    std::optional<std::vector<Known>> known_ GUARDED_BY(mutex_);  // as last read
 };
 
 }  // namespace quib

@@ -5,29 +5,19 @@
 #include <array>
 #include <fstream>
 
-#include "Shared/RemoteAccess.hpp"
-
 namespace quib {
 
-namespace {
-
-std::uint16_t portSetting(const Settings& settings, std::string_view key, std::uint16_t fallback) {
-    return static_cast<std::uint16_t>(
-        settings.integerInRange(key, ServerSettings::lowestPort, ServerSettings::highestPort, fallback));
-}
-
-}  // namespace
-
+// Both rows keep their values within 1025...65535.
 std::uint16_t ServerSettings::localPort(const Settings& settings) {
-    return portSetting(settings, portKey, defaultPort);
+    return static_cast<std::uint16_t>(settings.get(portKey));
 }
 
 std::uint16_t ServerSettings::awayPort(const Settings& settings) {
-    return portSetting(settings, awayPortKey, RemoteAccess::defaultPort);
+    return static_cast<std::uint16_t>(settings.get(awayPortKey));
 }
 
 std::optional<std::string> ServerSettings::serviceName(const Settings& settings) {
-    auto stored = settings.string(serviceNameKey);
+    auto stored = settings.get(serviceNameKey);
     if (!stored) return std::nullopt;
     if (stored->find_first_not_of(" \t") == std::string::npos) return std::nullopt;
     return stored;

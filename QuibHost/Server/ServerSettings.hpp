@@ -7,17 +7,18 @@
 #include <string_view>
 
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 
 namespace quib {
 
 // The connection server's settings and the name under which the host shows itself.
 struct ServerSettings {
-    static constexpr std::string_view portKey = "quib.port";
-    static constexpr std::string_view serviceNameKey = "quib.serviceName";
-    static constexpr std::string_view awayPortKey = "quib.awayPort";
-    static constexpr std::uint16_t defaultPort = 61413;
-    static constexpr std::int64_t lowestPort = 1025;
-    static constexpr std::int64_t highestPort = 65535;
+    static constexpr auto portKey = setting<"quib.port">;
+    static constexpr auto serviceNameKey = setting<"quib.serviceName">;
+    static constexpr auto awayPortKey = setting<"quib.awayPort">;
+    static constexpr std::uint16_t defaultPort = portKey.rule().fallback;
+    static constexpr std::int64_t lowestPort = portKey.rule().lowest;
+    static constexpr std::int64_t highestPort = portKey.rule().highest;
     static inline const std::filesystem::path machineInfoPath = "/etc/machine-info";
 
     // The local listener's port: "quib.port" when it lies in 1025...65535, else 61413

@@ -5,13 +5,13 @@
 namespace quib {
 
 bool WaitingRequest::join(bool refresh) {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     refresh_ = refresh_ || refresh;
     return !std::exchange(waiting_, true);
 }
 
 bool WaitingRequest::start() {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     waiting_ = false;
     return std::exchange(refresh_, false);
 }

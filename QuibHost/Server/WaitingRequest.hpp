@@ -1,6 +1,6 @@
 #pragma once
 
-#include <mutex>
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -18,9 +18,9 @@ public:
     bool start();
 
 private:
-    std::mutex mutex_;
-    bool waiting_ = false;  // under mutex_
-    bool refresh_ = false;  // under mutex_
+    Mutex mutex_;
+    bool waiting_ GUARDED_BY(mutex_) = false;
+    bool refresh_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace quib

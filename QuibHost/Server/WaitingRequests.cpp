@@ -3,12 +3,12 @@
 namespace quib {
 
 bool WaitingRequests::join(const std::string& target) {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     return waiting_.insert(target).second;
 }
 
 void WaitingRequests::start(const std::string& target) {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     waiting_.erase(target);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <mutex>
 #include <set>
 #include <string>
+
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -18,8 +19,8 @@ public:
     void start(const std::string& target);
 
 private:
-    std::mutex mutex_;
-    std::set<std::string> waiting_;  // under mutex_; only targets that exist get here
+    Mutex mutex_;
+    std::set<std::string> waiting_ GUARDED_BY(mutex_);  // only targets that exist get here
 };
 
 }  // namespace quib

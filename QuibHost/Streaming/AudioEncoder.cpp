@@ -10,9 +10,7 @@ namespace quib {
 AudioEncoder::AudioEncoder(std::shared_ptr<AacConverterFactory> converters, std::shared_ptr<Settings> settings)
     : converters_(std::move(converters)), settings_(std::move(settings)) {}
 
-std::int64_t AudioEncoder::bitrate(const Settings& settings) {
-    return settings.integerInRange(bitrateKey, minimumBitrate, maximumBitrate, defaultBitrate);
-}
+std::int64_t AudioEncoder::bitrate(const Settings& settings) { return settings.get(bitrateKey); }
 
 std::int64_t AudioEncoder::nearestApplicableRate(std::span<const std::int64_t> rates, std::int64_t wanted) {
     if (rates.empty()) return wanted;

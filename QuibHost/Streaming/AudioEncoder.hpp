@@ -11,6 +11,7 @@
 #include "Platform/PcmBuffer.hpp"
 #include "Runtime/Bytes.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 
 namespace quib {
 
@@ -22,10 +23,10 @@ namespace quib {
 // Not safe for concurrent use: its one owner calls it under a lock of its own.
 class AudioEncoder {
 public:
-    static constexpr std::string_view bitrateKey = "quib.listenBitrate";
-    static constexpr std::int64_t defaultBitrate = 96000;
-    static constexpr std::int64_t minimumBitrate = 32000;
-    static constexpr std::int64_t maximumBitrate = 320000;
+    static constexpr auto bitrateKey = setting<"quib.listenBitrate">;
+    static constexpr std::int64_t defaultBitrate = bitrateKey.rule().fallback;
+    static constexpr std::int64_t minimumBitrate = bitrateKey.rule().lowest;
+    static constexpr std::int64_t maximumBitrate = bitrateKey.rule().highest;
     // Packets one encode hands out at most; the rest come with the next buffers.
     static constexpr std::size_t maxPacketsPerEncode = 4;
 

@@ -44,7 +44,7 @@ std::size_t AudioStreamer::notSentLowWater(std::int64_t bitrate) {
     return std::max(bytes, minimumLowWater);
 }
 
-bool AudioStreamer::isAllowed() const { return environment_.settings->flag(allowedKey, true); }
+bool AudioStreamer::isAllowed() const { return environment_.settings->get(allowedKey); }
 
 AudioFrame AudioStreamer::stateFrame(std::string_view text) const {
     return AudioFrame::state(std::string(text), environment_.clock->now());
@@ -56,7 +56,7 @@ bool AudioStreamer::isAttached(const ListenerPtr& listener) const {
 }
 
 std::vector<AudioStreamer::ListenerPtr> AudioStreamer::allListeners() {
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     std::vector<ListenerPtr> all;
     for (const auto& [identity, listener] : listeners_) all.push_back(listener);
     return all;
@@ -74,7 +74,7 @@ void AudioStreamer::attach(const std::shared_ptr<ListenConnection>& connection, 
     ListenerPtr listener;
     bool isNew = false;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         ListenerPtr& slot = listeners_[connection->identity()];
         if (!slot) {
             slot = std::make_shared<Listener>();
@@ -105,7 +105,7 @@ void AudioStreamer::detach(const void* connection) {
     std::string name;
     bool nobodyLeft = false;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         const auto found = listeners_.find(connection);
         if (found == listeners_.end()) return;
         name = found->second->name;
@@ -129,7 +129,7 @@ void AudioStreamer::setAllowed(bool allowed) {
         return;
     }
     {
-        std::lock_guard order(sendOrder_);
+        MutexLock order(sendOrder_);
         for (const auto& listener : allListeners()) sendDirectly(stateFrame(notAllowedText), {listener});
     }
     control_->post([weak = weak_from_this()] {
@@ -144,7 +144,7 @@ void AudioStreamer::restart() {
         if (!self) return;
         bool anyone = false;
         {
-            std::lock_guard lock(self->lock_);
+            MutexLock lock(self->lock_);
             anyone = !self->listeners_.empty();
         }
         if (!anyone || !self->isAllowed()) {
@@ -152,7 +152,7 @@ void AudioStreamer::restart() {
             return;
         }
         {
-            std::lock_guard lock(self->lock_);
+            MutexLock lock(self->lock_);
             self->lastState_.reset();
         }
         self->capture_->start();
@@ -164,11 +164,11 @@ void AudioStreamer::restart() {
 void AudioStreamer::stopNow() {
     capture_->stop();
     {
-        std::lock_guard lock(encodeLock_);
+        MutexLock lock(encodeLock_);
         encoder_.reset();
         pending_.clear();
     }
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     lastState_.reset();
     for (const auto& [identity, listener] : listeners_) {
         listener->queue.clear();
@@ -180,12 +180,12 @@ void AudioStreamer::stopNow() {
 void AudioStreamer::encodeAndSend(const PcmBuffer& buffer, std::uint64_t captureTime) {
     bool anyoneHears = false;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         anyoneHears = std::any_of(listeners_.begin(), listeners_.end(),
                                   [](const auto& entry) { return !entry.second->isPaused; });
     }
     if (!anyoneHears || !isAllowed()) {
-        std::lock_guard lock(encodeLock_);
+        MutexLock lock(encodeLock_);
         pending_.clear();
         return;
     }
@@ -193,7 +193,7 @@ void AudioStreamer::encodeAndSend(const PcmBuffer& buffer, std::uint64_t capture
     if (!frame) return;
     std::vector<ListenerPtr> hearing;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         lastState_.reset();
         for (const auto& [identity, listener] : listeners_)
             if (!listener->isPaused) hearing.push_back(listener);
@@ -203,7 +203,7 @@ void AudioStreamer::encodeAndSend(const PcmBuffer& buffer, std::uint64_t capture
 
 // Encoding one buffer and building its frame happen under one hold of the encode lock.
 std::optional<AudioStreamer::Frame> AudioStreamer::encodeBuffer(const PcmBuffer& buffer, std::uint64_t captureTime) {
-    std::lock_guard lock(encodeLock_);
+    MutexLock lock(encodeLock_);
     const auto output = encoder_.encode(buffer);
     if (!output) return std::nullopt;
     if (pending_.empty()) pendingAt_ = captureTime;
@@ -233,7 +233,7 @@ AudioStreamer::Frame AudioStreamer::build() {
     frame.header.sequence = sequence_;
     bool attachedSince = false;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         attachedSince = std::exchange(wantsDescribe_, false);
     }
     const auto format = untilDescribe_ < 1 || attachedSince ? encoder_.describedFormat() : std::nullopt;
@@ -261,7 +261,7 @@ void AudioStreamer::enqueue(const Frame& frame, const std::vector<ListenerPtr>& 
     std::vector<ListenerPtr> ready;
     std::int64_t dropped = 0;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         for (const auto& listener : to) {
             if (!isAttached(listener) || !isAllowed() || listener->isPaused) continue;
             listener->queue.push_back({data, seconds});
@@ -281,10 +281,10 @@ void AudioStreamer::enqueue(const Frame& frame, const std::vector<ListenerPtr>& 
 // At most one frame a listener is in flight; its completion sends the next. Once listening is
 // switched off no waiting frame leaves, so none follows the state frame that says so.
 void AudioStreamer::pump(const ListenerPtr& listener) {
-    std::lock_guard order(sendOrder_);
+    MutexLock order(sendOrder_);
     std::shared_ptr<const Bytes> data;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         if (!isAttached(listener) || listener->isWriting || listener->queue.empty() || !isAllowed()) return;
         data = std::move(listener->queue.front().data);
         listener->queuedSeconds = std::max(0.0, listener->queuedSeconds - listener->queue.front().seconds);
@@ -297,7 +297,7 @@ void AudioStreamer::pump(const ListenerPtr& listener) {
         const auto listener = held.lock();
         if (!self || !listener) return;
         {
-            std::lock_guard lock(self->lock_);
+            MutexLock lock(self->lock_);
             listener->isWriting = false;
         }
         if (written) self->pump(listener);
@@ -314,9 +314,9 @@ void AudioStreamer::sendDirectly(const AudioFrame& frame, const std::vector<List
     const auto data = std::make_shared<const Bytes>(std::move(*bytes));
     std::vector<ListenerPtr> attached;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         std::copy_if(to.begin(), to.end(), std::back_inserter(attached),
-                     [&](const auto& listener) { return isAttached(listener); });
+                     [&](const auto& listener) REQUIRES(lock_) { return isAttached(listener); });
     }
     for (const auto& listener : attached) {
         listener->connection->send(
@@ -331,7 +331,7 @@ void AudioStreamer::sendDirectly(const AudioFrame& frame, const std::vector<List
 // A failed send ends the listener it was for, not one that took its connection's place.
 void AudioStreamer::detachFailed(const ListenerPtr& listener) {
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         if (!isAttached(listener)) return;
     }
     detach(listener->connection->identity());
@@ -340,7 +340,7 @@ void AudioStreamer::detachFailed(const ListenerPtr& listener) {
 // From capture: a text repeating the last one reaches nobody.
 void AudioStreamer::sendState(const std::string& text) {
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         if (lastState_ == text) return;
         lastState_ = text;
     }

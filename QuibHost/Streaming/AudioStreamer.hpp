@@ -5,7 +5,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,8 +18,10 @@
 #include "QuibHost/Streaming/SystemAudio.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/HostWords.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/AudioFrame.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/ListenHelloPayload.hpp"
@@ -44,7 +45,7 @@ class AudioStreamer final : public AudioStreamerService, public std::enable_shar
 public:
     static constexpr std::string_view queueLabel = "com.brenmoor.quib.host.listen";
     // Whether phones may listen; absent, or not a Boolean, reads as allowed.
-    static constexpr std::string_view allowedKey = "quib.listen.allowed";
+    static constexpr auto allowedKey = setting<"quib.listen.allowed">;
     static constexpr std::string_view notAllowedText =
         said<capitalised<HostWords::thisComputer>, " is set not to send its audio">;
     // The audio a listener may have waiting behind the frame in flight; the newest frame is
@@ -126,7 +127,7 @@ private:
     void start();
     void encodeAndSend(const PcmBuffer& buffer, std::uint64_t captureTime);
     std::optional<Frame> encodeBuffer(const PcmBuffer& buffer, std::uint64_t captureTime);
-    Frame build();
+    Frame build() REQUIRES(encodeLock_);
     void enqueue(const Frame& frame, const std::vector<ListenerPtr>& to);
     void pump(const ListenerPtr& listener);
     void detachFailed(const ListenerPtr& listener);
@@ -134,7 +135,7 @@ private:
     void sendState(const std::string& text);
     void restart();
     void stopNow();
-    bool isAttached(const ListenerPtr& listener) const;  // lock_ held
+    bool isAttached(const ListenerPtr& listener) const REQUIRES(lock_);
     std::vector<ListenerPtr> allListeners();
     AudioFrame stateFrame(std::string_view text) const;
 
@@ -146,20 +147,20 @@ private:
 
     // Held while a frame is handed to a connection, before lock_, so that frames and the state
     // of the switch being turned off reach each connection in the order they were decided.
-    std::mutex sendOrder_;
-    mutable std::mutex lock_;
+    Mutex sendOrder_;
+    mutable Mutex lock_;
     // Under lock_ (and every listener's fields):
-    std::map<const void*, ListenerPtr> listeners_;
-    bool wantsDescribe_ = false;  // a listener attached since the last frame was built
-    std::optional<std::string> lastState_;
+    std::map<const void*, ListenerPtr> listeners_ GUARDED_BY(lock_);
+    bool wantsDescribe_ GUARDED_BY(lock_) = false;  // a listener attached since the last frame was built
+    std::optional<std::string> lastState_ GUARDED_BY(lock_);
 
-    std::mutex encodeLock_;
+    Mutex encodeLock_;
     // Under encodeLock_:
-    AudioEncoder encoder_;
-    std::vector<Bytes> pending_;   // packets not yet in a frame
-    std::uint64_t pendingAt_ = 0;  // capture time of the buffer that began `pending_`
-    std::uint32_t sequence_ = 0;   // of the last frame built
-    std::int64_t untilDescribe_ = 0;
+    AudioEncoder encoder_ GUARDED_BY(encodeLock_);
+    std::vector<Bytes> pending_ GUARDED_BY(encodeLock_);   // packets not yet in a frame
+    std::uint64_t pendingAt_ GUARDED_BY(encodeLock_) = 0;  // capture time of the buffer that began `pending_`
+    std::uint32_t sequence_ GUARDED_BY(encodeLock_) = 0;   // of the last frame built
+    std::int64_t untilDescribe_ GUARDED_BY(encodeLock_) = 0;
 };
 
 }  // namespace quib

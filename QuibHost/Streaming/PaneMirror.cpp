@@ -69,19 +69,48 @@ std::shared_ptr<PaneMirror> PaneMirror::create(Config config) {
 PaneMirror::PaneMirror(Passkey, Config config)
     : onFrame_(std::move(config.onFrame)),
       tmux_(std::move(config.tmux)),
+      control_(std::move(config.control)),
       clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
       instrumentation_(config.instrumentation ? *config.instrumentation : Instrumentation::shared()),
       queue_(std::string(queueLabel), clock_) {}
 
 // What the queue still holds finds the generation moved on, and does nothing.
 PaneMirror::~PaneMirror() {
-    std::lock_guard lock(handOverLock_);
+    MutexLock lock(handOverLock_);
     ++generation_;
 }
 
+std::vector<std::vector<std::string>> PaneMirror::commands(const std::string& pane) {
+    return {{"display-message", "-p", "-t", pane, "-F", "#{pane_width} #{pane_height}"},
+            {"capture-pane", "-p", "-e", "-t", pane}};
+}
+
 std::vector<std::string> PaneMirror::arguments(const std::string& pane) {
-    return {"display-message", "-p", "-t", pane, "-F", "#{pane_width} #{pane_height}", ";",
-            "capture-pane",    "-p", "-e", "-t", pane};
+    auto pair = commands(pane);
+    std::vector<std::string> joined = std::move(pair[0]);
+    joined.push_back(";");
+    joined.insert(joined.end(), pair[1].begin(), pair[1].end());
+    return joined;
+}
+
+// tmux prints each row of the contents on a line of its own; a run ends the last one with a line
+// feed, as a control client does each line. The size and the rows come from one list, which
+// tmux runs without a change of the pane between its commands.
+std::optional<std::string> PaneMirror::printed(const std::vector<TmuxControl::Reply>& replies) {
+    using State = TmuxControl::Reply::State;
+    if (replies.size() != 2) return std::nullopt;
+    for (const auto& reply : replies)
+        if (reply.state != State::answered || !reply.ok) return std::nullopt;
+    const auto& size = replies[0];
+    const auto& contents = replies[1];
+    if (size.lines != 1) return std::nullopt;
+    const auto rows = parse(size.output).rows;
+    if (!rows || *rows < 0 || static_cast<std::uint64_t>(*rows) != contents.lines) return std::nullopt;
+    std::string output;
+    output.reserve(size.output.size() + contents.output.size() + 2);
+    output.append(size.output).append(1, '\n').append(contents.output).append(1, '\n');
+    if (!unicode::isValidUtf8(output)) return std::string();
+    return output;
 }
 
 PaneMirror::Picture PaneMirror::parse(std::string_view output) {
@@ -102,7 +131,7 @@ PaneMirror::Picture PaneMirror::parse(std::string_view output) {
 void PaneMirror::start(std::string pane, std::string title) {
     Polling polling{0, std::move(pane), std::move(title), MonoTime()};
     {
-        std::lock_guard lock(handOverLock_);
+        MutexLock lock(handOverLock_);
         polling.generation = ++generation_;
     }
     queue_.post([this, polling = std::move(polling)]() mutable { begin(std::move(polling)); });
@@ -110,7 +139,7 @@ void PaneMirror::start(std::string pane, std::string title) {
 
 void PaneMirror::stop() {
     {
-        std::lock_guard lock(handOverLock_);
+        MutexLock lock(handOverLock_);
         ++generation_;
     }
     queue_.post([this] { nextPoll_.cancel(); });
@@ -123,7 +152,7 @@ void PaneMirror::invalidate() {
 // A start that a later start or stop has overtaken is skipped altogether.
 void PaneMirror::begin(Polling polling) {
     {
-        std::lock_guard lock(handOverLock_);
+        MutexLock lock(handOverLock_);
         if (polling.generation != generation_) return;
     }
     nextPoll_.cancel();
@@ -139,7 +168,7 @@ void PaneMirror::pollThenWait(const Polling& polling) {
     const MonoTime due = polling.origin + periods * interval;
     nextPoll_ = queue_.postAfter(due - now, [this, polling] {
         {
-            std::lock_guard lock(handOverLock_);
+            MutexLock lock(handOverLock_);
             if (polling.generation != generation_) return;
         }
         pollThenWait(polling);
@@ -147,7 +176,7 @@ void PaneMirror::pollThenWait(const Polling& polling) {
 }
 
 void PaneMirror::poll(const Polling& polling) {
-    const Reading reading = read(tmux_, polling.pane, polling.title, *clock_);
+    const Reading reading = read(tmux_, control_.get(), polling.pane, polling.title, *clock_);
     if (instrumentation_.isEnabled()) {
         instrumentation_.add(sampleSeries, static_cast<std::uint64_t>(reading.ran.count()));
         instrumentation_.flushIfWindowElapsed();
@@ -157,11 +186,15 @@ void PaneMirror::poll(const Polling& polling) {
 
 // A failed run gives a state "tmux: " and the runner's text, whose digest is of that text alone;
 // a picture's digest also covers the numbers of its size line.
-PaneMirror::Reading PaneMirror::read(const Tmux& tmux, const std::string& pane, const std::string& title,
-                                     const Clock& clock) {
+PaneMirror::Reading PaneMirror::read(const Tmux& tmux, TmuxControl* control, const std::string& pane,
+                                     const std::string& title, const Clock& clock) {
     const MonoTime started = clock.now();
     // The text is tmux's own, blank last rows and final line feeds included.
-    auto outcome = tmux.runUntrimmed(arguments(pane));
+    std::optional<Subprocess::Result> outcome;
+    if (control) {
+        if (auto output = throughControl(*control, pane)) outcome = Subprocess::Result{true, std::move(*output)};
+    }
+    if (!outcome) outcome = tmux.runUntrimmed(arguments(pane));
     const MonoTime ended = clock.now();
     Reading reading;
     reading.ran = ended - started;
@@ -183,10 +216,22 @@ PaneMirror::Reading PaneMirror::read(const Tmux& tmux, const std::string& pane, 
     return reading;
 }
 
+// A client whose two answers came whole but do not add up is out of step with tmux: what it
+// still has to say would be taken for the answers of later commands, so it is let go.
+std::optional<std::string> PaneMirror::throughControl(TmuxControl& control, const std::string& pane) {
+    const auto replies = control.runList(commands(pane));
+    auto output = printed(replies);
+    const auto whole = [](const TmuxControl::Reply& reply) {
+        return reply.state == TmuxControl::Reply::State::answered && reply.ok;
+    };
+    if (!output && replies.size() == 2 && whole(replies[0]) && whole(replies[1])) control.discard();
+    return output;
+}
+
 // Under the hand-over lock, so that a start or stop waits for a frame being handed on, and no
 // frame of an overtaken poll follows it.
 void PaneMirror::handOn(const Reading& reading, const Polling& polling) {
-    std::lock_guard lock(handOverLock_);
+    MutexLock lock(handOverLock_);
     if (polling.generation != generation_) return;
     if (lastDigest_ == reading.digest) return;
     lastDigest_ = reading.digest;

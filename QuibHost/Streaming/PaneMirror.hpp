@@ -3,25 +3,31 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Platform/Tmux/Tmux.hpp"
+#include "Platform/Tmux/TmuxControl.hpp"
 #include "QuibHost/Streaming/PaneSource.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Shared/Instrumentation.hpp"
 
 namespace quib {
 
-// Shows a tmux pane to viewers as text. Ten times a second one tmux run gives the pane's size and
-// its visible contents with the escape sequences of colours and attributes; a picture that
-// differs from the last one handed on becomes a text frame (columns, rows, the text as payload),
-// and a failed run becomes a state frame "tmux: " and tmux's complaint. An idle pane costs one
-// tmux run per poll and sends nothing.
+// Shows a tmux pane to viewers as text. Ten times a second one pair of tmux commands gives the
+// pane's size and its visible contents with the escape sequences of colours and attributes; a
+// picture that differs from the last one handed on becomes a text frame (columns, rows, the text
+// as payload), and a failure becomes a state frame "tmux: " and tmux's complaint. An idle pane
+// costs one exchange per poll and sends nothing.
+//
+// The pair goes through the kept control client when there is one, so that a poll starts no
+// process; when the client cannot answer it whole (it is not there, it ended or fell silent, its
+// answer does not add up, or tmux refused a command), the poll runs tmux once instead. Either way
+// the picture is the same, byte for byte, and a failure is said in a run's words.
 //
 // Everything runs on the queue "com.brenmoor.quib.host.pane": the polls, one at a time, and the
 // frame handler. A poll that takes long (up to tmux's 5 s limit) delays the next one: the next
@@ -44,9 +50,11 @@ public:
 
     struct Config {
         FrameHandler onFrame;                        // required
-        Tmux tmux;                                   // where tmux is found and how it runs
+        Tmux tmux;                                   // where tmux is found and how a poll runs it
         std::shared_ptr<Clock> clock = nullptr;      // none: the system clock
         Instrumentation* instrumentation = nullptr;  // none: the shared one
+        // Where polls go first; none: every poll runs tmux.
+        std::shared_ptr<TmuxControl> control = nullptr;
     };
 
     // What one poll read: the numbers of the size line (columns and rows first) and the text.
@@ -59,7 +67,7 @@ public:
     };
 
     // One poll's work before anything is handed on: the frame of the pane, or of tmux's
-    // complaint, with its digest and how long tmux took.
+    // complaint, with its digest and how long tmux took to answer.
     struct Reading {
         ViewFrame frame;
         Bytes payload;
@@ -80,10 +88,20 @@ public:
     // tmux's output read as the size line ("80 24": the numbers among the pieces between blanks)
     // and, after its line feed, the text, every line feed kept.
     static Picture parse(std::string_view output);
-    // The one tmux run of a poll: the pane's size on a line of its own, then its contents.
+    // The two commands of a poll: the pane's size on a line of its own, then its contents.
+    static std::vector<std::vector<std::string>> commands(const std::string& pane);
+    // The same pair as one run of tmux, joined by tmux's separator.
     static std::vector<std::string> arguments(const std::string& pane);
-    // Runs tmux once for `pane` and reads what it said into a frame titled `title`.
-    static Reading read(const Tmux& tmux, const std::string& pane, const std::string& title, const Clock& clock);
+    // What one run would have printed, rebuilt from the control client's answers to the pair:
+    // the size line, a line feed, then each row and a line feed. None unless both commands were
+    // answered and ok and the size is one line whose second number is the count of rows that
+    // came: an answer cut short, or out of step, is no picture. Bytes that are not UTF-8 give
+    // nothing, as a run does.
+    static std::optional<std::string> printed(const std::vector<TmuxControl::Reply>& replies);
+    // Asks tmux once for `pane`, through `control` when it answers and through a run when it
+    // does not (or there is none), and reads the answer into a frame titled `title`.
+    static Reading read(const Tmux& tmux, TmuxControl* control, const std::string& pane, const std::string& title,
+                        const Clock& clock);
 
 private:
     struct Polling {
@@ -97,14 +115,16 @@ private:
     void pollThenWait(const Polling& polling);
     void poll(const Polling& polling);
     void handOn(const Reading& reading, const Polling& polling);
+    static std::optional<std::string> throughControl(TmuxControl& control, const std::string& pane);
 
     const FrameHandler onFrame_;
     const Tmux tmux_;
+    const std::shared_ptr<TmuxControl> control_;
     const std::shared_ptr<Clock> clock_;
     Instrumentation& instrumentation_;
 
-    std::mutex handOverLock_;       // held while a frame is handed on; guards generation_
-    std::uint64_t generation_ = 0;  // bumped by every start and stop, and at the end
+    Mutex handOverLock_;                                      // held while a frame is handed on
+    std::uint64_t generation_ GUARDED_BY(handOverLock_) = 0;  // bumped by every start and stop, and at the end
 
     // The queue's alone.
     std::optional<std::uint64_t> lastDigest_;

@@ -53,9 +53,7 @@ std::int64_t PanelStreamer::ViewClient::clampedSide(std::int64_t side) {
 
 double PanelStreamer::readViewerAllowance(const Settings* settings) {
     if (!settings) return defaultViewerAllowance;
-    return settings->realWhere(
-        viewerAllowanceKey, [](double seconds) { return seconds > 0 && seconds < 2; },
-        "must be a number of seconds above 0 and below 2", defaultViewerAllowance);
+    return settings->get(viewerAllowanceKey);
 }
 
 PanelStreamer::Demand PanelStreamer::demandOf(const std::map<const void*, ViewClient>& clients) {
@@ -112,6 +110,7 @@ PanelStreamer::PanelStreamer(Passkey, Config config)
       encoder_(std::move(config.encoder)),
       clock_(config.clock ? std::move(config.clock) : SystemClock::shared()),
       tmux_(std::move(config.tmux)),
+      tmuxControl_(std::move(config.tmuxControl)),
       viewerAllowance_(readViewerAllowance(config.settings.get())),
       interfaces_(config.interfaces ? std::move(config.interfaces) : [] { return InterfaceAddresses::list(); }),
       instrumentation_(config.instrumentation ? *config.instrumentation : Instrumentation::shared()),
@@ -135,7 +134,7 @@ void PanelStreamer::begin() {
     const PaneSource::FrameHandler onPane =
         whilePresent([this](const ViewFrame& frame, const Bytes& payload) { paneFrame(frame, payload); });
     if (makeMirror_) mirror_ = makeMirror_(onPane);
-    else mirror_ = PaneMirror::create({onPane, tmux_, clock_});
+    else mirror_ = PaneMirror::create({onPane, tmux_, clock_, nullptr, std::move(tmuxControl_)});
     makeCapture_ = nullptr;
     makeMirror_ = nullptr;
     watchTargets();
@@ -155,7 +154,7 @@ void PanelStreamer::attach(std::shared_ptr<ViewConnection> connection, const Vie
     std::shared_ptr<ViewConnection> added;
     std::int64_t applied = 0;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         const void* identity = connection->identity();
         if (auto known = clients_.find(identity); known != clients_.end()) {
             changed = known->second.adopt(hello);
@@ -181,7 +180,7 @@ void PanelStreamer::attach(std::shared_ptr<ViewConnection> connection, const Vie
 void PanelStreamer::detach(const void* identity) {
     bool remain = false;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         if (clients_.erase(identity) == 0) return;
         remain = !clients_.empty();
     }
@@ -204,7 +203,7 @@ std::optional<Rect> PanelStreamer::pointableWindowFrame() {
     if (!frame) return std::nullopt;
     SentWindow sent;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         sent = sentWindow_;
     }
     if (sent.generation != capture_->currentGeneration()) return std::nullopt;
@@ -215,7 +214,7 @@ std::optional<Rect> PanelStreamer::pointableWindowFrame() {
 void PanelStreamer::sendState(const std::string& reason, bool canOpen) {
     ViewFrame frame;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         if (lastState_ == reason) return;
         lastState_ = reason;
         frame = ViewFrame::state(reason, currentTitle_, canOpen, clock_->now());
@@ -228,7 +227,7 @@ void PanelStreamer::sendState(const std::string& reason, bool canOpen) {
 // before is worth saying again.
 void PanelStreamer::paneFrame(const ViewFrame& frame, const Bytes& payload) {
     if (!send(frame, payload, SendPolicy::text, [this] { mirror_->invalidate(); })) return;
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     lastState_.reset();
 }
 
@@ -260,7 +259,7 @@ bool PanelStreamer::send(const ViewFrame& frame, const Bytes& payload, SendPolic
 std::vector<std::shared_ptr<ViewConnection>> PanelStreamer::chooseReceivers(const ViewFrame& frame, SendPolicy policy,
                                                                             Handed& handed) {
     std::vector<std::shared_ptr<ViewConnection>> receivers;
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     const std::int64_t budget = pacer_.inFlightByteBudget();
     for (auto& [identity, client] : clients_) {
         if (policy == SendPolicy::video) {
@@ -290,7 +289,7 @@ void PanelStreamer::sendCompleted(const std::weak_ptr<ViewConnection>& to, const
     bool remain = false;
     bool resumed = false;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         const auto connection = to.lock();
         auto client = connection ? clients_.find(connection->identity()) : clients_.end();
         if (client == clients_.end() || client->second.connection != connection) return;
@@ -314,7 +313,7 @@ void PanelStreamer::sendCompleted(const std::weak_ptr<ViewConnection>& to, const
 // A lower ceiling cuts the rate at once; a higher one only lets later raises go further.
 void PanelStreamer::refreshCeiling() {
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         const bool peerToPeer = std::any_of(clients_.begin(), clients_.end(),
                                             [](const auto& entry) { return isPeerToPeer(entry.second.interfaceName); });
         const std::int64_t wanted = peerToPeer ? peerToPeerCeiling : ceiling;

@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -14,6 +13,7 @@
 
 #include "Platform/DesktopServices.hpp"
 #include "Platform/Tmux/Tmux.hpp"
+#include "Platform/Tmux/TmuxControl.hpp"
 #include "Platform/VideoSessionFactory.hpp"
 #include "QuibHost/Connection/ViewConnection.hpp"
 #include "QuibHost/Streaming/PaneSource.hpp"
@@ -27,9 +27,11 @@
 #include "Runtime/Executor.hpp"
 #include "Runtime/Geometry.hpp"
 #include "Runtime/InterfaceAddresses.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/ViewFrame.hpp"
 #include "Shared/ViewHelloPayload.hpp"
@@ -68,8 +70,8 @@ public:
     static constexpr std::int64_t idleWidth = 1179;
     static constexpr std::int64_t idleHeight = 2556;
     static constexpr std::chrono::milliseconds targetDebounce{120};
-    static constexpr std::string_view viewerAllowanceKey = "quib.viewerAllowance";
-    static constexpr double defaultViewerAllowance = 0.12;
+    static constexpr auto viewerAllowanceKey = setting<"quib.viewerAllowance">;
+    static constexpr double defaultViewerAllowance = viewerAllowanceKey.rule().fallback;
     // A viewer that has taken nothing for this long, with frames in flight, no longer holds the
     // others to its size nor to key frames until it takes something again.
     static constexpr std::chrono::seconds stallLimit{3};
@@ -122,6 +124,8 @@ public:
         std::shared_ptr<Clock> clock = nullptr;                 // none: the system clock
         std::shared_ptr<Settings> settings = nullptr;           // read once, for "quib.viewerAllowance"
         Tmux tmux = Tmux();                                     // whether tmux is there
+        // The kept tmux client the pane mirror polls through; none: each poll runs tmux.
+        std::shared_ptr<TmuxControl> tmuxControl = nullptr;
         // Make the window capture and the pane mirror, once, with the streamer's handlers.
         std::function<std::shared_ptr<PanelCapture>(PanelCapture::FrameHandler, PanelCapture::StateHandler)>
             makeCapture = nullptr;
@@ -245,6 +249,7 @@ private:
     const std::shared_ptr<PanelEncoder> encoder_;
     const std::shared_ptr<Clock> clock_;
     const Tmux tmux_;
+    std::shared_ptr<TmuxControl> tmuxControl_;  // the mirror's, once it is made
     const double viewerAllowance_;
     const std::function<std::vector<InterfaceAddresses::Entry>()> interfaces_;
     Instrumentation& instrumentation_;
@@ -264,20 +269,20 @@ private:
     std::vector<Subscription> cancellables_;
     std::optional<std::optional<std::uint32_t>> lastPinned_;
 
-    mutable std::mutex lock_;  // guards everything below
-    std::map<const void*, ViewClient> clients_;
-    std::int64_t encodesInFlight_ = 0;
-    VideoPacer pacer_{ceiling};
-    MonoTime lastHandOver_{};  // zero: no video frame handed over yet
-    SentWindow sentWindow_;
+    mutable Mutex lock_;  // guards everything below
+    std::map<const void*, ViewClient> clients_ GUARDED_BY(lock_);
+    std::int64_t encodesInFlight_ GUARDED_BY(lock_) = 0;
+    VideoPacer pacer_ GUARDED_BY(lock_){ceiling};
+    MonoTime lastHandOver_ GUARDED_BY(lock_){};  // zero: no video frame handed over yet
+    SentWindow sentWindow_ GUARDED_BY(lock_);
     // Each stop of the source begins a new epoch; a picture of an earlier one is not counted
     // back or shown.
-    std::int64_t sourceEpoch_ = 0;
-    std::int64_t appliedRate_ = ceiling;  // what the encoder was last given
+    std::int64_t sourceEpoch_ GUARDED_BY(lock_) = 0;
+    std::int64_t appliedRate_ GUARDED_BY(lock_) = ceiling;  // what the encoder was last given
     // A picture was turned away at the gate: the window may have changed since the last one
     // shown, and an idle window sends no other, so a fresh one is asked for once there is room.
-    bool pictureTurnedAway_ = false;
-    MonoTime lastReportAt_{};
+    bool pictureTurnedAway_ GUARDED_BY(lock_) = false;
+    MonoTime lastReportAt_ GUARDED_BY(lock_){};
     // The capture queue's alone.
     std::int64_t lastEncodedGeneration_ = -1;
     std::string currentTitle_;

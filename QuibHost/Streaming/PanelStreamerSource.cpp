@@ -3,6 +3,7 @@
 
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "Runtime/HostWords.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SecureRandom.hpp"
 
 namespace quib {
@@ -61,7 +62,7 @@ void PanelStreamer::stopSource() {
 void PanelStreamer::applySource() {
     std::optional<Demand> demand;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         if (!clients_.empty()) demand = demandOf(clients_);
     }
     if (!demand) {
@@ -70,7 +71,7 @@ void PanelStreamer::applySource() {
     }
     const QuibTarget target = targets_->safeActiveTarget().value_or(focusedSubstitute());
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         currentTitle_ = target.name;
         if (target.pinnedWindowTitle && !target.pinnedWindowTitle->empty())
             currentTitle_ += std::string(titleSeparator) + *target.pinnedWindowTitle;
@@ -108,7 +109,7 @@ void PanelStreamer::stopSourceNow() {
     capture_->stop();
     encoder_->invalidate();
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         encodesInFlight_ = 0;
         ++sourceEpoch_;
         pacer_.reset();

@@ -8,6 +8,7 @@
 
 #include "QuibHost/Streaming/PanelStreamer.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -67,7 +68,7 @@ bool PanelStreamer::needsKeyframe() {
     bool stallsChanged = false;
     std::vector<std::string> stalledNow;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         const MonoTime now = clock_->now();
         const std::int64_t budget = pacer_.inFlightByteBudget();
         for (auto& [identity, client] : clients_) {
@@ -88,7 +89,7 @@ bool PanelStreamer::needsKeyframe() {
 // At most one picture in the encoder, and only when some viewer can take what comes out: one
 // with nothing in flight, or with one frame smaller than the byte budget.
 std::optional<PanelStreamer::Rates> PanelStreamer::passGate(std::int64_t& epoch) {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     const std::int64_t budget = pacer_.inFlightByteBudget();
     const bool ready = std::any_of(clients_.begin(), clients_.end(), [budget](const auto& entry) {
         const ViewClient& client = entry.second;
@@ -108,7 +109,7 @@ std::optional<PanelStreamer::Rates> PanelStreamer::passGate(std::int64_t& epoch)
 // count was already cleared.
 bool PanelStreamer::encodeFinished(const Encoding& encoding) {
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         if (encoding.epoch != sourceEpoch_) return false;
         encodesInFlight_ = std::max<std::int64_t>(0, encodesInFlight_ - 1);
     }
@@ -118,7 +119,7 @@ bool PanelStreamer::encodeFinished(const Encoding& encoding) {
 
 void PanelStreamer::askAgainIfTurnedAway() {
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         if (!std::exchange(pictureTurnedAway_, false)) return;
     }
     capture_->requestFrame();
@@ -129,7 +130,7 @@ void PanelStreamer::videoEncoded(const Encoding& encoding, std::optional<PanelEn
     if (!encodeFinished(encoding) || !output) return;
     std::string title;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         title = currentTitle_;
         lastState_.reset();
     }
@@ -147,13 +148,13 @@ void PanelStreamer::videoEncoded(const Encoding& encoding, std::optional<PanelEn
 }
 
 void PanelStreamer::noteSent(std::int64_t generation, bool isKeyframe) {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (isKeyframe && generation != sentWindow_.generation) sentWindow_ = {generation, clock_->now()};
 }
 
 void PanelStreamer::noteVideoDelivered(std::int64_t bytes, double seconds, double interval) {
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         pacer_.noteDelivered(bytes, seconds, interval);
     }
     askAgainIfTurnedAway();
@@ -164,7 +165,7 @@ void PanelStreamer::noteVideoDelivered(std::int64_t bytes, double seconds, doubl
 // A frame nobody could take: everyone needs a key frame, and the link is congested.
 void PanelStreamer::noteVideoDropped() {
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         for (auto& [identity, client] : clients_) client.missedFrame = true;
         pacer_.noteDropped();
     }
@@ -178,7 +179,7 @@ void PanelStreamer::applyRateIfDue(bool logged) {
     Rates rates;
     std::vector<std::shared_ptr<ViewConnection>> connections;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         const std::int64_t rate = pacer_.bitrate();
         const bool atBound = rate == pacer_.ceiling() || rate == VideoPacer::floor;
         if (rate == appliedRate_ || (!atBound && std::llabs(rate - appliedRate_) * 8 < appliedRate_)) return;
@@ -198,7 +199,7 @@ void PanelStreamer::reportRate() {
     double frameRate = 0;
     std::optional<double> goodput;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         const MonoTime now = clock_->now();
         if (lastReportAt_ != MonoTime() && now - lastReportAt_ < std::chrono::seconds(1)) return;
         lastReportAt_ = now;

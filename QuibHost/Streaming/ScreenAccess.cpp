@@ -12,7 +12,7 @@ bool ScreenAccess::isGranted() const { return permissions_ && permissions_->scre
 void ScreenAccess::requestOnceIfNeeded() {
     if (isGranted()) return;
     {
-        std::lock_guard lock(requestedOnce_);
+        MutexLock lock(requestedOnce_);
         if (hasRequested_) return;
         hasRequested_ = true;
     }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 
 #include "Platform/Permissions.hpp"
 #include "Runtime/HostWords.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -34,8 +34,8 @@ private:
     void request() const;
 
     std::shared_ptr<Permissions> permissions_;
-    std::mutex requestedOnce_;  // guards hasRequested_
-    bool hasRequested_ = false;
+    Mutex requestedOnce_;  // guards hasRequested_
+    bool hasRequested_ GUARDED_BY(requestedOnce_) = false;
 };
 
 }  // namespace quib

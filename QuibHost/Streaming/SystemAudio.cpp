@@ -22,7 +22,7 @@ SystemAudio::SystemAudio(Passkey, Environment environment, BufferHandler onBuffe
 
 // Tasks still queued find the object gone and do nothing; a running stream stops as it goes.
 SystemAudio::~SystemAudio() {
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     watchdog_.cancel();
 }
 
@@ -32,7 +32,7 @@ void SystemAudio::report(std::string_view text) const {
 
 void SystemAudio::start() {
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         const bool wanted = wantsStream_;
         wantsStream_ = true;
         if (wanted) return;
@@ -45,7 +45,7 @@ void SystemAudio::start() {
         return;
     }
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         wantsStream_ = false;
     }
     if (environment_.screenAccess) environment_.screenAccess->requestOnceIfNeeded();
@@ -55,7 +55,7 @@ void SystemAudio::start() {
 void SystemAudio::stop() {
     std::shared_ptr<AudioCapture::Stream> taken;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         watchdog_.cancel();
         ++watchdogGeneration_;
         wantsStream_ = false;
@@ -69,7 +69,7 @@ void SystemAudio::stop() {
 void SystemAudio::openStream() {
     std::uint64_t attempt = 0;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         if (isOpening_ || stream_ || !wantsStream_) return;
         isOpening_ = true;
         attempt = ++attempts_;
@@ -103,7 +103,7 @@ void SystemAudio::finishOpening(std::uint64_t attempt, AudioCapture::Opening ope
             break;
         case AudioCapture::Opening::Status::running: keepStream(attempt, std::move(opening.stream)); break;
     }
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     isOpening_ = false;
 }
 
@@ -112,7 +112,7 @@ void SystemAudio::finishOpening(std::uint64_t attempt, AudioCapture::Opening ope
 void SystemAudio::keepStream(std::uint64_t attempt, std::shared_ptr<AudioCapture::Stream> stream) {
     bool keep = false;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         keep = wantsStream_ && stoppedEarly_ != attempt;
         if (keep) {
             stream_ = stream;
@@ -130,7 +130,7 @@ void SystemAudio::keepStream(std::uint64_t attempt, std::shared_ptr<AudioCapture
 // On the audio queue. Buffers of a stream not yet kept, or no longer, are dropped.
 void SystemAudio::handleBuffer(std::uint64_t attempt, const PcmBuffer& buffer) {
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         if (!stream_ || streamAttempt_ != attempt) return;
     }
     const std::uint64_t captureTime = UptimeClock::nanos(*environment_.clock);
@@ -148,7 +148,7 @@ void SystemAudio::handleStop(std::uint64_t attempt, const std::string& reason) {
     quibLog().error("listen: stream stopped ", pub(reason));
     std::shared_ptr<AudioCapture::Stream> ended;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         if (stream_ && streamAttempt_ == attempt) ended = std::move(stream_);
         else if (isOpening_ && attempts_ == attempt) stoppedEarly_ = attempt;
     }
@@ -157,7 +157,7 @@ void SystemAudio::handleStop(std::uint64_t attempt, const std::string& reason) {
 }
 
 void SystemAudio::startWatchdog() {
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     watchdog_.cancel();
     scheduleWatchdog(environment_.clock->now() + watchdogInterval, ++watchdogGeneration_);
 }
@@ -176,7 +176,7 @@ void SystemAudio::scheduleWatchdog(MonoTime deadline, std::uint64_t generation) 
 void SystemAudio::watchdogFired(MonoTime deadline, std::uint64_t generation) {
     bool reopen = false;
     {
-        std::lock_guard lock(lock_);
+        MutexLock lock(lock_);
         if (generation != watchdogGeneration_) return;
         // Every 2 s from the first firing; firings missed (a machine asleep) are not made up.
         MonoTime next = deadline + watchdogInterval;

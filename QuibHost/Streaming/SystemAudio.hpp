@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +12,7 @@
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/HostWords.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 
 namespace quib {
@@ -73,7 +73,7 @@ private:
     void handleBuffer(std::uint64_t attempt, const PcmBuffer& buffer);
     void handleStop(std::uint64_t attempt, const std::string& reason);
     void startWatchdog();
-    void scheduleWatchdog(MonoTime deadline, std::uint64_t generation);
+    void scheduleWatchdog(MonoTime deadline, std::uint64_t generation) REQUIRES(lock_);
     void watchdogFired(MonoTime deadline, std::uint64_t generation);
     void report(std::string_view text) const;
 
@@ -83,16 +83,16 @@ private:
     std::shared_ptr<SerialQueue> queue_;
     std::shared_ptr<SerialQueue> openings_;
 
-    std::mutex lock_;
+    Mutex lock_;
     // Under lock_:
-    std::shared_ptr<AudioCapture::Stream> stream_;  // set only once its capture has started
-    std::uint64_t streamAttempt_ = 0;               // the opening that made stream_
-    bool wantsStream_ = false;
-    bool isOpening_ = false;
-    std::uint64_t attempts_ = 0;
-    std::uint64_t stoppedEarly_ = 0;  // an opening whose stream ended before it was kept
-    Cancellable watchdog_;
-    std::uint64_t watchdogGeneration_ = 0;
+    std::shared_ptr<AudioCapture::Stream> stream_ GUARDED_BY(lock_);  // set only once its capture has started
+    std::uint64_t streamAttempt_ GUARDED_BY(lock_) = 0;               // the opening that made stream_
+    bool wantsStream_ GUARDED_BY(lock_) = false;
+    bool isOpening_ GUARDED_BY(lock_) = false;
+    std::uint64_t attempts_ GUARDED_BY(lock_) = 0;
+    std::uint64_t stoppedEarly_ GUARDED_BY(lock_) = 0;  // an opening whose stream ended before it was kept
+    Cancellable watchdog_ GUARDED_BY(lock_);
+    std::uint64_t watchdogGeneration_ GUARDED_BY(lock_) = 0;
 
     std::optional<PcmFormat> format_;  // on the audio queue only
 };

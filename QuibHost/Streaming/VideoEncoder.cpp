@@ -45,7 +45,7 @@ VideoSession::Rates VideoEncoder::rates(std::int64_t bitRate, double frameRate) 
 
 bool VideoEncoder::prepare(std::int64_t width, std::int64_t height, std::int64_t bitRate, double frameRate) {
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         if (session_ && width_ == width && height_ == height) return true;
     }
     invalidate();
@@ -65,7 +65,7 @@ bool VideoEncoder::prepare(std::int64_t width, std::int64_t height, std::int64_t
         return false;
     }
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         session_ = std::move(session);
         packager_ = std::make_shared<VideoPackager>(codec);
         codec_ = codec;
@@ -84,7 +84,7 @@ bool VideoEncoder::encode(std::shared_ptr<const PixelBuffer> picture, MonoTime p
     submission.instrumentation = &instrumentation_;
     submission.output = std::move(output);
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         if (!session_) return false;
         // Pictures come only when the window changes, so the interval is kept in time, not frames.
         const MonoTime now = clock_->now();
@@ -138,14 +138,14 @@ void VideoEncoder::finish(const std::shared_ptr<VideoEncoder>& encoder, const Su
 }
 
 void VideoEncoder::noteKeyframe() {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     lastKeyframeAt_ = clock_->now();
 }
 
 void VideoEncoder::invalidate() {
     std::shared_ptr<VideoSession> session;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         session = std::move(session_);
         session_ = nullptr;
         packager_ = nullptr;
@@ -158,14 +158,14 @@ void VideoEncoder::invalidate() {
 void VideoEncoder::updateRate(std::int64_t bitRate, double frameRate) {
     std::shared_ptr<VideoSession> session;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         session = session_;
     }
     if (session) session->setRates(rates(bitRate, frameRate));
 }
 
 void VideoEncoder::forceKeyframe() {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     forceKeyframe_ = true;
 }
 

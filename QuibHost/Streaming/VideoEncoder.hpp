@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "QuibHost/Streaming/PanelEncoder.hpp"
 #include "Runtime/Bytes.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/ViewFrame.hpp"
 
@@ -87,14 +87,14 @@ private:
     std::shared_ptr<Clock> clock_;
     Instrumentation& instrumentation_;
 
-    std::mutex lock_;  // guards everything below
-    std::shared_ptr<VideoSession> session_;
-    std::shared_ptr<VideoPackager> packager_;  // of the session
-    std::int64_t width_ = 0;
-    std::int64_t height_ = 0;
-    ViewFrame::Codec codec_ = ViewFrame::Codec::hevc;
-    bool forceKeyframe_ = true;
-    MonoTime lastKeyframeAt_;
+    Mutex lock_;  // guards everything below
+    std::shared_ptr<VideoSession> session_ GUARDED_BY(lock_);
+    std::shared_ptr<VideoPackager> packager_ GUARDED_BY(lock_);  // of the session
+    std::int64_t width_ GUARDED_BY(lock_) = 0;
+    std::int64_t height_ GUARDED_BY(lock_) = 0;
+    ViewFrame::Codec codec_ GUARDED_BY(lock_) = ViewFrame::Codec::hevc;
+    bool forceKeyframe_ GUARDED_BY(lock_) = true;
+    MonoTime lastKeyframeAt_ GUARDED_BY(lock_);
 };
 
 }  // namespace quib

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Required.hpp"
 
@@ -62,9 +63,7 @@ WindowCapture::~WindowCapture() {
 
 double WindowCapture::readMaxEncodedSide(const Settings* settings) {
     if (!settings) return defaultMaxEncodedSide;
-    return settings->realWhere(
-        maxEncodedSideKey, [](double side) { return side >= smallestMaxEncodedSide; }, "must be a number from 640 up",
-        defaultMaxEncodedSide);
+    return settings->get(maxEncodedSideKey);
 }
 
 double WindowCapture::maxEncodedSide(const Settings* settings) {
@@ -76,7 +75,7 @@ void WindowCapture::start(std::optional<std::string> bundleID, std::optional<std
                           std::int64_t maxWidth, std::int64_t maxHeight, const Rect& crop) {
     std::uint64_t session = 0;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         request_ = Request{std::move(bundleID), windowID, maxWidth, maxHeight, crop};
         pinnedSeen_ = false;
         session = session_;
@@ -92,7 +91,7 @@ void WindowCapture::start(std::optional<std::string> bundleID, std::optional<std
 
 void WindowCapture::stop() {
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         ++session_;
         ++watchdogEpoch_;
         watching_ = false;
@@ -103,12 +102,12 @@ void WindowCapture::stop() {
 
 void WindowCapture::requestFrame() {
     {
-        std::lock_guard lock(frameLock_);
+        MutexLock lock(frameLock_);
         wantsFrame_ = true;
     }
     std::shared_ptr<WindowStream> stream;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         stream = stream_;
     }
     // A window that does not change gives no pictures of its own accord.
@@ -123,24 +122,24 @@ std::optional<UnitSpot> WindowCapture::pointerInWindow() const {
 }
 
 std::optional<Rect> WindowCapture::windowFrame() const {
-    std::lock_guard lock(frameLock_);
+    MutexLock lock(frameLock_);
     return resolvedFrame_;
 }
 
 std::int64_t WindowCapture::currentGeneration() const {
-    std::lock_guard lock(frameLock_);
+    MutexLock lock(frameLock_);
     return generation_;
 }
 
 std::optional<double> WindowCapture::cornerFraction() const {
-    std::lock_guard lock(frameLock_);
+    MutexLock lock(frameLock_);
     return resolvedCorner_;
 }
 
 // The watchdog keeps its rhythm on the clock: each tick arms the next before it hands its pass
 // to the capture queue, and a tick that comes too late for the next one is not made up.
 void WindowCapture::startWatchdog() {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     ++watchdogEpoch_;
     watching_ = true;
     watchdog_.cancel();
@@ -157,7 +156,7 @@ void WindowCapture::armWatchdog() {
 void WindowCapture::watchdogFired(std::uint64_t epoch) {
     std::uint64_t session = 0;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (!watching_ || epoch != watchdogEpoch_) return;
         nextTick_ += watchdogPeriod;
         if (nextTick_ <= clock_->now()) nextTick_ = clock_->now() + watchdogPeriod;
@@ -171,17 +170,18 @@ void WindowCapture::watchdogFired(std::uint64_t epoch) {
 
 void WindowCapture::tick(std::uint64_t epoch, std::uint64_t session) {
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (!watching_ || epoch != watchdogEpoch_) return;
     }
     if (beginPass()) postPass(false, session);
 }
 
 void WindowCapture::didOutput(std::uint64_t token, const WindowStream::Sample& sample) {
+    assertOn(*queue_);
     Rect crop;
     std::int64_t generation = 0;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (token == 0 || token != streamToken_) return;  // a replaced stream's, or none runs
         crop = appliedCrop_;
         generation = streamGeneration_;
@@ -191,7 +191,7 @@ void WindowCapture::didOutput(std::uint64_t token, const WindowStream::Sample& s
     // A sample without a picture cannot answer a request for one: the request waits.
     if (!sample.picture) return;
     {
-        std::lock_guard lock(frameLock_);
+        MutexLock lock(frameLock_);
         if (wantsFrame_) wantsFrame_ = false;
         else if (sample.status != WindowStream::FrameStatus::complete) return;
     }
@@ -199,8 +199,9 @@ void WindowCapture::didOutput(std::uint64_t token, const WindowStream::Sample& s
 }
 
 void WindowCapture::didStop(std::uint64_t token, const std::string& description) {
+    assertOn(*queue_);
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (token == 0 || token != streamToken_) return;  // one the host stopped or replaced
         stream_.reset();
         streamToken_ = 0;
@@ -214,9 +215,10 @@ void WindowCapture::didStop(std::uint64_t token, const std::string& description)
 // Nothing failed: the window closed. Its number may already name another window, which the
 // pass posted here finds, or the watchdog's next one.
 void WindowCapture::didGo(std::uint64_t token) {
+    assertOn(*queue_);
     std::uint64_t session = 0;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (token == 0 || token != streamToken_) return;
         session = session_;
     }

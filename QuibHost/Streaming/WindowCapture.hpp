@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,8 +17,10 @@
 #include "QuibHost/Streaming/ScreenAccess.hpp"
 #include "QuibHost/Streaming/WindowCorner.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/UnitSpot.hpp"
 
@@ -51,9 +52,8 @@ public:
     static constexpr std::string_view queueLabel = "com.brenmoor.quib.host.capture";
     static constexpr std::string_view passQueueLabel = "com.brenmoor.quib.host.capture.resolve";
     static constexpr Duration watchdogPeriod = std::chrono::milliseconds(1500);
-    static constexpr std::string_view maxEncodedSideKey = "quib.maxEncodedSide";
-    static constexpr double defaultMaxEncodedSide = 2560;
-    static constexpr double smallestMaxEncodedSide = 640;
+    static constexpr auto maxEncodedSideKey = setting<"quib.maxEncodedSide">;
+    static constexpr double defaultMaxEncodedSide = maxEncodedSideKey.rule().fallback;
     // The frontmost app while the screen is locked.
     static constexpr std::string_view loginWindowID = "com.apple.loginwindow";
     // The whole window in unit coordinates.
@@ -178,7 +178,7 @@ private:
 
     // The watchdog (WindowCapture.cpp).
     void startWatchdog();
-    void armWatchdog();  // with stateLock_ held
+    void armWatchdog() REQUIRES(stateLock_);
     void watchdogFired(std::uint64_t epoch);
     void tick(std::uint64_t epoch, std::uint64_t session);
 
@@ -201,43 +201,43 @@ private:
     const FrameHandler onFrame_;
     const StateHandler onState_;
 
-    std::mutex resolveLock_;  // guards isResolving_
-    bool isResolving_ = false;
+    Mutex resolveLock_;  // guards isResolving_
+    bool isResolving_ GUARDED_BY(resolveLock_) = false;
 
-    mutable std::mutex stateLock_;  // guards everything down to frameLock_
-    Request request_;
-    std::uint64_t session_ = 0;  // counts stop()s: a pass of an earlier session changes nothing
-    std::shared_ptr<WindowStream> stream_;
+    mutable Mutex stateLock_;  // guards everything down to frameLock_
+    Request request_ GUARDED_BY(stateLock_);
+    std::uint64_t session_ GUARDED_BY(stateLock_) = 0;  // counts stop()s: a pass of an earlier session changes nothing
+    std::shared_ptr<WindowStream> stream_ GUARDED_BY(stateLock_);
     // The stream whose samples count: set while it opens, cleared when it stops; 0 for none.
-    std::uint64_t streamToken_ = 0;
-    std::uint64_t lastToken_ = 0;
-    std::int64_t streamGeneration_ = 0;  // the generation of that stream's pictures
-    std::optional<std::uint32_t> windowID_;
+    std::uint64_t streamToken_ GUARDED_BY(stateLock_) = 0;
+    std::uint64_t lastToken_ GUARDED_BY(stateLock_) = 0;
+    std::int64_t streamGeneration_ GUARDED_BY(stateLock_) = 0;  // the generation of that stream's pictures
+    std::optional<std::uint32_t> windowID_ GUARDED_BY(stateLock_);
     // Who owns that window: a window of another app or process that takes its number is another
     // window.
-    std::optional<WindowSource::Owner> windowOwner_;
+    std::optional<WindowSource::Owner> windowOwner_ GUARDED_BY(stateLock_);
     // The process behind the pinned number when it was first seen since the last start; a window
     // of another process under that number is not the one picked.
-    bool pinnedSeen_ = false;
-    std::optional<std::int64_t> pinnedProcess_;
-    OutputSize configuredSize_;
-    Rect configuredRect_;
-    Rect appliedCrop_ = wholeWindow;
-    bool isLocked_ = false;
-    std::uint64_t watchdogEpoch_ = 0;  // changes when the watchdog starts or stops
-    bool watching_ = false;
-    MonoTime nextTick_{};
-    Cancellable watchdog_;
+    bool pinnedSeen_ GUARDED_BY(stateLock_) = false;
+    std::optional<std::int64_t> pinnedProcess_ GUARDED_BY(stateLock_);
+    OutputSize configuredSize_ GUARDED_BY(stateLock_);
+    Rect configuredRect_ GUARDED_BY(stateLock_);
+    Rect appliedCrop_ GUARDED_BY(stateLock_) = wholeWindow;
+    bool isLocked_ GUARDED_BY(stateLock_) = false;
+    std::uint64_t watchdogEpoch_ GUARDED_BY(stateLock_) = 0;  // changes when the watchdog starts or stops
+    bool watching_ GUARDED_BY(stateLock_) = false;
+    MonoTime nextTick_ GUARDED_BY(stateLock_){};
+    Cancellable watchdog_ GUARDED_BY(stateLock_);
 
     // Only on the capture queue.
     std::map<std::int64_t, std::int64_t> statusCounts_;
     MonoTime windowStart_;
 
-    mutable std::mutex frameLock_;  // guards the four below; nothing else is taken or called under it
-    std::optional<Rect> resolvedFrame_;
-    std::int64_t generation_ = 0;
-    std::optional<double> resolvedCorner_;
-    bool wantsFrame_ = false;
+    mutable Mutex frameLock_;  // guards the four below; nothing else is taken or called under it
+    std::optional<Rect> resolvedFrame_ GUARDED_BY(frameLock_);
+    std::int64_t generation_ GUARDED_BY(frameLock_) = 0;
+    std::optional<double> resolvedCorner_ GUARDED_BY(frameLock_);
+    bool wantsFrame_ GUARDED_BY(frameLock_) = false;
 };
 
 }  // namespace quib

@@ -7,6 +7,7 @@
 #include "QuibHost/Streaming/WindowCapture.hpp"
 #include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 namespace {
@@ -113,14 +114,14 @@ WindowStream::Configuration WindowCapture::configuration(OutputSize size, const 
 }
 
 bool WindowCapture::beginPass() {
-    std::lock_guard lock(resolveLock_);
+    MutexLock lock(resolveLock_);
     if (isResolving_) return false;
     isResolving_ = true;
     return true;
 }
 
 void WindowCapture::endPass() {
-    std::lock_guard lock(resolveLock_);
+    MutexLock lock(resolveLock_);
     isResolving_ = false;
 }
 
@@ -132,7 +133,7 @@ void WindowCapture::postPass(bool restartIfNeeded, std::uint64_t session) {
 }
 
 bool WindowCapture::isCurrent(std::uint64_t session) const {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     return session == session_;
 }
 
@@ -145,7 +146,7 @@ void WindowCapture::resolveAndApply(bool restartIfNeeded, std::uint64_t session)
     PassGuard guard(*this);
     Request request;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (session != session_) return;
         request = request_;
     }
@@ -174,7 +175,7 @@ std::optional<WindowSource::Window> WindowCapture::resolveWindow(const Request& 
     if (!app) return std::nullopt;
     const bool locked = *app == loginWindowID;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         isLocked_ = locked;
     }
     if (locked) {
@@ -203,7 +204,7 @@ bool WindowCapture::isPinnedWindow(const WindowSource::Window& window, const Req
     if (request.bundleID && (!window.owner || window.owner->bundleID != *request.bundleID)) return false;
     const std::optional<std::int64_t> process =
         window.owner ? std::optional<std::int64_t>(window.owner->processID) : std::nullopt;
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     if (!pinnedSeen_) {
         pinnedSeen_ = true;
         pinnedProcess_ = process;
@@ -217,7 +218,7 @@ void WindowCapture::applyNoWindow(bool restartIfNeeded, const Request& request, 
     bool running = false;
     bool locked = false;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         running = stream_ != nullptr;
         locked = isLocked_;
     }
@@ -234,14 +235,14 @@ bool WindowCapture::reconfigure(const WindowSource::Window& window, OutputSize s
     std::shared_ptr<WindowStream> stream;
     std::uint64_t token = 0;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (!stream_ || windowID_ != window.number || windowOwner_ != window.owner) return false;
         stream = stream_;
         token = streamToken_;
     }
     noteWindow(window, source, false);
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (size == configuredSize_ && source == configuredRect_) return true;
         configuredSize_ = size;
         configuredRect_ = source;
@@ -259,7 +260,7 @@ bool WindowCapture::reconfigure(const WindowSource::Window& window, OutputSize s
 void WindowCapture::didUpdate(std::uint64_t token, OutputSize size, const Rect& source, const Rect& applied,
                               const Result<void>& done) {
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (token != streamToken_) return;
         if (done) {
             appliedCrop_ = applied;
@@ -282,7 +283,7 @@ void WindowCapture::openStream(const WindowSource::Window& window, OutputSize si
     noteWindow(window, source, true, &generation);
     std::uint64_t token = 0;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (session != session_) return;
         token = ++lastToken_;
         streamToken_ = token;
@@ -290,7 +291,7 @@ void WindowCapture::openStream(const WindowSource::Window& window, OutputSize si
         appliedCrop_ = applied;
     }
     {
-        std::lock_guard lock(frameLock_);
+        MutexLock lock(frameLock_);
         wantsFrame_ = true;  // the first picture of a new stream goes out whatever its status
     }
     std::weak_ptr<WindowCapture> weak = weak_from_this();
@@ -306,7 +307,7 @@ void WindowCapture::openStream(const WindowSource::Window& window, OutputSize si
     auto opened = windows_->openStream(window.number, configuration(size, source), queue_, std::move(handlers));
     bool kept = false;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (opened && session == session_ && token == streamToken_) {
             stream_ = *opened;
             windowID_ = window.number;
@@ -330,7 +331,7 @@ void WindowCapture::noteWindow(const WindowSource::Window& window, const Rect& s
     const double shownWidth = source == Rect{} ? window.frame.width : source.width;
     const auto corner =
         corner_.radiusFraction(window.frame.width, window.frame.height, shownWidth, windows_->windowCornerRadius());
-    std::lock_guard lock(frameLock_);
+    MutexLock lock(frameLock_);
     if (newGeneration) ++generation_;
     if (generation) *generation = generation_;
     resolvedFrame_ = window.frame;
@@ -341,7 +342,7 @@ void WindowCapture::noteWindow(const WindowSource::Window& window, const Rect& s
 void WindowCapture::stopStreamOnly(std::uint64_t onlyToken) {
     std::shared_ptr<WindowStream> old;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (onlyToken != 0 && onlyToken != streamToken_) return;
         old = std::move(stream_);
         stream_.reset();
@@ -352,7 +353,7 @@ void WindowCapture::stopStreamOnly(std::uint64_t onlyToken) {
         configuredRect_ = {};
     }
     {
-        std::lock_guard lock(frameLock_);
+        MutexLock lock(frameLock_);
         resolvedFrame_.reset();
         resolvedCorner_.reset();
         ++generation_;

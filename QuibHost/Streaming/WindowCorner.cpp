@@ -1,7 +1,5 @@
 #include "QuibHost/Streaming/WindowCorner.hpp"
 
-#include <limits>
-
 namespace quib {
 
 std::optional<double> WindowCorner::radiusFraction(double width, double height, double shownWidth,
@@ -12,10 +10,9 @@ std::optional<double> WindowCorner::radiusFraction(double width, double height, 
 }
 
 std::optional<double> WindowCorner::radius(std::optional<double> desktopRadius) const {
-    const auto inRange = [](double r) { return r > 0 && r < radiusLimit; };
-    const double set = settings_->realWhere(radiusKey, inRange, "must be a number above 0 and below 40",
-                                            std::numeric_limits<double>::quiet_NaN());
-    if (inRange(set)) return set;
+    // The row has no fallback of its own: the desktop's radius stands in.
+    const double set = settings_->get(radiusKey);
+    if (radiusKey.rule().accepts(set)) return set;
     return desktopRadius;
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 
 namespace quib {
 
@@ -14,10 +15,9 @@ namespace quib {
 // the one the desktop gives its windows, which may be none (square corners, as on X11).
 class WindowCorner {
 public:
-    static constexpr std::string_view radiusKey = "quib.windowCornerRadius";
+    static constexpr auto radiusKey = setting<"quib.windowCornerRadius">;
     // The corners of a desktop that rounds its windows the usual way.
     static constexpr double defaultRadius = 16.8;
-    static constexpr double radiusLimit = 40;  // radii from here up are not accepted
 
     explicit WindowCorner(std::shared_ptr<Settings> settings) : settings_(std::move(settings)) {}
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <mutex>
 #include <set>
 
 #include "Platform/Freedesktop/DesktopEntries.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Required.hpp"
 #include "Runtime/WorkerThread.hpp"
 
@@ -153,14 +153,14 @@ std::map<std::uint32_t, Bytes> WindowListing::previews(const std::vector<MacWind
     }
     std::map<std::uint32_t, Bytes> pictures;
     if (jobs.empty() || !jpeg_) return pictures;
-    std::mutex lock;
+    Mutex lock;
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t at = next++; at < jobs.size(); at = next++) {
             if (clock_->now() >= deadline) continue;
             auto picture = preview(jobs[at]);
             if (!picture || clock_->now() >= deadline) continue;
-            std::lock_guard hold(lock);
+            MutexLock hold(lock);
             pictures.emplace(jobs[at].number, std::move(*picture));
         }
     };

@@ -181,7 +181,7 @@ std::optional<AttachmentInbox::Refusal> AttachmentInbox::checkImage(std::span<co
 AttachmentInbox::Opened AttachmentInbox::create(const fs::path& folder, const AttachmentFrame& frame) {
     std::string name = "quib-" + stamp() + "-" + countedFromOne(frame.index) + "." +
                        std::string(AttachmentFrame::fileExtension(frame.format));
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     for (std::uint64_t k = 1;; ++k) {
         fs::path path = folder / ("." + name + "." + std::to_string(k) + std::string(temporarySuffix));
         auto fd = std::make_unique<FileDescriptor>(
@@ -247,7 +247,7 @@ AttachmentInbox::Written AttachmentInbox::place(const fs::path& temporary) {
     const auto dot = name.rfind('.');
     const std::string base = name.substr(0, dot);
     const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     for (std::uint64_t k = 1;; ++k) {
         const std::string candidate = base + (k == 1 ? "" : "-" + std::to_string(k)) + extension;
         const fs::path path = temporary.parent_path() / candidate;
@@ -282,7 +282,7 @@ std::string AttachmentInbox::stamp() const {
 void AttachmentInbox::prune() {
     const auto& folder = directory();
     if (!folder) return;
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     std::vector<Entry> entries = listFiles(*folder);
     const WallTime cutoff = config_.clock->wallNow() - maxAge;
     std::erase_if(entries, [&](const Entry& entry) {

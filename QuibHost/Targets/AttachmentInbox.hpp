@@ -13,6 +13,7 @@
 #include "Platform/FileRevealer.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/FileDescriptor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Shared/AttachmentFrame.hpp"
 
 namespace quib {
@@ -148,7 +149,7 @@ private:
     Config config_;
     mutable std::once_flag located_;
     mutable std::optional<std::filesystem::path> directory_;
-    std::mutex lock_;  // naming and creation of a file; the whole of a prune
+    Mutex lock_;  // naming and creation of a file; the whole of a prune
 };
 
 }  // namespace quib

@@ -37,7 +37,7 @@ void DeliveryLog::record(const DeliveryReceipt& receipt) {
     const auto& file = fileURL();
     if (!file) return;
     const std::string text = line(receipt, config_.clock->wallNow());
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     const FileDescriptor fd(::open(file->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
     if (fd.isOpen()) (void)fd.writeAll(text);
 }
@@ -46,7 +46,7 @@ Result<std::filesystem::path> DeliveryLog::reveal() {
     const auto& file = fileURL();
     if (!file) return fail("The delivery log has no folder to live in.");
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         create(*file, "");
     }
     if (config_.revealer) {

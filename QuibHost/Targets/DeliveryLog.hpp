@@ -9,6 +9,7 @@
 
 #include "Platform/FileRevealer.hpp"
 #include "Runtime/Clock.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Shared/DeliveryReceipt.hpp"
 
 namespace quib {
@@ -58,7 +59,7 @@ private:
     Config config_;
     mutable std::once_flag located_;
     mutable std::optional<std::filesystem::path> fileURL_;
-    std::mutex lock_;  // serialises every append and creation
+    Mutex lock_;  // serialises every append and creation
 };
 
 }  // namespace quib

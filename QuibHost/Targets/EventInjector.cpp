@@ -23,7 +23,7 @@ EventInjector::EventInjector(Passkey, Config config)
                            ? std::move(config.pasteboardQueue)
                            : std::make_shared<SerialQueue>("com.brenmoor.quib.host.pasteboard", clock_)),
       // Read once: a change of the setting takes effect at the next start.
-      followsWindows_(config.settings ? config.settings->flag(followPointerKey, true) : true) {}
+      followsWindows_(config.settings ? config.settings->get(followPointerKey) : true) {}
 
 EventInjector::~EventInjector() = default;
 
@@ -44,14 +44,14 @@ void EventInjector::watchDisplays() {
 }
 
 bool EventInjector::isPaused() const {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     return paused_;
 }
 
 // Nothing may stay pressed, and no gesture stay open, while injection is off.
 void EventInjector::setPaused(bool paused) {
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         paused_ = paused;
     }
     if (!paused) return;
@@ -60,14 +60,14 @@ void EventInjector::setPaused(bool paused) {
 }
 
 bool EventInjector::apiDisabled() const {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     return apiDisabled_;
 }
 
 bool EventInjector::revalidateTrust() {
     const std::int32_t error = desktop_.accessibility->focusedElementError();
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         apiDisabled_ = error == AccessibilityProbe::apiDisabled;
     }
     return isTrusted();
@@ -76,7 +76,7 @@ bool EventInjector::revalidateTrust() {
 bool EventInjector::isTrusted() const { return permissions_ && permissions_->accessibilityTrusted() && !apiDisabled(); }
 
 void EventInjector::clearDisplayCache() {
-    std::lock_guard lock(displayLock_);
+    MutexLock lock(displayLock_);
     cachedDisplayRects_.reset();
     ++displayGeneration_;
 }
@@ -86,14 +86,14 @@ void EventInjector::clearDisplayCache() {
 std::shared_ptr<const std::vector<Rect>> EventInjector::displayRects() {
     std::uint64_t generation = 0;
     {
-        std::lock_guard lock(displayLock_);
+        MutexLock lock(displayLock_);
         if (cachedDisplayRects_) return cachedDisplayRects_;
         generation = displayGeneration_;
     }
     auto bounds = desktop_.displays->activeDisplayBounds();
     if (!bounds || bounds->empty()) return std::make_shared<const std::vector<Rect>>();
     auto rects = std::make_shared<const std::vector<Rect>>(std::move(*bounds));
-    std::lock_guard lock(displayLock_);
+    MutexLock lock(displayLock_);
     if (generation == displayGeneration_) cachedDisplayRects_ = rects;
     return rects;
 }

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,8 +15,10 @@
 #include "QuibHost/Targets/TargetOutcome.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Runtime/Sleeper.hpp"
 #include "Shared/AttachmentFrame.hpp"
 #include "Shared/Instrumentation.hpp"
@@ -36,7 +37,7 @@ namespace quib {
 // an event is posted, and never together.
 class EventInjector final : public EventInjectorService, public std::enable_shared_from_this<EventInjector> {
 public:
-    static constexpr std::string_view followPointerKey = "quib.followPointer";
+    static constexpr auto followPointerKey = setting<"quib.followPointer">;
     static constexpr Duration scrollPhaseTimeout = std::chrono::milliseconds(400);
     static constexpr Duration pasteboardRestoreDelay = std::chrono::milliseconds(350);
     // How long another app gets to take the pasteboard's new contents, and between repeated presses.
@@ -128,23 +129,24 @@ private:
     std::shared_ptr<Executor> pasteboardQueue_;
     const bool followsWindows_;
 
-    mutable std::mutex stateLock_;  // guards the four below
-    bool paused_ = false;
-    std::set<MouseButton> heldButtons_;
-    bool apiDisabled_ = false;
-    ScrollPhaseState scrollPhase_;
+    mutable Mutex stateLock_;  // guards the four below
+    bool paused_ GUARDED_BY(stateLock_) = false;
+    std::set<MouseButton> heldButtons_ GUARDED_BY(stateLock_);
+    bool apiDisabled_ GUARDED_BY(stateLock_) = false;
+    ScrollPhaseState scrollPhase_ GUARDED_BY(stateLock_);
 
-    std::mutex displayLock_;                                       // guards the two below
-    std::shared_ptr<const std::vector<Rect>> cachedDisplayRects_;  // none: ask the desktop
-    std::uint64_t displayGeneration_ = 0;  // bumped by every change, so a stale query is not cached
+    Mutex displayLock_;
+    std::shared_ptr<const std::vector<Rect>> cachedDisplayRects_ GUARDED_BY(displayLock_);  // none: ask the desktop
+    // Bumped by every change, so a stale query is not cached.
+    std::uint64_t displayGeneration_ GUARDED_BY(displayLock_) = 0;
 
-    std::mutex pasteboardLock_;  // guards the four below
-    std::int64_t pasteGeneration_ = 0;
-    std::optional<std::vector<PasteboardItem>> savedItems_;
+    Mutex pasteboardLock_;  // guards the four below
+    std::int64_t pasteGeneration_ GUARDED_BY(pasteboardLock_) = 0;
+    std::optional<std::vector<PasteboardItem>> savedItems_ GUARDED_BY(pasteboardLock_);
     // The desktop's selection, for pastes into windows that paste only that: what it held before
     // the first such paste of a run, and its count after the last one.
-    std::optional<std::vector<PasteboardItem>> savedSelection_;
-    std::int64_t selectionCount_ = 0;
+    std::optional<std::vector<PasteboardItem>> savedSelection_ GUARDED_BY(pasteboardLock_);
+    std::int64_t selectionCount_ GUARDED_BY(pasteboardLock_) = 0;
 
     Subscription displayWatch_;
 };

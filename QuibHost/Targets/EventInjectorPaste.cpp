@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 namespace {
@@ -82,7 +83,7 @@ void EventInjector::pasteWriting(std::vector<PasteboardItem> items) {
         desktop_.selection && desktop_.events->focusPastesSelection() ? desktop_.selection.get() : nullptr;
     std::int64_t generation = 0;
     {
-        std::lock_guard lock(pasteboardLock_);
+        MutexLock lock(pasteboardLock_);
         generation = ++pasteGeneration_;
         if (!savedItems_) savedItems_ = pasteboard.items();
         if (selection && !savedSelection_) savedSelection_ = selection->items();
@@ -90,7 +91,7 @@ void EventInjector::pasteWriting(std::vector<PasteboardItem> items) {
     if (selection) {
         selection->write(items);
         const std::int64_t count = selection->changeCount();
-        std::lock_guard lock(pasteboardLock_);
+        MutexLock lock(pasteboardLock_);
         selectionCount_ = count;
     }
     pasteboard.write(std::move(items));
@@ -110,7 +111,7 @@ void EventInjector::scheduleRestore(std::int64_t generation, std::int64_t change
 // Only the last paste of a run restores, and only when nothing else has used the pasteboard
 // since that paste: a copy made meanwhile is the user's and stays.
 void EventInjector::restore(std::int64_t generation, std::int64_t changeCount) {
-    std::lock_guard lock(pasteboardLock_);
+    MutexLock lock(pasteboardLock_);
     if (generation != pasteGeneration_) return;
     const auto putBack = [](Pasteboard& pasteboard, std::optional<std::vector<PasteboardItem>> saved,
                             std::int64_t count) {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "QuibHost/Targets/EventInjector.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Shared/PointerLanding.hpp"
 
 namespace quib {
@@ -71,9 +72,10 @@ struct MoveMarks {
 InputEvent EventInjector::pointerEvent(Point location) const {
     std::optional<MouseButton> dragging;
     {
-        std::lock_guard lock(stateLock_);
-        const auto held = std::find_if(buttonOrder.begin(), buttonOrder.end(),
-                                       [this](MouseButton button) { return heldButtons_.contains(button); });
+        MutexLock lock(stateLock_);
+        const auto held =
+            std::find_if(buttonOrder.begin(), buttonOrder.end(),
+                         [this](MouseButton button) REQUIRES(stateLock_) { return heldButtons_.contains(button); });
         if (held != buttonOrder.end()) dragging = *held;
     }
     if (dragging) return InputEvent::mouse(dragType(*dragging), location, buttonNumber(*dragging));
@@ -121,7 +123,7 @@ void EventInjector::point(Point to) {
 void EventInjector::follow(const Rect& window) {
     if (isPaused() || !followsWindows_) return;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (!heldButtons_.empty()) return;
     }
     const Point current = desktop_.pointer->pointerLocation();
@@ -132,7 +134,7 @@ void EventInjector::click(MouseButton button, ClickPhase phase, std::int64_t cli
     if (isPaused()) return;
     const auto press = [&](bool down) {
         post(button, down, clickCount);
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (down) heldButtons_.insert(button);
         else heldButtons_.erase(button);
     };
@@ -151,7 +153,7 @@ void EventInjector::post(MouseButton button, bool down, std::int64_t clickCount)
 void EventInjector::releaseAllButtons() {
     std::set<MouseButton> taken;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         taken.swap(heldButtons_);
     }
     postUps(taken);
@@ -161,7 +163,7 @@ void EventInjector::releaseAllButtons() {
 void EventInjector::release(const std::set<MouseButton>& buttons) {
     std::set<MouseButton> taken;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         for (MouseButton button : buttons) {
             if (heldButtons_.erase(button) > 0) taken.insert(button);
         }
@@ -176,7 +178,7 @@ void EventInjector::postUps(const std::set<MouseButton>& buttons) {
 }
 
 void EventInjector::resetScrollPhase() {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     scrollPhase_ = ScrollPhaseState{};
 }
 
@@ -184,7 +186,7 @@ void EventInjector::resetScrollPhase() {
 // scrolls with no phase messages still begins with `began` and goes on with `changed`.
 EventInjector::Stamp EventInjector::stampForScroll() {
     const MonoTime now = clock_->now();
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     ScrollPhaseState& state = scrollPhase_;
     if ((state.gesture || state.momentum) && state.lastEventAt < now - scrollPhaseTimeout) state = ScrollPhaseState{};
     state.lastEventAt = now;
@@ -217,7 +219,7 @@ void EventInjector::scroll(double dx, double dy) {
 void EventInjector::scroll(ScrollGesturePhase phase) {
     if (isPaused()) return;
     const MonoTime now = clock_->now();
-    std::unique_lock lock(stateLock_);
+    UniqueLock lock(stateLock_);
     ScrollPhaseState& state = scrollPhase_;
     switch (phase) {
         case ScrollGesturePhase::began: state = {GesturePhase::began, std::nullopt, false, now}; return;

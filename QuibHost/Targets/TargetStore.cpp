@@ -26,7 +26,7 @@ std::shared_ptr<TargetStore> TargetStore::create(Config config) {
     Loaded loaded = load(config);
     const bool firstRun = loaded.targets.empty();
     // A stored id is taken even when no target has it; lookups of it simply find nothing.
-    std::optional<std::string> active = config.settings->string(activeKey);
+    std::optional<std::string> active = config.settings->get(activeKey);
     if (!active && !loaded.targets.empty()) active = loaded.targets.front().id;
     auto store =
         std::make_shared<TargetStore>(Passkey{}, std::move(config), std::move(loaded.targets), std::move(active));
@@ -51,7 +51,7 @@ TargetStore::TargetStore(Passkey, Config config, std::vector<QuibTarget> targets
 
 // A value of another type than bytes reads as nothing stored.
 TargetStore::Loaded TargetStore::load(const Config& config) {
-    const auto data = config.settings->bytes(defaultsKey);
+    const auto data = config.settings->get(defaultsKey);
     if (!data) return {};
     auto decoded = QuibCoder::decodeStored<std::vector<QuibTarget>>(textOf(*data));
     if (decoded) return {std::move(*decoded), true};
@@ -65,8 +65,7 @@ void TargetStore::setUndecodableAside(const Config& config, const Bytes& data, c
     std::string where = "nowhere";
     if (auto copy = backUp(config, data)) where = copy->string();
     else if (auto side = config.settings->setAside(defaultsKey)) where = "the setting " + *side;
-    quibLog().error("saved targets did not decode (", pub(reason), "); raw JSON copied to ", pub(where),
-                    " before reseeding");
+    quibLog().error(pub(defaultsKey.row().ignoredLine({}, reason, where)));
 }
 
 // "targets-<UTC time with '-' for ':'>.json" in the delivery log's folder.
@@ -82,7 +81,7 @@ std::optional<std::filesystem::path> TargetStore::backUp(const Config& config, c
 // Panes are seeded on a first run, or when no saved target is a tmux one and seeding has never
 // been evaluated with tmux available.
 TargetStore::Seeding TargetStore::decideSeeding(bool firstRun) const {
-    const bool evaluated = config_.settings->boolean(seededPanesKey).value_or(false);
+    const bool evaluated = config_.settings->get(seededPanesKey);
     const auto list = targets_.value();
     const bool hasTmux =
         std::ranges::any_of(list, [](const QuibTarget& t) { return t.kind == QuibTarget::Kind::tmux; });
@@ -90,17 +89,17 @@ TargetStore::Seeding TargetStore::decideSeeding(bool firstRun) const {
 }
 
 TargetStoreService::Snapshot TargetStore::snapshot() const {
-    std::lock_guard guard(snapshotLock_);
+    MutexLock guard(snapshotLock_);
     return Snapshot{targetsSnapshot_, provisionalSnapshot_};
 }
 
 std::optional<std::string> TargetStore::activeSnapshot() const {
-    std::lock_guard guard(snapshotLock_);
+    MutexLock guard(snapshotLock_);
     return activeSnapshot_;
 }
 
 std::set<std::string> TargetStore::unresolvedSnapshot() const {
-    std::lock_guard guard(snapshotLock_);
+    MutexLock guard(snapshotLock_);
     return unresolvedSnapshot_;
 }
 
@@ -109,7 +108,7 @@ std::optional<QuibTarget> TargetStore::safeTarget(const std::string& id) {
     std::optional<QuibTarget> saved;
     std::optional<QuibTarget> provisional;
     {
-        std::lock_guard guard(snapshotLock_);
+        MutexLock guard(snapshotLock_);
         saved = firstWithID(targetsSnapshot_, id);
         if (!saved) provisional = firstWithID(provisionalSnapshot_, id);
     }
@@ -122,7 +121,7 @@ std::optional<QuibTarget> TargetStore::safeTarget(const std::string& id) {
 }
 
 std::optional<QuibTarget> TargetStore::safeActiveTarget() {
-    std::lock_guard guard(snapshotLock_);
+    MutexLock guard(snapshotLock_);
     if (!activeSnapshot_) return std::nullopt;
     return firstWithID(targetsSnapshot_, *activeSnapshot_);
 }
@@ -130,7 +129,7 @@ std::optional<QuibTarget> TargetStore::safeActiveTarget() {
 void TargetStore::setActive(std::optional<std::string> id) {
     activeTargetID_.set(id);
     {
-        std::lock_guard guard(snapshotLock_);
+        MutexLock guard(snapshotLock_);
         activeSnapshot_ = id;
     }
     // A failed write is logged by the settings; the next write that succeeds saves the id too.
@@ -273,7 +272,7 @@ TargetStore::Checks TargetStore::checksExcluding(const std::optional<std::string
 void TargetStore::persist() {
     std::vector<QuibTarget> list;
     {
-        std::lock_guard guard(snapshotLock_);
+        MutexLock guard(snapshotLock_);
         targetsSnapshot_ = list = targets_.value();
         activeSnapshot_ = activeTargetID_.value();
         unresolvedSnapshot_ = unresolvedTargetIDs_.value();
@@ -326,7 +325,7 @@ std::optional<QuibTarget> TargetStore::promote(const std::string& id) {
     std::erase_if(provisional, [&](const QuibTarget& t) { return t.id == id; });
     provisionalTargets_.set(provisional);
     {
-        std::lock_guard guard(snapshotLock_);
+        MutexLock guard(snapshotLock_);
         provisionalSnapshot_ = std::move(provisional);
     }
     persist();
@@ -336,7 +335,7 @@ std::optional<QuibTarget> TargetStore::promote(const std::string& id) {
 void TargetStore::publishProvisional(std::vector<QuibTarget> provisional) {
     if (provisional == provisionalTargets_.value()) return;
     provisionalTargets_.set(provisional);
-    std::lock_guard guard(snapshotLock_);
+    MutexLock guard(snapshotLock_);
     provisionalSnapshot_ = std::move(provisional);
 }
 

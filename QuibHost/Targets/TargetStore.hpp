@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,9 +17,11 @@
 #include "QuibHost/Targets/TargetStoreService.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Executor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/Published.hpp"
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
+#include "Runtime/SettingsTable.hpp"
 #include "Shared/AppRanking.hpp"
 
 namespace quib {
@@ -43,11 +44,11 @@ namespace quib {
 class TargetStore final : public TargetStoreService, public std::enable_shared_from_this<TargetStore> {
 public:
     // The saved list: bytes holding its one-line JSON and a line feed.
-    static constexpr std::string_view defaultsKey = "quib.targets.v1";
+    static constexpr auto defaultsKey = setting<"quib.targets.v1">;
     // The active target's id, as a string; removed when no target is active.
-    static constexpr std::string_view activeKey = "quib.activeTarget.v1";
+    static constexpr auto activeKey = setting<"quib.activeTarget.v1">;
     // True once start-up pane seeding has been evaluated with tmux available.
-    static constexpr std::string_view seededPanesKey = "quib.seededPanes.v1";
+    static constexpr auto seededPanesKey = setting<"quib.seededPanes.v1">;
 
     struct Config {
         std::shared_ptr<Executor> main;
@@ -211,11 +212,11 @@ private:
     Published<std::set<std::string>> unresolvedTargetIDs_;
     Published<std::vector<QuibTarget>> provisionalTargets_;
 
-    mutable std::mutex snapshotLock_;
-    std::vector<QuibTarget> targetsSnapshot_;
-    std::set<std::string> unresolvedSnapshot_;
-    std::optional<std::string> activeSnapshot_;
-    std::vector<QuibTarget> provisionalSnapshot_;
+    mutable Mutex snapshotLock_;
+    std::vector<QuibTarget> targetsSnapshot_ GUARDED_BY(snapshotLock_);
+    std::set<std::string> unresolvedSnapshot_ GUARDED_BY(snapshotLock_);
+    std::optional<std::string> activeSnapshot_ GUARDED_BY(snapshotLock_);
+    std::vector<QuibTarget> provisionalSnapshot_ GUARDED_BY(snapshotLock_);
 
     Seeding seeding_;
     std::size_t listBytes_ = 0;               // the stored list's JSON as last encoded

@@ -58,7 +58,8 @@ bool showsMenuBar(Accessible app) {
     while (!queue.empty()) {
         auto [node, depth] = std::move(queue.front());
         queue.pop_front();
-        if (quietly([&](GError** e) { return atspi_accessible_get_role(node.get(), e); }) == ATSPI_ROLE_MENU_BAR) {
+        if (quietly([&node = node](GError** e) { return atspi_accessible_get_role(node.get(), e); }) ==
+            ATSPI_ROLE_MENU_BAR) {
             return true;
         }
         if (depth == 4) continue;

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "QuibHost/App/ControlCommand.hpp"
 #include "QuibHost/App/ControlSocket.hpp"
 #include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
@@ -31,196 +32,13 @@ using Clock = std::chrono::steady_clock;
 // How long a command other than watch waits for the host's whole answer.
 constexpr std::chrono::seconds answerTimeout{5};
 
-// One line of the usage: a command's form and what it does (lines after the first indented).
-struct Usage {
-    std::string_view command;
-    std::string_view form;
-    std::string_view does;
-};
-
-constexpr Usage usages[] = {
-    {"status", "status", "the host's state: listening, pairing code, permissions, pause"},
-    {"devices", "devices", "phones waiting for approval, approved and revoked"},
-    {"approve", "approve DEVICE-ID", "let a waiting or revoked phone drive this computer"},
-    {"revoke", "revoke DEVICE-ID", "take an approved phone's permission away and disconnect it"},
-    {"code", "code [--rotate]", "show the pairing code, or draw a new one (disconnects every phone)"},
-    {"pause", "pause", "stop posting input from phones"},
-    {"resume", "resume", "post input from phones again"},
-    {"watch", "watch",
-     "print what happens as it happens: phones, approvals, agents' requests,\n"
-     "pause, new codes, away access (Ctrl-C ends)"},
-    {"targets", "targets",
-     "the saved targets in order, then those offered provisionally, with\n"
-     "their shortcut profiles, the active one marked"},
-    {"targets", "targets add", "add a target named \"New target\" at the end and print its id"},
-    {"targets", "targets remove TARGET...", "remove saved targets (none when one of them is not saved)"},
-    {"targets", "targets move OFFSET... --to N",
-     "move the saved targets at these offsets (from 0) to before the one at\n"
-     "offset N, or to the end when N is their count"},
-    {"refresh", "refresh", "list the tmux panes again and point the tmux targets at them"},
-    {"use", "use TARGET", "make a saved target the active one"},
-    {"target", "target TARGET", "the target's editor, one item a line as for panel"},
-    {"target", "target TARGET set FIELD VALUE",
-     "change one of its controls: name, symbol, kind (app, tmux or\n"
-     "frontmost), bundle, app or pane (a picker's row by its tag, or a\n"
-     "pane by its name as work:0.0), allow-return or press-return (on or off)"},
-    {"target", "target TARGET choose-app FILE", "make the app of that desktop entry the target's"},
-    {"target", "target TARGET refresh", "list the tmux panes again, then print the editor"},
-    {"reveal", "reveal log", "show the delivery log and print its path"},
-    {"reveal", "reveal inbox", "show the folder of images phones sent and print its path"},
-    {"away", "away", "how away access fares and the ways phones can reach this computer"},
-    {"away", "away on|off", "let approved phones reach this computer from away, or stop it"},
-    {"away", "away retry", "try the router and the public address again"},
-    {"listen", "listen on|off", "let approved phones listen to this computer, or stop them"},
-    {"requests", "requests", "the agents' requests waiting for an answer, with the seconds left"},
-    {"answer", "answer REQUEST-ID approve|deny", "answer a waiting request from this computer"},
-    {"push", "push", "whether alerts reach phones through the push relay"},
-    {"panel", "panel",
-     "the panel as it shows now, one item a line: section, kind and\n"
-     "text, then its fields; the last line is end"},
-    {"show", "show panel", "bring the panel up on the display"},
-    {"settings", "settings [--select TARGET,...]",
-     "the settings window with these targets selected, as the panel prints"},
-    {"show", "show settings [--select TARGET]", "bring the settings window up on the display, that target selected"},
-    {"login-item", "login-item on|off|status", "start this computer's installed host when you log in, or stop it"},
-    {"quit", "quit", "end the host"},
-    {"open", "open accessibility", "check that the host can type and click; the host's log says what is missing"},
-    {"open", "open screen-recording", "check that the host can capture windows, likewise"},
-};
-
 constexpr std::string_view usageHead =
     "usage: quibctl COMMAND [ARGUMENT...]\n"
     "       quibctl -h|--help|--version\n"
     "Drives the running Quib host of this user. TARGET is a target's id, a unique beginning of it, or\n"
     "its name (quibctl targets lists them).\n";
 
-// "  form                 does", the form on a line of its own when it is long.
-std::string usageLine(const Usage& usage) {
-    constexpr std::size_t column = 23;
-    std::string line = "  " + std::string(usage.form);
-    if (line.size() + 1 > column) line += "\n" + std::string(column, ' ');
-    else line += std::string(column - line.size(), ' ');
-    for (const char c : usage.does) {
-        line += c;
-        if (c == '\n') line += std::string(column, ' ');
-    }
-    return line + "\n";
-}
-
-std::string fullUsage() {
-    std::string text(usageHead);
-    for (const auto& usage : usages) text += usageLine(usage);
-    return text;
-}
-
-// The forms of one command, or nothing when there is no such command.
-std::string usageOf(std::string_view command) {
-    std::string text;
-    for (const auto& usage : usages)
-        if (usage.command == command) text += usageLine(usage);
-    return text.empty() ? text : "usage: quibctl " + std::string(command) + " ...\n" + text;
-}
-
-// target ID [set FIELD VALUE | choose-app FILE | refresh]; the file by its absolute path.
-std::optional<Json> targetRequest(const std::vector<std::string>& args) {
-    Json request{{"command", "target"}, {"target", args[1]}};
-    if (args.size() == 2) return request;
-    if (args.size() == 3 && args[2] == "refresh") request["refresh"] = true;
-    else if (args.size() == 4 && args[2] == "choose-app" && !args[3].empty()) {
-        // The request is JSON, which carries UTF-8 only.
-        const std::string file = std::filesystem::absolute(args[3]).string();
-        if (!quib::unicode::isValidUtf8(file)) return std::nullopt;
-        request["chooseApp"] = file;
-    } else if (args.size() == 5 && args[2] == "set") {
-        request["set"] = args[3];
-        request["value"] = args[4];
-    } else return std::nullopt;
-    return request;
-}
-
-std::vector<std::string> commaSeparated(const std::string& list) {
-    std::vector<std::string> items;
-    std::size_t start = 0;
-    for (std::size_t comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1)
-        items.push_back(list.substr(start, comma - start));
-    items.push_back(list.substr(start));
-    std::erase(items, std::string());
-    return items;
-}
-
-// A whole non-negative decimal number.
-std::optional<std::uint64_t> offsetOf(const std::string& text) {
-    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    return std::stoull(text);
-}
-
-// targets move OFFSET... --to N
-std::optional<Json> moveRequest(const std::vector<std::string>& args) {
-    if (args.size() < 5 || args[args.size() - 2] != "--to") return std::nullopt;
-    Json offsets = Json::array();
-    for (std::size_t i = 2; i + 2 < args.size(); ++i) {
-        const auto offset = offsetOf(args[i]);
-        if (!offset) return std::nullopt;
-        offsets.push_back(*offset);
-    }
-    const auto to = offsetOf(args.back());
-    if (!to) return std::nullopt;
-    return Json{{"command", "targets"}, {"move", std::move(offsets)}, {"to", *to}};
-}
-
-// settings [--select ID,...] and show settings [--select ID]
-std::optional<Json> settingsRequest(const std::vector<std::string>& args) {
-    const bool show = args[0] == "show";
-    const std::size_t words = show ? 2 : 1;
-    Json request = show ? Json{{"command", "show"}, {"item", "settings"}} : Json{{"command", "settings"}};
-    if (args.size() == words) return request;
-    if (args.size() != words + 2 || args[words] != "--select") return std::nullopt;
-    const auto ids = commaSeparated(args[words + 1]);
-    if (ids.empty() || (show && ids.size() != 1)) return std::nullopt;
-    if (show) request["select"] = ids.front();
-    else request["select"] = ids;
-    return request;
-}
-
-// The request line for the command line, or none when it is not a command.
-std::optional<Json> requestFor(const std::vector<std::string>& args) {
-    if (args.empty()) return std::nullopt;
-    const std::string& command = args[0];
-    const bool simple = command == "status" || command == "devices" || command == "pause" || command == "resume" ||
-                        command == "watch" || command == "targets" || command == "refresh" || command == "requests" ||
-                        command == "push" || command == "panel" || command == "quit";
-    if (simple && args.size() == 1) return Json{{"command", command}};
-    if ((command == "approve" || command == "revoke") && args.size() == 2 && !args[1].empty())
-        return Json{{"command", command}, {"device", args[1]}};
-    if (command == "use" && args.size() == 2 && !args[1].empty()) return Json{{"command", "use"}, {"target", args[1]}};
-    if (command == "targets" && args.size() == 2 && args[1] == "add")
-        return Json{{"command", "targets"}, {"add", true}};
-    if (command == "targets" && args.size() >= 2 && args[1] == "move") return moveRequest(args);
-    if (command == "settings" || (command == "show" && args.size() >= 2 && args[1] == "settings"))
-        return settingsRequest(args);
-    if (command == "targets" && args.size() >= 3 && args[1] == "remove")
-        return Json{{"command", "targets"}, {"remove", std::vector<std::string>(args.begin() + 2, args.end())}};
-    if (command == "target" && args.size() >= 2) return targetRequest(args);
-    if (command == "reveal" && args.size() == 2 && (args[1] == "log" || args[1] == "inbox"))
-        return Json{{"command", "reveal"}, {"item", args[1]}};
-    if (command == "away" && args.size() == 1) return Json{{"command", "away"}};
-    if ((command == "away" || command == "listen") && args.size() == 2 && (args[1] == "on" || args[1] == "off"))
-        return Json{{"command", command}, {"enabled", args[1] == "on"}};
-    if (command == "away" && args.size() == 2 && args[1] == "retry") return Json{{"command", "away"}, {"retry", true}};
-    if (command == "answer" && args.size() == 3 && !args[1].empty() && (args[2] == "approve" || args[2] == "deny"))
-        return Json{{"command", "answer"}, {"request", args[1]}, {"decision", args[2]}};
-    if (command == "login-item" && args.size() == 2 && (args[1] == "on" || args[1] == "off" || args[1] == "status"))
-        return Json{{"command", "login-item"}, {"change", args[1]}};
-    if (command == "show" && args.size() == 2 && args[1] == "panel")
-        return Json{{"command", "show"}, {"item", "panel"}};
-    if (command == "open" && args.size() == 2 && (args[1] == "accessibility" || args[1] == "screen-recording"))
-        return Json{{"command", "open"}, {"item", args[1]}};
-    if (command == "code" && args.size() == 1) return Json{{"command", "code"}};
-    if (command == "code" && args.size() == 2 && args[1] == "--rotate")
-        return Json{{"command", "code"}, {"rotate", true}};
-    return std::nullopt;
-}
+std::string fullUsage() { return std::string(usageHead) + quib::ControlCommand::usage(); }
 
 // A connected control socket; closed on destruction.
 class Connection {
@@ -475,7 +293,7 @@ int refuse(const std::vector<std::string>& args) {
         std::cerr << "quibctl: no command given\n" << fullUsage();
         return 2;
     }
-    const std::string usage = usageOf(args[0]);
+    const std::string usage = quib::ControlCommand::usageOf(args[0]);
     if (usage.empty()) {
         std::cerr << "quibctl: unknown command: " << quib::escapeControlCharacters(args[0])
                   << " (quibctl --help lists the commands)\n";
@@ -503,7 +321,7 @@ std::optional<Connection> connectToHost() {
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (const auto status = helpOrVersion(args)) return *status;
-    const auto request = requestFor(args);
+    const auto request = quib::ControlCommand::requestFor(args);
     if (!request) return refuse(args);
     auto connection = connectToHost();
     if (!connection) return 1;

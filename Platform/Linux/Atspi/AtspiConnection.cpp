@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 
 #include "Runtime/Logger.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 namespace {
@@ -22,8 +22,8 @@ using BusPointer = std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)>;
 // Once libatspi has failed to reach the accessibility bus, any further call of it aborts the
 // process, so a failure holds for the process, not for one connection.
 struct ProcessStart {
-    std::mutex mutex;
-    std::optional<int> result;  // what the one atspi_init of the process gave
+    Mutex mutex;
+    std::optional<int> result GUARDED_BY(mutex);  // what the one atspi_init of the process gave
 };
 
 ProcessStart& processStart() {
@@ -33,7 +33,7 @@ ProcessStart& processStart() {
 
 int initialiseOnce() {
     auto& start = processStart();
-    std::lock_guard lock(start.mutex);
+    MutexLock lock(start.mutex);
     if (!start.result) start.result = atspi_init();
     return *start.result;
 }

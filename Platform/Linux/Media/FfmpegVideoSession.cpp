@@ -11,11 +11,11 @@ extern "C" {
 #include <condition_variable>
 #include <deque>
 #include <limits>
-#include <mutex>
 #include <optional>
 #include <utility>
 
 #include "Platform/Linux/Media/FfmpegLog.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 namespace {
@@ -159,13 +159,13 @@ public:
     bool hasOutOfBandHeader() const { return outOfBandHeader_; }
 
     void setRates(const Rates& rates) {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         pendingRates_ = rates;
     }
 
     int submit(std::shared_ptr<const PixelBuffer> picture, MonoTime presentationTime, bool keyframe, Handler handler) {
         if (!picture || picture->width() != width_ || picture->height() != height_) return AVERROR(EINVAL);
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         if (stopping_) return AVERROR_EOF;
         if (jobs_.size() >= maxQueued) return AVERROR(EAGAIN);
         jobs_.push_back({std::move(picture), presentationTime, keyframe, std::move(handler)});
@@ -174,7 +174,7 @@ public:
     }
 
     void stop() {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         stopping_ = true;
         wake_.notify_one();
     }
@@ -185,8 +185,8 @@ public:
             Job job;
             std::optional<Rates> rates;
             {
-                std::unique_lock guard(lock_);
-                wake_.wait(guard, [this] { return stopping_ || !jobs_.empty(); });
+                UniqueLock guard(lock_);
+                wake_.wait(guard.native(), [this]() REQUIRES(lock_) { return stopping_ || !jobs_.empty(); });
                 if (jobs_.empty()) break;
                 job = std::move(jobs_.front());
                 jobs_.pop_front();
@@ -275,10 +275,10 @@ private:
     std::optional<std::int64_t> lastPts_;
 
     std::condition_variable wake_;
-    std::mutex lock_;  // guards the three below
-    std::deque<Job> jobs_;
-    std::optional<Rates> pendingRates_;
-    bool stopping_ = false;
+    Mutex lock_;  // guards the three below
+    std::deque<Job> jobs_ GUARDED_BY(lock_);
+    std::optional<Rates> pendingRates_ GUARDED_BY(lock_);
+    bool stopping_ GUARDED_BY(lock_) = false;
 };
 
 std::shared_ptr<FfmpegVideoSession> FfmpegVideoSession::open(ViewFrame::Codec codec, int width, int height,

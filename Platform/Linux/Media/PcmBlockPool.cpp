@@ -8,7 +8,7 @@ PcmBlockPool::PcmBlockPool(std::size_t blockBytes, std::size_t maxBlocks)
 std::shared_ptr<PcmBlockPool::Block> PcmBlockPool::take() {
     std::unique_ptr<Block> block;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (out_ >= maxBlocks_) return nullptr;
         ++out_;
         if (!free_.empty()) {
@@ -26,13 +26,13 @@ std::shared_ptr<PcmBlockPool::Block> PcmBlockPool::take() {
 
 void PcmBlockPool::giveBack(Block* block) {
     std::unique_ptr<Block> owned(block);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     --out_;
     free_.push_back(std::move(owned));
 }
 
 std::size_t PcmBlockPool::blocksOut() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return out_;
 }
 

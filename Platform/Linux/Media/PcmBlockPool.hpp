@@ -3,8 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -28,9 +29,9 @@ private:
 
     const std::size_t blockBytes_;
     const std::size_t maxBlocks_;
-    mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<Block>> free_;
-    std::size_t out_ = 0;
+    mutable Mutex mutex_;
+    std::vector<std::unique_ptr<Block>> free_ GUARDED_BY(mutex_);
+    std::size_t out_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace quib

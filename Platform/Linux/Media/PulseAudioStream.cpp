@@ -162,7 +162,7 @@ bool PulseAudioStream::record(const std::string& source) {
 std::string PulseAudioStream::lastError() const { return pa_strerror(pa_context_errno(context_)); }
 
 void PulseAudioStream::stop() {
-    std::lock_guard stopping(stopMutex_);
+    MutexLock stopping(stopMutex_);
     if (loop_ == nullptr) return;
     {
         LoopLock lock(loop_);

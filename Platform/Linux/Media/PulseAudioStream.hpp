@@ -3,11 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "Platform/AudioCapture.hpp"
 #include "Platform/Linux/Media/PcmBlockPool.hpp"
+#include "Runtime/Mutex.hpp"
 
 struct pa_context;
 struct pa_operation;
@@ -69,7 +69,7 @@ private:
     std::shared_ptr<const AudioCapture::Handlers> handlers_;
     std::shared_ptr<PcmBlockPool> pool_;
 
-    std::mutex stopMutex_;  // one stop at a time
+    Mutex stopMutex_;  // one stop at a time
     pa_threaded_mainloop* loop_ = nullptr;
     // Under the main loop's lock:
     pa_context* context_ = nullptr;

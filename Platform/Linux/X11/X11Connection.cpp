@@ -29,8 +29,8 @@ int logLostServer(Display*) {
 }
 
 // Held while a connection opens, meets the extensions and closes (see open()).
-std::mutex& displaysLock() {
-    static std::mutex lock;
+Mutex& displaysLock() {
+    static Mutex lock;
     return lock;
 }
 
@@ -59,7 +59,7 @@ std::shared_ptr<X11Connection> X11Connection::open(const std::string& name) {
     prepareXlib();
     std::shared_ptr<X11Connection> connection;
     {
-        std::lock_guard lock(displaysLock());
+        MutexLock lock(displaysLock());
         Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
         if (!display) return nullptr;
         connection = std::make_shared<X11Connection>(Passkey{}, display);
@@ -77,12 +77,12 @@ X11Connection::~X11Connection() {
         keepForever(display_);
         return;
     }
-    std::lock_guard lock(displaysLock());
+    MutexLock lock(displaysLock());
     XCloseDisplay(display_);
 }
 
 void X11Connection::abandon() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     gone_.store(true);
 }
 
@@ -92,10 +92,10 @@ void X11Connection::ioErrorExit(Display*, void* self) { static_cast<X11Connectio
 // A plain array, never destroyed, so that the leak checker still sees them at exit. A process
 // opens a few connections, so it never fills.
 void X11Connection::keepForever(Display* display) {
-    static std::mutex mutex;
+    static Mutex mutex;
     static std::array<Display*, 64> kept{};
     static std::size_t count = 0;
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     if (count < kept.size()) kept[count++] = display;
 }
 

@@ -2,10 +2,11 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <X11/Xlib.h>
+
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -42,7 +43,7 @@ public:
     // gone before, or went away during the call (whatever `body` did then had no effect).
     template <class Body>
     bool use(Body&& body) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (gone_.load()) return false;
         body(display_);
         return !gone_.load();
@@ -63,7 +64,7 @@ private:
     // Gone connections are never freed (Xlib must not touch them again), but stay reachable.
     static void keepForever(Display* display);
 
-    std::mutex mutex_;
+    Mutex mutex_;
     Display* const display_;
     std::atomic<bool> gone_{false};
 };

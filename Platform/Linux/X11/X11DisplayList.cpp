@@ -63,12 +63,12 @@ std::optional<std::vector<Rect>> X11DisplayList::activeDisplayBounds() {
 }
 
 Subscription X11DisplayList::onChange(std::function<void()> changed) {
-    std::lock_guard lock(subscribers_->mutex);
+    MutexLock lock(subscribers_->mutex);
     const std::uint64_t id = subscribers_->nextID++;
     subscribers_->handlers[id] = std::make_shared<std::function<void()>>(std::move(changed));
     return Subscription([weak = std::weak_ptr<Subscribers>(subscribers_), id] {
         if (auto subscribers = weak.lock()) {
-            std::lock_guard lock(subscribers->mutex);
+            MutexLock lock(subscribers->mutex);
             subscribers->handlers.erase(id);
         }
     });
@@ -78,7 +78,7 @@ Subscription X11DisplayList::onChange(std::function<void()> changed) {
 void X11DisplayList::Subscribers::notify() {
     std::vector<std::shared_ptr<std::function<void()>>> called;
     {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         for (const auto& [id, handler] : handlers) called.push_back(handler);
     }
     for (const auto& handler : called) (*handler)();

@@ -4,11 +4,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "Platform/DisplayList.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11EventWatcher.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -34,9 +34,9 @@ private:
     // Shared with the watcher's thread, which must never hold the list itself: the list's end
     // stops that thread.
     struct Subscribers {
-        std::mutex mutex;
-        std::map<std::uint64_t, std::shared_ptr<std::function<void()>>> handlers;
-        std::uint64_t nextID = 0;
+        Mutex mutex;
+        std::map<std::uint64_t, std::shared_ptr<std::function<void()>>> handlers GUARDED_BY(mutex);
+        std::uint64_t nextID GUARDED_BY(mutex) = 0;
         void notify();
     };
 

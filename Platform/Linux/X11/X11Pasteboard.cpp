@@ -15,20 +15,20 @@ namespace {
 // One call's answer, handed from the clipboard's thread to the caller.
 template <class Result>
 struct Reply {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable answered;
-    bool done = false;
-    std::optional<Result> value;
+    bool done GUARDED_BY(mutex) = false;
+    std::optional<Result> value GUARDED_BY(mutex);
 
     void set(std::optional<Result> result) {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         value = std::move(result);
         done = true;
         answered.notify_all();
     }
     std::optional<Result> wait(std::chrono::milliseconds limit) {
-        std::unique_lock lock(mutex);
-        if (!answered.wait_for(lock, limit, [this] { return done; })) return std::nullopt;
+        UniqueLock lock(mutex);
+        if (!answered.wait_for(lock.native(), limit, [this]() REQUIRES(mutex) { return done; })) return std::nullopt;
         return std::move(value);
     }
 };
@@ -62,7 +62,7 @@ X11Pasteboard::X11Pasteboard(Passkey, int wakeRead, int wakeWrite) : wakeRead_(w
 
 X11Pasteboard::~X11Pasteboard() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopping_ = true;
     }
     (void)wakeWrite_.writeAll("x");
@@ -100,7 +100,7 @@ std::optional<Result> X11Pasteboard::call(std::function<Result(X11Clipboard&)> b
 
 bool X11Pasteboard::post(Request request) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (stopping_ || gone_.load()) return false;
         requests_.push_back(std::move(request));
     }
@@ -117,7 +117,7 @@ void X11Pasteboard::run(const std::string& displayName, std::size_t readLimit, c
     serve(*clipboard);
     if (clipboard->isGone()) quibLog().error("x11: the clipboard's connection to the X server was lost");
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         gone_.store(true);
     }
     failRequests();
@@ -142,7 +142,7 @@ void X11Pasteboard::serve(X11Clipboard& clipboard) {
 }
 
 bool X11Pasteboard::takeRequests(std::deque<Request>& taken) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (stopping_) return false;
     taken.swap(requests_);
     return true;
@@ -163,7 +163,7 @@ void X11Pasteboard::sleepUntilWork(X11Clipboard& clipboard) {
 void X11Pasteboard::failRequests() {
     std::deque<Request> left;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         left.swap(requests_);
     }
     for (auto& request : left) request(nullptr);

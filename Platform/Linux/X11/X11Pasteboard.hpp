@@ -5,13 +5,13 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "Platform/Linux/X11/X11Clipboard.hpp"
 #include "Platform/Pasteboard.hpp"
 #include "Runtime/FileDescriptor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/WorkerThread.hpp"
 
 namespace quib {
@@ -77,9 +77,9 @@ private:
 
     FileDescriptor wakeRead_;
     FileDescriptor wakeWrite_;
-    std::mutex mutex_;  // guards the two below
-    std::deque<Request> requests_;
-    bool stopping_ = false;
+    Mutex mutex_;  // guards the two below
+    std::deque<Request> requests_ GUARDED_BY(mutex_);
+    bool stopping_ GUARDED_BY(mutex_) = false;
     std::atomic<bool> gone_{false};
     std::atomic<bool> ownerNotices_{false};
     std::atomic<std::int64_t> count_{0};

@@ -56,7 +56,7 @@ std::optional<WindowSource::Window> X11WindowSource::describe(Display* display, 
 }
 
 std::shared_ptr<X11Connection> X11WindowSource::pictureConnection() {
-    std::lock_guard lock(picturesLock_);
+    MutexLock lock(picturesLock_);
     return pictures_.connection;
 }
 
@@ -70,7 +70,7 @@ std::shared_ptr<X11Connection> X11WindowSource::keptConnection() {
 }
 
 Result<RgbPicture> X11WindowSource::windowPicture(std::uint32_t window, int width, int height) {
-    std::lock_guard lock(picturesLock_);
+    MutexLock lock(picturesLock_);
     const auto connection = keptConnection();
     if (!connection) return fail(std::string(X11WindowStream::serverGone));
     auto picture = readWindow(connection, window, width, height);
@@ -106,7 +106,7 @@ Result<RgbPicture> X11WindowSource::readWindow(const std::shared_ptr<X11Connecti
 }
 
 Result<RgbPicture> X11WindowSource::displayPicture(const Rect& region, int width, int height) {
-    std::lock_guard lock(picturesLock_);
+    MutexLock lock(picturesLock_);
     const auto connection = keptConnection();
     if (!connection) return fail(std::string(X11WindowStream::serverGone));
     return X11ScreenGrab::picture(*connection, region, width, height, streams_.frames.sharedMemory, &pictures_.screen);

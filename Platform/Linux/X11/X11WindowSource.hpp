@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <X11/Xlib.h>
@@ -14,6 +13,7 @@
 #include "Platform/Linux/X11/X11WindowGrab.hpp"
 #include "Platform/Linux/X11/X11WindowStream.hpp"
 #include "Platform/WindowSource.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -68,9 +68,9 @@ private:
                                    std::optional<unsigned long> desktop, std::span<const DesktopEntry> installed) const;
 
     // Under picturesLock_: the kept connection, opened when there is none or it has gone.
-    std::shared_ptr<X11Connection> keptConnection();
+    std::shared_ptr<X11Connection> keptConnection() REQUIRES(picturesLock_);
     Result<RgbPicture> readWindow(const std::shared_ptr<X11Connection>& connection, std::uint32_t window, int width,
-                                  int height);
+                                  int height) REQUIRES(picturesLock_);
 
     struct Pictures {
         std::shared_ptr<X11Connection> connection;
@@ -84,8 +84,8 @@ private:
     std::shared_ptr<DesktopEntries> apps_;
     std::shared_ptr<LogindScreenLock> lock_;
     X11WindowStream::Options streams_;
-    std::mutex picturesLock_;
-    Pictures pictures_;  // under picturesLock_
+    Mutex picturesLock_;
+    Pictures pictures_ GUARDED_BY(picturesLock_);
 };
 
 }  // namespace quib

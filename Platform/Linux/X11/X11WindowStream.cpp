@@ -3,12 +3,12 @@
 #include <sys/eventfd.h>
 
 #include <atomic>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "Platform/Linux/X11/X11EventWait.hpp"
 #include "Runtime/FileDescriptor.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/WorkerThread.hpp"
 
 namespace quib {
@@ -25,18 +25,18 @@ struct X11WindowStream::Control {
     const FileDescriptor wake;  // readable once the stream is to stop
     std::atomic<bool> wantsPicture{false};
 
-    std::mutex mutex;  // guards the three below
-    std::optional<Configuration> pending;
-    std::vector<Done> updated;
-    bool stopping = false;
+    Mutex mutex;  // guards the three below
+    std::optional<Configuration> pending GUARDED_BY(mutex);
+    std::vector<Done> updated GUARDED_BY(mutex);
+    bool stopping GUARDED_BY(mutex) = false;
 
     bool isStopping() {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         return stopping;
     }
     void requestStop() {
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             if (stopping) return;
             stopping = true;
         }
@@ -103,7 +103,7 @@ void X11WindowStream::Loop::takeUpdate() {
     std::optional<Configuration> configuration;
     std::vector<Control::Done> answers;
     {
-        std::lock_guard lock(control->mutex);
+        MutexLock lock(control->mutex);
         configuration = std::exchange(control->pending, std::nullopt);
         answers = std::exchange(control->updated, {});
     }
@@ -154,7 +154,7 @@ void X11WindowStream::Control::finish(std::unique_ptr<X11WindowFrames> frames, b
     frames.reset();
     std::vector<Done> answers;
     {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         stopping = true;
         answers = std::exchange(updated, {});
     }
@@ -176,7 +176,7 @@ X11WindowStream::~X11WindowStream() {
 }
 
 void X11WindowStream::update(const Configuration& configuration, std::function<void(Result<void>)> done) {
-    std::lock_guard lock(control_->mutex);
+    MutexLock lock(control_->mutex);
     if (control_->stopping) {
         control_->answer(std::move(done), fail("the stream has stopped"));
         return;

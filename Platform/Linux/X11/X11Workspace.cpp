@@ -20,7 +20,7 @@ bool contains(const std::vector<Window>& windows, std::optional<Window> window) 
 
 void X11Workspace::ActiveChanges::bump() {
     {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         ++count;
     }
     changed.notify_all();
@@ -78,7 +78,7 @@ std::vector<Workspace::RunningApp> X11Workspace::runningInstances(const std::str
 bool X11Workspace::activate(const RunningApp& app) {
     const auto entry = apps_->application(app.bundleID);
     if (!entry) return false;
-    std::lock_guard one(activating_);
+    MutexLock one(activating_);
     const Request request = requestActivation(*entry, app.processID);
     if (request.done) return request.succeeded;
     return awaitActive(request.windows, request.changesBefore);
@@ -107,7 +107,7 @@ X11Workspace::Request X11Workspace::requestActivation(const DesktopEntry& app, s
             return;
         }
         {
-            std::lock_guard lock(changes_->mutex);
+            MutexLock lock(changes_->mutex);
             request.changesBefore = changes_->count;
         }
         request.done = false;
@@ -123,9 +123,11 @@ bool X11Workspace::awaitActive(const std::vector<Window>& windows, std::uint64_t
     const auto deadline = std::chrono::steady_clock::now() + activationLimit;
     for (;;) {
         {
-            std::unique_lock lock(changes_->mutex);
+            UniqueLock lock(changes_->mutex);
             // Looked at once more at the limit, should no watcher be there to tell.
-            if (!changes_->changed.wait_until(lock, deadline, [&] { return changes_->count != seen; })) break;
+            if (!changes_->changed.wait_until(lock.native(), deadline,
+                                              [&]() REQUIRES(changes_->mutex) { return changes_->count != seen; }))
+                break;
             seen = changes_->count;
         }
         if (isActive(windows)) return true;

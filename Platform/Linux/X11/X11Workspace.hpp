@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
 
@@ -12,6 +11,7 @@
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11EventWatcher.hpp"
 #include "Platform/Workspace.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib {
 
@@ -52,9 +52,9 @@ public:
 private:
     // Counts the changes of the active window, as the watcher hears them.
     struct ActiveChanges {
-        std::mutex mutex;
+        Mutex mutex;
         std::condition_variable changed;
-        std::uint64_t count = 0;
+        std::uint64_t count GUARDED_BY(mutex) = 0;
         void bump();
     };
     // What an activation found under the connection's lock.
@@ -74,7 +74,7 @@ private:
     std::shared_ptr<DesktopEntries> apps_;
     std::shared_ptr<ActiveChanges> changes_ = std::make_shared<ActiveChanges>();
     std::unique_ptr<X11EventWatcher> watcher_;
-    std::mutex activating_;
+    Mutex activating_;
 };
 
 }  // namespace quib

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +74,11 @@ TEST_F(TmuxControl, AnswersWithOutputOrErrorAndStartsAgainAfterItsClientEnded) {
     EXPECT_EQ(missing.state, State::answered);
     EXPECT_FALSE(missing.ok);
     EXPECT_NE(missing.output.find("%999"), std::string::npos);
+    // An output's empty lines are part of it, the first ones too.
+    ASSERT_TRUE(control.run(Tmux::setBufferArguments("\n\nthird\n\nfifth")).ok);
+    const auto shown = control.run({"show-buffer", "-b", "quib"});
+    EXPECT_EQ(shown.output, "\n\nthird\n\nfifth");
+    EXPECT_EQ(shown.lines, 5u);
 
     // Detached from outside, the client ends; a command soon finds it gone, and the next one
     // starts another.
@@ -116,6 +124,85 @@ TEST_F(TmuxControl, RunsNothingItCannotWriteOrWithoutASessionToAttachTo) {
     quib::TmuxControl missing(Tmux(std::vector<std::filesystem::path>{folder.path / "tmux"}));
     EXPECT_EQ(missing.run({"list-sessions"}).state, State::notRun);
     EXPECT_EQ(missing.starts(), 0u);
+}
+
+// A client of a script's own, which reads a command and says what the script says.
+std::filesystem::path scriptedClient(const std::filesystem::path& folder, const std::string& says) {
+    const auto path = folder / "tmux";
+    writeFile(path, "#!/bin/sh\nread -r command\n" + says + "\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
+
+// A client that says more than an answer may hold is let go, whether the bytes come in one line
+// or in many, and the command counts as lost.
+TEST_F(TmuxControl, DropsAClientThatSaysMoreThanAnAnswerMayHold) {
+    const std::vector<std::pair<const char*, std::string>> clients = {
+        {"one long line", "echo '%begin 1 1 1'; printf '%0100d' 0; sleep 5"},
+        {"many lines", "echo '%begin 1 1 1'; for i in 1 2 3 4 5 6 7 8 9; do echo 0123456789; done; sleep 5"},
+        {"a long line before the block", "printf '%0100d' 0; sleep 5"},
+    };
+    for (const auto& [name, says] : clients) {
+        SCOPED_TRACE(name);
+        quib::TmuxControl limited(Tmux({scriptedClient(folder.path, says)}), 64);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(limited.run({"list-sessions"}).state, State::unknown);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+        (void)limited.run({"list-sessions"});
+        EXPECT_EQ(limited.starts(), 2u);
+    }
+    quib::TmuxControl fits(
+        Tmux({scriptedClient(folder.path, "echo '%begin 1 1 1'; printf '%064d\\n' 0; echo '%end 1 1 1'")}), 64);
+    const auto whole = fits.run({"list-sessions"});
+    EXPECT_TRUE(whole.ok);
+    EXPECT_EQ(whole.output, std::string(64, '0'));
+}
+
+// A block ends at the guard with its own time and number; lines before it are passed over.
+TEST(TmuxControlBlockReader, ReadsTheBlockOfItsCommandAndNothingElse) {
+    using Step = quib::TmuxControl::BlockReader::Step;
+    struct Case {
+        const char* name;
+        std::vector<std::string> lines;
+        std::optional<quib::TmuxControl::Reply> reply;  // none: not answered by the last line
+        std::size_t limit = quib::TmuxControl::replyLimit;
+    };
+    const auto answered = [](bool ok, std::string output, std::size_t lines) {
+        return quib::TmuxControl::Reply{State::answered, ok, std::move(output), lines};
+    };
+    const std::vector<Case> cases = {
+        {"lines", {"%begin 5 7 1", "a", "", "b", "%end 5 7 1"}, answered(true, "a\n\nb", 3)},
+        {"empty lines first", {"%begin 5 7 1", "", "", "x", "%end 5 7 1"}, answered(true, "\n\nx", 3)},
+        {"one empty line", {"%begin 5 7 1", "", "%end 5 7 1"}, answered(true, "", 1)},
+        {"no line", {"%begin 5 7 1", "%end 5 7 1"}, answered(true, "", 0)},
+        {"after notices and the attachment's block",
+         {"%begin 1 2 0", "stray", "%end 1 2 0", "%session-changed $0 work", "%begin 5 7 1", "x", "%end 5 7 1"},
+         answered(true, "x", 1)},
+        {"an error",
+         {"%begin 5 7 1", "can't find pane: %9", "%error 5 7 1"},
+         answered(false, "can't find pane: %9", 1)},
+        {"look-alike guards inside",
+         {"%begin 5 7 1", "%end 5 8 1", "%end 4 7 1", "%error 5 7 0", "%begin 5 7 1", "%end 5 7 1 x", "%end 5 7 1"},
+         answered(true, "%end 5 8 1\n%end 4 7 1\n%error 5 7 0\n%begin 5 7 1\n%end 5 7 1 x", 5)},
+        {"no end yet", {"%begin 5 7 1", "x"}, std::nullopt},
+        {"exactly the limit", {"%begin 5 7 1", "ab", "c", "%end 5 7 1"}, answered(true, "ab\nc", 2), 4},
+    };
+    for (const auto& one : cases) {
+        SCOPED_TRACE(one.name);
+        quib::TmuxControl::BlockReader reader(one.limit);
+        Step step = Step::more;
+        for (const auto& line : one.lines) step = reader.take(line);
+        ASSERT_EQ(step, one.reply ? Step::answered : Step::more);
+        if (!one.reply) continue;
+        const auto reply = std::move(reader).reply();
+        EXPECT_EQ(reply.ok, one.reply->ok);
+        EXPECT_EQ(reply.output, one.reply->output);
+        EXPECT_EQ(reply.lines, one.reply->lines);
+    }
+    quib::TmuxControl::BlockReader full(4);
+    EXPECT_EQ(full.take("%begin 5 7 1"), Step::more);
+    EXPECT_EQ(full.take("abc"), Step::more);
+    EXPECT_EQ(full.take("d"), Step::tooLarge);
 }
 
 }  // namespace

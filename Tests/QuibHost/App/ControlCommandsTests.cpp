@@ -220,7 +220,10 @@ TEST_F(ControlCommands, RefusesUnknownDevicesMissingIdentifiersAndUnknownCommand
     reply = run({{"command", "approve"}});
     EXPECT_EQ(reply->last()["error"], "Say which phone: approve DEVICE-ID (quibctl devices lists them).");
     reply = run({{"command", "reboot"}});
-    EXPECT_NE(reply->last()["error"].get<std::string>().find("Unknown command \"reboot\""), std::string::npos);
+    EXPECT_EQ(reply->last()["error"],
+              "Unknown command \"reboot\"; the host knows status, devices, approve, revoke, code, pause, resume, "
+              "watch, targets, target, refresh, use, reveal, away, listen, login-item, requests, answer, push, panel, "
+              "settings, show, open and quit.");
     reply = run({{"command", 7}});
     EXPECT_TRUE(reply->last().contains("error"));
     EXPECT_TRUE(registry->revoked().value().empty());

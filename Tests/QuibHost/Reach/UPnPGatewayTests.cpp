@@ -242,7 +242,7 @@ TEST(UPnPGateway, HandsOnOnlyAPublicAddressItCanUse) {
     };
     for (const auto& [answer, expected] : answers) {
         RouterScript script;
-        script.soap = [answer](const std::string& action, int) -> std::optional<HttpResponse> {
+        script.soap = [answer = answer](const std::string& action, int) -> std::optional<HttpResponse> {
             if (action == "GetExternalIPAddress") return answer;
             return ScriptedPoster::answer(200, soapAnswer(action, wanIP2));
         };

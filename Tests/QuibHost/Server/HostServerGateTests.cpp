@@ -130,6 +130,51 @@ TEST_F(HostServer, PingBeforeHelloIsAnsweredAndAnythingElseIsToldToSayHelloFirst
     EXPECT_TRUE(phone.waitClosed());
 }
 
+// The routing table lets only the hellos and the ping through before approval: every other case
+// from a phone not approved is answered that it waits, and nothing else.
+TEST_F(HostServer, EveryCaseButTheHellosAndThePingWaitsForApproval) {
+    const auto port = startServer();
+    GreetedPhone phone(port, hello("D-W", "New phone"));
+    EXPECT_EQ(caseOf(parse(nextLine(*phone))), "welcome");
+    const std::string wait = "Waiting for approval on " + server->hostDisplayName() + " \u2014 open the Quib panel";
+    for (const char* line : {
+             R"({"move":{"dx":3.5,"dy":-1.0}})",
+             R"({"scroll":{"dx":0.0,"dy":-12.25}})",
+             R"({"scrollPhase":{"_0":"momentumBegan"}})",
+             R"({"pointAtPanel":{"x":0.25,"y":1.0}})",
+             R"({"click":{"button":"right","phase":"down","clickCount":1}})",
+             R"({"text":{"_0":{"text":"hi"}}})",
+             R"({"focus":{"targetID":"T"}})",
+             R"({"key":{"_0":{"key":"paste","targetID":"T"}}})",
+             R"({"requestVocabulary":{"targetID":"T"}})",
+             R"({"addTarget":{"_0":{"id":"A"}}})",
+             R"({"updateTarget":{"_0":{"id":"A"}}})",
+             R"({"addTargets":{"_0":[{"id":"A"}]}})",
+             R"({"removeTarget":{"id":"A"}})",
+             R"({"reorderTargets":{"ids":["A"]}})",
+             R"({"requestPanes":{}})",
+             R"({"requestApps":{"refresh":false}})",
+             R"({"requestWindows":{"targetID":"T"}})",
+             R"({"focusWindow":{"targetID":"T","windowID":4}})",
+             R"({"openWindow":{"targetID":"T"}})",
+             R"({"requestAppIcons":{"bundleIDs":["com.x"]}})",
+             R"({"requestMenu":{"bundleID":"com.x","refresh":true}})",
+             R"({"agentEvent":{"_0":{"targetID":"T","kind":"waiting","atEpochMillis":1700000000000}}})",
+             R"({"requestApproval":{"_0":{"id":"R","title":"Run ls"}}})",
+             R"({"approvalDecision":{"id":"R","decision":"approve"}})",
+             R"({"requestPendingApprovals":{}})",
+             R"({"requestRemoteAccess":{}})",
+             R"({"registerPush":{"_0":{"token":"ab12"}}})",
+         }) {
+        clock->advance(2s);
+        phone->write(line + std::string("\n"));
+        EXPECT_EQ(parse(nextLine(*phone)), (Json{{"error", {{"_0", wait}}}})) << line;
+    }
+    phone->write(ping(7));
+    EXPECT_EQ(caseOf(parse(nextLine(*phone))), "pong");
+    EXPECT_FALSE(phone->isClosed());
+}
+
 TEST_F(HostServer, ApprovedDeviceGetsWelcomeThenEveryTargetThenRemoteAccessThenWaitingApprovals) {
     (void)settings->setBool("quib.away.enabled", true);
     targets->setSnapshot({{target("A"), target("B")}, {target("P", true)}});

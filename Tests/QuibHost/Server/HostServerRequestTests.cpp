@@ -441,7 +441,7 @@ TEST_F(HostServerRequests, StillChannelCarriesTheCapturedDisplayAsPng) {
     ASSERT_EQ(header.byteCount, static_cast<std::int64_t>(payload.size()));
     // The PNG's own header (IHDR) gives the same size.
     ASSERT_GT(payload.size(), 24u);
-    auto word = [&](std::size_t at) {
+    auto word = [&payload = payload](std::size_t at) {
         return (payload[at] << 24) | (payload[at + 1] << 16) | (payload[at + 2] << 8) | payload[at + 3];
     };
     EXPECT_EQ(word(16), 1000);

@@ -6,6 +6,7 @@
 #include <future>
 #include <thread>
 
+#include "Runtime/AssertOn.hpp"
 #include "Shared/Json.hpp"
 #include "Shared/StillChannel.hpp"
 #include "Shared/StillFrame.hpp"
@@ -624,6 +625,29 @@ TEST(HostServerDeathTest, StopsWhenMadeWithoutANeighbour) {
                  "HostServer was made without its still capture");
     EXPECT_DEATH(madeWithout([](auto& config) { config.permissions = nullptr; }),
                  "HostServer was made without its permissions");
+}
+
+// The connection tables belong to the network queue: reading them from any other thread stops the
+// process where queue affinity is checked, and reading them there does not.
+TEST(HostServerDeathTest, StopsWhenANetworkQueueMethodIsCalledOffThatQueue) {
+    if (!QUIB_ASSERT_QUEUES) GTEST_SKIP() << "queue affinity is checked only where assertions are";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ScratchFolder scratch("affinity");
+    auto main = std::make_shared<MainLoop>();
+    auto settings = Settings::inMemory();
+    auto clock = std::make_shared<FakeClock>();
+    auto server = TestHost{.main = main,
+                           .settings = settings,
+                           .clock = clock,
+                           .registry = DeviceRegistry::create(main, settings, clock),
+                           .permissions = std::make_shared<SettablePermissions>(),
+                           .dataHome = scratch.path}
+                      .loopbackServer();
+    bool none = false;
+    ASSERT_TRUE(server->networkQueue().sync([&] { none = server->connectedDeviceIDs().empty(); }));
+    EXPECT_TRUE(none);
+    EXPECT_DEATH((void)server->connectedDeviceIDs(), "connectedDeviceIDs ran off its queue");
+    stopServer(server, *main);
 }
 
 }  // namespace quib::testing

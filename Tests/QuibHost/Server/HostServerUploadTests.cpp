@@ -90,7 +90,7 @@ TEST_F(HostServer, SideChannelHellosFromDevicesNotApprovedAreToldToWaitAndClosed
         EXPECT_EQ(parse(nextLine(phone))["error"]["_0"], wait + ending);
         EXPECT_TRUE(phone.waitClosed());
         EXPECT_EQ(phone.closeError(), asio::error::eof);  // a TLS close, not a cut socket
-        EXPECT_TRUE(eventually([&] { return log->contains(note); })) << note;
+        EXPECT_TRUE(eventually([&, &note = note] { return log->contains(note); })) << note;
         // The phone does not answer the TLS close: the host waits for it that long, then cuts.
         clock->advance(TlsConnection::closeTimeout);
         EXPECT_TRUE(eventually([&] { return failuresOf(address) == 1; })) << address;  // closed while pending

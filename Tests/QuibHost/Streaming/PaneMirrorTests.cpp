@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "Runtime/FakeClock.hpp"
@@ -13,6 +15,7 @@
 #include "Runtime/Settings.hpp"
 #include "Shared/UptimeClock.hpp"
 #include "Tests/Support/Eventually.hpp"
+#include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/TmuxServer.hpp"
 
 using namespace std::chrono_literals;
@@ -110,6 +113,79 @@ struct Sent {
     ViewFrame frame;
     std::string payload;
 };
+
+// tmux as it is, counting its runs.
+class CountedTmux {
+public:
+    Tmux tmux() const {
+        return Tmux({Tmux::standardPaths.begin(), Tmux::standardPaths.end()},
+                    [runs = runs_](const std::filesystem::path& tmux, const std::vector<std::string>& arguments,
+                                   std::optional<std::string_view> input) {
+                        ++*runs;
+                        return Subprocess::run(tmux, arguments, input, Tmux::timeout, Subprocess::Ends::kept);
+                    });
+    }
+    int runs() const { return runs_->load(); }
+
+private:
+    std::shared_ptr<std::atomic<int>> runs_ = std::make_shared<std::atomic<int>>(0);
+};
+
+// A mirror of panes on a real tmux server, polling through `control` when there is one; it keeps
+// every frame it hands on.
+class RealMirror {
+public:
+    explicit RealMirror(std::shared_ptr<quib::TmuxControl> control)
+        : mirror_(quib::PaneMirror::create({[this](const ViewFrame& frame, const Bytes& payload) {
+                                                std::lock_guard lock(mutex_);
+                                                sent_.push_back({frame, quib::textOf(payload)});
+                                                changed_.notify_all();
+                                            },
+                                            tmux_.tmux(), nullptr, nullptr, std::move(control)})) {}
+
+    quib::PaneMirror& operator*() { return *mirror_; }
+    quib::PaneMirror* operator->() { return mirror_.get(); }
+    // The last frame once `done` holds for it, within 5 s.
+    std::optional<Sent> waitFor(const std::function<bool(const Sent&)>& done) {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, 5s, [&] { return !sent_.empty() && done(sent_.back()); })) return std::nullopt;
+        return sent_.back();
+    }
+    std::size_t count() {
+        std::lock_guard lock(mutex_);
+        return sent_.size();
+    }
+    // How often a poll ran tmux.
+    int runs() const { return tmux_.runs(); }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Sent> sent_;
+    CountedTmux tmux_;
+    std::shared_ptr<quib::PaneMirror> mirror_;  // last, so that it goes first
+};
+
+// Both ways a poll can go: a run of tmux each time, and the kept control client.
+struct Way {
+    const char* name;
+    bool throughControl;
+    std::shared_ptr<quib::TmuxControl> control() const {
+        return throughControl ? std::make_shared<quib::TmuxControl>() : nullptr;
+    }
+};
+constexpr Way ways[] = {{"through runs", false}, {"through the control client", true}};
+
+// What two readings must share to be the same picture.
+void expectSameFrame(const quib::PaneMirror::Reading& one, const quib::PaneMirror::Reading& other) {
+    EXPECT_EQ(one.frame.kind, other.frame.kind);
+    EXPECT_EQ(one.frame.title, other.frame.title);
+    EXPECT_EQ(one.frame.columns, other.frame.columns);
+    EXPECT_EQ(one.frame.rows, other.frame.rows);
+    EXPECT_EQ(one.frame.reason, other.frame.reason);
+    EXPECT_EQ(quib::textOf(one.payload), quib::textOf(other.payload));
+    EXPECT_EQ(one.digest, other.digest);
+}
 
 class PaneMirror : public ::testing::Test {
 protected:
@@ -328,92 +404,186 @@ TEST_F(PaneMirror, NoFrameOfTheOldPaneFollowsAStartOrAStop) {
     EXPECT_EQ(payloads(), std::vector<std::string>{"in %4"});
 }
 
-// A pane spec outlives its session: when the session is made again, the same spec shows it.
+// A pane spec outlives its session: when the session is made again, the same spec shows it. The
+// control client, attached to the session that goes, ends with it; the polls meanwhile go to runs,
+// and a client started again serves them once the pane is back.
 TEST_F(PaneMirror, MirrorsARealPaneThroughItsSessionsEndAndReturn) {
-    quib::testing::TmuxServer server;
-    ASSERT_TRUE(server.startSession("mirror", server.folder()));
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<Sent> sent;
-    auto mirror = quib::PaneMirror::create({[&](const ViewFrame& frame, const Bytes& payload) {
-                                                std::lock_guard lock(mutex);
-                                                sent.push_back({frame, quib::textOf(payload)});
-                                                changed.notify_all();
-                                            },
-                                            Tmux()});
-    // The last frame once `done` holds for it, within 5 s.
-    const auto waitFor = [&](const std::function<bool(const Sent&)>& done) -> std::optional<Sent> {
-        std::unique_lock lock(mutex);
-        if (!changed.wait_for(lock, 5s, [&] { return !sent.empty() && done(sent.back()); })) return std::nullopt;
-        return sent.back();
-    };
-    mirror->start("mirror:0.0", "Mirror · mirror:0.0");
-    ASSERT_TRUE(server.run({"respawn-pane", "-k", "-t", "mirror:0.0", "printf '\\033[32mgreen\\033[0m\\n'; exec cat"}));
-    const auto shown = waitFor([](const Sent& one) { return one.payload.find("\x1b[32mgreen") != std::string::npos; });
-    ASSERT_TRUE(shown);
-    EXPECT_EQ(shown->frame.kind, ViewFrame::Kind::text);
-    EXPECT_EQ(shown->frame.title, "Mirror · mirror:0.0");
-    EXPECT_EQ(shown->frame.columns, 200);
-    EXPECT_EQ(shown->frame.rows, 60);
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        quib::testing::TmuxServer server;
+        ASSERT_TRUE(server.startSession("mirror", server.folder()));
+        RealMirror mirror(way.control());
+        mirror->start("mirror:0.0", "Mirror · mirror:0.0");
+        ASSERT_TRUE(
+            server.run({"respawn-pane", "-k", "-t", "mirror:0.0", "printf '\\033[32mgreen\\033[0m\\n'; exec cat"}));
+        const auto shown =
+            mirror.waitFor([](const Sent& one) { return one.payload.find("\x1b[32mgreen") != std::string::npos; });
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(shown->frame.kind, ViewFrame::Kind::text);
+        EXPECT_EQ(shown->frame.title, "Mirror · mirror:0.0");
+        EXPECT_EQ(shown->frame.columns, 200);
+        EXPECT_EQ(shown->frame.rows, 60);
+        if (way.throughControl) {
+            EXPECT_EQ(mirror.runs(), 0);
+        }
 
-    // Another session keeps the server up, so that every poll after the kill fails alike (a
-    // server on its way out answers one way, then another once it is gone: two states).
-    ASSERT_TRUE(server.startSession("keep", server.folder()));
-    ASSERT_TRUE(server.run({"kill-session", "-t", "mirror"}));
-    const auto gone = waitFor([](const Sent& one) { return one.frame.kind == ViewFrame::Kind::state; });
-    ASSERT_TRUE(gone);
-    EXPECT_TRUE(gone->frame.reason.value_or("").starts_with("tmux: ")) << *gone->frame.reason;
-    std::size_t count = 0;
-    {
-        std::lock_guard lock(mutex);
-        count = sent.size();
-    }
-    std::this_thread::sleep_for(400ms);  // the polls that fail again say nothing more
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(sent.size(), count);
-    }
+        // Another session keeps the server up, so that every poll after the kill fails alike (a
+        // server on its way out answers one way, then another once it is gone: two states).
+        ASSERT_TRUE(server.startSession("keep", server.folder()));
+        ASSERT_TRUE(server.run({"kill-session", "-t", "mirror"}));
+        const auto gone = mirror.waitFor([](const Sent& one) { return one.frame.kind == ViewFrame::Kind::state; });
+        ASSERT_TRUE(gone);
+        EXPECT_TRUE(gone->frame.reason.value_or("").starts_with("tmux: ")) << *gone->frame.reason;
+        const std::size_t count = mirror.count();
+        std::this_thread::sleep_for(400ms);  // the polls that fail again say nothing more
+        EXPECT_EQ(mirror.count(), count);
 
-    ASSERT_TRUE(server.startSession("mirror", server.folder()));
-    const auto back = waitFor([](const Sent& one) { return one.frame.kind == ViewFrame::Kind::text; });
-    mirror->stop();
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->frame.columns, 200);
+        ASSERT_TRUE(server.startSession("mirror", server.folder()));
+        const auto back = mirror.waitFor([](const Sent& one) { return one.frame.kind == ViewFrame::Kind::text; });
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->frame.columns, 200);
+        const int runs = mirror.runs();
+        std::this_thread::sleep_for(300ms);
+        if (way.throughControl) {
+            EXPECT_EQ(mirror.runs(), runs);
+        }
+        mirror->stop();
+    }
 }
 
 // The pane's blank last rows are part of its picture: the text is what tmux printed after the
 // size line, byte for byte, its final line feeds included.
 TEST_F(PaneMirror, ARealPanesTextKeepsItsBlankRowsAndFinalLineFeeds) {
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        quib::testing::TmuxServer server;
+        // In the C locale, so that the shell has nothing to complain of on the pane first.
+        ASSERT_TRUE(server.run(
+            {"new-session", "-d", "-e", "LC_ALL=C", "-s", "rows", "-x", "40", "-y", "6", "printf 'quib$'; exec cat"}));
+        RealMirror mirror(way.control());
+        mirror->start("rows:0.0", "Rows");
+        const auto shown =
+            mirror.waitFor([](const Sent& one) { return one.payload.find("quib$") != std::string::npos; });
+        mirror->stop();
+        ASSERT_TRUE(shown) << "the pane never showed its prompt";
+        EXPECT_EQ(shown->payload, "quib$\n\n\n\n\n\n");
+        EXPECT_EQ(shown->frame.columns, 40);
+        EXPECT_EQ(shown->frame.rows, 6);
+        const auto printed = Subprocess::runBytes(*Tmux().executableURL(), quib::PaneMirror::arguments("rows:0.0"),
+                                                  std::nullopt, Tmux::timeout);
+        ASSERT_TRUE(printed.ok);
+        EXPECT_EQ("40 6\n" + shown->payload, printed.output);
+    }
+}
+
+TEST_F(PaneMirror, RebuildsWhatARunPrintsFromTheClientsTwoAnswers) {
+    using Reply = quib::TmuxControl::Reply;
+    using State = Reply::State;
+    const auto ok = [](std::string output, std::size_t lines) { return Reply{State::answered, true, output, lines}; };
+    const Reply size = ok("40 3", 1);
+    struct Case {
+        const char* name;
+        std::vector<Reply> replies;
+        std::optional<std::string> printed;
+    };
+    const std::vector<Case> cases = {
+        {"size and rows", {size, ok("a\n\nb", 3)}, "40 3\na\n\nb\n"},
+        {"blank rows", {ok("40 2", 1), ok("\n", 2)}, "40 2\n\n\n"},
+        {"one blank row", {ok("40 1", 1), ok("", 1)}, "40 1\n\n"},
+        {"fewer rows than the size says", {size, ok("a\nb", 2)}, std::nullopt},
+        {"more rows than the size says", {size, ok("a\nb\nc\nd", 4)}, std::nullopt},
+        {"a size of two lines", {ok("40 3\n40 3", 2), ok("a\nb\nc", 3)}, std::nullopt},
+        {"a size without rows", {ok("40", 1), ok("a\nb\nc", 3)}, std::nullopt},
+        {"a size tmux refused", {Reply{State::answered, false, "can't find pane: %9", 1}}, std::nullopt},
+        {"contents tmux refused", {size, Reply{State::answered, false, "no", 1}}, std::nullopt},
+        {"contents lost", {size, Reply{State::unknown, false, "", 0}}, std::nullopt},
+        {"never sent", {Reply{}}, std::nullopt},
+        {"bytes that are not UTF-8", {ok("40 1", 1), ok("\xff", 1)}, ""},
+    };
+    for (const auto& one : cases) {
+        SCOPED_TRACE(one.name);
+        EXPECT_EQ(quib::PaneMirror::printed(one.replies), one.printed);
+    }
+}
+
+// The same pane read through the control client and through a run gives the same frame, whatever
+// it shows; the client's reading runs nothing.
+TEST_F(PaneMirror, PollsThroughTheClientGiveTheFramesOfARun) {
+    quib::testing::TmuxServer server;
+    ASSERT_TRUE(server.run({"new-session", "-d", "-s", "same", "-x", "40", "-y", "6", "exec cat"}));
+    const std::vector<std::pair<const char*, std::string>> panes = {
+        {"colours and attributes", "\\033[1;31mred\\033[0m \\033[4;44munder\\033[0m\\nend"},
+        {"UTF-8, wide and combining", "\xc3\xa9t\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80 e\xcc\x81\\nend"},
+        {"blank rows first", "\\n\\n\\nend"},
+        {"lines like the client's guards", "%%begin 1 1 1\\n%%end 1 1 1\\n%%error 1 1 1\\n%%exit\\nend"},
+        {"every row written", "1\\n2\\n3\\n4\\n5\\nend"},
+        {"a line that wraps", std::string(100, 'x') + "end"},
+    };
+    CountedTmux runs;
+    quib::TmuxControl control;
+    const auto clock = quib::SystemClock::shared();
+    const auto readThrough = [&](quib::TmuxControl* client) {
+        return quib::PaneMirror::read(runs.tmux(), client, "same:0.0", "Same", *clock);
+    };
+    for (const auto& [name, shown] : panes) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(server.run({"respawn-pane", "-k", "-t", "same:0.0", "printf '" + shown + "'; exec cat"}));
+        quib::PaneMirror::Reading ran;
+        ASSERT_TRUE(eventually([&] {
+            ran = readThrough(nullptr);
+            return quib::textOf(ran.payload).find("end\n") != std::string::npos;
+        }));
+        const int before = runs.runs();
+        const auto answered = readThrough(&control);
+        EXPECT_EQ(runs.runs(), before);
+        EXPECT_EQ(answered.frame.kind, ViewFrame::Kind::text);
+        expectSameFrame(answered, ran);
+    }
+    EXPECT_EQ(control.starts(), 1u);
+}
+
+// A client that ends, says too little or falls out of step leaves the poll to one run, which
+// gives the frame a run gives; a client out of step is let go.
+TEST_F(PaneMirror, AClientThatFailsMidPollLeavesThePollToARun) {
     quib::testing::TmuxServer server;
     // In the C locale, so that the shell has nothing to complain of on the pane first.
     ASSERT_TRUE(server.run(
-        {"new-session", "-d", "-e", "LC_ALL=C", "-s", "rows", "-x", "40", "-y", "6", "printf 'quib$'; exec cat"}));
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<Sent> sent;
-    auto mirror = quib::PaneMirror::create({[&](const ViewFrame& frame, const Bytes& payload) {
-                                                std::lock_guard lock(mutex);
-                                                sent.push_back({frame, quib::textOf(payload)});
-                                                changed.notify_all();
-                                            },
-                                            Tmux()});
-    mirror->start("rows:0.0", "Rows");
-    std::optional<Sent> shown;
-    {
-        std::unique_lock lock(mutex);
-        changed.wait_for(lock, 5s, [&] {
-            if (sent.empty() || sent.back().payload.find("quib$") == std::string::npos) return false;
-            shown = sent.back();
-            return true;
-        });
+        {"new-session", "-d", "-e", "LC_ALL=C", "-s", "fall", "-x", "40", "-y", "6", "printf 'back\\n'; exec cat"}));
+    quib::testing::ScratchFolder folder("pane-client");
+    struct Case {
+        const char* name;
+        std::string says;         // after the client read the command line
+        std::size_t startsAfter;  // clients started by two polls
+    };
+    const std::vector<Case> cases = {
+        {"ends before answering", "exit 0", 2},
+        {"ends mid-answer", "echo '%begin 1 1 1'; echo '40 6'; echo '%end 1 1 1'; echo '%begin 1 2 1'; echo row", 2},
+        {"says nothing tmux would", "echo '%begin x'; echo '40 6'", 2},
+        {"answers fewer rows than the size",
+         "echo '%begin 1 1 1'; echo '40 6'; echo '%end 1 1 1'; echo '%begin 1 2 1'; echo row; echo '%end 1 2 1'; "
+         "exec cat > /dev/null",
+         2},
+        {"refuses the size",
+         "while :; do echo '%begin 1 1 1'; echo no; echo '%error 1 1 1'; read -r command || exit 0; done", 1},
+    };
+    CountedTmux runs;
+    const auto clock = quib::SystemClock::shared();
+    quib::PaneMirror::Reading ran;
+    ASSERT_TRUE(eventually([&] {
+        ran = quib::PaneMirror::read(runs.tmux(), nullptr, "fall:0.0", "Fall", *clock);
+        return quib::textOf(ran.payload).starts_with("back\n");
+    }));
+    for (const auto& one : cases) {
+        SCOPED_TRACE(one.name);
+        const auto client = folder.path / "tmux";
+        quib::testing::writeFile(client, "#!/bin/sh\nread -r command\n" + one.says + "\n");
+        std::filesystem::permissions(client, std::filesystem::perms::owner_all);
+        quib::TmuxControl control(Tmux({client}));
+        for (int poll = 0; poll < 2; ++poll) {
+            const int before = runs.runs();
+            expectSameFrame(quib::PaneMirror::read(runs.tmux(), &control, "fall:0.0", "Fall", *clock), ran);
+            EXPECT_EQ(runs.runs(), before + 1);
+        }
+        EXPECT_EQ(control.starts(), one.startsAfter);
     }
-    mirror->stop();
-    ASSERT_TRUE(shown) << "the pane never showed its prompt";
-    EXPECT_EQ(shown->payload, "quib$\n\n\n\n\n\n");
-    EXPECT_EQ(shown->frame.columns, 40);
-    EXPECT_EQ(shown->frame.rows, 6);
-    const auto printed = Subprocess::runBytes(*Tmux().executableURL(), quib::PaneMirror::arguments("rows:0.0"),
-                                              std::nullopt, Tmux::timeout);
-    ASSERT_TRUE(printed.ok);
-    EXPECT_EQ("40 6\n" + shown->payload, printed.output);
 }
