@@ -54,13 +54,13 @@ void HostServer::handle(const std::string& line, const ClientPtr& client) {
 namespace {
 
 // Whether a message passes the gate before its connection's device is approved.
-enum class Admission { beforeApproval, approvedOnly };
+enum class Gating { beforeApproval, approvedOnly };
 
 // One message case's route: whether it passes before approval, and what handles it.
 template <class Case>
 struct Route {
     using Message = Case;
-    Admission admission;
+    Gating admission;
     void (*go)(HostServer& server, Case& message, const HostServer::ClientPtr& client);
 };
 
@@ -88,8 +88,8 @@ Hello& named(Hello& hello) {
 // queue is handed on, never waited for.
 struct HostServer::Routes {
     using M = ClientMessage;
-    static constexpr Admission open = Admission::beforeApproval;
-    static constexpr Admission approved = Admission::approvedOnly;
+    static constexpr Gating open = Gating::beforeApproval;
+    static constexpr Gating approved = Gating::approvedOnly;
 
     static constexpr auto table = std::tuple{
         Route<M::Hello>{open, [](auto& s, auto& m, auto& c) { s.greet(named(m._0), c); }},
@@ -144,7 +144,7 @@ void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
 bool HostServer::passesBeforeApproval(const ClientMessage::Value& value) {
     return std::visit(
         [](const auto& payload) {
-            return Routes::of<std::decay_t<decltype(payload)>>().admission == Admission::beforeApproval;
+            return Routes::of<std::decay_t<decltype(payload)>>().admission == Gating::beforeApproval;
         },
         value);
 }
