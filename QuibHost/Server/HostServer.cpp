@@ -36,21 +36,15 @@ HostServer::HostServer(Passkey, Config config)
       neighbours_(wired(std::move(config.neighbours))),
       listenAddress_(bindAddress(config.listenAddress)),
       machineInfo_(std::move(config.machineInfo)),
-      sleep_(std::move(config.sleep)),
-      interfaces_(std::move(config.interfaces)),
-      interfaceList_(config.interfaceList ? std::move(config.interfaceList) : std::make_shared<InterfaceList>()),
       isListening_(main_, false),
       connectedDevices_(main_, {}),
       lastError_(main_, std::nullopt),
       lastActivity_(main_, std::nullopt),
       gate_([this](const ClientMessage& message, Client& client) { return isPermitted(message, client); }),
-      moveWindowStart_(clock_->now()),
-      networkInterfaces_([list = interfaceList_] { return list->entries(); }),
+      pointerRate_(clock_->now()),
+      systemWatch_(std::move(config.sleep), std::move(config.interfaces), std::move(config.interfaceList)),
       network_(NetworkQueue::create("com.brenmoor.quib.host.net", clock_)),
-      injectionQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.inject", clock_)),
-      menuQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.menu", clock_)),
-      catalogQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.apps", clock_)),
-      advertiseQueue_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.advertise", clock_)) {}
+      queues_(clock_) {}
 
 HostServerNeighbours HostServer::wired(HostServerNeighbours neighbours) {
     const auto need = [](const auto& neighbour, std::string_view name) {
@@ -79,12 +73,9 @@ HostServer::~HostServer() {
     // Work still queued for deliveries, menus and the catalog may send replies: let it finish
     // while the network queue still runs. Pane listings, on the target store's tmux queue, hold
     // the server only weakly.
-    catalogQueue_.reset();
-    menuQueue_.reset();
-    injectionQueue_.reset();
+    queues_.finishWork();
     (void)network_->sync([this] {
-        interfaceSettleTimer_.cancel();
-        if (interfaces_) interfaces_->stop();
+        systemWatch_.stop();
         closeEverything();
     });
     network_->shutdown();
@@ -97,19 +88,19 @@ void HostServer::onMain(std::function<void(HostServer&)> work) {
 }
 
 void HostServer::onInjection(std::function<void(HostServer&)> work) {
-    injectionQueue_->post([weak = weak_from_this(), work = std::move(work)] {
+    queues_.injection().post([weak = weak_from_this(), work = std::move(work)] {
         if (auto server = weak.lock()) work(*server);
     });
 }
 
 void HostServer::onCatalog(std::function<void(HostServer&)> work) {
-    catalogQueue_->post([weak = weak_from_this(), work = std::move(work)] {
+    queues_.catalog().post([weak = weak_from_this(), work = std::move(work)] {
         if (auto server = weak.lock()) work(*server);
     });
 }
 
 void HostServer::onMenu(std::function<void(HostServer&)> work) {
-    menuQueue_->post([weak = weak_from_this(), work = std::move(work)] {
+    queues_.menu().post([weak = weak_from_this(), work = std::move(work)] {
         if (auto server = weak.lock()) work(*server);
     });
 }
@@ -182,7 +173,7 @@ void HostServer::start(const std::string& pairingCode) {
     startAway();
     network_->post([this, listener] {
         listener_ = listener;
-        throttles_.clear();
+        admission_.throttles().clear();
     });
 }
 
@@ -247,20 +238,16 @@ void HostServer::closeEverything() {
         advertise([](ServiceAdvertiser& advertiser) { advertiser.withdraw(); });
     }
     listener_.reset();
-    if (awayListener_) awayListener_->cancel();
-    awayListener_.reset();
-    for (auto& newcomer : waiting_) newcomer.connection->cancel();
-    waiting_.clear();
-    for (auto& [key, client] : pending_) client->connection->cancel();
+    awayListener_.close();
+    admission_.closeAll();
     for (auto& [key, client] : clients_) client->connection->cancel();
-    pending_.clear();
     clients_.clear();
 }
 
 // Any thread: the advertiser's calls run one after another on a queue of their own.
 void HostServer::advertise(std::function<void(ServiceAdvertiser&)> call) {
     if (!advertiser_) return;
-    advertiseQueue_->post([advertiser = advertiser_, call = std::move(call)] { call(*advertiser); });
+    queues_.advertise().post([advertiser = advertiser_, call = std::move(call)] { call(*advertiser); });
 }
 
 void HostServer::publishDevices() {
@@ -292,18 +279,18 @@ std::string HostServer::sourceKey(const asio::ip::tcp::endpoint& endpoint) { ret
 HostServer::Tables HostServer::inspect() {
     Tables tables;
     (void)network_->sync([&] {
-        tables.pending = pending_.size();
+        tables.pending = admission_.pending().size();
         tables.clients = clients_.size();
         if (listener_) {
             tables.listenerLimit = listener_->newConnectionLimit();
             tables.listenerPort = listener_->port();
         }
-        if (awayListener_) {
-            tables.awayListenerLimit = awayListener_->newConnectionLimit();
-            tables.awayListenerPort = awayListener_->port();
+        if (const auto& away = awayListener_.listener()) {
+            tables.awayListenerLimit = away->newConnectionLimit();
+            tables.awayListenerPort = away->port();
         }
-        for (const auto& [source, record] : throttles_.records()) tables.throttles.emplace(source, record);
-        for (const auto* table : {&pending_, &clients_}) {
+        for (const auto& [source, record] : admission_.throttles().records()) tables.throttles.emplace(source, record);
+        for (const auto* table : {&admission_.pending(), &clients_}) {
             for (const auto& [key, client] : *table) {
                 tables.backlogged += client->connection->isBacklogged() ? 1 : 0;
                 tables.largestBacklog = std::max(tables.largestBacklog, client->connection->queuedBytes());
@@ -311,7 +298,7 @@ HostServer::Tables HostServer::inspect() {
         }
     });
     // Advertiser calls the network queue made before are done too.
-    (void)advertiseQueue_->sync([] {});
+    (void)queues_.advertise().sync([] {});
     return tables;
 }
 

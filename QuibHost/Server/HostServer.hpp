@@ -23,10 +23,15 @@
 #include "QuibHost/Connection/NetworkQueue.hpp"
 #include "QuibHost/Connection/TlsConnection.hpp"
 #include "QuibHost/Connection/TlsListener.hpp"
+#include "QuibHost/Server/Admission.hpp"
+#include "QuibHost/Server/AwayListener.hpp"
 #include "QuibHost/Server/DeviceRegistry.hpp"
 #include "QuibHost/Server/Neighbours/HostServerNeighbours.hpp"
 #include "QuibHost/Server/NetworkInterfaces.hpp"
+#include "QuibHost/Server/PointerRate.hpp"
+#include "QuibHost/Server/ServerQueues.hpp"
 #include "QuibHost/Server/ServerSettings.hpp"
+#include "QuibHost/Server/SystemWatch.hpp"
 #include "QuibHost/Server/ThrottleTable.hpp"
 #include "QuibHost/Server/WaitingRequests.hpp"
 #include "Runtime/Clock.hpp"
@@ -56,7 +61,7 @@ namespace quib {
 // queue. Operations marked "any thread" post their work.
 class HostServer final : public std::enable_shared_from_this<HostServer> {
 public:
-    class Client;  // QuibHost/Server/HostServerClient.hpp
+    using Client = HostServerClient;  // QuibHost/Server/HostServerClient.hpp
     using ClientPtr = std::shared_ptr<Client>;
     // How work queued on the main executor refers to a client: weakly, since such work may
     // outlive the server, and a connection must not outlive the network queue it runs on.
@@ -94,11 +99,10 @@ public:
     // Decides whether a decoded message of a client is dispatched; it sends its own refusals.
     using Gate = std::function<bool(const ClientMessage& message, Client& client)>;
 
-    static constexpr int connectionBudget = 8;
-    // How many connections of one source may wait for their first line at once.
-    static constexpr std::size_t pendingPerSource = 2;
-    // How long a connection may wait for its first line before it may give way to a newcomer.
-    static constexpr std::chrono::seconds pendingGrace{3};
+    // Admission's rules (Admission.hpp).
+    static constexpr int connectionBudget = Admission::connectionBudget;
+    static constexpr std::size_t pendingPerSource = Admission::pendingPerSource;
+    static constexpr std::chrono::seconds pendingGrace = Admission::pendingGrace;
     // How long a connection with more than its backlog limit waiting may read nothing of it
     // before it is closed.
     static constexpr std::chrono::seconds backlogDeadline{30};
@@ -113,12 +117,9 @@ public:
     static constexpr std::chrono::seconds frameStallCheck{5};
     // The longest device name a hello keeps, in characters; the rest is cut off.
     static constexpr std::size_t longestDeviceName = 64;
-    // How many accepted newcomers may wait to be started (a phone may open a burst of side
-    // channels at once); past that a newcomer is refused.
-    static constexpr std::size_t mostWaiting = 4 * connectionBudget;
+    static constexpr std::size_t mostWaiting = Admission::mostWaiting;
     static constexpr std::int64_t maxLineBytes = 1 << 20;
-    // A burst of network-change reports is over once none came for this long.
-    static constexpr std::chrono::milliseconds interfaceSettle{100};
+    static constexpr std::chrono::milliseconds interfaceSettle = SystemWatch::interfaceSettle;
 
     static std::shared_ptr<HostServer> create(Config config);
     ~HostServer();
@@ -201,7 +202,7 @@ public:
     // asked, approved or not.
     void deliverResolution(const ApprovalResolution& resolution);
 
-    using ClientTable = std::unordered_map<const Client*, ClientPtr>;
+    using ClientTable = Admission::ClientTable;
     // Network queue: who is written a resolution, in the table's order. Every connection holding
     // the request's id lets go of it, and the last of them in the table's order is the asker;
     // the audience is the control connections of devices that `isApproved` accepts, and the
@@ -221,9 +222,9 @@ public:
     void setGate(Gate gate) { gate_ = std::move(gate); }
 
     NetworkQueue& networkQueue() { return *network_; }
-    SerialQueue& injectionQueue() { return *injectionQueue_; }
-    SerialQueue& menuQueue() { return *menuQueue_; }
-    SerialQueue& catalogQueue() { return *catalogQueue_; }
+    SerialQueue& injectionQueue() { return queues_.injection(); }
+    SerialQueue& menuQueue() { return queues_.menu(); }
+    SerialQueue& catalogQueue() { return queues_.catalog(); }
     const HostServerNeighbours& neighbours() const { return neighbours_; }
 
     // A consistent view of the connection tables, taken on the network queue once the advertiser
@@ -265,11 +266,8 @@ private:
     void armHelloDeadline(const ClientPtr& client);
     void armApprovalDeadline(const ClientPtr& client);
     void watchFrameStall(const ClientPtr& client);
-    enum class Weighed { admitted, waits, refused };
-    Weighed weighNewcomer(const std::string& source);
-    struct Newcomer;
+    using Newcomer = Admission::Newcomer;
     void place(Newcomer newcomer);
-    bool makeRoomFor(const std::string& source);
     void startClient(std::shared_ptr<TlsConnection> connection, const std::string& source, bool away);
     void admitWaiting();
     void weighWaitingLater();
@@ -360,14 +358,11 @@ private:
     void advertise(std::function<void(ServiceAdvertiser&)> call);
     void admit(const ClientPtr& client);
     void startAwayNow();
-    bool awayListenerServes(const std::vector<QuibTransport::Key>& keys, std::uint16_t port) const;
     void listenAway(std::vector<QuibTransport::Key> keys, std::uint16_t port);
     void awayListenerChanged(TlsListener::State state, const std::optional<std::string>& error, std::uint16_t port,
                              std::size_t deviceCount);
     void goingToSleep();
     void wake();
-    void interfacesReported();
-    void compareInterfaces();
     void onMain(std::function<void(HostServer&)> work);
     void onInjection(std::function<void(HostServer&)> work);
     void onCatalog(std::function<void(HostServer&)> work);
@@ -384,9 +379,6 @@ private:
     HostServerNeighbours neighbours_;
     asio::ip::address listenAddress_;
     std::filesystem::path machineInfo_;
-    std::shared_ptr<SleepWatch> sleep_;
-    std::shared_ptr<InterfaceWatch> interfaces_;
-    std::shared_ptr<InterfaceList> interfaceList_;
 
     Published<bool> isListening_;
     Published<std::vector<ConnectedDevice>> connectedDevices_;
@@ -400,39 +392,20 @@ private:
 
     // Network queue.
     std::shared_ptr<TlsListener> listener_;
-    std::shared_ptr<TlsListener> awayListener_;
-    std::vector<QuibTransport::Key> awayListenerKeys_;
-    std::optional<std::uint16_t> awayListenerPort_;
-    ClientTable pending_;
-    ClientTable clients_;
-    // Newcomers accepted but not started, oldest first: while every slot is taken by connections
-    // that may not give way, or while their source's own waiting connections are within their
-    // grace. Each is started when a slot frees or its source's turn comes.
-    struct Newcomer {
-        std::shared_ptr<TlsConnection> connection;
-        std::string source;
-        bool away = false;
-    };
-    std::deque<Newcomer> waiting_;
-    bool weighArmed_ = false;  // a timer will weigh the waiting newcomers again
-    ThrottleTable throttles_;
-    std::uint64_t accepted_ = 0;  // connections accepted so far: orders the pending ones by age
+    AwayListener awayListener_;
+    // The connections not past their first line, the newcomers waiting and the lock-outs.
+    Admission admission_;
+    ClientTable clients_;  // past their first line
     Gate gate_;
-    // The pointer-move rate window, shared by every connection.
-    std::int64_t moveCount_ = 0;
-    MonoTime moveWindowStart_;
-    std::optional<std::set<std::string>> knownInterfaces_;
-    NetworkInterfaces networkInterfaces_;  // for log lines, kept while the watch reports changes
-    Cancellable interfaceSettleTimer_;
+    // The pointer-move rate of every connection together.
+    PointerRate pointerRate_;
+    // Sleep, wake and the network interfaces.
+    SystemWatch systemWatch_;
 
     // Declared last so they stop first; the network queue outlives the serial queues, whose
     // tasks may still send.
     std::shared_ptr<NetworkQueue> network_;
-    std::unique_ptr<SerialQueue> injectionQueue_;
-    std::unique_ptr<SerialQueue> menuQueue_;
-    std::unique_ptr<SerialQueue> catalogQueue_;
-    // The advertiser's calls may wait on a system daemon; they never hold up the network queue.
-    std::unique_ptr<SerialQueue> advertiseQueue_;
+    ServerQueues queues_;
 };
 
 }  // namespace quib

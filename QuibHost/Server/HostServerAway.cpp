@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <unordered_set>
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
@@ -20,26 +19,14 @@ void HostServer::startAwayNow() {
     std::vector<QuibTransport::Key> keys;
     if (enabled) keys = neighbours_.reach->listenerKeys();
     const std::uint16_t port = ServerSettings::awayPort(*settings_);
-    if (awayListenerServes(keys, port)) return;
-    if (awayListener_) awayListener_->cancel();
-    awayListener_.reset();
-    awayListenerKeys_.clear();
-    awayListenerPort_.reset();
+    if (awayListener_.serves(keys, port)) return;
+    awayListener_.close();
     if (!enabled) return;
     if (keys.empty()) {
         quibLog().info("away: no approved device has a key yet, so nothing is listening");
         return;
     }
     listenAway(std::move(keys), port);
-}
-
-bool HostServer::awayListenerServes(const std::vector<QuibTransport::Key>& keys, std::uint16_t port) const {
-    if (!awayListener_ || awayListenerPort_ != port) return false;
-    const auto state = awayListener_->state();
-    if (state != TlsListener::State::setup && state != TlsListener::State::ready) return false;
-    const std::unordered_set<QuibTransport::Key> running(awayListenerKeys_.begin(), awayListenerKeys_.end());
-    const std::unordered_set<QuibTransport::Key> wanted(keys.begin(), keys.end());
-    return running == wanted;
 }
 
 // The away listener shares the budget of 8 with the local one, so its limit is set from the
@@ -52,18 +39,16 @@ void HostServer::listenAway(std::vector<QuibTransport::Key> keys, std::uint16_t 
                         "): ", pub(listener.error().message));
         return;
     }
-    awayListener_ = *listener;
     const std::size_t deviceCount = keys.size();
-    awayListener_->setStateHandler(
+    awayListener_.keep(*listener, std::move(keys), port);
+    awayListener_.listener()->setStateHandler(
         [this, port, deviceCount](TlsListener::State state, const std::optional<std::string>& error) {
             awayListenerChanged(state, error, port, deviceCount);
         });
-    awayListener_->setNewConnectionHandler(
+    awayListener_.listener()->setNewConnectionHandler(
         [this](std::shared_ptr<TlsConnection> connection) { accept(std::move(connection), true); });
     refreshConnectionLimit();
-    awayListener_->start();
-    awayListenerKeys_ = std::move(keys);
-    awayListenerPort_ = port;
+    awayListener_.listener()->start();
 }
 
 // A failed listener stays in place until the next start replaces it.
@@ -81,20 +66,11 @@ void HostServer::awayListenerChanged(TlsListener::State state, const std::option
 // still pending are taken out first, so that their ends count as no failed handshake.
 void HostServer::stopAway() {
     network_->post([this] {
-        if (awayListener_) awayListener_->cancel();
-        awayListener_.reset();
+        awayListener_.close();
         for (const auto& [key, client] : clients_) {
             if (client->isAway) client->connection->cancel();
         }
-        std::erase_if(pending_, [](const auto& entry) {
-            if (!entry.second->isAway) return false;
-            entry.second->connection->cancel();
-            return true;
-        });
-        std::erase_if(waiting_, [](const Newcomer& newcomer) {
-            if (newcomer.away) newcomer.connection->cancel();
-            return newcomer.away;
-        });
+        admission_.dropAway();
         refreshConnectionLimit();
         admitWaiting();
     });

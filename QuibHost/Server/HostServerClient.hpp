@@ -17,10 +17,10 @@
 namespace quib {
 
 // The server's record of one accepted connection, kept by identity in its pending or connected
-// table. Touched on the network queue only.
-class HostServer::Client {
+// table (HostServer::Client). Touched on the network queue only.
+class HostServerClient {
 public:
-    Client(std::shared_ptr<TlsConnection> connection, std::string source, bool isAway)
+    HostServerClient(std::shared_ptr<TlsConnection> connection, std::string source, bool isAway)
         : connection(std::move(connection)), source(std::move(source)), isAway(isAway) {}
 
     const std::shared_ptr<TlsConnection> connection;

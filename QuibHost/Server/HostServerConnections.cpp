@@ -1,10 +1,6 @@
-#include <algorithm>
-#include <map>
-
 #include "QuibHost/Connection/PeerAddress.hpp"
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
-#include "QuibHost/Server/NetworkInterfaces.hpp"
 #include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 
@@ -14,7 +10,7 @@ void HostServer::accept(std::shared_ptr<TlsConnection> connection, bool away) {
     assertOn(*network_);
     const std::string source = sourceKey(connection->remoteEndpoint());
     if (away) quibLog().info("away: connection from ", priv(source));
-    if (auto remaining = throttles_.secondsLockedOut(source, clock_->now())) {
+    if (auto remaining = admission_.throttles().secondsLockedOut(source, clock_->now())) {
         quibLog().error("refused ", pub(source), ": locked out for another ", *remaining, "s");
         connection->cancel();
         refreshConnectionLimit();
@@ -26,12 +22,14 @@ void HostServer::accept(std::shared_ptr<TlsConnection> connection, bool away) {
 // A newcomer is started, left waiting (unread) or refused. Only a source whose waiting
 // connections have stalled is refused, and only so many wait: the listeners take no more while
 // they do, so the rest wait in the kernel's backlog.
+// How a newcomer is weighed: Admission.
 void HostServer::place(Newcomer newcomer) {
-    switch (weighNewcomer(newcomer.source)) {
-        case Weighed::refused: newcomer.connection->cancel(); break;
-        case Weighed::waits:
-            if (waiting_.size() < mostWaiting) {
-                waiting_.push_back(std::move(newcomer));
+    auto verdict = admission_.weigh(newcomer.source, clock_->now(), clients_.size());
+    if (verdict.displaced) verdict.displaced->connection->cancel();
+    switch (verdict.weighed) {
+        case Admission::Weighed::refused: newcomer.connection->cancel(); break;
+        case Admission::Weighed::waits:
+            if (admission_.wait(newcomer)) {
                 weighWaitingLater();
                 break;
             }
@@ -39,16 +37,16 @@ void HostServer::place(Newcomer newcomer) {
                             " connections already wait for a slot");
             newcomer.connection->cancel();
             break;
-        case Weighed::admitted: startClient(std::move(newcomer.connection), newcomer.source, newcomer.away); break;
+        case Admission::Weighed::admitted:
+            startClient(std::move(newcomer.connection), newcomer.source, newcomer.away);
+            break;
     }
     refreshConnectionLimit();
 }
 
 void HostServer::startClient(std::shared_ptr<TlsConnection> connection, const std::string& source, bool away) {
     auto client = std::make_shared<Client>(std::move(connection), source, away);
-    client->order = ++accepted_;
-    client->acceptedAt = clock_->now();
-    pending_.emplace(client.get(), client);
+    admission_.enter(client, clock_->now());
     refreshConnectionLimit();
     client->connection->setStateHandler(
         [this, client](TlsConnection::State state, const std::optional<std::string>& error) {
@@ -60,77 +58,14 @@ void HostServer::startClient(std::shared_ptr<TlsConnection> connection, const st
     armHelloDeadline(client);
 }
 
-// The budget is shared fairly: one source may hold at most two connections that have not said
-// their first line; a third waits, unstarted, while those two are within their grace (a phone
-// opening many side channels at once), and is refused once one of them has stalled past it.
-// When every slot is taken, a newcomer from a source holding fewer such connections takes the
-// place of the oldest one of the source holding the most, once that one has waited past its
-// grace; until then, or when none may give way, the newcomer waits its turn. Connections past
-// their first line are never given up for a newcomer. Refusals here count no failure.
-HostServer::Weighed HostServer::weighNewcomer(const std::string& source) {
-    const MonoTime graceEnded = clock_->now() - pendingGrace;
-    std::size_t held = 0;
-    bool stalled = false;
-    for (const auto& [key, client] : pending_) {
-        if (client->source != source) continue;
-        ++held;
-        stalled = stalled || client->acceptedAt <= graceEnded;
-    }
-    if (held >= pendingPerSource) {
-        if (!stalled) return Weighed::waits;
-        quibLog().error("refused ", pub(source), ": ", pendingPerSource,
-                        " of its connections are already waiting for their first line");
-        return Weighed::refused;
-    }
-    if (static_cast<int>(pending_.size() + clients_.size()) < connectionBudget || makeRoomFor(source))
-        return Weighed::admitted;
-    return Weighed::waits;
-}
-
-bool HostServer::makeRoomFor(const std::string& source) {
-    struct Holder {
-        std::size_t count = 0;
-        ClientPtr oldest;  // the oldest past its grace
-    };
-    const MonoTime graceEnded = clock_->now() - pendingGrace;
-    std::map<std::string, Holder> holders;
-    for (const auto& [key, client] : pending_) {
-        Holder& holder = holders[client->source];
-        ++holder.count;
-        if (client->acceptedAt > graceEnded) continue;
-        if (!holder.oldest || client->order < holder.oldest->order) holder.oldest = client;
-    }
-    const std::size_t newcomerHolds = holders.contains(source) ? holders[source].count : 0;
-    const Holder* most = nullptr;
-    for (const auto& [key, holder] : holders) {
-        if (holder.count <= newcomerHolds || !holder.oldest) continue;
-        if (!most || holder.count > most->count ||
-            (holder.count == most->count && holder.oldest->order < most->oldest->order))
-            most = &holder;
-    }
-    if (!most) return false;
-    // Out of the table first, so its end counts no failed handshake.
-    const ClientPtr victim = most->oldest;
-    pending_.erase(victim.get());
-    quibLog().info("dropping ", pub(victim->source), ": its waiting connection gives way to one from ", pub(source));
-    victim->connection->cancel();
-    return true;
-}
-
-// The waiting newcomers are weighed again when the first connection still within its grace
-// reaches the end of it; one timer at a time. Past that, only a connection's end changes what
-// they may do, and weighs them again itself.
+// When the first connection within its grace reaches its end (Admission::nextWeighing). Past
+// that, only a connection's end changes what the waiting newcomers may do, and weighs them again
+// itself.
 void HostServer::weighWaitingLater() {
-    if (weighArmed_ || waiting_.empty()) return;
-    const MonoTime now = clock_->now();
-    MonoTime first = MonoTime::max();
-    for (const auto& [key, client] : pending_) {
-        if (client->acceptedAt + pendingGrace > now) first = std::min(first, client->acceptedAt + pendingGrace);
-    }
-    if (first == MonoTime::max()) return;
-    weighArmed_ = true;
-    (void)network_->postAfter(first - now, [this] {
-        weighArmed_ = false;
+    const auto delay = admission_.nextWeighing(clock_->now());
+    if (!delay) return;
+    (void)network_->postAfter(*delay, [this] {
+        admission_.weighingDone();
         admitWaiting();
     });
 }
@@ -139,10 +74,10 @@ void HostServer::weighWaitingLater() {
 // all the same, so a source waiting for its own turn holds up no other. Each stays in the queue
 // until it is placed, so that the limit the listeners are given counts it meanwhile.
 void HostServer::admitWaiting() {
-    for (std::size_t n = waiting_.size(); n > 0 && !waiting_.empty(); --n) {
-        Newcomer newcomer = std::move(waiting_.front());
-        waiting_.pop_front();
-        place(std::move(newcomer));
+    for (std::size_t n = admission_.waiting().size(); n > 0; --n) {
+        auto newcomer = admission_.nextWaiting();
+        if (!newcomer) return;
+        place(std::move(*newcomer));
     }
 }
 
@@ -198,7 +133,7 @@ void HostServer::connectionChanged(const ClientPtr& client, TlsConnection::State
 void HostServer::logReady(const Client& client) {
     const auto& connection = *client.connection;
     const std::string remote = PeerAddress::endpointText(connection.remoteEndpoint());
-    const std::string interfaces = networkInterfaces_.describe(connection.localEndpoint().address());
+    const std::string interfaces = systemWatch_.networkInterfaces().describe(connection.localEndpoint().address());
     const bool expensive = false;  // no metered-link notion here
     quibLog().info("client ready: remote=", pub(remote), " interfaces=", pub(interfaces), " expensive=", expensive);
 }
@@ -208,29 +143,23 @@ void HostServer::logReady(const Client& client) {
 void HostServer::armHelloDeadline(const ClientPtr& client) {
     network_->postAfter(helloDeadline, [this, weak = std::weak_ptr<Client>(client)] {
         auto client = weak.lock();
-        if (!client || !pending_.contains(client.get())) return;
+        if (!client || !admission_.pending().contains(client.get())) return;
         quibLog().error("dropping ", pub(client->source), ": connected but never said hello");
         client->connection->cancel();
     });
 }
 
-// Waiting newcomers take no slot: while slots are free, newcomers are let in and weighed
-// (weighNewcomer), so that one source's surplus, waiting, never hides another source's
-// connection in the kernel's backlog. With every slot taken but some connection still before its
-// first line, one more at a time is let in to be weighed against those, while there is room to
-// wait; with every slot past its first line, newcomers wait in the backlog.
+// Waiting newcomers take no slot (Admission::listenerLimit).
 void HostServer::refreshConnectionLimit() {
     assertOn(*network_);
-    const int open = static_cast<int>(clients_.size() + pending_.size());
-    int limit = std::max(connectionBudget - open, 0);
-    if (limit == 0 && !pending_.empty() && waiting_.size() < mostWaiting) limit = 1;
+    const int limit = admission_.listenerLimit(clients_.size());
     if (listener_) listener_->setNewConnectionLimit(limit);
-    if (awayListener_) awayListener_->setNewConnectionLimit(limit);
+    awayListener_.setNewConnectionLimit(limit);
 }
 
 void HostServer::finish(const ClientPtr& client, const std::optional<std::string>& error) {
     assertOn(*network_);
-    const bool wasPending = pending_.erase(client.get()) > 0;
+    const bool wasPending = admission_.pending().erase(client.get()) > 0;
     const bool wasConnected = clients_.erase(client.get()) > 0;
     refreshConnectionLimit();
     if (wasPending || wasConnected) admitWaiting();
@@ -260,7 +189,7 @@ void HostServer::finish(const ClientPtr& client, const std::optional<std::string
 
 void HostServer::noteHandshakeFailure(const std::string& source, const std::optional<std::string>& error) {
     assertOn(*network_);
-    const auto failure = throttles_.noteFailure(source, clock_->now());
+    const auto failure = admission_.throttles().noteFailure(source, clock_->now());
     if (!failure.lockSeconds) return;
     const std::string reason = error.value_or("closed");
     quibLog().error(pub(source), ": ", failure.failures, " failed handshakes, locked out ", *failure.lockSeconds, "s (",

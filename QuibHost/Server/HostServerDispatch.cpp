@@ -54,13 +54,13 @@ void HostServer::handle(const std::string& line, const ClientPtr& client) {
 namespace {
 
 // Whether a message passes the gate before its connection's device is approved.
-enum class Admission { beforeApproval, approvedOnly };
+enum class Gating { beforeApproval, approvedOnly };
 
 // One message case's route: whether it passes before approval, and what handles it.
 template <class Case>
 struct Route {
     using Message = Case;
-    Admission admission;
+    Gating admission;
     void (*go)(HostServer& server, Case& message, const HostServer::ClientPtr& client);
 };
 
@@ -88,8 +88,8 @@ Hello& named(Hello& hello) {
 // queue is handed on, never waited for.
 struct HostServer::Routes {
     using M = ClientMessage;
-    static constexpr Admission open = Admission::beforeApproval;
-    static constexpr Admission approved = Admission::approvedOnly;
+    static constexpr Gating open = Gating::beforeApproval;
+    static constexpr Gating approved = Gating::approvedOnly;
 
     static constexpr auto table = std::tuple{
         Route<M::Hello>{open, [](auto& s, auto& m, auto& c) { s.greet(named(m._0), c); }},
@@ -144,7 +144,7 @@ void HostServer::dispatch(ClientMessage& message, const ClientPtr& client) {
 bool HostServer::passesBeforeApproval(const ClientMessage::Value& value) {
     return std::visit(
         [](const auto& payload) {
-            return Routes::of<std::decay_t<decltype(payload)>>().admission == Admission::beforeApproval;
+            return Routes::of<std::decay_t<decltype(payload)>>().admission == Gating::beforeApproval;
         },
         value);
 }
@@ -156,17 +156,11 @@ void HostServer::movePointer(const ClientMessage::Move& move) {
     countMove();
 }
 
-// Logs the rate of pointer moves of all connections together, at most once a second. The
-// window runs from the last report, so the first report after a pause shows a low rate.
+// Logs the rate of pointer moves of all connections together, at most once a second.
 void HostServer::countMove() {
-    ++moveCount_;
-    const MonoTime now = clock_->now();
-    const double elapsed = std::chrono::duration<double>(now - moveWindowStart_).count();
-    if (elapsed < 1.0) return;
-    const std::string rate = fixed(static_cast<double>(moveCount_) / elapsed, 0);
-    quibLog().info("pointer: ", pub(rate), " moves/s, accessibility=", accessibilityGranted());
-    moveCount_ = 0;
-    moveWindowStart_ = now;
+    const auto rate = pointerRate_.count(clock_->now());
+    if (!rate) return;
+    quibLog().info("pointer: ", pub(fixed(*rate, 0)), " moves/s, accessibility=", accessibilityGranted());
 }
 
 void HostServer::scrollBy(double dx, double dy) {

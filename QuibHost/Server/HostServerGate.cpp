@@ -60,7 +60,7 @@ void HostServer::greet(const HelloPayload& hello, const ClientPtr& client) {
     client->deviceID = hello.deviceID;
     client->didHello = true;
     admit(client);
-    throttles_.forget(client->source);
+    admission_.throttles().forget(client->source);
 
     if (registry_->isRevoked(hello.deviceID)) {
         note(hello.deviceName + " was revoked; refusing it");
@@ -143,10 +143,10 @@ HostStatus HostServer::status(const std::optional<std::string>& deviceID) const 
 // A connection past its first line no longer counts against its source's waiting ones, so a
 // newcomer of that source waiting its turn may now start.
 void HostServer::admit(const ClientPtr& client) {
-    pending_.erase(client.get());
+    admission_.pending().erase(client.get());
     clients_.emplace(client.get(), client);
     refreshConnectionLimit();
-    if (!waiting_.empty()) network_->post([this] { admitWaiting(); });
+    if (!admission_.waiting().empty()) network_->post([this] { admitWaiting(); });
 }
 
 // The check every side-channel hello makes first. A refused connection is closed while still

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "MenuFixture.hpp"
 
@@ -133,11 +135,16 @@ TEST_F(MenuScanner, AReadThatTimesOutFindsNothing) {
 }
 
 TEST_F(MenuScanner, AnAppWithoutAMenuBarIsNamedInTheUsersLanguage) {
+    const char* const previous = std::getenv("LC_ALL");
+    const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
     ::setenv("LC_ALL", "de_DE.UTF-8", 1);
     menus.install("org.example.Viewer", "Viewer\nName[de]=Betrachter");
     menus.run("org.example.Viewer", std::nullopt);
     EXPECT_EQ(scan("org.example.Viewer"),
               Scanner::Outcome(Scanner::Unreadable{"Betrachter publishes no menu bar Quib can read"}));
+    // Shells that later tests start in tmux would otherwise warn about a locale this host lacks.
+    if (saved) ::setenv("LC_ALL", saved->c_str(), 1);
+    else ::unsetenv("LC_ALL");
 }
 
 // Running means: an instance with exactly this identifier, whose windows name a process, and a

@@ -1,0 +1,17 @@
+#include "QuibHost/Server/ServerQueues.hpp"
+
+namespace quib {
+
+ServerQueues::ServerQueues(const std::shared_ptr<Clock>& clock)
+    : injection_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.inject", clock)),
+      menu_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.menu", clock)),
+      catalog_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.apps", clock)),
+      advertise_(std::make_unique<SerialQueue>("com.brenmoor.quib.host.advertise", clock)) {}
+
+void ServerQueues::finishWork() {
+    catalog_.reset();
+    menu_.reset();
+    injection_.reset();
+}
+
+}  // namespace quib
