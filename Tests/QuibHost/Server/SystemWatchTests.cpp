@@ -16,7 +16,8 @@ namespace quib::testing {
 class SystemWatch : public ::testing::Test {
 protected:
     void SetUp() override {
-        watch.begin(*network, [this](bool goingToSleep) { sleeps.push_back(goingToSleep); }, [this] { ++changes; });
+        watch.begin(
+            *network, [this](bool goingToSleep) { sleeps.push_back(goingToSleep); }, [this] { ++changes; });
         drain();
     }
     void TearDown() override {
@@ -24,7 +25,9 @@ protected:
         network->shutdown();
     }
 
-    void drain() { (void)network->sync([] {}); }
+    void drain() {
+        (void)network->sync([] {});
+    }
     void report(std::set<std::string> names) {
         interfaces->setNames(std::move(names));
         interfaces->announce();
@@ -63,10 +66,7 @@ TEST_F(SystemWatch, OnlyAnotherSetOfNamesThanTheLastIsAChange) {
     const auto settle = quib::SystemWatch::interfaceSettle;
     const std::vector<std::pair<std::set<std::string>, int>> rows = {
         {{"wlan0", "eth0"}, 0},  // the baseline read when the watch began
-        {{"eth0"}, 1},
-        {{"eth0"}, 1},
-        {{}, 2},
-        {{"eth0", "wlan0"}, 3},
+        {{"eth0"}, 1},          {{"eth0"}, 1}, {{}, 2}, {{"eth0", "wlan0"}, 3},
     };
     for (const auto& [names, changesAfter] : rows) {
         report(names);
