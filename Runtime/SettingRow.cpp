@@ -17,6 +17,8 @@ template <class... Cases>
 struct Overloaded : Cases... {
     using Cases::operator()...;
 };
+template <class... Cases>
+Overloaded(Cases...) -> Overloaded<Cases...>;  // clang 14 deduces no aggregate's arguments
 
 // `pattern` with each "{name}" of `blanks` replaced by its value; other braces stay as they are.
 std::string filled(std::string_view pattern, std::span<const std::pair<std::string_view, std::string_view>> blanks) {
