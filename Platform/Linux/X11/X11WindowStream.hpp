@@ -46,9 +46,11 @@ public:
     // rounded up, so that no second holds more than 60.
     static constexpr Duration tickPeriod = std::chrono::nanoseconds((1'000'000'000 + 59) / 60);
     // A change is taken once the window has been still for `settle`, but at most `settleCap` after
-    // it began: an app's drawing of one change often takes several requests.
+    // it began: an app's drawing of one change often takes several requests, and a full-screen
+    // one can take ten milliseconds. The cap stays under `tickPeriod`, so pacing is unchanged.
     static constexpr Duration settle = std::chrono::milliseconds(1);
-    static constexpr Duration settleCap = std::chrono::milliseconds(4);
+    static constexpr Duration settleCap = std::chrono::milliseconds(12);
+    static_assert(settleCap < tickPeriod);
     static constexpr std::string_view serverGone = "the X server closed the connection";
 
     // Opens a connection to `displayName` and starts capturing `window` there. Fails, in a
