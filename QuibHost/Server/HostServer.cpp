@@ -2,6 +2,7 @@
 
 #include "QuibHost/Connection/PeerAddress.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Required.hpp"
 
@@ -146,6 +147,7 @@ HostServer::ShownDevices HostServer::shownOf(const DeviceRegistry::DeviceList& a
 // Main executor. A phone's hello re-stamps its last-seen time, which changes nothing phones are
 // told but their status; only a change of who is approved, or of their names, is told in full.
 void HostServer::approvedChanged(const DeviceRegistry::DeviceList& approved) {
+    assertOn(*main_);
     broadcastStatus();
     auto shown = shownOf(approved);
     if (shown == shownApproved_) return;
@@ -157,6 +159,7 @@ void HostServer::approvedChanged(const DeviceRegistry::DeviceList& approved) {
 }
 
 void HostServer::start(const std::string& pairingCode) {
+    assertOn(*main_);
     stop();
     pairingCode_ = pairingCode;
     const std::string name = hostDisplayName();
@@ -221,6 +224,7 @@ void HostServer::listenerChanged(const std::shared_ptr<TlsListener>& listener, T
 }
 
 void HostServer::stop() {
+    assertOn(*main_);
     (void)network_->sync([this] { closeEverything(); });
     neighbours_.injector->releaseAllButtons();
     neighbours_.injector->resetScrollPhase();

@@ -76,6 +76,7 @@ void HostServer::registerPush(PushRegistration registration, const ClientPtr& cl
 }
 
 void HostServer::beginApprovals() {
+    assertOn(*main_);
     std::weak_ptr<HostServer> weak = weak_from_this();
     neighbours_.approvals->setOnAdded([weak](const ApprovalRequest& request) {
         if (auto server = weak.lock()) server->broadcast(HostMessage{HostMessage::ApprovalRequest{request}});
@@ -86,6 +87,7 @@ void HostServer::beginApprovals() {
 }
 
 void HostServer::deliverResolution(const ApprovalResolution& resolution) {
+    assertOn(*main_);
     neighbours_.push->resolved(resolution.requestID);
     auto line = QuibCoder::line(HostMessage{HostMessage::ApprovalResolved{resolution}});
     if (!line) return;

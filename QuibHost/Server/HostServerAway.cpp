@@ -2,6 +2,7 @@
 
 #include "QuibHost/Server/HostServer.hpp"
 #include "QuibHost/Server/HostServerClient.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 
 namespace quib {
@@ -78,6 +79,7 @@ void HostServer::stopAway() {
 
 // Both subscriptions skip the value current now, drop repeats, and wait for 200 ms of quiet.
 void HostServer::beginRemoteAccessWatch() {
+    assertOn(*main_);
     auto tell = [weak = weak_from_this()](const auto&) {
         if (auto server = weak.lock()) server->broadcastRemoteAccess();
     };

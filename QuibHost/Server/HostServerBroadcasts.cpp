@@ -41,6 +41,7 @@ void HostServer::broadcastTargets() {
 // approved list (a status to every control connection) finds them gone: a revoked phone is
 // told nothing before the close. They are cut whether or not the revocation could be saved.
 Result<void> HostServer::revoke(const std::string& deviceID) {
+    assertOn(*main_);
     network_->post([this, deviceID] {
         for (const auto& [key, client] : clients_) {
             if (client->deviceID != deviceID) continue;

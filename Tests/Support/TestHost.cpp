@@ -23,6 +23,7 @@
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
 #include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/OnMain.hpp"
 #include "Tests/Support/RecordingServiceAdvertiser.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 
@@ -72,10 +73,7 @@ std::shared_ptr<quib::HostServer> TestHost::loopbackServer(HostServerNeighbours 
 }
 
 void stopServer(std::shared_ptr<quib::HostServer>& server, MainLoop& main) {
-    if (server) {
-        server->stop();
-        main.runPending();
-    }
+    if (server) onMain(main, [&] { server->stop(); });
     server.reset();
 }
 

@@ -36,7 +36,7 @@ protected:
 
     void SetUp() override {
         HostServer::SetUp();
-        server->beginApprovals();
+        onMain([&] { server->beginApprovals(); });
     }
 
     // The payload of the phone's next message of this case; other cases are passed over.

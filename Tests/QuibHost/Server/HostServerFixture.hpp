@@ -32,6 +32,7 @@
 #include "Tests/Support/FixedWindowList.hpp"
 #include "Tests/Support/FreePort.hpp"
 #include "Tests/Support/MirroringPanelStreamer.hpp"
+#include "Tests/Support/OnMain.hpp"
 #include "Tests/Support/RecordingAppCatalog.hpp"
 #include "Tests/Support/RecordingAudioStreamer.hpp"
 #include "Tests/Support/RecordingPushSender.hpp"
@@ -133,11 +134,14 @@ protected:
 
     // Starts the server and waits until it listens.
     std::uint16_t startServer() {
-        server->start(code);
+        onMain([&] { server->start(code); });
         EXPECT_TRUE(eventually([&] { return server->isListening().value(); }))
             << server->lastError().value().value_or("");
         return server->inspect().listenerPort.value_or(0);
     }
+
+    // Runs `work` as a task of the main loop: start, stop, revoke and the begin* calls belong there.
+    void onMain(const std::function<void()>& work) { testing::onMain(*main, work); }
 
     // Pumps the main loop until `condition` holds; real time only bounds the wait.
     bool eventually(const std::function<bool()>& condition,

@@ -97,7 +97,7 @@ TEST_F(HostServer, StoppingReleasesHeldButtonsAndEndsTheScrollGesture) {
     ASSERT_TRUE(settle(*phone));
     ASSERT_EQ(desktop->pressedButtons(), std::set<std::int64_t>{EventButton::left});
 
-    server->stop();
+    onMain([&] { server->stop(); });
     EXPECT_TRUE(desktop->pressedButtons().empty());
     injector->scroll(0, 5);
     EXPECT_EQ(desktop->events().back().field(EventField::scrollPhase), 1);

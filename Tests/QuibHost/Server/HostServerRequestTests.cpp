@@ -366,7 +366,7 @@ TEST_F(HostServerRequests, AListenChannelLeavesTheStreamerOnceWhenItClosesOrItsP
                      "\n");
         ASSERT_TRUE(eventually([&] { return count("listen: Pad attached") == (revoke ? 2 : 1); }));
         if (revoke) {
-            (void)server->revoke("D-U");
+            onMain([&] { (void)server->revoke("D-U"); });
             EXPECT_TRUE(listen.waitClosed());
         } else {
             listen.close();

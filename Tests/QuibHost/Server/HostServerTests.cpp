@@ -181,7 +181,7 @@ TEST_F(HostServer, StopClosesEveryConnectionWithoutCountingFailures) {
         return t.clients == 1 && t.pending == 1;
     }));
 
-    server->stop();
+    onMain([&] { server->stop(); });
     EXPECT_TRUE(pending.waitClosed());
     EXPECT_TRUE(greeted.waitClosed());
     EXPECT_TRUE(eventually([&] { return !server->isListening().value(); }));
@@ -222,7 +222,7 @@ TEST_F(HostServer, AdvertisesTheServiceNameSettingOrTheHostName) {
 
 TEST_F(HostServer, PortOutsideItsRangeUsesTheDefaultPort) {
     (void)settings->setInteger(ServerSettings::portKey, 1024);
-    server->start(code);
+    onMain([&] { server->start(code); });
     ASSERT_TRUE(eventually([&] { return server->isListening().value() || server->lastError().value().has_value(); }));
     if (!server->isListening().value()) GTEST_SKIP() << "port 61413 is taken here: " << *server->lastError().value();
     EXPECT_EQ(server->inspect().listenerPort, 61413);
@@ -232,7 +232,7 @@ TEST_F(HostServer, PortInUseLeavesTheErrorAndNoListener) {
     asio::io_context io;
     asio::ip::tcp::acceptor taken(io, {asio::ip::tcp::v6(), 0});
     (void)settings->setInteger(ServerSettings::portKey, taken.local_endpoint().port());
-    server->start(code);
+    onMain([&] { server->start(code); });
     EXPECT_TRUE(eventually([&] { return server->lastError().value().has_value(); }));
     EXPECT_FALSE(server->isListening().value());
     EXPECT_FALSE(advertiser->current().has_value());
