@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/ApprovalClock.hpp"
@@ -19,6 +20,7 @@ ApprovalBroker::ApprovalBroker(Passkey, std::shared_ptr<Executor> main)
 ApprovalBroker::~ApprovalBroker() { sweep_.cancel(); }
 
 ApprovalLedger::AddOutcome ApprovalBroker::submit(const ApprovalRequest& request) {
+    assertOn(*main_);
     const std::int64_t now = ApprovalClock::now();
     auto outcome = ledger_.add(request, now);
     switch (outcome.kind) {
@@ -39,6 +41,7 @@ ApprovalLedger::AddOutcome ApprovalBroker::submit(const ApprovalRequest& request
 
 void ApprovalBroker::decide(const std::string& id, ApprovalDecision decision, const std::optional<std::string>& reason,
                             const std::optional<std::string>& by) {
+    assertOn(*main_);
     const std::int64_t now = ApprovalClock::now();
     auto resolution = ledger_.resolve(id, decision, reason, by, now);
     if (!resolution) {
@@ -53,6 +56,7 @@ void ApprovalBroker::decide(const std::string& id, ApprovalDecision decision, co
 }
 
 void ApprovalBroker::withdraw(const std::set<std::string>& ids) {
+    assertOn(*main_);
     const std::int64_t now = ApprovalClock::now();
     const auto resolutions = ledger_.withdraw(ids, now);
     if (resolutions.empty()) return;
@@ -86,6 +90,7 @@ void ApprovalBroker::scheduleSweep(std::int64_t now) {
 // The list is republished and the next sweep scheduled even when nothing expired: the clock
 // may have moved.
 void ApprovalBroker::runSweep() {
+    assertOn(*main_);
     const std::int64_t now = ApprovalClock::now();
     const auto resolutions = ledger_.expire(now);
     publish();

@@ -1,5 +1,6 @@
 #include "QuibHost/Panel/HostState.hpp"
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/QuibTransport.hpp"
 
@@ -45,12 +46,14 @@ void HostState::setPairingCode(std::string code) {
 }
 
 void HostState::rotatePairingCode() {
+    assertOn(*main_);
     setPairingCode(QuibTransport::newPairingCode());
     quibLog().info("pairing code rotated: every phone was disconnected and must use the new one");
     if (links_.startServer) links_.startServer(pairingCode_.value());
 }
 
 void HostState::setInjectionPaused(bool paused) {
+    assertOn(*main_);
     injectionPaused_.set(paused);
     quibLog().info(paused ? "input from phones paused" : "input from phones resumed");
     if (links_.setInjectorPaused) links_.setInjectorPaused(paused);
@@ -62,12 +65,14 @@ void HostState::setInjectionPaused(bool paused) {
 }
 
 void HostState::setAudioAllowed(bool allowed) {
+    assertOn(*main_);
     audioAllowed_.set(allowed);
     (void)settings_->setBool(audioAllowedKey, allowed);  // a failure is logged by the settings
     if (links_.setAudioAllowed) links_.setAudioAllowed(allowed);
 }
 
 void HostState::setLaunchAtLogin(bool on) {
+    assertOn(*main_);
     loginItemError_.set(loginItem_.setEnabled(on));
     launchAtLogin_.set(loginItem_.isEnabled());
 }
@@ -80,6 +85,7 @@ void HostState::promptForAccessibility() const {
 void HostState::openAccessibilitySettings() const { promptForAccessibility(); }
 
 void HostState::beginWatchingAccessibility() {
+    assertOn(*main_);
     timer_.cancel();
     nextTick_ = clock_->now() + permissionInterval;
     armTimer();
@@ -94,6 +100,7 @@ void HostState::armTimer() {
 
 // Ticks keep their rhythm; a tick that came too late for the next one is not made up.
 void HostState::timerFired() {
+    assertOn(*main_);
     tick();
     nextTick_ += permissionInterval;
     if (nextTick_ <= clock_->now()) nextTick_ = clock_->now() + permissionInterval;

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "QuibHost/Reach/Wire/PortMapWire.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Required.hpp"
@@ -91,6 +92,7 @@ RemoteReach::RemoteReach(Config config)
 bool RemoteReach::isEnabled() const { return settings_->get(enabledKey); }
 
 void RemoteReach::setEnabled(bool enabled) {
+    assertOn(*main_);
     if (enabled == isEnabled()) return;
     (void)settings_->setBool(enabledKey, enabled);  // a failure is logged by the settings
     if (enabled) start();
@@ -103,6 +105,7 @@ bool RemoteReach::isOnSameNetwork(const std::string& source) {
 }
 
 void RemoteReach::start() {
+    assertOn(*main_);
     if (!keysCanBeStored()) return;
     status_.set({Kind::working, {}});
     watchPath();
@@ -146,12 +149,14 @@ void RemoteReach::cancelResolve() {
 }
 
 void RemoteReach::refresh() {
+    assertOn(*main_);
     if (!isEnabled()) return refreshLocal();
     if (!keysCanBeStored()) return;
     resolve();
 }
 
 void RemoteReach::refreshLocal() {
+    assertOn(*main_);
     auto candidates = localCandidates();
     if (isEnabled()) {
         auto global = globalCandidates(awayPort_());
@@ -161,6 +166,7 @@ void RemoteReach::refreshLocal() {
 }
 
 void RemoteReach::watchPath() {
+    assertOn(*main_);
     if (!path_) return;
     path_->start([weak = weak_from_this(), main = main_](std::string signature) {
         main->post([weak, signature = std::move(signature)] {
@@ -170,6 +176,7 @@ void RemoteReach::watchPath() {
 }
 
 void RemoteReach::pathChanged(const std::string& signature) {
+    assertOn(*main_);
     if (lastPathSignature_ == signature) return;
     lastPathSignature_ = signature;
     mapper_->forgetMapping();
@@ -272,6 +279,7 @@ void RemoteReach::forwarded(Attempt attempt, const Mapping& mapping, std::option
 
 void RemoteReach::publish(Attempt attempt, Status status, std::optional<std::string> detail,
                           std::optional<QuibCandidate> forwarded) {
+    assertOn(*main_);
     auto candidates = localCandidates();
     if (forwarded) candidates.push_back(std::move(*forwarded));
     auto global = globalCandidates(attempt.port);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/QuibCoder.hpp"
 
@@ -156,6 +157,7 @@ bool DeviceRegistry::isRevoked(const std::string& deviceID) const {
 // all at once: a phone that says hello often republishes them, and so has every phone told its
 // status again, once a save at most, not once a hello.
 void DeviceRegistry::touch(const std::string& deviceID, const std::string& name) {
+    assertOn(*main_);
     const auto known = [&](const Published<DeviceList>& published) {
         return std::ranges::any_of(published.value(), hasID(deviceID));
     };
@@ -190,6 +192,7 @@ void DeviceRegistry::saveSoon() {
 }
 
 Result<void> DeviceRegistry::saveNow() {
+    assertOn(*main_);
     if (!seenUnsaved_ && !unsaved_) return {};
     return persist();
 }

@@ -6,6 +6,7 @@
 
 #include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStoreChecks.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/HostWords.hpp"
 #include "Runtime/Logger.hpp"
@@ -127,6 +128,7 @@ std::optional<QuibTarget> TargetStore::safeActiveTarget() {
 }
 
 void TargetStore::setActive(std::optional<std::string> id) {
+    assertOn(*config_.main);
     activeTargetID_.set(id);
     {
         MutexLock guard(snapshotLock_);
@@ -143,6 +145,7 @@ std::optional<QuibTarget> TargetStore::target(const std::optional<std::string>& 
 }
 
 std::optional<std::string> TargetStore::upsert(QuibTarget target) {
+    assertOn(*config_.main);
     auto list = targets_.value();
     const auto found = std::ranges::find(list, target.id, &QuibTarget::id);
     Checks checks = checksExcluding(target.id);
@@ -158,6 +161,7 @@ std::optional<std::string> TargetStore::upsert(QuibTarget target) {
 }
 
 void TargetStore::remove(const std::set<std::string>& ids) {
+    assertOn(*config_.main);
     auto list = targets_.value();
     std::erase_if(list, [&](const QuibTarget& t) { return ids.contains(t.id); });
     targets_.set(list);
@@ -172,6 +176,7 @@ void TargetStore::remove(const std::set<std::string>& ids) {
 // When two saved targets share an id the later one stands for both, so the result comes out
 // short and nothing changes; so does an order that names an id twice.
 void TargetStore::setOrder(const std::vector<std::string>& ids) {
+    assertOn(*config_.main);
     const auto list = targets_.value();
     std::map<std::string, const QuibTarget*> byID;
     for (const auto& t : list) byID.insert_or_assign(t.id, &t);
@@ -191,6 +196,7 @@ void TargetStore::setOrder(const std::vector<std::string>& ids) {
 
 void TargetStore::setPinnedWindow(std::optional<std::uint32_t> windowID, std::optional<std::string> title,
                                   const std::string& id) {
+    assertOn(*config_.main);
     auto list = targets_.value();
     const auto found = std::ranges::find(list, id, &QuibTarget::id);
     if (found == list.end()) return;
@@ -202,6 +208,7 @@ void TargetStore::setPinnedWindow(std::optional<std::uint32_t> windowID, std::op
 }
 
 TargetStore::AddOutcome TargetStore::add(QuibTarget target) {
+    assertOn(*config_.main);
     std::vector<QuibTarget> one;
     one.push_back(std::move(target));
     return addAll(std::move(one)).front();
@@ -210,6 +217,7 @@ TargetStore::AddOutcome TargetStore::add(QuibTarget target) {
 // One pass over the list for the whole batch: each target is checked against the saved ones and
 // those of the batch added before it; the list is published and stored once.
 std::vector<TargetStore::AddOutcome> TargetStore::addAll(std::vector<QuibTarget> targets) {
+    assertOn(*config_.main);
     std::vector<AddOutcome> outcomes;
     outcomes.reserve(targets.size());
     Checks checks = checksExcluding(std::nullopt);
@@ -237,6 +245,7 @@ std::vector<TargetStore::AddOutcome> TargetStore::addAll(std::vector<QuibTarget>
 }
 
 TargetStore::AddOutcome TargetStore::update(QuibTarget target) {
+    assertOn(*config_.main);
     target.name = std::string(unicode::trimWhiteSpace(target.name));
     const auto stored = this->target(target.id);
     if (!stored) return AddOutcome::refused("That target no longer exists");
@@ -309,6 +318,7 @@ void TargetStore::retryLater() {
 // Promotion skips the checks that new targets from phones pass, and leaves the active and the
 // unresolved targets alone.
 std::optional<QuibTarget> TargetStore::promote(const std::string& id) {
+    assertOn(*config_.main);
     auto list = targets_.value();
     if (auto saved = firstWithID(list, id)) return saved;
     auto provisional = provisionalTargets_.value();
@@ -333,6 +343,7 @@ std::optional<QuibTarget> TargetStore::promote(const std::string& id) {
 }
 
 void TargetStore::publishProvisional(std::vector<QuibTarget> provisional) {
+    assertOn(*config_.main);
     if (provisional == provisionalTargets_.value()) return;
     provisionalTargets_.set(provisional);
     MutexLock guard(snapshotLock_);

@@ -6,6 +6,7 @@
 
 #include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/UnicodeText.hpp"
 
 namespace quib {
@@ -48,6 +49,7 @@ std::vector<TargetStore::AppCandidate> TargetStore::runningAppCandidates(Workspa
 // Saved targets are matched by the pane identifier they hold and by bundle identifier in any
 // letter case, whatever their kind.
 void TargetStore::applyProvisional(const std::vector<Tmux::Pane>& panes, const std::vector<AppCandidate>& apps) {
+    assertOn(*config_.main);
     std::set<std::string> savedPanes;
     std::set<std::string> savedApps;
     for (const auto& target : targets_.value()) {

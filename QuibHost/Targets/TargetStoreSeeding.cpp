@@ -6,6 +6,7 @@
 
 #include "Platform/Freedesktop/AppIdentity.hpp"
 #include "QuibHost/Targets/TargetStore.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/SecureRandom.hpp"
 #include "Shared/ShortcutProfiles.hpp"
 
@@ -32,6 +33,7 @@ void TargetStore::beginStartupSeeding() {
 
 // A list that gained targets meanwhile (a phone added one) is left alone.
 void TargetStore::seed(std::vector<QuibTarget> apps) {
+    assertOn(*config_.main);
     if (!targets_.value().empty()) return;
     for (auto& app : apps) app = AppIdentity::withGuessedProfile(std::move(app));
     apps.push_back(focusedTarget());
@@ -56,6 +58,7 @@ QuibTarget TargetStore::focusedTarget() {
 // only when no saved target points at a pane yet.
 void TargetStore::reconcile(const std::vector<Tmux::Pane>& panes, bool seeding, bool promoteActive,
                             bool evaluatedSeeding) {
+    assertOn(*config_.main);
     auto list = targets_.value();
     bool changed = false;
     auto unresolved = resolvePanes(list, panes, changed);

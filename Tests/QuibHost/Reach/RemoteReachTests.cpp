@@ -72,9 +72,13 @@ protected:
             if (c.reach == Reach::forwarded4) found.push_back(c);
         return found;
     }
-    void switchOn() {
-        reach->setEnabled(true);
+    // Runs `work` as a task of the main loop, where the reach lives.
+    void onMain(const std::function<void()>& work) {
+        main->post(work);
         main->runPending();
+    }
+    void switchOn() {
+        onMain([&] { reach->setEnabled(true); });
     }
     void answer(PortMapperService::Outcome outcome) {
         mapper->answer(std::move(outcome));
@@ -126,12 +130,12 @@ TEST_F(RemoteReach, UnusableKeychainBlocksWithItsSentenceMapsNothingAndKeepsTheS
     testing::CapturedLog log;
     // As at launch with the switch stored on: the path's first update comes after the start.
     (void)settings->setBool(quib::RemoteReach::enabledKey, true);
-    reach->refreshLocal();
-    reach->watchPath();
-    reach->start();
-    main->runPending();
-    reach->refresh();  // "Try again"
-    main->runPending();
+    onMain([&] {
+        reach->refreshLocal();
+        reach->watchPath();
+        reach->start();
+    });
+    onMain([&] { reach->refresh(); });  // "Try again"
     EXPECT_EQ(settings->boolean(quib::RemoteReach::enabledKey), true);
     EXPECT_EQ(reach->status().value(),
               (RemoteReachService::Status{Kind::blocked, std::string(quib::RemoteReach::keyRefusal)}));
@@ -144,8 +148,7 @@ TEST_F(RemoteReach, UnusableKeychainBlocksWithItsSentenceMapsNothingAndKeepsTheS
     }
 
     std::filesystem::remove(scratch.path / "file");
-    reach->refresh();
-    main->runPending();
+    onMain([&] { reach->refresh(); });
     ASSERT_EQ(mapper->maps.size(), 1u);
     answer(Mapping{"203.0.113.7", 40001, 7200, "PCP"});
     EXPECT_EQ(kind(), Kind::reachable);
@@ -164,7 +167,7 @@ TEST_F(RemoteReach, UnusableKeychainBlocksWithItsSentenceMapsNothingAndKeepsTheS
 }
 
 TEST_F(RemoteReach, SwitchSetToItsValueStartsAndStopsNothing) {
-    reach->setEnabled(false);
+    onMain([&] { reach->setEnabled(false); });
     EXPECT_FALSE(settings->contains(quib::RemoteReach::enabledKey));
     EXPECT_TRUE(mapper->unmaps.empty());
     switchOn();
@@ -172,8 +175,7 @@ TEST_F(RemoteReach, SwitchSetToItsValueStartsAndStopsNothing) {
     EXPECT_EQ(mapper->maps[0].port, 61423);
     EXPECT_EQ(mapper->maps[0].lifetime, 7200u);
     EXPECT_EQ(kind(), Kind::working);
-    reach->setEnabled(true);
-    main->runPending();
+    onMain([&] { reach->setEnabled(true); });
     EXPECT_EQ(mapper->maps.size(), 1u);
     EXPECT_TRUE(mapper->unmaps.empty());
 }
@@ -208,14 +210,14 @@ TEST_F(RemoteReach, RouterWithoutAUsablePublicAddressIsCheckedWithStun) {
     for (const Case& c : {Case{"192.168.0.2", "PCP"}, Case{"0.0.0.0", "PCP"}, Case{"0.0.0.0", "NAT-PMP"},
                           Case{"junk", "UPnP"}, Case{std::nullopt, "NAT-PMP"}}) {
         SCOPED_TRACE(c.routerHost.value_or("none") + " via " + c.via);
-        reach->setEnabled(false);
+        onMain([&] { reach->setEnabled(false); });
         discovery->answer = seen("198.51.100.4");
         switchOn();
         answer(Mapping{c.routerHost, 40001, 7200, c.via});
         EXPECT_EQ(kind(), Kind::reachable);
         EXPECT_EQ(forwarded(), (std::vector<QuibCandidate>{{"198.51.100.4", 40001, Reach::forwarded4, c.via}}));
 
-        reach->setEnabled(false);
+        onMain([&] { reach->setEnabled(false); });
         discovery->answer = std::nullopt;
         switchOn();
         answer(Mapping{c.routerHost, 40001, 7200, c.via});
@@ -223,7 +225,7 @@ TEST_F(RemoteReach, RouterWithoutAUsablePublicAddressIsCheckedWithStun) {
         EXPECT_EQ(detail(), c.via + " \u00B7 port 40001");
         EXPECT_TRUE(forwarded().empty());
     }
-    reach->setEnabled(false);
+    onMain([&] { reach->setEnabled(false); });
     discovery->answer = seen("100.72.1.1");
     switchOn();
     answer(Mapping{std::nullopt, 40001, 7200, "PCP"});
@@ -281,7 +283,7 @@ TEST_F(RemoteReach, WithoutARouterMappingStunDecides) {
     addresses.local.push_back("198.51.100.20");  // a host with a public address of its own
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status.reason);
-        reach->setEnabled(false);
+        onMain([&] { reach->setEnabled(false); });
         discovery->answer = c.answer;
         switchOn();
         answer(c.failure);
@@ -301,8 +303,7 @@ TEST_F(RemoteReach, WithoutARouterMappingStunDecides) {
 
 TEST_F(RemoteReach, SwitchingOffCancelsTheWaitFirstAndALateResultChangesNothing) {
     switchOn();
-    reach->setEnabled(false);
-    main->runPending();
+    onMain([&] { reach->setEnabled(false); });
     ASSERT_EQ(mapper->unmaps.size(), 1u);
     EXPECT_EQ(mapper->unmaps[0].port, 61423);
     EXPECT_TRUE(mapper->unmaps[0].mapCancelled) << "the unmap would wait for the map";
@@ -319,7 +320,7 @@ TEST_F(RemoteReach, SwitchingOffCancelsTheWaitFirstAndALateResultChangesNothing)
 
     // A refresh supersedes the attempt before it the same way.
     switchOn();
-    reach->refresh();
+    onMain([&] { reach->refresh(); });
     mapper->maps[mapper->maps.size() - 2].done(Mapping{"203.0.113.7", 40001, 7200, "PCP"});
     main->runPending();
     EXPECT_EQ(kind(), Kind::working);
@@ -329,20 +330,20 @@ TEST_F(RemoteReach, ChangedAwayPortLeavesNoMappingBehind) {
     switchOn();
     answer(Mapping{"203.0.113.7", 61423, 7200, "PCP"});
     (void)settings->setInteger(ServerSettings::awayPortKey, 61500);
-    reach->refresh();
+    onMain([&] { reach->refresh(); });
     ASSERT_EQ(mapper->unmaps.size(), 1u);
     EXPECT_EQ(mapper->unmaps[0].port, 61423) << "the old port is unmapped before the new one is mapped";
     EXPECT_EQ(mapper->maps.back().port, 61500);
 
     (void)settings->setInteger(ServerSettings::awayPortKey, 61600);
-    reach->setEnabled(false);
+    onMain([&] { reach->setEnabled(false); });
     ASSERT_EQ(mapper->unmaps.size(), 2u);
     EXPECT_EQ(mapper->unmaps[1].port, 61500);
 
     // A run that mapped nothing deletes what an earlier run may have left on the away port.
     reach = make(scratch.path / "secrets");
     (void)settings->setBool(quib::RemoteReach::enabledKey, true);
-    reach->setEnabled(false);
+    onMain([&] { reach->setEnabled(false); });
     EXPECT_EQ(mapper->unmaps.back().port, 61600);
 }
 
@@ -363,7 +364,7 @@ TEST_F(RemoteReach, PathChangesRefreshOnceAndRenewTheNonce) {
     EXPECT_EQ(mapper->forgotten, 2);
 
     // Off and on again over an unchanged path: one refresh, the nonce kept.
-    reach->setEnabled(false);
+    onMain([&] { reach->setEnabled(false); });
     path->signature = "eth0|unsatisfied|";
     switchOn();
     EXPECT_EQ(mapper->maps.size(), 4u);
@@ -371,14 +372,12 @@ TEST_F(RemoteReach, PathChangesRefreshOnceAndRenewTheNonce) {
 }
 
 TEST_F(RemoteReach, SwitchedOffReasonSuggestsTheVpnOnlyWhenTheHostHasOne) {
-    reach->refreshLocal();
-    main->runPending();
+    onMain([&] { reach->refreshLocal(); });
     EXPECT_EQ(reach->payload("D-A", true).unavailable,
               "Direct internet access is off on your computer. Connect on the same network, or enable Reachable on "
               "cellular in the Quib panel while this phone is connected. A VPN is another option.");
     addresses.local.push_back("100.101.102.103");
-    reach->refreshLocal();
-    main->runPending();
+    onMain([&] { reach->refreshLocal(); });
     EXPECT_EQ(reach->candidates().value().back(), (QuibCandidate{"100.101.102.103", 61413, Reach::local, "VPN"}));
     EXPECT_EQ(reach->payload("D-A", true).unavailable,
               "Direct internet access is off. For another Wi-Fi or cellular, connect Tailscale on both devices; this "

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/AtomicFile.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/Logger.hpp"
@@ -327,13 +328,29 @@ TEST_F(DeviceRegistry, RefreshesAreSavedTogetherWithinTheDelayAndNeverLost) {
 
     (void)registry->seen("B", "Bo 3");
     main->runPending();
-    EXPECT_TRUE(registry->saveNow());
+    main->post([&] { EXPECT_TRUE(registry->saveNow()); });
+    main->runPending();
     EXPECT_EQ(storedNames().at(1), "B=Bo 3");
     (void)registry->seen("B", "Bo 4");
     main->runPending();
     registry.reset();
     EXPECT_EQ(storedNames().at(1), "B=Bo 4");
     std::filesystem::remove_all(folder);
+}
+
+// The lists change on the main executor alone: a change made from any other thread stops the
+// process in the builds that check queue affinity.
+TEST(DeviceRegistryDeathTest, StopsWhenSavedOffTheMainLoop) {
+    if (!QUIB_ASSERT_QUEUES) GTEST_SKIP() << "queue affinity is checked only where assertions are";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto clock = std::make_shared<FakeClock>();
+    auto main = std::make_shared<MainLoop>(clock);
+    auto registry = Registry::create(main, Settings::inMemory(), clock);
+    bool saved = false;
+    main->post([&] { saved = static_cast<bool>(registry->saveNow()); });
+    main->runPending();
+    EXPECT_TRUE(saved);
+    EXPECT_DEATH((void)registry->saveNow(), "saveNow ran off its queue");
 }
 
 }  // namespace device_registry_tests
