@@ -106,7 +106,7 @@ PanelStreamer::PanelStreamer(Passkey, Config config)
 
 PanelStreamer::~PanelStreamer() {
     {
-        std::unique_lock lock(presence_->mutex);
+        SharedMutexLock lock(presence_->mutex);
         presence_->alive = false;
     }
     closing_.store(true);

@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -32,6 +31,7 @@
 #include "Runtime/SerialQueue.hpp"
 #include "Runtime/Settings.hpp"
 #include "Runtime/SettingsTable.hpp"
+#include "Runtime/SharedMutex.hpp"
 #include "Shared/Instrumentation.hpp"
 #include "Shared/ViewFrame.hpp"
 #include "Shared/ViewHelloPayload.hpp"
@@ -188,7 +188,7 @@ private:
     template <class Body>
     auto whilePresent(Body body) const {
         return [presence = presence_, body = std::move(body)](auto&&... arguments) {
-            std::shared_lock lock(presence->mutex);
+            SharedLock lock(presence->mutex);
             if (presence->alive) body(std::forward<decltype(arguments)>(arguments)...);
         };
     }
@@ -259,8 +259,8 @@ private:
     std::shared_ptr<PaneSource> mirror_;
 
     struct Presence {
-        std::shared_mutex mutex;
-        bool alive = true;  // under an exclusive lock of `mutex`
+        SharedMutex mutex;
+        bool alive GUARDED_BY(mutex) = true;  // changed under the exclusive hold
     };
     const std::shared_ptr<Presence> presence_ = std::make_shared<Presence>();
 
