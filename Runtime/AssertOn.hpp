@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include "Runtime/Executor.hpp"
 #include "Runtime/SourceLocation.hpp"
 
@@ -21,5 +23,22 @@ void assertOn(const Executor& queue, SourceLocation where = SourceLocation::curr
 #else
 inline void assertOn(const Executor&) {}
 #endif
+
+// Stops the process as assertOn does, naming `queue`.
+[[noreturn]] void ranOffQueue(std::string_view queue, SourceLocation where);
+
+// The same for a queue that is no Executor, such as the asio context that runs a connection's
+// socket: `isCurrent()` tells whether the calling thread runs that queue's work right now, and
+// is not called at all where QUIB_ASSERT_QUEUES is 0.
+template <class IsCurrent>
+void assertOn(const IsCurrent& isCurrent, std::string_view queue, SourceLocation where = SourceLocation::current()) {
+    if constexpr (QUIB_ASSERT_QUEUES) {
+        if (!isCurrent()) ranOffQueue(queue, where);
+    } else {
+        (void)isCurrent;
+        (void)queue;
+        (void)where;
+    }
+}
 
 }  // namespace quib

@@ -10,9 +10,11 @@
 
 #include <asio/dispatch.hpp>
 #include <asio/error.hpp>
+#include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <asio/ssl/error.hpp>
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 
 namespace quib {
@@ -35,9 +37,16 @@ TlsConnection::TlsConnection(asio::ip::tcp::socket socket, std::shared_ptr<asio:
       clock_(std::move(clock)),
       stream_(std::move(socket), *context_),
       remote_(endpointOf(stream_.socket(), true)),
-      local_(endpointOf(stream_.socket(), false)) {}
+      local_(endpointOf(stream_.socket(), false)),
+      queue_(stream_.get_executor()) {}
+
+bool TlsConnection::isOnItsQueue() const {
+    const auto* context = queue_.target<asio::io_context::executor_type>();
+    return context && context->running_in_this_thread();
+}
 
 void TlsConnection::start() {
+    assertOn([this] { return isOnItsQueue(); }, "network queue");
     if (state_ != State::setup) return;
     state_ = State::preparing;
     stream_.asyncHandshake([self = shared_from_this()](const std::error_code& error) { self->handshook(error); });
@@ -61,6 +70,7 @@ void TlsConnection::handshook(const std::error_code& error) {
 }
 
 void TlsConnection::receive(std::size_t maximum, ReceiveHandler handler) {
+    assertOn([this] { return isOnItsQueue(); }, "network queue");
     if (isOver() || shuttingDown_) return;
     if (state_ != State::ready || backlogged_.load()) {
         waitingReceive_.emplace(maximum, std::move(handler));
@@ -113,6 +123,7 @@ void TlsConnection::send(std::shared_ptr<const Bytes> message, SendCompletion co
 }
 
 Result<void> TlsConnection::setNotSentLowWater(std::size_t bytes) {
+    assertOn([this] { return isOnItsQueue(); }, "network queue");
     const int value = static_cast<int>(std::min<std::size_t>(bytes, INT_MAX));
     if (::setsockopt(stream_.socket().native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &value, sizeof value) != 0)
         return fail(std::string("Could not limit the unsent bytes: ") + std::strerror(errno));
@@ -129,6 +140,7 @@ void TlsConnection::limitNotSentSoon(std::size_t bytes) {
 
 // Nothing queued behind a closing reply would ever be written, so it is not kept.
 void TlsConnection::enqueue(OutgoingQueue::Item item) {
+    assertOn([this] { return isOnItsQueue(); }, "network queue");
     if (isOver() || shuttingDown_ || (!outgoing_.empty() && outgoing_.back().closeAfter)) {
         refuse(std::move(item), endedBeforeSent);
         return;

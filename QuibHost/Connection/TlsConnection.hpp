@@ -76,6 +76,10 @@ public:
     // The bytes the peer has sent so far, before TLS took them apart.
     std::uint64_t receivedBytes() const { return stream_.receivedBytes(); }
 
+    // Any thread: the calling thread is the one running this connection's network queue (the
+    // io_context of its socket) right now.
+    bool isOnItsQueue() const;
+
     // Any thread: more than the backlog limit waits, and reading has stopped.
     bool isBacklogged() const { return backlogged_.load(); }
     // Any thread: the bytes written to the peer so far.
@@ -125,6 +129,7 @@ private:
     TlsStream stream_;
     asio::ip::tcp::endpoint remote_;
     asio::ip::tcp::endpoint local_;
+    const TlsStream::executor_type queue_;  // the socket's: the network queue
     State state_ = State::setup;
     StateHandler stateHandler_;
     BacklogHandler backlogHandler_;

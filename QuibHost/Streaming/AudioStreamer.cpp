@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "QuibHost/Connection/TlsListenConnection.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Shared/AudioChannel.hpp"
 
@@ -62,11 +63,16 @@ std::vector<AudioStreamer::ListenerPtr> AudioStreamer::allListeners() {
     return all;
 }
 
+// The server's calls come on the network queue, which is the connection's.
 void AudioStreamer::attachListener(const std::shared_ptr<TlsConnection>& connection, const ListenHelloPayload& hello) {
+    assertOn([&] { return connection->isOnItsQueue(); }, "network queue");
     attach(std::make_shared<TlsListenConnection>(connection), hello);
 }
 
-void AudioStreamer::detachListener(const TlsConnection& connection) { detach(&connection); }
+void AudioStreamer::detachListener(const TlsConnection& connection) {
+    assertOn([&] { return connection.isOnItsQueue(); }, "network queue");
+    detach(&connection);
+}
 
 // A repeated hello updates the listener: pausing drops what waits for it, and every hello makes
 // the next frame describe the format.

@@ -6,6 +6,7 @@
 #include "QuibHost/Streaming/PaneMirror.hpp"
 #include "QuibHost/Streaming/VideoEncoder.hpp"
 #include "QuibHost/Streaming/WindowCapture.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/Required.hpp"
 
@@ -126,11 +127,16 @@ void PanelStreamer::begin() {
     watchTargets();
 }
 
+// The server's calls come on the network queue, which is the connection's.
 void PanelStreamer::attachViewer(const std::shared_ptr<TlsConnection>& connection, const ViewHelloPayload& hello) {
+    assertOn([&] { return connection->isOnItsQueue(); }, "network queue");
     attach(std::make_shared<TlsViewConnection>(connection), hello);
 }
 
-void PanelStreamer::detachViewer(const TlsConnection& connection) { detach(&connection); }
+void PanelStreamer::detachViewer(const TlsConnection& connection) {
+    assertOn([&] { return connection.isOnItsQueue(); }, "network queue");
+    detach(&connection);
+}
 
 // A new viewer's link is looked up once, before the lock is taken: it does not change under a
 // connection. Its unsent limit starts at the budget of the rate the encoder has.

@@ -12,6 +12,7 @@
 
 #include "QuibHost/Connection/NetworkQueue.hpp"
 #include "QuibHost/Connection/TlsListener.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Tests/Support/TestPhone.hpp"
 
@@ -179,4 +180,18 @@ TEST_F(TlsConnection, LowWaterMarkReachesTheSocket) {
     socklen_t length = sizeof mark;
     ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &mark, &length), 0);
     EXPECT_EQ(mark, 16384);
+}
+
+// A connection knows its queue from its socket's context; reading from anywhere else stops the
+// process in the builds that check queue affinity.
+class TlsConnectionDeathTest : public TlsConnection {};
+TEST_F(TlsConnectionDeathTest, KnowsItsQueueAndStopsOffIt) {
+    bool onIt = false;
+    ASSERT_TRUE(network->sync([&] { onIt = connection->isOnItsQueue(); }));
+    EXPECT_TRUE(onIt);
+    EXPECT_FALSE(connection->isOnItsQueue());
+    if (!QUIB_ASSERT_QUEUES) GTEST_SKIP() << "queue affinity is checked only where assertions are";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(connection->receive(1, [](std::string, bool, std::optional<std::string>) {}),
+                 "receive ran off its queue network queue");
 }
