@@ -28,6 +28,8 @@ std::string timestamp() {
 
 }  // namespace
 
+// The sink's mutex keeps each line whole on standard error, which is the process's and no member:
+// there is nothing to mark GUARDED_BY it.
 void StderrLogSink::write(const LogRecord& record) {
     const std::string line = timestamp() + " [" + record.subsystem + ":" + record.category + "] " + record.text + "\n";
     MutexLock lock(mutex_);

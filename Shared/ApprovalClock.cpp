@@ -6,20 +6,22 @@ namespace quib {
 
 namespace {
 
-Mutex& clockLock() {
-    static Mutex mutex;
-    return mutex;
-}
+// The clock a test installed, if any.
+struct Installed {
+    Mutex mutex;
+    std::shared_ptr<const Clock> clock GUARDED_BY(mutex);
+};
 
-std::shared_ptr<const Clock>& installedClock() {
-    static std::shared_ptr<const Clock> clock;
-    return clock;
+Installed& installed() {
+    static Installed slot;
+    return slot;
 }
 
 std::shared_ptr<const Clock> currentClock() {
+    auto& slot = installed();
     {
-        MutexLock guard(clockLock());
-        if (installedClock()) return installedClock();
+        MutexLock guard(slot.mutex);
+        if (slot.clock) return slot.clock;
     }
     return SystemClock::shared();
 }
@@ -39,8 +41,9 @@ std::int64_t ApprovalClock::millis(WallTime at) {
 }
 
 void ApprovalClock::use(std::shared_ptr<const Clock> clock) {
-    MutexLock guard(clockLock());
-    installedClock() = std::move(clock);
+    auto& slot = installed();
+    MutexLock guard(slot.mutex);
+    slot.clock = std::move(clock);
 }
 
 }  // namespace quib

@@ -2,6 +2,8 @@
 
 namespace quib {
 
+// It serialises the converters' work, which keeps no state of the coder's own: there is no
+// member to mark GUARDED_BY it.
 Mutex& QuibCoder::lock() {
     static Mutex mutex;
     return mutex;

@@ -147,14 +147,14 @@ private:
 
     // Held while a frame is handed to a connection, before lock_, so that frames and the state
     // of the switch being turned off reach each connection in the order they were decided.
-    Mutex sendOrder_;
+    Mutex sendOrder_ ACQUIRED_BEFORE(lock_);
     mutable Mutex lock_;
     // Under lock_ (and every listener's fields):
     std::map<const void*, ListenerPtr> listeners_ GUARDED_BY(lock_);
     bool wantsDescribe_ GUARDED_BY(lock_) = false;  // a listener attached since the last frame was built
     std::optional<std::string> lastState_ GUARDED_BY(lock_);
 
-    Mutex encodeLock_;
+    Mutex encodeLock_ ACQUIRED_BEFORE(lock_);
     // Under encodeLock_:
     AudioEncoder encoder_ GUARDED_BY(encodeLock_);
     std::vector<Bytes> pending_ GUARDED_BY(encodeLock_);   // packets not yet in a frame

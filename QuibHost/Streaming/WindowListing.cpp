@@ -153,7 +153,7 @@ std::map<std::uint32_t, Bytes> WindowListing::previews(const std::vector<MacWind
     }
     std::map<std::uint32_t, Bytes> pictures;
     if (jobs.empty() || !jpeg_) return pictures;
-    Mutex lock;
+    Mutex lock;  // guards `pictures`, a local, which the analysis cannot mark
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t at = next++; at < jobs.size(); at = next++) {

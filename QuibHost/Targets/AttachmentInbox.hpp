@@ -149,7 +149,9 @@ private:
     Config config_;
     mutable std::once_flag located_;
     mutable std::optional<std::filesystem::path> directory_;
-    Mutex lock_;  // naming and creation of a file; the whole of a prune
+    // Held over the naming and creation of a file and over the whole of a prune. What it guards
+    // is the inbox folder on disk, not a member: there is nothing to mark GUARDED_BY it.
+    Mutex lock_;
 };
 
 }  // namespace quib

@@ -59,7 +59,9 @@ private:
     Config config_;
     mutable std::once_flag located_;
     mutable std::optional<std::filesystem::path> fileURL_;
-    Mutex lock_;  // serialises every append and creation
+    // Serialises every append and creation. What it guards is the file on disk, not a member:
+    // there is nothing to mark GUARDED_BY it.
+    Mutex lock_;
 };
 
 }  // namespace quib

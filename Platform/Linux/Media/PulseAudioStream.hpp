@@ -69,7 +69,9 @@ private:
     std::shared_ptr<const AudioCapture::Handlers> handlers_;
     std::shared_ptr<PcmBlockPool> pool_;
 
-    Mutex stopMutex_;  // one stop at a time
+    // One stop at a time. `loop_` is set before any callback can run and read by them without
+    // it, so it is not marked GUARDED_BY it.
+    Mutex stopMutex_;
     pa_threaded_mainloop* loop_ = nullptr;
     // Under the main loop's lock:
     pa_context* context_ = nullptr;

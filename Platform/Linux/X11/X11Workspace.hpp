@@ -74,6 +74,8 @@ private:
     std::shared_ptr<DesktopEntries> apps_;
     std::shared_ptr<ActiveChanges> changes_ = std::make_shared<ActiveChanges>();
     std::unique_ptr<X11EventWatcher> watcher_;
+    // One activation at a time, so that the active-window changes one waits for are its own. It
+    // orders requests to the window manager and guards no member.
     Mutex activating_;
 };
 
