@@ -1,10 +1,10 @@
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "QuibHost/Apps/VocabularyService.hpp"
+#include "Runtime/Mutex.hpp"
 #include "Runtime/SerialQueue.hpp"
 
 namespace quib::testing {
@@ -16,18 +16,18 @@ class FakeVocabulary final : public VocabularyService {
 public:
     Executor& queue() override { return queue_; }
     std::vector<std::string> terms(const QuibTarget&) override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return terms_;
     }
     void setTerms(std::vector<std::string> terms) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         terms_ = std::move(terms);
     }
 
 private:
     SerialQueue queue_{"test.vocabulary"};
-    std::mutex mutex_;
-    std::vector<std::string> terms_;
+    Mutex mutex_;
+    std::vector<std::string> terms_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib::testing

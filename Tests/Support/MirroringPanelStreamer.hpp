@@ -1,12 +1,12 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "QuibHost/Streaming/PanelStreamerService.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib::testing {
 
@@ -16,34 +16,34 @@ namespace quib::testing {
 class MirroringPanelStreamer final : public PanelStreamerService {
 public:
     void attachViewer(const std::shared_ptr<TlsConnection>& connection, const ViewHelloPayload& hello) override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         attached_.push_back("view:" + hello.deviceID);
         connections_.push_back(connection);
     }
     // The connections attached, to send frames on.
     std::vector<std::shared_ptr<TlsConnection>> connections() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return connections_;
     }
     std::vector<std::string> attached() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return attached_;
     }
     void detachViewer(const TlsConnection&) override {}
     std::optional<Rect> pointableWindowFrame() override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return frame_;
     }
     void mirror(std::optional<Rect> frame) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         frame_ = frame;
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::optional<Rect> frame_;
-    std::vector<std::string> attached_;
-    std::vector<std::shared_ptr<TlsConnection>> connections_;
+    mutable Mutex mutex_;
+    std::optional<Rect> frame_ GUARDED_BY(mutex_);
+    std::vector<std::string> attached_ GUARDED_BY(mutex_);
+    std::vector<std::shared_ptr<TlsConnection>> connections_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib::testing

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "QuibHost/Apps/AppCatalogService.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib::testing {
 
@@ -20,7 +20,7 @@ class RecordingAppCatalog final : public AppCatalogService {
 public:
     std::vector<MacApp> suggestions(bool refresh, const std::set<std::string>& alreadyTargeted,
                                     std::size_t limit) override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         refreshes_.push_back(refresh);
         excluded_ = alreadyTargeted;
         limit_ = limit;
@@ -29,7 +29,7 @@ public:
     void icons(const std::vector<std::string>& bundleIDs, const IconTaker& take) override {
         std::vector<MacApp> apps;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             apps = apps_;
         }
         for (const auto& app : apps) {
@@ -40,28 +40,28 @@ public:
     }
     std::atomic<std::size_t> iconsDrawn = 0;
     void setApps(std::vector<MacApp> apps) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         apps_ = std::move(apps);
     }
     std::set<std::string> excluded() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return excluded_;
     }
     std::size_t limit() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return limit_;
     }
     std::vector<bool> refreshes() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return refreshes_;
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<MacApp> apps_;
-    std::set<std::string> excluded_;
-    std::size_t limit_ = 0;
-    std::vector<bool> refreshes_;
+    mutable Mutex mutex_;
+    std::vector<MacApp> apps_ GUARDED_BY(mutex_);
+    std::set<std::string> excluded_ GUARDED_BY(mutex_);
+    std::size_t limit_ GUARDED_BY(mutex_) = 0;
+    std::vector<bool> refreshes_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib::testing

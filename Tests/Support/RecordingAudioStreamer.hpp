@@ -1,11 +1,11 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "QuibHost/Streaming/AudioStreamerService.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib::testing {
 
@@ -14,25 +14,25 @@ namespace quib::testing {
 class RecordingAudioStreamer final : public AudioStreamerService {
 public:
     void attachListener(const std::shared_ptr<TlsConnection>& connection, const ListenHelloPayload& hello) override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         attached_.push_back("listen:" + hello.deviceID);
         connections_.push_back(connection);
     }
     // The connections attached, to send frames on.
     std::vector<std::shared_ptr<TlsConnection>> connections() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return connections_;
     }
     std::vector<std::string> attached() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return attached_;
     }
     void detachListener(const TlsConnection&) override {}
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> attached_;
-    std::vector<std::shared_ptr<TlsConnection>> connections_;
+    mutable Mutex mutex_;
+    std::vector<std::string> attached_ GUARDED_BY(mutex_);
+    std::vector<std::shared_ptr<TlsConnection>> connections_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib::testing

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "QuibHost/Targets/TargetRouterService.hpp"
+#include "Runtime/Mutex.hpp"
 
 namespace quib::testing {
 
@@ -36,12 +36,12 @@ public:
         return {receipt.ok, receipt.ok ? "Focused " + target.name : receipt.message};
     }
     Outcome press(const KeyChord&, const std::optional<QuibTarget>& target) override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         calls_.push_back({"press", target ? target->id : "", {}, "", std::nullopt});
         return {!pressFails, pressFails ? "The key did not go through" : "Pressed"};
     }
     std::vector<Call> calls() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return calls_;
     }
 
@@ -50,14 +50,14 @@ public:
 
 private:
     DeliveryReceipt answer(Call call, const QuibTarget& target) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         calls_.push_back(std::move(call));
         const bool ok = !failing.contains(target.id);
         return {ok, target.id, target.name, 0, false, ok ? "Sent to " + target.name : "Could not reach " + target.name};
     }
 
-    mutable std::mutex mutex_;
-    std::vector<Call> calls_;
+    mutable Mutex mutex_;
+    std::vector<Call> calls_ GUARDED_BY(mutex_);
 };
 
 }  // namespace quib::testing
