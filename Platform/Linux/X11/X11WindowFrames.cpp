@@ -135,7 +135,12 @@ X11WindowFrames::Tick X11WindowFrames::tick(MonoTime now) {
     const Tick lost{std::nullopt, true};
     if (!handleEvents()) return lost;
     // A destroyed window's number may soon name another window: whoever paces the ticks is told.
-    if (destroyed_) return {std::nullopt, false, true};
+    // A server that is shutting down destroys every window before it closes the connections: a
+    // round trip tells that loss from the window's own end.
+    if (destroyed_) {
+        if (!connection_->use([](Display* display) { XSync(display, False); })) return lost;
+        return {std::nullopt, false, true};
+    }
     // An unmapped window's pixmap shows only its last picture: nothing is said until it is
     // mapped again (or the stream stops).
     if (!shown_) return {};
