@@ -42,7 +42,7 @@ class X11WindowFrames {
 public:
     struct Options {
         bool sharedMemory = true;  // false: pixels are read through the connection (XGetImage)
-        int scaleThreads = 4;
+        int scaleThreads = 0;      // the colour conversion's threads; 0: one a processor, up to 8
     };
 
     // What one tick gave.
