@@ -64,12 +64,26 @@ std::string unknownCommand(const std::string& command) {
     return "Unknown command \"" + command + "\"; the host knows " + ControlCommand::knownList() + ".";
 }
 
+// Whether each command's rows stand together and name one handler.
+template <class Row, std::size_t N>
+constexpr bool oneHandlerEach(const Row (&rows)[N]) {
+    for (std::size_t i = 1; i < N; ++i) {
+        if (rows[i].name == rows[i - 1].name) {
+            if (rows[i].run != rows[i - 1].run) return false;
+            continue;
+        }
+        for (std::size_t j = 0; j + 1 < i; ++j)
+            if (rows[j].name == rows[i].name) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-// A control command's handler: what the host does with the request.
+// A control command's handler: the member that carries its requests out.
 struct ControlCommands::Handler {
     std::string_view name;
-    void (*run)(ControlCommands& commands, const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void (ControlCommands::*run)(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
 };
 
 std::shared_ptr<ControlCommands> ControlCommands::create(Config config) {
@@ -89,50 +103,31 @@ void ControlCommands::handle(const Json& request, std::shared_ptr<ControlSocket:
 }
 
 void ControlCommands::run(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
-    // One handler per command of `controlCommands`, in its order: a command without its handler,
-    // or a handler without its command, does not compile.
-    static constexpr Handler handlers[] = {
-        {"status",
-         [](auto& c, auto&, auto& reply) {
-             reply->answer(Json{{"status", c.status()}});
-         }},
-        {"devices",
-         [](auto& c, auto&, auto& reply) {
-             reply->answer(Json{{"devices", c.devices()}});
-         }},
-        {"approve", [](auto& c, auto& r, auto& reply) { c.changeApproval(true, r, *reply); }},
-        {"revoke", [](auto& c, auto& r, auto& reply) { c.changeApproval(false, r, *reply); }},
-        {"code", [](auto& c, auto& r, auto& reply) { c.code(r.value("rotate", Json(false)) == Json(true), *reply); }},
-        {"pause", [](auto& c, auto&, auto& reply) { c.pause(true, *reply); }},
-        {"resume", [](auto& c, auto&, auto& reply) { c.pause(false, *reply); }},
-        {"watch", [](auto& c, auto&, auto& reply) { c.watch(reply); }},
-        {"targets", [](auto& c, auto& r, auto& reply) { c.targetList(r, *reply); }},
-        {"target", [](auto& c, auto& r, auto& reply) { c.editTarget(r, reply); }},
-        {"refresh", [](auto& c, auto&, auto& reply) { c.refresh(*reply); }},
-        {"use", [](auto& c, auto& r, auto& reply) { c.use(stringField(r, "target"), *reply); }},
-        {"reveal", [](auto& c, auto& r, auto& reply) { c.reveal(stringField(r, "item"), *reply); }},
-        {"away", [](auto& c, auto& r, auto& reply) { c.awayRequest(r, *reply); }},
-        {"listen", [](auto& c, auto& r, auto& reply) { c.listenRequest(r, *reply); }},
-        {"login-item", [](auto& c, auto& r, auto& reply) { c.loginItem(stringField(r, "change"), *reply); }},
-        {"requests",
-         [](auto& c, auto&, auto& reply) {
-             reply->answer(Json{{"requests", c.requests()}});
-         }},
-        {"answer", [](auto& c, auto& r,
-                      auto& reply) { c.answerRequest(stringField(r, "request"), stringField(r, "decision"), *reply); }},
-        {"push", [](auto& c, auto&, auto& reply) { c.push(reply); }},
-        {"panel", [](auto& c, auto&, auto& reply) { c.panel(reply); }},
-        {"settings", [](auto& c, auto& r, auto& reply) { c.settingsLines(r, *reply); }},
-        {"show", [](auto& c, auto& r, auto& reply) { c.show(r, *reply); }},
-        {"open", [](auto& c, auto& r, auto& reply) { c.open(stringField(r, "item"), *reply); }},
-        {"quit", [](auto& c, auto&, auto& reply) { c.quit(*reply); }},
-    };
-    static_assert(namesEveryControlCommand(handlers), "every control command needs its handler, in the list's order");
+#define QUIB_CONTROL_HANDLER(handler, name, form, does, request) Handler{name, &ControlCommands::handler},
+    static constexpr Handler handlers[] = {QUIB_CONTROL_COMMANDS(QUIB_CONTROL_HANDLER)};
+#undef QUIB_CONTROL_HANDLER
+    static_assert(oneHandlerEach(handlers), "a command's forms stand together and name one handler");
 
     const std::string command = stringField(request, "command");
     for (const auto& handler : handlers)
-        if (handler.name == command) return handler.run(*this, request, reply);
+        if (handler.name == command) return (this->*handler.run)(request, reply);
     reply->fail(unknownCommand(command));
+}
+
+void ControlCommands::status(const Json&, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    reply->answer(Json{{"status", hostStatus()}});
+}
+
+void ControlCommands::devices(const Json&, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    reply->answer(Json{{"devices", deviceRows()}});
+}
+
+void ControlCommands::approve(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    changeApproval(true, request, *reply);
+}
+
+void ControlCommands::revoke(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    changeApproval(false, request, *reply);
 }
 
 // A phone must be named; approving and revoking say the same when it is not.
@@ -140,40 +135,40 @@ void ControlCommands::changeApproval(bool approved, const Json& request, Control
     const std::string device = stringField(request, "device");
     const std::string command = approved ? "approve" : "revoke";
     if (device.empty()) return reply.fail("Say which phone: " + command + " DEVICE-ID (quibctl devices lists them).");
-    if (approved) return approve(device, reply);
-    revoke(device, reply);
+    if (approved) return approveDevice(device, reply);
+    revokeDevice(device, reply);
 }
 
 // The settings window's minus, plus and drag, or the list.
-void ControlCommands::targetList(const Json& request, ControlSocket::Reply& reply) {
-    if (request.contains("remove")) return removeTargets(request["remove"], reply);
-    if (request.value("add", Json(false)) == Json(true)) return addTarget(reply);
-    if (request.contains("move")) return moveTargets(request, reply);
-    reply.answer(Json{{"targets", targets()}});
+void ControlCommands::targets(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    if (request.contains("remove")) return removeTargets(request["remove"], *reply);
+    if (request.value("add", Json(false)) == Json(true)) return addTarget(*reply);
+    if (request.contains("move")) return moveTargets(request, *reply);
+    reply->answer(Json{{"targets", targetRows()}});
 }
 
 // Without the editor the host knows no target command.
-void ControlCommands::editTarget(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+void ControlCommands::target(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
     if (!config_.editor) return reply->fail(unknownCommand("target"));
     config_.editor->run(request, reply);
 }
 
-void ControlCommands::awayRequest(const Json& request, ControlSocket::Reply& reply) {
-    if (request.value("retry", Json(false)) == Json(true)) return retryAway(reply);
+void ControlCommands::away(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    if (request.value("retry", Json(false)) == Json(true)) return retryAway(*reply);
     const auto enabled = request.find("enabled");
-    if (enabled == request.end()) return reply.answer(Json{{"away", awayState()}});
-    if (!enabled->is_boolean()) return reply.fail("Say whether to switch it on or off: away on|off.");
-    away(enabled->get<bool>(), reply);
+    if (enabled == request.end()) return reply->answer(Json{{"away", awayState()}});
+    if (!enabled->is_boolean()) return reply->fail("Say whether to switch it on or off: away on|off.");
+    switchAway(enabled->get<bool>(), *reply);
 }
 
-void ControlCommands::listenRequest(const Json& request, ControlSocket::Reply& reply) {
+void ControlCommands::listen(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
     const auto enabled = request.find("enabled");
     if (enabled == request.end() || !enabled->is_boolean())
-        return reply.fail("Say whether phones may listen: listen on|off.");
-    listen(enabled->get<bool>(), reply);
+        return reply->fail("Say whether phones may listen: listen on|off.");
+    allowListening(enabled->get<bool>(), *reply);
 }
 
-Json ControlCommands::status() const {
+Json ControlCommands::hostStatus() const {
     auto& server = *config_.server;
     auto& state = *config_.state;
     Json status{{"hostName", server.hostDisplayName()}, {"listening", server.isListening().value()}};
@@ -195,7 +190,7 @@ Json ControlCommands::status() const {
 
 // As the panel lists them: connected phones in the server's order, then approved phones that
 // are not connected and revoked phones, each in the registry's order.
-Json ControlCommands::devices() const {
+Json ControlCommands::deviceRows() const {
     Json rows = Json::array();
     const auto connected = config_.server->connectedDevices().value();
     for (const auto& device : connected)
@@ -221,7 +216,7 @@ std::optional<std::string> ControlCommands::nameOf(const std::string& deviceID, 
     return nameIn(config_.registry->approved().value(), deviceID);
 }
 
-void ControlCommands::approve(const std::string& deviceID, ControlSocket::Reply& reply) {
+void ControlCommands::approveDevice(const std::string& deviceID, ControlSocket::Reply& reply) {
     if (config_.registry->isApproved(deviceID)) {
         const auto name = nameOf(deviceID, false);
         return reply.answer(Json{{"message", name.value_or(deviceID) + " is already approved"}});
@@ -233,7 +228,7 @@ void ControlCommands::approve(const std::string& deviceID, ControlSocket::Reply&
     reply.answer(Json{{"message", "Approved " + *name}});
 }
 
-void ControlCommands::revoke(const std::string& deviceID, ControlSocket::Reply& reply) {
+void ControlCommands::revokeDevice(const std::string& deviceID, ControlSocket::Reply& reply) {
     const auto name = nameOf(deviceID, false);
     if (!name) return reply.fail(unknownDevice(deviceID));
     if (config_.registry->isRevoked(deviceID)) return reply.fail(*name + " is already revoked.");
@@ -244,32 +239,40 @@ void ControlCommands::revoke(const std::string& deviceID, ControlSocket::Reply& 
     reply.answer(Json{{"message", "Revoked " + *name}});
 }
 
-void ControlCommands::code(bool rotate, ControlSocket::Reply& reply) {
+void ControlCommands::code(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
     Json line;
-    if (rotate) {
+    if (request.value("rotate", Json(false)) == Json(true)) {
         actions_->rotatePairingCode();
         line["message"] = "New pairing code: " + config_.state->pairingCode().value() +
                           " (every phone was disconnected and must use it; approvals stay)";
     }
     line["pairingCode"] = config_.state->pairingCode().value();
-    reply.answer(std::move(line));
+    reply->answer(std::move(line));
 }
 
-void ControlCommands::pause(bool paused, ControlSocket::Reply& reply) {
+void ControlCommands::pause(const Json&, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    setPaused(true, *reply);
+}
+
+void ControlCommands::resume(const Json&, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    setPaused(false, *reply);
+}
+
+void ControlCommands::setPaused(bool paused, ControlSocket::Reply& reply) {
     actions_->setInjectionPaused(paused);
     reply.answer(Json{{"injectionPaused", paused},
                       {"message", paused ? "Input from phones is paused" : "Input from phones is on again"}});
 }
 
 // As the panel's "Let phones listen" switch.
-void ControlCommands::listen(bool allowed, ControlSocket::Reply& reply) {
+void ControlCommands::allowListening(bool allowed, ControlSocket::Reply& reply) {
     actions_->setAudioAllowed(allowed);
     reply.answer(Json{{"audioAllowed", allowed}, {"message", allowed ? "Phones may listen" : "Phones may not listen"}});
 }
 
 // As the panel's switch (a phone on this network is then handed its key, which joins the
 // listener).
-void ControlCommands::away(bool enabled, ControlSocket::Reply& reply) {
+void ControlCommands::switchAway(bool enabled, ControlSocket::Reply& reply) {
     actions_->setAwayEnabled(enabled);
     reply.answer(Json{{"awayEnabled", enabled},
                       {"message", enabled ? "Away access is on" : "Away access is off; away connections were closed"}});
@@ -302,14 +305,14 @@ void ControlCommands::retryAway(ControlSocket::Reply& reply) {
 }
 
 // As the panel shows it: the sender works out the line on its own queue and hands it back here.
-void ControlCommands::push(const std::shared_ptr<ControlSocket::Reply>& reply) {
+void ControlCommands::push(const Json&, const std::shared_ptr<ControlSocket::Reply>& reply) {
     const bool asked = actions_->pushSummary([reply](std::string summary) {
         reply->answer(Json{{"summary", std::move(summary)}});
     });
     if (!asked) reply->fail("This host has no push sender.");
 }
 
-void ControlCommands::watch(const std::shared_ptr<ControlSocket::Reply>& reply) {
+void ControlCommands::watch(const Json&, const std::shared_ptr<ControlSocket::Reply>& reply) {
     reply->send(Json{{"ok", true}, {"watching", true}});
     const std::uint64_t id = nextWatcher_++;
     const auto say = [reply](std::string text) { reply->send(Json{{"activity", std::move(text)}}); };
@@ -377,7 +380,7 @@ void ControlCommands::watchRequests(std::vector<Subscription>& subscriptions,
 // As the panel's target section lists them: the saved targets in the user's order, then the
 // provisional ones, each with the shortcut profile it resolves to. The pane's program is not
 // asked for, so a pane target without a stored profile shows the shell's.
-Json ControlCommands::targets() const {
+Json ControlCommands::targetRows() const {
     const auto [saved, provisional] = config_.store->snapshot();
     const auto active = config_.store->activeSnapshot();
     const auto unresolved = config_.store->unresolvedSnapshot();
@@ -454,84 +457,92 @@ void ControlCommands::moveTargets(const Json& request, ControlSocket::Reply& rep
 }
 
 // The settings window as it would show with these rows selected.
-void ControlCommands::settingsLines(const Json& request, ControlSocket::Reply& reply) {
+void ControlCommands::settings(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
     std::set<std::string> selection;
     if (const auto select = request.find("select"); select != request.end() && select->is_array())
         for (const auto& id : *select)
             if (id.is_string()) selection.insert(id.get<std::string>());
-    reply.answer(Json{{"lines", SettingsDump::lines(settings_->model(selection))}});
+    reply->answer(Json{{"lines", SettingsDump::lines(settings_->model(selection))}});
 }
 
 // As the settings window's refresh: the panes are listed in the background, so the answer
 // comes before the targets change.
-void ControlCommands::refresh(ControlSocket::Reply& reply) {
+void ControlCommands::refresh(const Json&, const std::shared_ptr<ControlSocket::Reply>& reply) {
     config_.store->refreshTmux();
-    reply.answer(Json{{"message", "Reading the tmux panes again; quibctl targets shows the result."}});
+    reply->answer(Json{{"message", "Reading the tmux panes again; quibctl targets shows the result."}});
 }
 
 // The panel's picker offers saved targets only, so an id that names none is refused.
-void ControlCommands::use(const std::string& targetID, ControlSocket::Reply& reply) {
-    if (targetID.empty()) return reply.fail("Say which target: use TARGET-ID (quibctl targets lists them).");
+void ControlCommands::use(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    const std::string targetID = stringField(request, "target");
+    if (targetID.empty()) return reply->fail("Say which target: use TARGET-ID (quibctl targets lists them).");
     const auto target = TargetLookup::find(*config_.store, targetID);
-    if (!target) return reply.fail(target.error().message);
+    if (!target) return reply->fail(target.error().message);
     actions_->useTarget(target->id);
-    reply.answer(Json{{"message", "Active target: " + target->name}});
+    reply->answer(Json{{"message", "Active target: " + target->name}});
 }
 
-void ControlCommands::reveal(const std::string& item, ControlSocket::Reply& reply) {
-    if (item != "log" && item != "inbox") return reply.fail("Say what to reveal: reveal log, or reveal inbox.");
+void ControlCommands::reveal(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    const std::string item = stringField(request, "item");
+    if (item != "log" && item != "inbox") return reply->fail("Say what to reveal: reveal log, or reveal inbox.");
     const auto path = item == "log" ? actions_->revealDeliveryLog() : actions_->revealImageInbox();
-    if (!path) return reply.fail(path.error().message);
-    reply.answer(Json{{"path", path->string()}});
+    if (!path) return reply->fail(path.error().message);
+    reply->answer(Json{{"path", path->string()}});
 }
 
 // As the panel's "Launch at login" switch, which only the installed host shows.
-void ControlCommands::loginItem(const std::string& change, ControlSocket::Reply& reply) {
+void ControlCommands::loginItem(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    const std::string change = stringField(request, "change");
     if (change != "on" && change != "off" && change != "status")
-        return reply.fail("Say what to do: login-item on|off|status.");
+        return reply->fail("Say what to do: login-item on|off|status.");
     if (change != "status") {
-        if (auto done = actions_->setLaunchAtLogin(change == "on"); !done) return reply.fail(done.error().message);
+        if (auto done = actions_->setLaunchAtLogin(change == "on"); !done) return reply->fail(done.error().message);
     } else if (!actions_->loginItemOffered()) {
         // The question is answered: this host cannot start at login.
-        return reply.answer(Json{{"launchAtLogin", false},
-                                 {"message",
-                                  "Launch at login: off (only an installed host starts at login: make "
-                                  "install-host)"}});
+        return reply->answer(Json{{"launchAtLogin", false},
+                                  {"message",
+                                   "Launch at login: off (only an installed host starts at login: make "
+                                   "install-host)"}});
     }
     auto& state = *config_.state;
     Json line{{"launchAtLogin", state.launchAtLogin().value()}};
     putIfSet(line, "loginItemError", state.loginItemError().value());
-    if (change != "status" && state.loginItemError().value()) return reply.fail(*state.loginItemError().value());
+    if (change != "status" && state.loginItemError().value()) return reply->fail(*state.loginItemError().value());
     line["message"] = state.launchAtLogin().value() ? "Launch at login: on" : "Launch at login: off";
-    reply.answer(std::move(line));
+    reply->answer(std::move(line));
 }
 
 // As the panel's Quit: answered first, so that the tool hears it before the host ends.
-void ControlCommands::quit(ControlSocket::Reply& reply) {
-    reply.answer(Json{{"message", "The host is ending"}});
+void ControlCommands::quit(const Json&, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    reply->answer(Json{{"message", "The host is ending"}});
     config_.main->post([actions = actions_] { actions->quit(); });
 }
 
 // As the panel's permission banners: the host asks for the permission and says in its log what
 // is missing; the flags change only when the permissions are next read.
-void ControlCommands::open(const std::string& item, ControlSocket::Reply& reply) {
+void ControlCommands::open(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    const std::string item = stringField(request, "item");
     if (item == "accessibility") {
         actions_->openAccessibilitySettings();
         if (config_.state->accessibilityGranted().value())
-            return reply.answer(Json{{"message", "Typing and clicking work already"}});
-        return reply.answer(Json{{"message", "Checked typing and clicking; the host's log says what is missing"}});
+            return reply->answer(Json{{"message", "Typing and clicking work already"}});
+        return reply->answer(Json{{"message", "Checked typing and clicking; the host's log says what is missing"}});
     }
     if (item == "screen-recording") {
         actions_->openScreenRecordingSettings();
         if (config_.state->screenRecordingGranted().value())
-            return reply.answer(Json{{"message", "Window capture works already"}});
-        return reply.answer(Json{{"message", "Checked window capture; the host's log says what is missing"}});
+            return reply->answer(Json{{"message", "Window capture works already"}});
+        return reply->answer(Json{{"message", "Checked window capture; the host's log says what is missing"}});
     }
-    reply.fail("Say which permission: open accessibility, or open screen-recording.");
+    reply->fail("Say which permission: open accessibility, or open screen-recording.");
+}
+
+void ControlCommands::requests(const Json&, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    reply->answer(Json{{"requests", requestRows()}});
 }
 
 // As the panel lists them: in arrival order, each with what it asks and the time left.
-Json ControlCommands::requests() const {
+Json ControlCommands::requestRows() const {
     const std::int64_t now = ApprovalClock::now();
     Json rows = Json::array();
     for (const auto& request : config_.server->neighbours().approvals->pending()) {
@@ -544,25 +555,27 @@ Json ControlCommands::requests() const {
 }
 
 // As the panel's Approve and Deny buttons: no reason, and no device, since this computer answers.
-void ControlCommands::answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply) {
+void ControlCommands::answer(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
+    const std::string id = stringField(request, "request");
+    const std::string decision = stringField(request, "decision");
     const auto choice = decision == "approve" ? std::optional(ApprovalDecision::approve)
                         : decision == "deny"  ? std::optional(ApprovalDecision::deny)
                                               : std::nullopt;
-    if (id.empty() || !choice) return reply.fail("Say which request and how: answer REQUEST-ID approve|deny.");
+    if (id.empty() || !choice) return reply->fail("Say which request and how: answer REQUEST-ID approve|deny.");
     auto& approvals = *config_.server->neighbours().approvals;
     const auto pending = approvals.pending();
     const auto found =
-        std::find_if(pending.begin(), pending.end(), [&](const auto& request) { return request.id == id; });
+        std::find_if(pending.begin(), pending.end(), [&](const auto& waiting) { return waiting.id == id; });
     if (found == pending.end())
-        return reply.fail("No request with the identifier " + id + " is waiting (quibctl requests lists them).");
+        return reply->fail("No request with the identifier " + id + " is waiting (quibctl requests lists them).");
     const std::string what = found->targetName + ": " + found->title;
     actions_->answerRequest(id, *choice);
-    reply.answer(Json{{"message", (*choice == ApprovalDecision::approve ? "Approved " : "Denied ") + what}});
+    reply->answer(Json{{"message", (*choice == ApprovalDecision::approve ? "Approved " : "Denied ") + what}});
 }
 
 // As the panel appears: what it asks for on appearing is waited for (briefly), then the model,
 // with that answer in it, is printed.
-void ControlCommands::panel(const std::shared_ptr<ControlSocket::Reply>& reply) {
+void ControlCommands::panel(const Json&, const std::shared_ptr<ControlSocket::Reply>& reply) {
     if (!config_.panel) return reply->fail("This host has no panel.");
     config_.panel->appeared([panel = std::weak_ptr<MenuViewModelSource>(config_.panel), reply] {
         auto source = panel.lock();
@@ -571,18 +584,18 @@ void ControlCommands::panel(const std::shared_ptr<ControlSocket::Reply>& reply) 
     });
 }
 
-void ControlCommands::show(const Json& request, ControlSocket::Reply& reply) {
+void ControlCommands::show(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply) {
     const std::string item = stringField(request, "item");
     if (item == "settings") {
         const std::string select = stringField(request, "select");
         if (!settings_->open(select.empty() ? std::nullopt : std::optional<std::string>(select)))
-            return reply.fail("There is no display: the settings window is not shown. `quibctl settings` prints it.");
-        return reply.answer(Json::object());
+            return reply->fail("There is no display: the settings window is not shown. `quibctl settings` prints it.");
+        return reply->answer(Json::object());
     }
-    if (item != "panel") return reply.fail("Say what to show: show panel, or show settings.");
-    if (!showPanel_) return reply.fail("There is no display: the panel is not shown. `quibctl panel` prints it.");
+    if (item != "panel") return reply->fail("Say what to show: show panel, or show settings.");
+    if (!showPanel_) return reply->fail("There is no display: the panel is not shown. `quibctl panel` prints it.");
     showPanel_();
-    reply.answer(Json::object());
+    reply->answer(Json::object());
 }
 
 }  // namespace quib

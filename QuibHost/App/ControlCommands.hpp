@@ -23,10 +23,10 @@
 
 namespace quib {
 
-// The panel's actions as control-socket requests (`controlCommands` lists the commands). Each
-// request is carried out on the main executor through the panel's own actions, as a button of the
-// panel would be, and answered with JSON lines; the last line holds "ok": true, or "error" with a
-// sentence for the user.
+// The panel's actions as control-socket requests (`QUIB_CONTROL_COMMANDS` lists the commands and
+// names each one's handler here). Each request is carried out on the main executor through the
+// panel's own actions, as a button of the panel would be, and answered with JSON lines; the last
+// line holds "ok": true, or "error" with a sentence for the user.
 //
 //   {"command":"status"}                 the host's state
 //   {"command":"devices"}                connected phones (waiting or approved), approved phones
@@ -118,40 +118,50 @@ public:
 
 private:
     struct Handler;
-    Json status() const;
+
+    // The handlers that QUIB_CONTROL_COMMANDS names, one a command.
+    void status(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void devices(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void approve(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void revoke(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void code(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void pause(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void resume(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void watch(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void targets(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void target(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void refresh(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void use(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void reveal(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void away(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void listen(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void loginItem(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void requests(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void answer(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void push(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void panel(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void settings(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void show(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void open(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+    void quit(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
+
+    Json hostStatus() const;
+    Json deviceRows() const;
     void changeApproval(bool approved, const Json& request, ControlSocket::Reply& reply);
-    void targetList(const Json& request, ControlSocket::Reply& reply);
-    void editTarget(const Json& request, const std::shared_ptr<ControlSocket::Reply>& reply);
-    void awayRequest(const Json& request, ControlSocket::Reply& reply);
-    void listenRequest(const Json& request, ControlSocket::Reply& reply);
-    Json devices() const;
-    void approve(const std::string& deviceID, ControlSocket::Reply& reply);
-    void revoke(const std::string& deviceID, ControlSocket::Reply& reply);
-    void code(bool rotate, ControlSocket::Reply& reply);
-    void pause(bool paused, ControlSocket::Reply& reply);
-    void push(const std::shared_ptr<ControlSocket::Reply>& reply);
-    void away(bool enabled, ControlSocket::Reply& reply);
-    Json awayState() const;
-    void retryAway(ControlSocket::Reply& reply);
-    void listen(bool allowed, ControlSocket::Reply& reply);
-    void watch(const std::shared_ptr<ControlSocket::Reply>& reply);
+    void approveDevice(const std::string& deviceID, ControlSocket::Reply& reply);
+    void revokeDevice(const std::string& deviceID, ControlSocket::Reply& reply);
+    std::optional<std::string> nameOf(const std::string& deviceID, bool connectedOrRevokedOnly) const;
+    void setPaused(bool paused, ControlSocket::Reply& reply);
     void watchRequests(std::vector<Subscription>& subscriptions, const std::function<void(std::string)>& say);
-    Json targets() const;
+    Json targetRows() const;
     void removeTargets(const Json& ids, ControlSocket::Reply& reply);
     void addTarget(ControlSocket::Reply& reply);
     void moveTargets(const Json& request, ControlSocket::Reply& reply);
-    void settingsLines(const Json& request, ControlSocket::Reply& reply);
-    void refresh(ControlSocket::Reply& reply);
-    void use(const std::string& targetID, ControlSocket::Reply& reply);
-    void open(const std::string& item, ControlSocket::Reply& reply);
-    void reveal(const std::string& item, ControlSocket::Reply& reply);
-    void loginItem(const std::string& change, ControlSocket::Reply& reply);
-    void quit(ControlSocket::Reply& reply);
-    Json requests() const;
-    void answerRequest(const std::string& id, const std::string& decision, ControlSocket::Reply& reply);
-    void panel(const std::shared_ptr<ControlSocket::Reply>& reply);
-    void show(const Json& request, ControlSocket::Reply& reply);
-    std::optional<std::string> nameOf(const std::string& deviceID, bool connectedOrRevokedOnly) const;
+    void switchAway(bool enabled, ControlSocket::Reply& reply);
+    Json awayState() const;
+    void retryAway(ControlSocket::Reply& reply);
+    void allowListening(bool allowed, ControlSocket::Reply& reply);
+    Json requestRows() const;
 
     Config config_;
     std::shared_ptr<MenuActions> actions_;

@@ -16,6 +16,7 @@
 #include "Tests/Support/FakePortMapper.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
+#include "Tests/Support/TestControlCommands.hpp"
 #include "Tests/Support/TestHost.hpp"
 
 namespace quib::apptests {
@@ -105,14 +106,7 @@ protected:
                                                                          .log = log,
                                                                          .inbox = inbox,
                                                                          .push = push});
-        commands = quib::ControlCommands::create(
-            {.main = main,
-             .state = state,
-             .registry = registry,
-             .server = server,
-             .store = store,
-             .actions = actions,
-             .settings = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store})});
+        commands = testing::testControlCommands(main, state, registry, server, store, actions);
         // The store's first-run seeding, done before any test begins.
         EXPECT_TRUE(store->tmuxQueue().sync([] {}));
         main->runPending();

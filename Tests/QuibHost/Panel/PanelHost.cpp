@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Tests/Support/SettablePermissions.hpp"
+#include "Tests/Support/TestControlCommands.hpp"
 #include "Tests/Support/TestHost.hpp"
 
 namespace quib::testing {
@@ -77,14 +78,7 @@ PanelHost::PanelHost(const std::function<void(HostServer::Config&)>& serverChang
                                                                 .push = push,
                                                                 .screenAccess = screenAccess,
                                                                 .quit = [this] { ++quits; }});
-    commands = ControlCommands::create(
-        {.main = main,
-         .state = state,
-         .registry = registry,
-         .server = server,
-         .store = store,
-         .actions = actions,
-         .settings = std::make_shared<SettingsActions>(SettingsActions::Config{.store = store})});
+    commands = testControlCommands(main, state, registry, server, store, actions);
     main->runPending();
 }
 
