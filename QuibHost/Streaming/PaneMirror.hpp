@@ -19,10 +19,11 @@
 
 namespace quib {
 
-// Shows a tmux pane to viewers as text. Ten times a second one pair of tmux commands gives the
-// pane's size and its visible contents with the escape sequences of colours and attributes; a
-// picture that differs from the last one handed on becomes a text frame (columns, rows, the text
-// as payload), and a failure becomes a state frame "tmux: " and tmux's complaint.
+// Shows a tmux pane to viewers as text. Ten times a second a poll looks at the pane: one pair of
+// tmux commands gives the pane's size and its visible contents with the escape sequences of
+// colours and attributes; a picture that differs from the last one handed on becomes a text
+// frame (columns, rows, the text as payload), and a failure becomes a state frame "tmux: " and
+// tmux's complaint.
 //
 // The pair goes through the kept control client when there is one, so that a poll starts no
 // process; when the client cannot answer it whole (it is not there, it ended or fell silent, its

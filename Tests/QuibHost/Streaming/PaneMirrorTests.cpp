@@ -689,8 +689,9 @@ TEST_F(PaneMirror, CapturesAnIdlePaneOnlyWhenItsMarksMayHaveMovedOrASecondPassed
     EXPECT_EQ(client.control->starts(), 1u);
 }
 
-// After an idle spell (tmux's clock past the pane's last output, and a full capture since), the
-// next poll has only the marks to go by: whatever is done to the pane shows in its frame then.
+// After an idle spell (tmux's clock past the pane's last output, and a capture since), the next
+// poll has only the marks to go by: whatever is done to the pane shows in its frame then. Each
+// move of the clock brings one poll.
 TEST_F(PaneMirror, ARealPaneChangedAfterAnIdleSpellShowsAtTheNextPoll) {
     quib::testing::TmuxServer server;
     const std::string pane = "still:0.0";
@@ -755,7 +756,8 @@ TEST_F(PaneMirror, ARealPaneChangedAfterAnIdleSpellShowsAtTheNextPoll) {
                 return marks && marks->clock > marks->activity;
             },
             5s, nullptr, 20ms));
-        ASSERT_TRUE(poll(quib::PaneMirror::fullCaptureInterval));
+        mirror->invalidate();
+        ASSERT_TRUE(poll(quib::PaneMirror::interval));
         const std::size_t before = frames().size();
         ASSERT_TRUE(one.change());
         ASSERT_TRUE(eventually([&] { return one.shows(tmuxsOwn()); }, 5s, nullptr, 20ms));
