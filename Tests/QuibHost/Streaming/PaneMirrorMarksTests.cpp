@@ -28,37 +28,6 @@ TEST(PaneMirrorMarks, ReadsTheTwoTimesFirstAndKeepsTheRestAsPrinted) {
     }
 }
 
-// Output after a capture lands in the second of the capture's clock or later; anything else
-// done to the pane shows in the other fields.
-TEST(PaneMirrorMarks, TellsThatAPaneIsUnchangedOnlyWhenNoOutputCanHaveFollowedTheCapture) {
-    const PaneMirrorMarks captured{100, 105, "%3 @1 812 0 80 24 5 1 0 0 0 "};
-    const auto with = [&](std::int64_t activity, std::int64_t clock, std::string fields = "") {
-        return PaneMirrorMarks{activity, clock, fields.empty() ? captured.fields : fields};
-    };
-    struct Case {
-        const char* name;
-        PaneMirrorMarks now;
-        bool unchanged;
-    };
-    const std::vector<Case> cases = {
-        {"the same, tmux's clock on", with(100, 107), true},
-        {"the same, asked in the capture's second", with(100, 105), true},
-        {"output since", with(106, 107), false},
-        {"output in the capture's second", with(105, 105), false},
-        {"another cursor", with(100, 107, "%3 @1 812 0 80 24 6 1 0 0 0 "), false},
-        {"another size", with(100, 107, "%3 @1 812 0 81 24 5 1 0 0 0 "), false},
-        {"another process", with(100, 107, "%3 @1 813 0 80 24 5 1 0 0 0 "), false},
-        {"another pane at the address", with(100, 107, "%4 @1 812 0 80 24 5 1 0 0 0 "), false},
-        {"tmux's clock set back", with(100, 104), false},
-    };
-    for (const auto& one : cases) {
-        SCOPED_TRACE(one.name);
-        EXPECT_EQ(PaneMirrorMarks::unchangedSince(captured, one.now), one.unchanged);
-    }
-    // Output in the second the capture was made in may have followed it.
-    EXPECT_FALSE(PaneMirrorMarks::unchangedSince(with(105, 105), with(105, 107)));
-}
-
 // The line as this system's tmux prints it for a real pane, whose output moves its activity.
 TEST(PaneMirrorMarks, ReadsARealPanesLine) {
     quib::testing::TmuxServer server;

@@ -659,6 +659,7 @@ TEST_F(PaneMirror, CapturesAnIdlePaneOnlyWhenItsMarksMayHaveMovedOrASecondPassed
         {"the cursor moved", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", "capture"},
         {"marks that do not read", "151 %s %1", "capture"},
         {"marks read again", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", "capture"},
+        {"tmux's clock set back", "151 152 %1 @1 7 0 40 2 1 1 0 0 0", "capture"},
         {"idle once more", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", "marks"},
     };
     for (const auto& step : steps) {
@@ -681,10 +682,11 @@ TEST_F(PaneMirror, CapturesAnIdlePaneOnlyWhenItsMarksMayHaveMovedOrASecondPassed
 
     std::vector<std::string> shown;
     for (const auto& one : frames()) shown.push_back(one.payload);
-    EXPECT_EQ(shown, (std::vector<std::string>{
-                         "a\nb\n", "output in the capture's second\nb\n", "idle, in the second of that capture\nb\n",
-                         "idle, a second on\nb\n", "the cursor moved\nb\n", "marks that do not read\nb\n",
-                         "marks read again\nb\n", "idle once more\nb\n", "found by the full capture\nb\n"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"a\nb\n", "output in the capture's second\nb\n",
+                                               "idle, in the second of that capture\nb\n", "idle, a second on\nb\n",
+                                               "the cursor moved\nb\n", "marks that do not read\nb\n",
+                                               "marks read again\nb\n", "tmux's clock set back\nb\n",
+                                               "idle once more\nb\n", "found by the full capture\nb\n"}));
     EXPECT_EQ(tmux.calls(), 0);
     EXPECT_EQ(client.control->starts(), 1u);
 }
