@@ -10,7 +10,8 @@
 // BM_MirroredPaneCpuBesideCapturePaneLoop mirrors the same pane as the host does, a PaneMirror
 // polling through the control client every 100 ms, in turns with a loop that runs
 // `tmux capture-pane -p -e` at the same interval, and reports the processor time of each per
-// second of wall time and their ratio.
+// second of wall time and their ratio. The pane stays idle: the mirror asks for its marks each
+// poll and captures it once a second.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>

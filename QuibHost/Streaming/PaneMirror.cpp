@@ -3,8 +3,10 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <iterator>
 
 #include "Runtime/SecureRandom.hpp"
 #include "Runtime/UnicodeText.hpp"
@@ -146,7 +148,10 @@ void PaneMirror::stop() {
 }
 
 void PaneMirror::invalidate() {
-    queue_.post([this] { lastDigest_.reset(); });
+    queue_.post([this] {
+        lastDigest_.reset();
+        marks_.reset();
+    });
 }
 
 // A start that a later start or stop has overtaken is skipped altogether.
@@ -157,6 +162,7 @@ void PaneMirror::begin(Polling polling) {
     }
     nextPoll_.cancel();
     lastDigest_.reset();
+    marks_.reset();
     polling.origin = clock_->now();
     pollThenWait(polling);
 }
@@ -176,12 +182,32 @@ void PaneMirror::pollThenWait(const Polling& polling) {
 }
 
 void PaneMirror::poll(const Polling& polling) {
-    const Reading reading = read(tmux_, control_.get(), polling.pane, polling.title, *clock_);
-    if (instrumentation_.isEnabled()) {
-        instrumentation_.add(sampleSeries, static_cast<std::uint64_t>(reading.ran.count()));
-        instrumentation_.flushIfWindowElapsed();
+    const MonoTime started = clock_->now();
+    if (unchanged(polling.pane)) {
+        sample(clock_->now() - started);
+        return;
     }
+    Reading reading = read(tmux_, control_.get(), polling.pane, polling.title, *clock_);
+    sample(reading.ran);
+    marks_ = std::move(reading.marks);
+    capturedAt_ = started;
     handOn(reading, polling);
+}
+
+// Only the marks of a capture through the client, not a full capture interval old, tell: without
+// them the poll captures.
+bool PaneMirror::unchanged(const std::string& pane) {
+    if (!control_ || !marks_ || clock_->now() - capturedAt_ >= fullCaptureInterval) return false;
+    const auto reply = control_->run(PaneMirrorMarks::arguments(pane));
+    if (reply.state != TmuxControl::Reply::State::answered || !reply.ok || reply.lines != 1) return false;
+    const auto now = PaneMirrorMarks::parse(reply.output);
+    return now && PaneMirrorMarks::unchangedSince(*marks_, *now);
+}
+
+void PaneMirror::sample(Duration ran) {
+    if (!instrumentation_.isEnabled()) return;
+    instrumentation_.add(sampleSeries, static_cast<std::uint64_t>(ran.count()));
+    instrumentation_.flushIfWindowElapsed();
 }
 
 // A failed run gives a state "tmux: " and the runner's text, whose digest is of that text alone;
@@ -191,12 +217,13 @@ PaneMirror::Reading PaneMirror::read(const Tmux& tmux, TmuxControl* control, con
     const MonoTime started = clock.now();
     // The text is tmux's own, blank last rows and final line feeds included.
     std::optional<Subprocess::Result> outcome;
-    if (control) {
-        if (auto output = throughControl(*control, pane)) outcome = Subprocess::Result{true, std::move(*output)};
+    Reading reading;
+    if (auto answer = control ? throughControl(*control, pane) : std::nullopt) {
+        outcome = Subprocess::Result{true, std::move(answer->printed)};
+        reading.marks = std::move(answer->marks);
     }
     if (!outcome) outcome = tmux.runUntrimmed(arguments(pane));
     const MonoTime ended = clock.now();
-    Reading reading;
     reading.ran = ended - started;
     if (!outcome || !outcome->ok) {
         // A complaint is a sentence: its line feed is not part of it.
@@ -216,16 +243,24 @@ PaneMirror::Reading PaneMirror::read(const Tmux& tmux, TmuxControl* control, con
     return reading;
 }
 
-// A client whose two answers came whole but do not add up is out of step with tmux: what it
-// still has to say would be taken for the answers of later commands, so it is let go.
-std::optional<std::string> PaneMirror::throughControl(TmuxControl& control, const std::string& pane) {
-    const auto replies = control.runList(commands(pane));
-    auto output = printed(replies);
+// A client whose three answers came whole but do not add up is out of step with tmux: what it
+// still has to say would be taken for the answers of later commands, so it is let go. Marks that
+// do not read are none: the next poll captures.
+std::optional<PaneMirror::Answer> PaneMirror::throughControl(TmuxControl& control, const std::string& pane) {
+    auto list = commands(pane);
+    list.insert(list.begin(), PaneMirrorMarks::arguments(pane));
+    auto replies = control.runList(list);
     const auto whole = [](const TmuxControl::Reply& reply) {
         return reply.state == TmuxControl::Reply::State::answered && reply.ok;
     };
-    if (!output && replies.size() == 2 && whole(replies[0]) && whole(replies[1])) control.discard();
-    return output;
+    if (replies.size() != list.size() || !std::ranges::all_of(replies, whole)) return std::nullopt;
+    auto output = printed({std::make_move_iterator(replies.begin() + 1), std::make_move_iterator(replies.end())});
+    if (!output) {
+        control.discard();
+        return std::nullopt;
+    }
+    const auto& marks = replies.front();
+    return Answer{std::move(*output), marks.lines == 1 ? PaneMirrorMarks::parse(marks.output) : std::nullopt};
 }
 
 // Under the hand-over lock, so that a start or stop waits for a frame being handed on, and no

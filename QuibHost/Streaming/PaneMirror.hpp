@@ -10,6 +10,7 @@
 
 #include "Platform/Tmux/Tmux.hpp"
 #include "Platform/Tmux/TmuxControl.hpp"
+#include "QuibHost/Streaming/PaneMirrorMarks.hpp"
 #include "QuibHost/Streaming/PaneSource.hpp"
 #include "Runtime/Clock.hpp"
 #include "Runtime/Mutex.hpp"
@@ -18,16 +19,22 @@
 
 namespace quib {
 
-// Shows a tmux pane to viewers as text. Ten times a second one pair of tmux commands gives the
-// pane's size and its visible contents with the escape sequences of colours and attributes; a
-// picture that differs from the last one handed on becomes a text frame (columns, rows, the text
-// as payload), and a failure becomes a state frame "tmux: " and tmux's complaint. An idle pane
-// costs one exchange per poll and sends nothing.
+// Shows a tmux pane to viewers as text. Ten times a second a poll looks at the pane: one pair of
+// tmux commands gives the pane's size and its visible contents with the escape sequences of
+// colours and attributes; a picture that differs from the last one handed on becomes a text
+// frame (columns, rows, the text as payload), and a failure becomes a state frame "tmux: " and
+// tmux's complaint.
 //
 // The pair goes through the kept control client when there is one, so that a poll starts no
 // process; when the client cannot answer it whole (it is not there, it ended or fell silent, its
 // answer does not add up, or tmux refused a command), the poll runs tmux once instead. Either way
 // the picture is the same, byte for byte, and a failure is said in a run's words.
+//
+// Through the client, the pair comes after the pane's marks (PaneMirrorMarks), and a poll first
+// asks for the marks alone: while they show that nothing can have changed since the last
+// capture, the poll captures nothing and sends nothing, so an idle pane costs one short answer a
+// poll. A change is still seen at the very next poll. Once a second at least the pane is captured
+// regardless, and every poll without a client captures.
 //
 // Everything runs on the queue "com.brenmoor.quib.host.pane": the polls, one at a time, and the
 // frame handler. A poll that takes long (up to tmux's 5 s limit) delays the next one: the next
@@ -45,7 +52,9 @@ class PaneMirror final : public PaneSource {
 public:
     static constexpr std::string_view queueLabel = "com.brenmoor.quib.host.pane";
     static constexpr Duration interval = std::chrono::milliseconds(100);
-    // The timing series of the tmux runs, recorded while timing samples are on.
+    // The longest a pane goes uncaptured while its marks say it is unchanged.
+    static constexpr Duration fullCaptureInterval = std::chrono::seconds(1);
+    // The timing series of tmux's answers to the polls, recorded while timing samples are on.
     static constexpr std::string_view sampleSeries = "view_capture_text";
 
     struct Config {
@@ -67,12 +76,14 @@ public:
     };
 
     // One poll's work before anything is handed on: the frame of the pane, or of tmux's
-    // complaint, with its digest and how long tmux took to answer.
+    // complaint, with its digest, how long tmux took to answer and, when the control client
+    // answered, the pane's marks at the capture.
     struct Reading {
         ViewFrame frame;
         Bytes payload;
         std::uint64_t digest = 0;
         Duration ran{0};
+        std::optional<PaneMirrorMarks> marks;
     };
 
     static std::shared_ptr<PaneMirror> create(Config config);
@@ -98,8 +109,9 @@ public:
     // came: an answer cut short, or out of step, is no picture. Bytes that are not UTF-8 give
     // nothing, as a run does.
     static std::optional<std::string> printed(const std::vector<TmuxControl::Reply>& replies);
-    // Asks tmux once for `pane`, through `control` when it answers and through a run when it
-    // does not (or there is none), and reads the answer into a frame titled `title`.
+    // Asks tmux once for `pane`, through `control` when it answers (the marks, then the pair)
+    // and through a run of the pair when it does not (or there is none), and reads the answer
+    // into a frame titled `title`.
     static Reading read(const Tmux& tmux, TmuxControl* control, const std::string& pane, const std::string& title,
                         const Clock& clock);
 
@@ -115,7 +127,14 @@ private:
     void pollThenWait(const Polling& polling);
     void poll(const Polling& polling);
     void handOn(const Reading& reading, const Polling& polling);
-    static std::optional<std::string> throughControl(TmuxControl& control, const std::string& pane);
+    bool unchanged(const std::string& pane);
+    void sample(Duration ran);
+
+    struct Answer {
+        std::string printed;
+        std::optional<PaneMirrorMarks> marks;
+    };
+    static std::optional<Answer> throughControl(TmuxControl& control, const std::string& pane);
 
     const FrameHandler onFrame_;
     const Tmux tmux_;
@@ -128,6 +147,8 @@ private:
 
     // The queue's alone.
     std::optional<std::uint64_t> lastDigest_;
+    std::optional<PaneMirrorMarks> marks_;  // of the last capture, when the client answered it
+    MonoTime capturedAt_;
     Cancellable nextPoll_;
 
     // Last, so that it goes first: its tasks use the mirror, which is therefore only ever let go

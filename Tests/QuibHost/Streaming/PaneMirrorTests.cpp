@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -560,10 +561,10 @@ TEST_F(PaneMirror, AClientThatFailsMidPollLeavesThePollToARun) {
         {"ends mid-answer", "echo '%begin 1 1 1'; echo '40 6'; echo '%end 1 1 1'; echo '%begin 1 2 1'; echo row", 2},
         {"says nothing tmux would", "echo '%begin x'; echo '40 6'", 2},
         {"answers fewer rows than the size",
-         "echo '%begin 1 1 1'; echo '40 6'; echo '%end 1 1 1'; echo '%begin 1 2 1'; echo row; echo '%end 1 2 1'; "
-         "exec cat > /dev/null",
+         "echo '%begin 1 1 1'; echo '1 2 %0'; echo '%end 1 1 1'; echo '%begin 1 2 1'; echo '40 6'; "
+         "echo '%end 1 2 1'; echo '%begin 1 3 1'; echo row; echo '%end 1 3 1'; exec cat > /dev/null",
          2},
-        {"refuses the size",
+        {"refuses the marks",
          "while :; do echo '%begin 1 1 1'; echo no; echo '%error 1 1 1'; read -r command || exit 0; done", 1},
     };
     CountedTmux runs;
@@ -586,4 +587,186 @@ TEST_F(PaneMirror, AClientThatFailsMidPollLeavesThePollToARun) {
         }
         EXPECT_EQ(control.starts(), one.startsAfter);
     }
+}
+
+// A control client that answers from files: the marks from "marks", a capture with a 40 × 2 size
+// and the rows of "rows". It logs "marks" or "capture" for each command line it reads.
+class FileControl {
+public:
+    FileControl() {
+        set("100 150 %1 @1 7 0 40 2 0 1 0 0 0", "a\nb");
+        const auto client = folder_.path / "tmux";
+        quib::testing::writeFile(client, R"sh(#!/bin/sh
+cd "$(dirname "$0")"
+n=0
+answer() { n=$((n+1)); echo "%begin 1 $n 1"; printf '%s\n' "$1"; echo "%end 1 $n 1"; }
+while read -r command; do
+  case "$command" in
+    *capture-pane*) echo capture >> log; answer "$(cat marks)"; answer '40 2'; answer "$(cat rows)" ;;
+    *) echo marks >> log; answer "$(cat marks)" ;;
+  esac
+done
+)sh");
+        std::filesystem::permissions(client, std::filesystem::perms::owner_all);
+        control = std::make_shared<quib::TmuxControl>(Tmux({client}));
+    }
+    void set(const std::string& marks, const std::string& rows = "") {
+        quib::testing::writeFile(folder_.path / "marks", marks + "\n");
+        if (!rows.empty()) quib::testing::writeFile(folder_.path / "rows", rows + "\n");
+    }
+    // What the client was asked for by the last command.
+    std::string last() const {
+        const auto lines = quib::testing::linesOf(quib::testing::fileContents(folder_.path / "log"));
+        return lines.empty() ? "" : lines.back();
+    }
+
+    std::shared_ptr<quib::TmuxControl> control;
+
+private:
+    quib::testing::ScratchFolder folder_{"pane-marks"};
+};
+
+// Through the client, a poll captures only when the marks may have moved since the capture's
+// own (asked in the same list), when it was asked to, and once a full capture interval has
+// passed; otherwise it asks for the marks alone and sends nothing.
+TEST_F(PaneMirror, CapturesAnIdlePaneOnlyWhenItsMarksMayHaveMovedOrASecondPassed) {
+    FileControl client;
+    auto mirror = quib::PaneMirror::create({[this](const ViewFrame& frame, const Bytes& payload) {
+                                                std::lock_guard lock(mutex);
+                                                sent.push_back({frame, quib::textOf(payload)});
+                                            },
+                                            tmux.tmux(), clock, &instrumentation, client.control});
+    int polls = 1;
+    const auto poll = [&] {
+        advance(quib::PaneMirror::interval);
+        const int due = ++polls;
+        return eventually([&] { return clock->scheduled.load() == due; });
+    };
+    mirror->start("%1", "Marks");
+    ASSERT_TRUE(eventually([&] { return clock->scheduled.load() == 1; }));
+    EXPECT_EQ(client.last(), "capture");
+    struct Step {
+        const char* name;
+        std::string marks;
+        std::string asked;
+    };
+    const std::vector<Step> steps = {
+        {"idle", "100 151 %1 @1 7 0 40 2 0 1 0 0 0", "marks"},
+        {"output in the capture's second", "151 151 %1 @1 7 0 40 2 0 1 0 0 0", "capture"},
+        {"idle, in the second of that capture", "151 151 %1 @1 7 0 40 2 0 1 0 0 0", "capture"},
+        {"idle, a second on", "151 152 %1 @1 7 0 40 2 0 1 0 0 0", "capture"},
+        {"idle at last", "151 152 %1 @1 7 0 40 2 0 1 0 0 0", "marks"},
+        {"the cursor moved", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", "capture"},
+        {"marks that do not read", "151 %s %1", "capture"},
+        {"marks read again", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", "capture"},
+        {"tmux's clock set back", "151 152 %1 @1 7 0 40 2 1 1 0 0 0", "capture"},
+        {"idle once more", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", "marks"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        client.set(step.marks, std::string(step.name) + "\nb");
+        ASSERT_TRUE(poll());
+        EXPECT_EQ(client.last(), step.asked);
+    }
+    // Asked to, and a full capture interval after the last capture, it captures regardless.
+    mirror->invalidate();
+    ASSERT_TRUE(poll());
+    EXPECT_EQ(client.last(), "capture");
+    for (int idle = 1; idle < 10; ++idle) {
+        ASSERT_TRUE(poll());
+        EXPECT_EQ(client.last(), "marks") << idle;
+    }
+    client.set("151 153 %1 @1 7 0 40 2 1 1 0 0 0", "found by the full capture\nb");
+    ASSERT_TRUE(poll());
+    EXPECT_EQ(client.last(), "capture");
+
+    std::vector<std::string> shown;
+    for (const auto& one : frames()) shown.push_back(one.payload);
+    EXPECT_EQ(shown, (std::vector<std::string>{"a\nb\n", "output in the capture's second\nb\n",
+                                               "idle, in the second of that capture\nb\n", "idle, a second on\nb\n",
+                                               "the cursor moved\nb\n", "marks that do not read\nb\n",
+                                               "marks read again\nb\n", "tmux's clock set back\nb\n",
+                                               "idle once more\nb\n", "found by the full capture\nb\n"}));
+    EXPECT_EQ(tmux.calls(), 0);
+    EXPECT_EQ(client.control->starts(), 1u);
+}
+
+// After an idle spell (tmux's clock past the pane's last output, and a capture since), the next
+// poll has only the marks to go by: whatever is done to the pane shows in its frame then. Each
+// move of the clock brings one poll.
+TEST_F(PaneMirror, ARealPaneChangedAfterAnIdleSpellShowsAtTheNextPoll) {
+    quib::testing::TmuxServer server;
+    const std::string pane = "still:0.0";
+    ASSERT_TRUE(server.run({"new-session", "-d", "-e", "LC_ALL=C", "-s", "still", "-x", "40", "-y", "6",
+                            "printf 'hello\\nworld'; exec sleep 1000"}));
+    CountedTmux runs;
+    const auto tty = server.run({"display-message", "-p", "-t", pane, "#{pane_tty}"});
+    ASSERT_TRUE(tty);
+    // Written to the pane's terminal, as its program would.
+    const auto print = [&](const std::string& text) { return !!(std::ofstream(*tty) << text << std::flush); };
+    const auto tmuxsOwn = [&] {
+        const auto reading = quib::PaneMirror::read(Tmux(), nullptr, pane, "Still", *clock);
+        return Sent{reading.frame, quib::textOf(reading.payload)};
+    };
+    const auto contains = [](std::string text) {
+        return [text](const Sent& one) { return one.payload.find(text) != std::string::npos; };
+    };
+    struct Case {
+        const char* name;
+        std::function<bool()> change;
+        std::function<bool(const Sent&)> shows;
+    };
+    const std::vector<Case> cases = {
+        {"text in place, same size and cursor", [&] { return print("\0337\033[1;1HHELLO\0338"); }, contains("HELLO")},
+        {"its colour alone", [&] { return print("\0337\033[1;1H\033[31mHELLO\033[0m\0338"); },
+         contains("\033[31mHELLO")},
+        {"cleared, the cursor kept", [&] { return print("\033[2J"); },
+         [](const Sent& one) { return one.payload == std::string(6, '\n'); }},
+        {"written to in copy mode",
+         [&] {
+             return server.run({"copy-mode", "-t", pane}) && print("\0337\033[2;1Hcopied\0338");
+         },
+         contains("copied")},
+        {"resized",
+         [&] {
+             return !!server.run({"resize-window", "-t", "still", "-x", "30", "-y", "6"});
+         },
+         [](const Sent& one) { return one.frame.columns == 30; }},
+    };
+    auto mirror =
+        quib::PaneMirror::create({[this](const ViewFrame& frame, const Bytes& payload) {
+                                      std::lock_guard lock(mutex);
+                                      sent.push_back({frame, quib::textOf(payload)});
+                                  },
+                                  runs.tmux(), clock, &instrumentation, std::make_shared<quib::TmuxControl>()});
+    int polls = 0;
+    // A poll may take as long as the client's limit and a run's.
+    const auto poll = [&](Duration after) {
+        advance(after);
+        const int due = ++polls;
+        return eventually([&] { return clock->scheduled.load() == due; }, 10s);
+    };
+    ASSERT_TRUE(eventually([&] { return contains("world")(tmuxsOwn()); }, 5s, nullptr, 20ms));
+    mirror->start(pane, "Still");
+    ASSERT_TRUE(poll(0ms));
+    for (const auto& one : cases) {
+        SCOPED_TRACE(one.name);
+        ASSERT_TRUE(eventually(
+            [&] {
+                const auto line = server.run(quib::PaneMirrorMarks::arguments(pane));
+                const auto marks = quib::PaneMirrorMarks::parse(line.value_or(""));
+                return marks && marks->clock > marks->activity;
+            },
+            5s, nullptr, 20ms));
+        mirror->invalidate();
+        ASSERT_TRUE(poll(quib::PaneMirror::interval));
+        const std::size_t before = frames().size();
+        ASSERT_TRUE(one.change());
+        ASSERT_TRUE(eventually([&] { return one.shows(tmuxsOwn()); }, 5s, nullptr, 20ms));
+        ASSERT_TRUE(poll(quib::PaneMirror::interval));
+        const auto all = frames();
+        ASSERT_EQ(all.size(), before + 1);
+        EXPECT_TRUE(one.shows(all.back())) << all.back().payload;
+    }
+    EXPECT_EQ(runs.runs(), 0);
 }
