@@ -1,7 +1,9 @@
 // Reads the input as the lines a control client prints, into the answers of a poll's two
 // commands, and rebuilds from them what one run of tmux would have printed. Whatever the lines,
 // an answer stays within its limit and keeps every line it took; a rebuilt output is the size
-// line and exactly as many rows as it says.
+// line and exactly as many rows as it says. Each line read as a pane's marks gives marks or
+// none, and marks equal to themselves count as unchanged only when their activity came before
+// their clock.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "FuzzSupport.hpp"
 #include "Platform/Tmux/TmuxControl.hpp"
 #include "QuibHost/Streaming/PaneMirror.hpp"
+#include "QuibHost/Streaming/PaneMirrorMarks.hpp"
 
 namespace {
 
@@ -46,6 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto end = stream.find('\n');
         lines.push_back(stream.substr(0, end));
         stream = end == std::string_view::npos ? std::string_view() : stream.substr(end + 1);
+    }
+    for (const auto line : lines) {
+        const auto marks = PaneMirrorMarks::parse(line);
+        if (marks) fuzz::require(PaneMirrorMarks::unchangedSince(*marks, *marks) == (marks->activity < marks->clock));
     }
     const auto replies = repliesOf(lines, limit);
     for (const auto& reply : replies) requireWhole(reply, limit);
