@@ -170,13 +170,15 @@ bool AtspiConnection::start() {
     }
     const Switched switched = switchOnAssistiveTechnology();
     switchedOn_ = switched.byUs;
-    if (switched.newlyPublishing) publishingDeadline_ = std::chrono::steady_clock::now() + publishingTime;
     initialised_ = true;
     const int result = initialiseOnce();
     if (result != 0 && result != 1) {
         quibLog().error("accessibility: AT-SPI did not start (", result, "); other apps' menus cannot be read");
         return false;
     }
+    // Counted from here: bringing the accessibility bus up may itself take a while on a busy
+    // desktop, and apps start publishing only once it is up.
+    if (switched.newlyPublishing) publishingDeadline_ = std::chrono::steady_clock::now() + publishingTime;
     atspi_set_main_context(thread_.context());
     return true;
 }
