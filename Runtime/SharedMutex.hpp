@@ -4,12 +4,6 @@
 
 #include "Runtime/ThreadSafety.hpp"
 
-// The shared forms of ThreadSafety.hpp's annotations, for a capability that readers hold
-// together: taken and let go shared, or needed shared by a function.
-#define ACQUIRE_SHARED(...) QUIB_THREAD_ANNOTATION(acquire_shared_capability(__VA_ARGS__))
-#define RELEASE_SHARED(...) QUIB_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
-#define REQUIRES_SHARED(...) QUIB_THREAD_ANNOTATION(requires_shared_capability(__VA_ARGS__))
-
 namespace quib {
 
 // A std::shared_mutex that clang's thread-safety analysis knows as a capability: members marked

@@ -18,6 +18,10 @@
 #define REQUIRES(...) QUIB_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 #define ACQUIRE(...) QUIB_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) QUIB_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+// The shared forms, for a capability that readers hold together.
+#define REQUIRES_SHARED(...) QUIB_THREAD_ANNOTATION(requires_shared_capability(__VA_ARGS__))
+#define ACQUIRE_SHARED(...) QUIB_THREAD_ANNOTATION(acquire_shared_capability(__VA_ARGS__))
+#define RELEASE_SHARED(...) QUIB_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
 #define TRY_ACQUIRE(...) QUIB_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define EXCLUDES(...) QUIB_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define ASSERT_CAPABILITY(x) QUIB_THREAD_ANNOTATION(assert_capability(x))
