@@ -35,7 +35,7 @@ constexpr int thinnestBand = 2;
 
 }  // namespace
 
-PictureScaler::PictureScaler(int threads) : threads_(std::max(threads, 1)) {}
+PictureScaler::PictureScaler(int threads) : threads_(std::max(threads, 1)), converter_(threads_) {}
 
 PictureScaler::~PictureScaler() { sws_freeContext(context_); }
 
@@ -100,6 +100,8 @@ bool PictureScaler::prepare(int width, int height, const Placement& target) {
 
 bool PictureScaler::scale(const std::uint8_t* pixels, int width, int height, int stride, PixelBuffer& picture) {
     if (!pixels || width <= 0 || height <= 0 || stride < width * 4) return false;
+    if (width == picture.width() && height == picture.height())
+        return converter_.convert(pixels, width, height, stride, picture);
     const Placement inside = placement(width, height, picture);
     if (!prepare(width, height, inside)) return false;
     if (inside != Placement{0, 0, picture.width(), picture.height()}) paintBands(picture, inside);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "Platform/Linux/Media/I420Converter.hpp"
 #include "Platform/PixelBuffer.hpp"
 
 struct SwsContext;
@@ -9,11 +10,13 @@ struct SwsContext;
 namespace quib {
 
 // Turns captured pixels (B, G, R, unused) into the encoder's pictures: scaled to fit, keeping
-// their shape, converted to full-range I420 with BT.709 coefficients, by swscale on a few
-// threads of its own. The scaler is kept while the sizes stay the same. One thread at a time.
+// their shape, converted to full-range I420 with BT.709 coefficients. Pixels of the picture's
+// own size are only converted, by I420Converter, several times faster than swscale does it;
+// others are scaled by swscale on threads of its own, its scaler kept while the sizes stay the
+// same. One thread at a time.
 class PictureScaler {
 public:
-    // `threads`: how many threads swscale divides each picture among.
+    // `threads`: how many threads each picture is divided among.
     explicit PictureScaler(int threads);
     ~PictureScaler();
     PictureScaler(const PictureScaler&) = delete;
@@ -34,6 +37,7 @@ private:
     bool prepare(int width, int height, const Placement& target);
 
     const int threads_;
+    I420Converter converter_;
     SwsContext* context_ = nullptr;
     int sourceWidth_ = 0;
     int sourceHeight_ = 0;

@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
+#include "Platform/Linux/Media/I420Converter.hpp"
 #include "Platform/Linux/Media/PictureScaler.hpp"
 #include "Platform/Linux/X11/CursorOverlay.hpp"
 
@@ -119,6 +124,61 @@ TEST(PictureScaler, KeepsTheShapeWithBlackBands) {
     EXPECT_EQ(sampleAt(*square, 0, 0).y, 255);
     EXPECT_EQ(sampleAt(*square, 99, 99).y, 255);
     EXPECT_FALSE(scaler.scale(almost.bytes.data(), almost.width, almost.height, 10, *square));
+}
+
+// The exact values, worked out in floating point from the pixels, the chroma of each 2 × 2 block
+// from the mean of its pixels (an odd last column or row counting twice).
+YCbCr exactAt(const Pixels& pixels, int x, int y) {
+    const auto colour = [&](int px, int py) {
+        const std::uint32_t rgb = pixels.at(std::min(px, pixels.width - 1), std::min(py, pixels.height - 1));
+        return std::array<double, 3>{double(rgb >> 16 & 0xFF), double(rgb >> 8 & 0xFF), double(rgb & 0xFF)};
+    };
+    const auto luma = [](const std::array<double, 3>& c) { return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2]; };
+    std::array<double, 3> mean{};
+    const int left = x & ~1, top = y & ~1;
+    for (const auto& [dx, dy] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}})
+        for (int i = 0; i < 3; ++i) mean[i] += colour(left + dx, top + dy)[i] / 4;
+    const double meanLuma = luma(mean);
+    return {static_cast<int>(std::lround(luma(colour(x, y)))),
+            static_cast<int>(std::clamp(std::lround((mean[2] - meanLuma) / 1.8556 + 128), 0L, 255L)),
+            static_cast<int>(std::clamp(std::lround((mean[0] - meanLuma) / 1.5748 + 128), 0L, 255L))};
+}
+
+// Pixels of the picture's own size are converted, sample by sample within one step of the exact
+// value, whatever the size's oddness and the number of threads, by the converter and so by the
+// scaler; the rows may lie apart.
+TEST(I420Converter, ConvertsEachSampleWithinOneStepOnAnyThreadsAndOddSizes) {
+    std::mt19937 random(7);
+    for (const auto& [width, height] : {std::pair{64, 48}, {33, 17}, {1, 1}, {2, 3}, {150, 5}}) {
+        Pixels source(width, height, 0);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) source.set(x, y, random() & 0xFFFFFF);
+        for (const int threads : {1, 3, 8}) {
+            I420Converter converter(threads);
+            PictureScaler scaler(threads);
+            auto converted = PixelBuffer::make(width, height), scaled = PixelBuffer::make(width, height);
+            ASSERT_TRUE(converter.convert(source.bytes.data(), width, height, width * 4, *converted));
+            ASSERT_TRUE(scaler.scale(source.bytes.data(), width, height, width * 4, *scaled));
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const YCbCr exact = exactAt(source, x, y);
+                    for (const PixelBuffer* picture : {converted.get(), scaled.get()}) {
+                        const YCbCr seen = sampleAt(*picture, x, y);
+                        ASSERT_NEAR(seen.y, exact.y, 1) << width << "x" << height << " at " << x << "," << y;
+                        ASSERT_NEAR(seen.cb, exact.cb, 1) << width << "x" << height << " at " << x << "," << y;
+                        ASSERT_NEAR(seen.cr, exact.cr, 1) << width << "x" << height << " at " << x << "," << y;
+                    }
+                }
+        }
+    }
+    // Rows further apart than a row of pixels, and pixels of another size than the picture.
+    Pixels wide(20, 4, 0xFF0000);
+    I420Converter converter(2);
+    auto picture = PixelBuffer::make(10, 4);
+    ASSERT_TRUE(converter.convert(wide.bytes.data(), 10, 4, 80, *picture));
+    EXPECT_EQ(sampleAt(*picture, 9, 3).y, 54);
+    EXPECT_FALSE(converter.convert(wide.bytes.data(), 20, 4, 80, *picture));
+    EXPECT_FALSE(converter.convert(wide.bytes.data(), 10, 4, 39, *picture));
 }
 
 }  // namespace
