@@ -92,6 +92,20 @@ TEST(AtspiMenus, AQtEditorStartedBeforeTheFirstReadIsRead) {
     EXPECT_EQ(commandsOf(scan(reading, FixtureApp::qtEditorID, *editor)), editorCommands()) << editor->log();
 }
 
+// Such a toolkit looks at the switch the moment the accessibility bus's service appears, which
+// the host's first read brings about: whoever looks then finds it on already.
+TEST(AtspiMenus, TheSwitchIsOnTheMomentTheAccessibilityBusAppears) {
+    QUIB_REQUIRE_ACCESSIBILITY_BUS();
+    auto bus = PrivateSessionBus::start();
+    ASSERT_TRUE(bus);
+    const DesktopSession session{DesktopSession::shared().display, bus->address()};
+    auto look = FirstLook::start(session);
+    ASSERT_TRUE(look);
+    AtspiReading reading(session);
+    EXPECT_TRUE(reading.menus->isTrusted());
+    EXPECT_EQ(look->seen(), true);
+}
+
 // An app started after the first read is found too. Zoom In (Ctrl++) has no key the host can
 // press, and Show Keys (Meta+K) needs the Super key.
 TEST(AtspiMenus, AQtEditorStartedAfterTheFirstReadIsReadWithoutTheKeysTheHostCannotPress) {

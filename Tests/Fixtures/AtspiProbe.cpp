@@ -6,6 +6,9 @@
 //                                               bar, 1 when it does not within the time
 //     quib-atspi-probe enable                    turns assistive technology on for the session
 //     quib-atspi-probe is-enabled                prints "true" or "false"
+//     quib-atspi-probe first-look                prints "watching", then waits for the accessibility
+//                                               bus's service to appear and prints the flag as
+//                                               read at once then, as some toolkits do
 //
 // Every command exits 2 when there is no session bus, or no accessibility bus on it.
 
@@ -114,20 +117,44 @@ int enable() {
     return status < 0 ? noBus : found;
 }
 
-int printEnabled() {
-    auto bus = sessionBus();
-    if (!bus) return noBus;
+int printEnabled(sd_bus* bus) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
     int enabled = 0;
-    int status =
-        sd_bus_get_property(bus.get(), a11yService, a11yPath, statusInterface, "IsEnabled", &error, &reply, "b");
+    int status = sd_bus_get_property(bus, a11yService, a11yPath, statusInterface, "IsEnabled", &error, &reply, "b");
     if (status >= 0) status = sd_bus_message_read(reply, "b", &enabled);
     sd_bus_message_unref(reply);
     sd_bus_error_free(&error);
     if (status < 0) return noBus;
     std::puts(enabled ? "true" : "false");
     return found;
+}
+
+int printEnabled() {
+    auto bus = sessionBus();
+    return bus ? printEnabled(bus.get()) : noBus;
+}
+
+int firstLook() {
+    auto bus = sessionBus();
+    if (!bus || sd_bus_add_match(bus.get(), nullptr,
+                                 "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',"
+                                 "arg0='org.a11y.Bus'",
+                                 nullptr, nullptr) < 0)
+        return noBus;
+    std::puts("watching");
+    std::fflush(stdout);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        sd_bus_message* message = nullptr;
+        const int processed = sd_bus_process(bus.get(), &message);
+        const bool appeared = message && sd_bus_message_is_signal(message, "org.freedesktop.DBus", "NameOwnerChanged");
+        sd_bus_message_unref(message);
+        if (processed < 0) return noBus;
+        if (appeared) return printEnabled(bus.get());
+        if (processed == 0) sd_bus_wait(bus.get(), 100'000);
+    }
+    return notFound;
 }
 
 }  // namespace
@@ -137,6 +164,7 @@ int main(int argc, char** argv) {
     if (command == "menu-bar" && argc == 4) return waitForMenuBar(std::atoi(argv[2]), std::atoi(argv[3]));
     if (command == "enable" && argc == 2) return enable();
     if (command == "is-enabled" && argc == 2) return printEnabled();
-    std::fprintf(stderr, "usage: quib-atspi-probe menu-bar PID TIMEOUT_MS | enable | is-enabled\n");
+    if (command == "first-look" && argc == 2) return firstLook();
+    std::fprintf(stderr, "usage: quib-atspi-probe menu-bar PID TIMEOUT_MS | enable | is-enabled | first-look\n");
     return 64;
 }

@@ -169,4 +169,20 @@ std::optional<bool> assistiveTechnologyEnabled(const DesktopSession& session) {
 
 bool enableAssistiveTechnology(const DesktopSession& session) { return probe(session, {"enable"}) == 0; }
 
+std::unique_ptr<FirstLook> FirstLook::start(const DesktopSession& session) {
+    auto process = ChildProcess::start({QUIB_ATSPI_PROBE_PATH, "first-look"}, sessionEnvironment(session),
+                                       scratchLog("first-look"), strayVariables);
+    if (!process || process->readLine(10s) != "watching") {
+        ADD_FAILURE() << "the probe did not start watching the session bus";
+        return nullptr;
+    }
+    return std::make_unique<FirstLook>(Passkey{}, std::move(*process));
+}
+
+std::optional<bool> FirstLook::seen() {
+    const auto line = probe_.readLine(12s);
+    if (line == "true" || line == "false") return line == "true";
+    return std::nullopt;
+}
+
 }  // namespace quib::testing

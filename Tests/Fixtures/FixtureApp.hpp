@@ -105,6 +105,25 @@ std::optional<bool> assistiveTechnologyEnabled(const DesktopSession& session);
 // Switches it on; false when the bus does not answer.
 bool enableAssistiveTechnology(const DesktopSession& session);
 
+// Looks at the switch the moment the accessibility bus's service appears, as toolkits that look
+// only then do: `seen` waits for what it found there.
+class FirstLook {
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
+public:
+    // Once it listens; none (with a test failure) when it cannot.
+    static std::unique_ptr<FirstLook> start(const DesktopSession& session);
+    FirstLook(Passkey, ChildProcess probe) : probe_(std::move(probe)) {}
+
+    // The switch as it was found; none when the service did not appear within 10 s.
+    std::optional<bool> seen();
+
+private:
+    ChildProcess probe_;
+};
+
 }  // namespace quib::testing
 
 // Skips a test that needs the shared display and the accessibility tests' session bus when

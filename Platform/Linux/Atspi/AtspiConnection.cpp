@@ -91,19 +91,49 @@ struct Switched {
     bool byUs = false;             // the flag was off, and the host switched it on
 };
 
+void announceSwitchedOn() { quibLog().info("accessibility: switched assistive technology on for this session"); }
+
+// Switches the flag on with the first message the service gets, which starts it. Whether that
+// changed the flag: the service announces a change of its properties before it answers, and
+// says nothing when the flag was on already (as the desktop settings it starts from may have
+// it). None when the flag could not be set.
+std::optional<bool> switchOnAsTheServiceStarts(sd_bus* bus) {
+    bool changed = false;
+    sd_bus_slot* slot = nullptr;
+    const auto heard = [](sd_bus_message*, void* changed, sd_bus_error*) {
+        *static_cast<bool*>(changed) = true;
+        return 0;
+    };
+    const int watched = sd_bus_add_match(bus, &slot,
+                                         "type='signal',path='/org/a11y/bus',interface='org.freedesktop.DBus."
+                                         "Properties',member='PropertiesChanged',arg0='org.a11y.Status'",
+                                         heard, &changed);
+    const bool switched = setAssistiveTechnology(bus, true);
+    while (watched >= 0 && sd_bus_process(bus, nullptr) > 0) {}
+    sd_bus_slot_unref(slot);
+    if (!switched) return std::nullopt;
+    return watched >= 0 ? changed : true;
+}
+
 // Sets the session's assistive-technology flag. Apps may only now begin to publish their trees
-// when the flag was off, or when the accessibility bus did not run yet (some toolkits look at
-// the flag only when that bus appears); reading the flag starts that bus.
+// when the flag was off, or when the accessibility bus did not run yet: some toolkits look at
+// the flag only the moment its service appears. That service starts for the first message sent
+// to it, so where it does not run yet, that message switches the flag on: were it a read, an
+// app could look in between, find the flag off and never publish.
 Switched switchOnAssistiveTechnology() {
     const BusPointer bus = openSessionBus();
     if (!bus) {
         quibLog().error("accessibility: cannot reach the session bus to switch assistive technology on");
         return {};
     }
-    const bool wasRunning = statusServiceRuns(bus.get());
-    if (assistiveTechnologyIsOn(bus.get())) return {.newlyPublishing = !wasRunning, .byUs = false};
+    if (!statusServiceRuns(bus.get())) {
+        const auto changed = switchOnAsTheServiceStarts(bus.get());
+        if (changed.value_or(false)) announceSwitchedOn();
+        return {.newlyPublishing = true, .byUs = changed.value_or(false)};
+    }
+    if (assistiveTechnologyIsOn(bus.get())) return {};
     const bool switched = setAssistiveTechnology(bus.get(), true);
-    if (switched) quibLog().info("accessibility: switched assistive technology on for this session");
+    if (switched) announceSwitchedOn();
     return {.newlyPublishing = switched, .byUs = switched};
 }
 

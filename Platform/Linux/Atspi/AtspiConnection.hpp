@@ -28,9 +28,8 @@ class AtspiConnection {
 public:
     static constexpr Duration timeout = std::chrono::milliseconds(1500);
     // How long an app that has not yet published its tree is waited for, after the host has just
-    // switched assistive technology on or brought the accessibility bus up. A toolkit publishes
-    // within a second on an idle desktop, several on a busy one.
-    static constexpr Duration publishingTime = std::chrono::seconds(5);
+    // switched assistive technology on or brought the accessibility bus up.
+    static constexpr Duration publishingTime = std::chrono::seconds(2);
 
     // Where a session bus would be found.
     struct Environment {
