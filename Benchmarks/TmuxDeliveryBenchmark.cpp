@@ -11,6 +11,7 @@
 #include "Platform/Headless/HeadlessDesktop.hpp"
 #include "QuibHost/Targets/EventInjector.hpp"
 #include "QuibHost/Targets/TargetRouter.hpp"
+#include "Runtime/SerialQueue.hpp"
 #include "Shared/ClientMessage.hpp"
 #include "Shared/QuibCoder.hpp"
 
@@ -55,12 +56,16 @@ void deliverFromDecodeToReceipt(benchmark::State& state, std::shared_ptr<quib::T
     target.tmuxTarget = pane();
     const std::string line = *quib::QuibCoder::line(
         quib::ClientMessage{quib::ClientMessage::Text{quib::TextPayload{fourKilobytes(), "T1", false}}});
-    for (auto _ : state) {
-        auto message = quib::QuibCoder::decode<quib::ClientMessage>(line);
-        const auto& payload = std::get<quib::ClientMessage::Text>(message->value)._0;
-        const auto receipt = router.deliver(payload.text, target, payload.submit);
-        if (!receipt.ok) return state.SkipWithError(receipt.message.c_str());
-    }
+    // Every delivery runs where the server's do, on a queue labelled as its injection queue.
+    quib::SerialQueue injection{std::string(quib::TargetRouterService::queueLabel)};
+    (void)injection.sync([&] {
+        for (auto _ : state) {
+            auto message = quib::QuibCoder::decode<quib::ClientMessage>(line);
+            const auto& payload = std::get<quib::ClientMessage::Text>(message->value)._0;
+            const auto receipt = router.deliver(payload.text, target, payload.submit);
+            if (!receipt.ok) return state.SkipWithError(receipt.message.c_str());
+        }
+    });
 }
 
 void BM_TextIntoPaneFromDecodeToReceipt(benchmark::State& state) {

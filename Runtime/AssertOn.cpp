@@ -21,6 +21,10 @@ void assertOn(const Executor& queue, SourceLocation where) {
     const auto* serial = dynamic_cast<const SerialQueue*>(&queue);
     ranOffQueue(serial ? std::string_view(serial->label()) : std::string_view(), where);
 }
+
+void assertOnQueueLabelled(std::string_view label, SourceLocation where) {
+    if (!SerialQueue::isCurrentLabelled(label)) ranOffQueue(label, where);
+}
 #endif
 
 }  // namespace quib

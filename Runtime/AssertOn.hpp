@@ -24,6 +24,15 @@ void assertOn(const Executor& queue, SourceLocation where = SourceLocation::curr
 inline void assertOn(const Executor&) {}
 #endif
 
+// The same for an object confined to a serial queue it holds no reference to: stops the process
+// unless the calling thread is the worker of a serial queue labelled `label` (a constant the
+// queue's maker and the object share; see SerialQueue::isCurrentLabelled).
+#if QUIB_ASSERT_QUEUES
+void assertOnQueueLabelled(std::string_view label, SourceLocation where = SourceLocation::current());
+#else
+inline void assertOnQueueLabelled(std::string_view) {}
+#endif
+
 // Stops the process as assertOn does, naming `queue`.
 [[noreturn]] void ranOffQueue(std::string_view queue, SourceLocation where);
 

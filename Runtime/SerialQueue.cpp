@@ -3,13 +3,21 @@
 #include "Runtime/RunSynchronously.hpp"
 
 namespace quib {
+namespace {
+
+// The label of the serial queue whose worker this thread is; none on every other thread.
+thread_local const std::string* workerLabel = nullptr;
+
+}  // namespace
 
 SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock)
     : label_(std::move(label)),
       clock_(clock ? std::move(clock) : SystemClock::shared()),
       tasks_(std::make_shared<TaskQueue>()),
-      worker_(label_, [tasks = tasks_] {
+      worker_(label_, [tasks = tasks_, label = label_] {
+          workerLabel = &label;
           while (auto task = tasks->take()) (*task)();
+          workerLabel = nullptr;
       }) {}
 
 // The last owner may let go from inside one of the queue's own tasks: the worker then runs what
@@ -23,6 +31,8 @@ Cancellable SerialQueue::postAfter(Duration delay, Task task) {
 }
 
 bool SerialQueue::isCurrent() const { return worker_.isCurrent(); }
+
+bool SerialQueue::isCurrentLabelled(std::string_view label) { return workerLabel != nullptr && *workerLabel == label; }
 
 bool SerialQueue::sync(const Task& task) { return runSynchronously(*this, task); }
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "Runtime/Executor.hpp"
 #include "Runtime/TaskQueue.hpp"
@@ -28,6 +29,11 @@ public:
     bool sync(const Task& task);
 
     const std::string& label() const { return label_; }
+
+    // True on the worker of a serial queue labelled `label`, which runs that queue's tasks and
+    // nothing else, even once the queue is gone: how an object confined to a queue it holds no
+    // reference to can tell that it is on it (see assertOnQueueLabelled).
+    static bool isCurrentLabelled(std::string_view label);
 
 private:
     std::string label_;

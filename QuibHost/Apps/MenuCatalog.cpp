@@ -1,5 +1,6 @@
 #include "QuibHost/Apps/MenuCatalog.hpp"
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
 #include "Runtime/UnicodeText.hpp"
 #include "Shared/MenuVocabulary.hpp"
@@ -32,6 +33,7 @@ MenuProfilePayload answerRead(const std::string& bundleID, const MenuScanner::Re
 MenuCatalog::MenuCatalog(MenuScanner::Config scanner) : scanner_(scanner), clock_(scanner.clock) {}
 
 MenuProfilePayload MenuCatalog::profile(const std::string& bundleID, bool refresh) {
+    assertOnQueueLabelled(queueLabel);
     const std::string key = unicode::lower(bundleID);
     const std::int64_t processID = scanner_.processID(bundleID).value_or(-1);
     if (!refresh) {

@@ -21,8 +21,9 @@ namespace quib {
 // its identifier) for five minutes while the same process runs, so a phone switching between
 // targets does not have the host walk the same menu bar again and again.
 //
-// One per process. Requests come one at a time on the server's menu queue; the cache is locked
-// only to read or replace an answer, never during a scan.
+// One per process. Requests come one at a time on the server's menu queue (labelled
+// queueLabel), which `profile` asserts; the cache is locked only to read or replace an answer,
+// never during a scan.
 class MenuCatalog final : public MenuCatalogService {
 public:
     static constexpr Duration cacheLifetime = std::chrono::seconds(300);

@@ -10,6 +10,8 @@ namespace quib {
 // The server's serial queues besides the network queue: injection (deliveries, target
 // resolution, tmux, window raising), menu, catalog (the app catalog and window lists) and the
 // advertiser's calls, which may wait on a system daemon and so never hold up the network queue.
+// The injection and menu queues carry the labels the router's and the menu catalog's services
+// name, by which those objects, made before the server, assert that they are on them.
 //
 // Threads: the queues take work from any thread. `finishWork` belongs to the server's
 // destructor, while the network queue, to which their tasks may still send, runs on.

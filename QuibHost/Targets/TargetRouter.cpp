@@ -2,6 +2,7 @@
 
 #include "QuibHost/Targets/TargetRouter.hpp"
 
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Required.hpp"
 #include "Runtime/UnicodeText.hpp"
 
@@ -51,6 +52,7 @@ DeliveryReceipt TargetRouter::recorded(DeliveryReceipt receipt) const {
 }
 
 DeliveryReceipt TargetRouter::deliver(const std::string& text, const QuibTarget& target, std::optional<bool> submit) {
+    assertOnQueueLabelled(queueLabel);
     const std::string trimmed(unicode::trimWhiteSpace(text));
     if (trimmed.empty()) return recorded(receipt(target, false, 0, false, std::string(nothingToSendText)));
     if (injector_->isPaused()) {

@@ -36,8 +36,9 @@ namespace quib {
 // An app that has to be launched first is waited for, up to launchLimit, before anything is
 // pasted or pressed into it: input sent while it starts would land in whatever app is in front.
 //
-// Called on the injection queue, one call at a time; every call blocks for the tools it runs
-// and its waits. The router holds no state of its own besides its collaborators.
+// Called on the injection queue (labelled queueLabel), one call at a time, which each public
+// method asserts; every call blocks for the tools it runs and its waits. The router holds no
+// state of its own besides its collaborators.
 class TargetRouter final : public TargetRouterService {
 public:
     // After an app was brought forward, so that it takes keyboard focus.

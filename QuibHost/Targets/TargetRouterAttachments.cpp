@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "QuibHost/Targets/TargetRouter.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/UnicodeText.hpp"
 
 namespace quib {
@@ -32,6 +33,7 @@ std::string TargetRouter::shellQuoted(std::string_view path) {
 
 DeliveryReceipt TargetRouter::deliver(const std::vector<UploadAttachment>& attachments, const std::string& caption,
                                       const QuibTarget& target, std::optional<bool> submit) {
+    assertOnQueueLabelled(queueLabel);
     if (attachments.empty()) return recorded(receipt(target, false, 0, false, std::string(nothingToSendText)));
     if (injector_->isPaused()) return recorded(receipt(target, false, 0, false, std::string(pausedText)));
     // The text delivery into the pane writes the one log line of this delivery.

@@ -1,6 +1,7 @@
 // Bringing a target forward, and pressing key chords in it.
 
 #include "QuibHost/Targets/TargetRouter.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/HostWords.hpp"
 
 namespace quib {
@@ -11,6 +12,7 @@ constexpr std::string_view shortPausedText = "Injection is paused";
 }  // namespace
 
 TargetRouter::Outcome TargetRouter::focus(const QuibTarget& target, bool movingPointer) {
+    assertOnQueueLabelled(queueLabel);
     return bringForward(target, movingPointer).outcome;
 }
 
@@ -90,6 +92,7 @@ TargetRouter::Outcome TargetRouter::awaitLaunch(const QuibTarget& target) {
 }
 
 TargetRouter::Outcome TargetRouter::press(const KeyChord& chord, const std::optional<QuibTarget>& target) {
+    assertOnQueueLabelled(queueLabel);
     if (injector_->isPaused()) return {false, std::string(pausedText)};
     if (!target) return injector_->postKey(chord, "the front window");
     switch (target->kind) {

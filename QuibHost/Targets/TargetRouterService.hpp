@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "QuibHost/Targets/TargetOutcome.hpp"
@@ -19,6 +20,9 @@ namespace quib {
 class TargetRouterService {
 public:
     using Outcome = TargetOutcome;
+
+    // The label of that queue: the server makes it so, and the router asserts it is on it.
+    static constexpr std::string_view queueLabel = "com.brenmoor.quib.host.inject";
 
     virtual ~TargetRouterService() = default;
     // `submit` is the request's own wish; none: the target's default.

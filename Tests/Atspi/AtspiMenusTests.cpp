@@ -5,6 +5,8 @@
 
 #include "AtspiReading.hpp"
 #include "QuibHost/Apps/MenuCatalog.hpp"
+#include "Runtime/SerialQueue.hpp"
+#include "Tests/Support/OnQueue.hpp"
 
 namespace quib::testing {
 namespace {
@@ -68,7 +70,9 @@ TEST(AtspiMenus, TheGtkEditorsProfileComesFromItsOwnMenuBar) {
     ASSERT_TRUE(editor);
 
     MenuCatalog catalog(reading.scannerOf(FixtureApp::gtkEditorID, editor->pid()));
-    const auto payload = catalog.profile(std::string(FixtureApp::gtkEditorID), false);
+    SerialQueue menuQueue{std::string(MenuCatalogService::queueLabel)};
+    const auto payload =
+        onQueue(menuQueue, [&] { return catalog.profile(std::string(FixtureApp::gtkEditorID), false); });
     EXPECT_EQ(payload.outcome, MenuProfilePayload::Outcome::read);
     EXPECT_EQ(payload.note, "Read from Bars Editor's own menu bar \u2014 10 shortcuts, 10 of them worth a button.");
     ASSERT_TRUE(payload.profile);

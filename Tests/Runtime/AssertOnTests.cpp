@@ -63,3 +63,24 @@ TEST(AssertOnDeathTest, StopsOnAnotherQueue) {
         },
         "ran off its queue com.example.owner");
 }
+
+// An object that holds no reference to its queue asserts it by label: any queue so labelled
+// passes, the test's thread and a queue labelled otherwise stop, named by the label.
+TEST(AssertOnDeathTest, ByLabelPassesOnlyOnAQueueSoLabelled) {
+    if (!QUIB_ASSERT_QUEUES) GTEST_SKIP() << "queue affinity is checked only where assertions are";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    SerialQueue labelled("com.example.labelled");
+    bool ran = false;
+    ASSERT_TRUE(labelled.sync([&] {
+        assertOnQueueLabelled("com.example.labelled");
+        ran = true;
+    }));
+    EXPECT_TRUE(ran);
+    EXPECT_DEATH(assertOnQueueLabelled("com.example.labelled"), "TestBody ran off its queue com.example.labelled");
+    EXPECT_DEATH(
+        {
+            SerialQueue other("com.example.other");
+            (void)other.sync([] { assertOnQueueLabelled("com.example.labelled"); });
+        },
+        "ran off its queue com.example.labelled");
+}

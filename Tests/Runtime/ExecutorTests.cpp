@@ -74,6 +74,38 @@ TEST(SerialQueue, LastOwnerLettingGoInsideATaskDoesNotJoinItself) {
     EXPECT_EQ(laterTaskRan->get_future().wait_for(10s), std::future_status::ready);
 }
 
+// Only a queue's worker runs under its label, the whole label and no other; it still does for
+// what is queued behind the task in which the queue's last owner let go.
+TEST(SerialQueue, ItsWorkerAloneRunsUnderItsLabelEvenOnceTheQueueIsGone) {
+    const std::string label = "com.example.labelled";
+    EXPECT_FALSE(SerialQueue::isCurrentLabelled(label));
+    SerialQueue other("com.example.other");
+    bool onOther = true;
+    ASSERT_TRUE(other.sync([&] { onOther = SerialQueue::isCurrentLabelled(label); }));
+    EXPECT_FALSE(onOther);
+
+    auto queue = std::make_shared<SerialQueue>(label);
+    std::vector<bool> seen;
+    ASSERT_TRUE(queue->sync([&] {
+        for (const char* asked : {"com.example.labelled", "com.example.other", "com.example", ""})
+            seen.push_back(SerialQueue::isCurrentLabelled(asked));
+    }));
+    EXPECT_EQ(seen, (std::vector<bool>{true, false, false, false}));
+
+    std::promise<void> go;
+    auto behind = std::make_shared<std::promise<bool>>();
+    auto answer = behind->get_future();
+    queue->post([owner = queue, ready = go.get_future().share()]() mutable {
+        ready.wait();
+        owner.reset();
+    });
+    queue->post([behind, label] { behind->set_value(SerialQueue::isCurrentLabelled(label)); });
+    queue.reset();
+    go.set_value();
+    ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(answer.get());
+}
+
 TEST(SerialQueue, PostAfterFollowsTheInjectedClockAndCanBeCancelled) {
     auto clock = std::make_shared<FakeClock>();
     SerialQueue queue("timers", clock);

@@ -24,6 +24,7 @@
 #include "Tests/Support/AutostartEntry.hpp"
 #include "Tests/Support/Eventually.hpp"
 #include "Tests/Support/FreePort.hpp"
+#include "Tests/Support/OnQueue.hpp"
 #include "Tests/Support/RecordingServiceAdvertiser.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
@@ -207,7 +208,9 @@ TEST_F(QuibHostApp, ReadsMenusOfTheDesktopItDrives) {
     desktop->setMenuBar(desktop->app("org.example.Editor")->processID,
                         bar({holding("Edit", {keyed("Undo", "z"), keyed("Copy", "c"), keyed("Paste", "v")})}));
     make({"quib-host"});
-    const auto payload = app->server().neighbours().menus->profile("org.example.Editor", false);
+    const auto payload = onQueue(app->server().menuQueue(), [&] {
+        return app->server().neighbours().menus->profile("org.example.Editor", false);
+    });
     EXPECT_EQ(payload.outcome, MenuProfilePayload::Outcome::read);
     EXPECT_EQ(payload.note, "Read from Editor's own menu bar \u2014 3 shortcuts, 3 of them worth a button.");
 }

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "MenuFixture.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "Runtime/Logger.hpp"
+#include "Runtime/SerialQueue.hpp"
+#include "Tests/Support/OnQueue.hpp"
 
 namespace quib::menutests {
 namespace {
@@ -20,10 +23,11 @@ MenuNode editorMenus(std::size_t extra = 0) {
                 holding("Tools", others)});
 }
 
+// Asks as the server does, on a queue labelled as its menu queue.
 class MenuCatalog : public ::testing::Test {
 protected:
     MenuProfilePayload ask(const std::string& bundleID = MenuDesktop::editor, bool refresh = false) {
-        return catalog.profile(bundleID, refresh);
+        return onQueue(menuQueue, [&] { return catalog.profile(bundleID, refresh); });
     }
     // Asks, and says whether the menus were read for the answer.
     bool readsMenus(const std::string& bundleID = MenuDesktop::editor, bool refresh = false) {
@@ -34,6 +38,7 @@ protected:
 
     MenuDesktop menus;
     quib::MenuCatalog catalog{menus.config()};
+    SerialQueue menuQueue{std::string(MenuCatalogService::queueLabel)};
 };
 
 // A kept answer spells the identifier as the request that made it did. The running app is
@@ -119,6 +124,16 @@ TEST_F(MenuCatalog, UnreadableMenusGiveTheScannersNote) {
     menus.desktop->setTrusted(false);
     EXPECT_EQ(ask(), (MenuProfilePayload{MenuDesktop::editor, Outcome::unreadable, std::nullopt,
                                          "Quib needs the accessibility bus (AT-SPI) to read another app's menus"}));
+}
+
+// Asking belongs to the menu queue: anywhere else it stops the process where queue affinity is
+// checked.
+TEST(MenuCatalogDeathTest, StopsWhenAskedOffTheMenuQueue) {
+    if (!QUIB_ASSERT_QUEUES) GTEST_SKIP() << "queue affinity is checked only where assertions are";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    MenuDesktop menus;
+    quib::MenuCatalog catalog{menus.config()};
+    EXPECT_DEATH(catalog.profile(MenuDesktop::editor, false), "profile ran off its queue com.brenmoor.quib.host.menu");
 }
 
 }  // namespace

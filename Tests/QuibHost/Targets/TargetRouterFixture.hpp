@@ -17,8 +17,10 @@
 #include "QuibHost/Targets/TargetRouter.hpp"
 #include "Runtime/FakeClock.hpp"
 #include "Runtime/MainLoop.hpp"
+#include "Runtime/SerialQueue.hpp"
 #include "Runtime/Sleeper.hpp"
 #include "Tests/Support/FakeSleeper.hpp"
+#include "Tests/Support/OnQueue.hpp"
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/TestImages.hpp"
 #include "Tests/Support/TmuxServer.hpp"
@@ -68,10 +70,36 @@ private:
     Override override_;
 };
 
+// A router called as the server calls it: each call a task of `queue`, waited for.
+class RouterOnQueue final : public TargetRouterService {
+public:
+    RouterOnQueue(std::unique_ptr<TargetRouterService> router, SerialQueue& queue)
+        : router_(std::move(router)), queue_(queue) {}
+
+    DeliveryReceipt deliver(const std::string& text, const QuibTarget& target, std::optional<bool> submit) override {
+        return onQueue(queue_, [&] { return router_->deliver(text, target, submit); });
+    }
+    DeliveryReceipt deliver(const std::vector<UploadAttachment>& attachments, const std::string& caption,
+                            const QuibTarget& target, std::optional<bool> submit) override {
+        return onQueue(queue_, [&] { return router_->deliver(attachments, caption, target, submit); });
+    }
+    Outcome focus(const QuibTarget& target, bool movingPointer) override {
+        return onQueue(queue_, [&] { return router_->focus(target, movingPointer); });
+    }
+    Outcome press(const KeyChord& chord, const std::optional<QuibTarget>& target) override {
+        return onQueue(queue_, [&] { return router_->press(chord, target); });
+    }
+
+private:
+    std::unique_ptr<TargetRouterService> router_;
+    SerialQueue& queue_;
+};
+
 // The suite TargetRouter: a router on a simulated 1440 × 900 desktop that trusts the host, with
 // the editor installed and running in front and the terminal installed but not running; a fake
-// clock that every wait moves on; a tmux server of the test's own, run through a recorder; and a
-// delivery log in a scratch folder.
+// clock that every wait moves on; a tmux server of the test's own, run through a recorder; a
+// delivery log in a scratch folder; and a queue labelled as the server's injection queue, which
+// every call of the router runs on.
 class TargetRouter : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -150,10 +178,14 @@ protected:
         return last.substr(last.find('\t') + 1);  // without the time
     }
 
-    // A router on the simulated desktop, or on `other` desktop services.
-    quib::TargetRouter& router() {
-        if (!made) made = std::make_unique<quib::TargetRouter>(config(desktop->services()));
+    // The router on the simulated desktop, made on first use; onInjection makes one of any
+    // configuration. Each is called on the queue.
+    TargetRouterService& router() {
+        if (!made) made = onInjection(config(desktop->services()));
         return *made;
+    }
+    std::unique_ptr<RouterOnQueue> onInjection(quib::TargetRouter::Config config) {
+        return std::make_unique<RouterOnQueue>(std::make_unique<quib::TargetRouter>(std::move(config)), injection);
     }
     quib::TargetRouter::Config config(DesktopServices services) {
         const std::vector<std::filesystem::path> paths(Tmux::standardPaths.begin(), Tmux::standardPaths.end());
@@ -186,7 +218,8 @@ protected:
     TmuxRuns runs;
     // Set before the router is made, text goes to panes through it first.
     std::shared_ptr<quib::TmuxControl> control;
-    std::unique_ptr<quib::TargetRouter> made;
+    SerialQueue injection{std::string(TargetRouterService::queueLabel)};
+    std::unique_ptr<RouterOnQueue> made;
 };
 
 }  // namespace quib::testing

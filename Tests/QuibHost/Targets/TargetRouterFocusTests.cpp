@@ -120,8 +120,8 @@ TEST_F(TargetRouter, HeadlessFocusOfAnAppKeepsItsOrderOfRefusals) {
     headless.workspace =
         std::make_shared<HeadlessWorkspace>(std::make_shared<DesktopEntries>(std::vector{apps.path / "applications"}));
     headless.roster = std::make_shared<EmptyWindowRoster>(nullptr);
-    quib::TargetRouter onHeadless(config(headless));
-    const auto focus = [&](const QuibTarget& target) { return onHeadless.focus(target, true).message; };
+    const auto onHeadless = onInjection(config(headless));
+    const auto focus = [&](const QuibTarget& target) { return onHeadless->focus(target, true).message; };
 
     injector->setPaused(true);
     EXPECT_EQ(focus(app("Editor", editorID)), "Injection is paused");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Platform/Headless/HeadlessDesktop.hpp"
+#include "Runtime/AssertOn.hpp"
 #include "TargetRouterFixture.hpp"
 
 // The fixture is named after the type under test, so the tests live outside namespace quib.
@@ -264,6 +265,29 @@ TEST(TargetRouterDeathTest, StopsWhenTheDesktopLacksAServiceItDrives) {
             quib::TargetRouter({.injector = quib::EventInjector::create({.desktop = desktop}), .desktop = desktop});
         },
         "TargetRouter was made without its window roster");
+}
+
+// Each of the router's calls belongs to the injection queue: made anywhere else, on the test's
+// thread or another queue's, it stops the process where queue affinity is checked.
+TEST(TargetRouterDeathTest, StopsWhenCalledOffTheInjectionQueue) {
+    if (!QUIB_ASSERT_QUEUES) GTEST_SKIP() << "queue affinity is checked only where assertions are";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto desktop = HeadlessDesktop::services();
+    quib::TargetRouter router({.injector = quib::EventInjector::create({.desktop = desktop}), .desktop = desktop});
+    QuibTarget front;
+    front.id = "T-Front";
+    front.kind = QuibTarget::Kind::frontmost;
+    SerialQueue injection{std::string(TargetRouterService::queueLabel)};
+    EXPECT_EQ(quib::testing::onQueue(injection, [&] { return router.deliver(" ", front, false); }).message,
+              quib::TargetRouter::nothingToSendText);
+
+    const std::string off = " ran off its queue com.brenmoor.quib.host.inject";
+    EXPECT_DEATH(router.deliver("hi", front, false), "deliver" + off);
+    EXPECT_DEATH(router.deliver(std::vector<UploadAttachment>{}, "", front, false), "deliver" + off);
+    EXPECT_DEATH(router.focus(front, false), "focus" + off);
+    EXPECT_DEATH(router.press(KeyChord("a"), std::nullopt), "press" + off);
+    SerialQueue other("com.example.other");
+    EXPECT_DEATH(quib::testing::onQueue(other, [&] { return router.focus(front, false); }), "focus" + off);
 }
 
 }  // namespace target_router_tests
