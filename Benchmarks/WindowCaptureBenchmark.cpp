@@ -1,6 +1,6 @@
 // One picture of a 1920 × 1080 window, grabbed and converted to full-range BT.709 I420, on the
 // X display named by QUIB_TEST_DISPLAY (else DISPLAY): ours (the composite pixmap read through a
-// kept MIT-SHM segment, swscale on four threads into a pooled picture) against the plain way
+// kept MIT-SHM segment, converted on four threads into a pooled picture) against the plain way
 // (XGetImage of the window, swscale on one thread), for the whole window and for a quarter of
 // it (the picture is the size of the part read). Also the cost of a tick that finds nothing
 // new. Each reports the 50th, 95th and 99th percentile in milliseconds.
