@@ -130,11 +130,12 @@ void measurePolls(benchmark::State& state, const std::function<bool()>& poll) {
     state.counters["cpu_ms_per_s_at_10Hz"] = cpu * 1000 / static_cast<double>(millis.size()) * 10;
 }
 
-// One poll as the mirror makes it, through `control` when given.
-bool pollParseDigestFrame(quib::TmuxControl* control) {
+// One poll as the mirror makes it, through `control` when given, after the marks `probed` when
+// given.
+bool pollParseDigestFrame(quib::TmuxControl* control, const std::optional<quib::PaneMirrorMarks>& probed = {}) {
     ColouredPane& tmux = colouredPane();
-    const auto reading =
-        quib::PaneMirror::read(tmux.tmux(), control, tmux.pane(), "Bench · bench:0.0", *quib::SystemClock::shared());
+    const auto reading = quib::PaneMirror::read(tmux.tmux(), control, tmux.pane(), "Bench · bench:0.0",
+                                                *quib::SystemClock::shared(), probed);
     const auto frame = quib::ViewFrameWriter::encode(reading.frame, reading.payload);
     benchmark::DoNotOptimize(frame);
     return frame && reading.frame.kind == quib::ViewFrame::Kind::text && reading.payload.size() > 9000;
@@ -153,7 +154,7 @@ void BM_ChangedPanePollThroughControlClient(benchmark::State& state) {
     measurePolls(state, [&] {
         const auto reply = control.run(quib::PaneMirrorMarks::arguments(colouredPane().pane()));
         const auto marks = quib::PaneMirrorMarks::parse(reply.output);
-        return marks && pollParseDigestFrame(&control) && control.starts() == 1;
+        return marks && pollParseDigestFrame(&control, marks) && control.starts() == 1;
     });
 }
 BENCHMARK(BM_ChangedPanePollThroughControlClient)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
