@@ -3,6 +3,9 @@
 // the frame written, against a plain poller's two tmux runs (display-message for the size, then
 // capture-pane). All run on a tmux server of the benchmark's own.
 //
+// BM_ChangedPanePollThroughControlClient is the poll of a pane whose marks moved since its last
+// capture: the marks alone, then the capture, as the mirror asks the control client for them.
+//
 // Besides the time per poll (p50_ms, p95_ms), each reports the processor time of one second of
 // polling at 10 Hz (cpu_ms_per_s_at_10Hz): this process, the tmux clients it started (the kept
 // one included) and the tmux server, which does the capturing.
@@ -30,6 +33,7 @@
 #include "Benchmarks/Support/PrivateTmux.hpp"
 #include "Benchmarks/Support/ProcessCpu.hpp"
 #include "QuibHost/Streaming/PaneMirror.hpp"
+#include "QuibHost/Streaming/PaneMirrorMarks.hpp"
 #include "Shared/ViewFrame.hpp"
 #include "Tests/Support/Eventually.hpp"
 
@@ -126,11 +130,12 @@ void measurePolls(benchmark::State& state, const std::function<bool()>& poll) {
     state.counters["cpu_ms_per_s_at_10Hz"] = cpu * 1000 / static_cast<double>(millis.size()) * 10;
 }
 
-// One poll as the mirror makes it, through `control` when given.
-bool pollParseDigestFrame(quib::TmuxControl* control) {
+// One poll as the mirror makes it, through `control` when given, after the marks `probed` when
+// given.
+bool pollParseDigestFrame(quib::TmuxControl* control, const std::optional<quib::PaneMirrorMarks>& probed = {}) {
     ColouredPane& tmux = colouredPane();
-    const auto reading =
-        quib::PaneMirror::read(tmux.tmux(), control, tmux.pane(), "Bench · bench:0.0", *quib::SystemClock::shared());
+    const auto reading = quib::PaneMirror::read(tmux.tmux(), control, tmux.pane(), "Bench · bench:0.0",
+                                                *quib::SystemClock::shared(), probed);
     const auto frame = quib::ViewFrameWriter::encode(reading.frame, reading.payload);
     benchmark::DoNotOptimize(frame);
     return frame && reading.frame.kind == quib::ViewFrame::Kind::text && reading.payload.size() > 9000;
@@ -142,6 +147,17 @@ void BM_PanePollThroughControlClient(benchmark::State& state) {
     measurePolls(state, [&] { return pollParseDigestFrame(&control) && control.starts() == 1; });
 }
 BENCHMARK(BM_PanePollThroughControlClient)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
+
+void BM_ChangedPanePollThroughControlClient(benchmark::State& state) {
+    quib::TmuxControl control;
+    if (colouredPane().pane().empty() || !pollParseDigestFrame(&control)) return state.SkipWithError("no client");
+    measurePolls(state, [&] {
+        const auto reply = control.run(quib::PaneMirrorMarks::arguments(colouredPane().pane()));
+        const auto marks = quib::PaneMirrorMarks::parse(reply.output);
+        return marks && pollParseDigestFrame(&control, marks) && control.starts() == 1;
+    });
+}
+BENCHMARK(BM_ChangedPanePollThroughControlClient)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
 
 void BM_PanePollOneRunParseDigestFrame(benchmark::State& state) {
     measurePolls(state, [] { return pollParseDigestFrame(nullptr); });

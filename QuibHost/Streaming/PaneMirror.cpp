@@ -183,25 +183,25 @@ void PaneMirror::pollThenWait(const Polling& polling) {
 
 void PaneMirror::poll(const Polling& polling) {
     const MonoTime started = clock_->now();
-    if (unchanged(polling.pane)) {
+    const auto probed = probe(polling.pane);
+    if (probed && PaneMirrorMarks::unchangedSince(*marks_, *probed)) {
         sample(clock_->now() - started);
         return;
     }
-    Reading reading = read(tmux_, control_.get(), polling.pane, polling.title, *clock_);
+    Reading reading = read(tmux_, control_.get(), polling.pane, polling.title, *clock_, probed);
     sample(reading.ran);
     marks_ = std::move(reading.marks);
     capturedAt_ = started;
     handOn(reading, polling);
 }
 
-// Only the marks of a capture through the client, not a full capture interval old, tell: without
-// them the poll captures.
-bool PaneMirror::unchanged(const std::string& pane) {
-    if (!control_ || !marks_ || clock_->now() - capturedAt_ >= fullCaptureInterval) return false;
+// The pane's marks now, asked for only while the marks of a capture through the client, not a
+// full capture interval old, can tell them apart; none when they do not read: the poll captures.
+std::optional<PaneMirrorMarks> PaneMirror::probe(const std::string& pane) {
+    if (!control_ || !marks_ || clock_->now() - capturedAt_ >= fullCaptureInterval) return std::nullopt;
     const auto reply = control_->run(PaneMirrorMarks::arguments(pane));
-    if (reply.state != TmuxControl::Reply::State::answered || !reply.ok || reply.lines != 1) return false;
-    const auto now = PaneMirrorMarks::parse(reply.output);
-    return now && PaneMirrorMarks::unchangedSince(*marks_, *now);
+    if (reply.state != TmuxControl::Reply::State::answered || !reply.ok || reply.lines != 1) return std::nullopt;
+    return PaneMirrorMarks::parse(reply.output);
 }
 
 void PaneMirror::sample(Duration ran) {
@@ -213,12 +213,13 @@ void PaneMirror::sample(Duration ran) {
 // A failed run gives a state "tmux: " and the runner's text, whose digest is of that text alone;
 // a picture's digest also covers the numbers of its size line.
 PaneMirror::Reading PaneMirror::read(const Tmux& tmux, TmuxControl* control, const std::string& pane,
-                                     const std::string& title, const Clock& clock) {
+                                     const std::string& title, const Clock& clock,
+                                     const std::optional<PaneMirrorMarks>& probed) {
     const MonoTime started = clock.now();
     // The text is tmux's own, blank last rows and final line feeds included.
     std::optional<Subprocess::Result> outcome;
     Reading reading;
-    if (auto answer = control ? throughControl(*control, pane) : std::nullopt) {
+    if (auto answer = control ? throughControl(*control, pane, probed) : std::nullopt) {
         outcome = Subprocess::Result{true, std::move(answer->printed)};
         reading.marks = std::move(answer->marks);
     }
@@ -243,22 +244,26 @@ PaneMirror::Reading PaneMirror::read(const Tmux& tmux, TmuxControl* control, con
     return reading;
 }
 
-// A client whose three answers came whole but do not add up is out of step with tmux: what it
+// Marks already read before the pair are not asked for again: they are no newer than the
+// capture. A client whose answers came whole but do not add up is out of step with tmux: what it
 // still has to say would be taken for the answers of later commands, so it is let go. Marks that
 // do not read are none: the next poll captures.
-std::optional<PaneMirror::Answer> PaneMirror::throughControl(TmuxControl& control, const std::string& pane) {
+std::optional<PaneMirror::Answer> PaneMirror::throughControl(TmuxControl& control, const std::string& pane,
+                                                             const std::optional<PaneMirrorMarks>& probed) {
     auto list = commands(pane);
-    list.insert(list.begin(), PaneMirrorMarks::arguments(pane));
+    if (!probed) list.insert(list.begin(), PaneMirrorMarks::arguments(pane));
     auto replies = control.runList(list);
     const auto whole = [](const TmuxControl::Reply& reply) {
         return reply.state == TmuxControl::Reply::State::answered && reply.ok;
     };
     if (replies.size() != list.size() || !std::ranges::all_of(replies, whole)) return std::nullopt;
-    auto output = printed({std::make_move_iterator(replies.begin() + 1), std::make_move_iterator(replies.end())});
+    const auto pair = replies.end() - 2;
+    auto output = printed({std::make_move_iterator(pair), std::make_move_iterator(replies.end())});
     if (!output) {
         control.discard();
         return std::nullopt;
     }
+    if (probed) return Answer{std::move(*output), probed};
     const auto& marks = replies.front();
     return Answer{std::move(*output), marks.lines == 1 ? PaneMirrorMarks::parse(marks.output) : std::nullopt};
 }

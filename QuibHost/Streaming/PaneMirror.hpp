@@ -30,11 +30,14 @@ namespace quib {
 // answer does not add up, or tmux refused a command), the poll runs tmux once instead. Either way
 // the picture is the same, byte for byte, and a failure is said in a run's words.
 //
-// Through the client, the pair comes after the pane's marks (PaneMirrorMarks), and a poll first
-// asks for the marks alone: while they show that nothing can have changed since the last
-// capture, the poll captures nothing and sends nothing, so an idle pane costs one short answer a
-// poll. A change is still seen at the very next poll. Once a second at least the pane is captured
-// regardless, and every poll without a client captures.
+// Through the client, a poll first asks for the pane's marks (PaneMirrorMarks) alone: while they
+// show that nothing can have changed since the last capture, the poll captures nothing and sends
+// nothing, so an idle pane costs one short answer a poll. Otherwise the pair follows in a second
+// exchange, and the capture keeps the marks just read: marks read before a capture are never
+// newer than its contents, so whatever changed after them, before the capture or after it, shows
+// against them at the next poll, which captures again. A change is still seen at the very next
+// poll. A poll with no marks to go by asks for them in the pair's own list, before the pair. Once
+// a second at least the pane is captured regardless, and every poll without a client captures.
 //
 // Everything runs on the queue "com.brenmoor.quib.host.pane": the polls, one at a time, and the
 // frame handler. A poll that takes long (up to tmux's 5 s limit) delays the next one: the next
@@ -77,7 +80,7 @@ public:
 
     // One poll's work before anything is handed on: the frame of the pane, or of tmux's
     // complaint, with its digest, how long tmux took to answer and, when the control client
-    // answered, the pane's marks at the capture.
+    // answered, the pane's marks as they stood at the capture or before it.
     struct Reading {
         ViewFrame frame;
         Bytes payload;
@@ -111,9 +114,10 @@ public:
     static std::optional<std::string> printed(const std::vector<TmuxControl::Reply>& replies);
     // Asks tmux once for `pane`, through `control` when it answers (the marks, then the pair)
     // and through a run of the pair when it does not (or there is none), and reads the answer
-    // into a frame titled `title`.
+    // into a frame titled `title`. Given marks of the pane read just before (`probed`), the client
+    // is asked for the pair alone, and the reading keeps those.
     static Reading read(const Tmux& tmux, TmuxControl* control, const std::string& pane, const std::string& title,
-                        const Clock& clock);
+                        const Clock& clock, const std::optional<PaneMirrorMarks>& probed = std::nullopt);
 
 private:
     struct Polling {
@@ -127,14 +131,15 @@ private:
     void pollThenWait(const Polling& polling);
     void poll(const Polling& polling);
     void handOn(const Reading& reading, const Polling& polling);
-    bool unchanged(const std::string& pane);
+    std::optional<PaneMirrorMarks> probe(const std::string& pane);
     void sample(Duration ran);
 
     struct Answer {
         std::string printed;
         std::optional<PaneMirrorMarks> marks;
     };
-    static std::optional<Answer> throughControl(TmuxControl& control, const std::string& pane);
+    static std::optional<Answer> throughControl(TmuxControl& control, const std::string& pane,
+                                                const std::optional<PaneMirrorMarks>& probed);
 
     const FrameHandler onFrame_;
     const Tmux tmux_;

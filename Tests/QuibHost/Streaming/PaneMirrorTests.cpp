@@ -523,22 +523,29 @@ TEST_F(PaneMirror, PollsThroughTheClientGiveTheFramesOfARun) {
     CountedTmux runs;
     quib::TmuxControl control;
     const auto clock = quib::SystemClock::shared();
-    const auto readThrough = [&](quib::TmuxControl* client) {
-        return quib::PaneMirror::read(runs.tmux(), client, "same:0.0", "Same", *clock);
+    const auto readThrough = [&](quib::TmuxControl* client, const std::optional<quib::PaneMirrorMarks>& probed) {
+        return quib::PaneMirror::read(runs.tmux(), client, "same:0.0", "Same", *clock, probed);
     };
     for (const auto& [name, shown] : panes) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(server.run({"respawn-pane", "-k", "-t", "same:0.0", "printf '" + shown + "'; exec cat"}));
         quib::PaneMirror::Reading ran;
         ASSERT_TRUE(eventually([&] {
-            ran = readThrough(nullptr);
+            ran = readThrough(nullptr, std::nullopt);
             return quib::textOf(ran.payload).find("end\n") != std::string::npos;
         }));
         const int before = runs.runs();
-        const auto answered = readThrough(&control);
-        EXPECT_EQ(runs.runs(), before);
+        const auto answered = readThrough(&control, std::nullopt);
         EXPECT_EQ(answered.frame.kind, ViewFrame::Kind::text);
         expectSameFrame(answered, ran);
+        // After marks read on their own, the pair alone gives the same frame, with those marks.
+        const auto probed =
+            quib::PaneMirrorMarks::parse(control.run(quib::PaneMirrorMarks::arguments("same:0.0")).output);
+        ASSERT_TRUE(probed);
+        const auto afterProbe = readThrough(&control, probed);
+        EXPECT_EQ(afterProbe.marks, probed);
+        expectSameFrame(afterProbe, ran);
+        EXPECT_EQ(runs.runs(), before);
     }
     EXPECT_EQ(control.starts(), 1u);
 }
@@ -569,6 +576,9 @@ TEST_F(PaneMirror, AClientThatFailsMidPollLeavesThePollToARun) {
     };
     CountedTmux runs;
     const auto clock = quib::SystemClock::shared();
+    const auto marks =
+        quib::PaneMirrorMarks::parse(server.run(quib::PaneMirrorMarks::arguments("fall:0.0")).value_or(""));
+    ASSERT_TRUE(marks);
     quib::PaneMirror::Reading ran;
     ASSERT_TRUE(eventually([&] {
         ran = quib::PaneMirror::read(runs.tmux(), nullptr, "fall:0.0", "Fall", *clock);
@@ -580,9 +590,12 @@ TEST_F(PaneMirror, AClientThatFailsMidPollLeavesThePollToARun) {
         quib::testing::writeFile(client, "#!/bin/sh\nread -r command\n" + one.says + "\n");
         std::filesystem::permissions(client, std::filesystem::perms::owner_all);
         quib::TmuxControl control(Tmux({client}));
-        for (int poll = 0; poll < 2; ++poll) {
+        // The second poll comes after marks of its own, and asks the client for the pair alone.
+        for (const auto& probed : {std::optional<quib::PaneMirrorMarks>(), marks}) {
             const int before = runs.runs();
-            expectSameFrame(quib::PaneMirror::read(runs.tmux(), &control, "fall:0.0", "Fall", *clock), ran);
+            const auto reading = quib::PaneMirror::read(runs.tmux(), &control, "fall:0.0", "Fall", *clock, probed);
+            expectSameFrame(reading, ran);
+            EXPECT_FALSE(reading.marks);
             EXPECT_EQ(runs.runs(), before + 1);
         }
         EXPECT_EQ(control.starts(), one.startsAfter);
@@ -590,7 +603,9 @@ TEST_F(PaneMirror, AClientThatFailsMidPollLeavesThePollToARun) {
 }
 
 // A control client that answers from files: the marks from "marks", a capture with a 40 × 2 size
-// and the rows of "rows". It logs "marks" or "capture" for each command line it reads.
+// and the rows of "rows". It logs what each command line asked for: "marks", "capture" (the pair
+// alone) or "marks and capture". Once it has answered marks alone, "landing" (when there is one)
+// becomes the marks: a change that comes between a poll's two exchanges.
 class FileControl {
 public:
     FileControl() {
@@ -602,33 +617,40 @@ n=0
 answer() { n=$((n+1)); echo "%begin 1 $n 1"; printf '%s\n' "$1"; echo "%end 1 $n 1"; }
 while read -r command; do
   case "$command" in
-    *capture-pane*) echo capture >> log; answer "$(cat marks)"; answer '40 2'; answer "$(cat rows)" ;;
-    *) echo marks >> log; answer "$(cat marks)" ;;
+    *window_activity*capture-pane*)
+      echo 'marks and capture' >> log; answer "$(cat marks)"; answer '40 2'; answer "$(cat rows)" ;;
+    *capture-pane*) echo capture >> log; answer '40 2'; answer "$(cat rows)" ;;
+    *) echo marks >> log; answer "$(cat marks)"; if [ -e landing ]; then mv landing marks; fi ;;
   esac
 done
 )sh");
         std::filesystem::permissions(client, std::filesystem::perms::owner_all);
         control = std::make_shared<quib::TmuxControl>(Tmux({client}));
     }
-    void set(const std::string& marks, const std::string& rows = "") {
+    void set(const std::string& marks, const std::string& rows, const std::string& landing = "") {
         quib::testing::writeFile(folder_.path / "marks", marks + "\n");
-        if (!rows.empty()) quib::testing::writeFile(folder_.path / "rows", rows + "\n");
+        quib::testing::writeFile(folder_.path / "rows", rows + "\n");
+        if (!landing.empty()) quib::testing::writeFile(folder_.path / "landing", landing + "\n");
     }
-    // What the client was asked for by the last command.
-    std::string last() const {
-        const auto lines = quib::testing::linesOf(quib::testing::fileContents(folder_.path / "log"));
-        return lines.empty() ? "" : lines.back();
+    // What the client was asked for since the last call.
+    std::vector<std::string> asked() {
+        auto lines = quib::testing::linesOf(quib::testing::fileContents(folder_.path / "log"));
+        std::vector<std::string> since(lines.begin() + static_cast<std::ptrdiff_t>(seen_), lines.end());
+        seen_ = lines.size();
+        return since;
     }
 
     std::shared_ptr<quib::TmuxControl> control;
 
 private:
     quib::testing::ScratchFolder folder_{"pane-marks"};
+    std::size_t seen_ = 0;
 };
 
 // Through the client, a poll captures only when the marks may have moved since the capture's
-// own (asked in the same list), when it was asked to, and once a full capture interval has
-// passed; otherwise it asks for the marks alone and sends nothing.
+// own, when it was asked to, and once a full capture interval has passed; otherwise it asks for
+// the marks alone and sends nothing. A pane whose marks moved costs two exchanges, the capture
+// keeping the marks just read; a change between the two shows against them at the next poll.
 TEST_F(PaneMirror, CapturesAnIdlePaneOnlyWhenItsMarksMayHaveMovedOrASecondPassed) {
     FileControl client;
     auto mirror = quib::PaneMirror::create({[this](const ViewFrame& frame, const Bytes& payload) {
@@ -642,51 +664,62 @@ TEST_F(PaneMirror, CapturesAnIdlePaneOnlyWhenItsMarksMayHaveMovedOrASecondPassed
         const int due = ++polls;
         return eventually([&] { return clock->scheduled.load() == due; });
     };
+    using Asked = std::vector<std::string>;
+    const Asked idle = {"marks"};
+    const Asked changed = {"marks", "capture"};
+    const Asked whole = {"marks and capture"};
     mirror->start("%1", "Marks");
     ASSERT_TRUE(eventually([&] { return clock->scheduled.load() == 1; }));
-    EXPECT_EQ(client.last(), "capture");
+    EXPECT_EQ(client.asked(), whole);
     struct Step {
         const char* name;
         std::string marks;
-        std::string asked;
+        Asked asked;
+        std::string landing;
     };
     const std::vector<Step> steps = {
-        {"idle", "100 151 %1 @1 7 0 40 2 0 1 0 0 0", "marks"},
-        {"output in the capture's second", "151 151 %1 @1 7 0 40 2 0 1 0 0 0", "capture"},
-        {"idle, in the second of that capture", "151 151 %1 @1 7 0 40 2 0 1 0 0 0", "capture"},
-        {"idle, a second on", "151 152 %1 @1 7 0 40 2 0 1 0 0 0", "capture"},
-        {"idle at last", "151 152 %1 @1 7 0 40 2 0 1 0 0 0", "marks"},
-        {"the cursor moved", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", "capture"},
-        {"marks that do not read", "151 %s %1", "capture"},
-        {"marks read again", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", "capture"},
-        {"tmux's clock set back", "151 152 %1 @1 7 0 40 2 1 1 0 0 0", "capture"},
-        {"idle once more", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", "marks"},
+        {"idle", "100 151 %1 @1 7 0 40 2 0 1 0 0 0", idle, ""},
+        {"output in the capture's second", "151 151 %1 @1 7 0 40 2 0 1 0 0 0", changed, ""},
+        {"idle, in the second of that capture", "151 151 %1 @1 7 0 40 2 0 1 0 0 0", changed, ""},
+        {"idle, a second on", "151 152 %1 @1 7 0 40 2 0 1 0 0 0", changed, ""},
+        {"idle at last", "151 152 %1 @1 7 0 40 2 0 1 0 0 0", idle, ""},
+        {"the cursor moved", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", changed, ""},
+        {"marks that do not read", "151 %s %1", {"marks", "marks and capture"}, ""},
+        {"marks read again", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", whole, ""},
+        {"tmux's clock set back", "151 152 %1 @1 7 0 40 2 1 1 0 0 0", changed, ""},
+        {"idle once more", "151 153 %1 @1 7 0 40 2 1 1 0 0 0", idle, ""},
+        {"output, and more before the capture", "152 153 %1 @1 7 0 40 2 1 1 0 0 0", changed,
+         "153 154 %1 @1 7 0 40 2 1 1 0 0 0"},
+        {"what came before the capture", "153 154 %1 @1 7 0 40 2 1 1 0 0 0", changed, ""},
+        {"idle after it", "153 154 %1 @1 7 0 40 2 1 1 0 0 0", idle, ""},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
-        client.set(step.marks, std::string(step.name) + "\nb");
+        client.set(step.marks, std::string(step.name) + "\nb", step.landing);
         ASSERT_TRUE(poll());
-        EXPECT_EQ(client.last(), step.asked);
+        EXPECT_EQ(client.asked(), step.asked);
     }
     // Asked to, and a full capture interval after the last capture, it captures regardless.
     mirror->invalidate();
     ASSERT_TRUE(poll());
-    EXPECT_EQ(client.last(), "capture");
-    for (int idle = 1; idle < 10; ++idle) {
+    EXPECT_EQ(client.asked(), whole);
+    for (int spell = 1; spell < 10; ++spell) {
         ASSERT_TRUE(poll());
-        EXPECT_EQ(client.last(), "marks") << idle;
+        EXPECT_EQ(client.asked(), idle) << spell;
     }
-    client.set("151 153 %1 @1 7 0 40 2 1 1 0 0 0", "found by the full capture\nb");
+    client.set("153 154 %1 @1 7 0 40 2 1 1 0 0 0", "found by the full capture\nb");
     ASSERT_TRUE(poll());
-    EXPECT_EQ(client.last(), "capture");
+    EXPECT_EQ(client.asked(), whole);
 
     std::vector<std::string> shown;
     for (const auto& one : frames()) shown.push_back(one.payload);
-    EXPECT_EQ(shown, (std::vector<std::string>{"a\nb\n", "output in the capture's second\nb\n",
-                                               "idle, in the second of that capture\nb\n", "idle, a second on\nb\n",
-                                               "the cursor moved\nb\n", "marks that do not read\nb\n",
-                                               "marks read again\nb\n", "tmux's clock set back\nb\n",
-                                               "idle once more\nb\n", "found by the full capture\nb\n"}));
+    // The last idle rows show at the capture asked for.
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{
+                  "a\nb\n", "output in the capture's second\nb\n", "idle, in the second of that capture\nb\n",
+                  "idle, a second on\nb\n", "the cursor moved\nb\n", "marks that do not read\nb\n",
+                  "marks read again\nb\n", "tmux's clock set back\nb\n", "output, and more before the capture\nb\n",
+                  "what came before the capture\nb\n", "idle after it\nb\n", "found by the full capture\nb\n"}));
     EXPECT_EQ(tmux.calls(), 0);
     EXPECT_EQ(client.control->starts(), 1u);
 }
