@@ -49,20 +49,6 @@ protected:
         return {};
     }
 
-    // The cases the phone was sent up to the pong of a ping sent now.
-    std::vector<std::string> casesUntilSettled(TestPhone& phone) {
-        const std::uint64_t nonce = ++pings;
-        phone.write(ping(nonce));
-        std::vector<std::string> cases;
-        while (auto next = nextLine(phone)) {
-            const Json message = Json::parse(*next);
-            if (caseOf(message) == "pong" && message["pong"]["nonce"] == nonce) return cases;
-            cases.push_back(caseOf(message));
-        }
-        ADD_FAILURE() << "no pong came";
-        return cases;
-    }
-
     bool heard(TestPhone& phone, const std::string& name) {
         const auto cases = casesUntilSettled(phone);
         return std::find(cases.begin(), cases.end(), name) != cases.end();

@@ -41,10 +41,6 @@ protected:
         return Json();
     }
 
-    void drain(TestPhone& phone) {
-        while (nextLine(phone, 200ms)) {}
-    }
-
     // A phone connected to a port with this key or code, its hello said and its welcome read.
     std::unique_ptr<TestPhone> greeted(std::uint16_t port, const std::string& deviceID,
                                        const std::optional<QuibTransport::Key>& key = std::nullopt) {
@@ -88,7 +84,7 @@ TEST_F(HostServerAway, LocalPhoneIsHandedItsKeyWhichTheAwayListenerAcceptsAtOnce
     EXPECT_TRUE(log->contains("away: connection from <private>"));
     const Json awayRemote = next(*away, "remoteAccess")["_0"];
     EXPECT_EQ(awayRemote, Json::parse(R"({"isEnabled":true,"candidates":[]})"));
-    drain(*away);
+    (void)heardUntilSettled(*away, 2);
     away->write(requestRemoteAccess);
     EXPECT_EQ(next(*away, "remoteAccess")["_0"], awayRemote);
 
@@ -242,12 +238,13 @@ TEST_F(HostServerAway, RemoteAccessGoesOnlyToControlConnectionsOfApprovedDevices
     upload.write(R"({"uploadHello":{"_0":{"deviceID":"D-A","deviceName":"Approved","targetIDs":["T"],"count":1}}})"
                  "\n");
     ASSERT_EQ(caseOf(parse(nextLine(upload))), "uploadReady");
-    drain(*approved);
-    drain(*waiting);
+    saveSeen();
+    for (auto* phone : {approved.get(), waiting.get()}) (void)heardUntilSettled(*phone, 2);
 
     server->broadcastRemoteAccess();
     EXPECT_EQ(next(*approved, "remoteAccess")["_0"]["isEnabled"], true);
-    EXPECT_FALSE(nextLine(*waiting, 200ms));
+    // The broadcast chose its phones before the approved one's payload was built.
+    EXPECT_EQ(casesUntilSettled(*waiting), std::vector<std::string>{});
     EXPECT_FALSE(upload.readLine(50ms));
 
     waiting->write(requestRemoteAccess);
@@ -258,7 +255,7 @@ TEST_F(HostServerAway, BurstOfCandidateChangesIsToldOnce) {
     approve("D-A", "Phone");
     const auto port = startServer();
     auto phone = greeted(port, "D-A");
-    drain(*phone);
+    (void)heardUntilSettled(*phone, 2);
     main->post([&] { server->beginRemoteAccessWatch(); });
     main->runPending();
 

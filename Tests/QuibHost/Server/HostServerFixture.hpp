@@ -41,6 +41,7 @@
 #include "Tests/Support/ScratchFolder.hpp"
 #include "Tests/Support/SettablePermissions.hpp"
 #include "Tests/Support/TestHost.hpp"
+#include "Tests/Support/TestLines.hpp"
 #include "Tests/Support/TestPhone.hpp"
 #include "Tests/Support/TmuxServer.hpp"
 
@@ -222,15 +223,32 @@ protected:
     }
 
     // Sends a ping and reads up to its pong: every line sent before has then been handled.
-    bool settle(TestPhone& phone) {
-        const std::uint64_t nonce = ++pings;
-        phone.write("{\"ping\":{\"nonce\":" + std::to_string(nonce) + "}}\n");
-        while (auto line = nextLine(phone)) {
-            const Json message = Json::parse(*line, nullptr, false);
-            if (message.contains("pong") && message["pong"]["nonce"] == nonce) return true;
+    bool settle(TestPhone& phone) { return messagesUntilPong(phone).has_value(); }
+
+    // What the phone was sent up to the pong of a ping sent now, once the main loop has run what
+    // waits there. Each further round also takes in what work queued on the main loop by the
+    // round before sent back through the network queue (a reply built there, as remote access
+    // and the approvals waiting are).
+    std::vector<Json> heardUntilSettled(TestPhone& phone, int rounds = 1) {
+        std::vector<Json> heard;
+        for (int round = 0; round < rounds; ++round) {
+            auto messages = messagesUntilPong(phone);
+            if (!messages) break;
+            heard.insert(heard.end(), messages->begin(), messages->end());
         }
-        ADD_FAILURE() << "no pong came";
-        return false;
+        return heard;
+    }
+    std::vector<std::string> casesUntilSettled(TestPhone& phone, int rounds = 1) {
+        std::vector<std::string> cases;
+        for (const Json& message : heardUntilSettled(phone, rounds)) cases.push_back(caseOf(message));
+        return cases;
+    }
+
+    // Publishes now the names and last-seen times that hellos left waiting for the registry's
+    // save delay, and with them the status they send phones, so that no such status comes later.
+    void saveSeen() {
+        main->post([&] { EXPECT_TRUE(registry->saveNow()); });
+        main->runPending();
     }
 
     // First, so that it is made before any thread starts.
@@ -267,9 +285,23 @@ protected:
     std::shared_ptr<DeviceRegistry> registry;
     std::shared_ptr<RemoteReach> reach;
     std::shared_ptr<quib::HostServer> server;
-    std::uint64_t pings = 0;
+    // The nonces of the fixture's own pings, far from those a test sends itself.
+    std::uint64_t pings = 1'000'000'000;
     std::string batchID;
     std::function<void(quib::HostServer::Config&)> change;
+
+private:
+    std::optional<std::vector<Json>> messagesUntilPong(TestPhone& phone) {
+        main->runPending();
+        const std::uint64_t nonce = ++pings;
+        phone.write(ping(nonce));
+        auto messages = messagesBeforePong(nonce, [&] {
+            const auto line = nextLine(phone);
+            return line ? Json::parse(*line, nullptr, false) : Json();
+        });
+        if (!messages) ADD_FAILURE() << "no pong came";
+        return messages;
+    }
 };
 
 }  // namespace quib::testing

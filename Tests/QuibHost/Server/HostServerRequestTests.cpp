@@ -70,6 +70,13 @@ protected:
         auto found = chunks(phone, name);
         return found.empty() ? Json() : found.front();
     }
+
+    // Returns once `queue` has run every task queued on it before.
+    static void drain(Executor& queue) {
+        std::promise<void> ran;
+        queue.post([&] { ran.set_value(); });
+        ran.get_future().wait();
+    }
 };
 
 TEST_F(HostServerRequests, VocabularyComesInChunksOfTwoHundredTermsAndAnUnknownTargetIsRefused) {
@@ -215,8 +222,11 @@ TEST_F(HostServerRequests, RepeatedPaneAndAppRequestsWaitAsOneAndPanesPassHeldDe
     phone->write(burst);
     ASSERT_TRUE(settle(*phone));
     release.set_value();
+    // Every request was queued before the pong; the replies of their listings come before the next.
+    drain(targets->tmuxQueue());
+    drain(server->catalogQueue());
     std::map<std::string, int> answers;
-    while (const auto reply = nextLine(*phone, 500ms)) ++answers[caseOf(Json::parse(*reply))];
+    for (const auto& name : casesUntilSettled(*phone)) ++answers[name];
     EXPECT_EQ(answers["panes"], 1);
     EXPECT_EQ(answers["apps"], 1);
     EXPECT_EQ(catalog->refreshes(), std::vector<bool>{true});
@@ -254,9 +264,10 @@ TEST_F(HostServerRequests, RepeatedWindowAndVocabularyRequestsWaitAsOneForEachTa
     ASSERT_TRUE(settle(*other));
     release.set_value();
     EXPECT_EQ(chunks(*other, "apps").size(), 1u);
+    drain(server->catalogQueue());
+    drain(vocabulary->queue());
     std::map<std::string, int> answers;
-    while (const auto reply = nextLine(*flooding, 500ms)) {
-        const Json message = Json::parse(*reply);
+    for (const Json& message : heardUntilSettled(*flooding)) {
         const std::string name = caseOf(message);
         if (name != "windows" && name != "vocabulary") continue;
         const Json& body = message[name].contains("_0") ? message[name]["_0"] : message[name];

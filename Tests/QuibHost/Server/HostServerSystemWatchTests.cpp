@@ -99,7 +99,7 @@ TEST_F(HostServerSystemWatch, HellosReadTheInterfacesOncePerReportedChange) {
     const auto hellos = [&] {
         for (int phone = 0; phone < 3; ++phone) {
             auto greeted = greetedPhone(port);
-            while (nextLine(*greeted, 100ms)) {}
+            (void)heardUntilSettled(*greeted, 2);
         }
     };
     hellos();

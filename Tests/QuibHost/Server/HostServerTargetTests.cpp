@@ -99,7 +99,7 @@ TEST_F(HostServer, RemovesAKnownTargetAndReordersWithoutAReply) {
 
     phone.write(line("reorderTargets", Json{{"ids", {"T-2", "T-1"}}}));
     ASSERT_TRUE(eventually([&] { return !targets->recorded().ordered.empty(); }));
-    phone.expect("nothing", 200ms);
+    phone.settle();
     EXPECT_FALSE(phone.saw("toast") || phone.saw("error"));
     const auto calls = targets->recorded();
     EXPECT_EQ(calls.removed, (std::vector<std::set<std::string>>{{"T-1"}}));
@@ -135,7 +135,9 @@ TEST_F(HostServer, WithoutTmuxAPaneRequestGetsNoPanesAndLeavesTheStoreAlone) {
     phone.write(R"({"requestPanes":{}})"
                 "\n");
     EXPECT_EQ(phone.expect("panes")["_0"], Json::array());
-    phone.expect("nothing", 200ms);
+    // The listing and the reconciling it would queue on the main loop are done.
+    targets->tmuxQueue().sync([] {});
+    main->runPending();
     EXPECT_TRUE(targets->recorded().reconciled.empty());
 }
 

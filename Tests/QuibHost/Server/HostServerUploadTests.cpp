@@ -18,8 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Json parse(const std::optional<std::string>& line) { return line ? Json::parse(*line) : Json(); }
-
 QuibTarget target(const std::string& id) {
     QuibTarget target;
     target.id = id;
