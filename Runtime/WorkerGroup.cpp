@@ -8,15 +8,15 @@ WorkerGroup::WorkerGroup(std::string_view label, int threads) {
     const int slices = std::max(threads, 1);
     for (int slice = 1; slice < slices; ++slice)
         workers_.push_back(std::make_unique<WorkerThread>(
-            label, [shared = shared_.get(), slice, slices] { work(*shared, slice, slices); }));
+            label, [shared = &shared_, slice, slices] { work(*shared, slice, slices); }));
 }
 
 WorkerGroup::~WorkerGroup() {
     {
-        MutexLock lock(shared_->mutex);
-        shared_->ending = true;
+        MutexLock lock(shared_.mutex);
+        shared_.ending = true;
     }
-    shared_->wake.notify_all();
+    shared_.wake.notify_all();
     workers_.clear();  // joins them
 }
 
@@ -46,19 +46,19 @@ void WorkerGroup::run(const Slice& slice) {
     const int slices = threads();
     if (slices == 1) return slice(0, 1);
     {
-        MutexLock lock(shared_->mutex);
-        shared_->slice = &slice;
-        shared_->unfinished = slices - 1;
-        ++shared_->runs;
+        MutexLock lock(shared_.mutex);
+        shared_.slice = &slice;
+        shared_.unfinished = slices - 1;
+        ++shared_.runs;
     }
-    shared_->wake.notify_all();
+    shared_.wake.notify_all();
     slice(0, slices);
-    UniqueLock lock(shared_->mutex);
-    shared_->done.wait(lock.native(), [&] {
-        shared_->mutex.assertHeld();
-        return shared_->unfinished == 0;
+    UniqueLock lock(shared_.mutex);
+    shared_.done.wait(lock.native(), [&] {
+        shared_.mutex.assertHeld();
+        return shared_.unfinished == 0;
     });
-    shared_->slice = nullptr;
+    shared_.slice = nullptr;
 }
 
 }  // namespace quib

@@ -49,7 +49,7 @@ private:
 
     static void work(Shared& shared, int slice, int slices);
 
-    std::unique_ptr<Shared> shared_ = std::make_unique<Shared>();
+    Shared shared_;  // first: the workers use it until they are joined
     std::vector<std::unique_ptr<WorkerThread>> workers_;
 };
 

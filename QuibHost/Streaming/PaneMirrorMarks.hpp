@@ -22,9 +22,10 @@ namespace quib {
 // activity to a second no earlier than the capture's clock: the contents may differ from the
 // capture's whenever the activity is not the capture's, or is not earlier than its clock, or any
 // other field differs. Marks read just before a capture, in a list of their own, serve it as
-// well: whatever was done to the pane between the two shows against them as if done after it. tmux reads its clock coarsely (never ahead of the activity's), which only
-// makes the capture's clock earlier. A clock set back by hand could hide output in a second that
-// tmux has already seen: the mirror captures in full every little while regardless.
+// well: whatever was done to the pane between the two shows against them as if done after it.
+// tmux reads its clock coarsely (never ahead of the activity's), which only makes the capture's
+// clock earlier. A clock set back by hand could hide output in a second that tmux has already
+// seen: the mirror captures in full every little while regardless.
 struct PaneMirrorMarks {
     // tmux's clock, "%s", is expanded by display-message alone, before the fields.
     static constexpr std::string_view format =

@@ -25,6 +25,12 @@ constexpr int chromaOffset = (128 << 18) + (1 << 17);
 
 std::uint8_t clamped(int value) { return static_cast<std::uint8_t>(std::clamp(value, 0, 255)); }
 
+// Both chroma samples of four pixels, from their sums of blue, green and red.
+inline void chroma(int blue, int green, int red, std::uint8_t& cb, std::uint8_t& cr) {
+    cb = clamped((blueB * blue + blueG * green + blueR * red + chromaOffset) >> 18);
+    cr = clamped((redB * blue + redG * green + redR * red + chromaOffset) >> 18);
+}
+
 QUIB_ROW_LOOP void lumaRow(const std::uint8_t* __restrict in, std::uint8_t* __restrict out, int width) {
     for (int x = 0; x < width; ++x) {
         const std::uint8_t* pixel = in + 4 * x;
@@ -39,19 +45,13 @@ QUIB_ROW_LOOP void chromaRow(const std::uint8_t* __restrict upper, const std::ui
     for (int x = 0; x < pairs; ++x) {
         const std::uint8_t* a = upper + 8 * x;
         const std::uint8_t* b = lower + 8 * x;
-        const int blue = a[0] + a[4] + b[0] + b[4];
-        const int green = a[1] + a[5] + b[1] + b[5];
-        const int red = a[2] + a[6] + b[2] + b[6];
-        cb[x] = clamped((blueB * blue + blueG * green + blueR * red + chromaOffset) >> 18);
-        cr[x] = clamped((redB * blue + redG * green + redR * red + chromaOffset) >> 18);
+        chroma(a[0] + a[4] + b[0] + b[4], a[1] + a[5] + b[1] + b[5], a[2] + a[6] + b[2] + b[6], cb[x], cr[x]);
     }
 }
 
 // The last sample of a row of odd width: its one column counted twice.
 void lastChroma(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t& cb, std::uint8_t& cr) {
-    const int blue = 2 * (a[0] + b[0]), green = 2 * (a[1] + b[1]), red = 2 * (a[2] + b[2]);
-    cb = clamped((blueB * blue + blueG * green + blueR * red + chromaOffset) >> 18);
-    cr = clamped((redB * blue + redG * green + redR * red + chromaOffset) >> 18);
+    chroma(2 * (a[0] + b[0]), 2 * (a[1] + b[1]), 2 * (a[2] + b[2]), cb, cr);
 }
 
 }  // namespace
