@@ -21,6 +21,9 @@ int scaleThreads(int asked) {
     return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1U, 8U));
 }
 
+// Each band read is a round trip to the server.
+constexpr std::size_t bandsAtMost = 4;
+
 int side(std::int64_t pixels) { return pixels >= 1 && pixels <= PixelBuffer::maxSide ? static_cast<int>(pixels) : 0; }
 
 std::unique_ptr<PixelBufferPool> poolFor(const WindowStream::Configuration& configuration) {
@@ -57,6 +60,7 @@ X11WindowFrames::~X11WindowFrames() {
     connection_->use([&](Display* display) {
         X11ErrorTrap trap(display);
         if (damage_) XDamageDestroy(display, damage_);
+        if (damaged_) XFixesDestroyRegion(display, damaged_);
         XSelectInput(display, window_, NoEventMask);
         (void)trap.firstError();
     });
@@ -78,7 +82,10 @@ Result<void> X11WindowFrames::watch() {
         // A report each time the damaged part grows, so that the drawing of a change can be seen
         // to go on.
         damage_ = XDamageCreate(display, window_, XDamageReportDeltaRectangles);
-        if (cursorEvent_) XFixesSelectCursorInput(display, DefaultRootWindow(display), XFixesDisplayCursorNotifyMask);
+        if (cursorEvent_) {
+            XFixesSelectCursorInput(display, DefaultRootWindow(display), XFixesDisplayCursorNotifyMask);
+            damaged_ = XFixesCreateRegion(display, nullptr, 0);
+        }
         if (trap.firstError()) {
             damage_ = 0;
             watched = fail("the window has closed");
@@ -216,14 +223,13 @@ bool X11WindowFrames::cursorChanged(const std::optional<Pointer>& pointer, const
     return drawnNow && cursorSerial_ != drawnSerial_;
 }
 
-// The damage is taken away before the read, so that whatever changes during it counts for the
-// next tick.
 std::shared_ptr<PixelBuffer> X11WindowFrames::picture(const X11WindowGrab::Region& part,
                                                       const std::optional<Pointer>& pointer) {
     auto taken = pool_->take();
     if (!taken) return nullptr;
-    connection_->use([&](Display* display) { XDamageSubtract(display, damage_, None, None); });
-    auto image = grab_->grab(part);
+    const auto rows = takeDamage(part);
+    auto image = rows ? grab_->regrab(part, *rows) : grab_->grab(part);
+    drawnCursorRows_.reset();
     if (!image) {
         renaming_ = true;  // the pixmap may no longer match the window
         return nullptr;
@@ -231,9 +237,31 @@ std::shared_ptr<PixelBuffer> X11WindowFrames::picture(const X11WindowGrab::Regio
     if (cursorTouches(pointer, part)) {
         cursor_->drawOnto(image->pixels, image->width, image->height, image->stride, pointer->x - part.x,
                           pointer->y - part.y);
+        const int top = pointer->y - cursor_->hotY;
+        drawnCursorRows_ = RowBands::Span{top, top + cursor_->height};
     }
     if (!scaler_.scale(image->pixels, image->width, image->height, image->stride, *taken)) return nullptr;
     return taken;
+}
+
+// The damage is taken away before the read, so that whatever changes during it counts for the
+// next tick. Where the grab keeps the part's last pixels, the rows to read again: those the damage
+// taken covered, as the server kept it, and those the cursor was drawn on.
+std::optional<std::vector<RowBands::Span>> X11WindowFrames::takeDamage(const X11WindowGrab::Region& part) {
+    const bool partly = damaged_ && grab_->keeps(part);
+    std::vector<RowBands::Span> rows;
+    connection_->use([&](Display* display) {
+        XDamageSubtract(display, damage_, None, partly ? damaged_ : None);
+        if (!partly) return;
+        int count = 0;
+        XRectangle* rectangles = XFixesFetchRegion(display, damaged_, &count);
+        for (int i = 0; rectangles && i < count; ++i)
+            rows.push_back({rectangles[i].y, rectangles[i].y + rectangles[i].height});
+        if (rectangles) XFree(rectangles);
+    });
+    if (!partly) return std::nullopt;
+    if (drawnCursorRows_) rows.push_back(*drawnCursorRows_);
+    return RowBands::gather(std::move(rows), bandsAtMost);
 }
 
 }  // namespace quib

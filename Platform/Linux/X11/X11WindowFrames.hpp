@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <X11/Xlib.h>
 
 #include "Platform/Linux/Media/PictureScaler.hpp"
 #include "Platform/Linux/X11/CursorOverlay.hpp"
+#include "Platform/Linux/X11/RowBands.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Platform/Linux/X11/X11WindowGrab.hpp"
 #include "Platform/PixelBufferPool.hpp"
@@ -29,6 +31,8 @@ namespace quib {
 // changed over the captured part, the configuration changed, or it is the first picture), or a
 // picture was asked for: takes a picture from the pool, reads the captured part of the window,
 // draws the cursor in when the configuration shows it, and scales the pixels into the picture.
+// Where the last read was of the same part, only the rows damaged since and those the cursor was
+// drawn on are read again.
 // Without anything new, the tick says "idle" without a picture. With every picture of the pool
 // still held, the tick takes nothing and keeps what is new for the next one.
 //
@@ -101,6 +105,7 @@ private:
     bool cursorTouches(const std::optional<Pointer>& pointer, const X11WindowGrab::Region& region) const;
     bool cursorChanged(const std::optional<Pointer>& pointer, const X11WindowGrab::Region& region) const;
     std::shared_ptr<PixelBuffer> picture(const X11WindowGrab::Region& region, const std::optional<Pointer>& pointer);
+    std::optional<std::vector<RowBands::Span>> takeDamage(const X11WindowGrab::Region& region);
 
     const std::shared_ptr<X11Connection> connection_;
     const Window window_;
@@ -111,8 +116,9 @@ private:
     PictureScaler scaler_;
     std::atomic<bool> wantsPicture_{false};
 
-    unsigned long damage_ = 0;  // the DAMAGE object watching the window
-    int damageEvent_ = 0;       // the event number of its reports
+    unsigned long damage_ = 0;   // the DAMAGE object watching the window
+    unsigned long damaged_ = 0;  // an XFIXES region that takes the damage read each time; 0 without XFIXES
+    int damageEvent_ = 0;        // the event number of its reports
     std::uint64_t damageReports_ = 0;
     int cursorEvent_ = 0;  // of XFIXES's cursor changes; 0 without XFIXES
     bool changed_ = true;  // something new to show since the last picture (the first one, too)
@@ -122,10 +128,11 @@ private:
     bool renaming_ = false;  // the pixmap is to be named again (resized, or mapped again)
 
     std::optional<CursorOverlay> cursor_;
-    bool cursorStale_ = true;              // the cursor changed since its image was read
-    unsigned long cursorSerial_ = 0;       // of the image read
-    unsigned long drawnSerial_ = 0;        // of the cursor in the last picture
-    std::optional<Pointer> drawnPointer_;  // where the pointer was for the last picture
+    bool cursorStale_ = true;                        // the cursor changed since its image was read
+    unsigned long cursorSerial_ = 0;                 // of the image read
+    unsigned long drawnSerial_ = 0;                  // of the cursor in the last picture
+    std::optional<Pointer> drawnPointer_;            // where the pointer was for the last picture
+    std::optional<RowBands::Span> drawnCursorRows_;  // the window's rows the cursor was drawn on then
 };
 
 }  // namespace quib

@@ -160,6 +160,7 @@ Result<void> X11WindowGrab::name(Display* display) {
     }
     if (pixmap_ != None) XFreePixmap(display, pixmap_);
     pixmap_ = named;
+    kept_.reset();
     border_ = attributes.border_width;
     const int newWidth = std::max(static_cast<int>(width) - 2 * border_, 1);
     const int newHeight = std::max(static_cast<int>(height) - 2 * border_, 1);
@@ -193,23 +194,40 @@ void X11WindowGrab::makeSegment(Display* display) {
 
 void X11WindowGrab::dropSegment(Display* display) {
     image_.reset();
+    kept_.reset();
     if (!segment_) return;
     XShmDetach(display, &segment_->info);
     XSync(display, False);  // the server lets go before the memory does
     segment_.reset();
 }
 
-Result<X11WindowGrab::Image> X11WindowGrab::grab(Region region) {
+std::optional<X11WindowGrab::Region> X11WindowGrab::clipped(Region region) const {
     const int right = std::min(region.x + region.width, width_), bottom = std::min(region.y + region.height, height_);
     region.x = std::max(region.x, 0);
     region.y = std::max(region.y, 0);
     region.width = right - region.x;
     region.height = bottom - region.y;
-    if (region.width <= 0 || region.height <= 0) return fail("the region lies outside the window");
+    if (region.width <= 0 || region.height <= 0) return std::nullopt;
+    return region;
+}
+
+Result<X11WindowGrab::Image> X11WindowGrab::grab(Region region) {
+    const auto part = clipped(region);
+    if (!part) return fail("the region lies outside the window");
     Result<Image> image = fail("the X server closed the connection");
     connection_->use([&](Display* display) {
-        image = segment_ ? grabShared(display, region) : grabThroughConnection(display, region);
+        image = segment_ ? grabShared(display, *part) : grabThroughConnection(display, *part);
     });
+    return image;
+}
+
+bool X11WindowGrab::keeps(Region region) const { return kept_ && kept_ == clipped(region); }
+
+Result<X11WindowGrab::Image> X11WindowGrab::regrab(Region region, std::span<const RowBands::Span> rows) {
+    if (!keeps(region)) return grab(region);
+    Result<Image> image = fail("the X server closed the connection");
+    const Region part = *kept_;
+    connection_->use([&](Display* display) { image = grabRows(display, part, rows); });
     return image;
 }
 
@@ -221,15 +239,37 @@ Result<X11WindowGrab::Image> X11WindowGrab::grabShared(Display* display, const R
         if (!image_) return fail("out of memory");
     }
     if (image_->bits_per_pixel != 32 || image_->byte_order != LSBFirst) return unsupportedVisual(depth_);
+    kept_.reset();
     X11ErrorTrap trap(display);  // takes the error of a failed read, which the result shows
     if (!XShmGetImage(display, pixmap_, image_.get(), region.x + border_, region.y + border_, AllPlanes)) {
         return fail("the window's pixels cannot be read");
+    }
+    kept_ = region;
+    return Image{reinterpret_cast<std::uint8_t*>(image_->data), image_->width, image_->height, image_->bytes_per_line};
+}
+
+// Each band is read into its own rows of the segment: a read as wide as the region writes rows as
+// long as the region's.
+Result<X11WindowGrab::Image> X11WindowGrab::grabRows(Display* display, const Region& region,
+                                                     std::span<const RowBands::Span> rows) {
+    X11ErrorTrap trap(display);
+    for (const RowBands::Span& span : rows) {
+        const int top = std::max(span.top, region.y), bottom = std::min(span.bottom, region.y + region.height);
+        if (top >= bottom) continue;
+        XImage band = *image_;
+        band.data = image_->data + static_cast<std::ptrdiff_t>(top - region.y) * image_->bytes_per_line;
+        band.height = bottom - top;
+        if (!XShmGetImage(display, pixmap_, &band, region.x + border_, top + border_, AllPlanes)) {
+            kept_.reset();
+            return fail("the window's pixels cannot be read");
+        }
     }
     return Image{reinterpret_cast<std::uint8_t*>(image_->data), image_->width, image_->height, image_->bytes_per_line};
 }
 
 Result<X11WindowGrab::Image> X11WindowGrab::grabThroughConnection(Display* display, const Region& region) {
     image_.reset();
+    kept_.reset();
     X11ErrorTrap trap(display);
     image_.reset(XGetImage(display, pixmap_, region.x + border_, region.y + border_,
                            static_cast<unsigned int>(region.width), static_cast<unsigned int>(region.height), AllPlanes,

@@ -3,10 +3,13 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string_view>
 
 #include <X11/Xlib.h>
 
+#include "Platform/Linux/X11/RowBands.hpp"
 #include "Platform/Linux/X11/X11Connection.hpp"
 #include "Runtime/Result.hpp"
 
@@ -90,6 +93,12 @@ public:
     // Reads `region`, clipped to the window. Fails when nothing of it lies inside the window or
     // the server cannot give the pixels.
     Result<Image> grab(Region region);
+    // Whether a regrab of `region` can read just some of its rows: the last grab read that same
+    // region, through the segment, from the pixmap named now.
+    bool keeps(Region region) const;
+    // As `grab`, but where `keeps(region)`, reads again only `rows` (of the window) and leaves the
+    // last grab's other pixels as they are: what the holder drew on them since must lie in `rows`.
+    Result<Image> regrab(Region region, std::span<const RowBands::Span> rows);
 
 private:
     struct Segment;
@@ -104,7 +113,9 @@ private:
     Result<void> name(Display* display);
     void makeSegment(Display* display);
     void dropSegment(Display* display);
+    std::optional<Region> clipped(Region region) const;
     Result<Image> grabShared(Display* display, const Region& region);
+    Result<Image> grabRows(Display* display, const Region& region, std::span<const RowBands::Span> rows);
     Result<Image> grabThroughConnection(Display* display, const Region& region);
 
     const std::shared_ptr<X11Connection> connection_;
@@ -118,6 +129,7 @@ private:
     Pixmap pixmap_ = None;
     std::unique_ptr<Segment> segment_;
     std::unique_ptr<XImage, ImageDelete> image_;  // the last grab's, or the segment's header
+    std::optional<Region> kept_;                  // what the segment holds of the pixmap named now
 };
 
 }  // namespace quib

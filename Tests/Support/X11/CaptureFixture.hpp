@@ -265,6 +265,16 @@ protected:
         });
     }
     static void paint(ClientWindow& window, Colour colour) { paint(window, {colour, colour, colour, colour}); }
+    // Fills the window's rows from `top` up to `bottom` with `colour`, across its whole width.
+    static void paintRows(ClientWindow& window, int top, int bottom, Colour colour) {
+        window.use([&](Display* display) {
+            const GC gc = XCreateGC(display, window.window(), 0, nullptr);
+            XSetForeground(display, gc, colour.pixel());
+            XFillRectangle(display, window.window(), gc, 0, top, 4096, static_cast<unsigned int>(bottom - top));
+            XFreeGC(display, gc);
+            XSync(display, False);
+        });
+    }
 
     template <class Body>
     void withControl(Body&& body) {

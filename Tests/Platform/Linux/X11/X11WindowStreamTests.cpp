@@ -170,6 +170,27 @@ TEST_F(X11WindowStreamTest, OnlyChangesAndRequestsGivePictures) {
     EXPECT_TRUE(log.since(mark).empty());
 }
 
+// Once a picture was taken, the next reads again only the rows that changed, and the cursor's
+// rows: changes far apart show as they are, what lies between them as it was.
+TEST_F(X11WindowStreamTest, ChangesInRowsFarApartShowBesideTheRowsThatStayed) {
+    auto window = openWindow();
+    ASSERT_TRUE(window);
+    paint(*window, green);
+    auto stream = open(window->window(), sized(320, 200));
+    ASSERT_TRUE(stream && log.pictureAfter(log.size()));
+    settle();
+    const std::size_t mark = log.size();
+    paintRows(*window, 20, 40, red);
+    paintRows(*window, 150, 170, blue);
+    auto picture =
+        log.pictureAfter(mark, [](const auto& sample) { return colourAt(*sample.picture, 160, 160).near(blue); });
+    ASSERT_TRUE(picture) << "no picture shows the second change";
+    for (const auto& [y, expected] :
+         std::vector<std::pair<int, Colour>>{{10, green}, {30, red}, {90, green}, {160, blue}, {190, green}})
+        EXPECT_TRUE(colourAt(*picture, 160, y).near(expected))
+            << "row " << y << " shows " << colourAt(*picture, 160, y);
+}
+
 // On a clock the test holds still: a change after a quiet spell is taken as soon as its drawing
 // has settled, well within 1/60 s, not at a tick; changes that follow within 1/60 s wait until
 // the clock allows the next picture, which shows the last of them. Samples keep their statuses:
